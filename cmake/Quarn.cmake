@@ -1,0 +1,86 @@
+# Build helpers shared by every folder.
+#
+# quarn_library(NAME PORTABLE <sources> WINDOWS <sources> LINK <targets>)
+#   Target NAME. The native build compiles only the PORTABLE sources (code that needs no
+#   operating system); the Windows build compiles both lists.
+# quarn_test(AREA PORTABLE <sources> WINDOWS <sources> LINK <targets>)
+#   One GoogleTest executable per area, test_AREA. The Windows build registers it as
+#   "wine.AREA" (run through tools/wine-run) and, when QUARN_NATIVE_DIR is set, the native
+#   build's executable of the same area as "native.AREA", so that one CTest run lists both.
+# quarn_bench(NAME <sources> LINK <targets>)
+#   A Google Benchmark executable, native build with QUARN_BENCH only.
+
+set(QUARN_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
+
+function(quarn_library name)
+  cmake_parse_arguments(A "" "" "PORTABLE;WINDOWS;LINK" ${ARGN})
+  set(srcs ${A_PORTABLE})
+  if(QUARN_WINDOWS)
+    list(APPEND srcs ${A_WINDOWS})
+  endif()
+  if(srcs)
+    add_library(${name} STATIC ${srcs})
+    target_include_directories(${name} PUBLIC ${QUARN_ROOT})
+    target_link_libraries(${name} PUBLIC ${A_LINK})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${QUARN_ROOT})
+    target_link_libraries(${name} INTERFACE ${A_LINK})
+  endif()
+endfunction()
+
+function(quarn_test area)
+  cmake_parse_arguments(A "" "" "PORTABLE;WINDOWS;LINK" ${ARGN})
+  set(srcs ${A_PORTABLE})
+  if(QUARN_WINDOWS)
+    list(APPEND srcs ${A_WINDOWS})
+  endif()
+  if(NOT srcs)
+    return()
+  endif()
+  set(exe test_${area})
+  add_executable(${exe} ${srcs})
+  target_link_libraries(${exe} PRIVATE ${A_LINK} GTest::gtest_main GTest::gmock)
+  set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  target_compile_definitions(${exe} PRIVATE QUARN_TEST_DATA="${QUARN_ROOT}/tests/data")
+  if(QUARN_WINDOWS)
+    add_test(NAME wine.${area} COMMAND ${exe})
+    # Windows tests share one display and one wineserver: run them one at a time.
+    set_tests_properties(wine.${area} PROPERTIES LABELS wine RESOURCE_LOCK display
+      ENVIRONMENT "QUARN_PRIVATE_DISPLAY=1;QUARN_NULL_AUDIO=1")
+    if(QUARN_NATIVE_DIR AND A_PORTABLE)
+      add_test(NAME native.${area} COMMAND ${QUARN_NATIVE_DIR}/tests/${exe})
+      set_tests_properties(native.${area} PROPERTIES LABELS native)
+    endif()
+  else()
+    add_test(NAME native.${area} COMMAND ${exe})
+    set_tests_properties(native.${area} PROPERTIES LABELS native)
+  endif()
+endfunction()
+
+function(quarn_bench name)
+  cmake_parse_arguments(A "" "" "LINK" ${ARGN})
+  if(QUARN_WINDOWS OR NOT QUARN_BENCH)
+    return()
+  endif()
+  find_package(benchmark REQUIRED)
+  add_executable(${name} ${A_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${A_LINK} benchmark::benchmark benchmark::benchmark_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+# Libraries cross-built by tools/setup into .deps/prefix (Windows build only).
+if(QUARN_WINDOWS)
+  set(QUARN_DEPS ${QUARN_ROOT}/.deps/prefix)
+  foreach(lib png16 jpeg ogg vorbis vorbisfile theoradec)
+    add_library(quarn_dep_${lib} STATIC IMPORTED GLOBAL)
+    set_target_properties(quarn_dep_${lib} PROPERTIES
+      IMPORTED_LOCATION ${QUARN_DEPS}/lib/lib${lib}.a
+      INTERFACE_INCLUDE_DIRECTORIES ${QUARN_DEPS}/include)
+  endforeach()
+  find_library(QUARN_ZLIB NAMES libz.a z REQUIRED)
+  set_target_properties(quarn_dep_png16 PROPERTIES INTERFACE_LINK_LIBRARIES ${QUARN_ZLIB})
+  set_target_properties(quarn_dep_vorbis PROPERTIES INTERFACE_LINK_LIBRARIES quarn_dep_ogg)
+  set_target_properties(quarn_dep_vorbisfile PROPERTIES INTERFACE_LINK_LIBRARIES quarn_dep_vorbis)
+  set_target_properties(quarn_dep_theoradec PROPERTIES INTERFACE_LINK_LIBRARIES quarn_dep_ogg)
+endif()
