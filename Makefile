@@ -30,8 +30,10 @@ build-win: setup $(WIN)/CMakeCache.txt
 
 build: build-native build-win
 
+# CTest's own summary line is repeated last, after its timing table.
 test: build
-	cd $(WIN) && ctest -j $(JOBS) --output-on-failure --timeout 600
+	@set -o pipefail; cd $(WIN) && ctest -j $(JOBS) --output-on-failure --timeout 600 2>&1 | tee ctest.log; \
+	  rc=$$?; grep -E '^[0-9]+% tests passed' ctest.log | tail -n 1; exit $$rc
 
 run: build-win
 	@tools/run-vornik $(WIN)/app/Vornik.exe
