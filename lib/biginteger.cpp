@@ -225,7 +225,10 @@ biginteger operator%(const biginteger& a, const biginteger& d)
 {
     if (d.sign == 0)
         throw std::out_of_range("@lib::biginteger::operator %");
-    biginteger r(a);
+    // The division needs one limb more than the dividend: make room for it in the copy.
+    biginteger r;
+    r.magnitude.reserve_discard(a.magnitude.size + 1);
+    r = a;
     biginteger q;
     r.divide(d, q);
     return r;
@@ -235,7 +238,9 @@ biginteger operator/(const biginteger& a, const biginteger& d)
 {
     if (d.sign == 0)
         throw std::out_of_range("@lib::biginteger::operator /");
-    biginteger r(a);
+    biginteger r;
+    r.magnitude.reserve_discard(a.magnitude.size + 1);
+    r = a;
     biginteger q;
     r.divide(d, q);
     return q;

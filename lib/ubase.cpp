@@ -102,11 +102,14 @@ uint ubase::to_uint(const ubase& r)
     uint value;
     uint scaled;
     const uint base = uint::from_word(r.base);
+    uint digit = uint::from_word(1);   // one limb, reused for every digit
     for (std::uint32_t i = r.count; i-- > 0;) {
         // The base goes first: shift-and-add multiplication costs one pass per set bit of
         // its first operand.
         uint::multiply(scaled, base, value);
-        uint::add(value, scaled, uint::from_word(r.digits[i]));
+        digit.limbs[0] = r.digits[i];
+        digit.size = r.digits[i] != 0;
+        uint::add(value, scaled, digit);
     }
     return value;
 }

@@ -1,5 +1,6 @@
 #include "lib/uint.h"
 
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <stdexcept>
@@ -309,9 +310,15 @@ void uint::divide(const uint& d, uint& q)
     // Highest nonzero limb of the running remainder: a borrow carried past it can only run
     // on through zero limbs, so the trial subtraction has failed.
     std::uint32_t top = n - 1;
+    // A shifted divisor with more bits than the remainder cannot fit: those trials are
+    // decided without subtracting.
+    const std::uint64_t divisor_bits = 32ull * (m - 1) + std::bit_width(d.limbs[m - 1]);
+    std::uint64_t remainder_bits = 32ull * top + std::bit_width(a[top]);
 
     for (std::uint32_t t = n - m + 1; t-- > 0;) {
         for (unsigned k = 32; k-- > 0;) {
+            if (divisor_bits + 32ull * t + k > remainder_bits)
+                continue;
             std::uint32_t borrow = 0;
             for (std::uint32_t j = 0; j <= m; ++j)
                 scratch[t + j] = sub_borrow(a[t + j], shifted_word(d.limbs, m, j, k), borrow);
@@ -329,6 +336,7 @@ void uint::divide(const uint& d, uint& q)
                 top = last;
                 while (top > 0 && a[top] == 0)
                     --top;
+                remainder_bits = 32ull * top + std::bit_width(a[top]);
             }
         }
     }
