@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include "lib/biginteger.h"
