@@ -102,7 +102,7 @@ TEST(ConvertPixelRect, EmptyRectangleWritesNothing) {
 // row right to left, on every path.
 TEST(ConvertPixelRect, PositionsAndMirror) {
     const std::vector<std::pair<Fmt, Fmt>> paths = {
-        {XRGB, XRGB}, {R565, XRGB}, {X555, ARGB}, {GREY, GREY}, {XRGB, GREY}};
+        {XRGB, XRGB}, {R565, XRGB}, {X555, ARGB}, {ARGB, XRGB}, {GREY, GREY}, {XRGB, GREY}};
     for (auto [sfmt, dfmt] : paths) {
         SCOPED_TRACE(std::string(Name(sfmt)) + " -> " + Name(dfmt));
         const ColorFormat sf = Make(sfmt), df = Make(dfmt);
