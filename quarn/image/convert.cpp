@@ -332,17 +332,19 @@ int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFor
         return 0;
     }
 
-    if (df.bitDepth == 8) {
-        if (sf.bitDepth == 16 || sf.bitDepth == 24 || sf.bitDepth == 32) {
+    const int sb = sf.bytesPerPixel, db = df.bytesPerPixel;
+    const bool srcDepthKnown =
+        sf.bitDepth == 8 || sf.bitDepth == 16 || sf.bitDepth == 24 || sf.bitDepth == 32;
+    if (df.bitDepth == 8 && !srcDepthKnown) return 0;
+    if (sb < 1 || sb > 4 || db < 1 || db > 4) return -1;
+
+    if (df.bitDepth == 8 && db == 1) {
+        if (sf.bitDepth != 8) {
             EncodeToIndices(w, df, sf, keyColor, keySkip != 0, black != 0);
             return 0;
         }
-        if (sf.bitDepth != 8) return 0;
         if (!black && !keySkip) return CopyIndices(w);
     }
-
-    const int sb = sf.bytesPerPixel, db = df.bytesPerPixel;
-    if (sb < 1 || sb > 4 || db < 1 || db > 4) return -1;
 
     const bool sameDepth = sf.bitDepth == df.bitDepth;
     const bool sameColour =

@@ -48,6 +48,8 @@ const PairCase kPairs[] = {
     {X555, ARGB, 0x7C00, 0xFFFF0000, 0xFC00},      // general path: 31 -> 255
     {X555, ARGB, 0x4010, 0xFF830083, 0xC010},      // 16 -> 131
     {X555, XRGB, 0x03FF, 0xFF00FFFF, 0x83FF},      // general path keeps the X bits set
+    {R565, ARGB, 0xFFFF, 0xFFFFFFFF, 0xFFFF},      // 6-bit 63 -> 255
+    {R565, ARGB, 0x0400, 0xFF008100, 0x0400},      // 6-bit 32 -> 129
     {A1555, ARGB, 0x8000 | 0x7FFF, 0xFFFFFFFF, 0xFFFF},
     {A1555, ARGB, 0x001F, 0x000000FF, 0x001F},     // alpha 0 stays 0
     {A4444, ARGB, 0xFEDC, 0xFFEEDDCC, 0xFEDC},
