@@ -79,7 +79,28 @@ static const struct {
     {0x24, kCtrlHome},   {0x23, kCtrlEnd},  {0x21, kCtrlPageUp}, {0x22, kCtrlPageDown},
 };
 
-uint16_t ControlCodeForVirtualKey(int virtualKey)
+int CharInputHasRoom()
+{
+    return CharRingHasRoom(&g_charRing);
+}
+
+int32_t CharInputUnitOfCode(uint32_t code)
+{
+    if (code == 10) {
+        return 13;
+    }
+    if (code >= 32) {
+        return code <= 0xFFFF ? static_cast<int32_t>(code) : -1;
+    }
+    switch (code) {
+    case 1: case 3: case 8: case 9: case 13: case 16: case 22: case 24: case 27:
+        return static_cast<int32_t>(code);
+    default:
+        return -1;
+    }
+}
+
+int32_t ControlCodeOfKey(int32_t virtualKey)
 {
     for (const auto& pair : kKeyToControl) {
         if (pair.virtualKey == virtualKey) {

@@ -48,8 +48,13 @@ constexpr uint16_t kCtrlPaste = 22;      // Ctrl+V
 constexpr uint16_t kCtrlCut = 24;        // Ctrl+X
 constexpr uint16_t kCtrlEscape = 27;
 
+int CharInputHasRoom();  // room in the library's ring: 1 or 0
+
 // The control code of a virtual key (Delete, cursor keys, Home, End, Page Up/Down), or 0.
-uint16_t ControlCodeForVirtualKey(int virtualKey);
+int32_t ControlCodeOfKey(int32_t virtualKey);
+// The unit WM_CHAR stores for a character code: line feed becomes carriage return, codes
+// from 32 up and the control characters 1, 3, 8, 9, 13, 16, 22, 24 and 27 pass; -1 drops.
+int32_t CharInputUnitOfCode(uint32_t code);
 // 1 when the unit is one of the editing-key control codes above (0x10 .. 0x1F set), else 0.
 int IsControlCode(uint16_t unit);
 // Characters in the first units of text (a surrogate pair counts once), stopping at a 0 unit.

@@ -134,21 +134,11 @@ struct WindowServiceHooks {
 };
 extern WindowServiceHooks g_windowHooks;
 
-// Typed characters and control codes, from the window procedure to the key-input layer.
-constexpr int32_t kCharInputUnits = 1025;
-struct CharInputRing {
-    wchar_t units[kCharInputUnits];
-    int32_t readPos;
-    int32_t writePos;
-};
-extern CharInputRing g_charInput;
-int32_t PushCharInput(wchar_t unit);  // 0, or -1 when full
-int32_t TakeCharInput();              // the unit, or -1 when empty
-int32_t CharInputHasRoom();
-// The control code of a key (Delete and the arrows), or 0.
-int32_t ControlCodeOfKey(int32_t virtualKey);
-// The unit WM_CHAR stores for a code, or -1 when it drops it.
-int32_t CharInputUnitOfCode(uint32_t code);
+// ---- Input and character input: the character ring, key codes, keyboard, mouse, joypads,
+// the IME and key-input handles.
+#include "quarn/system/charinput.h"
+#include "quarn/system/keymap.h"
+#include "quarn/system/input.h"
 
 // ---- Main window
 int32_t StartMainWindow();

@@ -96,13 +96,25 @@ TEST(ControlCodes, EditingKeysAndTheirCodes)
     } cases[] = {{0x2E, 0x10}, {0x25, 0x1D}, {0x27, 0x1C}, {0x26, 0x1E}, {0x28, 0x1F},
                  {0x24, 0x1A}, {0x23, 0x19}, {0x21, 0x17}, {0x22, 0x15}, {0x41, 0}, {0x0D, 0}};
     for (const auto& c : cases) {
-        EXPECT_EQ(ControlCodeForVirtualKey(c.virtualKey), c.code) << c.virtualKey;
+        EXPECT_EQ(ControlCodeOfKey(c.virtualKey), c.code) << c.virtualKey;
         if (c.code != 0) {
             EXPECT_EQ(IsControlCode(c.code), 1);
         }
     }
     for (uint16_t unit : {0u, 8u, 13u, 27u, 0x11u, 0x20u, 0x41u, 0xD800u}) {
         EXPECT_EQ(IsControlCode(unit), 0) << unit;
+    }
+}
+
+TEST(ControlCodes, TypedCodesKeptOrDropped)
+{
+    const struct {
+        uint32_t code;
+        int32_t unit;
+    } cases[] = {{10, 13}, {13, 13}, {2, -1}, {0, -1}, {1, 1}, {3, 3}, {8, 8}, {9, 9}, {16, 16}, {22, 22},
+                 {24, 24}, {27, 27}, {31, -1}, {32, 32}, {0x3042, 0x3042}, {0xD83D, 0xD83D}, {0x1F600, -1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(CharInputUnitOfCode(c.code), c.unit) << c.code;
     }
 }
 
