@@ -12,6 +12,7 @@ InputState g_input;
 int32_t g_keyboardThroughWindowsOnly;
 
 static uint8_t g_pollGuard;
+static int32_t g_pollFromPump;
 static int32_t g_startGuard;
 
 static const DirectInputApi* Di()
@@ -36,7 +37,7 @@ static bool JoystickOnly()
 
 static void InstallInputHooks()
 {
-    g_windowHooks.pollKeyboardState = PollKeyboardState;
+    g_windowHooks.pollKeyboardState = PollKeyboardFromPump;
     g_windowHooks.updatePadVibrationTimeouts = UpdatePadVibrationTimeouts;
     g_windowHooks.reacquireInputDevices = ReacquireInputDevices;
     g_windowHooks.updatePadEffectsForActivity = UpdatePadEffectsForActivity;
@@ -454,7 +455,7 @@ int32_t ReenumeratePads()
 static bool UseDirectInputKeyboard()
 {
     return !g_input.noDirectInput && !g_keyboardThroughWindowsOnly && g_input.keyboard != nullptr &&
-           (g_input.directInputKeyboardOnNewSystems || QueryOsCode() < 0x108);
+           (g_input.directInputKeyboardOnNewSystems || g_systemCapability.osCode < kOsVista);
 }
 
 static int32_t PollKeyboardGuarded()
@@ -486,9 +487,9 @@ static int32_t PollKeyboardGuarded()
         }
         return 1;
     }
-    // GetKeyboardState reads the calling thread's view of the keys, which only the thread
-    // pumping the window's messages keeps current.
-    if (!IsLibraryLockHeldByCurrentThread()) {
+    // GetKeyboardState reads the calling thread's view of the keys, which only the pump,
+    // under the library lock on the window's thread, keeps current.
+    if (!g_pollFromPump) {
         return 0;
     }
     if (now == g_input.lastPollTime) {
@@ -518,6 +519,14 @@ int32_t PollKeyboardState()
     g_pollGuard = 1;
     const int32_t result = PollKeyboardGuarded();
     g_pollGuard = 0;
+    return result;
+}
+
+int32_t PollKeyboardFromPump()
+{
+    g_pollFromPump = 1;
+    const int32_t result = PollKeyboardState();
+    g_pollFromPump = 0;
     return result;
 }
 

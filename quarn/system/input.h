@@ -61,8 +61,12 @@ int32_t StartInput();
 int32_t ShutDownInput();
 int32_t ReenumeratePads();  // 0, or -1 without a DirectInput object
 int32_t ReleasePads();      // 0, or -1 without a DirectInput object
-// 1 when the key table was refreshed, else 0.
+// 1 when the key table was refreshed, else 0. Outside the pump's own call (see
+// PollKeyboardFromPump) only the DirectInput keyboard is read.
 int32_t PollKeyboardState();
+// The pump's keyboard poll: the pump runs under the library lock on the window's thread,
+// the one place where GetKeyboardState sees the window's keys.
+int32_t PollKeyboardFromPump();
 int32_t UpdatePadVibrationTimeouts();
 int32_t ReacquireInputDevices();
 int32_t UpdatePadEffectsForActivity();
@@ -127,7 +131,3 @@ void CancelImeComposition();
 // ---- Services of the core and the start-up sequence that input uses.
 [[noreturn]] void FatalErrorExit(const wchar_t* message);
 [[noreturn]] void FatalErrorExitFormat(const wchar_t* format, ...);
-uint32_t ReadMillisecondClock();
-int64_t ReadMicrosecondClock(int32_t useProcessorClock);
-int32_t QueryOsCode();
-int32_t IsLibraryLockHeldByCurrentThread();

@@ -154,7 +154,7 @@ struct ImeTest : ::testing::Test {
     void SetUp() override
     {
         g_fakeIme = FakeIme{};
-        g_testEnv = TestInputEnvironment{0x107, 1, 1, 0, nullptr};
+        g_testEnv = TestInputEnvironment{1, 0, nullptr};
         g_log.clear();
         SetLogCapture(CaptureLog, nullptr);
         SetImeApi(&kFakeImeApi);

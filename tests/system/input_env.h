@@ -6,8 +6,6 @@
 #include <cstdint>
 
 struct TestInputEnvironment {
-    int32_t osCode;
-    int32_t lockHeld;
     int32_t active;
     int32_t closePosted;
     HWND window;

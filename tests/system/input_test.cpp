@@ -27,7 +27,8 @@ struct InputTest : ::testing::Test {
     {
         ShutDownInput();
         g_input.noDirectInput = 0;
-        g_testEnv = TestInputEnvironment{0x107, 1, 1, 0, nullptr};
+        g_testEnv = TestInputEnvironment{1, 0, nullptr};
+        g_systemCapability.osCode = kOsWinXP;
         g_log.clear();
         SetLogCapture(CaptureLog, nullptr);
         fake = InstallFakeDirectInput();
@@ -74,6 +75,8 @@ TEST_F(InputTest, DirectInput7SetsUpMouseKeyboardAndPads)
     EXPECT_TRUE(Logged(L"デバイスの製品登録名:Left pad product"));
     EXPECT_TRUE(Logged(L"DirectInput 関連の初期化は正常に終了しました"));
     EXPECT_EQ(g_input.keyMap[0][0].firstKey, 0x50);
+    EXPECT_EQ(g_windowHooks.pollKeyboardState, &PollKeyboardFromPump);
+    EXPECT_EQ(g_windowHooks.updatePadVibrationTimeouts, &UpdatePadVibrationTimeouts);
 
     ShutDownInput();
     EXPECT_EQ(fake->LiveDevices(), 0);
@@ -122,28 +125,26 @@ TEST_F(InputTest, WithoutDirectInputServesWinMMJoysticksAndWindowsKeyboard)
     EXPECT_EQ(QueryPadAnalogInput(&x, &y, 3), -1);  // nothing plugged in there
     EXPECT_EQ(x, 0);
 
-    // The keys come from GetKeyboardState, inside the pump's thread only.
+    // The keys come from GetKeyboardState, in the pump's poll only.
     SetThreadKeys({VK_F5, VK_RETURN});
     Sleep(2);
-    ASSERT_EQ(PollKeyboardState(), 1);
+    ASSERT_EQ(PollKeyboardFromPump(), 1);
     EXPECT_EQ(TestKeyPressed(0x3F), 1);
     EXPECT_EQ(TestKeyPressed(0x1C), 1);
     EXPECT_EQ(TestKeyPressed(0x9C), 1);
     EXPECT_EQ(TestKeyPressed(0x3E), 0);
     SetThreadKeys({});
-    g_testEnv.lockHeld = 0;
     Sleep(2);
-    EXPECT_EQ(PollKeyboardState(), 0);
+    EXPECT_EQ(PollKeyboardState(), 0);   // outside the pump
     EXPECT_EQ(TestKeyPressed(0x3F), 1);  // still the state the last pump poll stored
-    g_testEnv.lockHeld = 1;
     Sleep(2);
-    EXPECT_EQ(PollKeyboardState(), 1);
+    EXPECT_EQ(PollKeyboardFromPump(), 1);
     EXPECT_EQ(TestKeyPressed(0x3F), 0);
 
     // Pad 1 with the keyboard flag adds its key map.
     SetThreadKeys({VK_LEFT, 'Z'});
     Sleep(2);
-    PollKeyboardState();
+    PollKeyboardFromPump();
     EXPECT_EQ(QueryPadInputState(kPadWithKeyboard | 1) & (kPadLeft | kPadButton0), kPadLeft | kPadButton0);
     SetThreadKeys({});
 }
@@ -154,16 +155,16 @@ TEST_F(InputTest, KeyboardPathFollowsTheOsCode)
     fake->keyboard->keys[0x3F] = 0x80;
     SetThreadKeys({VK_F4, VK_RSHIFT});
 
-    g_testEnv.osCode = 0x107;  // XP: DirectInput keyboard
+    g_systemCapability.osCode = 0x107;  // XP: DirectInput keyboard
     Sleep(2);
     ASSERT_EQ(PollKeyboardState(), 1);
     EXPECT_EQ(TestKeyPressed(0x3F), 1);
     EXPECT_EQ(TestKeyPressed(0x3E), 0);
     EXPECT_EQ(TestKeyPressed(kDikRightShift), 1);  // right Shift comes from Windows
 
-    g_testEnv.osCode = 0x108;  // Vista on: GetKeyboardState
+    g_systemCapability.osCode = 0x108;  // Vista on: GetKeyboardState
     Sleep(2);
-    ASSERT_EQ(PollKeyboardState(), 1);
+    ASSERT_EQ(PollKeyboardFromPump(), 1);
     EXPECT_EQ(TestKeyPressed(0x3F), 0);
     EXPECT_EQ(TestKeyPressed(0x3E), 1);
 
@@ -174,7 +175,7 @@ TEST_F(InputTest, KeyboardPathFollowsTheOsCode)
     g_input.directInputKeyboardOnNewSystems = 0;
 
     // A lost keyboard is acquired again and read.
-    g_testEnv.osCode = 0x107;
+    g_systemCapability.osCode = 0x107;
     fake->keyboard->failStates = 1;
     const int acquired = fake->keyboard->acquireCalls;
     Sleep(2);

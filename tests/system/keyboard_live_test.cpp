@@ -2,6 +2,7 @@
 // keyboard paths with the real DirectInput.
 #include "tests/system/input_env.h"
 
+#include "quarn/core/core.h"
 #include "quarn/quarn.h"
 #include "quarn/system/input_devices.h"
 #include "quarn/system/system.h"
@@ -28,7 +29,7 @@ struct LiveKeyboard : ::testing::Test {
         ASSERT_NE(window, nullptr);
         SetForegroundWindow(window);
         SetFocus(window);
-        g_testEnv = TestInputEnvironment{0x107, 1, 1, 0, window};
+        g_testEnv = TestInputEnvironment{1, 0, window};
         ShutDownInput();
         g_input.noDirectInput = 0;
         SetDirectInputApi(nullptr);
@@ -57,7 +58,7 @@ struct LiveKeyboard : ::testing::Test {
         int seen = -1;
         for (int i = 0; i < 50 && seen != wanted; ++i) {
             Sleep(10);
-            PollKeyboardState();
+            PollKeyboardFromPump();  // as the pump does
             seen = TestKeyPressed(0x3F);
         }
         return seen;
@@ -69,7 +70,7 @@ TEST_F(LiveKeyboard, F5SeenThroughDirectInput)
     ASSERT_EQ(StartInput(), 0);
     ASSERT_NE(g_input.object, nullptr);
     ASSERT_NE(g_input.keyboard, nullptr);
-    g_testEnv.osCode = 0x107;
+    g_systemCapability.osCode = 0x107;
     EXPECT_EQ(WaitForF5(0), 0);
     SendF5(true);
     EXPECT_EQ(WaitForF5(1), 1);
@@ -80,7 +81,7 @@ TEST_F(LiveKeyboard, F5SeenThroughDirectInput)
 TEST_F(LiveKeyboard, F5SeenThroughGetKeyboardState)
 {
     ASSERT_EQ(StartInput(), 0);
-    g_testEnv.osCode = 0x109;
+    g_systemCapability.osCode = kOsWin10;
     EXPECT_EQ(WaitForF5(0), 0);
     SendF5(true);
     EXPECT_EQ(WaitForF5(1), 1);

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-TestInputEnvironment g_testEnv = {0x107, 1, 1, 0, nullptr};
+TestInputEnvironment g_testEnv = {1, 0, nullptr};
 WindowServiceHooks g_windowHooks;
 
 void FatalErrorExit(const wchar_t* message)
@@ -19,26 +19,6 @@ void FatalErrorExit(const wchar_t* message)
 void FatalErrorExitFormat(const wchar_t* format, ...)
 {
     FatalErrorExit(format);
-}
-
-uint32_t ReadMillisecondClock()
-{
-    return timeGetTime() & 0x7FFFFFFF;
-}
-
-int64_t ReadMicrosecondClock(int32_t)
-{
-    return static_cast<int64_t>(timeGetTime()) * 1000;
-}
-
-int32_t QueryOsCode()
-{
-    return g_testEnv.osCode;
-}
-
-int32_t IsLibraryLockHeldByCurrentThread()
-{
-    return g_testEnv.lockHeld;
 }
 
 int32_t PumpWindowMessages()
