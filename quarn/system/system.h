@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "quarn/quarn.h"
+#include "quarn/system/charinput.h"
 
 constexpr int32_t kClassNameUnits = 256;
 constexpr int32_t kTitleUnits = 256;
@@ -133,22 +134,6 @@ struct WindowServiceHooks {
     int32_t (*flagImeRestore)();
 };
 extern WindowServiceHooks g_windowHooks;
-
-// Typed characters and control codes, from the window procedure to the key-input layer.
-constexpr int32_t kCharInputUnits = 1025;
-struct CharInputRing {
-    wchar_t units[kCharInputUnits];
-    int32_t readPos;
-    int32_t writePos;
-};
-extern CharInputRing g_charInput;
-int32_t PushCharInput(wchar_t unit);  // 0, or -1 when full
-int32_t TakeCharInput();              // the unit, or -1 when empty
-int32_t CharInputHasRoom();
-// The control code of a key (Delete and the arrows), or 0.
-int32_t ControlCodeOfKey(int32_t virtualKey);
-// The unit WM_CHAR stores for a code, or -1 when it drops it.
-int32_t CharInputUnitOfCode(uint32_t code);
 
 // ---- Main window
 int32_t StartMainWindow();
