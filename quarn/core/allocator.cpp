@@ -235,7 +235,10 @@ void LogAllocationRecordLine(const AllocationRecord* record)
                           int(h.id), address);
     if (n < 0)
         n = 0;
-    const int shown = h.size < 16 ? static_cast<int>(h.size) : 16;
+    // A broken record may carry a wrong size: of the record and its guard copy, one still
+    // holds the true size, and the smaller never reads past the block.
+    const uint32_t size = h.size < record->guard.size ? h.size : record->guard.size;
+    const int shown = size < 16 ? static_cast<int>(size) : 16;
     // 16 characters + "> [" + 16 * 3 + "]\n" + terminator: 70 units, well within the line.
     for (int i = 0; i < shown; ++i)
         line[n++] = data[i] < 32 ? L'.' : static_cast<wchar_t>(data[i]);

@@ -210,3 +210,170 @@ struct HandleChainNode {
 };
 int MakeEmptyHandleChain(HandleChainNode* head, HandleChainNode* tail);
 int UnlinkHandleChainNode(HandleChainNode* node);
+
+// ---------------------------------------------------------------------------------------
+// Library lock, clocks and system information
+// ---------------------------------------------------------------------------------------
+
+// The library-wide recursive lock; threads that wait get it first in, first out.
+// Windows build only.
+void AcquireLibraryLock();
+void ReleaseLibraryLock();
+// Closes the lock's events and critical section (fatal exit). Windows build only.
+void CloseLibraryLock();
+// Threads waiting in the lock's queue, for diagnostics. Windows build only.
+int GetLibraryLockWaiterCount();
+
+// timeGetTime() with bit 31 cleared: never negative. Windows build only.
+int32_t ReadMillisecondClock();
+// Microseconds from the processor clock (flag 1, once start-up has completed), else the
+// performance counter, else timeGetTime() x 1,000. Windows build only.
+int64_t ReadMicrosecondClock(int useProcessorClock);
+// Reads the performance counter's frequency for the microsecond clock (start-up).
+// 0, or -1 when the system has no performance counter. Windows build only.
+int ReadPerformanceCounterFrequency();
+// Set by the start-up once it has completed: the microsecond clock may then use the
+// processor clock measured by LogSystemInformation. Windows build only.
+void NoteLibraryStartupComplete(int flag);
+
+struct DateTimeRecord {
+    int32_t year;
+    int32_t month;
+    int32_t day;
+    int32_t hour;
+    int32_t minute;
+    int32_t second;
+};
+// Local date and time. Returns 0. Windows build only.
+int ReadLocalDateTime(DateTimeRecord* out);
+
+// Operating-system codes. Each later system has a higher code than the one before it, so
+// that tests such as "code below kOsVista" hold for every system.
+enum : int32_t {
+    kOsWin31 = 0,
+    kOsWin95 = 1,
+    kOsWin98 = 2,
+    kOsWinMe = 3,
+    kOsNT351 = 0x104,
+    kOsNT40 = 0x105,
+    kOsWin2000 = 0x106,
+    kOsWinXP = 0x107,
+    kOsVista = 0x108,
+    kOsWin7 = 0x109,
+    kOsWin8 = 0x10A,
+    kOsWin81 = 0x10B,
+    kOsWin10 = 0x10C,
+    kOsWin11 = 0x10D,
+};
+
+// Processor and operating-system facts, filled by LogSystemInformation.
+struct SystemCapabilityInfo {
+    int32_t osCode;
+    int32_t directXLevel;   // 0x70000
+    int32_t mmxUsable;
+    int32_t sseUsable;
+    int32_t sse2Usable;
+    int32_t timeStampCounterUsable;
+    uint64_t processorClock;  // time-stamp-counter ticks per second
+    wchar_t osText[512];
+    wchar_t processorName[64];
+    int32_t processorMhz;
+};
+extern SystemCapabilityInfo g_systemCapability;
+
+// A version record as the system reports it.
+struct OsVersionFacts {
+    uint32_t platformId;  // 0 Win32s, 1 Windows 9x, 2 NT
+    uint32_t major;
+    uint32_t minor;
+    uint32_t build;
+    const wchar_t* servicePack;  // may be null
+};
+// Writes the system's name ("Windows" and its suffix) to name (64 units) and returns its
+// code, or previousCode for a version it does not know.
+int32_t DescribeOsVersion(const OsVersionFacts* facts, wchar_t* name, int32_t previousCode);
+// The OS text kept in the state: "<name> ( Build <build> <service pack> )". out holds 512
+// units.
+void FormatOsText(const OsVersionFacts* facts, const wchar_t* name, wchar_t* out);
+
+// Writes the system report to the log and fills g_systemCapability. Returns 0.
+// Windows build only.
+int LogSystemInformation();
+
+// The processor's features, as read by CPUID (all 0 where there is no CPUID).
+struct ProcessorFeatures {
+    int32_t hasCpuid;
+    int32_t timeStampCounter;
+    int32_t mmx;
+    int32_t sse;
+    int32_t sse2;
+    char vendor[13];
+    char name[49];
+};
+void ReadProcessorFeatures(ProcessorFeatures* out);
+// 1 when CPUID exists and reports MMX.
+int HasMmxSupport();
+// The processor's time-stamp counter (0 where there is none).
+uint64_t ReadTimeStampCounter();
+
+// ---------------------------------------------------------------------------------------
+// Matrices, vectors and rectangle clipping
+// ---------------------------------------------------------------------------------------
+
+// Row-vector convention: a point is a row vector multiplied from the left; the
+// translation sits in the fourth row.
+struct Matrix4x4 {
+    float m[4][4];
+};
+struct Vector3 {
+    float x, y, z;
+};
+// Windows RECT layout.
+struct RectI32 {
+    int32_t left, top, right, bottom;
+};
+
+int SetIdentityMatrix4x4(Matrix4x4* out);
+// out = a x b; out may be a or b; with out null nothing is stored.
+int MultiplyMatrix4x4(Matrix4x4* out, const Matrix4x4* a, const Matrix4x4* b);
+int TransposeMatrix4x4(Matrix4x4* out, const Matrix4x4* in);
+// -1 without change when the determinant's absolute value is below 1e-7.
+int InvertMatrix4x4(Matrix4x4* out, const Matrix4x4* in);
+// Left-handed perspective. aspect is the view's height / width; a negative aspect takes
+// the configured screen's. -1 when far and near nearly meet or the angle is nearly 0.
+int BuildFovProjectionMatrix(Matrix4x4* out, float angle, float zNear, float zFar, float aspect);
+// Left-handed orthographic; aspect as above. -1 when far and near nearly meet.
+int BuildParallelProjectionMatrix(Matrix4x4* out, float height, float zNear, float zFar, float aspect);
+// Maps the projection's -1..1 range onto a screen rectangle of that centre and size, y down.
+int BuildScreenMappingMatrix(Matrix4x4* out, float centerX, float centerY, float width, float height);
+// Left-handed view from eye towards target.
+int BuildEyeViewMatrix(Matrix4x4* out, const Vector3* eye, const Vector3* target, const Vector3* up);
+// out = (x, y, z, 1) x matrix, first three components (no division by w).
+int TransformVector3(Vector3* out, const Vector3* in, const Matrix4x4* matrix);
+float DotVector3(const Vector3* a, const Vector3* b);
+int NormalizeVector3(Vector3* out, const Vector3* in);
+Vector3* MakeUnitVector3(Vector3* out, float x, float y, float z);
+// Puts the rectangle's corners in order, then clamps it into the bound. Returns 0.
+int ClampRectInsideRect(RectI32* rect, const RectI32* bound);
+
+// ---------------------------------------------------------------------------------------
+// Random numbers (MT19937)
+// ---------------------------------------------------------------------------------------
+
+enum { kRandomStateWords = 624 };
+struct RandomGeneratorState {
+    uint32_t state[kRandomStateWords + 1];  // the extra word holds word 0 during a refill
+    uint32_t output[kRandomStateWords];     // tempered words, read in order
+    int32_t index;                          // next output word
+    int32_t seeded;
+    int32_t useMmx;
+};
+extern RandomGeneratorState g_random;
+
+void SeedRandomGenerator(uint32_t seed);
+// The next state (one MT19937 generation step), tempered into the output buffer.
+void RefillRandomState();
+// The same with MMX instructions; gives the plain refill's result bit for bit.
+void RefillRandomStateMmx();
+// The next output word (seeding with 0 first when never seeded).
+uint32_t DrawRandomWord();
