@@ -187,7 +187,7 @@ TEST_F(WindowTest, CloseEndsTheLoopForGood)
     PostMessageW(QueryMainWindow(), WM_CLOSE, 0, 0);
     int result = 0;
     for (int i = 0; i < 20 && result == 0; ++i) {
-        result = PumpWindowMessages();
+        result = PumpLibraryMessages();
     }
     EXPECT_EQ(result, -1);
     EXPECT_EQ(g_system.ending, 4);
@@ -299,6 +299,29 @@ TEST_F(WindowTest, ActivationMessagesFollowTheirWords)
     EXPECT_EQ(PumpWindowMessages(), 0);
 }
 
+DWORD WINAPI PumpOnOtherThread(void*) { return static_cast<DWORD>(PumpWindowMessages() + 10); }
+
+TEST_F(WindowTest, InactiveWindowHoldsOnlyTheMainThreadUntilActivation)
+{
+    StartWindowed(nullptr);
+    Settle();
+    SetRunWhileInactive(0);
+    g_system.active = 0;
+    // Another thread gets one pass and its answer.
+    HANDLE other = CreateThread(nullptr, 0, PumpOnOtherThread, nullptr, 0, nullptr);
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(WaitForSingleObject(other, 5000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeThread(other, &code);
+    CloseHandle(other);
+    EXPECT_EQ(code, 10u);
+    EXPECT_EQ(IsWindowActive(), 0);
+    // The main thread stays in the pump until the activation passes through it.
+    PostMessageW(QueryMainWindow(), WM_ACTIVATEAPP, TRUE, 0);
+    EXPECT_EQ(PumpWindowMessages(), 0);
+    EXPECT_EQ(IsWindowActive(), 1);
+}
+
 TEST_F(WindowTest, WheelAndDesktopQueries)
 {
     StartWindowed(nullptr);
@@ -350,6 +373,30 @@ TEST_F(WindowTest, CursorVisibilityChangesOnlyOnAChangedWish)
         << "-1 re-applies the wish";
     SetMouseCursorVisible(1);
     EXPECT_EQ(g_system.cursorShown, 1);
+}
+
+TEST_F(WindowTest, ModeChangeAfterStartRestylesWithoutWaitingForever)
+{
+    StartWindowed(nullptr);
+    Settle();
+    HWND window = QueryMainWindow();
+    // Nothing reports a display change here: the call must still come back.
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(ChangeWindowMode(0), 0);
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_EQ(IsWindowedMode(), 0);
+    EXPECT_EQ(g_system.modeChanging, 0);
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) & (WS_CAPTION | WS_POPUP), DWORD(WS_POPUP));
+    EXPECT_NE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+
+    EXPECT_EQ(ChangeWindowMode(1), 0);
+    Settle();
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) & 0x80CA0000u, 0x80CA0000u);
+    EXPECT_EQ(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 300);
+    EXPECT_EQ(client.bottom, 60);
 }
 
 // The second program of the pair: started by the test below with this variable set.
