@@ -54,21 +54,31 @@ int TakeCharRing(CharInputRing* ring, uint16_t out[2], int take)
     return count;
 }
 
-static CharInputRing g_charRing;
+CharInputRing g_charInput;
 
 CharInputRing* LibraryCharRing()
 {
-    return &g_charRing;
+    return &g_charInput;
 }
 
 int PushCharInput(uint16_t unit)
 {
-    return PushCharRing(&g_charRing, unit);
+    return PushCharRing(&g_charInput, unit);
 }
 
 int TakeCharInput(uint16_t out[2], int take)
 {
-    return TakeCharRing(&g_charRing, out, take);
+    return TakeCharRing(&g_charInput, out, take);
+}
+
+int32_t PopCharInputUnit()
+{
+    if (g_charInput.read == g_charInput.write) {
+        return -1;
+    }
+    const uint16_t unit = g_charInput.units[g_charInput.read];
+    g_charInput.read = NextSlot(g_charInput.read);
+    return unit;
 }
 
 static const struct {
@@ -81,7 +91,7 @@ static const struct {
 
 int CharInputHasRoom()
 {
-    return CharRingHasRoom(&g_charRing);
+    return CharRingHasRoom(&g_charInput);
 }
 
 int32_t CharInputUnitOfCode(uint32_t code)

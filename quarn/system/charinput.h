@@ -24,9 +24,12 @@ int PushCharRing(CharInputRing* ring, uint16_t unit);
 int TakeCharRing(CharInputRing* ring, uint16_t out[2], int take);
 
 // The library's own ring, filled by the window procedure and the IME.
+extern CharInputRing g_charInput;
 CharInputRing* LibraryCharRing();
 int PushCharInput(uint16_t unit);
 int TakeCharInput(uint16_t out[2], int take);
+// The oldest unit on its own (a surrogate is not paired), or -1 when the ring is empty.
+int32_t PopCharInputUnit();
 
 // Control codes that editing keys push into the ring (WM_KEYDOWN), in place of characters.
 constexpr uint16_t kCtrlDelete = 0x10;

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "quarn/quarn.h"
+#include "quarn/system/charinput.h"
 
 constexpr int32_t kClassNameUnits = 256;
 constexpr int32_t kTitleUnits = 256;

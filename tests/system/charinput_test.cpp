@@ -39,6 +39,32 @@ TEST_F(Ring, HoldsAtMost1024UnitsFromAnyStart)
     }
 }
 
+TEST(LibraryRing, KeepsOrderWhileWritingOnAcrossTheEnd)
+{
+    ClearCharRing(&g_charInput);
+    for (int i = 0; i < 1024; ++i) {
+        ASSERT_EQ(PushCharInput(static_cast<uint16_t>(0x100 + i)), 0);
+    }
+    EXPECT_EQ(CharInputHasRoom(), 0);
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_EQ(PopCharInputUnit(), 0x100 + i);
+    }
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_EQ(PushCharInput(static_cast<uint16_t>(0x3000 + i)), 0);
+    }
+    EXPECT_EQ(PushCharInput(1), -1);
+    uint16_t out[2];
+    for (int i = 1000; i < 1024; ++i) {
+        ASSERT_EQ(TakeCharInput(out, 1), 1);
+        ASSERT_EQ(out[0], 0x100 + i);
+    }
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_EQ(PopCharInputUnit(), 0x3000 + i);
+    }
+    EXPECT_EQ(PopCharInputUnit(), -1);
+    EXPECT_EQ(TakeCharInput(out, 1), 0);
+}
+
 TEST_F(Ring, SurrogatePairSplitAcrossTheEndComesOutWhole)
 {
     StartAt(kCharRingSlots - 1);

@@ -1,8 +1,8 @@
-#include "tests/system/input_env.h"
 
 #include "quarn/core/core.h"
 #include "quarn/quarn.h"
 #include "quarn/system/system.h"
+#include "tests/system/input_fixture.h"
 
 #include <imm.h>
 
@@ -154,7 +154,7 @@ struct ImeTest : ::testing::Test {
     void SetUp() override
     {
         g_fakeIme = FakeIme{};
-        g_testEnv = TestInputEnvironment{1, 0, nullptr};
+        ResetWindowState(nullptr);
         g_log.clear();
         SetLogCapture(CaptureLog, nullptr);
         SetImeApi(&kFakeImeApi);

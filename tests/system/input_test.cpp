@@ -1,9 +1,9 @@
 #include "tests/system/fake_input.h"
-#include "tests/system/input_env.h"
 
 #include "quarn/core/core.h"
 #include "quarn/quarn.h"
 #include "quarn/system/system.h"
+#include "tests/system/input_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -27,7 +27,7 @@ struct InputTest : ::testing::Test {
     {
         ShutDownInput();
         g_input.noDirectInput = 0;
-        g_testEnv = TestInputEnvironment{1, 0, nullptr};
+        ResetWindowState(nullptr);
         g_systemCapability.osCode = kOsWinXP;
         g_log.clear();
         SetLogCapture(CaptureLog, nullptr);
@@ -281,11 +281,11 @@ TEST_F(InputTest, VibrationStopsAfterItsDurationAndWhileInactive)
     Sleep(20);
     UpdatePadVibrationTimeouts();
     EXPECT_TRUE(constant->playing);  // endless
-    g_testEnv.active = 0;
+    g_system.active = 0;
     UpdatePadEffectsForActivity();
     EXPECT_FALSE(constant->playing);
     EXPECT_FALSE(sine->playing);
-    g_testEnv.active = 1;
+    g_system.active = 1;
     UpdatePadEffectsForActivity();
     EXPECT_TRUE(constant->playing);
     EXPECT_EQ(StopPadVibration(1 | kPadWithKeyboard), 0);
@@ -296,11 +296,11 @@ TEST_F(InputTest, ReacquireFollowsTheWindowsActivity)
 {
     fake->pads = {FakePadSpec{}};
     ASSERT_EQ(StartInput(), 0);
-    g_testEnv.active = 0;
+    g_system.active = 0;
     ReacquireInputDevices();
     EXPECT_EQ(fake->padDevices[0]->cooperativeLevel, static_cast<DWORD>(DISCL_NONEXCLUSIVE | DISCL_BACKGROUND));
     EXPECT_TRUE(fake->padDevices[0]->acquired);
-    g_testEnv.active = 1;
+    g_system.active = 1;
     ReacquireInputDevices();
     EXPECT_EQ(fake->padDevices[0]->cooperativeLevel, static_cast<DWORD>(DISCL_EXCLUSIVE | DISCL_FOREGROUND));
 }

@@ -1,11 +1,11 @@
 // F5 sent through the system's input queue to a real window, read by the key test on both
 // keyboard paths with the real DirectInput.
-#include "tests/system/input_env.h"
 
 #include "quarn/core/core.h"
 #include "quarn/quarn.h"
 #include "quarn/system/input_devices.h"
 #include "quarn/system/system.h"
+#include "tests/system/input_fixture.h"
 
 #include <objbase.h>
 
@@ -29,7 +29,7 @@ struct LiveKeyboard : ::testing::Test {
         ASSERT_NE(window, nullptr);
         SetForegroundWindow(window);
         SetFocus(window);
-        g_testEnv = TestInputEnvironment{1, 0, window};
+        ResetWindowState(window);
         ShutDownInput();
         g_input.noDirectInput = 0;
         SetDirectInputApi(nullptr);
@@ -40,6 +40,7 @@ struct LiveKeyboard : ::testing::Test {
         SendF5(false);
         ShutDownInput();
         DestroyWindow(window);
+        ResetWindowState(nullptr);
         UnregisterClassW(L"QuarnInputLiveTest", GetModuleHandleW(nullptr));
         CoUninitialize();
     }
