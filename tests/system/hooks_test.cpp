@@ -44,6 +44,55 @@ TEST_F(HookTest, EmptyTablesMakeTheHooksDoNothing)
     EXPECT_EQ(g_log, L"通信エラー No.1\n");
 }
 
+TEST_F(HookTest, MidiNotificationLoopsOrCloses)
+{
+    g_midiPlayback = MidiPlaybackState{};
+    g_midiPlayback.loop = 1;
+    EXPECT_EQ(HandleMidiNotify(), 0);
+    EXPECT_EQ(g_midiPlayback.playing, 1) << "a looping piece plays again";
+    g_midiPlayback.loop = 0;
+    EXPECT_EQ(HandleMidiNotify(), 0);
+    EXPECT_EQ(g_midiPlayback.playing, 0) << "the end of a single play closes the device";
+    EXPECT_EQ(HandleMidiNotify(), 0);
+    EXPECT_EQ(g_midiPlayback.playing, 0);
+}
+
+TEST_F(HookTest, SuspendedMoviesResumeWithTheirPlayingFlag)
+{
+    MovieRecord playing{};
+    playing.ogg = 1;
+    playing.playing = 1;
+    playing.movieSound = -1;
+    MovieRecord paused{};
+    paused.ogg = 1;
+    paused.playing = 0;
+    paused.stopped = 1;
+    paused.playMode = 2;
+    MovieRecord noControl{};  // played by the system's graph without a control interface
+    noControl.playing = 1;
+    const int32_t h1 = AddHandleRecord(MovieTable(), &playing);
+    const int32_t h2 = AddHandleRecord(MovieTable(), &paused);
+    const int32_t h3 = AddHandleRecord(MovieTable(), &noControl);
+
+    EXPECT_EQ(SuspendAllMovies(), 0);
+    EXPECT_EQ(playing.stopped, 1u);
+    EXPECT_EQ(playing.playing, 1u);
+    EXPECT_EQ(noControl.stopped, 0u) << "nothing to pause it with";
+
+    EXPECT_EQ(ResumeSuspendedMovies(), 0);
+    EXPECT_EQ(playing.stopped, 0u);
+    EXPECT_EQ(playing.playMode, 1u) << "mode 0 resumes as 1";
+    EXPECT_EQ(paused.stopped, 1u) << "a movie paused for good stays paused";
+    EXPECT_EQ(paused.playMode, 2u);
+
+    EXPECT_EQ(SuspendMovie(h1, 0), 0);
+    EXPECT_EQ(playing.playing, 0u);
+    EXPECT_EQ(RemoveHandleRecord(MovieTable(), h1), &playing);
+    EXPECT_EQ(RemoveHandleRecord(MovieTable(), h2), &paused);
+    EXPECT_EQ(RemoveHandleRecord(MovieTable(), h3), &noControl);
+    EXPECT_EQ(SuspendMovie(h1, 1), -1);
+}
+
 TEST_F(HookTest, MovieOverlayIsClippedToTheVisibleDrawArea)
 {
     const RECT drawArea{100, 200, 400, 260};
