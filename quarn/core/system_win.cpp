@@ -1,0 +1,217 @@
+// Clocks, the local date and the system-information report.
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include "quarn/core/core_win.h"
+
+namespace {
+
+struct ClockState {
+    int32_t performanceCounter;  // 1 when the frequency below is usable
+    uint64_t frequency;
+    int32_t startupComplete;
+};
+
+ClockState g_clock;
+
+// value x 1,000,000 / divisor through the 128-bit helpers, so that long uptimes cannot
+// overflow the product.
+int64_t ScaleToMicroseconds(uint64_t value, uint64_t divisor)
+{
+    const uint64_t million = 1000000;
+    UInt128 product;
+    Multiply64To128(&value, &million, &product);
+    uint64_t quotient = 0;
+    Divide128By64(&product, &divisor, &quotient);
+    return static_cast<int64_t>(quotient);
+}
+
+void ToDateTime(const SYSTEMTIME& t, DateTimeRecord* out)
+{
+    out->year = t.wYear;
+    out->month = t.wMonth;
+    out->day = t.wDay;
+    out->hour = t.wHour;
+    out->minute = t.wMinute;
+    out->second = t.wSecond;
+}
+
+// The version as the system really is: GetVersionExW reports Windows 8 to programs that
+// do not declare later systems in their manifest.
+OSVERSIONINFOW QueryOsVersion()
+{
+    OSVERSIONINFOW info{};
+    info.dwOSVersionInfoSize = sizeof(info);
+    using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto rtlGetVersion =
+        ntdll ? reinterpret_cast<RtlGetVersionFunction>(
+                    reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
+              : nullptr;
+    if (!rtlGetVersion || rtlGetVersion(&info) != 0) {
+        info = OSVERSIONINFOW{};
+        info.dwOSVersionInfoSize = sizeof(info);
+        GetVersionExW(&info);
+    }
+    return info;
+}
+
+void LogOsLine()
+{
+    const OSVERSIONINFOW info = QueryOsVersion();
+    const OsVersionFacts facts = {info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion,
+                                  info.dwBuildNumber, info.szCSDVersion};
+    wchar_t name[64];
+    g_systemCapability.osCode = DescribeOsVersion(&facts, name, g_systemCapability.osCode);
+    FormatOsText(&facts, name, g_systemCapability.osText);
+    AppendLog(L"ＯＳ  ");
+    AppendLogFormat(L"%ls", g_systemCapability.osText);
+}
+
+void SetFinestTimerResolution()
+{
+    TIMECAPS caps{};
+    if (timeGetDevCaps(&caps, sizeof(caps)) == TIMERR_NOERROR)
+        timeBeginPeriod(caps.wPeriodMin);
+}
+
+// Time-stamp-counter ticks over at least 100 ms of the millisecond clock.
+void MeasureProcessorClock()
+{
+    const uint64_t ticks0 = ReadTimeStampCounter();
+    const int32_t start = ReadMillisecondClock();
+    // The clock wraps from 0x7FFFFFFF to 0: count the span modulo 2^31.
+    while ((static_cast<uint32_t>(ReadMillisecondClock() - start) & 0x7FFFFFFFu) < 100) {
+    }
+    const uint64_t d = ReadTimeStampCounter() - ticks0;
+    g_systemCapability.processorMhz = static_cast<int32_t>(d / 100000);
+    g_systemCapability.processorClock = d * 10;
+    AppendLogFormat(L"ＣＰＵ動作速度：大体%.2fGHz", g_systemCapability.processorMhz / 1000.0);
+}
+
+}  // namespace
+
+int32_t ReadMillisecondClock()
+{
+    return static_cast<int32_t>(timeGetTime() & 0x7FFFFFFFu);
+}
+
+int ReadPerformanceCounterFrequency()
+{
+    LARGE_INTEGER f{};
+    if (QueryPerformanceFrequency(&f) && f.QuadPart > 0) {
+        g_clock.frequency = static_cast<uint64_t>(f.QuadPart);
+        g_clock.performanceCounter = 1;
+        return 0;
+    }
+    g_clock.performanceCounter = 0;
+    return -1;
+}
+
+void NoteLibraryStartupComplete(int flag)
+{
+    g_clock.startupComplete = flag;
+}
+
+int64_t ReadMicrosecondClock(int useProcessorClock)
+{
+    if (g_systemCapability.timeStampCounterUsable && useProcessorClock == 1 && g_clock.startupComplete &&
+        g_systemCapability.processorClock != 0)
+        return ScaleToMicroseconds(ReadTimeStampCounter(), g_systemCapability.processorClock);
+    if (g_clock.performanceCounter) {
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        return ScaleToMicroseconds(static_cast<uint64_t>(now.QuadPart), g_clock.frequency);
+    }
+    return static_cast<int64_t>(uint64_t(timeGetTime()) * 1000);
+}
+
+int ReadLocalDateTime(DateTimeRecord* out)
+{
+    SYSTEMTIME t{};
+    GetLocalTime(&t);
+    ToDateTime(t, out);
+    return 0;
+}
+
+void ConvertFileTimeToDateTime(const FILETIME* time, DateTimeRecord* out)
+{
+    FILETIME local{};
+    SYSTEMTIME t{};
+    FileTimeToLocalFileTime(time, &local);
+    FileTimeToSystemTime(&local, &t);
+    ToDateTime(t, out);
+}
+
+int LogSystemInformation()
+{
+    AppendLog(L"システムの情報を出力します\n");
+    PushLogIndent();
+    AppendLogFormat(L"Ｑｕａｒｎライブラリ Ver%ls", L"3.03a");
+    LogOsLine();
+
+    g_systemCapability.directXLevel = 0x70000;
+    SetFinestTimerResolution();
+
+    ProcessorFeatures cpu;
+    ReadProcessorFeatures(&cpu);
+    g_systemCapability.mmxUsable = 0;
+    g_systemCapability.sseUsable = 0;
+    g_systemCapability.sse2Usable = 0;
+    g_systemCapability.timeStampCounterUsable = cpu.timeStampCounter;
+    int level = 0;
+    if (cpu.hasCpuid) {
+        level = 1;
+        if (cpu.mmx) {
+            level = 3;
+            if (cpu.sse) {
+                level = 4;
+                if (cpu.sse2)
+                    level = 5;
+            }
+        }
+    }
+
+    if (g_systemCapability.timeStampCounterUsable)
+        MeasureProcessorClock();
+
+    if (level == 0)
+        AppendLog(L"ＣＰＵＩＤ命令は使えません\n");
+    else if (level == 1)
+        AppendLog(L"ＭＭＸは使えません\n");
+    if (level >= 3) {
+        AppendLog(L"ＭＭＸ命令を使用します\n");
+        g_systemCapability.mmxUsable = 1;
+    }
+    if (level >= 4) {
+        AppendLog(L"ＳＳＥ命令が使用可能です\n");
+        g_systemCapability.sseUsable = 1;
+    }
+    if (level >= 5) {
+        AppendLog(L"ＳＳＥ２命令が使用可能です\n");
+        g_systemCapability.sse2Usable = 1;
+    }
+
+    if (level > 0) {
+        AppendLog(L"ＣＰＵベンダ：");
+        for (int piece = 0; piece < 3; ++piece) {
+            char four[5] = {};
+            CopyBytes(four, cpu.vendor + piece * 4, 4);
+            wchar_t wide[8] = {};
+            MultiByteToWideChar(932, 0, four, -1, wide, 8);
+            AppendLog(wide);
+        }
+        AppendLog(L"\n");
+        if (cpu.name[0] != 0) {
+            // "ＣＰＵ名：%s" in code page 932.
+            AppendLogFormatCp932("\x82\x62\x82\x6f\x82\x74\x96\xbc\x81\x46%s", cpu.name);
+            g_systemCapability.processorName[0] = 0;
+            MultiByteToWideChar(CP_ACP, 0, cpu.name, -1, g_systemCapability.processorName, 64);
+            g_systemCapability.processorName[63] = 0;
+        }
+    }
+
+    PopLogIndent();
+    return 0;
+}

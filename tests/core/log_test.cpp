@@ -1,0 +1,222 @@
+#include "quarn/core/core.h"
+#include "log_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs each test in a fresh directory of its own, with the log started there.
+class LogFile : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        saved_ = fs::current_path();
+        dir_ = fs::temp_directory_path() /
+               ("quarn_log_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        fs::current_path(dir_);
+        EnableLogFile(1);
+        StartLogFile();
+        SetLogFolder(dir_.wstring().c_str());
+    }
+    void TearDown() override
+    {
+        SetLogFolder(L"");
+        while (depth_-- > 0)
+            PopLogIndent();
+        fs::current_path(saved_);
+        fs::remove_all(dir_);
+    }
+
+    bool Exists() const { return fs::exists(dir_ / "Log.txt"); }
+
+    std::vector<unsigned char> Bytes() const
+    {
+        std::ifstream in(dir_ / "Log.txt", std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+
+    // The file's text after the byte-order mark, one wchar_t per UTF-16 unit.
+    std::wstring Text() const
+    {
+        const std::vector<unsigned char> b = Bytes();
+        EXPECT_GE(b.size(), 2u);
+        EXPECT_EQ(b.size() % 2, 0u);
+        std::wstring text;
+        for (size_t i = 2; i + 1 < b.size(); i += 2)
+            text += static_cast<wchar_t>(b[i] | (b[i + 1] << 8));
+        return text;
+    }
+
+    void Indent(int levels)
+    {
+        for (int i = 0; i < levels; ++i)
+            PushLogIndent();
+        depth_ += levels;
+    }
+
+    fs::path saved_, dir_;
+    int depth_ = 0;
+};
+
+TEST_F(LogFile, StartsWithJustTheByteOrderMark)
+{
+    EXPECT_EQ(Bytes(), (std::vector<unsigned char>{0xFF, 0xFE}));
+}
+
+TEST_F(LogFile, StampsEachCallOnceAndIndentsWithTabs)
+{
+    Indent(2);
+    EXPECT_EQ(AppendLog(L"a\nb\n"), -1);
+    EXPECT_TRUE(std::regex_match(Text(), std::wregex(L"[0-9]+:\t\ta\r\nb\r\n"))) << "got: " << Text().size();
+}
+
+TEST_F(LogFile, TextWithoutLineFeedContinuesTheLine)
+{
+    Indent(1);
+    AppendLog(L"x");
+    AppendLog(L"y\n");
+    AppendLog(L"z\n");
+    EXPECT_TRUE(std::regex_match(Text(), std::wregex(L"[0-9]+:\txy\r\n[0-9]+:\tz\r\n")));
+}
+
+TEST_F(LogFile, ExistingCarriageReturnIsKept)
+{
+    AppendLog(L"p\r\nq\nr\r\n");
+    EXPECT_TRUE(std::regex_match(Text(), std::wregex(L"[0-9]+:p\r\nq\r\nr\r\n")));
+}
+
+TEST_F(LogFile, IndentNeverGoesBelowZero)
+{
+    PopLogIndent();
+    PopLogIndent();
+    AppendLog(L"top\n");
+    Indent(1);
+    AppendLog(L"in\n");
+    EXPECT_TRUE(std::regex_match(Text(), std::wregex(L"[0-9]+:top\r\n[0-9]+:\tin\r\n")));
+}
+
+TEST_F(LogFile, JapaneseTextAndSurrogatePairsAreWrittenAsUtf16)
+{
+    AppendLog(L"ログ\n");
+    AppendLogUtf8("漢字\xF0\x9F\x98\x80\n");  // U+1F600 as a surrogate pair in the file
+    const std::wstring text = Text();
+    EXPECT_NE(text.find(L"ログ\r\n"), std::wstring::npos);
+    const std::wstring pair = {L'漢', L'字', wchar_t(0xD83D), wchar_t(0xDE00), L'\r', L'\n'};
+    EXPECT_NE(text.find(pair), std::wstring::npos);
+}
+
+TEST_F(LogFile, LongTextIsWrittenWhole)
+{
+    std::wstring longText(3000, L'w');
+    longText[1000] = L'\n';
+    longText += L'\n';
+    AppendLog(longText.c_str());
+    const std::wstring text = Text();
+    const size_t colon = text.find(L':');
+    ASSERT_NE(colon, std::wstring::npos);
+    EXPECT_EQ(text.substr(colon + 1, 1000), std::wstring(1000, L'w'));
+    EXPECT_EQ(text.substr(colon + 1001, 2), L"\r\n");
+    EXPECT_EQ(text.size(), colon + 1 + 3000 + 1 + 2);
+}
+
+TEST_F(LogFile, FormattedTextIsCutToItsBuffer)
+{
+    const std::string huge(5000, 'h');
+    EXPECT_EQ(AppendLogFormat(L"%s", huge.c_str()), -1);
+    AppendLogFormat(L"n=%d s=%ls", 42, L"ok");
+    const std::wstring text = Text();
+    const size_t colon = text.find(L':');
+    const size_t end = text.find(L"\r\n");
+    ASSERT_NE(end, std::wstring::npos);
+    EXPECT_EQ(end - colon - 1, 1022u);
+    EXPECT_NE(text.find(L":n=42 s=ok\r\n"), std::wstring::npos);
+}
+
+TEST_F(LogFile, Cp932FormatIsConvertedAndEndsTheLine)
+{
+    AppendLogFormatCp932("v%d", 7);
+    EXPECT_TRUE(std::regex_match(Text(), std::wregex(L"[0-9]+:v7\r\n")));
+#if defined(_WIN32)
+    AppendLogFormatCp932("\x83\x8D\x83\x4F");  // ログ in Shift-JIS
+    EXPECT_NE(Text().find(L"ログ\r\n"), std::wstring::npos);
+#endif
+}
+
+TEST_F(LogFile, ConcurrentAppendsLoseNoLine)
+{
+    constexpr int kLines = 200;
+    auto writer = [](wchar_t tag) {
+        for (int i = 0; i < kLines; ++i)
+            AppendLogFormat(L"%lc%d", tag, i);
+    };
+    std::thread a(writer, L'A');
+    std::thread b(writer, L'B');
+    a.join();
+    b.join();
+    const std::wstring text = Text();
+    for (wchar_t tag : {L'A', L'B'}) {
+        for (int i = 0; i < kLines; ++i) {
+            const std::wstring line = L":" + std::wstring(1, tag) + std::to_wstring(i) + L"\r\n";
+            ASSERT_NE(text.find(line), std::wstring::npos) << char(tag) << i;
+        }
+    }
+}
+
+TEST_F(LogFile, SwitchedOffWritesNothing)
+{
+    fs::remove(dir_ / "Log.txt");
+    EnableLogFile(0);
+    StartLogFile();
+    EXPECT_FALSE(Exists());
+    LogCapture capture;  // callers still see the text handed over
+    EXPECT_EQ(AppendLog(L"nothing\n"), -1);
+    EXPECT_FALSE(Exists());
+    EXPECT_EQ(capture.texts.size(), 1u);
+    EnableLogFile(1);
+}
+
+TEST(Log, NothingIsWrittenBeforeAFolderIsSet)
+{
+    const fs::path saved = fs::current_path();
+    const fs::path dir = fs::temp_directory_path() / "quarn_log_nofolder";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::current_path(dir);
+    SetLogFolder(L"");
+    AppendLog(L"lost\n");
+    EXPECT_FALSE(fs::exists(dir / "Log.txt"));
+    fs::current_path(saved);
+    fs::remove_all(dir);
+}
+
+TEST(ScreenLog, PreparationSetsDefaultsOnce)
+{
+    ResetScreenLogState();
+    ScreenLogState* s = GetScreenLogState();
+    s->lines[3][0] = L'x';
+    EXPECT_EQ(PrepareScreenLogState(), 0);
+    EXPECT_EQ(s->setUp, 1);
+    EXPECT_EQ(s->lineHeight, 16);
+    EXPECT_EQ(s->fontHandle, -1);
+    EXPECT_EQ(s->fontNeeded, 1);
+    EXPECT_EQ(IsScreenLogShown(), 0);
+    EXPECT_EQ(s->lines[3][0], 0);
+    s->lines[3][0] = L'y';
+    PrepareScreenLogState();  // already set up: the lines stay
+    EXPECT_EQ(s->lines[3][0], L'y');
+    ResetScreenLogState();
+}
+
+}  // namespace

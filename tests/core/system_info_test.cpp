@@ -1,0 +1,85 @@
+#include "quarn/core/core.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(SystemInformation, OsNamesAndCodesFromVersionRecords)
+{
+    struct Case {
+        OsVersionFacts facts;
+        const wchar_t* name;
+        int32_t code;
+        const wchar_t* text;
+    } const cases[] = {
+        {{0, 3, 10, 0, L""}, L"Windows3.1", kOsWin31, nullptr},
+        {{1, 4, 0, 950, L""}, L"Windows95", kOsWin95, nullptr},
+        {{1, 4, 0, 1111, L"C"}, L"Windows95OSR2", kOsWin95, nullptr},
+        {{1, 4, 10, 1998, L" "}, L"Windows98", kOsWin98, nullptr},
+        {{1, 4, 10, 2222, L"A"}, L"Windows98SE", kOsWin98, nullptr},
+        {{1, 4, 90, 3000, L""}, L"WindowsMe", kOsWinMe, nullptr},
+        {{2, 3, 51, 1057, L""}, L"WindowsNT 3.51", kOsNT351, nullptr},
+        {{2, 4, 0, 1381, L"Service Pack 6"}, L"Windows4.0", kOsNT40, nullptr},
+        {{2, 5, 0, 2195, L""}, L"Windows2000", kOsWin2000, nullptr},
+        {{2, 5, 1, 2600, L"Service Pack 3"}, L"WindowsXP", kOsWinXP, L"WindowsXP ( Build 2600 Service Pack 3 )"},
+        {{2, 6, 0, 6002, L""}, L"WindowsVista", kOsVista, nullptr},
+        {{2, 6, 1, 7601, L"Service Pack 1"}, L"Windows7", kOsWin7, nullptr},
+        {{2, 6, 2, 9200, L""}, L"Windows8", kOsWin8, L"Windows8 ( Build 9200  )"},
+        {{2, 6, 3, 9600, L""}, L"Windows8.1", kOsWin81, nullptr},
+        {{2, 10, 0, 19045, L""}, L"Windows10", kOsWin10, nullptr},
+        {{2, 10, 0, 22631, L""}, L"Windows11", kOsWin11, nullptr},
+        {{2, 11, 0, 30000, nullptr}, L"Windows", kOsWin11, L"Windows ( Build 30000  )"},
+        {{3, 1, 0, 1, L""}, L"Windows", -7, nullptr},  // unknown platform: code unchanged
+    };
+    for (const Case& c : cases) {
+        wchar_t name[64];
+        const int32_t code = DescribeOsVersion(&c.facts, name, -7);
+        EXPECT_EQ(std::wstring(name), c.name) << c.facts.major << "." << c.facts.minor;
+        EXPECT_EQ(code, c.code) << c.facts.major << "." << c.facts.minor;
+        if (c.text) {
+            wchar_t text[512];
+            FormatOsText(&c.facts, name, text);
+            EXPECT_EQ(std::wstring(text), c.text);
+        }
+    }
+}
+
+TEST(SystemInformation, LaterSystemsRankAboveWindows7)
+{
+    for (uint32_t minor : {2u, 3u, 4u}) {
+        const OsVersionFacts f = {2, 6, minor, 9200, L""};
+        wchar_t name[64];
+        EXPECT_GT(DescribeOsVersion(&f, name, 0), kOsWin7) << minor;
+    }
+    for (uint32_t major : {7u, 10u, 12u}) {
+        const OsVersionFacts f = {2, major, 0, 10000, L""};
+        wchar_t name[64];
+        EXPECT_GT(DescribeOsVersion(&f, name, 0), kOsWin7) << major;
+    }
+}
+
+TEST(SystemInformation, ProcessorFeaturesAreConsistent)
+{
+    ProcessorFeatures f;
+    ReadProcessorFeatures(&f);
+#if defined(__i386__) || defined(__x86_64__)
+    EXPECT_EQ(f.hasCpuid, 1);
+    EXPECT_EQ(std::string(f.vendor).size(), 12u);
+    EXPECT_EQ(HasMmxSupport(), f.mmx);
+    // Every processor with SSE2 has SSE, and every one with SSE has MMX.
+    EXPECT_LE(f.sse2, f.sse);
+    EXPECT_LE(f.sse, f.mmx);
+    if (f.timeStampCounter) {
+        const uint64_t a = ReadTimeStampCounter();
+        const uint64_t b = ReadTimeStampCounter();
+        EXPECT_GE(b, a);
+    }
+#else
+    EXPECT_EQ(f.hasCpuid, 0);
+    EXPECT_EQ(HasMmxSupport(), 0);
+#endif
+}
+
+}  // namespace
