@@ -7,6 +7,7 @@
 
 #ifdef _WIN32
 struct tagBITMAPINFO;
+typedef struct tagBITMAPINFO BITMAPINFO;
 #endif
 
 namespace quarn {
@@ -119,7 +120,7 @@ int HalveImageForMipmap(const ColorFormat* format, uint8_t* dstPixels, int dstPi
 // Exports an image as a top-down DIB. For an 8-bit result the header must have room for 256
 // colour entries. Returns -1 on failure, 1 when *outPixels is a new buffer the caller frees with
 // FreeTrackedMemory, or the value of alwaysCopy when the image's own pixels are lent.
-int BaseImageToDib(const BaseImage* image, tagBITMAPINFO* header, uint8_t** outPixels,
+int BaseImageToDib(const BaseImage* image, BITMAPINFO* header, uint8_t** outPixels,
                    int alwaysCopy, int force24Bit);
 #endif
 
