@@ -1,8 +1,9 @@
 // Memory images: creation, views, release, filling, run tables and the blend lookup tables.
 #include "quarn/softrender/softrender.h"
 
-#include <cstdlib>
 #include <cstring>
+
+#include "quarn/core/core.h"
 
 #include "quarn/softrender/blend_ops.h"
 
@@ -17,9 +18,12 @@ namespace {
 
 int g_ScreenColorBits = 16;
 
-void* StoreAlloc(size_t size) { return std::malloc(size); }
-void* StoreAllocZeroed(size_t size) { return std::calloc(1, size); }
-void StoreFree(void* p) { std::free(p); }
+void* StoreAlloc(size_t size) { return AllocTrackedMemory(static_cast<uint32_t>(size), "", 0); }
+void* StoreAllocZeroed(size_t size)
+{
+    return AllocTrackedMemoryZeroed(static_cast<uint32_t>(size), "", 0);
+}
+void StoreFree(void* p) { FreeTrackedMemory(p); }
 
 // Frees every block the store owns and the store itself.
 void FreeStore(MemImgBase* store)

@@ -377,8 +377,9 @@ bool RunSpecialForm(const Blit& b, int mode, bool trans, bool mmx)
 template <class Fmt, class Src>
 void RunBranch(const Blit& b, int mode, bool mask, bool bright, bool trans, bool rle, bool mmx)
 {
-    if (!mask && !bright && !Src::kAlpha && !rle && RunSpecialForm<Fmt, Src>(b, mode, trans, mmx))
-        return;
+    if constexpr (!Src::kAlpha) {
+        if (!mask && !bright && !rle && RunSpecialForm<Fmt, Src>(b, mode, trans, mmx)) return;
+    }
     switch (mode) {
     case 0: RunMode<Fmt, Src, OpCopy>(b, mask, bright, trans, rle); break;
     case 1: RunMode<Fmt, Src, OpBlend>(b, mask, bright, trans, rle); break;
