@@ -104,7 +104,32 @@ void LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage
     if (!RectInside(target, view->width, view->height)) return;
 
     MemImgBase* store = view->store;
-    if (store->kind == kMemImgGrey8 || store->kind == kMemImgGrey16) {
+    if (store->kind == kMemImgGrey8) {
+        // The converting copy sends every 8-bit destination through a palette search, which
+        // the single-channel format has no palette for: take the red channel directly.
+        const ColorFormat& f = image->format;
+        const int bpp = f.bytesPerPixel;
+        if (bpp < 1 || bpp > 4) return;
+        for (int y = 0; y < height; ++y) {
+            const uint8_t* in = image->pixels + ptrdiff_t{image->pitch} * (srcY + y) +
+                                ptrdiff_t{bpp} * srcX;
+            uint8_t* out = view->pixels + ptrdiff_t{store->pitch} * (dstY + y) + dstX;
+            for (int x = 0; x < width; ++x, in += bpp) {
+                int red = 0;
+                if (bpp == 1) {
+                    red = f.palette[in[0]].red;
+                } else {
+                    uint32_t v = 0;
+                    std::memcpy(&v, in, static_cast<size_t>(bpp));
+                    DecodePixelColor(&f, v, &red, nullptr, nullptr, nullptr);
+                }
+                out[x] = static_cast<uint8_t>(red);
+            }
+        }
+        MarkMemImgPixelsChanged(store);
+        return;
+    }
+    if (store->kind == kMemImgGrey16) {
         // The red channel becomes the single channel.
         ConvertPixelRect(view->pixels, store->pitch, store->format, image->pixels, image->pitch,
                          &image->format, nullptr, 0, nullptr, dstX, dstY, &r, 0, 0, 0, 0, 1, 1,
