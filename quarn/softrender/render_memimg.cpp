@@ -23,6 +23,7 @@ namespace {
 int ProcessorHasMmx()
 {
 #if QUARN_HAVE_MMX
+    __builtin_cpu_init();
     return __builtin_cpu_supports("mmx") ? 1 : 0;
 #else
     return 0;
