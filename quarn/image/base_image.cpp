@@ -181,13 +181,14 @@ int ScaleBaseImageRect(int srcX1, int srcY1, int srcX2, int srcY2, BaseImage* sr
     if (sw == dw && sh == dh) return CopyBaseImageRect(srcX1, srcY1, sw, sh, dstX1, dstY1, src, dst);
     if (MakePlain(src) != 0 || MakePlain(dst) != 0) return -1;
 
-    const uint32_t stepX = (uint32_t(sw) << 16) / uint32_t(dw);
-    const uint32_t stepY = (uint32_t(sh) << 16) / uint32_t(dh);
+    // 16.16 fixed point, held in 64 bits so that wide images do not overflow.
+    const uint64_t stepX = (uint64_t(sw) << 16) / uint64_t(dw);
+    const uint64_t stepY = (uint64_t(sh) << 16) / uint64_t(dh);
     for (int j = 0; j < dh; ++j) {
-        const uint32_t py = (uint32_t(srcY1) << 16) + uint32_t(j) * stepY;
+        const uint64_t py = (uint64_t(srcY1) << 16) + uint64_t(j) * stepY;
         const int y = int(py >> 16);
         for (int i = 0; i < dw; ++i) {
-            const uint32_t px = (uint32_t(srcX1) << 16) + uint32_t(i) * stepX;
+            const uint64_t px = (uint64_t(srcX1) << 16) + uint64_t(i) * stepX;
             const int x = int(px >> 16);
             int c[4];
             if (bilinear != 1) {

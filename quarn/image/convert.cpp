@@ -135,6 +135,30 @@ void KeyToAlphaInPlace(const RectWalk& w, const ColorFormat& df, uint32_t key) {
     }
 }
 
+// Same colour layout into a destination without alpha: the colour bits are kept and the rest
+// is the destination's unused bits, exactly what the general path composes, without its
+// per-channel work.
+void DropAlpha(const RectWalk& w, const ColorFormat& df) {
+    const uint32_t rgb = df.redMask | df.greenMask | df.blueMask;
+    const uint32_t fill = (df.bitDepth == 16 || df.bitDepth == 32) ? df.unusedMask : 0;
+    const int bpp = w.dstBpp;
+    for (int y = 0; y < w.Height(); ++y) {
+        const uint8_t* s = w.SrcRow(y);
+        if (bpp == 4 && !w.mirror) {
+            uint8_t* d = w.DstPixel(y, 0);
+            for (int i = 0; i < w.Width(); ++i) {
+                uint32_t v;
+                std::memcpy(&v, s + i * 4, 4);
+                v = (v & rgb) | fill;
+                std::memcpy(d + i * 4, &v, 4);
+            }
+            continue;
+        }
+        for (int i = 0; i < w.Width(); ++i)
+            Store(w.DstPixel(y, i), bpp, (Load(s + i * bpp, bpp) & rgb) | fill);
+    }
+}
+
 // ---- The general path ----
 
 struct ChannelPlan {
@@ -308,17 +332,19 @@ int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFor
         return 0;
     }
 
-    if (df.bitDepth == 8) {
-        if (sf.bitDepth == 16 || sf.bitDepth == 24 || sf.bitDepth == 32) {
+    const int sb = sf.bytesPerPixel, db = df.bytesPerPixel;
+    const bool srcDepthKnown =
+        sf.bitDepth == 8 || sf.bitDepth == 16 || sf.bitDepth == 24 || sf.bitDepth == 32;
+    if (df.bitDepth == 8 && !srcDepthKnown) return 0;
+    if (sb < 1 || sb > 4 || db < 1 || db > 4) return -1;
+
+    if (df.bitDepth == 8 && db == 1) {
+        if (sf.bitDepth != 8) {
             EncodeToIndices(w, df, sf, keyColor, keySkip != 0, black != 0);
             return 0;
         }
-        if (sf.bitDepth != 8) return 0;
         if (!black && !keySkip) return CopyIndices(w);
     }
-
-    const int sb = sf.bytesPerPixel, db = df.bytesPerPixel;
-    if (sb < 1 || sb > 4 || db < 1 || db > 4) return -1;
 
     const bool sameDepth = sf.bitDepth == df.bitDepth;
     const bool sameColour =
@@ -336,6 +362,11 @@ int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFor
     if (keySkip != 1 && !mirror && reduction == 0 && !black && !alphaFromRed && !alphaPixels) {
         FastPairJob job{dstPixels, dstPitch, dstX, dstY, srcPixels, srcPitch, *srcRect};
         if (ConvertFastPair(job, df, sf, keyToAlpha != 0, alphaInUse, keyColor)) return 0;
+    }
+    if (!dstAlpha && sameDepth && sameColour && !keySkip && !black && !alphaFromRed &&
+        sf.bytesPerPixel > 1) {
+        DropAlpha(w, df);
+        return 0;
     }
     const Options o{keyColor, keyToAlpha != 0, keySkip != 0, black != 0, alphaFromRed != 0,
                     fromAlphaBuffer, reduction};

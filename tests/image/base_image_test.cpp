@@ -1,0 +1,238 @@
+#include <gtest/gtest.h>
+
+#include "formats.h"
+#include "quarn/core/core.h"
+
+namespace quarn::test {
+namespace {
+
+// An image that discards itself.
+struct Image : BaseImage {
+    Image() : BaseImage{} {}
+    Image(int w, int h, const ColorFormat& f) : BaseImage{} {
+        EXPECT_EQ(AllocBaseImage(w, h, &f, this), 0);
+    }
+    ~Image() { DiscardBaseImage(this); }
+    Image(const Image&) = delete;
+    Image& operator=(const Image&) = delete;
+    uint32_t At(int x, int y) const {
+        return LoadLe(pixels + y * pitch + x * format.bytesPerPixel, format.bytesPerPixel);
+    }
+    void Set(int x, int y, uint32_t v) {
+        StoreLe(pixels + y * pitch + x * format.bytesPerPixel, format.bytesPerPixel, v);
+    }
+    void Fill(uint32_t v) {
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) Set(x, y, v);
+    }
+};
+
+TEST(BaseImage, AllocAndDiscard) {
+    Image a(5, 3, Rgb888());
+    EXPECT_EQ(a.pitch, 16);  // 15 bytes rounded to whole words
+    EXPECT_EQ(a.mipmapCount, 0);
+    ASSERT_NE(a.pixels, nullptr);
+    Image g(3, 2, Grey8());
+    EXPECT_EQ(g.pitch, 4);
+
+    Image x;
+    ASSERT_EQ(AllocArgbBaseImage(7, 2, &x), 0);
+    EXPECT_EQ(x.pitch, 28);
+    EXPECT_EQ(x.format.alphaMask, 0xFF000000u);
+    DiscardBaseImage(&x);
+    EXPECT_EQ(x.pixels, nullptr);
+    EXPECT_EQ(x.width, 0);
+    EXPECT_EQ(x.format.bitDepth, 0);
+
+    // Sizes the allocator cannot express are refused, keeping no memory.
+    Image big;
+    EXPECT_EQ(AllocXrgbBaseImage(0x10000, 0x10000, &big), -1);
+    EXPECT_EQ(big.pixels, nullptr);
+}
+
+TEST(BaseImage, ClearStaysInsideTheImage) {
+    Image a(4, 3, R5G6B5());
+    a.Fill(0xFFFF);
+    ClearBaseImageRect(&a, 1, 1, 2, 5);
+    EXPECT_EQ(a.At(1, 1), 0u);
+    EXPECT_EQ(a.At(2, 2), 0u);
+    EXPECT_EQ(a.At(0, 1), 0xFFFFu);
+    EXPECT_EQ(a.At(3, 2), 0xFFFFu);
+    EXPECT_EQ(a.At(1, 0), 0xFFFFu);
+    EXPECT_EQ(ClearBaseImageRect(&a, 0, 0, 4, 0), 0);
+}
+
+TEST(BaseImage, MirrorEachPixelSize) {
+    for (const ColorFormat& f : {Grey8(), R5G6B5(), Rgb888(), Argb()}) {
+        Image a(5, 2, f);
+        for (int x = 0; x < 5; ++x) a.Set(x, 1, 0x10203 * (x + 1));
+        ASSERT_EQ(MirrorBaseImage(&a), 0);
+        const uint32_t mask = f.bytesPerPixel == 4 ? 0xFFFFFFFF : (1u << 8 * f.bytesPerPixel) - 1;
+        for (int x = 0; x < 5; ++x) EXPECT_EQ(a.At(x, 1), (0x10203u * (5 - x)) & mask);
+    }
+    Image empty(0, 3, Argb());
+    EXPECT_EQ(MirrorBaseImage(&empty), -1);
+}
+
+TEST(BaseImage, ReadArgbPutsChannelBitsAtTheTop) {
+    Image a(1, 1, R5G6B5());
+    a.Set(0, 0, 0xFFFF);
+    EXPECT_EQ(ReadBaseImagePixelArgb(&a, 0, 0), 0x00F8FCF8u);
+    Image b(1, 1, A1R5G5B5());
+    b.Set(0, 0, 0x8000 | 0x001F);
+    EXPECT_EQ(ReadBaseImagePixelArgb(&b, 0, 0), 0x800000F8u);
+    Image g(1, 1, Grey8());
+    g.Set(0, 0, 0x42);
+    EXPECT_EQ(ReadBaseImagePixelArgb(&g, 0, 0), 0x00424242u);
+    Image none;
+    EXPECT_EQ(ReadBaseImagePixelArgb(&none, 0, 0), 0u);
+}
+
+TEST(BaseImage, PixelReadWriteAndRange) {
+    for (const ColorFormat& f : {Grey8(), R5G6B5(), Rgb888(), Argb()}) {
+        Image a(3, 2, f);
+        a.Fill(0);
+        ASSERT_EQ(WriteBaseImagePixel(&a, 2, 1, 255, 255, 255, 255), 0);
+        int r = -1, g = -1, b = -1, al = -1;
+        ASSERT_EQ(ReadBaseImagePixelRgba(&a, 2, 1, &r, &g, &b, &al), 0);
+        EXPECT_EQ(r, 255);
+        EXPECT_EQ(b, 255);
+        EXPECT_EQ(a.At(1, 1), 0u);
+        for (auto [x, y] : {std::pair{3, 0}, {0, 2}, {-1, 0}, {0, -1}}) {
+            r = -7;
+            EXPECT_EQ(ReadBaseImagePixelRgba(&a, x, y, &r, nullptr, nullptr, nullptr), -1);
+            EXPECT_EQ(r, -7);
+            EXPECT_EQ(WriteBaseImagePixel(&a, x, y, 1, 2, 3, 4), -1);
+        }
+    }
+}
+
+TEST(BaseImage, CopyClipsBothSides) {
+    Image src(10, 4, Argb()), dst(12, 4, Argb());
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 10; ++x) src.Set(x, y, 0xFF000000u | (y << 8) | x);
+    dst.Fill(0);
+    // Source x -3, width 10: seven columns land at destination x + 3.
+    ASSERT_EQ(CopyBaseImageRect(-3, 0, 10, 1, 2, 1, &src, &dst), 0);
+    EXPECT_EQ(dst.At(4, 1), 0u);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(dst.At(5 + i, 1), 0xFF000000u | i);
+    // Negative destination, and cuts at the far edges.
+    dst.Fill(0);
+    ASSERT_EQ(CopyBaseImageRect(0, 0, 20, 20, -2, -1, &src, &dst), 0);
+    EXPECT_EQ(dst.At(0, 0), 0xFF000102u);
+    EXPECT_EQ(dst.At(7, 2), 0xFF000309u);
+    EXPECT_EQ(dst.At(8, 0), 0u);
+    EXPECT_EQ(dst.At(0, 3), 0u);
+    EXPECT_EQ(CopyBaseImageRect(10, 0, 5, 5, 0, 0, &src, &dst), 0);  // nothing inside
+}
+
+TEST(BaseImage, CopyConvertsAndRemapsPalettes) {
+    Image src(2, 1, R5G6B5()), dst(2, 1, Xrgb());
+    src.Set(0, 0, 0xF800);
+    src.Set(1, 0, 0x001F);
+    CopyBaseImageRect(0, 0, 2, 1, 0, 0, &src, &dst);
+    EXPECT_EQ(dst.At(0, 0) & 0xFFFFFF, 0xF80000u);
+    EXPECT_EQ(dst.At(1, 0) & 0xFFFFFF, 0x0000F8u);
+
+    ColorFormat p{};
+    SetupPalette8Format(&p);
+    for (int i = 0; i < 256; ++i) p.palette[i] = {uint8_t(255 - i), uint8_t(255 - i), uint8_t(255 - i), 0};
+    Image g(2, 1, Grey8()), inv(2, 1, p);
+    g.Set(0, 0, 10);
+    g.Set(1, 0, 250);
+    CopyBaseImageRect(0, 0, 2, 1, 0, 0, &g, &inv);
+    EXPECT_EQ(inv.At(0, 0), 245u);
+    EXPECT_EQ(inv.At(1, 0), 5u);
+}
+
+TEST(BaseImage, ScaleRefusesBadRectangles) {
+    Image a(4, 4, Argb()), b(8, 8, Argb());
+    EXPECT_EQ(ScaleBaseImageRect(0, 0, 5, 4, &a, 0, 0, 8, 8, &b, 0), -1);
+    EXPECT_EQ(ScaleBaseImageRect(2, 0, 2, 4, &a, 0, 0, 8, 8, &b, 0), -1);
+    EXPECT_EQ(ScaleBaseImageRect(0, 0, 4, 4, &a, 0, -1, 8, 8, &b, 1), -1);
+}
+
+TEST(BaseImage, ScaleEqualSizeIsTheCopy) {
+    Image a(3, 3, R5G6B5()), b(3, 3, Xrgb()), c(3, 3, Xrgb());
+    for (int i = 0; i < 9; ++i) a.Set(i % 3, i / 3, 0x1234 * (i + 1));
+    b.Fill(0);
+    c.Fill(0);
+    ASSERT_EQ(ScaleBaseImageRect(1, 1, 3, 3, &a, 0, 1, 2, 3, &b, 1), 0);
+    CopyBaseImageRect(1, 1, 2, 2, 0, 1, &a, &c);
+    for (int i = 0; i < 9; ++i) EXPECT_EQ(b.At(i % 3, i / 3), c.At(i % 3, i / 3));
+}
+
+TEST(BaseImage, ScaleNearestRepeatsPixels) {
+    Image a(2, 2, Argb()), b(4, 4, Argb());
+    const uint32_t v[4] = {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004};
+    for (int i = 0; i < 4; ++i) a.Set(i % 2, i / 2, v[i]);
+    ASSERT_EQ(ScaleBaseImageRect(0, 0, 2, 2, &a, 0, 0, 4, 4, &b, 0), 0);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(b.At(x, y), v[(y / 2) * 2 + x / 2]);
+}
+
+TEST(BaseImage, ScaleBilinearKeepsUniformImagesAndEdges) {
+    // A uniform image, including a one-pixel one, scales to the same uniform image.
+    for (int size : {1, 3}) {
+        Image a(size, size, Argb()), b(7, 5, Argb());
+        a.Fill(0xFFFFFFFF);
+        b.Fill(0);
+        ASSERT_EQ(ScaleBaseImageRect(0, 0, size, size, &a, 0, 0, 7, 5, &b, 1), 0);
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 7; ++x) ASSERT_EQ(b.At(x, y), 0xFFFFFFFFu) << size << " " << x << "," << y;
+    }
+    // Bottom row white, top black: the last rows never blend with anything outside the image,
+    // and columns stay apart.
+    Image a(2, 2, Xrgb()), b(4, 4, Xrgb());
+    a.Set(0, 0, 0xFF000000);
+    a.Set(1, 0, 0xFF000000);
+    a.Set(0, 1, 0xFFFFFFFF);
+    a.Set(1, 1, 0xFFFFFFFF);
+    ASSERT_EQ(ScaleBaseImageRect(0, 0, 2, 2, &a, 0, 0, 4, 4, &b, 1), 0);
+    for (int x = 0; x < 4; ++x) {
+        EXPECT_EQ(b.At(x, 0) & 0xFFFFFF, 0u);
+        EXPECT_EQ(b.At(x, 1) & 0xFFFFFF, 0x7F7F7Fu);  // half way, cut
+        EXPECT_EQ(b.At(x, 2) & 0xFFFFFF, 0xFFFFFFu);
+        EXPECT_EQ(b.At(x, 3) & 0xFFFFFF, 0xFFFFFFu);
+    }
+}
+
+// A DXT1 block of two colours, and a DXT5 block with explicit alpha.
+TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
+    Image im;
+    im.format = Argb();
+    im.format.bitDepth = 4;
+    im.format.compression = 1;
+    im.width = 4;
+    im.height = 4;
+    im.pixels = static_cast<uint8_t*>(AllocTrackedMemory(8, "", 0));
+    const uint8_t block[8] = {0x00, 0xF8, 0x1F, 0x00, 0b00011011, 0, 0, 0};  // red, blue
+    std::memcpy(im.pixels, block, 8);
+    int r, g, b, a;
+    ASSERT_EQ(ReadBaseImagePixelRgba(&im, 0, 0, &r, &g, &b, &a), 0);
+    EXPECT_EQ(im.format.compression, 0u);
+    EXPECT_EQ(im.pitch, 16);
+    // Indices of row 0: pixel 0 = 3, 1 = 2, 2 = 1, 3 = 0.
+    EXPECT_EQ(im.At(3, 0), 0xFFFF0000u);
+    EXPECT_EQ(im.At(2, 0), 0xFF0000FFu);
+    EXPECT_EQ(im.At(1, 0), 0xFFAA0055u);  // (2 c0 + c1) / 3
+    EXPECT_EQ(im.At(0, 0), 0xFF5500AAu);
+    EXPECT_EQ(im.At(0, 1), 0xFFFF0000u);
+
+    Image t;
+    t.format = Argb();
+    t.format.bitDepth = 8;
+    t.format.compression = 5;
+    t.width = 4;
+    t.height = 4;
+    t.pixels = static_cast<uint8_t*>(AllocTrackedMemory(16, "", 0));
+    const uint8_t b5[16] = {200, 100, 0x01, 0, 0, 0, 0, 0,  // pixel 0 index 1, others 0
+                            0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+    std::memcpy(t.pixels, b5, 16);
+    ASSERT_EQ(ExpandCompressedBaseImage(&t), 0);
+    EXPECT_EQ(t.At(0, 0), 0x64FFFFFFu);
+    EXPECT_EQ(t.At(1, 0), 0xC8FFFFFFu);
+}
+
+}  // namespace
+}  // namespace quarn::test
