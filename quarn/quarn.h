@@ -4,6 +4,14 @@
 #include <cstdint>
 
 // ---------------------------------------------------------------------------------------
+// Start-up
+// ---------------------------------------------------------------------------------------
+
+// Starts the library with the settings made so far: window, input, graphics and the rest.
+// 0 (also when it has started already), or -1 when it cannot start; it is not retried.
+int InitializeLibrary();
+
+// ---------------------------------------------------------------------------------------
 // Window and message loop
 // ---------------------------------------------------------------------------------------
 

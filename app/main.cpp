@@ -1,0 +1,73 @@
+// Vornik: a window with a running tally of elapsed time, kept across runs in "data.txt".
+#include <windows.h>
+
+#include <mmsystem.h>
+
+#include <ctime>
+#include <stdexcept>
+
+#include "app/qu.h"
+#include "app/state_file.h"
+#include "app/tally.h"
+#include "lib/biginteger.h"
+#include "quarn/quarn.h"
+
+namespace {
+
+constexpr wchar_t kStateFile[] = L"data.txt";
+constexpr int kKeyF5 = 0x3F;
+
+std::int64_t seconds_since_1970()
+{
+    return static_cast<std::int64_t>(_time64(nullptr));
+}
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    lib::biginteger tally;
+    // The file is replaced at the end only when it was read whole or was not there: a
+    // second instance, a failed start or a damaged file leave it as it is.
+    bool may_save = false;
+    int result = 0;
+    try {
+        ChangeWindowMode(1);
+        SetRunWhileInactive(1);
+        EnableLogFile(0);
+        AssignWindowTitle(L"Vornik");
+        AssignWindowIcon(101);
+
+        qu::init();
+
+        const StateLoad load = load_state(kStateFile, seconds_since_1970(), tally);
+        if (load == kStateRefused)
+            throw std::runtime_error("data.txt holds no tally");
+        if (load == kStateNoSavedTime)
+            result = 1;
+        else
+            may_save = true;
+
+        DWORD last = timeGetTime();
+        for (;;) {
+            if (PumpLibraryMessages() == -1)
+                throw qu::signal{};
+
+            const DWORD now = timeGetTime();
+            const DWORD delta = now - last;   // unsigned: a wrap of the clock still counts right
+            if (delta != 0)
+                tally += lib::biginteger::from_uint(lib::uint::from_word(delta));
+            last = now;
+
+            if (TestKeyPressed(kKeyF5))
+                tally = lib::biginteger{};
+        }
+    } catch (const qu::signal&) {
+    } catch (...) {
+        result = 1;
+    }
+
+    if (may_save && write_state_file(kStateFile, format_state_file(tally, seconds_since_1970())) != 0)
+        result = 1;
+    return result;
+}

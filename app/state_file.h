@@ -1,0 +1,27 @@
+// Reading and replacing the state file on disk.
+#pragma once
+
+#include <string>
+
+// Reads the whole file into bytes. 0 when read, 1 when there is no such file, -1 when the
+// file exists but cannot be read or is longer than the state file can be.
+int read_state_file(const wchar_t* path, std::string& bytes);
+
+// Replaces the file with bytes: they are written to a temporary file beside it, which then
+// takes the file's place, so that the old contents stay whole until the new ones are on
+// disk. 0, or -1 when the file could not be replaced (it is then unchanged).
+int write_state_file(const wchar_t* path, const std::string& bytes);
+
+#include <cstdint>
+
+#include "lib/biginteger.h"
+
+enum StateLoad : int {
+    kStateLoaded = 0,     // read whole, or there was no file: the tally may be saved at the end
+    kStateNoSavedTime = 1,  // the tally was read but not the time: nothing is added, nothing saved
+    kStateRefused = -1,   // unreadable, or no tally in it: the file must stay as it is
+};
+
+// The load step: the tally from the file at path plus the time away until now (seconds
+// since 1970), or 0 when there is no file. The tally is changed only when something was read.
+StateLoad load_state(const wchar_t* path, std::int64_t now, lib::biginteger& tally);

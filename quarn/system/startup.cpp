@@ -1,0 +1,177 @@
+#include "quarn/system/startup.h"
+
+#include <objbase.h>
+
+#include "quarn/core/core.h"
+#include "quarn/graphics/screen_settings.h"
+#include "quarn/network/network.h"
+#include "quarn/system/system.h"
+
+// ---------------------------------------------------------------------------------------
+// Stand-ins for the subsystems that are not part of the library yet: the sound device and
+// its thread, the file-access and archive layer, and the model registry. Each behaves as
+// its subsystem does when its device or service is absent. They are replaced, name for
+// name, when those subsystems arrive.
+// ---------------------------------------------------------------------------------------
+namespace {
+
+// Sound and movie: the video colour tables are filled by the movie decoder itself.
+int32_t BuildYuvToRgbTables() { return 0; }
+// No sound device: start-up goes on without sound.
+int32_t StartSoundSystem() { return -1; }
+int32_t EndCurrentMusic() { return 0; }
+int32_t ShutDownSoundSystem() { return -1; }
+
+// File layer: no archives are open, and plain directories are the only ones.
+int32_t ReleaseIdleArchives() { return 0; }
+int32_t InstallFileFunctions(const void* /*table*/) { return 0; }
+int32_t GetPlainCurrentDirectory(wchar_t* buffer)
+{
+    return static_cast<int32_t>(GetCurrentDirectoryW(MAX_PATH, buffer));
+}
+int32_t SetPlainCurrentDirectory(const wchar_t* path) { return SetCurrentDirectoryW(path) ? 1 : 0; }
+
+// Model registry: it starts only with hardware rendering, which is not there yet.
+int32_t StartModelSystem() { return 0; }
+int32_t ShutDownModelSystem() { return 0; }
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+// The failure exit of the steps that may fail after the log has started. The shut-down
+// does nothing here, because the library has not started.
+int32_t FailStartUp()
+{
+    RunLibraryShutDown();
+    g_system.busy = 0;
+    return -1;
+}
+
+// The desktop's colour depth as the display reports it.
+int32_t QueryDesktopColorBits()
+{
+    HDC screen = GetDC(nullptr);
+    if (screen == nullptr)
+        return 0;
+    const int32_t bits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
+    ReleaseDC(nullptr, screen);
+    return bits;
+}
+
+} // namespace
+
+int InitializeLibrary()
+{
+    if (g_system.started)
+        return 0;
+    AcquireLibraryLock();
+    const int32_t result = RunLibraryStartUp();
+    ReleaseLibraryLock();
+    return result;
+}
+
+int32_t RunLibraryStartUp()
+{
+    if (g_system.started)
+        return 0;
+    g_system.busy = 1;
+
+    BuildYuvToRgbTables();
+    ReleaseIdleArchives();
+    InstallFileFunctions(nullptr);
+    GetPlainCurrentDirectory(g_system.savedDirectory);
+
+    SetLogFolder(g_system.savedDirectory);
+    StartLogFile();
+
+    // The screen code has no 24-bit path: neither a 24-bit desktop to draw a window on nor
+    // a 24-bit full screen.
+    if ((g_system.windowed && QueryDesktopColorBits() == 24) || GetConfiguredColorBits() == 24) {
+        AppendLog(L"Ｑｕａｒｎライブラリは２４ビットカラーモードに対応していません\n");
+        return -1;
+    }
+
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    g_system.timerFrequency = frequency.QuadPart;
+    g_system.highResTimer = frequency.QuadPart != 0 ? 1 : 0;
+    ReadPerformanceCounterFrequency();
+
+    LogSystemInformation();
+
+    if (g_system.dwmModule == nullptr) {
+        g_system.dwmModule = LoadLibraryW(L"dwmapi.dll");
+        g_system.dwmEnableComposition =
+            g_system.dwmModule != nullptr
+                ? reinterpret_cast<void*>(GetProcAddress(g_system.dwmModule, "DwmEnableComposition"))
+                : nullptr;
+    }
+
+    if (!g_system.comInitialised) {
+        AppendLog(L"ＣＯＭの初期化... ");
+        if (SUCCEEDED(CoInitialize(nullptr))) {
+            AppendLog(L"成功しました\n");
+            g_system.comInitialised = 1;
+        } else {
+            AppendLog(L"ＣＯＭの初期化に失敗しました\n");
+        }
+    }
+
+    if (StartMainWindow() == -1)
+        return FailStartUp();
+    if (StartInput() == -1)
+        return FailStartUp();
+    StartSoundSystem();
+    StartCharInput();
+
+    g_system.started = 1;
+    NoteLibraryStartupComplete(1);
+
+    if (!g_system.windowed && !g_system.userWindowMode)
+        BringWindowToFront(g_system.mainWindow, 1);
+
+    StartModelSystem();
+
+    g_system.busy = 0;
+    return 0;
+}
+
+int32_t RunLibraryShutDown()
+{
+    if (!g_system.started)
+        return 0;
+    g_system.ending = 1;
+
+    ShutDownNetwork();
+    EndCurrentMusic();
+    ShutDownModelSystem();
+    ShutDownInput();
+    ShutDownSoundSystem();
+    EndMainWindow();
+
+    if (g_system.comInitialised) {
+        CoUninitialize();
+        AppendLog(L"ＣＯＭを終了... 完了\n");
+        g_system.comInitialised = 0;
+    }
+
+    g_system.started = 0;
+    NoteLibraryStartupComplete(0);
+
+    while (PumpWindowMessages() == 0 && !g_system.quit && !g_system.windowDestroyed) {
+    }
+
+    SetPlainCurrentDirectory(g_system.savedDirectory);
+    ReleaseIdleArchives();
+    DumpMemoryRecords();
+
+    if (g_system.dwmModule != nullptr) {
+        FreeLibrary(g_system.dwmModule);
+        g_system.dwmModule = nullptr;
+        g_system.dwmEnableComposition = nullptr;
+    }
+    return 0;
+}

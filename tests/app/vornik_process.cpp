@@ -1,0 +1,168 @@
+#include "tests/app/vornik_process.h"
+
+#include <ctime>
+#include <vector>
+
+namespace {
+
+// The program sits beside this build's test folder; Wine reaches the build tree through Z:.
+std::wstring vornik_path()
+{
+    std::wstring path = L"Z:" VORNIK_EXE;
+    for (wchar_t& c : path)
+        if (c == L'/')
+            c = L'\\';
+    return path;
+}
+
+struct FindWindowOf {
+    DWORD processId;
+    HWND found;
+};
+
+BOOL CALLBACK match_window(HWND window, LPARAM user)
+{
+    auto* find = reinterpret_cast<FindWindowOf*>(user);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    wchar_t title[64] = {};
+    GetWindowTextW(window, title, 64);
+    if (owner == find->processId && std::wstring(title) == L"Vornik" && IsWindowVisible(window)) {
+        find->found = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+} // namespace
+
+ScratchFolder::ScratchFolder()
+{
+    wchar_t base[MAX_PATH];
+    GetTempPathW(MAX_PATH, base);
+    static unsigned counter = 0;
+    path = std::wstring(base) + L"vornik-test-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+           std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(++counter);
+    CreateDirectoryW(path.c_str(), nullptr);
+}
+
+ScratchFolder::~ScratchFolder()
+{
+    WIN32_FIND_DATAW found;
+    HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &found);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = found.cFileName;
+            if (name == L"." || name == L"..")
+                continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                RemoveDirectoryW(file(name.c_str()).c_str());
+            else
+                DeleteFileW(file(name.c_str()).c_str());
+        } while (FindNextFileW(find, &found));
+        FindClose(find);
+    }
+    RemoveDirectoryW(path.c_str());
+}
+
+void ScratchFolder::write(const wchar_t* name, const std::string& bytes) const
+{
+    HANDLE h = CreateFileW(file(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD written = 0;
+    WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(h);
+}
+
+std::string ScratchFolder::read(const wchar_t* name) const
+{
+    HANDLE h = CreateFileW(file(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return "<missing>";
+    std::string bytes(1 << 16, '\0');
+    DWORD read = 0;
+    ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    CloseHandle(h);
+    bytes.resize(read);
+    return bytes;
+}
+
+bool VornikProcess::start(const std::wstring& folder)
+{
+    const std::wstring exe = vornik_path();
+    std::vector<wchar_t> command(exe.begin(), exe.end());
+    command.insert(command.begin(), L'"');
+    command.push_back(L'"');
+    command.push_back(L'\0');
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    return CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                          &startup, &process) != 0;
+}
+
+bool VornikProcess::wait_for_window(DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeoutMs) {
+        FindWindowOf find{process.dwProcessId, nullptr};
+        EnumWindows(match_window, reinterpret_cast<LPARAM>(&find));
+        if (find.found != nullptr) {
+            window = find.found;
+            return true;
+        }
+        if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0)
+            return false;
+    }
+    return false;
+}
+
+long VornikProcess::wait_for_exit(DWORD timeoutMs)
+{
+    if (process.hProcess == nullptr)
+        return -1000;
+    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        TerminateProcess(process.hProcess, 99);
+        WaitForSingleObject(process.hProcess, 5000);
+        return -1000;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    return static_cast<long>(code);
+}
+
+long VornikProcess::close()
+{
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return wait_for_exit();
+}
+
+void VornikProcess::press_f5()
+{
+    SetForegroundWindow(window);
+    Sleep(200);
+    INPUT input{};
+    input.type = INPUT_KEYBOARD;
+    input.ki.wVk = VK_F5;
+    input.ki.wScan = 0x3F;
+    SendInput(1, &input, sizeof input);
+    Sleep(300);
+    input.ki.dwFlags = KEYEVENTF_KEYUP;
+    SendInput(1, &input, sizeof input);
+}
+
+VornikProcess::~VornikProcess()
+{
+    if (process.hProcess != nullptr) {
+        if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0) {
+            TerminateProcess(process.hProcess, 99);
+            WaitForSingleObject(process.hProcess, 5000);
+        }
+        CloseHandle(process.hProcess);
+        CloseHandle(process.hThread);
+    }
+}
+
+std::int64_t now_seconds()
+{
+    return static_cast<std::int64_t>(_time64(nullptr));
+}

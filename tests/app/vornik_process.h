@@ -1,0 +1,39 @@
+// Runs Vornik.exe in a scratch folder of its own and talks to its window, as a user would.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// A fresh, empty folder under the temporary directory; removed with its files at the end.
+struct ScratchFolder {
+    std::wstring path;
+    ScratchFolder();
+    ~ScratchFolder();
+    std::wstring file(const wchar_t* name) const { return path + L"\\" + name; }
+    void write(const wchar_t* name, const std::string& bytes) const;
+    // The file's bytes; "<missing>" when it cannot be read.
+    std::string read(const wchar_t* name) const;
+};
+
+struct VornikProcess {
+    PROCESS_INFORMATION process{};
+    HWND window = nullptr;
+
+    // Starts Vornik.exe with folder as its working directory. False when it cannot start.
+    bool start(const std::wstring& folder);
+    // Waits until the process shows its top-level window titled "Vornik".
+    bool wait_for_window(DWORD timeoutMs = 15000);
+    // Waits for the end; the exit code, or -1000 when it did not end in time (it is then
+    // killed).
+    long wait_for_exit(DWORD timeoutMs = 15000);
+    // WM_CLOSE, as the close box sends it, then the exit code.
+    long close();
+    // F5 through the system's input queue, with the window in front.
+    void press_f5();
+    ~VornikProcess();
+};
+
+// The seconds since 1970 now.
+std::int64_t now_seconds();
