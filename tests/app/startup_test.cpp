@@ -1,0 +1,102 @@
+// The library's start-up, shut-down and fatal exit, in this process.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "quarn/core/core.h"
+#include "quarn/graphics/screen_settings.h"
+#include "quarn/quarn.h"
+#include "quarn/system/startup.h"
+#include "quarn/system/system.h"
+
+namespace {
+
+struct LogRecorder {
+    std::wstring text;
+    LogRecorder() { SetLogCapture(&LogRecorder::add, this); }
+    ~LogRecorder() { SetLogCapture(nullptr, nullptr); }
+    static void add(const wchar_t* t, void* user) { static_cast<LogRecorder*>(user)->text += t; }
+    bool has(const wchar_t* line) const { return text.find(line) != std::wstring::npos; }
+    std::size_t at(const wchar_t* line) const { return text.find(line); }
+};
+
+struct LibraryStartUp : ::testing::Test {
+    void SetUp() override
+    {
+        EnableLogFile(0);
+        ChangeWindowMode(1);
+        AssignWindowTitle(L"QuarnStartUpTest");
+    }
+};
+
+TEST_F(LibraryStartUp, ShutDownBeforeStartUpDoesNothing)
+{
+    LogRecorder log;
+    g_system.started = 0;
+    g_system.ending = 0;
+    EXPECT_EQ(RunLibraryShutDown(), 0);
+    EXPECT_EQ(g_system.ending, 0);
+    EXPECT_EQ(log.text, L"");
+}
+
+TEST_F(LibraryStartUp, TwentyFourBitScreenIsRefused)
+{
+    LogRecorder log;
+    g_screenSettings.colorBits = 24;
+    EXPECT_EQ(InitializeLibrary(), -1);
+    g_screenSettings.colorBits = 0;
+    EXPECT_TRUE(log.has(L"２４ビットカラーモードに対応していません\n"));
+    EXPECT_EQ(g_system.started, 0);
+    EXPECT_EQ(g_system.busy, 1);  // this refusal ends before anything else is done
+    EXPECT_EQ(g_system.mainWindow, nullptr);
+}
+
+TEST_F(LibraryStartUp, StartsOnceAndShutsDown)
+{
+    LogRecorder log;
+    ASSERT_EQ(InitializeLibrary(), 0);
+    EXPECT_EQ(g_system.started, 1);
+    EXPECT_EQ(g_system.busy, 0);
+    const HWND window = g_system.mainWindow;
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(IsWindow(window));
+    wchar_t directory[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, directory);
+    EXPECT_STREQ(g_system.savedDirectory, directory);
+    // COM comes up before the window.
+    EXPECT_LT(log.at(L"ＣＯＭの初期化... "), log.at(L"二重起動"));
+
+    // Started: a second call does nothing.
+    const std::size_t logged = log.text.size();
+    EXPECT_EQ(InitializeLibrary(), 0);
+    EXPECT_EQ(log.text.size(), logged);
+
+    // The shut-down ends the window and puts the working directory back.
+    wchar_t elsewhere[MAX_PATH];
+    GetTempPathW(MAX_PATH, elsewhere);
+    SetCurrentDirectoryW(elsewhere);
+    const bool com = g_system.comInitialised != 0;
+    EXPECT_EQ(RunLibraryShutDown(), 0);
+    EXPECT_EQ(g_system.started, 0);
+    EXPECT_EQ(g_system.ending, 1);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(log.has(L"ＣＯＭを終了... 完了\n"), com);
+    wchar_t after[MAX_PATH];
+    GetCurrentDirectoryW(MAX_PATH, after);
+    EXPECT_STREQ(after, directory);
+
+    // Once down, a second shut-down writes nothing.
+    const std::size_t ended = log.text.size();
+    EXPECT_EQ(RunLibraryShutDown(), 0);
+    EXPECT_EQ(log.text.size(), ended);
+}
+
+TEST(FatalExit, EndsTheProcessWithMinusOne)
+{
+    EXPECT_EXIT(FatalErrorExit(L"stop"), ::testing::ExitedWithCode(-1), "");
+    EXPECT_EXIT(FatalErrorExitFormat(L"%ls %d", L"stop", 7), ::testing::ExitedWithCode(-1), "");
+}
+
+} // namespace
