@@ -44,6 +44,7 @@ struct InputTest : ::testing::Test {
         RemoveFakeDirectInput();
         SetJoystickApi(nullptr);
         SetLogCapture(nullptr, nullptr);
+        ClearInputHooks();
     }
     bool Logged(const wchar_t* text) const { return g_log.find(text) != std::wstring::npos; }
     static void SetThreadKeys(std::initializer_list<int> downVirtualKeys)
