@@ -49,6 +49,7 @@ constexpr int kPadRight = 1 << 2;
 constexpr int kPadUp = 1 << 3;
 constexpr int kPadButton0 = 1 << 4;
 
+// The joypads found when input started.
 int QueryPadCount();
 int QueryPadInputState(int pad);
 // The stick's position, -1000 to 1000 on each axis. 0, or -1 for a pad that cannot be
