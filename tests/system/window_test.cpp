@@ -135,6 +135,24 @@ TEST_F(WindowTest, WindowModeGivesAnExactClientAreaCentredOnTheDesktop)
     EXPECT_EQ(g_system.clientRect.right - g_system.clientRect.left, 300);
 }
 
+TEST_F(WindowTest, FullScreenWindowIsATopmostPopupWithoutCursor)
+{
+    ASSERT_EQ(StartMainWindow(), 0);
+    HWND window = QueryMainWindow();
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) & (WS_POPUP | WS_CAPTION), DWORD(WS_POPUP));
+    EXPECT_NE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(outer.left, 0);
+    EXPECT_EQ(outer.top, 0);
+    EXPECT_EQ(g_system.cursorWanted, 0);
+    EXPECT_EQ(g_system.cursorShown, 0);
+    EXPECT_NE(g_logText.find(L"フルスクリーンモード用のウインドウを作成します\n"), std::wstring::npos);
+    EXPECT_NE(g_logText.find(L"カーソルを不可視にしました\n"), std::wstring::npos);
+    EndMainWindow();
+    EXPECT_EQ(g_system.cursorShown, 1) << "the window end gives the cursor back";
+}
+
 TEST_F(WindowTest, ScreenSaverSettingIsTheSameAfterTheWindowEnds)
 {
     BOOL before = FALSE;
