@@ -86,6 +86,7 @@ struct LiveKeyboard : ::testing::Test {
 
 TEST_F(LiveKeyboard, F5SeenThroughDirectInput)
 {
+    EXPECT_EQ(g_input.directInput8, 0);
     ASSERT_NE(g_input.keyboard, nullptr);
     g_systemCapability.osCode = kOsWinXP;
     EXPECT_EQ(WaitForF5(0), 0);
@@ -93,6 +94,32 @@ TEST_F(LiveKeyboard, F5SeenThroughDirectInput)
     EXPECT_EQ(WaitForF5(1), 1);
     Press(VK_F5, false);
     EXPECT_EQ(WaitForF5(0), 0);
+}
+
+// The real calls, except that DirectInput 7 cannot be created.
+HRESULT CreateOnlyVersion8(int version, void** object)
+{
+    *object = nullptr;
+    return version == 8 ? RealDirectInputApi()->createObject(version, object) : REGDB_E_CLASSNOTREG;
+}
+
+TEST_F(LiveKeyboard, F5SeenThroughDirectInput8)
+{
+    ShutDownInput();
+    DirectInputApi only8 = *RealDirectInputApi();
+    only8.createObject = CreateOnlyVersion8;
+    SetDirectInputApi(&only8);
+    ASSERT_EQ(StartInput(), 0);
+    EXPECT_EQ(g_input.directInput8, 1);
+    ASSERT_NE(g_input.keyboard, nullptr);
+    g_systemCapability.osCode = kOsWinXP;
+    EXPECT_EQ(WaitForF5(0), 0);
+    Press(VK_F5, true);
+    EXPECT_EQ(WaitForF5(1), 1);
+    Press(VK_F5, false);
+    EXPECT_EQ(WaitForF5(0), 0);
+    ShutDownInput();
+    SetDirectInputApi(nullptr);
 }
 
 TEST_F(LiveKeyboard, F5SeenThroughGetKeyboardState)
