@@ -12,6 +12,32 @@
 int InitializeLibrary();
 
 // ---------------------------------------------------------------------------------------
+// Log, clocks and random numbers
+// ---------------------------------------------------------------------------------------
+
+// 0 switches the log ("Log.txt" and the debugger output) off; call before start-up.
+int EnableLogFile(int flag);
+// Appends text to the log; "\n" ends a line. Always returns -1.
+int AppendLog(const wchar_t* text);
+// printf-style (%ls for wide strings); a line break is added. Always returns -1.
+int AppendLogFormat(const wchar_t* format, ...);
+// One tab more, or less, at the start of the following log lines.
+int PushLogIndent();
+int PopLogIndent();
+// Writes the library's live memory blocks to the log.
+void DumpMemoryRecords();
+
+// Milliseconds of the system clock, 0 to 0x7FFFFFFF (wrapping to 0).
+int32_t ReadMillisecondClock();
+// Microseconds; 1 allows the processor's own clock once the library has started.
+int64_t ReadMicrosecondClock(int useProcessorClock);
+
+// Restarts the random numbers from a seed (the library seeds them at start-up).
+void SeedRandomGenerator(uint32_t seed);
+// The next random 32-bit word.
+uint32_t DrawRandomWord();
+
+// ---------------------------------------------------------------------------------------
 // Window and message loop
 // ---------------------------------------------------------------------------------------
 
@@ -57,6 +83,7 @@ constexpr int kPadRight = 1 << 2;
 constexpr int kPadUp = 1 << 3;
 constexpr int kPadButton0 = 1 << 4;
 
+// The joypads found when input started.
 int QueryPadCount();
 int QueryPadInputState(int pad);
 // The stick's position, -1000 to 1000 on each axis. 0, or -1 for a pad that cannot be
@@ -92,28 +119,3 @@ int QueryImeComposition(wchar_t* dst, int capacity, int* cursor);
 // candidate index and returns its units, or -1.
 int QueryImeCandidate(int index, wchar_t* dst, int capacity);
 
-// ---------------------------------------------------------------------------------------
-// Log, clocks and random numbers
-// ---------------------------------------------------------------------------------------
-
-// 0 switches the log ("Log.txt" and the debugger output) off; call before start-up.
-int EnableLogFile(int flag);
-// Appends text to the log; "\n" ends a line. Always returns -1.
-int AppendLog(const wchar_t* text);
-// printf-style (%ls for wide strings); a line break is added. Always returns -1.
-int AppendLogFormat(const wchar_t* format, ...);
-// One tab more, or less, at the start of the following log lines.
-int PushLogIndent();
-int PopLogIndent();
-// Writes the library's live memory blocks to the log.
-void DumpMemoryRecords();
-
-// Milliseconds of the system clock, 0 to 0x7FFFFFFF (wrapping to 0).
-int32_t ReadMillisecondClock();
-// Microseconds; 1 allows the processor's own clock once the library has started.
-int64_t ReadMicrosecondClock(int useProcessorClock);
-
-// Restarts the random numbers from a seed (the library seeds them at start-up).
-void SeedRandomGenerator(uint32_t seed);
-// The next random 32-bit word.
-uint32_t DrawRandomWord();

@@ -166,6 +166,7 @@ static void StartJoystickOnly()
         pad.rangeMax[1] = static_cast<int32_t>(caps.wYmax);
         ++answered;
     }
+    g_input.joystickCount = answered;
     AppendLogFormat(L"パッドの数は %d 個です", answered);
     PopLogIndent();
     g_input.object = kJoystickOnlyObject;
@@ -754,7 +755,7 @@ int QueryPadCount()
     if (g_input.object == nullptr && !IsClosePosted()) {
         StartInput();
     }
-    return g_input.padCount;
+    return JoystickOnly() ? g_input.joystickCount : g_input.padCount;
 }
 
 int QueryPadInputState(int input)

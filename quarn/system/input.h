@@ -46,7 +46,8 @@ struct InputState {
     PadKeyMapEntry keyMap[kMaxPads][kPadKeyMapEntries];
     uint8_t mouseButtons[3];  // left, right, middle from the last Windows poll
     int32_t mouseButtonsValid;
-    int32_t padCount;
+    int32_t padCount;       // in WinMM mode every joystick ID, so 16
+    int32_t joystickCount;  // WinMM mode: the joysticks that answered at the start
     PadRecord pads[kMaxPads];
 };
 extern InputState g_input;

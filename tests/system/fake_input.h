@@ -28,7 +28,7 @@ struct FakeDevice {
     std::vector<FakeEffect*> effects;
 };
 
-struct FakePadSpec {
+struct FakePadSetup {
     std::wstring name = L"Fake pad";
     bool failCreate = false;
     bool failRangeX = false;
@@ -43,7 +43,7 @@ struct FakeDirectInput {
     bool failKeyboardEvent = false;
     bool objectReleased = false;
     int createdVersion = 0;
-    std::vector<FakePadSpec> pads;
+    std::vector<FakePadSetup> pads;
     int padsOffered = 0;
     std::vector<FakeDevice*> devices;
     std::vector<FakeEffect*> effects;

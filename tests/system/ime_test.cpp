@@ -167,6 +167,7 @@ struct ImeTest : ::testing::Test {
         StartCharInput();
         SetImeApi(nullptr);
         SetLogCapture(nullptr, nullptr);
+        ClearInputHooks();
         EXPECT_EQ(g_fakeIme.contexts, 0) << "an input context was not released";
     }
     static LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)

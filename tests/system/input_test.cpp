@@ -44,6 +44,7 @@ struct InputTest : ::testing::Test {
         RemoveFakeDirectInput();
         SetJoystickApi(nullptr);
         SetLogCapture(nullptr, nullptr);
+        ClearInputHooks();
     }
     bool Logged(const wchar_t* text) const { return g_log.find(text) != std::wstring::npos; }
     static void SetThreadKeys(std::initializer_list<int> downVirtualKeys)
@@ -58,7 +59,7 @@ struct InputTest : ::testing::Test {
 
 TEST_F(InputTest, DirectInput7SetsUpMouseKeyboardAndPads)
 {
-    fake->pads = {FakePadSpec{L"Left pad"}, FakePadSpec{L"Right pad"}};
+    fake->pads = {FakePadSetup{L"Left pad"}, FakePadSetup{L"Right pad"}};
     ASSERT_EQ(StartInput(), 0);
     EXPECT_EQ(fake->createdVersion, 7);
     EXPECT_EQ(g_input.directInput8, 0);
@@ -111,7 +112,8 @@ TEST_F(InputTest, WithoutDirectInputServesWinMMJoysticksAndWindowsKeyboard)
     EXPECT_EQ(g_input.noDirectInput, 1);
     EXPECT_EQ(g_input.pads[0].secondStick, 1);
     EXPECT_EQ(g_input.pads[1].secondStick, 0);
-    EXPECT_EQ(QueryPadCount(), 16);
+    EXPECT_EQ(g_input.padCount, 16);  // every joystick ID is served
+    EXPECT_EQ(QueryPadCount(), 2);
 
     g_fakeJoysticks[1].x = 0;        // full left
     g_fakeJoysticks[1].y = 65535;    // full down
@@ -205,13 +207,13 @@ TEST_F(InputTest, KeyTestReadsUpWhenInputCannotStartOrTheCodeIsOutOfRange)
 
 TEST_F(InputTest, PadButtonsAxesAndFaultyPads)
 {
-    FakePadSpec noRange{L"no range"};
+    FakePadSetup noRange{L"no range"};
     noRange.failRangeX = true;
-    FakePadSpec noEvent{L"no event"};
+    FakePadSetup noEvent{L"no event"};
     noEvent.failEvent = true;
-    FakePadSpec broken{L"broken"};
+    FakePadSetup broken{L"broken"};
     broken.failCreate = true;
-    fake->pads = {noRange, FakePadSpec{L"good"}, noEvent, broken, FakePadSpec{L"second good"}};
+    fake->pads = {noRange, FakePadSetup{L"good"}, noEvent, broken, FakePadSetup{L"second good"}};
     ASSERT_EQ(StartInput(), 0);
     EXPECT_EQ(QueryPadCount(), 2);
     EXPECT_TRUE(Logged(L"ジョイパッドデバイスのＸ軸関係の設定に失敗しました"));
@@ -244,7 +246,7 @@ TEST_F(InputTest, PadButtonsAxesAndFaultyPads)
 
 TEST_F(InputTest, EnumerationStopsAtSixteenPads)
 {
-    fake->pads.assign(20, FakePadSpec{});
+    fake->pads.assign(20, FakePadSetup{});
     ASSERT_EQ(StartInput(), 0);
     EXPECT_EQ(QueryPadCount(), 16);
     EXPECT_EQ(fake->padsOffered, 16);
@@ -252,9 +254,9 @@ TEST_F(InputTest, EnumerationStopsAtSixteenPads)
 
 TEST_F(InputTest, VibrationStopsAfterItsDurationAndWhileInactive)
 {
-    FakePadSpec noForce{L"no force"};
+    FakePadSetup noForce{L"no force"};
     noForce.noConstantForce = true;
-    fake->pads = {FakePadSpec{}, noForce};
+    fake->pads = {FakePadSetup{}, noForce};
     ASSERT_EQ(StartInput(), 0);
     FakeEffect* sine = fake->padDevices[0]->effects[0];
     FakeEffect* constant = fake->padDevices[0]->effects[1];
@@ -294,7 +296,7 @@ TEST_F(InputTest, VibrationStopsAfterItsDurationAndWhileInactive)
 
 TEST_F(InputTest, ReacquireFollowsTheWindowsActivity)
 {
-    fake->pads = {FakePadSpec{}};
+    fake->pads = {FakePadSetup{}};
     ASSERT_EQ(StartInput(), 0);
     g_system.active = 0;
     ReacquireInputDevices();
