@@ -32,6 +32,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     bool may_save = false;
     int result = 0;
     try {
+        ConfigureScreenMode(300, 60, 32, 60);
         ChangeWindowMode(1);
         SetRunWhileInactive(1);
         EnableLogFile(0);
@@ -39,6 +40,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         AssignWindowIcon(101);
 
         qu::init();
+        SelectDrawTarget(-2);
 
         const StateLoad load = load_state(kStateFile, seconds_since_1970(), tally);
         if (load == kStateRefused)
@@ -48,6 +50,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         else
             may_save = true;
 
+        const std::uint32_t white = PackScreenColor(255, 255, 255);
+        (void)white;
         DWORD last = timeGetTime();
         for (;;) {
             if (PumpLibraryMessages() == -1)
@@ -58,6 +62,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
             if (delta != 0)
                 tally += lib::biginteger::from_uint(lib::uint::from_word(delta));
             last = now;
+
+            PresentScreen();
 
             if (TestKeyPressed(kKeyF5))
                 tally = lib::biginteger{};

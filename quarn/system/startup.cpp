@@ -3,13 +3,14 @@
 #include <objbase.h>
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/graphics/graphics.h"
+#include "quarn/graphics/graphics_win.h"
 #include "quarn/network/network.h"
 #include "quarn/system/system.h"
 
 // ---------------------------------------------------------------------------------------
 // Stand-ins for the subsystems that are not part of the library yet: the sound device and
-// its thread, the file-access and archive layer, and the model registry. Each behaves as
+// its thread, the file-access and archive layer, fonts, held images and the model registry. Each behaves as
 // its subsystem does when its device or service is absent. They are replaced, name for
 // name, when those subsystems arrive.
 // ---------------------------------------------------------------------------------------
@@ -31,6 +32,12 @@ int32_t GetPlainCurrentDirectory(wchar_t* buffer)
 }
 int32_t SetPlainCurrentDirectory(const wchar_t* path) { return SetCurrentDirectoryW(path) ? 1 : 0; }
 
+// Fonts: no font handle exists to delete.
+int32_t DestroyFontHandle(int32_t /*handle*/) { return -1; }
+
+// Held images: none is ever made.
+int32_t EndBaseImageHandles() { return 0; }
+
 // Model registry: it starts only with hardware rendering, which is not there yet.
 int32_t StartModelSystem() { return 0; }
 int32_t ShutDownModelSystem() { return 0; }
@@ -48,6 +55,36 @@ int32_t FailStartUp()
     RunLibraryShutDown();
     g_system.busy = 0;
     return -1;
+}
+
+// Full screen needs a display mode of the configured size; without one the window mode
+// takes over, except for 320 x 240, which may be shown doubled at 640 x 480.
+void CheckFullScreenSize()
+{
+    int32_t width = 0;
+    int32_t height = 0;
+    GetConfiguredScreenSize(&width, &height);
+    bool listed = false;
+    const int count = CountDisplayModes();
+    for (int i = 0; i < count && !listed; ++i) {
+        const DisplayModeEntry mode = FetchDisplayMode(i);
+        listed = mode.width == width && mode.height == height;
+    }
+    const bool doubledSize = width == 320 && height == 240;
+    if (!listed && !(doubledSize && IsHardwareRenderingRequested()))
+        ChangeWindowMode(1);
+    if (doubledSize && !g_system.windowed) {
+        g_screenSettings.doubled = 1;
+        g_screenSettings.width = 640;
+        g_screenSettings.height = 480;
+    }
+}
+
+// The on-screen log: set up once the screen's vertical-blank object and the window exist.
+void SetUpScreenLogState()
+{
+    if (GetDirectDrawObject() != nullptr && g_system.mainWindow != nullptr)
+        PrepareScreenLogState();
 }
 
 // The desktop's colour depth as the display reports it.
@@ -79,6 +116,8 @@ int32_t RunLibraryStartUp()
         return 0;
     g_system.busy = 1;
 
+    if (!g_system.windowed)
+        CheckFullScreenSize();
     BuildYuvToRgbTables();
     ReleaseIdleArchives();
     InstallFileFunctions(nullptr);
@@ -110,6 +149,8 @@ int32_t RunLibraryStartUp()
                 : nullptr;
     }
 
+    g_graphicsHooks.fatalErrorExit = FatalErrorExit;
+
     if (!g_system.comInitialised) {
         AppendLog(L"ＣＯＭの初期化... ");
         if (SUCCEEDED(CoInitialize(nullptr))) {
@@ -125,6 +166,8 @@ int32_t RunLibraryStartUp()
     if (StartInput() == -1)
         return FailStartUp();
     StartSoundSystem();
+    if (InitializeGraphics() < 0)
+        return FailStartUp();
     StartCharInput();
 
     g_system.started = 1;
@@ -133,6 +176,9 @@ int32_t RunLibraryStartUp()
     if (!g_system.windowed && !g_system.userWindowMode)
         BringWindowToFront(g_system.mainWindow, 1);
 
+    SetUpScreenLogState();
+    SelectDrawTarget(-2);
+    SelectDrawTarget(-4);
     StartModelSystem();
 
     g_system.busy = 0;
@@ -145,9 +191,17 @@ int32_t RunLibraryShutDown()
         return 0;
     g_system.ending = 1;
 
+    ScreenLogState* screenLog = GetScreenLogState();
+    if (screenLog->setUp) {
+        if (screenLog->fontHandle != -1)
+            DestroyFontHandle(screenLog->fontHandle);
+        screenLog->fontHandle = -1;
+        ResetScreenLogState();
+    }
     ShutDownNetwork();
     EndCurrentMusic();
     ShutDownModelSystem();
+    ShutDownGraphics();
     ShutDownInput();
     ShutDownSoundSystem();
     EndMainWindow();
@@ -157,6 +211,7 @@ int32_t RunLibraryShutDown()
         AppendLog(L"ＣＯＭを終了... 完了\n");
         g_system.comInitialised = 0;
     }
+    EndBaseImageHandles();
 
     g_system.started = 0;
     NoteLibraryStartupComplete(0);

@@ -3,9 +3,7 @@
 #include <ctime>
 #include <vector>
 
-namespace {
-
-// The program sits beside this build's test folder; Wine reaches the build tree through Z:.
+// The program is in this build tree, which Wine reaches through Z:.
 std::wstring vornik_path()
 {
     std::wstring path = L"Z:" VORNIK_EXE;
@@ -14,6 +12,8 @@ std::wstring vornik_path()
             c = L'\\';
     return path;
 }
+
+namespace {
 
 struct FindWindowOf {
     DWORD processId;

@@ -35,5 +35,8 @@ struct VornikProcess {
     ~VornikProcess();
 };
 
+// Vornik.exe as Wine sees it.
+std::wstring vornik_path();
+
 // The seconds since 1970 now.
 std::int64_t now_seconds();
