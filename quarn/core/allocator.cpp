@@ -1,0 +1,268 @@
+// The tracked allocator: every block carries a record in front of it; the records form a
+// list of the live blocks, newest first, ending at a static sentinel.
+
+#include "quarn/core/core.h"
+#include "quarn/core/platform.h"
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+constexpr uint32_t kRecordBytes = sizeof(AllocationRecord);
+
+struct AllocatorState {
+    AllocationRecord* head;  // newest record; null before the first allocation
+    AllocationRecord sentinel;
+    uint16_t counter;
+    uint32_t totalSize;  // shown as a signed value
+    int32_t blockCount;
+    AllocatorDebugSettings debug;
+};
+
+AllocatorState g_alloc;
+
+class AllocatorLock {
+public:
+    AllocatorLock() { EnterCoreLock(kAllocatorLock); }
+    ~AllocatorLock() { LeaveCoreLock(kAllocatorLock); }
+    AllocatorLock(const AllocatorLock&) = delete;
+    AllocatorLock& operator=(const AllocatorLock&) = delete;
+};
+
+AllocationRecord* RecordOf(void* block)
+{
+    return reinterpret_cast<AllocationRecord*>(static_cast<unsigned char*>(block) - kRecordBytes);
+}
+
+void* BlockOf(AllocationRecord* record)
+{
+    return reinterpret_cast<unsigned char*>(record) + kRecordBytes;
+}
+
+void RefreshGuard(AllocationRecord* record)
+{
+    if (record)
+        std::memcpy(&record->guard, &record->head, sizeof(record->head));
+}
+
+void SetSourceTail(AllocationRecord* record, const char* sourceName)
+{
+    char* tail = record->head.sourceTail;
+    std::memset(tail, 0, sizeof(record->head.sourceTail));
+    if (!sourceName)
+        return;
+    const size_t length = std::strlen(sourceName);
+    const size_t keep = sizeof(record->head.sourceTail) - 1;
+    const char* from = length > keep ? sourceName + (length - keep) : sourceName;
+    std::memcpy(tail, from, length > keep ? keep : length);
+}
+
+uint16_t NextId()
+{
+    return g_alloc.counter++;
+}
+
+// Trace entry, totals line and guard check after an operation of the given size.
+void AfterOperation(const wchar_t* traceLabel, const AllocationRecord* record, uint32_t size)
+{
+    const AllocatorDebugSettings& d = g_alloc.debug;
+    if (d.traceSize < 0 || static_cast<uint32_t>(d.traceSize) == size || d.traceAll == 1) {
+        AppendLog(traceLabel);
+        LogAllocationRecordLine(record);
+    }
+    if (d.totals == 1)
+        LogAllocationTotals();
+    if (d.guardCheck == 1)
+        CheckAllocationGuards();
+}
+
+}  // namespace
+
+void* AllocTrackedMemory(uint32_t size, const char* sourceName, uint16_t line)
+{
+    AllocatorLock lock;
+    // A size that cannot carry its record is a failed allocation, not a tiny block.
+    AllocationRecord* record = nullptr;
+    if (size <= UINT32_MAX - kRecordBytes)
+        record = static_cast<AllocationRecord*>(CoreHeapAlloc(size_t(size) + kRecordBytes));
+    if (!record) {
+        DumpMemoryRecords();
+        CheckAllocationGuards();
+        return nullptr;
+    }
+
+    std::memset(record, 0, kRecordBytes);
+    record->head.size = size;
+    SetSourceTail(record, sourceName);
+    record->head.line = line;
+    record->head.id = NextId();
+
+    if (!g_alloc.head)
+        g_alloc.head = &g_alloc.sentinel;
+    AllocationRecord* oldHead = g_alloc.head;
+    oldHead->head.newer = record;
+    record->head.older = oldHead;
+    record->head.newer = nullptr;
+    g_alloc.head = record;
+    RefreshGuard(record);
+    RefreshGuard(oldHead);
+
+    g_alloc.totalSize += size;
+    g_alloc.blockCount += 1;
+    AfterOperation(L"mem alloc  ", record, size);
+    return BlockOf(record);
+}
+
+void* AllocTrackedMemoryZeroed(uint32_t size, const char* sourceName, uint16_t line)
+{
+    void* block = AllocTrackedMemory(size, sourceName, line);
+    if (block)
+        std::memset(block, 0, size);
+    return block;
+}
+
+void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName, uint16_t line)
+{
+    AllocatorLock lock;
+    if (!block)
+        return AllocTrackedMemory(newSize, sourceName, line);
+
+    AllocationRecord* old = RecordOf(block);
+    const uint32_t oldSize = old->head.size;
+    AllocationRecord* moved = nullptr;
+    if (newSize <= UINT32_MAX - kRecordBytes)
+        moved = static_cast<AllocationRecord*>(
+            CoreHeapRealloc(old, size_t(oldSize) + kRecordBytes, size_t(newSize) + kRecordBytes));
+    if (!moved) {
+        DumpMemoryRecords();
+        return nullptr;
+    }
+
+    SetSourceTail(moved, sourceName);
+    moved->head.line = line;
+    moved->head.id = NextId();
+    AllocationRecord* older = moved->head.older;
+    AllocationRecord* newer = moved->head.newer;
+    if (older)
+        older->head.newer = moved;
+    if (newer)
+        newer->head.older = moved;
+    if (g_alloc.head == old)
+        g_alloc.head = moved;
+
+    g_alloc.totalSize -= oldSize;
+    moved->head.size = newSize;
+    g_alloc.totalSize += newSize;
+    RefreshGuard(moved);
+    RefreshGuard(older);
+    RefreshGuard(newer);
+
+    AfterOperation(L"mem realloc  ", moved, newSize);
+    return BlockOf(moved);
+}
+
+void FreeTrackedMemory(void* block)
+{
+    if (!block)
+        return;
+    AllocatorLock lock;
+    AllocationRecord* record = RecordOf(block);
+    g_alloc.totalSize -= record->head.size;
+    g_alloc.blockCount -= 1;
+    if (g_alloc.debug.guardCheck == 1)
+        CheckAllocationGuards();
+
+    AllocationRecord* older = record->head.older;
+    AllocationRecord* newer = record->head.newer;
+    if (older)
+        older->head.newer = newer;
+    if (newer)
+        newer->head.older = older;
+    if (g_alloc.head == record)
+        g_alloc.head = older;
+    RefreshGuard(newer);
+    RefreshGuard(older);
+
+    AfterOperation(L"mem free  ", record, record->head.size);
+    CoreHeapFree(record);
+}
+
+int CheckAllocationGuards()
+{
+    AllocatorLock lock;
+    for (AllocationRecord* r = g_alloc.head; r && r != &g_alloc.sentinel; r = r->head.older) {
+        if (std::memcmp(&r->guard, &r->head, sizeof(r->head)) != 0) {
+            AppendLog(L"以下のメモリ確保情報が破損しました");
+            LogAllocationRecordLine(r);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+void DumpMemoryRecords()
+{
+    AllocatorLock lock;
+    AppendLog(L"\n");
+    AppendLog(L"Alloc memory dump\n");
+    for (AllocationRecord* r = g_alloc.head; r && r != &g_alloc.sentinel; r = r->head.older)
+        LogAllocationRecordLine(r);
+    LogAllocationTotals();
+    AppendLog(L"\n");
+}
+
+void LogAllocationTotals()
+{
+    const int32_t total = static_cast<int32_t>(g_alloc.totalSize);
+    AppendLogFormat(L"\tTotal size:%d(%.3fkb)  Alloc num:%d", total, total * 0.0009765625,
+                    g_alloc.blockCount);
+}
+
+void LogAllocationRecordLine(const AllocationRecord* record)
+{
+    wchar_t line[256];
+    const AllocationRecordHead& h = record->head;
+    const unsigned char* data =
+        reinterpret_cast<const unsigned char*>(record) + kRecordBytes;
+    char tail[sizeof(h.sourceTail)];
+    std::memcpy(tail, h.sourceTail, sizeof(tail));
+    tail[sizeof(tail) - 1] = 0;
+    // Only the low 32 bits of the address fit the field; on 32-bit builds that is all of it.
+    const unsigned address = static_cast<unsigned>(reinterpret_cast<uintptr_t>(data));
+    int n = std::swprintf(line, 256, L"\tsize:%d(%.3fkb)  file:%s  line:%d  ID:%d  addr:%08x  data:<",
+                          static_cast<int32_t>(h.size), h.size * 0.0009765625, tail, int(h.line),
+                          int(h.id), address);
+    if (n < 0)
+        n = 0;
+    const int shown = h.size < 16 ? static_cast<int>(h.size) : 16;
+    // 16 characters + "> [" + 16 * 3 + "]\n" + terminator: 70 units, well within the line.
+    for (int i = 0; i < shown; ++i)
+        line[n++] = data[i] < 32 ? L'.' : static_cast<wchar_t>(data[i]);
+    line[n++] = L'>';
+    line[n++] = L' ';
+    line[n++] = L'[';
+    static const wchar_t kHex[] = L"0123456789abcdef";
+    for (int i = 0; i < shown; ++i) {
+        line[n++] = kHex[data[i] >> 4];
+        line[n++] = kHex[data[i] & 15];
+        line[n++] = L' ';
+    }
+    // "]\n" replaces the last space, or the opening bracket when no byte was shown.
+    n -= 1;
+    line[n++] = L']';
+    line[n++] = L'\n';
+    line[n] = 0;
+    AppendLog(line);
+}
+
+AllocatorDebugSettings* GetAllocatorDebugSettings()
+{
+    return &g_alloc.debug;
+}
+
+AllocatorTotals GetAllocatorTotals()
+{
+    AllocatorLock lock;
+    return {static_cast<int32_t>(g_alloc.totalSize), g_alloc.blockCount, g_alloc.counter};
+}

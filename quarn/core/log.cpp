@@ -1,0 +1,313 @@
+// The log: lines of wide text to "Log.txt" and the debugger output, each new line stamped
+// with the milliseconds since the log started and indented by the current indent.
+
+#include "quarn/core/core.h"
+#include "quarn/core/platform.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+constexpr int kFormatUnits = 1024;
+constexpr int kFixedTextUnits = 255;
+constexpr int kFolderUnits = 520;
+
+struct LogState {
+    int32_t off;
+    wchar_t folder[kFolderUnits];
+    int32_t indent;
+    int32_t midLine;
+    uint32_t startTime;
+    int32_t userWindowMode;
+    LogCaptureFunction capture;
+    void* captureUser;
+};
+
+LogState g_log;
+ScreenLogState g_screenLog = {0, 16, -1, 1, 0, {}};
+
+const wchar_t kLogFileName[] = L"Log.txt";
+
+class LogLock {
+public:
+    LogLock() { EnterCoreLock(kLogLock); }
+    ~LogLock() { LeaveCoreLock(kLogLock); }
+    LogLock(const LogLock&) = delete;
+    LogLock& operator=(const LogLock&) = delete;
+};
+
+// Copies text into out turning every line feed that has no carriage return before it into
+// CR LF; surrogate pairs are copied whole. out holds 2 * length + 1 units.
+void ConvertLineEnds(const wchar_t* text, int length, wchar_t* out)
+{
+    int o = 0;
+    for (int i = 0; i < length;) {
+        const wchar_t c = text[i];
+        if (IsHighSurrogateUnit(c) && i + 1 < length) {
+            out[o++] = c;
+            out[o++] = text[i + 1];
+            i += 2;
+            continue;
+        }
+        if (c == L'\n' && (i == 0 || text[i - 1] != L'\r'))
+            out[o++] = L'\r';
+        out[o++] = c;
+        ++i;
+    }
+    out[o] = 0;
+}
+
+void WriteConverted(const wchar_t* text, int length)
+{
+    if (g_log.userWindowMode) {
+        LogDebuggerOutput(text);
+        return;
+    }
+    if (g_log.off || g_log.folder[0] == 0)
+        return;
+
+    // Appends are serialised: each opens the file without sharing, and the stamp, indent
+    // and mid-line flag belong to one line at a time.
+    LogLock lock;
+    wchar_t path[kFolderUnits + 16];
+    CopyWideString(path, g_log.folder);
+    int n = CountWideUnits(path);
+    if (path[n - 1] != L'\\' && path[n - 1] != L'/')
+        path[n++] = L'\\';
+    CopyWideString(path + n, kLogFileName);
+
+    void* file = LogOpenForAppend(path);
+    if (!g_log.midLine) {
+        wchar_t stamp[24];
+        std::swprintf(stamp, 24, L"%d:", static_cast<int>(CoreMilliseconds() - g_log.startTime));
+        LogWriteUnits(file, stamp, CountWideUnits(stamp));
+        LogDebuggerOutput(stamp);
+        if (g_log.indent > 0) {
+            wchar_t tabs[64];
+            const int count = g_log.indent < 63 ? g_log.indent : 63;
+            for (int i = 0; i < count; ++i)
+                tabs[i] = L'\t';
+            tabs[count] = 0;
+            for (int left = g_log.indent; left > 0; left -= 63)
+                LogWriteUnits(file, tabs, left < 63 ? left : 63);
+            LogDebuggerOutput(tabs);
+        }
+    }
+    LogWriteUnits(file, text, length);
+    LogDebuggerOutput(text);
+    g_log.midLine = length == 0 ? g_log.midLine : (text[length - 1] != L'\n');
+    LogCloseFile(file);
+}
+
+}  // namespace
+
+int AppendLog(const wchar_t* text)
+{
+    if (!text)
+        return -1;
+    if (g_log.capture)
+        g_log.capture(text, g_log.captureUser);
+    if (!g_log.userWindowMode && (g_log.off || g_log.folder[0] == 0))
+        return -1;
+
+    const int length = CountWideUnits(text);
+    wchar_t fixed[kFixedTextUnits * 2 + 1];
+    wchar_t* converted = fixed;
+    if (length > kFixedTextUnits) {
+        // Allocated before the log lock is taken: the allocator logs under its own lock.
+        const uint64_t bytes = (uint64_t(length) * 2 + 1) * sizeof(wchar_t);
+        if (bytes > UINT32_MAX)
+            return -1;
+        converted = static_cast<wchar_t*>(AllocTrackedMemory(static_cast<uint32_t>(bytes), nullptr, 0xFFFF));
+        if (!converted)
+            return -1;
+    }
+    ConvertLineEnds(text, length, converted);
+    WriteConverted(converted, CountWideUnits(converted));
+    if (converted != fixed)
+        FreeTrackedMemory(converted);
+    return -1;
+}
+
+int AppendLogFormat(const wchar_t* format, ...)
+{
+    wchar_t buffer[kFormatUnits + 1] = {};
+    va_list args;
+    va_start(args, format);
+    // One unit stays free for the line break.
+    const int n = std::vswprintf(buffer, kFormatUnits - 1, format, args);
+    va_end(args);
+    int length = n;
+    if (n < 0 || n >= kFormatUnits - 1) {
+        buffer[kFormatUnits - 2] = 0;
+        length = CountWideUnits(buffer);
+    }
+    buffer[length] = L'\n';
+    buffer[length + 1] = 0;
+    return AppendLog(buffer);
+}
+
+int AppendLogUtf8(const char* text)
+{
+    if (!text)
+        return -1;
+    // Decoded in pieces so that any length fits a fixed buffer; a piece never ends inside
+    // a line break pair, since CR LF is treated alike either way.
+    wchar_t piece[256];
+    int n = 0;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    while (*p) {
+        uint32_t cp = 0xFFFD;
+        int extra = 0;
+        if (*p < 0x80) {
+            cp = *p;
+        } else if ((*p & 0xE0) == 0xC0) {
+            cp = *p & 0x1F;
+            extra = 1;
+        } else if ((*p & 0xF0) == 0xE0) {
+            cp = *p & 0x0F;
+            extra = 2;
+        } else if ((*p & 0xF8) == 0xF0) {
+            cp = *p & 0x07;
+            extra = 3;
+        }
+        ++p;
+        for (int i = 0; i < extra; ++i) {
+            if ((*p & 0xC0) != 0x80) {
+                cp = 0xFFFD;
+                break;
+            }
+            cp = (cp << 6) | (*p++ & 0x3F);
+        }
+        if (sizeof(wchar_t) == 2 && cp >= 0x10000 && cp <= 0x10FFFF) {
+            cp -= 0x10000;
+            piece[n++] = static_cast<wchar_t>(0xD800 + (cp >> 10));
+            piece[n++] = static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            piece[n++] = static_cast<wchar_t>(cp > 0x10FFFF ? 0xFFFD : cp);
+        }
+        if (n >= 250) {
+            piece[n] = 0;
+            AppendLog(piece);
+            n = 0;
+        }
+    }
+    piece[n] = 0;
+    if (n > 0)
+        AppendLog(piece);
+    return -1;
+}
+
+int PushLogIndent()
+{
+    LogLock lock;
+    g_log.indent += 1;
+    return 0;
+}
+
+int PopLogIndent()
+{
+    LogLock lock;
+    if (g_log.indent > 0)
+        g_log.indent -= 1;
+    return 0;
+}
+
+int EnableLogFile(int flag)
+{
+    g_log.off = flag == 0 ? 1 : 0;
+    return 0;
+}
+
+int StartLogFile()
+{
+    if (g_log.off == 1 || g_log.userWindowMode == 1)
+        return 1;
+    LogLock lock;
+    LogCreateFresh(kLogFileName);
+    g_log.indent = 0;
+    g_log.midLine = 0;
+    g_log.startTime = CoreMilliseconds();
+    return 1;
+}
+
+void SetLogFolder(const wchar_t* folder)
+{
+    LogLock lock;
+    CopyWideStringLimited(g_log.folder, folder ? folder : L"", kFolderUnits - 1);
+}
+
+void SetLogUserWindowMode(int flag)
+{
+    g_log.userWindowMode = flag;
+}
+
+void SetLogCapture(LogCaptureFunction function, void* user)
+{
+    LogLock lock;
+    g_log.capture = function;
+    g_log.captureUser = user;
+}
+
+ScreenLogState* GetScreenLogState()
+{
+    return &g_screenLog;
+}
+
+int PrepareScreenLogState()
+{
+    if (g_screenLog.setUp)
+        return 0;
+    g_screenLog.setUp = 1;
+    g_screenLog.lineHeight = 16;
+    g_screenLog.fontHandle = -1;
+    g_screenLog.fontNeeded = 1;
+    g_screenLog.shown = 0;
+    FillBytes(g_screenLog.lines, 0, sizeof(g_screenLog.lines));
+    return 0;
+}
+
+void ResetScreenLogState()
+{
+    g_screenLog.setUp = 0;
+}
+
+int IsScreenLogShown()
+{
+    return g_screenLog.shown;
+}
+
+int AppendLogFormatCp932(const char* format, ...)
+{
+    char buffer[kFormatUnits + 1] = {};
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(buffer, kFormatUnits - 1, format, args);
+    va_end(args);
+    int length = n;
+    if (n < 0 || n >= kFormatUnits - 1) {
+        buffer[kFormatUnits - 2] = 0;
+        length = static_cast<int>(std::strlen(buffer));
+    }
+    // A cut inside a double-byte character would leave a lone lead byte: drop it.
+    int i = 0;
+    while (i < length) {
+        if (IsDoubleByteLead(reinterpret_cast<const unsigned char*>(buffer + i), 1)) {
+            if (i + 1 >= length) {
+                length = i;
+                break;
+            }
+            i += 2;
+        } else {
+            i += 1;
+        }
+    }
+    buffer[length] = '\n';
+    buffer[length + 1] = 0;
+    wchar_t wide[kFormatUnits + 1];
+    CoreConvertCodePage(932, buffer, wide, kFormatUnits + 1);
+    return AppendLog(wide);
+}

@@ -1,0 +1,36 @@
+// What the portable core sources need from the operating system: recursive locks, the
+// process heap, a millisecond counter and the log's file and debugger output. One source
+// per platform implements it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum CoreLockId {
+    kAllocatorLock,
+    kLogLock,
+    kCoreLockCount
+};
+
+// Recursive; created on first use and never destroyed.
+void EnterCoreLock(CoreLockId id);
+void LeaveCoreLock(CoreLockId id);
+
+void* CoreHeapAlloc(size_t bytes);
+// Resizes; the bytes after oldBytes are zero. Null on failure, the old block kept.
+void* CoreHeapRealloc(void* block, size_t oldBytes, size_t newBytes);
+void CoreHeapFree(void* block);
+
+uint32_t CoreMilliseconds();
+
+// Log output. A file handle is an opaque pointer, null when the file could not be opened.
+void* LogOpenForAppend(const wchar_t* path);
+void LogWriteUnits(void* file, const wchar_t* units, size_t count);
+void LogCloseFile(void* file);
+// Deletes the file and creates it anew holding only the byte-order mark.
+void LogCreateFresh(const wchar_t* path);
+void LogDebuggerOutput(const wchar_t* text);
+
+// Converts 8-bit text of a code page into wide text (terminated, cut to outUnits - 1).
+// Returns the units written.
+int CoreConvertCodePage(uint32_t codePage, const char* text, wchar_t* out, int outUnits);

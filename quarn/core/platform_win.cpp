@@ -1,0 +1,116 @@
+// The Windows services behind the portable core: critical sections, the process heap,
+// timeGetTime and the log file written through CreateFileW.
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include "quarn/core/core.h"
+#include "quarn/core/platform.h"
+
+namespace {
+
+struct CoreLocks {
+    CRITICAL_SECTION section[kCoreLockCount];
+    CoreLocks()
+    {
+        for (auto& s : section)
+            InitializeCriticalSection(&s);
+    }
+};
+
+CRITICAL_SECTION* SectionOf(CoreLockId id)
+{
+    // Created on first use (thread-safe static) and never deleted: the allocator may be
+    // called while static objects are torn down.
+    static CoreLocks* locks = new CoreLocks;
+    return &locks->section[id];
+}
+
+}  // namespace
+
+void EnterCoreLock(CoreLockId id)
+{
+    EnterCriticalSection(SectionOf(id));
+}
+
+void LeaveCoreLock(CoreLockId id)
+{
+    LeaveCriticalSection(SectionOf(id));
+}
+
+void* CoreHeapAlloc(size_t bytes)
+{
+    return HeapAlloc(GetProcessHeap(), 0, bytes);
+}
+
+void* CoreHeapRealloc(void* block, size_t, size_t newBytes)
+{
+    return HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, block, newBytes);
+}
+
+void CoreHeapFree(void* block)
+{
+    HeapFree(GetProcessHeap(), 0, block);
+}
+
+uint32_t CoreMilliseconds()
+{
+    return timeGetTime();
+}
+
+void* LogOpenForAppend(const wchar_t* path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return nullptr;
+    SetFilePointer(file, 0, nullptr, FILE_END);
+    return file;
+}
+
+void LogWriteUnits(void* file, const wchar_t* units, size_t count)
+{
+    if (!file || count == 0)
+        return;
+    DWORD written = 0;
+    WriteFile(static_cast<HANDLE>(file), units, static_cast<DWORD>(count * sizeof(wchar_t)), &written,
+              nullptr);
+}
+
+void LogCloseFile(void* file)
+{
+    if (file)
+        CloseHandle(static_cast<HANDLE>(file));
+}
+
+void LogCreateFresh(const wchar_t* path)
+{
+    DeleteFileW(path);
+    HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    const unsigned char bom[2] = {0xFF, 0xFE};
+    DWORD written = 0;
+    WriteFile(file, bom, 2, &written, nullptr);
+    CloseHandle(file);
+}
+
+void LogDebuggerOutput(const wchar_t* text)
+{
+    OutputDebugStringW(text);
+}
+
+int CoreConvertCodePage(uint32_t codePage, const char* text, wchar_t* out, int outUnits)
+{
+    if (outUnits < 1)
+        return 0;
+    const int n = MultiByteToWideChar(codePage, 0, text, -1, out, outUnits);
+    if (n <= 0) {
+        // Too long for out (a code page never yields more units than bytes, so callers
+        // that size out by the text never get here): keep nothing rather than a torn text.
+        out[0] = 0;
+        return 0;
+    }
+    return n - 1;
+}

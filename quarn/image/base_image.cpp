@@ -1,0 +1,219 @@
+// Base images: allocation, single-pixel access, mirroring, clearing, copy and resampling.
+#include <cstring>
+
+#include "quarn/core/core.h"
+#include "quarn/image/image.h"
+#include "quarn/image/pixel.h"
+
+namespace quarn {
+namespace {
+
+int AllocPixels(BaseImage* out, int width, int height, int pitch) {
+    out->width = width;
+    out->height = height;
+    out->pitch = pitch;
+    out->mipmapCount = 0;
+    out->pixels = nullptr;
+    if (width < 0 || height < 0) return -1;
+    const uint64_t bytes = uint64_t(uint32_t(pitch)) * uint32_t(height);
+    if (bytes > 0x7FFFFFFFu) return -1;
+    out->pixels = static_cast<uint8_t*>(AllocTrackedMemory(uint32_t(bytes), "", 0));
+    return out->pixels ? 0 : -1;
+}
+
+// Expands block-compressed pixels before any pixel access; 0 when the image is plain now.
+int MakePlain(BaseImage* image) {
+    if (image->format.compression == 0) return 0;
+    return ExpandCompressedBaseImage(image) == 0 && image->format.compression == 0 ? 0 : -1;
+}
+
+bool Inside(const BaseImage* image, int x, int y) {
+    return uint32_t(x) < uint32_t(image->width) && uint32_t(y) < uint32_t(image->height);
+}
+
+uint8_t* PixelAt(const BaseImage* image, int x, int y) {
+    return image->pixels + std::ptrdiff_t(y) * image->pitch + std::ptrdiff_t(x) * image->format.bytesPerPixel;
+}
+
+// A channel's bits moved to the top of a byte at `top` (8, 16, 24 or 32): no scaling.
+uint32_t ToTopOfByte(uint32_t pixel, uint32_t mask, int shift, int width, int top) {
+    uint32_t v = (pixel & mask) >> shift;
+    v = width <= 8 ? v << (8 - width) : v >> (width - 8);
+    return (v & 0xFF) << (top - 8);
+}
+
+}  // namespace
+
+int AllocBaseImage(int width, int height, const ColorFormat* format, BaseImage* out) {
+    out->format = *format;
+    const int64_t pitch = (int64_t(width) * format->bytesPerPixel + 3) / 4 * 4;
+    if (pitch > 0x7FFFFFFF) return AllocPixels(out, width, height, 0), -1;
+    return AllocPixels(out, width, height, int(pitch));
+}
+
+int AllocArgbBaseImage(int width, int height, BaseImage* out) {
+    ColorFormat& f = out->format;
+    f.bitDepth = 32;
+    f.bytesPerPixel = 4;
+    f.redMask = 0xFF0000; f.redWidth = 8; f.redShift = 16;
+    f.greenMask = 0xFF00; f.greenWidth = 8; f.greenShift = 8;
+    f.blueMask = 0xFF; f.blueWidth = 8; f.blueShift = 0;
+    f.alphaMask = 0xFF000000; f.alphaWidth = 8; f.alphaShift = 24;
+    f.unusedMask = 0;
+    f.compression = 0;
+    if (width < 0 || width > 0x1FFFFFFF) return AllocPixels(out, width, height, 0), -1;
+    return AllocPixels(out, width, height, width * 4);
+}
+
+int AllocXrgbBaseImage(int width, int height, BaseImage* out) {
+    SetupXrgb8888Format(&out->format);
+    if (width < 0 || width > 0x1FFFFFFF) return AllocPixels(out, width, height, 0), -1;
+    return AllocPixels(out, width, height, width * 4);
+}
+
+int DiscardBaseImage(BaseImage* image) {
+    if (image->pixels) FreeTrackedMemory(image->pixels);
+    std::memset(static_cast<void*>(image), 0, sizeof *image);
+    return 0;
+}
+
+int ClearBaseImageRect(BaseImage* image, int x, int y, int width, int height) {
+    // Kept inside the image: a rectangle reaching past an edge clears only what lies inside.
+    if (x < 0) { width += x; x = 0; }
+    if (y < 0) { height += y; y = 0; }
+    if (width > image->width - x) width = image->width - x;
+    if (height > image->height - y) height = image->height - y;
+    if (width < 1 || height < 1 || !image->pixels) return 0;
+    const int bpp = image->format.bytesPerPixel;
+    for (int row = 0; row < height; ++row)
+        std::memset(PixelAt(image, x, y + row), 0, size_t(width) * bpp);
+    return 0;
+}
+
+int MirrorBaseImage(BaseImage* image) {
+    if (image->width == 0 || image->height == 0) return -1;
+    const int bpp = image->format.bytesPerPixel;
+    if (bpp < 1 || bpp > 4) return 0;
+    for (int y = 0; y < image->height; ++y) {
+        uint8_t* row = PixelAt(image, 0, y);
+        for (int i = 0, j = image->width - 1; i < j; ++i, --j) {
+            uint8_t t[4];
+            std::memcpy(t, row + i * bpp, bpp);
+            std::memcpy(row + i * bpp, row + j * bpp, bpp);
+            std::memcpy(row + j * bpp, t, bpp);
+        }
+    }
+    return 0;
+}
+
+uint32_t ReadBaseImagePixelArgb(const BaseImage* image, int x, int y) {
+    if (!image->pixels) return 0;
+    const ColorFormat& f = image->format;
+    const int bpp = f.bytesPerPixel;
+    if (bpp == 1) {
+        // A paletted pixel reads as its palette colour.
+        return pixel::EntryValue(f.palette[*PixelAt(image, x, y)]);
+    }
+    if (bpp < 2 || bpp > 4) return 0;
+    const uint32_t p = pixel::Load(PixelAt(image, x, y), bpp);
+    uint32_t argb = ToTopOfByte(p, f.redMask, f.redShift, f.redWidth, 24) |
+                    ToTopOfByte(p, f.greenMask, f.greenShift, f.greenWidth, 16) |
+                    ToTopOfByte(p, f.blueMask, f.blueShift, f.blueWidth, 8);
+    if (f.alphaWidth != 0) argb |= ToTopOfByte(p, f.alphaMask, f.alphaShift, f.alphaWidth, 32);
+    return argb;
+}
+
+int ReadBaseImagePixelRgba(BaseImage* image, int x, int y, int* red, int* green, int* blue,
+                           int* alpha) {
+    if (MakePlain(image) != 0) return -1;
+    if (!Inside(image, x, y) || !image->pixels) return -1;
+    const ColorFormat& f = image->format;
+    const int bpp = f.bytesPerPixel;
+    if (bpp == 1) {
+        const PaletteEntry& e = f.palette[*PixelAt(image, x, y)];
+        if (red) *red = e.red;
+        if (green) *green = e.green;
+        if (blue) *blue = e.blue;
+        if (alpha) *alpha = e.alpha;
+        return 0;
+    }
+    if (bpp < 2 || bpp > 4) return -1;
+    return DecodePixelColor(&f, pixel::Load(PixelAt(image, x, y), bpp), red, green, blue, alpha);
+}
+
+int WriteBaseImagePixel(BaseImage* image, int x, int y, int red, int green, int blue, int alpha) {
+    if (MakePlain(image) != 0) return -1;
+    if (!Inside(image, x, y) || !image->pixels) return -1;
+    const int bpp = image->format.bytesPerPixel;
+    if (bpp < 1 || bpp > 4) return 0;
+    pixel::Store(PixelAt(image, x, y), bpp, EncodePixelColor(&image->format, red, green, blue, alpha));
+    return 0;
+}
+
+int CopyBaseImageRect(int srcX, int srcY, int width, int height, int dstX, int dstY,
+                      BaseImage* src, BaseImage* dst) {
+    if (MakePlain(src) != 0 || MakePlain(dst) != 0) return -1;
+    if (srcX < 0) { width += srcX; dstX -= srcX; srcX = 0; }
+    if (srcY < 0) { height += srcY; dstY -= srcY; srcY = 0; }
+    if (dstX < 0) { width += dstX; srcX -= dstX; dstX = 0; }
+    if (dstY < 0) { height += dstY; srcY -= dstY; dstY = 0; }
+    if (dstX + width > dst->width) width = dst->width - dstX;
+    if (dstY + height > dst->height) height = dst->height - dstY;
+    if (srcX + width > src->width) width = src->width - srcX;
+    if (srcY + height > src->height) height = src->height - srcY;
+    if (width < 1 || height < 1 || !src->pixels || !dst->pixels) return 0;
+    const PixelRect rect = {srcX, srcY, srcX + width, srcY + height};
+    ConvertPixelRect(dst->pixels, dst->pitch, &dst->format, src->pixels, src->pitch, &src->format,
+                     nullptr, 0, nullptr, dstX, dstY, &rect, 0, 0, 0, 0, 0, 0, 0, 1);
+    return 0;
+}
+
+int ScaleBaseImageRect(int srcX1, int srcY1, int srcX2, int srcY2, BaseImage* src, int dstX1,
+                       int dstY1, int dstX2, int dstY2, BaseImage* dst, int bilinear) {
+    auto valid = [](const BaseImage* im, int x1, int y1, int x2, int y2) {
+        return x2 > x1 && y2 > y1 && x1 >= 0 && x1 < im->width && y1 >= 0 && y1 < im->height &&
+               x2 >= 1 && x2 <= im->width && y2 >= 1 && y2 <= im->height;
+    };
+    if (!valid(src, srcX1, srcY1, srcX2, srcY2) || !valid(dst, dstX1, dstY1, dstX2, dstY2))
+        return -1;
+    const int sw = srcX2 - srcX1, sh = srcY2 - srcY1;
+    const int dw = dstX2 - dstX1, dh = dstY2 - dstY1;
+    if (sw == dw && sh == dh) return CopyBaseImageRect(srcX1, srcY1, sw, sh, dstX1, dstY1, src, dst);
+    if (MakePlain(src) != 0 || MakePlain(dst) != 0) return -1;
+
+    const uint32_t stepX = (uint32_t(sw) << 16) / uint32_t(dw);
+    const uint32_t stepY = (uint32_t(sh) << 16) / uint32_t(dh);
+    for (int j = 0; j < dh; ++j) {
+        const uint32_t py = (uint32_t(srcY1) << 16) + uint32_t(j) * stepY;
+        const int y = int(py >> 16);
+        for (int i = 0; i < dw; ++i) {
+            const uint32_t px = (uint32_t(srcX1) << 16) + uint32_t(i) * stepX;
+            const int x = int(px >> 16);
+            int c[4];
+            if (bilinear != 1) {
+                if (ReadBaseImagePixelRgba(src, x, y, &c[0], &c[1], &c[2], &c[3]) != 0) return -1;
+            } else {
+                // Neighbours past the last row or column repeat the edge, and the weights are
+                // exact products of 65536ths, so a uniform image scales to itself.
+                const int x1 = x + 1 < src->width ? x + 1 : x;
+                const int y1 = y + 1 < src->height ? y + 1 : y;
+                const uint64_t fx = px & 0xFFFF, fy = py & 0xFFFF;
+                const uint64_t w[4] = {(65536 - fx) * (65536 - fy), fx * (65536 - fy),
+                                       (65536 - fx) * fy, fx * fy};
+                const int nx[4] = {x, x1, x, x1}, ny[4] = {y, y, y1, y1};
+                uint64_t sum[4] = {0, 0, 0, 0};
+                for (int k = 0; k < 4; ++k) {
+                    int n[4];
+                    if (ReadBaseImagePixelRgba(src, nx[k], ny[k], &n[0], &n[1], &n[2], &n[3]) != 0)
+                        return -1;
+                    for (int ch = 0; ch < 4; ++ch) sum[ch] += uint64_t(n[ch]) * w[k];
+                }
+                for (int ch = 0; ch < 4; ++ch) c[ch] = int(sum[ch] >> 32);
+            }
+            WriteBaseImagePixel(dst, dstX1 + i, dstY1 + j, c[0], c[1], c[2], c[3]);
+        }
+    }
+    return 0;
+}
+
+}  // namespace quarn

@@ -1,0 +1,301 @@
+// Fixed bit arithmetic for the common format pairs, with four-pixel MMX forms of the 16-bit
+// pairs on x86 and a two-pixel 32-bit form elsewhere. Every form writes the same pixels.
+#include <cstring>
+
+#include "quarn/image/fast_pairs.h"
+#include "quarn/image/pixel.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#define QUARN_IMAGE_MMX 1
+#include <mmintrin.h>
+#endif
+
+namespace quarn {
+namespace {
+
+using pixel::Load;
+using pixel::Store;
+
+int g_mmxMode = -1;
+
+bool ProcessorHasMmx() {
+#ifdef QUARN_IMAGE_MMX
+    return __builtin_cpu_supports("mmx");
+#else
+    return false;
+#endif
+}
+
+bool UseMmx() {
+#ifdef QUARN_IMAGE_MMX
+    return g_mmxMode == 1 || (g_mmxMode == -1 && ProcessorHasMmx());
+#else
+    return false;
+#endif
+}
+
+enum class Kind { Other, Index8, R5G6B5, X1R5G5B5, A1R5G5B5, X8R8G8B8, A8R8G8B8, R8G8B8 };
+
+bool HasRgb888Masks(const ColorFormat& f) {
+    return f.redMask == 0xFF0000 && f.greenMask == 0xFF00 && f.blueMask == 0xFF;
+}
+
+Kind Classify(const ColorFormat& f) {
+    if (f.bytesPerPixel == 1 && f.bitDepth == 8) return Kind::Index8;
+    if (f.bitDepth == 16 && f.blueMask == 0x1F) {
+        if (f.redMask == 0xF800 && f.greenMask == 0x07E0 && f.alphaMask == 0) return Kind::R5G6B5;
+        if (f.redMask == 0x7C00 && f.greenMask == 0x03E0) {
+            if (f.alphaMask == 0) return Kind::X1R5G5B5;
+            if (f.alphaMask == 0x8000) return Kind::A1R5G5B5;
+        }
+    }
+    if (f.bitDepth == 32 && HasRgb888Masks(f)) {
+        if (f.alphaMask == 0) return Kind::X8R8G8B8;
+        if (f.alphaMask == 0xFF000000) return Kind::A8R8G8B8;
+    }
+    if (f.bitDepth == 24 && HasRgb888Masks(f)) return Kind::R8G8B8;
+    return Kind::Other;
+}
+
+// ---- Per-pixel arithmetic ----
+
+inline uint32_t XrgbTo565(uint32_t v) {
+    return ((v & 0xF8) >> 3) | ((v & 0xFC00) >> 5) | ((v >> 8) & 0xF800);
+}
+inline uint32_t R565ToXrgb(uint32_t v) {
+    return ((v & 0x1F) << 3) | ((v & 0x7E0) << 5) | ((v & 0xF800) << 8);
+}
+inline uint32_t R565To555(uint32_t v) { return ((v & 0xFFC0) >> 1) | (v & 0x1F); }
+inline uint32_t X555To565(uint32_t v) { return ((v & 0x7FE0) << 1) | (v & 0x3F); }
+// An 0x..RRGGBB value cut to 5-5-5 without the top bit.
+inline uint32_t Rgb24To555(uint32_t v) {
+    return ((v >> 9) & 0x7C00) | ((v >> 6) & 0x3E0) | ((v >> 3) & 0x1F);
+}
+inline uint32_t Rgb24To565(uint32_t v) {
+    return ((v >> 8) & 0xF800) | ((v >> 5) & 0x07E0) | ((v >> 3) & 0x1F);
+}
+
+// ---- Row walking ----
+
+template <int SB, int DB, class F>
+void MapRows(const FastPairJob& j, F f) {
+    const int width = j.rect.right - j.rect.left;
+    for (int y = 0; y < j.rect.bottom - j.rect.top; ++y) {
+        const uint8_t* s = j.src + std::ptrdiff_t(j.rect.top + y) * j.srcPitch + std::ptrdiff_t(j.rect.left) * SB;
+        uint8_t* d = j.dst + std::ptrdiff_t(j.dstY + y) * j.dstPitch + std::ptrdiff_t(j.dstX) * DB;
+        for (int i = 0; i < width; ++i) Store(d + i * DB, DB, f(Load(s + i * SB, SB)));
+    }
+}
+
+// A paletted source goes through a table of the 256 finished destination values.
+template <int DB, class F>
+void MapIndices(const FastPairJob& j, const ColorFormat& src, F f) {
+    uint32_t table[256];
+    for (int i = 0; i < 256; ++i) table[i] = f(pixel::EntryValue(src.palette[i]));
+    MapRows<1, DB>(j, [&](uint32_t index) { return table[index]; });
+}
+
+// ---- The 16-bit pairs without key: whole rows ----
+
+using RowFn = int (*)(const uint8_t* s, uint8_t* d, int n);  // returns pixels done
+
+#ifdef QUARN_IMAGE_MMX
+__attribute__((target("mmx"))) int MmxXrgbTo565(const uint8_t* s, uint8_t* d, int n) {
+    const __m64 r = _mm_set1_pi32(0xF800), g = _mm_set1_pi32(0x07E0), b = _mm_set1_pi32(0x1F);
+    const __m64 bias = _mm_set1_pi32(0x8000), flip = _mm_set1_pi16(short(0x8000));
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m64 lo, hi;
+        std::memcpy(&lo, s + i * 4, 8);
+        std::memcpy(&hi, s + i * 4 + 8, 8);
+        // Each 32-bit lane becomes its 16-bit value, biased so that the signed pack keeps it.
+        lo = _mm_sub_pi32(_mm_or_si64(_mm_or_si64(_mm_and_si64(_mm_srli_pi32(lo, 8), r),
+                                                  _mm_and_si64(_mm_srli_pi32(lo, 5), g)),
+                                      _mm_and_si64(_mm_srli_pi32(lo, 3), b)),
+                          bias);
+        hi = _mm_sub_pi32(_mm_or_si64(_mm_or_si64(_mm_and_si64(_mm_srli_pi32(hi, 8), r),
+                                                  _mm_and_si64(_mm_srli_pi32(hi, 5), g)),
+                                      _mm_and_si64(_mm_srli_pi32(hi, 3), b)),
+                          bias);
+        const __m64 out = _mm_xor_si64(_mm_packs_pi32(lo, hi), flip);
+        std::memcpy(d + i * 2, &out, 8);
+    }
+    _mm_empty();
+    return i;
+}
+
+__attribute__((target("mmx"))) int Mmx565ToXrgb(const uint8_t* s, uint8_t* d, int n) {
+    const __m64 zero = _mm_setzero_si64();
+    const __m64 b = _mm_set1_pi32(0x1F), g = _mm_set1_pi32(0x7E0), r = _mm_set1_pi32(0xF800);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m64 v;
+        std::memcpy(&v, s + i * 2, 8);
+        __m64 lo = _mm_unpacklo_pi16(v, zero), hi = _mm_unpackhi_pi16(v, zero);
+        lo = _mm_or_si64(_mm_or_si64(_mm_slli_pi32(_mm_and_si64(lo, b), 3),
+                                     _mm_slli_pi32(_mm_and_si64(lo, g), 5)),
+                         _mm_slli_pi32(_mm_and_si64(lo, r), 8));
+        hi = _mm_or_si64(_mm_or_si64(_mm_slli_pi32(_mm_and_si64(hi, b), 3),
+                                     _mm_slli_pi32(_mm_and_si64(hi, g), 5)),
+                         _mm_slli_pi32(_mm_and_si64(hi, r), 8));
+        std::memcpy(d + i * 4, &lo, 8);
+        std::memcpy(d + i * 4 + 8, &hi, 8);
+    }
+    _mm_empty();
+    return i;
+}
+
+__attribute__((target("mmx"))) int Mmx565To555(const uint8_t* s, uint8_t* d, int n) {
+    const __m64 top = _mm_set1_pi16(short(0xFFC0)), low = _mm_set1_pi16(0x1F);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m64 v;
+        std::memcpy(&v, s + i * 2, 8);
+        v = _mm_or_si64(_mm_srli_pi16(_mm_and_si64(v, top), 1), _mm_and_si64(v, low));
+        std::memcpy(d + i * 2, &v, 8);
+    }
+    _mm_empty();
+    return i;
+}
+
+__attribute__((target("mmx"))) int Mmx555To565(const uint8_t* s, uint8_t* d, int n) {
+    const __m64 top = _mm_set1_pi16(0x7FE0), low = _mm_set1_pi16(0x3F);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        __m64 v;
+        std::memcpy(&v, s + i * 2, 8);
+        v = _mm_or_si64(_mm_slli_pi16(_mm_and_si64(v, top), 1), _mm_and_si64(v, low));
+        std::memcpy(d + i * 2, &v, 8);
+    }
+    _mm_empty();
+    return i;
+}
+#endif
+
+// Two 16-bit pixels in one 32-bit word.
+int Pair565To555(const uint8_t* s, uint8_t* d, int n) {
+    int i = 0;
+    for (; i + 2 <= n; i += 2) {
+        uint32_t v;
+        std::memcpy(&v, s + i * 2, 4);
+        v = ((v & 0xFFC0FFC0u) >> 1) | (v & 0x001F001Fu);
+        std::memcpy(d + i * 2, &v, 4);
+    }
+    return i;
+}
+
+int Pair555To565(const uint8_t* s, uint8_t* d, int n) {
+    int i = 0;
+    for (; i + 2 <= n; i += 2) {
+        uint32_t v;
+        std::memcpy(&v, s + i * 2, 4);
+        v = ((v & 0x7FE07FE0u) << 1) | (v & 0x003F003Fu);
+        std::memcpy(d + i * 2, &v, 4);
+    }
+    return i;
+}
+
+int NoneDone(const uint8_t*, uint8_t*, int) { return 0; }
+
+template <int SB, int DB>
+void RowPair(const FastPairJob& j, RowFn wide, uint32_t (*one)(uint32_t)) {
+    const int width = j.rect.right - j.rect.left;
+    for (int y = 0; y < j.rect.bottom - j.rect.top; ++y) {
+        const uint8_t* s = j.src + std::ptrdiff_t(j.rect.top + y) * j.srcPitch + std::ptrdiff_t(j.rect.left) * SB;
+        uint8_t* d = j.dst + std::ptrdiff_t(j.dstY + y) * j.dstPitch + std::ptrdiff_t(j.dstX) * DB;
+        for (int i = wide(s, d, width); i < width; ++i) Store(d + i * DB, DB, one(Load(s + i * SB, SB)));
+    }
+}
+
+RowFn Pick(RowFn mmx, RowFn plain) {
+    return UseMmx() ? mmx : plain;
+}
+
+}  // namespace
+
+int SelectPixelCopyMmx(int mode) {
+    const int old = g_mmxMode;
+    g_mmxMode = mode < 0 ? -1 : mode ? 1 : 0;
+    return old;
+}
+
+bool ConvertFastPair(const FastPairJob& j, const ColorFormat& dst, const ColorFormat& src,
+                     bool keyToAlpha, bool alphaInUse, uint32_t key) {
+    const Kind s = Classify(src), d = Classify(dst);
+    const uint32_t key24 = key & 0xFFFFFF;
+    const uint32_t key555 = Rgb24To555(key24);
+#ifdef QUARN_IMAGE_MMX
+#define QUARN_MMX_OR(fn, plain) Pick(fn, plain)
+#else
+#define QUARN_MMX_OR(fn, plain) (plain)
+#endif
+    if (!keyToAlpha) {
+        if (s == Kind::Index8) {
+            if (d == Kind::R5G6B5) return MapIndices<2>(j, src, Rgb24To565), true;
+            if (d == Kind::X1R5G5B5)
+                return MapIndices<2>(j, src, [](uint32_t e) { return Rgb24To555(e) | 0x8000; }), true;
+            if (d == Kind::X8R8G8B8)
+                return MapIndices<4>(j, src, [](uint32_t e) { return e | 0xFF000000u; }), true;
+            return false;
+        }
+        if (s == Kind::R8G8B8) {
+            if (d == Kind::R5G6B5) return MapRows<3, 2>(j, Rgb24To565), true;
+            if (d == Kind::X1R5G5B5)
+                return MapRows<3, 2>(j, [](uint32_t v) { return Rgb24To555(v) | 0x8000; }), true;
+            if (dst.bitDepth == 32 && HasRgb888Masks(dst))
+                return MapRows<3, 4>(j, [](uint32_t v) { return v | 0xFF000000u; }), true;
+            return false;
+        }
+        if (alphaInUse) return false;
+        if (s == Kind::X8R8G8B8 && d == Kind::R5G6B5)
+            return RowPair<4, 2>(j, QUARN_MMX_OR(MmxXrgbTo565, NoneDone), XrgbTo565), true;
+        if (s == Kind::R5G6B5) {
+            if (d == Kind::R8G8B8) return MapRows<2, 3>(j, R565ToXrgb), true;
+            if (d == Kind::X8R8G8B8)
+                return RowPair<2, 4>(j, QUARN_MMX_OR(Mmx565ToXrgb, NoneDone), R565ToXrgb), true;
+            if (d == Kind::X1R5G5B5)
+                return RowPair<2, 2>(j, QUARN_MMX_OR(Mmx565To555, Pair565To555), R565To555), true;
+            return false;
+        }
+        if (s == Kind::X1R5G5B5 && d == Kind::R5G6B5)
+            return RowPair<2, 2>(j, QUARN_MMX_OR(Mmx555To565, Pair555To565), X555To565), true;
+        return false;
+    }
+#undef QUARN_MMX_OR
+    // Key to alpha: the key colour becomes transparent, everything else opaque.
+    if (s == Kind::Index8) {
+        if (d == Kind::A1R5G5B5)
+            return MapIndices<2>(j, src, [key24](uint32_t e) {
+                       return Rgb24To555(e) | ((e & 0xFFFFFF) == key24 ? 0 : 0x8000);
+                   }), true;
+        if (d == Kind::A8R8G8B8)
+            return MapIndices<4>(j, src, [key24](uint32_t e) {
+                       return (e & 0xFFFFFF) == key24 ? e & 0xFFFFFF : e | 0xFF000000u;
+                   }), true;
+        return false;
+    }
+    if (s == Kind::R8G8B8) {
+        if (d == Kind::A1R5G5B5)
+            return MapRows<3, 2>(j, [key24](uint32_t v) {
+                       return Rgb24To555(v) | (v == key24 ? 0 : 0x8000);
+                   }), true;
+        if (d == Kind::A8R8G8B8)
+            return MapRows<3, 4>(j, [key24](uint32_t v) { return v == key24 ? v : v | 0xFF000000u; }),
+                   true;
+        return false;
+    }
+    if (s == Kind::R5G6B5) {
+        if (d == Kind::A1R5G5B5)
+            return MapRows<2, 2>(j, [key555](uint32_t v) {
+                       const uint32_t x = R565To555(v);
+                       return x | (x == key555 ? 0 : 0x8000);
+                   }), true;
+        if (d == Kind::A8R8G8B8)
+            return MapRows<2, 4>(j, [key555](uint32_t v) {
+                       return R565ToXrgb(v) | (R565To555(v) == key555 ? 0 : 0xFF000000u);
+                   }), true;
+    }
+    return false;
+}
+
+}  // namespace quarn

@@ -1,0 +1,24 @@
+// The common format pairs of the converting copy, converted by fixed bit arithmetic.
+#pragma once
+
+#include <cstdint>
+
+#include "quarn/image/image.h"
+
+namespace quarn {
+
+struct FastPairJob {
+    uint8_t* dst;
+    int dstPitch;
+    int dstX, dstY;
+    const uint8_t* src;
+    int srcPitch;
+    PixelRect rect;
+};
+
+// Converts the rectangle and returns true when (source, destination) is one of the fixed
+// pairs; returns false, writing nothing, for any other pair.
+bool ConvertFastPair(const FastPairJob& job, const ColorFormat& dst, const ColorFormat& src,
+                     bool keyToAlpha, bool alphaInUse, uint32_t key);
+
+}  // namespace quarn

@@ -1,0 +1,127 @@
+// In-memory images and pixel formats: what the image subsystem offers the rest of the library.
+//
+// Everything here is portable except BaseImageToDib, which exists only in the Windows build.
+#pragma once
+
+#include <cstdint>
+
+#ifdef _WIN32
+struct tagBITMAPINFO;
+typedef struct tagBITMAPINFO BITMAPINFO;
+#endif
+
+namespace quarn {
+
+// One palette entry, in the byte order of a Windows colour table.
+struct PaletteEntry {
+    uint8_t blue;
+    uint8_t green;
+    uint8_t red;
+    uint8_t alpha;
+};
+
+// A self-describing pixel format. Copied whole wherever a format is taken over.
+struct ColorFormat {
+    uint16_t bitDepth;       // 8, 16, 24, 32; 4 (DXT1) or 8 (DXT2-5) for block-compressed memory
+    uint16_t bytesPerPixel;  // bitDepth / 8; 1 for paletted formats
+    uint8_t redWidth, greenWidth, blueWidth, alphaWidth;  // 0 = channel absent
+    uint8_t redShift, greenShift, blueShift, alphaShift;  // lowest bit of each channel
+    uint32_t redMask, greenMask, blueMask, alphaMask;
+    uint32_t unusedMask;     // bits carrying no channel; added to every encoded pixel
+    PaletteEntry palette[256];
+    uint8_t unusedShift;
+    uint8_t unusedWidth;
+    uint32_t compression;    // 0 plain pixels, 1..5 = DXT1..DXT5 blocks
+};
+static_assert(sizeof(ColorFormat) == 1064, "ColorFormat is 266 32-bit words");
+
+// The library's in-memory image. Rows are top-down; pixels are little-endian values.
+struct BaseImage {
+    ColorFormat format;
+    int32_t width;
+    int32_t height;
+    int32_t pitch;         // bytes from one row to the next
+    uint8_t* pixels;       // owned; allocated through the library allocator; null = owns nothing
+    int32_t mipmapCount;   // mip levels stored after the top level (0 unless a decoder sets it)
+};
+
+// Left, top, right, bottom; right and bottom exclusive.
+struct PixelRect {
+    int32_t left, top, right, bottom;
+};
+
+// ---- Format builders (return 0) ----
+int SetupPalette8Format(ColorFormat* format);
+int SetupGrey8Format(ColorFormat* format);
+int SetupXrgb8888Format(ColorFormat* format);
+int SetupArgb8888Format(ColorFormat* format);
+int SetupRgb888Format(ColorFormat* format);
+int SetupFormatFromMasks(ColorFormat* format, int bitDepth, uint32_t redMask, uint32_t greenMask,
+                         uint32_t blueMask, uint32_t alphaMask);
+void RecomputeUnusedBits(ColorFormat* format);
+
+// ---- Single pixels ----
+// Components 0..255. Paletted formats give the nearest palette index.
+uint32_t EncodePixelColor(const ColorFormat* format, int red, int green, int blue, int alpha);
+// Each output may be null. Returns 0.
+int DecodePixelColor(const ColorFormat* format, uint32_t pixel, int* red, int* green, int* blue,
+                     int* alpha);
+
+// ---- Base images ----
+int AllocBaseImage(int width, int height, const ColorFormat* format, BaseImage* out);
+int AllocArgbBaseImage(int width, int height, BaseImage* out);
+int AllocXrgbBaseImage(int width, int height, BaseImage* out);
+int DiscardBaseImage(BaseImage* image);
+int ClearBaseImageRect(BaseImage* image, int x, int y, int width, int height);
+int MirrorBaseImage(BaseImage* image);
+// 0xAARRGGBB with each channel's bits at the top of its byte; 0 without pixels or for
+// paletted images. Coordinates must lie inside the image.
+uint32_t ReadBaseImagePixelArgb(const BaseImage* image, int x, int y);
+int ReadBaseImagePixelRgba(BaseImage* image, int x, int y, int* red, int* green, int* blue,
+                           int* alpha);
+int WriteBaseImagePixel(BaseImage* image, int x, int y, int red, int green, int blue, int alpha);
+// Block-compressed images are expanded in place first, hence the non-const sources.
+int CopyBaseImageRect(int srcX, int srcY, int width, int height, int dstX, int dstY,
+                      BaseImage* src, BaseImage* dst);
+int ScaleBaseImageRect(int srcX1, int srcY1, int srcX2, int srcY2, BaseImage* src, int dstX1,
+                       int dstY1, int dstX2, int dstY2, BaseImage* dst, int bilinear);
+// Turns DXT1..DXT5 blocks into A8R8G8B8 pixels in place. 0 / -1.
+int ExpandCompressedBaseImage(BaseImage* image);
+
+// ---- Converting pixel copy ----
+// Options:
+//   mirror        1 = each destination row is written right to left
+//   keyToAlpha    1 = destination alpha 0 where the source colour equals keyColor, full elsewhere
+//   keyColor      0x00RRGGBB with keyToAlpha, otherwise a source pixel value
+//   reduction     0 cut, 1 ordered 4x4 dither, 2 carried remainder (when widths differ)
+//   black         1 = red, green, blue written as 0
+//   alphaFromRed  1 = destination alpha takes the source red value
+//   keySkip       1 = source pixels equal to keyColor leave the destination untouched
+//   paletteRemap  1 = between two paletted formats with different palettes, remap indices
+// Returns -1 for an empty rectangle, the highest index copied for a plain copy between two
+// 8-bit formats, 0 otherwise. The rectangle must lie inside the source (and alpha) buffer.
+int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFormat,
+                     const uint8_t* srcPixels, int srcPitch, const ColorFormat* srcFormat,
+                     const uint8_t* alphaPixels, int alphaPitch, const ColorFormat* alphaFormat,
+                     int dstX, int dstY, const PixelRect* srcRect, int mirror, int keyToAlpha,
+                     uint32_t keyColor, int reduction, int black, int alphaFromRed, int keySkip,
+                     int paletteRemap);
+
+// Which form the 16-bit fast pairs use: -1 follows the processor's MMX flag (the default),
+// 0 forces the plain form, 1 forces the MMX form where the build has it. Returns the old value.
+int SelectPixelCopyMmx(int mode);
+
+// Writes the next mip level of a 16- or 32-bit image. 0 / -1.
+int HalveImageForMipmap(const ColorFormat* format, uint8_t* dstPixels, int dstPitch,
+                        const uint8_t* srcPixels, int srcPitch, int dstX, int dstY, int srcX,
+                        int srcY, int srcWidth, int srcHeight);
+
+#ifdef _WIN32
+// Exports an image as a top-down DIB. For an 8-bit result the header must have room for 256
+// colour entries. Returns -1 on failure, 1 when *outPixels is a new buffer the caller frees with
+// FreeTrackedMemory, or the value of alwaysCopy when the image's own pixels are lent.
+int BaseImageToDib(const BaseImage* image, BITMAPINFO* header, uint8_t** outPixels,
+                   int alwaysCopy, int force24Bit);
+#endif
+
+}  // namespace quarn
