@@ -8,6 +8,8 @@
 
 namespace quarn {
 
+struct MEMIMG;
+
 // No draw-bright colour: the low 24 bits of the bright colour word all set.
 constexpr uint32_t kNoBrightColor = 0xFFFFFF;
 
@@ -35,6 +37,9 @@ struct DrawSettings {
     int32_t drawTargetWidth;
     int32_t drawTargetHeight;
     PixelRect clip;               // drawing is kept inside it; right and bottom exclusive
+    // The image drawing goes to on the software renderer (screen, graph or mask image),
+    // or null.
+    const MEMIMG* softDrawTarget;
 };
 
 // The one draw state of the library (main thread only).
