@@ -8,13 +8,6 @@
 #include "quarn/graphics/graph_platform.h"
 #include "quarn/graphics/screen_settings.h"
 
-namespace quarn {
-// The rectangle fill and the scaled blit of the software kernels.
-void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color);
-void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
-                        const MEMIMG* mask);
-}  // namespace quarn
-
 using namespace quarn;
 
 namespace {
@@ -26,6 +19,9 @@ int32_t s_requestedClip[4];
 constexpr int32_t kBackgroundRed = 0;
 constexpr int32_t kBackgroundGreen = 0;
 constexpr int32_t kBackgroundBlue = 0;
+
+// Where software drawing goes: the screen image, the target graph's view or the mask image.
+MEMIMG* SoftDrawTarget() { return const_cast<MEMIMG*>(g_DrawSettings.softDrawTarget); }
 
 int32_t ClampByte(int32_t value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
 
@@ -350,7 +346,7 @@ int32_t DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, f
 
 int32_t SoftDrawGraph(const GraphRecord* graph, int32_t x, int32_t y, int32_t transparent)
 {
-    RenderMemImg(DrawTargetMemImg, &graph->view, x, y, transparent, BlendMemImg);
+    RenderMemImg(SoftDrawTarget(), &graph->view, x, y, transparent, BlendMemImg);
     return 0;
 }
 
@@ -358,7 +354,7 @@ int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1,
                                int32_t y2, int32_t transparent)
 {
     const int32_t corners[4] = {x1, y1, x2, y2};
-    RenderMemImgScaled(DrawTargetMemImg, &graph->view, corners, transparent, BlendMemImg);
+    RenderMemImgScaled(SoftDrawTarget(), &graph->view, corners, transparent, BlendMemImg);
     return 0;
 }
 
@@ -369,4 +365,22 @@ int32_t SoftDrawGraphFourCorners(const GraphRecord* graph, float x1, float y1, f
                                   TruncateFloatToInt(x2), TruncateFloatToInt(y2), TruncateFloatToInt(x3),
                                   TruncateFloatToInt(y3), TruncateFloatToInt(x4), TruncateFloatToInt(y4),
                                   transparent);
+}
+
+int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
+                               int32_t y2, int32_t x3, int32_t y3, int32_t x4, int32_t y4,
+                               int32_t transparent)
+{
+    // Corners top-left, top-right, bottom-left, bottom-right with their texels; two triangles
+    // sharing the top-right to bottom-left diagonal.
+    const MemImgVertex v[4] = {
+        {x1, y1, 0, 0},
+        {x2, y2, graph->width, 0},
+        {x3, y3, 0, graph->height},
+        {x4, y4, graph->width, graph->height},
+    };
+    MEMIMG* target = SoftDrawTarget();
+    RenderMemImgTriangle(target, &graph->view, &v[0], transparent, BlendMemImg, 0);
+    RenderMemImgTriangle(target, &graph->view, &v[1], transparent, BlendMemImg, 0);
+    return 0;
 }

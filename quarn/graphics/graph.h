@@ -184,8 +184,7 @@ int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t 
                            int32_t width, int32_t height, TexturePiece* pieces);
 
 // ---- Provided by the screen and draw-settings code: the images of software drawing and the
-// screen's colour value.
-extern MEMIMG* DrawTargetMemImg;     // where software drawing goes
+// screen's colour value. Software drawing goes to g_DrawSettings.softDrawTarget.
 extern MEMIMG* BlendMemImg;          // the selected blend graph's whole image, or null
 extern MEMIMG* PrimaryScreenMemImg;  // the back screen of the software renderer
 uint32_t PackScreenColor(uint8_t red, uint8_t green, uint8_t blue);

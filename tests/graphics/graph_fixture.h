@@ -54,7 +54,7 @@ protected:
         std::memset(&screen_, 0, sizeof(screen_));
         ASSERT_EQ(CreatePlainMemImg(&screen_, kScreenW, kScreenH, kMemImgXrgb32), 0);
         Fill(0x123456);
-        DrawTargetMemImg = &screen_;
+        g_DrawSettings.softDrawTarget = &screen_;
         PrimaryScreenMemImg = &screen_;
         BlendMemImg = nullptr;
         blocksBefore_ = GetAllocatorTotals().blockCount;
@@ -65,7 +65,7 @@ protected:
         DestroyAllGraphs();
         EXPECT_EQ(GetAllocatorTotals().blockCount, blocksBefore_) << "graphs left memory behind";
         EXPECT_EQ(GraphTable()->liveCount, 0);
-        DrawTargetMemImg = nullptr;
+        g_DrawSettings.softDrawTarget = nullptr;
         PrimaryScreenMemImg = nullptr;
         ReleaseMemImgRef(&screen_);
 #ifdef _WIN32

@@ -5,7 +5,6 @@
 
 namespace quarn {
 
-MEMIMG* DrawTargetMemImg = nullptr;
 MEMIMG* BlendMemImg = nullptr;
 MEMIMG* PrimaryScreenMemImg = nullptr;
 
