@@ -224,6 +224,14 @@ int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
     return 0;
 }
 
+int32_t GetRequestedDrawClipRect(int32_t corners[4])
+{
+    for (int32_t i = 0; i < 4; ++i) {
+        corners[i] = s_requestedClip[i];
+    }
+    return 0;
+}
+
 int32_t PaintGraphColor(int32_t graphHandle, int32_t red, int32_t green, int32_t blue, int32_t alpha)
 {
     GraphRecord* graph = FindGraphRecord(graphHandle);

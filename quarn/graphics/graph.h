@@ -14,6 +14,7 @@
 #include <cstdint>
 
 #include "quarn/graphics/handle.h"
+#include "quarn/quarn.h"
 #include "quarn/image/image.h"
 #include "quarn/softrender/softrender.h"
 
@@ -240,6 +241,8 @@ int32_t TestBlendGraphSize(const quarn::GraphRecord* graph);
 // ---- Drawing front end
 int32_t WipeDrawScreen(const quarn::PixelRect* area);
 int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// The corners last passed to SetDrawClipRect, as given: x1, y1, x2, y2.
+int32_t GetRequestedDrawClipRect(int32_t corners[4]);
 int32_t PaintGraphColor(int32_t graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
 int32_t DrawGraphAt(int32_t x, int32_t y, int32_t graph, int32_t transparent);
 int32_t DrawGraphStretched(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t graph,

@@ -122,6 +122,10 @@ TEST_F(DrawTest, ClipRectangleIsOrderedAndClamped)
         EXPECT_EQ(r.right, c.stored.right) << c.x1;
         EXPECT_EQ(r.bottom, c.stored.bottom) << c.x1;
         EXPECT_EQ(g_DrawSettings.emptyClip, c.empty) << c.x1;
+        int32_t asked[4] = {};
+        GetRequestedDrawClipRect(asked);
+        EXPECT_EQ(asked[0], c.x1);
+        EXPECT_EQ(asked[3], c.y2);
     }
 
     // A graph target clamps to the graph; a dead one is refused with the clip unchanged.
