@@ -30,6 +30,7 @@ protected:
     {
         std::memset(&g_system, 0, sizeof(g_system));
         std::memset(&g_charInput, 0, sizeof(g_charInput));
+        g_windowHooks = WindowServiceHooks{};
         g_screenSettings = ScreenSettings{};
         g_screenSettings.width = 300;
         g_screenSettings.height = 60;
@@ -132,6 +133,24 @@ TEST_F(WindowTest, WindowModeGivesAnExactClientAreaCentredOnTheDesktop)
     EXPECT_EQ(g_system.clientRect.left, origin.x);
     EXPECT_EQ(g_system.clientRect.top, origin.y);
     EXPECT_EQ(g_system.clientRect.right - g_system.clientRect.left, 300);
+}
+
+TEST_F(WindowTest, FullScreenWindowIsATopmostPopupWithoutCursor)
+{
+    ASSERT_EQ(StartMainWindow(), 0);
+    HWND window = QueryMainWindow();
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) & (WS_POPUP | WS_CAPTION), DWORD(WS_POPUP));
+    EXPECT_NE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(outer.left, 0);
+    EXPECT_EQ(outer.top, 0);
+    EXPECT_EQ(g_system.cursorWanted, 0);
+    EXPECT_EQ(g_system.cursorShown, 0);
+    EXPECT_NE(g_logText.find(L"フルスクリーンモード用のウインドウを作成します\n"), std::wstring::npos);
+    EXPECT_NE(g_logText.find(L"カーソルを不可視にしました\n"), std::wstring::npos);
+    EndMainWindow();
+    EXPECT_EQ(g_system.cursorShown, 1) << "the window end gives the cursor back";
 }
 
 TEST_F(WindowTest, ScreenSaverSettingIsTheSameAfterTheWindowEnds)
@@ -320,6 +339,58 @@ TEST_F(WindowTest, InactiveWindowHoldsOnlyTheMainThreadUntilActivation)
     PostMessageW(QueryMainWindow(), WM_ACTIVATEAPP, TRUE, 0);
     EXPECT_EQ(PumpWindowMessages(), 0);
     EXPECT_EQ(IsWindowActive(), 1);
+}
+
+int32_t ShownScreen(int32_t* width, int32_t* height, int32_t* bits)
+{
+    *width = 300;
+    *height = 60;
+    *bits = 32;
+    return 0;
+}
+int32_t g_restoreRoutine;
+int32_t HasRestoreRoutine() { return g_restoreRoutine; }
+
+TEST_F(WindowTest, DisplayChangeClosesTheWindowOnlyWhenTheScreenCannotFollow)
+{
+    StartWindowed(nullptr);
+    Settle();
+    g_windowHooks.queryScreenSizeAndDepth = ShownScreen;
+    g_windowHooks.hasGraphRestoreRoutine = HasRestoreRoutine;
+    HWND window = QueryMainWindow();
+    struct Case {
+        int32_t restore;
+        WPARAM bits;
+        int width, height;
+        bool closes;
+    };
+    const Case cases[] = {
+        {1, 32, 300, 60, false},    // nothing changed
+        {1, 32, 1024, 768, false},  // a larger desktop is followed
+        {1, 16, 1024, 768, false},
+        {0, 32, 1024, 768, true},   // nothing could restore the pictures
+        {1, 24, 1024, 768, true},
+        {1, 8, 1024, 768, true},
+        {1, 32, 200, 768, true},    // smaller than the screen
+    };
+    for (const Case& c : cases) {
+        g_restoreRoutine = c.restore;
+        g_system.closePosted = 0;
+        g_system.displayChanged = 0;
+        g_logText.clear();
+        SendMessageW(window, WM_DISPLAYCHANGE, c.bits, MAKELPARAM(c.width, c.height));
+        EXPECT_EQ(g_system.closePosted, c.closes ? 1 : 0) << c.bits << " " << c.width << "x" << c.height;
+        EXPECT_EQ(g_system.displayChanged, c.closes ? 0 : 1);
+        EXPECT_EQ(g_logText.find(L"終了します\n") != std::wstring::npos, c.closes);
+    }
+    MSG m;
+    int closes = 0;
+    while (PeekMessageW(&m, window, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {
+        ++closes;
+    }
+    EXPECT_EQ(closes, 4);
+    g_system.closePosted = 0;
+    g_windowHooks = WindowServiceHooks{};
 }
 
 TEST_F(WindowTest, WheelAndDesktopQueries)
