@@ -185,7 +185,7 @@ void ApplyDrawSettingDefaults()
 {
     DrawSettings& s = g_DrawSettings;
     const auto restore = s.graphRestoreRoutine;
-    std::memset(&s, 0, sizeof(s));
+    std::memset(static_cast<void*>(&s), 0, sizeof(s));
     s.graphRestoreRoutine = restore;
 
     s.blendGraph = -1;

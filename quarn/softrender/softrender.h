@@ -113,4 +113,39 @@ int GetSoftRenderMmx();
 void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
                   const MEMIMG* mask);
 
+// Fills a rectangle (corners in either order; null for the whole view) with a colour in the
+// view's own layout (0x00RRGGBB-style word for 32-bit, RGB565 for 16-bit) under the blend
+// settings. The draw clip applies when the view is the software draw target.
+void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color);
+
+// Draws the whole source into the rectangle between the corners {x1, y1, x2, y2}, scaled
+// by picking one source pixel per destination pixel; reversed corners mirror that axis.
+void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
+                        const MEMIMG* mask);
+
+}  // namespace quarn
+
+// ---- Triangles ----
+
+namespace quarn {
+
+// A triangle corner: destination pixel (x, y) and source texel (u, v).
+struct MemImgVertex {
+    int32_t x;
+    int32_t y;
+    int32_t u;
+    int32_t v;
+};
+
+// Draws one triangle into dst under the blend mode, parameter, bright colour and clip of
+// g_DrawSettings: affinely texture-mapped from src, or filled with flatColor (a 32-bit colour
+// word, or RGB565 in the low 16 bits for a 16-bit destination) when src is null.
+// Pixel (c, r) is drawn when the point (c + 1/2, r) lies inside the triangle; a point on an
+// edge that two triangles share is drawn by exactly one of them, so a mesh covers each pixel
+// once. Pixel (c, r) takes the texel at the texture coordinates of the point (c, r).
+// A triangle with a coordinate outside +-kMemImgTriangleCoordLimit draws nothing.
+constexpr int32_t kMemImgTriangleCoordLimit = 1 << 22;
+void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices,
+                          int transparent, const MEMIMG* mask, uint32_t flatColor);
+
 }  // namespace quarn
