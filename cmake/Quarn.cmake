@@ -12,12 +12,17 @@
 
 set(QUARN_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
 
+# The sources this tree compiles: PORTABLE always, WINDOWS in the Windows build only.
+macro(quarn_pick_sources out)
+  set(${out} ${A_PORTABLE})
+  if(QUARN_WINDOWS)
+    list(APPEND ${out} ${A_WINDOWS})
+  endif()
+endmacro()
+
 function(quarn_library name)
   cmake_parse_arguments(A "" "" "PORTABLE;WINDOWS;LINK" ${ARGN})
-  set(srcs ${A_PORTABLE})
-  if(QUARN_WINDOWS)
-    list(APPEND srcs ${A_WINDOWS})
-  endif()
+  quarn_pick_sources(srcs)
   if(srcs)
     add_library(${name} STATIC ${srcs})
     target_include_directories(${name} PUBLIC ${QUARN_ROOT})
@@ -31,10 +36,7 @@ endfunction()
 
 function(quarn_test area)
   cmake_parse_arguments(A "" "" "PORTABLE;WINDOWS;LINK" ${ARGN})
-  set(srcs ${A_PORTABLE})
-  if(QUARN_WINDOWS)
-    list(APPEND srcs ${A_WINDOWS})
-  endif()
+  quarn_pick_sources(srcs)
   if(NOT srcs)
     return()
   endif()
