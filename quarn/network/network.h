@@ -1,0 +1,68 @@
+// What the network subsystem offers the rest of the library: connections over stream
+// sockets whose events arrive as window messages.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "quarn/core/core.h"
+#include "quarn/graphics/handle.h"
+
+// The window message that WSAAsyncSelect posts for socket events.
+constexpr UINT kSocketEventMessage = WM_USER + 0x105;
+
+struct NetworkHandleRecord {
+    int32_t kind;       // 0 stream connection; other values carry only the two ready flags
+    int32_t valid;
+    int32_t error;      // a receive could not grow its ring; the next closing pump closes it
+    int32_t connected;
+    int32_t closeFlag;
+    int32_t word6;
+    int32_t word7;
+    int32_t framed;     // messages carry a 4-byte length word
+    int32_t autoClose;  // close once no longer connected
+    int32_t check;
+    uintptr_t socket;
+    uint32_t receiveLeft;
+    RingBuffer receiveRing;
+    uint32_t receiveFrameLength;
+    uint32_t readableBytes;
+    RingBuffer sendRing;
+    uint32_t sendFrameLeft;
+    uint32_t lengthWordLeft;
+    uint8_t peerAddress[4];
+    uint32_t peerPort;
+    uint32_t readReady;
+    uint32_t writeReady;
+    HandleChainNode node;
+};
+
+constexpr int32_t kNetworkConnectionSlots = 8192;
+constexpr int32_t kNetworkListenSlot = 8192;
+
+struct NetworkState {
+    HandleChainNode head;
+    HandleChainNode tail;
+    uint32_t ready;
+    HWND window;
+    uint32_t unframed;
+    uint32_t keepClosed;
+    uint32_t windowGone;
+};
+extern NetworkState g_network;
+HandleTable* NetworkTable();
+
+int32_t RecvSocket(int32_t handle);
+int32_t SendSocket(int32_t handle);
+int32_t AcceptNetWork();
+int32_t DrainAndCloseConnection(int32_t handle);
+int32_t DeleteDatagramHandle(int32_t handle);
+// Message-pump hook: with closeFinished 1 first closes failed and finished connections,
+// then dispatches the network window's messages. Always 0.
+int32_t PumpNetworkMessages(uint32_t closeFinished);
+// The window procedure's handler of kSocketEventMessage: 0 for an unknown socket, the
+// accept result for FD_ACCEPT, else 1.
+int32_t DispatchSocketEvent(uint32_t eventWord, uint32_t socket);
+// Library shut-down: closes every connection and ends WinSock when the network was started.
+int32_t ShutDownNetwork();

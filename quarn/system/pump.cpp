@@ -1,0 +1,138 @@
+#include "quarn/system/system.h"
+
+#include "quarn/core/core.h"
+#include "quarn/network/network.h"
+#include "quarn/sound/sound.h"
+
+constexpr int32_t kMessagesPerCall = 5;
+
+static bool MayStayInactive() { return !g_system.active && !g_system.runWhileInactive; }
+
+// Takes the next message for this thread: any waiting one first, then those posted to the
+// thread itself, then those of the main window.
+static bool TakeMessage(MSG* m)
+{
+    if (PeekMessageW(m, nullptr, 0, 0, PM_NOREMOVE)) {
+        return PeekMessageW(m, nullptr, 0, 0, PM_REMOVE) != FALSE;
+    }
+    if (PeekMessageW(m, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) {
+        return true;
+    }
+    return PeekMessageW(m, g_system.mainWindow, 0, 0, PM_REMOVE) != FALSE;
+}
+
+static void RunPassHooks()
+{
+    if (GetCurrentThreadId() == g_system.mainThreadId) {
+        UpdateMenuAutoVisibility();
+    }
+    PollMidiPlayState();
+    if (g_windowHooks.pollKeyboardState != nullptr) {
+        g_windowHooks.pollKeyboardState();
+    }
+    if (g_windowHooks.updatePadVibrationTimeouts != nullptr) {
+        g_windowHooks.updatePadVibrationTimeouts();
+    }
+    PumpNetworkMessages(1);
+    g_system.keyInputGuard = 1;
+    if (g_windowHooks.processKeyInputStep != nullptr) {
+        g_windowHooks.processKeyInputStep();
+    }
+    g_system.keyInputGuard = 0;
+}
+
+int32_t PumpWindowMessages()
+{
+    if (g_system.keyInputGuard) {
+        return 0;
+    }
+    if (g_system.mainWindow == nullptr) {
+        return g_system.quit == 1 ? -1 : 0;
+    }
+    int32_t count = 0;
+    bool stop = false;
+    for (;;) {
+        if ((g_system.closePosted || g_system.active || g_system.runWhileInactive) && (stop || g_system.quit)) {
+            break;
+        }
+        stop = true;
+        if (MayStayInactive()) {
+            Sleep(1);
+        }
+        bool leaveAtOnce = false;
+        MSG m;
+        while (TakeMessage(&m)) {
+            if (m.message == WM_ACTIVATEAPP && g_system.windowed == 1) {
+                g_system.active = static_cast<int32_t>(m.wParam & 0xFFFF);
+            }
+            if (g_system.quit) {
+                leaveAtOnce = true;
+                break;
+            }
+            if (m.message == WM_QUIT) {
+                g_system.quit = 1;
+            }
+            TranslateMessage(&m);
+            DispatchMessageW(&m);
+            if (++count == kMessagesPerCall) {
+                count = 0;
+                stop = true;
+                break;
+            }
+            stop = false;
+        }
+        if (leaveAtOnce) {
+            break;
+        }
+        if (MayStayInactive()) {
+            PumpNetworkMessages(1);
+            RefreshMovieOverlays();
+            Sleep(1);
+        }
+        if (g_system.quit || GetCurrentThreadId() != g_system.mainThreadId) {
+            break;
+        }
+    }
+    RunPassHooks();
+    return g_system.quit == 1 ? -1 : 0;
+}
+
+void WaitUntilWindowActive()
+{
+    if (g_system.painting || g_system.active || (g_system.runWhileInactive && g_system.windowed == 1)) {
+        return;
+    }
+    while (PumpWindowMessages() == 0 && !g_system.active) {
+    }
+}
+
+int32_t IsQuitRequested() { return g_system.quit; }
+HWND QueryMainWindow() { return g_system.mainWindow; }
+int32_t IsWindowedMode() { return g_system.windowed; }
+int32_t IsWindowActive() { return g_system.active; }
+int32_t IsClosePosted() { return g_system.closePosted; }
+int32_t IsMmxUsable() { return g_systemCapability.mmxUsable; }
+
+int32_t QueryDesktopMetrics(int32_t* width, int32_t* height, int32_t* colourBits)
+{
+    int32_t w = g_system.desktopWidth;
+    int32_t h = g_system.desktopHeight;
+    int32_t bits = g_system.desktopBits;
+    if (g_system.mainWindow == nullptr) {
+        w = GetSystemMetrics(SM_CXSCREEN);
+        h = GetSystemMetrics(SM_CYSCREEN);
+        HDC screen = GetDC(nullptr);
+        bits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
+        ReleaseDC(nullptr, screen);
+    }
+    if (width != nullptr) {
+        *width = w;
+    }
+    if (height != nullptr) {
+        *height = h;
+    }
+    if (colourBits != nullptr) {
+        *colourBits = bits;
+    }
+    return 0;
+}

@@ -1,0 +1,172 @@
+// The window, its message pump and the window settings: what they offer the rest of the
+// library.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "quarn/quarn.h"
+#include "quarn/system/charinput.h"
+
+constexpr int32_t kClassNameUnits = 256;
+constexpr int32_t kTitleUnits = 256;
+constexpr int32_t kClickLogEntries = 32;
+constexpr int32_t kMenuItemEntries = 512;
+constexpr int32_t kMenuItemNameUnits = 128;
+constexpr int32_t kToolButtonEntries = 256;
+constexpr int32_t kDroppedFileLimit = 1000;
+
+struct MouseClick {
+    int32_t button;  // 1 left, 2 right, 4 middle
+    int32_t x;
+    int32_t y;
+};
+
+struct MenuItemEntry {
+    HMENU menu;
+    uint16_t position;
+    uint16_t id;
+    wchar_t name[kMenuItemNameUnits];
+};
+
+struct ToolButtonEntry {
+    int32_t id;
+    int32_t image;
+    int32_t kind;  // 3 = separator
+    int32_t state;
+    int32_t pressed;
+};
+
+// The library's window state. The window start clears it except for the settings an
+// application makes before start-up (see KeepAcrossWindowStart in window.cpp).
+struct SystemStateRecord {
+    HWND mainWindow;
+    HINSTANCE instance;
+    DWORD mainThreadId;
+    wchar_t className[kClassNameUnits];
+    wchar_t title[kTitleUnits];
+    wchar_t savedDirectory[MAX_PATH];
+    int32_t iconId;
+    int32_t windowed;
+    int32_t runWhileInactive;
+    RECT windowRect;
+    RECT clientRect;  // screen coordinates
+    int32_t captionOffset;
+    int32_t desktopWidth, desktopHeight, desktopBits;
+    int32_t active, quit, closePosted, windowDestroyed;
+    int32_t ending;  // 1 during the shut-down sequence, 4 after a WM_CLOSE outside it
+    int32_t painting;
+    int32_t displayChanged;
+    int32_t creatingWindow;
+    int32_t modeChanging;
+    int32_t moviesSuspended;
+    int32_t cursorWanted, cursorShown;
+    int32_t wheelCount;
+    int32_t clickCount;
+    MouseClick clicks[kClickLogEntries];
+    int32_t highResTimer;
+    int64_t timerFrequency;
+    int32_t comInitialised, started, busy;
+    HMODULE dwmModule;
+    void* dwmEnableComposition;
+    void* updateLayeredWindow;
+    int32_t charSet, codePage;
+    double scaleX, scaleY;
+    double totalMemoryMb, freeMemoryMb;
+    int32_t keyInputGuard;
+    int32_t inputFlag46F, inputFlag470;
+    // Window settings.
+    int32_t windowModeStyleApplied;
+    int32_t userWindowMode;  // the library draws into a window of the application's
+    int32_t fixedSize, fixedWidth, fixedHeight;
+    int32_t fixedPosition, fixedX, fixedY;
+    // Menu.
+    HMENU menu;
+    int32_t menuInUse;
+    int32_t menuHiddenWish;
+    int32_t menuAttached;
+    int32_t menuMouseNear;  // full screen: the mouse is near the top edge
+    int32_t menuItemCount;
+    MenuItemEntry menuItems[kMenuItemEntries];
+    // Tool bar.
+    HWND toolBar;
+    HBITMAP toolBarBitmap;
+    int32_t toolButtonCount;
+    ToolButtonEntry toolButtons[kToolButtonEntries];
+    HRGN windowRegion;
+    // Layered window.
+    HBITMAP layeredBitmap;
+    void* layeredPixels;
+    int32_t layeredWidth, layeredHeight;
+    // Dropped files.
+    int32_t droppedFileCount;
+    wchar_t* droppedFiles[kDroppedFileLimit];
+};
+extern SystemStateRecord g_system;
+
+// Services of the graphics and input layers that the window and the pump call. Each layer
+// installs its entries when it starts; an entry left null is skipped.
+struct WindowServiceHooks {
+    // WM_PAINT after start-up: present the area when the back screen is the draw target,
+    // without waiting for the vertical blank.
+    int32_t (*paintScreenArea)(const RECT* area);
+    int32_t (*hasGraphRestoreRoutine)();
+    int32_t (*isHardwareRendering)();
+    int32_t (*hasDirectDraw)();
+    // Window-mode activation: end an open scene and present; restart the device on failure.
+    int32_t (*presentOnActivation)();
+    int32_t (*restartDeviceKeepingMode)();
+    int32_t (*queryScreenSizeAndDepth)(int32_t* width, int32_t* height, int32_t* bits);
+    // Redo the screen mode with every value kept, forced; its result is ChangeWindowMode's.
+    int32_t (*applyScreenModeChange)();
+    // The client area moved: re-seat the mask drawing and the clip rectangle.
+    int32_t (*clientAreaMoved)();
+    int32_t (*refreshDialogBoxMode)();
+    int32_t (*pollKeyboardState)();
+    int32_t (*updatePadVibrationTimeouts)();
+    int32_t (*reacquireInputDevices)();
+    int32_t (*updatePadEffectsForActivity)();
+    int32_t (*processKeyInputStep)();
+    int32_t (*endKeyInput)();
+    LRESULT (*handleImeMessage)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    int32_t (*imeInUse)();
+    int32_t (*flagImeRestore)();
+};
+extern WindowServiceHooks g_windowHooks;
+
+// ---- Main window
+int32_t StartMainWindow();
+LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+int32_t EndMainWindow();
+int32_t BringWindowToFront(HWND window, int32_t topmost);
+int32_t UpdateClientRectOnMove(LPARAM position);
+void LogMouseClick(int32_t button);
+int32_t DrawInactiveWindowImage(HDC dc);
+int32_t ClearDroppedFiles();
+
+// ---- Pump and queries
+int32_t PumpWindowMessages();
+void WaitUntilWindowActive();
+int32_t IsQuitRequested();
+HWND QueryMainWindow();
+int32_t IsWindowedMode();
+int32_t IsWindowActive();
+int32_t IsClosePosted();
+int32_t IsMmxUsable();
+int32_t QueryDesktopMetrics(int32_t* width, int32_t* height, int32_t* colourBits);
+
+// ---- Window settings
+int32_t SetWindowModeFlag(int32_t windowed);
+int32_t ApplyWindowModeStyle();
+int32_t ApplyWindowSize();
+int32_t QueryDrawAreaScreenRect(int32_t rect[4]);
+int32_t UpdateMenuAutoVisibility();
+int32_t SetMenuHidden(int32_t hidden);
+int32_t IsMenuShown();
+int32_t EnumerateMenuItems(HMENU menu);
+int32_t GetMenuItemInfoByPosition(HMENU menu, int32_t position, MenuItemEntry* info);
+int32_t GetMenuItemNameById(int32_t id, wchar_t* dst);
+int32_t FindToolButtonIndex(int32_t id);
+int32_t QueryToolBarHeight();
+int32_t DeleteAllToolButtons();

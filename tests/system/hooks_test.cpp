@@ -1,0 +1,357 @@
+// The sound, movie and network entry points that the window and the pump call.
+#include <gtest/gtest.h>
+
+#include <winsock.h>
+
+#include <string>
+#include <vector>
+
+#include "quarn/core/core.h"
+#include "quarn/network/network.h"
+#include "quarn/sound/sound.h"
+
+namespace {
+
+std::wstring g_log;
+void Capture(const wchar_t* text, void*) { g_log += text; }
+
+class HookTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        g_log.clear();
+        SetLogCapture(Capture, nullptr);
+    }
+    void TearDown() override { SetLogCapture(nullptr, nullptr); }
+};
+
+TEST_F(HookTest, EmptyTablesMakeTheHooksDoNothing)
+{
+    EXPECT_EQ(PollMidiPlayState(), -1) << "the sound system is not started";
+    EXPECT_EQ(HandleMidiNotify(), 0);
+    EXPECT_EQ(SuspendAllMovies(), 0);
+    EXPECT_EQ(ResumeSuspendedMovies(), 0);
+    EXPECT_EQ(RefreshMovieOverlays(), 0);
+    EXPECT_EQ(SuspendMovie(-1, 1), -1);
+    EXPECT_EQ(ShowMovieOverlay(0, 0, 1, MakeHandle(kHandleTypeMovie, 0, 0), 1), -1);
+
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_EQ(RecvSocket(MakeHandle(kHandleTypeNetwork, 0, 0)), -1);
+    EXPECT_EQ(SendSocket(MakeHandle(kHandleTypeNetwork, 0, 0)), -1);
+    EXPECT_EQ(AcceptNetWork(), -1);
+    EXPECT_EQ(DrainAndCloseConnection(MakeHandle(kHandleTypeNetwork, 0, 0)), -1);
+    EXPECT_EQ(ShutDownNetwork(), 0);
+    EXPECT_EQ(g_log, L"") << "a network that never started ends silently";
+
+    EXPECT_EQ(DispatchSocketEvent(FD_READ, 1234), 0);
+    EXPECT_EQ(g_log, L"通信エラー No.1\n");
+}
+
+TEST_F(HookTest, MidiNotificationLoopsOrCloses)
+{
+    g_midiPlayback = MidiPlaybackState{};
+    g_midiPlayback.loop = 1;
+    EXPECT_EQ(HandleMidiNotify(), 0);
+    EXPECT_EQ(g_midiPlayback.playing, 1) << "a looping piece plays again";
+    g_midiPlayback.loop = 0;
+    EXPECT_EQ(HandleMidiNotify(), 0);
+    EXPECT_EQ(g_midiPlayback.playing, 0) << "the end of a single play closes the device";
+    EXPECT_EQ(HandleMidiNotify(), 0);
+    EXPECT_EQ(g_midiPlayback.playing, 0);
+}
+
+TEST_F(HookTest, SuspendedMoviesResumeWithTheirPlayingFlag)
+{
+    MovieRecord playing{};
+    playing.ogg = 1;
+    playing.playing = 1;
+    playing.movieSound = -1;
+    MovieRecord paused{};
+    paused.ogg = 1;
+    paused.playing = 0;
+    paused.stopped = 1;
+    paused.playMode = 2;
+    MovieRecord noControl{};  // played by the system's graph without a control interface
+    noControl.playing = 1;
+    const int32_t h1 = AddHandleRecord(MovieTable(), &playing);
+    const int32_t h2 = AddHandleRecord(MovieTable(), &paused);
+    const int32_t h3 = AddHandleRecord(MovieTable(), &noControl);
+
+    EXPECT_EQ(SuspendAllMovies(), 0);
+    EXPECT_EQ(playing.stopped, 1u);
+    EXPECT_EQ(playing.playing, 1u);
+    EXPECT_EQ(noControl.stopped, 0u) << "nothing to pause it with";
+
+    EXPECT_EQ(ResumeSuspendedMovies(), 0);
+    EXPECT_EQ(playing.stopped, 0u);
+    EXPECT_EQ(playing.playMode, 1u) << "mode 0 resumes as 1";
+    EXPECT_EQ(paused.stopped, 1u) << "a movie paused for good stays paused";
+    EXPECT_EQ(paused.playMode, 2u);
+
+    EXPECT_EQ(SuspendMovie(h1, 0), 0);
+    EXPECT_EQ(playing.playing, 0u);
+    EXPECT_EQ(RemoveHandleRecord(MovieTable(), h1), &playing);
+    EXPECT_EQ(RemoveHandleRecord(MovieTable(), h2), &paused);
+    EXPECT_EQ(RemoveHandleRecord(MovieTable(), h3), &noControl);
+    EXPECT_EQ(SuspendMovie(h1, 1), -1);
+}
+
+TEST_F(HookTest, MovieOverlayIsClippedToTheVisibleDrawArea)
+{
+    const RECT drawArea{100, 200, 400, 260};
+    const RECT clipBox{0, 0, 50, 60};
+    struct Case {
+        int32_t x, y, mag;
+        const RECT* clip;
+        bool shown;
+        RECT source, destination;
+    };
+    const Case cases[] = {
+        {10, 20, 1, nullptr, true, {0, 0, 100, 40}, {110, 220, 210, 260}},
+        {10, 20, 2, nullptr, true, {0, 0, 100, 20}, {110, 220, 310, 260}},
+        {10, 20, 2, &clipBox, true, {0, 0, 20, 20}, {110, 220, 150, 260}},
+        {-40, 0, 2, nullptr, true, {20, 0, 100, 30}, {100, 200, 260, 260}},
+        {500, 20, 1, nullptr, false, {}, {}},
+    };
+    for (const Case& c : cases) {
+        RECT source{-1, -1, -1, -1};
+        RECT destination{-1, -1, -1, -1};
+        const bool shown = ComputeMovieOverlayRects(c.x, c.y, c.mag, 100, 50, c.clip, drawArea, &source, &destination);
+        EXPECT_EQ(shown, c.shown) << c.x << "," << c.y << " x" << c.mag;
+        if (shown) {
+            EXPECT_TRUE(EqualRect(&source, &c.source))
+                << source.left << " " << source.top << " " << source.right << " " << source.bottom;
+            EXPECT_TRUE(EqualRect(&destination, &c.destination))
+                << destination.left << " " << destination.top << " " << destination.right << " "
+                << destination.bottom;
+        }
+    }
+}
+
+// A started network with one hand-made connection, for the event dispatch.
+class SocketEventTest : public HookTest {
+protected:
+    void SetUp() override
+    {
+        HookTest::SetUp();
+        g_network = NetworkState{};
+        MakeEmptyHandleChain(&g_network.head, &g_network.tail);
+        g_network.ready = 1;
+    }
+    void TearDown() override
+    {
+        for (NetworkHandleRecord* r : records) {
+            UnlinkHandleChainNode(&r->node);
+            RemoveHandleRecord(NetworkTable(), r->node.handle);
+            FreeTrackedMemory(r);
+        }
+        g_network = NetworkState{};
+        HookTest::TearDown();
+    }
+    NetworkHandleRecord* Add(int32_t kind, uintptr_t socket)
+    {
+        auto* r = static_cast<NetworkHandleRecord*>(AllocTrackedMemoryZeroed(sizeof(NetworkHandleRecord), "", 0));
+        r->kind = kind;
+        r->valid = 1;
+        r->socket = socket;
+        r->node.handle = AddHandleRecord(NetworkTable(), r);
+        r->check = HandleCheckOf(r->node.handle);
+        r->node.data = r;
+        r->node.previous = &g_network.head;
+        r->node.next = g_network.head.next;
+        g_network.head.next->previous = &r->node;
+        g_network.head.next = &r->node;
+        records.push_back(r);
+        return r;
+    }
+    std::vector<NetworkHandleRecord*> records;
+};
+
+TEST_F(SocketEventTest, EventsChangeTheFlagsOfTheMatchingConnection)
+{
+    NetworkHandleRecord* stream = Add(0, 77);
+    NetworkHandleRecord* datagram = Add(1, 78);
+    stream->connected = 1;
+    stream->closeFlag = 1;
+
+    EXPECT_EQ(DispatchSocketEvent(FD_CLOSE, 77), 1);
+    EXPECT_EQ(stream->connected, 0);
+    EXPECT_EQ(stream->closeFlag, 0);
+    EXPECT_EQ(DispatchSocketEvent(FD_CONNECT | (10061u << 16), 77), 1);
+    EXPECT_EQ(stream->connected, 0) << "a failed connect changes nothing";
+    EXPECT_EQ(DispatchSocketEvent(FD_CONNECT, 77), 1);
+    EXPECT_EQ(stream->connected, 1);
+
+    EXPECT_EQ(DispatchSocketEvent(FD_READ, 78), 1);
+    EXPECT_EQ(DispatchSocketEvent(FD_WRITE, 78), 1);
+    EXPECT_EQ(datagram->readReady, 1u);
+    EXPECT_EQ(datagram->writeReady, 1u);
+    EXPECT_EQ(g_log, L"");
+
+    // Handle validation takes the kind into account.
+    EXPECT_EQ(DeleteDatagramHandle(stream->node.handle), -1);
+    EXPECT_EQ(RecvSocket(datagram->node.handle), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// A started network on the loopback interface: a listening record in the listen slot and
+// a client socket connected to it, accepted through AcceptNetWork.
+class LoopbackNetworkTest : public HookTest {
+protected:
+    void SetUp() override
+    {
+        HookTest::SetUp();
+        WSADATA data{};
+        ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+        g_network = NetworkState{};
+        MakeEmptyHandleChain(&g_network.head, &g_network.tail);
+        g_network.window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        ASSERT_NE(g_network.window, nullptr);
+        g_network.ready = 1;
+
+        listener = static_cast<NetworkHandleRecord*>(AllocTrackedMemoryZeroed(sizeof(NetworkHandleRecord), "", 0));
+        const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ASSERT_EQ(listen(s, 4), 0);
+        int length = sizeof(address);
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+        listener->socket = s;
+        listener->valid = 1;
+        listener->kind = 1;  // not a connection: shut-down only closes its socket
+        NetworkTable()->slots[kNetworkListenSlot] = HandleSlot{listener, 0};
+        NetworkTable()->liveCount += 1;
+        listener->node.handle = MakeHandle(kHandleTypeNetwork, 0, kNetworkListenSlot);
+        listener->node.data = listener;
+        listener->node.previous = &g_network.head;
+        listener->node.next = g_network.head.next;
+        g_network.head.next->previous = &listener->node;
+        g_network.head.next = &listener->node;
+
+        client = socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ASSERT_EQ(AcceptNetWork(), 1);
+        handle = g_network.head.next->handle;
+        connection = FindHandleRecordAs<NetworkHandleRecord>(NetworkTable(), handle);
+        ASSERT_NE(connection, nullptr);
+    }
+    void TearDown() override
+    {
+        HWND window = g_network.window;
+        EXPECT_EQ(ShutDownNetwork(), 0);
+        EXPECT_EQ(NetworkTable()->liveCount, 0);
+        EXPECT_NE(g_log.find(L"ネットワーク関連の終了処理は完了しました\n"), std::wstring::npos);
+        closesocket(client);
+        DestroyWindow(window);
+        g_network = NetworkState{};
+        HookTest::TearDown();
+    }
+    void SendRaw(const std::string& bytes)
+    {
+        ASSERT_EQ(send(client, bytes.data(), static_cast<int>(bytes.size()), 0), static_cast<int>(bytes.size()));
+        Sleep(50);
+    }
+    static std::string Frame(const std::string& payload)
+    {
+        const uint32_t n = static_cast<uint32_t>(payload.size());
+        std::string out{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
+                        static_cast<char>(n >> 24)};
+        return out + payload;
+    }
+    std::string Held(const RingBuffer& ring)
+    {
+        std::string out;
+        for (int32_t i = 0; i < ring.held; ++i) {
+            out += static_cast<char>(ring.data[(ring.readPos + i) % ring.size]);
+        }
+        return out;
+    }
+    NetworkHandleRecord* listener = nullptr;
+    NetworkHandleRecord* connection = nullptr;
+    SOCKET client = INVALID_SOCKET;
+    int32_t handle = -1;
+};
+
+TEST_F(LoopbackNetworkTest, ReceiveTakesCompleteFramesAndWaitsForTheRest)
+{
+    EXPECT_EQ(HandleSlotOf(handle), 0);
+    EXPECT_EQ(connection->framed, 1);
+    EXPECT_EQ(connection->autoClose, 1);
+
+    // Part of a length word: nothing is taken yet.
+    SendRaw(std::string("\x03\x00", 2));
+    EXPECT_EQ(RecvSocket(handle), 0);
+    EXPECT_EQ(connection->receiveLeft, 0u);
+    EXPECT_EQ(connection->receiveRing.held, 0);
+
+    // The rest of that word, an empty frame, one more and part of a fourth.
+    SendRaw(std::string("\x00\x00", 2) + "abc" + Frame("") + Frame("defg") + std::string("\x06\x00\x00\x00xy", 6));
+    EXPECT_EQ(RecvSocket(handle), 0);
+    EXPECT_EQ(connection->readableBytes, 3u) << "an empty frame ends the call";
+    EXPECT_EQ(Held(connection->receiveRing), "abc");
+    EXPECT_EQ(RecvSocket(handle), 0);
+    EXPECT_EQ(connection->readableBytes, 7u);
+    EXPECT_EQ(connection->receiveLeft, 4u);
+    EXPECT_EQ(Held(connection->receiveRing), "abcdefgxy");
+
+    SendRaw("zzzz");
+    EXPECT_EQ(DispatchSocketEvent(FD_READ, static_cast<uint32_t>(connection->socket)), 1);
+    EXPECT_EQ(connection->readableBytes, 13u);
+    EXPECT_EQ(Held(connection->receiveRing), "abcdefgxyzzzz");
+}
+
+TEST_F(LoopbackNetworkTest, FrameWrapsOverTheEndOfTheReceiveRing)
+{
+    SendRaw(Frame(std::string(1000, 'a')));
+    EXPECT_EQ(RecvSocket(handle), 0);
+    const int32_t size = connection->receiveRing.size;
+    ASSERT_GE(size, 1000);
+    // The application takes all but the last two bytes' room.
+    std::string sink(static_cast<size_t>(size), '\0');
+    ASSERT_EQ(ReadRingBuffer(&connection->receiveRing, sink.data(), 1000, 0), 0);
+    const int32_t drop = size - 2 - connection->receiveRing.writePos;
+    connection->receiveRing.writePos += drop;
+    connection->receiveRing.readPos += drop;
+
+    SendRaw(Frame("WXYZ"));
+    EXPECT_EQ(RecvSocket(handle), 0);
+    EXPECT_EQ(connection->receiveRing.size, size) << "the frame fitted without growing";
+    EXPECT_EQ(connection->receiveRing.writePos, 2);
+    EXPECT_EQ(Held(connection->receiveRing), "WXYZ");
+    EXPECT_EQ(connection->readableBytes, 1004u);
+}
+
+TEST_F(LoopbackNetworkTest, SendFramesWhatIsPending)
+{
+    const std::string payload = "hello, peer";
+    ASSERT_EQ(ReserveRingBuffer(&connection->sendRing, static_cast<int32_t>(payload.size())), 0);
+    CopyBytes(connection->sendRing.data, payload.data(), static_cast<uint32_t>(payload.size()));
+    connection->sendRing.writePos = static_cast<int32_t>(payload.size());
+    connection->sendRing.held = static_cast<int32_t>(payload.size());
+
+    EXPECT_EQ(SendSocket(handle), 0);
+    EXPECT_EQ(connection->sendRing.held, 0);
+    EXPECT_EQ(connection->sendFrameLeft, 0u);
+    Sleep(50);
+    char received[64] = {};
+    const int got = recv(client, received, sizeof(received), 0);
+    EXPECT_EQ(std::string(received, got > 0 ? got : 0), Frame(payload));
+}
+
+TEST_F(LoopbackNetworkTest, PumpClosesFailedAndFinishedConnections)
+{
+    EXPECT_EQ(DispatchSocketEvent(FD_CLOSE, static_cast<uint32_t>(connection->socket)), 1);
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_NE(FindHandleRecord(NetworkTable(), handle), nullptr) << "the close flag is not set yet";
+    connection->closeFlag = 1;
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_EQ(FindHandleRecord(NetworkTable(), handle), nullptr);
+    EXPECT_EQ(RecvSocket(handle), -1);
+}
+
+}  // namespace
