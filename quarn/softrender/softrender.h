@@ -1,0 +1,126 @@
+// Software renderer: memory images over shared pixel stores, the blend lookup tables and the
+// kernels that draw one memory image into another. Portable: no OS headers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "quarn/graphics/draw_settings.h"
+#include "quarn/image/image.h"
+
+namespace quarn {
+
+constexpr uint32_t kMemImgMagic = 0x12345678;
+
+// Store kinds.
+enum : int32_t {
+    kMemImgRgb565 = 0,   // u16 RGB565 (with alpha: u16 colour, u8 alpha, u8 spare)
+    kMemImgXrgb32 = 1,   // blue, green, red, fourth byte (the alpha with an alpha channel)
+    kMemImgGrey8 = 2,    // one 8-bit channel (blend masks)
+    kMemImgGrey16 = 3,   // one 16-bit channel
+};
+
+// The shared, reference-counted pixel store. The fields up to runTable keep this order:
+// other subsystems read them by position.
+struct MemImgBase {
+    int32_t refCount;
+    int32_t width;
+    int32_t height;
+    int32_t pitch;
+    int32_t log2Pitch;          // n when pitch is 2^n (see creation), else -1
+    const ColorFormat* format;
+    uint32_t transparentColor;  // raw pixel value, or palette index when paletted
+    int32_t kind;
+    int32_t paletted;
+    int32_t paletteCount;
+    int32_t alpha;
+    int32_t premultipliedValid;
+    int32_t runsValid;
+    int32_t callerOwnedPixels;
+    uint8_t* palette;            // 2048-byte zeroed block, entries in the store's colour form
+    uint8_t* secondPalette;     // palette + 1024
+    uint8_t* pixels;             // pitch x height
+    uint8_t* premultiplied;      // pitch x height, or null
+    uint8_t* runTable;          // (width + 5) x height, or null
+
+    // The view the run table was built from: the runs describe exactly those pixels and no
+    // other view of the store may replay them.
+    const uint8_t* runsViewPixels;
+    int32_t runsViewWidth;
+    int32_t runsViewHeight;
+};
+
+// A view over a store. Owners embed it; it starts all zero.
+struct MEMIMG {
+    uint32_t magic;
+    int32_t width;
+    int32_t height;
+    uint8_t* pixels;
+    uint8_t* premultiplied;
+    MemImgBase* store;
+};
+
+// Run bytes of the per-line run table.
+constexpr uint8_t kRunSkip = 0x00;
+constexpr uint8_t kRunDraw = 0x40;
+constexpr uint8_t kRunBlend = 0x80;
+constexpr uint8_t kRunEndOfLine = 0xC0;
+
+// Blend lookup tables, read by every software kernel.
+extern uint32_t BlendScaleTable[256][256];          // [k][x] = x * k / 255
+extern int32_t BlendSignedScaleTable[256][512];     // [k][255 + d] = d * k / 255, d = -255..255
+extern uint8_t BlendLerp6Table[64][64][64];         // [i][a][b] = (a * i + b * (63 - i)) / 63
+extern uint8_t BlendMaskAlphaTable[256];            // mask value to blend weight
+
+int BuildMemImgBlendTables();
+void BuildBlendMaskAlphaTable(int border_pos, int border_range);
+
+int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
+                            uint32_t transparentColor, int kind, int paletted, int alpha,
+                            int build, uint8_t* caller_pixels);
+int CreatePlainMemImg(MEMIMG* view, int width, int height, int kind);
+void MakeMemImgView(MEMIMG* out, const MEMIMG* src, int x, int y, int width, int height);
+int TestMemImgValid(const MEMIMG* view);
+void ReleaseMemImgRef(MEMIMG* view);
+void FillMemImgPixels(MEMIMG* view, const PixelRect* rect, uint32_t value);
+int ConvertCopyMemImg(MEMIMG* dst, const MEMIMG* src, const PixelRect* src_rect, int dst_x,
+                      int dst_y);
+void LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alpha_image, MEMIMG* view,
+                             int src_x, int src_y, int width, int height, int dst_x, int dst_y,
+                             int option);
+const ColorFormat* GetMemImgColorFormat(int kind, int alpha, int paletted);
+
+// Bytes per pixel of a store of this kind and options.
+int MemImgBytesPerPixel(int kind, int paletted, int alpha);
+
+// Colour depth the screen is configured for; kind -1 of CreatePlainMemImg follows it
+// (16 gives kind 0, anything else kind 1). The screen code sets it; 16 until then.
+void SetMemImgScreenColorBits(int bits);
+
+// Computes the premultiplied pixels (stores with alpha) and the run table over the whole view,
+// and marks both valid for exactly this view. Used after a whole-view load.
+void BuildMemImgLineRuns(MEMIMG* view);
+
+// Marks the store's derived data (runs, premultiplied pixels) stale after its pixels changed.
+void MarkMemImgPixelsChanged(MemImgBase* store);
+
+// Whether the blit kernels may use MMX. Starts from what the processor reports.
+void SetSoftRenderMmx(int enabled);
+int GetSoftRenderMmx();
+
+// Draws src into dst with its top-left pixel at (x, y), unscaled, under the blend mode,
+// parameter, bright colour and clip of g_DrawSettings.
+void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
+                  const MEMIMG* mask);
+
+// Fills a rectangle (corners in either order; null for the whole view) with a colour in the
+// view's own layout (0x00RRGGBB-style word for 32-bit, RGB565 for 16-bit) under the blend
+// settings. The draw clip applies when the view is the software draw target.
+void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color);
+
+// Draws the whole source into the rectangle between the corners {x1, y1, x2, y2}, scaled
+// by picking one source pixel per destination pixel; reversed corners mirror that axis.
+void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
+                        const MEMIMG* mask);
+
+}  // namespace quarn

@@ -1,0 +1,153 @@
+// RenderMemImg on 1024 x 1024 32-bit images beside pixman and memcpy.
+#include <benchmark/benchmark.h>
+#include <pixman.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "quarn/softrender/softrender.h"
+
+using namespace quarn;
+
+namespace {
+
+constexpr int kSize = 1024;
+constexpr double kPixels = double{kSize} * kSize;
+
+struct Images {
+    MEMIMG dst{}, src{}, alphaSrc{};
+    Images()
+    {
+        BuildMemImgBlendTables();
+        CreatePlainMemImg(&dst, kSize, kSize, 1);
+        CreatePlainMemImg(&src, kSize, kSize, 1);
+        CreateMemImgWithOptions(&alphaSrc, kSize, kSize, -1, 0, 1, 0, 1, 0, nullptr);
+        std::mt19937 rng(1);
+        for (MEMIMG* v : {&dst, &src, &alphaSrc})
+            for (int y = 0; y < kSize; ++y) {
+                auto* line = reinterpret_cast<uint32_t*>(v->pixels + v->store->pitch * y);
+                for (int x = 0; x < kSize; ++x) line[x] = static_cast<uint32_t>(rng());
+            }
+        g_DrawSettings = DrawSettings{};
+        g_DrawSettings.brightColor = kNoBrightColor;
+        g_DrawSettings.clip = PixelRect{0, 0, kSize, kSize};
+    }
+};
+
+Images& Shared()
+{
+    static Images images;
+    return images;
+}
+
+void Rate(benchmark::State& state)
+{
+    state.counters["Mpix/s"] = benchmark::Counter(kPixels / 1e6 * static_cast<double>(state.iterations()),
+                                                  benchmark::Counter::kIsRate);
+}
+
+void Render(benchmark::State& state, int mode, int p, bool alpha, int transparent)
+{
+    Images& im = Shared();
+    g_DrawSettings.blendMode = mode;
+    g_DrawSettings.blendParam = p;
+    for (auto _ : state) {
+        RenderMemImg(&im.dst, alpha ? &im.alphaSrc : &im.src, 0, 0, transparent, nullptr);
+        benchmark::ClobberMemory();
+    }
+    Rate(state);
+}
+
+void BM_RenderMode0(benchmark::State& s) { Render(s, 0, 255, false, 0); }
+void BM_RenderMode1Half(benchmark::State& s) { Render(s, 1, 128, false, 0); }
+void BM_RenderMode2(benchmark::State& s) { Render(s, 2, 255, false, 0); }
+void BM_RenderSourceAlpha(benchmark::State& s) { Render(s, 0, 255, true, 1); }
+
+void Pixman(benchmark::State& state, pixman_op_t op, bool alpha)
+{
+    Images& im = Shared();
+    pixman_image_t* d = pixman_image_create_bits(PIXMAN_x8r8g8b8, kSize, kSize,
+                                                 reinterpret_cast<uint32_t*>(im.dst.pixels),
+                                                 im.dst.store->pitch);
+    const MEMIMG& src = alpha ? im.alphaSrc : im.src;
+    pixman_image_t* s = pixman_image_create_bits(alpha ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8, kSize,
+                                                 kSize, reinterpret_cast<uint32_t*>(src.pixels),
+                                                 src.store->pitch);
+    for (auto _ : state) {
+        pixman_image_composite32(op, s, nullptr, d, 0, 0, 0, 0, 0, 0, kSize, kSize);
+        benchmark::ClobberMemory();
+    }
+    pixman_image_unref(s);
+    pixman_image_unref(d);
+    Rate(state);
+}
+
+void BM_PixmanSrc(benchmark::State& s) { Pixman(s, PIXMAN_OP_SRC, false); }
+void BM_PixmanOver(benchmark::State& s) { Pixman(s, PIXMAN_OP_OVER, true); }
+void BM_PixmanAdd(benchmark::State& s) { Pixman(s, PIXMAN_OP_ADD, false); }
+
+void BM_Memcpy(benchmark::State& state)
+{
+    Images& im = Shared();
+    const size_t bytes = static_cast<size_t>(im.dst.store->pitch) * kSize;
+    for (auto _ : state) {
+        std::memcpy(im.dst.pixels, im.src.pixels, bytes);
+        benchmark::ClobberMemory();
+    }
+    Rate(state);
+}
+
+BENCHMARK(BM_RenderMode0);
+BENCHMARK(BM_RenderMode1Half);
+BENCHMARK(BM_RenderMode2);
+BENCHMARK(BM_RenderSourceAlpha);
+BENCHMARK(BM_PixmanSrc);
+BENCHMARK(BM_PixmanOver);
+BENCHMARK(BM_PixmanAdd);
+BENCHMARK(BM_Memcpy);
+
+// Keeps each benchmark's rate for the ratio table.
+class RateReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> rates;
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& r : runs) {
+            auto it = r.counters.find("Mpix/s");
+            if (it != r.counters.end()) rates[r.benchmark_name()] = it->second.value;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    auto& r = reporter.rates;
+    struct Pair {
+        const char* ours;
+        const char* theirs;
+    };
+    const Pair pairs[] = {
+        {"BM_RenderMode0", "BM_Memcpy"},         {"BM_RenderMode0", "BM_PixmanSrc"},
+        {"BM_RenderMode1Half", "BM_PixmanOver"}, {"BM_RenderMode2", "BM_PixmanAdd"},
+        {"BM_RenderSourceAlpha", "BM_PixmanOver"},
+    };
+    std::printf("\n%-22s %-16s %10s %10s %7s\n", "RenderMemImg", "against", "Mpix/s", "Mpix/s",
+                "ratio");
+    for (const Pair& p : pairs) {
+        if (!r.count(p.ours) || !r.count(p.theirs)) continue;
+        std::printf("%-22s %-16s %10.1f %10.1f %7.2f\n", p.ours, p.theirs, r[p.ours], r[p.theirs],
+                    r[p.ours] / r[p.theirs]);
+    }
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,370 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "quarn/softrender/softrender.h"
+#include "render_reference.h"
+#include "test_images.h"
+
+using namespace quarn;
+using namespace testimg;
+
+namespace {
+
+std::string Describe(int kind, SrcType t, const ref::Settings& s, int trans, bool mask, int x,
+                     int y)
+{
+    return "kind " + std::to_string(kind) + " src " + std::to_string(static_cast<int>(t)) +
+           " mode " + std::to_string(s.mode) + " p " + std::to_string(s.p) + " bright " +
+           std::to_string(s.bright) + " trans " + std::to_string(trans) + " mask " +
+           std::to_string(mask) + " mmx " + std::to_string(s.mmx) + " at " + std::to_string(x) +
+           "," + std::to_string(y);
+}
+
+}  // namespace
+
+// The kernel against the reference over every mode, parameter, bright, option and layout,
+// inside a guarded destination view.
+TEST_F(RenderTest, KernelMatchesReferenceOverEveryOption)
+{
+    std::mt19937 rng(12345);
+    const int modes[] = {-1, 0, 1, 2, 3, 4, 5, 7, 9, 10, 11, 12};
+    const int params[] = {0, 1, 128, 254, 255};
+    const uint32_t brights[] = {0xFFFFFF, 0xFFFEFF, 0x9C3AE1};
+    // Placements: wholly inside (the run-length path when keyed), and cut by the clip on
+    // either side.
+    struct Placement {
+        int x, y;
+        PixelRect clip;
+    };
+    const Placement placements[] = {
+        {2, 1, kNoClip},
+        {-3, -2, {1, 0, 100, 100}},
+        {6, 5, {0, 0, 11, 9}},
+    };
+
+    int cases = 0;
+    for (int kind : {0, 1}) {
+        for (SrcType type : {SrcType::Plain, SrcType::Alpha, SrcType::Paletted}) {
+            Img src, mask;
+            MakeSource(src, rng, kind, type, 9, 7);
+            MakeMask(mask, rng, 9, 7);
+            GuardedDst proto;
+            proto.Make(kind, rng);
+            const std::vector<uint8_t> start = StoreBytes(proto.store.v);
+            GuardedDst a, b;
+            a.Make(kind, rng);
+            b.Make(kind, rng);
+            int failures = 0;
+            for (int mode : modes)
+                for (int p : params)
+                    for (uint32_t bright : brights)
+                        for (int trans : {0, 1})
+                            for (bool withMask : {false, true})
+                                for (bool mmx : {false, true})
+                                    for (const Placement& pl : placements) {
+                                        ref::Settings s{mode, p, bright, pl.clip, 90, 60, mmx};
+                                        SetStoreBytes(a.store.v, start);
+                                        SetStoreBytes(b.store.v, start);
+                                        UseSettings(s);
+                                        RenderMemImg(&a.view.v, &src.v, pl.x, pl.y, trans,
+                                                     withMask ? &mask.v : nullptr);
+                                        ref::Render(&b.view.v, &src.v, pl.x, pl.y, trans,
+                                                    withMask ? &mask.v : nullptr, s);
+                                        ++cases;
+                                        if (StoreBytes(a.store.v) != StoreBytes(b.store.v) &&
+                                            failures++ < 5) {
+                                            ADD_FAILURE() << Describe(kind, type, s, trans,
+                                                                      withMask, pl.x, pl.y);
+                                        }
+                                    }
+            EXPECT_EQ(failures, 0);
+        }
+    }
+    EXPECT_GT(cases, 10000);
+}
+
+// Outside the clipped rectangle nothing changes: neither the rest of the view nor the store
+// around it.
+TEST_F(RenderTest, WritesStayInsideTheClippedRectangle)
+{
+    std::mt19937 rng(7);
+    for (int kind : {0, 1}) {
+        for (SrcType type : {SrcType::Plain, SrcType::Alpha, SrcType::Paletted}) {
+            Img src;
+            MakeSource(src, rng, kind, type, 9, 7);
+            GuardedDst d;
+            d.Make(kind, rng);
+            const PixelRect clip{2, 1, 8, 6};
+            for (int mode : {0, 1, 2, 3, 4, 10, 11}) {
+                for (int p : {128, 200, 255}) {
+                    const std::vector<uint8_t> before = StoreBytes(d.store.v);
+                    UseSettings(ref::Settings{mode, p, 0xFFFFFF, clip, 0, 0, true});
+                    RenderMemImg(&d.view.v, &src.v, -1, -1, 0, nullptr);
+                    const std::vector<uint8_t> after = StoreBytes(d.store.v);
+                    const int bpp = kind == 1 ? 4 : 2;
+                    const int pitch = d.store.v.store->pitch;
+                    for (int y = 0; y < GuardedDst::kH; ++y)
+                        for (int x = 0; x < pitch / bpp; ++x) {
+                            const int vx = x - GuardedDst::kX, vy = y - GuardedDst::kY;
+                            const bool inside = vx >= clip.left && vx < clip.right &&
+                                                vy >= clip.top && vy < clip.bottom;
+                            if (inside) continue;
+                            const size_t at = static_cast<size_t>(y * pitch + x * bpp);
+                            ASSERT_EQ(std::memcmp(&before[at], &after[at], static_cast<size_t>(bpp)), 0)
+                                << "kind " << kind << " mode " << mode << " at " << x << "," << y;
+                        }
+                }
+            }
+        }
+    }
+}
+
+// Drawing with clip C equals the unclipped drawing restricted to C.
+TEST_F(RenderTest, ClippedDrawingEqualsUnclippedDrawingInsideTheClip)
+{
+    std::mt19937 rng(99);
+    const PixelRect clips[] = {{3, 2, 9, 7}, {0, 0, 4, 3}, {5, 4, 13, 10}};
+    for (int kind : {0, 1}) {
+        for (SrcType type : {SrcType::Plain, SrcType::Alpha, SrcType::Paletted}) {
+            Img src, mask;
+            MakeSource(src, rng, kind, type, 9, 7);
+            MakeMask(mask, rng, 9, 7);
+            // Keep the runs out of it: the run-length path rounds mode 1 differently.
+            MarkMemImgPixelsChanged(src.v.store);
+            GuardedDst whole, part;
+            whole.Make(kind, rng);
+            part.Make(kind, rng);
+            const std::vector<uint8_t> start = StoreBytes(whole.store.v);
+            for (int mode : {0, 1, 2, 3, 4, 10, 11})
+                for (int p : {1, 128, 254, 255})
+                    for (int trans : {0, 1})
+                        for (bool withMask : {false, true})
+                            for (const PixelRect& clip : clips) {
+                                // x = 3 keeps the clipped left even relative to the source,
+                                // so the 16-bit pairs stay aligned.
+                                const int x = 3, y = 2;
+                                SetStoreBytes(whole.store.v, start);
+                                SetStoreBytes(part.store.v, start);
+                                UseSettings(ref::Settings{mode, p, 0xFFFFFF, kNoClip, 30, 200, false});
+                                RenderMemImg(&whole.view.v, &src.v, x, y, trans,
+                                             withMask ? &mask.v : nullptr);
+                                g_DrawSettings.clip = clip;
+                                RenderMemImg(&part.view.v, &src.v, x, y, trans,
+                                             withMask ? &mask.v : nullptr);
+                                for (int vy = 0; vy < GuardedDst::kViewH; ++vy)
+                                    for (int vx = 0; vx < GuardedDst::kViewW; ++vx) {
+                                        const bool in = vx >= clip.left && vx < clip.right &&
+                                                        vy >= clip.top && vy < clip.bottom;
+                                        if (!in) continue;
+                                        const uint32_t expect = Get(whole.view.v, vx, vy);
+                                        ASSERT_EQ(Get(part.view.v, vx, vy), expect)
+                                            << "kind " << kind << " mode " << mode << " p " << p
+                                            << " trans " << trans << " mask " << withMask;
+                                    }
+                            }
+        }
+    }
+}
+
+TEST_F(RenderTest, RefusedCombinationsLeaveTheDestinationUnchanged)
+{
+    std::mt19937 rng(3);
+    Img src32, src16, grey, grey2, palDst, alphaDst, dst32;
+    MakeSource(src32, rng, 1, SrcType::Plain, 4, 4);
+    MakeSource(src16, rng, 0, SrcType::Plain, 4, 4);
+    ASSERT_EQ(CreatePlainMemImg(&dst32.v, 6, 6, 1), 0);
+    ASSERT_EQ(CreateMemImgWithOptions(&palDst.v, 6, 6, -1, 0, 1, 1, 0, 0, nullptr), 0);
+    ASSERT_EQ(CreateMemImgWithOptions(&alphaDst.v, 6, 6, -1, 0, 1, 0, 1, 0, nullptr), 0);
+    ASSERT_EQ(CreatePlainMemImg(&grey.v, 6, 6, 2), 0);
+    ASSERT_EQ(CreatePlainMemImg(&grey2.v, 4, 4, 2), 0);
+    for (Img* img : {&dst32, &palDst, &alphaDst, &grey}) FillMemImgPixels(&img->v, nullptr, 0x5A5A5A5A);
+
+    struct Case {
+        const char* what;
+        MEMIMG* dst;
+        const MEMIMG* src;
+        int mode, p, x, y;
+    };
+    const Case cases[] = {
+        {"kinds differ", &dst32.v, &src16.v, 0, 255, 0, 0},
+        {"paletted destination", &palDst.v, &src32.v, 0, 255, 0, 0},
+        {"destination with alpha", &alphaDst.v, &src32.v, 0, 255, 0, 0},
+        {"single-channel images", &grey.v, &grey2.v, 0, 255, 0, 0},
+        {"mode 5", &dst32.v, &src32.v, 5, 255, 0, 0},
+        {"mode 6", &dst32.v, &src32.v, 6, 128, 0, 0},
+        {"mode 7", &dst32.v, &src32.v, 7, 128, 0, 0},
+        {"mode 8", &dst32.v, &src32.v, 8, 128, 0, 0},
+        {"mode 9", &dst32.v, &src32.v, 9, 128, 0, 0},
+        {"mode 12", &dst32.v, &src32.v, 12, 128, 0, 0},
+        {"mode 1 at p 0", &dst32.v, &src32.v, 1, 0, 0, 0},
+        {"mode 2 at p 0", &dst32.v, &src32.v, 2, 0, 0, 0},
+        {"mode 3 at p 0", &dst32.v, &src32.v, 3, 0, 0, 0},
+        {"outside the clip", &dst32.v, &src32.v, 0, 255, 6, 0},
+        {"left of the clip", &dst32.v, &src32.v, 0, 255, -4, 2},
+    };
+    for (const Case& c : cases) {
+        const MEMIMG* dst = c.dst;
+        const std::vector<uint8_t> before = StoreBytes(*dst);
+        UseSettings(Plain(c.mode, c.p));
+        RenderMemImg(c.dst, c.src, c.x, c.y, 0, nullptr);
+        EXPECT_EQ(StoreBytes(*dst), before) << c.what;
+    }
+}
+
+TEST_F(RenderTest, SaturatingAddAtFullStrengthWithAndWithoutMmx)
+{
+    Img src, dst;
+    ASSERT_EQ(CreatePlainMemImg(&src.v, 1, 1, 1), 0);
+    ASSERT_EQ(CreatePlainMemImg(&dst.v, 1, 1, 1), 0);
+    Put(src.v, 0, 0, 0x90643264);
+    for (bool mmx : {true, false}) {
+        Put(dst.v, 0, 0, 0x80C810C8);
+        UseSettings(ref::Settings{2, 255, 0xFFFFFF, kNoClip, 0, 0, mmx});
+        RenderMemImg(&dst.v, &src.v, 0, 0, 0, nullptr);
+        if (mmx) {
+            EXPECT_EQ(Get(dst.v, 0, 0), 0xFFFF42FFu);  // every byte saturates on its own
+        } else {
+            // The packed form drops the low bits of green and red and carries red into byte 3.
+            const uint32_t d = 0x80C810C8, s = 0x90643264;
+            const uint32_t sum = (d & 0x00FEFEFF) + (s & 0x00FEFEFF);
+            const uint32_t c = sum & 0x01010100;
+            EXPECT_EQ(Get(dst.v, 0, 0), (c - (c >> 8)) | sum);
+            EXPECT_EQ(Get(dst.v, 0, 0) & 0xFF, 0xFFu);
+            EXPECT_EQ(Get(dst.v, 0, 0) >> 24, 1u);
+        }
+    }
+}
+
+TEST_F(RenderTest, RunLengthPathRoundsTheHalfBlendDifferently)
+{
+    Img src, dst;
+    ASSERT_EQ(CreateMemImgWithOptions(&src.v, 2, 1, -1, 0x00FF00FF, 1, 0, 0, 1, nullptr), 0);
+    ASSERT_EQ(CreatePlainMemImg(&dst.v, 2, 1, 1), 0);
+    Put(src.v, 0, 0, 0x00010101);
+    Put(src.v, 1, 0, 0x00FF00FF);  // transparent
+    UseSettings(Plain(1, 128));
+
+    FillMemImgPixels(&dst.v, nullptr, 0x00010101);
+    RenderMemImg(&dst.v, &src.v, 0, 0, 1, nullptr);
+    EXPECT_EQ(Get(dst.v, 0, 0), 0x00000000u);  // the halving average: 0 + 0
+    EXPECT_EQ(Get(dst.v, 1, 0), 0x00010101u);
+
+    BuildMemImgLineRuns(&src.v);
+    ASSERT_EQ(src.v.store->runsValid, 1);
+    FillMemImgPixels(&dst.v, nullptr, 0x00010101);
+    RenderMemImg(&dst.v, &src.v, 0, 0, 1, nullptr);
+    EXPECT_EQ(Get(dst.v, 0, 0), 0x00010101u);  // the general blend keeps 1
+    EXPECT_EQ(Get(dst.v, 1, 0), 0x00010101u);
+}
+
+TEST_F(RenderTest, MultiplyWithZeroAlphaBlackensUnlessKeyed)
+{
+    Img src, dst;
+    ASSERT_EQ(CreateMemImgWithOptions(&src.v, 1, 1, -1, 0, 1, 0, 1, 0, nullptr), 0);
+    ASSERT_EQ(CreatePlainMemImg(&dst.v, 1, 1, 1), 0);
+    Put(src.v, 0, 0, 0x00FFFFFF);  // alpha 0
+    UseSettings(Plain(4, 77));
+    Put(dst.v, 0, 0, 0x11808080);
+    RenderMemImg(&dst.v, &src.v, 0, 0, 1, nullptr);
+    EXPECT_EQ(Get(dst.v, 0, 0), 0x11808080u);
+    RenderMemImg(&dst.v, &src.v, 0, 0, 0, nullptr);
+    EXPECT_EQ(Get(dst.v, 0, 0), 0x11000000u);
+}
+
+TEST_F(RenderTest, TransparentColourIsSkippedOnlyWithTheFlag)
+{
+    for (int kind : {0, 1}) {
+        const uint32_t key = kind == 1 ? 0x00ABCDEF : 0xABCD;
+        Img src, dst;
+        ASSERT_EQ(CreateMemImgWithOptions(&src.v, 1, 1, -1, key, kind, 0, 0, 0, nullptr), 0);
+        ASSERT_EQ(CreatePlainMemImg(&dst.v, 1, 1, kind), 0);
+        Put(src.v, 0, 0, key);
+        UseSettings(Plain(0, 0));
+        Put(dst.v, 0, 0, 0x1111);
+        RenderMemImg(&dst.v, &src.v, 0, 0, 1, nullptr);
+        EXPECT_EQ(Get(dst.v, 0, 0), 0x1111u);
+        RenderMemImg(&dst.v, &src.v, 0, 0, 0, nullptr);
+        EXPECT_EQ(Get(dst.v, 0, 0), key);
+    }
+}
+
+TEST_F(RenderTest, BlendAtFullParameterIsACopy)
+{
+    std::mt19937 rng(5);
+    for (int kind : {0, 1})
+        for (SrcType type : {SrcType::Plain, SrcType::Alpha, SrcType::Paletted}) {
+            Img src, mask;
+            MakeSource(src, rng, kind, type, 6, 5);
+            MakeMask(mask, rng, 6, 5);
+            GuardedDst a, b;
+            a.Make(kind, rng);
+            b.Make(kind, rng);
+            SetStoreBytes(b.store.v, StoreBytes(a.store.v));
+            for (int trans : {0, 1})
+                for (const MEMIMG* m : {static_cast<const MEMIMG*>(nullptr),
+                                        static_cast<const MEMIMG*>(&mask.v)}) {
+                    UseSettings(ref::Settings{1, 255, 0x80FF40, kNoClip, 10, 40, false});
+                    RenderMemImg(&a.view.v, &src.v, 1, 1, trans, m);
+                    UseSettings(ref::Settings{0, 17, 0x80FF40, kNoClip, 10, 40, false});
+                    RenderMemImg(&b.view.v, &src.v, 1, 1, trans, m);
+                    EXPECT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v));
+                }
+        }
+}
+
+// The run table describes the whole view it was built from: a sub-view must not replay it,
+// and changed pixels must not be drawn from stale runs.
+TEST_F(RenderTest, RunsAreUsedOnlyForTheirOwnViewAndCurrentPixels)
+{
+    std::mt19937 rng(11);
+    for (int kind : {0, 1}) {
+        Img src;
+        MakeSource(src, rng, kind, SrcType::Plain, 12, 8);
+        ASSERT_EQ(src.v.store->runsValid, 1);
+        Img sub;
+        MakeMemImgView(&sub.v, &src.v, 3, 2, 5, 4);
+        ASSERT_TRUE(TestMemImgValid(&sub.v));
+
+        GuardedDst a, b;
+        a.Make(kind, rng);
+        b.Make(kind, rng);
+        SetStoreBytes(b.store.v, StoreBytes(a.store.v));
+        const ref::Settings s = Plain(0, 0);
+        UseSettings(s);
+        RenderMemImg(&a.view.v, &sub.v, 1, 1, 1, nullptr);
+        ref::Render(&b.view.v, &sub.v, 1, 1, 1, nullptr, s);
+        EXPECT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v)) << "sub-view, kind " << kind;
+
+        // A fill changes the pixels: the runs no longer apply.
+        const PixelRect r{0, 0, 12, 1};
+        FillMemImgPixels(&src.v, &r, kind == 1 ? 0x00123456 : 0x1234);
+        EXPECT_EQ(src.v.store->runsValid, 0);
+        RenderMemImg(&a.view.v, &src.v, 0, 0, 1, nullptr);
+        ref::Render(&b.view.v, &src.v, 0, 0, 1, nullptr, s);
+        EXPECT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v)) << "after fill, kind " << kind;
+
+        // Drawing into a store changes its pixels too.
+        BuildMemImgLineRuns(&src.v);
+        ASSERT_EQ(src.v.store->runsValid, 1);
+        RenderMemImg(&src.v, &sub.v, 0, 0, 0, nullptr);
+        EXPECT_EQ(src.v.store->runsValid, 0);
+    }
+}
+
+TEST_F(RenderTest, MaskSmallerThanTheSourceDrawsNothing)
+{
+    Img src, dst, mask;
+    ASSERT_EQ(CreatePlainMemImg(&src.v, 4, 4, 1), 0);
+    ASSERT_EQ(CreatePlainMemImg(&dst.v, 4, 4, 1), 0);
+    ASSERT_EQ(CreatePlainMemImg(&mask.v, 3, 4, 2), 0);
+    FillMemImgPixels(&src.v, nullptr, 0x00FFFFFF);
+    FillMemImgPixels(&dst.v, nullptr, 0);
+    FillMemImgPixels(&mask.v, nullptr, 0xFF);
+    UseSettings(Plain(0, 0));
+    RenderMemImg(&dst.v, &src.v, 0, 0, 0, &mask.v);
+    EXPECT_EQ(Get(dst.v, 0, 0), 0u);
+}
