@@ -10,6 +10,7 @@
 #include "quarn/core/core.h"
 #include "quarn/graphics/handle.h"
 #include "quarn/image/image.h"
+#include "quarn/quarn.h"
 #include "quarn/softrender/softrender.h"
 
 constexpr int32_t kFontSlots = 40;

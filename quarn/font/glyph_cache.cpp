@@ -43,6 +43,14 @@ struct ChannelLayout {
 constexpr ChannelLayout kLayout32{{16, 8, 0}, {0xFF, 0xFF, 0xFF}};
 constexpr ChannelLayout kLayout16{{11, 5, 0}, {0x1F, 0x3F, 0x1F}};
 
+// Coverage 0 to 255 of a stored grey level (the glyph's level 0 to 16, minus one): the
+// level's share of the pixel, with full coverage fully opaque.
+int32_t LevelCoverage(int32_t stored)
+{
+    if (stored <= 0) return 0;
+    return std::min<int32_t>((stored + 1) * 16, 255);
+}
+
 // a + (b - a) * w / 255 per channel field.
 uint32_t MixColor(uint32_t a, uint32_t b, int32_t w, const ChannelLayout& l)
 {
@@ -310,16 +318,15 @@ void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const Glyp
                 color = value == 1 ? text : edge;
                 break;
             case kFontAntialiased:
-                // Fifteen stored levels spread over the whole range: full coverage is opaque.
-                cover = static_cast<int32_t>(value) * 17;
+                cover = LevelCoverage(static_cast<int32_t>(value));
                 break;
             default: {
                 const int32_t b = value & 0x0F;
                 const int32_t e = value >> 4;
                 if (b == 15) break;
                 // The body over its edge, both as coverage of the pixel.
-                const int32_t body = b * 17;
-                cover = body + (255 - body) * (e * 17) / 255;
+                const int32_t body = LevelCoverage(b);
+                cover = body + (255 - body) * LevelCoverage(e) / 255;
                 if (cover <= 0) continue;
                 color = MixColor(edge, text, body * 255 / cover, layout);
                 break;
