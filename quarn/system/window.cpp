@@ -177,7 +177,7 @@ int32_t StartMainWindow()
     if (g_system.highResTimer) {
         TestTimerResolution(caps.wPeriodMin);
     }
-    SeedRandomGenerator(timeGetTime() & 0x7FFFFFFF);
+    SeedRandomGenerator(static_cast<uint32_t>(ReadMillisecondClock()));
 
     // The screen saver stays as the user set it system-wide: while the window exists the
     // window procedure refuses to start it.
