@@ -58,6 +58,52 @@ int SetClipboardText(const wchar_t* text);
 int SetMouseCursorVisible(int flag);
 
 // ---------------------------------------------------------------------------------------
+// Graphs and drawing
+// ---------------------------------------------------------------------------------------
+// A graph is a drawable image named by a handle. Draws return 0, or -1 for a handle that is
+// not a live graph; while the clip rectangle is empty they return 0 and draw nothing. A
+// transparent flag other than 0 skips the graph's transparent colour (or uses its alpha).
+
+namespace quarn {
+struct PixelRect;  // left, top, right, bottom (right and bottom exclusive): a RECT's layout
+}
+
+// A new graph of the size, cleared to 0. Its handle, or -1.
+int CreateBlankGraph(int width, int height);
+// A graph showing the rectangle of the source graph's pixels (no copy); cut to the source's
+// edges. Its handle, or -1 when (x, y) is outside the source.
+int CreateSubGraph(int x, int y, int width, int height, int source);
+// Frees the graph; its pixels go when no sub-graph uses them any more.
+int DestroyGraph(int graph);
+// The graph's size; -2 and -4 give the screen's. Either pointer may be null.
+int QueryGraphSize(int graph, int* width, int* height);
+// Colour bits of graphs made from now on (0: the screen's).
+int SetNewGraphColorBits(int bits);
+// 1: blank graphs made from now on get an alpha channel.
+int SetNewGraphAlphaChannelFlag(int flag);
+
+// Clears the draw target (or the area of it) to the background colour; ignores the clip.
+int WipeDrawScreen(const quarn::PixelRect* area);
+// Drawing is kept inside the rectangle, ordered and clamped to the draw target.
+int SetDrawClipRect(int x1, int y1, int x2, int y2);
+// Fills the whole graph with the colour (each 0 to 255) under the blend mode.
+int PaintGraphColor(int graph, int red, int green, int blue, int alpha);
+int DrawGraphAt(int x, int y, int graph, int transparent);
+// Corners given reversed (x1 > x2 or y1 > y2) mirror the graph along that axis.
+int DrawGraphStretched(int x1, int y1, int x2, int y2, int graph, int transparent);
+int DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int graph, int transparent);
+// Mirrored left to right, at the graph's own size.
+int DrawGraphMirrored(int x, int y, int graph, int transparent);
+// The source rectangle of the graph drawn at (x, y); mirror 1 flips it left to right.
+int DrawGraphPortion(int x, int y, int srcX, int srcY, int width, int height, int graph,
+                     int transparent, int mirror);
+int DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int srcX, int srcY,
+                              int width, int height, int graph, int transparent);
+// Corners clockwise from the one that receives the graph's top-left.
+int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
+                         float y4, int graph, int transparent);
+
+// ---------------------------------------------------------------------------------------
 // Fonts and text
 // ---------------------------------------------------------------------------------------
 // Colours are colour values of the screen's format; kinds are 0 plain, 1 with edge,

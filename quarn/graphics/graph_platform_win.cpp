@@ -1,0 +1,24 @@
+#include "quarn/graphics/graph_platform.h"
+
+#include "quarn/system/system.h"
+
+int32_t GraphLibraryStarted() { return g_system.started; }
+
+void GraphWaitUntilWindowActive()
+{
+    if (!g_system.active) {
+        WaitUntilWindowActive();
+    }
+}
+
+int32_t GraphResolveFullPath(const wchar_t* path, wchar_t* out, int32_t units)
+{
+    if (units < 1) {
+        return -1;
+    }
+    const DWORD length = GetFullPathNameW(path, static_cast<DWORD>(units), out, nullptr);
+    if (length == 0 || length >= static_cast<DWORD>(units)) {
+        return -1;
+    }
+    return static_cast<int32_t>(length);
+}
