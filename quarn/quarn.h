@@ -134,3 +134,58 @@ int32_t SetStandardFontKind(int32_t kind);
 int32_t GetStandardFontHandle();
 int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
                                  uint32_t edgeColor);
+
+// ---------------------------------------------------------------------------------------
+// Keyboard, mouse, joypads and key input
+// ---------------------------------------------------------------------------------------
+
+// 1 while the key with this DirectInput key code (0 to 255; F5 is 0x3F) is down, else 0.
+int TestKeyPressed(int dikCode);
+
+// Joypads are numbered from 1. Adding kPadWithKeyboard to a number also reads the keys
+// that the pad's key map assigns (pad 1: cursor keys and numeric pad, Z X C A S D Q W,
+// Escape, Space).
+constexpr int kPadWithKeyboard = 0x1000;
+// Bits of QueryPadInputState: four directions, then buttons 0 to 27 from bit 4 on.
+constexpr int kPadDown = 1 << 0;
+constexpr int kPadLeft = 1 << 1;
+constexpr int kPadRight = 1 << 2;
+constexpr int kPadUp = 1 << 3;
+constexpr int kPadButton0 = 1 << 4;
+
+// The joypads found when input started.
+int QueryPadCount();
+int QueryPadInputState(int pad);
+// The stick's position, -1000 to 1000 on each axis. 0, or -1 for a pad that cannot be
+// read (both values 0 then). Either pointer may be null.
+int QueryPadAnalogInput(int* x, int* y, int pad);
+// Vibrates a force-feedback pad at power 0 to 1000 for the given milliseconds (negative:
+// until stopped). 0, or -1 for a pad without force feedback.
+int StartPadVibration(int pad, int power, int durationMs);
+int StopPadVibration(int pad);
+
+// Mouse buttons held down: kMouseLeft, kMouseRight and kMouseMiddle or-ed together.
+constexpr int kMouseLeft = 1;
+constexpr int kMouseRight = 2;
+constexpr int kMouseMiddle = 4;
+int QueryMouseButtons();
+
+// Key input: a one-line editor fed by typed characters and the IME. Handles are -1 on
+// failure. maxLength counts UTF-16 units; with cancelAllowed Escape cancels the input.
+int CreateKeyInput(int maxLength, int cancelAllowed);
+// Makes the handle the one that typing goes to (-1: none) and switches the IME on.
+int ActivateKeyInput(int handle);
+// 0 while editing, 1 after Enter, 2 after a cancelling Escape; -1 for a bad handle.
+int QueryKeyInputEnd(int handle);
+// Copies the text (cut to capacity - 1 units) and returns the units copied, or -1.
+int GetKeyInputText(int handle, wchar_t* dst, int capacity);
+// Deleting the last key input switches the IME off.
+int DeleteKeyInput(int handle);
+
+// The IME's composition text (cut to capacity - 1 units); returns its units. cursor, when
+// not null, receives the cursor in characters. With dst null returns the units only.
+int QueryImeComposition(wchar_t* dst, int capacity, int* cursor);
+// Index -1: the number of conversion candidates shown (-1 when none). Otherwise copies
+// candidate index and returns its units, or -1.
+int QueryImeCandidate(int index, wchar_t* dst, int capacity);
+

@@ -135,6 +135,12 @@ struct WindowServiceHooks {
 };
 extern WindowServiceHooks g_windowHooks;
 
+// ---- Input and character input: the character ring, key codes, keyboard, mouse, joypads,
+// the IME and key-input handles.
+#include "quarn/system/charinput.h"
+#include "quarn/system/keymap.h"
+#include "quarn/system/input.h"
+
 // ---- Main window
 int32_t StartMainWindow();
 LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
