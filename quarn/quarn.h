@@ -220,3 +220,35 @@ int DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int srcX, 
 // Corners clockwise from the one that receives the graph's top-left.
 int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
                          float y4, int graph, int transparent);
+
+// ---------------------------------------------------------------------------------------
+// Fonts and text
+// ---------------------------------------------------------------------------------------
+// Colours are colour values of the screen's format; kinds are 0 plain, 1 with edge,
+// 2 anti-aliased, 3 anti-aliased with edge. Each -1 argument takes its default.
+
+// A font of its own: face (null for the system's default), size (16), thickness 0-9 (6),
+// kind (0), character set 0-4 (the system's), edge size (1), italic, slot 0-39 and check
+// number 0-2047 (both chosen by the library). The handle, or -1.
+int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness, int32_t kind,
+                           int32_t charSetIndex, int32_t edgeSize, int32_t italic, int32_t slot,
+                           int32_t check);
+int32_t DestroyFontHandle(int32_t font);
+// The font's size, or -1.
+int32_t QueryFontHeight(int32_t font);
+// Copies the face (256 units) and writes size and thickness where pointers are given.
+int32_t GetFontFaceSizeThickness(wchar_t* face, int32_t* size, int32_t* thickness, int32_t font);
+// Extra pixels added to every character's advance.
+int32_t SetFontCharSpacing(int32_t spacing, int32_t font);
+// Draws text with its top-left at (x, y); vertical text runs downwards, turned clockwise.
+int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, int32_t font,
+                         uint32_t edgeColor, int32_t vertical);
+
+// The standard font follows these settings; it is re-made only when one of them changes.
+int32_t SetStandardFontSize(int32_t size);
+int32_t SetStandardFontThickness(int32_t thickness);
+int32_t SetStandardFontFace(const wchar_t* face, int32_t charSetIndex);
+int32_t SetStandardFontKind(int32_t kind);
+int32_t GetStandardFontHandle();
+int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
+                                 uint32_t edgeColor);
