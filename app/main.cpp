@@ -41,6 +41,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
         qu::init();
         SelectDrawTarget(-2);
+        SetStandardFontThickness(0);
+        SetStandardFontKind(2);  // anti-aliased
 
         const StateLoad load = load_state(kStateFile, seconds_since_1970(), tally);
         if (load == kStateRefused)
@@ -51,7 +53,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
             may_save = true;
 
         const std::uint32_t white = PackScreenColor(255, 255, 255);
-        (void)white;
         DWORD last = timeGetTime();
         for (;;) {
             if (PumpLibraryMessages() == -1)
@@ -63,6 +64,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
                 tally += lib::biginteger::from_uint(lib::uint::from_word(delta));
             last = now;
 
+            WipeDrawScreen(nullptr);
+            // Re-made only when a setting differs from the font's, so cheap to repeat.
+            SetStandardFontFace(L"meiryo", -1);
+            SetStandardFontSize(20);
+            DrawTextWithStandardFont(10, 10, format_elapsed(tally).c_str(), white, 0);
+            DrawTextWithStandardFont(10, 30, L"[F5]Reset", white, 0);
             PresentScreen();
 
             if (TestKeyPressed(kKeyF5))

@@ -3,16 +3,17 @@
 #include <objbase.h>
 
 #include "quarn/core/core.h"
+#include "quarn/font/font.h"
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
-#include "quarn/graphics/graphics_win.h"
 #include "quarn/network/network.h"
 #include "quarn/system/system.h"
 
 // ---------------------------------------------------------------------------------------
 // Stand-ins for the subsystems that are not part of the library yet: the sound device and
-// its thread, the file-access and archive layer, fonts, held images and the model registry. Each behaves as
-// its subsystem does when its device or service is absent. They are replaced, name for
-// name, when those subsystems arrive.
+// its thread, the file-access and archive layer, held images and the model registry. Each
+// behaves as its subsystem does when its device or service is absent. They are replaced,
+// name for name, when those subsystems arrive.
 // ---------------------------------------------------------------------------------------
 namespace {
 
@@ -31,9 +32,6 @@ int32_t GetPlainCurrentDirectory(wchar_t* buffer)
     return static_cast<int32_t>(GetCurrentDirectoryW(MAX_PATH, buffer));
 }
 int32_t SetPlainCurrentDirectory(const wchar_t* path) { return SetCurrentDirectoryW(path) ? 1 : 0; }
-
-// Fonts: no font handle exists to delete.
-int32_t DestroyFontHandle(int32_t /*handle*/) { return -1; }
 
 // Held images: none is ever made.
 int32_t EndBaseImageHandles() { return 0; }
@@ -78,13 +76,6 @@ void CheckFullScreenSize()
         g_screenSettings.width = 640;
         g_screenSettings.height = 480;
     }
-}
-
-// The on-screen log: set up once the screen's vertical-blank object and the window exist.
-void SetUpScreenLogState()
-{
-    if (GetDirectDrawObject() != nullptr && g_system.mainWindow != nullptr)
-        PrepareScreenLogState();
 }
 
 // The desktop's colour depth as the display reports it.
@@ -149,7 +140,10 @@ int32_t RunLibraryStartUp()
                 : nullptr;
     }
 
+    InstallGraphRestoreHandler(nullptr);
+    // The graphics and font code end the process through the library's fatal exit.
     g_graphicsHooks.fatalErrorExit = FatalErrorExit;
+    g_fontHooks.fatalExit = FatalErrorExit;
 
     if (!g_system.comInitialised) {
         AppendLog(L"ＣＯＭの初期化... ");
@@ -176,7 +170,7 @@ int32_t RunLibraryStartUp()
     if (!g_system.windowed && !g_system.userWindowMode)
         BringWindowToFront(g_system.mainWindow, 1);
 
-    SetUpScreenLogState();
+    SetUpScreenLog();
     SelectDrawTarget(-2);
     SelectDrawTarget(-4);
     StartModelSystem();
