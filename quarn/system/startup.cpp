@@ -187,8 +187,10 @@ int32_t RunLibraryShutDown()
 
     ScreenLogState* screenLog = GetScreenLogState();
     if (screenLog->setUp) {
-        if (screenLog->fontHandle != -1)
+        // The font layer raises the needed flag itself when it has deleted the font.
+        if (!screenLog->fontNeeded)
             DestroyFontHandle(screenLog->fontHandle);
+        screenLog->fontNeeded = 1;
         screenLog->fontHandle = -1;
         ResetScreenLogState();
     }
