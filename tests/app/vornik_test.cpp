@@ -150,16 +150,17 @@ TEST_F(Vornik, SecondInstanceEndsAndLeavesTheFile)
     EXPECT_GT(saved.tally, 5000);
 }
 
-// A file without a readable tally is left alone and the program reports the failure.
+// A file without a readable tally, or without the time it was saved, is left alone and the
+// program reports the failure.
 TEST_F(Vornik, DamagedFileIsKept)
 {
-    const std::string damaged[] = {"", "five\r\n1700000000", "12x4\r\n1700000000"};
+    const std::string damaged[] = {"", "five\r\n1700000000", "12x4\r\n1700000000", "5000", "5000\r\nlater"};
     for (const std::string& bytes : damaged) {
         folder.write(L"data.txt", bytes);
         VornikProcess vornik;
         ASSERT_TRUE(vornik.start(folder.path));
         if (vornik.wait_for_window(5000)) {
-            Sleep(300);
+            Sleep(1500);
             vornik.close();
         }
         EXPECT_NE(vornik.wait_for_exit(), 0) << bytes;
