@@ -551,4 +551,37 @@ TEST_F(FontTest, ScreenLogDrawsItsLinesWithAFontItRecreates)
     g_system.mainWindow = nullptr;
 }
 
+TEST_F(FontTest, SixteenBitScreenKeepsFullCoverageWhite)
+{
+    g_screenSettings.colorBits = 16;
+    MEMIMG image{};
+    ASSERT_EQ(quarn::CreatePlainMemImg(&image, kWidth, kHeight, quarn::kMemImgRgb565), 0);
+    quarn::FillMemImgPixels(&image, nullptr, 0);
+    g_DrawSettings.softDrawTarget = &image;
+    const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontAntialiased, -1, -1, 0, -1, -1);
+    ASSERT_EQ(DrawTextWithFont(10, 10, L"0day", 0xFFFF, font, 0, 0), 0);
+    int white = 0, partial = 0;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            uint16_t p;
+            std::memcpy(&p, image.pixels + image.store->pitch * y + 2 * x, 2);
+            white += p == 0xFFFF;
+            partial += p != 0 && p != 0xFFFF;
+        }
+    }
+    EXPECT_GT(white, 20);
+    EXPECT_GT(partial, 10);
+    g_DrawSettings.softDrawTarget = nullptr;
+    quarn::ReleaseMemImgRef(&image);
+}
+
+TEST_F(FontTest, EightBitScreenDropsAntialiasing)
+{
+    g_screenSettings.colorBits = 8;
+    const int32_t font = CreateFontToHandle(nullptr, 16, -1, kFontAntialiasedEdge, -1, -1, 0, -1, -1);
+    ASSERT_GE(font, 0);
+    EXPECT_EQ(GetFontRecord(font)->kind, kFontEdge);
+    EXPECT_EQ(GetFontRecord(font)->bitsPerPixel, 8);
+}
+
 }  // namespace
