@@ -207,13 +207,16 @@ TEST_F(FontTest, StandardFontKeepsOneHandleAcrossFrames)
     ApplicationSettings();
     const int32_t font = GetStandardFontHandle();
     ASSERT_TRUE(IsFontHandleValid(font));
+    uint16_t allocations = 0;
     for (int frame = 0; frame < 60; ++frame) {
         SetStandardFontFace(L"meiryo", -1);
         SetStandardFontSize(20);
         ASSERT_EQ(DrawTextWithStandardFont(10, 10, L"0day 00:00:01", 0xFFFFFF, 0), 0);
         ASSERT_EQ(GetStandardFontHandle(), font) << "frame " << frame;
+        if (frame == 0) allocations = GetAllocatorTotals().nextId;
     }
     EXPECT_EQ(GetFontTable()->liveCount, 1);
+    EXPECT_EQ(GetAllocatorTotals().nextId, allocations) << "cached glyphs and short text allocate nothing";
 
     // A setting that differs makes a new font, once.
     SetStandardFontSize(21);
