@@ -6,7 +6,7 @@
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/graph_platform.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/graphics/graphics.h"
 
 using namespace quarn;
 
@@ -15,13 +15,8 @@ namespace {
 // The clip corners as last asked for, before ordering and clamping.
 int32_t s_requestedClip[4];
 
-// The window's background colour; nothing changes it, so it stays black.
-constexpr int32_t kBackgroundRed = 0;
-constexpr int32_t kBackgroundGreen = 0;
-constexpr int32_t kBackgroundBlue = 0;
-
 // Where software drawing goes: the screen image, the target graph's view or the mask image.
-MEMIMG* SoftDrawTarget() { return const_cast<MEMIMG*>(g_DrawSettings.softDrawTarget); }
+MEMIMG* SoftDrawTarget() { return g_screenImages.drawTarget; }
 
 int32_t ClampByte(int32_t value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
 
@@ -92,11 +87,6 @@ int32_t DrawOnce(const GraphRecord* graph, const GraphDraw& draw, int32_t transp
     return -1;
 }
 
-bool MaskingActive()
-{
-    return g_graphHooks.isMaskingActive != nullptr && g_graphHooks.isMaskingActive();
-}
-
 // The sequence every graph draw shares once the library is known to be started.
 int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
 {
@@ -111,11 +101,11 @@ int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
         return -1;
     }
     const PixelRect area = DrawArea(graph, draw);
-    GraphWaitUntilWindowActive();
+    WaitForActiveWindow();
     if (graph->movie != -1 && g_graphHooks.advanceMovieFrame != nullptr) {
         g_graphHooks.advanceMovieFrame(graph->movie, 0);
     }
-    const bool masking = MaskingActive();
+    const bool masking = g_DrawSettings.maskingActive != 0;
     if (masking && g_graphHooks.prepareMaskedDrawArea != nullptr) {
         g_graphHooks.prepareMaskedDrawArea(&area);
     }
@@ -167,12 +157,14 @@ int32_t WipeDrawScreen(const PixelRect* area)
         }
         return 0;
     }
-    MEMIMG* image = target != nullptr ? &target->view : PrimaryScreenMemImg;
+    MEMIMG* image = target != nullptr ? &target->view : &g_screenImages.primary;
     if (!TestMemImgValid(image)) {
         return 0;
     }
-    const uint32_t value = EncodePixelColor(image->store->format, kBackgroundRed, kBackgroundGreen,
-                                            kBackgroundBlue, 0);
+    const uint32_t background =
+        g_graphicsHooks.windowBackgroundColor != nullptr ? g_graphicsHooks.windowBackgroundColor() : 0;
+    const uint32_t value = EncodePixelColor(image->store->format, (background >> 16) & 0xFF,
+                                            (background >> 8) & 0xFF, background & 0xFF, 0);
     FillMemImgPixels(image, area, value);
     return 0;
 }
@@ -182,42 +174,19 @@ int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
     if (g_DrawSettings.drawingDisabled) {
         return 0;
     }
-    int32_t width = 0;
-    int32_t height = 0;
+    // The target must still exist; its size bounds the rectangle.
     const int32_t target = g_DrawSettings.drawTarget;
-    if (target == -2 || target == -4) {
-        GetConfiguredScreenSize(&width, &height);
-    } else {
-        const GraphRecord* graph = FindGraphRecord(target);
-        if (graph == nullptr) {
-            return -1;
-        }
-        width = graph->width;
-        height = graph->height;
+    if (target != -2 && target != -4 && FindGraphRecord(target) == nullptr) {
+        return -1;
     }
     s_requestedClip[0] = x1;
     s_requestedClip[1] = y1;
     s_requestedClip[2] = x2;
     s_requestedClip[3] = y2;
-    if (x2 < x1) {
-        const int32_t t = x1;
-        x1 = x2;
-        x2 = t;
-    }
-    if (y2 < y1) {
-        const int32_t t = y1;
-        y1 = y2;
-        y2 = t;
-    }
-    RectI32 clip{x1, y1, x2, y2};
-    const RectI32 bound{0, 0, width, height};
-    ClampRectInsideRect(&clip, &bound);
-    g_DrawSettings.clip = PixelRect{clip.left, clip.top, clip.right, clip.bottom};
-    if (clip.left == clip.right || clip.top == clip.bottom) {
-        g_DrawSettings.emptyClip = 1;
+    StoreDrawClipRect(x1, y1, x2, y2);
+    if (g_DrawSettings.emptyClip) {
         return 0;
     }
-    g_DrawSettings.emptyClip = 0;
     if (g_screenSettings.hardwareActive) {
         return g_graphHooks.applyHardwareClip != nullptr ? g_graphHooks.applyHardwareClip() : -1;
     }
@@ -244,9 +213,7 @@ int32_t PaintGraphColor(int32_t graphHandle, int32_t red, int32_t green, int32_t
     alpha = ClampByte(alpha);
     if (!graph->image->request.hardware) {
         const PixelRect whole{0, 0, graph->width, graph->height};
-        RenderMemImgFillRect(&graph->view, &whole,
-                             PackScreenColor(static_cast<uint8_t>(red), static_cast<uint8_t>(green),
-                                             static_cast<uint8_t>(blue)));
+        RenderMemImgFillRect(&graph->view, &whole, PackScreenColor(red, green, blue));
         return 0;
     }
     if (g_graphHooks.paintHardwareGraph == nullptr) {
@@ -354,7 +321,7 @@ int32_t DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, f
 
 int32_t SoftDrawGraph(const GraphRecord* graph, int32_t x, int32_t y, int32_t transparent)
 {
-    RenderMemImg(SoftDrawTarget(), &graph->view, x, y, transparent, BlendMemImg);
+    RenderMemImg(SoftDrawTarget(), &graph->view, x, y, transparent, SelectedBlendMemImg());
     return 0;
 }
 
@@ -362,7 +329,7 @@ int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1,
                                int32_t y2, int32_t transparent)
 {
     const int32_t corners[4] = {x1, y1, x2, y2};
-    RenderMemImgScaled(SoftDrawTarget(), &graph->view, corners, transparent, BlendMemImg);
+    RenderMemImgScaled(SoftDrawTarget(), &graph->view, corners, transparent, SelectedBlendMemImg());
     return 0;
 }
 
@@ -388,7 +355,8 @@ int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1,
         {x4, y4, graph->width, graph->height},
     };
     MEMIMG* target = SoftDrawTarget();
-    RenderMemImgTriangle(target, &graph->view, &v[0], transparent, BlendMemImg, 0);
-    RenderMemImgTriangle(target, &graph->view, &v[1], transparent, BlendMemImg, 0);
+    const MEMIMG* mask = SelectedBlendMemImg();
+    RenderMemImgTriangle(target, &graph->view, &v[0], transparent, mask, 0);
+    RenderMemImgTriangle(target, &graph->view, &v[1], transparent, mask, 0);
     return 0;
 }

@@ -6,14 +6,14 @@
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/graph_platform.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/graphics/graphics.h"
 
 using namespace quarn;
 
 namespace quarn {
 
 GraphServiceHooks g_graphHooks{};
-NewGraphSettings g_newGraphSettings{0, 1, 0, nullptr};
+NewGraphSettings g_newGraphSettings{0, 0};
 
 }  // namespace quarn
 
@@ -29,13 +29,13 @@ constexpr uint32_t kNewImageTransparentRgb = 0x000000;
 
 void* AllocZeroed(size_t bytes) { return AllocTrackedMemoryZeroed(static_cast<uint32_t>(bytes), "", 0); }
 
+// Ends the program through the library's fatal exit; without one only the line is logged.
 int32_t Fatal(const wchar_t* message)
 {
-    AppendLog(message);
-    if (g_graphHooks.fatalExit != nullptr) {
-        g_graphHooks.fatalExit(message);
+    if (g_graphicsHooks.fatalErrorExit != nullptr) {
+        g_graphicsHooks.fatalErrorExit(message);
     }
-    return -1;
+    return AppendLog(message);
 }
 
 void ReleaseFileName(GraphRecord* graph)
@@ -133,11 +133,52 @@ void MirrorPair(BaseImage* image, BaseImage* alpha)
     }
 }
 
+int32_t DescribeGraph(int32_t handle, GraphDrawInfo* out)
+{
+    GraphRecord* graph = FindGraphRecord(handle);
+    if (graph == nullptr || graph->image == nullptr) {
+        return -1;
+    }
+    GraphImage* image = graph->image;
+    out->ownImage = image->request.hardware ? nullptr : &graph->view;
+    out->sharedImage = image->request.hardware ? nullptr : &image->memImg;
+    out->width = graph->width;
+    out->height = graph->height;
+    out->renderTarget = image->request.renderTarget;
+    out->hardwareTexture = image->request.hardware;
+    return 0;
+}
+
+// Graphics start: an empty table from slot 0. Graphs still in it are destroyed first, so that
+// no later creation takes a slot that still holds a record.
+int32_t ResetGraphTable()
+{
+    HandleTable* table = s_graphTable.get();
+    for (int32_t slot = 0; slot < table->capacity && table->liveCount > 0; ++slot) {
+        const int32_t handle = HandleOfSlot(table, slot);
+        if (handle >= 0) {
+            DestroyGraph(handle);
+        }
+    }
+    table->liveCount = 0;
+    table->highWater = 0;
+    return 0;
+}
+
+const bool s_servicesInstalled = (InstallGraphServices(), true);
+
 }  // namespace
 
 namespace quarn {
 
 HandleTable* GraphTable() { return s_graphTable.get(); }
+
+void InstallGraphServices()
+{
+    g_graphicsHooks.describeGraph = DescribeGraph;
+    g_graphicsHooks.resetGraphTable = ResetGraphTable;
+    g_graphicsHooks.destroyAllGraphs = DestroyAllGraphs;
+}
 
 GraphRecord* FindGraphRecord(int32_t handle)
 {
@@ -189,7 +230,7 @@ int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, i
     if (request.hardware) {
         request.compression = static_cast<uint8_t>(compression);
         request.mipLevels = static_cast<uint8_t>(levels);
-        request.alphaTest = g_newGraphSettings.alphaTest && !alpha ? 1 : 0;
+        request.alphaTest = g_DrawSettings.newGraphAlphaTest && !alpha ? 1 : 0;
         request.colorBits = static_cast<uint8_t>(g_newGraphSettings.colorBits != 0 ? g_newGraphSettings.colorBits
                                                  : alpha                       ? 32
                                                                                : screenBits);
@@ -281,7 +322,7 @@ int32_t BuildGraphDrawInfo(int32_t graphHandle)
 
 int32_t CreateBlankGraph(int32_t width, int32_t height)
 {
-    GraphWaitUntilWindowActive();
+    WaitForActiveWindow();
     const int32_t handle = AllocateGraphHandle();
     if (handle < 0) {
         return -1;
@@ -297,7 +338,7 @@ int32_t MakeGraphForBaseImage(const BaseImage* image, const BaseImage* alpha, in
     if (!g_screenSettings.started || image == nullptr) {
         return -1;
     }
-    GraphWaitUntilWindowActive();
+    WaitForActiveWindow();
     if (alpha != nullptr && (alpha->width != image->width || alpha->height != image->height)) {
         return -1;
     }
@@ -591,15 +632,15 @@ int32_t AttachGraphLostFlag(int32_t handle, int32_t* flag)
 
 int32_t InstallGraphRestoreHandler(int32_t (*routine)())
 {
-    g_newGraphSettings.restoreRoutine = routine != nullptr ? routine : RestoreGraphsFromFiles;
+    g_DrawSettings.graphRestoreRoutine = routine != nullptr ? routine : RestoreGraphsFromFiles;
     return 0;
 }
 
-int32_t HasGraphRestoreHandler() { return g_newGraphSettings.restoreRoutine != nullptr ? 1 : 0; }
+int32_t HasGraphRestoreHandler() { return g_DrawSettings.graphRestoreRoutine != nullptr ? 1 : 0; }
 
 int32_t RunGraphRestore()
 {
-    int32_t (*routine)() = g_newGraphSettings.restoreRoutine;
+    int32_t (*routine)() = g_DrawSettings.graphRestoreRoutine;
     (routine != nullptr ? routine : RestoreGraphsFromFiles)();
     return 0;
 }
@@ -664,10 +705,10 @@ int32_t SetNewGraphColorBits(int32_t bits)
 int32_t GetNewGraphColorBits() { return g_newGraphSettings.colorBits; }
 int32_t SetNewGraphAlphaTestFlag(int32_t flag)
 {
-    g_newGraphSettings.alphaTest = flag;
+    g_DrawSettings.newGraphAlphaTest = flag;
     return 0;
 }
-int32_t GetNewGraphAlphaTestFlag() { return g_newGraphSettings.alphaTest; }
+int32_t GetNewGraphAlphaTestFlag() { return g_DrawSettings.newGraphAlphaTest; }
 int32_t SetNewGraphAlphaChannelFlag(int32_t flag)
 {
     g_newGraphSettings.alphaChannel = flag;

@@ -117,7 +117,6 @@ struct GraphServiceHooks {
     int32_t (*destroyMovie)(int32_t movie);
     int32_t (*advanceMovieFrame)(int32_t movie, int32_t flag);
     // Masks: called around every draw while masking is active.
-    int32_t (*isMaskingActive)();
     int32_t (*prepareMaskedDrawArea)(const PixelRect* area);
     int32_t (*commitMaskedDrawArea)(const PixelRect* area);
     // Image decoding: as the load front's decode with its alpha companion. -1 when the main
@@ -126,8 +125,6 @@ struct GraphServiceHooks {
                                     int32_t sourceKind, const void* alphaData, int32_t alphaSize,
                                     int32_t alphaSource, BaseImage* image, BaseImage* alphaImage,
                                     int32_t mirror);
-    // Ends the program with the message (a full graph table).
-    void (*fatalExit)(const wchar_t* message);
     // Hardware renderer. Without these, texture graphs cannot be made or drawn.
     void (*flushVertexBatch)();  // before pixels change
     void (*releaseGraphImageTextures)(GraphImage* image);
@@ -149,12 +146,10 @@ struct GraphServiceHooks {
 };
 extern GraphServiceHooks g_graphHooks;
 
-// ---- New-graph settings
+// ---- New-graph settings (the alpha-test flag and the restore routine live in the draw state)
 struct NewGraphSettings {
     int32_t colorBits;     // 0 = the screen's
-    int32_t alphaTest;     // 1 by default
     int32_t alphaChannel;  // blank graphs get an alpha channel
-    int32_t (*restoreRoutine)();  // null = RestoreGraphsFromFiles
 };
 extern NewGraphSettings g_newGraphSettings;
 
@@ -184,15 +179,13 @@ int32_t LayoutTextureTiles(int32_t width, int32_t height, int32_t single, int32_
 int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t x, int32_t y,
                            int32_t width, int32_t height, TexturePiece* pieces);
 
-// ---- Provided by the screen and draw-settings code: the images of software drawing and the
-// screen's colour value. Software drawing goes to g_DrawSettings.softDrawTarget.
-extern MEMIMG* BlendMemImg;          // the selected blend graph's whole image, or null
-extern MEMIMG* PrimaryScreenMemImg;  // the back screen of the software renderer
-uint32_t PackScreenColor(uint8_t red, uint8_t green, uint8_t blue);
-
 // ---- Graph table and records
 HandleTable* GraphTable();
 GraphRecord* FindGraphRecord(int32_t handle);
+
+// Puts the graph entries into the screen's service hooks. Runs once when the graph code is
+// linked in; again after a caller replaced them.
+void InstallGraphServices();
 
 }  // namespace quarn
 

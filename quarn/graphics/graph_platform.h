@@ -4,10 +4,9 @@
 
 #include <cstdint>
 
-// 1 once the library's start-up has completed.
+// 1 once the library has started. The native build has no start-up and no window: drawing
+// there counts as started.
 int32_t GraphLibraryStarted();
-// Returns at once while the window is active; otherwise pumps messages until it is.
-void GraphWaitUntilWindowActive();
 // Writes the full form of the path into out (units, terminator included); returns its length
 // in units, or -1 when it does not fit or cannot be resolved.
 int32_t GraphResolveFullPath(const wchar_t* path, wchar_t* out, int32_t units);

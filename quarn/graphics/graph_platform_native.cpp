@@ -1,5 +1,4 @@
-// The native build has no window and no library start-up: the library counts as started and
-// the window as active; paths are kept as given.
+// The native build has no window and no library start-up; paths are kept as given.
 #if !defined(_WIN32)
 
 #include "quarn/graphics/graph_platform.h"
@@ -7,8 +6,6 @@
 #include <cwchar>
 
 int32_t GraphLibraryStarted() { return 1; }
-
-void GraphWaitUntilWindowActive() {}
 
 int32_t GraphResolveFullPath(const wchar_t* path, wchar_t* out, int32_t units)
 {

@@ -1,15 +1,9 @@
 #include "quarn/graphics/graph_platform.h"
 
-#include "quarn/system/system.h"
+#include "quarn/graphics/graphics.h"
+#include <windows.h>
 
-int32_t GraphLibraryStarted() { return g_system.started; }
-
-void GraphWaitUntilWindowActive()
-{
-    if (!g_system.active) {
-        WaitUntilWindowActive();
-    }
-}
+int32_t GraphLibraryStarted() { return HasLibraryStarted(); }
 
 int32_t GraphResolveFullPath(const wchar_t* path, wchar_t* out, int32_t units)
 {

@@ -131,6 +131,8 @@ TEST_F(DrawTest, ClipRectangleIsOrderedAndClamped)
     // A graph target clamps to the graph; a dead one is refused with the clip unchanged.
     const int32_t graph = CreateBlankGraph(6, 5);
     g_DrawSettings.drawTarget = graph;
+    g_DrawSettings.drawTargetWidth = 6;
+    g_DrawSettings.drawTargetHeight = 5;
     EXPECT_EQ(SetDrawClipRect(-1, -1, 100, 100), 0);
     EXPECT_EQ(g_DrawSettings.clip.right, 6);
     EXPECT_EQ(g_DrawSettings.clip.bottom, 5);
@@ -343,7 +345,7 @@ TEST_F(DrawTest, MovieAndMaskHooksSurroundTheDraw)
         g_movieCalls.push_back(-movie);
         return 0;
     };
-    g_graphHooks.isMaskingActive = []() -> int32_t { return 1; };
+    g_DrawSettings.maskingActive = 1;
     g_graphHooks.prepareMaskedDrawArea = [](const PixelRect* r) -> int32_t {
         g_maskAreas.push_back(*r);
         return 0;

@@ -8,7 +8,7 @@
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/graph.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/graphics/graphics.h"
 #ifdef _WIN32
 #include "quarn/system/system.h"
 #endif
@@ -48,15 +48,18 @@ protected:
         g_DrawSettings.blendParam = 255;
         g_DrawSettings.brightColor = kNoBrightColor;
         g_DrawSettings.drawTarget = -2;
+        g_DrawSettings.drawTargetWidth = kScreenW;
+        g_DrawSettings.drawTargetHeight = kScreenH;
         g_DrawSettings.clip = PixelRect{0, 0, kScreenW, kScreenH};
-        g_newGraphSettings = NewGraphSettings{0, 1, 0, nullptr};
+        g_DrawSettings.newGraphAlphaTest = 1;
+        g_newGraphSettings = NewGraphSettings{0, 0};
         g_graphHooks = GraphServiceHooks{};
-        std::memset(&screen_, 0, sizeof(screen_));
-        ASSERT_EQ(CreatePlainMemImg(&screen_, kScreenW, kScreenH, kMemImgXrgb32), 0);
+        InstallGraphServices();
+        g_screenImages.primary = MEMIMG{};
+        ASSERT_EQ(CreatePlainMemImg(&g_screenImages.primary, kScreenW, kScreenH, kMemImgXrgb32), 0);
+        g_screenImages.drawTarget = &g_screenImages.primary;
+        g_DrawSettings.softDrawTarget = &g_screenImages.primary;
         Fill(0x123456);
-        g_DrawSettings.softDrawTarget = &screen_;
-        PrimaryScreenMemImg = &screen_;
-        BlendMemImg = nullptr;
         blocksBefore_ = GetAllocatorTotals().blockCount;
     }
 
@@ -66,8 +69,8 @@ protected:
         EXPECT_EQ(GetAllocatorTotals().blockCount, blocksBefore_) << "graphs left memory behind";
         EXPECT_EQ(GraphTable()->liveCount, 0);
         g_DrawSettings.softDrawTarget = nullptr;
-        PrimaryScreenMemImg = nullptr;
-        ReleaseMemImgRef(&screen_);
+        g_screenImages.drawTarget = nullptr;
+        ReleaseMemImgRef(&g_screenImages.primary);
 #ifdef _WIN32
         g_system.started = 0;
         g_system.active = 0;
@@ -76,7 +79,7 @@ protected:
     }
 
     // The screen pixel's colour bits (0x00RRGGBB).
-    uint32_t At(int32_t x, int32_t y) const { return Pixel(screen_, x, y); }
+    uint32_t At(int32_t x, int32_t y) const { return Pixel(g_screenImages.primary, x, y); }
 
     static uint32_t Pixel(const MEMIMG& image, int32_t x, int32_t y)
     {
@@ -88,7 +91,7 @@ protected:
     void Fill(uint32_t rgb)
     {
         const uint32_t value = 0xFF000000u | rgb;
-        FillMemImgPixels(&screen_, nullptr, value);
+        FillMemImgPixels(&g_screenImages.primary, nullptr, value);
     }
 
     // A 32-bit picture whose pixel (x, y) is Code(x, y); zeroPixel, when inside, is black.
@@ -114,7 +117,6 @@ protected:
         return graph;
     }
 
-    MEMIMG screen_{};
     int32_t blocksBefore_ = 0;
 };
 
