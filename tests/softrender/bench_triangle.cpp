@@ -65,7 +65,7 @@ void Register()
     for (int leg : {4, 44, 447})
         for (bool textured : {true, false})
             for (int mode : {0, 1}) {
-                const std::string name = std::string("Triangle/") + std::to_string(leg * (leg + 1) / 2) +
+                const std::string name = "Triangle/" + std::to_string(leg * (leg + 1) / 2) +
                                          "px/" + (textured ? "textured" : "flat") + "/mode" +
                                          std::to_string(mode);
                 benchmark::RegisterBenchmark(name.c_str(), [=](benchmark::State& s) {

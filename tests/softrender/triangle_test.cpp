@@ -7,21 +7,23 @@
 #include <string>
 #include <vector>
 
-#include "pixel_reference.h"
 #include "quarn/softrender/softrender.h"
 #include "render_reference.h"
 #include "test_images.h"
 
 using namespace quarn;
 using testimg::Get;
+using testimg::GuardedDst;
 using testimg::Img;
+using testimg::kNoClip;
+using testimg::MakeMask;
 using testimg::Put;
-using testimg::StoreBytes;
 using testimg::SetStoreBytes;
+using testimg::SrcType;
+using testimg::StoreBytes;
 
 namespace {
 
-constexpr PixelRect kNoClip{-100000, -100000, 100000, 100000};
 using Tri = std::array<MemImgVertex, 3>;
 
 struct Cfg {
@@ -280,7 +282,8 @@ TEST_F(TriangleTest, ClippingCutsWithoutChangingWhatIsDrawn)
         RenderMemImgTriangle(&cut.v, &src.v, t.data(), 0, nullptr, 0);
         for (int y = 0; y < kW; ++y)
             for (int x = 0; x < kW; ++x) {
-                const bool in = x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
+                const bool in =
+                    x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
                 ASSERT_EQ(Get(cut.v, x, y), in ? Get(whole.v, x, y) : 0x22222222u)
                     << "trial " << trial << " at " << x << "," << y;
             }
@@ -333,52 +336,23 @@ TEST_F(TriangleTest, WritesAndReadsStayInsideTheViews)
 
 namespace {
 
-enum class SrcType { Plain, Alpha, Paletted };
-
-void MakeSource(Img& img, std::mt19937& rng, int kind, SrcType type, int w, int h)
+// The shared test source, with two more corners: a palette entry of the transparent entry's
+// colour (only the index is transparent) and 32-bit texels that differ from the transparent
+// value only in the fourth byte.
+void MakeTriangleSource(Img& img, std::mt19937& rng, int kind, SrcType type, int w, int h)
 {
-    const bool pal = type == SrcType::Paletted;
-    const bool alpha = type == SrcType::Alpha;
-    const uint32_t key = pal ? 7 : kind == 1 ? 0x00123456 : 0x1234;
-    ASSERT_EQ(CreateMemImgWithOptions(&img.v, w, h, -1, key, kind, pal, alpha, 0, nullptr), 0);
+    testimg::MakeSource(img, rng, kind, type, w, h);
     MemImgBase* s = img.v.store;
-    if (pal) {
-        for (int i = 0; i < 256; ++i) {
-            uint32_t e = testimg::SpecialPixel(rng, kind, 0);
-            if (kind == 1) e &= 0x00FFFFFF;
-            std::memcpy(s->palette + (kind == 1 ? 4 : 2) * i, &e, kind == 1 ? 4 : 2);
-        }
-        // Entry 8 has the transparent entry's colour: only the index is transparent.
-        std::memcpy(s->palette + (kind == 1 ? 4 : 2) * 8, s->palette + (kind == 1 ? 4 : 2) * 7,
-                    kind == 1 ? 4 : 2);
-        s->paletteCount = 256;
-    }
-    static const uint8_t alphas[] = {0, 1, 128, 254, 255, 255, 0};
+    const int entry = kind == 1 ? 4 : 2;
+    if (type == SrcType::Paletted)
+        std::memcpy(s->palette + entry * 8, s->palette + entry * 7, entry);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            uint32_t v;
-            if (pal) {
-                v = rng() % 3 == 0 ? key + rng() % 2 : rng() & 0xFF;
-            } else {
-                v = testimg::SpecialPixel(rng, kind, key);
-                // Texels that differ from the key only in the fourth byte are drawn.
-                if (kind == 1 && rng() % 10 == 0) v = key ^ 0x01000000;
-                if (alpha) {
-                    const uint32_t a = rng() % 3 ? alphas[rng() % 7] : rng() & 0xFF;
-                    v = kind == 1 ? (v & 0x00FFFFFF) | (a << 24)
-                                  : (v & 0xFFFF) | (a << 16) | (0xA5u << 24);
-                }
-            }
-            Put(img.v, x, y, v);
+            if (rng() % 8 != 0) continue;
+            if (type == SrcType::Paletted) Put(img.v, x, y, 8);
+            if (type == SrcType::Plain && kind == 1)
+                Put(img.v, x, y, s->transparentColor ^ 0x01000000);
         }
-}
-
-void MakeMask(Img& img, std::mt19937& rng, int w, int h)
-{
-    ASSERT_EQ(CreateMemImgWithOptions(&img.v, w, h, -1, 0, kMemImgGrey8, 0, 0, 0, nullptr), 0);
-    static const uint8_t specials[] = {0, 1, 128, 254, 255};
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) Put(img.v, x, y, rng() % 2 ? specials[rng() % 5] : rng() & 0xFF);
 }
 
 // The draw that the identity quad at (qx, qy) must make, pixel by pixel from the reference.
@@ -405,13 +379,12 @@ void ExpectedQuad(MEMIMG& dst, const MEMIMG& src, const MEMIMG* mask, int qx, in
             } else if (!wide) {
                 value = raw & 0xFFFF;
             }
-            ref::Blend b;
+            ref::PixelCase b;
             b.wide = wide;
             b.mode = mode;
             b.p = c.p;
             b.bright = c.bright;
-            b.alphaBeforeBright16 = true;
-            b.preciseGreen16 = true;
+            b.triangle = true;
             if (s->alpha) {
                 const int a = static_cast<int>(wide ? raw >> 24 : (raw >> 16) & 0xFF);
                 // With the flag, alpha 0 is skipped in every mode and 255 drops the weight.
@@ -432,19 +405,6 @@ void ExpectedQuad(MEMIMG& dst, const MEMIMG& src, const MEMIMG* mask, int qx, in
         }
 }
 
-// A destination view inside a larger store whose edge is a sentinel.
-struct Guarded {
-    Img store, view;
-    void Make(int kind, std::mt19937& rng)
-    {
-        ASSERT_EQ(CreatePlainMemImg(&store.v, 22, 17, kind), 0);
-        std::memset(store.v.store->pixels, 0xAB, static_cast<size_t>(store.v.store->pitch) * 17);
-        MakeMemImgView(&view.v, &store.v, 4, 3, 13, 10);
-        for (int y = 0; y < 10; ++y)
-            for (int x = 0; x < 13; ++x) Put(view.v, x, y, testimg::SpecialPixel(rng, kind, 0));
-    }
-};
-
 }  // namespace
 
 // Every branch, mode, parameter, bright colour and option through the identity quad, against
@@ -464,9 +424,9 @@ TEST_F(TriangleTest, PixelStageMatchesTheReferenceOverEveryOption)
     for (int kind : {0, 1})
         for (SrcType type : {SrcType::Plain, SrcType::Alpha, SrcType::Paletted}) {
             Img src, mask;
-            MakeSource(src, rng, kind, type, 9, 7);
+            MakeTriangleSource(src, rng, kind, type, 9, 7);
             MakeMask(mask, rng, 9, 7);
-            Guarded proto, got, want;
+            GuardedDst proto, got, want;
             proto.Make(kind, rng);
             got.Make(kind, rng);
             want.Make(kind, rng);
@@ -514,7 +474,7 @@ TEST_F(TriangleTest, FlatBranchesMatchTheReference)
     MakeMask(mask, rng, 4, 4);
     for (int kind : {0, 1}) {
         const bool wide = kind == 1;
-        Guarded proto, got, want;
+        GuardedDst proto, got, want;
         proto.Make(kind, rng);
         got.Make(kind, rng);
         want.Make(kind, rng);
@@ -545,7 +505,8 @@ TEST_F(TriangleTest, FlatBranchesMatchTheReference)
                                 const uint32_t b = (bright >> (8 * ch)) & 0xFF;
                                 prepared |= (v * b / 255) << shifts[ch];
                             }
-                            ref::Blend rb;
+                            ref::PixelCase rb;
+                            rb.triangle = true;
                             rb.wide = wide;
                             rb.mode = m;
                             rb.p = p;
@@ -598,7 +559,8 @@ TEST_F(TriangleTest, NamedCornerValues)
     };
     for (const Case& c : cases) {
         Img src, dst;
-        ASSERT_EQ(CreateMemImgWithOptions(&src.v, 1, 1, -1, 0x00654321, c.kind, 0, c.alphaSrc ? 1 : 0,
+        ASSERT_EQ(CreateMemImgWithOptions(&src.v, 1, 1, -1, 0x00654321, c.kind, 0,
+                                          c.alphaSrc ? 1 : 0,
                                           0, nullptr),
                   0);
         Put(src.v, 0, 0, c.texel);
@@ -609,7 +571,8 @@ TEST_F(TriangleTest, NamedCornerValues)
         cfg.bright = c.bright;
         Use(cfg);
         for (int k = 0; k < 2; ++k)
-            RenderMemImgTriangle(&dst.v, &src.v, Identity(0, 0, 1, 1, k).data(), c.trans, nullptr, 0);
+            RenderMemImgTriangle(&dst.v, &src.v, Identity(0, 0, 1, 1, k).data(), c.trans, nullptr,
+                                 0);
         EXPECT_EQ(Get(dst.v, 0, 0), c.want) << c.what;
         EXPECT_EQ(Get(dst.v, 1, 0), c.dst) << c.what;
     }
@@ -679,11 +642,14 @@ TEST_F(TriangleTest, FarCoordinatesDrawTheVisiblePartExactly)
         Img dst;
         MakeImage(dst, 16, 16, 1, 0);
         Use(Cfg{});
-        const Tri t{{{-1000, -1000, -1000, -1000}, {far, -1000, far, -1000}, {-1000, far, -1000, far}}};
+        const Tri t{{{-1000, -1000, -1000, -1000},
+                     {far, -1000, far, -1000},
+                     {-1000, far, -1000, far}}};
         RenderMemImgTriangle(&dst.v, &src.v, t.data(), 0, nullptr, 0);
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x)
-                ASSERT_EQ(Get(dst.v, x, y), x < 9 && y < 12 ? Get(src.v, x, y) : 0u) << x << "," << y;
+                ASSERT_EQ(Get(dst.v, x, y), x < 9 && y < 12 ? Get(src.v, x, y) : 0u)
+                    << x << "," << y;
     }
     struct Case {
         Tri t;
