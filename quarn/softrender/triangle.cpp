@@ -339,7 +339,9 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
 
     const MemImgBase* ss = src != nullptr ? src->store : nullptr;
     if (ss != nullptr) {
-        if (src->width > kMaxSourceSide || src->height > kMaxSourceSide) return;
+        if (src->width <= 0 || src->height <= 0 || src->width > kMaxSourceSide ||
+            src->height > kMaxSourceSide)
+            return;
         // The mask is read at the texel's own coordinates: it must cover the source.
         if (mask != nullptr &&
             (!TestMemImgValid(mask) || mask->width < src->width || mask->height < src->height))
