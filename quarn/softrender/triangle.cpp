@@ -86,8 +86,8 @@ struct TriMultiplyBlend : OpMultiplyBlend<Fmt, Bright> {
 // ---- Span loops: n pixels from dp rightwards ----
 
 // The texel and the mask byte are read at the texel coordinates; pixels whose coordinates
-// leave the source are skipped. Alpha is never copied as it stands: every alpha texel is
-// weighted unless the transparent flag drops alpha 0 and 255.
+// leave the source are skipped. An alpha texel is always weighted by its alpha, except that
+// the transparent flag skips alpha 0 and draws alpha 255 as opaque.
 template <class Fmt, class Src, class Op, bool Mask, bool Trans>
 struct TexturedSpan {
     static constexpr bool kTextured = true;
