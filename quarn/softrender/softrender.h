@@ -124,3 +124,30 @@ void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4]
                         const MEMIMG* mask);
 
 }  // namespace quarn
+
+// ---- Triangles ----
+
+namespace quarn {
+
+// A triangle corner: destination pixel (x, y) and source texel (u, v).
+struct MemImgVertex {
+    int32_t x;
+    int32_t y;
+    int32_t u;
+    int32_t v;
+};
+
+// Draws one triangle into dst under the blend mode, parameter, bright colour and clip of
+// g_DrawSettings: affinely texture-mapped from src, or filled with flatColor (a 32-bit colour
+// word, or RGB565 in the low 16 bits for a 16-bit destination) when src is null.
+// Pixel (c, r) is drawn when the point (c + 1/2, r) lies inside the triangle; a point on an
+// edge that two triangles share is drawn by exactly one of them, so a mesh covers each pixel
+// once. Pixel (c, r) takes the texel at the texture coordinates of the point (c, r).
+// The blend mask is read one byte a texel at the texel's coordinates. Nothing is drawn for a
+// coordinate outside +-kMemImgTriangleCoordLimit, more than 8192 texels a pixel, a source
+// wider or higher than 8192, or a mask smaller than the source.
+constexpr int32_t kMemImgTriangleCoordLimit = 1 << 22;
+void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices,
+                          int transparent, const MEMIMG* mask, uint32_t flatColor);
+
+}  // namespace quarn
