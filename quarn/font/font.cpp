@@ -7,14 +7,11 @@
 #include <cwchar>
 
 #include "quarn/font/font.h"
-#include "quarn/graphics/draw_settings.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
 
 using quarn::g_DrawSettings;
 using quarn::MEMIMG;
-
-FontServiceHooks g_fontHooks{};
 
 namespace {
 
@@ -26,17 +23,14 @@ const wchar_t kDefaultFace[] = L"ＭＳ ゴシック";
 GlyphListEntry s_glyphList[kStaticGlyphList];
 GlyphListEntry s_renderList[kStaticGlyphList];
 
-// Screen-size work images for text that is blended or anti-aliased: [0] plain, [1] alpha.
-MEMIMG s_workImages[2];
-
 bool IsSpaceUnit(wchar_t unit) { return unit == 0x0020 || unit == 0x3000; }
 
 // A fatal failure of the font layer: the library's fatal exit when one is installed;
 // otherwise the line is logged and the operation fails.
 void FontFatal(const wchar_t* message)
 {
-    if (g_fontHooks.fatalExit != nullptr) {
-        g_fontHooks.fatalExit(message);
+    if (g_graphicsHooks.fatalErrorExit != nullptr) {
+        g_graphicsHooks.fatalErrorExit(message);
         return;
     }
     AppendLogFormat(L"%ls", message);
@@ -73,35 +67,8 @@ void ReleaseGlyphList(GlyphListEntry* list)
     if (list != nullptr && list != s_glyphList) FreeTrackedMemory(list);
 }
 
-int32_t ColorBitsOf(const MEMIMG* image)
-{
-    if (image != nullptr && image->store != nullptr && image->store->kind == quarn::kMemImgRgb565) return 16;
-    return GetConfiguredColorBits() == 16 ? 16 : 32;
-}
-
 RectI32 ToRect(const quarn::PixelRect& r) { return RectI32{r.left, r.top, r.right, r.bottom}; }
 quarn::PixelRect ToPixelRect(const RectI32& r) { return quarn::PixelRect{r.left, r.top, r.right, r.bottom}; }
-
-// The work image of the screen's size and colour depth, made or re-made when they changed.
-MEMIMG* TextWorkImage(int alpha)
-{
-    int32_t width = 0;
-    int32_t height = 0;
-    GetConfiguredScreenSize(&width, &height);
-    const int kind = GetConfiguredColorBits() == 16 ? quarn::kMemImgRgb565 : quarn::kMemImgXrgb32;
-    MEMIMG* image = &s_workImages[alpha ? 1 : 0];
-    if (quarn::TestMemImgValid(image) && image->width == width && image->height == height &&
-        image->store->kind == kind) {
-        return image;
-    }
-    if (quarn::TestMemImgValid(image)) quarn::ReleaseMemImgRef(image);
-    *image = MEMIMG{};
-    if (quarn::CreateMemImgWithOptions(image, width, height, -1, 0, kind, 0, alpha ? 1 : 0, 0, nullptr) != 0) {
-        *image = MEMIMG{};
-        return nullptr;
-    }
-    return image;
-}
 
 }  // namespace
 
@@ -418,13 +385,12 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
     if (!draw || !scaleGiven || !font->textureCache) scaleX = scaleY = 1.0;
     const double advanceScale = vertical ? scaleY : scaleX;
 
-    const int32_t bits = ColorBitsOf(target);
     const uint32_t bright = quarn::DrawBrightRgb(g_DrawSettings);
     GlyphDrawTarget t{};
     t.image = target;
     t.clip = clip != nullptr ? *clip : RectI32{0, 0, 0, 0};
-    t.color = ApplyBrightToColor(color, bits, bright);
-    t.edgeColor = ApplyBrightToColor(edgeColor, bits, bright);
+    t.color = ApplyBrightToColor(color, bright);
+    t.edgeColor = ApplyBrightToColor(edgeColor, bright);
     t.vertical = vertical;
 
     if (text == nullptr || text[0] == 0) return 0;
@@ -482,7 +448,7 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
                      size) < 0) {
         return -1;
     }
-    auto* target = const_cast<MEMIMG*>(g_DrawSettings.softDrawTarget);
+    MEMIMG* target = g_screenImages.drawTarget;
     if (target == nullptr) return 0;
 
     const int32_t mode = g_DrawSettings.blendMode;
@@ -494,8 +460,8 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     }
 
     // Blended or anti-aliased: the text is drawn at the work image's corner, then blitted.
-    MEMIMG* work = TextWorkImage(antialiased ? 1 : 0);
-    if (work == nullptr) return -1;
+    MEMIMG* work = antialiased ? &g_screenImages.workAlpha : &g_screenImages.work;
+    if (!quarn::TestMemImgValid(work)) return -1;
     const quarn::PixelRect keptClip = g_DrawSettings.clip;
     const uint32_t keptBright = g_DrawSettings.brightColor;
 
@@ -506,12 +472,11 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     if (antialiased) {
         work->store->transparentColor = 0;
     } else {
-        const int32_t bits = ColorBitsOf(work);
         const uint32_t bright = quarn::DrawBrightRgb(g_DrawSettings);
-        const uint32_t text1 = ApplyBrightToColor(color, bits, bright);
-        const uint32_t edge1 = ApplyBrightToColor(edgeColor, bits, bright);
+        const uint32_t text1 = ApplyBrightToColor(color, bright);
+        const uint32_t edge1 = ApplyBrightToColor(edgeColor, bright);
         uint32_t& key = work->store->transparentColor;
-        const uint32_t keyMask = bits == 16 ? 0xFFFF : 0xFFFFFF;
+        const uint32_t keyMask = work->store->kind == quarn::kMemImgRgb565 ? 0xFFFF : 0xFFFFFF;
         key &= keyMask;
         while (key == text1 || key == edge1) key = (key + 1) & keyMask;
     }
@@ -524,7 +489,7 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     ClampRectInsideRect(&place, &kept);
     g_DrawSettings.clip = ToPixelRect(place);
     g_DrawSettings.brightColor = (keptBright & 0xFF000000u) | quarn::kNoBrightColor;
-    quarn::RenderMemImg(target, work, x, y, 1, nullptr);
+    quarn::RenderMemImg(target, work, x, y, 1, SelectedBlendMemImg());
 
     g_DrawSettings.clip = keptClip;
     g_DrawSettings.brightColor = keptBright;

@@ -131,12 +131,9 @@ void CommitRingEntry(FontRecord* font, GlyphEntry* entry, uint16_t unit);
 void StoreGlyphInMemoryCell(FontRecord* font, GlyphEntry* entry, const uint8_t* bits,
                             int32_t pitch, int32_t width, int32_t height);
 
-// A colour value of the screen's format (0x00RRGGBB at 32 bits, RGB565 at 16) split into
-// channels and packed back.
-void SplitScreenColor(uint32_t value, int32_t colorBits, int32_t rgb[3]);
-uint32_t PackScreenColorBits(const int32_t rgb[3], int32_t colorBits);
-// The colour multiplied by the draw bright colour, channel by channel.
-uint32_t ApplyBrightToColor(uint32_t value, int32_t colorBits, uint32_t brightRgb);
+// A colour value of the screen's format multiplied by the draw bright colour (0x00RRGGBB),
+// channel by channel.
+uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb);
 
 struct GlyphDrawTarget {
     quarn::MEMIMG* image;
@@ -197,9 +194,6 @@ int32_t SetUpScreenLog();
 int32_t CreateScreenLogFont();
 int32_t DrawScreenLog();
 
-// Services of other layers the font code calls. Each is installed by its layer; an entry
-// left null is skipped (fatal exit: the failure is logged and the operation fails instead).
-struct FontServiceHooks {
-    void (*fatalExit)(const wchar_t* message);
-};
-extern FontServiceHooks g_fontHooks;
+// Installs the font layer's entries among the graphics services (font system start and end,
+// the standard font across a screen-mode change, the on-screen log). Runs at load time.
+void InstallFontServices();

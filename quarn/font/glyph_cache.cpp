@@ -2,6 +2,7 @@
 // the glyph ring, writing glyph outlines into memory cells with their edges, and drawing
 // cached glyphs into a memory image.
 #include "quarn/font/font.h"
+#include "quarn/graphics/graphics.h"
 
 #include <algorithm>
 #include <cstring>
@@ -233,40 +234,16 @@ void StoreGlyphInMemoryCell(FontRecord* font, GlyphEntry* entry, const uint8_t* 
     }
 }
 
-void SplitScreenColor(uint32_t value, int32_t colorBits, int32_t rgb[3])
+uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb)
 {
-    if (colorBits == 16) {
-        const int32_t r = (value >> 11) & 0x1F;
-        const int32_t g = (value >> 5) & 0x3F;
-        const int32_t b = value & 0x1F;
-        rgb[0] = (r << 3) | (r >> 2);
-        rgb[1] = (g << 2) | (g >> 4);
-        rgb[2] = (b << 3) | (b >> 2);
-        return;
-    }
-    rgb[0] = (value >> 16) & 0xFF;
-    rgb[1] = (value >> 8) & 0xFF;
-    rgb[2] = value & 0xFF;
-}
-
-uint32_t PackScreenColorBits(const int32_t rgb[3], int32_t colorBits)
-{
-    const uint32_t r = static_cast<uint32_t>(std::clamp(rgb[0], 0, 255));
-    const uint32_t g = static_cast<uint32_t>(std::clamp(rgb[1], 0, 255));
-    const uint32_t b = static_cast<uint32_t>(std::clamp(rgb[2], 0, 255));
-    if (colorBits == 16) return ((r >> 3) << 11) | ((g >> 2) << 5) | (b >> 3);
-    return (r << 16) | (g << 8) | b;
-}
-
-uint32_t ApplyBrightToColor(uint32_t value, int32_t colorBits, uint32_t brightRgb)
-{
-    int32_t rgb[3];
-    SplitScreenColor(value, colorBits, rgb);
-    const int32_t bright[3] = {static_cast<int32_t>((brightRgb >> 16) & 0xFF),
-                               static_cast<int32_t>((brightRgb >> 8) & 0xFF),
-                               static_cast<int32_t>(brightRgb & 0xFF)};
+    int rgb[3] = {0, 0, 0};
+    UnpackScreenColor(value, &rgb[0], &rgb[1], &rgb[2]);
+    const int bright[3] = {static_cast<int>((brightRgb >> 16) & 0xFF), static_cast<int>((brightRgb >> 8) & 0xFF),
+                           static_cast<int>(brightRgb & 0xFF)};
     for (int i = 0; i < 3; ++i) rgb[i] = rgb[i] * bright[i] / 255;
-    return PackScreenColorBits(rgb, colorBits);
+    // Only the colour channels: the format's other bits are cleared.
+    const quarn::ColorFormat* format = ScreenColorFormat();
+    return PackScreenColor(rgb[0], rgb[1], rgb[2]) & (format->redMask | format->greenMask | format->blueMask);
 }
 
 void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const GlyphDrawTarget& t,

@@ -5,7 +5,8 @@
 #include <cwchar>
 
 #include "quarn/font/font.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/graphics/graphics.h"
+#include "quarn/graphics/graphics_win.h"
 #include "quarn/system/system.h"
 
 StandardFontSettings g_fontSettings = {-1, 0, 0, {}, 16, 6, kFontPlain, 0, 1, 0, 0};
@@ -17,7 +18,37 @@ void DestroyAllFonts()
     for (int32_t slot = 0; slot < kFontSlots; ++slot) DestroyFontHandle(HandleOfSlot(GetFontTable(), slot));
 }
 
+// The standard font's face, size and thickness kept across a screen-mode change.
+struct KeptStandardFont {
+    wchar_t face[kFontFaceUnits];
+    int32_t size;
+    int32_t thickness;
+};
+KeptStandardFont s_kept;
+
+int32_t RememberStandardFont()
+{
+    return GetFontFaceSizeThickness(s_kept.face, &s_kept.size, &s_kept.thickness, g_fontSettings.handle) == 0 ? 1
+                                                                                                              : 0;
+}
+
+int32_t RecreateStandardFont()
+{
+    return SetStandardFontSizeAndThickness(s_kept.face, s_kept.size, s_kept.thickness);
+}
+
+const bool s_servicesInstalled = (InstallFontServices(), true);
+
 }  // namespace
+
+void InstallFontServices()
+{
+    g_graphicsHooks.startFontSystem = StartFontSystem;
+    g_graphicsHooks.endFontSystem = EndFontSystem;
+    g_graphicsHooks.rememberStandardFont = RememberStandardFont;
+    g_graphicsHooks.recreateStandardFont = RecreateStandardFont;
+    g_graphicsHooks.drawScreenLog = DrawScreenLog;
+}
 
 int32_t StartFontSystem()
 {
@@ -129,8 +160,7 @@ int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint
 
 int32_t SetUpScreenLog()
 {
-    const bool directDraw = g_windowHooks.hasDirectDraw != nullptr && g_windowHooks.hasDirectDraw() != 0;
-    if (!directDraw || g_system.mainWindow == nullptr) return -1;
+    if (GetDirectDrawObject() == nullptr || g_system.mainWindow == nullptr) return -1;
     if (GetScreenLogState()->setUp) return 0;
     PrepareScreenLogState();
     CreateScreenLogFont();
@@ -160,15 +190,13 @@ int32_t DrawScreenLog()
     GetConfiguredScreenSize(&width, &height);
     int32_t lines = height / log->lineHeight;
     if (lines > kScreenLogLines) lines = kScreenLogLines;
-    const int32_t bits = GetConfiguredColorBits() == 16 ? 16 : 32;
-    const int32_t white[3] = {255, 255, 255};
-    const int32_t black[3] = {0, 0, 0};
+    const uint32_t white = PackScreenColor(255, 255, 255);
+    const uint32_t black = PackScreenColor(0, 0, 0);
     for (int32_t i = 0; i < lines; ++i) {
         // A full line has no terminator of its own.
         wchar_t line[kScreenLogLineUnits + 1];
         CopyWideStringLimited(line, log->lines[i], kScreenLogLineUnits);
-        DrawTextWithFont(0, log->lineHeight * i, line, PackScreenColorBits(white, bits), log->fontHandle,
-                         PackScreenColorBits(black, bits), 0);
+        DrawTextWithFont(0, log->lineHeight * i, line, white, log->fontHandle, black, 0);
     }
     return 0;
 }

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <objbase.h>
 
 #include <gtest/gtest.h>
 
@@ -8,8 +9,7 @@
 #include <vector>
 
 #include "quarn/font/font.h"
-#include "quarn/graphics/draw_settings.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
 
 #include "../core/log_capture.h"
@@ -22,6 +22,14 @@ using quarn::MEMIMG;
 constexpr int kWidth = 300;
 constexpr int kHeight = 60;
 
+uint32_t PixelOf(const MEMIMG& image, int x, int y)
+{
+    uint32_t v;
+    std::memcpy(&v, image.pixels + image.store->pitch * y + 4 * x, 4);
+    return v & 0xFFFFFF;
+}
+
+// A draw target of the screen's size besides the screen.
 struct Canvas {
     MEMIMG image{};
     Canvas()
@@ -29,49 +37,59 @@ struct Canvas {
         EXPECT_EQ(quarn::CreatePlainMemImg(&image, kWidth, kHeight, quarn::kMemImgXrgb32), 0);
         quarn::FillMemImgPixels(&image, nullptr, 0);
     }
-    ~Canvas() { quarn::ReleaseMemImgRef(&image); }
+    ~Canvas()
+    {
+        if (g_screenImages.drawTarget == &image) g_screenImages.drawTarget = &g_screenImages.primary;
+        quarn::ReleaseMemImgRef(&image);
+    }
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
-    uint32_t At(int x, int y) const
-    {
-        uint32_t v;
-        std::memcpy(&v, image.pixels + image.store->pitch * y + 4 * x, 4);
-        return v & 0xFFFFFF;
-    }
+    uint32_t At(int x, int y) const { return PixelOf(image, x, y); }
 };
 
-// The software screen of the application: 300 x 60 at 32 bits, drawing into a canvas.
+void DrainQueue()
+{
+    MSG m;
+    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+// The application's screen: a 300 x 60 x 32 window on the software renderer, the library's
+// graphics started (and with it the font system), the back screen as draw target.
 class FontTest : public ::testing::Test {
 protected:
-    Canvas screen;
-
     void SetUp() override
     {
-        g_system.windowDestroyed = 0;
-        g_system.runWhileInactive = 1;
-        g_system.windowed = 1;
+        CoInitialize(nullptr);
+        std::memset(&g_system, 0, sizeof(g_system));
         g_screenSettings = ScreenSettings{};
-        g_screenSettings.width = kWidth;
-        g_screenSettings.height = kHeight;
-        g_screenSettings.colorBits = 32;
-        g_DrawSettings = quarn::DrawSettings{};
-        g_DrawSettings.blendMode = 0;
-        g_DrawSettings.blendParam = 255;
-        g_DrawSettings.blendGraph = -1;
-        g_DrawSettings.brightColor = quarn::kNoBrightColor;
-        g_DrawSettings.drawTarget = -2;
-        g_DrawSettings.clip = {0, 0, kWidth, kHeight};
-        Target(screen);
+        g_hardwareRenderer = HardwareRendererOps{};
+        InstallFontServices();
         g_fontSettings.userCacheCount = 0;
-        StartFontSystem();
+        DrainQueue();
+        ASSERT_EQ(ConfigureScreenMode(kWidth, kHeight, 32, 60), 0);
+        ChangeWindowMode(1);
+        SetRunWhileInactive(1);
+        AssignWindowTitle(L"font test");
+        ASSERT_EQ(StartMainWindow(), 0);
+        ASSERT_EQ(InitializeGraphics(), 0);
+        g_system.started = 1;
+        ASSERT_EQ(SelectDrawTarget(-2), 0);
+        ASSERT_TRUE(quarn::TestMemImgValid(&g_screenImages.primary));
+        quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
     }
     void TearDown() override
     {
-        EndFontSystem();
+        ShutDownGraphics();
+        EndMainWindow();
+        DrainQueue();
+        std::memset(&g_system, 0, sizeof(g_system));
+        g_screenSettings = ScreenSettings{};
         g_fontSettings.userCacheCount = 0;
-        g_DrawSettings.softDrawTarget = nullptr;
+        CoUninitialize();
     }
-    static void Target(Canvas& canvas) { g_DrawSettings.softDrawTarget = &canvas.image; }
+    static uint32_t Screen(int x, int y) { return PixelOf(g_screenImages.primary, x, y); }
+    static void Target(Canvas& canvas) { g_screenImages.drawTarget = &canvas.image; }
     // The application's settings for its text.
     static void ApplicationSettings()
     {
@@ -147,7 +165,7 @@ TEST_F(FontTest, ApplicationTextIsWhiteInsideItsBoxesAndCoversLikeGdi)
     long ours = 0;
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const uint32_t p = screen.At(x, y);
+            const uint32_t p = Screen(x, y);
             if (p == 0) continue;
             const POINT pt{x, y};
             ASSERT_TRUE(PtInRect(&boxes[0], pt) || PtInRect(&boxes[1], pt)) << "ink at " << x << "," << y;
@@ -168,7 +186,7 @@ TEST_F(FontTest, ApplicationTextIsWhiteInsideItsBoxesAndCoversLikeGdi)
         for (int x = 0; x < kWidth; ++x) {
             const uint32_t g = (gdi[y * kWidth + x] >> 8) & 0xFF;
             theirs += g;
-            const bool inkOurs = ((screen.At(x, y) >> 8) & 0xFF) >= 128;
+            const bool inkOurs = ((Screen(x, y) >> 8) & 0xFF) >= 128;
             const bool inkTheirs = g >= 128;
             both += inkOurs && inkTheirs;
             either += inkOurs || inkTheirs;
@@ -207,13 +225,16 @@ TEST_F(FontTest, StandardFontKeepsOneHandleAcrossFrames)
     ApplicationSettings();
     const int32_t font = GetStandardFontHandle();
     ASSERT_TRUE(IsFontHandleValid(font));
+    uint16_t allocations = 0;
     for (int frame = 0; frame < 60; ++frame) {
         SetStandardFontFace(L"meiryo", -1);
         SetStandardFontSize(20);
         ASSERT_EQ(DrawTextWithStandardFont(10, 10, L"0day 00:00:01", 0xFFFFFF, 0), 0);
         ASSERT_EQ(GetStandardFontHandle(), font) << "frame " << frame;
+        if (frame == 0) allocations = GetAllocatorTotals().nextId;
     }
     EXPECT_EQ(GetFontTable()->liveCount, 1);
+    EXPECT_EQ(GetAllocatorTotals().nextId, allocations) << "cached glyphs and short text allocate nothing";
 
     // A setting that differs makes a new font, once.
     SetStandardFontSize(21);
@@ -322,12 +343,12 @@ TEST_F(FontTest, EdgeTextSurroundsItsBody)
     int white = 0, red = 0;
     for (int y = 1; y < kHeight - 1; ++y) {
         for (int x = 1; x < kWidth - 1; ++x) {
-            const uint32_t p = screen.At(x, y);
+            const uint32_t p = Screen(x, y);
             ASSERT_TRUE(p == 0 || p == 0xFFFFFF || p == 0xFF0000) << std::hex << p;
             if (p == 0xFFFFFF) {
                 ++white;
                 for (const POINT d : {POINT{-1, 0}, POINT{1, 0}, POINT{0, -1}, POINT{0, 1}})
-                    ASSERT_NE(screen.At(x + d.x, y + d.y), 0u) << "bare body pixel at " << x << "," << y;
+                    ASSERT_NE(Screen(x + d.x, y + d.y), 0u) << "bare body pixel at " << x << "," << y;
             }
             red += p == 0xFF0000;
         }
@@ -357,14 +378,14 @@ TEST_F(FontTest, EdgeTextSurroundsItsBody)
 TEST_F(FontTest, BlendedPlainTextGoesThroughTheWorkImage)
 {
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
-    quarn::FillMemImgPixels(&screen.image, nullptr, 0x000040);
+    quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0x000040);
     g_DrawSettings.blendMode = 1;
     g_DrawSettings.blendParam = 128;
     ASSERT_EQ(DrawTextWithFont(10, 10, L"Half", 0xFFFFFF, font, 0, 0), 0);
     int half = 0;
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const uint32_t p = screen.At(x, y);
+            const uint32_t p = Screen(x, y);
             ASSERT_TRUE(p == 0x000040 || ((p >> 16) >= 0x7E && (p >> 16) <= 0x81)) << std::hex << p;
             half += p != 0x000040;
         }
@@ -384,7 +405,7 @@ TEST_F(FontTest, BrightColourTintsTextOnBothPaths)
     int top = 0, bottom = 0;
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const uint32_t p = screen.At(x, y);
+            const uint32_t p = Screen(x, y);
             ASSERT_EQ(p & 0xFFFF, 0u) << "no green or blue at " << x << "," << y;
             if (p == 0xFF0000) (y < 30 ? top : bottom) += 1;
         }
@@ -491,14 +512,14 @@ TEST_F(FontTest, VerticalTextIsTheHorizontalTextTurnedClockwise)
 TEST_F(FontTest, FrontScreenTextRightOfTheClipIsNotDrawn)
 {
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
-    g_DrawSettings.drawTarget = -4;
-    g_DrawSettings.clip = {0, 0, 100, kHeight};
+    ASSERT_EQ(SelectDrawTarget(-4), 0);
+    ASSERT_EQ(SetDrawClipRect(0, 0, 100, kHeight), 0);
     EXPECT_EQ(DrawTextWithFont(100, 0, L"x", 0xFFFFFF, font, 0, 0), 0);
     EXPECT_EQ(DrawTextWithFont(90, 0, L"xxxx", 0xFFFFFF, font, 0, 0), 0);
     int ink = 0;
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            if (screen.At(x, y) == 0) continue;
+            if (Screen(x, y) == 0) continue;
             ASSERT_LT(x, 100);
             ++ink;
         }
@@ -509,11 +530,12 @@ TEST_F(FontTest, FrontScreenTextRightOfTheClipIsNotDrawn)
 TEST_F(FontTest, ScreenLogDrawsItsLinesWithAFontItRecreates)
 {
     ResetScreenLogState();
-    EXPECT_EQ(SetUpScreenLog(), -1) << "no DirectDraw yet";
+    HWND window = g_system.mainWindow;
+    g_system.mainWindow = nullptr;
+    EXPECT_EQ(SetUpScreenLog(), -1) << "no window";
+    g_system.mainWindow = window;
     EXPECT_EQ(GetScreenLogState()->setUp, 0);
 
-    g_windowHooks.hasDirectDraw = [] { return int32_t{1}; };
-    g_system.mainWindow = GetDesktopWindow();
     ASSERT_EQ(SetUpScreenLog(), 0);
     ScreenLogState* log = GetScreenLogState();
     const int32_t font = log->fontHandle;
@@ -529,8 +551,7 @@ TEST_F(FontTest, ScreenLogDrawsItsLinesWithAFontItRecreates)
     int white = 0;
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) {
-            const uint32_t p = screen.At(x, y);
-            if (p == 0xFFFFFF) {
+            if (Screen(x, y) == 0xFFFFFF) {
                 ++white;
                 ASSERT_GE(y, 16) << "line 0 is empty";
             }
@@ -547,8 +568,45 @@ TEST_F(FontTest, ScreenLogDrawsItsLinesWithAFontItRecreates)
 
     DestroyFontHandle(log->fontHandle);
     ResetScreenLogState();
-    g_windowHooks = WindowServiceHooks{};
-    g_system.mainWindow = nullptr;
+}
+
+TEST_F(FontTest, ModeChangeToSixteenBitsKeepsTheStandardFontAndFullCoverageWhite)
+{
+    ApplicationSettings();
+    ASSERT_EQ(ApplyScreenModeChange(kWidth, kHeight, 16, 0, 60), 0);
+    // Size and thickness come back with the new screen.
+    int32_t size = 0, thickness = -1;
+    ASSERT_EQ(GetFontFaceSizeThickness(nullptr, &size, &thickness, GetStandardFontHandle()), 0);
+    EXPECT_EQ(size, 20);
+    EXPECT_EQ(thickness, 0);
+
+    ASSERT_EQ(SelectDrawTarget(-2), 0);
+    const MEMIMG& image = g_screenImages.primary;
+    ASSERT_EQ(image.store->kind, quarn::kMemImgRgb565);
+    quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
+    ApplicationSettings();
+    ASSERT_EQ(DrawTextWithStandardFont(10, 10, L"0day", PackScreenColor(255, 255, 255), 0), 0);
+    int white = 0, partial = 0;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            uint16_t p;
+            std::memcpy(&p, image.pixels + image.store->pitch * y + 2 * x, 2);
+            white += p == 0xFFFF;
+            partial += p != 0 && p != 0xFFFF;
+        }
+    }
+    EXPECT_GT(white, 20);
+    EXPECT_GT(partial, 10);
+}
+
+TEST_F(FontTest, EightBitScreenDropsAntialiasing)
+{
+    g_screenSettings.colorBits = 8;
+    const int32_t font = CreateFontToHandle(nullptr, 16, -1, kFontAntialiasedEdge, -1, -1, 0, -1, -1);
+    g_screenSettings.colorBits = 32;
+    ASSERT_GE(font, 0);
+    EXPECT_EQ(GetFontRecord(font)->kind, kFontEdge);
+    EXPECT_EQ(GetFontRecord(font)->bitsPerPixel, 8);
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "quarn/font/font.h"
+#include "quarn/graphics/screen_settings.h"
 
 #include <gtest/gtest.h>
 
@@ -287,16 +288,17 @@ TEST(GlyphDrawing, VerticalTurnsClockwiseAndClips)
     EXPECT_EQ(clipped.Pixel32(2, 4), 0u) << "below the clip";
 }
 
-TEST(GlyphColors, BrightScalesEachChannel)
+TEST(GlyphColors, BrightScalesEachChannelOfTheScreenFormat)
 {
-    EXPECT_EQ(ApplyBrightToColor(0xFFFFFF, 32, 0xFF0000), 0xFF0000u);
-    EXPECT_EQ(ApplyBrightToColor(0x80FF40, 32, 0x808080), 0x408020u);
-    EXPECT_EQ(ApplyBrightToColor(0xFFFF, 16, 0xFF0000), 0xF800u);
-    int32_t rgb[3];
-    SplitScreenColor(0xF81F, 16, rgb);
-    EXPECT_EQ(rgb[0], 255);
-    EXPECT_EQ(rgb[1], 0);
-    EXPECT_EQ(rgb[2], 255);
+    const ScreenSettings kept = g_screenSettings;
+    g_screenSettings.colorBits = 32;
+    EXPECT_EQ(ApplyBrightToColor(0xFFFFFF, 0xFF0000), 0xFF0000u);
+    EXPECT_EQ(ApplyBrightToColor(0x80FF40, 0x808080), 0x408020u);
+    EXPECT_EQ(ApplyBrightToColor(0x123456, 0xFFFFFF), 0x123456u);
+    g_screenSettings.colorBits = 16;
+    EXPECT_EQ(ApplyBrightToColor(0xFFFF, 0xFF0000), 0xF800u);
+    EXPECT_EQ(ApplyBrightToColor(0xFFFF, 0x00FF00), 0x07E0u);
+    g_screenSettings = kept;
 }
 
 }  // namespace
