@@ -143,7 +143,6 @@ int32_t RunLibraryStartUp()
     InstallGraphRestoreHandler(nullptr);
     // The graphics and font code end the process through the library's fatal exit.
     g_graphicsHooks.fatalErrorExit = FatalErrorExit;
-    g_fontHooks.fatalExit = FatalErrorExit;
 
     if (!g_system.comInitialised) {
         AppendLog(L"ＣＯＭの初期化... ");
