@@ -150,6 +150,47 @@ void VornikProcess::press_f5()
     SendInput(1, &input, sizeof input);
 }
 
+std::vector<std::uint32_t> VornikProcess::capture_client(int* width, int* height)
+{
+    std::vector<std::uint32_t> pixels;
+    RECT client{};
+    if (!GetClientRect(window, &client))
+        return pixels;
+    POINT origin{0, 0};
+    ClientToScreen(window, &origin);
+    const int w = client.right;
+    const int h = client.bottom;
+    *width = w;
+    *height = h;
+    // Read from the screen: what is shown there is what the user sees.
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = w;
+    info.bmiHeader.biHeight = -h;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (bitmap != nullptr) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        if (BitBlt(memory, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY)) {
+            GdiFlush();
+            const auto* p = static_cast<const std::uint32_t*>(bits);
+            pixels.assign(p, p + static_cast<std::size_t>(w) * h);
+            for (std::uint32_t& px : pixels)
+                px &= 0x00FFFFFF;
+        }
+        SelectObject(memory, old);
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
 VornikProcess::~VornikProcess()
 {
     if (process.hProcess != nullptr) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // A fresh, empty folder under the temporary directory; removed with its files at the end.
 struct ScratchFolder {
@@ -32,6 +33,9 @@ struct VornikProcess {
     long close();
     // F5 through the system's input queue, with the window in front.
     void press_f5();
+    // The pixels of the window's client area as the screen shows them, 0x00RRGGBB, row by
+    // row; width and height receive its size. Empty when it cannot be read.
+    std::vector<std::uint32_t> capture_client(int* width, int* height);
     ~VornikProcess();
 };
 

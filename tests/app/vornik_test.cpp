@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "tests/app/vornik_process.h"
 
@@ -166,6 +167,136 @@ TEST_F(Vornik, DamagedFileIsKept)
         EXPECT_NE(vornik.wait_for_exit(), 0) << bytes;
         EXPECT_EQ(folder.read(L"data.txt"), bytes);
     }
+}
+
+// ---- What the window shows
+
+struct Picture {
+    int width = 0;
+    int height = 0;
+    std::vector<std::uint32_t> pixels;
+    std::uint32_t at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+    bool operator==(const Picture& o) const { return pixels == o.pixels; }
+};
+
+Picture snapshot(VornikProcess& vornik)
+{
+    Picture p;
+    p.pixels = vornik.capture_client(&p.width, &p.height);
+    return p;
+}
+
+bool ink(std::uint32_t px) { return (px & 0xFF) >= 0x40; }
+
+// The two text lines' boxes: the tally at (10,10), the hint at (10,30), each a font size high.
+bool in_line(int line, int x, int y) { return x >= 10 && y >= 10 + 20 * line && y < 30 + 20 * line; }
+
+// Where the seconds field starts on the tally line: after its last colon, a narrow run of
+// columns whose ink forms two separate dots. The field reaches to the line's end.
+bool seconds_column(const Picture& p, int* from)
+{
+    std::vector<int> columns;  // ink columns of the tally line
+    for (int x = 10; x < p.width; ++x)
+        for (int y = 10; y < 30; ++y)
+            if (ink(p.at(x, y))) {
+                columns.push_back(x);
+                break;
+            }
+    if (columns.empty())
+        return false;
+    int colon_end = -1;
+    for (std::size_t i = 0; i < columns.size();) {
+        std::size_t j = i;
+        while (j + 1 < columns.size() && columns[j + 1] == columns[j] + 1)
+            ++j;
+        // Rows with ink in this run, counted as separate clusters.
+        int clusters = 0;
+        bool previous = false;
+        for (int y = 10; y < 30; ++y) {
+            bool any = false;
+            for (std::size_t k = i; k <= j; ++k)
+                any = any || ink(p.at(columns[k], y));
+            if (any && !previous)
+                ++clusters;
+            previous = any;
+        }
+        if (clusters == 2 && columns[j] - columns[i] < 6)
+            colon_end = columns[j];
+        i = j + 1;
+    }
+    if (colon_end < 0)
+        return false;
+    *from = colon_end + 1;
+    return true;
+}
+
+TEST_F(Vornik, ShowsTheTallyAndTheHint)
+{
+    folder.write(L"data.txt", state_text(0, now_seconds()));
+    VornikProcess vornik;
+    ASSERT_TRUE(vornik.start(folder.path));
+    ASSERT_TRUE(vornik.wait_for_window());
+    Sleep(2500);
+    const Picture p = snapshot(vornik);
+    EXPECT_EQ(vornik.close(), 0);
+    ASSERT_EQ(p.width, 300);
+    ASSERT_EQ(p.height, 60);
+    int white[2] = {0, 0};
+    int outside = 0;
+    int coloured = 0;
+    for (int y = 0; y < p.height; ++y)
+        for (int x = 0; x < p.width; ++x) {
+            const std::uint32_t px = p.at(x, y);
+            const int line = in_line(0, x, y) ? 0 : in_line(1, x, y) ? 1 : -1;
+            if (px == 0)
+                continue;
+            if (line < 0)
+                ++outside;
+            else if (px == 0xFFFFFF)
+                ++white[line];
+            // White text anti-aliased on black: every shade is a grey.
+            if ((px & 0xFF) != ((px >> 8) & 0xFF) || (px & 0xFF) != ((px >> 16) & 0xFF))
+                ++coloured;
+        }
+    EXPECT_EQ(outside, 0) << "non-black pixels outside the two text boxes";
+    EXPECT_GT(white[0], 20);
+    EXPECT_GT(white[1], 20);
+    EXPECT_EQ(coloured, 0);
+}
+
+TEST_F(Vornik, SecondsAdvanceOncePerSecond)
+{
+    folder.write(L"data.txt", state_text(0, now_seconds()));
+    VornikProcess vornik;
+    ASSERT_TRUE(vornik.start(folder.path));
+    ASSERT_TRUE(vornik.wait_for_window());
+    Sleep(2000);
+    // Four seconds of pictures, four a second.
+    std::vector<Picture> pictures;
+    for (int i = 0; i <= 16; ++i) {
+        pictures.push_back(snapshot(vornik));
+        Sleep(250);
+    }
+    EXPECT_EQ(vornik.close(), 0);
+
+    int from = 0;
+    ASSERT_TRUE(seconds_column(pictures.front(), &from));
+    int changes = 0;
+    for (std::size_t i = 1; i < pictures.size(); ++i) {
+        const Picture& a = pictures[i - 1];
+        const Picture& b = pictures[i];
+        if (a == b)
+            continue;
+        ++changes;
+        for (int y = 0; y < a.height; ++y)
+            for (int x = 0; x < a.width; ++x)
+                if (a.at(x, y) != b.at(x, y)) {
+                    ASSERT_TRUE(y >= 10 && y < 30 && x >= from)
+                        << "changed at " << x << "," << y << " outside the seconds field from x " << from;
+                }
+    }
+    EXPECT_GE(changes, 3);
+    EXPECT_LE(changes, 5);
 }
 
 } // namespace
