@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
+
+#include "app/qu.h"
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/screen_settings.h"
@@ -46,6 +49,13 @@ TEST_F(LibraryStartUp, TwentyFourBitScreenIsRefused)
     LogRecorder log;
     g_screenSettings.colorBits = 24;
     EXPECT_EQ(InitializeLibrary(), -1);
+    // The application's wrapper turns the refusal into its exception.
+    try {
+        qu::init();
+        ADD_FAILURE() << "qu::init returned";
+    } catch (const std::runtime_error& e) {
+        EXPECT_STREQ(e.what(), "qu.init, fail to init. Quarn");
+    }
     g_screenSettings.colorBits = 0;
     EXPECT_TRUE(log.has(L"２４ビットカラーモードに対応していません\n"));
     EXPECT_EQ(g_system.started, 0);
