@@ -103,6 +103,23 @@ TEST_F(LibraryStartUp, StartsOnceAndShutsDown)
     EXPECT_EQ(log.text.size(), ended);
 }
 
+// Full screen needs a display mode of the configured size; without one the window takes over.
+TEST_F(LibraryStartUp, FullScreenWithoutSuchModeStartsWindowed)
+{
+    LogRecorder log;
+    ChangeWindowMode(0);
+    ConfigureScreenMode(123, 45, 32, 0);
+    ASSERT_EQ(InitializeLibrary(), 0);
+    EXPECT_EQ(g_system.windowed, 1);
+    EXPECT_EQ(g_screenSettings.doubled, 0);
+    RECT client{};
+    GetClientRect(g_system.mainWindow, &client);
+    EXPECT_EQ(client.right, 123);
+    EXPECT_EQ(client.bottom, 45);
+    EXPECT_EQ(RunLibraryShutDown(), 0);
+    ConfigureScreenMode(640, 480, 16, 0);
+}
+
 TEST(FatalExit, EndsTheProcessWithMinusOne)
 {
     EXPECT_EXIT(FatalErrorExit(L"stop"), ::testing::ExitedWithCode(-1), "");
