@@ -66,7 +66,7 @@ static int CreateDirectInput(int version)
     PushLogIndent();
     AppendLog(L"引き続き初期化処理... ");
     if (FAILED(Di()->initializeObject(object, version, GetModuleHandleW(nullptr)))) {
-        AppendLog(L"初期化に失敗。\n");
+        AppendLog(L"初期化に失敗。");
         Di()->releaseObject(object, version);
         PopLogIndent();
         return -1;
