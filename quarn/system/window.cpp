@@ -383,8 +383,9 @@ static void ApplyActivation(HWND window, WPARAM wParam)
         ReacquireInput();
     } else {
         const bool directDraw = g_windowHooks.hasDirectDraw != nullptr && g_windowHooks.hasDirectDraw();
-        if (!g_system.windowed) {
-            // Every system this runs on is Vista or later: give the desktop its own mode back.
+        const bool hardware = g_windowHooks.isHardwareRendering != nullptr && g_windowHooks.isHardwareRendering();
+        // Before Vista a hardware device gives the desktop its mode back by itself.
+        if (!g_system.windowed && (g_systemCapability.osCode >= kOsVista || !hardware)) {
             ChangeDisplaySettingsW(nullptr, 0);
             ShowWindow(window, SW_MINIMIZE);
         }

@@ -153,6 +153,38 @@ TEST_F(WindowTest, FullScreenWindowIsATopmostPopupWithoutCursor)
     EXPECT_EQ(g_system.cursorShown, 1) << "the window end gives the cursor back";
 }
 
+int32_t g_hardwareRendering;
+int32_t IsHardwareRendering() { return g_hardwareRendering; }
+
+TEST_F(WindowTest, FullScreenDeactivationMinimisesUnlessTheDeviceRestoresTheDesktop)
+{
+    struct Case {
+        int32_t os;
+        int32_t hardware;
+        bool minimised;
+    };
+    const Case cases[] = {
+        {kOsWinXP, 1, false},  // before Vista the hardware device gives the desktop back
+        {kOsWinXP, 0, true},
+        {kOsVista, 1, true},
+        {kOsWin10, 0, true},
+    };
+    const int32_t os = g_systemCapability.osCode;
+    for (const Case& c : cases) {
+        SetUp();
+        ASSERT_EQ(StartMainWindow(), 0);
+        g_systemCapability.osCode = c.os;
+        g_hardwareRendering = c.hardware;
+        g_windowHooks.isHardwareRendering = IsHardwareRendering;
+        SendMessageW(QueryMainWindow(), WM_ACTIVATE, WA_INACTIVE, 0);
+        EXPECT_EQ(IsIconic(QueryMainWindow()) != FALSE, c.minimised)
+            << "os 0x" << std::hex << c.os << " hardware " << c.hardware;
+        EXPECT_EQ(IsWindowActive(), 0);
+        TearDown();
+    }
+    g_systemCapability.osCode = os;
+}
+
 TEST_F(WindowTest, ScreenSaverSettingIsTheSameAfterTheWindowEnds)
 {
     BOOL before = FALSE;
