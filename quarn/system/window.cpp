@@ -31,6 +31,8 @@ static void KeepAcrossWindowStart()
     g_system = SystemStateRecord{};
     SystemStateRecord& s = g_system;
     s.busy = kept.busy;
+    // The start-up initialises COM just before the window: its shut-down must still know.
+    s.comInitialised = kept.comInitialised;
     s.windowed = kept.windowed;
     s.runWhileInactive = kept.runWhileInactive;
     s.iconId = kept.iconId;

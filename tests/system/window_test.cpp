@@ -103,6 +103,26 @@ TEST_F(WindowTest, ClassNameAndTitleFollowTheTitleSetBeforeStart)
     }
 }
 
+TEST_F(WindowTest, WindowStartKeepsWhatWasSetBeforeItAndClearsTheRest)
+{
+    g_system.busy = 1;
+    g_system.comInitialised = 1;
+    g_system.iconId = 101;
+    g_system.scaleX = 2.0;
+    g_system.wheelCount = 5;
+    g_system.clickCount = 3;
+    g_system.quit = 1;
+    StartWindowed(L"Vornik");
+    EXPECT_EQ(g_system.busy, 1);
+    EXPECT_EQ(g_system.comInitialised, 1) << "the shut-down would not end COM";
+    EXPECT_EQ(g_system.iconId, 101);
+    EXPECT_EQ(g_system.scaleX, 2.0);
+    EXPECT_EQ(g_system.runWhileInactive, 1);
+    EXPECT_EQ(g_system.wheelCount, 0);
+    EXPECT_EQ(g_system.clickCount, 0);
+    EXPECT_EQ(g_system.quit, 0);
+}
+
 TEST_F(WindowTest, WindowModeGivesAnExactClientAreaCentredOnTheDesktop)
 {
     StartWindowed(L"Vornik");
