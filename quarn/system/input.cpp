@@ -531,15 +531,19 @@ int32_t PollKeyboardFromPump()
     return result;
 }
 
+// Input that is not running (ended by a device restart) starts again on the next query,
+// unless the window is closing. StartInput's result, or -1 while closing.
+static int32_t RestartInput()
+{
+    return IsClosePosted() ? -1 : StartInput();
+}
+
 int TestKeyPressed(int dikCode)
 {
     WaitUntilWindowActive();
     if (g_input.object == nullptr) {
-        // Not started (or ended by a device restart): start again. The key reads as up
-        // whether or not that works.
-        if (!IsClosePosted()) {
-            StartInput();
-        }
+        // The key reads as up whether or not input starts again.
+        RestartInput();
         return 0;
     }
     if (dikCode < 0 || dikCode >= kKeyTableSize) {
@@ -610,9 +614,7 @@ int StopPadVibration(int input)
 {
     WaitUntilWindowActive();
     if (g_input.object == nullptr) {
-        if (!IsClosePosted()) {
-            StartInput();
-        }
+        RestartInput();
         return 0;
     }
     PadRecord* pad = PadOf(input);
@@ -627,10 +629,8 @@ int StopPadVibration(int input)
 int StartPadVibration(int input, int power, int durationMs)
 {
     WaitUntilWindowActive();
-    if (g_input.object == nullptr) {
-        if (IsClosePosted() || StartInput() != 0) {
-            return -1;
-        }
+    if (g_input.object == nullptr && RestartInput() != 0) {
+        return -1;
     }
     PadRecord* pad = PadOf(input);
     if (!HasDirectInput() || pad == nullptr || pad->device == nullptr || pad->constantForce == nullptr) {
@@ -752,8 +752,8 @@ static int PadNumberOf(int input)
 
 int QueryPadCount()
 {
-    if (g_input.object == nullptr && !IsClosePosted()) {
-        StartInput();
+    if (g_input.object == nullptr) {
+        RestartInput();
     }
     return JoystickOnly() ? g_input.joystickCount : g_input.padCount;
 }
@@ -761,10 +761,8 @@ int QueryPadCount()
 int QueryPadInputState(int input)
 {
     WaitUntilWindowActive();
-    if (g_input.object == nullptr) {
-        if (IsClosePosted() || StartInput() != 0) {
-            return 0;
-        }
+    if (g_input.object == nullptr && RestartInput() != 0) {
+        return 0;
     }
     uint32_t bits = 0;
     const int number = PadNumberOf(input);
@@ -805,10 +803,8 @@ int QueryPadAnalogInput(int* x, int* y, int input)
     if (y != nullptr) {
         *y = 0;
     }
-    if (g_input.object == nullptr) {
-        if (IsClosePosted() || StartInput() != 0) {
-            return -1;
-        }
+    if (g_input.object == nullptr && RestartInput() != 0) {
+        return -1;
     }
     const int number = PadNumberOf(input);
     DIJOYSTATE state;
