@@ -559,6 +559,20 @@ static bool EffectsServed()
     return HasDirectInput();
 }
 
+// Starts or stops the effect when what it should do changed since it was last told.
+static void TellEffect(void* effect, int32_t play, int32_t* playing)
+{
+    if (effect == nullptr || play == *playing) {
+        return;
+    }
+    if (play) {
+        Di()->startEffect(effect, 1, 0);
+    } else {
+        Di()->stopEffect(effect);
+    }
+    *playing = play;
+}
+
 int32_t UpdatePadEffectsForActivity()
 {
     if (!EffectsServed()) {
@@ -567,35 +581,10 @@ int32_t UpdatePadEffectsForActivity()
     const bool active = IsWindowActive() != 0;
     for (int i = 0; i < g_input.padCount; ++i) {
         PadRecord& pad = g_input.pads[i];
-        if (!active) {
-            if (pad.constantForce != nullptr && pad.constantPlaying) {
-                Di()->stopEffect(pad.constantForce);
-            }
-            if (pad.sine != nullptr && pad.sinePlaying) {
-                Di()->stopEffect(pad.sine);
-            }
-            pad.constantPlaying = 0;
-            pad.sinePlaying = 0;
-            continue;
-        }
-        const int32_t wantConstant = pad.vibrationOn ? 1 : 0;
-        if (pad.constantForce != nullptr && wantConstant != pad.constantPlaying) {
-            if (wantConstant) {
-                Di()->startEffect(pad.constantForce, 1, 0);
-            } else {
-                Di()->stopEffect(pad.constantForce);
-            }
-            pad.constantPlaying = wantConstant;
-        }
-        const int32_t wantSine = pad.vibrationOn && pad.power > 5000 ? 1 : 0;
-        if (pad.sine != nullptr && wantSine != pad.sinePlaying) {
-            if (wantSine) {
-                Di()->startEffect(pad.sine, 1, 0);
-            } else {
-                Di()->stopEffect(pad.sine);
-            }
-            pad.sinePlaying = wantSine;
-        }
+        // An inactive window's pads fall silent; the strong shake adds the sine.
+        const bool on = active && pad.vibrationOn;
+        TellEffect(pad.constantForce, on ? 1 : 0, &pad.constantPlaying);
+        TellEffect(pad.sine, on && pad.power > 5000 ? 1 : 0, &pad.sinePlaying);
     }
     return 0;
 }
