@@ -368,7 +368,7 @@ int32_t UpdateMenuAutoVisibility()
     }
     POINT p{};
     GetCursorPos(&p);
-    const bool hardware = g_windowHooks.isHardwareRendering != nullptr && g_windowHooks.isHardwareRendering();
+    const bool hardware = HookSaysYes(g_windowHooks.isHardwareRendering);
     if (hardware) {
         if (!g_system.menuAttached) {
             SetMenu(g_system.mainWindow, g_system.menu);

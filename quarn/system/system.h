@@ -135,6 +135,12 @@ struct WindowServiceHooks {
 };
 extern WindowServiceHooks g_windowHooks;
 
+// The answer of a yes-or-no entry of the hook table; no when the entry is not installed.
+inline bool HookSaysYes(int32_t (*hook)())
+{
+    return hook != nullptr && hook() != 0;
+}
+
 // ---- Input and character input: the character ring, key codes, keyboard, mouse, joypads,
 // the IME and key-input handles.
 #include "quarn/system/charinput.h"

@@ -256,7 +256,7 @@ int32_t StartMainWindow()
         SetCursor(nullptr);
     }
     AppendLog(L"ＩＭＥを無効にしました\n");
-    if (g_windowHooks.imeInUse == nullptr || !g_windowHooks.imeInUse()) {
+    if (!HookSaysYes(g_windowHooks.imeInUse)) {
         WINNLSEnableIME(window, FALSE);
     }
     if (g_system.windowed) {
@@ -384,15 +384,15 @@ static void ApplyActivation(HWND window, WPARAM wParam)
         }
         ReacquireInput();
     } else {
-        const bool directDraw = g_windowHooks.hasDirectDraw != nullptr && g_windowHooks.hasDirectDraw();
-        const bool hardware = g_windowHooks.isHardwareRendering != nullptr && g_windowHooks.isHardwareRendering();
+        const bool directDraw = HookSaysYes(g_windowHooks.hasDirectDraw);
+        const bool hardware = HookSaysYes(g_windowHooks.isHardwareRendering);
         // Before Vista a hardware device gives the desktop its mode back by itself.
         if (!g_system.windowed && (g_systemCapability.osCode >= kOsVista || !hardware)) {
             ChangeDisplaySettingsW(nullptr, 0);
             ShowWindow(window, SW_MINIMIZE);
         }
         if (!g_system.windowed && directDraw) {
-            if (g_windowHooks.hasGraphRestoreRoutine == nullptr || !g_windowHooks.hasGraphRestoreRoutine()) {
+            if (!HookSaysYes(g_windowHooks.hasGraphRestoreRoutine)) {
                 AppendLog(L"復元関数が登録されていないため終了します\n");
                 PostCloseOnce();
                 return;
@@ -434,8 +434,7 @@ static void HandleDisplayChange(WPARAM wParam, LPARAM lParam)
         int32_t bits = 0;
         g_windowHooks.queryScreenSizeAndDepth(&width, &height, &bits);
         if (newBits != bits || newWidth != width || newHeight != height) {
-            const bool restorable =
-                g_windowHooks.hasGraphRestoreRoutine != nullptr && g_windowHooks.hasGraphRestoreRoutine();
+            const bool restorable = HookSaysYes(g_windowHooks.hasGraphRestoreRoutine);
             if (!restorable || newBits == 24 || (newBits == 8 && bits != 8) || newWidth < width || newHeight < height) {
                 AppendLog(L"復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n");
                 AppendLog(L"またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します\n");
@@ -571,8 +570,7 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
         HandleDisplayChange(wParam, lParam);
         break;
     case WM_NCHITTEST:
-        if (!g_system.windowed && g_windowHooks.isHardwareRendering != nullptr &&
-            g_windowHooks.isHardwareRendering() && HIWORD(lParam) < 8) {
+        if (!g_system.windowed && HookSaysYes(g_windowHooks.isHardwareRendering) && HIWORD(lParam) < 8) {
             return HTMENU;
         }
         break;
