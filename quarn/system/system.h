@@ -17,6 +17,12 @@ constexpr int32_t kMenuItemNameUnits = 128;
 constexpr int32_t kToolButtonEntries = 256;
 constexpr int32_t kDroppedFileLimit = 1000;
 
+// The window's styles: a captioned, fixed-size window, or a topmost popup in full screen.
+constexpr DWORD kWindowModeStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kWindowModeExStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
+constexpr DWORD kFullScreenStyle = WS_POPUP;
+constexpr DWORD kFullScreenExStyle = WS_EX_TOPMOST;
+
 struct MouseClick {
     int32_t button;  // 1 left, 2 right, 4 middle
     int32_t x;
@@ -170,6 +176,8 @@ int32_t QueryDesktopMetrics(int32_t* width, int32_t* height, int32_t* colourBits
 
 // ---- Window settings
 int32_t SetWindowModeFlag(int32_t windowed);
+// Stores the main window's client area in screen coordinates.
+void RefreshClientRect();
 int32_t ApplyWindowModeStyle();
 int32_t ApplyWindowSize();
 int32_t QueryDrawAreaScreenRect(int32_t rect[4]);

@@ -16,10 +16,6 @@ extern "C" BOOL WINAPI WINNLSEnableIME(HWND window, BOOL enable);
 SystemStateRecord g_system;
 WindowServiceHooks g_windowHooks;
 
-constexpr DWORD kWindowModeStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kWindowModeExStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
-constexpr DWORD kFullScreenStyle = WS_POPUP;
-constexpr DWORD kFullScreenExStyle = WS_EX_TOPMOST;
 constexpr UINT kSocketMessage = WM_USER + 0x105;
 
 // What an application may set before start-up survives the window start; everything else
@@ -260,13 +256,7 @@ int32_t StartMainWindow()
         WINNLSEnableIME(window, FALSE);
     }
     if (g_system.windowed) {
-        RECT client{};
-        GetClientRect(window, &client);
-        POINT a{client.left, client.top};
-        POINT b{client.right, client.bottom};
-        ClientToScreen(window, &a);
-        ClientToScreen(window, &b);
-        g_system.clientRect = RECT{a.x, a.y, b.x, b.y};
+        RefreshClientRect();
     }
     SetMouseCursorVisible(g_system.cursorWanted);
     g_system.ending = 0;
