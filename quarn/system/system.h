@@ -9,6 +9,9 @@
 #include "quarn/quarn.h"
 #include "quarn/system/charinput.h"
 
+// Exported by user32 without a prototype in the headers.
+extern "C" BOOL WINAPI WINNLSEnableIME(HWND window, BOOL enable);
+
 constexpr int32_t kClassNameUnits = 256;
 constexpr int32_t kTitleUnits = 256;
 constexpr int32_t kClickLogEntries = 32;

@@ -10,9 +10,6 @@
 #include "quarn/network/network.h"
 #include "quarn/sound/sound.h"
 
-// Exported by user32 without a prototype in the headers.
-extern "C" BOOL WINAPI WINNLSEnableIME(HWND window, BOOL enable);
-
 SystemStateRecord g_system;
 WindowServiceHooks g_windowHooks;
 
