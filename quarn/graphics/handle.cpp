@@ -28,7 +28,8 @@ static int32_t FirstFreeSlot(const HandleTable* table)
 
 int32_t AddHandleRecord(HandleTable* table, void* record)
 {
-    if (record == nullptr || table->liveCount >= table->createLimit) {
+    // The live count is no test of room: it also counts records in reserved slots.
+    if (record == nullptr) {
         return -1;
     }
     int32_t slot = -1;
