@@ -154,8 +154,9 @@ int AppendLogUtf8(const char* text)
 {
     if (!text)
         return -1;
-    // Decoded in pieces so that any length fits a fixed buffer; a piece never ends inside
-    // a line break pair, since CR LF is treated alike either way.
+    // Decoded in pieces so that any length fits a fixed buffer. A carriage return at the end
+    // of a piece moves on to the next one: a line feed opening that piece would otherwise
+    // get a carriage return of its own.
     wchar_t piece[256];
     int n = 0;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
@@ -190,9 +191,14 @@ int AppendLogUtf8(const char* text)
             piece[n++] = static_cast<wchar_t>(cp > 0x10FFFF ? 0xFFFD : cp);
         }
         if (n >= 250) {
+            const bool heldBack = piece[n - 1] == L'\r';
+            if (heldBack)
+                --n;
             piece[n] = 0;
             AppendLog(piece);
             n = 0;
+            if (heldBack)
+                piece[n++] = L'\r';
         }
     }
     piece[n] = 0;

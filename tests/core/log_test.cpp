@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -115,6 +116,22 @@ TEST_F(LogFile, JapaneseTextAndSurrogatePairsAreWrittenAsUtf16)
     EXPECT_NE(text.find(L"ログ\r\n"), std::wstring::npos);
     const std::wstring pair = {L'漢', L'字', wchar_t(0xD83D), wchar_t(0xDE00), L'\r', L'\n'};
     EXPECT_NE(text.find(pair), std::wstring::npos);
+}
+
+TEST_F(LogFile, LongUtf8TextKeepsItsLineBreaksWhole)
+{
+    // Line breaks at every offset around the point where the text is cut into pieces.
+    for (int before = 245; before < 256; ++before) {
+        const std::string text = std::string(before, 'u') + "\r\n" + std::string(300, 'v') + "\r\n";
+        AppendLogUtf8(text.c_str());
+    }
+    // A run of carriage returns longer than a piece stays as it was.
+    const std::string returns = std::string(600, '\r') + "\n";
+    AppendLogUtf8(returns.c_str());
+    const std::wstring written = Text();
+    EXPECT_EQ(written.find(L"\r\r\n"), written.size() - 3);
+    EXPECT_EQ(std::count(written.begin(), written.end(), L'\r'), 22 + 600);
+    EXPECT_EQ(std::count(written.begin(), written.end(), L'\n'), 22 + 1);
 }
 
 TEST_F(LogFile, LongTextIsWrittenWhole)
