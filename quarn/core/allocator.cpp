@@ -22,14 +22,6 @@ struct AllocatorState {
 
 AllocatorState g_alloc;
 
-class AllocatorLock {
-public:
-    AllocatorLock() { EnterCoreLock(kAllocatorLock); }
-    ~AllocatorLock() { LeaveCoreLock(kAllocatorLock); }
-    AllocatorLock(const AllocatorLock&) = delete;
-    AllocatorLock& operator=(const AllocatorLock&) = delete;
-};
-
 AllocationRecord* RecordOf(void* block)
 {
     return reinterpret_cast<AllocationRecord*>(static_cast<unsigned char*>(block) - kRecordBytes);
@@ -81,7 +73,7 @@ void AfterOperation(const wchar_t* traceLabel, const AllocationRecord* record, u
 
 void* AllocTrackedMemory(uint32_t size, const char* sourceName, uint16_t line)
 {
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     // A size that cannot carry its record is a failed allocation, not a tiny block.
     AllocationRecord* record = nullptr;
     if (size <= UINT32_MAX - kRecordBytes)
@@ -124,7 +116,7 @@ void* AllocTrackedMemoryZeroed(uint32_t size, const char* sourceName, uint16_t l
 
 void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName, uint16_t line)
 {
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     if (!block)
         return AllocTrackedMemory(newSize, sourceName, line);
 
@@ -166,7 +158,7 @@ void FreeTrackedMemory(void* block)
 {
     if (!block)
         return;
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     AllocationRecord* record = RecordOf(block);
     g_alloc.totalSize -= record->head.size;
     g_alloc.blockCount -= 1;
@@ -190,7 +182,7 @@ void FreeTrackedMemory(void* block)
 
 int CheckAllocationGuards()
 {
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     for (AllocationRecord* r = g_alloc.head; r && r != &g_alloc.sentinel; r = r->head.older) {
         if (std::memcmp(&r->guard, &r->head, sizeof(r->head)) != 0) {
             AppendLog(L"以下のメモリ確保情報が破損しました");
@@ -203,7 +195,7 @@ int CheckAllocationGuards()
 
 void DumpMemoryRecords()
 {
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     AppendLog(L"\n");
     AppendLog(L"Alloc memory dump\n");
     for (AllocationRecord* r = g_alloc.head; r && r != &g_alloc.sentinel; r = r->head.older)
@@ -266,6 +258,6 @@ AllocatorDebugSettings* GetAllocatorDebugSettings()
 
 AllocatorTotals GetAllocatorTotals()
 {
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     return {static_cast<int32_t>(g_alloc.totalSize), g_alloc.blockCount, g_alloc.counter};
 }

@@ -31,14 +31,6 @@ ScreenLogState g_screenLog = {0, 16, -1, 1, 0, {}};
 
 const wchar_t kLogFileName[] = L"Log.txt";
 
-class LogLock {
-public:
-    LogLock() { EnterCoreLock(kLogLock); }
-    ~LogLock() { LeaveCoreLock(kLogLock); }
-    LogLock(const LogLock&) = delete;
-    LogLock& operator=(const LogLock&) = delete;
-};
-
 // Copies text into out turning every line feed that has no carriage return before it into
 // CR LF; surrogate pairs are copied whole. out holds 2 * length + 1 units.
 void ConvertLineEnds(const wchar_t* text, int length, wchar_t* out)
@@ -71,7 +63,7 @@ void WriteConverted(const wchar_t* text, int length)
 
     // Appends are serialised: each opens the file without sharing, and the stamp, indent
     // and mid-line flag belong to one line at a time.
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     wchar_t path[kFolderUnits + 16];
     CopyWideString(path, g_log.folder);
     int n = CountWideUnits(path);
@@ -209,14 +201,14 @@ int AppendLogUtf8(const char* text)
 
 int PushLogIndent()
 {
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     g_log.indent += 1;
     return 0;
 }
 
 int PopLogIndent()
 {
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     if (g_log.indent > 0)
         g_log.indent -= 1;
     return 0;
@@ -232,7 +224,7 @@ int StartLogFile()
 {
     if (g_log.off == 1 || g_log.userWindowMode == 1)
         return 1;
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     LogCreateFresh(kLogFileName);
     g_log.indent = 0;
     g_log.midLine = 0;
@@ -242,7 +234,7 @@ int StartLogFile()
 
 void SetLogFolder(const wchar_t* folder)
 {
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     CopyWideStringLimited(g_log.folder, folder ? folder : L"", kFolderUnits - 1);
 }
 
@@ -253,7 +245,7 @@ void SetLogUserWindowMode(int flag)
 
 void SetLogCapture(LogCaptureFunction function, void* user)
 {
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     g_log.capture = function;
     g_log.captureUser = user;
 }
