@@ -159,6 +159,46 @@ TEST(Allocator, ReallocGetsANewIdKeepsDataAndZeroesTheGrowth)
     FreeTrackedMemory(grown);
 }
 
+TEST(Allocator, ReallocInTheMiddleOfTheListKeepsItLinked)
+{
+    void* a = AllocTrackedMemory(11, "older.cpp", 1);
+    void* b = AllocTrackedMemory(12, "middle.cpp", 2);
+    void* c = AllocTrackedMemory(13, "newer.cpp", 3);
+    AllocatorDebugSettings* d = GetAllocatorDebugSettings();
+    const AllocatorDebugSettings saved = *d;
+    d->traceSize = 70000;
+    {
+        LogCapture log;
+        // Large enough that the heap moves the block.
+        b = ReallocTrackedMemory(b, 70000, "moved.cpp", 5);
+        ASSERT_NE(b, nullptr);
+        ASSERT_GE(log.texts.size(), 2u);
+        EXPECT_EQ(log.texts[0], L"mem realloc  ");
+        EXPECT_NE(log.texts[1].find(L"\tsize:70000("), std::wstring::npos);
+        EXPECT_NE(log.texts[1].find(L"file:moved.cpp  line:5  "), std::wstring::npos);
+    }
+    *d = saved;
+    // Both neighbours point at the moved record, and every guard copy still matches.
+    const AllocationRecord* moved = RecordOf(b);
+    EXPECT_EQ(moved->head.newer, RecordOf(c));
+    EXPECT_EQ(moved->head.older, RecordOf(a));
+    EXPECT_EQ(RecordOf(c)->head.older, moved);
+    EXPECT_EQ(RecordOf(a)->head.newer, moved);
+    EXPECT_EQ(CheckAllocationGuards(), 0);
+    LogCapture dump;
+    DumpMemoryRecords();
+    const std::wstring all = dump.Joined();
+    const size_t posC = all.find(L"file:newer.cpp"), posB = all.find(L"file:moved.cpp"),
+                 posA = all.find(L"file:older.cpp");
+    ASSERT_NE(posB, std::wstring::npos);
+    EXPECT_LT(posC, posB);
+    EXPECT_LT(posB, posA);
+    FreeTrackedMemory(b);
+    FreeTrackedMemory(a);
+    FreeTrackedMemory(c);
+    EXPECT_EQ(CheckAllocationGuards(), 0);
+}
+
 TEST(Allocator, NullArgumentsAndZeroSize)
 {
     FreeTrackedMemory(nullptr);  // ignored
