@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -190,8 +194,42 @@ TEST(SystemInformation, ReportLinesAndCapabilities)
         EXPECT_NE(all.find(L"ＣＰＵ名："), std::wstring::npos);
         EXPECT_NE(g_systemCapability.processorName[0], 0);
     }
-    // The indent is back where it was: a following line starts without tabs.
-    EXPECT_EQ(PopLogIndent(), 0);
+}
+
+TEST(SystemInformation, ReportLinesSitOneLevelDeeperAndTheIndentIsRestored)
+{
+    namespace fs = std::filesystem;
+    const fs::path saved = fs::current_path();
+    const fs::path dir = fs::temp_directory_path() / "quarn_system_report";
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    fs::current_path(dir);
+    EnableLogFile(1);
+    StartLogFile();
+    SetLogFolder(dir.wstring().c_str());
+    LogSystemInformation();
+    AppendLog(L"after\n");
+    SetLogFolder(L"");
+
+    std::ifstream in(dir / "Log.txt", std::ios::binary);
+    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    in.close();
+    fs::current_path(saved);
+    fs::remove_all(dir);
+    ASSERT_GE(bytes.size(), 2u);
+    std::wstring text;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+    std::vector<std::wstring> lines;
+    for (size_t from = 0, end; (end = text.find(L"\r\n", from)) != std::wstring::npos; from = end + 2)
+        lines.push_back(text.substr(from, end - from));
+    ASSERT_GE(lines.size(), 5u) << "lines: " << lines.size();
+    EXPECT_TRUE(std::regex_match(lines.front(), std::wregex(L"[0-9]+:システムの情報を出力します")));
+    EXPECT_TRUE(std::regex_match(lines[1], std::wregex(L"[0-9]+:\tＱｕａｒｎライブラリ Ver3\\.03a")));
+    EXPECT_TRUE(std::regex_match(lines[2], std::wregex(L"[0-9]+:\tＯＳ  Windows.* \\( Build [0-9]+ .*\\)")));
+    for (size_t i = 1; i + 1 < lines.size(); ++i)
+        EXPECT_TRUE(std::regex_match(lines[i], std::wregex(L"[0-9]+:\t[^\t].*"))) << "line " << i;
+    EXPECT_TRUE(std::regex_match(lines.back(), std::wregex(L"[0-9]+:after")));
 }
 
 }  // namespace
