@@ -287,6 +287,29 @@ TEST(Allocator, DebugSwitchesTraceTotalsAndCheck)
         EXPECT_EQ(totalsLines, 4u);
     }
     *d = saved;
+
+    // Trace-all traces every size; the guard check runs after each operation, traced or not.
+    // The broken record is kept away from the head, whose guard copy each allocation renews.
+    unsigned char* broken = static_cast<unsigned char*>(AllocTrackedMemory(8, "broken.cpp", 1));
+    void* spacer = AllocTrackedMemory(8, nullptr, 0);
+    RecordOf(broken)->head.line ^= 0x0101;
+    d->traceSize = 1;
+    for (int flag : {0, 1}) {
+        d->guardCheck = flag;
+        d->traceAll = flag;
+        LogCapture log;
+        void* block = AllocTrackedMemory(35, nullptr, 0);
+        FreeTrackedMemory(block);
+        EXPECT_EQ(log.Contains(L"以下のメモリ確保情報が破損しました"), flag == 1);
+        EXPECT_EQ(log.Contains(L"file:broken.cpp  line:256  "), flag == 1);
+        EXPECT_EQ(log.Contains(L"mem alloc  \tsize:35("), flag == 1);
+        EXPECT_EQ(log.Contains(L"mem free  \tsize:35("), flag == 1);
+    }
+    *d = saved;
+    RecordOf(broken)->head.line ^= 0x0101;
+    EXPECT_EQ(CheckAllocationGuards(), 0);
+    FreeTrackedMemory(spacer);
+    FreeTrackedMemory(broken);
 }
 
 }  // namespace
