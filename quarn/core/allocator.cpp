@@ -38,6 +38,18 @@ void RefreshGuard(AllocationRecord* record)
         std::memcpy(&record->guard, &record->head, sizeof(record->head));
 }
 
+// Points a neighbour's link at another record, in the record and in its guard copy alike.
+// Copying the whole record into the guard instead would make a stray write to the
+// neighbour's other fields look sound from then on.
+void SetLink(AllocationRecord* record, AllocationRecord* AllocationRecordHead::*link,
+             AllocationRecord* to)
+{
+    if (record) {
+        record->head.*link = to;
+        record->guard.*link = to;
+    }
+}
+
 void SetSourceTail(AllocationRecord* record, const char* sourceName)
 {
     char* tail = record->head.sourceTail;
@@ -93,12 +105,11 @@ void* AllocTrackedMemory(uint32_t size, const char* sourceName, uint16_t line)
     if (!g_alloc.head)
         g_alloc.head = &g_alloc.sentinel;
     AllocationRecord* oldHead = g_alloc.head;
-    oldHead->head.newer = record;
+    SetLink(oldHead, &AllocationRecordHead::newer, record);
     record->head.older = oldHead;
     record->head.newer = nullptr;
     g_alloc.head = record;
     RefreshGuard(record);
-    RefreshGuard(oldHead);
 
     g_alloc.totalSize += size;
     g_alloc.blockCount += 1;
@@ -136,10 +147,8 @@ void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName
     moved->head.id = NextId();
     AllocationRecord* older = moved->head.older;
     AllocationRecord* newer = moved->head.newer;
-    if (older)
-        older->head.newer = moved;
-    if (newer)
-        newer->head.older = moved;
+    SetLink(older, &AllocationRecordHead::newer, moved);
+    SetLink(newer, &AllocationRecordHead::older, moved);
     if (g_alloc.head == old)
         g_alloc.head = moved;
 
@@ -147,8 +156,6 @@ void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName
     moved->head.size = newSize;
     g_alloc.totalSize += newSize;
     RefreshGuard(moved);
-    RefreshGuard(older);
-    RefreshGuard(newer);
 
     AfterOperation(L"mem realloc  ", moved, newSize);
     return BlockOf(moved);
@@ -167,14 +174,10 @@ void FreeTrackedMemory(void* block)
 
     AllocationRecord* older = record->head.older;
     AllocationRecord* newer = record->head.newer;
-    if (older)
-        older->head.newer = newer;
-    if (newer)
-        newer->head.older = older;
+    SetLink(older, &AllocationRecordHead::newer, newer);
+    SetLink(newer, &AllocationRecordHead::older, older);
     if (g_alloc.head == record)
         g_alloc.head = older;
-    RefreshGuard(newer);
-    RefreshGuard(older);
 
     AfterOperation(L"mem free  ", record, record->head.size);
     CoreHeapFree(record);

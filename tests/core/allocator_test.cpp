@@ -134,6 +134,37 @@ TEST(Allocator, CorruptedRecordIsReportedAndTheAllocatorStaysUsable)
     }
 }
 
+TEST(Allocator, CorruptionSurvivesChangesToTheNeighboursLinks)
+{
+    // Each operation relinks the broken record to a neighbour; its stray write must still
+    // show at the next check.
+    enum Op { kAllocAfter, kFreeNewer, kReallocNewer, kFreeOlder, kReallocOlder };
+    for (Op op : {kAllocAfter, kFreeNewer, kReallocNewer, kFreeOlder, kReallocOlder}) {
+        void* older = AllocTrackedMemory(4, nullptr, 0);
+        unsigned char* block = static_cast<unsigned char*>(AllocTrackedMemory(4, "stray.cpp", 7));
+        void* newer = op == kAllocAfter ? nullptr : AllocTrackedMemory(4, nullptr, 0);
+        AllocationRecordHead& h = RecordOf(block)->head;
+        h.size ^= 0x40000000u;
+        switch (op) {
+        case kAllocAfter: newer = AllocTrackedMemory(4, nullptr, 0); break;
+        case kFreeNewer: FreeTrackedMemory(newer); newer = nullptr; break;
+        case kReallocNewer: newer = ReallocTrackedMemory(newer, 5000, nullptr, 0); break;
+        case kFreeOlder: FreeTrackedMemory(older); older = nullptr; break;
+        case kReallocOlder: older = ReallocTrackedMemory(older, 5000, nullptr, 0); break;
+        }
+        {
+            LogCapture log;
+            EXPECT_EQ(CheckAllocationGuards(), -1) << "operation " << op;
+            EXPECT_TRUE(log.Contains(L"file:stray.cpp  line:7  ")) << "operation " << op;
+        }
+        h.size ^= 0x40000000u;
+        EXPECT_EQ(CheckAllocationGuards(), 0) << "operation " << op;
+        FreeTrackedMemory(newer);
+        FreeTrackedMemory(block);
+        FreeTrackedMemory(older);
+    }
+}
+
 TEST(Allocator, ReallocGetsANewIdKeepsDataAndZeroesTheGrowth)
 {
     unsigned char* block = static_cast<unsigned char*>(AllocTrackedMemory(8, "r.cpp", 1));
