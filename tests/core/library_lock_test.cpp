@@ -2,13 +2,11 @@
 
 #include "quarn/core/core_win.h"
 #include "log_capture.h"
+#include "log_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <thread>
@@ -198,28 +196,13 @@ TEST(SystemInformation, ReportLinesAndCapabilities)
 
 TEST(SystemInformation, ReportLinesSitOneLevelDeeperAndTheIndentIsRestored)
 {
-    namespace fs = std::filesystem;
-    const fs::path saved = fs::current_path();
-    const fs::path dir = fs::temp_directory_path() / "quarn_system_report";
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    fs::current_path(dir);
-    EnableLogFile(1);
-    StartLogFile();
-    SetLogFolder(dir.wstring().c_str());
-    LogSystemInformation();
-    AppendLog(L"after\n");
-    SetLogFolder(L"");
-
-    std::ifstream in(dir / "Log.txt", std::ios::binary);
-    const std::vector<unsigned char> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    in.close();
-    fs::current_path(saved);
-    fs::remove_all(dir);
-    ASSERT_GE(bytes.size(), 2u);
     std::wstring text;
-    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
-        text += static_cast<wchar_t>(bytes[i] | (bytes[i + 1] << 8));
+    {
+        LogFolder folder("quarn_system_report");
+        LogSystemInformation();
+        AppendLog(L"after\n");
+        text = folder.Text();
+    }
     std::vector<std::wstring> lines;
     for (size_t from = 0, end; (end = text.find(L"\r\n", from)) != std::wstring::npos; from = end + 2)
         lines.push_back(text.substr(from, end - from));

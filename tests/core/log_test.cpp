@@ -1,12 +1,12 @@
 #include "quarn/core/core.h"
 #include "log_capture.h"
+#include "log_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -21,44 +21,19 @@ class LogFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        saved_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("quarn_log_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-        EnableLogFile(1);
-        StartLogFile();
-        SetLogFolder(dir_.wstring().c_str());
+        folder_ = std::make_unique<LogFolder>(
+            "quarn_log_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     }
     void TearDown() override
     {
-        SetLogFolder(L"");
         while (depth_-- > 0)
             PopLogIndent();
-        fs::current_path(saved_);
-        fs::remove_all(dir_);
+        folder_.reset();
     }
 
-    bool Exists() const { return fs::exists(dir_ / "Log.txt"); }
-
-    std::vector<unsigned char> Bytes() const
-    {
-        std::ifstream in(dir_ / "Log.txt", std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    // The file's text after the byte-order mark, one wchar_t per UTF-16 unit.
-    std::wstring Text() const
-    {
-        const std::vector<unsigned char> b = Bytes();
-        EXPECT_GE(b.size(), 2u);
-        EXPECT_EQ(b.size() % 2, 0u);
-        std::wstring text;
-        for (size_t i = 2; i + 1 < b.size(); i += 2)
-            text += static_cast<wchar_t>(b[i] | (b[i + 1] << 8));
-        return text;
-    }
+    bool Exists() const { return folder_->Exists(); }
+    std::vector<unsigned char> Bytes() const { return folder_->Bytes(); }
+    std::wstring Text() const { return folder_->Text(); }
 
     void Indent(int levels)
     {
@@ -67,7 +42,7 @@ protected:
         depth_ += levels;
     }
 
-    fs::path saved_, dir_;
+    std::unique_ptr<LogFolder> folder_;
     int depth_ = 0;
 };
 
@@ -193,7 +168,7 @@ TEST_F(LogFile, ConcurrentAppendsLoseNoLine)
 
 TEST_F(LogFile, SwitchedOffWritesNothing)
 {
-    fs::remove(dir_ / "Log.txt");
+    fs::remove(folder_->File());
     EnableLogFile(0);
     StartLogFile();
     EXPECT_FALSE(Exists());
