@@ -187,6 +187,15 @@ TEST(SystemInformation, ReportLinesAndCapabilities)
     if (cpu.timeStampCounter) {
         EXPECT_GT(g_systemCapability.processorClock, 0u);
         EXPECT_NE(all.find(L"ＣＰＵ動作速度：大体"), std::wstring::npos);
+        // Once started, the microsecond clock may run on the measured processor clock: it
+        // keeps pace with the performance counter.
+        ASSERT_EQ(ReadPerformanceCounterFrequency(), 0);
+        NoteLibraryStartupComplete(1);
+        const int64_t t0 = ReadMicrosecondClock(1), q0 = ReadMicrosecondClock(0);
+        Sleep(50);
+        const int64_t t1 = ReadMicrosecondClock(1), q1 = ReadMicrosecondClock(0);
+        NoteLibraryStartupComplete(0);
+        EXPECT_NEAR(double(t1 - t0), double(q1 - q0), 0.2 * double(q1 - q0));
     }
     if (cpu.name[0]) {
         EXPECT_NE(all.find(L"ＣＰＵ名："), std::wstring::npos);
