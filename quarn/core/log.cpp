@@ -136,6 +136,10 @@ int AppendLogFormat(const wchar_t* format, ...)
     if (n < 0 || n >= kFormatUnits - 1) {
         buffer[kFormatUnits - 2] = 0;
         length = CountWideUnits(buffer);
+        // A cut inside a surrogate pair would leave a lone high unit, which would take
+        // the line break for its partner: drop it.
+        if (length > 0 && IsHighSurrogateUnit(buffer[length - 1]))
+            --length;
     }
     buffer[length] = L'\n';
     buffer[length + 1] = 0;

@@ -136,6 +136,19 @@ TEST_F(LogFile, FormattedTextIsCutToItsBuffer)
     EXPECT_NE(text.find(L":n=42 s=ok\r\n"), std::wstring::npos);
 }
 
+TEST_F(LogFile, FormattedTextCutInsideASurrogatePairDropsTheHalf)
+{
+    // The cut falls between the two units of the pair.
+    std::wstring wide(1021, L'a');
+    wide += {wchar_t(0xD83D), wchar_t(0xDE00)};
+    wide += std::wstring(10, L'z');
+    AppendLogFormat(L"%ls", wide.c_str());
+    const std::wstring text = Text();
+    const size_t colon = text.find(L':');
+    ASSERT_NE(colon, std::wstring::npos);
+    EXPECT_EQ(text.substr(colon + 1), std::wstring(1021, L'a') + L"\r\n");
+}
+
 TEST_F(LogFile, Cp932FormatIsConvertedAndEndsTheLine)
 {
     AppendLogFormatCp932("v%d", 7);
