@@ -35,19 +35,14 @@ const wchar_t kLogFileName[] = L"Log.txt";
 // CR LF; surrogate pairs are copied whole. out holds 2 * length + 1 units.
 void ConvertLineEnds(const wchar_t* text, int length, wchar_t* out)
 {
+    // Neither unit of a surrogate pair is a line feed, so pairs pass through whole without
+    // being looked for; a lone high unit never hides the line feed after it.
     int o = 0;
-    for (int i = 0; i < length;) {
+    for (int i = 0; i < length; ++i) {
         const wchar_t c = text[i];
-        if (IsHighSurrogateUnit(c) && i + 1 < length) {
-            out[o++] = c;
-            out[o++] = text[i + 1];
-            i += 2;
-            continue;
-        }
         if (c == L'\n' && (i == 0 || text[i - 1] != L'\r'))
             out[o++] = L'\r';
         out[o++] = c;
-        ++i;
     }
     out[o] = 0;
 }

@@ -93,6 +93,17 @@ TEST_F(LogFile, JapaneseTextAndSurrogatePairsAreWrittenAsUtf16)
     EXPECT_NE(text.find(pair), std::wstring::npos);
 }
 
+TEST_F(LogFile, LoneHighSurrogateKeepsTheLineBreakAfterIt)
+{
+    const wchar_t lone[] = {L'x', wchar_t(0xDBFF), L'\n', L'y', L'\n', 0};
+    AppendLog(lone);
+    const std::wstring text = Text();
+    const size_t colon = text.find(L':');
+    ASSERT_NE(colon, std::wstring::npos);
+    const std::wstring want = {L'x', wchar_t(0xDBFF), L'\r', L'\n', L'y', L'\r', L'\n'};
+    EXPECT_EQ(text.substr(colon + 1), want);
+}
+
 TEST_F(LogFile, LongUtf8TextKeepsItsLineBreaksWhole)
 {
     // Line breaks at every offset around the point where the text is cut into pieces.
