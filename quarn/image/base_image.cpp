@@ -153,18 +153,21 @@ int WriteBaseImagePixel(BaseImage* image, int x, int y, int red, int green, int 
 int CopyBaseImageRect(int srcX, int srcY, int width, int height, int dstX, int dstY,
                       BaseImage* src, BaseImage* dst) {
     if (MakePlain(src) != 0 || MakePlain(dst) != 0) return -1;
-    if (srcX < 0) { width += srcX; dstX -= srcX; srcX = 0; }
-    if (srcY < 0) { height += srcY; dstY -= srcY; srcY = 0; }
-    if (dstX < 0) { width += dstX; srcX -= dstX; dstX = 0; }
-    if (dstY < 0) { height += dstY; srcY -= dstY; dstY = 0; }
-    if (dstX + width > dst->width) width = dst->width - dstX;
-    if (dstY + height > dst->height) height = dst->height - dstY;
-    if (srcX + width > src->width) width = src->width - srcX;
-    if (srcY + height > src->height) height = src->height - srcY;
-    if (width < 1 || height < 1 || !src->pixels || !dst->pixels) return 0;
-    const PixelRect rect = {srcX, srcY, srcX + width, srcY + height};
+    // Clipped in 64 bits: positions and sizes anywhere in the int range must not overflow.
+    int64_t sx = srcX, sy = srcY, dx = dstX, dy = dstY, w = width, h = height;
+    if (sx < 0) { w += sx; dx -= sx; sx = 0; }
+    if (sy < 0) { h += sy; dy -= sy; sy = 0; }
+    if (dx < 0) { w += dx; sx -= dx; dx = 0; }
+    if (dy < 0) { h += dy; sy -= dy; dy = 0; }
+    if (dx + w > dst->width) w = dst->width - dx;
+    if (dy + h > dst->height) h = dst->height - dy;
+    if (sx + w > src->width) w = src->width - sx;
+    if (sy + h > src->height) h = src->height - sy;
+    if (w < 1 || h < 1 || !src->pixels || !dst->pixels) return 0;
+    // Everything now lies inside both images, so it fits the 32-bit rectangle.
+    const PixelRect rect = {int32_t(sx), int32_t(sy), int32_t(sx + w), int32_t(sy + h)};
     ConvertPixelRect(dst->pixels, dst->pitch, &dst->format, src->pixels, src->pitch, &src->format,
-                     nullptr, 0, nullptr, dstX, dstY, &rect, 0, 0, 0, 0, 0, 0, 0, 1);
+                     nullptr, 0, nullptr, int(dx), int(dy), &rect, 0, 0, 0, 0, 0, 0, 0, 1);
     return 0;
 }
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "formats.h"
 #include "quarn/core/core.h"
 
@@ -124,6 +126,14 @@ TEST(BaseImage, CopyClipsBothSides) {
     EXPECT_EQ(dst.At(8, 0), 0u);
     EXPECT_EQ(dst.At(0, 3), 0u);
     EXPECT_EQ(CopyBaseImageRect(10, 0, 5, 5, 0, 0, &src, &dst), 0);  // nothing inside
+    // Positions and sizes at the ends of the int range clip like any other.
+    dst.Fill(0);
+    ASSERT_EQ(CopyBaseImageRect(0, 0, INT_MAX, 1, 5, 1, &src, &dst), 0);
+    for (int x = 0; x < 12; ++x) EXPECT_EQ(dst.At(x, 1), x < 5 ? 0u : 0xFF000000u | (x - 5));  // source row 0
+    ASSERT_EQ(CopyBaseImageRect(INT_MIN, 0, INT_MAX, 4, 0, 0, &src, &dst), 0);
+    ASSERT_EQ(CopyBaseImageRect(2, 0, 4, 4, INT_MIN + 1, 0, &src, &dst), 0);
+    ASSERT_EQ(CopyBaseImageRect(INT_MAX, 0, INT_MAX, 1, INT_MIN, 0, &src, &dst), 0);
+    EXPECT_EQ(dst.At(0, 0), 0u);
 }
 
 TEST(BaseImage, CopyConvertsAndRemapsPalettes) {
