@@ -92,6 +92,9 @@ int ClearBaseImageRect(BaseImage* image, int x, int y, int width, int height) {
 
 int MirrorBaseImage(BaseImage* image) {
     if (image->width == 0 || image->height == 0) return -1;
+    // A record whose allocation failed keeps its sizes but has no pixels; blocks are not rows
+    // of pixels until they are expanded.
+    if (!image->pixels || MakePlain(image) != 0) return -1;
     const int bpp = image->format.bytesPerPixel;
     if (bpp < 1 || bpp > 4) return 0;
     for (int y = 0; y < image->height; ++y) {
@@ -107,7 +110,8 @@ int MirrorBaseImage(BaseImage* image) {
 }
 
 uint32_t ReadBaseImagePixelArgb(const BaseImage* image, int x, int y) {
-    if (!image->pixels) return 0;
+    // Outside the image there is no pixel to read: 0, as for an image without pixels.
+    if (!image->pixels || !Inside(image, x, y)) return 0;
     const ColorFormat& f = image->format;
     const int bpp = f.bytesPerPixel;
     if (bpp == 1) {

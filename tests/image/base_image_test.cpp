@@ -74,6 +74,12 @@ TEST(BaseImage, MirrorEachPixelSize) {
     }
     Image empty(0, 3, Argb());
     EXPECT_EQ(MirrorBaseImage(&empty), -1);
+    // A failed allocation leaves the sizes without pixels: refused, not dereferenced.
+    Image failed;
+    failed.format = Argb();
+    failed.width = 3;
+    failed.height = 2;
+    EXPECT_EQ(MirrorBaseImage(&failed), -1);
 }
 
 TEST(BaseImage, ReadArgbPutsChannelBitsAtTheTop) {
@@ -88,6 +94,9 @@ TEST(BaseImage, ReadArgbPutsChannelBitsAtTheTop) {
     EXPECT_EQ(ReadBaseImagePixelArgb(&g, 0, 0), 0x00424242u);
     Image none;
     EXPECT_EQ(ReadBaseImagePixelArgb(&none, 0, 0), 0u);
+    // Outside the image there is nothing to read.
+    for (auto [x, y] : {std::pair{1, 0}, {0, 1}, {-1, 0}, {0, INT_MIN}})
+        EXPECT_EQ(ReadBaseImagePixelArgb(&a, x, y), 0u) << x << "," << y;
 }
 
 TEST(BaseImage, PixelReadWriteAndRange) {
@@ -228,6 +237,20 @@ TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
     EXPECT_EQ(im.At(1, 0), 0xFFAA0055u);  // (2 c0 + c1) / 3
     EXPECT_EQ(im.At(0, 0), 0xFF5500AAu);
     EXPECT_EQ(im.At(0, 1), 0xFFFF0000u);
+
+    // Mirroring expands the blocks first and reverses the pixels, not the block bytes.
+    Image mirrored;
+    mirrored.format = Argb();
+    mirrored.format.bitDepth = 4;
+    mirrored.format.compression = 1;
+    mirrored.width = 4;
+    mirrored.height = 4;
+    mirrored.pixels = static_cast<uint8_t*>(AllocTrackedMemory(8, "", 0));
+    std::memcpy(mirrored.pixels, block, 8);
+    ASSERT_EQ(MirrorBaseImage(&mirrored), 0);
+    EXPECT_EQ(mirrored.format.compression, 0u);
+    EXPECT_EQ(mirrored.At(0, 0), 0xFFFF0000u);
+    EXPECT_EQ(mirrored.At(3, 0), 0xFF5500AAu);
 
     Image t;
     t.format = Argb();
