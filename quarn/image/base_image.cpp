@@ -52,15 +52,7 @@ int AllocBaseImage(int width, int height, const ColorFormat* format, BaseImage* 
 }
 
 int AllocArgbBaseImage(int width, int height, BaseImage* out) {
-    ColorFormat& f = out->format;
-    f.bitDepth = 32;
-    f.bytesPerPixel = 4;
-    f.redMask = 0xFF0000; f.redWidth = 8; f.redShift = 16;
-    f.greenMask = 0xFF00; f.greenWidth = 8; f.greenShift = 8;
-    f.blueMask = 0xFF; f.blueWidth = 8; f.blueShift = 0;
-    f.alphaMask = 0xFF000000; f.alphaWidth = 8; f.alphaShift = 24;
-    f.unusedMask = 0;
-    f.compression = 0;
+    SetupArgb8888Format(&out->format);
     if (width < 0 || width > 0x1FFFFFFF) return AllocPixels(out, width, height, 0), -1;
     return AllocPixels(out, width, height, width * 4);
 }
