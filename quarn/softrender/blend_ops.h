@@ -193,6 +193,33 @@ struct BlendCtx {
     bool signedStep16;      // 16-bit mode 1 unweighted uses the signed step, not Lerp6
 };
 
+// What a kernel draws under, read from the draw settings once per call.
+struct BlendSetup {
+    int mode;               // the mode drawn in, or -1 when nothing is drawn
+    bool bright;            // a bright colour is set
+    BlendCtx ctx;           // signedStep16 left to the kernel
+};
+
+// Modes 5 to 9 and values outside 0..11 draw nothing, as do modes 1, 2 and 3 at p 0; mode 1
+// at p 255 is drawn as mode 0.
+inline BlendSetup ReadBlendSetup(const DrawSettings& settings)
+{
+    BlendSetup b{};
+    const int p = ClampInt(settings.blendParam, 0, 255);
+    int mode = settings.blendMode;
+    if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) mode = -1;
+    if (mode == 1 && p == 255) mode = 0;
+    if ((mode == 1 || mode == 2 || mode == 3) && p == 0) mode = -1;
+    b.mode = mode;
+    const uint32_t bright = DrawBrightRgb(settings);
+    b.bright = bright != kNoBrightColor;
+    b.ctx.p = static_cast<uint32_t>(p);
+    b.ctx.bright[0] = bright & 0xFF;
+    b.ctx.bright[1] = (bright >> 8) & 0xFF;
+    b.ctx.bright[2] = (bright >> 16) & 0xFF;
+    return b;
+}
+
 // Applies f(channel, d, s) to blue, green and red; the bits outside the channels come from d.
 template <class Fmt, class F>
 inline uint32_t MapChannels(uint32_t d, uint32_t s, F f)
