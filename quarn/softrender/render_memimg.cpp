@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "quarn/core/core.h"
 #include "quarn/softrender/blend_ops.h"
 #include "quarn/softrender/blit_pixel.h"
 
@@ -14,17 +15,7 @@ namespace quarn {
 
 namespace {
 
-int ProcessorHasMmx()
-{
-#if QUARN_HAVE_MMX
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("mmx") ? 1 : 0;
-#else
-    return 0;
-#endif
-}
-
-int g_UseMmx = ProcessorHasMmx();
+int g_UseMmx = QUARN_HAVE_MMX && HasMmxSupport();
 
 struct Blit : PixelInputs {
     uint8_t* dst;
