@@ -12,14 +12,19 @@ namespace quarn {
 inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 // Clamps r into bound (bottom, top, right, left in that order); the result may be empty.
+// A bound whose corners are reversed holds nothing, so everything is clipped away; the
+// result always lies inside the bound, and right - left and bottom - top cannot overflow
+// once either rectangle is a real image's.
 inline void ClipRectToBound(PixelRect* r, const PixelRect& b)
 {
+    const int32_t right = b.right < b.left ? b.left : b.right;
+    const int32_t bottom = b.bottom < b.top ? b.top : b.bottom;
     if (r->right < r->left) r->right = r->left;
     if (r->bottom < r->top) r->bottom = r->top;
-    r->bottom = ClampInt(r->bottom, b.top, b.bottom);
-    r->top = ClampInt(r->top, b.top, b.bottom);
-    r->right = ClampInt(r->right, b.left, b.right);
-    r->left = ClampInt(r->left, b.left, b.right);
+    r->bottom = ClampInt(r->bottom, b.top, bottom);
+    r->top = ClampInt(r->top, b.top, bottom);
+    r->right = ClampInt(r->right, b.left, right);
+    r->left = ClampInt(r->left, b.left, right);
 }
 
 inline uint32_t LoadPixel32(const uint8_t* p)

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
@@ -174,6 +175,15 @@ TEST_F(FillTest, ClipAppliesToTheDrawTargetOnlyAndNeverReachesOutsideTheImage)
     RenderMemImgFillRect(&graph.v, nullptr, 0xFF000001);
     EXPECT_EQ(Get(graph.v, 1, 1), 0xFF000001u);
     EXPECT_EQ(Get(graph.v, 2, 2), 0xFFFFFFFFu);
+
+    // A clip given with its corners reversed holds nothing, at any distance.
+    const std::vector<uint8_t> filled = StoreBytes(graph.v);
+    for (const PixelRect& clip : {PixelRect{1, 0, INT32_MIN, 6}, PixelRect{0, 1, 6, INT32_MIN},
+                                  PixelRect{INT32_MAX, 0, 0, 6}, PixelRect{4, 4, 2, 2}}) {
+        g_DrawSettings.clip = clip;
+        RenderMemImgFillRect(&graph.v, nullptr, 0xFF00FF00);
+        EXPECT_EQ(StoreBytes(graph.v), filled) << clip.left << "," << clip.top << "," << clip.right << "," << clip.bottom;
+    }
 }
 
 TEST_F(FillTest, RefusedStoresStayUnchanged)
