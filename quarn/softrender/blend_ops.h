@@ -5,26 +5,24 @@
 #include <cstdint>
 #include <cstring>
 
+#include "quarn/core/core.h"
 #include "quarn/softrender/softrender.h"
 
 namespace quarn {
 
 inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
-// Clamps r into bound (bottom, top, right, left in that order); the result may be empty.
+// Clamps r into bound by the library's rectangle clamp; the result may be empty.
 // A bound whose corners are reversed holds nothing, so everything is clipped away; the
 // result always lies inside the bound, and right - left and bottom - top cannot overflow
 // once either rectangle is a real image's.
 inline void ClipRectToBound(PixelRect* r, const PixelRect& b)
 {
-    const int32_t right = b.right < b.left ? b.left : b.right;
-    const int32_t bottom = b.bottom < b.top ? b.top : b.bottom;
-    if (r->right < r->left) r->right = r->left;
-    if (r->bottom < r->top) r->bottom = r->top;
-    r->bottom = ClampInt(r->bottom, b.top, bottom);
-    r->top = ClampInt(r->top, b.top, bottom);
-    r->right = ClampInt(r->right, b.left, right);
-    r->left = ClampInt(r->left, b.left, right);
+    const RectI32 bound{b.left, b.top, b.right < b.left ? b.left : b.right,
+                        b.bottom < b.top ? b.top : b.bottom};
+    RectI32 rect{r->left, r->top, r->right, r->bottom};
+    ClampRectInsideRect(&rect, &bound);
+    *r = PixelRect{rect.left, rect.top, rect.right, rect.bottom};
 }
 
 inline uint32_t LoadPixel32(const uint8_t* p)
