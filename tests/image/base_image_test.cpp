@@ -216,17 +216,22 @@ TEST(BaseImage, ScaleBilinearKeepsUniformImagesAndEdges) {
     }
 }
 
+// A 4 x 4 image holding one block of the given compression kind (1 = DXT1, 5 = DXT5).
+void MakeOneBlock(Image* im, uint32_t kind, const uint8_t* block, int bytes) {
+    im->format = Argb();
+    im->format.bitDepth = kind == 1 ? 4 : 8;
+    im->format.compression = kind;
+    im->width = 4;
+    im->height = 4;
+    im->pixels = static_cast<uint8_t*>(AllocTrackedMemory(uint32_t(bytes), "", 0));
+    std::memcpy(im->pixels, block, size_t(bytes));
+}
+
 // A DXT1 block of two colours, and a DXT5 block with explicit alpha.
 TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
-    Image im;
-    im.format = Argb();
-    im.format.bitDepth = 4;
-    im.format.compression = 1;
-    im.width = 4;
-    im.height = 4;
-    im.pixels = static_cast<uint8_t*>(AllocTrackedMemory(8, "", 0));
     const uint8_t block[8] = {0x00, 0xF8, 0x1F, 0x00, 0b00011011, 0, 0, 0};  // red, blue
-    std::memcpy(im.pixels, block, 8);
+    Image im;
+    MakeOneBlock(&im, 1, block, 8);
     int r, g, b, a;
     ASSERT_EQ(ReadBaseImagePixelRgba(&im, 0, 0, &r, &g, &b, &a), 0);
     EXPECT_EQ(im.format.compression, 0u);
@@ -240,28 +245,16 @@ TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
 
     // Mirroring expands the blocks first and reverses the pixels, not the block bytes.
     Image mirrored;
-    mirrored.format = Argb();
-    mirrored.format.bitDepth = 4;
-    mirrored.format.compression = 1;
-    mirrored.width = 4;
-    mirrored.height = 4;
-    mirrored.pixels = static_cast<uint8_t*>(AllocTrackedMemory(8, "", 0));
-    std::memcpy(mirrored.pixels, block, 8);
+    MakeOneBlock(&mirrored, 1, block, 8);
     ASSERT_EQ(MirrorBaseImage(&mirrored), 0);
     EXPECT_EQ(mirrored.format.compression, 0u);
     EXPECT_EQ(mirrored.At(0, 0), 0xFFFF0000u);
     EXPECT_EQ(mirrored.At(3, 0), 0xFF5500AAu);
 
-    Image t;
-    t.format = Argb();
-    t.format.bitDepth = 8;
-    t.format.compression = 5;
-    t.width = 4;
-    t.height = 4;
-    t.pixels = static_cast<uint8_t*>(AllocTrackedMemory(16, "", 0));
     const uint8_t b5[16] = {200, 100, 0x01, 0, 0, 0, 0, 0,  // pixel 0 index 1, others 0
                             0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
-    std::memcpy(t.pixels, b5, 16);
+    Image t;
+    MakeOneBlock(&t, 5, b5, 16);
     ASSERT_EQ(ExpandCompressedBaseImage(&t), 0);
     EXPECT_EQ(t.At(0, 0), 0x64FFFFFFu);
     EXPECT_EQ(t.At(1, 0), 0xC8FFFFFFu);
