@@ -166,7 +166,13 @@ void SetTargetMatrices(int32_t width, int32_t height)
 
 // ---------------------------------------------------------------------------------------
 
-void WaitForActiveWindow() { WaitUntilWindowActive(); }
+void WaitForActiveWindow()
+{
+    // Without a window (before start-up) there is no activation to wait for.
+    if (g_system.mainWindow != nullptr) {
+        WaitUntilWindowActive();
+    }
+}
 int32_t HasLibraryStarted() { return g_system.started; }
 
 int32_t ReturnZero() { return 0; }
@@ -280,7 +286,7 @@ int SelectDrawTarget(int target)
     if (!g_screenSettings.started) {
         return -1;
     }
-    WaitUntilWindowActive();
+    WaitForActiveWindow();
     GraphDrawInfo info{};
     const bool screen = target == -2 || target == -3 || target == -4 || target == -5;
     if (!screen) {
@@ -425,7 +431,8 @@ int PresentScreenArea(const RECT* area)
     } else {
         const int32_t dw = destination.right - destination.left;
         const int32_t dh = destination.bottom - destination.top;
-        g_screenSettings.lastPresent = RectI32{0, 0, dw, dh};
+        // Kept where the picture went, so that repaint rectangles below a tool bar map back.
+        g_screenSettings.lastPresent = destination;
         if (dw == sw && dh == sh) {
             SetDIBitsToDevice(dc, destination.left, destination.top, static_cast<DWORD>(sw), static_cast<DWORD>(sh),
                               0, 0, 0, static_cast<UINT>(sh), bits, info, DIB_RGB_COLORS);
