@@ -9,6 +9,8 @@
 
 namespace quarn {
 
+struct MEMIMG;
+
 // No draw-bright colour: the low 24 bits of the bright colour word all set.
 constexpr uint32_t kNoBrightColor = 0xFFFFFF;
 
@@ -42,17 +44,17 @@ struct DrawSettings {
     float fogStart;
     float fogEnd;
     int32_t filterMode;          // 0 nearest, 1 bilinear, 2 anisotropic
-    int32_t maxAnisotropy;       // at least 1
+    int32_t maxAnisotropy = 1;   // at least 1
     int32_t blendMode;           // 0 to 11, stored unchecked
     int32_t blendParam;          // 0 to 255
-    int32_t blendGraph;          // graph handle weighting later draws, or -1
-    int32_t blendBorderPos;     // 0 to 255
-    int32_t blendBorderRange;   // 0 to 255
+    int32_t blendGraph = -1;     // graph handle weighting later draws, or -1
+    int32_t blendBorderPos;      // 0 to 255
+    int32_t blendBorderRange;    // 0 to 255
     int32_t blendGraphOffsetX;
     int32_t blendGraphOffsetY;
     // Blue, green and red bytes of the draw-bright colour in memory order, read together as
     // the word 0x00RRGGBB; kNoBrightColor means no bright.
-    uint32_t brightColor;
+    uint32_t brightColor = kNoBrightColor;
     int32_t drawingDisabled;     // drawing operations and most setters do nothing while set
     int32_t emptyClip;           // 1 while the clip rectangle is empty
 
@@ -61,6 +63,9 @@ struct DrawSettings {
     int32_t drawTargetWidth;
     int32_t drawTargetHeight;
     PixelRect clip;               // drawing is kept inside it; right and bottom exclusive
+    // The image drawing goes to on the software renderer (screen, graph or mask image), or
+    // null; the kernels keep to the clip only when drawing into it.
+    MEMIMG* softDrawTarget;
 
     // ---- Device state the hardware mapping reads
     DepthStateSet depth2d;

@@ -55,7 +55,7 @@ void ReleaseScreenImages()
     ReleaseMemImgRef(&g_screenImages.primary);
     ReleaseMemImgRef(&g_screenImages.work);
     ReleaseMemImgRef(&g_screenImages.workAlpha);
-    g_screenImages.drawTarget = nullptr;
+    g_DrawSettings.softDrawTarget = nullptr;
 }
 
 void CreateScreenImages()
@@ -76,7 +76,7 @@ void CreateScreenImages()
     FillMemImgPixels(&g_screenImages.primary, nullptr,
                      EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,
                                       background >> 8 & 0xFF, background & 0xFF, 255));
-    g_screenImages.drawTarget = &g_screenImages.primary;
+    g_DrawSettings.softDrawTarget = &g_screenImages.primary;
 }
 
 // ---- Window services
@@ -306,11 +306,11 @@ int SelectDrawTarget(int target)
             g_hardwareRenderer.selectRenderTarget(target);
         }
     } else if (maskImage != nullptr) {
-        g_screenImages.drawTarget = maskImage;
+        g_DrawSettings.softDrawTarget = maskImage;
     } else if (!screen) {
-        g_screenImages.drawTarget = info.ownImage;
+        g_DrawSettings.softDrawTarget = info.ownImage;
     } else {
-        g_screenImages.drawTarget = &g_screenImages.primary;
+        g_DrawSettings.softDrawTarget = &g_screenImages.primary;
     }
 
     s.drawTarget = target;

@@ -7,14 +7,8 @@
 #include <cstring>
 
 #include "quarn/softrender/blend_ops.h"
+#include "quarn/softrender/blit_pixel.h"
 
-#if defined(__i386__) || defined(__x86_64__)
-#include <mmintrin.h>
-#define QUARN_HAVE_MMX 1
-#define QUARN_MMX_FN __attribute__((target("mmx")))
-#else
-#define QUARN_HAVE_MMX 0
-#endif
 
 namespace quarn {
 
@@ -32,7 +26,7 @@ int ProcessorHasMmx()
 
 int g_UseMmx = ProcessorHasMmx();
 
-struct Blit {
+struct Blit : PixelInputs {
     uint8_t* dst;
     ptrdiff_t dstPitch;
     const uint8_t* src;
@@ -41,64 +35,8 @@ struct Blit {
     ptrdiff_t maskPitch;
     int width;
     int height;
-    uint32_t key;           // transparent colour, or index when paletted
-    const uint8_t* palette;
     const uint8_t* runs;
-    BlendCtx ctx;
 };
-
-// ---- Source pixel readers ----
-
-template <class Fmt>
-struct SrcPlain {
-    static constexpr int kBpp = Fmt::kBpp;
-    static constexpr bool kAlpha = false;
-    static uint32_t Load(const uint8_t* p, const Blit&) { return Fmt::Load(p); }
-    static bool IsKey(const uint8_t* p, const Blit& b) { return Fmt::Load(p) == b.key; }
-    static uint32_t AlphaOf(const uint8_t*) { return 255; }
-};
-
-// Pixels with an alpha byte: 32-bit byte 3; RGB565 with alpha is 4 bytes, alpha in byte 2.
-template <class Fmt>
-struct SrcAlpha {
-    static constexpr int kBpp = 4;
-    static constexpr bool kAlpha = true;
-    static uint32_t Load(const uint8_t* p, const Blit&) { return Fmt::Load(p); }
-    static bool IsKey(const uint8_t*, const Blit&) { return false; }
-    static uint32_t AlphaOf(const uint8_t* p) { return Fmt::kBpp == 4 ? p[3] : p[2]; }
-};
-
-template <class Fmt>
-struct SrcPaletted {
-    static constexpr int kBpp = 1;
-    static constexpr bool kAlpha = false;
-    static uint32_t Load(const uint8_t* p, const Blit& b)
-    {
-        return Fmt::Load(b.palette + ptrdiff_t{p[0]} * Fmt::kBpp);
-    }
-    static bool IsKey(const uint8_t* p, const Blit& b) { return p[0] == b.key; }
-    static uint32_t AlphaOf(const uint8_t*) { return 255; }
-};
-
-// One pixel under the option set: opaque (no alpha weighting) or weighted by its alpha.
-template <class Fmt, class Op, bool Mask>
-inline void DrawOpaque(uint8_t* dp, uint32_t s, uint32_t m, const BlendCtx& c)
-{
-    const uint32_t d = Fmt::Load(dp);
-    if constexpr (Mask)
-        Fmt::Store(dp, Op::Masked(d, s, m, c));
-    else
-        Fmt::Store(dp, Op::Plain(d, s, c));
-}
-template <class Fmt, class Op, bool Mask>
-inline void DrawWeighted(uint8_t* dp, uint32_t s, uint32_t m, uint32_t a, const BlendCtx& c)
-{
-    const uint32_t d = Fmt::Load(dp);
-    if constexpr (Mask)
-        Fmt::Store(dp, Op::MaskAlpha(d, s, m, a, c));
-    else
-        Fmt::Store(dp, Op::Alpha(d, s, a, c));
-}
 
 // The general path.
 template <class Fmt, class Src, class Op, bool Mask, bool Trans>
@@ -109,28 +47,8 @@ void GeneralLoop(const Blit& b)
         uint8_t* dp = b.dst + b.dstPitch * y;
         const uint8_t* mp = Mask ? b.mask + b.maskPitch * y : nullptr;
         for (int x = 0; x < b.width; ++x, sp += Src::kBpp, dp += Fmt::kBpp) {
-            uint32_t m = 0;
-            if constexpr (Mask) m = BlendMaskAlphaTable[mp[x]];
-            const uint32_t s = Src::Load(sp, b);
-            if constexpr (Src::kAlpha) {
-                const uint32_t a = Src::AlphaOf(sp);
-                if constexpr (Trans) {
-                    if (a == 0) continue;
-                    if (a == 255) {
-                        DrawOpaque<Fmt, Op, Mask>(dp, s, m, b.ctx);
-                        continue;
-                    }
-                } else if constexpr (!Mask && Op::kCopyIgnoresAlpha) {
-                    Fmt::Store(dp, s);
-                    continue;
-                }
-                DrawWeighted<Fmt, Op, Mask>(dp, s, m, a, b.ctx);
-            } else {
-                if constexpr (Trans) {
-                    if (Src::IsKey(sp, b)) continue;
-                }
-                DrawOpaque<Fmt, Op, Mask>(dp, s, m, b.ctx);
-            }
+            DrawSourcePixel<Fmt, Src, Op, Mask, Trans, Op::kCopyIgnoresAlpha>(
+                dp, sp, Mask ? mp[x] : 0, b);
         }
     }
 }

@@ -113,4 +113,14 @@ int GetSoftRenderMmx();
 void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
                   const MEMIMG* mask);
 
+// Fills a rectangle (corners in either order; null for the whole view) with a colour in the
+// view's own layout (0x00RRGGBB-style word for 32-bit, RGB565 for 16-bit) under the blend
+// settings. The draw clip applies when the view is the software draw target.
+void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color);
+
+// Draws the whole source into the rectangle between the corners {x1, y1, x2, y2}, scaled
+// by picking one source pixel per destination pixel; reversed corners mirror that axis.
+void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
+                        const MEMIMG* mask);
+
 }  // namespace quarn

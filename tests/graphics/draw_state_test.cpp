@@ -191,7 +191,7 @@ TEST_F(DrawStateTest, ResetKeepsOnlyTheRestoreRoutine)
     static int32_t (*const routine)() = [] { return 0; };
     g_screenSettings.width = 300;
     g_screenSettings.height = 60;
-    std::memset(&g_DrawSettings, 0x5A, sizeof(g_DrawSettings));
+    std::memset(static_cast<void*>(&g_DrawSettings), 0x5A, sizeof(g_DrawSettings));
     g_DrawSettings.graphRestoreRoutine = routine;
     ApplyDrawSettingDefaults();
     const DrawSettings& s = g_DrawSettings;

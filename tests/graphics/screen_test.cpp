@@ -148,7 +148,7 @@ TEST_F(ScreenTest, SoftwareStartUpBuildsTheScreen)
     EXPECT_TRUE(TestMemImgValid(&g_screenImages.work));
     ASSERT_TRUE(TestMemImgValid(&g_screenImages.workAlpha));
     EXPECT_EQ(g_screenImages.workAlpha.store->alpha, 1);
-    EXPECT_EQ(g_screenImages.drawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
     // The reset selected the front screen.
     EXPECT_EQ(GetDrawTarget(), kDrawTargetFrontScreen);
     EXPECT_EQ(SelectDrawTarget(kDrawTargetBackScreen), 0);
@@ -183,7 +183,7 @@ TEST_F(ScreenTest, DrawTargetRefusesHandlesThatAreNoRenderTargets)
     EXPECT_EQ(GetDrawTarget(), -2);
     // -3 and -5 behave as the back screen.
     EXPECT_EQ(SelectDrawTarget(-3), 0);
-    EXPECT_EQ(g_screenImages.drawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
     EXPECT_EQ(g_DrawSettings.drawTargetWidth, 300);
 }
 
@@ -209,7 +209,7 @@ TEST_F(ScreenTest, GraphTargetTakesItsImageAndSize)
     g_graphIsTarget = 1;
     StoreDrawClipRect(5, 5, 10, 10);
     ASSERT_EQ(SelectDrawTarget(graph), 0);
-    EXPECT_EQ(g_screenImages.drawTarget, &g_graphImage);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_graphImage);
     EXPECT_EQ(g_DrawSettings.drawTargetWidth, 40);
     EXPECT_EQ(g_DrawSettings.drawTargetHeight, 20);
     // A target of another size gets a whole-target clip.
@@ -221,7 +221,7 @@ TEST_F(ScreenTest, GraphTargetTakesItsImageAndSize)
     EXPECT_EQ(g_DrawSettings.clip.left, 1);
     EXPECT_EQ(g_DrawSettings.clip.bottom, 4);
     ASSERT_EQ(SelectDrawTarget(-2), 0);
-    EXPECT_EQ(g_screenImages.drawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
     EXPECT_EQ(g_DrawSettings.clip.right, 300);
     ReleaseMemImgRef(&g_graphImage);
 }

@@ -1,4 +1,5 @@
-// RenderMemImg on 1024 x 1024 32-bit images beside pixman and memcpy.
+// The blit kernels beside pixman and memcpy: RenderMemImg on 1024 x 1024 32-bit images, and
+// RenderMemImgScaled drawing a 512 x 512 image at twice and half its size.
 #include <benchmark/benchmark.h>
 #include <pixman.h>
 
@@ -19,18 +20,20 @@ constexpr int kSize = 1024;
 constexpr double kPixels = double{kSize} * kSize;
 
 struct Images {
-    MEMIMG dst{}, src{}, alphaSrc{};
+    MEMIMG dst{}, src{}, alphaSrc{}, small{}, smallAlpha{};
     Images()
     {
         BuildMemImgBlendTables();
         CreatePlainMemImg(&dst, kSize, kSize, 1);
         CreatePlainMemImg(&src, kSize, kSize, 1);
         CreateMemImgWithOptions(&alphaSrc, kSize, kSize, -1, 0, 1, 0, 1, 0, nullptr);
+        CreatePlainMemImg(&small, kSize / 2, kSize / 2, 1);
+        CreateMemImgWithOptions(&smallAlpha, kSize / 2, kSize / 2, -1, 0, 1, 0, 1, 0, nullptr);
         std::mt19937 rng(1);
-        for (MEMIMG* v : {&dst, &src, &alphaSrc})
-            for (int y = 0; y < kSize; ++y) {
+        for (MEMIMG* v : {&dst, &src, &alphaSrc, &small, &smallAlpha})
+            for (int y = 0; y < v->height; ++y) {
                 auto* line = reinterpret_cast<uint32_t*>(v->pixels + v->store->pitch * y);
-                for (int x = 0; x < kSize; ++x) line[x] = static_cast<uint32_t>(rng());
+                for (int x = 0; x < v->width; ++x) line[x] = static_cast<uint32_t>(rng());
             }
         g_DrawSettings = DrawSettings{};
         g_DrawSettings.brightColor = kNoBrightColor;
@@ -44,9 +47,9 @@ Images& Shared()
     return images;
 }
 
-void Rate(benchmark::State& state)
+void Rate(benchmark::State& state, double pixels = kPixels)
 {
-    state.counters["Mpix/s"] = benchmark::Counter(kPixels / 1e6 * static_cast<double>(state.iterations()),
+    state.counters["Mpix/s"] = benchmark::Counter(pixels / 1e6 * static_cast<double>(state.iterations()),
                                                   benchmark::Counter::kIsRate);
 }
 
@@ -101,6 +104,64 @@ void BM_Memcpy(benchmark::State& state)
     Rate(state);
 }
 
+// Scaled draws of a 512 x 512 image: twice as large (1024 x 1024) and half (256 x 256).
+constexpr int kSmall = kSize / 2;
+
+void Scaled(benchmark::State& state, int mode, int p, int target)
+{
+    Images& im = Shared();
+    g_DrawSettings.blendMode = mode;
+    g_DrawSettings.blendParam = p;
+    const int32_t rect[4] = {0, 0, target, target};
+    for (auto _ : state) {
+        RenderMemImgScaled(&im.dst, &im.small, rect, 0, nullptr);
+        benchmark::ClobberMemory();
+    }
+    Rate(state, double{target} * target);
+}
+
+void BM_ScaledUpMode0(benchmark::State& s) { Scaled(s, 0, 255, kSmall * 2); }
+void BM_ScaledUpMode1(benchmark::State& s) { Scaled(s, 1, 128, kSmall * 2); }
+void BM_ScaledDownMode0(benchmark::State& s) { Scaled(s, 0, 255, kSmall / 2); }
+void BM_ScaledDownMode1(benchmark::State& s) { Scaled(s, 1, 128, kSmall / 2); }
+
+void PixmanScaled(benchmark::State& state, pixman_op_t op, int target)
+{
+    Images& im = Shared();
+    const MEMIMG& src = op == PIXMAN_OP_SRC ? im.small : im.smallAlpha;
+    pixman_image_t* d = pixman_image_create_bits(PIXMAN_x8r8g8b8, kSize, kSize,
+                                                 reinterpret_cast<uint32_t*>(im.dst.pixels),
+                                                 im.dst.store->pitch);
+    pixman_image_t* s = pixman_image_create_bits(
+        op == PIXMAN_OP_SRC ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, kSmall, kSmall,
+        reinterpret_cast<uint32_t*>(src.pixels), src.store->pitch);
+    pixman_transform_t t;
+    const pixman_fixed_t f = pixman_double_to_fixed(double{kSmall} / target);
+    pixman_transform_init_scale(&t, f, f);
+    pixman_image_set_transform(s, &t);
+    pixman_image_set_filter(s, PIXMAN_FILTER_NEAREST, nullptr, 0);
+    for (auto _ : state) {
+        pixman_image_composite32(op, s, nullptr, d, 0, 0, 0, 0, 0, 0, target, target);
+        benchmark::ClobberMemory();
+    }
+    pixman_image_unref(s);
+    pixman_image_unref(d);
+    Rate(state, double{target} * target);
+}
+
+void BM_PixmanScaledUpSrc(benchmark::State& s) { PixmanScaled(s, PIXMAN_OP_SRC, kSmall * 2); }
+void BM_PixmanScaledUpOver(benchmark::State& s) { PixmanScaled(s, PIXMAN_OP_OVER, kSmall * 2); }
+void BM_PixmanScaledDownSrc(benchmark::State& s) { PixmanScaled(s, PIXMAN_OP_SRC, kSmall / 2); }
+void BM_PixmanScaledDownOver(benchmark::State& s) { PixmanScaled(s, PIXMAN_OP_OVER, kSmall / 2); }
+
+BENCHMARK(BM_ScaledUpMode0);
+BENCHMARK(BM_ScaledUpMode1);
+BENCHMARK(BM_ScaledDownMode0);
+BENCHMARK(BM_ScaledDownMode1);
+BENCHMARK(BM_PixmanScaledUpSrc);
+BENCHMARK(BM_PixmanScaledUpOver);
+BENCHMARK(BM_PixmanScaledDownSrc);
+BENCHMARK(BM_PixmanScaledDownOver);
 BENCHMARK(BM_RenderMode0);
 BENCHMARK(BM_RenderMode1Half);
 BENCHMARK(BM_RenderMode2);
@@ -140,12 +201,16 @@ int main(int argc, char** argv)
         {"BM_RenderMode0", "BM_Memcpy"},         {"BM_RenderMode0", "BM_PixmanSrc"},
         {"BM_RenderMode1Half", "BM_PixmanOver"}, {"BM_RenderMode2", "BM_PixmanAdd"},
         {"BM_RenderSourceAlpha", "BM_PixmanOver"},
+        {"BM_ScaledUpMode0", "BM_PixmanScaledUpSrc"},
+        {"BM_ScaledUpMode1", "BM_PixmanScaledUpOver"},
+        {"BM_ScaledDownMode0", "BM_PixmanScaledDownSrc"},
+        {"BM_ScaledDownMode1", "BM_PixmanScaledDownOver"},
     };
-    std::printf("\n%-22s %-16s %10s %10s %7s\n", "RenderMemImg", "against", "Mpix/s", "Mpix/s",
+    std::printf("\n%-22s %-24s %10s %10s %7s\n", "kernel", "against", "Mpix/s", "Mpix/s",
                 "ratio");
     for (const Pair& p : pairs) {
         if (!r.count(p.ours) || !r.count(p.theirs)) continue;
-        std::printf("%-22s %-16s %10.1f %10.1f %7.2f\n", p.ours, p.theirs, r[p.ours], r[p.theirs],
+        std::printf("%-22s %-24s %10.1f %10.1f %7.2f\n", p.ours, p.theirs, r[p.ours], r[p.theirs],
                     r[p.ours] / r[p.theirs]);
     }
     benchmark::Shutdown();

@@ -62,6 +62,7 @@ struct Call {
     int br[3];
     bool rle;
     bool srcAlpha;
+    bool scaled;        // the scaled blit's pixel stage
 };
 
 // Channel result of the per-channel modes (everything but 2 and 3).
@@ -79,7 +80,7 @@ int ChannelResult(const Call& c, Form f, int ch, int d, int s, int m, int a)
     case 1:
         if (f == Form::Plain) {
             if (L.wide) return L8(d, sb, c.p);
-            if (c.bright || c.rle || c.srcAlpha) return Signed255(d, sb, c.p);
+            if (c.bright || c.rle || c.srcAlpha || c.scaled) return Signed255(d, sb, c.p);
             return Lerp6(d, s, c.p);
         }
         if (f == Form::Masked) return L16(d, sb, int64_t{m} * c.p);
@@ -324,6 +325,232 @@ void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const
             WriteRaw(dp, dstBytes, r);
         }
     }
+}
+
+void RenderScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
+                  const MEMIMG* mask, const Settings& st)
+{
+    const bool mirrorX = corners[0] > corners[2];
+    const bool mirrorY = corners[1] > corners[3];
+    const int64_t left = std::min(corners[0], corners[2]), right = std::max(corners[0], corners[2]);
+    const int64_t top = std::min(corners[1], corners[3]), bottom = std::max(corners[1], corners[3]);
+    const int64_t W = right - left, H = bottom - top;
+    if (W == 0 || H == 0) return;
+    if (W == src->width && H == src->height && !mirrorX && !mirrorY) {
+        Render(dst, src, static_cast<int>(left), static_cast<int>(top), transparent, mask, st);
+        return;
+    }
+    const MemImgBase* ss = src->store;
+    const MemImgBase* ds = dst->store;
+    if (src->width < 1 || src->height < 1 || src->width >= 65536 || src->height >= 65536) return;
+    if (W >= 32768 || H >= 32768) return;
+    if (ss->kind != ds->kind || ds->paletted || ds->alpha || ss->kind > 1) return;
+    if (mask && (mask->width < src->width || mask->height < src->height)) return;
+    int mode = st.mode;
+    if (!(mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 10 || mode == 11))
+        return;
+    if (mode == 1 && st.p == 255) mode = 0;
+    if ((mode == 1 || mode == 2 || mode == 3) && st.p == 0) return;
+
+    const int64_t sx = (W * 65536) / src->width;
+    const int64_t sy = (H * 65536) / src->height;
+
+    Call c{};
+    c.L = ss->kind == 1 ? &kWide : &kNarrow;
+    c.mode = mode;
+    c.p = st.p;
+    c.bright = (st.bright & 0xFFFFFF) != 0xFFFFFF;
+    c.br[0] = static_cast<int>(st.bright & 0xFF);
+    c.br[1] = static_cast<int>((st.bright >> 8) & 0xFF);
+    c.br[2] = static_cast<int>((st.bright >> 16) & 0xFF);
+    c.srcAlpha = ss->alpha != 0;
+    c.scaled = true;
+    const int dstBytes = ss->kind == 1 ? 4 : 2;
+    const int srcBytes = ss->paletted ? 1 : (ss->kind == 1 || ss->alpha) ? 4 : 2;
+    const bool exactSub = c.L->wide && mode == 3 && st.p == 255 && !mask && !c.bright &&
+                          !c.srcAlpha && st.mmx;
+
+    const int64_t x0 = std::max<int64_t>({left, st.clip.left, 0});
+    const int64_t x1 = std::min<int64_t>({right, st.clip.right, dst->width});
+    const int64_t y0 = std::max<int64_t>({top, st.clip.top, 0});
+    const int64_t y1 = std::min<int64_t>({bottom, st.clip.bottom, dst->height});
+    for (int64_t Y = y0; Y < y1; ++Y) {
+        int64_t v = ((Y - top) * 65536) / sy;
+        if (mirrorY) v = src->height - 1 - v;
+        for (int64_t X = x0; X < x1; ++X) {
+            int64_t u = ((X - left) * 65536) / sx;
+            if (mirrorX) u = src->width - 1 - u;
+            const uint8_t* sp = src->pixels + ss->pitch * v + srcBytes * u;
+            uint8_t* dp = dst->pixels + ds->pitch * Y + dstBytes * X;
+            const uint32_t s = ss->paletted ? ReadRaw(ss->palette + dstBytes * sp[0], dstBytes)
+                                            : ReadRaw(sp, dstBytes);
+            const uint32_t d = ReadRaw(dp, dstBytes);
+            const int m = mask ? MaskWeight(mask->pixels[mask->store->pitch * v + u], st.borderPos,
+                                            st.borderRange)
+                               : 0;
+            Form f;
+            int a = 255;
+            if (c.srcAlpha) {
+                a = c.L->wide ? sp[3] : sp[2];
+                if (transparent && a == 0) continue;
+                if (transparent && a == 255) f = mask ? Form::Masked : Form::Plain;
+                else f = mask ? Form::MaskAlpha : Form::Alpha;
+            } else {
+                if (transparent) {
+                    const bool key = ss->paletted
+                                         ? sp[0] == (ss->transparentColor & 0xFF)
+                                         : ReadRaw(sp, dstBytes) == (ss->kind == 1 ? ss->transparentColor
+                                                                                   : (ss->transparentColor & 0xFFFF));
+                    if (key) continue;
+                }
+                f = mask ? Form::Masked : Form::Plain;
+            }
+            WriteRaw(dp, dstBytes, exactSub ? SaturateBytes(d, s, false) : Pixel(c, f, d, s, m, a));
+        }
+    }
+}
+
+namespace {
+
+// The packed add and subtract by their channel descriptions.
+uint32_t AddByChannels(uint32_t d, uint32_t s, bool wide)
+{
+    if (wide) {
+        auto ch = [](uint32_t v, int i) { return static_cast<int>((v >> (8 * i)) & 0xFF); };
+        const int blueSum = ch(d, 0) + ch(s, 0);
+        const int blue = std::min(255, blueSum);
+        int carry = blueSum >= 256;
+        uint32_t out = static_cast<uint32_t>(blue);
+        for (int i = 1; i < 3; ++i) {
+            const int half = (ch(d, i) >> 1) + (ch(s, i) >> 1);
+            const int v = half >= 128 ? 255 : 2 * half + (((ch(d, i) | ch(s, i)) & 1) | carry);
+            out |= static_cast<uint32_t>(v) << (8 * i);
+            carry = half >= 128;
+        }
+        return out | (static_cast<uint32_t>(carry) << 24);
+    }
+    const int dB = d & 31, sB = s & 31, dG = (d >> 5) & 63, sG = (s >> 5) & 63;
+    const int dR = (d >> 11) & 31, sR = (s >> 11) & 31;
+    const int B = std::min(31, dB + sB);
+    const int kB = dB + sB >= 32;
+    const int gHalf = (dG >> 1) + (sG >> 1);
+    const int G = (gHalf >= 32 ? 62 : 2 * gHalf) + (((dG | sG) & 1) | kB);
+    const int kG = gHalf >= 32;
+    const int rHalf = (dR >> 1) + (sR >> 1);
+    const int R = rHalf >= 16 ? 31 : 2 * rHalf + (((dR | sR) & 1) | kG);
+    return static_cast<uint32_t>(R << 11 | G << 5 | B);
+}
+
+uint32_t SubByChannels(uint32_t d, uint32_t s, bool wide)
+{
+    if (wide) {
+        auto ch = [](uint32_t v, int i) { return static_cast<int>((v >> (8 * i)) & 0xFF); };
+        uint32_t out = static_cast<uint32_t>(std::max(0, ch(d, 0) - ch(s, 0)));
+        int guard = ch(d, 0) >= ch(s, 0);
+        for (int i = 1; i < 3; ++i) {
+            const int dh = ch(d, i) >> 1, sh = ch(s, i) >> 1;
+            const int v = dh < sh ? 0 : 2 * (dh - sh) + guard;
+            out |= static_cast<uint32_t>(v) << (8 * i);
+            guard = dh >= sh;
+        }
+        return out;
+    }
+    const int dB = d & 31, sB = s & 31, dG = (d >> 5) & 63, sG = (s >> 5) & 63;
+    const int dR = (d >> 11) & 31, sR = (s >> 11) & 31;
+    const int B = std::max(0, dB - sB);
+    const int G = (dG >> 1) < (sG >> 1) ? 0 : 2 * ((dG >> 1) - (sG >> 1));
+    const int gG = (dG >> 1) >= (sG >> 1);
+    const int R = (dR >> 1) < (sR >> 1) ? 0 : 2 * ((dR >> 1) - (sR >> 1)) + gG;
+    return static_cast<uint32_t>(R << 11 | G << 5 | B);
+}
+
+}  // namespace
+
+uint32_t PackedAddByChannels(uint32_t d, uint32_t s, bool wide) { return AddByChannels(d, s, wide); }
+uint32_t PackedSubByChannels(uint32_t d, uint32_t s, bool wide) { return SubByChannels(d, s, wide); }
+
+void Fill(MEMIMG* dst, const quarn::PixelRect* rect, uint32_t color, const Settings& st,
+          bool isDrawTarget)
+{
+    const MemImgBase* ds = dst->store;
+    if (ds->paletted || ds->alpha || ds->kind > 1) return;
+    int64_t l = 0, t = 0, r = dst->width, b = dst->height;
+    if (rect) {
+        l = std::min(rect->left, rect->right);
+        r = std::max(rect->left, rect->right);
+        t = std::min(rect->top, rect->bottom);
+        b = std::max(rect->top, rect->bottom);
+    }
+    l = std::max<int64_t>(l, 0);
+    t = std::max<int64_t>(t, 0);
+    r = std::min<int64_t>(r, dst->width);
+    b = std::min<int64_t>(b, dst->height);
+    if (isDrawTarget) {
+        l = std::max<int64_t>(l, st.clip.left);
+        t = std::max<int64_t>(t, st.clip.top);
+        r = std::min<int64_t>(r, st.clip.right);
+        b = std::min<int64_t>(b, st.clip.bottom);
+    }
+    if (r <= l || b <= t) return;
+    int mode = st.mode;
+    if (!(mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 10 || mode == 11))
+        return;
+    if (mode == 1 && st.p == 255) mode = 0;
+    if ((mode == 1 || mode == 2 || mode == 3) && st.p == 0) return;
+    const bool wide = ds->kind == 1;
+    const Layout& L = wide ? kWide : kNarrow;
+    const int bytes = wide ? 4 : 2;
+    const int p = st.p;
+
+    // Bright: channel times its bright byte over 256.
+    int c[3];
+    const int br[3] = {static_cast<int>(st.bright & 0xFF), static_cast<int>((st.bright >> 8) & 0xFF),
+                       static_cast<int>((st.bright >> 16) & 0xFF)};
+    const bool bright = (st.bright & 0xFFFFFF) != 0xFFFFFF;
+    for (int ch = 0; ch < 3; ++ch) {
+        c[ch] = L.Get(color, ch);
+        if (bright) c[ch] = c[ch] * br[ch] >> 8;
+    }
+    uint32_t word = wide ? (color & 0xFF000000) : 0;
+    for (int ch = 0; ch < 3; ++ch) word |= static_cast<uint32_t>(c[ch]) << L.shift[ch];
+
+    for (int64_t y = t; y < b; ++y)
+        for (int64_t x = l; x < r; ++x) {
+            uint8_t* dp = dst->pixels + ds->pitch * y + bytes * x;
+            const uint32_t D = ReadRaw(dp, bytes);
+            uint32_t out;
+            if (mode == 0) {
+                out = word;
+            } else if (mode == 2 || mode == 3) {
+                uint32_t S = 0;
+                for (int ch = 0; ch < 3; ++ch)
+                    S |= static_cast<uint32_t>(Scale(c[ch], p)) << L.shift[ch];
+                out = mode == 2 ? AddByChannels(D, S, wide) : SubByChannels(D, S, wide);
+                if (wide && mode == 3) out &= 0x00FFFFFF;
+            } else {
+                out = wide ? (D & 0xFF000000) : 0;
+                for (int ch = 0; ch < 3; ++ch) {
+                    const int d = L.Get(D, ch), W = L.width[ch];
+                    int v = d;
+                    switch (mode) {
+                    case 1: v = wide ? L8(d, c[ch], p) : d + (c[ch] - d) * p / 255; break;
+                    case 4: v = (d * c[ch]) >> W; break;
+                    case 10: {
+                        const int inv = L.Max(ch) - c[ch];
+                        v = wide ? L8(d, inv, p) : d + (inv - d) * p / 255;
+                        break;
+                    }
+                    case 11: {
+                        const int m = (d * c[ch]) >> W;
+                        v = wide ? L8(d, m, p) : d + (m - d) * p / 255;
+                        break;
+                    }
+                    }
+                    out |= static_cast<uint32_t>(v) << L.shift[ch];
+                }
+            }
+            WriteRaw(dp, bytes, out);
+        }
 }
 
 }  // namespace ref

@@ -24,4 +24,17 @@ int MaskWeight(int value, int borderPos, int borderRange);
 void Render(quarn::MEMIMG* dst, const quarn::MEMIMG* src, int x, int y, int transparent,
             const quarn::MEMIMG* mask, const Settings& s);
 
+// The scaled blit: each destination pixel takes its source pixel by the closed form of the walk.
+void RenderScaled(quarn::MEMIMG* dst, const quarn::MEMIMG* src, const int32_t corners[4],
+                  int transparent, const quarn::MEMIMG* mask, const Settings& s);
+
+// The rectangle fill, with the packed add and subtract computed channel by channel.
+void Fill(quarn::MEMIMG* dst, const quarn::PixelRect* rect, uint32_t color, const Settings& s,
+          bool isDrawTarget);
+
+// The packed saturating add and subtract by their channel descriptions (32-bit when wide,
+// RGB565 otherwise).
+uint32_t PackedAddByChannels(uint32_t d, uint32_t s, bool wide);
+uint32_t PackedSubByChannels(uint32_t d, uint32_t s, bool wide);
+
 }  // namespace ref

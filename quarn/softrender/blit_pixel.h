@@ -1,0 +1,109 @@
+// The per-pixel stage shared by the blit kernels: source readers, the transparency and alpha
+// tests, and the hand-over to the blend forms. Internal to the software renderer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "quarn/softrender/blend_ops.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <mmintrin.h>
+#define QUARN_HAVE_MMX 1
+#define QUARN_MMX_FN __attribute__((target("mmx")))
+#else
+#define QUARN_HAVE_MMX 0
+#endif
+
+namespace quarn {
+
+// What every source read needs besides the pixel.
+struct PixelInputs {
+    uint32_t key;           // transparent colour, or index when paletted
+    const uint8_t* palette;
+    BlendCtx ctx;
+};
+
+// ---- Source pixel readers ----
+
+template <class Fmt>
+struct SrcPlain {
+    static constexpr int kBpp = Fmt::kBpp;
+    static constexpr bool kAlpha = false;
+    static uint32_t Load(const uint8_t* p, const PixelInputs&) { return Fmt::Load(p); }
+    static bool IsKey(const uint8_t* p, const PixelInputs& b) { return Fmt::Load(p) == b.key; }
+    static uint32_t AlphaOf(const uint8_t*) { return 255; }
+};
+
+// Pixels with an alpha byte: 32-bit byte 3; RGB565 with alpha is 4 bytes, alpha in byte 2.
+template <class Fmt>
+struct SrcAlpha {
+    static constexpr int kBpp = 4;
+    static constexpr bool kAlpha = true;
+    static uint32_t Load(const uint8_t* p, const PixelInputs&) { return Fmt::Load(p); }
+    static bool IsKey(const uint8_t*, const PixelInputs&) { return false; }
+    static uint32_t AlphaOf(const uint8_t* p) { return Fmt::kBpp == 4 ? p[3] : p[2]; }
+};
+
+template <class Fmt>
+struct SrcPaletted {
+    static constexpr int kBpp = 1;
+    static constexpr bool kAlpha = false;
+    static uint32_t Load(const uint8_t* p, const PixelInputs& b)
+    {
+        return Fmt::Load(b.palette + ptrdiff_t{p[0]} * Fmt::kBpp);
+    }
+    static bool IsKey(const uint8_t* p, const PixelInputs& b) { return p[0] == b.key; }
+    static uint32_t AlphaOf(const uint8_t*) { return 255; }
+};
+
+// One pixel under the option set: opaque (no alpha weighting) or weighted by its alpha.
+template <class Fmt, class Op, bool Mask>
+inline void DrawOpaque(uint8_t* dp, uint32_t s, uint32_t m, const BlendCtx& c)
+{
+    const uint32_t d = Fmt::Load(dp);
+    if constexpr (Mask)
+        Fmt::Store(dp, Op::Masked(d, s, m, c));
+    else
+        Fmt::Store(dp, Op::Plain(d, s, c));
+}
+template <class Fmt, class Op, bool Mask>
+inline void DrawWeighted(uint8_t* dp, uint32_t s, uint32_t m, uint32_t a, const BlendCtx& c)
+{
+    const uint32_t d = Fmt::Load(dp);
+    if constexpr (Mask)
+        Fmt::Store(dp, Op::MaskAlpha(d, s, m, a, c));
+    else
+        Fmt::Store(dp, Op::Alpha(d, s, a, c));
+}
+
+// One source pixel onto one destination pixel: the transparency or alpha test, then the form.
+// AlphaCopy: with alpha, no transparency, no mask, the source is copied as it stands.
+template <class Fmt, class Src, class Op, bool Mask, bool Trans, bool AlphaCopy>
+inline void DrawSourcePixel(uint8_t* dp, const uint8_t* sp, uint8_t maskByte, const PixelInputs& b)
+{
+    uint32_t m = 0;
+    if constexpr (Mask) m = BlendMaskAlphaTable[maskByte];
+    const uint32_t s = Src::Load(sp, b);
+    if constexpr (Src::kAlpha) {
+        const uint32_t a = Src::AlphaOf(sp);
+        if constexpr (Trans) {
+            if (a == 0) return;
+            if (a == 255) {
+                DrawOpaque<Fmt, Op, Mask>(dp, s, m, b.ctx);
+                return;
+            }
+        } else if constexpr (!Mask && AlphaCopy) {
+            Fmt::Store(dp, s);
+            return;
+        }
+        DrawWeighted<Fmt, Op, Mask>(dp, s, m, a, b.ctx);
+    } else {
+        if constexpr (Trans) {
+            if (Src::IsKey(sp, b)) return;
+        }
+        DrawOpaque<Fmt, Op, Mask>(dp, s, m, b.ctx);
+    }
+}
+
+}  // namespace quarn

@@ -1,0 +1,119 @@
+// The rectangle fill: one colour under the blend settings.
+#include <utility>
+
+#include "quarn/softrender/blend_ops.h"
+#include "quarn/softrender/softrender.h"
+
+namespace quarn {
+
+namespace {
+
+template <class Fmt, class Op>
+void FillLoop(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color,
+              const BlendCtx& ctx)
+{
+    for (int y = 0; y < height; ++y) {
+        uint8_t* dp = first + pitch * y;
+        for (int x = 0; x < width; ++x, dp += Fmt::kBpp)
+            Fmt::Store(dp, Op::Plain(Fmt::Load(dp), color, ctx));
+    }
+}
+
+// Mode 0: whole words; a 16-bit row two pixels a word, an odd last pixel alone.
+template <class Fmt>
+void FillCopy(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color)
+{
+    for (int y = 0; y < height; ++y) {
+        uint8_t* dp = first + pitch * y;
+        if constexpr (Fmt::kBpp == 4) {
+            for (int x = 0; x < width; ++x) StorePixel32(dp + 4 * x, color);
+        } else {
+            const uint32_t pair = (color & 0xFFFF) | (color << 16);
+            int x = 0;
+            for (; x + 2 <= width; x += 2) StorePixel32(dp + 2 * x, pair);
+            if (x < width) StorePixel16(dp + 2 * x, color);
+        }
+    }
+}
+
+template <class Fmt>
+void Fill(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color, int mode,
+          const BlendCtx& ctx)
+{
+    switch (mode) {
+    case 0: FillCopy<Fmt>(first, pitch, width, height, color); break;
+    case 1: FillLoop<Fmt, OpBlend<Fmt, false>>(first, pitch, width, height, color, ctx); break;
+    case 2: FillLoop<Fmt, OpAdd<Fmt, false>>(first, pitch, width, height, color, ctx); break;
+    case 3: FillLoop<Fmt, OpSub<Fmt, false>>(first, pitch, width, height, color, ctx); break;
+    case 4: FillLoop<Fmt, OpMultiply<Fmt, false>>(first, pitch, width, height, color, ctx); break;
+    case 10:
+        FillLoop<Fmt, OpInverseBlend<Fmt, false>>(first, pitch, width, height, color, ctx);
+        break;
+    case 11:
+        FillLoop<Fmt, OpMultiplyBlend<Fmt, false>>(first, pitch, width, height, color, ctx);
+        break;
+    default: break;
+    }
+}
+
+bool SameView(const MEMIMG* a, const MEMIMG* b)
+{
+    return a != nullptr && b != nullptr && a->store == b->store && a->pixels == b->pixels &&
+           a->width == b->width && a->height == b->height;
+}
+
+}  // namespace
+
+void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color)
+{
+    if (!TestMemImgValid(dst)) return;
+    MemImgBase* store = dst->store;
+    if (store->paletted || store->alpha) return;
+
+    PixelRect r{0, 0, dst->width, dst->height};
+    if (rect != nullptr) {
+        r = *rect;
+        if (r.left > r.right) std::swap(r.left, r.right);
+        if (r.top > r.bottom) std::swap(r.top, r.bottom);
+    }
+    // Never outside the image; the draw clip only where the image is what is drawn on.
+    ClipRectToBound(&r, PixelRect{0, 0, dst->width, dst->height});
+    const DrawSettings& settings = g_DrawSettings;
+    if (SameView(settings.softDrawTarget, dst)) ClipRectToBound(&r, settings.clip);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    if (width <= 0 || height <= 0) return;
+    if (store->kind != kMemImgRgb565 && store->kind != kMemImgXrgb32) return;
+
+    int mode = settings.blendMode;
+    const int p = ClampInt(settings.blendParam, 0, 255);
+    if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) return;
+    if (mode == 1 && p == 255) mode = 0;
+    if ((mode == 1 || mode == 2 || mode == 3) && p == 0) return;
+
+    // Bright scales the colour once, by the bright byte over 256.
+    const uint32_t bright = DrawBrightRgb(settings);
+    const bool wide = store->kind == kMemImgXrgb32;
+    if (bright != kNoBrightColor) {
+        const uint32_t bb = bright & 0xFF, bg = (bright >> 8) & 0xFF, br = (bright >> 16) & 0xFF;
+        if (wide) {
+            color = (color & 0xFF000000) | ((((color >> 16) & 0xFF) * br >> 8) << 16) |
+                    ((((color >> 8) & 0xFF) * bg >> 8) << 8) | ((color & 0xFF) * bb >> 8);
+        } else {
+            color = ((((color >> 11) & 0x1F) * br >> 8) << 11) |
+                    ((((color >> 5) & 0x3F) * bg >> 8) << 5) | ((color & 0x1F) * bb >> 8);
+        }
+    }
+    if (!wide) color &= 0xFFFF;
+
+    BlendCtx ctx{};
+    ctx.p = static_cast<uint32_t>(p);
+    ctx.signedStep16 = true;
+    const int bpp = wide ? 4 : 2;
+    uint8_t* first = dst->pixels + ptrdiff_t{store->pitch} * r.top + ptrdiff_t{bpp} * r.left;
+    if (wide) Fill<Fmt32>(first, store->pitch, width, height, color, mode, ctx);
+    else Fill<Fmt16>(first, store->pitch, width, height, color, mode, ctx);
+    MarkMemImgPixelsChanged(store);
+}
+
+}  // namespace quarn

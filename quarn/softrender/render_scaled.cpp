@@ -1,0 +1,241 @@
+// The scaled and mirrored blit: one source pixel picked per destination pixel by a 16.16
+// walk, mirrored on the source side.
+#include <cstdint>
+
+#include "quarn/softrender/blend_ops.h"
+#include "quarn/softrender/blit_pixel.h"
+#include "quarn/softrender/softrender.h"
+
+namespace quarn {
+
+namespace {
+
+struct ScaledBlit : PixelInputs {
+    uint8_t* dst;
+    ptrdiff_t dstPitch;
+    const uint8_t* src;
+    ptrdiff_t srcStep;
+    ptrdiff_t srcRowStep;
+    const uint8_t* mask;
+    ptrdiff_t maskStep;
+    ptrdiff_t maskRowStep;
+    int width;
+    int height;
+    int32_t sx, sy;     // destination pixels per source pixel, 16.16
+    int32_t ax0, ay0;   // accumulator starts after the clipped-away part
+};
+
+template <class Fmt, class Src, class Op, bool Mask, bool Trans>
+void ScaledLoop(const ScaledBlit& b)
+{
+    const uint8_t* srow = b.src;
+    const uint8_t* mrow = b.mask;
+    uint8_t* drow = b.dst;
+    int32_t ay = b.ay0;
+    for (int rows = b.height;;) {
+        const uint8_t* sp = srow;
+        const uint8_t* mp = mrow;
+        uint8_t* dp = drow;
+        int32_t ax = b.ax0;
+        for (int cols = b.width;;) {
+            DrawSourcePixel<Fmt, Src, Op, Mask, Trans, false>(dp, sp, Mask ? *mp : 0, b);
+            dp += Fmt::kBpp;
+            if (--cols == 0) break;
+            ax -= 65536;
+            while (ax <= 0) {
+                ax += b.sx;
+                sp += b.srcStep;
+                if constexpr (Mask) mp += b.maskStep;
+            }
+        }
+        if (--rows == 0) break;
+        drow += b.dstPitch;
+        ay -= 65536;
+        while (ay <= 0) {
+            ay += b.sy;
+            srow += b.srcRowStep;
+            if constexpr (Mask) mrow += b.maskRowStep;
+        }
+    }
+}
+
+// Mode 3 at p 255 without mask, bright or alpha: every byte of the pixel saturates on its own.
+struct OpExactSub32 {
+    static constexpr bool kCopyIgnoresAlpha = false;
+#if QUARN_HAVE_MMX
+    QUARN_MMX_FN static uint32_t Plain(uint32_t d, uint32_t s, const BlendCtx&)
+    {
+        const __m64 r = _mm_subs_pu8(_mm_cvtsi32_si64(static_cast<int>(d)),
+                                     _mm_cvtsi32_si64(static_cast<int>(s)));
+        return static_cast<uint32_t>(_mm_cvtsi64_si32(r));
+    }
+#else
+    static uint32_t Plain(uint32_t d, uint32_t s, const BlendCtx&) { return SaturateSubBytes(d, s); }
+#endif
+};
+
+template <class Src, bool Trans>
+#if QUARN_HAVE_MMX
+QUARN_MMX_FN
+#endif
+void ExactSubLoop(const ScaledBlit& b)
+{
+    ScaledLoop<Fmt32, Src, OpExactSub32, false, Trans>(b);
+#if QUARN_HAVE_MMX
+    _mm_empty();
+#endif
+}
+
+template <class Fmt, class Src, class Op>
+void RunScaledOp(const ScaledBlit& b, bool mask, bool trans)
+{
+    if (mask) {
+        if (trans) ScaledLoop<Fmt, Src, Op, true, true>(b);
+        else ScaledLoop<Fmt, Src, Op, true, false>(b);
+    } else {
+        if (trans) ScaledLoop<Fmt, Src, Op, false, true>(b);
+        else ScaledLoop<Fmt, Src, Op, false, false>(b);
+    }
+}
+
+template <class Fmt, class Src, template <class, bool> class Op>
+void RunScaledMode(const ScaledBlit& b, bool mask, bool bright, bool trans)
+{
+    if (bright) RunScaledOp<Fmt, Src, Op<Fmt, true>>(b, mask, trans);
+    else RunScaledOp<Fmt, Src, Op<Fmt, false>>(b, mask, trans);
+}
+
+template <class Fmt, class Src>
+void RunScaledBranch(const ScaledBlit& b, int mode, bool mask, bool bright, bool trans, bool mmx)
+{
+    if constexpr (Fmt::kBpp == 4 && !Src::kAlpha) {
+        if (mode == 3 && b.ctx.p == 255 && !mask && !bright && mmx) {
+            if (trans) ExactSubLoop<Src, true>(b);
+            else ExactSubLoop<Src, false>(b);
+            return;
+        }
+    }
+    switch (mode) {
+    case 0: RunScaledMode<Fmt, Src, OpCopy>(b, mask, bright, trans); break;
+    case 1: RunScaledMode<Fmt, Src, OpBlend>(b, mask, bright, trans); break;
+    case 2: RunScaledMode<Fmt, Src, OpAdd>(b, mask, bright, trans); break;
+    case 3: RunScaledMode<Fmt, Src, OpSub>(b, mask, bright, trans); break;
+    case 4: RunScaledMode<Fmt, Src, OpMultiply>(b, mask, bright, trans); break;
+    case 10: RunScaledMode<Fmt, Src, OpInverseBlend>(b, mask, bright, trans); break;
+    case 11: RunScaledMode<Fmt, Src, OpMultiplyBlend>(b, mask, bright, trans); break;
+    default: break;
+    }
+}
+
+template <class Fmt>
+void RunScaledKind(const ScaledBlit& b, const MemImgBase* s, int mode, bool mask, bool bright,
+                   bool trans, bool mmx)
+{
+    if (s->paletted) RunScaledBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans, mmx);
+    else if (s->alpha) RunScaledBranch<Fmt, SrcAlpha<Fmt>>(b, mode, mask, bright, trans, mmx);
+    else RunScaledBranch<Fmt, SrcPlain<Fmt>>(b, mode, mask, bright, trans, mmx);
+}
+
+}  // namespace
+
+void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
+                        const MEMIMG* mask)
+{
+    if (corners == nullptr || !TestMemImgValid(dst) || !TestMemImgValid(src)) return;
+
+    const bool mirrorX = corners[0] > corners[2];
+    const bool mirrorY = corners[1] > corners[3];
+    const int32_t left = mirrorX ? corners[2] : corners[0];
+    const int32_t right = mirrorX ? corners[0] : corners[2];
+    const int32_t top = mirrorY ? corners[3] : corners[1];
+    const int32_t bottom = mirrorY ? corners[1] : corners[3];
+    const int64_t w = int64_t{right} - left;
+    const int64_t h = int64_t{bottom} - top;
+    if (w == 0 || h == 0) return;
+    if (w == src->width && h == src->height && !mirrorX && !mirrorY) {
+        RenderMemImg(dst, src, left, top, transparent, mask);
+        return;
+    }
+
+    // Sizes the 16.16 walk cannot represent, and layouts it would read or write wrongly.
+    const int srcW = src->width, srcH = src->height;
+    if (srcW < 1 || srcH < 1 || srcW >= 65536 || srcH >= 65536) return;
+    if (w >= 32768 || h >= 32768) return;
+    const MemImgBase* ss = src->store;
+    const MemImgBase* ds = dst->store;
+    if (ss->kind != ds->kind || ds->paletted || ds->alpha) return;
+    if (ss->kind != kMemImgRgb565 && ss->kind != kMemImgXrgb32) return;
+    if (mask != nullptr &&
+        (!TestMemImgValid(mask) || mask->width < srcW || mask->height < srcH))
+        return;
+
+    const auto sx = static_cast<uint32_t>((static_cast<uint32_t>(w) << 16) / static_cast<uint32_t>(srcW));
+    const auto sy = static_cast<uint32_t>((static_cast<uint32_t>(h) << 16) / static_cast<uint32_t>(srcH));
+
+    const DrawSettings& settings = g_DrawSettings;
+    PixelRect r{left, top, right, bottom};
+    PixelRect bound = settings.clip;
+    ClipRectToBound(&bound, PixelRect{0, 0, dst->width, dst->height});
+    ClipRectToBound(&r, bound);
+    const int width = r.right - r.left;
+    const int height = r.bottom - r.top;
+    if (width <= 0 || height <= 0) return;
+    const int32_t cx = r.left - left;
+    const int32_t cy = r.top - top;
+    const int32_t kx = static_cast<int32_t>((cx * 65536) / static_cast<int32_t>(sx));
+    const int32_t rx = static_cast<int32_t>((cx * 65536) % static_cast<int32_t>(sx));
+    const int32_t ky = static_cast<int32_t>((cy * 65536) / static_cast<int32_t>(sy));
+    const int32_t ry = static_cast<int32_t>((cy * 65536) % static_cast<int32_t>(sy));
+
+    int mode = settings.blendMode;
+    const int p = ClampInt(settings.blendParam, 0, 255);
+    if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) return;
+    if (mode == 1 && p == 255) mode = 0;
+    if ((mode == 1 || mode == 2 || mode == 3) && p == 0) return;
+
+    const int srcBpp = MemImgBytesPerPixel(ss->kind, ss->paletted, ss->alpha);
+    const int dstBpp = ss->kind == kMemImgXrgb32 ? 4 : 2;
+    const int col = mirrorX ? srcW - kx - 1 : kx;
+    const int line = mirrorY ? srcH - ky - 1 : ky;
+
+    ScaledBlit b{};
+    b.width = width;
+    b.height = height;
+    b.sx = static_cast<int32_t>(sx);
+    b.sy = static_cast<int32_t>(sy);
+    b.ax0 = static_cast<int32_t>(sx) - rx;
+    b.ay0 = static_cast<int32_t>(sy) - ry;
+    b.src = src->pixels + ptrdiff_t{ss->pitch} * line + ptrdiff_t{srcBpp} * col;
+    b.srcStep = mirrorX ? -srcBpp : srcBpp;
+    b.srcRowStep = mirrorY ? -ptrdiff_t{ss->pitch} : ptrdiff_t{ss->pitch};
+    if (mask != nullptr) {
+        const ptrdiff_t mp = mask->store->pitch;
+        b.mask = mask->pixels + mp * line + col;
+        b.maskStep = mirrorX ? -1 : 1;
+        b.maskRowStep = mirrorY ? -mp : mp;
+    }
+    b.dstPitch = ds->pitch;
+    b.dst = dst->pixels + b.dstPitch * r.top + ptrdiff_t{dstBpp} * r.left;
+    b.palette = ss->palette;
+    if (ss->paletted) b.key = ss->transparentColor & 0xFF;
+    else if (ss->kind == kMemImgRgb565) b.key = ss->transparentColor & 0xFFFF;
+    else b.key = ss->transparentColor;
+
+    const uint32_t bright = DrawBrightRgb(settings);
+    const bool hasBright = bright != kNoBrightColor;
+    b.ctx.p = static_cast<uint32_t>(p);
+    b.ctx.bright[0] = bright & 0xFF;
+    b.ctx.bright[1] = (bright >> 8) & 0xFF;
+    b.ctx.bright[2] = (bright >> 16) & 0xFF;
+    b.ctx.signedStep16 = true;
+
+    const bool trans = transparent != 0;
+    const bool mmx = GetSoftRenderMmx() != 0;
+    if (ss->kind == kMemImgXrgb32)
+        RunScaledKind<Fmt32>(b, ss, mode, mask != nullptr, hasBright, trans, mmx);
+    else
+        RunScaledKind<Fmt16>(b, ss, mode, mask != nullptr, hasBright, trans, mmx);
+    MarkMemImgPixelsChanged(dst->store);
+}
+
+}  // namespace quarn
