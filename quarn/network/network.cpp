@@ -9,7 +9,6 @@ NetworkState g_network;
 
 static FixedHandleTable<kNetworkConnectionSlots + 1> s_networkTable{kHandleTypeNetwork, kSlotFirstFree,
                                                                      kNetworkConnectionSlots};
-static int32_t s_nextCheck;
 // Nested receives and sends (from the pumping inside them) are refused at once.
 static uint32_t s_receiveGuard;
 static uint32_t s_sendGuard;
@@ -255,11 +254,9 @@ int32_t AcceptNetWork()
         return AppendLog(L"ソケット用のメモリの確保に失敗しました\n");
     }
     HandleTable* table = NetworkTable();
-    // Connections carry their own check number sequence, advanced only by a success.
-    const int32_t savedCheck = table->nextCheck;
-    table->nextCheck = s_nextCheck;
+    // Only an accepted connection uses up a check number.
+    const int32_t check = table->nextCheck;
     const int32_t handle = AddHandleRecord(table, r);
-    table->nextCheck = savedCheck;
     if (handle < 0) {
         FreeTrackedMemory(r);
         return AppendLog(L"空きソケットデータがなかったので accept を拒否しました \n");
@@ -285,6 +282,7 @@ int32_t AcceptNetWork()
     if (s == INVALID_SOCKET) {
         LogNetworkError(L"acceptに失敗しました");
         ReleaseConnection(r, handle);
+        table->nextCheck = check;
         return -1;
     }
     r->socket = s;
@@ -294,9 +292,9 @@ int32_t AcceptNetWork()
         LogNetworkError(L"WSAAsyncSelectのエラー in AcceptNetWork");
         closesocket(s);
         ReleaseConnection(r, handle);
+        table->nextCheck = check;
         return -1;
     }
-    s_nextCheck = (s_nextCheck + 1) % kHandleCheckLimit;
     return 1;
 }
 
@@ -454,7 +452,7 @@ int32_t ShutDownNetwork()
         }
     }
     g_network = NetworkState{};
-    s_nextCheck = 0;
+    table->nextCheck = 0;
     WSACleanup();
     AppendLog(L"ネットワーク関連の終了処理は完了しました\n");
     return 0;

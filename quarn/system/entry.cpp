@@ -2,10 +2,7 @@
 
 #include "quarn/core/core.h"
 
-// The library lock: every public entry holds it for its whole run.
-void AcquireLibraryLock();
-void ReleaseLibraryLock();
-
+// Like every public entry, it holds the library lock for its whole run.
 int PumpLibraryMessages()
 {
     AcquireLibraryLock();

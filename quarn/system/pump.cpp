@@ -1,5 +1,6 @@
 #include "quarn/system/system.h"
 
+#include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "quarn/sound/sound.h"
 
@@ -110,6 +111,7 @@ HWND QueryMainWindow() { return g_system.mainWindow; }
 int32_t IsWindowedMode() { return g_system.windowed; }
 int32_t IsWindowActive() { return g_system.active; }
 int32_t IsClosePosted() { return g_system.closePosted; }
+int32_t IsMmxUsable() { return g_systemCapability.mmxUsable; }
 
 int32_t QueryDesktopMetrics(int32_t* width, int32_t* height, int32_t* colourBits)
 {

@@ -64,7 +64,7 @@ static void ReportMemory()
     double available = 0.0;
     using GlobalMemoryStatusExFn = BOOL(WINAPI*)(LPMEMORYSTATUSEX);
     HMODULE kernel = GetModuleHandleW(L"Kernel32.dll");
-    auto statusEx = kernel != nullptr
+    auto statusEx = kernel != nullptr && g_systemCapability.osCode >= kOsWin2000
                         ? reinterpret_cast<GlobalMemoryStatusExFn>(
                               reinterpret_cast<void*>(GetProcAddress(kernel, "GlobalMemoryStatusEx")))
                         : nullptr;
@@ -177,6 +177,7 @@ int32_t StartMainWindow()
     if (g_system.highResTimer) {
         TestTimerResolution(caps.wPeriodMin);
     }
+    SeedRandomGenerator(static_cast<uint32_t>(ReadMillisecondClock()));
 
     // The screen saver stays as the user set it system-wide: while the window exists the
     // window procedure refuses to start it.

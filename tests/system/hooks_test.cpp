@@ -1,7 +1,10 @@
 // The sound, movie and network entry points that the window and the pump call.
 #include <gtest/gtest.h>
 
+#include <winsock.h>
+
 #include <string>
+#include <vector>
 
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
@@ -42,6 +45,55 @@ TEST_F(HookTest, EmptyTablesMakeTheHooksDoNothing)
 
     EXPECT_EQ(DispatchSocketEvent(FD_READ, 1234), 0);
     EXPECT_EQ(g_log, L"通信エラー No.1\n");
+}
+
+TEST_F(HookTest, MidiNotificationLoopsOrCloses)
+{
+    g_midiPlayback = MidiPlaybackState{};
+    g_midiPlayback.loop = 1;
+    EXPECT_EQ(HandleMidiNotify(), 0);
+    EXPECT_EQ(g_midiPlayback.playing, 1) << "a looping piece plays again";
+    g_midiPlayback.loop = 0;
+    EXPECT_EQ(HandleMidiNotify(), 0);
+    EXPECT_EQ(g_midiPlayback.playing, 0) << "the end of a single play closes the device";
+    EXPECT_EQ(HandleMidiNotify(), 0);
+    EXPECT_EQ(g_midiPlayback.playing, 0);
+}
+
+TEST_F(HookTest, SuspendedMoviesResumeWithTheirPlayingFlag)
+{
+    MovieRecord playing{};
+    playing.ogg = 1;
+    playing.playing = 1;
+    playing.movieSound = -1;
+    MovieRecord paused{};
+    paused.ogg = 1;
+    paused.playing = 0;
+    paused.stopped = 1;
+    paused.playMode = 2;
+    MovieRecord noControl{};  // played by the system's graph without a control interface
+    noControl.playing = 1;
+    const int32_t h1 = AddHandleRecord(MovieTable(), &playing);
+    const int32_t h2 = AddHandleRecord(MovieTable(), &paused);
+    const int32_t h3 = AddHandleRecord(MovieTable(), &noControl);
+
+    EXPECT_EQ(SuspendAllMovies(), 0);
+    EXPECT_EQ(playing.stopped, 1u);
+    EXPECT_EQ(playing.playing, 1u);
+    EXPECT_EQ(noControl.stopped, 0u) << "nothing to pause it with";
+
+    EXPECT_EQ(ResumeSuspendedMovies(), 0);
+    EXPECT_EQ(playing.stopped, 0u);
+    EXPECT_EQ(playing.playMode, 1u) << "mode 0 resumes as 1";
+    EXPECT_EQ(paused.stopped, 1u) << "a movie paused for good stays paused";
+    EXPECT_EQ(paused.playMode, 2u);
+
+    EXPECT_EQ(SuspendMovie(h1, 0), 0);
+    EXPECT_EQ(playing.playing, 0u);
+    EXPECT_EQ(RemoveHandleRecord(MovieTable(), h1), &playing);
+    EXPECT_EQ(RemoveHandleRecord(MovieTable(), h2), &paused);
+    EXPECT_EQ(RemoveHandleRecord(MovieTable(), h3), &noControl);
+    EXPECT_EQ(SuspendMovie(h1, 1), -1);
 }
 
 TEST_F(HookTest, MovieOverlayIsClippedToTheVisibleDrawArea)
@@ -139,6 +191,167 @@ TEST_F(SocketEventTest, EventsChangeTheFlagsOfTheMatchingConnection)
     // Handle validation takes the kind into account.
     EXPECT_EQ(DeleteDatagramHandle(stream->node.handle), -1);
     EXPECT_EQ(RecvSocket(datagram->node.handle), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// A started network on the loopback interface: a listening record in the listen slot and
+// a client socket connected to it, accepted through AcceptNetWork.
+class LoopbackNetworkTest : public HookTest {
+protected:
+    void SetUp() override
+    {
+        HookTest::SetUp();
+        WSADATA data{};
+        ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
+        g_network = NetworkState{};
+        MakeEmptyHandleChain(&g_network.head, &g_network.tail);
+        g_network.window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        ASSERT_NE(g_network.window, nullptr);
+        g_network.ready = 1;
+
+        listener = static_cast<NetworkHandleRecord*>(AllocTrackedMemoryZeroed(sizeof(NetworkHandleRecord), "", 0));
+        const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ASSERT_EQ(listen(s, 4), 0);
+        int length = sizeof(address);
+        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
+        listener->socket = s;
+        listener->valid = 1;
+        listener->kind = 1;  // not a connection: shut-down only closes its socket
+        NetworkTable()->slots[kNetworkListenSlot] = HandleSlot{listener, 0};
+        NetworkTable()->liveCount += 1;
+        listener->node.handle = MakeHandle(kHandleTypeNetwork, 0, kNetworkListenSlot);
+        listener->node.data = listener;
+        listener->node.previous = &g_network.head;
+        listener->node.next = g_network.head.next;
+        g_network.head.next->previous = &listener->node;
+        g_network.head.next = &listener->node;
+
+        client = socket(AF_INET, SOCK_STREAM, 0);
+        ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        ASSERT_EQ(AcceptNetWork(), 1);
+        handle = g_network.head.next->handle;
+        connection = FindHandleRecordAs<NetworkHandleRecord>(NetworkTable(), handle);
+        ASSERT_NE(connection, nullptr);
+    }
+    void TearDown() override
+    {
+        HWND window = g_network.window;
+        EXPECT_EQ(ShutDownNetwork(), 0);
+        EXPECT_EQ(NetworkTable()->liveCount, 0);
+        EXPECT_NE(g_log.find(L"ネットワーク関連の終了処理は完了しました\n"), std::wstring::npos);
+        closesocket(client);
+        DestroyWindow(window);
+        g_network = NetworkState{};
+        HookTest::TearDown();
+    }
+    void SendRaw(const std::string& bytes)
+    {
+        ASSERT_EQ(send(client, bytes.data(), static_cast<int>(bytes.size()), 0), static_cast<int>(bytes.size()));
+        Sleep(50);
+    }
+    static std::string Frame(const std::string& payload)
+    {
+        const uint32_t n = static_cast<uint32_t>(payload.size());
+        std::string out{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
+                        static_cast<char>(n >> 24)};
+        return out + payload;
+    }
+    std::string Held(const RingBuffer& ring)
+    {
+        std::string out;
+        for (int32_t i = 0; i < ring.held; ++i) {
+            out += static_cast<char>(ring.data[(ring.readPos + i) % ring.size]);
+        }
+        return out;
+    }
+    NetworkHandleRecord* listener = nullptr;
+    NetworkHandleRecord* connection = nullptr;
+    SOCKET client = INVALID_SOCKET;
+    int32_t handle = -1;
+};
+
+TEST_F(LoopbackNetworkTest, ReceiveTakesCompleteFramesAndWaitsForTheRest)
+{
+    EXPECT_EQ(HandleSlotOf(handle), 0);
+    EXPECT_EQ(connection->framed, 1);
+    EXPECT_EQ(connection->autoClose, 1);
+
+    // Part of a length word: nothing is taken yet.
+    SendRaw(std::string("\x03\x00", 2));
+    EXPECT_EQ(RecvSocket(handle), 0);
+    EXPECT_EQ(connection->receiveLeft, 0u);
+    EXPECT_EQ(connection->receiveRing.held, 0);
+
+    // The rest of that word, an empty frame, one more and part of a fourth.
+    SendRaw(std::string("\x00\x00", 2) + "abc" + Frame("") + Frame("defg") + std::string("\x06\x00\x00\x00xy", 6));
+    EXPECT_EQ(RecvSocket(handle), 0);
+    EXPECT_EQ(connection->readableBytes, 3u) << "an empty frame ends the call";
+    EXPECT_EQ(Held(connection->receiveRing), "abc");
+    EXPECT_EQ(RecvSocket(handle), 0);
+    EXPECT_EQ(connection->readableBytes, 7u);
+    EXPECT_EQ(connection->receiveLeft, 4u);
+    EXPECT_EQ(Held(connection->receiveRing), "abcdefgxy");
+
+    SendRaw("zzzz");
+    EXPECT_EQ(DispatchSocketEvent(FD_READ, static_cast<uint32_t>(connection->socket)), 1);
+    EXPECT_EQ(connection->readableBytes, 13u);
+    EXPECT_EQ(Held(connection->receiveRing), "abcdefgxyzzzz");
+}
+
+TEST_F(LoopbackNetworkTest, FrameWrapsOverTheEndOfTheReceiveRing)
+{
+    SendRaw(Frame(std::string(1000, 'a')));
+    EXPECT_EQ(RecvSocket(handle), 0);
+    const int32_t size = connection->receiveRing.size;
+    ASSERT_GE(size, 1000);
+    // The application takes all but the last two bytes' room.
+    std::string sink(static_cast<size_t>(size), '\0');
+    ASSERT_EQ(ReadRingBuffer(&connection->receiveRing, sink.data(), 1000, 0), 0);
+    const int32_t drop = size - 2 - connection->receiveRing.writePos;
+    connection->receiveRing.writePos += drop;
+    connection->receiveRing.readPos += drop;
+
+    SendRaw(Frame("WXYZ"));
+    EXPECT_EQ(RecvSocket(handle), 0);
+    EXPECT_EQ(connection->receiveRing.size, size) << "the frame fitted without growing";
+    EXPECT_EQ(connection->receiveRing.writePos, 2);
+    EXPECT_EQ(Held(connection->receiveRing), "WXYZ");
+    EXPECT_EQ(connection->readableBytes, 1004u);
+}
+
+TEST_F(LoopbackNetworkTest, SendFramesWhatIsPending)
+{
+    const std::string payload = "hello, peer";
+    ASSERT_EQ(ReserveRingBuffer(&connection->sendRing, static_cast<int32_t>(payload.size())), 0);
+    CopyBytes(connection->sendRing.data, payload.data(), static_cast<uint32_t>(payload.size()));
+    connection->sendRing.writePos = static_cast<int32_t>(payload.size());
+    connection->sendRing.held = static_cast<int32_t>(payload.size());
+
+    EXPECT_EQ(SendSocket(handle), 0);
+    EXPECT_EQ(connection->sendRing.held, 0);
+    EXPECT_EQ(connection->sendFrameLeft, 0u);
+    Sleep(50);
+    char received[64] = {};
+    const int got = recv(client, received, sizeof(received), 0);
+    EXPECT_EQ(std::string(received, got > 0 ? got : 0), Frame(payload));
+}
+
+TEST_F(LoopbackNetworkTest, PumpClosesFailedAndFinishedConnections)
+{
+    EXPECT_EQ(DispatchSocketEvent(FD_CLOSE, static_cast<uint32_t>(connection->socket)), 1);
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_NE(FindHandleRecord(NetworkTable(), handle), nullptr) << "the close flag is not set yet";
+    connection->closeFlag = 1;
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_EQ(FindHandleRecord(NetworkTable(), handle), nullptr);
+    EXPECT_EQ(RecvSocket(handle), -1);
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ protected:
     {
         std::memset(&g_system, 0, sizeof(g_system));
         std::memset(&g_charInput, 0, sizeof(g_charInput));
+        g_windowHooks = WindowServiceHooks{};
         g_screenSettings = ScreenSettings{};
         g_screenSettings.width = 300;
         g_screenSettings.height = 60;
@@ -134,6 +135,24 @@ TEST_F(WindowTest, WindowModeGivesAnExactClientAreaCentredOnTheDesktop)
     EXPECT_EQ(g_system.clientRect.right - g_system.clientRect.left, 300);
 }
 
+TEST_F(WindowTest, FullScreenWindowIsATopmostPopupWithoutCursor)
+{
+    ASSERT_EQ(StartMainWindow(), 0);
+    HWND window = QueryMainWindow();
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) & (WS_POPUP | WS_CAPTION), DWORD(WS_POPUP));
+    EXPECT_NE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    RECT outer{};
+    GetWindowRect(window, &outer);
+    EXPECT_EQ(outer.left, 0);
+    EXPECT_EQ(outer.top, 0);
+    EXPECT_EQ(g_system.cursorWanted, 0);
+    EXPECT_EQ(g_system.cursorShown, 0);
+    EXPECT_NE(g_logText.find(L"フルスクリーンモード用のウインドウを作成します\n"), std::wstring::npos);
+    EXPECT_NE(g_logText.find(L"カーソルを不可視にしました\n"), std::wstring::npos);
+    EndMainWindow();
+    EXPECT_EQ(g_system.cursorShown, 1) << "the window end gives the cursor back";
+}
+
 TEST_F(WindowTest, ScreenSaverSettingIsTheSameAfterTheWindowEnds)
 {
     BOOL before = FALSE;
@@ -187,7 +206,7 @@ TEST_F(WindowTest, CloseEndsTheLoopForGood)
     PostMessageW(QueryMainWindow(), WM_CLOSE, 0, 0);
     int result = 0;
     for (int i = 0; i < 20 && result == 0; ++i) {
-        result = PumpWindowMessages();
+        result = PumpLibraryMessages();
     }
     EXPECT_EQ(result, -1);
     EXPECT_EQ(g_system.ending, 4);
@@ -299,6 +318,81 @@ TEST_F(WindowTest, ActivationMessagesFollowTheirWords)
     EXPECT_EQ(PumpWindowMessages(), 0);
 }
 
+DWORD WINAPI PumpOnOtherThread(void*) { return static_cast<DWORD>(PumpWindowMessages() + 10); }
+
+TEST_F(WindowTest, InactiveWindowHoldsOnlyTheMainThreadUntilActivation)
+{
+    StartWindowed(nullptr);
+    Settle();
+    SetRunWhileInactive(0);
+    g_system.active = 0;
+    // Another thread gets one pass and its answer.
+    HANDLE other = CreateThread(nullptr, 0, PumpOnOtherThread, nullptr, 0, nullptr);
+    ASSERT_NE(other, nullptr);
+    ASSERT_EQ(WaitForSingleObject(other, 5000), WAIT_OBJECT_0);
+    DWORD code = 0;
+    GetExitCodeThread(other, &code);
+    CloseHandle(other);
+    EXPECT_EQ(code, 10u);
+    EXPECT_EQ(IsWindowActive(), 0);
+    // The main thread stays in the pump until the activation passes through it.
+    PostMessageW(QueryMainWindow(), WM_ACTIVATEAPP, TRUE, 0);
+    EXPECT_EQ(PumpWindowMessages(), 0);
+    EXPECT_EQ(IsWindowActive(), 1);
+}
+
+int32_t ShownScreen(int32_t* width, int32_t* height, int32_t* bits)
+{
+    *width = 300;
+    *height = 60;
+    *bits = 32;
+    return 0;
+}
+int32_t g_restoreRoutine;
+int32_t HasRestoreRoutine() { return g_restoreRoutine; }
+
+TEST_F(WindowTest, DisplayChangeClosesTheWindowOnlyWhenTheScreenCannotFollow)
+{
+    StartWindowed(nullptr);
+    Settle();
+    g_windowHooks.queryScreenSizeAndDepth = ShownScreen;
+    g_windowHooks.hasGraphRestoreRoutine = HasRestoreRoutine;
+    HWND window = QueryMainWindow();
+    struct Case {
+        int32_t restore;
+        WPARAM bits;
+        int width, height;
+        bool closes;
+    };
+    const Case cases[] = {
+        {1, 32, 300, 60, false},    // nothing changed
+        {1, 32, 1024, 768, false},  // a larger desktop is followed
+        {1, 16, 1024, 768, false},
+        {0, 32, 1024, 768, true},   // nothing could restore the pictures
+        {1, 24, 1024, 768, true},
+        {1, 8, 1024, 768, true},
+        {1, 32, 200, 768, true},    // smaller than the screen
+    };
+    for (const Case& c : cases) {
+        g_restoreRoutine = c.restore;
+        g_system.closePosted = 0;
+        g_system.displayChanged = 0;
+        g_logText.clear();
+        SendMessageW(window, WM_DISPLAYCHANGE, c.bits, MAKELPARAM(c.width, c.height));
+        EXPECT_EQ(g_system.closePosted, c.closes ? 1 : 0) << c.bits << " " << c.width << "x" << c.height;
+        EXPECT_EQ(g_system.displayChanged, c.closes ? 0 : 1);
+        EXPECT_EQ(g_logText.find(L"終了します\n") != std::wstring::npos, c.closes);
+    }
+    MSG m;
+    int closes = 0;
+    while (PeekMessageW(&m, window, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {
+        ++closes;
+    }
+    EXPECT_EQ(closes, 4);
+    g_system.closePosted = 0;
+    g_windowHooks = WindowServiceHooks{};
+}
+
 TEST_F(WindowTest, WheelAndDesktopQueries)
 {
     StartWindowed(nullptr);
@@ -350,6 +444,30 @@ TEST_F(WindowTest, CursorVisibilityChangesOnlyOnAChangedWish)
         << "-1 re-applies the wish";
     SetMouseCursorVisible(1);
     EXPECT_EQ(g_system.cursorShown, 1);
+}
+
+TEST_F(WindowTest, ModeChangeAfterStartRestylesWithoutWaitingForever)
+{
+    StartWindowed(nullptr);
+    Settle();
+    HWND window = QueryMainWindow();
+    // Nothing reports a display change here: the call must still come back.
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(ChangeWindowMode(0), 0);
+    EXPECT_LT(GetTickCount() - start, 10000u);
+    EXPECT_EQ(IsWindowedMode(), 0);
+    EXPECT_EQ(g_system.modeChanging, 0);
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) & (WS_CAPTION | WS_POPUP), DWORD(WS_POPUP));
+    EXPECT_NE(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+
+    EXPECT_EQ(ChangeWindowMode(1), 0);
+    Settle();
+    EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) & 0x80CA0000u, 0x80CA0000u);
+    EXPECT_EQ(GetWindowLongW(window, GWL_EXSTYLE) & WS_EX_TOPMOST, 0);
+    RECT client{};
+    GetClientRect(window, &client);
+    EXPECT_EQ(client.right, 300);
+    EXPECT_EQ(client.bottom, 60);
 }
 
 // The second program of the pair: started by the test below with this variable set.
