@@ -257,6 +257,33 @@ TEST_F(ScreenTest, PartialPresentShowsOnlyItsArea)
     }
 }
 
+TEST_F(ScreenTest, ScaledWindowStretchesAndMapsRepaintAreasBack)
+{
+    StartScreen();
+    ASSERT_EQ(SelectDrawTarget(-2), 0);
+    g_system.scaleX = 2.0;
+    g_system.scaleY = 2.0;
+    ApplyWindowSize();
+    PumpFor(50);
+    RECT client{};
+    GetClientRect(QueryMainWindow(), &client);
+    ASSERT_EQ(client.right, 600);
+    ASSERT_EQ(client.bottom, 120);
+    Paint([](int, int) { return 0xFF102030u; });
+    ASSERT_EQ(PresentScreen(), 0);
+    EXPECT_EQ(g_screenSettings.lastPresent.right, 600);
+    EXPECT_EQ(WindowPixel(599, 119), 0x102030u);
+    Paint(PositionColor);
+    // The client area (200, 20)-(400, 60) shows the picture's (100, 10)-(200, 30), doubled.
+    RECT area{200, 20, 400, 60};
+    ASSERT_EQ(PresentScreenArea(&area), 0);
+    for (const POINT p : {POINT{100, 10}, POINT{150, 20}, POINT{199, 29}}) {
+        EXPECT_EQ(WindowPixel(p.x * 2 + 1, p.y * 2 + 1), PositionColor(p.x, p.y) & 0xFFFFFF) << p.x << "," << p.y;
+    }
+    EXPECT_EQ(WindowPixel(199, 40), 0x102030u);
+    EXPECT_EQ(WindowPixel(400, 40), 0x102030u);
+}
+
 TEST_F(ScreenTest, RepaintShowsTheBackScreen)
 {
     StartScreen();
