@@ -3,11 +3,18 @@
 #include <windows.h>
 #include <ddraw.h>
 
+#include <cstddef>
+
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/system/system.h"
 
 using namespace quarn;
+
+// The present's header is handed to GDI as a BITMAPINFO with three colour masks after it.
+static_assert(sizeof(ScreenDibHeader) == sizeof(BITMAPINFOHEADER) + 3 * sizeof(DWORD), "DIB header layout");
+static_assert(offsetof(ScreenDibHeader, compression) == offsetof(BITMAPINFOHEADER, biCompression), "DIB header layout");
+static_assert(offsetof(ScreenDibHeader, clrImportant) == offsetof(BITMAPINFOHEADER, biClrImportant), "DIB header layout");
 
 namespace {
 
