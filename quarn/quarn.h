@@ -111,3 +111,58 @@ int QueryImeComposition(wchar_t* dst, int capacity, int* cursor);
 // candidate index and returns its units, or -1.
 int QueryImeCandidate(int index, wchar_t* dst, int capacity);
 
+// ---------------------------------------------------------------------------------------
+// Screen, draw settings and colour values
+// ---------------------------------------------------------------------------------------
+
+struct tagRECT;
+
+// The screen mode: width, height, colour bits (8, 16 or 32) and refresh rate (0 any).
+// Before start-up only stores it. 0 mode as asked; -2 the mode fell back to 640 x 480 x 16;
+// -1 refused or failed.
+int ConfigureScreenMode(int width, int height, int colorBits, int refreshRate);
+// The surface drawing goes to: -2 back screen, -4 front screen, or a render-target graph.
+int SelectDrawTarget(int target);
+int GetDrawTarget();
+// Shows the back screen in the window.
+int PresentScreen();
+// Shows the part of the picture under a rectangle of the window's client area; null for all.
+int PresentScreenArea(const struct tagRECT* area);
+int PresentScreenPreservingContents();
+// 1 (the default) waits for the vertical blank before each present.
+int SetVerticalSyncWait(int flag);
+int GetVerticalSyncWait();
+// The size and colour bits of the screen as shown. Each pointer may be null.
+int QueryScreenSizeAndDepth(int* width, int* height, int* colorBits);
+
+struct DisplayModeEntry {
+    int width;
+    int height;
+    int colorBits;
+    int refreshRate;
+};
+// The display's modes of 16 colour bits or more.
+int CountDisplayModes();
+// The entry; all four fields -1 for an index outside the list.
+DisplayModeEntry FetchDisplayMode(int index);
+
+// Blend mode 0 none, 1 alpha blend, 2 add, 3 subtract, 4 multiply, 10 inverse blend,
+// 11 multiply blend; the parameter 0 to 255 weighs it.
+int SelectBlendMode(int mode, int parameter);
+// The draw-bright colour that multiplies what is drawn; 255, 255, 255 for none.
+int StoreBrightChannels(int red, int green, int blue);
+void StoreBrightRgb(uint32_t rgb);
+// 0 nearest, 1 bilinear, 2 anisotropic.
+int SetTextureFilterMode(int mode);
+int GetTextureFilterMode();
+// A graph whose pixels weigh later draws against the border position and range; -1 for none.
+int SelectBlendGraph(int graph, int borderPosition, int borderRange);
+int SetFogMode(int mode);
+int SetFogColor(int red, int green, int blue);
+int SetFogStartEnd(float start, float end);
+// 0 asks for the software renderer. Before start-up only; -1 afterwards.
+int RequestHardwareRendering(int flag);
+int IsHardwareRenderingRequested();
+// A colour value in the screen's pixel format, and back.
+uint32_t PackScreenColor(int red, int green, int blue);
+int UnpackScreenColor(uint32_t color, int* red, int* green, int* blue);

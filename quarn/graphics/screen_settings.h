@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "quarn/core/core.h"
+
 struct ScreenSettings {
     int32_t started;     // graphics is up
     int32_t width;       // 0 = unset (640)
@@ -10,6 +12,17 @@ struct ScreenSettings {
     int32_t colorBits;   // 0 = unset (16)
     int32_t refreshRate; // 0 = any
     int32_t hardwareActive;
+    // The rectangle the last present used: its source in hardware window mode, its
+    // destination in software mode. Maps repaint rectangles into the picture.
+    RectI32 lastPresent;
+    int64_t refreshPeriod;   // microseconds between vertical blanks; 0 or less = not measured
+    int64_t lastBlankTime;   // microsecond clock at the last vertical-blank wait
+    int32_t softwareOnly;    // the application asked not to use the hardware renderer
+    // A full-screen 320 x 240 mode shown at 640 x 480, each pixel doubled.
+    int32_t doubled;
+    // A refused 320 x 240 display mode was replaced by 640 x 480; shown as when doubled.
+    int32_t displayFallback;
+    int32_t noVerticalWait;  // presents do not wait for the vertical blank
 };
 extern ScreenSettings g_screenSettings;
 

@@ -1,0 +1,191 @@
+// Graphics: what the screen, the draw state and the graph code offer the rest of the library.
+//
+// This header needs no operating system. Declarations marked "Windows build only" have no
+// definition in the native build; portable code must not call them.
+#pragma once
+
+#include <cstdint>
+
+#include "quarn/core/core.h"
+#include "quarn/graphics/draw_settings.h"
+#include "quarn/graphics/handle.h"
+#include "quarn/graphics/screen_settings.h"
+#include "quarn/quarn.h"
+#include "quarn/softrender/softrender.h"
+
+// ---------------------------------------------------------------------------------------
+// Screen, draw target and present
+// ---------------------------------------------------------------------------------------
+
+// The software screen: the primary image (back screen and source of every software present)
+// and two work images of the same size for text drawing (the second with an alpha channel).
+// The image drawing goes to is the draw state's softDrawTarget.
+struct ScreenImages {
+    quarn::MEMIMG primary;
+    quarn::MEMIMG work;
+    quarn::MEMIMG workAlpha;
+};
+extern ScreenImages g_screenImages;
+
+// What a graph handle means to the screen code.
+struct GraphDrawInfo {
+    quarn::MEMIMG* ownImage;     // the graph's own view (software)
+    quarn::MEMIMG* sharedImage;  // the whole image shared with its sub-graphs (software)
+    int32_t width;
+    int32_t height;
+    int32_t renderTarget;        // 1 when the graph may be drawn into
+    int32_t hardwareTexture;     // 1 when the image lives in device textures
+};
+
+// Services of the other graphics parts (graphs, fonts, lights, masks). Each part installs its
+// entries when it is built in; while an entry is null the screen code behaves as if the part
+// held nothing: no graph handle is live, there is no font, light or mask to look after.
+struct GraphicsServiceHooks {
+    // 0 and the graph's facts for a live graph handle, -1 for anything else.
+    int32_t (*describeGraph)(int32_t handle, GraphDrawInfo* out);
+    // Graphics start: the graph table's live count and high-water slot back to 0.
+    int32_t (*resetGraphTable)();
+    int32_t (*destroyAllGraphs)();
+    int32_t (*startFontSystem)();
+    int32_t (*endFontSystem)();
+    // Screen-mode change: keep the standard font's face, size and thickness, and re-create it.
+    int32_t (*rememberStandardFont)();
+    int32_t (*recreateStandardFont)();
+    // The default directional light of a reset draw state; and removing every light.
+    int32_t (*createDefaultLight)();
+    int32_t (*deleteAllLights)();
+    // The mask screen's work image, while masking is active.
+    quarn::MEMIMG* (*maskWorkImage)();
+    int32_t (*endMaskScreen)();
+    // Draws the on-screen log onto the draw target.
+    int32_t (*drawScreenLog)();
+    // The camera's screen centre and default view follow a new draw target.
+    int32_t (*setCameraScreenCenter)(float x, float y);
+    // The window's background colour as 0x00RRGGBB (black while null).
+    uint32_t (*windowBackgroundColor)();
+    // Logs the line, runs the library's shut-down and ends the process. While null the line
+    // is logged and the process ends at once.
+    void (*fatalErrorExit)(const wchar_t* line);
+};
+extern GraphicsServiceHooks g_graphicsHooks;
+
+// The hardware renderer's half of the screen operations. The hardware back end installs them;
+// every operation below takes the software path while the hardware flag is 0, which only
+// startDevice sets.
+struct HardwareRendererOps {
+    // Creates the hardware objects and device; 0 and the hardware flag set when the hardware
+    // renderer came up, otherwise everything of it released again and -1.
+    int32_t (*startDevice)();
+    // Vertex batches, viewport and state defaults of a new device.
+    int32_t (*initDeviceSettings)();
+    // Releases everything of the hardware path except the vertical-blank object.
+    int32_t (*shutDownDevice)();
+    // The blend mode, parameter or bright colour changed.
+    int32_t (*blendInputsChanged)();
+    int32_t (*filterModeChanged)();
+    int32_t (*fogChanged)();
+    int32_t (*selectBlendGraph)(int32_t handle, int32_t borderPos, int32_t borderRange);
+    // Flush, end the scene, bind the target's surface (-2 the back buffer).
+    int32_t (*selectRenderTarget)(int32_t target);
+    // Present: area in client coordinates or null; mappedSource its rectangle in the
+    // picture; source and destination the whole-picture rectangles. 0 / -1.
+    int32_t (*present)(const RectI32* area, const RectI32* mappedSource, const RectI32* source,
+                       const RectI32* destination);
+    // Makes sure the screen-size render target holding the picture exists. 0 / -1.
+    int32_t (*ensureSubBackBuffer)();
+};
+extern HardwareRendererOps g_hardwareRenderer;
+
+int32_t IsHardwareActive();
+
+// Zeroes the draw state (keeping the graph restore routine) and sets its defaults; the draw
+// target becomes -2 with the configured screen size and a clip of the whole screen.
+void ApplyDrawSettingDefaults();
+
+// Orders the corners, clamps the rectangle into the draw target and stores it as the clip;
+// the empty-clip flag follows. Returns 0.
+int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bottom);
+
+// A rectangle in window client coordinates mapped into the picture through the last present
+// rectangle, which the whole picture was shown in (integer arithmetic).
+RectI32 MapPresentRect(const RectI32& area, const RectI32& lastPresent, int32_t screenWidth,
+                       int32_t screenHeight);
+
+// Where a partial software present reads: x, y as a bottom-up DIB counts rows (y from the
+// picture's bottom edge), width and height.
+struct DibSourceRect {
+    int32_t x, y, width, height;
+};
+DibSourceRect BottomUpSourceRect(const RectI32& mapped, int32_t screenHeight);
+
+// Refresh-period measurement: fed the clock after each vertical blank, it settles once ten
+// intervals in a row each differ from the one before by less than a millisecond.
+struct RefreshMeter {
+    int64_t lastTime;       // -1 before the first reading
+    int64_t lastInterval;
+    int64_t sum;
+    int32_t streak;
+};
+void StartRefreshMeter(RefreshMeter* meter, int64_t firstTime);
+// The period in microseconds once settled, else -1.
+int64_t FeedRefreshMeter(RefreshMeter* meter, int64_t now);
+// Microseconds that must pass after a blank before the next paced wait.
+int64_t PacingThreshold(int64_t refreshPeriod);
+
+// A screen-mode change's result from the mode asked for, the mode before and the mode after:
+// 0 as asked, -2 fell back to 640 x 480 x 16 at any refresh, -1 otherwise.
+struct ScreenMode {
+    int32_t width, height, bits, refresh;
+};
+int32_t ClassifyModeChange(const ScreenMode& requested, const ScreenMode& before, const ScreenMode& after);
+
+// The screen's pixel format (16 bits: RGB565, otherwise X8R8G8B8).
+const quarn::ColorFormat* ScreenColorFormat();
+
+// The image software draws pass to the kernels as blend image: the selected blend graph's
+// shared image, or null when none is selected or it no longer exists.
+quarn::MEMIMG* SelectedBlendMemImg();
+// A Direct3D colour value: r, g, b, a in that order. Returns out.
+float* MakeFloatColor(float* out, float r, float g, float b, float a);
+// The diffuse colour of batched vertices: alpha the blend parameter (255 in mode 0), then the
+// bright colour.
+uint32_t ComputeBatchVertexColor();
+
+// Waits until the main window is active again (returns at once when the program runs while
+// inactive). Does nothing in the native build.
+void WaitForActiveWindow();
+// 1 once the library's start-up has begun; 0 in the native build.
+int32_t HasLibraryStarted();
+
+// Windows build only.
+int32_t InitializeGraphics();
+int32_t ShutDownGraphics();
+int32_t StartDirect3D();
+int32_t ShutDownDirect3D();
+int32_t CreateDirectDrawObject();
+int32_t MeasureRefreshPeriod();
+int32_t WaitForVerticalBlankPaced();
+int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh);
+int32_t SwitchDisplaySettings();
+int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits);
+int32_t SetDisplayFallbackFlag(int32_t flag);
+int32_t ResetDrawSettings();
+int32_t IsFullScreenMode();
+int32_t ReturnZero();
+// The software present's header: the DIB header and the three colour masks after it.
+struct ScreenDibHeader {
+    uint32_t size;
+    int32_t width;
+    int32_t height;
+    uint16_t planes;
+    uint16_t bitCount;
+    uint32_t compression;
+    uint32_t sizeImage;
+    int32_t xPelsPerMeter;
+    int32_t yPelsPerMeter;
+    uint32_t clrUsed;
+    uint32_t clrImportant;
+    uint32_t masks[3];
+};
+// Fills the header for the primary image: top-down, its bits, BI_BITFIELDS with its masks.
+void BuildScreenDibHeader(ScreenDibHeader* header, const quarn::MEMIMG* image);

@@ -1,0 +1,87 @@
+// The arithmetic of the screen code that needs no operating system: present rectangles, the
+// DIB header of the software present, refresh-period measurement and mode-change results.
+#include "quarn/graphics/graphics.h"
+
+using namespace quarn;
+
+ScreenImages g_screenImages;
+
+RectI32 MapPresentRect(const RectI32& area, const RectI32& lastPresent, int32_t screenWidth, int32_t screenHeight)
+{
+    // 64-bit products: a large window times a large picture would pass 2^31.
+    const int64_t spanX = int64_t{lastPresent.right} - lastPresent.left;
+    const int64_t spanY = int64_t{lastPresent.bottom} - lastPresent.top;
+    if (spanX <= 0 || spanY <= 0) {
+        return area;  // nothing presented yet: client and picture coincide
+    }
+    RectI32 out;
+    out.left = static_cast<int32_t>((area.left - int64_t{lastPresent.left}) * screenWidth / spanX);
+    out.right = static_cast<int32_t>((area.right - int64_t{lastPresent.left}) * screenWidth / spanX);
+    out.top = static_cast<int32_t>((area.top - int64_t{lastPresent.top}) * screenHeight / spanY);
+    out.bottom = static_cast<int32_t>((area.bottom - int64_t{lastPresent.top}) * screenHeight / spanY);
+    return out;
+}
+
+DibSourceRect BottomUpSourceRect(const RectI32& mapped, int32_t screenHeight)
+{
+    return DibSourceRect{mapped.left, screenHeight - mapped.bottom, mapped.right - mapped.left,
+                         mapped.bottom - mapped.top};
+}
+
+void StartRefreshMeter(RefreshMeter* meter, int64_t firstTime)
+{
+    *meter = RefreshMeter{firstTime, -1, 0, 0};
+}
+
+int64_t FeedRefreshMeter(RefreshMeter* meter, int64_t now)
+{
+    const int64_t interval = now - meter->lastTime;
+    meter->lastTime = now;
+    const int64_t change = interval - meter->lastInterval;
+    if (meter->lastInterval >= 0 && change > -1000 && change < 1000) {
+        ++meter->streak;
+        meter->sum += interval;
+    } else {
+        meter->streak = 0;
+        meter->sum = 0;
+    }
+    meter->lastInterval = interval;
+    return meter->streak >= 10 ? meter->sum / meter->streak : -1;
+}
+
+int64_t PacingThreshold(int64_t refreshPeriod) { return refreshPeriod > 0 ? refreshPeriod - 3000 : 4000; }
+
+int32_t ClassifyModeChange(const ScreenMode& requested, const ScreenMode& before, const ScreenMode& after)
+{
+    const auto same = [](const ScreenMode& a, const ScreenMode& b) {
+        return a.width == b.width && a.height == b.height && a.bits == b.bits && a.refresh == b.refresh;
+    };
+    if (same(after, requested)) {
+        return 0;
+    }
+    if (same(after, before)) {
+        return -1;
+    }
+    if (same(after, ScreenMode{640, 480, 16, 0})) {
+        return -2;
+    }
+    return -1;
+}
+
+void BuildScreenDibHeader(ScreenDibHeader* header, const MEMIMG* image)
+{
+    *header = ScreenDibHeader{};
+    const MemImgBase* store = image->store;
+    const ColorFormat* format = store->format;
+    header->size = 40;
+    // DIB rows are as long as the width says, rounded to 4 bytes; the image's rows may be
+    // longer, so the header's width covers the whole row and presents read only the picture.
+    header->width = store->pitch / (format->bytesPerPixel != 0 ? format->bytesPerPixel : 1);
+    header->height = -image->height;  // top-down
+    header->planes = 1;
+    header->bitCount = format->bitDepth;
+    header->compression = 3;  // BI_BITFIELDS
+    header->masks[0] = format->redMask;
+    header->masks[1] = format->greenMask;
+    header->masks[2] = format->blueMask;
+}

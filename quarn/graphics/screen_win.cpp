@@ -1,0 +1,703 @@
+// The screen: its mode, graphics start-up, the draw target, present and its pacing, the
+// front-screen refresh, screen-mode changes and the display's modes.
+#include <windows.h>
+#include <ddraw.h>
+
+#include <cstddef>
+
+#include "quarn/graphics/graphics.h"
+#include "quarn/graphics/graphics_win.h"
+#include "quarn/system/system.h"
+
+using namespace quarn;
+
+// The present's header is handed to GDI as a BITMAPINFO with three colour masks after it.
+static_assert(sizeof(ScreenDibHeader) == sizeof(BITMAPINFOHEADER) + 3 * sizeof(DWORD), "DIB header layout");
+static_assert(offsetof(ScreenDibHeader, compression) == offsetof(BITMAPINFOHEADER, biCompression), "DIB header layout");
+static_assert(offsetof(ScreenDibHeader, clrImportant) == offsetof(BITMAPINFOHEADER, biClrImportant), "DIB header layout");
+
+namespace {
+
+constexpr UINT_PTR kFrontScreenTimerId = 32767;
+constexpr UINT kFrontScreenTimerMs = 32;
+
+// The display's modes of 16 colour bits or more, built on first use (process heap).
+DisplayModeEntry* s_displayModes = nullptr;
+int32_t s_displayModeCount = 0;
+
+int32_t ScreenWidth() { return g_screenSettings.width != 0 ? g_screenSettings.width : 640; }
+int32_t ScreenHeight() { return g_screenSettings.height != 0 ? g_screenSettings.height : 480; }
+
+bool ShownDoubled()
+{
+    return (g_screenSettings.doubled || g_screenSettings.displayFallback) && ScreenWidth() == 640 &&
+           ScreenHeight() == 480;
+}
+
+ScreenMode CurrentMode()
+{
+    return ScreenMode{g_screenSettings.width, g_screenSettings.height, g_screenSettings.colorBits,
+                      g_screenSettings.refreshRate};
+}
+
+void StoreMode(const ScreenMode& mode)
+{
+    g_screenSettings.width = mode.width;
+    g_screenSettings.height = mode.height;
+    g_screenSettings.colorBits = mode.bits;
+    g_screenSettings.refreshRate = mode.refresh;
+}
+
+[[noreturn]] void EndOnFatalError(const wchar_t* line)
+{
+    if (g_graphicsHooks.fatalErrorExit != nullptr) {
+        g_graphicsHooks.fatalErrorExit(line);
+    }
+    AppendLog(line);
+    ExitProcess(static_cast<UINT>(-1));
+}
+
+void ReleaseScreenImages()
+{
+    ReleaseMemImgRef(&g_screenImages.primary);
+    ReleaseMemImgRef(&g_screenImages.work);
+    ReleaseMemImgRef(&g_screenImages.workAlpha);
+    g_DrawSettings.softDrawTarget = nullptr;
+}
+
+void CreateScreenImages()
+{
+    const int32_t width = ScreenWidth();
+    const int32_t height = ScreenHeight();
+    const int kind = GetConfiguredColorBits() == 16 ? kMemImgRgb565 : kMemImgXrgb32;
+    ReleaseScreenImages();
+    if (CreatePlainMemImg(&g_screenImages.primary, width, height, kind) != 0) {
+        EndOnFatalError(L"プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
+    }
+    CreatePlainMemImg(&g_screenImages.work, width, height, kind);
+    g_screenImages.workAlpha = MEMIMG{};
+    CreateMemImgWithOptions(&g_screenImages.workAlpha, width, height, -1, 0, kind, 0, 1, 0, nullptr);
+    const uint32_t background = g_graphicsHooks.windowBackgroundColor != nullptr
+                                    ? g_graphicsHooks.windowBackgroundColor()
+                                    : 0;
+    FillMemImgPixels(&g_screenImages.primary, nullptr,
+                     EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,
+                                      background >> 8 & 0xFF, background & 0xFF, 255));
+    g_DrawSettings.softDrawTarget = &g_screenImages.primary;
+}
+
+// ---- Window services
+
+int32_t PaintScreenArea(const RECT* area)
+{
+    if (g_DrawSettings.drawTarget != kDrawTargetBackScreen) {
+        return 0;
+    }
+    const int32_t keep = g_screenSettings.noVerticalWait;
+    g_screenSettings.noVerticalWait = 1;
+    const int32_t result = PresentScreenArea(area);
+    g_screenSettings.noVerticalWait = keep;
+    return result;
+}
+
+int32_t HasDirectDraw() { return GetDirectDrawObject() != nullptr ? 1 : 0; }
+
+int32_t QueryScreenSizeAndDepthHook(int32_t* width, int32_t* height, int32_t* bits)
+{
+    return QueryScreenSizeAndDepth(width, height, bits);
+}
+
+int32_t RedoScreenMode() { return ApplyScreenModeChange(-1, -1, -1, 1, -1); }
+
+int32_t HasGraphRestoreRoutine() { return g_DrawSettings.graphRestoreRoutine != nullptr ? 1 : 0; }
+
+void InstallWindowServices()
+{
+    g_windowHooks.paintScreenArea = PaintScreenArea;
+    g_windowHooks.isHardwareRendering = IsHardwareActive;
+    g_windowHooks.hasDirectDraw = HasDirectDraw;
+    g_windowHooks.queryScreenSizeAndDepth = QueryScreenSizeAndDepthHook;
+    g_windowHooks.applyScreenModeChange = RedoScreenMode;
+    g_windowHooks.hasGraphRestoreRoutine = HasGraphRestoreRoutine;
+}
+
+// ---- Draw target
+
+void CALLBACK RefreshFrontScreenTimer(HWND window, UINT message, UINT_PTR id, DWORD time)
+{
+    RefreshFrontScreen(window, message, id, time);
+}
+
+int32_t TargetSize(int32_t target, const GraphDrawInfo& info, int32_t* width, int32_t* height)
+{
+    if (target == kDrawTargetBackScreen || target == kDrawTargetFrontScreen) {
+        *width = ScreenWidth();
+        *height = ScreenHeight();
+        return 1;
+    }
+    if (target == -3 || target == -5) {
+        return 0;  // the size stays as it is
+    }
+    *width = info.width;
+    *height = info.height;
+    return 1;
+}
+
+void SetTargetMatrices(int32_t width, int32_t height)
+{
+    DrawSettings& s = g_DrawSettings;
+    SetIdentityMatrix4x4(&s.world);
+    const float cx = static_cast<float>(width / 2.0);
+    const float cy = static_cast<float>(height / 2.0);
+    BuildScreenMappingMatrix(&s.screenMapping, cx, cy, static_cast<float>(width), static_cast<float>(height));
+    if (InvertMatrix4x4(&s.screenMappingInverse, &s.screenMapping) != 0) {
+        SetIdentityMatrix4x4(&s.screenMappingInverse);
+    }
+    s.screenCenterX = cx;
+    s.screenCenterY = cy;
+    if (g_graphicsHooks.setCameraScreenCenter != nullptr) {
+        g_graphicsHooks.setCameraScreenCenter(cx, cy);
+    }
+    // The default camera sees the target exactly at depth 0 with a 60 degree field of view.
+    const float distance = static_cast<float>(height / 2) / 0.5773502588272095f;
+    s.cameraEye = Vector3{cx, cy, -distance};
+    s.cameraTarget = Vector3{cx, cy, -distance + 1.0f};
+    s.cameraUp = Vector3{0.0f, 1.0f, 0.0f};
+    BuildEyeViewMatrix(&s.view, &s.cameraEye, &s.cameraTarget, &s.cameraUp);
+    s.projectionFov = 1.0471976f;
+    s.projectionNear = distance * 0.1f;
+    s.projectionFar = distance + 20000.0f;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+
+void WaitForActiveWindow()
+{
+    // Without a window (before start-up) there is no activation to wait for.
+    if (g_system.mainWindow != nullptr) {
+        WaitUntilWindowActive();
+    }
+}
+int32_t HasLibraryStarted() { return g_system.started; }
+
+int32_t ReturnZero() { return 0; }
+
+int32_t IsFullScreenMode() { return g_system.windowed ? 0 : 1; }
+
+int32_t SetDisplayFallbackFlag(int32_t flag)
+{
+    g_screenSettings.displayFallback = flag;
+    return 0;
+}
+
+int SetVerticalSyncWait(int flag)
+{
+    g_screenSettings.noVerticalWait = flag == 0 ? 1 : 0;
+    return 0;
+}
+
+int GetVerticalSyncWait() { return g_screenSettings.noVerticalWait == 0 ? 1 : 0; }
+
+int QueryScreenSizeAndDepth(int* width, int* height, int* colorBits)
+{
+    const bool shownHalf = g_screenSettings.doubled || g_screenSettings.displayFallback;
+    if (width != nullptr) {
+        *width = shownHalf ? 320 : ScreenWidth();
+    }
+    if (height != nullptr) {
+        *height = shownHalf ? 240 : ScreenHeight();
+    }
+    if (colorBits != nullptr) {
+        *colorBits = GetConfiguredColorBits();
+    }
+    return 0;
+}
+
+int ConfigureScreenMode(int width, int height, int colorBits, int refreshRate)
+{
+    if (width <= 0 || height <= 0 || (colorBits != 8 && colorBits != 16 && colorBits != 32)) {
+        return -1;
+    }
+    if (!g_system.started) {
+        StoreMode(ScreenMode{width, height, colorBits, refreshRate});
+        return 0;
+    }
+    const ScreenMode before = CurrentMode();
+    ApplyScreenModeChange(width, height, colorBits, 0, refreshRate);
+    return ClassifyModeChange(ScreenMode{width, height, colorBits, refreshRate}, before, CurrentMode());
+}
+
+int32_t InitializeGraphics()
+{
+    if (g_screenSettings.started) {
+        return 0;
+    }
+    if (g_graphicsHooks.resetGraphTable != nullptr) {
+        g_graphicsHooks.resetGraphTable();
+    }
+    if (g_screenSettings.width == 0) {
+        g_screenSettings.width = 640;
+    }
+    if (g_screenSettings.height == 0) {
+        g_screenSettings.height = 480;
+    }
+    if (g_screenSettings.colorBits == 0) {
+        g_screenSettings.colorBits = 16;
+    }
+    if (!g_system.windowed && g_screenSettings.width == 320 && g_screenSettings.height == 240) {
+        g_screenSettings.doubled = 1;
+        g_screenSettings.width = 640;
+        g_screenSettings.height = 480;
+    }
+    InstallWindowServices();
+    if (StartDirect3D() != 0) {
+        ShutDownGraphics();
+        ShutDownDirect3D();
+        return -1;
+    }
+    g_screenSettings.started = 1;
+    SetMemImgScreenColorBits(GetConfiguredColorBits());
+    if (g_screenSettings.hardwareActive) {
+        if (g_hardwareRenderer.initDeviceSettings != nullptr) {
+            g_hardwareRenderer.initDeviceSettings();
+        }
+    } else {
+        CreateScreenImages();
+    }
+    ResetDrawSettings();
+    BuildMemImgBlendTables();
+    if (g_graphicsHooks.startFontSystem != nullptr) {
+        g_graphicsHooks.startFontSystem();
+    }
+    return 0;
+}
+
+void ReleaseSoftwareScreen() { ReleaseScreenImages(); }
+
+int32_t ResetDrawSettings()
+{
+    ApplyDrawSettingDefaults();
+    if (g_graphicsHooks.createDefaultLight != nullptr) {
+        g_graphicsHooks.createDefaultLight();
+    }
+    if (g_screenSettings.started) {
+        SelectDrawTarget(kDrawTargetFrontScreen);
+    }
+    return 0;
+}
+
+int SelectDrawTarget(int target)
+{
+    if (!g_screenSettings.started) {
+        return -1;
+    }
+    WaitForActiveWindow();
+    GraphDrawInfo info{};
+    const bool screen = target == -2 || target == -3 || target == -4 || target == -5;
+    if (!screen) {
+        if (g_graphicsHooks.describeGraph == nullptr || g_graphicsHooks.describeGraph(target, &info) != 0 ||
+            !info.renderTarget) {
+            return -1;
+        }
+    }
+    DrawSettings& s = g_DrawSettings;
+    const int32_t maskDrawing = s.maskDrawing;
+    s.maskDrawing = 0;
+    MEMIMG* maskImage = s.maskingActive && g_graphicsHooks.maskWorkImage != nullptr
+                            ? g_graphicsHooks.maskWorkImage()
+                            : nullptr;
+    if (g_screenSettings.hardwareActive) {
+        if (g_hardwareRenderer.selectRenderTarget != nullptr) {
+            g_hardwareRenderer.selectRenderTarget(target);
+        }
+    } else if (maskImage != nullptr) {
+        g_DrawSettings.softDrawTarget = maskImage;
+    } else if (!screen) {
+        g_DrawSettings.softDrawTarget = info.ownImage;
+    } else {
+        g_DrawSettings.softDrawTarget = &g_screenImages.primary;
+    }
+
+    s.drawTarget = target;
+    if (target == kDrawTargetFrontScreen && g_system.mainWindow != nullptr) {
+        SetTimer(g_system.mainWindow, kFrontScreenTimerId, kFrontScreenTimerMs, RefreshFrontScreenTimer);
+    }
+
+    int32_t width = s.drawTargetWidth;
+    int32_t height = s.drawTargetHeight;
+    TargetSize(target, info, &width, &height);
+    if (width != s.drawTargetWidth || height != s.drawTargetHeight) {
+        s.drawTargetWidth = width;
+        s.drawTargetHeight = height;
+        StoreDrawClipRect(0, 0, width, height);
+    } else {
+        StoreDrawClipRect(s.clip.left, s.clip.top, s.clip.right, s.clip.bottom);
+    }
+    SetTargetMatrices(width, height);
+    s.maskDrawing = maskDrawing;
+    return 0;
+}
+
+int GetDrawTarget() { return g_DrawSettings.drawTarget; }
+
+int PresentScreen() { return PresentScreenArea(nullptr); }
+
+int PresentScreenPreservingContents()
+{
+    if (g_screenSettings.hardwareActive && !g_system.windowed && g_hardwareRenderer.ensureSubBackBuffer != nullptr) {
+        g_hardwareRenderer.ensureSubBackBuffer();
+    }
+    return PresentScreenArea(nullptr);
+}
+
+int PresentScreenArea(const RECT* area)
+{
+    if (!g_system.started || g_system.quit) {
+        return -1;
+    }
+    const int32_t sw = ScreenWidth();
+    const int32_t sh = ScreenHeight();
+    RectI32 given{};
+    RectI32 mapped{};
+    if (area != nullptr) {
+        given = RectI32{area->left, area->top, area->right, area->bottom};
+        mapped = MapPresentRect(given, g_screenSettings.lastPresent, sw, sh);
+    }
+
+    DrawSettings& s = g_DrawSettings;
+    if (IsScreenLogShown() && g_graphicsHooks.drawScreenLog != nullptr) {
+        const PixelRect clip = s.clip;
+        const int32_t mode = s.blendMode;
+        const int32_t param = s.blendParam;
+        const uint32_t bright = s.brightColor;
+        StoreDrawClipRect(0, 0, s.drawTargetWidth, s.drawTargetHeight);
+        s.blendMode = 0;
+        s.blendParam = 0;
+        s.brightColor = kNoBrightColor;
+        g_graphicsHooks.drawScreenLog();
+        s.clip = clip;
+        StoreDrawClipRect(clip.left, clip.top, clip.right, clip.bottom);
+        s.blendMode = mode;
+        s.blendParam = param;
+        s.brightColor = bright;
+    }
+
+    const bool half = ShownDoubled();
+    const RectI32 source = half ? RectI32{0, 0, 320, 240} : RectI32{0, 0, sw, sh};
+    RectI32 destination{0, 0, sw, sh};
+    if (g_system.windowed) {
+        if (half) {
+            destination = RectI32{0, 0, 640, 480};
+        } else {
+            double sx = 1.0;
+            double sy = 1.0;
+            QueryWindowScaleRate(&sx, &sy);
+            destination = RectI32{0, 0, static_cast<int32_t>(sw * sx), static_cast<int32_t>(sh * sy)};
+        }
+    }
+    if (QueryToolBarHeight() > 0 && g_system.mainWindow != nullptr) {
+        RECT client{};
+        GetClientRect(g_system.mainWindow, &client);
+        const int32_t height = destination.bottom - destination.top;
+        destination.top = client.bottom - height;
+        destination.bottom = destination.top + height;
+    }
+
+    if (g_screenSettings.hardwareActive) {
+        if (g_hardwareRenderer.present == nullptr) {
+            return -1;
+        }
+        return g_hardwareRenderer.present(area != nullptr ? &given : nullptr, area != nullptr ? &mapped : nullptr,
+                                          &source, &destination);
+    }
+
+    MEMIMG* image = &g_screenImages.primary;
+    if (!TestMemImgValid(image)) {
+        return 0;
+    }
+    if (!g_screenSettings.noVerticalWait) {
+        WaitForVerticalBlankPaced();
+    }
+    ScreenDibHeader header;
+    BuildScreenDibHeader(&header, image);
+    const BITMAPINFO* info = reinterpret_cast<const BITMAPINFO*>(&header);
+    HDC dc = g_system.mainWindow != nullptr ? GetDC(g_system.mainWindow) : nullptr;
+    if (dc == nullptr) {
+        return 0;
+    }
+    const void* bits = image->pixels;
+    if (half) {
+        StretchDIBits(dc, 0, 0, 640, 480, 0, sh - 240, 320, 240, bits, info, DIB_RGB_COLORS, SRCCOPY);
+        g_screenSettings.lastPresent = RectI32{0, 0, 640, 480};
+    } else if (area != nullptr) {
+        const DibSourceRect from = BottomUpSourceRect(mapped, sh);
+        StretchDIBits(dc, given.left, given.top, given.right - given.left, given.bottom - given.top, from.x, from.y,
+                      from.width, from.height, bits, info, DIB_RGB_COLORS, SRCCOPY);
+    } else {
+        const int32_t dw = destination.right - destination.left;
+        const int32_t dh = destination.bottom - destination.top;
+        // Kept where the picture went, so that repaint rectangles below a tool bar map back.
+        g_screenSettings.lastPresent = destination;
+        if (dw == sw && dh == sh) {
+            SetDIBitsToDevice(dc, destination.left, destination.top, static_cast<DWORD>(sw), static_cast<DWORD>(sh),
+                              0, 0, 0, static_cast<UINT>(sh), bits, info, DIB_RGB_COLORS);
+        } else {
+            StretchDIBits(dc, destination.left, destination.top, dw, dh, 0, 0, sw, sh, bits, info, DIB_RGB_COLORS,
+                          SRCCOPY);
+        }
+    }
+    ReleaseDC(g_system.mainWindow, dc);
+    return 0;
+}
+
+void RefreshFrontScreen(HWND window, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(window, id);
+    if (g_DrawSettings.drawTarget != kDrawTargetFrontScreen || g_system.layeredBitmap != nullptr) {
+        return;
+    }
+    if (g_screenSettings.hardwareActive && !g_system.windowed && g_hardwareRenderer.ensureSubBackBuffer != nullptr) {
+        g_hardwareRenderer.ensureSubBackBuffer();
+    }
+    PresentScreenArea(nullptr);
+    SetTimer(window, kFrontScreenTimerId, kFrontScreenTimerMs, RefreshFrontScreenTimer);
+}
+
+// ---- Vertical blank
+
+int32_t WaitForVerticalBlankPaced()
+{
+    IDirectDraw7* draw = GetDirectDrawObject();
+    const int64_t threshold = PacingThreshold(g_screenSettings.refreshPeriod);
+    auto waitBlank = [draw]() {
+        if (draw != nullptr) {
+            draw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+        }
+        g_screenSettings.lastBlankTime = ReadMicrosecondClock(1);
+    };
+    if (ReadMicrosecondClock(1) - g_screenSettings.lastBlankTime < threshold) {
+        Sleep(0);
+        while (ReadMicrosecondClock(1) - g_screenSettings.lastBlankTime < threshold) {
+            Sleep(1);
+        }
+        waitBlank();
+    } else {
+        waitBlank();
+        Sleep(0);
+    }
+    return 0;
+}
+
+int32_t MeasureRefreshPeriod()
+{
+    g_screenSettings.refreshPeriod = -1;
+    IDirectDraw7* draw = GetDirectDrawObject();
+    if (draw != nullptr) {
+        draw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+        RefreshMeter meter;
+        StartRefreshMeter(&meter, ReadMicrosecondClock(1));
+        for (int32_t round = 0; round < 60; ++round) {
+            draw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+            const int64_t period = FeedRefreshMeter(&meter, ReadMicrosecondClock(1));
+            if (period >= 0) {
+                g_screenSettings.refreshPeriod = period;
+                break;
+            }
+            Sleep(5);
+        }
+    }
+    WaitForVerticalBlankPaced();
+    return 0;
+}
+
+// ---- Display modes
+
+int32_t SwitchDisplaySettings()
+{
+    const uint32_t width = static_cast<uint32_t>(ScreenWidth());
+    const uint32_t height = static_cast<uint32_t>(ScreenHeight());
+    const uint32_t bits = static_cast<uint32_t>(GetConfiguredColorBits());
+    AppendLogFormat(L"画面モードの変更処理を開始します %u x %u  %u bit ", width, height, bits);
+    if (bits != 16 && bits != 32) {
+        return -1;
+    }
+    PushLogIndent();
+    AppendLog(L"画面解像度を変更します... ");
+    auto attempt = [](DWORD flags) {
+        DEVMODEW mode{};
+        mode.dmSize = 220;
+        mode.dmBitsPerPel = static_cast<DWORD>(GetConfiguredColorBits());
+        mode.dmPelsWidth = static_cast<DWORD>(ScreenWidth());
+        mode.dmPelsHeight = static_cast<DWORD>(ScreenHeight());
+        mode.dmFields = DM_BITSPERPEL | DM_PELSWIDTH | DM_PELSHEIGHT;
+        if (g_screenSettings.refreshRate != 0) {
+            mode.dmFields |= DM_DISPLAYFREQUENCY;
+            mode.dmDisplayFrequency = static_cast<DWORD>(g_screenSettings.refreshRate);
+        }
+        return ChangeDisplaySettingsW(&mode, flags) == DISP_CHANGE_SUCCESSFUL;
+    };
+    bool done = attempt(CDS_FULLSCREEN);
+    if (!done) {
+        g_screenSettings.refreshRate = 0;
+        done = attempt(0);
+    }
+    if (!done && g_screenSettings.width == 320 && g_screenSettings.height == 240) {
+        g_screenSettings.width = 640;
+        g_screenSettings.height = 480;
+        g_screenSettings.displayFallback = 1;
+        done = attempt(0);
+        if (done) {
+            ApplyWindowModeStyle();
+        }
+    }
+    if (!done) {
+        AppendLog(L"画面モードの変更に失敗しました\n");
+        PopLogIndent();
+        return -1;
+    }
+    AppendLog(L"成功しました\n");
+    PopLogIndent();
+    return 0;
+}
+
+static void BuildDisplayModeList()
+{
+    if (s_displayModes != nullptr) {
+        return;
+    }
+    DEVMODEW mode{};
+    mode.dmSize = sizeof(mode);
+    int32_t count = 0;
+    for (DWORD i = 0; EnumDisplaySettingsW(nullptr, i, &mode); ++i) {
+        if (mode.dmBitsPerPel >= 16) {
+            ++count;
+        }
+    }
+    s_displayModeCount = 0;
+    if (count == 0) {
+        return;
+    }
+    s_displayModes = static_cast<DisplayModeEntry*>(HeapAlloc(GetProcessHeap(), 0, sizeof(DisplayModeEntry) * count));
+    if (s_displayModes == nullptr) {
+        return;
+    }
+    // The list is enumerated a second time; a mode that appeared since is left out.
+    for (DWORD i = 0; s_displayModeCount < count && EnumDisplaySettingsW(nullptr, i, &mode); ++i) {
+        if (mode.dmBitsPerPel >= 16) {
+            s_displayModes[s_displayModeCount++] =
+                DisplayModeEntry{static_cast<int>(mode.dmPelsWidth), static_cast<int>(mode.dmPelsHeight),
+                                 static_cast<int>(mode.dmBitsPerPel), static_cast<int>(mode.dmDisplayFrequency)};
+        }
+    }
+}
+
+void FreeDisplayModeList()
+{
+    if (s_displayModes != nullptr) {
+        HeapFree(GetProcessHeap(), 0, s_displayModes);
+        s_displayModes = nullptr;
+    }
+    s_displayModeCount = 0;
+}
+
+int CountDisplayModes()
+{
+    BuildDisplayModeList();
+    return s_displayModeCount;
+}
+
+DisplayModeEntry FetchDisplayMode(int index)
+{
+    BuildDisplayModeList();
+    if (index < 0 || index >= s_displayModeCount) {
+        return DisplayModeEntry{-1, -1, -1, -1};
+    }
+    return s_displayModes[index];
+}
+
+int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits)
+{
+    BuildDisplayModeList();
+    for (int32_t i = 0; i < s_displayModeCount; ++i) {
+        const DisplayModeEntry& e = s_displayModes[i];
+        if (e.width == width && e.height == height && e.colorBits == bits) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// ---- Screen-mode change
+
+int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh)
+{
+    ScreenSettings& ss = g_screenSettings;
+    if (!g_system.windowed && width == 320 && height == 240) {
+        ss.doubled = 1;
+        width = 640;
+        height = 480;
+    } else if (g_system.windowed && force == 1 && ss.doubled && ss.width == 640 && ss.height == 480) {
+        width = 320;
+        height = 240;
+        ss.doubled = 0;
+    } else {
+        ss.doubled = 0;
+    }
+    const ScreenMode before = CurrentMode();
+    const ScreenMode wanted{width == -1 ? ss.width : width, height == -1 ? ss.height : height,
+                            bits == -1 ? ss.colorBits : bits, refresh == -1 ? ss.refreshRate : refresh};
+    const bool same = wanted.width == before.width && wanted.height == before.height && wanted.bits == before.bits &&
+                      wanted.refresh == before.refresh;
+    if (same && force == 0) {
+        return 0;
+    }
+    AppendLog(L"画面モード変更処理を開始します\n");
+    PushLogIndent();
+    const bool font = ss.started && g_graphicsHooks.rememberStandardFont != nullptr &&
+                      g_graphicsHooks.rememberStandardFont() == 1;
+    if (!g_system.started && !ss.started) {
+        StoreMode(wanted);
+        PopLogIndent();
+        return 0;
+    }
+    const int32_t target = g_DrawSettings.drawTarget;
+    if (ss.started) {
+        ShutDownGraphics();
+    }
+    StoreMode(wanted);
+    if (InitializeGraphics() != 0) {
+        bool up = false;
+        if (wanted.width == 320 && wanted.height == 240) {
+            StoreMode(ScreenMode{640, 480, wanted.bits, wanted.refresh});
+            ss.displayFallback = 1;
+            up = InitializeGraphics() == 0;
+        }
+        if (!up) {
+            StoreMode(before);
+            up = InitializeGraphics() == 0;
+        }
+        if (!up) {
+            StoreMode(ScreenMode{640, 480, 16, 0});
+            up = InitializeGraphics() == 0;
+        }
+        if (!up) {
+            EndOnFatalError(L"予期せぬ画面モード変更不能現象が起きました2\n");
+        }
+    }
+    if (g_system.windowed) {
+        ApplyWindowModeStyle();
+    }
+    if (font && g_graphicsHooks.recreateStandardFont != nullptr) {
+        g_graphicsHooks.recreateStandardFont();
+    }
+    PopLogIndent();
+    AppendLog(L"画面モード変更処理は正常に終了しました\n");
+    PumpWindowMessages();
+    // A graph target went with the old screen: the back screen takes its place.
+    if (SelectDrawTarget(target) != 0) {
+        SelectDrawTarget(kDrawTargetBackScreen);
+    }
+    return 0;
+}

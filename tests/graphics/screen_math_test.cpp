@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include "quarn/graphics/graphics.h"
+
+using namespace quarn;
+
+namespace {
+
+void ExpectRect(const RectI32& r, int32_t left, int32_t top, int32_t right, int32_t bottom)
+{
+    EXPECT_EQ(r.left, left);
+    EXPECT_EQ(r.top, top);
+    EXPECT_EQ(r.right, right);
+    EXPECT_EQ(r.bottom, bottom);
+}
+
+TEST(PresentRectTest, ClientAreaMapsBackIntoThePicture)
+{
+    const RectI32 area{20, 10, 120, 40};
+    // Shown unscaled: the picture's own coordinates.
+    ExpectRect(MapPresentRect(area, RectI32{0, 0, 300, 60}, 300, 60), 20, 10, 120, 40);
+    // Shown twice as large: half the client coordinates.
+    ExpectRect(MapPresentRect(area, RectI32{0, 0, 600, 120}, 300, 60), 10, 5, 60, 20);
+    // Shown below a 30-pixel bar.
+    ExpectRect(MapPresentRect(RectI32{0, 30, 300, 90}, RectI32{0, 30, 300, 90}, 300, 60), 0, 0, 300, 60);
+    // Nothing shown yet: client and picture coincide.
+    ExpectRect(MapPresentRect(area, RectI32{0, 0, 0, 0}, 300, 60), 20, 10, 120, 40);
+}
+
+TEST(PresentRectTest, LargeWindowsDoNotOverflow)
+{
+    const RectI32 area{0, 0, 40000, 40000};
+    ExpectRect(MapPresentRect(area, RectI32{0, 0, 80000, 80000}, 40000, 40000), 0, 0, 20000, 20000);
+}
+
+TEST(PresentRectTest, SourceRowsCountFromTheBottom)
+{
+    const DibSourceRect from = BottomUpSourceRect(RectI32{20, 10, 120, 40}, 60);
+    EXPECT_EQ(from.x, 20);
+    EXPECT_EQ(from.y, 20);  // 60 - 40
+    EXPECT_EQ(from.width, 100);
+    EXPECT_EQ(from.height, 30);
+}
+
+TEST(RefreshMeterTest, SettlesAfterTenSteadyIntervals)
+{
+    RefreshMeter meter;
+    StartRefreshMeter(&meter, 1000000);
+    int64_t now = 1000000;
+    // The first interval has nothing to compare with; ten more agreeing ones settle it.
+    const int64_t intervals[] = {16600, 16700, 16650, 16680, 16620, 16700, 16690, 16610, 16670, 16640};
+    EXPECT_EQ(FeedRefreshMeter(&meter, now += 16650), -1);
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(FeedRefreshMeter(&meter, now += intervals[i]), -1) << i;
+    }
+    int64_t sum = 0;
+    for (int64_t v : intervals) {
+        sum += v;
+    }
+    EXPECT_EQ(FeedRefreshMeter(&meter, now += intervals[9]), sum / 10);
+}
+
+TEST(RefreshMeterTest, AJumpStartsTheStreakAgain)
+{
+    RefreshMeter meter;
+    StartRefreshMeter(&meter, 0);
+    int64_t now = 0;
+    FeedRefreshMeter(&meter, now += 5000);
+    for (int i = 0; i < 8; ++i) {
+        FeedRefreshMeter(&meter, now += 5000);
+    }
+    EXPECT_EQ(meter.streak, 8);
+    EXPECT_EQ(FeedRefreshMeter(&meter, now += 6000), -1);  // 1000 apart is not steady
+    EXPECT_EQ(meter.streak, 0);
+    for (int i = 0; i < 9; ++i) {
+        EXPECT_EQ(FeedRefreshMeter(&meter, now += 6000), -1);
+    }
+    EXPECT_EQ(FeedRefreshMeter(&meter, now += 6000), 6000);
+}
+
+TEST(RefreshMeterTest, PacingThresholdFollowsTheMeasuredPeriod)
+{
+    EXPECT_EQ(PacingThreshold(-1), 4000);
+    EXPECT_EQ(PacingThreshold(0), 4000);
+    EXPECT_EQ(PacingThreshold(16667), 13667);
+    EXPECT_EQ(PacingThreshold(5000), 2000);
+}
+
+TEST(ModeChangeTest, ResultFromRequestedBeforeAndAfter)
+{
+    struct Case {
+        ScreenMode requested, before, after;
+        int32_t result;
+    };
+    const Case cases[] = {
+        {{800, 600, 32, 60}, {300, 60, 32, 60}, {800, 600, 32, 60}, 0},
+        {{800, 600, 32, 60}, {300, 60, 32, 60}, {300, 60, 32, 60}, -1},
+        {{800, 600, 32, 60}, {300, 60, 32, 60}, {640, 480, 16, 0}, -2},
+        {{800, 600, 32, 60}, {300, 60, 32, 60}, {640, 480, 16, 60}, -1},
+        {{800, 600, 32, 60}, {300, 60, 32, 60}, {800, 600, 32, 0}, -1},
+        // Asking for the fallback itself is a success.
+        {{640, 480, 16, 0}, {300, 60, 32, 60}, {640, 480, 16, 0}, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ClassifyModeChange(c.requested, c.before, c.after), c.result)
+            << c.after.width << "x" << c.after.height << "x" << c.after.bits << "@" << c.after.refresh;
+    }
+}
+
+TEST(ScreenDibHeaderTest, TopDownBitfieldsCoveringWholeRows)
+{
+    for (int kind : {kMemImgXrgb32, kMemImgRgb565}) {
+        MEMIMG image{};
+        ASSERT_EQ(CreatePlainMemImg(&image, 301, 60, kind), 0);
+        ScreenDibHeader header;
+        BuildScreenDibHeader(&header, &image);
+        EXPECT_EQ(header.size, 40u);
+        EXPECT_EQ(header.height, -60);
+        EXPECT_EQ(header.planes, 1);
+        EXPECT_EQ(header.compression, 3u);
+        // The header's rows (rounded to 4 bytes) are as long as the image's.
+        const int32_t rowBytes = (header.width * header.bitCount + 31) / 32 * 4;
+        EXPECT_EQ(rowBytes, image.store->pitch);
+        EXPECT_GE(header.width, 301);
+        if (kind == kMemImgXrgb32) {
+            EXPECT_EQ(header.bitCount, 32);
+            EXPECT_EQ(header.masks[0], 0xFF0000u);
+            EXPECT_EQ(header.masks[1], 0xFF00u);
+            EXPECT_EQ(header.masks[2], 0xFFu);
+        } else {
+            EXPECT_EQ(header.bitCount, 16);
+            EXPECT_EQ(header.masks[0], 0xF800u);
+            EXPECT_EQ(header.masks[1], 0x07E0u);
+            EXPECT_EQ(header.masks[2], 0x001Fu);
+        }
+        ReleaseMemImgRef(&image);
+    }
+}
+
+}  // namespace
