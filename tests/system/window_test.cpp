@@ -296,6 +296,22 @@ TEST_F(WindowTest, PumpWithoutWindowReportsOnlyTheQuitFlag)
     EXPECT_EQ(PumpWindowMessages(), -1);
 }
 
+DWORD WINAPI WaitForActivation(void*)
+{
+    WaitUntilWindowActive();
+    return 0;
+}
+
+TEST_F(WindowTest, WaitForActivationReturnsWhenThereIsNoWindow)
+{
+    SetRunWhileInactive(0);
+    g_system.active = 0;
+    HANDLE waiter = CreateThread(nullptr, 0, WaitForActivation, nullptr, 0, nullptr);
+    ASSERT_NE(waiter, nullptr);
+    EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
+    CloseHandle(waiter);
+}
+
 TEST_F(WindowTest, TypedCharactersAreFilteredIntoTheRing)
 {
     StartWindowed(nullptr);
