@@ -143,7 +143,9 @@ struct MemImgVertex {
 // Pixel (c, r) is drawn when the point (c + 1/2, r) lies inside the triangle; a point on an
 // edge that two triangles share is drawn by exactly one of them, so a mesh covers each pixel
 // once. Pixel (c, r) takes the texel at the texture coordinates of the point (c, r).
-// A triangle with a coordinate outside +-kMemImgTriangleCoordLimit draws nothing.
+// The blend mask is read one byte a texel at the texel's coordinates. Nothing is drawn for a
+// coordinate outside +-kMemImgTriangleCoordLimit, more than 8192 texels a pixel, a source
+// wider or higher than 8192, or a mask smaller than the source.
 constexpr int32_t kMemImgTriangleCoordLimit = 1 << 22;
 void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices,
                           int transparent, const MEMIMG* mask, uint32_t flatColor);

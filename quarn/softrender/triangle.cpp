@@ -4,7 +4,7 @@
 // The set-up works in fixed point with 18 fraction bits, held in 64-bit integers so that no
 // coordinate within the accepted range can overflow. Every combination of branch, mode and
 // option gets its own span loop through the templates below; the blend arithmetic is the one
-// every kernel shares (blend_ops.h).
+// every kernel shares (blend_ops.h), reached through the blits' pixel stage (blit_pixel.h).
 #include "quarn/softrender/softrender.h"
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 
 #include "quarn/core/core.h"
 #include "quarn/softrender/blend_ops.h"
+#include "quarn/softrender/blit_pixel.h"
 
 namespace quarn {
 
@@ -27,52 +28,16 @@ constexpr int32_t kMaxSourceSide = 1 << (31 - kFracBits);
 
 // Everything the span loops read, fixed for the whole call.
 struct Stage {
+    PixelInputs in;         // transparent value, palette and blend inputs
     const uint8_t* src;
     ptrdiff_t srcPitch;
     const uint8_t* mask;
     ptrdiff_t maskPitch;
-    const uint8_t* palette;
-    uint32_t key;           // transparent value; a palette index for a paletted source
     uint32_t uLimit;        // source width and height in fixed point
     uint32_t vLimit;
     uint32_t ux;            // texel steps per pixel (two's complement, stepped modulo 2^32)
     uint32_t vx;
     uint32_t flat;          // the flat colour after the bright step
-    BlendCtx ctx;
-};
-
-// ---- Texel readers ----
-
-template <class Fmt>
-struct TexPlain {
-    static constexpr int kBpp = Fmt::kBpp;
-    static constexpr bool kAlpha = false;
-    static uint32_t Load(const uint8_t* p, const Stage&) { return Fmt::Load(p); }
-    static bool IsKey(const uint8_t* p, const Stage& s) { return Fmt::Load(p) == s.key; }
-    static uint32_t AlphaOf(const uint8_t*) { return 255; }
-};
-
-// 32-bit with alpha in byte 3; RGB565 with alpha is four bytes, the alpha in byte 2.
-template <class Fmt>
-struct TexAlpha {
-    static constexpr int kBpp = 4;
-    static constexpr bool kAlpha = true;
-    static uint32_t Load(const uint8_t* p, const Stage&) { return Fmt::Load(p); }
-    static bool IsKey(const uint8_t*, const Stage&) { return false; }
-    static uint32_t AlphaOf(const uint8_t* p) { return Fmt::kBpp == 4 ? p[3] : p[2]; }
-};
-
-// The transparent test compares the index, not the colour it stands for.
-template <class Fmt>
-struct TexPaletted {
-    static constexpr int kBpp = 1;
-    static constexpr bool kAlpha = false;
-    static uint32_t Load(const uint8_t* p, const Stage& s)
-    {
-        return Fmt::Load(s.palette + ptrdiff_t{p[0]} * Fmt::kBpp);
-    }
-    static bool IsKey(const uint8_t* p, const Stage& s) { return p[0] == s.key; }
-    static uint32_t AlphaOf(const uint8_t*) { return 255; }
 };
 
 // ---- Where this kernel's rounding differs from the shared forms ----
@@ -120,7 +85,10 @@ struct TriMultiplyBlend : OpMultiplyBlend<Fmt, Bright> {
 
 // ---- Span loops: n pixels from dp rightwards ----
 
-template <class Fmt, class Tex, class Op, bool Mask, bool Trans>
+// The texel and the mask byte are read at the texel coordinates; pixels whose coordinates
+// leave the source are skipped. An alpha texel is always weighted by its alpha, except that
+// the transparent flag skips alpha 0 and draws alpha 255 as opaque.
+template <class Fmt, class Src, class Op, bool Mask, bool Trans>
 struct TexturedSpan {
     static constexpr bool kTextured = true;
     static void Run(const Stage& st, uint8_t* dp, int n, uint32_t u, uint32_t v)
@@ -129,39 +97,11 @@ struct TexturedSpan {
             if (u >= st.uLimit || v >= st.vLimit) continue;
             const ptrdiff_t col = u >> kFracBits;
             const ptrdiff_t row = v >> kFracBits;
-            const uint8_t* sp = st.src + row * st.srcPitch + col * Tex::kBpp;
-            const uint32_t s = Tex::Load(sp, st);
-            uint32_t m = 0;
-            if constexpr (Mask) m = BlendMaskAlphaTable[st.mask[row * st.maskPitch + col]];
-            if constexpr (Tex::kAlpha) {
-                const uint32_t a = Tex::AlphaOf(sp);
-                if constexpr (Trans) {
-                    if (a == 0) continue;
-                    if (a == 255) {
-                        Opaque(dp, s, m, st.ctx);
-                        continue;
-                    }
-                }
-                const uint32_t d = Fmt::Load(dp);
-                if constexpr (Mask)
-                    Fmt::Store(dp, Op::MaskAlpha(d, s, m, a, st.ctx));
-                else
-                    Fmt::Store(dp, Op::Alpha(d, s, a, st.ctx));
-            } else {
-                if constexpr (Trans) {
-                    if (Tex::IsKey(sp, st)) continue;
-                }
-                Opaque(dp, s, m, st.ctx);
-            }
+            uint8_t maskByte = 0;
+            if constexpr (Mask) maskByte = st.mask[row * st.maskPitch + col];
+            DrawSourcePixel<Fmt, Src, Op, Mask, Trans, false>(
+                dp, st.src + row * st.srcPitch + col * Src::kBpp, maskByte, st.in);
         }
-    }
-    static void Opaque(uint8_t* dp, uint32_t s, uint32_t m, const BlendCtx& c)
-    {
-        const uint32_t d = Fmt::Load(dp);
-        if constexpr (Mask)
-            Fmt::Store(dp, Op::Masked(d, s, m, c));
-        else
-            Fmt::Store(dp, Op::Plain(d, s, c));
     }
 };
 
@@ -171,7 +111,8 @@ struct FlatSpan {
     static constexpr bool kTextured = false;
     static void Run(const Stage& st, uint8_t* dp, int n, uint32_t, uint32_t)
     {
-        for (; n > 0; --n, dp += Fmt::kBpp) Fmt::Store(dp, Op::Plain(Fmt::Load(dp), st.flat, st.ctx));
+        for (; n > 0; --n, dp += Fmt::kBpp)
+            Fmt::Store(dp, Op::Plain(Fmt::Load(dp), st.flat, st.in.ctx));
     }
 };
 
@@ -286,36 +227,36 @@ void Draw(const Walk& w, const Stage& st)
 
 // ---- Dispatch ----
 
-template <class Fmt, class Tex, class Op, bool Mask>
+template <class Fmt, class Src, class Op, bool Mask>
 void DrawTrans(const Walk& w, const Stage& st, bool trans)
 {
-    if (trans) Draw<TexturedSpan<Fmt, Tex, Op, Mask, true>>(w, st);
-    else Draw<TexturedSpan<Fmt, Tex, Op, Mask, false>>(w, st);
+    if (trans) Draw<TexturedSpan<Fmt, Src, Op, Mask, true>>(w, st);
+    else Draw<TexturedSpan<Fmt, Src, Op, Mask, false>>(w, st);
 }
 
-template <class Fmt, class Tex, template <class, bool> class Op>
+template <class Fmt, class Src, template <class, bool> class Op>
 void DrawOptions(const Walk& w, const Stage& st, bool mask, bool bright, bool trans)
 {
     if (mask) {
-        if (bright) DrawTrans<Fmt, Tex, Op<Fmt, true>, true>(w, st, trans);
-        else DrawTrans<Fmt, Tex, Op<Fmt, false>, true>(w, st, trans);
+        if (bright) DrawTrans<Fmt, Src, Op<Fmt, true>, true>(w, st, trans);
+        else DrawTrans<Fmt, Src, Op<Fmt, false>, true>(w, st, trans);
     } else {
-        if (bright) DrawTrans<Fmt, Tex, Op<Fmt, true>, false>(w, st, trans);
-        else DrawTrans<Fmt, Tex, Op<Fmt, false>, false>(w, st, trans);
+        if (bright) DrawTrans<Fmt, Src, Op<Fmt, true>, false>(w, st, trans);
+        else DrawTrans<Fmt, Src, Op<Fmt, false>, false>(w, st, trans);
     }
 }
 
-template <class Fmt, class Tex>
+template <class Fmt, class Src>
 void DrawTextured(const Walk& w, const Stage& st, int mode, bool mask, bool bright, bool trans)
 {
     switch (mode) {
-    case 0: DrawOptions<Fmt, Tex, OpCopy>(w, st, mask, bright, trans); break;
-    case 1: DrawOptions<Fmt, Tex, OpBlend>(w, st, mask, bright, trans); break;
-    case 2: DrawOptions<Fmt, Tex, TriAdd>(w, st, mask, bright, trans); break;
-    case 3: DrawOptions<Fmt, Tex, TriSub>(w, st, mask, bright, trans); break;
-    case 4: DrawOptions<Fmt, Tex, OpMultiply>(w, st, mask, bright, trans); break;
-    case 10: DrawOptions<Fmt, Tex, OpInverseBlend>(w, st, mask, bright, trans); break;
-    case 11: DrawOptions<Fmt, Tex, TriMultiplyBlend>(w, st, mask, bright, trans); break;
+    case 0: DrawOptions<Fmt, Src, OpCopy>(w, st, mask, bright, trans); break;
+    case 1: DrawOptions<Fmt, Src, OpBlend>(w, st, mask, bright, trans); break;
+    case 2: DrawOptions<Fmt, Src, TriAdd>(w, st, mask, bright, trans); break;
+    case 3: DrawOptions<Fmt, Src, TriSub>(w, st, mask, bright, trans); break;
+    case 4: DrawOptions<Fmt, Src, OpMultiply>(w, st, mask, bright, trans); break;
+    case 10: DrawOptions<Fmt, Src, OpInverseBlend>(w, st, mask, bright, trans); break;
+    case 11: DrawOptions<Fmt, Src, TriMultiplyBlend>(w, st, mask, bright, trans); break;
     default: break;
     }
 }
@@ -324,9 +265,9 @@ template <class Fmt>
 void DrawSource(const Walk& w, const Stage& st, const MemImgBase* s, int mode, bool mask,
                 bool bright, bool trans)
 {
-    if (s->paletted) DrawTextured<Fmt, TexPaletted<Fmt>>(w, st, mode, mask, bright, trans);
-    else if (s->alpha) DrawTextured<Fmt, TexAlpha<Fmt>>(w, st, mode, mask, bright, trans);
-    else DrawTextured<Fmt, TexPlain<Fmt>>(w, st, mode, mask, bright, trans);
+    if (s->paletted) DrawTextured<Fmt, SrcPaletted<Fmt>>(w, st, mode, mask, bright, trans);
+    else if (s->alpha) DrawTextured<Fmt, SrcAlpha<Fmt>>(w, st, mode, mask, bright, trans);
+    else DrawTextured<Fmt, SrcPlain<Fmt>>(w, st, mode, mask, bright, trans);
 }
 
 template <class Fmt>
@@ -363,7 +304,10 @@ bool Gradient(int64_t numerator, int64_t det, int64_t* out)
     return true;
 }
 
-bool InRange(int32_t c) { return c >= -kMemImgTriangleCoordLimit && c <= kMemImgTriangleCoordLimit; }
+bool InRange(int32_t c)
+{
+    return c >= -kMemImgTriangleCoordLimit && c <= kMemImgTriangleCoordLimit;
+}
 
 void SortThree(int idx[3], const int64_t key[3])
 {
@@ -395,7 +339,9 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
 
     const MemImgBase* ss = src != nullptr ? src->store : nullptr;
     if (ss != nullptr) {
-        if (src->width > kMaxSourceSide || src->height > kMaxSourceSide) return;
+        if (src->width <= 0 || src->height <= 0 || src->width > kMaxSourceSide ||
+            src->height > kMaxSourceSide)
+            return;
         // The mask is read at the texel's own coordinates: it must cover the source.
         if (mask != nullptr &&
             (!TestMemImgValid(mask) || mask->width < src->width || mask->height < src->height))
@@ -481,18 +427,18 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
     Stage st{};
     const uint32_t bright = DrawBrightRgb(settings);
     const bool hasBright = bright != kNoBrightColor;
-    st.ctx.p = static_cast<uint32_t>(p);
-    st.ctx.bright[0] = bright & 0xFF;
-    st.ctx.bright[1] = (bright >> 8) & 0xFF;
-    st.ctx.bright[2] = (bright >> 16) & 0xFF;
-    st.ctx.signedStep16 = true;
+    st.in.ctx.p = static_cast<uint32_t>(p);
+    st.in.ctx.bright[0] = bright & 0xFF;
+    st.in.ctx.bright[1] = (bright >> 8) & 0xFF;
+    st.in.ctx.bright[2] = (bright >> 16) & 0xFF;
+    st.in.ctx.signedStep16 = true;
 
     if (ss == nullptr) {
         if (ds->kind == kMemImgXrgb32) {
-            st.flat = PrepareFlat<Fmt32>(flatColor, st.ctx);
+            st.flat = PrepareFlat<Fmt32>(flatColor, st.in.ctx);
             DrawFlat<Fmt32>(w, st, mode);
         } else {
-            st.flat = PrepareFlat<Fmt16>(flatColor & 0xFFFF, st.ctx);
+            st.flat = PrepareFlat<Fmt16>(flatColor & 0xFFFF, st.in.ctx);
             DrawFlat<Fmt16>(w, st, mode);
         }
         MarkMemImgPixelsChanged(ds);
@@ -505,10 +451,10 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
     st.vLimit = static_cast<uint32_t>(src->height) << kFracBits;
     st.ux = static_cast<uint32_t>(w.ux);
     st.vx = static_cast<uint32_t>(w.vx);
-    st.palette = ss->palette;
-    if (ss->paletted) st.key = ss->transparentColor & 0xFF;
-    else if (ss->kind == kMemImgRgb565) st.key = ss->transparentColor & 0xFFFF;
-    else st.key = ss->transparentColor;
+    st.in.palette = ss->palette;
+    if (ss->paletted) st.in.key = ss->transparentColor & 0xFF;
+    else if (ss->kind == kMemImgRgb565) st.in.key = ss->transparentColor & 0xFFFF;
+    else st.in.key = ss->transparentColor;
     if (mask != nullptr) {
         st.mask = mask->pixels;
         st.maskPitch = mask->store->pitch;

@@ -63,6 +63,7 @@ struct Call {
     bool rle;
     bool srcAlpha;
     bool scaled;        // the scaled blit's pixel stage
+    bool triangle;      // the triangle kernel's pixel stage
 };
 
 // Channel result of the per-channel modes (everything but 2 and 3).
@@ -80,7 +81,8 @@ int ChannelResult(const Call& c, Form f, int ch, int d, int s, int m, int a)
     case 1:
         if (f == Form::Plain) {
             if (L.wide) return L8(d, sb, c.p);
-            if (c.bright || c.rle || c.srcAlpha || c.scaled) return Signed255(d, sb, c.p);
+            if (c.bright || c.rle || c.srcAlpha || c.scaled || c.triangle)
+                return Signed255(d, sb, c.p);
             return Lerp6(d, s, c.p);
         }
         if (f == Form::Masked) return L16(d, sb, int64_t{m} * c.p);
@@ -99,6 +101,11 @@ int ChannelResult(const Call& c, Form f, int ch, int d, int s, int m, int a)
             if (c.bright) target = Scale(target, c.br[ch]);
         } else {
             target = (sb * d) >> W;
+            if (c.triangle && !L.wide && ch == 1 && f == Form::Alpha && !c.bright) {
+                const int64_t t5 = (sb * d) >> 1;
+                const int64_t w = int64_t{a} * c.p;
+                return static_cast<int>(FloorDiv(int64_t{d} * (1 << 21) + (t5 - 32 * d) * w, 1 << 21));
+            }
         }
         if (f == Form::Plain) return L.wide ? L8(d, target, c.p) : Signed255(d, target, c.p);
         if (f == Form::Masked) return L16(d, target, int64_t{m} * c.p);
@@ -117,7 +124,12 @@ int AddendChannel(const Call& c, Form f, int ch, int s, int m, int a)
     switch (f) {
     case Form::Plain: return Scale(sb, c.p);
     case Form::Masked: return wide ? (sb * m * c.p) >> 16 : Scale((sb * m) >> 8, c.p);
-    case Form::Alpha: return wide ? (sb * a * c.p) >> 16 : Scale((sb * a) >> 8, c.p);
+    case Form::Alpha:
+        if (c.triangle && !wide) {
+            const int sa = (s * a) >> 8;
+            return Scale(c.bright ? Scale(sa, c.br[ch]) : sa, c.p);
+        }
+        return wide ? (sb * a * c.p) >> 16 : Scale((sb * a) >> 8, c.p);
     case Form::MaskAlpha:
         return wide ? static_cast<int>((int64_t{sb} * m * a * c.p) >> 24)
                     : Scale((sb * m * a) >> 16, c.p);
@@ -194,6 +206,22 @@ int MaskWeight(int value, int borderPos, int borderRange)
     const int offset = ((step + 256) * borderPos) / 256;
     const int v = (value * 256) / (borderRange + 1) + 256 - offset;
     return std::clamp(v, 0, 255);
+}
+
+uint32_t BlendPixel(const PixelCase& pc, uint32_t d, uint32_t s)
+{
+    Call c{};
+    c.L = pc.wide ? &kWide : &kNarrow;
+    c.mode = pc.mode;
+    c.p = pc.p;
+    c.bright = (pc.bright & 0xFFFFFF) != 0xFFFFFF;
+    c.br[0] = static_cast<int>(pc.bright & 0xFF);
+    c.br[1] = static_cast<int>((pc.bright >> 8) & 0xFF);
+    c.br[2] = static_cast<int>((pc.bright >> 16) & 0xFF);
+    c.triangle = pc.triangle;
+    const Form f = pc.hasMask ? (pc.hasAlpha ? Form::MaskAlpha : Form::Masked)
+                              : (pc.hasAlpha ? Form::Alpha : Form::Plain);
+    return Pixel(c, f, d, s, pc.m, pc.a);
 }
 
 void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const MEMIMG* mask,

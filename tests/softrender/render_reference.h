@@ -37,4 +37,23 @@ void Fill(quarn::MEMIMG* dst, const quarn::PixelRect* rect, uint32_t color, cons
 uint32_t PackedAddByChannels(uint32_t d, uint32_t s, bool wide);
 uint32_t PackedSubByChannels(uint32_t d, uint32_t s, bool wide);
 
+// One destination pixel d blended with one source value s (a 32-bit word, or RGB565 in the
+// low 16 bits) by the shared pixel stage, weighted by the mask weight m and the alpha a where
+// they take part. `triangle` selects the triangle kernel's own roundings: its 16-bit blends by
+// the parameter alone always scale by p / 255, its 16-bit add and subtract weighted by the
+// alpha alone take the alpha before the bright step, and its 16-bit multiply-blend weighted by
+// the alpha alone without bright keeps five more bits of green's product.
+struct PixelCase {
+    bool wide = true;
+    int mode = 0;               // 0 to 4, 10 or 11 (mode 1 at p 255 already made mode 0)
+    int p = 255;
+    uint32_t bright = 0xFFFFFF;
+    bool hasMask = false;
+    int m = 0;
+    bool hasAlpha = false;
+    int a = 255;
+    bool triangle = false;
+};
+uint32_t BlendPixel(const PixelCase& c, uint32_t d, uint32_t s);
+
 }  // namespace ref
