@@ -16,7 +16,7 @@ namespace {
 int32_t s_requestedClip[4];
 
 // Where software drawing goes: the screen image, the target graph's view or the mask image.
-MEMIMG* SoftDrawTarget() { return g_screenImages.drawTarget; }
+MEMIMG* SoftDrawTarget() { return g_DrawSettings.softDrawTarget; }
 
 int32_t ClampByte(int32_t value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
 

@@ -562,6 +562,10 @@ int32_t DestroyGraph(int32_t graphHandle)
     if (graph->movie != -1 && g_graphHooks.destroyMovie != nullptr) {
         g_graphHooks.destroyMovie(graph->movie);
     }
+    // Software drawing must not go on into the freed view of a destroyed draw target.
+    if (g_DrawSettings.softDrawTarget == &graph->view) {
+        g_DrawSettings.softDrawTarget = nullptr;
+    }
     ReleaseMemImgRef(&graph->view);
     GraphImage* image = graph->image;
     graph->image = nullptr;

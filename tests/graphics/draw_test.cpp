@@ -305,6 +305,22 @@ TEST_F(DrawTest, FourCornersGivenClockwiseDrawUpright)
     EXPECT_EQ(DrawGraphFourCorners(0, 0, 1, 0, 1, 1, 0, 1, -1, 0), -1);
 }
 
+TEST_F(DrawTest, DestroyedDrawTargetIsNoLongerDrawnInto)
+{
+    const int32_t canvas = CreateBlankGraph(8, 8);
+    const int32_t sprite = CodedGraph(4, 4);
+    g_DrawSettings.drawTarget = canvas;
+    g_DrawSettings.softDrawTarget = &FindGraphRecord(canvas)->view;
+    EXPECT_EQ(DrawGraphAt(1, 1, sprite, 0), 0);
+    EXPECT_EQ(Pixel(FindGraphRecord(canvas)->view, 1, 1), Code(0, 0));
+    DestroyGraph(canvas);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, nullptr);
+    EXPECT_EQ(DrawGraphAt(1, 1, sprite, 0), 0);
+    EXPECT_EQ(DrawGraphStretched(0, 0, 8, 8, sprite, 0), 0);
+    EXPECT_EQ(DrawGraphFourCorners(0, 0, 8, 0, 8, 8, 0, 8, sprite, 0), 0);
+    ExpectScreen([](int32_t, int32_t) { return S{-1, -1}; }, "no draw reaches the screen");
+}
+
 TEST_F(DrawTest, PaintFillsTheWholeGraphWithClampedColour)
 {
     const int32_t graph = CodedGraph(4, 3);
