@@ -448,7 +448,7 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
                      size) < 0) {
         return -1;
     }
-    MEMIMG* target = g_screenImages.drawTarget;
+    MEMIMG* target = g_DrawSettings.softDrawTarget;
     if (target == nullptr) return 0;
 
     const int32_t mode = g_DrawSettings.blendMode;
