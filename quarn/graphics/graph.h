@@ -179,6 +179,12 @@ int32_t LayoutTextureTiles(int32_t width, int32_t height, int32_t single, int32_
 int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t x, int32_t y,
                            int32_t width, int32_t height, TexturePiece* pieces);
 
+// Coordinate arithmetic saturates instead of overflowing: a far-off rectangle stays far off.
+inline int32_t SaturateToInt32(int64_t value)
+{
+    return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : static_cast<int32_t>(value);
+}
+
 // ---- Graph table and records
 HandleTable* GraphTable();
 GraphRecord* FindGraphRecord(int32_t handle);

@@ -321,6 +321,23 @@ TEST_F(DrawTest, DestroyedDrawTargetIsNoLongerDrawnInto)
     ExpectScreen([](int32_t, int32_t) { return S{-1, -1}; }, "no draw reaches the screen");
 }
 
+TEST_F(DrawTest, FarOffCoordinatesDrawNothingAndDoNotOverflow)
+{
+    const int32_t graph = CodedGraph(4, 4);
+    const int32_t big = INT32_MAX - 1;
+    const int32_t small = INT32_MIN + 1;
+    EXPECT_EQ(DrawGraphAt(big, big, graph, 0), 0);
+    EXPECT_EQ(DrawGraphMirrored(big, small, graph, 0), 0);
+    EXPECT_EQ(DrawGraphPortion(big, 0, small, 0, big, 4, graph, 0, 0), 0);
+    EXPECT_EQ(DrawGraphPortion(small, 0, big, 0, big, 4, graph, 0, 1), 0);
+    ExpectScreen([](int32_t, int32_t) { return S{-1, -1}; }, "far off");
+    BaseImage picture = CodedPicture(4, 4);
+    const PixelRect source{small, small, big, big};
+    EXPECT_EQ(TransferImageRectToGraph(&picture, nullptr, &source, big, 0, graph, 0), 0);
+    EXPECT_EQ(TransferImageToGraph(&picture, nullptr, nullptr, big, small, graph, 0), 0);
+    DiscardBaseImage(&picture);
+}
+
 TEST_F(DrawTest, PaintFillsTheWholeGraphWithClampedColour)
 {
     const int32_t graph = CodedGraph(4, 3);
