@@ -2,10 +2,6 @@
 // drawing into the software renderer's images.
 #include <windows.h>
 
-#include <cmath>
-#include <cstring>
-#include <cwchar>
-
 #include "quarn/font/font.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
