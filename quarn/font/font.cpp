@@ -58,11 +58,6 @@ int32_t DiscardHalfBuiltFont(FontRecord* font)
     return -1;
 }
 
-void ReleaseGlyphList(GlyphListEntry* list)
-{
-    if (list != nullptr && list != s_glyphList) FreeTrackedMemory(list);
-}
-
 RectI32 ToRect(const quarn::PixelRect& r) { return RectI32{r.left, r.top, r.right, r.bottom}; }
 quarn::PixelRect ToPixelRect(const RectI32& r) { return quarn::PixelRect{r.left, r.top, r.right, r.bottom}; }
 
@@ -320,6 +315,12 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
     SelectObject(dc, old);
     DeleteDC(dc);
     return last;
+}
+
+void ReleaseGlyphList(GlyphListEntry* list)
+{
+    // Short lists live in the static buffer; longer ones in a block of their own.
+    if (list != nullptr && list != s_glyphList) FreeTrackedMemory(list);
 }
 
 int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text, GlyphListEntry** listOut,
