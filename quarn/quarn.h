@@ -58,60 +58,6 @@ int SetClipboardText(const wchar_t* text);
 int SetMouseCursorVisible(int flag);
 
 // ---------------------------------------------------------------------------------------
-// Keyboard, mouse, joypads and key input
-// ---------------------------------------------------------------------------------------
-
-// 1 while the key with this DirectInput key code (0 to 255; F5 is 0x3F) is down, else 0.
-int TestKeyPressed(int dikCode);
-
-// Joypads are numbered from 1. Adding kPadWithKeyboard to a number also reads the keys
-// that the pad's key map assigns (pad 1: cursor keys and numeric pad, Z X C A S D Q W,
-// Escape, Space).
-constexpr int kPadWithKeyboard = 0x1000;
-// Bits of QueryPadInputState: four directions, then buttons 0 to 27 from bit 4 on.
-constexpr int kPadDown = 1 << 0;
-constexpr int kPadLeft = 1 << 1;
-constexpr int kPadRight = 1 << 2;
-constexpr int kPadUp = 1 << 3;
-constexpr int kPadButton0 = 1 << 4;
-
-// The joypads found when input started.
-int QueryPadCount();
-int QueryPadInputState(int pad);
-// The stick's position, -1000 to 1000 on each axis. 0, or -1 for a pad that cannot be
-// read (both values 0 then). Either pointer may be null.
-int QueryPadAnalogInput(int* x, int* y, int pad);
-// Vibrates a force-feedback pad at power 0 to 1000 for the given milliseconds (negative:
-// until stopped). 0, or -1 for a pad without force feedback.
-int StartPadVibration(int pad, int power, int durationMs);
-int StopPadVibration(int pad);
-
-// Mouse buttons held down: kMouseLeft, kMouseRight and kMouseMiddle or-ed together.
-constexpr int kMouseLeft = 1;
-constexpr int kMouseRight = 2;
-constexpr int kMouseMiddle = 4;
-int QueryMouseButtons();
-
-// Key input: a one-line editor fed by typed characters and the IME. Handles are -1 on
-// failure. maxLength counts UTF-16 units; with cancelAllowed Escape cancels the input.
-int CreateKeyInput(int maxLength, int cancelAllowed);
-// Makes the handle the one that typing goes to (-1: none) and switches the IME on.
-int ActivateKeyInput(int handle);
-// 0 while editing, 1 after Enter, 2 after a cancelling Escape; -1 for a bad handle.
-int QueryKeyInputEnd(int handle);
-// Copies the text (cut to capacity - 1 units) and returns the units copied, or -1.
-int GetKeyInputText(int handle, wchar_t* dst, int capacity);
-// Deleting the last key input switches the IME off.
-int DeleteKeyInput(int handle);
-
-// The IME's composition text (cut to capacity - 1 units); returns its units. cursor, when
-// not null, receives the cursor in characters. With dst null returns the units only.
-int QueryImeComposition(wchar_t* dst, int capacity, int* cursor);
-// Index -1: the number of conversion candidates shown (-1 when none). Otherwise copies
-// candidate index and returns its units, or -1.
-int QueryImeCandidate(int index, wchar_t* dst, int capacity);
-
-// ---------------------------------------------------------------------------------------
 // Screen, draw settings and colour values
 // ---------------------------------------------------------------------------------------
 
@@ -166,3 +112,136 @@ int IsHardwareRenderingRequested();
 // A colour value in the screen's pixel format, and back.
 uint32_t PackScreenColor(int red, int green, int blue);
 int UnpackScreenColor(uint32_t color, int* red, int* green, int* blue);
+
+// ---------------------------------------------------------------------------------------
+// Graphs and drawing
+// ---------------------------------------------------------------------------------------
+// A graph is a drawable image named by a handle. Draws return 0, or -1 for a handle that is
+// not a live graph; while the clip rectangle is empty they return 0 and draw nothing. A
+// transparent flag other than 0 skips the graph's transparent colour (or uses its alpha).
+
+namespace quarn {
+struct PixelRect;  // left, top, right, bottom (right and bottom exclusive): a RECT's layout
+}
+
+// A new graph of the size, cleared to 0. Its handle, or -1.
+int CreateBlankGraph(int width, int height);
+// A graph showing the rectangle of the source graph's pixels (no copy); cut to the source's
+// edges. Its handle, or -1 when (x, y) is outside the source.
+int CreateSubGraph(int x, int y, int width, int height, int source);
+// Frees the graph; its pixels go when no sub-graph uses them any more.
+int DestroyGraph(int graph);
+// The graph's size; -2 and -4 give the screen's. Either pointer may be null.
+int QueryGraphSize(int graph, int* width, int* height);
+// Colour bits of graphs made from now on (0: the screen's).
+int SetNewGraphColorBits(int bits);
+// 1: blank graphs made from now on get an alpha channel.
+int SetNewGraphAlphaChannelFlag(int flag);
+
+// Clears the draw target (or the area of it) to the background colour; ignores the clip.
+int WipeDrawScreen(const quarn::PixelRect* area);
+// Drawing is kept inside the rectangle, ordered and clamped to the draw target.
+int SetDrawClipRect(int x1, int y1, int x2, int y2);
+// Fills the whole graph with the colour (each 0 to 255) under the blend mode.
+int PaintGraphColor(int graph, int red, int green, int blue, int alpha);
+int DrawGraphAt(int x, int y, int graph, int transparent);
+// Corners given reversed (x1 > x2 or y1 > y2) mirror the graph along that axis.
+int DrawGraphStretched(int x1, int y1, int x2, int y2, int graph, int transparent);
+int DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int graph, int transparent);
+// Mirrored left to right, at the graph's own size.
+int DrawGraphMirrored(int x, int y, int graph, int transparent);
+// The source rectangle of the graph drawn at (x, y); mirror 1 flips it left to right.
+int DrawGraphPortion(int x, int y, int srcX, int srcY, int width, int height, int graph,
+                     int transparent, int mirror);
+int DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int srcX, int srcY,
+                              int width, int height, int graph, int transparent);
+// Corners clockwise from the one that receives the graph's top-left.
+int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
+                         float y4, int graph, int transparent);
+
+// ---------------------------------------------------------------------------------------
+// Fonts and text
+// ---------------------------------------------------------------------------------------
+// Colours are colour values of the screen's format; kinds are 0 plain, 1 with edge,
+// 2 anti-aliased, 3 anti-aliased with edge. Each -1 argument takes its default.
+
+// A font of its own: face (null for the system's default), size (16), thickness 0-9 (6),
+// kind (0), character set 0-4 (the system's), edge size (1), italic, slot 0-39 and check
+// number 0-2047 (both chosen by the library). The handle, or -1.
+int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness, int32_t kind,
+                           int32_t charSetIndex, int32_t edgeSize, int32_t italic, int32_t slot,
+                           int32_t check);
+int32_t DestroyFontHandle(int32_t font);
+// The font's size, or -1.
+int32_t QueryFontHeight(int32_t font);
+// Copies the face (256 units) and writes size and thickness where pointers are given.
+int32_t GetFontFaceSizeThickness(wchar_t* face, int32_t* size, int32_t* thickness, int32_t font);
+// Extra pixels added to every character's advance.
+int32_t SetFontCharSpacing(int32_t spacing, int32_t font);
+// Draws text with its top-left at (x, y); vertical text runs downwards, turned clockwise.
+int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, int32_t font,
+                         uint32_t edgeColor, int32_t vertical);
+
+// The standard font follows these settings; it is re-made only when one of them changes.
+int32_t SetStandardFontSize(int32_t size);
+int32_t SetStandardFontThickness(int32_t thickness);
+int32_t SetStandardFontFace(const wchar_t* face, int32_t charSetIndex);
+int32_t SetStandardFontKind(int32_t kind);
+int32_t GetStandardFontHandle();
+int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
+                                 uint32_t edgeColor);
+
+// ---------------------------------------------------------------------------------------
+// Keyboard, mouse, joypads and key input
+// ---------------------------------------------------------------------------------------
+
+// 1 while the key with this DirectInput key code (0 to 255; F5 is 0x3F) is down, else 0.
+int TestKeyPressed(int dikCode);
+
+// Joypads are numbered from 1. Adding kPadWithKeyboard to a number also reads the keys
+// that the pad's key map assigns (pad 1: cursor keys and numeric pad, Z X C A S D Q W,
+// Escape, Space).
+constexpr int kPadWithKeyboard = 0x1000;
+// Bits of QueryPadInputState: four directions, then buttons 0 to 27 from bit 4 on.
+constexpr int kPadDown = 1 << 0;
+constexpr int kPadLeft = 1 << 1;
+constexpr int kPadRight = 1 << 2;
+constexpr int kPadUp = 1 << 3;
+constexpr int kPadButton0 = 1 << 4;
+
+// The joypads found when input started.
+int QueryPadCount();
+int QueryPadInputState(int pad);
+// The stick's position, -1000 to 1000 on each axis. 0, or -1 for a pad that cannot be
+// read (both values 0 then). Either pointer may be null.
+int QueryPadAnalogInput(int* x, int* y, int pad);
+// Vibrates a force-feedback pad at power 0 to 1000 for the given milliseconds (negative:
+// until stopped). 0, or -1 for a pad without force feedback.
+int StartPadVibration(int pad, int power, int durationMs);
+int StopPadVibration(int pad);
+
+// Mouse buttons held down: kMouseLeft, kMouseRight and kMouseMiddle or-ed together.
+constexpr int kMouseLeft = 1;
+constexpr int kMouseRight = 2;
+constexpr int kMouseMiddle = 4;
+int QueryMouseButtons();
+
+// Key input: a one-line editor fed by typed characters and the IME. Handles are -1 on
+// failure. maxLength counts UTF-16 units; with cancelAllowed Escape cancels the input.
+int CreateKeyInput(int maxLength, int cancelAllowed);
+// Makes the handle the one that typing goes to (-1: none) and switches the IME on.
+int ActivateKeyInput(int handle);
+// 0 while editing, 1 after Enter, 2 after a cancelling Escape; -1 for a bad handle.
+int QueryKeyInputEnd(int handle);
+// Copies the text (cut to capacity - 1 units) and returns the units copied, or -1.
+int GetKeyInputText(int handle, wchar_t* dst, int capacity);
+// Deleting the last key input switches the IME off.
+int DeleteKeyInput(int handle);
+
+// The IME's composition text (cut to capacity - 1 units); returns its units. cursor, when
+// not null, receives the cursor in characters. With dst null returns the units only.
+int QueryImeComposition(wchar_t* dst, int capacity, int* cursor);
+// Index -1: the number of conversion candidates shown (-1 when none). Otherwise copies
+// candidate index and returns its units, or -1.
+int QueryImeCandidate(int index, wchar_t* dst, int capacity);
+

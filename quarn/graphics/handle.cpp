@@ -28,12 +28,23 @@ static int32_t FirstFreeSlot(const HandleTable* table)
 
 int32_t AddHandleRecord(HandleTable* table, void* record)
 {
+    return AddHandleRecordAt(table, record, -1, -1);
+}
+
+int32_t AddHandleRecordAt(HandleTable* table, void* record, int32_t slot, int32_t check)
+{
     // The live count is no test of room: it also counts records in reserved slots.
     if (record == nullptr) {
         return -1;
     }
-    int32_t slot = -1;
-    if (table->rule == kSlotHighWaterFirst && table->highWater < table->createLimit) {
+    if (check < -1 || check >= kHandleCheckLimit) {
+        return -1;
+    }
+    if (slot != -1) {
+        if (slot < 0 || slot >= table->createLimit || table->slots[slot].record != nullptr) {
+            return -1;
+        }
+    } else if (table->rule == kSlotHighWaterFirst && table->highWater < table->createLimit) {
         slot = table->highWater;
     } else {
         slot = FirstFreeSlot(table);
@@ -41,8 +52,10 @@ int32_t AddHandleRecord(HandleTable* table, void* record)
     if (slot < 0) {
         return -1;
     }
-    const int32_t check = table->nextCheck;
-    table->nextCheck = (check + 1) % kHandleCheckLimit;
+    if (check == -1) {
+        check = table->nextCheck;
+        table->nextCheck = (check + 1) % kHandleCheckLimit;
+    }
     table->slots[slot].record = record;
     table->slots[slot].check = check;
     table->liveCount += 1;

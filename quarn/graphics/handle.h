@@ -91,6 +91,12 @@ Record* FindHandleRecordAs(const HandleTable* table, int32_t handle)
 // when the table is full or the record is null (nothing changes then).
 int32_t AddHandleRecord(HandleTable* table, void* record);
 
+// As AddHandleRecord, with the slot and check number imposed by the caller (each -1 for the
+// table's own choice), so that a re-created object keeps its handle. -1 without change for a
+// slot outside the creatable range or in use, or a check number outside 0..2047. An imposed
+// check number leaves the table's sequence where it is.
+int32_t AddHandleRecordAt(HandleTable* table, void* record, int32_t slot, int32_t check);
+
 // Takes the record out of its slot and returns it for the owner to free; null (and no
 // change) when the handle does not validate.
 void* RemoveHandleRecord(HandleTable* table, int32_t handle);

@@ -148,4 +148,32 @@ TEST_F(HandleTableTest, RecordInAReservedSlotTakesNoRoomFromTheOthers)
     EXPECT_EQ(net->liveCount, 3);
 }
 
+TEST_F(HandleTableTest, ImposedSlotAndCheckNumberKeepAHandle)
+{
+    const int32_t a = AddHandleRecord(fonts.get(), &records[0]);
+    const int32_t b = AddHandleRecord(fonts.get(), &records[1]);
+    ASSERT_EQ(RemoveHandleRecord(fonts.get(), b), &records[1]);
+    const int32_t next = fonts->nextCheck;
+
+    // The same slot and check number give the same handle back; the sequence stays.
+    EXPECT_EQ(AddHandleRecordAt(fonts.get(), &records[2], HandleSlotOf(b), HandleCheckOf(b)), b);
+    EXPECT_EQ(FindHandleRecord(fonts.get(), b), &records[2]);
+    EXPECT_EQ(fonts->nextCheck, next);
+
+    // Refusals: a slot in use or out of range, a check number outside 0..2047.
+    const int32_t live = fonts->liveCount;
+    EXPECT_EQ(AddHandleRecordAt(fonts.get(), &records[3], HandleSlotOf(a), 7), -1);
+    EXPECT_EQ(AddHandleRecordAt(fonts.get(), &records[3], 40, 7), -1);
+    EXPECT_EQ(AddHandleRecordAt(fonts.get(), &records[3], -2, 7), -1);
+    EXPECT_EQ(AddHandleRecordAt(fonts.get(), &records[3], 5, 2048), -1);
+    EXPECT_EQ(AddHandleRecordAt(fonts.get(), &records[3], 5, -2), -1);
+    EXPECT_EQ(fonts->liveCount, live);
+
+    // A slot of its own with the sequence's check number.
+    const int32_t c = AddHandleRecordAt(fonts.get(), &records[3], 5, -1);
+    EXPECT_EQ(HandleSlotOf(c), 5);
+    EXPECT_EQ(HandleCheckOf(c), next);
+    EXPECT_EQ(fonts->highWater, 6);
+}
+
 }  // namespace

@@ -1,0 +1,505 @@
+// Font handles over GDI fonts, filling the glyph cache through GetGlyphOutlineW, and text
+// drawing into the software renderer's images.
+#include <windows.h>
+
+#include "quarn/font/font.h"
+#include "quarn/graphics/graphics.h"
+#include "quarn/system/system.h"
+
+using quarn::g_DrawSettings;
+using quarn::MEMIMG;
+
+namespace {
+
+const BYTE kCharSets[] = {DEFAULT_CHARSET, SHIFTJIS_CHARSET, HANGEUL_CHARSET, CHINESEBIG5_CHARSET,
+                          GB2312_CHARSET};
+const wchar_t kDefaultFace[] = L"ＭＳ ゴシック";
+
+// Lists up to kStaticGlyphList units use these; longer ones an allocated block.
+GlyphListEntry s_glyphList[kStaticGlyphList];
+GlyphListEntry s_renderList[kStaticGlyphList];
+
+bool IsSpaceUnit(wchar_t unit) { return unit == 0x0020 || unit == 0x3000; }
+
+// A fatal failure of the font layer: the library's fatal exit when one is installed;
+// otherwise the line is logged and the operation fails.
+void FontFatal(const wchar_t* message)
+{
+    if (g_graphicsHooks.fatalErrorExit != nullptr) {
+        g_graphicsHooks.fatalErrorExit(message);
+        return;
+    }
+    AppendLogFormat(L"%ls", message);
+}
+
+HFONT CreateGdiFont(const wchar_t* face, int32_t size, int32_t thickness, int32_t italic, BYTE charSet)
+{
+    return CreateFontW(size, 0, 0, 0, thickness * 100, static_cast<DWORD>(italic), FALSE, FALSE, charSet,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, FIXED_PITCH,
+                       face);
+}
+
+// Frees what a record holds and the record; the record is in no slot.
+void FreeFontRecord(FontRecord* font)
+{
+    if (font->gdiFont != nullptr) DeleteObject(static_cast<HFONT>(font->gdiFont));
+    FreeTrackedMemory(font->memoryCache);
+    FreeTrackedMemory(font->cacheImage.pixels);
+    if (font->deletionFlag != nullptr) *font->deletionFlag = 1;
+    FreeTrackedMemory(font);
+}
+
+// A half-built font is never named by a handle: its check number is cleared first.
+int32_t DiscardHalfBuiltFont(FontRecord* font)
+{
+    font->check = 0;
+    font->deletionFlag = nullptr;
+    FreeFontRecord(font);
+    return -1;
+}
+
+RectI32 ToRect(const quarn::PixelRect& r) { return RectI32{r.left, r.top, r.right, r.bottom}; }
+quarn::PixelRect ToPixelRect(const RectI32& r) { return quarn::PixelRect{r.left, r.top, r.right, r.bottom}; }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Font handles
+// ---------------------------------------------------------------------------------------
+
+int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness, int32_t kind,
+                           int32_t charSetIndex, int32_t edgeSize, int32_t italic, int32_t slot,
+                           int32_t check)
+{
+    if (g_system.windowDestroyed) return -1;
+    // Imposed slots and check numbers come from callers that re-create a font in place.
+    if (slot < -1 || slot >= kFontSlots || check < -1 || check >= kHandleCheckLimit) return -1;
+
+    if (kind == -1) kind = kFontPlain;
+    kind &= 3;
+    if (edgeSize > 1) kind |= kFontEdge;
+    if (size == -1) size = 16;
+    if (thickness == -1) thickness = 6;
+    if (edgeSize < 1) edgeSize = 1;
+    if (charSetIndex == -1) charSetIndex = GetCharacterCodeFormat();
+    if (charSetIndex < 0 || charSetIndex > 4) charSetIndex = 0;
+
+    HandleTable* table = GetFontTable();
+    if (slot != -1 && table->slots[slot].record != nullptr) return -1;
+    if (table->liveCount >= kFontSlots) {
+        return AppendLogFormat(L"作成できるフォントハンドル数 %d の限界を超えました", kFontSlots);
+    }
+
+    auto* font = static_cast<FontRecord*>(AllocTrackedMemoryZeroed(sizeof(FontRecord), __FILE__, __LINE__));
+    if (font == nullptr) return AppendLog(L"フォント管理用メモリ領域の確保に失敗しました\n");
+
+    font->cacheGraph = -1;
+    font->edgeGraph = -1;
+    if (GetConfiguredColorBits() == 8) kind &= ~kFontAntialiased;
+    font->edgeSize = edgeSize;
+    font->kind = kind;
+    font->size = size;
+    font->thickness = thickness;
+    font->italic = italic;
+    font->spacing = 0;
+    // Fonts are drawn by the software renderer: the memory cache.
+    font->textureCache = 0;
+    CopyWideStringLimited(font->face, face != nullptr ? face : L"", kFontFaceUnits - 1);
+
+    HFONT gdiFont = nullptr;
+    if (font->face[0] != 0) {
+        gdiFont = CreateGdiFont(font->face, size, thickness, italic, kCharSets[charSetIndex]);
+        if (gdiFont == nullptr) gdiFont = CreateGdiFont(font->face, size, thickness, italic, DEFAULT_CHARSET);
+        if (gdiFont == nullptr) gdiFont = CreateGdiFont(font->face, size, thickness, italic, SHIFTJIS_CHARSET);
+        if (gdiFont == nullptr) {
+            AppendLog(L"指定のフォントの作成に失敗しました\n");
+            return DiscardHalfBuiltFont(font);
+        }
+    } else {
+        gdiFont = CreateGdiFont(kDefaultFace, size, thickness, italic, kCharSets[charSetIndex]);
+        if (gdiFont == nullptr) gdiFont = CreateGdiFont(kDefaultFace, size, thickness, 0, DEFAULT_CHARSET);
+        if (gdiFont == nullptr) gdiFont = CreateGdiFont(nullptr, size, thickness, 0, DEFAULT_CHARSET);
+        if (gdiFont == nullptr) {
+            AppendLog(L"フォントの作成に失敗しました\n");
+            return DiscardHalfBuiltFont(font);
+        }
+    }
+    font->gdiFont = gdiFont;
+
+    HDC dc = CreateCompatibleDC(nullptr);
+    if (dc == nullptr) {
+        AppendLog(L"ＤＣの取得に失敗しました\n");
+        return DiscardHalfBuiltFont(font);
+    }
+    HGDIOBJ old = SelectObject(dc, gdiFont);
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+
+    ComputeFontCells(tm.tmMaxCharWidth, tm.tmHeight, kind, edgeSize, &font->cellSide, &font->cellHeight);
+
+    SizeMemoryGlyphCache(font, g_fontSettings.userCacheCount);
+    font->memoryCache = static_cast<uint8_t*>(AllocTrackedMemoryZeroed(
+        static_cast<uint32_t>(font->cacheHeight) * static_cast<uint32_t>(font->bytesPerRow), __FILE__, __LINE__));
+    if (font->memoryCache == nullptr) {
+        AppendLogFormat(L"フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle");
+        return DiscardHalfBuiltFont(font);
+    }
+
+    const int32_t handle = AddHandleRecordAt(table, font, slot, check);
+    if (handle < 0) return DiscardHalfBuiltFont(font);
+    font->check = static_cast<uint32_t>(HandleCheckOf(handle));
+    if (RebuildGlyphCacheGraph(handle) != 0) {
+        AppendLog(L"フォント用描画スクリーンの作成に失敗しました\n");
+        DestroyFontHandle(handle);
+        return -1;
+    }
+    ResetGlyphCache(font);
+    font->charSetIndex = charSetIndex;
+    font->deletionFlag = nullptr;
+    return handle;
+}
+
+int32_t DestroyFontHandle(int32_t handle)
+{
+    auto* font = static_cast<FontRecord*>(RemoveHandleRecord(GetFontTable(), handle));
+    if (font == nullptr) return -1;
+    FreeFontRecord(font);
+    return 0;
+}
+
+int32_t RecreateAllFonts()
+{
+    for (int32_t slot = 0; slot < kFontSlots; ++slot) {
+        const int32_t handle = HandleOfSlot(GetFontTable(), slot);
+        const FontRecord* font = GetFontRecord(handle);
+        if (font == nullptr) continue;
+        wchar_t face[kFontFaceUnits];
+        CopyWideString(face, font->face);
+        const int32_t size = font->size, thickness = font->thickness, kind = font->kind;
+        const int32_t charSet = font->charSetIndex, edge = font->edgeSize, italic = font->italic;
+        const int32_t spacing = font->spacing;
+        DestroyFontHandle(handle);
+        const int32_t again = CreateFontToHandle(face[0] ? face : nullptr, size, thickness, kind, charSet,
+                                                 edge, italic, slot, HandleCheckOf(handle));
+        SetFontCharSpacing(spacing, again);
+    }
+    return 0;
+}
+
+int32_t QueryFontHeight(int32_t handle)
+{
+    const FontRecord* font = GetFontRecord(handle);
+    return font != nullptr ? font->size : -1;
+}
+
+int32_t GetFontFaceSizeThickness(wchar_t* face, int32_t* size, int32_t* thickness, int32_t handle)
+{
+    const FontRecord* font = GetFontRecord(handle);
+    if (font == nullptr) return -1;
+    if (face != nullptr) CopyWideString(face, font->face);
+    if (size != nullptr) *size = font->size;
+    if (thickness != nullptr) *thickness = font->thickness;
+    return 0;
+}
+
+int32_t SetFontCharSpacing(int32_t spacing, int32_t handle)
+{
+    FontRecord* font = GetFontRecord(handle);
+    if (font == nullptr) return -1;
+    font->spacing = spacing;
+    return 0;
+}
+
+int32_t WatchFontDeletion(int32_t handle, int32_t* flag)
+{
+    FontRecord* font = GetFontRecord(handle);
+    if (font == nullptr) return -1;
+    font->deletionFlag = flag;
+    if (flag != nullptr) *flag = 0;
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Glyph cache
+// ---------------------------------------------------------------------------------------
+
+int32_t ClearGlyphCache(int32_t handle)
+{
+    FontRecord* font = GetFontRecord(handle);
+    if (font == nullptr) return -1;
+    ResetGlyphCache(font);
+    return 0;
+}
+
+int32_t RebuildGlyphCacheGraph(int32_t handle)
+{
+    FontRecord* font = GetFontRecord(handle);
+    if (font == nullptr) return -1;
+    // Only texture caches are ever flagged; this build keeps every cache in memory.
+    if (font->rebuildFlag != 1) return 0;
+    return -1;
+}
+
+GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEntry* list)
+{
+    if (g_DrawSettings.drawingDisabled) return nullptr;
+    FontRecord* font = GetFontRecord(handle);
+    if (font == nullptr || list == nullptr || count < 1) return nullptr;
+
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = dc != nullptr ? SelectObject(dc, static_cast<HFONT>(font->gdiFont)) : nullptr;
+    if (dc == nullptr || old == nullptr || old == HGDI_ERROR) {
+        if (dc != nullptr) DeleteDC(dc);
+        FontFatal(L"テキストキャッシュサーフェスのＤＣの取得に失敗しました");
+        return nullptr;
+    }
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+
+    const bool grey = (font->kind & kFontAntialiased) != 0;
+    const UINT format = grey ? GGO_GRAY4_BITMAP : GGO_BITMAP;
+    const MAT2 identity = {{0, 1}, {0, 0}, {0, 0}, {0, 1}};
+    const int32_t edge = (font->kind & kFontEdge) ? font->edgeSize : 0;
+
+    GlyphEntry* last = nullptr;
+    for (int32_t i = 0; i < count; ++i) {
+        const wchar_t unit = static_cast<wchar_t>(list[i].unit);
+        GlyphEntry* entry = TakeRingEntry(font);
+        GLYPHMETRICS gm{};
+        const DWORD bytes = GetGlyphOutlineW(dc, unit, format, &gm, 0, nullptr, &identity);
+        bool ok = bytes != GDI_ERROR;
+        int32_t boxWidth = 0;
+        int32_t boxHeight = 0;
+        if (ok && !IsSpaceUnit(unit) && bytes > 0 && gm.gmBlackBoxX > 0 && gm.gmBlackBoxY > 0) {
+            const int32_t w = static_cast<int32_t>(gm.gmBlackBoxX);
+            const int32_t h = static_cast<int32_t>(gm.gmBlackBoxY);
+            const int32_t pitch = static_cast<int32_t>(bytes / gm.gmBlackBoxY) & ~3;
+            // Rows of the returned bitmap: DWORD-aligned, one bit or one byte a pixel.
+            const int32_t needed = grey ? (w + 3) / 4 * 4 : (w + 31) / 32 * 4;
+            if (pitch < needed) {
+                ok = false;
+            } else {
+                // One empty row above and below the glyph.
+                auto* buffer = static_cast<uint8_t*>(
+                    AllocTrackedMemoryZeroed(bytes + 2 * static_cast<uint32_t>(pitch), __FILE__, __LINE__));
+                if (buffer == nullptr) {
+                    FontFatal(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
+                    break;
+                }
+                ok = GetGlyphOutlineW(dc, unit, format, &gm, bytes, buffer + pitch, &identity) != GDI_ERROR;
+                if (ok) {
+                    StoreGlyphInMemoryCell(font, entry, buffer + pitch, pitch, w, h);
+                    boxWidth = w;
+                    boxHeight = h;
+                }
+                FreeTrackedMemory(buffer);
+            }
+        }
+        if (!ok) {
+            AppendLog(L"GetGlyphOutline 関数が失敗しました\n");
+            last = nullptr;
+            continue;
+        }
+        // Spaces and glyphs without ink keep an empty box and only advance.
+        entry->xOrigin = static_cast<int16_t>(gm.gmptGlyphOrigin.x);
+        entry->topOffset = static_cast<int16_t>(tm.tmAscent - gm.gmptGlyphOrigin.y);
+        entry->advance = static_cast<int16_t>(gm.gmCellIncX + 2 * edge);
+        entry->boxWidth = static_cast<uint16_t>(boxWidth + 2 * edge);
+        entry->boxHeight = static_cast<uint16_t>(boxHeight + 2 * edge);
+        CommitRingEntry(font, entry, list[i].unit);
+        last = entry;
+    }
+
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    return last;
+}
+
+void ReleaseGlyphList(GlyphListEntry* list)
+{
+    // Short lists live in the static buffer; longer ones in a block of their own.
+    if (list != nullptr && list != s_glyphList) FreeTrackedMemory(list);
+}
+
+int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text, GlyphListEntry** listOut,
+                         int32_t* countOut)
+{
+    FontRecord* font = GetFontRecord(handle);
+    if (font == nullptr) return -1;
+    int32_t n = text != nullptr ? lstrlenW(text) : 0;
+    if (length >= 0 && length < n) n = length;
+
+    GlyphListEntry* list = s_glyphList;
+    GlyphListEntry* render = s_renderList;
+    if (n > kStaticGlyphList) {
+        list = static_cast<GlyphListEntry*>(
+            AllocTrackedMemory(static_cast<uint32_t>(n) * 2 * sizeof(GlyphListEntry), __FILE__, __LINE__));
+        if (list == nullptr) return -1;
+        render = list + n;
+    }
+
+    int32_t count = 0;
+    int32_t listed = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const wchar_t unit = text[i];
+        if (IsHighSurrogateUnit(unit)) {
+            // The pair has no glyph of its own here: skipped and not counted.
+            ++i;
+            continue;
+        }
+        const uint16_t code = static_cast<uint16_t>(unit);
+        list[count++] = GlyphListEntry{code, 0};
+        CodeUnitSlot& slot = font->codeUnits[code];
+        if (slot.state == 0 && listed < font->capacity) {
+            slot.state = 1;  // listed in this call
+            render[listed++] = GlyphListEntry{code, 0};
+        }
+    }
+    for (int32_t i = 0; i < listed; ++i) font->codeUnits[render[i].unit].state = 0;
+    if (listed > 0) RenderGlyphsToCache(handle, listed, render);
+
+    if (countOut != nullptr) *countOut = count;
+    if (listOut != nullptr) *listOut = list;
+    else ReleaseGlyphList(list);
+    return 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Text drawing
+// ---------------------------------------------------------------------------------------
+
+int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, double scaleX, double scaleY,
+                     const wchar_t* text, uint32_t color, MEMIMG* target, const RectI32* clip,
+                     int32_t transparent, int32_t handle, uint32_t edgeColor, int32_t length,
+                     int32_t vertical, int32_t size[2])
+{
+    (void)transparent;  // cache value 0 is never drawn
+    if (g_DrawSettings.drawingDisabled) return -1;
+    FontRecord* font = GetFontRecord(handle);
+    if (font == nullptr) return -1;
+    if (!draw || !scaleGiven || !font->textureCache) scaleX = scaleY = 1.0;
+    const double advanceScale = vertical ? scaleY : scaleX;
+
+    const uint32_t bright = quarn::DrawBrightRgb(g_DrawSettings);
+    GlyphDrawTarget t{};
+    t.image = target;
+    t.clip = clip != nullptr ? *clip : RectI32{0, 0, 0, 0};
+    t.color = ApplyBrightToColor(color, bright);
+    t.edgeColor = ApplyBrightToColor(edgeColor, bright);
+    t.vertical = vertical;
+
+    if (text == nullptr || text[0] == 0) return 0;
+    const int32_t n = lstrlenW(text);
+    if (length == -1 || length > n) length = n;
+
+    GlyphListEntry* list = nullptr;
+    int32_t count = 0;
+    if (PrepareGlyphList(length, handle, text, &list, &count) != 0) return -1;
+
+    double pen = 0.0;
+    for (int32_t i = 0; i < count; ++i) {
+        const uint16_t unit = list[i].unit;
+        const CodeUnitSlot& slot = font->codeUnits[unit];
+        const GlyphEntry* entry = slot.state ? slot.entry : nullptr;
+        if (entry == nullptr) {
+            // Evicted by the glyphs listed after it: rendered again on its own.
+            const GlyphListEntry one{unit, 0};
+            entry = RenderGlyphsToCache(handle, 1, &one);
+            if (entry == nullptr) {
+                ReleaseGlyphList(list);
+                return AppendLogFormat(L"テキストキャッシュの作成に失敗しました");
+            }
+        }
+        if (draw && target != nullptr && !IsSpaceUnit(unit) && entry->boxWidth > 0 && entry->boxHeight > 0) {
+            const int32_t penPixels = static_cast<int32_t>(pen);
+            const int32_t boxHeight = entry->boxHeight < font->cellSide ? entry->boxHeight : font->cellSide;
+            if (vertical) {
+                DrawMemoryGlyph(font, entry, t, x + font->cellHeight - entry->topOffset - boxHeight,
+                                y + penPixels + entry->xOrigin);
+            } else {
+                DrawMemoryGlyph(font, entry, t, x + penPixels + entry->xOrigin, y + entry->topOffset);
+            }
+        }
+        pen += (entry->advance + font->spacing) * advanceScale;
+    }
+
+    const int32_t total = static_cast<int32_t>(pen);
+    if (!draw && size != nullptr) {
+        size[0] = vertical ? font->cellHeight : total;
+        size[1] = vertical ? total : font->cellHeight;
+    }
+    ReleaseGlyphList(list);
+    return total;
+}
+
+int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint32_t color, uint32_t edgeColor,
+                                int32_t vertical, int32_t handle)
+{
+    const FontRecord* font = GetFontRecord(handle);
+    if (font == nullptr) return -1;
+    RectI32 clip = ToRect(g_DrawSettings.clip);
+    int32_t size[2] = {0, 0};
+    if (DrawTextCore(0, x, y, 0, 1.0, 1.0, text, color, nullptr, &clip, 1, handle, edgeColor, -1, vertical,
+                     size) < 0) {
+        return -1;
+    }
+    MEMIMG* target = g_DrawSettings.softDrawTarget;
+    if (target == nullptr) return 0;
+
+    const int32_t mode = g_DrawSettings.blendMode;
+    const bool antialiased = (font->kind & kFontAntialiased) != 0;
+    if (!antialiased && (mode == 0 || (mode == 1 && g_DrawSettings.blendParam == 255))) {
+        DrawTextCore(1, x, y, 0, 1.0, 1.0, text, color, target, &clip, 1, handle, edgeColor, -1, vertical,
+                     nullptr);
+        return 0;
+    }
+
+    // Blended or anti-aliased: the text is drawn at the work image's corner, then blitted.
+    MEMIMG* work = antialiased ? &g_screenImages.workAlpha : &g_screenImages.work;
+    if (!quarn::TestMemImgValid(work)) return -1;
+    const quarn::PixelRect keptClip = g_DrawSettings.clip;
+    const uint32_t keptBright = g_DrawSettings.brightColor;
+
+    RectI32 area{0, 0, size[0], size[1]};
+    const RectI32 screen{0, 0, work->width, work->height};
+    ClampRectInsideRect(&area, &screen);
+    g_DrawSettings.clip = ToPixelRect(area);
+    if (antialiased) {
+        work->store->transparentColor = 0;
+    } else {
+        const uint32_t bright = quarn::DrawBrightRgb(g_DrawSettings);
+        const uint32_t text1 = ApplyBrightToColor(color, bright);
+        const uint32_t edge1 = ApplyBrightToColor(edgeColor, bright);
+        uint32_t& key = work->store->transparentColor;
+        const uint32_t keyMask = work->store->kind == quarn::kMemImgRgb565 ? 0xFFFF : 0xFFFFFF;
+        key &= keyMask;
+        while (key == text1 || key == edge1) key = (key + 1) & keyMask;
+    }
+    const quarn::PixelRect fill = ToPixelRect(area);
+    quarn::FillMemImgPixels(work, &fill, work->store->transparentColor);
+    DrawTextCore(1, 0, 0, 0, 1.0, 1.0, text, color, work, &area, 1, handle, edgeColor, -1, vertical, nullptr);
+
+    RectI32 place{x, y, x + size[0], y + size[1]};
+    const RectI32 kept = ToRect(keptClip);
+    ClampRectInsideRect(&place, &kept);
+    g_DrawSettings.clip = ToPixelRect(place);
+    g_DrawSettings.brightColor = (keptBright & 0xFF000000u) | quarn::kNoBrightColor;
+    quarn::RenderMemImg(target, work, x, y, 1, SelectedBlendMemImg());
+
+    g_DrawSettings.clip = keptClip;
+    g_DrawSettings.brightColor = keptBright;
+    return 0;
+}
+
+int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, int32_t handle,
+                         uint32_t edgeColor, int32_t vertical)
+{
+    if (text == nullptr || text[0] == 0 || g_DrawSettings.drawingDisabled) return 0;
+    if (!IsFontHandleValid(handle)) return AppendLog(L"フォントハンドル値が異常です\n");
+    WaitUntilWindowActive();
+    // The front screen is drawn through a rectangle that starts at x.
+    if (g_DrawSettings.drawTarget == -4 && x >= g_DrawSettings.clip.right) return 0;
+    return DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
+}

@@ -1,0 +1,202 @@
+// The standard font, kept in line with its settings, the font system's start and end, and the
+// on-screen log drawn with a font of its own.
+#include <windows.h>
+
+#include <cwchar>
+
+#include "quarn/font/font.h"
+#include "quarn/graphics/graphics.h"
+#include "quarn/graphics/graphics_win.h"
+#include "quarn/system/system.h"
+
+StandardFontSettings g_fontSettings = {-1, 0, 0, {}, 16, 6, kFontPlain, 0, 1, 0, 0};
+
+namespace {
+
+void DestroyAllFonts()
+{
+    for (int32_t slot = 0; slot < kFontSlots; ++slot) DestroyFontHandle(HandleOfSlot(GetFontTable(), slot));
+}
+
+// The standard font's face, size and thickness kept across a screen-mode change.
+struct KeptStandardFont {
+    wchar_t face[kFontFaceUnits];
+    int32_t size;
+    int32_t thickness;
+};
+KeptStandardFont s_kept;
+
+int32_t RememberStandardFont()
+{
+    return GetFontFaceSizeThickness(s_kept.face, &s_kept.size, &s_kept.thickness, g_fontSettings.handle) == 0 ? 1
+                                                                                                              : 0;
+}
+
+int32_t RecreateStandardFont()
+{
+    return SetStandardFontSizeAndThickness(s_kept.face, s_kept.size, s_kept.thickness);
+}
+
+const bool s_servicesInstalled = (InstallFontServices(), true);
+
+}  // namespace
+
+void InstallFontServices()
+{
+    g_graphicsHooks.startFontSystem = StartFontSystem;
+    g_graphicsHooks.endFontSystem = EndFontSystem;
+    g_graphicsHooks.rememberStandardFont = RememberStandardFont;
+    g_graphicsHooks.recreateStandardFont = RecreateStandardFont;
+    g_graphicsHooks.drawScreenLog = DrawScreenLog;
+}
+
+int32_t StartFontSystem()
+{
+    // Fonts made before the start (a setter called early) are not leaked.
+    DestroyAllFonts();
+    g_fontSettings = StandardFontSettings{};
+    g_fontSettings.handle = -1;
+    g_fontSettings.size = 16;
+    g_fontSettings.thickness = 6;
+    g_fontSettings.kind = kFontPlain;
+    g_fontSettings.charSetIndex = GetCharacterCodeFormat();
+    g_fontSettings.edgeSize = 1;
+    return ResetFontSystem();
+}
+
+int32_t EndFontSystem()
+{
+    ResetFontSystem();
+    DestroyFontHandle(g_fontSettings.handle);
+    g_fontSettings.handle = -1;
+    return 0;
+}
+
+int32_t ResetFontSystem()
+{
+    AppendLog(L"フォントの初期化を行います\n");
+    PushLogIndent();
+
+    StandardFontSettings want = g_fontSettings;
+    want.face[0] = 0;
+    if (const FontRecord* font = GetFontRecord(g_fontSettings.handle)) {
+        CopyWideStringLimited(want.face, font->face, kStandardFaceUnits - 1);
+        want.size = font->size;
+        want.thickness = font->thickness;
+        want.kind = font->kind;
+        want.charSetIndex = font->charSetIndex;
+        want.edgeSize = font->edgeSize;
+        want.italic = font->italic;
+    }
+    DestroyAllFonts();
+    g_fontSettings.handle = CreateFontToHandle(want.face[0] ? want.face : nullptr, want.size, want.thickness,
+                                               want.kind, want.charSetIndex, want.edgeSize, want.italic, -1, -1);
+
+    PopLogIndent();
+    AppendLog(L"フォントの初期化は正常に終了しました\n");
+    return 0;
+}
+
+int32_t ApplyStandardFontSettings()
+{
+    StandardFontSettings& s = g_fontSettings;
+    const FontRecord* font = GetFontRecord(s.handle);
+    if (font != nullptr && std::wcscmp(font->face, s.face) == 0 && font->kind == s.kind && font->size == s.size &&
+        font->thickness == s.thickness && font->charSetIndex == s.charSetIndex &&
+        font->edgeSize == s.edgeSize && font->italic == s.italic) {
+        return 0;
+    }
+    DestroyFontHandle(s.handle);
+    s.handle = CreateFontToHandle(s.face[0] ? s.face : nullptr, s.size, s.thickness, s.kind, s.charSetIndex,
+                                  (s.kind & kFontEdge) ? s.edgeSize : -1, s.italic, -1, -1);
+    SetFontCharSpacing(s.spacing, s.handle);
+    return 0;
+}
+
+int32_t SetStandardFontSize(int32_t size)
+{
+    g_fontSettings.size = size == -1 ? 16 : size;
+    return ApplyStandardFontSettings();
+}
+
+int32_t SetStandardFontThickness(int32_t thickness)
+{
+    g_fontSettings.thickness = thickness == -1 ? 6 : thickness;
+    return ApplyStandardFontSettings();
+}
+
+int32_t SetStandardFontFace(const wchar_t* face, int32_t charSetIndex)
+{
+    CopyWideStringLimited(g_fontSettings.face, face != nullptr ? face : L"", kStandardFaceUnits - 1);
+    g_fontSettings.charSetIndex = charSetIndex == -1 ? GetCharacterCodeFormat() : charSetIndex;
+    return ApplyStandardFontSettings();
+}
+
+int32_t SetStandardFontKind(int32_t kind)
+{
+    g_fontSettings.kind = kind == -1 ? kFontPlain : kind;
+    return ApplyStandardFontSettings();
+}
+
+int32_t SetStandardFontSizeAndThickness(const wchar_t* face, int32_t size, int32_t thickness)
+{
+    (void)face;
+    g_fontSettings.size = size == -1 ? 16 : size;
+    g_fontSettings.thickness = thickness == -1 ? 6 : thickness;
+    return ApplyStandardFontSettings();
+}
+
+int32_t GetStandardFontHandle() { return g_fontSettings.handle; }
+
+int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, uint32_t edgeColor)
+{
+    ApplyStandardFontSettings();
+    return DrawTextWithFont(x, y, text, color, g_fontSettings.handle, edgeColor, 0);
+}
+
+// ---------------------------------------------------------------------------------------
+// On-screen log
+// ---------------------------------------------------------------------------------------
+
+int32_t SetUpScreenLog()
+{
+    if (GetDirectDrawObject() == nullptr || g_system.mainWindow == nullptr) return -1;
+    if (GetScreenLogState()->setUp) return 0;
+    PrepareScreenLogState();
+    CreateScreenLogFont();
+    return 0;
+}
+
+int32_t CreateScreenLogFont()
+{
+    ScreenLogState* log = GetScreenLogState();
+    if (!log->setUp && SetUpScreenLog() != 0) return 0;
+    if (log->fontNeeded != 1) return 0;
+    const int32_t font = CreateFontToHandle(g_fontSettings.face[0] ? g_fontSettings.face : nullptr,
+                                            log->lineHeight, 4, kFontEdge, -1, -1, 0, -1, -1);
+    log->fontHandle = font;
+    // A failed creation is tried again at the next use.
+    if (font >= 0) WatchFontDeletion(font, &log->fontNeeded);
+    return 0;
+}
+
+int32_t DrawScreenLog()
+{
+    CreateScreenLogFont();
+    const ScreenLogState* log = GetScreenLogState();
+    if (!log->setUp || log->lineHeight <= 0) return 0;
+    int32_t width = 0;
+    int32_t height = 0;
+    GetConfiguredScreenSize(&width, &height);
+    int32_t lines = height / log->lineHeight;
+    if (lines > kScreenLogLines) lines = kScreenLogLines;
+    const uint32_t white = PackScreenColor(255, 255, 255);
+    const uint32_t black = PackScreenColor(0, 0, 0);
+    for (int32_t i = 0; i < lines; ++i) {
+        // A full line has no terminator of its own.
+        wchar_t line[kScreenLogLineUnits + 1];
+        CopyWideStringLimited(line, log->lines[i], kScreenLogLineUnits);
+        DrawTextWithFont(0, log->lineHeight * i, line, white, log->fontHandle, black, 0);
+    }
+    return 0;
+}

@@ -1,0 +1,365 @@
+// The drawing front end: clearing the draw target, the clip rectangle, colour fills and the
+// graph draws. Every draw checks its handle and the draw state, runs the hooks around it
+// (movie frame, mask, subtract emulation) and hands the pixels to the hardware quads or to the
+// software kernels.
+#include "quarn/graphics/graph.h"
+
+#include "quarn/core/core.h"
+#include "quarn/graphics/graph_platform.h"
+#include "quarn/graphics/graphics.h"
+
+using namespace quarn;
+
+namespace {
+
+// The clip corners as last asked for, before ordering and clamping.
+int32_t s_requestedClip[4];
+
+// Where software drawing goes: the screen image, the target graph's view or the mask image.
+MEMIMG* SoftDrawTarget() { return g_DrawSettings.softDrawTarget; }
+
+int32_t Sum(int64_t value) { return SaturateToInt32(value); }
+
+int32_t ClampByte(int32_t value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
+
+// Any nonzero flag asks for transparency; the kernels' run-length path needs exactly 1.
+int32_t NormalizeFlag(int32_t flag) { return flag != 0 ? 1 : 0; }
+
+enum class DrawShape { At, Stretched, FourCorners };
+
+struct GraphDraw {
+    DrawShape shape;
+    int32_t corners[8];     // At: x, y; Stretched: x1, y1, x2, y2 (integer forms)
+    float floatCorners[8];  // FourCorners: top-left, top-right, bottom-left, bottom-right
+    int32_t wholePixel;
+};
+
+PixelRect DrawArea(const GraphRecord* graph, const GraphDraw& draw)
+{
+    const int32_t* c = draw.corners;
+    switch (draw.shape) {
+    case DrawShape::At:
+        return PixelRect{c[0], c[1], Sum(int64_t{c[0]} + graph->width), Sum(int64_t{c[1]} + graph->height)};
+    case DrawShape::Stretched:
+        return PixelRect{c[0] < c[2] ? c[0] : c[2], c[1] < c[3] ? c[1] : c[3],
+                         c[0] < c[2] ? c[2] : c[0], c[1] < c[3] ? c[3] : c[1]};
+    case DrawShape::FourCorners: {
+        PixelRect r{0xFFFFFF, 0xFFFFFF, 0, 0};
+        for (int32_t i = 0; i < 4; ++i) {
+            const int32_t x = TruncateFloatToInt(draw.floatCorners[2 * i]);
+            const int32_t y = TruncateFloatToInt(draw.floatCorners[2 * i + 1]);
+            if (x < r.left) r.left = x;
+            if (y < r.top) r.top = y;
+            if (x > r.right) r.right = x;
+            if (y > r.bottom) r.bottom = y;
+        }
+        return r;
+    }
+    }
+    return PixelRect{};
+}
+
+int32_t DrawOnce(const GraphRecord* graph, const GraphDraw& draw, int32_t transparent)
+{
+    const int32_t* c = draw.corners;
+    const float* f = draw.floatCorners;
+    if (!graph->image->request.hardware) {
+        switch (draw.shape) {
+        case DrawShape::At:
+            return SoftDrawGraph(graph, c[0], c[1], transparent);
+        case DrawShape::Stretched:
+            return SoftDrawGraphStretched(graph, c[0], c[1], c[2], c[3], transparent);
+        case DrawShape::FourCorners:
+            return SoftDrawGraphFourCorners(graph, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7],
+                                            transparent);
+        }
+        return 0;
+    }
+    switch (draw.shape) {
+    case DrawShape::At:
+        if (g_graphHooks.drawGraphQuad == nullptr) return -1;
+        return g_graphHooks.drawGraphQuad(graph, c[0], c[1], f[0], f[1], transparent, draw.wholePixel);
+    case DrawShape::Stretched:
+        if (g_graphHooks.drawGraphStretchedQuad == nullptr) return -1;
+        return g_graphHooks.drawGraphStretchedQuad(graph, c, f, transparent, draw.wholePixel);
+    case DrawShape::FourCorners:
+        if (g_graphHooks.drawGraphFourCornersQuad == nullptr) return -1;
+        return g_graphHooks.drawGraphFourCornersQuad(graph, f, transparent);
+    }
+    return -1;
+}
+
+// The sequence every graph draw shares once the library is known to be started.
+int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
+{
+    if (g_DrawSettings.drawingDisabled || g_DrawSettings.emptyClip) {
+        return 0;
+    }
+    const GraphRecord* graph = FindGraphRecord(handle);
+    if (graph == nullptr || graph->image == nullptr) {
+        return -1;
+    }
+    if (g_DrawSettings.blendGraph != -1 && TestBlendGraphSize(graph) != 0) {
+        return -1;
+    }
+    const PixelRect area = DrawArea(graph, draw);
+    WaitForActiveWindow();
+    if (graph->movie != -1 && g_graphHooks.advanceMovieFrame != nullptr) {
+        g_graphHooks.advanceMovieFrame(graph->movie, 0);
+    }
+    const bool masking = g_DrawSettings.maskingActive != 0;
+    if (masking && g_graphHooks.prepareMaskedDrawArea != nullptr) {
+        g_graphHooks.prepareMaskedDrawArea(&area);
+    }
+    const bool invert = g_DrawSettings.blendMode == 3 && graph->image->request.hardware &&
+                        g_graphHooks.subtractNeedsEmulation != nullptr &&
+                        g_graphHooks.subtractNeedsEmulation() && g_graphHooks.invertAreaBeforeSubtract != nullptr &&
+                        g_graphHooks.invertAreaAfterSubtract != nullptr;
+    if (invert) {
+        g_graphHooks.invertAreaBeforeSubtract(&area);
+    }
+    const int32_t result = DrawOnce(graph, draw, NormalizeFlag(transparent));
+    if (invert) {
+        g_graphHooks.invertAreaAfterSubtract(&area);
+    }
+    if (masking && g_graphHooks.commitMaskedDrawArea != nullptr) {
+        g_graphHooks.commitMaskedDrawArea(&area);
+    }
+    return result;
+}
+
+GraphDraw StretchedDraw(int32_t x1, int32_t y1, int32_t x2, int32_t y2, float f1, float f2, float f3,
+                        float f4, int32_t wholePixel)
+{
+    GraphDraw draw{};
+    draw.shape = DrawShape::Stretched;
+    draw.corners[0] = x1;
+    draw.corners[1] = y1;
+    draw.corners[2] = x2;
+    draw.corners[3] = y2;
+    draw.floatCorners[0] = f1;
+    draw.floatCorners[1] = f2;
+    draw.floatCorners[2] = f3;
+    draw.floatCorners[3] = f4;
+    draw.wholePixel = wholePixel;
+    return draw;
+}
+
+}  // namespace
+
+int32_t WipeDrawScreen(const PixelRect* area)
+{
+    if (area != nullptr && (area->left < 0 || area->top < 0)) {
+        area = nullptr;
+    }
+    GraphRecord* target = FindGraphRecord(g_DrawSettings.drawTarget);
+    if (g_screenSettings.hardwareActive) {
+        if (g_graphHooks.wipeHardwareTarget != nullptr) {
+            g_graphHooks.wipeHardwareTarget(area);
+        }
+        return 0;
+    }
+    MEMIMG* image = target != nullptr ? &target->view : &g_screenImages.primary;
+    if (!TestMemImgValid(image)) {
+        return 0;
+    }
+    const uint32_t background =
+        g_graphicsHooks.windowBackgroundColor != nullptr ? g_graphicsHooks.windowBackgroundColor() : 0;
+    const uint32_t value = EncodePixelColor(image->store->format, (background >> 16) & 0xFF,
+                                            (background >> 8) & 0xFF, background & 0xFF, 0);
+    FillMemImgPixels(image, area, value);
+    return 0;
+}
+
+int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
+{
+    if (g_DrawSettings.drawingDisabled) {
+        return 0;
+    }
+    // The target must still exist; its size bounds the rectangle.
+    const int32_t target = g_DrawSettings.drawTarget;
+    if (target != -2 && target != -4 && FindGraphRecord(target) == nullptr) {
+        return -1;
+    }
+    s_requestedClip[0] = x1;
+    s_requestedClip[1] = y1;
+    s_requestedClip[2] = x2;
+    s_requestedClip[3] = y2;
+    StoreDrawClipRect(x1, y1, x2, y2);
+    if (g_DrawSettings.emptyClip) {
+        return 0;
+    }
+    if (g_screenSettings.hardwareActive) {
+        return g_graphHooks.applyHardwareClip != nullptr ? g_graphHooks.applyHardwareClip() : -1;
+    }
+    return 0;
+}
+
+int32_t GetRequestedDrawClipRect(int32_t corners[4])
+{
+    for (int32_t i = 0; i < 4; ++i) {
+        corners[i] = s_requestedClip[i];
+    }
+    return 0;
+}
+
+int32_t PaintGraphColor(int32_t graphHandle, int32_t red, int32_t green, int32_t blue, int32_t alpha)
+{
+    GraphRecord* graph = FindGraphRecord(graphHandle);
+    if (graph == nullptr || graph->image == nullptr) {
+        return -1;
+    }
+    red = ClampByte(red);
+    green = ClampByte(green);
+    blue = ClampByte(blue);
+    alpha = ClampByte(alpha);
+    if (!graph->image->request.hardware) {
+        const PixelRect whole{0, 0, graph->width, graph->height};
+        RenderMemImgFillRect(&graph->view, &whole, PackScreenColor(red, green, blue));
+        return 0;
+    }
+    if (g_graphHooks.paintHardwareGraph == nullptr) {
+        return -1;
+    }
+    const uint32_t argb = static_cast<uint32_t>(alpha) << 24 | static_cast<uint32_t>(red) << 16 |
+                          static_cast<uint32_t>(green) << 8 | static_cast<uint32_t>(blue);
+    return g_graphHooks.paintHardwareGraph(graph, argb);
+}
+
+int32_t DrawGraphAt(int32_t x, int32_t y, int32_t graph, int32_t transparent)
+{
+    if (!GraphLibraryStarted()) {
+        return -1;
+    }
+    GraphDraw draw{};
+    draw.shape = DrawShape::At;
+    draw.corners[0] = x;
+    draw.corners[1] = y;
+    draw.floatCorners[0] = static_cast<float>(x);
+    draw.floatCorners[1] = static_cast<float>(y);
+    draw.wholePixel = 1;
+    return RunGraphDraw(graph, draw, transparent);
+}
+
+int32_t DrawGraphStretched(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t graph,
+                           int32_t transparent)
+{
+    return RunGraphDraw(graph,
+                        StretchedDraw(x1, y1, x2, y2, static_cast<float>(x1), static_cast<float>(y1),
+                                      static_cast<float>(x2), static_cast<float>(y2), 1),
+                        transparent);
+}
+
+int32_t DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int32_t graph,
+                                int32_t transparent)
+{
+    return RunGraphDraw(graph,
+                        StretchedDraw(TruncateFloatToInt(x1), TruncateFloatToInt(y1),
+                                      TruncateFloatToInt(x2), TruncateFloatToInt(y2), x1, y1, x2, y2, 0),
+                        transparent);
+}
+
+int32_t DrawGraphMirrored(int32_t x, int32_t y, int32_t graph, int32_t transparent)
+{
+    const GraphRecord* record = FindGraphRecord(graph);
+    const int32_t width = record != nullptr ? record->width : 0;
+    const int32_t height = record != nullptr ? record->height : 0;
+    return DrawGraphStretched(Sum(int64_t{x} + width), y, x, Sum(int64_t{y} + height), graph, transparent);
+}
+
+int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32_t width,
+                         int32_t height, int32_t graph, int32_t transparent, int32_t mirror)
+{
+    const PixelRect saved = g_DrawSettings.clip;
+    RectI32 portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
+    const RectI32 bound{saved.left, saved.top, saved.right, saved.bottom};
+    ClampRectInsideRect(&portion, &bound);
+    int32_t result = 0;
+    if (portion.right > portion.left && portion.bottom > portion.top) {
+        g_DrawSettings.clip = PixelRect{portion.left, portion.top, portion.right, portion.bottom};
+        if (!mirror) {
+            result = DrawGraphAt(Sum(int64_t{x} - srcX), Sum(int64_t{y} - srcY), graph, transparent);
+        } else {
+            const GraphRecord* record = FindGraphRecord(graph);
+            result = record == nullptr
+                         ? -1
+                         : DrawGraphMirrored(Sum(int64_t{x} - record->width + srcX + width),
+                                             Sum(int64_t{y} - srcY), graph, transparent);
+        }
+    } else if (FindGraphRecord(graph) == nullptr) {
+        // Nothing of the portion is inside the clip rectangle: only a bad handle is an error.
+        result = -1;
+    }
+    g_DrawSettings.clip = saved;
+    return result;
+}
+
+int32_t DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int32_t srcX, int32_t srcY,
+                                  int32_t width, int32_t height, int32_t graph, int32_t transparent)
+{
+    const int32_t portion = CreateSubGraph(srcX, srcY, width, height, graph);
+    if (portion < 0) {
+        return -1;
+    }
+    if (portion == 0) {
+        return 0;  // drawing is disabled
+    }
+    const int32_t result = DrawGraphStretchedFloat(x1, y1, x2, y2, portion, transparent);
+    DestroyGraph(portion);
+    return result;
+}
+
+int32_t DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
+                             float y4, int32_t graph, int32_t transparent)
+{
+    // Clockwise from the top-left; passed on as top-left, top-right, bottom-left, bottom-right.
+    GraphDraw draw{};
+    draw.shape = DrawShape::FourCorners;
+    const float corners[8] = {x1, y1, x2, y2, x4, y4, x3, y3};
+    for (int32_t i = 0; i < 8; ++i) {
+        draw.floatCorners[i] = corners[i];
+    }
+    return RunGraphDraw(graph, draw, transparent);
+}
+
+int32_t SoftDrawGraph(const GraphRecord* graph, int32_t x, int32_t y, int32_t transparent)
+{
+    RenderMemImg(SoftDrawTarget(), &graph->view, x, y, transparent, SelectedBlendMemImg());
+    return 0;
+}
+
+int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
+                               int32_t y2, int32_t transparent)
+{
+    const int32_t corners[4] = {x1, y1, x2, y2};
+    RenderMemImgScaled(SoftDrawTarget(), &graph->view, corners, transparent, SelectedBlendMemImg());
+    return 0;
+}
+
+int32_t SoftDrawGraphFourCorners(const GraphRecord* graph, float x1, float y1, float x2, float y2,
+                                 float x3, float y3, float x4, float y4, int32_t transparent)
+{
+    return SoftDrawGraphTriangles(graph, TruncateFloatToInt(x1), TruncateFloatToInt(y1),
+                                  TruncateFloatToInt(x2), TruncateFloatToInt(y2), TruncateFloatToInt(x3),
+                                  TruncateFloatToInt(y3), TruncateFloatToInt(x4), TruncateFloatToInt(y4),
+                                  transparent);
+}
+
+int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
+                               int32_t y2, int32_t x3, int32_t y3, int32_t x4, int32_t y4,
+                               int32_t transparent)
+{
+    // Corners top-left, top-right, bottom-left, bottom-right with their texels; two triangles
+    // sharing the top-right to bottom-left diagonal.
+    const MemImgVertex v[4] = {
+        {x1, y1, 0, 0},
+        {x2, y2, graph->width, 0},
+        {x3, y3, 0, graph->height},
+        {x4, y4, graph->width, graph->height},
+    };
+    MEMIMG* target = SoftDrawTarget();
+    const MEMIMG* mask = SelectedBlendMemImg();
+    RenderMemImgTriangle(target, &graph->view, &v[0], transparent, mask, 0);
+    RenderMemImgTriangle(target, &graph->view, &v[1], transparent, mask, 0);
+    return 0;
+}

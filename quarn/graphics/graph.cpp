@@ -1,0 +1,726 @@
+// Graph handles, their records and the reference-counted images they share.
+#include "quarn/graphics/graph.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "quarn/core/core.h"
+#include "quarn/graphics/graph_platform.h"
+#include "quarn/graphics/graphics.h"
+
+using namespace quarn;
+
+namespace quarn {
+
+GraphServiceHooks g_graphHooks{};
+NewGraphSettings g_newGraphSettings{0, 0};
+
+}  // namespace quarn
+
+namespace {
+
+FixedHandleTable<kGraphCapacity> s_graphTable{kHandleTypeGraph, kSlotHighWaterFirst};
+
+// Longest full path a kept file name may have, in UTF-16 units with the terminator.
+constexpr int32_t kPathUnits = 2048;
+
+// The draw state's transparent colour (0x00RRGGBB) given to new images.
+constexpr uint32_t kNewImageTransparentRgb = 0x000000;
+
+void* AllocZeroed(size_t bytes) { return AllocTrackedMemoryZeroed(static_cast<uint32_t>(bytes), "", 0); }
+
+// Ends the program through the library's fatal exit; without one only the line is logged.
+int32_t Fatal(const wchar_t* message)
+{
+    if (g_graphicsHooks.fatalErrorExit != nullptr) {
+        g_graphicsHooks.fatalErrorExit(message);
+    }
+    return AppendLog(message);
+}
+
+void ReleaseFileName(GraphRecord* graph)
+{
+    GraphFileName* name = graph->fileName;
+    graph->fileName = nullptr;
+    if (name != nullptr && --name->count == 0) {
+        FreeTrackedMemory(name);
+    }
+}
+
+// Drops one reference; the last one releases the pixels.
+void ReleaseGraphImage(GraphImage* image)
+{
+    if (image == nullptr || --image->refCount > 0) {
+        return;
+    }
+    if (image->renderTargetExtra != nullptr) {
+        ReleaseMemImgRef(image->renderTargetExtra);
+        FreeTrackedMemory(image->renderTargetExtra);
+        image->renderTargetExtra = nullptr;
+    }
+    if (image->request.hardware) {
+        if (g_graphHooks.releaseGraphImageTextures != nullptr) {
+            g_graphHooks.releaseGraphImageTextures(image);
+        }
+    } else {
+        ReleaseMemImgRef(&image->memImg);
+    }
+    FreeTrackedMemory(image);
+}
+
+// Writes the source rectangle of the picture into the graph at (destX, destY) of the graph.
+int32_t TransferPictureIntoGraph(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha,
+                                 const PixelRect* source, int32_t destX, int32_t destY)
+{
+    GraphImage* target = graph->image;
+    if (target->request.hardware && g_graphHooks.flushVertexBatch != nullptr) {
+        g_graphHooks.flushVertexBatch();
+    }
+    if (source->right <= source->left || source->bottom <= source->top) {
+        return 0;
+    }
+    if (image == nullptr || image->pixels == nullptr) {
+        return -1;
+    }
+    if (alpha != nullptr && (alpha->pixels == nullptr || alpha->width != image->width ||
+                             alpha->height != image->height)) {
+        return -1;
+    }
+    // Keep both rectangles inside their images: the picture may be smaller than the graph.
+    const int64_t shiftX = int64_t{destX} - source->left;
+    const int64_t shiftY = int64_t{destY} - source->top;
+    int64_t left = source->left > 0 ? source->left : 0;
+    int64_t top = source->top > 0 ? source->top : 0;
+    int64_t right = source->right < image->width ? source->right : image->width;
+    int64_t bottom = source->bottom < image->height ? source->bottom : image->height;
+    if (left + shiftX < 0) left = -shiftX;
+    if (top + shiftY < 0) top = -shiftY;
+    if (right + shiftX > graph->width) right = graph->width - shiftX;
+    if (bottom + shiftY > graph->height) bottom = graph->height - shiftY;
+    if (right <= left || bottom <= top) {
+        return 0;
+    }
+    if (target->request.hardware) {
+        // Texture uploads come with the hardware renderer.
+        return -1;
+    }
+    LoadBaseImageIntoMemImg(image, alpha, &graph->view, static_cast<int32_t>(left), static_cast<int32_t>(top),
+                            static_cast<int32_t>(right - left), static_cast<int32_t>(bottom - top),
+                            static_cast<int32_t>(left + shiftX), static_cast<int32_t>(top + shiftY), 0);
+    return 0;
+}
+
+// Both images must have the graph's size, or no alpha image.
+bool MatchesGraphSize(const GraphRecord* graph, const BaseImage* image, const BaseImage* alpha)
+{
+    if (image->width != graph->width || image->height != graph->height) {
+        return false;
+    }
+    return alpha == nullptr || (alpha->width == graph->width && alpha->height == graph->height);
+}
+
+void MirrorPair(BaseImage* image, BaseImage* alpha)
+{
+    MirrorBaseImage(image);
+    if (alpha != nullptr) {
+        MirrorBaseImage(alpha);
+    }
+}
+
+int32_t DescribeGraph(int32_t handle, GraphDrawInfo* out)
+{
+    GraphRecord* graph = FindGraphRecord(handle);
+    if (graph == nullptr || graph->image == nullptr) {
+        return -1;
+    }
+    GraphImage* image = graph->image;
+    out->ownImage = image->request.hardware ? nullptr : &graph->view;
+    out->sharedImage = image->request.hardware ? nullptr : &image->memImg;
+    out->width = graph->width;
+    out->height = graph->height;
+    out->renderTarget = image->request.renderTarget;
+    out->hardwareTexture = image->request.hardware;
+    return 0;
+}
+
+// Graphics start: an empty table from slot 0. Graphs still in it are destroyed first, so that
+// no later creation takes a slot that still holds a record.
+int32_t ResetGraphTable()
+{
+    HandleTable* table = s_graphTable.get();
+    for (int32_t slot = 0; slot < table->capacity && table->liveCount > 0; ++slot) {
+        const int32_t handle = HandleOfSlot(table, slot);
+        if (handle >= 0) {
+            DestroyGraph(handle);
+        }
+    }
+    table->liveCount = 0;
+    table->highWater = 0;
+    return 0;
+}
+
+const bool s_servicesInstalled = (InstallGraphServices(), true);
+
+}  // namespace
+
+namespace quarn {
+
+HandleTable* GraphTable() { return s_graphTable.get(); }
+
+void InstallGraphServices()
+{
+    g_graphicsHooks.describeGraph = DescribeGraph;
+    g_graphicsHooks.resetGraphTable = ResetGraphTable;
+    g_graphicsHooks.destroyAllGraphs = DestroyAllGraphs;
+}
+
+GraphRecord* FindGraphRecord(int32_t handle)
+{
+    return FindHandleRecordAs<GraphRecord>(s_graphTable.get(), handle);
+}
+
+}  // namespace quarn
+
+int32_t AllocateGraphHandle()
+{
+    HandleTable* table = s_graphTable.get();
+    if (table->liveCount >= table->createLimit) {
+        return Fatal(L"グラフィックの数が許容量を越えました終了します");
+    }
+    auto* graph = static_cast<GraphRecord*>(AllocZeroed(sizeof(GraphRecord)));
+    if (graph == nullptr) {
+        return Fatal(L"メモリの確保に失敗しました");
+    }
+    const int32_t handle = AddHandleRecord(table, graph);
+    if (handle < 0) {
+        FreeTrackedMemory(graph);
+        return Fatal(L"グラフィックの数が許容量を越えました終了します");
+    }
+    graph->check = HandleCheckOf(handle);
+    graph->handle = handle;
+    graph->movie = -1;
+    return handle;
+}
+
+int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, int32_t height,
+                        int32_t alpha, int32_t paletted, int32_t compression)
+{
+    GraphRecord* graph = FindGraphRecord(graphHandle);
+    if (graph == nullptr) {
+        return -1;
+    }
+    if (width < 1 || height < 1 || graph->image != nullptr) {
+        DestroyGraph(graphHandle);
+        return -1;
+    }
+    const int32_t levels = mipLevels == -1 ? 1 : mipLevels;
+    alpha = alpha ? 1 : 0;
+    paletted = paletted ? 1 : 0;
+
+    TextureFormatRequest request{};
+    request.hardware = g_screenSettings.hardwareActive ? 1 : 0;
+    request.alphaChannel = static_cast<uint8_t>(alpha);
+    const int32_t screenBits = GetConfiguredColorBits();
+    if (request.hardware) {
+        request.compression = static_cast<uint8_t>(compression);
+        request.mipLevels = static_cast<uint8_t>(levels);
+        request.alphaTest = g_DrawSettings.newGraphAlphaTest && !alpha ? 1 : 0;
+        request.colorBits = static_cast<uint8_t>(g_newGraphSettings.colorBits != 0 ? g_newGraphSettings.colorBits
+                                                 : alpha                       ? 32
+                                                                               : screenBits);
+        // Texture tiles and their device objects come with the hardware renderer.
+        DestroyGraph(graphHandle);
+        return -1;
+    }
+    request.colorBits =
+        static_cast<uint8_t>(g_newGraphSettings.colorBits != 0 ? g_newGraphSettings.colorBits : screenBits);
+    request.renderTarget = 1;  // every software graph can be drawn into
+    request.paletted = static_cast<uint8_t>(paletted);
+
+    auto* image = static_cast<GraphImage*>(AllocZeroed(sizeof(GraphImage)));
+    if (image == nullptr) {
+        AppendLog(L"グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
+        DestroyGraph(graphHandle);
+        return -1;
+    }
+    const bool wide = request.colorBits != 16;
+    image->refCount = 1;
+    image->request = request;
+    image->transparentColor = kNewImageTransparentRgb;
+    image->width = width;
+    image->height = height;
+    image->format = (wide ? 17 : 15) + alpha;
+    graph->image = image;
+    graph->x = 0;
+    graph->y = 0;
+    graph->width = width;
+    graph->height = height;
+
+    if (request.blendImage) {
+        if (CreateMemImgWithOptions(&image->memImg, width, height, -1, 0, kMemImgGrey8, 0, 0, 1,
+                                    nullptr) != 0) {
+            AppendLog(L"ブレンド画像用メモリイメージの作成に失敗しました\n");
+            DestroyGraph(graphHandle);
+            return -1;
+        }
+    } else {
+        const int32_t kind = wide ? kMemImgXrgb32 : kMemImgRgb565;
+        uint32_t key = 0xFFFF;
+        if (!paletted) {
+            const uint32_t rgb = image->transparentColor;
+            key = EncodePixelColor(GetMemImgColorFormat(kind, alpha, 0), (rgb >> 16) & 0xFF,
+                                   (rgb >> 8) & 0xFF, rgb & 0xFF, 255);
+        }
+        if (CreateMemImgWithOptions(&image->memImg, width, height, -1, key, kind, paletted, alpha,
+                                    1, nullptr) != 0) {
+            AppendLog(L"メモリイメージの作成に失敗しました\n");
+            DestroyGraph(graphHandle);
+            return -1;
+        }
+    }
+    if (BuildGraphDrawInfo(graphHandle) != 0) {
+        DestroyGraph(graphHandle);
+        return -1;
+    }
+    return 0;
+}
+
+int32_t BuildGraphDrawInfo(int32_t graphHandle)
+{
+    GraphRecord* graph = FindGraphRecord(graphHandle);
+    if (graph == nullptr || graph->image == nullptr) {
+        return -1;
+    }
+    GraphImage* image = graph->image;
+    if (!image->request.hardware) {
+        ReleaseMemImgRef(&graph->view);
+        MakeMemImgView(&graph->view, &image->memImg, graph->x, graph->y, graph->width, graph->height);
+        return TestMemImgValid(&graph->view) ? 0 : -1;
+    }
+    const int32_t count = BuildTexturePieces(image->tiles, image->tileCount, graph->x, graph->y,
+                                             graph->width, graph->height, nullptr);
+    if (count == 0) {
+        return AppendLog(L"テクスチャ描画情報の作成に失敗しました\n");
+    }
+    auto* pieces = static_cast<TexturePiece*>(AllocZeroed(sizeof(TexturePiece) * static_cast<size_t>(count)));
+    if (pieces == nullptr) {
+        return AppendLog(L"画像描画情報格納用メモリの確保に失敗しました\n");
+    }
+    BuildTexturePieces(image->tiles, image->tileCount, graph->x, graph->y, graph->width,
+                       graph->height, pieces);
+    FreeTrackedMemory(graph->pieces);
+    graph->pieces = pieces;
+    graph->pieceCount = count;
+    return 0;
+}
+
+int32_t CreateBlankGraph(int32_t width, int32_t height)
+{
+    WaitForActiveWindow();
+    const int32_t handle = AllocateGraphHandle();
+    if (handle < 0) {
+        return -1;
+    }
+    if (SetUpGraphImage(handle, -1, width, height, g_newGraphSettings.alphaChannel, 0, 0) != 0) {
+        return -1;
+    }
+    return handle;
+}
+
+int32_t MakeGraphForBaseImage(const BaseImage* image, const BaseImage* alpha, int32_t /*flag*/)
+{
+    if (!g_screenSettings.started || image == nullptr) {
+        return -1;
+    }
+    WaitForActiveWindow();
+    if (alpha != nullptr && (alpha->width != image->width || alpha->height != image->height)) {
+        return -1;
+    }
+    const ColorFormat& format = image->format;
+    const int32_t hasAlpha = format.alphaWidth != 0 || alpha != nullptr ? 1 : 0;
+    const int32_t paletted = format.bitDepth == 8 && format.alphaWidth == 0 && alpha == nullptr ? 1 : 0;
+    const int32_t handle = AllocateGraphHandle();
+    if (handle < 0) {
+        return -1;
+    }
+    const int32_t levels = image->mipmapCount != 0 ? image->mipmapCount : -1;
+    if (SetUpGraphImage(handle, levels, image->width, image->height, hasAlpha, paletted,
+                        static_cast<int32_t>(format.compression)) != 0) {
+        return -1;
+    }
+    return handle;
+}
+
+int32_t ConvertBaseImageToGraph(BaseImage* image, BaseImage* alpha, int32_t flag, int32_t mirrorA,
+                                int32_t mirrorB)
+{
+    if (image == nullptr) {
+        return -1;
+    }
+    RecomputeUnusedBits(&image->format);
+    if (alpha != nullptr) {
+        RecomputeUnusedBits(&alpha->format);
+    }
+    // Mirrored for the transfer only: the caller's images end as they came.
+    const bool mirror = mirrorA == 1 && mirrorB == 1;
+    if (mirror) {
+        MirrorPair(image, alpha);
+    }
+    int32_t handle = MakeGraphForBaseImage(image, alpha, flag);
+    if (handle >= 0 && TransferImageToGraph(image, nullptr, alpha, 0, 0, handle, 0) != 0) {
+        DestroyGraph(handle);
+        handle = -1;
+    }
+    if (mirror) {
+        MirrorPair(image, alpha);
+    }
+    return handle;
+}
+
+int32_t RefillGraphFromBaseImage(BaseImage* image, BaseImage* alpha, int32_t graphHandle,
+                                 int32_t /*flag*/, int32_t mirrorA, int32_t mirrorB)
+{
+    GraphRecord* graph = FindGraphRecord(graphHandle);
+    if (graph == nullptr || image == nullptr || !MatchesGraphSize(graph, image, alpha)) {
+        return -1;
+    }
+    const bool mirror = mirrorA == 1 && mirrorB == 1;
+    if (mirror) {
+        MirrorPair(image, alpha);
+    }
+    const int32_t result = TransferImageToGraph(image, nullptr, alpha, 0, 0, graphHandle, 0);
+    if (mirror) {
+        MirrorPair(image, alpha);
+    }
+    return result;
+}
+
+int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graphHandle,
+                                 const void* alphaData, int32_t alphaSize, int32_t flag, int32_t mirror)
+{
+    if (FindGraphRecord(graphHandle) == nullptr || g_graphHooks.decodeImageWithAlpha == nullptr) {
+        return -1;
+    }
+    BaseImage image{};
+    BaseImage alpha{};
+    const int32_t decoded = g_graphHooks.decodeImageWithAlpha(
+        nullptr, data, size, 1, alphaData, alphaSize, alphaData != nullptr ? 1 : 2, &image, &alpha,
+        mirror == 1 ? 1 : 0);
+    if (decoded < 0) {
+        return -1;
+    }
+    const int32_t result =
+        RefillGraphFromBaseImage(&image, decoded == 0 ? &alpha : nullptr, graphHandle, flag, 0, 0);
+    DiscardBaseImage(&image);
+    if (decoded == 0) {
+        DiscardBaseImage(&alpha);
+    }
+    return result;
+}
+
+int32_t TransferImageToGraph(const BaseImage* image, const wchar_t* fileName, const BaseImage* alpha,
+                             int32_t offsetX, int32_t offsetY, int32_t graphHandle, int32_t restoreFlag)
+{
+    GraphRecord* graph = FindGraphRecord(graphHandle);
+    if (!g_screenSettings.started || graph == nullptr || graph->image == nullptr) {
+        return -1;
+    }
+    if (KeepGraphFileName(graphHandle, fileName, -1) != 0) {
+        return -1;
+    }
+    graph->sourceX = offsetX;
+    graph->sourceY = offsetY;
+    graph->restoreFlag = restoreFlag;
+    const PixelRect source{offsetX, offsetY, SaturateToInt32(int64_t{offsetX} + graph->width),
+                           SaturateToInt32(int64_t{offsetY} + graph->height)};
+    return TransferPictureIntoGraph(graph, image, alpha, &source, 0, 0);
+}
+
+int32_t TransferImageRectToGraph(const BaseImage* image, const BaseImage* alpha,
+                                 const PixelRect* source, int32_t destX, int32_t destY,
+                                 int32_t graphHandle, int32_t flag)
+{
+    GraphRecord* graph = FindGraphRecord(graphHandle);
+    if (!g_screenSettings.started || graph == nullptr || graph->image == nullptr || source == nullptr) {
+        return -1;
+    }
+    KeepGraphFileName(graphHandle, nullptr, -1);
+    graph->sourceX = SaturateToInt32(int64_t{source->left} - destX);
+    graph->sourceY = SaturateToInt32(int64_t{source->top} - destY);
+    graph->restoreFlag = flag;
+    return TransferPictureIntoGraph(graph, image, alpha, source, destX, destY);
+}
+
+int32_t CreateSubGraph(int32_t x, int32_t y, int32_t width, int32_t height, int32_t source)
+{
+    if (g_DrawSettings.drawingDisabled) {
+        return 0;
+    }
+    const GraphRecord* from = FindGraphRecord(source);
+    if (from == nullptr || x < 0 || x >= from->width || y < 0 || y >= from->height) {
+        return -1;
+    }
+    // An empty rectangle would make a graph nothing can be drawn from.
+    if (width < 1 || height < 1) {
+        return -1;
+    }
+    if (width > from->width - x) width = from->width - x;
+    if (height > from->height - y) height = from->height - y;
+    const int32_t handle = AllocateGraphHandle();
+    if (handle < 0) {
+        return -1;
+    }
+    if (ShareGraphImage(handle, source, x, y, width, height) != 0) {
+        return -1;
+    }
+    return handle;
+}
+
+int32_t ShareGraphImage(int32_t graphHandle, int32_t source, int32_t x, int32_t y, int32_t width,
+                        int32_t height)
+{
+    GraphRecord* graph = FindGraphRecord(graphHandle);
+    const GraphRecord* from = FindGraphRecord(source);
+    if (graph == nullptr) {
+        return -1;
+    }
+    if (from == nullptr || from->image == nullptr || graph->image != nullptr) {
+        DestroyGraph(graphHandle);
+        return -1;
+    }
+    graph->image = from->image;
+    ++graph->image->refCount;
+    graph->fileName = from->fileName;
+    if (graph->fileName != nullptr) {
+        ++graph->fileName->count;
+    }
+    graph->sourceX = SaturateToInt32(int64_t{from->sourceX} + x);
+    graph->sourceY = SaturateToInt32(int64_t{from->sourceY} + y);
+    graph->restoreFlag = from->restoreFlag;
+    graph->x = from->x + x;
+    graph->y = from->y + y;
+    graph->width = width;
+    graph->height = height;
+    if (BuildGraphDrawInfo(graphHandle) != 0) {
+        DestroyGraph(graphHandle);
+        return -1;
+    }
+    return 0;
+}
+
+int32_t KeepGraphFileName(int32_t graphHandle, const wchar_t* path, int32_t source)
+{
+    GraphRecord* graph = FindGraphRecord(graphHandle);
+    if (graph == nullptr) {
+        return -1;
+    }
+    // Refuse a bad source before anything changes.
+    const GraphRecord* from = nullptr;
+    if (path == nullptr && source != -1) {
+        from = FindGraphRecord(source);
+        if (from == nullptr) {
+            return -1;
+        }
+    }
+    if (path == nullptr) {
+        GraphFileName* shared = from != nullptr ? from->fileName : nullptr;
+        if (shared != nullptr) {
+            ++shared->count;  // before the release: the source may be this graph
+        }
+        ReleaseFileName(graph);
+        graph->fileName = shared;
+        return 0;
+    }
+    wchar_t full[kPathUnits];
+    const int32_t length = GraphResolveFullPath(path, full, kPathUnits);
+    ReleaseFileName(graph);
+    if (length < 0) {
+        return AppendLog(L"転送する画像ファイルのファイル名を保存するメモリ領域の確保に失敗しました\n");
+    }
+    auto* name = static_cast<GraphFileName*>(
+        AllocZeroed(sizeof(GraphFileName) + sizeof(wchar_t) * static_cast<size_t>(length)));
+    if (name == nullptr) {
+        return AppendLog(L"転送する画像ファイルのファイル名を保存するメモリ領域の確保に失敗しました\n");
+    }
+    name->count = 1;
+    std::wmemcpy(name->path, full, static_cast<size_t>(length) + 1);
+    graph->fileName = name;
+    return 0;
+}
+
+int32_t DestroyGraph(int32_t graphHandle)
+{
+    GraphRecord* graph = FindGraphRecord(graphHandle);
+    if (graph == nullptr) {
+        return -1;
+    }
+    if (graph->movie != -1 && g_graphHooks.destroyMovie != nullptr) {
+        g_graphHooks.destroyMovie(graph->movie);
+    }
+    // Software drawing must not go on into the freed view of a destroyed draw target.
+    if (g_DrawSettings.softDrawTarget == &graph->view) {
+        g_DrawSettings.softDrawTarget = nullptr;
+    }
+    ReleaseMemImgRef(&graph->view);
+    GraphImage* image = graph->image;
+    graph->image = nullptr;
+    ReleaseGraphImage(image);
+    for (int32_t i = 0; i < 2; ++i) {
+        FreeTrackedMemory(graph->extraBuffer[i]);
+        graph->extraBuffer[i] = nullptr;
+    }
+    FreeTrackedMemory(graph->pieces);
+    graph->pieces = nullptr;
+    ReleaseFileName(graph);
+    RemoveHandleRecord(s_graphTable.get(), graphHandle);
+    if (graph->lostFlag != nullptr) {
+        *graph->lostFlag = 1;
+    }
+    FreeTrackedMemory(graph);
+    return 0;
+}
+
+int32_t DestroyAllGraphs()
+{
+    if (!g_screenSettings.started) {
+        return 0;
+    }
+    HandleTable* table = s_graphTable.get();
+    for (int32_t slot = 0; slot < table->highWater; ++slot) {
+        const int32_t handle = HandleOfSlot(table, slot);
+        if (handle >= 0) {
+            DestroyGraph(handle);
+        }
+    }
+    return 0;
+}
+
+int32_t TestGraphHandle(int32_t handle) { return FindGraphRecord(handle) != nullptr ? 1 : 0; }
+
+int32_t QueryGraphSize(int32_t handle, int32_t* width, int32_t* height)
+{
+    int32_t w = 0;
+    int32_t h = 0;
+    if (handle == -2 || handle == -4) {
+        GetConfiguredScreenSize(&w, &h);
+    } else {
+        const GraphRecord* graph = FindGraphRecord(handle);
+        if (graph == nullptr) {
+            return -1;
+        }
+        w = graph->width;
+        h = graph->height;
+    }
+    if (width != nullptr) *width = w;
+    if (height != nullptr) *height = h;
+    return 0;
+}
+
+int32_t AttachGraphLostFlag(int32_t handle, int32_t* flag)
+{
+    GraphRecord* graph = FindGraphRecord(handle);
+    if (graph == nullptr) {
+        return -1;
+    }
+    graph->lostFlag = flag;
+    if (flag != nullptr) {
+        *flag = 0;
+    }
+    return 0;
+}
+
+int32_t InstallGraphRestoreHandler(int32_t (*routine)())
+{
+    g_DrawSettings.graphRestoreRoutine = routine != nullptr ? routine : RestoreGraphsFromFiles;
+    return 0;
+}
+
+int32_t HasGraphRestoreHandler() { return g_DrawSettings.graphRestoreRoutine != nullptr ? 1 : 0; }
+
+int32_t RunGraphRestore()
+{
+    int32_t (*routine)() = g_DrawSettings.graphRestoreRoutine;
+    (routine != nullptr ? routine : RestoreGraphsFromFiles)();
+    return 0;
+}
+
+int32_t RestoreGraphsFromFiles()
+{
+    AppendLog(L"グラフィックを復帰します\n");
+    if (g_graphHooks.decodeImageWithAlpha == nullptr) {
+        return 0;
+    }
+    HandleTable* table = s_graphTable.get();
+    BaseImage image{};
+    BaseImage alpha{};
+    int32_t loaded = -1;  // -1 none, 0 with alpha, 1 without
+    const GraphFileName* loadedName = nullptr;
+    int32_t loadedFlag = 0;
+    auto discard = [&]() {
+        if (loaded >= 0) {
+            DiscardBaseImage(&image);
+            if (loaded == 0) {
+                DiscardBaseImage(&alpha);
+            }
+        }
+        loaded = -1;
+        loadedName = nullptr;
+    };
+    for (int32_t slot = 0; slot < table->highWater; ++slot) {
+        const int32_t handle = HandleOfSlot(table, slot);
+        GraphRecord* graph = FindGraphRecord(handle);
+        if (graph == nullptr || graph->fileName == nullptr || graph->image == nullptr) {
+            continue;
+        }
+        const bool same = loadedName != nullptr && loadedFlag == graph->restoreFlag &&
+                          (loadedName == graph->fileName ||
+                           std::wcscmp(loadedName->path, graph->fileName->path) == 0);
+        if (!same) {
+            discard();
+            image = BaseImage{};
+            alpha = BaseImage{};
+            loaded = g_graphHooks.decodeImageWithAlpha(graph->fileName->path, nullptr, 0, 0, nullptr,
+                                                       0, 0, &image, &alpha, 0);
+            if (loaded < 0) {
+                AppendLogFormat(L"ファイル:%ls がロードできませんでした", graph->fileName->path);
+                continue;
+            }
+            loadedName = graph->fileName;
+            loadedFlag = graph->restoreFlag;
+        }
+        const PixelRect source{graph->sourceX, graph->sourceY,
+                               SaturateToInt32(int64_t{graph->sourceX} + graph->width),
+                               SaturateToInt32(int64_t{graph->sourceY} + graph->height)};
+        TransferPictureIntoGraph(graph, &image, loaded == 0 ? &alpha : nullptr, &source, 0, 0);
+    }
+    discard();
+    return 0;
+}
+
+int32_t SetNewGraphColorBits(int32_t bits)
+{
+    g_newGraphSettings.colorBits = bits;
+    return 0;
+}
+int32_t GetNewGraphColorBits() { return g_newGraphSettings.colorBits; }
+int32_t SetNewGraphAlphaTestFlag(int32_t flag)
+{
+    g_DrawSettings.newGraphAlphaTest = flag;
+    return 0;
+}
+int32_t GetNewGraphAlphaTestFlag() { return g_DrawSettings.newGraphAlphaTest; }
+int32_t SetNewGraphAlphaChannelFlag(int32_t flag)
+{
+    g_newGraphSettings.alphaChannel = flag;
+    return 0;
+}
+int32_t GetNewGraphAlphaChannelFlag() { return g_newGraphSettings.alphaChannel; }
+
+int32_t TestBlendGraphSize(const GraphRecord* graph)
+{
+    const GraphRecord* blend = FindGraphRecord(g_DrawSettings.blendGraph);
+    if (blend == nullptr || graph == nullptr) {
+        return -1;
+    }
+    return blend->width < graph->width || blend->height < graph->height ? 1 : 0;
+}

@@ -1,0 +1,267 @@
+// Graph handles, the images they share and the drawing front end: what graphs offer the rest
+// of the library.
+//
+// A graph is a drawable image behind a handle of type 1. Its pixels live in a GraphImage,
+// reference counted and shared by every graph cut from it (sub-graphs show a rectangle of
+// another graph's image without copying it). On the software renderer the image is one
+// MEMIMG and each graph keeps a MEMIMG view of its rectangle; on the hardware renderer the
+// image is a set of power-of-two texture tiles and each graph keeps one TexturePiece per tile
+// its rectangle touches.
+//
+// Portable: the records and the software path build without the OS headers.
+#pragma once
+
+#include <cstdint>
+
+#include "quarn/graphics/handle.h"
+#include "quarn/quarn.h"
+#include "quarn/image/image.h"
+#include "quarn/softrender/softrender.h"
+
+struct IDirect3DTexture9;
+struct IDirect3DSurface9;
+struct IUnknown;
+
+namespace quarn {
+
+constexpr int32_t kGraphCapacity = 32768;
+
+// How an image is to be made, one byte each, in this order.
+struct TextureFormatRequest {
+    uint8_t hardware;           // 1: texture tiles, 0: a MEMIMG
+    uint8_t alphaChannel;
+    uint8_t renderTarget;       // the image can be a draw target
+    uint8_t reserved;
+    uint8_t systemMemoryTwin;   // hardware: keep a system-memory copy per tile
+    uint8_t compression;        // 0 none, 1-5 DXT1-DXT5
+    uint8_t mipLevels;
+    uint8_t alphaTest;
+    uint8_t colorBits;          // 16 or 32
+    uint8_t blendImage;         // software: an 8-bit single-channel image
+    uint8_t paletted;           // software
+};
+static_assert(sizeof(TextureFormatRequest) == 11, "eleven bytes");
+
+// One power-of-two texture of a hardware image.
+struct TextureTile {
+    IDirect3DTexture9* texture;
+    IDirect3DTexture9* twin;        // system-memory copy, or null
+    IDirect3DSurface9* surface;     // level 0
+    IUnknown* renderTargetExtra;
+    int32_t x, y;                   // position in the image
+    int32_t usedWidth, usedHeight;  // the part inside the image
+    int32_t textureWidth, textureHeight;
+};
+
+struct TextureCorner {
+    float x, y;  // graph pixels
+    float u, v;  // texture pixel / texture size
+};
+
+// The part of one tile that a graph shows, with ready-made corners.
+struct TexturePiece {
+    int32_t destX, destY;  // in the graph
+    int32_t srcX, srcY;    // in the tile's texture
+    int32_t width, height;
+    TextureCorner corners[4];  // top-left, top-right, bottom-left, bottom-right
+    uint8_t diagonal[4];       // per corner: height - x * (height / width) >= y
+    TextureTile* tile;
+};
+
+// The pixels shared by a graph and its sub-graphs.
+struct GraphImage {
+    int32_t refCount;
+    int32_t format;  // hardware: texture-format index; software: 15/16 (16-bit), 17/18 (32-bit)
+    TextureFormatRequest request;
+    uint32_t transparentColor;  // the draw state's when the image was made
+    int32_t width, height;
+    // Software renderer.
+    MEMIMG memImg;
+    MEMIMG* renderTargetExtra;
+    // Hardware renderer: the tiles follow the record in the same block.
+    int32_t mipLevels;
+    int32_t tileCount;
+    TextureTile* tiles;
+};
+
+// A kept file name: shared between graphs by count.
+struct GraphFileName {
+    uint32_t count;
+    wchar_t path[1];  // terminated; the block is as long as the path needs
+};
+
+struct GraphRecord {
+    int32_t check;
+    int32_t handle;
+    int32_t* lostFlag;      // set to 1 when the graph is destroyed; null = none
+    GraphImage* image;      // null once destruction began
+    int32_t movie;          // movie playing into the graph, -1 when none
+    GraphFileName* fileName;
+    int32_t sourceX, sourceY;  // the graph's place in the loaded file's picture
+    int32_t restoreFlag;       // transfer flag for loading the file again
+    int32_t x, y;              // rectangle within the image
+    int32_t width, height;
+    void* extraBuffer[2];      // owned, released at destruction
+    uint32_t extraWord[2];
+    // Software renderer: a view of the rectangle.
+    MEMIMG view;
+    // Hardware renderer: one piece per tile the rectangle overlaps (own block).
+    int32_t pieceCount;
+    TexturePiece* pieces;
+};
+
+// ---- Services of other subsystems. Each owner installs its entries; null ones are skipped
+// (the movie entries) or make the operation fail (the decoder).
+struct GraphServiceHooks {
+    // Movies: stop and free a movie; bring the frame shown in its graph up to date.
+    int32_t (*destroyMovie)(int32_t movie);
+    int32_t (*advanceMovieFrame)(int32_t movie, int32_t flag);
+    // Masks: called around every draw while masking is active.
+    int32_t (*prepareMaskedDrawArea)(const PixelRect* area);
+    int32_t (*commitMaskedDrawArea)(const PixelRect* area);
+    // Image decoding: as the load front's decode with its alpha companion. -1 when the main
+    // image fails, 0 with the alpha image, 1 without.
+    int32_t (*decodeImageWithAlpha)(const wchar_t* fileName, const void* data, int32_t size,
+                                    int32_t sourceKind, const void* alphaData, int32_t alphaSize,
+                                    int32_t alphaSource, BaseImage* image, BaseImage* alphaImage,
+                                    int32_t mirror);
+    // Hardware renderer. Without these, texture graphs cannot be made or drawn.
+    void (*flushVertexBatch)();  // before pixels change
+    void (*releaseGraphImageTextures)(GraphImage* image);
+    int32_t (*wipeHardwareTarget)(const PixelRect* area);  // null area: the whole target
+    int32_t (*applyHardwareClip)();  // viewport, scissor and projection of the clip rectangle
+    int32_t (*paintHardwareGraph)(const GraphRecord* graph, uint32_t argb);
+    // 1 when blend mode 3 has to be emulated by inverting the area around the draw.
+    int32_t (*subtractNeedsEmulation)();
+    void (*invertAreaBeforeSubtract)(const PixelRect* area);
+    void (*invertAreaAfterSubtract)(const PixelRect* area);
+    int32_t (*drawGraphQuad)(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
+                             int32_t transparent, int32_t wholePixel);
+    int32_t (*drawGraphStretchedQuad)(const GraphRecord* graph, const int32_t corners[4],
+                                      const float floatCorners[4], int32_t transparent,
+                                      int32_t wholePixel);
+    // Corners in the order top-left, top-right, bottom-left, bottom-right.
+    int32_t (*drawGraphFourCornersQuad)(const GraphRecord* graph, const float corners[8],
+                                        int32_t transparent);
+};
+extern GraphServiceHooks g_graphHooks;
+
+// ---- New-graph settings (the alpha-test flag and the restore routine live in the draw state)
+struct NewGraphSettings {
+    int32_t colorBits;     // 0 = the screen's
+    int32_t alphaChannel;  // blank graphs get an alpha channel
+};
+extern NewGraphSettings g_newGraphSettings;
+
+// ---- Texture sizes (pure; the device limits are passed in)
+constexpr int32_t kMaxTextureSizes = 32;
+
+struct TextureSizeLimits {
+    int32_t libraryLimit;   // 0 = none
+    int32_t deviceMax;      // the device's largest texture side
+    int32_t screenWidth;
+};
+
+// Power-of-two sizes that together cover the length; returns the count (at most
+// kMaxTextureSizes).
+int32_t SplitIntoTextureSizes(int32_t length, int32_t single, const TextureSizeLimits* limits,
+                              int32_t* sizes);
+// The texture-format index of a request.
+int32_t GetTextureFormatIndex(const TextureFormatRequest* request);
+// Lays out the tiles of a width x height image: every column size with every row size, row
+// by row; with squareOnly each non-square tile is cut into squares of its shorter side.
+// Fills position, used and texture sizes; returns the count, or -1 when more than capacity
+// tiles would be needed (tiles may be null to count).
+int32_t LayoutTextureTiles(int32_t width, int32_t height, int32_t single, int32_t squareOnly,
+                           const TextureSizeLimits* limits, TextureTile* tiles, int32_t capacity);
+// Fills one piece per tile that the rectangle overlaps, in tile order; returns the count
+// (pieces may be null to count).
+int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t x, int32_t y,
+                           int32_t width, int32_t height, TexturePiece* pieces);
+
+// Coordinate arithmetic saturates instead of overflowing: a far-off rectangle stays far off.
+inline int32_t SaturateToInt32(int64_t value)
+{
+    return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : static_cast<int32_t>(value);
+}
+
+// ---- Graph table and records
+HandleTable* GraphTable();
+GraphRecord* FindGraphRecord(int32_t handle);
+
+// Puts the graph entries into the screen's service hooks. Runs once when the graph code is
+// linked in; again after a caller replaced them.
+void InstallGraphServices();
+
+}  // namespace quarn
+
+// ---- Graph operations (0 / -1 / handle)
+int32_t AllocateGraphHandle();
+int32_t SetUpGraphImage(int32_t graph, int32_t mipLevels, int32_t width, int32_t height,
+                        int32_t alpha, int32_t paletted, int32_t compression);
+int32_t BuildGraphDrawInfo(int32_t graph);
+int32_t CreateBlankGraph(int32_t width, int32_t height);
+int32_t MakeGraphForBaseImage(const quarn::BaseImage* image, const quarn::BaseImage* alpha,
+                              int32_t flag);
+int32_t ConvertBaseImageToGraph(quarn::BaseImage* image, quarn::BaseImage* alpha, int32_t flag,
+                                int32_t mirrorA, int32_t mirrorB);
+int32_t RefillGraphFromBaseImage(quarn::BaseImage* image, quarn::BaseImage* alpha, int32_t graph,
+                                 int32_t flag, int32_t mirrorA, int32_t mirrorB);
+int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graph,
+                                 const void* alphaData, int32_t alphaSize, int32_t flag,
+                                 int32_t mirror);
+int32_t TransferImageToGraph(const quarn::BaseImage* image, const wchar_t* fileName,
+                             const quarn::BaseImage* alpha, int32_t offsetX, int32_t offsetY,
+                             int32_t graph, int32_t restoreFlag);
+int32_t TransferImageRectToGraph(const quarn::BaseImage* image, const quarn::BaseImage* alpha,
+                                 const quarn::PixelRect* source, int32_t destX, int32_t destY,
+                                 int32_t graph, int32_t flag);
+int32_t CreateSubGraph(int32_t x, int32_t y, int32_t width, int32_t height, int32_t source);
+int32_t ShareGraphImage(int32_t graph, int32_t source, int32_t x, int32_t y, int32_t width,
+                        int32_t height);
+int32_t KeepGraphFileName(int32_t graph, const wchar_t* path, int32_t source);
+int32_t DestroyGraph(int32_t graph);
+int32_t DestroyAllGraphs();
+int32_t TestGraphHandle(int32_t handle);
+int32_t QueryGraphSize(int32_t handle, int32_t* width, int32_t* height);
+int32_t AttachGraphLostFlag(int32_t handle, int32_t* flag);
+int32_t InstallGraphRestoreHandler(int32_t (*routine)());
+int32_t HasGraphRestoreHandler();
+int32_t RunGraphRestore();
+int32_t RestoreGraphsFromFiles();
+int32_t SetNewGraphColorBits(int32_t bits);
+int32_t GetNewGraphColorBits();
+int32_t SetNewGraphAlphaTestFlag(int32_t flag);
+int32_t GetNewGraphAlphaTestFlag();
+int32_t SetNewGraphAlphaChannelFlag(int32_t flag);
+int32_t GetNewGraphAlphaChannelFlag();
+int32_t TestBlendGraphSize(const quarn::GraphRecord* graph);
+
+// ---- Drawing front end
+int32_t WipeDrawScreen(const quarn::PixelRect* area);
+int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+// The corners last passed to SetDrawClipRect, as given: x1, y1, x2, y2.
+int32_t GetRequestedDrawClipRect(int32_t corners[4]);
+int32_t PaintGraphColor(int32_t graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
+int32_t DrawGraphAt(int32_t x, int32_t y, int32_t graph, int32_t transparent);
+int32_t DrawGraphStretched(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t graph,
+                           int32_t transparent);
+int32_t DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int32_t graph,
+                                int32_t transparent);
+int32_t DrawGraphMirrored(int32_t x, int32_t y, int32_t graph, int32_t transparent);
+int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32_t width,
+                         int32_t height, int32_t graph, int32_t transparent, int32_t mirror);
+int32_t DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int32_t srcX,
+                                  int32_t srcY, int32_t width, int32_t height, int32_t graph,
+                                  int32_t transparent);
+int32_t DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
+                             float y4, int32_t graph, int32_t transparent);
+int32_t SoftDrawGraph(const quarn::GraphRecord* graph, int32_t x, int32_t y, int32_t transparent);
+int32_t SoftDrawGraphStretched(const quarn::GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
+                               int32_t y2, int32_t transparent);
+int32_t SoftDrawGraphFourCorners(const quarn::GraphRecord* graph, float x1, float y1, float x2,
+                                 float y2, float x3, float y3, float x4, float y4,
+                                 int32_t transparent);
+int32_t SoftDrawGraphTriangles(const quarn::GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
+                               int32_t y2, int32_t x3, int32_t y3, int32_t x4, int32_t y4,
+                               int32_t transparent);

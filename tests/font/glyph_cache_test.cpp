@@ -1,0 +1,304 @@
+#include "quarn/font/font.h"
+#include "quarn/graphics/screen_settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using quarn::MEMIMG;
+
+TEST(FontLayout, CellSidesAndHeights)
+{
+    struct Case {
+        int32_t maxWidth, height, kind, edge, side, cellHeight;
+    };
+    const Case cases[] = {
+        {10, 20, kFontPlain, 1, 20, 20},          // 12 -> 16, below the height: the height
+        {30, 21, kFontPlain, 1, 32, 22},          // odd height rounded up to even
+        {10, 20, kFontEdge, 1, 22, 22},           // edge adds 2 * edge size to both
+        {40, 20, kFontAntialiasedEdge, 3, 48, 26},
+        {6, 9, kFontAntialiased, 4, 10, 10},      // edge size unused without the edge bit
+    };
+    for (const Case& c : cases) {
+        int32_t side = 0;
+        int32_t height = 0;
+        ComputeFontCells(c.maxWidth, c.height, c.kind, c.edge, &side, &height);
+        EXPECT_EQ(side, c.side) << c.maxWidth << " " << c.height << " kind " << c.kind;
+        EXPECT_EQ(height, c.cellHeight) << c.maxWidth << " " << c.height << " kind " << c.kind;
+    }
+}
+
+TEST(FontLayout, MemoryCacheCapacity)
+{
+    auto font = std::make_unique<FontRecord>();
+    struct Case {
+        int32_t side, kind, user, capacity, bytesPerRow;
+    };
+    const Case cases[] = {
+        {200, kFontPlain, 0, 20, 25},          // 0x50000 / 40000 = 8, raised to 20
+        {16, kFontAntialiased, 0, 1280, 16},
+        {8, kFontEdge, 0, 2024, 8},            // 5120, limited
+        {24, kFontPlain, 7, 7, 3},             // a user count is taken as it is
+    };
+    for (const Case& c : cases) {
+        font->cellSide = c.side;
+        font->kind = c.kind;
+        SizeMemoryGlyphCache(font.get(), c.user);
+        EXPECT_EQ(font->capacity, c.capacity) << c.side;
+        EXPECT_EQ(font->bytesPerRow, c.bytesPerRow) << c.side;
+        EXPECT_EQ(font->cacheHeight, c.capacity * c.side);
+        EXPECT_EQ(font->cellsPerColumn, c.capacity);
+    }
+}
+
+TEST(FontLayout, TextureCacheCellsStayInsideTheTexture)
+{
+    struct Case {
+        int32_t side, user, width, height, capacity;
+    };
+    const Case cases[] = {
+        {200, 0, 1024, 512, 10},  // 4 cells, then 10 after one widening
+        {64, 0, 512, 512, 49},    // 512 is a multiple of 64: the border leaves room for 7 a side
+        {16, 0, 512, 512, 961},
+        {8, 0, 512, 512, 2024},
+        {32, 10, 256, 256, 49},   // user count 10: 32 * 4 = 128 would hold only 3 a side
+    };
+    for (const Case& c : cases) {
+        int32_t w = 0, h = 0, cap = 0;
+        SizeTextureGlyphCache(c.side, c.user, &w, &h, &cap);
+        EXPECT_EQ(w, c.width) << c.side;
+        EXPECT_EQ(h, c.height) << c.side;
+        EXPECT_EQ(cap, c.capacity) << c.side;
+        if (c.user > 0) {
+            EXPECT_GE(cap, c.user);
+        }
+        // The last cell's last pixel: grid corner + 1 border + side - 1.
+        const int32_t columns = (w - 1) / c.side;
+        const int32_t rows = (h - 1) / c.side;
+        EXPECT_LE((columns - 1) * c.side + 1 + c.side - 1, w - 1);
+        EXPECT_LE((rows - 1) * c.side + 1 + c.side - 1, h - 1);
+    }
+}
+
+// A memory-cache font record of a given kind and capacity, without GDI.
+struct TestFont {
+    std::unique_ptr<FontRecord> record = std::make_unique<FontRecord>();
+    std::vector<uint8_t> cache;
+
+    TestFont(int32_t kind, int32_t side, int32_t capacity, int32_t edge = 1)
+    {
+        FontRecord& f = *record;
+        f.kind = kind;
+        f.edgeSize = edge;
+        f.cellSide = side;
+        f.cellHeight = side;
+        SizeMemoryGlyphCache(&f, capacity);
+        cache.assign(static_cast<size_t>(f.cacheHeight) * f.bytesPerRow, 0);
+        f.memoryCache = cache.data();
+        ResetGlyphCache(&f);
+    }
+    FontRecord* operator->() { return record.get(); }
+    uint8_t At(uint32_t cell, int32_t x, int32_t y) const
+    {
+        const FontRecord& f = *record;
+        const uint8_t* row = f.memoryCache + (static_cast<size_t>(cell) * f.cellSide + y) * f.bytesPerRow;
+        if (f.bitsPerPixel == 1) return (row[x >> 3] >> (7 - (x & 7))) & 1;
+        return row[x];
+    }
+    // Puts a glyph into the next ring entry for the unit, as the renderer does.
+    GlyphEntry* Add(uint16_t unit, const std::vector<uint8_t>& bits, int32_t pitch, int32_t w, int32_t h)
+    {
+        GlyphEntry* e = TakeRingEntry(record.get());
+        StoreGlyphInMemoryCell(record.get(), e, bits.data(), pitch, w, h);
+        const int32_t edge = (record->kind & kFontEdge) ? 2 * record->edgeSize : 0;
+        e->boxWidth = static_cast<uint16_t>(w + edge);
+        e->boxHeight = static_cast<uint16_t>(h + edge);
+        e->advance = static_cast<int16_t>(w + edge);
+        CommitRingEntry(record.get(), e, unit);
+        return e;
+    }
+};
+
+TEST(GlyphRing, EvictsFirstInFirstOutAndReusesTheCell)
+{
+    TestFont font(kFontAntialiased, 8, 3);
+    const std::vector<uint8_t> ink(4 * 2, 16);
+    EXPECT_EQ(font->glyphs[3].cell, kNoGlyphCell);
+    GlyphEntry* a = font.Add('A', ink, 4, 4, 2);
+    font.Add('B', ink, 4, 4, 2);
+    font.Add('C', ink, 4, 4, 2);
+    EXPECT_EQ(font->ringHead, 0);
+    EXPECT_EQ(font->codeUnits['A'].entry, a);
+    EXPECT_EQ(font.At(0, 0, 0), 15);
+
+    const std::vector<uint8_t> small(4, 0);
+    GlyphEntry* d = font.Add('D', small, 4, 1, 1);  // no ink: the old cell must be empty
+    EXPECT_EQ(d, a) << "the oldest entry comes around first";
+    EXPECT_EQ(d->cell, 0u);
+    EXPECT_EQ(font->codeUnits['A'].state, 0u);
+    EXPECT_EQ(font->codeUnits['A'].entry, nullptr);
+    EXPECT_EQ(font->codeUnits['D'].state, 1u);
+    EXPECT_EQ(font->codeUnits['B'].state, 1u);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            ASSERT_EQ(font.At(0, x, y), 0) << x << "," << y;
+}
+
+TEST(GlyphCells, OneBitGlyphsAreClippedToTheirCell)
+{
+    TestFont font(kFontPlain, 8, 4);
+    // A 12 x 10 all-ink bitmap (rows of 4 bytes) into an 8 x 8 cell.
+    const std::vector<uint8_t> bits(4 * 10, 0xFF);
+    font.Add('W', bits, 4, 12, 10);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            ASSERT_EQ(font.At(0, x, y), 1);
+    for (int y = 0; y < 8; ++y)
+        ASSERT_EQ(font.At(1, 0, y), 0) << "the next cell stays empty";
+}
+
+TEST(GlyphCells, GreyLevelsAreStoredMinusOne)
+{
+    TestFont font(kFontAntialiased, 8, 2);
+    const std::vector<uint8_t> bits = {0, 1, 8, 16, 200, 0, 0, 0};  // 200 is bad input: full
+    font.Add('g', bits, 8, 5, 1);
+    const uint8_t want[] = {0, 0, 7, 15, 15};
+    for (int x = 0; x < 5; ++x) EXPECT_EQ(font.At(0, x, 0), want[x]) << x;
+}
+
+TEST(GlyphCells, EdgeOfSizeOneIsTheFourNeighbours)
+{
+    TestFont font(kFontEdge, 8, 2);
+    const std::vector<uint8_t> bits = {0x80, 0, 0, 0};  // one pixel
+    GlyphEntry* e = font.Add('.', bits, 4, 1, 1);
+    EXPECT_EQ(e->boxWidth, 3);
+    EXPECT_EQ(e->advance, 3);
+    const uint8_t want[3][3] = {{0, 2, 0}, {2, 1, 2}, {0, 2, 0}};
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 3; ++x)
+            EXPECT_EQ(font.At(0, x, y), want[y][x]) << x << "," << y;
+}
+
+TEST(GlyphCells, EdgeDiscsOfSizesTwoToFourAndTheSquareBeyond)
+{
+    struct Case {
+        int32_t edge, stamped;  // pixels of the stamp around one body pixel
+    };
+    const Case cases[] = {{2, 21}, {3, 29}, {4, 69}, {5, 121}};
+    for (const Case& c : cases) {
+        TestFont font(kFontEdge, 16, 2, c.edge);
+        font.Add('.', {0x80, 0, 0, 0}, 4, 1, 1);
+        int body = 0, edge = 0;
+        for (int y = 0; y < 16; ++y) {
+            for (int x = 0; x < 16; ++x) {
+                body += font.At(0, x, y) == 1;
+                edge += font.At(0, x, y) == 2;
+            }
+        }
+        EXPECT_EQ(body, 1) << c.edge;
+        EXPECT_EQ(font.At(0, c.edge, c.edge), 1) << "the body sits edge-size pixels in";
+        EXPECT_EQ(edge + body, c.stamped) << c.edge;
+    }
+}
+
+TEST(GlyphCells, GreyEdgeKeepsTheStrongestReachingBody)
+{
+    TestFont font(kFontAntialiasedEdge, 8, 2);
+    const std::vector<uint8_t> bits = {16, 5, 0, 0};
+    font.Add('-', bits, 4, 2, 1);
+    // Body at (1,1) level 15 and (2,1) level 4; edges reach from both.
+    EXPECT_EQ(font.At(0, 1, 1), 0xF0 | 15);
+    EXPECT_EQ(font.At(0, 2, 1), 0xF0 | 4) << "its left neighbour's stamp is the stronger";
+    EXPECT_EQ(font.At(0, 3, 1), 0x40) << "only the weak body reaches";
+    EXPECT_EQ(font.At(0, 1, 0), 0xF0);
+    EXPECT_EQ(font.At(0, 0, 0), 0);
+}
+
+struct Canvas {
+    MEMIMG image{};
+    Canvas(int w, int h, int kind, int alpha)
+    {
+        EXPECT_EQ(quarn::CreateMemImgWithOptions(&image, w, h, -1, 0, kind, 0, alpha, 0, nullptr), 0);
+        quarn::FillMemImgPixels(&image, nullptr, 0);
+    }
+    ~Canvas() { quarn::ReleaseMemImgRef(&image); }
+    uint32_t Pixel32(int x, int y) const
+    {
+        uint32_t v;
+        std::memcpy(&v, image.pixels + image.store->pitch * y + 4 * x, 4);
+        return v;
+    }
+};
+
+TEST(GlyphDrawing, FullCoverageIsOpaqueAndLevelsSpreadOverTheRange)
+{
+    TestFont font(kFontAntialiased, 8, 2);
+    const std::vector<uint8_t> bits = {16, 9, 2, 1};
+    GlyphEntry* e = font.Add('g', bits, 4, 4, 1);
+    Canvas canvas(8, 4, quarn::kMemImgXrgb32, 1);
+    GlyphDrawTarget t{&canvas.image, {0, 0, 8, 4}, 0xFFFFFF, 0, 0};
+    DrawMemoryGlyph(font.record.get(), e, t, 2, 1);
+    EXPECT_EQ(canvas.Pixel32(2, 1), 0xFFFFFFFFu);
+    EXPECT_EQ(canvas.Pixel32(3, 1), (9u * 16) << 24 | 0xFFFFFF) << "level 9 of 16";
+    EXPECT_EQ(canvas.Pixel32(4, 1), (2u * 16) << 24 | 0xFFFFFF);
+    EXPECT_EQ(canvas.Pixel32(5, 1), 0u) << "level 1 stores 0 and is skipped";
+    EXPECT_EQ(canvas.Pixel32(1, 1), 0u);
+}
+
+TEST(GlyphDrawing, AntialiasedEdgeMixesBodyOverEdge)
+{
+    TestFont font(kFontAntialiasedEdge, 8, 2);
+    const std::vector<uint8_t> bits = {16, 0, 0, 0};
+    GlyphEntry* e = font.Add('.', bits, 4, 1, 1);
+    Canvas canvas(4, 4, quarn::kMemImgXrgb32, 1);
+    GlyphDrawTarget t{&canvas.image, {0, 0, 4, 4}, 0xFFFFFF, 0xFF0000, 0};
+    DrawMemoryGlyph(font.record.get(), e, t, 0, 0);
+    EXPECT_EQ(canvas.Pixel32(1, 1), 0xFFFFFFFFu) << "full body";
+    EXPECT_EQ(canvas.Pixel32(0, 1), 0xFFFF0000u) << "full edge";
+    EXPECT_EQ(canvas.Pixel32(0, 0), 0u);
+}
+
+TEST(GlyphDrawing, VerticalTurnsClockwiseAndClips)
+{
+    TestFont font(kFontEdge, 8, 2, 1);
+    // A 2 x 1 body: with its edge a 4 x 3 box.
+    GlyphEntry* e = font.Add('-', {0xC0, 0, 0, 0}, 4, 2, 1);
+    Canvas canvas(8, 8, quarn::kMemImgXrgb32, 0);
+    GlyphDrawTarget t{&canvas.image, {0, 0, 8, 8}, 0xFFFFFF, 0x0000FF, 1};
+    DrawMemoryGlyph(font.record.get(), e, t, 2, 2);
+    // Turned: 3 wide, 4 high; the body runs down the middle column.
+    EXPECT_EQ(canvas.Pixel32(3, 3), 0xFFFFFFu);
+    EXPECT_EQ(canvas.Pixel32(3, 4), 0xFFFFFFu);
+    EXPECT_EQ(canvas.Pixel32(3, 2), 0x0000FFu);
+    EXPECT_EQ(canvas.Pixel32(2, 3), 0x0000FFu);
+    EXPECT_EQ(canvas.Pixel32(4, 4), 0x0000FFu);
+    EXPECT_EQ(canvas.Pixel32(3, 5), 0x0000FFu);
+    EXPECT_EQ(canvas.Pixel32(2, 2), 0u);
+
+    Canvas clipped(8, 8, quarn::kMemImgXrgb32, 0);
+    t.image = &clipped.image;
+    t.clip = {0, 0, 3, 4};
+    DrawMemoryGlyph(font.record.get(), e, t, 2, 2);
+    EXPECT_EQ(clipped.Pixel32(2, 3), 0x0000FFu);
+    EXPECT_EQ(clipped.Pixel32(3, 3), 0u) << "right of the clip";
+    EXPECT_EQ(clipped.Pixel32(2, 4), 0u) << "below the clip";
+}
+
+TEST(GlyphColors, BrightScalesEachChannelOfTheScreenFormat)
+{
+    const ScreenSettings kept = g_screenSettings;
+    g_screenSettings.colorBits = 32;
+    EXPECT_EQ(ApplyBrightToColor(0xFFFFFF, 0xFF0000), 0xFF0000u);
+    EXPECT_EQ(ApplyBrightToColor(0x80FF40, 0x808080), 0x408020u);
+    EXPECT_EQ(ApplyBrightToColor(0x123456, 0xFFFFFF), 0x123456u);
+    g_screenSettings.colorBits = 16;
+    EXPECT_EQ(ApplyBrightToColor(0xFFFF, 0xFF0000), 0xF800u);
+    EXPECT_EQ(ApplyBrightToColor(0xFFFF, 0x00FF00), 0x07E0u);
+    g_screenSettings = kept;
+}
+
+}  // namespace
