@@ -338,6 +338,28 @@ TEST_F(DrawTest, FarOffCoordinatesDrawNothingAndDoNotOverflow)
     DiscardBaseImage(&picture);
 }
 
+TEST_F(DrawTest, PalettedPicturesDrawTheirPaletteColours)
+{
+    ColorFormat format{};
+    SetupPalette8Format(&format);
+    format.palette[1] = PaletteEntry{0x30, 0x20, 0x10, 0};
+    format.palette[2] = PaletteEntry{0x33, 0x22, 0x11, 0};
+    BaseImage picture{};
+    ASSERT_EQ(AllocBaseImage(3, 2, &format, &picture), 0);
+    for (int32_t i = 0; i < 6; ++i) {
+        picture.pixels[(i / 3) * picture.pitch + i % 3] = static_cast<uint8_t>(1 + i % 2);
+    }
+    const int32_t graph = ConvertBaseImageToGraph(&picture, nullptr, 0, 0, 0);
+    DiscardBaseImage(&picture);
+    ASSERT_GE(graph, 0);
+    EXPECT_EQ(FindGraphRecord(graph)->image->memImg.store->paletted, 1);
+    EXPECT_EQ(DrawGraphAt(5, 5, graph, 1), 0);
+    EXPECT_EQ(At(5, 5), 0x102030u);
+    EXPECT_EQ(At(6, 5), 0x112233u);
+    EXPECT_EQ(At(7, 6), 0x112233u);
+    EXPECT_EQ(At(8, 6), kBackground);
+}
+
 TEST_F(DrawTest, PaintFillsTheWholeGraphWithClampedColour)
 {
     const int32_t graph = CodedGraph(4, 3);
