@@ -1,8 +1,9 @@
 # Build helpers shared by every folder.
 #
 # quarn_library(NAME PORTABLE <sources> WINDOWS <sources> LINK <targets>)
-#   Target NAME. The native build compiles only the PORTABLE sources (code that needs no
-#   operating system); the Windows build compiles both lists.
+#   A subsystem's sources, which join the one library `quarn` (NAME links to it). The native
+#   build compiles only the PORTABLE sources (code that needs no operating system); the
+#   Windows build compiles both lists.
 # quarn_test(AREA PORTABLE <sources> WINDOWS <sources> LINK <targets>)
 #   One GoogleTest executable per area, test_AREA. The Windows build registers it as
 #   "wine.AREA" (run through tools/wine-run) and, when QUARN_NATIVE_DIR is set, the native
@@ -23,14 +24,42 @@ endmacro()
 function(quarn_library name)
   cmake_parse_arguments(A "" "" "PORTABLE;WINDOWS;LINK" ${ARGN})
   quarn_pick_sources(srcs)
-  if(srcs)
+  if(name STREQUAL "quarn_lib")
+    # The big-integer library stands by itself.
     add_library(${name} STATIC ${srcs})
     target_include_directories(${name} PUBLIC ${QUARN_ROOT})
     target_link_libraries(${name} PUBLIC ${A_LINK})
+    return()
+  endif()
+  # The library's subsystems call each other in both directions (the window asks the screen
+  # for its size, the screen draws through the software renderer, core's math asks for the
+  # screen size), so they form one static library, `quarn`; each subsystem's name stands for
+  # it, and its LINK list only adds the system libraries it needs.
+  foreach(src ${srcs})
+    get_filename_component(abs ${src} ABSOLUTE)
+    set_property(GLOBAL APPEND PROPERTY QUARN_SOURCES ${abs})
+  endforeach()
+  foreach(item ${A_LINK})
+    if(NOT item MATCHES "^quarn_")
+      set_property(GLOBAL APPEND PROPERTY QUARN_LINKS ${item})
+    endif()
+  endforeach()
+  add_library(${name} INTERFACE)
+  target_link_libraries(${name} INTERFACE quarn)
+endfunction()
+
+# Called once every subsystem has listed its sources.
+function(quarn_finish_library)
+  get_property(srcs GLOBAL PROPERTY QUARN_SOURCES)
+  get_property(links GLOBAL PROPERTY QUARN_LINKS)
+  list(REMOVE_DUPLICATES links)
+  if(srcs)
+    add_library(quarn STATIC ${srcs})
+    target_include_directories(quarn PUBLIC ${QUARN_ROOT})
+    target_link_libraries(quarn PUBLIC ${links})
   else()
-    add_library(${name} INTERFACE)
-    target_include_directories(${name} INTERFACE ${QUARN_ROOT})
-    target_link_libraries(${name} INTERFACE ${A_LINK})
+    add_library(quarn INTERFACE)
+    target_include_directories(quarn INTERFACE ${QUARN_ROOT})
   endif()
 endfunction()
 

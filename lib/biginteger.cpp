@@ -12,6 +12,20 @@ void make_zero(biginteger& x)
     x.magnitude.size = 0;
 }
 
+// Floored division of a copy of a by d: q gets the quotient and the copy, returned, the
+// remainder. A zero divisor is refused with the operator's message before anything changes.
+biginteger divide_copy(const biginteger& a, const biginteger& d, biginteger& q, const char* operation)
+{
+    if (d.sign == 0)
+        throw std::out_of_range(operation);
+    // The division needs one limb more than the dividend: make room for it in the copy.
+    biginteger r;
+    r.magnitude.reserve_discard(a.magnitude.size + 1);
+    r = a;
+    r.divide(d, q);
+    return r;
+}
+
 // The digits of a text without its sign, as a magnitude.
 uint read_digits(const std::wstring& text, std::size_t from, unsigned base)
 {
@@ -223,26 +237,14 @@ biginteger operator*(const biginteger& a, const biginteger& b)
 
 biginteger operator%(const biginteger& a, const biginteger& d)
 {
-    if (d.sign == 0)
-        throw std::out_of_range("@lib::biginteger::operator %");
-    // The division needs one limb more than the dividend: make room for it in the copy.
-    biginteger r;
-    r.magnitude.reserve_discard(a.magnitude.size + 1);
-    r = a;
     biginteger q;
-    r.divide(d, q);
-    return r;
+    return divide_copy(a, d, q, "@lib::biginteger::operator %");
 }
 
 biginteger operator/(const biginteger& a, const biginteger& d)
 {
-    if (d.sign == 0)
-        throw std::out_of_range("@lib::biginteger::operator /");
-    biginteger r;
-    r.magnitude.reserve_discard(a.magnitude.size + 1);
-    r = a;
     biginteger q;
-    r.divide(d, q);
+    divide_copy(a, d, q, "@lib::biginteger::operator /");
     return q;
 }
 

@@ -22,14 +22,6 @@ struct AllocatorState {
 
 AllocatorState g_alloc;
 
-class AllocatorLock {
-public:
-    AllocatorLock() { EnterCoreLock(kAllocatorLock); }
-    ~AllocatorLock() { LeaveCoreLock(kAllocatorLock); }
-    AllocatorLock(const AllocatorLock&) = delete;
-    AllocatorLock& operator=(const AllocatorLock&) = delete;
-};
-
 AllocationRecord* RecordOf(void* block)
 {
     return reinterpret_cast<AllocationRecord*>(static_cast<unsigned char*>(block) - kRecordBytes);
@@ -44,6 +36,18 @@ void RefreshGuard(AllocationRecord* record)
 {
     if (record)
         std::memcpy(&record->guard, &record->head, sizeof(record->head));
+}
+
+// Points a neighbour's link at another record, in the record and in its guard copy alike.
+// Copying the whole record into the guard instead would make a stray write to the
+// neighbour's other fields look sound from then on.
+void SetLink(AllocationRecord* record, AllocationRecord* AllocationRecordHead::*link,
+             AllocationRecord* to)
+{
+    if (record) {
+        record->head.*link = to;
+        record->guard.*link = to;
+    }
 }
 
 void SetSourceTail(AllocationRecord* record, const char* sourceName)
@@ -81,7 +85,7 @@ void AfterOperation(const wchar_t* traceLabel, const AllocationRecord* record, u
 
 void* AllocTrackedMemory(uint32_t size, const char* sourceName, uint16_t line)
 {
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     // A size that cannot carry its record is a failed allocation, not a tiny block.
     AllocationRecord* record = nullptr;
     if (size <= UINT32_MAX - kRecordBytes)
@@ -101,12 +105,11 @@ void* AllocTrackedMemory(uint32_t size, const char* sourceName, uint16_t line)
     if (!g_alloc.head)
         g_alloc.head = &g_alloc.sentinel;
     AllocationRecord* oldHead = g_alloc.head;
-    oldHead->head.newer = record;
+    SetLink(oldHead, &AllocationRecordHead::newer, record);
     record->head.older = oldHead;
     record->head.newer = nullptr;
     g_alloc.head = record;
     RefreshGuard(record);
-    RefreshGuard(oldHead);
 
     g_alloc.totalSize += size;
     g_alloc.blockCount += 1;
@@ -124,7 +127,7 @@ void* AllocTrackedMemoryZeroed(uint32_t size, const char* sourceName, uint16_t l
 
 void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName, uint16_t line)
 {
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     if (!block)
         return AllocTrackedMemory(newSize, sourceName, line);
 
@@ -144,10 +147,8 @@ void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName
     moved->head.id = NextId();
     AllocationRecord* older = moved->head.older;
     AllocationRecord* newer = moved->head.newer;
-    if (older)
-        older->head.newer = moved;
-    if (newer)
-        newer->head.older = moved;
+    SetLink(older, &AllocationRecordHead::newer, moved);
+    SetLink(newer, &AllocationRecordHead::older, moved);
     if (g_alloc.head == old)
         g_alloc.head = moved;
 
@@ -155,8 +156,6 @@ void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName
     moved->head.size = newSize;
     g_alloc.totalSize += newSize;
     RefreshGuard(moved);
-    RefreshGuard(older);
-    RefreshGuard(newer);
 
     AfterOperation(L"mem realloc  ", moved, newSize);
     return BlockOf(moved);
@@ -166,7 +165,7 @@ void FreeTrackedMemory(void* block)
 {
     if (!block)
         return;
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     AllocationRecord* record = RecordOf(block);
     g_alloc.totalSize -= record->head.size;
     g_alloc.blockCount -= 1;
@@ -175,14 +174,10 @@ void FreeTrackedMemory(void* block)
 
     AllocationRecord* older = record->head.older;
     AllocationRecord* newer = record->head.newer;
-    if (older)
-        older->head.newer = newer;
-    if (newer)
-        newer->head.older = older;
+    SetLink(older, &AllocationRecordHead::newer, newer);
+    SetLink(newer, &AllocationRecordHead::older, older);
     if (g_alloc.head == record)
         g_alloc.head = older;
-    RefreshGuard(newer);
-    RefreshGuard(older);
 
     AfterOperation(L"mem free  ", record, record->head.size);
     CoreHeapFree(record);
@@ -190,7 +185,7 @@ void FreeTrackedMemory(void* block)
 
 int CheckAllocationGuards()
 {
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     for (AllocationRecord* r = g_alloc.head; r && r != &g_alloc.sentinel; r = r->head.older) {
         if (std::memcmp(&r->guard, &r->head, sizeof(r->head)) != 0) {
             AppendLog(L"以下のメモリ確保情報が破損しました");
@@ -203,7 +198,7 @@ int CheckAllocationGuards()
 
 void DumpMemoryRecords()
 {
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     AppendLog(L"\n");
     AppendLog(L"Alloc memory dump\n");
     for (AllocationRecord* r = g_alloc.head; r && r != &g_alloc.sentinel; r = r->head.older)
@@ -266,6 +261,6 @@ AllocatorDebugSettings* GetAllocatorDebugSettings()
 
 AllocatorTotals GetAllocatorTotals()
 {
-    AllocatorLock lock;
+    ScopedCoreLock lock(kAllocatorLock);
     return {static_cast<int32_t>(g_alloc.totalSize), g_alloc.blockCount, g_alloc.counter};
 }

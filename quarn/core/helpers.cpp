@@ -10,10 +10,12 @@ namespace {
 
 int g_characterCodeFormat;
 
-// Units a character starting at p takes: 2 for a surrogate pair, else 1.
+// Units a character starting at p takes: 2 for a surrogate pair, else 1. Only a high unit
+// followed by a low one is a pair: a lone high unit stands alone, so that the character
+// after it (a path separator, say) is still seen.
 int WideCharacterUnits(const wchar_t* p)
 {
-    return IsHighSurrogateUnit(p[0]) && p[1] != 0 ? 2 : 1;
+    return IsHighSurrogateUnit(p[0]) && p[1] >= 0xDC00 && p[1] <= 0xDFFF ? 2 : 1;
 }
 
 // Bytes a character starting at p takes in the current code page.

@@ -31,31 +31,18 @@ ScreenLogState g_screenLog = {0, 16, -1, 1, 0, {}};
 
 const wchar_t kLogFileName[] = L"Log.txt";
 
-class LogLock {
-public:
-    LogLock() { EnterCoreLock(kLogLock); }
-    ~LogLock() { LeaveCoreLock(kLogLock); }
-    LogLock(const LogLock&) = delete;
-    LogLock& operator=(const LogLock&) = delete;
-};
-
 // Copies text into out turning every line feed that has no carriage return before it into
 // CR LF; surrogate pairs are copied whole. out holds 2 * length + 1 units.
 void ConvertLineEnds(const wchar_t* text, int length, wchar_t* out)
 {
+    // Neither unit of a surrogate pair is a line feed, so pairs pass through whole without
+    // being looked for; a lone high unit never hides the line feed after it.
     int o = 0;
-    for (int i = 0; i < length;) {
+    for (int i = 0; i < length; ++i) {
         const wchar_t c = text[i];
-        if (IsHighSurrogateUnit(c) && i + 1 < length) {
-            out[o++] = c;
-            out[o++] = text[i + 1];
-            i += 2;
-            continue;
-        }
         if (c == L'\n' && (i == 0 || text[i - 1] != L'\r'))
             out[o++] = L'\r';
         out[o++] = c;
-        ++i;
     }
     out[o] = 0;
 }
@@ -71,7 +58,7 @@ void WriteConverted(const wchar_t* text, int length)
 
     // Appends are serialised: each opens the file without sharing, and the stamp, indent
     // and mid-line flag belong to one line at a time.
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     wchar_t path[kFolderUnits + 16];
     CopyWideString(path, g_log.folder);
     int n = CountWideUnits(path);
@@ -144,6 +131,10 @@ int AppendLogFormat(const wchar_t* format, ...)
     if (n < 0 || n >= kFormatUnits - 1) {
         buffer[kFormatUnits - 2] = 0;
         length = CountWideUnits(buffer);
+        // A cut inside a surrogate pair would leave a lone high unit, which would take
+        // the line break for its partner: drop it.
+        if (length > 0 && IsHighSurrogateUnit(buffer[length - 1]))
+            --length;
     }
     buffer[length] = L'\n';
     buffer[length + 1] = 0;
@@ -154,8 +145,9 @@ int AppendLogUtf8(const char* text)
 {
     if (!text)
         return -1;
-    // Decoded in pieces so that any length fits a fixed buffer; a piece never ends inside
-    // a line break pair, since CR LF is treated alike either way.
+    // Decoded in pieces so that any length fits a fixed buffer. A carriage return at the end
+    // of a piece moves on to the next one: a line feed opening that piece would otherwise
+    // get a carriage return of its own.
     wchar_t piece[256];
     int n = 0;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
@@ -190,9 +182,14 @@ int AppendLogUtf8(const char* text)
             piece[n++] = static_cast<wchar_t>(cp > 0x10FFFF ? 0xFFFD : cp);
         }
         if (n >= 250) {
+            const bool heldBack = piece[n - 1] == L'\r';
+            if (heldBack)
+                --n;
             piece[n] = 0;
             AppendLog(piece);
             n = 0;
+            if (heldBack)
+                piece[n++] = L'\r';
         }
     }
     piece[n] = 0;
@@ -203,14 +200,14 @@ int AppendLogUtf8(const char* text)
 
 int PushLogIndent()
 {
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     g_log.indent += 1;
     return 0;
 }
 
 int PopLogIndent()
 {
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     if (g_log.indent > 0)
         g_log.indent -= 1;
     return 0;
@@ -226,7 +223,7 @@ int StartLogFile()
 {
     if (g_log.off == 1 || g_log.userWindowMode == 1)
         return 1;
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     LogCreateFresh(kLogFileName);
     g_log.indent = 0;
     g_log.midLine = 0;
@@ -236,7 +233,7 @@ int StartLogFile()
 
 void SetLogFolder(const wchar_t* folder)
 {
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     CopyWideStringLimited(g_log.folder, folder ? folder : L"", kFolderUnits - 1);
 }
 
@@ -247,7 +244,7 @@ void SetLogUserWindowMode(int flag)
 
 void SetLogCapture(LogCaptureFunction function, void* user)
 {
-    LogLock lock;
+    ScopedCoreLock lock(kLogLock);
     g_log.capture = function;
     g_log.captureUser = user;
 }

@@ -16,6 +16,18 @@ enum CoreLockId {
 void EnterCoreLock(CoreLockId id);
 void LeaveCoreLock(CoreLockId id);
 
+// Holds a core lock for the rest of the scope.
+class ScopedCoreLock {
+public:
+    explicit ScopedCoreLock(CoreLockId id) : id_(id) { EnterCoreLock(id_); }
+    ~ScopedCoreLock() { LeaveCoreLock(id_); }
+    ScopedCoreLock(const ScopedCoreLock&) = delete;
+    ScopedCoreLock& operator=(const ScopedCoreLock&) = delete;
+
+private:
+    CoreLockId id_;
+};
+
 void* CoreHeapAlloc(size_t bytes);
 // Resizes; the bytes after oldBytes are zero. Null on failure, the old block kept.
 void* CoreHeapRealloc(void* block, size_t oldBytes, size_t newBytes);

@@ -140,6 +140,8 @@ void LogDebuggerOutput(const wchar_t* text)
 int CoreConvertCodePage(uint32_t, const char* text, wchar_t* out, int outUnits)
 {
     // Only the ASCII part of a code page is known here; other bytes become U+FFFD.
+    if (outUnits < 1)
+        return 0;
     int n = 0;
     const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
     for (; *p && n < outUnits - 1; ++p)

@@ -2,10 +2,6 @@
 // drawing into the software renderer's images.
 #include <windows.h>
 
-#include <cmath>
-#include <cstring>
-#include <cwchar>
-
 #include "quarn/font/font.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
@@ -60,11 +56,6 @@ int32_t DiscardHalfBuiltFont(FontRecord* font)
     font->deletionFlag = nullptr;
     FreeFontRecord(font);
     return -1;
-}
-
-void ReleaseGlyphList(GlyphListEntry* list)
-{
-    if (list != nullptr && list != s_glyphList) FreeTrackedMemory(list);
 }
 
 RectI32 ToRect(const quarn::PixelRect& r) { return RectI32{r.left, r.top, r.right, r.bottom}; }
@@ -326,6 +317,12 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
     return last;
 }
 
+void ReleaseGlyphList(GlyphListEntry* list)
+{
+    // Short lists live in the static buffer; longer ones in a block of their own.
+    if (list != nullptr && list != s_glyphList) FreeTrackedMemory(list);
+}
+
 int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text, GlyphListEntry** listOut,
                          int32_t* countOut)
 {
@@ -448,7 +445,7 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
                      size) < 0) {
         return -1;
     }
-    MEMIMG* target = g_screenImages.drawTarget;
+    MEMIMG* target = g_DrawSettings.softDrawTarget;
     if (target == nullptr) return 0;
 
     const int32_t mode = g_DrawSettings.blendMode;

@@ -164,8 +164,12 @@ int32_t WatchFontDeletion(int32_t font, int32_t* flag);
 int32_t ClearGlyphCache(int32_t font);
 int32_t RebuildGlyphCacheGraph(int32_t font);
 GlyphEntry* RenderGlyphsToCache(int32_t font, int32_t count, const GlyphListEntry* list);
+// Lists the text's code units (surrogate pairs skipped) and renders those not cached yet,
+// at most a cache's capacity in one batch. A list asked for stays valid until the next call
+// and goes back through ReleaseGlyphList.
 int32_t PrepareGlyphList(int32_t length, int32_t font, const wchar_t* text,
                          GlyphListEntry** list, int32_t* count);
+void ReleaseGlyphList(GlyphListEntry* list);
 
 int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, int32_t font,
                          uint32_t edgeColor, int32_t vertical);

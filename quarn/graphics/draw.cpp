@@ -16,7 +16,9 @@ namespace {
 int32_t s_requestedClip[4];
 
 // Where software drawing goes: the screen image, the target graph's view or the mask image.
-MEMIMG* SoftDrawTarget() { return g_screenImages.drawTarget; }
+MEMIMG* SoftDrawTarget() { return g_DrawSettings.softDrawTarget; }
+
+int32_t Sum(int64_t value) { return SaturateToInt32(value); }
 
 int32_t ClampByte(int32_t value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
 
@@ -37,7 +39,7 @@ PixelRect DrawArea(const GraphRecord* graph, const GraphDraw& draw)
     const int32_t* c = draw.corners;
     switch (draw.shape) {
     case DrawShape::At:
-        return PixelRect{c[0], c[1], c[0] + graph->width, c[1] + graph->height};
+        return PixelRect{c[0], c[1], Sum(int64_t{c[0]} + graph->width), Sum(int64_t{c[1]} + graph->height)};
     case DrawShape::Stretched:
         return PixelRect{c[0] < c[2] ? c[0] : c[2], c[1] < c[3] ? c[1] : c[3],
                          c[0] < c[2] ? c[2] : c[0], c[1] < c[3] ? c[3] : c[1]};
@@ -262,26 +264,27 @@ int32_t DrawGraphMirrored(int32_t x, int32_t y, int32_t graph, int32_t transpare
     const GraphRecord* record = FindGraphRecord(graph);
     const int32_t width = record != nullptr ? record->width : 0;
     const int32_t height = record != nullptr ? record->height : 0;
-    return DrawGraphStretched(x + width, y, x, y + height, graph, transparent);
+    return DrawGraphStretched(Sum(int64_t{x} + width), y, x, Sum(int64_t{y} + height), graph, transparent);
 }
 
 int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32_t width,
                          int32_t height, int32_t graph, int32_t transparent, int32_t mirror)
 {
     const PixelRect saved = g_DrawSettings.clip;
-    RectI32 portion{x, y, x + width, y + height};
+    RectI32 portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
     const RectI32 bound{saved.left, saved.top, saved.right, saved.bottom};
     ClampRectInsideRect(&portion, &bound);
     int32_t result = 0;
     if (portion.right > portion.left && portion.bottom > portion.top) {
         g_DrawSettings.clip = PixelRect{portion.left, portion.top, portion.right, portion.bottom};
         if (!mirror) {
-            result = DrawGraphAt(x - srcX, y - srcY, graph, transparent);
+            result = DrawGraphAt(Sum(int64_t{x} - srcX), Sum(int64_t{y} - srcY), graph, transparent);
         } else {
             const GraphRecord* record = FindGraphRecord(graph);
             result = record == nullptr
                          ? -1
-                         : DrawGraphMirrored(x - record->width + srcX + width, y - srcY, graph, transparent);
+                         : DrawGraphMirrored(Sum(int64_t{x} - record->width + srcX + width),
+                                             Sum(int64_t{y} - srcY), graph, transparent);
         }
     } else if (FindGraphRecord(graph) == nullptr) {
         // Nothing of the portion is inside the clip rectangle: only a bad handle is an error.

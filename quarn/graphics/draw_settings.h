@@ -63,9 +63,9 @@ struct DrawSettings {
     int32_t drawTargetWidth;
     int32_t drawTargetHeight;
     PixelRect clip;               // drawing is kept inside it; right and bottom exclusive
-    // The image drawing goes to on the software renderer (screen, graph or mask image),
-    // or null.
-    const MEMIMG* softDrawTarget;
+    // The image drawing goes to on the software renderer (screen, graph or mask image), or
+    // null; the kernels keep to the clip only when drawing into it.
+    MEMIMG* softDrawTarget;
 
     // ---- Device state the hardware mapping reads
     DepthStateSet depth2d;

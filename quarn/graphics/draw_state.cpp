@@ -1,6 +1,4 @@
 // The draw settings' setters and getters, colour values and the reset defaults.
-#include <cstring>
-
 #include "quarn/graphics/graphics.h"
 
 using namespace quarn;
@@ -185,7 +183,7 @@ void ApplyDrawSettingDefaults()
 {
     DrawSettings& s = g_DrawSettings;
     const auto restore = s.graphRestoreRoutine;
-    std::memset(static_cast<void*>(&s), 0, sizeof(s));
+    s = DrawSettings{};
     s.graphRestoreRoutine = restore;
 
     s.blendGraph = -1;
@@ -222,6 +220,7 @@ void ApplyDrawSettingDefaults()
     s.quadEdgeOffset = 0.2f;
 
     s.drawTarget = kDrawTargetBackScreen;
+    s.softDrawTarget = TestMemImgValid(&g_screenImages.primary) ? &g_screenImages.primary : nullptr;
     GetConfiguredScreenSize(&s.drawTargetWidth, &s.drawTargetHeight);
     StoreDrawClipRect(0, 0, s.drawTargetWidth, s.drawTargetHeight);
 }

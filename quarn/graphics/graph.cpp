@@ -68,15 +68,6 @@ void ReleaseGraphImage(GraphImage* image)
     FreeTrackedMemory(image);
 }
 
-bool IntersectInto(PixelRect* r, int32_t width, int32_t height)
-{
-    if (r->left < 0) r->left = 0;
-    if (r->top < 0) r->top = 0;
-    if (r->right > width) r->right = width;
-    if (r->bottom > height) r->bottom = height;
-    return r->right > r->left && r->bottom > r->top;
-}
-
 // Writes the source rectangle of the picture into the graph at (destX, destY) of the graph.
 int32_t TransferPictureIntoGraph(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha,
                                  const PixelRect* source, int32_t destX, int32_t destY)
@@ -96,23 +87,26 @@ int32_t TransferPictureIntoGraph(GraphRecord* graph, const BaseImage* image, con
         return -1;
     }
     // Keep both rectangles inside their images: the picture may be smaller than the graph.
-    PixelRect src = *source;
-    const int32_t shiftX = destX - src.left;
-    const int32_t shiftY = destY - src.top;
-    if (!IntersectInto(&src, image->width, image->height)) {
+    const int64_t shiftX = int64_t{destX} - source->left;
+    const int64_t shiftY = int64_t{destY} - source->top;
+    int64_t left = source->left > 0 ? source->left : 0;
+    int64_t top = source->top > 0 ? source->top : 0;
+    int64_t right = source->right < image->width ? source->right : image->width;
+    int64_t bottom = source->bottom < image->height ? source->bottom : image->height;
+    if (left + shiftX < 0) left = -shiftX;
+    if (top + shiftY < 0) top = -shiftY;
+    if (right + shiftX > graph->width) right = graph->width - shiftX;
+    if (bottom + shiftY > graph->height) bottom = graph->height - shiftY;
+    if (right <= left || bottom <= top) {
         return 0;
     }
-    PixelRect dst{src.left + shiftX, src.top + shiftY, src.right + shiftX, src.bottom + shiftY};
-    if (!IntersectInto(&dst, graph->width, graph->height)) {
-        return 0;
-    }
-    src = PixelRect{dst.left - shiftX, dst.top - shiftY, dst.right - shiftX, dst.bottom - shiftY};
     if (target->request.hardware) {
         // Texture uploads come with the hardware renderer.
         return -1;
     }
-    LoadBaseImageIntoMemImg(image, alpha, &graph->view, src.left, src.top, src.right - src.left,
-                            src.bottom - src.top, dst.left, dst.top, 0);
+    LoadBaseImageIntoMemImg(image, alpha, &graph->view, static_cast<int32_t>(left), static_cast<int32_t>(top),
+                            static_cast<int32_t>(right - left), static_cast<int32_t>(bottom - top),
+                            static_cast<int32_t>(left + shiftX), static_cast<int32_t>(top + shiftY), 0);
     return 0;
 }
 
@@ -437,7 +431,8 @@ int32_t TransferImageToGraph(const BaseImage* image, const wchar_t* fileName, co
     graph->sourceX = offsetX;
     graph->sourceY = offsetY;
     graph->restoreFlag = restoreFlag;
-    const PixelRect source{offsetX, offsetY, offsetX + graph->width, offsetY + graph->height};
+    const PixelRect source{offsetX, offsetY, SaturateToInt32(int64_t{offsetX} + graph->width),
+                           SaturateToInt32(int64_t{offsetY} + graph->height)};
     return TransferPictureIntoGraph(graph, image, alpha, &source, 0, 0);
 }
 
@@ -450,8 +445,8 @@ int32_t TransferImageRectToGraph(const BaseImage* image, const BaseImage* alpha,
         return -1;
     }
     KeepGraphFileName(graphHandle, nullptr, -1);
-    graph->sourceX = source->left - destX;
-    graph->sourceY = source->top - destY;
+    graph->sourceX = SaturateToInt32(int64_t{source->left} - destX);
+    graph->sourceY = SaturateToInt32(int64_t{source->top} - destY);
     graph->restoreFlag = flag;
     return TransferPictureIntoGraph(graph, image, alpha, source, destX, destY);
 }
@@ -499,8 +494,8 @@ int32_t ShareGraphImage(int32_t graphHandle, int32_t source, int32_t x, int32_t 
     if (graph->fileName != nullptr) {
         ++graph->fileName->count;
     }
-    graph->sourceX = from->sourceX + x;
-    graph->sourceY = from->sourceY + y;
+    graph->sourceX = SaturateToInt32(int64_t{from->sourceX} + x);
+    graph->sourceY = SaturateToInt32(int64_t{from->sourceY} + y);
     graph->restoreFlag = from->restoreFlag;
     graph->x = from->x + x;
     graph->y = from->y + y;
@@ -561,6 +556,10 @@ int32_t DestroyGraph(int32_t graphHandle)
     }
     if (graph->movie != -1 && g_graphHooks.destroyMovie != nullptr) {
         g_graphHooks.destroyMovie(graph->movie);
+    }
+    // Software drawing must not go on into the freed view of a destroyed draw target.
+    if (g_DrawSettings.softDrawTarget == &graph->view) {
+        g_DrawSettings.softDrawTarget = nullptr;
     }
     ReleaseMemImgRef(&graph->view);
     GraphImage* image = graph->image;
@@ -689,8 +688,9 @@ int32_t RestoreGraphsFromFiles()
             loadedName = graph->fileName;
             loadedFlag = graph->restoreFlag;
         }
-        const PixelRect source{graph->sourceX, graph->sourceY, graph->sourceX + graph->width,
-                               graph->sourceY + graph->height};
+        const PixelRect source{graph->sourceX, graph->sourceY,
+                               SaturateToInt32(int64_t{graph->sourceX} + graph->width),
+                               SaturateToInt32(int64_t{graph->sourceY} + graph->height)};
         TransferPictureIntoGraph(graph, &image, loaded == 0 ? &alpha : nullptr, &source, 0, 0);
     }
     discard();

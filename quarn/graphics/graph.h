@@ -162,8 +162,8 @@ struct TextureSizeLimits {
     int32_t screenWidth;
 };
 
-// Power-of-two sizes that together cover the length; returns the count (at most
-// kMaxTextureSizes).
+// Power-of-two sizes that together cover the length; returns the count, or -1 when more than
+// kMaxTextureSizes would be needed.
 int32_t SplitIntoTextureSizes(int32_t length, int32_t single, const TextureSizeLimits* limits,
                               int32_t* sizes);
 // The texture-format index of a request.
@@ -171,13 +171,19 @@ int32_t GetTextureFormatIndex(const TextureFormatRequest* request);
 // Lays out the tiles of a width x height image: every column size with every row size, row
 // by row; with squareOnly each non-square tile is cut into squares of its shorter side.
 // Fills position, used and texture sizes; returns the count, or -1 when more than capacity
-// tiles would be needed (tiles may be null to count).
+// tiles would be needed. With tiles null only counts (still up to capacity).
 int32_t LayoutTextureTiles(int32_t width, int32_t height, int32_t single, int32_t squareOnly,
                            const TextureSizeLimits* limits, TextureTile* tiles, int32_t capacity);
 // Fills one piece per tile that the rectangle overlaps, in tile order; returns the count
 // (pieces may be null to count).
 int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t x, int32_t y,
                            int32_t width, int32_t height, TexturePiece* pieces);
+
+// Coordinate arithmetic saturates instead of overflowing: a far-off rectangle stays far off.
+inline int32_t SaturateToInt32(int64_t value)
+{
+    return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : static_cast<int32_t>(value);
+}
 
 // ---- Graph table and records
 HandleTable* GraphTable();

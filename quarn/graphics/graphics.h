@@ -17,14 +17,13 @@
 // Screen, draw target and present
 // ---------------------------------------------------------------------------------------
 
-// The software screen: the primary image (back screen and source of every software present),
-// two work images of the same size for text drawing (the second with an alpha channel), and
-// the image drawing goes to.
+// The software screen: the primary image (back screen and source of every software present)
+// and two work images of the same size for text drawing (the second with an alpha channel).
+// The image drawing goes to is the draw state's softDrawTarget.
 struct ScreenImages {
     quarn::MEMIMG primary;
     quarn::MEMIMG work;
     quarn::MEMIMG workAlpha;
-    quarn::MEMIMG* drawTarget;  // primary, a graph's own image or the mask work image
 };
 extern ScreenImages g_screenImages;
 

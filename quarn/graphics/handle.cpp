@@ -33,7 +33,8 @@ int32_t AddHandleRecord(HandleTable* table, void* record)
 
 int32_t AddHandleRecordAt(HandleTable* table, void* record, int32_t slot, int32_t check)
 {
-    if (record == nullptr || table->liveCount >= table->createLimit) {
+    // The live count is no test of room: it also counts records in reserved slots.
+    if (record == nullptr) {
         return -1;
     }
     if (check < -1 || check >= kHandleCheckLimit) {

@@ -3,11 +3,18 @@
 #include <windows.h>
 #include <ddraw.h>
 
+#include <cstddef>
+
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/system/system.h"
 
 using namespace quarn;
+
+// The present's header is handed to GDI as a BITMAPINFO with three colour masks after it.
+static_assert(sizeof(ScreenDibHeader) == sizeof(BITMAPINFOHEADER) + 3 * sizeof(DWORD), "DIB header layout");
+static_assert(offsetof(ScreenDibHeader, compression) == offsetof(BITMAPINFOHEADER, biCompression), "DIB header layout");
+static_assert(offsetof(ScreenDibHeader, clrImportant) == offsetof(BITMAPINFOHEADER, biClrImportant), "DIB header layout");
 
 namespace {
 
@@ -55,7 +62,7 @@ void ReleaseScreenImages()
     ReleaseMemImgRef(&g_screenImages.primary);
     ReleaseMemImgRef(&g_screenImages.work);
     ReleaseMemImgRef(&g_screenImages.workAlpha);
-    g_screenImages.drawTarget = nullptr;
+    g_DrawSettings.softDrawTarget = nullptr;
 }
 
 void CreateScreenImages()
@@ -76,7 +83,7 @@ void CreateScreenImages()
     FillMemImgPixels(&g_screenImages.primary, nullptr,
                      EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,
                                       background >> 8 & 0xFF, background & 0xFF, 255));
-    g_screenImages.drawTarget = &g_screenImages.primary;
+    g_DrawSettings.softDrawTarget = &g_screenImages.primary;
 }
 
 // ---- Window services
@@ -166,7 +173,13 @@ void SetTargetMatrices(int32_t width, int32_t height)
 
 // ---------------------------------------------------------------------------------------
 
-void WaitForActiveWindow() { WaitUntilWindowActive(); }
+void WaitForActiveWindow()
+{
+    // Without a window (before start-up) there is no activation to wait for.
+    if (g_system.mainWindow != nullptr) {
+        WaitUntilWindowActive();
+    }
+}
 int32_t HasLibraryStarted() { return g_system.started; }
 
 int32_t ReturnZero() { return 0; }
@@ -280,7 +293,7 @@ int SelectDrawTarget(int target)
     if (!g_screenSettings.started) {
         return -1;
     }
-    WaitUntilWindowActive();
+    WaitForActiveWindow();
     GraphDrawInfo info{};
     const bool screen = target == -2 || target == -3 || target == -4 || target == -5;
     if (!screen) {
@@ -300,11 +313,11 @@ int SelectDrawTarget(int target)
             g_hardwareRenderer.selectRenderTarget(target);
         }
     } else if (maskImage != nullptr) {
-        g_screenImages.drawTarget = maskImage;
+        g_DrawSettings.softDrawTarget = maskImage;
     } else if (!screen) {
-        g_screenImages.drawTarget = info.ownImage;
+        g_DrawSettings.softDrawTarget = info.ownImage;
     } else {
-        g_screenImages.drawTarget = &g_screenImages.primary;
+        g_DrawSettings.softDrawTarget = &g_screenImages.primary;
     }
 
     s.drawTarget = target;
@@ -425,7 +438,8 @@ int PresentScreenArea(const RECT* area)
     } else {
         const int32_t dw = destination.right - destination.left;
         const int32_t dh = destination.bottom - destination.top;
-        g_screenSettings.lastPresent = RectI32{0, 0, dw, dh};
+        // Kept where the picture went, so that repaint rectangles below a tool bar map back.
+        g_screenSettings.lastPresent = destination;
         if (dw == sw && dh == sh) {
             SetDIBitsToDevice(dc, destination.left, destination.top, static_cast<DWORD>(sw), static_cast<DWORD>(sh),
                               0, 0, 0, static_cast<UINT>(sh), bits, info, DIB_RGB_COLORS);

@@ -52,15 +52,7 @@ int AllocBaseImage(int width, int height, const ColorFormat* format, BaseImage* 
 }
 
 int AllocArgbBaseImage(int width, int height, BaseImage* out) {
-    ColorFormat& f = out->format;
-    f.bitDepth = 32;
-    f.bytesPerPixel = 4;
-    f.redMask = 0xFF0000; f.redWidth = 8; f.redShift = 16;
-    f.greenMask = 0xFF00; f.greenWidth = 8; f.greenShift = 8;
-    f.blueMask = 0xFF; f.blueWidth = 8; f.blueShift = 0;
-    f.alphaMask = 0xFF000000; f.alphaWidth = 8; f.alphaShift = 24;
-    f.unusedMask = 0;
-    f.compression = 0;
+    SetupArgb8888Format(&out->format);
     if (width < 0 || width > 0x1FFFFFFF) return AllocPixels(out, width, height, 0), -1;
     return AllocPixels(out, width, height, width * 4);
 }
@@ -92,6 +84,9 @@ int ClearBaseImageRect(BaseImage* image, int x, int y, int width, int height) {
 
 int MirrorBaseImage(BaseImage* image) {
     if (image->width == 0 || image->height == 0) return -1;
+    // A record whose allocation failed keeps its sizes but has no pixels; blocks are not rows
+    // of pixels until they are expanded.
+    if (!image->pixels || MakePlain(image) != 0) return -1;
     const int bpp = image->format.bytesPerPixel;
     if (bpp < 1 || bpp > 4) return 0;
     for (int y = 0; y < image->height; ++y) {
@@ -107,7 +102,8 @@ int MirrorBaseImage(BaseImage* image) {
 }
 
 uint32_t ReadBaseImagePixelArgb(const BaseImage* image, int x, int y) {
-    if (!image->pixels) return 0;
+    // Outside the image there is no pixel to read: 0, as for an image without pixels.
+    if (!image->pixels || !Inside(image, x, y)) return 0;
     const ColorFormat& f = image->format;
     const int bpp = f.bytesPerPixel;
     if (bpp == 1) {
@@ -153,18 +149,21 @@ int WriteBaseImagePixel(BaseImage* image, int x, int y, int red, int green, int 
 int CopyBaseImageRect(int srcX, int srcY, int width, int height, int dstX, int dstY,
                       BaseImage* src, BaseImage* dst) {
     if (MakePlain(src) != 0 || MakePlain(dst) != 0) return -1;
-    if (srcX < 0) { width += srcX; dstX -= srcX; srcX = 0; }
-    if (srcY < 0) { height += srcY; dstY -= srcY; srcY = 0; }
-    if (dstX < 0) { width += dstX; srcX -= dstX; dstX = 0; }
-    if (dstY < 0) { height += dstY; srcY -= dstY; dstY = 0; }
-    if (dstX + width > dst->width) width = dst->width - dstX;
-    if (dstY + height > dst->height) height = dst->height - dstY;
-    if (srcX + width > src->width) width = src->width - srcX;
-    if (srcY + height > src->height) height = src->height - srcY;
-    if (width < 1 || height < 1 || !src->pixels || !dst->pixels) return 0;
-    const PixelRect rect = {srcX, srcY, srcX + width, srcY + height};
+    // Clipped in 64 bits: positions and sizes anywhere in the int range must not overflow.
+    int64_t sx = srcX, sy = srcY, dx = dstX, dy = dstY, w = width, h = height;
+    if (sx < 0) { w += sx; dx -= sx; sx = 0; }
+    if (sy < 0) { h += sy; dy -= sy; sy = 0; }
+    if (dx < 0) { w += dx; sx -= dx; dx = 0; }
+    if (dy < 0) { h += dy; sy -= dy; dy = 0; }
+    if (dx + w > dst->width) w = dst->width - dx;
+    if (dy + h > dst->height) h = dst->height - dy;
+    if (sx + w > src->width) w = src->width - sx;
+    if (sy + h > src->height) h = src->height - sy;
+    if (w < 1 || h < 1 || !src->pixels || !dst->pixels) return 0;
+    // Everything now lies inside both images, so it fits the 32-bit rectangle.
+    const PixelRect rect = {int32_t(sx), int32_t(sy), int32_t(sx + w), int32_t(sy + h)};
     ConvertPixelRect(dst->pixels, dst->pitch, &dst->format, src->pixels, src->pitch, &src->format,
-                     nullptr, 0, nullptr, dstX, dstY, &rect, 0, 0, 0, 0, 0, 0, 0, 1);
+                     nullptr, 0, nullptr, int(dx), int(dy), &rect, 0, 0, 0, 0, 0, 0, 0, 1);
     return 0;
 }
 

@@ -2,6 +2,7 @@
 // pairs on x86 and a two-pixel 32-bit form elsewhere. Every form writes the same pixels.
 #include <cstring>
 
+#include "quarn/core/core.h"
 #include "quarn/image/fast_pairs.h"
 #include "quarn/image/pixel.h"
 
@@ -17,18 +18,13 @@ using pixel::Load;
 using pixel::Store;
 
 int g_mmxMode = -1;
-
-bool ProcessorHasMmx() {
 #ifdef QUARN_IMAGE_MMX
-    return __builtin_cpu_supports("mmx");
-#else
-    return false;
+const bool g_processorHasMmx = HasMmxSupport() != 0;
 #endif
-}
 
 bool UseMmx() {
 #ifdef QUARN_IMAGE_MMX
-    return g_mmxMode == 1 || (g_mmxMode == -1 && ProcessorHasMmx());
+    return g_mmxMode == 1 || (g_mmxMode == -1 && g_processorHasMmx);
 #else
     return false;
 #endif

@@ -74,8 +74,8 @@ int AllocXrgbBaseImage(int width, int height, BaseImage* out);
 int DiscardBaseImage(BaseImage* image);
 int ClearBaseImageRect(BaseImage* image, int x, int y, int width, int height);
 int MirrorBaseImage(BaseImage* image);
-// 0xAARRGGBB with each channel's bits at the top of its byte; 0 without pixels or for
-// paletted images. Coordinates must lie inside the image.
+// 0xAARRGGBB with each channel's bits at the top of its byte; a paletted pixel reads as its
+// palette entry. 0 without pixels or outside the image.
 uint32_t ReadBaseImagePixelArgb(const BaseImage* image, int x, int y);
 int ReadBaseImagePixelRgba(BaseImage* image, int x, int y, int* red, int* green, int* blue,
                            int* alpha);

@@ -61,6 +61,44 @@ static void PutLittleEndian(uint8_t* out, uint32_t value)
     }
 }
 
+static int ReceivePiece(SOCKET s, uint8_t* at, int bytes)
+{
+    return recv(s, reinterpret_cast<char*>(at), bytes, 0);
+}
+
+static int SendPiece(SOCKET s, uint8_t* at, int bytes)
+{
+    return send(s, reinterpret_cast<const char*>(at), bytes, 0);
+}
+
+// Moves up to `left` bytes of a frame between the socket and the ring at *position: in two
+// pieces when they run over the ring's end, the second one from the ring's start. Returns
+// the bytes moved; -1 when the first piece failed and nothing moved. A short first piece
+// ends the move; a failed second piece still counts the first.
+static int32_t MoveThroughRing(SOCKET s, RingBuffer* ring, int32_t* position, int32_t left,
+                               int (*piece)(SOCKET, uint8_t*, int))
+{
+    if (left <= 0) {
+        return 0;  // an empty frame: the ring may not even have a block yet
+    }
+    const int32_t first = *position + left > ring->size ? ring->size - *position : left;
+    const int got = piece(s, ring->data + *position, first);
+    if (got == SOCKET_ERROR) {
+        return -1;
+    }
+    if (got < first || first == left) {
+        *position += got;
+        return got;
+    }
+    const int second = piece(s, ring->data, left - first);
+    if (second == SOCKET_ERROR) {
+        *position = 0;
+        return first;
+    }
+    *position = second;
+    return first + second;
+}
+
 int32_t RecvSocket(int32_t handle)
 {
     NetworkHandleRecord* r = FindConnection(handle, true);
@@ -106,34 +144,10 @@ int32_t RecvSocket(int32_t handle)
         }
         RingBuffer& ring = r->receiveRing;
         NormalizeRingBufferPositions(&ring);
-        int32_t count = 0;
-        const int32_t left = static_cast<int32_t>(r->receiveLeft);
-        if (left > 0 && ring.writePos + left > ring.size) {
-            const int32_t first = ring.size - ring.writePos;
-            const int got = recv(s, reinterpret_cast<char*>(ring.data + ring.writePos), first, 0);
-            if (got == SOCKET_ERROR) {
-                break;
-            }
-            if (got < first) {
-                ring.writePos += got;
-                count = got;
-            } else {
-                const int second = recv(s, reinterpret_cast<char*>(ring.data), left - first, 0);
-                if (second == SOCKET_ERROR) {
-                    ring.writePos = 0;
-                    count = first;
-                } else {
-                    ring.writePos = second;
-                    count = first + second;
-                }
-            }
-        } else if (left > 0) {
-            const int got = recv(s, reinterpret_cast<char*>(ring.data + ring.writePos), left, 0);
-            if (got == SOCKET_ERROR) {
-                break;
-            }
-            ring.writePos += got;
-            count = got;
+        const int32_t count = MoveThroughRing(s, &ring, &ring.writePos, static_cast<int32_t>(r->receiveLeft),
+                                              ReceivePiece);
+        if (count < 0) {
+            break;
         }
         ring.held += count;
         r->receiveLeft -= static_cast<uint32_t>(count);
@@ -200,34 +214,10 @@ int32_t SendSocket(int32_t handle)
         }
         RingBuffer& ring = r->sendRing;
         NormalizeRingBufferPositions(&ring);
-        const int32_t left = static_cast<int32_t>(r->sendFrameLeft);
-        int32_t count = 0;
-        if (ring.readPos + left > ring.size) {
-            const int32_t first = ring.size - ring.readPos;
-            const int went = send(s, reinterpret_cast<const char*>(ring.data + ring.readPos), first, 0);
-            if (went == SOCKET_ERROR) {
-                break;
-            }
-            if (went < first) {
-                ring.readPos += went;
-                count = went;
-            } else {
-                const int second = send(s, reinterpret_cast<const char*>(ring.data), left - first, 0);
-                if (second == SOCKET_ERROR) {
-                    ring.readPos = 0;
-                    count = first;
-                } else {
-                    ring.readPos = second;
-                    count = first + second;
-                }
-            }
-        } else {
-            const int went = send(s, reinterpret_cast<const char*>(ring.data + ring.readPos), left, 0);
-            if (went == SOCKET_ERROR) {
-                break;
-            }
-            ring.readPos += went;
-            count = went;
+        const int32_t count = MoveThroughRing(s, &ring, &ring.readPos, static_cast<int32_t>(r->sendFrameLeft),
+                                              SendPiece);
+        if (count < 0) {
+            break;
         }
         ring.held -= count;
         r->sendFrameLeft -= static_cast<uint32_t>(count);

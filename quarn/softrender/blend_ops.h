@@ -5,21 +5,24 @@
 #include <cstdint>
 #include <cstring>
 
+#include "quarn/core/core.h"
 #include "quarn/softrender/softrender.h"
 
 namespace quarn {
 
 inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
-// Clamps r into bound (bottom, top, right, left in that order); the result may be empty.
+// Clamps r into bound by the library's rectangle clamp; the result may be empty.
+// A bound whose corners are reversed holds nothing, so everything is clipped away; the
+// result always lies inside the bound, and right - left and bottom - top cannot overflow
+// once either rectangle is a real image's.
 inline void ClipRectToBound(PixelRect* r, const PixelRect& b)
 {
-    if (r->right < r->left) r->right = r->left;
-    if (r->bottom < r->top) r->bottom = r->top;
-    r->bottom = ClampInt(r->bottom, b.top, b.bottom);
-    r->top = ClampInt(r->top, b.top, b.bottom);
-    r->right = ClampInt(r->right, b.left, b.right);
-    r->left = ClampInt(r->left, b.left, b.right);
+    const RectI32 bound{b.left, b.top, b.right < b.left ? b.left : b.right,
+                        b.bottom < b.top ? b.top : b.bottom};
+    RectI32 rect{r->left, r->top, r->right, r->bottom};
+    ClampRectInsideRect(&rect, &bound);
+    *r = PixelRect{rect.left, rect.top, rect.right, rect.bottom};
 }
 
 inline uint32_t LoadPixel32(const uint8_t* p)
@@ -192,6 +195,33 @@ struct BlendCtx {
     uint32_t bright[3];     // bright colour per channel: blue, green, red
     bool signedStep16;      // 16-bit mode 1 unweighted uses the signed step, not Lerp6
 };
+
+// What a kernel draws under, read from the draw settings once per call.
+struct BlendSetup {
+    int mode;               // the mode drawn in, or -1 when nothing is drawn
+    bool bright;            // a bright colour is set
+    BlendCtx ctx;           // signedStep16 left to the kernel
+};
+
+// Modes 5 to 9 and values outside 0..11 draw nothing, as do modes 1, 2 and 3 at p 0; mode 1
+// at p 255 is drawn as mode 0.
+inline BlendSetup ReadBlendSetup(const DrawSettings& settings)
+{
+    BlendSetup b{};
+    const int p = ClampInt(settings.blendParam, 0, 255);
+    int mode = settings.blendMode;
+    if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) mode = -1;
+    if (mode == 1 && p == 255) mode = 0;
+    if ((mode == 1 || mode == 2 || mode == 3) && p == 0) mode = -1;
+    b.mode = mode;
+    const uint32_t bright = DrawBrightRgb(settings);
+    b.bright = bright != kNoBrightColor;
+    b.ctx.p = static_cast<uint32_t>(p);
+    b.ctx.bright[0] = bright & 0xFF;
+    b.ctx.bright[1] = (bright >> 8) & 0xFF;
+    b.ctx.bright[2] = (bright >> 16) & 0xFF;
+    return b;
+}
 
 // Applies f(channel, d, s) to blue, green and red; the bits outside the channels come from d.
 template <class Fmt, class F>

@@ -24,6 +24,17 @@ struct PixelInputs {
     BlendCtx ctx;
 };
 
+// The source store's palette and its transparent colour in the form its pixels compare
+// against: the index, the RGB565 word, or the whole 32-bit value.
+inline void SetSourceInputs(PixelInputs* in, const MemImgBase* src, const BlendCtx& ctx)
+{
+    in->palette = src->palette;
+    if (src->paletted) in->key = src->transparentColor & 0xFF;
+    else if (src->kind == kMemImgRgb565) in->key = src->transparentColor & 0xFFFF;
+    else in->key = src->transparentColor;
+    in->ctx = ctx;
+}
+
 // ---- Source pixel readers ----
 
 template <class Fmt>

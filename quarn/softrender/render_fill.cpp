@@ -85,17 +85,13 @@ void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color)
     if (width <= 0 || height <= 0) return;
     if (store->kind != kMemImgRgb565 && store->kind != kMemImgXrgb32) return;
 
-    int mode = settings.blendMode;
-    const int p = ClampInt(settings.blendParam, 0, 255);
-    if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) return;
-    if (mode == 1 && p == 255) mode = 0;
-    if ((mode == 1 || mode == 2 || mode == 3) && p == 0) return;
+    BlendSetup blend = ReadBlendSetup(settings);
+    if (blend.mode < 0) return;
 
     // Bright scales the colour once, by the bright byte over 256.
-    const uint32_t bright = DrawBrightRgb(settings);
     const bool wide = store->kind == kMemImgXrgb32;
-    if (bright != kNoBrightColor) {
-        const uint32_t bb = bright & 0xFF, bg = (bright >> 8) & 0xFF, br = (bright >> 16) & 0xFF;
+    if (blend.bright) {
+        const uint32_t bb = blend.ctx.bright[0], bg = blend.ctx.bright[1], br = blend.ctx.bright[2];
         if (wide) {
             color = (color & 0xFF000000) | ((((color >> 16) & 0xFF) * br >> 8) << 16) |
                     ((((color >> 8) & 0xFF) * bg >> 8) << 8) | ((color & 0xFF) * bb >> 8);
@@ -106,13 +102,12 @@ void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color)
     }
     if (!wide) color &= 0xFFFF;
 
-    BlendCtx ctx{};
-    ctx.p = static_cast<uint32_t>(p);
-    ctx.signedStep16 = true;
+    // The colour is scaled already: the blend forms see no bright.
+    blend.ctx.signedStep16 = true;
     const int bpp = wide ? 4 : 2;
     uint8_t* first = dst->pixels + ptrdiff_t{store->pitch} * r.top + ptrdiff_t{bpp} * r.left;
-    if (wide) Fill<Fmt32>(first, store->pitch, width, height, color, mode, ctx);
-    else Fill<Fmt16>(first, store->pitch, width, height, color, mode, ctx);
+    if (wide) Fill<Fmt32>(first, store->pitch, width, height, color, blend.mode, blend.ctx);
+    else Fill<Fmt16>(first, store->pitch, width, height, color, blend.mode, blend.ctx);
     MarkMemImgPixelsChanged(store);
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "quarn/core/core.h"
 #include "quarn/softrender/blend_ops.h"
 #include "quarn/softrender/blit_pixel.h"
 
@@ -14,17 +15,7 @@ namespace quarn {
 
 namespace {
 
-int ProcessorHasMmx()
-{
-#if QUARN_HAVE_MMX
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("mmx") ? 1 : 0;
-#else
-    return 0;
-#endif
-}
-
-int g_UseMmx = ProcessorHasMmx();
+int g_UseMmx = QUARN_HAVE_MMX && HasMmxSupport();
 
 struct Blit : PixelInputs {
     uint8_t* dst;
@@ -346,11 +337,8 @@ void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
 
     if (ss->kind != kMemImgRgb565 && ss->kind != kMemImgXrgb32) return;
 
-    int mode = settings.blendMode;
-    const int p = ClampInt(settings.blendParam, 0, 255);
-    if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) return;
-    if (mode == 1 && p == 255) mode = 0;
-    if ((mode == 1 || mode == 2 || mode == 3) && p == 0) return;
+    const BlendSetup blend = ReadBlendSetup(settings);
+    if (blend.mode < 0) return;
 
     // The mask is read one byte a pixel at the source pixel's own position; a mask smaller
     // than the source would be read outside its lines.
@@ -372,17 +360,7 @@ void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
         b.maskPitch = mask->store->pitch;
         b.mask = mask->pixels + b.maskPitch * line + col;
     }
-    b.palette = ss->palette;
-    if (ss->paletted) b.key = ss->transparentColor & 0xFF;
-    else if (ss->kind == kMemImgRgb565) b.key = ss->transparentColor & 0xFFFF;
-    else b.key = ss->transparentColor;
-
-    const uint32_t bright = DrawBrightRgb(settings);
-    const bool hasBright = bright != kNoBrightColor;
-    b.ctx.p = static_cast<uint32_t>(p);
-    b.ctx.bright[0] = bright & 0xFF;
-    b.ctx.bright[1] = (bright >> 8) & 0xFF;
-    b.ctx.bright[2] = (bright >> 16) & 0xFF;
+    SetSourceInputs(&b, ss, blend.ctx);
 
     const bool trans = transparent != 0;
     // The runs describe exactly the view they were built from, and only while the pixels
@@ -395,9 +373,9 @@ void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
     b.ctx.signedStep16 = rle || ss->alpha;
 
     if (ss->kind == kMemImgXrgb32)
-        RunKind<Fmt32>(b, ss, mode, mask != nullptr, hasBright, trans, rle, g_UseMmx != 0);
+        RunKind<Fmt32>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle, g_UseMmx != 0);
     else
-        RunKind<Fmt16>(b, ss, mode, mask != nullptr, hasBright, trans, rle, g_UseMmx != 0);
+        RunKind<Fmt16>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle, g_UseMmx != 0);
 
     MarkMemImgPixelsChanged(ds);
 }

@@ -187,11 +187,8 @@ void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4]
     const int32_t ky = static_cast<int32_t>((cy * 65536) / static_cast<int32_t>(sy));
     const int32_t ry = static_cast<int32_t>((cy * 65536) % static_cast<int32_t>(sy));
 
-    int mode = settings.blendMode;
-    const int p = ClampInt(settings.blendParam, 0, 255);
-    if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) return;
-    if (mode == 1 && p == 255) mode = 0;
-    if ((mode == 1 || mode == 2 || mode == 3) && p == 0) return;
+    const BlendSetup blend = ReadBlendSetup(settings);
+    if (blend.mode < 0) return;
 
     const int srcBpp = MemImgBytesPerPixel(ss->kind, ss->paletted, ss->alpha);
     const int dstBpp = ss->kind == kMemImgXrgb32 ? 4 : 2;
@@ -216,25 +213,15 @@ void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4]
     }
     b.dstPitch = ds->pitch;
     b.dst = dst->pixels + b.dstPitch * r.top + ptrdiff_t{dstBpp} * r.left;
-    b.palette = ss->palette;
-    if (ss->paletted) b.key = ss->transparentColor & 0xFF;
-    else if (ss->kind == kMemImgRgb565) b.key = ss->transparentColor & 0xFFFF;
-    else b.key = ss->transparentColor;
-
-    const uint32_t bright = DrawBrightRgb(settings);
-    const bool hasBright = bright != kNoBrightColor;
-    b.ctx.p = static_cast<uint32_t>(p);
-    b.ctx.bright[0] = bright & 0xFF;
-    b.ctx.bright[1] = (bright >> 8) & 0xFF;
-    b.ctx.bright[2] = (bright >> 16) & 0xFF;
+    SetSourceInputs(&b, ss, blend.ctx);
     b.ctx.signedStep16 = true;
 
     const bool trans = transparent != 0;
     const bool mmx = GetSoftRenderMmx() != 0;
     if (ss->kind == kMemImgXrgb32)
-        RunScaledKind<Fmt32>(b, ss, mode, mask != nullptr, hasBright, trans, mmx);
+        RunScaledKind<Fmt32>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, mmx);
     else
-        RunScaledKind<Fmt16>(b, ss, mode, mask != nullptr, hasBright, trans, mmx);
+        RunScaledKind<Fmt16>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, mmx);
     MarkMemImgPixelsChanged(dst->store);
 }
 

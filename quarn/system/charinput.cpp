@@ -184,31 +184,38 @@ static void EndSelection(KeyInputRecord* record)
     record->selectionEnd = -1;
 }
 
+int32_t SelectedRange(const KeyInputRecord* record, int32_t* from, int32_t* to)
+{
+    int32_t a = record->selectionStart;
+    int32_t b = record->selectionEnd;
+    if (a < 0 || b < 0) {
+        a = 0;
+        b = 0;
+    } else if (a > b) {
+        const int32_t swap = a;
+        a = b;
+        b = swap;
+    }
+    a = a > record->length ? record->length : a;
+    b = b > record->length ? record->length : b;
+    *from = a;
+    *to = b;
+    return b - a;
+}
+
 static bool HasSelection(const KeyInputRecord* record)
 {
-    return record->selectionStart >= 0 && record->selectionEnd >= 0 &&
-           record->selectionStart != record->selectionEnd;
+    int32_t from = 0;
+    int32_t to = 0;
+    return SelectedRange(record, &from, &to) > 0;
 }
 
 int DeleteSelectedText(KeyInputRecord* record)
 {
-    if (HasSelection(record)) {
-        int32_t from = record->selectionStart;
-        int32_t to = record->selectionEnd;
-        if (from > to) {
-            const int32_t swap = from;
-            from = to;
-            to = swap;
-        }
-        if (from < 0) {
-            from = 0;
-        }
-        if (to > record->length) {
-            to = record->length;
-        }
-        if (from < to) {
-            RemoveUnits(record, from, to - from);
-        }
+    int32_t from = 0;
+    int32_t to = 0;
+    if (SelectedRange(record, &from, &to) > 0) {
+        RemoveUnits(record, from, to - from);
     }
     EndSelection(record);
     if (record->cursor > record->length) {
@@ -222,17 +229,13 @@ int InsertKeyInputText(KeyInputRecord* record, const uint16_t* units, int count)
     if (count <= 0) {
         return -1;
     }
-    int32_t selected = 0;
-    if (HasSelection(record)) {
-        selected = record->selectionEnd - record->selectionStart;
-        selected = selected < 0 ? -selected : selected;
-    }
+    int32_t from = 0;
+    int32_t to = 0;
+    const int32_t selected = SelectedRange(record, &from, &to);
     if (record->length - selected + count > record->maxLength) {
         return -1;
     }
     if (selected > 0) {
-        const int32_t from = record->selectionStart < record->selectionEnd ? record->selectionStart
-                                                                            : record->selectionEnd;
         DeleteSelectedText(record);
         record->cursor = from;
     }
@@ -250,9 +253,9 @@ int InsertKeyInputText(KeyInputRecord* record, const uint16_t* units, int count)
 // Deletes the selection, or the character on the given side of the cursor.
 static void DeleteAtCursor(KeyInputRecord* record, bool before)
 {
-    if (HasSelection(record)) {
-        const int32_t from = record->selectionStart < record->selectionEnd ? record->selectionStart
-                                                                            : record->selectionEnd;
+    int32_t from = 0;
+    int32_t to = 0;
+    if (SelectedRange(record, &from, &to) > 0) {
         DeleteSelectedText(record);
         record->cursor = from;
         return;

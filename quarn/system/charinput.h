@@ -84,6 +84,9 @@ struct KeyInputRecord {
     int32_t cancelAllowed;
 };
 
+// The selection as a range from..to inside the text (start and end in either order);
+// returns its units, 0 when nothing is selected.
+int32_t SelectedRange(const KeyInputRecord* record, int32_t* from, int32_t* to);
 // Removes the selected range, ends the selection, and puts the cursor at the new length
 // when it lay beyond it. Returns 0.
 int DeleteSelectedText(KeyInputRecord* record);

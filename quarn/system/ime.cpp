@@ -9,8 +9,6 @@
 
 #include <cstring>
 
-extern "C" BOOL WINAPI WINNLSEnableIME(HWND window, BOOL enable);
-
 ImeState g_ime;
 
 static LONG WINAPI RealGetCompositionString(HIMC context, DWORD index, void* buffer, DWORD bytes)

@@ -66,7 +66,7 @@ static int CreateDirectInput(int version)
     PushLogIndent();
     AppendLog(L"引き続き初期化処理... ");
     if (FAILED(Di()->initializeObject(object, version, GetModuleHandleW(nullptr)))) {
-        AppendLog(L"初期化に失敗。\n");
+        AppendLog(L"初期化に失敗。");
         Di()->releaseObject(object, version);
         PopLogIndent();
         return -1;
@@ -531,15 +531,19 @@ int32_t PollKeyboardFromPump()
     return result;
 }
 
+// Input that is not running (ended by a device restart) starts again on the next query,
+// unless the window is closing. StartInput's result, or -1 while closing.
+static int32_t RestartInput()
+{
+    return IsClosePosted() ? -1 : StartInput();
+}
+
 int TestKeyPressed(int dikCode)
 {
     WaitUntilWindowActive();
     if (g_input.object == nullptr) {
-        // Not started (or ended by a device restart): start again. The key reads as up
-        // whether or not that works.
-        if (!IsClosePosted()) {
-            StartInput();
-        }
+        // The key reads as up whether or not input starts again.
+        RestartInput();
         return 0;
     }
     if (dikCode < 0 || dikCode >= kKeyTableSize) {
@@ -555,6 +559,20 @@ static bool EffectsServed()
     return HasDirectInput();
 }
 
+// Starts or stops the effect when what it should do changed since it was last told.
+static void TellEffect(void* effect, int32_t play, int32_t* playing)
+{
+    if (effect == nullptr || play == *playing) {
+        return;
+    }
+    if (play) {
+        Di()->startEffect(effect, 1, 0);
+    } else {
+        Di()->stopEffect(effect);
+    }
+    *playing = play;
+}
+
 int32_t UpdatePadEffectsForActivity()
 {
     if (!EffectsServed()) {
@@ -563,35 +581,10 @@ int32_t UpdatePadEffectsForActivity()
     const bool active = IsWindowActive() != 0;
     for (int i = 0; i < g_input.padCount; ++i) {
         PadRecord& pad = g_input.pads[i];
-        if (!active) {
-            if (pad.constantForce != nullptr && pad.constantPlaying) {
-                Di()->stopEffect(pad.constantForce);
-            }
-            if (pad.sine != nullptr && pad.sinePlaying) {
-                Di()->stopEffect(pad.sine);
-            }
-            pad.constantPlaying = 0;
-            pad.sinePlaying = 0;
-            continue;
-        }
-        const int32_t wantConstant = pad.vibrationOn ? 1 : 0;
-        if (pad.constantForce != nullptr && wantConstant != pad.constantPlaying) {
-            if (wantConstant) {
-                Di()->startEffect(pad.constantForce, 1, 0);
-            } else {
-                Di()->stopEffect(pad.constantForce);
-            }
-            pad.constantPlaying = wantConstant;
-        }
-        const int32_t wantSine = pad.vibrationOn && pad.power > 5000 ? 1 : 0;
-        if (pad.sine != nullptr && wantSine != pad.sinePlaying) {
-            if (wantSine) {
-                Di()->startEffect(pad.sine, 1, 0);
-            } else {
-                Di()->stopEffect(pad.sine);
-            }
-            pad.sinePlaying = wantSine;
-        }
+        // An inactive window's pads fall silent; the strong shake adds the sine.
+        const bool on = active && pad.vibrationOn;
+        TellEffect(pad.constantForce, on ? 1 : 0, &pad.constantPlaying);
+        TellEffect(pad.sine, on && pad.power > 5000 ? 1 : 0, &pad.sinePlaying);
     }
     return 0;
 }
@@ -610,9 +603,7 @@ int StopPadVibration(int input)
 {
     WaitUntilWindowActive();
     if (g_input.object == nullptr) {
-        if (!IsClosePosted()) {
-            StartInput();
-        }
+        RestartInput();
         return 0;
     }
     PadRecord* pad = PadOf(input);
@@ -627,10 +618,8 @@ int StopPadVibration(int input)
 int StartPadVibration(int input, int power, int durationMs)
 {
     WaitUntilWindowActive();
-    if (g_input.object == nullptr) {
-        if (IsClosePosted() || StartInput() != 0) {
-            return -1;
-        }
+    if (g_input.object == nullptr && RestartInput() != 0) {
+        return -1;
     }
     PadRecord* pad = PadOf(input);
     if (!HasDirectInput() || pad == nullptr || pad->device == nullptr || pad->constantForce == nullptr) {
@@ -752,8 +741,8 @@ static int PadNumberOf(int input)
 
 int QueryPadCount()
 {
-    if (g_input.object == nullptr && !IsClosePosted()) {
-        StartInput();
+    if (g_input.object == nullptr) {
+        RestartInput();
     }
     return JoystickOnly() ? g_input.joystickCount : g_input.padCount;
 }
@@ -761,10 +750,8 @@ int QueryPadCount()
 int QueryPadInputState(int input)
 {
     WaitUntilWindowActive();
-    if (g_input.object == nullptr) {
-        if (IsClosePosted() || StartInput() != 0) {
-            return 0;
-        }
+    if (g_input.object == nullptr && RestartInput() != 0) {
+        return 0;
     }
     uint32_t bits = 0;
     const int number = PadNumberOf(input);
@@ -805,10 +792,8 @@ int QueryPadAnalogInput(int* x, int* y, int input)
     if (y != nullptr) {
         *y = 0;
     }
-    if (g_input.object == nullptr) {
-        if (IsClosePosted() || StartInput() != 0) {
-            return -1;
-        }
+    if (g_input.object == nullptr && RestartInput() != 0) {
+        return -1;
     }
     const int number = PadNumberOf(input);
     DIJOYSTATE state;

@@ -160,16 +160,9 @@ int32_t EndKeyInput()
 
 static void CopySelection(const KeyInputRecord* record)
 {
-    int32_t from = record->selectionStart;
-    int32_t to = record->selectionEnd;
-    if (from > to) {
-        const int32_t swap = from;
-        from = to;
-        to = swap;
-    }
-    from = from < 0 ? 0 : from;
-    to = to > record->length ? record->length : to;
-    if (from >= to) {
+    int32_t from = 0;
+    int32_t to = 0;
+    if (SelectedRange(record, &from, &to) == 0) {
         return;
     }
     auto* text = static_cast<wchar_t*>(AllocTrackedMemory(static_cast<uint32_t>(to - from + 1) * sizeof(wchar_t), "", 0));

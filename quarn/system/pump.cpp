@@ -99,7 +99,9 @@ int32_t PumpWindowMessages()
 
 void WaitUntilWindowActive()
 {
-    if (g_system.painting || g_system.active || (g_system.runWhileInactive && g_system.windowed == 1)) {
+    // With no window there is nothing that could become active: waiting would never end.
+    if (g_system.mainWindow == nullptr || g_system.painting || g_system.active ||
+        (g_system.runWhileInactive && g_system.windowed == 1)) {
         return;
     }
     while (PumpWindowMessages() == 0 && !g_system.active) {

@@ -3,8 +3,6 @@
 #include "quarn/core/core.h"
 #include "quarn/graphics/screen_settings.h"
 
-constexpr DWORD kWindowModeStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kWindowModeExStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
 // A display change may never be reported (same mode, or a driver that stays silent), so
 // the wait for it after a mode change is bounded.
 constexpr DWORD kModeChangeWaitMs = 2000;
@@ -88,7 +86,7 @@ static void WantedClientSize(LONG* width, LONG* height)
     *height = static_cast<LONG>(screenHeight * sy);
 }
 
-static void RefreshClientRect()
+void RefreshClientRect()
 {
     RECT client{};
     GetClientRect(g_system.mainWindow, &client);
@@ -110,8 +108,8 @@ int32_t ApplyWindowModeStyle()
     GetConfiguredScreenSize(&screenWidth, &screenHeight);
     if (!g_system.windowed) {
         AppendLog(L"ウインドウスタイルをフルスクリーンモード用に変更します... ");
-        SetWindowLongW(window, GWL_EXSTYLE, WS_EX_TOPMOST);
-        SetWindowLongW(window, GWL_STYLE, static_cast<LONG>(WS_POPUP));
+        SetWindowLongW(window, GWL_EXSTYLE, static_cast<LONG>(kFullScreenExStyle));
+        SetWindowLongW(window, GWL_STYLE, static_cast<LONG>(kFullScreenStyle));
         g_system.clientRect = RECT{0, 0, screenWidth, screenHeight};
         ShowWindow(window, SW_SHOW);
         UpdateWindow(window);
@@ -368,7 +366,7 @@ int32_t UpdateMenuAutoVisibility()
     }
     POINT p{};
     GetCursorPos(&p);
-    const bool hardware = g_windowHooks.isHardwareRendering != nullptr && g_windowHooks.isHardwareRendering();
+    const bool hardware = HookSaysYes(g_windowHooks.isHardwareRendering);
     if (hardware) {
         if (!g_system.menuAttached) {
             SetMenu(g_system.mainWindow, g_system.menu);

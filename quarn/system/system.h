@@ -9,6 +9,9 @@
 #include "quarn/quarn.h"
 #include "quarn/system/charinput.h"
 
+// Exported by user32 without a prototype in the headers.
+extern "C" BOOL WINAPI WINNLSEnableIME(HWND window, BOOL enable);
+
 constexpr int32_t kClassNameUnits = 256;
 constexpr int32_t kTitleUnits = 256;
 constexpr int32_t kClickLogEntries = 32;
@@ -16,6 +19,12 @@ constexpr int32_t kMenuItemEntries = 512;
 constexpr int32_t kMenuItemNameUnits = 128;
 constexpr int32_t kToolButtonEntries = 256;
 constexpr int32_t kDroppedFileLimit = 1000;
+
+// The window's styles: a captioned, fixed-size window, or a topmost popup in full screen.
+constexpr DWORD kWindowModeStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+constexpr DWORD kWindowModeExStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
+constexpr DWORD kFullScreenStyle = WS_POPUP;
+constexpr DWORD kFullScreenExStyle = WS_EX_TOPMOST;
 
 struct MouseClick {
     int32_t button;  // 1 left, 2 right, 4 middle
@@ -135,6 +144,12 @@ struct WindowServiceHooks {
 };
 extern WindowServiceHooks g_windowHooks;
 
+// The answer of a yes-or-no entry of the hook table; no when the entry is not installed.
+inline bool HookSaysYes(int32_t (*hook)())
+{
+    return hook != nullptr && hook() != 0;
+}
+
 // ---- Input and character input: the character ring, key codes, keyboard, mouse, joypads,
 // the IME and key-input handles.
 #include "quarn/system/charinput.h"
@@ -164,6 +179,8 @@ int32_t QueryDesktopMetrics(int32_t* width, int32_t* height, int32_t* colourBits
 
 // ---- Window settings
 int32_t SetWindowModeFlag(int32_t windowed);
+// Stores the main window's client area in screen coordinates.
+void RefreshClientRect();
 int32_t ApplyWindowModeStyle();
 int32_t ApplyWindowSize();
 int32_t QueryDrawAreaScreenRect(int32_t rect[4]);

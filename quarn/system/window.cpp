@@ -10,16 +10,9 @@
 #include "quarn/network/network.h"
 #include "quarn/sound/sound.h"
 
-// Exported by user32 without a prototype in the headers.
-extern "C" BOOL WINAPI WINNLSEnableIME(HWND window, BOOL enable);
-
 SystemStateRecord g_system;
 WindowServiceHooks g_windowHooks;
 
-constexpr DWORD kWindowModeStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-constexpr DWORD kWindowModeExStyle = WS_EX_WINDOWEDGE | WS_EX_CLIENTEDGE;
-constexpr DWORD kFullScreenStyle = WS_POPUP;
-constexpr DWORD kFullScreenExStyle = WS_EX_TOPMOST;
 constexpr UINT kSocketMessage = WM_USER + 0x105;
 
 // What an application may set before start-up survives the window start; everything else
@@ -31,6 +24,8 @@ static void KeepAcrossWindowStart()
     g_system = SystemStateRecord{};
     SystemStateRecord& s = g_system;
     s.busy = kept.busy;
+    // The start-up initialises COM just before the window: its shut-down must still know.
+    s.comInitialised = kept.comInitialised;
     s.windowed = kept.windowed;
     s.runWhileInactive = kept.runWhileInactive;
     s.iconId = kept.iconId;
@@ -254,17 +249,11 @@ int32_t StartMainWindow()
         SetCursor(nullptr);
     }
     AppendLog(L"ＩＭＥを無効にしました\n");
-    if (g_windowHooks.imeInUse == nullptr || !g_windowHooks.imeInUse()) {
+    if (!HookSaysYes(g_windowHooks.imeInUse)) {
         WINNLSEnableIME(window, FALSE);
     }
     if (g_system.windowed) {
-        RECT client{};
-        GetClientRect(window, &client);
-        POINT a{client.left, client.top};
-        POINT b{client.right, client.bottom};
-        ClientToScreen(window, &a);
-        ClientToScreen(window, &b);
-        g_system.clientRect = RECT{a.x, a.y, b.x, b.y};
+        RefreshClientRect();
     }
     SetMouseCursorVisible(g_system.cursorWanted);
     g_system.ending = 0;
@@ -382,14 +371,15 @@ static void ApplyActivation(HWND window, WPARAM wParam)
         }
         ReacquireInput();
     } else {
-        const bool directDraw = g_windowHooks.hasDirectDraw != nullptr && g_windowHooks.hasDirectDraw();
-        if (!g_system.windowed) {
-            // Every system this runs on is Vista or later: give the desktop its own mode back.
+        const bool directDraw = HookSaysYes(g_windowHooks.hasDirectDraw);
+        const bool hardware = HookSaysYes(g_windowHooks.isHardwareRendering);
+        // Before Vista a hardware device gives the desktop its mode back by itself.
+        if (!g_system.windowed && (g_systemCapability.osCode >= kOsVista || !hardware)) {
             ChangeDisplaySettingsW(nullptr, 0);
             ShowWindow(window, SW_MINIMIZE);
         }
         if (!g_system.windowed && directDraw) {
-            if (g_windowHooks.hasGraphRestoreRoutine == nullptr || !g_windowHooks.hasGraphRestoreRoutine()) {
+            if (!HookSaysYes(g_windowHooks.hasGraphRestoreRoutine)) {
                 AppendLog(L"復元関数が登録されていないため終了します\n");
                 PostCloseOnce();
                 return;
@@ -431,8 +421,7 @@ static void HandleDisplayChange(WPARAM wParam, LPARAM lParam)
         int32_t bits = 0;
         g_windowHooks.queryScreenSizeAndDepth(&width, &height, &bits);
         if (newBits != bits || newWidth != width || newHeight != height) {
-            const bool restorable =
-                g_windowHooks.hasGraphRestoreRoutine != nullptr && g_windowHooks.hasGraphRestoreRoutine();
+            const bool restorable = HookSaysYes(g_windowHooks.hasGraphRestoreRoutine);
             if (!restorable || newBits == 24 || (newBits == 8 && bits != 8) || newWidth < width || newHeight < height) {
                 AppendLog(L"復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n");
                 AppendLog(L"またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します\n");
@@ -568,8 +557,7 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
         HandleDisplayChange(wParam, lParam);
         break;
     case WM_NCHITTEST:
-        if (!g_system.windowed && g_windowHooks.isHardwareRendering != nullptr &&
-            g_windowHooks.isHardwareRendering() && HIWORD(lParam) < 8) {
+        if (!g_system.windowed && HookSaysYes(g_windowHooks.isHardwareRendering) && HIWORD(lParam) < 8) {
             return HTMENU;
         }
         break;

@@ -134,6 +134,37 @@ TEST(Allocator, CorruptedRecordIsReportedAndTheAllocatorStaysUsable)
     }
 }
 
+TEST(Allocator, CorruptionSurvivesChangesToTheNeighboursLinks)
+{
+    // Each operation relinks the broken record to a neighbour; its stray write must still
+    // show at the next check.
+    enum Op { kAllocAfter, kFreeNewer, kReallocNewer, kFreeOlder, kReallocOlder };
+    for (Op op : {kAllocAfter, kFreeNewer, kReallocNewer, kFreeOlder, kReallocOlder}) {
+        void* older = AllocTrackedMemory(4, nullptr, 0);
+        unsigned char* block = static_cast<unsigned char*>(AllocTrackedMemory(4, "stray.cpp", 7));
+        void* newer = op == kAllocAfter ? nullptr : AllocTrackedMemory(4, nullptr, 0);
+        AllocationRecordHead& h = RecordOf(block)->head;
+        h.size ^= 0x40000000u;
+        switch (op) {
+        case kAllocAfter: newer = AllocTrackedMemory(4, nullptr, 0); break;
+        case kFreeNewer: FreeTrackedMemory(newer); newer = nullptr; break;
+        case kReallocNewer: newer = ReallocTrackedMemory(newer, 5000, nullptr, 0); break;
+        case kFreeOlder: FreeTrackedMemory(older); older = nullptr; break;
+        case kReallocOlder: older = ReallocTrackedMemory(older, 5000, nullptr, 0); break;
+        }
+        {
+            LogCapture log;
+            EXPECT_EQ(CheckAllocationGuards(), -1) << "operation " << op;
+            EXPECT_TRUE(log.Contains(L"file:stray.cpp  line:7  ")) << "operation " << op;
+        }
+        h.size ^= 0x40000000u;
+        EXPECT_EQ(CheckAllocationGuards(), 0) << "operation " << op;
+        FreeTrackedMemory(newer);
+        FreeTrackedMemory(block);
+        FreeTrackedMemory(older);
+    }
+}
+
 TEST(Allocator, ReallocGetsANewIdKeepsDataAndZeroesTheGrowth)
 {
     unsigned char* block = static_cast<unsigned char*>(AllocTrackedMemory(8, "r.cpp", 1));
@@ -157,6 +188,46 @@ TEST(Allocator, ReallocGetsANewIdKeepsDataAndZeroesTheGrowth)
     EXPECT_EQ(GetAllocatorTotals().totalSize, before.totalSize + 5000 - 8);
     EXPECT_EQ(CheckAllocationGuards(), 0);
     FreeTrackedMemory(grown);
+}
+
+TEST(Allocator, ReallocInTheMiddleOfTheListKeepsItLinked)
+{
+    void* a = AllocTrackedMemory(11, "older.cpp", 1);
+    void* b = AllocTrackedMemory(12, "middle.cpp", 2);
+    void* c = AllocTrackedMemory(13, "newer.cpp", 3);
+    AllocatorDebugSettings* d = GetAllocatorDebugSettings();
+    const AllocatorDebugSettings saved = *d;
+    d->traceSize = 70000;
+    {
+        LogCapture log;
+        // Large enough that the heap moves the block.
+        b = ReallocTrackedMemory(b, 70000, "moved.cpp", 5);
+        ASSERT_NE(b, nullptr);
+        ASSERT_GE(log.texts.size(), 2u);
+        EXPECT_EQ(log.texts[0], L"mem realloc  ");
+        EXPECT_NE(log.texts[1].find(L"\tsize:70000("), std::wstring::npos);
+        EXPECT_NE(log.texts[1].find(L"file:moved.cpp  line:5  "), std::wstring::npos);
+    }
+    *d = saved;
+    // Both neighbours point at the moved record, and every guard copy still matches.
+    const AllocationRecord* moved = RecordOf(b);
+    EXPECT_EQ(moved->head.newer, RecordOf(c));
+    EXPECT_EQ(moved->head.older, RecordOf(a));
+    EXPECT_EQ(RecordOf(c)->head.older, moved);
+    EXPECT_EQ(RecordOf(a)->head.newer, moved);
+    EXPECT_EQ(CheckAllocationGuards(), 0);
+    LogCapture dump;
+    DumpMemoryRecords();
+    const std::wstring all = dump.Joined();
+    const size_t posC = all.find(L"file:newer.cpp"), posB = all.find(L"file:moved.cpp"),
+                 posA = all.find(L"file:older.cpp");
+    ASSERT_NE(posB, std::wstring::npos);
+    EXPECT_LT(posC, posB);
+    EXPECT_LT(posB, posA);
+    FreeTrackedMemory(b);
+    FreeTrackedMemory(a);
+    FreeTrackedMemory(c);
+    EXPECT_EQ(CheckAllocationGuards(), 0);
 }
 
 TEST(Allocator, NullArgumentsAndZeroSize)
@@ -247,6 +318,29 @@ TEST(Allocator, DebugSwitchesTraceTotalsAndCheck)
         EXPECT_EQ(totalsLines, 4u);
     }
     *d = saved;
+
+    // Trace-all traces every size; the guard check runs after each operation, traced or not.
+    // The broken record is kept away from the head, whose guard copy each allocation renews.
+    unsigned char* broken = static_cast<unsigned char*>(AllocTrackedMemory(8, "broken.cpp", 1));
+    void* spacer = AllocTrackedMemory(8, nullptr, 0);
+    RecordOf(broken)->head.line ^= 0x0101;
+    d->traceSize = 1;
+    for (int flag : {0, 1}) {
+        d->guardCheck = flag;
+        d->traceAll = flag;
+        LogCapture log;
+        void* block = AllocTrackedMemory(35, nullptr, 0);
+        FreeTrackedMemory(block);
+        EXPECT_EQ(log.Contains(L"以下のメモリ確保情報が破損しました"), flag == 1);
+        EXPECT_EQ(log.Contains(L"file:broken.cpp  line:256  "), flag == 1);
+        EXPECT_EQ(log.Contains(L"mem alloc  \tsize:35("), flag == 1);
+        EXPECT_EQ(log.Contains(L"mem free  \tsize:35("), flag == 1);
+    }
+    *d = saved;
+    RecordOf(broken)->head.line ^= 0x0101;
+    EXPECT_EQ(CheckAllocationGuards(), 0);
+    FreeTrackedMemory(spacer);
+    FreeTrackedMemory(broken);
 }
 
 }  // namespace

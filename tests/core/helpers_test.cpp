@@ -83,9 +83,22 @@ TEST(TextHelpers, FindWideCharSkipsSurrogatePairs)
         const wchar_t* found = FindWideChar(pair, c.unit);
         EXPECT_EQ(found ? int(found - pair) : -1, c.at) << std::hex << unsigned(c.unit);
     }
-    // A lone high surrogate at the end is a unit of its own.
-    const wchar_t lone[] = {L'x', wchar_t(0xD800), 0};
-    EXPECT_EQ(FindWideChar(lone, wchar_t(0xD800)), lone + 1);
+    // A lone high surrogate is a unit of its own, at the end or before any unit that is
+    // not a low surrogate: what follows it is still found.
+    struct Lone {
+        std::vector<wchar_t> text;
+        wchar_t unit;
+        int at;
+    } const lones[] = {
+        {{L'x', wchar_t(0xD800), 0}, wchar_t(0xD800), 1},
+        {{L'x', wchar_t(0xD800), L'\\', L'y', 0}, L'\\', 2},
+        {{wchar_t(0xDBFF), wchar_t(0xD800), L'a', 0}, L'a', 2},
+        {{wchar_t(0xDBFF), wchar_t(0xDFFF), L'a', 0}, wchar_t(0xDFFF), -1},
+    };
+    for (const Lone& c : lones) {
+        const wchar_t* found = FindWideChar(c.text.data(), c.unit);
+        EXPECT_EQ(found ? int(found - c.text.data()) : -1, c.at) << std::hex << unsigned(c.unit);
+    }
     EXPECT_EQ(FindWideChar(L"", L'a'), nullptr);
 }
 
@@ -97,11 +110,14 @@ TEST(TextHelpers, UpperCaseLeavesDoubleByteCharactersAlone)
     EXPECT_STREQ(narrow, "AB\x82" "a" "CZ{");
     EXPECT_EQ(end, narrow + std::strlen(narrow));
 
-    wchar_t wide[] = {L'q', wchar_t(0xD800), L'a', L'`', L'z', wchar_t(0xDC00), L'b', 0};
+    // A pair is left alone; the letter after a lone high surrogate is still raised.
+    wchar_t wide[] = {L'q', wchar_t(0xD800), wchar_t(0xDC61), L'`', L'z', wchar_t(0xDC00), L'b',
+                      wchar_t(0xDBFF), L'a', 0};
     wchar_t* wend = UpperCaseWideString(wide);
-    const wchar_t want[] = {L'Q', wchar_t(0xD800), L'a', L'`', L'Z', wchar_t(0xDC00), L'B', 0};
+    const wchar_t want[] = {L'Q', wchar_t(0xD800), wchar_t(0xDC61), L'`', L'Z', wchar_t(0xDC00), L'B',
+                            wchar_t(0xDBFF), L'A', 0};
     EXPECT_EQ(std::wstring(wide), std::wstring(want));
-    EXPECT_EQ(wend, wide + 7);
+    EXPECT_EQ(wend, wide + 9);
 }
 
 TEST(TextHelpers, CopyCountAndCompare)

@@ -2,10 +2,12 @@
 
 #include "quarn/core/core_win.h"
 #include "log_capture.h"
+#include "log_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -185,13 +187,41 @@ TEST(SystemInformation, ReportLinesAndCapabilities)
     if (cpu.timeStampCounter) {
         EXPECT_GT(g_systemCapability.processorClock, 0u);
         EXPECT_NE(all.find(L"ＣＰＵ動作速度：大体"), std::wstring::npos);
+        // Once started, the microsecond clock may run on the measured processor clock: it
+        // keeps pace with the performance counter.
+        ASSERT_EQ(ReadPerformanceCounterFrequency(), 0);
+        NoteLibraryStartupComplete(1);
+        const int64_t t0 = ReadMicrosecondClock(1), q0 = ReadMicrosecondClock(0);
+        Sleep(50);
+        const int64_t t1 = ReadMicrosecondClock(1), q1 = ReadMicrosecondClock(0);
+        NoteLibraryStartupComplete(0);
+        EXPECT_NEAR(double(t1 - t0), double(q1 - q0), 0.2 * double(q1 - q0));
     }
     if (cpu.name[0]) {
         EXPECT_NE(all.find(L"ＣＰＵ名："), std::wstring::npos);
         EXPECT_NE(g_systemCapability.processorName[0], 0);
     }
-    // The indent is back where it was: a following line starts without tabs.
-    EXPECT_EQ(PopLogIndent(), 0);
+}
+
+TEST(SystemInformation, ReportLinesSitOneLevelDeeperAndTheIndentIsRestored)
+{
+    std::wstring text;
+    {
+        LogFolder folder("quarn_system_report");
+        LogSystemInformation();
+        AppendLog(L"after\n");
+        text = folder.Text();
+    }
+    std::vector<std::wstring> lines;
+    for (size_t from = 0, end; (end = text.find(L"\r\n", from)) != std::wstring::npos; from = end + 2)
+        lines.push_back(text.substr(from, end - from));
+    ASSERT_GE(lines.size(), 5u) << "lines: " << lines.size();
+    EXPECT_TRUE(std::regex_match(lines.front(), std::wregex(L"[0-9]+:システムの情報を出力します")));
+    EXPECT_TRUE(std::regex_match(lines[1], std::wregex(L"[0-9]+:\tＱｕａｒｎライブラリ Ver3\\.03a")));
+    EXPECT_TRUE(std::regex_match(lines[2], std::wregex(L"[0-9]+:\tＯＳ  Windows.* \\( Build [0-9]+ .*\\)")));
+    for (size_t i = 1; i + 1 < lines.size(); ++i)
+        EXPECT_TRUE(std::regex_match(lines[i], std::wregex(L"[0-9]+:\t[^\t].*"))) << "line " << i;
+    EXPECT_TRUE(std::regex_match(lines.back(), std::wregex(L"[0-9]+:after")));
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 #include "quarn/core/core.h"
 #include "log_capture.h"
+#include "log_folder.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <memory>
 #include <regex>
 #include <string>
 #include <thread>
@@ -20,44 +21,19 @@ class LogFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        saved_ = fs::current_path();
-        dir_ = fs::temp_directory_path() /
-               ("quarn_log_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        fs::current_path(dir_);
-        EnableLogFile(1);
-        StartLogFile();
-        SetLogFolder(dir_.wstring().c_str());
+        folder_ = std::make_unique<LogFolder>(
+            "quarn_log_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
     }
     void TearDown() override
     {
-        SetLogFolder(L"");
         while (depth_-- > 0)
             PopLogIndent();
-        fs::current_path(saved_);
-        fs::remove_all(dir_);
+        folder_.reset();
     }
 
-    bool Exists() const { return fs::exists(dir_ / "Log.txt"); }
-
-    std::vector<unsigned char> Bytes() const
-    {
-        std::ifstream in(dir_ / "Log.txt", std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-
-    // The file's text after the byte-order mark, one wchar_t per UTF-16 unit.
-    std::wstring Text() const
-    {
-        const std::vector<unsigned char> b = Bytes();
-        EXPECT_GE(b.size(), 2u);
-        EXPECT_EQ(b.size() % 2, 0u);
-        std::wstring text;
-        for (size_t i = 2; i + 1 < b.size(); i += 2)
-            text += static_cast<wchar_t>(b[i] | (b[i + 1] << 8));
-        return text;
-    }
+    bool Exists() const { return folder_->Exists(); }
+    std::vector<unsigned char> Bytes() const { return folder_->Bytes(); }
+    std::wstring Text() const { return folder_->Text(); }
 
     void Indent(int levels)
     {
@@ -66,7 +42,7 @@ protected:
         depth_ += levels;
     }
 
-    fs::path saved_, dir_;
+    std::unique_ptr<LogFolder> folder_;
     int depth_ = 0;
 };
 
@@ -117,6 +93,33 @@ TEST_F(LogFile, JapaneseTextAndSurrogatePairsAreWrittenAsUtf16)
     EXPECT_NE(text.find(pair), std::wstring::npos);
 }
 
+TEST_F(LogFile, LoneHighSurrogateKeepsTheLineBreakAfterIt)
+{
+    const wchar_t lone[] = {L'x', wchar_t(0xDBFF), L'\n', L'y', L'\n', 0};
+    AppendLog(lone);
+    const std::wstring text = Text();
+    const size_t colon = text.find(L':');
+    ASSERT_NE(colon, std::wstring::npos);
+    const std::wstring want = {L'x', wchar_t(0xDBFF), L'\r', L'\n', L'y', L'\r', L'\n'};
+    EXPECT_EQ(text.substr(colon + 1), want);
+}
+
+TEST_F(LogFile, LongUtf8TextKeepsItsLineBreaksWhole)
+{
+    // Line breaks at every offset around the point where the text is cut into pieces.
+    for (int before = 245; before < 256; ++before) {
+        const std::string text = std::string(before, 'u') + "\r\n" + std::string(300, 'v') + "\r\n";
+        AppendLogUtf8(text.c_str());
+    }
+    // A run of carriage returns longer than a piece stays as it was.
+    const std::string returns = std::string(600, '\r') + "\n";
+    AppendLogUtf8(returns.c_str());
+    const std::wstring written = Text();
+    EXPECT_EQ(written.find(L"\r\r\n"), written.size() - 3);
+    EXPECT_EQ(std::count(written.begin(), written.end(), L'\r'), 22 + 600);
+    EXPECT_EQ(std::count(written.begin(), written.end(), L'\n'), 22 + 1);
+}
+
 TEST_F(LogFile, LongTextIsWrittenWhole)
 {
     std::wstring longText(3000, L'w');
@@ -142,6 +145,19 @@ TEST_F(LogFile, FormattedTextIsCutToItsBuffer)
     ASSERT_NE(end, std::wstring::npos);
     EXPECT_EQ(end - colon - 1, 1022u);
     EXPECT_NE(text.find(L":n=42 s=ok\r\n"), std::wstring::npos);
+}
+
+TEST_F(LogFile, FormattedTextCutInsideASurrogatePairDropsTheHalf)
+{
+    // The cut falls between the two units of the pair.
+    std::wstring wide(1021, L'a');
+    wide += {wchar_t(0xD83D), wchar_t(0xDE00)};
+    wide += std::wstring(10, L'z');
+    AppendLogFormat(L"%ls", wide.c_str());
+    const std::wstring text = Text();
+    const size_t colon = text.find(L':');
+    ASSERT_NE(colon, std::wstring::npos);
+    EXPECT_EQ(text.substr(colon + 1), std::wstring(1021, L'a') + L"\r\n");
 }
 
 TEST_F(LogFile, Cp932FormatIsConvertedAndEndsTheLine)
@@ -176,7 +192,7 @@ TEST_F(LogFile, ConcurrentAppendsLoseNoLine)
 
 TEST_F(LogFile, SwitchedOffWritesNothing)
 {
-    fs::remove(dir_ / "Log.txt");
+    fs::remove(folder_->File());
     EnableLogFile(0);
     StartLogFile();
     EXPECT_FALSE(Exists());

@@ -39,7 +39,7 @@ struct Canvas {
     }
     ~Canvas()
     {
-        if (g_screenImages.drawTarget == &image) g_screenImages.drawTarget = &g_screenImages.primary;
+        if (g_DrawSettings.softDrawTarget == &image) g_DrawSettings.softDrawTarget = &g_screenImages.primary;
         quarn::ReleaseMemImgRef(&image);
     }
     Canvas(const Canvas&) = delete;
@@ -89,7 +89,7 @@ protected:
         CoUninitialize();
     }
     static uint32_t Screen(int x, int y) { return PixelOf(g_screenImages.primary, x, y); }
-    static void Target(Canvas& canvas) { g_screenImages.drawTarget = &canvas.image; }
+    static void Target(Canvas& canvas) { g_DrawSettings.softDrawTarget = &canvas.image; }
     // The application's settings for its text.
     static void ApplicationSettings()
     {

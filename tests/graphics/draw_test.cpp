@@ -305,6 +305,61 @@ TEST_F(DrawTest, FourCornersGivenClockwiseDrawUpright)
     EXPECT_EQ(DrawGraphFourCorners(0, 0, 1, 0, 1, 1, 0, 1, -1, 0), -1);
 }
 
+TEST_F(DrawTest, DestroyedDrawTargetIsNoLongerDrawnInto)
+{
+    const int32_t canvas = CreateBlankGraph(8, 8);
+    const int32_t sprite = CodedGraph(4, 4);
+    g_DrawSettings.drawTarget = canvas;
+    g_DrawSettings.softDrawTarget = &FindGraphRecord(canvas)->view;
+    EXPECT_EQ(DrawGraphAt(1, 1, sprite, 0), 0);
+    EXPECT_EQ(Pixel(FindGraphRecord(canvas)->view, 1, 1), Code(0, 0));
+    DestroyGraph(canvas);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, nullptr);
+    EXPECT_EQ(DrawGraphAt(1, 1, sprite, 0), 0);
+    EXPECT_EQ(DrawGraphStretched(0, 0, 8, 8, sprite, 0), 0);
+    EXPECT_EQ(DrawGraphFourCorners(0, 0, 8, 0, 8, 8, 0, 8, sprite, 0), 0);
+    ExpectScreen([](int32_t, int32_t) { return S{-1, -1}; }, "no draw reaches the screen");
+}
+
+TEST_F(DrawTest, FarOffCoordinatesDrawNothingAndDoNotOverflow)
+{
+    const int32_t graph = CodedGraph(4, 4);
+    const int32_t big = INT32_MAX - 1;
+    const int32_t small = INT32_MIN + 1;
+    EXPECT_EQ(DrawGraphAt(big, big, graph, 0), 0);
+    EXPECT_EQ(DrawGraphMirrored(big, small, graph, 0), 0);
+    EXPECT_EQ(DrawGraphPortion(big, 0, small, 0, big, 4, graph, 0, 0), 0);
+    EXPECT_EQ(DrawGraphPortion(small, 0, big, 0, big, 4, graph, 0, 1), 0);
+    ExpectScreen([](int32_t, int32_t) { return S{-1, -1}; }, "far off");
+    BaseImage picture = CodedPicture(4, 4);
+    const PixelRect source{small, small, big, big};
+    EXPECT_EQ(TransferImageRectToGraph(&picture, nullptr, &source, big, 0, graph, 0), 0);
+    EXPECT_EQ(TransferImageToGraph(&picture, nullptr, nullptr, big, small, graph, 0), 0);
+    DiscardBaseImage(&picture);
+}
+
+TEST_F(DrawTest, PalettedPicturesDrawTheirPaletteColours)
+{
+    ColorFormat format{};
+    SetupPalette8Format(&format);
+    format.palette[1] = PaletteEntry{0x30, 0x20, 0x10, 0};
+    format.palette[2] = PaletteEntry{0x33, 0x22, 0x11, 0};
+    BaseImage picture{};
+    ASSERT_EQ(AllocBaseImage(3, 2, &format, &picture), 0);
+    for (int32_t i = 0; i < 6; ++i) {
+        picture.pixels[(i / 3) * picture.pitch + i % 3] = static_cast<uint8_t>(1 + i % 2);
+    }
+    const int32_t graph = ConvertBaseImageToGraph(&picture, nullptr, 0, 0, 0);
+    DiscardBaseImage(&picture);
+    ASSERT_GE(graph, 0);
+    EXPECT_EQ(FindGraphRecord(graph)->image->memImg.store->paletted, 1);
+    EXPECT_EQ(DrawGraphAt(5, 5, graph, 1), 0);
+    EXPECT_EQ(At(5, 5), 0x102030u);
+    EXPECT_EQ(At(6, 5), 0x112233u);
+    EXPECT_EQ(At(7, 6), 0x112233u);
+    EXPECT_EQ(At(8, 6), kBackground);
+}
+
 TEST_F(DrawTest, PaintFillsTheWholeGraphWithClampedColour)
 {
     const int32_t graph = CodedGraph(4, 3);

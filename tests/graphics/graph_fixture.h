@@ -57,7 +57,6 @@ protected:
         InstallGraphServices();
         g_screenImages.primary = MEMIMG{};
         ASSERT_EQ(CreatePlainMemImg(&g_screenImages.primary, kScreenW, kScreenH, kMemImgXrgb32), 0);
-        g_screenImages.drawTarget = &g_screenImages.primary;
         g_DrawSettings.softDrawTarget = &g_screenImages.primary;
         Fill(0x123456);
         blocksBefore_ = GetAllocatorTotals().blockCount;
@@ -69,7 +68,6 @@ protected:
         EXPECT_EQ(GetAllocatorTotals().blockCount, blocksBefore_) << "graphs left memory behind";
         EXPECT_EQ(GraphTable()->liveCount, 0);
         g_DrawSettings.softDrawTarget = nullptr;
-        g_screenImages.drawTarget = nullptr;
         ReleaseMemImgRef(&g_screenImages.primary);
 #ifdef _WIN32
         g_system.started = 0;

@@ -136,6 +136,18 @@ TEST_F(HandleTableTest, ReservedSlotsAreNotHandedOut)
     EXPECT_EQ(HandleOfSlot(net.get(), 3), -1);
 }
 
+TEST_F(HandleTableTest, RecordInAReservedSlotTakesNoRoomFromTheOthers)
+{
+    // As the network keeps its listening record: put in by its owner and counted as live.
+    FixedHandleTable<3> net{kHandleTypeNetwork, kSlotFirstFree, 2};
+    net->slots[2] = HandleSlot{&records[9], 0};
+    net->liveCount += 1;
+    EXPECT_EQ(AddHandleRecord(net.get(), &records[0]), 0x30000000);
+    EXPECT_EQ(AddHandleRecord(net.get(), &records[1]), 0x30010001);
+    EXPECT_EQ(AddHandleRecord(net.get(), &records[2]), -1);
+    EXPECT_EQ(net->liveCount, 3);
+}
+
 TEST_F(HandleTableTest, ImposedSlotAndCheckNumberKeepAHandle)
 {
     const int32_t a = AddHandleRecord(fonts.get(), &records[0]);

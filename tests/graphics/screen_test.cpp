@@ -148,7 +148,7 @@ TEST_F(ScreenTest, SoftwareStartUpBuildsTheScreen)
     EXPECT_TRUE(TestMemImgValid(&g_screenImages.work));
     ASSERT_TRUE(TestMemImgValid(&g_screenImages.workAlpha));
     EXPECT_EQ(g_screenImages.workAlpha.store->alpha, 1);
-    EXPECT_EQ(g_screenImages.drawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
     // The reset selected the front screen.
     EXPECT_EQ(GetDrawTarget(), kDrawTargetFrontScreen);
     EXPECT_EQ(SelectDrawTarget(kDrawTargetBackScreen), 0);
@@ -183,7 +183,7 @@ TEST_F(ScreenTest, DrawTargetRefusesHandlesThatAreNoRenderTargets)
     EXPECT_EQ(GetDrawTarget(), -2);
     // -3 and -5 behave as the back screen.
     EXPECT_EQ(SelectDrawTarget(-3), 0);
-    EXPECT_EQ(g_screenImages.drawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
     EXPECT_EQ(g_DrawSettings.drawTargetWidth, 300);
 }
 
@@ -209,7 +209,7 @@ TEST_F(ScreenTest, GraphTargetTakesItsImageAndSize)
     g_graphIsTarget = 1;
     StoreDrawClipRect(5, 5, 10, 10);
     ASSERT_EQ(SelectDrawTarget(graph), 0);
-    EXPECT_EQ(g_screenImages.drawTarget, &g_graphImage);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_graphImage);
     EXPECT_EQ(g_DrawSettings.drawTargetWidth, 40);
     EXPECT_EQ(g_DrawSettings.drawTargetHeight, 20);
     // A target of another size gets a whole-target clip.
@@ -221,7 +221,7 @@ TEST_F(ScreenTest, GraphTargetTakesItsImageAndSize)
     EXPECT_EQ(g_DrawSettings.clip.left, 1);
     EXPECT_EQ(g_DrawSettings.clip.bottom, 4);
     ASSERT_EQ(SelectDrawTarget(-2), 0);
-    EXPECT_EQ(g_screenImages.drawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
     EXPECT_EQ(g_DrawSettings.clip.right, 300);
     ReleaseMemImgRef(&g_graphImage);
 }
@@ -255,6 +255,33 @@ TEST_F(ScreenTest, PartialPresentShowsOnlyItsArea)
     for (const POINT p : {POINT{19, 5}, POINT{120, 24}, POINT{60, 4}, POINT{60, 25}, POINT{200, 50}}) {
         EXPECT_EQ(WindowPixel(p.x, p.y), 0x102030u) << p.x << "," << p.y;
     }
+}
+
+TEST_F(ScreenTest, ScaledWindowStretchesAndMapsRepaintAreasBack)
+{
+    StartScreen();
+    ASSERT_EQ(SelectDrawTarget(-2), 0);
+    g_system.scaleX = 2.0;
+    g_system.scaleY = 2.0;
+    ApplyWindowSize();
+    PumpFor(50);
+    RECT client{};
+    GetClientRect(QueryMainWindow(), &client);
+    ASSERT_EQ(client.right, 600);
+    ASSERT_EQ(client.bottom, 120);
+    Paint([](int, int) { return 0xFF102030u; });
+    ASSERT_EQ(PresentScreen(), 0);
+    EXPECT_EQ(g_screenSettings.lastPresent.right, 600);
+    EXPECT_EQ(WindowPixel(599, 119), 0x102030u);
+    Paint(PositionColor);
+    // The client area (200, 20)-(400, 60) shows the picture's (100, 10)-(200, 30), doubled.
+    RECT area{200, 20, 400, 60};
+    ASSERT_EQ(PresentScreenArea(&area), 0);
+    for (const POINT p : {POINT{100, 10}, POINT{150, 20}, POINT{199, 29}}) {
+        EXPECT_EQ(WindowPixel(p.x * 2 + 1, p.y * 2 + 1), PositionColor(p.x, p.y) & 0xFFFFFF) << p.x << "," << p.y;
+    }
+    EXPECT_EQ(WindowPixel(199, 40), 0x102030u);
+    EXPECT_EQ(WindowPixel(400, 40), 0x102030u);
 }
 
 TEST_F(ScreenTest, RepaintShowsTheBackScreen)

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "formats.h"
 #include "quarn/core/core.h"
 
@@ -72,6 +74,12 @@ TEST(BaseImage, MirrorEachPixelSize) {
     }
     Image empty(0, 3, Argb());
     EXPECT_EQ(MirrorBaseImage(&empty), -1);
+    // A failed allocation leaves the sizes without pixels: refused, not dereferenced.
+    Image failed;
+    failed.format = Argb();
+    failed.width = 3;
+    failed.height = 2;
+    EXPECT_EQ(MirrorBaseImage(&failed), -1);
 }
 
 TEST(BaseImage, ReadArgbPutsChannelBitsAtTheTop) {
@@ -86,6 +94,9 @@ TEST(BaseImage, ReadArgbPutsChannelBitsAtTheTop) {
     EXPECT_EQ(ReadBaseImagePixelArgb(&g, 0, 0), 0x00424242u);
     Image none;
     EXPECT_EQ(ReadBaseImagePixelArgb(&none, 0, 0), 0u);
+    // Outside the image there is nothing to read.
+    for (auto [x, y] : {std::pair{1, 0}, {0, 1}, {-1, 0}, {0, INT_MIN}})
+        EXPECT_EQ(ReadBaseImagePixelArgb(&a, x, y), 0u) << x << "," << y;
 }
 
 TEST(BaseImage, PixelReadWriteAndRange) {
@@ -124,6 +135,14 @@ TEST(BaseImage, CopyClipsBothSides) {
     EXPECT_EQ(dst.At(8, 0), 0u);
     EXPECT_EQ(dst.At(0, 3), 0u);
     EXPECT_EQ(CopyBaseImageRect(10, 0, 5, 5, 0, 0, &src, &dst), 0);  // nothing inside
+    // Positions and sizes at the ends of the int range clip like any other.
+    dst.Fill(0);
+    ASSERT_EQ(CopyBaseImageRect(0, 0, INT_MAX, 1, 5, 1, &src, &dst), 0);
+    for (int x = 0; x < 12; ++x) EXPECT_EQ(dst.At(x, 1), x < 5 ? 0u : 0xFF000000u | (x - 5));  // source row 0
+    ASSERT_EQ(CopyBaseImageRect(INT_MIN, 0, INT_MAX, 4, 0, 0, &src, &dst), 0);
+    ASSERT_EQ(CopyBaseImageRect(2, 0, 4, 4, INT_MIN + 1, 0, &src, &dst), 0);
+    ASSERT_EQ(CopyBaseImageRect(INT_MAX, 0, INT_MAX, 1, INT_MIN, 0, &src, &dst), 0);
+    EXPECT_EQ(dst.At(0, 0), 0u);
 }
 
 TEST(BaseImage, CopyConvertsAndRemapsPalettes) {
@@ -197,17 +216,22 @@ TEST(BaseImage, ScaleBilinearKeepsUniformImagesAndEdges) {
     }
 }
 
+// A 4 x 4 image holding one block of the given compression kind (1 = DXT1, 5 = DXT5).
+void MakeOneBlock(Image* im, uint32_t kind, const uint8_t* block, int bytes) {
+    im->format = Argb();
+    im->format.bitDepth = kind == 1 ? 4 : 8;
+    im->format.compression = kind;
+    im->width = 4;
+    im->height = 4;
+    im->pixels = static_cast<uint8_t*>(AllocTrackedMemory(uint32_t(bytes), "", 0));
+    std::memcpy(im->pixels, block, size_t(bytes));
+}
+
 // A DXT1 block of two colours, and a DXT5 block with explicit alpha.
 TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
-    Image im;
-    im.format = Argb();
-    im.format.bitDepth = 4;
-    im.format.compression = 1;
-    im.width = 4;
-    im.height = 4;
-    im.pixels = static_cast<uint8_t*>(AllocTrackedMemory(8, "", 0));
     const uint8_t block[8] = {0x00, 0xF8, 0x1F, 0x00, 0b00011011, 0, 0, 0};  // red, blue
-    std::memcpy(im.pixels, block, 8);
+    Image im;
+    MakeOneBlock(&im, 1, block, 8);
     int r, g, b, a;
     ASSERT_EQ(ReadBaseImagePixelRgba(&im, 0, 0, &r, &g, &b, &a), 0);
     EXPECT_EQ(im.format.compression, 0u);
@@ -219,16 +243,18 @@ TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
     EXPECT_EQ(im.At(0, 0), 0xFF5500AAu);
     EXPECT_EQ(im.At(0, 1), 0xFFFF0000u);
 
-    Image t;
-    t.format = Argb();
-    t.format.bitDepth = 8;
-    t.format.compression = 5;
-    t.width = 4;
-    t.height = 4;
-    t.pixels = static_cast<uint8_t*>(AllocTrackedMemory(16, "", 0));
+    // Mirroring expands the blocks first and reverses the pixels, not the block bytes.
+    Image mirrored;
+    MakeOneBlock(&mirrored, 1, block, 8);
+    ASSERT_EQ(MirrorBaseImage(&mirrored), 0);
+    EXPECT_EQ(mirrored.format.compression, 0u);
+    EXPECT_EQ(mirrored.At(0, 0), 0xFFFF0000u);
+    EXPECT_EQ(mirrored.At(3, 0), 0xFF5500AAu);
+
     const uint8_t b5[16] = {200, 100, 0x01, 0, 0, 0, 0, 0,  // pixel 0 index 1, others 0
                             0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
-    std::memcpy(t.pixels, b5, 16);
+    Image t;
+    MakeOneBlock(&t, 5, b5, 16);
     ASSERT_EQ(ExpandCompressedBaseImage(&t), 0);
     EXPECT_EQ(t.At(0, 0), 0x64FFFFFFu);
     EXPECT_EQ(t.At(1, 0), 0xC8FFFFFFu);

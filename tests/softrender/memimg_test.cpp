@@ -5,32 +5,16 @@
 
 #include "quarn/core/core.h"
 #include "quarn/softrender/softrender.h"
+#include "test_images.h"
 
 using namespace quarn;
+using testimg::Get;
+using testimg::Img;
+using testimg::Put;
 
 namespace {
 
-struct Img {
-    MEMIMG v{};
-    Img() = default;
-    Img(const Img&) = delete;
-    Img& operator=(const Img&) = delete;
-    ~Img() { ReleaseMemImgRef(&v); }
-};
-
-int Bpp(const MEMIMG& v) { return MemImgBytesPerPixel(v.store->kind, v.store->paletted, v.store->alpha); }
-
-uint32_t Get(const MEMIMG& v, int x, int y)
-{
-    uint32_t r = 0;
-    std::memcpy(&r, v.pixels + v.store->pitch * y + Bpp(v) * x, static_cast<size_t>(Bpp(v)));
-    return r;
-}
-
-void Put(MEMIMG& v, int x, int y, uint32_t value)
-{
-    std::memcpy(v.pixels + v.store->pitch * y + Bpp(v) * x, &value, static_cast<size_t>(Bpp(v)));
-}
+int Bpp(const MEMIMG& v) { return testimg::BytesPerPixel(v); }
 
 std::vector<uint8_t> RunBytes(const MEMIMG& v)
 {
@@ -256,11 +240,13 @@ TEST(MemImgRuns, PremultipliedPixelsOfBothKinds)
     std::memcpy(&pm, k1.v.premultiplied, 4);
     EXPECT_EQ(pm, 0x807F2010u);  // (c * 128) >> 8 per channel, alpha kept
     std::memcpy(&pm, k0.v.premultiplied, 4);
-    // RGB565 0xFFFF at alpha 0x80: each field times alpha, kept in place, shifted by 8.
-    const uint32_t c = 0xFFFF, a = 0x80;
-    const uint32_t want = ((((c & 0xF800) * a) & 0xF80000) | (((c & 0x07E0) * a) & 0x07E000) |
-                           (((c & 0x001F) * a) & 0x1F00)) >> 8;
-    EXPECT_EQ(pm, want | (a << 16));
+    // RGB565 white at alpha 0x80: every field halved (red 15, green 31, blue 15), the alpha
+    // in byte 2 and 0 in byte 3 where the pixel's spare byte held 0x77.
+    EXPECT_EQ(pm, 0x00807BEFu);
+    Put(k0.v, 0, 0, 0x40FF8410);  // red 16, green 32, blue 16 at alpha 0xFF
+    BuildMemImgLineRuns(&k0.v);
+    std::memcpy(&pm, k0.v.premultiplied, 4);
+    EXPECT_EQ(pm, 0x00FF7BEFu);  // times 255 over 256: one step less in each field
 }
 
 TEST(BlendTables, FixedTablesFollowTheirFormulas)

@@ -198,6 +198,32 @@ uint32_t SaturateBytes(uint32_t d, uint32_t s, bool add)
     return r;
 }
 
+// The mode drawn, or -1 for the modes and parameters that draw nothing.
+int DrawnMode(const Settings& st)
+{
+    int mode = st.mode;
+    if (!(mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 10 || mode == 11))
+        return -1;
+    if (mode == 1 && st.p == 255) mode = 0;
+    if ((mode == 1 || mode == 2 || mode == 3) && st.p == 0) return -1;
+    return mode;
+}
+
+// The per-call values of a blit from a store of this layout.
+Call MakeCall(const MemImgBase* src, const Settings& st, int mode)
+{
+    Call c{};
+    c.L = src->kind == 1 ? &kWide : &kNarrow;
+    c.mode = mode;
+    c.p = st.p;
+    c.bright = (st.bright & 0xFFFFFF) != 0xFFFFFF;
+    c.br[0] = static_cast<int>(st.bright & 0xFF);
+    c.br[1] = static_cast<int>((st.bright >> 8) & 0xFF);
+    c.br[2] = static_cast<int>((st.bright >> 16) & 0xFF);
+    c.srcAlpha = src->alpha != 0;
+    return c;
+}
+
 }  // namespace
 
 int MaskWeight(int value, int borderPos, int borderRange)
@@ -239,22 +265,11 @@ void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const
     const int bottom = std::min({y + src->height, st.clip.bottom, dst->height});
     if (right <= left || bottom <= top) return;
 
-    int mode = st.mode;
-    if (!(mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 10 || mode == 11))
-        return;
-    if (mode == 1 && st.p == 255) mode = 0;
-    if ((mode == 1 || mode == 2 || mode == 3) && st.p == 0) return;
+    const int mode = DrawnMode(st);
+    if (mode < 0) return;
     if (mask && (mask->width < src->width || mask->height < src->height)) return;
 
-    Call c{};
-    c.L = ss->kind == 1 ? &kWide : &kNarrow;
-    c.mode = mode;
-    c.p = st.p;
-    c.bright = (st.bright & 0xFFFFFF) != 0xFFFFFF;
-    c.br[0] = static_cast<int>(st.bright & 0xFF);
-    c.br[1] = static_cast<int>((st.bright >> 8) & 0xFF);
-    c.br[2] = static_cast<int>((st.bright >> 16) & 0xFF);
-    c.srcAlpha = ss->alpha != 0;
+    Call c = MakeCall(ss, st, mode);
     const bool whole = left == x && top == y && right == x + src->width && bottom == y + src->height;
     c.rle = transparent && ss->runsValid && whole && ss->runsViewPixels == src->pixels &&
             ss->runsViewWidth == src->width && ss->runsViewHeight == src->height;
@@ -374,24 +389,13 @@ void RenderScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int 
     if (W >= 32768 || H >= 32768) return;
     if (ss->kind != ds->kind || ds->paletted || ds->alpha || ss->kind > 1) return;
     if (mask && (mask->width < src->width || mask->height < src->height)) return;
-    int mode = st.mode;
-    if (!(mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 10 || mode == 11))
-        return;
-    if (mode == 1 && st.p == 255) mode = 0;
-    if ((mode == 1 || mode == 2 || mode == 3) && st.p == 0) return;
+    const int mode = DrawnMode(st);
+    if (mode < 0) return;
 
     const int64_t sx = (W * 65536) / src->width;
     const int64_t sy = (H * 65536) / src->height;
 
-    Call c{};
-    c.L = ss->kind == 1 ? &kWide : &kNarrow;
-    c.mode = mode;
-    c.p = st.p;
-    c.bright = (st.bright & 0xFFFFFF) != 0xFFFFFF;
-    c.br[0] = static_cast<int>(st.bright & 0xFF);
-    c.br[1] = static_cast<int>((st.bright >> 8) & 0xFF);
-    c.br[2] = static_cast<int>((st.bright >> 16) & 0xFF);
-    c.srcAlpha = ss->alpha != 0;
+    Call c = MakeCall(ss, st, mode);
     c.scaled = true;
     const int dstBytes = ss->kind == 1 ? 4 : 2;
     const int srcBytes = ss->paletted ? 1 : (ss->kind == 1 || ss->alpha) ? 4 : 2;
@@ -520,11 +524,8 @@ void Fill(MEMIMG* dst, const quarn::PixelRect* rect, uint32_t color, const Setti
         b = std::min<int64_t>(b, st.clip.bottom);
     }
     if (r <= l || b <= t) return;
-    int mode = st.mode;
-    if (!(mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 10 || mode == 11))
-        return;
-    if (mode == 1 && st.p == 255) mode = 0;
-    if ((mode == 1 || mode == 2 || mode == 3) && st.p == 0) return;
+    const int mode = DrawnMode(st);
+    if (mode < 0) return;
     const bool wide = ds->kind == 1;
     const Layout& L = wide ? kWide : kNarrow;
     const int bytes = wide ? 4 : 2;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
@@ -174,6 +175,15 @@ TEST_F(FillTest, ClipAppliesToTheDrawTargetOnlyAndNeverReachesOutsideTheImage)
     RenderMemImgFillRect(&graph.v, nullptr, 0xFF000001);
     EXPECT_EQ(Get(graph.v, 1, 1), 0xFF000001u);
     EXPECT_EQ(Get(graph.v, 2, 2), 0xFFFFFFFFu);
+
+    // A clip given with its corners reversed holds nothing, at any distance.
+    const std::vector<uint8_t> filled = StoreBytes(graph.v);
+    for (const PixelRect& clip : {PixelRect{1, 0, INT32_MIN, 6}, PixelRect{0, 1, 6, INT32_MIN},
+                                  PixelRect{INT32_MAX, 0, 0, 6}, PixelRect{4, 4, 2, 2}}) {
+        g_DrawSettings.clip = clip;
+        RenderMemImgFillRect(&graph.v, nullptr, 0xFF00FF00);
+        EXPECT_EQ(StoreBytes(graph.v), filled) << clip.left << "," << clip.top << "," << clip.right << "," << clip.bottom;
+    }
 }
 
 TEST_F(FillTest, RefusedStoresStayUnchanged)
@@ -412,8 +422,9 @@ TEST_F(ScaledTest, ClippedDrawingEqualsUnclippedDrawingInsideTheClip)
 // Sizes the 16.16 walk cannot hold, empty sources and mismatched destinations draw nothing.
 TEST_F(ScaledTest, RefusesWhatTheWalkCannotDraw)
 {
-    Img src32, src16, dst32, palDst, alphaDst, empty;
+    Img src32, src16, dst32, palDst, alphaDst, greyDst, empty;
     ASSERT_EQ(CreatePlainMemImg(&src32.v, 4, 4, 1), 0);
+    ASSERT_EQ(CreatePlainMemImg(&greyDst.v, 16, 16, 2), 0);
     ASSERT_EQ(CreatePlainMemImg(&src16.v, 4, 4, 0), 0);
     ASSERT_EQ(CreatePlainMemImg(&dst32.v, 16, 16, 1), 0);
     ASSERT_EQ(CreateMemImgWithOptions(&palDst.v, 16, 16, -1, 0, 1, 1, 0, 0, nullptr), 0);
@@ -434,14 +445,15 @@ TEST_F(ScaledTest, RefusesWhatTheWalkCannotDraw)
         {"height 40000 mirrored", &dst32.v, &src32.v, {0, 40000, 8, 0}},
         {"corners at the int range", &dst32.v, &src32.v, {INT32_MIN, 0, INT32_MAX, 8}},
         {"empty source", &dst32.v, &empty.v, {0, 0, 8, 8}},
-        {"32-bit into 16-bit", &dst32.v, &src16.v, {0, 0, 8, 8}},
+        {"16-bit into 32-bit", &dst32.v, &src16.v, {0, 0, 8, 8}},
+        {"32-bit into one byte a pixel", &greyDst.v, &src32.v, {0, 0, 8, 8}},
         {"paletted destination", &palDst.v, &src32.v, {0, 0, 8, 8}},
         {"destination with alpha", &alphaDst.v, &src32.v, {0, 0, 8, 8}},
         {"zero width", &dst32.v, &src32.v, {3, 0, 3, 8}},
     };
     UseSettings(ref::Settings{0, 0, 0xFFFFFF, kNoClip, 0, 0, false});
     for (const Case& c : cases) {
-        for (Img* img : {&dst32, &palDst, &alphaDst}) FillMemImgPixels(&img->v, nullptr, 0);
+        for (Img* img : {&dst32, &palDst, &alphaDst, &greyDst}) FillMemImgPixels(&img->v, nullptr, 0);
         const std::vector<uint8_t> before = StoreBytes(*c.dst);
         RenderMemImgScaled(c.dst, c.src, c.rect, 0, nullptr);
         EXPECT_EQ(StoreBytes(*c.dst), before) << c.what;

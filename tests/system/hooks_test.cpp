@@ -343,6 +343,29 @@ TEST_F(LoopbackNetworkTest, SendFramesWhatIsPending)
     EXPECT_EQ(std::string(received, got > 0 ? got : 0), Frame(payload));
 }
 
+TEST_F(LoopbackNetworkTest, PendingBytesAcrossTheSendRingsEndGoAsOneFrame)
+{
+    ASSERT_EQ(ReserveRingBuffer(&connection->sendRing, 16), 0);
+    RingBuffer& ring = connection->sendRing;
+    const std::string payload = "wrapped!";
+    // Queued so that the first five bytes stand at the ring's end, the rest at its start.
+    ring.readPos = ring.size - 5;
+    for (size_t i = 0; i < payload.size(); ++i) {
+        ring.data[(static_cast<size_t>(ring.readPos) + i) % static_cast<size_t>(ring.size)] =
+            static_cast<uint8_t>(payload[i]);
+    }
+    ring.writePos = 3;
+    ring.held = static_cast<int32_t>(payload.size());
+
+    EXPECT_EQ(SendSocket(handle), 0);
+    EXPECT_EQ(ring.held, 0);
+    EXPECT_EQ(ring.readPos, 3) << "the read position stands behind the second piece";
+    Sleep(50);
+    char received[64] = {};
+    const int got = recv(client, received, sizeof(received), 0);
+    EXPECT_EQ(std::string(received, got > 0 ? got : 0), Frame(payload));
+}
+
 TEST_F(LoopbackNetworkTest, PumpClosesFailedAndFinishedConnections)
 {
     EXPECT_EQ(DispatchSocketEvent(FD_CLOSE, static_cast<uint32_t>(connection->socket)), 1);

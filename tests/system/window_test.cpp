@@ -103,6 +103,26 @@ TEST_F(WindowTest, ClassNameAndTitleFollowTheTitleSetBeforeStart)
     }
 }
 
+TEST_F(WindowTest, WindowStartKeepsWhatWasSetBeforeItAndClearsTheRest)
+{
+    g_system.busy = 1;
+    g_system.comInitialised = 1;
+    g_system.iconId = 101;
+    g_system.scaleX = 2.0;
+    g_system.wheelCount = 5;
+    g_system.clickCount = 3;
+    g_system.quit = 1;
+    StartWindowed(L"Vornik");
+    EXPECT_EQ(g_system.busy, 1);
+    EXPECT_EQ(g_system.comInitialised, 1) << "the shut-down would not end COM";
+    EXPECT_EQ(g_system.iconId, 101);
+    EXPECT_EQ(g_system.scaleX, 2.0);
+    EXPECT_EQ(g_system.runWhileInactive, 1);
+    EXPECT_EQ(g_system.wheelCount, 0);
+    EXPECT_EQ(g_system.clickCount, 0);
+    EXPECT_EQ(g_system.quit, 0);
+}
+
 TEST_F(WindowTest, WindowModeGivesAnExactClientAreaCentredOnTheDesktop)
 {
     StartWindowed(L"Vornik");
@@ -151,6 +171,38 @@ TEST_F(WindowTest, FullScreenWindowIsATopmostPopupWithoutCursor)
     EXPECT_NE(g_logText.find(L"カーソルを不可視にしました\n"), std::wstring::npos);
     EndMainWindow();
     EXPECT_EQ(g_system.cursorShown, 1) << "the window end gives the cursor back";
+}
+
+int32_t g_hardwareRendering;
+int32_t IsHardwareRendering() { return g_hardwareRendering; }
+
+TEST_F(WindowTest, FullScreenDeactivationMinimisesUnlessTheDeviceRestoresTheDesktop)
+{
+    struct Case {
+        int32_t os;
+        int32_t hardware;
+        bool minimised;
+    };
+    const Case cases[] = {
+        {kOsWinXP, 1, false},  // before Vista the hardware device gives the desktop back
+        {kOsWinXP, 0, true},
+        {kOsVista, 1, true},
+        {kOsWin10, 0, true},
+    };
+    const int32_t os = g_systemCapability.osCode;
+    for (const Case& c : cases) {
+        SetUp();
+        ASSERT_EQ(StartMainWindow(), 0);
+        g_systemCapability.osCode = c.os;
+        g_hardwareRendering = c.hardware;
+        g_windowHooks.isHardwareRendering = IsHardwareRendering;
+        SendMessageW(QueryMainWindow(), WM_ACTIVATE, WA_INACTIVE, 0);
+        EXPECT_EQ(IsIconic(QueryMainWindow()) != FALSE, c.minimised)
+            << "os 0x" << std::hex << c.os << " hardware " << c.hardware;
+        EXPECT_EQ(IsWindowActive(), 0);
+        TearDown();
+    }
+    g_systemCapability.osCode = os;
 }
 
 TEST_F(WindowTest, ScreenSaverSettingIsTheSameAfterTheWindowEnds)
@@ -242,6 +294,22 @@ TEST_F(WindowTest, PumpWithoutWindowReportsOnlyTheQuitFlag)
     EXPECT_EQ(PumpWindowMessages(), 0);
     g_system.quit = 1;
     EXPECT_EQ(PumpWindowMessages(), -1);
+}
+
+DWORD WINAPI WaitForActivation(void*)
+{
+    WaitUntilWindowActive();
+    return 0;
+}
+
+TEST_F(WindowTest, WaitForActivationReturnsWhenThereIsNoWindow)
+{
+    SetRunWhileInactive(0);
+    g_system.active = 0;
+    HANDLE waiter = CreateThread(nullptr, 0, WaitForActivation, nullptr, 0, nullptr);
+    ASSERT_NE(waiter, nullptr);
+    EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
+    CloseHandle(waiter);
 }
 
 TEST_F(WindowTest, TypedCharactersAreFilteredIntoTheRing)
