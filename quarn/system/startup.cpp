@@ -17,7 +17,7 @@
 // ---------------------------------------------------------------------------------------
 namespace {
 
-// Sound and movie: the video colour tables are filled by the movie decoder itself.
+// Sound and movie: no movie decoder reads the video colour tables yet.
 int32_t BuildYuvToRgbTables() { return 0; }
 // No sound device: start-up goes on without sound.
 int32_t StartSoundSystem() { return -1; }
