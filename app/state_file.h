@@ -1,7 +1,10 @@
-// Reading and replacing the state file on disk.
+// Reading, loading and replacing the state file on disk.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "lib/biginteger.h"
 
 // Reads the whole file into bytes. 0 when read, 1 when there is no such file, -1 when the
 // file exists but cannot be read or is longer than the state file can be.
@@ -12,14 +15,10 @@ int read_state_file(const wchar_t* path, std::string& bytes);
 // disk. 0, or -1 when the file could not be replaced (it is then unchanged).
 int write_state_file(const wchar_t* path, const std::string& bytes);
 
-#include <cstdint>
-
-#include "lib/biginteger.h"
-
 enum StateLoad : int {
-    kStateLoaded = 0,     // read whole, or there was no file: the tally may be saved at the end
-    kStateNoSavedTime = 1,  // the tally was read but not the time: nothing is added, nothing saved
-    kStateRefused = -1,   // unreadable, or no tally in it: the file must stay as it is
+    kStateLoaded = 0,        // read whole, or there was no file: the tally may be saved at the end
+    kStateNoSavedTime = 1,   // the tally was read but not the time: nothing added, nothing saved
+    kStateRefused = -1,      // unreadable, or no tally in it: the file must stay as it is
 };
 
 // The load step: the tally from the file at path plus the time away until now (seconds
