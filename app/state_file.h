@@ -21,6 +21,6 @@ enum StateLoad : int {
     kStateRefused = -1,      // unreadable, or no tally in it: the file must stay as it is
 };
 
-// The load step: the tally from the file at path plus the time away until now (seconds
-// since 1970), or 0 when there is no file. The tally is changed only when something was read.
+// The load step: the tally becomes the one in the file at path plus the time away until now
+// (seconds since 1970). It is changed only when a tally was read.
 StateLoad load_state(const wchar_t* path, std::int64_t now, lib::biginteger& tally);
