@@ -331,11 +331,9 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
     if (ds->kind != kMemImgRgb565 && ds->kind != kMemImgXrgb32) return;
 
     const DrawSettings& settings = g_DrawSettings;
-    int mode = settings.blendMode;
-    const int p = ClampInt(settings.blendParam, 0, 255);
-    if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) return;
-    if (mode == 1 && p == 255) mode = 0;
-    if ((mode == 1 || mode == 2 || mode == 3) && p == 0) return;
+    BlendSetup blend = ReadBlendSetup(settings);
+    if (blend.mode < 0) return;
+    const int mode = blend.mode;
 
     const MemImgBase* ss = src != nullptr ? src->store : nullptr;
     if (ss != nullptr) {
@@ -424,14 +422,10 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
     w.dstBpp = ds->kind == kMemImgXrgb32 ? 4 : 2;
     w.dst = dst->pixels;
 
+    // This kernel's 16-bit blends by the parameter alone always scale by p / 255.
+    blend.ctx.signedStep16 = true;
     Stage st{};
-    const uint32_t bright = DrawBrightRgb(settings);
-    const bool hasBright = bright != kNoBrightColor;
-    st.in.ctx.p = static_cast<uint32_t>(p);
-    st.in.ctx.bright[0] = bright & 0xFF;
-    st.in.ctx.bright[1] = (bright >> 8) & 0xFF;
-    st.in.ctx.bright[2] = (bright >> 16) & 0xFF;
-    st.in.ctx.signedStep16 = true;
+    st.in.ctx = blend.ctx;
 
     if (ss == nullptr) {
         if (ds->kind == kMemImgXrgb32) {
@@ -451,19 +445,16 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
     st.vLimit = static_cast<uint32_t>(src->height) << kFracBits;
     st.ux = static_cast<uint32_t>(w.ux);
     st.vx = static_cast<uint32_t>(w.vx);
-    st.in.palette = ss->palette;
-    if (ss->paletted) st.in.key = ss->transparentColor & 0xFF;
-    else if (ss->kind == kMemImgRgb565) st.in.key = ss->transparentColor & 0xFFFF;
-    else st.in.key = ss->transparentColor;
+    SetSourceInputs(&st.in, ss, blend.ctx);
     if (mask != nullptr) {
         st.mask = mask->pixels;
         st.maskPitch = mask->store->pitch;
     }
     const bool trans = transparent != 0;
     if (ds->kind == kMemImgXrgb32)
-        DrawSource<Fmt32>(w, st, ss, mode, mask != nullptr, hasBright, trans);
+        DrawSource<Fmt32>(w, st, ss, mode, mask != nullptr, blend.bright, trans);
     else
-        DrawSource<Fmt16>(w, st, ss, mode, mask != nullptr, hasBright, trans);
+        DrawSource<Fmt16>(w, st, ss, mode, mask != nullptr, blend.bright, trans);
     MarkMemImgPixelsChanged(ds);
 }
 
