@@ -65,14 +65,17 @@ void ReleaseScreenImages()
     g_DrawSettings.softDrawTarget = nullptr;
 }
 
-void CreateScreenImages()
+// 0, or -1 when the primary image cannot be made (a screen too large for memory).
+int32_t CreateScreenImages()
 {
     const int32_t width = ScreenWidth();
     const int32_t height = ScreenHeight();
     const int kind = GetConfiguredColorBits() == 16 ? kMemImgRgb565 : kMemImgXrgb32;
     ReleaseScreenImages();
     if (CreatePlainMemImg(&g_screenImages.primary, width, height, kind) != 0) {
-        EndOnFatalError(L"プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
+        // Refused, not fatal: a running mode change then falls back to a mode that works,
+        // and a failing start-up still returns to the application, which saves its state.
+        return AppendLog(L"プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
     }
     CreatePlainMemImg(&g_screenImages.work, width, height, kind);
     g_screenImages.workAlpha = MEMIMG{};
@@ -84,6 +87,7 @@ void CreateScreenImages()
                      EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,
                                       background >> 8 & 0xFF, background & 0xFF, 255));
     g_DrawSettings.softDrawTarget = &g_screenImages.primary;
+    return 0;
 }
 
 // ---- Window services
@@ -263,8 +267,9 @@ int32_t InitializeGraphics()
         if (g_hardwareRenderer.initDeviceSettings != nullptr) {
             g_hardwareRenderer.initDeviceSettings();
         }
-    } else {
-        CreateScreenImages();
+    } else if (CreateScreenImages() != 0) {
+        ShutDownGraphics();
+        return -1;
     }
     ResetDrawSettings();
     BuildMemImgBlendTables();
