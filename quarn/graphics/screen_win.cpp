@@ -28,12 +28,6 @@ int32_t s_displayModeCount = 0;
 int32_t ScreenWidth() { return g_screenSettings.width != 0 ? g_screenSettings.width : 640; }
 int32_t ScreenHeight() { return g_screenSettings.height != 0 ? g_screenSettings.height : 480; }
 
-bool ShownDoubled()
-{
-    return (g_screenSettings.doubled || g_screenSettings.displayFallback) && ScreenWidth() == 640 &&
-           ScreenHeight() == 480;
-}
-
 ScreenMode CurrentMode()
 {
     return ScreenMode{g_screenSettings.width, g_screenSettings.height, g_screenSettings.colorBits,
@@ -206,15 +200,15 @@ int GetVerticalSyncWait() { return g_screenSettings.noVerticalWait == 0 ? 1 : 0;
 
 int QueryScreenSizeAndDepth(int* width, int* height, int* colorBits)
 {
-    const bool shownHalf = g_screenSettings.doubled || g_screenSettings.displayFallback;
+    const ScreenMode shown = ShownScreenMode(g_screenSettings);
     if (width != nullptr) {
-        *width = shownHalf ? 320 : ScreenWidth();
+        *width = shown.width;
     }
     if (height != nullptr) {
-        *height = shownHalf ? 240 : ScreenHeight();
+        *height = shown.height;
     }
     if (colorBits != nullptr) {
-        *colorBits = GetConfiguredColorBits();
+        *colorBits = shown.bits;
     }
     return 0;
 }
@@ -389,7 +383,7 @@ int PresentScreenArea(const RECT* area)
         s.brightColor = bright;
     }
 
-    const bool half = ShownDoubled();
+    const bool half = IsShownDoubled(g_screenSettings) != 0;
     const RectI32 source = half ? RectI32{0, 0, 320, 240} : RectI32{0, 0, sw, sh};
     RectI32 destination{0, 0, sw, sh};
     if (g_system.windowed) {
