@@ -75,6 +75,11 @@ static ScreenMode ConfiguredMode(const ScreenSettings& s)
                       s.refreshRate};
 }
 
+int32_t IsDoubledRequest(int32_t width, int32_t height, int32_t windowed)
+{
+    return !windowed && width == 320 && height == 240 ? 1 : 0;
+}
+
 int32_t IsShownDoubled(const ScreenSettings& settings)
 {
     const ScreenMode mode = ConfiguredMode(settings);

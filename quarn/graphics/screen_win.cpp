@@ -222,9 +222,16 @@ int ConfigureScreenMode(int width, int height, int colorBits, int refreshRate)
         StoreMode(ScreenMode{width, height, colorBits, refreshRate});
         return 0;
     }
+    ScreenMode requested{width, height, colorBits, refreshRate};
+    // A full-screen 320 x 240 is set up as a doubled 640 x 480 screen: getting that is
+    // getting the mode asked for.
+    if (IsDoubledRequest(width, height, g_system.windowed)) {
+        requested.width = 640;
+        requested.height = 480;
+    }
     const ScreenMode before = CurrentMode();
     ApplyScreenModeChange(width, height, colorBits, 0, refreshRate);
-    return ClassifyModeChange(ScreenMode{width, height, colorBits, refreshRate}, before, CurrentMode());
+    return ClassifyModeChange(requested, before, CurrentMode());
 }
 
 int32_t InitializeGraphics()
@@ -244,7 +251,7 @@ int32_t InitializeGraphics()
     if (g_screenSettings.colorBits == 0) {
         g_screenSettings.colorBits = 16;
     }
-    if (!g_system.windowed && g_screenSettings.width == 320 && g_screenSettings.height == 240) {
+    if (IsDoubledRequest(g_screenSettings.width, g_screenSettings.height, g_system.windowed)) {
         g_screenSettings.doubled = 1;
         g_screenSettings.width = 640;
         g_screenSettings.height = 480;
@@ -633,7 +640,7 @@ int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits)
 int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh)
 {
     ScreenSettings& ss = g_screenSettings;
-    if (!g_system.windowed && width == 320 && height == 240) {
+    if (IsDoubledRequest(width, height, g_system.windowed)) {
         ss.doubled = 1;
         width = 640;
         height = 480;

@@ -144,6 +144,15 @@ TEST(ShownModeTest, OnlyADoubledFullScreenShowsTheQuarterItStandsFor)
     }
 }
 
+TEST(ShownModeTest, AFullScreenQuarterScreenRequestIsSetUpDoubled)
+{
+    EXPECT_EQ(IsDoubledRequest(320, 240, 0), 1);
+    EXPECT_EQ(IsDoubledRequest(320, 240, 1), 0);  // a window shows 320 x 240 as it is
+    EXPECT_EQ(IsDoubledRequest(640, 480, 0), 0);
+    EXPECT_EQ(IsDoubledRequest(320, 480, 0), 0);
+    EXPECT_EQ(IsDoubledRequest(640, 240, 0), 0);
+}
+
 TEST(ScreenDibHeaderTest, TopDownBitfieldsCoveringWholeRows)
 {
     for (int kind : {kMemImgXrgb32, kMemImgRgb565}) {
