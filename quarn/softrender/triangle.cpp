@@ -246,19 +246,22 @@ void DrawOptions(const Walk& w, const Stage& st, bool mask, bool bright, bool tr
     }
 }
 
+// The textured branches' forms: the shared ones but where this kernel rounds its own way.
+struct TriangleForms : ModeForms {
+    template <class Fmt, bool Bright>
+    using Add = TriAdd<Fmt, Bright>;
+    template <class Fmt, bool Bright>
+    using Sub = TriSub<Fmt, Bright>;
+    template <class Fmt, bool Bright>
+    using MultiplyBlend = TriMultiplyBlend<Fmt, Bright>;
+};
+
 template <class Fmt, class Src>
 void DrawTextured(const Walk& w, const Stage& st, int mode, bool mask, bool bright, bool trans)
 {
-    switch (mode) {
-    case 0: DrawOptions<Fmt, Src, OpCopy>(w, st, mask, bright, trans); break;
-    case 1: DrawOptions<Fmt, Src, OpBlend>(w, st, mask, bright, trans); break;
-    case 2: DrawOptions<Fmt, Src, TriAdd>(w, st, mask, bright, trans); break;
-    case 3: DrawOptions<Fmt, Src, TriSub>(w, st, mask, bright, trans); break;
-    case 4: DrawOptions<Fmt, Src, OpMultiply>(w, st, mask, bright, trans); break;
-    case 10: DrawOptions<Fmt, Src, OpInverseBlend>(w, st, mask, bright, trans); break;
-    case 11: DrawOptions<Fmt, Src, TriMultiplyBlend>(w, st, mask, bright, trans); break;
-    default: break;
-    }
+    WithModeForm<TriangleForms>(mode, [&]<template <class, bool> class Op>() {
+        DrawOptions<Fmt, Src, Op>(w, st, mask, bright, trans);
+    });
 }
 
 template <class Fmt>
@@ -270,19 +273,13 @@ void DrawSource(const Walk& w, const Stage& st, const MemImgBase* s, int mode, b
     else DrawTextured<Fmt, SrcPlain<Fmt>>(w, st, mode, mask, bright, trans);
 }
 
+// The flat colour has had its bright step: the forms see none.
 template <class Fmt>
 void DrawFlat(const Walk& w, const Stage& st, int mode)
 {
-    switch (mode) {
-    case 0: Draw<FlatSpan<Fmt, OpCopy<Fmt, false>>>(w, st); break;
-    case 1: Draw<FlatSpan<Fmt, OpBlend<Fmt, false>>>(w, st); break;
-    case 2: Draw<FlatSpan<Fmt, OpAdd<Fmt, false>>>(w, st); break;
-    case 3: Draw<FlatSpan<Fmt, OpSub<Fmt, false>>>(w, st); break;
-    case 4: Draw<FlatSpan<Fmt, OpMultiply<Fmt, false>>>(w, st); break;
-    case 10: Draw<FlatSpan<Fmt, OpInverseBlend<Fmt, false>>>(w, st); break;
-    case 11: Draw<FlatSpan<Fmt, OpMultiplyBlend<Fmt, false>>>(w, st); break;
-    default: break;
-    }
+    WithModeForm(mode, [&]<template <class, bool> class Op>() {
+        Draw<FlatSpan<Fmt, Op<Fmt, false>>>(w, st);
+    });
 }
 
 // The flat colour with each channel scaled by its bright byte (255 keeps it).
