@@ -640,6 +640,9 @@ int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits)
 int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh)
 {
     ScreenSettings& ss = g_screenSettings;
+    // How the running mode is shown, for going back to it whole when the new one fails.
+    const int32_t doubledBefore = ss.doubled;
+    const int32_t fallbackBefore = ss.displayFallback;
     if (IsDoubledRequest(width, height, g_system.windowed)) {
         ss.doubled = 1;
         width = 640;
@@ -682,10 +685,14 @@ int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32
         }
         if (!up) {
             StoreMode(before);
+            ss.doubled = doubledBefore;
+            ss.displayFallback = fallbackBefore;
             up = InitializeGraphics() == 0;
         }
         if (!up) {
             StoreMode(ScreenMode{640, 480, 16, 0});
+            ss.doubled = 0;
+            ss.displayFallback = 0;
             up = InitializeGraphics() == 0;
         }
         if (!up) {

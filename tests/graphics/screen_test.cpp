@@ -409,6 +409,27 @@ TEST_F(ScreenTest, ScreenModeChangeWhileRunning)
     EXPECT_NE(g_logText.find(L"画面モード変更処理は正常に終了しました"), std::wstring::npos);
 }
 
+// The display offers only its own 1024 x 768 mode: full screen starts there, and a 320 x 240
+// request (set up as a doubled 640 x 480 screen) is refused and falls back to it.
+TEST_F(ScreenTest, RefusedFullScreenChangeReturnsToTheModeAsItWas)
+{
+    ASSERT_EQ(ConfigureScreenMode(1024, 768, 32, 0), 0);
+    ChangeWindowMode(0);
+    StartScreen();
+    ASSERT_EQ(g_screenSettings.started, 1);
+    ASSERT_EQ(IsFullScreenMode(), 1);
+    EXPECT_EQ(ConfigureScreenMode(320, 240, 32, 0), -1);
+    EXPECT_EQ(g_screenSettings.started, 1);
+    EXPECT_EQ(g_screenSettings.doubled, 0);
+    int w = 0, h = 0, bits = 0;
+    QueryScreenSizeAndDepth(&w, &h, &bits);
+    EXPECT_EQ(w, 1024);
+    EXPECT_EQ(h, 768);
+    EXPECT_EQ(bits, 32);
+    ASSERT_TRUE(TestMemImgValid(&g_screenImages.primary));
+    EXPECT_EQ(g_screenImages.primary.width, 1024);
+}
+
 TEST_F(ScreenTest, ModeTooLargeForMemoryFallsBackToTheRunningMode)
 {
     StartScreen();
