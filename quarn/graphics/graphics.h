@@ -138,6 +138,16 @@ struct ScreenMode {
     int32_t width, height, bits, refresh;
 };
 int32_t ClassifyModeChange(const ScreenMode& requested, const ScreenMode& before, const ScreenMode& after);
+// 1 for a full-screen 320 x 240 request: it is set up as a 640 x 480 screen whose top-left
+// 320 x 240 pixels are shown, each doubled.
+int32_t IsDoubledRequest(int32_t width, int32_t height, int32_t windowed);
+// 1 while the screen is such a 640 x 480 one standing in for 320 x 240 (doubled, or a refused
+// 320 x 240 display mode). A flag left from a request that fell back to another size shows
+// nothing doubled.
+int32_t IsShownDoubled(const ScreenSettings& settings);
+// The mode as the application sees it: 640 x 480 x 16 where unset, 320 x 240 while shown
+// doubled.
+ScreenMode ShownScreenMode(const ScreenSettings& settings);
 
 // The screen's pixel format (16 bits: RGB565, otherwise X8R8G8B8).
 const quarn::ColorFormat* ScreenColorFormat();

@@ -68,6 +68,34 @@ int32_t ClassifyModeChange(const ScreenMode& requested, const ScreenMode& before
     return -1;
 }
 
+// The configured mode with the start-up defaults where unset.
+static ScreenMode ConfiguredMode(const ScreenSettings& s)
+{
+    return ScreenMode{s.width != 0 ? s.width : 640, s.height != 0 ? s.height : 480, s.colorBits != 0 ? s.colorBits : 16,
+                      s.refreshRate};
+}
+
+int32_t IsDoubledRequest(int32_t width, int32_t height, int32_t windowed)
+{
+    return !windowed && width == 320 && height == 240 ? 1 : 0;
+}
+
+int32_t IsShownDoubled(const ScreenSettings& settings)
+{
+    const ScreenMode mode = ConfiguredMode(settings);
+    return (settings.doubled || settings.displayFallback) && mode.width == 640 && mode.height == 480 ? 1 : 0;
+}
+
+ScreenMode ShownScreenMode(const ScreenSettings& settings)
+{
+    ScreenMode mode = ConfiguredMode(settings);
+    if (IsShownDoubled(settings)) {
+        mode.width = 320;
+        mode.height = 240;
+    }
+    return mode;
+}
+
 void BuildScreenDibHeader(ScreenDibHeader* header, const MEMIMG* image)
 {
     *header = ScreenDibHeader{};

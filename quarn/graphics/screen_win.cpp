@@ -28,12 +28,6 @@ int32_t s_displayModeCount = 0;
 int32_t ScreenWidth() { return g_screenSettings.width != 0 ? g_screenSettings.width : 640; }
 int32_t ScreenHeight() { return g_screenSettings.height != 0 ? g_screenSettings.height : 480; }
 
-bool ShownDoubled()
-{
-    return (g_screenSettings.doubled || g_screenSettings.displayFallback) && ScreenWidth() == 640 &&
-           ScreenHeight() == 480;
-}
-
 ScreenMode CurrentMode()
 {
     return ScreenMode{g_screenSettings.width, g_screenSettings.height, g_screenSettings.colorBits,
@@ -65,14 +59,17 @@ void ReleaseScreenImages()
     g_DrawSettings.softDrawTarget = nullptr;
 }
 
-void CreateScreenImages()
+// 0, or -1 when the primary image cannot be made (a screen too large for memory).
+int32_t CreateScreenImages()
 {
     const int32_t width = ScreenWidth();
     const int32_t height = ScreenHeight();
     const int kind = GetConfiguredColorBits() == 16 ? kMemImgRgb565 : kMemImgXrgb32;
     ReleaseScreenImages();
     if (CreatePlainMemImg(&g_screenImages.primary, width, height, kind) != 0) {
-        EndOnFatalError(L"プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
+        // Refused, not fatal: a running mode change then falls back to a mode that works,
+        // and a failing start-up still returns to the application, which saves its state.
+        return AppendLog(L"プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
     }
     CreatePlainMemImg(&g_screenImages.work, width, height, kind);
     g_screenImages.workAlpha = MEMIMG{};
@@ -84,6 +81,7 @@ void CreateScreenImages()
                      EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,
                                       background >> 8 & 0xFF, background & 0xFF, 255));
     g_DrawSettings.softDrawTarget = &g_screenImages.primary;
+    return 0;
 }
 
 // ---- Window services
@@ -202,15 +200,15 @@ int GetVerticalSyncWait() { return g_screenSettings.noVerticalWait == 0 ? 1 : 0;
 
 int QueryScreenSizeAndDepth(int* width, int* height, int* colorBits)
 {
-    const bool shownHalf = g_screenSettings.doubled || g_screenSettings.displayFallback;
+    const ScreenMode shown = ShownScreenMode(g_screenSettings);
     if (width != nullptr) {
-        *width = shownHalf ? 320 : ScreenWidth();
+        *width = shown.width;
     }
     if (height != nullptr) {
-        *height = shownHalf ? 240 : ScreenHeight();
+        *height = shown.height;
     }
     if (colorBits != nullptr) {
-        *colorBits = GetConfiguredColorBits();
+        *colorBits = shown.bits;
     }
     return 0;
 }
@@ -224,9 +222,16 @@ int ConfigureScreenMode(int width, int height, int colorBits, int refreshRate)
         StoreMode(ScreenMode{width, height, colorBits, refreshRate});
         return 0;
     }
+    ScreenMode requested{width, height, colorBits, refreshRate};
+    // A full-screen 320 x 240 is set up as a doubled 640 x 480 screen: getting that is
+    // getting the mode asked for.
+    if (IsDoubledRequest(width, height, g_system.windowed)) {
+        requested.width = 640;
+        requested.height = 480;
+    }
     const ScreenMode before = CurrentMode();
     ApplyScreenModeChange(width, height, colorBits, 0, refreshRate);
-    return ClassifyModeChange(ScreenMode{width, height, colorBits, refreshRate}, before, CurrentMode());
+    return ClassifyModeChange(requested, before, CurrentMode());
 }
 
 int32_t InitializeGraphics()
@@ -246,7 +251,7 @@ int32_t InitializeGraphics()
     if (g_screenSettings.colorBits == 0) {
         g_screenSettings.colorBits = 16;
     }
-    if (!g_system.windowed && g_screenSettings.width == 320 && g_screenSettings.height == 240) {
+    if (IsDoubledRequest(g_screenSettings.width, g_screenSettings.height, g_system.windowed)) {
         g_screenSettings.doubled = 1;
         g_screenSettings.width = 640;
         g_screenSettings.height = 480;
@@ -263,8 +268,9 @@ int32_t InitializeGraphics()
         if (g_hardwareRenderer.initDeviceSettings != nullptr) {
             g_hardwareRenderer.initDeviceSettings();
         }
-    } else {
-        CreateScreenImages();
+    } else if (CreateScreenImages() != 0) {
+        ShutDownGraphics();
+        return -1;
     }
     ResetDrawSettings();
     BuildMemImgBlendTables();
@@ -384,7 +390,7 @@ int PresentScreenArea(const RECT* area)
         s.brightColor = bright;
     }
 
-    const bool half = ShownDoubled();
+    const bool half = IsShownDoubled(g_screenSettings) != 0;
     const RectI32 source = half ? RectI32{0, 0, 320, 240} : RectI32{0, 0, sw, sh};
     RectI32 destination{0, 0, sw, sh};
     if (g_system.windowed) {
@@ -634,7 +640,10 @@ int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits)
 int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh)
 {
     ScreenSettings& ss = g_screenSettings;
-    if (!g_system.windowed && width == 320 && height == 240) {
+    // How the running mode is shown, for going back to it whole when the new one fails.
+    const int32_t doubledBefore = ss.doubled;
+    const int32_t fallbackBefore = ss.displayFallback;
+    if (IsDoubledRequest(width, height, g_system.windowed)) {
         ss.doubled = 1;
         width = 640;
         height = 480;
@@ -676,10 +685,14 @@ int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32
         }
         if (!up) {
             StoreMode(before);
+            ss.doubled = doubledBefore;
+            ss.displayFallback = fallbackBefore;
             up = InitializeGraphics() == 0;
         }
         if (!up) {
             StoreMode(ScreenMode{640, 480, 16, 0});
+            ss.doubled = 0;
+            ss.displayFallback = 0;
             up = InitializeGraphics() == 0;
         }
         if (!up) {

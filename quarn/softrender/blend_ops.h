@@ -435,6 +435,44 @@ using OpInverseBlend = OpBlendTowards<Fmt, Bright, InvertedSource>;
 template <class Fmt, bool Bright>
 using OpMultiplyBlend = OpBlendTowards<Fmt, Bright, ProductTarget>;
 
+// ---- Which form each mode draws with ----
+
+// The forms of the drawn modes. A kernel whose rounding differs in a mode derives from it and
+// names its own form for that mode.
+struct ModeForms {
+    template <class Fmt, bool Bright>
+    using Copy = OpCopy<Fmt, Bright>;
+    template <class Fmt, bool Bright>
+    using Blend = OpBlend<Fmt, Bright>;
+    template <class Fmt, bool Bright>
+    using Add = OpAdd<Fmt, Bright>;
+    template <class Fmt, bool Bright>
+    using Sub = OpSub<Fmt, Bright>;
+    template <class Fmt, bool Bright>
+    using Multiply = OpMultiply<Fmt, Bright>;
+    template <class Fmt, bool Bright>
+    using InverseBlend = OpInverseBlend<Fmt, Bright>;
+    template <class Fmt, bool Bright>
+    using MultiplyBlend = OpMultiplyBlend<Fmt, Bright>;
+};
+
+// Calls run.template operator()<Form>() with the form template of the mode (0 to 4, 10 or
+// 11, as ReadBlendSetup leaves it); any other mode calls nothing.
+template <class Forms = ModeForms, class Run>
+inline void WithModeForm(int mode, Run&& run)
+{
+    switch (mode) {
+    case 0: run.template operator()<Forms::template Copy>(); break;
+    case 1: run.template operator()<Forms::template Blend>(); break;
+    case 2: run.template operator()<Forms::template Add>(); break;
+    case 3: run.template operator()<Forms::template Sub>(); break;
+    case 4: run.template operator()<Forms::template Multiply>(); break;
+    case 10: run.template operator()<Forms::template InverseBlend>(); break;
+    case 11: run.template operator()<Forms::template MultiplyBlend>(); break;
+    default: break;
+    }
+}
+
 // Forms used only without mask, bright or alpha: mode 1 at p 128, modes 2 and 3 at p 255.
 template <class Fmt>
 struct OpHalve {

@@ -40,20 +40,14 @@ template <class Fmt>
 void Fill(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color, int mode,
           const BlendCtx& ctx)
 {
-    switch (mode) {
-    case 0: FillCopy<Fmt>(first, pitch, width, height, color); break;
-    case 1: FillLoop<Fmt, OpBlend<Fmt, false>>(first, pitch, width, height, color, ctx); break;
-    case 2: FillLoop<Fmt, OpAdd<Fmt, false>>(first, pitch, width, height, color, ctx); break;
-    case 3: FillLoop<Fmt, OpSub<Fmt, false>>(first, pitch, width, height, color, ctx); break;
-    case 4: FillLoop<Fmt, OpMultiply<Fmt, false>>(first, pitch, width, height, color, ctx); break;
-    case 10:
-        FillLoop<Fmt, OpInverseBlend<Fmt, false>>(first, pitch, width, height, color, ctx);
-        break;
-    case 11:
-        FillLoop<Fmt, OpMultiplyBlend<Fmt, false>>(first, pitch, width, height, color, ctx);
-        break;
-    default: break;
+    // A copy writes whole words; the colour has had its bright step, so the forms see none.
+    if (mode == 0) {
+        FillCopy<Fmt>(first, pitch, width, height, color);
+        return;
     }
+    WithModeForm(mode, [&]<template <class, bool> class Op>() {
+        FillLoop<Fmt, Op<Fmt, false>>(first, pitch, width, height, color, ctx);
+    });
 }
 
 bool SameView(const MEMIMG* a, const MEMIMG* b)

@@ -290,16 +290,9 @@ void RunBranch(const Blit& b, int mode, bool mask, bool bright, bool trans, bool
     if constexpr (!Src::kAlpha) {
         if (!mask && !bright && !rle && RunSpecialForm<Fmt, Src>(b, mode, trans, mmx)) return;
     }
-    switch (mode) {
-    case 0: RunMode<Fmt, Src, OpCopy>(b, mask, bright, trans, rle); break;
-    case 1: RunMode<Fmt, Src, OpBlend>(b, mask, bright, trans, rle); break;
-    case 2: RunMode<Fmt, Src, OpAdd>(b, mask, bright, trans, rle); break;
-    case 3: RunMode<Fmt, Src, OpSub>(b, mask, bright, trans, rle); break;
-    case 4: RunMode<Fmt, Src, OpMultiply>(b, mask, bright, trans, rle); break;
-    case 10: RunMode<Fmt, Src, OpInverseBlend>(b, mask, bright, trans, rle); break;
-    case 11: RunMode<Fmt, Src, OpMultiplyBlend>(b, mask, bright, trans, rle); break;
-    default: break;
-    }
+    WithModeForm(mode, [&]<template <class, bool> class Op>() {
+        RunMode<Fmt, Src, Op>(b, mask, bright, trans, rle);
+    });
 }
 
 template <class Fmt>

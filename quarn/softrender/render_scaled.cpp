@@ -115,16 +115,9 @@ void RunScaledBranch(const ScaledBlit& b, int mode, bool mask, bool bright, bool
             return;
         }
     }
-    switch (mode) {
-    case 0: RunScaledMode<Fmt, Src, OpCopy>(b, mask, bright, trans); break;
-    case 1: RunScaledMode<Fmt, Src, OpBlend>(b, mask, bright, trans); break;
-    case 2: RunScaledMode<Fmt, Src, OpAdd>(b, mask, bright, trans); break;
-    case 3: RunScaledMode<Fmt, Src, OpSub>(b, mask, bright, trans); break;
-    case 4: RunScaledMode<Fmt, Src, OpMultiply>(b, mask, bright, trans); break;
-    case 10: RunScaledMode<Fmt, Src, OpInverseBlend>(b, mask, bright, trans); break;
-    case 11: RunScaledMode<Fmt, Src, OpMultiplyBlend>(b, mask, bright, trans); break;
-    default: break;
-    }
+    WithModeForm(mode, [&]<template <class, bool> class Op>() {
+        RunScaledMode<Fmt, Src, Op>(b, mask, bright, trans);
+    });
 }
 
 template <class Fmt>

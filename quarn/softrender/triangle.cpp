@@ -246,19 +246,22 @@ void DrawOptions(const Walk& w, const Stage& st, bool mask, bool bright, bool tr
     }
 }
 
+// The textured branches' forms: the shared ones but where this kernel rounds its own way.
+struct TriangleForms : ModeForms {
+    template <class Fmt, bool Bright>
+    using Add = TriAdd<Fmt, Bright>;
+    template <class Fmt, bool Bright>
+    using Sub = TriSub<Fmt, Bright>;
+    template <class Fmt, bool Bright>
+    using MultiplyBlend = TriMultiplyBlend<Fmt, Bright>;
+};
+
 template <class Fmt, class Src>
 void DrawTextured(const Walk& w, const Stage& st, int mode, bool mask, bool bright, bool trans)
 {
-    switch (mode) {
-    case 0: DrawOptions<Fmt, Src, OpCopy>(w, st, mask, bright, trans); break;
-    case 1: DrawOptions<Fmt, Src, OpBlend>(w, st, mask, bright, trans); break;
-    case 2: DrawOptions<Fmt, Src, TriAdd>(w, st, mask, bright, trans); break;
-    case 3: DrawOptions<Fmt, Src, TriSub>(w, st, mask, bright, trans); break;
-    case 4: DrawOptions<Fmt, Src, OpMultiply>(w, st, mask, bright, trans); break;
-    case 10: DrawOptions<Fmt, Src, OpInverseBlend>(w, st, mask, bright, trans); break;
-    case 11: DrawOptions<Fmt, Src, TriMultiplyBlend>(w, st, mask, bright, trans); break;
-    default: break;
-    }
+    WithModeForm<TriangleForms>(mode, [&]<template <class, bool> class Op>() {
+        DrawOptions<Fmt, Src, Op>(w, st, mask, bright, trans);
+    });
 }
 
 template <class Fmt>
@@ -270,19 +273,13 @@ void DrawSource(const Walk& w, const Stage& st, const MemImgBase* s, int mode, b
     else DrawTextured<Fmt, SrcPlain<Fmt>>(w, st, mode, mask, bright, trans);
 }
 
+// The flat colour has had its bright step: the forms see none.
 template <class Fmt>
 void DrawFlat(const Walk& w, const Stage& st, int mode)
 {
-    switch (mode) {
-    case 0: Draw<FlatSpan<Fmt, OpCopy<Fmt, false>>>(w, st); break;
-    case 1: Draw<FlatSpan<Fmt, OpBlend<Fmt, false>>>(w, st); break;
-    case 2: Draw<FlatSpan<Fmt, OpAdd<Fmt, false>>>(w, st); break;
-    case 3: Draw<FlatSpan<Fmt, OpSub<Fmt, false>>>(w, st); break;
-    case 4: Draw<FlatSpan<Fmt, OpMultiply<Fmt, false>>>(w, st); break;
-    case 10: Draw<FlatSpan<Fmt, OpInverseBlend<Fmt, false>>>(w, st); break;
-    case 11: Draw<FlatSpan<Fmt, OpMultiplyBlend<Fmt, false>>>(w, st); break;
-    default: break;
-    }
+    WithModeForm(mode, [&]<template <class, bool> class Op>() {
+        Draw<FlatSpan<Fmt, Op<Fmt, false>>>(w, st);
+    });
 }
 
 // The flat colour with each channel scaled by its bright byte (255 keeps it).
@@ -331,11 +328,9 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
     if (ds->kind != kMemImgRgb565 && ds->kind != kMemImgXrgb32) return;
 
     const DrawSettings& settings = g_DrawSettings;
-    int mode = settings.blendMode;
-    const int p = ClampInt(settings.blendParam, 0, 255);
-    if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) return;
-    if (mode == 1 && p == 255) mode = 0;
-    if ((mode == 1 || mode == 2 || mode == 3) && p == 0) return;
+    BlendSetup blend = ReadBlendSetup(settings);
+    if (blend.mode < 0) return;
+    const int mode = blend.mode;
 
     const MemImgBase* ss = src != nullptr ? src->store : nullptr;
     if (ss != nullptr) {
@@ -424,14 +419,10 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
     w.dstBpp = ds->kind == kMemImgXrgb32 ? 4 : 2;
     w.dst = dst->pixels;
 
+    // This kernel's 16-bit blends by the parameter alone always scale by p / 255.
+    blend.ctx.signedStep16 = true;
     Stage st{};
-    const uint32_t bright = DrawBrightRgb(settings);
-    const bool hasBright = bright != kNoBrightColor;
-    st.in.ctx.p = static_cast<uint32_t>(p);
-    st.in.ctx.bright[0] = bright & 0xFF;
-    st.in.ctx.bright[1] = (bright >> 8) & 0xFF;
-    st.in.ctx.bright[2] = (bright >> 16) & 0xFF;
-    st.in.ctx.signedStep16 = true;
+    st.in.ctx = blend.ctx;
 
     if (ss == nullptr) {
         if (ds->kind == kMemImgXrgb32) {
@@ -451,19 +442,16 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
     st.vLimit = static_cast<uint32_t>(src->height) << kFracBits;
     st.ux = static_cast<uint32_t>(w.ux);
     st.vx = static_cast<uint32_t>(w.vx);
-    st.in.palette = ss->palette;
-    if (ss->paletted) st.in.key = ss->transparentColor & 0xFF;
-    else if (ss->kind == kMemImgRgb565) st.in.key = ss->transparentColor & 0xFFFF;
-    else st.in.key = ss->transparentColor;
+    SetSourceInputs(&st.in, ss, blend.ctx);
     if (mask != nullptr) {
         st.mask = mask->pixels;
         st.maskPitch = mask->store->pitch;
     }
     const bool trans = transparent != 0;
     if (ds->kind == kMemImgXrgb32)
-        DrawSource<Fmt32>(w, st, ss, mode, mask != nullptr, hasBright, trans);
+        DrawSource<Fmt32>(w, st, ss, mode, mask != nullptr, blend.bright, trans);
     else
-        DrawSource<Fmt16>(w, st, ss, mode, mask != nullptr, hasBright, trans);
+        DrawSource<Fmt16>(w, st, ss, mode, mask != nullptr, blend.bright, trans);
     MarkMemImgPixelsChanged(ds);
 }
 

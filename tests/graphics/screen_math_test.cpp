@@ -107,6 +107,52 @@ TEST(ModeChangeTest, ResultFromRequestedBeforeAndAfter)
     }
 }
 
+TEST(ShownModeTest, OnlyADoubledFullScreenShowsTheQuarterItStandsFor)
+{
+    struct Case {
+        int32_t width, height, bits, refresh, doubled, fallback;
+        ScreenMode shown;
+        int32_t shownDoubled;
+    };
+    const Case cases[] = {
+        {300, 60, 32, 60, 0, 0, {300, 60, 32, 60}, 0},
+        {0, 0, 0, 0, 0, 0, {640, 480, 16, 0}, 0},  // unset: the start-up defaults
+        {640, 480, 16, 60, 1, 0, {320, 240, 16, 60}, 1},
+        {640, 480, 32, 0, 0, 1, {320, 240, 32, 0}, 1},
+        {640, 480, 32, 0, 0, 0, {640, 480, 32, 0}, 0},
+        // A flag left over from a 320 x 240 request that fell back to the mode before: the
+        // 800 x 600 screen is shown whole, and that is its size.
+        {800, 600, 32, 60, 1, 0, {800, 600, 32, 60}, 0},
+        {800, 600, 32, 60, 0, 1, {800, 600, 32, 60}, 0},
+    };
+    for (const Case& c : cases) {
+        ScreenSettings s{};
+        s.width = c.width;
+        s.height = c.height;
+        s.colorBits = c.bits;
+        s.refreshRate = c.refresh;
+        s.doubled = c.doubled;
+        s.displayFallback = c.fallback;
+        const ScreenMode shown = ShownScreenMode(s);
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " doubled " << c.doubled << " fallback "
+                                        << c.fallback);
+        EXPECT_EQ(shown.width, c.shown.width);
+        EXPECT_EQ(shown.height, c.shown.height);
+        EXPECT_EQ(shown.bits, c.shown.bits);
+        EXPECT_EQ(shown.refresh, c.shown.refresh);
+        EXPECT_EQ(IsShownDoubled(s), c.shownDoubled);
+    }
+}
+
+TEST(ShownModeTest, AFullScreenQuarterScreenRequestIsSetUpDoubled)
+{
+    EXPECT_EQ(IsDoubledRequest(320, 240, 0), 1);
+    EXPECT_EQ(IsDoubledRequest(320, 240, 1), 0);  // a window shows 320 x 240 as it is
+    EXPECT_EQ(IsDoubledRequest(640, 480, 0), 0);
+    EXPECT_EQ(IsDoubledRequest(320, 480, 0), 0);
+    EXPECT_EQ(IsDoubledRequest(640, 240, 0), 0);
+}
+
 TEST(ScreenDibHeaderTest, TopDownBitfieldsCoveringWholeRows)
 {
     for (int kind : {kMemImgXrgb32, kMemImgRgb565}) {

@@ -409,4 +409,45 @@ TEST_F(ScreenTest, ScreenModeChangeWhileRunning)
     EXPECT_NE(g_logText.find(L"画面モード変更処理は正常に終了しました"), std::wstring::npos);
 }
 
+// The display offers only its own 1024 x 768 mode: full screen starts there, and a 320 x 240
+// request (set up as a doubled 640 x 480 screen) is refused and falls back to it.
+TEST_F(ScreenTest, RefusedFullScreenChangeReturnsToTheModeAsItWas)
+{
+    ASSERT_EQ(ConfigureScreenMode(1024, 768, 32, 0), 0);
+    ChangeWindowMode(0);
+    StartScreen();
+    ASSERT_EQ(g_screenSettings.started, 1);
+    ASSERT_EQ(IsFullScreenMode(), 1);
+    EXPECT_EQ(ConfigureScreenMode(320, 240, 32, 0), -1);
+    EXPECT_EQ(g_screenSettings.started, 1);
+    EXPECT_EQ(g_screenSettings.doubled, 0);
+    int w = 0, h = 0, bits = 0;
+    QueryScreenSizeAndDepth(&w, &h, &bits);
+    EXPECT_EQ(w, 1024);
+    EXPECT_EQ(h, 768);
+    EXPECT_EQ(bits, 32);
+    ASSERT_TRUE(TestMemImgValid(&g_screenImages.primary));
+    EXPECT_EQ(g_screenImages.primary.width, 1024);
+}
+
+TEST_F(ScreenTest, ModeTooLargeForMemoryFallsBackToTheRunningMode)
+{
+    StartScreen();
+    ASSERT_EQ(SelectDrawTarget(-2), 0);
+    // 40000 x 20000 pixels of 4 bytes pass 2 GB: the screen image cannot be made. The program
+    // keeps running in the mode it had instead of ending.
+    EXPECT_EQ(ConfigureScreenMode(40000, 20000, 32, 60), -1);
+    EXPECT_NE(g_logText.find(L"プライマリサーフェス用の MEMIMG の作成に失敗しました"), std::wstring::npos);
+    EXPECT_EQ(g_screenSettings.started, 1);
+    EXPECT_EQ(g_screenSettings.width, 300);
+    EXPECT_EQ(g_screenSettings.height, 60);
+    ASSERT_TRUE(TestMemImgValid(&g_screenImages.primary));
+    EXPECT_EQ(g_screenImages.primary.width, 300);
+    EXPECT_EQ(g_screenImages.primary.height, 60);
+    EXPECT_EQ(GetDrawTarget(), -2);
+    Paint(PositionColor);
+    ASSERT_EQ(PresentScreen(), 0);
+    EXPECT_EQ(WindowPixel(123, 45), PositionColor(123, 45) & 0xFFFFFF);
+}
+
 }  // namespace
