@@ -137,11 +137,16 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
     SelectObject(dc, old);
     DeleteDC(dc);
 
-    ComputeFontCells(tm.tmMaxCharWidth, tm.tmHeight, kind, edgeSize, &font->cellSide, &font->cellHeight);
-
-    SizeMemoryGlyphCache(font, g_fontSettings.userCacheCount);
-    font->memoryCache = static_cast<uint8_t*>(AllocTrackedMemoryZeroed(
-        static_cast<uint32_t>(font->cacheHeight) * static_cast<uint32_t>(font->bytesPerRow), __FILE__, __LINE__));
+    // A cell too large for the glyph records, or a cache too large to allocate, fails as the
+    // allocation would.
+    int64_t cacheBytes = -1;
+    if (ComputeFontCells(tm.tmMaxCharWidth, tm.tmHeight, kind, edgeSize, &font->cellSide, &font->cellHeight) == 0) {
+        cacheBytes = SizeMemoryGlyphCache(font, g_fontSettings.userCacheCount);
+    }
+    if (cacheBytes > 0 && cacheBytes <= INT32_MAX) {
+        font->memoryCache = static_cast<uint8_t*>(
+            AllocTrackedMemoryZeroed(static_cast<uint32_t>(cacheBytes), __FILE__, __LINE__));
+    }
     if (font->memoryCache == nullptr) {
         AppendLogFormat(L"フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle");
         return DiscardHalfBuiltFont(font);

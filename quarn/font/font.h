@@ -107,12 +107,16 @@ HandleTable* GetFontTable();
 
 // ---- Layout (portable)
 
-// Cell side and cell height from the text metrics.
-void ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
-                      int32_t* cellSide, int32_t* cellHeight);
-// Memory cache: capacity, size and row bytes for the record's cell side and kind. The cache
-// block itself is not allocated.
-void SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount);
+// Cells wider or higher than this are refused: glyph boxes and advances are kept in 16 bits.
+constexpr int32_t kMaxFontCellSide = 0x7FFF;
+// Cell side and cell height from the text metrics; -1 (outputs untouched) when the cell would
+// exceed kMaxFontCellSide.
+int32_t ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
+                         int32_t* cellSide, int32_t* cellHeight);
+// Memory cache: capacity, size and row bytes for the record's cell side (1 to
+// kMaxFontCellSide) and kind. Returns the bytes the cache block needs; the block itself is not
+// allocated.
+int64_t SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount);
 // Texture cache sides and capacity for a cell side; every cell with its one-pixel border
 // lies inside the texture.
 void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* width,

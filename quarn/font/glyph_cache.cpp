@@ -73,30 +73,36 @@ FontRecord* GetFontRecord(int32_t font) { return FindHandleRecordAs<FontRecord>(
 
 int32_t IsFontHandleValid(int32_t font) { return GetFontRecord(font) != nullptr ? 1 : 0; }
 
-void ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
-                      int32_t* cellSide, int32_t* cellHeight)
+int32_t ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
+                         int32_t* cellSide, int32_t* cellHeight)
 {
-    const int32_t edge = (kind & kFontEdge) ? 2 * edgeSize : 0;
-    int32_t side = (maxCharWidth + 2 + edge + 7) / 8 * 8;
-    int32_t height = textHeight + edge;
+    // Wide enough not to overflow for any metrics and edge size a caller can pass.
+    const int64_t edge = (kind & kFontEdge) ? 2 * int64_t{edgeSize} : 0;
+    int64_t side = (int64_t{maxCharWidth} + 2 + edge + 7) / 8 * 8;
+    int64_t height = int64_t{textHeight} + edge;
     height += height & 1;
     if (side < height) side = height;
-    *cellSide = side;
-    *cellHeight = height;
+    if (side < 1 || side > kMaxFontCellSide || height > kMaxFontCellSide) return -1;
+    *cellSide = static_cast<int32_t>(side);
+    *cellHeight = static_cast<int32_t>(height);
+    return 0;
 }
 
-void SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount)
+int64_t SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount)
 {
     const int32_t side = font->cellSide;
     font->bitsPerPixel = font->kind == kFontPlain ? 1 : 8;
     int32_t capacity = userCacheCount;
-    if (capacity <= 0) capacity = std::max<int32_t>(0x50000 / (side * side), 20);
+    if (capacity <= 0) {
+        capacity = static_cast<int32_t>(std::max<int64_t>(0x50000 / (int64_t{side} * side), 20));
+    }
     capacity = std::min(capacity, kGlyphCapacityLimit);
     font->capacity = capacity;
     font->cacheWidth = side;
     font->cacheHeight = capacity * side;
     font->cellsPerColumn = capacity;
     font->bytesPerRow = (side * font->bitsPerPixel + 7) / 8;
+    return int64_t{font->cacheHeight} * font->bytesPerRow;
 }
 
 void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* width,

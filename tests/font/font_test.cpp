@@ -308,6 +308,24 @@ TEST_F(FontTest, HandleRefusals)
     EXPECT_TRUE(log.texts.empty());
 }
 
+TEST_F(FontTest, FontsWhoseCacheCannotBeHeldAreRefused)
+{
+    LogCapture log;
+    const int32_t live = GetFontTable()->liveCount;
+    const int32_t blocks = GetAllocatorTotals().blockCount;
+    // Edge sizes whose cells outgrow the glyph records, or whose cache outgrows 32 bits.
+    for (int32_t edge : {10000, 20000, 0x7FFFFFFF}) {
+        EXPECT_EQ(CreateFontToHandle(nullptr, 16, -1, kFontEdge, -1, edge, 0, -1, -1), -1) << edge;
+    }
+    EXPECT_TRUE(log.Contains(L"フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle\n"));
+    EXPECT_EQ(GetFontTable()->liveCount, live);
+    EXPECT_EQ(GetAllocatorTotals().blockCount, blocks) << "nothing of the refused fonts is left";
+    // A thick edge that fits still makes a font.
+    const int32_t thick = CreateFontToHandle(nullptr, 16, -1, kFontEdge, -1, 40, 0, -1, -1);
+    ASSERT_GE(thick, 0);
+    EXPECT_EQ(DrawTextWithFont(0, 0, L"A", 0xFFFFFF, thick, 0xFF0000, 0), 0);
+}
+
 TEST_F(FontTest, RecreatingAllFontsKeepsHandlesAndSpacing)
 {
     const int32_t a = CreateFontToHandle(L"meiryo", 18, 3, kFontAntialiased, -1, -1, 0, -1, -1);

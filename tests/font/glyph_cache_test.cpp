@@ -26,10 +26,41 @@ TEST(FontLayout, CellSidesAndHeights)
     for (const Case& c : cases) {
         int32_t side = 0;
         int32_t height = 0;
-        ComputeFontCells(c.maxWidth, c.height, c.kind, c.edge, &side, &height);
+        ASSERT_EQ(ComputeFontCells(c.maxWidth, c.height, c.kind, c.edge, &side, &height), 0);
         EXPECT_EQ(side, c.side) << c.maxWidth << " " << c.height << " kind " << c.kind;
         EXPECT_EQ(height, c.cellHeight) << c.maxWidth << " " << c.height << " kind " << c.kind;
     }
+}
+
+TEST(FontLayout, OversizedCellsAreRefusedAndCacheSizesDoNotOverflow)
+{
+    // Edge sizes and metrics a caller may pass that make cells wider than the glyph records
+    // hold (and, squared, wider than 32 bits).
+    const struct {
+        int32_t maxWidth, height, kind, edge;
+    } refused[] = {
+        {10, 20, kFontEdge, 0x7FFFFFFF},
+        {10, 20, kFontAntialiasedEdge, 32759},   // 65536 wide: its square is 0 in 32 bits
+        {0x7FFFFFF0, 20, kFontPlain, 1},
+        {10, 0x7FFF, kFontEdge, 1},
+    };
+    for (const auto& c : refused) {
+        int32_t side = -5;
+        int32_t height = -5;
+        EXPECT_EQ(ComputeFontCells(c.maxWidth, c.height, c.kind, c.edge, &side, &height), -1) << c.edge;
+        EXPECT_EQ(side, -5);
+    }
+    int32_t side = 0;
+    int32_t height = 0;
+    ASSERT_EQ(ComputeFontCells(kMaxFontCellSide - 9, 20, kFontPlain, 1, &side, &height), 0);
+    EXPECT_EQ(side, kMaxFontCellSide - 7);
+
+    // The largest cell: the byte size of its cache is reported whole, for the caller to refuse.
+    auto font = std::make_unique<FontRecord>();
+    font->cellSide = kMaxFontCellSide;
+    font->kind = kFontAntialiased;
+    EXPECT_EQ(SizeMemoryGlyphCache(font.get(), 0), int64_t{20} * kMaxFontCellSide * kMaxFontCellSide);
+    EXPECT_EQ(font->capacity, 20);
 }
 
 TEST(FontLayout, MemoryCacheCapacity)
@@ -47,7 +78,7 @@ TEST(FontLayout, MemoryCacheCapacity)
     for (const Case& c : cases) {
         font->cellSide = c.side;
         font->kind = c.kind;
-        SizeMemoryGlyphCache(font.get(), c.user);
+        EXPECT_EQ(SizeMemoryGlyphCache(font.get(), c.user), int64_t{c.capacity} * c.side * c.bytesPerRow);
         EXPECT_EQ(font->capacity, c.capacity) << c.side;
         EXPECT_EQ(font->bytesPerRow, c.bytesPerRow) << c.side;
         EXPECT_EQ(font->cacheHeight, c.capacity * c.side);
