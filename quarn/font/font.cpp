@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "quarn/font/font.h"
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
 
@@ -504,7 +505,23 @@ int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t col
     if (text == nullptr || text[0] == 0 || g_DrawSettings.drawingDisabled) return 0;
     if (!IsFontHandleValid(handle)) return AppendLog(L"フォントハンドル値が異常です\n");
     WaitUntilWindowActive();
-    // The front screen is drawn through a rectangle that starts at x.
-    if (g_DrawSettings.drawTarget == -4 && x >= g_DrawSettings.clip.right) return 0;
-    return DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
+    // Masked drawing and the front screen work on the text's rectangle: from (x, y) to the
+    // clip's edge along the line and the font's height (and a little) across it.
+    const bool masking = g_DrawSettings.maskingActive != 0;
+    quarn::PixelRect area{};
+    if (masking || g_DrawSettings.drawTarget == quarn::kDrawTargetFrontScreen) {
+        const quarn::PixelRect& clip = g_DrawSettings.clip;
+        if (x >= clip.right) return 0;
+        const int64_t across = int64_t{QueryFontHeight(handle)} + 3;
+        area = vertical ? quarn::PixelRect{x, y, quarn::SaturateToInt32(x + across), clip.bottom}
+                        : quarn::PixelRect{x, y, clip.right, quarn::SaturateToInt32(y + across)};
+        if (masking && quarn::g_graphHooks.prepareMaskedDrawArea != nullptr) {
+            quarn::g_graphHooks.prepareMaskedDrawArea(&area);
+        }
+    }
+    const int32_t result = DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
+    if (masking && quarn::g_graphHooks.commitMaskedDrawArea != nullptr) {
+        quarn::g_graphHooks.commitMaskedDrawArea(&area);
+    }
+    return result;
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quarn/font/font.h"
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
 
@@ -324,6 +325,45 @@ TEST_F(FontTest, FontsWhoseCacheCannotBeHeldAreRefused)
     const int32_t thick = CreateFontToHandle(nullptr, 16, -1, kFontEdge, -1, 40, 0, -1, -1);
     ASSERT_GE(thick, 0);
     EXPECT_EQ(DrawTextWithFont(0, 0, L"A", 0xFFFFFF, thick, 0xFF0000, 0), 0);
+}
+
+// What the mask hooks were handed.
+std::vector<quarn::PixelRect> g_maskCalls;
+
+TEST_F(FontTest, MaskedTextIsPreparedAndCommittedOverItsRectangle)
+{
+    const quarn::GraphServiceHooks keptHooks = quarn::g_graphHooks;
+    g_maskCalls.clear();
+    quarn::g_graphHooks.prepareMaskedDrawArea = [](const quarn::PixelRect* r) -> int32_t {
+        g_maskCalls.push_back(*r);
+        return 0;
+    };
+    quarn::g_graphHooks.commitMaskedDrawArea = quarn::g_graphHooks.prepareMaskedDrawArea;
+    const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
+    ASSERT_EQ(SetDrawClipRect(0, 0, 200, 50), 0);
+
+    g_DrawSettings.maskingActive = 1;
+    EXPECT_EQ(DrawTextWithFont(10, 12, L"Mask", 0xFFFFFF, font, 0, 0), 0);
+    EXPECT_EQ(DrawTextWithFont(40, 5, L"Mask", 0xFFFFFF, font, 0, 1), 0);
+    EXPECT_EQ(DrawTextWithFont(200, 5, L"Mask", 0xFFFFFF, font, 0, 0), 0) << "right of the clip";
+    g_DrawSettings.maskingActive = 0;
+    EXPECT_EQ(DrawTextWithFont(10, 30, L"Mask", 0xFFFFFF, font, 0, 0), 0) << "no mask, no hook";
+    quarn::g_graphHooks = keptHooks;
+
+    // Horizontal: to the clip's right edge, the font's size and 3 down; vertical: the same
+    // turned, down to the clip's bottom.
+    const quarn::PixelRect want[] = {{10, 12, 200, 35}, {10, 12, 200, 35}, {40, 5, 63, 50}, {40, 5, 63, 50}};
+    ASSERT_EQ(g_maskCalls.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(g_maskCalls[i].left, want[i].left) << i;
+        EXPECT_EQ(g_maskCalls[i].top, want[i].top) << i;
+        EXPECT_EQ(g_maskCalls[i].right, want[i].right) << i;
+        EXPECT_EQ(g_maskCalls[i].bottom, want[i].bottom) << i;
+    }
+    int ink = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) ink += Screen(x, y) != 0;
+    EXPECT_GT(ink, 40) << "masked text is still drawn";
 }
 
 TEST_F(FontTest, RecreatingAllFontsKeepsHandlesAndSpacing)
