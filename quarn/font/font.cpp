@@ -22,17 +22,6 @@ GlyphListEntry s_renderList[kStaticGlyphList];
 
 bool IsSpaceUnit(wchar_t unit) { return unit == 0x0020 || unit == 0x3000; }
 
-// A fatal failure of the font layer: the library's fatal exit when one is installed;
-// otherwise the line is logged and the operation fails.
-void FontFatal(const wchar_t* message)
-{
-    if (g_graphicsHooks.fatalErrorExit != nullptr) {
-        g_graphicsHooks.fatalErrorExit(message);
-        return;
-    }
-    AppendLogFormat(L"%ls", message);
-}
-
 HFONT CreateGdiFont(const wchar_t* face, int32_t size, int32_t thickness, int32_t italic, BYTE charSet)
 {
     return CreateFontW(size, 0, 0, 0, thickness * 100, static_cast<DWORD>(italic), FALSE, FALSE, charSet,
@@ -258,7 +247,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
     HGDIOBJ old = dc != nullptr ? SelectObject(dc, static_cast<HFONT>(font->gdiFont)) : nullptr;
     if (dc == nullptr || old == nullptr || old == HGDI_ERROR) {
         if (dc != nullptr) DeleteDC(dc);
-        FontFatal(L"テキストキャッシュサーフェスのＤＣの取得に失敗しました");
+        quarn::FailFatally(L"テキストキャッシュサーフェスのＤＣの取得に失敗しました");
         return nullptr;
     }
     TEXTMETRICW tm{};
@@ -291,7 +280,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
                 auto* buffer = static_cast<uint8_t*>(
                     AllocTrackedMemoryZeroed(bytes + 2 * static_cast<uint32_t>(pitch), __FILE__, __LINE__));
                 if (buffer == nullptr) {
-                    FontFatal(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
+                    quarn::FailFatally(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
                     break;
                 }
                 ok = GetGlyphOutlineW(dc, unit, format, &gm, bytes, buffer + pitch, &identity) != GDI_ERROR;
