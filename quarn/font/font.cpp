@@ -48,6 +48,12 @@ int32_t DiscardHalfBuiltFont(FontRecord* font)
     return -1;
 }
 
+// The pen in whole pixels, held to the int32 range: spacing and long texts may carry it far.
+int32_t PenPixels(double pen)
+{
+    return pen >= 2147483647.0 ? INT32_MAX : pen <= -2147483648.0 ? INT32_MIN : static_cast<int32_t>(pen);
+}
+
 RectI32 ToRect(const quarn::PixelRect& r) { return RectI32{r.left, r.top, r.right, r.bottom}; }
 quarn::PixelRect ToPixelRect(const RectI32& r) { return quarn::PixelRect{r.left, r.top, r.right, r.bottom}; }
 
@@ -408,19 +414,21 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
             }
         }
         if (draw && target != nullptr && !IsSpaceUnit(unit) && entry->boxWidth > 0 && entry->boxHeight > 0) {
-            const int32_t penPixels = static_cast<int32_t>(pen);
+            const int64_t penPixels = PenPixels(pen);
             const int32_t boxHeight = entry->boxHeight < font->cellSide ? entry->boxHeight : font->cellSide;
             if (vertical) {
-                DrawMemoryGlyph(font, entry, t, x + font->cellHeight - entry->topOffset - boxHeight,
-                                y + penPixels + entry->xOrigin);
+                DrawMemoryGlyph(font, entry, t,
+                                quarn::SaturateToInt32(int64_t{x} + font->cellHeight - entry->topOffset - boxHeight),
+                                quarn::SaturateToInt32(y + penPixels + entry->xOrigin));
             } else {
-                DrawMemoryGlyph(font, entry, t, x + penPixels + entry->xOrigin, y + entry->topOffset);
+                DrawMemoryGlyph(font, entry, t, quarn::SaturateToInt32(x + penPixels + entry->xOrigin),
+                                quarn::SaturateToInt32(int64_t{y} + entry->topOffset));
             }
         }
-        pen += (entry->advance + font->spacing) * advanceScale;
+        pen += (static_cast<double>(entry->advance) + font->spacing) * advanceScale;
     }
 
-    const int32_t total = static_cast<int32_t>(pen);
+    const int32_t total = PenPixels(pen);
     if (!draw && size != nullptr) {
         size[0] = vertical ? font->cellHeight : total;
         size[1] = vertical ? total : font->cellHeight;
@@ -476,7 +484,7 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     quarn::FillMemImgPixels(work, &fill, work->store->transparentColor);
     DrawTextCore(1, 0, 0, 0, 1.0, 1.0, text, color, work, &area, 1, handle, edgeColor, -1, vertical, nullptr);
 
-    RectI32 place{x, y, x + size[0], y + size[1]};
+    RectI32 place{x, y, quarn::SaturateToInt32(int64_t{x} + size[0]), quarn::SaturateToInt32(int64_t{y} + size[1])};
     const RectI32 kept = ToRect(keptClip);
     ClampRectInsideRect(&place, &kept);
     g_DrawSettings.clip = ToPixelRect(place);

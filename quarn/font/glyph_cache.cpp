@@ -282,8 +282,9 @@ void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const Glyp
 
     for (int32_t v = 0; v < h; ++v) {
         for (int32_t u = 0; u < w; ++u) {
-            const int32_t dx = t.vertical ? x + (h - 1 - v) : x + u;
-            const int32_t dy = t.vertical ? y + u : y + v;
+            // Wide: a glyph may be placed at the very end of the int32 range.
+            const int64_t dx = t.vertical ? int64_t{x} + (h - 1 - v) : int64_t{x} + u;
+            const int64_t dy = t.vertical ? int64_t{y} + u : int64_t{y} + v;
             if (dx < left || dx >= right || dy < top || dy >= bottom) continue;
 
             uint32_t value;

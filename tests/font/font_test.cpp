@@ -530,6 +530,14 @@ TEST_F(FontTest, MeasuringSpacesSurrogatesAndLongText)
     ASSERT_EQ(PrepareGlyphList(3, font, L"AAAB", nullptr, &count), 0);
     EXPECT_EQ(count, 3);
 
+    // Spacing as far as it goes: the pen stops at the end of the range.
+    SetFontCharSpacing(INT32_MAX, font);
+    EXPECT_EQ(Measure(L"AB", font)[0], INT32_MAX);
+    EXPECT_EQ(DrawTextWithFont(0, 0, L"AB", 0xFFFFFF, font, 0, 0), 0);
+    SetFontCharSpacing(INT32_MIN, font);
+    EXPECT_EQ(Measure(L"AB", font)[0], INT32_MIN);
+    SetFontCharSpacing(0, font);
+
     // 300 units: a list of its own, freed again.
     std::wstring longText;
     for (int i = 0; i < 150; ++i) longText += L"AB";

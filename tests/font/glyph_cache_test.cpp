@@ -319,6 +319,23 @@ TEST(GlyphDrawing, VerticalTurnsClockwiseAndClips)
     EXPECT_EQ(clipped.Pixel32(2, 4), 0u) << "below the clip";
 }
 
+TEST(GlyphDrawing, GlyphsAtTheEndOfTheRangeDrawNothing)
+{
+    TestFont font(kFontAntialiased, 8, 2);
+    GlyphEntry* e = font.Add('g', std::vector<uint8_t>(4 * 4, 16), 4, 4, 4);
+    Canvas canvas(8, 8, quarn::kMemImgXrgb32, 0);
+    GlyphDrawTarget t{&canvas.image, {0, 0, 8, 8}, 0xFFFFFF, 0, 0};
+    for (int32_t vertical : {0, 1}) {
+        t.vertical = vertical;
+        DrawMemoryGlyph(font.record.get(), e, t, INT32_MAX - 1, 0);
+        DrawMemoryGlyph(font.record.get(), e, t, 0, INT32_MAX - 1);
+    }
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) ASSERT_EQ(canvas.Pixel32(x, y), 0u) << x << "," << y;
+    DrawMemoryGlyph(font.record.get(), e, t, 5, 6);
+    EXPECT_EQ(canvas.Pixel32(7, 7), 0xFFFFFFu) << "the part inside the image is drawn";
+}
+
 TEST(GlyphColors, BrightScalesEachChannelOfTheScreenFormat)
 {
     const ScreenSettings kept = g_screenSettings;
