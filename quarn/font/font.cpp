@@ -443,11 +443,11 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     const FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
     RectI32 clip = ToRect(g_DrawSettings.clip);
+    // A measured size always has the cell height on one side; a failed measure leaves both 0.
+    // (The advance alone may be negative: spacing can run the pen left.)
     int32_t size[2] = {0, 0};
-    if (DrawTextCore(0, x, y, 0, 1.0, 1.0, text, color, nullptr, &clip, 1, handle, edgeColor, -1, vertical,
-                     size) < 0) {
-        return -1;
-    }
+    DrawTextCore(0, x, y, 0, 1.0, 1.0, text, color, nullptr, &clip, 1, handle, edgeColor, -1, vertical, size);
+    if (size[0] == 0 && size[1] == 0) return -1;
     MEMIMG* target = g_DrawSettings.softDrawTarget;
     if (target == nullptr) return 0;
 

@@ -536,6 +536,17 @@ TEST_F(FontTest, MeasuringSpacesSurrogatesAndLongText)
     EXPECT_EQ(DrawTextWithFont(0, 0, L"AB", 0xFFFFFF, font, 0, 0), 0);
     SetFontCharSpacing(INT32_MIN, font);
     EXPECT_EQ(Measure(L"AB", font)[0], INT32_MIN);
+    // A pen that runs left still draws (plain text goes straight to the target).
+    const int32_t plain = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
+    SetFontCharSpacing(-40, plain);
+    ASSERT_LT(Measure(L"AB", plain)[0], 0);
+    Canvas left;
+    Target(left);
+    EXPECT_EQ(DrawTextWithFont(100, 10, L"AB", 0xFFFFFF, plain, 0, 0), 0);
+    int ink = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) ink += left.At(x, y) != 0;
+    EXPECT_GT(ink, 20);
     SetFontCharSpacing(0, font);
 
     // 300 units: a list of its own, freed again.
