@@ -117,10 +117,11 @@ int32_t ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind,
 // kMaxFontCellSide) and kind. Returns the bytes the cache block needs; the block itself is not
 // allocated.
 int64_t SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount);
-// Texture cache sides and capacity for a cell side; every cell with its one-pixel border
-// lies inside the texture.
+// Texture cache sides, capacity and cells per column for a cell side (1 to
+// kMaxFontCellSide); laid out column by column with that many cells a column, every cell
+// with its one-pixel border lies inside the texture.
 void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* width,
-                           int32_t* height, int32_t* capacity);
+                           int32_t* height, int32_t* capacity, int32_t* cellsPerColumn);
 // Empties the map and the entries of a record; entry i owns cell i.
 void ResetGlyphCache(FontRecord* font);
 // The entry at the ring head made ready for a new glyph: its old unit is forgotten and its

@@ -106,7 +106,7 @@ int64_t SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount)
 }
 
 void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* width,
-                           int32_t* height, int32_t* capacity)
+                           int32_t* height, int32_t* capacity, int32_t* cellsPerColumn)
 {
     // A cell's pixels start one pixel in from its grid corner, so the last cell of a row or
     // column needs one pixel beyond the grid: only (side - 1) / cell side cells fit.
@@ -115,8 +115,10 @@ void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* wi
     int32_t h = 512;
     int32_t cap = 0;
     if (userCacheCount > 0) {
+        // No cache holds more than the limit: a larger count sizes no larger texture.
+        const int32_t count = std::min(userCacheCount, kGlyphCapacityLimit);
         int32_t root = 1;
-        while ((root + 1) * (root + 1) <= userCacheCount) ++root;
+        while ((root + 1) * (root + 1) <= count) ++root;
         const int64_t need = int64_t{cellSide} * (root + 1);
         int64_t s = 8;
         while (s < need || (s - 1) / cellSide < root + 1) s *= 2;
@@ -133,6 +135,9 @@ void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* wi
     *width = w;
     *height = h;
     *capacity = std::min(cap, kGlyphCapacityLimit);
+    // Columns are filled top to bottom with as many cells as fit with their border; a column
+    // of height / cell side cells would put its last cell one pixel past the texture.
+    *cellsPerColumn = cellsAlong(h);
 }
 
 void ResetGlyphCache(FontRecord* font)

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -97,21 +98,25 @@ TEST(FontLayout, TextureCacheCellsStayInsideTheTexture)
         {16, 0, 512, 512, 961},
         {8, 0, 512, 512, 2024},
         {32, 10, 256, 256, 49},   // user count 10: 32 * 4 = 128 would hold only 3 a side
+        {8, 0x7FFFFFFF, 512, 512, 2024},  // a count beyond the limit sizes for the limit
     };
     for (const Case& c : cases) {
-        int32_t w = 0, h = 0, cap = 0;
-        SizeTextureGlyphCache(c.side, c.user, &w, &h, &cap);
+        int32_t w = 0, h = 0, cap = 0, perColumn = 0;
+        SizeTextureGlyphCache(c.side, c.user, &w, &h, &cap, &perColumn);
         EXPECT_EQ(w, c.width) << c.side;
         EXPECT_EQ(h, c.height) << c.side;
         EXPECT_EQ(cap, c.capacity) << c.side;
         if (c.user > 0) {
-            EXPECT_GE(cap, c.user);
+            EXPECT_GE(cap, std::min(c.user, kGlyphCapacityLimit));
         }
-        // The last cell's last pixel: grid corner + 1 border + side - 1.
-        const int32_t columns = (w - 1) / c.side;
-        const int32_t rows = (h - 1) / c.side;
-        EXPECT_LE((columns - 1) * c.side + 1 + c.side - 1, w - 1);
-        EXPECT_LE((rows - 1) * c.side + 1 + c.side - 1, h - 1);
+        // Every cell in use, laid out column by column, keeps its border and pixels inside.
+        ASSERT_GT(perColumn, 0);
+        for (int32_t n = 0; n < cap; ++n) {
+            const int32_t column = n / perColumn;
+            const int32_t row = n % perColumn;
+            ASSERT_LE(column * c.side + 1 + c.side - 1, w - 1) << c.side << " cell " << n;
+            ASSERT_LE(row * c.side + 1 + c.side - 1, h - 1) << c.side << " cell " << n;
+        }
     }
 }
 
