@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "quarn/font/font.h"
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
 
@@ -20,17 +21,6 @@ GlyphListEntry s_glyphList[kStaticGlyphList];
 GlyphListEntry s_renderList[kStaticGlyphList];
 
 bool IsSpaceUnit(wchar_t unit) { return unit == 0x0020 || unit == 0x3000; }
-
-// A fatal failure of the font layer: the library's fatal exit when one is installed;
-// otherwise the line is logged and the operation fails.
-void FontFatal(const wchar_t* message)
-{
-    if (g_graphicsHooks.fatalErrorExit != nullptr) {
-        g_graphicsHooks.fatalErrorExit(message);
-        return;
-    }
-    AppendLogFormat(L"%ls", message);
-}
 
 HFONT CreateGdiFont(const wchar_t* face, int32_t size, int32_t thickness, int32_t italic, BYTE charSet)
 {
@@ -56,6 +46,12 @@ int32_t DiscardHalfBuiltFont(FontRecord* font)
     font->deletionFlag = nullptr;
     FreeFontRecord(font);
     return -1;
+}
+
+// The pen in whole pixels, held to the int32 range: spacing and long texts may carry it far.
+int32_t PenPixels(double pen)
+{
+    return pen >= 2147483647.0 ? INT32_MAX : pen <= -2147483648.0 ? INT32_MIN : static_cast<int32_t>(pen);
 }
 
 RectI32 ToRect(const quarn::PixelRect& r) { return RectI32{r.left, r.top, r.right, r.bottom}; }
@@ -137,11 +133,16 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
     SelectObject(dc, old);
     DeleteDC(dc);
 
-    ComputeFontCells(tm.tmMaxCharWidth, tm.tmHeight, kind, edgeSize, &font->cellSide, &font->cellHeight);
-
-    SizeMemoryGlyphCache(font, g_fontSettings.userCacheCount);
-    font->memoryCache = static_cast<uint8_t*>(AllocTrackedMemoryZeroed(
-        static_cast<uint32_t>(font->cacheHeight) * static_cast<uint32_t>(font->bytesPerRow), __FILE__, __LINE__));
+    // A cell too large for the glyph records, or a cache too large to allocate, fails as the
+    // allocation would.
+    int64_t cacheBytes = -1;
+    if (ComputeFontCells(tm.tmMaxCharWidth, tm.tmHeight, kind, edgeSize, &font->cellSide, &font->cellHeight) == 0) {
+        cacheBytes = SizeMemoryGlyphCache(font, g_fontSettings.userCacheCount);
+    }
+    if (cacheBytes > 0 && cacheBytes <= INT32_MAX) {
+        font->memoryCache = static_cast<uint8_t*>(
+            AllocTrackedMemoryZeroed(static_cast<uint32_t>(cacheBytes), __FILE__, __LINE__));
+    }
     if (font->memoryCache == nullptr) {
         AppendLogFormat(L"フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle");
         return DiscardHalfBuiltFont(font);
@@ -252,7 +253,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
     HGDIOBJ old = dc != nullptr ? SelectObject(dc, static_cast<HFONT>(font->gdiFont)) : nullptr;
     if (dc == nullptr || old == nullptr || old == HGDI_ERROR) {
         if (dc != nullptr) DeleteDC(dc);
-        FontFatal(L"テキストキャッシュサーフェスのＤＣの取得に失敗しました");
+        quarn::FailFatally(L"テキストキャッシュサーフェスのＤＣの取得に失敗しました");
         return nullptr;
     }
     TEXTMETRICW tm{};
@@ -285,7 +286,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
                 auto* buffer = static_cast<uint8_t*>(
                     AllocTrackedMemoryZeroed(bytes + 2 * static_cast<uint32_t>(pitch), __FILE__, __LINE__));
                 if (buffer == nullptr) {
-                    FontFatal(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
+                    quarn::FailFatally(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
                     break;
                 }
                 ok = GetGlyphOutlineW(dc, unit, format, &gm, bytes, buffer + pitch, &identity) != GDI_ERROR;
@@ -413,19 +414,21 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
             }
         }
         if (draw && target != nullptr && !IsSpaceUnit(unit) && entry->boxWidth > 0 && entry->boxHeight > 0) {
-            const int32_t penPixels = static_cast<int32_t>(pen);
+            const int64_t penPixels = PenPixels(pen);
             const int32_t boxHeight = entry->boxHeight < font->cellSide ? entry->boxHeight : font->cellSide;
             if (vertical) {
-                DrawMemoryGlyph(font, entry, t, x + font->cellHeight - entry->topOffset - boxHeight,
-                                y + penPixels + entry->xOrigin);
+                DrawMemoryGlyph(font, entry, t,
+                                quarn::SaturateToInt32(int64_t{x} + font->cellHeight - entry->topOffset - boxHeight),
+                                quarn::SaturateToInt32(y + penPixels + entry->xOrigin));
             } else {
-                DrawMemoryGlyph(font, entry, t, x + penPixels + entry->xOrigin, y + entry->topOffset);
+                DrawMemoryGlyph(font, entry, t, quarn::SaturateToInt32(x + penPixels + entry->xOrigin),
+                                quarn::SaturateToInt32(int64_t{y} + entry->topOffset));
             }
         }
-        pen += (entry->advance + font->spacing) * advanceScale;
+        pen += (static_cast<double>(entry->advance) + font->spacing) * advanceScale;
     }
 
-    const int32_t total = static_cast<int32_t>(pen);
+    const int32_t total = PenPixels(pen);
     if (!draw && size != nullptr) {
         size[0] = vertical ? font->cellHeight : total;
         size[1] = vertical ? total : font->cellHeight;
@@ -440,11 +443,11 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     const FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
     RectI32 clip = ToRect(g_DrawSettings.clip);
+    // A measured size always has the cell height on one side; a failed measure leaves both 0.
+    // (The advance alone may be negative: spacing can run the pen left.)
     int32_t size[2] = {0, 0};
-    if (DrawTextCore(0, x, y, 0, 1.0, 1.0, text, color, nullptr, &clip, 1, handle, edgeColor, -1, vertical,
-                     size) < 0) {
-        return -1;
-    }
+    DrawTextCore(0, x, y, 0, 1.0, 1.0, text, color, nullptr, &clip, 1, handle, edgeColor, -1, vertical, size);
+    if (size[0] == 0 && size[1] == 0) return -1;
     MEMIMG* target = g_DrawSettings.softDrawTarget;
     if (target == nullptr) return 0;
 
@@ -481,7 +484,7 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     quarn::FillMemImgPixels(work, &fill, work->store->transparentColor);
     DrawTextCore(1, 0, 0, 0, 1.0, 1.0, text, color, work, &area, 1, handle, edgeColor, -1, vertical, nullptr);
 
-    RectI32 place{x, y, x + size[0], y + size[1]};
+    RectI32 place{x, y, quarn::SaturateToInt32(int64_t{x} + size[0]), quarn::SaturateToInt32(int64_t{y} + size[1])};
     const RectI32 kept = ToRect(keptClip);
     ClampRectInsideRect(&place, &kept);
     g_DrawSettings.clip = ToPixelRect(place);
@@ -499,7 +502,23 @@ int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t col
     if (text == nullptr || text[0] == 0 || g_DrawSettings.drawingDisabled) return 0;
     if (!IsFontHandleValid(handle)) return AppendLog(L"フォントハンドル値が異常です\n");
     WaitUntilWindowActive();
-    // The front screen is drawn through a rectangle that starts at x.
-    if (g_DrawSettings.drawTarget == -4 && x >= g_DrawSettings.clip.right) return 0;
-    return DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
+    // Masked drawing and the front screen work on the text's rectangle: from (x, y) to the
+    // clip's edge along the line and the font's height (and a little) across it.
+    const bool masking = g_DrawSettings.maskingActive != 0;
+    quarn::PixelRect area{};
+    if (masking || g_DrawSettings.drawTarget == quarn::kDrawTargetFrontScreen) {
+        const quarn::PixelRect& clip = g_DrawSettings.clip;
+        if (x >= clip.right) return 0;
+        const int64_t across = int64_t{QueryFontHeight(handle)} + 3;
+        area = vertical ? quarn::PixelRect{x, y, quarn::SaturateToInt32(x + across), clip.bottom}
+                        : quarn::PixelRect{x, y, clip.right, quarn::SaturateToInt32(y + across)};
+        if (masking && quarn::g_graphHooks.prepareMaskedDrawArea != nullptr) {
+            quarn::g_graphHooks.prepareMaskedDrawArea(&area);
+        }
+    }
+    const int32_t result = DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
+    if (masking && quarn::g_graphHooks.commitMaskedDrawArea != nullptr) {
+        quarn::g_graphHooks.commitMaskedDrawArea(&area);
+    }
+    return result;
 }

@@ -107,16 +107,21 @@ HandleTable* GetFontTable();
 
 // ---- Layout (portable)
 
-// Cell side and cell height from the text metrics.
-void ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
-                      int32_t* cellSide, int32_t* cellHeight);
-// Memory cache: capacity, size and row bytes for the record's cell side and kind. The cache
-// block itself is not allocated.
-void SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount);
-// Texture cache sides and capacity for a cell side; every cell with its one-pixel border
-// lies inside the texture.
+// Cells wider or higher than this are refused: glyph boxes and advances are kept in 16 bits.
+constexpr int32_t kMaxFontCellSide = 0x7FFF;
+// Cell side and cell height from the text metrics; -1 (outputs untouched) when the cell would
+// exceed kMaxFontCellSide.
+int32_t ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
+                         int32_t* cellSide, int32_t* cellHeight);
+// Memory cache: capacity, size and row bytes for the record's cell side (1 to
+// kMaxFontCellSide) and kind. Returns the bytes the cache block needs; the block itself is not
+// allocated.
+int64_t SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount);
+// Texture cache sides, capacity and cells per column for a cell side (1 to
+// kMaxFontCellSide); laid out column by column with that many cells a column, every cell
+// with its one-pixel border lies inside the texture.
 void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* width,
-                           int32_t* height, int32_t* capacity);
+                           int32_t* height, int32_t* capacity, int32_t* cellsPerColumn);
 // Empties the map and the entries of a record; entry i owns cell i.
 void ResetGlyphCache(FontRecord* font);
 // The entry at the ring head made ready for a new glyph: its old unit is forgotten and its

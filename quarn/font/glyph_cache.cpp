@@ -73,34 +73,40 @@ FontRecord* GetFontRecord(int32_t font) { return FindHandleRecordAs<FontRecord>(
 
 int32_t IsFontHandleValid(int32_t font) { return GetFontRecord(font) != nullptr ? 1 : 0; }
 
-void ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
-                      int32_t* cellSide, int32_t* cellHeight)
+int32_t ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
+                         int32_t* cellSide, int32_t* cellHeight)
 {
-    const int32_t edge = (kind & kFontEdge) ? 2 * edgeSize : 0;
-    int32_t side = (maxCharWidth + 2 + edge + 7) / 8 * 8;
-    int32_t height = textHeight + edge;
+    // Wide enough not to overflow for any metrics and edge size a caller can pass.
+    const int64_t edge = (kind & kFontEdge) ? 2 * int64_t{edgeSize} : 0;
+    int64_t side = (int64_t{maxCharWidth} + 2 + edge + 7) / 8 * 8;
+    int64_t height = int64_t{textHeight} + edge;
     height += height & 1;
     if (side < height) side = height;
-    *cellSide = side;
-    *cellHeight = height;
+    if (side < 1 || side > kMaxFontCellSide || height > kMaxFontCellSide) return -1;
+    *cellSide = static_cast<int32_t>(side);
+    *cellHeight = static_cast<int32_t>(height);
+    return 0;
 }
 
-void SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount)
+int64_t SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount)
 {
     const int32_t side = font->cellSide;
     font->bitsPerPixel = font->kind == kFontPlain ? 1 : 8;
     int32_t capacity = userCacheCount;
-    if (capacity <= 0) capacity = std::max<int32_t>(0x50000 / (side * side), 20);
+    if (capacity <= 0) {
+        capacity = static_cast<int32_t>(std::max<int64_t>(0x50000 / (int64_t{side} * side), 20));
+    }
     capacity = std::min(capacity, kGlyphCapacityLimit);
     font->capacity = capacity;
     font->cacheWidth = side;
     font->cacheHeight = capacity * side;
     font->cellsPerColumn = capacity;
     font->bytesPerRow = (side * font->bitsPerPixel + 7) / 8;
+    return int64_t{font->cacheHeight} * font->bytesPerRow;
 }
 
 void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* width,
-                           int32_t* height, int32_t* capacity)
+                           int32_t* height, int32_t* capacity, int32_t* cellsPerColumn)
 {
     // A cell's pixels start one pixel in from its grid corner, so the last cell of a row or
     // column needs one pixel beyond the grid: only (side - 1) / cell side cells fit.
@@ -109,8 +115,10 @@ void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* wi
     int32_t h = 512;
     int32_t cap = 0;
     if (userCacheCount > 0) {
+        // No cache holds more than the limit: a larger count sizes no larger texture.
+        const int32_t count = std::min(userCacheCount, kGlyphCapacityLimit);
         int32_t root = 1;
-        while ((root + 1) * (root + 1) <= userCacheCount) ++root;
+        while ((root + 1) * (root + 1) <= count) ++root;
         const int64_t need = int64_t{cellSide} * (root + 1);
         int64_t s = 8;
         while (s < need || (s - 1) / cellSide < root + 1) s *= 2;
@@ -127,6 +135,9 @@ void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* wi
     *width = w;
     *height = h;
     *capacity = std::min(cap, kGlyphCapacityLimit);
+    // Columns are filled top to bottom with as many cells as fit with their border; a column
+    // of height / cell side cells would put its last cell one pixel past the texture.
+    *cellsPerColumn = cellsAlong(h);
 }
 
 void ResetGlyphCache(FontRecord* font)
@@ -276,8 +287,9 @@ void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const Glyp
 
     for (int32_t v = 0; v < h; ++v) {
         for (int32_t u = 0; u < w; ++u) {
-            const int32_t dx = t.vertical ? x + (h - 1 - v) : x + u;
-            const int32_t dy = t.vertical ? y + u : y + v;
+            // Wide: a glyph may be placed at the very end of the int32 range.
+            const int64_t dx = t.vertical ? int64_t{x} + (h - 1 - v) : int64_t{x} + u;
+            const int64_t dy = t.vertical ? int64_t{y} + u : int64_t{y} + v;
             if (dx < left || dx >= right || dy < top || dy >= bottom) continue;
 
             uint32_t value;

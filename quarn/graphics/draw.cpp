@@ -214,8 +214,11 @@ int32_t PaintGraphColor(int32_t graphHandle, int32_t red, int32_t green, int32_t
     blue = ClampByte(blue);
     alpha = ClampByte(alpha);
     if (!graph->image->request.hardware) {
+        // The colour in the graph's own pixel form: a graph may have other colour bits than
+        // the screen.
         const PixelRect whole{0, 0, graph->width, graph->height};
-        RenderMemImgFillRect(&graph->view, &whole, PackScreenColor(red, green, blue));
+        const ColorFormat* format = GetMemImgColorFormat(graph->view.store->kind, 0, 0);
+        RenderMemImgFillRect(&graph->view, &whole, EncodePixelColor(format, red, green, blue, 255));
         return 0;
     }
     if (g_graphHooks.paintHardwareGraph == nullptr) {

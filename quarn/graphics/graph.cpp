@@ -29,15 +29,6 @@ constexpr uint32_t kNewImageTransparentRgb = 0x000000;
 
 void* AllocZeroed(size_t bytes) { return AllocTrackedMemoryZeroed(static_cast<uint32_t>(bytes), "", 0); }
 
-// Ends the program through the library's fatal exit; without one only the line is logged.
-int32_t Fatal(const wchar_t* message)
-{
-    if (g_graphicsHooks.fatalErrorExit != nullptr) {
-        g_graphicsHooks.fatalErrorExit(message);
-    }
-    return AppendLog(message);
-}
-
 void ReleaseFileName(GraphRecord* graph)
 {
     GraphFileName* name = graph->fileName;
@@ -167,6 +158,14 @@ namespace quarn {
 
 HandleTable* GraphTable() { return s_graphTable.get(); }
 
+int32_t FailFatally(const wchar_t* line)
+{
+    if (g_graphicsHooks.fatalErrorExit != nullptr) {
+        g_graphicsHooks.fatalErrorExit(line);
+    }
+    return AppendLogFormat(L"%ls", line);
+}
+
 void InstallGraphServices()
 {
     g_graphicsHooks.describeGraph = DescribeGraph;
@@ -185,16 +184,16 @@ int32_t AllocateGraphHandle()
 {
     HandleTable* table = s_graphTable.get();
     if (table->liveCount >= table->createLimit) {
-        return Fatal(L"グラフィックの数が許容量を越えました終了します");
+        return FailFatally(L"グラフィックの数が許容量を越えました終了します");
     }
     auto* graph = static_cast<GraphRecord*>(AllocZeroed(sizeof(GraphRecord)));
     if (graph == nullptr) {
-        return Fatal(L"メモリの確保に失敗しました");
+        return FailFatally(L"メモリの確保に失敗しました");
     }
     const int32_t handle = AddHandleRecord(table, graph);
     if (handle < 0) {
         FreeTrackedMemory(graph);
-        return Fatal(L"グラフィックの数が許容量を越えました終了します");
+        return FailFatally(L"グラフィックの数が許容量を越えました終了します");
     }
     graph->check = HandleCheckOf(handle);
     graph->handle = handle;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "quarn/font/font.h"
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
 
@@ -308,6 +309,63 @@ TEST_F(FontTest, HandleRefusals)
     EXPECT_TRUE(log.texts.empty());
 }
 
+TEST_F(FontTest, FontsWhoseCacheCannotBeHeldAreRefused)
+{
+    LogCapture log;
+    const int32_t live = GetFontTable()->liveCount;
+    const int32_t blocks = GetAllocatorTotals().blockCount;
+    // Edge sizes whose cells outgrow the glyph records, or whose cache outgrows 32 bits.
+    for (int32_t edge : {10000, 20000, 0x7FFFFFFF}) {
+        EXPECT_EQ(CreateFontToHandle(nullptr, 16, -1, kFontEdge, -1, edge, 0, -1, -1), -1) << edge;
+    }
+    EXPECT_TRUE(log.Contains(L"フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle\n"));
+    EXPECT_EQ(GetFontTable()->liveCount, live);
+    EXPECT_EQ(GetAllocatorTotals().blockCount, blocks) << "nothing of the refused fonts is left";
+    // A thick edge that fits still makes a font.
+    const int32_t thick = CreateFontToHandle(nullptr, 16, -1, kFontEdge, -1, 40, 0, -1, -1);
+    ASSERT_GE(thick, 0);
+    EXPECT_EQ(DrawTextWithFont(0, 0, L"A", 0xFFFFFF, thick, 0xFF0000, 0), 0);
+}
+
+// What the mask hooks were handed.
+std::vector<quarn::PixelRect> g_maskCalls;
+
+TEST_F(FontTest, MaskedTextIsPreparedAndCommittedOverItsRectangle)
+{
+    const quarn::GraphServiceHooks keptHooks = quarn::g_graphHooks;
+    g_maskCalls.clear();
+    quarn::g_graphHooks.prepareMaskedDrawArea = [](const quarn::PixelRect* r) -> int32_t {
+        g_maskCalls.push_back(*r);
+        return 0;
+    };
+    quarn::g_graphHooks.commitMaskedDrawArea = quarn::g_graphHooks.prepareMaskedDrawArea;
+    const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
+    ASSERT_EQ(SetDrawClipRect(0, 0, 200, 50), 0);
+
+    g_DrawSettings.maskingActive = 1;
+    EXPECT_EQ(DrawTextWithFont(10, 12, L"Mask", 0xFFFFFF, font, 0, 0), 0);
+    EXPECT_EQ(DrawTextWithFont(40, 5, L"Mask", 0xFFFFFF, font, 0, 1), 0);
+    EXPECT_EQ(DrawTextWithFont(200, 5, L"Mask", 0xFFFFFF, font, 0, 0), 0) << "right of the clip";
+    g_DrawSettings.maskingActive = 0;
+    EXPECT_EQ(DrawTextWithFont(10, 30, L"Mask", 0xFFFFFF, font, 0, 0), 0) << "no mask, no hook";
+    quarn::g_graphHooks = keptHooks;
+
+    // Horizontal: to the clip's right edge, the font's size and 3 down; vertical: the same
+    // turned, down to the clip's bottom.
+    const quarn::PixelRect want[] = {{10, 12, 200, 35}, {10, 12, 200, 35}, {40, 5, 63, 50}, {40, 5, 63, 50}};
+    ASSERT_EQ(g_maskCalls.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(g_maskCalls[i].left, want[i].left) << i;
+        EXPECT_EQ(g_maskCalls[i].top, want[i].top) << i;
+        EXPECT_EQ(g_maskCalls[i].right, want[i].right) << i;
+        EXPECT_EQ(g_maskCalls[i].bottom, want[i].bottom) << i;
+    }
+    int ink = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) ink += Screen(x, y) != 0;
+    EXPECT_GT(ink, 40) << "masked text is still drawn";
+}
+
 TEST_F(FontTest, RecreatingAllFontsKeepsHandlesAndSpacing)
 {
     const int32_t a = CreateFontToHandle(L"meiryo", 18, 3, kFontAntialiased, -1, -1, 0, -1, -1);
@@ -471,6 +529,25 @@ TEST_F(FontTest, MeasuringSpacesSurrogatesAndLongText)
     int32_t count = -1;
     ASSERT_EQ(PrepareGlyphList(3, font, L"AAAB", nullptr, &count), 0);
     EXPECT_EQ(count, 3);
+
+    // Spacing as far as it goes: the pen stops at the end of the range.
+    SetFontCharSpacing(INT32_MAX, font);
+    EXPECT_EQ(Measure(L"AB", font)[0], INT32_MAX);
+    EXPECT_EQ(DrawTextWithFont(0, 0, L"AB", 0xFFFFFF, font, 0, 0), 0);
+    SetFontCharSpacing(INT32_MIN, font);
+    EXPECT_EQ(Measure(L"AB", font)[0], INT32_MIN);
+    // A pen that runs left still draws (plain text goes straight to the target).
+    const int32_t plain = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
+    SetFontCharSpacing(-40, plain);
+    ASSERT_LT(Measure(L"AB", plain)[0], 0);
+    Canvas left;
+    Target(left);
+    EXPECT_EQ(DrawTextWithFont(100, 10, L"AB", 0xFFFFFF, plain, 0, 0), 0);
+    int ink = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) ink += left.At(x, y) != 0;
+    EXPECT_GT(ink, 20);
+    SetFontCharSpacing(0, font);
 
     // 300 units: a list of its own, freed again.
     std::wstring longText;

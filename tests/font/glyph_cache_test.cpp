@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -26,10 +27,41 @@ TEST(FontLayout, CellSidesAndHeights)
     for (const Case& c : cases) {
         int32_t side = 0;
         int32_t height = 0;
-        ComputeFontCells(c.maxWidth, c.height, c.kind, c.edge, &side, &height);
+        ASSERT_EQ(ComputeFontCells(c.maxWidth, c.height, c.kind, c.edge, &side, &height), 0);
         EXPECT_EQ(side, c.side) << c.maxWidth << " " << c.height << " kind " << c.kind;
         EXPECT_EQ(height, c.cellHeight) << c.maxWidth << " " << c.height << " kind " << c.kind;
     }
+}
+
+TEST(FontLayout, OversizedCellsAreRefusedAndCacheSizesDoNotOverflow)
+{
+    // Edge sizes and metrics a caller may pass that make cells wider than the glyph records
+    // hold (and, squared, wider than 32 bits).
+    const struct {
+        int32_t maxWidth, height, kind, edge;
+    } refused[] = {
+        {10, 20, kFontEdge, 0x7FFFFFFF},
+        {10, 20, kFontAntialiasedEdge, 32759},   // 65536 wide: its square is 0 in 32 bits
+        {0x7FFFFFF0, 20, kFontPlain, 1},
+        {10, 0x7FFF, kFontEdge, 1},
+    };
+    for (const auto& c : refused) {
+        int32_t side = -5;
+        int32_t height = -5;
+        EXPECT_EQ(ComputeFontCells(c.maxWidth, c.height, c.kind, c.edge, &side, &height), -1) << c.edge;
+        EXPECT_EQ(side, -5);
+    }
+    int32_t side = 0;
+    int32_t height = 0;
+    ASSERT_EQ(ComputeFontCells(kMaxFontCellSide - 9, 20, kFontPlain, 1, &side, &height), 0);
+    EXPECT_EQ(side, kMaxFontCellSide - 7);
+
+    // The largest cell: the byte size of its cache is reported whole, for the caller to refuse.
+    auto font = std::make_unique<FontRecord>();
+    font->cellSide = kMaxFontCellSide;
+    font->kind = kFontAntialiased;
+    EXPECT_EQ(SizeMemoryGlyphCache(font.get(), 0), int64_t{20} * kMaxFontCellSide * kMaxFontCellSide);
+    EXPECT_EQ(font->capacity, 20);
 }
 
 TEST(FontLayout, MemoryCacheCapacity)
@@ -47,7 +79,7 @@ TEST(FontLayout, MemoryCacheCapacity)
     for (const Case& c : cases) {
         font->cellSide = c.side;
         font->kind = c.kind;
-        SizeMemoryGlyphCache(font.get(), c.user);
+        EXPECT_EQ(SizeMemoryGlyphCache(font.get(), c.user), int64_t{c.capacity} * c.side * c.bytesPerRow);
         EXPECT_EQ(font->capacity, c.capacity) << c.side;
         EXPECT_EQ(font->bytesPerRow, c.bytesPerRow) << c.side;
         EXPECT_EQ(font->cacheHeight, c.capacity * c.side);
@@ -66,21 +98,25 @@ TEST(FontLayout, TextureCacheCellsStayInsideTheTexture)
         {16, 0, 512, 512, 961},
         {8, 0, 512, 512, 2024},
         {32, 10, 256, 256, 49},   // user count 10: 32 * 4 = 128 would hold only 3 a side
+        {8, 0x7FFFFFFF, 512, 512, 2024},  // a count beyond the limit sizes for the limit
     };
     for (const Case& c : cases) {
-        int32_t w = 0, h = 0, cap = 0;
-        SizeTextureGlyphCache(c.side, c.user, &w, &h, &cap);
+        int32_t w = 0, h = 0, cap = 0, perColumn = 0;
+        SizeTextureGlyphCache(c.side, c.user, &w, &h, &cap, &perColumn);
         EXPECT_EQ(w, c.width) << c.side;
         EXPECT_EQ(h, c.height) << c.side;
         EXPECT_EQ(cap, c.capacity) << c.side;
         if (c.user > 0) {
-            EXPECT_GE(cap, c.user);
+            EXPECT_GE(cap, std::min(c.user, kGlyphCapacityLimit));
         }
-        // The last cell's last pixel: grid corner + 1 border + side - 1.
-        const int32_t columns = (w - 1) / c.side;
-        const int32_t rows = (h - 1) / c.side;
-        EXPECT_LE((columns - 1) * c.side + 1 + c.side - 1, w - 1);
-        EXPECT_LE((rows - 1) * c.side + 1 + c.side - 1, h - 1);
+        // Every cell in use, laid out column by column, keeps its border and pixels inside.
+        ASSERT_GT(perColumn, 0);
+        for (int32_t n = 0; n < cap; ++n) {
+            const int32_t column = n / perColumn;
+            const int32_t row = n % perColumn;
+            ASSERT_LE(column * c.side + 1 + c.side - 1, w - 1) << c.side << " cell " << n;
+            ASSERT_LE(row * c.side + 1 + c.side - 1, h - 1) << c.side << " cell " << n;
+        }
     }
 }
 
@@ -286,6 +322,23 @@ TEST(GlyphDrawing, VerticalTurnsClockwiseAndClips)
     EXPECT_EQ(clipped.Pixel32(2, 3), 0x0000FFu);
     EXPECT_EQ(clipped.Pixel32(3, 3), 0u) << "right of the clip";
     EXPECT_EQ(clipped.Pixel32(2, 4), 0u) << "below the clip";
+}
+
+TEST(GlyphDrawing, GlyphsAtTheEndOfTheRangeDrawNothing)
+{
+    TestFont font(kFontAntialiased, 8, 2);
+    GlyphEntry* e = font.Add('g', std::vector<uint8_t>(4 * 4, 16), 4, 4, 4);
+    Canvas canvas(8, 8, quarn::kMemImgXrgb32, 0);
+    GlyphDrawTarget t{&canvas.image, {0, 0, 8, 8}, 0xFFFFFF, 0, 0};
+    for (int32_t vertical : {0, 1}) {
+        t.vertical = vertical;
+        DrawMemoryGlyph(font.record.get(), e, t, INT32_MAX - 1, 0);
+        DrawMemoryGlyph(font.record.get(), e, t, 0, INT32_MAX - 1);
+    }
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) ASSERT_EQ(canvas.Pixel32(x, y), 0u) << x << "," << y;
+    DrawMemoryGlyph(font.record.get(), e, t, 5, 6);
+    EXPECT_EQ(canvas.Pixel32(7, 7), 0xFFFFFFu) << "the part inside the image is drawn";
 }
 
 TEST(GlyphColors, BrightScalesEachChannelOfTheScreenFormat)

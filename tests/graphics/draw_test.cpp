@@ -370,6 +370,26 @@ TEST_F(DrawTest, PaintFillsTheWholeGraphWithClampedColour)
     EXPECT_EQ(Pixel(view, 2, 2), 0xFF0080u);
     EXPECT_EQ(Pixel(view, 0, 0), Code(0, 0)) << "only the sub-graph's rectangle";
     EXPECT_EQ(Pixel(view, 3, 2), Code(3, 2));
+
+    // A graph of other colour bits than the screen is painted in its own pixel form.
+    struct Case {
+        int32_t screenBits, graphBits;
+        uint32_t red;  // the pixel of pure red in the graph's form
+    } const cases[] = {{32, 16, 0xF800}, {16, 32, 0xFF0000}, {16, 16, 0xF800}};
+    for (const Case& c : cases) {
+        g_screenSettings.colorBits = c.screenBits;
+        g_newGraphSettings.colorBits = c.graphBits;
+        const int32_t painted = CreateBlankGraph(3, 2);
+        ASSERT_GE(painted, 0);
+        EXPECT_EQ(PaintGraphColor(painted, 255, 0, 0, 255), 0);
+        const MEMIMG& v = FindGraphRecord(painted)->view;
+        uint32_t pixel = 0;
+        std::memcpy(&pixel, v.pixels + v.store->pitch + (c.graphBits / 8) * 2, c.graphBits / 8);
+        EXPECT_EQ(pixel & (c.graphBits == 16 ? 0xFFFFu : 0xFFFFFFu), c.red) << c.screenBits << " " << c.graphBits;
+        DestroyGraph(painted);
+    }
+    g_screenSettings.colorBits = 32;
+    g_newGraphSettings.colorBits = 0;
 }
 
 TEST_F(DrawTest, BlendGraphSmallerThanTheGraphRefusesTheDraw)
