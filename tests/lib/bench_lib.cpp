@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/tally.h"
 #include "lib/biginteger.h"
 
 namespace {
@@ -148,28 +149,7 @@ void gmp_set_str(benchmark::State& state, int n)
 }
 
 // The tally's work for one frame: add the clock's delta, then turn a copy into the display
-// text "<days>day(s) HH:MM:SS" by floored division and remainders.
-std::wstring pad2(const std::wstring& s)
-{
-    return s.size() < 2 ? L"0" + s : s;
-}
-
-std::wstring format_elapsed(biginteger t)
-{
-    static const biginteger thousand = biginteger::from_uint(lib::uint::from_word(1000));
-    static const biginteger sixty = biginteger::from_uint(lib::uint::from_word(60));
-    static const biginteger twenty_four = biginteger::from_uint(lib::uint::from_word(24));
-    static const biginteger one = biginteger::from_uint(lib::uint::from_word(1));
-    t /= thousand;
-    std::wstring result = pad2((t % sixty).to_str());
-    t /= sixty;
-    result = pad2((t % sixty).to_str()) + L":" + result;
-    t /= sixty;
-    result = pad2((t % twenty_four).to_str()) + L":" + result;
-    t /= twenty_four;
-    return t.to_str() + (biginteger::compare(t, one) > 0 ? L"days " : L"day ") + result;
-}
-
+// text "<days>day(s) HH:MM:SS" with the application's own formatting.
 // Ten years of milliseconds, plus one day, one hour, one minute and one second.
 constexpr std::uint64_t kTenYearsMs = (3652ull * 86400 + 86400 + 3661) * 1000;
 
