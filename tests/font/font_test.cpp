@@ -14,6 +14,7 @@
 #include "quarn/system/system.h"
 
 #include "../core/log_capture.h"
+#include "tests/graphics/screen_fixture.h"
 
 namespace {
 
@@ -22,13 +23,6 @@ using quarn::MEMIMG;
 
 constexpr int kWidth = 300;
 constexpr int kHeight = 60;
-
-uint32_t PixelOf(const MEMIMG& image, int x, int y)
-{
-    uint32_t v;
-    std::memcpy(&v, image.pixels + image.store->pitch * y + 4 * x, 4);
-    return v & 0xFFFFFF;
-}
 
 // A draw target of the screen's size besides the screen.
 struct Canvas {
@@ -48,46 +42,24 @@ struct Canvas {
     uint32_t At(int x, int y) const { return PixelOf(image, x, y); }
 };
 
-void DrainQueue()
-{
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-    }
-}
-
 // The application's screen: a 300 x 60 x 32 window on the software renderer, the library's
 // graphics started (and with it the font system), the back screen as draw target.
 class FontTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CoInitialize(nullptr);
-        std::memset(&g_system, 0, sizeof(g_system));
-        g_screenSettings = ScreenSettings{};
-        g_hardwareRenderer = HardwareRendererOps{};
         InstallFontServices();
         g_fontSettings.userCacheCount = 0;
-        DrainQueue();
-        ASSERT_EQ(ConfigureScreenMode(kWidth, kHeight, 32, 60), 0);
-        ChangeWindowMode(1);
-        SetRunWhileInactive(1);
-        AssignWindowTitle(L"font test");
-        ASSERT_EQ(StartMainWindow(), 0);
-        ASSERT_EQ(InitializeGraphics(), 0);
-        g_system.started = 1;
+        ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kWidth, kHeight, L"font test"));
+        ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
         ASSERT_EQ(SelectDrawTarget(-2), 0);
         ASSERT_TRUE(quarn::TestMemImgValid(&g_screenImages.primary));
         quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
     }
     void TearDown() override
     {
-        ShutDownGraphics();
-        EndMainWindow();
-        DrainQueue();
-        std::memset(&g_system, 0, sizeof(g_system));
-        g_screenSettings = ScreenSettings{};
+        EndSoftwareScreen();
         g_fontSettings.userCacheCount = 0;
-        CoUninitialize();
     }
     static uint32_t Screen(int x, int y) { return PixelOf(g_screenImages.primary, x, y); }
     static void Target(Canvas& canvas) { g_DrawSettings.softDrawTarget = &canvas.image; }

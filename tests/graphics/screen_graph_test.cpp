@@ -11,6 +11,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
+#include "tests/graphics/screen_fixture.h"
 
 using namespace quarn;
 
@@ -25,31 +26,15 @@ uint32_t Code(int32_t x, int32_t y)
     return static_cast<uint32_t>(16 + x) << 16 | static_cast<uint32_t>(16 + y) << 8 | 0x77;
 }
 
-uint32_t PixelOf(const MEMIMG& image, int32_t x, int32_t y)
-{
-    uint32_t v = 0;
-    std::memcpy(&v, image.pixels + ptrdiff_t{image.store->pitch} * y + 4 * x, 4);
-    return v & 0xFFFFFF;
-}
-
 class SoftwareScreenGraphTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CoInitialize(nullptr);
-        std::memset(&g_system, 0, sizeof(g_system));
-        g_screenSettings = ScreenSettings{};
         g_graphicsHooks = GraphicsServiceHooks{};
-        g_hardwareRenderer = HardwareRendererOps{};  // no device: the software renderer
         InstallGraphServices();
         blocksBefore_ = GetAllocatorTotals().blockCount;
-        ASSERT_EQ(ConfigureScreenMode(kWidth, kHeight, 32, 60), 0);
-        ChangeWindowMode(1);
-        SetRunWhileInactive(1);
-        AssignWindowTitle(L"graph test");
-        ASSERT_EQ(StartMainWindow(), 0);
-        ASSERT_EQ(InitializeGraphics(), 0);
-        g_system.started = 1;
+        ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kWidth, kHeight, L"graph test"));
+        ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
         ASSERT_EQ(g_screenSettings.hardwareActive, 0);
         ASSERT_EQ(SelectDrawTarget(-2), 0);
     }
@@ -57,13 +42,7 @@ protected:
     {
         ShutDownGraphics();
         EXPECT_EQ(GraphTable()->liveCount, 0) << "the end of graphics destroys every graph";
-        EndMainWindow();
-        MSG m;
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        }
-        std::memset(&g_system, 0, sizeof(g_system));
-        g_screenSettings = ScreenSettings{};
-        CoUninitialize();
+        EndWindowAndState();
         EXPECT_EQ(GetAllocatorTotals().blockCount, blocksBefore_);
     }
 

@@ -8,6 +8,7 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/system/system.h"
+#include "tests/graphics/screen_fixture.h"
 
 using namespace quarn;
 
@@ -15,13 +16,6 @@ namespace {
 
 std::wstring g_logText;
 void CaptureLog(const wchar_t* text, void*) { g_logText += text; }
-
-void DrainQueue()
-{
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-    }
-}
 
 // Pumps the window's messages for about the given time.
 void PumpFor(DWORD ms)
@@ -39,35 +33,20 @@ class ScreenTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        CoInitialize(nullptr);
-        std::memset(&g_system, 0, sizeof(g_system));
-        g_screenSettings = ScreenSettings{};
         g_graphicsHooks = GraphicsServiceHooks{};
-        g_hardwareRenderer = HardwareRendererOps{};
         g_logText.clear();
         SetLogCapture(CaptureLog, nullptr);
-        DrainQueue();
-        ASSERT_EQ(ConfigureScreenMode(300, 60, 32, 60), 0);
-        ChangeWindowMode(1);
-        SetRunWhileInactive(1);
-        AssignWindowTitle(L"screen test");
+        ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(300, 60, L"screen test"));
     }
     void TearDown() override
     {
-        ShutDownGraphics();
-        EndMainWindow();
-        DrainQueue();
+        EndSoftwareScreen();
         SetLogCapture(nullptr, nullptr);
-        std::memset(&g_system, 0, sizeof(g_system));
-        g_screenSettings = ScreenSettings{};
-        CoUninitialize();
     }
     // The window, then graphics, as the library's start-up brings them up.
     void StartScreen()
     {
-        ASSERT_EQ(StartMainWindow(), 0);
-        ASSERT_EQ(InitializeGraphics(), 0);
-        g_system.started = 1;
+        ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
         PumpFor(50);
     }
     // Fills the primary image pixel by pixel: colour of (x, y).

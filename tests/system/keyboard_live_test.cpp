@@ -7,6 +7,7 @@
 #include "quarn/system/input_devices.h"
 #include "quarn/system/system.h"
 #include "tests/system/input_fixture.h"
+#include "tests/system/window_fixture.h"
 
 #include <objbase.h>
 
@@ -21,16 +22,9 @@ struct LiveKeyboard : ::testing::Test {
     {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         std::memset(&g_system, 0, sizeof(g_system));
-        g_screenSettings = ScreenSettings{};
-        g_screenSettings.width = 300;
-        g_screenSettings.height = 60;
-        g_screenSettings.colorBits = 32;
-        ChangeWindowMode(1);
-        SetRunWhileInactive(1);
-        AssignWindowTitle(L"QuarnInputLive");
-        ASSERT_EQ(StartMainWindow(), 0);
+        UseApplicationScreenSize();
+        ASSERT_NO_FATAL_FAILURE(StartWindowed(L"QuarnInputLive"));
         HWND window = QueryMainWindow();
-        ASSERT_NE(window, nullptr);
         SetForegroundWindow(window);
         SetFocus(window);
         ShutDownInput();
@@ -47,9 +41,7 @@ struct LiveKeyboard : ::testing::Test {
         ShutDownInput();
         EndKeyInput();
         EndMainWindow();
-        MSG m;
-        while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-        }
+        DrainQueue();
         ClearInputHooks();
         ResetWindowState(nullptr);
         CoUninitialize();

@@ -8,20 +8,13 @@
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/screen_settings.h"
+#include "tests/system/window_fixture.h"
 
 namespace {
 
 std::wstring g_logText;
 
 void CaptureLog(const wchar_t* text, void*) { g_logText += text; }
-
-// Removes whatever is left in this thread's queue, WM_QUIT included.
-void DrainQueue()
-{
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-    }
-}
 
 // Each test starts from the state of a fresh process.
 class WindowTest : public ::testing::Test {
@@ -31,10 +24,7 @@ protected:
         std::memset(&g_system, 0, sizeof(g_system));
         std::memset(&g_charInput, 0, sizeof(g_charInput));
         g_windowHooks = WindowServiceHooks{};
-        g_screenSettings = ScreenSettings{};
-        g_screenSettings.width = 300;
-        g_screenSettings.height = 60;
-        g_screenSettings.colorBits = 32;
+        UseApplicationScreenSize();
         g_logText.clear();
         SetLogCapture(CaptureLog, nullptr);
         DrainQueue();
@@ -44,17 +34,6 @@ protected:
         EndMainWindow();
         DrainQueue();
         SetLogCapture(nullptr, nullptr);
-    }
-    // Starts a window of the application's settings: window mode, always running.
-    void StartWindowed(const wchar_t* title)
-    {
-        ChangeWindowMode(1);
-        SetRunWhileInactive(1);
-        if (title != nullptr) {
-            AssignWindowTitle(title);
-        }
-        ASSERT_EQ(StartMainWindow(), 0);
-        ASSERT_NE(QueryMainWindow(), nullptr);
     }
     // Pumps until the queue holds nothing the window still has to handle.
     void Settle()

@@ -1,0 +1,61 @@
+// Starting and ending the library's window with its software screen in a test, in the order
+// the library's start-up and shut-down use.
+#pragma once
+
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "quarn/graphics/graphics.h"
+#include "quarn/system/system.h"
+#include "tests/system/window_fixture.h"
+
+// A fresh process's window and screen state with COM started and no hardware renderer (the
+// software screen), then the application's window settings and a width x height x 32 screen
+// mode set before start-up. Nothing is started yet.
+inline void PrepareSoftwareScreen(int32_t width, int32_t height, const wchar_t* title)
+{
+    CoInitialize(nullptr);
+    std::memset(&g_system, 0, sizeof(g_system));
+    g_screenSettings = ScreenSettings{};
+    g_hardwareRenderer = HardwareRendererOps{};
+    DrainQueue();
+    ASSERT_EQ(ConfigureScreenMode(width, height, 32, 60), 0);
+    UseApplicationWindowSettings(title);
+}
+
+// The window, then graphics, as the library's start-up brings them up.
+inline void StartWindowAndGraphics()
+{
+    ASSERT_EQ(StartMainWindow(), 0);
+    ASSERT_EQ(InitializeGraphics(), 0);
+    g_system.started = 1;
+}
+
+// Ends the window and leaves a fresh process's state: the queue drained, the window and
+// screen state cleared, COM ended.
+inline void EndWindowAndState()
+{
+    EndMainWindow();
+    DrainQueue();
+    std::memset(&g_system, 0, sizeof(g_system));
+    g_screenSettings = ScreenSettings{};
+    CoUninitialize();
+}
+
+// Graphics, then the window, as the library's shut-down ends them.
+inline void EndSoftwareScreen()
+{
+    ShutDownGraphics();
+    EndWindowAndState();
+}
+
+// The colour bits (0x00RRGGBB) of a pixel of a 32-bit image.
+inline uint32_t PixelOf(const quarn::MEMIMG& image, int32_t x, int32_t y)
+{
+    uint32_t v = 0;
+    std::memcpy(&v, image.pixels + ptrdiff_t{image.store->pitch} * y + 4 * x, 4);
+    return v & 0xFFFFFF;
+}
