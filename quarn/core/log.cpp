@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <type_traits>
 
 namespace {
 
@@ -30,6 +31,29 @@ LogState g_log;
 ScreenLogState g_screenLog = {0, 16, -1, 1, 0, {}};
 
 const wchar_t kLogFileName[] = L"Log.txt";
+
+// Formats a log line into buffer, keeping one unit free for the line break: a longer text is
+// cut to kFormatUnits - 2 units (and *cut set, when given). Returns the units of text.
+template <class Char>
+int FormatLogText(Char (&buffer)[kFormatUnits + 1], const Char* format, va_list args,
+                  bool* cut = nullptr)
+{
+    int n;
+    if constexpr (std::is_same_v<Char, wchar_t>)
+        n = std::vswprintf(buffer, kFormatUnits - 1, format, args);
+    else
+        n = std::vsnprintf(buffer, kFormatUnits - 1, format, args);
+    const bool fits = n >= 0 && n < kFormatUnits - 1;
+    if (cut)
+        *cut = !fits;
+    if (fits)
+        return n;
+    buffer[kFormatUnits - 2] = 0;
+    int length = 0;
+    while (buffer[length] != 0)
+        ++length;
+    return length;
+}
 
 // Copies text into out turning every line feed that has no carriage return before it into
 // CR LF; surrogate pairs are copied whole. out holds 2 * length + 1 units.
@@ -124,18 +148,13 @@ int AppendLogFormat(const wchar_t* format, ...)
     wchar_t buffer[kFormatUnits + 1] = {};
     va_list args;
     va_start(args, format);
-    // One unit stays free for the line break.
-    const int n = std::vswprintf(buffer, kFormatUnits - 1, format, args);
+    bool cut = false;
+    int length = FormatLogText(buffer, format, args, &cut);
     va_end(args);
-    int length = n;
-    if (n < 0 || n >= kFormatUnits - 1) {
-        buffer[kFormatUnits - 2] = 0;
-        length = CountWideUnits(buffer);
-        // A cut inside a surrogate pair would leave a lone high unit, which would take
-        // the line break for its partner: drop it.
-        if (length > 0 && IsHighSurrogateUnit(buffer[length - 1]))
-            --length;
-    }
+    // A cut inside a surrogate pair would leave a lone high unit, which would take the line
+    // break for its partner: drop it.
+    if (cut && length > 0 && IsHighSurrogateUnit(buffer[length - 1]))
+        --length;
     buffer[length] = L'\n';
     buffer[length + 1] = 0;
     return AppendLog(buffer);
@@ -282,13 +301,8 @@ int AppendLogFormatCp932(const char* format, ...)
     char buffer[kFormatUnits + 1] = {};
     va_list args;
     va_start(args, format);
-    const int n = std::vsnprintf(buffer, kFormatUnits - 1, format, args);
+    int length = FormatLogText(buffer, format, args);
     va_end(args);
-    int length = n;
-    if (n < 0 || n >= kFormatUnits - 1) {
-        buffer[kFormatUnits - 2] = 0;
-        length = static_cast<int>(std::strlen(buffer));
-    }
     // A cut inside a double-byte character would leave a lone lead byte: drop it.
     int i = 0;
     while (i < length) {
