@@ -1,4 +1,4 @@
-// Collects every text handed to the log while it lives.
+// Collecting the texts handed to the log in a test.
 #pragma once
 
 #include "quarn/core/core.h"
@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+// Collects every text handed to the log while it lives.
 class LogCapture {
 public:
     LogCapture() { SetLogCapture(&LogCapture::Collect, this); }
@@ -31,3 +32,12 @@ private:
         static_cast<LogCapture*>(user)->texts.emplace_back(text);
     }
 };
+
+// Appends every text handed to the log to *sink, emptied first, until the capture is taken
+// away with SetLogCapture(nullptr, nullptr).
+inline void CaptureLogInto(std::wstring* sink)
+{
+    sink->clear();
+    SetLogCapture([](const wchar_t* text, void* user) { *static_cast<std::wstring*>(user) += text; },
+                  sink);
+}

@@ -8,6 +8,7 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/system/system.h"
+#include "tests/core/log_capture.h"
 #include "tests/graphics/screen_fixture.h"
 
 using namespace quarn;
@@ -15,7 +16,6 @@ using namespace quarn;
 namespace {
 
 std::wstring g_logText;
-void CaptureLog(const wchar_t* text, void*) { g_logText += text; }
 
 // Pumps the window's messages for about the given time.
 void PumpFor(DWORD ms)
@@ -34,8 +34,7 @@ protected:
     void SetUp() override
     {
         g_graphicsHooks = GraphicsServiceHooks{};
-        g_logText.clear();
-        SetLogCapture(CaptureLog, nullptr);
+        CaptureLogInto(&g_logText);
         ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(300, 60, L"screen test"));
     }
     void TearDown() override

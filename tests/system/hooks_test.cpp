@@ -9,18 +9,17 @@
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "quarn/sound/sound.h"
+#include "tests/core/log_capture.h"
 
 namespace {
 
 std::wstring g_log;
-void Capture(const wchar_t* text, void*) { g_log += text; }
 
 class HookTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_log.clear();
-        SetLogCapture(Capture, nullptr);
+        CaptureLogInto(&g_log);
     }
     void TearDown() override { SetLogCapture(nullptr, nullptr); }
 };

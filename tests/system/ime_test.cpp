@@ -2,6 +2,7 @@
 #include "quarn/core/core.h"
 #include "quarn/quarn.h"
 #include "quarn/system/system.h"
+#include "tests/core/log_capture.h"
 #include "tests/system/input_fixture.h"
 
 #include <imm.h>
@@ -145,18 +146,12 @@ const ImeApi kFakeImeApi = {GetContext, ReleaseContext, GetCompositionString, Ge
 
 std::wstring g_log;
 
-void CaptureLog(const wchar_t* text, void*)
-{
-    g_log += text;
-}
-
 struct ImeTest : ::testing::Test {
     void SetUp() override
     {
         g_fakeIme = FakeIme{};
         ResetWindowState(nullptr);
-        g_log.clear();
-        SetLogCapture(CaptureLog, nullptr);
+        CaptureLogInto(&g_log);
         SetImeApi(&kFakeImeApi);
         StartCharInput();
     }

@@ -3,6 +3,7 @@
 #include "quarn/core/core.h"
 #include "quarn/quarn.h"
 #include "quarn/system/system.h"
+#include "tests/core/log_capture.h"
 #include "tests/system/input_fixture.h"
 
 #include <gtest/gtest.h>
@@ -14,11 +15,6 @@ namespace {
 
 std::wstring g_log;
 
-void CaptureLog(const wchar_t* text, void*)
-{
-    g_log += text;
-}
-
 // Each test starts with input ended, the log captured and its own stand-in devices.
 struct InputTest : ::testing::Test {
     FakeDirectInput* fake = nullptr;
@@ -29,8 +25,7 @@ struct InputTest : ::testing::Test {
         g_input.noDirectInput = 0;
         ResetWindowState(nullptr);
         g_systemCapability.osCode = kOsWinXP;
-        g_log.clear();
-        SetLogCapture(CaptureLog, nullptr);
+        CaptureLogInto(&g_log);
         fake = InstallFakeDirectInput();
         SetJoystickApi(&kFakeJoystickApi);
         for (FakeJoystick& joystick : g_fakeJoysticks) {

@@ -8,13 +8,12 @@
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/screen_settings.h"
+#include "tests/core/log_capture.h"
 #include "tests/system/window_fixture.h"
 
 namespace {
 
 std::wstring g_logText;
-
-void CaptureLog(const wchar_t* text, void*) { g_logText += text; }
 
 // Each test starts from the state of a fresh process.
 class WindowTest : public ::testing::Test {
@@ -25,8 +24,7 @@ protected:
         std::memset(&g_charInput, 0, sizeof(g_charInput));
         g_windowHooks = WindowServiceHooks{};
         UseApplicationScreenSize();
-        g_logText.clear();
-        SetLogCapture(CaptureLog, nullptr);
+        CaptureLogInto(&g_logText);
         DrainQueue();
     }
     void TearDown() override
