@@ -314,6 +314,24 @@ static bool SetAxisProperty(void* device, REFGUID property, DWORD offset, LONG l
     return SUCCEEDED(Di()->setProperty(device, Version(), property, &value.diph));
 }
 
+// An endless effect at full gain on the pad's two axes, started by no button.
+static DIEFFECT TwoAxisEffect(DWORD coordinates, DWORD* axes, LONG* direction, void* params,
+                              DWORD paramsSize)
+{
+    DIEFFECT effect{};
+    effect.dwSize = sizeof(effect);
+    effect.dwFlags = DIEFF_OBJECTOFFSETS | coordinates;
+    effect.dwDuration = INFINITE;
+    effect.dwGain = DI_FFNOMINALMAX;
+    effect.dwTriggerButton = DIEB_NOTRIGGER;
+    effect.cAxes = 2;
+    effect.rgdwAxes = axes;
+    effect.rglDirection = direction;
+    effect.cbTypeSpecificParams = paramsSize;
+    effect.lpvTypeSpecificParams = params;
+    return effect;
+}
+
 static void CreatePadEffects(PadRecord* pad)
 {
     DWORD axes[2] = {DIJOFS_X, DIJOFS_Y};
@@ -328,34 +346,14 @@ static void CreatePadEffects(PadRecord* pad)
     DIPERIODIC periodic{};
     periodic.dwMagnitude = 10000;
     periodic.dwPeriod = 1500000;
-    DIEFFECT sine{};
-    sine.dwSize = sizeof(sine);
-    sine.dwFlags = DIEFF_OBJECTOFFSETS | DIEFF_POLAR;
-    sine.dwDuration = INFINITE;
-    sine.dwGain = DI_FFNOMINALMAX;
-    sine.dwTriggerButton = DIEB_NOTRIGGER;
-    sine.cAxes = 2;
-    sine.rgdwAxes = axes;
-    sine.rglDirection = direction;
+    DIEFFECT sine = TwoAxisEffect(DIEFF_POLAR, axes, direction, &periodic, sizeof(periodic));
     sine.lpEnvelope = &envelope;
-    sine.cbTypeSpecificParams = sizeof(periodic);
-    sine.lpvTypeSpecificParams = &periodic;
     if (FAILED(Di()->createEffect(pad->device, Version(), GUID_Sine, &sine, &pad->sine))) {
         pad->sine = nullptr;
     }
 
     DICONSTANTFORCE constant{10000};
-    DIEFFECT force{};
-    force.dwSize = sizeof(force);
-    force.dwFlags = DIEFF_OBJECTOFFSETS | DIEFF_CARTESIAN;
-    force.dwDuration = INFINITE;
-    force.dwGain = DI_FFNOMINALMAX;
-    force.dwTriggerButton = DIEB_NOTRIGGER;
-    force.cAxes = 2;
-    force.rgdwAxes = axes;
-    force.rglDirection = direction;
-    force.cbTypeSpecificParams = sizeof(constant);
-    force.lpvTypeSpecificParams = &constant;
+    DIEFFECT force = TwoAxisEffect(DIEFF_CARTESIAN, axes, direction, &constant, sizeof(constant));
     if (FAILED(Di()->createEffect(pad->device, Version(), GUID_ConstantForce, &force, &pad->constantForce))) {
         pad->constantForce = nullptr;
         AppendLog(L"周期的エフェクトの作成に失敗しました。\n");
