@@ -13,18 +13,46 @@ int g_characterCodeFormat;
 // Units a character starting at p takes: 2 for a surrogate pair, else 1. Only a high unit
 // followed by a low one is a pair: a lone high unit stands alone, so that the character
 // after it (a path separator, say) is still seen.
-int WideCharacterUnits(const wchar_t* p)
+int CharacterUnits(const wchar_t* p)
 {
     return IsHighSurrogateUnit(p[0]) && p[1] >= 0xDC00 && p[1] <= 0xDFFF ? 2 : 1;
 }
 
 // Bytes a character starting at p takes in the current code page.
-int NarrowCharacterBytes(const char* p)
+int CharacterUnits(const char* p)
 {
     return IsDoubleByteLead(reinterpret_cast<const unsigned char*>(p), g_characterCodeFormat) &&
                    p[1] != 0
                ? 2
                : 1;
+}
+
+// The first ch that stands as a character of its own (not inside a double-byte character or
+// a surrogate pair), or nullptr.
+template <class Char>
+Char* FindWholeChar(const Char* text, Char ch)
+{
+    for (const Char* p = text; *p != 0;) {
+        const int units = CharacterUnits(p);
+        if (units == 1 && *p == ch)
+            return const_cast<Char*>(p);
+        p += units;
+    }
+    return nullptr;
+}
+
+// Turns a to z into A to Z where they stand as characters of their own; returns the end.
+template <class Char>
+Char* UpperCaseWholeLetters(Char* text)
+{
+    Char* p = text;
+    while (*p != 0) {
+        const int units = CharacterUnits(p);
+        if (units == 1 && *p >= Char('a') && *p <= Char('z'))
+            *p = static_cast<Char>(*p - Char('a') + Char('A'));
+        p += units;
+    }
+    return p;
 }
 
 }  // namespace
@@ -93,24 +121,12 @@ int CountWideUnits(const wchar_t* text)
 
 char* FindNarrowChar(const char* text, char ch)
 {
-    for (const char* p = text; *p != 0;) {
-        const int bytes = NarrowCharacterBytes(p);
-        if (bytes == 1 && *p == ch)
-            return const_cast<char*>(p);
-        p += bytes;
-    }
-    return nullptr;
+    return FindWholeChar(text, ch);
 }
 
 wchar_t* FindWideChar(const wchar_t* text, wchar_t unit)
 {
-    for (const wchar_t* p = text; *p != 0;) {
-        const int units = WideCharacterUnits(p);
-        if (units == 1 && *p == unit)
-            return const_cast<wchar_t*>(p);
-        p += units;
-    }
-    return nullptr;
+    return FindWholeChar(text, unit);
 }
 
 int CompareNarrowStrings(const char* a, const char* b)
@@ -146,26 +162,12 @@ int CompareWideStringsLimited(const wchar_t* a, const wchar_t* b, int count)
 
 char* UpperCaseNarrowString(char* text)
 {
-    char* p = text;
-    while (*p != 0) {
-        const int bytes = NarrowCharacterBytes(p);
-        if (bytes == 1 && *p >= 'a' && *p <= 'z')
-            *p = static_cast<char>(*p - 'a' + 'A');
-        p += bytes;
-    }
-    return p;
+    return UpperCaseWholeLetters(text);
 }
 
 wchar_t* UpperCaseWideString(wchar_t* text)
 {
-    wchar_t* p = text;
-    while (*p != 0) {
-        const int units = WideCharacterUnits(p);
-        if (units == 1 && *p >= L'a' && *p <= L'z')
-            *p = static_cast<wchar_t>(*p - L'a' + L'A');
-        p += units;
-    }
-    return p;
+    return UpperCaseWholeLetters(text);
 }
 
 int FillBytes(void* dst, int byte, uint32_t count)
