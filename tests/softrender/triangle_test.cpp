@@ -21,6 +21,7 @@ using testimg::Put;
 using testimg::SetStoreBytes;
 using testimg::SrcType;
 using testimg::StoreBytes;
+using testimg::UseSettings;
 
 namespace {
 
@@ -37,12 +38,7 @@ struct Cfg {
 
 void Use(const Cfg& c)
 {
-    g_DrawSettings = DrawSettings{};
-    g_DrawSettings.blendMode = c.mode;
-    g_DrawSettings.blendParam = c.p;
-    g_DrawSettings.brightColor = c.bright;
-    g_DrawSettings.clip = c.clip;
-    BuildBlendMaskAlphaTable(c.borderPos, c.borderRange);
+    UseSettings(ref::Settings{c.mode, c.p, c.bright, c.clip, c.borderPos, c.borderRange, false});
 }
 
 class TriangleTest : public ::testing::Test {
