@@ -78,11 +78,8 @@ TEST_F(FillTest, FillMatchesReferenceOverEveryOption)
     std::mt19937 rng(21);
     const PixelRect rects[] = {{2, 1, 9, 7}, {11, 8, -3, 0}, {0, 0, 0, 5}};
     for (int kind : {0, 1}) {
-        GuardedDst a, b;
-        a.Make(kind, rng);
-        b.Make(kind, rng);
-        const std::vector<uint8_t> start = StoreBytes(a.store.v);
-        int failures = 0;
+        Comparison cmp;
+        cmp.Make(kind, rng);
         for (int mode : kModes)
             for (int p : kParams)
                 for (uint32_t bright : kBrights)
@@ -90,19 +87,22 @@ TEST_F(FillTest, FillMatchesReferenceOverEveryOption)
                         for (int r = -1; r < 3; ++r) {
                             const uint32_t color = kind == 1 ? 0xFF000000u | (rng() & 0xFFFFFF) : rng() & 0xFFFF;
                             const ref::Settings s{mode, p, bright, PixelRect{1, 2, 8, 20}, 0, 0, false};
-                            SetStoreBytes(a.store.v, start);
-                            SetStoreBytes(b.store.v, start);
-                            UseSettings(s);
-                            g_DrawSettings.softDrawTarget = target ? &a.view.v : nullptr;
                             const PixelRect* rect = r < 0 ? nullptr : &rects[r];
-                            RenderMemImgFillRect(&a.view.v, rect, color);
-                            ref::Fill(&b.view.v, rect, color, s, target);
-                            if (StoreBytes(a.store.v) != StoreBytes(b.store.v) && failures++ < 5)
-                                ADD_FAILURE() << "kind " << kind << " mode " << mode << " p " << p
-                                              << " bright " << std::hex << bright << " target "
-                                              << target << " rect " << r;
+                            cmp.Case(
+                                [&](MEMIMG& got, MEMIMG& want) {
+                                    UseSettings(s);
+                                    g_DrawSettings.softDrawTarget = target ? &got : nullptr;
+                                    RenderMemImgFillRect(&got, rect, color);
+                                    ref::Fill(&want, rect, color, s, target);
+                                },
+                                [&] {
+                                    return testing::Message()
+                                           << "kind " << kind << " mode " << mode << " p " << p
+                                           << " bright " << std::hex << bright << " target "
+                                           << target << " rect " << r;
+                                });
                         }
-        EXPECT_EQ(failures, 0);
+        EXPECT_EQ(cmp.failures, 0);
     }
 }
 
@@ -219,11 +219,8 @@ TEST_F(ScaledTest, KernelMatchesReferenceOverEveryOption)
             MakeSource(src, rng, kind, type, 9, 7);
             MarkMemImgPixelsChanged(src.v.store);
             MakeMask(mask, rng, 9, 7);
-            GuardedDst a, b;
-            a.Make(kind, rng);
-            b.Make(kind, rng);
-            const std::vector<uint8_t> start = StoreBytes(a.store.v);
-            int failures = 0;
+            Comparison cmp;
+            cmp.Make(kind, rng);
             for (int mode : kModes)
                 for (int p : kParams)
                     for (uint32_t bright : kBrights)
@@ -232,20 +229,22 @@ TEST_F(ScaledTest, KernelMatchesReferenceOverEveryOption)
                                 for (bool mmx : {false, true})
                                     for (const auto& rect : rects) {
                                         const ref::Settings s{mode, p, bright, PixelRect{0, 1, 12, 10}, 70, 90, mmx};
-                                        SetStoreBytes(a.store.v, start);
-                                        SetStoreBytes(b.store.v, start);
-                                        UseSettings(s);
                                         const MEMIMG* m = withMask ? &mask.v : nullptr;
-                                        RenderMemImgScaled(&a.view.v, &src.v, rect, trans, m);
-                                        ref::RenderScaled(&b.view.v, &src.v, rect, trans, m, s);
+                                        cmp.Case(
+                                            [&](MEMIMG& got, MEMIMG& want) {
+                                                UseSettings(s);
+                                                RenderMemImgScaled(&got, &src.v, rect, trans, m);
+                                                ref::RenderScaled(&want, &src.v, rect, trans, m, s);
+                                            },
+                                            [&] {
+                                                return testing::Message()
+                                                       << Case(kind, type, s, trans, withMask)
+                                                       << " rect " << rect[0] << "," << rect[1]
+                                                       << "," << rect[2] << "," << rect[3];
+                                            });
                                         ++cases;
-                                        if (StoreBytes(a.store.v) != StoreBytes(b.store.v) &&
-                                            failures++ < 5)
-                                            ADD_FAILURE() << Case(kind, type, s, trans, withMask)
-                                                          << " rect " << rect[0] << "," << rect[1]
-                                                          << "," << rect[2] << "," << rect[3];
                                     }
-            EXPECT_EQ(failures, 0);
+            EXPECT_EQ(cmp.failures, 0);
         }
     EXPECT_GT(cases, 10000);
 }

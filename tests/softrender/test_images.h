@@ -153,4 +153,33 @@ struct GuardedDst {
     }
 };
 
+// A kernel against what it must equal, case after case: two guarded destinations that every
+// case sets back to the same starting bytes, and the first five cases whose stores differ
+// reported.
+struct Comparison {
+    GuardedDst got, want;
+    std::vector<uint8_t> start;
+    int failures = 0;
+
+    // Both destinations; every case starts from got's first bytes.
+    void Make(int kind, std::mt19937& rng)
+    {
+        got.Make(kind, rng);
+        want.Make(kind, rng);
+        start = StoreBytes(got.store.v);
+    }
+
+    // One case: draw(got view, want view) from the starting bytes; when the stores differ,
+    // what describe() gives is reported.
+    template <class Draw, class Describe>
+    void Case(Draw&& draw, Describe&& describe)
+    {
+        SetStoreBytes(got.store.v, start);
+        SetStoreBytes(want.store.v, start);
+        draw(got.view.v, want.view.v);
+        if (StoreBytes(got.store.v) != StoreBytes(want.store.v) && failures++ < 5)
+            ADD_FAILURE() << describe();
+    }
+};
+
 }  // namespace testimg

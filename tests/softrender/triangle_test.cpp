@@ -13,6 +13,7 @@
 
 using namespace quarn;
 using testimg::Get;
+using testimg::Comparison;
 using testimg::GuardedDst;
 using testimg::Img;
 using testimg::kNoClip;
@@ -422,12 +423,8 @@ TEST_F(TriangleTest, PixelStageMatchesTheReferenceOverEveryOption)
             Img src, mask;
             MakeTriangleSource(src, rng, kind, type, 9, 7);
             MakeMask(mask, rng, 9, 7);
-            GuardedDst proto, got, want;
-            proto.Make(kind, rng);
-            got.Make(kind, rng);
-            want.Make(kind, rng);
-            const std::vector<uint8_t> start = StoreBytes(proto.store.v);
-            int failures = 0;
+            Comparison cmp;
+            cmp.Make(kind, rng);
             for (int mode : modes)
                 for (int p : params)
                     for (uint32_t bright : brights)
@@ -435,26 +432,29 @@ TEST_F(TriangleTest, PixelStageMatchesTheReferenceOverEveryOption)
                             for (bool withMask : {false, true})
                                 for (const Placement& pl : placements) {
                                     Cfg c{mode, p, bright, pl.clip, 90, 60};
-                                    SetStoreBytes(got.store.v, start);
-                                    SetStoreBytes(want.store.v, start);
-                                    Use(c);
                                     const MEMIMG* m = withMask ? &mask.v : nullptr;
-                                    for (int k = 0; k < 2; ++k)
-                                        RenderMemImgTriangle(&got.view.v, &src.v,
-                                                             Identity(pl.x, pl.y, 9, 7, k).data(),
-                                                             trans, m, 0);
-                                    ExpectedQuad(want.view.v, src.v, m, pl.x, pl.y, trans, c);
+                                    cmp.Case(
+                                        [&](MEMIMG& got, MEMIMG& want) {
+                                            Use(c);
+                                            for (int k = 0; k < 2; ++k)
+                                                RenderMemImgTriangle(
+                                                    &got, &src.v,
+                                                    Identity(pl.x, pl.y, 9, 7, k).data(), trans,
+                                                    m, 0);
+                                            ExpectedQuad(want, src.v, m, pl.x, pl.y, trans, c);
+                                        },
+                                        [&] {
+                                            return testing::Message()
+                                                   << "kind " << kind << " src "
+                                                   << static_cast<int>(type) << " mode " << mode
+                                                   << " p " << p << " bright " << std::hex
+                                                   << bright << std::dec << " trans " << trans
+                                                   << " mask " << withMask << " at " << pl.x
+                                                   << "," << pl.y;
+                                        });
                                     ++cases;
-                                    if (StoreBytes(got.store.v) != StoreBytes(want.store.v) &&
-                                        failures++ < 5)
-                                        ADD_FAILURE()
-                                            << "kind " << kind << " src " << static_cast<int>(type)
-                                            << " mode " << mode << " p " << p << " bright "
-                                            << std::hex << bright << std::dec << " trans " << trans
-                                            << " mask " << withMask << " at " << pl.x << ","
-                                            << pl.y;
                                 }
-            EXPECT_EQ(failures, 0);
+            EXPECT_EQ(cmp.failures, 0);
         }
     EXPECT_GT(cases, 3000);
 }
