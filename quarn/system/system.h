@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "quarn/quarn.h"
-#include "quarn/system/charinput.h"
 
 // Exported by user32 without a prototype in the headers.
 extern "C" BOOL WINAPI WINNLSEnableIME(HWND window, BOOL enable);
