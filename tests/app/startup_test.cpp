@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -149,6 +151,39 @@ TEST(FatalExit, EndsTheProcessWithMinusOne)
 {
     EXPECT_EXIT(FatalErrorExit(L"stop"), ::testing::ExitedWithCode(-1), "");
     EXPECT_EXIT(FatalErrorExitFormat(L"%ls %d", L"stop", 7), ::testing::ExitedWithCode(-1), "");
+}
+
+// The log as the dying process writes it, to its error output: ASCII as it is, line breaks as
+// "<nl>", and the window's end as a marker.
+void LogToErrorOutput(const wchar_t* text, void*)
+{
+    if (std::wstring(text) == L"ウインドウが破棄されようとしています\n") {
+        std::fputs("WINDOW-ENDED", stderr);
+        return;
+    }
+    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+        if (*p == L'\n')
+            std::fputs("<nl>", stderr);
+        else if (*p < 128)
+            std::fputc(static_cast<char>(*p), stderr);
+    }
+}
+
+void StartAndFail()
+{
+    EnableLogFile(0);
+    ChangeWindowMode(1);
+    AssignWindowTitle(L"QuarnFatalExitTest");
+    if (InitializeLibrary() != 0)
+        std::exit(3);
+    SetLogCapture(LogToErrorOutput, nullptr);
+    FatalErrorExitFormat(L"%ls %d", L"stop", 7);
+}
+
+// A fatal error writes its line, then takes the started library down before the process ends.
+TEST(FatalExit, LogsAndShutsTheLibraryDown)
+{
+    EXPECT_EXIT(StartAndFail(), ::testing::ExitedWithCode(-1), "stop 7<nl>.*WINDOW-ENDED");
 }
 
 } // namespace
