@@ -11,6 +11,9 @@ struct ClockState {
     int32_t performanceCounter;  // 1 when the frequency below is usable
     uint64_t frequency;
     int32_t startupComplete;
+    // Added to the processor clock's reading so that it goes on from the reading of the
+    // clock it takes over from.
+    int64_t processorOffset;
 };
 
 ClockState g_clock;
@@ -111,6 +114,13 @@ int ReadPerformanceCounterFrequency()
 
 void NoteLibraryStartupComplete(int flag)
 {
+    // The processor clock counts from another origin than the counter used during start-up:
+    // it takes over where that one stands, so that a time taken during start-up (such as the
+    // last vertical blank) still compares with one taken after it, instead of lying hours
+    // ahead of it.
+    if (flag && !g_clock.startupComplete && g_systemCapability.processorClock != 0)
+        g_clock.processorOffset =
+            ReadMicrosecondClock(0) - ScaleToMicroseconds(ReadTimeStampCounter(), g_systemCapability.processorClock);
     g_clock.startupComplete = flag;
 }
 
@@ -118,7 +128,8 @@ int64_t ReadMicrosecondClock(int useProcessorClock)
 {
     if (g_systemCapability.timeStampCounterUsable && useProcessorClock == 1 && g_clock.startupComplete &&
         g_systemCapability.processorClock != 0)
-        return ScaleToMicroseconds(ReadTimeStampCounter(), g_systemCapability.processorClock);
+        return ScaleToMicroseconds(ReadTimeStampCounter(), g_systemCapability.processorClock) +
+               g_clock.processorOffset;
     if (g_clock.performanceCounter) {
         LARGE_INTEGER now{};
         QueryPerformanceCounter(&now);

@@ -32,6 +32,8 @@ int32_t GetPlainCurrentDirectory(wchar_t* buffer)
     return static_cast<int32_t>(GetCurrentDirectoryW(MAX_PATH, buffer));
 }
 int32_t SetPlainCurrentDirectory(const wchar_t* path) { return SetCurrentDirectoryW(path) ? 1 : 0; }
+// No image decoder reads through the stream tables yet.
+int32_t FillStreamFunctionTables() { return 0; }
 
 // Held images: none is ever made.
 int32_t EndBaseImageHandles() { return 0; }
@@ -131,6 +133,7 @@ int32_t RunLibraryStartUp()
     ReadPerformanceCounterFrequency();
 
     LogSystemInformation();
+    FillStreamFunctionTables();
 
     if (g_system.dwmModule == nullptr) {
         g_system.dwmModule = LoadLibraryW(L"dwmapi.dll");

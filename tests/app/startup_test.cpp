@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -103,6 +105,31 @@ TEST_F(LibraryStartUp, StartsOnceAndShutsDown)
     EXPECT_EQ(log.text.size(), ended);
 }
 
+// Times taken during start-up (the last vertical blank) must compare with those taken after
+// it: the microsecond clock goes on without a jump when it turns to the processor clock, even
+// when the processor's speed was measured high, as on a busy machine. Otherwise the first
+// present waits until the new clock catches up, hours on a machine that has run for days.
+TEST_F(LibraryStartUp, MicrosecondClockRunsOnWhenStartUpCompletes)
+{
+    ASSERT_EQ(InitializeLibrary(), 0);
+    const uint64_t measured = g_systemCapability.processorClock;
+    if (!g_systemCapability.timeStampCounterUsable || measured == 0) {
+        RunLibraryShutDown();
+        GTEST_SKIP() << "no time-stamp counter";
+    }
+    for (const uint64_t clock : {measured, measured + measured / 10, measured - measured / 10}) {
+        g_systemCapability.processorClock = clock;
+        NoteLibraryStartupComplete(0);
+        const int64_t during = ReadMicrosecondClock(1);
+        NoteLibraryStartupComplete(1);
+        const int64_t after = ReadMicrosecondClock(1);
+        EXPECT_GE(after, during) << clock;
+        EXPECT_LT(after - during, 1000000) << clock;
+    }
+    g_systemCapability.processorClock = measured;
+    EXPECT_EQ(RunLibraryShutDown(), 0);
+}
+
 // Full screen needs a display mode of the configured size; without one the window takes over.
 TEST_F(LibraryStartUp, FullScreenWithoutSuchModeStartsWindowed)
 {
@@ -124,6 +151,39 @@ TEST(FatalExit, EndsTheProcessWithMinusOne)
 {
     EXPECT_EXIT(FatalErrorExit(L"stop"), ::testing::ExitedWithCode(-1), "");
     EXPECT_EXIT(FatalErrorExitFormat(L"%ls %d", L"stop", 7), ::testing::ExitedWithCode(-1), "");
+}
+
+// The log as the dying process writes it, to its error output: ASCII as it is, line breaks as
+// "<nl>", and the window's end as a marker.
+void LogToErrorOutput(const wchar_t* text, void*)
+{
+    if (std::wstring(text) == L"ウインドウが破棄されようとしています\n") {
+        std::fputs("WINDOW-ENDED", stderr);
+        return;
+    }
+    for (const wchar_t* p = text; *p != L'\0'; ++p) {
+        if (*p == L'\n')
+            std::fputs("<nl>", stderr);
+        else if (*p < 128)
+            std::fputc(static_cast<char>(*p), stderr);
+    }
+}
+
+void StartAndFail()
+{
+    EnableLogFile(0);
+    ChangeWindowMode(1);
+    AssignWindowTitle(L"QuarnFatalExitTest");
+    if (InitializeLibrary() != 0)
+        std::exit(3);
+    SetLogCapture(LogToErrorOutput, nullptr);
+    FatalErrorExitFormat(L"%ls %d", L"stop", 7);
+}
+
+// A fatal error writes its line, then takes the started library down before the process ends.
+TEST(FatalExit, LogsAndShutsTheLibraryDown)
+{
+    EXPECT_EXIT(StartAndFail(), ::testing::ExitedWithCode(-1), "stop 7<nl>.*WINDOW-ENDED");
 }
 
 } // namespace

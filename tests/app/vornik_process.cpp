@@ -116,6 +116,31 @@ bool VornikProcess::wait_for_window(DWORD timeoutMs)
     return false;
 }
 
+bool VornikProcess::wait_until_running(DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    if (window == nullptr && !wait_for_window(timeoutMs))
+        return false;
+    for (;;) {
+        int w = 0;
+        int h = 0;
+        const std::vector<std::uint32_t> pixels = capture_client(&w, &h);
+        if (w > 10 && h > 50 && pixels.size() == static_cast<std::size_t>(w) * h) {
+            // Before the loop draws, the window is black or not painted at all.
+            const bool black_corners = pixels.front() == 0 && pixels.back() == 0;
+            bool ink[2] = {false, false};
+            for (int line = 0; line < 2; ++line)
+                for (int y = 10 + 20 * line; y < 30 + 20 * line && !ink[line]; ++y)
+                    for (int x = 10; x < w && !ink[line]; ++x)
+                        ink[line] = is_ink(pixels[static_cast<std::size_t>(y) * w + x]);
+            if (black_corners && ink[0] && ink[1])
+                return true;
+        }
+        if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0 || GetTickCount() - start >= timeoutMs)
+            return false;
+    }
+}
+
 long VornikProcess::wait_for_exit(DWORD timeoutMs)
 {
     if (process.hProcess == nullptr)
@@ -138,14 +163,28 @@ long VornikProcess::close()
 
 void VornikProcess::press_f5()
 {
-    SetForegroundWindow(window);
-    Sleep(200);
+    // Keys go to the window in front.
+    const DWORD start = GetTickCount();
+    while (GetForegroundWindow() != window && GetTickCount() - start < 5000) {
+        SetForegroundWindow(window);
+        Sleep(50);
+    }
     INPUT input{};
     input.type = INPUT_KEYBOARD;
     input.ki.wVk = VK_F5;
     input.ki.wScan = 0x3F;
     SendInput(1, &input, sizeof input);
-    Sleep(300);
+    // A message sent to the window returns only once the program's loop next looks at its
+    // queue, so after a few of them it has tested the key several times while it was down,
+    // however slowly it runs. The key stays down a while in any case.
+    const DWORD down = GetTickCount();
+    for (int pass = 0; pass < 5; ++pass) {
+        DWORD_PTR answer = 0;
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer);
+    }
+    const DWORD held = GetTickCount() - down;
+    if (held < 300)
+        Sleep(300 - held);
     input.ki.dwFlags = KEYEVENTF_KEYUP;
     SendInput(1, &input, sizeof input);
 }

@@ -26,18 +26,29 @@ struct VornikProcess {
     bool start(const std::wstring& folder);
     // Waits until the process shows its top-level window titled "Vornik".
     bool wait_for_window(DWORD timeoutMs = 15000);
+    // Waits until the window shows the tally and the hint on black: the main loop runs, so
+    // the state file has been read and a close takes the normal way out. False when the
+    // process ends first or the time runs out.
+    bool wait_until_running(DWORD timeoutMs = 30000);
     // Waits for the end; the exit code, or -1000 when it did not end in time (it is then
     // killed).
     long wait_for_exit(DWORD timeoutMs = 15000);
     // WM_CLOSE, as the close box sends it, then the exit code.
     long close();
-    // F5 through the system's input queue, with the window in front.
+    // F5 through the system's input queue, with the window in front. The key is held until
+    // the program has gone through several passes of its loop.
     void press_f5();
     // The pixels of the window's client area as the screen shows them, 0x00RRGGBB, row by
     // row; width and height receive its size. Empty when it cannot be read.
     std::vector<std::uint32_t> capture_client(int* width, int* height);
     ~VornikProcess();
 };
+
+// A pixel of white text drawn on black (anti-aliased edges included).
+inline bool is_ink(std::uint32_t px)
+{
+    return (px & 0xFF) >= 0x40;
+}
 
 // Vornik.exe as Wine sees it.
 std::wstring vornik_path();
