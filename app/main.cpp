@@ -47,10 +47,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         const StateLoad load = load_state(kStateFile, seconds_since_1970(), tally);
         if (load == kStateRefused)
             throw std::runtime_error("data.txt holds no tally");
-        if (load == kStateNoSavedTime)
-            result = 1;
-        else
-            may_save = true;
+        may_save = true;
 
         const std::uint32_t white = PackScreenColor(255, 255, 255);
         DWORD last = timeGetTime();

@@ -58,8 +58,9 @@ StateLoad load_state(const wchar_t* path, std::int64_t now, lib::biginteger& tal
     if (!contents.ok)
         return kStateRefused;
     tally = static_cast<lib::biginteger&&>(contents.tally);
-    if (!contents.has_saved_time)
-        return kStateNoSavedTime;
-    add_time_away(tally, contents.saved_time, now);
+    // Without the time it was saved at, the time away is unknown: none is added, and the
+    // tally is kept and saved with the time of this run's end, so that nothing is lost.
+    if (contents.has_saved_time)
+        add_time_away(tally, contents.saved_time, now);
     return kStateLoaded;
 }

@@ -16,11 +16,11 @@ int read_state_file(const wchar_t* path, std::string& bytes);
 int write_state_file(const wchar_t* path, const std::string& bytes);
 
 enum StateLoad : int {
-    kStateLoaded = 0,        // read whole, or there was no file: the tally may be saved at the end
-    kStateNoSavedTime = 1,   // the tally was read but not the time: nothing added, nothing saved
+    kStateLoaded = 0,        // a tally was read, or there was no file: it is saved at the end
     kStateRefused = -1,      // unreadable, or no tally in it: the file must stay as it is
 };
 
 // The load step: the tally becomes the one in the file at path plus the time away until now
-// (seconds since 1970). It is changed only when a tally was read.
+// (seconds since 1970); with no readable time beside it, no time away is added. The tally is
+// changed only when one was read.
 StateLoad load_state(const wchar_t* path, std::int64_t now, lib::biginteger& tally);

@@ -18,8 +18,8 @@ TEST(StateFile, LoadStep)
         {nullptr, kStateLoaded, L"77"},   // the tally is left as it was
         {"5000\r\n1000", kStateLoaded, L"15000"},
         {"5000\r\n1020", kStateLoaded, L"-5000"},
-        {"5000", kStateNoSavedTime, L"5000"},
-        {"5000\r\nsoon", kStateNoSavedTime, L"5000"},
+        {"5000", kStateLoaded, L"5000"},         // no time: none added
+        {"5000\r\nsoon", kStateLoaded, L"5000"},
         {"", kStateRefused, L"77"},
         {"x\r\n1000", kStateRefused, L"77"},
     };

@@ -156,30 +156,35 @@ TEST_F(Vornik, SecondInstanceEndsAndLeavesTheFile)
     EXPECT_GT(saved.tally, 5000);
 }
 
-// A file without a readable tally, or without the time it was saved, is left alone and the
-// program reports the failure. Without a tally it ends by itself; a tally without its time
-// is shown and counted on, but not saved.
+// A file without a readable tally is left alone, and the program ends by itself reporting
+// the failure.
 TEST_F(Vornik, DamagedFileIsKept)
 {
-    const struct {
-        std::string bytes;
-        bool runs;
-    } damaged[] = {
-        {"", false}, {"five\r\n1700000000", false}, {"12x4\r\n1700000000", false},
-        {"5000", true}, {"5000\r\nlater", true},
-    };
-    for (const auto& c : damaged) {
-        folder.write(L"data.txt", c.bytes);
+    for (const std::string bytes : {"", "five\r\n1700000000", "12x4\r\n1700000000"}) {
+        folder.write(L"data.txt", bytes);
         VornikProcess vornik;
         ASSERT_TRUE(vornik.start(folder.path));
-        const bool ran = vornik.wait_until_running();
-        EXPECT_EQ(ran, c.runs) << c.bytes;
-        if (ran) {
-            Sleep(500);
-            vornik.close();
-        }
-        EXPECT_NE(vornik.wait_for_exit(), 0) << c.bytes;
-        EXPECT_EQ(folder.read(L"data.txt"), c.bytes);
+        EXPECT_FALSE(vornik.wait_until_running()) << bytes;
+        EXPECT_NE(vornik.wait_for_exit(), 0) << bytes;
+        EXPECT_EQ(folder.read(L"data.txt"), bytes);
+    }
+}
+
+// A tally without the time it was saved at is counted on from where it stood (no time away
+// is added) and saved whole at the end, with this run's time beside it.
+TEST_F(Vornik, TallyWithoutItsTimeIsCountedOnAndSaved)
+{
+    for (const std::string bytes : {"5000", "5000\r\nlater"}) {
+        folder.write(L"data.txt", bytes);
+        VornikProcess vornik;
+        ASSERT_TRUE(vornik.start(folder.path));
+        ASSERT_TRUE(vornik.wait_until_running()) << bytes;
+        Sleep(500);
+        EXPECT_EQ(vornik.close(), 0) << bytes;
+        const SavedState saved = parse_saved(folder.read(L"data.txt"));
+        ASSERT_TRUE(saved.well_formed) << bytes;
+        EXPECT_GT(saved.tally, 5000) << bytes;
+        EXPECT_LT(saved.tally, 5000 + 60000) << bytes;
     }
 }
 
