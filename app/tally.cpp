@@ -13,10 +13,11 @@ std::wstring pad2(std::wstring field)
 
 std::wstring format_elapsed(lib::biginteger t)
 {
-    const lib::biginteger thousand = lib::biginteger::from_uint(lib::uint::from_word(1000));
-    const lib::biginteger sixty = lib::biginteger::from_uint(lib::uint::from_word(60));
-    const lib::biginteger twenty_four = lib::biginteger::from_uint(lib::uint::from_word(24));
-    const lib::biginteger one = lib::biginteger::from_uint(lib::uint::from_word(1));
+    // Made once: this runs every frame.
+    static const lib::biginteger thousand = lib::biginteger::from_uint(lib::uint::from_word(1000));
+    static const lib::biginteger sixty = lib::biginteger::from_uint(lib::uint::from_word(60));
+    static const lib::biginteger twenty_four = lib::biginteger::from_uint(lib::uint::from_word(24));
+    static const lib::biginteger one = lib::biginteger::from_uint(lib::uint::from_word(1));
 
     t /= thousand;
     std::wstring result = pad2((t % sixty).to_str());
