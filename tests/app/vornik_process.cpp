@@ -89,6 +89,17 @@ std::string ScratchFolder::read(const wchar_t* name) const
 
 bool VornikProcess::start(const std::wstring& folder)
 {
+    // The screen keeps what the last window showed, and a new window shows it too until it
+    // paints: an earlier run's two text lines would read as this run's. Magenta is no picture
+    // the program draws.
+    HDC screen = GetDC(nullptr);
+    HBRUSH magenta = CreateSolidBrush(RGB(255, 0, 255));
+    const RECT all{0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    FillRect(screen, &all, magenta);
+    GdiFlush();
+    DeleteObject(magenta);
+    ReleaseDC(nullptr, screen);
+
     const std::wstring exe = vornik_path();
     std::vector<wchar_t> command(exe.begin(), exe.end());
     command.insert(command.begin(), L'"');
