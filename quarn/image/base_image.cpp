@@ -8,14 +8,17 @@
 namespace quarn {
 namespace {
 
-int AllocPixels(BaseImage* out, int width, int height, int pitch) {
+// Fills in the record and allocates pitch x height bytes. A size that cannot be held (a
+// negative side, a pitch or block past 2 GiB) is refused before anything is allocated: the
+// record keeps its format and sizes with a null pixel pointer, owning nothing.
+int AllocPixels(BaseImage* out, int width, int height, int64_t pitch) {
     out->width = width;
     out->height = height;
-    out->pitch = pitch;
+    out->pitch = pitch >= 0 && pitch <= 0x7FFFFFFF ? int32_t(pitch) : 0;
     out->mipmapCount = 0;
     out->pixels = nullptr;
-    if (width < 0 || height < 0) return -1;
-    const uint64_t bytes = uint64_t(uint32_t(pitch)) * uint32_t(height);
+    if (width < 0 || height < 0 || pitch > 0x7FFFFFFF) return -1;
+    const uint64_t bytes = uint64_t(pitch) * uint32_t(height);
     if (bytes > 0x7FFFFFFFu) return -1;
     out->pixels = static_cast<uint8_t*>(AllocTrackedMemory(uint32_t(bytes), "", 0));
     return out->pixels ? 0 : -1;
@@ -46,21 +49,17 @@ uint32_t ToTopOfByte(uint32_t pixel, uint32_t mask, int shift, int width, int to
 
 int AllocBaseImage(int width, int height, const ColorFormat* format, BaseImage* out) {
     out->format = *format;
-    const int64_t pitch = (int64_t(width) * format->bytesPerPixel + 3) / 4 * 4;
-    if (pitch > 0x7FFFFFFF) return AllocPixels(out, width, height, 0), -1;
-    return AllocPixels(out, width, height, int(pitch));
+    return AllocPixels(out, width, height, (int64_t(width) * format->bytesPerPixel + 3) / 4 * 4);
 }
 
 int AllocArgbBaseImage(int width, int height, BaseImage* out) {
     SetupArgb8888Format(&out->format);
-    if (width < 0 || width > 0x1FFFFFFF) return AllocPixels(out, width, height, 0), -1;
-    return AllocPixels(out, width, height, width * 4);
+    return AllocPixels(out, width, height, int64_t(width) * 4);
 }
 
 int AllocXrgbBaseImage(int width, int height, BaseImage* out) {
     SetupXrgb8888Format(&out->format);
-    if (width < 0 || width > 0x1FFFFFFF) return AllocPixels(out, width, height, 0), -1;
-    return AllocPixels(out, width, height, width * 4);
+    return AllocPixels(out, width, height, int64_t(width) * 4);
 }
 
 int DiscardBaseImage(BaseImage* image) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
+#include <utility>
 
 #include "formats.h"
 #include "quarn/core/core.h"
@@ -45,11 +47,41 @@ TEST(BaseImage, AllocAndDiscard) {
     EXPECT_EQ(x.pixels, nullptr);
     EXPECT_EQ(x.width, 0);
     EXPECT_EQ(x.format.bitDepth, 0);
+}
 
-    // Sizes the allocator cannot express are refused, keeping no memory.
-    Image big;
-    EXPECT_EQ(AllocXrgbBaseImage(0x10000, 0x10000, &big), -1);
-    EXPECT_EQ(big.pixels, nullptr);
+int AllocArgbLike(int w, int h, BaseImage* out) {
+    const ColorFormat f = Argb();
+    return AllocBaseImage(w, h, &f, out);
+}
+
+// A size that cannot be held is refused before anything is allocated: the record keeps its
+// sizes with no pixels, so access through it is refused too, and no memory is held.
+TEST(BaseImage, RefusedAllocationHoldsNoPixels) {
+    const struct {
+        const char* what;
+        int (*alloc)(int w, int h, BaseImage* out);
+        int w, h;
+    } cases[] = {
+        {"block past 2 GiB", AllocXrgbBaseImage, 0x10000, 0x10000},
+        {"argb pitch past 2 GiB", AllocArgbBaseImage, 0x20000000, 2},
+        {"xrgb pitch past 2 GiB", AllocXrgbBaseImage, 0x20000000, 2},
+        {"pitch past 2 GiB", AllocArgbLike, 0x20000000, 2},
+        {"negative width", AllocArgbBaseImage, -1, 2},
+        {"negative height", AllocArgbLike, 3, -2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int32_t blocks = GetAllocatorTotals().blockCount;
+        Image im;
+        ASSERT_EQ(c.alloc(c.w, c.h, &im), -1);
+        EXPECT_EQ(im.pixels, nullptr);
+        EXPECT_EQ(GetAllocatorTotals().blockCount, blocks);
+        EXPECT_EQ(im.width, c.w);
+        EXPECT_EQ(im.height, c.h);
+        EXPECT_EQ(ReadBaseImagePixelArgb(&im, 5, 0), 0u);
+        EXPECT_EQ(WriteBaseImagePixel(&im, 3, 1, 1, 2, 3, 4), -1);
+        EXPECT_EQ(ClearBaseImageRect(&im, 0, 0, 8, 2), 0);
+    }
 }
 
 TEST(BaseImage, ClearStaysInsideTheImage) {
