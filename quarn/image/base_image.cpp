@@ -1,4 +1,5 @@
 // Base images: allocation, single-pixel access, mirroring, clearing, copy and resampling.
+#include <algorithm>
 #include <cstring>
 
 #include "quarn/core/core.h"
@@ -70,14 +71,16 @@ int DiscardBaseImage(BaseImage* image) {
 
 int ClearBaseImageRect(BaseImage* image, int x, int y, int width, int height) {
     // Kept inside the image: a rectangle reaching past an edge clears only what lies inside.
-    if (x < 0) { width += x; x = 0; }
-    if (y < 0) { height += y; y = 0; }
-    if (width > image->width - x) width = image->width - x;
-    if (height > image->height - y) height = image->height - y;
-    if (width < 1 || height < 1 || !image->pixels) return 0;
-    const int bpp = image->format.bytesPerPixel;
-    for (int row = 0; row < height; ++row)
-        std::memset(PixelAt(image, x, y + row), 0, size_t(width) * bpp);
+    // Clipped in 64 bits, so that positions and sizes anywhere in the int range cannot wrap.
+    int64_t x0 = x, y0 = y, x1 = int64_t(x) + width, y1 = int64_t(y) + height;
+    x0 = std::max<int64_t>(x0, 0);
+    y0 = std::max<int64_t>(y0, 0);
+    x1 = std::min<int64_t>(x1, image->width);
+    y1 = std::min<int64_t>(y1, image->height);
+    if (x1 <= x0 || y1 <= y0 || !image->pixels) return 0;
+    const size_t bytes = size_t(x1 - x0) * image->format.bytesPerPixel;
+    for (int64_t row = y0; row < y1; ++row)
+        std::memset(PixelAt(image, int(x0), int(row)), 0, bytes);
     return 0;
 }
 

@@ -94,6 +94,25 @@ TEST(BaseImage, ClearStaysInsideTheImage) {
     EXPECT_EQ(a.At(3, 2), 0xFFFFu);
     EXPECT_EQ(a.At(1, 0), 0xFFFFu);
     EXPECT_EQ(ClearBaseImageRect(&a, 0, 0, 4, 0), 0);
+
+    // Positions and sizes at the ends of the int range clip without wrapping: x + width is
+    // the right edge, so only the last case reaches into the image (columns 2 and 3).
+    const struct {
+        int x, y, w, h;
+    } far[] = {
+        {-1, 0, INT_MIN, 1}, {0, -1, 4, INT_MIN}, {INT_MIN, 0, INT_MAX, 1}, {0, INT_MIN, 4, INT_MAX},
+        {INT_MAX, 0, INT_MAX, 1}, {0, INT_MAX, 4, INT_MAX}, {-3, 0, 3, 3}, {2, 0, INT_MAX, 1},
+    };
+    for (const auto& c : far) {
+        Image b(4, 3, R5G6B5());
+        b.Fill(0xFFFF);
+        EXPECT_EQ(ClearBaseImageRect(&b, c.x, c.y, c.w, c.h), 0);
+        const bool last = c.x == 2;
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 4; ++x)
+                EXPECT_EQ(b.At(x, y), last && y == 0 && x >= 2 ? 0u : 0xFFFFu)
+                    << c.x << "," << c.y << " " << c.w << "x" << c.h << " at " << x << "," << y;
+    }
 }
 
 TEST(BaseImage, MirrorEachPixelSize) {
