@@ -46,6 +46,19 @@ uint32_t ToTopOfByte(uint32_t pixel, uint32_t mask, int shift, int width, int to
     return (v & 0xFF) << (top - 8);
 }
 
+// A copy within one image: one format, so the bytes move unchanged. The rectangles may
+// overlap: rows go in the order that reads each one before it is written over, and each
+// row moves as one.
+void MoveWithinImage(BaseImage* image, int sx, int sy, int w, int h, int dx, int dy) {
+    const int bpp = image->format.bytesPerPixel;
+    if (bpp < 1 || bpp > 4) return;
+    const size_t bytes = size_t(w) * bpp;
+    for (int i = 0; i < h; ++i) {
+        const int row = dy > sy ? h - 1 - i : i;
+        std::memmove(PixelAt(image, dx, dy + row), PixelAt(image, sx, sy + row), bytes);
+    }
+}
+
 }  // namespace
 
 int AllocBaseImage(int width, int height, const ColorFormat* format, BaseImage* out) {
@@ -162,6 +175,10 @@ int CopyBaseImageRect(int srcX, int srcY, int width, int height, int dstX, int d
     if (sx + w > src->width) w = src->width - sx;
     if (sy + h > src->height) h = src->height - sy;
     if (w < 1 || h < 1 || !src->pixels || !dst->pixels) return 0;
+    if (src == dst) {
+        MoveWithinImage(dst, int(sx), int(sy), int(w), int(h), int(dx), int(dy));
+        return 0;
+    }
     // Everything now lies inside both images, so it fits the 32-bit rectangle.
     const PixelRect rect = {int32_t(sx), int32_t(sy), int32_t(sx + w), int32_t(sy + h)};
     ConvertPixelRect(dst->pixels, dst->pitch, &dst->format, src->pixels, src->pitch, &src->format,

@@ -196,6 +196,29 @@ TEST(BaseImage, CopyClipsBothSides) {
     EXPECT_EQ(dst.At(0, 0), 0u);
 }
 
+// One image as source and destination: overlapping rectangles copy as if through a separate
+// copy of the source, in every direction and for each pixel size.
+TEST(BaseImage, CopyWithinOneImageMovesOverlappingRectangles) {
+    const std::pair<int, int> shifts[] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {2, 3}, {-3, -1}, {1, -2}, {0, 0}};
+    for (const ColorFormat& f : {Grey8(), R5G6B5(), Rgb888(), Argb()}) {
+        for (auto [ox, oy] : shifts) {
+            Image im(9, 8, f), before(9, 8, f);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 9; ++x) im.Set(x, y, uint32_t(y * 9 + x + 1) * 0x01030507u);
+            std::memcpy(before.pixels, im.pixels, size_t(im.pitch) * 8);
+            const int sx = 3, sy = 3, w = 5, h = 4;
+            ASSERT_EQ(CopyBaseImageRect(sx, sy, w, h, sx + ox, sy + oy, &im, &im), 0);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 9; ++x) {
+                    const int rx = x - ox - sx, ry = y - oy - sy;
+                    const bool moved = x >= sx + ox && rx < w && y >= sy + oy && ry < h;
+                    ASSERT_EQ(im.At(x, y), moved ? before.At(sx + rx, sy + ry) : before.At(x, y))
+                        << f.bitDepth << " bits, shift " << ox << "," << oy << " at " << x << "," << y;
+                }
+        }
+    }
+}
+
 TEST(BaseImage, CopyConvertsAndRemapsPalettes) {
     Image src(2, 1, R5G6B5()), dst(2, 1, Xrgb());
     src.Set(0, 0, 0xF800);
