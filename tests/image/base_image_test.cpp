@@ -332,6 +332,14 @@ TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
     ASSERT_EQ(ExpandCompressedBaseImage(&t), 0);
     EXPECT_EQ(t.At(0, 0), 0x64FFFFFFu);
     EXPECT_EQ(t.At(1, 0), 0xC8FFFFFFu);
+
+    // A row wider than a pitch can hold is refused even when there are no rows.
+    Image wide;
+    MakeOneBlock(&wide, 1, block, 8);
+    wide.width = 0x20000000;
+    wide.height = 0;
+    EXPECT_EQ(ExpandCompressedBaseImage(&wide), -1);
+    EXPECT_EQ(wide.format.compression, 1u);
 }
 
 }  // namespace
