@@ -60,28 +60,6 @@ void count_up(std::wstring& text)
         text.erase(text.size() > 2 ? 1 : 0, 1);   // "-09" becomes "-9", "-0" becomes "0"
 }
 
-// A word the tally can be read from: an optional sign and at least one character more.
-// The digits themselves are checked by the number library.
-bool has_digits(const std::string& word)
-{
-    const std::size_t start = (!word.empty() && (word[0] == '-' || word[0] == '+')) ? 1 : 0;
-    return word.size() > start;
-}
-
-lib::biginteger from_u64(std::uint64_t value, std::int32_t sign)
-{
-    lib::biginteger r;
-    if (value == 0)
-        return r;
-    r.set_str(std::to_wstring(value));
-    r.set_sign(sign);
-    return r;
-}
-
-} // namespace
-
-namespace {
-
 // The last eight characters of the text: the time of day as HH:MM:SS.
 void write_time_of_day(RunningTally& r)
 {
@@ -101,6 +79,24 @@ void write_text(RunningTally& r)
     const bool plural = d[0] != L'-' && d != L"0" && d != L"1";
     r.text = d + (plural ? L"days " : L"day ") + L"00:00:00";
     write_time_of_day(r);
+}
+
+// A word the tally can be read from: an optional sign and at least one character more.
+// The digits themselves are checked by the number library.
+bool has_digits(const std::string& word)
+{
+    const std::size_t start = (!word.empty() && (word[0] == '-' || word[0] == '+')) ? 1 : 0;
+    return word.size() > start;
+}
+
+lib::biginteger from_u64(std::uint64_t value, std::int32_t sign)
+{
+    lib::biginteger r;
+    if (value == 0)
+        return r;
+    r.set_str(std::to_wstring(value));
+    r.set_sign(sign);
+    return r;
 }
 
 } // namespace
