@@ -1,14 +1,19 @@
 # make run    set up, build, and start Vornik under Wine
 # make test   set up, build both trees, run every test (Wine and native) in one CTest run
 # make bench  the benchmarks (native, optimised, no sanitizers)
+# make fuzz   the fuzz targets (native, clang, libFuzzer with ASan and UBSan), each for
+#             FUZZ_SECONDS seconds from its seeds; fails when one finds a fault
 SHELL := /bin/bash
 ROOT  := $(CURDIR)
 JOBS  ?= $(shell nproc)
 WIN    := build/win
 NATIVE := build/native
 BENCH  := build/bench
+FUZZ   := build/fuzz
+FUZZ_SECONDS ?= 30
+FUZZ_TARGETS := tally biginteger pixels kernels log
 
-.PHONY: all setup build build-win build-native run test bench clean
+.PHONY: all setup build build-win build-native run test bench fuzz clean
 
 all: build
 
@@ -42,6 +47,21 @@ bench: setup
 	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON
 	cmake --build $(BENCH) -j $(JOBS)
 	@set -e; for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
+
+# Each target runs from a scratch corpus under build/fuzz that starts with the committed
+# seeds (and keeps what earlier runs found); what fails is saved beside it.
+fuzz: setup
+	cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DQUARN_FUZZ=ON
+	cmake --build $(FUZZ) -j $(JOBS) --target quarn_fuzzers
+	@set -e; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ)/corpus/$$t $(FUZZ)/found/$$t; \
+	  cp tests/fuzz/corpus/$$t/* $(FUZZ)/corpus/$$t/; \
+	  echo "== fuzz_$$t, $(FUZZ_SECONDS) s"; \
+	  $(FUZZ)/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
+	    -artifact_prefix=$(FUZZ)/found/$$t/ $(FUZZ)/corpus/$$t \
+	    || { echo "fuzz_$$t found a fault: see $(FUZZ)/found/$$t/"; exit 1; }; \
+	done
 
 clean:
 	rm -rf build

@@ -26,7 +26,7 @@ std::int64_t seconds_since_1970()
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    lib::biginteger tally;
+    RunningTally tally;
     // The file is replaced at the end only when it was read whole or was not there: a
     // second instance, a failed start or a damaged file leave it as it is.
     bool may_save = false;
@@ -44,9 +44,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         SetStandardFontThickness(0);
         SetStandardFontKind(2);  // anti-aliased
 
-        const StateLoad load = load_state(kStateFile, seconds_since_1970(), tally);
+        lib::biginteger loaded;
+        const StateLoad load = load_state(kStateFile, seconds_since_1970(), loaded);
         if (load == kStateRefused)
             throw std::runtime_error("data.txt holds no tally");
+        set_running_tally(tally, loaded);
         may_save = true;
 
         const std::uint32_t white = PackScreenColor(255, 255, 255);
@@ -57,27 +59,27 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
             const DWORD now = timeGetTime();
             const DWORD delta = now - last;   // unsigned: a wrap of the clock still counts right
-            if (delta != 0)
-                tally += lib::biginteger::from_uint(lib::uint::from_word(delta));
+            advance_running_tally(tally, delta);
             last = now;
 
             WipeDrawScreen(nullptr);
             // Re-made only when a setting differs from the font's, so cheap to repeat.
             SetStandardFontFace(L"meiryo", -1);
             SetStandardFontSize(20);
-            DrawTextWithStandardFont(10, 10, format_elapsed(tally).c_str(), white, 0);
+            DrawTextWithStandardFont(10, 10, running_tally_text(tally).c_str(), white, 0);
             DrawTextWithStandardFont(10, 30, L"[F5]Reset", white, 0);
             PresentScreen();
 
             if (TestKeyPressed(kKeyF5))
-                tally = lib::biginteger{};
+                set_running_tally(tally, lib::biginteger{});
         }
     } catch (const qu::signal&) {
     } catch (...) {
         result = 1;
     }
 
-    if (may_save && write_state_file(kStateFile, format_state_file(tally, seconds_since_1970())) != 0)
+    if (may_save &&
+        write_state_file(kStateFile, format_state_file(running_tally_value(tally), seconds_since_1970())) != 0)
         result = 1;
     return result;
 }

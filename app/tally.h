@@ -15,6 +15,32 @@ std::wstring pad2(std::wstring field);
 // shows "-1day 23:59:59".
 std::wstring format_elapsed(lib::biginteger t);
 
+// The tally as Vornik runs it. A "data.txt" can hold a tally of thousands of digits, and
+// dividing that many digits, or writing them out in decimal (at a cost that grows with
+// their square), every frame would take far more than a frame has. So the whole days are
+// kept apart from the time of day, and the display text with them: a frame adds to the
+// time of day and rewrites the text's last eight characters; the day count changes only
+// when a day is completed, by counting its text up. Only setting the tally divides it and
+// writes its days out in full.
+struct RunningTally {
+    lib::biginteger days;             // whole days, floored
+    std::uint32_t ms = 0;             // milliseconds into that day, below one day
+    std::wstring days_text = L"0";    // days in decimal, "-" before a negative count
+    std::wstring text = L"0day 00:00:00";   // format_elapsed of the tally
+};
+
+// Sets the running tally to t.
+void set_running_tally(RunningTally& r, const lib::biginteger& t);
+// Adds milliseconds, as the clock advanced between two frames.
+void advance_running_tally(RunningTally& r, std::uint32_t ms);
+// The tally as one number, as "data.txt" holds it.
+lib::biginteger running_tally_value(const RunningTally& r);
+// The display text: format_elapsed(running_tally_value(r)).
+inline const std::wstring& running_tally_text(const RunningTally& r)
+{
+    return r.text;
+}
+
 // What the state file said. `ok` is false when the tally could not be read: the caller
 // must then leave the file alone. `has_saved_time` tells whether the second field was read.
 struct StateFileContents {

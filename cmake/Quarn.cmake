@@ -10,6 +10,9 @@
 #   build's executable of the same area as "native.AREA", so that one CTest run lists both.
 # quarn_bench(NAME <sources> LINK <targets>)
 #   A Google Benchmark executable, native build with QUARN_BENCH only.
+# quarn_fuzz(NAME <sources> LINK <targets>)
+#   A libFuzzer target, fuzz_NAME, in the native build with QUARN_FUZZ only (`make fuzz`);
+#   its seed corpus is tests/fuzz/corpus/NAME.
 
 set(QUARN_ROOT ${CMAKE_CURRENT_LIST_DIR}/..)
 
@@ -99,6 +102,19 @@ function(quarn_bench name)
   add_executable(${name} ${A_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${A_LINK} benchmark::benchmark benchmark::benchmark_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+function(quarn_fuzz name)
+  cmake_parse_arguments(A "" "" "LINK" ${ARGN})
+  if(QUARN_WINDOWS OR NOT QUARN_FUZZ)
+    return()
+  endif()
+  set(exe fuzz_${name})
+  add_executable(${exe} ${A_UNPARSED_ARGUMENTS})
+  target_link_libraries(${exe} PRIVATE ${A_LINK})
+  target_link_options(${exe} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  add_dependencies(quarn_fuzzers ${exe})
 endfunction()
 
 # Libraries cross-built by tools/setup into .deps/prefix (Windows build only).

@@ -189,16 +189,22 @@ int AppendLogUtf8(const char* text)
         for (int i = 0; i < extra; ++i) {
             if ((*p & 0xC0) != 0x80) {
                 cp = 0xFFFD;
+                extra = 0;
                 break;
             }
             cp = (cp << 6) | (*p++ & 0x3F);
         }
+        // An over-long form (C0 80 spells a NUL, which would end the text handed on), a
+        // surrogate and anything past U+10FFFF are not characters: each becomes U+FFFD.
+        static const uint32_t kShortest[4] = {0, 0x80, 0x800, 0x10000};
+        if (cp < kShortest[extra] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
+            cp = 0xFFFD;
         if (sizeof(wchar_t) == 2 && cp >= 0x10000 && cp <= 0x10FFFF) {
             cp -= 0x10000;
             piece[n++] = static_cast<wchar_t>(0xD800 + (cp >> 10));
             piece[n++] = static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
         } else {
-            piece[n++] = static_cast<wchar_t>(cp > 0x10FFFF ? 0xFFFD : cp);
+            piece[n++] = static_cast<wchar_t>(cp);
         }
         if (n >= 250) {
             const bool heldBack = piece[n - 1] == L'\r';

@@ -1,4 +1,5 @@
 // Base images: allocation, single-pixel access, mirroring, clearing, copy and resampling.
+#include <algorithm>
 #include <cstring>
 
 #include "quarn/core/core.h"
@@ -8,14 +9,17 @@
 namespace quarn {
 namespace {
 
-int AllocPixels(BaseImage* out, int width, int height, int pitch) {
+// Fills in the record and allocates pitch x height bytes. A size that cannot be held (a
+// negative side, a pitch or block past 2 GiB) is refused before anything is allocated: the
+// record keeps its format and sizes with a null pixel pointer, owning nothing.
+int AllocPixels(BaseImage* out, int width, int height, int64_t pitch) {
     out->width = width;
     out->height = height;
-    out->pitch = pitch;
+    out->pitch = pitch >= 0 && pitch <= 0x7FFFFFFF ? int32_t(pitch) : 0;
     out->mipmapCount = 0;
     out->pixels = nullptr;
-    if (width < 0 || height < 0) return -1;
-    const uint64_t bytes = uint64_t(uint32_t(pitch)) * uint32_t(height);
+    if (width < 0 || height < 0 || pitch > 0x7FFFFFFF) return -1;
+    const uint64_t bytes = uint64_t(pitch) * uint32_t(height);
     if (bytes > 0x7FFFFFFFu) return -1;
     out->pixels = static_cast<uint8_t*>(AllocTrackedMemory(uint32_t(bytes), "", 0));
     return out->pixels ? 0 : -1;
@@ -42,25 +46,34 @@ uint32_t ToTopOfByte(uint32_t pixel, uint32_t mask, int shift, int width, int to
     return (v & 0xFF) << (top - 8);
 }
 
+// A copy within one image: one format, so the bytes move unchanged. The rectangles may
+// overlap: rows go in the order that reads each one before it is written over, and each
+// row moves as one.
+void MoveWithinImage(BaseImage* image, int sx, int sy, int w, int h, int dx, int dy) {
+    const int bpp = image->format.bytesPerPixel;
+    if (bpp < 1 || bpp > 4) return;
+    const size_t bytes = size_t(w) * bpp;
+    for (int i = 0; i < h; ++i) {
+        const int row = dy > sy ? h - 1 - i : i;
+        std::memmove(PixelAt(image, dx, dy + row), PixelAt(image, sx, sy + row), bytes);
+    }
+}
+
 }  // namespace
 
 int AllocBaseImage(int width, int height, const ColorFormat* format, BaseImage* out) {
     out->format = *format;
-    const int64_t pitch = (int64_t(width) * format->bytesPerPixel + 3) / 4 * 4;
-    if (pitch > 0x7FFFFFFF) return AllocPixels(out, width, height, 0), -1;
-    return AllocPixels(out, width, height, int(pitch));
+    return AllocPixels(out, width, height, (int64_t(width) * format->bytesPerPixel + 3) / 4 * 4);
 }
 
 int AllocArgbBaseImage(int width, int height, BaseImage* out) {
     SetupArgb8888Format(&out->format);
-    if (width < 0 || width > 0x1FFFFFFF) return AllocPixels(out, width, height, 0), -1;
-    return AllocPixels(out, width, height, width * 4);
+    return AllocPixels(out, width, height, int64_t(width) * 4);
 }
 
 int AllocXrgbBaseImage(int width, int height, BaseImage* out) {
     SetupXrgb8888Format(&out->format);
-    if (width < 0 || width > 0x1FFFFFFF) return AllocPixels(out, width, height, 0), -1;
-    return AllocPixels(out, width, height, width * 4);
+    return AllocPixels(out, width, height, int64_t(width) * 4);
 }
 
 int DiscardBaseImage(BaseImage* image) {
@@ -71,14 +84,16 @@ int DiscardBaseImage(BaseImage* image) {
 
 int ClearBaseImageRect(BaseImage* image, int x, int y, int width, int height) {
     // Kept inside the image: a rectangle reaching past an edge clears only what lies inside.
-    if (x < 0) { width += x; x = 0; }
-    if (y < 0) { height += y; y = 0; }
-    if (width > image->width - x) width = image->width - x;
-    if (height > image->height - y) height = image->height - y;
-    if (width < 1 || height < 1 || !image->pixels) return 0;
-    const int bpp = image->format.bytesPerPixel;
-    for (int row = 0; row < height; ++row)
-        std::memset(PixelAt(image, x, y + row), 0, size_t(width) * bpp);
+    // Clipped in 64 bits, so that positions and sizes anywhere in the int range cannot wrap.
+    int64_t x0 = x, y0 = y, x1 = int64_t(x) + width, y1 = int64_t(y) + height;
+    x0 = std::max<int64_t>(x0, 0);
+    y0 = std::max<int64_t>(y0, 0);
+    x1 = std::min<int64_t>(x1, image->width);
+    y1 = std::min<int64_t>(y1, image->height);
+    if (x1 <= x0 || y1 <= y0 || !image->pixels) return 0;
+    const size_t bytes = size_t(x1 - x0) * image->format.bytesPerPixel;
+    for (int64_t row = y0; row < y1; ++row)
+        std::memset(PixelAt(image, int(x0), int(row)), 0, bytes);
     return 0;
 }
 
@@ -160,6 +175,10 @@ int CopyBaseImageRect(int srcX, int srcY, int width, int height, int dstX, int d
     if (sx + w > src->width) w = src->width - sx;
     if (sy + h > src->height) h = src->height - sy;
     if (w < 1 || h < 1 || !src->pixels || !dst->pixels) return 0;
+    if (src == dst) {
+        MoveWithinImage(dst, int(sx), int(sy), int(w), int(h), int(dx), int(dy));
+        return 0;
+    }
     // Everything now lies inside both images, so it fits the 32-bit rectangle.
     const PixelRect rect = {int32_t(sx), int32_t(sy), int32_t(sx + w), int32_t(sy + h)};
     ConvertPixelRect(dst->pixels, dst->pitch, &dst->format, src->pixels, src->pitch, &src->format,

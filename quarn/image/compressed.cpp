@@ -92,12 +92,14 @@ int ExpandCompressedBaseImage(BaseImage* image) {
     const uint32_t kind = image->format.compression;
     if (kind == 0) return 0;
     if (!image->pixels || image->width < 0 || image->height < 0) return -1;
-    const uint64_t bytes = uint64_t(image->width) * 4 * uint64_t(image->height);
-    if (bytes > 0x7FFFFFFF) return -1;
+    // The pitch is checked on its own: with no rows the block is empty whatever the width.
+    const uint64_t pitch64 = uint64_t(image->width) * 4;
+    const uint64_t bytes = pitch64 * uint64_t(image->height);
+    if (pitch64 > 0x7FFFFFFF || bytes > 0x7FFFFFFF) return -1;
     // Zeroed, so that the pixels of a partial edge block that the data does not cover read as 0.
     auto* out = static_cast<uint8_t*>(AllocTrackedMemoryZeroed(uint32_t(bytes), "", 0));
     if (!out) return -1;
-    const int pitch = image->width * 4;
+    const int pitch = int(pitch64);
     if (kind <= 5) {
         const int blockBytes = kind == 1 ? 8 : 16;
         const int bw = image->width / 4, bh = image->height / 4;

@@ -87,9 +87,10 @@ void EncodeToIndices(const RectWalk& w, const ColorFormat& df, const ColorFormat
         for (int i = 0; i < w.Width(); ++i) {
             const uint32_t v = Load(s + i * w.srcBpp, w.srcBpp);
             if (keySkip && v == key) continue;
-            // Channels at their own widths are spread to 0..255 before the palette search.
+            // Channels at their own widths are spread to 0..255 before the palette search. A
+            // mask with gaps carries bits above its width: such a value counts as full.
             auto ch = [&](uint32_t mask, int shift, int width) {
-                return int(Widen((v & mask) >> shift, width, 8));
+                return int(std::min<uint32_t>(Widen((v & mask) >> shift, width, 8), 255));
             };
             int r = ch(sf.redMask, sf.redShift, sf.redWidth);
             int g = ch(sf.greenMask, sf.greenShift, sf.greenWidth);

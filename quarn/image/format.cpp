@@ -35,9 +35,14 @@ uint32_t DepthBits(int depth) {
     return depth >= 32 ? 0xFFFFFFFFu : depth <= 0 ? 0 : (1u << depth) - 1;
 }
 
+// Components outside 0..255 count as the nearest end.
+int Component(int c) {
+    return std::clamp(c, 0, 255);
+}
+
 // Component 0..255 cut (or, for channels wider than 8 bits, spread) to the channel's width.
 uint32_t PlaceChannel(int component, int width, int shift) {
-    uint32_t c = uint32_t(std::clamp(component, 0, 255));
+    uint32_t c = uint32_t(Component(component));
     uint32_t v = width <= 8 ? c >> (8 - width) : c << (width - 8);
     return shift >= 32 ? 0 : v << shift;
 }
@@ -120,6 +125,9 @@ void RecomputeUnusedBits(ColorFormat* f) {
 uint32_t EncodePixelColor(const ColorFormat* f, int red, int green, int blue, int alpha) {
     if (f->bytesPerPixel == 1) {
         int best = 0xFFFFFF, index = 0;
+        red = Component(red);
+        green = Component(green);
+        blue = Component(blue);
         for (int i = 0; i < 256; ++i) {
             const PaletteEntry& e = f->palette[i];
             int db = e.blue - blue, dg = e.green - green, dr = e.red - red;

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <random>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -36,6 +38,74 @@ TEST(Tally, FormatElapsed)
     };
     for (const ElapsedCase& c : cases)
         EXPECT_EQ(format_elapsed(big(c.tally)), c.shown) << "tally " << testing::PrintToString(std::wstring(c.tally));
+}
+
+// The running tally against the tally as one number and format_elapsed on it: frames within
+// a day, frames that complete one (the day count's digits carrying, up from nines and, for
+// negative counts, down to nines), frames far apart, and tallies set anywhere, up to the
+// 4,000 digits "data.txt" can hold.
+TEST(Tally, RunningTallyMatchesTheDirectText)
+{
+    const lib::biginteger day = big(L"86400000");
+    auto days_and_ms = [&](const std::wstring& days, const wchar_t* ms) { return big(days.c_str()) * day + big(ms); };
+    int checked = 0;
+    RunningTally running;
+    lib::biginteger tally;
+    auto check = [&](const std::wstring& how) {
+        ASSERT_EQ(running_tally_value(running), tally) << testing::PrintToString(how);
+        ASSERT_EQ(running_tally_text(running), format_elapsed(tally)) << testing::PrintToString(how);
+        ++checked;
+    };
+    auto set = [&](const lib::biginteger& t) {
+        tally = t;
+        set_running_tally(running, t);
+    };
+    auto advance = [&](std::uint32_t ms) {
+        tally += big(std::to_wstring(ms).c_str());
+        advance_running_tally(running, ms);
+    };
+    check(L"as made");
+
+    const lib::biginteger starts[] = {
+        big(L"0"), big(L"-1"), big(L"86399999"), big(L"-86400000"), big(L"-172800001"),
+        days_and_ms(L"9", L"86399990"), days_and_ms(L"99", L"86399999"), days_and_ms(L"-10", L"86399999"),
+        days_and_ms(L"-100", L"0"), days_and_ms(L"1", L"86399999"),
+        big(L"1234567890123456789012345"), big(L"-1000000000000000000000001"),
+    };
+    // Within the day, completing it exactly, one day at once, the clock's longest step.
+    const std::uint32_t steps[] = {0, 1, 16, 999, 86400000, 1, 86399998, 1, 172800000, 4294967295u, 123456789};
+    for (const lib::biginteger& start : starts) {
+        set(start);
+        check(start.to_str() + L" set");
+        for (std::uint32_t step : steps) {
+            advance(step);
+            check(start.to_str() + L" + " + std::to_wstring(step));
+        }
+    }
+    // About 4,000 digits: a day completed with every digit of the count carrying, then a
+    // frame in the new day. Few steps: the direct text of so many digits is slow to make.
+    for (const lib::biginteger& start : {days_and_ms(std::wstring(3999, L'9'), L"86399999"),
+                                         days_and_ms(L"-1" + std::wstring(3999, L'0'), L"86399999")}) {
+        set(start);
+        for (std::uint32_t step : {1u, 16u}) {
+            advance(step);
+            check(std::wstring(start.sign < 0 ? L"negative" : L"positive") + L" 4000 digits + " +
+                  std::to_wstring(step));
+        }
+    }
+    // Random tallies and frames, each set from wherever the last one ended.
+    std::mt19937_64 rng(32);
+    for (int run = 0; run < 200; ++run) {
+        lib::biginteger t = big(std::to_wstring(rng() >> (rng() % 64)).c_str());
+        if (rng() % 2)
+            t = t * big(L"-1");
+        set(t);
+        for (int frame = 0; frame < 20; ++frame) {
+            advance(static_cast<std::uint32_t>(rng() % 3 == 0 ? rng() : rng() % 50));
+            check(tally.to_str());
+        }
+    }
+    EXPECT_EQ(checked, 1 + 12 * 12 + 2 * 2 + 200 * 20);
 }
 
 TEST(Tally, Pad2)

@@ -120,6 +120,33 @@ TEST_F(LogFile, LongUtf8TextKeepsItsLineBreaksWhole)
     EXPECT_EQ(std::count(written.begin(), written.end(), L'\n'), 22 + 1);
 }
 
+// Every invalid sequence becomes U+FFFD and the text after it is kept: an over-long NUL
+// must not end the text handed on.
+TEST(Log, InvalidUtf8BecomesReplacementCharacters)
+{
+    const struct {
+        const char* utf8;
+        std::wstring text;
+    } cases[] = {
+        {"xy\xC0\x80" "abc", L"xy\uFFFDabc"},            // over-long NUL
+        {"a\xE0\x80\x80" "b", L"a\uFFFDb"},              // over-long NUL, three bytes
+        {"a\xC1\xBF" "b", L"a\uFFFDb"},                  // over-long U+007F
+        {"a\xF0\x8F\xBF\xBF" "b", L"a\uFFFDb"},          // over-long U+FFFF
+        {"a\xED\xA0\x80" "b", L"a\uFFFDb"},              // a surrogate spelt out
+        {"a\xF4\x90\x80\x80" "b", L"a\uFFFDb"},          // past U+10FFFF
+        {"a\xE6\x97" "b", L"a\uFFFDb"},                  // cut short: the next byte is kept
+        {"a\x80\xFF" "b", L"a\uFFFD\uFFFDb"},            // bytes that start nothing
+        {"a\xC2\x80\xEF\xBF\xBD" "b", L"a\u0080\uFFFDb"},  // the shortest forms stay
+    };
+    std::wstring got;
+    for (const auto& c : cases) {
+        CaptureLogInto(&got);
+        AppendLogUtf8(c.utf8);
+        EXPECT_EQ(got, c.text) << testing::PrintToString(std::string(c.utf8));
+    }
+    SetLogCapture(nullptr, nullptr);
+}
+
 TEST_F(LogFile, LongTextIsWrittenWhole)
 {
     std::wstring longText(3000, L'w');

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <cstring>
+#include <utility>
 
 #include "formats.h"
 #include "quarn/core/core.h"
@@ -45,11 +47,41 @@ TEST(BaseImage, AllocAndDiscard) {
     EXPECT_EQ(x.pixels, nullptr);
     EXPECT_EQ(x.width, 0);
     EXPECT_EQ(x.format.bitDepth, 0);
+}
 
-    // Sizes the allocator cannot express are refused, keeping no memory.
-    Image big;
-    EXPECT_EQ(AllocXrgbBaseImage(0x10000, 0x10000, &big), -1);
-    EXPECT_EQ(big.pixels, nullptr);
+int AllocArgbLike(int w, int h, BaseImage* out) {
+    const ColorFormat f = Argb();
+    return AllocBaseImage(w, h, &f, out);
+}
+
+// A size that cannot be held is refused before anything is allocated: the record keeps its
+// sizes with no pixels, so access through it is refused too, and no memory is held.
+TEST(BaseImage, RefusedAllocationHoldsNoPixels) {
+    const struct {
+        const char* what;
+        int (*alloc)(int w, int h, BaseImage* out);
+        int w, h;
+    } cases[] = {
+        {"block past 2 GiB", AllocXrgbBaseImage, 0x10000, 0x10000},
+        {"argb pitch past 2 GiB", AllocArgbBaseImage, 0x20000000, 2},
+        {"xrgb pitch past 2 GiB", AllocXrgbBaseImage, 0x20000000, 2},
+        {"pitch past 2 GiB", AllocArgbLike, 0x20000000, 2},
+        {"negative width", AllocArgbBaseImage, -1, 2},
+        {"negative height", AllocArgbLike, 3, -2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const int32_t blocks = GetAllocatorTotals().blockCount;
+        Image im;
+        ASSERT_EQ(c.alloc(c.w, c.h, &im), -1);
+        EXPECT_EQ(im.pixels, nullptr);
+        EXPECT_EQ(GetAllocatorTotals().blockCount, blocks);
+        EXPECT_EQ(im.width, c.w);
+        EXPECT_EQ(im.height, c.h);
+        EXPECT_EQ(ReadBaseImagePixelArgb(&im, 5, 0), 0u);
+        EXPECT_EQ(WriteBaseImagePixel(&im, 3, 1, 1, 2, 3, 4), -1);
+        EXPECT_EQ(ClearBaseImageRect(&im, 0, 0, 8, 2), 0);
+    }
 }
 
 TEST(BaseImage, ClearStaysInsideTheImage) {
@@ -62,6 +94,25 @@ TEST(BaseImage, ClearStaysInsideTheImage) {
     EXPECT_EQ(a.At(3, 2), 0xFFFFu);
     EXPECT_EQ(a.At(1, 0), 0xFFFFu);
     EXPECT_EQ(ClearBaseImageRect(&a, 0, 0, 4, 0), 0);
+
+    // Positions and sizes at the ends of the int range clip without wrapping: x + width is
+    // the right edge, so only the last case reaches into the image (columns 2 and 3).
+    const struct {
+        int x, y, w, h;
+    } far[] = {
+        {-1, 0, INT_MIN, 1}, {0, -1, 4, INT_MIN}, {INT_MIN, 0, INT_MAX, 1}, {0, INT_MIN, 4, INT_MAX},
+        {INT_MAX, 0, INT_MAX, 1}, {0, INT_MAX, 4, INT_MAX}, {-3, 0, 3, 3}, {2, 0, INT_MAX, 1},
+    };
+    for (const auto& c : far) {
+        Image b(4, 3, R5G6B5());
+        b.Fill(0xFFFF);
+        EXPECT_EQ(ClearBaseImageRect(&b, c.x, c.y, c.w, c.h), 0);
+        const bool last = c.x == 2;
+        for (int y = 0; y < 3; ++y)
+            for (int x = 0; x < 4; ++x)
+                EXPECT_EQ(b.At(x, y), last && y == 0 && x >= 2 ? 0u : 0xFFFFu)
+                    << c.x << "," << c.y << " " << c.w << "x" << c.h << " at " << x << "," << y;
+    }
 }
 
 TEST(BaseImage, MirrorEachPixelSize) {
@@ -143,6 +194,29 @@ TEST(BaseImage, CopyClipsBothSides) {
     ASSERT_EQ(CopyBaseImageRect(2, 0, 4, 4, INT_MIN + 1, 0, &src, &dst), 0);
     ASSERT_EQ(CopyBaseImageRect(INT_MAX, 0, INT_MAX, 1, INT_MIN, 0, &src, &dst), 0);
     EXPECT_EQ(dst.At(0, 0), 0u);
+}
+
+// One image as source and destination: overlapping rectangles copy as if through a separate
+// copy of the source, in every direction and for each pixel size.
+TEST(BaseImage, CopyWithinOneImageMovesOverlappingRectangles) {
+    const std::pair<int, int> shifts[] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {2, 3}, {-3, -1}, {1, -2}, {0, 0}};
+    for (const ColorFormat& f : {Grey8(), R5G6B5(), Rgb888(), Argb()}) {
+        for (auto [ox, oy] : shifts) {
+            Image im(9, 8, f), before(9, 8, f);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 9; ++x) im.Set(x, y, uint32_t(y * 9 + x + 1) * 0x01030507u);
+            std::memcpy(before.pixels, im.pixels, size_t(im.pitch) * 8);
+            const int sx = 3, sy = 3, w = 5, h = 4;
+            ASSERT_EQ(CopyBaseImageRect(sx, sy, w, h, sx + ox, sy + oy, &im, &im), 0);
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 9; ++x) {
+                    const int rx = x - ox - sx, ry = y - oy - sy;
+                    const bool moved = x >= sx + ox && rx < w && y >= sy + oy && ry < h;
+                    ASSERT_EQ(im.At(x, y), moved ? before.At(sx + rx, sy + ry) : before.At(x, y))
+                        << f.bitDepth << " bits, shift " << ox << "," << oy << " at " << x << "," << y;
+                }
+        }
+    }
 }
 
 TEST(BaseImage, CopyConvertsAndRemapsPalettes) {
@@ -258,6 +332,14 @@ TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
     ASSERT_EQ(ExpandCompressedBaseImage(&t), 0);
     EXPECT_EQ(t.At(0, 0), 0x64FFFFFFu);
     EXPECT_EQ(t.At(1, 0), 0xC8FFFFFFu);
+
+    // A row wider than a pitch can hold is refused even when there are no rows.
+    Image wide;
+    MakeOneBlock(&wide, 1, block, 8);
+    wide.width = 0x20000000;
+    wide.height = 0;
+    EXPECT_EQ(ExpandCompressedBaseImage(&wide), -1);
+    EXPECT_EQ(wide.format.compression, 1u);
 }
 
 }  // namespace

@@ -86,6 +86,12 @@ TEST(ConvertPixelRect, ToPalettedTakesNearestEntry) {
     // A 16-bit source is spread to 0..255 before the search: 0xFFFF is white.
     EXPECT_EQ(Convert1(grey, R5G6B5(), 0xFFFF), 0xFFu);
     EXPECT_EQ(Convert1(grey, R5G6B5(), 0x8410), 130u);  // 131, 129, 131
+    // A red mask with a gap: its width is the one low bit, and the stray high bit counts as a
+    // full channel, not as a value past 255.
+    const ColorFormat gapped = Masks(32, 0x80000001, 0x0000FF00, 0x00FF0000, 0);
+    EXPECT_EQ(Convert1(grey, gapped, 0x80000000), 85u);  // nearest grey to (255, 0, 0)
+    EXPECT_EQ(Convert1(grey, gapped, 0x80FFFF00), 255u);
+    EXPECT_EQ(Convert1(grey, gapped, 0x00FFFF00), 170u);  // (0, 255, 255)
 }
 
 TEST(ConvertPixelRect, EmptyRectangleWritesNothing) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "formats.h"
 
 namespace quarn::test {
@@ -94,6 +96,11 @@ TEST(PixelCode, EncodePalettedTakesNearestLowestIndex) {
     f.palette[9] = {30, 30, 30, 0};  // 10 away from 20, as is entry 5
     EXPECT_EQ(EncodePixelColor(&f, 20, 20, 20, 0), 5u);
     EXPECT_EQ(EncodePixelColor(&f, 29, 29, 29, 0), 9u);
+    // Components outside 0..255 search as the nearest end of the range.
+    const ColorFormat grey = Grey8();
+    EXPECT_EQ(EncodePixelColor(&grey, INT_MAX, INT_MAX, INT_MAX, 0), 255u);
+    EXPECT_EQ(EncodePixelColor(&grey, INT_MIN, INT_MIN, INT_MIN, 0), 0u);
+    EXPECT_EQ(EncodePixelColor(&grey, 300, -40, 1 << 20, 0), EncodePixelColor(&grey, 255, 0, 255, 0));
 }
 
 TEST(PixelCode, Decode) {

@@ -148,25 +148,48 @@ void gmp_set_str(benchmark::State& state, int n)
     }
 }
 
-// The tally's work for one frame: add the clock's delta, then turn a copy into the display
-// text "<days>day(s) HH:MM:SS" with the application's own formatting.
+// The tally's work for one frame: add the clock's delta, then make the display text
+// "<days>day(s) HH:MM:SS", as Vornik does.
 // Ten years of milliseconds, plus one day, one hour, one minute and one second.
 constexpr std::uint64_t kTenYearsMs = (3652ull * 86400 + 86400 + 3661) * 1000;
 
+biginteger ten_years()
+{
+    return make_ours({static_cast<std::uint32_t>(kTenYearsMs), static_cast<std::uint32_t>(kTenYearsMs >> 32)}, 1);
+}
+
+// About 4,000 digits, the most "data.txt" can hold: 10^3991 days and half a day.
+biginteger huge_tally()
+{
+    biginteger days, half_day;
+    days.set_str(L"1" + std::wstring(3991, L'0'));
+    half_day.set_str(L"43200000");
+    return days * biginteger::from_uint(lib::uint::from_word(86400000)) + half_day;
+}
+
+// Frames of 16 ms from the tally; the days it completes on the way are counted too.
+void frames(benchmark::State& state, const biginteger& start)
+{
+    RunningTally tally;
+    set_running_tally(tally, start);
+    for (auto _ : state) {
+        advance_running_tally(tally, 16);
+        benchmark::DoNotOptimize(running_tally_text(tally).c_str());
+    }
+    if (running_tally_text(tally) != format_elapsed(running_tally_value(tally)))
+        state.SkipWithError("the display text is wrong");
+}
+
 void ours_frame(benchmark::State& state, int)
 {
-    biginteger tally = make_ours({static_cast<std::uint32_t>(kTenYearsMs),
-                                  static_cast<std::uint32_t>(kTenYearsMs >> 32)}, 1);
-    const biginteger delta = biginteger::from_uint(lib::uint::from_word(16));
-    for (auto _ : state) {
-        biginteger::add(tally, tally, delta);
-        std::wstring text = format_elapsed(tally);
-        benchmark::DoNotOptimize(text.data());
-    }
-    if (format_elapsed(make_ours({static_cast<std::uint32_t>(kTenYearsMs),
-                                  static_cast<std::uint32_t>(kTenYearsMs >> 32)}, 1)) !=
-        L"3653days 01:01:01")
+    frames(state, ten_years());
+    if (format_elapsed(ten_years()) != L"3653days 01:01:01")
         state.SkipWithError("the display text is wrong");
+}
+
+void huge_frame(benchmark::State& state, int)
+{
+    frames(state, huge_tally());
 }
 
 void gmp_frame(benchmark::State& state, int)
@@ -217,6 +240,11 @@ public:
             std::printf("\nper-frame tally arithmetic: %.0f ns, bar %.0f ns: %s\n",
                         frame->second, kFrameBarNs,
                         frame->second < kFrameBarNs ? "within" : "OVER");
+        // The anchor of the 4,000-digit tally's frame is the ordinary tally's frame.
+        const auto huge = times_.find("frame/huge/4000");
+        if (frame != times_.end() && huge != times_.end())
+            std::printf("per-frame, 4000-digit tally: %.0f ns, ordinary tally %.0f ns, ratio %.2f\n",
+                        huge->second, frame->second, huge->second / frame->second);
     }
 
 private:
@@ -259,6 +287,7 @@ int main(int argc, char** argv)
         Register("set_str", ours_set_str, gmp_set_str, n);
     }
     Register("frame", ours_frame, gmp_frame, 2);
+    benchmark::RegisterBenchmark("frame/huge/4000", huge_frame, 4000)->Unit(benchmark::kNanosecond);
 
     benchmark::Initialize(&argc, argv);
     RatioReporter reporter;

@@ -258,19 +258,22 @@ void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const
     if (ss->kind != ds->kind || ds->paletted || ds->alpha) return;
     if (ss->kind > 1) return;
 
-    // Clip to the clip rectangle within the destination view.
+    // Clip to the clip rectangle within the destination view; in 64 bits, so that a position
+    // anywhere in the int range cannot wrap. What is left lies inside the view.
+    const int64_t right64 = std::min<int64_t>({int64_t{x} + src->width, st.clip.right, dst->width});
+    const int64_t bottom64 = std::min<int64_t>({int64_t{y} + src->height, st.clip.bottom, dst->height});
     const int left = std::max({x, st.clip.left, 0});
     const int top = std::max({y, st.clip.top, 0});
-    const int right = std::min({x + src->width, st.clip.right, dst->width});
-    const int bottom = std::min({y + src->height, st.clip.bottom, dst->height});
-    if (right <= left || bottom <= top) return;
+    if (right64 <= left || bottom64 <= top) return;
+    const int right = static_cast<int>(right64), bottom = static_cast<int>(bottom64);
 
     const int mode = DrawnMode(st);
     if (mode < 0) return;
     if (mask && (mask->width < src->width || mask->height < src->height)) return;
 
     Call c = MakeCall(ss, st, mode);
-    const bool whole = left == x && top == y && right == x + src->width && bottom == y + src->height;
+    const bool whole = left == x && top == y && right64 == int64_t{x} + src->width &&
+                       bottom64 == int64_t{y} + src->height;
     c.rle = transparent && ss->runsValid && whole && ss->runsViewPixels == src->pixels &&
             ss->runsViewWidth == src->width && ss->runsViewHeight == src->height;
 
@@ -500,6 +503,54 @@ uint32_t SubByChannels(uint32_t d, uint32_t s, bool wide)
 
 uint32_t PackedAddByChannels(uint32_t d, uint32_t s, bool wide) { return AddByChannels(d, s, wide); }
 uint32_t PackedSubByChannels(uint32_t d, uint32_t s, bool wide) { return SubByChannels(d, s, wide); }
+
+void TriangleQuad(MEMIMG* dst, const MEMIMG* src, const MEMIMG* mask, int qx, int qy, int trans,
+                  const Settings& st)
+{
+    int mode = st.mode;
+    if (!(mode >= 0 && mode <= 4) && mode != 10 && mode != 11) return;
+    if (mode == 1 && st.p == 255) mode = 0;
+    if ((mode == 1 || mode == 2 || mode == 3) && st.p == 0) return;
+    const MemImgBase* s = src->store;
+    const bool wide = s->kind == 1;
+    const int srcBytes = quarn::MemImgBytesPerPixel(s->kind, s->paletted, s->alpha);
+    const int dstBytes = wide ? 4 : 2;
+    for (int ty = 0; ty < src->height; ++ty)
+        for (int tx = 0; tx < src->width; ++tx) {
+            const int64_t x = int64_t{qx} + tx, y = int64_t{qy} + ty;
+            if (x < std::max(0, st.clip.left) || x >= std::min(dst->width, st.clip.right) ||
+                y < std::max(0, st.clip.top) || y >= std::min(dst->height, st.clip.bottom))
+                continue;
+            const uint32_t raw = ReadRaw(src->pixels + s->pitch * ty + srcBytes * tx, srcBytes);
+            uint32_t value = raw;
+            if (s->paletted) value = ReadRaw(s->palette + dstBytes * raw, dstBytes);
+            else if (!wide) value = raw & 0xFFFF;
+            PixelCase b;
+            b.wide = wide;
+            b.mode = mode;
+            b.p = st.p;
+            b.bright = st.bright;
+            b.triangle = true;
+            if (s->alpha) {
+                const int a = static_cast<int>(wide ? raw >> 24 : (raw >> 16) & 0xFF);
+                // With the flag, alpha 0 is skipped in every mode and 255 drops the weight.
+                if (trans && a == 0) continue;
+                b.hasAlpha = !(trans && a == 255);
+                b.a = a;
+            } else if (trans) {
+                const uint32_t key = s->paletted ? s->transparentColor & 0xFF
+                                                 : wide ? s->transparentColor
+                                                        : s->transparentColor & 0xFFFF;
+                if (raw == key) continue;
+            }
+            if (mask != nullptr) {
+                b.hasMask = true;
+                b.m = MaskWeight(mask->pixels[mask->store->pitch * ty + tx], st.borderPos, st.borderRange);
+            }
+            uint8_t* dp = dst->pixels + dst->store->pitch * y + dstBytes * x;
+            WriteRaw(dp, dstBytes, BlendPixel(b, ReadRaw(dp, dstBytes), value));
+        }
+}
 
 void Fill(MEMIMG* dst, const quarn::PixelRect* rect, uint32_t color, const Settings& st,
           bool isDrawTarget)

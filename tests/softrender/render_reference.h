@@ -28,6 +28,11 @@ void Render(quarn::MEMIMG* dst, const quarn::MEMIMG* src, int x, int y, int tran
 void RenderScaled(quarn::MEMIMG* dst, const quarn::MEMIMG* src, const int32_t corners[4],
                   int transparent, const quarn::MEMIMG* mask, const Settings& s);
 
+// The draw that the two triangles of the identity quad at (qx, qy) must make: each texel of
+// the source onto the pixel at its own offset, through the triangle kernel's pixel stage.
+void TriangleQuad(quarn::MEMIMG* dst, const quarn::MEMIMG* src, const quarn::MEMIMG* mask, int qx,
+                  int qy, int transparent, const Settings& s);
+
 // The rectangle fill, with the packed add and subtract computed channel by channel.
 void Fill(quarn::MEMIMG* dst, const quarn::PixelRect* rect, uint32_t color, const Settings& s,
           bool isDrawTarget);

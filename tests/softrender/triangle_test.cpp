@@ -352,56 +352,6 @@ void MakeTriangleSource(Img& img, std::mt19937& rng, int kind, SrcType type, int
         }
 }
 
-// The draw that the identity quad at (qx, qy) must make, pixel by pixel from the reference.
-void ExpectedQuad(MEMIMG& dst, const MEMIMG& src, const MEMIMG* mask, int qx, int qy, int trans,
-                  const Cfg& c)
-{
-    int mode = c.mode;
-    if (!(mode >= 0 && mode <= 4) && mode != 10 && mode != 11) return;
-    if (mode == 1 && c.p == 255) mode = 0;
-    if ((mode == 1 || mode == 2 || mode == 3) && c.p == 0) return;
-    const MemImgBase* s = src.store;
-    const bool wide = s->kind == 1;
-    for (int ty = 0; ty < src.height; ++ty)
-        for (int tx = 0; tx < src.width; ++tx) {
-            const int x = qx + tx, y = qy + ty;
-            if (x < std::max(0, c.clip.left) || x >= std::min(dst.width, c.clip.right) ||
-                y < std::max(0, c.clip.top) || y >= std::min(dst.height, c.clip.bottom))
-                continue;
-            const uint32_t raw = Get(src, tx, ty);
-            uint32_t value = raw;
-            if (s->paletted) {
-                value = 0;
-                std::memcpy(&value, s->palette + (wide ? 4 : 2) * raw, wide ? 4 : 2);
-            } else if (!wide) {
-                value = raw & 0xFFFF;
-            }
-            ref::PixelCase b;
-            b.wide = wide;
-            b.mode = mode;
-            b.p = c.p;
-            b.bright = c.bright;
-            b.triangle = true;
-            if (s->alpha) {
-                const int a = static_cast<int>(wide ? raw >> 24 : (raw >> 16) & 0xFF);
-                // With the flag, alpha 0 is skipped in every mode and 255 drops the weight.
-                if (trans && a == 0) continue;
-                b.hasAlpha = !(trans && a == 255);
-                b.a = a;
-            } else if (trans) {
-                const uint32_t key = s->paletted ? s->transparentColor & 0xFF
-                                                 : wide ? s->transparentColor
-                                                        : s->transparentColor & 0xFFFF;
-                if (raw == key) continue;
-            }
-            if (mask != nullptr) {
-                b.hasMask = true;
-                b.m = ref::MaskWeight(Get(*mask, tx, ty), c.borderPos, c.borderRange);
-            }
-            Put(dst, x, y, ref::BlendPixel(b, Get(dst, x, y), value));
-        }
-}
-
 }  // namespace
 
 // Every branch, mode, parameter, bright colour and option through the identity quad, against
@@ -441,7 +391,7 @@ TEST_F(TriangleTest, PixelStageMatchesTheReferenceOverEveryOption)
                                                     &got, &src.v,
                                                     Identity(pl.x, pl.y, 9, 7, k).data(), trans,
                                                     m, 0);
-                                            ExpectedQuad(want, src.v, m, pl.x, pl.y, trans, c);
+                                            ref::TriangleQuad(&want, &src.v, m, pl.x, pl.y, trans, ref::Settings{c.mode, c.p, c.bright, c.clip, c.borderPos, c.borderRange, false});
                                         },
                                         [&] {
                                             return testing::Message()
