@@ -11,7 +11,8 @@ NATIVE := build/native
 BENCH  := build/bench
 FUZZ   := build/fuzz
 FUZZ_SECONDS ?= 30
-FUZZ_TARGETS := tally biginteger pixels kernels log
+# Every target has its seed folder; FUZZ_TARGETS="a b" runs only those.
+FUZZ_TARGETS ?= $(notdir $(wildcard tests/fuzz/corpus/*))
 
 .PHONY: all setup build build-win build-native run test bench fuzz clean
 
