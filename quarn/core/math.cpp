@@ -2,7 +2,7 @@
 // and the integer rectangle clip shared by the blitters.
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 
 #include <cmath>
 

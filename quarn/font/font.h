@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 #include "quarn/image/image.h"
 #include "quarn/quarn.h"
 #include "quarn/softrender/softrender.h"

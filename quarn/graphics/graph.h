@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 #include "quarn/quarn.h"
 #include "quarn/image/image.h"
 #include "quarn/softrender/softrender.h"

@@ -8,8 +8,8 @@
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/draw_settings.h"
-#include "quarn/graphics/handle.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/handle.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
 #include "quarn/softrender/softrender.h"
 

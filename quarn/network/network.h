@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 
 // The window message that WSAAsyncSelect posts for socket events.
 constexpr UINT kSocketEventMessage = WM_USER + 0x105;

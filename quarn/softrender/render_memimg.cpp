@@ -309,15 +309,14 @@ void RunKind(const Blit& b, const MemImgBase* s, int mode, bool mask, bool brigh
 void SetSoftRenderMmx(int enabled) { g_UseMmx = enabled && QUARN_HAVE_MMX ? 1 : 0; }
 int GetSoftRenderMmx() { return g_UseMmx; }
 
-void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
-                  const MEMIMG* mask)
+void RenderMemImg(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src, int x, int y,
+                  int transparent, const MEMIMG* mask)
 {
     if (!TestMemImgValid(dst) || !TestMemImgValid(src)) return;
     const MemImgBase* ss = src->store;
     MemImgBase* ds = dst->store;
     if (ss->kind != ds->kind || ds->paletted || ds->alpha) return;
 
-    const DrawSettings& settings = g_DrawSettings;
     PixelRect r{x, y, static_cast<int32_t>(int64_t{x} + src->width),
                 static_cast<int32_t>(int64_t{y} + src->height)};
     // The clip never reaches outside the destination view.

@@ -3,7 +3,7 @@
 #include "quarn/system/system.h"
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 #include "quarn/quarn.h"
 
 #include <cstring>

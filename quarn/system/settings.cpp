@@ -1,7 +1,7 @@
 #include "quarn/system/system.h"
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 
 // A display change may never be reported (same mode, or a driver that stays silent), so
 // the wait for it after a mode change is bounded.

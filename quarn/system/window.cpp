@@ -6,7 +6,7 @@
 #include <cwchar>
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/network/network.h"
 #include "quarn/sound/sound.h"
 

@@ -11,7 +11,7 @@
 #include "app/qu.h"
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
 #include "quarn/system/startup.h"
 #include "quarn/system/system.h"

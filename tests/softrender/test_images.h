@@ -17,6 +17,9 @@ using namespace quarn;
 
 constexpr PixelRect kNoClip{-100000, -100000, 100000, 100000};
 
+// The state the tests' kernel calls draw under.
+inline SoftBlendState g_Blend{};
+
 struct Img {
     MEMIMG v{};
     Img() = default;
@@ -58,11 +61,11 @@ inline void SetStoreBytes(MEMIMG& v, const std::vector<uint8_t>& bytes)
 
 inline void UseSettings(const ref::Settings& s)
 {
-    g_DrawSettings = DrawSettings{};
-    g_DrawSettings.blendMode = s.mode;
-    g_DrawSettings.blendParam = s.p;
-    g_DrawSettings.brightColor = s.bright;
-    g_DrawSettings.clip = s.clip;
+    g_Blend = SoftBlendState{};
+    g_Blend.blendMode = s.mode;
+    g_Blend.blendParam = s.p;
+    g_Blend.brightColor = s.bright;
+    g_Blend.clip = s.clip;
     BuildBlendMaskAlphaTable(s.borderPos, s.borderRange);
     SetSoftRenderMmx(s.mmx ? 1 : 0);
 }

@@ -2,7 +2,7 @@
 // key test on both keyboard paths with the real DirectInput, and typing carried by the
 // window procedure and the pump into a key input.
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
 #include "quarn/system/input_devices.h"
 #include "quarn/system/system.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 #include "tests/core/log_capture.h"
 #include "tests/system/window_fixture.h"
 

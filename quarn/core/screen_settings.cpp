@@ -1,4 +1,4 @@
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 
 ScreenSettings g_screenSettings;
 
