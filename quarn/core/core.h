@@ -212,6 +212,24 @@ int MakeEmptyHandleChain(HandleChainNode* head, HandleChainNode* tail);
 int UnlinkHandleChainNode(HandleChainNode* node);
 
 // ---------------------------------------------------------------------------------------
+// Fatal exit
+// ---------------------------------------------------------------------------------------
+
+// The library's one fatal exit: logs the message with a line break, runs the shut-down the
+// runtime armed it with (before start-up there is none) and ends the process with exit code
+// -1.
+[[noreturn]] void FatalErrorExit(const wchar_t* message);
+// The same with a printf-style message (%ls for wide strings), cut to 1,024 units.
+[[noreturn]] void FatalErrorExitFormat(const wchar_t* format, ...);
+// Arms the fatal exit with the library's shut-down; the runtime does so at start-up.
+void ArmFatalErrorExit(void (*shutDown)());
+int32_t IsFatalErrorExitArmed();
+// A failure the caller cannot go on from: once the fatal exit is armed it ends the process;
+// before that (no start-up, as in the native build) the line is logged with a line break and
+// the caller fails. Returns -1.
+int32_t FailFatally(const wchar_t* line);
+
+// ---------------------------------------------------------------------------------------
 // Library lock, clocks and system information
 // ---------------------------------------------------------------------------------------
 

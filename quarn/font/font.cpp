@@ -253,7 +253,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
     HGDIOBJ old = dc != nullptr ? SelectObject(dc, static_cast<HFONT>(font->gdiFont)) : nullptr;
     if (dc == nullptr || old == nullptr || old == HGDI_ERROR) {
         if (dc != nullptr) DeleteDC(dc);
-        quarn::FailFatally(L"テキストキャッシュサーフェスのＤＣの取得に失敗しました");
+        FailFatally(L"テキストキャッシュサーフェスのＤＣの取得に失敗しました");
         return nullptr;
     }
     TEXTMETRICW tm{};
@@ -286,7 +286,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
                 auto* buffer = static_cast<uint8_t*>(
                     AllocTrackedMemoryZeroed(bytes + 2 * static_cast<uint32_t>(pitch), __FILE__, __LINE__));
                 if (buffer == nullptr) {
-                    quarn::FailFatally(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
+                    FailFatally(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
                     break;
                 }
                 ok = GetGlyphOutlineW(dc, unit, format, &gm, bytes, buffer + pitch, &identity) != GDI_ERROR;

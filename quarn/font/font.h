@@ -198,11 +198,7 @@ int32_t GetStandardFontHandle();
 int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
                                  uint32_t edgeColor);
 
-// The on-screen log's font and drawing.
-int32_t SetUpScreenLog();
-int32_t CreateScreenLogFont();
-int32_t DrawScreenLog();
-
-// Installs the font layer's entries among the graphics services (font system start and end,
-// the standard font across a screen-mode change, the on-screen log). Runs at load time.
-void InstallFontServices();
+// Screen-mode change: keeps the standard font's face, size and thickness (1 when there was a
+// standard font to keep, else 0), and re-creates it with them afterwards.
+int32_t RememberStandardFont();
+int32_t RecreateStandardFont();

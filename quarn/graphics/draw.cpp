@@ -163,8 +163,7 @@ int32_t WipeDrawScreen(const PixelRect* area)
     if (!TestMemImgValid(image)) {
         return 0;
     }
-    const uint32_t background =
-        g_graphicsHooks.windowBackgroundColor != nullptr ? g_graphicsHooks.windowBackgroundColor() : 0;
+    const uint32_t background = kWindowBackgroundColor;
     const uint32_t value = EncodePixelColor(image->store->format, (background >> 16) & 0xFF,
                                             (background >> 8) & 0xFF, background & 0xFF, 0);
     FillMemImgPixels(image, area, value);

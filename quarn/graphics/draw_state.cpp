@@ -3,14 +3,7 @@
 
 using namespace quarn;
 
-GraphicsServiceHooks g_graphicsHooks;
 HardwareRendererOps g_hardwareRenderer;
-
-#ifndef _WIN32
-// Without a window there is nothing to wait for and no library start-up.
-void WaitForActiveWindow() {}
-int32_t HasLibraryStarted() { return 0; }
-#endif
 
 namespace {
 
@@ -83,7 +76,7 @@ int SelectBlendGraph(int graph, int borderPosition, int borderRange)
     }
     GraphDrawInfo info{};
     if (graph != -1) {
-        if (g_graphicsHooks.describeGraph == nullptr || g_graphicsHooks.describeGraph(graph, &info) != 0) {
+        if (DescribeGraph(graph, &info) != 0) {
             return -1;
         }
     }
@@ -106,7 +99,7 @@ MEMIMG* SelectedBlendMemImg()
     // Looked up at each use: a blend graph deleted since it was selected then weighs nothing.
     const int32_t graph = g_DrawSettings.blendGraph;
     GraphDrawInfo info{};
-    if (graph == -1 || g_graphicsHooks.describeGraph == nullptr || g_graphicsHooks.describeGraph(graph, &info) != 0) {
+    if (graph == -1 || DescribeGraph(graph, &info) != 0) {
         return nullptr;
     }
     return info.sharedImage;

@@ -118,6 +118,8 @@ void MirrorPair(BaseImage* image, BaseImage* alpha)
     }
 }
 
+}  // namespace
+
 int32_t DescribeGraph(int32_t handle, GraphDrawInfo* out)
 {
     GraphRecord* graph = FindGraphRecord(handle);
@@ -134,8 +136,6 @@ int32_t DescribeGraph(int32_t handle, GraphDrawInfo* out)
     return 0;
 }
 
-// Graphics start: an empty table from slot 0. Graphs still in it are destroyed first, so that
-// no later creation takes a slot that still holds a record.
 int32_t ResetGraphTable()
 {
     HandleTable* table = s_graphTable.get();
@@ -150,28 +150,13 @@ int32_t ResetGraphTable()
     return 0;
 }
 
-const bool s_servicesInstalled = (InstallGraphServices(), true);
+namespace {
 
 }  // namespace
 
 namespace quarn {
 
 HandleTable* GraphTable() { return s_graphTable.get(); }
-
-int32_t FailFatally(const wchar_t* line)
-{
-    if (g_graphicsHooks.fatalErrorExit != nullptr) {
-        g_graphicsHooks.fatalErrorExit(line);
-    }
-    return AppendLogFormat(L"%ls", line);
-}
-
-void InstallGraphServices()
-{
-    g_graphicsHooks.describeGraph = DescribeGraph;
-    g_graphicsHooks.resetGraphTable = ResetGraphTable;
-    g_graphicsHooks.destroyAllGraphs = DestroyAllGraphs;
-}
 
 GraphRecord* FindGraphRecord(int32_t handle)
 {

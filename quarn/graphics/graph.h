@@ -189,15 +189,6 @@ inline int32_t SaturateToInt32(int64_t value)
 HandleTable* GraphTable();
 GraphRecord* FindGraphRecord(int32_t handle);
 
-// A failure the graphics and font code cannot go on from: the library's fatal exit when one
-// is installed (it ends the process); without one (before start-up) the line is logged and
-// the caller fails. Returns -1.
-int32_t FailFatally(const wchar_t* line);
-
-// Puts the graph entries into the screen's service hooks. Runs once when the graph code is
-// linked in; again after a caller replaced them.
-void InstallGraphServices();
-
 }  // namespace quarn
 
 // ---- Graph operations (0 / -1 / handle)

@@ -7,6 +7,10 @@
 
 int32_t GraphLibraryStarted() { return 1; }
 
+// Without a window there is nothing to wait for and no library start-up.
+void WaitForActiveWindow() {}
+int32_t HasLibraryStarted() { return 0; }
+
 int32_t GraphResolveFullPath(const wchar_t* path, wchar_t* out, int32_t units)
 {
     const size_t length = std::wcslen(path);

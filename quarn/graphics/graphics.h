@@ -37,37 +37,15 @@ struct GraphDrawInfo {
     int32_t hardwareTexture;     // 1 when the image lives in device textures
 };
 
-// Services of the other graphics parts (graphs, fonts, lights, masks). Each part installs its
-// entries when it is built in; while an entry is null the screen code behaves as if the part
-// held nothing: no graph handle is live, there is no font, light or mask to look after.
-struct GraphicsServiceHooks {
-    // 0 and the graph's facts for a live graph handle, -1 for anything else.
-    int32_t (*describeGraph)(int32_t handle, GraphDrawInfo* out);
-    // Graphics start: the graph table's live count and high-water slot back to 0.
-    int32_t (*resetGraphTable)();
-    int32_t (*destroyAllGraphs)();
-    int32_t (*startFontSystem)();
-    int32_t (*endFontSystem)();
-    // Screen-mode change: keep the standard font's face, size and thickness, and re-create it.
-    int32_t (*rememberStandardFont)();
-    int32_t (*recreateStandardFont)();
-    // The default directional light of a reset draw state; and removing every light.
-    int32_t (*createDefaultLight)();
-    int32_t (*deleteAllLights)();
-    // The mask screen's work image, while masking is active.
-    quarn::MEMIMG* (*maskWorkImage)();
-    int32_t (*endMaskScreen)();
-    // Draws the on-screen log onto the draw target.
-    int32_t (*drawScreenLog)();
-    // The camera's screen centre and default view follow a new draw target.
-    int32_t (*setCameraScreenCenter)(float x, float y);
-    // The window's background colour as 0x00RRGGBB (black while null).
-    uint32_t (*windowBackgroundColor)();
-    // Logs the line, runs the library's shut-down and ends the process. While null the line
-    // is logged and the process ends at once.
-    void (*fatalErrorExit)(const wchar_t* line);
-};
-extern GraphicsServiceHooks g_graphicsHooks;
+// The window's background colour as 0x00RRGGBB, which wiping clears to and a new screen starts
+// with: black.
+constexpr uint32_t kWindowBackgroundColor = 0;
+
+// 0 and the graph's facts for a live graph handle, -1 for anything else.
+int32_t DescribeGraph(int32_t handle, GraphDrawInfo* out);
+// Graphics start: an empty graph table from slot 0. Graphs still in it are destroyed first, so
+// that no later creation takes a slot that still holds a record.
+int32_t ResetGraphTable();
 
 // The hardware renderer's half of the screen operations. The hardware back end installs them;
 // every operation below takes the software path while the hardware flag is 0, which only
@@ -167,21 +145,6 @@ void WaitForActiveWindow();
 // 1 once the library's start-up has begun; 0 in the native build.
 int32_t HasLibraryStarted();
 
-// Windows build only.
-int32_t InitializeGraphics();
-int32_t ShutDownGraphics();
-int32_t StartDirect3D();
-int32_t ShutDownDirect3D();
-int32_t CreateDirectDrawObject();
-int32_t MeasureRefreshPeriod();
-int32_t WaitForVerticalBlankPaced();
-int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh);
-int32_t SwitchDisplaySettings();
-int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits);
-int32_t SetDisplayFallbackFlag(int32_t flag);
-int32_t ResetDrawSettings();
-int32_t IsFullScreenMode();
-int32_t ReturnZero();
 // The software present's header: the DIB header and the three colour masks after it.
 struct ScreenDibHeader {
     uint32_t size;

@@ -18,15 +18,6 @@ struct CursorBlink {
 };
 static CursorBlink g_blink;
 
-static void InstallCharInputHooks()
-{
-    g_windowHooks.processKeyInputStep = ProcessKeyInputStep;
-    g_windowHooks.endKeyInput = EndKeyInput;
-    g_windowHooks.handleImeMessage = HandleImeMessage;
-    g_windowHooks.imeInUse = IsImeInUse;
-    g_windowHooks.flagImeRestore = FlagImeRestore;
-}
-
 static void FreeKeyInput(KeyInputRecord* record)
 {
     FreeTrackedMemory(record->text);
@@ -49,7 +40,7 @@ int32_t StartCharInput()
     g_blink.start = 0;
     g_blink.period = 500;
     g_blink.visible = 1;
-    InstallCharInputHooks();
+    g_charInputServed = 1;
     AppendLog(L"完了しました\n");
     return 0;
 }

@@ -13,7 +13,7 @@
 #include "quarn/core/core.h"
 #include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
-#include "quarn/system/startup.h"
+#include "quarn/runtime/runtime.h"
 #include "quarn/system/system.h"
 
 namespace {

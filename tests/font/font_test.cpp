@@ -11,10 +11,11 @@
 #include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/screen/screen.h"
 #include "quarn/system/system.h"
 
 #include "../core/log_capture.h"
-#include "tests/graphics/screen_fixture.h"
+#include "tests/screen/screen_fixture.h"
 
 namespace {
 
@@ -48,7 +49,6 @@ class FontTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        InstallFontServices();
         g_fontSettings.userCacheCount = 0;
         ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kWidth, kHeight, L"font test"));
         ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());

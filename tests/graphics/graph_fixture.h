@@ -54,7 +54,6 @@ protected:
         g_DrawSettings.newGraphAlphaTest = 1;
         g_newGraphSettings = NewGraphSettings{0, 0};
         g_graphHooks = GraphServiceHooks{};
-        InstallGraphServices();
         g_screenImages.primary = MEMIMG{};
         ASSERT_EQ(CreatePlainMemImg(&g_screenImages.primary, kScreenW, kScreenH, kMemImgXrgb32), 0);
         g_DrawSettings.softDrawTarget = &g_screenImages.primary;

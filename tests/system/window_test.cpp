@@ -8,6 +8,8 @@
 
 #include "quarn/core/core.h"
 #include "quarn/core/screen_settings.h"
+#include "quarn/graphics/draw_settings.h"
+#include "quarn/runtime/runtime.h"
 #include "tests/core/log_capture.h"
 #include "tests/system/window_fixture.h"
 
@@ -22,7 +24,9 @@ protected:
     {
         std::memset(&g_system, 0, sizeof(g_system));
         std::memset(&g_charInput, 0, sizeof(g_charInput));
-        g_windowHooks = WindowServiceHooks{};
+        // The window as the library's start-up has it: the runtime's pump work and handlers.
+        ClearWindowHandlers();
+        RegisterRuntimeWindowHandlers();
         UseApplicationScreenSize();
         CaptureLogInto(&g_logText);
         DrainQueue();
@@ -150,9 +154,6 @@ TEST_F(WindowTest, FullScreenWindowIsATopmostPopupWithoutCursor)
     EXPECT_EQ(g_system.cursorShown, 1) << "the window end gives the cursor back";
 }
 
-int32_t g_hardwareRendering;
-int32_t IsHardwareRendering() { return g_hardwareRendering; }
-
 TEST_F(WindowTest, FullScreenDeactivationMinimisesUnlessTheDeviceRestoresTheDesktop)
 {
     struct Case {
@@ -171,8 +172,7 @@ TEST_F(WindowTest, FullScreenDeactivationMinimisesUnlessTheDeviceRestoresTheDesk
         SetUp();
         ASSERT_EQ(StartMainWindow(), 0);
         g_systemCapability.osCode = c.os;
-        g_hardwareRendering = c.hardware;
-        g_windowHooks.isHardwareRendering = IsHardwareRendering;
+        g_screenSettings.hardwareActive = c.hardware;
         SendMessageW(QueryMainWindow(), WM_ACTIVATE, WA_INACTIVE, 0);
         EXPECT_EQ(IsIconic(QueryMainWindow()) != FALSE, c.minimised)
             << "os 0x" << std::hex << c.os << " hardware " << c.hardware;
@@ -386,22 +386,14 @@ TEST_F(WindowTest, InactiveWindowHoldsOnlyTheMainThreadUntilActivation)
     EXPECT_EQ(IsWindowActive(), 1);
 }
 
-int32_t ShownScreen(int32_t* width, int32_t* height, int32_t* bits)
-{
-    *width = 300;
-    *height = 60;
-    *bits = 32;
-    return 0;
-}
-int32_t g_restoreRoutine;
-int32_t HasRestoreRoutine() { return g_restoreRoutine; }
+int32_t RestoreNothing() { return 0; }
 
 TEST_F(WindowTest, DisplayChangeClosesTheWindowOnlyWhenTheScreenCannotFollow)
 {
     StartWindowed(nullptr);
     Settle();
-    g_windowHooks.queryScreenSizeAndDepth = ShownScreen;
-    g_windowHooks.hasGraphRestoreRoutine = HasRestoreRoutine;
+    // The screen answers the display change: its shown mode is the fixture's 300 x 60 x 32.
+    RegisterScreenWindowHandlers();
     HWND window = QueryMainWindow();
     struct Case {
         int32_t restore;
@@ -419,7 +411,7 @@ TEST_F(WindowTest, DisplayChangeClosesTheWindowOnlyWhenTheScreenCannotFollow)
         {1, 32, 200, 768, true},    // smaller than the screen
     };
     for (const Case& c : cases) {
-        g_restoreRoutine = c.restore;
+        quarn::g_DrawSettings.graphRestoreRoutine = c.restore ? RestoreNothing : nullptr;
         g_system.closePosted = 0;
         g_system.displayChanged = 0;
         g_logText.clear();
@@ -435,7 +427,8 @@ TEST_F(WindowTest, DisplayChangeClosesTheWindowOnlyWhenTheScreenCannotFollow)
     }
     EXPECT_EQ(closes, 4);
     g_system.closePosted = 0;
-    g_windowHooks = WindowServiceHooks{};
+    quarn::g_DrawSettings.graphRestoreRoutine = nullptr;
+    ClearWindowHandlers();
 }
 
 TEST_F(WindowTest, WheelAndDesktopQueries)

@@ -11,7 +11,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
-#include "tests/graphics/screen_fixture.h"
+#include "tests/screen/screen_fixture.h"
 
 using namespace quarn;
 
@@ -30,8 +30,6 @@ class SoftwareScreenGraphTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_graphicsHooks = GraphicsServiceHooks{};
-        InstallGraphServices();
         blocksBefore_ = GetAllocatorTotals().blockCount;
         ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kWidth, kHeight, L"graph test"));
         ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());

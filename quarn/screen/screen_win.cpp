@@ -5,9 +5,9 @@
 
 #include <cstddef>
 
-#include "quarn/graphics/graphics.h"
-#include "quarn/graphics/graphics_win.h"
-#include "quarn/system/system.h"
+#include "quarn/font/font.h"
+#include "quarn/graphics/graph.h"
+#include "quarn/screen/screen.h"
 
 using namespace quarn;
 
@@ -17,9 +17,6 @@ static_assert(offsetof(ScreenDibHeader, compression) == offsetof(BITMAPINFOHEADE
 static_assert(offsetof(ScreenDibHeader, clrImportant) == offsetof(BITMAPINFOHEADER, biClrImportant), "DIB header layout");
 
 namespace {
-
-constexpr UINT_PTR kFrontScreenTimerId = 32767;
-constexpr UINT kFrontScreenTimerMs = 32;
 
 // The display's modes of 16 colour bits or more, built on first use (process heap).
 DisplayModeEntry* s_displayModes = nullptr;
@@ -40,15 +37,6 @@ void StoreMode(const ScreenMode& mode)
     g_screenSettings.height = mode.height;
     g_screenSettings.colorBits = mode.bits;
     g_screenSettings.refreshRate = mode.refresh;
-}
-
-[[noreturn]] void EndOnFatalError(const wchar_t* line)
-{
-    if (g_graphicsHooks.fatalErrorExit != nullptr) {
-        g_graphicsHooks.fatalErrorExit(line);
-    }
-    AppendLog(line);
-    ExitProcess(static_cast<UINT>(-1));
 }
 
 void ReleaseScreenImages()
@@ -74,9 +62,7 @@ int32_t CreateScreenImages()
     CreatePlainMemImg(&g_screenImages.work, width, height, kind);
     g_screenImages.workAlpha = MEMIMG{};
     CreateMemImgWithOptions(&g_screenImages.workAlpha, width, height, -1, 0, kind, 0, 1, 0, nullptr);
-    const uint32_t background = g_graphicsHooks.windowBackgroundColor != nullptr
-                                    ? g_graphicsHooks.windowBackgroundColor()
-                                    : 0;
+    const uint32_t background = kWindowBackgroundColor;
     FillMemImgPixels(&g_screenImages.primary, nullptr,
                      EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,
                                       background >> 8 & 0xFF, background & 0xFF, 255));
@@ -84,7 +70,9 @@ int32_t CreateScreenImages()
     return 0;
 }
 
-// ---- Window services
+}  // namespace
+
+// ---- What the window's messages ask of the screen
 
 int32_t PaintScreenArea(const RECT* area)
 {
@@ -100,24 +88,11 @@ int32_t PaintScreenArea(const RECT* area)
 
 int32_t HasDirectDraw() { return GetDirectDrawObject() != nullptr ? 1 : 0; }
 
-int32_t QueryScreenSizeAndDepthHook(int32_t* width, int32_t* height, int32_t* bits)
-{
-    return QueryScreenSizeAndDepth(width, height, bits);
-}
-
 int32_t RedoScreenMode() { return ApplyScreenModeChange(-1, -1, -1, 1, -1); }
 
 int32_t HasGraphRestoreRoutine() { return g_DrawSettings.graphRestoreRoutine != nullptr ? 1 : 0; }
 
-void InstallWindowServices()
-{
-    g_windowHooks.paintScreenArea = PaintScreenArea;
-    g_windowHooks.isHardwareRendering = IsHardwareActive;
-    g_windowHooks.hasDirectDraw = HasDirectDraw;
-    g_windowHooks.queryScreenSizeAndDepth = QueryScreenSizeAndDepthHook;
-    g_windowHooks.applyScreenModeChange = RedoScreenMode;
-    g_windowHooks.hasGraphRestoreRoutine = HasGraphRestoreRoutine;
-}
+namespace {
 
 // ---- Draw target
 
@@ -153,9 +128,6 @@ void SetTargetMatrices(int32_t width, int32_t height)
     }
     s.screenCenterX = cx;
     s.screenCenterY = cy;
-    if (g_graphicsHooks.setCameraScreenCenter != nullptr) {
-        g_graphicsHooks.setCameraScreenCenter(cx, cy);
-    }
     // The default camera sees the target exactly at depth 0 with a 60 degree field of view.
     const float distance = static_cast<float>(height / 2) / 0.5773502588272095f;
     s.cameraEye = Vector3{cx, cy, -distance};
@@ -170,15 +142,6 @@ void SetTargetMatrices(int32_t width, int32_t height)
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-
-void WaitForActiveWindow()
-{
-    // Without a window (before start-up) there is no activation to wait for.
-    if (g_system.mainWindow != nullptr) {
-        WaitUntilWindowActive();
-    }
-}
-int32_t HasLibraryStarted() { return g_system.started; }
 
 int32_t ReturnZero() { return 0; }
 
@@ -239,9 +202,7 @@ int32_t InitializeGraphics()
     if (g_screenSettings.started) {
         return 0;
     }
-    if (g_graphicsHooks.resetGraphTable != nullptr) {
-        g_graphicsHooks.resetGraphTable();
-    }
+    ResetGraphTable();
     if (g_screenSettings.width == 0) {
         g_screenSettings.width = 640;
     }
@@ -256,7 +217,6 @@ int32_t InitializeGraphics()
         g_screenSettings.width = 640;
         g_screenSettings.height = 480;
     }
-    InstallWindowServices();
     if (StartDirect3D() != 0) {
         ShutDownGraphics();
         ShutDownDirect3D();
@@ -274,9 +234,7 @@ int32_t InitializeGraphics()
     }
     ResetDrawSettings();
     BuildMemImgBlendTables();
-    if (g_graphicsHooks.startFontSystem != nullptr) {
-        g_graphicsHooks.startFontSystem();
-    }
+    StartFontSystem();
     return 0;
 }
 
@@ -285,9 +243,6 @@ void ReleaseSoftwareScreen() { ReleaseScreenImages(); }
 int32_t ResetDrawSettings()
 {
     ApplyDrawSettingDefaults();
-    if (g_graphicsHooks.createDefaultLight != nullptr) {
-        g_graphicsHooks.createDefaultLight();
-    }
     if (g_screenSettings.started) {
         SelectDrawTarget(kDrawTargetFrontScreen);
     }
@@ -303,23 +258,17 @@ int SelectDrawTarget(int target)
     GraphDrawInfo info{};
     const bool screen = target == -2 || target == -3 || target == -4 || target == -5;
     if (!screen) {
-        if (g_graphicsHooks.describeGraph == nullptr || g_graphicsHooks.describeGraph(target, &info) != 0 ||
-            !info.renderTarget) {
+        if (DescribeGraph(target, &info) != 0 || !info.renderTarget) {
             return -1;
         }
     }
     DrawSettings& s = g_DrawSettings;
     const int32_t maskDrawing = s.maskDrawing;
     s.maskDrawing = 0;
-    MEMIMG* maskImage = s.maskingActive && g_graphicsHooks.maskWorkImage != nullptr
-                            ? g_graphicsHooks.maskWorkImage()
-                            : nullptr;
     if (g_screenSettings.hardwareActive) {
         if (g_hardwareRenderer.selectRenderTarget != nullptr) {
             g_hardwareRenderer.selectRenderTarget(target);
         }
-    } else if (maskImage != nullptr) {
-        g_DrawSettings.softDrawTarget = maskImage;
     } else if (!screen) {
         g_DrawSettings.softDrawTarget = info.ownImage;
     } else {
@@ -373,7 +322,7 @@ int PresentScreenArea(const RECT* area)
     }
 
     DrawSettings& s = g_DrawSettings;
-    if (IsScreenLogShown() && g_graphicsHooks.drawScreenLog != nullptr) {
+    if (IsScreenLogShown()) {
         const PixelRect clip = s.clip;
         const int32_t mode = s.blendMode;
         const int32_t param = s.blendParam;
@@ -382,7 +331,7 @@ int PresentScreenArea(const RECT* area)
         s.blendMode = 0;
         s.blendParam = 0;
         s.brightColor = kNoBrightColor;
-        g_graphicsHooks.drawScreenLog();
+        DrawScreenLog();
         s.clip = clip;
         StoreDrawClipRect(clip.left, clip.top, clip.right, clip.bottom);
         s.blendMode = mode;
@@ -664,8 +613,7 @@ int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32
     }
     AppendLog(L"画面モード変更処理を開始します\n");
     PushLogIndent();
-    const bool font = ss.started && g_graphicsHooks.rememberStandardFont != nullptr &&
-                      g_graphicsHooks.rememberStandardFont() == 1;
+    const bool font = ss.started && RememberStandardFont() == 1;
     if (!g_system.started && !ss.started) {
         StoreMode(wanted);
         PopLogIndent();
@@ -696,14 +644,14 @@ int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32
             up = InitializeGraphics() == 0;
         }
         if (!up) {
-            EndOnFatalError(L"予期せぬ画面モード変更不能現象が起きました2\n");
+            FatalErrorExit(L"予期せぬ画面モード変更不能現象が起きました2\n");
         }
     }
     if (g_system.windowed) {
         ApplyWindowModeStyle();
     }
-    if (font && g_graphicsHooks.recreateStandardFont != nullptr) {
-        g_graphicsHooks.recreateStandardFont();
+    if (font) {
+        RecreateStandardFont();
     }
     PopLogIndent();
     AppendLog(L"画面モード変更処理は正常に終了しました\n");

@@ -4,9 +4,9 @@
 
 #include <ddraw.h>
 
-#include "quarn/graphics/graphics.h"
-#include "quarn/graphics/graphics_win.h"
-#include "quarn/system/system.h"
+#include "quarn/font/font.h"
+#include "quarn/graphics/graph.h"
+#include "quarn/screen/screen.h"
 
 namespace {
 
@@ -112,23 +112,13 @@ int32_t ShutDownDirect3D()
 
 int32_t ShutDownGraphics()
 {
-    if (g_graphicsHooks.endFontSystem != nullptr) {
-        g_graphicsHooks.endFontSystem();
-    }
+    EndFontSystem();
     if (!g_screenSettings.started) {
         return 0;
     }
-    if (g_graphicsHooks.destroyAllGraphs != nullptr) {
-        g_graphicsHooks.destroyAllGraphs();
-    }
-    if (g_graphicsHooks.endMaskScreen != nullptr) {
-        g_graphicsHooks.endMaskScreen();
-    }
-    if (g_graphicsHooks.deleteAllLights != nullptr) {
-        g_graphicsHooks.deleteAllLights();
-    }
+    DestroyAllGraphs();
     if (g_system.mainWindow != nullptr) {
-        KillTimer(g_system.mainWindow, 32767);
+        KillTimer(g_system.mainWindow, kFrontScreenTimerId);
     }
     ShutDownDirect3D();
     ReleaseSoftwareScreen();

@@ -8,7 +8,7 @@
 
 #include <cstring>
 
-#include "quarn/graphics/graphics.h"
+#include "quarn/screen/screen.h"
 #include "quarn/system/system.h"
 #include "tests/system/window_fixture.h"
 
