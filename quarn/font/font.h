@@ -202,3 +202,11 @@ int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint
 // standard font to keep, else 0), and re-creates it with them afterwards.
 int32_t RememberStandardFont();
 int32_t RecreateStandardFont();
+
+// ---- The on-screen log, drawn with a font of its own before each present (Windows only)
+// Prepares the log's state and font: -1 without the vertical-blank object or the window.
+int32_t SetUpScreenLog();
+// Makes the log's font when it is needed (again); a failed creation is tried at the next use.
+int32_t CreateScreenLogFont();
+// Draws the log's lines from the top of the draw target, white on black.
+int32_t DrawScreenLog();

@@ -6,7 +6,7 @@
 #include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/network/network.h"
-#include "quarn/screen/screen.h"
+#include "quarn/graphics/graphics_win.h"
 #include "quarn/system/system.h"
 
 // ---------------------------------------------------------------------------------------

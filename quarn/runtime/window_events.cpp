@@ -7,7 +7,7 @@
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "quarn/runtime/runtime.h"
-#include "quarn/screen/screen.h"
+#include "quarn/graphics/graphics_win.h"
 #include "quarn/sound/sound.h"
 #include "quarn/system/system.h"
 
@@ -157,6 +157,7 @@ void RegisterScreenWindowHandlers()
 {
     RegisterWindowMessageHandler(WM_PAINT, HandlePaint);
     RegisterWindowMessageHandler(WM_DISPLAYCHANGE, HandleDisplayChange);
+    RegisterWindowTimerHandler(kFrontScreenTimerId, RefreshFrontScreen);
     s_screenServed = 1;
 }
 

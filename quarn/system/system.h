@@ -124,6 +124,12 @@ constexpr int32_t kWindowHandlerSlots = 16;
 int32_t RegisterWindowMessageHandler(UINT message, WindowMessageHandler handler);
 // The message's handler, or null.
 WindowMessageHandler FindWindowMessageHandler(UINT message);
+// The window timers of the layers above: a timer set with DispatchWindowTimer as its procedure
+// runs the handler registered for its id; one without a handler is killed.
+constexpr int32_t kWindowTimerSlots = 4;
+// Sets (or with null removes) the timer id's handler. 0, or -1 when every slot is taken.
+int32_t RegisterWindowTimerHandler(UINT_PTR id, TIMERPROC handler);
+void CALLBACK DispatchWindowTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
 // The pump's work at every return, and in each round it waits while the window is inactive.
 void RegisterPumpWork(void (*pass)(), void (*inactiveRound)());
 // Empties the registry.

@@ -8,8 +8,14 @@ struct MessageHandlerSlot {
     WindowMessageHandler handler;  // null while the slot is free
 };
 
+struct TimerHandlerSlot {
+    UINT_PTR id;
+    TIMERPROC handler;  // null while the slot is free
+};
+
 struct WindowHandlerRegistry {
     MessageHandlerSlot messages[kWindowHandlerSlots];
+    TimerHandlerSlot timers[kWindowTimerSlots];
     void (*pumpPass)();
     void (*pumpInactiveRound)();
 };
@@ -48,6 +54,39 @@ WindowMessageHandler FindWindowMessageHandler(UINT message)
         }
     }
     return nullptr;
+}
+
+int32_t RegisterWindowTimerHandler(UINT_PTR id, TIMERPROC handler)
+{
+    TimerHandlerSlot* free = nullptr;
+    for (TimerHandlerSlot& slot : s_registry.timers) {
+        if (slot.handler != nullptr && slot.id == id) {
+            slot.handler = handler;
+            return 0;
+        }
+        if (slot.handler == nullptr && free == nullptr) {
+            free = &slot;
+        }
+    }
+    if (handler == nullptr) {
+        return 0;
+    }
+    if (free == nullptr) {
+        return -1;
+    }
+    *free = TimerHandlerSlot{id, handler};
+    return 0;
+}
+
+void CALLBACK DispatchWindowTimer(HWND window, UINT message, UINT_PTR id, DWORD time)
+{
+    for (const TimerHandlerSlot& slot : s_registry.timers) {
+        if (slot.handler != nullptr && slot.id == id) {
+            slot.handler(window, message, id, time);
+            return;
+        }
+    }
+    KillTimer(window, id);
 }
 
 void RegisterPumpWork(void (*pass)(), void (*inactiveRound)())

@@ -11,11 +11,12 @@
 #include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
-#include "quarn/screen/screen.h"
+#include "quarn/graphics/graphics_win.h"
+#include "quarn/runtime/runtime.h"
 #include "quarn/system/system.h"
 
 #include "../core/log_capture.h"
-#include "tests/screen/screen_fixture.h"
+#include "tests/graphics/screen_fixture.h"
 
 namespace {
 

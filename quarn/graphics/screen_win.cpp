@@ -5,9 +5,8 @@
 
 #include <cstddef>
 
-#include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
-#include "quarn/screen/screen.h"
+#include "quarn/graphics/graphics_win.h"
 
 using namespace quarn;
 
@@ -25,19 +24,23 @@ int32_t s_displayModeCount = 0;
 int32_t ScreenWidth() { return g_screenSettings.width != 0 ? g_screenSettings.width : 640; }
 int32_t ScreenHeight() { return g_screenSettings.height != 0 ? g_screenSettings.height : 480; }
 
-ScreenMode CurrentMode()
+}  // namespace
+
+ScreenMode CurrentScreenMode()
 {
     return ScreenMode{g_screenSettings.width, g_screenSettings.height, g_screenSettings.colorBits,
                       g_screenSettings.refreshRate};
 }
 
-void StoreMode(const ScreenMode& mode)
+void StoreScreenMode(const ScreenMode& mode)
 {
     g_screenSettings.width = mode.width;
     g_screenSettings.height = mode.height;
     g_screenSettings.colorBits = mode.bits;
     g_screenSettings.refreshRate = mode.refresh;
 }
+
+namespace {
 
 void ReleaseScreenImages()
 {
@@ -74,32 +77,13 @@ int32_t CreateScreenImages()
 
 // ---- What the window's messages ask of the screen
 
-int32_t PaintScreenArea(const RECT* area)
-{
-    if (g_DrawSettings.drawTarget != kDrawTargetBackScreen) {
-        return 0;
-    }
-    const int32_t keep = g_screenSettings.noVerticalWait;
-    g_screenSettings.noVerticalWait = 1;
-    const int32_t result = PresentScreenArea(area);
-    g_screenSettings.noVerticalWait = keep;
-    return result;
-}
-
 int32_t HasDirectDraw() { return GetDirectDrawObject() != nullptr ? 1 : 0; }
-
-int32_t RedoScreenMode() { return ApplyScreenModeChange(-1, -1, -1, 1, -1); }
 
 int32_t HasGraphRestoreRoutine() { return g_DrawSettings.graphRestoreRoutine != nullptr ? 1 : 0; }
 
 namespace {
 
 // ---- Draw target
-
-void CALLBACK RefreshFrontScreenTimer(HWND window, UINT message, UINT_PTR id, DWORD time)
-{
-    RefreshFrontScreen(window, message, id, time);
-}
 
 int32_t TargetSize(int32_t target, const GraphDrawInfo& info, int32_t* width, int32_t* height)
 {
@@ -176,31 +160,10 @@ int QueryScreenSizeAndDepth(int* width, int* height, int* colorBits)
     return 0;
 }
 
-int ConfigureScreenMode(int width, int height, int colorBits, int refreshRate)
-{
-    if (width <= 0 || height <= 0 || (colorBits != 8 && colorBits != 16 && colorBits != 32)) {
-        return -1;
-    }
-    if (!g_system.started) {
-        StoreMode(ScreenMode{width, height, colorBits, refreshRate});
-        return 0;
-    }
-    ScreenMode requested{width, height, colorBits, refreshRate};
-    // A full-screen 320 x 240 is set up as a doubled 640 x 480 screen: getting that is
-    // getting the mode asked for.
-    if (IsDoubledRequest(width, height, g_system.windowed)) {
-        requested.width = 640;
-        requested.height = 480;
-    }
-    const ScreenMode before = CurrentMode();
-    ApplyScreenModeChange(width, height, colorBits, 0, refreshRate);
-    return ClassifyModeChange(requested, before, CurrentMode());
-}
-
-int32_t InitializeGraphics()
+int32_t StartGraphicsCore()
 {
     if (g_screenSettings.started) {
-        return 0;
+        return kGraphicsAlreadyStarted;
     }
     ResetGraphTable();
     if (g_screenSettings.width == 0) {
@@ -218,9 +181,7 @@ int32_t InitializeGraphics()
         g_screenSettings.height = 480;
     }
     if (StartDirect3D() != 0) {
-        ShutDownGraphics();
-        ShutDownDirect3D();
-        return -1;
+        return kGraphicsDeviceFailed;
     }
     g_screenSettings.started = 1;
     SetMemImgScreenColorBits(GetConfiguredColorBits());
@@ -229,13 +190,11 @@ int32_t InitializeGraphics()
             g_hardwareRenderer.initDeviceSettings();
         }
     } else if (CreateScreenImages() != 0) {
-        ShutDownGraphics();
-        return -1;
+        return kGraphicsScreenFailed;
     }
     ResetDrawSettings();
     BuildMemImgBlendTables();
-    StartFontSystem();
-    return 0;
+    return kGraphicsStarted;
 }
 
 void ReleaseSoftwareScreen() { ReleaseScreenImages(); }
@@ -277,7 +236,7 @@ int SelectDrawTarget(int target)
 
     s.drawTarget = target;
     if (target == kDrawTargetFrontScreen && g_system.mainWindow != nullptr) {
-        SetTimer(g_system.mainWindow, kFrontScreenTimerId, kFrontScreenTimerMs, RefreshFrontScreenTimer);
+        SetTimer(g_system.mainWindow, kFrontScreenTimerId, kFrontScreenTimerMs, DispatchWindowTimer);
     }
 
     int32_t width = s.drawTargetWidth;
@@ -297,17 +256,7 @@ int SelectDrawTarget(int target)
 
 int GetDrawTarget() { return g_DrawSettings.drawTarget; }
 
-int PresentScreen() { return PresentScreenArea(nullptr); }
-
-int PresentScreenPreservingContents()
-{
-    if (g_screenSettings.hardwareActive && !g_system.windowed && g_hardwareRenderer.ensureSubBackBuffer != nullptr) {
-        g_hardwareRenderer.ensureSubBackBuffer();
-    }
-    return PresentScreenArea(nullptr);
-}
-
-int PresentScreenArea(const RECT* area)
+int32_t PresentScreenCore(const RECT* area)
 {
     if (!g_system.started || g_system.quit) {
         return -1;
@@ -319,24 +268,6 @@ int PresentScreenArea(const RECT* area)
     if (area != nullptr) {
         given = RectI32{area->left, area->top, area->right, area->bottom};
         mapped = MapPresentRect(given, g_screenSettings.lastPresent, sw, sh);
-    }
-
-    DrawSettings& s = g_DrawSettings;
-    if (IsScreenLogShown()) {
-        const PixelRect clip = s.clip;
-        const int32_t mode = s.blendMode;
-        const int32_t param = s.blendParam;
-        const uint32_t bright = s.brightColor;
-        StoreDrawClipRect(0, 0, s.drawTargetWidth, s.drawTargetHeight);
-        s.blendMode = 0;
-        s.blendParam = 0;
-        s.brightColor = kNoBrightColor;
-        DrawScreenLog();
-        s.clip = clip;
-        StoreDrawClipRect(clip.left, clip.top, clip.right, clip.bottom);
-        s.blendMode = mode;
-        s.blendParam = param;
-        s.brightColor = bright;
     }
 
     const bool half = IsShownDoubled(g_screenSettings) != 0;
@@ -405,19 +336,6 @@ int PresentScreenArea(const RECT* area)
     }
     ReleaseDC(g_system.mainWindow, dc);
     return 0;
-}
-
-void RefreshFrontScreen(HWND window, UINT, UINT_PTR id, DWORD)
-{
-    KillTimer(window, id);
-    if (g_DrawSettings.drawTarget != kDrawTargetFrontScreen || g_system.layeredBitmap != nullptr) {
-        return;
-    }
-    if (g_screenSettings.hardwareActive && !g_system.windowed && g_hardwareRenderer.ensureSubBackBuffer != nullptr) {
-        g_hardwareRenderer.ensureSubBackBuffer();
-    }
-    PresentScreenArea(nullptr);
-    SetTimer(window, kFrontScreenTimerId, kFrontScreenTimerMs, RefreshFrontScreenTimer);
 }
 
 // ---- Vertical blank
@@ -580,85 +498,6 @@ int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits)
         if (e.width == width && e.height == height && e.colorBits == bits) {
             return 1;
         }
-    }
-    return 0;
-}
-
-// ---- Screen-mode change
-
-int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh)
-{
-    ScreenSettings& ss = g_screenSettings;
-    // How the running mode is shown, for going back to it whole when the new one fails.
-    const int32_t doubledBefore = ss.doubled;
-    const int32_t fallbackBefore = ss.displayFallback;
-    if (IsDoubledRequest(width, height, g_system.windowed)) {
-        ss.doubled = 1;
-        width = 640;
-        height = 480;
-    } else if (g_system.windowed && force == 1 && ss.doubled && ss.width == 640 && ss.height == 480) {
-        width = 320;
-        height = 240;
-        ss.doubled = 0;
-    } else {
-        ss.doubled = 0;
-    }
-    const ScreenMode before = CurrentMode();
-    const ScreenMode wanted{width == -1 ? ss.width : width, height == -1 ? ss.height : height,
-                            bits == -1 ? ss.colorBits : bits, refresh == -1 ? ss.refreshRate : refresh};
-    const bool same = wanted.width == before.width && wanted.height == before.height && wanted.bits == before.bits &&
-                      wanted.refresh == before.refresh;
-    if (same && force == 0) {
-        return 0;
-    }
-    AppendLog(L"画面モード変更処理を開始します\n");
-    PushLogIndent();
-    const bool font = ss.started && RememberStandardFont() == 1;
-    if (!g_system.started && !ss.started) {
-        StoreMode(wanted);
-        PopLogIndent();
-        return 0;
-    }
-    const int32_t target = g_DrawSettings.drawTarget;
-    if (ss.started) {
-        ShutDownGraphics();
-    }
-    StoreMode(wanted);
-    if (InitializeGraphics() != 0) {
-        bool up = false;
-        if (wanted.width == 320 && wanted.height == 240) {
-            StoreMode(ScreenMode{640, 480, wanted.bits, wanted.refresh});
-            ss.displayFallback = 1;
-            up = InitializeGraphics() == 0;
-        }
-        if (!up) {
-            StoreMode(before);
-            ss.doubled = doubledBefore;
-            ss.displayFallback = fallbackBefore;
-            up = InitializeGraphics() == 0;
-        }
-        if (!up) {
-            StoreMode(ScreenMode{640, 480, 16, 0});
-            ss.doubled = 0;
-            ss.displayFallback = 0;
-            up = InitializeGraphics() == 0;
-        }
-        if (!up) {
-            FatalErrorExit(L"予期せぬ画面モード変更不能現象が起きました2\n");
-        }
-    }
-    if (g_system.windowed) {
-        ApplyWindowModeStyle();
-    }
-    if (font) {
-        RecreateStandardFont();
-    }
-    PopLogIndent();
-    AppendLog(L"画面モード変更処理は正常に終了しました\n");
-    PumpWindowMessages();
-    // A graph target went with the old screen: the back screen takes its place.
-    if (SelectDrawTarget(target) != 0) {
-        SelectDrawTarget(kDrawTargetBackScreen);
     }
     return 0;
 }

@@ -1,7 +1,8 @@
-// The screen: graphics start-up and shut-down with the fonts, the renderer's device, the draw
-// target, present and its pacing, screen-mode changes, the display's modes and the on-screen
-// log. It sits above the font layer because starting graphics starts the fonts, a mode change
-// re-creates the standard font and every present draws the on-screen log. Windows build only.
+// The screen's Windows half: the renderer's device, the draw target's timer, present and its
+// pacing, and the display's modes. Starting graphics also starts the fonts, a mode change
+// re-creates the standard font and the public present draws the on-screen log first: those
+// compositions are the runtime's, which calls the functions here and the font layer's in turn.
+// Windows build only.
 #pragma once
 
 #include <windows.h>
@@ -18,8 +19,19 @@ constexpr UINT_PTR kFrontScreenTimerId = 32767;
 constexpr UINT kFrontScreenTimerMs = 32;
 
 // ---- Start, end and the device
-int32_t InitializeGraphics();
-int32_t ShutDownGraphics();
+// Results of StartGraphicsCore.
+enum {
+    kGraphicsStarted = 0,          // started now: the fonts start next
+    kGraphicsAlreadyStarted = 1,   // nothing done
+    kGraphicsDeviceFailed = -1,    // the caller ends graphics, then the renderer's device
+    kGraphicsScreenFailed = -2,    // the caller ends graphics
+};
+// Graphics start without the fonts: screen defaults, the device, the screen images and the
+// draw settings.
+int32_t StartGraphicsCore();
+// Graphics end without the fonts: graphs, the front-screen timer, the device and the screen
+// images. Does nothing before graphics have started. Always 0.
+int32_t ShutDownGraphicsCore();
 int32_t StartDirect3D();
 int32_t ShutDownDirect3D();
 int32_t CreateDirectDrawObject();
@@ -36,29 +48,21 @@ int32_t IsFullScreenMode();
 int32_t ReturnZero();
 
 // ---- Present and its pacing
+// The present without the on-screen log: -1 before start-up or once the program quits.
+int32_t PresentScreenCore(const RECT* area);
 int32_t MeasureRefreshPeriod();
 int32_t WaitForVerticalBlankPaced();
-// The front-screen timer's work: re-presents while the front screen is the draw target.
-void RefreshFrontScreen(HWND window, UINT message, UINT_PTR id, DWORD time);
 
 // ---- Screen modes
-int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh);
-// Redoes the screen mode with every value kept, forced (a window-mode change).
-int32_t RedoScreenMode();
 int32_t SwitchDisplaySettings();
 int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits);
 int32_t SetDisplayFallbackFlag(int32_t flag);
 // Frees the display-mode list (it is built again on its next use).
 void FreeDisplayModeList();
+// The mode the screen settings hold now, and storing one into them.
+ScreenMode CurrentScreenMode();
+void StoreScreenMode(const ScreenMode& mode);
 
 // ---- What the window's messages ask of the screen
-// WM_PAINT after start-up: presents the area when the back screen is the draw target, without
-// waiting for the vertical blank.
-int32_t PaintScreenArea(const RECT* area);
 int32_t HasDirectDraw();
 int32_t HasGraphRestoreRoutine();
-
-// ---- The on-screen log, drawn with a font of its own
-int32_t SetUpScreenLog();
-int32_t CreateScreenLogFont();
-int32_t DrawScreenLog();

@@ -7,10 +7,11 @@
 
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
-#include "quarn/screen/screen.h"
+#include "quarn/graphics/graphics_win.h"
+#include "quarn/runtime/runtime.h"
 #include "quarn/system/system.h"
 #include "tests/core/log_capture.h"
-#include "tests/screen/screen_fixture.h"
+#include "tests/graphics/screen_fixture.h"
 
 using namespace quarn;
 

@@ -1,12 +1,12 @@
 // Renderer start and end: "d3d9.dll", the vertical-blank object, the choice between the
-// hardware renderer and the software screen, and the graphics subsystem's end.
+// hardware renderer and the software screen, and the graphics subsystem's end (the fonts
+// end before it, in the runtime).
 #include <windows.h>
 
 #include <ddraw.h>
 
-#include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
-#include "quarn/screen/screen.h"
+#include "quarn/graphics/graphics_win.h"
 
 namespace {
 
@@ -110,9 +110,8 @@ int32_t ShutDownDirect3D()
     return 0;
 }
 
-int32_t ShutDownGraphics()
+int32_t ShutDownGraphicsCore()
 {
-    EndFontSystem();
     if (!g_screenSettings.started) {
         return 0;
     }

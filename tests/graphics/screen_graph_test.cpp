@@ -11,7 +11,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
-#include "tests/screen/screen_fixture.h"
+#include "tests/graphics/screen_fixture.h"
 
 using namespace quarn;
 

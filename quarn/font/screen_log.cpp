@@ -1,6 +1,7 @@
-// The on-screen log, drawn with a font of its own before each present.
+// The on-screen log, drawn with a font of its own before each present: text drawing, over
+// whichever target is selected.
 #include "quarn/font/font.h"
-#include "quarn/screen/screen.h"
+#include "quarn/graphics/graphics_win.h"
 
 int32_t SetUpScreenLog()
 {
