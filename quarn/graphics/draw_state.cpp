@@ -1,20 +1,14 @@
 // The draw settings' setters and getters, colour values and the reset defaults.
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/render_backend.h"
 
 using namespace quarn;
-
-HardwareRendererOps g_hardwareRenderer;
 
 namespace {
 
 int32_t Clamp255(int32_t value) { return value < 0 ? 0 : (value > 255 ? 255 : value); }
 
-void NotifyHardware(int32_t (*entry)())
-{
-    if (g_screenSettings.hardwareActive && entry != nullptr) {
-        entry();
-    }
-}
+void NotifyBackend(int32_t change) { CurrentRenderBackend()->applyDrawState(change); }
 
 }  // namespace
 
@@ -30,7 +24,7 @@ int SelectBlendMode(int mode, int parameter)
     WaitForActiveWindow();
     s.blendMode = mode;
     s.blendParam = p;
-    NotifyHardware(g_hardwareRenderer.blendInputsChanged);
+    NotifyBackend(kRenderBlendInputs);
     return 0;
 }
 
@@ -42,7 +36,7 @@ int StoreBrightChannels(int red, int green, int blue)
         return 0;
     }
     g_DrawSettings.brightColor = rgb;
-    NotifyHardware(g_hardwareRenderer.blendInputsChanged);
+    NotifyBackend(kRenderBlendInputs);
     return 0;
 }
 
@@ -61,7 +55,7 @@ int SetTextureFilterMode(int mode)
         return 0;
     }
     s.filterMode = mode;
-    NotifyHardware(g_hardwareRenderer.filterModeChanged);
+    NotifyBackend(kRenderFilterMode);
     return 0;
 }
 
@@ -84,13 +78,12 @@ int SelectBlendGraph(int graph, int borderPosition, int borderRange)
     WaitForActiveWindow();
     s.blendBorderPos = Clamp255(borderPosition);
     s.blendBorderRange = Clamp255(borderRange);
-    if (g_screenSettings.hardwareActive) {
-        if (g_hardwareRenderer.selectBlendGraph == nullptr) {
-            return -1;
-        }
-        return g_hardwareRenderer.selectBlendGraph(graph, s.blendBorderPos, s.blendBorderRange);
-    }
-    BuildBlendMaskAlphaTable(s.blendBorderPos, s.blendBorderRange);
+    return CurrentRenderBackend()->selectBlendGraph(graph, s.blendBorderPos, s.blendBorderRange);
+}
+
+int32_t SoftSelectBlendGraph(int32_t, int32_t borderPos, int32_t borderRange)
+{
+    BuildBlendMaskAlphaTable(borderPos, borderRange);
     return 0;
 }
 
@@ -108,7 +101,7 @@ MEMIMG* SelectedBlendMemImg()
 int SetFogMode(int mode)
 {
     g_DrawSettings.fogMode = mode;
-    NotifyHardware(g_hardwareRenderer.fogChanged);
+    NotifyBackend(kRenderFog);
     return 0;
 }
 
@@ -116,7 +109,7 @@ int SetFogColor(int red, int green, int blue)
 {
     g_DrawSettings.fogColor = 0xFF000000u | static_cast<uint32_t>(Clamp255(red)) << 16 |
                               static_cast<uint32_t>(Clamp255(green)) << 8 | static_cast<uint32_t>(Clamp255(blue));
-    NotifyHardware(g_hardwareRenderer.fogChanged);
+    NotifyBackend(kRenderFog);
     return 0;
 }
 
@@ -124,7 +117,7 @@ int SetFogStartEnd(float start, float end)
 {
     g_DrawSettings.fogStart = start;
     g_DrawSettings.fogEnd = end;
-    NotifyHardware(g_hardwareRenderer.fogChanged);
+    NotifyBackend(kRenderFog);
     return 0;
 }
 

@@ -125,24 +125,6 @@ struct GraphServiceHooks {
                                     int32_t sourceKind, const void* alphaData, int32_t alphaSize,
                                     int32_t alphaSource, BaseImage* image, BaseImage* alphaImage,
                                     int32_t mirror);
-    // Hardware renderer. Without these, texture graphs cannot be made or drawn.
-    void (*flushVertexBatch)();  // before pixels change
-    void (*releaseGraphImageTextures)(GraphImage* image);
-    int32_t (*wipeHardwareTarget)(const PixelRect* area);  // null area: the whole target
-    int32_t (*applyHardwareClip)();  // viewport, scissor and projection of the clip rectangle
-    int32_t (*paintHardwareGraph)(const GraphRecord* graph, uint32_t argb);
-    // 1 when blend mode 3 has to be emulated by inverting the area around the draw.
-    int32_t (*subtractNeedsEmulation)();
-    void (*invertAreaBeforeSubtract)(const PixelRect* area);
-    void (*invertAreaAfterSubtract)(const PixelRect* area);
-    int32_t (*drawGraphQuad)(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
-                             int32_t transparent, int32_t wholePixel);
-    int32_t (*drawGraphStretchedQuad)(const GraphRecord* graph, const int32_t corners[4],
-                                      const float floatCorners[4], int32_t transparent,
-                                      int32_t wholePixel);
-    // Corners in the order top-left, top-right, bottom-left, bottom-right.
-    int32_t (*drawGraphFourCornersQuad)(const GraphRecord* graph, const float corners[8],
-                                        int32_t transparent);
 };
 extern GraphServiceHooks g_graphHooks;
 

@@ -47,33 +47,6 @@ int32_t DescribeGraph(int32_t handle, GraphDrawInfo* out);
 // that no later creation takes a slot that still holds a record.
 int32_t ResetGraphTable();
 
-// The hardware renderer's half of the screen operations. The hardware back end installs them;
-// every operation below takes the software path while the hardware flag is 0, which only
-// startDevice sets.
-struct HardwareRendererOps {
-    // Creates the hardware objects and device; 0 and the hardware flag set when the hardware
-    // renderer came up, otherwise everything of it released again and -1.
-    int32_t (*startDevice)();
-    // Vertex batches, viewport and state defaults of a new device.
-    int32_t (*initDeviceSettings)();
-    // Releases everything of the hardware path except the vertical-blank object.
-    int32_t (*shutDownDevice)();
-    // The blend mode, parameter or bright colour changed.
-    int32_t (*blendInputsChanged)();
-    int32_t (*filterModeChanged)();
-    int32_t (*fogChanged)();
-    int32_t (*selectBlendGraph)(int32_t handle, int32_t borderPos, int32_t borderRange);
-    // Flush, end the scene, bind the target's surface (-2 the back buffer).
-    int32_t (*selectRenderTarget)(int32_t target);
-    // Present: area in client coordinates or null; mappedSource its rectangle in the
-    // picture; source and destination the whole-picture rectangles. 0 / -1.
-    int32_t (*present)(const RectI32* area, const RectI32* mappedSource, const RectI32* source,
-                       const RectI32* destination);
-    // Makes sure the screen-size render target holding the picture exists. 0 / -1.
-    int32_t (*ensureSubBackBuffer)();
-};
-extern HardwareRendererOps g_hardwareRenderer;
-
 int32_t IsHardwareActive();
 
 // Zeroes the draw state (keeping the graph restore routine) and sets its defaults; the draw

@@ -41,8 +41,8 @@ IDirectDraw7* GetDirectDrawObject();
 DDCAPS* ClearDirectDrawCaps(DDCAPS* caps);
 // The run-time loaded "d3d9.dll", for the hardware back end.
 HMODULE GetDirect3DModule();
-// Releases the software screen images.
-void ReleaseSoftwareScreen();
+// Starts a device back end and makes it the one in use: 0, or -1 with all of it released.
+int32_t StartDeviceRenderBackend();
 int32_t ResetDrawSettings();
 int32_t IsFullScreenMode();
 int32_t ReturnZero();

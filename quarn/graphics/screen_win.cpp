@@ -7,6 +7,7 @@
 
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
+#include "quarn/graphics/render_backend.h"
 
 using namespace quarn;
 
@@ -41,37 +42,6 @@ void StoreScreenMode(const ScreenMode& mode)
 }
 
 namespace {
-
-void ReleaseScreenImages()
-{
-    ReleaseMemImgRef(&g_screenImages.primary);
-    ReleaseMemImgRef(&g_screenImages.work);
-    ReleaseMemImgRef(&g_screenImages.workAlpha);
-    g_DrawSettings.softDrawTarget = nullptr;
-}
-
-// 0, or -1 when the primary image cannot be made (a screen too large for memory).
-int32_t CreateScreenImages()
-{
-    const int32_t width = ScreenWidth();
-    const int32_t height = ScreenHeight();
-    const int kind = GetConfiguredColorBits() == 16 ? kMemImgRgb565 : kMemImgXrgb32;
-    ReleaseScreenImages();
-    if (CreatePlainMemImg(&g_screenImages.primary, width, height, kind) != 0) {
-        // Refused, not fatal: a running mode change then falls back to a mode that works,
-        // and a failing start-up still returns to the application, which saves its state.
-        return AppendLog(L"プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
-    }
-    CreatePlainMemImg(&g_screenImages.work, width, height, kind);
-    g_screenImages.workAlpha = MEMIMG{};
-    CreateMemImgWithOptions(&g_screenImages.workAlpha, width, height, -1, 0, kind, 0, 1, 0, nullptr);
-    const uint32_t background = kWindowBackgroundColor;
-    FillMemImgPixels(&g_screenImages.primary, nullptr,
-                     EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,
-                                      background >> 8 & 0xFF, background & 0xFF, 255));
-    g_DrawSettings.softDrawTarget = &g_screenImages.primary;
-    return 0;
-}
 
 }  // namespace
 
@@ -185,19 +155,13 @@ int32_t StartGraphicsCore()
     }
     g_screenSettings.started = 1;
     SetMemImgScreenColorBits(GetConfiguredColorBits());
-    if (g_screenSettings.hardwareActive) {
-        if (g_hardwareRenderer.initDeviceSettings != nullptr) {
-            g_hardwareRenderer.initDeviceSettings();
-        }
-    } else if (CreateScreenImages() != 0) {
+    if (CurrentRenderBackend()->makeScreen() != 0) {
         return kGraphicsScreenFailed;
     }
     ResetDrawSettings();
     BuildMemImgBlendTables();
     return kGraphicsStarted;
 }
-
-void ReleaseSoftwareScreen() { ReleaseScreenImages(); }
 
 int32_t ResetDrawSettings()
 {
@@ -224,15 +188,7 @@ int SelectDrawTarget(int target)
     DrawSettings& s = g_DrawSettings;
     const int32_t maskDrawing = s.maskDrawing;
     s.maskDrawing = 0;
-    if (g_screenSettings.hardwareActive) {
-        if (g_hardwareRenderer.selectRenderTarget != nullptr) {
-            g_hardwareRenderer.selectRenderTarget(target);
-        }
-    } else if (!screen) {
-        g_DrawSettings.softDrawTarget = info.ownImage;
-    } else {
-        g_DrawSettings.softDrawTarget = &g_screenImages.primary;
-    }
+    CurrentRenderBackend()->selectTarget(target, screen ? nullptr : &info);
 
     s.drawTarget = target;
     if (target == kDrawTargetFrontScreen && g_system.mainWindow != nullptr) {
@@ -291,14 +247,19 @@ int32_t PresentScreenCore(const RECT* area)
         destination.bottom = destination.top + height;
     }
 
-    if (g_screenSettings.hardwareActive) {
-        if (g_hardwareRenderer.present == nullptr) {
-            return -1;
-        }
-        return g_hardwareRenderer.present(area != nullptr ? &given : nullptr, area != nullptr ? &mapped : nullptr,
-                                          &source, &destination);
-    }
+    const PresentRequest request{area != nullptr ? &given : nullptr, area != nullptr ? &mapped : nullptr, source,
+                                 destination, half ? 1 : 0};
+    return CurrentRenderBackend()->present(&request);
+}
 
+int32_t PresentSoftwareScreen(const PresentRequest* request)
+{
+    const int32_t sw = ScreenWidth();
+    const int32_t sh = ScreenHeight();
+    const bool half = request->doubled != 0;
+    const RectI32 given = request->area != nullptr ? *request->area : RectI32{};
+    const RectI32 mapped = request->mappedSource != nullptr ? *request->mappedSource : RectI32{};
+    const RectI32 destination = request->destination;
     MEMIMG* image = &g_screenImages.primary;
     if (!TestMemImgValid(image)) {
         return 0;
@@ -317,7 +278,7 @@ int32_t PresentScreenCore(const RECT* area)
     if (half) {
         StretchDIBits(dc, 0, 0, 640, 480, 0, sh - 240, 320, 240, bits, info, DIB_RGB_COLORS, SRCCOPY);
         g_screenSettings.lastPresent = RectI32{0, 0, 640, 480};
-    } else if (area != nullptr) {
+    } else if (request->area != nullptr) {
         const DibSourceRect from = BottomUpSourceRect(mapped, sh);
         StretchDIBits(dc, given.left, given.top, given.right - given.left, given.bottom - given.top, from.x, from.y,
                       from.width, from.height, bits, info, DIB_RGB_COLORS, SRCCOPY);

@@ -5,6 +5,7 @@
 
 #include "quarn/font/font.h"
 #include "quarn/graphics/graphics_win.h"
+#include "quarn/graphics/render_backend.h"
 #include "quarn/runtime/runtime.h"
 
 using namespace quarn;
@@ -40,8 +41,8 @@ int PresentScreen() { return PresentScreenArea(nullptr); }
 
 int PresentScreenPreservingContents()
 {
-    if (g_screenSettings.hardwareActive && !g_system.windowed && g_hardwareRenderer.ensureSubBackBuffer != nullptr) {
-        g_hardwareRenderer.ensureSubBackBuffer();
+    if (!g_system.windowed) {
+        CurrentRenderBackend()->keepPicture();
     }
     return PresentScreenArea(nullptr);
 }
@@ -89,8 +90,8 @@ void CALLBACK RefreshFrontScreen(HWND window, UINT, UINT_PTR id, DWORD)
     if (g_DrawSettings.drawTarget != kDrawTargetFrontScreen || g_system.layeredBitmap != nullptr) {
         return;
     }
-    if (g_screenSettings.hardwareActive && !g_system.windowed && g_hardwareRenderer.ensureSubBackBuffer != nullptr) {
-        g_hardwareRenderer.ensureSubBackBuffer();
+    if (!g_system.windowed) {
+        CurrentRenderBackend()->keepPicture();
     }
     PresentScreenArea(nullptr);
     SetTimer(window, kFrontScreenTimerId, kFrontScreenTimerMs, DispatchWindowTimer);

@@ -4,6 +4,7 @@
 
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/render_backend.h"
 
 using namespace quarn;
 
@@ -15,7 +16,7 @@ protected:
     void SetUp() override
     {
         g_screenSettings = ScreenSettings{};
-        g_hardwareRenderer = HardwareRendererOps{};
+        UseRenderBackend(&kSoftwareRenderBackend);
         ApplyDrawSettingDefaults();
     }
     void TearDown() override

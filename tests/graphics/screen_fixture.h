@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "quarn/graphics/graphics_win.h"
+#include "quarn/graphics/render_backend.h"
 #include "quarn/runtime/runtime.h"
 #include "quarn/system/system.h"
 #include "tests/system/window_fixture.h"
@@ -21,7 +22,7 @@ inline void PrepareSoftwareScreen(int32_t width, int32_t height, const wchar_t* 
     CoInitialize(nullptr);
     std::memset(&g_system, 0, sizeof(g_system));
     g_screenSettings = ScreenSettings{};
-    g_hardwareRenderer = HardwareRendererOps{};
+    UseRenderBackend(&kSoftwareRenderBackend);
     DrainQueue();
     ASSERT_EQ(ConfigureScreenMode(width, height, 32, 60), 0);
     UseApplicationWindowSettings(title);
