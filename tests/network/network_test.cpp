@@ -44,7 +44,7 @@ protected:
     void SetUp() override
     {
         NetworkTest::SetUp();
-        g_network = NetworkState{};
+        ResetNetworkState();
         MakeEmptyHandleChain(&g_network.head, &g_network.tail);
         g_network.ready = 1;
     }
@@ -55,7 +55,7 @@ protected:
             RemoveHandleRecord(NetworkTable(), r->node.handle);
             FreeTrackedMemory(r);
         }
-        g_network = NetworkState{};
+        ResetNetworkState();
         NetworkTest::TearDown();
     }
     NetworkHandleRecord* Add(int32_t kind, uintptr_t socket)
@@ -116,7 +116,7 @@ protected:
         NetworkTest::SetUp();
         WSADATA data{};
         ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
-        g_network = NetworkState{};
+        ResetNetworkState();
         MakeEmptyHandleChain(&g_network.head, &g_network.tail);
         g_network.window = CreateWindowW(L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
         ASSERT_NE(g_network.window, nullptr);
@@ -158,7 +158,7 @@ protected:
         EXPECT_NE(g_log.find(L"ネットワーク関連の終了処理は完了しました\n"), std::wstring::npos);
         closesocket(client);
         DestroyWindow(window);
-        g_network = NetworkState{};
+        ResetNetworkState();
         NetworkTest::TearDown();
     }
     void SendRaw(const std::string& bytes)
