@@ -5,6 +5,12 @@
 
 #include "quarn/core/core.h"
 
+// The screen mode where none is set, which is also the mode a failed mode change falls back
+// to last.
+constexpr int32_t kDefaultScreenWidth = 640;
+constexpr int32_t kDefaultScreenHeight = 480;
+constexpr int32_t kDefaultColorBits = 16;
+
 struct ScreenSettings {
     int32_t started;     // graphics is up
     int32_t width;       // 0 = unset (640)

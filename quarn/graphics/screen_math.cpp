@@ -62,7 +62,7 @@ int32_t ClassifyModeChange(const ScreenMode& requested, const ScreenMode& before
     if (same(after, before)) {
         return -1;
     }
-    if (same(after, ScreenMode{640, 480, 16, 0})) {
+    if (same(after, ScreenMode{kDefaultScreenWidth, kDefaultScreenHeight, kDefaultColorBits, 0})) {
         return -2;
     }
     return -1;
@@ -71,8 +71,8 @@ int32_t ClassifyModeChange(const ScreenMode& requested, const ScreenMode& before
 // The configured mode with the start-up defaults where unset.
 static ScreenMode ConfiguredMode(const ScreenSettings& s)
 {
-    return ScreenMode{s.width != 0 ? s.width : 640, s.height != 0 ? s.height : 480, s.colorBits != 0 ? s.colorBits : 16,
-                      s.refreshRate};
+    return ScreenMode{s.width != 0 ? s.width : kDefaultScreenWidth, s.height != 0 ? s.height : kDefaultScreenHeight,
+                      s.colorBits != 0 ? s.colorBits : kDefaultColorBits, s.refreshRate};
 }
 
 int32_t IsDoubledRequest(int32_t width, int32_t height, int32_t windowed)

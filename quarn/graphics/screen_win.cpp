@@ -22,8 +22,19 @@ namespace {
 DisplayModeEntry* s_displayModes = nullptr;
 int32_t s_displayModeCount = 0;
 
-int32_t ScreenWidth() { return g_screenSettings.width != 0 ? g_screenSettings.width : 640; }
-int32_t ScreenHeight() { return g_screenSettings.height != 0 ? g_screenSettings.height : 480; }
+int32_t ScreenWidth()
+{
+    int32_t width = 0;
+    GetConfiguredScreenSize(&width, nullptr);
+    return width;
+}
+
+int32_t ScreenHeight()
+{
+    int32_t height = 0;
+    GetConfiguredScreenSize(nullptr, &height);
+    return height;
+}
 
 }  // namespace
 
@@ -137,13 +148,13 @@ int32_t StartGraphicsCore()
     }
     ResetGraphTable();
     if (g_screenSettings.width == 0) {
-        g_screenSettings.width = 640;
+        g_screenSettings.width = kDefaultScreenWidth;
     }
     if (g_screenSettings.height == 0) {
-        g_screenSettings.height = 480;
+        g_screenSettings.height = kDefaultScreenHeight;
     }
     if (g_screenSettings.colorBits == 0) {
-        g_screenSettings.colorBits = 16;
+        g_screenSettings.colorBits = kDefaultColorBits;
     }
     if (IsDoubledRequest(g_screenSettings.width, g_screenSettings.height, g_system.windowed)) {
         g_screenSettings.doubled = 1;

@@ -174,7 +174,7 @@ int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32
             up = InitializeGraphics() == 0;
         }
         if (!up) {
-            StoreScreenMode(ScreenMode{640, 480, 16, 0});
+            StoreScreenMode(ScreenMode{kDefaultScreenWidth, kDefaultScreenHeight, kDefaultColorBits, 0});
             ss.doubled = 0;
             ss.displayFallback = 0;
             up = InitializeGraphics() == 0;
