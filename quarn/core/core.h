@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "quarn/core/rect.h"
+
 // ---------------------------------------------------------------------------------------
 // Tracked allocator
 // ---------------------------------------------------------------------------------------
@@ -346,10 +348,6 @@ struct Matrix4x4 {
 struct Vector3 {
     float x, y, z;
 };
-// Windows RECT layout.
-struct RectI32 {
-    int32_t left, top, right, bottom;
-};
 
 int SetIdentityMatrix4x4(Matrix4x4* out);
 // out = a x b; out may be a or b; with out null nothing is stored.
@@ -372,7 +370,7 @@ float DotVector3(const Vector3* a, const Vector3* b);
 int NormalizeVector3(Vector3* out, const Vector3* in);
 Vector3* MakeUnitVector3(Vector3* out, float x, float y, float z);
 // Puts the rectangle's corners in order, then clamps it into the bound. Returns 0.
-int ClampRectInsideRect(RectI32* rect, const RectI32* bound);
+int ClampRectInsideRect(quarn::PixelRect* rect, const quarn::PixelRect* bound);
 
 // ---------------------------------------------------------------------------------------
 // Random numbers (MT19937)

@@ -142,7 +142,7 @@ uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb);
 
 struct GlyphDrawTarget {
     quarn::MEMIMG* image;
-    RectI32 clip;        // kept inside the image as well
+    quarn::PixelRect clip;        // kept inside the image as well
     uint32_t color;      // in the image's colour form
     uint32_t edgeColor;
     int32_t vertical;
@@ -182,7 +182,7 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
                                 uint32_t edgeColor, int32_t vertical, int32_t font);
 int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, double scaleX,
                      double scaleY, const wchar_t* text, uint32_t color, quarn::MEMIMG* target,
-                     const RectI32* clip, int32_t transparent, int32_t font, uint32_t edgeColor,
+                     const quarn::PixelRect* clip, int32_t transparent, int32_t font, uint32_t edgeColor,
                      int32_t length, int32_t vertical, int32_t size[2]);
 
 int32_t StartFontSystem();

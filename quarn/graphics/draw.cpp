@@ -228,12 +228,12 @@ int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32
                          int32_t height, int32_t graph, int32_t transparent, int32_t mirror)
 {
     const PixelRect saved = g_DrawSettings.clip;
-    RectI32 portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
-    const RectI32 bound{saved.left, saved.top, saved.right, saved.bottom};
+    quarn::PixelRect portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
+    const quarn::PixelRect bound{saved.left, saved.top, saved.right, saved.bottom};
     ClampRectInsideRect(&portion, &bound);
     int32_t result = 0;
     if (portion.right > portion.left && portion.bottom > portion.top) {
-        g_DrawSettings.clip = PixelRect{portion.left, portion.top, portion.right, portion.bottom};
+        g_DrawSettings.clip = portion;
         if (!mirror) {
             result = DrawGraphAt(Sum(int64_t{x} - srcX), Sum(int64_t{y} - srcY), graph, transparent);
         } else {

@@ -214,11 +214,11 @@ void ApplyDrawSettingDefaults()
 int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bottom)
 {
     DrawSettings& s = g_DrawSettings;
-    RectI32 rect{left < right ? left : right, top < bottom ? top : bottom, left < right ? right : left,
+    quarn::PixelRect rect{left < right ? left : right, top < bottom ? top : bottom, left < right ? right : left,
                  top < bottom ? bottom : top};
-    const RectI32 bound{0, 0, s.drawTargetWidth, s.drawTargetHeight};
+    const quarn::PixelRect bound{0, 0, s.drawTargetWidth, s.drawTargetHeight};
     ClampRectInsideRect(&rect, &bound);
-    s.clip = PixelRect{rect.left, rect.top, rect.right, rect.bottom};
+    s.clip = rect;
     s.emptyClip = rect.right <= rect.left || rect.bottom <= rect.top ? 1 : 0;
     return 0;
 }

@@ -59,7 +59,7 @@ int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bott
 
 // A rectangle in window client coordinates mapped into the picture through the last present
 // rectangle, which the whole picture was shown in (integer arithmetic).
-RectI32 MapPresentRect(const RectI32& area, const RectI32& lastPresent, int32_t screenWidth,
+quarn::PixelRect MapPresentRect(const quarn::PixelRect& area, const quarn::PixelRect& lastPresent, int32_t screenWidth,
                        int32_t screenHeight);
 
 // Where a partial software present reads: x, y as a bottom-up DIB counts rows (y from the
@@ -67,7 +67,7 @@ RectI32 MapPresentRect(const RectI32& area, const RectI32& lastPresent, int32_t 
 struct DibSourceRect {
     int32_t x, y, width, height;
 };
-DibSourceRect BottomUpSourceRect(const RectI32& mapped, int32_t screenHeight);
+DibSourceRect BottomUpSourceRect(const quarn::PixelRect& mapped, int32_t screenHeight);
 
 // Refresh-period measurement: fed the clock after each vertical blank, it settles once ten
 // intervals in a row each differ from the one before by less than a millisecond.

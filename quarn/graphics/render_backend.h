@@ -23,10 +23,10 @@ enum RenderStateChange : int32_t {
 // picture; source and destination the whole-picture rectangles; doubled 1 while a 320 x 240
 // picture is shown at 640 x 480.
 struct PresentRequest {
-    const RectI32* area;
-    const RectI32* mappedSource;
-    RectI32 source;
-    RectI32 destination;
+    const quarn::PixelRect* area;
+    const quarn::PixelRect* mappedSource;
+    quarn::PixelRect source;
+    quarn::PixelRect destination;
     int32_t doubled;
 };
 

@@ -230,24 +230,24 @@ int32_t PresentScreenCore(const RECT* area)
     }
     const int32_t sw = ScreenWidth();
     const int32_t sh = ScreenHeight();
-    RectI32 given{};
-    RectI32 mapped{};
+    quarn::PixelRect given{};
+    quarn::PixelRect mapped{};
     if (area != nullptr) {
-        given = RectI32{area->left, area->top, area->right, area->bottom};
+        given = quarn::PixelRect{area->left, area->top, area->right, area->bottom};
         mapped = MapPresentRect(given, g_screenSettings.lastPresent, sw, sh);
     }
 
     const bool half = IsShownDoubled(g_screenSettings) != 0;
-    const RectI32 source = half ? RectI32{0, 0, 320, 240} : RectI32{0, 0, sw, sh};
-    RectI32 destination{0, 0, sw, sh};
+    const quarn::PixelRect source = half ? quarn::PixelRect{0, 0, 320, 240} : quarn::PixelRect{0, 0, sw, sh};
+    quarn::PixelRect destination{0, 0, sw, sh};
     if (g_system.windowed) {
         if (half) {
-            destination = RectI32{0, 0, 640, 480};
+            destination = quarn::PixelRect{0, 0, 640, 480};
         } else {
             double sx = 1.0;
             double sy = 1.0;
             QueryWindowScaleRate(&sx, &sy);
-            destination = RectI32{0, 0, static_cast<int32_t>(sw * sx), static_cast<int32_t>(sh * sy)};
+            destination = quarn::PixelRect{0, 0, static_cast<int32_t>(sw * sx), static_cast<int32_t>(sh * sy)};
         }
     }
     if (QueryToolBarHeight() > 0 && g_system.mainWindow != nullptr) {
@@ -268,9 +268,9 @@ int32_t PresentSoftwareScreen(const PresentRequest* request)
     const int32_t sw = ScreenWidth();
     const int32_t sh = ScreenHeight();
     const bool half = request->doubled != 0;
-    const RectI32 given = request->area != nullptr ? *request->area : RectI32{};
-    const RectI32 mapped = request->mappedSource != nullptr ? *request->mappedSource : RectI32{};
-    const RectI32 destination = request->destination;
+    const quarn::PixelRect given = request->area != nullptr ? *request->area : quarn::PixelRect{};
+    const quarn::PixelRect mapped = request->mappedSource != nullptr ? *request->mappedSource : quarn::PixelRect{};
+    const quarn::PixelRect destination = request->destination;
     MEMIMG* image = &g_screenImages.primary;
     if (!TestMemImgValid(image)) {
         return 0;
@@ -288,7 +288,7 @@ int32_t PresentSoftwareScreen(const PresentRequest* request)
     const void* bits = image->pixels;
     if (half) {
         StretchDIBits(dc, 0, 0, 640, 480, 0, sh - 240, 320, 240, bits, info, DIB_RGB_COLORS, SRCCOPY);
-        g_screenSettings.lastPresent = RectI32{0, 0, 640, 480};
+        g_screenSettings.lastPresent = quarn::PixelRect{0, 0, 640, 480};
     } else if (request->area != nullptr) {
         const DibSourceRect from = BottomUpSourceRect(mapped, sh);
         StretchDIBits(dc, given.left, given.top, given.right - given.left, given.bottom - given.top, from.x, from.y,

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "quarn/core/rect.h"
+
 #ifdef _WIN32
 struct tagBITMAPINFO;
 typedef struct tagBITMAPINFO BITMAPINFO;
@@ -45,10 +47,7 @@ struct BaseImage {
     int32_t mipmapCount;   // mip levels stored after the top level (0 unless a decoder sets it)
 };
 
-// Left, top, right, bottom; right and bottom exclusive.
-struct PixelRect {
-    int32_t left, top, right, bottom;
-};
+// The rectangle type, PixelRect, is core's (quarn/core/rect.h).
 
 // ---- Format builders (return 0) ----
 int SetupPalette8Format(ColorFormat* format);

@@ -18,11 +18,8 @@ inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : 
 // once either rectangle is a real image's.
 inline void ClipRectToBound(PixelRect* r, const PixelRect& b)
 {
-    const RectI32 bound{b.left, b.top, b.right < b.left ? b.left : b.right,
-                        b.bottom < b.top ? b.top : b.bottom};
-    RectI32 rect{r->left, r->top, r->right, r->bottom};
-    ClampRectInsideRect(&rect, &bound);
-    *r = PixelRect{rect.left, rect.top, rect.right, rect.bottom};
+    const PixelRect bound{b.left, b.top, b.right < b.left ? b.left : b.right, b.bottom < b.top ? b.top : b.bottom};
+    ClampRectInsideRect(r, &bound);
 }
 
 inline uint32_t LoadPixel32(const uint8_t* p)

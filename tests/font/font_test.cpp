@@ -75,7 +75,7 @@ protected:
     static std::vector<int> Measure(const wchar_t* text, int32_t font, int vertical = 0)
     {
         int32_t size[2] = {-1, -1};
-        const RectI32 clip{0, 0, kWidth, kHeight};
+        const quarn::PixelRect clip{0, 0, kWidth, kHeight};
         const int32_t total =
             DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, 0xFFFFFF, nullptr, &clip, 1, font, 0, -1, vertical, size);
         return {total, size[0], size[1]};
