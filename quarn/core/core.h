@@ -333,6 +333,13 @@ struct ProcessorFeatures {
 void ReadProcessorFeatures(ProcessorFeatures* out);
 // 1 when CPUID exists and reports MMX.
 int HasMmxSupport();
+// The one decision whether MMX code runs, for every kernel that has an MMX form: the system
+// capability record's flag (read from the processor on first use when the start-up's system
+// information has not filled it yet), unless a test forced it.
+int32_t IsMmxUsable();
+// Tests and benchmarks: 1 or 0 forces the decision, -1 hands it back to the capability record.
+// Returns the previous setting.
+int32_t OverrideMmxUsable(int32_t mode);
 // The processor's time-stamp counter (0 where there is none).
 uint64_t ReadTimeStampCounter();
 

@@ -120,8 +120,8 @@ void BuildMemImgLineRuns(MEMIMG* view);
 // Marks the store's derived data (runs, premultiplied pixels) stale after its pixels changed.
 void MarkMemImgPixelsChanged(MemImgBase* store);
 
-// Whether the blit kernels may use MMX. Starts from what the processor reports.
-void SetSoftRenderMmx(int enabled);
+// Whether the blit kernels use MMX: the library's MMX decision, where the build has the MMX
+// forms.
 int GetSoftRenderMmx();
 
 // Draws src into dst with its top-left pixel at (x, y), unscaled, under the blend mode,

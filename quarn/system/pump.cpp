@@ -90,7 +90,6 @@ HWND QueryMainWindow() { return g_system.mainWindow; }
 int32_t IsWindowedMode() { return g_system.windowed; }
 int32_t IsWindowActive() { return g_system.active; }
 int32_t IsClosePosted() { return g_system.closePosted; }
-int32_t IsMmxUsable() { return g_systemCapability.mmxUsable; }
 
 int32_t QueryDesktopMetrics(int32_t* width, int32_t* height, int32_t* colourBits)
 {

@@ -169,7 +169,6 @@ HWND QueryMainWindow();
 int32_t IsWindowedMode();
 int32_t IsWindowActive();
 int32_t IsClosePosted();
-int32_t IsMmxUsable();
 int32_t QueryDesktopMetrics(int32_t* width, int32_t* height, int32_t* colourBits);
 
 // ---- Window settings

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "quarn/core/core.h"
 #include "quarn/softrender/softrender.h"
 #include "render_reference.h"
 
@@ -67,7 +68,7 @@ inline void UseSettings(const ref::Settings& s)
     g_Blend.brightColor = s.bright;
     g_Blend.clip = s.clip;
     BuildBlendMaskAlphaTable(s.borderPos, s.borderRange);
-    SetSoftRenderMmx(s.mmx ? 1 : 0);
+    OverrideMmxUsable(s.mmx ? 1 : 0);
 }
 
 inline ref::Settings Plain(int mode, int p, PixelRect clip = kNoClip)
@@ -78,7 +79,7 @@ inline ref::Settings Plain(int mode, int p, PixelRect clip = kNoClip)
 class RenderTest : public ::testing::Test {
 protected:
     void SetUp() override { BuildMemImgBlendTables(); }
-    void TearDown() override { SetSoftRenderMmx(0); }
+    void TearDown() override { OverrideMmxUsable(0); }
 };
 
 // Pixel values where the arithmetic has its corners.
