@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "quarn/core/rect.h"
+#include "quarn/quarn.h"
 
 // ---------------------------------------------------------------------------------------
 // Tracked allocator
@@ -47,8 +48,7 @@ void* AllocTrackedMemoryZeroed(uint32_t size, const char* sourceName, uint16_t l
 void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName, uint16_t line);
 // Null is ignored.
 void FreeTrackedMemory(void* block);
-// Writes the live blocks (newest first) and the totals to the log.
-void DumpMemoryRecords();
+// DumpMemoryRecords (quarn/quarn.h) writes the live blocks newest first, then the totals.
 // 0 when every live record matches its guard copy; -1 (and a log line) at the first that
 // does not.
 int CheckAllocationGuards();
@@ -78,22 +78,18 @@ AllocatorTotals GetAllocatorTotals();
 // Log
 // ---------------------------------------------------------------------------------------
 
-// Appends text to the log. "\n" becomes CR LF; each new line starts with the milliseconds
-// since the log started, a colon and one tab per indent level. Always returns -1, so that
-// a failing operation can return the log call's result as its own.
-int AppendLog(const wchar_t* text);
-// printf-style (wide format; %s takes a narrow string, %ls a wide one). The result is cut
-// to fit 1,024 units, a line break is added. Returns -1.
-int AppendLogFormat(const wchar_t* format, ...);
+// AppendLog, AppendLogFormat, PushLogIndent, PopLogIndent and EnableLogFile are declared in
+// quarn/quarn.h. What the library relies on besides: AppendLog turns "\n" into CR LF, and each
+// new line starts with the milliseconds since the log started, a colon and one tab per indent
+// level; it returns -1, so that a failing operation can return the log call's result as its
+// own. AppendLogFormat's format is wide (%s takes a narrow string, %ls a wide one) and its
+// result is cut to fit 1,024 units before the line break is added. The indent never goes
+// below 0; EnableLogFile(0) also silences the debugger output.
 // printf-style over an 8-bit format in code page 932 (Shift-JIS), converted before it is
 // appended; a line break is added. Returns -1.
 int AppendLogFormatCp932(const char* format, ...);
 // A UTF-8 text, converted and appended as it is (no line break added). Returns -1.
 int AppendLogUtf8(const char* text);
-int PushLogIndent();
-int PopLogIndent();  // never below 0
-// 0 switches the log off (no file, no debugger output); call before start-up.
-int EnableLogFile(int flag);
 // Creates "Log.txt" anew in the current directory (byte-order mark only) and restarts the
 // line clock. Returns 1.
 int StartLogFile();
@@ -244,11 +240,9 @@ void CloseLibraryLock();
 // Threads waiting in the lock's queue, for diagnostics. Windows build only.
 int GetLibraryLockWaiterCount();
 
-// timeGetTime() with bit 31 cleared: never negative. Windows build only.
-int32_t ReadMillisecondClock();
-// Microseconds from the processor clock (flag 1, once start-up has completed), else the
-// performance counter, else timeGetTime() x 1,000. Windows build only.
-int64_t ReadMicrosecondClock(int useProcessorClock);
+// ReadMillisecondClock and ReadMicrosecondClock are declared in quarn/quarn.h (Windows build
+// only): timeGetTime() with bit 31 cleared, and microseconds from the processor clock (flag 1,
+// once start-up has completed), else the performance counter, else timeGetTime() x 1,000.
 // Reads the performance counter's frequency for the microsecond clock (start-up).
 // 0, or -1 when the system has no performance counter. Windows build only.
 int ReadPerformanceCounterFrequency();
@@ -393,10 +387,9 @@ struct RandomGeneratorState {
 };
 extern RandomGeneratorState g_random;
 
-void SeedRandomGenerator(uint32_t seed);
 // The next state (one MT19937 generation step), tempered into the output buffer.
 void RefillRandomState();
 // The same with MMX instructions; gives the plain refill's result bit for bit.
 void RefillRandomStateMmx();
-// The next output word (seeding with 0 first when never seeded).
-uint32_t DrawRandomWord();
+// SeedRandomGenerator and DrawRandomWord are declared in quarn/quarn.h; a draw before any seed
+// seeds with 0 first.

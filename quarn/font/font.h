@@ -154,16 +154,9 @@ void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const Glyp
 
 // ---- Fonts (Windows build only)
 
-int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness, int32_t kind,
-                           int32_t charSetIndex, int32_t edgeSize, int32_t italic, int32_t slot,
-                           int32_t check);
-int32_t DestroyFontHandle(int32_t font);
 int32_t RecreateAllFonts();
 FontRecord* GetFontRecord(int32_t font);     // portable
 int32_t IsFontHandleValid(int32_t font);     // portable
-int32_t QueryFontHeight(int32_t font);
-int32_t GetFontFaceSizeThickness(wchar_t* face, int32_t* size, int32_t* thickness, int32_t font);
-int32_t SetFontCharSpacing(int32_t spacing, int32_t font);
 int32_t WatchFontDeletion(int32_t font, int32_t* flag);
 
 int32_t ClearGlyphCache(int32_t font);
@@ -176,8 +169,6 @@ int32_t PrepareGlyphList(int32_t length, int32_t font, const wchar_t* text,
                          GlyphListEntry** list, int32_t* count);
 void ReleaseGlyphList(GlyphListEntry* list);
 
-int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, int32_t font,
-                         uint32_t edgeColor, int32_t vertical);
 int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
                                 uint32_t edgeColor, int32_t vertical, int32_t font);
 int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, double scaleX,
@@ -189,14 +180,7 @@ int32_t StartFontSystem();
 int32_t EndFontSystem();
 int32_t ResetFontSystem();
 int32_t ApplyStandardFontSettings();
-int32_t SetStandardFontSize(int32_t size);
-int32_t SetStandardFontThickness(int32_t thickness);
-int32_t SetStandardFontFace(const wchar_t* face, int32_t charSetIndex);
-int32_t SetStandardFontKind(int32_t kind);
 int32_t SetStandardFontSizeAndThickness(const wchar_t* face, int32_t size, int32_t thickness);
-int32_t GetStandardFontHandle();
-int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
-                                 uint32_t edgeColor);
 
 // Screen-mode change: keeps the standard font's face, size and thickness (1 when there was a
 // standard font to keep, else 0), and re-creates it with them afterwards.
