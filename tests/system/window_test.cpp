@@ -226,6 +226,51 @@ TEST_F(WindowTest, CloseDuringShutDownKeepsTheEndingState)
     EXPECT_EQ(g_system.ending, 1);
 }
 
+// What the registered timer handlers were called with.
+std::vector<UINT_PTR> g_timerCalls;
+void CALLBACK RecordTimer(HWND, UINT, UINT_PTR id, DWORD) { g_timerCalls.push_back(id); }
+void CALLBACK RecordTimerPlus100(HWND, UINT, UINT_PTR id, DWORD) { g_timerCalls.push_back(id + 100); }
+void CALLBACK IgnoreTimer(HWND, UINT, UINT_PTR, DWORD) {}
+
+TEST_F(WindowTest, TimersReachTheHandlerOfTheirIdAndOthersAreKilled)
+{
+    StartWindowed(nullptr);
+    HWND window = QueryMainWindow();
+    g_timerCalls.clear();
+    ASSERT_EQ(RegisterWindowTimerHandler(5, RecordTimer), 0);
+    ASSERT_EQ(RegisterWindowTimerHandler(6, RecordTimerPlus100), 0);
+    DispatchWindowTimer(window, WM_TIMER, 5, 0);
+    DispatchWindowTimer(window, WM_TIMER, 6, 0);
+    EXPECT_EQ(g_timerCalls, (std::vector<UINT_PTR>{5, 106}));
+
+    // A timer without a handler stops.
+    ASSERT_NE(SetTimer(window, 7, 10000, DispatchWindowTimer), 0u);
+    DispatchWindowTimer(window, WM_TIMER, 7, 0);
+    EXPECT_EQ(KillTimer(window, 7), FALSE) << "already killed";
+    ASSERT_EQ(RegisterWindowTimerHandler(5, nullptr), 0);
+    ASSERT_NE(SetTimer(window, 5, 10000, DispatchWindowTimer), 0u);
+    DispatchWindowTimer(window, WM_TIMER, 5, 0);
+    EXPECT_EQ(KillTimer(window, 5), FALSE) << "its handler was removed";
+    EXPECT_EQ(g_timerCalls.size(), 2u);
+
+    // A real tick goes the same way.
+    ASSERT_NE(SetTimer(window, 6, 1, DispatchWindowTimer), 0u);
+    for (int i = 0; i < 200 && g_timerCalls.size() < 3; ++i) {
+        PumpWindowMessages();
+        Sleep(1);
+    }
+    KillTimer(window, 6);
+    EXPECT_GE(g_timerCalls.size(), 3u);
+    EXPECT_EQ(g_timerCalls[2], 106u);
+
+    for (int32_t slot = 0; slot < kWindowTimerSlots; ++slot) {
+        EXPECT_EQ(RegisterWindowTimerHandler(static_cast<UINT_PTR>(200 + slot), IgnoreTimer),
+                  slot < kWindowTimerSlots - 1 ? 0 : -1)
+            << "one slot is taken by id 6";
+    }
+    ClearWindowHandlers();
+}
+
 TEST_F(WindowTest, QuitMessageEndsThePump)
 {
     StartWindowed(nullptr);
