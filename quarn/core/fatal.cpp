@@ -18,8 +18,7 @@ int32_t IsFatalErrorExitArmed() { return s_fatalShutDown != nullptr ? 1 : 0; }
 
 void FatalErrorExit(const wchar_t* message)
 {
-    AppendLog(message);
-    AppendLog(L"\n");
+    AppendLogFormat(L"%ls", message != nullptr ? message : L"");
     if (s_fatalShutDown != nullptr) {
         s_fatalShutDown();
     }
