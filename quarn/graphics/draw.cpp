@@ -148,7 +148,7 @@ int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
     }
     // The target must still exist; its size bounds the rectangle.
     const int32_t target = g_DrawSettings.drawTarget;
-    if (target != -2 && target != -4 && FindGraphRecord(target) == nullptr) {
+    if (target != kDrawTargetBackScreen && target != kDrawTargetFrontScreen && FindGraphRecord(target) == nullptr) {
         return -1;
     }
     s_requestedClip[0] = x1;

@@ -513,7 +513,7 @@ int32_t QueryGraphSize(int32_t handle, int32_t* width, int32_t* height)
 {
     int32_t w = 0;
     int32_t h = 0;
-    if (handle == -2 || handle == -4) {
+    if (handle == kDrawTargetBackScreen || handle == kDrawTargetFrontScreen) {
         GetConfiguredScreenSize(&w, &h);
     } else {
         const GraphRecord* graph = FindGraphRecord(handle);

@@ -190,7 +190,7 @@ int SelectDrawTarget(int target)
     }
     WaitForActiveWindow();
     GraphDrawInfo info{};
-    const bool screen = target == -2 || target == -3 || target == -4 || target == -5;
+    const bool screen = target == kDrawTargetBackScreen || target == -3 || target == kDrawTargetFrontScreen || target == -5;
     if (!screen) {
         if (DescribeGraph(target, &info) != 0 || !info.renderTarget) {
             return -1;

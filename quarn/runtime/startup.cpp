@@ -177,8 +177,8 @@ int32_t RunLibraryStartUp()
         BringWindowToFront(g_system.mainWindow, 1);
 
     SetUpScreenLog();
-    SelectDrawTarget(-2);
-    SelectDrawTarget(-4);
+    SelectDrawTarget(quarn::kDrawTargetBackScreen);
+    SelectDrawTarget(quarn::kDrawTargetFrontScreen);
     StartModelSystem();
 
     g_system.busy = 0;
