@@ -1,5 +1,6 @@
-// The screen: its mode, graphics start-up, the draw target, present and its pacing, the
-// front-screen refresh, screen-mode changes and the display's modes.
+// The screen: its mode, the core of graphics start-up, the draw target, present and its pacing,
+// the software present and the display's modes. Starting the fonts with graphics, the
+// screen-mode change and the front-screen refresh are the runtime's.
 #include <windows.h>
 #include <ddraw.h>
 

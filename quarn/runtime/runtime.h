@@ -1,7 +1,8 @@
 // The runtime: the library's start-up and shut-down sequences, the per-pass work of the message
 // pump and the window messages that belong to the layers below it. It is the one part that
 // knows every subsystem and calls each directly, in the order their start, end and pass work
-// need. The public entries (InitializeLibrary, PumpLibraryMessages, ChangeWindowMode) are in
+// need, and composes graphics with the fonts. Its public entries (InitializeLibrary,
+// PumpLibraryMessages, ChangeWindowMode, ConfigureScreenMode and the presents) are declared in
 // quarn/quarn.h. Windows build only.
 #pragma once
 
