@@ -1,9 +1,15 @@
 # Build helpers shared by every folder.
 #
 # quarn_library(NAME PORTABLE <sources> WINDOWS <sources> LINK <targets>)
-#   A subsystem's sources, which join the one library `quarn` (NAME links to it). The native
-#   build compiles only the PORTABLE sources (code that needs no operating system); the
-#   Windows build compiles both lists.
+#   One folder's static library (an interface library when this tree compiles none of its
+#   sources). The native build compiles only the PORTABLE sources (code that needs no
+#   operating system); the Windows build compiles both lists. LINK names the layers below
+#   that the folder uses and the system libraries it needs; the quarn_ targets in it are also
+#   the folders whose headers it may include (see quarn_check_layers).
+# quarn_check_layers()
+#   Called once every folder has its library: fails the configuration when a source of one
+#   folder includes a header of a folder it does not link, directly or through the layers
+#   below, and registers the same scan as the CTest test "layers".
 # quarn_test(AREA PORTABLE <sources> WINDOWS <sources> LINK <targets>)
 #   One GoogleTest executable per area, test_AREA. The Windows build registers it as
 #   "wine.AREA" (run through tools/wine-run) and, when QUARN_NATIVE_DIR is set, the native
@@ -27,43 +33,41 @@ endmacro()
 function(quarn_library name)
   cmake_parse_arguments(A "" "" "PORTABLE;WINDOWS;LINK" ${ARGN})
   quarn_pick_sources(srcs)
-  if(name STREQUAL "quarn_lib")
-    # The big-integer library stands by itself.
+  if(srcs)
     add_library(${name} STATIC ${srcs})
     target_include_directories(${name} PUBLIC ${QUARN_ROOT})
     target_link_libraries(${name} PUBLIC ${A_LINK})
-    return()
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${QUARN_ROOT})
+    target_link_libraries(${name} INTERFACE ${A_LINK})
   endif()
-  # The library's subsystems call each other in both directions (the window asks the screen
-  # for its size, the screen draws through the software renderer, core's math asks for the
-  # screen size), so they form one static library, `quarn`; each subsystem's name stands for
-  # it, and its LINK list only adds the system libraries it needs.
-  foreach(src ${srcs})
-    get_filename_component(abs ${src} ABSOLUTE)
-    set_property(GLOBAL APPEND PROPERTY QUARN_SOURCES ${abs})
-  endforeach()
+  # The layers this folder stands on, for the include check.
+  set(layers "")
   foreach(item ${A_LINK})
-    if(NOT item MATCHES "^quarn_")
-      set_property(GLOBAL APPEND PROPERTY QUARN_LINKS ${item})
+    if(item MATCHES "^quarn_(.+)$" AND NOT item STREQUAL "quarn_lib")
+      list(APPEND layers ${CMAKE_MATCH_1})
     endif()
   endforeach()
-  add_library(${name} INTERFACE)
-  target_link_libraries(${name} INTERFACE quarn)
+  if(name MATCHES "^quarn_(.+)$" AND NOT name STREQUAL "quarn_lib")
+    set_property(GLOBAL APPEND PROPERTY QUARN_LAYERS ${CMAKE_MATCH_1})
+    set_property(GLOBAL PROPERTY QUARN_LAYER_${CMAKE_MATCH_1} "${layers}")
+  endif()
 endfunction()
 
-# Called once every subsystem has listed its sources.
-function(quarn_finish_library)
-  get_property(srcs GLOBAL PROPERTY QUARN_SOURCES)
-  get_property(links GLOBAL PROPERTY QUARN_LINKS)
-  list(REMOVE_DUPLICATES links)
-  if(srcs)
-    add_library(quarn STATIC ${srcs})
-    target_include_directories(quarn PUBLIC ${QUARN_ROOT})
-    target_link_libraries(quarn PUBLIC ${links})
-  else()
-    add_library(quarn INTERFACE)
-    target_include_directories(quarn INTERFACE ${QUARN_ROOT})
-  endif()
+function(quarn_check_layers)
+  get_property(folders GLOBAL PROPERTY QUARN_LAYERS)
+  set(out "set(QUARN_LAYERS ${folders})\n")
+  foreach(folder ${folders})
+    get_property(below GLOBAL PROPERTY QUARN_LAYER_${folder})
+    string(APPEND out "set(QUARN_LAYER_${folder} ${below})\n")
+  endforeach()
+  set(file ${CMAKE_BINARY_DIR}/quarn_layers.cmake)
+  file(WRITE ${file} "${out}")
+  set(QUARN_LAYER_FILE ${file})
+  include(${QUARN_ROOT}/cmake/CheckLayers.cmake)
+  add_test(NAME layers COMMAND ${CMAKE_COMMAND} -DQUARN_ROOT=${QUARN_ROOT}
+    -DQUARN_LAYER_FILE=${file} -P ${QUARN_ROOT}/cmake/CheckLayers.cmake)
 endfunction()
 
 function(quarn_test area)

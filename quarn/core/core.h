@@ -12,6 +12,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "quarn/core/rect.h"
+#include "quarn/quarn.h"
+
 // ---------------------------------------------------------------------------------------
 // Tracked allocator
 // ---------------------------------------------------------------------------------------
@@ -45,8 +48,7 @@ void* AllocTrackedMemoryZeroed(uint32_t size, const char* sourceName, uint16_t l
 void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName, uint16_t line);
 // Null is ignored.
 void FreeTrackedMemory(void* block);
-// Writes the live blocks (newest first) and the totals to the log.
-void DumpMemoryRecords();
+// DumpMemoryRecords (quarn/quarn.h) writes the live blocks newest first, then the totals.
 // 0 when every live record matches its guard copy; -1 (and a log line) at the first that
 // does not.
 int CheckAllocationGuards();
@@ -76,22 +78,18 @@ AllocatorTotals GetAllocatorTotals();
 // Log
 // ---------------------------------------------------------------------------------------
 
-// Appends text to the log. "\n" becomes CR LF; each new line starts with the milliseconds
-// since the log started, a colon and one tab per indent level. Always returns -1, so that
-// a failing operation can return the log call's result as its own.
-int AppendLog(const wchar_t* text);
-// printf-style (wide format; %s takes a narrow string, %ls a wide one). The result is cut
-// to fit 1,024 units, a line break is added. Returns -1.
-int AppendLogFormat(const wchar_t* format, ...);
+// AppendLog, AppendLogFormat, PushLogIndent, PopLogIndent and EnableLogFile are declared in
+// quarn/quarn.h. What the library relies on besides: AppendLog turns "\n" into CR LF, and each
+// new line starts with the milliseconds since the log started, a colon and one tab per indent
+// level; it returns -1, so that a failing operation can return the log call's result as its
+// own. AppendLogFormat's format is wide (%s takes a narrow string, %ls a wide one) and its
+// result is cut to fit 1,024 units before the line break is added. The indent never goes
+// below 0; EnableLogFile(0) also silences the debugger output.
 // printf-style over an 8-bit format in code page 932 (Shift-JIS), converted before it is
 // appended; a line break is added. Returns -1.
 int AppendLogFormatCp932(const char* format, ...);
 // A UTF-8 text, converted and appended as it is (no line break added). Returns -1.
 int AppendLogUtf8(const char* text);
-int PushLogIndent();
-int PopLogIndent();  // never below 0
-// 0 switches the log off (no file, no debugger output); call before start-up.
-int EnableLogFile(int flag);
 // Creates "Log.txt" anew in the current directory (byte-order mark only) and restarts the
 // line clock. Returns 1.
 int StartLogFile();
@@ -212,6 +210,24 @@ int MakeEmptyHandleChain(HandleChainNode* head, HandleChainNode* tail);
 int UnlinkHandleChainNode(HandleChainNode* node);
 
 // ---------------------------------------------------------------------------------------
+// Fatal exit
+// ---------------------------------------------------------------------------------------
+
+// The library's one fatal exit: logs the message with a line break, runs the shut-down the
+// runtime armed it with (before start-up there is none) and ends the process with exit code
+// -1.
+[[noreturn]] void FatalErrorExit(const wchar_t* message);
+// The same with a printf-style message (%ls for wide strings), cut to 1,024 units.
+[[noreturn]] void FatalErrorExitFormat(const wchar_t* format, ...);
+// Arms the fatal exit with the library's shut-down; the runtime does so at start-up.
+void ArmFatalErrorExit(void (*shutDown)());
+int32_t IsFatalErrorExitArmed();
+// A failure the caller cannot go on from: once the fatal exit is armed it ends the process;
+// before that (no start-up, as in the native build) the line is logged with a line break and
+// the caller fails. Returns -1.
+int32_t FailFatally(const wchar_t* line);
+
+// ---------------------------------------------------------------------------------------
 // Library lock, clocks and system information
 // ---------------------------------------------------------------------------------------
 
@@ -224,11 +240,9 @@ void CloseLibraryLock();
 // Threads waiting in the lock's queue, for diagnostics. Windows build only.
 int GetLibraryLockWaiterCount();
 
-// timeGetTime() with bit 31 cleared: never negative. Windows build only.
-int32_t ReadMillisecondClock();
-// Microseconds from the processor clock (flag 1, once start-up has completed), else the
-// performance counter, else timeGetTime() x 1,000. Windows build only.
-int64_t ReadMicrosecondClock(int useProcessorClock);
+// ReadMillisecondClock and ReadMicrosecondClock are declared in quarn/quarn.h (Windows build
+// only): timeGetTime() with bit 31 cleared, and microseconds from the processor clock (flag 1,
+// once start-up has completed), else the performance counter, else timeGetTime() x 1,000.
 // Reads the performance counter's frequency for the microsecond clock (start-up).
 // 0, or -1 when the system has no performance counter. Windows build only.
 int ReadPerformanceCounterFrequency();
@@ -313,6 +327,13 @@ struct ProcessorFeatures {
 void ReadProcessorFeatures(ProcessorFeatures* out);
 // 1 when CPUID exists and reports MMX.
 int HasMmxSupport();
+// The one decision whether MMX code runs, for every kernel that has an MMX form: the system
+// capability record's flag (read from the processor on first use when the start-up's system
+// information has not filled it yet), unless a test forced it.
+int32_t IsMmxUsable();
+// Tests and benchmarks: 1 or 0 forces the decision, -1 hands it back to the capability record.
+// Returns the previous setting.
+int32_t OverrideMmxUsable(int32_t mode);
 // The processor's time-stamp counter (0 where there is none).
 uint64_t ReadTimeStampCounter();
 
@@ -327,10 +348,6 @@ struct Matrix4x4 {
 };
 struct Vector3 {
     float x, y, z;
-};
-// Windows RECT layout.
-struct RectI32 {
-    int32_t left, top, right, bottom;
 };
 
 int SetIdentityMatrix4x4(Matrix4x4* out);
@@ -354,7 +371,7 @@ float DotVector3(const Vector3* a, const Vector3* b);
 int NormalizeVector3(Vector3* out, const Vector3* in);
 Vector3* MakeUnitVector3(Vector3* out, float x, float y, float z);
 // Puts the rectangle's corners in order, then clamps it into the bound. Returns 0.
-int ClampRectInsideRect(RectI32* rect, const RectI32* bound);
+int ClampRectInsideRect(quarn::PixelRect* rect, const quarn::PixelRect* bound);
 
 // ---------------------------------------------------------------------------------------
 // Random numbers (MT19937)
@@ -370,10 +387,9 @@ struct RandomGeneratorState {
 };
 extern RandomGeneratorState g_random;
 
-void SeedRandomGenerator(uint32_t seed);
 // The next state (one MT19937 generation step), tempered into the output buffer.
 void RefillRandomState();
 // The same with MMX instructions; gives the plain refill's result bit for bit.
 void RefillRandomStateMmx();
-// The next output word (seeding with 0 first when never seeded).
-uint32_t DrawRandomWord();
+// SeedRandomGenerator and DrawRandomWord are declared in quarn/quarn.h; a draw before any seed
+// seeds with 0 first.

@@ -83,6 +83,33 @@ int HasMmxSupport()
     return f.hasCpuid && f.mmx ? 1 : 0;
 }
 
+namespace {
+
+int32_t s_mmxOverride = -1;
+int32_t s_mmxFlagRead = 0;
+
+}  // namespace
+
+int32_t IsMmxUsable()
+{
+    if (s_mmxOverride >= 0) {
+        return s_mmxOverride;
+    }
+    if (!s_mmxFlagRead) {
+        // The same answer the start-up's system information writes into the record.
+        g_systemCapability.mmxUsable = HasMmxSupport();
+        s_mmxFlagRead = 1;
+    }
+    return g_systemCapability.mmxUsable;
+}
+
+int32_t OverrideMmxUsable(int32_t mode)
+{
+    const int32_t old = s_mmxOverride;
+    s_mmxOverride = mode < 0 ? -1 : mode ? 1 : 0;
+    return old;
+}
+
 uint64_t ReadTimeStampCounter()
 {
 #if defined(QUARN_X86)

@@ -2,7 +2,7 @@
 // and the integer rectangle clip shared by the blitters.
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 
 #include <cmath>
 
@@ -214,7 +214,7 @@ Vector3* MakeUnitVector3(Vector3* out, float x, float y, float z)
     return out;
 }
 
-int ClampRectInsideRect(RectI32* r, const RectI32* b)
+int ClampRectInsideRect(quarn::PixelRect* r, const quarn::PixelRect* b)
 {
     if (r->right < r->left)
         r->right = r->left;

@@ -43,6 +43,11 @@ void LogCloseFile(void* file);
 void LogCreateFresh(const wchar_t* path);
 void LogDebuggerOutput(const wchar_t* text);
 
+// Ends the process with exit code -1 after a fatal error; on Windows the library lock's
+// events and critical section are closed first (this thread may hold the lock, and no thread
+// gets it after this point).
+[[noreturn]] void CoreEndProcessOnFatalError();
+
 // Converts 8-bit text of a code page into wide text (terminated, cut to outUnits - 1).
 // Returns the units written.
 int CoreConvertCodePage(uint32_t codePage, const char* text, wchar_t* out, int outUnits);

@@ -150,4 +150,6 @@ int CoreConvertCodePage(uint32_t, const char* text, wchar_t* out, int outUnits)
     return n;
 }
 
+void CoreEndProcessOnFatalError() { std::_Exit(-1); }
+
 #endif

@@ -114,3 +114,9 @@ int CoreConvertCodePage(uint32_t codePage, const char* text, wchar_t* out, int o
     }
     return n - 1;
 }
+
+void CoreEndProcessOnFatalError()
+{
+    CloseLibraryLock();
+    ExitProcess(static_cast<UINT>(-1));
+}

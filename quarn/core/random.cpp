@@ -45,7 +45,7 @@ void SeedRandomGenerator(uint32_t seed)
         x = x * 69069u + 1u;
         g_random.state[i] = word;
     }
-    g_random.useMmx = HasMmxSupport();
+    g_random.useMmx = IsMmxUsable();
     g_random.seeded = 1;
     if (g_random.useMmx)
         RefillRandomStateMmx();

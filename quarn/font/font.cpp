@@ -54,8 +54,6 @@ int32_t PenPixels(double pen)
     return pen >= 2147483647.0 ? INT32_MAX : pen <= -2147483648.0 ? INT32_MIN : static_cast<int32_t>(pen);
 }
 
-RectI32 ToRect(const quarn::PixelRect& r) { return RectI32{r.left, r.top, r.right, r.bottom}; }
-quarn::PixelRect ToPixelRect(const RectI32& r) { return quarn::PixelRect{r.left, r.top, r.right, r.bottom}; }
 
 }  // namespace
 
@@ -253,7 +251,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
     HGDIOBJ old = dc != nullptr ? SelectObject(dc, static_cast<HFONT>(font->gdiFont)) : nullptr;
     if (dc == nullptr || old == nullptr || old == HGDI_ERROR) {
         if (dc != nullptr) DeleteDC(dc);
-        quarn::FailFatally(L"テキストキャッシュサーフェスのＤＣの取得に失敗しました");
+        FailFatally(L"テキストキャッシュサーフェスのＤＣの取得に失敗しました");
         return nullptr;
     }
     TEXTMETRICW tm{};
@@ -286,7 +284,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
                 auto* buffer = static_cast<uint8_t*>(
                     AllocTrackedMemoryZeroed(bytes + 2 * static_cast<uint32_t>(pitch), __FILE__, __LINE__));
                 if (buffer == nullptr) {
-                    quarn::FailFatally(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
+                    FailFatally(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
                     break;
                 }
                 ok = GetGlyphOutlineW(dc, unit, format, &gm, bytes, buffer + pitch, &identity) != GDI_ERROR;
@@ -372,7 +370,7 @@ int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text, Gl
 // ---------------------------------------------------------------------------------------
 
 int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, double scaleX, double scaleY,
-                     const wchar_t* text, uint32_t color, MEMIMG* target, const RectI32* clip,
+                     const wchar_t* text, uint32_t color, MEMIMG* target, const quarn::PixelRect* clip,
                      int32_t transparent, int32_t handle, uint32_t edgeColor, int32_t length,
                      int32_t vertical, int32_t size[2])
 {
@@ -386,7 +384,7 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
     const uint32_t bright = quarn::DrawBrightRgb(g_DrawSettings);
     GlyphDrawTarget t{};
     t.image = target;
-    t.clip = clip != nullptr ? *clip : RectI32{0, 0, 0, 0};
+    t.clip = clip != nullptr ? *clip : quarn::PixelRect{0, 0, 0, 0};
     t.color = ApplyBrightToColor(color, bright);
     t.edgeColor = ApplyBrightToColor(edgeColor, bright);
     t.vertical = vertical;
@@ -442,7 +440,7 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
 {
     const FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
-    RectI32 clip = ToRect(g_DrawSettings.clip);
+    quarn::PixelRect clip = g_DrawSettings.clip;
     // A measured size always has the cell height on one side; a failed measure leaves both 0.
     // (The advance alone may be negative: spacing can run the pen left.)
     int32_t size[2] = {0, 0};
@@ -465,10 +463,10 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     const quarn::PixelRect keptClip = g_DrawSettings.clip;
     const uint32_t keptBright = g_DrawSettings.brightColor;
 
-    RectI32 area{0, 0, size[0], size[1]};
-    const RectI32 screen{0, 0, work->width, work->height};
+    quarn::PixelRect area{0, 0, size[0], size[1]};
+    const quarn::PixelRect screen{0, 0, work->width, work->height};
     ClampRectInsideRect(&area, &screen);
-    g_DrawSettings.clip = ToPixelRect(area);
+    g_DrawSettings.clip = area;
     if (antialiased) {
         work->store->transparentColor = 0;
     } else {
@@ -480,14 +478,14 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
         key &= keyMask;
         while (key == text1 || key == edge1) key = (key + 1) & keyMask;
     }
-    const quarn::PixelRect fill = ToPixelRect(area);
+    const quarn::PixelRect fill = area;
     quarn::FillMemImgPixels(work, &fill, work->store->transparentColor);
     DrawTextCore(1, 0, 0, 0, 1.0, 1.0, text, color, work, &area, 1, handle, edgeColor, -1, vertical, nullptr);
 
-    RectI32 place{x, y, quarn::SaturateToInt32(int64_t{x} + size[0]), quarn::SaturateToInt32(int64_t{y} + size[1])};
-    const RectI32 kept = ToRect(keptClip);
+    quarn::PixelRect place{x, y, quarn::SaturateToInt32(int64_t{x} + size[0]), quarn::SaturateToInt32(int64_t{y} + size[1])};
+    const quarn::PixelRect kept = keptClip;
     ClampRectInsideRect(&place, &kept);
-    g_DrawSettings.clip = ToPixelRect(place);
+    g_DrawSettings.clip = place;
     g_DrawSettings.brightColor = (keptBright & 0xFF000000u) | quarn::kNoBrightColor;
     quarn::RenderMemImg(target, work, x, y, 1, SelectedBlendMemImg());
 

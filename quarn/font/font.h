@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 #include "quarn/image/image.h"
 #include "quarn/quarn.h"
 #include "quarn/softrender/softrender.h"
@@ -142,7 +142,7 @@ uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb);
 
 struct GlyphDrawTarget {
     quarn::MEMIMG* image;
-    RectI32 clip;        // kept inside the image as well
+    quarn::PixelRect clip;        // kept inside the image as well
     uint32_t color;      // in the image's colour form
     uint32_t edgeColor;
     int32_t vertical;
@@ -154,16 +154,9 @@ void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const Glyp
 
 // ---- Fonts (Windows build only)
 
-int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness, int32_t kind,
-                           int32_t charSetIndex, int32_t edgeSize, int32_t italic, int32_t slot,
-                           int32_t check);
-int32_t DestroyFontHandle(int32_t font);
 int32_t RecreateAllFonts();
 FontRecord* GetFontRecord(int32_t font);     // portable
 int32_t IsFontHandleValid(int32_t font);     // portable
-int32_t QueryFontHeight(int32_t font);
-int32_t GetFontFaceSizeThickness(wchar_t* face, int32_t* size, int32_t* thickness, int32_t font);
-int32_t SetFontCharSpacing(int32_t spacing, int32_t font);
 int32_t WatchFontDeletion(int32_t font, int32_t* flag);
 
 int32_t ClearGlyphCache(int32_t font);
@@ -176,33 +169,28 @@ int32_t PrepareGlyphList(int32_t length, int32_t font, const wchar_t* text,
                          GlyphListEntry** list, int32_t* count);
 void ReleaseGlyphList(GlyphListEntry* list);
 
-int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, int32_t font,
-                         uint32_t edgeColor, int32_t vertical);
 int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
                                 uint32_t edgeColor, int32_t vertical, int32_t font);
 int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, double scaleX,
                      double scaleY, const wchar_t* text, uint32_t color, quarn::MEMIMG* target,
-                     const RectI32* clip, int32_t transparent, int32_t font, uint32_t edgeColor,
+                     const quarn::PixelRect* clip, int32_t transparent, int32_t font, uint32_t edgeColor,
                      int32_t length, int32_t vertical, int32_t size[2]);
 
 int32_t StartFontSystem();
 int32_t EndFontSystem();
 int32_t ResetFontSystem();
 int32_t ApplyStandardFontSettings();
-int32_t SetStandardFontSize(int32_t size);
-int32_t SetStandardFontThickness(int32_t thickness);
-int32_t SetStandardFontFace(const wchar_t* face, int32_t charSetIndex);
-int32_t SetStandardFontKind(int32_t kind);
 int32_t SetStandardFontSizeAndThickness(const wchar_t* face, int32_t size, int32_t thickness);
-int32_t GetStandardFontHandle();
-int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
-                                 uint32_t edgeColor);
 
-// The on-screen log's font and drawing.
+// Screen-mode change: keeps the standard font's face, size and thickness (1 when there was a
+// standard font to keep, else 0), and re-creates it with them afterwards.
+int32_t RememberStandardFont();
+int32_t RecreateStandardFont();
+
+// ---- The on-screen log, drawn with a font of its own before each present (Windows only)
+// Prepares the log's state and font: -1 without the vertical-blank object or the window.
 int32_t SetUpScreenLog();
+// Makes the log's font when it is needed (again); a failed creation is tried at the next use.
 int32_t CreateScreenLogFont();
+// Draws the log's lines from the top of the draw target, white on black.
 int32_t DrawScreenLog();
-
-// Installs the font layer's entries among the graphics services (font system start and end,
-// the standard font across a screen-mode change, the on-screen log). Runs at load time.
-void InstallFontServices();

@@ -1,13 +1,10 @@
-// The standard font, kept in line with its settings, the font system's start and end, and the
-// on-screen log drawn with a font of its own.
+// The standard font, kept in line with its settings, and the font system's start and end.
 #include <windows.h>
 
 #include <cwchar>
 
 #include "quarn/font/font.h"
 #include "quarn/graphics/graphics.h"
-#include "quarn/graphics/graphics_win.h"
-#include "quarn/system/system.h"
 
 StandardFontSettings g_fontSettings = {-1, 0, 0, {}, 16, 6, kFontPlain, 0, 1, 0, 0};
 
@@ -26,6 +23,8 @@ struct KeptStandardFont {
 };
 KeptStandardFont s_kept;
 
+}  // namespace
+
 int32_t RememberStandardFont()
 {
     return GetFontFaceSizeThickness(s_kept.face, &s_kept.size, &s_kept.thickness, g_fontSettings.handle) == 0 ? 1
@@ -35,19 +34,6 @@ int32_t RememberStandardFont()
 int32_t RecreateStandardFont()
 {
     return SetStandardFontSizeAndThickness(s_kept.face, s_kept.size, s_kept.thickness);
-}
-
-const bool s_servicesInstalled = (InstallFontServices(), true);
-
-}  // namespace
-
-void InstallFontServices()
-{
-    g_graphicsHooks.startFontSystem = StartFontSystem;
-    g_graphicsHooks.endFontSystem = EndFontSystem;
-    g_graphicsHooks.rememberStandardFont = RememberStandardFont;
-    g_graphicsHooks.recreateStandardFont = RecreateStandardFont;
-    g_graphicsHooks.drawScreenLog = DrawScreenLog;
 }
 
 int32_t StartFontSystem()
@@ -152,51 +138,4 @@ int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint
 {
     ApplyStandardFontSettings();
     return DrawTextWithFont(x, y, text, color, g_fontSettings.handle, edgeColor, 0);
-}
-
-// ---------------------------------------------------------------------------------------
-// On-screen log
-// ---------------------------------------------------------------------------------------
-
-int32_t SetUpScreenLog()
-{
-    if (GetDirectDrawObject() == nullptr || g_system.mainWindow == nullptr) return -1;
-    if (GetScreenLogState()->setUp) return 0;
-    PrepareScreenLogState();
-    CreateScreenLogFont();
-    return 0;
-}
-
-int32_t CreateScreenLogFont()
-{
-    ScreenLogState* log = GetScreenLogState();
-    if (!log->setUp && SetUpScreenLog() != 0) return 0;
-    if (log->fontNeeded != 1) return 0;
-    const int32_t font = CreateFontToHandle(g_fontSettings.face[0] ? g_fontSettings.face : nullptr,
-                                            log->lineHeight, 4, kFontEdge, -1, -1, 0, -1, -1);
-    log->fontHandle = font;
-    // A failed creation is tried again at the next use.
-    if (font >= 0) WatchFontDeletion(font, &log->fontNeeded);
-    return 0;
-}
-
-int32_t DrawScreenLog()
-{
-    CreateScreenLogFont();
-    const ScreenLogState* log = GetScreenLogState();
-    if (!log->setUp || log->lineHeight <= 0) return 0;
-    int32_t width = 0;
-    int32_t height = 0;
-    GetConfiguredScreenSize(&width, &height);
-    int32_t lines = height / log->lineHeight;
-    if (lines > kScreenLogLines) lines = kScreenLogLines;
-    const uint32_t white = PackScreenColor(255, 255, 255);
-    const uint32_t black = PackScreenColor(0, 0, 0);
-    for (int32_t i = 0; i < lines; ++i) {
-        // A full line has no terminator of its own.
-        wchar_t line[kScreenLogLineUnits + 1];
-        CopyWideStringLimited(line, log->lines[i], kScreenLogLineUnits);
-        DrawTextWithFont(0, log->lineHeight * i, line, white, log->fontHandle, black, 0);
-    }
-    return 0;
 }

@@ -1,12 +1,13 @@
 // Renderer start and end: "d3d9.dll", the vertical-blank object, the choice between the
-// hardware renderer and the software screen, and the graphics subsystem's end.
+// hardware renderer and the software screen, and the graphics subsystem's end (the fonts
+// end before it, in the runtime).
 #include <windows.h>
 
 #include <ddraw.h>
 
-#include "quarn/graphics/graphics.h"
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
-#include "quarn/system/system.h"
+#include "quarn/graphics/render_backend.h"
 
 namespace {
 
@@ -69,20 +70,24 @@ int32_t StartDirect3D()
         s_d3d9Module = nullptr;
         return -1;
     }
-    g_screenSettings.hardwareActive = 0;
+    UseRenderBackend(&kSoftwareRenderBackend);
     if (!g_screenSettings.softwareOnly) {
         bool tryDevice = true;
         if (!g_system.windowed && g_systemCapability.osCode >= kOsVista &&
             (g_screenSettings.displayFallback || g_screenSettings.doubled)) {
             tryDevice = SwitchDisplaySettings() == 0;
         }
-        // The hardware back end creates its objects and device here; on any failure it has
+        // A device back end creates its objects and device here; on any failure it has
         // released them again and the software screen takes over below.
-        if (tryDevice && g_hardwareRenderer.startDevice != nullptr && g_hardwareRenderer.startDevice() == 0) {
-            g_screenSettings.hardwareActive = 1;
+        if (tryDevice && StartDeviceRenderBackend() == 0) {
             return 0;
         }
     }
+    return CurrentRenderBackend()->start();
+}
+
+int32_t StartSoftwareScreen()
+{
     if (!g_system.windowed && SwitchDisplaySettings() < 0) {
         return -1;
     }
@@ -90,17 +95,18 @@ int32_t StartDirect3D()
     return 0;
 }
 
+// The Direct3D 9 back end is not built yet: the device never comes up.
+int32_t StartDeviceRenderBackend() { return -1; }
+
 int32_t ShutDownDirect3D()
 {
     const bool deviceSwitchedMode = g_screenSettings.hardwareActive && !g_screenSettings.doubled &&
                                     !g_screenSettings.displayFallback;
-    if (g_hardwareRenderer.shutDownDevice != nullptr) {
-        g_hardwareRenderer.shutDownDevice();
-    }
+    CurrentRenderBackend()->stop();
     if (!g_system.windowed && !deviceSwitchedMode) {
         ChangeDisplaySettingsW(nullptr, 0);
     }
-    g_screenSettings.hardwareActive = 0;
+    UseRenderBackend(&kSoftwareRenderBackend);
     ReleaseDirectDraw();
     if (s_d3d9Module != nullptr) {
         FreeLibrary(s_d3d9Module);
@@ -110,25 +116,14 @@ int32_t ShutDownDirect3D()
     return 0;
 }
 
-int32_t ShutDownGraphics()
+int32_t ShutDownGraphicsCore()
 {
-    if (g_graphicsHooks.endFontSystem != nullptr) {
-        g_graphicsHooks.endFontSystem();
-    }
     if (!g_screenSettings.started) {
         return 0;
     }
-    if (g_graphicsHooks.destroyAllGraphs != nullptr) {
-        g_graphicsHooks.destroyAllGraphs();
-    }
-    if (g_graphicsHooks.endMaskScreen != nullptr) {
-        g_graphicsHooks.endMaskScreen();
-    }
-    if (g_graphicsHooks.deleteAllLights != nullptr) {
-        g_graphicsHooks.deleteAllLights();
-    }
+    DestroyAllGraphs();
     if (g_system.mainWindow != nullptr) {
-        KillTimer(g_system.mainWindow, 32767);
+        KillTimer(g_system.mainWindow, kFrontScreenTimerId);
     }
     ShutDownDirect3D();
     ReleaseSoftwareScreen();

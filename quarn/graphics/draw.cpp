@@ -1,12 +1,13 @@
 // The drawing front end: clearing the draw target, the clip rectangle, colour fills and the
 // graph draws. Every draw checks its handle and the draw state, runs the hooks around it
-// (movie frame, mask, subtract emulation) and hands the pixels to the hardware quads or to the
-// software kernels.
+// (movie frame, mask, subtract emulation) and hands the pixels to the render back end's quads;
+// the software back end's quads run the software kernels.
 #include "quarn/graphics/graph.h"
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/graph_platform.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/render_backend.h"
 
 using namespace quarn;
 
@@ -63,28 +64,14 @@ int32_t DrawOnce(const GraphRecord* graph, const GraphDraw& draw, int32_t transp
 {
     const int32_t* c = draw.corners;
     const float* f = draw.floatCorners;
-    if (!graph->image->request.hardware) {
-        switch (draw.shape) {
-        case DrawShape::At:
-            return SoftDrawGraph(graph, c[0], c[1], transparent);
-        case DrawShape::Stretched:
-            return SoftDrawGraphStretched(graph, c[0], c[1], c[2], c[3], transparent);
-        case DrawShape::FourCorners:
-            return SoftDrawGraphFourCorners(graph, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7],
-                                            transparent);
-        }
-        return 0;
-    }
+    const RenderBackend* backend = CurrentRenderBackend();
     switch (draw.shape) {
     case DrawShape::At:
-        if (g_graphHooks.drawGraphQuad == nullptr) return -1;
-        return g_graphHooks.drawGraphQuad(graph, c[0], c[1], f[0], f[1], transparent, draw.wholePixel);
+        return backend->drawQuad(graph, c[0], c[1], f[0], f[1], transparent, draw.wholePixel);
     case DrawShape::Stretched:
-        if (g_graphHooks.drawGraphStretchedQuad == nullptr) return -1;
-        return g_graphHooks.drawGraphStretchedQuad(graph, c, f, transparent, draw.wholePixel);
+        return backend->drawStretchedQuad(graph, c, f, transparent, draw.wholePixel);
     case DrawShape::FourCorners:
-        if (g_graphHooks.drawGraphFourCornersQuad == nullptr) return -1;
-        return g_graphHooks.drawGraphFourCornersQuad(graph, f, transparent);
+        return backend->drawFourCornersQuad(graph, f, transparent);
     }
     return -1;
 }
@@ -111,16 +98,14 @@ int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
     if (masking && g_graphHooks.prepareMaskedDrawArea != nullptr) {
         g_graphHooks.prepareMaskedDrawArea(&area);
     }
-    const bool invert = g_DrawSettings.blendMode == 3 && graph->image->request.hardware &&
-                        g_graphHooks.subtractNeedsEmulation != nullptr &&
-                        g_graphHooks.subtractNeedsEmulation() && g_graphHooks.invertAreaBeforeSubtract != nullptr &&
-                        g_graphHooks.invertAreaAfterSubtract != nullptr;
+    const RenderBackend* backend = CurrentRenderBackend();
+    const bool invert = g_DrawSettings.blendMode == 3 && backend->subtractNeedsEmulation();
     if (invert) {
-        g_graphHooks.invertAreaBeforeSubtract(&area);
+        backend->invertAreaBeforeSubtract(&area);
     }
     const int32_t result = DrawOnce(graph, draw, NormalizeFlag(transparent));
     if (invert) {
-        g_graphHooks.invertAreaAfterSubtract(&area);
+        backend->invertAreaAfterSubtract(&area);
     }
     if (masking && g_graphHooks.commitMaskedDrawArea != nullptr) {
         g_graphHooks.commitMaskedDrawArea(&area);
@@ -152,22 +137,7 @@ int32_t WipeDrawScreen(const PixelRect* area)
     if (area != nullptr && (area->left < 0 || area->top < 0)) {
         area = nullptr;
     }
-    GraphRecord* target = FindGraphRecord(g_DrawSettings.drawTarget);
-    if (g_screenSettings.hardwareActive) {
-        if (g_graphHooks.wipeHardwareTarget != nullptr) {
-            g_graphHooks.wipeHardwareTarget(area);
-        }
-        return 0;
-    }
-    MEMIMG* image = target != nullptr ? &target->view : &g_screenImages.primary;
-    if (!TestMemImgValid(image)) {
-        return 0;
-    }
-    const uint32_t background =
-        g_graphicsHooks.windowBackgroundColor != nullptr ? g_graphicsHooks.windowBackgroundColor() : 0;
-    const uint32_t value = EncodePixelColor(image->store->format, (background >> 16) & 0xFF,
-                                            (background >> 8) & 0xFF, background & 0xFF, 0);
-    FillMemImgPixels(image, area, value);
+    CurrentRenderBackend()->wipe(area);
     return 0;
 }
 
@@ -178,7 +148,7 @@ int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
     }
     // The target must still exist; its size bounds the rectangle.
     const int32_t target = g_DrawSettings.drawTarget;
-    if (target != -2 && target != -4 && FindGraphRecord(target) == nullptr) {
+    if (target != kDrawTargetBackScreen && target != kDrawTargetFrontScreen && FindGraphRecord(target) == nullptr) {
         return -1;
     }
     s_requestedClip[0] = x1;
@@ -189,10 +159,7 @@ int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
     if (g_DrawSettings.emptyClip) {
         return 0;
     }
-    if (g_screenSettings.hardwareActive) {
-        return g_graphHooks.applyHardwareClip != nullptr ? g_graphHooks.applyHardwareClip() : -1;
-    }
-    return 0;
+    return CurrentRenderBackend()->applyClip();
 }
 
 int32_t GetRequestedDrawClipRect(int32_t corners[4])
@@ -213,20 +180,7 @@ int32_t PaintGraphColor(int32_t graphHandle, int32_t red, int32_t green, int32_t
     green = ClampByte(green);
     blue = ClampByte(blue);
     alpha = ClampByte(alpha);
-    if (!graph->image->request.hardware) {
-        // The colour in the graph's own pixel form: a graph may have other colour bits than
-        // the screen.
-        const PixelRect whole{0, 0, graph->width, graph->height};
-        const ColorFormat* format = GetMemImgColorFormat(graph->view.store->kind, 0, 0);
-        RenderMemImgFillRect(&graph->view, &whole, EncodePixelColor(format, red, green, blue, 255));
-        return 0;
-    }
-    if (g_graphHooks.paintHardwareGraph == nullptr) {
-        return -1;
-    }
-    const uint32_t argb = static_cast<uint32_t>(alpha) << 24 | static_cast<uint32_t>(red) << 16 |
-                          static_cast<uint32_t>(green) << 8 | static_cast<uint32_t>(blue);
-    return g_graphHooks.paintHardwareGraph(graph, argb);
+    return CurrentRenderBackend()->paint(graph, red, green, blue, alpha);
 }
 
 int32_t DrawGraphAt(int32_t x, int32_t y, int32_t graph, int32_t transparent)
@@ -274,12 +228,12 @@ int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32
                          int32_t height, int32_t graph, int32_t transparent, int32_t mirror)
 {
     const PixelRect saved = g_DrawSettings.clip;
-    RectI32 portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
-    const RectI32 bound{saved.left, saved.top, saved.right, saved.bottom};
+    quarn::PixelRect portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
+    const quarn::PixelRect bound{saved.left, saved.top, saved.right, saved.bottom};
     ClampRectInsideRect(&portion, &bound);
     int32_t result = 0;
     if (portion.right > portion.left && portion.bottom > portion.top) {
-        g_DrawSettings.clip = PixelRect{portion.left, portion.top, portion.right, portion.bottom};
+        g_DrawSettings.clip = portion;
         if (!mirror) {
             result = DrawGraphAt(Sum(int64_t{x} - srcX), Sum(int64_t{y} - srcY), graph, transparent);
         } else {
@@ -365,4 +319,46 @@ int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1,
     RenderMemImgTriangle(target, &graph->view, &v[0], transparent, mask, 0);
     RenderMemImgTriangle(target, &graph->view, &v[1], transparent, mask, 0);
     return 0;
+}
+
+// ---- The software back end's drawing
+
+int32_t SoftWipeDrawTarget(const PixelRect* area)
+{
+    GraphRecord* target = FindGraphRecord(g_DrawSettings.drawTarget);
+    MEMIMG* image = target != nullptr ? &target->view : &g_screenImages.primary;
+    if (!TestMemImgValid(image)) {
+        return 0;
+    }
+    const uint32_t background = kWindowBackgroundColor;
+    const uint32_t value = EncodePixelColor(image->store->format, (background >> 16) & 0xFF,
+                                            (background >> 8) & 0xFF, background & 0xFF, 0);
+    FillMemImgPixels(image, area, value);
+    return 0;
+}
+
+int32_t SoftPaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t /*alpha*/)
+{
+    // The colour in the graph's own pixel form: a graph may have other colour bits than the
+    // screen.
+    const PixelRect whole{0, 0, graph->width, graph->height};
+    const ColorFormat* format = GetMemImgColorFormat(graph->view.store->kind, 0, 0);
+    RenderMemImgFillRect(&graph->view, &whole, EncodePixelColor(format, red, green, blue, 255));
+    return 0;
+}
+
+int32_t SoftDrawQuad(const GraphRecord* graph, int32_t x, int32_t y, float, float, int32_t transparent, int32_t)
+{
+    return SoftDrawGraph(graph, x, y, transparent);
+}
+
+int32_t SoftDrawStretchedQuad(const GraphRecord* graph, const int32_t corners[4], const float[4],
+                              int32_t transparent, int32_t)
+{
+    return SoftDrawGraphStretched(graph, corners[0], corners[1], corners[2], corners[3], transparent);
+}
+
+int32_t SoftDrawFourCornersQuad(const GraphRecord* graph, const float f[8], int32_t transparent)
+{
+    return SoftDrawGraphFourCorners(graph, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], transparent);
 }

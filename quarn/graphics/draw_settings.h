@@ -1,18 +1,13 @@
-// The draw state: the settings every drawing operation draws under.
-// Portable: the software kernels read it directly, so it must build without the OS headers.
+// The draw state: the settings every drawing operation draws under. Portable.
 #pragma once
 
 #include <cstdint>
 
 #include "quarn/core/core.h"
 #include "quarn/image/image.h"
+#include "quarn/softrender/softrender.h"
 
 namespace quarn {
-
-struct MEMIMG;
-
-// No draw-bright colour: the low 24 bits of the bright colour word all set.
-constexpr uint32_t kNoBrightColor = 0xFFFFFF;
 
 // Draw targets besides graph handles. -3 and -5 are taken and behave as the back screen.
 constexpr int32_t kDrawTargetBackScreen = -2;
@@ -113,5 +108,17 @@ inline DrawSettings g_DrawSettings{};
 
 // The bright colour as 0x00RRGGBB.
 inline uint32_t DrawBrightRgb(const DrawSettings& s) { return s.brightColor & 0xFFFFFF; }
+
+// What the software kernels draw under, taken from the draw settings.
+SoftBlendState CurrentSoftBlendState();
+
+// The software renderer's entry points: each reads the draw settings once, at entry, and runs
+// its kernel under them (see softrender.h).
+void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const MEMIMG* mask);
+void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color);
+void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
+                        const MEMIMG* mask);
+void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices, int transparent,
+                          const MEMIMG* mask, uint32_t flatColor);
 
 }  // namespace quarn

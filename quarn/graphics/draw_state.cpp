@@ -1,27 +1,14 @@
 // The draw settings' setters and getters, colour values and the reset defaults.
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/render_backend.h"
 
 using namespace quarn;
-
-GraphicsServiceHooks g_graphicsHooks;
-HardwareRendererOps g_hardwareRenderer;
-
-#ifndef _WIN32
-// Without a window there is nothing to wait for and no library start-up.
-void WaitForActiveWindow() {}
-int32_t HasLibraryStarted() { return 0; }
-#endif
 
 namespace {
 
 int32_t Clamp255(int32_t value) { return value < 0 ? 0 : (value > 255 ? 255 : value); }
 
-void NotifyHardware(int32_t (*entry)())
-{
-    if (g_screenSettings.hardwareActive && entry != nullptr) {
-        entry();
-    }
-}
+void NotifyBackend(int32_t change) { CurrentRenderBackend()->applyDrawState(change); }
 
 }  // namespace
 
@@ -37,7 +24,7 @@ int SelectBlendMode(int mode, int parameter)
     WaitForActiveWindow();
     s.blendMode = mode;
     s.blendParam = p;
-    NotifyHardware(g_hardwareRenderer.blendInputsChanged);
+    NotifyBackend(kRenderBlendInputs);
     return 0;
 }
 
@@ -49,7 +36,7 @@ int StoreBrightChannels(int red, int green, int blue)
         return 0;
     }
     g_DrawSettings.brightColor = rgb;
-    NotifyHardware(g_hardwareRenderer.blendInputsChanged);
+    NotifyBackend(kRenderBlendInputs);
     return 0;
 }
 
@@ -68,7 +55,7 @@ int SetTextureFilterMode(int mode)
         return 0;
     }
     s.filterMode = mode;
-    NotifyHardware(g_hardwareRenderer.filterModeChanged);
+    NotifyBackend(kRenderFilterMode);
     return 0;
 }
 
@@ -83,7 +70,7 @@ int SelectBlendGraph(int graph, int borderPosition, int borderRange)
     }
     GraphDrawInfo info{};
     if (graph != -1) {
-        if (g_graphicsHooks.describeGraph == nullptr || g_graphicsHooks.describeGraph(graph, &info) != 0) {
+        if (DescribeGraph(graph, &info) != 0) {
             return -1;
         }
     }
@@ -91,13 +78,12 @@ int SelectBlendGraph(int graph, int borderPosition, int borderRange)
     WaitForActiveWindow();
     s.blendBorderPos = Clamp255(borderPosition);
     s.blendBorderRange = Clamp255(borderRange);
-    if (g_screenSettings.hardwareActive) {
-        if (g_hardwareRenderer.selectBlendGraph == nullptr) {
-            return -1;
-        }
-        return g_hardwareRenderer.selectBlendGraph(graph, s.blendBorderPos, s.blendBorderRange);
-    }
-    BuildBlendMaskAlphaTable(s.blendBorderPos, s.blendBorderRange);
+    return CurrentRenderBackend()->selectBlendGraph(graph, s.blendBorderPos, s.blendBorderRange);
+}
+
+int32_t SoftSelectBlendGraph(int32_t, int32_t borderPos, int32_t borderRange)
+{
+    BuildBlendMaskAlphaTable(borderPos, borderRange);
     return 0;
 }
 
@@ -106,7 +92,7 @@ MEMIMG* SelectedBlendMemImg()
     // Looked up at each use: a blend graph deleted since it was selected then weighs nothing.
     const int32_t graph = g_DrawSettings.blendGraph;
     GraphDrawInfo info{};
-    if (graph == -1 || g_graphicsHooks.describeGraph == nullptr || g_graphicsHooks.describeGraph(graph, &info) != 0) {
+    if (graph == -1 || DescribeGraph(graph, &info) != 0) {
         return nullptr;
     }
     return info.sharedImage;
@@ -115,7 +101,7 @@ MEMIMG* SelectedBlendMemImg()
 int SetFogMode(int mode)
 {
     g_DrawSettings.fogMode = mode;
-    NotifyHardware(g_hardwareRenderer.fogChanged);
+    NotifyBackend(kRenderFog);
     return 0;
 }
 
@@ -123,7 +109,7 @@ int SetFogColor(int red, int green, int blue)
 {
     g_DrawSettings.fogColor = 0xFF000000u | static_cast<uint32_t>(Clamp255(red)) << 16 |
                               static_cast<uint32_t>(Clamp255(green)) << 8 | static_cast<uint32_t>(Clamp255(blue));
-    NotifyHardware(g_hardwareRenderer.fogChanged);
+    NotifyBackend(kRenderFog);
     return 0;
 }
 
@@ -131,7 +117,7 @@ int SetFogStartEnd(float start, float end)
 {
     g_DrawSettings.fogStart = start;
     g_DrawSettings.fogEnd = end;
-    NotifyHardware(g_hardwareRenderer.fogChanged);
+    NotifyBackend(kRenderFog);
     return 0;
 }
 
@@ -228,11 +214,11 @@ void ApplyDrawSettingDefaults()
 int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bottom)
 {
     DrawSettings& s = g_DrawSettings;
-    RectI32 rect{left < right ? left : right, top < bottom ? top : bottom, left < right ? right : left,
+    quarn::PixelRect rect{left < right ? left : right, top < bottom ? top : bottom, left < right ? right : left,
                  top < bottom ? bottom : top};
-    const RectI32 bound{0, 0, s.drawTargetWidth, s.drawTargetHeight};
+    const quarn::PixelRect bound{0, 0, s.drawTargetWidth, s.drawTargetHeight};
     ClampRectInsideRect(&rect, &bound);
-    s.clip = PixelRect{rect.left, rect.top, rect.right, rect.bottom};
+    s.clip = rect;
     s.emptyClip = rect.right <= rect.left || rect.bottom <= rect.top ? 1 : 0;
     return 0;
 }

@@ -7,6 +7,7 @@
 #include "quarn/core/core.h"
 #include "quarn/graphics/graph_platform.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/render_backend.h"
 
 using namespace quarn;
 
@@ -49,13 +50,7 @@ void ReleaseGraphImage(GraphImage* image)
         FreeTrackedMemory(image->renderTargetExtra);
         image->renderTargetExtra = nullptr;
     }
-    if (image->request.hardware) {
-        if (g_graphHooks.releaseGraphImageTextures != nullptr) {
-            g_graphHooks.releaseGraphImageTextures(image);
-        }
-    } else {
-        ReleaseMemImgRef(&image->memImg);
-    }
+    CurrentRenderBackend()->releaseImage(image);
     FreeTrackedMemory(image);
 }
 
@@ -63,10 +58,7 @@ void ReleaseGraphImage(GraphImage* image)
 int32_t TransferPictureIntoGraph(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha,
                                  const PixelRect* source, int32_t destX, int32_t destY)
 {
-    GraphImage* target = graph->image;
-    if (target->request.hardware && g_graphHooks.flushVertexBatch != nullptr) {
-        g_graphHooks.flushVertexBatch();
-    }
+    CurrentRenderBackend()->flush();
     if (source->right <= source->left || source->bottom <= source->top) {
         return 0;
     }
@@ -91,14 +83,9 @@ int32_t TransferPictureIntoGraph(GraphRecord* graph, const BaseImage* image, con
     if (right <= left || bottom <= top) {
         return 0;
     }
-    if (target->request.hardware) {
-        // Texture uploads come with the hardware renderer.
-        return -1;
-    }
-    LoadBaseImageIntoMemImg(image, alpha, &graph->view, static_cast<int32_t>(left), static_cast<int32_t>(top),
-                            static_cast<int32_t>(right - left), static_cast<int32_t>(bottom - top),
-                            static_cast<int32_t>(left + shiftX), static_cast<int32_t>(top + shiftY), 0);
-    return 0;
+    return CurrentRenderBackend()->uploadImage(
+        graph, image, alpha, static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right - left),
+        static_cast<int32_t>(bottom - top), static_cast<int32_t>(left + shiftX), static_cast<int32_t>(top + shiftY));
 }
 
 // Both images must have the graph's size, or no alpha image.
@@ -118,6 +105,8 @@ void MirrorPair(BaseImage* image, BaseImage* alpha)
     }
 }
 
+}  // namespace
+
 int32_t DescribeGraph(int32_t handle, GraphDrawInfo* out)
 {
     GraphRecord* graph = FindGraphRecord(handle);
@@ -134,8 +123,6 @@ int32_t DescribeGraph(int32_t handle, GraphDrawInfo* out)
     return 0;
 }
 
-// Graphics start: an empty table from slot 0. Graphs still in it are destroyed first, so that
-// no later creation takes a slot that still holds a record.
 int32_t ResetGraphTable()
 {
     HandleTable* table = s_graphTable.get();
@@ -150,28 +137,13 @@ int32_t ResetGraphTable()
     return 0;
 }
 
-const bool s_servicesInstalled = (InstallGraphServices(), true);
+namespace {
 
 }  // namespace
 
 namespace quarn {
 
 HandleTable* GraphTable() { return s_graphTable.get(); }
-
-int32_t FailFatally(const wchar_t* line)
-{
-    if (g_graphicsHooks.fatalErrorExit != nullptr) {
-        g_graphicsHooks.fatalErrorExit(line);
-    }
-    return AppendLogFormat(L"%ls", line);
-}
-
-void InstallGraphServices()
-{
-    g_graphicsHooks.describeGraph = DescribeGraph;
-    g_graphicsHooks.resetGraphTable = ResetGraphTable;
-    g_graphicsHooks.destroyAllGraphs = DestroyAllGraphs;
-}
 
 GraphRecord* FindGraphRecord(int32_t handle)
 {
@@ -213,69 +185,10 @@ int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, i
         return -1;
     }
     const int32_t levels = mipLevels == -1 ? 1 : mipLevels;
-    alpha = alpha ? 1 : 0;
-    paletted = paletted ? 1 : 0;
-
-    TextureFormatRequest request{};
-    request.hardware = g_screenSettings.hardwareActive ? 1 : 0;
-    request.alphaChannel = static_cast<uint8_t>(alpha);
-    const int32_t screenBits = GetConfiguredColorBits();
-    if (request.hardware) {
-        request.compression = static_cast<uint8_t>(compression);
-        request.mipLevels = static_cast<uint8_t>(levels);
-        request.alphaTest = g_DrawSettings.newGraphAlphaTest && !alpha ? 1 : 0;
-        request.colorBits = static_cast<uint8_t>(g_newGraphSettings.colorBits != 0 ? g_newGraphSettings.colorBits
-                                                 : alpha                       ? 32
-                                                                               : screenBits);
-        // Texture tiles and their device objects come with the hardware renderer.
+    if (CurrentRenderBackend()->makeImage(graph, width, height, levels, alpha ? 1 : 0, paletted ? 1 : 0,
+                                          compression) != 0) {
         DestroyGraph(graphHandle);
         return -1;
-    }
-    request.colorBits =
-        static_cast<uint8_t>(g_newGraphSettings.colorBits != 0 ? g_newGraphSettings.colorBits : screenBits);
-    request.renderTarget = 1;  // every software graph can be drawn into
-    request.paletted = static_cast<uint8_t>(paletted);
-
-    auto* image = static_cast<GraphImage*>(AllocZeroed(sizeof(GraphImage)));
-    if (image == nullptr) {
-        AppendLog(L"グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
-        DestroyGraph(graphHandle);
-        return -1;
-    }
-    const bool wide = request.colorBits != 16;
-    image->refCount = 1;
-    image->request = request;
-    image->transparentColor = kNewImageTransparentRgb;
-    image->width = width;
-    image->height = height;
-    image->format = (wide ? 17 : 15) + alpha;
-    graph->image = image;
-    graph->x = 0;
-    graph->y = 0;
-    graph->width = width;
-    graph->height = height;
-
-    if (request.blendImage) {
-        if (CreateMemImgWithOptions(&image->memImg, width, height, -1, 0, kMemImgGrey8, 0, 0, 1,
-                                    nullptr) != 0) {
-            AppendLog(L"ブレンド画像用メモリイメージの作成に失敗しました\n");
-            DestroyGraph(graphHandle);
-            return -1;
-        }
-    } else {
-        const int32_t kind = wide ? kMemImgXrgb32 : kMemImgRgb565;
-        uint32_t key = 0xFFFF;
-        if (!paletted) {
-            const uint32_t rgb = image->transparentColor;
-            key = EncodePixelColor(GetMemImgColorFormat(kind, alpha, 0), (rgb >> 16) & 0xFF,
-                                   (rgb >> 8) & 0xFF, rgb & 0xFF, 255);
-        }
-        if (CreateMemImgWithOptions(&image->memImg, width, height, -1, key, kind, paletted, alpha,
-                                    1, nullptr) != 0) {
-            AppendLog(L"メモリイメージの作成に失敗しました\n");
-            DestroyGraph(graphHandle);
-            return -1;
-        }
     }
     if (BuildGraphDrawInfo(graphHandle) != 0) {
         DestroyGraph(graphHandle);
@@ -600,7 +513,7 @@ int32_t QueryGraphSize(int32_t handle, int32_t* width, int32_t* height)
 {
     int32_t w = 0;
     int32_t h = 0;
-    if (handle == -2 || handle == -4) {
+    if (handle == kDrawTargetBackScreen || handle == kDrawTargetFrontScreen) {
         GetConfiguredScreenSize(&w, &h);
     } else {
         const GraphRecord* graph = FindGraphRecord(handle);
@@ -723,3 +636,66 @@ int32_t TestBlendGraphSize(const GraphRecord* graph)
     }
     return blend->width < graph->width || blend->height < graph->height ? 1 : 0;
 }
+
+// ---- The software back end's images
+
+int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t /*levels*/, int32_t alpha,
+                           int32_t paletted, int32_t /*compression*/)
+{
+    TextureFormatRequest request{};
+    request.alphaChannel = static_cast<uint8_t>(alpha);
+    const int32_t screenBits = GetConfiguredColorBits();
+    request.colorBits =
+        static_cast<uint8_t>(g_newGraphSettings.colorBits != 0 ? g_newGraphSettings.colorBits : screenBits);
+    request.renderTarget = 1;  // every software graph can be drawn into
+    request.paletted = static_cast<uint8_t>(paletted);
+
+    auto* image = static_cast<GraphImage*>(AllocZeroed(sizeof(GraphImage)));
+    if (image == nullptr) {
+        AppendLog(L"グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
+        return -1;
+    }
+    const bool wide = request.colorBits != 16;
+    image->refCount = 1;
+    image->request = request;
+    image->transparentColor = kNewImageTransparentRgb;
+    image->width = width;
+    image->height = height;
+    image->format = (wide ? 17 : 15) + alpha;
+    graph->image = image;
+    graph->x = 0;
+    graph->y = 0;
+    graph->width = width;
+    graph->height = height;
+
+    if (request.blendImage) {
+        if (CreateMemImgWithOptions(&image->memImg, width, height, -1, 0, kMemImgGrey8, 0, 0, 1,
+                                    nullptr) != 0) {
+            AppendLog(L"ブレンド画像用メモリイメージの作成に失敗しました\n");
+            return -1;
+        }
+    } else {
+        const int32_t kind = wide ? kMemImgXrgb32 : kMemImgRgb565;
+        uint32_t key = 0xFFFF;
+        if (!paletted) {
+            const uint32_t rgb = image->transparentColor;
+            key = EncodePixelColor(GetMemImgColorFormat(kind, alpha, 0), (rgb >> 16) & 0xFF,
+                                   (rgb >> 8) & 0xFF, rgb & 0xFF, 255);
+        }
+        if (CreateMemImgWithOptions(&image->memImg, width, height, -1, key, kind, paletted, alpha,
+                                    1, nullptr) != 0) {
+            AppendLog(L"メモリイメージの作成に失敗しました\n");
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int32_t SoftUploadGraphImage(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha, int32_t left,
+                             int32_t top, int32_t width, int32_t height, int32_t destX, int32_t destY)
+{
+    LoadBaseImageIntoMemImg(image, alpha, &graph->view, left, top, width, height, destX, destY, 0);
+    return 0;
+}
+
+void SoftReleaseGraphImage(GraphImage* image) { ReleaseMemImgRef(&image->memImg); }

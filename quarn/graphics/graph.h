@@ -13,7 +13,7 @@
 
 #include <cstdint>
 
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 #include "quarn/quarn.h"
 #include "quarn/image/image.h"
 #include "quarn/softrender/softrender.h"
@@ -125,24 +125,6 @@ struct GraphServiceHooks {
                                     int32_t sourceKind, const void* alphaData, int32_t alphaSize,
                                     int32_t alphaSource, BaseImage* image, BaseImage* alphaImage,
                                     int32_t mirror);
-    // Hardware renderer. Without these, texture graphs cannot be made or drawn.
-    void (*flushVertexBatch)();  // before pixels change
-    void (*releaseGraphImageTextures)(GraphImage* image);
-    int32_t (*wipeHardwareTarget)(const PixelRect* area);  // null area: the whole target
-    int32_t (*applyHardwareClip)();  // viewport, scissor and projection of the clip rectangle
-    int32_t (*paintHardwareGraph)(const GraphRecord* graph, uint32_t argb);
-    // 1 when blend mode 3 has to be emulated by inverting the area around the draw.
-    int32_t (*subtractNeedsEmulation)();
-    void (*invertAreaBeforeSubtract)(const PixelRect* area);
-    void (*invertAreaAfterSubtract)(const PixelRect* area);
-    int32_t (*drawGraphQuad)(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
-                             int32_t transparent, int32_t wholePixel);
-    int32_t (*drawGraphStretchedQuad)(const GraphRecord* graph, const int32_t corners[4],
-                                      const float floatCorners[4], int32_t transparent,
-                                      int32_t wholePixel);
-    // Corners in the order top-left, top-right, bottom-left, bottom-right.
-    int32_t (*drawGraphFourCornersQuad)(const GraphRecord* graph, const float corners[8],
-                                        int32_t transparent);
 };
 extern GraphServiceHooks g_graphHooks;
 
@@ -189,15 +171,6 @@ inline int32_t SaturateToInt32(int64_t value)
 HandleTable* GraphTable();
 GraphRecord* FindGraphRecord(int32_t handle);
 
-// A failure the graphics and font code cannot go on from: the library's fatal exit when one
-// is installed (it ends the process); without one (before start-up) the line is logged and
-// the caller fails. Returns -1.
-int32_t FailFatally(const wchar_t* line);
-
-// Puts the graph entries into the screen's service hooks. Runs once when the graph code is
-// linked in; again after a caller replaced them.
-void InstallGraphServices();
-
 }  // namespace quarn
 
 // ---- Graph operations (0 / -1 / handle)
@@ -205,7 +178,6 @@ int32_t AllocateGraphHandle();
 int32_t SetUpGraphImage(int32_t graph, int32_t mipLevels, int32_t width, int32_t height,
                         int32_t alpha, int32_t paletted, int32_t compression);
 int32_t BuildGraphDrawInfo(int32_t graph);
-int32_t CreateBlankGraph(int32_t width, int32_t height);
 int32_t MakeGraphForBaseImage(const quarn::BaseImage* image, const quarn::BaseImage* alpha,
                               int32_t flag);
 int32_t ConvertBaseImageToGraph(quarn::BaseImage* image, quarn::BaseImage* alpha, int32_t flag,
@@ -221,46 +193,25 @@ int32_t TransferImageToGraph(const quarn::BaseImage* image, const wchar_t* fileN
 int32_t TransferImageRectToGraph(const quarn::BaseImage* image, const quarn::BaseImage* alpha,
                                  const quarn::PixelRect* source, int32_t destX, int32_t destY,
                                  int32_t graph, int32_t flag);
-int32_t CreateSubGraph(int32_t x, int32_t y, int32_t width, int32_t height, int32_t source);
 int32_t ShareGraphImage(int32_t graph, int32_t source, int32_t x, int32_t y, int32_t width,
                         int32_t height);
 int32_t KeepGraphFileName(int32_t graph, const wchar_t* path, int32_t source);
-int32_t DestroyGraph(int32_t graph);
 int32_t DestroyAllGraphs();
 int32_t TestGraphHandle(int32_t handle);
-int32_t QueryGraphSize(int32_t handle, int32_t* width, int32_t* height);
 int32_t AttachGraphLostFlag(int32_t handle, int32_t* flag);
 int32_t InstallGraphRestoreHandler(int32_t (*routine)());
 int32_t HasGraphRestoreHandler();
 int32_t RunGraphRestore();
 int32_t RestoreGraphsFromFiles();
-int32_t SetNewGraphColorBits(int32_t bits);
 int32_t GetNewGraphColorBits();
 int32_t SetNewGraphAlphaTestFlag(int32_t flag);
 int32_t GetNewGraphAlphaTestFlag();
-int32_t SetNewGraphAlphaChannelFlag(int32_t flag);
 int32_t GetNewGraphAlphaChannelFlag();
 int32_t TestBlendGraphSize(const quarn::GraphRecord* graph);
 
 // ---- Drawing front end
-int32_t WipeDrawScreen(const quarn::PixelRect* area);
-int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 // The corners last passed to SetDrawClipRect, as given: x1, y1, x2, y2.
 int32_t GetRequestedDrawClipRect(int32_t corners[4]);
-int32_t PaintGraphColor(int32_t graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
-int32_t DrawGraphAt(int32_t x, int32_t y, int32_t graph, int32_t transparent);
-int32_t DrawGraphStretched(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t graph,
-                           int32_t transparent);
-int32_t DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int32_t graph,
-                                int32_t transparent);
-int32_t DrawGraphMirrored(int32_t x, int32_t y, int32_t graph, int32_t transparent);
-int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32_t width,
-                         int32_t height, int32_t graph, int32_t transparent, int32_t mirror);
-int32_t DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int32_t srcX,
-                                  int32_t srcY, int32_t width, int32_t height, int32_t graph,
-                                  int32_t transparent);
-int32_t DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
-                             float y4, int32_t graph, int32_t transparent);
 int32_t SoftDrawGraph(const quarn::GraphRecord* graph, int32_t x, int32_t y, int32_t transparent);
 int32_t SoftDrawGraphStretched(const quarn::GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
                                int32_t y2, int32_t transparent);

@@ -1,9 +1,21 @@
 #include "quarn/graphics/graph_platform.h"
 
-#include "quarn/graphics/graphics.h"
 #include <windows.h>
 
+#include "quarn/graphics/graphics.h"
+#include "quarn/system/system.h"
+
 int32_t GraphLibraryStarted() { return HasLibraryStarted(); }
+
+void WaitForActiveWindow()
+{
+    // Without a window (before start-up) there is no activation to wait for.
+    if (g_system.mainWindow != nullptr) {
+        WaitUntilWindowActive();
+    }
+}
+
+int32_t HasLibraryStarted() { return g_system.started; }
 
 int32_t GraphResolveFullPath(const wchar_t* path, wchar_t* out, int32_t units)
 {

@@ -8,8 +8,8 @@
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/draw_settings.h"
-#include "quarn/graphics/handle.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/handle.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
 #include "quarn/softrender/softrender.h"
 
@@ -37,64 +37,15 @@ struct GraphDrawInfo {
     int32_t hardwareTexture;     // 1 when the image lives in device textures
 };
 
-// Services of the other graphics parts (graphs, fonts, lights, masks). Each part installs its
-// entries when it is built in; while an entry is null the screen code behaves as if the part
-// held nothing: no graph handle is live, there is no font, light or mask to look after.
-struct GraphicsServiceHooks {
-    // 0 and the graph's facts for a live graph handle, -1 for anything else.
-    int32_t (*describeGraph)(int32_t handle, GraphDrawInfo* out);
-    // Graphics start: the graph table's live count and high-water slot back to 0.
-    int32_t (*resetGraphTable)();
-    int32_t (*destroyAllGraphs)();
-    int32_t (*startFontSystem)();
-    int32_t (*endFontSystem)();
-    // Screen-mode change: keep the standard font's face, size and thickness, and re-create it.
-    int32_t (*rememberStandardFont)();
-    int32_t (*recreateStandardFont)();
-    // The default directional light of a reset draw state; and removing every light.
-    int32_t (*createDefaultLight)();
-    int32_t (*deleteAllLights)();
-    // The mask screen's work image, while masking is active.
-    quarn::MEMIMG* (*maskWorkImage)();
-    int32_t (*endMaskScreen)();
-    // Draws the on-screen log onto the draw target.
-    int32_t (*drawScreenLog)();
-    // The camera's screen centre and default view follow a new draw target.
-    int32_t (*setCameraScreenCenter)(float x, float y);
-    // The window's background colour as 0x00RRGGBB (black while null).
-    uint32_t (*windowBackgroundColor)();
-    // Logs the line, runs the library's shut-down and ends the process. While null the line
-    // is logged and the process ends at once.
-    void (*fatalErrorExit)(const wchar_t* line);
-};
-extern GraphicsServiceHooks g_graphicsHooks;
+// The window's background colour as 0x00RRGGBB, which wiping clears to and a new screen starts
+// with: black.
+constexpr uint32_t kWindowBackgroundColor = 0;
 
-// The hardware renderer's half of the screen operations. The hardware back end installs them;
-// every operation below takes the software path while the hardware flag is 0, which only
-// startDevice sets.
-struct HardwareRendererOps {
-    // Creates the hardware objects and device; 0 and the hardware flag set when the hardware
-    // renderer came up, otherwise everything of it released again and -1.
-    int32_t (*startDevice)();
-    // Vertex batches, viewport and state defaults of a new device.
-    int32_t (*initDeviceSettings)();
-    // Releases everything of the hardware path except the vertical-blank object.
-    int32_t (*shutDownDevice)();
-    // The blend mode, parameter or bright colour changed.
-    int32_t (*blendInputsChanged)();
-    int32_t (*filterModeChanged)();
-    int32_t (*fogChanged)();
-    int32_t (*selectBlendGraph)(int32_t handle, int32_t borderPos, int32_t borderRange);
-    // Flush, end the scene, bind the target's surface (-2 the back buffer).
-    int32_t (*selectRenderTarget)(int32_t target);
-    // Present: area in client coordinates or null; mappedSource its rectangle in the
-    // picture; source and destination the whole-picture rectangles. 0 / -1.
-    int32_t (*present)(const RectI32* area, const RectI32* mappedSource, const RectI32* source,
-                       const RectI32* destination);
-    // Makes sure the screen-size render target holding the picture exists. 0 / -1.
-    int32_t (*ensureSubBackBuffer)();
-};
-extern HardwareRendererOps g_hardwareRenderer;
+// 0 and the graph's facts for a live graph handle, -1 for anything else.
+int32_t DescribeGraph(int32_t handle, GraphDrawInfo* out);
+// Graphics start: an empty graph table from slot 0. Graphs still in it are destroyed first, so
+// that no later creation takes a slot that still holds a record.
+int32_t ResetGraphTable();
 
 int32_t IsHardwareActive();
 
@@ -108,7 +59,7 @@ int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bott
 
 // A rectangle in window client coordinates mapped into the picture through the last present
 // rectangle, which the whole picture was shown in (integer arithmetic).
-RectI32 MapPresentRect(const RectI32& area, const RectI32& lastPresent, int32_t screenWidth,
+quarn::PixelRect MapPresentRect(const quarn::PixelRect& area, const quarn::PixelRect& lastPresent, int32_t screenWidth,
                        int32_t screenHeight);
 
 // Where a partial software present reads: x, y as a bottom-up DIB counts rows (y from the
@@ -116,7 +67,7 @@ RectI32 MapPresentRect(const RectI32& area, const RectI32& lastPresent, int32_t 
 struct DibSourceRect {
     int32_t x, y, width, height;
 };
-DibSourceRect BottomUpSourceRect(const RectI32& mapped, int32_t screenHeight);
+DibSourceRect BottomUpSourceRect(const quarn::PixelRect& mapped, int32_t screenHeight);
 
 // Refresh-period measurement: fed the clock after each vertical blank, it settles once ten
 // intervals in a row each differ from the one before by less than a millisecond.
@@ -167,21 +118,6 @@ void WaitForActiveWindow();
 // 1 once the library's start-up has begun; 0 in the native build.
 int32_t HasLibraryStarted();
 
-// Windows build only.
-int32_t InitializeGraphics();
-int32_t ShutDownGraphics();
-int32_t StartDirect3D();
-int32_t ShutDownDirect3D();
-int32_t CreateDirectDrawObject();
-int32_t MeasureRefreshPeriod();
-int32_t WaitForVerticalBlankPaced();
-int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh);
-int32_t SwitchDisplaySettings();
-int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits);
-int32_t SetDisplayFallbackFlag(int32_t flag);
-int32_t ResetDrawSettings();
-int32_t IsFullScreenMode();
-int32_t ReturnZero();
 // The software present's header: the DIB header and the three colour masks after it.
 struct ScreenDibHeader {
     uint32_t size;

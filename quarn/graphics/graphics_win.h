@@ -1,21 +1,68 @@
-// Graphics services that take Windows types. Windows build only.
+// The screen's Windows half: the renderer's device, the draw target's timer, present and its
+// pacing, and the display's modes. Starting graphics also starts the fonts, a mode change
+// re-creates the standard font and the public present draws the on-screen log first: those
+// compositions are the runtime's, which calls the functions here and the font layer's in turn.
+// Windows build only.
 #pragma once
 
 #include <windows.h>
 
 #include <ddraw.h>
 
-#include "quarn/graphics/graphics.h"
+#include <cstdint>
 
+#include "quarn/graphics/graphics.h"
+#include "quarn/system/system.h"
+
+// The window timer that re-presents the front screen while it is the draw target.
+constexpr UINT_PTR kFrontScreenTimerId = 32767;
+constexpr UINT kFrontScreenTimerMs = 32;
+
+// ---- Start, end and the device
+// Results of StartGraphicsCore.
+enum {
+    kGraphicsStarted = 0,          // started now: the fonts start next
+    kGraphicsAlreadyStarted = 1,   // nothing done
+    kGraphicsDeviceFailed = -1,    // the caller ends graphics, then the renderer's device
+    kGraphicsScreenFailed = -2,    // the caller ends graphics
+};
+// Graphics start without the fonts: screen defaults, the device, the screen images and the
+// draw settings.
+int32_t StartGraphicsCore();
+// Graphics end without the fonts: graphs, the front-screen timer, the device and the screen
+// images. Does nothing before graphics have started. Always 0.
+int32_t ShutDownGraphicsCore();
+int32_t StartDirect3D();
+int32_t ShutDownDirect3D();
+int32_t CreateDirectDrawObject();
 // The vertical-blank object, or null.
 IDirectDraw7* GetDirectDrawObject();
 // Zero-fills the record and returns it.
 DDCAPS* ClearDirectDrawCaps(DDCAPS* caps);
-// The front-screen timer's work: re-presents while the front screen is the draw target.
-void RefreshFrontScreen(HWND window, UINT message, UINT_PTR id, DWORD time);
-// Frees the display-mode list (it is built again on its next use).
-void FreeDisplayModeList();
-// Releases the software screen images.
-void ReleaseSoftwareScreen();
 // The run-time loaded "d3d9.dll", for the hardware back end.
 HMODULE GetDirect3DModule();
+// Starts a device back end and makes it the one in use: 0, or -1 with all of it released.
+int32_t StartDeviceRenderBackend();
+int32_t ResetDrawSettings();
+int32_t IsFullScreenMode();
+int32_t ReturnZero();
+
+// ---- Present and its pacing
+// The present without the on-screen log: -1 before start-up or once the program quits.
+int32_t PresentScreenCore(const RECT* area);
+int32_t MeasureRefreshPeriod();
+int32_t WaitForVerticalBlankPaced();
+
+// ---- Screen modes
+int32_t SwitchDisplaySettings();
+int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits);
+int32_t SetDisplayFallbackFlag(int32_t flag);
+// Frees the display-mode list (it is built again on its next use).
+void FreeDisplayModeList();
+// The mode the screen settings hold now, and storing one into them.
+ScreenMode CurrentScreenMode();
+void StoreScreenMode(const ScreenMode& mode);
+
+// ---- What the window's messages ask of the screen
+int32_t HasDirectDraw();
+int32_t HasGraphRestoreRoutine();

@@ -6,7 +6,7 @@ using namespace quarn;
 
 ScreenImages g_screenImages;
 
-RectI32 MapPresentRect(const RectI32& area, const RectI32& lastPresent, int32_t screenWidth, int32_t screenHeight)
+quarn::PixelRect MapPresentRect(const quarn::PixelRect& area, const quarn::PixelRect& lastPresent, int32_t screenWidth, int32_t screenHeight)
 {
     // 64-bit products: a large window times a large picture would pass 2^31.
     const int64_t spanX = int64_t{lastPresent.right} - lastPresent.left;
@@ -14,7 +14,7 @@ RectI32 MapPresentRect(const RectI32& area, const RectI32& lastPresent, int32_t 
     if (spanX <= 0 || spanY <= 0) {
         return area;  // nothing presented yet: client and picture coincide
     }
-    RectI32 out;
+    quarn::PixelRect out;
     out.left = static_cast<int32_t>((area.left - int64_t{lastPresent.left}) * screenWidth / spanX);
     out.right = static_cast<int32_t>((area.right - int64_t{lastPresent.left}) * screenWidth / spanX);
     out.top = static_cast<int32_t>((area.top - int64_t{lastPresent.top}) * screenHeight / spanY);
@@ -22,7 +22,7 @@ RectI32 MapPresentRect(const RectI32& area, const RectI32& lastPresent, int32_t 
     return out;
 }
 
-DibSourceRect BottomUpSourceRect(const RectI32& mapped, int32_t screenHeight)
+DibSourceRect BottomUpSourceRect(const quarn::PixelRect& mapped, int32_t screenHeight)
 {
     return DibSourceRect{mapped.left, screenHeight - mapped.bottom, mapped.right - mapped.left,
                          mapped.bottom - mapped.top};
@@ -62,7 +62,7 @@ int32_t ClassifyModeChange(const ScreenMode& requested, const ScreenMode& before
     if (same(after, before)) {
         return -1;
     }
-    if (same(after, ScreenMode{640, 480, 16, 0})) {
+    if (same(after, ScreenMode{kDefaultScreenWidth, kDefaultScreenHeight, kDefaultColorBits, 0})) {
         return -2;
     }
     return -1;
@@ -71,8 +71,8 @@ int32_t ClassifyModeChange(const ScreenMode& requested, const ScreenMode& before
 // The configured mode with the start-up defaults where unset.
 static ScreenMode ConfiguredMode(const ScreenSettings& s)
 {
-    return ScreenMode{s.width != 0 ? s.width : 640, s.height != 0 ? s.height : 480, s.colorBits != 0 ? s.colorBits : 16,
-                      s.refreshRate};
+    return ScreenMode{s.width != 0 ? s.width : kDefaultScreenWidth, s.height != 0 ? s.height : kDefaultScreenHeight,
+                      s.colorBits != 0 ? s.colorBits : kDefaultColorBits, s.refreshRate};
 }
 
 int32_t IsDoubledRequest(int32_t width, int32_t height, int32_t windowed)

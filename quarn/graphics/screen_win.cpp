@@ -1,13 +1,14 @@
-// The screen: its mode, graphics start-up, the draw target, present and its pacing, the
-// front-screen refresh, screen-mode changes and the display's modes.
+// The screen: its mode, the core of graphics start-up, the draw target, present and its pacing,
+// the software present and the display's modes. Starting the fonts with graphics, the
+// screen-mode change and the front-screen refresh are the runtime's.
 #include <windows.h>
 #include <ddraw.h>
 
 #include <cstddef>
 
-#include "quarn/graphics/graphics.h"
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
-#include "quarn/system/system.h"
+#include "quarn/graphics/render_backend.h"
 
 using namespace quarn;
 
@@ -18,23 +19,33 @@ static_assert(offsetof(ScreenDibHeader, clrImportant) == offsetof(BITMAPINFOHEAD
 
 namespace {
 
-constexpr UINT_PTR kFrontScreenTimerId = 32767;
-constexpr UINT kFrontScreenTimerMs = 32;
-
 // The display's modes of 16 colour bits or more, built on first use (process heap).
 DisplayModeEntry* s_displayModes = nullptr;
 int32_t s_displayModeCount = 0;
 
-int32_t ScreenWidth() { return g_screenSettings.width != 0 ? g_screenSettings.width : 640; }
-int32_t ScreenHeight() { return g_screenSettings.height != 0 ? g_screenSettings.height : 480; }
+int32_t ScreenWidth()
+{
+    int32_t width = 0;
+    GetConfiguredScreenSize(&width, nullptr);
+    return width;
+}
 
-ScreenMode CurrentMode()
+int32_t ScreenHeight()
+{
+    int32_t height = 0;
+    GetConfiguredScreenSize(nullptr, &height);
+    return height;
+}
+
+}  // namespace
+
+ScreenMode CurrentScreenMode()
 {
     return ScreenMode{g_screenSettings.width, g_screenSettings.height, g_screenSettings.colorBits,
                       g_screenSettings.refreshRate};
 }
 
-void StoreMode(const ScreenMode& mode)
+void StoreScreenMode(const ScreenMode& mode)
 {
     g_screenSettings.width = mode.width;
     g_screenSettings.height = mode.height;
@@ -42,89 +53,19 @@ void StoreMode(const ScreenMode& mode)
     g_screenSettings.refreshRate = mode.refresh;
 }
 
-[[noreturn]] void EndOnFatalError(const wchar_t* line)
-{
-    if (g_graphicsHooks.fatalErrorExit != nullptr) {
-        g_graphicsHooks.fatalErrorExit(line);
-    }
-    AppendLog(line);
-    ExitProcess(static_cast<UINT>(-1));
-}
+namespace {
 
-void ReleaseScreenImages()
-{
-    ReleaseMemImgRef(&g_screenImages.primary);
-    ReleaseMemImgRef(&g_screenImages.work);
-    ReleaseMemImgRef(&g_screenImages.workAlpha);
-    g_DrawSettings.softDrawTarget = nullptr;
-}
+}  // namespace
 
-// 0, or -1 when the primary image cannot be made (a screen too large for memory).
-int32_t CreateScreenImages()
-{
-    const int32_t width = ScreenWidth();
-    const int32_t height = ScreenHeight();
-    const int kind = GetConfiguredColorBits() == 16 ? kMemImgRgb565 : kMemImgXrgb32;
-    ReleaseScreenImages();
-    if (CreatePlainMemImg(&g_screenImages.primary, width, height, kind) != 0) {
-        // Refused, not fatal: a running mode change then falls back to a mode that works,
-        // and a failing start-up still returns to the application, which saves its state.
-        return AppendLog(L"プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
-    }
-    CreatePlainMemImg(&g_screenImages.work, width, height, kind);
-    g_screenImages.workAlpha = MEMIMG{};
-    CreateMemImgWithOptions(&g_screenImages.workAlpha, width, height, -1, 0, kind, 0, 1, 0, nullptr);
-    const uint32_t background = g_graphicsHooks.windowBackgroundColor != nullptr
-                                    ? g_graphicsHooks.windowBackgroundColor()
-                                    : 0;
-    FillMemImgPixels(&g_screenImages.primary, nullptr,
-                     EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,
-                                      background >> 8 & 0xFF, background & 0xFF, 255));
-    g_DrawSettings.softDrawTarget = &g_screenImages.primary;
-    return 0;
-}
-
-// ---- Window services
-
-int32_t PaintScreenArea(const RECT* area)
-{
-    if (g_DrawSettings.drawTarget != kDrawTargetBackScreen) {
-        return 0;
-    }
-    const int32_t keep = g_screenSettings.noVerticalWait;
-    g_screenSettings.noVerticalWait = 1;
-    const int32_t result = PresentScreenArea(area);
-    g_screenSettings.noVerticalWait = keep;
-    return result;
-}
+// ---- What the window's messages ask of the screen
 
 int32_t HasDirectDraw() { return GetDirectDrawObject() != nullptr ? 1 : 0; }
 
-int32_t QueryScreenSizeAndDepthHook(int32_t* width, int32_t* height, int32_t* bits)
-{
-    return QueryScreenSizeAndDepth(width, height, bits);
-}
-
-int32_t RedoScreenMode() { return ApplyScreenModeChange(-1, -1, -1, 1, -1); }
-
 int32_t HasGraphRestoreRoutine() { return g_DrawSettings.graphRestoreRoutine != nullptr ? 1 : 0; }
 
-void InstallWindowServices()
-{
-    g_windowHooks.paintScreenArea = PaintScreenArea;
-    g_windowHooks.isHardwareRendering = IsHardwareActive;
-    g_windowHooks.hasDirectDraw = HasDirectDraw;
-    g_windowHooks.queryScreenSizeAndDepth = QueryScreenSizeAndDepthHook;
-    g_windowHooks.applyScreenModeChange = RedoScreenMode;
-    g_windowHooks.hasGraphRestoreRoutine = HasGraphRestoreRoutine;
-}
+namespace {
 
 // ---- Draw target
-
-void CALLBACK RefreshFrontScreenTimer(HWND window, UINT message, UINT_PTR id, DWORD time)
-{
-    RefreshFrontScreen(window, message, id, time);
-}
 
 int32_t TargetSize(int32_t target, const GraphDrawInfo& info, int32_t* width, int32_t* height)
 {
@@ -153,9 +94,6 @@ void SetTargetMatrices(int32_t width, int32_t height)
     }
     s.screenCenterX = cx;
     s.screenCenterY = cy;
-    if (g_graphicsHooks.setCameraScreenCenter != nullptr) {
-        g_graphicsHooks.setCameraScreenCenter(cx, cy);
-    }
     // The default camera sees the target exactly at depth 0 with a 60 degree field of view.
     const float distance = static_cast<float>(height / 2) / 0.5773502588272095f;
     s.cameraEye = Vector3{cx, cy, -distance};
@@ -170,15 +108,6 @@ void SetTargetMatrices(int32_t width, int32_t height)
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
-
-void WaitForActiveWindow()
-{
-    // Without a window (before start-up) there is no activation to wait for.
-    if (g_system.mainWindow != nullptr) {
-        WaitUntilWindowActive();
-    }
-}
-int32_t HasLibraryStarted() { return g_system.started; }
 
 int32_t ReturnZero() { return 0; }
 
@@ -213,81 +142,42 @@ int QueryScreenSizeAndDepth(int* width, int* height, int* colorBits)
     return 0;
 }
 
-int ConfigureScreenMode(int width, int height, int colorBits, int refreshRate)
-{
-    if (width <= 0 || height <= 0 || (colorBits != 8 && colorBits != 16 && colorBits != 32)) {
-        return -1;
-    }
-    if (!g_system.started) {
-        StoreMode(ScreenMode{width, height, colorBits, refreshRate});
-        return 0;
-    }
-    ScreenMode requested{width, height, colorBits, refreshRate};
-    // A full-screen 320 x 240 is set up as a doubled 640 x 480 screen: getting that is
-    // getting the mode asked for.
-    if (IsDoubledRequest(width, height, g_system.windowed)) {
-        requested.width = 640;
-        requested.height = 480;
-    }
-    const ScreenMode before = CurrentMode();
-    ApplyScreenModeChange(width, height, colorBits, 0, refreshRate);
-    return ClassifyModeChange(requested, before, CurrentMode());
-}
-
-int32_t InitializeGraphics()
+int32_t StartGraphicsCore()
 {
     if (g_screenSettings.started) {
-        return 0;
+        return kGraphicsAlreadyStarted;
     }
-    if (g_graphicsHooks.resetGraphTable != nullptr) {
-        g_graphicsHooks.resetGraphTable();
-    }
+    ResetGraphTable();
     if (g_screenSettings.width == 0) {
-        g_screenSettings.width = 640;
+        g_screenSettings.width = kDefaultScreenWidth;
     }
     if (g_screenSettings.height == 0) {
-        g_screenSettings.height = 480;
+        g_screenSettings.height = kDefaultScreenHeight;
     }
     if (g_screenSettings.colorBits == 0) {
-        g_screenSettings.colorBits = 16;
+        g_screenSettings.colorBits = kDefaultColorBits;
     }
     if (IsDoubledRequest(g_screenSettings.width, g_screenSettings.height, g_system.windowed)) {
         g_screenSettings.doubled = 1;
         g_screenSettings.width = 640;
         g_screenSettings.height = 480;
     }
-    InstallWindowServices();
     if (StartDirect3D() != 0) {
-        ShutDownGraphics();
-        ShutDownDirect3D();
-        return -1;
+        return kGraphicsDeviceFailed;
     }
     g_screenSettings.started = 1;
     SetMemImgScreenColorBits(GetConfiguredColorBits());
-    if (g_screenSettings.hardwareActive) {
-        if (g_hardwareRenderer.initDeviceSettings != nullptr) {
-            g_hardwareRenderer.initDeviceSettings();
-        }
-    } else if (CreateScreenImages() != 0) {
-        ShutDownGraphics();
-        return -1;
+    if (CurrentRenderBackend()->makeScreen() != 0) {
+        return kGraphicsScreenFailed;
     }
     ResetDrawSettings();
     BuildMemImgBlendTables();
-    if (g_graphicsHooks.startFontSystem != nullptr) {
-        g_graphicsHooks.startFontSystem();
-    }
-    return 0;
+    return kGraphicsStarted;
 }
-
-void ReleaseSoftwareScreen() { ReleaseScreenImages(); }
 
 int32_t ResetDrawSettings()
 {
     ApplyDrawSettingDefaults();
-    if (g_graphicsHooks.createDefaultLight != nullptr) {
-        g_graphicsHooks.createDefaultLight();
-    }
     if (g_screenSettings.started) {
         SelectDrawTarget(kDrawTargetFrontScreen);
     }
@@ -301,34 +191,20 @@ int SelectDrawTarget(int target)
     }
     WaitForActiveWindow();
     GraphDrawInfo info{};
-    const bool screen = target == -2 || target == -3 || target == -4 || target == -5;
+    const bool screen = target == kDrawTargetBackScreen || target == -3 || target == kDrawTargetFrontScreen || target == -5;
     if (!screen) {
-        if (g_graphicsHooks.describeGraph == nullptr || g_graphicsHooks.describeGraph(target, &info) != 0 ||
-            !info.renderTarget) {
+        if (DescribeGraph(target, &info) != 0 || !info.renderTarget) {
             return -1;
         }
     }
     DrawSettings& s = g_DrawSettings;
     const int32_t maskDrawing = s.maskDrawing;
     s.maskDrawing = 0;
-    MEMIMG* maskImage = s.maskingActive && g_graphicsHooks.maskWorkImage != nullptr
-                            ? g_graphicsHooks.maskWorkImage()
-                            : nullptr;
-    if (g_screenSettings.hardwareActive) {
-        if (g_hardwareRenderer.selectRenderTarget != nullptr) {
-            g_hardwareRenderer.selectRenderTarget(target);
-        }
-    } else if (maskImage != nullptr) {
-        g_DrawSettings.softDrawTarget = maskImage;
-    } else if (!screen) {
-        g_DrawSettings.softDrawTarget = info.ownImage;
-    } else {
-        g_DrawSettings.softDrawTarget = &g_screenImages.primary;
-    }
+    CurrentRenderBackend()->selectTarget(target, screen ? nullptr : &info);
 
     s.drawTarget = target;
     if (target == kDrawTargetFrontScreen && g_system.mainWindow != nullptr) {
-        SetTimer(g_system.mainWindow, kFrontScreenTimerId, kFrontScreenTimerMs, RefreshFrontScreenTimer);
+        SetTimer(g_system.mainWindow, kFrontScreenTimerId, kFrontScreenTimerMs, DispatchWindowTimer);
     }
 
     int32_t width = s.drawTargetWidth;
@@ -348,59 +224,31 @@ int SelectDrawTarget(int target)
 
 int GetDrawTarget() { return g_DrawSettings.drawTarget; }
 
-int PresentScreen() { return PresentScreenArea(nullptr); }
-
-int PresentScreenPreservingContents()
-{
-    if (g_screenSettings.hardwareActive && !g_system.windowed && g_hardwareRenderer.ensureSubBackBuffer != nullptr) {
-        g_hardwareRenderer.ensureSubBackBuffer();
-    }
-    return PresentScreenArea(nullptr);
-}
-
-int PresentScreenArea(const RECT* area)
+int32_t PresentScreenCore(const RECT* area)
 {
     if (!g_system.started || g_system.quit) {
         return -1;
     }
     const int32_t sw = ScreenWidth();
     const int32_t sh = ScreenHeight();
-    RectI32 given{};
-    RectI32 mapped{};
+    quarn::PixelRect given{};
+    quarn::PixelRect mapped{};
     if (area != nullptr) {
-        given = RectI32{area->left, area->top, area->right, area->bottom};
+        given = quarn::PixelRect{area->left, area->top, area->right, area->bottom};
         mapped = MapPresentRect(given, g_screenSettings.lastPresent, sw, sh);
     }
 
-    DrawSettings& s = g_DrawSettings;
-    if (IsScreenLogShown() && g_graphicsHooks.drawScreenLog != nullptr) {
-        const PixelRect clip = s.clip;
-        const int32_t mode = s.blendMode;
-        const int32_t param = s.blendParam;
-        const uint32_t bright = s.brightColor;
-        StoreDrawClipRect(0, 0, s.drawTargetWidth, s.drawTargetHeight);
-        s.blendMode = 0;
-        s.blendParam = 0;
-        s.brightColor = kNoBrightColor;
-        g_graphicsHooks.drawScreenLog();
-        s.clip = clip;
-        StoreDrawClipRect(clip.left, clip.top, clip.right, clip.bottom);
-        s.blendMode = mode;
-        s.blendParam = param;
-        s.brightColor = bright;
-    }
-
     const bool half = IsShownDoubled(g_screenSettings) != 0;
-    const RectI32 source = half ? RectI32{0, 0, 320, 240} : RectI32{0, 0, sw, sh};
-    RectI32 destination{0, 0, sw, sh};
+    const quarn::PixelRect source = half ? quarn::PixelRect{0, 0, 320, 240} : quarn::PixelRect{0, 0, sw, sh};
+    quarn::PixelRect destination{0, 0, sw, sh};
     if (g_system.windowed) {
         if (half) {
-            destination = RectI32{0, 0, 640, 480};
+            destination = quarn::PixelRect{0, 0, 640, 480};
         } else {
             double sx = 1.0;
             double sy = 1.0;
             QueryWindowScaleRate(&sx, &sy);
-            destination = RectI32{0, 0, static_cast<int32_t>(sw * sx), static_cast<int32_t>(sh * sy)};
+            destination = quarn::PixelRect{0, 0, static_cast<int32_t>(sw * sx), static_cast<int32_t>(sh * sy)};
         }
     }
     if (QueryToolBarHeight() > 0 && g_system.mainWindow != nullptr) {
@@ -411,14 +259,19 @@ int PresentScreenArea(const RECT* area)
         destination.bottom = destination.top + height;
     }
 
-    if (g_screenSettings.hardwareActive) {
-        if (g_hardwareRenderer.present == nullptr) {
-            return -1;
-        }
-        return g_hardwareRenderer.present(area != nullptr ? &given : nullptr, area != nullptr ? &mapped : nullptr,
-                                          &source, &destination);
-    }
+    const PresentRequest request{area != nullptr ? &given : nullptr, area != nullptr ? &mapped : nullptr, source,
+                                 destination, half ? 1 : 0};
+    return CurrentRenderBackend()->present(&request);
+}
 
+int32_t PresentSoftwareScreen(const PresentRequest* request)
+{
+    const int32_t sw = ScreenWidth();
+    const int32_t sh = ScreenHeight();
+    const bool half = request->doubled != 0;
+    const quarn::PixelRect given = request->area != nullptr ? *request->area : quarn::PixelRect{};
+    const quarn::PixelRect mapped = request->mappedSource != nullptr ? *request->mappedSource : quarn::PixelRect{};
+    const quarn::PixelRect destination = request->destination;
     MEMIMG* image = &g_screenImages.primary;
     if (!TestMemImgValid(image)) {
         return 0;
@@ -436,8 +289,8 @@ int PresentScreenArea(const RECT* area)
     const void* bits = image->pixels;
     if (half) {
         StretchDIBits(dc, 0, 0, 640, 480, 0, sh - 240, 320, 240, bits, info, DIB_RGB_COLORS, SRCCOPY);
-        g_screenSettings.lastPresent = RectI32{0, 0, 640, 480};
-    } else if (area != nullptr) {
+        g_screenSettings.lastPresent = quarn::PixelRect{0, 0, 640, 480};
+    } else if (request->area != nullptr) {
         const DibSourceRect from = BottomUpSourceRect(mapped, sh);
         StretchDIBits(dc, given.left, given.top, given.right - given.left, given.bottom - given.top, from.x, from.y,
                       from.width, from.height, bits, info, DIB_RGB_COLORS, SRCCOPY);
@@ -456,19 +309,6 @@ int PresentScreenArea(const RECT* area)
     }
     ReleaseDC(g_system.mainWindow, dc);
     return 0;
-}
-
-void RefreshFrontScreen(HWND window, UINT, UINT_PTR id, DWORD)
-{
-    KillTimer(window, id);
-    if (g_DrawSettings.drawTarget != kDrawTargetFrontScreen || g_system.layeredBitmap != nullptr) {
-        return;
-    }
-    if (g_screenSettings.hardwareActive && !g_system.windowed && g_hardwareRenderer.ensureSubBackBuffer != nullptr) {
-        g_hardwareRenderer.ensureSubBackBuffer();
-    }
-    PresentScreenArea(nullptr);
-    SetTimer(window, kFrontScreenTimerId, kFrontScreenTimerMs, RefreshFrontScreenTimer);
 }
 
 // ---- Vertical blank
@@ -631,86 +471,6 @@ int32_t IsDisplayModeListed(int32_t width, int32_t height, int32_t bits)
         if (e.width == width && e.height == height && e.colorBits == bits) {
             return 1;
         }
-    }
-    return 0;
-}
-
-// ---- Screen-mode change
-
-int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh)
-{
-    ScreenSettings& ss = g_screenSettings;
-    // How the running mode is shown, for going back to it whole when the new one fails.
-    const int32_t doubledBefore = ss.doubled;
-    const int32_t fallbackBefore = ss.displayFallback;
-    if (IsDoubledRequest(width, height, g_system.windowed)) {
-        ss.doubled = 1;
-        width = 640;
-        height = 480;
-    } else if (g_system.windowed && force == 1 && ss.doubled && ss.width == 640 && ss.height == 480) {
-        width = 320;
-        height = 240;
-        ss.doubled = 0;
-    } else {
-        ss.doubled = 0;
-    }
-    const ScreenMode before = CurrentMode();
-    const ScreenMode wanted{width == -1 ? ss.width : width, height == -1 ? ss.height : height,
-                            bits == -1 ? ss.colorBits : bits, refresh == -1 ? ss.refreshRate : refresh};
-    const bool same = wanted.width == before.width && wanted.height == before.height && wanted.bits == before.bits &&
-                      wanted.refresh == before.refresh;
-    if (same && force == 0) {
-        return 0;
-    }
-    AppendLog(L"画面モード変更処理を開始します\n");
-    PushLogIndent();
-    const bool font = ss.started && g_graphicsHooks.rememberStandardFont != nullptr &&
-                      g_graphicsHooks.rememberStandardFont() == 1;
-    if (!g_system.started && !ss.started) {
-        StoreMode(wanted);
-        PopLogIndent();
-        return 0;
-    }
-    const int32_t target = g_DrawSettings.drawTarget;
-    if (ss.started) {
-        ShutDownGraphics();
-    }
-    StoreMode(wanted);
-    if (InitializeGraphics() != 0) {
-        bool up = false;
-        if (wanted.width == 320 && wanted.height == 240) {
-            StoreMode(ScreenMode{640, 480, wanted.bits, wanted.refresh});
-            ss.displayFallback = 1;
-            up = InitializeGraphics() == 0;
-        }
-        if (!up) {
-            StoreMode(before);
-            ss.doubled = doubledBefore;
-            ss.displayFallback = fallbackBefore;
-            up = InitializeGraphics() == 0;
-        }
-        if (!up) {
-            StoreMode(ScreenMode{640, 480, 16, 0});
-            ss.doubled = 0;
-            ss.displayFallback = 0;
-            up = InitializeGraphics() == 0;
-        }
-        if (!up) {
-            EndOnFatalError(L"予期せぬ画面モード変更不能現象が起きました2\n");
-        }
-    }
-    if (g_system.windowed) {
-        ApplyWindowModeStyle();
-    }
-    if (font && g_graphicsHooks.recreateStandardFont != nullptr) {
-        g_graphicsHooks.recreateStandardFont();
-    }
-    PopLogIndent();
-    AppendLog(L"画面モード変更処理は正常に終了しました\n");
-    PumpWindowMessages();
-    // A graph target went with the old screen: the back screen takes its place.
-    if (SelectDrawTarget(target) != 0) {
-        SelectDrawTarget(kDrawTargetBackScreen);
     }
     return 0;
 }

@@ -17,14 +17,9 @@ namespace {
 using pixel::Load;
 using pixel::Store;
 
-int g_mmxMode = -1;
-#ifdef QUARN_IMAGE_MMX
-const bool g_processorHasMmx = HasMmxSupport() != 0;
-#endif
-
 bool UseMmx() {
 #ifdef QUARN_IMAGE_MMX
-    return g_mmxMode == 1 || (g_mmxMode == -1 && g_processorHasMmx);
+    return IsMmxUsable() != 0;
 #else
     return false;
 #endif
@@ -208,12 +203,6 @@ RowFn Pick(RowFn mmx, RowFn plain) {
 }
 
 }  // namespace
-
-int SelectPixelCopyMmx(int mode) {
-    const int old = g_mmxMode;
-    g_mmxMode = mode < 0 ? -1 : mode ? 1 : 0;
-    return old;
-}
 
 bool ConvertFastPair(const FastPairJob& j, const ColorFormat& dst, const ColorFormat& src,
                      bool keyToAlpha, bool alphaInUse, uint32_t key) {

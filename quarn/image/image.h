@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "quarn/core/rect.h"
+
 #ifdef _WIN32
 struct tagBITMAPINFO;
 typedef struct tagBITMAPINFO BITMAPINFO;
@@ -45,10 +47,7 @@ struct BaseImage {
     int32_t mipmapCount;   // mip levels stored after the top level (0 unless a decoder sets it)
 };
 
-// Left, top, right, bottom; right and bottom exclusive.
-struct PixelRect {
-    int32_t left, top, right, bottom;
-};
+// The rectangle type, PixelRect, is core's (quarn/core/rect.h).
 
 // ---- Format builders (return 0) ----
 int SetupPalette8Format(ColorFormat* format);
@@ -107,9 +106,6 @@ int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFor
                      uint32_t keyColor, int reduction, int black, int alphaFromRed, int keySkip,
                      int paletteRemap);
 
-// Which form the 16-bit fast pairs use: -1 follows the processor's MMX flag (the default),
-// 0 forces the plain form, 1 forces the MMX form where the build has it. Returns the old value.
-int SelectPixelCopyMmx(int mode);
 
 // Writes the next mip level of a 16- or 32-bit image. 0 / -1.
 int HalveImageForMipmap(const ColorFormat* format, uint8_t* dstPixels, int dstPitch,

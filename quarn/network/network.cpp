@@ -441,9 +441,14 @@ int32_t ShutDownNetwork()
             PumpNetworkMessages(0);
         }
     }
-    g_network = NetworkState{};
-    table->nextCheck = 0;
+    ResetNetworkState();
     WSACleanup();
     AppendLog(L"ネットワーク関連の終了処理は完了しました\n");
     return 0;
+}
+
+void ResetNetworkState()
+{
+    g_network = NetworkState{};
+    NetworkTable()->nextCheck = 0;
 }

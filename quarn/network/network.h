@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 
 // The window message that WSAAsyncSelect posts for socket events.
 constexpr UINT kSocketEventMessage = WM_USER + 0x105;
@@ -66,3 +66,6 @@ int32_t PumpNetworkMessages(uint32_t closeFinished);
 int32_t DispatchSocketEvent(uint32_t eventWord, uint32_t socket);
 // Library shut-down: closes every connection and ends WinSock when the network was started.
 int32_t ShutDownNetwork();
+// The state of a network that never started: no window, no connections, handle checks from 0.
+// The network's end finishes with it; test fixtures start and end with it.
+void ResetNetworkState();

@@ -18,11 +18,8 @@ inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : 
 // once either rectangle is a real image's.
 inline void ClipRectToBound(PixelRect* r, const PixelRect& b)
 {
-    const RectI32 bound{b.left, b.top, b.right < b.left ? b.left : b.right,
-                        b.bottom < b.top ? b.top : b.bottom};
-    RectI32 rect{r->left, r->top, r->right, r->bottom};
-    ClampRectInsideRect(&rect, &bound);
-    *r = PixelRect{rect.left, rect.top, rect.right, rect.bottom};
+    const PixelRect bound{b.left, b.top, b.right < b.left ? b.left : b.right, b.bottom < b.top ? b.top : b.bottom};
+    ClampRectInsideRect(r, &bound);
 }
 
 inline uint32_t LoadPixel32(const uint8_t* p)
@@ -205,7 +202,7 @@ struct BlendSetup {
 
 // Modes 5 to 9 and values outside 0..11 draw nothing, as do modes 1, 2 and 3 at p 0; mode 1
 // at p 255 is drawn as mode 0.
-inline BlendSetup ReadBlendSetup(const DrawSettings& settings)
+inline BlendSetup ReadBlendSetup(const SoftBlendState& settings)
 {
     BlendSetup b{};
     const int p = ClampInt(settings.blendParam, 0, 255);
@@ -214,7 +211,7 @@ inline BlendSetup ReadBlendSetup(const DrawSettings& settings)
     if (mode == 1 && p == 255) mode = 0;
     if ((mode == 1 || mode == 2 || mode == 3) && p == 0) mode = -1;
     b.mode = mode;
-    const uint32_t bright = DrawBrightRgb(settings);
+    const uint32_t bright = settings.brightColor & 0xFFFFFF;
     b.bright = bright != kNoBrightColor;
     b.ctx.p = static_cast<uint32_t>(p);
     b.ctx.bright[0] = bright & 0xFF;

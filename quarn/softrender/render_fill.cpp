@@ -58,7 +58,8 @@ bool SameView(const MEMIMG* a, const MEMIMG* b)
 
 }  // namespace
 
-void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color)
+void RenderMemImgFillRect(const SoftBlendState& settings, MEMIMG* dst, const PixelRect* rect,
+                          uint32_t color)
 {
     if (!TestMemImgValid(dst)) return;
     MemImgBase* store = dst->store;
@@ -72,8 +73,7 @@ void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color)
     }
     // Never outside the image; the draw clip only where the image is what is drawn on.
     ClipRectToBound(&r, PixelRect{0, 0, dst->width, dst->height});
-    const DrawSettings& settings = g_DrawSettings;
-    if (SameView(settings.softDrawTarget, dst)) ClipRectToBound(&r, settings.clip);
+    if (SameView(settings.clipTarget, dst)) ClipRectToBound(&r, settings.clip);
     const int width = r.right - r.left;
     const int height = r.bottom - r.top;
     if (width <= 0 || height <= 0) return;

@@ -15,8 +15,6 @@ namespace quarn {
 
 namespace {
 
-int g_UseMmx = QUARN_HAVE_MMX && HasMmxSupport();
-
 struct Blit : PixelInputs {
     uint8_t* dst;
     ptrdiff_t dstPitch;
@@ -306,18 +304,16 @@ void RunKind(const Blit& b, const MemImgBase* s, int mode, bool mask, bool brigh
 
 }  // namespace
 
-void SetSoftRenderMmx(int enabled) { g_UseMmx = enabled && QUARN_HAVE_MMX ? 1 : 0; }
-int GetSoftRenderMmx() { return g_UseMmx; }
+int GetSoftRenderMmx() { return QUARN_HAVE_MMX && IsMmxUsable() ? 1 : 0; }
 
-void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
-                  const MEMIMG* mask)
+void RenderMemImg(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src, int x, int y,
+                  int transparent, const MEMIMG* mask)
 {
     if (!TestMemImgValid(dst) || !TestMemImgValid(src)) return;
     const MemImgBase* ss = src->store;
     MemImgBase* ds = dst->store;
     if (ss->kind != ds->kind || ds->paletted || ds->alpha) return;
 
-    const DrawSettings& settings = g_DrawSettings;
     PixelRect r{x, y, static_cast<int32_t>(int64_t{x} + src->width),
                 static_cast<int32_t>(int64_t{y} + src->height)};
     // The clip never reaches outside the destination view.
@@ -366,9 +362,9 @@ void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
     b.ctx.signedStep16 = rle || ss->alpha;
 
     if (ss->kind == kMemImgXrgb32)
-        RunKind<Fmt32>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle, g_UseMmx != 0);
+        RunKind<Fmt32>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle, GetSoftRenderMmx() != 0);
     else
-        RunKind<Fmt16>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle, g_UseMmx != 0);
+        RunKind<Fmt16>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle, GetSoftRenderMmx() != 0);
 
     MarkMemImgPixelsChanged(ds);
 }

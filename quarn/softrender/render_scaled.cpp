@@ -131,8 +131,8 @@ void RunScaledKind(const ScaledBlit& b, const MemImgBase* s, int mode, bool mask
 
 }  // namespace
 
-void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
-                        const MEMIMG* mask)
+void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src,
+                        const int32_t corners[4], int transparent, const MEMIMG* mask)
 {
     if (corners == nullptr || !TestMemImgValid(dst) || !TestMemImgValid(src)) return;
 
@@ -146,7 +146,7 @@ void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4]
     const int64_t h = int64_t{bottom} - top;
     if (w == 0 || h == 0) return;
     if (w == src->width && h == src->height && !mirrorX && !mirrorY) {
-        RenderMemImg(dst, src, left, top, transparent, mask);
+        RenderMemImg(settings, dst, src, left, top, transparent, mask);
         return;
     }
 
@@ -165,7 +165,6 @@ void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4]
     const auto sx = static_cast<uint32_t>((static_cast<uint32_t>(w) << 16) / static_cast<uint32_t>(srcW));
     const auto sy = static_cast<uint32_t>((static_cast<uint32_t>(h) << 16) / static_cast<uint32_t>(srcH));
 
-    const DrawSettings& settings = g_DrawSettings;
     PixelRect r{left, top, right, bottom};
     PixelRect bound = settings.clip;
     ClipRectToBound(&bound, PixelRect{0, 0, dst->width, dst->height});

@@ -5,10 +5,26 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "quarn/graphics/draw_settings.h"
 #include "quarn/image/image.h"
 
 namespace quarn {
+
+struct MEMIMG;
+
+// No draw-bright colour: the low 24 bits of the bright colour word all set.
+constexpr uint32_t kNoBrightColor = 0xFFFFFF;
+
+// What a kernel draws under, passed by value so that the kernels read no global state. The
+// drawing front end fills it from the draw settings once per draw.
+struct SoftBlendState {
+    int32_t blendMode;                    // 0 to 11, other values draw nothing
+    int32_t blendParam;                   // 0 to 255
+    uint32_t brightColor = kNoBrightColor;  // its low 24 bits 0x00RRGGBB
+    PixelRect clip;                       // right and bottom exclusive
+    // The rectangle fill keeps to the clip only when drawing into this view (the software
+    // draw target); the blits always keep to it.
+    const MEMIMG* clipTarget;
+};
 
 constexpr uint32_t kMemImgMagic = 0x12345678;
 
@@ -104,24 +120,25 @@ void BuildMemImgLineRuns(MEMIMG* view);
 // Marks the store's derived data (runs, premultiplied pixels) stale after its pixels changed.
 void MarkMemImgPixelsChanged(MemImgBase* store);
 
-// Whether the blit kernels may use MMX. Starts from what the processor reports.
-void SetSoftRenderMmx(int enabled);
+// Whether the blit kernels use MMX: the library's MMX decision, where the build has the MMX
+// forms.
 int GetSoftRenderMmx();
 
 // Draws src into dst with its top-left pixel at (x, y), unscaled, under the blend mode,
-// parameter, bright colour and clip of g_DrawSettings.
-void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
-                  const MEMIMG* mask);
+// parameter, bright colour and clip of the state.
+void RenderMemImg(const SoftBlendState& state, MEMIMG* dst, const MEMIMG* src, int x, int y,
+                  int transparent, const MEMIMG* mask);
 
 // Fills a rectangle (corners in either order; null for the whole view) with a colour in the
 // view's own layout (0x00RRGGBB-style word for 32-bit, RGB565 for 16-bit) under the blend
-// settings. The draw clip applies when the view is the software draw target.
-void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color);
+// state. The clip applies when the view is the state's clip target.
+void RenderMemImgFillRect(const SoftBlendState& state, MEMIMG* dst, const PixelRect* rect,
+                          uint32_t color);
 
 // Draws the whole source into the rectangle between the corners {x1, y1, x2, y2}, scaled
 // by picking one source pixel per destination pixel; reversed corners mirror that axis.
-void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
-                        const MEMIMG* mask);
+void RenderMemImgScaled(const SoftBlendState& state, MEMIMG* dst, const MEMIMG* src,
+                        const int32_t corners[4], int transparent, const MEMIMG* mask);
 
 }  // namespace quarn
 
@@ -137,8 +154,8 @@ struct MemImgVertex {
     int32_t v;
 };
 
-// Draws one triangle into dst under the blend mode, parameter, bright colour and clip of
-// g_DrawSettings: affinely texture-mapped from src, or filled with flatColor (a 32-bit colour
+// Draws one triangle into dst under the blend mode, parameter, bright colour and clip of the
+// state: affinely texture-mapped from src, or filled with flatColor (a 32-bit colour
 // word, or RGB565 in the low 16 bits for a 16-bit destination) when src is null.
 // Pixel (c, r) is drawn when the point (c + 1/2, r) lies inside the triangle; a point on an
 // edge that two triangles share is drawn by exactly one of them, so a mesh covers each pixel
@@ -147,7 +164,8 @@ struct MemImgVertex {
 // coordinate outside +-kMemImgTriangleCoordLimit, more than 8192 texels a pixel, a source
 // wider or higher than 8192, or a mask smaller than the source.
 constexpr int32_t kMemImgTriangleCoordLimit = 1 << 22;
-void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices,
-                          int transparent, const MEMIMG* mask, uint32_t flatColor);
+void RenderMemImgTriangle(const SoftBlendState& state, MEMIMG* dst, const MEMIMG* src,
+                          const MemImgVertex* vertices, int transparent, const MEMIMG* mask,
+                          uint32_t flatColor);
 
 }  // namespace quarn

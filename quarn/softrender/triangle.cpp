@@ -318,8 +318,9 @@ void SortThree(int idx[3], const int64_t key[3])
 
 }  // namespace
 
-void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices,
-                          int transparent, const MEMIMG* mask, uint32_t flatColor)
+void RenderMemImgTriangle(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src,
+                          const MemImgVertex* vertices, int transparent, const MEMIMG* mask,
+                          uint32_t flatColor)
 {
     if (dst == nullptr || vertices == nullptr || !TestMemImgValid(dst)) return;
     MemImgBase* ds = dst->store;
@@ -327,7 +328,6 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
     if (ds->paletted || ds->alpha) return;
     if (ds->kind != kMemImgRgb565 && ds->kind != kMemImgXrgb32) return;
 
-    const DrawSettings& settings = g_DrawSettings;
     BlendSetup blend = ReadBlendSetup(settings);
     if (blend.mode < 0) return;
     const int mode = blend.mode;

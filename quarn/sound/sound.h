@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 
 struct IDirectSound;
 struct IDirectSoundBuffer;

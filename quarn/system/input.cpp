@@ -35,14 +35,6 @@ static bool JoystickOnly()
     return g_input.object == kJoystickOnlyObject;
 }
 
-static void InstallInputHooks()
-{
-    g_windowHooks.pollKeyboardState = PollKeyboardFromPump;
-    g_windowHooks.updatePadVibrationTimeouts = UpdatePadVibrationTimeouts;
-    g_windowHooks.reacquireInputDevices = ReacquireInputDevices;
-    g_windowHooks.updatePadEffectsForActivity = UpdatePadEffectsForActivity;
-}
-
 // Releases a device that is being set up and clears the pointer.
 static void DropDevice(void** device)
 {
@@ -185,7 +177,7 @@ int32_t StartInput()
     std::memset(&g_input, 0, sizeof(g_input));
     g_input.noDirectInput = noDirectInput;
     g_input.directInputKeyboardOnNewSystems = keyboardOnNewSystems;
-    InstallInputHooks();
+    g_inputServed = 1;
 
     bool haveObject = false;
     if (!g_input.noDirectInput) {

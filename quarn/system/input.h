@@ -128,7 +128,3 @@ int32_t IsImeInUse();
 int32_t RunImeRestore();
 // Cancels the composition in the IME and here.
 void CancelImeComposition();
-
-// ---- Services of the core and the start-up sequence that input uses.
-[[noreturn]] void FatalErrorExit(const wchar_t* message);
-[[noreturn]] void FatalErrorExitFormat(const wchar_t* format, ...);

@@ -3,7 +3,7 @@
 #include "quarn/system/system.h"
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 #include "quarn/quarn.h"
 
 #include <cstring>
@@ -17,15 +17,6 @@ struct CursorBlink {
     int32_t visible;
 };
 static CursorBlink g_blink;
-
-static void InstallCharInputHooks()
-{
-    g_windowHooks.processKeyInputStep = ProcessKeyInputStep;
-    g_windowHooks.endKeyInput = EndKeyInput;
-    g_windowHooks.handleImeMessage = HandleImeMessage;
-    g_windowHooks.imeInUse = IsImeInUse;
-    g_windowHooks.flagImeRestore = FlagImeRestore;
-}
 
 static void FreeKeyInput(KeyInputRecord* record)
 {
@@ -49,7 +40,7 @@ int32_t StartCharInput()
     g_blink.start = 0;
     g_blink.period = 500;
     g_blink.visible = 1;
-    InstallCharInputHooks();
+    g_charInputServed = 1;
     AppendLog(L"完了しました\n");
     return 0;
 }

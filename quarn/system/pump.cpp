@@ -1,8 +1,6 @@
 #include "quarn/system/system.h"
 
 #include "quarn/core/core.h"
-#include "quarn/network/network.h"
-#include "quarn/sound/sound.h"
 
 constexpr int32_t kMessagesPerCall = 5;
 
@@ -19,26 +17,6 @@ static bool TakeMessage(MSG* m)
         return true;
     }
     return PeekMessageW(m, g_system.mainWindow, 0, 0, PM_REMOVE) != FALSE;
-}
-
-static void RunPassHooks()
-{
-    if (GetCurrentThreadId() == g_system.mainThreadId) {
-        UpdateMenuAutoVisibility();
-    }
-    PollMidiPlayState();
-    if (g_windowHooks.pollKeyboardState != nullptr) {
-        g_windowHooks.pollKeyboardState();
-    }
-    if (g_windowHooks.updatePadVibrationTimeouts != nullptr) {
-        g_windowHooks.updatePadVibrationTimeouts();
-    }
-    PumpNetworkMessages(1);
-    g_system.keyInputGuard = 1;
-    if (g_windowHooks.processKeyInputStep != nullptr) {
-        g_windowHooks.processKeyInputStep();
-    }
-    g_system.keyInputGuard = 0;
 }
 
 int32_t PumpWindowMessages()
@@ -85,15 +63,14 @@ int32_t PumpWindowMessages()
             break;
         }
         if (MayStayInactive()) {
-            PumpNetworkMessages(1);
-            RefreshMovieOverlays();
+            RunPumpInactiveRound();
             Sleep(1);
         }
         if (g_system.quit || GetCurrentThreadId() != g_system.mainThreadId) {
             break;
         }
     }
-    RunPassHooks();
+    RunPumpPass();
     return g_system.quit == 1 ? -1 : 0;
 }
 
@@ -113,7 +90,6 @@ HWND QueryMainWindow() { return g_system.mainWindow; }
 int32_t IsWindowedMode() { return g_system.windowed; }
 int32_t IsWindowActive() { return g_system.active; }
 int32_t IsClosePosted() { return g_system.closePosted; }
-int32_t IsMmxUsable() { return g_systemCapability.mmxUsable; }
 
 int32_t QueryDesktopMetrics(int32_t* width, int32_t* height, int32_t* colourBits)
 {

@@ -1,11 +1,8 @@
 #include "quarn/system/system.h"
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 
-// A display change may never be reported (same mode, or a driver that stays silent), so
-// the wait for it after a mode change is bounded.
-constexpr DWORD kModeChangeWaitMs = 2000;
 // The top band of a full screen in which the menu shows itself.
 constexpr int kMenuBandHeight = 60;
 
@@ -25,33 +22,6 @@ int32_t SetWindowModeFlag(int32_t windowed)
         g_system.menuAttached = windowed ? 1 : 0;
     }
     return 0;
-}
-
-int ChangeWindowMode(int windowed)
-{
-    AppendLog(L"ChangeWindowMode実行 \n");
-    if (windowed == g_system.windowed) {
-        return 0;
-    }
-    g_system.windowModeStyleApplied = 1;
-    g_system.displayChanged = 0;
-    SetWindowModeFlag(windowed);
-    if (g_system.mainWindow == nullptr) {
-        return 0;
-    }
-    g_system.modeChanging = 1;
-    ApplyWindowModeStyle();
-    const int32_t result =
-        g_windowHooks.applyScreenModeChange != nullptr ? g_windowHooks.applyScreenModeChange() : 0;
-    const DWORD start = GetTickCount();
-    while (PumpWindowMessages() == 0 && !g_system.displayChanged && GetTickCount() - start < kModeChangeWaitMs) {
-        Sleep(1);
-    }
-    g_system.modeChanging = 0;
-    if (!windowed) {
-        g_system.menuMouseNear = 0;
-    }
-    return result;
 }
 
 double QueryWindowScaleRate(double* x, double* y)
@@ -366,7 +336,7 @@ int32_t UpdateMenuAutoVisibility()
     }
     POINT p{};
     GetCursorPos(&p);
-    const bool hardware = HookSaysYes(g_windowHooks.isHardwareRendering);
+    const bool hardware = g_screenSettings.hardwareActive != 0;
     if (hardware) {
         if (!g_system.menuAttached) {
             SetMenu(g_system.mainWindow, g_system.menu);
@@ -378,9 +348,6 @@ int32_t UpdateMenuAutoVisibility()
         return 0;
     }
     g_system.menuMouseNear = p.y < kMenuBandHeight ? 1 : 0;
-    if (g_windowHooks.refreshDialogBoxMode != nullptr) {
-        g_windowHooks.refreshDialogBoxMode();
-    }
     SetMouseCursorVisible(-1);
     SetMenuHidden(g_system.menuHiddenWish);
     return 0;

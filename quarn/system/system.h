@@ -113,41 +113,35 @@ struct SystemStateRecord {
 };
 extern SystemStateRecord g_system;
 
-// Services of the graphics and input layers that the window and the pump call. Each layer
-// installs its entries when it starts; an entry left null is skipped.
-struct WindowServiceHooks {
-    // WM_PAINT after start-up: present the area when the back screen is the draw target,
-    // without waiting for the vertical blank.
-    int32_t (*paintScreenArea)(const RECT* area);
-    int32_t (*hasGraphRestoreRoutine)();
-    int32_t (*isHardwareRendering)();
-    int32_t (*hasDirectDraw)();
-    // Window-mode activation: end an open scene and present; restart the device on failure.
-    int32_t (*presentOnActivation)();
-    int32_t (*restartDeviceKeepingMode)();
-    int32_t (*queryScreenSizeAndDepth)(int32_t* width, int32_t* height, int32_t* bits);
-    // Redo the screen mode with every value kept, forced; its result is ChangeWindowMode's.
-    int32_t (*applyScreenModeChange)();
-    // The client area moved: re-seat the mask drawing and the clip rectangle.
-    int32_t (*clientAreaMoved)();
-    int32_t (*refreshDialogBoxMode)();
-    int32_t (*pollKeyboardState)();
-    int32_t (*updatePadVibrationTimeouts)();
-    int32_t (*reacquireInputDevices)();
-    int32_t (*updatePadEffectsForActivity)();
-    int32_t (*processKeyInputStep)();
-    int32_t (*endKeyInput)();
-    LRESULT (*handleImeMessage)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-    int32_t (*imeInUse)();
-    int32_t (*flagImeRestore)();
-};
-extern WindowServiceHooks g_windowHooks;
+// ---- Handlers of the layers above the window
+// The window messages that belong to other parts of the library (paint, activation, display
+// change, socket and MCI messages) and the pump's per-pass work reach those parts through this
+// one registry, which the runtime fills at start-up. A message without a handler gets only the
+// window's own handling; a pump without work only dispatches messages.
+using WindowMessageHandler = LRESULT (*)(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+constexpr int32_t kWindowHandlerSlots = 16;
+// Sets (or with null removes) the message's handler. 0, or -1 when every slot is taken.
+int32_t RegisterWindowMessageHandler(UINT message, WindowMessageHandler handler);
+// The message's handler, or null.
+WindowMessageHandler FindWindowMessageHandler(UINT message);
+// The window timers of the layers above: a timer set with DispatchWindowTimer as its procedure
+// runs the handler registered for its id; one without a handler is killed.
+constexpr int32_t kWindowTimerSlots = 4;
+// Sets (or with null removes) the timer id's handler. 0, or -1 when every slot is taken.
+int32_t RegisterWindowTimerHandler(UINT_PTR id, TIMERPROC handler);
+void CALLBACK DispatchWindowTimer(HWND window, UINT message, UINT_PTR id, DWORD time);
+// The pump's work at every return, and in each round it waits while the window is inactive.
+void RegisterPumpWork(void (*pass)(), void (*inactiveRound)());
+// Empties the registry.
+void ClearWindowHandlers();
+// The registered pump work, when there is any.
+void RunPumpPass();
+void RunPumpInactiveRound();
 
-// The answer of a yes-or-no entry of the hook table; no when the entry is not installed.
-inline bool HookSaysYes(int32_t (*hook)())
-{
-    return hook != nullptr && hook() != 0;
-}
+// Set when input, and character input, first start: from then on the window and the pump
+// serve them. Never cleared while the process runs (tests clear them between cases).
+extern int32_t g_inputServed;
+extern int32_t g_charInputServed;
 
 // ---- Input and character input: the character ring, key codes, keyboard, mouse, joypads,
 // the IME and key-input handles.
@@ -163,6 +157,8 @@ int32_t BringWindowToFront(HWND window, int32_t topmost);
 int32_t UpdateClientRectOnMove(LPARAM position);
 void LogMouseClick(int32_t button);
 int32_t DrawInactiveWindowImage(HDC dc);
+// Posts WM_CLOSE to the main window unless it was posted already.
+void PostCloseOnce();
 int32_t ClearDroppedFiles();
 
 // ---- Pump and queries
@@ -173,10 +169,12 @@ HWND QueryMainWindow();
 int32_t IsWindowedMode();
 int32_t IsWindowActive();
 int32_t IsClosePosted();
-int32_t IsMmxUsable();
 int32_t QueryDesktopMetrics(int32_t* width, int32_t* height, int32_t* colourBits);
 
 // ---- Window settings
+// A display change may never be reported (same mode, or a driver that stays silent), so the
+// wait for it after a window-mode change is bounded.
+constexpr DWORD kModeChangeWaitMs = 2000;
 int32_t SetWindowModeFlag(int32_t windowed);
 // Stores the main window's client area in screen coordinates.
 void RefreshClientRect();

@@ -6,14 +6,11 @@
 #include <cwchar>
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
-#include "quarn/network/network.h"
-#include "quarn/sound/sound.h"
+#include "quarn/core/screen_settings.h"
 
 SystemStateRecord g_system;
-WindowServiceHooks g_windowHooks;
-
-constexpr UINT kSocketMessage = WM_USER + 0x105;
+int32_t g_inputServed;
+int32_t g_charInputServed;
 
 // What an application may set before start-up survives the window start; everything else
 // starts at 0.
@@ -249,7 +246,7 @@ int32_t StartMainWindow()
         SetCursor(nullptr);
     }
     AppendLog(L"ＩＭＥを無効にしました\n");
-    if (!HookSaysYes(g_windowHooks.imeInUse)) {
+    if (!(g_charInputServed && IsImeInUse())) {
         WINNLSEnableIME(window, FALSE);
     }
     if (g_system.windowed) {
@@ -291,9 +288,6 @@ int32_t UpdateClientRectOnMove(LPARAM position)
     const LONG x = static_cast<int16_t>(LOWORD(position));
     const LONG y = static_cast<int16_t>(HIWORD(position));
     g_system.clientRect = RECT{x, y, x + client.right - client.left, y + client.bottom - client.top};
-    if (g_windowHooks.clientAreaMoved != nullptr) {
-        g_windowHooks.clientAreaMoved();
-    }
     return 0;
 }
 
@@ -331,7 +325,7 @@ static void RefreshWindowRect()
     }
 }
 
-static void PostCloseOnce()
+void PostCloseOnce()
 {
     if (!g_system.closePosted) {
         g_system.closePosted = 1;
@@ -339,65 +333,12 @@ static void PostCloseOnce()
     }
 }
 
-static void ReacquireInput()
-{
-    if (g_windowHooks.reacquireInputDevices != nullptr) {
-        g_windowHooks.reacquireInputDevices();
-    }
-}
-
+// The window's own part of an activation change; the rest belongs to the layers above.
 static void ApplyActivation(HWND window, WPARAM wParam)
 {
-    const int32_t becomingActive = LOWORD(wParam) != 0 ? 1 : 0;
-    g_system.active = becomingActive;
-    if (g_system.creatingWindow) {
-        return;
-    }
-    if (becomingActive) {
-        if (g_windowHooks.flagImeRestore != nullptr) {
-            g_windowHooks.flagImeRestore();
-        }
-        if (g_system.windowed && g_windowHooks.presentOnActivation != nullptr) {
-            g_windowHooks.presentOnActivation();
-        }
-        if (!g_system.windowed && g_system.started) {
-            if (HIWORD(wParam) == 0 && g_windowHooks.restartDeviceKeepingMode != nullptr) {
-                g_windowHooks.restartDeviceKeepingMode();
-            }
-            g_system.moviesSuspended = 0;
-            ResumeSuspendedMovies();
-        } else if (!g_system.runWhileInactive) {
-            ResumeSuspendedMovies();
-        }
-        ReacquireInput();
-    } else {
-        const bool directDraw = HookSaysYes(g_windowHooks.hasDirectDraw);
-        const bool hardware = HookSaysYes(g_windowHooks.isHardwareRendering);
-        // Before Vista a hardware device gives the desktop its mode back by itself.
-        if (!g_system.windowed && (g_systemCapability.osCode >= kOsVista || !hardware)) {
-            ChangeDisplaySettingsW(nullptr, 0);
-            ShowWindow(window, SW_MINIMIZE);
-        }
-        if (!g_system.windowed && directDraw) {
-            if (!HookSaysYes(g_windowHooks.hasGraphRestoreRoutine)) {
-                AppendLog(L"復元関数が登録されていないため終了します\n");
-                PostCloseOnce();
-                return;
-            }
-            SuspendAllMovies();
-            g_system.moviesSuspended = 1;
-        } else {
-            if (!g_system.runWhileInactive) {
-                SuspendAllMovies();
-            }
-            ReacquireInput();
-        }
-        HDC dc = GetDC(window);
-        DrawInactiveWindowImage(dc);
-        ReleaseDC(window, dc);
-    }
-    if (g_windowHooks.updatePadEffectsForActivity != nullptr) {
-        g_windowHooks.updatePadEffectsForActivity();
+    g_system.active = LOWORD(wParam) != 0 ? 1 : 0;
+    if (WindowMessageHandler handler = FindWindowMessageHandler(WM_ACTIVATE)) {
+        handler(window, WM_ACTIVATE, wParam, 0);
     }
 }
 
@@ -410,26 +351,10 @@ static void HideCursorWhileUnwanted()
     }
 }
 
-static void HandleDisplayChange(WPARAM wParam, LPARAM lParam)
+static void HandleDisplayChange(HWND window, WPARAM wParam, LPARAM lParam)
 {
-    if (g_system.windowed && !g_system.modeChanging && g_windowHooks.queryScreenSizeAndDepth != nullptr) {
-        const int32_t newBits = static_cast<int32_t>(wParam);
-        const int32_t newWidth = LOWORD(lParam);
-        const int32_t newHeight = HIWORD(lParam);
-        int32_t width = 0;
-        int32_t height = 0;
-        int32_t bits = 0;
-        g_windowHooks.queryScreenSizeAndDepth(&width, &height, &bits);
-        if (newBits != bits || newWidth != width || newHeight != height) {
-            const bool restorable = HookSaysYes(g_windowHooks.hasGraphRestoreRoutine);
-            if (!restorable || newBits == 24 || (newBits == 8 && bits != 8) || newWidth < width || newHeight < height) {
-                AppendLog(L"復元関数が登録されていないためか画面が２４ビットカラーに変更されたため終了します\n");
-                AppendLog(L"またはスクリーンが小さすぎるためか色ビット数の違いが大きいためか終了します\n");
-                PostCloseOnce();
-            } else {
-                ResumeSuspendedMovies();
-            }
-        }
+    if (WindowMessageHandler handler = FindWindowMessageHandler(WM_DISPLAYCHANGE)) {
+        handler(window, WM_DISPLAYCHANGE, wParam, lParam);
     }
     if (!g_system.closePosted) {
         g_system.displayChanged = 1;
@@ -525,8 +450,8 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
             g_system.painting = 1;
             if (!g_system.started) {
                 FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-            } else if (g_windowHooks.paintScreenArea != nullptr) {
-                g_windowHooks.paintScreenArea(&paint.rcPaint);
+            } else if (WindowMessageHandler handler = FindWindowMessageHandler(WM_PAINT)) {
+                handler(window, WM_PAINT, 0, reinterpret_cast<LPARAM>(&paint.rcPaint));
             }
             g_system.painting = 0;
         }
@@ -554,10 +479,10 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
         HideCursorWhileUnwanted();
         break;
     case WM_DISPLAYCHANGE:
-        HandleDisplayChange(wParam, lParam);
+        HandleDisplayChange(window, wParam, lParam);
         break;
     case WM_NCHITTEST:
-        if (!g_system.windowed && HookSaysYes(g_windowHooks.isHardwareRendering) && HIWORD(lParam) < 8) {
+        if (!g_system.windowed && g_screenSettings.hardwareActive && HIWORD(lParam) < 8) {
             return HTMENU;
         }
         break;
@@ -580,8 +505,8 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
     case WM_IME_COMPOSITION:
     case WM_IME_SETCONTEXT:
     case WM_IME_NOTIFY:
-        if (g_windowHooks.handleImeMessage != nullptr) {
-            return g_windowHooks.handleImeMessage(window, message, wParam, lParam);
+        if (g_charInputServed) {
+            return HandleImeMessage(window, message, wParam, lParam);
         }
         break;
     case WM_SYSCOMMAND: {
@@ -608,11 +533,6 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
     case WM_DROPFILES:
         StoreDroppedFiles(reinterpret_cast<HDROP>(wParam));
         break;
-    case MM_MCINOTIFY:
-        HandleMidiNotify();
-        break;
-    case kSocketMessage:
-        return DispatchSocketEvent(static_cast<uint32_t>(lParam), static_cast<uint32_t>(wParam));
     case 0x46F:
         g_system.inputFlag46F = wParam == 1 ? 1 : 0;
         break;
@@ -620,6 +540,10 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
         g_system.inputFlag470 = wParam == 1 ? 1 : 0;
         break;
     default:
+        // MCI notifications and socket events, handled by the layers above when registered.
+        if (WindowMessageHandler handler = FindWindowMessageHandler(message)) {
+            return handler(window, message, wParam, lParam);
+        }
         break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
@@ -670,8 +594,8 @@ int32_t EndMainWindow()
         DestroyWindow(window);
     }
     UnregisterClassW(g_system.className, g_system.instance);
-    if (g_windowHooks.endKeyInput != nullptr) {
-        g_windowHooks.endKeyInput();
+    if (g_charInputServed) {
+        EndKeyInput();
     }
     ClearDroppedFiles();
     TIMECAPS caps{};

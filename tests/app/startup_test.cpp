@@ -11,9 +11,9 @@
 #include "app/qu.h"
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
-#include "quarn/system/startup.h"
+#include "quarn/runtime/runtime.h"
 #include "quarn/system/system.h"
 
 namespace {

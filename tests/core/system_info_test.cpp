@@ -82,4 +82,19 @@ TEST(SystemInformation, ProcessorFeaturesAreConsistent)
 #endif
 }
 
+TEST(SystemInformation, OneMmxDecisionFromTheRecordWithATestOverride)
+{
+    const int32_t kept = OverrideMmxUsable(-1);
+    EXPECT_EQ(IsMmxUsable(), HasMmxSupport()) << "the record holds what the processor reports";
+    EXPECT_EQ(g_systemCapability.mmxUsable, HasMmxSupport());
+    EXPECT_EQ(OverrideMmxUsable(1), -1);
+    EXPECT_EQ(IsMmxUsable(), 1);
+    EXPECT_EQ(OverrideMmxUsable(0), 1);
+    EXPECT_EQ(IsMmxUsable(), 0);
+    EXPECT_EQ(g_systemCapability.mmxUsable, HasMmxSupport()) << "the override leaves the record alone";
+    OverrideMmxUsable(-1);
+    EXPECT_EQ(IsMmxUsable(), HasMmxSupport());
+    OverrideMmxUsable(kept);
+}
+
 }  // namespace

@@ -11,6 +11,8 @@
 #include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/graphics_win.h"
+#include "quarn/runtime/runtime.h"
 #include "quarn/system/system.h"
 
 #include "../core/log_capture.h"
@@ -48,7 +50,6 @@ class FontTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        InstallFontServices();
         g_fontSettings.userCacheCount = 0;
         ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kWidth, kHeight, L"font test"));
         ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
@@ -74,7 +75,7 @@ protected:
     static std::vector<int> Measure(const wchar_t* text, int32_t font, int vertical = 0)
     {
         int32_t size[2] = {-1, -1};
-        const RectI32 clip{0, 0, kWidth, kHeight};
+        const quarn::PixelRect clip{0, 0, kWidth, kHeight};
         const int32_t total =
             DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, 0xFFFFFF, nullptr, &clip, 1, font, 0, -1, vertical, size);
         return {total, size[0], size[1]};

@@ -1,5 +1,5 @@
 #include "quarn/font/font.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 
 #include <gtest/gtest.h>
 

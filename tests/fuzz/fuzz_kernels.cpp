@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fuzz.h"
+#include "quarn/core/core.h"
 #include "quarn/softrender/softrender.h"
 #include "../softrender/render_reference.h"
 
@@ -132,15 +133,17 @@ ref::Settings MakeSettings(fuzz::Input& in)
     return s;
 }
 
-void UseSettings(const ref::Settings& s)
+SoftBlendState UseSettings(const ref::Settings& s, const MEMIMG* clipTarget = nullptr)
 {
-    g_DrawSettings = DrawSettings{};
-    g_DrawSettings.blendMode = s.mode;
-    g_DrawSettings.blendParam = s.p;
-    g_DrawSettings.brightColor = s.bright;
-    g_DrawSettings.clip = s.clip;
     BuildBlendMaskAlphaTable(s.borderPos, s.borderRange);
-    SetSoftRenderMmx(s.mmx ? 1 : 0);
+    OverrideMmxUsable(s.mmx ? 1 : 0);
+    SoftBlendState state{};
+    state.blendMode = s.mode;
+    state.blendParam = s.p;
+    state.brightColor = s.bright;
+    state.clip = s.clip;
+    state.clipTarget = clipTarget;
+    return state;
 }
 
 // An arbitrary triangle: only where it may write and what it may read are checked. The
@@ -159,8 +162,7 @@ void CheckAnyTriangle(fuzz::Input& in, int kind, const MEMIMG* src, const MEMIMG
     const int trans = in.Bool();
     const uint32_t flat = in.U32();
     const std::vector<uint8_t> before = StoreBytes(d.store.v);
-    UseSettings(s);
-    RenderMemImgTriangle(&d.view.v, src, v, trans, mask, flat);
+    RenderMemImgTriangle(UseSettings(s), &d.view.v, src, v, trans, mask, flat);
     CheckStaysInside(d, before, &s.clip);
     // A plain copy shows the texels themselves: none may be the colour around the view.
     if (src && kind == 1 && !src->store->alpha && !src->store->paletted && s.mode == 0 &&
@@ -240,15 +242,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     switch (kernel) {
     case 0: {
         const int x = in.Coordinate(), y = in.Coordinate();
-        UseSettings(s);
-        RenderMemImg(&got.view.v, &src.v, x, y, trans, m);
+        RenderMemImg(UseSettings(s), &got.view.v, &src.v, x, y, trans, m);
         ref::Render(&want.view.v, &src.v, x, y, trans, m, s);
         break;
     }
     case 1: {
         const int32_t corners[4] = {in.Coordinate(), in.Coordinate(), in.Coordinate(), in.Coordinate()};
-        UseSettings(s);
-        RenderMemImgScaled(&got.view.v, &src.v, corners, trans, m);
+        RenderMemImgScaled(UseSettings(s), &got.view.v, &src.v, corners, trans, m);
         ref::RenderScaled(&want.view.v, &src.v, corners, trans, m, s);
         break;
     }
@@ -256,10 +256,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const PixelRect rect = {in.Coordinate(), in.Coordinate(), in.Coordinate(), in.Coordinate()};
         const bool whole = in.Byte() % 4 == 0, target = in.Bool();
         const uint32_t color = kind == 1 ? Pixel(in, 0) : Pixel(in, 0) & 0xFFFF;
-        UseSettings(s);
-        g_DrawSettings.softDrawTarget = target ? &got.view.v : nullptr;
-        RenderMemImgFillRect(&got.view.v, whole ? nullptr : &rect, color);
-        g_DrawSettings.softDrawTarget = nullptr;
+        RenderMemImgFillRect(UseSettings(s, target ? &got.view.v : nullptr), &got.view.v, whole ? nullptr : &rect,
+                             color);
         ref::Fill(&want.view.v, whole ? nullptr : &rect, color, s, target);
         break;
     }
@@ -272,9 +270,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const MemImgVertex c[4] = {{qx, qy, 0, 0}, {qx + sw, qy, sw, 0}, {qx, qy + sh, 0, sh},
                                    {qx + sw, qy + sh, sw, sh}};
         const MemImgVertex first[3] = {c[0], c[1], c[2]}, second[3] = {c[1], c[2], c[3]};
-        UseSettings(s);
-        RenderMemImgTriangle(&got.view.v, &src.v, first, trans, m, 0);
-        RenderMemImgTriangle(&got.view.v, &src.v, second, trans, m, 0);
+        const SoftBlendState state = UseSettings(s);
+        RenderMemImgTriangle(state, &got.view.v, &src.v, first, trans, m, 0);
+        RenderMemImgTriangle(state, &got.view.v, &src.v, second, trans, m, 0);
         // A mask smaller than the source draws nothing.
         if (!m || (m->width >= sw && m->height >= sh)) ref::TriangleQuad(&want.view.v, &src.v, m, qx, qy, trans, s);
         break;

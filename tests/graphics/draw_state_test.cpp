@@ -2,7 +2,9 @@
 
 #include <cstring>
 
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/render_backend.h"
 
 using namespace quarn;
 
@@ -14,13 +16,12 @@ protected:
     void SetUp() override
     {
         g_screenSettings = ScreenSettings{};
-        g_graphicsHooks = GraphicsServiceHooks{};
-        g_hardwareRenderer = HardwareRendererOps{};
+        UseRenderBackend(&kSoftwareRenderBackend);
         ApplyDrawSettingDefaults();
     }
     void TearDown() override
     {
-        g_graphicsHooks = GraphicsServiceHooks{};
+        DestroyAllGraphs();
         g_screenSettings = ScreenSettings{};
     }
 };
@@ -144,33 +145,22 @@ TEST_F(DrawStateTest, HardwareRequestBeforeStartUp)
     EXPECT_EQ(IsHardwareRenderingRequested(), 1);
 }
 
-// A stand-in for the graph code: one live graph whose shared image is a small mask.
-MEMIMG g_fakeShared;
-int32_t g_liveGraph = -1;
-
-int32_t DescribeFakeGraph(int32_t handle, GraphDrawInfo* out)
-{
-    if (handle != g_liveGraph || handle < 0) {
-        return -1;
-    }
-    *out = GraphDrawInfo{&g_fakeShared, &g_fakeShared, 4, 4, 0, 0};
-    return 0;
-}
-
 TEST_F(DrawStateTest, BlendGraphIsCheckedClampedAndFollowsTheGraph)
 {
-    const int32_t handle = MakeHandle(kHandleTypeGraph, 3, 7);
-    // No graph is live: refused and nothing stored.
-    EXPECT_EQ(SelectBlendGraph(handle, 10, 20), -1);
+    // No graph is live under a handle of the graph type: refused and nothing stored.
+    EXPECT_EQ(SelectBlendGraph(MakeHandle(kHandleTypeGraph, 3, 7), 10, 20), -1);
     EXPECT_EQ(g_DrawSettings.blendGraph, -1);
 
-    g_graphicsHooks.describeGraph = DescribeFakeGraph;
-    g_liveGraph = handle;
+    const int32_t handle = CreateBlankGraph(4, 4);
+    ASSERT_GE(handle, 0);
+    GraphDrawInfo info{};
+    ASSERT_EQ(DescribeGraph(handle, &info), 0);
     EXPECT_EQ(SelectBlendGraph(handle, 400, -3), 0);
     EXPECT_EQ(g_DrawSettings.blendGraph, handle);
     EXPECT_EQ(g_DrawSettings.blendBorderPos, 255);
     EXPECT_EQ(g_DrawSettings.blendBorderRange, 0);
-    EXPECT_EQ(SelectedBlendMemImg(), &g_fakeShared);
+    ASSERT_NE(info.sharedImage, nullptr);
+    EXPECT_EQ(SelectedBlendMemImg(), info.sharedImage);
 
     // The mask ramp follows the position and range.
     SelectBlendGraph(handle, 128, 64);
@@ -180,7 +170,7 @@ TEST_F(DrawStateTest, BlendGraphIsCheckedClampedAndFollowsTheGraph)
     EXPECT_EQ(std::memcmp(ramp, BlendMaskAlphaTable, sizeof(ramp)), 0);
 
     // A blend graph removed since it was selected weighs nothing.
-    g_liveGraph = -1;
+    ASSERT_EQ(DestroyGraph(handle), 0);
     EXPECT_EQ(SelectedBlendMemImg(), nullptr);
     EXPECT_EQ(SelectBlendGraph(-1, 0, 0), 0);
     EXPECT_EQ(g_DrawSettings.blendGraph, -1);

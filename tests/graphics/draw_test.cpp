@@ -450,39 +450,63 @@ TEST_F(DrawTest, MovieAndMaskHooksSurroundTheDraw)
     EXPECT_TRUE(g_maskAreas.empty()) << "no hook for a dead handle";
 }
 
-// What the hardware quads were asked to do.
+// What the back end was asked to do.
 std::vector<std::string> g_quadCalls;
 
-TEST_F(DrawTest, TextureGraphsGoToTheQuadsWithTheFlagAsZeroOrOne)
+// A back end that records the front end's calls instead of drawing.
+RenderBackend RecordingBackend()
 {
-    const int32_t graph = CodedGraph(4, 2);
-    GraphImage* image = FindGraphRecord(graph)->image;
-    image->request.hardware = 1;  // drawn as if its image were a texture
-    EXPECT_EQ(DrawGraphAt(1, 1, graph, 1), -1) << "no quads without the hardware renderer";
-
-    g_quadCalls.clear();
-    g_graphHooks.drawGraphQuad = [](const GraphRecord*, int32_t x, int32_t y, float, float, int32_t t,
-                                    int32_t whole) -> int32_t {
-        g_quadCalls.push_back("at " + std::to_string(x) + "," + std::to_string(y) + " t" +
-                              std::to_string(t) + " w" + std::to_string(whole));
-        return 0;
-    };
-    g_graphHooks.drawGraphStretchedQuad = [](const GraphRecord*, const int32_t c[4], const float f[4],
-                                             int32_t t, int32_t whole) -> int32_t {
-        g_quadCalls.push_back("stretched " + std::to_string(c[0]) + "," + std::to_string(c[2]) + " " +
-                              std::to_string(static_cast<int>(f[2] * 10)) + " t" + std::to_string(t) +
+    RenderBackend backend = kSoftwareRenderBackend;
+    backend.hardware = 1;
+    backend.drawQuad = [](const GraphRecord*, int32_t x, int32_t y, float, float, int32_t t, int32_t whole) -> int32_t {
+        g_quadCalls.push_back("at " + std::to_string(x) + "," + std::to_string(y) + " t" + std::to_string(t) +
                               " w" + std::to_string(whole));
         return 0;
     };
-    g_graphHooks.drawGraphFourCornersQuad = [](const GraphRecord*, const float c[8], int32_t t) -> int32_t {
+    backend.drawStretchedQuad = [](const GraphRecord*, const int32_t c[4], const float f[4], int32_t t,
+                                   int32_t whole) -> int32_t {
+        g_quadCalls.push_back("stretched " + std::to_string(c[0]) + "," + std::to_string(c[2]) + " " +
+                              std::to_string(static_cast<int>(f[2] * 10)) + " t" + std::to_string(t) + " w" +
+                              std::to_string(whole));
+        return 0;
+    };
+    backend.drawFourCornersQuad = [](const GraphRecord*, const float c[8], int32_t t) -> int32_t {
         g_quadCalls.push_back("corners " + std::to_string(static_cast<int>(c[4])) + "," +
                               std::to_string(static_cast<int>(c[5])) + " t" + std::to_string(t));
         return 0;
     };
-    g_graphHooks.subtractNeedsEmulation = []() -> int32_t { return 1; };
-    g_graphHooks.invertAreaBeforeSubtract = [](const PixelRect*) { g_quadCalls.push_back("invert"); };
-    g_graphHooks.invertAreaAfterSubtract = [](const PixelRect*) { g_quadCalls.push_back("invert back"); };
+    backend.subtractNeedsEmulation = []() -> int32_t { return 1; };
+    backend.invertAreaBeforeSubtract = [](const PixelRect*) { g_quadCalls.push_back("invert"); };
+    backend.invertAreaAfterSubtract = [](const PixelRect*) { g_quadCalls.push_back("invert back"); };
+    backend.wipe = [](const PixelRect* area) -> int32_t {
+        g_quadCalls.push_back(area == nullptr ? "wipe all" : "wipe part");
+        return 0;
+    };
+    backend.applyClip = []() -> int32_t {
+        g_quadCalls.push_back("clip");
+        return 0;
+    };
+    backend.paint = [](GraphRecord*, int32_t r, int32_t g, int32_t b, int32_t a) -> int32_t {
+        g_quadCalls.push_back("paint " + std::to_string(r) + " " + std::to_string(g) + " " + std::to_string(b) + " " +
+                              std::to_string(a));
+        return 0;
+    };
+    return backend;
+}
 
+TEST_F(DrawTest, TheChosenBackEndDrawsWithTheFlagAsZeroOrOne)
+{
+    const int32_t graph = CodedGraph(4, 2);
+    // The software back end draws into the screen image.
+    EXPECT_EQ(DrawGraphAt(1, 1, graph, 0), 0);
+    ExpectScreen([](int32_t x, int32_t y) { return x >= 1 && x < 5 && y >= 1 && y < 3 ? S{x - 1, y - 1} : S{-1, -1}; },
+                 "software");
+
+    g_quadCalls.clear();
+    const RenderBackend recorder = RecordingBackend();
+    UseRenderBackend(&recorder);
+    EXPECT_EQ(g_screenSettings.hardwareActive, 1) << "the flag follows the back end";
+    Fill(kBackground);
     DrawGraphAt(1, 1, graph, 5);
     DrawGraphStretchedFloat(2.5f, 0, 7.75f, 3, graph, -3);
     // Clockwise corners reach the quad as top-left, top-right, bottom-left, bottom-right.
@@ -490,12 +514,19 @@ TEST_F(DrawTest, TextureGraphsGoToTheQuadsWithTheFlagAsZeroOrOne)
     g_DrawSettings.blendMode = 3;
     DrawGraphStretched(9, 0, 1, 2, graph, 0);
     g_DrawSettings.blendMode = 0;
+    const PixelRect part{1, 1, 3, 3};
+    WipeDrawScreen(&part);
+    WipeDrawScreen(nullptr);
+    SetDrawClipRect(0, 0, 4, 4);
+    PaintGraphColor(graph, 1, 300, 3, -4);
     const std::vector<std::string> expected = {
-        "at 1,1 t1 w1",       "stretched 2,7 77 t1 w0", "corners 1,5 t0",
-        "invert",             "stretched 9,1 10 t0 w1", "invert back",
+        "at 1,1 t1 w1", "stretched 2,7 77 t1 w0", "corners 1,5 t0", "invert", "stretched 9,1 10 t0 w1",
+        "invert back",  "wipe part",              "wipe all",       "clip",   "paint 1 255 3 0",
     };
     EXPECT_EQ(g_quadCalls, expected);
-    image->request.hardware = 0;
+    ExpectScreen([](int32_t, int32_t) { return S{-1, -1}; }, "nothing reached the software kernels");
+    UseRenderBackend(&kSoftwareRenderBackend);
+    EXPECT_EQ(g_screenSettings.hardwareActive, 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "quarn/core/core.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/render_backend.h"
 #ifdef _WIN32
 #include "quarn/system/system.h"
 #endif
@@ -54,7 +55,7 @@ protected:
         g_DrawSettings.newGraphAlphaTest = 1;
         g_newGraphSettings = NewGraphSettings{0, 0};
         g_graphHooks = GraphServiceHooks{};
-        InstallGraphServices();
+        UseRenderBackend(&kSoftwareRenderBackend);
         g_screenImages.primary = MEMIMG{};
         ASSERT_EQ(CreatePlainMemImg(&g_screenImages.primary, kScreenW, kScreenH, kMemImgXrgb32), 0);
         g_DrawSettings.softDrawTarget = &g_screenImages.primary;
@@ -64,6 +65,7 @@ protected:
 
     void TearDown() override
     {
+        UseRenderBackend(&kSoftwareRenderBackend);
         DestroyAllGraphs();
         EXPECT_EQ(GetAllocatorTotals().blockCount, blocksBefore_) << "graphs left memory behind";
         EXPECT_EQ(GraphTable()->liveCount, 0);

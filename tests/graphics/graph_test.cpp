@@ -380,13 +380,17 @@ TEST_F(GraphTest, BlendGraphMustBeLiveAndLargeEnough)
     EXPECT_EQ(TestBlendGraphSize(bigRecord), -1);
 }
 
-TEST_F(GraphTest, HardwareImagesNeedTheDevice)
+TEST_F(GraphTest, AGraphWhoseImageTheBackEndCannotMakeIsDestroyed)
 {
-    g_screenSettings.hardwareActive = 1;
+    RenderBackend refusing = kSoftwareRenderBackend;
+    refusing.makeImage = [](GraphRecord*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) -> int32_t {
+        return -1;
+    };
+    UseRenderBackend(&refusing);
     const int32_t live = GraphTable()->liveCount;
     EXPECT_EQ(CreateBlankGraph(8, 8), -1);
     EXPECT_EQ(GraphTable()->liveCount, live) << "the failed graph is destroyed";
-    g_screenSettings.hardwareActive = 0;
+    UseRenderBackend(&kSoftwareRenderBackend);
 }
 
 }  // namespace

@@ -8,7 +8,9 @@
 
 #include <cstring>
 
-#include "quarn/graphics/graphics.h"
+#include "quarn/graphics/graphics_win.h"
+#include "quarn/graphics/render_backend.h"
+#include "quarn/runtime/runtime.h"
 #include "quarn/system/system.h"
 #include "tests/system/window_fixture.h"
 
@@ -20,16 +22,18 @@ inline void PrepareSoftwareScreen(int32_t width, int32_t height, const wchar_t* 
     CoInitialize(nullptr);
     std::memset(&g_system, 0, sizeof(g_system));
     g_screenSettings = ScreenSettings{};
-    g_hardwareRenderer = HardwareRendererOps{};
+    UseRenderBackend(&kSoftwareRenderBackend);
     DrainQueue();
     ASSERT_EQ(ConfigureScreenMode(width, height, 32, 60), 0);
     UseApplicationWindowSettings(title);
 }
 
-// The window, then graphics, as the library's start-up brings them up.
+// The window, then graphics, as the library's start-up brings them up: the screen's window
+// handlers (paint, display change, the front-screen timer) are registered as graphics start.
 inline void StartWindowAndGraphics()
 {
     ASSERT_EQ(StartMainWindow(), 0);
+    RegisterScreenWindowHandlers();
     ASSERT_EQ(InitializeGraphics(), 0);
     g_system.started = 1;
 }
@@ -40,6 +44,7 @@ inline void EndWindowAndState()
 {
     EndMainWindow();
     DrainQueue();
+    ClearWindowHandlers();
     std::memset(&g_system, 0, sizeof(g_system));
     g_screenSettings = ScreenSettings{};
     CoUninitialize();

@@ -30,8 +30,6 @@ class SoftwareScreenGraphTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_graphicsHooks = GraphicsServiceHooks{};
-        InstallGraphServices();
         blocksBefore_ = GetAllocatorTotals().blockCount;
         ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kWidth, kHeight, L"graph test"));
         ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());

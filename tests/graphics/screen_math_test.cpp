@@ -6,7 +6,7 @@ using namespace quarn;
 
 namespace {
 
-void ExpectRect(const RectI32& r, int32_t left, int32_t top, int32_t right, int32_t bottom)
+void ExpectRect(const quarn::PixelRect& r, int32_t left, int32_t top, int32_t right, int32_t bottom)
 {
     EXPECT_EQ(r.left, left);
     EXPECT_EQ(r.top, top);
@@ -16,26 +16,26 @@ void ExpectRect(const RectI32& r, int32_t left, int32_t top, int32_t right, int3
 
 TEST(PresentRectTest, ClientAreaMapsBackIntoThePicture)
 {
-    const RectI32 area{20, 10, 120, 40};
+    const quarn::PixelRect area{20, 10, 120, 40};
     // Shown unscaled: the picture's own coordinates.
-    ExpectRect(MapPresentRect(area, RectI32{0, 0, 300, 60}, 300, 60), 20, 10, 120, 40);
+    ExpectRect(MapPresentRect(area, quarn::PixelRect{0, 0, 300, 60}, 300, 60), 20, 10, 120, 40);
     // Shown twice as large: half the client coordinates.
-    ExpectRect(MapPresentRect(area, RectI32{0, 0, 600, 120}, 300, 60), 10, 5, 60, 20);
+    ExpectRect(MapPresentRect(area, quarn::PixelRect{0, 0, 600, 120}, 300, 60), 10, 5, 60, 20);
     // Shown below a 30-pixel bar.
-    ExpectRect(MapPresentRect(RectI32{0, 30, 300, 90}, RectI32{0, 30, 300, 90}, 300, 60), 0, 0, 300, 60);
+    ExpectRect(MapPresentRect(quarn::PixelRect{0, 30, 300, 90}, quarn::PixelRect{0, 30, 300, 90}, 300, 60), 0, 0, 300, 60);
     // Nothing shown yet: client and picture coincide.
-    ExpectRect(MapPresentRect(area, RectI32{0, 0, 0, 0}, 300, 60), 20, 10, 120, 40);
+    ExpectRect(MapPresentRect(area, quarn::PixelRect{0, 0, 0, 0}, 300, 60), 20, 10, 120, 40);
 }
 
 TEST(PresentRectTest, LargeWindowsDoNotOverflow)
 {
-    const RectI32 area{0, 0, 40000, 40000};
-    ExpectRect(MapPresentRect(area, RectI32{0, 0, 80000, 80000}, 40000, 40000), 0, 0, 20000, 20000);
+    const quarn::PixelRect area{0, 0, 40000, 40000};
+    ExpectRect(MapPresentRect(area, quarn::PixelRect{0, 0, 80000, 80000}, 40000, 40000), 0, 0, 20000, 20000);
 }
 
 TEST(PresentRectTest, SourceRowsCountFromTheBottom)
 {
-    const DibSourceRect from = BottomUpSourceRect(RectI32{20, 10, 120, 40}, 60);
+    const DibSourceRect from = BottomUpSourceRect(quarn::PixelRect{20, 10, 120, 40}, 60);
     EXPECT_EQ(from.x, 20);
     EXPECT_EQ(from.y, 20);  // 60 - 40
     EXPECT_EQ(from.width, 100);

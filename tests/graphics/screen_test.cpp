@@ -5,8 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/graphics_win.h"
+#include "quarn/runtime/runtime.h"
 #include "quarn/system/system.h"
 #include "tests/core/log_capture.h"
 #include "tests/graphics/screen_fixture.h"
@@ -33,7 +35,6 @@ class ScreenTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_graphicsHooks = GraphicsServiceHooks{};
         CaptureLogInto(&g_logText);
         ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(300, 60, L"screen test"));
     }
@@ -165,29 +166,22 @@ TEST_F(ScreenTest, DrawTargetRefusesHandlesThatAreNoRenderTargets)
     EXPECT_EQ(g_DrawSettings.drawTargetWidth, 300);
 }
 
-MEMIMG g_graphImage;
-int32_t g_graphIsTarget = 0;
-int32_t DescribeOneGraph(int32_t handle, GraphDrawInfo* out)
-{
-    if (handle != MakeHandle(kHandleTypeGraph, 0, 0)) {
-        return -1;
-    }
-    *out = GraphDrawInfo{&g_graphImage, &g_graphImage, 40, 20, g_graphIsTarget, 0};
-    return 0;
-}
-
 TEST_F(ScreenTest, GraphTargetTakesItsImageAndSize)
 {
     StartScreen();
-    ASSERT_EQ(CreatePlainMemImg(&g_graphImage, 40, 20, kMemImgXrgb32), 0);
-    g_graphicsHooks.describeGraph = DescribeOneGraph;
-    const int32_t graph = MakeHandle(kHandleTypeGraph, 0, 0);
-    g_graphIsTarget = 0;
+    // A handle that names no graph is refused.
+    EXPECT_EQ(SelectDrawTarget(MakeHandle(kHandleTypeGraph, 0, 0)), -1);
+    const int32_t graph = CreateBlankGraph(40, 20);
+    ASSERT_GE(graph, 0);
+    GraphRecord* record = FindGraphRecord(graph);
+    ASSERT_NE(record, nullptr);
+    // An image that cannot be drawn into is refused.
+    record->image->request.renderTarget = 0;
     EXPECT_EQ(SelectDrawTarget(graph), -1);
-    g_graphIsTarget = 1;
+    record->image->request.renderTarget = 1;
     StoreDrawClipRect(5, 5, 10, 10);
     ASSERT_EQ(SelectDrawTarget(graph), 0);
-    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_graphImage);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &record->view);
     EXPECT_EQ(g_DrawSettings.drawTargetWidth, 40);
     EXPECT_EQ(g_DrawSettings.drawTargetHeight, 20);
     // A target of another size gets a whole-target clip.
@@ -201,7 +195,7 @@ TEST_F(ScreenTest, GraphTargetTakesItsImageAndSize)
     ASSERT_EQ(SelectDrawTarget(-2), 0);
     EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
     EXPECT_EQ(g_DrawSettings.clip.right, 300);
-    ReleaseMemImgRef(&g_graphImage);
+    DestroyGraph(graph);
 }
 
 TEST_F(ScreenTest, SoftwarePresentShowsThePicture)

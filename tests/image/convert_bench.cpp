@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "quarn/core/core.h"
 #include "quarn/image/image.h"
 
 namespace {
@@ -68,9 +69,9 @@ void BM_Convert(benchmark::State& state) {
 
 // The same with the 16-bit pairs forced to their plain form.
 void BM_ConvertPlain(benchmark::State& state) {
-    const int old = quarn::SelectPixelCopyMmx(0);
+    const int old = OverrideMmxUsable(0);
     BM_Convert(state);
-    quarn::SelectPixelCopyMmx(old);
+    OverrideMmxUsable(old);
 }
 
 void BM_Pixman(benchmark::State& state) {

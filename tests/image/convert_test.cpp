@@ -4,6 +4,7 @@
 #include <string>
 
 #include "formats.h"
+#include "quarn/core/core.h"
 
 namespace quarn::test {
 namespace {
@@ -341,13 +342,13 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
             for (size_t i = 0; i < px.size(); ++i) StoreLe(&s[i * sb], sb, px[i]);
             const PixelRect r = {1, 1, 1 + width, h};
             std::vector<uint8_t> plain(size_t(width + 2) * h * db, 0x5A), mmx = plain;
-            const int old = SelectPixelCopyMmx(0);
+            const int old = OverrideMmxUsable(0);
             ConvertPixelRect(plain.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0,
                              nullptr, 1, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
-            SelectPixelCopyMmx(1);
+            OverrideMmxUsable(1);
             ConvertPixelRect(mmx.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0,
                              nullptr, 1, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
-            SelectPixelCopyMmx(old);
+            OverrideMmxUsable(old);
             ASSERT_EQ(plain, mmx) << width;
             // And both are the per-pixel rule.
             for (int y = 0; y < h - 1; ++y)

@@ -8,6 +8,11 @@
 
 #include "quarn/softrender/softrender.h"
 
+namespace {
+// The state the benchmarks' kernel calls draw under.
+quarn::SoftBlendState g_Blend{};
+}  // namespace
+
 using namespace quarn;
 
 namespace {
@@ -43,15 +48,15 @@ Images& Shared()
 void Triangle(benchmark::State& state, int leg, bool textured, int mode)
 {
     Images& im = Shared();
-    g_DrawSettings = DrawSettings{};
-    g_DrawSettings.brightColor = kNoBrightColor;
-    g_DrawSettings.clip = PixelRect{0, 0, kSize, kSize};
-    g_DrawSettings.blendMode = mode;
-    g_DrawSettings.blendParam = 100;
+    g_Blend = SoftBlendState{};
+    g_Blend.brightColor = kNoBrightColor;
+    g_Blend.clip = PixelRect{0, 0, kSize, kSize};
+    g_Blend.blendMode = mode;
+    g_Blend.blendParam = 100;
     const int x = 7, y = 5;
     const MemImgVertex t[3] = {{x, y, 0, 0}, {x + leg, y, leg, 0}, {x, y + leg, 0, leg}};
     for (auto _ : state) {
-        RenderMemImgTriangle(&im.dst, textured ? &im.src : nullptr, t, 0, nullptr, 0xFF336699);
+        RenderMemImgTriangle(g_Blend, &im.dst, textured ? &im.src : nullptr, t, 0, nullptr, 0xFF336699);
         benchmark::ClobberMemory();
     }
     const double pixels = static_cast<double>(leg) * (leg + 1) / 2;

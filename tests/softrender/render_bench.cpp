@@ -12,6 +12,11 @@
 
 #include "quarn/softrender/softrender.h"
 
+namespace {
+// The state the benchmarks' kernel calls draw under.
+quarn::SoftBlendState g_Blend{};
+}  // namespace
+
 using namespace quarn;
 
 namespace {
@@ -35,9 +40,9 @@ struct Images {
                 auto* line = reinterpret_cast<uint32_t*>(v->pixels + v->store->pitch * y);
                 for (int x = 0; x < v->width; ++x) line[x] = static_cast<uint32_t>(rng());
             }
-        g_DrawSettings = DrawSettings{};
-        g_DrawSettings.brightColor = kNoBrightColor;
-        g_DrawSettings.clip = PixelRect{0, 0, kSize, kSize};
+        g_Blend = SoftBlendState{};
+        g_Blend.brightColor = kNoBrightColor;
+        g_Blend.clip = PixelRect{0, 0, kSize, kSize};
     }
 };
 
@@ -56,10 +61,10 @@ void Rate(benchmark::State& state, double pixels = kPixels)
 void Render(benchmark::State& state, int mode, int p, bool alpha, int transparent)
 {
     Images& im = Shared();
-    g_DrawSettings.blendMode = mode;
-    g_DrawSettings.blendParam = p;
+    g_Blend.blendMode = mode;
+    g_Blend.blendParam = p;
     for (auto _ : state) {
-        RenderMemImg(&im.dst, alpha ? &im.alphaSrc : &im.src, 0, 0, transparent, nullptr);
+        RenderMemImg(g_Blend, &im.dst, alpha ? &im.alphaSrc : &im.src, 0, 0, transparent, nullptr);
         benchmark::ClobberMemory();
     }
     Rate(state);
@@ -110,11 +115,11 @@ constexpr int kSmall = kSize / 2;
 void Scaled(benchmark::State& state, int mode, int p, int target)
 {
     Images& im = Shared();
-    g_DrawSettings.blendMode = mode;
-    g_DrawSettings.blendParam = p;
+    g_Blend.blendMode = mode;
+    g_Blend.blendParam = p;
     const int32_t rect[4] = {0, 0, target, target};
     for (auto _ : state) {
-        RenderMemImgScaled(&im.dst, &im.small, rect, 0, nullptr);
+        RenderMemImgScaled(g_Blend, &im.dst, &im.small, rect, 0, nullptr);
         benchmark::ClobberMemory();
     }
     Rate(state, double{target} * target);

@@ -66,7 +66,7 @@ TEST_F(RenderTest, KernelMatchesReferenceOverEveryOption)
                                         cmp.Case(
                                             [&](MEMIMG& got, MEMIMG& want) {
                                                 UseSettings(s);
-                                                RenderMemImg(&got, &src.v, pl.x, pl.y, trans, m);
+                                                RenderMemImg(g_Blend, &got, &src.v, pl.x, pl.y, trans, m);
                                                 ref::Render(&want, &src.v, pl.x, pl.y, trans, m, s);
                                             },
                                             [&] {
@@ -97,7 +97,7 @@ TEST_F(RenderTest, WritesStayInsideTheClippedRectangle)
                 for (int p : {128, 200, 255}) {
                     const std::vector<uint8_t> before = StoreBytes(d.store.v);
                     UseSettings(ref::Settings{mode, p, 0xFFFFFF, clip, 0, 0, true});
-                    RenderMemImg(&d.view.v, &src.v, -1, -1, 0, nullptr);
+                    RenderMemImg(g_Blend, &d.view.v, &src.v, -1, -1, 0, nullptr);
                     const std::vector<uint8_t> after = StoreBytes(d.store.v);
                     const int bpp = kind == 1 ? 4 : 2;
                     const int pitch = d.store.v.store->pitch;
@@ -144,10 +144,10 @@ TEST_F(RenderTest, ClippedDrawingEqualsUnclippedDrawingInsideTheClip)
                                 SetStoreBytes(whole.store.v, start);
                                 SetStoreBytes(part.store.v, start);
                                 UseSettings(ref::Settings{mode, p, 0xFFFFFF, kNoClip, 30, 200, false});
-                                RenderMemImg(&whole.view.v, &src.v, x, y, trans,
+                                RenderMemImg(g_Blend, &whole.view.v, &src.v, x, y, trans,
                                              withMask ? &mask.v : nullptr);
-                                g_DrawSettings.clip = clip;
-                                RenderMemImg(&part.view.v, &src.v, x, y, trans,
+                                g_Blend.clip = clip;
+                                RenderMemImg(g_Blend, &part.view.v, &src.v, x, y, trans,
                                              withMask ? &mask.v : nullptr);
                                 for (int vy = 0; vy < GuardedDst::kViewH; ++vy)
                                     for (int vx = 0; vx < GuardedDst::kViewW; ++vx) {
@@ -204,7 +204,7 @@ TEST_F(RenderTest, RefusedCombinationsLeaveTheDestinationUnchanged)
         const MEMIMG* dst = c.dst;
         const std::vector<uint8_t> before = StoreBytes(*dst);
         UseSettings(Plain(c.mode, c.p));
-        RenderMemImg(c.dst, c.src, c.x, c.y, 0, nullptr);
+        RenderMemImg(g_Blend, c.dst, c.src, c.x, c.y, 0, nullptr);
         EXPECT_EQ(StoreBytes(*dst), before) << c.what;
     }
 }
@@ -218,7 +218,7 @@ TEST_F(RenderTest, SaturatingAddAtFullStrengthWithAndWithoutMmx)
     for (bool mmx : {true, false}) {
         Put(dst.v, 0, 0, 0x80C810C8);
         UseSettings(ref::Settings{2, 255, 0xFFFFFF, kNoClip, 0, 0, mmx});
-        RenderMemImg(&dst.v, &src.v, 0, 0, 0, nullptr);
+        RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 0, nullptr);
         if (mmx) {
             EXPECT_EQ(Get(dst.v, 0, 0), 0xFFFF42FFu);  // every byte saturates on its own
         } else {
@@ -239,14 +239,14 @@ TEST_F(RenderTest, RunLengthPathRoundsTheHalfBlendDifferently)
     UseSettings(Plain(1, 128));
 
     FillMemImgPixels(&dst.v, nullptr, 0x00010101);
-    RenderMemImg(&dst.v, &src.v, 0, 0, 1, nullptr);
+    RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 1, nullptr);
     EXPECT_EQ(Get(dst.v, 0, 0), 0x00000000u);  // the halving average: 0 + 0
     EXPECT_EQ(Get(dst.v, 1, 0), 0x00010101u);
 
     BuildMemImgLineRuns(&src.v);
     ASSERT_EQ(src.v.store->runsValid, 1);
     FillMemImgPixels(&dst.v, nullptr, 0x00010101);
-    RenderMemImg(&dst.v, &src.v, 0, 0, 1, nullptr);
+    RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 1, nullptr);
     EXPECT_EQ(Get(dst.v, 0, 0), 0x00010101u);  // the general blend keeps 1
     EXPECT_EQ(Get(dst.v, 1, 0), 0x00010101u);
 }
@@ -259,9 +259,9 @@ TEST_F(RenderTest, MultiplyWithZeroAlphaBlackensUnlessKeyed)
     Put(src.v, 0, 0, 0x00FFFFFF);  // alpha 0
     UseSettings(Plain(4, 77));
     Put(dst.v, 0, 0, 0x11808080);
-    RenderMemImg(&dst.v, &src.v, 0, 0, 1, nullptr);
+    RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 1, nullptr);
     EXPECT_EQ(Get(dst.v, 0, 0), 0x11808080u);
-    RenderMemImg(&dst.v, &src.v, 0, 0, 0, nullptr);
+    RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 0, nullptr);
     EXPECT_EQ(Get(dst.v, 0, 0), 0x11000000u);
 }
 
@@ -275,9 +275,9 @@ TEST_F(RenderTest, TransparentColourIsSkippedOnlyWithTheFlag)
         Put(src.v, 0, 0, key);
         UseSettings(Plain(0, 0));
         Put(dst.v, 0, 0, 0x1111);
-        RenderMemImg(&dst.v, &src.v, 0, 0, 1, nullptr);
+        RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 1, nullptr);
         EXPECT_EQ(Get(dst.v, 0, 0), 0x1111u);
-        RenderMemImg(&dst.v, &src.v, 0, 0, 0, nullptr);
+        RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 0, nullptr);
         EXPECT_EQ(Get(dst.v, 0, 0), key);
     }
 }
@@ -298,9 +298,9 @@ TEST_F(RenderTest, BlendAtFullParameterIsACopy)
                 for (const MEMIMG* m : {static_cast<const MEMIMG*>(nullptr),
                                         static_cast<const MEMIMG*>(&mask.v)}) {
                     UseSettings(ref::Settings{1, 255, 0x80FF40, kNoClip, 10, 40, false});
-                    RenderMemImg(&a.view.v, &src.v, 1, 1, trans, m);
+                    RenderMemImg(g_Blend, &a.view.v, &src.v, 1, 1, trans, m);
                     UseSettings(ref::Settings{0, 17, 0x80FF40, kNoClip, 10, 40, false});
-                    RenderMemImg(&b.view.v, &src.v, 1, 1, trans, m);
+                    RenderMemImg(g_Blend, &b.view.v, &src.v, 1, 1, trans, m);
                     EXPECT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v));
                 }
         }
@@ -325,7 +325,7 @@ TEST_F(RenderTest, RunsAreUsedOnlyForTheirOwnViewAndCurrentPixels)
         SetStoreBytes(b.store.v, StoreBytes(a.store.v));
         const ref::Settings s = Plain(0, 0);
         UseSettings(s);
-        RenderMemImg(&a.view.v, &sub.v, 1, 1, 1, nullptr);
+        RenderMemImg(g_Blend, &a.view.v, &sub.v, 1, 1, 1, nullptr);
         ref::Render(&b.view.v, &sub.v, 1, 1, 1, nullptr, s);
         EXPECT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v)) << "sub-view, kind " << kind;
 
@@ -333,14 +333,14 @@ TEST_F(RenderTest, RunsAreUsedOnlyForTheirOwnViewAndCurrentPixels)
         const PixelRect r{0, 0, 12, 1};
         FillMemImgPixels(&src.v, &r, kind == 1 ? 0x00123456 : 0x1234);
         EXPECT_EQ(src.v.store->runsValid, 0);
-        RenderMemImg(&a.view.v, &src.v, 0, 0, 1, nullptr);
+        RenderMemImg(g_Blend, &a.view.v, &src.v, 0, 0, 1, nullptr);
         ref::Render(&b.view.v, &src.v, 0, 0, 1, nullptr, s);
         EXPECT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v)) << "after fill, kind " << kind;
 
         // Drawing into a store changes its pixels too.
         BuildMemImgLineRuns(&src.v);
         ASSERT_EQ(src.v.store->runsValid, 1);
-        RenderMemImg(&src.v, &sub.v, 0, 0, 0, nullptr);
+        RenderMemImg(g_Blend, &src.v, &sub.v, 0, 0, 0, nullptr);
         EXPECT_EQ(src.v.store->runsValid, 0);
     }
 }
@@ -355,6 +355,6 @@ TEST_F(RenderTest, MaskSmallerThanTheSourceDrawsNothing)
     FillMemImgPixels(&dst.v, nullptr, 0);
     FillMemImgPixels(&mask.v, nullptr, 0xFF);
     UseSettings(Plain(0, 0));
-    RenderMemImg(&dst.v, &src.v, 0, 0, 0, &mask.v);
+    RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 0, &mask.v);
     EXPECT_EQ(Get(dst.v, 0, 0), 0u);
 }

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "quarn/core/core.h"
 #include "quarn/softrender/softrender.h"
 #include "render_reference.h"
 
@@ -16,6 +17,9 @@ namespace testimg {
 using namespace quarn;
 
 constexpr PixelRect kNoClip{-100000, -100000, 100000, 100000};
+
+// The state the tests' kernel calls draw under.
+inline SoftBlendState g_Blend{};
 
 struct Img {
     MEMIMG v{};
@@ -58,13 +62,13 @@ inline void SetStoreBytes(MEMIMG& v, const std::vector<uint8_t>& bytes)
 
 inline void UseSettings(const ref::Settings& s)
 {
-    g_DrawSettings = DrawSettings{};
-    g_DrawSettings.blendMode = s.mode;
-    g_DrawSettings.blendParam = s.p;
-    g_DrawSettings.brightColor = s.bright;
-    g_DrawSettings.clip = s.clip;
+    g_Blend = SoftBlendState{};
+    g_Blend.blendMode = s.mode;
+    g_Blend.blendParam = s.p;
+    g_Blend.brightColor = s.bright;
+    g_Blend.clip = s.clip;
     BuildBlendMaskAlphaTable(s.borderPos, s.borderRange);
-    SetSoftRenderMmx(s.mmx ? 1 : 0);
+    OverrideMmxUsable(s.mmx ? 1 : 0);
 }
 
 inline ref::Settings Plain(int mode, int p, PixelRect clip = kNoClip)
@@ -75,7 +79,7 @@ inline ref::Settings Plain(int mode, int p, PixelRect clip = kNoClip)
 class RenderTest : public ::testing::Test {
 protected:
     void SetUp() override { BuildMemImgBlendTables(); }
-    void TearDown() override { SetSoftRenderMmx(0); }
+    void TearDown() override { OverrideMmxUsable(0); }
 };
 
 // Pixel values where the arithmetic has its corners.

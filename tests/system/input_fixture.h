@@ -15,17 +15,10 @@ inline void ResetWindowState(HWND window)
     g_system.runWhileInactive = 1;
 }
 
-// Takes input's and character input's entries out of the window's hook table, so that
-// later tests pump without them.
+// Takes input and character input out of the window's and the pump's service, so that later
+// tests pump without them.
 inline void ClearInputHooks()
 {
-    g_windowHooks.pollKeyboardState = nullptr;
-    g_windowHooks.updatePadVibrationTimeouts = nullptr;
-    g_windowHooks.reacquireInputDevices = nullptr;
-    g_windowHooks.updatePadEffectsForActivity = nullptr;
-    g_windowHooks.processKeyInputStep = nullptr;
-    g_windowHooks.endKeyInput = nullptr;
-    g_windowHooks.handleImeMessage = nullptr;
-    g_windowHooks.imeInUse = nullptr;
-    g_windowHooks.flagImeRestore = nullptr;
+    g_inputServed = 0;
+    g_charInputServed = 0;
 }

@@ -2,10 +2,11 @@
 // key test on both keyboard paths with the real DirectInput, and typing carried by the
 // window procedure and the pump into a key input.
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
 #include "quarn/system/input_devices.h"
 #include "quarn/system/system.h"
+#include "quarn/runtime/runtime.h"
 #include "tests/system/input_fixture.h"
 #include "tests/system/window_fixture.h"
 
@@ -23,6 +24,8 @@ struct LiveKeyboard : ::testing::Test {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         std::memset(&g_system, 0, sizeof(g_system));
         UseApplicationScreenSize();
+        // The pump polls the keyboard through the runtime's pass work, as after start-up.
+        RegisterRuntimeWindowHandlers();
         ASSERT_NO_FATAL_FAILURE(StartWindowed(L"QuarnInputLive"));
         HWND window = QueryMainWindow();
         SetForegroundWindow(window);
@@ -43,6 +46,7 @@ struct LiveKeyboard : ::testing::Test {
         EndMainWindow();
         DrainQueue();
         ClearInputHooks();
+        ClearWindowHandlers();
         ResetWindowState(nullptr);
         CoUninitialize();
     }

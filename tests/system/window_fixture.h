@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/system/system.h"
 
 // Removes whatever is left in this thread's queue, WM_QUIT included.

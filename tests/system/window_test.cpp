@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/screen_settings.h"
+#include "quarn/core/screen_settings.h"
+#include "quarn/graphics/draw_settings.h"
+#include "quarn/runtime/runtime.h"
 #include "tests/core/log_capture.h"
 #include "tests/system/window_fixture.h"
 
@@ -22,7 +24,9 @@ protected:
     {
         std::memset(&g_system, 0, sizeof(g_system));
         std::memset(&g_charInput, 0, sizeof(g_charInput));
-        g_windowHooks = WindowServiceHooks{};
+        // The window as the library's start-up has it: the runtime's pump work and handlers.
+        ClearWindowHandlers();
+        RegisterRuntimeWindowHandlers();
         UseApplicationScreenSize();
         CaptureLogInto(&g_logText);
         DrainQueue();
@@ -150,38 +154,6 @@ TEST_F(WindowTest, FullScreenWindowIsATopmostPopupWithoutCursor)
     EXPECT_EQ(g_system.cursorShown, 1) << "the window end gives the cursor back";
 }
 
-int32_t g_hardwareRendering;
-int32_t IsHardwareRendering() { return g_hardwareRendering; }
-
-TEST_F(WindowTest, FullScreenDeactivationMinimisesUnlessTheDeviceRestoresTheDesktop)
-{
-    struct Case {
-        int32_t os;
-        int32_t hardware;
-        bool minimised;
-    };
-    const Case cases[] = {
-        {kOsWinXP, 1, false},  // before Vista the hardware device gives the desktop back
-        {kOsWinXP, 0, true},
-        {kOsVista, 1, true},
-        {kOsWin10, 0, true},
-    };
-    const int32_t os = g_systemCapability.osCode;
-    for (const Case& c : cases) {
-        SetUp();
-        ASSERT_EQ(StartMainWindow(), 0);
-        g_systemCapability.osCode = c.os;
-        g_hardwareRendering = c.hardware;
-        g_windowHooks.isHardwareRendering = IsHardwareRendering;
-        SendMessageW(QueryMainWindow(), WM_ACTIVATE, WA_INACTIVE, 0);
-        EXPECT_EQ(IsIconic(QueryMainWindow()) != FALSE, c.minimised)
-            << "os 0x" << std::hex << c.os << " hardware " << c.hardware;
-        EXPECT_EQ(IsWindowActive(), 0);
-        TearDown();
-    }
-    g_systemCapability.osCode = os;
-}
-
 TEST_F(WindowTest, ScreenSaverSettingIsTheSameAfterTheWindowEnds)
 {
     BOOL before = FALSE;
@@ -252,6 +224,51 @@ TEST_F(WindowTest, CloseDuringShutDownKeepsTheEndingState)
     g_system.ending = 1;
     SendMessageW(QueryMainWindow(), WM_CLOSE, 0, 0);
     EXPECT_EQ(g_system.ending, 1);
+}
+
+// What the registered timer handlers were called with.
+std::vector<UINT_PTR> g_timerCalls;
+void CALLBACK RecordTimer(HWND, UINT, UINT_PTR id, DWORD) { g_timerCalls.push_back(id); }
+void CALLBACK RecordTimerPlus100(HWND, UINT, UINT_PTR id, DWORD) { g_timerCalls.push_back(id + 100); }
+void CALLBACK IgnoreTimer(HWND, UINT, UINT_PTR, DWORD) {}
+
+TEST_F(WindowTest, TimersReachTheHandlerOfTheirIdAndOthersAreKilled)
+{
+    StartWindowed(nullptr);
+    HWND window = QueryMainWindow();
+    g_timerCalls.clear();
+    ASSERT_EQ(RegisterWindowTimerHandler(5, RecordTimer), 0);
+    ASSERT_EQ(RegisterWindowTimerHandler(6, RecordTimerPlus100), 0);
+    DispatchWindowTimer(window, WM_TIMER, 5, 0);
+    DispatchWindowTimer(window, WM_TIMER, 6, 0);
+    EXPECT_EQ(g_timerCalls, (std::vector<UINT_PTR>{5, 106}));
+
+    // A timer without a handler stops.
+    ASSERT_NE(SetTimer(window, 7, 10000, DispatchWindowTimer), 0u);
+    DispatchWindowTimer(window, WM_TIMER, 7, 0);
+    EXPECT_EQ(KillTimer(window, 7), FALSE) << "already killed";
+    ASSERT_EQ(RegisterWindowTimerHandler(5, nullptr), 0);
+    ASSERT_NE(SetTimer(window, 5, 10000, DispatchWindowTimer), 0u);
+    DispatchWindowTimer(window, WM_TIMER, 5, 0);
+    EXPECT_EQ(KillTimer(window, 5), FALSE) << "its handler was removed";
+    EXPECT_EQ(g_timerCalls.size(), 2u);
+
+    // A real tick goes the same way.
+    ASSERT_NE(SetTimer(window, 6, 1, DispatchWindowTimer), 0u);
+    for (int i = 0; i < 200 && g_timerCalls.size() < 3; ++i) {
+        PumpWindowMessages();
+        Sleep(1);
+    }
+    KillTimer(window, 6);
+    EXPECT_GE(g_timerCalls.size(), 3u);
+    EXPECT_EQ(g_timerCalls[2], 106u);
+
+    for (int32_t slot = 0; slot < kWindowTimerSlots; ++slot) {
+        EXPECT_EQ(RegisterWindowTimerHandler(static_cast<UINT_PTR>(200 + slot), IgnoreTimer),
+                  slot < kWindowTimerSlots - 1 ? 0 : -1)
+            << "one slot is taken by id 6";
+    }
+    ClearWindowHandlers();
 }
 
 TEST_F(WindowTest, QuitMessageEndsThePump)
@@ -384,58 +401,6 @@ TEST_F(WindowTest, InactiveWindowHoldsOnlyTheMainThreadUntilActivation)
     PostMessageW(QueryMainWindow(), WM_ACTIVATEAPP, TRUE, 0);
     EXPECT_EQ(PumpWindowMessages(), 0);
     EXPECT_EQ(IsWindowActive(), 1);
-}
-
-int32_t ShownScreen(int32_t* width, int32_t* height, int32_t* bits)
-{
-    *width = 300;
-    *height = 60;
-    *bits = 32;
-    return 0;
-}
-int32_t g_restoreRoutine;
-int32_t HasRestoreRoutine() { return g_restoreRoutine; }
-
-TEST_F(WindowTest, DisplayChangeClosesTheWindowOnlyWhenTheScreenCannotFollow)
-{
-    StartWindowed(nullptr);
-    Settle();
-    g_windowHooks.queryScreenSizeAndDepth = ShownScreen;
-    g_windowHooks.hasGraphRestoreRoutine = HasRestoreRoutine;
-    HWND window = QueryMainWindow();
-    struct Case {
-        int32_t restore;
-        WPARAM bits;
-        int width, height;
-        bool closes;
-    };
-    const Case cases[] = {
-        {1, 32, 300, 60, false},    // nothing changed
-        {1, 32, 1024, 768, false},  // a larger desktop is followed
-        {1, 16, 1024, 768, false},
-        {0, 32, 1024, 768, true},   // nothing could restore the pictures
-        {1, 24, 1024, 768, true},
-        {1, 8, 1024, 768, true},
-        {1, 32, 200, 768, true},    // smaller than the screen
-    };
-    for (const Case& c : cases) {
-        g_restoreRoutine = c.restore;
-        g_system.closePosted = 0;
-        g_system.displayChanged = 0;
-        g_logText.clear();
-        SendMessageW(window, WM_DISPLAYCHANGE, c.bits, MAKELPARAM(c.width, c.height));
-        EXPECT_EQ(g_system.closePosted, c.closes ? 1 : 0) << c.bits << " " << c.width << "x" << c.height;
-        EXPECT_EQ(g_system.displayChanged, c.closes ? 0 : 1);
-        EXPECT_EQ(g_logText.find(L"終了します\n") != std::wstring::npos, c.closes);
-    }
-    MSG m;
-    int closes = 0;
-    while (PeekMessageW(&m, window, WM_CLOSE, WM_CLOSE, PM_REMOVE)) {
-        ++closes;
-    }
-    EXPECT_EQ(closes, 4);
-    g_system.closePosted = 0;
-    g_windowHooks = WindowServiceHooks{};
 }
 
 TEST_F(WindowTest, WheelAndDesktopQueries)

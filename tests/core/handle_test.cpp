@@ -1,4 +1,4 @@
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 
 #include <gtest/gtest.h>
 

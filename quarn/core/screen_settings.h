@@ -5,6 +5,12 @@
 
 #include "quarn/core/core.h"
 
+// The screen mode where none is set, which is also the mode a failed mode change falls back
+// to last.
+constexpr int32_t kDefaultScreenWidth = 640;
+constexpr int32_t kDefaultScreenHeight = 480;
+constexpr int32_t kDefaultColorBits = 16;
+
 struct ScreenSettings {
     int32_t started;     // graphics is up
     int32_t width;       // 0 = unset (640)
@@ -14,7 +20,7 @@ struct ScreenSettings {
     int32_t hardwareActive;
     // The rectangle the last present used: its source in hardware window mode, its
     // destination in software mode. Maps repaint rectangles into the picture.
-    RectI32 lastPresent;
+    quarn::PixelRect lastPresent;
     int64_t refreshPeriod;   // microseconds between vertical blanks; 0 or less = not measured
     int64_t lastBlankTime;   // microsecond clock at the last vertical-blank wait
     int32_t softwareOnly;    // the application asked not to use the hardware renderer

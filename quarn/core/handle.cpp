@@ -1,4 +1,4 @@
-#include "quarn/graphics/handle.h"
+#include "quarn/core/handle.h"
 
 void* FindHandleRecord(const HandleTable* table, int32_t handle)
 {

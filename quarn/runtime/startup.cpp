@@ -1,12 +1,12 @@
-#include "quarn/system/startup.h"
+#include "quarn/runtime/runtime.h"
 
 #include <objbase.h>
 
 #include "quarn/core/core.h"
 #include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
-#include "quarn/graphics/graphics.h"
 #include "quarn/network/network.h"
+#include "quarn/graphics/graphics_win.h"
 #include "quarn/system/system.h"
 
 // ---------------------------------------------------------------------------------------
@@ -80,6 +80,8 @@ void CheckFullScreenSize()
     }
 }
 
+void ShutDownForFatalExit() { RunLibraryShutDown(); }
+
 // The desktop's colour depth as the display reports it.
 int32_t QueryDesktopColorBits()
 {
@@ -108,6 +110,7 @@ int32_t RunLibraryStartUp()
     if (g_system.started)
         return 0;
     g_system.busy = 1;
+    RegisterRuntimeWindowHandlers();
 
     if (!g_system.windowed)
         CheckFullScreenSize();
@@ -144,8 +147,8 @@ int32_t RunLibraryStartUp()
     }
 
     InstallGraphRestoreHandler(nullptr);
-    // The graphics and font code end the process through the library's fatal exit.
-    g_graphicsHooks.fatalErrorExit = FatalErrorExit;
+    // From here a fatal error shuts the library down before the process ends.
+    ArmFatalErrorExit(ShutDownForFatalExit);
 
     if (!g_system.comInitialised) {
         AppendLog(L"ＣＯＭの初期化... ");
@@ -162,6 +165,7 @@ int32_t RunLibraryStartUp()
     if (StartInput() == -1)
         return FailStartUp();
     StartSoundSystem();
+    RegisterScreenWindowHandlers();
     if (InitializeGraphics() < 0)
         return FailStartUp();
     StartCharInput();
@@ -173,8 +177,8 @@ int32_t RunLibraryStartUp()
         BringWindowToFront(g_system.mainWindow, 1);
 
     SetUpScreenLog();
-    SelectDrawTarget(-2);
-    SelectDrawTarget(-4);
+    SelectDrawTarget(quarn::kDrawTargetBackScreen);
+    SelectDrawTarget(quarn::kDrawTargetFrontScreen);
     StartModelSystem();
 
     g_system.busy = 0;

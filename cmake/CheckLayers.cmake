@@ -1,0 +1,57 @@
+# The include check of the library's layers. Each folder of quarn/ may include headers of
+# its own folder, of the folders it links (QUARN_LAYER_<folder>, written by quarn_check_layers)
+# and of theirs in turn, and quarn/quarn.h, the application's header, which only declares.
+# Any other "quarn/<folder>/..." include runs upward or sideways and fails.
+#
+# Included at configure time, or run as a script:
+#   cmake -DQUARN_ROOT=<project> -DQUARN_LAYER_FILE=<build>/quarn_layers.cmake -P CheckLayers.cmake
+
+if(CMAKE_SCRIPT_MODE_FILE)
+  cmake_minimum_required(VERSION 3.25)
+endif()
+include(${QUARN_LAYER_FILE})
+
+# The folders a folder may include: itself and everything it links, transitively.
+function(quarn_layers_below folder out)
+  set(seen ${folder})
+  set(queue ${QUARN_LAYER_${folder}})
+  while(queue)
+    list(POP_FRONT queue next)
+    if(NOT next IN_LIST seen)
+      list(APPEND seen ${next})
+      list(APPEND queue ${QUARN_LAYER_${next}})
+    endif()
+  endwhile()
+  set(${out} ${seen} PARENT_SCOPE)
+endfunction()
+
+set(quarn_layer_faults "")
+file(GLOB quarn_layer_dirs LIST_DIRECTORIES true ${QUARN_ROOT}/quarn/*)
+foreach(dir ${quarn_layer_dirs})
+  if(NOT IS_DIRECTORY ${dir})
+    continue()
+  endif()
+  get_filename_component(folder ${dir} NAME)
+  if(NOT folder IN_LIST QUARN_LAYERS)
+    string(APPEND quarn_layer_faults "  quarn/${folder}/ has no library in the layer order\n")
+    continue()
+  endif()
+  quarn_layers_below(${folder} allowed)
+  file(GLOB_RECURSE sources ${dir}/*.h ${dir}/*.cpp)
+  foreach(source ${sources})
+    file(STRINGS ${source} lines REGEX "^[ \t]*#[ \t]*include[ \t]*\"quarn/")
+    foreach(line ${lines})
+      if(line MATCHES "\"quarn/([^/\"]+)/")
+        set(target ${CMAKE_MATCH_1})
+        if(NOT target IN_LIST allowed)
+          file(RELATIVE_PATH rel ${QUARN_ROOT} ${source})
+          string(APPEND quarn_layer_faults "  ${rel} includes quarn/${target}/ above or beside quarn/${folder}/\n")
+        endif()
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+
+if(quarn_layer_faults)
+  message(FATAL_ERROR "Includes against the library's layer order:\n${quarn_layer_faults}")
+endif()

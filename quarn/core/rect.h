@@ -1,0 +1,13 @@
+// The library's one rectangle: left, top, right, bottom, right and bottom exclusive (a Windows
+// RECT's layout).
+#pragma once
+
+#include <cstdint>
+
+namespace quarn {
+
+struct PixelRect {
+    int32_t left, top, right, bottom;
+};
+
+}  // namespace quarn

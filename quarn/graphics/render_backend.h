@@ -1,0 +1,121 @@
+// The renderer seam: the operations the drawing front end needs from a renderer, as one table
+// per back end. The software renderer is one back end; a device back end adds another. The
+// front end calls the chosen back end without asking which one it is; the hardware-active flag
+// of the screen settings follows the back end that started.
+//
+// Portable: the software back end builds without the OS headers (its screen's start and
+// present are the platform's, see graph_platform.h).
+#pragma once
+
+#include <cstdint>
+
+#include "quarn/graphics/graph.h"
+#include "quarn/graphics/graphics.h"
+
+// The draw-state changes a back end is told of.
+enum RenderStateChange : int32_t {
+    kRenderBlendInputs = 0,  // blend mode, parameter or bright colour
+    kRenderFilterMode = 1,
+    kRenderFog = 2,
+};
+
+// What a present shows: area in client coordinates or null, mappedSource its rectangle in the
+// picture; source and destination the whole-picture rectangles; doubled 1 while a 320 x 240
+// picture is shown at 640 x 480.
+struct PresentRequest {
+    const quarn::PixelRect* area;
+    const quarn::PixelRect* mappedSource;
+    quarn::PixelRect source;
+    quarn::PixelRect destination;
+    int32_t doubled;
+};
+
+struct RenderBackend {
+    int32_t hardware;  // 1 for a device back end: the hardware-active flag while it runs
+
+    // ---- Start and stop
+    // Brings the renderer up once the screen mode is set: 0, or -1 with everything of it
+    // released again.
+    int32_t (*start)();
+    // The screen to draw on, once graphics count as started: 0, or -1.
+    int32_t (*makeScreen)();
+    // Releases what start made.
+    int32_t (*stop)();
+
+    // ---- Draw state and target
+    int32_t (*applyDrawState)(int32_t change);
+    int32_t (*selectBlendGraph)(int32_t graph, int32_t borderPos, int32_t borderRange);
+    // Binds the draw target: a graph (info filled) or one of the screens (-2 to -5).
+    int32_t (*selectTarget)(int32_t target, const GraphDrawInfo* info);
+
+    // ---- Drawing
+    int32_t (*wipe)(const quarn::PixelRect* area);  // null area: the whole target
+    int32_t (*applyClip)();                         // the clip rectangle of the draw state
+    int32_t (*paint)(quarn::GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
+    int32_t (*drawQuad)(const quarn::GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
+                        int32_t transparent, int32_t wholePixel);
+    int32_t (*drawStretchedQuad)(const quarn::GraphRecord* graph, const int32_t corners[4],
+                                 const float floatCorners[4], int32_t transparent, int32_t wholePixel);
+    // Corners in the order top-left, top-right, bottom-left, bottom-right.
+    int32_t (*drawFourCornersQuad)(const quarn::GraphRecord* graph, const float corners[8], int32_t transparent);
+    // 1 when blend mode 3 has to be emulated by inverting the area around the draw.
+    int32_t (*subtractNeedsEmulation)();
+    void (*invertAreaBeforeSubtract)(const quarn::PixelRect* area);
+    void (*invertAreaAfterSubtract)(const quarn::PixelRect* area);
+    // Draws what is batched, before pixels change under it.
+    void (*flush)();
+
+    // ---- Present
+    int32_t (*present)(const PresentRequest* request);
+    // Full screen: makes sure the picture survives the present. 0 / -1.
+    int32_t (*keepPicture)();
+
+    // ---- Images
+    // A new image of width x height for a graph that has none: the format request, the record
+    // and its pixels, set as the graph's image at (0, 0) with the full size. 0, or -1 (the
+    // caller destroys the graph, which releases what was made).
+    int32_t (*makeImage)(quarn::GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
+                         int32_t alpha, int32_t paletted, int32_t compression);
+    // Writes the picture's rectangle (left, top, width, height) into the graph at (destX, destY).
+    int32_t (*uploadImage)(quarn::GraphRecord* graph, const quarn::BaseImage* image,
+                           const quarn::BaseImage* alpha, int32_t left, int32_t top, int32_t width,
+                           int32_t height, int32_t destX, int32_t destY);
+    // Releases the pixels of an image whose last reference went.
+    void (*releaseImage)(quarn::GraphImage* image);
+};
+
+// The software renderer's back end.
+extern const RenderBackend kSoftwareRenderBackend;
+
+// The back end in use: the software one until a device back end starts.
+const RenderBackend* CurrentRenderBackend();
+// Chooses the back end (start-up, shut-down, and tests that put a recording one in place);
+// the hardware-active flag follows it.
+void UseRenderBackend(const RenderBackend* backend);
+
+// ---- The software back end's operations, beside the code they belong with
+int32_t SoftMakeGraphImage(quarn::GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
+                           int32_t alpha, int32_t paletted, int32_t compression);
+int32_t SoftUploadGraphImage(quarn::GraphRecord* graph, const quarn::BaseImage* image,
+                             const quarn::BaseImage* alpha, int32_t left, int32_t top, int32_t width,
+                             int32_t height, int32_t destX, int32_t destY);
+void SoftReleaseGraphImage(quarn::GraphImage* image);
+int32_t SoftWipeDrawTarget(const quarn::PixelRect* area);
+int32_t SoftPaintGraph(quarn::GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
+int32_t SoftDrawQuad(const quarn::GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
+                     int32_t transparent, int32_t wholePixel);
+int32_t SoftDrawStretchedQuad(const quarn::GraphRecord* graph, const int32_t corners[4],
+                              const float floatCorners[4], int32_t transparent, int32_t wholePixel);
+int32_t SoftDrawFourCornersQuad(const quarn::GraphRecord* graph, const float corners[8], int32_t transparent);
+int32_t SoftSelectBlendGraph(int32_t graph, int32_t borderPos, int32_t borderRange);
+// The software screen: the primary image and the two work images at the configured size and
+// colour bits, the primary cleared to the window's background and made the draw target.
+// 0, or -1 when the primary image cannot be made (a screen too large for memory).
+int32_t CreateSoftwareScreen();
+void ReleaseSoftwareScreen();
+// Platform parts of the software screen (Windows: the display mode and GDI; the native build
+// has no screen and does nothing).
+// Full screen: switches the display mode; then measures the refresh period. 0, or -1.
+int32_t StartSoftwareScreen();
+// Shows the primary image in the window. 0, or -1.
+int32_t PresentSoftwareScreen(const PresentRequest* request);

@@ -1,0 +1,95 @@
+// The software renderer as a render back end: the software screen, and the table that hands the
+// drawing front end to the software kernels. The back end in use lives here too.
+#include "quarn/graphics/render_backend.h"
+
+#include "quarn/core/core.h"
+
+using namespace quarn;
+
+namespace {
+
+const RenderBackend* s_backend = &kSoftwareRenderBackend;
+
+// What the software renderer does not need to be told of or asked to do.
+int32_t Nothing() { return 0; }
+int32_t NoStateChange(int32_t) { return 0; }
+void NoFlush() {}
+int32_t NoSubtractEmulation() { return 0; }
+void NoInversion(const PixelRect*) {}
+
+int32_t SelectSoftTarget(int32_t, const GraphDrawInfo* info)
+{
+    g_DrawSettings.softDrawTarget = info != nullptr ? info->ownImage : &g_screenImages.primary;
+    return 0;
+}
+
+}  // namespace
+
+const RenderBackend kSoftwareRenderBackend = {
+    0,
+    // Start and stop
+    StartSoftwareScreen,
+    CreateSoftwareScreen,
+    Nothing,
+    // Draw state and target
+    NoStateChange,
+    SoftSelectBlendGraph,
+    SelectSoftTarget,
+    // Drawing
+    SoftWipeDrawTarget,
+    Nothing,
+    SoftPaintGraph,
+    SoftDrawQuad,
+    SoftDrawStretchedQuad,
+    SoftDrawFourCornersQuad,
+    NoSubtractEmulation,
+    NoInversion,
+    NoInversion,
+    NoFlush,
+    // Present
+    PresentSoftwareScreen,
+    Nothing,
+    // Images
+    SoftMakeGraphImage,
+    SoftUploadGraphImage,
+    SoftReleaseGraphImage,
+};
+
+const RenderBackend* CurrentRenderBackend() { return s_backend; }
+
+void UseRenderBackend(const RenderBackend* backend)
+{
+    s_backend = backend;
+    g_screenSettings.hardwareActive = backend->hardware;
+}
+
+void ReleaseSoftwareScreen()
+{
+    ReleaseMemImgRef(&g_screenImages.primary);
+    ReleaseMemImgRef(&g_screenImages.work);
+    ReleaseMemImgRef(&g_screenImages.workAlpha);
+    g_DrawSettings.softDrawTarget = nullptr;
+}
+
+int32_t CreateSoftwareScreen()
+{
+    int32_t width = 0;
+    int32_t height = 0;
+    GetConfiguredScreenSize(&width, &height);
+    const int kind = GetConfiguredColorBits() == 16 ? kMemImgRgb565 : kMemImgXrgb32;
+    ReleaseSoftwareScreen();
+    if (CreatePlainMemImg(&g_screenImages.primary, width, height, kind) != 0) {
+        // Refused, not fatal: a running mode change then falls back to a mode that works,
+        // and a failing start-up still returns to the application, which saves its state.
+        return AppendLog(L"プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
+    }
+    CreatePlainMemImg(&g_screenImages.work, width, height, kind);
+    g_screenImages.workAlpha = MEMIMG{};
+    CreateMemImgWithOptions(&g_screenImages.workAlpha, width, height, -1, 0, kind, 0, 1, 0, nullptr);
+    const uint32_t background = kWindowBackgroundColor;
+    FillMemImgPixels(&g_screenImages.primary, nullptr,
+                     EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,
+                                      background >> 8 & 0xFF, background & 0xFF, 255));
+    g_DrawSettings.softDrawTarget = &g_screenImages.primary;
+    return 0;
+}

@@ -1,0 +1,200 @@
+// Graphics composed with the fonts: graphics start-up followed by the font system's start,
+// the end of the fonts before graphics end, a screen-mode change that keeps the standard font
+// across the new screen, and the public present, which draws the on-screen log first.
+#include <windows.h>
+
+#include "quarn/font/font.h"
+#include "quarn/graphics/graphics_win.h"
+#include "quarn/graphics/render_backend.h"
+#include "quarn/runtime/runtime.h"
+
+using namespace quarn;
+
+int32_t InitializeGraphics()
+{
+    const int32_t result = StartGraphicsCore();
+    if (result == kGraphicsAlreadyStarted) {
+        return 0;
+    }
+    if (result == kGraphicsDeviceFailed) {
+        ShutDownGraphics();
+        ShutDownDirect3D();
+        return -1;
+    }
+    if (result == kGraphicsScreenFailed) {
+        ShutDownGraphics();
+        return -1;
+    }
+    StartFontSystem();
+    return 0;
+}
+
+int32_t ShutDownGraphics()
+{
+    EndFontSystem();
+    return ShutDownGraphicsCore();
+}
+
+// ---- Present
+
+int PresentScreen() { return PresentScreenArea(nullptr); }
+
+int PresentScreenPreservingContents()
+{
+    if (!g_system.windowed) {
+        CurrentRenderBackend()->keepPicture();
+    }
+    return PresentScreenArea(nullptr);
+}
+
+int PresentScreenArea(const RECT* area)
+{
+    if (!g_system.started || g_system.quit) {
+        return -1;
+    }
+DrawSettings& s = g_DrawSettings;
+    if (IsScreenLogShown()) {
+        const PixelRect clip = s.clip;
+        const int32_t mode = s.blendMode;
+        const int32_t param = s.blendParam;
+        const uint32_t bright = s.brightColor;
+        StoreDrawClipRect(0, 0, s.drawTargetWidth, s.drawTargetHeight);
+        s.blendMode = 0;
+        s.blendParam = 0;
+        s.brightColor = kNoBrightColor;
+        DrawScreenLog();
+        s.clip = clip;
+        StoreDrawClipRect(clip.left, clip.top, clip.right, clip.bottom);
+        s.blendMode = mode;
+        s.blendParam = param;
+        s.brightColor = bright;
+    }
+    return PresentScreenCore(area);
+}
+
+int32_t PaintScreenArea(const RECT* area)
+{
+    if (g_DrawSettings.drawTarget != kDrawTargetBackScreen) {
+        return 0;
+    }
+    const int32_t keep = g_screenSettings.noVerticalWait;
+    g_screenSettings.noVerticalWait = 1;
+    const int32_t result = PresentScreenArea(area);
+    g_screenSettings.noVerticalWait = keep;
+    return result;
+}
+
+void CALLBACK RefreshFrontScreen(HWND window, UINT, UINT_PTR id, DWORD)
+{
+    KillTimer(window, id);
+    if (g_DrawSettings.drawTarget != kDrawTargetFrontScreen || g_system.layeredBitmap != nullptr) {
+        return;
+    }
+    if (!g_system.windowed) {
+        CurrentRenderBackend()->keepPicture();
+    }
+    PresentScreenArea(nullptr);
+    SetTimer(window, kFrontScreenTimerId, kFrontScreenTimerMs, DispatchWindowTimer);
+}
+
+// ---- Screen modes
+
+int ConfigureScreenMode(int width, int height, int colorBits, int refreshRate)
+{
+    if (width <= 0 || height <= 0 || (colorBits != 8 && colorBits != 16 && colorBits != 32)) {
+        return -1;
+    }
+    if (!g_system.started) {
+        StoreScreenMode(ScreenMode{width, height, colorBits, refreshRate});
+        return 0;
+    }
+    ScreenMode requested{width, height, colorBits, refreshRate};
+    // A full-screen 320 x 240 is set up as a doubled 640 x 480 screen: getting that is
+    // getting the mode asked for.
+    if (IsDoubledRequest(width, height, g_system.windowed)) {
+        requested.width = 640;
+        requested.height = 480;
+    }
+    const ScreenMode before = CurrentScreenMode();
+    ApplyScreenModeChange(width, height, colorBits, 0, refreshRate);
+    return ClassifyModeChange(requested, before, CurrentScreenMode());
+}
+
+int32_t RedoScreenMode() { return ApplyScreenModeChange(-1, -1, -1, 1, -1); }
+
+int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh)
+{
+    ScreenSettings& ss = g_screenSettings;
+    // How the running mode is shown, for going back to it whole when the new one fails.
+    const int32_t doubledBefore = ss.doubled;
+    const int32_t fallbackBefore = ss.displayFallback;
+    if (IsDoubledRequest(width, height, g_system.windowed)) {
+        ss.doubled = 1;
+        width = 640;
+        height = 480;
+    } else if (g_system.windowed && force == 1 && ss.doubled && ss.width == 640 && ss.height == 480) {
+        width = 320;
+        height = 240;
+        ss.doubled = 0;
+    } else {
+        ss.doubled = 0;
+    }
+    const ScreenMode before = CurrentScreenMode();
+    const ScreenMode wanted{width == -1 ? ss.width : width, height == -1 ? ss.height : height,
+                            bits == -1 ? ss.colorBits : bits, refresh == -1 ? ss.refreshRate : refresh};
+    const bool same = wanted.width == before.width && wanted.height == before.height && wanted.bits == before.bits &&
+                      wanted.refresh == before.refresh;
+    if (same && force == 0) {
+        return 0;
+    }
+    AppendLog(L"画面モード変更処理を開始します\n");
+    PushLogIndent();
+    const bool font = ss.started && RememberStandardFont() == 1;
+    if (!g_system.started && !ss.started) {
+        StoreScreenMode(wanted);
+        PopLogIndent();
+        return 0;
+    }
+    const int32_t target = g_DrawSettings.drawTarget;
+    if (ss.started) {
+        ShutDownGraphics();
+    }
+    StoreScreenMode(wanted);
+    if (InitializeGraphics() != 0) {
+        bool up = false;
+        if (wanted.width == 320 && wanted.height == 240) {
+            StoreScreenMode(ScreenMode{640, 480, wanted.bits, wanted.refresh});
+            ss.displayFallback = 1;
+            up = InitializeGraphics() == 0;
+        }
+        if (!up) {
+            StoreScreenMode(before);
+            ss.doubled = doubledBefore;
+            ss.displayFallback = fallbackBefore;
+            up = InitializeGraphics() == 0;
+        }
+        if (!up) {
+            StoreScreenMode(ScreenMode{kDefaultScreenWidth, kDefaultScreenHeight, kDefaultColorBits, 0});
+            ss.doubled = 0;
+            ss.displayFallback = 0;
+            up = InitializeGraphics() == 0;
+        }
+        if (!up) {
+            FatalErrorExit(L"予期せぬ画面モード変更不能現象が起きました2\n");
+        }
+    }
+    if (g_system.windowed) {
+        ApplyWindowModeStyle();
+    }
+    if (font) {
+        RecreateStandardFont();
+    }
+    PopLogIndent();
+    AppendLog(L"画面モード変更処理は正常に終了しました\n");
+    PumpWindowMessages();
+    // A graph target went with the old screen: the back screen takes its place.
+    if (SelectDrawTarget(target) != 0) {
+        SelectDrawTarget(kDrawTargetBackScreen);
+    }
+    return 0;
+}
