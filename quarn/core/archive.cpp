@@ -95,13 +95,7 @@ int CheckLayout(const ArchiveRecord* r)
 uint32_t ReadRawHeader(ServedFile* file, uint8_t* raw)
 {
     const uint32_t count = file->size < kFullHeaderBytes ? file->size : kFullHeaderBytes;
-    if (count == 0)
-        return 0;
-    if (file->position != 0)
-        SeekServedFile(file, 0, 0);
-    ReadServedFile(raw, 1, count, file);
-    WaitForServedFile(file);
-    return file->requestDelivered;
+    return count == 0 ? 0 : ReadServedFileAt(file, raw, 0, count);
 }
 
 // Opens the archive file and reads its header and table block. 0, or -1 with the record
@@ -303,12 +297,7 @@ int ReadArchiveBytesDeciphered(ArchiveRecord* r, uint32_t offset, void* buffer, 
 {
     if (length == 0)
         return 0;
-    ServedFile* file = r->file;
-    if (file->position != offset)
-        SeekServedFile(file, static_cast<int32_t>(offset), 0);
-    ReadServedFile(buffer, 1, length, file);
-    WaitForServedFile(file);
-    if (file->requestDelivered != length)
+    if (ReadServedFileAt(r->file, buffer, offset, length) != length)
         return -1;
     ScrambleArchiveBytes(r->key, buffer, length, offset);
     return 0;

@@ -2,7 +2,7 @@
 // key and the byte's offset in the archive: key[offset % 12] and a byte mixed from the
 // offset / 48 and the key. The combination is an exclusive or, so the same call
 // enciphers and deciphers; the stream repeats the key every 48 bytes apart from the mixed
-// byte, so whole 48-byte groups are done a machine word at a time.
+// byte, so whole 48-byte groups are done 16 bytes at a time.
 
 #include "quarn/core/archive.h"
 #include "quarn/core/file_internal.h"
@@ -13,13 +13,21 @@ namespace {
 
 constexpr uint32_t kGroupBytes = 48;
 
-uint8_t GroupByte(const uint8_t key[kArchiveKeyBytes], uint32_t group)
+uint32_t Mixer(const uint8_t key[kArchiveKeyBytes])
 {
     // Zero for the plain key, so that it leaves bytes as they are.
-    const uint32_t mixer = ReadLe32(key + 4) ^ ReadLe32(key + 8);
-    uint32_t x = group * mixer;
-    x ^= x >> 15;
-    return static_cast<uint8_t>(x >> 24);
+    return ReadLe32(key + 4) ^ ReadLe32(key + 8);
+}
+
+// The mixed byte of a group, from group x mixer.
+uint8_t MixedByte(uint32_t product)
+{
+    return static_cast<uint8_t>((product ^ (product >> 15)) >> 24);
+}
+
+uint8_t KeyStreamByte(const uint8_t key[kArchiveKeyBytes], uint64_t position)
+{
+    return key[position % kArchiveKeyBytes] ^ MixedByte(static_cast<uint32_t>(position / kGroupBytes) * Mixer(key));
 }
 
 bool IsPlainKey(const uint8_t key[kArchiveKeyBytes])
@@ -74,32 +82,27 @@ void ScrambleArchiveBytes(const uint8_t key[kArchiveKeyBytes], void* buffer, uin
     uint8_t* p = static_cast<uint8_t*>(buffer);
     uint64_t position = offset;
     const uint64_t end = position + size;
-    // Up to the next whole group.
-    while (position < end && position % kGroupBytes != 0) {
-        *p++ ^= key[position % kArchiveKeyBytes] ^ GroupByte(key, static_cast<uint32_t>(position / kGroupBytes));
-        ++position;
-    }
-    // Whole groups: the key four times over, six words, each combined with the group's
-    // mixed byte in every lane.
-    uint64_t pattern[kGroupBytes / 8];
+    while (position < end && position % kGroupBytes != 0)
+        *p++ ^= KeyStreamByte(key, position++);
+    // Whole groups: the key four times over in three 16-byte lanes, each byte combined
+    // with the group's mixed byte.
+    typedef uint8_t Lanes __attribute__((vector_size(16)));
+    Lanes pattern[kGroupBytes / 16];
     uint8_t repeated[kGroupBytes];
     for (uint32_t i = 0; i < kGroupBytes; ++i)
         repeated[i] = key[i % kArchiveKeyBytes];
     std::memcpy(pattern, repeated, sizeof pattern);
-    while (end - position >= kGroupBytes) {
-        const uint64_t lanes = uint64_t(GroupByte(key, static_cast<uint32_t>(position / kGroupBytes))) *
-                               0x0101010101010101ull;
-        for (int w = 0; w < int(kGroupBytes / 8); ++w) {
-            uint64_t word;
-            std::memcpy(&word, p + w * 8, 8);
-            word ^= pattern[w] ^ lanes;
-            std::memcpy(p + w * 8, &word, 8);
+    const uint32_t mixer = Mixer(key);
+    uint32_t product = static_cast<uint32_t>(position / kGroupBytes) * mixer;
+    for (; end - position >= kGroupBytes; position += kGroupBytes, p += kGroupBytes, product += mixer) {
+        const Lanes mixed = Lanes{} + MixedByte(product);
+        for (int w = 0; w < int(kGroupBytes / 16); ++w) {
+            Lanes v;
+            std::memcpy(&v, p + w * 16, 16);
+            v ^= pattern[w] ^ mixed;
+            std::memcpy(p + w * 16, &v, 16);
         }
-        p += kGroupBytes;
-        position += kGroupBytes;
     }
-    while (position < end) {
-        *p++ ^= key[position % kArchiveKeyBytes] ^ GroupByte(key, static_cast<uint32_t>(position / kGroupBytes));
-        ++position;
-    }
+    while (position < end)
+        *p++ ^= KeyStreamByte(key, position++);
 }

@@ -9,6 +9,9 @@
 
 namespace {
 
+// The most output one byte of code stream can give: a match of 8,195 bytes takes four.
+constexpr uint64_t kMostOutputPerByte = 2049;
+
 int64_t RefuseBlock()
 {
     return AppendLog(L"圧縮データが壊れています\n");
@@ -45,7 +48,9 @@ int64_t DecompressArchiveData(const void* block, uint32_t available, void* desti
     const uint32_t stated = ReadLe32(head);
     const uint32_t blockBytes = ReadLe32(head + 4);
     const uint8_t escape = head[8];
-    if (blockBytes < uint32_t(kLzHeadBytes) || blockBytes > available)
+    // A stated size the code stream could not produce is refused before anyone allocates it.
+    if (blockBytes < uint32_t(kLzHeadBytes) || blockBytes > available ||
+        stated > uint64_t(blockBytes - kLzHeadBytes) * kMostOutputPerByte)
         return RefuseBlock();
     if (!destination)
         return stated;

@@ -48,14 +48,27 @@ bool IsStoredMember(const ArchiveRecord* r, const ArchiveFileEntry* e)
     return r->version < 2 || e->compressedSize == kArchiveStored;
 }
 
-// Decompresses a member's LZ block into its buffer of the entry's size. A block that does
-// not give exactly the entry's size leaves the member marked damaged.
+// Decompresses a member's LZ block into a buffer of the entry's size, allocated once the
+// block's head says that size. A block that does not give exactly the entry's size leaves
+// the member marked damaged.
 void Decompress(ArchiveMember* m, const uint8_t* block, uint32_t blockBytes)
 {
-    const int64_t made = DecompressArchiveData(block, blockBytes, m->data, m->entry.size);
-    if (made != int64_t(m->entry.size)) {
-        if (made >= 0)
-            AppendLog(L"ＱＵＡアーカイブのファイルデータが壊れています\n");
+    const int64_t stated = DecompressArchiveData(block, blockBytes, nullptr, 0);
+    if (stated >= 0 && stated != int64_t(m->entry.size)) {
+        AppendLog(L"ＱＵＡアーカイブのファイルデータが壊れています\n");
+        m->damaged = 1;
+        return;
+    }
+    if (stated >= 0)
+        m->data = static_cast<uint8_t*>(AllocTrackedMemory(m->entry.size ? m->entry.size : 1, "", 0));
+    if (stated >= 0 && !m->data) {
+        AppendLog(L"ＱＵＡアーカイブのファイルを展開するメモリの確保に失敗しました\n");
+        m->damaged = 1;
+        return;
+    }
+    if (stated < 0 || DecompressArchiveData(block, blockBytes, m->data, m->entry.size) != stated) {
+        FreeTrackedMemory(m->data);
+        m->data = nullptr;
         m->damaged = 1;
     }
 }
@@ -149,18 +162,12 @@ int OpenArchiveMember(ArchiveMember* member, ArchiveRecord* record, const char* 
         member->entry.compressedSize = kArchiveStored;
         return 0;
     }
-    member->data = static_cast<uint8_t*>(AllocTrackedMemory(e.size ? e.size : 1, "", 0));
-    if (!member->data)
-        return AppendLog(L"ＱＵＡアーカイブのファイルを展開するメモリの確保に失敗しました\n");
     if (record->inMemory) {
         Decompress(member, record->image + start, stored);
     } else {
         member->compressed = static_cast<uint8_t*>(AllocTrackedMemory(stored ? stored : 1, "", 0));
-        if (!member->compressed) {
-            FreeTrackedMemory(member->data);
-            member->data = nullptr;
+        if (!member->compressed)
             return AppendLog(L"ＱＵＡアーカイブのファイルを展開するメモリの確保に失敗しました\n");
-        }
         if (member->asynchronous) {
             StartArchiveRead(record, start, member->compressed, stored);
             member->pendingKind = 1;
@@ -178,7 +185,6 @@ int OpenArchiveMember(ArchiveMember* member, ArchiveRecord* record, const char* 
         member->compressed = nullptr;
     }
     if (member->damaged) {
-        FreeTrackedMemory(member->data);
         std::memset(member, 0, sizeof *member);
         return -1;
     }

@@ -405,9 +405,13 @@ int FileOsFindClose(void* raw)
 
 void FileOsFileTimeToDateTime(uint64_t fileTime, DateTimeRecord* out)
 {
-    const time_t seconds = static_cast<time_t>((int64_t(fileTime) - int64_t(kUnixEpochInFileTime)) / 10000000);
+    // Whole seconds first: any 64-bit FILETIME (an archive may hold one) stays in range.
+    const time_t seconds = static_cast<time_t>(int64_t(fileTime / 10000000) - int64_t(kUnixEpochInFileTime / 10000000));
     tm local{};
-    localtime_r(&seconds, &local);
+    if (!localtime_r(&seconds, &local)) {
+        *out = DateTimeRecord{};
+        return;
+    }
     out->year = local.tm_year + 1900;
     out->month = local.tm_mon + 1;
     out->day = local.tm_mday;

@@ -155,6 +155,10 @@ struct ServedFile {
     uint32_t cachePosition;   // file position of the first cached byte
     uint32_t cachedBytes;     // valid bytes at the start of the cache
     uint32_t bytesFromCache;  // bytes read commands took from the cache, for diagnostics
+    // Where the system's pointer of the file stands, while the caller knows it (direct
+    // mode, or after its own read once the thread was idle): a read there needs no seek.
+    uint32_t filePointer;
+    int32_t filePointerKnown;
 };
 
 // 0 when the file cannot be opened (logged only on the served path).
@@ -172,6 +176,11 @@ int IsServedFileAtEnd(ServedFile* file);  // -1 at the end, else 0
 int IsServedFileIdle(ServedFile* file);   // 1 idle, 0 while a command is pending
 // Waits until the file-access thread has finished its command (at once in direct mode).
 void WaitForServedFile(ServedFile* file);
+// Reads length bytes at position now, whatever the mode, and returns the bytes read; the
+// file's position is just after them. Once the file-access thread is idle, a file without
+// read-ahead is read on the caller's thread: a round trip to the thread for every read
+// costs more than the read.
+uint32_t ReadServedFileAt(ServedFile* file, void* buffer, uint32_t position, uint32_t length);
 
 // ---------------------------------------------------------------------------------------
 // Plain directories and paths

@@ -133,6 +133,7 @@ void HandCommand(ServedFile* f, ServedFileCommand command, Fill fill)
 {
     FileOsWaitEvent(f->doneEvent, kFileOsWaitForever);
     f->command = command;
+    f->filePointerKnown = 0;  // the thread moves it
     fill();
     FileOsResetEvent(f->doneEvent);
     FileOsSetEvent(f->commandEvent);
@@ -216,6 +217,7 @@ ServedFile* OpenServedFile(const wchar_t* path, int readAhead, int, int asynchro
         return nullptr;
     }
     f->size = FileOsSize(f->file);
+    f->filePointerKnown = 1;
     return f;
 }
 
@@ -246,6 +248,7 @@ int SeekServedFile(ServedFile* f, int32_t offset, int origin)
     if (!f->served) {
         if (FileOsSeek(f->file, target) != 0)
             return -1;
+        f->filePointer = target;
     } else {
         HandCommand(f, kServedSeek, [&] { f->seekTarget = target; });
     }
@@ -277,6 +280,7 @@ int32_t ReadServedFile(void* buffer, uint32_t elementSize, uint32_t count, Serve
         uint32_t got = 0;
         FileOsRead(f->file, buffer, bytes, &got);
         f->position += got;
+        f->filePointer = f->position;
         return static_cast<int32_t>(got / elementSize);
     }
     HandCommand(f, kServedRead, [&] {
@@ -304,6 +308,39 @@ int IsServedFileIdle(ServedFile* f)
     if (!f->served)
         return 1;
     return FileOsWaitEvent(f->doneEvent, 0);
+}
+
+uint32_t ReadServedFileAt(ServedFile* f, void* buffer, uint32_t position, uint32_t length)
+{
+    uint32_t got = 0;
+    if (f->served && f->cache) {
+        // The thread may be reading ahead: the read is its to do.
+        HandCommand(f, kServedRead, [&] {
+            f->requestBuffer = static_cast<uint8_t*>(buffer);
+            f->requestPosition = position;
+            f->requestLength = length;
+            f->requestDelivered = 0;
+        });
+        FileOsWaitEvent(f->doneEvent, kFileOsWaitForever);
+        got = f->requestDelivered;
+    } else {
+        // Without read-ahead an idle thread leaves its file alone until the next command,
+        // which only this caller gives: the read needs no round trip to the thread.
+        if (f->served)
+            FileOsWaitEvent(f->doneEvent, kFileOsWaitForever);
+        void* file = f->served ? f->threadFile : f->file;
+        const bool there = f->filePointerKnown && f->filePointer == position;
+        if (file && (there || FileOsSeek(file, position) == 0)) {
+            FileOsRead(file, buffer, length, &got);
+            f->filePointer = position + got;
+            f->filePointerKnown = 1;
+        } else {
+            f->filePointerKnown = 0;
+        }
+    }
+    f->position = position + got;
+    f->endFlag = 0;
+    return got;
 }
 
 void WaitForServedFile(ServedFile* f)

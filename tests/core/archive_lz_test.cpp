@@ -124,6 +124,7 @@ TEST(LzBlock, RefusesDamagedBlocks)
         {"a head cut short", shortHead, 4},
         {"a block size below the head", sizeBelowHead, 4},
         {"a block size past the bytes given", sizePastBytes, 4},
+        {"a stated size no stream of its length could give", Block(2050, 0xFF, {'a'}), 2050},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -131,6 +132,9 @@ TEST(LzBlock, RefusesDamagedBlocks)
         EXPECT_EQ(Decode(c.block, c.capacity, nullptr), -1);
         EXPECT_EQ(log.Joined(), L"圧縮データが壊れています\n");
     }
+    // The size a caller would allocate is checked before it asks for it.
+    const std::vector<uint8_t> huge = Block(0x7FFFFFFF, 0xFF, {'a', 0xFF, 0xFE, 0xFF, 0});
+    EXPECT_EQ(DecompressArchiveData(huge.data(), uint32_t(huge.size()), nullptr, 0), -1);
 }
 
 TEST(LzBlock, EncoderOutputDecodesToItsInput)

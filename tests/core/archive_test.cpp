@@ -478,7 +478,9 @@ TEST(DamagedArchive, IsRefusedWithItsLogLineAndTheImageKept)
          },
          "big.txt", kLz},
         {"an LZ block of another size than its entry", [](auto& i, auto& a) { Put32(i, a.Entry(1) + 36, 2999); },
-         "big.txt", kLz},
+         "big.txt", kData},
+        {"an entry claiming more than its block can give",
+         [](auto& i, auto& a) { Put32(i, a.Entry(1) + 36, 0xFFFFFF00u); }, "big.txt", kData},
     };
     for (bool enciphered : {false, true}) {
         for (const auto& c : cases) {

@@ -1,5 +1,6 @@
 #include "quarn/core/files.h"
 #include "file_fixture.h"
+#include "log_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -113,11 +114,22 @@ TEST_F(ServedFileTest, ClosingGivesZeroAndAMissingFileGivesNothing)
     folder_.Write("f.bin", RandomBytes(10, 1));
     for (const Mode& mode : kModes) {
         SCOPED_TRACE(mode.name);
+        LogCapture log;
         ServedFile* f = OpenServedFile(folder_.Wide("f.bin").c_str(), mode.readAhead, 1, mode.asynchronous);
         ASSERT_NE(f, nullptr);
         EXPECT_EQ(CloseServedFile(f), 0);
         EXPECT_EQ(OpenServedFile(folder_.Wide("missing.bin").c_str(), mode.readAhead, 1, mode.asynchronous), nullptr);
+        EXPECT_EQ(log.Joined(), L"");
     }
+}
+
+// The file-access thread keeps the path in 260 units: a longer one is refused, not cut.
+TEST_F(ServedFileTest, AServedPathLongerThanItsFieldIsRefused)
+{
+    const std::wstring path = folder_.Wide(std::string(300, 'p'));
+    LogCapture log;
+    EXPECT_EQ(OpenServedFile(path.c_str(), 1, 1, 0), nullptr);
+    EXPECT_EQ(log.Joined(), L"ファイルパスが長すぎます\n");
 }
 
 // With read-ahead, the thread fills the cache while it is idle; a read at the cache's

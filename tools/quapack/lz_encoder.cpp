@@ -1,4 +1,4 @@
-// LZ encoder: hash chains over a 1 MB window with one step of lazy matching. A match
+// LZ encoder: hash chains over a window of up to 1 MB with one step of lazy matching. A match
 // costs its escape and code bytes, an extra length byte from 36 bytes on, and one to
 // three distance bytes; it is taken only when that is less than its bytes as literals.
 
@@ -12,16 +12,17 @@ namespace {
 
 constexpr uint32_t kMinMatch = 4;
 constexpr uint32_t kMaxMatch = 4 + 8191;  // 13 length bits
-constexpr uint32_t kWindowBits = 20;
-constexpr uint32_t kWindow = 1u << kWindowBits;
+constexpr uint32_t kWindowBits = 20;  // a 1 MB window at most
 constexpr uint32_t kHashBits = 17;
 constexpr int kChainDepth = 48;
 
-uint32_t Hash4(const uint8_t* p)
+// Bits enough for size positions, between 8 and most.
+uint32_t BitsFor(size_t size, uint32_t most)
 {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-    return (v * 2654435761u) >> (32 - kHashBits);
+    uint32_t bits = 8;
+    while (bits < most && (size_t(1) << bits) < size)
+        ++bits;
+    return bits;
 }
 
 uint32_t DistanceBytes(uint32_t distance)
@@ -37,7 +38,10 @@ uint32_t MatchCost(uint32_t length, uint32_t distance)
 
 class Encoder {
 public:
-    Encoder(const uint8_t* data, size_t size) : data_(data), size_(size), head_(1u << kHashBits, -1), chain_(kWindow, -1)
+    // The tables grow with the input up to their full size, so small inputs are quick.
+    Encoder(const uint8_t* data, size_t size)
+        : data_(data), size_(size), hashBits_(BitsFor(size, kHashBits)), window_(size_t(1) << BitsFor(size, kWindowBits)),
+          head_(size_t(1) << hashBits_, -1), chain_(window_, -1)
     {
         uint64_t counts[256] = {};
         for (size_t i = 0; i < size; ++i)
@@ -96,51 +100,55 @@ public:
     }
 
 private:
+    uint32_t Hash4(const uint8_t* p) const
+    {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return (v * 2654435761u) >> (32 - hashBits_);
+    }
+
     void Insert(size_t i)
     {
         if (i + kMinMatch > size_ || inserted_ > i)
             return;
         const uint32_t h = Hash4(data_ + i);
-        chain_[i & (kWindow - 1)] = head_[h];
+        chain_[i & (window_ - 1)] = head_[h];
         head_[h] = static_cast<int64_t>(i);
         inserted_ = i + 1;
     }
 
-    // The longest match at i worth its cost (0 when none).
+    // The longest match at i worth its cost, the nearest of equal length (0 when none).
     void Find(size_t i, uint32_t* bestLength, uint32_t* bestDistance)
     {
         *bestLength = 0;
         if (i + kMinMatch > size_)
             return;
         const size_t limit = size_ - i < kMaxMatch ? size_ - i : kMaxMatch;
-        int64_t candidate = head_[Hash4(data_ + i)];
-        uint32_t bestGain = 0;
+        const uint8_t* b = data_ + i;
+        int64_t candidate = head_[Hash4(b)];
         for (int depth = 0; depth < kChainDepth && candidate >= 0; ++depth) {
             const size_t c = static_cast<size_t>(candidate);
-            if (c >= i || i - c > kWindow - 1)
+            if (c >= i || i - c > window_ - 1)
                 break;
             const uint8_t* a = data_ + c;
-            const uint8_t* b = data_ + i;
-            if (a[*bestLength] == b[*bestLength] || *bestLength == 0) {
-                uint32_t n = 0;
-                while (n < limit && a[n] == b[n])
-                    ++n;
-                if (n >= kMinMatch) {
-                    const uint32_t distance = static_cast<uint32_t>(i - c);
-                    uint32_t literalCost = n;
-                    for (uint32_t k = 0; k < n; ++k)
-                        literalCost += b[k] == escape_;
-                    const uint32_t cost = MatchCost(n, distance);
-                    if (cost < literalCost && literalCost - cost > bestGain) {
-                        bestGain = literalCost - cost;
-                        *bestLength = n;
-                        *bestDistance = distance;
-                        if (n == limit)
-                            break;
-                    }
-                }
-            }
-            candidate = chain_[c & (kWindow - 1)];
+            candidate = chain_[c & (window_ - 1)];
+            if (*bestLength > 0 && a[*bestLength] != b[*bestLength])
+                continue;
+            uint32_t n = 0;
+            while (n < limit && a[n] == b[n])
+                ++n;
+            if (n < kMinMatch || n <= *bestLength)
+                continue;
+            const uint32_t distance = static_cast<uint32_t>(i - c);
+            uint32_t literalCost = n;
+            for (uint32_t k = 0; k < n; ++k)
+                literalCost += b[k] == escape_;
+            if (MatchCost(n, distance) >= literalCost)
+                continue;
+            *bestLength = n;
+            *bestDistance = distance;
+            if (n == limit)
+                break;
         }
     }
 
@@ -170,6 +178,8 @@ private:
 
     const uint8_t* data_;
     size_t size_;
+    uint32_t hashBits_;
+    size_t window_;
     uint8_t escape_ = 0;
     std::vector<int64_t> head_;
     std::vector<int64_t> chain_;

@@ -327,7 +327,7 @@ int VerifyArchive(const std::vector<uint8_t>& archive, const std::vector<Entry>&
             CloseArchiveMember(&member);
         }
         if (got != static_cast<int32_t>(e.data.size()) ||
-            std::memcmp(back.data(), e.data.data(), e.data.size()) != 0) {
+            !std::equal(e.data.begin(), e.data.end(), back.begin())) {
             if (error)
                 *error = "\"" + e.path + "\" does not read back as written";
             result = -1;

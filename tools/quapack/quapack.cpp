@@ -10,6 +10,7 @@
 
 #include "quarn/core/archive.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -94,7 +95,7 @@ int PackLz(const char* out, const char* in)
     std::vector<uint8_t> back(data.size() + 1);
     if (DecompressArchiveData(block.data(), uint32_t(block.size()), back.data(), uint32_t(data.size())) !=
             int64_t(data.size()) ||
-        std::memcmp(back.data(), data.data(), data.size()) != 0) {
+        !std::equal(data.begin(), data.end(), back.begin())) {
         std::fprintf(stderr, "quapack: the LZ block does not decode to %s\n", in);
         return 1;
     }
