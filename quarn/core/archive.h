@@ -123,10 +123,12 @@ void DeriveArchiveKey(const char* keyText, uint8_t key[kArchiveKeyBytes]);
 void BuildFallbackArchiveKey(uint8_t key[kArchiveKeyBytes]);
 void ScrambleArchiveBytes(const uint8_t key[kArchiveKeyBytes], void* buffer, uint32_t size, uint32_t offset);
 
-// The decompressed size of an LZ block of at most available bytes. With a destination,
-// decodes into it and refuses (-1 and a log line) a block that claims more than capacity,
-// runs past its own bytes, refers before the start of its output, or does not produce
-// exactly its stated size. With a null destination only the head is checked.
+// The decompressed size of an LZ block of at most available bytes, or -1 and a log line
+// for a damaged block. With a null destination only the head is checked: a block size
+// outside the bytes given, or a stated size that no code stream of that length could
+// produce, is refused, so the size is safe to allocate. With a destination it decodes,
+// and refuses a block that claims more than capacity, runs past its own bytes, refers
+// before the start of its output, or does not produce exactly its stated size.
 int64_t DecompressArchiveData(const void* block, uint32_t available, void* destination, uint32_t capacity);
 
 int ClearArchiveRecord(ArchiveRecord* record);

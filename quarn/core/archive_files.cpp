@@ -85,6 +85,10 @@ int FindArchiveOfPath(const wchar_t* full, int* restStart)
             ++i;
         if (full[i] == 0 || i == start)
             return -1;
+        if (i == 2 && full[1] == L':') {
+            ++i;  // a drive is no directory that an archive could stand for
+            continue;
+        }
         wchar_t candidate[kArchivePathUnits];
         CopyWideStringLimited(candidate, full, i);
         CopyWideString(candidate + i, L".QUA");

@@ -153,6 +153,15 @@ TEST_F(VirtualFiles, TheLastArchiveFoundIsRemembered)
     EXPECT_EQ(ReadAll(L"g\\data\\b.png"), std::vector<uint8_t>{3});
 }
 
+// "C:.QUA" names the file ".QUA" in the drive's current directory, not an archive for the
+// drive: with one there, paths still resolve as before.
+TEST_F(VirtualFiles, ADriveIsNoArchivePrefix)
+{
+    folder_.Write(".QUA", Archive({File("other.png", {9})}));
+    EXPECT_EQ(ReadAll(folder_.Wide("data/x.png")), x_);
+    EXPECT_EQ(ReadAll(L"plain.txt"), plain_);
+}
+
 TEST_F(VirtualFiles, TheTableHoldsAtMost512FilesAndRefusesStaleHandles)
 {
     std::vector<FileHandle> handles;
