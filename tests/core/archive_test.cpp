@@ -180,6 +180,32 @@ TEST(ArchiveImage, WriterRoundTripInEveryVersionAndKey)
     }
 }
 
+// Archives that a reader could not read as meant are not written.
+TEST(ArchiveWriter, RefusesWhatNoReaderCouldFind)
+{
+    const struct {
+        const char* name;
+        std::vector<quapack::Entry> entries;
+        int version;
+    } cases[] = {
+        {"names equal but for case", {File("a.txt", {}), File("A.TXT", {})}, 4},
+        {"a file and a directory of one name", {File("x", {}), File("x/y", {})}, 4},
+        {"a directory and a file of one name", {File("x/y", {}), File("X", {})}, 4},
+        {"a dot element", {File("a/./b", {})}, 4},
+        {"an empty name", {File("\\", {})}, 4},
+        {"a name longer than a lookup takes", {File(std::string(kArchiveSearchBytes, 'n'), {})}, 4},
+        {"version 5", {File("a", {})}, 5},
+    };
+    for (const auto& c : cases) {
+        quapack::Options options;
+        options.version = c.version;
+        std::vector<uint8_t> image;
+        std::string error;
+        EXPECT_EQ(quapack::BuildArchive(c.entries, options, image, &error), -1) << c.name;
+        EXPECT_FALSE(error.empty()) << c.name;
+    }
+}
+
 TEST(ArchiveImage, KeyTextMustMatch)
 {
     quapack::Options options;

@@ -88,6 +88,10 @@ public:
         const std::vector<std::string> elements = SplitPath(entry.path, codeFormat_);
         if (elements.empty())
             return Fail("an entry without a name: \"" + entry.path + "\"");
+        for (const std::string& element : elements) {
+            if (element == "." || element == "..")
+                return Fail("\".\" and \"..\" name no entry: \"" + entry.path + "\"");
+        }
         Node* dir = &root_;
         for (size_t k = 0; k < elements.size(); ++k) {
             const bool last = k + 1 == elements.size();
