@@ -2,7 +2,9 @@
 
 #include <objbase.h>
 
+#include "quarn/core/archive.h"
 #include "quarn/core/core.h"
+#include "quarn/core/files.h"
 #include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/network/network.h"
@@ -11,9 +13,9 @@
 
 // ---------------------------------------------------------------------------------------
 // Stand-ins for the subsystems that are not part of the library yet: the sound device and
-// its thread, the file-access and archive layer, held images and the model registry. Each
-// behaves as its subsystem does when its device or service is absent. They are replaced,
-// name for name, when those subsystems arrive.
+// its thread, held images and the model registry. Each behaves as its subsystem does when
+// its device or service is absent. They are replaced, name for name, when those subsystems
+// arrive.
 // ---------------------------------------------------------------------------------------
 namespace {
 
@@ -23,17 +25,6 @@ int32_t BuildYuvToRgbTables() { return 0; }
 int32_t StartSoundSystem() { return -1; }
 int32_t EndCurrentMusic() { return 0; }
 int32_t ShutDownSoundSystem() { return -1; }
-
-// File layer: no archives are open, and plain directories are the only ones.
-int32_t ReleaseIdleArchives() { return 0; }
-int32_t InstallFileFunctions(const void* /*table*/) { return 0; }
-int32_t GetPlainCurrentDirectory(wchar_t* buffer)
-{
-    return static_cast<int32_t>(GetCurrentDirectoryW(MAX_PATH, buffer));
-}
-int32_t SetPlainCurrentDirectory(const wchar_t* path) { return SetCurrentDirectoryW(path) ? 1 : 0; }
-// No image decoder reads through the stream tables yet.
-int32_t FillStreamFunctionTables() { return 0; }
 
 // Held images: none is ever made.
 int32_t EndBaseImageHandles() { return 0; }
@@ -45,6 +36,9 @@ int32_t ShutDownModelSystem() { return 0; }
 } // namespace
 
 // ---------------------------------------------------------------------------------------
+
+static_assert(sizeof(SystemStateRecord::savedDirectory) / sizeof(wchar_t) >= kFilePathUnits,
+              "the saved directory holds what the file table's get-current-directory writes");
 
 namespace {
 
@@ -117,7 +111,7 @@ int32_t RunLibraryStartUp()
     BuildYuvToRgbTables();
     ReleaseIdleArchives();
     InstallFileFunctions(nullptr);
-    GetPlainCurrentDirectory(g_system.savedDirectory);
+    GetCurrentDirectoryThroughTable(g_system.savedDirectory);
 
     SetLogFolder(g_system.savedDirectory);
     StartLogFile();
@@ -221,7 +215,7 @@ int32_t RunLibraryShutDown()
     while (PumpWindowMessages() == 0 && !g_system.quit && !g_system.windowDestroyed) {
     }
 
-    SetPlainCurrentDirectory(g_system.savedDirectory);
+    SetCurrentDirectoryThroughTable(g_system.savedDirectory);
     ReleaseIdleArchives();
     DumpMemoryRecords();
 
