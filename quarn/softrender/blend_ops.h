@@ -19,7 +19,11 @@ inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : 
 inline void ClipRectToBound(PixelRect* r, const PixelRect& b)
 {
     const PixelRect bound{b.left, b.top, b.right < b.left ? b.left : b.right, b.bottom < b.top ? b.top : b.bottom};
-    ClampRectInsideRect(r, &bound);
+    // Clamped in a copy: handing r itself to the clamp would let the caller's record escape,
+    // and the kernels' byte stores would then make the compiler reload it in the inner loops.
+    PixelRect rect = *r;
+    ClampRectInsideRect(&rect, &bound);
+    *r = rect;
 }
 
 inline uint32_t LoadPixel32(const uint8_t* p)
