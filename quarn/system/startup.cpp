@@ -6,12 +6,13 @@
 #include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/image/image.h"
 #include "quarn/network/network.h"
 #include "quarn/system/system.h"
 
 // ---------------------------------------------------------------------------------------
 // Stand-ins for the subsystems that are not part of the library yet: the sound device and
-// its thread, the file-access and archive layer, held images and the model registry. Each
+// its thread, the file-access and archive layer and the model registry. Each
 // behaves as its subsystem does when its device or service is absent. They are replaced,
 // name for name, when those subsystems arrive.
 // ---------------------------------------------------------------------------------------
@@ -34,9 +35,6 @@ int32_t GetPlainCurrentDirectory(wchar_t* buffer)
 int32_t SetPlainCurrentDirectory(const wchar_t* path) { return SetCurrentDirectoryW(path) ? 1 : 0; }
 // No image decoder reads through the stream tables yet.
 int32_t FillStreamFunctionTables() { return 0; }
-
-// Held images: none is ever made.
-int32_t EndBaseImageHandles() { return 0; }
 
 // Model registry: it starts only with hardware rendering, which is not there yet.
 int32_t StartModelSystem() { return 0; }
@@ -209,7 +207,7 @@ int32_t RunLibraryShutDown()
         AppendLog(L"ＣＯＭを終了... 完了\n");
         g_system.comInitialised = 0;
     }
-    EndBaseImageHandles();
+    quarn::EndBaseImageHandles();
 
     g_system.started = 0;
     NoteLibraryStartupComplete(0);
