@@ -2,6 +2,10 @@
 // companion) and held images.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -192,7 +196,27 @@ TEST(AlphaCompanionName, PutsTheMarkBeforeTheExtensionOfTheLastElement) {
     EXPECT_EQ(MakeAlphaCompanionName(L"pic.png", exact, 10), 0);
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// A DIB: a header with room for 256 colours and top-down 24-bit rows, both the caller's;
+// the image itself is not handed out.
+TEST(LoadFrontWindows, HandsOutDibs) {
+    const Bytes bmp = SmallBmp(3, 2, 10);
+    BITMAPINFO* header = nullptr;
+    uint8_t* pixels = nullptr;
+    Decoded untouched;
+    const int32_t before = LiveBlocks();
+    ASSERT_EQ(DecodeImageSource(nullptr, bmp.data(), int32_t(bmp.size()), 1, 1, 1, &untouched, &header, &pixels), 0);
+    EXPECT_EQ(untouched.pixels, nullptr);
+    EXPECT_EQ(header->bmiHeader.biWidth, 3);
+    EXPECT_EQ(header->bmiHeader.biHeight, -2);
+    EXPECT_EQ(header->bmiHeader.biBitCount, 24);
+    EXPECT_EQ(pixels[0], 12);       // mirrored: (2, 0) first
+    EXPECT_EQ(pixels[12 + 6], 26);  // second row: (0, 1)
+    FreeTrackedMemory(header);
+    FreeTrackedMemory(pixels);
+    EXPECT_EQ(LiveBlocks(), before);
+}
+#else
 // The native build has no DIBs: asking for one fails and keeps nothing.
 TEST(LoadFrontNative, RefusesDibs) {
     const Bytes bmp = SmallBmp(2, 2, 1);
