@@ -13,7 +13,9 @@ using namespace quarn;
 
 namespace quarn {
 
-GraphServiceHooks g_graphHooks{};
+// Graphs refill and restore from image files through the image layer's load front; tests put
+// their own decoder here.
+GraphServiceHooks g_graphHooks{nullptr, nullptr, nullptr, nullptr, DecodeImageWithAlpha};
 NewGraphSettings g_newGraphSettings{0, 0};
 
 }  // namespace quarn

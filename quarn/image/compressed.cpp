@@ -48,7 +48,10 @@ void AlphaTable(const uint8_t* block, uint8_t out[8]) {
     }
 }
 
-void DecodeBlock(const uint8_t* block, uint32_t kind, uint8_t* dst, int pitch) {
+// The block's 16 pixels, row by row; only the first `columns` of the first `rows` rows are
+// written (a block on the right or bottom edge of an image whose sides are not multiples of
+// 4 reaches past it).
+void DecodeBlock(const uint8_t* block, uint32_t kind, uint8_t* dst, int pitch, int columns, int rows) {
     Bgra px[16];
     const bool dxt1 = kind == 1;
     const uint8_t* colour = dxt1 ? block : block + 8;
@@ -78,8 +81,8 @@ void DecodeBlock(const uint8_t* block, uint32_t kind, uint8_t* dst, int pitch) {
             p.r = uint8_t(std::min(p.r * 255 / p.a, 255));
         }
     }
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 4; ++x) {
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < columns; ++x) {
             const Bgra& p = px[y * 4 + x];
             uint8_t* d = dst + std::ptrdiff_t(y) * pitch + x * 4;
             d[0] = p.b; d[1] = p.g; d[2] = p.r; d[3] = p.a;
@@ -96,17 +99,19 @@ int ExpandCompressedBaseImage(BaseImage* image) {
     const uint64_t pitch64 = uint64_t(image->width) * 4;
     const uint64_t bytes = pitch64 * uint64_t(image->height);
     if (pitch64 > 0x7FFFFFFF || bytes > 0x7FFFFFFF) return -1;
-    // Zeroed, so that the pixels of a partial edge block that the data does not cover read as 0.
+    // Every pixel is written below (kinds above 5 have no blocks to decode and leave zeros).
     auto* out = static_cast<uint8_t*>(AllocTrackedMemoryZeroed(uint32_t(bytes), "", 0));
     if (!out) return -1;
     const int pitch = int(pitch64);
     if (kind <= 5) {
+        // Whole blocks are stored, the edge blocks of sides that are not multiples of 4 too.
         const int blockBytes = kind == 1 ? 8 : 16;
-        const int bw = image->width / 4, bh = image->height / 4;
+        const int bw = (image->width + 3) / 4, bh = (image->height + 3) / 4;
         const uint8_t* block = image->pixels;
         for (int by = 0; by < bh; ++by)
             for (int bx = 0; bx < bw; ++bx, block += blockBytes)
-                DecodeBlock(block, kind, out + std::ptrdiff_t(by) * 4 * pitch + bx * 16, pitch);
+                DecodeBlock(block, kind, out + std::ptrdiff_t(by) * 4 * pitch + bx * 16, pitch,
+                            std::min(4, image->width - bx * 4), std::min(4, image->height - by * 4));
     }
     FreeTrackedMemory(image->pixels);
     image->pixels = out;

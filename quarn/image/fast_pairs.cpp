@@ -232,6 +232,8 @@ bool ConvertFastPair(const FastPairJob& j, const ColorFormat& dst, const ColorFo
             return false;
         }
         if (alphaInUse) return false;
+        if (s == Kind::X8R8G8B8 && d == Kind::R8G8B8)
+            return MapRows<4, 3>(j, [](uint32_t v) { return v & 0xFFFFFF; }), true;
         if (s == Kind::X8R8G8B8 && d == Kind::R5G6B5)
             return RowPair<4, 2>(j, QUARN_MMX_OR(MmxXrgbTo565, NoneDone), XrgbTo565), true;
         if (s == Kind::R5G6B5) {

@@ -7,10 +7,14 @@
 
 #include "quarn/core/rect.h"
 
-#ifdef _WIN32
 struct tagBITMAPINFO;
+#ifdef _WIN32
 typedef struct tagBITMAPINFO BITMAPINFO;
 #endif
+
+// The file layer's stream table (quarn/core/files.h), which the decoders read through.
+struct StreamFunctionTable;
+using StreamHandle = intptr_t;
 
 namespace quarn {
 
@@ -111,6 +115,64 @@ int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFor
 int HalveImageForMipmap(const ColorFormat* format, uint8_t* dstPixels, int dstPitch,
                         const uint8_t* srcPixels, int srcPitch, int dstX, int dstY, int srcX,
                         int srcY, int srcWidth, int srcHeight);
+
+// ---- Decoders ----
+// An image stream: a stream table and the handle it reads.
+struct ImageStream {
+    const StreamFunctionTable* functions;
+    StreamHandle handle;
+};
+// 0 when the decoder recognised and decoded the data; otherwise -1, with everything it
+// allocated freed and the image zeroed.
+using ImageStreamDecoder = int (*)(const ImageStream* stream, BaseImage* out);
+
+// Zeroes the image, then tries the added decoders and then BMP, JPEG, PNG, "BGRA", TGA and
+// DDS in turn, each on the stream rewound to its start. 0 / -1.
+int DecodeImageStream(const ImageStream* stream, BaseImage* out);
+int DecodeBmpStream(const ImageStream* stream, BaseImage* out);
+int DecodeJpegStream(const ImageStream* stream, BaseImage* out);
+int DecodePngStream(const ImageStream* stream, BaseImage* out);
+int DecodeBgraStream(const ImageStream* stream, BaseImage* out);
+int DecodeTgaStream(const ImageStream* stream, BaseImage* out);
+int DecodeDdsStream(const ImageStream* stream, BaseImage* out);
+// Adds a decoder tried before the built-in ones (10 at most). 0 / -1.
+int AddImageStreamDecoder(ImageStreamDecoder decoder);
+// The most bytes one decode may allocate for an image (2^31 - 1 at start); larger images
+// are refused before anything is read into memory. Returns the old limit.
+uint32_t SetDecodedImageByteLimit(uint32_t bytes);
+
+// ---- Load front ----
+// Source kind 0 reads the file through the library's file table, any other kind the memory
+// block. mirror 1 reverses every row. Without a DIB the image goes to *out. With one
+// (dibWanted 1, Windows build only) *out is not written: *outHeader gets a new BITMAPINFO
+// with room for 256 colours and *outDibPixels the top-down pixels, both for the caller to
+// free with FreeTrackedMemory. 0 / -1.
+int DecodeImageSource(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
+                      int32_t dibWanted, int32_t mirror, BaseImage* out,
+                      tagBITMAPINFO** outHeader, uint8_t** outDibPixels);
+int DecodeImageToBaseImage(const wchar_t* fileName, const void* data, int32_t size,
+                           int32_t sourceKind, BaseImage* out, int32_t mirror);
+// The image and, by alphaSource, an alpha image: 0 the companion file of fileName (see
+// MakeAlphaCompanionName), 1 the alpha memory block, other values none. -1 when the image
+// fails, 0 when the alpha image was loaded too, 1 without one (alphaImage not written).
+int32_t DecodeImageWithAlpha(const wchar_t* fileName, const void* data, int32_t size,
+                             int32_t sourceKind, const void* alphaData, int32_t alphaSize,
+                             int32_t alphaSource, BaseImage* image, BaseImage* alphaImage,
+                             int32_t mirror);
+// The alpha companion of a file: "_a" before the first "." of the last path element
+// ("dir\pic.png" gives "dir\pic_a.png", "a.b.c" gives "a_a.b.c", "noext" gives "noext_a").
+// out holds outUnits units. 0, or -1 when the name does not fit.
+int MakeAlphaCompanionName(const wchar_t* fileName, wchar_t* out, int outUnits);
+
+// ---- Held images: base images behind handles of type 11 ----
+// Takes the image over (the caller's record is zeroed). The handle, or -1.
+int32_t CreateBaseImageHandle(BaseImage* image);
+// The held image, or null for a handle that is not a live held image.
+BaseImage* FindHandleBaseImage(int32_t handle);
+// Discards the image and frees its handle. 0 / -1.
+int DestroyBaseImageHandle(int32_t handle);
+int DestroyAllBaseImageHandles();  // 0
+int EndBaseImageHandles();         // the library's shut-down: DestroyAllBaseImageHandles
 
 #ifdef _WIN32
 // Exports an image as a top-down DIB. For an 8-bit result the header must have room for 256

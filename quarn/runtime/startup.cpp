@@ -9,13 +9,13 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/network/network.h"
 #include "quarn/graphics/graphics_win.h"
+#include "quarn/image/image.h"
 #include "quarn/system/system.h"
 
 // ---------------------------------------------------------------------------------------
 // Stand-ins for the subsystems that are not part of the library yet: the sound device and
-// its thread, held images and the model registry. Each behaves as its subsystem does when
-// its device or service is absent. They are replaced, name for name, when those subsystems
-// arrive.
+// its thread and the model registry. Each behaves as its subsystem does when its device or
+// service is absent. They are replaced, name for name, when those subsystems arrive.
 // ---------------------------------------------------------------------------------------
 namespace {
 
@@ -26,8 +26,6 @@ int32_t StartSoundSystem() { return -1; }
 int32_t EndCurrentMusic() { return 0; }
 int32_t ShutDownSoundSystem() { return -1; }
 
-// Held images: none is ever made.
-int32_t EndBaseImageHandles() { return 0; }
 
 // Model registry: it starts only with hardware rendering, which is not there yet.
 int32_t StartModelSystem() { return 0; }
@@ -207,7 +205,7 @@ int32_t RunLibraryShutDown()
         AppendLog(L"ＣＯＭを終了... 完了\n");
         g_system.comInitialised = 0;
     }
-    EndBaseImageHandles();
+    quarn::EndBaseImageHandles();
 
     g_system.started = 0;
     NoteLibraryStartupComplete(0);

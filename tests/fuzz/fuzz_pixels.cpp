@@ -277,7 +277,8 @@ void CheckCompressed(fuzz::Input& in, fuzz::Input& px)
     const bool far = in.Byte() % 4 == 0;
     im.width = far ? in.Coordinate() : in.Byte() % 24;
     im.height = far ? in.Byte() % 2 : in.Byte() % 24;
-    const int64_t blocks = int64_t(std::max(im.width, 0) / 4) * (std::max(im.height, 0) / 4);
+    // Partial edge blocks are stored whole.
+    const int64_t blocks = ((int64_t(std::max(im.width, 0)) + 3) / 4) * ((int64_t(std::max(im.height, 0)) + 3) / 4);
     const bool fits = im.width >= 0 && im.height >= 0 && int64_t(im.width) * 4 <= INT32_MAX &&
                       int64_t(im.width) * 4 * im.height <= INT32_MAX;
     if (blocks > 4096 || (fits && int64_t(im.width) * 4 * im.height > (1 << 20))) return;

@@ -1,0 +1,55 @@
+// Held images: base images kept behind handles of type 11 until they are destroyed or the
+// library shuts down.
+#include <cstring>
+
+#include "quarn/core/core.h"
+#include "quarn/core/handle.h"
+#include "quarn/image/image.h"
+
+namespace quarn {
+namespace {
+
+constexpr int32_t kHeldImageSlots = 8192;
+FixedHandleTable<kHeldImageSlots> g_heldImages(kHandleTypeHeldImage, kSlotHighWaterFirst);
+
+}  // namespace
+
+int32_t CreateBaseImageHandle(BaseImage* image) {
+    if (!image) return -1;
+    auto* record = static_cast<BaseImage*>(AllocTrackedMemory(sizeof(BaseImage), "", 0));
+    if (!record) return -1;
+    std::memcpy(static_cast<void*>(record), image, sizeof *image);
+    const int32_t handle = AddHandleRecord(g_heldImages.get(), record);
+    if (handle < 0) {
+        FreeTrackedMemory(record);
+        return -1;
+    }
+    std::memset(static_cast<void*>(image), 0, sizeof *image);
+    return handle;
+}
+
+BaseImage* FindHandleBaseImage(int32_t handle) {
+    return FindHandleRecordAs<BaseImage>(g_heldImages.get(), handle);
+}
+
+int DestroyBaseImageHandle(int32_t handle) {
+    auto* record = static_cast<BaseImage*>(RemoveHandleRecord(g_heldImages.get(), handle));
+    if (!record) return -1;
+    DiscardBaseImage(record);
+    FreeTrackedMemory(record);
+    return 0;
+}
+
+int DestroyAllBaseImageHandles() {
+    for (int32_t slot = 0; slot < g_heldImages->highWater; ++slot) {
+        const int32_t handle = HandleOfSlot(g_heldImages.get(), slot);
+        if (handle >= 0) DestroyBaseImageHandle(handle);
+    }
+    return 0;
+}
+
+int EndBaseImageHandles() {
+    return DestroyAllBaseImageHandles();
+}
+
+}  // namespace quarn

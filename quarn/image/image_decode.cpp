@@ -1,0 +1,132 @@
+// The decoders' shared reader and allocation record, and the front that tries every decoder
+// in turn.
+#include <cstring>
+
+#include "quarn/core/core.h"
+#include "quarn/core/files.h"
+#include "quarn/image/image_decode.h"
+
+namespace quarn {
+namespace {
+
+uint32_t g_decodeByteLimit = 0x7FFFFFFF;
+
+constexpr int kUserDecoderSlots = 10;
+ImageStreamDecoder g_userDecoders[kUserDecoderSlots];
+int g_userDecoderCount = 0;
+
+// Tried in this order: formats with a signature first, then the raw format and TGA, whose
+// headers are weaker, and DDS.
+const ImageStreamDecoder kBuiltInDecoders[] = {
+    DecodeBmpStream, DecodeJpegStream, DecodePngStream, DecodeBgraStream, DecodeTgaStream,
+    DecodeDdsStream, nullptr,
+};
+
+void Forget(DecodeAllocations* a, int index) {
+    a->blocks[index] = a->blocks[a->count - 1];
+    --a->count;
+}
+
+}  // namespace
+
+int ReadImageBytes(ImageReader* reader, void* dst, uint32_t bytes) {
+    if (bytes == 0) return 0;
+    if (reader->functions->read(dst, bytes, 1, reader->handle) == 1) return 0;
+    reader->shortRead = 1;
+    return -1;
+}
+
+int SeekImage(ImageReader* reader, int64_t position) {
+    if (position < 0 || position > 0x7FFFFFFF) return -1;
+    return reader->functions->seek(reader->handle, int32_t(position), 0) == 0 ? 0 : -1;
+}
+
+int64_t TellImage(ImageReader* reader) {
+    return reader->functions->tell(reader->handle);
+}
+
+int64_t MeasureImageStream(ImageReader* reader) {
+    const int64_t here = TellImage(reader);
+    if (here < 0 || reader->functions->seek(reader->handle, 0, 2) != 0) return -1;
+    const int64_t end = TellImage(reader);
+    if (SeekImage(reader, here) != 0 || end < here) return -1;
+    return end - here;
+}
+
+uint32_t DecodeByteLimit() {
+    return g_decodeByteLimit;
+}
+
+bool FitsDecodeLimit(uint64_t bytes) {
+    return bytes <= g_decodeByteLimit;
+}
+
+uint8_t* AllocDecodeBlock(DecodeAllocations* a, uint64_t bytes, int zeroed) {
+    if (!FitsDecodeLimit(bytes) || a->count == int32_t(sizeof a->blocks / sizeof a->blocks[0]))
+        return nullptr;
+    const uint32_t size = bytes ? uint32_t(bytes) : 1;
+    void* block = zeroed ? AllocTrackedMemoryZeroed(size, "", 0) : AllocTrackedMemory(size, "", 0);
+    if (block) a->blocks[a->count++] = block;
+    return static_cast<uint8_t*>(block);
+}
+
+void FreeDecodeBlock(DecodeAllocations* a, void* block) {
+    for (int i = 0; i < a->count; ++i)
+        if (a->blocks[i] == block) {
+            FreeTrackedMemory(block);
+            Forget(a, i);
+            return;
+        }
+}
+
+int RunImageDecoder(DecodeBody body, const ImageStream* stream, BaseImage* out) {
+    if (!stream || !stream->functions || !out) return -1;
+    ImageReader reader{stream->functions, stream->handle, 0};
+    DecodeAllocations allocations{};
+    std::memset(static_cast<void*>(out), 0, sizeof *out);
+    // Every format is read from the start of the stream.
+    const int result = SeekImage(&reader, 0) == 0 ? body(&reader, &allocations, out) : -1;
+    for (int i = 0; i < allocations.count; ++i)
+        if (result != 0 || allocations.blocks[i] != out->pixels)
+            FreeTrackedMemory(allocations.blocks[i]);
+    if (result != 0) {
+        std::memset(static_cast<void*>(out), 0, sizeof *out);
+        return -1;
+    }
+    return 0;
+}
+
+int RefuseImageData(const wchar_t* format, const wchar_t* why) {
+    return AppendLogFormat(L"%ls画像を読み込めません: %ls", format, why);
+}
+
+uint32_t SetDecodedImageByteLimit(uint32_t bytes) {
+    const uint32_t old = g_decodeByteLimit;
+    g_decodeByteLimit = bytes > 0x7FFFFFFF ? 0x7FFFFFFF : bytes;
+    return old;
+}
+
+int AddImageStreamDecoder(ImageStreamDecoder decoder) {
+    if (!decoder || g_userDecoderCount == kUserDecoderSlots) return -1;
+    g_userDecoders[g_userDecoderCount++] = decoder;
+    return 0;
+}
+
+int DecodeImageStream(const ImageStream* stream, BaseImage* out) {
+    if (!out) return -1;
+    std::memset(static_cast<void*>(out), 0, sizeof *out);
+    if (!stream || !stream->functions) return -1;
+    auto attempt = [&](ImageStreamDecoder decoder) {
+        if (stream->functions->seek(stream->handle, 0, 0) != 0) return false;
+        std::memset(static_cast<void*>(out), 0, sizeof *out);
+        return decoder(stream, out) == 0;
+    };
+    for (int i = 0; i < g_userDecoderCount; ++i)
+        if (attempt(g_userDecoders[i])) return 0;
+    for (const ImageStreamDecoder* d = kBuiltInDecoders; *d; ++d)
+        if (attempt(*d)) return 0;
+    std::memset(static_cast<void*>(out), 0, sizeof *out);
+    return -1;
+}
+
+}  // namespace quarn
