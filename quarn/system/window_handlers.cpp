@@ -3,15 +3,15 @@
 
 namespace {
 
-struct MessageHandlerSlot {
-    UINT message;
-    WindowMessageHandler handler;  // null while the slot is free
+// One slot of a registry: the message or timer id it answers, and its handler.
+template <typename Key, typename Handler>
+struct HandlerSlot {
+    Key key;
+    Handler handler;  // null while the slot is free
 };
 
-struct TimerHandlerSlot {
-    UINT_PTR id;
-    TIMERPROC handler;  // null while the slot is free
-};
+using MessageHandlerSlot = HandlerSlot<UINT, WindowMessageHandler>;
+using TimerHandlerSlot = HandlerSlot<UINT_PTR, TIMERPROC>;
 
 struct WindowHandlerRegistry {
     MessageHandlerSlot messages[kWindowHandlerSlots];
@@ -22,13 +22,14 @@ struct WindowHandlerRegistry {
 
 WindowHandlerRegistry s_registry;
 
-}  // namespace
-
-int32_t RegisterWindowMessageHandler(UINT message, WindowMessageHandler handler)
+// Sets the handler of a key: replaces the one it has, or takes the first free slot. A null
+// handler frees the key's slot. -1 when the registry is full.
+template <typename Key, typename Handler, size_t N>
+int32_t SetHandler(HandlerSlot<Key, Handler> (&slots)[N], Key key, Handler handler)
 {
-    MessageHandlerSlot* free = nullptr;
-    for (MessageHandlerSlot& slot : s_registry.messages) {
-        if (slot.handler != nullptr && slot.message == message) {
+    HandlerSlot<Key, Handler>* free = nullptr;
+    for (HandlerSlot<Key, Handler>& slot : slots) {
+        if (slot.handler != nullptr && slot.key == key) {
             slot.handler = handler;
             return 0;
         }
@@ -42,49 +43,43 @@ int32_t RegisterWindowMessageHandler(UINT message, WindowMessageHandler handler)
     if (free == nullptr) {
         return -1;
     }
-    *free = MessageHandlerSlot{message, handler};
+    *free = HandlerSlot<Key, Handler>{key, handler};
     return 0;
 }
 
-WindowMessageHandler FindWindowMessageHandler(UINT message)
+template <typename Key, typename Handler, size_t N>
+Handler FindHandler(const HandlerSlot<Key, Handler> (&slots)[N], Key key)
 {
-    for (const MessageHandlerSlot& slot : s_registry.messages) {
-        if (slot.handler != nullptr && slot.message == message) {
+    for (const HandlerSlot<Key, Handler>& slot : slots) {
+        if (slot.handler != nullptr && slot.key == key) {
             return slot.handler;
         }
     }
     return nullptr;
 }
 
+}  // namespace
+
+int32_t RegisterWindowMessageHandler(UINT message, WindowMessageHandler handler)
+{
+    return SetHandler(s_registry.messages, message, handler);
+}
+
+WindowMessageHandler FindWindowMessageHandler(UINT message)
+{
+    return FindHandler(s_registry.messages, message);
+}
+
 int32_t RegisterWindowTimerHandler(UINT_PTR id, TIMERPROC handler)
 {
-    TimerHandlerSlot* free = nullptr;
-    for (TimerHandlerSlot& slot : s_registry.timers) {
-        if (slot.handler != nullptr && slot.id == id) {
-            slot.handler = handler;
-            return 0;
-        }
-        if (slot.handler == nullptr && free == nullptr) {
-            free = &slot;
-        }
-    }
-    if (handler == nullptr) {
-        return 0;
-    }
-    if (free == nullptr) {
-        return -1;
-    }
-    *free = TimerHandlerSlot{id, handler};
-    return 0;
+    return SetHandler(s_registry.timers, id, handler);
 }
 
 void CALLBACK DispatchWindowTimer(HWND window, UINT message, UINT_PTR id, DWORD time)
 {
-    for (const TimerHandlerSlot& slot : s_registry.timers) {
-        if (slot.handler != nullptr && slot.id == id) {
-            slot.handler(window, message, id, time);
-            return;
-        }
+    if (const TIMERPROC handler = FindHandler(s_registry.timers, id)) {
+        handler(window, message, id, time);
+        return;
     }
     KillTimer(window, id);
 }
