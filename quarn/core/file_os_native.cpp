@@ -6,6 +6,7 @@
 #if !defined(_WIN32)
 
 #include "quarn/core/file_os.h"
+#include "quarn/core/utf8.h"
 
 #include <atomic>
 #include <cerrno>
@@ -28,25 +29,6 @@
 namespace {
 
 constexpr uint64_t kUnixEpochInFileTime = 116444736000000000ull;  // 1970-01-01 in FILETIME
-
-void AppendUtf8(std::string& out, uint32_t c)
-{
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // Wide text as UTF-8, with "\" turned into "/".
 std::string Utf8Of(const wchar_t* text)

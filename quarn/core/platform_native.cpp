@@ -3,6 +3,7 @@
 // The Windows build uses platform_win.cpp instead.
 #if !defined(_WIN32)
 
+#include "quarn/core/utf8.h"
 #include "quarn/core/core.h"
 #include "quarn/core/platform.h"
 
@@ -29,20 +30,8 @@ std::string NarrowPath(const wchar_t* path)
         const uint32_t c = static_cast<uint32_t>(*p);
         if (c == L'\\') {
             out += '/';
-        } else if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
         } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+            AppendUtf8(out, c);
         }
     }
     return out;
