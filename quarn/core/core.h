@@ -340,6 +340,9 @@ int32_t IsMmxUsable();
 // Tests and benchmarks: 1 or 0 forces the decision, -1 hands it back to the capability record.
 // Returns the previous setting.
 int32_t OverrideMmxUsable(int32_t mode);
+// The same decision for SSE2 (the record's sse2Usable flag), for the kernels' SSE2 forms.
+int32_t IsSse2Usable();
+int32_t OverrideSse2Usable(int32_t mode);
 // The processor's time-stamp counter (0 where there is none).
 uint64_t ReadTimeStampCounter();
 

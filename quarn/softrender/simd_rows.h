@@ -1,0 +1,195 @@
+// Whole-row forms of the commonest 32-bit draws, with SSE2 bodies chosen at run time: each
+// takes one destination row and one row of source pixels (4 bytes each) and writes exactly
+// what the per-pixel forms of the general path write. Internal to the software renderer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "quarn/softrender/blend_ops.h"
+
+#if defined(__i386__) || defined(__x86_64__)
+#include <emmintrin.h>
+#define QUARN_HAVE_SSE2 1
+#define QUARN_SSE2_FN __attribute__((target("sse2")))
+#else
+#define QUARN_HAVE_SSE2 0
+#endif
+
+namespace quarn {
+
+// What a row form needs besides its rows.
+struct RowArgs {
+    uint32_t key;   // transparent colour (keyed forms)
+    uint32_t p;     // blend parameter (the weighted blend)
+};
+
+// The row forms. Keyed forms leave a pixel equal to the key alone.
+enum class RowOp {
+    kCopyKeyed,     // mode 0, keyed: s
+    kHalve,         // mode 1 at p 128: the halving average
+    kHalveKeyed,
+    kAddSat,        // modes 2 and 3 at p 255 in their MMX rounding: every byte saturates
+    kAddSatKeyed,
+    kSubSat,
+    kSubSatKeyed,
+    kBlend,         // mode 1, 32-bit: Lerp8Packed32 by p
+    kBlendKeyed,
+    kSourceAlpha,   // mode 0, source alpha, transparency on: 0 skips, 255 copies, else Lerp8
+};
+
+using RowFn = void (*)(uint8_t* d, const uint8_t* s, int n, const RowArgs& a);
+
+// One pixel of the row form, the general path's own arithmetic.
+template <RowOp O>
+inline void RowPixel(uint8_t* dp, const uint8_t* sp, const RowArgs& a)
+{
+    const uint32_t s = LoadPixel32(sp);
+    constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed ||
+                           O == RowOp::kAddSatKeyed || O == RowOp::kSubSatKeyed ||
+                           O == RowOp::kBlendKeyed;
+    if constexpr (keyed) {
+        if (s == a.key) return;
+    }
+    if constexpr (O == RowOp::kCopyKeyed) {
+        StorePixel32(dp, s);
+    } else if constexpr (O == RowOp::kHalve || O == RowOp::kHalveKeyed) {
+        StorePixel32(dp, HalveAverage32(LoadPixel32(dp), s));
+    } else if constexpr (O == RowOp::kAddSat || O == RowOp::kAddSatKeyed) {
+        StorePixel32(dp, SaturateAddBytes(LoadPixel32(dp), s));
+    } else if constexpr (O == RowOp::kSubSat || O == RowOp::kSubSatKeyed) {
+        StorePixel32(dp, SaturateSubBytes(LoadPixel32(dp), s));
+    } else if constexpr (O == RowOp::kBlend || O == RowOp::kBlendKeyed) {
+        StorePixel32(dp, Lerp8Packed32(LoadPixel32(dp), s, a.p));
+    } else {
+        const uint32_t alpha = s >> 24;
+        if (alpha == 0) return;
+        StorePixel32(dp, alpha == 255 ? s : Lerp8Packed32(LoadPixel32(dp), s, alpha));
+    }
+}
+
+template <RowOp O>
+void PlainRow(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
+{
+    for (int i = 0; i < n; ++i) RowPixel<O>(d + 4 * i, s + 4 * i, a);
+}
+
+#if QUARN_HAVE_SSE2
+
+// Lerp8 of one half (two pixels, eight 16-bit lanes) by the weights w: d * 256 + (s - d) * w
+// lies in 0..65280, so the 16-bit sums may wrap on the way and still end exact.
+QUARN_SSE2_FN inline __m128i Sse2LerpHalf(__m128i d16, __m128i s16, __m128i w)
+{
+    return _mm_srli_epi16(
+        _mm_add_epi16(_mm_slli_epi16(d16, 8), _mm_mullo_epi16(_mm_sub_epi16(s16, d16), w)), 8);
+}
+
+// Lerp8 of the blue, green and red bytes of four pixels by the 16-bit weights w (two pixels
+// in each of wl and wh), the fourth byte of d kept.
+QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i wl, __m128i wh)
+{
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i lo = Sse2LerpHalf(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(s, zero), wl);
+    const __m128i hi = Sse2LerpHalf(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi8(s, zero), wh);
+    const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    return _mm_or_si128(_mm_and_si128(d, top), _mm_andnot_si128(top, _mm_packus_epi16(lo, hi)));
+}
+
+// Where mask lanes are set, d; elsewhere r.
+QUARN_SSE2_FN inline __m128i Sse2Keep(__m128i mask, __m128i d, __m128i r)
+{
+    return _mm_or_si128(_mm_and_si128(mask, d), _mm_andnot_si128(mask, r));
+}
+
+template <RowOp O>
+QUARN_SSE2_FN void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
+{
+    constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed ||
+                           O == RowOp::kAddSatKeyed || O == RowOp::kSubSatKeyed ||
+                           O == RowOp::kBlendKeyed;
+    const __m128i key = _mm_set1_epi32(static_cast<int>(a.key));
+    const __m128i half = _mm_set1_epi32(0x007F7F7F);
+    const __m128i w = _mm_set1_epi16(static_cast<short>(a.p));
+    const __m128i opaque = _mm_set1_epi32(255);
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
+        __m128i* dp = reinterpret_cast<__m128i*>(d + 4 * i);
+        __m128i r;
+        if constexpr (O == RowOp::kSourceAlpha) {
+            const __m128i alpha = _mm_srli_epi32(sv, 24);
+            const __m128i none = _mm_cmpeq_epi32(alpha, _mm_setzero_si128());
+            const __m128i all = _mm_cmpeq_epi32(alpha, opaque);
+            const int noneBits = _mm_movemask_epi8(none);
+            if (noneBits == 0xFFFF) continue;
+            if (_mm_movemask_epi8(all) == 0xFFFF) {
+                _mm_storeu_si128(dp, sv);
+                continue;
+            }
+            const __m128i dv = _mm_loadu_si128(dp);
+            // Each pixel's alpha in the four 16-bit lanes of its channels.
+            const __m128i a16 = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
+            const __m128i blended =
+                Sse2Lerp(dv, sv, _mm_unpacklo_epi32(a16, a16), _mm_unpackhi_epi32(a16, a16));
+            // Alpha 0 gives d by the interpolation itself; 255 is the source as it stands.
+            r = Sse2Keep(all, sv, blended);
+            _mm_storeu_si128(dp, r);
+            continue;
+        } else {
+            const __m128i dv = _mm_loadu_si128(dp);
+            if constexpr (O == RowOp::kCopyKeyed) {
+                r = sv;
+            } else if constexpr (O == RowOp::kHalve || O == RowOp::kHalveKeyed) {
+                r = _mm_add_epi32(_mm_and_si128(_mm_srli_epi32(sv, 1), half),
+                                  _mm_and_si128(_mm_srli_epi32(dv, 1), half));
+            } else if constexpr (O == RowOp::kAddSat || O == RowOp::kAddSatKeyed) {
+                r = _mm_adds_epu8(dv, sv);
+            } else if constexpr (O == RowOp::kSubSat || O == RowOp::kSubSatKeyed) {
+                r = _mm_subs_epu8(dv, sv);
+            } else {
+                r = Sse2Lerp(dv, sv, w, w);
+            }
+            if constexpr (keyed) r = Sse2Keep(_mm_cmpeq_epi32(sv, key), dv, r);
+            _mm_storeu_si128(dp, r);
+        }
+    }
+    for (; i < n; ++i) RowPixel<O>(d + 4 * i, s + 4 * i, a);
+}
+
+#endif
+
+// The row form of O: SSE2 when sse2, else the plain loop.
+template <RowOp O>
+inline RowFn PickRow(bool sse2)
+{
+#if QUARN_HAVE_SSE2
+    if (sse2) return Sse2Row<O>;
+#endif
+    (void)sse2;
+    return PlainRow<O>;
+}
+
+// Fills n 32-bit pixels with one value.
+void FillRow32(uint8_t* d, int n, uint32_t value, bool sse2);
+
+// Whether the kernels use their SSE2 forms: the SSE2 decision, taken only with the MMX one,
+// since the SSE2 forms give the MMX forms' results where those differ from the plain ones.
+int GetSoftRenderSse2();
+
+}  // namespace quarn
+
+namespace quarn {
+
+// Which kernel a row form serves.
+enum : uint8_t {
+    kRowUnscaled = 1,
+    kRowScaled = 2,
+};
+
+// The row form for a 32-bit draw from a plain (or, with alphaSrc, alpha) source without mask
+// or bright colour, or null when the general path draws it. mode and p as ReadBlendSetup
+// leaves them.
+RowFn FindRowForm(uint8_t kernel, bool alphaSrc, int mode, uint32_t p, bool trans, bool sse2);
+
+}  // namespace quarn
