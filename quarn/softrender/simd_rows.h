@@ -77,23 +77,23 @@ void PlainRow(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
 
 #if QUARN_HAVE_SSE2
 
-// Lerp8 of one half (two pixels, eight 16-bit lanes) by the weights w: d * 256 + (s - d) * w
+// Lerp8 of the blue, green and red bytes of four pixels, the fourth byte of d kept. w holds
+// each pixel's weight in both 16-bit halves of its lane. Blue and red are taken as the 16-bit
+// lanes of (v & 0x00FF00FF), green as those of (v >> 8 & 0x00FF00FF): d * 256 + (s - d) * w
 // lies in 0..65280, so the 16-bit sums may wrap on the way and still end exact.
-QUARN_SSE2_FN inline __m128i Sse2LerpHalf(__m128i d16, __m128i s16, __m128i w)
+QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i w)
 {
-    return _mm_srli_epi16(
-        _mm_add_epi16(_mm_slli_epi16(d16, 8), _mm_mullo_epi16(_mm_sub_epi16(s16, d16), w)), 8);
-}
-
-// Lerp8 of the blue, green and red bytes of four pixels by the 16-bit weights w (two pixels
-// in each of wl and wh), the fourth byte of d kept.
-QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i wl, __m128i wh)
-{
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i lo = Sse2LerpHalf(_mm_unpacklo_epi8(d, zero), _mm_unpacklo_epi8(s, zero), wl);
-    const __m128i hi = Sse2LerpHalf(_mm_unpackhi_epi8(d, zero), _mm_unpackhi_epi8(s, zero), wh);
+    const __m128i low = _mm_set1_epi32(0x00FF00FF);
+    const __m128i drb = _mm_and_si128(d, low);
+    const __m128i dg = _mm_and_si128(_mm_srli_epi32(d, 8), low);
+    const __m128i rb = _mm_add_epi16(_mm_slli_epi16(drb, 8),
+                                     _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, low), drb), w));
+    const __m128i g = _mm_add_epi16(
+        _mm_slli_epi16(dg, 8),
+        _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(_mm_srli_epi32(s, 8), low), dg), w));
     const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    return _mm_or_si128(_mm_and_si128(d, top), _mm_andnot_si128(top, _mm_packus_epi16(lo, hi)));
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(d, top), _mm_srli_epi16(rb, 8)),
+                        _mm_and_si128(g, _mm_set1_epi32(0x0000FF00)));
 }
 
 // Where mask lanes are set, d; elsewhere r.
@@ -128,10 +128,8 @@ QUARN_SSE2_FN void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs& a
                 continue;
             }
             const __m128i dv = _mm_loadu_si128(dp);
-            // Each pixel's alpha in the four 16-bit lanes of its channels.
-            const __m128i a16 = _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16));
             const __m128i blended =
-                Sse2Lerp(dv, sv, _mm_unpacklo_epi32(a16, a16), _mm_unpackhi_epi32(a16, a16));
+                Sse2Lerp(dv, sv, _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16)));
             // Alpha 0 gives d by the interpolation itself; 255 is the source as it stands.
             r = Sse2Keep(all, sv, blended);
             _mm_storeu_si128(dp, r);
@@ -148,7 +146,7 @@ QUARN_SSE2_FN void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs& a
             } else if constexpr (O == RowOp::kSubSat || O == RowOp::kSubSatKeyed) {
                 r = _mm_subs_epu8(dv, sv);
             } else {
-                r = Sse2Lerp(dv, sv, w, w);
+                r = Sse2Lerp(dv, sv, w);
             }
             if constexpr (keyed) r = Sse2Keep(_mm_cmpeq_epi32(sv, key), dv, r);
             _mm_storeu_si128(dp, r);
