@@ -11,7 +11,6 @@
 #define QUARN_IMAGE_MMX 1
 #include <emmintrin.h>
 #include <mmintrin.h>
-#define QUARN_SSE2_FN __attribute__((target("sse2")))
 #endif
 
 namespace quarn {
@@ -184,7 +183,7 @@ QUARN_SSE2_FN inline __m128i Sse2XrgbTo565Lanes(__m128i v) {
     return _mm_srai_epi32(_mm_or_si128(_mm_slli_epi32(rb, 13), g), 16);
 }
 
-QUARN_SSE2_FN int Sse2XrgbTo565(const uint8_t* s, uint8_t* d, int n) {
+QUARN_SSE2_ENTRY int Sse2XrgbTo565(const uint8_t* s, uint8_t* d, int n) {
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4));
@@ -202,7 +201,7 @@ QUARN_SSE2_FN inline __m128i Sse2565ToXrgbLanes(__m128i v) {
                         _mm_slli_epi32(_mm_and_si128(v, r), 8));
 }
 
-QUARN_SSE2_FN int Sse2565ToXrgb(const uint8_t* s, uint8_t* d, int n) {
+QUARN_SSE2_ENTRY int Sse2565ToXrgb(const uint8_t* s, uint8_t* d, int n) {
     const __m128i zero = _mm_setzero_si128();
     int i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -215,7 +214,7 @@ QUARN_SSE2_FN int Sse2565ToXrgb(const uint8_t* s, uint8_t* d, int n) {
     return i;
 }
 
-QUARN_SSE2_FN int Sse2565To555(const uint8_t* s, uint8_t* d, int n) {
+QUARN_SSE2_ENTRY int Sse2565To555(const uint8_t* s, uint8_t* d, int n) {
     const __m128i top = _mm_set1_epi16(short(0xFFC0)), low = _mm_set1_epi16(0x1F);
     int i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -226,7 +225,7 @@ QUARN_SSE2_FN int Sse2565To555(const uint8_t* s, uint8_t* d, int n) {
     return i;
 }
 
-QUARN_SSE2_FN int Sse2555To565(const uint8_t* s, uint8_t* d, int n) {
+QUARN_SSE2_ENTRY int Sse2555To565(const uint8_t* s, uint8_t* d, int n) {
     const __m128i top = _mm_set1_epi16(0x7FE0), low = _mm_set1_epi16(0x3F);
     int i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -237,7 +236,7 @@ QUARN_SSE2_FN int Sse2555To565(const uint8_t* s, uint8_t* d, int n) {
     return i;
 }
 
-QUARN_SSE2_FN int Sse2KeepOr32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fill) {
+QUARN_SSE2_ENTRY int Sse2KeepOr32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fill) {
     const __m128i k = _mm_set1_epi32(static_cast<int>(keep)), f = _mm_set1_epi32(static_cast<int>(fill));
     int i = 0;
     for (; i + 8 <= n; i += 8) {

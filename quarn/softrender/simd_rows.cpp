@@ -72,7 +72,7 @@ RowFn FindRowForm(uint8_t kernel, bool alphaSrc, int mode, uint32_t p, bool tran
 #if QUARN_HAVE_SSE2
 namespace {
 
-QUARN_SSE2_FN void Sse2FillRow32(uint8_t* d, int n, uint32_t value)
+QUARN_SSE2_ENTRY void Sse2FillRow32(uint8_t* d, int n, uint32_t value)
 {
     const __m128i v = _mm_set1_epi32(static_cast<int>(value));
     int i = 0;

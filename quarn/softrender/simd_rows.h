@@ -9,12 +9,10 @@
 
 #include "quarn/softrender/blend_ops.h"
 
-#if defined(__i386__) || defined(__x86_64__)
+#include "quarn/core/core.h"
+
+#if QUARN_HAVE_SSE2
 #include <emmintrin.h>
-#define QUARN_HAVE_SSE2 1
-#define QUARN_SSE2_FN __attribute__((target("sse2")))
-#else
-#define QUARN_HAVE_SSE2 0
 #endif
 
 namespace quarn {
@@ -103,7 +101,7 @@ QUARN_SSE2_FN inline __m128i Sse2Keep(__m128i mask, __m128i d, __m128i r)
 }
 
 template <RowOp O>
-QUARN_SSE2_FN void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
+QUARN_SSE2_ENTRY void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
 {
     constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed ||
                            O == RowOp::kAddSatKeyed || O == RowOp::kSubSatKeyed ||
