@@ -166,8 +166,8 @@ inline RowFn PickRow(bool sse2)
     return PlainRow<O>;
 }
 
-// Fills n 32-bit pixels with one value.
-void FillRow32(uint8_t* d, int n, uint32_t value, bool sse2);
+// Fills n pixels of bpp bytes (1, 2 or 4) with the value's low bytes, SSE2 when sse2.
+void FillRow(uint8_t* d, int n, int bpp, uint32_t value, bool sse2);
 
 // Whether the kernels use their SSE2 forms: the SSE2 decision, taken only with the MMX one,
 // since the SSE2 forms give the MMX forms' results where those differ from the plain ones.

@@ -84,9 +84,10 @@ TEST_F(FillTest, FillMatchesReferenceOverEveryOption)
             for (int p : kParams)
                 for (uint32_t bright : kBrights)
                     for (bool target : {false, true})
+                        for (int simd : {0, 1, 2})
                         for (int r = -1; r < 3; ++r) {
                             const uint32_t color = kind == 1 ? 0xFF000000u | (rng() & 0xFFFFFF) : rng() & 0xFFFF;
-                            const ref::Settings s{mode, p, bright, PixelRect{1, 2, 8, 20}, 0, 0, false};
+                            const ref::Settings s{mode, p, bright, PixelRect{1, 2, 8, 20}, 0, 0, simd};
                             const PixelRect* rect = r < 0 ? nullptr : &rects[r];
                             cmp.Case(
                                 [&](MEMIMG& got, MEMIMG& want) {
@@ -99,7 +100,7 @@ TEST_F(FillTest, FillMatchesReferenceOverEveryOption)
                                     return testing::Message()
                                            << "kind " << kind << " mode " << mode << " p " << p
                                            << " bright " << std::hex << bright << " target "
-                                           << target << " rect " << r;
+                                           << target << " rect " << r << " simd " << simd;
                                 });
                         }
         EXPECT_EQ(cmp.failures, 0);
