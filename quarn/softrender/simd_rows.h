@@ -76,19 +76,18 @@ void PlainRow(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
 #if QUARN_HAVE_SSE2
 
 // Lerp8 of the blue, green and red bytes of four pixels, the fourth byte of d kept. w holds
-// each pixel's weight in both 16-bit halves of its lane. Blue and red are taken as the 16-bit
-// lanes of (v & 0x00FF00FF), green as those of (v >> 8 & 0x00FF00FF): d * 256 + (s - d) * w
-// lies in 0..65280, so the 16-bit sums may wrap on the way and still end exact.
+// each pixel's weight in both 16-bit halves of its lane. Blue and red are the low bytes of the
+// 16-bit lanes, green and the fourth byte their high bytes: d * 256 + (s - d) * w lies in
+// 0..65280, so the 16-bit sums may wrap on the way and still end exact.
 QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i w)
 {
     const __m128i low = _mm_set1_epi32(0x00FF00FF);
     const __m128i drb = _mm_and_si128(d, low);
-    const __m128i dg = _mm_and_si128(_mm_srli_epi32(d, 8), low);
-    const __m128i rb = _mm_add_epi16(_mm_slli_epi16(drb, 8),
+    const __m128i dg = _mm_srli_epi16(d, 8);
+    const __m128i rb = _mm_add_epi16(_mm_slli_epi16(d, 8),
                                      _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, low), drb), w));
-    const __m128i g = _mm_add_epi16(
-        _mm_slli_epi16(dg, 8),
-        _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(_mm_srli_epi32(s, 8), low), dg), w));
+    const __m128i g = _mm_add_epi16(_mm_andnot_si128(low, d),
+                                    _mm_mullo_epi16(_mm_sub_epi16(_mm_srli_epi16(s, 8), dg), w));
     const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
     return _mm_or_si128(_mm_or_si128(_mm_and_si128(d, top), _mm_srli_epi16(rb, 8)),
                         _mm_and_si128(g, _mm_set1_epi32(0x0000FF00)));
@@ -109,25 +108,25 @@ QUARN_SSE2_ENTRY void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs
     const __m128i key = _mm_set1_epi32(static_cast<int>(a.key));
     const __m128i half = _mm_set1_epi32(0x007F7F7F);
     const __m128i w = _mm_set1_epi16(static_cast<short>(a.p));
-    const __m128i opaque = _mm_set1_epi32(255);
     int i = 0;
     for (; i + 4 <= n; i += 4) {
         const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
         __m128i* dp = reinterpret_cast<__m128i*>(d + 4 * i);
         __m128i r;
         if constexpr (O == RowOp::kSourceAlpha) {
-            const __m128i alpha = _mm_srli_epi32(sv, 24);
-            const __m128i none = _mm_cmpeq_epi32(alpha, _mm_setzero_si128());
-            const __m128i all = _mm_cmpeq_epi32(alpha, opaque);
-            const int noneBits = _mm_movemask_epi8(none);
-            if (noneBits == 0xFFFF) continue;
+            const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+            const __m128i alpha = _mm_and_si128(sv, top);
+            const __m128i all = _mm_cmpeq_epi32(alpha, top);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(alpha, _mm_setzero_si128())) == 0xFFFF) continue;
             if (_mm_movemask_epi8(all) == 0xFFFF) {
                 _mm_storeu_si128(dp, sv);
                 continue;
             }
             const __m128i dv = _mm_loadu_si128(dp);
-            const __m128i blended =
-                Sse2Lerp(dv, sv, _mm_or_si128(alpha, _mm_slli_epi32(alpha, 16)));
+            // Each pixel's alpha in both 16-bit halves of its lane, from the high bytes' lanes.
+            const __m128i high = _mm_srli_epi16(sv, 8);
+            const __m128i alphas = _mm_shufflehi_epi16(_mm_shufflelo_epi16(high, 0xF5), 0xF5);
+            const __m128i blended = Sse2Lerp(dv, sv, alphas);
             // Alpha 0 gives d by the interpolation itself; 255 is the source as it stands.
             r = Sse2Keep(all, sv, blended);
             _mm_storeu_si128(dp, r);
