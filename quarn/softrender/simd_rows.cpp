@@ -33,8 +33,8 @@ struct FastPath {
     int mode;
     int p;              // kAnyParam or the one parameter
     bool trans;
-    // The form rounds as the MMX forms do: taken only with SSE2 (which comes with MMX); the
-    // kernels' own MMX and plain forms draw it otherwise.
+    // Taken only with SSE2 (which comes with MMX); without it the kernel's own MMX or plain
+    // form draws it. The saturating forms round as the MMX forms do, so they must be.
     bool sse2Only;
     RowForms forms;
 };
@@ -44,8 +44,8 @@ constexpr uint8_t kBoth = kRowUnscaled | kRowScaled;
 const FastPath kFastPaths[] = {
     {kBoth, false, 0, kAnyParam, true, false, FormsOf<RowOp::kCopyKeyed>()},
     // Only the unscaled blit halves at p 128; the scaled one interpolates at every p.
-    {kRowUnscaled, false, 1, 128, false, false, FormsOf<RowOp::kHalve>()},
-    {kRowUnscaled, false, 1, 128, true, false, FormsOf<RowOp::kHalveKeyed>()},
+    {kRowUnscaled, false, 1, 128, false, true, FormsOf<RowOp::kHalve>()},
+    {kRowUnscaled, false, 1, 128, true, true, FormsOf<RowOp::kHalveKeyed>()},
     {kBoth, false, 1, kAnyParam, false, false, FormsOf<RowOp::kBlend>()},
     {kBoth, false, 1, kAnyParam, true, false, FormsOf<RowOp::kBlendKeyed>()},
     {kRowUnscaled, false, 2, 255, false, true, FormsOf<RowOp::kAddSat>()},
