@@ -334,6 +334,24 @@ int32_t IsMmxUsable();
 // Tests and benchmarks: 1 or 0 forces the decision, -1 hands it back to the capability record.
 // Returns the previous setting.
 int32_t OverrideMmxUsable(int32_t mode);
+// The same decision for SSE2 (the record's sse2Usable flag), for the kernels' SSE2 forms.
+int32_t IsSse2Usable();
+int32_t OverrideSse2Usable(int32_t mode);
+// The SSE2 forms are compiled for x86 whatever the build's own target (QUARN_SSE2_FN, and
+// QUARN_SSE2_ENTRY on the functions called from plain code: 32-bit Windows keeps the stack
+// only 4-byte aligned, and SSE2 values spilled to it need 16) and run only where
+// IsSse2Usable says so.
+#if defined(__i386__) || defined(__x86_64__)
+#define QUARN_HAVE_SSE2 1
+#define QUARN_SSE2_FN __attribute__((target("sse2")))
+#if defined(__i386__)
+#define QUARN_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
+#else
+#define QUARN_SSE2_ENTRY QUARN_SSE2_FN
+#endif
+#else
+#define QUARN_HAVE_SSE2 0
+#endif
 // The processor's time-stamp counter (0 where there is none).
 uint64_t ReadTimeStampCounter();
 

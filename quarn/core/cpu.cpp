@@ -110,6 +110,34 @@ int32_t OverrideMmxUsable(int32_t mode)
     return old;
 }
 
+namespace {
+
+int32_t s_sse2Override = -1;
+int32_t s_sse2FlagRead = 0;
+
+}  // namespace
+
+int32_t IsSse2Usable()
+{
+    if (s_sse2Override >= 0) {
+        return s_sse2Override;
+    }
+    if (!s_sse2FlagRead) {
+        ProcessorFeatures f;
+        ReadProcessorFeatures(&f);
+        g_systemCapability.sse2Usable = f.hasCpuid && f.sse2 ? 1 : 0;
+        s_sse2FlagRead = 1;
+    }
+    return g_systemCapability.sse2Usable;
+}
+
+int32_t OverrideSse2Usable(int32_t mode)
+{
+    const int32_t old = s_sse2Override;
+    s_sse2Override = mode < 0 ? -1 : mode ? 1 : 0;
+    return old;
+}
+
 uint64_t ReadTimeStampCounter()
 {
 #if defined(QUARN_X86)

@@ -146,13 +146,7 @@ void DropAlpha(const RectWalk& w, const ColorFormat& df) {
     for (int y = 0; y < w.Height(); ++y) {
         const uint8_t* s = w.SrcRow(y);
         if (bpp == 4 && !w.mirror) {
-            uint8_t* d = w.DstPixel(y, 0);
-            for (int i = 0; i < w.Width(); ++i) {
-                uint32_t v;
-                std::memcpy(&v, s + i * 4, 4);
-                v = (v & rgb) | fill;
-                std::memcpy(d + i * 4, &v, 4);
-            }
+            KeepOrRow32(s, w.DstPixel(y, 0), w.Width(), rgb, fill);
             continue;
         }
         for (int i = 0; i < w.Width(); ++i)

@@ -21,4 +21,7 @@ struct FastPairJob {
 bool ConvertFastPair(const FastPairJob& job, const ColorFormat& dst, const ColorFormat& src,
                      bool keyToAlpha, bool alphaInUse, uint32_t key);
 
+// n 32-bit pixels: (v & keep) | fill each, SSE2 where the processor has it. Returns n.
+int KeepOrRow32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fill);
+
 }  // namespace quarn

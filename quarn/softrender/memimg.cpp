@@ -6,6 +6,7 @@
 #include "quarn/core/core.h"
 
 #include "quarn/softrender/blend_ops.h"
+#include "quarn/softrender/simd_rows.h"
 
 namespace quarn {
 
@@ -228,18 +229,11 @@ void FillMemImgPixels(MEMIMG* view, const PixelRect* rect, uint32_t value)
     if (r.right <= r.left || r.bottom <= r.top) return;
     const int bpp = MemImgBytesPerPixel(store->kind, store->paletted, store->alpha);
     MarkMemImgPixelsChanged(store);
+    if (bpp != 1 && bpp != 2 && bpp != 4) return;
+    const bool sse2 = GetSoftRenderSse2() != 0;
     for (int y = r.top; y < r.bottom; ++y) {
         uint8_t* line = view->pixels + ptrdiff_t{store->pitch} * y + ptrdiff_t{bpp} * r.left;
-        const int n = r.right - r.left;
-        switch (bpp) {
-        case 1: std::memset(line, static_cast<int>(value & 0xFF), static_cast<size_t>(n)); break;
-        case 2:
-            for (int i = 0; i < n; ++i) StorePixel16(line + 2 * i, static_cast<uint16_t>(value));
-            break;
-        case 4:
-            for (int i = 0; i < n; ++i) StorePixel32(line + 4 * i, value);
-            break;
-        }
+        FillRow(line, r.right - r.left, bpp, value, sse2);
     }
 }
 

@@ -2,6 +2,7 @@
 #include <utility>
 
 #include "quarn/softrender/blend_ops.h"
+#include "quarn/softrender/simd_rows.h"
 #include "quarn/softrender/softrender.h"
 
 namespace quarn {
@@ -19,21 +20,12 @@ void FillLoop(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t c
     }
 }
 
-// Mode 0: whole words; a 16-bit row two pixels a word, an odd last pixel alone.
+// Mode 0: the shared row fill.
 template <class Fmt>
 void FillCopy(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color)
 {
-    for (int y = 0; y < height; ++y) {
-        uint8_t* dp = first + pitch * y;
-        if constexpr (Fmt::kBpp == 4) {
-            for (int x = 0; x < width; ++x) StorePixel32(dp + 4 * x, color);
-        } else {
-            const uint32_t pair = (color & 0xFFFF) | (color << 16);
-            int x = 0;
-            for (; x + 2 <= width; x += 2) StorePixel32(dp + 2 * x, pair);
-            if (x < width) StorePixel16(dp + 2 * x, color);
-        }
-    }
+    const bool sse2 = GetSoftRenderSse2() != 0;
+    for (int y = 0; y < height; ++y) FillRow(first + pitch * y, width, Fmt::kBpp, color, sse2);
 }
 
 template <class Fmt>

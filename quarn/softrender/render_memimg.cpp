@@ -9,6 +9,7 @@
 #include "quarn/core/core.h"
 #include "quarn/softrender/blend_ops.h"
 #include "quarn/softrender/blit_pixel.h"
+#include "quarn/softrender/simd_rows.h"
 
 
 namespace quarn {
@@ -360,6 +361,21 @@ void RenderMemImg(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src
                      ss->runsViewHeight == src->height;
     b.runs = ss->runTable;
     b.ctx.signedStep16 = rle || ss->alpha;
+
+    // The table's row forms, for the commonest 32-bit draws. A draw of a store onto itself
+    // stays on the pixel-by-pixel paths, which read each source pixel after the writes
+    // before it.
+    if (ss->kind == kMemImgXrgb32 && !ss->paletted && mask == nullptr && !blend.bright && !rle &&
+        ss != ds) {
+        if (const RowFn row = FindRowForm(kRowUnscaled, ss->alpha != 0, blend.mode, b.ctx.p,
+                                          trans, GetSoftRenderSse2() != 0)) {
+            const RowArgs args{b.key, b.ctx.p};
+            for (int row_y = 0; row_y < b.height; ++row_y)
+                row(b.dst + b.dstPitch * row_y, b.src + b.srcPitch * row_y, b.width, args);
+            MarkMemImgPixelsChanged(ds);
+            return;
+        }
+    }
 
     if (ss->kind == kMemImgXrgb32)
         RunKind<Fmt32>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle, GetSoftRenderMmx() != 0);

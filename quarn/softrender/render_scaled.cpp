@@ -1,9 +1,11 @@
 // The scaled and mirrored blit: one source pixel picked per destination pixel by a 16.16
 // walk, mirrored on the source side.
 #include <cstdint>
+#include <cstring>
 
 #include "quarn/softrender/blend_ops.h"
 #include "quarn/softrender/blit_pixel.h"
+#include "quarn/softrender/simd_rows.h"
 #include "quarn/softrender/softrender.h"
 
 namespace quarn {
@@ -84,6 +86,56 @@ void ExactSubLoop(const ScaledBlit& b)
 #if QUARN_HAVE_MMX
     _mm_empty();
 #endif
+}
+
+// The 32-bit fast path: the column walk is the same on every line, so it is taken once per
+// block of columns; each line's source pixels are gathered by it and handed to a row form
+// (row null: the plain copy, gathered straight into the destination, and a line that shows
+// the same source line as the one above is that line copied).
+constexpr int kColumnBlock = 1024;
+
+void GatherLoop32(const ScaledBlit& b, RowFn row)
+{
+    const RowArgs args{b.key, b.ctx.p};
+    int32_t offsets[kColumnBlock];
+    uint32_t gathered[kColumnBlock];
+    int32_t ax = b.ax0;
+    int32_t step = 0;  // source steps from the line's first pixel
+    for (int first = 0; first < b.width; first += kColumnBlock) {
+        const int n = b.width - first < kColumnBlock ? b.width - first : kColumnBlock;
+        for (int i = 0; i < n; ++i) {
+            if (first + i > 0) {
+                ax -= 65536;
+                while (ax <= 0) {
+                    ax += b.sx;
+                    ++step;
+                }
+            }
+            offsets[i] = static_cast<int32_t>(step * b.srcStep);
+        }
+        const uint8_t* srow = b.src;
+        uint8_t* drow = b.dst + ptrdiff_t{first} * 4;
+        int32_t ay = b.ay0;
+        bool sameLine = false;
+        for (int rows = b.height;;) {
+            if (row == nullptr && sameLine) {
+                std::memcpy(drow, drow - b.dstPitch, static_cast<size_t>(n) * 4);
+            } else {
+                uint8_t* out = row == nullptr ? drow : reinterpret_cast<uint8_t*>(gathered);
+                for (int i = 0; i < n; ++i) std::memcpy(out + 4 * i, srow + offsets[i], 4);
+                if (row != nullptr) row(drow, out, n, args);
+            }
+            if (--rows == 0) break;
+            drow += b.dstPitch;
+            ay -= 65536;
+            sameLine = true;
+            while (ay <= 0) {
+                ay += b.sy;
+                srow += b.srcRowStep;
+                sameLine = false;
+            }
+        }
+    }
 }
 
 template <class Fmt, class Src, class Op>
@@ -210,6 +262,20 @@ void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIM
 
     const bool trans = transparent != 0;
     const bool mmx = GetSoftRenderMmx() != 0;
+    // The table's row forms, and the plain copy, for 32-bit draws without mask or bright; a
+    // store drawn onto itself stays on the pixel-by-pixel path.
+    if (ss->kind == kMemImgXrgb32 && !ss->paletted && mask == nullptr && !blend.bright &&
+        ss != ds) {
+        const bool copy = blend.mode == 0 && !trans && !ss->alpha;
+        const RowFn row = copy ? nullptr
+                               : FindRowForm(kRowScaled, ss->alpha != 0, blend.mode, b.ctx.p,
+                                             trans, GetSoftRenderSse2() != 0);
+        if (copy || row != nullptr) {
+            GatherLoop32(b, row);
+            MarkMemImgPixelsChanged(dst->store);
+            return;
+        }
+    }
     if (ss->kind == kMemImgXrgb32)
         RunScaledKind<Fmt32>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, mmx);
     else

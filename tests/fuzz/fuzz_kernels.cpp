@@ -129,14 +129,15 @@ ref::Settings MakeSettings(fuzz::Input& in)
     }
     s.borderPos = in.Byte();
     s.borderRange = in.Byte();
-    s.mmx = in.Bool();
+    s.simd = in.Byte() % 3;
     return s;
 }
 
 SoftBlendState UseSettings(const ref::Settings& s, const MEMIMG* clipTarget = nullptr)
 {
     BuildBlendMaskAlphaTable(s.borderPos, s.borderRange);
-    OverrideMmxUsable(s.mmx ? 1 : 0);
+    OverrideMmxUsable(s.simd >= 1 ? 1 : 0);
+    OverrideSse2Usable(s.simd >= 2 ? 1 : 0);
     SoftBlendState state{};
     state.blendMode = s.mode;
     state.blendParam = s.p;

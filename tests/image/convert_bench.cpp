@@ -125,8 +125,8 @@ public:
     }
     void Finalize() override {
         ConsoleReporter::Finalize();
-        // "quarn" is the default form (MMX where the processor has it); "plain" forces the
-        // plain form of the 16-bit pairs (blank where the pair has no MMX form).
+        // "quarn" is the default form (SSE2, else MMX, where the processor has them); "plain"
+        // forces the plain forms (blank where the pair has no SIMD form).
         std::printf("\n%-20s %11s %11s %11s %11s %8s %8s %8s\n", "pair (1024x1024)", "quarn MP/s",
                     "plain MP/s", "pixman MP/s", "memcpy MP/s", "/pixman", "/memcpy",
                     "plain/px");

@@ -324,15 +324,15 @@ TEST(ConvertPixelRect, DitherAndCarriedRemainderMatchReference) {
     for (uint32_t p : Convert(R5G6B5(), Xrgb(), white, 4, 4, o)) EXPECT_EQ(p, 0xFFFFu);
 }
 
-// ---- The four-pixel and plain forms of the 16-bit pairs ----
+// ---- The SSE2, MMX and plain forms of the fixed pairs ----
 
 TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
     const std::vector<std::pair<Fmt, Fmt>> pairs = {
-        {XRGB, R565}, {R565, XRGB}, {R565, X555}, {X555, R565}};
+        {XRGB, R565}, {R565, XRGB}, {R565, X555}, {X555, R565}, {ARGB, XRGB}};
     for (auto [sfmt, dfmt] : pairs) {
         SCOPED_TRACE(std::string(Name(sfmt)) + " -> " + Name(dfmt));
         const ColorFormat sf = Make(sfmt), df = Make(dfmt);
-        for (int width : {1, 3, 4, 7, 33}) {
+        for (int width : {1, 3, 4, 7, 8, 15, 33}) {
             const int h = 5;
             // Odd rectangle offsets so that rows start at every alignment.
             const int sw = width + 3;
@@ -341,15 +341,22 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
             std::vector<uint8_t> s(size_t(sw) * h * sb);
             for (size_t i = 0; i < px.size(); ++i) StoreLe(&s[i * sb], sb, px[i]);
             const PixelRect r = {1, 1, 1 + width, h};
-            std::vector<uint8_t> plain(size_t(width + 2) * h * db, 0x5A), mmx = plain;
-            const int old = OverrideMmxUsable(0);
+            std::vector<uint8_t> plain(size_t(width + 2) * h * db, 0x5A), mmx = plain, sse2 = plain;
+            const int oldMmx = OverrideMmxUsable(0);
+            const int oldSse2 = OverrideSse2Usable(1);  // SSE2 forms need the MMX decision too
             ConvertPixelRect(plain.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0,
                              nullptr, 1, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
             OverrideMmxUsable(1);
+            OverrideSse2Usable(0);
             ConvertPixelRect(mmx.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0,
                              nullptr, 1, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
-            OverrideMmxUsable(old);
+            OverrideSse2Usable(1);
+            ConvertPixelRect(sse2.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0,
+                             nullptr, 1, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
+            OverrideMmxUsable(oldMmx);
+            OverrideSse2Usable(oldSse2);
             ASSERT_EQ(plain, mmx) << width;
+            ASSERT_EQ(plain, sse2) << width;
             // And both are the per-pixel rule.
             for (int y = 0; y < h - 1; ++y)
                 for (int x = 0; x < width; ++x) {
@@ -360,6 +367,7 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
                         want = ((v & 0x1F) << 3) | ((v & 0x7E0) << 5) | ((v & 0xF800) << 8);
                     if (sfmt == R565 && dfmt == X555) want = ((v & 0xFFC0) >> 1) | (v & 0x1F);
                     if (sfmt == X555) want = ((v & 0x7FE0) << 1) | (v & 0x3F);
+                    if (sfmt == ARGB) want = v | 0xFF000000;
                     ASSERT_EQ(LoadLe(&plain[(y * (width + 2) + 1 + x) * db], db), want);
                 }
             EXPECT_EQ(plain[0], 0x5A);  // column 0 untouched

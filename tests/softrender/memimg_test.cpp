@@ -201,6 +201,35 @@ TEST(MemImgFill, FillsTheClippedRectangleWithTheLowBytes)
     EXPECT_EQ(Get(img.v, 5, 3), 0x1234u);
 }
 
+// Rows long enough for the SSE2 form's 64- and 16-byte steps and its tail, from every start
+// column, each form forced in turn; the pixels either side stay.
+TEST(MemImgFill, EveryFormFillsExactlyTheRow)
+{
+    for (int kind : {kMemImgRgb565, kMemImgXrgb32, kMemImgGrey8})
+        for (int simd : {0, 1, 2}) {
+            OverrideMmxUsable(simd >= 1);
+            OverrideSse2Usable(simd >= 2);
+            Img img;
+            ASSERT_EQ(CreatePlainMemImg(&img.v, 75, 3, kind), 0);
+            const int bpp = kind == kMemImgXrgb32 ? 4 : kind == kMemImgRgb565 ? 2 : 1;
+            const uint32_t ones = bpp == 4 ? 0xFFFFFFFFu : bpp == 2 ? 0xFFFFu : 0xFFu;
+            for (int left = 0; left < 4; ++left) {
+                FillMemImgPixels(&img.v, nullptr, 0xFFFFFFFF);
+                const PixelRect r{left, 1, 74, 2};
+                FillMemImgPixels(&img.v, &r, 0x89ABCDEF);
+                for (int y = 0; y < 3; ++y)
+                    for (int x = 0; x < 75; ++x) {
+                        const bool in = y == 1 && x >= left && x < 74;
+                        ASSERT_EQ(Get(img.v, x, y), in ? 0x89ABCDEF & ones : ones)
+                            << "kind " << kind << " simd " << simd << " left " << left << " at "
+                            << x << "," << y;
+                    }
+            }
+        }
+    OverrideMmxUsable(-1);
+    OverrideSse2Usable(-1);
+}
+
 TEST(MemImgRuns, LinesOfRunsWithTheirClasses)
 {
     Img keyed;

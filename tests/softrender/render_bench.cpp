@@ -109,6 +109,28 @@ void BM_Memcpy(benchmark::State& state)
     Rate(state);
 }
 
+// The wipe (the whole image filled with one value) beside memset of the same bytes.
+void BM_Wipe(benchmark::State& state)
+{
+    Images& im = Shared();
+    for (auto _ : state) {
+        FillMemImgPixels(&im.dst, nullptr, 0x00404040);
+        benchmark::ClobberMemory();
+    }
+    Rate(state);
+}
+
+void BM_Memset(benchmark::State& state)
+{
+    Images& im = Shared();
+    const size_t bytes = static_cast<size_t>(im.dst.store->pitch) * kSize;
+    for (auto _ : state) {
+        std::memset(im.dst.pixels, 0x40, bytes);
+        benchmark::ClobberMemory();
+    }
+    Rate(state);
+}
+
 // Scaled draws of a 512 x 512 image: twice as large (1024 x 1024) and half (256 x 256).
 constexpr int kSmall = kSize / 2;
 
@@ -175,6 +197,8 @@ BENCHMARK(BM_PixmanSrc);
 BENCHMARK(BM_PixmanOver);
 BENCHMARK(BM_PixmanAdd);
 BENCHMARK(BM_Memcpy);
+BENCHMARK(BM_Wipe);
+BENCHMARK(BM_Memset);
 
 // Keeps each benchmark's rate for the ratio table.
 class RateReporter : public benchmark::ConsoleReporter {
@@ -210,6 +234,7 @@ int main(int argc, char** argv)
         {"BM_ScaledUpMode1", "BM_PixmanScaledUpOver"},
         {"BM_ScaledDownMode0", "BM_PixmanScaledDownSrc"},
         {"BM_ScaledDownMode1", "BM_PixmanScaledDownOver"},
+        {"BM_Wipe", "BM_Memset"},
     };
     std::printf("\n%-22s %-24s %10s %10s %7s\n", "kernel", "against", "Mpix/s", "Mpix/s",
                 "ratio");

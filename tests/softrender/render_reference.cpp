@@ -363,7 +363,7 @@ void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const
                 r = c.L->wide ? ((s >> 1) & 0x007F7F7F) + ((d >> 1) & 0x007F7F7F)
                               : ((s >> 1) & 0x7BEF) + ((d >> 1) & 0x7BEF);
             } else if (special && c.L->wide && (mode == 2 || mode == 3) && st.p == 255) {
-                if (st.mmx) r = SaturateBytes(d, s, mode == 2);
+                if (st.simd >= 1) r = SaturateBytes(d, s, mode == 2);
                 else r = mode == 2 ? Add32(d, s, false) : Sub32(d, s);
             } else {
                 r = Pixel(c, f, d, s, m, a);
@@ -403,7 +403,7 @@ void RenderScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int 
     const int dstBytes = ss->kind == 1 ? 4 : 2;
     const int srcBytes = ss->paletted ? 1 : (ss->kind == 1 || ss->alpha) ? 4 : 2;
     const bool exactSub = c.L->wide && mode == 3 && st.p == 255 && !mask && !c.bright &&
-                          !c.srcAlpha && st.mmx;
+                          !c.srcAlpha && st.simd >= 1;
 
     const int64_t x0 = std::max<int64_t>({left, st.clip.left, 0});
     const int64_t x1 = std::min<int64_t>({right, st.clip.right, dst->width});

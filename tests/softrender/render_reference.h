@@ -14,7 +14,7 @@ struct Settings {
     quarn::PixelRect clip;
     int borderPos;          // mask ramp
     int borderRange;
-    bool mmx;
+    int simd;               // forms forced: 0 plain, 1 MMX, 2 SSE2 (MMX rounding from 1)
 };
 
 // The mask value's weight by the ramp's own formula.

@@ -20,7 +20,7 @@ std::string Describe(int kind, SrcType t, const ref::Settings& s, int trans, boo
     return "kind " + std::to_string(kind) + " src " + std::to_string(static_cast<int>(t)) +
            " mode " + std::to_string(s.mode) + " p " + std::to_string(s.p) + " bright " +
            std::to_string(s.bright) + " trans " + std::to_string(trans) + " mask " +
-           std::to_string(mask) + " mmx " + std::to_string(s.mmx) + " at " + std::to_string(x) +
+           std::to_string(mask) + " simd " + std::to_string(s.simd) + " at " + std::to_string(x) +
            "," + std::to_string(y);
 }
 
@@ -59,9 +59,9 @@ TEST_F(RenderTest, KernelMatchesReferenceOverEveryOption)
                     for (uint32_t bright : brights)
                         for (int trans : {0, 1})
                             for (bool withMask : {false, true})
-                                for (bool mmx : {false, true})
+                                for (int simd : {0, 1, 2})
                                     for (const Placement& pl : placements) {
-                                        ref::Settings s{mode, p, bright, pl.clip, 90, 60, mmx};
+                                        ref::Settings s{mode, p, bright, pl.clip, 90, 60, simd};
                                         const MEMIMG* m = withMask ? &mask.v : nullptr;
                                         cmp.Case(
                                             [&](MEMIMG& got, MEMIMG& want) {
@@ -79,6 +79,48 @@ TEST_F(RenderTest, KernelMatchesReferenceOverEveryOption)
         }
     }
     EXPECT_GT(cases, 10000);
+}
+
+// The row forms take four pixels a step and decide whole steps at once: groups whose
+// alphas are all 0, all 255 or mixed, and whose pixels are all, some or none the key, each
+// form forced in turn, against the reference.
+TEST_F(RenderTest, RowFormsMatchTheReferenceOnWholeGroupsOfFour)
+{
+    std::mt19937 rng(31);
+    const uint8_t groups[][4] = {
+        {0, 0, 0, 0}, {255, 255, 255, 255}, {0, 255, 0, 255}, {1, 128, 254, 0}, {255, 255, 255, 7},
+    };
+    for (SrcType type : {SrcType::Plain, SrcType::Alpha}) {
+        Img src;
+        MakeSource(src, rng, 1, type, 13, 5);
+        const uint32_t key = src.v.store->transparentColor;
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 13; ++x) {
+                const int g = (x / 4 + y) % 5;
+                uint32_t v = static_cast<uint32_t>(rng());
+                if (type == SrcType::Alpha) v = (v & 0x00FFFFFF) | (uint32_t{groups[g][x % 4]} << 24);
+                else if (groups[g][x % 4] == 0) v = key;
+                Put(src.v, x, y, v);
+            }
+        MarkMemImgPixelsChanged(src.v.store);
+        Comparison cmp;
+        cmp.Make(1, rng);
+        for (int mode : {0, 1, 2, 3})
+            for (int p : {100, 128, 255})
+                for (int trans : {0, 1})
+                    for (int simd : {0, 1, 2})
+                        for (int x : {0, 1}) {
+                            const ref::Settings s{mode, p, 0xFFFFFF, kNoClip, 0, 0, simd};
+                            cmp.Case(
+                                [&](MEMIMG& got, MEMIMG& want) {
+                                    UseSettings(s);
+                                    RenderMemImg(g_Blend, &got, &src.v, x, 2, trans, nullptr);
+                                    ref::Render(&want, &src.v, x, 2, trans, nullptr, s);
+                                },
+                                [&] { return Describe(1, type, s, trans, false, x, 2); });
+                        }
+        EXPECT_EQ(cmp.failures, 0);
+    }
 }
 
 // Outside the clipped rectangle nothing changes: neither the rest of the view nor the store
@@ -209,22 +251,26 @@ TEST_F(RenderTest, RefusedCombinationsLeaveTheDestinationUnchanged)
     }
 }
 
+// Five pixels: the SSE2 form's group of four and its single last pixel.
 TEST_F(RenderTest, SaturatingAddAtFullStrengthWithAndWithoutMmx)
 {
     Img src, dst;
-    ASSERT_EQ(CreatePlainMemImg(&src.v, 1, 1, 1), 0);
-    ASSERT_EQ(CreatePlainMemImg(&dst.v, 1, 1, 1), 0);
-    Put(src.v, 0, 0, 0x90643264);
-    for (bool mmx : {true, false}) {
-        Put(dst.v, 0, 0, 0x80C810C8);
-        UseSettings(ref::Settings{2, 255, 0xFFFFFF, kNoClip, 0, 0, mmx});
+    ASSERT_EQ(CreatePlainMemImg(&src.v, 5, 1, 1), 0);
+    ASSERT_EQ(CreatePlainMemImg(&dst.v, 5, 1, 1), 0);
+    FillMemImgPixels(&src.v, nullptr, 0x90643264);
+    for (int simd : {2, 1, 0}) {
+        FillMemImgPixels(&dst.v, nullptr, 0x80C810C8);
+        UseSettings(ref::Settings{2, 255, 0xFFFFFF, kNoClip, 0, 0, simd});
         RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 0, nullptr);
-        if (mmx) {
-            EXPECT_EQ(Get(dst.v, 0, 0), 0xFFFF42FFu);  // every byte saturates on its own
-        } else {
-            // The packed form: blue saturates and carries into green's lowest bit
-            // (0x10 + 0x32 + 1), red saturates and leaves its carry in byte 3.
-            EXPECT_EQ(Get(dst.v, 0, 0), 0x01FF43FFu);
+        for (int x = 0; x < 5; ++x) {
+            if (simd >= 1) {
+                // every byte saturates on its own
+                EXPECT_EQ(Get(dst.v, x, 0), 0xFFFF42FFu) << "simd " << simd << " at " << x;
+            } else {
+                // The packed form: blue saturates and carries into green's lowest bit
+                // (0x10 + 0x32 + 1), red saturates and leaves its carry in byte 3.
+                EXPECT_EQ(Get(dst.v, x, 0), 0x01FF43FFu) << "at " << x;
+            }
         }
     }
 }

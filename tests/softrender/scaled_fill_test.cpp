@@ -25,7 +25,7 @@ std::string Case(int kind, SrcType t, const ref::Settings& s, int trans, bool ma
     return "kind " + std::to_string(kind) + " src " + std::to_string(static_cast<int>(t)) +
            " mode " + std::to_string(s.mode) + " p " + std::to_string(s.p) + " bright " +
            std::to_string(s.bright) + " trans " + std::to_string(trans) + " mask " +
-           std::to_string(mask) + " mmx " + std::to_string(s.mmx);
+           std::to_string(mask) + " simd " + std::to_string(s.simd);
 }
 
 class ScaledTest : public RenderTest {};
@@ -84,9 +84,10 @@ TEST_F(FillTest, FillMatchesReferenceOverEveryOption)
             for (int p : kParams)
                 for (uint32_t bright : kBrights)
                     for (bool target : {false, true})
+                        for (int simd : {0, 1, 2})
                         for (int r = -1; r < 3; ++r) {
                             const uint32_t color = kind == 1 ? 0xFF000000u | (rng() & 0xFFFFFF) : rng() & 0xFFFF;
-                            const ref::Settings s{mode, p, bright, PixelRect{1, 2, 8, 20}, 0, 0, false};
+                            const ref::Settings s{mode, p, bright, PixelRect{1, 2, 8, 20}, 0, 0, simd};
                             const PixelRect* rect = r < 0 ? nullptr : &rects[r];
                             cmp.Case(
                                 [&](MEMIMG& got, MEMIMG& want) {
@@ -99,7 +100,7 @@ TEST_F(FillTest, FillMatchesReferenceOverEveryOption)
                                     return testing::Message()
                                            << "kind " << kind << " mode " << mode << " p " << p
                                            << " bright " << std::hex << bright << " target "
-                                           << target << " rect " << r;
+                                           << target << " rect " << r << " simd " << simd;
                                 });
                         }
         EXPECT_EQ(cmp.failures, 0);
@@ -226,9 +227,9 @@ TEST_F(ScaledTest, KernelMatchesReferenceOverEveryOption)
                     for (uint32_t bright : kBrights)
                         for (int trans : {0, 1})
                             for (bool withMask : {false, true})
-                                for (bool mmx : {false, true})
+                                for (int simd : {0, 1, 2})
                                     for (const auto& rect : rects) {
-                                        const ref::Settings s{mode, p, bright, PixelRect{0, 1, 12, 10}, 70, 90, mmx};
+                                        const ref::Settings s{mode, p, bright, PixelRect{0, 1, 12, 10}, 70, 90, simd};
                                         const MEMIMG* m = withMask ? &mask.v : nullptr;
                                         cmp.Case(
                                             [&](MEMIMG& got, MEMIMG& want) {
@@ -463,13 +464,16 @@ TEST_F(ScaledTest, ExactSubtractWithMmxAndPackedWithout)
 {
     Img src, dst;
     ASSERT_EQ(CreatePlainMemImg(&src.v, 1, 1, 1), 0);
-    ASSERT_EQ(CreatePlainMemImg(&dst.v, 2, 1, 1), 0);
+    ASSERT_EQ(CreatePlainMemImg(&dst.v, 5, 1, 1), 0);
     Put(src.v, 0, 0, 0x32050505);  // blue, green, red 5, fourth byte 50
-    const int32_t rect[4] = {0, 0, 2, 1};
-    for (bool mmx : {true, false}) {
+    // Five pixels: the SSE2 form's group of four and its single last pixel.
+    const int32_t rect[4] = {0, 0, 5, 1};
+    for (int simd : {2, 1, 0}) {
         FillMemImgPixels(&dst.v, nullptr, 0x281E140A);  // 10, 20, 30, 40
-        UseSettings(ref::Settings{3, 255, 0xFFFFFF, kNoClip, 0, 0, mmx});
+        UseSettings(ref::Settings{3, 255, 0xFFFFFF, kNoClip, 0, 0, simd});
         RenderMemImgScaled(g_Blend, &dst.v, &src.v, rect, 0, nullptr);
-        EXPECT_EQ(Get(dst.v, 1, 0), mmx ? 0x00190F05u : 0x001B1105u) << "mmx " << mmx;
+        for (int x = 0; x < 5; ++x)
+            EXPECT_EQ(Get(dst.v, x, 0), simd >= 1 ? 0x00190F05u : 0x001B1105u)
+                << "simd " << simd << " at " << x;
     }
 }

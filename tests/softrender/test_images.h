@@ -68,7 +68,8 @@ inline void UseSettings(const ref::Settings& s)
     g_Blend.brightColor = s.bright;
     g_Blend.clip = s.clip;
     BuildBlendMaskAlphaTable(s.borderPos, s.borderRange);
-    OverrideMmxUsable(s.mmx ? 1 : 0);
+    OverrideMmxUsable(s.simd >= 1 ? 1 : 0);
+    OverrideSse2Usable(s.simd >= 2 ? 1 : 0);
 }
 
 inline ref::Settings Plain(int mode, int p, PixelRect clip = kNoClip)
@@ -79,7 +80,11 @@ inline ref::Settings Plain(int mode, int p, PixelRect clip = kNoClip)
 class RenderTest : public ::testing::Test {
 protected:
     void SetUp() override { BuildMemImgBlendTables(); }
-    void TearDown() override { OverrideMmxUsable(0); }
+    void TearDown() override
+    {
+        OverrideMmxUsable(0);
+        OverrideSse2Usable(0);
+    }
 };
 
 // Pixel values where the arithmetic has its corners.

@@ -1,0 +1,190 @@
+// Whole-row forms of the commonest 32-bit draws, with SSE2 bodies chosen at run time: each
+// takes one destination row and one row of source pixels (4 bytes each) and writes exactly
+// what the per-pixel forms of the general path write. Internal to the software renderer.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "quarn/softrender/blend_ops.h"
+
+#include "quarn/core/core.h"
+
+#if QUARN_HAVE_SSE2
+#include <emmintrin.h>
+#endif
+
+namespace quarn {
+
+// What a row form needs besides its rows.
+struct RowArgs {
+    uint32_t key;   // transparent colour (keyed forms)
+    uint32_t p;     // blend parameter (the weighted blend)
+};
+
+// The row forms. Keyed forms leave a pixel equal to the key alone.
+enum class RowOp {
+    kCopyKeyed,     // mode 0, keyed: s
+    kHalve,         // mode 1 at p 128: the halving average
+    kHalveKeyed,
+    kAddSat,        // modes 2 and 3 at p 255 in their MMX rounding: every byte saturates
+    kAddSatKeyed,
+    kSubSat,
+    kSubSatKeyed,
+    kBlend,         // mode 1, 32-bit: Lerp8Packed32 by p
+    kBlendKeyed,
+    kSourceAlpha,   // mode 0, source alpha, transparency on: 0 skips, 255 copies, else Lerp8
+};
+
+using RowFn = void (*)(uint8_t* d, const uint8_t* s, int n, const RowArgs& a);
+
+// One pixel of the row form, the general path's own arithmetic.
+template <RowOp O>
+inline void RowPixel(uint8_t* dp, const uint8_t* sp, const RowArgs& a)
+{
+    const uint32_t s = LoadPixel32(sp);
+    constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed ||
+                           O == RowOp::kAddSatKeyed || O == RowOp::kSubSatKeyed ||
+                           O == RowOp::kBlendKeyed;
+    if constexpr (keyed) {
+        if (s == a.key) return;
+    }
+    if constexpr (O == RowOp::kCopyKeyed) {
+        StorePixel32(dp, s);
+    } else if constexpr (O == RowOp::kHalve || O == RowOp::kHalveKeyed) {
+        StorePixel32(dp, HalveAverage32(LoadPixel32(dp), s));
+    } else if constexpr (O == RowOp::kAddSat || O == RowOp::kAddSatKeyed) {
+        StorePixel32(dp, SaturateAddBytes(LoadPixel32(dp), s));
+    } else if constexpr (O == RowOp::kSubSat || O == RowOp::kSubSatKeyed) {
+        StorePixel32(dp, SaturateSubBytes(LoadPixel32(dp), s));
+    } else if constexpr (O == RowOp::kBlend || O == RowOp::kBlendKeyed) {
+        StorePixel32(dp, Lerp8Packed32(LoadPixel32(dp), s, a.p));
+    } else {
+        const uint32_t alpha = s >> 24;
+        if (alpha == 0) return;
+        StorePixel32(dp, alpha == 255 ? s : Lerp8Packed32(LoadPixel32(dp), s, alpha));
+    }
+}
+
+template <RowOp O>
+void PlainRow(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
+{
+    for (int i = 0; i < n; ++i) RowPixel<O>(d + 4 * i, s + 4 * i, a);
+}
+
+#if QUARN_HAVE_SSE2
+
+// Lerp8 of the blue, green and red bytes of four pixels, the fourth byte of d kept. w holds
+// each pixel's weight in both 16-bit halves of its lane. Blue and red are the low bytes of the
+// 16-bit lanes, green and the fourth byte their high bytes: d * 256 + (s - d) * w lies in
+// 0..65280, so the 16-bit sums may wrap on the way and still end exact.
+QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i w)
+{
+    const __m128i low = _mm_set1_epi32(0x00FF00FF);
+    const __m128i drb = _mm_and_si128(d, low);
+    const __m128i dg = _mm_srli_epi16(d, 8);
+    const __m128i rb = _mm_add_epi16(_mm_slli_epi16(d, 8),
+                                     _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, low), drb), w));
+    const __m128i g = _mm_add_epi16(_mm_andnot_si128(low, d),
+                                    _mm_mullo_epi16(_mm_sub_epi16(_mm_srli_epi16(s, 8), dg), w));
+    const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+    return _mm_or_si128(_mm_or_si128(_mm_and_si128(d, top), _mm_srli_epi16(rb, 8)),
+                        _mm_and_si128(g, _mm_set1_epi32(0x0000FF00)));
+}
+
+// Where mask lanes are set, d; elsewhere r.
+QUARN_SSE2_FN inline __m128i Sse2Keep(__m128i mask, __m128i d, __m128i r)
+{
+    return _mm_or_si128(_mm_and_si128(mask, d), _mm_andnot_si128(mask, r));
+}
+
+template <RowOp O>
+QUARN_SSE2_ENTRY void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
+{
+    constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed ||
+                           O == RowOp::kAddSatKeyed || O == RowOp::kSubSatKeyed ||
+                           O == RowOp::kBlendKeyed;
+    const __m128i key = _mm_set1_epi32(static_cast<int>(a.key));
+    const __m128i half = _mm_set1_epi32(0x007F7F7F);
+    const __m128i w = _mm_set1_epi16(static_cast<short>(a.p));
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
+        __m128i* dp = reinterpret_cast<__m128i*>(d + 4 * i);
+        __m128i r;
+        if constexpr (O == RowOp::kSourceAlpha) {
+            const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+            const __m128i alpha = _mm_and_si128(sv, top);
+            const __m128i all = _mm_cmpeq_epi32(alpha, top);
+            if (_mm_movemask_epi8(_mm_cmpeq_epi32(alpha, _mm_setzero_si128())) == 0xFFFF) continue;
+            if (_mm_movemask_epi8(all) == 0xFFFF) {
+                _mm_storeu_si128(dp, sv);
+                continue;
+            }
+            const __m128i dv = _mm_loadu_si128(dp);
+            // Each pixel's alpha in both 16-bit halves of its lane, from the high bytes' lanes.
+            const __m128i high = _mm_srli_epi16(sv, 8);
+            const __m128i alphas = _mm_shufflehi_epi16(_mm_shufflelo_epi16(high, 0xF5), 0xF5);
+            const __m128i blended = Sse2Lerp(dv, sv, alphas);
+            // Alpha 0 gives d by the interpolation itself; 255 is the source as it stands.
+            r = Sse2Keep(all, sv, blended);
+            _mm_storeu_si128(dp, r);
+            continue;
+        } else {
+            const __m128i dv = _mm_loadu_si128(dp);
+            if constexpr (O == RowOp::kCopyKeyed) {
+                r = sv;
+            } else if constexpr (O == RowOp::kHalve || O == RowOp::kHalveKeyed) {
+                r = _mm_add_epi32(_mm_and_si128(_mm_srli_epi32(sv, 1), half),
+                                  _mm_and_si128(_mm_srli_epi32(dv, 1), half));
+            } else if constexpr (O == RowOp::kAddSat || O == RowOp::kAddSatKeyed) {
+                r = _mm_adds_epu8(dv, sv);
+            } else if constexpr (O == RowOp::kSubSat || O == RowOp::kSubSatKeyed) {
+                r = _mm_subs_epu8(dv, sv);
+            } else {
+                r = Sse2Lerp(dv, sv, w);
+            }
+            if constexpr (keyed) r = Sse2Keep(_mm_cmpeq_epi32(sv, key), dv, r);
+            _mm_storeu_si128(dp, r);
+        }
+    }
+    for (; i < n; ++i) RowPixel<O>(d + 4 * i, s + 4 * i, a);
+}
+
+#endif
+
+// The row form of O: SSE2 when sse2, else the plain loop.
+template <RowOp O>
+inline RowFn PickRow(bool sse2)
+{
+#if QUARN_HAVE_SSE2
+    if (sse2) return Sse2Row<O>;
+#endif
+    (void)sse2;
+    return PlainRow<O>;
+}
+
+// Fills n pixels of bpp bytes (1, 2 or 4) with the value's low bytes, SSE2 when sse2.
+void FillRow(uint8_t* d, int n, int bpp, uint32_t value, bool sse2);
+
+// Whether the kernels use their SSE2 forms: the SSE2 decision, taken only with the MMX one,
+// since the SSE2 forms give the MMX forms' results where those differ from the plain ones.
+int GetSoftRenderSse2();
+
+}  // namespace quarn
+
+namespace quarn {
+
+// Which kernel a row form serves.
+enum : uint8_t {
+    kRowUnscaled = 1,
+    kRowScaled = 2,
+};
+
+// The row form for a 32-bit draw from a plain (or, with alphaSrc, alpha) source without mask
+// or bright colour, or null when the general path draws it. mode and p as ReadBlendSetup
+// leaves them.
+RowFn FindRowForm(uint8_t kernel, bool alphaSrc, int mode, uint32_t p, bool trans, bool sse2);
+
+}  // namespace quarn
