@@ -374,7 +374,7 @@ int32_t DeleteDatagramHandle(int32_t handle)
 
 static bool IsFinished(const NetworkHandleRecord* r)
 {
-    return r->kind == 0 && r->valid == 1 && r->closing == 0 && r->receiving == 0 && r->sending == 0 &&
+    return r->kind == 0 && r->valid == 1 &&
            (r->error == 1 || (r->connected == 0 && r->closeFlag == 1 && r->autoClose == 1));
 }
 
@@ -383,17 +383,17 @@ static bool IsFinished(const NetworkHandleRecord* r)
 // from the head rather than trust a node it took before.
 static void CloseFinishedConnections()
 {
-    g_network.closingWalk = 1;
     HandleChainNode* node = g_network.head.next;
     while (g_network.ready && node != nullptr && node != &g_network.tail) {
         auto* r = static_cast<NetworkHandleRecord*>(node->data);
+        // A record that is closing already, or receiving or sending further up the stack, is
+        // refused by the close before it pumps, so its successor is still good.
         if (IsFinished(r) && DrainAndCloseConnection(node->handle) == 0) {
             node = g_network.head.next;
         } else {
             node = node->next;
         }
     }
-    g_network.closingWalk = 0;
 }
 
 int32_t PumpNetworkMessages(uint32_t closeFinished)
@@ -401,8 +401,7 @@ int32_t PumpNetworkMessages(uint32_t closeFinished)
     if (g_network.window == nullptr || !g_network.ready) {
         return 0;
     }
-    // A pump with 1 reached from inside the walk (through a drain's messages) only pumps.
-    if (closeFinished == 1 && g_network.head.next != nullptr && g_network.closingWalk == 0) {
+    if (closeFinished == 1 && g_network.head.next != nullptr) {
         CloseFinishedConnections();
     }
     if (g_network.window != nullptr) {

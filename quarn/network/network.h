@@ -60,7 +60,6 @@ struct NetworkState {
     uint32_t unframed;
     uint32_t keepClosed;
     uint32_t windowGone;
-    uint32_t closingWalk;  // the closing walk of PumpNetworkMessages(1) is under way
 };
 extern NetworkState g_network;
 HandleTable* NetworkTable();

@@ -64,6 +64,8 @@ protected:
     }
     void TearDown() override
     {
+        EXPECT_TRUE(net.script.empty()) << "every scripted action ran";
+        net.script.clear();  // its actions may hold the case's locals
         EXPECT_EQ(ShutDownNetwork(), 0);
         EXPECT_EQ(NetworkTable()->liveCount, 0);
         const AllocatorTotals after = GetAllocatorTotals();
@@ -299,6 +301,29 @@ TEST_F(ConnectionTest, ReadEventsDuringAReceiveAreNotLost)
     EXPECT_EQ(a->readableBytes, 12u);
     EXPECT_EQ(a->receiving, 0u);
     EXPECT_EQ(b->receiving, 0u);
+}
+
+// A closing pump that runs inside a receive (an application's own message loop, say) leaves
+// the receiving connection alone; the next closing pump frees it.
+TEST_F(ConnectionTest, AConnectionIsNotFreedUnderItsOwnReceive)
+{
+    uintptr_t peer = 0;
+    NetworkHandleRecord* r = Accept(&peer);
+    const int32_t handle = r->node.handle;
+    Deliver(r, LengthWord(8) + "1234");
+    net.script.push_back([] {});
+    net.script.push_back([&] {
+        Deliver(r, "5678");
+        net.sockets[peer].peerClosed = true;
+        DispatchSocketEvent(kNetworkEventClose, static_cast<uint32_t>(peer));
+        EXPECT_EQ(PumpNetworkMessages(1), 0);
+        EXPECT_EQ(DrainAndCloseConnection(handle), -1);
+        EXPECT_TRUE(Live(handle));
+    });
+    EXPECT_EQ(RecvSocket(handle), 0);
+    EXPECT_EQ(r->readableBytes, 8u);
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_FALSE(Live(handle));
 }
 
 // The closing walk's drains pump messages whose handlers close other records (the walk's
