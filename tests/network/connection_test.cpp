@@ -314,6 +314,7 @@ TEST_F(ConnectionTest, AConnectionIsNotFreedUnderItsOwnReceive)
     net.script.push_back([] {});
     net.script.push_back([&] {
         Deliver(r, "5678");
+        Read(r);
         net.sockets[peer].peerClosed = true;
         DispatchSocketEvent(kNetworkEventClose, static_cast<uint32_t>(peer));
         EXPECT_EQ(PumpNetworkMessages(1), 0);
