@@ -215,6 +215,8 @@ int32_t SendSocket(int32_t handle)
         r->sending = 0;
         return 0;
     }
+    // WinSock posts the next write event only after a send that would block: so a short send
+    // is followed by another until one is refused, or the write events stop for good.
     const uintptr_t s = r->socket;
     for (;;) {
         uint8_t word[4];
@@ -227,7 +229,10 @@ int32_t SendSocket(int32_t handle)
             }
             r->lengthWordLeft -= static_cast<uint32_t>(went);
             if (r->lengthWordLeft != 0) {
-                break;
+                if (went == 0) {
+                    break;
+                }
+                continue;
             }
         }
         if (r->sendFrameLeft == 0) {
@@ -240,7 +245,10 @@ int32_t SendSocket(int32_t handle)
             }
             if (went < 4) {
                 r->lengthWordLeft = static_cast<uint32_t>(4 - went);
-                break;
+                if (went == 0) {
+                    break;
+                }
+                continue;
             }
         }
         RingBuffer& ring = r->sendRing;
@@ -253,7 +261,7 @@ int32_t SendSocket(int32_t handle)
         ring.held -= count;
         r->sendFrameLeft -= static_cast<uint32_t>(count);
         PumpNetworkMessages(0);
-        if (r->valid == 0 || count == 0 || r->sendFrameLeft != 0 || ring.held == 0) {
+        if (r->valid == 0 || count == 0 || ring.held == 0) {
             break;
         }
     }

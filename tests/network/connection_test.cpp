@@ -144,18 +144,25 @@ TEST_F(ConnectionTest, ShortWritesGoOnWhereTheyStopped)
     NetworkHandleRecord* r = Accept(&peer);
     FakeSocket& s = net.sockets[peer];
     Queue(r, "hello");
+    // Each stop must come from a send that would block: only that brings a write event.
     s.sendRoom = 2;  // half the length word
     EXPECT_EQ(SendSocket(r->node.handle), 0);
     EXPECT_EQ(r->lengthWordLeft, 2u);
-    s.sendRoom = 0;  // would block
+    EXPECT_TRUE(s.sendBlocked);
     EXPECT_EQ(SendSocket(r->node.handle), 0);
     EXPECT_EQ(r->lengthWordLeft, 2u);
     s.sendRoom = 4;  // the rest of the word and two payload bytes
     EXPECT_EQ(DispatchSocketEvent(kNetworkEventWrite, static_cast<uint32_t>(peer)), 1);
     EXPECT_EQ(r->lengthWordLeft, 0u);
     EXPECT_EQ(r->sendFrameLeft, 3u);
+    EXPECT_TRUE(s.sendBlocked);
+    s.sendRoom = 1;  // one byte of the payload
+    EXPECT_EQ(DispatchSocketEvent(kNetworkEventWrite, static_cast<uint32_t>(peer)), 1);
+    EXPECT_EQ(r->sendFrameLeft, 2u);
+    EXPECT_TRUE(s.sendBlocked);
     Queue(r, "XY");  // queued meanwhile: its own frame after this one
     s.sendRoom = -1;
+    s.sendBlocked = false;
     EXPECT_EQ(SendSocket(r->node.handle), 0);
     EXPECT_EQ(s.outgoing, Frame("hello") + Frame("XY"));
     EXPECT_EQ(r->sendRing.held, 0);

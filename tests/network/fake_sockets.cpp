@@ -23,7 +23,8 @@ int Receive(uintptr_t socket, uint8_t* at, int bytes, int peek)
 int Send(uintptr_t socket, const uint8_t* at, int bytes)
 {
     FakeSocket& s = g_fake->sockets[socket];
-    if (s.closed || s.sendRoom == 0) {
+    s.sendBlocked = s.closed || s.sendRoom == 0;
+    if (s.sendBlocked) {
         return -1;
     }
     const int n = s.sendRoom < 0 ? bytes : std::min(bytes, s.sendRoom);

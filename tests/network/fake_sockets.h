@@ -17,6 +17,7 @@ struct FakeSocket {
     bool peerClosed = false;
     std::string outgoing;  // what the library sent
     int sendRoom = -1;     // bytes the peer's side still takes; -1 without limit, 0 would block
+    bool sendBlocked = false;  // the last send was refused: the system will post a write event
     bool closed = false;
     uint32_t events = 0;
 };
