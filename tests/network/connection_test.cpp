@@ -151,14 +151,18 @@ TEST_F(ConnectionTest, ShortWritesGoOnWhereTheyStopped)
     EXPECT_TRUE(s.sendBlocked);
     EXPECT_EQ(SendSocket(r->node.handle), 0);
     EXPECT_EQ(r->lengthWordLeft, 2u);
-    s.sendRoom = 4;  // the rest of the word and two payload bytes
+    s.sendRoom = 1;  // one more byte of the word
+    EXPECT_EQ(DispatchSocketEvent(kNetworkEventWrite, static_cast<uint32_t>(peer)), 1);
+    EXPECT_EQ(r->lengthWordLeft, 1u);
+    EXPECT_TRUE(s.sendBlocked);
+    s.sendRoom = 4;  // the last byte of the word and three payload bytes
     EXPECT_EQ(DispatchSocketEvent(kNetworkEventWrite, static_cast<uint32_t>(peer)), 1);
     EXPECT_EQ(r->lengthWordLeft, 0u);
-    EXPECT_EQ(r->sendFrameLeft, 3u);
+    EXPECT_EQ(r->sendFrameLeft, 2u);
     EXPECT_TRUE(s.sendBlocked);
     s.sendRoom = 1;  // one byte of the payload
     EXPECT_EQ(DispatchSocketEvent(kNetworkEventWrite, static_cast<uint32_t>(peer)), 1);
-    EXPECT_EQ(r->sendFrameLeft, 2u);
+    EXPECT_EQ(r->sendFrameLeft, 1u);
     EXPECT_TRUE(s.sendBlocked);
     Queue(r, "XY");  // queued meanwhile: its own frame after this one
     s.sendRoom = -1;
