@@ -289,6 +289,7 @@ int32_t AcceptNetWork()
     const int32_t handle = AddHandleRecord(table, r);
     if (handle < 0) {
         FreeTrackedMemory(r);
+        g_network.acceptRefused = 1;
         return AppendLog(L"空きソケットデータがなかったので accept を拒否しました \n");
     }
     r->kind = 0;
@@ -404,6 +405,13 @@ static void CloseFinishedConnections()
     }
 }
 
+static bool HasFreeConnectionSlot()
+{
+    const HandleTable* table = NetworkTable();
+    const int32_t listening = table->slots[kNetworkListenSlot].record != nullptr ? 1 : 0;
+    return table->liveCount - listening < kNetworkConnectionSlots;
+}
+
 int32_t PumpNetworkMessages(uint32_t closeFinished)
 {
     if (g_network.window == nullptr || !g_network.ready) {
@@ -411,6 +419,10 @@ int32_t PumpNetworkMessages(uint32_t closeFinished)
     }
     if (closeFinished == 1 && g_network.head.next != nullptr) {
         CloseFinishedConnections();
+        if (g_network.acceptRefused == 1 && HasFreeConnectionSlot()) {
+            g_network.acceptRefused = 0;
+            AcceptNetWork();
+        }
     }
     if (g_network.window != nullptr) {
         Os()->pumpWindow(g_network.window);

@@ -60,6 +60,9 @@ struct NetworkState {
     uint32_t unframed;
     uint32_t keepClosed;
     uint32_t windowGone;
+    // An accept was refused at a full table. WinSock posts the next accept event only after
+    // an accept, so the refused peer waits for the closing pump to free a slot and take it.
+    uint32_t acceptRefused;
 };
 extern NetworkState g_network;
 HandleTable* NetworkTable();
