@@ -105,13 +105,24 @@ static int32_t MoveThroughRing(uintptr_t s, RingBuffer* ring, int32_t* position,
     return first + second;
 }
 
+// The peer has gone: the next closing pump drains what is left and frees the record.
+static void MarkPeerClosed(NetworkHandleRecord* r)
+{
+    r->connected = 0;
+    r->closeFlag = 1;
+}
+
 // Takes the next length word off the socket into the record. 1 when a frame has started,
 // 0 when the whole word is not there yet, -1 when the frame is refused (the record is then
 // in error).
 static int32_t StartReceivedFrame(NetworkHandleRecord* r)
 {
     uint8_t word[4];
-    if (Os()->receive(r->socket, word, 4, 1) < 4 || Os()->receive(r->socket, word, 4, 0) < 4) {
+    const int there = Os()->receive(r->socket, word, 4, 1);
+    if (there == 0) {
+        MarkPeerClosed(r);  // an orderly close, whether or not its event comes
+    }
+    if (there < 4 || Os()->receive(r->socket, word, 4, 0) < 4) {
         return 0;
     }
     const uint32_t length = word[0] | (word[1] << 8) | (word[2] << 16) | (static_cast<uint32_t>(word[3]) << 24);
@@ -178,6 +189,8 @@ int32_t RecvSocket(int32_t handle)
             if (count > 0) {
                 ring.held += count;
                 r->receiveLeft -= static_cast<uint32_t>(count);
+            } else if (count == 0 && r->receiveLeft != 0) {
+                MarkPeerClosed(r);
             }
             // A frame that stays incomplete means the socket gave all it had.
             more = r->receiveLeft == 0;
@@ -469,9 +482,7 @@ int32_t DispatchSocketEvent(uint32_t eventWord, uint32_t socket)
         }
         break;
     case kNetworkEventClose:
-        // The peer is gone: the next closing pump drains what is left and frees the record.
-        r->connected = 0;
-        r->closeFlag = 1;
+        MarkPeerClosed(r);
         break;
     default:
         break;

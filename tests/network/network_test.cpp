@@ -205,6 +205,8 @@ protected:
         SOCKET c = socket(AF_INET, SOCK_STREAM, 0);
         const BOOL on = TRUE;
         setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
+        const DWORD timeout = 3000;  // no blocking receive of a test waits longer
+        setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
         if (connect(c, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
             closesocket(c);
             return INVALID_SOCKET;
@@ -469,6 +471,7 @@ TEST_F(LoopbackNetworkTest, HostilePeersLoseOnlyTheirOwnConnections)
         const int32_t h = r->node.handle;
         SendRaw(peer, LengthWord(5000));
         closesocket(peer);
+        clients.pop_back();
         EXPECT_TRUE(PumpUntil([&] { return !Live(h); }));
     }
     // A flood past the end of a table that has room for only a few more.
