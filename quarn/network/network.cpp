@@ -359,7 +359,13 @@ int32_t DrainAndCloseConnection(int32_t handle)
         if (PumpNetworkMessages(0) != 0) {
             break;
         }
+        const uint32_t left = r->receiveLeft;
         RecvSocket(handle);
+        // From a peer that has gone nothing more comes: waiting out the second would let
+        // each peer that leaves mid-frame hold the main thread up for it.
+        if (r->connected == 0 && r->receiveLeft == left) {
+            break;
+        }
     }
     start = Os()->milliseconds() & 0x7FFFFFFF;
     while (MillisecondsSince(start) < 1000 && r->sendRing.held != 0) {
