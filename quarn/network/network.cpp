@@ -1,29 +1,41 @@
 #include "quarn/network/network.h"
 
-#include <winsock.h>
-
 #include <cstdarg>
-#include <cstdio>
+#include <cwchar>
+
+#include "quarn/network/network_os.h"
 
 NetworkState g_network;
 
 static FixedHandleTable<kNetworkConnectionSlots + 1> s_networkTable{kHandleTypeNetwork, kSlotFirstFree,
                                                                      kNetworkConnectionSlots};
-// Nested receives and sends (from the pumping inside them) are refused at once.
-static uint32_t s_receiveGuard;
-static uint32_t s_sendGuard;
 
 HandleTable* NetworkTable() { return s_networkTable.get(); }
+
+static const NetworkOsApi* s_os;
+
+const NetworkOsApi* CurrentNetworkOsApi() { return s_os != nullptr ? s_os : SystemNetworkOsApi(); }
+
+const NetworkOsApi* SetNetworkOsApi(const NetworkOsApi* api)
+{
+    const NetworkOsApi* previous = CurrentNetworkOsApi();
+    s_os = api;
+    return previous;
+}
+
+static const NetworkOsApi* Os() { return CurrentNetworkOsApi(); }
 
 static int32_t LogNetworkError(const wchar_t* format, ...)
 {
     wchar_t text[1024];
     va_list args;
     va_start(args, format);
-    vsnwprintf(text, 1024, format, args);
+    const int n = vswprintf(text, 1024, format, args);
     va_end(args);
-    text[1023] = L'\0';
-    return AppendLogFormat(L"ネットワークログ。%ls[%d]", text, WSAGetLastError());
+    if (n < 0) {
+        text[1023] = L'\0';
+    }
+    return AppendLogFormat(L"ネットワークログ。%ls[%d]", text, Os()->lastError());
 }
 
 static void EnsureChain()
@@ -61,29 +73,23 @@ static void PutLittleEndian(uint8_t* out, uint32_t value)
     }
 }
 
-static int ReceivePiece(SOCKET s, uint8_t* at, int bytes)
-{
-    return recv(s, reinterpret_cast<char*>(at), bytes, 0);
-}
+static int ReceivePiece(uintptr_t s, uint8_t* at, int bytes) { return Os()->receive(s, at, bytes, 0); }
 
-static int SendPiece(SOCKET s, uint8_t* at, int bytes)
-{
-    return send(s, reinterpret_cast<const char*>(at), bytes, 0);
-}
+static int SendPiece(uintptr_t s, uint8_t* at, int bytes) { return Os()->send(s, at, bytes); }
 
 // Moves up to `left` bytes of a frame between the socket and the ring at *position: in two
 // pieces when they run over the ring's end, the second one from the ring's start. Returns
 // the bytes moved; -1 when the first piece failed and nothing moved. A short first piece
 // ends the move; a failed second piece still counts the first.
-static int32_t MoveThroughRing(SOCKET s, RingBuffer* ring, int32_t* position, int32_t left,
-                               int (*piece)(SOCKET, uint8_t*, int))
+static int32_t MoveThroughRing(uintptr_t s, RingBuffer* ring, int32_t* position, int32_t left,
+                               int (*piece)(uintptr_t, uint8_t*, int))
 {
     if (left <= 0) {
         return 0;  // an empty frame: the ring may not even have a block yet
     }
     const int32_t first = *position + left > ring->size ? ring->size - *position : left;
     const int got = piece(s, ring->data + *position, first);
-    if (got == SOCKET_ERROR) {
+    if (got < 0) {
         return -1;
     }
     if (got < first || first == left) {
@@ -91,7 +97,7 @@ static int32_t MoveThroughRing(SOCKET s, RingBuffer* ring, int32_t* position, in
         return got;
     }
     const int second = piece(s, ring->data, left - first);
-    if (second == SOCKET_ERROR) {
+    if (second < 0) {
         *position = 0;
         return first;
     }
@@ -99,133 +105,180 @@ static int32_t MoveThroughRing(SOCKET s, RingBuffer* ring, int32_t* position, in
     return first + second;
 }
 
+// The peer has gone: the next closing pump drains what is left and frees the record.
+static void MarkPeerClosed(NetworkHandleRecord* r)
+{
+    r->connected = 0;
+    r->closeFlag = 1;
+}
+
+// Takes the next length word off the socket into the record. 1 when a frame has started,
+// 0 when the whole word is not there yet, -1 when the frame is refused (the record is then
+// in error).
+static int32_t StartReceivedFrame(NetworkHandleRecord* r)
+{
+    uint8_t word[4];
+    const int there = Os()->receive(r->socket, word, 4, 1);
+    if (there == 0) {
+        MarkPeerClosed(r);  // an orderly close, whether or not its event comes
+    }
+    if (there < 4 || Os()->receive(r->socket, word, 4, 0) < 4) {
+        return 0;
+    }
+    const uint32_t length = word[0] | (word[1] << 8) | (word[2] << 16) | (static_cast<uint32_t>(word[3]) << 24);
+    r->receiveFrameLength = length;
+    if (length > kMaxNetworkFrameBytes) {
+        AppendLogFormat(L"受信データのサイズが上限を超えています(データサイズ %u byte)", length);
+        r->error = 1;
+        return -1;
+    }
+    if (ReserveRingBuffer(&r->receiveRing, static_cast<int32_t>(length)) != 0) {
+        AppendLogFormat(L"受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)",
+                        static_cast<int>(length));
+        r->error = 1;
+        return -1;
+    }
+    r->receiveLeft = length;
+    return 1;
+}
+
 int32_t RecvSocket(int32_t handle)
 {
     NetworkHandleRecord* r = FindConnection(handle, true);
-    if (r == nullptr || s_receiveGuard == 1) {
+    if (r == nullptr) {
         return -1;
     }
-    s_receiveGuard = 1;
+    if (r->receiving == 1) {
+        // The outer receive of this connection reads on for this event, so it is not lost.
+        r->readAgain = 1;
+        return -1;
+    }
+    r->receiving = 1;
     int32_t result = 0;
     PumpNetworkMessages(0);
     if (r->valid == 0) {
-        s_receiveGuard = 0;
+        r->receiving = 0;
         return AppendLog(L"有効なネットワークハンドルではありません in RecvSocket\n");
     }
     if (r->error == 1) {
-        s_receiveGuard = 0;
+        r->receiving = 0;
         return AppendLog(L"このネットワークハンドルにはエラーが発生しています in RecvSocket\n");
     }
     if (r->framed != 1) {
-        s_receiveGuard = 0;
+        r->receiving = 0;
         return 0;
     }
-    const SOCKET s = static_cast<SOCKET>(r->socket);
+    // WinSock posts the next read event only after a recv, and a read event that comes while
+    // this call pumps is refused above: so read on until the socket has no more for us.
     for (;;) {
+        r->readAgain = 0;
+        bool more = false;
         if (r->receiveLeft == 0) {
-            uint8_t word[4];
-            if (recv(s, reinterpret_cast<char*>(word), 4, MSG_PEEK) < 4) {
-                break;
-            }
-            if (recv(s, reinterpret_cast<char*>(word), 4, 0) < 4) {
-                break;
-            }
-            r->receiveLeft = word[0] | (word[1] << 8) | (word[2] << 16) | (static_cast<uint32_t>(word[3]) << 24);
-            r->receiveFrameLength = r->receiveLeft;
-            if (r->receiveLeft > 0x7FFFFFFFu ||
-                ReserveRingBuffer(&r->receiveRing, static_cast<int32_t>(r->receiveLeft)) != 0) {
-                AppendLogFormat(L"受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)",
-                                static_cast<int>(r->receiveFrameLength));
-                r->receiveLeft = 0;
-                r->error = 1;
+            const int32_t started = StartReceivedFrame(r);
+            if (started < 0) {
                 result = -1;
                 break;
             }
+            more = started == 1;
         }
-        RingBuffer& ring = r->receiveRing;
-        NormalizeRingBufferPositions(&ring);
-        const int32_t count = MoveThroughRing(s, &ring, &ring.writePos, static_cast<int32_t>(r->receiveLeft),
-                                              ReceivePiece);
-        if (count < 0) {
-            break;
+        if (r->receiveLeft != 0 || more) {
+            RingBuffer& ring = r->receiveRing;
+            NormalizeRingBufferPositions(&ring);
+            const int32_t count =
+                MoveThroughRing(r->socket, &ring, &ring.writePos, static_cast<int32_t>(r->receiveLeft), ReceivePiece);
+            if (count > 0) {
+                ring.held += count;
+                r->receiveLeft -= static_cast<uint32_t>(count);
+            } else if (count == 0 && r->receiveLeft != 0) {
+                MarkPeerClosed(r);
+            }
+            // A frame that stays incomplete means the socket gave all it had.
+            more = r->receiveLeft == 0;
+            if (more) {
+                r->readableBytes += r->receiveFrameLength;
+            }
         }
-        ring.held += count;
-        r->receiveLeft -= static_cast<uint32_t>(count);
-        if (r->receiveLeft == 0) {
-            r->readableBytes += r->receiveFrameLength;
-        }
-        // A frame of length 0 is consumed without data; a connection that delivered nothing
-        // this pass waits for its next event.
-        if (PumpNetworkMessages(0) != 0 || count < 1 || r->receiveLeft != 0) {
+        PumpNetworkMessages(0);
+        if (r->valid == 0 || r->error == 1 || (!more && r->readAgain == 0)) {
             break;
         }
     }
-    s_receiveGuard = 0;
+    r->readAgain = 0;
+    r->receiving = 0;
     return result;
 }
 
 int32_t SendSocket(int32_t handle)
 {
     NetworkHandleRecord* r = FindConnection(handle, true);
-    if (r == nullptr || s_sendGuard == 1) {
+    if (r == nullptr || r->sending == 1) {
         return -1;
     }
-    s_sendGuard = 1;
+    r->sending = 1;
     PumpNetworkMessages(0);
     if (r->valid == 0) {
-        s_sendGuard = 0;
+        r->sending = 0;
         return AppendLog(L"有効なネットワークハンドルではありません in SendSocket\n");
     }
     if (r->error == 1) {
-        s_sendGuard = 0;
+        r->sending = 0;
         return AppendLog(L"このネットワークハンドルにはエラーが発生しています in SendSocket\n");
     }
     if (r->sendRing.held == 0 || r->framed != 1) {
-        s_sendGuard = 0;
+        r->sending = 0;
         return 0;
     }
-    const SOCKET s = static_cast<SOCKET>(r->socket);
+    // WinSock posts the next write event only after a send that would block: so a short send
+    // is followed by another until one is refused, or the write events stop for good.
+    const uintptr_t s = r->socket;
     for (;;) {
         uint8_t word[4];
         if (r->lengthWordLeft != 0) {
             PutLittleEndian(word, r->sendFrameLeft);
             const int k = static_cast<int>(r->lengthWordLeft);
-            const int went = send(s, reinterpret_cast<const char*>(word + 4 - k), k, 0);
-            if (went == SOCKET_ERROR) {
+            const int went = Os()->send(s, word + 4 - k, k);
+            if (went < 0) {
                 break;
             }
             r->lengthWordLeft -= static_cast<uint32_t>(went);
             if (r->lengthWordLeft != 0) {
-                break;
+                if (went == 0) {
+                    break;
+                }
+                continue;
             }
         }
         if (r->sendFrameLeft == 0) {
             r->sendFrameLeft = static_cast<uint32_t>(r->sendRing.held);
             PutLittleEndian(word, r->sendFrameLeft);
-            const int went = send(s, reinterpret_cast<const char*>(word), 4, 0);
-            if (went == SOCKET_ERROR) {
+            const int went = Os()->send(s, word, 4);
+            if (went < 0) {
                 r->sendFrameLeft = 0;
                 break;
             }
             if (went < 4) {
                 r->lengthWordLeft = static_cast<uint32_t>(4 - went);
-                break;
+                if (went == 0) {
+                    break;
+                }
+                continue;
             }
         }
         RingBuffer& ring = r->sendRing;
         NormalizeRingBufferPositions(&ring);
-        const int32_t count = MoveThroughRing(s, &ring, &ring.readPos, static_cast<int32_t>(r->sendFrameLeft),
-                                              SendPiece);
+        const int32_t count =
+            MoveThroughRing(s, &ring, &ring.readPos, static_cast<int32_t>(r->sendFrameLeft), SendPiece);
         if (count < 0) {
             break;
         }
         ring.held -= count;
         r->sendFrameLeft -= static_cast<uint32_t>(count);
-        if (PumpNetworkMessages(0) != 0 || count == 0 || r->sendFrameLeft != 0 || ring.held == 0) {
+        PumpNetworkMessages(0);
+        if (r->valid == 0 || count == 0 || ring.held == 0) {
             break;
         }
     }
-    s_sendGuard = 0;
+    r->sending = 0;
     return 0;
 }
 
@@ -249,6 +302,7 @@ int32_t AcceptNetWork()
     const int32_t handle = AddHandleRecord(table, r);
     if (handle < 0) {
         FreeTrackedMemory(r);
+        g_network.acceptRefused = 1;
         return AppendLog(L"空きソケットデータがなかったので accept を拒否しました \n");
     }
     r->kind = 0;
@@ -266,21 +320,18 @@ int32_t AcceptNetWork()
     g_network.head.next->previous = &r->node;
     g_network.head.next = &r->node;
 
-    sockaddr_in address{};
-    int length = sizeof(address);
-    const SOCKET s = accept(static_cast<SOCKET>(listener->socket), reinterpret_cast<sockaddr*>(&address), &length);
-    if (s == INVALID_SOCKET) {
+    const uintptr_t s = Os()->accept(listener->socket, r->peerAddress, &r->peerPort);
+    if (s == kNetworkNoSocket) {
         LogNetworkError(L"acceptに失敗しました");
         ReleaseConnection(r, handle);
         table->nextCheck = check;
         return -1;
     }
     r->socket = s;
-    CopyBytes(r->peerAddress, &address.sin_addr, 4);
-    r->peerPort = address.sin_port;
-    if (WSAAsyncSelect(s, g_network.window, kSocketEventMessage, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
+    if (Os()->selectEvents(s, g_network.window, kSocketEventMessage,
+                           kNetworkEventRead | kNetworkEventWrite | kNetworkEventClose) != 0) {
         LogNetworkError(L"WSAAsyncSelectのエラー in AcceptNetWork");
-        closesocket(s);
+        Os()->closeSocket(s);
         ReleaseConnection(r, handle);
         table->nextCheck = check;
         return -1;
@@ -291,32 +342,40 @@ int32_t AcceptNetWork()
 // Elapsed milliseconds on the 31-bit clock.
 static uint32_t MillisecondsSince(uint32_t start)
 {
-    return ((timeGetTime() & 0x7FFFFFFF) - start) & 0x7FFFFFFF;
+    return ((Os()->milliseconds() & 0x7FFFFFFF) - start) & 0x7FFFFFFF;
 }
 
 int32_t DrainAndCloseConnection(int32_t handle)
 {
     NetworkHandleRecord* r = FindConnection(handle, true);
-    if (r == nullptr || r->valid == 0) {
-        return -1;
+    if (r == nullptr || r->valid == 0 || r->closing == 1 || r->receiving == 1 || r->sending == 1) {
+        return -1;  // closing, or a receive or send of it is under way further up the stack
     }
+    // The drain pumps messages whose handlers may try to close this record again.
+    r->closing = 1;
     PumpNetworkMessages(0);
-    uint32_t start = timeGetTime() & 0x7FFFFFFF;
+    uint32_t start = Os()->milliseconds() & 0x7FFFFFFF;
     while (MillisecondsSince(start) < 1000 && r->receiveLeft != 0) {
         if (PumpNetworkMessages(0) != 0) {
             break;
         }
+        const uint32_t left = r->receiveLeft;
         RecvSocket(handle);
+        // From a peer that has gone nothing more comes: waiting out the second would let
+        // each peer that leaves mid-frame hold the main thread up for it.
+        if (r->connected == 0 && r->receiveLeft == left) {
+            break;
+        }
     }
-    start = timeGetTime() & 0x7FFFFFFF;
+    start = Os()->milliseconds() & 0x7FFFFFFF;
     while (MillisecondsSince(start) < 1000 && r->sendRing.held != 0) {
         if (PumpNetworkMessages(0) != 0) {
             break;
         }
         SendSocket(handle);
     }
-    WSAAsyncSelect(static_cast<SOCKET>(r->socket), g_network.window, 0, 0);
-    closesocket(static_cast<SOCKET>(r->socket));
+    Os()->selectEvents(r->socket, g_network.window, 0, 0);
+    Os()->closeSocket(r->socket);
     r->socket = 0;
     FreeRingBuffer(&r->receiveRing);
     FreeRingBuffer(&r->sendRing);
@@ -334,11 +393,42 @@ int32_t DeleteDatagramHandle(int32_t handle)
     if (r == nullptr) {
         return -1;
     }
-    WSAAsyncSelect(static_cast<SOCKET>(r->socket), g_network.window, 0, 0);
-    closesocket(static_cast<SOCKET>(r->socket));
+    Os()->selectEvents(r->socket, g_network.window, 0, 0);
+    Os()->closeSocket(r->socket);
     r->socket = 0;
     ReleaseConnection(r, handle);
     return 0;
+}
+
+static bool IsFinished(const NetworkHandleRecord* r)
+{
+    return r->kind == 0 && r->valid == 1 &&
+           (r->error == 1 || (r->connected == 0 && r->closeFlag == 1 && r->autoClose == 1));
+}
+
+// Closes every failed or finished connection. A drain pumps messages, and what they run may
+// close or add records anywhere in the chain: so after each close the walk starts again
+// from the head rather than trust a node it took before.
+static void CloseFinishedConnections()
+{
+    HandleChainNode* node = g_network.head.next;
+    while (g_network.ready && node != nullptr && node != &g_network.tail) {
+        auto* r = static_cast<NetworkHandleRecord*>(node->data);
+        // A record that is closing already, or receiving or sending further up the stack, is
+        // refused by the close before it pumps, so its successor is still good.
+        if (IsFinished(r) && DrainAndCloseConnection(node->handle) == 0) {
+            node = g_network.head.next;
+        } else {
+            node = node->next;
+        }
+    }
+}
+
+static bool HasFreeConnectionSlot()
+{
+    const HandleTable* table = NetworkTable();
+    const int32_t listening = table->slots[kNetworkListenSlot].record != nullptr ? 1 : 0;
+    return table->liveCount - listening < kNetworkConnectionSlots;
 }
 
 int32_t PumpNetworkMessages(uint32_t closeFinished)
@@ -347,19 +437,14 @@ int32_t PumpNetworkMessages(uint32_t closeFinished)
         return 0;
     }
     if (closeFinished == 1 && g_network.head.next != nullptr) {
-        for (HandleChainNode* node = g_network.head.next; node != nullptr && node != &g_network.tail;) {
-            HandleChainNode* next = node->next;
-            auto* r = static_cast<NetworkHandleRecord*>(node->data);
-            if (r->valid == 1 && (r->error == 1 || (r->connected == 0 && r->closeFlag == 1 && r->autoClose == 1))) {
-                DrainAndCloseConnection(node->handle);
-            }
-            node = next;
+        CloseFinishedConnections();
+        if (g_network.acceptRefused == 1 && HasFreeConnectionSlot()) {
+            g_network.acceptRefused = 0;
+            AcceptNetWork();
         }
     }
-    MSG message;
-    while (PeekMessageW(&message, g_network.window, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
+    if (g_network.window != nullptr) {
+        Os()->pumpWindow(g_network.window);
     }
     return 0;
 }
@@ -381,30 +466,29 @@ int32_t DispatchSocketEvent(uint32_t eventWord, uint32_t socket)
     }
     const uint32_t event = eventWord & 0xFFFF;
     if (r->kind != 0) {
-        if (event == FD_READ) {
+        if (event == kNetworkEventRead) {
             r->readReady = 1;
-        } else if (event == FD_WRITE) {
+        } else if (event == kNetworkEventWrite) {
             r->writeReady = 1;
         }
         return 1;
     }
     switch (event) {
-    case FD_READ:
+    case kNetworkEventRead:
         RecvSocket(r->node.handle);
         break;
-    case FD_WRITE:
+    case kNetworkEventWrite:
         SendSocket(r->node.handle);
         break;
-    case FD_ACCEPT:
+    case kNetworkEventAccept:
         return AcceptNetWork();
-    case FD_CONNECT:
+    case kNetworkEventConnect:
         if ((eventWord >> 16) == 0) {
             r->connected = 1;
         }
         break;
-    case FD_CLOSE:
-        r->connected = 0;
-        r->closeFlag = 0;
+    case kNetworkEventClose:
+        MarkPeerClosed(r);
         break;
     default:
         break;
@@ -429,20 +513,20 @@ int32_t ShutDownNetwork()
             DeleteDatagramHandle(handle);
         } else if (DrainAndCloseConnection(handle) != 0) {
             // A record that was already marked dead still owns its socket and memory.
-            closesocket(static_cast<SOCKET>(r->socket));
+            Os()->closeSocket(r->socket);
             FreeRingBuffer(&r->receiveRing);
             FreeRingBuffer(&r->sendRing);
             ReleaseConnection(r, handle);
         }
     }
     if (g_network.window != nullptr) {
-        PostMessageW(g_network.window, WM_CLOSE, 0, 0);
+        Os()->postClose(g_network.window);
         if (g_network.windowGone == 0) {
             PumpNetworkMessages(0);
         }
     }
     ResetNetworkState();
-    WSACleanup();
+    Os()->cleanup();
     AppendLog(L"ネットワーク関連の終了処理は完了しました\n");
     return 0;
 }

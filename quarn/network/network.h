@@ -1,8 +1,7 @@
 // What the network subsystem offers the rest of the library: connections over stream
-// sockets whose events arrive as window messages.
+// sockets whose events arrive as window messages. The connection logic needs no operating
+// system: its socket and window calls go through network_os.h.
 #pragma once
-
-#include <windows.h>
 
 #include <cstdint>
 
@@ -10,7 +9,12 @@
 #include "quarn/core/handle.h"
 
 // The window message that WSAAsyncSelect posts for socket events.
-constexpr UINT kSocketEventMessage = WM_USER + 0x105;
+constexpr uint32_t kSocketEventMessage = 0x0400 + 0x105;  // WM_USER + 0x105
+
+// The longest frame a peer may announce. A longer length word is refused as an error of that
+// connection, before any memory is reserved for it: one word must not be able to take the
+// address space of the process.
+constexpr uint32_t kMaxNetworkFrameBytes = 64u << 20;
 
 struct NetworkHandleRecord {
     int32_t kind;       // 0 stream connection; other values carry only the two ready flags
@@ -35,6 +39,13 @@ struct NetworkHandleRecord {
     uint32_t peerPort;
     uint32_t readReady;
     uint32_t writeReady;
+    // Guards of this connection's receive and send while they pump the window.
+    uint32_t receiving;
+    uint32_t sending;
+    // A read event for this connection came while it was receiving: read on before stopping.
+    uint32_t readAgain;
+    // DrainAndCloseConnection runs for it: no second close, no closing walk picks it.
+    uint32_t closing;
     HandleChainNode node;
 };
 
@@ -45,10 +56,13 @@ struct NetworkState {
     HandleChainNode head;
     HandleChainNode tail;
     uint32_t ready;
-    HWND window;
+    void* window;  // HWND
     uint32_t unframed;
     uint32_t keepClosed;
     uint32_t windowGone;
+    // An accept was refused at a full table. WinSock posts the next accept event only after
+    // an accept, so the refused peer waits for the closing pump to free a slot and take it.
+    uint32_t acceptRefused;
 };
 extern NetworkState g_network;
 HandleTable* NetworkTable();

@@ -1,0 +1,395 @@
+// The connection logic over a stand-in socket layer: framing through the rings, short writes,
+// peer close and the closing pump, hostile length words, a flood of connections, events that
+// arrive during a receive and a closing walk whose drains close other records.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "quarn/core/core.h"
+#include "quarn/network/network.h"
+#include "tests/core/log_capture.h"
+#include "tests/network/fake_sockets.h"
+
+namespace {
+
+constexpr uintptr_t kListener = 7;
+
+std::string LengthWord(uint32_t n)
+{
+    return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
+                       static_cast<char>(n >> 24)};
+}
+
+std::string Frame(const std::string& payload)
+{
+    return LengthWord(static_cast<uint32_t>(payload.size())) + payload;
+}
+
+std::string Held(const RingBuffer& ring)
+{
+    std::string out;
+    for (int32_t i = 0; i < ring.held; ++i) {
+        out += static_cast<char>(ring.data[(ring.readPos + i) % ring.size]);
+    }
+    return out;
+}
+
+// A started network over the stand-in, with a listening record in its slot as a creator puts
+// it there. Every case ends with the network shut down and the allocator back where it was.
+class ConnectionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CaptureLogInto(&log);
+        InstallFakeNetwork(&net);
+        before = GetAllocatorTotals();
+        ResetNetworkState();
+        MakeEmptyHandleChain(&g_network.head, &g_network.tail);
+        g_network.window = &net;  // any non-null window
+        g_network.ready = 1;
+        auto* listener =
+            static_cast<NetworkHandleRecord*>(AllocTrackedMemoryZeroed(sizeof(NetworkHandleRecord), "", 0));
+        listener->socket = kListener;
+        // A stream record, so that the accept event reaches the accept; it stays connected,
+        // so no closing pump takes it, and shut-down closes it like a connection.
+        listener->valid = 1;
+        listener->connected = 1;
+        NetworkTable()->slots[kNetworkListenSlot] = HandleSlot{listener, 0};
+        NetworkTable()->liveCount += 1;
+        listener->node = {MakeHandle(kHandleTypeNetwork, 0, kNetworkListenSlot), listener, &g_network.head,
+                          g_network.head.next};
+        g_network.head.next->previous = &listener->node;
+        g_network.head.next = &listener->node;
+    }
+    void TearDown() override
+    {
+        EXPECT_TRUE(net.script.empty()) << "every scripted action ran";
+        net.script.clear();  // its actions may hold the case's locals
+        EXPECT_EQ(ShutDownNetwork(), 0);
+        EXPECT_EQ(NetworkTable()->liveCount, 0);
+        const AllocatorTotals after = GetAllocatorTotals();
+        EXPECT_EQ(after.blockCount, before.blockCount) << "every record and ring is freed";
+        EXPECT_EQ(after.totalSize, before.totalSize);
+        InstallFakeNetwork(nullptr);
+        SetLogCapture(nullptr, nullptr);
+    }
+    // A peer connects and the accept event is dispatched; returns its connection record.
+    NetworkHandleRecord* Accept(uintptr_t* peer = nullptr)
+    {
+        const uintptr_t s = net.Connect();
+        if (peer != nullptr) {
+            *peer = s;
+        }
+        if (DispatchSocketEvent(kNetworkEventAccept, kListener) != 1) {
+            return nullptr;
+        }
+        return static_cast<NetworkHandleRecord*>(g_network.head.next->data);
+    }
+    void Deliver(const NetworkHandleRecord* r, const std::string& bytes)
+    {
+        net.sockets[r->socket].incoming += bytes;
+    }
+    int32_t Read(const NetworkHandleRecord* r)
+    {
+        return DispatchSocketEvent(kNetworkEventRead, static_cast<uint32_t>(r->socket));
+    }
+    static void Queue(NetworkHandleRecord* r, const std::string& bytes)
+    {
+        ASSERT_EQ(ReserveRingBuffer(&r->sendRing, static_cast<int32_t>(bytes.size())), 0);
+        for (char c : bytes) {
+            r->sendRing.data[r->sendRing.writePos] = static_cast<uint8_t>(c);
+            r->sendRing.writePos = (r->sendRing.writePos + 1) % r->sendRing.size;
+            r->sendRing.held += 1;
+        }
+    }
+    bool Live(int32_t handle) { return FindHandleRecord(NetworkTable(), handle) != nullptr; }
+
+    FakeNetwork net;
+    std::wstring log;
+    AllocatorTotals before{};
+};
+
+TEST_F(ConnectionTest, FramesArriveInAnyPiecesAndEachEventTakesAllThatIsThere)
+{
+    const std::vector<std::string> payloads = {"abc", "", "defg", std::string(700, 'x'), "", "hij"};
+    std::string stream;
+    std::string joined;
+    for (const std::string& p : payloads) {
+        stream += Frame(p);
+        joined += p;
+    }
+    // One piece per event: a byte at a time, length words cut in two, three and a half
+    // frames at once, and everything in one piece.
+    for (size_t piece : {size_t{1}, size_t{2}, size_t{3}, size_t{9}, size_t{18}, stream.size()}) {
+        SCOPED_TRACE(piece);
+        NetworkHandleRecord* r = Accept();
+        ASSERT_NE(r, nullptr);
+        for (size_t at = 0; at < stream.size(); at += piece) {
+            Deliver(r, stream.substr(at, piece));
+            EXPECT_EQ(Read(r), 1);
+        }
+        EXPECT_EQ(r->readableBytes, joined.size());
+        EXPECT_EQ(r->receiveLeft, 0u);
+        EXPECT_EQ(Held(r->receiveRing), joined);
+        EXPECT_TRUE(net.sockets[r->socket].incoming.empty()) << "nothing is left waiting for an event";
+        EXPECT_EQ(DrainAndCloseConnection(r->node.handle), 0);
+    }
+    EXPECT_EQ(log, L"");
+}
+
+TEST_F(ConnectionTest, ShortWritesGoOnWhereTheyStopped)
+{
+    uintptr_t peer = 0;
+    NetworkHandleRecord* r = Accept(&peer);
+    FakeSocket& s = net.sockets[peer];
+    Queue(r, "hello");
+    // Each stop must come from a send that would block: only that brings a write event.
+    s.sendRoom = 2;  // half the length word
+    EXPECT_EQ(SendSocket(r->node.handle), 0);
+    EXPECT_EQ(r->lengthWordLeft, 2u);
+    EXPECT_TRUE(s.sendBlocked);
+    EXPECT_EQ(SendSocket(r->node.handle), 0);
+    EXPECT_EQ(r->lengthWordLeft, 2u);
+    s.sendRoom = 1;  // one more byte of the word
+    EXPECT_EQ(DispatchSocketEvent(kNetworkEventWrite, static_cast<uint32_t>(peer)), 1);
+    EXPECT_EQ(r->lengthWordLeft, 1u);
+    EXPECT_TRUE(s.sendBlocked);
+    s.sendRoom = 4;  // the last byte of the word and three payload bytes
+    EXPECT_EQ(DispatchSocketEvent(kNetworkEventWrite, static_cast<uint32_t>(peer)), 1);
+    EXPECT_EQ(r->lengthWordLeft, 0u);
+    EXPECT_EQ(r->sendFrameLeft, 2u);
+    EXPECT_TRUE(s.sendBlocked);
+    s.sendRoom = 1;  // one byte of the payload
+    EXPECT_EQ(DispatchSocketEvent(kNetworkEventWrite, static_cast<uint32_t>(peer)), 1);
+    EXPECT_EQ(r->sendFrameLeft, 1u);
+    EXPECT_TRUE(s.sendBlocked);
+    Queue(r, "XY");  // queued meanwhile: its own frame after this one
+    s.sendRoom = -1;
+    s.sendBlocked = false;
+    EXPECT_EQ(SendSocket(r->node.handle), 0);
+    EXPECT_EQ(s.outgoing, Frame("hello") + Frame("XY"));
+    EXPECT_EQ(r->sendRing.held, 0);
+}
+
+// The peer's close frees the connection at the next closing pump: its slot, socket and rings.
+// Were the record kept, the table would fill after 8,192 closes and refuse every accept.
+TEST_F(ConnectionTest, PeerCloseReleasesTheConnection)
+{
+    for (int round = 0; round < kNetworkConnectionSlots + 8; ++round) {
+        uintptr_t peer = 0;
+        NetworkHandleRecord* r = Accept(&peer);
+        ASSERT_NE(r, nullptr) << "round " << round;
+        const int32_t handle = r->node.handle;
+        net.sockets[peer].peerClosed = true;
+        if (round % 2 == 0) {
+            Deliver(r, Frame("bye") + LengthWord(10) + "part");
+            EXPECT_EQ(DispatchSocketEvent(kNetworkEventClose, static_cast<uint32_t>(peer)), 1);
+        } else if (round % 4 == 1) {
+            // No close event: the receive that finds the peer gone counts as one, between
+            // frames or inside one.
+            Deliver(r, Frame("bye"));
+            EXPECT_EQ(Read(r), 1);
+        } else {
+            Deliver(r, Frame("bye") + LengthWord(10) + "part");
+            EXPECT_EQ(Read(r), 1);
+            EXPECT_EQ(Read(r), 1);
+        }
+        EXPECT_EQ(PumpNetworkMessages(1), 0);
+        ASSERT_FALSE(Live(handle)) << "round " << round;
+        ASSERT_TRUE(net.sockets[peer].closed);
+        net.sockets.erase(peer);
+    }
+    EXPECT_EQ(NetworkTable()->liveCount, 1) << "only the listener";
+    EXPECT_EQ(log, L"");
+}
+
+// A flood fills the table; the one past it is refused and stays queued; once the flood's
+// peers go, their records go too and the queued peer is served.
+TEST_F(ConnectionTest, AFloodFillsTheTableAndLeavesNothingBehind)
+{
+    std::vector<uintptr_t> peers;
+    for (int i = 0; i < kNetworkConnectionSlots; ++i) {
+        uintptr_t peer = 0;
+        ASSERT_NE(Accept(&peer), nullptr) << i;
+        peers.push_back(peer);
+    }
+    const uintptr_t late = net.Connect();
+    EXPECT_EQ(DispatchSocketEvent(kNetworkEventAccept, kListener), -1);
+    EXPECT_EQ(log, L"空きソケットデータがなかったので accept を拒否しました \n");
+    EXPECT_EQ(net.waiting.size(), 1u);
+    for (uintptr_t peer : peers) {
+        net.sockets[peer].peerClosed = true;
+        DispatchSocketEvent(kNetworkEventClose, static_cast<uint32_t>(peer));
+    }
+    // No accept event comes for the refused peer: the pump that freed the slots takes it.
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_EQ(NetworkTable()->liveCount, 2);
+    auto* r = static_cast<NetworkHandleRecord*>(g_network.head.next->data);
+    EXPECT_EQ(r->socket, late);
+    Deliver(r, Frame("still here"));
+    EXPECT_EQ(Read(r), 1);
+    EXPECT_EQ(Held(r->receiveRing), "still here");
+}
+
+// A length word above the cap is an error of that connection alone: no memory is reserved for
+// it, the next closing pump frees it, and the other connection goes on.
+TEST_F(ConnectionTest, HostileLengthWordsCloseOnlyTheirOwnConnection)
+{
+    NetworkHandleRecord* good = Accept();
+    const int32_t goodHandle = good->node.handle;
+    for (uint32_t length : {kMaxNetworkFrameBytes + 1, 0x20000000u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFCu,
+                            0xFFFFFFFFu}) {
+        SCOPED_TRACE(length);
+        log.clear();
+        const AllocatorTotals start = GetAllocatorTotals();
+        NetworkHandleRecord* hostile = Accept();
+        const int32_t handle = hostile->node.handle;
+        Deliver(hostile, LengthWord(length) + "payload");
+        EXPECT_EQ(RecvSocket(handle), -1);
+        EXPECT_EQ(hostile->error, 1);
+        EXPECT_EQ(hostile->receiveRing.data, nullptr);
+        EXPECT_LT(GetAllocatorTotals().totalSize - start.totalSize, 4096);
+        EXPECT_EQ(log, L"受信データのサイズが上限を超えています(データサイズ " + std::to_wstring(length) +
+                           L" byte)\n");
+        EXPECT_EQ(RecvSocket(handle), -1) << "a connection in error reads nothing more";
+        EXPECT_EQ(PumpNetworkMessages(1), 0);
+        EXPECT_FALSE(Live(handle));
+    }
+    ASSERT_TRUE(Live(goodHandle));
+    Deliver(good, Frame("fine"));
+    EXPECT_EQ(Read(good), 1);
+    EXPECT_EQ(Held(good->receiveRing), "fine");
+}
+
+// A length at the cap is taken; the peer then goes away mid-frame. The close waits for no
+// more from it and frees everything, the 64 MB ring included.
+TEST_F(ConnectionTest, APeerThatSendsALengthAndLeavesIsClosedInBoundedTime)
+{
+    uintptr_t peer = 0;
+    NetworkHandleRecord* r = Accept(&peer);
+    const int32_t handle = r->node.handle;
+    Deliver(r, LengthWord(kMaxNetworkFrameBytes) + "abc");
+    EXPECT_EQ(Read(r), 1);
+    EXPECT_EQ(r->error, 0);
+    EXPECT_EQ(r->receiveLeft, kMaxNetworkFrameBytes - 3);
+    net.sockets[peer].peerClosed = true;
+    EXPECT_EQ(DispatchSocketEvent(kNetworkEventClose, static_cast<uint32_t>(peer)), 1);
+    const uint32_t clock = net.clock;
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_FALSE(Live(handle));
+    EXPECT_LT(net.clock - clock, 100u) << "no wait for a frame whose peer has gone";
+}
+
+// A connected peer that stops mid-frame is waited for a second at most, then closed.
+TEST_F(ConnectionTest, AQuietPeersFrameIsWaitedForASecondAtMost)
+{
+    NetworkHandleRecord* r = Accept();
+    const int32_t handle = r->node.handle;
+    Deliver(r, LengthWord(6) + "abc");
+    EXPECT_EQ(Read(r), 1);
+    const uint32_t clock = net.clock;
+    EXPECT_EQ(DrainAndCloseConnection(handle), 0);
+    EXPECT_FALSE(Live(handle));
+    EXPECT_GE(net.clock - clock, 1000u);
+    EXPECT_LT(net.clock - clock, 1100u);
+}
+
+TEST_F(ConnectionTest, CloseDrainsTheFrameInProgressAndThePendingSend)
+{
+    uintptr_t peer = 0;
+    NetworkHandleRecord* r = Accept(&peer);
+    FakeSocket& s = net.sockets[peer];
+    Deliver(r, LengthWord(6) + "abc");
+    EXPECT_EQ(Read(r), 1);
+    Queue(r, "out");
+    s.sendRoom = 0;
+    // The rest of the frame comes, and the peer's side takes bytes again, during the close.
+    net.script.push_back([&] {
+        s.incoming += "def";
+        s.sendRoom = -1;
+    });
+    EXPECT_EQ(DrainAndCloseConnection(r->node.handle), 0);
+    EXPECT_TRUE(s.incoming.empty());
+    EXPECT_EQ(s.outgoing, Frame("out"));
+    EXPECT_TRUE(s.closed);
+    EXPECT_EQ(s.events, 0u) << "notifications ended before the socket closed";
+}
+
+// Read events that the window dispatches while a receive pumps: another connection's is
+// served at once, and the receiving connection's own makes it read on.
+TEST_F(ConnectionTest, ReadEventsDuringAReceiveAreNotLost)
+{
+    NetworkHandleRecord* a = Accept();
+    NetworkHandleRecord* b = Accept();
+    Deliver(a, LengthWord(8) + "1234");
+    net.script.push_back([] {});  // the pump at the start of the receive
+    net.script.push_back([&] {    // the pump after its first piece
+        Deliver(b, Frame("for b"));
+        Deliver(a, "5678" + Frame("next"));
+        Read(b);
+        Read(a);
+    });
+    EXPECT_EQ(RecvSocket(a->node.handle), 0);
+    EXPECT_EQ(Held(b->receiveRing), "for b");
+    EXPECT_EQ(Held(a->receiveRing), "12345678next");
+    EXPECT_EQ(a->readableBytes, 12u);
+    EXPECT_EQ(a->receiving, 0u);
+    EXPECT_EQ(b->receiving, 0u);
+}
+
+// A closing pump that runs inside a receive (an application's own message loop, say) leaves
+// the receiving connection alone; the next closing pump frees it.
+TEST_F(ConnectionTest, AConnectionIsNotFreedUnderItsOwnReceive)
+{
+    uintptr_t peer = 0;
+    NetworkHandleRecord* r = Accept(&peer);
+    const int32_t handle = r->node.handle;
+    Deliver(r, LengthWord(8) + "1234");
+    net.script.push_back([] {});
+    net.script.push_back([&] {
+        Deliver(r, "5678");
+        Read(r);
+        net.sockets[peer].peerClosed = true;
+        DispatchSocketEvent(kNetworkEventClose, static_cast<uint32_t>(peer));
+        EXPECT_EQ(PumpNetworkMessages(1), 0);
+        EXPECT_EQ(DrainAndCloseConnection(handle), -1);
+        EXPECT_TRUE(Live(handle));
+    });
+    EXPECT_EQ(RecvSocket(handle), 0);
+    EXPECT_EQ(r->readableBytes, 8u);
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_FALSE(Live(handle));
+}
+
+// The closing walk's drains pump messages whose handlers close other records (the walk's
+// next node among them), try to close the record being drained, and pump with 1 again.
+TEST_F(ConnectionTest, TheClosingWalkSurvivesRecordsClosedUnderIt)
+{
+    std::vector<int32_t> handles;
+    std::vector<uintptr_t> peers;
+    for (int i = 0; i < 4; ++i) {
+        uintptr_t peer = 0;
+        handles.push_back(Accept(&peer)->node.handle);
+        peers.push_back(peer);
+    }
+    // Newest first in the chain: the walk drains handles[3] first; handles[2] is its next.
+    for (int i = 1; i < 4; ++i) {
+        DispatchSocketEvent(kNetworkEventClose, static_cast<uint32_t>(peers[static_cast<size_t>(i)]));
+    }
+    int refused = 0;
+    net.script.push_back([&] {
+        refused += DrainAndCloseConnection(handles[3]) == -1;
+        EXPECT_EQ(DrainAndCloseConnection(handles[2]), 0);
+        EXPECT_EQ(PumpNetworkMessages(1), 0);
+        EXPECT_EQ(DrainAndCloseConnection(handles[0]), 0) << "a live one, closed by its application";
+    });
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_EQ(refused, 1) << "the record being drained is not closed twice";
+    for (int32_t handle : handles) {
+        EXPECT_FALSE(Live(handle));
+    }
+    EXPECT_EQ(NetworkTable()->liveCount, 1);
+}
+
+}  // namespace
