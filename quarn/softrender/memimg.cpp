@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "quarn/core/core.h"
+#include "quarn/core/screen_settings.h"
 
 #include "quarn/softrender/blend_ops.h"
 
@@ -15,8 +16,6 @@ uint8_t BlendLerp6Table[64][64][64];
 uint8_t BlendMaskAlphaTable[256];
 
 namespace {
-
-int g_ScreenColorBits = 16;
 
 void* StoreAlloc(size_t size) { return AllocTrackedMemory(static_cast<uint32_t>(size), "", 0); }
 void* StoreAllocZeroed(size_t size)
@@ -81,8 +80,6 @@ int MemImgBytesPerPixel(int kind, int paletted, int alpha)
     if (kind == kMemImgRgb565) return alpha ? 4 : 2;
     return 4;
 }
-
-void SetMemImgScreenColorBits(int bits) { g_ScreenColorBits = bits; }
 
 int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
                             uint32_t transparentColor, int kind, int paletted, int alpha,
@@ -173,7 +170,8 @@ int CreatePlainMemImg(MEMIMG* view, int width, int height, int kind)
 {
     if (view == nullptr) return -1;
     std::memset(view, 0, sizeof(*view));
-    if (kind == -1) kind = g_ScreenColorBits == 16 ? kMemImgRgb565 : kMemImgXrgb32;
+    // Read at each call: a screen-mode change may have changed the depth since start-up.
+    if (kind == -1) kind = GetConfiguredColorBits() == 16 ? kMemImgRgb565 : kMemImgXrgb32;
     return CreateMemImgWithOptions(view, width, height, -1, 0, kind, 0, 0, 0, nullptr);
 }
 

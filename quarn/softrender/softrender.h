@@ -94,6 +94,7 @@ void BuildBlendMaskAlphaTable(int border_pos, int border_range);
 int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
                             uint32_t transparentColor, int kind, int paletted, int alpha,
                             int build, uint8_t* caller_pixels);
+// Kind -1 follows the configured colour depth: kind 0 at 16 bits, else kind 1.
 int CreatePlainMemImg(MEMIMG* view, int width, int height, int kind);
 void MakeMemImgView(MEMIMG* out, const MEMIMG* src, int x, int y, int width, int height);
 int TestMemImgValid(const MEMIMG* view);
@@ -109,9 +110,6 @@ const ColorFormat* GetMemImgColorFormat(int kind, int alpha, int paletted);
 // Bytes per pixel of a store of this kind and options.
 int MemImgBytesPerPixel(int kind, int paletted, int alpha);
 
-// Colour depth the screen is configured for; kind -1 of CreatePlainMemImg follows it
-// (16 gives kind 0, anything else kind 1). The screen code sets it; 16 until then.
-void SetMemImgScreenColorBits(int bits);
 
 // Computes the premultiplied pixels (stores with alpha) and the run table over the whole view,
 // and marks both valid for exactly this view. Used after a whole-view load.

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "quarn/core/core.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/softrender/softrender.h"
 #include "test_images.h"
 
@@ -126,16 +127,18 @@ TEST(MemImgCreate, CallerOwnedPixelsAreUsedAndNotFreed)
     EXPECT_EQ(buffer[0], 0x11);
 }
 
-TEST(MemImgCreate, PlainImageFollowsTheScreenDepth)
+TEST(MemImgCreate, PlainImageFollowsTheConfiguredDepth)
 {
-    Img a, b;
-    SetMemImgScreenColorBits(16);
-    ASSERT_EQ(CreatePlainMemImg(&a.v, 3, 3, -1), 0);
-    EXPECT_EQ(a.v.store->kind, 0);
-    SetMemImgScreenColorBits(32);
-    ASSERT_EQ(CreatePlainMemImg(&b.v, 3, 3, -1), 0);
-    EXPECT_EQ(b.v.store->kind, 1);
-    SetMemImgScreenColorBits(16);
+    // The depth is the one configured now: a mode change after start-up changes it.
+    const int32_t kept = g_screenSettings.colorBits;
+    const struct { int32_t bits; int32_t kind; } cases[] = {{32, 1}, {16, 0}, {0, 0}, {32, 1}, {8, 1}};
+    for (const auto& c : cases) {
+        Img img;
+        g_screenSettings.colorBits = c.bits;
+        ASSERT_EQ(CreatePlainMemImg(&img.v, 3, 3, -1), 0);
+        EXPECT_EQ(img.v.store->kind, c.kind) << c.bits << " bits";
+    }
+    g_screenSettings.colorBits = kept;
 }
 
 TEST(MemImgViews, SubViewsShareTheStoreUntilTheLastRelease)
