@@ -77,8 +77,27 @@ int ConvertCopyMemImg(MEMIMG* dst, const MEMIMG* src, const PixelRect* srcRect, 
     if (!RectInside(target, dst->width, dst->height)) return -1;
     MemImgBase* ds = dst->store;
     const MemImgBase* ss = src->store;
+    // The shared format of a paletted kind has no palette: the indices are read through the
+    // store's own palette, whose entries are in the kind's plain pixel form.
+    ColorFormat palettedSource;
+    const ColorFormat* sourceFormat = ss->format;
+    if (ss->paletted && ss->palette != nullptr) {
+        palettedSource = *ss->format;
+        const ColorFormat* entryFormat = GetMemImgColorFormat(ss->kind, 0, 0);
+        const int entryBytes = ss->kind == kMemImgXrgb32 ? 4 : 2;
+        for (int i = 0; i < 256; ++i) {
+            const uint8_t* e = ss->palette + ptrdiff_t{entryBytes} * i;
+            const uint32_t value = entryBytes == 4 ? LoadPixel32(e) : LoadPixel16(e);
+            int red = 0, green = 0, blue = 0;
+            DecodePixelColor(entryFormat, value, &red, &green, &blue, nullptr);
+            palettedSource.palette[i] = PaletteEntry{static_cast<uint8_t>(blue),
+                                                     static_cast<uint8_t>(green),
+                                                     static_cast<uint8_t>(red), 0};
+        }
+        sourceFormat = &palettedSource;
+    }
     const int result = ConvertPixelRect(dst->pixels, ds->pitch, ds->format, src->pixels, ss->pitch,
-                                        ss->format, nullptr, 0, nullptr, dstX, dstY, &r, 0, 0, 0,
+                                        sourceFormat, nullptr, 0, nullptr, dstX, dstY, &r, 0, 0, 0,
                                         0, 0, 0, 0, 0);
     MarkMemImgPixelsChanged(ds);
     return result < 0 ? -1 : 0;

@@ -452,3 +452,27 @@ TEST(MemImgConvertCopy, ConvertsBetweenKindsAndRefusesOutsideRectangles)
     EXPECT_EQ(ConvertCopyMemImg(&dst.v, &src.v, nullptr, 0, 0), 0);
     EXPECT_EQ(Get(dst.v, 2, 1), 0xFFFFu);
 }
+
+TEST(MemImgConvertCopy, PalettedSourceReadsThroughTheStorePalette)
+{
+    Base img;
+    ColorFormat f{};
+    SetupPalette8Format(&f);
+    f.palette[1] = PaletteEntry{0x30, 0x80, 0xF8, 0};  // blue, green, red
+    f.palette[2] = PaletteEntry{0xFF, 0xFF, 0xFF, 0};
+    ASSERT_EQ(AllocBaseImage(2, 1, &f, &img.b), 0);
+    img.b.pixels[0] = 1;
+    img.b.pixels[1] = 2;
+    for (int kind : {0, 1}) {
+        Img pal, plain;
+        ASSERT_EQ(CreateMemImgWithOptions(&pal.v, 2, 1, -1, 0, kind, 1, 0, 1, nullptr), 0);
+        LoadBaseImageIntoMemImg(&img.b, nullptr, &pal.v, 0, 0, 2, 1, 0, 0, 0);
+        ASSERT_EQ(CreatePlainMemImg(&plain.v, 2, 1, 1), 0);
+        FillMemImgPixels(&plain.v, nullptr, 0);
+        EXPECT_EQ(ConvertCopyMemImg(&plain.v, &pal.v, nullptr, 0, 0), 0);
+        // Through a 16-bit palette entry the channels come back widened from 5 and 6 bits.
+        const uint32_t first = kind == 1 ? 0x00F88030u : 0x00FF8231u;
+        EXPECT_EQ(Get(plain.v, 0, 0) & 0x00F8FCF8u, first & 0x00F8FCF8u) << "kind " << kind;
+        EXPECT_EQ(Get(plain.v, 1, 0) & 0x00FFFFFFu, 0x00FFFFFFu) << "kind " << kind;
+    }
+}
