@@ -102,9 +102,11 @@ void ReleaseMemImgRef(MEMIMG* view);
 void FillMemImgPixels(MEMIMG* view, const PixelRect* rect, uint32_t value);
 int ConvertCopyMemImg(MEMIMG* dst, const MEMIMG* src, const PixelRect* src_rect, int dst_x,
                       int dst_y);
-void LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alpha_image, MEMIMG* view,
-                             int src_x, int src_y, int width, int height, int dst_x, int dst_y,
-                             int option);
+// 0, or -1 when nothing was loaded: a rectangle outside either image or the view, block-
+// compressed pixels (expanded by the caller first) or a failed conversion.
+int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alpha_image, MEMIMG* view,
+                            int src_x, int src_y, int width, int height, int dst_x, int dst_y,
+                            int option);
 const ColorFormat* GetMemImgColorFormat(int kind, int alpha, int paletted);
 
 // Bytes per pixel of a store of this kind and options.

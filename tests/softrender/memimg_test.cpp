@@ -374,8 +374,14 @@ TEST(MemImgLoad, RefusesRectanglesOutsideEitherImage)
     };
     const Case cases[] = {{-1, 0, 2, 2, 0, 0}, {3, 0, 2, 2, 0, 0}, {0, 0, 5, 1, 0, 0},
                           {0, 0, 2, 2, 3, 0},  {0, 0, 2, 2, 0, -1}, {0, 0, 0, 2, 0, 0}};
+    // Block-compressed pixels are not lines the copy could read: refused, not half-loaded.
+    img.b.format.compression = 1;
+    EXPECT_EQ(LoadBaseImageIntoMemImg(&img.b, nullptr, &dst.v, 0, 0, 4, 4, 0, 0, 0), -1);
+    img.b.format.compression = 0;
+    EXPECT_EQ(LoadBaseImageIntoMemImg(&img.b, nullptr, &dst.v, 0, 0, 4, 4, 0, 0, 0), 0);
+    FillMemImgPixels(&dst.v, nullptr, 0);
     for (const Case& c : cases) {
-        LoadBaseImageIntoMemImg(&img.b, nullptr, &dst.v, c.sx, c.sy, c.w, c.h, c.dx, c.dy, 0);
+        EXPECT_EQ(LoadBaseImageIntoMemImg(&img.b, nullptr, &dst.v, c.sx, c.sy, c.w, c.h, c.dx, c.dy, 0), -1);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 4; ++x) ASSERT_EQ(Get(dst.v, x, y), 0u);
     }
