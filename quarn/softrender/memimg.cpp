@@ -137,7 +137,9 @@ int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
             store->pixels = caller_pixels;
             store->callerOwnedPixels = 1;
         } else {
-            store->pixels = static_cast<uint8_t*>(StoreAlloc(static_cast<size_t>(buffer_bytes)));
+            // Cleared to 0, as a new texture is: a blank graph shows the same on both renderers.
+            store->pixels =
+                static_cast<uint8_t*>(StoreAllocZeroed(static_cast<size_t>(buffer_bytes)));
             ok = store->pixels != nullptr;
         }
     }

@@ -129,6 +129,29 @@ TEST_F(GraphTest, BlankGraphHasItsSizeAndAView)
     EXPECT_EQ(CreateBlankGraph(0, 8), -1);
 }
 
+TEST_F(GraphTest, BlankGraphsStartCleared)
+{
+    // Every kind a blank graph can take starts all 0, as a new texture does on the device.
+    struct Case {
+        int32_t bits, alpha;
+    };
+    for (const Case c : {Case{32, 0}, Case{32, 1}, Case{16, 0}, Case{16, 1}}) {
+        g_newGraphSettings.colorBits = c.bits;
+        g_newGraphSettings.alphaChannel = c.alpha;
+        const int32_t graph = CreateBlankGraph(9, 5);
+        ASSERT_GE(graph, 0);
+        const MEMIMG& view = FindGraphRecord(graph)->view;
+        const int32_t rowBytes = 9 * MemImgBytesPerPixel(view.store->kind, 0, view.store->alpha);
+        for (int32_t y = 0; y < 5; ++y) {
+            for (int32_t i = 0; i < rowBytes; ++i) {
+                ASSERT_EQ(view.pixels[ptrdiff_t{view.store->pitch} * y + i], 0)
+                    << c.bits << " bits, alpha " << c.alpha << ", byte " << i << " of line " << y;
+            }
+        }
+        DestroyGraph(graph);
+    }
+}
+
 TEST_F(GraphTest, SixteenBitAndAlphaGraphsPickTheirFormat)
 {
     g_newGraphSettings.colorBits = 16;
