@@ -333,9 +333,8 @@ int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text, Gl
     GlyphListEntry* list = s_glyphList;
     GlyphListEntry* render = s_renderList;
     if (n > kStaticGlyphList) {
-        list = static_cast<GlyphListEntry*>(
-            AllocTrackedMemory(static_cast<uint32_t>(n) * 2 * sizeof(GlyphListEntry), __FILE__, __LINE__));
-        if (list == nullptr) return -1;
+        list = AllocGlyphLists(n);
+        if (list == nullptr) return AppendLog(L"文字列のグリフリスト用メモリの確保に失敗しました\n");
         render = list + n;
     }
 

@@ -122,6 +122,9 @@ int64_t SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount);
 // with its one-pixel border lies inside the texture.
 void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* width,
                            int32_t* height, int32_t* capacity, int32_t* cellsPerColumn);
+// One block for the two lists of a text of units code units (listed, to render), each units
+// entries long; null when it cannot be had, a size beyond the allocator's range included.
+GlyphListEntry* AllocGlyphLists(int32_t units);
 // Empties the map and the entries of a record; entry i owns cell i.
 void ResetGlyphCache(FontRecord* font);
 // The entry at the ring head made ready for a new glyph: its old unit is forgotten and its

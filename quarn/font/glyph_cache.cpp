@@ -73,6 +73,14 @@ FontRecord* GetFontRecord(int32_t font) { return FindHandleRecordAs<FontRecord>(
 
 int32_t IsFontHandleValid(int32_t font) { return GetFontRecord(font) != nullptr ? 1 : 0; }
 
+GlyphListEntry* AllocGlyphLists(int32_t units)
+{
+    // Sized in 64 bits: in 32, a very long text's size would wrap to a small block.
+    const int64_t bytes = int64_t{units} * 2 * static_cast<int64_t>(sizeof(GlyphListEntry));
+    if (units < 1 || bytes > INT32_MAX) return nullptr;
+    return static_cast<GlyphListEntry*>(AllocTrackedMemory(static_cast<uint32_t>(bytes), "", 0));
+}
+
 int32_t ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
                          int32_t* cellSide, int32_t* cellHeight)
 {

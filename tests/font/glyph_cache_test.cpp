@@ -159,6 +159,20 @@ struct TestFont {
     }
 };
 
+TEST(FontLayout, GlyphListsOfVeryLongTextsAreRefusedNotWrapped)
+{
+    // 0x15555556 units need 12 * 0x15555556 bytes, which wraps to 8 in 32 bits.
+    for (const int32_t units : {0x15555556, INT32_MAX, 0, -1}) {
+        GlyphListEntry* list = AllocGlyphLists(units);
+        EXPECT_EQ(list, nullptr) << units;
+        FreeTrackedMemory(list);
+    }
+    GlyphListEntry* list = AllocGlyphLists(300);
+    ASSERT_NE(list, nullptr);
+    list[599] = GlyphListEntry{0x41, 0};  // the last entry of the second list lies inside
+    FreeTrackedMemory(list);
+}
+
 TEST(GlyphRing, EvictsFirstInFirstOutAndReusesTheCell)
 {
     TestFont font(kFontAntialiased, 8, 3);
