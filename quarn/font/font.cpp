@@ -84,7 +84,7 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
         return AppendLogFormat(L"作成できるフォントハンドル数 %d の限界を超えました", kFontSlots);
     }
 
-    auto* font = static_cast<FontRecord*>(AllocTrackedMemoryZeroed(sizeof(FontRecord), __FILE__, __LINE__));
+    auto* font = static_cast<FontRecord*>(AllocTrackedMemoryZeroed(sizeof(FontRecord), "", 0));
     if (font == nullptr) return AppendLog(L"フォント管理用メモリ領域の確保に失敗しました\n");
 
     font->cacheGraph = -1;
@@ -139,7 +139,7 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
     }
     if (cacheBytes > 0 && cacheBytes <= INT32_MAX) {
         font->memoryCache = static_cast<uint8_t*>(
-            AllocTrackedMemoryZeroed(static_cast<uint32_t>(cacheBytes), __FILE__, __LINE__));
+            AllocTrackedMemoryZeroed(static_cast<uint32_t>(cacheBytes), "", 0));
     }
     if (font->memoryCache == nullptr) {
         AppendLogFormat(L"フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle");
@@ -282,7 +282,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
             } else {
                 // One empty row above and below the glyph.
                 auto* buffer = static_cast<uint8_t*>(
-                    AllocTrackedMemoryZeroed(bytes + 2 * static_cast<uint32_t>(pitch), __FILE__, __LINE__));
+                    AllocTrackedMemoryZeroed(bytes + 2 * static_cast<uint32_t>(pitch), "", 0));
                 if (buffer == nullptr) {
                     FailFatally(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
                     break;

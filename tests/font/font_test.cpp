@@ -234,6 +234,22 @@ TEST_F(FontTest, StandardFontKeepsOneHandleAcrossFrames)
     EXPECT_EQ(GetFontTable()->liveCount, 1);
 }
 
+TEST_F(FontTest, FontBlocksCarryNoSourceNameOrLine)
+{
+    // The library's blocks are recorded with an empty source name and line 0.
+    const int32_t f = CreateFontToHandle(nullptr, 12, -1, kFontAntialiased, -1, -1, 0, -1, -1);
+    ASSERT_GE(f, 0);
+    const FontRecord* font = GetFontRecord(f);
+    ASSERT_NE(font, nullptr);
+    for (const void* block : {static_cast<const void*>(font), static_cast<const void*>(font->memoryCache)}) {
+        ASSERT_NE(block, nullptr);
+        const auto* record = static_cast<const AllocationRecord*>(block) - 1;
+        EXPECT_STREQ(record->head.sourceTail, "");
+        EXPECT_EQ(record->head.line, 0);
+    }
+    EXPECT_EQ(DestroyFontHandle(f), 0);
+}
+
 TEST_F(FontTest, HandleRefusals)
 {
     LogCapture log;
