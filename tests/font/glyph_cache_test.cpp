@@ -211,6 +211,43 @@ TEST(GlyphCells, OneBitGlyphsAreClippedToTheirCell)
         ASSERT_EQ(font.At(1, 0, y), 0) << "the next cell stays empty";
 }
 
+TEST(GlyphCells, EightBitGlyphsAreClippedToTheirCell)
+{
+    // A glyph wider than the cell would run into the cell's next line, one taller into the
+    // next cell (the tall one takes the last cell, so past the cache block). Body pixels lie
+    // exactly where the glyph, moved in by the edge, meets the cell.
+    for (const int32_t kind : {kFontEdge, kFontAntialiased, kFontAntialiasedEdge}) {
+        TestFont font(kind, 8, 2);
+        const bool grey = (kind & kFontAntialiased) != 0;
+        const int32_t e = (kind & kFontEdge) ? 1 : 0;
+        auto ink = [grey](int32_t w, int32_t h, int32_t* pitch) {
+            *pitch = grey ? (w + 3) / 4 * 4 : (w + 31) / 32 * 4;
+            return std::vector<uint8_t>(static_cast<size_t>(*pitch) * h, grey ? 16 : 0xFF);
+        };
+        auto body = [&](uint32_t cell, int32_t x, int32_t y) {
+            const uint8_t v = font.At(cell, x, y);
+            return kind == kFontEdge ? v == 1 : (v & 0x0F) != 0;
+        };
+        struct Glyph {
+            int32_t w, h;
+        };
+        const Glyph glyphs[] = {{12, 1}, {1, 10}};
+        for (uint32_t cell = 0; cell < 2; ++cell) {
+            const Glyph g = glyphs[cell];
+            int32_t pitch = 0;
+            const std::vector<uint8_t> bits = ink(g.w, g.h, &pitch);
+            font.Add(static_cast<uint16_t>('a' + cell), bits, pitch, g.w, g.h);
+            for (int32_t y = 0; y < 8; ++y) {
+                for (int32_t x = 0; x < 8; ++x) {
+                    const bool inside = x >= e && x < e + g.w && y >= e && y < e + g.h;
+                    ASSERT_EQ(body(cell, x, y), inside)
+                        << "kind " << kind << ", glyph " << g.w << " x " << g.h << ", pixel " << x << "," << y;
+                }
+            }
+        }
+    }
+}
+
 TEST(GlyphCells, GreyLevelsAreStoredMinusOne)
 {
     TestFont font(kFontAntialiased, 8, 2);
