@@ -143,6 +143,10 @@ void StoreGlyphInMemoryCell(FontRecord* font, GlyphEntry* entry, const uint8_t* 
 // channel by channel.
 uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb);
 
+// A colour value of the screen's format, with the bright colour applied, in the colour form
+// of the image it is drawn into (kinds 0 and 1; the screen's form for any other image).
+uint32_t TextColorForImage(uint32_t value, uint32_t brightRgb, const quarn::MEMIMG* image);
+
 struct GlyphDrawTarget {
     quarn::MEMIMG* image;
     quarn::PixelRect clip;        // kept inside the image as well

@@ -265,6 +265,20 @@ uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb)
     return PackScreenColor(rgb[0], rgb[1], rgb[2]) & (format->redMask | format->greenMask | format->blueMask);
 }
 
+uint32_t TextColorForImage(uint32_t value, uint32_t brightRgb, const quarn::MEMIMG* image)
+{
+    const uint32_t screen = ApplyBrightToColor(value, brightRgb);
+    if (quarn::TestMemImgValid(image) == 0) return screen;
+    const int32_t kind = image->store->kind;
+    if (kind != quarn::kMemImgRgb565 && kind != quarn::kMemImgXrgb32) return screen;
+    // A graph drawn into may have another depth than the screen the caller's colours are for.
+    int rgb[3] = {0, 0, 0};
+    UnpackScreenColor(screen, &rgb[0], &rgb[1], &rgb[2]);
+    const quarn::ColorFormat* format = quarn::GetMemImgColorFormat(kind, 0, 0);
+    return quarn::EncodePixelColor(format, rgb[0], rgb[1], rgb[2], 255) &
+           (format->redMask | format->greenMask | format->blueMask);
+}
+
 void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const GlyphDrawTarget& t,
                      int32_t x, int32_t y)
 {

@@ -405,4 +405,33 @@ TEST(GlyphColors, BrightScalesEachChannelOfTheScreenFormat)
     g_screenSettings = kept;
 }
 
+TEST(GlyphColors, TextColoursTakeTheFormOfTheImageDrawnInto)
+{
+    const ScreenSettings kept = g_screenSettings;
+    Canvas wide(2, 2, quarn::kMemImgXrgb32, 0);
+    Canvas narrow(2, 2, quarn::kMemImgRgb565, 0);
+    Canvas narrowAlpha(2, 2, quarn::kMemImgRgb565, 1);
+    struct Case {
+        int32_t screenBits;
+        uint32_t value, bright;
+        const MEMIMG* image;
+        uint32_t want;
+    };
+    const Case cases[] = {
+        {16, 0xF800, 0xFFFFFF, &wide.image, 0xFF0000},     // 16-bit red into a 32-bit graph
+        {16, 0x07E0, 0x808080, &wide.image, 0x008100},     // with bright: 32 of 63, widened
+        {16, 0xFFFF, 0xFFFFFF, &narrow.image, 0xFFFF},     // same depth: as it was
+        {32, 0x00FF00, 0xFFFFFF, &narrow.image, 0x07E0},   // 32-bit green into a 16-bit graph
+        {32, 0x0000FF, 0xFFFFFF, &narrowAlpha.image, 0x001F},
+        {32, 0x123456, 0xFFFFFF, &wide.image, 0x123456},
+        {32, 0x123456, 0xFFFFFF, nullptr, 0x123456},       // no image: the screen's form
+    };
+    for (const Case& c : cases) {
+        g_screenSettings.colorBits = c.screenBits;
+        EXPECT_EQ(TextColorForImage(c.value, c.bright, c.image), c.want)
+            << std::hex << c.value << " on a " << std::dec << c.screenBits << "-bit screen";
+    }
+    g_screenSettings = kept;
+}
+
 }  // namespace
