@@ -480,6 +480,37 @@ TEST_F(WindowTest, ModeChangeAfterStartRestylesWithoutWaitingForever)
     EXPECT_EQ(client.bottom, 60);
 }
 
+TEST_F(WindowTest, InstanceStartingInTheSameInstantIsRefused)
+{
+    // Another instance that has taken its lock but has no window yet, as when two start at
+    // once: its lock is named from the class text.
+    const wchar_t* lockName = L"Local\\QuarnInstance.QuarnSameInstant";
+    SetLastError(ERROR_SUCCESS);
+    HANDLE other = CreateMutexW(nullptr, FALSE, lockName);
+    ASSERT_NE(other, nullptr);
+    ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    UseApplicationWindowSettings(L"QuarnSameInstant");
+    EXPECT_EQ(StartMainWindow(), -1);
+    EXPECT_EQ(QueryMainWindow(), nullptr);
+    EXPECT_EQ(IsQuitRequested(), 1);
+    EXPECT_NE(g_logText.find(L"ソフトの二重起動検査... 二重起動されています、ソフトを終了します\n"),
+              std::wstring::npos);
+    CloseHandle(other);
+
+    // With the other gone the start goes through and holds the lock until the window ends.
+    g_system.quit = 0;
+    g_logText.clear();
+    ASSERT_EQ(StartMainWindow(), 0);
+    EXPECT_NE(g_logText.find(L"二重起動はされていませんでした\n"), std::wstring::npos);
+    HANDLE held = OpenMutexW(SYNCHRONIZE, FALSE, lockName);
+    EXPECT_NE(held, nullptr) << "held while the window exists";
+    if (held != nullptr) CloseHandle(held);
+    EndMainWindow();
+    HANDLE after = OpenMutexW(SYNCHRONIZE, FALSE, lockName);
+    EXPECT_EQ(after, nullptr) << "released at the window's end";
+    if (after != nullptr) CloseHandle(after);
+}
+
 // The second program of the pair: started by the test below with this variable set.
 constexpr wchar_t kSecondInstanceVariable[] = L"QUARN_TEST_SECOND_INSTANCE";
 
