@@ -453,6 +453,15 @@ static void StoreDroppedFiles(HDROP drop)
     DragFinish(drop);
 }
 
+// A close, and the end of the Windows session: the window goes, and with it the pump.
+static void CloseMainWindow()
+{
+    DestroyWindow(g_system.mainWindow);
+    if (g_system.ending == 0) {
+        g_system.ending = 4;
+    }
+}
+
 LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -501,9 +510,14 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
     }
     case WM_CLOSE:
         AppendLog(L"ウインドウを閉じようとしています\n");
-        DestroyWindow(g_system.mainWindow);
-        if (g_system.ending == 0) {
-            g_system.ending = 4;
+        CloseMainWindow();
+        return 0;
+    case WM_ENDSESSION:
+        // The session may end the process once this returns: the pump ends now, as on a
+        // close, so that the program's own ending (saving what it keeps) runs at once.
+        if (wParam != FALSE) {
+            AppendLog(L"Windows のセッションが終了します\n");
+            CloseMainWindow();
         }
         return 0;
     case WM_LBUTTONDOWN:

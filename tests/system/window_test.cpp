@@ -218,6 +218,24 @@ TEST_F(WindowTest, CloseEndsTheLoopForGood)
     EXPECT_NE(g_logText.find(L"ソフトを終了する準備が整いました\n"), std::wstring::npos);
 }
 
+TEST_F(WindowTest, EndOfTheSessionEndsTheLoopAsACloseDoes)
+{
+    StartWindowed(nullptr);
+    HWND window = QueryMainWindow();
+    // Asked first: the session may end; the window stays until it does.
+    EXPECT_NE(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
+    EXPECT_EQ(SendMessageW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF), 0);
+    EXPECT_EQ(PumpLibraryMessages(), 0) << "an ending that was called off changes nothing";
+    EXPECT_TRUE(IsWindow(window));
+
+    EXPECT_EQ(SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF), 0);
+    EXPECT_FALSE(IsWindow(window)) << "gone before the session ends";
+    EXPECT_EQ(IsQuitRequested(), 1);
+    EXPECT_EQ(PumpLibraryMessages(), -1);
+    EXPECT_EQ(g_system.ending, 4);
+    EXPECT_NE(g_logText.find(L"ソフトを終了する準備が整いました\n"), std::wstring::npos);
+}
+
 TEST_F(WindowTest, CloseDuringShutDownKeepsTheEndingState)
 {
     StartWindowed(nullptr);
