@@ -154,20 +154,27 @@ TEST_F(WindowTest, FullScreenWindowIsATopmostPopupWithoutCursor)
     EXPECT_EQ(g_system.cursorShown, 1) << "the window end gives the cursor back";
 }
 
-TEST_F(WindowTest, ScreenSaverSettingIsTheSameAfterTheWindowEnds)
+TEST_F(WindowTest, ScreenSaverSettingIsTheSameWhileAndAfterTheWindowExists)
 {
-    BOOL before = FALSE;
-    SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &before, 0);
+    // Off first: the system's default is on, which a window that turns it on as it ends
+    // would leave looking unchanged.
+    BOOL original = FALSE;
+    SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &original, 0);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0));
     StartWindowed(nullptr);
     HWND window = QueryMainWindow();
+    BOOL during = TRUE;
+    SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &during, 0);
     // While the window exists the screen saver and monitor power-off are refused.
     EXPECT_EQ(SendMessageW(window, WM_SYSCOMMAND, SC_SCREENSAVE, 0), 1);
     EXPECT_EQ(SendMessageW(window, WM_SYSCOMMAND, SC_SCREENSAVE | 3, 0), 1);
     EXPECT_EQ(SendMessageW(window, WM_SYSCOMMAND, SC_MONITORPOWER | 2, 2), 1);
     EndMainWindow();
-    BOOL after = !before;
+    BOOL after = TRUE;
     SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &after, 0);
-    EXPECT_EQ(after, before);
+    SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, original, nullptr, 0);
+    EXPECT_EQ(during, FALSE) << "the setting is the user's while the window exists";
+    EXPECT_EQ(after, FALSE) << "and after it";
 }
 
 // Counts the test messages that reach the window.
