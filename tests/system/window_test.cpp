@@ -374,6 +374,44 @@ TEST_F(WindowTest, ClipboardRoundTripCutsToTheCapacity)
     EXPECT_EQ(SetClipboardText(nullptr), -1);
 }
 
+// Opens the clipboard, says so, and keeps it open until released.
+struct ClipboardHolder {
+    HANDLE opened, release;
+    BOOL held;
+};
+DWORD WINAPI HoldClipboard(void* p)
+{
+    auto* h = static_cast<ClipboardHolder*>(p);
+    h->held = OpenClipboard(nullptr);
+    SetEvent(h->opened);
+    WaitForSingleObject(h->release, 10000);
+    if (h->held) CloseClipboard();
+    return 0;
+}
+
+TEST_F(WindowTest, ClipboardHeldElsewhereIsRefused)
+{
+    StartWindowed(nullptr);
+    ASSERT_EQ(SetClipboardText(L"before"), 0);
+    // Another thread holds the clipboard open, as another program might.
+    HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ClipboardHolder holder{opened, release, FALSE};
+    HANDLE thread = CreateThread(nullptr, 0, HoldClipboard, &holder, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(opened, 10000), WAIT_OBJECT_0);
+    ASSERT_TRUE(holder.held);
+    EXPECT_EQ(SetClipboardText(L"while held"), -1);
+    SetEvent(release);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    CloseHandle(opened);
+    CloseHandle(release);
+    wchar_t buffer[32] = {};
+    ASSERT_EQ(GetClipboardText(buffer, 32), 0);
+    EXPECT_STREQ(buffer, L"before") << "the refused text never reached the clipboard";
+}
+
 TEST_F(WindowTest, ClickLogKeepsTheFirst32Presses)
 {
     StartWindowed(nullptr);
