@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <stdexcept>
+#include <vector>
 
 #include "app/qu.h"
 #include "app/state_file.h"
@@ -15,6 +16,9 @@
 namespace {
 
 constexpr wchar_t kStateFile[] = L"data.txt";
+
+// 256 zero bytes built before WinMain and freed at exit; nothing reads or writes them.
+std::vector<unsigned char> g_zeroBlock(256);
 constexpr int kKeyF5 = 0x3F;
 
 std::int64_t seconds_since_1970()

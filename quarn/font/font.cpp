@@ -84,7 +84,7 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
         return AppendLogFormat(L"作成できるフォントハンドル数 %d の限界を超えました", kFontSlots);
     }
 
-    auto* font = static_cast<FontRecord*>(AllocTrackedMemoryZeroed(sizeof(FontRecord), __FILE__, __LINE__));
+    auto* font = static_cast<FontRecord*>(AllocTrackedMemoryZeroed(sizeof(FontRecord), "", 0));
     if (font == nullptr) return AppendLog(L"フォント管理用メモリ領域の確保に失敗しました\n");
 
     font->cacheGraph = -1;
@@ -139,7 +139,7 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
     }
     if (cacheBytes > 0 && cacheBytes <= INT32_MAX) {
         font->memoryCache = static_cast<uint8_t*>(
-            AllocTrackedMemoryZeroed(static_cast<uint32_t>(cacheBytes), __FILE__, __LINE__));
+            AllocTrackedMemoryZeroed(static_cast<uint32_t>(cacheBytes), "", 0));
     }
     if (font->memoryCache == nullptr) {
         AppendLogFormat(L"フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle");
@@ -282,7 +282,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
             } else {
                 // One empty row above and below the glyph.
                 auto* buffer = static_cast<uint8_t*>(
-                    AllocTrackedMemoryZeroed(bytes + 2 * static_cast<uint32_t>(pitch), __FILE__, __LINE__));
+                    AllocTrackedMemoryZeroed(bytes + 2 * static_cast<uint32_t>(pitch), "", 0));
                 if (buffer == nullptr) {
                     FailFatally(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
                     break;
@@ -333,9 +333,8 @@ int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text, Gl
     GlyphListEntry* list = s_glyphList;
     GlyphListEntry* render = s_renderList;
     if (n > kStaticGlyphList) {
-        list = static_cast<GlyphListEntry*>(
-            AllocTrackedMemory(static_cast<uint32_t>(n) * 2 * sizeof(GlyphListEntry), __FILE__, __LINE__));
-        if (list == nullptr) return -1;
+        list = AllocGlyphLists(n);
+        if (list == nullptr) return AppendLog(L"文字列のグリフリスト用メモリの確保に失敗しました\n");
         render = list + n;
     }
 
@@ -385,8 +384,8 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
     GlyphDrawTarget t{};
     t.image = target;
     t.clip = clip != nullptr ? *clip : quarn::PixelRect{0, 0, 0, 0};
-    t.color = ApplyBrightToColor(color, bright);
-    t.edgeColor = ApplyBrightToColor(edgeColor, bright);
+    t.color = TextColorForImage(color, bright, target);
+    t.edgeColor = TextColorForImage(edgeColor, bright, target);
     t.vertical = vertical;
 
     if (text == nullptr || text[0] == 0) return 0;
@@ -451,6 +450,10 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
 
     const int32_t mode = g_DrawSettings.blendMode;
     const bool antialiased = (font->kind & kFontAntialiased) != 0;
+    const quarn::MemImgBase* ts = quarn::TestMemImgValid(target) ? target->store : nullptr;
+    if (ts == nullptr || ts->paletted || (ts->kind != quarn::kMemImgRgb565 && ts->kind != quarn::kMemImgXrgb32)) {
+        return AppendLog(L"テキストを描画できない描画先が選ばれています\n");
+    }
     if (!antialiased && (mode == 0 || (mode == 1 && g_DrawSettings.blendParam == 255))) {
         DrawTextCore(1, x, y, 0, 1.0, 1.0, text, color, target, &clip, 1, handle, edgeColor, -1, vertical,
                      nullptr);
@@ -458,21 +461,44 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     }
 
     // Blended or anti-aliased: the text is drawn at the work image's corner, then blitted.
-    MEMIMG* work = antialiased ? &g_screenImages.workAlpha : &g_screenImages.work;
-    if (!quarn::TestMemImgValid(work)) return -1;
+    if (ts->alpha) {
+        return AppendLog(L"アルファチャンネル付きの描画先にはテキストを合成できません\n");
+    }
+    MEMIMG* shared = antialiased ? &g_screenImages.workAlpha : &g_screenImages.work;
+    if (!quarn::TestMemImgValid(shared)) {
+        return AppendLog(L"テキスト描画用の作業イメージがありません\n");
+    }
+    quarn::PixelRect area{0, 0, size[0], size[1]};
+    const quarn::PixelRect screen{0, 0, shared->width, shared->height};
+    ClampRectInsideRect(&area, &screen);
+    if (area.right <= 0 || area.bottom <= 0) return 0;
+
+    // The blend image weighs the text pixel by pixel from its corner: it must cover the text.
+    const MEMIMG* mask = SelectedBlendMemImg();
+    if (mask != nullptr && (mask->width < area.right || mask->height < area.bottom)) {
+        return AppendLog(L"ブレンド画像がテキストの描画範囲より小さいため描画できません\n");
+    }
+
+    // A graph of another depth than the screen is drawn through a work image of its own depth.
+    MEMIMG own{};
+    MEMIMG* work = shared;
+    if (shared->store->kind != ts->kind) {
+        if (quarn::CreateMemImgWithOptions(&own, area.right, area.bottom, -1, 0, ts->kind, 0, antialiased ? 1 : 0,
+                                           0, nullptr) != 0) {
+            return AppendLog(L"テキスト描画用の作業イメージの作成に失敗しました\n");
+        }
+        work = &own;
+    }
     const quarn::PixelRect keptClip = g_DrawSettings.clip;
     const uint32_t keptBright = g_DrawSettings.brightColor;
 
-    quarn::PixelRect area{0, 0, size[0], size[1]};
-    const quarn::PixelRect screen{0, 0, work->width, work->height};
-    ClampRectInsideRect(&area, &screen);
     g_DrawSettings.clip = area;
     if (antialiased) {
         work->store->transparentColor = 0;
     } else {
         const uint32_t bright = quarn::DrawBrightRgb(g_DrawSettings);
-        const uint32_t text1 = ApplyBrightToColor(color, bright);
-        const uint32_t edge1 = ApplyBrightToColor(edgeColor, bright);
+        const uint32_t text1 = TextColorForImage(color, bright, work);
+        const uint32_t edge1 = TextColorForImage(edgeColor, bright, work);
         uint32_t& key = work->store->transparentColor;
         const uint32_t keyMask = work->store->kind == quarn::kMemImgRgb565 ? 0xFFFF : 0xFFFFFF;
         key &= keyMask;
@@ -482,12 +508,17 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     quarn::FillMemImgPixels(work, &fill, work->store->transparentColor);
     DrawTextCore(1, 0, 0, 0, 1.0, 1.0, text, color, work, &area, 1, handle, edgeColor, -1, vertical, nullptr);
 
+    // Only the text's own rectangle is blitted, so that a blend image need only cover the text.
+    MEMIMG drawn{};
+    quarn::MakeMemImgView(&drawn, work, 0, 0, area.right, area.bottom);
     quarn::PixelRect place{x, y, quarn::SaturateToInt32(int64_t{x} + size[0]), quarn::SaturateToInt32(int64_t{y} + size[1])};
     const quarn::PixelRect kept = keptClip;
     ClampRectInsideRect(&place, &kept);
     g_DrawSettings.clip = place;
     g_DrawSettings.brightColor = (keptBright & 0xFF000000u) | quarn::kNoBrightColor;
-    quarn::RenderMemImg(target, work, x, y, 1, SelectedBlendMemImg());
+    quarn::RenderMemImg(target, &drawn, x, y, 1, mask);
+    quarn::ReleaseMemImgRef(&drawn);
+    quarn::ReleaseMemImgRef(&own);
 
     g_DrawSettings.clip = keptClip;
     g_DrawSettings.brightColor = keptBright;

@@ -122,6 +122,9 @@ int64_t SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount);
 // with its one-pixel border lies inside the texture.
 void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* width,
                            int32_t* height, int32_t* capacity, int32_t* cellsPerColumn);
+// One block for the two lists of a text of units code units (listed, to render), each units
+// entries long; null when it cannot be had, a size beyond the allocator's range included.
+GlyphListEntry* AllocGlyphLists(int32_t units);
 // Empties the map and the entries of a record; entry i owns cell i.
 void ResetGlyphCache(FontRecord* font);
 // The entry at the ring head made ready for a new glyph: its old unit is forgotten and its
@@ -139,6 +142,10 @@ void StoreGlyphInMemoryCell(FontRecord* font, GlyphEntry* entry, const uint8_t* 
 // A colour value of the screen's format multiplied by the draw bright colour (0x00RRGGBB),
 // channel by channel.
 uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb);
+
+// A colour value of the screen's format, with the bright colour applied, in the colour form
+// of the image it is drawn into (kinds 0 and 1; the screen's form for any other image).
+uint32_t TextColorForImage(uint32_t value, uint32_t brightRgb, const quarn::MEMIMG* image);
 
 struct GlyphDrawTarget {
     quarn::MEMIMG* image;

@@ -73,6 +73,14 @@ FontRecord* GetFontRecord(int32_t font) { return FindHandleRecordAs<FontRecord>(
 
 int32_t IsFontHandleValid(int32_t font) { return GetFontRecord(font) != nullptr ? 1 : 0; }
 
+GlyphListEntry* AllocGlyphLists(int32_t units)
+{
+    // Sized in 64 bits: in 32, a very long text's size would wrap to a small block.
+    const int64_t bytes = int64_t{units} * 2 * static_cast<int64_t>(sizeof(GlyphListEntry));
+    if (units < 1 || bytes > INT32_MAX) return nullptr;
+    return static_cast<GlyphListEntry*>(AllocTrackedMemory(static_cast<uint32_t>(bytes), "", 0));
+}
+
 int32_t ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
                          int32_t* cellSide, int32_t* cellHeight)
 {
@@ -255,6 +263,20 @@ uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb)
     // Only the colour channels: the format's other bits are cleared.
     const quarn::ColorFormat* format = ScreenColorFormat();
     return PackScreenColor(rgb[0], rgb[1], rgb[2]) & (format->redMask | format->greenMask | format->blueMask);
+}
+
+uint32_t TextColorForImage(uint32_t value, uint32_t brightRgb, const quarn::MEMIMG* image)
+{
+    const uint32_t screen = ApplyBrightToColor(value, brightRgb);
+    if (quarn::TestMemImgValid(image) == 0) return screen;
+    const int32_t kind = image->store->kind;
+    if (kind != quarn::kMemImgRgb565 && kind != quarn::kMemImgXrgb32) return screen;
+    // A graph drawn into may have another depth than the screen the caller's colours are for.
+    int rgb[3] = {0, 0, 0};
+    UnpackScreenColor(screen, &rgb[0], &rgb[1], &rgb[2]);
+    const quarn::ColorFormat* format = quarn::GetMemImgColorFormat(kind, 0, 0);
+    return quarn::EncodePixelColor(format, rgb[0], rgb[1], rgb[2], 255) &
+           (format->redMask | format->greenMask | format->blueMask);
 }
 
 void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const GlyphDrawTarget& t,

@@ -56,8 +56,36 @@ void ReleaseGraphImage(GraphImage* image)
     FreeTrackedMemory(image);
 }
 
+// A plain copy of a block-compressed picture in out (the caller's picture stays as it came):
+// 0, or -1 with a log line when its blocks cannot be expanded.
+int32_t ExpandPictureCopy(const BaseImage* image, BaseImage* out)
+{
+    const uint32_t kind = image->format.compression;
+    const int64_t blocks = int64_t{image->width / 4} * (image->height / 4);
+    const int64_t bytes = blocks * (kind == 1 ? 8 : 16);
+    *out = *image;
+    out->pixels = nullptr;
+    if (kind > 5 || image->width < 0 || image->height < 0 || bytes > INT32_MAX) {
+        return AppendLog(L"圧縮された画像の展開に失敗しました\n");
+    }
+    // The expansion frees the block memory it replaces, so it works on a copy of the blocks.
+    out->pixels = static_cast<uint8_t*>(AllocTrackedMemory(static_cast<uint32_t>(bytes > 0 ? bytes : 1), "", 0));
+    if (out->pixels == nullptr) {
+        return AppendLog(L"圧縮された画像の展開に失敗しました\n");
+    }
+    if (bytes > 0) {
+        std::memcpy(out->pixels, image->pixels, static_cast<size_t>(bytes));
+    }
+    if (ExpandCompressedBaseImage(out) != 0) {
+        FreeTrackedMemory(out->pixels);
+        out->pixels = nullptr;
+        return AppendLog(L"圧縮された画像の展開に失敗しました\n");
+    }
+    return 0;
+}
+
 // Writes the source rectangle of the picture into the graph at (destX, destY) of the graph.
-int32_t TransferPictureIntoGraph(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha,
+int32_t TransferPlainPictureIntoGraph(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha,
                                  const PixelRect* source, int32_t destX, int32_t destY)
 {
     CurrentRenderBackend()->flush();
@@ -88,6 +116,34 @@ int32_t TransferPictureIntoGraph(GraphRecord* graph, const BaseImage* image, con
     return CurrentRenderBackend()->uploadImage(
         graph, image, alpha, static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right - left),
         static_cast<int32_t>(bottom - top), static_cast<int32_t>(left + shiftX), static_cast<int32_t>(top + shiftY));
+}
+
+// As above; a block-compressed picture or alpha picture is expanded first (no image this
+// renderer makes holds blocks).
+int32_t TransferPictureIntoGraph(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha,
+                                 const PixelRect* source, int32_t destX, int32_t destY)
+{
+    const bool packed = image != nullptr && image->pixels != nullptr && image->format.compression != 0;
+    const bool packedAlpha = alpha != nullptr && alpha->pixels != nullptr && alpha->format.compression != 0;
+    if (!packed && !packedAlpha) {
+        return TransferPlainPictureIntoGraph(graph, image, alpha, source, destX, destY);
+    }
+    BaseImage plain{};
+    BaseImage plainAlpha{};
+    int32_t result = 0;
+    if (packed && ExpandPictureCopy(image, &plain) != 0) {
+        result = -1;
+    }
+    if (result == 0 && packedAlpha && ExpandPictureCopy(alpha, &plainAlpha) != 0) {
+        result = -1;
+    }
+    if (result == 0) {
+        result = TransferPlainPictureIntoGraph(graph, packed ? &plain : image,
+                                               packedAlpha ? &plainAlpha : alpha, source, destX, destY);
+    }
+    DiscardBaseImage(&plain);
+    DiscardBaseImage(&plainAlpha);
+    return result;
 }
 
 // Both images must have the graph's size, or no alpha image.
@@ -696,8 +752,7 @@ int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, in
 int32_t SoftUploadGraphImage(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha, int32_t left,
                              int32_t top, int32_t width, int32_t height, int32_t destX, int32_t destY)
 {
-    LoadBaseImageIntoMemImg(image, alpha, &graph->view, left, top, width, height, destX, destY, 0);
-    return 0;
+    return LoadBaseImageIntoMemImg(image, alpha, &graph->view, left, top, width, height, destX, destY, 0);
 }
 
 void SoftReleaseGraphImage(GraphImage* image) { ReleaseMemImgRef(&image->memImg); }

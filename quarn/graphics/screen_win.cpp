@@ -166,7 +166,6 @@ int32_t StartGraphicsCore()
         return kGraphicsDeviceFailed;
     }
     g_screenSettings.started = 1;
-    SetMemImgScreenColorBits(GetConfiguredColorBits());
     if (CurrentRenderBackend()->makeScreen() != 0) {
         return kGraphicsScreenFailed;
     }

@@ -83,9 +83,13 @@ int32_t CreateSoftwareScreen()
         // and a failing start-up still returns to the application, which saves its state.
         return AppendLog(L"プライマリサーフェス用の MEMIMG の作成に失敗しました\n");
     }
-    CreatePlainMemImg(&g_screenImages.work, width, height, kind);
+    // Blended and anti-aliased text is drawn through these: without them no text could be.
     g_screenImages.workAlpha = MEMIMG{};
-    CreateMemImgWithOptions(&g_screenImages.workAlpha, width, height, -1, 0, kind, 0, 1, 0, nullptr);
+    if (CreatePlainMemImg(&g_screenImages.work, width, height, kind) != 0 ||
+        CreateMemImgWithOptions(&g_screenImages.workAlpha, width, height, -1, 0, kind, 0, 1, 0, nullptr) != 0) {
+        ReleaseSoftwareScreen();
+        return AppendLog(L"テキスト描画用の作業 MEMIMG の作成に失敗しました\n");
+    }
     const uint32_t background = kWindowBackgroundColor;
     FillMemImgPixels(&g_screenImages.primary, nullptr,
                      EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,

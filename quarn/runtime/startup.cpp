@@ -160,7 +160,7 @@ int32_t RunLibraryStartUp()
     RegisterScreenWindowHandlers();
     if (InitializeGraphics() < 0)
         return FailStartUp();
-    StartCharInput();
+    StartCharInput(PackScreenColor);
 
     g_system.started = 1;
     NoteLibraryStartupComplete(1);

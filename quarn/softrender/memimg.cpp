@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "quarn/core/core.h"
+#include "quarn/core/screen_settings.h"
 
 #include "quarn/softrender/blend_ops.h"
 #include "quarn/softrender/simd_rows.h"
@@ -16,8 +17,6 @@ uint8_t BlendLerp6Table[64][64][64];
 uint8_t BlendMaskAlphaTable[256];
 
 namespace {
-
-int g_ScreenColorBits = 16;
 
 void* StoreAlloc(size_t size) { return AllocTrackedMemory(static_cast<uint32_t>(size), "", 0); }
 void* StoreAllocZeroed(size_t size)
@@ -83,8 +82,6 @@ int MemImgBytesPerPixel(int kind, int paletted, int alpha)
     return 4;
 }
 
-void SetMemImgScreenColorBits(int bits) { g_ScreenColorBits = bits; }
-
 int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
                             uint32_t transparentColor, int kind, int paletted, int alpha,
                             int build, uint8_t* caller_pixels)
@@ -141,7 +138,9 @@ int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
             store->pixels = caller_pixels;
             store->callerOwnedPixels = 1;
         } else {
-            store->pixels = static_cast<uint8_t*>(StoreAlloc(static_cast<size_t>(buffer_bytes)));
+            // Cleared to 0, as a new texture is: a blank graph shows the same on both renderers.
+            store->pixels =
+                static_cast<uint8_t*>(StoreAllocZeroed(static_cast<size_t>(buffer_bytes)));
             ok = store->pixels != nullptr;
         }
     }
@@ -174,7 +173,8 @@ int CreatePlainMemImg(MEMIMG* view, int width, int height, int kind)
 {
     if (view == nullptr) return -1;
     std::memset(view, 0, sizeof(*view));
-    if (kind == -1) kind = g_ScreenColorBits == 16 ? kMemImgRgb565 : kMemImgXrgb32;
+    // Read at each call: a screen-mode change may have changed the depth since start-up.
+    if (kind == -1) kind = GetConfiguredColorBits() == 16 ? kMemImgRgb565 : kMemImgXrgb32;
     return CreateMemImgWithOptions(view, width, height, -1, 0, kind, 0, 0, 0, nullptr);
 }
 

@@ -77,31 +77,50 @@ int ConvertCopyMemImg(MEMIMG* dst, const MEMIMG* src, const PixelRect* srcRect, 
     if (!RectInside(target, dst->width, dst->height)) return -1;
     MemImgBase* ds = dst->store;
     const MemImgBase* ss = src->store;
+    // The shared format of a paletted kind has no palette: the indices are read through the
+    // store's own palette, whose entries are in the kind's plain pixel form.
+    ColorFormat palettedSource;
+    const ColorFormat* sourceFormat = ss->format;
+    if (ss->paletted && ss->palette != nullptr) {
+        palettedSource = *ss->format;
+        const ColorFormat* entryFormat = GetMemImgColorFormat(ss->kind, 0, 0);
+        const int entryBytes = ss->kind == kMemImgXrgb32 ? 4 : 2;
+        for (int i = 0; i < 256; ++i) {
+            const uint8_t* e = ss->palette + ptrdiff_t{entryBytes} * i;
+            const uint32_t value = entryBytes == 4 ? LoadPixel32(e) : LoadPixel16(e);
+            int red = 0, green = 0, blue = 0;
+            DecodePixelColor(entryFormat, value, &red, &green, &blue, nullptr);
+            palettedSource.palette[i] = PaletteEntry{static_cast<uint8_t>(blue),
+                                                     static_cast<uint8_t>(green),
+                                                     static_cast<uint8_t>(red), 0};
+        }
+        sourceFormat = &palettedSource;
+    }
     const int result = ConvertPixelRect(dst->pixels, ds->pitch, ds->format, src->pixels, ss->pitch,
-                                        ss->format, nullptr, 0, nullptr, dstX, dstY, &r, 0, 0, 0,
+                                        sourceFormat, nullptr, 0, nullptr, dstX, dstY, &r, 0, 0, 0,
                                         0, 0, 0, 0, 0);
     MarkMemImgPixelsChanged(ds);
     return result < 0 ? -1 : 0;
 }
 
-void LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage, MEMIMG* view,
+int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage, MEMIMG* view,
                              int srcX, int srcY, int width, int height, int dstX, int dstY,
                              int option)
 {
-    if (!TestMemImgValid(view) || image == nullptr || image->pixels == nullptr) return;
+    if (!TestMemImgValid(view) || image == nullptr || image->pixels == nullptr) return -1;
     // Block-compressed pixel memory is not laid out in lines the copy could read.
-    if (image->format.compression != 0) return;
-    if (width < 1 || height < 1) return;
+    if (image->format.compression != 0) return -1;
+    if (width < 1 || height < 1) return -1;
     const PixelRect r{srcX, srcY, static_cast<int32_t>(int64_t{srcX} + width),
                       static_cast<int32_t>(int64_t{srcY} + height)};
-    if (!RectInside(r, image->width, image->height)) return;
+    if (!RectInside(r, image->width, image->height)) return -1;
     if (alphaImage != nullptr &&
         (alphaImage->pixels == nullptr || alphaImage->format.compression != 0 ||
          !RectInside(r, alphaImage->width, alphaImage->height)))
-        return;
+        return -1;
     const PixelRect target{dstX, dstY, static_cast<int32_t>(int64_t{dstX} + width),
                            static_cast<int32_t>(int64_t{dstY} + height)};
-    if (!RectInside(target, view->width, view->height)) return;
+    if (!RectInside(target, view->width, view->height)) return -1;
 
     MemImgBase* store = view->store;
     if (store->kind == kMemImgGrey8) {
@@ -109,7 +128,7 @@ void LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage
         // the single-channel format has no palette for: take the red channel directly.
         const ColorFormat& f = image->format;
         const int bpp = f.bytesPerPixel;
-        if (bpp < 1 || bpp > 4) return;
+        if (bpp < 1 || bpp > 4) return -1;
         for (int y = 0; y < height; ++y) {
             const uint8_t* in = image->pixels + ptrdiff_t{image->pitch} * (srcY + y) +
                                 ptrdiff_t{bpp} * srcX;
@@ -127,7 +146,7 @@ void LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage
             }
         }
         MarkMemImgPixelsChanged(store);
-        return;
+        return 0;
     }
     if (store->kind == kMemImgGrey16) {
         // The red channel becomes the single channel.
@@ -135,7 +154,7 @@ void LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage
                          &image->format, nullptr, 0, nullptr, dstX, dstY, &r, 0, 0, 0, 0, 1, 1,
                          0, 0);
         MarkMemImgPixelsChanged(store);
-        return;
+        return 0;
     }
 
     const int result = ConvertPixelRect(
@@ -143,7 +162,7 @@ void LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage
         alphaImage ? alphaImage->pixels : nullptr, alphaImage ? alphaImage->pitch : 0,
         alphaImage ? &alphaImage->format : nullptr, dstX, dstY, &r, 0, option,
         store->transparentColor, 0, 0, 0, 0, 0);
-    if (result < 0) return;
+    if (result < 0) return -1;
     if (alphaImage == nullptr && store->paletted) store->paletteCount = result + 1;
 
     if (store->paletted) {
@@ -164,6 +183,7 @@ void LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage
 
     MarkMemImgPixelsChanged(store);
     if (width == view->width && height == view->height) BuildMemImgLineRuns(view);
+    return 0;
 }
 
 }  // namespace quarn

@@ -94,6 +94,7 @@ void BuildBlendMaskAlphaTable(int border_pos, int border_range);
 int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
                             uint32_t transparentColor, int kind, int paletted, int alpha,
                             int build, uint8_t* caller_pixels);
+// Kind -1 follows the configured colour depth: kind 0 at 16 bits, else kind 1.
 int CreatePlainMemImg(MEMIMG* view, int width, int height, int kind);
 void MakeMemImgView(MEMIMG* out, const MEMIMG* src, int x, int y, int width, int height);
 int TestMemImgValid(const MEMIMG* view);
@@ -101,17 +102,16 @@ void ReleaseMemImgRef(MEMIMG* view);
 void FillMemImgPixels(MEMIMG* view, const PixelRect* rect, uint32_t value);
 int ConvertCopyMemImg(MEMIMG* dst, const MEMIMG* src, const PixelRect* src_rect, int dst_x,
                       int dst_y);
-void LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alpha_image, MEMIMG* view,
-                             int src_x, int src_y, int width, int height, int dst_x, int dst_y,
-                             int option);
+// 0, or -1 when nothing was loaded: a rectangle outside either image or the view, block-
+// compressed pixels (expanded by the caller first) or a failed conversion.
+int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alpha_image, MEMIMG* view,
+                            int src_x, int src_y, int width, int height, int dst_x, int dst_y,
+                            int option);
 const ColorFormat* GetMemImgColorFormat(int kind, int alpha, int paletted);
 
 // Bytes per pixel of a store of this kind and options.
 int MemImgBytesPerPixel(int kind, int paletted, int alpha);
 
-// Colour depth the screen is configured for; kind -1 of CreatePlainMemImg follows it
-// (16 gives kind 0, anything else kind 1). The screen code sets it; 16 until then.
-void SetMemImgScreenColorBits(int bits);
 
 // Computes the premultiplied pixels (stores with alpha) and the run table over the whole view,
 // and marks both valid for exactly this view. Used after a whole-view load.

@@ -113,7 +113,11 @@ const ImeApi* SetImeApi(const ImeApi* api);
 constexpr int32_t kKeyInputSlots = 256;
 constexpr int32_t kKeyInputColours = 15;
 
-int32_t StartCharInput();
+// pack makes a colour value of the screen's form from 0-255 channels (the graphics layer's
+// packing, handed down by the start-up); null packs 0x00RRGGBB.
+int32_t StartCharInput(uint32_t (*pack)(int red, int green, int blue) = nullptr);
+// Key-input drawing colour 0 to kKeyInputColours - 1, as made at the start; 0 outside.
+uint32_t GetKeyInputColour(int32_t index);
 int32_t ResetCursorBlink();
 int32_t SetImeEnabled(int32_t flag);
 int32_t EndKeyInput();

@@ -18,13 +18,35 @@ struct CursorBlink {
 };
 static CursorBlink g_blink;
 
+// The colours key input is drawn in (text, cursor, selection, IME composition and candidate
+// states): nothing in this build draws key input, but they are kept in the screen's form.
+struct Rgb {
+    uint8_t red, green, blue;
+};
+static constexpr Rgb kKeyInputRgb[kKeyInputColours] = {
+    {255, 255, 255}, {255, 255, 0}, {255, 255, 255}, {0, 255, 255}, {255, 255, 255},
+    {255, 0, 0},     {255, 255, 20}, {0, 0, 0},       {0, 0, 0},     {0, 0, 0},
+    {255, 255, 0},   {0, 0, 0},     {255, 255, 255}, {0, 0, 0},     {128, 128, 128},
+};
+static uint32_t g_keyInputColours[kKeyInputColours];
+
+static uint32_t PackRgbWord(int red, int green, int blue)
+{
+    return static_cast<uint32_t>(red) << 16 | static_cast<uint32_t>(green) << 8 | static_cast<uint32_t>(blue);
+}
+
+uint32_t GetKeyInputColour(int32_t index)
+{
+    return index >= 0 && index < kKeyInputColours ? g_keyInputColours[index] : 0;
+}
+
 static void FreeKeyInput(KeyInputRecord* record)
 {
     FreeTrackedMemory(record->text);
     FreeTrackedMemory(record);
 }
 
-int32_t StartCharInput()
+int32_t StartCharInput(uint32_t (*pack)(int red, int green, int blue))
 {
     AppendLog(L"文字コードバッファの初期化を行います... ");
     ClearCharRing(LibraryCharRing());
@@ -35,6 +57,10 @@ int32_t StartCharInput()
         if (handle >= 0) {
             FreeKeyInput(static_cast<KeyInputRecord*>(RemoveHandleRecord(g_keyInputTable.get(), handle)));
         }
+    }
+    if (pack == nullptr) pack = PackRgbWord;
+    for (int32_t i = 0; i < kKeyInputColours; ++i) {
+        g_keyInputColours[i] = pack(kKeyInputRgb[i].red, kKeyInputRgb[i].green, kKeyInputRgb[i].blue);
     }
     g_activeKeyInput = -1;
     g_blink.start = 0;

@@ -133,8 +133,48 @@ static void ChooseCodePage()
     SetCharacterCodeFormat(CharacterCodeFormatFromCodePage(static_cast<uint32_t>(g_system.codePage)));
 }
 
+// Held from the second-instance test to the window's end. Two instances started in the same
+// instant both pass a test by window class, which looks long before either window exists;
+// creating a named object is one atomic step, so exactly one of them gets it first.
+static HANDLE s_instanceLock = nullptr;
+
+static void ReleaseInstanceLock()
+{
+    if (s_instanceLock != nullptr) {
+        CloseHandle(s_instanceLock);
+        s_instanceLock = nullptr;
+    }
+}
+
+// 1 when this process holds the lock named from the window class text, 0 when another
+// instance holds it. Without a lock (the object could not be made) the class test decides.
+static int32_t TakeInstanceLock()
+{
+    wchar_t name[kClassNameUnits + 32] = L"Local\\QuarnInstance.";
+    const size_t prefix = std::wcslen(name);
+    size_t i = 0;
+    for (; g_system.className[i] != L'\0' && prefix + i < kClassNameUnits + 31; ++i) {
+        // A backslash would name a namespace.
+        name[prefix + i] = g_system.className[i] == L'\\' ? L'_' : g_system.className[i];
+    }
+    name[prefix + i] = L'\0';
+    ReleaseInstanceLock();
+    SetLastError(ERROR_SUCCESS);  // a new object need not clear an older error
+    HANDLE lock = CreateMutexW(nullptr, FALSE, name);
+    if (lock == nullptr) {
+        return 1;
+    }
+    if (GetLastError() == ERROR_ALREADY_EXISTS) {
+        CloseHandle(lock);
+        return 0;
+    }
+    s_instanceLock = lock;
+    return 1;
+}
+
 static int32_t FailWindowStart(const wchar_t* line)
 {
+    ReleaseInstanceLock();
     g_system.quit = 1;
     g_system.creatingWindow = 0;
     return AppendLog(line);
@@ -176,7 +216,8 @@ int32_t StartMainWindow()
     ChooseCodePage();
 
     AppendLog(L"ソフトの二重起動検査... ");
-    if (FindWindowW(g_system.className, nullptr) != nullptr) {
+    if (TakeInstanceLock() == 0 || FindWindowW(g_system.className, nullptr) != nullptr) {
+        ReleaseInstanceLock();
         AppendLog(L"二重起動されています、ソフトを終了します\n");
         g_system.quit = 1;
         return -1;
@@ -412,6 +453,15 @@ static void StoreDroppedFiles(HDROP drop)
     DragFinish(drop);
 }
 
+// A close, and the end of the Windows session: the window goes, and with it the pump.
+static void CloseMainWindow()
+{
+    DestroyWindow(g_system.mainWindow);
+    if (g_system.ending == 0) {
+        g_system.ending = 4;
+    }
+}
+
 LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -460,9 +510,14 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
     }
     case WM_CLOSE:
         AppendLog(L"ウインドウを閉じようとしています\n");
-        DestroyWindow(g_system.mainWindow);
-        if (g_system.ending == 0) {
-            g_system.ending = 4;
+        CloseMainWindow();
+        return 0;
+    case WM_ENDSESSION:
+        // The session may end the process once this returns: the pump ends now, as on a
+        // close, so that the program's own ending (saving what it keeps) runs at once.
+        if (wParam != FALSE) {
+            AppendLog(L"Windows のセッションが終了します\n");
+            CloseMainWindow();
         }
         return 0;
     case WM_LBUTTONDOWN:
@@ -594,6 +649,7 @@ int32_t EndMainWindow()
         DestroyWindow(window);
     }
     UnregisterClassW(g_system.className, g_system.instance);
+    ReleaseInstanceLock();
     if (g_charInputServed) {
         EndKeyInput();
     }

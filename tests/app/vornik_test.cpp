@@ -135,6 +135,30 @@ TEST_F(Vornik, F5ResetsTheTally)
     EXPECT_LT(saved.tally, since_key);
 }
 
+TEST_F(Vornik, EndOfTheSessionSavesAResetMadeDuringTheRun)
+{
+    // Log-off: the system asks, then tells every top-level window that the session ends.
+    folder.write(L"data.txt", state_text(100000000, now_seconds()));
+    VornikProcess vornik;
+    ASSERT_TRUE(vornik.start(folder.path));
+    ASSERT_TRUE(vornik.wait_until_running());
+    const DWORD pressed = GetTickCount();
+    vornik.press_f5();
+    Sleep(500);
+    DWORD_PTR answer = 0;
+    ASSERT_NE(SendMessageTimeoutW(vornik.window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000,
+                                  &answer),
+              0);
+    EXPECT_NE(answer, 0u) << "the session may end";
+    SendMessageTimeoutW(vornik.window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, 5000, &answer);
+    EXPECT_EQ(vornik.wait_for_exit(), 0);
+    const long long since_key = GetTickCount() - pressed;
+    const SavedState saved = parse_saved(folder.read(L"data.txt"));
+    ASSERT_TRUE(saved.well_formed);
+    EXPECT_GE(saved.tally, 0);
+    EXPECT_LT(saved.tally, since_key) << "the reset was saved";
+}
+
 TEST_F(Vornik, SecondInstanceEndsAndLeavesTheFile)
 {
     const std::string before = state_text(5000, now_seconds());

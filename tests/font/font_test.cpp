@@ -234,6 +234,22 @@ TEST_F(FontTest, StandardFontKeepsOneHandleAcrossFrames)
     EXPECT_EQ(GetFontTable()->liveCount, 1);
 }
 
+TEST_F(FontTest, FontBlocksCarryNoSourceNameOrLine)
+{
+    // The library's blocks are recorded with an empty source name and line 0.
+    const int32_t f = CreateFontToHandle(nullptr, 12, -1, kFontAntialiased, -1, -1, 0, -1, -1);
+    ASSERT_GE(f, 0);
+    const FontRecord* font = GetFontRecord(f);
+    ASSERT_NE(font, nullptr);
+    for (const void* block : {static_cast<const void*>(font), static_cast<const void*>(font->memoryCache)}) {
+        ASSERT_NE(block, nullptr);
+        const auto* record = static_cast<const AllocationRecord*>(block) - 1;
+        EXPECT_STREQ(record->head.sourceTail, "");
+        EXPECT_EQ(record->head.line, 0);
+    }
+    EXPECT_EQ(DestroyFontHandle(f), 0);
+}
+
 TEST_F(FontTest, HandleRefusals)
 {
     LogCapture log;
@@ -424,6 +440,84 @@ TEST_F(FontTest, BlendedPlainTextGoesThroughTheWorkImage)
     EXPECT_GT(half, 30);
     EXPECT_EQ(g_DrawSettings.clip.right, kWidth) << "the clip is restored";
     EXPECT_EQ(g_DrawSettings.brightColor, quarn::kNoBrightColor);
+}
+
+TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
+{
+    // A 16-bit graph on the 32-bit screen: red must land as RGB565 red on the direct path
+    // (plain text) and through a work image of the graph's depth (anti-aliased, and blended).
+    SetNewGraphColorBits(16);
+    const int32_t graph = CreateBlankGraph(kWidth, kHeight);
+    SetNewGraphColorBits(0);
+    ASSERT_GE(graph, 0);
+    const MEMIMG& view = quarn::FindGraphRecord(graph)->view;
+    ASSERT_EQ(view.store->kind, quarn::kMemImgRgb565);
+    ASSERT_EQ(SelectDrawTarget(graph), 0);
+    struct Case {
+        int32_t kind, mode, param;
+    };
+    for (const Case c : {Case{kFontPlain, 0, 255}, Case{kFontAntialiased, 0, 255}, Case{kFontPlain, 1, 128}}) {
+        quarn::FillMemImgPixels(const_cast<MEMIMG*>(&view), nullptr, 0);
+        g_DrawSettings.blendMode = c.mode;
+        g_DrawSettings.blendParam = c.param;
+        const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, c.kind, -1, -1, 0, -1, -1);
+        ASSERT_EQ(DrawTextWithFont(10, 10, L"Red", 0xFF0000, font, 0, 0), 0);
+        int red = 0;
+        for (int y = 0; y < kHeight; ++y) {
+            for (int x = 0; x < kWidth; ++x) {
+                uint16_t p = 0;
+                std::memcpy(&p, view.pixels + ptrdiff_t{view.store->pitch} * y + 2 * x, 2);
+                ASSERT_EQ(p & 0x07FF, 0) << "only red, kind " << c.kind << " mode " << c.mode << " at " << x << "," << y;
+                red += (p >> 11) >= (c.mode == 1 ? 15 : 31);
+            }
+        }
+        EXPECT_GT(red, 10) << "kind " << c.kind << " mode " << c.mode;
+        DestroyFontHandle(font);
+    }
+    g_DrawSettings.blendMode = 0;
+    g_DrawSettings.blendParam = 255;
+    ASSERT_EQ(SelectDrawTarget(-2), 0);
+    DestroyGraph(graph);
+}
+
+TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
+{
+    // A blend graph smaller than the screen but covering the text weighs it; one smaller
+    // than the text is refused with a log line.
+    const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
+    const int32_t cover = CreateBlankGraph(120, 40);
+    const int32_t tiny = CreateBlankGraph(4, 4);
+    ASSERT_GE(cover, 0);
+    ASSERT_GE(tiny, 0);
+    quarn::BuildBlendMaskAlphaTable(0, 255);  // every mask value weighs fully
+    g_DrawSettings.blendMode = 1;
+    g_DrawSettings.blendParam = 128;
+    g_DrawSettings.blendGraph = cover;
+    ASSERT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), 0);
+    int drawn = 0;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) drawn += Screen(x, y) != 0;
+    EXPECT_GT(drawn, 10);
+
+    LogCapture log;
+    g_DrawSettings.blendGraph = tiny;
+    quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
+    EXPECT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), -1);
+    EXPECT_TRUE(log.Contains(L"ブレンド画像がテキストの描画範囲より小さいため描画できません\n"));
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) ASSERT_EQ(Screen(x, y), 0u);
+    g_DrawSettings.blendGraph = -1;
+    g_DrawSettings.blendMode = 0;
+    g_DrawSettings.blendParam = 255;
+}
+
+TEST_F(FontTest, BlendedTextWithoutAWorkImageIsRefusedAloud)
+{
+    const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontAntialiased, -1, -1, 0, -1, -1);
+    quarn::ReleaseMemImgRef(&g_screenImages.workAlpha);
+    LogCapture log;
+    EXPECT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), -1);
+    EXPECT_TRUE(log.Contains(L"テキスト描画用の作業イメージがありません\n"));
 }
 
 TEST_F(FontTest, BrightColourTintsTextOnBothPaths)

@@ -159,6 +159,20 @@ struct TestFont {
     }
 };
 
+TEST(FontLayout, GlyphListsOfVeryLongTextsAreRefusedNotWrapped)
+{
+    // 0x15555556 units need 12 * 0x15555556 bytes, which wraps to 8 in 32 bits.
+    for (const int32_t units : {0x15555556, INT32_MAX, 0, -1}) {
+        GlyphListEntry* list = AllocGlyphLists(units);
+        EXPECT_EQ(list, nullptr) << units;
+        FreeTrackedMemory(list);
+    }
+    GlyphListEntry* list = AllocGlyphLists(300);
+    ASSERT_NE(list, nullptr);
+    list[599] = GlyphListEntry{0x41, 0};  // the last entry of the second list lies inside
+    FreeTrackedMemory(list);
+}
+
 TEST(GlyphRing, EvictsFirstInFirstOutAndReusesTheCell)
 {
     TestFont font(kFontAntialiased, 8, 3);
@@ -195,6 +209,43 @@ TEST(GlyphCells, OneBitGlyphsAreClippedToTheirCell)
             ASSERT_EQ(font.At(0, x, y), 1);
     for (int y = 0; y < 8; ++y)
         ASSERT_EQ(font.At(1, 0, y), 0) << "the next cell stays empty";
+}
+
+TEST(GlyphCells, EightBitGlyphsAreClippedToTheirCell)
+{
+    // A glyph wider than the cell would run into the cell's next line, one taller into the
+    // next cell (the tall one takes the last cell, so past the cache block). Body pixels lie
+    // exactly where the glyph, moved in by the edge, meets the cell.
+    for (const int32_t kind : {kFontEdge, kFontAntialiased, kFontAntialiasedEdge}) {
+        TestFont font(kind, 8, 2);
+        const bool grey = (kind & kFontAntialiased) != 0;
+        const int32_t e = (kind & kFontEdge) ? 1 : 0;
+        auto ink = [grey](int32_t w, int32_t h, int32_t* pitch) {
+            *pitch = grey ? (w + 3) / 4 * 4 : (w + 31) / 32 * 4;
+            return std::vector<uint8_t>(static_cast<size_t>(*pitch) * h, grey ? 16 : 0xFF);
+        };
+        auto body = [&](uint32_t cell, int32_t x, int32_t y) {
+            const uint8_t v = font.At(cell, x, y);
+            return kind == kFontEdge ? v == 1 : (v & 0x0F) != 0;
+        };
+        struct Glyph {
+            int32_t w, h;
+        };
+        const Glyph glyphs[] = {{12, 1}, {1, 10}};
+        for (uint32_t cell = 0; cell < 2; ++cell) {
+            const Glyph g = glyphs[cell];
+            int32_t pitch = 0;
+            const std::vector<uint8_t> bits = ink(g.w, g.h, &pitch);
+            font.Add(static_cast<uint16_t>('a' + cell), bits, pitch, g.w, g.h);
+            for (int32_t y = 0; y < 8; ++y) {
+                for (int32_t x = 0; x < 8; ++x) {
+                    const bool inside = x >= e && x < e + g.w && y >= e && y < e + g.h;
+                    ASSERT_EQ(body(cell, x, y), inside)
+                        << "kind " << kind << ", glyph " << g.w << " x " << g.h << ", pixel " << x << "," << y;
+                }
+            }
+        }
+    }
 }
 
 TEST(GlyphCells, GreyLevelsAreStoredMinusOne)
@@ -351,6 +402,35 @@ TEST(GlyphColors, BrightScalesEachChannelOfTheScreenFormat)
     g_screenSettings.colorBits = 16;
     EXPECT_EQ(ApplyBrightToColor(0xFFFF, 0xFF0000), 0xF800u);
     EXPECT_EQ(ApplyBrightToColor(0xFFFF, 0x00FF00), 0x07E0u);
+    g_screenSettings = kept;
+}
+
+TEST(GlyphColors, TextColoursTakeTheFormOfTheImageDrawnInto)
+{
+    const ScreenSettings kept = g_screenSettings;
+    Canvas wide(2, 2, quarn::kMemImgXrgb32, 0);
+    Canvas narrow(2, 2, quarn::kMemImgRgb565, 0);
+    Canvas narrowAlpha(2, 2, quarn::kMemImgRgb565, 1);
+    struct Case {
+        int32_t screenBits;
+        uint32_t value, bright;
+        const MEMIMG* image;
+        uint32_t want;
+    };
+    const Case cases[] = {
+        {16, 0xF800, 0xFFFFFF, &wide.image, 0xFF0000},     // 16-bit red into a 32-bit graph
+        {16, 0x07E0, 0x808080, &wide.image, 0x008100},     // with bright: 32 of 63, widened
+        {16, 0xFFFF, 0xFFFFFF, &narrow.image, 0xFFFF},     // same depth: as it was
+        {32, 0x00FF00, 0xFFFFFF, &narrow.image, 0x07E0},   // 32-bit green into a 16-bit graph
+        {32, 0x0000FF, 0xFFFFFF, &narrowAlpha.image, 0x001F},
+        {32, 0x123456, 0xFFFFFF, &wide.image, 0x123456},
+        {32, 0x123456, 0xFFFFFF, nullptr, 0x123456},       // no image: the screen's form
+    };
+    for (const Case& c : cases) {
+        g_screenSettings.colorBits = c.screenBits;
+        EXPECT_EQ(TextColorForImage(c.value, c.bright, c.image), c.want)
+            << std::hex << c.value << " on a " << std::dec << c.screenBits << "-bit screen";
+    }
     g_screenSettings = kept;
 }
 

@@ -129,6 +129,29 @@ TEST_F(GraphTest, BlankGraphHasItsSizeAndAView)
     EXPECT_EQ(CreateBlankGraph(0, 8), -1);
 }
 
+TEST_F(GraphTest, BlankGraphsStartCleared)
+{
+    // Every kind a blank graph can take starts all 0, as a new texture does on the device.
+    struct Case {
+        int32_t bits, alpha;
+    };
+    for (const Case c : {Case{32, 0}, Case{32, 1}, Case{16, 0}, Case{16, 1}}) {
+        g_newGraphSettings.colorBits = c.bits;
+        g_newGraphSettings.alphaChannel = c.alpha;
+        const int32_t graph = CreateBlankGraph(9, 5);
+        ASSERT_GE(graph, 0);
+        const MEMIMG& view = FindGraphRecord(graph)->view;
+        const int32_t rowBytes = 9 * MemImgBytesPerPixel(view.store->kind, 0, view.store->alpha);
+        for (int32_t y = 0; y < 5; ++y) {
+            for (int32_t i = 0; i < rowBytes; ++i) {
+                ASSERT_EQ(view.pixels[ptrdiff_t{view.store->pitch} * y + i], 0)
+                    << c.bits << " bits, alpha " << c.alpha << ", byte " << i << " of line " << y;
+            }
+        }
+        DestroyGraph(graph);
+    }
+}
+
 TEST_F(GraphTest, SixteenBitAndAlphaGraphsPickTheirFormat)
 {
     g_newGraphSettings.colorBits = 16;
@@ -281,6 +304,44 @@ TEST_F(GraphTest, PicturesLandInTheGraphAndMirroringLeavesTheCallersImage)
     EXPECT_EQ(ConvertBaseImageToGraph(&picture, nullptr, 0, 0, 0), -1);
     g_screenSettings.started = 1;
     DiscardBaseImage(&picture);
+}
+
+TEST_F(GraphTest, BlockCompressedPicturesAreExpandedIntoTheGraph)
+{
+    // One DXT1 block, red and blue end points, the two alternating along each row; a second
+    // picture in DXT5 whose alpha block makes every pixel half transparent.
+    const uint8_t dxt1[8] = {0x00, 0xF8, 0x1F, 0x00, 0x44, 0x44, 0x44, 0x44};
+    const uint8_t dxt5[16] = {0x80, 0x80, 0, 0, 0, 0, 0, 0, 0x00, 0xF8, 0x1F, 0x00, 0x44, 0x44, 0x44, 0x44};
+    struct Case {
+        uint32_t kind;
+        const uint8_t* blocks;
+        size_t bytes;
+        uint32_t alpha;
+    };
+    for (const Case& c : {Case{1, dxt1, sizeof dxt1, 255}, Case{5, dxt5, sizeof dxt5, 0x80}}) {
+        BaseImage picture{};
+        SetupArgb8888Format(&picture.format);
+        picture.format.compression = c.kind;
+        picture.width = 4;
+        picture.height = 4;
+        picture.pitch = 16;
+        picture.pixels = static_cast<uint8_t*>(AllocTrackedMemory(static_cast<uint32_t>(c.bytes), "", 0));
+        ASSERT_NE(picture.pixels, nullptr);
+        std::memcpy(picture.pixels, c.blocks, c.bytes);
+
+        const int32_t graph = ConvertBaseImageToGraph(&picture, nullptr, 0, 0, 0);
+        ASSERT_GE(graph, 0) << "DXT" << c.kind;
+        EXPECT_EQ(picture.format.compression, c.kind) << "the caller's picture keeps its blocks";
+        const MEMIMG& view = FindGraphRecord(graph)->view;
+        for (int32_t y = 0; y < 4; ++y) {
+            for (int32_t x = 0; x < 4; ++x) {
+                EXPECT_EQ(Pixel(view, x, y), x % 2 == 0 ? 0xFF0000u : 0x0000FFu) << x << "," << y;
+                EXPECT_EQ(view.pixels[ptrdiff_t{view.store->pitch} * y + 4 * x + 3], c.alpha);
+            }
+        }
+        DestroyGraph(graph);
+        DiscardBaseImage(&picture);
+    }
 }
 
 TEST_F(GraphTest, RectTransferStaysInsideBothImages)

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "quarn/core/core.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/softrender/softrender.h"
 #include "test_images.h"
 
@@ -126,16 +127,18 @@ TEST(MemImgCreate, CallerOwnedPixelsAreUsedAndNotFreed)
     EXPECT_EQ(buffer[0], 0x11);
 }
 
-TEST(MemImgCreate, PlainImageFollowsTheScreenDepth)
+TEST(MemImgCreate, PlainImageFollowsTheConfiguredDepth)
 {
-    Img a, b;
-    SetMemImgScreenColorBits(16);
-    ASSERT_EQ(CreatePlainMemImg(&a.v, 3, 3, -1), 0);
-    EXPECT_EQ(a.v.store->kind, 0);
-    SetMemImgScreenColorBits(32);
-    ASSERT_EQ(CreatePlainMemImg(&b.v, 3, 3, -1), 0);
-    EXPECT_EQ(b.v.store->kind, 1);
-    SetMemImgScreenColorBits(16);
+    // The depth is the one configured now: a mode change after start-up changes it.
+    const int32_t kept = g_screenSettings.colorBits;
+    const struct { int32_t bits; int32_t kind; } cases[] = {{32, 1}, {16, 0}, {0, 0}, {32, 1}, {8, 1}};
+    for (const auto& c : cases) {
+        Img img;
+        g_screenSettings.colorBits = c.bits;
+        ASSERT_EQ(CreatePlainMemImg(&img.v, 3, 3, -1), 0);
+        EXPECT_EQ(img.v.store->kind, c.kind) << c.bits << " bits";
+    }
+    g_screenSettings.colorBits = kept;
 }
 
 TEST(MemImgViews, SubViewsShareTheStoreUntilTheLastRelease)
@@ -400,8 +403,14 @@ TEST(MemImgLoad, RefusesRectanglesOutsideEitherImage)
     };
     const Case cases[] = {{-1, 0, 2, 2, 0, 0}, {3, 0, 2, 2, 0, 0}, {0, 0, 5, 1, 0, 0},
                           {0, 0, 2, 2, 3, 0},  {0, 0, 2, 2, 0, -1}, {0, 0, 0, 2, 0, 0}};
+    // Block-compressed pixels are not lines the copy could read: refused, not half-loaded.
+    img.b.format.compression = 1;
+    EXPECT_EQ(LoadBaseImageIntoMemImg(&img.b, nullptr, &dst.v, 0, 0, 4, 4, 0, 0, 0), -1);
+    img.b.format.compression = 0;
+    EXPECT_EQ(LoadBaseImageIntoMemImg(&img.b, nullptr, &dst.v, 0, 0, 4, 4, 0, 0, 0), 0);
+    FillMemImgPixels(&dst.v, nullptr, 0);
     for (const Case& c : cases) {
-        LoadBaseImageIntoMemImg(&img.b, nullptr, &dst.v, c.sx, c.sy, c.w, c.h, c.dx, c.dy, 0);
+        EXPECT_EQ(LoadBaseImageIntoMemImg(&img.b, nullptr, &dst.v, c.sx, c.sy, c.w, c.h, c.dx, c.dy, 0), -1);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 4; ++x) ASSERT_EQ(Get(dst.v, x, y), 0u);
     }
@@ -477,4 +486,28 @@ TEST(MemImgConvertCopy, ConvertsBetweenKindsAndRefusesOutsideRectangles)
     EXPECT_EQ(ConvertCopyMemImg(&dst.v, &src.v, &outside, 0, 0), -1);
     EXPECT_EQ(ConvertCopyMemImg(&dst.v, &src.v, nullptr, 0, 0), 0);
     EXPECT_EQ(Get(dst.v, 2, 1), 0xFFFFu);
+}
+
+TEST(MemImgConvertCopy, PalettedSourceReadsThroughTheStorePalette)
+{
+    Base img;
+    ColorFormat f{};
+    SetupPalette8Format(&f);
+    f.palette[1] = PaletteEntry{0x30, 0x80, 0xF8, 0};  // blue, green, red
+    f.palette[2] = PaletteEntry{0xFF, 0xFF, 0xFF, 0};
+    ASSERT_EQ(AllocBaseImage(2, 1, &f, &img.b), 0);
+    img.b.pixels[0] = 1;
+    img.b.pixels[1] = 2;
+    for (int kind : {0, 1}) {
+        Img pal, plain;
+        ASSERT_EQ(CreateMemImgWithOptions(&pal.v, 2, 1, -1, 0, kind, 1, 0, 1, nullptr), 0);
+        LoadBaseImageIntoMemImg(&img.b, nullptr, &pal.v, 0, 0, 2, 1, 0, 0, 0);
+        ASSERT_EQ(CreatePlainMemImg(&plain.v, 2, 1, 1), 0);
+        FillMemImgPixels(&plain.v, nullptr, 0);
+        EXPECT_EQ(ConvertCopyMemImg(&plain.v, &pal.v, nullptr, 0, 0), 0);
+        // Through a 16-bit palette entry the channels come back widened from 5 and 6 bits.
+        const uint32_t first = kind == 1 ? 0x00F88030u : 0x00FF8231u;
+        EXPECT_EQ(Get(plain.v, 0, 0) & 0x00F8FCF8u, first & 0x00F8FCF8u) << "kind " << kind;
+        EXPECT_EQ(Get(plain.v, 1, 0) & 0x00FFFFFFu, 0x00FFFFFFu) << "kind " << kind;
+    }
 }

@@ -186,6 +186,33 @@ struct ImeTest : ::testing::Test {
     }
 };
 
+uint32_t g_packCalls;
+uint32_t PackForTest(int red, int green, int blue)
+{
+    ++g_packCalls;
+    // A form of its own, so that the colours are seen to come from the packing given.
+    return 0xA0000000u | static_cast<uint32_t>(blue) << 16 | static_cast<uint32_t>(green) << 8 |
+           static_cast<uint32_t>(red);
+}
+
+TEST_F(ImeTest, StartMakesTheFifteenKeyInputColoursInTheGivenForm)
+{
+    const uint32_t rgb[kKeyInputColours] = {0xFFFFFF, 0xFFFF00, 0xFFFFFF, 0x00FFFF, 0xFFFFFF,
+                                            0xFF0000, 0xFFFF14, 0x000000, 0x000000, 0x000000,
+                                            0xFFFF00, 0x000000, 0xFFFFFF, 0x000000, 0x808080};
+    g_packCalls = 0;
+    StartCharInput(PackForTest);
+    EXPECT_EQ(g_packCalls, static_cast<uint32_t>(kKeyInputColours));
+    for (int32_t i = 0; i < kKeyInputColours; ++i) {
+        const uint32_t c = rgb[i];
+        EXPECT_EQ(GetKeyInputColour(i), PackForTest(c >> 16, (c >> 8) & 0xFF, c & 0xFF)) << i;
+    }
+    EXPECT_EQ(GetKeyInputColour(kKeyInputColours), 0u);
+    EXPECT_EQ(GetKeyInputColour(-1), 0u);
+    StartCharInput();
+    EXPECT_EQ(GetKeyInputColour(6), 0xFFFF14u) << "without a packing: 0x00RRGGBB";
+}
+
 TEST_F(ImeTest, CompositionCursorAndClauses)
 {
     EXPECT_EQ(Send(WM_IME_STARTCOMPOSITION), 0);

@@ -154,20 +154,27 @@ TEST_F(WindowTest, FullScreenWindowIsATopmostPopupWithoutCursor)
     EXPECT_EQ(g_system.cursorShown, 1) << "the window end gives the cursor back";
 }
 
-TEST_F(WindowTest, ScreenSaverSettingIsTheSameAfterTheWindowEnds)
+TEST_F(WindowTest, ScreenSaverSettingIsTheSameWhileAndAfterTheWindowExists)
 {
-    BOOL before = FALSE;
-    SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &before, 0);
+    // Off first: the system's default is on, which a window that turns it on as it ends
+    // would leave looking unchanged.
+    BOOL original = FALSE;
+    SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &original, 0);
+    ASSERT_TRUE(SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, FALSE, nullptr, 0));
     StartWindowed(nullptr);
     HWND window = QueryMainWindow();
+    BOOL during = TRUE;
+    SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &during, 0);
     // While the window exists the screen saver and monitor power-off are refused.
     EXPECT_EQ(SendMessageW(window, WM_SYSCOMMAND, SC_SCREENSAVE, 0), 1);
     EXPECT_EQ(SendMessageW(window, WM_SYSCOMMAND, SC_SCREENSAVE | 3, 0), 1);
     EXPECT_EQ(SendMessageW(window, WM_SYSCOMMAND, SC_MONITORPOWER | 2, 2), 1);
     EndMainWindow();
-    BOOL after = !before;
+    BOOL after = TRUE;
     SystemParametersInfoW(SPI_GETSCREENSAVEACTIVE, 0, &after, 0);
-    EXPECT_EQ(after, before);
+    SystemParametersInfoW(SPI_SETSCREENSAVEACTIVE, original, nullptr, 0);
+    EXPECT_EQ(during, FALSE) << "the setting is the user's while the window exists";
+    EXPECT_EQ(after, FALSE) << "and after it";
 }
 
 // Counts the test messages that reach the window.
@@ -215,6 +222,24 @@ TEST_F(WindowTest, CloseEndsTheLoopForGood)
     EXPECT_EQ(IsQuitRequested(), 1);
     EXPECT_EQ(PumpWindowMessages(), -1);
     EXPECT_NE(g_logText.find(L"ウインドウを閉じようとしています\n"), std::wstring::npos);
+    EXPECT_NE(g_logText.find(L"ソフトを終了する準備が整いました\n"), std::wstring::npos);
+}
+
+TEST_F(WindowTest, EndOfTheSessionEndsTheLoopAsACloseDoes)
+{
+    StartWindowed(nullptr);
+    HWND window = QueryMainWindow();
+    // Asked first: the session may end; the window stays until it does.
+    EXPECT_NE(SendMessageW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), 0);
+    EXPECT_EQ(SendMessageW(window, WM_ENDSESSION, FALSE, ENDSESSION_LOGOFF), 0);
+    EXPECT_EQ(PumpLibraryMessages(), 0) << "an ending that was called off changes nothing";
+    EXPECT_TRUE(IsWindow(window));
+
+    EXPECT_EQ(SendMessageW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF), 0);
+    EXPECT_FALSE(IsWindow(window)) << "gone before the session ends";
+    EXPECT_EQ(IsQuitRequested(), 1);
+    EXPECT_EQ(PumpLibraryMessages(), -1);
+    EXPECT_EQ(g_system.ending, 4);
     EXPECT_NE(g_logText.find(L"ソフトを終了する準備が整いました\n"), std::wstring::npos);
 }
 
@@ -349,6 +374,44 @@ TEST_F(WindowTest, ClipboardRoundTripCutsToTheCapacity)
     EXPECT_EQ(SetClipboardText(nullptr), -1);
 }
 
+// Opens the clipboard, says so, and keeps it open until released.
+struct ClipboardHolder {
+    HANDLE opened, release;
+    BOOL held;
+};
+DWORD WINAPI HoldClipboard(void* p)
+{
+    auto* h = static_cast<ClipboardHolder*>(p);
+    h->held = OpenClipboard(nullptr);
+    SetEvent(h->opened);
+    WaitForSingleObject(h->release, 10000);
+    if (h->held) CloseClipboard();
+    return 0;
+}
+
+TEST_F(WindowTest, ClipboardHeldElsewhereIsRefused)
+{
+    StartWindowed(nullptr);
+    ASSERT_EQ(SetClipboardText(L"before"), 0);
+    // Another thread holds the clipboard open, as another program might.
+    HANDLE opened = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ClipboardHolder holder{opened, release, FALSE};
+    HANDLE thread = CreateThread(nullptr, 0, HoldClipboard, &holder, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_EQ(WaitForSingleObject(opened, 10000), WAIT_OBJECT_0);
+    ASSERT_TRUE(holder.held);
+    EXPECT_EQ(SetClipboardText(L"while held"), -1);
+    SetEvent(release);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    CloseHandle(opened);
+    CloseHandle(release);
+    wchar_t buffer[32] = {};
+    ASSERT_EQ(GetClipboardText(buffer, 32), 0);
+    EXPECT_STREQ(buffer, L"before") << "the refused text never reached the clipboard";
+}
+
 TEST_F(WindowTest, ClickLogKeepsTheFirst32Presses)
 {
     StartWindowed(nullptr);
@@ -478,6 +541,37 @@ TEST_F(WindowTest, ModeChangeAfterStartRestylesWithoutWaitingForever)
     GetClientRect(window, &client);
     EXPECT_EQ(client.right, 300);
     EXPECT_EQ(client.bottom, 60);
+}
+
+TEST_F(WindowTest, InstanceStartingInTheSameInstantIsRefused)
+{
+    // Another instance that has taken its lock but has no window yet, as when two start at
+    // once: its lock is named from the class text.
+    const wchar_t* lockName = L"Local\\QuarnInstance.QuarnSameInstant";
+    SetLastError(ERROR_SUCCESS);
+    HANDLE other = CreateMutexW(nullptr, FALSE, lockName);
+    ASSERT_NE(other, nullptr);
+    ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+    UseApplicationWindowSettings(L"QuarnSameInstant");
+    EXPECT_EQ(StartMainWindow(), -1);
+    EXPECT_EQ(QueryMainWindow(), nullptr);
+    EXPECT_EQ(IsQuitRequested(), 1);
+    EXPECT_NE(g_logText.find(L"ソフトの二重起動検査... 二重起動されています、ソフトを終了します\n"),
+              std::wstring::npos);
+    CloseHandle(other);
+
+    // With the other gone the start goes through and holds the lock until the window ends.
+    g_system.quit = 0;
+    g_logText.clear();
+    ASSERT_EQ(StartMainWindow(), 0);
+    EXPECT_NE(g_logText.find(L"二重起動はされていませんでした\n"), std::wstring::npos);
+    HANDLE held = OpenMutexW(SYNCHRONIZE, FALSE, lockName);
+    EXPECT_NE(held, nullptr) << "held while the window exists";
+    if (held != nullptr) CloseHandle(held);
+    EndMainWindow();
+    HANDLE after = OpenMutexW(SYNCHRONIZE, FALSE, lockName);
+    EXPECT_EQ(after, nullptr) << "released at the window's end";
+    if (after != nullptr) CloseHandle(after);
 }
 
 // The second program of the pair: started by the test below with this variable set.
