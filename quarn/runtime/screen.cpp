@@ -52,7 +52,7 @@ int PresentScreenArea(const RECT* area)
     if (!g_system.started || g_system.quit) {
         return -1;
     }
-DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_DrawSettings;
     if (IsScreenLogShown()) {
         const PixelRect clip = s.clip;
         const int32_t mode = s.blendMode;
