@@ -223,6 +223,20 @@ int32_t MixSoftwareBuffer(SoftwareMixBuffer* p)
     return 0;
 }
 
+void FeedActiveSoftwareBuffers()
+{
+    if (!IsSoundSystemStarted()) {
+        return;
+    }
+    for (HandleChainNode* node = g_soundSystem.mixHead.next; node != nullptr && node != &g_soundSystem.mixTail;
+         node = node->next) {
+        auto* player = static_cast<SoftwareMixBuffer*>(node->data);
+        if (player->active != 0) {
+            MixSoftwareBuffer(player);
+        }
+    }
+}
+
 static void PutU16(uint8_t* at, uint32_t value)
 {
     at[0] = static_cast<uint8_t>(value);

@@ -146,6 +146,10 @@ int32_t DestroyOwnedMixBuffers();
 // position or could not be locked, or the player's sizes are unusable.
 int32_t MixSoftwareBuffer(SoftwareMixBuffer* player);
 
+// The sound thread's pass over the software-buffer list, under the sound lock that the pass
+// holds: one feeding step for each active player while the sound system is started.
+void FeedActiveSoftwareBuffers();
+
 // ---- WAV capture
 
 constexpr uint32_t kWaveCaptureHeaderBytes = 46;

@@ -415,6 +415,29 @@ TEST_F(SoundBufferTest, ARunDryPlayerWritesSilenceMarksTheEndAndEndsWhenPlayPass
     EXPECT_EQ(p->lastPlayPosition, 0u);
 }
 
+TEST_F(SoundBufferTest, ThePassFeedsEveryActivePlayerOfTheListWhileStarted)
+{
+    FakeBuffer& first = Device(64);
+    FakeBuffer& idle = Device(64);
+    FakeBuffer& last = Device(64);
+    SoftwareMixBuffer* a = Player(&first, 16, 16);
+    SoftwareMixBuffer* b = Player(&idle, 16, 16);
+    SoftwareMixBuffer* c = Player(&last, 16, 16);
+    b->active = 0;
+    g_soundSystem.directSound = nullptr;
+    FeedActiveSoftwareBuffers();
+    EXPECT_EQ(first.locks + idle.locks + last.locks, 0) << "not started";
+
+    g_soundSystem.directSound = reinterpret_cast<IDirectSound*>(&g_anyObject);
+    EnterSoundLock();  // as the sound thread holds it for its pass
+    FeedActiveSoftwareBuffers();
+    LeaveSoundLock();
+    EXPECT_EQ(a->writePosition, 32);
+    EXPECT_EQ(b->writePosition, 16);
+    EXPECT_EQ(c->writePosition, 32);
+    EXPECT_EQ(idle.locks, 0);
+}
+
 TEST_F(SoundBufferTest, SilenceDependsOnTheSampleWidth)
 {
     const struct {
