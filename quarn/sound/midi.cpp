@@ -5,7 +5,6 @@
 
 #include "quarn/system/system.h"
 
-SoundSystemState g_soundSystem;
 MidiPlaybackState g_midiPlayback;
 
 static FixedHandleTable<kMidiCapacity> s_midiTable{kHandleTypeMidi, kSlotHighWaterFirst};

@@ -7,33 +7,12 @@
 
 #include "quarn/core/handle.h"
 
-struct IDirectSound;
-struct IDirectSoundBuffer;
-struct IDirectMusicPerformance8;
-struct IDirectMusicLoader8;
+#include "quarn/sound/sound_state.h"
+
 struct IDirectMusicSegment8;
 struct IDirectDrawSurface7;
 struct IMediaControl;
 struct IMediaSeeking;
-
-// The sound system's global state; all zero at process start. The sound system counts as
-// started exactly while the DirectSound object is present.
-struct SoundSystemState {
-    IDirectSound* directSound;
-    IDirectSoundBuffer* primaryBuffer;
-    IDirectSoundBuffer* silentBuffer;
-    CRITICAL_SECTION soundLock;
-    int32_t midiMode;  // 0 through MCI, 1 through DirectMusic
-    IDirectMusicPerformance8* musicPerformance;
-    IDirectMusicLoader8* musicLoader;
-    wchar_t tempMidiPath[MAX_PATH];
-    HANDLE soundThread;
-    uint32_t soundThreadId;
-    volatile int32_t soundThreadStop;
-};
-extern SoundSystemState g_soundSystem;
-
-inline bool IsSoundSystemStarted() { return g_soundSystem.directSound != nullptr; }
 
 // ---- MIDI and current music
 
