@@ -526,13 +526,20 @@ int FindArchiveFileEntry(const char* path, ArchiveRecord* record, ArchiveFileEnt
     return result;
 }
 
+int FindArchiveMember(ArchiveRecord* r, const char* path, ArchiveFileEntry* e, uint32_t* start, uint32_t* stored)
+{
+    FinishPendingArchiveLoad(r);
+    if (FindArchiveFileEntry(path, r, e) != 0 || ArchiveMemberRange(r, e, start, stored) != 0)
+        return -1;
+    return 0;
+}
+
 int LocateArchiveEntry(ArchiveRecord* record, const char* path, uint32_t* position, uint32_t* size)
 {
-    FinishPendingArchiveLoad(record);
     ArchiveFileEntry e;
     uint32_t start = 0;
     uint32_t stored = 0;
-    if (FindArchiveFileEntry(path, record, &e) != 0 || ArchiveMemberRange(record, &e, &start, &stored) != 0)
+    if (FindArchiveMember(record, path, &e, &start, &stored) != 0)
         return -1;
     if (position)
         *position = start;
