@@ -369,7 +369,10 @@ int OpenArchiveImage(ArchiveRecord* record, void* image, uint32_t size, const ch
     return 0;
 }
 
-int OpenArchiveFileForReading(ArchiveRecord* record, const wchar_t* path, const char* keyText)
+namespace {
+
+// Opens the file's tables and reads its root directory; on failure no source stays open.
+int OpenArchiveFileSource(ArchiveRecord* record, const wchar_t* path, const char* keyText)
 {
     if (HasSource(record) || OpenFileTables(record, path, keyText) != 0)
         return -1;
@@ -381,15 +384,17 @@ int OpenArchiveFileForReading(ArchiveRecord* record, const wchar_t* path, const 
     return 0;
 }
 
+}  // namespace
+
+int OpenArchiveFileForReading(ArchiveRecord* record, const wchar_t* path, const char* keyText)
+{
+    return OpenArchiveFileSource(record, path, keyText);
+}
+
 int LoadArchiveFileToMemory(ArchiveRecord* record, const wchar_t* path, const char* keyText, int asynchronous)
 {
-    if (HasSource(record) || OpenFileTables(record, path, keyText) != 0)
+    if (OpenArchiveFileSource(record, path, keyText) != 0)
         return -1;
-    ArchiveDirectory root;
-    if (ReadArchiveDirectory(record, 0, &root) != 0) {
-        CloseArchiveSource(record);
-        return -1;
-    }
     record->image = static_cast<uint8_t*>(AllocTrackedMemory(record->archiveSize, "", 0));
     if (!record->image) {
         CloseArchiveSource(record);
@@ -521,13 +526,20 @@ int FindArchiveFileEntry(const char* path, ArchiveRecord* record, ArchiveFileEnt
     return result;
 }
 
+int FindArchiveMember(ArchiveRecord* r, const char* path, ArchiveFileEntry* e, uint32_t* start, uint32_t* stored)
+{
+    FinishPendingArchiveLoad(r);
+    if (FindArchiveFileEntry(path, r, e) != 0 || ArchiveMemberRange(r, e, start, stored) != 0)
+        return -1;
+    return 0;
+}
+
 int LocateArchiveEntry(ArchiveRecord* record, const char* path, uint32_t* position, uint32_t* size)
 {
-    FinishPendingArchiveLoad(record);
     ArchiveFileEntry e;
     uint32_t start = 0;
     uint32_t stored = 0;
-    if (FindArchiveFileEntry(path, record, &e) != 0 || ArchiveMemberRange(record, &e, &start, &stored) != 0)
+    if (FindArchiveMember(record, path, &e, &start, &stored) != 0)
         return -1;
     if (position)
         *position = start;

@@ -31,6 +31,9 @@ const uint8_t* ArchiveNameRecord(const ArchiveRecord* r, uint32_t nameOffset, ui
 // Where a member's bytes start in the archive and how many are stored (the LZ block of a
 // compressed member). -1 (logged) when they run past the archive's end.
 int ArchiveMemberRange(const ArchiveRecord* r, const ArchiveFileEntry* e, uint32_t* start, uint32_t* stored);
+// Finishes any background load, then finds the member at path and where its bytes lie.
+// 0, or -1 when it is not there or runs past the archive's end.
+int FindArchiveMember(ArchiveRecord* r, const char* path, ArchiveFileEntry* e, uint32_t* start, uint32_t* stored);
 
 // Reads bytes of a file archive and deciphers them, waiting for the file-access thread.
 // 0, or -1 when fewer arrived.

@@ -149,11 +149,10 @@ int FillArchiveFindRecord(ArchiveFindState* state, FileInfoRecord* info)
 int OpenArchiveMember(ArchiveMember* member, ArchiveRecord* record, const char* path, int asynchronous)
 {
     std::memset(member, 0, sizeof *member);
-    FinishPendingArchiveLoad(record);
     ArchiveFileEntry e;
     uint32_t start = 0;
     uint32_t stored = 0;
-    if (FindArchiveFileEntry(path, record, &e) != 0 || ArchiveMemberRange(record, &e, &start, &stored) != 0)
+    if (FindArchiveMember(record, path, &e, &start, &stored) != 0)
         return -1;
     member->record = record;
     member->entry = e;

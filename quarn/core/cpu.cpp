@@ -85,57 +85,63 @@ int HasMmxSupport()
 
 namespace {
 
-int32_t s_mmxOverride = -1;
-int32_t s_mmxFlagRead = 0;
+// A feature switch: the override, when set, wins; otherwise the processor is asked once and
+// its answer kept in the system capability record.
+struct FeatureSwitch {
+    int32_t override;
+    int32_t flagRead;
+};
+
+FeatureSwitch s_mmx = {-1, 0};
+FeatureSwitch s_sse2 = {-1, 0};
+
+int HasSse2Support()
+{
+    ProcessorFeatures f;
+    ReadProcessorFeatures(&f);
+    return f.hasCpuid && f.sse2 ? 1 : 0;
+}
+
+int32_t IsFeatureUsable(FeatureSwitch* sw, int32_t* recorded, int (*detect)())
+{
+    if (sw->override >= 0) {
+        return sw->override;
+    }
+    if (!sw->flagRead) {
+        // The same answer the start-up's system information writes into the record.
+        *recorded = detect();
+        sw->flagRead = 1;
+    }
+    return *recorded;
+}
+
+int32_t OverrideFeature(FeatureSwitch* sw, int32_t mode)
+{
+    const int32_t old = sw->override;
+    sw->override = mode < 0 ? -1 : mode ? 1 : 0;
+    return old;
+}
 
 }  // namespace
 
 int32_t IsMmxUsable()
 {
-    if (s_mmxOverride >= 0) {
-        return s_mmxOverride;
-    }
-    if (!s_mmxFlagRead) {
-        // The same answer the start-up's system information writes into the record.
-        g_systemCapability.mmxUsable = HasMmxSupport();
-        s_mmxFlagRead = 1;
-    }
-    return g_systemCapability.mmxUsable;
+    return IsFeatureUsable(&s_mmx, &g_systemCapability.mmxUsable, HasMmxSupport);
 }
 
 int32_t OverrideMmxUsable(int32_t mode)
 {
-    const int32_t old = s_mmxOverride;
-    s_mmxOverride = mode < 0 ? -1 : mode ? 1 : 0;
-    return old;
+    return OverrideFeature(&s_mmx, mode);
 }
-
-namespace {
-
-int32_t s_sse2Override = -1;
-int32_t s_sse2FlagRead = 0;
-
-}  // namespace
 
 int32_t IsSse2Usable()
 {
-    if (s_sse2Override >= 0) {
-        return s_sse2Override;
-    }
-    if (!s_sse2FlagRead) {
-        ProcessorFeatures f;
-        ReadProcessorFeatures(&f);
-        g_systemCapability.sse2Usable = f.hasCpuid && f.sse2 ? 1 : 0;
-        s_sse2FlagRead = 1;
-    }
-    return g_systemCapability.sse2Usable;
+    return IsFeatureUsable(&s_sse2, &g_systemCapability.sse2Usable, HasSse2Support);
 }
 
 int32_t OverrideSse2Usable(int32_t mode)
 {
-    const int32_t old = s_sse2Override;
-    s_sse2Override = mode < 0 ? -1 : mode ? 1 : 0;
-    return old;
+    return OverrideFeature(&s_sse2, mode);
 }
 
 uint64_t ReadTimeStampCounter()

@@ -10,6 +10,7 @@
 #include "quarn/network/network.h"
 #include "tests/core/log_capture.h"
 #include "tests/network/fake_sockets.h"
+#include "tests/network/send_ring.h"
 
 namespace {
 
@@ -94,15 +95,7 @@ protected:
     {
         return DispatchSocketEvent(kNetworkEventRead, static_cast<uint32_t>(r->socket));
     }
-    static void Queue(NetworkHandleRecord* r, const std::string& bytes)
-    {
-        ASSERT_EQ(ReserveRingBuffer(&r->sendRing, static_cast<int32_t>(bytes.size())), 0);
-        for (char c : bytes) {
-            r->sendRing.data[r->sendRing.writePos] = static_cast<uint8_t>(c);
-            r->sendRing.writePos = (r->sendRing.writePos + 1) % r->sendRing.size;
-            r->sendRing.held += 1;
-        }
-    }
+    static void Queue(NetworkHandleRecord* r, const std::string& bytes) { QueueSendBytes(r, bytes); }
     bool Live(int32_t handle) { return FindHandleRecord(NetworkTable(), handle) != nullptr; }
 
     FakeNetwork net;

@@ -11,6 +11,7 @@
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "tests/core/log_capture.h"
+#include "tests/network/send_ring.h"
 
 namespace {
 
@@ -267,15 +268,7 @@ protected:
         }
         return out;
     }
-    static void Queue(NetworkHandleRecord* r, const std::string& bytes)
-    {
-        ASSERT_EQ(ReserveRingBuffer(&r->sendRing, static_cast<int32_t>(bytes.size())), 0);
-        for (char c : bytes) {
-            r->sendRing.data[r->sendRing.writePos] = static_cast<uint8_t>(c);
-            r->sendRing.writePos = (r->sendRing.writePos + 1) % r->sendRing.size;
-            r->sendRing.held += 1;
-        }
-    }
+    static void Queue(NetworkHandleRecord* r, const std::string& bytes) { QueueSendBytes(r, bytes); }
     NetworkHandleRecord* listener = nullptr;
     NetworkHandleRecord* connection = nullptr;
     SOCKET client = INVALID_SOCKET;

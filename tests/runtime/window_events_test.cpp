@@ -17,33 +17,9 @@ namespace {
 
 std::wstring g_logText;
 
-// Each test starts from the state of a fresh process, with the window as the library's start-up
-// has it: the runtime's pump work and handlers.
-class WindowEventTest : public ::testing::Test {
+class WindowEventTest : public FreshWindowTest {
 protected:
-    void SetUp() override
-    {
-        std::memset(&g_system, 0, sizeof(g_system));
-        std::memset(&g_charInput, 0, sizeof(g_charInput));
-        ClearWindowHandlers();
-        RegisterRuntimeWindowHandlers();
-        UseApplicationScreenSize();
-        CaptureLogInto(&g_logText);
-        DrainQueue();
-    }
-    void TearDown() override
-    {
-        EndMainWindow();
-        DrainQueue();
-        SetLogCapture(nullptr, nullptr);
-    }
-    // Pumps until the queue holds nothing the window still has to handle.
-    void Settle()
-    {
-        for (int i = 0; i < 50; ++i) {
-            PumpWindowMessages();
-        }
-    }
+    WindowEventTest() : FreshWindowTest(&g_logText) {}
 };
 
 TEST_F(WindowEventTest, FullScreenDeactivationMinimisesUnlessTheDeviceRestoresTheDesktop)

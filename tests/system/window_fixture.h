@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+
 #include "quarn/core/screen_settings.h"
+#include "quarn/runtime/runtime.h"
 #include "quarn/system/system.h"
+#include "tests/core/log_capture.h"
 
 // Removes whatever is left in this thread's queue, WM_QUIT included.
 inline void DrainQueue()
@@ -42,3 +47,36 @@ inline void StartWindowed(const wchar_t* title)
     ASSERT_EQ(StartMainWindow(), 0);
     ASSERT_NE(QueryMainWindow(), nullptr);
 }
+
+// Each test starts from the state of a fresh process, with the window as the library's start-up
+// has it: the runtime's pump work and handlers. The log goes into the text the test names.
+class FreshWindowTest : public ::testing::Test {
+protected:
+    explicit FreshWindowTest(std::wstring* logText) : logText_(logText) {}
+    void SetUp() override
+    {
+        std::memset(&g_system, 0, sizeof(g_system));
+        std::memset(&g_charInput, 0, sizeof(g_charInput));
+        ClearWindowHandlers();
+        RegisterRuntimeWindowHandlers();
+        UseApplicationScreenSize();
+        CaptureLogInto(logText_);
+        DrainQueue();
+    }
+    void TearDown() override
+    {
+        EndMainWindow();
+        DrainQueue();
+        SetLogCapture(nullptr, nullptr);
+    }
+    // Pumps until the queue holds nothing the window still has to handle.
+    void Settle()
+    {
+        for (int i = 0; i < 50; ++i) {
+            PumpWindowMessages();
+        }
+    }
+
+private:
+    std::wstring* logText_;
+};
