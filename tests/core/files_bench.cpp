@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
+#include "tests/bench_main.h"
 #include "quarn/core/archive.h"
 #include "quarn/core/files.h"
 #include "qua_writer.h"
@@ -230,11 +231,4 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    benchmark::Initialize(&argc, argv);
-    SummaryReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return RunBenchmarksWithSummary<SummaryReporter>(argc, argv); }

@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "tests/bench_main.h"
 #include "quarn/core/core.h"
 #include "quarn/image/image.h"
 
@@ -145,10 +146,4 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    SummaryReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return RunBenchmarksWithSummary<SummaryReporter>(argc, argv); }

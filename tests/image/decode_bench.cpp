@@ -18,6 +18,7 @@
 #include <png.h>
 #include <jpeglib.h>
 
+#include "tests/bench_main.h"
 #include "quarn/core/core.h"
 #include "quarn/core/files.h"
 #include "quarn/image/image.h"
@@ -303,10 +304,4 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    SummaryReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return RunBenchmarksWithSummary<SummaryReporter>(argc, argv); }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/bench_main.h"
 #include "quarn/core/core.h"
 #include "quarn/sound/sound_state.h"
 
@@ -183,11 +184,4 @@ private:
 
 }  // namespace
 
-int main(int argc, char** argv)
-{
-    benchmark::Initialize(&argc, argv);
-    SummaryReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return RunBenchmarksWithSummary<SummaryReporter>(argc, argv); }
