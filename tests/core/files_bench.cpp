@@ -184,23 +184,16 @@ BENCHMARK(BM_PlainFile)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMilliseco
 BENCHMARK(BM_PosixRead)->Arg(64 << 10)->Arg(1 << 20)->Unit(benchmark::kMillisecond);
 
 // The usual console output, then MB/s side by side with the ratios to the anchors.
-class SummaryReporter : public benchmark::ConsoleReporter {
+class SummaryReporter : public SummaryReporterBase {
 public:
-    SummaryReporter() : ConsoleReporter(OO_Tabular) {}
-    void ReportRuns(const std::vector<Run>& runs) override
+    void Keep(const Run& r) override
     {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            // Single runs, or the mean of repetitions.
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "mean")
-                continue;
-            const std::string name = r.run_name.str();
-            const double seconds = r.real_accumulated_time / double(r.iterations);
-            const double megabytes = name.rfind("BM_Lz", 0) == 0 || name.rfind("BM_Zlib", 0) == 0
-                                         ? double(SourceText().size()) / 1e6
-                                         : double(kMemberBytes) / 1e6;
-            rate_[name] = megabytes / seconds;
-        }
+        const std::string name = r.run_name.str();
+        const double seconds = r.real_accumulated_time / double(r.iterations);
+        const double megabytes = name.rfind("BM_Lz", 0) == 0 || name.rfind("BM_Zlib", 0) == 0
+                                     ? double(SourceText().size()) / 1e6
+                                     : double(kMemberBytes) / 1e6;
+        rate_[name] = megabytes / seconds;
     }
     void Finalize() override
     {

@@ -165,18 +165,11 @@ BENCHMARK(BM_FramedSendRecv)->Arg(64)->Arg(64 << 10);
 BENCHMARK(BM_PlainSendRecv)->Arg(64)->Arg(64 << 10);
 
 // The usual console output, then frames per second and MB/s beside the floor.
-class SummaryReporter : public benchmark::ConsoleReporter {
+class SummaryReporter : public SummaryReporterBase {
 public:
-    SummaryReporter() : ConsoleReporter(OO_Tabular) {}
-    void ReportRuns(const std::vector<Run>& runs) override
+    void Keep(const Run& r) override
     {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.run_type == Run::RT_Aggregate && r.aggregate_name != "mean") {
-                continue;
-            }
-            framesPerSecond_[r.run_name.str()] = double(r.iterations) / r.real_accumulated_time;
-        }
+        framesPerSecond_[r.run_name.str()] = double(r.iterations) / r.real_accumulated_time;
     }
     void Finalize() override
     {

@@ -150,18 +150,11 @@ BENCHMARK(BM_SaturatingAdd);
 BENCHMARK(BM_PlainCopy);
 
 // The usual console output, then samples per second per core beside the anchors.
-class SummaryReporter : public benchmark::ConsoleReporter {
+class SummaryReporter : public SummaryReporterBase {
 public:
-    SummaryReporter() : ConsoleReporter(OO_Tabular) {}
-    void ReportRuns(const std::vector<Run>& runs) override
+    void Keep(const Run& r) override
     {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            if (r.run_type == Run::RT_Aggregate) {
-                continue;
-            }
-            stepsPerSecond_[r.run_name.str()] = double(r.iterations) / r.real_accumulated_time;
-        }
+        stepsPerSecond_[r.run_name.str()] = double(r.iterations) / r.real_accumulated_time;
     }
     void Finalize() override
     {
