@@ -12,9 +12,9 @@ const wchar_t kFormatName[] = L"BGRA";
 int ReadBgra(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
     uint8_t h[16];
     if (ReadImageBytes(r, h, sizeof h) != 0 || std::memcmp(h, "BGRA", 4) != 0) return -1;
-    const uint32_t tag = Le32(h + 4);
+    const uint32_t tag = ReadLe32(h + 4);
     if (tag != 0x08080808 && tag != 0x10101010) return RefuseImageData(kFormatName, L"対応していない形式です");
-    const int32_t width = int32_t(Le32(h + 8)), height = int32_t(Le32(h + 12));
+    const int32_t width = int32_t(ReadLe32(h + 8)), height = int32_t(ReadLe32(h + 12));
     if (width <= 0 || height <= 0) return RefuseImageData(kFormatName, L"サイズが不正です");
     const uint32_t storedPixel = tag == 0x08080808 ? 4 : 8;
     const uint64_t pitch = uint64_t(width) * 4;

@@ -49,7 +49,7 @@ int ReadHeaders(ImageReader* r, Bmp* b) {
     if (total < 0 || ReadImageBytes(r, file, kFileHeaderBytes) != 0 || file[0] != 'B' ||
         file[1] != 'M')
         return -1;
-    b->dataOffset = Le32(file + 10);
+    b->dataOffset = ReadLe32(file + 10);
     if (b->dataOffset < kFileHeaderBytes + 40 || b->dataOffset > total)
         return RefuseImageData(kFormatName, L"画素データの位置が不正です");
     b->dataBytes = uint32_t(total - b->dataOffset);
@@ -59,25 +59,25 @@ int ReadHeaders(ImageReader* r, Bmp* b) {
     if (ReadImageBytes(r, b->info, infoRead) != 0)
         return RefuseImageData(kFormatName, L"ヘッダが足りません");
     const uint8_t* h = b->info;
-    const uint32_t infoSize = Le32(h);
+    const uint32_t infoSize = ReadLe32(h);
     if (infoSize < 40 || infoSize > 124 || infoSize > infoRead)
         return RefuseImageData(kFormatName, L"対応していないヘッダです");
-    const int32_t width = int32_t(Le32(h + 4)), height = int32_t(Le32(h + 8));
+    const int32_t width = int32_t(ReadLe32(h + 4)), height = int32_t(ReadLe32(h + 8));
     if (width <= 0 || height == 0 || height == INT32_MIN)
         return RefuseImageData(kFormatName, L"サイズが不正です");
     b->width = width;
     b->height = height > 0 ? height : -height;
     b->bottomUp = height > 0;
-    b->bitCount = Le16(h + 14);
-    b->compression = Le32(h + 16);
+    b->bitCount = ReadLe16(h + 14);
+    b->compression = ReadLe32(h + 16);
     // Bit-field masks follow a 40-byte header and lie inside the larger ones, at the same
     // place either way; the colour table follows the header and, after a 40-byte header,
     // the masks.
-    for (int i = 0; i < 3; ++i) b->masks[i] = Le32(h + 40 + 4 * i);
+    for (int i = 0; i < 3; ++i) b->masks[i] = ReadLe32(h + 40 + 4 * i);
     const uint32_t tableAt = infoSize + (infoSize == 40 && b->compression == kBiBitFields ? 12 : 0);
     if (b->bitCount <= 8) {
         // The colours the file says it uses, and never more than fit before the pixels.
-        const uint32_t full = 1u << b->bitCount, used = Le32(h + 32);
+        const uint32_t full = 1u << b->bitCount, used = ReadLe32(h + 32);
         uint32_t entries = used != 0 && used < full ? used : full;
         const uint32_t room = tableAt < infoRead ? (infoRead - tableAt) / 4 : 0;
         if (entries > room) entries = room;
@@ -250,7 +250,7 @@ int DecodeRuns(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* ou
 
 int DecodeThroughSystem(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* out) {
     // The system reads the rows the header describes, or the compressed size it gives.
-    const uint64_t sizeImage = Le32(b.info + 20);
+    const uint64_t sizeImage = ReadLe32(b.info + 20);
     if (b.dataBytes < StoredBytes(b) || b.dataBytes < sizeImage)
         return RefuseImageData(kFormatName, L"画素データが足りません");
     const uint64_t pitch = (uint64_t(b.width) * 3 + 3) / 4 * 4;

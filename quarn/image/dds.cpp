@@ -44,7 +44,7 @@ const FormatCode* FindFormatCode(uint32_t code) {
 }
 
 uint32_t FourCc(const char* text) {
-    return Le32(reinterpret_cast<const uint8_t*>(text));
+    return ReadLe32(reinterpret_cast<const uint8_t*>(text));
 }
 
 // Levels a chain of this size can hold: down to 1 x 1.
@@ -73,12 +73,12 @@ int ReadDds(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
     if (ReadImageBytes(r, magic, 4) != 0 || std::memcmp(magic, "DDS", 3) != 0) return -1;
     uint8_t h[kHeaderBytes];
     if (ReadImageBytes(r, h, kHeaderBytes) != 0) return RefuseImageData(kFormatName, L"ヘッダが足りません");
-    const uint32_t flags = Le32(h + 4), height = Le32(h + 8), width = Le32(h + 12);
-    const uint32_t headerPitch = Le32(h + 16), headerMipmaps = Le32(h + 24);
-    const uint32_t pfFlags = Le32(h + 76), fourCc = Le32(h + 80), rgbBits = Le32(h + 84);
-    const uint32_t caps = Le32(h + 104);
+    const uint32_t flags = ReadLe32(h + 4), height = ReadLe32(h + 8), width = ReadLe32(h + 12);
+    const uint32_t headerPitch = ReadLe32(h + 16), headerMipmaps = ReadLe32(h + 24);
+    const uint32_t pfFlags = ReadLe32(h + 76), fourCc = ReadLe32(h + 80), rgbBits = ReadLe32(h + 84);
+    const uint32_t caps = ReadLe32(h + 104);
     uint32_t masks[4];
-    for (int i = 0; i < 4; ++i) masks[i] = Le32(h + 88 + 4 * i);
+    for (int i = 0; i < 4; ++i) masks[i] = ReadLe32(h + 88 + 4 * i);
     if (width == 0 || height == 0 || width > 0x7FFFFFFF || height > 0x7FFFFFFF)
         return RefuseImageData(kFormatName, L"サイズが不正です");
 

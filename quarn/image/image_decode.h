@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "quarn/core/byte_order.h"
 #include "quarn/image/image.h"
 
 namespace quarn {
@@ -23,10 +24,6 @@ int64_t TellImage(ImageReader* reader);
 // Bytes from the current position to the end of the stream (the position is kept), or -1.
 int64_t MeasureImageStream(ImageReader* reader);
 
-inline uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t Le32(const uint8_t* p) {
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
 
 // The blocks one decode has allocated. Plain data: the PNG and JPEG decoders keep it
 // across their libraries' non-local error exits.

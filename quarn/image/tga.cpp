@@ -73,21 +73,21 @@ int ReadTga(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
         uint8_t f[kFooterBytes];
         if (SeekImage(r, total - kFooterBytes) != 0 || ReadImageBytes(r, f, kFooterBytes) != 0)
             return -1;
-        footer = std::memcmp(f + 8, "TRUEVISION-XFILE", 16) == 0 && Le32(f) == 0;
+        footer = std::memcmp(f + 8, "TRUEVISION-XFILE", 16) == 0 && ReadLe32(f) == 0;
     }
     uint8_t h[kHeaderBytes];
     if (SeekImage(r, 0) != 0 || ReadImageBytes(r, h, kHeaderBytes) != 0) return -1;
     Tga t{};
     const int type = h[2];
-    const uint32_t mapFirst = Le16(h + 3), mapLength = Le16(h + 5), mapBits = h[7];
+    const uint32_t mapFirst = ReadLe16(h + 3), mapLength = ReadLe16(h + 5), mapBits = h[7];
     t.mapped = type == 1 || type == 9;
     t.encoded = type == 9 || type == 10;
     const int bits = t.mapped ? int(mapBits) : h[16];
-    t.width = Le16(h + 12);
-    t.height = Le16(h + 14);
+    t.width = ReadLe16(h + 12);
+    t.height = ReadLe16(h + 14);
     // Without a signature the header itself has to look like one.
-    if ((type != 1 && type != 2 && type != 9 && type != 10) || Le16(h + 8) != 0 ||
-        Le16(h + 10) != 0 || t.width > int(kLargestSide) || t.height > int(kLargestSide) ||
+    if ((type != 1 && type != 2 && type != 9 && type != 10) || ReadLe16(h + 8) != 0 ||
+        ReadLe16(h + 10) != 0 || t.width > int(kLargestSide) || t.height > int(kLargestSide) ||
         (bits != 16 && bits != 24 && bits != 32))
         return -1;
     if (t.width == 0 || t.height == 0) return RefuseImageData(kFormatName, L"サイズが不正です");

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cwchar>
 
+#include "quarn/core/byte_order.h"
 #include "quarn/network/network_os.h"
 
 NetworkState g_network;
@@ -125,7 +126,7 @@ static int32_t StartReceivedFrame(NetworkHandleRecord* r)
     if (there < 4 || Os()->receive(r->socket, word, 4, 0) < 4) {
         return 0;
     }
-    const uint32_t length = word[0] | (word[1] << 8) | (word[2] << 16) | (static_cast<uint32_t>(word[3]) << 24);
+    const uint32_t length = ReadLe32(word);
     r->receiveFrameLength = length;
     if (length > kMaxNetworkFrameBytes) {
         AppendLogFormat(L"受信データのサイズが上限を超えています(データサイズ %u byte)", length);
