@@ -12,8 +12,10 @@
 #   below, and registers the same scan as the CTest test "layers".
 # quarn_test(AREA PORTABLE <sources> WINDOWS <sources> LINK <targets>)
 #   One GoogleTest executable per area, test_AREA. The Windows build registers it as
-#   "wine.AREA" (run through tools/wine-run) and, when QUARN_NATIVE_DIR is set, the native
-#   build's executable of the same area as "native.AREA", so that one CTest run lists both.
+#   "wine.AREA" (run through tools/wine-run); when QUARN_NATIVE_DIR is set, the native build's
+#   executable of the same area as "native.AREA"; and when QUARN_WIN64_DIR is set, the 64-bit
+#   build's as "wine64.AREA", which runs only where 32-bit programs cannot. One CTest run
+#   lists them all.
 # quarn_bench(NAME <sources> LINK <targets>)
 #   A Google Benchmark executable, native build with QUARN_BENCH only.
 # quarn_fuzz(NAME <sources> LINK <targets>)
@@ -91,6 +93,14 @@ function(quarn_test area)
     # tools/wine-run exits with 77 on a machine that cannot run 32-bit programs.
     set_tests_properties(wine.${area} PROPERTIES LABELS wine RESOURCE_LOCK display
       ENVIRONMENT "QUARN_PRIVATE_DISPLAY=1;QUARN_NULL_AUDIO=1" SKIP_RETURN_CODE 77)
+    # Where 32-bit programs cannot run, the 64-bit build's executable of the same area runs
+    # instead, as "wine64.AREA"; wherever they can, it reports itself skipped.
+    if(QUARN_WIN64_DIR)
+      add_test(NAME wine64.${area} COMMAND ${QUARN_ROOT}/tools/wine-run --instead-of-32
+        ${QUARN_WIN64_DIR}/tests/${exe}.exe)
+      set_tests_properties(wine64.${area} PROPERTIES LABELS wine RESOURCE_LOCK display
+        ENVIRONMENT "QUARN_PRIVATE_DISPLAY=1;QUARN_NULL_AUDIO=1" SKIP_RETURN_CODE 77)
+    endif()
     if(QUARN_NATIVE_DIR AND A_PORTABLE)
       add_test(NAME native.${area} COMMAND ${QUARN_NATIVE_DIR}/tests/${exe})
       set_tests_properties(native.${area} PROPERTIES LABELS native)
@@ -125,9 +135,14 @@ function(quarn_fuzz name)
   add_dependencies(quarn_fuzzers ${exe})
 endfunction()
 
-# Libraries cross-built by tools/setup into .deps/prefix (Windows build), or the system's.
+# Libraries cross-built by tools/setup into .deps/prefix (32-bit Windows build) or
+# .deps/prefix-x86_64 (64-bit test build), or the system's.
 if(QUARN_WINDOWS)
-  set(QUARN_DEPS ${QUARN_ROOT}/.deps/prefix)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(QUARN_DEPS ${QUARN_ROOT}/.deps/prefix-x86_64)
+  else()
+    set(QUARN_DEPS ${QUARN_ROOT}/.deps/prefix)
+  endif()
   foreach(lib png16 jpeg ogg vorbis vorbisfile theoradec)
     add_library(quarn_dep_${lib} STATIC IMPORTED GLOBAL)
     set_target_properties(quarn_dep_${lib} PROPERTIES

@@ -39,6 +39,14 @@ inline std::vector<uint8_t> TextLikeBytes(size_t count, uint32_t seed)
     return {text.begin(), text.end()};
 }
 
+// Removes a folder and everything in it, as far as the system lets it: a leftover that cannot
+// go must not stop the next test from starting.
+inline void RemoveTree(const std::filesystem::path& dir)
+{
+    std::error_code failure;
+    std::filesystem::remove_all(dir, failure);
+}
+
 // A fresh folder under the system's temporary folder, the current directory while it
 // lives (the one before comes back afterwards).
 class TempFolder {
@@ -47,14 +55,14 @@ public:
         : saved_(std::filesystem::current_path()),
           dir_(std::filesystem::temp_directory_path() / ("quarn_files_" + name))
     {
-        std::filesystem::remove_all(dir_);
+        RemoveTree(dir_);
         std::filesystem::create_directories(dir_);
         std::filesystem::current_path(dir_);
     }
     ~TempFolder()
     {
         std::filesystem::current_path(saved_);
-        std::filesystem::remove_all(dir_);
+        RemoveTree(dir_);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;

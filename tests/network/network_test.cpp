@@ -253,7 +253,7 @@ protected:
         std::string out;
         const DWORD start = GetTickCount();
         u_long waiting = 0;
-        while (out.size() < bytes && GetTickCount() - start < 3000) {
+        while (out.size() < bytes && GetTickCount() - start < 10000) {
             PumpNetworkMessages(1);
             if (ioctlsocket(c, FIONREAD, &waiting) == 0 && waiting > 0) {
                 std::string piece(std::min<size_t>(waiting, bytes - out.size()), '\0');
@@ -388,7 +388,7 @@ TEST_F(LoopbackNetworkTest, ShortWritesFinishThroughTheWriteEvents)
     setsockopt(static_cast<SOCKET>(connection->socket), SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small),
                sizeof(small));
     setsockopt(client, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof(small));
-    std::string first(1 << 20, '\0');
+    std::string first(1 << 17, '\0');
     for (size_t i = 0; i < first.size(); ++i) {
         first[i] = static_cast<char>(i * 7);
     }
