@@ -15,7 +15,8 @@
 #   "wine.AREA" (run through tools/wine-run); when QUARN_NATIVE_DIR is set, the native build's
 #   executable of the same area as "native.AREA"; and when QUARN_WIN64_DIR is set, the 64-bit
 #   build's as "wine64.AREA", which runs only where 32-bit programs cannot. One CTest run
-#   lists them all.
+#   lists them all. Their environment gives them a private display and ALSA's null sound
+#   device (QUARN_NULL_AUDIO=1, see tools/wine-run).
 # quarn_bench(NAME <sources> LINK <targets>)
 #   A Google Benchmark executable, native build with QUARN_BENCH only.
 # quarn_fuzz(NAME <sources> LINK <targets>)
@@ -76,6 +77,36 @@ function(quarn_check_layers)
     -DQUARN_LAYER_FILE=${file} -P ${QUARN_ROOT}/cmake/CheckLayers.cmake)
 endfunction()
 
+# Registers an area's Windows test executable as "wine.NAME" and, where 32-bit programs cannot
+# run, the 64-bit build's as "wine64.NAME", with the given arguments and environment.
+function(quarn_register_wine_test area name arguments environment)
+  set(exe test_${area})
+  set(env "QUARN_PRIVATE_DISPLAY=1;${environment}")
+  add_test(NAME wine.${name} COMMAND ${exe} ${arguments})
+  # Windows tests share one display and one wineserver: run them one at a time.
+  # tools/wine-run exits with 77 on a machine that cannot run 32-bit programs.
+  set_tests_properties(wine.${name} PROPERTIES LABELS wine RESOURCE_LOCK display
+    ENVIRONMENT "${env}" SKIP_RETURN_CODE 77)
+  # Where 32-bit programs cannot run, the 64-bit build's executable of the same area runs
+  # instead, as "wine64.NAME"; wherever they can, it reports itself skipped.
+  if(QUARN_WIN64_DIR)
+    add_test(NAME wine64.${name} COMMAND ${QUARN_ROOT}/tools/wine-run --instead-of-32
+      ${QUARN_WIN64_DIR}/tests/${exe}.exe ${arguments})
+    set_tests_properties(wine64.${name} PROPERTIES LABELS wine RESOURCE_LOCK display
+      ENVIRONMENT "${env}" SKIP_RETURN_CODE 77)
+  endif()
+endfunction()
+
+# quarn_wine_test_variant(AREA NAME ARGS <arguments> ENVIRONMENT <VAR=value>...)
+#   One more run of an area's Windows tests, "wine.NAME" (and "wine64.NAME"), with its own
+#   arguments (a test filter) and environment, e.g. without a sound device.
+function(quarn_wine_test_variant area name)
+  cmake_parse_arguments(A "" "" "ARGS;ENVIRONMENT" ${ARGN})
+  if(QUARN_WINDOWS)
+    quarn_register_wine_test(${area} ${name} "${A_ARGS}" "${A_ENVIRONMENT}")
+  endif()
+endfunction()
+
 function(quarn_test area)
   cmake_parse_arguments(A "" "" "PORTABLE;WINDOWS;LINK" ${ARGN})
   quarn_pick_sources(srcs)
@@ -88,19 +119,7 @@ function(quarn_test area)
   set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_definitions(${exe} PRIVATE QUARN_TEST_DATA="${QUARN_ROOT}/tests/data")
   if(QUARN_WINDOWS)
-    add_test(NAME wine.${area} COMMAND ${exe})
-    # Windows tests share one display and one wineserver: run them one at a time.
-    # tools/wine-run exits with 77 on a machine that cannot run 32-bit programs.
-    set_tests_properties(wine.${area} PROPERTIES LABELS wine RESOURCE_LOCK display
-      ENVIRONMENT "QUARN_PRIVATE_DISPLAY=1;QUARN_NULL_AUDIO=1" SKIP_RETURN_CODE 77)
-    # Where 32-bit programs cannot run, the 64-bit build's executable of the same area runs
-    # instead, as "wine64.AREA"; wherever they can, it reports itself skipped.
-    if(QUARN_WIN64_DIR)
-      add_test(NAME wine64.${area} COMMAND ${QUARN_ROOT}/tools/wine-run --instead-of-32
-        ${QUARN_WIN64_DIR}/tests/${exe}.exe)
-      set_tests_properties(wine64.${area} PROPERTIES LABELS wine RESOURCE_LOCK display
-        ENVIRONMENT "QUARN_PRIVATE_DISPLAY=1;QUARN_NULL_AUDIO=1" SKIP_RETURN_CODE 77)
-    endif()
+    quarn_register_wine_test(${area} ${area} "" "QUARN_NULL_AUDIO=1")
     if(QUARN_NATIVE_DIR AND A_PORTABLE)
       add_test(NAME native.${area} COMMAND ${QUARN_NATIVE_DIR}/tests/${exe})
       set_tests_properties(native.${area} PROPERTIES LABELS native)

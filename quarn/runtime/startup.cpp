@@ -8,24 +8,21 @@
 #include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/network/network.h"
+#include "quarn/sound/sound.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/image/image.h"
 #include "quarn/system/system.h"
 
 // ---------------------------------------------------------------------------------------
-// Stand-ins for the subsystems that are not part of the library yet: the sound device and
-// its thread and the model registry. Each behaves as its subsystem does when its device or
-// service is absent. They are replaced, name for name, when those subsystems arrive.
+// Stand-ins for the subsystems that are not part of the library yet: the current music, the
+// video colour tables and the model registry. Each behaves as its subsystem does when its
+// device or service is absent. They are replaced, name for name, when those subsystems arrive.
 // ---------------------------------------------------------------------------------------
 namespace {
 
-// Sound and movie: no movie decoder reads the video colour tables yet.
+// Sound and movie: no movie decoder reads the video colour tables yet, and no music plays.
 int32_t BuildYuvToRgbTables() { return 0; }
-// No sound device: start-up goes on without sound.
-int32_t StartSoundSystem() { return -1; }
 int32_t EndCurrentMusic() { return 0; }
-int32_t ShutDownSoundSystem() { return -1; }
-
 
 // Model registry: it starts only with hardware rendering, which is not there yet.
 int32_t StartModelSystem() { return 0; }

@@ -11,6 +11,10 @@ HandleTable* SoftwareMixBufferTable() { return s_mixTable.get(); }
 
 int32_t AddSoftwareMixBuffer(SoftwareMixBuffer* record)
 {
+    // The list and the lock exist only while the sound system is started.
+    if (!IsSoundSystemStarted()) {
+        return -1;
+    }
     const int32_t handle = AddHandleRecord(SoftwareMixBufferTable(), record);
     if (handle < 0) {
         return -1;
@@ -29,6 +33,11 @@ int32_t AddSoftwareMixBuffer(SoftwareMixBuffer* record)
 
 int32_t DestroySoftwareMixBuffer(int32_t handle, int32_t kind)
 {
+    // Before start-up and after shut-down the sound lock does not exist: entering it then
+    // would use a lock that was never made or is already deleted.
+    if (!IsSoundSystemStarted()) {
+        return -1;
+    }
     EnterSoundLock();
     auto* record = FindHandleRecordAs<SoftwareMixBuffer>(SoftwareMixBufferTable(), handle);
     if (record == nullptr || record->check != static_cast<uint32_t>(HandleCheckOf(handle)) ||
@@ -223,18 +232,19 @@ int32_t MixSoftwareBuffer(SoftwareMixBuffer* p)
     return 0;
 }
 
-void FeedActiveSoftwareBuffers()
+void RunSoundThreadPass()
 {
-    if (!IsSoundSystemStarted()) {
-        return;
-    }
-    for (HandleChainNode* node = g_soundSystem.mixHead.next; node != nullptr && node != &g_soundSystem.mixTail;
-         node = node->next) {
-        auto* player = static_cast<SoftwareMixBuffer*>(node->data);
-        if (player->active != 0) {
-            MixSoftwareBuffer(player);
+    EnterSoundLock();
+    if (IsSoundSystemStarted()) {
+        for (HandleChainNode* node = g_soundSystem.mixHead.next; node != nullptr && node != &g_soundSystem.mixTail;
+             node = node->next) {
+            auto* player = static_cast<SoftwareMixBuffer*>(node->data);
+            if (player->active != 0) {
+                MixSoftwareBuffer(player);
+            }
         }
     }
+    LeaveSoundLock();
 }
 
 static void PutU16(uint8_t* at, uint32_t value)

@@ -14,6 +14,23 @@ struct IDirectDrawSurface7;
 struct IMediaControl;
 struct IMediaSeeking;
 
+// ---- The sound device and the sound thread
+
+// Brings DirectSound up on the default device (cooperative level, primary buffer and its
+// format, a looping silent buffer), makes the sound lock and the lists and starts the sound
+// thread, logging each step. 0, or -1 when already started or a required step failed; the
+// sound system is then not started and its operations return -1. COM must be initialised.
+int32_t StartSoundSystem();
+// Stops the sound thread and waits until it has gone, closes the WAV capture, deletes the
+// software buffers, the temporary MIDI file and the lock, releases the device. 0, or -1
+// when not started.
+int32_t ShutDownSoundSystem();
+// The sound thread: a pass over the lists every 30 ms until shut-down asks it to stop.
+DWORD WINAPI SoundThreadMain(void* parameter);
+// DirectSoundEnumerateW's callback: one log line per device; goes on listing.
+BOOL CALLBACK ListSoundDeviceCallback(GUID* device, const wchar_t* description, const wchar_t* module,
+                                      void* context);
+
 // ---- MIDI and current music
 
 struct MidiRecord {

@@ -8,6 +8,22 @@
 
 SoundSystemState g_soundSystem;
 
+WaveFormat PrimaryBufferFormat(uint32_t capabilityFlags, uint32_t maxSecondaryRate)
+{
+    constexpr uint32_t kPrimaryStereo = 0x2;
+    constexpr uint32_t kPrimary16Bit = 0x8;
+    WaveFormat f{};
+    f.formatTag = 1;  // PCM
+    f.channels = (capabilityFlags & kPrimaryStereo) != 0 ? 2 : 1;
+    const uint16_t bytesPerSample = (capabilityFlags & kPrimary16Bit) != 0 ? 2 : 1;
+    f.bitsPerSample = static_cast<uint16_t>(8 * bytesPerSample);
+    f.samplesPerSecond = maxSecondaryRate >= 44100 ? 44100 : maxSecondaryRate;
+    f.blockAlign = static_cast<uint16_t>(bytesPerSample * f.channels);
+    f.averageBytesPerSecond = f.blockAlign * f.samplesPerSecond;
+    f.extraSize = 0;
+    return f;
+}
+
 static const SoundOsApi* s_os;
 
 const SoundOsApi* CurrentSoundOsApi() { return s_os != nullptr ? s_os : SystemSoundOsApi(); }

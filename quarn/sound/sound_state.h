@@ -65,6 +65,11 @@ void EnterSoundLock();
 void LeaveSoundLock();
 void DeleteSoundLock();
 
+// The primary buffer's PCM format for a device's capability flags (DSCAPS dwFlags) and its
+// highest secondary sample rate: stereo and 16 bits where the device's primary buffer offers
+// them, else mono and 8 bits, at the device's highest rate but never above 44100 Hz.
+WaveFormat PrimaryBufferFormat(uint32_t capabilityFlags, uint32_t maxSecondaryRate);
+
 // ---- Playback buffers
 
 // One playback buffer: a device buffer, or with the software-mixing setting a block of PCM
@@ -133,10 +138,11 @@ constexpr int32_t kSoftwareMixBufferCapacity = 8192;
 HandleTable* SoftwareMixBufferTable();
 
 // Puts a record allocated with the library allocator into the table (its check number set,
-// a kind-1 record linked into the software-buffer list, which must have been made empty) and
-// returns its handle; -1 when the table is full.
+// a kind-1 record linked into the software-buffer list) and returns its handle; -1 when the
+// table is full or the sound system is not started.
 int32_t AddSoftwareMixBuffer(SoftwareMixBuffer* record);
-// 0 when the record was freed; -1 for a handle that does not name a record of that kind.
+// 0 when the record was freed; -1 for a handle that does not name a record of that kind,
+// and -1 while the sound system is not started.
 int32_t DestroySoftwareMixBuffer(int32_t handle, int32_t kind);
 // Every software buffer of kind 0, respectively 1. 0, or -1 while not started.
 int32_t DestroyUnownedMixBuffers();
@@ -146,9 +152,10 @@ int32_t DestroyOwnedMixBuffers();
 // position or could not be locked, or the player's sizes are unusable.
 int32_t MixSoftwareBuffer(SoftwareMixBuffer* player);
 
-// The sound thread's pass over the software-buffer list, under the sound lock that the pass
-// holds: one feeding step for each active player while the sound system is started.
-void FeedActiveSoftwareBuffers();
+// One pass of the sound thread, on whichever thread calls it: under the sound lock, one
+// feeding step for each active player of the software-buffer list while the sound system is
+// started. The lock must exist (start-up has made it).
+void RunSoundThreadPass();
 
 // ---- WAV capture
 

@@ -77,8 +77,10 @@ TEST_F(LibraryStartUp, StartsOnceAndShutsDown)
     wchar_t directory[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, directory);
     EXPECT_STREQ(g_system.savedDirectory, directory);
-    // COM comes up before the window.
+    // COM comes up before the window, the sound device after it.
     EXPECT_LT(log.at(L"ＣＯＭの初期化... "), log.at(L"二重起動"));
+    ASSERT_TRUE(log.has(L"DirectSound の初期化は正常に終了しました\n"));
+    EXPECT_LT(log.at(L"二重起動"), log.at(L"DirectSound の初期化を行います\n"));
 
     // Started: a second call does nothing.
     const std::size_t logged = log.text.size();
@@ -95,6 +97,9 @@ TEST_F(LibraryStartUp, StartsOnceAndShutsDown)
     EXPECT_EQ(g_system.ending, 1);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(log.has(L"ＣＯＭを終了... 完了\n"), com);
+    // The sound device ends before the window.
+    ASSERT_TRUE(log.has(L"DirectSound の終了処理は正常に終了しました\n"));
+    EXPECT_LT(log.at(L"DirectSound の終了処理は正常に終了しました\n"), log.at(L"ウインドウが破棄されようとしています\n"));
     wchar_t after[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, after);
     EXPECT_STREQ(after, directory);

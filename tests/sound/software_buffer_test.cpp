@@ -9,78 +9,9 @@
 #include "quarn/core/core.h"
 #include "quarn/sound/sound_os.h"
 #include "quarn/sound/sound_state.h"
+#include "tests/sound/fake_sound_device.h"
 
 namespace {
-
-// A looping device buffer: its bytes, the play cursor the test sets, and what was asked of it.
-struct FakeBuffer {
-    std::vector<uint8_t> bytes;
-    uint32_t play = 0;
-    bool failLock = false;
-    bool failPosition = false;
-    int locks = 0;
-    int unlocks = 0;
-    int released = 0;
-    int32_t playResult = 0;
-};
-
-FakeBuffer* Fake(IDirectSoundBuffer* b) { return reinterpret_cast<FakeBuffer*>(b); }
-IDirectSoundBuffer* AsDevice(FakeBuffer* f) { return reinterpret_cast<IDirectSoundBuffer*>(f); }
-
-int32_t Play(IDirectSoundBuffer* b, uint32_t) { return Fake(b)->playResult; }
-void Stop(IDirectSoundBuffer*) {}
-int32_t GetStatus(IDirectSoundBuffer*, uint32_t*) { return -1; }
-// As the device locks: the range from offset, going on at the start past the end; a range
-// longer than the buffer is refused.
-int32_t Lock(IDirectSoundBuffer* b, uint32_t offset, uint32_t count, uint8_t** p1, uint32_t* n1, uint8_t** p2,
-             uint32_t* n2)
-{
-    FakeBuffer* f = Fake(b);
-    const uint32_t size = static_cast<uint32_t>(f->bytes.size());
-    if (f->failLock || offset >= size || count > size) {
-        return -1;
-    }
-    ++f->locks;
-    const uint32_t first = count < size - offset ? count : size - offset;
-    *p1 = f->bytes.data() + offset;
-    *n1 = first;
-    *p2 = count > first ? f->bytes.data() : nullptr;
-    *n2 = count - first;
-    return 0;
-}
-int32_t Unlock(IDirectSoundBuffer* b, uint8_t*, uint32_t, uint8_t*, uint32_t)
-{
-    ++Fake(b)->unlocks;
-    return 0;
-}
-int32_t GetPlayPosition(IDirectSoundBuffer* b, uint32_t* play)
-{
-    if (Fake(b)->failPosition) {
-        return -1;
-    }
-    *play = Fake(b)->play;
-    return 0;
-}
-void SetFrequency(IDirectSoundBuffer*, uint32_t) {}
-void SetPan(IDirectSoundBuffer*, int32_t) {}
-void SetVolume(IDirectSoundBuffer*, int32_t) {}
-void SetPosition(IDirectSoundBuffer*, uint32_t) {}
-void Release(IDirectSoundBuffer* b) { ++Fake(b)->released; }
-
-// The capture file: what was done to it, in order.
-std::vector<uint8_t> g_fileBytes;
-std::vector<char> g_fileCalls;
-void RewindFile(void*) { g_fileCalls.push_back('r'); }
-void WriteFile(void*, const uint8_t* bytes, uint32_t count)
-{
-    g_fileCalls.push_back('w');
-    g_fileBytes.assign(bytes, bytes + count);
-}
-void CloseFile(void*) { g_fileCalls.push_back('c'); }
-
-const SoundOsApi kFakeDevice = {Play,         Stop,   GetStatus, Lock,        Unlock,  GetPlayPosition,
-                                SetFrequency, SetPan, SetVolume, SetPosition, Release, RewindFile,
-                                WriteFile,    CloseFile};
 
 int g_anyObject;
 
@@ -90,7 +21,7 @@ class SoundBufferTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SetSoundOsApi(&kFakeDevice);
+        SetSoundOsApi(FakeSoundDevice());
         InitializeSoundLock();
         g_soundSystem.directSound = reinterpret_cast<IDirectSound*>(&g_anyObject);
         MakeEmptyHandleChain(&g_soundSystem.mixHead, &g_soundSystem.mixTail);
@@ -425,13 +356,11 @@ TEST_F(SoundBufferTest, ThePassFeedsEveryActivePlayerOfTheListWhileStarted)
     SoftwareMixBuffer* c = Player(&last, 16, 16);
     b->active = 0;
     g_soundSystem.directSound = nullptr;
-    FeedActiveSoftwareBuffers();
+    RunSoundThreadPass();
     EXPECT_EQ(first.locks + idle.locks + last.locks, 0) << "not started";
 
     g_soundSystem.directSound = reinterpret_cast<IDirectSound*>(&g_anyObject);
-    EnterSoundLock();  // as the sound thread holds it for its pass
-    FeedActiveSoftwareBuffers();
-    LeaveSoundLock();
+    RunSoundThreadPass();
     EXPECT_EQ(a->writePosition, 32);
     EXPECT_EQ(b->writePosition, 16);
     EXPECT_EQ(c->writePosition, 32);
@@ -515,7 +444,7 @@ TEST_F(SoundBufferTest, APlayerWithUnusableSizesIsRefused)
 TEST_F(SoundBufferTest, CaptureHeaderIsWrittenOverTheFileStartAndTheFileClosed)
 {
     EXPECT_EQ(CloseWaveCapture(), -1) << "no capture active";
-    EXPECT_TRUE(g_fileCalls.empty());
+    EXPECT_TRUE(g_fakeFileCalls.empty());
 
     g_soundSystem.captureActive = 1;
     g_soundSystem.captureFile = &g_anyObject;
@@ -525,12 +454,59 @@ TEST_F(SoundBufferTest, CaptureHeaderIsWrittenOverTheFileStartAndTheFileClosed)
         'R', 'I', 'F', 'F', 0x32, 0x08, 0x04, 0x00, 'W', 'A', 'V', 'E', 'f',  'm',  't',  ' ',
         18,  0,   0,   0,   1,    0,    2,    0,    0x44, 0xAC, 0, 0, 0x10, 0xB1, 0x02, 0x00,
         4,   0,   16,  0,   0,    0,    'd',  'a',  't',  'a',  0x0C, 0x08, 0x04, 0x00};
-    EXPECT_EQ(g_fileBytes, std::vector<uint8_t>(expected, expected + 46));
-    EXPECT_EQ(g_fileCalls, (std::vector<char>{'r', 'w', 'c'}));
+    EXPECT_EQ(g_fakeFileBytes, std::vector<uint8_t>(expected, expected + 46));
+    EXPECT_EQ(g_fakeFileCalls, (std::vector<char>{'r', 'w', 'c'}));
     EXPECT_EQ(g_soundSystem.captureActive, 0);
     EXPECT_EQ(g_soundSystem.captureFile, nullptr);
     EXPECT_EQ(g_soundSystem.capturedFrames, 0x10203) << "the count is kept";
     EXPECT_EQ(CloseWaveCapture(), -1) << "closed once";
+}
+
+}  // namespace
+
+namespace {
+
+// Before start-up and after shut-down there is no sound lock and no list: the operations
+// refuse without touching either.
+TEST(SoundSystemNotStarted, SoftwareBufferOperationsRefuse)
+{
+    ASSERT_FALSE(IsSoundSystemStarted());
+    SoftwareMixBuffer record{};
+    record.kind = 1;
+    EXPECT_EQ(AddSoftwareMixBuffer(&record), -1);
+    EXPECT_EQ(SoftwareMixBufferTable()->liveCount, 0);
+    EXPECT_EQ(DestroySoftwareMixBuffer(MakeHandle(kHandleTypeSoftSoundBuffer, 1, 0), 1), -1);
+    EXPECT_EQ(DestroySoftwareMixBuffer(-1, 0), -1);
+    EXPECT_EQ(DestroyOwnedMixBuffers(), -1);
+    EXPECT_EQ(DestroyUnownedMixBuffers(), -1);
+}
+
+TEST(PrimaryBufferFormat, FollowsTheDeviceCapabilities)
+{
+    const uint32_t stereo16 = 0x2 | 0x8;
+    const struct {
+        uint32_t flags, maxRate;
+        uint16_t channels, bits, blockAlign;
+        uint32_t rate;
+    } cases[] = {
+        {stereo16, 48000, 2, 16, 4, 44100},
+        {stereo16, 44100, 2, 16, 4, 44100},
+        {stereo16, 22050, 2, 16, 4, 22050},
+        {stereo16, 0xFFFFFFFFu, 2, 16, 4, 44100},  // compared unsigned
+        {0x1 | 0x4, 44100, 1, 8, 1, 44100},        // mono and 8 bits only
+        {0x2, 11025, 2, 8, 2, 11025},
+        {0x8, 44100, 1, 16, 2, 44100},
+    };
+    for (const auto& c : cases) {
+        const WaveFormat f = PrimaryBufferFormat(c.flags, c.maxRate);
+        EXPECT_EQ(f.formatTag, 1);
+        EXPECT_EQ(f.channels, c.channels) << std::hex << c.flags;
+        EXPECT_EQ(f.bitsPerSample, c.bits) << std::hex << c.flags;
+        EXPECT_EQ(f.blockAlign, c.blockAlign) << std::hex << c.flags;
+        EXPECT_EQ(f.samplesPerSecond, c.rate) << c.maxRate;
+        EXPECT_EQ(f.averageBytesPerSecond, c.rate * c.blockAlign);
+        EXPECT_EQ(f.extraSize, 0);
+    }
 }
 
 }  // namespace
