@@ -14,6 +14,7 @@
 #include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
 #include "quarn/runtime/runtime.h"
+#include "quarn/system/input.h"
 #include "quarn/system/system.h"
 
 namespace {
@@ -127,6 +128,38 @@ TEST_F(LibraryStartUp, MicrosecondClockRunsOnWhenStartUpCompletes)
         EXPECT_LT(after - during, 1000000) << clock;
     }
     g_systemCapability.processorClock = measured;
+    EXPECT_EQ(RunLibraryShutDown(), 0);
+}
+
+// The application's frame looks at the message queue once: in its own pump call. Neither the
+// keyboard poll of the pump's per-pass work nor the key test at the frame's end pumps again,
+// while a key test with no pump call since its last look still serves the window.
+TEST_F(LibraryStartUp, AFrameLooksAtTheMessageQueueOnce)
+{
+    SetRunWhileInactive(1);
+    ASSERT_EQ(InitializeLibrary(), 0);
+    // The keyboard as DirectInput reads it, the path that pumps before it reads.
+    const int32_t osCode = g_systemCapability.osCode;
+    g_systemCapability.osCode = kOsWinXP;
+    ASSERT_NE(g_input.keyboard, nullptr);
+    SelectDrawTarget(-2);
+    for (int frame = 0; frame < 5; ++frame) {
+        const uint32_t passes = g_system.pumpQueuePasses;
+        ASSERT_EQ(PumpLibraryMessages(), 0);
+        WipeDrawScreen(nullptr);
+        PresentScreen();
+        Sleep(2);  // a new millisecond: the key test reads the keyboard afresh
+        TestKeyPressed(0x3F);
+        EXPECT_EQ(g_system.pumpQueuePasses - passes, 1u) << "frame " << frame;
+    }
+    const uint32_t passes = g_system.pumpQueuePasses;
+    for (uint32_t test = 1; test <= 3; ++test) {
+        Sleep(2);
+        TestKeyPressed(0x3F);
+        EXPECT_EQ(g_system.pumpQueuePasses - passes, test);
+    }
+    g_systemCapability.osCode = osCode;
+    SetRunWhileInactive(0);
     EXPECT_EQ(RunLibraryShutDown(), 0);
 }
 
