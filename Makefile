@@ -1,6 +1,7 @@
 # make run    set up, build, and start Vornik under Wine
 # make test   set up, build the trees, run every test (Wine and native) in one CTest run
-# make bench  the benchmarks (native, optimised, no sanitizers)
+# make bench  the benchmarks (native, optimised, no sanitizers; the frame benchmark runs its
+#             Windows program under Wine)
 # make fuzz   the fuzz targets (native, clang, libFuzzer with ASan and UBSan), each for
 #             FUZZ_SECONDS seconds from its seeds; fails when one finds a fault
 SHELL := /bin/bash
@@ -54,7 +55,9 @@ run: build-win build-win64
 	@if tools/wine-run --can-run 32; then tools/run-vornik $(WIN)/app/Vornik.exe; \
 	  else tools/run-vornik $(WIN64)/app/Vornik.exe; fi
 
-bench: setup
+# The frame benchmark's Windows program comes from the Windows trees; its driver runs it under
+# Wine beside the native benchmarks.
+bench: setup build-win build-win64
 	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON
 	cmake --build $(BENCH) -j $(JOBS)
 	@set -e; for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done

@@ -1,12 +1,11 @@
 // Vornik: a window with a running tally of elapsed time, kept across runs in "data.txt".
 #include <windows.h>
 
-#include <mmsystem.h>
-
 #include <ctime>
 #include <stdexcept>
 #include <vector>
 
+#include "app/frame.h"
 #include "app/qu.h"
 #include "app/state_file.h"
 #include "app/tally.h"
@@ -19,7 +18,6 @@ constexpr wchar_t kStateFile[] = L"data.txt";
 
 // 256 zero bytes built before WinMain and freed at exit; nothing reads or writes them.
 std::vector<unsigned char> g_zeroBlock(256);
-constexpr int kKeyF5 = 0x3F;
 
 std::int64_t seconds_since_1970()
 {
@@ -36,17 +34,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     bool may_save = false;
     int result = 0;
     try {
-        ConfigureScreenMode(300, 60, 32, 60);
-        ChangeWindowMode(1);
-        SetRunWhileInactive(1);
-        EnableLogFile(0);
-        AssignWindowTitle(L"Vornik");
-        AssignWindowIcon(101);
-
-        qu::init();
-        SelectDrawTarget(-2);
-        SetStandardFontThickness(0);
-        SetStandardFontKind(2);  // anti-aliased
+        configure_vornik();
+        start_vornik();
 
         lib::biginteger loaded;
         const StateLoad load = load_state(kStateFile, seconds_since_1970(), loaded);
@@ -55,28 +44,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         set_running_tally(tally, loaded);
         may_save = true;
 
-        const std::uint32_t white = PackScreenColor(255, 255, 255);
-        DWORD last = timeGetTime();
-        for (;;) {
-            if (PumpLibraryMessages() == -1)
-                throw qu::signal{};
-
-            const DWORD now = timeGetTime();
-            const DWORD delta = now - last;   // unsigned: a wrap of the clock still counts right
-            advance_running_tally(tally, delta);
-            last = now;
-
-            WipeDrawScreen(nullptr);
-            // Re-made only when a setting differs from the font's, so cheap to repeat.
-            SetStandardFontFace(L"meiryo", -1);
-            SetStandardFontSize(20);
-            DrawTextWithStandardFont(10, 10, running_tally_text(tally).c_str(), white, 0);
-            DrawTextWithStandardFont(10, 30, L"[F5]Reset", white, 0);
-            PresentScreen();
-
-            if (TestKeyPressed(kKeyF5))
-                set_running_tally(tally, lib::biginteger{});
-        }
+        VornikFrame frame = begin_vornik_frames();
+        for (;;)
+            run_vornik_frame(frame, tally);
     } catch (const qu::signal&) {
     } catch (...) {
         result = 1;

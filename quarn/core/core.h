@@ -103,6 +103,9 @@ void SetLogUserWindowMode(int flag);
 // null removes it.
 using LogCaptureFunction = void (*)(const wchar_t* text, void* user);
 void SetLogCapture(LogCaptureFunction function, void* user);
+// 1 when a line handed to AppendLog goes anywhere (the file, the debugger output or the
+// capture), 0 while the log is off with nothing capturing it.
+int IsLogObserved();
 
 // The on-screen log's record: its lines are drawn by the font code.
 enum { kScreenLogLines = 80, kScreenLogLineUnits = 255 };
@@ -247,7 +250,8 @@ int GetLibraryLockWaiterCount();
 // 0, or -1 when the system has no performance counter. Windows build only.
 int ReadPerformanceCounterFrequency();
 // Set by the start-up once it has completed: the microsecond clock may then use the
-// processor clock measured by LogSystemInformation. Windows build only.
+// processor clock measured by LogSystemInformation. With the flag 1 it first completes that
+// measurement where the report left it running. Windows build only.
 void NoteLibraryStartupComplete(int flag);
 
 struct DateTimeRecord {
@@ -311,7 +315,10 @@ int32_t DescribeOsVersion(const OsVersionFacts* facts, wchar_t* name, int32_t pr
 void FormatOsText(const OsVersionFacts* facts, const wchar_t* name, wchar_t* out);
 
 // Writes the system report to the log and fills g_systemCapability. Returns 0.
-// Windows build only.
+// The processor clock takes at least 100 ms of the millisecond clock to measure. While the
+// log is observed the report waits for it, so that its speed line stands in its place; while
+// nobody reads the log the measurement runs on beside the rest of the start-up and
+// NoteLibraryStartupComplete(1) completes it. Windows build only.
 int LogSystemInformation();
 
 // The processor's features, as read by CPUID (all 0 where there is no CPUID).

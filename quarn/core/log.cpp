@@ -267,6 +267,11 @@ void SetLogUserWindowMode(int flag)
     g_log.userWindowMode = flag;
 }
 
+int IsLogObserved()
+{
+    return g_log.capture != nullptr || g_log.userWindowMode || !g_log.off ? 1 : 0;
+}
+
 void SetLogCapture(LogCaptureFunction function, void* user)
 {
     ScopedCoreLock lock(kLogLock);

@@ -29,6 +29,9 @@ struct ScreenSettings {
     // A refused 320 x 240 display mode was replaced by 640 x 480; shown as when doubled.
     int32_t displayFallback;
     int32_t noVerticalWait;  // presents do not wait for the vertical blank
+    // The vertical-blank wait cannot pace presents (it returns at once, or measured a period
+    // no display runs at): paced waits time themselves to the refresh period instead.
+    int32_t timedPacing;
 };
 extern ScreenSettings g_screenSettings;
 

@@ -79,17 +79,46 @@ void SetFinestTimerResolution()
         timeBeginPeriod(caps.wPeriodMin);
 }
 
-// Time-stamp-counter ticks over at least 100 ms of the millisecond clock.
-void MeasureProcessorClock()
+// The processor clock: time-stamp-counter ticks over at least 100 ms of the millisecond
+// clock, from its start in the system report to its completion.
+struct ProcessorClockMeasurement {
+    int32_t running;
+    uint64_t ticks;
+    int32_t start;
+};
+ProcessorClockMeasurement g_processorClockMeasurement;
+
+constexpr uint32_t kProcessorClockSpanMs = 100;
+
+// Milliseconds since start on the millisecond clock, which wraps from 0x7FFFFFFF to 0.
+uint32_t MillisecondsSince(int32_t start)
 {
-    const uint64_t ticks0 = ReadTimeStampCounter();
-    const int32_t start = ReadMillisecondClock();
-    // The clock wraps from 0x7FFFFFFF to 0: count the span modulo 2^31.
-    while ((static_cast<uint32_t>(ReadMillisecondClock() - start) & 0x7FFFFFFFu) < 100) {
-    }
-    const uint64_t d = ReadTimeStampCounter() - ticks0;
-    g_systemCapability.processorMhz = static_cast<int32_t>(d / 100000);
-    g_systemCapability.processorClock = d * 10;
+    return static_cast<uint32_t>(ReadMillisecondClock() - start) & 0x7FFFFFFFu;
+}
+
+void StartProcessorClockMeasurement()
+{
+    g_processorClockMeasurement = ProcessorClockMeasurement{1, ReadTimeStampCounter(), ReadMillisecondClock()};
+}
+
+void CompleteProcessorClockMeasurement()
+{
+    ProcessorClockMeasurement& m = g_processorClockMeasurement;
+    if (!m.running)
+        return;
+    m.running = 0;
+    // What is left of the span is slept, all but its last millisecond, which is waited out
+    // on the clock itself.
+    const uint32_t gone = MillisecondsSince(m.start);
+    if (gone + 1 < kProcessorClockSpanMs)
+        Sleep(kProcessorClockSpanMs - gone - 1);
+    uint32_t span = MillisecondsSince(m.start);
+    while (span < kProcessorClockSpanMs)
+        span = MillisecondsSince(m.start);
+    const uint64_t d = ReadTimeStampCounter() - m.ticks;
+    // Over exactly 100 ms: MHz = d / 100,000 and ticks per second = d x 10.
+    g_systemCapability.processorMhz = static_cast<int32_t>(d / (uint64_t{span} * 1000));
+    g_systemCapability.processorClock = d * 1000 / span;
     AppendLogFormat(L"ＣＰＵ動作速度：大体%.2fGHz", g_systemCapability.processorMhz / 1000.0);
 }
 
@@ -114,6 +143,8 @@ int ReadPerformanceCounterFrequency()
 
 void NoteLibraryStartupComplete(int flag)
 {
+    if (flag)
+        CompleteProcessorClockMeasurement();
     // The processor clock counts from another origin than the counter used during start-up:
     // it takes over where that one stands, so that a time taken during start-up (such as the
     // last vertical blank) still compares with one taken after it, instead of lying hours
@@ -184,8 +215,11 @@ int LogSystemInformation()
         }
     }
 
-    if (g_systemCapability.timeStampCounterUsable)
-        MeasureProcessorClock();
+    if (g_systemCapability.timeStampCounterUsable) {
+        StartProcessorClockMeasurement();
+        if (IsLogObserved())
+            CompleteProcessorClockMeasurement();
+    }
 
     if (level == 0)
         AppendLog(L"ＣＰＵＩＤ命令は使えません\n");

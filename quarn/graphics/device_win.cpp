@@ -14,11 +14,17 @@ namespace {
 HMODULE s_d3d9Module = nullptr;
 IDirectDraw7* s_directDraw = nullptr;
 
+HMODULE s_ddrawHeld = nullptr;  // see DirectDrawAhead
+
 void ReleaseDirectDraw()
 {
     if (s_directDraw != nullptr) {
         s_directDraw->Release();
         s_directDraw = nullptr;
+    }
+    if (s_ddrawHeld != nullptr) {
+        FreeLibrary(s_ddrawHeld);
+        s_ddrawHeld = nullptr;
     }
 }
 
@@ -33,21 +39,107 @@ DDCAPS* ClearDirectDrawCaps(DDCAPS* caps)
     return caps;
 }
 
+namespace {
+
+// What making the DirectDraw object gave: the creation's and the initialisation's results.
+struct DirectDrawMaking {
+    HRESULT created;
+    HRESULT initialised;
+    IDirectDraw7* object;  // null when the creation failed
+};
+
+DirectDrawMaking MakeDirectDraw()
+{
+    DirectDrawMaking made{E_FAIL, E_FAIL, nullptr};
+    void* object = nullptr;
+    made.created = CoCreateInstance(CLSID_DirectDraw7, nullptr,
+                                    CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER,
+                                    IID_IDirectDraw7, &object);
+    if (SUCCEEDED(made.created) && object != nullptr) {
+        made.object = static_cast<IDirectDraw7*>(object);
+        made.initialised = made.object->Initialize(nullptr);
+    }
+    return made;
+}
+
+// Making the object loads and sets up the whole 3D stack under it, the longest step of the
+// start-up. The start-up begins it on a thread of its own before the window and input come
+// up, and graphics start takes what it made; the log lines stay where graphics start writes
+// them.
+struct DirectDrawAhead {
+    HANDLE thread;
+    HMODULE d3d9;   // loaded with it: the library's own load finds it ready
+    HMODULE ddraw;  // held while the object lives, whatever COM unloads with the thread
+    DirectDrawMaking made;
+};
+DirectDrawAhead s_ahead;
+
+DWORD WINAPI MakeDirectDrawAhead(void*)
+{
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    s_ahead.d3d9 = LoadLibraryW(L"d3d9.dll");
+    s_ahead.ddraw = LoadLibraryW(L"ddraw.dll");
+    s_ahead.made = MakeDirectDraw();
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return 0;
+}
+
+// Waits for the thread; true with what it made, false when nothing was begun.
+bool TakeDirectDrawMadeAhead(DirectDrawMaking* made)
+{
+    if (s_ahead.thread == nullptr) {
+        return false;
+    }
+    WaitForSingleObject(s_ahead.thread, INFINITE);
+    CloseHandle(s_ahead.thread);
+    if (s_ahead.d3d9 != nullptr) {
+        FreeLibrary(s_ahead.d3d9);
+    }
+    *made = s_ahead.made;
+    s_ddrawHeld = s_ahead.ddraw;
+    s_ahead = DirectDrawAhead{};
+    return true;
+}
+
+}  // namespace
+
+void BeginDirectDrawAhead()
+{
+    if (s_ahead.thread != nullptr || s_directDraw != nullptr) {
+        return;
+    }
+    s_ahead.thread = CreateThread(nullptr, 0, MakeDirectDrawAhead, nullptr, 0, nullptr);
+}
+
+void DiscardDirectDrawAhead()
+{
+    DirectDrawMaking made{};
+    if (TakeDirectDrawMadeAhead(&made) && made.object != nullptr) {
+        made.object->Release();
+    }
+    if (s_directDraw == nullptr && s_ddrawHeld != nullptr) {
+        FreeLibrary(s_ddrawHeld);
+        s_ddrawHeld = nullptr;
+    }
+}
+
 int32_t CreateDirectDrawObject()
 {
     ReleaseDirectDraw();
     AppendLog(L"DirectDraw オブジェクトの取得を行います....  ");
-    void* object = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_DirectDraw7, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER |
-                                                            CLSCTX_LOCAL_SERVER,
-                                IID_IDirectDraw7, &object)) ||
-        object == nullptr) {
+    DirectDrawMaking made{};
+    if (!TakeDirectDrawMadeAhead(&made)) {
+        made = MakeDirectDraw();
+    }
+    if (FAILED(made.created) || made.object == nullptr) {
         return AppendLog(L"オブジェクトの取得に失敗しました\n");
     }
-    s_directDraw = static_cast<IDirectDraw7*>(object);
+    s_directDraw = made.object;
     AppendLog(L"成功\n");
     AppendLog(L"引き続き初期化処理... ");
-    if (FAILED(s_directDraw->Initialize(nullptr))) {
+    if (FAILED(made.initialised)) {
         AppendLog(L"DirectDrawオブジェクトの初期化に失敗しました\n");
         ReleaseDirectDraw();
         return -1;

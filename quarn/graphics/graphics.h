@@ -83,6 +83,24 @@ int64_t FeedRefreshMeter(RefreshMeter* meter, int64_t now);
 // Microseconds that must pass after a blank before the next paced wait.
 int64_t PacingThreshold(int64_t refreshPeriod);
 
+// A vertical-blank wait that comes back sooner than this after the one before it has not
+// waited for a blank: a display shows at most one blank per kShortestDisplayPeriod.
+constexpr int64_t kBlankWaitAtOnceUs = 500;
+// The shortest refresh period of any display (500 Hz).
+constexpr int64_t kShortestDisplayPeriodUs = 2000;
+// The refresh rate taken when the display does not say its own.
+constexpr int32_t kAssumedRefreshHz = 60;
+
+// The refresh period that presents are paced to, from what the measurement found: the
+// measured period (-1 when none settled) while the wait blocks and that period is one a
+// display can have; otherwise the display's own rate (displayHz from its current mode; 0 or 1
+// mean the hardware default, which says nothing) or else kAssumedRefreshHz. *timed becomes 1
+// when the paced wait must time itself because the blank wait cannot.
+int64_t ChoosePacingPeriod(int64_t measured, int32_t waitReturnedAtOnce, int32_t displayHz, int32_t* timed);
+// When the paced wait times itself: the time its next blank is due, one period after the last;
+// a caller more than a period late starts the count again from now.
+int64_t NextTimedBlank(int64_t lastBlank, int64_t period, int64_t now);
+
 // A screen-mode change's result from the mode asked for, the mode before and the mode after:
 // 0 as asked, -2 fell back to 640 x 480 x 16 at any refresh, -1 otherwise.
 struct ScreenMode {

@@ -35,6 +35,11 @@ int32_t ShutDownGraphicsCore();
 int32_t StartDirect3D();
 int32_t ShutDownDirect3D();
 int32_t CreateDirectDrawObject();
+// Begins making the DirectDraw object on a thread of its own; the next CreateDirectDrawObject
+// takes it (with the same results and log lines as making it there). Once per object.
+void BeginDirectDrawAhead();
+// Waits for an object begun ahead and releases it: for a start-up that fails before graphics.
+void DiscardDirectDrawAhead();
 // The vertical-blank object, or null.
 IDirectDraw7* GetDirectDrawObject();
 // Zero-fills the record and returns it.

@@ -51,6 +51,24 @@ int64_t FeedRefreshMeter(RefreshMeter* meter, int64_t now)
 
 int64_t PacingThreshold(int64_t refreshPeriod) { return refreshPeriod > 0 ? refreshPeriod - 3000 : 4000; }
 
+int64_t ChoosePacingPeriod(int64_t measured, int32_t waitReturnedAtOnce, int32_t displayHz, int32_t* timed)
+{
+    const bool waitPaces = !waitReturnedAtOnce && (measured <= 0 || measured >= kShortestDisplayPeriodUs);
+    *timed = waitPaces ? 0 : 1;
+    if (waitPaces) {
+        return measured > 0 ? measured : -1;
+    }
+    const int64_t shortest = kShortestDisplayPeriodUs;
+    const int32_t hz = displayHz > 1 && 1000000 / displayHz >= shortest ? displayHz : kAssumedRefreshHz;
+    return 1000000 / hz;
+}
+
+int64_t NextTimedBlank(int64_t lastBlank, int64_t period, int64_t now)
+{
+    const int64_t due = lastBlank + period;
+    return now - due >= period ? now : due;
+}
+
 int32_t ClassifyModeChange(const ScreenMode& requested, const ScreenMode& before, const ScreenMode& after)
 {
     const auto same = [](const ScreenMode& a, const ScreenMode& b) {

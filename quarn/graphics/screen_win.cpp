@@ -312,13 +312,51 @@ int32_t PresentSoftwareScreen(const PresentRequest* request)
 
 // ---- Vertical blank
 
+namespace {
+
+// The blank wait; false when it failed, which paces nothing either.
+bool WaitForBlank(IDirectDraw7* draw)
+{
+    return SUCCEEDED(draw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr));
+}
+
+// The refresh rate of the display's current mode; 0 when it does not say.
+int32_t CurrentDisplayHz()
+{
+    DEVMODEW mode{};
+    mode.dmSize = sizeof(mode);
+    if (!EnumDisplaySettingsW(nullptr, ENUM_CURRENT_SETTINGS, &mode)) {
+        return 0;
+    }
+    return static_cast<int32_t>(mode.dmDisplayFrequency);
+}
+
+// Where the blank wait cannot pace: one wait to the time the next blank is due.
+void WaitForTimedBlank()
+{
+    const int64_t now = ReadMicrosecondClock(1);
+    const int64_t due = NextTimedBlank(g_screenSettings.lastBlankTime, g_screenSettings.refreshPeriod, now);
+    if (due > now) {
+        Sleep(static_cast<DWORD>((due - now + 999) / 1000));
+    }
+    // The next frame is due a period after this one was due, so that the wait's own lateness
+    // does not add up.
+    g_screenSettings.lastBlankTime = due;
+}
+
+}  // namespace
+
 int32_t WaitForVerticalBlankPaced()
 {
+    if (g_screenSettings.timedPacing) {
+        WaitForTimedBlank();
+        return 0;
+    }
     IDirectDraw7* draw = GetDirectDrawObject();
     const int64_t threshold = PacingThreshold(g_screenSettings.refreshPeriod);
     auto waitBlank = [draw]() {
         if (draw != nullptr) {
-            draw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+            WaitForBlank(draw);
         }
         g_screenSettings.lastBlankTime = ReadMicrosecondClock(1);
     };
@@ -338,20 +376,31 @@ int32_t WaitForVerticalBlankPaced()
 int32_t MeasureRefreshPeriod()
 {
     g_screenSettings.refreshPeriod = -1;
+    g_screenSettings.timedPacing = 0;
     IDirectDraw7* draw = GetDirectDrawObject();
     if (draw != nullptr) {
-        draw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
+        bool atOnce = !WaitForBlank(draw);
         RefreshMeter meter;
         StartRefreshMeter(&meter, ReadMicrosecondClock(1));
-        for (int32_t round = 0; round < 60; ++round) {
-            draw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr);
-            const int64_t period = FeedRefreshMeter(&meter, ReadMicrosecondClock(1));
+        int64_t measured = -1;
+        for (int32_t round = 0; round < 60 && !atOnce; ++round) {
+            const bool waited = WaitForBlank(draw);
+            const int64_t now = ReadMicrosecondClock(1);
+            // The first round waits straight after the wait before it, with no sleep between:
+            // a wait that blocks comes back a whole refresh period later.
+            if (!waited || (round == 0 && now - meter.lastTime < kBlankWaitAtOnceUs)) {
+                atOnce = true;
+                break;
+            }
+            const int64_t period = FeedRefreshMeter(&meter, now);
             if (period >= 0) {
-                g_screenSettings.refreshPeriod = period;
+                measured = period;
                 break;
             }
             Sleep(5);
         }
+        g_screenSettings.refreshPeriod =
+            ChoosePacingPeriod(measured, atOnce ? 1 : 0, CurrentDisplayHz(), &g_screenSettings.timedPacing);
     }
     WaitForVerticalBlankPaced();
     return 0;

@@ -41,6 +41,7 @@ namespace {
 // does nothing here, because the library has not started.
 int32_t FailStartUp()
 {
+    DiscardDirectDrawAhead();
     RunLibraryShutDown();
     g_system.busy = 0;
     return -1;
@@ -117,6 +118,10 @@ int32_t RunLibraryStartUp()
         AppendLog(L"Ｑｕａｒｎライブラリは２４ビットカラーモードに対応していません\n");
         return -1;
     }
+
+    // The vertical-blank object takes longest to make; it is made beside the steps up to
+    // graphics start, which takes it.
+    BeginDirectDrawAhead();
 
     LARGE_INTEGER frequency{};
     QueryPerformanceFrequency(&frequency);

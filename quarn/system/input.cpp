@@ -13,6 +13,8 @@ int32_t g_keyboardThroughWindowsOnly;
 
 static uint8_t g_pollGuard;
 static int32_t g_pollFromPump;
+// The pump's count of looks at the queue when the poll last looked or found it looked at.
+static uint32_t g_queuePassesSeen;
 static int32_t g_startGuard;
 
 static const DirectInputApi* Di()
@@ -449,6 +451,24 @@ static bool UseDirectInputKeyboard()
            (g_input.directInputKeyboardOnNewSystems || g_systemCapability.osCode < kOsVista);
 }
 
+// The poll's look at the queue, so that the key state follows the messages: -1 once the
+// program is to end. The queue is left alone where a pump has looked at it since the poll's
+// last look: from the pump's own per-pass work, and after the application's pump call of the
+// frame, another pass would only repeat it.
+static int32_t PumpForKeyboardPoll()
+{
+    if (g_pollFromPump) {
+        return g_system.quit == 1 ? -1 : 0;
+    }
+    if (g_system.pumpQueuePasses != g_queuePassesSeen) {
+        g_queuePassesSeen = g_system.pumpQueuePasses;
+        return g_system.quit == 1 ? -1 : 0;
+    }
+    const int32_t result = PumpWindowMessages();
+    g_queuePassesSeen = g_system.pumpQueuePasses;
+    return result;
+}
+
 static int32_t PollKeyboardGuarded()
 {
     const uint32_t now = ReadMillisecondClock();
@@ -456,7 +476,7 @@ static int32_t PollKeyboardGuarded()
         if (now == g_input.lastPollTime && WaitForSingleObject(g_input.keyboardEvent, 0) != WAIT_OBJECT_0) {
             return 0;
         }
-        if (PumpWindowMessages() != 0) {
+        if (PumpForKeyboardPoll() != 0) {
             return 0;
         }
         const int v = Version();
@@ -487,7 +507,7 @@ static int32_t PollKeyboardGuarded()
         return 0;
     }
     g_input.lastPollTime = now;
-    if (PumpWindowMessages() != 0) {
+    if (PumpForKeyboardPoll() != 0) {
         return 0;
     }
     BYTE state[256];

@@ -6,17 +6,12 @@ constexpr int32_t kMessagesPerCall = 5;
 
 static bool MayStayInactive() { return !g_system.active && !g_system.runWhileInactive; }
 
-// Takes the next message for this thread: any waiting one first, then those posted to the
-// thread itself, then those of the main window.
+// Takes the next message for this thread. Any waiting message comes first; the thread's own
+// posted messages and those of the main window are subsets of "any", so when none waits
+// there is nothing further to look for, and one look at the queue does.
 static bool TakeMessage(MSG* m)
 {
-    if (PeekMessageW(m, nullptr, 0, 0, PM_NOREMOVE)) {
-        return PeekMessageW(m, nullptr, 0, 0, PM_REMOVE) != FALSE;
-    }
-    if (PeekMessageW(m, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) {
-        return true;
-    }
-    return PeekMessageW(m, g_system.mainWindow, 0, 0, PM_REMOVE) != FALSE;
+    return PeekMessageW(m, nullptr, 0, 0, PM_REMOVE) != FALSE;
 }
 
 int32_t PumpWindowMessages()
@@ -27,6 +22,7 @@ int32_t PumpWindowMessages()
     if (g_system.mainWindow == nullptr) {
         return g_system.quit == 1 ? -1 : 0;
     }
+    ++g_system.pumpQueuePasses;
     int32_t count = 0;
     bool stop = false;
     for (;;) {

@@ -83,6 +83,9 @@ struct SystemStateRecord {
     double scaleX, scaleY;
     double totalMemoryMb, freeMemoryMb;
     int32_t keyInputGuard;
+    // Calls of the pump that looked at the queue; the keyboard poll leaves the queue alone
+    // when the count moved since its last look.
+    uint32_t pumpQueuePasses;
     int32_t inputFlag46F, inputFlag470;
     // Window settings.
     int32_t windowModeStyleApplied;

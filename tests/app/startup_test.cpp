@@ -13,7 +13,9 @@
 #include "quarn/core/core.h"
 #include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
+#include "quarn/graphics/graphics_win.h"
 #include "quarn/runtime/runtime.h"
+#include "quarn/system/input.h"
 #include "quarn/system/system.h"
 
 namespace {
@@ -133,6 +135,72 @@ TEST_F(LibraryStartUp, MicrosecondClockRunsOnWhenStartUpCompletes)
     }
     g_systemCapability.processorClock = measured;
     EXPECT_EQ(RunLibraryShutDown(), 0);
+}
+
+// The application's frame looks at the message queue once: in its own pump call. Neither the
+// keyboard poll of the pump's per-pass work nor the key test at the frame's end pumps again,
+// while a key test with no pump call since its last look still serves the window.
+TEST_F(LibraryStartUp, AFrameLooksAtTheMessageQueueOnce)
+{
+    SetRunWhileInactive(1);
+    ASSERT_EQ(InitializeLibrary(), 0);
+    // The keyboard as DirectInput reads it, the path that pumps before it reads.
+    const int32_t osCode = g_systemCapability.osCode;
+    g_systemCapability.osCode = kOsWinXP;
+    ASSERT_NE(g_input.keyboard, nullptr);
+    SelectDrawTarget(-2);
+    for (int frame = 0; frame < 5; ++frame) {
+        const uint32_t passes = g_system.pumpQueuePasses;
+        ASSERT_EQ(PumpLibraryMessages(), 0);
+        WipeDrawScreen(nullptr);
+        PresentScreen();
+        Sleep(2);  // a new millisecond: the key test reads the keyboard afresh
+        TestKeyPressed(0x3F);
+        EXPECT_EQ(g_system.pumpQueuePasses - passes, 1u) << "frame " << frame;
+    }
+    const uint32_t passes = g_system.pumpQueuePasses;
+    for (uint32_t test = 1; test <= 3; ++test) {
+        Sleep(2);
+        TestKeyPressed(0x3F);
+        EXPECT_EQ(g_system.pumpQueuePasses - passes, test);
+    }
+    g_systemCapability.osCode = osCode;
+    SetRunWhileInactive(0);
+    EXPECT_EQ(RunLibraryShutDown(), 0);
+}
+
+// Two slow steps run beside the others. The processor clock is measured over at least 100 ms:
+// in the system report while the log is read, so that its line stands in its place, and
+// otherwise beside the rest of the start-up; either way the result is the same clock. The
+// DirectDraw object is made from the start on a thread of its own, and graphics start takes
+// it, writing its lines where they always stood.
+TEST_F(LibraryStartUp, SlowStepsRunBesideOthersAndKeepTheirPlaceInTheLog)
+{
+    uint64_t clocks[2] = {};
+    for (int observed = 1; observed >= 0; --observed) {
+        g_systemCapability.processorClock = 0;
+        {
+            LogRecorder log;
+            if (!observed)
+                SetLogCapture(nullptr, nullptr);
+            ASSERT_EQ(InitializeLibrary(), 0);
+            EXPECT_NE(GetDirectDrawObject(), nullptr);
+            if (observed) {
+                EXPECT_LT(log.at(L"ＯＳ  "), log.at(L"ＣＰＵ動作速度：大体"));
+                EXPECT_LT(log.at(L"ＣＰＵ動作速度：大体"), log.at(L"ＣＯＭの初期化... "));
+                EXPECT_LT(log.at(L"DirectInput関係初期化処理"), log.at(L"DirectDraw オブジェクトの取得を行います....  成功\n"));
+            }
+        }
+        clocks[observed] = g_systemCapability.processorClock;
+        EXPECT_EQ(static_cast<uint64_t>(g_systemCapability.processorMhz), clocks[observed] / 1000000);
+        EXPECT_EQ(RunLibraryShutDown(), 0);
+    }
+    if (!g_systemCapability.timeStampCounterUsable)
+        GTEST_SKIP() << "no time-stamp counter";
+    ASSERT_GT(clocks[1], 0u);
+    const double ratio = static_cast<double>(clocks[0]) / static_cast<double>(clocks[1]);
+    EXPECT_GT(ratio, 0.9);
+    EXPECT_LT(ratio, 1.1);
 }
 
 // Full screen needs a display mode of the configured size; without one the window takes over.

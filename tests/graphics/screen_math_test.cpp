@@ -86,6 +86,44 @@ TEST(RefreshMeterTest, PacingThresholdFollowsTheMeasuredPeriod)
     EXPECT_EQ(PacingThreshold(5000), 2000);
 }
 
+TEST(RefreshMeterTest, PacingPeriodComesFromTheDisplayWhereTheWaitCannotHaveMeasuredIt)
+{
+    struct Case {
+        int64_t measured;
+        int32_t atOnce;
+        int32_t displayHz;
+        int64_t period;
+        int32_t timed;
+    };
+    const Case cases[] = {
+        {16650, 0, 75, 16650, 0},    // a wait that blocks: its own measurement stands
+        {4167, 0, 240, 4167, 0},     // a fast display is still a display
+        {-1, 0, 60, -1, 0},          // nothing settled: the unmeasured pacing, as before
+        {5080, 1, 60, 16666, 1},     // the wait came back at once: it measured its sleep
+        {-1, 1, 75, 13333, 1},       // ... whether or not anything settled
+        {5080, 1, 0, 16666, 1},      // the display says nothing: 60 Hz
+        {5080, 1, 1, 16666, 1},      // 1 is the hardware's default, which says nothing either
+        {5080, 1, 1000, 16666, 1},   // no display runs at 1000 Hz
+        {1200, 0, 144, 6944, 1},     // a blocking wait that measured a period no display has
+    };
+    for (const Case& c : cases) {
+        int32_t timed = -1;
+        EXPECT_EQ(ChoosePacingPeriod(c.measured, c.atOnce, c.displayHz, &timed), c.period)
+            << c.measured << " " << c.atOnce << " " << c.displayHz;
+        EXPECT_EQ(timed, c.timed) << c.measured << " " << c.atOnce << " " << c.displayHz;
+    }
+}
+
+TEST(RefreshMeterTest, TimedBlanksKeepTheirCadenceAndRestartWhenFarBehind)
+{
+    const int64_t period = 16666;
+    EXPECT_EQ(NextTimedBlank(100000, period, 101000), 116666);  // early: wait for the due time
+    EXPECT_EQ(NextTimedBlank(100000, period, 117500), 116666);  // a little late: keep the cadence
+    EXPECT_EQ(NextTimedBlank(100000, period, 133331), 116666);
+    EXPECT_EQ(NextTimedBlank(100000, period, 133332), 133332);  // a period behind: count from now
+    EXPECT_EQ(NextTimedBlank(0, period, 5000000), 5000000);     // never waited before
+}
+
 TEST(ModeChangeTest, ResultFromRequestedBeforeAndAfter)
 {
     struct Case {
