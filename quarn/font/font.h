@@ -184,7 +184,12 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
                      int32_t length, int32_t vertical, int32_t size[2]);
 
 int32_t StartFontSystem();
+// Ends with ResetFontState.
 int32_t EndFontSystem();
+// The font state of a fresh process: every font destroyed, the standard font's settings as
+// they start out. The font system's start and end, and the test fixtures, use it. What a
+// screen-mode change keeps of the standard font (RememberStandardFont) is left alone.
+void ResetFontState();
 int32_t ResetFontSystem();
 int32_t ApplyStandardFontSettings();
 int32_t SetStandardFontSizeAndThickness(const wchar_t* face, int32_t size, int32_t thickness);

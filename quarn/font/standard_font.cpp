@@ -6,7 +6,13 @@
 #include "quarn/font/font.h"
 #include "quarn/graphics/graphics.h"
 
-StandardFontSettings g_fontSettings = {-1, 0, 0, {}, 16, 6, kFontPlain, 0, 1, 0, 0};
+namespace {
+// The standard font's settings in a fresh process: none made yet, 16 pixels, thickness 6,
+// plain, one-pixel edge.
+constexpr StandardFontSettings kFreshFontSettings = {-1, 0, 0, {}, 16, 6, kFontPlain, 0, 1, 0, 0};
+}  // namespace
+
+StandardFontSettings g_fontSettings = kFreshFontSettings;
 
 namespace {
 
@@ -36,25 +42,24 @@ int32_t RecreateStandardFont()
     return SetStandardFontSizeAndThickness(s_kept.face, s_kept.size, s_kept.thickness);
 }
 
+void ResetFontState()
+{
+    DestroyAllFonts();
+    g_fontSettings = kFreshFontSettings;
+}
+
 int32_t StartFontSystem()
 {
     // Fonts made before the start (a setter called early) are not leaked.
-    DestroyAllFonts();
-    g_fontSettings = StandardFontSettings{};
-    g_fontSettings.handle = -1;
-    g_fontSettings.size = 16;
-    g_fontSettings.thickness = 6;
-    g_fontSettings.kind = kFontPlain;
+    ResetFontState();
     g_fontSettings.charSetIndex = GetCharacterCodeFormat();
-    g_fontSettings.edgeSize = 1;
     return ResetFontSystem();
 }
 
 int32_t EndFontSystem()
 {
     ResetFontSystem();
-    DestroyFontHandle(g_fontSettings.handle);
-    g_fontSettings.handle = -1;
+    ResetFontState();
     return 0;
 }
 

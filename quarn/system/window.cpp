@@ -12,6 +12,15 @@ SystemStateRecord g_system;
 int32_t g_inputServed;
 int32_t g_charInputServed;
 
+void ResetSystemState()
+{
+    g_system = SystemStateRecord{};
+    ClearCharRing(LibraryCharRing());
+    g_inputServed = 0;
+    g_charInputServed = 0;
+    ClearWindowHandlers();
+}
+
 // What an application may set before start-up survives the window start; everything else
 // starts at 0.
 static void KeepAcrossWindowStart()

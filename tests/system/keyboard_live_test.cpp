@@ -22,7 +22,7 @@ struct LiveKeyboard : ::testing::Test {
     void SetUp() override
     {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        std::memset(&g_system, 0, sizeof(g_system));
+        ResetSystemState();
         UseApplicationScreenSize();
         // The pump polls the keyboard through the runtime's pass work, as after start-up.
         RegisterRuntimeWindowHandlers();
