@@ -7,19 +7,6 @@
 #include "quarn/graphics/graphics.h"
 
 namespace {
-// The standard font's settings in a fresh process: none made yet, 16 pixels, thickness 6,
-// plain, one-pixel edge.
-constexpr StandardFontSettings kFreshFontSettings = {-1, 0, 0, {}, 16, 6, kFontPlain, 0, 1, 0, 0};
-}  // namespace
-
-StandardFontSettings g_fontSettings = kFreshFontSettings;
-
-namespace {
-
-void DestroyAllFonts()
-{
-    for (int32_t slot = 0; slot < kFontSlots; ++slot) DestroyFontHandle(HandleOfSlot(GetFontTable(), slot));
-}
 
 // The standard font's face, size and thickness kept across a screen-mode change.
 struct KeptStandardFont {
@@ -40,12 +27,6 @@ int32_t RememberStandardFont()
 int32_t RecreateStandardFont()
 {
     return SetStandardFontSizeAndThickness(s_kept.face, s_kept.size, s_kept.thickness);
-}
-
-void ResetFontState()
-{
-    DestroyAllFonts();
-    g_fontSettings = kFreshFontSettings;
 }
 
 int32_t StartFontSystem()
