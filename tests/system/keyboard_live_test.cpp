@@ -4,7 +4,7 @@
 #include "quarn/core/core.h"
 #include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
-#include "quarn/system/input_devices.h"
+#include "quarn/system/input_os.h"
 #include "quarn/system/system.h"
 #include "quarn/runtime/runtime.h"
 #include "tests/system/input_fixture.h"
