@@ -2,6 +2,8 @@
 
 ScreenSettings g_screenSettings;
 
+void ResetScreenSettings() { g_screenSettings = ScreenSettings{}; }
+
 int32_t GetConfiguredScreenSize(int32_t* width, int32_t* height)
 {
     if (width != nullptr) {

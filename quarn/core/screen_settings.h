@@ -35,6 +35,11 @@ struct ScreenSettings {
 };
 extern ScreenSettings g_screenSettings;
 
+// The screen settings of a fresh process: no mode requested (the defaults), nothing started.
+// Test fixtures start from it; an application's settings outlive the library's end, so the
+// end keeps them.
+void ResetScreenSettings();
+
 // 0; 640 x 480 where unset. Either pointer may be null.
 int32_t GetConfiguredScreenSize(int32_t* width, int32_t* height);
 // The colour bits, 16 where unset.

@@ -1,19 +1,30 @@
-// Font handles over GDI fonts, filling the glyph cache through GetGlyphOutlineW, and text
-// drawing into the software renderer's images.
-#include <windows.h>
+// Font handles over the system's fonts, filling the glyph cache from the system's glyph
+// outlines, and text drawing into the software renderer's images. The system calls go through
+// font_os.h.
+#include <cwchar>
 
 #include "quarn/font/font.h"
+#include "quarn/font/font_os.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
-#include "quarn/system/system.h"
 
 using quarn::g_DrawSettings;
 using quarn::MEMIMG;
 
 namespace {
+// The standard font's settings in a fresh process: none made yet, 16 pixels, thickness 6,
+// plain, one-pixel edge.
+constexpr StandardFontSettings kFreshFontSettings = {-1, 0, 0, {}, 16, 6, kFontPlain, 0, 1, 0, 0};
+}  // namespace
 
-const BYTE kCharSets[] = {DEFAULT_CHARSET, SHIFTJIS_CHARSET, HANGEUL_CHARSET, CHINESEBIG5_CHARSET,
-                          GB2312_CHARSET};
+StandardFontSettings g_fontSettings = kFreshFontSettings;
+
+namespace {
+
+const FontOsApi* s_os = nullptr;
+
+const FontOsApi* Os() { return s_os != nullptr ? s_os : SystemFontOsApi(); }
+
 const wchar_t kDefaultFace[] = L"ＭＳ ゴシック";
 
 // Lists up to kStaticGlyphList units use these; longer ones an allocated block.
@@ -22,17 +33,17 @@ GlyphListEntry s_renderList[kStaticGlyphList];
 
 bool IsSpaceUnit(wchar_t unit) { return unit == 0x0020 || unit == 0x3000; }
 
-HFONT CreateGdiFont(const wchar_t* face, int32_t size, int32_t thickness, int32_t italic, BYTE charSet)
+void* CreateSystemFont(const wchar_t* face, int32_t size, int32_t thickness, int32_t italic, int32_t charSet)
 {
-    return CreateFontW(size, 0, 0, 0, thickness * 100, static_cast<DWORD>(italic), FALSE, FALSE, charSet,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY, FIXED_PITCH,
-                       face);
+    return Os()->createFont(face, size, thickness, italic, charSet);
 }
+
+int32_t TextLength(const wchar_t* text) { return static_cast<int32_t>(std::wcslen(text)); }
 
 // Frees what a record holds and the record; the record is in no slot.
 void FreeFontRecord(FontRecord* font)
 {
-    if (font->gdiFont != nullptr) DeleteObject(static_cast<HFONT>(font->gdiFont));
+    if (font->gdiFont != nullptr) Os()->deleteFont(font->gdiFont);
     FreeTrackedMemory(font->memoryCache);
     FreeTrackedMemory(font->cacheImage.pixels);
     if (font->deletionFlag != nullptr) *font->deletionFlag = 1;
@@ -57,6 +68,15 @@ int32_t PenPixels(double pen)
 
 }  // namespace
 
+const FontOsApi* CurrentFontOsApi() { return Os(); }
+
+const FontOsApi* SetFontOsApi(const FontOsApi* api)
+{
+    const FontOsApi* previous = Os();
+    s_os = api;
+    return previous;
+}
+
 // ---------------------------------------------------------------------------------------
 // Font handles
 // ---------------------------------------------------------------------------------------
@@ -65,7 +85,7 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
                            int32_t charSetIndex, int32_t edgeSize, int32_t italic, int32_t slot,
                            int32_t check)
 {
-    if (g_system.windowDestroyed) return -1;
+    if (IsFontWindowGone()) return -1;
     // Imposed slots and check numbers come from callers that re-create a font in place.
     if (slot < -1 || slot >= kFontSlots || check < -1 || check >= kHandleCheckLimit) return -1;
 
@@ -100,19 +120,19 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
     font->textureCache = 0;
     CopyWideStringLimited(font->face, face != nullptr ? face : L"", kFontFaceUnits - 1);
 
-    HFONT gdiFont = nullptr;
+    void* gdiFont = nullptr;
     if (font->face[0] != 0) {
-        gdiFont = CreateGdiFont(font->face, size, thickness, italic, kCharSets[charSetIndex]);
-        if (gdiFont == nullptr) gdiFont = CreateGdiFont(font->face, size, thickness, italic, DEFAULT_CHARSET);
-        if (gdiFont == nullptr) gdiFont = CreateGdiFont(font->face, size, thickness, italic, SHIFTJIS_CHARSET);
+        gdiFont = CreateSystemFont(font->face, size, thickness, italic, kFontOsCharSets[charSetIndex]);
+        if (gdiFont == nullptr) gdiFont = CreateSystemFont(font->face, size, thickness, italic, kFontOsDefaultCharSet);
+        if (gdiFont == nullptr) gdiFont = CreateSystemFont(font->face, size, thickness, italic, kFontOsShiftJisCharSet);
         if (gdiFont == nullptr) {
             AppendLog(L"指定のフォントの作成に失敗しました\n");
             return DiscardHalfBuiltFont(font);
         }
     } else {
-        gdiFont = CreateGdiFont(kDefaultFace, size, thickness, italic, kCharSets[charSetIndex]);
-        if (gdiFont == nullptr) gdiFont = CreateGdiFont(kDefaultFace, size, thickness, 0, DEFAULT_CHARSET);
-        if (gdiFont == nullptr) gdiFont = CreateGdiFont(nullptr, size, thickness, 0, DEFAULT_CHARSET);
+        gdiFont = CreateSystemFont(kDefaultFace, size, thickness, italic, kFontOsCharSets[charSetIndex]);
+        if (gdiFont == nullptr) gdiFont = CreateSystemFont(kDefaultFace, size, thickness, 0, kFontOsDefaultCharSet);
+        if (gdiFont == nullptr) gdiFont = CreateSystemFont(nullptr, size, thickness, 0, kFontOsDefaultCharSet);
         if (gdiFont == nullptr) {
             AppendLog(L"フォントの作成に失敗しました\n");
             return DiscardHalfBuiltFont(font);
@@ -120,21 +140,19 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
     }
     font->gdiFont = gdiFont;
 
-    HDC dc = CreateCompatibleDC(nullptr);
-    if (dc == nullptr) {
+    void* context = Os()->openContext(gdiFont);
+    if (context == nullptr) {
         AppendLog(L"ＤＣの取得に失敗しました\n");
         return DiscardHalfBuiltFont(font);
     }
-    HGDIOBJ old = SelectObject(dc, gdiFont);
-    TEXTMETRICW tm{};
-    GetTextMetricsW(dc, &tm);
-    SelectObject(dc, old);
-    DeleteDC(dc);
+    FontOsTextMetrics tm{};
+    Os()->textMetrics(context, &tm);
+    Os()->closeContext(context);
 
     // A cell too large for the glyph records, or a cache too large to allocate, fails as the
     // allocation would.
     int64_t cacheBytes = -1;
-    if (ComputeFontCells(tm.tmMaxCharWidth, tm.tmHeight, kind, edgeSize, &font->cellSide, &font->cellHeight) == 0) {
+    if (ComputeFontCells(tm.maxCharWidth, tm.height, kind, edgeSize, &font->cellSide, &font->cellHeight) == 0) {
         cacheBytes = SizeMemoryGlyphCache(font, g_fontSettings.userCacheCount);
     }
     if (cacheBytes > 0 && cacheBytes <= INT32_MAX) {
@@ -166,6 +184,17 @@ int32_t DestroyFontHandle(int32_t handle)
     if (font == nullptr) return -1;
     FreeFontRecord(font);
     return 0;
+}
+
+void DestroyAllFonts()
+{
+    for (int32_t slot = 0; slot < kFontSlots; ++slot) DestroyFontHandle(HandleOfSlot(GetFontTable(), slot));
+}
+
+void ResetFontState()
+{
+    DestroyAllFonts();
+    g_fontSettings = kFreshFontSettings;
 }
 
 int32_t RecreateAllFonts()
@@ -247,47 +276,45 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
     FontRecord* font = GetFontRecord(handle);
     if (font == nullptr || list == nullptr || count < 1) return nullptr;
 
-    HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = dc != nullptr ? SelectObject(dc, static_cast<HFONT>(font->gdiFont)) : nullptr;
-    if (dc == nullptr || old == nullptr || old == HGDI_ERROR) {
-        if (dc != nullptr) DeleteDC(dc);
+    void* context = Os()->openContext(font->gdiFont);
+    if (context == nullptr) {
         FailFatally(L"テキストキャッシュサーフェスのＤＣの取得に失敗しました");
         return nullptr;
     }
-    TEXTMETRICW tm{};
-    GetTextMetricsW(dc, &tm);
+    FontOsTextMetrics tm{};
+    Os()->textMetrics(context, &tm);
 
-    const bool grey = (font->kind & kFontAntialiased) != 0;
-    const UINT format = grey ? GGO_GRAY4_BITMAP : GGO_BITMAP;
-    const MAT2 identity = {{0, 1}, {0, 0}, {0, 0}, {0, 1}};
+    const int32_t grey = (font->kind & kFontAntialiased) != 0 ? 1 : 0;
     const int32_t edge = (font->kind & kFontEdge) ? font->edgeSize : 0;
 
     GlyphEntry* last = nullptr;
     for (int32_t i = 0; i < count; ++i) {
         const wchar_t unit = static_cast<wchar_t>(list[i].unit);
         GlyphEntry* entry = TakeRingEntry(font);
-        GLYPHMETRICS gm{};
-        const DWORD bytes = GetGlyphOutlineW(dc, unit, format, &gm, 0, nullptr, &identity);
-        bool ok = bytes != GDI_ERROR;
+        FontOsGlyphMetrics gm{};
+        const int64_t bytes = Os()->glyphOutline(context, list[i].unit, grey, &gm, nullptr, 0);
+        bool ok = bytes >= 0 && bytes <= INT32_MAX;
         int32_t boxWidth = 0;
         int32_t boxHeight = 0;
-        if (ok && !IsSpaceUnit(unit) && bytes > 0 && gm.gmBlackBoxX > 0 && gm.gmBlackBoxY > 0) {
-            const int32_t w = static_cast<int32_t>(gm.gmBlackBoxX);
-            const int32_t h = static_cast<int32_t>(gm.gmBlackBoxY);
-            const int32_t pitch = static_cast<int32_t>(bytes / gm.gmBlackBoxY) & ~3;
-            // Rows of the returned bitmap: DWORD-aligned, one bit or one byte a pixel.
-            const int32_t needed = grey ? (w + 3) / 4 * 4 : (w + 31) / 32 * 4;
+        if (ok && !IsSpaceUnit(unit) && bytes > 0 && gm.boxWidth > 0 && gm.boxHeight > 0 &&
+            gm.boxWidth <= INT32_MAX && gm.boxHeight <= INT32_MAX) {
+            const int32_t w = static_cast<int32_t>(gm.boxWidth);
+            const int32_t h = static_cast<int32_t>(gm.boxHeight);
+            const int32_t pitch = static_cast<int32_t>(bytes / gm.boxHeight) & ~3;
+            // Rows of the returned bitmap: 4-byte aligned, one bit or one byte a pixel.
+            const int64_t needed = grey ? (int64_t{w} + 3) / 4 * 4 : (int64_t{w} + 31) / 32 * 4;
             if (pitch < needed) {
                 ok = false;
             } else {
                 // One empty row above and below the glyph.
-                auto* buffer = static_cast<uint8_t*>(
-                    AllocTrackedMemoryZeroed(bytes + 2 * static_cast<uint32_t>(pitch), "", 0));
+                auto* buffer = static_cast<uint8_t*>(AllocTrackedMemoryZeroed(
+                    static_cast<uint32_t>(bytes) + 2 * static_cast<uint32_t>(pitch), "", 0));
                 if (buffer == nullptr) {
                     FailFatally(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
                     break;
                 }
-                ok = GetGlyphOutlineW(dc, unit, format, &gm, bytes, buffer + pitch, &identity) != GDI_ERROR;
+                ok = Os()->glyphOutline(context, list[i].unit, grey, &gm, buffer + pitch,
+                                        static_cast<uint32_t>(bytes)) >= 0;
                 if (ok) {
                     StoreGlyphInMemoryCell(font, entry, buffer + pitch, pitch, w, h);
                     boxWidth = w;
@@ -302,17 +329,16 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
             continue;
         }
         // Spaces and glyphs without ink keep an empty box and only advance.
-        entry->xOrigin = static_cast<int16_t>(gm.gmptGlyphOrigin.x);
-        entry->topOffset = static_cast<int16_t>(tm.tmAscent - gm.gmptGlyphOrigin.y);
-        entry->advance = static_cast<int16_t>(gm.gmCellIncX + 2 * edge);
+        entry->xOrigin = static_cast<int16_t>(gm.originX);
+        entry->topOffset = static_cast<int16_t>(tm.ascent - gm.originY);
+        entry->advance = static_cast<int16_t>(gm.advance + 2 * edge);
         entry->boxWidth = static_cast<uint16_t>(boxWidth + 2 * edge);
         entry->boxHeight = static_cast<uint16_t>(boxHeight + 2 * edge);
         CommitRingEntry(font, entry, list[i].unit);
         last = entry;
     }
 
-    SelectObject(dc, old);
-    DeleteDC(dc);
+    Os()->closeContext(context);
     return last;
 }
 
@@ -327,7 +353,7 @@ int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text, Gl
 {
     FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
-    int32_t n = text != nullptr ? lstrlenW(text) : 0;
+    int32_t n = text != nullptr ? TextLength(text) : 0;
     if (length >= 0 && length < n) n = length;
 
     GlyphListEntry* list = s_glyphList;
@@ -389,7 +415,7 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
     t.vertical = vertical;
 
     if (text == nullptr || text[0] == 0) return 0;
-    const int32_t n = lstrlenW(text);
+    const int32_t n = TextLength(text);
     if (length == -1 || length > n) length = n;
 
     GlyphListEntry* list = nullptr;
@@ -530,7 +556,7 @@ int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t col
 {
     if (text == nullptr || text[0] == 0 || g_DrawSettings.drawingDisabled) return 0;
     if (!IsFontHandleValid(handle)) return AppendLog(L"フォントハンドル値が異常です\n");
-    WaitUntilWindowActive();
+    WaitForActiveWindow();
     // Masked drawing and the front screen work on the text's rectangle: from (x, y) to the
     // clip's edge along the line and the font's height (and a little) across it.
     const bool masking = g_DrawSettings.maskingActive != 0;

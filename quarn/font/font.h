@@ -1,8 +1,9 @@
 // Fonts: font records behind type-4 handles, their glyph caches, text drawing and the
 // standard font. What the font layer offers the rest of the library.
 //
-// The records and the cache kernels need no operating system; the GDI font and the glyph
-// rendering live behind the Windows-only functions (marked so below).
+// The records, the cache, the glyph lists and text drawing need no operating system: the
+// system's fonts and glyph outlines come through font_os.h. The font system's start and end,
+// the standard font and the on-screen log are Windows only (marked so below).
 #pragma once
 
 #include <cstdint>
@@ -159,11 +160,17 @@ struct GlyphDrawTarget {
 void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const GlyphDrawTarget& t,
                      int32_t x, int32_t y);
 
-// ---- Fonts (Windows build only)
+// ---- Fonts, their glyph caches and text drawing (portable; the system's calls go through
+// font_os.h)
 
 int32_t RecreateAllFonts();
-FontRecord* GetFontRecord(int32_t font);     // portable
-int32_t IsFontHandleValid(int32_t font);     // portable
+void DestroyAllFonts();
+// The font state of a fresh process: every font destroyed, the standard font's settings as
+// they start out. The font system's start and end, and the test fixtures, use it. What a
+// screen-mode change keeps of the standard font (RememberStandardFont) is left alone.
+void ResetFontState();
+FontRecord* GetFontRecord(int32_t font);
+int32_t IsFontHandleValid(int32_t font);
 int32_t WatchFontDeletion(int32_t font, int32_t* flag);
 
 int32_t ClearGlyphCache(int32_t font);
@@ -183,7 +190,10 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
                      const quarn::PixelRect* clip, int32_t transparent, int32_t font, uint32_t edgeColor,
                      int32_t length, int32_t vertical, int32_t size[2]);
 
+// ---- The font system and the standard font (Windows build only)
+
 int32_t StartFontSystem();
+// Ends with ResetFontState.
 int32_t EndFontSystem();
 int32_t ResetFontSystem();
 int32_t ApplyStandardFontSettings();

@@ -6,14 +6,7 @@
 #include "quarn/font/font.h"
 #include "quarn/graphics/graphics.h"
 
-StandardFontSettings g_fontSettings = {-1, 0, 0, {}, 16, 6, kFontPlain, 0, 1, 0, 0};
-
 namespace {
-
-void DestroyAllFonts()
-{
-    for (int32_t slot = 0; slot < kFontSlots; ++slot) DestroyFontHandle(HandleOfSlot(GetFontTable(), slot));
-}
 
 // The standard font's face, size and thickness kept across a screen-mode change.
 struct KeptStandardFont {
@@ -39,22 +32,15 @@ int32_t RecreateStandardFont()
 int32_t StartFontSystem()
 {
     // Fonts made before the start (a setter called early) are not leaked.
-    DestroyAllFonts();
-    g_fontSettings = StandardFontSettings{};
-    g_fontSettings.handle = -1;
-    g_fontSettings.size = 16;
-    g_fontSettings.thickness = 6;
-    g_fontSettings.kind = kFontPlain;
+    ResetFontState();
     g_fontSettings.charSetIndex = GetCharacterCodeFormat();
-    g_fontSettings.edgeSize = 1;
     return ResetFontSystem();
 }
 
 int32_t EndFontSystem()
 {
     ResetFontSystem();
-    DestroyFontHandle(g_fontSettings.handle);
-    g_fontSettings.handle = -1;
+    ResetFontState();
     return 0;
 }
 

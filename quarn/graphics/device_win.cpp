@@ -218,7 +218,6 @@ int32_t ShutDownGraphicsCore()
         KillTimer(g_system.mainWindow, kFrontScreenTimerId);
     }
     ShutDownDirect3D();
-    ReleaseSoftwareScreen();
-    g_screenSettings.started = 0;
+    ResetGraphicsState();
     return 0;
 }

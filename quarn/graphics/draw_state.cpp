@@ -211,6 +211,16 @@ void ApplyDrawSettingDefaults()
     StoreDrawClipRect(0, 0, s.drawTargetWidth, s.drawTargetHeight);
 }
 
+void ResetGraphicsState()
+{
+    ReleaseSoftwareScreen();
+    UseRenderBackend(&kSoftwareRenderBackend);
+    const auto restore = g_DrawSettings.graphRestoreRoutine;
+    g_DrawSettings = DrawSettings{};
+    g_DrawSettings.graphRestoreRoutine = restore;
+    g_screenSettings.started = 0;
+}
+
 int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bottom)
 {
     DrawSettings& s = g_DrawSettings;

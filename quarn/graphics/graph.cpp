@@ -13,9 +13,7 @@ using namespace quarn;
 
 namespace quarn {
 
-// Graphs refill and restore from image files through the image layer's load front; tests put
-// their own decoder here.
-GraphServiceHooks g_graphHooks{nullptr, nullptr, nullptr, nullptr, DecodeImageWithAlpha};
+GraphServiceHooks g_graphHooks{};
 NewGraphSettings g_newGraphSettings{0, 0};
 
 }  // namespace quarn
@@ -368,12 +366,12 @@ int32_t RefillGraphFromBaseImage(BaseImage* image, BaseImage* alpha, int32_t gra
 int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graphHandle,
                                  const void* alphaData, int32_t alphaSize, int32_t flag, int32_t mirror)
 {
-    if (FindGraphRecord(graphHandle) == nullptr || g_graphHooks.decodeImageWithAlpha == nullptr) {
+    if (FindGraphRecord(graphHandle) == nullptr) {
         return -1;
     }
     BaseImage image{};
     BaseImage alpha{};
-    const int32_t decoded = g_graphHooks.decodeImageWithAlpha(
+    const int32_t decoded = DecodeImageWithAlpha(
         nullptr, data, size, 1, alphaData, alphaSize, alphaData != nullptr ? 1 : 2, &image, &alpha,
         mirror == 1 ? 1 : 0);
     if (decoded < 0) {
@@ -617,9 +615,6 @@ int32_t RunGraphRestore()
 int32_t RestoreGraphsFromFiles()
 {
     AppendLog(L"グラフィックを復帰します\n");
-    if (g_graphHooks.decodeImageWithAlpha == nullptr) {
-        return 0;
-    }
     HandleTable* table = s_graphTable.get();
     BaseImage image{};
     BaseImage alpha{};
@@ -649,8 +644,8 @@ int32_t RestoreGraphsFromFiles()
             discard();
             image = BaseImage{};
             alpha = BaseImage{};
-            loaded = g_graphHooks.decodeImageWithAlpha(graph->fileName->path, nullptr, 0, 0, nullptr,
-                                                       0, 0, &image, &alpha, 0);
+            loaded = DecodeImageWithAlpha(graph->fileName->path, nullptr, 0, 0, nullptr, 0, 0, &image,
+                                          &alpha, 0);
             if (loaded < 0) {
                 AppendLogFormat(L"ファイル:%ls がロードできませんでした", graph->fileName->path);
                 continue;

@@ -110,8 +110,9 @@ struct GraphRecord {
     TexturePiece* pieces;
 };
 
-// ---- Services of other subsystems. Each owner installs its entries; null ones are skipped
-// (the movie entries) or make the operation fail (the decoder).
+// ---- Services of the subsystems that stand above graphics (movies and masks). Each owner
+// installs its entries; null ones are skipped. Image decoding is below graphics and is called
+// directly.
 struct GraphServiceHooks {
     // Movies: stop and free a movie; bring the frame shown in its graph up to date.
     int32_t (*destroyMovie)(int32_t movie);
@@ -119,12 +120,6 @@ struct GraphServiceHooks {
     // Masks: called around every draw while masking is active.
     int32_t (*prepareMaskedDrawArea)(const PixelRect* area);
     int32_t (*commitMaskedDrawArea)(const PixelRect* area);
-    // Image decoding: as the load front's decode with its alpha companion. -1 when the main
-    // image fails, 0 with the alpha image, 1 without.
-    int32_t (*decodeImageWithAlpha)(const wchar_t* fileName, const void* data, int32_t size,
-                                    int32_t sourceKind, const void* alphaData, int32_t alphaSize,
-                                    int32_t alphaSource, BaseImage* image, BaseImage* alphaImage,
-                                    int32_t mirror);
 };
 extern GraphServiceHooks g_graphHooks;
 

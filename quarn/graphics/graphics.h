@@ -52,6 +52,12 @@ int32_t IsHardwareActive();
 // Zeroes the draw state (keeping the graph restore routine) and sets its defaults; the draw
 // target becomes -2 with the configured screen size and a clip of the whole screen.
 void ApplyDrawSettingDefaults();
+// The state of graphics that never started: the screen images released, the software back
+// end, draw settings of a fresh process, not started. The graphs and the device go first (the
+// end does that). The graph-restore routine is kept: the application or the start-up installs
+// it, and it outlives a screen-mode change. The end of graphics finishes with it; test
+// fixtures start from it.
+void ResetGraphicsState();
 
 // Orders the corners, clamps the rectangle into the draw target and stores it as the clip;
 // the empty-clip flag follows. Returns 0.

@@ -173,6 +173,10 @@ BaseImage* FindHandleBaseImage(int32_t handle);
 int DestroyBaseImageHandle(int32_t handle);
 int DestroyAllBaseImageHandles();  // 0
 int EndBaseImageHandles();         // the library's shut-down: DestroyAllBaseImageHandles
+// The image layer of a fresh process: no held images, no added decoders, the byte limit at
+// its start. Test fixtures start and end with it. The library's end keeps the decoders and
+// the limit, which the application sets, and only ends the held images.
+void ResetImageState();
 
 #ifdef _WIN32
 // Exports an image as a top-down DIB. For an 8-bit result the header must have room for 256

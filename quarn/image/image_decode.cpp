@@ -9,7 +9,8 @@
 namespace quarn {
 namespace {
 
-uint32_t g_decodeByteLimit = 0x7FFFFFFF;
+constexpr uint32_t kLargestDecodeByteLimit = 0x7FFFFFFF;  // also the limit at start
+uint32_t g_decodeByteLimit = kLargestDecodeByteLimit;
 
 constexpr int kUserDecoderSlots = 10;
 ImageStreamDecoder g_userDecoders[kUserDecoderSlots];
@@ -102,8 +103,14 @@ int RefuseImageData(const wchar_t* format, const wchar_t* why) {
 
 uint32_t SetDecodedImageByteLimit(uint32_t bytes) {
     const uint32_t old = g_decodeByteLimit;
-    g_decodeByteLimit = bytes > 0x7FFFFFFF ? 0x7FFFFFFF : bytes;
+    g_decodeByteLimit = bytes > kLargestDecodeByteLimit ? kLargestDecodeByteLimit : bytes;
     return old;
+}
+
+void ResetImageState() {
+    DestroyAllBaseImageHandles();
+    g_userDecoderCount = 0;
+    g_decodeByteLimit = kLargestDecodeByteLimit;
 }
 
 int AddImageStreamDecoder(ImageStreamDecoder decoder) {

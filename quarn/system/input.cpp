@@ -1,5 +1,5 @@
 // Keyboard, mouse and joypads through DirectInput 7 or 8, or the WinMM joystick functions.
-#include "quarn/system/input_devices.h"
+#include "quarn/system/input_os.h"
 #include "quarn/system/system.h"
 
 #include "quarn/core/core.h"

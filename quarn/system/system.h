@@ -116,6 +116,13 @@ struct SystemStateRecord {
 };
 extern SystemStateRecord g_system;
 
+// The window's state of a fresh process: the record cleared (the settings made before start-up
+// included), the character ring empty, input and character input not served, no handlers
+// registered. Test fixtures start and end with it. The library's end does not: what the
+// application set before start-up holds for the next start, and the window's start clears
+// everything else itself.
+void ResetSystemState();
+
 // ---- Handlers of the layers above the window
 // The window messages that belong to other parts of the library (paint, activation, display
 // change, socket and MCI messages) and the pump's per-pass work reach those parts through this

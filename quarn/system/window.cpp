@@ -7,10 +7,26 @@
 
 #include "quarn/core/core.h"
 #include "quarn/core/screen_settings.h"
+#include "quarn/system/window_layout.h"
+
+static_assert(kSizingLeft == WMSZ_LEFT && kSizingRight == WMSZ_RIGHT && kSizingTop == WMSZ_TOP &&
+                  kSizingTopLeft == WMSZ_TOPLEFT && kSizingTopRight == WMSZ_TOPRIGHT &&
+                  kSizingBottom == WMSZ_BOTTOM && kSizingBottomLeft == WMSZ_BOTTOMLEFT &&
+                  kSizingBottomRight == WMSZ_BOTTOMRIGHT,
+              "the sizing edges are WM_SIZING's");
 
 SystemStateRecord g_system;
 int32_t g_inputServed;
 int32_t g_charInputServed;
+
+void ResetSystemState()
+{
+    g_system = SystemStateRecord{};
+    ClearCharRing(LibraryCharRing());
+    g_inputServed = 0;
+    g_charInputServed = 0;
+    ClearWindowHandlers();
+}
 
 // What an application may set before start-up survives the window start; everything else
 // starts at 0.
@@ -410,32 +426,11 @@ static void KeepProportionsWhileSizing(WPARAM edge, RECT* proposed)
     RECT frame{0, 0, 0, 0};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(g_system.mainWindow, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongW(g_system.mainWindow, GWL_EXSTYLE)));
-    const LONG frameWidth = frame.right - frame.left;
-    const LONG frameHeight = frame.bottom - frame.top + QueryToolBarHeight();
-    LONG clientWidth = proposed->right - proposed->left - frameWidth;
-    LONG clientHeight = proposed->bottom - proposed->top - frameHeight;
-    const bool byHeight = edge == WMSZ_TOP || edge == WMSZ_BOTTOM;
-    if (byHeight) {
-        clientWidth = clientHeight * screenWidth / screenHeight;
-    } else {
-        clientHeight = clientWidth * screenHeight / screenWidth;
-    }
-    if (clientWidth < 1 || clientHeight < 1) {
-        clientWidth = screenWidth;
-        clientHeight = screenHeight;
-    }
-    if (edge == WMSZ_TOP || edge == WMSZ_TOPLEFT || edge == WMSZ_TOPRIGHT) {
-        proposed->top = proposed->bottom - clientHeight - frameHeight;
-    } else {
-        proposed->bottom = proposed->top + clientHeight + frameHeight;
-    }
-    if (edge == WMSZ_LEFT || edge == WMSZ_TOPLEFT || edge == WMSZ_BOTTOMLEFT) {
-        proposed->left = proposed->right - clientWidth - frameWidth;
-    } else {
-        proposed->right = proposed->left + clientWidth + frameWidth;
-    }
-    g_system.scaleX = static_cast<double>(clientWidth) / screenWidth;
-    g_system.scaleY = static_cast<double>(clientHeight) / screenHeight;
+    quarn::PixelRect rect{proposed->left, proposed->top, proposed->right, proposed->bottom};
+    KeepClientProportions(static_cast<int32_t>(edge), frame.right - frame.left,
+                          frame.bottom - frame.top + QueryToolBarHeight(), screenWidth, screenHeight, &rect,
+                          &g_system.scaleX, &g_system.scaleY);
+    *proposed = RECT{rect.left, rect.top, rect.right, rect.bottom};
 }
 
 static void StoreDroppedFiles(HDROP drop)

@@ -50,7 +50,7 @@ class FontTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_fontSettings.userCacheCount = 0;
+        ResetFontState();
         ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kWidth, kHeight, L"font test"));
         ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
         ASSERT_EQ(SelectDrawTarget(-2), 0);
@@ -60,7 +60,7 @@ protected:
     void TearDown() override
     {
         EndSoftwareScreen();
-        g_fontSettings.userCacheCount = 0;
+        ResetFontState();
     }
     static uint32_t Screen(int x, int y) { return PixelOf(g_screenImages.primary, x, y); }
     static void Target(Canvas& canvas) { g_DrawSettings.softDrawTarget = &canvas.image; }

@@ -15,14 +15,14 @@ class DrawStateTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        g_screenSettings = ScreenSettings{};
-        UseRenderBackend(&kSoftwareRenderBackend);
+        ResetScreenSettings();
+        ResetGraphicsState();
         ApplyDrawSettingDefaults();
     }
     void TearDown() override
     {
         DestroyAllGraphs();
-        g_screenSettings = ScreenSettings{};
+        ResetScreenSettings();
     }
 };
 

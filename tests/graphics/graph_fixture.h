@@ -35,7 +35,9 @@ protected:
     {
         static const int tables = BuildMemImgBlendTables();
         (void)tables;
-        g_screenSettings = ScreenSettings{};
+        ResetScreenSettings();
+        ResetGraphicsState();
+        g_DrawSettings.graphRestoreRoutine = nullptr;
         g_screenSettings.started = 1;
         g_screenSettings.width = kScreenW;
         g_screenSettings.height = kScreenH;
@@ -44,7 +46,6 @@ protected:
         g_system.started = 1;
         g_system.active = 1;
 #endif
-        g_DrawSettings = DrawSettings{};
         g_DrawSettings.blendGraph = -1;
         g_DrawSettings.blendParam = 255;
         g_DrawSettings.brightColor = kNoBrightColor;
@@ -55,8 +56,6 @@ protected:
         g_DrawSettings.newGraphAlphaTest = 1;
         g_newGraphSettings = NewGraphSettings{0, 0};
         g_graphHooks = GraphServiceHooks{};
-        UseRenderBackend(&kSoftwareRenderBackend);
-        g_screenImages.primary = MEMIMG{};
         ASSERT_EQ(CreatePlainMemImg(&g_screenImages.primary, kScreenW, kScreenH, kMemImgXrgb32), 0);
         g_DrawSettings.softDrawTarget = &g_screenImages.primary;
         Fill(0x123456);
@@ -69,13 +68,12 @@ protected:
         DestroyAllGraphs();
         EXPECT_EQ(GetAllocatorTotals().blockCount, blocksBefore_) << "graphs left memory behind";
         EXPECT_EQ(GraphTable()->liveCount, 0);
-        g_DrawSettings.softDrawTarget = nullptr;
-        ReleaseMemImgRef(&g_screenImages.primary);
+        ResetGraphicsState();
 #ifdef _WIN32
         g_system.started = 0;
         g_system.active = 0;
 #endif
-        g_screenSettings = ScreenSettings{};
+        ResetScreenSettings();
     }
 
     // The screen pixel's colour bits (0x00RRGGBB).

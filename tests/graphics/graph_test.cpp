@@ -1,5 +1,8 @@
+#include <map>
 #include <string>
 #include <vector>
+
+#include "quarn/core/files.h"
 
 #include "graph_fixture.h"
 
@@ -361,33 +364,68 @@ TEST_F(GraphTest, RectTransferStaysInsideBothImages)
     DiscardBaseImage(&picture);
 }
 
-// A decoder that hands out coded pictures and counts its loads.
-int g_loads = 0;
-std::vector<std::wstring> g_loadedNames;
+// Image files held in memory and served through the library's file table, so that graphs
+// restore through the real load front. A path names a file when it ends in the file's name
+// (the graph keeps the full path); opens are counted per name.
+std::map<std::wstring, std::vector<uint8_t>> g_fileBytes;
+std::map<std::wstring, int> g_opens;
 
-int32_t FakeDecode(const wchar_t* fileName, const void*, int32_t, int32_t sourceKind, const void*, int32_t,
-                   int32_t, BaseImage* image, BaseImage*, int32_t)
+FileHandle OpenHeldFile(const wchar_t* path, int, int, int)
 {
-    ++g_loads;
-    if (sourceKind != 0 || std::wstring(fileName).find(L"missing") != std::wstring::npos) {
-        return -1;
-    }
-    g_loadedNames.push_back(fileName);
-    AllocXrgbBaseImage(8, 8, image);
-    for (int32_t y = 0; y < 8; ++y) {
-        for (int32_t x = 0; x < 8; ++x) {
-            const uint32_t c = Code(x, y);
-            WriteBaseImagePixel(image, x, y, (c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF, 255);
+    const std::wstring full = path;
+    for (const auto& [name, bytes] : g_fileBytes) {
+        if (full.size() >= name.size() && full.compare(full.size() - name.size(), name.size(), name) == 0) {
+            ++g_opens[name];
+            return reinterpret_cast<FileHandle>(OpenMemoryStream(bytes.data(), uint32_t(bytes.size())));
         }
     }
-    return 1;
+    return 0;
+}
+int SetDirectoryNone(const wchar_t*) { return 0; }
+int GetDirectoryNone(wchar_t* buffer) { buffer[0] = 0; return 0; }
+intptr_t FindFirstNone(const wchar_t*, FileInfoRecord*) { return -1; }
+int FindNextNone(intptr_t, FileInfoRecord*) { return -1; }
+int FindCloseNone(intptr_t) { return -1; }
+
+const FileFunctionTable kHeldFiles = {OpenHeldFile, CloseMemoryStream, TellMemoryStream,
+                                      SeekMemoryStream, ReadMemoryStream, IsMemoryStreamAtEnd,
+                                      IsMemoryStreamIdle, SetDirectoryNone, GetDirectoryNone,
+                                      FindFirstNone, FindNextNone, FindCloseNone};
+
+// The library's raw "BGRA" file of a coded picture.
+std::vector<uint8_t> CodedBgraFile(int32_t width, int32_t height)
+{
+    std::vector<uint8_t> b = {'B', 'G', 'R', 'A', 8, 8, 8, 8};
+    for (uint32_t v : {uint32_t(width), uint32_t(height)}) {
+        for (int i = 0; i < 4; ++i) b.push_back(uint8_t(v >> (8 * i)));
+    }
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            const uint32_t c = Code(x, y);
+            b.insert(b.end(), {uint8_t(c), uint8_t(c >> 8), uint8_t(c >> 16), 255});
+        }
+    }
+    return b;
 }
 
-TEST_F(GraphTest, RestoreLoadsEachFileOnceForNeighbouringGraphs)
+class GraphFileTest : public GraphTest {
+protected:
+    void SetUp() override
+    {
+        GraphTest::SetUp();
+        g_fileBytes = {{L"sheet.png", CodedBgraFile(8, 8)}};
+        g_opens.clear();
+        InstallFileFunctions(&kHeldFiles);
+    }
+    void TearDown() override
+    {
+        InstallFileFunctions(nullptr);
+        GraphTest::TearDown();
+    }
+};
+
+TEST_F(GraphFileTest, RestoreLoadsEachFileOnceForNeighbouringGraphs)
 {
-    g_graphHooks.decodeImageWithAlpha = FakeDecode;
-    g_loads = 0;
-    g_loadedNames.clear();
     BaseImage picture = CodedPicture(8, 8);
     const int32_t a = CreateBlankGraph(4, 4);
     const int32_t b = CreateBlankGraph(4, 4);
@@ -401,7 +439,7 @@ TEST_F(GraphTest, RestoreLoadsEachFileOnceForNeighbouringGraphs)
     }
 
     EXPECT_EQ(RunGraphRestore(), 0);
-    EXPECT_EQ(g_loads, 2) << "the two graphs of one file share a load";
+    EXPECT_EQ(g_opens[L"sheet.png"], 1) << "the two graphs of one file share a load";
     EXPECT_EQ(Pixel(FindGraphRecord(a)->view, 1, 1), Code(1, 1));
     EXPECT_EQ(Pixel(FindGraphRecord(b)->view, 0, 0), Code(4, 2)) << "restored at its offset";
     EXPECT_EQ(Pixel(FindGraphRecord(c)->view, 0, 0), 0u) << "a failed load skips the graph";
@@ -413,16 +451,21 @@ TEST_F(GraphTest, RestoreLoadsEachFileOnceForNeighbouringGraphs)
     EXPECT_EQ(HasGraphRestoreHandler(), 1);
     RunGraphRestore();
     EXPECT_EQ(routineRuns, 1);
-    EXPECT_EQ(g_loads, 2);
+    EXPECT_EQ(g_opens[L"sheet.png"], 1);
     InstallGraphRestoreHandler(nullptr);
     EXPECT_EQ(HasGraphRestoreHandler(), 1) << "null installs the file restore";
 }
 
-TEST_F(GraphTest, RefillFromDataNeedsADecoder)
+TEST_F(GraphTest, RefillFromDataDecodesOrFails)
 {
     const int32_t graph = CreateBlankGraph(8, 8);
+    const std::vector<uint8_t> file = CodedBgraFile(8, 8);
+    EXPECT_EQ(RefillGraphFromImageData(file.data(), int32_t(file.size()), graph, nullptr, 0, 0, 0), 0);
+    EXPECT_EQ(Pixel(FindGraphRecord(graph)->view, 3, 5), Code(3, 5));
+
     const char data[4] = {};
-    EXPECT_EQ(RefillGraphFromImageData(data, 4, graph, nullptr, 0, 0, 0), -1);
+    EXPECT_EQ(RefillGraphFromImageData(data, 4, graph, nullptr, 0, 0, 0), -1) << "no decoder reads it";
+    EXPECT_EQ(Pixel(FindGraphRecord(graph)->view, 3, 5), Code(3, 5)) << "the graph keeps its pixels";
 }
 
 TEST_F(GraphTest, BlendGraphMustBeLiveAndLargeEnough)

@@ -20,9 +20,9 @@
 inline void PrepareSoftwareScreen(int32_t width, int32_t height, const wchar_t* title)
 {
     CoInitialize(nullptr);
-    std::memset(&g_system, 0, sizeof(g_system));
-    g_screenSettings = ScreenSettings{};
-    UseRenderBackend(&kSoftwareRenderBackend);
+    ResetSystemState();
+    ResetScreenSettings();
+    ResetGraphicsState();
     DrainQueue();
     ASSERT_EQ(ConfigureScreenMode(width, height, 32, 60), 0);
     UseApplicationWindowSettings(title);
@@ -44,9 +44,8 @@ inline void EndWindowAndState()
 {
     EndMainWindow();
     DrainQueue();
-    ClearWindowHandlers();
-    std::memset(&g_system, 0, sizeof(g_system));
-    g_screenSettings = ScreenSettings{};
+    ResetSystemState();
+    ResetScreenSettings();
     CoUninitialize();
 }
 

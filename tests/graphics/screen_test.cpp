@@ -84,7 +84,7 @@ TEST_F(ScreenTest, ConfigureScreenModeBeforeStartUpStoresValidModes)
         {300, 60, 15, 60, -1}, {8000, 6000, 32, 240, 0}, {320, 240, 8, 0, 0}, {640, 480, 16, 0, 0},
     };
     for (const Case& c : cases) {
-        g_screenSettings = ScreenSettings{};
+        ResetScreenSettings();
         g_screenSettings.width = 1;  // a refusal keeps what was there
         EXPECT_EQ(ConfigureScreenMode(c.width, c.height, c.bits, c.refresh), c.result) << c.width << "x" << c.height
                                                                                         << "x" << c.bits;
@@ -98,7 +98,7 @@ TEST_F(ScreenTest, ConfigureScreenModeBeforeStartUpStoresValidModes)
             EXPECT_EQ(g_screenSettings.colorBits, 0);
         }
     }
-    g_screenSettings = ScreenSettings{};
+    ResetScreenSettings();
     int w = 0, h = 0;
     GetConfiguredScreenSize(&w, &h);
     EXPECT_EQ(w, 640);
@@ -141,6 +141,24 @@ TEST_F(ScreenTest, SoftwareStartUpBuildsTheScreen)
     // The renderer is chosen: the request comes too late.
     EXPECT_EQ(RequestHardwareRendering(0), -1);
     EXPECT_EQ(g_screenSettings.softwareOnly, 0);
+}
+
+TEST_F(ScreenTest, EndingGraphicsLeavesTheStateOfAFreshStart)
+{
+    StartScreen();
+    ASSERT_EQ(SelectBlendMode(1, 128), 0);
+    ShutDownGraphics();
+    EXPECT_EQ(g_screenSettings.started, 0);
+    EXPECT_FALSE(TestMemImgValid(&g_screenImages.primary));
+    EXPECT_FALSE(TestMemImgValid(&g_screenImages.work));
+    EXPECT_FALSE(TestMemImgValid(&g_screenImages.workAlpha));
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, nullptr);
+    EXPECT_EQ(g_DrawSettings.blendMode, 0) << "no draw state of the ended screen is left";
+    EXPECT_EQ(CurrentRenderBackend(), &kSoftwareRenderBackend);
+    // Started again, it is the same screen.
+    ASSERT_EQ(InitializeGraphics(), 0);
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_screenImages.primary.width, 300);
 }
 
 TEST_F(ScreenTest, SixteenBitScreenGetsSixteenBitImages)
@@ -339,7 +357,7 @@ TEST_F(ScreenTest, DisplaySwitchFailures)
     EXPECT_EQ(SwitchDisplaySettings(), -1);
     EXPECT_NE(g_logText.find(L"24 bit"), std::wstring::npos);
     // A mode the display does not have: the refresh is dropped, then the switch fails.
-    g_screenSettings = ScreenSettings{};
+    ResetScreenSettings();
     g_screenSettings.width = 12345;
     g_screenSettings.height = 777;
     g_screenSettings.colorBits = 32;
@@ -368,7 +386,11 @@ TEST_F(ScreenTest, ScreenModeChangeWhileRunning)
 {
     StartScreen();
     ASSERT_EQ(SelectDrawTarget(-2), 0);
+    int32_t (*const routine)() = []() -> int32_t { return 0; };
+    InstallGraphRestoreHandler(routine);
     EXPECT_EQ(ConfigureScreenMode(320, 100, 32, 60), 0);
+    EXPECT_EQ(g_DrawSettings.graphRestoreRoutine, routine) << "the application's restore outlives the change";
+    g_DrawSettings.graphRestoreRoutine = nullptr;
     EXPECT_EQ(g_screenSettings.started, 1);
     ASSERT_TRUE(TestMemImgValid(&g_screenImages.primary));
     EXPECT_EQ(g_screenImages.primary.width, 320);

@@ -522,8 +522,8 @@ int DecodeTestSignature(const ImageStream* stream, BaseImage* out) {
 }
 
 TEST(DecodeImageStream, TriesAddedDecodersFirstAndZeroesWhatNoneRecognises) {
-    static const bool added = AddImageStreamDecoder(DecodeTestSignature) == 0;
-    ASSERT_TRUE(added);
+    ResetImageState();
+    ASSERT_EQ(AddImageStreamDecoder(DecodeTestSignature), 0);
     Bytes signed_ = {'Q', 'T', 'E', 'S', 'T', 'I', 'M', 'G'};
     Decoded im;
     ASSERT_EQ(DecodeBytes(signed_, &im), 0);
@@ -539,6 +539,10 @@ TEST(DecodeImageStream, TriesAddedDecodersFirstAndZeroesWhatNoneRecognises) {
         EXPECT_EQ(std::memcmp(static_cast<BaseImage*>(&none), &zero, sizeof zero), 0);
     }
     EXPECT_EQ(LiveBlocks(), before);
+    // The reset forgets the added decoder.
+    ResetImageState();
+    Decoded after;
+    EXPECT_EQ(DecodeBytes(signed_, &after), -1);
 }
 
 // Each decoder reads its format from the start of the stream, wherever the stream stands.

@@ -2,7 +2,7 @@
 // force-feedback effects, each of which can be told to fail; and stand-in WinMM joysticks.
 #pragma once
 
-#include "quarn/system/input_devices.h"
+#include "quarn/system/input_os.h"
 
 #include <string>
 #include <vector>

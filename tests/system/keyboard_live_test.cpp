@@ -4,7 +4,7 @@
 #include "quarn/core/core.h"
 #include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
-#include "quarn/system/input_devices.h"
+#include "quarn/system/input_os.h"
 #include "quarn/system/system.h"
 #include "quarn/runtime/runtime.h"
 #include "tests/system/input_fixture.h"
@@ -22,7 +22,7 @@ struct LiveKeyboard : ::testing::Test {
     void SetUp() override
     {
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-        std::memset(&g_system, 0, sizeof(g_system));
+        ResetSystemState();
         UseApplicationScreenSize();
         // The pump polls the keyboard through the runtime's pass work, as after start-up.
         RegisterRuntimeWindowHandlers();

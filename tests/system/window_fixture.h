@@ -23,7 +23,7 @@ inline void DrainQueue()
 // reads them when no graphics are started.
 inline void UseApplicationScreenSize()
 {
-    g_screenSettings = ScreenSettings{};
+    ResetScreenSettings();
     g_screenSettings.width = 300;
     g_screenSettings.height = 60;
     g_screenSettings.colorBits = 32;
@@ -55,9 +55,7 @@ protected:
     explicit FreshWindowTest(std::wstring* logText) : logText_(logText) {}
     void SetUp() override
     {
-        std::memset(&g_system, 0, sizeof(g_system));
-        std::memset(&g_charInput, 0, sizeof(g_charInput));
-        ClearWindowHandlers();
+        ResetSystemState();
         RegisterRuntimeWindowHandlers();
         UseApplicationScreenSize();
         CaptureLogInto(logText_);

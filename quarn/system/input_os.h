@@ -1,7 +1,9 @@
-// The device layer under keyboard, mouse and joypad input: DirectInput 7 and 8 objects,
+// The system calls under keyboard, mouse and joypad input: DirectInput 7 and 8 objects,
 // devices and force-feedback effects, and the WinMM joystick functions, each reached through
-// a small function table. The real calls are installed by default; tests install tables of
-// their own to stand in a joypad, a failing device or a missing DirectInput.
+// a small function table (input_os_win.cpp holds the real ones). The real calls are
+// installed by default; tests install tables of their own to stand in a joypad, a failing
+// device or a missing DirectInput. The IME's calls have a table of the same kind (ImeApi in
+// input.h).
 #pragma once
 
 #ifndef DIRECTINPUT_VERSION

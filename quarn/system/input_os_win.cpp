@@ -1,4 +1,4 @@
-#include "quarn/system/input_devices.h"
+#include "quarn/system/input_os.h"
 
 #include <objbase.h>
 

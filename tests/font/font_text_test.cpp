@@ -1,0 +1,276 @@
+// Font handles, glyph lists and text drawing over a stand-in for the system's fonts, so that
+// this logic runs natively under the sanitizers. The stand-in's glyphs are solid boxes whose
+// size follows the code unit, and it counts what it is asked.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "quarn/font/font.h"
+#include "quarn/font/font_os.h"
+#include "quarn/graphics/graphics.h"
+#include "tests/core/log_capture.h"
+
+namespace {
+
+using quarn::MEMIMG;
+
+// The stand-in system. Faces listed in refusedFaces are made in no character set; charSets
+// lists the sets a named face is made in (empty: all). Units in failingUnits have no outline.
+struct FakeFonts {
+    std::vector<std::pair<std::wstring, int32_t>> asked;  // (face, char set) of each creation
+    std::set<std::wstring> refusedFaces;
+    std::set<int32_t> charSets;
+    std::set<uint16_t> failingUnits;
+    std::map<uint16_t, int> outlineFetches;  // bitmaps handed out, per unit
+    int liveFonts = 0;
+    int liveContexts = 0;
+    int refuseContext = 0;
+};
+FakeFonts g_fonts;
+
+constexpr int32_t kAscent = 12;
+constexpr int32_t kAdvance = 7;
+
+// The box of a unit: 2 to 4 pixels wide, 3 to 6 high; its top 2 rows below the ascent line,
+// its left edge 1 right of the pen.
+int32_t BoxWidth(uint16_t unit) { return 2 + unit % 3; }
+int32_t BoxHeight(uint16_t unit) { return 3 + unit % 4; }
+constexpr int32_t kOriginX = 1;
+constexpr int32_t kTopOffset = 2;
+
+struct FakeFont {
+    int32_t size;
+};
+
+void* CreateFake(const wchar_t* face, int32_t size, int32_t, int32_t, int32_t charSet)
+{
+    const std::wstring name = face != nullptr ? face : L"(system)";
+    g_fonts.asked.emplace_back(name, charSet);
+    if (g_fonts.refusedFaces.count(name) != 0) return nullptr;
+    if (face != nullptr && !g_fonts.charSets.empty() && g_fonts.charSets.count(charSet) == 0) return nullptr;
+    ++g_fonts.liveFonts;
+    return new FakeFont{size};
+}
+void DeleteFake(void* font)
+{
+    --g_fonts.liveFonts;
+    delete static_cast<FakeFont*>(font);
+}
+void* OpenFake(void* font)
+{
+    if (g_fonts.refuseContext) return nullptr;
+    ++g_fonts.liveContexts;
+    return font;
+}
+void CloseFake(void*) { --g_fonts.liveContexts; }
+void MetricsFake(void* context, FontOsTextMetrics* out)
+{
+    const int32_t size = static_cast<FakeFont*>(context)->size;
+    *out = FontOsTextMetrics{size / 2, size, kAscent};
+}
+int64_t OutlineFake(void*, uint16_t unit, int32_t grey, FontOsGlyphMetrics* metrics, uint8_t* buffer,
+                    uint32_t bytes)
+{
+    if (g_fonts.failingUnits.count(unit) != 0) return -1;
+    const bool ink = unit != ' ';
+    const int32_t w = ink ? BoxWidth(unit) : 0;
+    const int32_t h = ink ? BoxHeight(unit) : 0;
+    *metrics = FontOsGlyphMetrics{uint32_t(w), uint32_t(h), kOriginX, kAscent - kTopOffset, kAdvance};
+    const int32_t pitch = grey ? (w + 3) / 4 * 4 : (w + 31) / 32 * 4;
+    const uint32_t size = uint32_t(pitch * h);
+    if (buffer == nullptr) return size;
+    if (bytes < size) return -1;
+    ++g_fonts.outlineFetches[unit];
+    for (int32_t y = 0; y < h; ++y) {
+        for (int32_t x = 0; x < w; ++x) {
+            if (grey) {
+                buffer[y * pitch + x] = 16;
+            } else {
+                buffer[y * pitch + x / 8] |= uint8_t(0x80 >> (x % 8));
+            }
+        }
+    }
+    return size;
+}
+
+const FontOsApi kFakeFonts = {CreateFake, DeleteFake, OpenFake, CloseFake, MetricsFake, OutlineFake};
+
+constexpr int32_t kWidth = 64;
+constexpr int32_t kHeight = 24;
+
+class FontText : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        static const int tables = quarn::BuildMemImgBlendTables();
+        (void)tables;
+        g_fonts = FakeFonts{};
+        SetFontOsApi(&kFakeFonts);
+        ResetScreenSettings();
+        g_screenSettings.colorBits = 32;
+        ResetGraphicsState();
+        ApplyDrawSettingDefaults();
+        ResetFontState();
+        ASSERT_EQ(quarn::CreatePlainMemImg(&image_, kWidth, kHeight, quarn::kMemImgXrgb32), 0);
+        quarn::FillMemImgPixels(&image_, nullptr, 0);
+    }
+    void TearDown() override
+    {
+        ResetFontState();
+        quarn::ReleaseMemImgRef(&image_);
+        SetFontOsApi(nullptr);
+        ResetScreenSettings();
+        EXPECT_EQ(g_fonts.liveFonts, 0) << "a system font was not deleted";
+        EXPECT_EQ(g_fonts.liveContexts, 0) << "a context was not closed";
+    }
+    static int32_t MakeFont(const wchar_t* face = L"Test", int32_t kind = kFontPlain)
+    {
+        return CreateFontToHandle(face, 16, 6, kind, 0, -1, 0, -1, -1);
+    }
+    int32_t Draw(int32_t font, int32_t x, int32_t y, const wchar_t* text)
+    {
+        const quarn::PixelRect clip{0, 0, kWidth, kHeight};
+        return DrawTextCore(1, x, y, 0, 1.0, 1.0, text, 0xFFFFFF, &image_, &clip, 1, font, 0, -1, 0, nullptr);
+    }
+    bool Lit(int32_t x, int32_t y) const
+    {
+        uint32_t v = 0;
+        std::memcpy(&v, image_.pixels + ptrdiff_t{image_.store->pitch} * y + 4 * x, 4);
+        return (v & 0xFFFFFF) != 0;
+    }
+    MEMIMG image_{};
+};
+
+TEST_F(FontText, CreationFallsBackThroughCharSetsAndFaces)
+{
+    struct Case {
+        const wchar_t* face;
+        std::set<std::wstring> refused;
+        std::set<int32_t> charSets;
+        bool made;
+        std::vector<std::pair<std::wstring, int32_t>> asked;
+        const wchar_t* line;
+    };
+    const std::wstring dflt = L"ＭＳ ゴシック";
+    const Case cases[] = {
+        {L"Test", {}, {}, true, {{L"Test", 1}}, nullptr},
+        // The set of the index first, then the default set, then Shift-JIS.
+        {L"Test", {}, {128}, true, {{L"Test", 1}, {L"Test", 1}, {L"Test", 128}}, nullptr},
+        {L"Test", {L"Test"}, {}, false, {{L"Test", 1}, {L"Test", 1}, {L"Test", 128}},
+         L"指定のフォントの作成に失敗しました"},
+        // No face: the default face, then the system's choice.
+        {nullptr, {}, {}, true, {{dflt, 1}}, nullptr},
+        {nullptr, {dflt}, {}, true, {{dflt, 1}, {dflt, 1}, {L"(system)", 1}}, nullptr},
+        {nullptr, {dflt, L"(system)"}, {}, false, {{dflt, 1}, {dflt, 1}, {L"(system)", 1}},
+         L"フォントの作成に失敗しました"},
+    };
+    for (const Case& c : cases) {
+        g_fonts.asked.clear();
+        g_fonts.refusedFaces = c.refused;
+        g_fonts.charSets = c.charSets;
+        LogCapture log;
+        const int32_t font = MakeFont(c.face);
+        EXPECT_EQ(font >= 0, c.made) << (c.face ? "face" : "no face");
+        EXPECT_EQ(g_fonts.asked, c.asked);
+        if (c.line != nullptr) {
+            EXPECT_TRUE(log.Contains(c.line)) << c.line;
+        }
+        DestroyFontHandle(font);
+        EXPECT_EQ(g_fonts.liveFonts, 0);
+    }
+}
+
+TEST_F(FontText, AFontWithoutAContextIsRefusedAndFreed)
+{
+    g_fonts.refuseContext = 1;
+    LogCapture log;
+    const int32_t live = GetFontTable()->liveCount;
+    EXPECT_EQ(MakeFont(), -1);
+    EXPECT_TRUE(log.Contains(L"ＤＣの取得に失敗しました"));
+    EXPECT_EQ(GetFontTable()->liveCount, live);
+    EXPECT_EQ(g_fonts.liveFonts, 0);
+}
+
+TEST_F(FontText, GlyphsAreDrawnAtTheirPenPositionsAndAskedOfTheSystemOnce)
+{
+    const int32_t font = MakeFont();
+    ASSERT_GE(font, 0);
+    const wchar_t text[] = L"AB A";
+    EXPECT_EQ(Draw(font, 3, 4, text), 4 * kAdvance);
+    // Every pixel lies in the box of the glyph at its pen, and every box is filled.
+    std::set<std::pair<int32_t, int32_t>> boxes;
+    for (int32_t i = 0; text[i] != 0; ++i) {
+        const uint16_t unit = uint16_t(text[i]);
+        if (unit == ' ') continue;
+        for (int32_t y = 0; y < BoxHeight(unit); ++y) {
+            for (int32_t x = 0; x < BoxWidth(unit); ++x) boxes.emplace(3 + i * kAdvance + kOriginX + x, 4 + kTopOffset + y);
+        }
+    }
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            EXPECT_EQ(Lit(x, y), boxes.count({x, y}) != 0) << x << "," << y;
+        }
+    }
+    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('A')], 1) << "a unit twice in a text is rendered once";
+    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('B')], 1);
+    // Drawn again, everything comes from the cache.
+    EXPECT_EQ(Draw(font, 3, 4, text), 4 * kAdvance);
+    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('A')], 1);
+    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('B')], 1);
+    // Spacing widens every step.
+    ASSERT_EQ(SetFontCharSpacing(2, font), 0);
+    int32_t size[2] = {};
+    const quarn::PixelRect clip{0, 0, kWidth, kHeight};
+    EXPECT_EQ(DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, 0, nullptr, &clip, 1, font, 0, -1, 0, size), 4 * (kAdvance + 2));
+    EXPECT_EQ(size[0], 4 * (kAdvance + 2));
+}
+
+TEST_F(FontText, ACacheSmallerThanTheTextRendersEvictedGlyphsAgain)
+{
+    const int32_t font = MakeFont();
+    ASSERT_GE(font, 0);
+    FontRecord* record = GetFontRecord(font);
+    ASSERT_NE(record, nullptr);
+    record->capacity = 2;
+    ResetGlyphCache(record);
+    EXPECT_EQ(Draw(font, 0, 0, L"ABCA"), 4 * kAdvance);
+    // C takes A's cell, so the second A is rendered again; every glyph is still drawn.
+    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('A')], 2);
+    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('C')], 1);
+    for (int32_t i = 0; i < 4; ++i) {
+        EXPECT_TRUE(Lit(i * kAdvance + kOriginX, kTopOffset)) << "glyph " << i;
+    }
+}
+
+TEST_F(FontText, AGlyphWithoutAnOutlineFailsTheTextAloud)
+{
+    const int32_t font = MakeFont();
+    ASSERT_GE(font, 0);
+    g_fonts.failingUnits = {uint16_t('X')};
+    LogCapture log;
+    EXPECT_EQ(Draw(font, 0, 0, L"AX"), -1);
+    EXPECT_TRUE(log.Contains(L"GetGlyphOutline 関数が失敗しました"));
+    EXPECT_TRUE(log.Contains(L"テキストキャッシュの作成に失敗しました"));
+    // The glyph before it was drawn; nothing past it.
+    EXPECT_TRUE(Lit(kOriginX, kTopOffset));
+    EXPECT_FALSE(Lit(kAdvance + kOriginX, kTopOffset));
+}
+
+TEST_F(FontText, AntialiasedGlyphsComeAsGreyLevels)
+{
+    const int32_t font = MakeFont(L"Test", kFontAntialiased);
+    ASSERT_GE(font, 0);
+    EXPECT_EQ(Draw(font, 0, 0, L"B"), kAdvance);
+    const uint16_t b = uint16_t('B');
+    for (int32_t y = 0; y < BoxHeight(b); ++y) {
+        for (int32_t x = 0; x < BoxWidth(b); ++x) EXPECT_TRUE(Lit(kOriginX + x, kTopOffset + y)) << x << "," << y;
+    }
+    EXPECT_FALSE(Lit(kOriginX + BoxWidth(b), kTopOffset));
+}
+
+}  // namespace
