@@ -353,17 +353,44 @@ TEST_F(LoopbackNetworkTest, APeersCloseReleasesTheSlotAndItsMemory)
     }
 }
 
+// The peer sends the rest of a frame a little after it is told that the close has begun,
+// noting what had reached it by then.
+struct LateRest {
+    SOCKET peer;
+    HANDLE closing;
+    u_long arrivedBefore;
+};
+DWORD WINAPI SendTheRestLate(void* p)
+{
+    auto* late = static_cast<LateRest*>(p);
+    WaitForSingleObject(late->closing, 5000);
+    Sleep(50);
+    ioctlsocket(late->peer, FIONREAD, &late->arrivedBefore);
+    send(late->peer, "def", 3, 0);
+    return 0;
+}
+
+// The close first waits (up to a second) for the frame that is partly in, then sends what is
+// pending, then ends the connection.
 TEST_F(LoopbackNetworkTest, OurCloseDrainsThenEndsTheConnection)
 {
     SendRaw(LengthWord(6) + "abc");
     EXPECT_EQ(RecvSocket(handle), 0);
-    SendRaw("def");  // the rest of the frame, still on the socket at the close
+    EXPECT_EQ(connection->receiveLeft, 3u);
     Queue(connection, "goodbye");
+    LateRest late{client, CreateEventW(nullptr, TRUE, FALSE, nullptr), 99};
+    HANDLE thread = CreateThread(nullptr, 0, SendTheRestLate, &late, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    SetEvent(late.closing);
     EXPECT_EQ(DrainAndCloseConnection(handle), 0);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    CloseHandle(late.closing);
+    EXPECT_EQ(late.arrivedBefore, 0u) << "nothing was sent before the frame's rest had come";
     EXPECT_FALSE(Live(handle));
     EXPECT_EQ(ReceiveRaw(client, 11), Frame("goodbye"));
     char byte = 0;
-    EXPECT_EQ(recv(client, &byte, 1, 0), 0) << "the peer sees the close";
+    EXPECT_EQ(recv(client, &byte, 1, 0), 0) << "the peer sees an orderly close";
 }
 
 TEST_F(LoopbackNetworkTest, AcceptAtAFullTableIsRefused)
