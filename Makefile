@@ -1,7 +1,6 @@
 # make run    set up, build, and start Vornik under Wine
 # make test   set up, build the trees, run every test (Wine and native) in one CTest run
-# make bench  the benchmarks (native, optimised, no sanitizers; the frame benchmark runs its
-#             Windows program under Wine)
+# make bench  the benchmarks (native, optimised, no sanitizers; then the Windows ones under Wine)
 # make fuzz   the fuzz targets (native, clang, libFuzzer with ASan and UBSan), each for
 #             FUZZ_SECONDS seconds from its seeds; fails when one finds a fault
 SHELL := /bin/bash
@@ -55,12 +54,15 @@ run: build-win build-win64
 	@if tools/wine-run --can-run 32; then tools/run-vornik $(WIN)/app/Vornik.exe; \
 	  else tools/run-vornik $(WIN64)/app/Vornik.exe; fi
 
-# The frame benchmark's Windows program comes from the Windows trees; its driver runs it under
-# Wine beside the native benchmarks.
+# The Windows builds' benchmark programs run under Wine after the native ones: the 32-bit
+# build's, or the 64-bit build's where 32-bit programs cannot run. The frame benchmark's
+# Windows program is not one of them: its native driver starts it.
 bench: setup build-win build-win64
 	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON
 	cmake --build $(BENCH) -j $(JOBS)
 	@set -e; for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
+	@set -e; if tools/wine-run --can-run 32; then dir=$(WIN); else dir=$(WIN64); fi; \
+	  for b in $$dir/bench/*.exe; do [ -f "$$b" ] || continue; echo "== $$b (Wine)"; tools/wine-run "$$b"; done
 
 # Each target runs from a scratch corpus under build/fuzz that starts with the committed
 # seeds (and keeps what earlier runs found); what fails is saved beside it.

@@ -19,6 +19,9 @@
 #   device (QUARN_NULL_AUDIO=1, see tools/wine-run).
 # quarn_bench(NAME <sources> LINK <targets>)
 #   A Google Benchmark executable, native build with QUARN_BENCH only.
+# quarn_wine_bench(NAME <sources> LINK <targets>)
+#   A benchmark program of the Windows builds, with its own timing and summary (no
+#   Google Benchmark there); `make bench` runs it under Wine.
 # quarn_fuzz(NAME <sources> LINK <targets>)
 #   A libFuzzer target, fuzz_NAME, in the native build with QUARN_FUZZ only (`make fuzz`);
 #   its seed corpus is tests/fuzz/corpus/NAME.
@@ -138,6 +141,16 @@ function(quarn_bench name)
   find_package(benchmark REQUIRED)
   add_executable(${name} ${A_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${A_LINK} benchmark::benchmark benchmark::benchmark_main)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+endfunction()
+
+function(quarn_wine_bench name)
+  cmake_parse_arguments(A "" "" "LINK" ${ARGN})
+  if(NOT QUARN_WINDOWS)
+    return()
+  endif()
+  add_executable(${name} ${A_UNPARSED_ARGUMENTS})
+  target_link_libraries(${name} PRIVATE ${A_LINK})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
 endfunction()
 

@@ -88,7 +88,8 @@ void* AllocTrackedMemory(uint32_t size, const char* sourceName, uint16_t line)
     ScopedCoreLock lock(kAllocatorLock);
     // A size that cannot carry its record is a failed allocation, not a tiny block.
     AllocationRecord* record = nullptr;
-    if (size <= UINT32_MAX - kRecordBytes)
+    const int32_t failSize = g_alloc.debug.failSize;
+    if (size <= UINT32_MAX - kRecordBytes && (failSize <= 0 || size != static_cast<uint32_t>(failSize)))
         record = static_cast<AllocationRecord*>(CoreHeapAlloc(size_t(size) + kRecordBytes));
     if (!record) {
         DumpMemoryRecords();

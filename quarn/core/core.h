@@ -63,6 +63,7 @@ struct AllocatorDebugSettings {
     int32_t totals;       // 1: every operation writes the totals line
     int32_t guardCheck;   // 1: every operation runs CheckAllocationGuards
     int32_t traceSize;    // operations of this size are traced; negative traces all
+    int32_t failSize;     // above 0: allocations of this size fail, as on a heap without room
 };
 AllocatorDebugSettings* GetAllocatorDebugSettings();
 

@@ -83,6 +83,12 @@ TEST_F(LibraryStartUp, StartsOnceAndShutsDown)
     EXPECT_LT(log.at(L"ＣＯＭの初期化... "), log.at(L"二重起動"));
     ASSERT_TRUE(log.has(L"DirectSound の初期化は正常に終了しました\n"));
     EXPECT_LT(log.at(L"二重起動"), log.at(L"DirectSound の初期化を行います\n"));
+    // Character input made its drawing colours in the screen's form: yellow and grey as the
+    // 16-bit screen packs them, not as 0x00RRGGBB words.
+    ASSERT_EQ(g_screenSettings.colorBits, 16);
+    EXPECT_EQ(GetKeyInputColour(1), 0xFFE0u);
+    EXPECT_EQ(GetKeyInputColour(14), PackScreenColor(128, 128, 128));
+    EXPECT_NE(GetKeyInputColour(14), 0x808080u);
 
     // Started: a second call does nothing.
     const std::size_t logged = log.text.size();

@@ -87,7 +87,7 @@ std::string ScratchFolder::read(const wchar_t* name) const
     return bytes;
 }
 
-bool VornikProcess::start(const std::wstring& folder)
+bool VornikProcess::start(const std::wstring& folder, bool held)
 {
     // The screen keeps what the last window showed, and a new window shows it too until it
     // paints: an earlier run's two text lines would read as this run's. Magenta is no picture
@@ -107,8 +107,18 @@ bool VornikProcess::start(const std::wstring& folder)
     command.push_back(L'\0');
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    return CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-                          &startup, &process) != 0;
+    return CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, held ? CREATE_SUSPENDED : 0,
+                          nullptr, folder.c_str(), &startup, &process) != 0;
+}
+
+void VornikProcess::resume()
+{
+    ResumeThread(process.hThread);
+}
+
+bool VornikProcess::running()
+{
+    return process.hProcess != nullptr && WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
 }
 
 bool VornikProcess::wait_for_window(DWORD timeoutMs)

@@ -23,7 +23,11 @@ struct VornikProcess {
     HWND window = nullptr;
 
     // Starts Vornik.exe with folder as its working directory. False when it cannot start.
-    bool start(const std::wstring& folder);
+    // Held, it waits before its first instruction until resume().
+    bool start(const std::wstring& folder, bool held = false);
+    void resume();
+    // True while the process runs.
+    bool running();
     // Waits until the process shows its top-level window titled "Vornik".
     bool wait_for_window(DWORD timeoutMs = 15000);
     // Waits until the window shows the tally and the hint on black: the main loop runs, so

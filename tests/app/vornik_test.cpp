@@ -180,6 +180,47 @@ TEST_F(Vornik, SecondInstanceEndsAndLeavesTheFile)
     EXPECT_GT(saved.tally, 5000);
 }
 
+// Starts in the same instant each look for another's window before any has one: still only
+// one of them runs, and the file holds that one's tally alone.
+TEST_F(Vornik, StartsInTheSameInstantRunOnce)
+{
+    const std::string before = state_text(5000, now_seconds());
+    folder.write(L"data.txt", before);
+    constexpr int kStarts = 4;
+    VornikProcess starts[kStarts];
+    for (VornikProcess& v : starts)
+        ASSERT_TRUE(v.start(folder.path, true));
+    for (VornikProcess& v : starts)
+        v.resume();
+
+    // All but one end by themselves, as failed starts, while that one goes on.
+    auto count_running = [&] {
+        int n = 0;
+        for (VornikProcess& v : starts)
+            n += v.running() ? 1 : 0;
+        return n;
+    };
+    const DWORD start = GetTickCount();
+    while (count_running() > 1 && GetTickCount() - start < 30000)
+        Sleep(20);
+    ASSERT_EQ(count_running(), 1) << "instances still running";
+    VornikProcess* survivor = nullptr;
+    for (VornikProcess& v : starts) {
+        if (v.running())
+            survivor = &v;
+        else
+            EXPECT_NE(v.wait_for_exit(0), 0);
+    }
+    ASSERT_TRUE(survivor->wait_until_running());
+    EXPECT_EQ(folder.read(L"data.txt"), before) << "the instances that ended left the file alone";
+    Sleep(300);
+    EXPECT_EQ(count_running(), 1);
+    EXPECT_EQ(survivor->close(), 0);
+    const SavedState saved = parse_saved(folder.read(L"data.txt"));
+    ASSERT_TRUE(saved.well_formed);
+    EXPECT_GT(saved.tally, 5000);
+}
+
 // A file without a readable tally is left alone, and the program ends by itself reporting
 // the failure.
 TEST_F(Vornik, DamagedFileIsKept)

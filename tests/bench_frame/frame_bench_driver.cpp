@@ -206,7 +206,7 @@ int main(int argc, char** argv)
     const std::string seconds = argc > 1 ? argv[1] : "5";
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     const bool bits32 = std::system((kRoot + "/tools/wine-run --can-run 32 2>/dev/null").c_str()) == 0;
-    const std::string exe = kRoot + (bits32 ? "/build/win" : "/build/win64") + "/bench/bench_vornik_frame.exe";
+    const std::string exe = kRoot + (bits32 ? "/build/win" : "/build/win64") + "/bench_programs/bench_vornik_frame.exe";
     const std::string prefix = kRoot + (bits32 ? "/.wine" : "/.wine64");
     if (access(exe.c_str(), R_OK) != 0) {
         std::printf("bench_vornik_wine: %s is not built; `make bench` builds it\n", exe.c_str());

@@ -442,42 +442,96 @@ TEST_F(FontTest, BlendedPlainTextGoesThroughTheWorkImage)
     EXPECT_EQ(g_DrawSettings.brightColor, quarn::kNoBrightColor);
 }
 
+// The red channel of a pixel of a 16-bit or 32-bit image, scaled to 0..255, and whether the
+// pixel holds anything but red.
+struct RedPixel {
+    int red;
+    bool other;
+};
+RedPixel RedAt(const MEMIMG& image, int x, int y)
+{
+    if (image.store->kind == quarn::kMemImgRgb565) {
+        uint16_t p = 0;
+        std::memcpy(&p, image.pixels + ptrdiff_t{image.store->pitch} * y + 2 * x, 2);
+        return {(p >> 11) * 255 / 31, (p & 0x07FF) != 0};
+    }
+    const uint32_t p = PixelOf(image, x, y);
+    return {static_cast<int>(p >> 16), (p & 0xFFFF) != 0};
+}
+
 TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
 {
-    // A 16-bit graph on the 32-bit screen: red must land as RGB565 red on the direct path
-    // (plain text) and through a work image of the graph's depth (anti-aliased, and blended).
-    SetNewGraphColorBits(16);
-    const int32_t graph = CreateBlankGraph(kWidth, kHeight);
-    SetNewGraphColorBits(0);
-    ASSERT_GE(graph, 0);
-    const MEMIMG& view = quarn::FindGraphRecord(graph)->view;
-    ASSERT_EQ(view.store->kind, quarn::kMemImgRgb565);
-    ASSERT_EQ(SelectDrawTarget(graph), 0);
-    struct Case {
-        int32_t kind, mode, param;
-    };
-    for (const Case c : {Case{kFontPlain, 0, 255}, Case{kFontAntialiased, 0, 255}, Case{kFontPlain, 1, 128}}) {
-        quarn::FillMemImgPixels(const_cast<MEMIMG*>(&view), nullptr, 0);
-        g_DrawSettings.blendMode = c.mode;
-        g_DrawSettings.blendParam = c.param;
-        const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, c.kind, -1, -1, 0, -1, -1);
-        ASSERT_EQ(DrawTextWithFont(10, 10, L"Red", 0xFF0000, font, 0, 0), 0);
-        int red = 0;
-        for (int y = 0; y < kHeight; ++y) {
-            for (int x = 0; x < kWidth; ++x) {
-                uint16_t p = 0;
-                std::memcpy(&p, view.pixels + ptrdiff_t{view.store->pitch} * y + 2 * x, 2);
-                ASSERT_EQ(p & 0x07FF, 0) << "only red, kind " << c.kind << " mode " << c.mode << " at " << x << "," << y;
-                red += (p >> 11) >= (c.mode == 1 ? 15 : 31);
+    // A 16-bit graph on the 32-bit screen and a 32-bit graph on a 16-bit screen: red must
+    // land as the graph's red on the direct path (plain text) and through a work image of
+    // the graph's depth (anti-aliased, and blended).
+    for (const int screenBits : {32, 16}) {
+        SCOPED_TRACE(screenBits);
+        if (screenBits == 16) ASSERT_EQ(ApplyScreenModeChange(kWidth, kHeight, 16, 0, 60), 0);
+        const int graphBits = screenBits == 32 ? 16 : 32;
+        SetNewGraphColorBits(graphBits);
+        const int32_t graph = CreateBlankGraph(kWidth, kHeight);
+        SetNewGraphColorBits(0);
+        ASSERT_GE(graph, 0);
+        const MEMIMG& view = quarn::FindGraphRecord(graph)->view;
+        ASSERT_EQ(view.store->kind, graphBits == 16 ? quarn::kMemImgRgb565 : quarn::kMemImgXrgb32);
+        ASSERT_EQ(SelectDrawTarget(graph), 0);
+        struct Case {
+            int32_t kind, mode, param;
+        };
+        for (const Case c : {Case{kFontPlain, 0, 255}, Case{kFontAntialiased, 0, 255}, Case{kFontPlain, 1, 128}}) {
+            quarn::FillMemImgPixels(const_cast<MEMIMG*>(&view), nullptr, 0);
+            g_DrawSettings.blendMode = c.mode;
+            g_DrawSettings.blendParam = c.param;
+            const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, c.kind, -1, -1, 0, -1, -1);
+            ASSERT_EQ(DrawTextWithFont(10, 10, L"Red", PackScreenColor(255, 0, 0), font, 0, 0), 0);
+            int red = 0;
+            for (int y = 0; y < kHeight; ++y) {
+                for (int x = 0; x < kWidth; ++x) {
+                    const RedPixel p = RedAt(view, x, y);
+                    ASSERT_FALSE(p.other) << "only red, kind " << c.kind << " mode " << c.mode << " at " << x << ","
+                                          << y;
+                    red += p.red >= (c.mode == 1 ? 120 : 255);
+                }
             }
+            EXPECT_GT(red, 10) << "kind " << c.kind << " mode " << c.mode;
+            DestroyFontHandle(font);
         }
-        EXPECT_GT(red, 10) << "kind " << c.kind << " mode " << c.mode;
-        DestroyFontHandle(font);
+        g_DrawSettings.blendMode = 0;
+        g_DrawSettings.blendParam = 255;
+        ASSERT_EQ(SelectDrawTarget(-2), 0);
+        DestroyGraph(graph);
     }
-    g_DrawSettings.blendMode = 0;
-    g_DrawSettings.blendParam = 255;
-    ASSERT_EQ(SelectDrawTarget(-2), 0);
-    DestroyGraph(graph);
+}
+
+TEST_F(FontTest, TargetsTextCannotGoIntoAreRefusedAloud)
+{
+    // Paletted and single-channel images take no text; an image with its own alpha takes
+    // no text that is blended in (anti-aliased here). Each is refused untouched.
+    const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontAntialiased, -1, -1, 0, -1, -1);
+    struct Case {
+        int kind, paletted, alpha;
+        const wchar_t* line;
+    };
+    const wchar_t* const noText = L"テキストを描画できない描画先が選ばれています\n";
+    for (const Case c : {Case{quarn::kMemImgXrgb32, 1, 0, noText}, Case{quarn::kMemImgGrey8, 0, 0, noText},
+                         Case{quarn::kMemImgXrgb32, 0, 1, L"アルファチャンネル付きの描画先にはテキストを合成できません\n"}}) {
+        SCOPED_TRACE(c.kind * 10 + c.paletted * 2 + c.alpha);
+        MEMIMG image{};
+        ASSERT_EQ(quarn::CreateMemImgWithOptions(&image, kWidth, kHeight, -1, 0, c.kind, c.paletted, c.alpha, 0,
+                                                 nullptr),
+                  0);
+        const size_t bytes = size_t(image.store->pitch) * kHeight;
+        std::memset(image.pixels, 0, bytes);
+        g_DrawSettings.softDrawTarget = &image;
+        {
+            LogCapture log;
+            EXPECT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), -1);
+            EXPECT_TRUE(log.Contains(c.line)) << log.Joined().size();
+        }
+        g_DrawSettings.softDrawTarget = &g_screenImages.primary;
+        EXPECT_EQ(std::count(image.pixels, image.pixels + bytes, 0), static_cast<ptrdiff_t>(bytes));
+        quarn::ReleaseMemImgRef(&image);
+    }
 }
 
 TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)

@@ -170,6 +170,23 @@ TEST_F(ScreenTest, SixteenBitScreenGetsSixteenBitImages)
     EXPECT_EQ(PackScreenColor(255, 255, 255), 0xFFFFu);
 }
 
+TEST_F(ScreenTest, GraphicsStartFailsWithoutTheTextWorkImages)
+{
+    // At 16 bits the anti-aliased text's work image holds 4 bytes a pixel where the screen
+    // holds 2, so only its pixel block is 1200 x 60 bytes: that block cannot be had.
+    ASSERT_EQ(ConfigureScreenMode(300, 60, 16, 60), 0);
+    ASSERT_EQ(StartMainWindow(), 0);
+    RegisterScreenWindowHandlers();
+    AllocatorDebugSettings* debug = GetAllocatorDebugSettings();
+    debug->failSize = 1200 * 60;
+    const int32_t started = InitializeGraphics();
+    debug->failSize = 0;
+    EXPECT_LT(started, 0);
+    EXPECT_NE(g_logText.find(L"テキスト描画用の作業 MEMIMG の作成に失敗しました\n"), std::wstring::npos);
+    EXPECT_FALSE(TestMemImgValid(&g_screenImages.primary)) << "the screen image went with them";
+    EXPECT_FALSE(TestMemImgValid(&g_screenImages.work));
+}
+
 TEST_F(ScreenTest, DrawTargetRefusesHandlesThatAreNoRenderTargets)
 {
     StartScreen();

@@ -4,13 +4,13 @@
 
 #include <winsock.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "tests/core/log_capture.h"
+#include "tests/network/loopback.h"
 #include "tests/network/send_ring.h"
 
 namespace {
@@ -109,15 +109,6 @@ TEST_F(SocketEventTest, EventsChangeTheFlagsOfTheMatchingConnection)
 
 namespace {
 
-// The network window as a creator makes it: socket messages go to the dispatcher.
-LRESULT CALLBACK NetworkWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
-{
-    if (message == kSocketEventMessage) {
-        return DispatchSocketEvent(static_cast<uint32_t>(lParam), static_cast<uint32_t>(wParam));
-    }
-    return DefWindowProcW(window, message, wParam, lParam);
-}
-
 std::string LengthWord(uint32_t n)
 {
     return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
@@ -135,49 +126,18 @@ std::string Held(const RingBuffer& ring)
     return out;
 }
 
-// A started network on real loopback sockets: WinSock started, a listening socket on
-// 127.0.0.1 (port 0) in the listen slot with FD_ACCEPT selected to the network window, and
-// one client whose connection came in through the accept event. Every wait is bounded.
+using loopback::PumpUntil;
+using loopback::WaitForAccept;
+
+// A started network on real loopback sockets, with one client whose connection came in
+// through the accept event. Every wait is bounded.
 class LoopbackNetworkTest : public NetworkTest {
 protected:
     void SetUp() override
     {
         NetworkTest::SetUp();
-        WSADATA data{};
-        ASSERT_EQ(WSAStartup(MAKEWORD(1, 1), &data), 0);
         before = GetAllocatorTotals();
-        ResetNetworkState();
-        MakeEmptyHandleChain(&g_network.head, &g_network.tail);
-        WNDCLASSW windowClass{};
-        windowClass.lpfnWndProc = NetworkWindowProc;
-        windowClass.lpszClassName = L"QuarnNetworkTest";
-        RegisterClassW(&windowClass);
-        g_network.window =
-            CreateWindowW(L"QuarnNetworkTest", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-        ASSERT_NE(g_network.window, nullptr);
-        g_network.ready = 1;
-
-        listener = static_cast<NetworkHandleRecord*>(AllocTrackedMemoryZeroed(sizeof(NetworkHandleRecord), "", 0));
-        const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
-        ASSERT_EQ(listen(s, 16), 0);
-        int length = sizeof(address);
-        getsockname(s, reinterpret_cast<sockaddr*>(&address), &length);
-        ASSERT_EQ(WSAAsyncSelect(s, static_cast<HWND>(g_network.window), kSocketEventMessage, FD_ACCEPT), 0);
-        listener->socket = s;
-        listener->valid = 1;
-        listener->connected = 1;  // a stream record, so that FD_ACCEPT reaches the accept
-        NetworkTable()->slots[kNetworkListenSlot] = HandleSlot{listener, 0};
-        NetworkTable()->liveCount += 1;
-        listener->node.handle = MakeHandle(kHandleTypeNetwork, 0, kNetworkListenSlot);
-        listener->node.data = listener;
-        listener->node.previous = &g_network.head;
-        listener->node.next = g_network.head.next;
-        g_network.head.next->previous = &listener->node;
-        g_network.head.next = &listener->node;
-
+        ASSERT_EQ(network.Start(), 0);
         client = Connect();
         ASSERT_NE(client, INVALID_SOCKET);
         connection = WaitForAccept();
@@ -186,8 +146,7 @@ protected:
     }
     void TearDown() override
     {
-        HWND window = static_cast<HWND>(g_network.window);
-        EXPECT_EQ(ShutDownNetwork(), 0);
+        network.End();
         EXPECT_EQ(NetworkTable()->liveCount, 0);
         EXPECT_NE(g_log.find(L"ネットワーク関連の終了処理は完了しました\n"), std::wstring::npos);
         const AllocatorTotals after = GetAllocatorTotals();
@@ -196,46 +155,16 @@ protected:
         for (SOCKET c : clients) {
             closesocket(c);
         }
-        DestroyWindow(window);
-        ResetNetworkState();
         NetworkTest::TearDown();
     }
-    // A new client of the listener (blocking, without delay on small writes).
+    // A new client of the listener, closed at the end.
     SOCKET Connect()
     {
-        SOCKET c = socket(AF_INET, SOCK_STREAM, 0);
-        const BOOL on = TRUE;
-        setsockopt(c, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
-        const DWORD timeout = 3000;  // no blocking receive of a test waits longer
-        setsockopt(c, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
-        if (connect(c, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-            closesocket(c);
-            return INVALID_SOCKET;
+        const SOCKET c = network.Connect();
+        if (c != INVALID_SOCKET) {
+            clients.push_back(c);
         }
-        clients.push_back(c);
         return c;
-    }
-    // Pumps the network window (with closing pumps) until the condition holds or 3 s pass.
-    static bool PumpUntil(const std::function<bool()>& done)
-    {
-        const DWORD start = GetTickCount();
-        while (!done()) {
-            if (GetTickCount() - start > 3000) {
-                return false;
-            }
-            PumpNetworkMessages(1);
-            Sleep(1);
-        }
-        return true;
-    }
-    // The next connection, as the accept event brings it in.
-    NetworkHandleRecord* WaitForAccept()
-    {
-        HandleChainNode* newest = g_network.head.next;
-        if (!PumpUntil([newest] { return g_network.head.next != newest; })) {
-            return nullptr;
-        }
-        return static_cast<NetworkHandleRecord*>(g_network.head.next->data);
     }
     bool Live(int32_t h) { return FindHandleRecord(NetworkTable(), h) != nullptr; }
     void SendRaw(SOCKET c, const std::string& bytes)
@@ -269,11 +198,10 @@ protected:
         return out;
     }
     static void Queue(NetworkHandleRecord* r, const std::string& bytes) { QueueSendBytes(r, bytes); }
-    NetworkHandleRecord* listener = nullptr;
+    loopback::Network network;
     NetworkHandleRecord* connection = nullptr;
     SOCKET client = INVALID_SOCKET;
     std::vector<SOCKET> clients;
-    sockaddr_in address{};
     int32_t handle = -1;
     AllocatorTotals before{};
 };
@@ -401,26 +329,68 @@ TEST_F(LoopbackNetworkTest, ShortWritesFinishThroughTheWriteEvents)
     EXPECT_EQ(connection->sendRing.held, 0);
 }
 
+// A peer that leaves silently is seen only through the close event; one that leaves with a
+// frame and a half is also seen by the receive that finds the socket ended.
 TEST_F(LoopbackNetworkTest, APeersCloseReleasesTheSlotAndItsMemory)
 {
-    SendRaw(Frame("last words") + LengthWord(100) + "half");
-    closesocket(client);
-    clients.clear();
-    EXPECT_TRUE(PumpUntil([&] { return !Live(handle); }));
-    EXPECT_EQ(NetworkTable()->liveCount, 1) << "only the listener";
+    const AllocatorTotals start = GetAllocatorTotals();
+    for (const std::string& last : {std::string(), Frame("last words") + LengthWord(100) + "half"}) {
+        SCOPED_TRACE(last.size());
+        const SOCKET peer = Connect();
+        NetworkHandleRecord* r = WaitForAccept();
+        ASSERT_NE(r, nullptr);
+        const int32_t h = r->node.handle;
+        if (!last.empty()) {
+            SendRaw(peer, last);
+        }
+        closesocket(peer);
+        clients.pop_back();
+        EXPECT_TRUE(PumpUntil([&] { return !Live(h); }));
+        EXPECT_EQ(NetworkTable()->liveCount, 2) << "the listener and the fixture's connection";
+        const AllocatorTotals now = GetAllocatorTotals();
+        EXPECT_EQ(now.blockCount, start.blockCount) << "the record and its rings are freed";
+        EXPECT_EQ(now.totalSize, start.totalSize);
+    }
 }
 
+// The peer sends the rest of a frame a little after it is told that the close has begun,
+// noting what had reached it by then.
+struct LateRest {
+    SOCKET peer;
+    HANDLE closing;
+    u_long arrivedBefore;
+};
+DWORD WINAPI SendTheRestLate(void* p)
+{
+    auto* late = static_cast<LateRest*>(p);
+    WaitForSingleObject(late->closing, 5000);
+    Sleep(50);
+    ioctlsocket(late->peer, FIONREAD, &late->arrivedBefore);
+    send(late->peer, "def", 3, 0);
+    return 0;
+}
+
+// The close first waits (up to a second) for the frame that is partly in, then sends what is
+// pending, then ends the connection.
 TEST_F(LoopbackNetworkTest, OurCloseDrainsThenEndsTheConnection)
 {
     SendRaw(LengthWord(6) + "abc");
     EXPECT_EQ(RecvSocket(handle), 0);
-    SendRaw("def");  // the rest of the frame, still on the socket at the close
+    EXPECT_EQ(connection->receiveLeft, 3u);
     Queue(connection, "goodbye");
+    LateRest late{client, CreateEventW(nullptr, TRUE, FALSE, nullptr), 99};
+    HANDLE thread = CreateThread(nullptr, 0, SendTheRestLate, &late, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    SetEvent(late.closing);
     EXPECT_EQ(DrainAndCloseConnection(handle), 0);
+    WaitForSingleObject(thread, 5000);
+    CloseHandle(thread);
+    CloseHandle(late.closing);
+    EXPECT_EQ(late.arrivedBefore, 0u) << "nothing was sent before the frame's rest had come";
     EXPECT_FALSE(Live(handle));
     EXPECT_EQ(ReceiveRaw(client, 11), Frame("goodbye"));
     char byte = 0;
-    EXPECT_EQ(recv(client, &byte, 1, 0), 0) << "the peer sees the close";
+    EXPECT_EQ(recv(client, &byte, 1, 0), 0) << "the peer sees an orderly close";
 }
 
 TEST_F(LoopbackNetworkTest, AcceptAtAFullTableIsRefused)
@@ -448,6 +418,7 @@ TEST_F(LoopbackNetworkTest, AcceptAtAFullTableIsRefused)
 // go; the good one keeps working, and the memory is back once they are gone.
 TEST_F(LoopbackNetworkTest, HostilePeersLoseOnlyTheirOwnConnections)
 {
+    const AllocatorTotals start = GetAllocatorTotals();
     for (uint32_t length : {kMaxNetworkFrameBytes + 1, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(length);
         const SOCKET peer = Connect();
@@ -456,6 +427,8 @@ TEST_F(LoopbackNetworkTest, HostilePeersLoseOnlyTheirOwnConnections)
         const int32_t h = r->node.handle;
         SendRaw(peer, LengthWord(length) + "junk");
         EXPECT_TRUE(PumpUntil([&] { return !Live(h); }));
+        EXPECT_NE(g_log.find(L"受信データのサイズが上限を超えています(データサイズ " + std::to_wstring(length) + L" byte)"),
+                  std::wstring::npos);
     }
     {
         const SOCKET peer = Connect();
@@ -486,9 +459,14 @@ TEST_F(LoopbackNetworkTest, HostilePeersLoseOnlyTheirOwnConnections)
         closesocket(clients[i]);
     }
     clients.resize(clients.size() - 6);
-    // The good connection: frames from it and the flood's peers' closes, interleaved.
+    // Once the hostile peers and the flood are gone, so is every block they made the library
+    // take; the good connection still works.
+    EXPECT_TRUE(PumpUntil([] { return NetworkTable()->liveCount == 2; }));
+    const AllocatorTotals end = GetAllocatorTotals();
+    EXPECT_EQ(end.blockCount, start.blockCount);
+    EXPECT_EQ(end.totalSize, start.totalSize);
     SendRaw(Frame("still") + Frame("here"));
-    EXPECT_TRUE(PumpUntil([&] { return connection->readableBytes == 9 && NetworkTable()->liveCount == 2; }));
+    EXPECT_TRUE(PumpUntil([&] { return connection->readableBytes == 9; }));
     EXPECT_EQ(Held(connection->receiveRing), "stillhere");
 }
 
