@@ -70,6 +70,21 @@ int32_t SeekConverter(SoundConverter* converter, int32_t frame);
 // Frees what the converter owns and empties it. 0; -1 for an empty record.
 int32_t ReleaseConverter(SoundConverter* converter);
 
+// Where a WAVE stream's PCM lies and its format.
+struct WaveHeaderInfo {
+    WaveFormat format;
+    int32_t dataStart;  // stream offset of the data chunk's first byte
+    int32_t dataSize;   // bytes, as the chunk states them
+};
+// Walks the RIFF chunks from the stream's position to the data chunk, which is left at the
+// read position. 0, or -1 with a log line for a stream that is not a usable WAVE: no RIFF
+// WAVE header, a format chunk shorter than 16 bytes or with no channels, rate or block
+// align, data before the format, a chunk that runs past the stream.
+int32_t ParseWaveHeader(const StreamFunctionTable* stream, StreamHandle handle, WaveHeaderInfo* info);
+// Opens the converter's stream (its table and handle set) as plain PCM WAVE of 8 or 16 bits
+// with a work buffer of workSize bytes: kind 0, in use. 0, or -1 with a log line.
+int32_t OpenWaveConverter(SoundConverter* converter, int32_t workSize);
+
 // Opens the converter's stream (its table and handle set) as Ogg Vorbis with 16-bit output
 // and a work buffer of workSize bytes: kind 2, in use. 0, or -1 with a log line for data
 // that is not Ogg Vorbis or a format that cannot be played (more than two channels).

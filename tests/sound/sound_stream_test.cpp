@@ -10,6 +10,7 @@
 #include "quarn/core/files.h"
 #include "quarn/sound/sound_os.h"
 #include "quarn/sound/sound_stream.h"
+#include "tests/core/log_capture.h"
 #include "tests/sound/fake_sound_device.h"
 
 namespace {
@@ -225,6 +226,90 @@ TEST(SoundConverter, PcmStreamShorterThanItsStatedSizeEndsWithItsBytes)
     EXPECT_EQ(out[0], data[100]);
     ReleaseConverter(&c);
     c.stream.close(c.streamHandle);
+}
+
+// A RIFF WAVE file: the format chunk (16 or 18 bytes), the chunks before the data, the data
+// chunk with its stated size and the bytes actually present.
+std::vector<uint8_t> Wave(uint16_t tag, uint16_t channels, uint16_t bits, const std::vector<uint8_t>& before,
+                          uint32_t stated, size_t present, uint32_t formatSize = 16, uint16_t align = 0)
+{
+    std::vector<uint8_t> w;
+    auto u16 = [&](uint32_t v) {
+        w.push_back(static_cast<uint8_t>(v));
+        w.push_back(static_cast<uint8_t>(v >> 8));
+    };
+    auto u32 = [&](uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    auto tagOf = [&](const char* t) { w.insert(w.end(), t, t + 4); };
+    const uint16_t blockAlign = align != 0 ? align : static_cast<uint16_t>(channels * bits / 8);
+    tagOf("RIFF");
+    u32(0);
+    tagOf("WAVE");
+    tagOf("fmt ");
+    u32(formatSize);
+    u16(tag);
+    u16(channels);
+    u32(22050);
+    u32(22050u * blockAlign);
+    u16(blockAlign);
+    u16(bits);
+    for (uint32_t i = 16; i < formatSize; ++i) {
+        w.push_back(0);
+    }
+    w.insert(w.end(), before.begin(), before.end());
+    tagOf("data");
+    u32(stated);
+    for (size_t i = 0; i < present; ++i) {
+        w.push_back(static_cast<uint8_t>(i * 5 + 3));
+    }
+    return w;
+}
+
+TEST(WaveConverter, ThePcmOfAWaveFileOrARefusalWithItsLogLine)
+{
+    const std::vector<uint8_t> list{'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0};
+    std::vector<uint8_t> headerOnly = Wave(1, 2, 16, {}, 0, 0);
+    headerOnly.resize(headerOnly.size() - 8);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        int32_t result;
+        int32_t dataStart;
+        int32_t dataSize;
+    } cases[] = {
+        {"stereo 16", Wave(1, 2, 16, {}, 400, 400), 0, 44, 400},
+        {"odd chunk padded, 18-byte format", Wave(1, 1, 8, list, 301, 301, 18), 0, 58, 301},
+        {"stated size is cut to whole frames", Wave(1, 2, 16, {}, 402, 402), 0, 44, 400},
+        {"format chunk too short", Wave(1, 2, 16, {}, 400, 400, 14), -1, 0, 0},
+        {"no channels", Wave(1, 0, 16, {}, 400, 400), -1, 0, 0},
+        {"compressed", Wave(0x11, 1, 4, {}, 400, 400, 16, 256), -1, 0, 0},
+        {"block align not one frame", Wave(1, 2, 16, {}, 400, 400, 16, 6), -1, 0, 0},
+        {"chunk past the end", Wave(1, 2, 16, {'j', 'u', 'n', 'k', 0xFF, 0xFF, 0, 0}, 400, 0), -1, 0, 0},
+        {"not RIFF", std::vector<uint8_t>(60, 'R'), -1, 0, 0},
+        {"no data chunk", headerOnly, -1, 0, 0},
+    };
+    for (const Case& c : cases) {
+        LogCapture log;
+        MemoryStream* stream = OpenMemoryStream(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()));
+        SoundConverter conv{};
+        conv.stream = *GetMemoryStreamFunctions();
+        conv.streamHandle = reinterpret_cast<StreamHandle>(stream);
+        ASSERT_EQ(OpenWaveConverter(&conv, 64), c.result) << c.name;
+        if (c.result == 0) {
+            EXPECT_EQ(conv.dataStart, c.dataStart) << c.name;
+            EXPECT_EQ(conv.dataSize, c.dataSize) << c.name;
+            std::vector<uint8_t> out(1000);
+            ASSERT_EQ(ReadConverter(&conv, out.data(), 1000), c.dataSize) << c.name;
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + c.dataSize, c.bytes.begin() + c.dataStart)) << c.name;
+            ReleaseConverter(&conv);
+        } else {
+            EXPECT_EQ(log.texts.size(), 1u) << c.name;
+            EXPECT_EQ(conv.inUse, 0) << c.name;
+        }
+        CloseMemoryStream(conv.streamHandle);
+    }
 }
 
 TEST_F(SoundStreamTest, TheRingHoldsEachSourceInOrderThenSilenceAndTheStreamStopsAtItsEnd)
