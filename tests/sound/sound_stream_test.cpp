@@ -242,7 +242,11 @@ std::vector<uint8_t> Wave(uint16_t tag, uint16_t channels, uint16_t bits, const 
         u16(v & 0xFFFF);
         u16(v >> 16);
     };
-    auto tagOf = [&](const char* t) { w.insert(w.end(), t, t + 4); };
+    auto tagOf = [&](const char* t) {
+        for (int i = 0; i < 4; ++i) {
+            w.push_back(static_cast<uint8_t>(t[i]));
+        }
+    };
     const uint16_t blockAlign = align != 0 ? align : static_cast<uint16_t>(channels * bits / 8);
     tagOf("RIFF");
     u32(0);
