@@ -41,12 +41,13 @@ int32_t RefillWorkBuffer(SoundConverter* c)
     switch (c->kind) {
     case kConvertPcmStream:
         return ReadPcmBlock(c);
+    case kConvertAcm:
+        return ConvertAcmBlock(c);
     case kConvertVorbis:
         return ReadVorbisPcm(c);
     case kConvertMemoryPcm:
         return TakeMemoryPcm(c);
     default:
-        // No compressed-WAVE converter is made by this library: its input counts as ended.
         return -1;
     }
 }
@@ -127,6 +128,12 @@ int32_t SeekConverter(SoundConverter* c, int32_t frame)
     if (AbsoluteInt(target - c->position) < 16) {
         return 0;
     }
+    // The compressed kind keeps what its work buffer holds where the target lies in it.
+    if (c->kind == kConvertAcm) {
+        SeekAcmSource(c, frame);
+        c->ended = 0;
+        return 0;
+    }
     switch (c->kind) {
     case kConvertPcmStream:
         c->stream.seek(c->streamHandle, c->dataStart + target, 0);
@@ -157,7 +164,9 @@ int32_t ReleaseConverter(SoundConverter* c)
     }
     FreeTrackedMemory(c->work);
     c->work = nullptr;
-    if (c->kind == kConvertVorbis) {
+    if (c->kind == kConvertAcm) {
+        FreeAcmConverter(c);
+    } else if (c->kind == kConvertVorbis) {
         CloseVorbisSource(c);
     } else if (c->kind == kConvertMemoryPcm) {
         FreeTrackedMemory(c->memoryData);

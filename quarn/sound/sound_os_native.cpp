@@ -46,6 +46,16 @@ void LeaveSoundLock() { s_lock->unlock(); }
 int32_t PumpMessagesWhileSoundPlays() { return 0; }
 void SleepWhileSoundPlays(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
 
+// No ACM in the native build: compressed WAVE is refused and never reaches a converter.
+int32_t ConvertAcmBlock(SoundConverter*) { return -1; }
+int32_t SeekAcmSource(SoundConverter*, int32_t) { return 0; }
+int32_t FreeAcmConverter(SoundConverter*) { return 0; }
+int32_t OpenAcmConverter(SoundConverter*, int32_t, uint32_t, int32_t, int32_t)
+{
+    AppendLog(L"対応していない WAVE フォーマットです\n");
+    return -1;
+}
+
 // No decoder in the native build: the input ends at once.
 int32_t ReadVorbisPcm(SoundConverter*) { return -1; }
 int32_t SeekVorbisPcm(SoundConverter* c, int32_t frame)

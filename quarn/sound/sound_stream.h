@@ -50,6 +50,19 @@ struct SoundConverter {
     int32_t vorbisOpen;
     void* vorbisFile;
     int32_t sampleWordSize;  // 1 for 8-bit samples, 2 for 16-bit
+    // Kind 1: the compressed data held whole, a main ACM stream that delivers and a stand-by
+    // one that trails it, kept near the stand-by target so that a seek back there only
+    // converts forward from it.
+    void* acmSourceFormat;  // owned: the data's WAVEFORMATEX with its extra bytes
+    uintptr_t acmMain;
+    uintptr_t acmStandby;
+    uint8_t* compressed;  // owned
+    int32_t compressedSize;
+    int32_t mainPosition;
+    int32_t standbyPosition;
+    int32_t standbyProduced;
+    uint8_t* scratch;  // owned, the stand-by's output, at least the work buffer's size
+    int32_t standbyTarget;
     // Kind 3.
     uint8_t* memoryData;  // owned
     int32_t memorySize;
@@ -75,14 +88,17 @@ struct WaveHeaderInfo {
     WaveFormat format;
     int32_t dataStart;  // stream offset of the data chunk's first byte
     int32_t dataSize;   // bytes, as the chunk states them
+    int32_t formatStart;  // stream offset of the format chunk's body
+    uint32_t formatBytes; // its size
 };
 // Walks the RIFF chunks from the stream's position to the data chunk, which is left at the
 // read position. 0, or -1 with a log line for a stream that is not a usable WAVE: no RIFF
 // WAVE header, a format chunk shorter than 16 bytes or with no channels, rate or block
 // align, data before the format, a chunk that runs past the stream.
 int32_t ParseWaveHeader(const StreamFunctionTable* stream, StreamHandle handle, WaveHeaderInfo* info);
-// Opens the converter's stream (its table and handle set) as plain PCM WAVE of 8 or 16 bits
-// with a work buffer of workSize bytes: kind 0, in use. 0, or -1 with a log line.
+// Opens the converter's stream (its table and handle set) as WAVE with a work buffer of
+// workSize bytes: plain PCM of 8 or 16 bits as kind 0, other formats (Windows only) as kind
+// 1 through the ACM. 0 and in use, or -1 with a log line.
 int32_t OpenWaveConverter(SoundConverter* converter, int32_t workSize);
 
 // Opens the converter's stream (its table and handle set) as Ogg Vorbis with 16-bit output
@@ -93,6 +109,14 @@ int32_t OpenVorbisConverter(SoundConverter* converter, int32_t workSize);
 // The decoder kind's refill, seek and close (sound_vorbis.cpp; the native build has no
 // decoder and its refill reports the end of the input).
 int32_t ReadVorbisPcm(SoundConverter* converter);
+// The same for compressed WAVE data through the system's ACM (sound_acm.cpp; natively none).
+int32_t ConvertAcmBlock(SoundConverter* converter);
+int32_t SeekAcmSource(SoundConverter* converter, int32_t frame);
+int32_t FreeAcmConverter(SoundConverter* converter);
+// Compressed WAVE: fmt chunk of formatBytes at formatStart, data of dataSize at the stream's
+// position. 0, or -1 with a log line when no codec converts it to PCM.
+int32_t OpenAcmConverter(SoundConverter* converter, int32_t formatStart, uint32_t formatBytes, int32_t dataSize,
+                         int32_t workSize);
 int32_t SeekVorbisPcm(SoundConverter* converter, int32_t frame);
 int32_t CloseVorbisSource(SoundConverter* converter);
 

@@ -62,6 +62,8 @@ int32_t ParseWaveHeader(const StreamFunctionTable* s, StreamHandle h, WaveHeader
             if (info->format.channels == 0 || info->format.blockAlign == 0 || info->format.samplesPerSecond == 0) {
                 return Refuse();
             }
+            info->formatStart = body;
+            info->formatBytes = size;
             haveFormat = true;
         } else if (SameTag(chunk, "data")) {
             if (!haveFormat) {
@@ -87,10 +89,12 @@ int32_t OpenWaveConverter(SoundConverter* c, int32_t workSize)
         return -1;
     }
     const WaveFormat& f = info.format;
+    if (f.formatTag != 1) {
+        return OpenAcmConverter(c, info.formatStart, info.formatBytes, info.dataSize, workSize);
+    }
     const uint32_t frameBytes = static_cast<uint32_t>(f.channels) * (f.bitsPerSample / 8u);
-    // Plain PCM of 8 or 16 bits whose block align is one frame; compressed data needs a codec
-    // this library does not make converters for.
-    if (f.formatTag != 1 || (f.bitsPerSample != 8 && f.bitsPerSample != 16) || f.blockAlign != frameBytes) {
+    // Plain PCM of 8 or 16 bits whose block align is one frame.
+    if ((f.bitsPerSample != 8 && f.bitsPerSample != 16) || f.blockAlign != frameBytes) {
         AppendLog(L"対応していない WAVE フォーマットです\n");
         return -1;
     }

@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <dsound.h>
+#include <mmreg.h>
+#include <msacm.h>
 #include <vorbis/vorbisenc.h>
 #include <vorbis/vorbisfile.h>
 
@@ -360,6 +362,158 @@ TEST_F(VorbisConverterTest, BytesThatAreNotOggVorbisAreRefusedWithALogLine)
         EXPECT_NE(log.find(L"Ogg Vorbis"), std::wstring::npos) << bytes.size();
         EXPECT_EQ(c.inUse, 0);
     }
+}
+
+// ---- Compressed WAVE through the ACM
+
+// Converts all of input with one ACM stream between the two formats; empty on failure.
+std::vector<uint8_t> ConvertWhole(WAVEFORMATEX* from, WAVEFORMATEX* to, const std::vector<uint8_t>& input)
+{
+    HACMSTREAM stream = nullptr;
+    std::vector<uint8_t> out;
+    if (acmStreamOpen(&stream, nullptr, from, to, nullptr, 0, 0, ACM_STREAMOPENF_NONREALTIME) != 0) {
+        return out;
+    }
+    DWORD size = 0;
+    acmStreamSize(stream, static_cast<DWORD>(input.size()), &size, ACM_STREAMSIZEF_SOURCE);
+    out.resize(size + 4096);
+    ACMSTREAMHEADER header{};
+    header.cbStruct = sizeof header;
+    header.pbSrc = const_cast<uint8_t*>(input.data());
+    header.cbSrcLength = static_cast<DWORD>(input.size());
+    header.pbDst = out.data();
+    header.cbDstLength = static_cast<DWORD>(out.size());
+    acmStreamPrepareHeader(stream, &header, 0);
+    acmStreamConvert(stream, &header, ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END);
+    out.resize(header.cbDstLengthUsed);
+    acmStreamUnprepareHeader(stream, &header, 0);
+    acmStreamClose(stream, 0);
+    return out;
+}
+
+class AcmConverterTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CaptureLogInto(&log);
+        // Two seconds of a sweep, 22050 Hz 16-bit mono, encoded to IMA ADPCM by the ACM.
+        std::vector<uint8_t> samples(2 * 22050 * 2);
+        for (size_t i = 0; i < samples.size() / 2; ++i) {
+            const double t = static_cast<double>(i) / 22050.0;
+            const auto v = static_cast<int16_t>(12000.0 * std::sin(2.0 * 3.14159265 * (200.0 + 300.0 * t) * t));
+            samples[2 * i] = static_cast<uint8_t>(v);
+            samples[2 * i + 1] = static_cast<uint8_t>(static_cast<uint16_t>(v) >> 8);
+        }
+        imaFormat.assign(64, 0);
+        auto* ima = reinterpret_cast<WAVEFORMATEX*>(imaFormat.data());
+        ima->wFormatTag = WAVE_FORMAT_IMA_ADPCM;
+        ASSERT_EQ(acmFormatSuggest(nullptr, &pcm, ima, 64, ACM_FORMATSUGGESTF_WFORMATTAG), 0u);
+        imaFormat.resize(sizeof(WAVEFORMATEX) + ima->cbSize);
+        ima = reinterpret_cast<WAVEFORMATEX*>(imaFormat.data());
+        compressed = ConvertWhole(&pcm, ima, samples);
+        ASSERT_GT(compressed.size(), 10000u);
+        reference = ConvertWhole(ima, &pcm, compressed);
+        ASSERT_GT(reference.size(), 80000u);
+        // The WAVE file around it.
+        auto u32 = [&](uint32_t v) {
+            for (int i = 0; i < 4; ++i) {
+                file.push_back(static_cast<uint8_t>(v >> (8 * i)));
+            }
+        };
+        auto tag = [&](const char* t) { file.insert(file.end(), t, t + 4); };
+        tag("RIFF");
+        u32(static_cast<uint32_t>(4 + 8 + imaFormat.size() + 8 + compressed.size()));
+        tag("WAVE");
+        tag("fmt ");
+        u32(static_cast<uint32_t>(imaFormat.size()));
+        file.insert(file.end(), imaFormat.begin(), imaFormat.end());
+        tag("data");
+        u32(static_cast<uint32_t>(compressed.size()));
+        file.insert(file.end(), compressed.begin(), compressed.end());
+    }
+    void TearDown() override { SetLogCapture(nullptr, nullptr); }
+
+    int32_t Open(SoundConverter* c)
+    {
+        *c = SoundConverter{};
+        c->stream = *GetMemoryStreamFunctions();
+        c->streamHandle = reinterpret_cast<StreamHandle>(OpenMemoryStream(file.data(), static_cast<uint32_t>(file.size())));
+        return OpenWaveConverter(c, 4096);
+    }
+    // Reads count bytes from frame on and compares them with the straight decode.
+    void ExpectFrom(SoundConverter* c, int32_t frame, size_t count)
+    {
+        SeekConverter(c, frame);
+        std::vector<uint8_t> got(count);
+        const int32_t n = ReadConverter(c, got.data(), static_cast<int32_t>(count));
+        ASSERT_EQ(static_cast<size_t>(n), count) << "from frame " << frame;
+        EXPECT_TRUE(std::equal(got.begin(), got.end(), reference.begin() + 2 * frame)) << "from frame " << frame;
+    }
+
+    WAVEFORMATEX pcm{WAVE_FORMAT_PCM, 1, 22050, 44100, 2, 16, 0};
+    std::vector<uint8_t> imaFormat, compressed, reference, file;
+    std::wstring log;
+};
+
+TEST_F(AcmConverterTest, DecodesAsTheAcmDoesAfterSeeksBackAndForth)
+{
+    SoundConverter c;
+    ASSERT_EQ(Open(&c), 0) << std::string(log.begin(), log.end());
+    EXPECT_EQ(c.kind, kConvertAcm);
+    EXPECT_EQ(c.output.samplesPerSecond, 22050u);
+    EXPECT_EQ(c.output.blockAlign, 2);
+    c.standbyTarget = 30000;  // the stand-by stream trails toward 30,000 PCM bytes
+    ExpectFrom(&c, 0, 50000);
+    EXPECT_GT(c.standbyProduced, 0);
+    EXPECT_LE(c.standbyProduced, c.standbyTarget);
+    const int32_t standby = c.standbyProduced;
+    ExpectFrom(&c, standby / 2 + 100, 3000);  // behind the position, at or past the stand-by: it takes over
+    ExpectFrom(&c, 40000, 2000);                // forward, converting on
+    ExpectFrom(&c, 40000 + 1200, 500);          // within the work buffer
+    ASSERT_GT(c.standbyProduced, 0);
+    ExpectFrom(&c, 0, 1000);                    // below the stand-by: from the start again
+    // All of it, then the end.
+    SeekConverter(&c, 100);
+    std::vector<uint8_t> rest(reference.size() + 1000);
+    EXPECT_EQ(ReadConverter(&c, rest.data(), static_cast<int32_t>(rest.size())),
+              static_cast<int32_t>(reference.size()) - 200);
+    EXPECT_EQ(c.ended, 1);
+    const StreamHandle stream = c.streamHandle;
+    EXPECT_EQ(ReleaseConverter(&c), 0);
+    EXPECT_EQ(c.acmMain, 0u);
+    EXPECT_EQ(c.compressed, nullptr);
+    c.stream.close(stream);
+}
+
+// A stand-by target beyond the data: the stand-by runs to the end of the input and stays
+// there while the main stream delivers everything, also after a seek back.
+TEST_F(AcmConverterTest, AStandbyTargetPastTheEndLeavesTheDataWhole)
+{
+    SoundConverter c;
+    ASSERT_EQ(Open(&c), 0);
+    c.standbyTarget = 1 << 24;
+    std::vector<uint8_t> all(reference.size() + 1000);
+    EXPECT_EQ(ReadConverter(&c, all.data(), static_cast<int32_t>(all.size())), static_cast<int32_t>(reference.size()));
+    EXPECT_TRUE(std::equal(reference.begin(), reference.end(), all.begin()));
+    // Back near the start: the main stream starts again while the stand-by is at the end.
+    SeekConverter(&c, 100);
+    EXPECT_EQ(ReadConverter(&c, all.data(), static_cast<int32_t>(all.size())),
+              static_cast<int32_t>(reference.size()) - 200);
+    EXPECT_TRUE(std::equal(reference.begin() + 200, reference.end(), all.begin()));
+    const StreamHandle stream = c.streamHandle;
+    ReleaseConverter(&c);
+    c.stream.close(stream);
+}
+
+TEST_F(AcmConverterTest, AFormatNoCodecTakesIsRefused)
+{
+    reinterpret_cast<WAVEFORMATEX*>(file.data() + 20)->wFormatTag = 0x7A7A;
+    SoundConverter c;
+    EXPECT_EQ(Open(&c), -1);
+    EXPECT_NE(log.find(L"WAVE"), std::wstring::npos);
+    EXPECT_EQ(c.inUse, 0);
+    EXPECT_EQ(c.compressed, nullptr);
+    c.stream.close(c.streamHandle);
 }
 
 // ---- One stream on the system's device
