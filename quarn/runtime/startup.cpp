@@ -14,15 +14,14 @@
 #include "quarn/system/system.h"
 
 // ---------------------------------------------------------------------------------------
-// Stand-ins for the subsystems that are not part of the library yet: the current music, the
-// video colour tables and the model registry. Each behaves as its subsystem does when its
+// Stand-ins for the subsystems that are not part of the library yet: the video colour
+// tables and the model registry. Each behaves as its subsystem does when its
 // device or service is absent. They are replaced, name for name, when those subsystems arrive.
 // ---------------------------------------------------------------------------------------
 namespace {
 
-// Sound and movie: no movie decoder reads the video colour tables yet, and no music plays.
+// Sound and movie: no movie decoder reads the video colour tables yet.
 int32_t BuildYuvToRgbTables() { return 0; }
-int32_t EndCurrentMusic() { return 0; }
 
 // Model registry: it starts only with hardware rendering, which is not there yet.
 int32_t StartModelSystem() { return 0; }

@@ -4,6 +4,7 @@
 #include "quarn/core/core.h"
 #include "quarn/sound/sound_os.h"
 #include "quarn/sound/sound_state.h"
+#include "quarn/sound/sound_stream.h"
 
 static FixedHandleTable<kSoftwareMixBufferCapacity> s_mixTable{kHandleTypeSoftSoundBuffer, kSlotFirstFree};
 
@@ -235,6 +236,9 @@ int32_t MixSoftwareBuffer(SoftwareMixBuffer* p)
 void RunSoundThreadPass()
 {
     EnterSoundLock();
+    if (IsSoundSystemStarted()) {
+        RefillArmedStreams();
+    }
     if (IsSoundSystemStarted()) {
         for (HandleChainNode* node = g_soundSystem.mixHead.next; node != nullptr && node != &g_soundSystem.mixTail;
              node = node->next) {

@@ -3,11 +3,14 @@
 
 #include <windows.h>
 
+#include <mmsystem.h>
+
 #include <cstdint>
 
 #include "quarn/core/handle.h"
 
 #include "quarn/sound/sound_state.h"
+#include "quarn/sound/sound_stream.h"
 
 struct IDirectMusicSegment8;
 struct IDirectDrawSurface7;
@@ -54,6 +57,25 @@ extern MidiPlaybackState g_midiPlayback;
 
 constexpr int32_t kMidiCapacity = 256;
 HandleTable* MidiTable();
+
+// mode 0: the MCI playing flag; mode 1: the handle's playing flag; other modes 0. -1 while
+// the sound system is not started or for a refused handle.
+int32_t QueryMidiState(int32_t handle);
+// Stops the music (MCI closed, or the segment stopped) and removes the temporary MIDI file.
+// 0, or -1 while not started or for a refused handle.
+int32_t HaltMidiHandle(int32_t handle);
+// Stops a playing handle, unloads its segment, zeroes and frees its data and the record.
+int32_t DestroyMidiHandle(int32_t handle);
+int32_t DestroyAllMidiHandles();
+// Library shut-down: stops and deletes the current music, sound or MIDI, and empties the
+// slot. 0.
+int32_t EndCurrentMusic();
+
+// The MCI entry the MIDI code sends its commands through; tests put a recorder in its place.
+// Returns the previous one; null restores the system's.
+using MciSendCommandFunction = MCIERROR(WINAPI*)(MCIDEVICEID device, UINT message, DWORD_PTR flags,
+                                                 DWORD_PTR parameters);
+MciSendCommandFunction SetMciSendCommand(MciSendCommandFunction function);
 
 // Message-pump hook: tracks whether DirectMusic still plays each started MIDI handle.
 // 0, or -1 while the sound system is not started.

@@ -220,6 +220,7 @@ int32_t StartSoundSystem()
     MakeEmptyHandleChain(&g_soundSystem.streamHead, &g_soundSystem.streamTail);
     MakeEmptyHandleChain(&g_soundSystem.mixHead, &g_soundSystem.mixTail);
     ListDevicesAndCapabilities();
+    DestroyAllSoundHandles(0);
     DestroyUnownedMixBuffers();
     DestroyOwnedMixBuffers();
 
@@ -254,8 +255,10 @@ int32_t ShutDownSoundSystem()
     g_soundSystem.soundThreadId = 0;
 
     CloseWaveCapture();
+    DestroyAllSoundHandles(0);
     DestroyUnownedMixBuffers();
     DestroyOwnedMixBuffers();
+    DestroyAllMidiHandles();
     if (g_soundSystem.tempMidiPath[0] != L'\0') {
         DeleteFileW(g_soundSystem.tempMidiPath);
     }

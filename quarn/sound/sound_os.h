@@ -37,3 +37,9 @@ const SoundOsApi* SystemSoundOsApi();
 // Install a table (null restores the system's calls); the previous table is returned.
 const SoundOsApi* SetSoundOsApi(const SoundOsApi* api);
 const SoundOsApi* CurrentSoundOsApi();
+
+// A play that waits for its sound's end pumps the window's messages between 1 ms sleeps:
+// the message pump's result (0 while the program goes on), and the sleep. The native build
+// has no window; its pump always answers 0.
+int32_t PumpMessagesWhileSoundPlays();
+void SleepWhileSoundPlays(uint32_t milliseconds);

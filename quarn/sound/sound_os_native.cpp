@@ -2,11 +2,14 @@
 // do nothing. Tests install tables of their own. The sound lock is a recursive mutex.
 #if !defined(_WIN32)
 
+#include <chrono>
 #include <mutex>
 #include <new>
+#include <thread>
 
 #include "quarn/sound/sound_os.h"
 #include "quarn/sound/sound_state.h"
+#include "quarn/sound/sound_stream.h"
 
 namespace {
 
@@ -40,6 +43,34 @@ const SoundOsApi* SystemSoundOsApi() { return &kNoDevice; }
 void InitializeSoundLock() { s_lock = new (s_lockStorage) std::recursive_mutex(); }
 void EnterSoundLock() { s_lock->lock(); }
 void LeaveSoundLock() { s_lock->unlock(); }
+int32_t PumpMessagesWhileSoundPlays() { return 0; }
+void SleepWhileSoundPlays(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+
+// No ACM in the native build: compressed WAVE is refused and never reaches a converter.
+int32_t ConvertAcmBlock(SoundConverter*) { return -1; }
+int32_t SeekAcmSource(SoundConverter*, int32_t) { return 0; }
+int32_t FreeAcmConverter(SoundConverter*) { return 0; }
+int32_t OpenAcmConverter(SoundConverter*, int32_t, uint32_t, int32_t, int32_t)
+{
+    AppendLog(L"対応していない WAVE フォーマットです\n");
+    return -1;
+}
+
+// No decoder in the native build: the input ends at once.
+int32_t ReadVorbisPcm(SoundConverter*) { return -1; }
+int32_t SeekVorbisPcm(SoundConverter* c, int32_t frame)
+{
+    c->workLeft = 0;
+    c->workOffset = 0;
+    c->position = frame * c->output.blockAlign;
+    return 0;
+}
+int32_t CloseVorbisSource(SoundConverter* c)
+{
+    c->vorbisOpen = 0;
+    return 0;
+}
+
 void DeleteSoundLock()
 {
     s_lock->~recursive_mutex();

@@ -5,6 +5,7 @@
 
 #include "quarn/sound/sound_os.h"
 #include "quarn/sound/sound_state.h"
+#include "quarn/system/system.h"
 
 static_assert(sizeof(WAVEFORMATEX) == sizeof(WaveFormat), "WaveFormat must match WAVEFORMATEX");
 
@@ -83,3 +84,6 @@ void InitializeSoundLock() { InitializeCriticalSection(&s_soundLock); }
 void EnterSoundLock() { EnterCriticalSection(&s_soundLock); }
 void LeaveSoundLock() { LeaveCriticalSection(&s_soundLock); }
 void DeleteSoundLock() { DeleteCriticalSection(&s_soundLock); }
+
+int32_t PumpMessagesWhileSoundPlays() { return PumpWindowMessages(); }
+void SleepWhileSoundPlays(uint32_t milliseconds) { Sleep(milliseconds); }

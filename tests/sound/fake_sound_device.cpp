@@ -7,9 +7,32 @@ namespace {
 
 FakeBuffer* Fake(IDirectSoundBuffer* b) { return reinterpret_cast<FakeBuffer*>(b); }
 
-int32_t Play(IDirectSoundBuffer* b, uint32_t) { return Fake(b)->playResult; }
-void Stop(IDirectSoundBuffer*) {}
-int32_t GetStatus(IDirectSoundBuffer*, uint32_t*) { return -1; }
+int32_t Play(IDirectSoundBuffer* b, uint32_t looping)
+{
+    FakeBuffer* f = Fake(b);
+    ++f->plays;
+    if (f->playResult == 0) {
+        f->playing = true;
+        f->looping = looping != 0;
+    }
+    return f->playResult;
+}
+void Stop(IDirectSoundBuffer* b)
+{
+    ++Fake(b)->stops;
+    Fake(b)->playing = false;
+}
+int32_t GetStatus(IDirectSoundBuffer* b, uint32_t* status)
+{
+    FakeBuffer* f = Fake(b);
+    if (f->failStatus) {
+        return -1;
+    }
+    if (status != nullptr) {
+        *status = (f->playing ? 1u : 0u) | (f->playing && f->looping ? 4u : 0u);
+    }
+    return 0;
+}
 // As the device locks: the range from offset, going on at the start past the end; a range
 // longer than the buffer is refused.
 int32_t Lock(IDirectSoundBuffer* b, uint32_t offset, uint32_t count, uint8_t** p1, uint32_t* n1, uint8_t** p2,

@@ -18,6 +18,13 @@ struct FakeBuffer {
     int unlocks = 0;
     int released = 0;
     int32_t playResult = 0;
+    // What GetStatus reports: bit 0 while playing (a successful Play until Stop), bit 2 while
+    // looping; failStatus makes it fail.
+    bool playing = false;
+    bool looping = false;
+    bool failStatus = false;
+    int plays = 0;
+    int stops = 0;
     // Play-cursor reads, one per feeding step, counted from any thread; the hook, when set,
     // runs at each read before the cursor is handed out.
     std::atomic<int> positionReads{0};

@@ -201,6 +201,7 @@ TEST_F(SoundBufferTest, DeviceBranchHandsBackThePlayResultAndReleasesTheBuffer)
     b.present = 1;
     b.directSoundBuffer = AsDevice(&device);
     device.playResult = 0x88780078;
+    device.failStatus = true;
     EXPECT_EQ(StartBufferPlayback(&b, 0), static_cast<int32_t>(0x88780078));
     EXPECT_EQ(QueryBufferStatus(&b, nullptr), -1) << "GetStatus failed";
     EXPECT_EQ(b.playing, 0) << "the record's own state is the software branch's";

@@ -1,0 +1,177 @@
+// The converters: a work buffer that each kind refills in blocks, handed out in any byte
+// counts, and the fill of a ring buffer's locked region straight from it.
+#include "quarn/sound/sound_stream.h"
+
+namespace {
+
+int32_t Smaller(int32_t a, int32_t b) { return a < b ? a : b; }
+
+// Plain PCM from a stream. The bytes the read delivered are what the work buffer holds: a
+// stream shorter than its stated size ends where its bytes end instead of handing out the
+// work buffer's old contents again and again.
+int32_t ReadPcmBlock(SoundConverter* c)
+{
+    const int32_t offset = c->stream.tell(c->streamHandle) - c->dataStart;
+    if (offset >= c->dataSize || offset < 0) {
+        return -1;
+    }
+    const int32_t count = Smaller(c->workSize, c->dataSize - offset);
+    const int32_t got = c->stream.read(c->work, 1, static_cast<uint32_t>(count), c->streamHandle);
+    if (got <= 0) {
+        return -1;
+    }
+    c->workLeft = Smaller(got, count);
+    return 0;
+}
+
+int32_t TakeMemoryPcm(SoundConverter* c)
+{
+    if (c->memoryPosition >= c->memorySize) {
+        return -1;
+    }
+    const int32_t count = Smaller(c->workSize, c->memorySize - c->memoryPosition);
+    CopyBytes(c->work, c->memoryData + c->memoryPosition, static_cast<uint32_t>(count));
+    c->workLeft = count;
+    c->memoryPosition += count;
+    return 0;
+}
+
+int32_t RefillWorkBuffer(SoundConverter* c)
+{
+    switch (c->kind) {
+    case kConvertPcmStream:
+        return ReadPcmBlock(c);
+    case kConvertAcm:
+        return ConvertAcmBlock(c);
+    case kConvertVorbis:
+        return ReadVorbisPcm(c);
+    case kConvertMemoryPcm:
+        return TakeMemoryPcm(c);
+    default:
+        return -1;
+    }
+}
+
+}  // namespace
+
+uint32_t RegionNextOffset(const LockedRegion* region)
+{
+    if (region->left1 > 0 || region->length2 == 0) {
+        return region->offset + region->length1 - region->left1;
+    }
+    return region->length2 - region->left2;
+}
+
+int32_t ReadConverter(SoundConverter* c, void* destination, int32_t count)
+{
+    if (c->inUse == 0) {
+        return -1;
+    }
+    if (c->ended == 1 || count <= 0) {
+        return 0;
+    }
+    auto* out = static_cast<uint8_t*>(destination);
+    int32_t delivered = 0;
+    while (count != 0) {
+        if (c->workLeft <= 0) {
+            c->workOffset = 0;
+            if (RefillWorkBuffer(c) != 0) {
+                c->ended = 1;
+                return delivered;
+            }
+        }
+        const int32_t take = Smaller(count, c->workLeft);
+        CopyBytes(out + delivered, c->work + c->workOffset, static_cast<uint32_t>(take));
+        c->workLeft -= take;
+        c->workOffset += take;
+        c->position += take;
+        delivered += take;
+        count -= take;
+    }
+    return delivered;
+}
+
+uint32_t ReadConverterIntoRegion(LockedRegion* region, SoundConverter* converter, uint32_t count)
+{
+    uint32_t total = 0;
+    while (count != 0) {
+        uint8_t* part;
+        uint32_t* left;
+        uint32_t* written;
+        if (region->left1 > 0) {
+            part = region->part1;
+            left = &region->left1;
+            written = &region->written1;
+        } else if (region->left2 > 0) {
+            part = region->part2;
+            left = &region->left2;
+            written = &region->written2;
+        } else {
+            break;
+        }
+        const uint32_t want = count < *left ? count : *left;
+        const int32_t got = ReadConverter(converter, part + *written, static_cast<int32_t>(want));
+        if (got <= 0) {
+            break;
+        }
+        *left -= static_cast<uint32_t>(got);
+        *written += static_cast<uint32_t>(got);
+        count -= static_cast<uint32_t>(got);
+        total += static_cast<uint32_t>(got);
+    }
+    return total;
+}
+
+int32_t SeekConverter(SoundConverter* c, int32_t frame)
+{
+    const int32_t target = frame * c->output.blockAlign;
+    if (AbsoluteInt(target - c->position) < 16) {
+        return 0;
+    }
+    // The compressed kind keeps what its work buffer holds where the target lies in it.
+    if (c->kind == kConvertAcm) {
+        SeekAcmSource(c, frame);
+        c->ended = 0;
+        return 0;
+    }
+    switch (c->kind) {
+    case kConvertPcmStream:
+        c->stream.seek(c->streamHandle, c->dataStart + target, 0);
+        c->position = target;
+        break;
+    case kConvertVorbis:
+        SeekVorbisPcm(c, frame);
+        break;
+    case kConvertMemoryPcm:
+        // The read position stays inside the data whatever frame is asked for.
+        c->memoryPosition = target < 0 ? 0 : Smaller(target, c->memorySize);
+        c->position = target;
+        break;
+    default:
+        c->position = target;
+        break;
+    }
+    c->workLeft = 0;
+    c->workOffset = 0;
+    c->ended = 0;
+    return 0;
+}
+
+int32_t ReleaseConverter(SoundConverter* c)
+{
+    if (c->inUse == 0) {
+        return -1;
+    }
+    FreeTrackedMemory(c->work);
+    c->work = nullptr;
+    if (c->kind == kConvertAcm) {
+        FreeAcmConverter(c);
+    } else if (c->kind == kConvertVorbis) {
+        CloseVorbisSource(c);
+    } else if (c->kind == kConvertMemoryPcm) {
+        FreeTrackedMemory(c->memoryData);
+        c->memoryData = nullptr;
+    }
+    c->inUse = 0;
+    return 0;
+}
