@@ -58,6 +58,10 @@ bench: setup
 	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON
 	cmake --build $(BENCH) -j $(JOBS)
 	@set -e; for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
+	@# The Windows benchmarks run under Wine, from the tree that can run here.
+	@set -e; if tools/wine-run --can-run 32; then tree=$(WIN); else $(MAKE) --no-print-directory build-win64; tree=$(WIN64); fi; \
+	  [ -f $$tree/CMakeCache.txt ] || exit 0; cmake --build $$tree -j $(JOBS) --target bench_present; \
+	  for b in $$tree/bench/*.exe; do echo "== $$b"; QUARN_PRIVATE_DISPLAY=1 QUARN_NULL_AUDIO=1 tools/wine-run "$$b"; done
 
 # Each target runs from a scratch corpus under build/fuzz that starts with the committed
 # seeds (and keeps what earlier runs found); what fails is saved beside it.
