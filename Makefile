@@ -62,7 +62,7 @@ bench: setup build-win build-win64
 	cmake --build $(BENCH) -j $(JOBS)
 	@set -e; for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
 	@set -e; if tools/wine-run --can-run 32; then dir=$(WIN); else dir=$(WIN64); fi; \
-	  for b in $$dir/bench/*.exe; do [ -f "$$b" ] || continue; echo "== $$b (Wine)"; tools/wine-run "$$b"; done
+	  for b in $$dir/bench/*.exe; do [ -f "$$b" ] || continue; echo "== $$b (Wine)"; QUARN_PRIVATE_DISPLAY=1 QUARN_NULL_AUDIO=1 tools/wine-run "$$b"; done
 
 # Each target runs from a scratch corpus under build/fuzz that starts with the committed
 # seeds (and keeps what earlier runs found); what fails is saved beside it.

@@ -163,7 +163,7 @@ int32_t StartDirect3D()
         return -1;
     }
     UseRenderBackend(&kSoftwareRenderBackend);
-    if (!g_screenSettings.softwareOnly) {
+    if (!g_screenSettings.softwareOnly && g_screenSettings.hardwareAsked) {
         bool tryDevice = true;
         if (!g_system.windowed && g_systemCapability.osCode >= kOsVista &&
             (g_screenSettings.displayFallback || g_screenSettings.doubled)) {
@@ -186,9 +186,6 @@ int32_t StartSoftwareScreen()
     MeasureRefreshPeriod();
     return 0;
 }
-
-// The Direct3D 9 back end is not built yet: the device never comes up.
-int32_t StartDeviceRenderBackend() { return -1; }
 
 int32_t ShutDownDirect3D()
 {

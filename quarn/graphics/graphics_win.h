@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <ddraw.h>
+#include <d3d9.h>
 
 #include <cstdint>
 
@@ -48,6 +49,49 @@ DDCAPS* ClearDirectDrawCaps(DDCAPS* caps);
 HMODULE GetDirect3DModule();
 // Starts a device back end and makes it the one in use: 0, or -1 with all of it released.
 int32_t StartDeviceRenderBackend();
+
+// ---- The Direct3D 9 device
+// The device's objects (COM references it owns), its formats and what its caps allow.
+struct GraphicsDeviceState {
+    IDirect3D9* direct3d;         // the plain object, or the Ex object through its plain face
+    IDirect3D9Ex* direct3dEx;     // non-null when Direct3DCreate9Ex succeeded
+    IDirect3DDevice9* device;
+    IDirect3DDevice9Ex* deviceEx; // the same object as device on the Ex path
+    IDirect3DSwapChain9* swapChain;
+    IDirect3DSurface9* backBuffer;
+    IDirect3DSurface9* subBackBuffer;  // screen-size render target, made on demand
+    IDirect3DSurface9* depthBuffer;
+    int32_t depthWidth, depthHeight;   // powers of two that hold the screen
+    D3DFORMAT backBufferFormat;
+    D3DFORMAT depthFormat;
+    D3DCAPS9 caps;
+    int32_t blendOpCapable;
+    int32_t maxTextureSize;
+    int32_t shader20Adapter;
+    int32_t vertexShader20, pixelShader20;
+    // The back-buffer lock: the surface locked in place, or the system-memory copy locked.
+    IDirect3DSurface9* lockedSurface;
+    IDirect3DSurface9* lockSystemSurface;
+    int32_t softwareLocked;
+};
+extern GraphicsDeviceState g_graphicsDevice;
+// Fault injection for tests: while set, device creation fails as on an adapter without a
+// usable device.
+extern int32_t g_deviceCreationRefused;
+int32_t CreateDirect3DObject();
+int32_t CreateDirect3DDevice();
+int32_t CreateDepthBuffer();
+int32_t CreateSubBackBuffer();
+// Full screen: the sub back buffer holds the picture and is the render target. 0 / -1.
+int32_t EnsureSubBackBuffer();
+// Window activation: -1 when a present of the device fails (it was lost), else 0.
+int32_t TestDevicePresent();
+int32_t RefreshDialogBoxMode(int32_t flag);
+int32_t SetDialogBoxModeOutsideScene(int32_t flag);
+// Describes an area of the draw target (inside it) as a read-only image until the unlock.
+// One lock at a time. 0 / -1.
+int32_t LockBackBuffer(const quarn::PixelRect* area, quarn::BaseImage* out);
+int32_t UnlockBackBuffer();
 int32_t ResetDrawSettings();
 int32_t IsFullScreenMode();
 int32_t ReturnZero();

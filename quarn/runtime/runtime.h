@@ -36,6 +36,13 @@ int32_t ShutDownGraphics();
 int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32_t force, int32_t refresh);
 // Redoes the screen mode with every value kept, forced (a window-mode change).
 int32_t RedoScreenMode();
+// Ends the device and starts it again, with the mode given (mode change 1; -1 keeps a value)
+// or the current one (0), and brings graphs, fonts and device states back. When the device
+// does not come back, graphics end and start again on the software screen (graphs are lost);
+// when not even that starts, the fatal exit. Always 0.
+int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height, int32_t bits, int32_t refresh);
+// A lost device: RestartGraphicsDevice(0, -1, -1, -1, -1).
+int32_t RestartDeviceKeepingMode();
 // WM_PAINT after start-up: presents the area when the back screen is the draw target, without
 // waiting for the vertical blank.
 int32_t PaintScreenArea(const RECT* area);

@@ -4,9 +4,12 @@
 #include <windows.h>
 
 #include "quarn/font/font.h"
+#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
 #include "quarn/runtime/runtime.h"
+#include "quarn/system/input.h"
 
 using namespace quarn;
 
@@ -196,5 +199,79 @@ int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32
     if (SelectDrawTarget(target) != 0) {
         SelectDrawTarget(kDrawTargetBackScreen);
     }
+    return 0;
+}
+
+// ---- Device restart
+
+int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height, int32_t bits, int32_t refresh)
+{
+    ScreenSettings& ss = g_screenSettings;
+    const bool wasHardware = ss.hardwareActive != 0;
+    DrawSettings& s = g_DrawSettings;
+    const int32_t target = s.drawTarget;
+    const Matrix4x4 world = s.world;
+    const Matrix4x4 view = s.view;
+    const Matrix4x4 projection = s.projection;
+    ShutDownDirect3D();
+    if (modeChange == 1) {
+        const ScreenMode now = CurrentScreenMode();
+        StoreScreenMode(ScreenMode{width == -1 ? now.width : width, height == -1 ? now.height : height,
+                                   bits == -1 ? now.bits : bits, refresh == -1 ? now.refresh : refresh});
+    } else {
+        ShutDownInput();  // it starts again at the next key query
+    }
+    const int32_t started = StartDirect3D();
+    if (!ss.hardwareActive) {
+        if (!wasHardware && started == 0) {
+            return 0;  // the software screen never went away
+        }
+        // The device's screen is gone and no software screen was ever made: drawing must not
+        // go on without one. Graphics start again on the software renderer.
+        const bool font = RememberStandardFont() == 1;
+        ShutDownGraphics();
+        const int32_t softwareOnly = ss.softwareOnly;
+        ss.softwareOnly = 1;
+        const int32_t result = InitializeGraphics();
+        ss.softwareOnly = softwareOnly;
+        if (result != 0) {
+            FatalErrorExit(L"デバイスの再起動に失敗しました\n");
+        }
+        if (font) {
+            RecreateStandardFont();
+        }
+        if (SelectDrawTarget(target) != 0) {
+            SelectDrawTarget(kDrawTargetBackScreen);
+        }
+        return 0;
+    }
+    if (SelectDrawTarget(target) != 0) {
+        SelectDrawTarget(kDrawTargetBackScreen);
+    }
+    ReapplyAllDeviceStates();
+    for (int32_t i = 0; i < 2; ++i) {
+        WipeDrawScreen(nullptr);
+        PresentScreenArea(nullptr);
+    }
+    if (modeChange == 1) {
+        RestoreGraphsFromFiles();
+        RecreateAllFonts();
+    } else {
+        RunGraphRestore();
+    }
+    ReapplyCoreStates();
+    if (modeChange != 1) {
+        ApplyWorldMatrix(&world);
+        s.view = view;
+        s.projection = projection;
+        SetViewTransform(&view);
+        SetProjectionTransform(&projection);
+    }
+    return 0;
+}
+
+int32_t RestartDeviceKeepingMode()
+{
+    RestartGraphicsDevice(0, -1, -1, -1, -1);
     return 0;
 }

@@ -58,6 +58,15 @@ LRESULT HandleActivation(HWND window, UINT, WPARAM wParam, LPARAM)
         return 0;
     }
     if (LOWORD(wParam) != 0) {
+        // A full-screen device is started again at every activation; a windowed one only when
+        // it was lost, which a present tells.
+        if (!g_system.windowed) {
+            if (g_system.started && !IsIconic(window)) {
+                RestartDeviceKeepingMode();
+            }
+        } else if (g_graphicsDevice.device != nullptr && TestDevicePresent() != 0) {
+            RestartDeviceKeepingMode();
+        }
         if (g_charInputServed) {
             FlagImeRestore();
         }

@@ -1,0 +1,232 @@
+// The Direct3D 9 back end on Wine's real device: start, wipe, clip and present read back from
+// the back buffer, the batch drawn before a read, device restarts with and without a mode
+// change, a restart whose device does not come back, and the activation paths.
+#include <gtest/gtest.h>
+
+#include <objbase.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/graph.h"
+#include "quarn/graphics/graphics.h"
+#include "quarn/graphics/graphics_win.h"
+#include "quarn/runtime/runtime.h"
+#include "quarn/system/system.h"
+#include "tests/core/log_capture.h"
+#include "tests/graphics/screen_fixture.h"
+
+using namespace quarn;
+
+namespace {
+
+// Untextured pre-transformed vertices: position, rhw, colour.
+struct ColorVertex {
+    float x, y, z, rhw;
+    uint32_t color;
+};
+static_assert(sizeof(ColorVertex) == 20, "vertex kind 0");
+
+class DeviceTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(300, 60, L"device test"));
+        ASSERT_EQ(RequestHardwareRendering(1), 0);
+        ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
+        ASSERT_EQ(g_screenSettings.hardwareActive, 1) << "the device did not start";
+        SelectDrawTarget(kDrawTargetBackScreen);
+    }
+    void TearDown() override
+    {
+        g_deviceCreationRefused = 0;
+        EndSoftwareScreen();
+    }
+
+    // Fills the rectangle through the vertex batch (two triangles in blend mode 0).
+    static void FillThroughBatch(float left, float top, float right, float bottom, uint32_t color)
+    {
+        PrepareDrawStates(nullptr, nullptr, 0);
+        const ColorVertex v[6] = {{left, top, 0, 1, color},     {right, top, 0, 1, color}, {left, bottom, 0, 1, color},
+                                  {right, top, 0, 1, color},    {right, bottom, 0, 1, color}, {left, bottom, 0, 1, color}};
+        ASSERT_EQ(AppendBatchVertices(kPtTriangleList, v, 6), 0);
+    }
+
+    // The back buffer's pixel as 0x00RRGGBB, read through a back-buffer lock.
+    static uint32_t BackPixel(int32_t x, int32_t y)
+    {
+        const PixelRect area{x, y, x + 1, y + 1};
+        BaseImage image{};
+        if (LockBackBuffer(&area, &image) != 0) {
+            ADD_FAILURE() << "lock failed at " << x << "," << y;
+            return 0xDEADBEEF;
+        }
+        uint32_t value = 0;
+        std::memcpy(&value, image.pixels, image.format.bytesPerPixel < 4 ? image.format.bytesPerPixel : 4);
+        UnlockBackBuffer();
+        int r = 0;
+        int g = 0;
+        int b = 0;
+        DecodePixelColor(&image.format, value, &r, &g, &b, nullptr);
+        return static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
+    }
+};
+
+TEST_F(DeviceTest, StartsOnTheDeviceWithItsFormatsAndDepthBuffer)
+{
+    const GraphicsDeviceState& g = g_graphicsDevice;
+    ASSERT_NE(g.device, nullptr);
+    EXPECT_NE(g.backBuffer, nullptr);
+    EXPECT_NE(g.swapChain, nullptr);
+    EXPECT_NE(g.depthBuffer, nullptr);
+    EXPECT_EQ(g.depthWidth, 512);
+    EXPECT_EQ(g.depthHeight, 64);
+    EXPECT_GE(g.maxTextureSize, 256);
+    EXPECT_NE(g_textureFormats[0], 0u);
+    EXPECT_NE(g_textureFormats[3], 0u);
+    EXPECT_EQ(g_textureFormats[14], GetConfiguredColorBits() == 32 ? g_textureFormats[12] : g_textureFormats[11]);
+    EXPECT_NE(CurrentDeviceCalls(), nullptr);
+    // Ending graphics releases every object of the device.
+    ShutDownGraphics();
+    EXPECT_EQ(g.device, nullptr);
+    EXPECT_EQ(g.direct3d, nullptr);
+    EXPECT_EQ(g.depthBuffer, nullptr);
+    EXPECT_EQ(CurrentDeviceCalls(), nullptr);
+    EXPECT_EQ(g_screenSettings.hardwareActive, 0);
+}
+
+TEST_F(DeviceTest, TheSoftwareScreenStaysTheDefault)
+{
+    ShutDownGraphics();
+    g_screenSettings.hardwareAsked = 0;
+    ASSERT_EQ(InitializeGraphics(), 0);
+    EXPECT_EQ(g_screenSettings.hardwareActive, 0);
+    EXPECT_EQ(g_graphicsDevice.device, nullptr);
+    EXPECT_TRUE(TestMemImgValid(&g_screenImages.primary));
+}
+
+TEST_F(DeviceTest, WipeClipAndPresentReadBack)
+{
+    FillThroughBatch(0, 0, 300, 60, 0xFFFF0000);
+    // The lock draws what is batched before it reads.
+    EXPECT_EQ(BackPixel(150, 30), 0xFF0000u);
+    EXPECT_EQ(BackPixel(0, 0), 0xFF0000u);
+
+    const PixelRect area{100, 10, 200, 50};
+    WipeDrawScreen(&area);
+    EXPECT_EQ(BackPixel(150, 30), 0u);
+    EXPECT_EQ(BackPixel(99, 30), 0xFF0000u);
+    EXPECT_EQ(BackPixel(200, 30), 0xFF0000u);
+
+    // Drawing keeps to the clip rectangle.
+    ASSERT_EQ(SetDrawClipRect(10, 10, 50, 30), 0);
+    FillThroughBatch(0, 0, 300, 60, 0xFF00FF00);
+    EXPECT_EQ(BackPixel(20, 20), 0x00FF00u);
+    EXPECT_EQ(BackPixel(5, 5), 0xFF0000u);
+    EXPECT_EQ(BackPixel(60, 20), 0xFF0000u);
+
+    // A whole wipe clears outside the clip too, and leaves the viewport on the clip.
+    WipeDrawScreen(nullptr);
+    EXPECT_EQ(BackPixel(5, 5), 0u);
+    EXPECT_EQ(g_deviceCache.viewport.x, 10u);
+    EXPECT_EQ(g_deviceCache.viewport.width, 40u);
+
+    // A present shows the picture; the back buffer keeps it (copy swap).
+    SetDrawClipRect(0, 0, 300, 60);
+    FillThroughBatch(0, 0, 300, 60, 0xFF0000FF);
+    EXPECT_EQ(PresentScreen(), 0);
+    EXPECT_EQ(BackPixel(299, 59), 0x0000FFu);
+    EXPECT_EQ(g_screenSettings.lastPresent.right, 300);
+}
+
+TEST_F(DeviceTest, LocksRefuseAreasOutsideTheTarget)
+{
+    BaseImage image{};
+    const PixelRect cases[] = {{-1, 0, 10, 10}, {0, 0, 301, 10}, {0, 0, 10, 61}, {5, 5, 5, 10}, {10, 0, 5, 10}};
+    for (const PixelRect& area : cases) {
+        EXPECT_EQ(LockBackBuffer(&area, &image), -1) << area.left << "," << area.top << "," << area.right;
+    }
+    const PixelRect whole{0, 0, 300, 60};
+    ASSERT_EQ(LockBackBuffer(&whole, &image), 0);
+    EXPECT_EQ(image.width, 300);
+    EXPECT_EQ(image.height, 60);
+    EXPECT_GE(image.pitch, 300 * image.format.bytesPerPixel);
+    // One lock at a time.
+    EXPECT_EQ(LockBackBuffer(&whole, &image), -1);
+    UnlockBackBuffer();
+    EXPECT_EQ(LockBackBuffer(&whole, &image), 0);
+    UnlockBackBuffer();
+}
+
+TEST_F(DeviceTest, RestartKeepingTheModeBringsTheDeviceBack)
+{
+    SetZFunc(3);
+    SetCullMode(2);
+    IDirect3DSurface9* oldBackBuffer = g_graphicsDevice.backBuffer;
+    ASSERT_EQ(RestartDeviceKeepingMode(), 0);
+    ASSERT_EQ(g_screenSettings.hardwareActive, 1);
+    ASSERT_NE(g_graphicsDevice.device, nullptr);
+    // The new device holds the cached states.
+    DWORD value = 0;
+    g_graphicsDevice.device->GetRenderState(D3DRS_ZFUNC, &value);
+    EXPECT_EQ(value, 3u);
+    g_graphicsDevice.device->GetRenderState(D3DRS_CULLMODE, &value);
+    EXPECT_EQ(value, static_cast<DWORD>(D3DCULL_CW));
+    EXPECT_EQ(g_deviceCache.renderTarget, g_graphicsDevice.backBuffer);
+    (void)oldBackBuffer;
+    FillThroughBatch(0, 0, 300, 60, 0xFFFFFF00);
+    EXPECT_EQ(BackPixel(100, 30), 0xFFFF00u);
+}
+
+TEST_F(DeviceTest, RestartWithAModeChangeMakesTheNewSize)
+{
+    ASSERT_EQ(RestartGraphicsDevice(1, 320, 100, -1, -1), 0);
+    ASSERT_EQ(g_screenSettings.hardwareActive, 1);
+    D3DSURFACE_DESC desc{};
+    g_graphicsDevice.backBuffer->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 320u);
+    EXPECT_EQ(desc.Height, 100u);
+    EXPECT_EQ(g_graphicsDevice.depthHeight, 128);
+    FillThroughBatch(0, 0, 320, 100, 0xFF00FFFF);
+    EXPECT_EQ(BackPixel(319, 99), 0x00FFFFu);
+}
+
+TEST_F(DeviceTest, ARestartWithoutADeviceRunsOnTheSoftwareScreen)
+{
+    LogCapture log;
+    g_deviceCreationRefused = 1;
+    ASSERT_EQ(RestartDeviceKeepingMode(), 0);
+    EXPECT_EQ(g_screenSettings.hardwareActive, 0);
+    EXPECT_EQ(g_graphicsDevice.device, nullptr);
+    // Software drawing has its screen to draw on.
+    ASSERT_TRUE(TestMemImgValid(&g_screenImages.primary));
+    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_screenImages.primary.width, 300);
+    EXPECT_EQ(WipeDrawScreen(nullptr), 0);
+    EXPECT_EQ(PresentScreen(), 0);
+}
+
+TEST_F(DeviceTest, ActivationRestartsOnlyALostWindowedDevice)
+{
+    IDirect3DDevice9* device = g_graphicsDevice.device;
+    EXPECT_EQ(TestDevicePresent(), 0);
+    SendMessageW(QueryMainWindow(), WM_ACTIVATE, WA_ACTIVE, 0);
+    EXPECT_EQ(g_graphicsDevice.device, device);
+    EXPECT_EQ(g_screenSettings.hardwareActive, 1);
+}
+
+TEST_F(DeviceTest, AWindowModeScreenChangeStartsTheDeviceAgain)
+{
+    ASSERT_EQ(ConfigureScreenMode(200, 80, 32, 60), 0);
+    ASSERT_EQ(g_screenSettings.hardwareActive, 1);
+    D3DSURFACE_DESC desc{};
+    g_graphicsDevice.backBuffer->GetDesc(&desc);
+    EXPECT_EQ(desc.Width, 200u);
+    EXPECT_EQ(desc.Height, 80u);
+    FillThroughBatch(0, 0, 200, 80, 0xFFFF00FF);
+    EXPECT_EQ(BackPixel(199, 79), 0xFF00FFu);
+}
+
+}  // namespace
