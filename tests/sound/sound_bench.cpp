@@ -169,6 +169,7 @@ public:
         std::printf("  %-40s %14.2f   (goal: at least 0.8)\n", "MixSoftwareBuffer / saturating add",
                     add > 0 ? mix / add : 0.0);
         std::printf("  %-40s %14.2f\n", "MixSoftwareBuffer / plain copy", copy > 0 ? mix / copy : 0.0);
+        RecordRatio("MixSoftwareBuffer", "saturating add", add > 0 ? mix / add : 0.0);
     }
 
 private:
