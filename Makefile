@@ -79,9 +79,10 @@ bench: setup-bench
 	  for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; \
 	    QUARN_BENCH_RATIOS=$$out/native/$$(basename $$b).tsv "$$b"; done; \
 	  if tools/wine-run --can-run 32; then win=$(BENCH_WIN); label="i686 Windows build under Wine"; \
-	  else win=$(BENCH_WIN64); \
-	    label="x86_64 Windows build under 64-bit Wine (32-bit cannot run here; the i686 build was only built)"; fi; \
-	  for b in $$win/bench/*.exe; do echo "== $$b under Wine"; \
+	  elif tools/wine-run --can-run 64; then win=$(BENCH_WIN64); \
+	    label="x86_64 Windows build under 64-bit Wine (32-bit cannot run here; the i686 build was only built)"; \
+	  else win=; label="Windows builds (built only: Wine cannot start here)"; fi; \
+	  for b in $${win:+$$win/bench/*.exe}; do echo "== $$b under Wine"; \
 	    QUARN_BENCH_RATIOS=$$out/win/$$(basename $$b .exe).tsv tools/wine-run "$$b"; done; \
 	  tests/bench_table $$out/native "native (Linux, x86_64)" $$out/win "$$label"
 
