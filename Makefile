@@ -1,6 +1,7 @@
 # make run    set up, build, and start Vornik under Wine
 # make test   set up, build the trees, run every test (Wine and native) in one CTest run
-# make bench  the benchmarks (native, optimised, no sanitizers; then the Windows ones under Wine)
+# make bench  the benchmarks (optimised, no sanitizers), native and under Wine, with one table
+#             of both builds' ratios to their anchors
 # make fuzz   the fuzz targets (native, clang, libFuzzer with ASan and UBSan), each for
 #             FUZZ_SECONDS seconds from its seeds; fails when one finds a fault
 SHELL := /bin/bash
@@ -12,17 +13,23 @@ WIN    := build/win
 WIN64  := build/win64
 NATIVE := build/native
 BENCH  := build/bench
+BENCH_WIN   := build/bench-win
+BENCH_WIN64 := build/bench-win64
 FUZZ   := build/fuzz
 FUZZ_SECONDS ?= 30
 # Every target has its seed folder; FUZZ_TARGETS="a b" runs only those.
 FUZZ_TARGETS ?= $(notdir $(wildcard tests/fuzz/corpus/*))
 
-.PHONY: all setup build build-win build-win64 build-native run test bench fuzz clean
+.PHONY: all setup setup-bench build build-win build-win64 build-native run test bench fuzz clean
 
 all: build
 
 setup:
-	@tools/setup
+	@JOBS=$(JOBS) tools/setup
+
+# The benchmarks' Windows anchors too (pixman, GMP, Google Benchmark); only `make bench` needs them.
+setup-bench:
+	@JOBS=$(JOBS) tools/setup --bench
 
 $(NATIVE)/CMakeCache.txt: | setup
 	cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQUARN_SANITIZE=ON
@@ -54,15 +61,32 @@ run: build-win build-win64
 	@if tools/wine-run --can-run 32; then tools/run-vornik $(WIN)/app/Vornik.exe; \
 	  else tools/run-vornik $(WIN64)/app/Vornik.exe; fi
 
-# The Windows builds' benchmark programs run under Wine after the native ones: the 32-bit
-# build's, or the 64-bit build's where 32-bit programs cannot run. The frame benchmark's
-# Windows program is not one of them: its native driver starts it.
-bench: setup build-win build-win64
+# The benchmarks run natively and, built for Windows, under Wine: the 32-bit build where
+# 32-bit programs run; elsewhere it is only built (compile and link proof) and the 64-bit
+# build runs in its place, labelled so. Each program prints its own table; then one table
+# puts the ratios of both builds side by side. The frame benchmark's driver (native) starts its
+# Windows program from the Windows test tree, which is why those are built first.
+bench: setup-bench build-win build-win64
 	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON
-	cmake --build $(BENCH) -j $(JOBS)
-	@set -e; for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; "$$b"; done
-	@set -e; if tools/wine-run --can-run 32; then dir=$(WIN); else dir=$(WIN64); fi; \
-	  for b in $$dir/bench/*.exe; do [ -f "$$b" ] || continue; echo "== $$b (Wine)"; QUARN_PRIVATE_DISPLAY=1 QUARN_NULL_AUDIO=1 tools/wine-run "$$b"; done
+	cmake --build $(BENCH) -j $(JOBS) --target quarn_benchmarks
+	cmake -S . -B $(BENCH_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_BENCH=ON \
+	  -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/i686-w64-mingw32.cmake
+	cmake --build $(BENCH_WIN) -j $(JOBS) --target quarn_benchmarks
+	@if tools/wine-run --can-run 32; then exit 0; fi; set -e; \
+	  cmake -S . -B $(BENCH_WIN64) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_BENCH=ON \
+	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/x86_64-w64-mingw32.cmake; \
+	  cmake --build $(BENCH_WIN64) -j $(JOBS) --target quarn_benchmarks
+	@set -e; out=$(BENCH)/ratios; rm -rf $$out; mkdir -p $$out/native $$out/win; \
+	  for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; \
+	    QUARN_BENCH_RATIOS=$$out/native/$$(basename $$b).tsv "$$b"; done; \
+	  if tools/wine-run --can-run 32; then win=$(BENCH_WIN); label="i686 Windows build under Wine"; \
+	  elif tools/wine-run --can-run 64; then win=$(BENCH_WIN64); \
+	    label="x86_64 Windows build under 64-bit Wine (32-bit cannot run here; the i686 build was only built)"; \
+	  else win=; label="Windows builds (built only: Wine cannot start here)"; fi; \
+	  for b in $${win:+$$win/bench/*.exe}; do echo "== $$b under Wine"; \
+	    QUARN_BENCH_RATIOS=$$out/win/$$(basename $$b .exe).tsv QUARN_PRIVATE_DISPLAY=1 QUARN_NULL_AUDIO=1 \
+	      tools/wine-run "$$b"; done; \
+	  tests/bench_table $$out/native "native (Linux, x86_64)" $$out/win "$$label"
 
 # Each target runs from a scratch corpus under build/fuzz that starts with the committed
 # seeds (and keeps what earlier runs found); what fails is saved beside it.

@@ -17,11 +17,14 @@
 #   build's as "wine64.AREA", which runs only where 32-bit programs cannot. One CTest run
 #   lists them all. Their environment gives them a private display and ALSA's null sound
 #   device (QUARN_NULL_AUDIO=1, see tools/wine-run).
-# quarn_bench(NAME <sources> LINK <targets>)
-#   A Google Benchmark executable, native build with QUARN_BENCH only.
+# quarn_bench(NAME <sources> LINK <targets> [NATIVE_ONLY])
+#   A Google Benchmark executable, in a tree configured with QUARN_BENCH only (`make bench`):
+#   the native one, and the Windows ones (32-bit, and 64-bit where 32-bit programs cannot
+#   run), whose anchors setup cross-builds. NATIVE_ONLY: a benchmark of the native seams
+#   (sockets, POSIX files) that has no Windows form.
 # quarn_wine_bench(NAME <sources> LINK <targets>)
-#   A benchmark program of the Windows builds, with its own timing and summary (no
-#   Google Benchmark there); `make bench` runs it under Wine.
+#   A benchmark program of the Windows builds with its own timing and summary, for what only
+#   Windows has (WinSock, the Direct3D device); `make bench` runs it under Wine.
 # quarn_fuzz(NAME <sources> LINK <targets>)
 #   A libFuzzer target, fuzz_NAME, in the native build with QUARN_FUZZ only (`make fuzz`);
 #   its seed corpus is tests/fuzz/corpus/NAME.
@@ -134,14 +137,14 @@ function(quarn_test area)
 endfunction()
 
 function(quarn_bench name)
-  cmake_parse_arguments(A "" "" "LINK" ${ARGN})
-  if(QUARN_WINDOWS OR NOT QUARN_BENCH)
+  cmake_parse_arguments(A "NATIVE_ONLY" "" "LINK" ${ARGN})
+  if(NOT QUARN_BENCH OR (QUARN_WINDOWS AND A_NATIVE_ONLY))
     return()
   endif()
-  find_package(benchmark REQUIRED)
   add_executable(${name} ${A_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${A_LINK} benchmark::benchmark benchmark::benchmark_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  add_dependencies(quarn_benchmarks ${name})
 endfunction()
 
 function(quarn_wine_bench name)
@@ -152,6 +155,9 @@ function(quarn_wine_bench name)
   add_executable(${name} ${A_UNPARSED_ARGUMENTS})
   target_link_libraries(${name} PRIVATE ${A_LINK})
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bench)
+  if(TARGET quarn_benchmarks)
+    add_dependencies(quarn_benchmarks ${name})
+  endif()
 endfunction()
 
 function(quarn_fuzz name)
@@ -186,6 +192,16 @@ if(QUARN_WINDOWS)
   set_target_properties(quarn_dep_vorbis PROPERTIES INTERFACE_LINK_LIBRARIES quarn_dep_ogg)
   set_target_properties(quarn_dep_vorbisfile PROPERTIES INTERFACE_LINK_LIBRARIES quarn_dep_vorbis)
   set_target_properties(quarn_dep_theoradec PROPERTIES INTERFACE_LINK_LIBRARIES quarn_dep_ogg)
+  if(QUARN_BENCH)
+    # The benchmarks' anchors, cross-built by `tools/setup --bench`.
+    foreach(lib pixman-1 gmp)
+      add_library(quarn_dep_${lib} STATIC IMPORTED GLOBAL)
+      set_target_properties(quarn_dep_${lib} PROPERTIES
+        IMPORTED_LOCATION ${QUARN_DEPS}/lib/lib${lib}.a
+        INTERFACE_INCLUDE_DIRECTORIES "${QUARN_DEPS}/include;${QUARN_DEPS}/include/pixman-1")
+    endforeach()
+    find_package(benchmark REQUIRED PATHS ${QUARN_DEPS} NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+  endif()
 else()
   # The native build takes the system's libpng and libjpeg under the same names.
   find_package(PNG REQUIRED)
@@ -194,4 +210,15 @@ else()
   set_target_properties(quarn_dep_png16 PROPERTIES INTERFACE_LINK_LIBRARIES PNG::PNG)
   add_library(quarn_dep_jpeg INTERFACE IMPORTED GLOBAL)
   set_target_properties(quarn_dep_jpeg PROPERTIES INTERFACE_LINK_LIBRARIES JPEG::JPEG)
+  if(QUARN_BENCH)
+    # The benchmarks' anchors: the system's pixman, GMP and Google Benchmark.
+    find_package(PkgConfig REQUIRED)
+    pkg_check_modules(QUARN_PIXMAN REQUIRED IMPORTED_TARGET GLOBAL pixman-1)
+    add_library(quarn_dep_pixman-1 INTERFACE IMPORTED GLOBAL)
+    set_target_properties(quarn_dep_pixman-1 PROPERTIES INTERFACE_LINK_LIBRARIES PkgConfig::QUARN_PIXMAN)
+    find_library(QUARN_GMP gmp REQUIRED)
+    add_library(quarn_dep_gmp INTERFACE IMPORTED GLOBAL)
+    set_target_properties(quarn_dep_gmp PROPERTIES INTERFACE_LINK_LIBRARIES ${QUARN_GMP})
+    find_package(benchmark REQUIRED)
+  endif()
 endif()

@@ -203,6 +203,7 @@ public:
         const double zlib = rate_["BM_ZlibInflate"];
         std::printf("\n%-44s %10.1f MB/s\n%-44s %10.1f MB/s\n%-44s %10.2f (goal: at least 1)\n",
                     "LZ decode", lz, "zlib inflate", zlib, "LZ / zlib", ratio(lz, zlib));
+        RecordRatio("LZ decode", "zlib inflate", ratio(lz, zlib));
         for (const char* chunk : {"65536", "1048576"}) {
             const double archive = rate_[std::string("BM_ArchiveMember/") + chunk];
             const double open = rate_[std::string("BM_ArchiveMemberNotEnciphered/") + chunk];
@@ -215,6 +216,10 @@ public:
             std::printf("  %-42s %10.2f (goal: at least 0.9)\n  %-42s %10.2f\n  %-42s %10.2f\n",
                         "archive / plain file", ratio(archive, plain), "not enciphered / plain file",
                         ratio(open, plain), "plain file / read()", ratio(plain, posix));
+            RecordRatio((std::string("archive member, chunks of ") + chunk).c_str(), "plain file",
+                        ratio(archive, plain));
+            RecordRatio((std::string("plain file, chunks of ") + chunk).c_str(), "read()",
+                        ratio(plain, posix));
         }
     }
 

@@ -137,6 +137,8 @@ public:
             std::printf("%-20s %11.1f %11.1f %11.1f %11.1f %8.2f %8.2f %8.2f\n", MakePair(p).name,
                         r[0], r[3], r[1], r[2], ratio(r[0], r[1]), ratio(r[0], r[2]),
                         ratio(r[3], r[1]));
+            RecordRatio(MakePair(p).name, "pixman SRC", ratio(r[0], r[1]));
+            RecordRatio(MakePair(p).name, "memcpy", ratio(r[0], r[2]));
         }
     }
 

@@ -12,6 +12,7 @@
 
 #include "app/tally.h"
 #include "lib/biginteger.h"
+#include "tests/bench_main.h"
 
 namespace {
 
@@ -256,6 +257,8 @@ private:
             return;
         std::printf("%-10s %6d %16.1f %16.1f %10.1f\n", op, n, ours->second, gmp->second,
                     ours->second / gmp->second);
+        RecordRatio((std::string(op) + " " + std::to_string(n) + " limbs").c_str(), "GMP",
+                    gmp->second / ours->second);
     }
 
     std::map<std::string, double> times_;

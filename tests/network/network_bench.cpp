@@ -184,6 +184,8 @@ public:
             std::printf("  %-36s %12.0f frames/s %10.1f MB/s\n", "plain send / recv (the floor)", plain,
                         plain * bytes / 1e6);
             std::printf("  %-36s %12.2f\n", "library / floor", plain > 0 ? framed / plain : 0.0);
+            RecordRatio((std::string("frames of ") + size + " bytes").c_str(), "send/recv",
+                        plain > 0 ? framed / plain : 0.0);
         }
     }
 

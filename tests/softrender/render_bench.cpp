@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "quarn/softrender/softrender.h"
+#include "tests/bench_main.h"
 
 namespace {
 // The state the benchmarks' kernel calls draw under.
@@ -242,6 +243,7 @@ int main(int argc, char** argv)
         if (!r.count(p.ours) || !r.count(p.theirs)) continue;
         std::printf("%-22s %-24s %10.1f %10.1f %7.2f\n", p.ours, p.theirs, r[p.ours], r[p.theirs],
                     r[p.ours] / r[p.theirs]);
+        RecordRatio(p.ours, p.theirs, r[p.ours] / r[p.theirs]);
     }
     benchmark::Shutdown();
     return 0;

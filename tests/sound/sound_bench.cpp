@@ -234,6 +234,8 @@ public:
         std::printf("  %-40s %14.0f\n", "converter read", convert);
         std::printf("  %-40s %14.0f\n", "memcpy (the anchor)", memcpyRate);
         std::printf("  %-40s %14.2f\n", "converter read / memcpy", memcpyRate > 0 ? convert / memcpyRate : 0.0);
+        RecordRatio("MixSoftwareBuffer", "saturating add", add > 0 ? mix / add : 0.0);
+        RecordRatio("converter read", "memcpy", memcpyRate > 0 ? convert / memcpyRate : 0.0);
     }
 
 private:
