@@ -223,10 +223,45 @@ int SelectDrawTarget(int target)
 
 int GetDrawTarget() { return g_DrawSettings.drawTarget; }
 
+namespace {
+
+// The layered window takes the whole back screen's picture on either renderer: the back screen
+// becomes the draw target for as long as its pixels are read, then the target and its clip are
+// what they were.
+int32_t PresentLayeredScreen()
+{
+    if (!g_screenSettings.noVerticalWait) {
+        WaitForVerticalBlankPaced();
+    }
+    DrawSettings& s = g_DrawSettings;
+    const int32_t target = s.drawTarget;
+    const quarn::PixelRect clip = s.clip;
+    if (target != kDrawTargetBackScreen && SelectDrawTarget(kDrawTargetBackScreen) != 0) {
+        return -1;
+    }
+    const quarn::PixelRect whole{0, 0, s.drawTargetWidth, s.drawTargetHeight};
+    quarn::BaseImage image{};
+    int32_t result = -1;
+    if (LockBackBuffer(&whole, &image) == 0) {
+        result = PresentToLayeredWindow(&image, nullptr, g_system.layeredImageAlpha);
+        UnlockBackBuffer();
+    }
+    if (target != kDrawTargetBackScreen) {
+        SelectDrawTarget(target);
+        StoreDrawClipRect(clip.left, clip.top, clip.right, clip.bottom);
+    }
+    return result;
+}
+
+}  // namespace
+
 int32_t PresentScreenCore(const RECT* area)
 {
     if (!g_system.started || g_system.quit) {
         return -1;
+    }
+    if (g_system.layeredWindow) {
+        return PresentLayeredScreen();
     }
     const int32_t sw = ScreenWidth();
     const int32_t sh = ScreenHeight();

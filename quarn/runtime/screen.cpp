@@ -90,7 +90,7 @@ int32_t PaintScreenArea(const RECT* area)
 void CALLBACK RefreshFrontScreen(HWND window, UINT, UINT_PTR id, DWORD)
 {
     KillTimer(window, id);
-    if (g_DrawSettings.drawTarget != kDrawTargetFrontScreen || g_system.layeredBitmap != nullptr) {
+    if (g_DrawSettings.drawTarget != kDrawTargetFrontScreen || g_system.layeredWindow) {
         return;
     }
     if (!g_system.windowed) {

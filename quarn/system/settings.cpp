@@ -2,6 +2,8 @@
 
 #include "quarn/core/core.h"
 #include "quarn/core/screen_settings.h"
+#include "quarn/image/image.h"
+#include "quarn/system/window_layout.h"
 
 // The top band of a full screen in which the menu shows itself.
 constexpr int kMenuBandHeight = 60;
@@ -446,4 +448,89 @@ int32_t DeleteAllToolButtons()
     }
     g_system.toolButtonCount = 0;
     return 0;
+}
+
+// ---- Layered window
+
+void DeleteLayeredPicture()
+{
+    if (g_system.layeredBitmap != nullptr) {
+        DeleteObject(g_system.layeredBitmap);
+    }
+    g_system.layeredBitmap = nullptr;
+    g_system.layeredPixels = nullptr;
+    g_system.layeredWidth = 0;
+    g_system.layeredHeight = 0;
+}
+
+namespace {
+
+using UpdateLayeredWindowFunction = BOOL(WINAPI*)(HWND, HDC, POINT*, SIZE*, HDC, POINT*, COLORREF, BLENDFUNCTION*,
+                                                  DWORD);
+
+COLORREF KeyColorRef(uint32_t rgb) { return RGB((rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF, rgb & 0xFF); }
+
+// The kept picture at the given size, made anew when the size changed. 0 / -1.
+int32_t KeepLayeredPicture(int32_t width, int32_t height)
+{
+    if (g_system.layeredBitmap != nullptr && g_system.layeredWidth == width && g_system.layeredHeight == height) {
+        return 0;
+    }
+    DeleteLayeredPicture();
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;  // top-down, as the screen image is
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* pixels = nullptr;
+    HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &pixels, nullptr, 0);
+    if (bitmap == nullptr || pixels == nullptr) {
+        if (bitmap != nullptr) {
+            DeleteObject(bitmap);
+        }
+        return -1;
+    }
+    g_system.layeredBitmap = bitmap;
+    g_system.layeredPixels = pixels;
+    g_system.layeredWidth = width;
+    g_system.layeredHeight = height;
+    return 0;
+}
+
+}  // namespace
+
+int32_t PresentToLayeredWindow(const quarn::BaseImage* screen, HDC source, int32_t useImageAlpha)
+{
+    const auto update = reinterpret_cast<UpdateLayeredWindowFunction>(g_system.updateLayeredWindow);
+    int32_t width = 0;
+    int32_t height = 0;
+    if (update == nullptr || g_system.mainWindow == nullptr || screen == nullptr ||
+        LayeredPictureSize(screen->width, screen->height, g_system.captionOffset, &width, &height) != 0) {
+        return -1;
+    }
+    SIZE size{width, height};
+    POINT origin{0, 0};
+    if (source != nullptr) {
+        return update(g_system.mainWindow, nullptr, nullptr, &size, source, &origin,
+                      KeyColorRef(g_system.layeredTransparentColor), nullptr, ULW_COLORKEY)
+                   ? 0
+                   : -1;
+    }
+    if (KeepLayeredPicture(width, height) != 0 ||
+        FillLayeredPicture(static_cast<uint8_t*>(g_system.layeredPixels), width * 4, width, height, screen,
+                           g_system.captionOffset, g_system.layeredTransparentColor, useImageAlpha) != 0) {
+        return -1;
+    }
+    HDC memory = CreateCompatibleDC(nullptr);
+    if (memory == nullptr) {
+        return -1;
+    }
+    HGDIOBJ previous = SelectObject(memory, g_system.layeredBitmap);
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    const BOOL shown = update(g_system.mainWindow, nullptr, nullptr, &size, memory, &origin, 0, &blend, ULW_ALPHA);
+    SelectObject(memory, previous);
+    DeleteDC(memory);
+    return shown ? 0 : -1;
 }

@@ -106,7 +106,12 @@ struct SystemStateRecord {
     int32_t toolButtonCount;
     ToolButtonEntry toolButtons[kToolButtonEntries];
     HRGN windowRegion;
-    // Layered window.
+    // Layered window: the setting (off unless an application turns it on, with WS_EX_LAYERED on
+    // the window), whether the screen's own alpha is shown instead of the transparent colour
+    // (0x00RRGGBB) being cut out, and the picture kept between presents.
+    int32_t layeredWindow;
+    int32_t layeredImageAlpha;
+    uint32_t layeredTransparentColor;
     HBITMAP layeredBitmap;
     void* layeredPixels;
     int32_t layeredWidth, layeredHeight;
@@ -199,4 +204,13 @@ int32_t GetMenuItemInfoByPosition(HMENU menu, int32_t position, MenuItemEntry* i
 int32_t GetMenuItemNameById(int32_t id, wchar_t* dst);
 int32_t FindToolButtonIndex(int32_t id);
 int32_t QueryToolBarHeight();
+// Shows the screen image on the layered main window: from source (a DC holding the picture)
+// with the transparent colour as the key, or without one through a 32-bit picture of the
+// window's size kept in layeredBitmap. 0 / -1.
+namespace quarn {
+struct BaseImage;
+}
+int32_t PresentToLayeredWindow(const quarn::BaseImage* screen, HDC source, int32_t useImageAlpha);
+// Deletes the kept picture (the window end does).
+void DeleteLayeredPicture();
 int32_t DeleteAllToolButtons();

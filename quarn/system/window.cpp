@@ -652,11 +652,7 @@ int32_t EndMainWindow()
     TIMECAPS caps{};
     timeGetDevCaps(&caps, sizeof(caps));
     timeEndPeriod(caps.wPeriodMin);
-    if (g_system.layeredBitmap != nullptr) {
-        DeleteObject(g_system.layeredBitmap);
-        g_system.layeredBitmap = nullptr;
-        g_system.layeredPixels = nullptr;
-    }
+    DeleteLayeredPicture();
     g_system.mainWindow = nullptr;
     return 0;
 }

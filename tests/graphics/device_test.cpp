@@ -141,6 +141,24 @@ TEST_F(DeviceTest, WipeClipAndPresentReadBack)
     EXPECT_EQ(g_screenSettings.lastPresent.right, 300);
 }
 
+TEST_F(DeviceTest, LayeredPresentReadsTheBackBuffer)
+{
+    TurnLayeredWindowOn(0);
+    WipeDrawScreen(nullptr);
+    FillThroughBatch(150, 0, 300, 60, 0xFF123456);
+    ASSERT_EQ(SelectDrawTarget(kDrawTargetFrontScreen), 0);
+    ASSERT_EQ(PresentScreen(), 0);
+    const int32_t caption = g_system.captionOffset;
+    ASSERT_NE(g_system.layeredPixels, nullptr);
+    EXPECT_EQ(g_system.layeredHeight, 60 + caption);
+    EXPECT_EQ(LayeredPixel(10, caption + 10), 0x00000000u);
+    EXPECT_EQ(LayeredPixel(200, caption + 10), 0xFF123456u);
+    // The lock was released and the target given back.
+    EXPECT_EQ(g_graphicsDevice.lockedSurface, nullptr);
+    EXPECT_EQ(g_graphicsDevice.lockSystemSurface, nullptr);
+    EXPECT_EQ(GetDrawTarget(), kDrawTargetFrontScreen);
+}
+
 TEST_F(DeviceTest, LocksRefuseAreasOutsideTheTarget)
 {
     BaseImage image{};

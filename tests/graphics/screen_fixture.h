@@ -63,3 +63,22 @@ inline uint32_t PixelOf(const quarn::MEMIMG& image, int32_t x, int32_t y)
     std::memcpy(&v, image.pixels + ptrdiff_t{image.store->pitch} * y + 4 * x, 4);
     return v & 0xFFFFFF;
 }
+
+// Turns the layered window on as an application would: the window's extended style and the
+// library's setting.
+inline void TurnLayeredWindowOn(int32_t useImageAlpha)
+{
+    HWND window = QueryMainWindow();
+    SetWindowLongW(window, GWL_EXSTYLE, GetWindowLongW(window, GWL_EXSTYLE) | WS_EX_LAYERED);
+    g_system.layeredWindow = 1;
+    g_system.layeredImageAlpha = useImageAlpha;
+}
+
+// A pixel of the layered window's kept picture (A8R8G8B8), y counted from the picture's top.
+inline uint32_t LayeredPixel(int32_t x, int32_t y)
+{
+    uint32_t v = 0;
+    std::memcpy(&v, static_cast<const uint8_t*>(g_system.layeredPixels) + ptrdiff_t{g_system.layeredWidth} * 4 * y + 4 * x,
+                4);
+    return v;
+}

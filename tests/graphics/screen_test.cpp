@@ -246,6 +246,55 @@ TEST_F(ScreenTest, SoftwarePresentShowsThePicture)
     EXPECT_EQ(g_screenSettings.lastPresent.bottom, 60);
 }
 
+TEST_F(ScreenTest, LayeredPresentCutsOutTheTransparentColourAndKeepsTheTarget)
+{
+    StartScreen();
+    TurnLayeredWindowOn(0);
+    ASSERT_EQ(SelectDrawTarget(kDrawTargetFrontScreen), 0);
+    ASSERT_EQ(SetDrawClipRect(5, 5, 100, 50), 0);
+    // Black, the transparent colour, on the left; the screen's unused top byte holds junk.
+    Paint([](int x, int) { return x < 150 ? 0x7F000000u : 0x7F123456u; });
+    ASSERT_EQ(PresentScreen(), 0);
+
+    const int32_t caption = g_system.captionOffset;
+    ASSERT_NE(g_system.layeredBitmap, nullptr);
+    EXPECT_EQ(g_system.layeredWidth, 300);
+    EXPECT_EQ(g_system.layeredHeight, 60 + caption);
+    EXPECT_EQ(LayeredPixel(10, caption + 10), 0x00000000u);
+    EXPECT_EQ(LayeredPixel(200, caption + 10), 0xFF123456u);
+    EXPECT_EQ(LayeredPixel(299, caption + 59), 0xFF123456u);
+    if (caption > 0) {
+        EXPECT_EQ(LayeredPixel(200, caption - 1), 0x00000000u) << "the caption's rows stay transparent";
+    }
+    // The back screen was the target only while it was read.
+    EXPECT_EQ(GetDrawTarget(), kDrawTargetFrontScreen);
+    EXPECT_EQ(g_DrawSettings.clip.left, 5);
+    EXPECT_EQ(g_DrawSettings.clip.bottom, 50);
+
+    // Asked for the image's alpha: the screen has none, so everything is opaque.
+    g_system.layeredImageAlpha = 1;
+    HBITMAP first = g_system.layeredBitmap;
+    ASSERT_EQ(PresentScreen(), 0);
+    EXPECT_EQ(g_system.layeredBitmap, first) << "the same size keeps the picture";
+    EXPECT_EQ(LayeredPixel(10, caption + 10), 0xFF000000u);
+
+    // Another size makes the picture anew and deletes the old one.
+    g_system.captionOffset = caption + 7;
+    ASSERT_EQ(PresentScreen(), 0);
+    HBITMAP second = g_system.layeredBitmap;
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(g_system.layeredHeight, 67 + caption);
+    BITMAP info{};
+    ASSERT_NE(GetObjectW(second, sizeof(info), &info), 0);
+    EXPECT_EQ(info.bmHeight, 67 + caption);
+    EXPECT_EQ(GetObjectType(first), 0u) << "the old picture was not deleted";
+
+    // The window's end deletes the picture.
+    EndSoftwareScreen();
+    EXPECT_EQ(GetObjectType(second), 0u);
+    ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(300, 60, L"screen test"));
+}
+
 TEST_F(ScreenTest, PartialPresentShowsOnlyItsArea)
 {
     StartScreen();
