@@ -17,7 +17,7 @@ namespace {
 constexpr wchar_t kStateFile[] = L"data.txt";
 
 // 256 zero bytes built before WinMain and freed at exit; nothing reads or writes them.
-std::vector<unsigned char> g_zeroBlock(256);
+std::vector<unsigned char> s_zeroBlock(256);
 
 std::int64_t seconds_since_1970()
 {

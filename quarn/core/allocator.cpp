@@ -20,7 +20,7 @@ struct AllocatorState {
     AllocatorDebugSettings debug;
 };
 
-AllocatorState g_alloc;
+AllocatorState s_alloc;
 
 AllocationRecord* RecordOf(void* block)
 {
@@ -64,13 +64,13 @@ void SetSourceTail(AllocationRecord* record, const char* sourceName)
 
 uint16_t NextId()
 {
-    return g_alloc.counter++;
+    return s_alloc.counter++;
 }
 
 // Trace entry, totals line and guard check after an operation of the given size.
 void AfterOperation(const wchar_t* traceLabel, const AllocationRecord* record, uint32_t size)
 {
-    const AllocatorDebugSettings& d = g_alloc.debug;
+    const AllocatorDebugSettings& d = s_alloc.debug;
     if (d.traceSize < 0 || static_cast<uint32_t>(d.traceSize) == size || d.traceAll == 1) {
         AppendLog(traceLabel);
         LogAllocationRecordLine(record);
@@ -88,7 +88,7 @@ void* AllocTrackedMemory(uint32_t size, const char* sourceName, uint16_t line)
     ScopedCoreLock lock(kAllocatorLock);
     // A size that cannot carry its record is a failed allocation, not a tiny block.
     AllocationRecord* record = nullptr;
-    const int32_t failSize = g_alloc.debug.failSize;
+    const int32_t failSize = s_alloc.debug.failSize;
     if (size <= UINT32_MAX - kRecordBytes && (failSize <= 0 || size != static_cast<uint32_t>(failSize)))
         record = static_cast<AllocationRecord*>(CoreHeapAlloc(size_t(size) + kRecordBytes));
     if (!record) {
@@ -103,17 +103,17 @@ void* AllocTrackedMemory(uint32_t size, const char* sourceName, uint16_t line)
     record->head.line = line;
     record->head.id = NextId();
 
-    if (!g_alloc.head)
-        g_alloc.head = &g_alloc.sentinel;
-    AllocationRecord* oldHead = g_alloc.head;
+    if (!s_alloc.head)
+        s_alloc.head = &s_alloc.sentinel;
+    AllocationRecord* oldHead = s_alloc.head;
     SetLink(oldHead, &AllocationRecordHead::newer, record);
     record->head.older = oldHead;
     record->head.newer = nullptr;
-    g_alloc.head = record;
+    s_alloc.head = record;
     RefreshGuard(record);
 
-    g_alloc.totalSize += size;
-    g_alloc.blockCount += 1;
+    s_alloc.totalSize += size;
+    s_alloc.blockCount += 1;
     AfterOperation(L"mem alloc  ", record, size);
     return BlockOf(record);
 }
@@ -150,12 +150,12 @@ void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName
     AllocationRecord* newer = moved->head.newer;
     SetLink(older, &AllocationRecordHead::newer, moved);
     SetLink(newer, &AllocationRecordHead::older, moved);
-    if (g_alloc.head == old)
-        g_alloc.head = moved;
+    if (s_alloc.head == old)
+        s_alloc.head = moved;
 
-    g_alloc.totalSize -= oldSize;
+    s_alloc.totalSize -= oldSize;
     moved->head.size = newSize;
-    g_alloc.totalSize += newSize;
+    s_alloc.totalSize += newSize;
     RefreshGuard(moved);
 
     AfterOperation(L"mem realloc  ", moved, newSize);
@@ -168,17 +168,17 @@ void FreeTrackedMemory(void* block)
         return;
     ScopedCoreLock lock(kAllocatorLock);
     AllocationRecord* record = RecordOf(block);
-    g_alloc.totalSize -= record->head.size;
-    g_alloc.blockCount -= 1;
-    if (g_alloc.debug.guardCheck == 1)
+    s_alloc.totalSize -= record->head.size;
+    s_alloc.blockCount -= 1;
+    if (s_alloc.debug.guardCheck == 1)
         CheckAllocationGuards();
 
     AllocationRecord* older = record->head.older;
     AllocationRecord* newer = record->head.newer;
     SetLink(older, &AllocationRecordHead::newer, newer);
     SetLink(newer, &AllocationRecordHead::older, older);
-    if (g_alloc.head == record)
-        g_alloc.head = older;
+    if (s_alloc.head == record)
+        s_alloc.head = older;
 
     AfterOperation(L"mem free  ", record, record->head.size);
     CoreHeapFree(record);
@@ -187,7 +187,7 @@ void FreeTrackedMemory(void* block)
 int CheckAllocationGuards()
 {
     ScopedCoreLock lock(kAllocatorLock);
-    for (AllocationRecord* r = g_alloc.head; r && r != &g_alloc.sentinel; r = r->head.older) {
+    for (AllocationRecord* r = s_alloc.head; r && r != &s_alloc.sentinel; r = r->head.older) {
         if (std::memcmp(&r->guard, &r->head, sizeof(r->head)) != 0) {
             AppendLog(L"以下のメモリ確保情報が破損しました");
             LogAllocationRecordLine(r);
@@ -202,7 +202,7 @@ void DumpMemoryRecords()
     ScopedCoreLock lock(kAllocatorLock);
     AppendLog(L"\n");
     AppendLog(L"Alloc memory dump\n");
-    for (AllocationRecord* r = g_alloc.head; r && r != &g_alloc.sentinel; r = r->head.older)
+    for (AllocationRecord* r = s_alloc.head; r && r != &s_alloc.sentinel; r = r->head.older)
         LogAllocationRecordLine(r);
     LogAllocationTotals();
     AppendLog(L"\n");
@@ -210,9 +210,9 @@ void DumpMemoryRecords()
 
 void LogAllocationTotals()
 {
-    const int32_t total = static_cast<int32_t>(g_alloc.totalSize);
+    const int32_t total = static_cast<int32_t>(s_alloc.totalSize);
     AppendLogFormat(L"\tTotal size:%d(%.3fkb)  Alloc num:%d", total, total * 0.0009765625,
-                    g_alloc.blockCount);
+                    s_alloc.blockCount);
 }
 
 void LogAllocationRecordLine(const AllocationRecord* record)
@@ -257,11 +257,11 @@ void LogAllocationRecordLine(const AllocationRecord* record)
 
 AllocatorDebugSettings* GetAllocatorDebugSettings()
 {
-    return &g_alloc.debug;
+    return &s_alloc.debug;
 }
 
 AllocatorTotals GetAllocatorTotals()
 {
     ScopedCoreLock lock(kAllocatorLock);
-    return {static_cast<int32_t>(g_alloc.totalSize), g_alloc.blockCount, g_alloc.counter};
+    return {static_cast<int32_t>(s_alloc.totalSize), s_alloc.blockCount, s_alloc.counter};
 }

@@ -19,8 +19,8 @@ struct SharedArchive {
     wchar_t path[kArchivePathUnits];
 };
 
-SharedArchive* g_sharedArchives[kArchiveSharedSlots];
-int g_sharedArchiveCount;
+SharedArchive* s_sharedArchives[kArchiveSharedSlots];
+int s_sharedArchiveCount;
 
 bool IsSeparator(char c)
 {
@@ -627,20 +627,20 @@ int OpenSharedArchive(int hint, const wchar_t* path, int loadWhole, int asynchro
 {
     if (CountWideUnits(path) >= kArchivePathUnits)
         return RefuseLongPath();
-    if (hint >= 0 && hint < kArchiveSharedSlots && g_sharedArchives[hint] &&
-        CompareWideStrings(g_sharedArchives[hint]->path, path) == 0) {
-        ++g_sharedArchives[hint]->useCount;
+    if (hint >= 0 && hint < kArchiveSharedSlots && s_sharedArchives[hint] &&
+        CompareWideStrings(s_sharedArchives[hint]->path, path) == 0) {
+        ++s_sharedArchives[hint]->useCount;
         return hint;
     }
     for (int i = 0; i < kArchiveSharedSlots; ++i) {
-        if (g_sharedArchives[i] && CompareWideStrings(g_sharedArchives[i]->path, path) == 0) {
-            ++g_sharedArchives[i]->useCount;
+        if (s_sharedArchives[i] && CompareWideStrings(s_sharedArchives[i]->path, path) == 0) {
+            ++s_sharedArchives[i]->useCount;
             return i;
         }
     }
-    if (g_sharedArchiveCount >= kArchiveSharedSlots) {
+    if (s_sharedArchiveCount >= kArchiveSharedSlots) {
         CloseUnusedArchives();
-        if (g_sharedArchiveCount >= kArchiveSharedSlots)
+        if (s_sharedArchiveCount >= kArchiveSharedSlots)
             return -1;
     }
     SharedArchive* entry = static_cast<SharedArchive*>(AllocTrackedMemoryZeroed(sizeof(SharedArchive), "", 0));
@@ -655,37 +655,37 @@ int OpenSharedArchive(int hint, const wchar_t* path, int loadWhole, int asynchro
     entry->useCount = 1;
     CopyWideString(entry->path, path);
     int slot = 0;
-    while (g_sharedArchives[slot])
+    while (s_sharedArchives[slot])
         ++slot;
-    g_sharedArchives[slot] = entry;
-    ++g_sharedArchiveCount;
+    s_sharedArchives[slot] = entry;
+    ++s_sharedArchiveCount;
     return slot;
 }
 
 ArchiveRecord* GetSharedArchive(int index)
 {
-    if (index < 0 || index >= kArchiveSharedSlots || !g_sharedArchives[index])
+    if (index < 0 || index >= kArchiveSharedSlots || !s_sharedArchives[index])
         return nullptr;
-    return &g_sharedArchives[index]->record;
+    return &s_sharedArchives[index]->record;
 }
 
 void ReleaseSharedArchiveUse(int index)
 {
-    if (index >= 0 && index < kArchiveSharedSlots && g_sharedArchives[index] &&
-        g_sharedArchives[index]->useCount > 0)
-        --g_sharedArchives[index]->useCount;
+    if (index >= 0 && index < kArchiveSharedSlots && s_sharedArchives[index] &&
+        s_sharedArchives[index]->useCount > 0)
+        --s_sharedArchives[index]->useCount;
 }
 
 void CloseUnusedArchives()
 {
     for (int i = 0; i < kArchiveSharedSlots; ++i) {
-        SharedArchive* entry = g_sharedArchives[i];
+        SharedArchive* entry = s_sharedArchives[i];
         if (!entry || entry->useCount > 0)
             continue;
         CloseArchiveSource(&entry->record);
         FreeTrackedMemory(entry);
-        g_sharedArchives[i] = nullptr;
-        --g_sharedArchiveCount;
+        s_sharedArchives[i] = nullptr;
+        --s_sharedArchiveCount;
     }
 }
 
@@ -697,5 +697,5 @@ int ReleaseIdleArchives()
 
 int CountSharedArchives()
 {
-    return g_sharedArchiveCount;
+    return s_sharedArchiveCount;
 }

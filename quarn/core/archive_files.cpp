@@ -22,7 +22,7 @@ struct FileRecord {
 };
 
 FileRecord* g_openFiles[kOpenFileSlots];
-int g_openFileCount;
+int s_openFileCount;
 
 struct FindRecord {
     int32_t inArchive;
@@ -38,7 +38,7 @@ struct ResolutionCache {
     int32_t prefixLength;
     int32_t index;
 };
-ResolutionCache g_resolution;
+ResolutionCache s_resolution;
 
 bool IsSeparator(wchar_t c)
 {
@@ -69,12 +69,12 @@ bool StartsWith(const wchar_t* text, const wchar_t* prefix, int length)
 // begins; -1 for a plain path.
 int FindArchiveOfPath(const wchar_t* full, int* restStart)
 {
-    const int cached = g_resolution.prefixLength;
-    if (cached > 0 && StartsWith(full, g_resolution.path, cached) && IsSeparator(full[cached])) {
-        const int index = OpenSharedArchive(g_resolution.index, g_resolution.path, 0, 0);
+    const int cached = s_resolution.prefixLength;
+    if (cached > 0 && StartsWith(full, s_resolution.path, cached) && IsSeparator(full[cached])) {
+        const int index = OpenSharedArchive(s_resolution.index, s_resolution.path, 0, 0);
         if (index < 0)
             return -1;
-        g_resolution.index = index;
+        s_resolution.index = index;
         *restStart = cached + 1;
         return index;
     }
@@ -94,9 +94,9 @@ int FindArchiveOfPath(const wchar_t* full, int* restStart)
         CopyWideString(candidate + i, L".QUA");
         const int index = OpenSharedArchive(-1, candidate, 0, 0);
         if (index >= 0) {
-            CopyWideString(g_resolution.path, candidate);
-            g_resolution.prefixLength = i;
-            g_resolution.index = index;
+            CopyWideString(s_resolution.path, candidate);
+            s_resolution.prefixLength = i;
+            s_resolution.index = index;
             *restStart = i + 1;
             return index;
         }
@@ -128,17 +128,17 @@ int ResolveArchivePath(const wchar_t* path, int32_t* archiveIndex, char* inArchi
 
 void ForgetArchivePathCache()
 {
-    std::memset(&g_resolution, 0, sizeof g_resolution);
+    std::memset(&s_resolution, 0, sizeof s_resolution);
 }
 
 int CountOpenVirtualFiles()
 {
-    return g_openFileCount;
+    return s_openFileCount;
 }
 
 FileHandle OpenVirtualFile(const wchar_t* path, int readAhead, int, int asynchronous)
 {
-    if (g_openFileCount >= kOpenFileSlots) {
+    if (s_openFileCount >= kOpenFileSlots) {
         AppendLog(L"同時に開けるファイルの数が限界を超えました\n");
         return 0;
     }
@@ -168,7 +168,7 @@ FileHandle OpenVirtualFile(const wchar_t* path, int readAhead, int, int asynchro
     while (g_openFiles[slot])
         ++slot;
     g_openFiles[slot] = record;
-    ++g_openFileCount;
+    ++s_openFileCount;
     return FileHandle(int32_t(slot | kHandleTag));
 }
 
@@ -186,7 +186,7 @@ int CloseVirtualFile(FileHandle file)
     }
     FreeTrackedMemory(record);
     g_openFiles[uint32_t(file) & kSlotMask] = nullptr;
-    --g_openFileCount;
+    --s_openFileCount;
     return result;
 }
 

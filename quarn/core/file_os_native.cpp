@@ -127,7 +127,7 @@ struct NativeThread {
     std::atomic<int> active{1};
 };
 
-std::atomic<uint32_t> g_nextThreadId{1};
+std::atomic<uint32_t> s_nextThreadId{1};
 
 struct NativeFind {
     DIR* dir;
@@ -288,7 +288,7 @@ void* FileOsStartThread(FileOsThreadFunction function, void* argument, uint32_t*
         return nullptr;
     }
     if (threadId)
-        *threadId = g_nextThreadId.fetch_add(1);
+        *threadId = s_nextThreadId.fetch_add(1);
     return thread;
 }
 

@@ -14,8 +14,8 @@ constexpr FileFunctionTable kArchiveAwareFunctions = {
     FindFirstVirtualFile,     FindNextVirtualFile,        CloseVirtualFind,
 };
 
-StreamFunctionTable g_fileStreamFunctions;
-StreamFunctionTable g_memoryStreamFunctions;
+StreamFunctionTable s_fileStreamFunctions;
+StreamFunctionTable s_memoryStreamFunctions;
 
 void ConvertFindDataToFileInfo(const FileOsFindData& data, FileInfoRecord* info)
 {
@@ -97,25 +97,25 @@ int GetCurrentDirectoryThroughTable(wchar_t* buffer)
 
 int FillStreamFunctionTables()
 {
-    g_fileStreamFunctions = {TellFileThroughTable,    SeekFileThroughTable,  ReadFileThroughTable,
+    s_fileStreamFunctions = {TellFileThroughTable,    SeekFileThroughTable,  ReadFileThroughTable,
                              IsFileAtEndThroughTable, IsFileIdleThroughTable, CloseFileThroughTable};
-    g_memoryStreamFunctions = {TellMemoryStream,    SeekMemoryStream,  ReadMemoryStream,
+    s_memoryStreamFunctions = {TellMemoryStream,    SeekMemoryStream,  ReadMemoryStream,
                                IsMemoryStreamAtEnd, IsMemoryStreamIdle, CloseMemoryStream};
     return 0;
 }
 
 const StreamFunctionTable* GetFileStreamFunctions()
 {
-    if (!g_fileStreamFunctions.read)
+    if (!s_fileStreamFunctions.read)
         FillStreamFunctionTables();
-    return &g_fileStreamFunctions;
+    return &s_fileStreamFunctions;
 }
 
 const StreamFunctionTable* GetMemoryStreamFunctions()
 {
-    if (!g_memoryStreamFunctions.read)
+    if (!s_memoryStreamFunctions.read)
         FillStreamFunctionTables();
-    return &g_memoryStreamFunctions;
+    return &s_memoryStreamFunctions;
 }
 
 int SetPlainCurrentDirectory(const wchar_t* path)

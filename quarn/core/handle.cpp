@@ -16,7 +16,8 @@ void* FindHandleRecord(const HandleTable* table, int32_t handle)
     return entry.record;
 }
 
-static int32_t FirstFreeSlot(const HandleTable* table)
+namespace {
+int32_t FirstFreeSlot(const HandleTable* table)
 {
     for (int32_t slot = 0; slot < table->createLimit; ++slot) {
         if (table->slots[slot].record == nullptr) {
@@ -25,6 +26,7 @@ static int32_t FirstFreeSlot(const HandleTable* table)
     }
     return -1;
 }
+}  // namespace
 
 int32_t AddHandleRecord(HandleTable* table, void* record)
 {

@@ -8,7 +8,7 @@
 
 namespace {
 
-int g_characterCodeFormat;
+int s_characterCodeFormat;
 
 // Units a character starting at p takes: 2 for a surrogate pair, else 1. Only a high unit
 // followed by a low one is a pair: a lone high unit stands alone, so that the character
@@ -21,7 +21,7 @@ int CharacterUnits(const wchar_t* p)
 // Bytes a character starting at p takes in the current code page.
 int CharacterUnits(const char* p)
 {
-    return IsDoubleByteLead(reinterpret_cast<const unsigned char*>(p), g_characterCodeFormat) &&
+    return IsDoubleByteLead(reinterpret_cast<const unsigned char*>(p), s_characterCodeFormat) &&
                    p[1] != 0
                ? 2
                : 1;
@@ -70,12 +70,12 @@ int CharacterCodeFormatFromCodePage(uint32_t codePage)
 
 void SetCharacterCodeFormat(int format)
 {
-    g_characterCodeFormat = format;
+    s_characterCodeFormat = format;
 }
 
 int GetCharacterCodeFormat()
 {
-    return g_characterCodeFormat;
+    return s_characterCodeFormat;
 }
 
 int IsHighSurrogateUnit(wchar_t unit)

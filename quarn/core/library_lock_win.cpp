@@ -25,16 +25,16 @@ struct LibraryLockState {
     CRITICAL_SECTION guard;
 };
 
-LibraryLockState g_lock = {0, 0, 0xFFFFFFFFu, {}, 0, 0, {}};
+LibraryLockState s_lock = {0, 0, 0xFFFFFFFFu, {}, 0, 0, {}};
 
 void CreateLockObjects()
 {
     // The first caller creates the events; a thread-safe static makes that happen once.
     static const bool created = [] {
-        for (WaitEntry& e : g_lock.queue)
+        for (WaitEntry& e : s_lock.queue)
             e.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        InitializeCriticalSection(&g_lock.guard);
-        g_lock.created = 1;
+        InitializeCriticalSection(&s_lock.guard);
+        s_lock.created = 1;
         return true;
     }();
     (void)created;
@@ -42,10 +42,10 @@ void CreateLockObjects()
 
 void Take(DWORD thread)
 {
-    g_lock.recursion += 1;
-    g_lock.locked = 1;
-    g_lock.owner = thread;
-    LeaveCriticalSection(&g_lock.guard);
+    s_lock.recursion += 1;
+    s_lock.locked = 1;
+    s_lock.owner = thread;
+    LeaveCriticalSection(&s_lock.guard);
 }
 
 }  // namespace
@@ -55,37 +55,37 @@ void AcquireLibraryLock()
     CreateLockObjects();
     const DWORD self = GetCurrentThreadId();
     for (;;) {
-        EnterCriticalSection(&g_lock.guard);
-        const int32_t n = g_lock.waiters;
-        if (!g_lock.locked) {
-            if (n == 0 || g_lock.owner == self) {
+        EnterCriticalSection(&s_lock.guard);
+        const int32_t n = s_lock.waiters;
+        if (!s_lock.locked) {
+            if (n == 0 || s_lock.owner == self) {
                 Take(self);
                 return;
             }
-            if (g_lock.queue[0].threadId == self) {
+            if (s_lock.queue[0].threadId == self) {
                 // Leave the queue: the others move up, taking their events along, and
                 // this entry's event goes to the freed last entry.
-                const HANDLE event = g_lock.queue[0].event;
+                const HANDLE event = s_lock.queue[0].event;
                 for (int32_t i = 1; i < n; ++i)
-                    g_lock.queue[i - 1] = g_lock.queue[i];
-                g_lock.queue[n - 1] = {0, event};
-                g_lock.waiters = n - 1;
+                    s_lock.queue[i - 1] = s_lock.queue[i];
+                s_lock.queue[n - 1] = {0, event};
+                s_lock.waiters = n - 1;
                 Take(self);
                 return;
             }
-        } else if (g_lock.owner == self) {
+        } else if (s_lock.owner == self) {
             Take(self);
             return;
         }
         if (n < kQueueEntries) {
-            g_lock.queue[n].threadId = self;
-            const HANDLE event = g_lock.queue[n].event;
-            g_lock.waiters = n + 1;
-            LeaveCriticalSection(&g_lock.guard);
+            s_lock.queue[n].threadId = self;
+            const HANDLE event = s_lock.queue[n].event;
+            s_lock.waiters = n + 1;
+            LeaveCriticalSection(&s_lock.guard);
             WaitForSingleObject(event, INFINITE);
             ResetEvent(event);
         } else {
-            LeaveCriticalSection(&g_lock.guard);
+            LeaveCriticalSection(&s_lock.guard);
             Sleep(1);
         }
     }
@@ -93,19 +93,19 @@ void AcquireLibraryLock()
 
 void ReleaseLibraryLock()
 {
-    if (!g_lock.created)
+    if (!s_lock.created)
         return;
-    EnterCriticalSection(&g_lock.guard);
+    EnterCriticalSection(&s_lock.guard);
     HANDLE wake = nullptr;
-    if (g_lock.recursion == 1) {
-        g_lock.locked = 0;
-        g_lock.owner = 0xFFFFFFFFu;
-        if (g_lock.waiters >= 1)
-            wake = g_lock.queue[0].event;
+    if (s_lock.recursion == 1) {
+        s_lock.locked = 0;
+        s_lock.owner = 0xFFFFFFFFu;
+        if (s_lock.waiters >= 1)
+            wake = s_lock.queue[0].event;
     }
-    if (g_lock.recursion > 0)
-        g_lock.recursion -= 1;
-    LeaveCriticalSection(&g_lock.guard);
+    if (s_lock.recursion > 0)
+        s_lock.recursion -= 1;
+    LeaveCriticalSection(&s_lock.guard);
     if (wake) {
         SetEvent(wake);
         Sleep(0);
@@ -114,22 +114,22 @@ void ReleaseLibraryLock()
 
 void CloseLibraryLock()
 {
-    if (!g_lock.created)
+    if (!s_lock.created)
         return;
-    for (WaitEntry& e : g_lock.queue) {
+    for (WaitEntry& e : s_lock.queue) {
         CloseHandle(e.event);
         e.event = nullptr;
     }
-    DeleteCriticalSection(&g_lock.guard);
-    g_lock.created = 0;
+    DeleteCriticalSection(&s_lock.guard);
+    s_lock.created = 0;
 }
 
 int GetLibraryLockWaiterCount()
 {
-    if (!g_lock.created)
+    if (!s_lock.created)
         return 0;
-    EnterCriticalSection(&g_lock.guard);
-    const int n = g_lock.waiters;
-    LeaveCriticalSection(&g_lock.guard);
+    EnterCriticalSection(&s_lock.guard);
+    const int n = s_lock.waiters;
+    LeaveCriticalSection(&s_lock.guard);
     return n;
 }

@@ -28,7 +28,7 @@ struct LogState {
 };
 
 LogState g_log;
-ScreenLogState g_screenLog = {0, 16, -1, 1, 0, {}};
+ScreenLogState s_screenLog = {0, 16, -1, 1, 0, {}};
 
 const wchar_t kLogFileName[] = L"Log.txt";
 
@@ -281,30 +281,30 @@ void SetLogCapture(LogCaptureFunction function, void* user)
 
 ScreenLogState* GetScreenLogState()
 {
-    return &g_screenLog;
+    return &s_screenLog;
 }
 
 int PrepareScreenLogState()
 {
-    if (g_screenLog.setUp)
+    if (s_screenLog.setUp)
         return 0;
-    g_screenLog.setUp = 1;
-    g_screenLog.lineHeight = 16;
-    g_screenLog.fontHandle = -1;
-    g_screenLog.fontNeeded = 1;
-    g_screenLog.shown = 0;
-    FillBytes(g_screenLog.lines, 0, sizeof(g_screenLog.lines));
+    s_screenLog.setUp = 1;
+    s_screenLog.lineHeight = 16;
+    s_screenLog.fontHandle = -1;
+    s_screenLog.fontNeeded = 1;
+    s_screenLog.shown = 0;
+    FillBytes(s_screenLog.lines, 0, sizeof(s_screenLog.lines));
     return 0;
 }
 
 void ResetScreenLogState()
 {
-    g_screenLog.setUp = 0;
+    s_screenLog.setUp = 0;
 }
 
 int IsScreenLogShown()
 {
-    return g_screenLog.shown;
+    return s_screenLog.shown;
 }
 
 int AppendLogFormatCp932(const char* format, ...)

@@ -16,7 +16,7 @@ struct ClockState {
     int64_t processorOffset;
 };
 
-ClockState g_clock;
+ClockState s_clock;
 
 // value x 1,000,000 / divisor through the 128-bit helpers, so that long uptimes cannot
 // overflow the product.
@@ -86,7 +86,7 @@ struct ProcessorClockMeasurement {
     uint64_t ticks;
     int32_t start;
 };
-ProcessorClockMeasurement g_processorClockMeasurement;
+ProcessorClockMeasurement s_processorClockMeasurement;
 
 constexpr uint32_t kProcessorClockSpanMs = 100;
 
@@ -98,12 +98,12 @@ uint32_t MillisecondsSince(int32_t start)
 
 void StartProcessorClockMeasurement()
 {
-    g_processorClockMeasurement = ProcessorClockMeasurement{1, ReadTimeStampCounter(), ReadMillisecondClock()};
+    s_processorClockMeasurement = ProcessorClockMeasurement{1, ReadTimeStampCounter(), ReadMillisecondClock()};
 }
 
 void CompleteProcessorClockMeasurement()
 {
-    ProcessorClockMeasurement& m = g_processorClockMeasurement;
+    ProcessorClockMeasurement& m = s_processorClockMeasurement;
     if (!m.running)
         return;
     m.running = 0;
@@ -133,11 +133,11 @@ int ReadPerformanceCounterFrequency()
 {
     LARGE_INTEGER f{};
     if (QueryPerformanceFrequency(&f) && f.QuadPart > 0) {
-        g_clock.frequency = static_cast<uint64_t>(f.QuadPart);
-        g_clock.performanceCounter = 1;
+        s_clock.frequency = static_cast<uint64_t>(f.QuadPart);
+        s_clock.performanceCounter = 1;
         return 0;
     }
-    g_clock.performanceCounter = 0;
+    s_clock.performanceCounter = 0;
     return -1;
 }
 
@@ -149,22 +149,22 @@ void NoteLibraryStartupComplete(int flag)
     // it takes over where that one stands, so that a time taken during start-up (such as the
     // last vertical blank) still compares with one taken after it, instead of lying hours
     // ahead of it.
-    if (flag && !g_clock.startupComplete && g_systemCapability.processorClock != 0)
-        g_clock.processorOffset =
+    if (flag && !s_clock.startupComplete && g_systemCapability.processorClock != 0)
+        s_clock.processorOffset =
             ReadMicrosecondClock(0) - ScaleToMicroseconds(ReadTimeStampCounter(), g_systemCapability.processorClock);
-    g_clock.startupComplete = flag;
+    s_clock.startupComplete = flag;
 }
 
 int64_t ReadMicrosecondClock(int useProcessorClock)
 {
-    if (g_systemCapability.timeStampCounterUsable && useProcessorClock == 1 && g_clock.startupComplete &&
+    if (g_systemCapability.timeStampCounterUsable && useProcessorClock == 1 && s_clock.startupComplete &&
         g_systemCapability.processorClock != 0)
         return ScaleToMicroseconds(ReadTimeStampCounter(), g_systemCapability.processorClock) +
-               g_clock.processorOffset;
-    if (g_clock.performanceCounter) {
+               s_clock.processorOffset;
+    if (s_clock.performanceCounter) {
         LARGE_INTEGER now{};
         QueryPerformanceCounter(&now);
-        return ScaleToMicroseconds(static_cast<uint64_t>(now.QuadPart), g_clock.frequency);
+        return ScaleToMicroseconds(static_cast<uint64_t>(now.QuadPart), s_clock.frequency);
     }
     return static_cast<int64_t>(uint64_t(timeGetTime()) * 1000);
 }

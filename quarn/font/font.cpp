@@ -8,7 +8,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 
-using quarn::g_DrawSettings;
+using quarn::g_drawSettings;
 using quarn::MEMIMG;
 
 namespace {
@@ -272,7 +272,7 @@ int32_t RebuildGlyphCacheGraph(int32_t handle)
 
 GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEntry* list)
 {
-    if (g_DrawSettings.drawingDisabled) return nullptr;
+    if (g_drawSettings.drawingDisabled) return nullptr;
     FontRecord* font = GetFontRecord(handle);
     if (font == nullptr || list == nullptr || count < 1) return nullptr;
 
@@ -400,13 +400,13 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
                      int32_t vertical, int32_t size[2])
 {
     (void)transparent;  // cache value 0 is never drawn
-    if (g_DrawSettings.drawingDisabled) return -1;
+    if (g_drawSettings.drawingDisabled) return -1;
     FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
     if (!draw || !scaleGiven || !font->textureCache) scaleX = scaleY = 1.0;
     const double advanceScale = vertical ? scaleY : scaleX;
 
-    const uint32_t bright = quarn::DrawBrightRgb(g_DrawSettings);
+    const uint32_t bright = quarn::DrawBrightRgb(g_drawSettings);
     GlyphDrawTarget t{};
     t.image = target;
     t.clip = clip != nullptr ? *clip : quarn::PixelRect{0, 0, 0, 0};
@@ -465,22 +465,22 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
 {
     const FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
-    quarn::PixelRect clip = g_DrawSettings.clip;
+    quarn::PixelRect clip = g_drawSettings.clip;
     // A measured size always has the cell height on one side; a failed measure leaves both 0.
     // (The advance alone may be negative: spacing can run the pen left.)
     int32_t size[2] = {0, 0};
     DrawTextCore(0, x, y, 0, 1.0, 1.0, text, color, nullptr, &clip, 1, handle, edgeColor, -1, vertical, size);
     if (size[0] == 0 && size[1] == 0) return -1;
-    MEMIMG* target = g_DrawSettings.softDrawTarget;
+    MEMIMG* target = g_drawSettings.softDrawTarget;
     if (target == nullptr) return 0;
 
-    const int32_t mode = g_DrawSettings.blendMode;
+    const int32_t mode = g_drawSettings.blendMode;
     const bool antialiased = (font->kind & kFontAntialiased) != 0;
     const quarn::MemImgBase* ts = quarn::TestMemImgValid(target) ? target->store : nullptr;
     if (ts == nullptr || ts->paletted || (ts->kind != quarn::kMemImgRgb565 && ts->kind != quarn::kMemImgXrgb32)) {
         return AppendLog(L"テキストを描画できない描画先が選ばれています\n");
     }
-    if (!antialiased && (mode == 0 || (mode == 1 && g_DrawSettings.blendParam == 255))) {
+    if (!antialiased && (mode == 0 || (mode == 1 && g_drawSettings.blendParam == 255))) {
         DrawTextCore(1, x, y, 0, 1.0, 1.0, text, color, target, &clip, 1, handle, edgeColor, -1, vertical,
                      nullptr);
         return 0;
@@ -515,14 +515,14 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
         }
         work = &own;
     }
-    const quarn::PixelRect keptClip = g_DrawSettings.clip;
-    const uint32_t keptBright = g_DrawSettings.brightColor;
+    const quarn::PixelRect keptClip = g_drawSettings.clip;
+    const uint32_t keptBright = g_drawSettings.brightColor;
 
-    g_DrawSettings.clip = area;
+    g_drawSettings.clip = area;
     if (antialiased) {
         work->store->transparentColor = 0;
     } else {
-        const uint32_t bright = quarn::DrawBrightRgb(g_DrawSettings);
+        const uint32_t bright = quarn::DrawBrightRgb(g_drawSettings);
         const uint32_t text1 = TextColorForImage(color, bright, work);
         const uint32_t edge1 = TextColorForImage(edgeColor, bright, work);
         uint32_t& key = work->store->transparentColor;
@@ -540,29 +540,29 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     quarn::PixelRect place{x, y, quarn::SaturateToInt32(int64_t{x} + size[0]), quarn::SaturateToInt32(int64_t{y} + size[1])};
     const quarn::PixelRect kept = keptClip;
     ClampRectInsideRect(&place, &kept);
-    g_DrawSettings.clip = place;
-    g_DrawSettings.brightColor = (keptBright & 0xFF000000u) | quarn::kNoBrightColor;
+    g_drawSettings.clip = place;
+    g_drawSettings.brightColor = (keptBright & 0xFF000000u) | quarn::kNoBrightColor;
     quarn::RenderMemImg(target, &drawn, x, y, 1, mask);
     quarn::ReleaseMemImgRef(&drawn);
     quarn::ReleaseMemImgRef(&own);
 
-    g_DrawSettings.clip = keptClip;
-    g_DrawSettings.brightColor = keptBright;
+    g_drawSettings.clip = keptClip;
+    g_drawSettings.brightColor = keptBright;
     return 0;
 }
 
 int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, int32_t handle,
                          uint32_t edgeColor, int32_t vertical)
 {
-    if (text == nullptr || text[0] == 0 || g_DrawSettings.drawingDisabled) return 0;
+    if (text == nullptr || text[0] == 0 || g_drawSettings.drawingDisabled) return 0;
     if (!IsFontHandleValid(handle)) return AppendLog(L"フォントハンドル値が異常です\n");
     WaitForActiveWindow();
     // Masked drawing and the front screen work on the text's rectangle: from (x, y) to the
     // clip's edge along the line and the font's height (and a little) across it.
-    const bool masking = g_DrawSettings.maskingActive != 0;
+    const bool masking = g_drawSettings.maskingActive != 0;
     quarn::PixelRect area{};
-    if (masking || g_DrawSettings.drawTarget == quarn::kDrawTargetFrontScreen) {
-        const quarn::PixelRect& clip = g_DrawSettings.clip;
+    if (masking || g_drawSettings.drawTarget == quarn::kDrawTargetFrontScreen) {
+        const quarn::PixelRect& clip = g_drawSettings.clip;
         if (x >= clip.right) return 0;
         const int64_t across = int64_t{QueryFontHeight(handle)} + 3;
         area = vertical ? quarn::PixelRect{x, y, quarn::SaturateToInt32(x + across), clip.bottom}

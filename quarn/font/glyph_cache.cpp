@@ -9,7 +9,7 @@
 
 namespace {
 
-FixedHandleTable<kFontSlots> g_fontTable{kHandleTypeFont, kSlotFirstFree};
+FixedHandleTable<kFontSlots> s_fontTable{kHandleTypeFont, kSlotFirstFree};
 
 // Edge stamps of sizes 2 to 4: rows top to bottom, 'X' inside the disc.
 const char* const kDisc2[] = {".XXX.", "XXXXX", "XXXXX", "XXXXX", ".XXX."};
@@ -67,9 +67,9 @@ uint32_t MixColor(uint32_t a, uint32_t b, int32_t w, const ChannelLayout& l)
 
 }  // namespace
 
-HandleTable* GetFontTable() { return g_fontTable.get(); }
+HandleTable* GetFontTable() { return s_fontTable.get(); }
 
-FontRecord* GetFontRecord(int32_t font) { return FindHandleRecordAs<FontRecord>(g_fontTable.get(), font); }
+FontRecord* GetFontRecord(int32_t font) { return FindHandleRecordAs<FontRecord>(s_fontTable.get(), font); }
 
 int32_t IsFontHandleValid(int32_t font) { return GetFontRecord(font) != nullptr ? 1 : 0; }
 

@@ -472,7 +472,7 @@ int32_t MakeDeviceScreen()
 
 int32_t ApplyDeviceDrawState(int32_t change)
 {
-    const DrawSettings& s = g_DrawSettings;
+    const DrawSettings& s = g_drawSettings;
     switch (change) {
     case kRenderBlendInputs: g_vertexBatch.vertexColor = ComputeBatchVertexColor(); break;
     case kRenderFilterMode: SetSamplerFilterMode(s.filterMode); break;
@@ -526,8 +526,8 @@ int32_t SelectDeviceTarget(int32_t target, const GraphDrawInfo*)
     return SetRenderTargetSurface(surface);
 }
 
-int32_t TargetWidth() { return g_DrawSettings.drawTargetWidth; }
-int32_t TargetHeight() { return g_DrawSettings.drawTargetHeight; }
+int32_t TargetWidth() { return g_drawSettings.drawTargetWidth; }
+int32_t TargetHeight() { return g_drawSettings.drawTargetHeight; }
 
 int32_t WipeDevice(const PixelRect* area)
 {
@@ -547,7 +547,7 @@ int32_t WipeDevice(const PixelRect* area)
     if (g.depthBuffer != nullptr) {
         g.device->Clear(area != nullptr ? 1 : 0, area != nullptr ? &rect : nullptr, D3DCLEAR_ZBUFFER, 0, 1.0f, 0);
     }
-    const PixelRect& clip = g_DrawSettings.clip;
+    const PixelRect& clip = g_drawSettings.clip;
     SetViewportRect(clip.left, clip.top, clip.right, clip.bottom);
     return 0;
 }
@@ -557,7 +557,7 @@ int32_t ApplyDeviceClip()
     if (CurrentDeviceCalls() == nullptr) {
         return -1;
     }
-    const PixelRect clip = g_DrawSettings.clip;
+    const PixelRect clip = g_drawSettings.clip;
     SetViewportRect(clip.left, clip.top, clip.right, clip.bottom);
     SetScissorRectCached(&clip);
     return 0;
@@ -727,7 +727,7 @@ namespace {
 // The surface and its format behind the current draw target, or null.
 IDirect3DSurface9* TargetSurface(D3DFORMAT* format)
 {
-    const int32_t target = g_DrawSettings.drawTarget;
+    const int32_t target = g_drawSettings.drawTarget;
     if (target >= 0) {
         const GraphRecord* record = FindGraphRecord(target);
         if (record != nullptr && record->pieceCount > 0 && record->pieces[0].tile != nullptr) {
@@ -761,7 +761,7 @@ int32_t LockBackBuffer(const PixelRect* area, BaseImage* out)
     const int32_t width = area->right - area->left;
     const int32_t height = area->bottom - area->top;
     if (!g_screenSettings.hardwareActive) {
-        const MEMIMG* image = g_DrawSettings.softDrawTarget;
+        const MEMIMG* image = g_drawSettings.softDrawTarget;
         if (image == nullptr || image->store == nullptr) {
             return -1;
         }

@@ -400,7 +400,7 @@ int32_t PrepareDrawStates(const TextureFormatRequest* request, void* texture, ui
     if (CurrentDeviceCalls() == nullptr) {
         return -1;
     }
-    const DrawSettings& s = g_DrawSettings;
+    const DrawSettings& s = g_drawSettings;
     DeviceStateCache& c = g_deviceCache;
     // Lights arrive with the 3-D pipeline; the 2-D path draws unlit.
     SetLightingState((flags & 0x200) != 0 && !s.lightingOff ? 1 : 0);

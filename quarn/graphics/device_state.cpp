@@ -519,7 +519,7 @@ int32_t SetDeviceWorldTransform(const Matrix4x4* matrix)
 int32_t ApplyWorldMatrix(const Matrix4x4* matrix)
 {
     FlushVertexBatch();
-    g_DrawSettings.world = *matrix;
+    g_drawSettings.world = *matrix;
     return SetDeviceWorldTransform(matrix);
 }
 
@@ -626,7 +626,7 @@ void DrawWorldBatch()
     s_device->setTransform(kTsWorld, &identity);
     s_device->drawPrimitiveUp(kPtTriangleList, static_cast<uint32_t>(b.worldCount / 3), BatchBuffer(3),
                               static_cast<uint32_t>(kBatchStride[3]));
-    s_device->setTransform(kTsWorld, &g_DrawSettings.world);
+    s_device->setTransform(kTsWorld, &g_drawSettings.world);
     b.worldCount = 0;
     b.worldCursor = BatchBuffer(3);
 }
@@ -827,7 +827,7 @@ int32_t InitDeviceSettings(int32_t screenWidth, int32_t screenHeight, void* back
         keptFilters[i][2] = c.mipFilter[i];
     }
     c = DeviceStateCache{};
-    const DrawSettings& s = g_DrawSettings;
+    const DrawSettings& s = g_drawSettings;
     uint32_t filters[3];
     const bool known = FilterRow(cachedMode, filters);
     if (known) {
@@ -938,7 +938,7 @@ int32_t ReapplyAllDeviceStates()
         return -1;
     }
     DeviceStateCache& c = g_deviceCache;
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     s_device->setRenderState(kRsDitherEnable, 0);
     c.force = 1;
     c.texture = nullptr;

@@ -17,7 +17,7 @@ namespace {
 int32_t s_requestedClip[4];
 
 // Where software drawing goes: the screen image, the target graph's view or the mask image.
-MEMIMG* SoftDrawTarget() { return g_DrawSettings.softDrawTarget; }
+MEMIMG* SoftDrawTarget() { return g_drawSettings.softDrawTarget; }
 
 int32_t Sum(int64_t value) { return SaturateToInt32(value); }
 
@@ -79,14 +79,14 @@ int32_t DrawOnce(const GraphRecord* graph, const GraphDraw& draw, int32_t transp
 // The sequence every graph draw shares once the library is known to be started.
 int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
 {
-    if (g_DrawSettings.drawingDisabled || g_DrawSettings.emptyClip) {
+    if (g_drawSettings.drawingDisabled || g_drawSettings.emptyClip) {
         return 0;
     }
     const GraphRecord* graph = FindGraphRecord(handle);
     if (graph == nullptr || graph->image == nullptr) {
         return -1;
     }
-    if (g_DrawSettings.blendGraph != -1 && TestBlendGraphSize(graph) != 0) {
+    if (g_drawSettings.blendGraph != -1 && TestBlendGraphSize(graph) != 0) {
         return -1;
     }
     const PixelRect area = DrawArea(graph, draw);
@@ -94,12 +94,12 @@ int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
     if (graph->movie != -1 && g_graphHooks.advanceMovieFrame != nullptr) {
         g_graphHooks.advanceMovieFrame(graph->movie, 0);
     }
-    const bool masking = g_DrawSettings.maskingActive != 0;
+    const bool masking = g_drawSettings.maskingActive != 0;
     if (masking && g_graphHooks.prepareMaskedDrawArea != nullptr) {
         g_graphHooks.prepareMaskedDrawArea(&area);
     }
     const RenderBackend* backend = CurrentRenderBackend();
-    const bool invert = g_DrawSettings.blendMode == 3 && backend->subtractNeedsEmulation();
+    const bool invert = g_drawSettings.blendMode == 3 && backend->subtractNeedsEmulation();
     if (invert) {
         backend->invertAreaBeforeSubtract(&area);
     }
@@ -143,11 +143,11 @@ int32_t WipeDrawScreen(const PixelRect* area)
 
 int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
 {
-    if (g_DrawSettings.drawingDisabled) {
+    if (g_drawSettings.drawingDisabled) {
         return 0;
     }
     // The target must still exist; its size bounds the rectangle.
-    const int32_t target = g_DrawSettings.drawTarget;
+    const int32_t target = g_drawSettings.drawTarget;
     if (target != kDrawTargetBackScreen && target != kDrawTargetFrontScreen && FindGraphRecord(target) == nullptr) {
         return -1;
     }
@@ -156,7 +156,7 @@ int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
     s_requestedClip[2] = x2;
     s_requestedClip[3] = y2;
     StoreDrawClipRect(x1, y1, x2, y2);
-    if (g_DrawSettings.emptyClip) {
+    if (g_drawSettings.emptyClip) {
         return 0;
     }
     return CurrentRenderBackend()->applyClip();
@@ -227,13 +227,13 @@ int32_t DrawGraphMirrored(int32_t x, int32_t y, int32_t graph, int32_t transpare
 int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32_t width,
                          int32_t height, int32_t graph, int32_t transparent, int32_t mirror)
 {
-    const PixelRect saved = g_DrawSettings.clip;
+    const PixelRect saved = g_drawSettings.clip;
     quarn::PixelRect portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
     const quarn::PixelRect bound{saved.left, saved.top, saved.right, saved.bottom};
     ClampRectInsideRect(&portion, &bound);
     int32_t result = 0;
     if (portion.right > portion.left && portion.bottom > portion.top) {
-        g_DrawSettings.clip = portion;
+        g_drawSettings.clip = portion;
         if (!mirror) {
             result = DrawGraphAt(Sum(int64_t{x} - srcX), Sum(int64_t{y} - srcY), graph, transparent);
         } else {
@@ -247,7 +247,7 @@ int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32
         // Nothing of the portion is inside the clip rectangle: only a bad handle is an error.
         result = -1;
     }
-    g_DrawSettings.clip = saved;
+    g_drawSettings.clip = saved;
     return result;
 }
 
@@ -325,7 +325,7 @@ int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1,
 
 int32_t SoftWipeDrawTarget(const PixelRect* area)
 {
-    GraphRecord* target = FindGraphRecord(g_DrawSettings.drawTarget);
+    GraphRecord* target = FindGraphRecord(g_drawSettings.drawTarget);
     MEMIMG* image = target != nullptr ? &target->view : &g_screenImages.primary;
     if (!TestMemImgValid(image)) {
         return 0;

@@ -104,7 +104,7 @@ struct DrawSettings {
 };
 
 // The one draw state of the library (main thread only).
-inline DrawSettings g_DrawSettings{};
+inline DrawSettings g_drawSettings{};
 
 // The bright colour as 0x00RRGGBB.
 inline uint32_t DrawBrightRgb(const DrawSettings& s) { return s.brightColor & 0xFFFFFF; }

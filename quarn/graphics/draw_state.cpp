@@ -16,7 +16,7 @@ int32_t IsHardwareActive() { return g_screenSettings.hardwareActive; }
 
 int SelectBlendMode(int mode, int parameter)
 {
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     const int32_t p = Clamp255(parameter);
     if (s.drawingDisabled || (s.blendMode == mode && s.blendParam == p)) {
         return 0;
@@ -32,10 +32,10 @@ int StoreBrightChannels(int red, int green, int blue)
 {
     const uint32_t rgb = static_cast<uint32_t>(Clamp255(red)) << 16 | static_cast<uint32_t>(Clamp255(green)) << 8 |
                          static_cast<uint32_t>(Clamp255(blue));
-    if (DrawBrightRgb(g_DrawSettings) == rgb) {
+    if (DrawBrightRgb(g_drawSettings) == rgb) {
         return 0;
     }
-    g_DrawSettings.brightColor = rgb;
+    g_drawSettings.brightColor = rgb;
     NotifyBackend(kRenderBlendInputs);
     return 0;
 }
@@ -46,11 +46,11 @@ void StoreBrightRgb(uint32_t rgb)
                         static_cast<int>(rgb & 0xFF));
 }
 
-int GetTextureFilterMode() { return g_DrawSettings.filterMode; }
+int GetTextureFilterMode() { return g_drawSettings.filterMode; }
 
 int SetTextureFilterMode(int mode)
 {
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     if (s.drawingDisabled || s.filterMode == mode) {
         return 0;
     }
@@ -61,7 +61,7 @@ int SetTextureFilterMode(int mode)
 
 int SelectBlendGraph(int graph, int borderPosition, int borderRange)
 {
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     if (s.drawingDisabled) {
         return 0;
     }
@@ -90,7 +90,7 @@ int32_t SoftSelectBlendGraph(int32_t, int32_t borderPos, int32_t borderRange)
 MEMIMG* SelectedBlendMemImg()
 {
     // Looked up at each use: a blend graph deleted since it was selected then weighs nothing.
-    const int32_t graph = g_DrawSettings.blendGraph;
+    const int32_t graph = g_drawSettings.blendGraph;
     GraphDrawInfo info{};
     if (graph == -1 || DescribeGraph(graph, &info) != 0) {
         return nullptr;
@@ -100,14 +100,14 @@ MEMIMG* SelectedBlendMemImg()
 
 int SetFogMode(int mode)
 {
-    g_DrawSettings.fogMode = mode;
+    g_drawSettings.fogMode = mode;
     NotifyBackend(kRenderFog);
     return 0;
 }
 
 int SetFogColor(int red, int green, int blue)
 {
-    g_DrawSettings.fogColor = 0xFF000000u | static_cast<uint32_t>(Clamp255(red)) << 16 |
+    g_drawSettings.fogColor = 0xFF000000u | static_cast<uint32_t>(Clamp255(red)) << 16 |
                               static_cast<uint32_t>(Clamp255(green)) << 8 | static_cast<uint32_t>(Clamp255(blue));
     NotifyBackend(kRenderFog);
     return 0;
@@ -115,8 +115,8 @@ int SetFogColor(int red, int green, int blue)
 
 int SetFogStartEnd(float start, float end)
 {
-    g_DrawSettings.fogStart = start;
-    g_DrawSettings.fogEnd = end;
+    g_drawSettings.fogStart = start;
+    g_drawSettings.fogEnd = end;
     NotifyBackend(kRenderFog);
     return 0;
 }
@@ -161,14 +161,14 @@ float* MakeFloatColor(float* out, float r, float g, float b, float a)
 
 uint32_t ComputeBatchVertexColor()
 {
-    const DrawSettings& s = g_DrawSettings;
+    const DrawSettings& s = g_drawSettings;
     const uint32_t alpha = s.blendMode != 0 ? static_cast<uint32_t>(s.blendParam) : 255u;
     return alpha << 24 | DrawBrightRgb(s);
 }
 
 void ApplyDrawSettingDefaults()
 {
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     const auto restore = s.graphRestoreRoutine;
     s = DrawSettings{};
     s.graphRestoreRoutine = restore;
@@ -216,15 +216,15 @@ void ResetGraphicsState()
 {
     ReleaseSoftwareScreen();
     UseRenderBackend(&kSoftwareRenderBackend);
-    const auto restore = g_DrawSettings.graphRestoreRoutine;
-    g_DrawSettings = DrawSettings{};
-    g_DrawSettings.graphRestoreRoutine = restore;
+    const auto restore = g_drawSettings.graphRestoreRoutine;
+    g_drawSettings = DrawSettings{};
+    g_drawSettings.graphRestoreRoutine = restore;
     g_screenSettings.started = 0;
 }
 
 int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bottom)
 {
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     quarn::PixelRect rect{left < right ? left : right, top < bottom ? top : bottom, left < right ? right : left,
                  top < bottom ? bottom : top};
     const quarn::PixelRect bound{0, 0, s.drawTargetWidth, s.drawTargetHeight};

@@ -421,7 +421,7 @@ int32_t TransferImageRectToGraph(const BaseImage* image, const BaseImage* alpha,
 
 int32_t CreateSubGraph(int32_t x, int32_t y, int32_t width, int32_t height, int32_t source)
 {
-    if (g_DrawSettings.drawingDisabled) {
+    if (g_drawSettings.drawingDisabled) {
         return 0;
     }
     const GraphRecord* from = FindGraphRecord(source);
@@ -526,8 +526,8 @@ int32_t DestroyGraph(int32_t graphHandle)
         g_graphHooks.destroyMovie(graph->movie);
     }
     // Software drawing must not go on into the freed view of a destroyed draw target.
-    if (g_DrawSettings.softDrawTarget == &graph->view) {
-        g_DrawSettings.softDrawTarget = nullptr;
+    if (g_drawSettings.softDrawTarget == &graph->view) {
+        g_drawSettings.softDrawTarget = nullptr;
     }
     ReleaseMemImgRef(&graph->view);
     GraphImage* image = graph->image;
@@ -599,15 +599,15 @@ int32_t AttachGraphLostFlag(int32_t handle, int32_t* flag)
 
 int32_t InstallGraphRestoreHandler(int32_t (*routine)())
 {
-    g_DrawSettings.graphRestoreRoutine = routine != nullptr ? routine : RestoreGraphsFromFiles;
+    g_drawSettings.graphRestoreRoutine = routine != nullptr ? routine : RestoreGraphsFromFiles;
     return 0;
 }
 
-int32_t HasGraphRestoreHandler() { return g_DrawSettings.graphRestoreRoutine != nullptr ? 1 : 0; }
+int32_t HasGraphRestoreHandler() { return g_drawSettings.graphRestoreRoutine != nullptr ? 1 : 0; }
 
 int32_t RunGraphRestore()
 {
-    int32_t (*routine)() = g_DrawSettings.graphRestoreRoutine;
+    int32_t (*routine)() = g_drawSettings.graphRestoreRoutine;
     (routine != nullptr ? routine : RestoreGraphsFromFiles)();
     return 0;
 }
@@ -670,10 +670,10 @@ int32_t SetNewGraphColorBits(int32_t bits)
 int32_t GetNewGraphColorBits() { return g_newGraphSettings.colorBits; }
 int32_t SetNewGraphAlphaTestFlag(int32_t flag)
 {
-    g_DrawSettings.newGraphAlphaTest = flag;
+    g_drawSettings.newGraphAlphaTest = flag;
     return 0;
 }
-int32_t GetNewGraphAlphaTestFlag() { return g_DrawSettings.newGraphAlphaTest; }
+int32_t GetNewGraphAlphaTestFlag() { return g_drawSettings.newGraphAlphaTest; }
 int32_t SetNewGraphAlphaChannelFlag(int32_t flag)
 {
     g_newGraphSettings.alphaChannel = flag;
@@ -683,7 +683,7 @@ int32_t GetNewGraphAlphaChannelFlag() { return g_newGraphSettings.alphaChannel; 
 
 int32_t TestBlendGraphSize(const GraphRecord* graph)
 {
-    const GraphRecord* blend = FindGraphRecord(g_DrawSettings.blendGraph);
+    const GraphRecord* blend = FindGraphRecord(g_drawSettings.blendGraph);
     if (blend == nullptr || graph == nullptr) {
         return -1;
     }

@@ -86,12 +86,14 @@ int32_t ClassifyModeChange(const ScreenMode& requested, const ScreenMode& before
     return -1;
 }
 
+namespace {
 // The configured mode with the start-up defaults where unset.
-static ScreenMode ConfiguredMode(const ScreenSettings& s)
+ScreenMode ConfiguredMode(const ScreenSettings& s)
 {
     return ScreenMode{s.width != 0 ? s.width : kDefaultScreenWidth, s.height != 0 ? s.height : kDefaultScreenHeight,
                       s.colorBits != 0 ? s.colorBits : kDefaultColorBits, s.refreshRate};
 }
+}  // namespace
 
 int32_t IsDoubledRequest(int32_t width, int32_t height, int32_t windowed)
 {

@@ -61,7 +61,7 @@ namespace {
 
 int32_t HasDirectDraw() { return GetDirectDrawObject() != nullptr ? 1 : 0; }
 
-int32_t HasGraphRestoreRoutine() { return g_DrawSettings.graphRestoreRoutine != nullptr ? 1 : 0; }
+int32_t HasGraphRestoreRoutine() { return g_drawSettings.graphRestoreRoutine != nullptr ? 1 : 0; }
 
 namespace {
 
@@ -84,7 +84,7 @@ int32_t TargetSize(int32_t target, const GraphDrawInfo& info, int32_t* width, in
 
 void SetTargetMatrices(int32_t width, int32_t height)
 {
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     SetIdentityMatrix4x4(&s.world);
     const float cx = static_cast<float>(width / 2.0);
     const float cy = static_cast<float>(height / 2.0);
@@ -196,7 +196,7 @@ int SelectDrawTarget(int target)
             return -1;
         }
     }
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     const int32_t maskDrawing = s.maskDrawing;
     s.maskDrawing = 0;
     CurrentRenderBackend()->selectTarget(target, screen ? nullptr : &info);
@@ -221,7 +221,7 @@ int SelectDrawTarget(int target)
     return 0;
 }
 
-int GetDrawTarget() { return g_DrawSettings.drawTarget; }
+int GetDrawTarget() { return g_drawSettings.drawTarget; }
 
 namespace {
 
@@ -233,7 +233,7 @@ int32_t PresentLayeredScreen()
     if (!g_screenSettings.noVerticalWait) {
         WaitForVerticalBlankPaced();
     }
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     const int32_t target = s.drawTarget;
     const quarn::PixelRect clip = s.clip;
     if (target != kDrawTargetBackScreen && SelectDrawTarget(kDrawTargetBackScreen) != 0) {

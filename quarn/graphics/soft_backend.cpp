@@ -19,7 +19,7 @@ void NoInversion(const PixelRect*) {}
 
 int32_t SelectSoftTarget(int32_t, const GraphDrawInfo* info)
 {
-    g_DrawSettings.softDrawTarget = info != nullptr ? info->ownImage : &g_screenImages.primary;
+    g_drawSettings.softDrawTarget = info != nullptr ? info->ownImage : &g_screenImages.primary;
     return 0;
 }
 
@@ -68,7 +68,7 @@ void ReleaseSoftwareScreen()
     ReleaseMemImgRef(&g_screenImages.primary);
     ReleaseMemImgRef(&g_screenImages.work);
     ReleaseMemImgRef(&g_screenImages.workAlpha);
-    g_DrawSettings.softDrawTarget = nullptr;
+    g_drawSettings.softDrawTarget = nullptr;
 }
 
 int32_t CreateSoftwareScreen()
@@ -94,6 +94,6 @@ int32_t CreateSoftwareScreen()
     FillMemImgPixels(&g_screenImages.primary, nullptr,
                      EncodePixelColor(g_screenImages.primary.store->format, background >> 16 & 0xFF,
                                       background >> 8 & 0xFF, background & 0xFF, 255));
-    g_DrawSettings.softDrawTarget = &g_screenImages.primary;
+    g_drawSettings.softDrawTarget = &g_screenImages.primary;
     return 0;
 }

@@ -5,7 +5,7 @@ namespace quarn {
 
 SoftBlendState CurrentSoftBlendState()
 {
-    const DrawSettings& s = g_DrawSettings;
+    const DrawSettings& s = g_drawSettings;
     return SoftBlendState{s.blendMode, s.blendParam, s.brightColor, s.clip, s.softDrawTarget};
 }
 

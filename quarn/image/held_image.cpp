@@ -10,7 +10,7 @@ namespace quarn {
 namespace {
 
 constexpr int32_t kHeldImageSlots = 8192;
-FixedHandleTable<kHeldImageSlots> g_heldImages(kHandleTypeHeldImage, kSlotHighWaterFirst);
+FixedHandleTable<kHeldImageSlots> s_heldImages(kHandleTypeHeldImage, kSlotHighWaterFirst);
 
 }  // namespace
 
@@ -19,7 +19,7 @@ int32_t CreateBaseImageHandle(BaseImage* image) {
     auto* record = static_cast<BaseImage*>(AllocTrackedMemory(sizeof(BaseImage), "", 0));
     if (!record) return -1;
     std::memcpy(static_cast<void*>(record), image, sizeof *image);
-    const int32_t handle = AddHandleRecord(g_heldImages.get(), record);
+    const int32_t handle = AddHandleRecord(s_heldImages.get(), record);
     if (handle < 0) {
         FreeTrackedMemory(record);
         return -1;
@@ -29,11 +29,11 @@ int32_t CreateBaseImageHandle(BaseImage* image) {
 }
 
 BaseImage* FindHandleBaseImage(int32_t handle) {
-    return FindHandleRecordAs<BaseImage>(g_heldImages.get(), handle);
+    return FindHandleRecordAs<BaseImage>(s_heldImages.get(), handle);
 }
 
 int DestroyBaseImageHandle(int32_t handle) {
-    auto* record = static_cast<BaseImage*>(RemoveHandleRecord(g_heldImages.get(), handle));
+    auto* record = static_cast<BaseImage*>(RemoveHandleRecord(s_heldImages.get(), handle));
     if (!record) return -1;
     DiscardBaseImage(record);
     FreeTrackedMemory(record);
@@ -41,8 +41,8 @@ int DestroyBaseImageHandle(int32_t handle) {
 }
 
 int DestroyAllBaseImageHandles() {
-    for (int32_t slot = 0; slot < g_heldImages->highWater; ++slot) {
-        const int32_t handle = HandleOfSlot(g_heldImages.get(), slot);
+    for (int32_t slot = 0; slot < s_heldImages->highWater; ++slot) {
+        const int32_t handle = HandleOfSlot(s_heldImages.get(), slot);
         if (handle >= 0) DestroyBaseImageHandle(handle);
     }
     return 0;

@@ -10,11 +10,11 @@ namespace quarn {
 namespace {
 
 constexpr uint32_t kLargestDecodeByteLimit = 0x7FFFFFFF;  // also the limit at start
-uint32_t g_decodeByteLimit = kLargestDecodeByteLimit;
+uint32_t s_decodeByteLimit = kLargestDecodeByteLimit;
 
 constexpr int kUserDecoderSlots = 10;
-ImageStreamDecoder g_userDecoders[kUserDecoderSlots];
-int g_userDecoderCount = 0;
+ImageStreamDecoder s_userDecoders[kUserDecoderSlots];
+int s_userDecoderCount = 0;
 
 // Tried in this order: formats with a signature first, then the raw format and TGA, whose
 // headers are weaker, and DDS.
@@ -55,11 +55,11 @@ int64_t MeasureImageStream(ImageReader* reader) {
 }
 
 uint32_t DecodeByteLimit() {
-    return g_decodeByteLimit;
+    return s_decodeByteLimit;
 }
 
 bool FitsDecodeLimit(uint64_t bytes) {
-    return bytes <= g_decodeByteLimit;
+    return bytes <= s_decodeByteLimit;
 }
 
 uint8_t* AllocDecodeBlock(DecodeAllocations* a, uint64_t bytes, int zeroed) {
@@ -102,20 +102,20 @@ int RefuseImageData(const wchar_t* format, const wchar_t* why) {
 }
 
 uint32_t SetDecodedImageByteLimit(uint32_t bytes) {
-    const uint32_t old = g_decodeByteLimit;
-    g_decodeByteLimit = bytes > kLargestDecodeByteLimit ? kLargestDecodeByteLimit : bytes;
+    const uint32_t old = s_decodeByteLimit;
+    s_decodeByteLimit = bytes > kLargestDecodeByteLimit ? kLargestDecodeByteLimit : bytes;
     return old;
 }
 
 void ResetImageState() {
     DestroyAllBaseImageHandles();
-    g_userDecoderCount = 0;
-    g_decodeByteLimit = kLargestDecodeByteLimit;
+    s_userDecoderCount = 0;
+    s_decodeByteLimit = kLargestDecodeByteLimit;
 }
 
 int AddImageStreamDecoder(ImageStreamDecoder decoder) {
-    if (!decoder || g_userDecoderCount == kUserDecoderSlots) return -1;
-    g_userDecoders[g_userDecoderCount++] = decoder;
+    if (!decoder || s_userDecoderCount == kUserDecoderSlots) return -1;
+    s_userDecoders[s_userDecoderCount++] = decoder;
     return 0;
 }
 
@@ -128,8 +128,8 @@ int DecodeImageStream(const ImageStream* stream, BaseImage* out) {
         std::memset(static_cast<void*>(out), 0, sizeof *out);
         return decoder(stream, out) == 0;
     };
-    for (int i = 0; i < g_userDecoderCount; ++i)
-        if (attempt(g_userDecoders[i])) return 0;
+    for (int i = 0; i < s_userDecoderCount; ++i)
+        if (attempt(s_userDecoders[i])) return 0;
     for (const ImageStreamDecoder* d = kBuiltInDecoders; *d; ++d)
         if (attempt(*d)) return 0;
     std::memset(static_cast<void*>(out), 0, sizeof *out);

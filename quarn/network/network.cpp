@@ -24,9 +24,10 @@ const NetworkOsApi* SetNetworkOsApi(const NetworkOsApi* api)
     return previous;
 }
 
-static const NetworkOsApi* Os() { return CurrentNetworkOsApi(); }
+namespace {
+const NetworkOsApi* Os() { return CurrentNetworkOsApi(); }
 
-static int32_t LogNetworkError(const wchar_t* format, ...)
+int32_t LogNetworkError(const wchar_t* format, ...)
 {
     wchar_t text[1024];
     va_list args;
@@ -39,7 +40,7 @@ static int32_t LogNetworkError(const wchar_t* format, ...)
     return AppendLogFormat(L"ネットワークログ。%ls[%d]", text, Os()->lastError());
 }
 
-static void EnsureChain()
+void EnsureChain()
 {
     if (g_network.head.next == nullptr) {
         MakeEmptyHandleChain(&g_network.head, &g_network.tail);
@@ -47,7 +48,7 @@ static void EnsureChain()
 }
 
 // A record of the wanted kind (0 stream, 1 any other) behind a handle of a started network.
-static NetworkHandleRecord* FindConnection(int32_t handle, bool stream)
+NetworkHandleRecord* FindConnection(int32_t handle, bool stream)
 {
     if (!g_network.ready) {
         return nullptr;
@@ -59,7 +60,7 @@ static NetworkHandleRecord* FindConnection(int32_t handle, bool stream)
     return record;
 }
 
-static void ReleaseConnection(NetworkHandleRecord* record, int32_t handle)
+void ReleaseConnection(NetworkHandleRecord* record, int32_t handle)
 {
     UnlinkHandleChainNode(&record->node);
     RemoveHandleRecord(NetworkTable(), handle);
@@ -67,23 +68,23 @@ static void ReleaseConnection(NetworkHandleRecord* record, int32_t handle)
 }
 
 // Length word of a frame in the byte order of the wire.
-static void PutLittleEndian(uint8_t* out, uint32_t value)
+void PutLittleEndian(uint8_t* out, uint32_t value)
 {
     for (int i = 0; i < 4; ++i) {
         out[i] = static_cast<uint8_t>(value >> (8 * i));
     }
 }
 
-static int ReceivePiece(uintptr_t s, uint8_t* at, int bytes) { return Os()->receive(s, at, bytes, 0); }
+int ReceivePiece(uintptr_t s, uint8_t* at, int bytes) { return Os()->receive(s, at, bytes, 0); }
 
-static int SendPiece(uintptr_t s, uint8_t* at, int bytes) { return Os()->send(s, at, bytes); }
+int SendPiece(uintptr_t s, uint8_t* at, int bytes) { return Os()->send(s, at, bytes); }
 
 // Moves up to `left` bytes of a frame between the socket and the ring at *position: in two
 // pieces when they run over the ring's end, the second one from the ring's start. Returns
 // the bytes moved; -1 when the first piece failed and nothing moved. A short first piece
 // ends the move; a failed second piece still counts the first.
-static int32_t MoveThroughRing(uintptr_t s, RingBuffer* ring, int32_t* position, int32_t left,
-                               int (*piece)(uintptr_t, uint8_t*, int))
+int32_t MoveThroughRing(uintptr_t s, RingBuffer* ring, int32_t* position, int32_t left,
+                        int (*piece)(uintptr_t, uint8_t*, int))
 {
     if (left <= 0) {
         return 0;  // an empty frame: the ring may not even have a block yet
@@ -107,7 +108,7 @@ static int32_t MoveThroughRing(uintptr_t s, RingBuffer* ring, int32_t* position,
 }
 
 // The peer has gone: the next closing pump drains what is left and frees the record.
-static void MarkPeerClosed(NetworkHandleRecord* r)
+void MarkPeerClosed(NetworkHandleRecord* r)
 {
     r->connected = 0;
     r->closeFlag = 1;
@@ -116,7 +117,7 @@ static void MarkPeerClosed(NetworkHandleRecord* r)
 // Takes the next length word off the socket into the record. 1 when a frame has started,
 // 0 when the whole word is not there yet, -1 when the frame is refused (the record is then
 // in error).
-static int32_t StartReceivedFrame(NetworkHandleRecord* r)
+int32_t StartReceivedFrame(NetworkHandleRecord* r)
 {
     uint8_t word[4];
     const int there = Os()->receive(r->socket, word, 4, 1);
@@ -142,6 +143,7 @@ static int32_t StartReceivedFrame(NetworkHandleRecord* r)
     r->receiveLeft = length;
     return 1;
 }
+}  // namespace
 
 int32_t RecvSocket(int32_t handle)
 {
@@ -340,11 +342,13 @@ int32_t AcceptNetWork()
     return 1;
 }
 
+namespace {
 // Elapsed milliseconds on the 31-bit clock.
-static uint32_t MillisecondsSince(uint32_t start)
+uint32_t MillisecondsSince(uint32_t start)
 {
     return ((Os()->milliseconds() & 0x7FFFFFFF) - start) & 0x7FFFFFFF;
 }
+}  // namespace
 
 int32_t DrainAndCloseConnection(int32_t handle)
 {
@@ -401,7 +405,8 @@ int32_t DeleteDatagramHandle(int32_t handle)
     return 0;
 }
 
-static bool IsFinished(const NetworkHandleRecord* r)
+namespace {
+bool IsFinished(const NetworkHandleRecord* r)
 {
     return r->kind == 0 && r->valid == 1 &&
            (r->error == 1 || (r->connected == 0 && r->closeFlag == 1 && r->autoClose == 1));
@@ -410,7 +415,7 @@ static bool IsFinished(const NetworkHandleRecord* r)
 // Closes every failed or finished connection. A drain pumps messages, and what they run may
 // close or add records anywhere in the chain: so after each close the walk starts again
 // from the head rather than trust a node it took before.
-static void CloseFinishedConnections()
+void CloseFinishedConnections()
 {
     HandleChainNode* node = g_network.head.next;
     while (g_network.ready && node != nullptr && node != &g_network.tail) {
@@ -425,12 +430,13 @@ static void CloseFinishedConnections()
     }
 }
 
-static bool HasFreeConnectionSlot()
+bool HasFreeConnectionSlot()
 {
     const HandleTable* table = NetworkTable();
     const int32_t listening = table->slots[kNetworkListenSlot].record != nullptr ? 1 : 0;
     return table->liveCount - listening < kNetworkConnectionSlots;
 }
+}  // namespace
 
 int32_t PumpNetworkMessages(uint32_t closeFinished)
 {

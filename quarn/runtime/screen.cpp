@@ -55,7 +55,7 @@ int PresentScreenArea(const RECT* area)
     if (!g_system.started || g_system.quit) {
         return -1;
     }
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     if (IsScreenLogShown()) {
         const PixelRect clip = s.clip;
         const int32_t mode = s.blendMode;
@@ -77,7 +77,7 @@ int PresentScreenArea(const RECT* area)
 
 int32_t PaintScreenArea(const RECT* area)
 {
-    if (g_DrawSettings.drawTarget != kDrawTargetBackScreen) {
+    if (g_drawSettings.drawTarget != kDrawTargetBackScreen) {
         return 0;
     }
     const int32_t keep = g_screenSettings.noVerticalWait;
@@ -90,7 +90,7 @@ int32_t PaintScreenArea(const RECT* area)
 void CALLBACK RefreshFrontScreen(HWND window, UINT, UINT_PTR id, DWORD)
 {
     KillTimer(window, id);
-    if (g_DrawSettings.drawTarget != kDrawTargetFrontScreen || g_system.layeredWindow) {
+    if (g_drawSettings.drawTarget != kDrawTargetFrontScreen || g_system.layeredWindow) {
         return;
     }
     if (!g_system.windowed) {
@@ -158,7 +158,7 @@ int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32
         PopLogIndent();
         return 0;
     }
-    const int32_t target = g_DrawSettings.drawTarget;
+    const int32_t target = g_drawSettings.drawTarget;
     if (ss.started) {
         ShutDownGraphics();
     }
@@ -208,7 +208,7 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
 {
     ScreenSettings& ss = g_screenSettings;
     const bool wasHardware = ss.hardwareActive != 0;
-    DrawSettings& s = g_DrawSettings;
+    DrawSettings& s = g_drawSettings;
     const int32_t target = s.drawTarget;
     const Matrix4x4 world = s.world;
     const Matrix4x4 view = s.view;

@@ -35,11 +35,11 @@ void FreeStore(MemImgBase* store)
     StoreFree(store);
 }
 
-// n when pitch is the smallest power of two not below row_bytes, else -1.
-int Log2Pitch(int64_t row_bytes, int64_t pitch)
+// n when pitch is the smallest power of two not below rowBytes, else -1.
+int Log2Pitch(int64_t rowBytes, int64_t pitch)
 {
     int n = 0;
-    while ((int64_t{1} << n) < row_bytes) ++n;
+    while ((int64_t{1} << n) < rowBytes) ++n;
     return (int64_t{1} << n) == pitch ? n : -1;
 }
 
@@ -60,10 +60,10 @@ int BuildMemImgBlendTables()
     return 0;
 }
 
-void BuildBlendMaskAlphaTable(int border_pos, int border_range)
+void BuildBlendMaskAlphaTable(int borderPos, int borderRange)
 {
-    const int p = ClampInt(border_pos, 0, 255);
-    const int w = ClampInt(border_range, 0, 255);
+    const int p = ClampInt(borderPos, 0, 255);
+    const int w = ClampInt(borderRange, 0, 255);
     const int step = 65536 / (w + 1);
     const int offset = ((step + 256) * p) / 256;
     const int base = 256 - offset;
@@ -84,7 +84,7 @@ int MemImgBytesPerPixel(int kind, int paletted, int alpha)
 
 int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
                             uint32_t transparentColor, int kind, int paletted, int alpha,
-                            int build, uint8_t* caller_pixels)
+                            int build, uint8_t* callerPixels)
 {
     if (view == nullptr || view->magic == kMemImgMagic) return -1;
     if (width < 1 || height < 1 || kind < 0 || kind > 3) return -1;
@@ -95,15 +95,15 @@ int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
     alpha = alpha ? 1 : 0;
 
     const int bpp = MemImgBytesPerPixel(kind, paletted, alpha);
-    const int64_t row_bytes = int64_t{width} * bpp;
+    const int64_t rowBytes = int64_t{width} * bpp;
     int64_t real_pitch;
     int64_t log_row;
     if (pitch == -1) {
-        real_pitch = (row_bytes + 15) / 16 * 16;
-        log_row = row_bytes;
+        real_pitch = (rowBytes + 15) / 16 * 16;
+        log_row = rowBytes;
     } else {
         // A pitch shorter than a row would make lines overlap and writes run past the buffer.
-        if (pitch < row_bytes) return -1;
+        if (pitch < rowBytes) return -1;
         real_pitch = pitch;
         log_row = pitch;
     }
@@ -134,8 +134,8 @@ int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
         ok = store->palette != nullptr;
     }
     if (ok) {
-        if (caller_pixels) {
-            store->pixels = caller_pixels;
+        if (callerPixels) {
+            store->pixels = callerPixels;
             store->callerOwnedPixels = 1;
         } else {
             // Cleared to 0, as a new texture is: a blank graph shows the same on both renderers.

@@ -15,9 +15,9 @@ struct StaticFormat {
 };
 
 // [kind 0, 1][paletted][alpha]
-StaticFormat g_ColorFormats[2][2][2];
-StaticFormat g_Grey8Format;
-StaticFormat g_Grey16Format;
+StaticFormat s_colorFormats[2][2][2];
+StaticFormat s_grey8Format;
+StaticFormat s_grey16Format;
 
 void BuildSingleChannelFormat(ColorFormat* f, int bits)
 {
@@ -41,7 +41,7 @@ bool RectInside(const PixelRect& r, int width, int height)
 const ColorFormat* GetMemImgColorFormat(int kind, int alpha, int paletted)
 {
     if (kind == kMemImgGrey8 || kind == kMemImgGrey16) {
-        StaticFormat& f = kind == kMemImgGrey8 ? g_Grey8Format : g_Grey16Format;
+        StaticFormat& f = kind == kMemImgGrey8 ? s_grey8Format : s_grey16Format;
         if (!f.built) {
             BuildSingleChannelFormat(&f.format, kind == kMemImgGrey8 ? 8 : 16);
             f.built = true;
@@ -51,7 +51,7 @@ const ColorFormat* GetMemImgColorFormat(int kind, int alpha, int paletted)
     if (kind != kMemImgRgb565 && kind != kMemImgXrgb32) return nullptr;
     const int pal = paletted ? 1 : 0;
     const int alp = alpha ? 1 : 0;
-    StaticFormat& f = g_ColorFormats[kind][pal][alp];
+    StaticFormat& f = s_colorFormats[kind][pal][alp];
     if (!f.built) {
         std::memset(&f.format, 0, sizeof(f.format));
         if (kind == kMemImgRgb565) {

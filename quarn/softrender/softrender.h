@@ -89,23 +89,23 @@ extern uint8_t BlendLerp6Table[64][64][64];         // [i][a][b] = (a * i + b * 
 extern uint8_t BlendMaskAlphaTable[256];            // mask value to blend weight
 
 int BuildMemImgBlendTables();
-void BuildBlendMaskAlphaTable(int border_pos, int border_range);
+void BuildBlendMaskAlphaTable(int borderPos, int borderRange);
 
 int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
                             uint32_t transparentColor, int kind, int paletted, int alpha,
-                            int build, uint8_t* caller_pixels);
+                            int build, uint8_t* callerPixels);
 // Kind -1 follows the configured colour depth: kind 0 at 16 bits, else kind 1.
 int CreatePlainMemImg(MEMIMG* view, int width, int height, int kind);
 void MakeMemImgView(MEMIMG* out, const MEMIMG* src, int x, int y, int width, int height);
 int TestMemImgValid(const MEMIMG* view);
 void ReleaseMemImgRef(MEMIMG* view);
 void FillMemImgPixels(MEMIMG* view, const PixelRect* rect, uint32_t value);
-int ConvertCopyMemImg(MEMIMG* dst, const MEMIMG* src, const PixelRect* src_rect, int dst_x,
-                      int dst_y);
+int ConvertCopyMemImg(MEMIMG* dst, const MEMIMG* src, const PixelRect* srcRect, int dstX,
+                      int dstY);
 // 0, or -1 when nothing was loaded: a rectangle outside either image or the view, block-
 // compressed pixels (expanded by the caller first) or a failed conversion.
-int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alpha_image, MEMIMG* view,
-                            int src_x, int src_y, int width, int height, int dst_x, int dst_y,
+int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage, MEMIMG* view,
+                            int srcX, int srcY, int width, int height, int dstX, int dstY,
                             int option);
 const ColorFormat* GetMemImgColorFormat(int kind, int alpha, int paletted);
 

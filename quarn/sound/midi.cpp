@@ -20,11 +20,13 @@ MciSendCommandFunction SetMciSendCommand(MciSendCommandFunction function)
     return previous;
 }
 
-static MCIERROR SendMci(UINT message, DWORD_PTR flags, DWORD_PTR parameters)
+namespace {
+MCIERROR SendMci(UINT message, DWORD_PTR flags, DWORD_PTR parameters)
 {
     MciSendCommandFunction send = s_mciSendCommand != nullptr ? s_mciSendCommand : mciSendCommandW;
     return send(g_midiPlayback.mciDevice, message, flags, parameters);
 }
+}  // namespace
 
 
 int32_t PollMidiPlayState()
@@ -67,7 +69,8 @@ int32_t HandleMidiNotify()
     return 0;
 }
 
-static MidiRecord* FindMidi(int32_t handle)
+namespace {
+MidiRecord* FindMidi(int32_t handle)
 {
     auto* record = FindHandleRecordAs<MidiRecord>(MidiTable(), handle);
     if (record == nullptr || record->check != static_cast<uint32_t>(HandleCheckOf(handle))) {
@@ -75,6 +78,7 @@ static MidiRecord* FindMidi(int32_t handle)
     }
     return record;
 }
+}  // namespace
 
 int32_t QueryMidiState(int32_t handle)
 {

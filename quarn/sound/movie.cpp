@@ -11,10 +11,12 @@ IDirectDrawSurface7* g_movieOverlayTarget;
 
 HandleTable* MovieTable() { return s_movieTable.get(); }
 
-static IMediaControl* MediaControlOf(MovieRecord* movie)
+namespace {
+IMediaControl* MediaControlOf(MovieRecord* movie)
 {
     return reinterpret_cast<IMediaControl*>(movie->interfaces[kMovieMediaControl]);
 }
+}  // namespace
 
 int32_t SuspendMovie(int32_t handle, uint32_t keepPlaying)
 {
@@ -70,7 +72,8 @@ int32_t ResumeSuspendedMovies()
     return 0;
 }
 
-static void ClampInside(RECT* r, const RECT& bounds)
+namespace {
+void ClampInside(RECT* r, const RECT& bounds)
 {
     auto clamp = [](LONG v, LONG lo, LONG hi) { return v < lo ? lo : (v > hi ? hi : v); };
     r->left = clamp(r->left, bounds.left, bounds.right);
@@ -78,6 +81,7 @@ static void ClampInside(RECT* r, const RECT& bounds)
     r->top = clamp(r->top, bounds.top, bounds.bottom);
     r->bottom = clamp(r->bottom, bounds.top, bounds.bottom);
 }
+}  // namespace
 
 bool ComputeMovieOverlayRects(int32_t x, int32_t y, int32_t magnification, int32_t width, int32_t height,
                               const RECT* clip, const RECT& drawArea, RECT* source, RECT* destination)

@@ -60,7 +60,8 @@ int32_t DestroySoftwareMixBuffer(int32_t handle, int32_t kind)
     return 0;
 }
 
-static int32_t DestroyMixBuffersOfKind(int32_t kind)
+namespace {
+int32_t DestroyMixBuffersOfKind(int32_t kind)
 {
     if (!IsSoundSystemStarted()) {
         return -1;
@@ -75,13 +76,15 @@ static int32_t DestroyMixBuffersOfKind(int32_t kind)
     }
     return 0;
 }
+}  // namespace
 
 int32_t DestroyUnownedMixBuffers() { return DestroyMixBuffersOfKind(0); }
 int32_t DestroyOwnedMixBuffers() { return DestroyMixBuffersOfKind(1); }
 
+namespace {
 // The playback buffer's play position in bytes: the device's play cursor, or in software the
 // frame cursor. -1 when there is none.
-static int32_t PlayPositionOf(SoundBufferRecord* buffer, uint32_t* position)
+int32_t PlayPositionOf(SoundBufferRecord* buffer, uint32_t* position)
 {
     if (buffer->present == 0) {
         return -1;
@@ -94,7 +97,7 @@ static int32_t PlayPositionOf(SoundBufferRecord* buffer, uint32_t* position)
 }
 
 // Whether a play position that moved from last to now has passed end.
-static bool HasPassed(int64_t last, int64_t now, int64_t end)
+bool HasPassed(int64_t last, int64_t now, int64_t end)
 {
     if (now > last) {
         return last <= end && end <= now;
@@ -106,7 +109,7 @@ static bool HasPassed(int64_t last, int64_t now, int64_t end)
 }
 
 // Whether position lies on the way from start forward to finish in a ring of positions.
-static bool WithinForward(int64_t start, int64_t finish, int64_t position)
+bool WithinForward(int64_t start, int64_t finish, int64_t position)
 {
     if (start < finish) {
         return start <= position && position <= finish;
@@ -119,7 +122,7 @@ static bool WithinForward(int64_t start, int64_t finish, int64_t position)
 
 // Copies up to want bytes from the ring into the part after its used bytes; returns the
 // bytes taken.
-static uint32_t FillFromRing(RingBuffer* ring, uint8_t* part, uint32_t length, uint32_t* used, uint32_t want)
+uint32_t FillFromRing(RingBuffer* ring, uint8_t* part, uint32_t length, uint32_t* used, uint32_t want)
 {
     const uint32_t k = want < length - *used ? want : length - *used;
     if (k > 0) {
@@ -129,7 +132,7 @@ static uint32_t FillFromRing(RingBuffer* ring, uint8_t* part, uint32_t length, u
     return k;
 }
 
-static uint32_t FillWithSilence(uint8_t* part, uint32_t length, uint32_t* used, uint32_t want, int silence)
+uint32_t FillWithSilence(uint8_t* part, uint32_t length, uint32_t* used, uint32_t want, int silence)
 {
     const uint32_t k = want < length - *used ? want : length - *used;
     if (k > 0 && silence >= 0) {
@@ -140,12 +143,13 @@ static uint32_t FillWithSilence(uint8_t* part, uint32_t length, uint32_t* used, 
 }
 
 // Sizes under which the step's arithmetic keeps inside the playback buffer.
-static bool IsUsablePlayer(const SoftwareMixBuffer* p)
+bool IsUsablePlayer(const SoftwareMixBuffer* p)
 {
     return p->format.blockAlign != 0 && p->bufferSize > 0 && p->writePosition >= 0 &&
            p->writePosition < p->bufferSize && p->lead >= 0 && p->lead <= p->bufferSize / 2 &&
            p->queuedFrames >= 0;
 }
+}  // namespace
 
 int32_t MixSoftwareBuffer(SoftwareMixBuffer* p)
 {
@@ -251,17 +255,19 @@ void RunSoundThreadPass()
     LeaveSoundLock();
 }
 
-static void PutU16(uint8_t* at, uint32_t value)
+namespace {
+void PutU16(uint8_t* at, uint32_t value)
 {
     at[0] = static_cast<uint8_t>(value);
     at[1] = static_cast<uint8_t>(value >> 8);
 }
 
-static void PutU32(uint8_t* at, uint32_t value)
+void PutU32(uint8_t* at, uint32_t value)
 {
     PutU16(at, value);
     PutU16(at + 2, value >> 16);
 }
+}  // namespace
 
 void BuildWaveCaptureHeader(uint32_t frames, uint8_t header[kWaveCaptureHeaderBytes])
 {

@@ -35,9 +35,11 @@ const SoundOsApi* SetSoundOsApi(const SoundOsApi* api)
     return previous;
 }
 
-static const SoundOsApi* Os() { return CurrentSoundOsApi(); }
+namespace {
+const SoundOsApi* Os() { return CurrentSoundOsApi(); }
 
-static bool InSoftware() { return g_soundSystem.softwareMixing != 0; }
+bool InSoftware() { return g_soundSystem.softwareMixing != 0; }
+}  // namespace
 
 int32_t DecibelsToGain(int32_t hundredths)
 {

@@ -23,10 +23,12 @@ int PushCharRing(CharInputRing* ring, uint16_t unit)
     return 0;
 }
 
-static int32_t NextSlot(int32_t position)
+namespace {
+int32_t NextSlot(int32_t position)
 {
     return position + 1 == kCharRingSlots ? 0 : position + 1;
 }
+}  // namespace
 
 int TakeCharRing(CharInputRing* ring, uint16_t out[2], int take)
 {
@@ -130,15 +132,17 @@ int IsControlCode(uint16_t unit)
     return 0;
 }
 
-static bool IsHigh(uint16_t unit)
+namespace {
+bool IsHigh(uint16_t unit)
 {
     return unit >= 0xD800 && unit <= 0xDBFF;
 }
 
-static bool IsLow(uint16_t unit)
+bool IsLow(uint16_t unit)
 {
     return unit >= 0xDC00 && unit <= 0xDFFF;
 }
+}  // namespace
 
 int CountCharacters(const uint16_t* text, int units)
 {
@@ -152,8 +156,9 @@ int CountCharacters(const uint16_t* text, int units)
     return characters;
 }
 
+namespace {
 // Units of the character that starts at position (2 for a surrogate pair).
-static int CharacterUnitsAt(const KeyInputRecord* record, int32_t position)
+int CharacterUnitsAt(const KeyInputRecord* record, int32_t position)
 {
     if (position + 1 < record->length && IsHigh(record->text[position]) && IsLow(record->text[position + 1])) {
         return 2;
@@ -162,7 +167,7 @@ static int CharacterUnitsAt(const KeyInputRecord* record, int32_t position)
 }
 
 // Units of the character that ends at position.
-static int CharacterUnitsBefore(const KeyInputRecord* record, int32_t position)
+int CharacterUnitsBefore(const KeyInputRecord* record, int32_t position)
 {
     if (position >= 2 && IsLow(record->text[position - 1]) && IsHigh(record->text[position - 2])) {
         return 2;
@@ -170,7 +175,7 @@ static int CharacterUnitsBefore(const KeyInputRecord* record, int32_t position)
     return 1;
 }
 
-static void RemoveUnits(KeyInputRecord* record, int32_t from, int32_t count)
+void RemoveUnits(KeyInputRecord* record, int32_t from, int32_t count)
 {
     std::memmove(record->text + from, record->text + from + count,
                  sizeof(uint16_t) * static_cast<size_t>(record->length - from - count));
@@ -178,11 +183,12 @@ static void RemoveUnits(KeyInputRecord* record, int32_t from, int32_t count)
     record->text[record->length] = 0;
 }
 
-static void EndSelection(KeyInputRecord* record)
+void EndSelection(KeyInputRecord* record)
 {
     record->selectionStart = -1;
     record->selectionEnd = -1;
 }
+}  // namespace
 
 int32_t SelectedRange(const KeyInputRecord* record, int32_t* from, int32_t* to)
 {
@@ -203,12 +209,14 @@ int32_t SelectedRange(const KeyInputRecord* record, int32_t* from, int32_t* to)
     return b - a;
 }
 
-static bool HasSelection(const KeyInputRecord* record)
+namespace {
+bool HasSelection(const KeyInputRecord* record)
 {
     int32_t from = 0;
     int32_t to = 0;
     return SelectedRange(record, &from, &to) > 0;
 }
+}  // namespace
 
 int DeleteSelectedText(KeyInputRecord* record)
 {
@@ -250,8 +258,9 @@ int InsertKeyInputText(KeyInputRecord* record, const uint16_t* units, int count)
     return 0;
 }
 
+namespace {
 // Deletes the selection, or the character on the given side of the cursor.
-static void DeleteAtCursor(KeyInputRecord* record, bool before)
+void DeleteAtCursor(KeyInputRecord* record, bool before)
 {
     int32_t from = 0;
     int32_t to = 0;
@@ -269,6 +278,7 @@ static void DeleteAtCursor(KeyInputRecord* record, bool before)
         RemoveUnits(record, record->cursor, CharacterUnitsAt(record, record->cursor));
     }
 }
+}  // namespace
 
 KeyInputRequest ApplyKeyInputControl(KeyInputRecord* record, uint16_t code)
 {

@@ -11,17 +11,19 @@
 
 ImeState g_ime;
 
-static LONG WINAPI RealGetCompositionString(HIMC context, DWORD index, void* buffer, DWORD bytes)
+namespace {
+LONG WINAPI RealGetCompositionString(HIMC context, DWORD index, void* buffer, DWORD bytes)
 {
     return ImmGetCompositionStringW(context, index, buffer, bytes);
 }
 
-static BOOL WINAPI RealSetCompositionString(HIMC context, DWORD index, const void* composition, DWORD bytes,
-                                     const void* reading, DWORD readingBytes)
+BOOL WINAPI RealSetCompositionString(HIMC context, DWORD index, const void* composition, DWORD bytes,
+                              const void* reading, DWORD readingBytes)
 {
     return ImmSetCompositionStringW(context, index, const_cast<void*>(composition), bytes,
                                     const_cast<void*>(reading), readingBytes);
 }
+}  // namespace
 
 static const ImeApi kRealIme = {
     ImmGetContext,         ImmReleaseContext, RealGetCompositionString, ImmGetCandidateListW,
@@ -29,32 +31,36 @@ static const ImeApi kRealIme = {
     WINNLSEnableIME,
 };
 
-static const ImeApi* g_imeApi = nullptr;  // null: the real calls
+static const ImeApi* s_imeApi = nullptr;  // null: the real calls
 
-static const ImeApi* Ime()
+namespace {
+const ImeApi* Ime()
 {
-    return g_imeApi != nullptr ? g_imeApi : &kRealIme;
+    return s_imeApi != nullptr ? s_imeApi : &kRealIme;
 }
+}  // namespace
 
 const ImeApi* SetImeApi(const ImeApi* api)
 {
     const ImeApi* previous = Ime();
-    g_imeApi = api;
+    s_imeApi = api;
     return previous;
 }
 
-static void FreeCandidates()
+namespace {
+void FreeCandidates()
 {
     FreeTrackedMemory(g_ime.candidates);
     g_ime.candidates = nullptr;
     g_ime.candidateBytes = 0;
 }
 
-static void ClearComposition()
+void ClearComposition()
 {
     std::memset(g_ime.composition, 0, sizeof(g_ime.composition));
     g_ime.compositionCursor = 0;
 }
+}  // namespace
 
 int32_t SetImeEnabled(int32_t flag)
 {
@@ -85,9 +91,10 @@ int32_t FlagImeRestore()
     return 0;
 }
 
+namespace {
 // Reads a string of the context into units (capacity includes the terminator); returns
 // the units read. An IME that reports more than the room is cut at the room.
-static int ReadImeString(HIMC context, DWORD index, wchar_t* units, int capacity)
+int ReadImeString(HIMC context, DWORD index, wchar_t* units, int capacity)
 {
     const DWORD room = static_cast<DWORD>(capacity - 1) * sizeof(wchar_t);
     LONG bytes = Ime()->getCompositionString(context, index, units, room);
@@ -100,7 +107,7 @@ static int ReadImeString(HIMC context, DWORD index, wchar_t* units, int capacity
     return count;
 }
 
-static void OnComposition(HWND window, LPARAM flags)
+void OnComposition(HWND window, LPARAM flags)
 {
     HIMC context = Ime()->getContext(window);
     if (context == nullptr) {
@@ -131,7 +138,7 @@ static void OnComposition(HWND window, LPARAM flags)
     Ime()->releaseContext(window, context);
 }
 
-static void ReadCandidates(HWND window)
+void ReadCandidates(HWND window)
 {
     HIMC context = Ime()->getContext(window);
     const DWORD size = Ime()->getCandidateList(context, 0, nullptr, 0);
@@ -156,7 +163,7 @@ static void ReadCandidates(HWND window)
     Ime()->releaseContext(window, context);
 }
 
-static void OnOpenStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+void OnOpenStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (g_ime.openStatusGuard) {
         return;
@@ -171,6 +178,7 @@ static void OnOpenStatus(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     Ime()->releaseContext(window, context);
     g_ime.openStatusGuard = 0;
 }
+}  // namespace
 
 LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

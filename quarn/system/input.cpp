@@ -11,34 +11,35 @@
 InputState g_input;
 int32_t g_keyboardThroughWindowsOnly;
 
-static uint8_t g_pollGuard;
-static int32_t g_pollFromPump;
+static uint8_t s_pollGuard;
+static int32_t s_pollFromPump;
 // The pump's count of looks at the queue when the poll last looked or found it looked at.
-static uint32_t g_queuePassesSeen;
-static int32_t g_startGuard;
+static uint32_t s_queuePassesSeen;
+static int32_t s_startGuard;
 
-static const DirectInputApi* Di()
+namespace {
+const DirectInputApi* Di()
 {
     return CurrentDirectInputApi();
 }
 
-static int Version()
+int Version()
 {
     return g_input.directInput8 ? 8 : 7;
 }
 
-static bool HasDirectInput()
+bool HasDirectInput()
 {
     return g_input.object != nullptr && g_input.object != kJoystickOnlyObject;
 }
 
-static bool JoystickOnly()
+bool JoystickOnly()
 {
     return g_input.object == kJoystickOnlyObject;
 }
 
 // Releases a device that is being set up and clears the pointer.
-static void DropDevice(void** device)
+void DropDevice(void** device)
 {
     if (*device != nullptr) {
         Di()->releaseDevice(*device, Version());
@@ -47,7 +48,7 @@ static void DropDevice(void** device)
 }
 
 // Creates the DirectInput object of the version and initialises it; 0 on success.
-static int CreateDirectInput(int version)
+int CreateDirectInput(int version)
 {
     void* object = nullptr;
     const HRESULT hr = Di()->createObject(version, &object);
@@ -72,7 +73,7 @@ static int CreateDirectInput(int version)
     return 0;
 }
 
-static void SetUpMouse()
+void SetUpMouse()
 {
     AppendLog(L"マウスデバイスの初期化... ");
     const int v = Version();
@@ -93,7 +94,7 @@ static void SetUpMouse()
 }
 
 // -1 when the keyboard's event cannot be set up; the keyboard is then left out.
-static int SetUpKeyboard()
+int SetUpKeyboard()
 {
     AppendLog(L"キーボードデバイスの初期化... ");
     const int v = Version();
@@ -143,7 +144,7 @@ static int SetUpKeyboard()
     return 0;
 }
 
-static void StartJoystickOnly()
+void StartJoystickOnly()
 {
     PushLogIndent();
     int answered = 0;
@@ -167,13 +168,14 @@ static void StartJoystickOnly()
     AppendLog(L"入力関連の初期化をしました\n");
     g_input.padCount = kMaxPads;  // every joystick ID is served in this mode
 }
+}  // namespace
 
 int32_t StartInput()
 {
-    if (g_input.object != nullptr || g_startGuard) {
+    if (g_input.object != nullptr || s_startGuard) {
         return 0;
     }
-    g_startGuard = 1;
+    s_startGuard = 1;
     const int32_t noDirectInput = g_input.noDirectInput;
     const int32_t keyboardOnNewSystems = g_input.directInputKeyboardOnNewSystems;
     std::memset(&g_input, 0, sizeof(g_input));
@@ -218,7 +220,7 @@ int32_t StartInput()
         StartJoystickOnly();
     }
     ResetPadKeyMap(g_input.keyMap);
-    g_startGuard = 0;
+    s_startGuard = 0;
     return result;
 }
 
@@ -252,7 +254,8 @@ int32_t ShutDownInput()
     return 0;
 }
 
-static void ReleasePadParts(PadRecord* pad)
+namespace {
+void ReleasePadParts(PadRecord* pad)
 {
     for (void** effect : {&pad->constantForce, &pad->sine}) {
         if (*effect != nullptr) {
@@ -267,6 +270,7 @@ static void ReleasePadParts(PadRecord* pad)
         pad->event = nullptr;
     }
 }
+}  // namespace
 
 int32_t ReleasePads()
 {
@@ -286,8 +290,9 @@ int32_t ReleasePads()
     return 0;
 }
 
+namespace {
 // Sets a range or dead-zone property of one axis; true on success.
-static bool SetAxisProperty(void* device, REFGUID property, DWORD offset, LONG low, LONG high)
+bool SetAxisProperty(void* device, REFGUID property, DWORD offset, LONG low, LONG high)
 {
     if (&property == &DIPROP_RANGE) {
         DIPROPRANGE range{};
@@ -309,8 +314,8 @@ static bool SetAxisProperty(void* device, REFGUID property, DWORD offset, LONG l
 }
 
 // An endless effect at full gain on the pad's two axes, started by no button.
-static DIEFFECT TwoAxisEffect(DWORD coordinates, DWORD* axes, LONG* direction, void* params,
-                              DWORD paramsSize)
+DIEFFECT TwoAxisEffect(DWORD coordinates, DWORD* axes, LONG* direction, void* params,
+                       DWORD paramsSize)
 {
     DIEFFECT effect{};
     effect.dwSize = sizeof(effect);
@@ -326,7 +331,7 @@ static DIEFFECT TwoAxisEffect(DWORD coordinates, DWORD* axes, LONG* direction, v
     return effect;
 }
 
-static void CreatePadEffects(PadRecord* pad)
+void CreatePadEffects(PadRecord* pad)
 {
     DWORD axes[2] = {DIJOFS_X, DIJOFS_Y};
     LONG direction[2] = {0, 0};
@@ -354,7 +359,7 @@ static void CreatePadEffects(PadRecord* pad)
     }
 }
 
-static BOOL CALLBACK AddPad(LPCDIDEVICEINSTANCEW found, LPVOID)
+BOOL CALLBACK AddPad(LPCDIDEVICEINSTANCEW found, LPVOID)
 {
     if (g_input.padCount >= kMaxPads) {
         return DIENUM_STOP;
@@ -431,6 +436,7 @@ static BOOL CALLBACK AddPad(LPCDIDEVICEINSTANCEW found, LPVOID)
     AppendLog(L"ジョイパッドの追加は正常に終了しました\n");
     return g_input.padCount < kMaxPads ? DIENUM_CONTINUE : DIENUM_STOP;
 }
+}  // namespace
 
 int32_t ReenumeratePads()
 {
@@ -445,7 +451,8 @@ int32_t ReenumeratePads()
     return 0;
 }
 
-static bool UseDirectInputKeyboard()
+namespace {
+bool UseDirectInputKeyboard()
 {
     return !g_input.noDirectInput && !g_keyboardThroughWindowsOnly && g_input.keyboard != nullptr &&
            (g_input.directInputKeyboardOnNewSystems || g_systemCapability.osCode < kOsVista);
@@ -455,21 +462,21 @@ static bool UseDirectInputKeyboard()
 // program is to end. The queue is left alone where a pump has looked at it since the poll's
 // last look: from the pump's own per-pass work, and after the application's pump call of the
 // frame, another pass would only repeat it.
-static int32_t PumpForKeyboardPoll()
+int32_t PumpForKeyboardPoll()
 {
-    if (g_pollFromPump) {
+    if (s_pollFromPump) {
         return g_system.quit == 1 ? -1 : 0;
     }
-    if (g_system.pumpQueuePasses != g_queuePassesSeen) {
-        g_queuePassesSeen = g_system.pumpQueuePasses;
+    if (g_system.pumpQueuePasses != s_queuePassesSeen) {
+        s_queuePassesSeen = g_system.pumpQueuePasses;
         return g_system.quit == 1 ? -1 : 0;
     }
     const int32_t result = PumpWindowMessages();
-    g_queuePassesSeen = g_system.pumpQueuePasses;
+    s_queuePassesSeen = g_system.pumpQueuePasses;
     return result;
 }
 
-static int32_t PollKeyboardGuarded()
+int32_t PollKeyboardGuarded()
 {
     const uint32_t now = ReadMillisecondClock();
     if (UseDirectInputKeyboard()) {
@@ -500,7 +507,7 @@ static int32_t PollKeyboardGuarded()
     }
     // GetKeyboardState reads the calling thread's view of the keys, which only the pump,
     // under the library lock on the window's thread, keeps current.
-    if (!g_pollFromPump) {
+    if (!s_pollFromPump) {
         return 0;
     }
     if (now == g_input.lastPollTime) {
@@ -521,32 +528,35 @@ static int32_t PollKeyboardGuarded()
     g_input.mouseButtonsValid = 1;
     return 1;
 }
+}  // namespace
 
 int32_t PollKeyboardState()
 {
-    if (g_pollGuard) {
+    if (s_pollGuard) {
         return 0;
     }
-    g_pollGuard = 1;
+    s_pollGuard = 1;
     const int32_t result = PollKeyboardGuarded();
-    g_pollGuard = 0;
+    s_pollGuard = 0;
     return result;
 }
 
 int32_t PollKeyboardFromPump()
 {
-    g_pollFromPump = 1;
+    s_pollFromPump = 1;
     const int32_t result = PollKeyboardState();
-    g_pollFromPump = 0;
+    s_pollFromPump = 0;
     return result;
 }
 
+namespace {
 // Input that is not running (ended by a device restart) starts again on the next query,
 // unless the window is closing. StartInput's result, or -1 while closing.
-static int32_t RestartInput()
+int32_t RestartInput()
 {
     return IsClosePosted() ? -1 : StartInput();
 }
+}  // namespace
 
 int TestKeyPressed(int dikCode)
 {
@@ -563,14 +573,15 @@ int TestKeyPressed(int dikCode)
     return (g_input.keys[dikCode] & 0x80) != 0 ? 1 : 0;
 }
 
+namespace {
 // True when the pad effects may be served: DirectInput started, not joystick-only.
-static bool EffectsServed()
+bool EffectsServed()
 {
     return HasDirectInput();
 }
 
 // Starts or stops the effect when what it should do changed since it was last told.
-static void TellEffect(void* effect, int32_t play, int32_t* playing)
+void TellEffect(void* effect, int32_t play, int32_t* playing)
 {
     if (effect == nullptr || play == *playing) {
         return;
@@ -582,6 +593,7 @@ static void TellEffect(void* effect, int32_t play, int32_t* playing)
     }
     *playing = play;
 }
+}  // namespace
 
 int32_t UpdatePadEffectsForActivity()
 {
@@ -599,8 +611,9 @@ int32_t UpdatePadEffectsForActivity()
     return 0;
 }
 
+namespace {
 // The pad record of a pad number from 1 (bit 0x1000, the keyboard flag, ignored), or null.
-static PadRecord* PadOf(int input)
+PadRecord* PadOf(int input)
 {
     const int number = input & ~0x1000;
     if (number < 1 || number > g_input.padCount || number > kMaxPads) {
@@ -608,6 +621,7 @@ static PadRecord* PadOf(int input)
     }
     return &g_input.pads[number - 1];
 }
+}  // namespace
 
 int StopPadVibration(int input)
 {
@@ -698,7 +712,8 @@ int32_t ReacquireInputDevices()
 
 // ---- Pad and mouse queries
 
-static int32_t ScaleJoystickAxis(DWORD position, int32_t low, int32_t high)
+namespace {
+int32_t ScaleJoystickAxis(DWORD position, int32_t low, int32_t high)
 {
     if (high <= low) {
         return 0;
@@ -708,7 +723,7 @@ static int32_t ScaleJoystickAxis(DWORD position, int32_t low, int32_t high)
 }
 
 // Reads the pad's state into its record; 0, or -1 when it could not be read.
-static int ReadPad(int number, DIJOYSTATE* state)
+int ReadPad(int number, DIJOYSTATE* state)
 {
     PadRecord& pad = g_input.pads[number - 1];
     if (JoystickOnly()) {
@@ -743,11 +758,12 @@ static int ReadPad(int number, DIJOYSTATE* state)
     return 0;
 }
 
-static int PadNumberOf(int input)
+int PadNumberOf(int input)
 {
     const int number = input & 0xFFF;
     return number >= 1 && number <= g_input.padCount && number <= kMaxPads ? number : 0;
 }
+}  // namespace
 
 int QueryPadCount()
 {

@@ -2,9 +2,10 @@
 
 #include <objbase.h>
 
+namespace {
 // The device interfaces of both versions are called through the one matching the version.
 template <typename Call>
-static HRESULT OnDevice(void* device, int version, Call call)
+HRESULT OnDevice(void* device, int version, Call call)
 {
     if (version == 8) {
         return call(static_cast<IDirectInputDevice8W*>(device));
@@ -12,7 +13,7 @@ static HRESULT OnDevice(void* device, int version, Call call)
     return call(static_cast<IDirectInputDevice7W*>(device));
 }
 
-static HRESULT CreateObject(int version, void** object)
+HRESULT CreateObject(int version, void** object)
 {
     *object = nullptr;
     if (version == 8) {
@@ -21,7 +22,7 @@ static HRESULT CreateObject(int version, void** object)
     return CoCreateInstance(CLSID_DirectInput, nullptr, CLSCTX_INPROC_SERVER, IID_IDirectInput7W, object);
 }
 
-static HRESULT InitializeObject(void* object, int version, HINSTANCE instance)
+HRESULT InitializeObject(void* object, int version, HINSTANCE instance)
 {
     if (version == 8) {
         return static_cast<IDirectInput8W*>(object)->Initialize(instance, 0x0800);
@@ -29,7 +30,7 @@ static HRESULT InitializeObject(void* object, int version, HINSTANCE instance)
     return static_cast<IDirectInput7W*>(object)->Initialize(instance, 0x0700);
 }
 
-static void ReleaseObject(void* object, int version)
+void ReleaseObject(void* object, int version)
 {
     if (version == 8) {
         static_cast<IDirectInput8W*>(object)->Release();
@@ -38,7 +39,7 @@ static void ReleaseObject(void* object, int version)
     }
 }
 
-static HRESULT CreateDevice(void* object, int version, REFGUID device, void** out)
+HRESULT CreateDevice(void* object, int version, REFGUID device, void** out)
 {
     *out = nullptr;
     if (version == 8) {
@@ -50,7 +51,7 @@ static HRESULT CreateDevice(void* object, int version, REFGUID device, void** ou
     return static_cast<IDirectInput7W*>(object)->CreateDeviceEx(device, IID_IDirectInputDevice7W, out, nullptr);
 }
 
-static HRESULT EnumGameControllers(void* object, int version, LPDIENUMDEVICESCALLBACKW callback, void* context)
+HRESULT EnumGameControllers(void* object, int version, LPDIENUMDEVICESCALLBACKW callback, void* context)
 {
     // DIDEVTYPE_JOYSTICK and DI8DEVCLASS_GAMECTRL are both 4.
     if (version == 8) {
@@ -61,52 +62,52 @@ static HRESULT EnumGameControllers(void* object, int version, LPDIENUMDEVICESCAL
                                                              DIEDFL_ATTACHEDONLY);
 }
 
-static HRESULT GetDeviceInfo(void* device, int version, DIDEVICEINSTANCEW* info)
+HRESULT GetDeviceInfo(void* device, int version, DIDEVICEINSTANCEW* info)
 {
     return OnDevice(device, version, [&](auto* d) { return d->GetDeviceInfo(info); });
 }
 
-static HRESULT SetDataFormat(void* device, int version, const DIDATAFORMAT* format)
+HRESULT SetDataFormat(void* device, int version, const DIDATAFORMAT* format)
 {
     return OnDevice(device, version, [&](auto* d) { return d->SetDataFormat(format); });
 }
 
-static HRESULT SetCooperativeLevel(void* device, int version, HWND window, DWORD flags)
+HRESULT SetCooperativeLevel(void* device, int version, HWND window, DWORD flags)
 {
     return OnDevice(device, version, [&](auto* d) { return d->SetCooperativeLevel(window, flags); });
 }
 
-static HRESULT SetProperty(void* device, int version, REFGUID property, const DIPROPHEADER* header)
+HRESULT SetProperty(void* device, int version, REFGUID property, const DIPROPHEADER* header)
 {
     return OnDevice(device, version, [&](auto* d) { return d->SetProperty(property, header); });
 }
 
-static HRESULT SetEventNotification(void* device, int version, HANDLE event)
+HRESULT SetEventNotification(void* device, int version, HANDLE event)
 {
     return OnDevice(device, version, [&](auto* d) { return d->SetEventNotification(event); });
 }
 
-static HRESULT Acquire(void* device, int version)
+HRESULT Acquire(void* device, int version)
 {
     return OnDevice(device, version, [&](auto* d) { return d->Acquire(); });
 }
 
-static HRESULT Unacquire(void* device, int version)
+HRESULT Unacquire(void* device, int version)
 {
     return OnDevice(device, version, [&](auto* d) { return d->Unacquire(); });
 }
 
-static HRESULT Poll(void* device, int version)
+HRESULT Poll(void* device, int version)
 {
     return OnDevice(device, version, [&](auto* d) { return d->Poll(); });
 }
 
-static HRESULT GetDeviceState(void* device, int version, DWORD size, void* data)
+HRESULT GetDeviceState(void* device, int version, DWORD size, void* data)
 {
     return OnDevice(device, version, [&](auto* d) { return d->GetDeviceState(size, data); });
 }
 
-static HRESULT CreateEffect(void* device, int version, REFGUID kind, const DIEFFECT* effect, void** out)
+HRESULT CreateEffect(void* device, int version, REFGUID kind, const DIEFFECT* effect, void** out)
 {
     *out = nullptr;
     return OnDevice(device, version, [&](auto* d) {
@@ -117,25 +118,26 @@ static HRESULT CreateEffect(void* device, int version, REFGUID kind, const DIEFF
     });
 }
 
-static void ReleaseDevice(void* device, int version)
+void ReleaseDevice(void* device, int version)
 {
     OnDevice(device, version, [&](auto* d) { d->Release(); return S_OK; });
 }
 
-static HRESULT StartEffect(void* effect, DWORD iterations, DWORD flags)
+HRESULT StartEffect(void* effect, DWORD iterations, DWORD flags)
 {
     return static_cast<IDirectInputEffect*>(effect)->Start(iterations, flags);
 }
 
-static HRESULT StopEffect(void* effect)
+HRESULT StopEffect(void* effect)
 {
     return static_cast<IDirectInputEffect*>(effect)->Stop();
 }
 
-static void ReleaseEffect(void* effect)
+void ReleaseEffect(void* effect)
 {
     static_cast<IDirectInputEffect*>(effect)->Release();
 }
+}  // namespace
 
 static const DirectInputApi kRealDirectInput = {
     CreateObject, InitializeObject, ReleaseObject, CreateDevice, EnumGameControllers,
@@ -156,29 +158,29 @@ const JoystickApi* RealJoystickApi()
     return &kRealJoystick;
 }
 
-static const DirectInputApi* g_directInputApi = nullptr;  // null: the real calls
-static const JoystickApi* g_joystickApi = nullptr;
+static const DirectInputApi* s_directInputApi = nullptr;  // null: the real calls
+static const JoystickApi* s_joystickApi = nullptr;
 
 const DirectInputApi* CurrentDirectInputApi()
 {
-    return g_directInputApi != nullptr ? g_directInputApi : &kRealDirectInput;
+    return s_directInputApi != nullptr ? s_directInputApi : &kRealDirectInput;
 }
 
 const JoystickApi* CurrentJoystickApi()
 {
-    return g_joystickApi != nullptr ? g_joystickApi : &kRealJoystick;
+    return s_joystickApi != nullptr ? s_joystickApi : &kRealJoystick;
 }
 
 const DirectInputApi* SetDirectInputApi(const DirectInputApi* api)
 {
     const DirectInputApi* previous = CurrentDirectInputApi();
-    g_directInputApi = api;
+    s_directInputApi = api;
     return previous;
 }
 
 const JoystickApi* SetJoystickApi(const JoystickApi* api)
 {
     const JoystickApi* previous = CurrentJoystickApi();
-    g_joystickApi = api;
+    s_joystickApi = api;
     return previous;
 }

@@ -8,15 +8,15 @@
 
 #include <cstring>
 
-static FixedHandleTable<kKeyInputSlots> g_keyInputTable(kHandleTypeKeyInput, kSlotFirstFree);
-static int32_t g_activeKeyInput = -1;
+static FixedHandleTable<kKeyInputSlots> s_keyInputTable(kHandleTypeKeyInput, kSlotFirstFree);
+static int32_t s_activeKeyInput = -1;
 
 struct CursorBlink {
     uint32_t start;
     uint32_t period;
     int32_t visible;
 };
-static CursorBlink g_blink;
+static CursorBlink s_blink;
 
 // The colours key input is drawn in (text, cursor, selection, IME composition and candidate
 // states): nothing in this build draws key input, but they are kept in the screen's form.
@@ -28,23 +28,27 @@ static constexpr Rgb kKeyInputRgb[kKeyInputColours] = {
     {255, 0, 0},     {255, 255, 20}, {0, 0, 0},       {0, 0, 0},     {0, 0, 0},
     {255, 255, 0},   {0, 0, 0},     {255, 255, 255}, {0, 0, 0},     {128, 128, 128},
 };
-static uint32_t g_keyInputColours[kKeyInputColours];
+static uint32_t s_keyInputColours[kKeyInputColours];
 
-static uint32_t PackRgbWord(int red, int green, int blue)
+namespace {
+uint32_t PackRgbWord(int red, int green, int blue)
 {
     return static_cast<uint32_t>(red) << 16 | static_cast<uint32_t>(green) << 8 | static_cast<uint32_t>(blue);
 }
+}  // namespace
 
 uint32_t GetKeyInputColour(int32_t index)
 {
-    return index >= 0 && index < kKeyInputColours ? g_keyInputColours[index] : 0;
+    return index >= 0 && index < kKeyInputColours ? s_keyInputColours[index] : 0;
 }
 
-static void FreeKeyInput(KeyInputRecord* record)
+namespace {
+void FreeKeyInput(KeyInputRecord* record)
 {
     FreeTrackedMemory(record->text);
     FreeTrackedMemory(record);
 }
+}  // namespace
 
 int32_t StartCharInput(uint32_t (*pack)(int red, int green, int blue))
 {
@@ -53,19 +57,19 @@ int32_t StartCharInput(uint32_t (*pack)(int red, int green, int blue))
     FreeTrackedMemory(g_ime.candidates);
     std::memset(&g_ime, 0, sizeof(g_ime));
     for (int32_t slot = 0; slot < kKeyInputSlots; ++slot) {
-        const int32_t handle = HandleOfSlot(g_keyInputTable.get(), slot);
+        const int32_t handle = HandleOfSlot(s_keyInputTable.get(), slot);
         if (handle >= 0) {
-            FreeKeyInput(static_cast<KeyInputRecord*>(RemoveHandleRecord(g_keyInputTable.get(), handle)));
+            FreeKeyInput(static_cast<KeyInputRecord*>(RemoveHandleRecord(s_keyInputTable.get(), handle)));
         }
     }
     if (pack == nullptr) pack = PackRgbWord;
     for (int32_t i = 0; i < kKeyInputColours; ++i) {
-        g_keyInputColours[i] = pack(kKeyInputRgb[i].red, kKeyInputRgb[i].green, kKeyInputRgb[i].blue);
+        s_keyInputColours[i] = pack(kKeyInputRgb[i].red, kKeyInputRgb[i].green, kKeyInputRgb[i].blue);
     }
-    g_activeKeyInput = -1;
-    g_blink.start = 0;
-    g_blink.period = 500;
-    g_blink.visible = 1;
+    s_activeKeyInput = -1;
+    s_blink.start = 0;
+    s_blink.period = 500;
+    s_blink.visible = 1;
     g_charInputServed = 1;
     AppendLog(L"完了しました\n");
     return 0;
@@ -73,15 +77,17 @@ int32_t StartCharInput(uint32_t (*pack)(int red, int green, int blue))
 
 int32_t ResetCursorBlink()
 {
-    g_blink.start = timeGetTime() & 0x7FFFFFFF;
-    g_blink.visible = 1;
+    s_blink.start = timeGetTime() & 0x7FFFFFFF;
+    s_blink.visible = 1;
     return 0;
 }
 
-static KeyInputRecord* FindKeyInput(int32_t handle)
+namespace {
+KeyInputRecord* FindKeyInput(int32_t handle)
 {
-    return FindHandleRecordAs<KeyInputRecord>(g_keyInputTable.get(), handle);
+    return FindHandleRecordAs<KeyInputRecord>(s_keyInputTable.get(), handle);
 }
+}  // namespace
 
 int CreateKeyInput(int maxLength, int cancelAllowed)
 {
@@ -102,7 +108,7 @@ int CreateKeyInput(int maxLength, int cancelAllowed)
     record->selectionStart = -1;
     record->selectionEnd = -1;
     record->cancelAllowed = cancelAllowed ? 1 : 0;
-    const int32_t handle = AddHandleRecord(g_keyInputTable.get(), record);
+    const int32_t handle = AddHandleRecord(s_keyInputTable.get(), record);
     if (handle < 0) {
         FreeKeyInput(record);
         return -1;
@@ -115,7 +121,7 @@ int CreateKeyInput(int maxLength, int cancelAllowed)
 int ActivateKeyInput(int handle)
 {
     if (handle == -1) {
-        g_activeKeyInput = -1;
+        s_activeKeyInput = -1;
         return 0;
     }
     KeyInputRecord* record = FindKeyInput(handle);
@@ -123,7 +129,7 @@ int ActivateKeyInput(int handle)
         return -1;
     }
     record->end = kKeyInputEditing;
-    g_activeKeyInput = handle;
+    s_activeKeyInput = handle;
     SetImeEnabled(1);
     ResetCursorBlink();
     return 0;
@@ -149,15 +155,15 @@ int GetKeyInputText(int handle, wchar_t* dst, int capacity)
 
 int32_t DeleteKeyInput(int32_t handle)
 {
-    auto* record = static_cast<KeyInputRecord*>(RemoveHandleRecord(g_keyInputTable.get(), handle));
+    auto* record = static_cast<KeyInputRecord*>(RemoveHandleRecord(s_keyInputTable.get(), handle));
     if (record == nullptr) {
         return -1;
     }
     FreeKeyInput(record);
-    if (g_activeKeyInput == handle) {
-        g_activeKeyInput = -1;
+    if (s_activeKeyInput == handle) {
+        s_activeKeyInput = -1;
     }
-    if (g_keyInputTable->liveCount == 0) {
+    if (s_keyInputTable->liveCount == 0) {
         SetImeEnabled(0);
     }
     return 0;
@@ -166,16 +172,17 @@ int32_t DeleteKeyInput(int32_t handle)
 int32_t EndKeyInput()
 {
     for (int32_t slot = 0; slot < kKeyInputSlots; ++slot) {
-        const int32_t handle = HandleOfSlot(g_keyInputTable.get(), slot);
+        const int32_t handle = HandleOfSlot(s_keyInputTable.get(), slot);
         if (handle >= 0) {
             DeleteKeyInput(handle);
         }
     }
-    g_activeKeyInput = -1;
+    s_activeKeyInput = -1;
     return 0;
 }
 
-static void CopySelection(const KeyInputRecord* record)
+namespace {
+void CopySelection(const KeyInputRecord* record)
 {
     int32_t from = 0;
     int32_t to = 0;
@@ -193,7 +200,7 @@ static void CopySelection(const KeyInputRecord* record)
 }
 
 // Inserts the clipboard's first line, as much of it as fits, never splitting a pair.
-static void Paste(KeyInputRecord* record)
+void Paste(KeyInputRecord* record)
 {
     const int bytes = GetClipboardText(nullptr, 0);
     if (bytes <= 0) {
@@ -218,7 +225,7 @@ static void Paste(KeyInputRecord* record)
     FreeTrackedMemory(text);
 }
 
-static void ApplyUnits(KeyInputRecord* record, const uint16_t units[2], int count)
+void ApplyUnits(KeyInputRecord* record, const uint16_t units[2], int count)
 {
     if (count == 2 || (units[0] >= 0x20 && !IsControlCode(units[0]))) {
         InsertKeyInputText(record, units, count);
@@ -239,14 +246,15 @@ static void ApplyUnits(KeyInputRecord* record, const uint16_t units[2], int coun
         break;
     }
 }
+}  // namespace
 
 int32_t ProcessKeyInputStep()
 {
     RunImeRestore();
-    if (g_activeKeyInput == -1) {
+    if (s_activeKeyInput == -1) {
         return 0;
     }
-    KeyInputRecord* record = FindKeyInput(g_activeKeyInput);
+    KeyInputRecord* record = FindKeyInput(s_activeKeyInput);
     if (record == nullptr) {
         return -1;
     }

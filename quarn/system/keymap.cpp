@@ -64,10 +64,12 @@ void ResetPadKeyMap(PadKeyMapEntry (*map)[kPadKeyMapEntries])
     }
 }
 
-static bool KeyDown(const uint8_t* keyTable, int32_t dik)
+namespace {
+bool KeyDown(const uint8_t* keyTable, int32_t dik)
 {
     return dik >= 0 && dik < kKeyTableSize && (keyTable[dik] & 0x80) != 0;
 }
+}  // namespace
 
 uint32_t PadKeyMapState(const PadKeyMapEntry* padMap, const uint8_t* keyTable)
 {

@@ -8,12 +8,14 @@
 // The top band of a full screen in which the menu shows itself.
 constexpr int kMenuBandHeight = 60;
 
-static void PostSetCursor()
+namespace {
+void PostSetCursor()
 {
     if (g_system.mainWindow != nullptr) {
         PostMessageW(g_system.mainWindow, WM_SETCURSOR, reinterpret_cast<WPARAM>(g_system.mainWindow), HTCLIENT);
     }
 }
+}  // namespace
 
 int32_t SetWindowModeFlag(int32_t windowed)
 {
@@ -45,8 +47,9 @@ double QueryWindowScaleRate(double* x, double* y)
     return rx;
 }
 
+namespace {
 // The client size the screen asks for, scaled in window mode.
-static void WantedClientSize(LONG* width, LONG* height)
+void WantedClientSize(LONG* width, LONG* height)
 {
     int32_t screenWidth = 0;
     int32_t screenHeight = 0;
@@ -57,6 +60,7 @@ static void WantedClientSize(LONG* width, LONG* height)
     *width = static_cast<LONG>(screenWidth * sx);
     *height = static_cast<LONG>(screenHeight * sy);
 }
+}  // namespace
 
 void RefreshClientRect()
 {

@@ -64,7 +64,7 @@ void Say(const char* line)
     std::fflush(stdout);
 }
 
-int64_t g_mainBegan = 0;
+int64_t s_mainBegan = 0;
 
 void ReportFirstFrame()
 {
@@ -72,7 +72,7 @@ void ReportFirstFrame()
     ProcessCpuMicroseconds(&created);
     const int64_t now = NowMicroseconds();
     char line[64];
-    std::snprintf(line, sizeof(line), "first-frame %.1f %.1f", (now - created) / 1000.0, (now - g_mainBegan) / 1000.0);
+    std::snprintf(line, sizeof(line), "first-frame %.1f %.1f", (now - created) / 1000.0, (now - s_mainBegan) / 1000.0);
     Say(line);
 }
 
@@ -260,7 +260,7 @@ int RunMinimal(bool paced, double seconds)
 
 int main(int argc, char** argv)
 {
-    g_mainBegan = NowMicroseconds();
+    s_mainBegan = NowMicroseconds();
     if (argc < 4) {
         std::fputs("usage: bench_vornik_frame vornik|minimal paced|unpaced SECONDS\n", stderr);
         return 2;

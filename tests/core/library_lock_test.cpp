@@ -15,7 +15,7 @@
 namespace {
 
 // Order in which threads got the lock; written only while holding it.
-std::vector<std::string> g_order;
+std::vector<std::string> s_order;
 
 void WaitForWaiters(int count)
 {
@@ -28,14 +28,14 @@ std::thread Contender(const char* name)
 {
     return std::thread([name] {
         AcquireLibraryLock();
-        g_order.push_back(name);
+        s_order.push_back(name);
         ReleaseLibraryLock();
     });
 }
 
 TEST(LibraryLock, WaitersGetTheLockInArrivalOrder)
 {
-    g_order.clear();
+    s_order.clear();
     AcquireLibraryLock();
     std::vector<std::thread> threads;
     const char* names[] = {"A", "B", "C", "D", "E"};
@@ -47,17 +47,17 @@ TEST(LibraryLock, WaitersGetTheLockInArrivalOrder)
     // thread must queue behind them.
     ReleaseLibraryLock();
     AcquireLibraryLock();
-    g_order.push_back("main");
+    s_order.push_back("main");
     ReleaseLibraryLock();
     for (auto& t : threads)
         t.join();
-    EXPECT_EQ(g_order, (std::vector<std::string>{"A", "B", "C", "D", "E", "main"}));
+    EXPECT_EQ(s_order, (std::vector<std::string>{"A", "B", "C", "D", "E", "main"}));
     EXPECT_EQ(GetLibraryLockWaiterCount(), 0);
 }
 
 TEST(LibraryLock, OwnerReentersAndMustReleaseAsOftenAsItEntered)
 {
-    g_order.clear();
+    s_order.clear();
     AcquireLibraryLock();
     AcquireLibraryLock();
     AcquireLibraryLock();
@@ -66,11 +66,11 @@ TEST(LibraryLock, OwnerReentersAndMustReleaseAsOftenAsItEntered)
     ReleaseLibraryLock();
     ReleaseLibraryLock();
     Sleep(50);
-    EXPECT_TRUE(g_order.empty());
+    EXPECT_TRUE(s_order.empty());
     EXPECT_EQ(GetLibraryLockWaiterCount(), 1);
     ReleaseLibraryLock();
     waiter.join();
-    EXPECT_EQ(g_order, std::vector<std::string>{"waiter"});
+    EXPECT_EQ(s_order, std::vector<std::string>{"waiter"});
 }
 
 TEST(LibraryLock, ManyThreadsCountUnderTheLock)

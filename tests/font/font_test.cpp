@@ -20,7 +20,7 @@
 
 namespace {
 
-using quarn::g_DrawSettings;
+using quarn::g_drawSettings;
 using quarn::MEMIMG;
 
 constexpr int kWidth = 300;
@@ -36,7 +36,7 @@ struct Canvas {
     }
     ~Canvas()
     {
-        if (g_DrawSettings.softDrawTarget == &image) g_DrawSettings.softDrawTarget = &g_screenImages.primary;
+        if (g_drawSettings.softDrawTarget == &image) g_drawSettings.softDrawTarget = &g_screenImages.primary;
         quarn::ReleaseMemImgRef(&image);
     }
     Canvas(const Canvas&) = delete;
@@ -63,7 +63,7 @@ protected:
         ResetFontState();
     }
     static uint32_t Screen(int x, int y) { return PixelOf(g_screenImages.primary, x, y); }
-    static void Target(Canvas& canvas) { g_DrawSettings.softDrawTarget = &canvas.image; }
+    static void Target(Canvas& canvas) { g_drawSettings.softDrawTarget = &canvas.image; }
     // The application's settings for its text.
     static void ApplicationSettings()
     {
@@ -317,37 +317,37 @@ TEST_F(FontTest, FontsWhoseCacheCannotBeHeldAreRefused)
 }
 
 // What the mask hooks were handed.
-std::vector<quarn::PixelRect> g_maskCalls;
+std::vector<quarn::PixelRect> s_maskCalls;
 
 TEST_F(FontTest, MaskedTextIsPreparedAndCommittedOverItsRectangle)
 {
     const quarn::GraphServiceHooks keptHooks = quarn::g_graphHooks;
-    g_maskCalls.clear();
+    s_maskCalls.clear();
     quarn::g_graphHooks.prepareMaskedDrawArea = [](const quarn::PixelRect* r) -> int32_t {
-        g_maskCalls.push_back(*r);
+        s_maskCalls.push_back(*r);
         return 0;
     };
     quarn::g_graphHooks.commitMaskedDrawArea = quarn::g_graphHooks.prepareMaskedDrawArea;
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
     ASSERT_EQ(SetDrawClipRect(0, 0, 200, 50), 0);
 
-    g_DrawSettings.maskingActive = 1;
+    g_drawSettings.maskingActive = 1;
     EXPECT_EQ(DrawTextWithFont(10, 12, L"Mask", 0xFFFFFF, font, 0, 0), 0);
     EXPECT_EQ(DrawTextWithFont(40, 5, L"Mask", 0xFFFFFF, font, 0, 1), 0);
     EXPECT_EQ(DrawTextWithFont(200, 5, L"Mask", 0xFFFFFF, font, 0, 0), 0) << "right of the clip";
-    g_DrawSettings.maskingActive = 0;
+    g_drawSettings.maskingActive = 0;
     EXPECT_EQ(DrawTextWithFont(10, 30, L"Mask", 0xFFFFFF, font, 0, 0), 0) << "no mask, no hook";
     quarn::g_graphHooks = keptHooks;
 
     // Horizontal: to the clip's right edge, the font's size and 3 down; vertical: the same
     // turned, down to the clip's bottom.
     const quarn::PixelRect want[] = {{10, 12, 200, 35}, {10, 12, 200, 35}, {40, 5, 63, 50}, {40, 5, 63, 50}};
-    ASSERT_EQ(g_maskCalls.size(), 4u);
+    ASSERT_EQ(s_maskCalls.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
-        EXPECT_EQ(g_maskCalls[i].left, want[i].left) << i;
-        EXPECT_EQ(g_maskCalls[i].top, want[i].top) << i;
-        EXPECT_EQ(g_maskCalls[i].right, want[i].right) << i;
-        EXPECT_EQ(g_maskCalls[i].bottom, want[i].bottom) << i;
+        EXPECT_EQ(s_maskCalls[i].left, want[i].left) << i;
+        EXPECT_EQ(s_maskCalls[i].top, want[i].top) << i;
+        EXPECT_EQ(s_maskCalls[i].right, want[i].right) << i;
+        EXPECT_EQ(s_maskCalls[i].bottom, want[i].bottom) << i;
     }
     int ink = 0;
     for (int y = 0; y < kHeight; ++y)
@@ -426,8 +426,8 @@ TEST_F(FontTest, BlendedPlainTextGoesThroughTheWorkImage)
 {
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
     quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0x000040);
-    g_DrawSettings.blendMode = 1;
-    g_DrawSettings.blendParam = 128;
+    g_drawSettings.blendMode = 1;
+    g_drawSettings.blendParam = 128;
     ASSERT_EQ(DrawTextWithFont(10, 10, L"Half", 0xFFFFFF, font, 0, 0), 0);
     int half = 0;
     for (int y = 0; y < kHeight; ++y) {
@@ -438,8 +438,8 @@ TEST_F(FontTest, BlendedPlainTextGoesThroughTheWorkImage)
         }
     }
     EXPECT_GT(half, 30);
-    EXPECT_EQ(g_DrawSettings.clip.right, kWidth) << "the clip is restored";
-    EXPECT_EQ(g_DrawSettings.brightColor, quarn::kNoBrightColor);
+    EXPECT_EQ(g_drawSettings.clip.right, kWidth) << "the clip is restored";
+    EXPECT_EQ(g_drawSettings.brightColor, quarn::kNoBrightColor);
 }
 
 // The red channel of a pixel of a 16-bit or 32-bit image, scaled to 0..255, and whether the
@@ -480,8 +480,8 @@ TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
         };
         for (const Case c : {Case{kFontPlain, 0, 255}, Case{kFontAntialiased, 0, 255}, Case{kFontPlain, 1, 128}}) {
             quarn::FillMemImgPixels(const_cast<MEMIMG*>(&view), nullptr, 0);
-            g_DrawSettings.blendMode = c.mode;
-            g_DrawSettings.blendParam = c.param;
+            g_drawSettings.blendMode = c.mode;
+            g_drawSettings.blendParam = c.param;
             const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, c.kind, -1, -1, 0, -1, -1);
             ASSERT_EQ(DrawTextWithFont(10, 10, L"Red", PackScreenColor(255, 0, 0), font, 0, 0), 0);
             int red = 0;
@@ -496,8 +496,8 @@ TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
             EXPECT_GT(red, 10) << "kind " << c.kind << " mode " << c.mode;
             DestroyFontHandle(font);
         }
-        g_DrawSettings.blendMode = 0;
-        g_DrawSettings.blendParam = 255;
+        g_drawSettings.blendMode = 0;
+        g_drawSettings.blendParam = 255;
         ASSERT_EQ(SelectDrawTarget(-2), 0);
         DestroyGraph(graph);
     }
@@ -522,13 +522,13 @@ TEST_F(FontTest, TargetsTextCannotGoIntoAreRefusedAloud)
                   0);
         const size_t bytes = size_t(image.store->pitch) * kHeight;
         std::memset(image.pixels, 0, bytes);
-        g_DrawSettings.softDrawTarget = &image;
+        g_drawSettings.softDrawTarget = &image;
         {
             LogCapture log;
             EXPECT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), -1);
             EXPECT_TRUE(log.Contains(c.line)) << log.Joined().size();
         }
-        g_DrawSettings.softDrawTarget = &g_screenImages.primary;
+        g_drawSettings.softDrawTarget = &g_screenImages.primary;
         EXPECT_EQ(std::count(image.pixels, image.pixels + bytes, 0), static_cast<ptrdiff_t>(bytes));
         quarn::ReleaseMemImgRef(&image);
     }
@@ -544,9 +544,9 @@ TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
     ASSERT_GE(cover, 0);
     ASSERT_GE(tiny, 0);
     quarn::BuildBlendMaskAlphaTable(0, 255);  // every mask value weighs fully
-    g_DrawSettings.blendMode = 1;
-    g_DrawSettings.blendParam = 128;
-    g_DrawSettings.blendGraph = cover;
+    g_drawSettings.blendMode = 1;
+    g_drawSettings.blendParam = 128;
+    g_drawSettings.blendGraph = cover;
     ASSERT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), 0);
     int drawn = 0;
     for (int y = 0; y < kHeight; ++y)
@@ -554,15 +554,15 @@ TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
     EXPECT_GT(drawn, 10);
 
     LogCapture log;
-    g_DrawSettings.blendGraph = tiny;
+    g_drawSettings.blendGraph = tiny;
     quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
     EXPECT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), -1);
     EXPECT_TRUE(log.Contains(L"ブレンド画像がテキストの描画範囲より小さいため描画できません\n"));
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) ASSERT_EQ(Screen(x, y), 0u);
-    g_DrawSettings.blendGraph = -1;
-    g_DrawSettings.blendMode = 0;
-    g_DrawSettings.blendParam = 255;
+    g_drawSettings.blendGraph = -1;
+    g_drawSettings.blendMode = 0;
+    g_drawSettings.blendParam = 255;
 }
 
 TEST_F(FontTest, BlendedTextWithoutAWorkImageIsRefusedAloud)
@@ -576,7 +576,7 @@ TEST_F(FontTest, BlendedTextWithoutAWorkImageIsRefusedAloud)
 
 TEST_F(FontTest, BrightColourTintsTextOnBothPaths)
 {
-    g_DrawSettings.brightColor = 0xFF0000;
+    g_drawSettings.brightColor = 0xFF0000;
     const int32_t plain = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
     const int32_t smooth = CreateFontToHandle(L"meiryo", 20, 0, kFontAntialiased, -1, -1, 0, -1, -1);
     ASSERT_EQ(DrawTextWithFont(10, 5, L"Red", 0xFFFFFF, plain, 0, 0), 0);

@@ -31,7 +31,7 @@ struct FakeFonts {
     int liveContexts = 0;
     int refuseContext = 0;
 };
-FakeFonts g_fonts;
+FakeFonts s_fonts;
 
 constexpr int32_t kAscent = 12;
 constexpr int32_t kAdvance = 7;
@@ -50,24 +50,24 @@ struct FakeFont {
 void* CreateFake(const wchar_t* face, int32_t size, int32_t, int32_t, int32_t charSet)
 {
     const std::wstring name = face != nullptr ? face : L"(system)";
-    g_fonts.asked.emplace_back(name, charSet);
-    if (g_fonts.refusedFaces.count(name) != 0) return nullptr;
-    if (face != nullptr && !g_fonts.charSets.empty() && g_fonts.charSets.count(charSet) == 0) return nullptr;
-    ++g_fonts.liveFonts;
+    s_fonts.asked.emplace_back(name, charSet);
+    if (s_fonts.refusedFaces.count(name) != 0) return nullptr;
+    if (face != nullptr && !s_fonts.charSets.empty() && s_fonts.charSets.count(charSet) == 0) return nullptr;
+    ++s_fonts.liveFonts;
     return new FakeFont{size};
 }
 void DeleteFake(void* font)
 {
-    --g_fonts.liveFonts;
+    --s_fonts.liveFonts;
     delete static_cast<FakeFont*>(font);
 }
 void* OpenFake(void* font)
 {
-    if (g_fonts.refuseContext) return nullptr;
-    ++g_fonts.liveContexts;
+    if (s_fonts.refuseContext) return nullptr;
+    ++s_fonts.liveContexts;
     return font;
 }
-void CloseFake(void*) { --g_fonts.liveContexts; }
+void CloseFake(void*) { --s_fonts.liveContexts; }
 void MetricsFake(void* context, FontOsTextMetrics* out)
 {
     const int32_t size = static_cast<FakeFont*>(context)->size;
@@ -76,7 +76,7 @@ void MetricsFake(void* context, FontOsTextMetrics* out)
 int64_t OutlineFake(void*, uint16_t unit, int32_t grey, FontOsGlyphMetrics* metrics, uint8_t* buffer,
                     uint32_t bytes)
 {
-    if (g_fonts.failingUnits.count(unit) != 0) return -1;
+    if (s_fonts.failingUnits.count(unit) != 0) return -1;
     const bool ink = unit != ' ';
     const int32_t w = ink ? BoxWidth(unit) : 0;
     const int32_t h = ink ? BoxHeight(unit) : 0;
@@ -85,7 +85,7 @@ int64_t OutlineFake(void*, uint16_t unit, int32_t grey, FontOsGlyphMetrics* metr
     const uint32_t size = uint32_t(pitch * h);
     if (buffer == nullptr) return size;
     if (bytes < size) return -1;
-    ++g_fonts.outlineFetches[unit];
+    ++s_fonts.outlineFetches[unit];
     for (int32_t y = 0; y < h; ++y) {
         for (int32_t x = 0; x < w; ++x) {
             if (grey) {
@@ -109,7 +109,7 @@ protected:
     {
         static const int tables = quarn::BuildMemImgBlendTables();
         (void)tables;
-        g_fonts = FakeFonts{};
+        s_fonts = FakeFonts{};
         SetFontOsApi(&kFakeFonts);
         ResetScreenSettings();
         g_screenSettings.colorBits = 32;
@@ -125,8 +125,8 @@ protected:
         quarn::ReleaseMemImgRef(&image_);
         SetFontOsApi(nullptr);
         ResetScreenSettings();
-        EXPECT_EQ(g_fonts.liveFonts, 0) << "a system font was not deleted";
-        EXPECT_EQ(g_fonts.liveContexts, 0) << "a context was not closed";
+        EXPECT_EQ(s_fonts.liveFonts, 0) << "a system font was not deleted";
+        EXPECT_EQ(s_fonts.liveContexts, 0) << "a context was not closed";
     }
     static int32_t MakeFont(const wchar_t* face = L"Test", int32_t kind = kFontPlain)
     {
@@ -170,30 +170,30 @@ TEST_F(FontText, CreationFallsBackThroughCharSetsAndFaces)
          L"フォントの作成に失敗しました"},
     };
     for (const Case& c : cases) {
-        g_fonts.asked.clear();
-        g_fonts.refusedFaces = c.refused;
-        g_fonts.charSets = c.charSets;
+        s_fonts.asked.clear();
+        s_fonts.refusedFaces = c.refused;
+        s_fonts.charSets = c.charSets;
         LogCapture log;
         const int32_t font = MakeFont(c.face);
         EXPECT_EQ(font >= 0, c.made) << (c.face ? "face" : "no face");
-        EXPECT_EQ(g_fonts.asked, c.asked);
+        EXPECT_EQ(s_fonts.asked, c.asked);
         if (c.line != nullptr) {
             EXPECT_TRUE(log.Contains(c.line)) << c.line;
         }
         DestroyFontHandle(font);
-        EXPECT_EQ(g_fonts.liveFonts, 0);
+        EXPECT_EQ(s_fonts.liveFonts, 0);
     }
 }
 
 TEST_F(FontText, AFontWithoutAContextIsRefusedAndFreed)
 {
-    g_fonts.refuseContext = 1;
+    s_fonts.refuseContext = 1;
     LogCapture log;
     const int32_t live = GetFontTable()->liveCount;
     EXPECT_EQ(MakeFont(), -1);
     EXPECT_TRUE(log.Contains(L"ＤＣの取得に失敗しました"));
     EXPECT_EQ(GetFontTable()->liveCount, live);
-    EXPECT_EQ(g_fonts.liveFonts, 0);
+    EXPECT_EQ(s_fonts.liveFonts, 0);
 }
 
 TEST_F(FontText, GlyphsAreDrawnAtTheirPenPositionsAndAskedOfTheSystemOnce)
@@ -216,12 +216,12 @@ TEST_F(FontText, GlyphsAreDrawnAtTheirPenPositionsAndAskedOfTheSystemOnce)
             EXPECT_EQ(Lit(x, y), boxes.count({x, y}) != 0) << x << "," << y;
         }
     }
-    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('A')], 1) << "a unit twice in a text is rendered once";
-    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('B')], 1);
+    EXPECT_EQ(s_fonts.outlineFetches[uint16_t('A')], 1) << "a unit twice in a text is rendered once";
+    EXPECT_EQ(s_fonts.outlineFetches[uint16_t('B')], 1);
     // Drawn again, everything comes from the cache.
     EXPECT_EQ(Draw(font, 3, 4, text), 4 * kAdvance);
-    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('A')], 1);
-    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('B')], 1);
+    EXPECT_EQ(s_fonts.outlineFetches[uint16_t('A')], 1);
+    EXPECT_EQ(s_fonts.outlineFetches[uint16_t('B')], 1);
     // Spacing widens every step.
     ASSERT_EQ(SetFontCharSpacing(2, font), 0);
     int32_t size[2] = {};
@@ -240,8 +240,8 @@ TEST_F(FontText, ACacheSmallerThanTheTextRendersEvictedGlyphsAgain)
     ResetGlyphCache(record);
     EXPECT_EQ(Draw(font, 0, 0, L"ABCA"), 4 * kAdvance);
     // C takes A's cell, so the second A is rendered again; every glyph is still drawn.
-    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('A')], 2);
-    EXPECT_EQ(g_fonts.outlineFetches[uint16_t('C')], 1);
+    EXPECT_EQ(s_fonts.outlineFetches[uint16_t('A')], 2);
+    EXPECT_EQ(s_fonts.outlineFetches[uint16_t('C')], 1);
     for (int32_t i = 0; i < 4; ++i) {
         EXPECT_TRUE(Lit(i * kAdvance + kOriginX, kTopOffset)) << "glyph " << i;
     }
@@ -251,7 +251,7 @@ TEST_F(FontText, AGlyphWithoutAnOutlineFailsTheTextAloud)
 {
     const int32_t font = MakeFont();
     ASSERT_GE(font, 0);
-    g_fonts.failingUnits = {uint16_t('X')};
+    s_fonts.failingUnits = {uint16_t('X')};
     LogCapture log;
     EXPECT_EQ(Draw(font, 0, 0, L"AX"), -1);
     EXPECT_TRUE(log.Contains(L"GetGlyphOutline 関数が失敗しました"));

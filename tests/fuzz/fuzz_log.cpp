@@ -14,11 +14,11 @@
 
 namespace {
 
-std::wstring g_captured;
+std::wstring s_captured;
 
 void Capture(const wchar_t* text, void*)
 {
-    g_captured += text;
+    s_captured += text;
 }
 
 // The length of the well-formed sequence at p (with n bytes left) and its character, or
@@ -52,9 +52,9 @@ int WellFormed(const unsigned char* p, size_t n, uint32_t* cp)
 
 void CheckUtf8(const std::string& bytes)
 {
-    g_captured.clear();
+    s_captured.clear();
     AppendLogUtf8(bytes.c_str());
-    const std::wstring& got = g_captured;
+    const std::wstring& got = s_captured;
     // What comes before the first NUL is the text.
     const std::string text(bytes.c_str());
     const auto* p = reinterpret_cast<const unsigned char*>(text.data());
@@ -119,19 +119,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 1: {
         // A wide text is handed on as it is.
         const std::wstring w = Wide(bytes);
-        g_captured.clear();
+        s_captured.clear();
         AppendLog(w.c_str());
-        FUZZ_CHECK(g_captured == w);
+        FUZZ_CHECK(s_captured == w);
         break;
     }
     case 2: {
         // Formatted: cut to the buffer, a line break added.
         const std::wstring w = Wide(bytes);
-        g_captured.clear();
+        s_captured.clear();
         AppendLogFormat(L"<%ls>", w.c_str());
         const std::wstring whole = L"<" + w + L">";
-        FUZZ_CHECK(!g_captured.empty() && g_captured.back() == L'\n');
-        const std::wstring body = g_captured.substr(0, g_captured.size() - 1);
+        FUZZ_CHECK(!s_captured.empty() && s_captured.back() == L'\n');
+        const std::wstring body = s_captured.substr(0, s_captured.size() - 1);
         FUZZ_CHECK(body.size() <= 1022);
         FUZZ_CHECK(whole.compare(0, body.size(), body) == 0);
         // A cut text keeps 1,022 units, one less when the cut would split a surrogate pair.
@@ -142,10 +142,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 3: {
         // Code page 932: the text, cut to its buffer, each byte outside ASCII one character.
         std::string narrow(bytes.c_str());
-        g_captured.clear();
+        s_captured.clear();
         AppendLogFormatCp932("%s", narrow.c_str());
-        FUZZ_CHECK(!g_captured.empty() && g_captured.back() == L'\n');
-        FUZZ_CHECK(g_captured.size() <= 1023);
+        FUZZ_CHECK(!s_captured.empty() && s_captured.back() == L'\n');
+        FUZZ_CHECK(s_captured.size() <= 1023);
         break;
     }
     default:
@@ -154,9 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (c & 1) PushLogIndent();
             else PopLogIndent();
         }
-        g_captured.clear();
+        s_captured.clear();
         AppendLog(L"x\n");
-        FUZZ_CHECK(g_captured == L"x\n");
+        FUZZ_CHECK(s_captured == L"x\n");
         for (size_t i = 0; i < bytes.size(); ++i) PopLogIndent();
         break;
     }

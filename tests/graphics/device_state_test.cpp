@@ -28,37 +28,37 @@ struct Call {
     uint32_t a, b, c;
 };
 
-std::vector<Call> g_calls;
-int32_t g_viewportResult = 0;
+std::vector<Call> s_calls;
+int32_t s_viewportResult = 0;
 
-int32_t RecRender(uint32_t s, uint32_t v) { g_calls.push_back({kRender, s, v, 0}); return 0; }
-int32_t RecSampler(uint32_t i, uint32_t t, uint32_t v) { g_calls.push_back({kSampler, i, t, v}); return 0; }
-int32_t RecStage(uint32_t i, uint32_t t, uint32_t v) { g_calls.push_back({kStage, i, t, v}); return 0; }
-int32_t RecTexture(uint32_t i, void*) { g_calls.push_back({kTexture, i, 0, 0}); return 0; }
-int32_t RecTransform(uint32_t w, const Matrix4x4*) { g_calls.push_back({kTransform, w, 0, 0}); return 0; }
+int32_t RecRender(uint32_t s, uint32_t v) { s_calls.push_back({kRender, s, v, 0}); return 0; }
+int32_t RecSampler(uint32_t i, uint32_t t, uint32_t v) { s_calls.push_back({kSampler, i, t, v}); return 0; }
+int32_t RecStage(uint32_t i, uint32_t t, uint32_t v) { s_calls.push_back({kStage, i, t, v}); return 0; }
+int32_t RecTexture(uint32_t i, void*) { s_calls.push_back({kTexture, i, 0, 0}); return 0; }
+int32_t RecTransform(uint32_t w, const Matrix4x4*) { s_calls.push_back({kTransform, w, 0, 0}); return 0; }
 int32_t RecViewport(const DeviceViewport* v)
 {
-    g_calls.push_back({kViewport, v->x, v->width, v->height});
-    return g_viewportResult;
+    s_calls.push_back({kViewport, v->x, v->width, v->height});
+    return s_viewportResult;
 }
-int32_t RecScissor(const PixelRect*) { g_calls.push_back({kScissor, 0, 0, 0}); return 0; }
-int32_t RecFvf(uint32_t f) { g_calls.push_back({kFvf, f, 0, 0}); return 0; }
-int32_t RecDraw(uint32_t t, uint32_t n, const void*, uint32_t stride) { g_calls.push_back({kDraw, t, n, stride}); return 0; }
+int32_t RecScissor(const PixelRect*) { s_calls.push_back({kScissor, 0, 0, 0}); return 0; }
+int32_t RecFvf(uint32_t f) { s_calls.push_back({kFvf, f, 0, 0}); return 0; }
+int32_t RecDraw(uint32_t t, uint32_t n, const void*, uint32_t stride) { s_calls.push_back({kDraw, t, n, stride}); return 0; }
 int32_t RecDrawIndexed(uint32_t t, uint32_t, uint32_t n, const uint16_t*, const void*, uint32_t)
 {
-    g_calls.push_back({kDrawIndexed, t, n, 0});
+    s_calls.push_back({kDrawIndexed, t, n, 0});
     return 0;
 }
-int32_t RecBegin() { g_calls.push_back({kBegin, 0, 0, 0}); return 0; }
-int32_t RecEnd() { g_calls.push_back({kEnd, 0, 0, 0}); return 0; }
+int32_t RecBegin() { s_calls.push_back({kBegin, 0, 0, 0}); return 0; }
+int32_t RecEnd() { s_calls.push_back({kEnd, 0, 0, 0}); return 0; }
 int32_t RecTarget(void*, uint32_t* w, uint32_t* h)
 {
     *w = 64;
     *h = 32;
-    g_calls.push_back({kTarget, 0, 0, 0});
+    s_calls.push_back({kTarget, 0, 0, 0});
     return 0;
 }
-int32_t RecShaders() { g_calls.push_back({kShaders, 0, 0, 0}); return 0; }
+int32_t RecShaders() { s_calls.push_back({kShaders, 0, 0, 0}); return 0; }
 
 const DeviceCalls kRecorder = {RecRender, RecSampler, RecStage,  RecTexture,     RecTransform, RecViewport, RecScissor,
                                RecFvf,    RecDraw,    RecDrawIndexed, RecBegin, RecEnd,       RecTarget,   RecShaders};
@@ -66,7 +66,7 @@ const DeviceCalls kRecorder = {RecRender, RecSampler, RecStage,  RecTexture,    
 size_t CountRender(uint32_t state)
 {
     size_t n = 0;
-    for (const Call& c : g_calls) {
+    for (const Call& c : s_calls) {
         n += c.kind == kRender && c.a == state ? 1 : 0;
     }
     return n;
@@ -75,7 +75,7 @@ size_t CountRender(uint32_t state)
 const Call* LastRender(uint32_t state)
 {
     const Call* found = nullptr;
-    for (const Call& c : g_calls) {
+    for (const Call& c : s_calls) {
         if (c.kind == kRender && c.a == state) {
             found = &c;
         }
@@ -86,7 +86,7 @@ const Call* LastRender(uint32_t state)
 std::vector<Call> CallsOf(CallKind kind)
 {
     std::vector<Call> out;
-    for (const Call& c : g_calls) {
+    for (const Call& c : s_calls) {
         if (c.kind == kind) {
             out.push_back(c);
         }
@@ -103,16 +103,16 @@ protected:
         g_screenSettings = ScreenSettings{};
         ApplyDrawSettingDefaults();
         g_deviceBlendOpCapable = 0;
-        g_viewportResult = 0;
+        s_viewportResult = 0;
         UseDeviceCalls(&kRecorder);
         ASSERT_EQ(InitDeviceSettings(640, 480, nullptr), 0);
         FlushVertexBatch();
-        g_calls.clear();
+        s_calls.clear();
     }
     void TearDown() override
     {
         UseDeviceCalls(nullptr);
-        g_calls.clear();
+        s_calls.clear();
     }
 };
 
@@ -313,7 +313,7 @@ TEST_F(DeviceCacheTest, AStateIsSentOnlyWhenItChangesOrIsForced)
     g_deviceCache.force = 0;
     EXPECT_EQ(CountRender(kRsZFunc), 3u);
 
-    g_calls.clear();
+    s_calls.clear();
     SetCullMode(1);
     ASSERT_NE(LastRender(kRsCullMode), nullptr);
     EXPECT_EQ(LastRender(kRsCullMode)->b, kCullCcw);
@@ -322,24 +322,24 @@ TEST_F(DeviceCacheTest, AStateIsSentOnlyWhenItChangesOrIsForced)
     SetCullMode(0);
     EXPECT_EQ(LastRender(kRsCullMode)->b, kCullNone);
 
-    g_calls.clear();
+    s_calls.clear();
     EXPECT_EQ(SetSamplerAddressU(8, 1), -1);
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(s_calls.empty());
     // -1 sets all eight, from 7 down, and is skipped once all hold the value.
     EXPECT_EQ(SetSamplerAddressU(-1, 1), 0);
     const auto samplers = CallsOf(kSampler);
     ASSERT_EQ(samplers.size(), 8u);
     EXPECT_EQ(samplers.front().a, 7u);
     EXPECT_EQ(samplers.back().a, 0u);
-    g_calls.clear();
+    s_calls.clear();
     SetSamplerAddressU(-1, 1);
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(s_calls.empty());
 
     // A texture transform never enabled and not enabled now sends nothing.
     Matrix4x4 identity;
     SetIdentityMatrix4x4(&identity);
     SetTextureTransform(3, 0, &identity);
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(s_calls.empty());
 }
 
 TEST_F(DeviceCacheTest, WithoutADeviceNothingIsSentOrCached)
@@ -351,22 +351,22 @@ TEST_F(DeviceCacheTest, WithoutADeviceNothingIsSentOrCached)
     EXPECT_EQ(FlushVertexBatch(), -1);
     EXPECT_EQ(ApplyDrawModeStates(nullptr, 1, 0), -1);
     EXPECT_EQ(ReapplyAllDeviceStates(), -1);
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(s_calls.empty());
     EXPECT_EQ(g_deviceCache.zFunc, static_cast<int32_t>(kCmpLessEqual));
 }
 
 TEST_F(DeviceCacheTest, AFailedViewportKeepsTheOldOneAndIsLogged)
 {
     LogCapture log;
-    g_viewportResult = static_cast<int32_t>(0x8876086C);
+    s_viewportResult = static_cast<int32_t>(0x8876086C);
     EXPECT_EQ(SetViewportRect(10, 10, 20, 20), -1);
     EXPECT_EQ(g_deviceCache.viewport.width, 640u);
     EXPECT_TRUE(log.Contains(L"ビューポートのセットに失敗しました ErrorCode 8876086c"));
-    g_viewportResult = 0;
+    s_viewportResult = 0;
     EXPECT_EQ(SetViewportRect(10, 10, 20, 20), 0);
     EXPECT_EQ(g_deviceCache.viewport.width, 10u);
     // Only position and size are compared.
-    g_calls.clear();
+    s_calls.clear();
     DeviceViewport same = g_deviceCache.viewport;
     same.maxZ = 0.5f;
     SetViewportCached(&same);
@@ -379,7 +379,7 @@ TEST_F(DeviceCacheTest, ReapplyAllResendsEveryCachedState)
     SetCullMode(2);
     SetSamplerAddressV(5, 1);
     SetDeviceFogColor(0xFF102030);
-    g_calls.clear();
+    s_calls.clear();
     // The restarted device holds nothing: every cached value goes out again, equal or not.
     ASSERT_EQ(ReapplyAllDeviceStates(), 0);
     EXPECT_EQ(g_deviceCache.force, 0);
@@ -396,7 +396,7 @@ TEST_F(DeviceCacheTest, ReapplyAllResendsEveryCachedState)
     EXPECT_FALSE(CallsOf(kScissor).empty());
     EXPECT_GE(CountRender(kRsAlphaBlendEnable), 1u);
     // And the next equal value is again skipped.
-    g_calls.clear();
+    s_calls.clear();
     SetZFunc(3);
     EXPECT_EQ(CountRender(kRsZFunc), 0u);
 }
@@ -430,11 +430,11 @@ TEST_F(DeviceCacheTest, BatchDrawsOnFlushAndBeforeStateChanges)
     EXPECT_EQ(CallsOf(kDraw)[0].b, 2u);  // five vertices of a line list: two lines
     size_t drawAt = 0;
     size_t stateAt = 0;
-    for (size_t i = 0; i < g_calls.size(); ++i) {
-        if (g_calls[i].kind == kDraw) {
+    for (size_t i = 0; i < s_calls.size(); ++i) {
+        if (s_calls[i].kind == kDraw) {
             drawAt = i;
         }
-        if (g_calls[i].kind == kRender && g_calls[i].a == kRsZFunc) {
+        if (s_calls[i].kind == kRender && s_calls[i].a == kRsZFunc) {
             stateAt = i;
         }
     }
@@ -449,7 +449,7 @@ TEST_F(DeviceCacheTest, BatchDrawsOnFlushAndBeforeStateChanges)
     // Closing the scene for a viewport change draws the batch before the scene ends.
     SetViewportRect(0, 0, 100, 100);
     EXPECT_EQ(CallsOf(kDraw).size(), 3u);
-    EXPECT_EQ(g_calls.back().kind, kViewport);
+    EXPECT_EQ(s_calls.back().kind, kViewport);
     EXPECT_EQ(g_deviceCache.inScene, 0);
 }
 
@@ -469,7 +469,7 @@ TEST_F(DeviceCacheTest, BatchFlushesAtItsLimits)
     EXPECT_LT(held, capacity);
     EXPECT_GE(held + 6, capacity);
     FlushVertexBatch();
-    g_calls.clear();
+    s_calls.clear();
     // Points fill the buffer exactly.
     const auto one = Vertices(1);
     for (int32_t i = 0; i < capacity; ++i) {
@@ -588,7 +588,7 @@ TEST_F(DeviceCacheTest, BlendModesBecomeFactorsAndStages)
     };
     for (const Case& c : cases) {
         g_deviceBlendOpCapable = c.capable;
-        g_calls.clear();
+        s_calls.clear();
         SetBlendStateKey(c.mode, 0, 0);
         ASSERT_EQ(ApplyDrawModeStates(nullptr, 1, 0), 0);
         EXPECT_EQ(g_deviceCache.srcBlend, static_cast<int32_t>(c.src)) << c.mode;
@@ -598,7 +598,7 @@ TEST_F(DeviceCacheTest, BlendModesBecomeFactorsAndStages)
         EXPECT_EQ(g_vertexBatch.kind, 0);
     }
     // Mode 0 switches blending off and leaves the factors.
-    g_calls.clear();
+    s_calls.clear();
     SetBlendStateKey(0, 0, 0);
     ApplyDrawModeStates(nullptr, 1, 0);
     EXPECT_EQ(LastRender(kRsAlphaBlendEnable)->b, 0u);
@@ -611,15 +611,15 @@ TEST_F(DeviceCacheTest, BlendModesBecomeFactorsAndStages)
     ApplyDrawModeStates(nullptr, 1, 0);
     EXPECT_EQ(g_deviceCache.skipDraw, 0);
     // Nothing changed: nothing sent.
-    g_calls.clear();
+    s_calls.clear();
     ApplyDrawModeStates(nullptr, 1, 0);
-    EXPECT_TRUE(g_calls.empty());
+    EXPECT_TRUE(s_calls.empty());
 }
 
 TEST_F(DeviceCacheTest, TexturedDrawsChooseTheirAlphaHandling)
 {
     int texture = 0;
-    g_DrawSettings.blendMode = 1;
+    g_drawSettings.blendMode = 1;
     TextureFormatRequest request{};
     request.alphaTest = 1;
     // An alpha-tested texture drawn in mode 1 is blended by its alpha instead.
@@ -629,7 +629,7 @@ TEST_F(DeviceCacheTest, TexturedDrawsChooseTheirAlphaHandling)
     EXPECT_EQ(g_vertexBatch.kind, 1);
     EXPECT_EQ(g_deviceCache.alphaBlendEnable, 1);
     // In mode 0 it is alpha-tested: reference 16, greater.
-    g_DrawSettings.blendMode = 0;
+    g_drawSettings.blendMode = 0;
     PrepareDrawStates(&request, &texture, 0x1);
     EXPECT_EQ(g_deviceCache.textureAlphaTest, 1);
     EXPECT_EQ(g_deviceCache.alphaTestEnable, 1);
@@ -638,12 +638,12 @@ TEST_F(DeviceCacheTest, TexturedDrawsChooseTheirAlphaHandling)
     EXPECT_EQ(g_deviceCache.alphaBlendEnable, 0);
     // A bright colour brings the vertex colour in.
     EXPECT_EQ(g_deviceCache.stages[0].colorOp, kTopSelectArg1);
-    g_DrawSettings.brightColor = 0x808080;
+    g_drawSettings.brightColor = 0x808080;
     PrepareDrawStates(&request, &texture, 0x1);
     EXPECT_EQ(g_deviceCache.stages[0].colorOp, kTopModulate);
     // A swap of texture alone only rebinds it.
     int other = 0;
-    g_calls.clear();
+    s_calls.clear();
     PrepareDrawStates(&request, &other, 0x1);
     EXPECT_EQ(CallsOf(kTexture).size(), 1u);
     EXPECT_TRUE(CallsOf(kStage).empty());

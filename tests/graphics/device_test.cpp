@@ -220,7 +220,7 @@ TEST_F(DeviceTest, ARestartWithoutADeviceRunsOnTheSoftwareScreen)
     EXPECT_EQ(g_graphicsDevice.device, nullptr);
     // Software drawing has its screen to draw on.
     ASSERT_TRUE(TestMemImgValid(&g_screenImages.primary));
-    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_drawSettings.softDrawTarget, &g_screenImages.primary);
     EXPECT_EQ(g_screenImages.primary.width, 300);
     EXPECT_EQ(WipeDrawScreen(nullptr), 0);
     EXPECT_EQ(PresentScreen(), 0);

@@ -86,40 +86,40 @@ TEST_F(DrawStateTest, OutOfRangeChannelsAreClamped)
 TEST_F(DrawStateTest, BlendModeClampsItsParameterAndDrivesVertexAlpha)
 {
     EXPECT_EQ(SelectBlendMode(1, 300), 0);
-    EXPECT_EQ(g_DrawSettings.blendMode, 1);
-    EXPECT_EQ(g_DrawSettings.blendParam, 255);
+    EXPECT_EQ(g_drawSettings.blendMode, 1);
+    EXPECT_EQ(g_drawSettings.blendParam, 255);
     SelectBlendMode(1, -5);
-    EXPECT_EQ(g_DrawSettings.blendParam, 0);
+    EXPECT_EQ(g_drawSettings.blendParam, 0);
     SelectBlendMode(1, 128);
     EXPECT_EQ(ComputeBatchVertexColor() >> 24, 0x80u);
     SelectBlendMode(0, 128);
     EXPECT_EQ(ComputeBatchVertexColor() >> 24, 0xFFu);
     // Modes beyond the known ones are stored as they are.
     SelectBlendMode(42, 7);
-    EXPECT_EQ(g_DrawSettings.blendMode, 42);
+    EXPECT_EQ(g_drawSettings.blendMode, 42);
 }
 
 TEST_F(DrawStateTest, BrightColorIsClampedAndReadAsOneWord)
 {
     EXPECT_EQ(StoreBrightChannels(300, 128, -1), 0);
-    EXPECT_EQ(DrawBrightRgb(g_DrawSettings), 0xFF8000u);
+    EXPECT_EQ(DrawBrightRgb(g_drawSettings), 0xFF8000u);
     StoreBrightRgb(0xAA123456);  // the top byte is dropped
-    EXPECT_EQ(DrawBrightRgb(g_DrawSettings), 0x123456u);
+    EXPECT_EQ(DrawBrightRgb(g_drawSettings), 0x123456u);
     EXPECT_EQ(ComputeBatchVertexColor() & 0xFFFFFF, 0x123456u);
 }
 
 TEST_F(DrawStateTest, DisabledDrawingKeepsBlendAndFilterButNotBright)
 {
-    g_DrawSettings.drawingDisabled = 1;
+    g_drawSettings.drawingDisabled = 1;
     EXPECT_EQ(SelectBlendMode(2, 99), 0);
     EXPECT_EQ(SetTextureFilterMode(1), 0);
     EXPECT_EQ(SelectBlendGraph(-1, 10, 10), 0);
-    EXPECT_EQ(g_DrawSettings.blendMode, 0);
-    EXPECT_EQ(g_DrawSettings.blendParam, 0);
+    EXPECT_EQ(g_drawSettings.blendMode, 0);
+    EXPECT_EQ(g_drawSettings.blendParam, 0);
     EXPECT_EQ(GetTextureFilterMode(), 0);
-    EXPECT_EQ(g_DrawSettings.blendBorderPos, 0);
+    EXPECT_EQ(g_drawSettings.blendBorderPos, 0);
     StoreBrightChannels(1, 2, 3);
-    EXPECT_EQ(DrawBrightRgb(g_DrawSettings), 0x010203u);
+    EXPECT_EQ(DrawBrightRgb(g_drawSettings), 0x010203u);
 }
 
 TEST_F(DrawStateTest, FilterAndFogAreStored)
@@ -129,10 +129,10 @@ TEST_F(DrawStateTest, FilterAndFogAreStored)
     SetFogMode(1);
     SetFogColor(0x12, 0x34, 0x56);
     SetFogStartEnd(2.5f, 99.0f);
-    EXPECT_EQ(g_DrawSettings.fogMode, 1);
-    EXPECT_EQ(g_DrawSettings.fogColor, 0xFF123456u);
-    EXPECT_EQ(g_DrawSettings.fogStart, 2.5f);
-    EXPECT_EQ(g_DrawSettings.fogEnd, 99.0f);
+    EXPECT_EQ(g_drawSettings.fogMode, 1);
+    EXPECT_EQ(g_drawSettings.fogColor, 0xFF123456u);
+    EXPECT_EQ(g_drawSettings.fogStart, 2.5f);
+    EXPECT_EQ(g_drawSettings.fogEnd, 99.0f);
 }
 
 TEST_F(DrawStateTest, HardwareRequestBeforeStartUp)
@@ -149,16 +149,16 @@ TEST_F(DrawStateTest, BlendGraphIsCheckedClampedAndFollowsTheGraph)
 {
     // No graph is live under a handle of the graph type: refused and nothing stored.
     EXPECT_EQ(SelectBlendGraph(MakeHandle(kHandleTypeGraph, 3, 7), 10, 20), -1);
-    EXPECT_EQ(g_DrawSettings.blendGraph, -1);
+    EXPECT_EQ(g_drawSettings.blendGraph, -1);
 
     const int32_t handle = CreateBlankGraph(4, 4);
     ASSERT_GE(handle, 0);
     GraphDrawInfo info{};
     ASSERT_EQ(DescribeGraph(handle, &info), 0);
     EXPECT_EQ(SelectBlendGraph(handle, 400, -3), 0);
-    EXPECT_EQ(g_DrawSettings.blendGraph, handle);
-    EXPECT_EQ(g_DrawSettings.blendBorderPos, 255);
-    EXPECT_EQ(g_DrawSettings.blendBorderRange, 0);
+    EXPECT_EQ(g_drawSettings.blendGraph, handle);
+    EXPECT_EQ(g_drawSettings.blendBorderPos, 255);
+    EXPECT_EQ(g_drawSettings.blendBorderRange, 0);
     ASSERT_NE(info.sharedImage, nullptr);
     EXPECT_EQ(SelectedBlendMemImg(), info.sharedImage);
 
@@ -173,7 +173,7 @@ TEST_F(DrawStateTest, BlendGraphIsCheckedClampedAndFollowsTheGraph)
     ASSERT_EQ(DestroyGraph(handle), 0);
     EXPECT_EQ(SelectedBlendMemImg(), nullptr);
     EXPECT_EQ(SelectBlendGraph(-1, 0, 0), 0);
-    EXPECT_EQ(g_DrawSettings.blendGraph, -1);
+    EXPECT_EQ(g_drawSettings.blendGraph, -1);
 }
 
 TEST_F(DrawStateTest, ResetKeepsOnlyTheRestoreRoutine)
@@ -181,10 +181,10 @@ TEST_F(DrawStateTest, ResetKeepsOnlyTheRestoreRoutine)
     static int32_t (*const routine)() = [] { return 0; };
     g_screenSettings.width = 300;
     g_screenSettings.height = 60;
-    std::memset(static_cast<void*>(&g_DrawSettings), 0x5A, sizeof(g_DrawSettings));
-    g_DrawSettings.graphRestoreRoutine = routine;
+    std::memset(static_cast<void*>(&g_drawSettings), 0x5A, sizeof(g_drawSettings));
+    g_drawSettings.graphRestoreRoutine = routine;
     ApplyDrawSettingDefaults();
-    const DrawSettings& s = g_DrawSettings;
+    const DrawSettings& s = g_drawSettings;
     EXPECT_EQ(s.graphRestoreRoutine, routine);
     EXPECT_EQ(s.blendGraph, -1);
     EXPECT_EQ(s.blendMode, 0);
@@ -233,18 +233,18 @@ TEST_F(DrawStateTest, ResetKeepsOnlyTheRestoreRoutine)
 
 TEST_F(DrawStateTest, ClipIsOrderedClampedAndFlaggedWhenEmpty)
 {
-    g_DrawSettings.drawTargetWidth = 100;
-    g_DrawSettings.drawTargetHeight = 50;
+    g_drawSettings.drawTargetWidth = 100;
+    g_drawSettings.drawTargetHeight = 50;
     StoreDrawClipRect(120, 40, -10, 5);
-    EXPECT_EQ(g_DrawSettings.clip.left, 0);
-    EXPECT_EQ(g_DrawSettings.clip.top, 5);
-    EXPECT_EQ(g_DrawSettings.clip.right, 100);
-    EXPECT_EQ(g_DrawSettings.clip.bottom, 40);
-    EXPECT_EQ(g_DrawSettings.emptyClip, 0);
+    EXPECT_EQ(g_drawSettings.clip.left, 0);
+    EXPECT_EQ(g_drawSettings.clip.top, 5);
+    EXPECT_EQ(g_drawSettings.clip.right, 100);
+    EXPECT_EQ(g_drawSettings.clip.bottom, 40);
+    EXPECT_EQ(g_drawSettings.emptyClip, 0);
     StoreDrawClipRect(10, 10, 10, 20);
-    EXPECT_EQ(g_DrawSettings.emptyClip, 1);
+    EXPECT_EQ(g_drawSettings.emptyClip, 1);
     StoreDrawClipRect(200, 0, 300, 10);  // wholly outside the target
-    EXPECT_EQ(g_DrawSettings.emptyClip, 1);
+    EXPECT_EQ(g_drawSettings.emptyClip, 1);
 }
 
 }  // namespace

@@ -94,8 +94,8 @@ TEST_F(DrawTest, WipeClearsTheTargetOrItsArea)
 
     // A graph as draw target is wiped instead of the screen, empty clip or not.
     const int32_t graph = CodedGraph(4, 4);
-    g_DrawSettings.drawTarget = graph;
-    g_DrawSettings.emptyClip = 1;
+    g_drawSettings.drawTarget = graph;
+    g_drawSettings.emptyClip = 1;
     WipeDrawScreen(nullptr);
     EXPECT_EQ(Pixel(FindGraphRecord(graph)->view, 3, 3), 0u);
     EXPECT_EQ(At(0, 0), kBackground);
@@ -116,12 +116,12 @@ TEST_F(DrawTest, ClipRectangleIsOrderedAndClamped)
     };
     for (const Case& c : cases) {
         EXPECT_EQ(SetDrawClipRect(c.x1, c.y1, c.x2, c.y2), 0);
-        const PixelRect r = g_DrawSettings.clip;
+        const PixelRect r = g_drawSettings.clip;
         EXPECT_EQ(r.left, c.stored.left) << c.x1;
         EXPECT_EQ(r.top, c.stored.top) << c.x1;
         EXPECT_EQ(r.right, c.stored.right) << c.x1;
         EXPECT_EQ(r.bottom, c.stored.bottom) << c.x1;
-        EXPECT_EQ(g_DrawSettings.emptyClip, c.empty) << c.x1;
+        EXPECT_EQ(g_drawSettings.emptyClip, c.empty) << c.x1;
         int32_t asked[4] = {};
         GetRequestedDrawClipRect(asked);
         EXPECT_EQ(asked[0], c.x1);
@@ -130,16 +130,16 @@ TEST_F(DrawTest, ClipRectangleIsOrderedAndClamped)
 
     // A graph target clamps to the graph; a dead one is refused with the clip unchanged.
     const int32_t graph = CreateBlankGraph(6, 5);
-    g_DrawSettings.drawTarget = graph;
-    g_DrawSettings.drawTargetWidth = 6;
-    g_DrawSettings.drawTargetHeight = 5;
+    g_drawSettings.drawTarget = graph;
+    g_drawSettings.drawTargetWidth = 6;
+    g_drawSettings.drawTargetHeight = 5;
     EXPECT_EQ(SetDrawClipRect(-1, -1, 100, 100), 0);
-    EXPECT_EQ(g_DrawSettings.clip.right, 6);
-    EXPECT_EQ(g_DrawSettings.clip.bottom, 5);
+    EXPECT_EQ(g_drawSettings.clip.right, 6);
+    EXPECT_EQ(g_drawSettings.clip.bottom, 5);
     DestroyGraph(graph);
     EXPECT_EQ(SetDrawClipRect(1, 1, 2, 2), -1);
-    EXPECT_EQ(g_DrawSettings.clip.right, 6);
-    g_DrawSettings.drawTarget = -3;
+    EXPECT_EQ(g_drawSettings.clip.right, 6);
+    g_drawSettings.drawTarget = -3;
     EXPECT_EQ(SetDrawClipRect(1, 1, 2, 2), -1);
 }
 
@@ -156,11 +156,11 @@ TEST_F(DrawTest, EmptyClipOrDisabledDrawingDrawsNothing)
 
     Fill(kBackground);
     SetDrawClipRect(0, 0, kScreenW, kScreenH);
-    g_DrawSettings.drawingDisabled = 1;
+    g_drawSettings.drawingDisabled = 1;
     EXPECT_EQ(DrawGraphAt(0, 0, graph, 0), 0);
     EXPECT_EQ(SetDrawClipRect(1, 1, 2, 2), 0);
-    EXPECT_EQ(g_DrawSettings.clip.right, kScreenW) << "the clip is kept while drawing is disabled";
-    g_DrawSettings.drawingDisabled = 0;
+    EXPECT_EQ(g_drawSettings.clip.right, kScreenW) << "the clip is kept while drawing is disabled";
+    g_drawSettings.drawingDisabled = 0;
     ExpectScreen([](int32_t, int32_t) { return S{-1, -1}; }, "disabled");
 }
 
@@ -241,8 +241,8 @@ TEST_F(DrawTest, PortionsShowTheirRectangleOnly)
     SetDrawClipRect(1, 1, 30, 20);
     EXPECT_EQ(DrawGraphPortion(10, 5, 1, 2, 3, 2, graph, 0, 0), 0);
     ExpectScreen(Within(10, 5, 3, 2, [](int32_t x, int32_t y) { return S{x + 1, y + 2}; }), "portion");
-    EXPECT_EQ(g_DrawSettings.clip.left, 1) << "the clip is restored";
-    EXPECT_EQ(g_DrawSettings.clip.right, 30);
+    EXPECT_EQ(g_drawSettings.clip.left, 1) << "the clip is restored";
+    EXPECT_EQ(g_drawSettings.clip.right, 30);
 
     // Mirrored: source column 1 lands at x + width - 1.
     Fill(kBackground);
@@ -258,8 +258,8 @@ TEST_F(DrawTest, PortionsShowTheirRectangleOnly)
     DestroyGraph(graph);
     EXPECT_EQ(DrawGraphPortion(10, 5, 1, 2, 3, 2, graph, 0, 1), -1);
     EXPECT_EQ(DrawGraphPortion(100, 100, 1, 2, 3, 2, graph, 0, 1), -1);
-    EXPECT_EQ(g_DrawSettings.clip.left, 1);
-    EXPECT_EQ(g_DrawSettings.clip.bottom, 20);
+    EXPECT_EQ(g_drawSettings.clip.left, 1);
+    EXPECT_EQ(g_drawSettings.clip.bottom, 20);
 }
 
 TEST_F(DrawTest, StretchedPortionUsesATemporarySubGraph)
@@ -309,12 +309,12 @@ TEST_F(DrawTest, DestroyedDrawTargetIsNoLongerDrawnInto)
 {
     const int32_t canvas = CreateBlankGraph(8, 8);
     const int32_t sprite = CodedGraph(4, 4);
-    g_DrawSettings.drawTarget = canvas;
-    g_DrawSettings.softDrawTarget = &FindGraphRecord(canvas)->view;
+    g_drawSettings.drawTarget = canvas;
+    g_drawSettings.softDrawTarget = &FindGraphRecord(canvas)->view;
     EXPECT_EQ(DrawGraphAt(1, 1, sprite, 0), 0);
     EXPECT_EQ(Pixel(FindGraphRecord(canvas)->view, 1, 1), Code(0, 0));
     DestroyGraph(canvas);
-    EXPECT_EQ(g_DrawSettings.softDrawTarget, nullptr);
+    EXPECT_EQ(g_drawSettings.softDrawTarget, nullptr);
     EXPECT_EQ(DrawGraphAt(1, 1, sprite, 0), 0);
     EXPECT_EQ(DrawGraphStretched(0, 0, 8, 8, sprite, 0), 0);
     EXPECT_EQ(DrawGraphFourCorners(0, 0, 8, 0, 8, 8, 0, 8, sprite, 0), 0);
@@ -396,7 +396,7 @@ TEST_F(DrawTest, BlendGraphSmallerThanTheGraphRefusesTheDraw)
 {
     const int32_t graph = CodedGraph(4, 4);
     const int32_t small = CreateBlankGraph(4, 3);
-    g_DrawSettings.blendGraph = small;
+    g_drawSettings.blendGraph = small;
     EXPECT_EQ(DrawGraphAt(0, 0, graph, 0), -1);
     EXPECT_EQ(DrawGraphStretched(0, 0, 2, 2, graph, 0), -1);
     DestroyGraph(small);
@@ -405,24 +405,24 @@ TEST_F(DrawTest, BlendGraphSmallerThanTheGraphRefusesTheDraw)
 }
 
 // Hooks that record how they were called.
-std::vector<int32_t> g_movieCalls;
-std::vector<PixelRect> g_maskAreas;
+std::vector<int32_t> s_movieCalls;
+std::vector<PixelRect> s_maskAreas;
 
 TEST_F(DrawTest, MovieAndMaskHooksSurroundTheDraw)
 {
-    g_movieCalls.clear();
-    g_maskAreas.clear();
+    s_movieCalls.clear();
+    s_maskAreas.clear();
     g_graphHooks.advanceMovieFrame = [](int32_t movie, int32_t flag) -> int32_t {
-        g_movieCalls.push_back(movie * 10 + flag);
+        s_movieCalls.push_back(movie * 10 + flag);
         return 0;
     };
     g_graphHooks.destroyMovie = [](int32_t movie) -> int32_t {
-        g_movieCalls.push_back(-movie);
+        s_movieCalls.push_back(-movie);
         return 0;
     };
-    g_DrawSettings.maskingActive = 1;
+    g_drawSettings.maskingActive = 1;
     g_graphHooks.prepareMaskedDrawArea = [](const PixelRect* r) -> int32_t {
-        g_maskAreas.push_back(*r);
+        s_maskAreas.push_back(*r);
         return 0;
     };
     g_graphHooks.commitMaskedDrawArea = g_graphHooks.prepareMaskedDrawArea;
@@ -431,27 +431,27 @@ TEST_F(DrawTest, MovieAndMaskHooksSurroundTheDraw)
     const int32_t movie = CodedGraph(4, 3);
     FindGraphRecord(movie)->movie = 7;
     DrawGraphAt(1, 2, plain, 0);
-    EXPECT_TRUE(g_movieCalls.empty()) << "no movie, no frame update";
+    EXPECT_TRUE(s_movieCalls.empty()) << "no movie, no frame update";
     DrawGraphStretched(9, 8, 3, 2, movie, 0);
     DrawGraphFourCorners(5.5f, 1, 9, 2, 8, 6.9f, -2.5f, 4, movie, 0);
-    EXPECT_EQ(g_movieCalls, (std::vector<int32_t>{70, 70}));
-    ASSERT_EQ(g_maskAreas.size(), 6u);
+    EXPECT_EQ(s_movieCalls, (std::vector<int32_t>{70, 70}));
+    ASSERT_EQ(s_maskAreas.size(), 6u);
     const PixelRect expected[] = {{1, 2, 5, 6}, {3, 2, 9, 8}, {-2, 1, 9, 6}};
     for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(g_maskAreas[2 * i].left, expected[i].left) << i;
-        EXPECT_EQ(g_maskAreas[2 * i].top, expected[i].top) << i;
-        EXPECT_EQ(g_maskAreas[2 * i + 1].right, expected[i].right) << i;
-        EXPECT_EQ(g_maskAreas[2 * i + 1].bottom, expected[i].bottom) << i;
+        EXPECT_EQ(s_maskAreas[2 * i].left, expected[i].left) << i;
+        EXPECT_EQ(s_maskAreas[2 * i].top, expected[i].top) << i;
+        EXPECT_EQ(s_maskAreas[2 * i + 1].right, expected[i].right) << i;
+        EXPECT_EQ(s_maskAreas[2 * i + 1].bottom, expected[i].bottom) << i;
     }
     DestroyGraph(movie);
-    EXPECT_EQ(g_movieCalls.back(), -7);
-    g_maskAreas.clear();
+    EXPECT_EQ(s_movieCalls.back(), -7);
+    s_maskAreas.clear();
     EXPECT_EQ(DrawGraphAt(0, 0, movie, 0), -1);
-    EXPECT_TRUE(g_maskAreas.empty()) << "no hook for a dead handle";
+    EXPECT_TRUE(s_maskAreas.empty()) << "no hook for a dead handle";
 }
 
 // What the back end was asked to do.
-std::vector<std::string> g_quadCalls;
+std::vector<std::string> s_quadCalls;
 
 // A back end that records the front end's calls instead of drawing.
 RenderBackend RecordingBackend()
@@ -459,35 +459,35 @@ RenderBackend RecordingBackend()
     RenderBackend backend = kSoftwareRenderBackend;
     backend.hardware = 1;
     backend.drawQuad = [](const GraphRecord*, int32_t x, int32_t y, float, float, int32_t t, int32_t whole) -> int32_t {
-        g_quadCalls.push_back("at " + std::to_string(x) + "," + std::to_string(y) + " t" + std::to_string(t) +
+        s_quadCalls.push_back("at " + std::to_string(x) + "," + std::to_string(y) + " t" + std::to_string(t) +
                               " w" + std::to_string(whole));
         return 0;
     };
     backend.drawStretchedQuad = [](const GraphRecord*, const int32_t c[4], const float f[4], int32_t t,
                                    int32_t whole) -> int32_t {
-        g_quadCalls.push_back("stretched " + std::to_string(c[0]) + "," + std::to_string(c[2]) + " " +
+        s_quadCalls.push_back("stretched " + std::to_string(c[0]) + "," + std::to_string(c[2]) + " " +
                               std::to_string(static_cast<int>(f[2] * 10)) + " t" + std::to_string(t) + " w" +
                               std::to_string(whole));
         return 0;
     };
     backend.drawFourCornersQuad = [](const GraphRecord*, const float c[8], int32_t t) -> int32_t {
-        g_quadCalls.push_back("corners " + std::to_string(static_cast<int>(c[4])) + "," +
+        s_quadCalls.push_back("corners " + std::to_string(static_cast<int>(c[4])) + "," +
                               std::to_string(static_cast<int>(c[5])) + " t" + std::to_string(t));
         return 0;
     };
     backend.subtractNeedsEmulation = []() -> int32_t { return 1; };
-    backend.invertAreaBeforeSubtract = [](const PixelRect*) { g_quadCalls.push_back("invert"); };
-    backend.invertAreaAfterSubtract = [](const PixelRect*) { g_quadCalls.push_back("invert back"); };
+    backend.invertAreaBeforeSubtract = [](const PixelRect*) { s_quadCalls.push_back("invert"); };
+    backend.invertAreaAfterSubtract = [](const PixelRect*) { s_quadCalls.push_back("invert back"); };
     backend.wipe = [](const PixelRect* area) -> int32_t {
-        g_quadCalls.push_back(area == nullptr ? "wipe all" : "wipe part");
+        s_quadCalls.push_back(area == nullptr ? "wipe all" : "wipe part");
         return 0;
     };
     backend.applyClip = []() -> int32_t {
-        g_quadCalls.push_back("clip");
+        s_quadCalls.push_back("clip");
         return 0;
     };
     backend.paint = [](GraphRecord*, int32_t r, int32_t g, int32_t b, int32_t a) -> int32_t {
-        g_quadCalls.push_back("paint " + std::to_string(r) + " " + std::to_string(g) + " " + std::to_string(b) + " " +
+        s_quadCalls.push_back("paint " + std::to_string(r) + " " + std::to_string(g) + " " + std::to_string(b) + " " +
                               std::to_string(a));
         return 0;
     };
@@ -502,7 +502,7 @@ TEST_F(DrawTest, TheChosenBackEndDrawsWithTheFlagAsZeroOrOne)
     ExpectScreen([](int32_t x, int32_t y) { return x >= 1 && x < 5 && y >= 1 && y < 3 ? S{x - 1, y - 1} : S{-1, -1}; },
                  "software");
 
-    g_quadCalls.clear();
+    s_quadCalls.clear();
     const RenderBackend recorder = RecordingBackend();
     UseRenderBackend(&recorder);
     EXPECT_EQ(g_screenSettings.hardwareActive, 1) << "the flag follows the back end";
@@ -511,9 +511,9 @@ TEST_F(DrawTest, TheChosenBackEndDrawsWithTheFlagAsZeroOrOne)
     DrawGraphStretchedFloat(2.5f, 0, 7.75f, 3, graph, -3);
     // Clockwise corners reach the quad as top-left, top-right, bottom-left, bottom-right.
     DrawGraphFourCorners(0, 0, 8, 0, 8, 4, 1, 5, graph, 0);
-    g_DrawSettings.blendMode = 3;
+    g_drawSettings.blendMode = 3;
     DrawGraphStretched(9, 0, 1, 2, graph, 0);
-    g_DrawSettings.blendMode = 0;
+    g_drawSettings.blendMode = 0;
     const PixelRect part{1, 1, 3, 3};
     WipeDrawScreen(&part);
     WipeDrawScreen(nullptr);
@@ -523,7 +523,7 @@ TEST_F(DrawTest, TheChosenBackEndDrawsWithTheFlagAsZeroOrOne)
         "at 1,1 t1 w1", "stretched 2,7 77 t1 w0", "corners 1,5 t0", "invert", "stretched 9,1 10 t0 w1",
         "invert back",  "wipe part",              "wipe all",       "clip",   "paint 1 255 3 0",
     };
-    EXPECT_EQ(g_quadCalls, expected);
+    EXPECT_EQ(s_quadCalls, expected);
     ExpectScreen([](int32_t, int32_t) { return S{-1, -1}; }, "nothing reached the software kernels");
     UseRenderBackend(&kSoftwareRenderBackend);
     EXPECT_EQ(g_screenSettings.hardwareActive, 0);

@@ -37,7 +37,7 @@ protected:
         (void)tables;
         ResetScreenSettings();
         ResetGraphicsState();
-        g_DrawSettings.graphRestoreRoutine = nullptr;
+        g_drawSettings.graphRestoreRoutine = nullptr;
         g_screenSettings.started = 1;
         g_screenSettings.width = kScreenW;
         g_screenSettings.height = kScreenH;
@@ -46,18 +46,18 @@ protected:
         g_system.started = 1;
         g_system.active = 1;
 #endif
-        g_DrawSettings.blendGraph = -1;
-        g_DrawSettings.blendParam = 255;
-        g_DrawSettings.brightColor = kNoBrightColor;
-        g_DrawSettings.drawTarget = -2;
-        g_DrawSettings.drawTargetWidth = kScreenW;
-        g_DrawSettings.drawTargetHeight = kScreenH;
-        g_DrawSettings.clip = PixelRect{0, 0, kScreenW, kScreenH};
-        g_DrawSettings.newGraphAlphaTest = 1;
+        g_drawSettings.blendGraph = -1;
+        g_drawSettings.blendParam = 255;
+        g_drawSettings.brightColor = kNoBrightColor;
+        g_drawSettings.drawTarget = -2;
+        g_drawSettings.drawTargetWidth = kScreenW;
+        g_drawSettings.drawTargetHeight = kScreenH;
+        g_drawSettings.clip = PixelRect{0, 0, kScreenW, kScreenH};
+        g_drawSettings.newGraphAlphaTest = 1;
         g_newGraphSettings = NewGraphSettings{0, 0};
         g_graphHooks = GraphServiceHooks{};
         ASSERT_EQ(CreatePlainMemImg(&g_screenImages.primary, kScreenW, kScreenH, kMemImgXrgb32), 0);
-        g_DrawSettings.softDrawTarget = &g_screenImages.primary;
+        g_drawSettings.softDrawTarget = &g_screenImages.primary;
         Fill(0x123456);
         blocksBefore_ = GetAllocatorTotals().blockCount;
     }

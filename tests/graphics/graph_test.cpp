@@ -199,9 +199,9 @@ TEST_F(GraphTest, SubGraphsShareOneImageAndAreCutToItsEdges)
     EXPECT_EQ(CreateSubGraph(0, 0, 4, 4, -1), -1);
 
     // While drawing is disabled nothing is made.
-    g_DrawSettings.drawingDisabled = 1;
+    g_drawSettings.drawingDisabled = 1;
     EXPECT_EQ(CreateSubGraph(0, 0, 4, 4, parent), 0);
-    g_DrawSettings.drawingDisabled = 0;
+    g_drawSettings.drawingDisabled = 0;
 }
 
 TEST_F(GraphTest, DestroyingKeepsASharedImageUntilTheLastGraph)
@@ -367,15 +367,15 @@ TEST_F(GraphTest, RectTransferStaysInsideBothImages)
 // Image files held in memory and served through the library's file table, so that graphs
 // restore through the real load front. A path names a file when it ends in the file's name
 // (the graph keeps the full path); opens are counted per name.
-std::map<std::wstring, std::vector<uint8_t>> g_fileBytes;
-std::map<std::wstring, int> g_opens;
+std::map<std::wstring, std::vector<uint8_t>> s_fileBytes;
+std::map<std::wstring, int> s_opens;
 
 FileHandle OpenHeldFile(const wchar_t* path, int, int, int)
 {
     const std::wstring full = path;
-    for (const auto& [name, bytes] : g_fileBytes) {
+    for (const auto& [name, bytes] : s_fileBytes) {
         if (full.size() >= name.size() && full.compare(full.size() - name.size(), name.size(), name) == 0) {
-            ++g_opens[name];
+            ++s_opens[name];
             return reinterpret_cast<FileHandle>(OpenMemoryStream(bytes.data(), uint32_t(bytes.size())));
         }
     }
@@ -413,8 +413,8 @@ protected:
     void SetUp() override
     {
         GraphTest::SetUp();
-        g_fileBytes = {{L"sheet.png", CodedBgraFile(8, 8)}};
-        g_opens.clear();
+        s_fileBytes = {{L"sheet.png", CodedBgraFile(8, 8)}};
+        s_opens.clear();
         InstallFileFunctions(&kHeldFiles);
     }
     void TearDown() override
@@ -439,7 +439,7 @@ TEST_F(GraphFileTest, RestoreLoadsEachFileOnceForNeighbouringGraphs)
     }
 
     EXPECT_EQ(RunGraphRestore(), 0);
-    EXPECT_EQ(g_opens[L"sheet.png"], 1) << "the two graphs of one file share a load";
+    EXPECT_EQ(s_opens[L"sheet.png"], 1) << "the two graphs of one file share a load";
     EXPECT_EQ(Pixel(FindGraphRecord(a)->view, 1, 1), Code(1, 1));
     EXPECT_EQ(Pixel(FindGraphRecord(b)->view, 0, 0), Code(4, 2)) << "restored at its offset";
     EXPECT_EQ(Pixel(FindGraphRecord(c)->view, 0, 0), 0u) << "a failed load skips the graph";
@@ -451,7 +451,7 @@ TEST_F(GraphFileTest, RestoreLoadsEachFileOnceForNeighbouringGraphs)
     EXPECT_EQ(HasGraphRestoreHandler(), 1);
     RunGraphRestore();
     EXPECT_EQ(routineRuns, 1);
-    EXPECT_EQ(g_opens[L"sheet.png"], 1);
+    EXPECT_EQ(s_opens[L"sheet.png"], 1);
     InstallGraphRestoreHandler(nullptr);
     EXPECT_EQ(HasGraphRestoreHandler(), 1) << "null installs the file restore";
 }
@@ -475,10 +475,10 @@ TEST_F(GraphTest, BlendGraphMustBeLiveAndLargeEnough)
     const GraphRecord* bigRecord = FindGraphRecord(big);
     const GraphRecord* wideRecord = FindGraphRecord(wide);
     EXPECT_EQ(TestBlendGraphSize(bigRecord), -1) << "no blend graph selected";
-    g_DrawSettings.blendGraph = big;
+    g_drawSettings.blendGraph = big;
     EXPECT_EQ(TestBlendGraphSize(bigRecord), 0);
     EXPECT_EQ(TestBlendGraphSize(wideRecord), 1);
-    g_DrawSettings.blendGraph = wide;
+    g_drawSettings.blendGraph = wide;
     EXPECT_EQ(TestBlendGraphSize(bigRecord), 1) << "lower than the graph";
     DestroyGraph(wide);
     EXPECT_EQ(TestBlendGraphSize(bigRecord), -1);

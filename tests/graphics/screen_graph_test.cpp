@@ -104,15 +104,15 @@ TEST_F(SoftwareScreenGraphTest, AGraphAsDrawTargetReceivesTheDraws)
     ASSERT_EQ(SelectDrawTarget(canvas), 0);
     int32_t w = 0;
     QueryGraphSize(-2, &w, nullptr);
-    EXPECT_EQ(g_DrawSettings.clip.right, 16) << "the clip follows the graph target";
+    EXPECT_EQ(g_drawSettings.clip.right, 16) << "the clip follows the graph target";
     WipeDrawScreen(nullptr);
     EXPECT_EQ(DrawGraphAt(14, 1, sprite, 0), 0);
     const MEMIMG& view = FindGraphRecord(canvas)->view;
     EXPECT_EQ(PixelOf(view, 14, 1), Code(0, 0));
     EXPECT_EQ(PixelOf(view, 15, 4), Code(1, 3));
     EXPECT_EQ(SetDrawClipRect(-5, -5, 100, 100), 0);
-    EXPECT_EQ(g_DrawSettings.clip.right, 16);
-    EXPECT_EQ(g_DrawSettings.clip.bottom, 16);
+    EXPECT_EQ(g_drawSettings.clip.right, 16);
+    EXPECT_EQ(g_drawSettings.clip.bottom, 16);
 
     // Back on the screen, the canvas draws like any graph.
     ASSERT_EQ(SelectDrawTarget(-2), 0);
@@ -125,7 +125,7 @@ TEST_F(SoftwareScreenGraphTest, AGraphAsDrawTargetReceivesTheDraws)
     ASSERT_EQ(SelectDrawTarget(canvas), 0);
     DestroyGraph(canvas);
     EXPECT_EQ(SetDrawClipRect(0, 0, 4, 4), -1);
-    EXPECT_EQ(g_DrawSettings.softDrawTarget, nullptr);
+    EXPECT_EQ(g_drawSettings.softDrawTarget, nullptr);
     EXPECT_EQ(DrawGraphAt(0, 0, sprite, 0), 0);
     ASSERT_EQ(SelectDrawTarget(-2), 0);
 }

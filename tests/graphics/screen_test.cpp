@@ -127,15 +127,15 @@ TEST_F(ScreenTest, SoftwareStartUpBuildsTheScreen)
     EXPECT_TRUE(TestMemImgValid(&g_screenImages.work));
     ASSERT_TRUE(TestMemImgValid(&g_screenImages.workAlpha));
     EXPECT_EQ(g_screenImages.workAlpha.store->alpha, 1);
-    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_drawSettings.softDrawTarget, &g_screenImages.primary);
     // The reset selected the front screen.
     EXPECT_EQ(GetDrawTarget(), kDrawTargetFrontScreen);
     EXPECT_EQ(SelectDrawTarget(kDrawTargetBackScreen), 0);
     EXPECT_EQ(GetDrawTarget(), kDrawTargetBackScreen);
-    EXPECT_EQ(g_DrawSettings.drawTargetWidth, 300);
-    EXPECT_EQ(g_DrawSettings.drawTargetHeight, 60);
-    EXPECT_FLOAT_EQ(g_DrawSettings.screenCenterX, 150.0f);
-    EXPECT_FLOAT_EQ(g_DrawSettings.screenCenterY, 30.0f);
+    EXPECT_EQ(g_drawSettings.drawTargetWidth, 300);
+    EXPECT_EQ(g_drawSettings.drawTargetHeight, 60);
+    EXPECT_FLOAT_EQ(g_drawSettings.screenCenterX, 150.0f);
+    EXPECT_FLOAT_EQ(g_drawSettings.screenCenterY, 30.0f);
     // Colour values follow the 32-bit screen.
     EXPECT_EQ(PackScreenColor(255, 255, 255), 0xFFFFFFFFu);
     // The renderer is chosen: the request comes too late.
@@ -152,12 +152,12 @@ TEST_F(ScreenTest, EndingGraphicsLeavesTheStateOfAFreshStart)
     EXPECT_FALSE(TestMemImgValid(&g_screenImages.primary));
     EXPECT_FALSE(TestMemImgValid(&g_screenImages.work));
     EXPECT_FALSE(TestMemImgValid(&g_screenImages.workAlpha));
-    EXPECT_EQ(g_DrawSettings.softDrawTarget, nullptr);
-    EXPECT_EQ(g_DrawSettings.blendMode, 0) << "no draw state of the ended screen is left";
+    EXPECT_EQ(g_drawSettings.softDrawTarget, nullptr);
+    EXPECT_EQ(g_drawSettings.blendMode, 0) << "no draw state of the ended screen is left";
     EXPECT_EQ(CurrentRenderBackend(), &kSoftwareRenderBackend);
     // Started again, it is the same screen.
     ASSERT_EQ(InitializeGraphics(), 0);
-    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_drawSettings.softDrawTarget, &g_screenImages.primary);
     EXPECT_EQ(g_screenImages.primary.width, 300);
 }
 
@@ -197,8 +197,8 @@ TEST_F(ScreenTest, DrawTargetRefusesHandlesThatAreNoRenderTargets)
     EXPECT_EQ(GetDrawTarget(), -2);
     // -3 and -5 behave as the back screen.
     EXPECT_EQ(SelectDrawTarget(-3), 0);
-    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
-    EXPECT_EQ(g_DrawSettings.drawTargetWidth, 300);
+    EXPECT_EQ(g_drawSettings.softDrawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_drawSettings.drawTargetWidth, 300);
 }
 
 TEST_F(ScreenTest, GraphTargetTakesItsImageAndSize)
@@ -216,20 +216,20 @@ TEST_F(ScreenTest, GraphTargetTakesItsImageAndSize)
     record->image->request.renderTarget = 1;
     StoreDrawClipRect(5, 5, 10, 10);
     ASSERT_EQ(SelectDrawTarget(graph), 0);
-    EXPECT_EQ(g_DrawSettings.softDrawTarget, &record->view);
-    EXPECT_EQ(g_DrawSettings.drawTargetWidth, 40);
-    EXPECT_EQ(g_DrawSettings.drawTargetHeight, 20);
+    EXPECT_EQ(g_drawSettings.softDrawTarget, &record->view);
+    EXPECT_EQ(g_drawSettings.drawTargetWidth, 40);
+    EXPECT_EQ(g_drawSettings.drawTargetHeight, 20);
     // A target of another size gets a whole-target clip.
-    EXPECT_EQ(g_DrawSettings.clip.right, 40);
-    EXPECT_EQ(g_DrawSettings.clip.bottom, 20);
+    EXPECT_EQ(g_drawSettings.clip.right, 40);
+    EXPECT_EQ(g_drawSettings.clip.bottom, 20);
     // The same size again keeps the clip.
     StoreDrawClipRect(1, 2, 3, 4);
     ASSERT_EQ(SelectDrawTarget(graph), 0);
-    EXPECT_EQ(g_DrawSettings.clip.left, 1);
-    EXPECT_EQ(g_DrawSettings.clip.bottom, 4);
+    EXPECT_EQ(g_drawSettings.clip.left, 1);
+    EXPECT_EQ(g_drawSettings.clip.bottom, 4);
     ASSERT_EQ(SelectDrawTarget(-2), 0);
-    EXPECT_EQ(g_DrawSettings.softDrawTarget, &g_screenImages.primary);
-    EXPECT_EQ(g_DrawSettings.clip.right, 300);
+    EXPECT_EQ(g_drawSettings.softDrawTarget, &g_screenImages.primary);
+    EXPECT_EQ(g_drawSettings.clip.right, 300);
     DestroyGraph(graph);
 }
 
@@ -268,8 +268,8 @@ TEST_F(ScreenTest, LayeredPresentCutsOutTheTransparentColourAndKeepsTheTarget)
     }
     // The back screen was the target only while it was read.
     EXPECT_EQ(GetDrawTarget(), kDrawTargetFrontScreen);
-    EXPECT_EQ(g_DrawSettings.clip.left, 5);
-    EXPECT_EQ(g_DrawSettings.clip.bottom, 50);
+    EXPECT_EQ(g_drawSettings.clip.left, 5);
+    EXPECT_EQ(g_drawSettings.clip.bottom, 50);
 
     // Asked for the image's alpha: the screen has none, so everything is opaque.
     g_system.layeredImageAlpha = 1;
@@ -455,14 +455,14 @@ TEST_F(ScreenTest, ScreenModeChangeWhileRunning)
     int32_t (*const routine)() = []() -> int32_t { return 0; };
     InstallGraphRestoreHandler(routine);
     EXPECT_EQ(ConfigureScreenMode(320, 100, 32, 60), 0);
-    EXPECT_EQ(g_DrawSettings.graphRestoreRoutine, routine) << "the application's restore outlives the change";
-    g_DrawSettings.graphRestoreRoutine = nullptr;
+    EXPECT_EQ(g_drawSettings.graphRestoreRoutine, routine) << "the application's restore outlives the change";
+    g_drawSettings.graphRestoreRoutine = nullptr;
     EXPECT_EQ(g_screenSettings.started, 1);
     ASSERT_TRUE(TestMemImgValid(&g_screenImages.primary));
     EXPECT_EQ(g_screenImages.primary.width, 320);
     EXPECT_EQ(g_screenImages.primary.height, 100);
     EXPECT_EQ(GetDrawTarget(), -2);
-    EXPECT_EQ(g_DrawSettings.drawTargetWidth, 320);
+    EXPECT_EQ(g_drawSettings.drawTargetWidth, 320);
     RECT client{};
     GetClientRect(QueryMainWindow(), &client);
     EXPECT_EQ(client.right, 320);

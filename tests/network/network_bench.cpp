@@ -23,7 +23,7 @@
 
 namespace {
 
-std::deque<int> g_waiting;  // what the next accepts return
+std::deque<int> s_waiting;  // what the next accepts return
 
 int Receive(uintptr_t s, uint8_t* at, int bytes, int peek)
 {
@@ -38,11 +38,11 @@ int Send(uintptr_t s, const uint8_t* at, int bytes)
 int CloseSocket(uintptr_t s) { return close(static_cast<int>(s)); }
 uintptr_t Accept(uintptr_t, uint8_t*, uint32_t*)
 {
-    if (g_waiting.empty()) {
+    if (s_waiting.empty()) {
         return kNetworkNoSocket;
     }
-    const int s = g_waiting.front();
-    g_waiting.pop_front();
+    const int s = s_waiting.front();
+    s_waiting.pop_front();
     return static_cast<uintptr_t>(s);
 }
 int SelectEvents(uintptr_t, void*, uint32_t, uint32_t) { return 0; }
@@ -79,7 +79,7 @@ struct Pair {
         NetworkTable()->slots[kNetworkListenSlot] = HandleSlot{&listener, 0};
         int ends[2];
         socketpair(AF_UNIX, SOCK_STREAM, 0, ends);
-        g_waiting = {ends[0], ends[1]};
+        s_waiting = {ends[0], ends[1]};
         AcceptNetWork();
         sender = static_cast<NetworkHandleRecord*>(g_network.head.next->data);
         AcceptNetWork();

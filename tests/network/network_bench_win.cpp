@@ -56,14 +56,14 @@ double FramesPerSecond(Transfer transfer)
 
 // The accept of the network's listener hands out the waiting client socket first, so that
 // the client end of a loopback connection becomes a library connection as well.
-SOCKET g_adopt = INVALID_SOCKET;
-NetworkOsApi g_adopting;
+SOCKET s_adopt = INVALID_SOCKET;
+NetworkOsApi s_adopting;
 
 uintptr_t AcceptOrAdopt(uintptr_t listener, uint8_t address[4], uint32_t* port)
 {
-    if (g_adopt != INVALID_SOCKET) {
-        const SOCKET s = g_adopt;
-        g_adopt = INVALID_SOCKET;
+    if (s_adopt != INVALID_SOCKET) {
+        const SOCKET s = s_adopt;
+        s_adopt = INVALID_SOCKET;
         std::memset(address, 0, 4);
         *port = 0;
         return s;
@@ -87,10 +87,10 @@ struct LibraryPair {
             return false;
         }
         receiver = loopback::WaitForAccept();
-        g_adopting = *SystemNetworkOsApi();
-        g_adopting.accept = AcceptOrAdopt;
-        SetNetworkOsApi(&g_adopting);
-        g_adopt = client;
+        s_adopting = *SystemNetworkOsApi();
+        s_adopting.accept = AcceptOrAdopt;
+        SetNetworkOsApi(&s_adopting);
+        s_adopt = client;
         if (AcceptNetWork() != 1) {
             return false;
         }

@@ -10,7 +10,7 @@
 
 namespace {
 // The state the benchmarks' kernel calls draw under.
-quarn::SoftBlendState g_Blend{};
+quarn::SoftBlendState g_blend{};
 }  // namespace
 
 using namespace quarn;
@@ -48,15 +48,15 @@ Images& Shared()
 void Triangle(benchmark::State& state, int leg, bool textured, int mode)
 {
     Images& im = Shared();
-    g_Blend = SoftBlendState{};
-    g_Blend.brightColor = kNoBrightColor;
-    g_Blend.clip = PixelRect{0, 0, kSize, kSize};
-    g_Blend.blendMode = mode;
-    g_Blend.blendParam = 100;
+    g_blend = SoftBlendState{};
+    g_blend.brightColor = kNoBrightColor;
+    g_blend.clip = PixelRect{0, 0, kSize, kSize};
+    g_blend.blendMode = mode;
+    g_blend.blendParam = 100;
     const int x = 7, y = 5;
     const MemImgVertex t[3] = {{x, y, 0, 0}, {x + leg, y, leg, 0}, {x, y + leg, 0, leg}};
     for (auto _ : state) {
-        RenderMemImgTriangle(g_Blend, &im.dst, textured ? &im.src : nullptr, t, 0, nullptr, 0xFF336699);
+        RenderMemImgTriangle(g_blend, &im.dst, textured ? &im.src : nullptr, t, 0, nullptr, 0xFF336699);
         benchmark::ClobberMemory();
     }
     const double pixels = static_cast<double>(leg) * (leg + 1) / 2;

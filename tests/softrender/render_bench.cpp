@@ -15,7 +15,7 @@
 
 namespace {
 // The state the benchmarks' kernel calls draw under.
-quarn::SoftBlendState g_Blend{};
+quarn::SoftBlendState g_blend{};
 }  // namespace
 
 using namespace quarn;
@@ -41,9 +41,9 @@ struct Images {
                 auto* line = reinterpret_cast<uint32_t*>(v->pixels + v->store->pitch * y);
                 for (int x = 0; x < v->width; ++x) line[x] = static_cast<uint32_t>(rng());
             }
-        g_Blend = SoftBlendState{};
-        g_Blend.brightColor = kNoBrightColor;
-        g_Blend.clip = PixelRect{0, 0, kSize, kSize};
+        g_blend = SoftBlendState{};
+        g_blend.brightColor = kNoBrightColor;
+        g_blend.clip = PixelRect{0, 0, kSize, kSize};
     }
 };
 
@@ -62,10 +62,10 @@ void Rate(benchmark::State& state, double pixels = kPixels)
 void Render(benchmark::State& state, int mode, int p, bool alpha, int transparent)
 {
     Images& im = Shared();
-    g_Blend.blendMode = mode;
-    g_Blend.blendParam = p;
+    g_blend.blendMode = mode;
+    g_blend.blendParam = p;
     for (auto _ : state) {
-        RenderMemImg(g_Blend, &im.dst, alpha ? &im.alphaSrc : &im.src, 0, 0, transparent, nullptr);
+        RenderMemImg(g_blend, &im.dst, alpha ? &im.alphaSrc : &im.src, 0, 0, transparent, nullptr);
         benchmark::ClobberMemory();
     }
     Rate(state);
@@ -138,11 +138,11 @@ constexpr int kSmall = kSize / 2;
 void Scaled(benchmark::State& state, int mode, int p, int target)
 {
     Images& im = Shared();
-    g_Blend.blendMode = mode;
-    g_Blend.blendParam = p;
+    g_blend.blendMode = mode;
+    g_blend.blendParam = p;
     const int32_t rect[4] = {0, 0, target, target};
     for (auto _ : state) {
-        RenderMemImgScaled(g_Blend, &im.dst, &im.small, rect, 0, nullptr);
+        RenderMemImgScaled(g_blend, &im.dst, &im.small, rect, 0, nullptr);
         benchmark::ClobberMemory();
     }
     Rate(state, double{target} * target);

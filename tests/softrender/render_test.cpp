@@ -66,7 +66,7 @@ TEST_F(RenderTest, KernelMatchesReferenceOverEveryOption)
                                         cmp.Case(
                                             [&](MEMIMG& got, MEMIMG& want) {
                                                 UseSettings(s);
-                                                RenderMemImg(g_Blend, &got, &src.v, pl.x, pl.y, trans, m);
+                                                RenderMemImg(g_blend, &got, &src.v, pl.x, pl.y, trans, m);
                                                 ref::Render(&want, &src.v, pl.x, pl.y, trans, m, s);
                                             },
                                             [&] {
@@ -114,7 +114,7 @@ TEST_F(RenderTest, RowFormsMatchTheReferenceOnWholeGroupsOfFour)
                             cmp.Case(
                                 [&](MEMIMG& got, MEMIMG& want) {
                                     UseSettings(s);
-                                    RenderMemImg(g_Blend, &got, &src.v, x, 2, trans, nullptr);
+                                    RenderMemImg(g_blend, &got, &src.v, x, 2, trans, nullptr);
                                     ref::Render(&want, &src.v, x, 2, trans, nullptr, s);
                                 },
                                 [&] { return Describe(1, type, s, trans, false, x, 2); });
@@ -139,7 +139,7 @@ TEST_F(RenderTest, WritesStayInsideTheClippedRectangle)
                 for (int p : {128, 200, 255}) {
                     const std::vector<uint8_t> before = StoreBytes(d.store.v);
                     UseSettings(ref::Settings{mode, p, 0xFFFFFF, clip, 0, 0, true});
-                    RenderMemImg(g_Blend, &d.view.v, &src.v, -1, -1, 0, nullptr);
+                    RenderMemImg(g_blend, &d.view.v, &src.v, -1, -1, 0, nullptr);
                     const std::vector<uint8_t> after = StoreBytes(d.store.v);
                     const int bpp = kind == 1 ? 4 : 2;
                     const int pitch = d.store.v.store->pitch;
@@ -186,10 +186,10 @@ TEST_F(RenderTest, ClippedDrawingEqualsUnclippedDrawingInsideTheClip)
                                 SetStoreBytes(whole.store.v, start);
                                 SetStoreBytes(part.store.v, start);
                                 UseSettings(ref::Settings{mode, p, 0xFFFFFF, kNoClip, 30, 200, false});
-                                RenderMemImg(g_Blend, &whole.view.v, &src.v, x, y, trans,
+                                RenderMemImg(g_blend, &whole.view.v, &src.v, x, y, trans,
                                              withMask ? &mask.v : nullptr);
-                                g_Blend.clip = clip;
-                                RenderMemImg(g_Blend, &part.view.v, &src.v, x, y, trans,
+                                g_blend.clip = clip;
+                                RenderMemImg(g_blend, &part.view.v, &src.v, x, y, trans,
                                              withMask ? &mask.v : nullptr);
                                 for (int vy = 0; vy < GuardedDst::kViewH; ++vy)
                                     for (int vx = 0; vx < GuardedDst::kViewW; ++vx) {
@@ -246,7 +246,7 @@ TEST_F(RenderTest, RefusedCombinationsLeaveTheDestinationUnchanged)
         const MEMIMG* dst = c.dst;
         const std::vector<uint8_t> before = StoreBytes(*dst);
         UseSettings(Plain(c.mode, c.p));
-        RenderMemImg(g_Blend, c.dst, c.src, c.x, c.y, 0, nullptr);
+        RenderMemImg(g_blend, c.dst, c.src, c.x, c.y, 0, nullptr);
         EXPECT_EQ(StoreBytes(*dst), before) << c.what;
     }
 }
@@ -261,7 +261,7 @@ TEST_F(RenderTest, SaturatingAddAtFullStrengthWithAndWithoutMmx)
     for (int simd : {2, 1, 0}) {
         FillMemImgPixels(&dst.v, nullptr, 0x80C810C8);
         UseSettings(ref::Settings{2, 255, 0xFFFFFF, kNoClip, 0, 0, simd});
-        RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 0, nullptr);
+        RenderMemImg(g_blend, &dst.v, &src.v, 0, 0, 0, nullptr);
         for (int x = 0; x < 5; ++x) {
             if (simd >= 1) {
                 // every byte saturates on its own
@@ -285,14 +285,14 @@ TEST_F(RenderTest, RunLengthPathRoundsTheHalfBlendDifferently)
     UseSettings(Plain(1, 128));
 
     FillMemImgPixels(&dst.v, nullptr, 0x00010101);
-    RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 1, nullptr);
+    RenderMemImg(g_blend, &dst.v, &src.v, 0, 0, 1, nullptr);
     EXPECT_EQ(Get(dst.v, 0, 0), 0x00000000u);  // the halving average: 0 + 0
     EXPECT_EQ(Get(dst.v, 1, 0), 0x00010101u);
 
     BuildMemImgLineRuns(&src.v);
     ASSERT_EQ(src.v.store->runsValid, 1);
     FillMemImgPixels(&dst.v, nullptr, 0x00010101);
-    RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 1, nullptr);
+    RenderMemImg(g_blend, &dst.v, &src.v, 0, 0, 1, nullptr);
     EXPECT_EQ(Get(dst.v, 0, 0), 0x00010101u);  // the general blend keeps 1
     EXPECT_EQ(Get(dst.v, 1, 0), 0x00010101u);
 }
@@ -305,9 +305,9 @@ TEST_F(RenderTest, MultiplyWithZeroAlphaBlackensUnlessKeyed)
     Put(src.v, 0, 0, 0x00FFFFFF);  // alpha 0
     UseSettings(Plain(4, 77));
     Put(dst.v, 0, 0, 0x11808080);
-    RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 1, nullptr);
+    RenderMemImg(g_blend, &dst.v, &src.v, 0, 0, 1, nullptr);
     EXPECT_EQ(Get(dst.v, 0, 0), 0x11808080u);
-    RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 0, nullptr);
+    RenderMemImg(g_blend, &dst.v, &src.v, 0, 0, 0, nullptr);
     EXPECT_EQ(Get(dst.v, 0, 0), 0x11000000u);
 }
 
@@ -321,9 +321,9 @@ TEST_F(RenderTest, TransparentColourIsSkippedOnlyWithTheFlag)
         Put(src.v, 0, 0, key);
         UseSettings(Plain(0, 0));
         Put(dst.v, 0, 0, 0x1111);
-        RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 1, nullptr);
+        RenderMemImg(g_blend, &dst.v, &src.v, 0, 0, 1, nullptr);
         EXPECT_EQ(Get(dst.v, 0, 0), 0x1111u);
-        RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 0, nullptr);
+        RenderMemImg(g_blend, &dst.v, &src.v, 0, 0, 0, nullptr);
         EXPECT_EQ(Get(dst.v, 0, 0), key);
     }
 }
@@ -344,9 +344,9 @@ TEST_F(RenderTest, BlendAtFullParameterIsACopy)
                 for (const MEMIMG* m : {static_cast<const MEMIMG*>(nullptr),
                                         static_cast<const MEMIMG*>(&mask.v)}) {
                     UseSettings(ref::Settings{1, 255, 0x80FF40, kNoClip, 10, 40, false});
-                    RenderMemImg(g_Blend, &a.view.v, &src.v, 1, 1, trans, m);
+                    RenderMemImg(g_blend, &a.view.v, &src.v, 1, 1, trans, m);
                     UseSettings(ref::Settings{0, 17, 0x80FF40, kNoClip, 10, 40, false});
-                    RenderMemImg(g_Blend, &b.view.v, &src.v, 1, 1, trans, m);
+                    RenderMemImg(g_blend, &b.view.v, &src.v, 1, 1, trans, m);
                     EXPECT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v));
                 }
         }
@@ -371,7 +371,7 @@ TEST_F(RenderTest, RunsAreUsedOnlyForTheirOwnViewAndCurrentPixels)
         SetStoreBytes(b.store.v, StoreBytes(a.store.v));
         const ref::Settings s = Plain(0, 0);
         UseSettings(s);
-        RenderMemImg(g_Blend, &a.view.v, &sub.v, 1, 1, 1, nullptr);
+        RenderMemImg(g_blend, &a.view.v, &sub.v, 1, 1, 1, nullptr);
         ref::Render(&b.view.v, &sub.v, 1, 1, 1, nullptr, s);
         EXPECT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v)) << "sub-view, kind " << kind;
 
@@ -379,14 +379,14 @@ TEST_F(RenderTest, RunsAreUsedOnlyForTheirOwnViewAndCurrentPixels)
         const PixelRect r{0, 0, 12, 1};
         FillMemImgPixels(&src.v, &r, kind == 1 ? 0x00123456 : 0x1234);
         EXPECT_EQ(src.v.store->runsValid, 0);
-        RenderMemImg(g_Blend, &a.view.v, &src.v, 0, 0, 1, nullptr);
+        RenderMemImg(g_blend, &a.view.v, &src.v, 0, 0, 1, nullptr);
         ref::Render(&b.view.v, &src.v, 0, 0, 1, nullptr, s);
         EXPECT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v)) << "after fill, kind " << kind;
 
         // Drawing into a store changes its pixels too.
         BuildMemImgLineRuns(&src.v);
         ASSERT_EQ(src.v.store->runsValid, 1);
-        RenderMemImg(g_Blend, &src.v, &sub.v, 0, 0, 0, nullptr);
+        RenderMemImg(g_blend, &src.v, &sub.v, 0, 0, 0, nullptr);
         EXPECT_EQ(src.v.store->runsValid, 0);
     }
 }
@@ -401,6 +401,6 @@ TEST_F(RenderTest, MaskSmallerThanTheSourceDrawsNothing)
     FillMemImgPixels(&dst.v, nullptr, 0);
     FillMemImgPixels(&mask.v, nullptr, 0xFF);
     UseSettings(Plain(0, 0));
-    RenderMemImg(g_Blend, &dst.v, &src.v, 0, 0, 0, &mask.v);
+    RenderMemImg(g_blend, &dst.v, &src.v, 0, 0, 0, &mask.v);
     EXPECT_EQ(Get(dst.v, 0, 0), 0u);
 }

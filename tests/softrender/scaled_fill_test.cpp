@@ -33,7 +33,7 @@ class FillTest : public RenderTest {
 protected:
     void TearDown() override
     {
-        g_Blend.clipTarget = nullptr;
+        g_blend.clipTarget = nullptr;
         RenderTest::TearDown();
     }
 };
@@ -92,8 +92,8 @@ TEST_F(FillTest, FillMatchesReferenceOverEveryOption)
                             cmp.Case(
                                 [&](MEMIMG& got, MEMIMG& want) {
                                     UseSettings(s);
-                                    g_Blend.clipTarget = target ? &got : nullptr;
-                                    RenderMemImgFillRect(g_Blend, &got, rect, color);
+                                    g_blend.clipTarget = target ? &got : nullptr;
+                                    RenderMemImgFillRect(g_blend, &got, rect, color);
                                     ref::Fill(&want, rect, color, s, target);
                                 },
                                 [&] {
@@ -133,7 +133,7 @@ TEST_F(FillTest, WorkedValues)
         ASSERT_EQ(CreatePlainMemImg(&img.v, 3, 1, c.kind), 0);
         FillMemImgPixels(&img.v, nullptr, c.dst);
         UseSettings(ref::Settings{c.mode, c.p, c.bright, PixelRect{0, 0, 3, 1}, 0, 0, false});
-        RenderMemImgFillRect(g_Blend, &img.v, nullptr, c.color);
+        RenderMemImgFillRect(g_blend, &img.v, nullptr, c.color);
         for (int x = 0; x < 3; ++x) EXPECT_EQ(Get(img.v, x, 0), c.want) << c.what << " at " << x;
     }
 }
@@ -148,7 +148,7 @@ TEST_F(FillTest, ClipAppliesToTheDrawTargetOnlyAndNeverReachesOutsideTheImage)
     UseSettings(ref::Settings{0, 0, 0xFFFFFF, PixelRect{-50, -50, 500, 500}, 0, 0, false});
     const std::vector<uint8_t> before = StoreBytes(d.store.v);
     const PixelRect huge{-10, -10, 100, 100};
-    RenderMemImgFillRect(g_Blend, &d.view.v, &huge, 0xFF010203);
+    RenderMemImgFillRect(g_blend, &d.view.v, &huge, 0xFF010203);
     const int pitch = d.store.v.store->pitch;
     const std::vector<uint8_t> after = StoreBytes(d.store.v);
     for (int y = 0; y < GuardedDst::kH; ++y)
@@ -168,12 +168,12 @@ TEST_F(FillTest, ClipAppliesToTheDrawTargetOnlyAndNeverReachesOutsideTheImage)
     Img graph;
     ASSERT_EQ(CreatePlainMemImg(&graph.v, 6, 6, 1), 0);
     FillMemImgPixels(&graph.v, nullptr, 0);
-    g_Blend.clip = PixelRect{0, 0, 2, 2};
-    g_Blend.clipTarget = &d.view.v;
-    RenderMemImgFillRect(g_Blend, &graph.v, nullptr, 0xFFFFFFFF);
+    g_blend.clip = PixelRect{0, 0, 2, 2};
+    g_blend.clipTarget = &d.view.v;
+    RenderMemImgFillRect(g_blend, &graph.v, nullptr, 0xFFFFFFFF);
     EXPECT_EQ(Get(graph.v, 5, 5), 0xFFFFFFFFu);
-    g_Blend.clipTarget = &graph.v;
-    RenderMemImgFillRect(g_Blend, &graph.v, nullptr, 0xFF000001);
+    g_blend.clipTarget = &graph.v;
+    RenderMemImgFillRect(g_blend, &graph.v, nullptr, 0xFF000001);
     EXPECT_EQ(Get(graph.v, 1, 1), 0xFF000001u);
     EXPECT_EQ(Get(graph.v, 2, 2), 0xFFFFFFFFu);
 
@@ -181,8 +181,8 @@ TEST_F(FillTest, ClipAppliesToTheDrawTargetOnlyAndNeverReachesOutsideTheImage)
     const std::vector<uint8_t> filled = StoreBytes(graph.v);
     for (const PixelRect& clip : {PixelRect{1, 0, INT32_MIN, 6}, PixelRect{0, 1, 6, INT32_MIN},
                                   PixelRect{INT32_MAX, 0, 0, 6}, PixelRect{4, 4, 2, 2}}) {
-        g_Blend.clip = clip;
-        RenderMemImgFillRect(g_Blend, &graph.v, nullptr, 0xFF00FF00);
+        g_blend.clip = clip;
+        RenderMemImgFillRect(g_blend, &graph.v, nullptr, 0xFF00FF00);
         EXPECT_EQ(StoreBytes(graph.v), filled) << clip.left << "," << clip.top << "," << clip.right << "," << clip.bottom;
     }
 }
@@ -197,7 +197,7 @@ TEST_F(FillTest, RefusedStoresStayUnchanged)
     for (Img* img : {&pal, &alpha, &grey}) {
         FillMemImgPixels(&img->v, nullptr, 0x5A5A5A5A);
         const std::vector<uint8_t> before = StoreBytes(img->v);
-        RenderMemImgFillRect(g_Blend, &img->v, nullptr, 0xFFFFFFFF);
+        RenderMemImgFillRect(g_blend, &img->v, nullptr, 0xFFFFFFFF);
         EXPECT_EQ(StoreBytes(img->v), before);
     }
 }
@@ -234,7 +234,7 @@ TEST_F(ScaledTest, KernelMatchesReferenceOverEveryOption)
                                         cmp.Case(
                                             [&](MEMIMG& got, MEMIMG& want) {
                                                 UseSettings(s);
-                                                RenderMemImgScaled(g_Blend, &got, &src.v, rect, trans, m);
+                                                RenderMemImgScaled(g_blend, &got, &src.v, rect, trans, m);
                                                 ref::RenderScaled(&want, &src.v, rect, trans, m, s);
                                             },
                                             [&] {
@@ -273,7 +273,7 @@ TEST_F(ScaledTest, WalkPicksTheClosedFormSourcePixel)
                                               axis ? PixelRect{0, cut, 1, end} : PixelRect{cut, 0, end, 1},
                                               0, 0, false});
                     FillMemImgPixels(&dst.v, nullptr, 0xFFFFFFFF);
-                    RenderMemImgScaled(g_Blend, &dst.v, &src.v, rect, 0, nullptr);
+                    RenderMemImgScaled(g_blend, &dst.v, &src.v, rect, 0, nullptr);
                     const uint64_t step = (uint64_t(m) << 16) / uint64_t(n);
                     for (int d = 0; d < m; ++d) {
                         const uint32_t got = axis ? Get(dst.v, 0, d) : Get(dst.v, d, 0);
@@ -314,7 +314,7 @@ TEST_F(ScaledTest, WorkedColumns)
         FillMemImgPixels(&dst.v, nullptr, 0xEEEEEEEE);
         UseSettings(ref::Settings{0, 0, 0xFFFFFF, PixelRect{c.clipLeft, 0, c.m, 1}, 0, 0, false});
         int32_t rect[4] = {c.mirror ? c.m : 0, 0, c.mirror ? 0 : c.m, 1};
-        RenderMemImgScaled(g_Blend, &dst.v, &src.v, rect, 0, nullptr);
+        RenderMemImgScaled(g_blend, &dst.v, &src.v, rect, 0, nullptr);
         for (size_t i = 0; i < c.cols.size(); ++i)
             EXPECT_EQ(Get(dst.v, c.clipLeft + static_cast<int>(i), 0), c.cols[i])
                 << c.n << "->" << c.m << " at " << i;
@@ -349,8 +349,8 @@ TEST_F(ScaledTest, MirroredDrawEqualsDrawOfTheFlippedSource)
                     UseSettings(ref::Settings{mode, 200, 0xFFFFFF, kNoClip, 50, 80, false});
                     const int32_t mirrored[4] = {12, 9, 1, 1};
                     const int32_t plain[4] = {1, 1, 12, 9};
-                    RenderMemImgScaled(g_Blend, &a.view.v, &src.v, mirrored, trans, &mask.v);
-                    RenderMemImgScaled(g_Blend, &b.view.v, &flipped.v, plain, trans, &flippedMask.v);
+                    RenderMemImgScaled(g_blend, &a.view.v, &src.v, mirrored, trans, &mask.v);
+                    RenderMemImgScaled(g_blend, &b.view.v, &flipped.v, plain, trans, &flippedMask.v);
                     ASSERT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v))
                         << "kind " << kind << " mode " << mode << " trans " << trans;
                 }
@@ -371,8 +371,8 @@ TEST_F(ScaledTest, OneToOneEqualsTheUnscaledBlit)
         for (int mode : {0, 1, 3, 11}) {
             UseSettings(ref::Settings{mode, 128, 0x808080, PixelRect{0, 0, 5, 9}, 0, 90, true});
             const int32_t rect[4] = {-1, 2, 5, 6};
-            RenderMemImgScaled(g_Blend, &a.view.v, &src.v, rect, 1, &mask.v);
-            RenderMemImg(g_Blend, &b.view.v, &src.v, -1, 2, 1, &mask.v);
+            RenderMemImgScaled(g_blend, &a.view.v, &src.v, rect, 1, &mask.v);
+            RenderMemImg(g_blend, &b.view.v, &src.v, -1, 2, 1, &mask.v);
             ASSERT_EQ(StoreBytes(a.store.v), StoreBytes(b.store.v)) << "mode " << mode;
         }
     }
@@ -396,9 +396,9 @@ TEST_F(ScaledTest, ClippedDrawingEqualsUnclippedDrawingInsideTheClip)
                     SetStoreBytes(whole.store.v, start);
                     SetStoreBytes(part.store.v, start);
                     UseSettings(ref::Settings{mode, 99, 0xFFFFFF, kNoClip, 10, 30, true});
-                    RenderMemImgScaled(g_Blend, &whole.view.v, &src.v, rect.data(), 1, &mask.v);
-                    g_Blend.clip = clip;
-                    RenderMemImgScaled(g_Blend, &part.view.v, &src.v, rect.data(), 1, &mask.v);
+                    RenderMemImgScaled(g_blend, &whole.view.v, &src.v, rect.data(), 1, &mask.v);
+                    g_blend.clip = clip;
+                    RenderMemImgScaled(g_blend, &part.view.v, &src.v, rect.data(), 1, &mask.v);
                     const std::vector<uint8_t> drawn = StoreBytes(whole.store.v);
                     SetStoreBytes(whole.store.v, start);  // now the starting pixels
                     for (int y = 0; y < GuardedDst::kViewH; ++y)
@@ -455,7 +455,7 @@ TEST_F(ScaledTest, RefusesWhatTheWalkCannotDraw)
     for (const Case& c : cases) {
         for (Img* img : {&dst32, &palDst, &alphaDst, &greyDst}) FillMemImgPixels(&img->v, nullptr, 0);
         const std::vector<uint8_t> before = StoreBytes(*c.dst);
-        RenderMemImgScaled(g_Blend, c.dst, c.src, c.rect, 0, nullptr);
+        RenderMemImgScaled(g_blend, c.dst, c.src, c.rect, 0, nullptr);
         EXPECT_EQ(StoreBytes(*c.dst), before) << c.what;
     }
 }
@@ -471,7 +471,7 @@ TEST_F(ScaledTest, ExactSubtractWithMmxAndPackedWithout)
     for (int simd : {2, 1, 0}) {
         FillMemImgPixels(&dst.v, nullptr, 0x281E140A);  // 10, 20, 30, 40
         UseSettings(ref::Settings{3, 255, 0xFFFFFF, kNoClip, 0, 0, simd});
-        RenderMemImgScaled(g_Blend, &dst.v, &src.v, rect, 0, nullptr);
+        RenderMemImgScaled(g_blend, &dst.v, &src.v, rect, 0, nullptr);
         for (int x = 0; x < 5; ++x)
             EXPECT_EQ(Get(dst.v, x, 0), simd >= 1 ? 0x00190F05u : 0x001B1105u)
                 << "simd " << simd << " at " << x;

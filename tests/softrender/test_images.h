@@ -19,7 +19,7 @@ using namespace quarn;
 constexpr PixelRect kNoClip{-100000, -100000, 100000, 100000};
 
 // The state the tests' kernel calls draw under.
-inline SoftBlendState g_Blend{};
+inline SoftBlendState g_blend{};
 
 struct Img {
     MEMIMG v{};
@@ -62,11 +62,11 @@ inline void SetStoreBytes(MEMIMG& v, const std::vector<uint8_t>& bytes)
 
 inline void UseSettings(const ref::Settings& s)
 {
-    g_Blend = SoftBlendState{};
-    g_Blend.blendMode = s.mode;
-    g_Blend.blendParam = s.p;
-    g_Blend.brightColor = s.bright;
-    g_Blend.clip = s.clip;
+    g_blend = SoftBlendState{};
+    g_blend.blendMode = s.mode;
+    g_blend.blendParam = s.p;
+    g_blend.brightColor = s.bright;
+    g_blend.clip = s.clip;
     BuildBlendMaskAlphaTable(s.borderPos, s.borderRange);
     OverrideMmxUsable(s.simd >= 1 ? 1 : 0);
     OverrideSse2Usable(s.simd >= 2 ? 1 : 0);

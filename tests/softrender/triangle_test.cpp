@@ -12,7 +12,7 @@
 #include "test_images.h"
 
 using namespace quarn;
-using testimg::g_Blend;
+using testimg::g_blend;
 using testimg::Get;
 using testimg::Comparison;
 using testimg::GuardedDst;
@@ -64,7 +64,7 @@ std::vector<int> Visits(const std::vector<Tri>& tris, int w, int h, PixelRect cl
     c.mode = 2;
     c.clip = clip;
     Use(c);
-    for (const Tri& t : tris) RenderMemImgTriangle(g_Blend, &dst.v, nullptr, t.data(), 0, nullptr, 1);
+    for (const Tri& t : tris) RenderMemImgTriangle(g_blend, &dst.v, nullptr, t.data(), 0, nullptr, 1);
     std::vector<int> out;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) out.push_back(static_cast<int>(Get(dst.v, x, y) & 0xFF));
@@ -125,7 +125,7 @@ TEST_F(TriangleTest, IdentityQuadCoversItsRectangleOnceWithEachTexelOnItsPixel)
         cfg.mode = 2;
         Use(cfg);
         for (int k = 0; k < 2; ++k)
-            RenderMemImgTriangle(g_Blend, &dst.v, &ones.v, Identity(c.x, c.y, c.w, c.h, k).data(), 0,
+            RenderMemImgTriangle(g_blend, &dst.v, &ones.v, Identity(c.x, c.y, c.w, c.h, k).data(), 0,
                                  nullptr, 0);
         // Each texel on its own pixel: a copy of a coordinate-coded source.
         Img coords, copy;
@@ -133,7 +133,7 @@ TEST_F(TriangleTest, IdentityQuadCoversItsRectangleOnceWithEachTexelOnItsPixel)
         MakeImage(copy, kW, kH, 1, 0x11111111);
         Use(Cfg{});
         for (int k = 0; k < 2; ++k)
-            RenderMemImgTriangle(g_Blend, &copy.v, &coords.v, Identity(c.x, c.y, c.w, c.h, k).data(), 0,
+            RenderMemImgTriangle(g_blend, &copy.v, &coords.v, Identity(c.x, c.y, c.w, c.h, k).data(), 0,
                                  nullptr, 0);
         for (int y = 0; y < kH; ++y)
             for (int x = 0; x < kW; ++x) {
@@ -233,8 +233,8 @@ TEST_F(TriangleTest, TranslationMovesTheImageWithoutChangingIt)
         MakeImage(a, kW, kW, 1, 0);
         MakeImage(b, kW, kW, 1, 0);
         Use(Cfg{});
-        RenderMemImgTriangle(g_Blend, &a.v, &src.v, t.data(), 0, nullptr, 0);
-        RenderMemImgTriangle(g_Blend, &b.v, &src.v, moved.data(), 0, nullptr, 0);
+        RenderMemImgTriangle(g_blend, &a.v, &src.v, t.data(), 0, nullptr, 0);
+        RenderMemImgTriangle(g_blend, &b.v, &src.v, moved.data(), 0, nullptr, 0);
         for (int y = 0; y + kShift < kW; ++y)
             for (int x = 0; x + kShift < kW; ++x)
                 ASSERT_EQ(Get(a.v, x, y), Get(b.v, x + kShift, y + kShift))
@@ -274,10 +274,10 @@ TEST_F(TriangleTest, ClippingCutsWithoutChangingWhatIsDrawn)
         MakeImage(cut, kW, kW, 1, 0x22222222);
         Cfg c;
         Use(c);
-        RenderMemImgTriangle(g_Blend, &whole.v, &src.v, t.data(), 0, nullptr, 0);
+        RenderMemImgTriangle(g_blend, &whole.v, &src.v, t.data(), 0, nullptr, 0);
         c.clip = clip;
         Use(c);
-        RenderMemImgTriangle(g_Blend, &cut.v, &src.v, t.data(), 0, nullptr, 0);
+        RenderMemImgTriangle(g_blend, &cut.v, &src.v, t.data(), 0, nullptr, 0);
         for (int y = 0; y < kW; ++y)
             for (int x = 0; x < kW; ++x) {
                 const bool in =
@@ -311,7 +311,7 @@ TEST_F(TriangleTest, WritesAndReadsStayInsideTheViews)
             Use(c);
             // u = x - 4 and v = y - 2 reach past the source view on every side.
             const Tri t{{{-50, -40, -54, -42}, {90, -30, 86, -32}, {-20, 80, -24, 78}}};
-            RenderMemImgTriangle(g_Blend, &dst.v, flat ? nullptr : &src.v, t.data(), 0, nullptr,
+            RenderMemImgTriangle(g_blend, &dst.v, flat ? nullptr : &src.v, t.data(), 0, nullptr,
                                  insideColor);
             int drawn = 0;
             for (int y = 0; y < 26; ++y)
@@ -388,7 +388,7 @@ TEST_F(TriangleTest, PixelStageMatchesTheReferenceOverEveryOption)
                                         [&](MEMIMG& got, MEMIMG& want) {
                                             Use(c);
                                             for (int k = 0; k < 2; ++k)
-                                                RenderMemImgTriangle(g_Blend, 
+                                                RenderMemImgTriangle(g_blend, 
                                                     &got, &src.v,
                                                     Identity(pl.x, pl.y, 9, 7, k).data(), trans,
                                                     m, 0);
@@ -436,7 +436,7 @@ TEST_F(TriangleTest, FlatBranchesMatchTheReference)
                         SetStoreBytes(want.store.v, start);
                         Use(c);
                         for (int k = 0; k < 2; ++k)
-                            RenderMemImgTriangle(g_Blend, &got.view.v, nullptr,
+                            RenderMemImgTriangle(g_blend, &got.view.v, nullptr,
                                                  Identity(-2, -1, 20, 20, k).data(), 1, &mask.v,
                                                  given);
                         int m = mode == 1 && p == 255 ? 0 : mode;
@@ -525,7 +525,7 @@ TEST_F(TriangleTest, NamedCornerValues)
         cfg.bright = c.bright;
         Use(cfg);
         for (int k = 0; k < 2; ++k)
-            RenderMemImgTriangle(g_Blend, &dst.v, &src.v, Identity(0, 0, 1, 1, k).data(), c.trans, nullptr,
+            RenderMemImgTriangle(g_blend, &dst.v, &src.v, Identity(0, 0, 1, 1, k).data(), c.trans, nullptr,
                                  0);
         EXPECT_EQ(Get(dst.v, 0, 0), c.want) << c.what;
         EXPECT_EQ(Get(dst.v, 1, 0), c.dst) << c.what;
@@ -573,14 +573,14 @@ TEST_F(TriangleTest, RefusedCallsLeaveTheDestinationUnchanged)
     for (const Case& c : cases) {
         Use(Cfg{});
         const std::vector<uint8_t> before = StoreBytes(*c.dst);
-        RenderMemImgTriangle(g_Blend, c.dst, c.src, c.tri.data(), 0, c.mask, 0xFFFFFFFF);
+        RenderMemImgTriangle(g_blend, c.dst, c.src, c.tri.data(), 0, c.mask, 0xFFFFFFFF);
         EXPECT_EQ(StoreBytes(*c.dst), before) << c.what;
     }
     // The same calls made sound draw.
     Use(Cfg{});
-    RenderMemImgTriangle(g_Blend, &d16.v, &s16.v, good.data(), 0, nullptr, 0);
+    RenderMemImgTriangle(g_blend, &d16.v, &s16.v, good.data(), 0, nullptr, 0);
     EXPECT_EQ(Get(d16.v, 0, 0), 0xFFFFu);
-    RenderMemImgTriangle(g_Blend, &d32.v, &s32.v, good.data(), 0, nullptr, 0);
+    RenderMemImgTriangle(g_blend, &d32.v, &s32.v, good.data(), 0, nullptr, 0);
     EXPECT_EQ(Get(d32.v, 0, 0), 0x00FFFFFFu);
 }
 
@@ -599,7 +599,7 @@ TEST_F(TriangleTest, FarCoordinatesDrawTheVisiblePartExactly)
         const Tri t{{{-1000, -1000, -1000, -1000},
                      {far, -1000, far, -1000},
                      {-1000, far, -1000, far}}};
-        RenderMemImgTriangle(g_Blend, &dst.v, &src.v, t.data(), 0, nullptr, 0);
+        RenderMemImgTriangle(g_blend, &dst.v, &src.v, t.data(), 0, nullptr, 0);
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x)
                 ASSERT_EQ(Get(dst.v, x, y), x < 9 && y < 12 ? Get(src.v, x, y) : 0u)
@@ -617,7 +617,7 @@ TEST_F(TriangleTest, FarCoordinatesDrawTheVisiblePartExactly)
         Img dst;
         MakeImage(dst, 16, 16, 1, 0);
         Use(Cfg{});
-        RenderMemImgTriangle(g_Blend, &dst.v, &src.v, c.t.data(), 0, nullptr, 0);
+        RenderMemImgTriangle(g_blend, &dst.v, &src.v, c.t.data(), 0, nullptr, 0);
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
                 const bool hit = x == c.column && y < 10 && x <= 9 - y;

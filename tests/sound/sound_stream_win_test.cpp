@@ -34,7 +34,7 @@ struct MciCall {
     DWORD from;
     DWORD_PTR callback;
 };
-std::vector<MciCall> g_mciCalls;
+std::vector<MciCall> s_mciCalls;
 
 MCIERROR WINAPI RecordMci(MCIDEVICEID, UINT message, DWORD_PTR flags, DWORD_PTR parameters)
 {
@@ -44,7 +44,7 @@ MCIERROR WINAPI RecordMci(MCIDEVICEID, UINT message, DWORD_PTR flags, DWORD_PTR 
         call.from = play->dwFrom;
         call.callback = play->dwCallback;
     }
-    g_mciCalls.push_back(call);
+    s_mciCalls.push_back(call);
     return 0;
 }
 
@@ -59,7 +59,7 @@ protected:
         MakeEmptyHandleChain(&g_soundSystem.streamHead, &g_soundSystem.streamTail);
         g_midiPlayback = MidiPlaybackState{};
         previous = SetMciSendCommand(RecordMci);
-        g_mciCalls.clear();
+        s_mciCalls.clear();
     }
     void TearDown() override
     {
@@ -97,22 +97,22 @@ TEST_F(MidiTest, ALoopingPiecePlaysAgainFromTheStartUntilItIsHalted)
         EXPECT_EQ(HandleMidiNotify(), 0);
         EXPECT_EQ(g_midiPlayback.playing, 1);
     }
-    ASSERT_EQ(g_mciCalls.size(), 2u);
-    for (const MciCall& call : g_mciCalls) {
+    ASSERT_EQ(s_mciCalls.size(), 2u);
+    for (const MciCall& call : s_mciCalls) {
         EXPECT_EQ(call.message, static_cast<UINT>(MCI_PLAY));
         EXPECT_EQ(call.flags, static_cast<DWORD_PTR>(MCI_NOTIFY | MCI_FROM));
         EXPECT_EQ(call.from, 0u);
         EXPECT_EQ(call.callback, reinterpret_cast<DWORD_PTR>(QueryMainWindow()));
     }
     EXPECT_EQ(QueryMidiState(h), 1);
-    g_mciCalls.clear();
+    s_mciCalls.clear();
     EXPECT_EQ(HaltMidiHandle(h), 0);
-    ASSERT_EQ(g_mciCalls.size(), 1u);
-    EXPECT_EQ(g_mciCalls[0].message, static_cast<UINT>(MCI_CLOSE));
+    ASSERT_EQ(s_mciCalls.size(), 1u);
+    EXPECT_EQ(s_mciCalls[0].message, static_cast<UINT>(MCI_CLOSE));
     EXPECT_EQ(g_midiPlayback.loop, 0);
     EXPECT_EQ(QueryMidiState(h), 0);
     EXPECT_EQ(HandleMidiNotify(), 0);
-    EXPECT_EQ(g_mciCalls.size(), 1u) << "after the halt a notification changes nothing";
+    EXPECT_EQ(s_mciCalls.size(), 1u) << "after the halt a notification changes nothing";
 }
 
 TEST_F(MidiTest, HandlesAreCheckedAndNothingRunsBeforeStartUp)
@@ -144,7 +144,7 @@ TEST_F(MidiTest, HandlesAreCheckedAndNothingRunsBeforeStartUp)
 TEST_F(MidiTest, TheCurrentMusicEndsAsAMidiHandleOrAsASound)
 {
     EXPECT_EQ(EndCurrentMusic(), 0) << "no music";
-    EXPECT_TRUE(g_mciCalls.empty());
+    EXPECT_TRUE(s_mciCalls.empty());
 
     const int32_t midi = Midi({9, 9});
     g_midiPlayback.playing = 1;

@@ -3,7 +3,7 @@
 #include <cstring>
 
 static FakeDirectInput* g_fake = nullptr;
-static int g_objectToken;
+static int s_objectToken;
 
 FakeDirectInput::~FakeDirectInput()
 {
@@ -44,7 +44,7 @@ static HRESULT CreateObject(int version, void** object)
     if ((version == 7 && g_fake->fail7) || (version == 8 && g_fake->fail8)) {
         return REGDB_E_CLASSNOTREG;
     }
-    *object = &g_objectToken;
+    *object = &s_objectToken;
     return S_OK;
 }
 

@@ -27,18 +27,18 @@ struct FakeIme {
     std::vector<std::wstring> calls;
     int contexts = 0;  // taken and not released
 };
-FakeIme g_fakeIme;
+FakeIme s_fakeIme;
 HIMC const kContext = reinterpret_cast<HIMC>(0x1234);
 
 HIMC WINAPI GetContext(HWND)
 {
-    g_fakeIme.contexts += 1;
+    s_fakeIme.contexts += 1;
     return kContext;
 }
 
 BOOL WINAPI ReleaseContext(HWND, HIMC)
 {
-    g_fakeIme.contexts -= 1;
+    s_fakeIme.contexts -= 1;
     return TRUE;
 }
 
@@ -57,13 +57,13 @@ LONG WINAPI GetCompositionString(HIMC, DWORD index, void* buffer, DWORD bytes)
 {
     switch (index) {
     case GCS_COMPSTR:
-        return Copy(g_fakeIme.composition.data(), g_fakeIme.composition.size() * 2, buffer, bytes);
+        return Copy(s_fakeIme.composition.data(), s_fakeIme.composition.size() * 2, buffer, bytes);
     case GCS_RESULTSTR:
-        return Copy(g_fakeIme.result.data(), g_fakeIme.result.size() * 2, buffer, bytes);
+        return Copy(s_fakeIme.result.data(), s_fakeIme.result.size() * 2, buffer, bytes);
     case GCS_CURSORPOS:
-        return g_fakeIme.cursor;
+        return s_fakeIme.cursor;
     case GCS_COMPCLAUSE:
-        return Copy(g_fakeIme.clauses.data(), g_fakeIme.clauses.size() * 4, buffer, bytes);
+        return Copy(s_fakeIme.clauses.data(), s_fakeIme.clauses.size() * 4, buffer, bytes);
     default:
         return IMM_ERROR_GENERAL;
     }
@@ -71,10 +71,10 @@ LONG WINAPI GetCompositionString(HIMC, DWORD index, void* buffer, DWORD bytes)
 
 std::vector<uint8_t> CandidateBlock()
 {
-    const DWORD count = static_cast<DWORD>(g_fakeIme.candidates.size());
+    const DWORD count = static_cast<DWORD>(s_fakeIme.candidates.size());
     const DWORD header = static_cast<DWORD>(offsetof(CANDIDATELIST, dwOffset)) + count * sizeof(DWORD);
     std::vector<uint8_t> block(header);
-    for (const std::wstring& text : g_fakeIme.candidates) {
+    for (const std::wstring& text : s_fakeIme.candidates) {
         const size_t at = block.size();
         block.resize(at + (text.size() + 1) * 2);
         std::memcpy(block.data() + at, text.c_str(), (text.size() + 1) * 2);
@@ -87,21 +87,21 @@ std::vector<uint8_t> CandidateBlock()
     DWORD offset = header;
     for (DWORD i = 0; i < count; ++i) {
         list->dwOffset[i] = offset;
-        offset += static_cast<DWORD>((g_fakeIme.candidates[i].size() + 1) * 2);
+        offset += static_cast<DWORD>((s_fakeIme.candidates[i].size() + 1) * 2);
     }
     return block;
 }
 
 DWORD WINAPI GetCandidateList(HIMC, DWORD, CANDIDATELIST* list, DWORD bytes)
 {
-    if (g_fakeIme.candidates.empty()) {
+    if (s_fakeIme.candidates.empty()) {
         return 0;
     }
     const std::vector<uint8_t> block = CandidateBlock();
     if (list == nullptr || bytes == 0) {
         return static_cast<DWORD>(block.size());
     }
-    if (g_fakeIme.failCandidateRead || bytes < block.size()) {
+    if (s_fakeIme.failCandidateRead || bytes < block.size()) {
         return 0;
     }
     std::memcpy(list, block.data(), block.size());
@@ -110,19 +110,19 @@ DWORD WINAPI GetCandidateList(HIMC, DWORD, CANDIDATELIST* list, DWORD bytes)
 
 BOOL WINAPI GetOpenStatus(HIMC)
 {
-    return g_fakeIme.open;
+    return s_fakeIme.open;
 }
 
 BOOL WINAPI SetOpenStatus(HIMC, BOOL open)
 {
-    g_fakeIme.calls.push_back(open ? L"open" : L"close");
+    s_fakeIme.calls.push_back(open ? L"open" : L"close");
     return TRUE;
 }
 
 BOOL WINAPI Notify(HIMC, DWORD action, DWORD index, DWORD)
 {
     if (action == NI_COMPOSITIONSTR && index == CPS_CANCEL) {
-        g_fakeIme.calls.push_back(L"cancel");
+        s_fakeIme.calls.push_back(L"cancel");
     }
     return TRUE;
 }
@@ -130,14 +130,14 @@ BOOL WINAPI Notify(HIMC, DWORD action, DWORD index, DWORD)
 BOOL WINAPI SetCompositionString(HIMC, DWORD index, const void* text, DWORD bytes, const void*, DWORD)
 {
     if (index == SCS_SETSTR) {
-        g_fakeIme.calls.push_back(L"set:" + std::wstring(static_cast<const wchar_t*>(text), bytes / 2));
+        s_fakeIme.calls.push_back(L"set:" + std::wstring(static_cast<const wchar_t*>(text), bytes / 2));
     }
     return TRUE;
 }
 
 BOOL WINAPI Enable(HWND, BOOL enable)
 {
-    g_fakeIme.calls.push_back(enable ? L"enable" : L"disable");
+    s_fakeIme.calls.push_back(enable ? L"enable" : L"disable");
     return TRUE;
 }
 
@@ -149,7 +149,7 @@ std::wstring g_log;
 struct ImeTest : ::testing::Test {
     void SetUp() override
     {
-        g_fakeIme = FakeIme{};
+        s_fakeIme = FakeIme{};
         ResetWindowState(nullptr);
         CaptureLogInto(&g_log);
         SetImeApi(&kFakeImeApi);
@@ -163,7 +163,7 @@ struct ImeTest : ::testing::Test {
         SetImeApi(nullptr);
         SetLogCapture(nullptr, nullptr);
         ClearInputHooks();
-        EXPECT_EQ(g_fakeIme.contexts, 0) << "an input context was not released";
+        EXPECT_EQ(s_fakeIme.contexts, 0) << "an input context was not released";
     }
     static LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
     {
@@ -186,10 +186,10 @@ struct ImeTest : ::testing::Test {
     }
 };
 
-uint32_t g_packCalls;
+uint32_t s_packCalls;
 uint32_t PackForTest(int red, int green, int blue)
 {
-    ++g_packCalls;
+    ++s_packCalls;
     // A form of its own, so that the colours are seen to come from the packing given.
     return 0xA0000000u | static_cast<uint32_t>(blue) << 16 | static_cast<uint32_t>(green) << 8 |
            static_cast<uint32_t>(red);
@@ -200,9 +200,9 @@ TEST_F(ImeTest, StartMakesTheFifteenKeyInputColoursInTheGivenForm)
     const uint32_t rgb[kKeyInputColours] = {0xFFFFFF, 0xFFFF00, 0xFFFFFF, 0x00FFFF, 0xFFFFFF,
                                             0xFF0000, 0xFFFF14, 0x000000, 0x000000, 0x000000,
                                             0xFFFF00, 0x000000, 0xFFFFFF, 0x000000, 0x808080};
-    g_packCalls = 0;
+    s_packCalls = 0;
     StartCharInput(PackForTest);
-    EXPECT_EQ(g_packCalls, static_cast<uint32_t>(kKeyInputColours));
+    EXPECT_EQ(s_packCalls, static_cast<uint32_t>(kKeyInputColours));
     for (int32_t i = 0; i < kKeyInputColours; ++i) {
         const uint32_t c = rgb[i];
         EXPECT_EQ(GetKeyInputColour(i), PackForTest(c >> 16, (c >> 8) & 0xFF, c & 0xFF)) << i;
@@ -217,9 +217,9 @@ TEST_F(ImeTest, CompositionCursorAndClauses)
 {
     EXPECT_EQ(Send(WM_IME_STARTCOMPOSITION), 0);
     EXPECT_EQ(g_ime.composing, 1);
-    g_fakeIme.composition = L"𠮷野家で";  // a surrogate pair first
-    g_fakeIme.cursor = 4;                  // units: after "𠮷野家"
-    g_fakeIme.clauses = {0, 3, 5};
+    s_fakeIme.composition = L"𠮷野家で";  // a surrogate pair first
+    s_fakeIme.cursor = 4;                  // units: after "𠮷野家"
+    s_fakeIme.clauses = {0, 3, 5};
     Send(WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPCLAUSE);
     EXPECT_EQ(Composition(), L"𠮷野家で");
     int cursor = -1;
@@ -233,9 +233,9 @@ TEST_F(ImeTest, CompositionCursorAndClauses)
 
 TEST_F(ImeTest, OverlongCompositionIsCutAndTerminated)
 {
-    g_fakeIme.composition.assign(700, L'あ');
+    s_fakeIme.composition.assign(700, L'あ');
     std::memset(g_ime.composition, 0xFF, sizeof(g_ime.composition));
-    g_fakeIme.cursor = 100000;
+    s_fakeIme.cursor = 100000;
     Send(WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_CURSORPOS);
     EXPECT_EQ(Composition(), std::wstring(kCompositionUnits - 1, L'あ'));
     EXPECT_EQ(g_ime.composition[kCompositionUnits - 1], 0);
@@ -244,8 +244,8 @@ TEST_F(ImeTest, OverlongCompositionIsCutAndTerminated)
 
 TEST_F(ImeTest, ResultStringGoesIntoTheRing)
 {
-    g_fakeIme.result = L"漢字😀";
-    g_fakeIme.composition = L"";
+    s_fakeIme.result = L"漢字😀";
+    s_fakeIme.composition = L"";
     Send(WM_IME_COMPOSITION, 0, GCS_RESULTSTR);
     EXPECT_EQ(Taken(), L"漢字😀");
     EXPECT_EQ(Composition(), L"");  // read again after the result
@@ -253,7 +253,7 @@ TEST_F(ImeTest, ResultStringGoesIntoTheRing)
 
 TEST_F(ImeTest, CandidateListReadKeptAndFreedOnce)
 {
-    g_fakeIme.candidates = {L"漢字", L"感じ", L"幹事"};
+    s_fakeIme.candidates = {L"漢字", L"感じ", L"幹事"};
     EXPECT_EQ(Send(WM_IME_NOTIFY, IMN_OPENCANDIDATE), 0);
     EXPECT_EQ(QueryImeCandidate(-1, nullptr, 0), 3);
     wchar_t text[8];
@@ -263,13 +263,13 @@ TEST_F(ImeTest, CandidateListReadKeptAndFreedOnce)
     EXPECT_STREQ(text, L"幹");
     EXPECT_EQ(QueryImeCandidate(3, text, 8), -1);
 
-    g_fakeIme.candidates = {L"換字"};
+    s_fakeIme.candidates = {L"換字"};
     Send(WM_IME_NOTIFY, IMN_CHANGECANDIDATE);
     EXPECT_EQ(QueryImeCandidate(-1, nullptr, 0), 1);
 
     // A failed read leaves no list behind, so closing frees nothing twice.
     const AllocatorTotals before = GetAllocatorTotals();
-    g_fakeIme.failCandidateRead = true;
+    s_fakeIme.failCandidateRead = true;
     Send(WM_IME_NOTIFY, IMN_SETCANDIDATEPOS);
     EXPECT_NE(g_log.find(L"漢字変換候補の取得に失敗しました"), std::wstring::npos);
     EXPECT_EQ(g_ime.candidates, nullptr);
@@ -278,14 +278,14 @@ TEST_F(ImeTest, CandidateListReadKeptAndFreedOnce)
     const AllocatorTotals after = GetAllocatorTotals();
     EXPECT_EQ(after.blockCount, before.blockCount - 1);  // the one list, freed once
 
-    g_fakeIme.candidates.clear();
+    s_fakeIme.candidates.clear();
     Send(WM_IME_NOTIFY, IMN_OPENCANDIDATE);
     EXPECT_NE(g_log.find(L"漢字変換候補のデータサイズが０でした"), std::wstring::npos);
 }
 
 TEST_F(ImeTest, BrokenCandidateListsAreRefused)
 {
-    g_fakeIme.candidates = {L"一", L"二"};
+    s_fakeIme.candidates = {L"一", L"二"};
     Send(WM_IME_NOTIFY, IMN_OPENCANDIDATE);
     ASSERT_NE(g_ime.candidates, nullptr);
     wchar_t text[8];
@@ -308,13 +308,13 @@ TEST_F(ImeTest, EnablingCallsTheSystemOnlyOnAChange)
 {
     SetImeEnabled(1);
     SetImeEnabled(1);
-    EXPECT_EQ(g_fakeIme.calls, std::vector<std::wstring>{L"enable"});
+    EXPECT_EQ(s_fakeIme.calls, std::vector<std::wstring>{L"enable"});
     EXPECT_EQ(IsImeInUse(), 1);
-    g_fakeIme.candidates = {L"候補"};
+    s_fakeIme.candidates = {L"候補"};
     Send(WM_IME_NOTIFY, IMN_OPENCANDIDATE);
     SetImeEnabled(0);
     EXPECT_EQ(g_ime.candidates, nullptr);
-    EXPECT_EQ(g_fakeIme.calls.back(), L"disable");
+    EXPECT_EQ(s_fakeIme.calls.back(), L"disable");
 }
 
 TEST_F(ImeTest, ActivationRestoresTheComposition)
@@ -325,10 +325,10 @@ TEST_F(ImeTest, ActivationRestoresTheComposition)
     g_ime.open = 1;
     FlagImeRestore();
     EXPECT_EQ(g_ime.restoreStep, 1);
-    g_fakeIme.composition = L"にほん";
-    g_fakeIme.calls.clear();
+    s_fakeIme.composition = L"にほん";
+    s_fakeIme.calls.clear();
     ProcessKeyInputStep();
-    EXPECT_EQ(g_fakeIme.calls, (std::vector<std::wstring>{L"cancel", L"close", L"open", L"open", L"set:にほん"}));
+    EXPECT_EQ(s_fakeIme.calls, (std::vector<std::wstring>{L"cancel", L"close", L"open", L"open", L"set:にほん"}));
     EXPECT_EQ(g_ime.restoreStep, 0);
 }
 
@@ -364,9 +364,9 @@ TEST_F(ImeTest, KeyInputTakesTheRingAndTheLastDeletionSwitchesTheImeOff)
     ActivateKeyInput(second);
     g_ime.composing = 1;
     CopyWideString(g_ime.composition, L"あいうえお");
-    g_fakeIme.calls.clear();
+    s_fakeIme.calls.clear();
     ProcessKeyInputStep();
-    EXPECT_EQ(g_fakeIme.calls, std::vector<std::wstring>{L"cancel"});
+    EXPECT_EQ(s_fakeIme.calls, std::vector<std::wstring>{L"cancel"});
     EXPECT_EQ(Composition(), L"");
 
     EXPECT_EQ(DeleteKeyInput(first), 0);

@@ -154,14 +154,14 @@ TEST_F(WindowTest, ScreenSaverSettingIsTheSameWhileAndAfterTheWindowExists)
 }
 
 // Counts the test messages that reach the window.
-WNDPROC g_originalProcedure;
-int g_testMessages;
+WNDPROC s_originalProcedure;
+int s_testMessages;
 LRESULT CALLBACK CountingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (message == WM_APP + 7) {
-        ++g_testMessages;
+        ++s_testMessages;
     }
-    return CallWindowProcW(g_originalProcedure, window, message, wParam, lParam);
+    return CallWindowProcW(s_originalProcedure, window, message, wParam, lParam);
 }
 
 TEST_F(WindowTest, PumpDispatchesAtMostFiveMessagesACall)
@@ -169,19 +169,19 @@ TEST_F(WindowTest, PumpDispatchesAtMostFiveMessagesACall)
     StartWindowed(nullptr);
     Settle();
     HWND window = QueryMainWindow();
-    g_originalProcedure = reinterpret_cast<WNDPROC>(
+    s_originalProcedure = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(CountingProcedure)));
     for (int i = 0; i < 12; ++i) {
         PostMessageW(window, WM_APP + 7, 0, 0);
     }
     std::vector<int> perCall;
     for (int call = 0; call < 4; ++call) {
-        g_testMessages = 0;
+        s_testMessages = 0;
         EXPECT_EQ(PumpWindowMessages(), 0);
-        perCall.push_back(g_testMessages);
+        perCall.push_back(s_testMessages);
     }
     EXPECT_EQ(perCall, (std::vector<int>{5, 5, 2, 0}));
-    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(g_originalProcedure));
+    SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(s_originalProcedure));
 }
 
 TEST_F(WindowTest, CloseEndsTheLoopForGood)
@@ -228,21 +228,21 @@ TEST_F(WindowTest, CloseDuringShutDownKeepsTheEndingState)
 }
 
 // What the registered timer handlers were called with.
-std::vector<UINT_PTR> g_timerCalls;
-void CALLBACK RecordTimer(HWND, UINT, UINT_PTR id, DWORD) { g_timerCalls.push_back(id); }
-void CALLBACK RecordTimerPlus100(HWND, UINT, UINT_PTR id, DWORD) { g_timerCalls.push_back(id + 100); }
+std::vector<UINT_PTR> s_timerCalls;
+void CALLBACK RecordTimer(HWND, UINT, UINT_PTR id, DWORD) { s_timerCalls.push_back(id); }
+void CALLBACK RecordTimerPlus100(HWND, UINT, UINT_PTR id, DWORD) { s_timerCalls.push_back(id + 100); }
 void CALLBACK IgnoreTimer(HWND, UINT, UINT_PTR, DWORD) {}
 
 TEST_F(WindowTest, TimersReachTheHandlerOfTheirIdAndOthersAreKilled)
 {
     StartWindowed(nullptr);
     HWND window = QueryMainWindow();
-    g_timerCalls.clear();
+    s_timerCalls.clear();
     ASSERT_EQ(RegisterWindowTimerHandler(5, RecordTimer), 0);
     ASSERT_EQ(RegisterWindowTimerHandler(6, RecordTimerPlus100), 0);
     DispatchWindowTimer(window, WM_TIMER, 5, 0);
     DispatchWindowTimer(window, WM_TIMER, 6, 0);
-    EXPECT_EQ(g_timerCalls, (std::vector<UINT_PTR>{5, 106}));
+    EXPECT_EQ(s_timerCalls, (std::vector<UINT_PTR>{5, 106}));
 
     // A timer without a handler stops.
     ASSERT_NE(SetTimer(window, 7, 10000, DispatchWindowTimer), 0u);
@@ -252,17 +252,17 @@ TEST_F(WindowTest, TimersReachTheHandlerOfTheirIdAndOthersAreKilled)
     ASSERT_NE(SetTimer(window, 5, 10000, DispatchWindowTimer), 0u);
     DispatchWindowTimer(window, WM_TIMER, 5, 0);
     EXPECT_EQ(KillTimer(window, 5), FALSE) << "its handler was removed";
-    EXPECT_EQ(g_timerCalls.size(), 2u);
+    EXPECT_EQ(s_timerCalls.size(), 2u);
 
     // A real tick goes the same way.
     ASSERT_NE(SetTimer(window, 6, 1, DispatchWindowTimer), 0u);
-    for (int i = 0; i < 200 && g_timerCalls.size() < 3; ++i) {
+    for (int i = 0; i < 200 && s_timerCalls.size() < 3; ++i) {
         PumpWindowMessages();
         Sleep(1);
     }
     KillTimer(window, 6);
-    EXPECT_GE(g_timerCalls.size(), 3u);
-    EXPECT_EQ(g_timerCalls[2], 106u);
+    EXPECT_GE(s_timerCalls.size(), 3u);
+    EXPECT_EQ(s_timerCalls[2], 106u);
 
     for (int32_t slot = 0; slot < kWindowTimerSlots; ++slot) {
         EXPECT_EQ(RegisterWindowTimerHandler(static_cast<UINT_PTR>(200 + slot), IgnoreTimer),
