@@ -60,19 +60,6 @@ void ReleaseObject(T*& object)
     }
 }
 
-int32_t ScreenWidth()
-{
-    int32_t width = 0;
-    GetConfiguredScreenSize(&width, nullptr);
-    return width;
-}
-
-int32_t ScreenHeight()
-{
-    int32_t height = 0;
-    GetConfiguredScreenSize(nullptr, &height);
-    return height;
-}
 
 int32_t Code(HRESULT result) { return SUCCEEDED(result) ? 0 : static_cast<int32_t>(result); }
 

@@ -29,6 +29,10 @@ enum {
 };
 // Graphics start without the fonts: screen defaults, the device, the screen images and the
 // draw settings.
+// The screen size the application configured (the back buffer's and the software screen's).
+int32_t ScreenWidth();
+int32_t ScreenHeight();
+
 int32_t StartGraphicsCore();
 // Graphics end without the fonts: graphs, the front-screen timer, the device and the screen
 // images. Does nothing before graphics have started. Always 0.

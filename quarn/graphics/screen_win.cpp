@@ -23,6 +23,8 @@ namespace {
 DisplayModeEntry* s_displayModes = nullptr;
 int32_t s_displayModeCount = 0;
 
+}  // namespace
+
 int32_t ScreenWidth()
 {
     int32_t width = 0;
@@ -36,8 +38,6 @@ int32_t ScreenHeight()
     GetConfiguredScreenSize(nullptr, &height);
     return height;
 }
-
-}  // namespace
 
 ScreenMode CurrentScreenMode()
 {

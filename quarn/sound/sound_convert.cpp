@@ -62,6 +62,24 @@ uint32_t RegionNextOffset(const LockedRegion* region)
     return region->length2 - region->left2;
 }
 
+bool NextRegionPart(LockedRegion* region, RegionPart* part)
+{
+    if (region->left1 > 0) {
+        *part = {region->part1 + region->written1, region->left1, &region->left1, &region->written1};
+    } else if (region->left2 > 0) {
+        *part = {region->part2 + region->written2, region->left2, &region->left2, &region->written2};
+    } else {
+        return false;
+    }
+    return true;
+}
+
+void AdvanceRegion(const RegionPart* part, uint32_t bytes)
+{
+    *part->left -= bytes;
+    *part->written += bytes;
+}
+
 int32_t ReadConverter(SoundConverter* c, void* destination, int32_t count)
 {
     if (c->inUse == 0) {
@@ -94,28 +112,14 @@ int32_t ReadConverter(SoundConverter* c, void* destination, int32_t count)
 uint32_t ReadConverterIntoRegion(LockedRegion* region, SoundConverter* converter, uint32_t count)
 {
     uint32_t total = 0;
-    while (count != 0) {
-        uint8_t* part;
-        uint32_t* left;
-        uint32_t* written;
-        if (region->left1 > 0) {
-            part = region->part1;
-            left = &region->left1;
-            written = &region->written1;
-        } else if (region->left2 > 0) {
-            part = region->part2;
-            left = &region->left2;
-            written = &region->written2;
-        } else {
-            break;
-        }
-        const uint32_t want = count < *left ? count : *left;
-        const int32_t got = ReadConverter(converter, part + *written, static_cast<int32_t>(want));
+    RegionPart part;
+    while (count != 0 && NextRegionPart(region, &part)) {
+        const uint32_t want = count < part.room ? count : part.room;
+        const int32_t got = ReadConverter(converter, part.at, static_cast<int32_t>(want));
         if (got <= 0) {
             break;
         }
-        *left -= static_cast<uint32_t>(got);
-        *written += static_cast<uint32_t>(got);
+        AdvanceRegion(&part, static_cast<uint32_t>(got));
         count -= static_cast<uint32_t>(got);
         total += static_cast<uint32_t>(got);
     }

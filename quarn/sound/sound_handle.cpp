@@ -51,6 +51,20 @@ bool BufferPlays(SoundBufferRecord* buffer, int32_t* failed)
     return (status & 1) != 0;
 }
 
+// Stops the buffer when it plays; -1 when its status cannot be read.
+int32_t HaltIfPlaying(SoundBufferRecord* buffer)
+{
+    int32_t failed = 0;
+    const bool plays = BufferPlays(buffer, &failed);
+    if (failed != 0) {
+        return -1;
+    }
+    if (plays) {
+        HaltBufferPlayback(buffer);
+    }
+    return 0;
+}
+
 // Volume, pan and frequency, each the one-shot value when one is waiting.
 void ApplyBufferSettings(SoundRecord* s, SoundBufferRecord* buffer)
 {
@@ -290,25 +304,11 @@ StreamRingSizes ComputeStreamRingSizes(const WaveFormat& format)
 void WriteSilenceToRegion(const SoundRecord* sound, LockedRegion* region, uint32_t count)
 {
     const int fill = sound->format.bitsPerSample == 8 ? 127 : 0;
-    while (count > 0) {
-        uint8_t* part;
-        uint32_t* left;
-        uint32_t* written;
-        if (region->left1 > 0) {
-            part = region->part1;
-            left = &region->left1;
-            written = &region->written1;
-        } else if (region->left2 > 0) {
-            part = region->part2;
-            left = &region->left2;
-            written = &region->written2;
-        } else {
-            return;
-        }
-        const uint32_t k = count < *left ? count : *left;
-        FillBytes(part + *written, fill, k);
-        *written += k;
-        *left -= k;
+    RegionPart part;
+    while (count > 0 && NextRegionPart(region, &part)) {
+        const uint32_t k = count < part.room ? count : part.room;
+        FillBytes(part.at, fill, k);
+        AdvanceRegion(&part, k);
         count -= k;
     }
 }
@@ -407,13 +407,8 @@ int32_t HaltSoundHandle(int32_t handle)
     }
     // Only the buffers in use: the entries past the buffer count are absent.
     for (int32_t i = 0; i < s->bufferCount && i < kSoundBufferSlots; ++i) {
-        int32_t failed = 0;
-        const bool plays = BufferPlays(&s->buffers[i], &failed);
-        if (failed != 0) {
+        if (HaltIfPlaying(&s->buffers[i]) != 0) {
             return -1;
-        }
-        if (plays) {
-            HaltBufferPlayback(&s->buffers[i]);
         }
     }
     return 0;
@@ -438,13 +433,8 @@ int32_t HaltStreamHandle(int32_t handle)
                 owner->claimerHandle = -1;
             }
         }
-        int32_t failed = 0;
-        const bool plays = BufferPlays(ring, &failed);
-        if (failed != 0) {
+        if (HaltIfPlaying(ring) != 0) {
             return -1;
-        }
-        if (plays) {
-            HaltBufferPlayback(ring);
         }
     }
     return 0;

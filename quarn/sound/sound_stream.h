@@ -29,6 +29,17 @@ struct LockedRegion {
 // The ring offset at which the next byte written into the region lands.
 uint32_t RegionNextOffset(const LockedRegion* region);
 
+// Where the region takes its next bytes: the first part while it has room, then the second.
+struct RegionPart {
+    uint8_t* at;        // the next byte to write
+    uint32_t room;      // bytes left in this part
+    uint32_t* left;     // the part's counts, which the writer advances with AdvanceRegion
+    uint32_t* written;
+};
+// False when both parts are full.
+bool NextRegionPart(LockedRegion* region, RegionPart* part);
+void AdvanceRegion(const RegionPart* part, uint32_t bytes);
+
 enum SoundConverterKind : int32_t {
     kConvertPcmStream = 0,
     kConvertAcm = 1,
