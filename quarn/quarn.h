@@ -182,9 +182,7 @@ int UnpackScreenColor(uint32_t color, int* red, int* green, int* blue);
 // not a live graph; while the clip rectangle is empty they return 0 and draw nothing. A
 // transparent flag other than 0 skips the graph's transparent colour (or uses its alpha).
 
-namespace quarn {
 struct PixelRect;  // left, top, right, bottom (right and bottom exclusive): a RECT's layout
-}
 
 // A new graph of the size, cleared to 0. Its handle, or -1.
 int CreateBlankGraph(int width, int height);
@@ -201,7 +199,7 @@ int SetNewGraphColorBits(int bits);
 int SetNewGraphAlphaChannelFlag(int flag);
 
 // Clears the draw target (or the area of it) to the background colour; ignores the clip.
-int WipeDrawScreen(const quarn::PixelRect* area);
+int WipeDrawScreen(const PixelRect* area);
 // Drawing is kept inside the rectangle, ordered and clamped to the draw target.
 int SetDrawClipRect(int x1, int y1, int x2, int y2);
 // Fills the whole graph with the colour (each 0 to 255) under the blend mode.

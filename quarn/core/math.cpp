@@ -214,7 +214,7 @@ Vector3* MakeUnitVector3(Vector3* out, float x, float y, float z)
     return out;
 }
 
-int ClampRectInsideRect(quarn::PixelRect* r, const quarn::PixelRect* b)
+int ClampRectInsideRect(PixelRect* r, const PixelRect* b)
 {
     if (r->right < r->left)
         r->right = r->left;

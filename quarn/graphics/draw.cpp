@@ -9,8 +9,6 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
-
 namespace {
 
 // The clip corners as last asked for, before ordering and clamping.
@@ -228,8 +226,8 @@ int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32
                          int32_t height, int32_t graph, int32_t transparent, int32_t mirror)
 {
     const PixelRect saved = g_drawSettings.clip;
-    quarn::PixelRect portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
-    const quarn::PixelRect bound{saved.left, saved.top, saved.right, saved.bottom};
+    PixelRect portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
+    const PixelRect bound{saved.left, saved.top, saved.right, saved.bottom};
     ClampRectInsideRect(&portion, &bound);
     int32_t result = 0;
     if (portion.right > portion.left && portion.bottom > portion.top) {

@@ -9,14 +9,8 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
-
-namespace quarn {
-
 GraphServiceHooks g_graphHooks{};
 NewGraphSettings g_newGraphSettings{0, 0};
-
-}  // namespace quarn
 
 namespace {
 
@@ -197,16 +191,12 @@ namespace {
 
 }  // namespace
 
-namespace quarn {
-
 HandleTable* GraphTable() { return s_graphTable.get(); }
 
 GraphRecord* FindGraphRecord(int32_t handle)
 {
     return FindHandleRecordAs<GraphRecord>(s_graphTable.get(), handle);
 }
-
-}  // namespace quarn
 
 int32_t AllocateGraphHandle()
 {

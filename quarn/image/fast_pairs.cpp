@@ -13,7 +13,6 @@
 #include <mmintrin.h>
 #endif
 
-namespace quarn {
 namespace {
 
 using pixel::Load;
@@ -386,4 +385,3 @@ bool ConvertFastPair(const FastPairJob& j, const ColorFormat& dst, const ColorFo
     return false;
 }
 
-}  // namespace quarn

@@ -4,7 +4,6 @@
 #include "quarn/image/image.h"
 #include "quarn/image/pixel.h"
 
-namespace quarn {
 namespace {
 
 // Lowest set bit of a mask and the run of set bits from there upwards.
@@ -161,4 +160,3 @@ int DecodePixelColor(const ColorFormat* f, uint32_t pixel, int* red, int* green,
     return 0;
 }
 
-}  // namespace quarn

@@ -6,7 +6,6 @@
 #include "quarn/core/files.h"
 #include "quarn/image/image_decode.h"
 
-namespace quarn {
 namespace {
 
 constexpr uint32_t kLargestDecodeByteLimit = 0x7FFFFFFF;  // also the limit at start
@@ -136,4 +135,3 @@ int DecodeImageStream(const ImageStream* stream, BaseImage* out) {
     return -1;
 }
 
-}  // namespace quarn

@@ -426,7 +426,7 @@ static void KeepProportionsWhileSizing(WPARAM edge, RECT* proposed)
     RECT frame{0, 0, 0, 0};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(g_system.mainWindow, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongW(g_system.mainWindow, GWL_EXSTYLE)));
-    quarn::PixelRect rect{proposed->left, proposed->top, proposed->right, proposed->bottom};
+    PixelRect rect{proposed->left, proposed->top, proposed->right, proposed->bottom};
     KeepClientProportions(static_cast<int32_t>(edge), frame.right - frame.left,
                           frame.bottom - frame.top + QueryToolBarHeight(), screenWidth, screenHeight, &rect,
                           &g_system.scaleX, &g_system.scaleY);
