@@ -489,7 +489,8 @@ int32_t SwitchDisplaySettings()
     return 0;
 }
 
-static void BuildDisplayModeList()
+namespace {
+void BuildDisplayModeList()
 {
     if (s_displayModes != nullptr) {
         return;
@@ -519,6 +520,7 @@ static void BuildDisplayModeList()
         }
     }
 }
+}  // namespace
 
 void FreeDisplayModeList()
 {
