@@ -77,9 +77,9 @@ const FontOsApi* SetFontOsApi(const FontOsApi* api)
 // Font handles
 // ---------------------------------------------------------------------------------------
 
-int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness, int32_t kind,
-                           int32_t charSetIndex, int32_t edgeSize, int32_t italic, int32_t slot,
-                           int32_t check)
+int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind,
+                           int charSetIndex, int edgeSize, int italic, int slot,
+                           int check)
 {
     if (IsFontWindowGone()) return -1;
     // Imposed slots and check numbers come from callers that re-create a font in place.
@@ -174,7 +174,7 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
     return handle;
 }
 
-int32_t DestroyFontHandle(int32_t handle)
+int DestroyFontHandle(int handle)
 {
     auto* font = static_cast<FontRecord*>(RemoveHandleRecord(GetFontTable(), handle));
     if (font == nullptr) return -1;
@@ -212,13 +212,13 @@ int32_t RecreateAllFonts()
     return 0;
 }
 
-int32_t QueryFontHeight(int32_t handle)
+int QueryFontHeight(int handle)
 {
     const FontRecord* font = GetFontRecord(handle);
     return font != nullptr ? font->size : -1;
 }
 
-int32_t GetFontFaceSizeThickness(wchar_t* face, int32_t* size, int32_t* thickness, int32_t handle)
+int GetFontFaceSizeThickness(wchar_t* face, int* size, int* thickness, int handle)
 {
     const FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
@@ -228,7 +228,7 @@ int32_t GetFontFaceSizeThickness(wchar_t* face, int32_t* size, int32_t* thicknes
     return 0;
 }
 
-int32_t SetFontCharSpacing(int32_t spacing, int32_t handle)
+int SetFontCharSpacing(int spacing, int handle)
 {
     FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
@@ -547,8 +547,8 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     return 0;
 }
 
-int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, int32_t handle,
-                         uint32_t edgeColor, int32_t vertical)
+int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int handle,
+                         uint32_t edgeColor, int vertical)
 {
     if (text == nullptr || text[0] == 0 || g_drawSettings.drawingDisabled) return 0;
     if (!IsFontHandleValid(handle)) return AppendLog(L"フォントハンドル値が異常です\n");

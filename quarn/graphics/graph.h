@@ -166,27 +166,27 @@ GraphRecord* FindGraphRecord(int32_t handle);
 
 // ---- Graph operations (0 / -1 / handle)
 int32_t AllocateGraphHandle();
-int32_t SetUpGraphImage(int32_t graph, int32_t mipLevels, int32_t width, int32_t height,
+int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, int32_t height,
                         int32_t alpha, int32_t paletted, int32_t compression);
-int32_t BuildGraphDrawInfo(int32_t graph);
+int32_t BuildGraphDrawInfo(int32_t graphHandle);
 int32_t MakeGraphForBaseImage(const BaseImage* image, const BaseImage* alpha,
                               int32_t flag);
 int32_t ConvertBaseImageToGraph(BaseImage* image, BaseImage* alpha, int32_t flag,
                                 int32_t mirrorA, int32_t mirrorB);
 int32_t RefillGraphFromBaseImage(BaseImage* image, BaseImage* alpha, int32_t graph,
                                  int32_t flag, int32_t mirrorA, int32_t mirrorB);
-int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graph,
+int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graphHandle,
                                  const void* alphaData, int32_t alphaSize, int32_t flag,
                                  int32_t mirror);
 int32_t TransferImageToGraph(const BaseImage* image, const wchar_t* fileName,
                              const BaseImage* alpha, int32_t offsetX, int32_t offsetY,
-                             int32_t graph, int32_t restoreFlag);
+                             int32_t graphHandle, int32_t restoreFlag);
 int32_t TransferImageRectToGraph(const BaseImage* image, const BaseImage* alpha,
                                  const PixelRect* source, int32_t destX, int32_t destY,
-                                 int32_t graph, int32_t flag);
-int32_t ShareGraphImage(int32_t graph, int32_t source, int32_t x, int32_t y, int32_t width,
+                                 int32_t graphHandle, int32_t flag);
+int32_t ShareGraphImage(int32_t graphHandle, int32_t source, int32_t x, int32_t y, int32_t width,
                         int32_t height);
-int32_t KeepGraphFileName(int32_t graph, const wchar_t* path, int32_t source);
+int32_t KeepGraphFileName(int32_t graphHandle, const wchar_t* path, int32_t source);
 int32_t DestroyAllGraphs();
 int32_t TestGraphHandle(int32_t handle);
 int32_t AttachGraphLostFlag(int32_t handle, int32_t* flag);

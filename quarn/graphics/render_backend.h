@@ -106,7 +106,7 @@ int32_t SoftDrawQuad(const GraphRecord* graph, int32_t x, int32_t y, float fx, f
                      int32_t transparent, int32_t wholePixel);
 int32_t SoftDrawStretchedQuad(const GraphRecord* graph, const int32_t corners[4],
                               const float floatCorners[4], int32_t transparent, int32_t wholePixel);
-int32_t SoftDrawFourCornersQuad(const GraphRecord* graph, const float corners[8], int32_t transparent);
+int32_t SoftDrawFourCornersQuad(const GraphRecord* graph, const float f[8], int32_t transparent);
 int32_t SoftSelectBlendGraph(int32_t graph, int32_t borderPos, int32_t borderRange);
 // The software screen: the primary image and the two work images at the configured size and
 // colour bits, the primary cleared to the window's background and made the draw target.
