@@ -113,8 +113,9 @@ int32_t ParseWaveHeader(const StreamFunctionTable* s, StreamHandle h, WaveHeader
 int32_t OpenWaveConverter(SoundConverter* c, int32_t workSize);
 
 // Opens the converter's stream (its table and handle set) as Ogg Vorbis with 16-bit output
-// and a work buffer of workSize bytes: kind 2, in use. 0, or -1 with a log line for data
-// that is not Ogg Vorbis or a format that cannot be played (more than two channels).
+// and a work buffer of workSize bytes (at least one stereo frame, 4): kind 2, in use. 0, or
+// -1 with a log line for a smaller work buffer, data that is not Ogg Vorbis or a format that
+// cannot be played (more than two channels).
 int32_t OpenVorbisConverter(SoundConverter* c, int32_t workSize);
 // The decoder kind's refill, seek and close (sound_vorbis.cpp).
 int32_t ReadVorbisPcm(SoundConverter* c);

@@ -19,12 +19,12 @@ protected:
     void TearDown() override { SetLogCapture(nullptr, nullptr); }
 
     // A converter over a memory stream of the bytes; the stream stays open until release.
-    static int32_t Open(SoundConverter* c, const std::vector<uint8_t>& bytes)
+    static int32_t Open(SoundConverter* c, const std::vector<uint8_t>& bytes, int32_t workSize = 4096)
     {
         *c = SoundConverter{};
         c->stream = *GetMemoryStreamFunctions();
         c->streamHandle = reinterpret_cast<StreamHandle>(OpenMemoryStream(bytes.data(), static_cast<uint32_t>(bytes.size())));
-        const int32_t result = OpenVorbisConverter(c, 4096);
+        const int32_t result = OpenVorbisConverter(c, workSize);
         if (result != 0) {
             c->stream.close(c->streamHandle);
         }
@@ -90,6 +90,23 @@ TEST_F(VorbisConverterTest, BytesThatAreNotOggVorbisAreRefusedWithALogLine)
         EXPECT_EQ(Open(&c, bytes), -1) << bytes.size();
         EXPECT_NE(log.find(L"Ogg Vorbis"), std::wstring::npos) << bytes.size();
         EXPECT_EQ(c.inUse, 0);
+    }
+    // A work buffer that cannot hold one stereo frame would never be refilled: the file
+    // would open and then deliver nothing.
+    for (int32_t workSize : {1, 3}) {
+        log.clear();
+        SoundConverter c;
+        EXPECT_EQ(Open(&c, ogg, workSize), -1) << workSize;
+        EXPECT_NE(log.find(L"Ogg Vorbis ファイルを開けませんでした"), std::wstring::npos) << workSize;
+        EXPECT_EQ(c.inUse, 0);
+    }
+    {
+        SoundConverter c;
+        ASSERT_EQ(Open(&c, ogg, 4), 0);
+        std::vector<uint8_t> got(4001);
+        got.resize(static_cast<size_t>(ReadConverter(&c, got.data(), 4001)));
+        EXPECT_EQ(got, StraightVorbisDecode(ogg, 0, 4001));
+        Close(&c);
     }
     // Ogg Vorbis, but more channels than a sound buffer takes.
     log.clear();
