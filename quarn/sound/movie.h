@@ -152,6 +152,7 @@ struct OggVideoDecoder {
     int32_t serial;         // the video stream's serial number
     int32_t decodedFrame;   // the frame the theora state holds, -1 before the first
     uint32_t theoraStarted; // the theora state is initialised
+    uint32_t pictureMade;   // a packet with a picture was decoded: libtheora has a picture to give
 };
 
 // The largest picture side the decoder takes; larger headers are refused.

@@ -279,11 +279,15 @@ int32_t DecodeOggVideoFrame(OggVideoDecoder* d)
             return -1;
         }
         // A packet the decoder refuses leaves the picture as it was; it still takes its frame.
-        theora_decode_packetin(&d->theora, &packet);
+        if (theora_decode_packetin(&d->theora, &packet) == 0 && packet.bytes > 0) {
+            d->pictureMade = 1;
+        }
         ++d->decodedFrame;
     }
+    // Until a picture was decoded libtheora's output names no buffer (an empty packet only
+    // repeats the frame before it).
     yuv_buffer yuv;
-    if (theora_decode_YUVout(&d->theora, &yuv) < 0) {
+    if (d->pictureMade == 0 || theora_decode_YUVout(&d->theora, &yuv) < 0) {
         return -1;
     }
     OggVideoFrameSlot& slot = d->frameSlots[0];

@@ -548,3 +548,38 @@ TEST_F(MovieOverlayTest, RefreshReshowsDirectShowOverlaysOnly)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(MovieOverlayRects, AlignmentFromTheCapabilities)
+{
+    // 100 x 50 at (10, 20) in a draw area at (100, 200) that cuts the bottom 10 rows.
+    const quarn::PixelRect drawArea{100, 200, 400, 260};
+    const struct {
+        MovieOverlayCaps caps;
+        quarn::PixelRect source, destination;
+    } cases[] = {
+        {{}, {0, 0, 100, 40}, {110, 220, 210, 260}},
+        {{0x10, 0, 16, 0, 0}, {0, 0, 96, 40}, {110, 220, 210, 260}},        // source width to 16s
+        {{0x2 | 0x4, 0, 0, 8, 16}, {0, 0, 100, 40}, {104, 220, 196, 260}},  // left to 8s, width to 16s
+        {{0x10, 0, 0, 0, 0}, {0, 0, 100, 40}, {110, 220, 210, 260}},        // a zero size aligns nothing
+    };
+    for (const auto& c : cases) {
+        quarn::PixelRect s{};
+        quarn::PixelRect d{};
+        EXPECT_TRUE(ComputeMovieOverlayRects(10, 20, 1, 100, 50, nullptr, drawArea, c.caps, &s, &d));
+        EXPECT_EQ((std::vector<int>{s.left, s.top, s.right, s.bottom}),
+                  (std::vector<int>{c.source.left, c.source.top, c.source.right, c.source.bottom}))
+            << c.caps.caps;
+        EXPECT_EQ((std::vector<int>{d.left, d.top, d.right, d.bottom}),
+                  (std::vector<int>{c.destination.left, c.destination.top, c.destination.right,
+                                    c.destination.bottom}))
+            << c.caps.caps;
+    }
+    // A boundary that eats the whole width leaves nothing to show.
+    quarn::PixelRect s{};
+    quarn::PixelRect d{};
+    EXPECT_FALSE(ComputeMovieOverlayRects(0, 0, 1, 3, 50, nullptr, drawArea, MovieOverlayCaps{0x4, 0, 0, 0, 8}, &s, &d));
+}
+
+}  // namespace

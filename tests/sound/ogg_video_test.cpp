@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "quarn/core/core.h"
@@ -156,6 +157,70 @@ TEST_F(OggVideoTest, ATruncatedClipDecodesWhatItHolds)
     EXPECT_LE(Difference(d, (*s_reference)[static_cast<size_t>(info.frameCount - 1)]), 1);
     d->currentFrame = info.frameCount;  // past what the stream holds
     EXPECT_EQ(DecodeOggVideoFrame(d), -1);
+    CloseOggVideoDecoder(d);
+}
+
+// The clip's packets again with an empty packet (a repeated frame) ahead of its first frame.
+std::vector<uint8_t> WithEmptyFirstFrame(const std::vector<uint8_t>& clip)
+{
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(clip.size()));
+    std::memcpy(buffer, clip.data(), clip.size());
+    ogg_sync_wrote(&sync, static_cast<long>(clip.size()));
+    ogg_stream_state in;
+    ogg_stream_state out;
+    ogg_stream_init(&out, 99);
+    bool started = false;
+    int64_t count = 0;
+    std::vector<uint8_t> bytes;
+    auto flush = [&] {
+        ogg_page page;
+        while (ogg_stream_flush(&out, &page) != 0) {
+            bytes.insert(bytes.end(), page.header, page.header + page.header_len);
+            bytes.insert(bytes.end(), page.body, page.body + page.body_len);
+        }
+    };
+    ogg_page page;
+    while (ogg_sync_pageout(&sync, &page) == 1) {
+        if (!started) {
+            ogg_stream_init(&in, ogg_page_serialno(&page));
+            started = true;
+        }
+        ogg_stream_pagein(&in, &page);
+        ogg_packet packet;
+        while (ogg_stream_packetout(&in, &packet) == 1) {
+            if (count == 3) {
+                ogg_packet empty{packet.packet, 0, 0, 0, 0, count++};
+                ogg_stream_packetin(&out, &empty);
+            }
+            packet.packetno = count++;
+            ogg_stream_packetin(&out, &packet);
+            if (count <= 3) {
+                flush();
+            }
+        }
+    }
+    flush();
+    ogg_stream_clear(&in);
+    ogg_stream_clear(&out);
+    ogg_sync_clear(&sync);
+    return bytes;
+}
+
+TEST_F(OggVideoTest, NoPictureBeforeTheFirstDecodedOne)
+{
+    const std::vector<uint8_t> clip = WithEmptyFirstFrame(*s_clip);
+    OggVideoDecoder* d = OpenOggVideoDecoder(clip.data(), static_cast<uint32_t>(clip.size()));
+    ASSERT_NE(d, nullptr);
+    OggVideoInfo info{};
+    GetOggVideoInfo(d, &info);
+    EXPECT_EQ(info.frameCount, ClipSpec{}.frames + 1);
+    EXPECT_EQ(DecodeOggVideoFrame(d), -1) << "an empty packet repeats a picture there is not yet";
+    EXPECT_EQ(d->readyFlags[1], 0u);
+    SkipOggVideoFrames(d, 1);
+    EXPECT_EQ(DecodeOggVideoFrame(d), 0);
+    EXPECT_LE(Difference(d, (*s_reference)[0]), 1);
     CloseOggVideoDecoder(d);
 }
 
