@@ -104,6 +104,10 @@ void AdvanceOggMovie(MovieRecord* movie)
             }
         }
     }
+    // Without a decoding thread the due frame is decoded here, before the callback shows it.
+    if (decoder != nullptr && decoder->thread == nullptr && decoder->readyFlags[1] == 0) {
+        DecodeOggVideoFrame(decoder);
+    }
     if (movie->frameCallback != nullptr) {
         movie->frameCallback(movie, movie->callbackUserData);
         movie->frameReady = 1;

@@ -12,6 +12,7 @@
 #include "quarn/core/core.h"
 #include "quarn/sound/movie.h"
 #include "tests/core/log_capture.h"
+#include "tests/sound/fake_movie_os.h"
 #include "tests/sound/ogg_clip.h"
 
 namespace {
@@ -158,6 +159,34 @@ TEST_F(OggVideoTest, ATruncatedClipDecodesWhatItHolds)
     d->currentFrame = info.frameCount;  // past what the stream holds
     EXPECT_EQ(DecodeOggVideoFrame(d), -1);
     CloseOggVideoDecoder(d);
+}
+
+// A movie over the clip shows the frame its clock makes due, decoded before its callback.
+TEST_F(OggVideoTest, MovieDecodesTheDueFrame)
+{
+    SetMovieOsApi(FakeMovieOsApi());
+    g_fakeMovieOs = FakeMovieOs{};
+    MovieRecord* movie = nullptr;
+    const int32_t handle = CreateTestMovie(&movie);
+    movie->ogg = 1;
+    movie->playing = 1;
+    movie->playMode = kMoviePlayLoop;
+    movie->decoder = OpenOggVideoDecoder(s_clip->data(), static_cast<uint32_t>(s_clip->size()));
+    ASSERT_NE(movie->decoder, nullptr);
+    static const quarn::BaseImage* s_shown;
+    s_shown = nullptr;
+    movie->frameCallback = [](MovieRecord* m, uint32_t) {
+        s_shown = m->decoder->readyFlags[1] != 0 ? &m->decoder->frameImage : nullptr;
+    };
+    for (int32_t frame : {5, 6, 2}) {  // 2 comes after the loop's end (frame 14 of 12)
+        g_fakeMovieOs.now = (frame == 2 ? 14 : frame) * 40000;
+        AdvanceMovieFrame(handle, 0);
+        ASSERT_EQ(GetOggVideoFrame(movie->decoder), frame);
+        ASSERT_NE(s_shown, nullptr) << frame;
+        EXPECT_LE(Difference(movie->decoder, (*s_reference)[static_cast<size_t>(frame)]), 1) << frame;
+    }
+    EXPECT_EQ(DestroyMovie(handle), 0);
+    SetMovieOsApi(nullptr);
 }
 
 // The clip's packets again with an empty packet (a repeated frame) ahead of its first frame.
