@@ -128,6 +128,7 @@ struct OggVideoFrameSlot {
     int32_t strides[2];
     int32_t spare;
 };
+static_assert(sizeof(void*) != 4 || sizeof(OggVideoFrameSlot) == 44, "a frame slot is 44 bytes in the 32-bit build");
 
 struct OggVideoDecoder {
     volatile uint32_t state;     // 3 once the decoding thread has finished
