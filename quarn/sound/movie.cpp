@@ -10,9 +10,6 @@
 #include "quarn/sound/movie_os.h"
 #include "quarn/sound/sound_stream.h"
 
-namespace quarn {}
-using namespace quarn;
-
 namespace {
 FixedHandleTable<kMovieCapacity> s_movieTable{kHandleTypeMovie, kSlotFirstFree};
 

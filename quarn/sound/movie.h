@@ -29,8 +29,8 @@ struct MovieFrameReceiver {
 struct MovieOverlayState {
     int32_t x, y, magnification;
     uint32_t shown;
-    quarn::PixelRect source;       // what was last given to the overlay
-    quarn::PixelRect destination;
+    PixelRect source;       // what was last given to the overlay
+    PixelRect destination;
 };
 
 // Indexes of the DirectShow interfaces a movie holds; the others are the graph's own.
@@ -65,8 +65,8 @@ struct MovieRecord {
     uint32_t tempFile;
     wchar_t tempFilePath[260];
     void* event;
-    quarn::BaseImage frameImage;
-    quarn::BaseImage* currentFrameImage;
+    BaseImage frameImage;
+    BaseImage* currentFrameImage;
     // 1 while the frame image's pixels are the record's own block. A DirectShow frame lends
     // the frame receiver's buffer, which the receiver frees.
     uint32_t ownsFramePixels;
@@ -106,9 +106,9 @@ struct MovieOverlayCaps {
 // magnified (at least 1): clip is the window's visible box in client coordinates (null when
 // unrestricted), drawArea the client area on the screen. False when nothing is left to show.
 bool ComputeMovieOverlayRects(int32_t x, int32_t y, int32_t magnification, int32_t width, int32_t height,
-                              const quarn::PixelRect* clip, const quarn::PixelRect& drawArea,
-                              const MovieOverlayCaps& caps, quarn::PixelRect* source,
-                              quarn::PixelRect* destination);
+                              const PixelRect* clip, const PixelRect& drawArea,
+                              const MovieOverlayCaps& caps, PixelRect* source,
+                              PixelRect* destination);
 
 // The Ogg frame due elapsedUs after frame 0 at framesPerSecond in a movie of frameCount frames:
 // past the end a looping movie wraps, any other stays on the last frame. -1 when the movie
@@ -144,7 +144,7 @@ struct OggVideoDecoder {
     int32_t currentFrame;
     OggVideoFrameSlot* frameSlots;
     int32_t frameSlotCount;
-    quarn::BaseImage frameImage;  // 32-bit XRGB, the picture of frameSlots[0]
+    BaseImage frameImage;  // 32-bit XRGB, the picture of frameSlots[0]
     IUnknown* comObject;
     uint32_t readyFlags[2];       // [0] the slot holds the current frame, [1] the image shows it
     // The decoding side's own state.

@@ -23,15 +23,15 @@ struct MovieOsApi {
     int64_t (*currentPosition)(IUnknown* mediaSeeking);
     void (*rewind)(IUnknown* mediaSeeking);
     // IDirectDrawSurface7 UpdateOverlay onto the primary surface; null rectangles when hiding.
-    void (*updateOverlay)(IUnknown* surface, const quarn::PixelRect* source,
-                          const quarn::PixelRect* destination, uint32_t flags);
+    void (*updateOverlay)(IUnknown* surface, const PixelRect* source,
+                          const PixelRect* destination, uint32_t flags);
     // 1 in window mode.
     int32_t (*isWindowed)();
     // GetClipBox on the main window's device context: its region kind (1 none, 2 simple,
     // 3 complex, 0 error) and the box in client coordinates.
-    int32_t (*windowClipBox)(quarn::PixelRect* box);
+    int32_t (*windowClipBox)(PixelRect* box);
     // The draw area (the client rectangle below the tool bar) in screen coordinates.
-    void (*drawAreaScreenRect)(quarn::PixelRect* rect);
+    void (*drawAreaScreenRect)(PixelRect* rect);
     void (*deleteFile)(const wchar_t* path);
     // CloseHandle for the event and the decoding thread.
     void (*closeHandle)(void* handle);

@@ -13,14 +13,14 @@ void Run(IUnknown*) {}
 void Pause(IUnknown*) {}
 int64_t CurrentPosition(IUnknown*) { return 0; }
 void Rewind(IUnknown*) {}
-void UpdateOverlay(IUnknown*, const quarn::PixelRect*, const quarn::PixelRect*, uint32_t) {}
+void UpdateOverlay(IUnknown*, const PixelRect*, const PixelRect*, uint32_t) {}
 int32_t IsWindowed() { return 0; }
-int32_t WindowClipBox(quarn::PixelRect* box)
+int32_t WindowClipBox(PixelRect* box)
 {
-    *box = quarn::PixelRect{};
+    *box = PixelRect{};
     return 0;
 }
-void DrawAreaScreenRect(quarn::PixelRect* rect) { *rect = quarn::PixelRect{}; }
+void DrawAreaScreenRect(PixelRect* rect) { *rect = PixelRect{}; }
 void DeleteFile(const wchar_t*) {}
 void CloseHandle(void*) {}
 void Sleep(uint32_t) {}

@@ -34,7 +34,7 @@ void Rewind(IUnknown* mediaSeeking)
         ->SetPositions(&start, AM_SEEKING_AbsolutePositioning, nullptr, AM_SEEKING_NoPositioning);
 }
 
-RECT* AsRect(const quarn::PixelRect* rect, RECT* out)
+RECT* AsRect(const PixelRect* rect, RECT* out)
 {
     if (rect == nullptr) {
         return nullptr;
@@ -45,7 +45,7 @@ RECT* AsRect(const quarn::PixelRect* rect, RECT* out)
 
 // The destination is the primary surface, which the graphics layer does not hand out: the
 // call names none.
-void UpdateOverlay(IUnknown* surface, const quarn::PixelRect* source, const quarn::PixelRect* destination,
+void UpdateOverlay(IUnknown* surface, const PixelRect* source, const PixelRect* destination,
                    uint32_t flags)
 {
     RECT s{};
@@ -56,22 +56,22 @@ void UpdateOverlay(IUnknown* surface, const quarn::PixelRect* source, const quar
 
 int32_t IsWindowed() { return IsWindowedMode(); }
 
-int32_t WindowClipBox(quarn::PixelRect* box)
+int32_t WindowClipBox(PixelRect* box)
 {
     HWND window = QueryMainWindow();
     HDC dc = GetDC(window);
     RECT r{};
     const int kind = GetClipBox(dc, &r);
     ReleaseDC(window, dc);
-    *box = quarn::PixelRect{r.left, r.top, r.right, r.bottom};
+    *box = PixelRect{r.left, r.top, r.right, r.bottom};
     return kind;
 }
 
-void DrawAreaScreenRect(quarn::PixelRect* rect)
+void DrawAreaScreenRect(PixelRect* rect)
 {
     int32_t area[4] = {};
     QueryDrawAreaScreenRect(area);
-    *rect = quarn::PixelRect{area[0], area[1], area[2], area[3]};
+    *rect = PixelRect{area[0], area[1], area[2], area[3]};
 }
 
 void RemoveFile(const wchar_t* path) { DeleteFileW(path); }

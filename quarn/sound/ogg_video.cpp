@@ -7,9 +7,6 @@
 #include "quarn/sound/movie.h"
 #include "quarn/sound/movie_os.h"
 
-namespace quarn {}
-using namespace quarn;
-
 uint8_t g_yuvClampTable[1280];
 int32_t g_yuvRows[5][256];
 

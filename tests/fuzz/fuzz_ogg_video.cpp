@@ -35,7 +35,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             FUZZ_CHECK(result == 0 || result == -1);
             if (result == 0) {
                 FUZZ_CHECK(d->readyFlags[0] == 1 && d->readyFlags[1] == 1);
-                const quarn::BaseImage& image = d->frameImage;
+                const BaseImage& image = d->frameImage;
                 FUZZ_CHECK(image.width == info.width && image.height == info.height);
                 for (int32_t row = 0; row < image.height; ++row) {
                     for (int32_t x = 0; x < image.width; ++x) {

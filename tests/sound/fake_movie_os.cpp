@@ -18,7 +18,7 @@ void Run(IUnknown* object) { Record("run " + std::to_string(TokenOf(object))); }
 void Pause(IUnknown* object) { Record("pause " + std::to_string(TokenOf(object))); }
 int64_t CurrentPosition(IUnknown*) { return g_fakeMovieOs.position; }
 void Rewind(IUnknown* object) { Record("rewind " + std::to_string(TokenOf(object))); }
-void UpdateOverlay(IUnknown*, const quarn::PixelRect* source, const quarn::PixelRect* destination, uint32_t flags)
+void UpdateOverlay(IUnknown*, const PixelRect* source, const PixelRect* destination, uint32_t flags)
 {
     if (flags == kOverlayHide && source == nullptr && destination == nullptr) {
         Record("hide");
@@ -31,12 +31,12 @@ void UpdateOverlay(IUnknown*, const quarn::PixelRect* source, const quarn::Pixel
     }
 }
 int32_t IsWindowed() { return g_fakeMovieOs.windowed; }
-int32_t WindowClipBox(quarn::PixelRect* box)
+int32_t WindowClipBox(PixelRect* box)
 {
     *box = g_fakeMovieOs.clipBox;
     return g_fakeMovieOs.clipKind;
 }
-void DrawAreaScreenRect(quarn::PixelRect* rect) { *rect = g_fakeMovieOs.drawArea; }
+void DrawAreaScreenRect(PixelRect* rect) { *rect = g_fakeMovieOs.drawArea; }
 void DeleteFile(const wchar_t* path)
 {
     std::string narrow;

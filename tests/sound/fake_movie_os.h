@@ -15,12 +15,12 @@ struct FakeMovieOs {
     int64_t position = 0;            // IMediaSeeking's current position
     int32_t windowed = 0;
     int32_t clipKind = 2;            // GetClipBox's region kind in window mode
-    quarn::PixelRect clipBox{0, 0, 10000, 10000};
-    quarn::PixelRect drawArea{0, 0, 640, 480};
+    PixelRect clipBox{0, 0, 10000, 10000};
+    PixelRect drawArea{0, 0, 640, 480};
     int sleepsUntilThreadEnds = 0;   // sleeps before the decoding thread reports state 3
     OggVideoDecoder* threadOwner = nullptr;
     std::vector<std::string> calls;  // "release 7", "run", "pause", "rewind", "show", "hide", ...
-    std::vector<quarn::PixelRect> shown;  // the rectangles of each "show": source, destination
+    std::vector<PixelRect> shown;  // the rectangles of each "show": source, destination
 };
 
 extern FakeMovieOs g_fakeMovieOs;

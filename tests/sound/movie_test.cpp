@@ -460,8 +460,8 @@ TEST_F(MovieOverlayTest, ShowsOnceAndCallsAgainOnlyOnChange)
     EXPECT_EQ(ShowMovieOverlay(10, 20, 2, handle, 1), 0);
     EXPECT_EQ(g_fakeMovieOs.calls, (Calls{"show"}));
     ASSERT_EQ(g_fakeMovieOs.shown.size(), 2u);
-    const quarn::PixelRect& s = g_fakeMovieOs.shown[0];
-    const quarn::PixelRect& d = g_fakeMovieOs.shown[1];
+    const PixelRect& s = g_fakeMovieOs.shown[0];
+    const PixelRect& d = g_fakeMovieOs.shown[1];
     EXPECT_EQ((std::vector<int>{s.left, s.top, s.right, s.bottom}), (std::vector<int>{0, 0, 100, 50}));
     EXPECT_EQ((std::vector<int>{d.left, d.top, d.right, d.bottom}), (std::vector<int>{210, 120, 410, 220}));
     EXPECT_EQ(ShowMovieOverlay(10, 20, 2, handle, 1), 0);
@@ -482,8 +482,8 @@ TEST_F(MovieOverlayTest, ClippingShrinksTheSourceInSourcePixels)
     // 90 screen pixels are cut: 10 and 45 source pixels.
     ShowMovieOverlay(-21, 470, 2, handle, 1);
     ASSERT_EQ(g_fakeMovieOs.shown.size(), 2u);
-    const quarn::PixelRect& s = g_fakeMovieOs.shown[0];
-    const quarn::PixelRect& d = g_fakeMovieOs.shown[1];
+    const PixelRect& s = g_fakeMovieOs.shown[0];
+    const PixelRect& d = g_fakeMovieOs.shown[1];
     EXPECT_EQ((std::vector<int>{s.left, s.top, s.right, s.bottom}), (std::vector<int>{10, 0, 100, 5}));
     EXPECT_EQ((std::vector<int>{d.left, d.top, d.right, d.bottom}), (std::vector<int>{200, 570, 379, 580}));
 }
@@ -554,10 +554,10 @@ namespace {
 TEST(MovieOverlayRects, AlignmentFromTheCapabilities)
 {
     // 100 x 50 at (10, 20) in a draw area at (100, 200) that cuts the bottom 10 rows.
-    const quarn::PixelRect drawArea{100, 200, 400, 260};
+    const PixelRect drawArea{100, 200, 400, 260};
     const struct {
         MovieOverlayCaps caps;
-        quarn::PixelRect source, destination;
+        PixelRect source, destination;
     } cases[] = {
         {{}, {0, 0, 100, 40}, {110, 220, 210, 260}},
         {{0x10, 0, 16, 0, 0}, {0, 0, 96, 40}, {110, 220, 210, 260}},        // source width to 16s
@@ -565,8 +565,8 @@ TEST(MovieOverlayRects, AlignmentFromTheCapabilities)
         {{0x10, 0, 0, 0, 0}, {0, 0, 100, 40}, {110, 220, 210, 260}},        // a zero size aligns nothing
     };
     for (const auto& c : cases) {
-        quarn::PixelRect s{};
-        quarn::PixelRect d{};
+        PixelRect s{};
+        PixelRect d{};
         EXPECT_TRUE(ComputeMovieOverlayRects(10, 20, 1, 100, 50, nullptr, drawArea, c.caps, &s, &d));
         EXPECT_EQ((std::vector<int>{s.left, s.top, s.right, s.bottom}),
                   (std::vector<int>{c.source.left, c.source.top, c.source.right, c.source.bottom}))
@@ -577,8 +577,8 @@ TEST(MovieOverlayRects, AlignmentFromTheCapabilities)
             << c.caps.caps;
     }
     // A boundary that eats the whole width leaves nothing to show.
-    quarn::PixelRect s{};
-    quarn::PixelRect d{};
+    PixelRect s{};
+    PixelRect d{};
     EXPECT_FALSE(ComputeMovieOverlayRects(0, 0, 1, 3, 50, nullptr, drawArea, MovieOverlayCaps{0x4, 0, 0, 0, 8}, &s, &d));
 }
 

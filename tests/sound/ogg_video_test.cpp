@@ -37,7 +37,7 @@ protected:
     static int Difference(const OggVideoDecoder* d, const std::vector<uint8_t>& reference)
     {
         int worst = 0;
-        const quarn::BaseImage& image = d->frameImage;
+        const BaseImage& image = d->frameImage;
         for (int row = 0; row < image.height; ++row) {
             for (int x = 0; x < image.width * 4; ++x) {
                 const int got = image.pixels[row * image.pitch + x];
@@ -173,7 +173,7 @@ TEST_F(OggVideoTest, MovieDecodesTheDueFrame)
     movie->playMode = kMoviePlayLoop;
     movie->decoder = OpenOggVideoDecoder(s_clip->data(), static_cast<uint32_t>(s_clip->size()));
     ASSERT_NE(movie->decoder, nullptr);
-    static const quarn::BaseImage* s_shown;
+    static const BaseImage* s_shown;
     s_shown = nullptr;
     movie->frameCallback = [](MovieRecord* m, uint32_t) {
         s_shown = m->decoder->readyFlags[1] != 0 ? &m->decoder->frameImage : nullptr;

@@ -86,7 +86,6 @@ TEST_F(SoundTest, SuspendedMoviesResumeWithTheirPlayingFlag)
 
 TEST_F(SoundTest, MovieOverlayIsClippedToTheVisibleDrawArea)
 {
-    using quarn::PixelRect;
     const PixelRect drawArea{100, 200, 400, 260};
     const PixelRect clipBox{0, 0, 50, 60};
     struct Case {
