@@ -91,7 +91,7 @@ int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
     const PixelRect area = DrawArea(graph, draw);
     WaitForActiveWindow();
     if (graph->movie != -1) {
-        AdvanceMovieFrame(graph->movie, 0);
+        AdvanceMovieFrame(graph->movie);
     }
     const bool masking = g_drawSettings.maskingActive != 0;
     if (masking && g_graphHooks.prepareMaskedDrawArea != nullptr) {

@@ -184,7 +184,7 @@ int32_t DestroyMovie(int32_t handle)
     return 0;
 }
 
-int32_t AdvanceMovieFrame(int32_t handle, int32_t)
+int32_t AdvanceMovieFrame(int32_t handle)
 {
     MovieRecord* movie = FindMovie(handle);
     if (movie == nullptr) {
@@ -209,7 +209,7 @@ int32_t SuspendMovie(int32_t handle, uint32_t keepPlaying)
     }
     if (movie->ogg != 0) {
         HaltSoundHandle(movie->movieSound);
-        AdvanceMovieFrame(handle, 0);
+        AdvanceMovieFrame(handle);
     } else {
         IUnknown* control = MediaControlOf(movie);
         if (control == nullptr) {

@@ -84,7 +84,7 @@ extern int32_t g_openMovieCount;
 // interfaces and frees the record. 0, or -1 for a bad handle.
 int32_t DestroyMovie(int32_t handle);
 // Brings the movie to the frame that is due and calls its frame callback. 0 always.
-int32_t AdvanceMovieFrame(int32_t handle, int32_t unused);
+int32_t AdvanceMovieFrame(int32_t handle);
 // Pauses the movie; keepPlaying 1 keeps its playing flag so that a resume restarts it.
 int32_t SuspendMovie(int32_t handle, uint32_t keepPlaying);
 // Window-procedure hooks on deactivation and activation. 0.

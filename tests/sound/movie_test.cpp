@@ -116,7 +116,7 @@ TEST(OggFrameChoice, SoundTimeBeyondHalfAnHour)
 TEST_F(MovieTest, EmptyTableHooksDoNothing)
 {
     EXPECT_EQ(DestroyMovie(-1), -1);
-    EXPECT_EQ(AdvanceMovieFrame(-1, 0), 0);
+    EXPECT_EQ(AdvanceMovieFrame(-1), 0);
     EXPECT_EQ(ShowMovieOverlay(0, 0, 1, -1, 1), -1);
     EXPECT_EQ(SuspendMovie(-1, 1), -1);
     EXPECT_EQ(SuspendAllMovies(), 0);
@@ -147,20 +147,20 @@ TEST_F(MovieTest, OggMovieSkipsForwardToTheDueFrameAndWraps)
     OggVideoDecoder* d = movie->decoder;
     g_fakeMovieOs.now = 1000000;
     d->readyFlags[0] = d->readyFlags[1] = 1;
-    AdvanceMovieFrame(handle, 0);
+    AdvanceMovieFrame(handle);
     EXPECT_EQ(GetOggVideoFrame(d), 25);
     EXPECT_EQ(d->readyFlags[0] + d->readyFlags[1], 0u) << "a skip drops the ready frames";
     // From frame 98 to frame 3 (103 frames in) of the looping movie: 5 forward.
     d->currentFrame = 98;
     d->readyFlags[0] = 1;
     g_fakeMovieOs.now = 103 * 40000;
-    AdvanceMovieFrame(handle, 0);
+    AdvanceMovieFrame(handle);
     EXPECT_EQ(GetOggVideoFrame(d), 3);
     EXPECT_EQ(movie->playing, 1u);
     EXPECT_EQ(movie->stopped, 0u);
     // The same frame again: no skip, the ready flags stay.
     d->readyFlags[0] = 1;
-    AdvanceMovieFrame(handle, 0);
+    AdvanceMovieFrame(handle);
     EXPECT_EQ(d->readyFlags[0], 1u);
 }
 
@@ -187,7 +187,7 @@ TEST_F(MovieTest, OggMovieEndsOnItsLastFrameOnlyWithoutLoopOrSound)
         const int32_t handle = OggMovie(&movie, c.playMode, c.sound == -1 ? 100 : 1);
         movie->movieSound = c.sound;
         g_fakeMovieOs.now = c.now;
-        AdvanceMovieFrame(handle, 0);
+        AdvanceMovieFrame(handle);
         EXPECT_EQ(GetOggVideoFrame(movie->decoder), c.frame) << c.now;
         EXPECT_EQ(movie->stopped, c.stopped) << c.now << " sound " << c.sound;
         EXPECT_EQ(movie->playing, 1 - c.stopped) << c.now;
@@ -209,13 +209,13 @@ TEST_F(MovieTest, FrameCallbackRunsOnEveryAdvanceEvenWhenStopped)
     };
     movie->callbackUserData = 77;
     g_fakeMovieOs.now = 200000;
-    AdvanceMovieFrame(handle, 0);
+    AdvanceMovieFrame(handle);
     EXPECT_EQ(s_calls, 1);
     EXPECT_EQ(s_user, 77u);
     EXPECT_EQ(movie->frameReady, 1u);
     movie->stopped = 1;
     g_fakeMovieOs.now = 800000;
-    AdvanceMovieFrame(handle, 0);
+    AdvanceMovieFrame(handle);
     EXPECT_EQ(s_calls, 2);
     EXPECT_EQ(GetOggVideoFrame(movie->decoder), 5) << "a stopped movie keeps its frame";
 }
@@ -225,7 +225,7 @@ TEST_F(MovieTest, MovieWithoutFramesChoosesNothing)
     MovieRecord* movie = nullptr;
     const int32_t handle = OggMovie(&movie, kMoviePlayLoop, 0);
     g_fakeMovieOs.now = 5000000;
-    AdvanceMovieFrame(handle, 0);
+    AdvanceMovieFrame(handle);
     EXPECT_EQ(GetOggVideoFrame(movie->decoder), 0);
     EXPECT_EQ(movie->playing, 1u);
     EXPECT_EQ(movie->stopped, 0u);
@@ -301,7 +301,7 @@ TEST_F(MovieTest, DirectShowFrameEndAndLoop)
     movie->playMode = kMoviePlayLoop;
     movie->playing = 1;
     g_fakeMovieOs.position = 4999;
-    AdvanceMovieFrame(handle, 0);
+    AdvanceMovieFrame(handle);
     EXPECT_EQ(s_seen, movie);
     EXPECT_EQ(receiver.newFrame, 0u);
     EXPECT_EQ(movie->currentFrameImage, &movie->frameImage);
@@ -313,11 +313,11 @@ TEST_F(MovieTest, DirectShowFrameEndAndLoop)
     EXPECT_TRUE(g_fakeMovieOs.calls.empty()) << "before the end";
     s_seen = nullptr;
     g_fakeMovieOs.position = 5000;
-    AdvanceMovieFrame(handle, 0);
+    AdvanceMovieFrame(handle);
     EXPECT_EQ(s_seen, nullptr) << "no new frame, no callback";
     EXPECT_EQ(g_fakeMovieOs.calls, (Calls{"rewind 11", "run 10"}));
     movie->playMode = 1;
-    AdvanceMovieFrame(handle, 0);
+    AdvanceMovieFrame(handle);
     EXPECT_EQ(movie->playing, 0u);
     EXPECT_EQ(movie->stopped, 1u);
     // The frame image lends the receiver's buffer: destroying the movie leaves it alone.
@@ -339,7 +339,7 @@ TEST_F(MovieTest, DirectShowEndNeedsBothInterfaces)
             movie->playing = 1;
             g_fakeMovieOs.position = 1;
             g_fakeMovieOs.calls.clear();
-            AdvanceMovieFrame(handle, 0);
+            AdvanceMovieFrame(handle);
             EXPECT_TRUE(g_fakeMovieOs.calls.empty()) << present << " mode " << mode;
             EXPECT_EQ(movie->playing, 1u) << present << " mode " << mode;
             EXPECT_EQ(movie->stopped, 0u);
@@ -385,7 +385,7 @@ TEST_F(MovieTest, DestroyLeavesTheFrameReceiversBuffer)
     // A pixel block of the record's own is given up when the receiver's frame comes.
     movie->frameImage.pixels = static_cast<uint8_t*>(AllocTrackedMemory(64, __FILE__, __LINE__));
     movie->ownsFramePixels = 1;
-    AdvanceMovieFrame(handle, 0);
+    AdvanceMovieFrame(handle);
     EXPECT_EQ(movie->frameImage.pixels, buffer);
     EXPECT_EQ(DestroyMovie(handle), 0);
     buffer[0] = 1;  // still the receiver's

@@ -180,7 +180,7 @@ TEST_F(OggVideoTest, MovieDecodesTheDueFrame)
     };
     for (int32_t frame : {5, 6, 2}) {  // 2 comes after the loop's end (frame 14 of 12)
         g_fakeMovieOs.now = (frame == 2 ? 14 : frame) * 40000;
-        AdvanceMovieFrame(handle, 0);
+        AdvanceMovieFrame(handle);
         ASSERT_EQ(GetOggVideoFrame(movie->decoder), frame);
         ASSERT_NE(s_shown, nullptr) << frame;
         EXPECT_LE(Difference(movie->decoder, (*s_reference)[static_cast<size_t>(frame)]), 1) << frame;
