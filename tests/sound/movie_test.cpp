@@ -9,7 +9,10 @@
 #include "quarn/core/core.h"
 #include "quarn/sound/movie.h"
 #include "quarn/sound/movie_os.h"
+#include "quarn/sound/sound_os.h"
+#include "quarn/sound/sound_stream.h"
 #include "tests/sound/fake_movie_os.h"
+#include "tests/sound/fake_sound_device.h"
 
 namespace {
 
@@ -194,6 +197,40 @@ TEST_F(MovieTest, OggMovieEndsOnItsLastFrameOnlyWithoutLoopOrSound)
         movie->movieSound = -1;
         DestroyMovie(handle);
     }
+}
+
+// A movie timed by its sound, 40 minutes in: the sound's position in microseconds is past
+// 32 bits, and the frame due is still the one of its 40th minute.
+TEST_F(MovieTest, SoundTimedMovieFollowsItsSoundPastHalfAnHour)
+{
+    static int s_anyObject;
+    SetSoundOsApi(FakeSoundDevice());
+    InitializeSoundLock();
+    g_soundSystem.directSound = reinterpret_cast<IDirectSound*>(&s_anyObject);
+    // A sound held in memory at one frame per second: its play cursor counts seconds.
+    FakeBuffer device;
+    device.bytes.assign(4096, 0);
+    device.play = 2400;
+    auto* sound = static_cast<SoundRecord*>(AllocTrackedMemoryZeroed(sizeof(SoundRecord), __FILE__, __LINE__));
+    sound->format = WaveFormat{1, 1, 1, 1, 1, 8, 0};
+    sound->dataSize = 4096;
+    sound->bufferCount = 1;
+    sound->buffers[0].present = 1;
+    sound->buffers[0].directSoundBuffer = AsDevice(&device);
+    const int32_t soundHandle = RegisterSoundRecord(sound);
+    ASSERT_GE(soundHandle, 0);
+    ASSERT_EQ(MeasureSoundPlayMs(soundHandle), 2400000);
+
+    MovieRecord* movie = nullptr;
+    const int32_t handle = OggMovie(&movie, 1, 100000);
+    movie->movieSound = soundHandle;
+    AdvanceMovieFrame(handle);
+    EXPECT_EQ(GetOggVideoFrame(movie->decoder), 60000) << "40 minutes at 25 frames per second";
+    EXPECT_EQ(DestroyMovie(handle), 0);
+    EXPECT_EQ(SoundTable()->liveCount, 0) << "the movie's sound goes with it";
+    g_soundSystem = SoundSystemState{};
+    DeleteSoundLock();
+    SetSoundOsApi(nullptr);
 }
 
 TEST_F(MovieTest, FrameCallbackRunsOnEveryAdvanceEvenWhenStopped)
