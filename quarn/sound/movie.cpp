@@ -251,8 +251,13 @@ int32_t ResumeSuspendedMovies()
                 OggVideoInfo info{};
                 GetOggVideoInfo(movie->decoder, &info);
                 if (info.framesPerSecond > 0) {
-                    const int64_t frameUs = static_cast<int64_t>(1000000.0 / info.framesPerSecond);
-                    movie->startTime -= frameUs * GetOggVideoFrame(movie->decoder);
+                    // The frame rate comes from the file and may be tiny: the step back stays
+                    // within what the clock arithmetic of the frame choice can take.
+                    constexpr int64_t kLongestStepBackUs = int64_t{1} << 62;
+                    const double back =
+                        std::trunc(1000000.0 / info.framesPerSecond) * GetOggVideoFrame(movie->decoder);
+                    movie->startTime -= back < static_cast<double>(kLongestStepBackUs) ? static_cast<int64_t>(back)
+                                                                                        : kLongestStepBackUs;
                 }
             }
             StartSoundHandle(movie->movieSound, static_cast<int32_t>(mode), 0);

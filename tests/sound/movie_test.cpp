@@ -304,6 +304,23 @@ TEST_F(MovieTest, ResumeWithoutAFrameRateDuesTheFrameNow)
     EXPECT_EQ(movie->stopped, 0u);
 }
 
+// A frame rate of one frame in 2^32 - 1 seconds, read from a file, on frame 50,000: the
+// step back is bounded, and the frame choice after it stays on a frame of the movie.
+TEST_F(MovieTest, ResumeAtATinyFrameRateStaysInTheClocksRange)
+{
+    MovieRecord* movie = nullptr;
+    const int32_t handle = OggMovie(&movie, 1, 100000);
+    movie->decoder->info.fps_numerator = 1;
+    movie->decoder->info.fps_denominator = 0xFFFFFFFFu;
+    movie->decoder->currentFrame = 50000;
+    movie->stopped = 1;
+    g_fakeMovieOs.now = 7000000;
+    ResumeSuspendedMovies();
+    EXPECT_EQ(movie->startTime, 7000000 - (int64_t{1} << 62));
+    AdvanceMovieFrame(handle);
+    EXPECT_EQ(GetOggVideoFrame(movie->decoder), 1073) << "2^62 us at one frame in 2^32 - 1 s";
+}
+
 TEST_F(MovieTest, DirectShowSuspendPausesAndResumeRuns)
 {
     MovieRecord* withControl = nullptr;
