@@ -79,11 +79,11 @@ void BM_PlainIntegerLoop(benchmark::State& state)
 const std::vector<uint8_t>& Clip()
 {
     static const std::vector<uint8_t> clip = [] {
-        ClipSpec spec;
-        spec.width = kWidth;
-        spec.height = kHeight;
-        spec.frames = 24;
-        return EncodeTheoraClip(spec);
+        ClipShape shape;
+        shape.width = kWidth;
+        shape.height = kHeight;
+        shape.frames = 24;
+        return EncodeTheoraClip(shape);
     }();
     return clip;
 }

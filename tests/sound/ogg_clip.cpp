@@ -24,16 +24,16 @@ uint8_t ReferenceChannel(double value)
 
 }  // namespace
 
-std::vector<uint8_t> EncodeTheoraClip(const ClipSpec& spec)
+std::vector<uint8_t> EncodeTheoraClip(const ClipShape& shape)
 {
     th_info info;
     th_info_init(&info);
-    info.frame_width = static_cast<ogg_uint32_t>(spec.width);
-    info.frame_height = static_cast<ogg_uint32_t>(spec.height);
+    info.frame_width = static_cast<ogg_uint32_t>(shape.width);
+    info.frame_height = static_cast<ogg_uint32_t>(shape.height);
     info.pic_width = info.frame_width;
     info.pic_height = info.frame_height;
-    info.fps_numerator = spec.fpsNumerator;
-    info.fps_denominator = spec.fpsDenominator;
+    info.fps_numerator = shape.fpsNumerator;
+    info.fps_denominator = shape.fpsDenominator;
     info.pixel_fmt = TH_PF_420;
     info.colorspace = TH_CS_UNSPECIFIED;
     info.quality = 48;
@@ -66,15 +66,15 @@ std::vector<uint8_t> EncodeTheoraClip(const ClipSpec& spec)
     }
     th_comment_clear(&comment);
 
-    const int cw = spec.width / 2;
-    const int ch = spec.height / 2;
-    std::vector<uint8_t> y(static_cast<size_t>(spec.width * spec.height));
+    const int cw = shape.width / 2;
+    const int ch = shape.height / 2;
+    std::vector<uint8_t> y(static_cast<size_t>(shape.width * shape.height));
     std::vector<uint8_t> cb(static_cast<size_t>(cw * ch));
     std::vector<uint8_t> cr(cb.size());
-    for (int f = 0; f < spec.frames; ++f) {
-        for (int row = 0; row < spec.height; ++row) {
-            for (int x = 0; x < spec.width; ++x) {
-                y[static_cast<size_t>(row * spec.width + x)] =
+    for (int f = 0; f < shape.frames; ++f) {
+        for (int row = 0; row < shape.height; ++row) {
+            for (int x = 0; x < shape.width; ++x) {
+                y[static_cast<size_t>(row * shape.width + x)] =
                     static_cast<uint8_t>(16 + ((x * 3 + row * 2 + f * 11) % 220));
             }
         }
@@ -85,13 +85,13 @@ std::vector<uint8_t> EncodeTheoraClip(const ClipSpec& spec)
             }
         }
         th_ycbcr_buffer buffer;
-        buffer[0] = {spec.width, spec.height, spec.width, y.data()};
+        buffer[0] = {shape.width, shape.height, shape.width, y.data()};
         buffer[1] = {cw, ch, cw, cb.data()};
         buffer[2] = {cw, ch, cw, cr.data()};
         if (th_encode_ycbcr_in(encoder, buffer) != 0) {
             throw std::runtime_error("th_encode_ycbcr_in");
         }
-        while (th_encode_packetout(encoder, f == spec.frames - 1, &packet) > 0) {
+        while (th_encode_packetout(encoder, f == shape.frames - 1, &packet) > 0) {
             ogg_stream_packetin(&stream, &packet);
         }
         // A page per frame, so that a cut clip keeps the frames before the cut.

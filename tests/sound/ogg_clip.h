@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-struct ClipSpec {
+struct ClipShape {
     int width = 64;  // multiples of 16: the picture is the whole coded frame
     int height = 48;
     int frames = 12;
@@ -15,7 +15,7 @@ struct ClipSpec {
 };
 
 // The clip's bytes: a moving colour pattern, different in every frame.
-std::vector<uint8_t> EncodeTheoraClip(const ClipSpec& spec);
+std::vector<uint8_t> EncodeTheoraClip(const ClipShape& shape);
 
 // Every frame of the clip as libtheora decodes it, each width x height pixels of blue, green,
 // red, 255 (bytes), converted from its Y'CbCr by the reference.

@@ -22,7 +22,7 @@ protected:
     static void SetUpTestSuite()
     {
         BuildYuvToRgbTables();
-        s_clip = new std::vector<uint8_t>(EncodeTheoraClip(ClipSpec{}));
+        s_clip = new std::vector<uint8_t>(EncodeTheoraClip(ClipShape{}));
         s_reference = new std::vector<std::vector<uint8_t>>(ReferenceFrames(*s_clip));
     }
     static void TearDownTestSuite()
@@ -57,16 +57,16 @@ std::vector<std::vector<uint8_t>>* OggVideoTest::s_reference;
 
 TEST_F(OggVideoTest, InformationOfTheClip)
 {
-    const ClipSpec spec;
-    ASSERT_EQ(s_reference->size(), static_cast<size_t>(spec.frames));
+    const ClipShape shape;
+    ASSERT_EQ(s_reference->size(), static_cast<size_t>(shape.frames));
     OggVideoDecoder* d = OpenOggVideoDecoder(s_clip->data(), static_cast<uint32_t>(s_clip->size()));
     ASSERT_NE(d, nullptr);
     OggVideoInfo info{};
     EXPECT_EQ(GetOggVideoInfo(d, &info), 0);
     EXPECT_DOUBLE_EQ(info.framesPerSecond, 25.0);
-    EXPECT_EQ(info.frameCount, spec.frames);
-    EXPECT_EQ(info.width, spec.width);
-    EXPECT_EQ(info.height, spec.height);
+    EXPECT_EQ(info.frameCount, shape.frames);
+    EXPECT_EQ(info.width, shape.width);
+    EXPECT_EQ(info.height, shape.height);
     EXPECT_EQ(GetOggVideoFrame(d), 0);
     CloseOggVideoDecoder(d);
 }
@@ -152,7 +152,7 @@ TEST_F(OggVideoTest, ATruncatedClipDecodesWhatItHolds)
     OggVideoInfo info{};
     GetOggVideoInfo(d, &info);
     EXPECT_GT(info.frameCount, 0);
-    EXPECT_LT(info.frameCount, ClipSpec{}.frames);
+    EXPECT_LT(info.frameCount, ClipShape{}.frames);
     SkipOggVideoFrames(d, info.frameCount - 1);
     EXPECT_EQ(DecodeOggVideoFrame(d), 0);
     EXPECT_LE(Difference(d, (*s_reference)[static_cast<size_t>(info.frameCount - 1)]), 1);
@@ -244,7 +244,7 @@ TEST_F(OggVideoTest, NoPictureBeforeTheFirstDecodedOne)
     ASSERT_NE(d, nullptr);
     OggVideoInfo info{};
     GetOggVideoInfo(d, &info);
-    EXPECT_EQ(info.frameCount, ClipSpec{}.frames + 1);
+    EXPECT_EQ(info.frameCount, ClipShape{}.frames + 1);
     EXPECT_EQ(DecodeOggVideoFrame(d), -1) << "an empty packet repeats a picture there is not yet";
     EXPECT_EQ(d->readyFlags[1], 0u);
     SkipOggVideoFrames(d, 1);
