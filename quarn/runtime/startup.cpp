@@ -14,14 +14,11 @@
 #include "quarn/system/system.h"
 
 // ---------------------------------------------------------------------------------------
-// Stand-ins for the subsystems that are not part of the library yet: the video colour
-// tables and the model registry. Each behaves as its subsystem does when its
-// device or service is absent. They are replaced, name for name, when those subsystems arrive.
+// Stand-ins for the subsystems that are not part of the library yet: the model registry.
+// It behaves as its subsystem does when its device or service is absent, and is replaced,
+// name for name, when that subsystem arrives.
 // ---------------------------------------------------------------------------------------
 namespace {
-
-// Sound and movie: no movie decoder reads the video colour tables yet.
-int32_t BuildYuvToRgbTables() { return 0; }
 
 // Model registry: it starts only with hardware rendering, which is not there yet.
 int32_t StartModelSystem() { return 0; }
