@@ -7,6 +7,7 @@
 #include "quarn/font/font_os.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/mask.h"
 
 using quarn::g_drawSettings;
 using quarn::MEMIMG;
@@ -567,13 +568,13 @@ int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t col
         const int64_t across = int64_t{QueryFontHeight(handle)} + 3;
         area = vertical ? quarn::PixelRect{x, y, quarn::SaturateToInt32(x + across), clip.bottom}
                         : quarn::PixelRect{x, y, clip.right, quarn::SaturateToInt32(y + across)};
-        if (masking && quarn::g_graphHooks.prepareMaskedDrawArea != nullptr) {
-            quarn::g_graphHooks.prepareMaskedDrawArea(&area);
+        if (masking) {
+            PrepareMaskedDrawArea(&area);
         }
     }
     const int32_t result = DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
-    if (masking && quarn::g_graphHooks.commitMaskedDrawArea != nullptr) {
-        quarn::g_graphHooks.commitMaskedDrawArea(&area);
+    if (masking) {
+        CommitMaskedDrawArea(&area);
     }
     return result;
 }

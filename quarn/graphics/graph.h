@@ -110,16 +110,13 @@ struct GraphRecord {
     TexturePiece* pieces;
 };
 
-// ---- Services of the subsystems that stand above graphics (movies and masks). Each owner
+// ---- Services of the subsystems that stand above graphics (movies). Each owner
 // installs its entries; null ones are skipped. Image decoding is below graphics and is called
 // directly.
 struct GraphServiceHooks {
     // Movies: stop and free a movie; bring the frame shown in its graph up to date.
     int32_t (*destroyMovie)(int32_t movie);
     int32_t (*advanceMovieFrame)(int32_t movie, int32_t flag);
-    // Masks: called around every draw while masking is active.
-    int32_t (*prepareMaskedDrawArea)(const PixelRect* area);
-    int32_t (*commitMaskedDrawArea)(const PixelRect* area);
 };
 extern GraphServiceHooks g_graphHooks;
 
