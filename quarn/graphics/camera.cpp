@@ -6,7 +6,6 @@
 
 #include "quarn/graphics/draw_settings.h"
 
-using namespace quarn;
 
 namespace {
 

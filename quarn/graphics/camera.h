@@ -40,7 +40,7 @@ void ComputeDeviceProjection(Matrix4x4* out);
 struct LightRecord {
     int32_t check;
     int32_t handle;
-    quarn::DeviceLight light;
+    DeviceLight light;
     int32_t deviceIndex;  // -1: none
     int32_t enabled;
     int32_t changed;
@@ -75,10 +75,10 @@ int32_t PushLightsToDevice();
 
 // ---- The device's light, material and ambient caches
 struct DeviceLightCache {
-    quarn::DeviceLight lights[kCachedDeviceLights];
+    DeviceLight lights[kCachedDeviceLights];
     int32_t enabled[kCachedDeviceLights];
     int32_t highestEnabled;  // -1: none
-    quarn::DeviceMaterial material;
+    DeviceMaterial material;
     int32_t materialSent;
     float ambient[4];
 };
@@ -86,9 +86,9 @@ extern DeviceLightCache g_deviceLightCache;
 // The caches of a fresh device (device start and graphics end).
 void ResetDeviceLightCache();
 
-int32_t CacheDeviceLight(int32_t index, const quarn::DeviceLight* light);
+int32_t CacheDeviceLight(int32_t index, const DeviceLight* light);
 int32_t CacheDeviceLightEnable(int32_t index, int32_t flag);
-int32_t CacheDeviceMaterial(const quarn::DeviceMaterial* material);
+int32_t CacheDeviceMaterial(const DeviceMaterial* material);
 int32_t CacheDeviceAmbient(uint32_t color);
 void UpdateLightColorConstants();
 // The shader registers of the cached lights 0 to 3 that depend on the view (a new view).

@@ -10,8 +10,6 @@
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/shader_pack.h"
 
-namespace quarn {
-
 DeviceStateCache g_deviceCache{};
 VertexBatch g_vertexBatch{};
 int32_t g_deviceBlendOpCapable = 0;
@@ -1007,4 +1005,3 @@ int32_t ReapplyAllDeviceStates()
     return 0;
 }
 
-}  // namespace quarn

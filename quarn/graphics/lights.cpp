@@ -7,7 +7,6 @@
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/shader_pack.h"
 
-using namespace quarn;
 
 LightTableState g_lightState{0, 0, 0, -1, -1};
 DeviceLightCache g_deviceLightCache{};

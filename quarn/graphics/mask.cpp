@@ -7,7 +7,6 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
 
 MaskScreenState g_maskScreen{};
 

@@ -29,14 +29,14 @@ struct MaskDeviceCalls {
     int32_t (*build)(int32_t width, int32_t height);
     void (*release)();
     // The mask bits of the area into the image texture.
-    int32_t (*upload)(const uint8_t* bits, int32_t pitch, const quarn::PixelRect* area);
+    int32_t (*upload)(const uint8_t* bits, int32_t pitch, const PixelRect* area);
     // The work surface becomes the render target.
     int32_t (*targetWork)();
     // The area of the draw target into the work surface.
-    int32_t (*copyToWork)(const quarn::PixelRect* area);
+    int32_t (*copyToWork)(const PixelRect* area);
     // The area of the work surface back into the draw target where the mask lets it through,
     // then the work surface is the render target again.
-    int32_t (*commit)(const quarn::PixelRect* area, int32_t reverse);
+    int32_t (*commit)(const PixelRect* area, int32_t reverse);
 };
 
 struct MaskScreenState {
@@ -44,7 +44,7 @@ struct MaskScreenState {
     int32_t width, height, pitch;
     int32_t exists;      // a mask screen has been asked for
     int32_t reverse;     // 0: draw where the byte is 0; 1: where it is not
-    quarn::MEMIMG work;  // software work image
+    MEMIMG work;  // software work image
     int32_t workCreated;
 };
 extern MaskScreenState g_maskScreen;
@@ -72,9 +72,9 @@ int32_t EndMaskScreen();
 int32_t SetMaskReverse(int32_t flag);
 // Sets the mask bytes of a rectangle (kept inside the mask screen) to value. 0, or -1 without
 // a mask screen.
-int32_t FillMaskScreenArea(const quarn::PixelRect* area, uint8_t value);
+int32_t FillMaskScreenArea(const PixelRect* area, uint8_t value);
 
 // Around every draw while masking is active: the area (clipped) copied into the work image,
 // then written back through the mask.
-void PrepareMaskedDrawArea(const quarn::PixelRect* area);
-int32_t CommitMaskedDrawArea(const quarn::PixelRect* area);
+void PrepareMaskedDrawArea(const PixelRect* area);
+int32_t CommitMaskedDrawArea(const PixelRect* area);

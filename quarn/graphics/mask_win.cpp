@@ -10,7 +10,6 @@
 #include "quarn/graphics/mask.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
 
 DeviceMaskObjects g_deviceMask{};
 

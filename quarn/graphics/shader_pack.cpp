@@ -7,7 +7,6 @@
 #include "quarn/core/core.h"
 #include "quarn/graphics/device_state.h"
 
-using namespace quarn;
 
 ShaderState g_shaderState{};
 ShaderPack g_shaderPack{};

@@ -9,7 +9,6 @@
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/shader_win.h"
 
-using namespace quarn;
 
 ShaderObjects g_shaderObjects{};
 

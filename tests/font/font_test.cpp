@@ -21,9 +21,6 @@
 
 namespace {
 
-using quarn::g_drawSettings;
-using quarn::MEMIMG;
-
 constexpr int kWidth = 300;
 constexpr int kHeight = 60;
 
@@ -32,13 +29,13 @@ struct Canvas {
     MEMIMG image{};
     Canvas()
     {
-        EXPECT_EQ(quarn::CreatePlainMemImg(&image, kWidth, kHeight, quarn::kMemImgXrgb32), 0);
-        quarn::FillMemImgPixels(&image, nullptr, 0);
+        EXPECT_EQ(CreatePlainMemImg(&image, kWidth, kHeight, kMemImgXrgb32), 0);
+        FillMemImgPixels(&image, nullptr, 0);
     }
     ~Canvas()
     {
         if (g_drawSettings.softDrawTarget == &image) g_drawSettings.softDrawTarget = &g_screenImages.primary;
-        quarn::ReleaseMemImgRef(&image);
+        ReleaseMemImgRef(&image);
     }
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
@@ -55,8 +52,8 @@ protected:
         ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kWidth, kHeight, L"font test"));
         ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
         ASSERT_EQ(SelectDrawTarget(-2), 0);
-        ASSERT_TRUE(quarn::TestMemImgValid(&g_screenImages.primary));
-        quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
+        ASSERT_TRUE(TestMemImgValid(&g_screenImages.primary));
+        FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
     }
     void TearDown() override
     {
@@ -76,7 +73,7 @@ protected:
     static std::vector<int> Measure(const wchar_t* text, int32_t font, int vertical = 0)
     {
         int32_t size[2] = {-1, -1};
-        const quarn::PixelRect clip{0, 0, kWidth, kHeight};
+        const PixelRect clip{0, 0, kWidth, kHeight};
         const int32_t total =
             DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, 0xFFFFFF, nullptr, &clip, 1, font, 0, -1, vertical, size);
         return {total, size[0], size[1]};
@@ -323,7 +320,7 @@ TEST_F(FontTest, MaskedTextLandsOnlyWhereTheMaskLetsThrough)
 {
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
     ASSERT_EQ(SetDrawClipRect(0, 0, 200, 50), 0);
-    const quarn::PixelRect band{30, 0, 60, kHeight};
+    const PixelRect band{30, 0, 60, kHeight};
     const auto screen = [] {
         std::vector<uint32_t> pixels;
         for (int y = 0; y < kHeight; ++y)
@@ -332,11 +329,11 @@ TEST_F(FontTest, MaskedTextLandsOnlyWhereTheMaskLetsThrough)
     };
     for (int vertical = 0; vertical < 2; ++vertical) {
         SCOPED_TRACE(vertical ? "down" : "across");
-        quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
+        FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
         ASSERT_EQ(DrawTextWithFont(10, 12, L"Mask", 0xFFFFFF, font, 0, vertical), 0);
         const std::vector<uint32_t> unmasked = screen();
 
-        quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
+        FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
         g_drawSettings.maskDrawing = 1;
         ASSERT_EQ(CreateMaskScreen(), 0);
         ASSERT_EQ(FillMaskScreenArea(&band, 1), 0);
@@ -433,7 +430,7 @@ TEST_F(FontTest, EdgeTextSurroundsItsBody)
 TEST_F(FontTest, BlendedPlainTextGoesThroughTheWorkImage)
 {
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
-    quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0x000040);
+    FillMemImgPixels(&g_screenImages.primary, nullptr, 0x000040);
     g_drawSettings.blendMode = 1;
     g_drawSettings.blendParam = 128;
     ASSERT_EQ(DrawTextWithFont(10, 10, L"Half", 0xFFFFFF, font, 0, 0), 0);
@@ -447,7 +444,7 @@ TEST_F(FontTest, BlendedPlainTextGoesThroughTheWorkImage)
     }
     EXPECT_GT(half, 30);
     EXPECT_EQ(g_drawSettings.clip.right, kWidth) << "the clip is restored";
-    EXPECT_EQ(g_drawSettings.brightColor, quarn::kNoBrightColor);
+    EXPECT_EQ(g_drawSettings.brightColor, kNoBrightColor);
 }
 
 // The red channel of a pixel of a 16-bit or 32-bit image, scaled to 0..255, and whether the
@@ -458,7 +455,7 @@ struct RedPixel {
 };
 RedPixel RedAt(const MEMIMG& image, int x, int y)
 {
-    if (image.store->kind == quarn::kMemImgRgb565) {
+    if (image.store->kind == kMemImgRgb565) {
         uint16_t p = 0;
         std::memcpy(&p, image.pixels + ptrdiff_t{image.store->pitch} * y + 2 * x, 2);
         return {(p >> 11) * 255 / 31, (p & 0x07FF) != 0};
@@ -480,14 +477,14 @@ TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
         const int32_t graph = CreateBlankGraph(kWidth, kHeight);
         SetNewGraphColorBits(0);
         ASSERT_GE(graph, 0);
-        const MEMIMG& view = quarn::FindGraphRecord(graph)->view;
-        ASSERT_EQ(view.store->kind, graphBits == 16 ? quarn::kMemImgRgb565 : quarn::kMemImgXrgb32);
+        const MEMIMG& view = FindGraphRecord(graph)->view;
+        ASSERT_EQ(view.store->kind, graphBits == 16 ? kMemImgRgb565 : kMemImgXrgb32);
         ASSERT_EQ(SelectDrawTarget(graph), 0);
         struct Case {
             int32_t kind, mode, param;
         };
         for (const Case c : {Case{kFontPlain, 0, 255}, Case{kFontAntialiased, 0, 255}, Case{kFontPlain, 1, 128}}) {
-            quarn::FillMemImgPixels(const_cast<MEMIMG*>(&view), nullptr, 0);
+            FillMemImgPixels(const_cast<MEMIMG*>(&view), nullptr, 0);
             g_drawSettings.blendMode = c.mode;
             g_drawSettings.blendParam = c.param;
             const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, c.kind, -1, -1, 0, -1, -1);
@@ -521,11 +518,11 @@ TEST_F(FontTest, TargetsTextCannotGoIntoAreRefusedAloud)
         const wchar_t* line;
     };
     const wchar_t* const noText = L"テキストを描画できない描画先が選ばれています\n";
-    for (const Case c : {Case{quarn::kMemImgXrgb32, 1, 0, noText}, Case{quarn::kMemImgGrey8, 0, 0, noText},
-                         Case{quarn::kMemImgXrgb32, 0, 1, L"アルファチャンネル付きの描画先にはテキストを合成できません\n"}}) {
+    for (const Case c : {Case{kMemImgXrgb32, 1, 0, noText}, Case{kMemImgGrey8, 0, 0, noText},
+                         Case{kMemImgXrgb32, 0, 1, L"アルファチャンネル付きの描画先にはテキストを合成できません\n"}}) {
         SCOPED_TRACE(c.kind * 10 + c.paletted * 2 + c.alpha);
         MEMIMG image{};
-        ASSERT_EQ(quarn::CreateMemImgWithOptions(&image, kWidth, kHeight, -1, 0, c.kind, c.paletted, c.alpha, 0,
+        ASSERT_EQ(CreateMemImgWithOptions(&image, kWidth, kHeight, -1, 0, c.kind, c.paletted, c.alpha, 0,
                                                  nullptr),
                   0);
         const size_t bytes = size_t(image.store->pitch) * kHeight;
@@ -538,7 +535,7 @@ TEST_F(FontTest, TargetsTextCannotGoIntoAreRefusedAloud)
         }
         g_drawSettings.softDrawTarget = &g_screenImages.primary;
         EXPECT_EQ(std::count(image.pixels, image.pixels + bytes, 0), static_cast<ptrdiff_t>(bytes));
-        quarn::ReleaseMemImgRef(&image);
+        ReleaseMemImgRef(&image);
     }
 }
 
@@ -551,7 +548,7 @@ TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
     const int32_t tiny = CreateBlankGraph(4, 4);
     ASSERT_GE(cover, 0);
     ASSERT_GE(tiny, 0);
-    quarn::BuildBlendMaskAlphaTable(0, 255);  // every mask value weighs fully
+    BuildBlendMaskAlphaTable(0, 255);  // every mask value weighs fully
     g_drawSettings.blendMode = 1;
     g_drawSettings.blendParam = 128;
     g_drawSettings.blendGraph = cover;
@@ -563,7 +560,7 @@ TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
 
     LogCapture log;
     g_drawSettings.blendGraph = tiny;
-    quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
+    FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
     EXPECT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), -1);
     EXPECT_TRUE(log.Contains(L"ブレンド画像がテキストの描画範囲より小さいため描画できません\n"));
     for (int y = 0; y < kHeight; ++y)
@@ -576,7 +573,7 @@ TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
 TEST_F(FontTest, BlendedTextWithoutAWorkImageIsRefusedAloud)
 {
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontAntialiased, -1, -1, 0, -1, -1);
-    quarn::ReleaseMemImgRef(&g_screenImages.workAlpha);
+    ReleaseMemImgRef(&g_screenImages.workAlpha);
     LogCapture log;
     EXPECT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), -1);
     EXPECT_TRUE(log.Contains(L"テキスト描画用の作業イメージがありません\n"));
@@ -788,8 +785,8 @@ TEST_F(FontTest, ModeChangeToSixteenBitsKeepsTheStandardFontAndFullCoverageWhite
 
     ASSERT_EQ(SelectDrawTarget(-2), 0);
     const MEMIMG& image = g_screenImages.primary;
-    ASSERT_EQ(image.store->kind, quarn::kMemImgRgb565);
-    quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
+    ASSERT_EQ(image.store->kind, kMemImgRgb565);
+    FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
     ApplicationSettings();
     ASSERT_EQ(DrawTextWithStandardFont(10, 10, L"0day", PackScreenColor(255, 255, 255), 0), 0);
     int white = 0, partial = 0;

@@ -12,7 +12,6 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/shader_pack.h"
 
-using namespace quarn;
 
 namespace {
 

@@ -23,7 +23,6 @@
 #include "tests/core/log_capture.h"
 #include "tests/graphics/screen_fixture.h"
 
-using namespace quarn;
 
 namespace {
 
