@@ -6,7 +6,9 @@
 
 #include <cstring>
 
+#include "quarn/graphics/camera.h"
 #include "quarn/graphics/draw_settings.h"
+#include "quarn/graphics/shader_pack.h"
 
 DeviceStateCache g_deviceCache{};
 VertexBatch g_vertexBatch{};
@@ -528,6 +530,10 @@ int32_t SetViewTransform(const Matrix4x4* matrix)
     }
     FlushVertexBatch();
     s_device->setTransform(kTsView, matrix);
+    Matrix4x4 transposed;
+    TransposeMatrix4x4(&transposed, matrix);
+    SetLibraryVertexShaderConstants(6, &transposed.m[0][0], 4);
+    RefreshLightViewConstants();
     return 0;
 }
 
@@ -538,6 +544,9 @@ int32_t SetProjectionTransform(const Matrix4x4* matrix)
     }
     FlushVertexBatch();
     s_device->setTransform(kTsProjection, matrix);
+    Matrix4x4 transposed;
+    TransposeMatrix4x4(&transposed, matrix);
+    SetLibraryVertexShaderConstants(2, &transposed.m[0][0], 4);
     return 0;
 }
 
@@ -965,8 +974,11 @@ int32_t ReapplyAllDeviceStates()
     SetDepthBias(c.depthBias);
     const Matrix4x4 world = s.world;
     ApplyWorldMatrix(&world);
+    RebuildCombinedMatrix();
     SetViewTransform(&s.view);
-    SetProjectionTransform(&s.projection);
+    Matrix4x4 projection;
+    ComputeDeviceProjection(&projection);
+    SetProjectionTransform(&projection);
     SetSpecularEnable(c.specularEnable);
     if (c.diffuseSource != 255) {
         SetDiffuseFromVertexColor(c.diffuseSource != static_cast<int32_t>(kMcsMaterial));
@@ -975,6 +987,7 @@ int32_t ReapplyAllDeviceStates()
         SetSpecularFromVertexColor(c.specularSource != static_cast<int32_t>(kMcsMaterial));
     }
     SetLightingState(c.lighting);
+    ReapplyDeviceLights();
     const PixelRect clip = s.clip;
     if (clip.left >= 0 && clip.top >= 0 && clip.right >= clip.left && clip.bottom >= clip.top) {
         c.viewport = DeviceViewport{static_cast<uint32_t>(clip.left), static_cast<uint32_t>(clip.top),

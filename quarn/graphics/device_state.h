@@ -70,6 +70,33 @@ struct DeviceViewport {
     float minZ, maxZ;
 };
 
+// A light as the device API lays it out: type (1 point, 2 spot, 3 directional), diffuse,
+// specular and ambient colours (r, g, b, a), position, direction, range, falloff, the three
+// attenuation terms, and the spot cone angles theta (inner) and phi (outer).
+struct DeviceLight {
+    uint32_t type;
+    float diffuse[4];
+    float specular[4];
+    float ambient[4];
+    Vector3 position;
+    Vector3 direction;
+    float range;
+    float falloff;
+    float attenuation0, attenuation1, attenuation2;
+    float theta, phi;
+};
+static_assert(sizeof(DeviceLight) == 104, "the device's light record");
+
+// A material as the device API lays it out.
+struct DeviceMaterial {
+    float diffuse[4];
+    float ambient[4];
+    float specular[4];
+    float emissive[4];
+    float power;
+};
+static_assert(sizeof(DeviceMaterial) == 68, "the device's material record");
+
 // ---- The device-call seam
 // Each call returns 0 when the device accepted it and -1 when it failed. Surfaces and textures
 // are the device's objects, passed through untouched.
@@ -91,6 +118,13 @@ struct DeviceCalls {
     int32_t (*setRenderTarget)(void* surface, uint32_t* width, uint32_t* height);
     // Unbinds any vertex and pixel shader.
     int32_t (*unbindShaders)();
+    // Lights, material and shader constants (count registers from start).
+    int32_t (*setLight)(uint32_t index, const DeviceLight* light);
+    int32_t (*lightEnable)(uint32_t index, int32_t enable);
+    int32_t (*setMaterial)(const DeviceMaterial* material);
+    int32_t (*setVertexShaderConstantF)(uint32_t start, const float* data, uint32_t count);
+    int32_t (*setPixelShaderConstantF)(uint32_t start, const float* data, uint32_t count);
+    int32_t (*setVertexShaderConstantB)(uint32_t start, const int32_t* data, uint32_t count);
 };
 
 // The device in use, or null: every operation below acts as "without a device" while null.
