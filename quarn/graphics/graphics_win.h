@@ -94,7 +94,7 @@ int32_t RefreshDialogBoxMode(int32_t flag);
 int32_t SetDialogBoxModeOutsideScene(int32_t flag);
 // Describes an area of the draw target (inside it) as a read-only image until the unlock.
 // One lock at a time. 0 / -1.
-int32_t LockBackBuffer(const quarn::PixelRect* area, quarn::BaseImage* out);
+int32_t LockBackBuffer(const PixelRect* area, BaseImage* out);
 int32_t UnlockBackBuffer();
 int32_t ResetDrawSettings();
 int32_t IsFullScreenMode();

@@ -244,7 +244,7 @@ ModelInstanceRecord* FindModelInstance(int32_t handle);
 // Decodes the colour and alpha data into images ready for a texture: the colour replaced by
 // its normal map when asked, both resampled to powers of two within half the device's
 // largest texture. Both outputs are zeroed first. 0, or -1 with nothing left allocated.
-int32_t BuildModelTexture(quarn::BaseImage* color, quarn::BaseImage* alpha, const void* colorData, int32_t colorSize,
+int32_t BuildModelTexture(BaseImage* color, BaseImage* alpha, const void* colorData, int32_t colorSize,
                           const void* alphaData, int32_t alphaSize, uint32_t normalMap, float heightScale);
 
 // ---- Device buffers

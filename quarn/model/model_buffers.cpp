@@ -7,8 +7,6 @@
 #include "quarn/model/model_internal.h"
 #include "quarn/model/model_os.h"
 
-using namespace quarn;
-
 namespace {
 
 constexpr uint32_t kFvfFixedLayout = 0xD2;  // position, normal, diffuse and specular colour

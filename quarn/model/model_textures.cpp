@@ -5,8 +5,6 @@
 #include "quarn/model/model_internal.h"
 #include "quarn/model/model_os.h"
 
-using namespace quarn;
-
 namespace {
 
 // TGA files, run-length encoded true colour, stored bottom-up, one run packet per run of a

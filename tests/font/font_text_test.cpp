@@ -17,8 +17,6 @@
 
 namespace {
 
-using quarn::MEMIMG;
-
 // The stand-in system. Faces listed in refusedFaces are made in no character set; charSets
 // lists the sets a named face is made in (empty: all). Units in failingUnits have no outline.
 struct FakeFonts {
@@ -107,7 +105,7 @@ class FontText : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static const int tables = quarn::BuildMemImgBlendTables();
+        static const int tables = BuildMemImgBlendTables();
         (void)tables;
         s_fonts = FakeFonts{};
         SetFontOsApi(&kFakeFonts);
@@ -116,13 +114,13 @@ protected:
         ResetGraphicsState();
         ApplyDrawSettingDefaults();
         ResetFontState();
-        ASSERT_EQ(quarn::CreatePlainMemImg(&image_, kWidth, kHeight, quarn::kMemImgXrgb32), 0);
-        quarn::FillMemImgPixels(&image_, nullptr, 0);
+        ASSERT_EQ(CreatePlainMemImg(&image_, kWidth, kHeight, kMemImgXrgb32), 0);
+        FillMemImgPixels(&image_, nullptr, 0);
     }
     void TearDown() override
     {
         ResetFontState();
-        quarn::ReleaseMemImgRef(&image_);
+        ReleaseMemImgRef(&image_);
         SetFontOsApi(nullptr);
         ResetScreenSettings();
         EXPECT_EQ(s_fonts.liveFonts, 0) << "a system font was not deleted";
@@ -134,7 +132,7 @@ protected:
     }
     int32_t Draw(int32_t font, int32_t x, int32_t y, const wchar_t* text)
     {
-        const quarn::PixelRect clip{0, 0, kWidth, kHeight};
+        const PixelRect clip{0, 0, kWidth, kHeight};
         return DrawTextCore(1, x, y, 0, 1.0, 1.0, text, 0xFFFFFF, &image_, &clip, 1, font, 0, -1, 0, nullptr);
     }
     bool Lit(int32_t x, int32_t y) const
@@ -225,7 +223,7 @@ TEST_F(FontText, GlyphsAreDrawnAtTheirPenPositionsAndAskedOfTheSystemOnce)
     // Spacing widens every step.
     ASSERT_EQ(SetFontCharSpacing(2, font), 0);
     int32_t size[2] = {};
-    const quarn::PixelRect clip{0, 0, kWidth, kHeight};
+    const PixelRect clip{0, 0, kWidth, kHeight};
     EXPECT_EQ(DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, 0, nullptr, &clip, 1, font, 0, -1, 0, size), 4 * (kAdvance + 2));
     EXPECT_EQ(size[0], 4 * (kAdvance + 2));
 }

@@ -32,7 +32,7 @@ struct FakeBufferDevice {
         return device;
     }
 
-    void Install() const { quarn::UseDeviceCalls(&Calls()); }
+    void Install() const { UseDeviceCalls(&Calls()); }
     void Clear()
     {
         for (FakeBuffer* buffer : live) {
@@ -95,16 +95,16 @@ private:
     // Every other call of the device counts too: the registry must make none.
     static int32_t Other() { return ++Get().calls, 0; }
 
-    static const quarn::DeviceCalls& Calls()
+    static const DeviceCalls& Calls()
     {
-        static const quarn::DeviceCalls calls = {
+        static const DeviceCalls calls = {
             [](uint32_t, uint32_t) { return Other(); },
             [](uint32_t, uint32_t, uint32_t) { return Other(); },
             [](uint32_t, uint32_t, uint32_t) { return Other(); },
             [](uint32_t, void*) { return Other(); },
             [](uint32_t, const Matrix4x4*) { return Other(); },
-            [](const quarn::DeviceViewport*) { return Other(); },
-            [](const quarn::PixelRect*) { return Other(); },
+            [](const DeviceViewport*) { return Other(); },
+            [](const PixelRect*) { return Other(); },
             [](uint32_t) { return Other(); },
             [](uint32_t, uint32_t, const void*, uint32_t) { return Other(); },
             [](uint32_t, uint32_t, uint32_t, const uint16_t*, const void*, uint32_t) { return Other(); },

@@ -15,8 +15,6 @@
 #include "tests/model/model_creator.h"
 #include "tests/model/vertex_check.h"
 
-using namespace quarn;
-
 namespace {
 
 class ModelDeviceTest : public ::testing::Test {

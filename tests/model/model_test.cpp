@@ -14,8 +14,6 @@
 #include "tests/model/model_creator.h"
 #include "tests/model/vertex_check.h"
 
-using namespace quarn;
-
 namespace {
 
 constexpr ModelDeviceFacts kShaderDevice{1, 1, 0, 256, 256};
