@@ -8,6 +8,7 @@
 #include "quarn/graphics/graph_platform.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/sound/movie.h"
 
 namespace {
 
@@ -89,8 +90,8 @@ int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
     }
     const PixelRect area = DrawArea(graph, draw);
     WaitForActiveWindow();
-    if (graph->movie != -1 && g_graphHooks.advanceMovieFrame != nullptr) {
-        g_graphHooks.advanceMovieFrame(graph->movie, 0);
+    if (graph->movie != -1) {
+        AdvanceMovieFrame(graph->movie);
     }
     const bool masking = g_drawSettings.maskingActive != 0;
     if (masking && g_graphHooks.prepareMaskedDrawArea != nullptr) {

@@ -108,13 +108,10 @@ struct GraphRecord {
     TexturePiece* pieces;
 };
 
-// ---- Services of the subsystems that stand above graphics (movies and masks). Each owner
-// installs its entries; null ones are skipped. Image decoding is below graphics and is called
+// ---- Services of the subsystems that stand above graphics (masks). Each owner installs its
+// entries; null ones are skipped. Image decoding and movies are below graphics and are called
 // directly.
 struct GraphServiceHooks {
-    // Movies: stop and free a movie; bring the frame shown in its graph up to date.
-    int32_t (*destroyMovie)(int32_t movie);
-    int32_t (*advanceMovieFrame)(int32_t movie, int32_t flag);
     // Masks: called around every draw while masking is active.
     int32_t (*prepareMaskedDrawArea)(const PixelRect* area);
     int32_t (*commitMaskedDrawArea)(const PixelRect* area);

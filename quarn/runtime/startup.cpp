@@ -15,18 +15,6 @@
 #include "quarn/system/system.h"
 
 // ---------------------------------------------------------------------------------------
-// Stand-in for the part of sound and movie that is not in the library yet: the video colour
-// tables. It behaves as the subsystem does when its service is absent, and is replaced, name
-// for name, when that part arrives.
-// ---------------------------------------------------------------------------------------
-namespace {
-
-// Sound and movie: no movie decoder reads the video colour tables yet.
-int32_t BuildYuvToRgbTables() { return 0; }
-
-} // namespace
-
-// ---------------------------------------------------------------------------------------
 
 static_assert(sizeof(SystemStateRecord::savedDirectory) / sizeof(wchar_t) >= kFilePathUnits,
               "the saved directory holds what the file table's get-current-directory writes");

@@ -10,6 +10,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/sound/movie.h"
 #ifdef _WIN32
 #include "quarn/system/system.h"
 #endif
