@@ -150,6 +150,35 @@ int32_t DevSetVertexShaderConstantB(uint32_t start, const int32_t* data, uint32_
 }
 static_assert(sizeof(DeviceLight) == sizeof(D3DLIGHT9) && sizeof(DeviceMaterial) == sizeof(D3DMATERIAL9),
               "light and material layouts");
+void* DevCreateVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
+{
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    if (FAILED(G().device->CreateVertexBuffer(length, usage, fvf, static_cast<D3DPOOL>(pool), &buffer, nullptr))) {
+        return nullptr;
+    }
+    return buffer;
+}
+void* DevCreateIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
+{
+    IDirect3DIndexBuffer9* buffer = nullptr;
+    if (FAILED(G().device->CreateIndexBuffer(length, usage, static_cast<D3DFORMAT>(format), static_cast<D3DPOOL>(pool),
+                                             &buffer, nullptr))) {
+        return nullptr;
+    }
+    return buffer;
+}
+int32_t DevLockBuffer(void* buffer, int32_t index, void** bytes)
+{
+    return index != 0 ? Code(static_cast<IDirect3DIndexBuffer9*>(buffer)->Lock(0, 0, bytes, 0))
+                      : Code(static_cast<IDirect3DVertexBuffer9*>(buffer)->Lock(0, 0, bytes, 0));
+}
+int32_t DevUnlockBuffer(void* buffer, int32_t index)
+{
+    return index != 0 ? Code(static_cast<IDirect3DIndexBuffer9*>(buffer)->Unlock())
+                      : Code(static_cast<IDirect3DVertexBuffer9*>(buffer)->Unlock());
+}
+// Both kinds of buffer are resources: Release sits at the same place of their interfaces.
+void DevReleaseBuffer(void* buffer) { static_cast<IDirect3DResource9*>(buffer)->Release(); }
 
 const DeviceCalls kRealDeviceCalls = {
     DevSetRenderState, DevSetSamplerState, DevSetTextureStageState, DevSetTexture,  DevSetTransform,
@@ -157,6 +186,7 @@ const DeviceCalls kRealDeviceCalls = {
     DevBeginScene,     DevEndScene,        DevSetRenderTarget,      DevUnbindShaders,
     DevSetLight,       DevLightEnable,     DevSetMaterial,          DevSetVertexShaderConstantF,
     DevSetPixelShaderConstantF, DevSetVertexShaderConstantB,
+    DevCreateVertexBuffer, DevCreateIndexBuffer, DevLockBuffer,     DevUnlockBuffer,    DevReleaseBuffer,
 };
 
 int32_t CheckTextureFormat(uint32_t usage, uint32_t format, void*)

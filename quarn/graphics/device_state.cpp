@@ -129,6 +129,46 @@ const DeviceCalls* CurrentDeviceCalls() { return s_device; }
 
 void UseDeviceCalls(const DeviceCalls* calls) { s_device = calls; }
 
+void* CreateDeviceVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
+{
+    if (s_device == nullptr || s_device->createVertexBuffer == nullptr) {
+        return nullptr;
+    }
+    return s_device->createVertexBuffer(length, usage, fvf, pool);
+}
+
+void* CreateDeviceIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
+{
+    if (s_device == nullptr || s_device->createIndexBuffer == nullptr) {
+        return nullptr;
+    }
+    return s_device->createIndexBuffer(length, usage, format, pool);
+}
+
+int32_t LockDeviceBuffer(void* buffer, int32_t index, void** bytes)
+{
+    *bytes = nullptr;
+    if (buffer == nullptr || s_device == nullptr || s_device->lockBuffer == nullptr) {
+        return -1;
+    }
+    return s_device->lockBuffer(buffer, index, bytes) == 0 && *bytes != nullptr ? 0 : -1;
+}
+
+int32_t UnlockDeviceBuffer(void* buffer, int32_t index)
+{
+    if (buffer == nullptr || s_device == nullptr || s_device->unlockBuffer == nullptr) {
+        return -1;
+    }
+    return s_device->unlockBuffer(buffer, index) == 0 ? 0 : -1;
+}
+
+void ReleaseDeviceBuffer(void* buffer)
+{
+    if (buffer != nullptr && s_device != nullptr && s_device->releaseBuffer != nullptr) {
+        s_device->releaseBuffer(buffer);
+    }
+}
+
 uint8_t* BatchBuffer(int32_t kind)
 {
     switch (kind) {
