@@ -7,6 +7,7 @@
 #include "quarn/font/font_os.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/mask.h"
 
 namespace {
 // The standard font's settings in a fresh process: none made yet, 16 pixels, thickness 6,
@@ -563,13 +564,13 @@ int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int hand
         const int64_t across = int64_t{QueryFontHeight(handle)} + 3;
         area = vertical ? PixelRect{x, y, SaturateToInt32(x + across), clip.bottom}
                         : PixelRect{x, y, clip.right, SaturateToInt32(y + across)};
-        if (masking && g_graphHooks.prepareMaskedDrawArea != nullptr) {
-            g_graphHooks.prepareMaskedDrawArea(&area);
+        if (masking) {
+            PrepareMaskedDrawArea(&area);
         }
     }
     const int32_t result = DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
-    if (masking && g_graphHooks.commitMaskedDrawArea != nullptr) {
-        g_graphHooks.commitMaskedDrawArea(&area);
+    if (masking) {
+        CommitMaskedDrawArea(&area);
     }
     return result;
 }

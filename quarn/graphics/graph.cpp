@@ -10,7 +10,6 @@
 #include "quarn/graphics/render_backend.h"
 #include "quarn/sound/movie.h"
 
-GraphServiceHooks g_graphHooks{};
 NewGraphSettings g_newGraphSettings{0, 0};
 
 namespace {

@@ -108,16 +108,6 @@ struct GraphRecord {
     TexturePiece* pieces;
 };
 
-// ---- Services of the subsystems that stand above graphics (masks). Each owner installs its
-// entries; null ones are skipped. Image decoding and movies are below graphics and are called
-// directly.
-struct GraphServiceHooks {
-    // Masks: called around every draw while masking is active.
-    int32_t (*prepareMaskedDrawArea)(const PixelRect* area);
-    int32_t (*commitMaskedDrawArea)(const PixelRect* area);
-};
-extern GraphServiceHooks g_graphHooks;
-
 // ---- New-graph settings (the alpha-test flag and the restore routine live in the draw state)
 struct NewGraphSettings {
     int32_t colorBits;     // 0 = the screen's

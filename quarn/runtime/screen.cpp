@@ -8,6 +8,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/model/model.h"
 #include "quarn/runtime/runtime.h"
 #include "quarn/system/input.h"
 
@@ -33,6 +34,8 @@ int32_t InitializeGraphics()
 int32_t ShutDownGraphics()
 {
     EndFontSystem();
+    // The models' buffers belong to the device, which goes with graphics.
+    ReleaseModelDeviceBuffers();
     return ShutDownGraphicsCore();
 }
 
@@ -211,6 +214,7 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
     const Matrix4x4 world = s.world;
     const Matrix4x4 view = s.view;
     const Matrix4x4 projection = s.projection;
+    ReleaseModelDeviceBuffers();
     ShutDownDirect3D();
     if (modeChange == 1) {
         const ScreenMode now = CurrentScreenMode();
@@ -257,6 +261,9 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
     } else {
         RunGraphRestore();
     }
+    // The models' textures go back into their graphs, then their buffers onto the new device.
+    RestoreModelTextures();
+    RebuildModelBaseBuffers();
     ReapplyCoreStates();
     if (modeChange != 1) {
         ApplyWorldMatrix(&world);

@@ -404,14 +404,12 @@ TEST_F(DrawTest, BlendGraphSmallerThanTheGraphRefusesTheDraw)
     ExpectScreen([](int32_t, int32_t) { return S{-1, -1}; }, "refused");
 }
 
-// The movie's frame callbacks and the mask hooks, as they were called.
+// The movie's frame callbacks, as they were called.
 std::vector<int32_t> s_movieCalls;
-std::vector<PixelRect> s_maskAreas;
 
-TEST_F(DrawTest, MovieAndMaskHooksSurroundTheDraw)
+TEST_F(DrawTest, MovieFrameComesUpToDateAtEachDrawAndGoesWithItsGraph)
 {
     s_movieCalls.clear();
-    s_maskAreas.clear();
     // An Ogg movie without a decoder: each advance only calls its frame callback.
     auto* record = static_cast<MovieRecord*>(AllocTrackedMemoryZeroed(sizeof(MovieRecord), __FILE__, __LINE__));
     const int32_t movieHandle = AddHandleRecord(MovieTable(), record);
@@ -422,12 +420,6 @@ TEST_F(DrawTest, MovieAndMaskHooksSurroundTheDraw)
     record->callbackUserData = 7;
     record->frameCallback = [](MovieRecord*, uint32_t user) { s_movieCalls.push_back(static_cast<int32_t>(user)); };
     ++g_openMovieCount;
-    g_drawSettings.maskingActive = 1;
-    g_graphHooks.prepareMaskedDrawArea = [](const PixelRect* r) -> int32_t {
-        s_maskAreas.push_back(*r);
-        return 0;
-    };
-    g_graphHooks.commitMaskedDrawArea = g_graphHooks.prepareMaskedDrawArea;
 
     const int32_t plain = CodedGraph(4, 4);
     const int32_t movie = CodedGraph(4, 3);
@@ -437,19 +429,9 @@ TEST_F(DrawTest, MovieAndMaskHooksSurroundTheDraw)
     DrawGraphStretched(9, 8, 3, 2, movie, 0);
     DrawGraphFourCorners(5.5f, 1, 9, 2, 8, 6.9f, -2.5f, 4, movie, 0);
     EXPECT_EQ(s_movieCalls, (std::vector<int32_t>{7, 7}));
-    ASSERT_EQ(s_maskAreas.size(), 6u);
-    const PixelRect expected[] = {{1, 2, 5, 6}, {3, 2, 9, 8}, {-2, 1, 9, 6}};
-    for (size_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(s_maskAreas[2 * i].left, expected[i].left) << i;
-        EXPECT_EQ(s_maskAreas[2 * i].top, expected[i].top) << i;
-        EXPECT_EQ(s_maskAreas[2 * i + 1].right, expected[i].right) << i;
-        EXPECT_EQ(s_maskAreas[2 * i + 1].bottom, expected[i].bottom) << i;
-    }
     DestroyGraph(movie);
     EXPECT_EQ(HandleOfSlot(MovieTable(), HandleSlotOf(movieHandle)), -1) << "the movie went with its graph";
-    s_maskAreas.clear();
     EXPECT_EQ(DrawGraphAt(0, 0, movie, 0), -1);
-    EXPECT_TRUE(s_maskAreas.empty()) << "no hook for a dead handle";
 }
 
 // What the back end was asked to do.
