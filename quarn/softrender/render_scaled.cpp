@@ -92,6 +92,24 @@ void ExactSubLoop(const ScaledBlit& b)
 // the same source line as the one above is that line copied).
 constexpr int kColumnBlock = 1024;
 
+// n pixels of 4 bytes from the line at the offsets, two to a 64-bit store.
+inline void GatherPixels(uint8_t* out, const uint8_t* srow, const int32_t* offsets, int n)
+{
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint32_t p0, p1, p2, p3;
+        std::memcpy(&p0, srow + offsets[i], 4);
+        std::memcpy(&p1, srow + offsets[i + 1], 4);
+        std::memcpy(&p2, srow + offsets[i + 2], 4);
+        std::memcpy(&p3, srow + offsets[i + 3], 4);
+        const uint64_t a = p0 | (uint64_t{p1} << 32);
+        const uint64_t c = p2 | (uint64_t{p3} << 32);
+        std::memcpy(out + 4 * i, &a, 8);
+        std::memcpy(out + 4 * i + 8, &c, 8);
+    }
+    for (; i < n; ++i) std::memcpy(out + 4 * i, srow + offsets[i], 4);
+}
+
 void GatherLoop32(const ScaledBlit& b, RowFn row)
 {
     const RowArgs args{b.key, b.ctx.p};
@@ -120,7 +138,8 @@ void GatherLoop32(const ScaledBlit& b, RowFn row)
                 std::memcpy(drow, drow - b.dstPitch, static_cast<size_t>(n) * 4);
             } else {
                 uint8_t* out = row == nullptr ? drow : reinterpret_cast<uint8_t*>(gathered);
-                for (int i = 0; i < n; ++i) std::memcpy(out + 4 * i, srow + offsets[i], 4);
+                // The gathered pixels of a line shown again are still those of the line above.
+                if (!sameLine) GatherPixels(out, srow, offsets, n);
                 if (row != nullptr) row(drow, out, n, args);
             }
             if (--rows == 0) break;

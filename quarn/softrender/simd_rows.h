@@ -73,22 +73,29 @@ void PlainRow(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
 
 #if QUARN_HAVE_SSE2
 
-// Lerp8 of the blue, green and red bytes of four pixels, the fourth byte of d kept. w holds
-// each pixel's weight in both 16-bit halves of its lane. Blue and red are the low bytes of the
-// 16-bit lanes, green and the fourth byte their high bytes: d * 256 + (s - d) * w lies in
-// 0..65280, so the 16-bit sums may wrap on the way and still end exact.
-QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i w)
+// Lerp8 of the bytes of four pixels, by per-lane weights: blue and red are the low bytes
+// of the 16-bit lanes, weighed by wrb; green and the fourth byte their high bytes, weighed
+// by wg (a fourth byte weighing 0 stays d's). d * 256 + (s - d) * w lies in 0..65280 for w
+// up to 256, so the 16-bit sums may wrap on the way and still end exact.
+QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i wrb, __m128i wg)
 {
     const __m128i low = _mm_set1_epi32(0x00FF00FF);
-    const __m128i drb = _mm_and_si128(d, low);
-    const __m128i dg = _mm_srli_epi16(d, 8);
     const __m128i rb = _mm_add_epi16(_mm_slli_epi16(d, 8),
-                                     _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, low), drb), w));
+                                     _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, low), _mm_and_si128(d, low)), wrb));
     const __m128i g = _mm_add_epi16(_mm_andnot_si128(low, d),
-                                    _mm_mullo_epi16(_mm_sub_epi16(_mm_srli_epi16(s, 8), dg), w));
-    const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-    return _mm_or_si128(_mm_or_si128(_mm_and_si128(d, top), _mm_srli_epi16(rb, 8)),
-                        _mm_and_si128(g, _mm_set1_epi32(0x0000FF00)));
+                                    _mm_mullo_epi16(_mm_sub_epi16(_mm_srli_epi16(s, 8), _mm_srli_epi16(d, 8)), wg));
+    return _mm_or_si128(_mm_srli_epi16(rb, 8), _mm_andnot_si128(low, g));
+}
+
+// The source-alpha draw of four pixels: the weight is the alpha, or 256 at 255, which gives
+// the source's own bytes, the fourth byte included; otherwise the fourth byte stays d's.
+QUARN_SSE2_FN inline __m128i Sse2SourceAlpha(__m128i d, __m128i s)
+{
+    const __m128i alpha = _mm_srli_epi32(s, 24);
+    const __m128i all = _mm_cmpeq_epi32(alpha, _mm_set1_epi32(255));
+    const __m128i weight = _mm_sub_epi32(alpha, all);
+    return Sse2Lerp(d, s, _mm_or_si128(weight, _mm_slli_epi32(weight, 16)),
+                    _mm_or_si128(weight, _mm_and_si128(all, _mm_set1_epi32(0x01000000))));
 }
 
 // Where mask lanes are set, d; elsewhere r.
@@ -106,28 +113,40 @@ QUARN_SSE2_ENTRY void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs
     const __m128i key = _mm_set1_epi32(static_cast<int>(a.key));
     const __m128i half = _mm_set1_epi32(0x007F7F7F);
     const __m128i w = _mm_set1_epi16(static_cast<short>(a.p));
+    const __m128i wg = _mm_set1_epi32(static_cast<int>(a.p));  // the fourth byte stays d's
     int i = 0;
+    if constexpr (O == RowOp::kSourceAlpha) {
+        // Sixteen pixels a step: skipped when all are clear, copied when all are opaque.
+        const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        for (; i + 16 <= n; i += 16) {
+            const __m128i* sp = reinterpret_cast<const __m128i*>(s + 4 * i);
+            __m128i* dp = reinterpret_cast<__m128i*>(d + 4 * i);
+            const __m128i s0 = _mm_loadu_si128(sp), s1 = _mm_loadu_si128(sp + 1);
+            const __m128i s2 = _mm_loadu_si128(sp + 2), s3 = _mm_loadu_si128(sp + 3);
+            const __m128i any = _mm_and_si128(_mm_or_si128(_mm_or_si128(s0, s1), _mm_or_si128(s2, s3)), top);
+            const __m128i every = _mm_and_si128(_mm_and_si128(s0, s1), _mm_and_si128(s2, s3));
+            const int clear = _mm_movemask_epi8(_mm_cmpeq_epi32(any, _mm_setzero_si128()));
+            const int opaque = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(every, top), top));
+            if (((clear + 1) | (opaque + 1)) & 0x10000) {
+                if (clear == 0xFFFF) continue;
+                _mm_storeu_si128(dp, s0);
+                _mm_storeu_si128(dp + 1, s1);
+                _mm_storeu_si128(dp + 2, s2);
+                _mm_storeu_si128(dp + 3, s3);
+                continue;
+            }
+            _mm_storeu_si128(dp, Sse2SourceAlpha(_mm_loadu_si128(dp), s0));
+            _mm_storeu_si128(dp + 1, Sse2SourceAlpha(_mm_loadu_si128(dp + 1), s1));
+            _mm_storeu_si128(dp + 2, Sse2SourceAlpha(_mm_loadu_si128(dp + 2), s2));
+            _mm_storeu_si128(dp + 3, Sse2SourceAlpha(_mm_loadu_si128(dp + 3), s3));
+        }
+    }
     for (; i + 4 <= n; i += 4) {
         const __m128i sv = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 4 * i));
         __m128i* dp = reinterpret_cast<__m128i*>(d + 4 * i);
         __m128i r;
         if constexpr (O == RowOp::kSourceAlpha) {
-            const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
-            const __m128i alpha = _mm_and_si128(sv, top);
-            const __m128i all = _mm_cmpeq_epi32(alpha, top);
-            if (_mm_movemask_epi8(_mm_cmpeq_epi32(alpha, _mm_setzero_si128())) == 0xFFFF) continue;
-            if (_mm_movemask_epi8(all) == 0xFFFF) {
-                _mm_storeu_si128(dp, sv);
-                continue;
-            }
-            const __m128i dv = _mm_loadu_si128(dp);
-            // Each pixel's alpha in both 16-bit halves of its lane, from the high bytes' lanes.
-            const __m128i high = _mm_srli_epi16(sv, 8);
-            const __m128i alphas = _mm_shufflehi_epi16(_mm_shufflelo_epi16(high, 0xF5), 0xF5);
-            const __m128i blended = Sse2Lerp(dv, sv, alphas);
-            // Alpha 0 gives d by the interpolation itself; 255 is the source as it stands.
-            r = Sse2Keep(all, sv, blended);
-            _mm_storeu_si128(dp, r);
+            _mm_storeu_si128(dp, Sse2SourceAlpha(_mm_loadu_si128(dp), sv));
             continue;
         } else {
             const __m128i dv = _mm_loadu_si128(dp);
@@ -141,7 +160,7 @@ QUARN_SSE2_ENTRY void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs
             } else if constexpr (O == RowOp::kSubSat || O == RowOp::kSubSatKeyed) {
                 r = _mm_subs_epu8(dv, sv);
             } else {
-                r = Sse2Lerp(dv, sv, w);
+                r = Sse2Lerp(dv, sv, w, wg);
             }
             if constexpr (keyed) r = Sse2Keep(_mm_cmpeq_epi32(sv, key), dv, r);
             _mm_storeu_si128(dp, r);

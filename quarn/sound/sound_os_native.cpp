@@ -56,21 +56,6 @@ int32_t OpenAcmConverter(SoundConverter*, int32_t, uint32_t, int32_t, int32_t)
     return -1;
 }
 
-// No decoder in the native build: the input ends at once.
-int32_t ReadVorbisPcm(SoundConverter*) { return -1; }
-int32_t SeekVorbisPcm(SoundConverter* c, int32_t frame)
-{
-    c->workLeft = 0;
-    c->workOffset = 0;
-    c->position = frame * c->output.blockAlign;
-    return 0;
-}
-int32_t CloseVorbisSource(SoundConverter* c)
-{
-    c->vorbisOpen = 0;
-    return 0;
-}
-
 void DeleteSoundLock()
 {
     s_lock->~recursive_mutex();

@@ -57,7 +57,7 @@ struct SoundConverter {
     int32_t dataStart;  // kind 0: stream offset of the first PCM byte
     int32_t dataSize;   // kind 0: bytes of PCM
     WaveFormat output;  // the PCM delivered; its block align turns frames into bytes
-    // Kind 2: the decoder's state, opened over the stream above (see sound_vorbis.h).
+    // Kind 2: the decoder's state, opened over the stream above (sound_vorbis.cpp).
     int32_t vorbisOpen;
     void* vorbisFile;
     int32_t sampleWordSize;  // 1 for 8-bit samples, 2 for 16-bit
@@ -113,12 +113,11 @@ int32_t ParseWaveHeader(const StreamFunctionTable* s, StreamHandle h, WaveHeader
 int32_t OpenWaveConverter(SoundConverter* c, int32_t workSize);
 
 // Opens the converter's stream (its table and handle set) as Ogg Vorbis with 16-bit output
-// and a work buffer of workSize bytes: kind 2, in use. 0, or -1 with a log line for data
-// that is not Ogg Vorbis or a format that cannot be played (more than two channels).
-// Windows build only.
+// and a work buffer of workSize bytes (at least one stereo frame, 4): kind 2, in use. 0, or
+// -1 with a log line for a smaller work buffer, data that is not Ogg Vorbis or a format that
+// cannot be played (more than two channels).
 int32_t OpenVorbisConverter(SoundConverter* c, int32_t workSize);
-// The decoder kind's refill, seek and close (sound_vorbis.cpp; the native build has no
-// decoder and its refill reports the end of the input).
+// The decoder kind's refill, seek and close (sound_vorbis.cpp).
 int32_t ReadVorbisPcm(SoundConverter* c);
 // The same for compressed WAVE data through the system's ACM (sound_acm.cpp; natively none).
 int32_t ConvertAcmBlock(SoundConverter* c);

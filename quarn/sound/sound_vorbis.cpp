@@ -38,9 +38,14 @@ long TellCallback(void* source)
 
 }  // namespace
 
+// ov_read hands out whole frames only: a work buffer must hold one frame of the widest
+// output (stereo, 16-bit), or its refill would fail every time and the data never start.
+constexpr int32_t kLeastVorbisWork = 4;
+
 int32_t OpenVorbisConverter(SoundConverter* c, int32_t workSize)
 {
-    if (c->stream.read == nullptr || c->stream.seek == nullptr || c->stream.tell == nullptr || workSize <= 0) {
+    if (c->stream.read == nullptr || c->stream.seek == nullptr || c->stream.tell == nullptr ||
+        workSize < kLeastVorbisWork) {
         AppendLog(L"Ogg Vorbis ファイルを開けませんでした\n");
         return -1;
     }

@@ -122,6 +122,43 @@ TEST_F(RenderTest, RowFormsMatchTheReferenceOnWholeGroupsOfFour)
     }
 }
 
+// The source-alpha form also decides sixteen pixels at once: lines of all-clear, all-opaque
+// and mixed blocks of sixteen, and a line where they alternate, drawn onto a line wide
+// enough to hold whole blocks, at an offset that moves them against the destination too.
+TEST_F(RenderTest, SourceAlphaMatchesTheReferenceOnWholeBlocksOfSixteen)
+{
+    std::mt19937 rng(47);
+    constexpr int kW = 40, kH = 4;
+    Img src, got, want;
+    ASSERT_EQ(CreateMemImgWithOptions(&src.v, kW, kH, -1, 0, 1, 0, 1, 0, nullptr), 0);
+    ASSERT_EQ(CreatePlainMemImg(&got.v, kW + 8, kH, 1), 0);
+    ASSERT_EQ(CreatePlainMemImg(&want.v, kW + 8, kH, 1), 0);
+    // Per line, the alpha of each block of sixteen: 0, 255, or -1 for any.
+    const int blocks[kH][3] = {{0, 0, 0}, {255, 255, 255}, {0, 255, -1}, {-1, 0, 255}};
+    for (int y = 0; y < kH; ++y)
+        for (int x = 0; x < kW; ++x) {
+            const int a = blocks[y][x / 16];
+            const uint32_t alpha = a < 0 ? rng() & 0xFF : static_cast<uint32_t>(a);
+            Put(src.v, x, y, (static_cast<uint32_t>(rng()) & 0x00FFFFFF) | (alpha << 24));
+        }
+    MarkMemImgPixelsChanged(src.v.store);
+    std::vector<uint32_t> start(static_cast<size_t>(kW + 8) * kH);
+    for (auto& v : start) v = static_cast<uint32_t>(rng());
+    for (int simd : {0, 1, 2})
+        for (int x : {0, 3}) {
+            for (MEMIMG* d : {&got.v, &want.v}) {
+                for (int y = 0; y < kH; ++y)
+                    for (int i = 0; i < kW + 8; ++i) Put(*d, i, y, start[static_cast<size_t>(y) * (kW + 8) + i]);
+                MarkMemImgPixelsChanged(d->store);
+            }
+            const ref::Settings s{0, 255, 0xFFFFFF, kNoClip, 0, 0, simd};
+            UseSettings(s);
+            RenderMemImg(g_blend, &got.v, &src.v, x, 0, 1, nullptr);
+            ref::Render(&want.v, &src.v, x, 0, 1, nullptr, s);
+            EXPECT_EQ(StoreBytes(got.v), StoreBytes(want.v)) << "simd " << simd << ", at " << x;
+        }
+}
+
 // Outside the clipped rectangle nothing changes: neither the rest of the view nor the store
 // around it.
 TEST_F(RenderTest, WritesStayInsideTheClippedRectangle)

@@ -1,7 +1,8 @@
 // The software buffers' feeding step over 32 players of 16-bit stereo, each step moving
 // 2 x lead bytes from a player's ring into its looping playback buffer, beside a plain
 // saturating add of the same 32 voices' samples into one output (the anchor the step is
-// held to) and a plain copy of the same bytes.
+// held to) and a plain copy of the same bytes; Ogg Vorbis decoded through a converter beside
+// a straight ov_read loop; PCM handed out by a converter beside memcpy.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -14,6 +15,7 @@
 #include "quarn/core/core.h"
 #include "quarn/sound/sound_state.h"
 #include "quarn/sound/sound_stream.h"
+#include "tests/sound/vorbis_tone.h"
 
 namespace {
 
@@ -146,6 +148,61 @@ void BM_PlainCopy(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * kSamplesPerStep);
 }
 
+// Ten seconds of 44.1 kHz stereo Ogg Vorbis decoded whole, once through a converter over a
+// memory stream in the refill's requests, once by a straight ov_read loop over the same bytes.
+const std::vector<uint8_t>& VorbisFile()
+{
+    static const std::vector<uint8_t> file = EncodeVorbisTone(2, 44100, 441000, 0.4f);
+    return file;
+}
+constexpr int32_t kVorbisWork = 4096;
+
+void BM_VorbisConverter(benchmark::State& state)
+{
+    const std::vector<uint8_t>& file = VorbisFile();
+    std::vector<uint8_t> out(22048);
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        MemoryStream* stream = OpenMemoryStream(file.data(), static_cast<uint32_t>(file.size()));
+        SoundConverter c{};
+        c.stream = *GetMemoryStreamFunctions();
+        c.streamHandle = reinterpret_cast<StreamHandle>(stream);
+        if (OpenVorbisConverter(&c, kVorbisWork) != 0) {
+            state.SkipWithError("the converter does not open the file");
+            break;
+        }
+        for (int32_t got; (got = ReadConverter(&c, out.data(), static_cast<int32_t>(out.size()))) > 0;) {
+            bytes += got;
+        }
+        benchmark::ClobberMemory();
+        ReleaseConverter(&c);
+        CloseMemoryStream(reinterpret_cast<StreamHandle>(stream));
+    }
+    state.SetBytesProcessed(bytes);
+}
+
+void BM_VorbisStraight(benchmark::State& state)
+{
+    const std::vector<uint8_t>& file = VorbisFile();
+    std::vector<char> out(kVorbisWork);
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        VorbisByteSource source{&file, 0};
+        OggVorbis_File f;
+        if (ov_open_callbacks(&source, &f, nullptr, 0, VorbisByteCallbacks()) != 0) {
+            state.SkipWithError("vorbisfile does not open the file");
+            break;
+        }
+        int bitStream = 0;
+        for (long got; (got = ov_read(&f, out.data(), kVorbisWork, 0, 2, 1, &bitStream)) > 0;) {
+            bytes += got;
+        }
+        benchmark::ClobberMemory();
+        ov_clear(&f);
+    }
+    state.SetBytesProcessed(bytes);
+}
+
 // PCM held in memory handed out by a converter, in requests of an eighth of a second of
 // 44.1 kHz 16-bit stereo as the refill asks for them, through a 64 KB work buffer.
 constexpr int32_t kPcmBytes = 4 << 20;
@@ -199,6 +256,8 @@ void BM_PcmMemcpy(benchmark::State& state)
 }
 
 BENCHMARK(BM_MixSoftwareBuffer);
+BENCHMARK(BM_VorbisConverter)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_VorbisStraight)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ConverterRead);
 BENCHMARK(BM_PcmMemcpy);
 BENCHMARK(BM_SaturatingAdd);
@@ -234,6 +293,14 @@ public:
         std::printf("  %-40s %14.0f\n", "converter read", convert);
         std::printf("  %-40s %14.0f\n", "memcpy (the anchor)", memcpyRate);
         std::printf("  %-40s %14.2f\n", "converter read / memcpy", memcpyRate > 0 ? convert / memcpyRate : 0.0);
+        const double vorbis = bytesPerSecond_["BM_VorbisConverter"] / 1e6;
+        const double straight = bytesPerSecond_["BM_VorbisStraight"] / 1e6;
+        std::printf("\nOgg Vorbis, 44.1 kHz stereo, decoded to PCM, MB/s on one core\n");
+        std::printf("  %-40s %14.1f\n", "converter", vorbis);
+        std::printf("  %-40s %14.1f\n", "straight ov_read loop (the anchor)", straight);
+        std::printf("  %-40s %14.3f   (goal: at least 0.95)\n", "converter / straight ov_read",
+                    straight > 0 ? vorbis / straight : 0.0);
+        RecordRatio("Ogg Vorbis converter", "ov_read loop", straight > 0 ? vorbis / straight : 0.0);
         RecordRatio("MixSoftwareBuffer", "saturating add", add > 0 ? mix / add : 0.0);
         RecordRatio("converter read", "memcpy", memcpyRate > 0 ? convert / memcpyRate : 0.0);
     }
