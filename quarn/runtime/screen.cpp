@@ -213,6 +213,9 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
     const Matrix4x4 world = s.world;
     const Matrix4x4 view = s.view;
     const Matrix4x4 projection = s.projection;
+    // The graphs' textures belong to the device that goes: released first, made again on the
+    // new one.
+    ReleaseAllGraphTextures();
     ShutDownDirect3D();
     if (modeChange == 1) {
         const ScreenMode now = CurrentScreenMode();
@@ -245,6 +248,7 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
         }
         return 0;
     }
+    RecreateAllGraphTextures();
     if (SelectDrawTarget(target) != 0) {
         SelectDrawTarget(kDrawTargetBackScreen);
     }
@@ -258,6 +262,8 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
         RecreateAllFonts();
     } else {
         RunGraphRestore();
+        // The glyph caches' graphs came back empty: each font starts its cache again.
+        RecreateAllFonts();
     }
     ReapplyCoreStates();
     if (modeChange != 1) {
