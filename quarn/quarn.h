@@ -91,8 +91,8 @@ int QueryPadInputState(int pad);
 int QueryPadAnalogInput(int* x, int* y, int pad);
 // Vibrates a force-feedback pad at power 0 to 1000 for the given milliseconds (negative:
 // until stopped). 0, or -1 for a pad without force feedback.
-int StartPadVibration(int pad, int power, int durationMs);
-int StopPadVibration(int pad);
+int StartPadVibration(int input, int power, int durationMs);
+int StopPadVibration(int input);
 
 // Mouse buttons held down: kMouseLeft, kMouseRight and kMouseMiddle or-ed together.
 constexpr int kMouseLeft = 1;
@@ -182,9 +182,7 @@ int UnpackScreenColor(uint32_t color, int* red, int* green, int* blue);
 // not a live graph; while the clip rectangle is empty they return 0 and draw nothing. A
 // transparent flag other than 0 skips the graph's transparent colour (or uses its alpha).
 
-namespace quarn {
 struct PixelRect;  // left, top, right, bottom (right and bottom exclusive): a RECT's layout
-}
 
 // A new graph of the size, cleared to 0. Its handle, or -1.
 int CreateBlankGraph(int width, int height);
@@ -192,20 +190,20 @@ int CreateBlankGraph(int width, int height);
 // edges. Its handle, or -1 when (x, y) is outside the source.
 int CreateSubGraph(int x, int y, int width, int height, int source);
 // Frees the graph; its pixels go when no sub-graph uses them any more.
-int DestroyGraph(int graph);
+int DestroyGraph(int graphHandle);
 // The graph's size; -2 and -4 give the screen's. Either pointer may be null.
-int QueryGraphSize(int graph, int* width, int* height);
+int QueryGraphSize(int handle, int* width, int* height);
 // Colour bits of graphs made from now on (0: the screen's).
 int SetNewGraphColorBits(int bits);
 // 1: blank graphs made from now on get an alpha channel.
 int SetNewGraphAlphaChannelFlag(int flag);
 
 // Clears the draw target (or the area of it) to the background colour; ignores the clip.
-int WipeDrawScreen(const quarn::PixelRect* area);
+int WipeDrawScreen(const PixelRect* area);
 // Drawing is kept inside the rectangle, ordered and clamped to the draw target.
 int SetDrawClipRect(int x1, int y1, int x2, int y2);
 // Fills the whole graph with the colour (each 0 to 255) under the blend mode.
-int PaintGraphColor(int graph, int red, int green, int blue, int alpha);
+int PaintGraphColor(int graphHandle, int red, int green, int blue, int alpha);
 int DrawGraphAt(int x, int y, int graph, int transparent);
 // Corners given reversed (x1 > x2 or y1 > y2) mirror the graph along that axis.
 int DrawGraphStretched(int x1, int y1, int x2, int y2, int graph, int transparent);
@@ -230,25 +228,25 @@ int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float
 // A font of its own: face (null for the system's default), size (16), thickness 0-9 (6),
 // kind (0), character set 0-4 (the system's), edge size (1), italic, slot 0-39 and check
 // number 0-2047 (both chosen by the library). The handle, or -1.
-int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness, int32_t kind,
-                           int32_t charSetIndex, int32_t edgeSize, int32_t italic, int32_t slot,
-                           int32_t check);
-int32_t DestroyFontHandle(int32_t font);
+int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind,
+                       int charSetIndex, int edgeSize, int italic, int slot,
+                       int check);
+int DestroyFontHandle(int handle);
 // The font's size, or -1.
-int32_t QueryFontHeight(int32_t font);
+int QueryFontHeight(int handle);
 // Copies the face (256 units) and writes size and thickness where pointers are given.
-int32_t GetFontFaceSizeThickness(wchar_t* face, int32_t* size, int32_t* thickness, int32_t font);
+int GetFontFaceSizeThickness(wchar_t* face, int* size, int* thickness, int handle);
 // Extra pixels added to every character's advance.
-int32_t SetFontCharSpacing(int32_t spacing, int32_t font);
+int SetFontCharSpacing(int spacing, int handle);
 // Draws text with its top-left at (x, y); vertical text runs downwards, turned clockwise.
-int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, int32_t font,
-                         uint32_t edgeColor, int32_t vertical);
+int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int handle,
+                     uint32_t edgeColor, int vertical);
 
 // The standard font follows these settings; it is re-made only when one of them changes.
-int32_t SetStandardFontSize(int32_t size);
-int32_t SetStandardFontThickness(int32_t thickness);
-int32_t SetStandardFontFace(const wchar_t* face, int32_t charSetIndex);
-int32_t SetStandardFontKind(int32_t kind);
-int32_t GetStandardFontHandle();
-int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
-                                 uint32_t edgeColor);
+int SetStandardFontSize(int size);
+int SetStandardFontThickness(int thickness);
+int SetStandardFontFace(const wchar_t* face, int charSetIndex);
+int SetStandardFontKind(int kind);
+int GetStandardFontHandle();
+int DrawTextWithStandardFont(int x, int y, const wchar_t* text, uint32_t color,
+                             uint32_t edgeColor);

@@ -190,94 +190,94 @@ int OpenArchiveMember(ArchiveMember* member, ArchiveRecord* record, const char* 
     return 0;
 }
 
-int IsArchiveMemberIdle(ArchiveMember* m)
+int IsArchiveMemberIdle(ArchiveMember* member)
 {
-    if (m->pendingKind == 0)
+    if (member->pendingKind == 0)
         return 1;
-    if (!IsServedFileIdle(m->record->file))
+    if (!IsServedFileIdle(member->record->file))
         return 0;
-    ScrambleArchiveBytes(m->record->key, m->pendingKind == 1 ? m->compressed : m->pendingBuffer,
-                         m->pendingLength, m->pendingOffset);
-    if (m->pendingKind == 1) {
-        Decompress(m, m->compressed, m->pendingLength);
-        FreeTrackedMemory(m->compressed);
-        m->compressed = nullptr;
+    ScrambleArchiveBytes(member->record->key, member->pendingKind == 1 ? member->compressed : member->pendingBuffer,
+                         member->pendingLength, member->pendingOffset);
+    if (member->pendingKind == 1) {
+        Decompress(member, member->compressed, member->pendingLength);
+        FreeTrackedMemory(member->compressed);
+        member->compressed = nullptr;
     }
-    m->pendingKind = 0;
+    member->pendingKind = 0;
     return 1;
 }
 
-int CloseArchiveMember(ArchiveMember* m)
+int CloseArchiveMember(ArchiveMember* member)
 {
-    if (m->record)
-        WaitForMember(m);
-    FreeTrackedMemory(m->data);
-    FreeTrackedMemory(m->compressed);
-    std::memset(m, 0, sizeof *m);
+    if (member->record)
+        WaitForMember(member);
+    FreeTrackedMemory(member->data);
+    FreeTrackedMemory(member->compressed);
+    std::memset(member, 0, sizeof *member);
     return 0;
 }
 
-int32_t ReadArchiveMember(ArchiveMember* m, void* buffer, uint32_t bytes)
+int32_t ReadArchiveMember(ArchiveMember* member, void* buffer, uint32_t bytes)
 {
-    WaitForMember(m);
-    if (m->damaged || m->position >= m->entry.size) {
-        m->endFlag = 1;
+    WaitForMember(member);
+    if (member->damaged || member->position >= member->entry.size) {
+        member->endFlag = 1;
         return 0;
     }
-    uint32_t n = m->entry.size - m->position;
+    uint32_t n = member->entry.size - member->position;
     if (bytes < n)
         n = bytes;
     if (n > uint32_t(INT32_MAX))
         n = INT32_MAX;
-    ArchiveRecord* r = m->record;
-    const uint32_t offset = r->dataStart + m->entry.dataOffset + m->position;
-    if (m->data) {
-        CopyBytes(buffer, m->data + m->position, n);
+    ArchiveRecord* r = member->record;
+    const uint32_t offset = r->dataStart + member->entry.dataOffset + member->position;
+    if (member->data) {
+        CopyBytes(buffer, member->data + member->position, n);
     } else if (r->inMemory) {
         CopyBytes(buffer, r->image + offset, n);
-    } else if (m->asynchronous) {
+    } else if (member->asynchronous) {
         StartArchiveRead(r, offset, buffer, n);
-        m->pendingKind = 2;
-        m->pendingOffset = offset;
-        m->pendingBuffer = static_cast<uint8_t*>(buffer);
-        m->pendingLength = n;
+        member->pendingKind = 2;
+        member->pendingOffset = offset;
+        member->pendingBuffer = static_cast<uint8_t*>(buffer);
+        member->pendingLength = n;
     } else if (ReadArchiveBytesDeciphered(r, offset, buffer, n) != 0) {
         // The file is shorter than when it was opened.
         AppendLog(L"ＱＵＡアーカイブのファイルデータが壊れています\n");
-        m->damaged = 1;
-        m->endFlag = 1;
+        member->damaged = 1;
+        member->endFlag = 1;
         return 0;
     }
-    m->position += n;
-    m->endFlag = 0;
+    member->position += n;
+    member->endFlag = 0;
     return static_cast<int32_t>(n);
 }
 
-int SeekArchiveMember(ArchiveMember* m, int32_t offset, int origin)
+int SeekArchiveMember(ArchiveMember* member, int32_t offset, int origin)
 {
-    WaitForMember(m);
+    WaitForMember(member);
     int64_t target = offset;
     if (origin == 1)
-        target += m->position;
+        target += member->position;
     else if (origin == 2)
-        target += m->entry.size;
+        target += member->entry.size;
     if (target < 0)
         target = 0;
-    if (target > int64_t(m->entry.size))
-        target = m->entry.size;
-    m->position = static_cast<uint32_t>(target);
-    m->endFlag = 0;
+    if (target > int64_t(member->entry.size))
+        target = member->entry.size;
+    member->position = static_cast<uint32_t>(target);
+    member->endFlag = 0;
     return 0;
 }
 
-int32_t TellArchiveMember(ArchiveMember* m)
+int32_t TellArchiveMember(ArchiveMember* member)
 {
-    WaitForMember(m);
-    return static_cast<int32_t>(m->position);
+    WaitForMember(member);
+    return static_cast<int32_t>(member->position);
 }
 
-int IsArchiveMemberAtEnd(ArchiveMember* m)
+int IsArchiveMemberAtEnd(ArchiveMember* member)
 {
-    WaitForMember(m);
-    return m->endFlag ? -1 : 0;
+    WaitForMember(member);
+    return member->endFlag ? -1 : 0;
 }

@@ -397,7 +397,7 @@ float DotVector3(const Vector3* a, const Vector3* b);
 int NormalizeVector3(Vector3* out, const Vector3* in);
 Vector3* MakeUnitVector3(Vector3* out, float x, float y, float z);
 // Puts the rectangle's corners in order, then clamps it into the bound. Returns 0.
-int ClampRectInsideRect(quarn::PixelRect* rect, const quarn::PixelRect* bound);
+int ClampRectInsideRect(PixelRect* rect, const PixelRect* bound);
 
 // ---------------------------------------------------------------------------------------
 // Random numbers (MT19937)

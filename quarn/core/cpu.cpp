@@ -171,31 +171,31 @@ const OsName kOsNames[] = {
 
 }  // namespace
 
-int32_t DescribeOsVersion(const OsVersionFacts* f, wchar_t* name, int32_t previousCode)
+int32_t DescribeOsVersion(const OsVersionFacts* facts, wchar_t* name, int32_t previousCode)
 {
-    const wchar_t sp0 = f->servicePack ? f->servicePack[0] : 0;
+    const wchar_t sp0 = facts->servicePack ? facts->servicePack[0] : 0;
     const wchar_t* suffix = L"";
     const wchar_t* extra = L"";
     int32_t code = previousCode;
-    if (f->platformId == 0) {
+    if (facts->platformId == 0) {
         suffix = L"3.1";
         code = kOsWin31;
-    } else if (f->platformId == 2 && f->major == 3) {
+    } else if (facts->platformId == 2 && facts->major == 3) {
         // Every NT 3 release is reported as its last one.
         suffix = L"NT 3.51";
         code = kOsNT351;
-    } else if (f->platformId == 2 && f->major == 10) {
-        const bool eleven = f->build >= 22000;
+    } else if (facts->platformId == 2 && facts->major == 10) {
+        const bool eleven = facts->build >= 22000;
         suffix = eleven ? L"11" : L"10";
         code = eleven ? kOsWin11 : kOsWin10;
-    } else if (f->platformId == 2 && (f->major > 10 || (f->major == 6 && f->minor > 3) ||
-                                      (f->major > 6 && f->major < 10))) {
+    } else if (facts->platformId == 2 && (facts->major > 10 || (facts->major == 6 && facts->minor > 3) ||
+                                      (facts->major > 6 && facts->major < 10))) {
         // A later NT than any named here counts as the newest one known.
-        code = f->major > 10 ? kOsWin11 : kOsWin10;
+        code = facts->major > 10 ? kOsWin11 : kOsWin10;
     } else {
         for (const OsName& n : kOsNames) {
-            const bool nine = f->platformId == 1 && n.platformId == 1 && n.minor == f->minor;
-            const bool nt = f->platformId == 2 && n.platformId == 2 && n.major == f->major && n.minor == f->minor;
+            const bool nine = facts->platformId == 1 && n.platformId == 1 && n.minor == facts->minor;
+            const bool nt = facts->platformId == 2 && n.platformId == 2 && n.major == facts->major && n.minor == facts->minor;
             if (nine || nt) {
                 suffix = n.suffix;
                 code = n.code;
@@ -211,8 +211,8 @@ int32_t DescribeOsVersion(const OsVersionFacts* f, wchar_t* name, int32_t previo
     return code;
 }
 
-void FormatOsText(const OsVersionFacts* f, const wchar_t* name, wchar_t* out)
+void FormatOsText(const OsVersionFacts* facts, const wchar_t* name, wchar_t* out)
 {
-    std::swprintf(out, 512, L"%ls ( Build %d %ls )", name, static_cast<int>(f->build),
-                  f->servicePack ? f->servicePack : L"");
+    std::swprintf(out, 512, L"%ls ( Build %d %ls )", name, static_cast<int>(facts->build),
+                  facts->servicePack ? facts->servicePack : L"");
 }

@@ -292,9 +292,9 @@ void* FileOsStartThread(FileOsThreadFunction function, void* argument, uint32_t*
     return thread;
 }
 
-int FileOsIsThreadActive(void* raw)
+int FileOsIsThreadActive(void* thread)
 {
-    return static_cast<NativeThread*>(raw)->active.load();
+    return static_cast<NativeThread*>(thread)->active.load();
 }
 
 void FileOsCloseThread(void* raw)

@@ -180,7 +180,7 @@ void WaitForServedFile(ServedFile* file);
 // file's position is just after them. Once the file-access thread is idle, a file without
 // read-ahead is read on the caller's thread: a round trip to the thread for every read
 // costs more than the read.
-uint32_t ReadServedFileAt(ServedFile* file, void* buffer, uint32_t position, uint32_t length);
+uint32_t ReadServedFileAt(ServedFile* f, void* buffer, uint32_t position, uint32_t length);
 
 // ---------------------------------------------------------------------------------------
 // Plain directories and paths

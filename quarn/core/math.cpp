@@ -180,12 +180,12 @@ int BuildEyeViewMatrix(Matrix4x4* out, const Vector3* eye, const Vector3* target
     return 0;
 }
 
-int TransformVector3(Vector3* out, const Vector3* in, const Matrix4x4* m)
+int TransformVector3(Vector3* out, const Vector3* in, const Matrix4x4* matrix)
 {
     const Vector3 v = *in;
-    out->x = v.x * m->m[0][0] + v.y * m->m[1][0] + v.z * m->m[2][0] + m->m[3][0];
-    out->y = v.x * m->m[0][1] + v.y * m->m[1][1] + v.z * m->m[2][1] + m->m[3][1];
-    out->z = v.x * m->m[0][2] + v.y * m->m[1][2] + v.z * m->m[2][2] + m->m[3][2];
+    out->x = v.x * matrix->m[0][0] + v.y * matrix->m[1][0] + v.z * matrix->m[2][0] + matrix->m[3][0];
+    out->y = v.x * matrix->m[0][1] + v.y * matrix->m[1][1] + v.z * matrix->m[2][1] + matrix->m[3][1];
+    out->z = v.x * matrix->m[0][2] + v.y * matrix->m[1][2] + v.z * matrix->m[2][2] + matrix->m[3][2];
     return 0;
 }
 
@@ -214,15 +214,15 @@ Vector3* MakeUnitVector3(Vector3* out, float x, float y, float z)
     return out;
 }
 
-int ClampRectInsideRect(quarn::PixelRect* r, const quarn::PixelRect* b)
+int ClampRectInsideRect(PixelRect* rect, const PixelRect* bound)
 {
-    if (r->right < r->left)
-        r->right = r->left;
-    if (r->bottom < r->top)
-        r->bottom = r->top;
-    r->bottom = Clamp(r->bottom, b->top, b->bottom);
-    r->top = Clamp(r->top, b->top, b->bottom);
-    r->right = Clamp(r->right, b->left, b->right);
-    r->left = Clamp(r->left, b->left, b->right);
+    if (rect->right < rect->left)
+        rect->right = rect->left;
+    if (rect->bottom < rect->top)
+        rect->bottom = rect->top;
+    rect->bottom = Clamp(rect->bottom, bound->top, bound->bottom);
+    rect->top = Clamp(rect->top, bound->top, bound->bottom);
+    rect->right = Clamp(rect->right, bound->left, bound->right);
+    rect->left = Clamp(rect->left, bound->left, bound->right);
     return 0;
 }

@@ -4,10 +4,7 @@
 
 #include <cstdint>
 
-namespace quarn {
-
 struct PixelRect {
     int32_t left, top, right, bottom;
 };
 
-}  // namespace quarn

@@ -20,7 +20,7 @@ struct ScreenSettings {
     int32_t hardwareActive;
     // The rectangle the last present used: its source in hardware window mode, its
     // destination in software mode. Maps repaint rectangles into the picture.
-    quarn::PixelRect lastPresent;
+    PixelRect lastPresent;
     int64_t refreshPeriod;   // microseconds between vertical blanks; 0 or less = not measured
     int64_t lastBlankTime;   // microsecond clock at the last vertical-blank wait
     int32_t softwareOnly;    // the application asked not to use the hardware renderer

@@ -221,93 +221,93 @@ ServedFile* OpenServedFile(const wchar_t* path, int readAhead, int, int asynchro
     return f;
 }
 
-int CloseServedFile(ServedFile* f)
+int CloseServedFile(ServedFile* file)
 {
     int result = 0;
-    if (!f->served) {
-        result = FileOsClose(f->file);
-        FreeTrackedMemory(f);
+    if (!file->served) {
+        result = FileOsClose(file->file);
+        FreeTrackedMemory(file);
         return result;
     }
-    HandCommand(f, kServedQuit, [] {});
-    FileOsWaitEvent(f->doneEvent, kFileOsWaitForever);
-    WaitForThreadEnd(f);
-    FileOsCloseThread(f->thread);
-    FreeServedParts(f);
+    HandCommand(file, kServedQuit, [] {});
+    FileOsWaitEvent(file->doneEvent, kFileOsWaitForever);
+    WaitForThreadEnd(file);
+    FileOsCloseThread(file->thread);
+    FreeServedParts(file);
     return result;
 }
 
-int32_t TellServedFile(ServedFile* f)
+int32_t TellServedFile(ServedFile* file)
 {
-    return static_cast<int32_t>(f->position);
+    return static_cast<int32_t>(file->position);
 }
 
-int SeekServedFile(ServedFile* f, int32_t offset, int origin)
+int SeekServedFile(ServedFile* file, int32_t offset, int origin)
 {
-    const uint32_t target = SeekTarget(f->position, f->size, offset, origin);
-    if (!f->served) {
-        if (FileOsSeek(f->file, target) != 0)
+    const uint32_t target = SeekTarget(file->position, file->size, offset, origin);
+    if (!file->served) {
+        if (FileOsSeek(file->file, target) != 0)
             return -1;
-        f->filePointer = target;
+        file->filePointer = target;
     } else {
-        HandCommand(f, kServedSeek, [&] { f->seekTarget = target; });
+        HandCommand(file, kServedSeek, [&] { file->seekTarget = target; });
     }
-    f->position = target;
-    f->endFlag = 0;
+    file->position = target;
+    file->endFlag = 0;
     return 0;
 }
 
-int32_t ReadServedFile(void* buffer, uint32_t elementSize, uint32_t count, ServedFile* f)
+int32_t ReadServedFile(void* buffer, uint32_t elementSize, uint32_t count, ServedFile* file)
 {
     if (elementSize == 0)
         return 0;
-    if (f->position >= f->size) {
-        f->endFlag = 1;
+    if (file->position >= file->size) {
+        file->endFlag = 1;
         return 0;
     }
-    const uint32_t left = f->size - f->position;
+    const uint32_t left = file->size - file->position;
     uint64_t n = count;
     if (uint64_t(elementSize) * count > left)
         n = left / elementSize;
     if (n > uint64_t(INT32_MAX))
         n = INT32_MAX / elementSize;
     if (n == 0) {
-        f->endFlag = 1;
+        file->endFlag = 1;
         return 0;
     }
     const uint32_t bytes = static_cast<uint32_t>(n * elementSize);
-    if (!f->served) {
+    if (!file->served) {
         uint32_t got = 0;
-        FileOsRead(f->file, buffer, bytes, &got);
-        f->position += got;
-        f->filePointer = f->position;
+        FileOsRead(file->file, buffer, bytes, &got);
+        file->position += got;
+        file->filePointer = file->position;
         return static_cast<int32_t>(got / elementSize);
     }
-    HandCommand(f, kServedRead, [&] {
-        f->requestBuffer = static_cast<uint8_t*>(buffer);
-        f->requestPosition = f->position;
-        f->requestLength = bytes;
-        f->requestDelivered = 0;
+    HandCommand(file, kServedRead, [&] {
+        file->requestBuffer = static_cast<uint8_t*>(buffer);
+        file->requestPosition = file->position;
+        file->requestLength = bytes;
+        file->requestDelivered = 0;
     });
-    if (f->asynchronous) {
-        f->position += bytes;
+    if (file->asynchronous) {
+        file->position += bytes;
         return static_cast<int32_t>(n);
     }
-    FileOsWaitEvent(f->doneEvent, kFileOsWaitForever);
-    f->position += f->requestDelivered;
-    return static_cast<int32_t>(f->requestDelivered / elementSize);
+    FileOsWaitEvent(file->doneEvent, kFileOsWaitForever);
+    file->position += file->requestDelivered;
+    return static_cast<int32_t>(file->requestDelivered / elementSize);
 }
 
-int IsServedFileAtEnd(ServedFile* f)
+int IsServedFileAtEnd(ServedFile* file)
 {
-    return f->endFlag ? -1 : 0;
+    return file->endFlag ? -1 : 0;
 }
 
-int IsServedFileIdle(ServedFile* f)
+int IsServedFileIdle(ServedFile* file)
 {
-    if (!f->served)
+    if (!file->served)
         return 1;
-    return FileOsWaitEvent(f->doneEvent, 0);
+    return FileOsWaitEvent(file->doneEvent, 0);
 }
 
 uint32_t ReadServedFileAt(ServedFile* f, void* buffer, uint32_t position, uint32_t length)
@@ -343,8 +343,8 @@ uint32_t ReadServedFileAt(ServedFile* f, void* buffer, uint32_t position, uint32
     return got;
 }
 
-void WaitForServedFile(ServedFile* f)
+void WaitForServedFile(ServedFile* file)
 {
-    if (f->served)
-        FileOsWaitEvent(f->doneEvent, kFileOsWaitForever);
+    if (file->served)
+        FileOsWaitEvent(file->doneEvent, kFileOsWaitForever);
 }

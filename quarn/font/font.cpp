@@ -11,9 +11,6 @@
 #include "quarn/graphics/render_backend.h"
 #include "quarn/graphics/device_state.h"
 
-using quarn::g_drawSettings;
-using quarn::MEMIMG;
-
 namespace {
 // The standard font's settings in a fresh process: none made yet, 16 pixels, thickness 6,
 // plain, one-pixel edge.
@@ -88,7 +85,7 @@ void UploadTextureCell(const FontRecord* font, int32_t handle, uint32_t cell, co
     const int32_t halves = (font->kind & kFontEdge) != 0 ? 2 : 1;
     for (int32_t h = 0; h < halves; ++h) {
         const int32_t left = x + h * font->cacheWidth;
-        const quarn::PixelRect rect{left, y, left + font->cellSide, y + font->cellSide};
+        const PixelRect rect{left, y, left + font->cellSide, y + font->cellSide};
         TransferImageRectToGraph(&font->cacheImage, nullptr, &rect, left, y, font->cacheGraph, 0);
     }
 }
@@ -119,8 +116,8 @@ void DrawTextureGlyph(const FontRecord* font, const GlyphEntry* entry, int32_t x
         QueryGraphSize(graph, &gw, &gh);
         const float x0 = static_cast<float>(x + h) + static_cast<float>(cy) - 0.5f;
         const float y0 = static_cast<float>(y) - static_cast<float>(cx) - 0.5f;
-        const quarn::PixelRect kept = g_drawSettings.clip;
-        quarn::PixelRect glyph{x - 1, y, x + h + 1, y + w};
+        const PixelRect kept = g_drawSettings.clip;
+        PixelRect glyph{x - 1, y, x + h + 1, y + w};
         ClampRectInsideRect(&glyph, &kept);
         if (glyph.right > glyph.left && glyph.bottom > glyph.top) {
             g_drawSettings.clip = glyph;
@@ -155,8 +152,8 @@ int32_t FinishTextureCachedFont(FontRecord* font, const FontOsTextMetrics& tm, i
         return -1;
     }
     const bool antialiased = (font->kind & kFontAntialiased) != 0;
-    quarn::BaseImage& image = font->cacheImage;
-    image.format = *quarn::PickTextureFormat(antialiased ? 1 : 0, antialiased ? 0 : 1, 0, 0);
+    BaseImage& image = font->cacheImage;
+    image.format = *PickTextureFormat(antialiased ? 1 : 0, antialiased ? 0 : 1, 0, 0);
     image.width = font->cacheWidth * ((font->kind & kFontEdge) != 0 ? 2 : 1);
     image.height = font->cacheHeight;
     image.pitch = image.width * image.format.bytesPerPixel;
@@ -190,9 +187,9 @@ const FontOsApi* SetFontOsApi(const FontOsApi* api)
 // Font handles
 // ---------------------------------------------------------------------------------------
 
-int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness, int32_t kind,
-                           int32_t charSetIndex, int32_t edgeSize, int32_t italic, int32_t slot,
-                           int32_t check)
+int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind,
+                           int charSetIndex, int edgeSize, int italic, int slot,
+                           int check)
 {
     if (IsFontWindowGone()) return -1;
     // Imposed slots and check numbers come from callers that re-create a font in place.
@@ -290,7 +287,7 @@ int32_t CreateFontToHandle(const wchar_t* face, int32_t size, int32_t thickness,
     return handle;
 }
 
-int32_t DestroyFontHandle(int32_t handle)
+int DestroyFontHandle(int handle)
 {
     auto* font = static_cast<FontRecord*>(RemoveHandleRecord(GetFontTable(), handle));
     if (font == nullptr) return -1;
@@ -328,13 +325,13 @@ int32_t RecreateAllFonts()
     return 0;
 }
 
-int32_t QueryFontHeight(int32_t handle)
+int QueryFontHeight(int handle)
 {
     const FontRecord* font = GetFontRecord(handle);
     return font != nullptr ? font->size : -1;
 }
 
-int32_t GetFontFaceSizeThickness(wchar_t* face, int32_t* size, int32_t* thickness, int32_t handle)
+int GetFontFaceSizeThickness(wchar_t* face, int* size, int* thickness, int handle)
 {
     const FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
@@ -344,7 +341,7 @@ int32_t GetFontFaceSizeThickness(wchar_t* face, int32_t* size, int32_t* thicknes
     return 0;
 }
 
-int32_t SetFontCharSpacing(int32_t spacing, int32_t handle)
+int SetFontCharSpacing(int spacing, int handle)
 {
     FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
@@ -560,7 +557,7 @@ int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text, Gl
 // ---------------------------------------------------------------------------------------
 
 int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, double scaleX, double scaleY,
-                     const wchar_t* text, uint32_t color, MEMIMG* target, const quarn::PixelRect* clip,
+                     const wchar_t* text, uint32_t color, MEMIMG* target, const PixelRect* clip,
                      int32_t transparent, int32_t handle, uint32_t edgeColor, int32_t length,
                      int32_t vertical, int32_t size[2])
 {
@@ -571,10 +568,10 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
     if (!draw || !scaleGiven || !font->textureCache) scaleX = scaleY = 1.0;
     const double advanceScale = vertical ? scaleY : scaleX;
 
-    const uint32_t bright = quarn::DrawBrightRgb(g_drawSettings);
+    const uint32_t bright = DrawBrightRgb(g_drawSettings);
     GlyphDrawTarget t{};
     t.image = target;
-    t.clip = clip != nullptr ? *clip : quarn::PixelRect{0, 0, 0, 0};
+    t.clip = clip != nullptr ? *clip : PixelRect{0, 0, 0, 0};
     t.color = TextColorForImage(color, bright, target);
     t.edgeColor = TextColorForImage(edgeColor, bright, target);
     t.vertical = vertical;
@@ -628,22 +625,22 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
             const int32_t boxHeight = entry->boxHeight < font->cellSide ? entry->boxHeight : font->cellSide;
             if (vertical) {
                 DrawTextureGlyph(font, entry,
-                                 quarn::SaturateToInt32(int64_t{x} + font->cellHeight - entry->topOffset - boxHeight),
-                                 quarn::SaturateToInt32(y + penPixels + entry->xOrigin), textRgb, edgeRgb, 1);
+                                 SaturateToInt32(int64_t{x} + font->cellHeight - entry->topOffset - boxHeight),
+                                 SaturateToInt32(y + penPixels + entry->xOrigin), textRgb, edgeRgb, 1);
             } else {
-                DrawTextureGlyph(font, entry, quarn::SaturateToInt32(x + penPixels + entry->xOrigin),
-                                 quarn::SaturateToInt32(int64_t{y} + entry->topOffset), textRgb, edgeRgb, 0);
+                DrawTextureGlyph(font, entry, SaturateToInt32(x + penPixels + entry->xOrigin),
+                                 SaturateToInt32(int64_t{y} + entry->topOffset), textRgb, edgeRgb, 0);
             }
         } else if (draw && target != nullptr && !IsSpaceUnit(unit) && entry->boxWidth > 0 && entry->boxHeight > 0) {
             const int64_t penPixels = PenPixels(pen);
             const int32_t boxHeight = entry->boxHeight < font->cellSide ? entry->boxHeight : font->cellSide;
             if (vertical) {
                 DrawMemoryGlyph(font, entry, t,
-                                quarn::SaturateToInt32(int64_t{x} + font->cellHeight - entry->topOffset - boxHeight),
-                                quarn::SaturateToInt32(y + penPixels + entry->xOrigin));
+                                SaturateToInt32(int64_t{x} + font->cellHeight - entry->topOffset - boxHeight),
+                                SaturateToInt32(y + penPixels + entry->xOrigin));
             } else {
-                DrawMemoryGlyph(font, entry, t, quarn::SaturateToInt32(x + penPixels + entry->xOrigin),
-                                quarn::SaturateToInt32(int64_t{y} + entry->topOffset));
+                DrawMemoryGlyph(font, entry, t, SaturateToInt32(x + penPixels + entry->xOrigin),
+                                SaturateToInt32(int64_t{y} + entry->topOffset));
             }
         }
         pen += (static_cast<double>(entry->advance) + font->spacing) * advanceScale;
@@ -667,7 +664,7 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
 {
     const FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
-    quarn::PixelRect clip = g_drawSettings.clip;
+    PixelRect clip = g_drawSettings.clip;
     // A measured size always has the cell height on one side; a failed measure leaves both 0.
     // (The advance alone may be negative: spacing can run the pen left.)
     int32_t size[2] = {0, 0};
@@ -678,8 +675,8 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
 
     const int32_t mode = g_drawSettings.blendMode;
     const bool antialiased = (font->kind & kFontAntialiased) != 0;
-    const quarn::MemImgBase* ts = quarn::TestMemImgValid(target) ? target->store : nullptr;
-    if (ts == nullptr || ts->paletted || (ts->kind != quarn::kMemImgRgb565 && ts->kind != quarn::kMemImgXrgb32)) {
+    const MemImgBase* ts = TestMemImgValid(target) ? target->store : nullptr;
+    if (ts == nullptr || ts->paletted || (ts->kind != kMemImgRgb565 && ts->kind != kMemImgXrgb32)) {
         return AppendLog(L"テキストを描画できない描画先が選ばれています\n");
     }
     if (!antialiased && (mode == 0 || (mode == 1 && g_drawSettings.blendParam == 255))) {
@@ -693,11 +690,11 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
         return AppendLog(L"アルファチャンネル付きの描画先にはテキストを合成できません\n");
     }
     MEMIMG* shared = antialiased ? &g_screenImages.workAlpha : &g_screenImages.work;
-    if (!quarn::TestMemImgValid(shared)) {
+    if (!TestMemImgValid(shared)) {
         return AppendLog(L"テキスト描画用の作業イメージがありません\n");
     }
-    quarn::PixelRect area{0, 0, size[0], size[1]};
-    const quarn::PixelRect screen{0, 0, shared->width, shared->height};
+    PixelRect area{0, 0, size[0], size[1]};
+    const PixelRect screen{0, 0, shared->width, shared->height};
     ClampRectInsideRect(&area, &screen);
     if (area.right <= 0 || area.bottom <= 0) return 0;
 
@@ -711,42 +708,42 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     MEMIMG own{};
     MEMIMG* work = shared;
     if (shared->store->kind != ts->kind) {
-        if (quarn::CreateMemImgWithOptions(&own, area.right, area.bottom, -1, 0, ts->kind, 0, antialiased ? 1 : 0,
+        if (CreateMemImgWithOptions(&own, area.right, area.bottom, -1, 0, ts->kind, 0, antialiased ? 1 : 0,
                                            0, nullptr) != 0) {
             return AppendLog(L"テキスト描画用の作業イメージの作成に失敗しました\n");
         }
         work = &own;
     }
-    const quarn::PixelRect keptClip = g_drawSettings.clip;
+    const PixelRect keptClip = g_drawSettings.clip;
     const uint32_t keptBright = g_drawSettings.brightColor;
 
     g_drawSettings.clip = area;
     if (antialiased) {
         work->store->transparentColor = 0;
     } else {
-        const uint32_t bright = quarn::DrawBrightRgb(g_drawSettings);
+        const uint32_t bright = DrawBrightRgb(g_drawSettings);
         const uint32_t text1 = TextColorForImage(color, bright, work);
         const uint32_t edge1 = TextColorForImage(edgeColor, bright, work);
         uint32_t& key = work->store->transparentColor;
-        const uint32_t keyMask = work->store->kind == quarn::kMemImgRgb565 ? 0xFFFF : 0xFFFFFF;
+        const uint32_t keyMask = work->store->kind == kMemImgRgb565 ? 0xFFFF : 0xFFFFFF;
         key &= keyMask;
         while (key == text1 || key == edge1) key = (key + 1) & keyMask;
     }
-    const quarn::PixelRect fill = area;
-    quarn::FillMemImgPixels(work, &fill, work->store->transparentColor);
+    const PixelRect fill = area;
+    FillMemImgPixels(work, &fill, work->store->transparentColor);
     DrawTextCore(1, 0, 0, 0, 1.0, 1.0, text, color, work, &area, 1, handle, edgeColor, -1, vertical, nullptr);
 
     // Only the text's own rectangle is blitted, so that a blend image need only cover the text.
     MEMIMG drawn{};
-    quarn::MakeMemImgView(&drawn, work, 0, 0, area.right, area.bottom);
-    quarn::PixelRect place{x, y, quarn::SaturateToInt32(int64_t{x} + size[0]), quarn::SaturateToInt32(int64_t{y} + size[1])};
-    const quarn::PixelRect kept = keptClip;
+    MakeMemImgView(&drawn, work, 0, 0, area.right, area.bottom);
+    PixelRect place{x, y, SaturateToInt32(int64_t{x} + size[0]), SaturateToInt32(int64_t{y} + size[1])};
+    const PixelRect kept = keptClip;
     ClampRectInsideRect(&place, &kept);
     g_drawSettings.clip = place;
-    g_drawSettings.brightColor = (keptBright & 0xFF000000u) | quarn::kNoBrightColor;
-    quarn::RenderMemImg(target, &drawn, x, y, 1, mask);
-    quarn::ReleaseMemImgRef(&drawn);
-    quarn::ReleaseMemImgRef(&own);
+    g_drawSettings.brightColor = (keptBright & 0xFF000000u) | kNoBrightColor;
+    RenderMemImg(target, &drawn, x, y, 1, mask);
+    ReleaseMemImgRef(&drawn);
+    ReleaseMemImgRef(&own);
 
     g_drawSettings.clip = keptClip;
     g_drawSettings.brightColor = keptBright;
@@ -759,13 +756,13 @@ int32_t DrawTextFromTextureCache(int32_t x, int32_t y, const wchar_t* text, uint
     const FontRecord* font = GetFontRecord(handle);
     if (font == nullptr || !font->textureCache) return 0;
     if (RebuildGlyphCacheGraph(handle) != 0) return -1;
-    quarn::PixelRect clip = g_drawSettings.clip;
+    PixelRect clip = g_drawSettings.clip;
     DrawTextCore(1, x, y, 0, 1.0, 1.0, text, color, nullptr, &clip, 1, handle, edgeColor, -1, vertical, nullptr);
     return 0;
 }
 
-int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, int32_t handle,
-                         uint32_t edgeColor, int32_t vertical)
+int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int handle,
+                         uint32_t edgeColor, int vertical)
 {
     if (text == nullptr || text[0] == 0 || g_drawSettings.drawingDisabled) return 0;
     if (!IsFontHandleValid(handle)) return AppendLog(L"フォントハンドル値が異常です\n");
@@ -776,15 +773,15 @@ int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t col
     const bool textured = GetFontRecord(handle)->textureCache != 0;
     const RenderBackend* backend = CurrentRenderBackend();
     const bool invert = textured && g_drawSettings.blendMode == 3 && backend->subtractNeedsEmulation();
-    quarn::PixelRect area{};
-    if (masking || invert || g_drawSettings.drawTarget == quarn::kDrawTargetFrontScreen) {
-        const quarn::PixelRect& clip = g_drawSettings.clip;
+    PixelRect area{};
+    if (masking || invert || g_drawSettings.drawTarget == kDrawTargetFrontScreen) {
+        const PixelRect& clip = g_drawSettings.clip;
         if (x >= clip.right) return 0;
         const int64_t across = int64_t{QueryFontHeight(handle)} + 3;
-        area = vertical ? quarn::PixelRect{x, y, quarn::SaturateToInt32(x + across), clip.bottom}
-                        : quarn::PixelRect{x, y, clip.right, quarn::SaturateToInt32(y + across)};
-        if (masking && quarn::g_graphHooks.prepareMaskedDrawArea != nullptr) {
-            quarn::g_graphHooks.prepareMaskedDrawArea(&area);
+        area = vertical ? PixelRect{x, y, SaturateToInt32(x + across), clip.bottom}
+                        : PixelRect{x, y, clip.right, SaturateToInt32(y + across)};
+        if (masking && g_graphHooks.prepareMaskedDrawArea != nullptr) {
+            g_graphHooks.prepareMaskedDrawArea(&area);
         }
     }
     int32_t result = 0;
@@ -795,8 +792,8 @@ int32_t DrawTextWithFont(int32_t x, int32_t y, const wchar_t* text, uint32_t col
         result = DrawTextFromTextureCache(x, y, text, color, edgeColor, vertical, handle);
         if (invert) backend->invertAreaAfterSubtract(&area);
     }
-    if (masking && quarn::g_graphHooks.commitMaskedDrawArea != nullptr) {
-        quarn::g_graphHooks.commitMaskedDrawArea(&area);
+    if (masking && g_graphHooks.commitMaskedDrawArea != nullptr) {
+        g_graphHooks.commitMaskedDrawArea(&area);
     }
     return result;
 }

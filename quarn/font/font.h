@@ -83,7 +83,7 @@ struct FontRecord {
     int32_t cacheGraph;                       // texture cache graph, -1 when none
     int32_t edgeGraph;
     int32_t rebuildFlag;
-    quarn::BaseImage cacheImage;
+    BaseImage cacheImage;
     int32_t textureCache;                     // 1 texture cache, 0 memory cache
 };
 
@@ -146,7 +146,7 @@ uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb);
 
 // A colour value of the screen's format, with the bright colour applied, in the colour form
 // of the image it is drawn into (kinds 0 and 1; the screen's form for any other image).
-uint32_t TextColorForImage(uint32_t value, uint32_t brightRgb, const quarn::MEMIMG* image);
+uint32_t TextColorForImage(uint32_t value, uint32_t brightRgb, const MEMIMG* image);
 
 // The same into a cell of the font's layout (cell side square, memory-cache row bytes).
 void StoreGlyphInCell(const FontRecord* font, uint8_t* cell, const uint8_t* bits, int32_t pitch,
@@ -160,8 +160,8 @@ int32_t TextureCellOrigin(const FontRecord* font, uint32_t cell, int32_t* x, int
 int32_t StoreCellInCacheImage(const FontRecord* font, uint32_t cell, const uint8_t* values);
 
 struct GlyphDrawTarget {
-    quarn::MEMIMG* image;
-    quarn::PixelRect clip;        // kept inside the image as well
+    MEMIMG* image;
+    PixelRect clip;        // kept inside the image as well
     uint32_t color;      // in the image's colour form
     uint32_t edgeColor;
     int32_t vertical;
@@ -182,16 +182,16 @@ void DestroyAllFonts();
 void ResetFontState();
 FontRecord* GetFontRecord(int32_t font);
 int32_t IsFontHandleValid(int32_t font);
-int32_t WatchFontDeletion(int32_t font, int32_t* flag);
+int32_t WatchFontDeletion(int32_t handle, int32_t* flag);
 
-int32_t ClearGlyphCache(int32_t font);
-int32_t RebuildGlyphCacheGraph(int32_t font);
-GlyphEntry* RenderGlyphsToCache(int32_t font, int32_t count, const GlyphListEntry* list);
+int32_t ClearGlyphCache(int32_t handle);
+int32_t RebuildGlyphCacheGraph(int32_t handle);
+GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEntry* list);
 // Lists the text's code units (surrogate pairs skipped) and renders those not cached yet,
 // at most a cache's capacity in one batch. A list asked for stays valid until the next call
 // and goes back through ReleaseGlyphList.
-int32_t PrepareGlyphList(int32_t length, int32_t font, const wchar_t* text,
-                         GlyphListEntry** list, int32_t* count);
+int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text,
+                         GlyphListEntry** listOut, int32_t* countOut);
 void ReleaseGlyphList(GlyphListEntry* list);
 
 // Texture cache: the text drawn as portions of the cache graph (the graph rebuilt first when
@@ -199,10 +199,10 @@ void ReleaseGlyphList(GlyphListEntry* list);
 int32_t DrawTextFromTextureCache(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
                                  uint32_t edgeColor, int32_t vertical, int32_t font);
 int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
-                                uint32_t edgeColor, int32_t vertical, int32_t font);
+                                uint32_t edgeColor, int32_t vertical, int32_t handle);
 int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, double scaleX,
-                     double scaleY, const wchar_t* text, uint32_t color, quarn::MEMIMG* target,
-                     const quarn::PixelRect* clip, int32_t transparent, int32_t font, uint32_t edgeColor,
+                     double scaleY, const wchar_t* text, uint32_t color, MEMIMG* target,
+                     const PixelRect* clip, int32_t transparent, int32_t handle, uint32_t edgeColor,
                      int32_t length, int32_t vertical, int32_t size[2]);
 
 // ---- The font system and the standard font (Windows build only)

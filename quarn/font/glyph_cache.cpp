@@ -267,34 +267,34 @@ uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb)
                            static_cast<int>(brightRgb & 0xFF)};
     for (int i = 0; i < 3; ++i) rgb[i] = rgb[i] * bright[i] / 255;
     // Only the colour channels: the format's other bits are cleared.
-    const quarn::ColorFormat* format = ScreenColorFormat();
+    const ColorFormat* format = ScreenColorFormat();
     return PackScreenColor(rgb[0], rgb[1], rgb[2]) & (format->redMask | format->greenMask | format->blueMask);
 }
 
-uint32_t TextColorForImage(uint32_t value, uint32_t brightRgb, const quarn::MEMIMG* image)
+uint32_t TextColorForImage(uint32_t value, uint32_t brightRgb, const MEMIMG* image)
 {
     const uint32_t screen = ApplyBrightToColor(value, brightRgb);
-    if (quarn::TestMemImgValid(image) == 0) return screen;
+    if (TestMemImgValid(image) == 0) return screen;
     const int32_t kind = image->store->kind;
-    if (kind != quarn::kMemImgRgb565 && kind != quarn::kMemImgXrgb32) return screen;
+    if (kind != kMemImgRgb565 && kind != kMemImgXrgb32) return screen;
     // A graph drawn into may have another depth than the screen the caller's colours are for.
     int rgb[3] = {0, 0, 0};
     UnpackScreenColor(screen, &rgb[0], &rgb[1], &rgb[2]);
-    const quarn::ColorFormat* format = quarn::GetMemImgColorFormat(kind, 0, 0);
-    return quarn::EncodePixelColor(format, rgb[0], rgb[1], rgb[2], 255) &
+    const ColorFormat* format = GetMemImgColorFormat(kind, 0, 0);
+    return EncodePixelColor(format, rgb[0], rgb[1], rgb[2], 255) &
            (format->redMask | format->greenMask | format->blueMask);
 }
 
 void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const GlyphDrawTarget& t,
                      int32_t x, int32_t y)
 {
-    quarn::MEMIMG* img = t.image;
-    if (font->memoryCache == nullptr || quarn::TestMemImgValid(img) == 0) return;
-    const quarn::MemImgBase* store = img->store;
-    const bool is32 = store->kind == quarn::kMemImgXrgb32;
-    if (store->paletted || (!is32 && store->kind != quarn::kMemImgRgb565)) return;
+    MEMIMG* img = t.image;
+    if (font->memoryCache == nullptr || TestMemImgValid(img) == 0) return;
+    const MemImgBase* store = img->store;
+    const bool is32 = store->kind == kMemImgXrgb32;
+    if (store->paletted || (!is32 && store->kind != kMemImgRgb565)) return;
     const bool alpha = store->alpha != 0;
-    const int32_t bpp = quarn::MemImgBytesPerPixel(store->kind, 0, store->alpha);
+    const int32_t bpp = MemImgBytesPerPixel(store->kind, 0, store->alpha);
     const ChannelLayout& layout = is32 ? kLayout32 : kLayout16;
 
     const int32_t side = font->cellSide;
@@ -375,7 +375,7 @@ void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const Glyp
             }
         }
     }
-    quarn::MarkMemImgPixelsChanged(img->store);
+    MarkMemImgPixelsChanged(img->store);
 }
 
 int32_t TextureCellOrigin(const FontRecord* font, uint32_t cell, int32_t* x, int32_t* y)
@@ -390,11 +390,11 @@ int32_t TextureCellOrigin(const FontRecord* font, uint32_t cell, int32_t* x, int
 
 int32_t StoreCellInCacheImage(const FontRecord* font, uint32_t cell, const uint8_t* values)
 {
-    const quarn::BaseImage& image = font->cacheImage;
+    const BaseImage& image = font->cacheImage;
     int32_t left = 0;
     int32_t top = 0;
     if (image.pixels == nullptr || TextureCellOrigin(font, cell, &left, &top) != 0) return -1;
-    const quarn::ColorFormat& f = image.format;
+    const ColorFormat& f = image.format;
     const int32_t bpp = f.bytesPerPixel;
     const int32_t side = font->cellSide;
     const bool edged = (font->kind & kFontEdge) != 0;

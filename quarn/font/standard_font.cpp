@@ -85,26 +85,26 @@ int32_t ApplyStandardFontSettings()
     return 0;
 }
 
-int32_t SetStandardFontSize(int32_t size)
+int SetStandardFontSize(int size)
 {
     g_fontSettings.size = size == -1 ? 16 : size;
     return ApplyStandardFontSettings();
 }
 
-int32_t SetStandardFontThickness(int32_t thickness)
+int SetStandardFontThickness(int thickness)
 {
     g_fontSettings.thickness = thickness == -1 ? 6 : thickness;
     return ApplyStandardFontSettings();
 }
 
-int32_t SetStandardFontFace(const wchar_t* face, int32_t charSetIndex)
+int SetStandardFontFace(const wchar_t* face, int charSetIndex)
 {
     CopyWideStringLimited(g_fontSettings.face, face != nullptr ? face : L"", kStandardFaceUnits - 1);
     g_fontSettings.charSetIndex = charSetIndex == -1 ? GetCharacterCodeFormat() : charSetIndex;
     return ApplyStandardFontSettings();
 }
 
-int32_t SetStandardFontKind(int32_t kind)
+int SetStandardFontKind(int kind)
 {
     g_fontSettings.kind = kind == -1 ? kFontPlain : kind;
     return ApplyStandardFontSettings();
@@ -118,9 +118,9 @@ int32_t SetStandardFontSizeAndThickness(const wchar_t* face, int32_t size, int32
     return ApplyStandardFontSettings();
 }
 
-int32_t GetStandardFontHandle() { return g_fontSettings.handle; }
+int GetStandardFontHandle() { return g_fontSettings.handle; }
 
-int32_t DrawTextWithStandardFont(int32_t x, int32_t y, const wchar_t* text, uint32_t color, uint32_t edgeColor)
+int DrawTextWithStandardFont(int x, int y, const wchar_t* text, uint32_t color, uint32_t edgeColor)
 {
     ApplyStandardFontSettings();
     return DrawTextWithFont(x, y, text, color, g_fontSettings.handle, edgeColor, 0);

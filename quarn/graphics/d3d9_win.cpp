@@ -12,8 +12,6 @@
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
-
 // The seam passes the device API's numbers through unchanged.
 static_assert(kRsZEnable == uint32_t(D3DRS_ZENABLE) && kRsShadeMode == uint32_t(D3DRS_SHADEMODE) && kRsZWriteEnable == uint32_t(D3DRS_ZWRITEENABLE) &&
                   kRsAlphaTestEnable == uint32_t(D3DRS_ALPHATESTENABLE) && kRsSrcBlend == uint32_t(D3DRS_SRCBLEND) &&

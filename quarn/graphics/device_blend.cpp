@@ -7,8 +7,6 @@
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graph.h"
 
-namespace quarn {
-
 const BlendFactorRow kBlendFactorTable[13] = {
     {-1, -1, 0, kBlendOpAdd},                                   // 0 none
     {kBlendInvSrcAlpha, kBlendSrcAlpha, 0, kBlendOpAdd},        // 1 alpha blend
@@ -463,4 +461,3 @@ int32_t PrepareDrawStates(const TextureFormatRequest* request, void* texture, ui
     return 0;
 }
 
-}  // namespace quarn

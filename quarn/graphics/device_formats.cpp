@@ -5,8 +5,6 @@
 
 #include "quarn/graphics/graph.h"
 
-namespace quarn {
-
 uint32_t g_textureFormats[16] = {};
 
 namespace {
@@ -228,4 +226,3 @@ const ColorFormat* PickTextureFormat(uint8_t alpha, uint8_t alphaTest, int32_t w
     return ChooseTextureFormat(&request);
 }
 
-}  // namespace quarn

@@ -11,8 +11,6 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
-
 namespace {
 
 // One corner of a quad before it is laid out in the batch's vertex kind.

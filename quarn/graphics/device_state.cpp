@@ -8,8 +8,6 @@
 
 #include "quarn/graphics/draw_settings.h"
 
-namespace quarn {
-
 DeviceStateCache g_deviceCache{};
 VertexBatch g_vertexBatch{};
 int32_t g_deviceBlendOpCapable = 0;
@@ -994,4 +992,3 @@ int32_t ReapplyAllDeviceStates()
     return 0;
 }
 
-}  // namespace quarn

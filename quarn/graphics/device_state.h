@@ -12,8 +12,6 @@
 #include "quarn/core/core.h"
 #include "quarn/image/image.h"
 
-namespace quarn {
-
 // ---- Device API values used by the library
 enum : uint32_t {
     // Render states
@@ -281,4 +279,3 @@ const ColorFormat* GetDisplayFormatColorFormat(uint32_t format);
 const ColorFormat* ChooseTextureFormat(const struct TextureFormatRequest* request);
 const ColorFormat* PickTextureFormat(uint8_t alpha, uint8_t alphaTest, int32_t wide, uint8_t renderTarget);
 
-}  // namespace quarn

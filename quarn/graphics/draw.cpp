@@ -9,8 +9,6 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
-
 namespace {
 
 // The clip corners as last asked for, before ordering and clamping.
@@ -132,7 +130,7 @@ GraphDraw StretchedDraw(int32_t x1, int32_t y1, int32_t x2, int32_t y2, float f1
 
 }  // namespace
 
-int32_t WipeDrawScreen(const PixelRect* area)
+int WipeDrawScreen(const PixelRect* area)
 {
     if (area != nullptr && (area->left < 0 || area->top < 0)) {
         area = nullptr;
@@ -141,7 +139,7 @@ int32_t WipeDrawScreen(const PixelRect* area)
     return 0;
 }
 
-int32_t SetDrawClipRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
+int SetDrawClipRect(int x1, int y1, int x2, int y2)
 {
     if (g_drawSettings.drawingDisabled) {
         return 0;
@@ -170,7 +168,7 @@ int32_t GetRequestedDrawClipRect(int32_t corners[4])
     return 0;
 }
 
-int32_t PaintGraphColor(int32_t graphHandle, int32_t red, int32_t green, int32_t blue, int32_t alpha)
+int PaintGraphColor(int graphHandle, int red, int green, int blue, int alpha)
 {
     GraphRecord* graph = FindGraphRecord(graphHandle);
     if (graph == nullptr || graph->image == nullptr) {
@@ -183,7 +181,7 @@ int32_t PaintGraphColor(int32_t graphHandle, int32_t red, int32_t green, int32_t
     return CurrentRenderBackend()->paint(graph, red, green, blue, alpha);
 }
 
-int32_t DrawGraphAt(int32_t x, int32_t y, int32_t graph, int32_t transparent)
+int DrawGraphAt(int x, int y, int graph, int transparent)
 {
     if (!GraphLibraryStarted()) {
         return -1;
@@ -198,8 +196,8 @@ int32_t DrawGraphAt(int32_t x, int32_t y, int32_t graph, int32_t transparent)
     return RunGraphDraw(graph, draw, transparent);
 }
 
-int32_t DrawGraphStretched(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t graph,
-                           int32_t transparent)
+int DrawGraphStretched(int x1, int y1, int x2, int y2, int graph,
+                           int transparent)
 {
     return RunGraphDraw(graph,
                         StretchedDraw(x1, y1, x2, y2, static_cast<float>(x1), static_cast<float>(y1),
@@ -207,8 +205,8 @@ int32_t DrawGraphStretched(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32
                         transparent);
 }
 
-int32_t DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int32_t graph,
-                                int32_t transparent)
+int DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int graph,
+                                int transparent)
 {
     return RunGraphDraw(graph,
                         StretchedDraw(TruncateFloatToInt(x1), TruncateFloatToInt(y1),
@@ -216,7 +214,7 @@ int32_t DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int32_t 
                         transparent);
 }
 
-int32_t DrawGraphMirrored(int32_t x, int32_t y, int32_t graph, int32_t transparent)
+int DrawGraphMirrored(int x, int y, int graph, int transparent)
 {
     const GraphRecord* record = FindGraphRecord(graph);
     const int32_t width = record != nullptr ? record->width : 0;
@@ -224,12 +222,12 @@ int32_t DrawGraphMirrored(int32_t x, int32_t y, int32_t graph, int32_t transpare
     return DrawGraphStretched(Sum(int64_t{x} + width), y, x, Sum(int64_t{y} + height), graph, transparent);
 }
 
-int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32_t width,
-                         int32_t height, int32_t graph, int32_t transparent, int32_t mirror)
+int DrawGraphPortion(int x, int y, int srcX, int srcY, int width,
+                         int height, int graph, int transparent, int mirror)
 {
     const PixelRect saved = g_drawSettings.clip;
-    quarn::PixelRect portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
-    const quarn::PixelRect bound{saved.left, saved.top, saved.right, saved.bottom};
+    PixelRect portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
+    const PixelRect bound{saved.left, saved.top, saved.right, saved.bottom};
     ClampRectInsideRect(&portion, &bound);
     int32_t result = 0;
     if (portion.right > portion.left && portion.bottom > portion.top) {
@@ -251,8 +249,8 @@ int32_t DrawGraphPortion(int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32
     return result;
 }
 
-int32_t DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int32_t srcX, int32_t srcY,
-                                  int32_t width, int32_t height, int32_t graph, int32_t transparent)
+int DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int srcX, int srcY,
+                                  int width, int height, int graph, int transparent)
 {
     const int32_t portion = CreateSubGraph(srcX, srcY, width, height, graph);
     if (portion < 0) {
@@ -266,8 +264,8 @@ int32_t DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int32_
     return result;
 }
 
-int32_t DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
-                             float y4, int32_t graph, int32_t transparent)
+int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
+                             float y4, int graph, int transparent)
 {
     // Clockwise from the top-left; passed on as top-left, top-right, bottom-left, bottom-right.
     GraphDraw draw{};

@@ -7,8 +7,6 @@
 #include "quarn/image/image.h"
 #include "quarn/softrender/softrender.h"
 
-namespace quarn {
-
 // Draw targets besides graph handles. -3 and -5 are taken and behave as the back screen.
 constexpr int32_t kDrawTargetBackScreen = -2;
 constexpr int32_t kDrawTargetFrontScreen = -4;
@@ -121,4 +119,3 @@ void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4]
 void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices, int transparent,
                           const MEMIMG* mask, uint32_t flatColor);
 
-}  // namespace quarn

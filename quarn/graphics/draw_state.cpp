@@ -2,8 +2,6 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
-
 namespace {
 
 int32_t Clamp255(int32_t value) { return value < 0 ? 0 : (value > 255 ? 255 : value); }
@@ -225,9 +223,9 @@ void ResetGraphicsState()
 int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bottom)
 {
     DrawSettings& s = g_drawSettings;
-    quarn::PixelRect rect{left < right ? left : right, top < bottom ? top : bottom, left < right ? right : left,
+    PixelRect rect{left < right ? left : right, top < bottom ? top : bottom, left < right ? right : left,
                  top < bottom ? bottom : top};
-    const quarn::PixelRect bound{0, 0, s.drawTargetWidth, s.drawTargetHeight};
+    const PixelRect bound{0, 0, s.drawTargetWidth, s.drawTargetHeight};
     ClampRectInsideRect(&rect, &bound);
     s.clip = rect;
     s.emptyClip = rect.right <= rect.left || rect.bottom <= rect.top ? 1 : 0;

@@ -9,14 +9,8 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
-
-namespace quarn {
-
 GraphServiceHooks g_graphHooks{};
 NewGraphSettings g_newGraphSettings{0, 0};
-
-}  // namespace quarn
 
 namespace {
 
@@ -197,16 +191,12 @@ namespace {
 
 }  // namespace
 
-namespace quarn {
-
 HandleTable* GraphTable() { return s_graphTable.get(); }
 
 GraphRecord* FindGraphRecord(int32_t handle)
 {
     return FindHandleRecordAs<GraphRecord>(s_graphTable.get(), handle);
 }
-
-}  // namespace quarn
 
 int32_t AllocateGraphHandle()
 {
@@ -282,7 +272,7 @@ int32_t BuildGraphDrawInfo(int32_t graphHandle)
     return 0;
 }
 
-int32_t CreateBlankGraph(int32_t width, int32_t height)
+int CreateBlankGraph(int width, int height)
 {
     WaitForActiveWindow();
     const int32_t handle = AllocateGraphHandle();
@@ -419,7 +409,7 @@ int32_t TransferImageRectToGraph(const BaseImage* image, const BaseImage* alpha,
     return TransferPictureIntoGraph(graph, image, alpha, source, destX, destY);
 }
 
-int32_t CreateSubGraph(int32_t x, int32_t y, int32_t width, int32_t height, int32_t source)
+int CreateSubGraph(int x, int y, int width, int height, int source)
 {
     if (g_drawSettings.drawingDisabled) {
         return 0;
@@ -516,7 +506,7 @@ int32_t KeepGraphFileName(int32_t graphHandle, const wchar_t* path, int32_t sour
     return 0;
 }
 
-int32_t DestroyGraph(int32_t graphHandle)
+int DestroyGraph(int graphHandle)
 {
     GraphRecord* graph = FindGraphRecord(graphHandle);
     if (graph == nullptr) {
@@ -565,7 +555,7 @@ int32_t DestroyAllGraphs()
 
 int32_t TestGraphHandle(int32_t handle) { return FindGraphRecord(handle) != nullptr ? 1 : 0; }
 
-int32_t QueryGraphSize(int32_t handle, int32_t* width, int32_t* height)
+int QueryGraphSize(int handle, int* width, int* height)
 {
     int32_t w = 0;
     int32_t h = 0;
@@ -662,7 +652,7 @@ int32_t RestoreGraphsFromFiles()
     return 0;
 }
 
-int32_t SetNewGraphColorBits(int32_t bits)
+int SetNewGraphColorBits(int bits)
 {
     g_newGraphSettings.colorBits = bits;
     return 0;
@@ -674,7 +664,7 @@ int32_t SetNewGraphAlphaTestFlag(int32_t flag)
     return 0;
 }
 int32_t GetNewGraphAlphaTestFlag() { return g_drawSettings.newGraphAlphaTest; }
-int32_t SetNewGraphAlphaChannelFlag(int32_t flag)
+int SetNewGraphAlphaChannelFlag(int flag)
 {
     g_newGraphSettings.alphaChannel = flag;
     return 0;

@@ -22,8 +22,6 @@ struct IDirect3DTexture9;
 struct IDirect3DSurface9;
 struct IUnknown;
 
-namespace quarn {
-
 constexpr int32_t kGraphCapacity = 32768;
 
 // How an image is to be made, one byte each, in this order.
@@ -166,31 +164,29 @@ inline int32_t SaturateToInt32(int64_t value)
 HandleTable* GraphTable();
 GraphRecord* FindGraphRecord(int32_t handle);
 
-}  // namespace quarn
-
 // ---- Graph operations (0 / -1 / handle)
 int32_t AllocateGraphHandle();
-int32_t SetUpGraphImage(int32_t graph, int32_t mipLevels, int32_t width, int32_t height,
+int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, int32_t height,
                         int32_t alpha, int32_t paletted, int32_t compression);
-int32_t BuildGraphDrawInfo(int32_t graph);
-int32_t MakeGraphForBaseImage(const quarn::BaseImage* image, const quarn::BaseImage* alpha,
+int32_t BuildGraphDrawInfo(int32_t graphHandle);
+int32_t MakeGraphForBaseImage(const BaseImage* image, const BaseImage* alpha,
                               int32_t flag);
-int32_t ConvertBaseImageToGraph(quarn::BaseImage* image, quarn::BaseImage* alpha, int32_t flag,
+int32_t ConvertBaseImageToGraph(BaseImage* image, BaseImage* alpha, int32_t flag,
                                 int32_t mirrorA, int32_t mirrorB);
-int32_t RefillGraphFromBaseImage(quarn::BaseImage* image, quarn::BaseImage* alpha, int32_t graph,
+int32_t RefillGraphFromBaseImage(BaseImage* image, BaseImage* alpha, int32_t graph,
                                  int32_t flag, int32_t mirrorA, int32_t mirrorB);
-int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graph,
+int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graphHandle,
                                  const void* alphaData, int32_t alphaSize, int32_t flag,
                                  int32_t mirror);
-int32_t TransferImageToGraph(const quarn::BaseImage* image, const wchar_t* fileName,
-                             const quarn::BaseImage* alpha, int32_t offsetX, int32_t offsetY,
-                             int32_t graph, int32_t restoreFlag);
-int32_t TransferImageRectToGraph(const quarn::BaseImage* image, const quarn::BaseImage* alpha,
-                                 const quarn::PixelRect* source, int32_t destX, int32_t destY,
-                                 int32_t graph, int32_t flag);
-int32_t ShareGraphImage(int32_t graph, int32_t source, int32_t x, int32_t y, int32_t width,
+int32_t TransferImageToGraph(const BaseImage* image, const wchar_t* fileName,
+                             const BaseImage* alpha, int32_t offsetX, int32_t offsetY,
+                             int32_t graphHandle, int32_t restoreFlag);
+int32_t TransferImageRectToGraph(const BaseImage* image, const BaseImage* alpha,
+                                 const PixelRect* source, int32_t destX, int32_t destY,
+                                 int32_t graphHandle, int32_t flag);
+int32_t ShareGraphImage(int32_t graphHandle, int32_t source, int32_t x, int32_t y, int32_t width,
                         int32_t height);
-int32_t KeepGraphFileName(int32_t graph, const wchar_t* path, int32_t source);
+int32_t KeepGraphFileName(int32_t graphHandle, const wchar_t* path, int32_t source);
 int32_t DestroyAllGraphs();
 int32_t TestGraphHandle(int32_t handle);
 int32_t AttachGraphLostFlag(int32_t handle, int32_t* flag);
@@ -202,17 +198,17 @@ int32_t GetNewGraphColorBits();
 int32_t SetNewGraphAlphaTestFlag(int32_t flag);
 int32_t GetNewGraphAlphaTestFlag();
 int32_t GetNewGraphAlphaChannelFlag();
-int32_t TestBlendGraphSize(const quarn::GraphRecord* graph);
+int32_t TestBlendGraphSize(const GraphRecord* graph);
 
 // ---- Drawing front end
 // The corners last passed to SetDrawClipRect, as given: x1, y1, x2, y2.
 int32_t GetRequestedDrawClipRect(int32_t corners[4]);
-int32_t SoftDrawGraph(const quarn::GraphRecord* graph, int32_t x, int32_t y, int32_t transparent);
-int32_t SoftDrawGraphStretched(const quarn::GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
+int32_t SoftDrawGraph(const GraphRecord* graph, int32_t x, int32_t y, int32_t transparent);
+int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
                                int32_t y2, int32_t transparent);
-int32_t SoftDrawGraphFourCorners(const quarn::GraphRecord* graph, float x1, float y1, float x2,
+int32_t SoftDrawGraphFourCorners(const GraphRecord* graph, float x1, float y1, float x2,
                                  float y2, float x3, float y3, float x4, float y4,
                                  int32_t transparent);
-int32_t SoftDrawGraphTriangles(const quarn::GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
+int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
                                int32_t y2, int32_t x3, int32_t y3, int32_t x4, int32_t y4,
                                int32_t transparent);

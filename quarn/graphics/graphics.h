@@ -21,16 +21,16 @@
 // and two work images of the same size for text drawing (the second with an alpha channel).
 // The image drawing goes to is the draw state's softDrawTarget.
 struct ScreenImages {
-    quarn::MEMIMG primary;
-    quarn::MEMIMG work;
-    quarn::MEMIMG workAlpha;
+    MEMIMG primary;
+    MEMIMG work;
+    MEMIMG workAlpha;
 };
 extern ScreenImages g_screenImages;
 
 // What a graph handle means to the screen code.
 struct GraphDrawInfo {
-    quarn::MEMIMG* ownImage;     // the graph's own view (software)
-    quarn::MEMIMG* sharedImage;  // the whole image shared with its sub-graphs (software)
+    MEMIMG* ownImage;     // the graph's own view (software)
+    MEMIMG* sharedImage;  // the whole image shared with its sub-graphs (software)
     int32_t width;
     int32_t height;
     int32_t renderTarget;        // 1 when the graph may be drawn into
@@ -65,7 +65,7 @@ int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bott
 
 // A rectangle in window client coordinates mapped into the picture through the last present
 // rectangle, which the whole picture was shown in (integer arithmetic).
-quarn::PixelRect MapPresentRect(const quarn::PixelRect& area, const quarn::PixelRect& lastPresent, int32_t screenWidth,
+PixelRect MapPresentRect(const PixelRect& area, const PixelRect& lastPresent, int32_t screenWidth,
                        int32_t screenHeight);
 
 // Where a partial software present reads: x, y as a bottom-up DIB counts rows (y from the
@@ -73,7 +73,7 @@ quarn::PixelRect MapPresentRect(const quarn::PixelRect& area, const quarn::Pixel
 struct DibSourceRect {
     int32_t x, y, width, height;
 };
-DibSourceRect BottomUpSourceRect(const quarn::PixelRect& mapped, int32_t screenHeight);
+DibSourceRect BottomUpSourceRect(const PixelRect& mapped, int32_t screenHeight);
 
 // Refresh-period measurement: fed the clock after each vertical blank, it settles once ten
 // intervals in a row each differ from the one before by less than a millisecond.
@@ -125,11 +125,11 @@ int32_t IsShownDoubled(const ScreenSettings& settings);
 ScreenMode ShownScreenMode(const ScreenSettings& settings);
 
 // The screen's pixel format (16 bits: RGB565, otherwise X8R8G8B8).
-const quarn::ColorFormat* ScreenColorFormat();
+const ColorFormat* ScreenColorFormat();
 
 // The image software draws pass to the kernels as blend image: the selected blend graph's
 // shared image, or null when none is selected or it no longer exists.
-quarn::MEMIMG* SelectedBlendMemImg();
+MEMIMG* SelectedBlendMemImg();
 // A Direct3D colour value: r, g, b, a in that order. Returns out.
 float* MakeFloatColor(float* out, float r, float g, float b, float a);
 // The diffuse colour of batched vertices: alpha the blend parameter (255 in mode 0), then the
@@ -158,4 +158,4 @@ struct ScreenDibHeader {
     uint32_t masks[3];
 };
 // Fills the header for the primary image: top-down, its bits, BI_BITFIELDS with its masks.
-void BuildScreenDibHeader(ScreenDibHeader* header, const quarn::MEMIMG* image);
+void BuildScreenDibHeader(ScreenDibHeader* header, const MEMIMG* image);

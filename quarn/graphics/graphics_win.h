@@ -95,22 +95,22 @@ int32_t RefreshDialogBoxMode(int32_t flag);
 int32_t SetDialogBoxModeOutsideScene(int32_t flag);
 // Describes an area of the draw target (inside it) as a read-only image until the unlock.
 // One lock at a time. 0 / -1.
-int32_t LockBackBuffer(const quarn::PixelRect* area, quarn::BaseImage* out);
+int32_t LockBackBuffer(const PixelRect* area, BaseImage* out);
 int32_t UnlockBackBuffer();
 int32_t ResetDrawSettings();
 
 // ---- Graph images on the device
 // The textures (and system-memory twins) of every tile that has none: 0, or -1 with its log
 // line. An image of the software renderer has none to make (0).
-int32_t CreateGraphImageTextures(quarn::GraphImage* image);
+int32_t CreateGraphImageTextures(GraphImage* image);
 // The device back end's image operations (see RenderBackend).
-int32_t DeviceMakeGraphImage(quarn::GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
+int32_t DeviceMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
                              int32_t alpha, int32_t paletted, int32_t compression);
-int32_t TransferImageToGraphTextures(quarn::GraphRecord* graph, const quarn::BaseImage* picture,
-                                     const quarn::BaseImage* alpha, int32_t left, int32_t top, int32_t width,
+int32_t TransferImageToGraphTextures(GraphRecord* graph, const BaseImage* picture,
+                                     const BaseImage* alpha, int32_t left, int32_t top, int32_t width,
                                      int32_t height, int32_t destX, int32_t destY);
-void DeviceReleaseGraphImage(quarn::GraphImage* image);
-int32_t DevicePaintGraph(quarn::GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
+void DeviceReleaseGraphImage(GraphImage* image);
+int32_t DevicePaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
 // Before a device restart every tile's objects go; after it they are made again (empty, until
 // the graphs' restore fills them). Always 0.
 int32_t ReleaseAllGraphTextures();

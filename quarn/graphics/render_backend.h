@@ -23,10 +23,10 @@ enum RenderStateChange : int32_t {
 // picture; source and destination the whole-picture rectangles; doubled 1 while a 320 x 240
 // picture is shown at 640 x 480.
 struct PresentRequest {
-    const quarn::PixelRect* area;
-    const quarn::PixelRect* mappedSource;
-    quarn::PixelRect source;
-    quarn::PixelRect destination;
+    const PixelRect* area;
+    const PixelRect* mappedSource;
+    PixelRect source;
+    PixelRect destination;
     int32_t doubled;
 };
 
@@ -49,19 +49,19 @@ struct RenderBackend {
     int32_t (*selectTarget)(int32_t target, const GraphDrawInfo* info);
 
     // ---- Drawing
-    int32_t (*wipe)(const quarn::PixelRect* area);  // null area: the whole target
+    int32_t (*wipe)(const PixelRect* area);  // null area: the whole target
     int32_t (*applyClip)();                         // the clip rectangle of the draw state
-    int32_t (*paint)(quarn::GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
-    int32_t (*drawQuad)(const quarn::GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
+    int32_t (*paint)(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
+    int32_t (*drawQuad)(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
                         int32_t transparent, int32_t wholePixel);
-    int32_t (*drawStretchedQuad)(const quarn::GraphRecord* graph, const int32_t corners[4],
+    int32_t (*drawStretchedQuad)(const GraphRecord* graph, const int32_t corners[4],
                                  const float floatCorners[4], int32_t transparent, int32_t wholePixel);
     // Corners in the order top-left, top-right, bottom-left, bottom-right.
-    int32_t (*drawFourCornersQuad)(const quarn::GraphRecord* graph, const float corners[8], int32_t transparent);
+    int32_t (*drawFourCornersQuad)(const GraphRecord* graph, const float corners[8], int32_t transparent);
     // 1 when blend mode 3 has to be emulated by inverting the area around the draw.
     int32_t (*subtractNeedsEmulation)();
-    void (*invertAreaBeforeSubtract)(const quarn::PixelRect* area);
-    void (*invertAreaAfterSubtract)(const quarn::PixelRect* area);
+    void (*invertAreaBeforeSubtract)(const PixelRect* area);
+    void (*invertAreaAfterSubtract)(const PixelRect* area);
     // Draws what is batched, before pixels change under it.
     void (*flush)();
 
@@ -74,14 +74,14 @@ struct RenderBackend {
     // A new image of width x height for a graph that has none: the format request, the record
     // and its pixels, set as the graph's image at (0, 0) with the full size. 0, or -1 (the
     // caller destroys the graph, which releases what was made).
-    int32_t (*makeImage)(quarn::GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
+    int32_t (*makeImage)(GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
                          int32_t alpha, int32_t paletted, int32_t compression);
     // Writes the picture's rectangle (left, top, width, height) into the graph at (destX, destY).
-    int32_t (*uploadImage)(quarn::GraphRecord* graph, const quarn::BaseImage* image,
-                           const quarn::BaseImage* alpha, int32_t left, int32_t top, int32_t width,
+    int32_t (*uploadImage)(GraphRecord* graph, const BaseImage* image,
+                           const BaseImage* alpha, int32_t left, int32_t top, int32_t width,
                            int32_t height, int32_t destX, int32_t destY);
     // Releases the pixels of an image whose last reference went.
-    void (*releaseImage)(quarn::GraphImage* image);
+    void (*releaseImage)(GraphImage* image);
 };
 
 // The software renderer's back end.
@@ -94,19 +94,19 @@ const RenderBackend* CurrentRenderBackend();
 void UseRenderBackend(const RenderBackend* backend);
 
 // ---- The software back end's operations, beside the code they belong with
-int32_t SoftMakeGraphImage(quarn::GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
+int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
                            int32_t alpha, int32_t paletted, int32_t compression);
-int32_t SoftUploadGraphImage(quarn::GraphRecord* graph, const quarn::BaseImage* image,
-                             const quarn::BaseImage* alpha, int32_t left, int32_t top, int32_t width,
+int32_t SoftUploadGraphImage(GraphRecord* graph, const BaseImage* image,
+                             const BaseImage* alpha, int32_t left, int32_t top, int32_t width,
                              int32_t height, int32_t destX, int32_t destY);
-void SoftReleaseGraphImage(quarn::GraphImage* image);
-int32_t SoftWipeDrawTarget(const quarn::PixelRect* area);
-int32_t SoftPaintGraph(quarn::GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
-int32_t SoftDrawQuad(const quarn::GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
+void SoftReleaseGraphImage(GraphImage* image);
+int32_t SoftWipeDrawTarget(const PixelRect* area);
+int32_t SoftPaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
+int32_t SoftDrawQuad(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
                      int32_t transparent, int32_t wholePixel);
-int32_t SoftDrawStretchedQuad(const quarn::GraphRecord* graph, const int32_t corners[4],
+int32_t SoftDrawStretchedQuad(const GraphRecord* graph, const int32_t corners[4],
                               const float floatCorners[4], int32_t transparent, int32_t wholePixel);
-int32_t SoftDrawFourCornersQuad(const quarn::GraphRecord* graph, const float corners[8], int32_t transparent);
+int32_t SoftDrawFourCornersQuad(const GraphRecord* graph, const float f[8], int32_t transparent);
 int32_t SoftSelectBlendGraph(int32_t graph, int32_t borderPos, int32_t borderRange);
 // The software screen: the primary image and the two work images at the configured size and
 // colour bits, the primary cleared to the window's background and made the draw target.
@@ -122,18 +122,18 @@ int32_t PresentSoftwareScreen(const PresentRequest* request);
 
 // ---- The device back end's quads (portable: they reach the device through the state cache and
 // the vertex batch). Each graph piece is one textured quad; -1 without a device.
-int32_t DrawGraphQuad(const quarn::GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
+int32_t DrawGraphQuad(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
                       int32_t transparent, int32_t wholePixel);
 // -1 also for a zero-width or zero-height rectangle. Reversed corners mirror the graph.
-int32_t DrawGraphStretchedQuad(const quarn::GraphRecord* graph, const int32_t corners[4],
+int32_t DrawGraphStretchedQuad(const GraphRecord* graph, const int32_t corners[4],
                                const float floatCorners[4], int32_t transparent, int32_t wholePixel);
 // Corners top-left, top-right, bottom-left, bottom-right; clipped by the viewport only.
-int32_t DrawGraphFourCornersQuad(const quarn::GraphRecord* graph, const float corners[8], int32_t transparent);
+int32_t DrawGraphFourCornersQuad(const GraphRecord* graph, const float corners[8], int32_t transparent);
 // One piece onto four corners: two triangles for a parallelogram, else an 8 x 8 vertex grid.
-int32_t DrawPieceFreeQuad(const quarn::TexturePiece* piece, const float corners[8]);
+int32_t DrawPieceFreeQuad(const TexturePiece* piece, const float corners[8]);
 // An untextured box of the colour value (screen format) under the blend mode, inside the clip.
 int32_t DrawFilledBoxQuad(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
 // Blend mode 3 on a device without reverse subtraction: the area is inverted before and after
 // an added draw.
-void InvertAreaBeforeSubtract(const quarn::PixelRect* area);
-void InvertAreaAfterSubtract(const quarn::PixelRect* area);
+void InvertAreaBeforeSubtract(const PixelRect* area);
+void InvertAreaAfterSubtract(const PixelRect* area);

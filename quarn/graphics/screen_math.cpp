@@ -2,11 +2,9 @@
 // DIB header of the software present, refresh-period measurement and mode-change results.
 #include "quarn/graphics/graphics.h"
 
-using namespace quarn;
-
 ScreenImages g_screenImages;
 
-quarn::PixelRect MapPresentRect(const quarn::PixelRect& area, const quarn::PixelRect& lastPresent, int32_t screenWidth, int32_t screenHeight)
+PixelRect MapPresentRect(const PixelRect& area, const PixelRect& lastPresent, int32_t screenWidth, int32_t screenHeight)
 {
     // 64-bit products: a large window times a large picture would pass 2^31.
     const int64_t spanX = int64_t{lastPresent.right} - lastPresent.left;
@@ -14,7 +12,7 @@ quarn::PixelRect MapPresentRect(const quarn::PixelRect& area, const quarn::Pixel
     if (spanX <= 0 || spanY <= 0) {
         return area;  // nothing presented yet: client and picture coincide
     }
-    quarn::PixelRect out;
+    PixelRect out;
     out.left = static_cast<int32_t>((area.left - int64_t{lastPresent.left}) * screenWidth / spanX);
     out.right = static_cast<int32_t>((area.right - int64_t{lastPresent.left}) * screenWidth / spanX);
     out.top = static_cast<int32_t>((area.top - int64_t{lastPresent.top}) * screenHeight / spanY);
@@ -22,7 +20,7 @@ quarn::PixelRect MapPresentRect(const quarn::PixelRect& area, const quarn::Pixel
     return out;
 }
 
-DibSourceRect BottomUpSourceRect(const quarn::PixelRect& mapped, int32_t screenHeight)
+DibSourceRect BottomUpSourceRect(const PixelRect& mapped, int32_t screenHeight)
 {
     return DibSourceRect{mapped.left, screenHeight - mapped.bottom, mapped.right - mapped.left,
                          mapped.bottom - mapped.top};

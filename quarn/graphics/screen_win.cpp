@@ -10,8 +10,6 @@
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
-
 // The present's header is handed to GDI as a BITMAPINFO with three colour masks after it.
 static_assert(sizeof(ScreenDibHeader) == sizeof(BITMAPINFOHEADER) + 3 * sizeof(DWORD), "DIB header layout");
 static_assert(offsetof(ScreenDibHeader, compression) == offsetof(BITMAPINFOHEADER, biCompression), "DIB header layout");
@@ -235,12 +233,12 @@ int32_t PresentLayeredScreen()
     }
     DrawSettings& s = g_drawSettings;
     const int32_t target = s.drawTarget;
-    const quarn::PixelRect clip = s.clip;
+    const PixelRect clip = s.clip;
     if (target != kDrawTargetBackScreen && SelectDrawTarget(kDrawTargetBackScreen) != 0) {
         return -1;
     }
-    const quarn::PixelRect whole{0, 0, s.drawTargetWidth, s.drawTargetHeight};
-    quarn::BaseImage image{};
+    const PixelRect whole{0, 0, s.drawTargetWidth, s.drawTargetHeight};
+    BaseImage image{};
     int32_t result = -1;
     if (LockBackBuffer(&whole, &image) == 0) {
         result = PresentToLayeredWindow(&image, nullptr, g_system.layeredImageAlpha);
@@ -265,24 +263,24 @@ int32_t PresentScreenCore(const RECT* area)
     }
     const int32_t sw = ScreenWidth();
     const int32_t sh = ScreenHeight();
-    quarn::PixelRect given{};
-    quarn::PixelRect mapped{};
+    PixelRect given{};
+    PixelRect mapped{};
     if (area != nullptr) {
-        given = quarn::PixelRect{area->left, area->top, area->right, area->bottom};
+        given = PixelRect{area->left, area->top, area->right, area->bottom};
         mapped = MapPresentRect(given, g_screenSettings.lastPresent, sw, sh);
     }
 
     const bool half = IsShownDoubled(g_screenSettings) != 0;
-    const quarn::PixelRect source = half ? quarn::PixelRect{0, 0, 320, 240} : quarn::PixelRect{0, 0, sw, sh};
-    quarn::PixelRect destination{0, 0, sw, sh};
+    const PixelRect source = half ? PixelRect{0, 0, 320, 240} : PixelRect{0, 0, sw, sh};
+    PixelRect destination{0, 0, sw, sh};
     if (g_system.windowed) {
         if (half) {
-            destination = quarn::PixelRect{0, 0, 640, 480};
+            destination = PixelRect{0, 0, 640, 480};
         } else {
             double sx = 1.0;
             double sy = 1.0;
             QueryWindowScaleRate(&sx, &sy);
-            destination = quarn::PixelRect{0, 0, static_cast<int32_t>(sw * sx), static_cast<int32_t>(sh * sy)};
+            destination = PixelRect{0, 0, static_cast<int32_t>(sw * sx), static_cast<int32_t>(sh * sy)};
         }
     }
     if (QueryToolBarHeight() > 0 && g_system.mainWindow != nullptr) {
@@ -303,9 +301,9 @@ int32_t PresentSoftwareScreen(const PresentRequest* request)
     const int32_t sw = ScreenWidth();
     const int32_t sh = ScreenHeight();
     const bool half = request->doubled != 0;
-    const quarn::PixelRect given = request->area != nullptr ? *request->area : quarn::PixelRect{};
-    const quarn::PixelRect mapped = request->mappedSource != nullptr ? *request->mappedSource : quarn::PixelRect{};
-    const quarn::PixelRect destination = request->destination;
+    const PixelRect given = request->area != nullptr ? *request->area : PixelRect{};
+    const PixelRect mapped = request->mappedSource != nullptr ? *request->mappedSource : PixelRect{};
+    const PixelRect destination = request->destination;
     MEMIMG* image = &g_screenImages.primary;
     if (!TestMemImgValid(image)) {
         return 0;
@@ -323,7 +321,7 @@ int32_t PresentSoftwareScreen(const PresentRequest* request)
     const void* bits = image->pixels;
     if (half) {
         StretchDIBits(dc, 0, 0, 640, 480, 0, sh - 240, 320, 240, bits, info, DIB_RGB_COLORS, SRCCOPY);
-        g_screenSettings.lastPresent = quarn::PixelRect{0, 0, 640, 480};
+        g_screenSettings.lastPresent = PixelRect{0, 0, 640, 480};
     } else if (request->area != nullptr) {
         const DibSourceRect from = BottomUpSourceRect(mapped, sh);
         StretchDIBits(dc, given.left, given.top, given.right - given.left, given.bottom - given.top, from.x, from.y,
@@ -491,7 +489,8 @@ int32_t SwitchDisplaySettings()
     return 0;
 }
 
-static void BuildDisplayModeList()
+namespace {
+void BuildDisplayModeList()
 {
     if (s_displayModes != nullptr) {
         return;
@@ -521,6 +520,7 @@ static void BuildDisplayModeList()
         }
     }
 }
+}  // namespace
 
 void FreeDisplayModeList()
 {

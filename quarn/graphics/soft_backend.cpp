@@ -4,8 +4,6 @@
 
 #include "quarn/core/core.h"
 
-using namespace quarn;
-
 namespace {
 
 const RenderBackend* s_backend = &kSoftwareRenderBackend;

@@ -1,8 +1,6 @@
 // The software kernels under the current draw settings.
 #include "quarn/graphics/draw_settings.h"
 
-namespace quarn {
-
 SoftBlendState CurrentSoftBlendState()
 {
     const DrawSettings& s = g_drawSettings;
@@ -31,4 +29,3 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
     RenderMemImgTriangle(CurrentSoftBlendState(), dst, src, vertices, transparent, mask, flatColor);
 }
 
-}  // namespace quarn

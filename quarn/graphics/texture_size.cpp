@@ -2,8 +2,6 @@
 // shows. Pure arithmetic over the device limits, so it is tested without a device.
 #include "quarn/graphics/graph.h"
 
-namespace quarn {
-
 namespace {
 
 constexpr int32_t kSmallestTexture = 8;
@@ -185,4 +183,3 @@ int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t 
     return count;
 }
 
-}  // namespace quarn

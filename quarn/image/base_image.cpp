@@ -6,7 +6,6 @@
 #include "quarn/image/image.h"
 #include "quarn/image/pixel.h"
 
-namespace quarn {
 namespace {
 
 // Fills in the record and allocates pitch x height bytes. A size that cannot be held (a
@@ -235,4 +234,3 @@ int ScaleBaseImageRect(int srcX1, int srcY1, int srcX2, int srcY2, BaseImage* sr
     return 0;
 }
 
-}  // namespace quarn

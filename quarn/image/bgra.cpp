@@ -4,7 +4,6 @@
 
 #include "quarn/image/image_decode.h"
 
-namespace quarn {
 namespace {
 
 const wchar_t kFormatName[] = L"BGRA";
@@ -49,4 +48,3 @@ int DecodeBgraStream(const ImageStream* stream, BaseImage* out) {
     return RunImageDecoder(ReadBgra, stream, out);
 }
 
-}  // namespace quarn

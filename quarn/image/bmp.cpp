@@ -7,7 +7,6 @@
 #include "quarn/image/image_decode.h"
 #include "quarn/image/image_os.h"
 
-namespace quarn {
 namespace {
 
 constexpr uint32_t kFileHeaderBytes = 14;
@@ -294,4 +293,3 @@ int DecodeBmpStream(const ImageStream* stream, BaseImage* out) {
     return RunImageDecoder(ReadBmp, stream, out);
 }
 
-}  // namespace quarn

@@ -5,7 +5,6 @@
 #include "quarn/image/image.h"
 #include "quarn/image/pixel.h"
 
-namespace quarn {
 namespace {
 
 struct Bgra {
@@ -120,4 +119,3 @@ int ExpandCompressedBaseImage(BaseImage* image) {
     return 0;
 }
 
-}  // namespace quarn

@@ -7,7 +7,6 @@
 #include "quarn/image/pixel.h"
 #include "quarn/image/fast_pairs.h"
 
-namespace quarn {
 namespace {
 
 using pixel::EntryValue;
@@ -369,4 +368,3 @@ int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFor
     return 0;
 }
 
-}  // namespace quarn

@@ -4,7 +4,6 @@
 
 #include "quarn/image/image_decode.h"
 
-namespace quarn {
 namespace {
 
 const wchar_t kFormatName[] = L"DDS";
@@ -149,4 +148,3 @@ int DecodeDdsStream(const ImageStream* stream, BaseImage* out) {
     return RunImageDecoder(ReadDds, stream, out);
 }
 
-}  // namespace quarn

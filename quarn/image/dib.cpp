@@ -6,7 +6,6 @@
 #include "quarn/core/core.h"
 #include "quarn/image/image.h"
 
-namespace quarn {
 namespace {
 
 bool IsRgb888(const ColorFormat& f) {
@@ -78,4 +77,3 @@ int BaseImageToDib(const BaseImage* image, BITMAPINFO* header, uint8_t** outPixe
     return 1;
 }
 
-}  // namespace quarn

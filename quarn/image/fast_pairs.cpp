@@ -13,7 +13,6 @@
 #include <mmintrin.h>
 #endif
 
-namespace quarn {
 namespace {
 
 using pixel::Load;
@@ -305,7 +304,7 @@ int KeepOrRow32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fil
     return n;
 }
 
-bool ConvertFastPair(const FastPairJob& j, const ColorFormat& dst, const ColorFormat& src,
+bool ConvertFastPair(const FastPairJob& job, const ColorFormat& dst, const ColorFormat& src,
                      bool keyToAlpha, bool alphaInUse, uint32_t key) {
     const Kind s = Classify(src), d = Classify(dst);
     const uint32_t key24 = key & 0xFFFFFF;
@@ -317,73 +316,72 @@ bool ConvertFastPair(const FastPairJob& j, const ColorFormat& dst, const ColorFo
 #endif
     if (!keyToAlpha) {
         if (s == Kind::Index8) {
-            if (d == Kind::R5G6B5) return MapIndices<2>(j, src, Rgb24To565), true;
+            if (d == Kind::R5G6B5) return MapIndices<2>(job, src, Rgb24To565), true;
             if (d == Kind::X1R5G5B5)
-                return MapIndices<2>(j, src, [](uint32_t e) { return Rgb24To555(e) | 0x8000; }), true;
+                return MapIndices<2>(job, src, [](uint32_t e) { return Rgb24To555(e) | 0x8000; }), true;
             if (d == Kind::X8R8G8B8)
-                return MapIndices<4>(j, src, [](uint32_t e) { return e | 0xFF000000u; }), true;
+                return MapIndices<4>(job, src, [](uint32_t e) { return e | 0xFF000000u; }), true;
             return false;
         }
         if (s == Kind::R8G8B8) {
-            if (d == Kind::R5G6B5) return MapRows<3, 2>(j, Rgb24To565), true;
+            if (d == Kind::R5G6B5) return MapRows<3, 2>(job, Rgb24To565), true;
             if (d == Kind::X1R5G5B5)
-                return MapRows<3, 2>(j, [](uint32_t v) { return Rgb24To555(v) | 0x8000; }), true;
+                return MapRows<3, 2>(job, [](uint32_t v) { return Rgb24To555(v) | 0x8000; }), true;
             if (dst.bitDepth == 32 && HasRgb888Masks(dst))
-                return MapRows<3, 4>(j, [](uint32_t v) { return v | 0xFF000000u; }), true;
+                return MapRows<3, 4>(job, [](uint32_t v) { return v | 0xFF000000u; }), true;
             return false;
         }
         if (alphaInUse) return false;
         if (s == Kind::X8R8G8B8 && d == Kind::R8G8B8)
-            return MapRows<4, 3>(j, [](uint32_t v) { return v & 0xFFFFFF; }), true;
+            return MapRows<4, 3>(job, [](uint32_t v) { return v & 0xFFFFFF; }), true;
         if (s == Kind::X8R8G8B8 && d == Kind::R5G6B5)
-            return RowPair<4, 2>(j, QUARN_SIMD_OR(XrgbTo565, NoneDone), XrgbTo565), true;
+            return RowPair<4, 2>(job, QUARN_SIMD_OR(XrgbTo565, NoneDone), XrgbTo565), true;
         if (s == Kind::R5G6B5) {
-            if (d == Kind::R8G8B8) return MapRows<2, 3>(j, R565ToXrgb), true;
+            if (d == Kind::R8G8B8) return MapRows<2, 3>(job, R565ToXrgb), true;
             if (d == Kind::X8R8G8B8)
-                return RowPair<2, 4>(j, QUARN_SIMD_OR(565ToXrgb, NoneDone), R565ToXrgb), true;
+                return RowPair<2, 4>(job, QUARN_SIMD_OR(565ToXrgb, NoneDone), R565ToXrgb), true;
             if (d == Kind::X1R5G5B5)
-                return RowPair<2, 2>(j, QUARN_SIMD_OR(565To555, Pair565To555), R565To555), true;
+                return RowPair<2, 2>(job, QUARN_SIMD_OR(565To555, Pair565To555), R565To555), true;
             return false;
         }
         if (s == Kind::X1R5G5B5 && d == Kind::R5G6B5)
-            return RowPair<2, 2>(j, QUARN_SIMD_OR(555To565, Pair555To565), X555To565), true;
+            return RowPair<2, 2>(job, QUARN_SIMD_OR(555To565, Pair555To565), X555To565), true;
         return false;
     }
 #undef QUARN_SIMD_OR
     // Key to alpha: the key colour becomes transparent, everything else opaque.
     if (s == Kind::Index8) {
         if (d == Kind::A1R5G5B5)
-            return MapIndices<2>(j, src, [key24](uint32_t e) {
+            return MapIndices<2>(job, src, [key24](uint32_t e) {
                        return Rgb24To555(e) | ((e & 0xFFFFFF) == key24 ? 0 : 0x8000);
                    }), true;
         if (d == Kind::A8R8G8B8)
-            return MapIndices<4>(j, src, [key24](uint32_t e) {
+            return MapIndices<4>(job, src, [key24](uint32_t e) {
                        return (e & 0xFFFFFF) == key24 ? e & 0xFFFFFF : e | 0xFF000000u;
                    }), true;
         return false;
     }
     if (s == Kind::R8G8B8) {
         if (d == Kind::A1R5G5B5)
-            return MapRows<3, 2>(j, [key24](uint32_t v) {
+            return MapRows<3, 2>(job, [key24](uint32_t v) {
                        return Rgb24To555(v) | (v == key24 ? 0 : 0x8000);
                    }), true;
         if (d == Kind::A8R8G8B8)
-            return MapRows<3, 4>(j, [key24](uint32_t v) { return v == key24 ? v : v | 0xFF000000u; }),
+            return MapRows<3, 4>(job, [key24](uint32_t v) { return v == key24 ? v : v | 0xFF000000u; }),
                    true;
         return false;
     }
     if (s == Kind::R5G6B5) {
         if (d == Kind::A1R5G5B5)
-            return MapRows<2, 2>(j, [key555](uint32_t v) {
+            return MapRows<2, 2>(job, [key555](uint32_t v) {
                        const uint32_t x = R565To555(v);
                        return x | (x == key555 ? 0 : 0x8000);
                    }), true;
         if (d == Kind::A8R8G8B8)
-            return MapRows<2, 4>(j, [key555](uint32_t v) {
+            return MapRows<2, 4>(job, [key555](uint32_t v) {
                        return R565ToXrgb(v) | (R565To555(v) == key555 ? 0 : 0xFF000000u);
                    }), true;
     }
     return false;
 }
 
-}  // namespace quarn

@@ -5,8 +5,6 @@
 
 #include "quarn/image/image.h"
 
-namespace quarn {
-
 struct FastPairJob {
     uint8_t* dst;
     int dstPitch;
@@ -24,4 +22,3 @@ bool ConvertFastPair(const FastPairJob& job, const ColorFormat& dst, const Color
 // n 32-bit pixels: (v & keep) | fill each, SSE2 where the processor has it. Returns n.
 int KeepOrRow32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fill);
 
-}  // namespace quarn

@@ -4,7 +4,6 @@
 #include "quarn/image/image.h"
 #include "quarn/image/pixel.h"
 
-namespace quarn {
 namespace {
 
 // Lowest set bit of a mask and the run of set bits from there upwards.
@@ -55,81 +54,81 @@ uint32_t ScaleChannel(uint32_t pixel, uint32_t mask, int shift, int width) {
 
 }  // namespace
 
-int SetupPalette8Format(ColorFormat* f) {
-    f->bitDepth = 8;
-    f->bytesPerPixel = 1;
-    SetRgb888Channels(f);
-    f->unusedMask = 0xFF000000;
+int SetupPalette8Format(ColorFormat* format) {
+    format->bitDepth = 8;
+    format->bytesPerPixel = 1;
+    SetRgb888Channels(format);
+    format->unusedMask = 0xFF000000;
     return 0;
 }
 
-int SetupGrey8Format(ColorFormat* f) {
-    SetupPalette8Format(f);
-    for (int i = 0; i < 256; ++i) f->palette[i] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
+int SetupGrey8Format(ColorFormat* format) {
+    SetupPalette8Format(format);
+    for (int i = 0; i < 256; ++i) format->palette[i] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
     return 0;
 }
 
-int SetupXrgb8888Format(ColorFormat* f) {
-    f->bitDepth = 32;
-    f->bytesPerPixel = 4;
-    SetRgb888Channels(f);
-    f->unusedMask = 0xFF000000;
-    f->unusedShift = 24;
-    f->unusedWidth = 8;
+int SetupXrgb8888Format(ColorFormat* format) {
+    format->bitDepth = 32;
+    format->bytesPerPixel = 4;
+    SetRgb888Channels(format);
+    format->unusedMask = 0xFF000000;
+    format->unusedShift = 24;
+    format->unusedWidth = 8;
     return 0;
 }
 
-int SetupArgb8888Format(ColorFormat* f) {
-    f->bitDepth = 32;
-    f->bytesPerPixel = 4;
-    SetRgb888Channels(f);
-    f->alphaMask = 0xFF000000; f->alphaWidth = 8; f->alphaShift = 24;
-    f->unusedMask = 0;
+int SetupArgb8888Format(ColorFormat* format) {
+    format->bitDepth = 32;
+    format->bytesPerPixel = 4;
+    SetRgb888Channels(format);
+    format->alphaMask = 0xFF000000; format->alphaWidth = 8; format->alphaShift = 24;
+    format->unusedMask = 0;
     return 0;
 }
 
-int SetupRgb888Format(ColorFormat* f) {
-    f->bitDepth = 24;
-    f->bytesPerPixel = 3;
-    SetRgb888Channels(f);
-    f->unusedMask = 0;
+int SetupRgb888Format(ColorFormat* format) {
+    format->bitDepth = 24;
+    format->bytesPerPixel = 3;
+    SetRgb888Channels(format);
+    format->unusedMask = 0;
     return 0;
 }
 
-int SetupFormatFromMasks(ColorFormat* f, int bitDepth, uint32_t redMask, uint32_t greenMask,
+int SetupFormatFromMasks(ColorFormat* format, int bitDepth, uint32_t redMask, uint32_t greenMask,
                          uint32_t blueMask, uint32_t alphaMask) {
-    f->bitDepth = uint16_t(bitDepth);
-    f->bytesPerPixel = uint16_t(bitDepth / 8);
-    f->redMask = redMask;
-    f->greenMask = greenMask;
-    f->blueMask = blueMask;
-    f->alphaMask = alphaMask;
-    MaskShiftWidth(redMask, &f->redShift, &f->redWidth);
-    MaskShiftWidth(greenMask, &f->greenShift, &f->greenWidth);
-    MaskShiftWidth(blueMask, &f->blueShift, &f->blueWidth);
-    MaskShiftWidth(alphaMask, &f->alphaShift, &f->alphaWidth);
-    f->unusedMask = DepthBits(bitDepth) & ~(redMask | greenMask | blueMask | alphaMask);
-    MaskShiftWidth(f->unusedMask, &f->unusedShift, &f->unusedWidth);
-    f->compression = 0;
+    format->bitDepth = uint16_t(bitDepth);
+    format->bytesPerPixel = uint16_t(bitDepth / 8);
+    format->redMask = redMask;
+    format->greenMask = greenMask;
+    format->blueMask = blueMask;
+    format->alphaMask = alphaMask;
+    MaskShiftWidth(redMask, &format->redShift, &format->redWidth);
+    MaskShiftWidth(greenMask, &format->greenShift, &format->greenWidth);
+    MaskShiftWidth(blueMask, &format->blueShift, &format->blueWidth);
+    MaskShiftWidth(alphaMask, &format->alphaShift, &format->alphaWidth);
+    format->unusedMask = DepthBits(bitDepth) & ~(redMask | greenMask | blueMask | alphaMask);
+    MaskShiftWidth(format->unusedMask, &format->unusedShift, &format->unusedWidth);
+    format->compression = 0;
     return 0;
 }
 
-void RecomputeUnusedBits(ColorFormat* f) {
-    if (f->redWidth + f->greenWidth + f->blueWidth + f->alphaWidth == f->bitDepth)
-        f->unusedMask = 0;
+void RecomputeUnusedBits(ColorFormat* format) {
+    if (format->redWidth + format->greenWidth + format->blueWidth + format->alphaWidth == format->bitDepth)
+        format->unusedMask = 0;
     else
-        f->unusedMask =
-            DepthBits(f->bitDepth) & ~(f->redMask | f->greenMask | f->blueMask | f->alphaMask);
+        format->unusedMask =
+            DepthBits(format->bitDepth) & ~(format->redMask | format->greenMask | format->blueMask | format->alphaMask);
 }
 
-uint32_t EncodePixelColor(const ColorFormat* f, int red, int green, int blue, int alpha) {
-    if (f->bytesPerPixel == 1) {
+uint32_t EncodePixelColor(const ColorFormat* format, int red, int green, int blue, int alpha) {
+    if (format->bytesPerPixel == 1) {
         int best = 0xFFFFFF, index = 0;
         red = Component(red);
         green = Component(green);
         blue = Component(blue);
         for (int i = 0; i < 256; ++i) {
-            const PaletteEntry& e = f->palette[i];
+            const PaletteEntry& e = format->palette[i];
             int db = e.blue - blue, dg = e.green - green, dr = e.red - red;
             int dist = db * db + dg * dg + dr * dr;
             if (dist < best) {
@@ -139,26 +138,25 @@ uint32_t EncodePixelColor(const ColorFormat* f, int red, int green, int blue, in
         }
         return uint32_t(index);
     }
-    uint32_t p = PlaceChannel(red, f->redWidth, f->redShift) |
-                 PlaceChannel(green, f->greenWidth, f->greenShift) |
-                 PlaceChannel(blue, f->blueWidth, f->blueShift);
-    p |= f->unusedMask;
-    if (f->alphaWidth != 0) p |= PlaceChannel(alpha, f->alphaWidth, f->alphaShift);
+    uint32_t p = PlaceChannel(red, format->redWidth, format->redShift) |
+                 PlaceChannel(green, format->greenWidth, format->greenShift) |
+                 PlaceChannel(blue, format->blueWidth, format->blueShift);
+    p |= format->unusedMask;
+    if (format->alphaWidth != 0) p |= PlaceChannel(alpha, format->alphaWidth, format->alphaShift);
     return p;
 }
 
-int DecodePixelColor(const ColorFormat* f, uint32_t pixel, int* red, int* green, int* blue,
+int DecodePixelColor(const ColorFormat* format, uint32_t pixel, int* red, int* green, int* blue,
                      int* alpha) {
-    const bool raw = f->redWidth == 8 && f->greenWidth == 8 && f->blueWidth == 8;
+    const bool raw = format->redWidth == 8 && format->greenWidth == 8 && format->blueWidth == 8;
     auto channel = [&](uint32_t mask, int shift, int width) -> int {
         if (raw && width == 8) return int((pixel & mask) >> shift);
         return int(ScaleChannel(pixel, mask, shift, width));
     };
-    if (red) *red = channel(f->redMask, f->redShift, f->redWidth);
-    if (green) *green = channel(f->greenMask, f->greenShift, f->greenWidth);
-    if (blue) *blue = channel(f->blueMask, f->blueShift, f->blueWidth);
-    if (alpha) *alpha = channel(f->alphaMask, f->alphaShift, f->alphaWidth);
+    if (red) *red = channel(format->redMask, format->redShift, format->redWidth);
+    if (green) *green = channel(format->greenMask, format->greenShift, format->greenWidth);
+    if (blue) *blue = channel(format->blueMask, format->blueShift, format->blueWidth);
+    if (alpha) *alpha = channel(format->alphaMask, format->alphaShift, format->alphaWidth);
     return 0;
 }
 
-}  // namespace quarn

@@ -6,7 +6,6 @@
 #include "quarn/core/handle.h"
 #include "quarn/image/image.h"
 
-namespace quarn {
 namespace {
 
 constexpr int32_t kHeldImageSlots = 8192;
@@ -52,4 +51,3 @@ int EndBaseImageHandles() {
     return DestroyAllBaseImageHandles();
 }
 
-}  // namespace quarn

@@ -16,8 +16,6 @@ typedef struct tagBITMAPINFO BITMAPINFO;
 struct StreamFunctionTable;
 using StreamHandle = intptr_t;
 
-namespace quarn {
-
 // One palette entry, in the byte order of a Windows colour table.
 struct PaletteEntry {
     uint8_t blue;
@@ -186,4 +184,3 @@ int BaseImageToDib(const BaseImage* image, BITMAPINFO* header, uint8_t** outPixe
                    int alwaysCopy, int force24Bit);
 #endif
 
-}  // namespace quarn

@@ -6,7 +6,6 @@
 #include "quarn/core/files.h"
 #include "quarn/image/image_decode.h"
 
-namespace quarn {
 namespace {
 
 constexpr uint32_t kLargestDecodeByteLimit = 0x7FFFFFFF;  // also the limit at start
@@ -62,20 +61,20 @@ bool FitsDecodeLimit(uint64_t bytes) {
     return bytes <= s_decodeByteLimit;
 }
 
-uint8_t* AllocDecodeBlock(DecodeAllocations* a, uint64_t bytes, int zeroed) {
-    if (!FitsDecodeLimit(bytes) || a->count == int32_t(sizeof a->blocks / sizeof a->blocks[0]))
+uint8_t* AllocDecodeBlock(DecodeAllocations* allocations, uint64_t bytes, int zeroed) {
+    if (!FitsDecodeLimit(bytes) || allocations->count == int32_t(sizeof allocations->blocks / sizeof allocations->blocks[0]))
         return nullptr;
     const uint32_t size = bytes ? uint32_t(bytes) : 1;
     void* block = zeroed ? AllocTrackedMemoryZeroed(size, "", 0) : AllocTrackedMemory(size, "", 0);
-    if (block) a->blocks[a->count++] = block;
+    if (block) allocations->blocks[allocations->count++] = block;
     return static_cast<uint8_t*>(block);
 }
 
-void FreeDecodeBlock(DecodeAllocations* a, void* block) {
-    for (int i = 0; i < a->count; ++i)
-        if (a->blocks[i] == block) {
+void FreeDecodeBlock(DecodeAllocations* allocations, void* block) {
+    for (int i = 0; i < allocations->count; ++i)
+        if (allocations->blocks[i] == block) {
             FreeTrackedMemory(block);
-            Forget(a, i);
+            Forget(allocations, i);
             return;
         }
 }
@@ -136,4 +135,3 @@ int DecodeImageStream(const ImageStream* stream, BaseImage* out) {
     return -1;
 }
 
-}  // namespace quarn

@@ -8,8 +8,6 @@
 #include "quarn/core/byte_order.h"
 #include "quarn/image/image.h"
 
-namespace quarn {
-
 struct ImageReader {
     const StreamFunctionTable* functions;
     StreamHandle handle;
@@ -51,4 +49,3 @@ int RunImageDecoder(DecodeBody body, const ImageStream* stream, BaseImage* out);
 // The log line of data that a decoder recognised as its format but cannot read. -1.
 int RefuseImageData(const wchar_t* format, const wchar_t* why);
 
-}  // namespace quarn

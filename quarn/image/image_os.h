@@ -7,8 +7,6 @@
 
 #include "quarn/image/image.h"
 
-namespace quarn {
-
 // Draws a device-independent bitmap that the portable BMP decoder does not read into
 // 24-bit top-down pixels. info holds the BITMAPINFO bytes (header, masks and colour table,
 // zero-padded to room for 256 colours), bits the pixel data. The rows go to dst, dstPitch
@@ -19,4 +17,3 @@ int DrawDibThroughSystem(const uint8_t* info, const uint8_t* bits, int width, in
 // BaseImageToDib with its results; -1 where the build has no DIBs.
 int ExportBaseImageAsDib(const BaseImage* image, tagBITMAPINFO* header, uint8_t** outPixels);
 
-}  // namespace quarn

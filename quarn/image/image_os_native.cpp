@@ -3,8 +3,6 @@
 
 #include "quarn/image/image_os.h"
 
-namespace quarn {
-
 int DrawDibThroughSystem(const uint8_t*, const uint8_t*, int, int, uint8_t*, int) {
     return -1;
 }
@@ -12,7 +10,5 @@ int DrawDibThroughSystem(const uint8_t*, const uint8_t*, int, int, uint8_t*, int
 int ExportBaseImageAsDib(const BaseImage*, tagBITMAPINFO*, uint8_t**) {
     return -1;
 }
-
-}  // namespace quarn
 
 #endif

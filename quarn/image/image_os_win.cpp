@@ -7,8 +7,6 @@
 #include "quarn/core/core.h"
 #include "quarn/image/image_os.h"
 
-namespace quarn {
-
 int DrawDibThroughSystem(const uint8_t* info, const uint8_t* bits, int width, int height,
                          uint8_t* dst, int dstPitch) {
     // A copy, so that the header GDI reads is aligned whatever the caller's buffer is.
@@ -55,4 +53,3 @@ int ExportBaseImageAsDib(const BaseImage* image, tagBITMAPINFO* header, uint8_t*
     return BaseImageToDib(image, header, outPixels, 0, 0);
 }
 
-}  // namespace quarn

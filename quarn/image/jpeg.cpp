@@ -12,7 +12,6 @@
 #include "quarn/core/core.h"
 #include "quarn/image/image_decode.h"
 
-namespace quarn {
 namespace {
 
 constexpr uint32_t kInputBufferBytes = 4096;
@@ -175,4 +174,3 @@ int DecodeJpegStream(const ImageStream* stream, BaseImage* out) {
     return RunImageDecoder(ReadJpeg, stream, out);
 }
 
-}  // namespace quarn

@@ -8,7 +8,6 @@
 #include "quarn/image/image.h"
 #include "quarn/image/image_os.h"
 
-namespace quarn {
 namespace {
 
 // A BITMAPINFO with room for 256 colours, and a little more.
@@ -119,4 +118,3 @@ int MakeAlphaCompanionName(const wchar_t* fileName, wchar_t* out, int outUnits) 
     return 0;
 }
 
-}  // namespace quarn

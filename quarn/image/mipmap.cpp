@@ -2,7 +2,6 @@
 #include "quarn/image/image.h"
 #include "quarn/image/pixel.h"
 
-namespace quarn {
 namespace {
 
 struct Channel {
@@ -65,4 +64,3 @@ int HalveImageForMipmap(const ColorFormat* format, uint8_t* dstPixels, int dstPi
     return 0;
 }
 
-}  // namespace quarn

@@ -7,7 +7,7 @@
 
 #include "quarn/image/image.h"
 
-namespace quarn::pixel {
+namespace pixel {
 
 // Little-endian value of 1 to 4 bytes.
 inline uint32_t Load(const uint8_t* p, int bytes) {
@@ -52,4 +52,4 @@ inline uint32_t Widen(uint32_t c, int from, int to) {
     return uint32_t((uint64_t(c) << up) + uint64_t(c) * Ones(up) / Ones(from));
 }
 
-}  // namespace quarn::pixel
+}  // namespace pixel

@@ -10,7 +10,6 @@
 #include "quarn/core/core.h"
 #include "quarn/image/image_decode.h"
 
-namespace quarn {
 namespace {
 
 constexpr size_t kSignatureBytes = 8;
@@ -145,4 +144,3 @@ int DecodePngStream(const ImageStream* stream, BaseImage* out) {
     return RunImageDecoder(ReadPng, stream, out);
 }
 
-}  // namespace quarn

@@ -4,7 +4,6 @@
 
 #include "quarn/image/image_decode.h"
 
-namespace quarn {
 namespace {
 
 const wchar_t kFormatName[] = L"TGA";
@@ -155,4 +154,3 @@ int DecodeTgaStream(const ImageStream* stream, BaseImage* out) {
     return RunImageDecoder(ReadTga, stream, out);
 }
 
-}  // namespace quarn

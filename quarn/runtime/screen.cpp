@@ -11,8 +11,6 @@
 #include "quarn/runtime/runtime.h"
 #include "quarn/system/input.h"
 
-using namespace quarn;
-
 int32_t InitializeGraphics()
 {
     const int32_t result = StartGraphicsCore();

@@ -170,8 +170,8 @@ int32_t RunLibraryStartUp()
         BringWindowToFront(g_system.mainWindow, 1);
 
     SetUpScreenLog();
-    SelectDrawTarget(quarn::kDrawTargetBackScreen);
-    SelectDrawTarget(quarn::kDrawTargetFrontScreen);
+    SelectDrawTarget(kDrawTargetBackScreen);
+    SelectDrawTarget(kDrawTargetFrontScreen);
     StartModelSystem();
 
     g_system.busy = 0;
@@ -206,7 +206,7 @@ int32_t RunLibraryShutDown()
         AppendLog(L"ＣＯＭを終了... 完了\n");
         g_system.comInitialised = 0;
     }
-    quarn::EndBaseImageHandles();
+    EndBaseImageHandles();
 
     g_system.started = 0;
     NoteLibraryStartupComplete(0);

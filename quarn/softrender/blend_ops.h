@@ -8,8 +8,6 @@
 #include "quarn/core/core.h"
 #include "quarn/softrender/softrender.h"
 
-namespace quarn {
-
 inline int ClampInt(int v, int lo, int hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 // Clamps r into bound by the library's rectangle clamp; the result may be empty.
@@ -496,4 +494,3 @@ struct OpSubFull32 {
     static uint32_t Plain(uint32_t d, uint32_t s, const BlendCtx&) { return PackedSub32(d, s); }
 };
 
-}  // namespace quarn

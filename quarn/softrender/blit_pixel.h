@@ -15,8 +15,6 @@
 #define QUARN_HAVE_MMX 0
 #endif
 
-namespace quarn {
-
 // What every source read needs besides the pixel.
 struct PixelInputs {
     uint32_t key;           // transparent colour, or index when paletted
@@ -117,4 +115,3 @@ inline void DrawSourcePixel(uint8_t* dp, const uint8_t* sp, uint8_t maskByte, co
     }
 }
 
-}  // namespace quarn

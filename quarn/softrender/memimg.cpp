@@ -9,8 +9,6 @@
 #include "quarn/softrender/blend_ops.h"
 #include "quarn/softrender/simd_rows.h"
 
-namespace quarn {
-
 uint32_t BlendScaleTable[256][256];
 int32_t BlendSignedScaleTable[256][512];
 uint8_t BlendLerp6Table[64][64][64];
@@ -314,4 +312,3 @@ void BuildMemImgLineRuns(MEMIMG* view)
     store->runsViewHeight = view->height;
 }
 
-}  // namespace quarn

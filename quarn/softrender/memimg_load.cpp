@@ -5,8 +5,6 @@
 #include "quarn/softrender/blend_ops.h"
 #include "quarn/softrender/softrender.h"
 
-namespace quarn {
-
 namespace {
 
 struct StaticFormat {
@@ -186,4 +184,3 @@ int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage,
     return 0;
 }
 
-}  // namespace quarn

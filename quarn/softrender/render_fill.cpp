@@ -5,8 +5,6 @@
 #include "quarn/softrender/simd_rows.h"
 #include "quarn/softrender/softrender.h"
 
-namespace quarn {
-
 namespace {
 
 template <class Fmt, class Op>
@@ -97,4 +95,3 @@ void RenderMemImgFillRect(const SoftBlendState& settings, MEMIMG* dst, const Pix
     MarkMemImgPixelsChanged(store);
 }
 
-}  // namespace quarn

@@ -12,8 +12,6 @@
 #include "quarn/softrender/simd_rows.h"
 
 
-namespace quarn {
-
 namespace {
 
 struct Blit : PixelInputs {
@@ -385,4 +383,3 @@ void RenderMemImg(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src
     MarkMemImgPixelsChanged(ds);
 }
 
-}  // namespace quarn

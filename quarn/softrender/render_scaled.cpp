@@ -8,8 +8,6 @@
 #include "quarn/softrender/simd_rows.h"
 #include "quarn/softrender/softrender.h"
 
-namespace quarn {
-
 namespace {
 
 struct ScaledBlit : PixelInputs {
@@ -283,4 +281,3 @@ void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIM
     MarkMemImgPixelsChanged(dst->store);
 }
 
-}  // namespace quarn

@@ -5,8 +5,6 @@
 
 #include "quarn/core/core.h"
 
-namespace quarn {
-
 namespace {
 
 struct RowForms {
@@ -110,4 +108,3 @@ void FillRow(uint8_t* d, int n, int bpp, uint32_t value, bool sse2)
     if (done < bytes) StorePixel16(d + done, value);
 }
 
-}  // namespace quarn

@@ -15,8 +15,6 @@
 #include <emmintrin.h>
 #endif
 
-namespace quarn {
-
 // What a row form needs besides its rows.
 struct RowArgs {
     uint32_t key;   // transparent colour (keyed forms)
@@ -172,10 +170,6 @@ void FillRow(uint8_t* d, int n, int bpp, uint32_t value, bool sse2);
 // since the SSE2 forms give the MMX forms' results where those differ from the plain ones.
 int GetSoftRenderSse2();
 
-}  // namespace quarn
-
-namespace quarn {
-
 // Which kernel a row form serves.
 enum : uint8_t {
     kRowUnscaled = 1,
@@ -187,4 +181,3 @@ enum : uint8_t {
 // leaves them.
 RowFn FindRowForm(uint8_t kernel, bool alphaSrc, int mode, uint32_t p, bool trans, bool sse2);
 
-}  // namespace quarn

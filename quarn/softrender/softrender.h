@@ -7,8 +7,6 @@
 
 #include "quarn/image/image.h"
 
-namespace quarn {
-
 struct MEMIMG;
 
 // No draw-bright colour: the low 24 bits of the bright colour word all set.
@@ -140,11 +138,7 @@ void RenderMemImgFillRect(const SoftBlendState& state, MEMIMG* dst, const PixelR
 void RenderMemImgScaled(const SoftBlendState& state, MEMIMG* dst, const MEMIMG* src,
                         const int32_t corners[4], int transparent, const MEMIMG* mask);
 
-}  // namespace quarn
-
 // ---- Triangles ----
-
-namespace quarn {
 
 // A triangle corner: destination pixel (x, y) and source texel (u, v).
 struct MemImgVertex {
@@ -168,4 +162,3 @@ void RenderMemImgTriangle(const SoftBlendState& state, MEMIMG* dst, const MEMIMG
                           const MemImgVertex* vertices, int transparent, const MEMIMG* mask,
                           uint32_t flatColor);
 
-}  // namespace quarn

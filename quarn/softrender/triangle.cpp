@@ -14,8 +14,6 @@
 #include "quarn/softrender/blend_ops.h"
 #include "quarn/softrender/blit_pixel.h"
 
-namespace quarn {
-
 namespace {
 
 constexpr int kFracBits = 18;
@@ -455,4 +453,3 @@ void RenderMemImgTriangle(const SoftBlendState& settings, MEMIMG* dst, const MEM
     MarkMemImgPixelsChanged(ds);
 }
 
-}  // namespace quarn

@@ -150,7 +150,7 @@ int32_t DestroyOwnedMixBuffers();
 
 // One feeding step of a kind-1 player. 0, or -1 when its playback buffer gave no play
 // position or could not be locked, or the player's sizes are unusable.
-int32_t MixSoftwareBuffer(SoftwareMixBuffer* player);
+int32_t MixSoftwareBuffer(SoftwareMixBuffer* p);
 
 // One pass of the sound thread, on whichever thread calls it: under the sound lock, one
 // feeding step for each active player of the software-buffer list while the sound system is

@@ -86,13 +86,13 @@ struct SoundConverter {
 };
 
 // Bytes delivered (at most count); 0 once ended or for count 0; -1 for an empty record.
-int32_t ReadConverter(SoundConverter* converter, void* destination, int32_t count);
+int32_t ReadConverter(SoundConverter* c, void* destination, int32_t count);
 // Reads up to count bytes into the region's room, first part first; the bytes written.
 uint32_t ReadConverterIntoRegion(LockedRegion* region, SoundConverter* converter, uint32_t count);
 // Moves the converter to a sample frame; a move of less than 16 bytes changes nothing. 0.
-int32_t SeekConverter(SoundConverter* converter, int32_t frame);
+int32_t SeekConverter(SoundConverter* c, int32_t frame);
 // Frees what the converter owns and empties it. 0; -1 for an empty record.
-int32_t ReleaseConverter(SoundConverter* converter);
+int32_t ReleaseConverter(SoundConverter* c);
 
 // Where a WAVE stream's PCM lies and its format.
 struct WaveHeaderInfo {
@@ -106,30 +106,30 @@ struct WaveHeaderInfo {
 // read position. 0, or -1 with a log line for a stream that is not a usable WAVE: no RIFF
 // WAVE header, a format chunk shorter than 16 bytes or with no channels, rate or block
 // align, data before the format, a chunk that runs past the stream.
-int32_t ParseWaveHeader(const StreamFunctionTable* stream, StreamHandle handle, WaveHeaderInfo* info);
+int32_t ParseWaveHeader(const StreamFunctionTable* s, StreamHandle h, WaveHeaderInfo* info);
 // Opens the converter's stream (its table and handle set) as WAVE with a work buffer of
 // workSize bytes: plain PCM of 8 or 16 bits as kind 0, other formats (Windows only) as kind
 // 1 through the ACM. 0 and in use, or -1 with a log line.
-int32_t OpenWaveConverter(SoundConverter* converter, int32_t workSize);
+int32_t OpenWaveConverter(SoundConverter* c, int32_t workSize);
 
 // Opens the converter's stream (its table and handle set) as Ogg Vorbis with 16-bit output
 // and a work buffer of workSize bytes: kind 2, in use. 0, or -1 with a log line for data
 // that is not Ogg Vorbis or a format that cannot be played (more than two channels).
 // Windows build only.
-int32_t OpenVorbisConverter(SoundConverter* converter, int32_t workSize);
+int32_t OpenVorbisConverter(SoundConverter* c, int32_t workSize);
 // The decoder kind's refill, seek and close (sound_vorbis.cpp; the native build has no
 // decoder and its refill reports the end of the input).
-int32_t ReadVorbisPcm(SoundConverter* converter);
+int32_t ReadVorbisPcm(SoundConverter* c);
 // The same for compressed WAVE data through the system's ACM (sound_acm.cpp; natively none).
-int32_t ConvertAcmBlock(SoundConverter* converter);
-int32_t SeekAcmSource(SoundConverter* converter, int32_t frame);
-int32_t FreeAcmConverter(SoundConverter* converter);
+int32_t ConvertAcmBlock(SoundConverter* c);
+int32_t SeekAcmSource(SoundConverter* c, int32_t frame);
+int32_t FreeAcmConverter(SoundConverter* c);
 // Compressed WAVE: fmt chunk of formatBytes at formatStart, data of dataSize at the stream's
 // position. 0, or -1 with a log line when no codec converts it to PCM.
-int32_t OpenAcmConverter(SoundConverter* converter, int32_t formatStart, uint32_t formatBytes, int32_t dataSize,
+int32_t OpenAcmConverter(SoundConverter* c, int32_t formatStart, uint32_t formatBytes, int32_t dataSize,
                          int32_t workSize);
-int32_t SeekVorbisPcm(SoundConverter* converter, int32_t frame);
-int32_t CloseVorbisSource(SoundConverter* converter);
+int32_t SeekVorbisPcm(SoundConverter* c, int32_t frame);
+int32_t CloseVorbisSource(SoundConverter* c);
 
 // ---- Sound records
 

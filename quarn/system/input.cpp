@@ -773,14 +773,14 @@ int QueryPadCount()
     return JoystickOnly() ? g_input.joystickCount : g_input.padCount;
 }
 
-int QueryPadInputState(int input)
+int QueryPadInputState(int pad)
 {
     WaitUntilWindowActive();
     if (g_input.object == nullptr && RestartInput() != 0) {
         return 0;
     }
     uint32_t bits = 0;
-    const int number = PadNumberOf(input);
+    const int number = PadNumberOf(pad);
     DIJOYSTATE state;
     if (number != 0 && ReadPad(number, &state) == 0) {
         bits |= state.lY > 500 ? kPadDown : 0;
@@ -801,16 +801,16 @@ int QueryPadInputState(int input)
             }
         }
     }
-    if (input & 0x1000) {
+    if (pad & 0x1000) {
         PollKeyboardState();
-        const int mapNumber = input & 0xFFF;
+        const int mapNumber = pad & 0xFFF;
         const int map = mapNumber >= 1 && mapNumber <= kMaxPads ? mapNumber - 1 : 0;
         bits |= PadKeyMapState(g_input.keyMap[map], g_input.keys);
     }
     return static_cast<int>(bits);
 }
 
-int QueryPadAnalogInput(int* x, int* y, int input)
+int QueryPadAnalogInput(int* x, int* y, int pad)
 {
     if (x != nullptr) {
         *x = 0;
@@ -821,7 +821,7 @@ int QueryPadAnalogInput(int* x, int* y, int input)
     if (g_input.object == nullptr && RestartInput() != 0) {
         return -1;
     }
-    const int number = PadNumberOf(input);
+    const int number = PadNumberOf(pad);
     DIJOYSTATE state;
     if (number == 0 || ReadPad(number, &state) != 0) {
         return -1;

@@ -153,7 +153,7 @@ int GetKeyInputText(int handle, wchar_t* dst, int capacity)
     return units;
 }
 
-int32_t DeleteKeyInput(int32_t handle)
+int DeleteKeyInput(int handle)
 {
     auto* record = static_cast<KeyInputRecord*>(RemoveHandleRecord(s_keyInputTable.get(), handle));
     if (record == nullptr) {

@@ -505,7 +505,7 @@ int32_t KeepLayeredPicture(int32_t width, int32_t height)
 
 }  // namespace
 
-int32_t PresentToLayeredWindow(const quarn::BaseImage* screen, HDC source, int32_t useImageAlpha)
+int32_t PresentToLayeredWindow(const BaseImage* screen, HDC source, int32_t useImageAlpha)
 {
     const auto update = reinterpret_cast<UpdateLayeredWindowFunction>(g_system.updateLayeredWindow);
     int32_t width = 0;

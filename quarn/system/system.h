@@ -207,10 +207,8 @@ int32_t QueryToolBarHeight();
 // Shows the screen image on the layered main window: from source (a DC holding the picture)
 // with the transparent colour as the key, or without one through a 32-bit picture of the
 // window's size kept in layeredBitmap. 0 / -1.
-namespace quarn {
 struct BaseImage;
-}
-int32_t PresentToLayeredWindow(const quarn::BaseImage* screen, HDC source, int32_t useImageAlpha);
+int32_t PresentToLayeredWindow(const BaseImage* screen, HDC source, int32_t useImageAlpha);
 // Deletes the kept picture (the window end does).
 void DeleteLayeredPicture();
 int32_t DeleteAllToolButtons();

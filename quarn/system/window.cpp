@@ -28,9 +28,10 @@ void ResetSystemState()
     ClearWindowHandlers();
 }
 
+namespace {
 // What an application may set before start-up survives the window start; everything else
 // starts at 0.
-static void KeepAcrossWindowStart()
+void KeepAcrossWindowStart()
 {
     static SystemStateRecord kept;
     kept = g_system;
@@ -66,7 +67,7 @@ static void KeepAcrossWindowStart()
     s.menuHiddenWish = kept.menuHiddenWish;
 }
 
-static void ReportMemory()
+void ReportMemory()
 {
     double total = 0.0;
     double available = 0.0;
@@ -100,7 +101,7 @@ static void ReportMemory()
 }
 
 // Counts how often each clock changes within a short while, and keeps the finer one.
-static void TestTimerResolution(UINT periodMin)
+void TestTimerResolution(UINT periodMin)
 {
     AppendLog(L"タイマーの精度を検査します\n");
     const DWORD start = timeGetTime();
@@ -133,7 +134,7 @@ static void TestTimerResolution(UINT periodMin)
     }
 }
 
-static void ChooseCodePage()
+void ChooseCodePage()
 {
     if (g_system.charSet != 0) {
         return;
@@ -154,7 +155,7 @@ static void ChooseCodePage()
 // creating a named object is one atomic step, so exactly one of them gets it first.
 static HANDLE s_instanceLock = nullptr;
 
-static void ReleaseInstanceLock()
+void ReleaseInstanceLock()
 {
     if (s_instanceLock != nullptr) {
         CloseHandle(s_instanceLock);
@@ -164,7 +165,7 @@ static void ReleaseInstanceLock()
 
 // 1 when this process holds the lock named from the window class text, 0 when another
 // instance holds it. Without a lock (the object could not be made) the class test decides.
-static int32_t TakeInstanceLock()
+int32_t TakeInstanceLock()
 {
     wchar_t name[kClassNameUnits + 32] = L"Local\\QuarnInstance.";
     const size_t prefix = std::wcslen(name);
@@ -188,13 +189,14 @@ static int32_t TakeInstanceLock()
     return 1;
 }
 
-static int32_t FailWindowStart(const wchar_t* line)
+int32_t FailWindowStart(const wchar_t* line)
 {
     ReleaseInstanceLock();
     g_system.quit = 1;
     g_system.creatingWindow = 0;
     return AppendLog(line);
 }
+}  // namespace
 
 int32_t StartMainWindow()
 {
@@ -375,12 +377,14 @@ int32_t ClearDroppedFiles()
     return 0;
 }
 
-static void RefreshWindowRect()
+namespace {
+void RefreshWindowRect()
 {
     if (g_system.mainWindow != nullptr) {
         GetWindowRect(g_system.mainWindow, &g_system.windowRect);
     }
 }
+}  // namespace
 
 void PostCloseOnce()
 {
@@ -390,8 +394,9 @@ void PostCloseOnce()
     }
 }
 
+namespace {
 // The window's own part of an activation change; the rest belongs to the layers above.
-static void ApplyActivation(HWND window, WPARAM wParam)
+void ApplyActivation(HWND window, WPARAM wParam)
 {
     g_system.active = LOWORD(wParam) != 0 ? 1 : 0;
     if (WindowMessageHandler handler = FindWindowMessageHandler(WM_ACTIVATE)) {
@@ -399,7 +404,7 @@ static void ApplyActivation(HWND window, WPARAM wParam)
     }
 }
 
-static void HideCursorWhileUnwanted()
+void HideCursorWhileUnwanted()
 {
     if (g_system.cursorShown == 0) {
         SetCursor(nullptr);
@@ -408,7 +413,7 @@ static void HideCursorWhileUnwanted()
     }
 }
 
-static void HandleDisplayChange(HWND window, WPARAM wParam, LPARAM lParam)
+void HandleDisplayChange(HWND window, WPARAM wParam, LPARAM lParam)
 {
     if (WindowMessageHandler handler = FindWindowMessageHandler(WM_DISPLAYCHANGE)) {
         handler(window, WM_DISPLAYCHANGE, wParam, lParam);
@@ -418,7 +423,7 @@ static void HandleDisplayChange(HWND window, WPARAM wParam, LPARAM lParam)
     }
 }
 
-static void KeepProportionsWhileSizing(WPARAM edge, RECT* proposed)
+void KeepProportionsWhileSizing(WPARAM edge, RECT* proposed)
 {
     int32_t screenWidth = 0;
     int32_t screenHeight = 0;
@@ -426,14 +431,14 @@ static void KeepProportionsWhileSizing(WPARAM edge, RECT* proposed)
     RECT frame{0, 0, 0, 0};
     AdjustWindowRectEx(&frame, static_cast<DWORD>(GetWindowLongW(g_system.mainWindow, GWL_STYLE)), FALSE,
                        static_cast<DWORD>(GetWindowLongW(g_system.mainWindow, GWL_EXSTYLE)));
-    quarn::PixelRect rect{proposed->left, proposed->top, proposed->right, proposed->bottom};
+    PixelRect rect{proposed->left, proposed->top, proposed->right, proposed->bottom};
     KeepClientProportions(static_cast<int32_t>(edge), frame.right - frame.left,
                           frame.bottom - frame.top + QueryToolBarHeight(), screenWidth, screenHeight, &rect,
                           &g_system.scaleX, &g_system.scaleY);
     *proposed = RECT{rect.left, rect.top, rect.right, rect.bottom};
 }
 
-static void StoreDroppedFiles(HDROP drop)
+void StoreDroppedFiles(HDROP drop)
 {
     const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     for (UINT i = 0; i < count && g_system.droppedFileCount < kDroppedFileLimit; ++i) {
@@ -449,13 +454,14 @@ static void StoreDroppedFiles(HDROP drop)
 }
 
 // A close, and the end of the Windows session: the window goes, and with it the pump.
-static void CloseMainWindow()
+void CloseMainWindow()
 {
     DestroyWindow(g_system.mainWindow);
     if (g_system.ending == 0) {
         g_system.ending = 4;
     }
 }
+}  // namespace
 
 LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

@@ -12,7 +12,7 @@ int32_t Clamp32(int64_t v) { return v > INT32_MAX ? INT32_MAX : v < INT32_MIN ? 
 }  // namespace
 
 void KeepClientProportions(int32_t edge, int32_t frameWidth, int32_t frameHeight, int32_t screenWidth,
-                           int32_t screenHeight, quarn::PixelRect* proposed, double* scaleX, double* scaleY)
+                           int32_t screenHeight, PixelRect* proposed, double* scaleX, double* scaleY)
 {
     int64_t clientWidth = int64_t{proposed->right} - proposed->left - frameWidth;
     int64_t clientHeight = int64_t{proposed->bottom} - proposed->top - frameHeight;
@@ -53,7 +53,7 @@ int32_t LayeredPictureSize(int32_t imageWidth, int32_t imageHeight, int32_t capt
 }
 
 int32_t FillLayeredPicture(uint8_t* picture, int32_t pitch, int32_t pictureWidth, int32_t pictureHeight,
-                           const quarn::BaseImage* image, int32_t captionOffset, uint32_t transparentColor,
+                           const BaseImage* image, int32_t captionOffset, uint32_t transparentColor,
                            int32_t useImageAlpha)
 {
     int32_t width = 0;
@@ -64,10 +64,10 @@ int32_t FillLayeredPicture(uint8_t* picture, int32_t pitch, int32_t pictureWidth
         return -1;
     }
     const int32_t top = height - image->height;
-    quarn::ColorFormat argb{};
-    quarn::SetupArgb8888Format(&argb);
-    const quarn::PixelRect whole{0, 0, image->width, image->height};
-    quarn::ConvertPixelRect(picture, pitch, &argb, image->pixels, image->pitch, &image->format, nullptr, 0, nullptr,
+    ColorFormat argb{};
+    SetupArgb8888Format(&argb);
+    const PixelRect whole{0, 0, image->width, image->height};
+    ConvertPixelRect(picture, pitch, &argb, image->pixels, image->pitch, &image->format, nullptr, 0, nullptr,
                             0, top, &whole, 0, useImageAlpha ? 0 : 1, transparentColor & 0xFFFFFFu, 0, 0, 0, 0, 0);
     // Per-pixel alpha blending adds the colour as it stands: a transparent pixel has to be black
     // and a translucent one scaled by its alpha.

@@ -25,11 +25,9 @@ enum : int32_t {
 // are what the frame (and tool bar) add to the client area; the screen size is positive. The
 // client area's scale against the screen goes to scaleX and scaleY.
 void KeepClientProportions(int32_t edge, int32_t frameWidth, int32_t frameHeight, int32_t screenWidth,
-                           int32_t screenHeight, quarn::PixelRect* proposed, double* scaleX, double* scaleY);
+                           int32_t screenHeight, PixelRect* proposed, double* scaleX, double* scaleY);
 
-namespace quarn {
 struct BaseImage;
-}
 
 // The layered window's picture is the screen below the caption's height: the 32-bit bitmap that
 // carries it is the image's width by its height plus captionOffset (negative offsets count as
@@ -43,5 +41,5 @@ int32_t LayeredPictureSize(int32_t imageWidth, int32_t imageHeight, int32_t capt
 // useImageAlpha the image's own alpha is kept instead (opaque for images without alpha).
 // 0, or -1 when the picture is smaller than the image needs.
 int32_t FillLayeredPicture(uint8_t* picture, int32_t pitch, int32_t pictureWidth, int32_t pictureHeight,
-                           const quarn::BaseImage* image, int32_t captionOffset, uint32_t transparentColor,
+                           const BaseImage* image, int32_t captionOffset, uint32_t transparentColor,
                            int32_t useImageAlpha);

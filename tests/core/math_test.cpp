@@ -176,7 +176,7 @@ TEST(Vector, TransformDotAndUnit)
 TEST(Clip, ClampRectInsideRect)
 {
     struct Case {
-        quarn::PixelRect rect, bound, want;
+        PixelRect rect, bound, want;
     } const cases[] = {
         {{-10, -10, 50, 50}, {0, 0, 40, 30}, {0, 0, 40, 30}},
         {{5, 6, 7, 8}, {0, 0, 40, 30}, {5, 6, 7, 8}},                 // inside: unchanged
@@ -189,7 +189,7 @@ TEST(Clip, ClampRectInsideRect)
         {{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, {1, 2, 3, 4}, {1, 2, 3, 4}},
     };
     for (const Case& c : cases) {
-        quarn::PixelRect r = c.rect;
+        PixelRect r = c.rect;
         EXPECT_EQ(ClampRectInsideRect(&r, &c.bound), 0);
         EXPECT_EQ(r.left, c.want.left) << c.rect.left << "," << c.rect.top;
         EXPECT_EQ(r.top, c.want.top) << c.rect.left << "," << c.rect.top;

@@ -20,9 +20,6 @@
 
 namespace {
 
-using quarn::g_drawSettings;
-using quarn::MEMIMG;
-
 constexpr int kWidth = 300;
 constexpr int kHeight = 60;
 
@@ -31,13 +28,13 @@ struct Canvas {
     MEMIMG image{};
     Canvas()
     {
-        EXPECT_EQ(quarn::CreatePlainMemImg(&image, kWidth, kHeight, quarn::kMemImgXrgb32), 0);
-        quarn::FillMemImgPixels(&image, nullptr, 0);
+        EXPECT_EQ(CreatePlainMemImg(&image, kWidth, kHeight, kMemImgXrgb32), 0);
+        FillMemImgPixels(&image, nullptr, 0);
     }
     ~Canvas()
     {
         if (g_drawSettings.softDrawTarget == &image) g_drawSettings.softDrawTarget = &g_screenImages.primary;
-        quarn::ReleaseMemImgRef(&image);
+        ReleaseMemImgRef(&image);
     }
     Canvas(const Canvas&) = delete;
     Canvas& operator=(const Canvas&) = delete;
@@ -54,8 +51,8 @@ protected:
         ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kWidth, kHeight, L"font test"));
         ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
         ASSERT_EQ(SelectDrawTarget(-2), 0);
-        ASSERT_TRUE(quarn::TestMemImgValid(&g_screenImages.primary));
-        quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
+        ASSERT_TRUE(TestMemImgValid(&g_screenImages.primary));
+        FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
     }
     void TearDown() override
     {
@@ -75,7 +72,7 @@ protected:
     static std::vector<int> Measure(const wchar_t* text, int32_t font, int vertical = 0)
     {
         int32_t size[2] = {-1, -1};
-        const quarn::PixelRect clip{0, 0, kWidth, kHeight};
+        const PixelRect clip{0, 0, kWidth, kHeight};
         const int32_t total =
             DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, 0xFFFFFF, nullptr, &clip, 1, font, 0, -1, vertical, size);
         return {total, size[0], size[1]};
@@ -317,17 +314,17 @@ TEST_F(FontTest, FontsWhoseCacheCannotBeHeldAreRefused)
 }
 
 // What the mask hooks were handed.
-std::vector<quarn::PixelRect> s_maskCalls;
+std::vector<PixelRect> s_maskCalls;
 
 TEST_F(FontTest, MaskedTextIsPreparedAndCommittedOverItsRectangle)
 {
-    const quarn::GraphServiceHooks keptHooks = quarn::g_graphHooks;
+    const GraphServiceHooks keptHooks = g_graphHooks;
     s_maskCalls.clear();
-    quarn::g_graphHooks.prepareMaskedDrawArea = [](const quarn::PixelRect* r) -> int32_t {
+    g_graphHooks.prepareMaskedDrawArea = [](const PixelRect* r) -> int32_t {
         s_maskCalls.push_back(*r);
         return 0;
     };
-    quarn::g_graphHooks.commitMaskedDrawArea = quarn::g_graphHooks.prepareMaskedDrawArea;
+    g_graphHooks.commitMaskedDrawArea = g_graphHooks.prepareMaskedDrawArea;
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
     ASSERT_EQ(SetDrawClipRect(0, 0, 200, 50), 0);
 
@@ -337,11 +334,11 @@ TEST_F(FontTest, MaskedTextIsPreparedAndCommittedOverItsRectangle)
     EXPECT_EQ(DrawTextWithFont(200, 5, L"Mask", 0xFFFFFF, font, 0, 0), 0) << "right of the clip";
     g_drawSettings.maskingActive = 0;
     EXPECT_EQ(DrawTextWithFont(10, 30, L"Mask", 0xFFFFFF, font, 0, 0), 0) << "no mask, no hook";
-    quarn::g_graphHooks = keptHooks;
+    g_graphHooks = keptHooks;
 
     // Horizontal: to the clip's right edge, the font's size and 3 down; vertical: the same
     // turned, down to the clip's bottom.
-    const quarn::PixelRect want[] = {{10, 12, 200, 35}, {10, 12, 200, 35}, {40, 5, 63, 50}, {40, 5, 63, 50}};
+    const PixelRect want[] = {{10, 12, 200, 35}, {10, 12, 200, 35}, {40, 5, 63, 50}, {40, 5, 63, 50}};
     ASSERT_EQ(s_maskCalls.size(), 4u);
     for (size_t i = 0; i < 4; ++i) {
         EXPECT_EQ(s_maskCalls[i].left, want[i].left) << i;
@@ -425,7 +422,7 @@ TEST_F(FontTest, EdgeTextSurroundsItsBody)
 TEST_F(FontTest, BlendedPlainTextGoesThroughTheWorkImage)
 {
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
-    quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0x000040);
+    FillMemImgPixels(&g_screenImages.primary, nullptr, 0x000040);
     g_drawSettings.blendMode = 1;
     g_drawSettings.blendParam = 128;
     ASSERT_EQ(DrawTextWithFont(10, 10, L"Half", 0xFFFFFF, font, 0, 0), 0);
@@ -439,7 +436,7 @@ TEST_F(FontTest, BlendedPlainTextGoesThroughTheWorkImage)
     }
     EXPECT_GT(half, 30);
     EXPECT_EQ(g_drawSettings.clip.right, kWidth) << "the clip is restored";
-    EXPECT_EQ(g_drawSettings.brightColor, quarn::kNoBrightColor);
+    EXPECT_EQ(g_drawSettings.brightColor, kNoBrightColor);
 }
 
 // The red channel of a pixel of a 16-bit or 32-bit image, scaled to 0..255, and whether the
@@ -450,7 +447,7 @@ struct RedPixel {
 };
 RedPixel RedAt(const MEMIMG& image, int x, int y)
 {
-    if (image.store->kind == quarn::kMemImgRgb565) {
+    if (image.store->kind == kMemImgRgb565) {
         uint16_t p = 0;
         std::memcpy(&p, image.pixels + ptrdiff_t{image.store->pitch} * y + 2 * x, 2);
         return {(p >> 11) * 255 / 31, (p & 0x07FF) != 0};
@@ -472,14 +469,14 @@ TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
         const int32_t graph = CreateBlankGraph(kWidth, kHeight);
         SetNewGraphColorBits(0);
         ASSERT_GE(graph, 0);
-        const MEMIMG& view = quarn::FindGraphRecord(graph)->view;
-        ASSERT_EQ(view.store->kind, graphBits == 16 ? quarn::kMemImgRgb565 : quarn::kMemImgXrgb32);
+        const MEMIMG& view = FindGraphRecord(graph)->view;
+        ASSERT_EQ(view.store->kind, graphBits == 16 ? kMemImgRgb565 : kMemImgXrgb32);
         ASSERT_EQ(SelectDrawTarget(graph), 0);
         struct Case {
             int32_t kind, mode, param;
         };
         for (const Case c : {Case{kFontPlain, 0, 255}, Case{kFontAntialiased, 0, 255}, Case{kFontPlain, 1, 128}}) {
-            quarn::FillMemImgPixels(const_cast<MEMIMG*>(&view), nullptr, 0);
+            FillMemImgPixels(const_cast<MEMIMG*>(&view), nullptr, 0);
             g_drawSettings.blendMode = c.mode;
             g_drawSettings.blendParam = c.param;
             const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, c.kind, -1, -1, 0, -1, -1);
@@ -513,11 +510,11 @@ TEST_F(FontTest, TargetsTextCannotGoIntoAreRefusedAloud)
         const wchar_t* line;
     };
     const wchar_t* const noText = L"テキストを描画できない描画先が選ばれています\n";
-    for (const Case c : {Case{quarn::kMemImgXrgb32, 1, 0, noText}, Case{quarn::kMemImgGrey8, 0, 0, noText},
-                         Case{quarn::kMemImgXrgb32, 0, 1, L"アルファチャンネル付きの描画先にはテキストを合成できません\n"}}) {
+    for (const Case c : {Case{kMemImgXrgb32, 1, 0, noText}, Case{kMemImgGrey8, 0, 0, noText},
+                         Case{kMemImgXrgb32, 0, 1, L"アルファチャンネル付きの描画先にはテキストを合成できません\n"}}) {
         SCOPED_TRACE(c.kind * 10 + c.paletted * 2 + c.alpha);
         MEMIMG image{};
-        ASSERT_EQ(quarn::CreateMemImgWithOptions(&image, kWidth, kHeight, -1, 0, c.kind, c.paletted, c.alpha, 0,
+        ASSERT_EQ(CreateMemImgWithOptions(&image, kWidth, kHeight, -1, 0, c.kind, c.paletted, c.alpha, 0,
                                                  nullptr),
                   0);
         const size_t bytes = size_t(image.store->pitch) * kHeight;
@@ -530,7 +527,7 @@ TEST_F(FontTest, TargetsTextCannotGoIntoAreRefusedAloud)
         }
         g_drawSettings.softDrawTarget = &g_screenImages.primary;
         EXPECT_EQ(std::count(image.pixels, image.pixels + bytes, 0), static_cast<ptrdiff_t>(bytes));
-        quarn::ReleaseMemImgRef(&image);
+        ReleaseMemImgRef(&image);
     }
 }
 
@@ -543,7 +540,7 @@ TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
     const int32_t tiny = CreateBlankGraph(4, 4);
     ASSERT_GE(cover, 0);
     ASSERT_GE(tiny, 0);
-    quarn::BuildBlendMaskAlphaTable(0, 255);  // every mask value weighs fully
+    BuildBlendMaskAlphaTable(0, 255);  // every mask value weighs fully
     g_drawSettings.blendMode = 1;
     g_drawSettings.blendParam = 128;
     g_drawSettings.blendGraph = cover;
@@ -555,7 +552,7 @@ TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
 
     LogCapture log;
     g_drawSettings.blendGraph = tiny;
-    quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
+    FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
     EXPECT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), -1);
     EXPECT_TRUE(log.Contains(L"ブレンド画像がテキストの描画範囲より小さいため描画できません\n"));
     for (int y = 0; y < kHeight; ++y)
@@ -568,7 +565,7 @@ TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
 TEST_F(FontTest, BlendedTextWithoutAWorkImageIsRefusedAloud)
 {
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontAntialiased, -1, -1, 0, -1, -1);
-    quarn::ReleaseMemImgRef(&g_screenImages.workAlpha);
+    ReleaseMemImgRef(&g_screenImages.workAlpha);
     LogCapture log;
     EXPECT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), -1);
     EXPECT_TRUE(log.Contains(L"テキスト描画用の作業イメージがありません\n"));
@@ -780,8 +777,8 @@ TEST_F(FontTest, ModeChangeToSixteenBitsKeepsTheStandardFontAndFullCoverageWhite
 
     ASSERT_EQ(SelectDrawTarget(-2), 0);
     const MEMIMG& image = g_screenImages.primary;
-    ASSERT_EQ(image.store->kind, quarn::kMemImgRgb565);
-    quarn::FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
+    ASSERT_EQ(image.store->kind, kMemImgRgb565);
+    FillMemImgPixels(&g_screenImages.primary, nullptr, 0);
     ApplicationSettings();
     ASSERT_EQ(DrawTextWithStandardFont(10, 10, L"0day", PackScreenColor(255, 255, 255), 0), 0);
     int white = 0, partial = 0;

@@ -16,11 +16,11 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 #include "tests/core/log_capture.h"
+#ifdef _WIN32
+#include "quarn/system/system.h"
+#endif
 
 namespace {
-
-using quarn::MEMIMG;
-using quarn::g_drawSettings;
 
 // The stand-in system. Faces listed in refusedFaces are made in no character set; charSets
 // lists the sets a named face is made in (empty: all). Units in failingUnits have no outline.
@@ -110,7 +110,7 @@ class FontText : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        static const int tables = quarn::BuildMemImgBlendTables();
+        static const int tables = BuildMemImgBlendTables();
         (void)tables;
         s_fonts = FakeFonts{};
         SetFontOsApi(&kFakeFonts);
@@ -119,13 +119,13 @@ protected:
         ResetGraphicsState();
         ApplyDrawSettingDefaults();
         ResetFontState();
-        ASSERT_EQ(quarn::CreatePlainMemImg(&image_, kWidth, kHeight, quarn::kMemImgXrgb32), 0);
-        quarn::FillMemImgPixels(&image_, nullptr, 0);
+        ASSERT_EQ(CreatePlainMemImg(&image_, kWidth, kHeight, kMemImgXrgb32), 0);
+        FillMemImgPixels(&image_, nullptr, 0);
     }
     void TearDown() override
     {
         ResetFontState();
-        quarn::ReleaseMemImgRef(&image_);
+        ReleaseMemImgRef(&image_);
         SetFontOsApi(nullptr);
         ResetScreenSettings();
         EXPECT_EQ(s_fonts.liveFonts, 0) << "a system font was not deleted";
@@ -137,7 +137,7 @@ protected:
     }
     int32_t Draw(int32_t font, int32_t x, int32_t y, const wchar_t* text)
     {
-        const quarn::PixelRect clip{0, 0, kWidth, kHeight};
+        const PixelRect clip{0, 0, kWidth, kHeight};
         return DrawTextCore(1, x, y, 0, 1.0, 1.0, text, 0xFFFFFF, &image_, &clip, 1, font, 0, -1, 0, nullptr);
     }
     bool Lit(int32_t x, int32_t y) const
@@ -228,7 +228,7 @@ TEST_F(FontText, GlyphsAreDrawnAtTheirPenPositionsAndAskedOfTheSystemOnce)
     // Spacing widens every step.
     ASSERT_EQ(SetFontCharSpacing(2, font), 0);
     int32_t size[2] = {};
-    const quarn::PixelRect clip{0, 0, kWidth, kHeight};
+    const PixelRect clip{0, 0, kWidth, kHeight};
     EXPECT_EQ(DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, 0, nullptr, &clip, 1, font, 0, -1, 0, size), 4 * (kAdvance + 2));
     EXPECT_EQ(size[0], 4 * (kAdvance + 2));
 }
@@ -283,19 +283,19 @@ TEST_F(FontText, AntialiasedGlyphsComeAsGreyLevels)
 
 struct GlyphDraw {
     int32_t x, y;            // where the cache graph's corner went
-    quarn::PixelRect clip;   // the clip the draw ran under: the glyph's rectangle
+    PixelRect clip;   // the clip the draw ran under: the glyph's rectangle
     uint32_t bright;
     int32_t graph;
 };
 std::vector<GlyphDraw> s_glyphDraws;
 int32_t s_refuseImages = 0;
 
-int32_t RecordQuad(const quarn::GraphRecord* graph, int32_t x, int32_t y, float, float, int32_t, int32_t)
+int32_t RecordQuad(const GraphRecord* graph, int32_t x, int32_t y, float, float, int32_t, int32_t)
 {
-    s_glyphDraws.push_back({x, y, g_drawSettings.clip, quarn::DrawBrightRgb(g_drawSettings), graph->handle});
+    s_glyphDraws.push_back({x, y, g_drawSettings.clip, DrawBrightRgb(g_drawSettings), graph->handle});
     return 0;
 }
-int32_t MakeOrRefuseImage(quarn::GraphRecord* graph, int32_t width, int32_t height, int32_t levels, int32_t alpha,
+int32_t MakeOrRefuseImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels, int32_t alpha,
                           int32_t paletted, int32_t compression)
 {
     if (s_refuseImages) return -1;
@@ -322,6 +322,11 @@ protected:
         g_drawSettings.drawTargetHeight = kHeight;
         StoreDrawClipRect(0, 0, kWidth, kHeight);
         UseRenderBackend(&kTextureBackend);
+#ifdef _WIN32
+        // Graph draws need a started library there.
+        g_system.started = 1;
+        g_system.active = 1;
+#endif
         s_glyphDraws.clear();
         s_refuseImages = 0;
     }
@@ -330,6 +335,10 @@ protected:
         ResetFontState();
         DestroyAllGraphs();
         UseRenderBackend(&kSoftwareRenderBackend);
+#ifdef _WIN32
+        g_system.started = 0;
+        g_system.active = 0;
+#endif
         FontText::TearDown();
     }
 };
@@ -343,7 +352,7 @@ TEST_F(TextureFontText, AFontWhoseGlyphTextureCannotBeMadeIsRefusedAloud)
     EXPECT_TRUE(log.Contains(L"テクスチャ文字キャッシュの作成に失敗しました"));
     EXPECT_EQ(GetFontTable()->liveCount, live);
     EXPECT_EQ(s_fonts.liveFonts, 0);
-    EXPECT_EQ(quarn::GraphTable()->liveCount, 0);
+    EXPECT_EQ(GraphTable()->liveCount, 0);
 }
 
 TEST_F(TextureFontText, GlyphsAreCachePortionsAtTheirPensTintedByTheTextColour)
@@ -376,7 +385,7 @@ TEST_F(TextureFontText, GlyphsAreCachePortionsAtTheirPensTintedByTheTextColour)
         EXPECT_EQ(d.y, top - cy);
     }
     // The caller's bright colour and clip are back.
-    EXPECT_EQ(quarn::DrawBrightRgb(g_drawSettings), 0x102030u);
+    EXPECT_EQ(DrawBrightRgb(g_drawSettings), 0x102030u);
     EXPECT_EQ(g_drawSettings.clip.right, kWidth);
 }
 
@@ -386,12 +395,12 @@ TEST_F(TextureFontText, TheCacheImageHoldsWhiteTexelsWhoseAlphaIsTheCoverage)
     ASSERT_GE(font, 0);
     ASSERT_EQ(DrawTextWithFont(0, 0, L"a", PackScreenColor(255, 255, 255), font, 0, 0), 0);
     const FontRecord* record = GetFontRecord(font);
-    const quarn::BaseImage& image = record->cacheImage;
+    const BaseImage& image = record->cacheImage;
     ASSERT_NE(image.pixels, nullptr);
     int32_t cx = 0;
     int32_t cy = 0;
     ASSERT_EQ(TextureCellOrigin(record, record->codeUnits['a'].entry->cell, &cx, &cy), 0);
-    const quarn::ColorFormat& f = image.format;
+    const ColorFormat& f = image.format;
     const uint32_t colour = f.redMask | f.greenMask | f.blueMask;
     auto texel = [&](int32_t x, int32_t y) {
         uint32_t v = 0;
@@ -403,7 +412,7 @@ TEST_F(TextureFontText, TheCacheImageHoldsWhiteTexelsWhoseAlphaIsTheCoverage)
     EXPECT_EQ(texel(cx, cy), colour | f.alphaMask);
     EXPECT_EQ(texel(cx + BoxWidth('a') + 2, cy), colour);
     // The graph got the same texels.
-    const quarn::GraphRecord* graph = quarn::FindGraphRecord(record->cacheGraph);
+    const GraphRecord* graph = FindGraphRecord(record->cacheGraph);
     ASSERT_NE(graph, nullptr);
     uint32_t uploaded = 0;
     std::memcpy(&uploaded, graph->view.pixels + ptrdiff_t{graph->view.store->pitch} * cy + ptrdiff_t{cx} * 4, 4);

@@ -10,8 +10,6 @@
 
 namespace {
 
-using quarn::MEMIMG;
-
 TEST(FontLayout, CellSidesAndHeights)
 {
     struct Case {
@@ -309,10 +307,10 @@ struct Canvas {
     MEMIMG image{};
     Canvas(int w, int h, int kind, int alpha)
     {
-        EXPECT_EQ(quarn::CreateMemImgWithOptions(&image, w, h, -1, 0, kind, 0, alpha, 0, nullptr), 0);
-        quarn::FillMemImgPixels(&image, nullptr, 0);
+        EXPECT_EQ(CreateMemImgWithOptions(&image, w, h, -1, 0, kind, 0, alpha, 0, nullptr), 0);
+        FillMemImgPixels(&image, nullptr, 0);
     }
-    ~Canvas() { quarn::ReleaseMemImgRef(&image); }
+    ~Canvas() { ReleaseMemImgRef(&image); }
     uint32_t Pixel32(int x, int y) const
     {
         uint32_t v;
@@ -326,7 +324,7 @@ TEST(GlyphDrawing, FullCoverageIsOpaqueAndLevelsSpreadOverTheRange)
     TestFont font(kFontAntialiased, 8, 2);
     const std::vector<uint8_t> bits = {16, 9, 2, 1};
     GlyphEntry* e = font.Add('g', bits, 4, 4, 1);
-    Canvas canvas(8, 4, quarn::kMemImgXrgb32, 1);
+    Canvas canvas(8, 4, kMemImgXrgb32, 1);
     GlyphDrawTarget t{&canvas.image, {0, 0, 8, 4}, 0xFFFFFF, 0, 0};
     DrawMemoryGlyph(font.record.get(), e, t, 2, 1);
     EXPECT_EQ(canvas.Pixel32(2, 1), 0xFFFFFFFFu);
@@ -341,7 +339,7 @@ TEST(GlyphDrawing, AntialiasedEdgeMixesBodyOverEdge)
     TestFont font(kFontAntialiasedEdge, 8, 2);
     const std::vector<uint8_t> bits = {16, 0, 0, 0};
     GlyphEntry* e = font.Add('.', bits, 4, 1, 1);
-    Canvas canvas(4, 4, quarn::kMemImgXrgb32, 1);
+    Canvas canvas(4, 4, kMemImgXrgb32, 1);
     GlyphDrawTarget t{&canvas.image, {0, 0, 4, 4}, 0xFFFFFF, 0xFF0000, 0};
     DrawMemoryGlyph(font.record.get(), e, t, 0, 0);
     EXPECT_EQ(canvas.Pixel32(1, 1), 0xFFFFFFFFu) << "full body";
@@ -354,7 +352,7 @@ TEST(GlyphDrawing, VerticalTurnsClockwiseAndClips)
     TestFont font(kFontEdge, 8, 2, 1);
     // A 2 x 1 body: with its edge a 4 x 3 box.
     GlyphEntry* e = font.Add('-', {0xC0, 0, 0, 0}, 4, 2, 1);
-    Canvas canvas(8, 8, quarn::kMemImgXrgb32, 0);
+    Canvas canvas(8, 8, kMemImgXrgb32, 0);
     GlyphDrawTarget t{&canvas.image, {0, 0, 8, 8}, 0xFFFFFF, 0x0000FF, 1};
     DrawMemoryGlyph(font.record.get(), e, t, 2, 2);
     // Turned: 3 wide, 4 high; the body runs down the middle column.
@@ -366,7 +364,7 @@ TEST(GlyphDrawing, VerticalTurnsClockwiseAndClips)
     EXPECT_EQ(canvas.Pixel32(3, 5), 0x0000FFu);
     EXPECT_EQ(canvas.Pixel32(2, 2), 0u);
 
-    Canvas clipped(8, 8, quarn::kMemImgXrgb32, 0);
+    Canvas clipped(8, 8, kMemImgXrgb32, 0);
     t.image = &clipped.image;
     t.clip = {0, 0, 3, 4};
     DrawMemoryGlyph(font.record.get(), e, t, 2, 2);
@@ -379,7 +377,7 @@ TEST(GlyphDrawing, GlyphsAtTheEndOfTheRangeDrawNothing)
 {
     TestFont font(kFontAntialiased, 8, 2);
     GlyphEntry* e = font.Add('g', std::vector<uint8_t>(4 * 4, 16), 4, 4, 4);
-    Canvas canvas(8, 8, quarn::kMemImgXrgb32, 0);
+    Canvas canvas(8, 8, kMemImgXrgb32, 0);
     GlyphDrawTarget t{&canvas.image, {0, 0, 8, 8}, 0xFFFFFF, 0, 0};
     for (int32_t vertical : {0, 1}) {
         t.vertical = vertical;
@@ -408,9 +406,9 @@ TEST(GlyphColors, BrightScalesEachChannelOfTheScreenFormat)
 TEST(GlyphColors, TextColoursTakeTheFormOfTheImageDrawnInto)
 {
     const ScreenSettings kept = g_screenSettings;
-    Canvas wide(2, 2, quarn::kMemImgXrgb32, 0);
-    Canvas narrow(2, 2, quarn::kMemImgRgb565, 0);
-    Canvas narrowAlpha(2, 2, quarn::kMemImgRgb565, 1);
+    Canvas wide(2, 2, kMemImgXrgb32, 0);
+    Canvas narrow(2, 2, kMemImgRgb565, 0);
+    Canvas narrowAlpha(2, 2, kMemImgRgb565, 1);
     struct Case {
         int32_t screenBits;
         uint32_t value, bright;

@@ -3,6 +3,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz_image::Run(data, size, quarn::DecodeBmpStream);
+    fuzz_image::Run(data, size, DecodeBmpStream);
     return 0;
 }

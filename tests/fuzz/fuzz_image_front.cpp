@@ -4,6 +4,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz_image::Run(data, size, quarn::DecodeImageStream);
+    fuzz_image::Run(data, size, DecodeImageStream);
     return 0;
 }

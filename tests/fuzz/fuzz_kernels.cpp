@@ -15,8 +15,6 @@
 #include "quarn/softrender/softrender.h"
 #include "../softrender/render_reference.h"
 
-using namespace quarn;
-
 namespace {
 
 // A view that releases itself.

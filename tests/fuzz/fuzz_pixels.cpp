@@ -15,8 +15,6 @@
 #include "quarn/core/core.h"
 #include "quarn/image/image.h"
 
-using namespace quarn;
-
 namespace {
 
 // Control values come from `in`, the many bytes of palettes and pixels from `px`.

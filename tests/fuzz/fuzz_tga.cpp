@@ -3,6 +3,6 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    fuzz_image::Run(data, size, quarn::DecodeTgaStream);
+    fuzz_image::Run(data, size, DecodeTgaStream);
     return 0;
 }

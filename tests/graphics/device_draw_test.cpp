@@ -19,8 +19,6 @@
 #include "quarn/runtime/runtime.h"
 #include "tests/graphics/screen_fixture.h"
 
-using namespace quarn;
-
 namespace {
 
 constexpr int32_t kW = 160;

@@ -12,8 +12,6 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
-
 namespace {
 
 struct DrawnBatch {

@@ -14,8 +14,6 @@
 #include "quarn/graphics/graphics.h"
 #include "tests/core/log_capture.h"
 
-using namespace quarn;
-
 namespace {
 
 // ---- A device that records every call

@@ -18,8 +18,6 @@
 #include "tests/core/log_capture.h"
 #include "tests/graphics/screen_fixture.h"
 
-using namespace quarn;
-
 namespace {
 
 // Untextured pre-transformed vertices: position, rhw, colour.

@@ -6,8 +6,6 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
-using namespace quarn;
-
 namespace {
 
 // Each test starts from a fresh draw state and an unset screen.

@@ -16,8 +16,6 @@
 
 namespace graph_test {
 
-using namespace quarn;
-
 constexpr int32_t kScreenW = 32;
 constexpr int32_t kScreenH = 24;
 constexpr int32_t kCodeBase = 16;  // red = kCodeBase + x, green = kCodeBase + y

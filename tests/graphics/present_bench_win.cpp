@@ -56,7 +56,7 @@ double MeasureFrames(int hardware, double* wall)
     double result = -1;
     if (InitializeGraphics() == 0 && g_screenSettings.hardwareActive == hardware) {
         g_system.started = 1;
-        SelectDrawTarget(quarn::kDrawTargetBackScreen);
+        SelectDrawTarget(kDrawTargetBackScreen);
         for (int i = 0; i < 20; ++i) {  // warm-up
             WipeDrawScreen(nullptr);
             PresentScreen();

@@ -57,7 +57,7 @@ inline void EndSoftwareScreen()
 }
 
 // The colour bits (0x00RRGGBB) of a pixel of a 32-bit image.
-inline uint32_t PixelOf(const quarn::MEMIMG& image, int32_t x, int32_t y)
+inline uint32_t PixelOf(const MEMIMG& image, int32_t x, int32_t y)
 {
     uint32_t v = 0;
     std::memcpy(&v, image.pixels + ptrdiff_t{image.store->pitch} * y + 4 * x, 4);

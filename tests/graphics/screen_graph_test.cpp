@@ -13,8 +13,6 @@
 #include "quarn/system/system.h"
 #include "tests/graphics/screen_fixture.h"
 
-using namespace quarn;
-
 namespace {
 
 constexpr int32_t kWidth = 64;

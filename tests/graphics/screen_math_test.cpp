@@ -2,11 +2,9 @@
 
 #include "quarn/graphics/graphics.h"
 
-using namespace quarn;
-
 namespace {
 
-void ExpectRect(const quarn::PixelRect& r, int32_t left, int32_t top, int32_t right, int32_t bottom)
+void ExpectRect(const PixelRect& r, int32_t left, int32_t top, int32_t right, int32_t bottom)
 {
     EXPECT_EQ(r.left, left);
     EXPECT_EQ(r.top, top);
@@ -16,26 +14,26 @@ void ExpectRect(const quarn::PixelRect& r, int32_t left, int32_t top, int32_t ri
 
 TEST(PresentRectTest, ClientAreaMapsBackIntoThePicture)
 {
-    const quarn::PixelRect area{20, 10, 120, 40};
+    const PixelRect area{20, 10, 120, 40};
     // Shown unscaled: the picture's own coordinates.
-    ExpectRect(MapPresentRect(area, quarn::PixelRect{0, 0, 300, 60}, 300, 60), 20, 10, 120, 40);
+    ExpectRect(MapPresentRect(area, PixelRect{0, 0, 300, 60}, 300, 60), 20, 10, 120, 40);
     // Shown twice as large: half the client coordinates.
-    ExpectRect(MapPresentRect(area, quarn::PixelRect{0, 0, 600, 120}, 300, 60), 10, 5, 60, 20);
+    ExpectRect(MapPresentRect(area, PixelRect{0, 0, 600, 120}, 300, 60), 10, 5, 60, 20);
     // Shown below a 30-pixel bar.
-    ExpectRect(MapPresentRect(quarn::PixelRect{0, 30, 300, 90}, quarn::PixelRect{0, 30, 300, 90}, 300, 60), 0, 0, 300, 60);
+    ExpectRect(MapPresentRect(PixelRect{0, 30, 300, 90}, PixelRect{0, 30, 300, 90}, 300, 60), 0, 0, 300, 60);
     // Nothing shown yet: client and picture coincide.
-    ExpectRect(MapPresentRect(area, quarn::PixelRect{0, 0, 0, 0}, 300, 60), 20, 10, 120, 40);
+    ExpectRect(MapPresentRect(area, PixelRect{0, 0, 0, 0}, 300, 60), 20, 10, 120, 40);
 }
 
 TEST(PresentRectTest, LargeWindowsDoNotOverflow)
 {
-    const quarn::PixelRect area{0, 0, 40000, 40000};
-    ExpectRect(MapPresentRect(area, quarn::PixelRect{0, 0, 80000, 80000}, 40000, 40000), 0, 0, 20000, 20000);
+    const PixelRect area{0, 0, 40000, 40000};
+    ExpectRect(MapPresentRect(area, PixelRect{0, 0, 80000, 80000}, 40000, 40000), 0, 0, 20000, 20000);
 }
 
 TEST(PresentRectTest, SourceRowsCountFromTheBottom)
 {
-    const DibSourceRect from = BottomUpSourceRect(quarn::PixelRect{20, 10, 120, 40}, 60);
+    const DibSourceRect from = BottomUpSourceRect(PixelRect{20, 10, 120, 40}, 60);
     EXPECT_EQ(from.x, 20);
     EXPECT_EQ(from.y, 20);  // 60 - 40
     EXPECT_EQ(from.width, 100);

@@ -13,8 +13,6 @@
 #include "tests/core/log_capture.h"
 #include "tests/graphics/screen_fixture.h"
 
-using namespace quarn;
-
 namespace {
 
 std::wstring g_logText;

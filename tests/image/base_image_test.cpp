@@ -7,7 +7,7 @@
 #include "formats.h"
 #include "quarn/core/core.h"
 
-namespace quarn::test {
+namespace test {
 namespace {
 
 // An image that discards itself.
@@ -343,4 +343,4 @@ TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
 }
 
 }  // namespace
-}  // namespace quarn::test
+}  // namespace test

@@ -5,7 +5,7 @@
 
 #include "decode_helpers.h"
 
-namespace quarn::test {
+namespace test {
 namespace {
 
 struct BmpFile {
@@ -335,4 +335,4 @@ TEST(BmpDecoder, RefusesFilesThatDoNotHoldWhatTheyPromise) {
 }
 
 }  // namespace
-}  // namespace quarn::test
+}  // namespace test

@@ -19,20 +19,20 @@ constexpr int kSize = 1024;
 struct Pair {
     const char* name;
     int srcBytes, dstBytes;
-    quarn::ColorFormat src, dst;
+    ColorFormat src, dst;
     pixman_format_code_t pixSrc, pixDst;
 };
 
-quarn::ColorFormat Masks(int depth, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
-    quarn::ColorFormat f{};
-    quarn::SetupFormatFromMasks(&f, depth, r, g, b, a);
+ColorFormat Masks(int depth, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+    ColorFormat f{};
+    SetupFormatFromMasks(&f, depth, r, g, b, a);
     return f;
 }
 
 Pair MakePair(int which) {
-    const quarn::ColorFormat xrgb = Masks(32, 0xFF0000, 0xFF00, 0xFF, 0);
-    const quarn::ColorFormat argb = Masks(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);
-    const quarn::ColorFormat r565 = Masks(16, 0xF800, 0x07E0, 0x1F, 0);
+    const ColorFormat xrgb = Masks(32, 0xFF0000, 0xFF00, 0xFF, 0);
+    const ColorFormat argb = Masks(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000);
+    const ColorFormat r565 = Masks(16, 0xF800, 0x07E0, 0x1F, 0);
     switch (which) {
     case 0: return {"X8R8G8B8->R5G6B5", 4, 2, xrgb, r565, PIXMAN_x8r8g8b8, PIXMAN_r5g6b5};
     case 1: return {"A8R8G8B8->X8R8G8B8", 4, 4, argb, xrgb, PIXMAN_a8r8g8b8, PIXMAN_x8r8g8b8};
@@ -57,9 +57,9 @@ void SetRate(benchmark::State& state) {
 void BM_Convert(benchmark::State& state) {
     const Pair p = MakePair(int(state.range(0)));
     Buffers b(p);
-    const quarn::PixelRect rect = {0, 0, kSize, kSize};
+    const PixelRect rect = {0, 0, kSize, kSize};
     for (auto _ : state) {
-        quarn::ConvertPixelRect(reinterpret_cast<uint8_t*>(b.dst.data()), kSize * p.dstBytes, &p.dst,
+        ConvertPixelRect(reinterpret_cast<uint8_t*>(b.dst.data()), kSize * p.dstBytes, &p.dst,
                                 reinterpret_cast<const uint8_t*>(b.src.data()), kSize * p.srcBytes,
                                 &p.src, nullptr, 0, nullptr, 0, 0, &rect, 0, 0, 0, 0, 0, 0, 0, 0);
         benchmark::DoNotOptimize(b.dst.data());

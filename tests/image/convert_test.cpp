@@ -6,7 +6,7 @@
 #include "formats.h"
 #include "quarn/core/core.h"
 
-namespace quarn::test {
+namespace test {
 namespace {
 
 enum Fmt { R565, X555, A1555, A4444, XRGB, ARGB, RGB24, GREY };
@@ -414,4 +414,4 @@ TEST(HalveImageForMipmap, SizesAndAverages) {
 }
 
 }  // namespace
-}  // namespace quarn::test
+}  // namespace test

@@ -18,7 +18,7 @@
 
 #include "decode_helpers.h"
 
-namespace quarn::test {
+namespace test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -389,4 +389,4 @@ TEST(BmpCorpus, MatchesAPlainReadingOfTheTestImages) {
 }
 
 }  // namespace
-}  // namespace quarn::test
+}  // namespace test

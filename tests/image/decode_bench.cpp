@@ -46,10 +46,10 @@ std::vector<Bytes> Decodable(std::vector<Bytes> files) {
     std::vector<Bytes> kept;
     for (Bytes& f : files) {
         MemoryStream* m = OpenMemoryStream(f.data(), uint32_t(f.size()));
-        const quarn::ImageStream s{GetMemoryStreamFunctions(), reinterpret_cast<StreamHandle>(m)};
-        quarn::BaseImage image;
-        if (quarn::DecodeImageStream(&s, &image) == 0) kept.push_back(std::move(f));
-        quarn::DiscardBaseImage(&image);
+        const ImageStream s{GetMemoryStreamFunctions(), reinterpret_cast<StreamHandle>(m)};
+        BaseImage image;
+        if (DecodeImageStream(&s, &image) == 0) kept.push_back(std::move(f));
+        DiscardBaseImage(&image);
         CloseMemoryStream(reinterpret_cast<StreamHandle>(m));
     }
     return kept;
@@ -80,11 +80,11 @@ size_t TotalBytes(const std::vector<Bytes>& files) {
 // Through the library: a memory stream, the front with its decoders in order, a base image.
 void DecodeThroughLibrary(const Bytes& file) {
     MemoryStream* m = OpenMemoryStream(file.data(), uint32_t(file.size()));
-    const quarn::ImageStream s{GetMemoryStreamFunctions(), reinterpret_cast<StreamHandle>(m)};
-    quarn::BaseImage image;
-    quarn::DecodeImageStream(&s, &image);
+    const ImageStream s{GetMemoryStreamFunctions(), reinterpret_cast<StreamHandle>(m)};
+    BaseImage image;
+    DecodeImageStream(&s, &image);
     benchmark::DoNotOptimize(image.pixels);
-    quarn::DiscardBaseImage(&image);
+    DiscardBaseImage(&image);
     CloseMemoryStream(reinterpret_cast<StreamHandle>(m));
 }
 

@@ -17,7 +17,7 @@
 #include "quarn/core/files.h"
 #include "quarn/image/image.h"
 
-namespace quarn::test {
+namespace test {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -85,4 +85,4 @@ inline std::string DepsSource(const char* sub) {
     return "";
 }
 
-}  // namespace quarn::test
+}  // namespace test

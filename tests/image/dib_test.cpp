@@ -5,7 +5,7 @@
 #include "formats.h"
 #include "quarn/core/core.h"
 
-namespace quarn::test {
+namespace test {
 namespace {
 
 // A DIB header with room for a full palette.
@@ -73,4 +73,4 @@ TEST(BaseImageToDib, Rgb888IsLentWhenRowsMatch) {
 }
 
 }  // namespace
-}  // namespace quarn::test
+}  // namespace test

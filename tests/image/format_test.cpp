@@ -4,7 +4,7 @@
 
 #include "formats.h"
 
-namespace quarn::test {
+namespace test {
 namespace {
 
 TEST(ColorFormat, RecordLayout) {
@@ -117,4 +117,4 @@ TEST(PixelCode, Decode) {
 }
 
 }  // namespace
-}  // namespace quarn::test
+}  // namespace test

@@ -6,7 +6,7 @@
 
 #include "quarn/image/image.h"
 
-namespace quarn::test {
+namespace test {
 
 inline ColorFormat Masks(int depth, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
     ColorFormat f{};
@@ -63,4 +63,4 @@ inline uint32_t Convert1(const ColorFormat& dst, const ColorFormat& src, uint32_
     return Convert(dst, src, {v}, 1, 1, o)[0];
 }
 
-}  // namespace quarn::test
+}  // namespace test

@@ -13,7 +13,7 @@
 #include "decode_helpers.h"
 #include "quarn/core/handle.h"
 
-namespace quarn::test {
+namespace test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -271,4 +271,4 @@ TEST(HeldImages, LiveBehindHandlesUntilDestroyed) {
 }
 
 }  // namespace
-}  // namespace quarn::test
+}  // namespace test

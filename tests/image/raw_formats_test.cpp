@@ -6,7 +6,7 @@
 
 #include "decode_helpers.h"
 
-namespace quarn::test {
+namespace test {
 namespace {
 
 // ---- "BGRA" ----
@@ -560,4 +560,4 @@ TEST(DecodeImageStream, DecodersReadFromTheStart) {
 }
 
 }  // namespace
-}  // namespace quarn::test
+}  // namespace test

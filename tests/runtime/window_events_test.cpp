@@ -75,7 +75,7 @@ TEST_F(WindowEventTest, DisplayChangeClosesTheWindowOnlyWhenTheScreenCannotFollo
         {1, 32, 200, 768, true},    // smaller than the screen
     };
     for (const Case& c : cases) {
-        quarn::g_drawSettings.graphRestoreRoutine = c.restore ? RestoreNothing : nullptr;
+        g_drawSettings.graphRestoreRoutine = c.restore ? RestoreNothing : nullptr;
         g_system.closePosted = 0;
         g_system.displayChanged = 0;
         g_logText.clear();
@@ -91,7 +91,7 @@ TEST_F(WindowEventTest, DisplayChangeClosesTheWindowOnlyWhenTheScreenCannotFollo
     }
     EXPECT_EQ(closes, 4);
     g_system.closePosted = 0;
-    quarn::g_drawSettings.graphRestoreRoutine = nullptr;
+    g_drawSettings.graphRestoreRoutine = nullptr;
     ClearWindowHandlers();
 }
 

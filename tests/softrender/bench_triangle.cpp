@@ -10,10 +10,8 @@
 
 namespace {
 // The state the benchmarks' kernel calls draw under.
-quarn::SoftBlendState g_blend{};
+SoftBlendState g_blend{};
 }  // namespace
-
-using namespace quarn;
 
 namespace {
 

@@ -8,7 +8,6 @@
 #include "quarn/softrender/softrender.h"
 #include "test_images.h"
 
-using namespace quarn;
 using testimg::Get;
 using testimg::Img;
 using testimg::Put;

@@ -5,9 +5,6 @@
 
 namespace ref {
 
-using quarn::MEMIMG;
-using quarn::MemImgBase;
-
 namespace {
 
 int64_t FloorDiv(int64_t a, int64_t b)
@@ -513,7 +510,7 @@ void TriangleQuad(MEMIMG* dst, const MEMIMG* src, const MEMIMG* mask, int qx, in
     if ((mode == 1 || mode == 2 || mode == 3) && st.p == 0) return;
     const MemImgBase* s = src->store;
     const bool wide = s->kind == 1;
-    const int srcBytes = quarn::MemImgBytesPerPixel(s->kind, s->paletted, s->alpha);
+    const int srcBytes = MemImgBytesPerPixel(s->kind, s->paletted, s->alpha);
     const int dstBytes = wide ? 4 : 2;
     for (int ty = 0; ty < src->height; ++ty)
         for (int tx = 0; tx < src->width; ++tx) {
@@ -552,7 +549,7 @@ void TriangleQuad(MEMIMG* dst, const MEMIMG* src, const MEMIMG* mask, int qx, in
         }
 }
 
-void Fill(MEMIMG* dst, const quarn::PixelRect* rect, uint32_t color, const Settings& st,
+void Fill(MEMIMG* dst, const PixelRect* rect, uint32_t color, const Settings& st,
           bool isDrawTarget)
 {
     const MemImgBase* ds = dst->store;

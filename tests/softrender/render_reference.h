@@ -11,7 +11,7 @@ struct Settings {
     int mode;
     int p;
     uint32_t bright;        // 0x00RRGGBB; 0xFFFFFF none
-    quarn::PixelRect clip;
+    PixelRect clip;
     int borderPos;          // mask ramp
     int borderRange;
     int simd;               // forms forced: 0 plain, 1 MMX, 2 SSE2 (MMX rounding from 1)
@@ -21,20 +21,20 @@ struct Settings {
 int MaskWeight(int value, int borderPos, int borderRange);
 
 // Draws src into dst as the blit must; reads and writes single pixels only.
-void Render(quarn::MEMIMG* dst, const quarn::MEMIMG* src, int x, int y, int transparent,
-            const quarn::MEMIMG* mask, const Settings& s);
+void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
+            const MEMIMG* mask, const Settings& s);
 
 // The scaled blit: each destination pixel takes its source pixel by the closed form of the walk.
-void RenderScaled(quarn::MEMIMG* dst, const quarn::MEMIMG* src, const int32_t corners[4],
-                  int transparent, const quarn::MEMIMG* mask, const Settings& s);
+void RenderScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4],
+                  int transparent, const MEMIMG* mask, const Settings& s);
 
 // The draw that the two triangles of the identity quad at (qx, qy) must make: each texel of
 // the source onto the pixel at its own offset, through the triangle kernel's pixel stage.
-void TriangleQuad(quarn::MEMIMG* dst, const quarn::MEMIMG* src, const quarn::MEMIMG* mask, int qx,
+void TriangleQuad(MEMIMG* dst, const MEMIMG* src, const MEMIMG* mask, int qx,
                   int qy, int transparent, const Settings& s);
 
 // The rectangle fill, with the packed add and subtract computed channel by channel.
-void Fill(quarn::MEMIMG* dst, const quarn::PixelRect* rect, uint32_t color, const Settings& s,
+void Fill(MEMIMG* dst, const PixelRect* rect, uint32_t color, const Settings& s,
           bool isDrawTarget);
 
 // The packed saturating add and subtract by their channel descriptions (32-bit when wide,

@@ -9,7 +9,6 @@
 #include "render_reference.h"
 #include "test_images.h"
 
-using namespace quarn;
 using namespace testimg;
 
 namespace {

@@ -11,7 +11,6 @@
 #include "render_reference.h"
 #include "test_images.h"
 
-using namespace quarn;
 using namespace testimg;
 
 namespace {

@@ -14,8 +14,6 @@
 
 namespace testimg {
 
-using namespace quarn;
-
 constexpr PixelRect kNoClip{-100000, -100000, 100000, 100000};
 
 // The state the tests' kernel calls draw under.

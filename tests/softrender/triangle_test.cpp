@@ -11,7 +11,6 @@
 #include "render_reference.h"
 #include "test_images.h"
 
-using namespace quarn;
 using testimg::g_blend;
 using testimg::Get;
 using testimg::Comparison;

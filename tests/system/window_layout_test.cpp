@@ -9,8 +9,6 @@
 
 namespace {
 
-using quarn::PixelRect;
-
 constexpr int32_t kFrameW = 16;
 constexpr int32_t kFrameH = 39;
 
@@ -98,7 +96,7 @@ TEST(LayeredPicture, IsTheImageWithTheCaptionHeightAbove)
 
 // A 3 x 2 image of the given format holding the given pixels, row by row.
 struct SmallImage {
-    quarn::BaseImage image{};
+    BaseImage image{};
     uint32_t pixels[6]{};
     uint16_t pixels16[6]{};
 };
@@ -106,12 +104,12 @@ struct SmallImage {
 void MakeSmallImage(SmallImage* out, int bits, uint32_t alphaMask, const uint32_t values[6])
 {
     if (bits == 16) {
-        quarn::SetupFormatFromMasks(&out->image.format, 16, 0xF800, 0x07E0, 0x001F, 0);
+        SetupFormatFromMasks(&out->image.format, 16, 0xF800, 0x07E0, 0x001F, 0);
         for (int i = 0; i < 6; ++i) out->pixels16[i] = static_cast<uint16_t>(values[i]);
         out->image.pixels = reinterpret_cast<uint8_t*>(out->pixels16);
         out->image.pitch = 6;
     } else {
-        quarn::SetupFormatFromMasks(&out->image.format, 32, 0xFF0000, 0xFF00, 0xFF, alphaMask);
+        SetupFormatFromMasks(&out->image.format, 32, 0xFF0000, 0xFF00, 0xFF, alphaMask);
         for (int i = 0; i < 6; ++i) out->pixels[i] = values[i];
         out->image.pixels = reinterpret_cast<uint8_t*>(out->pixels);
         out->image.pitch = 12;
