@@ -181,7 +181,7 @@ if(QUARN_WINDOWS)
   else()
     set(QUARN_DEPS ${QUARN_ROOT}/.deps/prefix)
   endif()
-  foreach(lib png16 jpeg ogg vorbis vorbisfile theoradec)
+  foreach(lib png16 jpeg ogg vorbis vorbisfile theoradec theoraenc)
     add_library(quarn_dep_${lib} STATIC IMPORTED GLOBAL)
     set_target_properties(quarn_dep_${lib} PROPERTIES
       IMPORTED_LOCATION ${QUARN_DEPS}/lib/lib${lib}.a
@@ -192,6 +192,7 @@ if(QUARN_WINDOWS)
   set_target_properties(quarn_dep_vorbis PROPERTIES INTERFACE_LINK_LIBRARIES quarn_dep_ogg)
   set_target_properties(quarn_dep_vorbisfile PROPERTIES INTERFACE_LINK_LIBRARIES quarn_dep_vorbis)
   set_target_properties(quarn_dep_theoradec PROPERTIES INTERFACE_LINK_LIBRARIES quarn_dep_ogg)
+  set_target_properties(quarn_dep_theoraenc PROPERTIES INTERFACE_LINK_LIBRARIES quarn_dep_theoradec)
   if(QUARN_BENCH)
     # The benchmarks' anchors, cross-built by `tools/setup --bench`.
     foreach(lib pixman-1 gmp)
@@ -210,6 +211,15 @@ else()
   set_target_properties(quarn_dep_png16 PROPERTIES INTERFACE_LINK_LIBRARIES PNG::PNG)
   add_library(quarn_dep_jpeg INTERFACE IMPORTED GLOBAL)
   set_target_properties(quarn_dep_jpeg PROPERTIES INTERFACE_LINK_LIBRARIES JPEG::JPEG)
+  # The Ogg video decoder's glue is portable: the system's libogg and libtheora (the encoder
+  # only for the tests' clips).
+  foreach(lib ogg theoradec theoraenc)
+    find_library(QUARN_LIB_${lib} ${lib} REQUIRED)
+    add_library(quarn_dep_${lib} INTERFACE IMPORTED GLOBAL)
+    set_target_properties(quarn_dep_${lib} PROPERTIES INTERFACE_LINK_LIBRARIES ${QUARN_LIB_${lib}})
+  endforeach()
+  set_target_properties(quarn_dep_theoradec PROPERTIES INTERFACE_LINK_LIBRARIES "${QUARN_LIB_theoradec};quarn_dep_ogg")
+  set_target_properties(quarn_dep_theoraenc PROPERTIES INTERFACE_LINK_LIBRARIES "${QUARN_LIB_theoraenc};quarn_dep_theoradec")
   if(QUARN_BENCH)
     # The benchmarks' anchors: the system's pixman, GMP and Google Benchmark.
     find_package(PkgConfig REQUIRED)

@@ -10,6 +10,7 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 #include "quarn/graphics/device_state.h"
+#include "quarn/graphics/mask.h"
 
 namespace {
 // The standard font's settings in a fresh process: none made yet, 16 pixels, thickness 6,
@@ -780,8 +781,8 @@ int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int hand
         const int64_t across = int64_t{QueryFontHeight(handle)} + 3;
         area = vertical ? PixelRect{x, y, SaturateToInt32(x + across), clip.bottom}
                         : PixelRect{x, y, clip.right, SaturateToInt32(y + across)};
-        if (masking && g_graphHooks.prepareMaskedDrawArea != nullptr) {
-            g_graphHooks.prepareMaskedDrawArea(&area);
+        if (masking) {
+            PrepareMaskedDrawArea(&area);
         }
     }
     int32_t result = 0;
@@ -792,8 +793,8 @@ int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int hand
         result = DrawTextFromTextureCache(x, y, text, color, edgeColor, vertical, handle);
         if (invert) backend->invertAreaAfterSubtract(&area);
     }
-    if (masking && g_graphHooks.commitMaskedDrawArea != nullptr) {
-        g_graphHooks.commitMaskedDrawArea(&area);
+    if (masking) {
+        CommitMaskedDrawArea(&area);
     }
     return result;
 }

@@ -11,6 +11,8 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/graphics/mask_win.h"
+#include "quarn/graphics/shader_win.h"
 
 // The seam passes the device API's numbers through unchanged.
 static_assert(kRsZEnable == uint32_t(D3DRS_ZENABLE) && kRsShadeMode == uint32_t(D3DRS_SHADEMODE) && kRsZWriteEnable == uint32_t(D3DRS_ZWRITEENABLE) &&
@@ -124,10 +126,67 @@ int32_t DevUnbindShaders()
     return 0;
 }
 
+int32_t DevSetLight(uint32_t index, const DeviceLight* light)
+{
+    return Code(G().device->SetLight(index, reinterpret_cast<const D3DLIGHT9*>(light)));
+}
+int32_t DevLightEnable(uint32_t index, int32_t enable) { return Code(G().device->LightEnable(index, enable)); }
+int32_t DevSetMaterial(const DeviceMaterial* material)
+{
+    return Code(G().device->SetMaterial(reinterpret_cast<const D3DMATERIAL9*>(material)));
+}
+int32_t DevSetVertexShaderConstantF(uint32_t start, const float* data, uint32_t count)
+{
+    return Code(G().device->SetVertexShaderConstantF(start, data, count));
+}
+int32_t DevSetPixelShaderConstantF(uint32_t start, const float* data, uint32_t count)
+{
+    return Code(G().device->SetPixelShaderConstantF(start, data, count));
+}
+int32_t DevSetVertexShaderConstantB(uint32_t start, const int32_t* data, uint32_t count)
+{
+    static_assert(sizeof(BOOL) == sizeof(int32_t), "bool constants");
+    return Code(G().device->SetVertexShaderConstantB(start, reinterpret_cast<const BOOL*>(data), count));
+}
+static_assert(sizeof(DeviceLight) == sizeof(D3DLIGHT9) && sizeof(DeviceMaterial) == sizeof(D3DMATERIAL9),
+              "light and material layouts");
+void* DevCreateVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
+{
+    IDirect3DVertexBuffer9* buffer = nullptr;
+    if (FAILED(G().device->CreateVertexBuffer(length, usage, fvf, static_cast<D3DPOOL>(pool), &buffer, nullptr))) {
+        return nullptr;
+    }
+    return buffer;
+}
+void* DevCreateIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
+{
+    IDirect3DIndexBuffer9* buffer = nullptr;
+    if (FAILED(G().device->CreateIndexBuffer(length, usage, static_cast<D3DFORMAT>(format), static_cast<D3DPOOL>(pool),
+                                             &buffer, nullptr))) {
+        return nullptr;
+    }
+    return buffer;
+}
+int32_t DevLockBuffer(void* buffer, int32_t index, void** bytes)
+{
+    return index != 0 ? Code(static_cast<IDirect3DIndexBuffer9*>(buffer)->Lock(0, 0, bytes, 0))
+                      : Code(static_cast<IDirect3DVertexBuffer9*>(buffer)->Lock(0, 0, bytes, 0));
+}
+int32_t DevUnlockBuffer(void* buffer, int32_t index)
+{
+    return index != 0 ? Code(static_cast<IDirect3DIndexBuffer9*>(buffer)->Unlock())
+                      : Code(static_cast<IDirect3DVertexBuffer9*>(buffer)->Unlock());
+}
+// Both kinds of buffer are resources: Release sits at the same place of their interfaces.
+void DevReleaseBuffer(void* buffer) { static_cast<IDirect3DResource9*>(buffer)->Release(); }
+
 const DeviceCalls kRealDeviceCalls = {
     DevSetRenderState, DevSetSamplerState, DevSetTextureStageState, DevSetTexture,  DevSetTransform,
     DevSetViewport,    DevSetScissorRect,  DevSetFvf,               DevDrawPrimitiveUp, DevDrawIndexedPrimitiveUp,
     DevBeginScene,     DevEndScene,        DevSetRenderTarget,      DevUnbindShaders,
+    DevSetLight,       DevLightEnable,     DevSetMaterial,          DevSetVertexShaderConstantF,
+    DevSetPixelShaderConstantF, DevSetVertexShaderConstantB,
+    DevCreateVertexBuffer, DevCreateIndexBuffer, DevLockBuffer,     DevUnlockBuffer,    DevReleaseBuffer,
 };
 
 int32_t CheckTextureFormat(uint32_t usage, uint32_t format, void*)
@@ -431,6 +490,8 @@ void ReleaseDeviceObjects()
     if (g.lockSystemSurface != nullptr || g.lockedSurface != nullptr) {
         UnlockBackBuffer();
     }
+    ReleaseDeviceShaders();
+    ReleaseDeviceMaskScreen();
     UseDeviceCalls(nullptr);
     ReleaseObject(g.depthBuffer);
     ReleaseObject(g.subBackBuffer);
@@ -630,6 +691,8 @@ int32_t StartDeviceRenderBackend()
         g_isQuitRequested = IsQuitRequested;
         UseDeviceCalls(&kRealDeviceCalls);
         UseRenderBackend(&kDeviceRenderBackend);
+        StartDeviceShaders();
+        StartDeviceMaskScreen();
         return 0;
     }
     // The depth buffer, the device and the Direct3D object go; the software screen takes over.
@@ -803,4 +866,10 @@ int32_t UnlockBackBuffer()
     }
     g.softwareLocked = 0;
     return 0;
+}
+
+IDirect3DSurface9* DrawTargetSurface()
+{
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+    return TargetSurface(&format);
 }

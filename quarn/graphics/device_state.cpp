@@ -6,7 +6,9 @@
 
 #include <cstring>
 
+#include "quarn/graphics/camera.h"
 #include "quarn/graphics/draw_settings.h"
+#include "quarn/graphics/shader_pack.h"
 
 DeviceStateCache g_deviceCache{};
 VertexBatch g_vertexBatch{};
@@ -126,6 +128,46 @@ int32_t SetSamplerAddress(int32_t sampler, int32_t mode, int32_t* cache, uint32_
 const DeviceCalls* CurrentDeviceCalls() { return s_device; }
 
 void UseDeviceCalls(const DeviceCalls* calls) { s_device = calls; }
+
+void* CreateDeviceVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool)
+{
+    if (s_device == nullptr || s_device->createVertexBuffer == nullptr) {
+        return nullptr;
+    }
+    return s_device->createVertexBuffer(length, usage, fvf, pool);
+}
+
+void* CreateDeviceIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool)
+{
+    if (s_device == nullptr || s_device->createIndexBuffer == nullptr) {
+        return nullptr;
+    }
+    return s_device->createIndexBuffer(length, usage, format, pool);
+}
+
+int32_t LockDeviceBuffer(void* buffer, int32_t index, void** bytes)
+{
+    *bytes = nullptr;
+    if (buffer == nullptr || s_device == nullptr || s_device->lockBuffer == nullptr) {
+        return -1;
+    }
+    return s_device->lockBuffer(buffer, index, bytes) == 0 && *bytes != nullptr ? 0 : -1;
+}
+
+int32_t UnlockDeviceBuffer(void* buffer, int32_t index)
+{
+    if (buffer == nullptr || s_device == nullptr || s_device->unlockBuffer == nullptr) {
+        return -1;
+    }
+    return s_device->unlockBuffer(buffer, index) == 0 ? 0 : -1;
+}
+
+void ReleaseDeviceBuffer(void* buffer)
+{
+    if (buffer != nullptr && s_device != nullptr && s_device->releaseBuffer != nullptr) {
+        s_device->releaseBuffer(buffer);
+    }
+}
 
 uint8_t* BatchBuffer(int32_t kind)
 {
@@ -528,6 +570,10 @@ int32_t SetViewTransform(const Matrix4x4* matrix)
     }
     FlushVertexBatch();
     s_device->setTransform(kTsView, matrix);
+    Matrix4x4 transposed;
+    TransposeMatrix4x4(&transposed, matrix);
+    SetLibraryVertexShaderConstants(6, &transposed.m[0][0], 4);
+    RefreshLightViewConstants();
     return 0;
 }
 
@@ -538,6 +584,9 @@ int32_t SetProjectionTransform(const Matrix4x4* matrix)
     }
     FlushVertexBatch();
     s_device->setTransform(kTsProjection, matrix);
+    Matrix4x4 transposed;
+    TransposeMatrix4x4(&transposed, matrix);
+    SetLibraryVertexShaderConstants(2, &transposed.m[0][0], 4);
     return 0;
 }
 
@@ -965,8 +1014,11 @@ int32_t ReapplyAllDeviceStates()
     SetDepthBias(c.depthBias);
     const Matrix4x4 world = s.world;
     ApplyWorldMatrix(&world);
+    RebuildCombinedMatrix();
     SetViewTransform(&s.view);
-    SetProjectionTransform(&s.projection);
+    Matrix4x4 projection;
+    ComputeDeviceProjection(&projection);
+    SetProjectionTransform(&projection);
     SetSpecularEnable(c.specularEnable);
     if (c.diffuseSource != 255) {
         SetDiffuseFromVertexColor(c.diffuseSource != static_cast<int32_t>(kMcsMaterial));
@@ -975,6 +1027,7 @@ int32_t ReapplyAllDeviceStates()
         SetSpecularFromVertexColor(c.specularSource != static_cast<int32_t>(kMcsMaterial));
     }
     SetLightingState(c.lighting);
+    ReapplyDeviceLights();
     const PixelRect clip = s.clip;
     if (clip.left >= 0 && clip.top >= 0 && clip.right >= clip.left && clip.bottom >= clip.top) {
         c.viewport = DeviceViewport{static_cast<uint32_t>(clip.left), static_cast<uint32_t>(clip.top),

@@ -51,7 +51,9 @@ enum : uint32_t {
     kPtPointList = 1, kPtLineList = 2, kPtLineStrip = 3, kPtTriangleList = 4, kPtTriangleStrip = 5,
     kPtTriangleFan = 6,
     // Usage
-    kUsageRenderTarget = 1,
+    kUsageRenderTarget = 1, kUsageWriteOnly = 8, kUsageDynamic = 0x200,
+    // Resource pools
+    kPoolDefault = 0,
 };
 
 // Pixel formats (D3DFORMAT codes).
@@ -59,7 +61,7 @@ enum : uint32_t {
     kFmtUnknown = 0, kFmtR8G8B8 = 20, kFmtA8R8G8B8 = 21, kFmtX8R8G8B8 = 22, kFmtR5G6B5 = 23,
     kFmtX1R5G5B5 = 24, kFmtA1R5G5B5 = 25, kFmtA4R4G4B4 = 26, kFmtR3G3B2 = 27, kFmtA8R3G3B2 = 29,
     kFmtX4R4G4B4 = 30, kFmtA2B10G10R10 = 31, kFmtA8B8G8R8 = 32, kFmtX8B8G8R8 = 33, kFmtA2R10G10B10 = 35,
-    kFmtD32 = 71, kFmtD24X8 = 77, kFmtD16 = 80,
+    kFmtD32 = 71, kFmtD24X8 = 77, kFmtD16 = 80, kFmtIndex16 = 101,
     kFmtDxt1 = 0x31545844, kFmtDxt2 = 0x32545844, kFmtDxt3 = 0x33545844, kFmtDxt4 = 0x34545844,
     kFmtDxt5 = 0x35545844,
 };
@@ -69,6 +71,33 @@ struct DeviceViewport {
     uint32_t x, y, width, height;
     float minZ, maxZ;
 };
+
+// A light as the device API lays it out: type (1 point, 2 spot, 3 directional), diffuse,
+// specular and ambient colours (r, g, b, a), position, direction, range, falloff, the three
+// attenuation terms, and the spot cone angles theta (inner) and phi (outer).
+struct DeviceLight {
+    uint32_t type;
+    float diffuse[4];
+    float specular[4];
+    float ambient[4];
+    Vector3 position;
+    Vector3 direction;
+    float range;
+    float falloff;
+    float attenuation0, attenuation1, attenuation2;
+    float theta, phi;
+};
+static_assert(sizeof(DeviceLight) == 104, "the device's light record");
+
+// A material as the device API lays it out.
+struct DeviceMaterial {
+    float diffuse[4];
+    float ambient[4];
+    float specular[4];
+    float emissive[4];
+    float power;
+};
+static_assert(sizeof(DeviceMaterial) == 68, "the device's material record");
 
 // ---- The device-call seam
 // Each call returns 0 when the device accepted it and -1 when it failed. Surfaces and textures
@@ -91,11 +120,36 @@ struct DeviceCalls {
     int32_t (*setRenderTarget)(void* surface, uint32_t* width, uint32_t* height);
     // Unbinds any vertex and pixel shader.
     int32_t (*unbindShaders)();
+    // Lights, material and shader constants (count registers from start).
+    int32_t (*setLight)(uint32_t index, const DeviceLight* light);
+    int32_t (*lightEnable)(uint32_t index, int32_t enable);
+    int32_t (*setMaterial)(const DeviceMaterial* material);
+    int32_t (*setVertexShaderConstantF)(uint32_t start, const float* data, uint32_t count);
+    int32_t (*setPixelShaderConstantF)(uint32_t start, const float* data, uint32_t count);
+    int32_t (*setVertexShaderConstantB)(uint32_t start, const int32_t* data, uint32_t count);
+    // Vertex and index buffers: the device's buffer object, or null when it made none.
+    void* (*createVertexBuffer)(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool);
+    void* (*createIndexBuffer)(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool);
+    // Locks a whole buffer (index 0 a vertex buffer, 1 an index buffer) and hands out its bytes.
+    int32_t (*lockBuffer)(void* buffer, int32_t index, void** bytes);
+    int32_t (*unlockBuffer)(void* buffer, int32_t index);
+    // Drops the caller's reference to a buffer of either kind.
+    void (*releaseBuffer)(void* buffer);
 };
 
 // The device in use, or null: every operation below acts as "without a device" while null.
 const DeviceCalls* CurrentDeviceCalls();
 void UseDeviceCalls(const DeviceCalls* calls);
+
+// ---- Device buffers
+// The buffer made by the device in use, or null without a device or when it made none.
+void* CreateDeviceVertexBuffer(uint32_t length, uint32_t usage, uint32_t fvf, uint32_t pool);
+void* CreateDeviceIndexBuffer(uint32_t length, uint32_t usage, uint32_t format, uint32_t pool);
+// index: 0 a vertex buffer, 1 an index buffer. 0, or -1 without a device or when it refused.
+int32_t LockDeviceBuffer(void* buffer, int32_t index, void** bytes);
+int32_t UnlockDeviceBuffer(void* buffer, int32_t index);
+// Null is ignored, and so is any buffer while there is no device: buffers go before their device.
+void ReleaseDeviceBuffer(void* buffer);
 
 // ---- Stage set-ups and descriptors
 struct DrawStageEntry {

@@ -7,7 +7,9 @@
 #include "quarn/core/core.h"
 #include "quarn/graphics/graph_platform.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/mask.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/sound/movie.h"
 
 namespace {
 
@@ -89,12 +91,12 @@ int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
     }
     const PixelRect area = DrawArea(graph, draw);
     WaitForActiveWindow();
-    if (graph->movie != -1 && g_graphHooks.advanceMovieFrame != nullptr) {
-        g_graphHooks.advanceMovieFrame(graph->movie, 0);
+    if (graph->movie != -1) {
+        AdvanceMovieFrame(graph->movie);
     }
     const bool masking = g_drawSettings.maskingActive != 0;
-    if (masking && g_graphHooks.prepareMaskedDrawArea != nullptr) {
-        g_graphHooks.prepareMaskedDrawArea(&area);
+    if (masking) {
+        PrepareMaskedDrawArea(&area);
     }
     const RenderBackend* backend = CurrentRenderBackend();
     const bool invert = g_drawSettings.blendMode == 3 && backend->subtractNeedsEmulation();
@@ -105,8 +107,8 @@ int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
     if (invert) {
         backend->invertAreaAfterSubtract(&area);
     }
-    if (masking && g_graphHooks.commitMaskedDrawArea != nullptr) {
-        g_graphHooks.commitMaskedDrawArea(&area);
+    if (masking) {
+        CommitMaskedDrawArea(&area);
     }
     return result;
 }

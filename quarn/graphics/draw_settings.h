@@ -83,7 +83,12 @@ struct DrawSettings {
     Matrix4x4 screenMappingInverse;
     float screenCenterX, screenCenterY;
     Vector3 cameraEye, cameraTarget, cameraUp;
-    int32_t projectionParallel;   // 0 perspective, 1 parallel
+    Matrix4x4 viewport;           // places the projected picture around the camera's screen centre
+    Matrix4x4 combined;           // world x view x projection x viewport, while combinedValid
+    int32_t combinedValid;
+    float cameraAxes[3][4];       // the view's first three columns: right, up, forward (w 0)
+    Matrix4x4 projectionUser;     // the caller's projection (mode 2)
+    int32_t projectionMode;       // 0 perspective, 1 parallel, 2 the caller's matrix
     float projectionNear, projectionFar;
     float projectionFov;          // radians
     float projectionAspectScale;

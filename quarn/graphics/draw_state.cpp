@@ -1,6 +1,9 @@
 // The draw settings' setters and getters, colour values and the reset defaults.
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/graphics/camera.h"
+#include "quarn/graphics/mask.h"
+#include "quarn/graphics/shader_pack.h"
 
 namespace {
 
@@ -186,7 +189,7 @@ void ApplyDrawSettingDefaults()
     s.fogEnd = 1500.0f;
     s.maskDrawing = 1;
     s.maskingActive = 0;
-    s.projectionParallel = 0;
+    s.projectionMode = 0;
     s.projectionNear = 10.0f;
     s.projectionFar = 10000.0f;
     s.projectionFov = 1.0471976f;
@@ -195,6 +198,10 @@ void ApplyDrawSettingDefaults()
     SetIdentityMatrix4x4(&s.projection);
     SetIdentityMatrix4x4(&s.world);
     SetIdentityMatrix4x4(&s.view);
+    SetIdentityMatrix4x4(&s.viewport);
+    SetIdentityMatrix4x4(&s.projectionUser);
+    SetIdentityMatrix4x4(&s.screenMapping);
+    SetIdentityMatrix4x4(&s.screenMappingInverse);
     MakeFloatColor(s.material.diffuse, 0.8f, 0.8f, 0.8f, 1.0f);
     MakeFloatColor(s.material.ambient, 0.0f, 0.0f, 0.0f, 0.0f);
     MakeFloatColor(s.material.specular, 0.8f, 0.8f, 0.8f, 0.0f);
@@ -212,6 +219,12 @@ void ApplyDrawSettingDefaults()
 
 void ResetGraphicsState()
 {
+    // Masks, lights and the expanded shader pack go with graphics; the device went before.
+    EndMaskScreen();
+    RemoveAllMaskHandles();
+    RemoveAllLights();
+    UnloadShaderPack();
+    g_shaderState = ShaderState{};
     ReleaseSoftwareScreen();
     UseRenderBackend(&kSoftwareRenderBackend);
     const auto restore = g_drawSettings.graphRestoreRoutine;

@@ -8,8 +8,8 @@
 #include "quarn/graphics/graph_platform.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/sound/movie.h"
 
-GraphServiceHooks g_graphHooks{};
 NewGraphSettings g_newGraphSettings{0, 0};
 
 namespace {
@@ -512,8 +512,8 @@ int DestroyGraph(int graphHandle)
     if (graph == nullptr) {
         return -1;
     }
-    if (graph->movie != -1 && g_graphHooks.destroyMovie != nullptr) {
-        g_graphHooks.destroyMovie(graph->movie);
+    if (graph->movie != -1) {
+        DestroyMovie(graph->movie);
     }
     // Software drawing must not go on into the freed view of a destroyed draw target.
     if (g_drawSettings.softDrawTarget == &graph->view) {

@@ -108,19 +108,6 @@ struct GraphRecord {
     TexturePiece* pieces;
 };
 
-// ---- Services of the subsystems that stand above graphics (movies and masks). Each owner
-// installs its entries; null ones are skipped. Image decoding is below graphics and is called
-// directly.
-struct GraphServiceHooks {
-    // Movies: stop and free a movie; bring the frame shown in its graph up to date.
-    int32_t (*destroyMovie)(int32_t movie);
-    int32_t (*advanceMovieFrame)(int32_t movie, int32_t flag);
-    // Masks: called around every draw while masking is active.
-    int32_t (*prepareMaskedDrawArea)(const PixelRect* area);
-    int32_t (*commitMaskedDrawArea)(const PixelRect* area);
-};
-extern GraphServiceHooks g_graphHooks;
-
 // ---- New-graph settings (the alpha-test flag and the restore routine live in the draw state)
 struct NewGraphSettings {
     int32_t colorBits;     // 0 = the screen's

@@ -6,8 +6,10 @@
 
 #include <cstddef>
 
+#include "quarn/graphics/camera.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
+#include "quarn/graphics/mask.h"
 #include "quarn/graphics/render_backend.h"
 
 // The present's header is handed to GDI as a BITMAPINFO with three colour masks after it.
@@ -83,24 +85,26 @@ int32_t TargetSize(int32_t target, const GraphDrawInfo& info, int32_t* width, in
 void SetTargetMatrices(int32_t width, int32_t height)
 {
     DrawSettings& s = g_drawSettings;
-    SetIdentityMatrix4x4(&s.world);
+    Matrix4x4 world;
+    SetIdentityMatrix4x4(&world);
+    ApplyWorldMatrix(&world);
     const float cx = static_cast<float>(width / 2.0);
     const float cy = static_cast<float>(height / 2.0);
     BuildScreenMappingMatrix(&s.screenMapping, cx, cy, static_cast<float>(width), static_cast<float>(height));
     if (InvertMatrix4x4(&s.screenMappingInverse, &s.screenMapping) != 0) {
         SetIdentityMatrix4x4(&s.screenMappingInverse);
     }
-    s.screenCenterX = cx;
-    s.screenCenterY = cy;
+    SetCameraScreenCenter(cx, cy);
     // The default camera sees the target exactly at depth 0 with a 60 degree field of view.
     const float distance = static_cast<float>(height / 2) / 0.5773502588272095f;
     s.cameraEye = Vector3{cx, cy, -distance};
     s.cameraTarget = Vector3{cx, cy, -distance + 1.0f};
     s.cameraUp = Vector3{0.0f, 1.0f, 0.0f};
-    BuildEyeViewMatrix(&s.view, &s.cameraEye, &s.cameraTarget, &s.cameraUp);
+    Matrix4x4 view;
+    BuildEyeViewMatrix(&view, &s.cameraEye, &s.cameraTarget, &s.cameraUp);
+    ApplyViewMatrix(&view.m[0][0]);
     s.projectionFov = 1.0471976f;
-    s.projectionNear = distance * 0.1f;
-    s.projectionFar = distance + 20000.0f;
+    SetProjectionNearFar(distance * 0.1f, distance + 20000.0f);
 }
 
 }  // namespace
@@ -175,6 +179,7 @@ int32_t StartGraphicsCore()
 int32_t ResetDrawSettings()
 {
     ApplyDrawSettingDefaults();
+    CreateDefaultLight();
     if (g_screenSettings.started) {
         SelectDrawTarget(kDrawTargetFrontScreen);
     }
@@ -196,6 +201,7 @@ int SelectDrawTarget(int target)
     }
     DrawSettings& s = g_drawSettings;
     const int32_t maskDrawing = s.maskDrawing;
+    SwitchMaskDrawing(0);
     s.maskDrawing = 0;
     CurrentRenderBackend()->selectTarget(target, screen ? nullptr : &info);
 
@@ -216,6 +222,7 @@ int SelectDrawTarget(int target)
     }
     SetTargetMatrices(width, height);
     s.maskDrawing = maskDrawing;
+    SwitchMaskDrawing(maskDrawing);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/model/model.h"
 #include "quarn/runtime/runtime.h"
 #include "quarn/system/input.h"
 
@@ -33,6 +34,8 @@ int32_t InitializeGraphics()
 int32_t ShutDownGraphics()
 {
     EndFontSystem();
+    // The models' buffers belong to the device, which goes with graphics.
+    ReleaseModelDeviceBuffers();
     return ShutDownGraphicsCore();
 }
 
@@ -214,6 +217,7 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
     // The graphs' textures belong to the device that goes: released first, made again on the
     // new one.
     ReleaseAllGraphTextures();
+    ReleaseModelDeviceBuffers();
     ShutDownDirect3D();
     if (modeChange == 1) {
         const ScreenMode now = CurrentScreenMode();
@@ -263,6 +267,9 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
         // The glyph caches' graphs came back empty: each font starts its cache again.
         RecreateAllFonts();
     }
+    // The models' textures go back into their graphs, then their buffers onto the new device.
+    RestoreModelTextures();
+    RebuildModelBaseBuffers();
     ReapplyCoreStates();
     if (modeChange != 1) {
         ApplyWorldMatrix(&world);

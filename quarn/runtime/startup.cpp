@@ -11,23 +11,8 @@
 #include "quarn/sound/sound.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/image/image.h"
+#include "quarn/model/model.h"
 #include "quarn/system/system.h"
-
-// ---------------------------------------------------------------------------------------
-// Stand-ins for the subsystems that are not part of the library yet: the video colour
-// tables and the model registry. Each behaves as its subsystem does when its
-// device or service is absent. They are replaced, name for name, when those subsystems arrive.
-// ---------------------------------------------------------------------------------------
-namespace {
-
-// Sound and movie: no movie decoder reads the video colour tables yet.
-int32_t BuildYuvToRgbTables() { return 0; }
-
-// Model registry: it starts only with hardware rendering, which is not there yet.
-int32_t StartModelSystem() { return 0; }
-int32_t ShutDownModelSystem() { return 0; }
-
-} // namespace
 
 // ---------------------------------------------------------------------------------------
 
@@ -172,6 +157,7 @@ int32_t RunLibraryStartUp()
     SetUpScreenLog();
     SelectDrawTarget(kDrawTargetBackScreen);
     SelectDrawTarget(kDrawTargetFrontScreen);
+    // The registry starts on the Direct3D path only; it tests that itself.
     StartModelSystem();
 
     g_system.busy = 0;

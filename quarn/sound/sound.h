@@ -9,13 +9,11 @@
 
 #include "quarn/core/handle.h"
 
+#include "quarn/sound/movie.h"
 #include "quarn/sound/sound_state.h"
 #include "quarn/sound/sound_stream.h"
 
 struct IDirectMusicSegment8;
-struct IDirectDrawSurface7;
-struct IMediaControl;
-struct IMediaSeeking;
 
 // ---- The sound device and the sound thread
 
@@ -83,76 +81,4 @@ int32_t PollMidiPlayState();
 // Window-procedure hook for MM_MCINOTIFY: plays a looping MIDI again, else closes MCI. 0.
 int32_t HandleMidiNotify();
 
-// ---- Movies
-
-struct MovieFrameReceiver {
-    void* frameBuffer;
-    uint32_t newFrame;
-    int32_t frameWidth;
-    int32_t frameHeight;
-    int32_t framePitch;
-};
-
-struct MovieOverlayState {
-    int32_t x, y, magnification;
-    uint32_t shown;
-    RECT source;
-    RECT destination;
-};
-
-enum MovieInterface : int32_t {
-    kMovieOverlaySurface = 6,
-    kMovieMediaControl = 10,
-    kMovieMediaSeeking = 11,
-    kMovieInterfaceCount = 13,
-};
-
-struct MovieRecord;
-using MovieFrameCallback = void (*)(MovieRecord* movie, uint32_t userData);
-
-struct MovieRecord {
-    uint32_t check;
-    uint32_t playMode;  // bit 1: loops
-    uint32_t ogg;       // nonzero: decoded by the library's Ogg video decoder
-    void* decoder;
-    int64_t startTime;
-    int32_t movieFile;
-    int32_t movieSound;  // -1 when none
-    IUnknown* interfaces[kMovieInterfaceCount];
-    MovieFrameReceiver* frameReceiver;
-    int64_t stopPosition;
-    int32_t width, height;
-    uint32_t playing;
-    uint32_t stopped;
-    uint32_t frameReady;
-    uint32_t overlay;
-    uint32_t tempFile;
-    wchar_t tempFilePath[MAX_PATH];
-    HANDLE event;
-    MovieOverlayState overlayState;
-    MovieFrameCallback frameCallback;
-    uint32_t callbackUserData;
-};
-
-constexpr int32_t kMovieCapacity = 100;
-HandleTable* MovieTable();
-
-// The surface a movie overlay is shown on; set by the graphics layer with its primary surface.
-extern IDirectDrawSurface7* g_movieOverlayTarget;
-
-// Pauses the movie; keepPlaying 1 keeps its playing flag so that a resume restarts it.
-int32_t SuspendMovie(int32_t handle, uint32_t keepPlaying);
-// Window-procedure hooks on deactivation and activation. 0.
-int32_t SuspendAllMovies();
-int32_t ResumeSuspendedMovies();
-// Shows or moves the movie's overlay; 0, or -1 for a bad handle.
-int32_t ShowMovieOverlay(int32_t x, int32_t y, int32_t magnification, int32_t handle, uint32_t shown);
-// Message-pump hook while the window is inactive: re-shows every overlay. 0.
-int32_t RefreshMovieOverlays();
-
-// The overlay rectangles for a movie of width x height shown at (x, y) in client
-// coordinates with the given magnification (at least 1). clip is the window's visible area
-// in client coordinates (null when unrestricted), drawArea the client area on the screen.
-// Returns whether anything remains shown; source and destination are then filled.
-bool ComputeMovieOverlayRects(int32_t x, int32_t y, int32_t magnification, int32_t width, int32_t height,
-                              const RECT* clip, const RECT& drawArea, RECT* source, RECT* destination);
+// ---- Movies: quarn/sound/movie.h

@@ -59,7 +59,8 @@ int32_t RecTarget(void*, uint32_t* w, uint32_t* h)
 int32_t RecShaders() { s_calls.push_back({kShaders, 0, 0, 0}); return 0; }
 
 const DeviceCalls kRecorder = {RecRender, RecSampler, RecStage,  RecTexture,     RecTransform, RecViewport, RecScissor,
-                               RecFvf,    RecDraw,    RecDrawIndexed, RecBegin, RecEnd,       RecTarget,   RecShaders};
+                               RecFvf,    RecDraw,    RecDrawIndexed, RecBegin, RecEnd,       RecTarget,   RecShaders,
+                               nullptr,   nullptr,    nullptr,        nullptr,  nullptr,      nullptr};
 
 size_t CountRender(uint32_t state)
 {

@@ -10,6 +10,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/sound/movie.h"
 #ifdef _WIN32
 #include "quarn/system/system.h"
 #endif
@@ -53,7 +54,6 @@ protected:
         g_drawSettings.clip = PixelRect{0, 0, kScreenW, kScreenH};
         g_drawSettings.newGraphAlphaTest = 1;
         g_newGraphSettings = NewGraphSettings{0, 0};
-        g_graphHooks = GraphServiceHooks{};
         ASSERT_EQ(CreatePlainMemImg(&g_screenImages.primary, kScreenW, kScreenH, kMemImgXrgb32), 0);
         g_drawSettings.softDrawTarget = &g_screenImages.primary;
         Fill(0x123456);

@@ -61,6 +61,9 @@ TEST_F(SoundTest, SuspendedMoviesResumeWithTheirPlayingFlag)
     const int32_t h1 = AddHandleRecord(MovieTable(), &playing);
     const int32_t h2 = AddHandleRecord(MovieTable(), &paused);
     const int32_t h3 = AddHandleRecord(MovieTable(), &noControl);
+    playing.check = static_cast<uint32_t>(HandleCheckOf(h1));
+    paused.check = static_cast<uint32_t>(HandleCheckOf(h2));
+    noControl.check = static_cast<uint32_t>(HandleCheckOf(h3));
 
     EXPECT_EQ(SuspendAllMovies(), 0);
     EXPECT_EQ(playing.stopped, 1u);
@@ -83,13 +86,13 @@ TEST_F(SoundTest, SuspendedMoviesResumeWithTheirPlayingFlag)
 
 TEST_F(SoundTest, MovieOverlayIsClippedToTheVisibleDrawArea)
 {
-    const RECT drawArea{100, 200, 400, 260};
-    const RECT clipBox{0, 0, 50, 60};
+    const PixelRect drawArea{100, 200, 400, 260};
+    const PixelRect clipBox{0, 0, 50, 60};
     struct Case {
         int32_t x, y, mag;
-        const RECT* clip;
+        const PixelRect* clip;
         bool shown;
-        RECT source, destination;
+        PixelRect source, destination;
     };
     const Case cases[] = {
         {10, 20, 1, nullptr, true, {0, 0, 100, 40}, {110, 220, 210, 260}},
@@ -98,17 +101,19 @@ TEST_F(SoundTest, MovieOverlayIsClippedToTheVisibleDrawArea)
         {-40, 0, 2, nullptr, true, {20, 0, 100, 30}, {100, 200, 260, 260}},
         {500, 20, 1, nullptr, false, {}, {}},
     };
+    auto text = [](const PixelRect& r) {
+        return std::to_string(r.left) + " " + std::to_string(r.top) + " " + std::to_string(r.right) + " " +
+               std::to_string(r.bottom);
+    };
     for (const Case& c : cases) {
-        RECT source{-1, -1, -1, -1};
-        RECT destination{-1, -1, -1, -1};
-        const bool shown = ComputeMovieOverlayRects(c.x, c.y, c.mag, 100, 50, c.clip, drawArea, &source, &destination);
+        PixelRect source{-1, -1, -1, -1};
+        PixelRect destination{-1, -1, -1, -1};
+        const bool shown = ComputeMovieOverlayRects(c.x, c.y, c.mag, 100, 50, c.clip, drawArea, MovieOverlayCaps{},
+                                                    &source, &destination);
         EXPECT_EQ(shown, c.shown) << c.x << "," << c.y << " x" << c.mag;
         if (shown) {
-            EXPECT_TRUE(EqualRect(&source, &c.source))
-                << source.left << " " << source.top << " " << source.right << " " << source.bottom;
-            EXPECT_TRUE(EqualRect(&destination, &c.destination))
-                << destination.left << " " << destination.top << " " << destination.right << " "
-                << destination.bottom;
+            EXPECT_EQ(text(source), text(c.source));
+            EXPECT_EQ(text(destination), text(c.destination));
         }
     }
 }

@@ -2,11 +2,13 @@
 //
 //   quapack [--version N] [--key TEXT | --plain] [--store | --compress] [--codepage N] OUT.QUA DIR
 //   quapack --lz OUT IN
+//   quapack --shader-pack OUT.cpp
 //
 // Names on disk (UTF-8) are written in the archive's code page (932 unless told). Every
 // file written is read back through the library's reader before the archive is saved.
 
 #include "qua_writer.h"
+#include "shader_pack_writer.h"
 
 #include "quarn/core/archive.h"
 
@@ -33,7 +35,8 @@ int Usage()
     std::fprintf(stderr,
                  "usage: quapack [--version N] [--key TEXT | --plain] [--store | --compress] "
                  "[--codepage N] OUT.QUA DIR\n"
-                 "       quapack --lz OUT IN\n");
+                 "       quapack --lz OUT IN\n"
+                 "       quapack --shader-pack OUT.cpp\n");
     return 2;
 }
 
@@ -106,6 +109,23 @@ int PackLz(const char* out, const char* in)
     return 0;
 }
 
+// The library's embedded shader pack as C++ source (quarn/graphics/shader_pack_data.cpp).
+int PackShaders(const char* out)
+{
+    std::vector<uint8_t> block;
+    std::string error;
+    if (quapack::BuildShaderPackBlock(quapack::DefaultShaderPack(), block, &error) != 0) {
+        std::fprintf(stderr, "quapack: %s\n", error.c_str());
+        return 1;
+    }
+    const std::string source = quapack::ShaderPackBlockSource(block);
+    if (!WriteFile(out, std::vector<uint8_t>(source.begin(), source.end()))) {
+        std::fprintf(stderr, "quapack: cannot write %s\n", out);
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -117,6 +137,8 @@ int main(int argc, char** argv)
         const bool hasValue = i + 1 < argc;
         if (flag == "--lz")
             return argc == i + 3 ? PackLz(argv[i + 1], argv[i + 2]) : Usage();
+        if (flag == "--shader-pack")
+            return argc == i + 2 ? PackShaders(argv[i + 1]) : Usage();
         if (flag == "--version" && hasValue)
             options.version = std::atoi(argv[++i]);
         else if (flag == "--key" && hasValue)

@@ -1,0 +1,369 @@
+// The Ogg video decoder: a Theora stream read from memory through libogg, decoded by libtheora
+// up to the frame the movie asks for and converted to 32-bit pixels through the BT.601 tables;
+// and the interface the movie handles use (close, skip, information, current frame).
+#include <cstring>
+
+#include "quarn/core/core.h"
+#include "quarn/sound/movie.h"
+#include "quarn/sound/movie_os.h"
+
+uint8_t g_yuvClampTable[1280];
+int32_t g_yuvRows[5][256];
+
+namespace {
+
+constexpr int32_t kClampBias = 512;  // g_yuvClampTable[kClampBias + v] clamps v
+constexpr uint32_t kFeedBytes = 4096;
+constexpr int kHeaderPackets = 3;
+
+// The next page of the memory block, fed to the sync layer as it is needed. False at the end.
+bool NextPage(ogg_sync_state* sync, const uint8_t* bytes, uint32_t size, uint32_t* offset, ogg_page* page)
+{
+    for (;;) {
+        const int got = ogg_sync_pageout(sync, page);
+        if (got == 1) {
+            return true;
+        }
+        if (got < 0) {
+            continue;  // bytes skipped to find the next page
+        }
+        if (*offset >= size) {
+            return false;
+        }
+        const uint32_t count = size - *offset < kFeedBytes ? size - *offset : kFeedBytes;
+        char* buffer = ogg_sync_buffer(sync, static_cast<long>(count));
+        if (buffer == nullptr) {
+            return false;
+        }
+        std::memcpy(buffer, bytes + *offset, count);
+        ogg_sync_wrote(sync, static_cast<long>(count));
+        *offset += count;
+    }
+}
+
+// The next packet of the stream, taking in pages of its serial number only. False at the end.
+bool NextPacket(ogg_sync_state* sync, ogg_stream_state* stream, const uint8_t* bytes, uint32_t size,
+                uint32_t* offset, ogg_packet* packet)
+{
+    for (;;) {
+        const int got = ogg_stream_packetout(stream, packet);
+        if (got == 1) {
+            return true;
+        }
+        if (got < 0) {
+            continue;  // a gap in the data; the packets after it still count
+        }
+        ogg_page page;
+        if (!NextPage(sync, bytes, size, offset, &page)) {
+            return false;
+        }
+        ogg_stream_pagein(stream, &page);  // pages of other streams are refused here
+    }
+}
+
+bool NextVideoPacket(OggVideoDecoder* d, ogg_packet* packet)
+{
+    return NextPacket(&d->sync, &d->stream, d->workBuffers[0], d->dataSize, &d->readOffset, packet);
+}
+
+// The frames of the stream: its packets after the three headers, counted on a reader of its own.
+int64_t CountFrames(const OggVideoDecoder* d)
+{
+    ogg_sync_state sync;
+    ogg_stream_state stream;
+    ogg_sync_init(&sync);
+    ogg_stream_init(&stream, d->serial);
+    uint32_t offset = 0;
+    int64_t packets = 0;
+    ogg_packet packet;
+    while (NextPacket(&sync, &stream, d->workBuffers[0], d->dataSize, &offset, &packet)) {
+        ++packets;
+    }
+    ogg_stream_clear(&stream);
+    ogg_sync_clear(&sync);
+    return packets > kHeaderPackets ? packets - kHeaderPackets : 0;
+}
+
+// Finds the first stream whose first packet is a Theora header and reads its three headers.
+bool ReadHeaders(OggVideoDecoder* d)
+{
+    ogg_page page;
+    bool found = false;
+    while (!found && NextPage(&d->sync, d->workBuffers[0], d->dataSize, &d->readOffset, &page)) {
+        if (ogg_page_bos(&page) == 0) {
+            continue;
+        }
+        ogg_stream_init(&d->stream, ogg_page_serialno(&page));
+        ogg_stream_pagein(&d->stream, &page);
+        ogg_packet packet;
+        if (ogg_stream_packetout(&d->stream, &packet) == 1 &&
+            theora_decode_header(&d->info, &d->comment, &packet) >= 0) {
+            d->serial = ogg_page_serialno(&page);
+            found = true;
+        } else {
+            ogg_stream_clear(&d->stream);
+        }
+    }
+    if (!found) {
+        return false;
+    }
+    for (int header = 1; header < kHeaderPackets; ++header) {
+        ogg_packet packet;
+        if (!NextVideoPacket(d, &packet) || theora_decode_header(&d->info, &d->comment, &packet) < 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Back to the first frame: the reader starts again after the headers; the first frame of a
+// Theora stream is a key frame, so the decoder state needs no reset.
+void Rewind(OggVideoDecoder* d)
+{
+    ogg_sync_reset(&d->sync);
+    ogg_stream_reset(&d->stream);
+    d->readOffset = 0;
+    d->decodedFrame = -1;
+    ogg_packet packet;
+    for (int header = 0; header < kHeaderPackets && NextVideoPacket(d, &packet); ++header) {
+    }
+}
+
+bool AllocFrameSlot(OggVideoDecoder* d)
+{
+    const int32_t width = static_cast<int32_t>(d->info.width);
+    const int32_t height = static_cast<int32_t>(d->info.height);
+    d->frameSlots = static_cast<OggVideoFrameSlot*>(
+        AllocTrackedMemoryZeroed(sizeof(OggVideoFrameSlot), __FILE__, __LINE__));
+    if (d->frameSlots == nullptr) {
+        return false;
+    }
+    d->frameSlotCount = 1;
+    OggVideoFrameSlot& slot = d->frameSlots[0];
+    slot.frame = -1;
+    slot.widths[0] = slot.strides[0] = width;
+    slot.heights[0] = height;
+    slot.widths[1] = slot.strides[1] = (width + 1) / 2;
+    slot.heights[1] = (height + 1) / 2;
+    for (int plane = 0; plane < 3; ++plane) {
+        const int kind = plane == 0 ? 0 : 1;
+        slot.planes[plane] = static_cast<uint8_t*>(AllocTrackedMemory(
+            static_cast<uint32_t>(slot.strides[kind] * slot.heights[kind]), __FILE__, __LINE__));
+        if (slot.planes[plane] == nullptr) {
+            return false;
+        }
+    }
+    return AllocXrgbBaseImage(width, height, &d->frameImage) == 0;
+}
+
+// Copies the decoder's picture into the slot; its strides may be negative (rows upward).
+void CopyPicture(const yuv_buffer& yuv, OggVideoFrameSlot* slot)
+{
+    const uint8_t* from[3] = {yuv.y, yuv.u, yuv.v};
+    for (int plane = 0; plane < 3; ++plane) {
+        const int kind = plane == 0 ? 0 : 1;
+        const int32_t stride = plane == 0 ? yuv.y_stride : yuv.uv_stride;
+        for (int32_t row = 0; row < slot->heights[kind]; ++row) {
+            std::memcpy(slot->planes[plane] + static_cast<ptrdiff_t>(row) * slot->strides[kind],
+                        from[plane] + static_cast<ptrdiff_t>(row) * stride, static_cast<size_t>(slot->widths[kind]));
+        }
+    }
+}
+
+}  // namespace
+
+int32_t BuildYuvToRgbTables()
+{
+    for (int32_t v = -kClampBias; v < 1280 - kClampBias; ++v) {
+        g_yuvClampTable[v + kClampBias] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    }
+    // Each row is a start value and a constant step: the factor x 16384 per component step.
+    const int32_t starts[5] = {-3346944, 819968, 1704960, -4231936, -305120};
+    const int32_t steps[5] = {26148, -6406, -13320, 33062, 19070};
+    for (int row = 0; row < 5; ++row) {
+        int32_t value = starts[row];
+        for (int i = 0; i < 256; ++i) {
+            g_yuvRows[row][i] = value;
+            value += steps[row];
+        }
+    }
+    return 0;
+}
+
+void ConvertYuv420ToXrgb(const uint8_t* y, int32_t yStride, const uint8_t* cb, const uint8_t* cr,
+                         int32_t chromaStride, int32_t width, int32_t height, uint8_t* out, int32_t outPitch)
+{
+    const uint8_t* clamp = g_yuvClampTable + kClampBias;
+    const int32_t* redCr = g_yuvRows[0];
+    const int32_t* greenCb = g_yuvRows[1];
+    const int32_t* greenCr = g_yuvRows[2];
+    const int32_t* blueCb = g_yuvRows[3];
+    const int32_t* luma = g_yuvRows[4];
+    constexpr int32_t kHalf = 1 << 13;  // rounds the 14 fraction bits
+    for (int32_t row = 0; row < height; ++row) {
+        const uint8_t* yRow = y + static_cast<ptrdiff_t>(row) * yStride;
+        const uint8_t* cbRow = cb + static_cast<ptrdiff_t>(row / 2) * chromaStride;
+        const uint8_t* crRow = cr + static_cast<ptrdiff_t>(row / 2) * chromaStride;
+        uint8_t* pixel = out + static_cast<ptrdiff_t>(row) * outPitch;
+        for (int32_t x = 0; x < width; ++x, pixel += 4) {
+            const int32_t l = luma[yRow[x]] + kHalf;
+            const int32_t u = cbRow[x / 2];
+            const int32_t v = crRow[x / 2];
+            pixel[0] = clamp[(l + blueCb[u]) >> 14];
+            pixel[1] = clamp[(l + greenCb[u] + greenCr[v]) >> 14];
+            pixel[2] = clamp[(l + redCr[v]) >> 14];
+            pixel[3] = 255;
+        }
+    }
+}
+
+OggVideoDecoder* OpenOggVideoDecoder(const uint8_t* bytes, uint32_t size)
+{
+    if (bytes == nullptr || size == 0) {
+        AppendLog(L"Ogg 動画のデータがありません\n");
+        return nullptr;
+    }
+    auto* d = static_cast<OggVideoDecoder*>(AllocTrackedMemoryZeroed(sizeof(OggVideoDecoder), __FILE__, __LINE__));
+    if (d == nullptr) {
+        return nullptr;
+    }
+    d->workBuffers[0] = static_cast<uint8_t*>(AllocTrackedMemory(size, __FILE__, __LINE__));
+    if (d->workBuffers[0] == nullptr) {
+        CloseOggVideoDecoder(d);
+        return nullptr;
+    }
+    std::memcpy(d->workBuffers[0], bytes, size);
+    d->dataSize = size;
+    d->decodedFrame = -1;
+    ogg_sync_init(&d->sync);
+    theora_info_init(&d->info);
+    theora_comment_init(&d->comment);
+    if (!ReadHeaders(d)) {
+        AppendLog(L"Ogg Theora のヘッダが読めません\n");
+        CloseOggVideoDecoder(d);
+        return nullptr;
+    }
+    const int32_t side = static_cast<int32_t>(d->info.width > d->info.height ? d->info.width : d->info.height);
+    constexpr auto kMaxSide = static_cast<ogg_uint32_t>(kOggVideoMaxSide);
+    if (d->info.width == 0 || d->info.height == 0 || d->info.width > kMaxSide || d->info.height > kMaxSide ||
+        d->info.pixelformat != OC_PF_420) {
+        AppendLogFormat(L"対応していない Ogg Theora の画像です (%d)\n", side);
+        CloseOggVideoDecoder(d);
+        return nullptr;
+    }
+    if (theora_decode_init(&d->theora, &d->info) != 0 || !AllocFrameSlot(d)) {
+        AppendLog(L"Ogg Theora のデコーダを用意できません\n");
+        CloseOggVideoDecoder(d);
+        return nullptr;
+    }
+    d->theoraStarted = 1;
+    d->frameCount = CountFrames(d);
+    return d;
+}
+
+int32_t DecodeOggVideoFrame(OggVideoDecoder* d)
+{
+    const int32_t target = d->currentFrame;
+    if (d->theoraStarted == 0 || target < 0 || target >= d->frameCount) {
+        return -1;
+    }
+    if (d->decodedFrame > target) {
+        Rewind(d);
+    }
+    while (d->decodedFrame < target) {
+        ogg_packet packet;
+        if (!NextVideoPacket(d, &packet)) {
+            return -1;
+        }
+        // A packet the decoder refuses leaves the picture as it was; it still takes its frame.
+        if (theora_decode_packetin(&d->theora, &packet) == 0 && packet.bytes > 0) {
+            d->pictureMade = 1;
+        }
+        ++d->decodedFrame;
+    }
+    // Until a picture was decoded libtheora's output names no buffer (an empty packet only
+    // repeats the frame before it).
+    yuv_buffer yuv;
+    if (d->pictureMade == 0 || theora_decode_YUVout(&d->theora, &yuv) < 0) {
+        return -1;
+    }
+    OggVideoFrameSlot& slot = d->frameSlots[0];
+    // The decoder's picture is the size its headers gave.
+    if (yuv.y_width < slot.widths[0] || yuv.y_height < slot.heights[0] || yuv.uv_width < slot.widths[1] ||
+        yuv.uv_height < slot.heights[1]) {
+        return -1;
+    }
+    CopyPicture(yuv, &slot);
+    slot.frame = target;
+    d->readyFlags[0] = 1;
+    ConvertYuv420ToXrgb(slot.planes[0], slot.strides[0], slot.planes[1], slot.planes[2], slot.strides[1],
+                        d->frameImage.width, d->frameImage.height, d->frameImage.pixels, d->frameImage.pitch);
+    d->readyFlags[1] = 1;
+    return 0;
+}
+
+int32_t CloseOggVideoDecoder(OggVideoDecoder* d)
+{
+    const MovieOsApi* os = CurrentMovieOsApi();
+    if (d->thread != nullptr) {
+        d->stopFlag = 1;
+        while (d->state != 3) {
+            os->sleep(1);
+        }
+        os->closeHandle(d->thread);
+        d->thread = nullptr;
+    }
+    if (d->frameSlots != nullptr) {
+        for (int32_t i = 0; i < d->frameSlotCount; ++i) {
+            for (uint8_t*& plane : d->frameSlots[i].planes) {
+                FreeTrackedMemory(plane);
+                plane = nullptr;
+            }
+        }
+        FreeTrackedMemory(d->frameSlots);
+        d->frameSlots = nullptr;
+    }
+    if (d->comObject != nullptr) {
+        os->release(d->comObject);
+        d->comObject = nullptr;
+    }
+    for (uint8_t*& buffer : d->workBuffers) {
+        FreeTrackedMemory(buffer);
+        buffer = nullptr;
+    }
+    DiscardBaseImage(&d->frameImage);
+    ogg_stream_clear(&d->stream);
+    theora_clear(&d->theora);
+    theora_comment_clear(&d->comment);
+    theora_info_clear(&d->info);
+    ogg_sync_clear(&d->sync);
+    FreeTrackedMemory(d);
+    return 0;
+}
+
+int32_t SkipOggVideoFrames(OggVideoDecoder* d, int32_t n)
+{
+    if (n < 1) {
+        return 0;
+    }
+    int64_t frame = static_cast<int64_t>(d->currentFrame) + n;
+    if (frame >= d->frameCount) {
+        frame -= d->frameCount;
+    }
+    d->currentFrame = static_cast<int32_t>(frame);
+    d->readyFlags[0] = 0;
+    d->readyFlags[1] = 0;
+    return 0;
+}
+
+int32_t GetOggVideoInfo(OggVideoDecoder* d, OggVideoInfo* info)
+{
+    info->framesPerSecond = static_cast<double>(static_cast<uint32_t>(d->info.fps_numerator)) /
+                            static_cast<double>(static_cast<uint32_t>(d->info.fps_denominator));
+    info->frameCount = static_cast<int32_t>(static_cast<uint32_t>(d->frameCount));
+    info->width = static_cast<int32_t>(d->info.width);
+    info->height = static_cast<int32_t>(d->info.height);
+    return 0;
+}
+
+int32_t GetOggVideoFrame(OggVideoDecoder* d) { return d->currentFrame; }

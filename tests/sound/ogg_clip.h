@@ -1,0 +1,22 @@
+// Small Ogg Theora clips made in the test with libtheora's encoder, and libtheora's own decode
+// of them converted to 32-bit pixels by a slow floating-point BT.601 reference: what the
+// library's decoder is held to.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+struct ClipShape {
+    int width = 64;  // multiples of 16: the picture is the whole coded frame
+    int height = 48;
+    int frames = 12;
+    uint32_t fpsNumerator = 25;
+    uint32_t fpsDenominator = 1;
+};
+
+// The clip's bytes: a moving colour pattern, different in every frame.
+std::vector<uint8_t> EncodeTheoraClip(const ClipShape& shape);
+
+// Every frame of the clip as libtheora decodes it, each width x height pixels of blue, green,
+// red, 255 (bytes), converted from its Y'CbCr by the reference.
+std::vector<std::vector<uint8_t>> ReferenceFrames(const std::vector<uint8_t>& clip);
