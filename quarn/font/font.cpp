@@ -1,12 +1,15 @@
 // Font handles over the system's fonts, filling the glyph cache from the system's glyph
 // outlines, and text drawing into the software renderer's images. The system calls go through
 // font_os.h.
+#include <cstring>
 #include <cwchar>
 
 #include "quarn/font/font.h"
 #include "quarn/font/font_os.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/render_backend.h"
+#include "quarn/graphics/device_state.h"
 #include "quarn/graphics/mask.h"
 
 namespace {
@@ -43,6 +46,14 @@ void FreeFontRecord(FontRecord* font)
 {
     if (font->gdiFont != nullptr) Os()->deleteFont(font->gdiFont);
     FreeTrackedMemory(font->memoryCache);
+    if (font->cacheGraph >= 0) {
+        // The lost flag points into this record: it goes before the record does.
+        AttachGraphLostFlag(font->cacheGraph, nullptr);
+        DestroyGraph(font->edgeGraph);
+        DestroyGraph(font->cacheGraph);
+        font->cacheGraph = -1;
+        font->edgeGraph = -1;
+    }
     FreeTrackedMemory(font->cacheImage.pixels);
     if (font->deletionFlag != nullptr) *font->deletionFlag = 1;
     FreeTrackedMemory(font);
@@ -61,6 +72,105 @@ int32_t DiscardHalfBuiltFont(FontRecord* font)
 int32_t PenPixels(double pen)
 {
     return pen >= 2147483647.0 ? INT32_MAX : pen <= -2147483648.0 ? INT32_MIN : static_cast<int32_t>(pen);
+}
+
+
+// Writes a cell laid out by StoreGlyphInCell into the cache image and sends the cell (and its
+// edge half) up to the cache graph.
+void UploadTextureCell(const FontRecord* font, int32_t handle, uint32_t cell, const uint8_t* values)
+{
+    int32_t x = 0;
+    int32_t y = 0;
+    if (StoreCellInCacheImage(font, cell, values) != 0 || TextureCellOrigin(font, cell, &x, &y) != 0) return;
+    (void)handle;
+    const int32_t halves = (font->kind & kFontEdge) != 0 ? 2 : 1;
+    for (int32_t h = 0; h < halves; ++h) {
+        const int32_t left = x + h * font->cacheWidth;
+        const PixelRect rect{left, y, left + font->cellSide, y + font->cellSide};
+        TransferImageRectToGraph(&font->cacheImage, nullptr, &rect, left, y, font->cacheGraph, 0);
+    }
+}
+
+// One glyph of a texture cache: the glyph's rectangle of the cache graph drawn at (x, y),
+// tinted by the bright colour; edge kinds draw the edge half first in the edge colour.
+// Vertical text turns the glyph a quarter turn clockwise with (x, y) the turned box's corner.
+void DrawTextureGlyph(const FontRecord* font, const GlyphEntry* entry, int32_t x, int32_t y, uint32_t textRgb,
+                      uint32_t edgeRgb, int32_t vertical)
+{
+    int32_t cx = 0;
+    int32_t cy = 0;
+    if (TextureCellOrigin(font, entry->cell, &cx, &cy) != 0) return;
+    const int32_t side = font->cellSide;
+    const int32_t w = entry->boxWidth < side ? entry->boxWidth : side;
+    const int32_t h = entry->boxHeight < side ? entry->boxHeight : side;
+    const bool edged = (font->kind & kFontEdge) != 0;
+    for (int32_t pass = edged ? 0 : 1; pass < 2; ++pass) {
+        const int32_t graph = pass == 0 ? font->edgeGraph : font->cacheGraph;
+        StoreBrightRgb(pass == 0 ? edgeRgb : textRgb);
+        if (!vertical) {
+            DrawGraphPortion(x, y, cx, cy, w, h, graph, 1, 0);
+            continue;
+        }
+        // Cache pixel (u, v) lands at (X0 + cy - v, Y0 - cx + u), X0 the box's right edge.
+        int32_t gw = 0;
+        int32_t gh = 0;
+        QueryGraphSize(graph, &gw, &gh);
+        const float x0 = static_cast<float>(x + h) + static_cast<float>(cy) - 0.5f;
+        const float y0 = static_cast<float>(y) - static_cast<float>(cx) - 0.5f;
+        const PixelRect kept = g_drawSettings.clip;
+        PixelRect glyph{x - 1, y, x + h + 1, y + w};
+        ClampRectInsideRect(&glyph, &kept);
+        if (glyph.right > glyph.left && glyph.bottom > glyph.top) {
+            g_drawSettings.clip = glyph;
+            DrawGraphFourCorners(x0, y0, x0, y0 + static_cast<float>(gw), x0 - static_cast<float>(gh),
+                                 y0 + static_cast<float>(gw), x0 - static_cast<float>(gh), y0, graph, 1);
+            g_drawSettings.clip = kept;
+        }
+    }
+}
+
+// The rest of a font's creation with a texture glyph cache: the cache's sides and capacity,
+// its graph and the system-memory image glyphs are written into before they go up. A cache
+// that cannot be made fails the font: a memory cache could not be drawn on the device.
+int32_t FinishTextureCachedFont(FontRecord* font, const FontOsTextMetrics& tm, int32_t slot, int32_t check)
+{
+    if (ComputeFontCells(tm.maxCharWidth, tm.height, font->kind, font->edgeSize, &font->cellSide,
+                         &font->cellHeight) != 0) {
+        AppendLog(L"テクスチャ文字キャッシュの作成に失敗しました\n");
+        return DiscardHalfBuiltFont(font);
+    }
+    SizeTextureGlyphCache(font->cellSide, g_fontSettings.userCacheCount, &font->cacheWidth, &font->cacheHeight,
+                          &font->capacity, &font->cellsPerColumn);
+    font->bitsPerPixel = font->kind == kFontPlain ? 1 : 8;
+    font->bytesPerRow = (font->cellSide * font->bitsPerPixel + 7) / 8;
+    font->rebuildFlag = 1;
+    const int32_t handle = AddHandleRecordAt(GetFontTable(), font, slot, check);
+    if (handle < 0) return DiscardHalfBuiltFont(font);
+    font->check = static_cast<uint32_t>(HandleCheckOf(handle));
+    if (RebuildGlyphCacheGraph(handle) != 0) {
+        AppendLog(L"テクスチャ文字キャッシュの作成に失敗しました\n");
+        DestroyFontHandle(handle);
+        return -1;
+    }
+    const bool antialiased = (font->kind & kFontAntialiased) != 0;
+    BaseImage& image = font->cacheImage;
+    image.format = *PickTextureFormat(antialiased ? 1 : 0, antialiased ? 0 : 1, 0, 0);
+    image.width = font->cacheWidth * ((font->kind & kFontEdge) != 0 ? 2 : 1);
+    image.height = font->cacheHeight;
+    image.pitch = image.width * image.format.bytesPerPixel;
+    image.mipmapCount = 0;
+    const int64_t bytes = int64_t{image.pitch} * image.height;
+    image.pixels = bytes > 0 && bytes <= INT32_MAX
+                       ? static_cast<uint8_t*>(AllocTrackedMemoryZeroed(static_cast<uint32_t>(bytes), "", 0))
+                       : nullptr;
+    if (image.pixels == nullptr) {
+        AppendLog(L"文字キャッシュ基本イメージ用のメモリの確保に失敗しました\n");
+        DestroyFontHandle(handle);
+        return -1;
+    }
+    ResetGlyphCache(font);
+    font->deletionFlag = nullptr;
+    return handle;
 }
 
 }  // namespace
@@ -113,8 +223,8 @@ int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind,
     font->thickness = thickness;
     font->italic = italic;
     font->spacing = 0;
-    // Fonts are drawn by the software renderer: the memory cache.
-    font->textureCache = 0;
+    // On the device glyphs are drawn from a texture; on the software screen from memory.
+    font->textureCache = g_screenSettings.hardwareActive && !g_fontSettings.noTextureCache ? 1 : 0;
     CopyWideStringLimited(font->face, face != nullptr ? face : L"", kFontFaceUnits - 1);
 
     void* gdiFont = nullptr;
@@ -148,6 +258,9 @@ int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind,
 
     // A cell too large for the glyph records, or a cache too large to allocate, fails as the
     // allocation would.
+    if (font->textureCache) {
+        return FinishTextureCachedFont(font, tm, slot, check);
+    }
     int64_t cacheBytes = -1;
     if (ComputeFontCells(tm.maxCharWidth, tm.height, kind, edgeSize, &font->cellSide, &font->cellHeight) == 0) {
         cacheBytes = SizeMemoryGlyphCache(font, g_fontSettings.userCacheCount);
@@ -262,9 +375,42 @@ int32_t RebuildGlyphCacheGraph(int32_t handle)
 {
     FontRecord* font = GetFontRecord(handle);
     if (font == nullptr) return -1;
-    // Only texture caches are ever flagged; this build keeps every cache in memory.
+    // Only texture caches are ever flagged: at creation, and when the device took the graph.
     if (font->rebuildFlag != 1) return 0;
-    return -1;
+    font->rebuildFlag = 0;
+    const bool antialiased = (font->kind & kFontAntialiased) != 0;
+    const bool edged = (font->kind & kFontEdge) != 0;
+    if (font->cacheGraph >= 0) {
+        AttachGraphLostFlag(font->cacheGraph, nullptr);
+        DestroyGraph(font->edgeGraph);
+        DestroyGraph(font->cacheGraph);
+        font->edgeGraph = -1;
+    }
+    const int32_t bits = GetNewGraphColorBits();
+    const int32_t alphaTest = GetNewGraphAlphaTestFlag();
+    const int32_t alphaChannel = GetNewGraphAlphaChannelFlag();
+    SetNewGraphAlphaChannelFlag(antialiased ? 1 : 0);
+    SetNewGraphAlphaTestFlag(antialiased ? 0 : 1);
+    SetNewGraphColorBits(16);
+    font->cacheGraph = CreateBlankGraph(font->cacheWidth * (edged ? 2 : 1), font->cacheHeight);
+    if (font->cacheGraph >= 0 && edged) {
+        font->edgeGraph = CreateSubGraph(font->cacheWidth, 0, font->cacheWidth, font->cacheHeight, font->cacheGraph);
+    }
+    SetNewGraphColorBits(bits);
+    SetNewGraphAlphaTestFlag(alphaTest);
+    SetNewGraphAlphaChannelFlag(alphaChannel);
+    if (font->cacheGraph < 0) {
+        font->cacheGraph = -1;
+        return -1;
+    }
+    AttachGraphLostFlag(font->cacheGraph, &font->rebuildFlag);
+    PaintGraphColor(font->cacheGraph, 255, 255, 255, 0);
+    if (font->cacheImage.pixels != nullptr) {
+        std::memset(font->cacheImage.pixels, 0,
+                    static_cast<size_t>(font->cacheImage.pitch) * static_cast<size_t>(font->cacheImage.height));
+    }
+    ResetGlyphCache(font);
+    return 0;
 }
 
 GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEntry* list)
@@ -284,10 +430,24 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
     const int32_t grey = (font->kind & kFontAntialiased) != 0 ? 1 : 0;
     const int32_t edge = (font->kind & kFontEdge) ? font->edgeSize : 0;
 
+    // A texture cache's glyphs are laid out in one cell of memory first, then converted into
+    // the cache image and sent up to the cache graph.
+    uint8_t* scratch = nullptr;
+    const size_t cellBytes = static_cast<size_t>(font->cellSide) * static_cast<size_t>(font->bytesPerRow);
+    if (font->textureCache) {
+        scratch = static_cast<uint8_t*>(AllocTrackedMemoryZeroed(static_cast<uint32_t>(cellBytes), "", 0));
+        if (scratch == nullptr) {
+            Os()->closeContext(context);
+            AppendLog(L"テキストキャッシュの作成に失敗しました\n");
+            return nullptr;
+        }
+    }
+
     GlyphEntry* last = nullptr;
     for (int32_t i = 0; i < count; ++i) {
         const wchar_t unit = static_cast<wchar_t>(list[i].unit);
         GlyphEntry* entry = TakeRingEntry(font);
+        if (scratch != nullptr) std::memset(scratch, 0, cellBytes);
         FontOsGlyphMetrics gm{};
         const int64_t bytes = Os()->glyphOutline(context, list[i].unit, grey, &gm, nullptr, 0);
         bool ok = bytes >= 0 && bytes <= INT32_MAX;
@@ -313,7 +473,11 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
                 ok = Os()->glyphOutline(context, list[i].unit, grey, &gm, buffer + pitch,
                                         static_cast<uint32_t>(bytes)) >= 0;
                 if (ok) {
-                    StoreGlyphInMemoryCell(font, entry, buffer + pitch, pitch, w, h);
+                    if (scratch != nullptr) {
+                        StoreGlyphInCell(font, scratch, buffer + pitch, pitch, w, h);
+                    } else {
+                        StoreGlyphInMemoryCell(font, entry, buffer + pitch, pitch, w, h);
+                    }
                     boxWidth = w;
                     boxHeight = h;
                 }
@@ -325,6 +489,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
             last = nullptr;
             continue;
         }
+        if (scratch != nullptr) UploadTextureCell(font, handle, entry->cell, scratch);
         // Spaces and glyphs without ink keep an empty box and only advance.
         entry->xOrigin = static_cast<int16_t>(gm.originX);
         entry->topOffset = static_cast<int16_t>(tm.ascent - gm.originY);
@@ -336,6 +501,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
     }
 
     Os()->closeContext(context);
+    FreeTrackedMemory(scratch);
     return last;
 }
 
@@ -419,6 +585,24 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
     int32_t count = 0;
     if (PrepareGlyphList(length, handle, text, &list, &count) != 0) return -1;
 
+    // Texture cache: glyphs are graph portions tinted through the bright colour; the blend
+    // graph and the caller's bright colour come back afterwards.
+    const bool textured = draw && font->textureCache && font->cacheGraph >= 0;
+    const int32_t keptBlendGraph = g_drawSettings.blendGraph;
+    const int32_t keptBorderPos = g_drawSettings.blendBorderPos;
+    const int32_t keptBorderRange = g_drawSettings.blendBorderRange;
+    const uint32_t keptBright = g_drawSettings.brightColor;
+    uint32_t textRgb = 0xFFFFFF;
+    uint32_t edgeRgb = 0xFFFFFF;
+    if (textured) {
+        if (keptBlendGraph != -1) SelectBlendGraph(-1, 0, 0);
+        int rgb[3] = {0, 0, 0};
+        UnpackScreenColor(color, &rgb[0], &rgb[1], &rgb[2]);
+        textRgb = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[2]);
+        UnpackScreenColor(edgeColor, &rgb[0], &rgb[1], &rgb[2]);
+        edgeRgb = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[2]);
+    }
+
     double pen = 0.0;
     for (int32_t i = 0; i < count; ++i) {
         const uint16_t unit = list[i].unit;
@@ -430,10 +614,25 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
             entry = RenderGlyphsToCache(handle, 1, &one);
             if (entry == nullptr) {
                 ReleaseGlyphList(list);
+                if (textured) {
+                    if (keptBlendGraph != -1) SelectBlendGraph(keptBlendGraph, keptBorderPos, keptBorderRange);
+                    StoreBrightRgb(keptBright & 0xFFFFFF);
+                }
                 return AppendLogFormat(L"テキストキャッシュの作成に失敗しました");
             }
         }
-        if (draw && target != nullptr && !IsSpaceUnit(unit) && entry->boxWidth > 0 && entry->boxHeight > 0) {
+        if (textured && !IsSpaceUnit(unit) && entry->boxWidth > 0 && entry->boxHeight > 0) {
+            const int64_t penPixels = PenPixels(pen);
+            const int32_t boxHeight = entry->boxHeight < font->cellSide ? entry->boxHeight : font->cellSide;
+            if (vertical) {
+                DrawTextureGlyph(font, entry,
+                                 SaturateToInt32(int64_t{x} + font->cellHeight - entry->topOffset - boxHeight),
+                                 SaturateToInt32(y + penPixels + entry->xOrigin), textRgb, edgeRgb, 1);
+            } else {
+                DrawTextureGlyph(font, entry, SaturateToInt32(x + penPixels + entry->xOrigin),
+                                 SaturateToInt32(int64_t{y} + entry->topOffset), textRgb, edgeRgb, 0);
+            }
+        } else if (draw && target != nullptr && !IsSpaceUnit(unit) && entry->boxWidth > 0 && entry->boxHeight > 0) {
             const int64_t penPixels = PenPixels(pen);
             const int32_t boxHeight = entry->boxHeight < font->cellSide ? entry->boxHeight : font->cellSide;
             if (vertical) {
@@ -448,6 +647,10 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
         pen += (static_cast<double>(entry->advance) + font->spacing) * advanceScale;
     }
 
+    if (textured) {
+        if (keptBlendGraph != -1) SelectBlendGraph(keptBlendGraph, keptBorderPos, keptBorderRange);
+        StoreBrightRgb(keptBright & 0xFFFFFF);
+    }
     const int32_t total = PenPixels(pen);
     if (!draw && size != nullptr) {
         size[0] = vertical ? font->cellHeight : total;
@@ -548,6 +751,17 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     return 0;
 }
 
+int32_t DrawTextFromTextureCache(int32_t x, int32_t y, const wchar_t* text, uint32_t color, uint32_t edgeColor,
+                                 int32_t vertical, int32_t handle)
+{
+    const FontRecord* font = GetFontRecord(handle);
+    if (font == nullptr || !font->textureCache) return 0;
+    if (RebuildGlyphCacheGraph(handle) != 0) return -1;
+    PixelRect clip = g_drawSettings.clip;
+    DrawTextCore(1, x, y, 0, 1.0, 1.0, text, color, nullptr, &clip, 1, handle, edgeColor, -1, vertical, nullptr);
+    return 0;
+}
+
 int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int handle,
                          uint32_t edgeColor, int vertical)
 {
@@ -557,8 +771,11 @@ int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int hand
     // Masked drawing and the front screen work on the text's rectangle: from (x, y) to the
     // clip's edge along the line and the font's height (and a little) across it.
     const bool masking = g_drawSettings.maskingActive != 0;
+    const bool textured = GetFontRecord(handle)->textureCache != 0;
+    const RenderBackend* backend = CurrentRenderBackend();
+    const bool invert = textured && g_drawSettings.blendMode == 3 && backend->subtractNeedsEmulation();
     PixelRect area{};
-    if (masking || g_drawSettings.drawTarget == kDrawTargetFrontScreen) {
+    if (masking || invert || g_drawSettings.drawTarget == kDrawTargetFrontScreen) {
         const PixelRect& clip = g_drawSettings.clip;
         if (x >= clip.right) return 0;
         const int64_t across = int64_t{QueryFontHeight(handle)} + 3;
@@ -568,7 +785,14 @@ int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int hand
             PrepareMaskedDrawArea(&area);
         }
     }
-    const int32_t result = DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
+    int32_t result = 0;
+    if (!textured) {
+        result = DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
+    } else {
+        if (invert) backend->invertAreaBeforeSubtract(&area);
+        result = DrawTextFromTextureCache(x, y, text, color, edgeColor, vertical, handle);
+        if (invert) backend->invertAreaAfterSubtract(&area);
+    }
     if (masking) {
         CommitMaskedDrawArea(&area);
     }

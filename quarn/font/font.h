@@ -148,6 +148,17 @@ uint32_t ApplyBrightToColor(uint32_t value, uint32_t brightRgb);
 // of the image it is drawn into (kinds 0 and 1; the screen's form for any other image).
 uint32_t TextColorForImage(uint32_t value, uint32_t brightRgb, const MEMIMG* image);
 
+// The same into a cell of the font's layout (cell side square, memory-cache row bytes).
+void StoreGlyphInCell(const FontRecord* font, uint8_t* cell, const uint8_t* bits, int32_t pitch,
+                      int32_t width, int32_t height);
+// Texture cache: the top-left pixel of a cell (inside its one-pixel border). 0, or -1 for a
+// cell outside the cache.
+int32_t TextureCellOrigin(const FontRecord* font, uint32_t cell, int32_t* x, int32_t* y);
+// Texture cache: converts a cell written by StoreGlyphInCell into the pixels of the cache
+// image (and of its edge half for edge kinds): white texels whose alpha carries the glyph.
+// 0, or -1 when the cell does not lie inside the image.
+int32_t StoreCellInCacheImage(const FontRecord* font, uint32_t cell, const uint8_t* values);
+
 struct GlyphDrawTarget {
     MEMIMG* image;
     PixelRect clip;        // kept inside the image as well
@@ -183,6 +194,10 @@ int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text,
                          GlyphListEntry** listOut, int32_t* countOut);
 void ReleaseGlyphList(GlyphListEntry* list);
 
+// Texture cache: the text drawn as portions of the cache graph (the graph rebuilt first when
+// the device took it). 0; -1 when the graph cannot be made again.
+int32_t DrawTextFromTextureCache(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
+                                 uint32_t edgeColor, int32_t vertical, int32_t font);
 int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint32_t color,
                                 uint32_t edgeColor, int32_t vertical, int32_t handle);
 int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, double scaleX,

@@ -188,8 +188,14 @@ void CommitRingEntry(FontRecord* font, GlyphEntry* entry, uint16_t unit)
 void StoreGlyphInMemoryCell(FontRecord* font, GlyphEntry* entry, const uint8_t* bits,
                             int32_t pitch, int32_t width, int32_t height)
 {
-    if (font->memoryCache == nullptr || bits == nullptr || width <= 0 || height <= 0) return;
-    uint8_t* cell = CellBase(font, entry->cell);
+    if (font->memoryCache == nullptr) return;
+    StoreGlyphInCell(font, CellBase(font, entry->cell), bits, pitch, width, height);
+}
+
+void StoreGlyphInCell(const FontRecord* font, uint8_t* cell, const uint8_t* bits, int32_t pitch, int32_t width,
+                      int32_t height)
+{
+    if (cell == nullptr || bits == nullptr || width <= 0 || height <= 0) return;
     const int32_t side = font->cellSide;
     const int32_t row = font->bytesPerRow;
     const bool grey = (font->kind & kFontAntialiased) != 0;
@@ -370,4 +376,70 @@ void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const Glyp
         }
     }
     MarkMemImgPixelsChanged(img->store);
+}
+
+int32_t TextureCellOrigin(const FontRecord* font, uint32_t cell, int32_t* x, int32_t* y)
+{
+    if (font->cellsPerColumn <= 0 || cell >= static_cast<uint32_t>(font->capacity)) return -1;
+    const int64_t column = cell / static_cast<uint32_t>(font->cellsPerColumn);
+    const int64_t row = cell % static_cast<uint32_t>(font->cellsPerColumn);
+    *x = static_cast<int32_t>(column * font->cellSide + 1);
+    *y = static_cast<int32_t>(row * font->cellSide + 1);
+    return 0;
+}
+
+int32_t StoreCellInCacheImage(const FontRecord* font, uint32_t cell, const uint8_t* values)
+{
+    const BaseImage& image = font->cacheImage;
+    int32_t left = 0;
+    int32_t top = 0;
+    if (image.pixels == nullptr || TextureCellOrigin(font, cell, &left, &top) != 0) return -1;
+    const ColorFormat& f = image.format;
+    const int32_t bpp = f.bytesPerPixel;
+    const int32_t side = font->cellSide;
+    const bool edged = (font->kind & kFontEdge) != 0;
+    const int32_t half = font->cacheWidth;  // the edge half starts here
+    if (bpp < 1 || bpp > 4 || int64_t{left} + side + (edged ? half : 0) > image.width ||
+        int64_t{top} + side > image.height) {
+        return -1;
+    }
+    const uint32_t colour = f.redMask | f.greenMask | f.blueMask;
+    const uint32_t all = colour | f.alphaMask;
+    const int32_t alphaTop = f.alphaShift + f.alphaWidth;
+    // Coverage level 1 to 16 as pixel: white, the level in the alpha's top four bits.
+    auto level = [&](uint32_t v) -> uint32_t {
+        return alphaTop >= 4 ? (((v << (alphaTop - 4)) - 1) & f.alphaMask) | colour : all;
+    };
+    auto put = [&](int32_t x, int32_t y, uint32_t value) {
+        std::memcpy(image.pixels + static_cast<ptrdiff_t>(y) * image.pitch + static_cast<ptrdiff_t>(x) * bpp, &value,
+                    static_cast<size_t>(bpp));
+    };
+    for (int32_t y = 0; y < side; ++y) {
+        for (int32_t x = 0; x < side; ++x) {
+            uint32_t body = 0;
+            uint32_t edge = 0;
+            if (font->kind == kFontPlain) {
+                const int32_t row = (side + 7) / 8;
+                body = (values[y * row + (x >> 3)] >> (7 - (x & 7))) & 1 ? all : colour;
+            } else {
+                const uint8_t v = values[y * side + x];
+                switch (font->kind) {
+                case kFontEdge:
+                    body = v == 1 ? all : 0;
+                    edge = v != 0 ? all : 0;  // the edge lies under the body too
+                    break;
+                case kFontAntialiased:
+                    body = v != 0 ? level(v + 1u) : colour;
+                    break;
+                default:
+                    body = (v & 0x0F) != 0 ? level((v & 0x0Fu) + 1u) : colour;
+                    edge = (v >> 4) != 0 ? level((v >> 4) + 1u) : (v & 0x0F) != 0 ? level((v & 0x0Fu) + 1u) : colour;
+                    break;
+                }
+            }
+            put(left + x, top + y, body);
+            if (edged) put(half + left + x, top + y, edge);
+        }
+    }
+    return 0;
 }

@@ -609,21 +609,7 @@ int32_t ApplyDeviceClip()
     return 0;
 }
 
-// Graph drawing on the device arrives with the device's graph textures.
-int32_t DevicePaintGraph(GraphRecord*, int32_t, int32_t, int32_t, int32_t) { return -1; }
-int32_t DeviceDrawQuad(const GraphRecord*, int32_t, int32_t, float, float, int32_t, int32_t) { return -1; }
-int32_t DeviceDrawStretchedQuad(const GraphRecord*, const int32_t*, const float*, int32_t, int32_t) { return -1; }
-int32_t DeviceDrawFourCornersQuad(const GraphRecord*, const float*, int32_t) { return -1; }
-int32_t DeviceMakeImage(GraphRecord*, int32_t, int32_t, int32_t, int32_t, int32_t, int32_t) { return -1; }
-int32_t DeviceUploadImage(GraphRecord*, const BaseImage*, const BaseImage*, int32_t, int32_t, int32_t, int32_t, int32_t,
-                          int32_t)
-{
-    return -1;
-}
-void DeviceReleaseImage(GraphImage*) {}
-
 int32_t SubtractNeedsEmulation() { return G().blendOpCapable ? 0 : 1; }
-void NoInversion(const PixelRect*) {}
 void FlushDevice() { FlushVertexBatch(); }
 int32_t DeviceStarted() { return 0; }
 
@@ -680,20 +666,20 @@ const RenderBackend kDeviceRenderBackend = {
     WipeDevice,
     ApplyDeviceClip,
     DevicePaintGraph,
-    DeviceDrawQuad,
-    DeviceDrawStretchedQuad,
-    DeviceDrawFourCornersQuad,
+    DrawGraphQuad,
+    DrawGraphStretchedQuad,
+    DrawGraphFourCornersQuad,
     SubtractNeedsEmulation,
-    NoInversion,
-    NoInversion,
+    InvertAreaBeforeSubtract,
+    InvertAreaAfterSubtract,
     FlushDevice,
     // Present
     PresentDevice,
     KeepDevicePicture,
     // Images
-    DeviceMakeImage,
-    DeviceUploadImage,
-    DeviceReleaseImage,
+    DeviceMakeGraphImage,
+    TransferImageToGraphTextures,
+    DeviceReleaseGraphImage,
 };
 
 }  // namespace

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
 
@@ -97,6 +98,25 @@ int32_t SetDialogBoxModeOutsideScene(int32_t flag);
 int32_t LockBackBuffer(const PixelRect* area, BaseImage* out);
 int32_t UnlockBackBuffer();
 int32_t ResetDrawSettings();
+
+// ---- Graph images on the device
+// The textures (and system-memory twins) of every tile that has none: 0, or -1 with its log
+// line. An image of the software renderer has none to make (0).
+int32_t CreateGraphImageTextures(GraphImage* image);
+// The device back end's image operations (see RenderBackend).
+int32_t DeviceMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
+                             int32_t alpha, int32_t paletted, int32_t compression);
+int32_t TransferImageToGraphTextures(GraphRecord* graph, const BaseImage* picture,
+                                     const BaseImage* alpha, int32_t left, int32_t top, int32_t width,
+                                     int32_t height, int32_t destX, int32_t destY);
+void DeviceReleaseGraphImage(GraphImage* image);
+int32_t DevicePaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
+// Before a device restart every tile's objects go; after it they are made again (empty, until
+// the graphs' restore fills them). Always 0.
+int32_t ReleaseAllGraphTextures();
+int32_t RecreateAllGraphTextures();
+// Copies the draw target's area (x1, y1)-(x2, y2) into a graph of exactly its size. 0 / -1.
+int32_t CopyScreenAreaToGraph(int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t graph);
 int32_t IsFullScreenMode();
 int32_t ReturnZero();
 

@@ -119,3 +119,21 @@ void ReleaseSoftwareScreen();
 int32_t StartSoftwareScreen();
 // Shows the primary image in the window. 0, or -1.
 int32_t PresentSoftwareScreen(const PresentRequest* request);
+
+// ---- The device back end's quads (portable: they reach the device through the state cache and
+// the vertex batch). Each graph piece is one textured quad; -1 without a device.
+int32_t DrawGraphQuad(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
+                      int32_t transparent, int32_t wholePixel);
+// -1 also for a zero-width or zero-height rectangle. Reversed corners mirror the graph.
+int32_t DrawGraphStretchedQuad(const GraphRecord* graph, const int32_t corners[4],
+                               const float floatCorners[4], int32_t transparent, int32_t wholePixel);
+// Corners top-left, top-right, bottom-left, bottom-right; clipped by the viewport only.
+int32_t DrawGraphFourCornersQuad(const GraphRecord* graph, const float corners[8], int32_t transparent);
+// One piece onto four corners: two triangles for a parallelogram, else an 8 x 8 vertex grid.
+int32_t DrawPieceFreeQuad(const TexturePiece* piece, const float corners[8]);
+// An untextured box of the colour value (screen format) under the blend mode, inside the clip.
+int32_t DrawFilledBoxQuad(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
+// Blend mode 3 on a device without reverse subtraction: the area is inverted before and after
+// an added draw.
+void InvertAreaBeforeSubtract(const PixelRect* area);
+void InvertAreaAfterSubtract(const PixelRect* area);

@@ -214,6 +214,9 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
     const Matrix4x4 world = s.world;
     const Matrix4x4 view = s.view;
     const Matrix4x4 projection = s.projection;
+    // The graphs' textures belong to the device that goes: released first, made again on the
+    // new one.
+    ReleaseAllGraphTextures();
     ReleaseModelDeviceBuffers();
     ShutDownDirect3D();
     if (modeChange == 1) {
@@ -247,6 +250,7 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
         }
         return 0;
     }
+    RecreateAllGraphTextures();
     if (SelectDrawTarget(target) != 0) {
         SelectDrawTarget(kDrawTargetBackScreen);
     }
@@ -260,6 +264,8 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
         RecreateAllFonts();
     } else {
         RunGraphRestore();
+        // The glyph caches' graphs came back empty: each font starts its cache again.
+        RecreateAllFonts();
     }
     // The models' textures go back into their graphs, then their buffers onto the new device.
     RestoreModelTextures();

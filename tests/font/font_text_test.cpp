@@ -12,8 +12,13 @@
 
 #include "quarn/font/font.h"
 #include "quarn/font/font_os.h"
+#include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
+#include "quarn/graphics/render_backend.h"
 #include "tests/core/log_capture.h"
+#ifdef _WIN32
+#include "quarn/system/system.h"
+#endif
 
 namespace {
 
@@ -269,6 +274,149 @@ TEST_F(FontText, AntialiasedGlyphsComeAsGreyLevels)
         for (int32_t x = 0; x < BoxWidth(b); ++x) EXPECT_TRUE(Lit(kOriginX + x, kTopOffset + y)) << x << "," << y;
     }
     EXPECT_FALSE(Lit(kOriginX + BoxWidth(b), kTopOffset));
+}
+
+
+
+// ---- Texture glyph caches, over a renderer that reports itself as hardware: its images are
+// the software renderer's and its point draws are recorded.
+
+struct GlyphDraw {
+    int32_t x, y;            // where the cache graph's corner went
+    PixelRect clip;   // the clip the draw ran under: the glyph's rectangle
+    uint32_t bright;
+    int32_t graph;
+};
+std::vector<GlyphDraw> s_glyphDraws;
+int32_t s_refuseImages = 0;
+
+int32_t RecordQuad(const GraphRecord* graph, int32_t x, int32_t y, float, float, int32_t, int32_t)
+{
+    s_glyphDraws.push_back({x, y, g_drawSettings.clip, DrawBrightRgb(g_drawSettings), graph->handle});
+    return 0;
+}
+int32_t MakeOrRefuseImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels, int32_t alpha,
+                          int32_t paletted, int32_t compression)
+{
+    if (s_refuseImages) return -1;
+    return SoftMakeGraphImage(graph, width, height, levels, alpha, paletted, compression);
+}
+
+RenderBackend MakeTextureBackend()
+{
+    RenderBackend backend = kSoftwareRenderBackend;
+    backend.hardware = 1;
+    backend.drawQuad = RecordQuad;
+    backend.makeImage = MakeOrRefuseImage;
+    return backend;
+}
+const RenderBackend kTextureBackend = MakeTextureBackend();
+
+class TextureFontText : public FontText {
+protected:
+    void SetUp() override
+    {
+        FontText::SetUp();
+        g_screenSettings.started = 1;
+        g_drawSettings.drawTargetWidth = kWidth;
+        g_drawSettings.drawTargetHeight = kHeight;
+        StoreDrawClipRect(0, 0, kWidth, kHeight);
+        UseRenderBackend(&kTextureBackend);
+#ifdef _WIN32
+        // Graph draws need a started library there.
+        g_system.started = 1;
+        g_system.active = 1;
+#endif
+        s_glyphDraws.clear();
+        s_refuseImages = 0;
+    }
+    void TearDown() override
+    {
+        ResetFontState();
+        DestroyAllGraphs();
+        UseRenderBackend(&kSoftwareRenderBackend);
+#ifdef _WIN32
+        g_system.started = 0;
+        g_system.active = 0;
+#endif
+        FontText::TearDown();
+    }
+};
+
+TEST_F(TextureFontText, AFontWhoseGlyphTextureCannotBeMadeIsRefusedAloud)
+{
+    s_refuseImages = 1;
+    LogCapture log;
+    const int32_t live = GetFontTable()->liveCount;
+    EXPECT_EQ(MakeFont(L"Test", kFontAntialiased), -1);
+    EXPECT_TRUE(log.Contains(L"テクスチャ文字キャッシュの作成に失敗しました"));
+    EXPECT_EQ(GetFontTable()->liveCount, live);
+    EXPECT_EQ(s_fonts.liveFonts, 0);
+    EXPECT_EQ(GraphTable()->liveCount, 0);
+}
+
+TEST_F(TextureFontText, GlyphsAreCachePortionsAtTheirPensTintedByTheTextColour)
+{
+    const int32_t font = MakeFont(L"Test", kFontPlain);
+    ASSERT_GE(font, 0);
+    const FontRecord* record = GetFontRecord(font);
+    ASSERT_EQ(record->textureCache, 1);
+    ASSERT_GE(record->cacheGraph, 0);
+    StoreBrightRgb(0x102030);
+    const uint32_t red = PackScreenColor(255, 0, 0);
+    ASSERT_EQ(DrawTextWithFont(3, 4, L"ab", red, font, 0, 0), 0);
+    ASSERT_EQ(s_glyphDraws.size(), 2u);
+    const uint16_t units[2] = {'a', 'b'};
+    for (int32_t i = 0; i < 2; ++i) {
+        const GlyphDraw& d = s_glyphDraws[static_cast<size_t>(i)];
+        const int32_t left = 3 + i * kAdvance + kOriginX;
+        const int32_t top = 4 + kTopOffset;
+        EXPECT_EQ(d.graph, record->cacheGraph);
+        EXPECT_EQ(d.bright, 0xFF0000u);
+        // Only the glyph's box shows, its cell's corner placed so that the box lands there.
+        EXPECT_EQ(d.clip.left, left);
+        EXPECT_EQ(d.clip.top, top);
+        EXPECT_EQ(d.clip.right, left + BoxWidth(units[i]));
+        EXPECT_EQ(d.clip.bottom, top + BoxHeight(units[i]));
+        int32_t cx = 0;
+        int32_t cy = 0;
+        ASSERT_EQ(TextureCellOrigin(record, record->codeUnits[units[i]].entry->cell, &cx, &cy), 0);
+        EXPECT_EQ(d.x, left - cx);
+        EXPECT_EQ(d.y, top - cy);
+    }
+    // The caller's bright colour and clip are back.
+    EXPECT_EQ(DrawBrightRgb(g_drawSettings), 0x102030u);
+    EXPECT_EQ(g_drawSettings.clip.right, kWidth);
+}
+
+TEST_F(TextureFontText, TheCacheImageHoldsWhiteTexelsWhoseAlphaIsTheCoverage)
+{
+    const int32_t font = MakeFont(L"Test", kFontAntialiased);
+    ASSERT_GE(font, 0);
+    ASSERT_EQ(DrawTextWithFont(0, 0, L"a", PackScreenColor(255, 255, 255), font, 0, 0), 0);
+    const FontRecord* record = GetFontRecord(font);
+    const BaseImage& image = record->cacheImage;
+    ASSERT_NE(image.pixels, nullptr);
+    int32_t cx = 0;
+    int32_t cy = 0;
+    ASSERT_EQ(TextureCellOrigin(record, record->codeUnits['a'].entry->cell, &cx, &cy), 0);
+    const ColorFormat& f = image.format;
+    const uint32_t colour = f.redMask | f.greenMask | f.blueMask;
+    auto texel = [&](int32_t x, int32_t y) {
+        uint32_t v = 0;
+        std::memcpy(&v, image.pixels + ptrdiff_t{image.pitch} * y + ptrdiff_t{x} * f.bytesPerPixel,
+                    static_cast<size_t>(f.bytesPerPixel));
+        return v;
+    };
+    // Inside the solid box: full coverage; beside it: white with no alpha.
+    EXPECT_EQ(texel(cx, cy), colour | f.alphaMask);
+    EXPECT_EQ(texel(cx + BoxWidth('a') + 2, cy), colour);
+    // The graph got the same texels.
+    const GraphRecord* graph = FindGraphRecord(record->cacheGraph);
+    ASSERT_NE(graph, nullptr);
+    uint32_t uploaded = 0;
+    std::memcpy(&uploaded, graph->view.pixels + ptrdiff_t{graph->view.store->pitch} * cy + ptrdiff_t{cx} * 4, 4);
+    EXPECT_EQ(uploaded >> 24, 0xFFu);
 }
 
 }  // namespace

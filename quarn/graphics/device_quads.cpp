@@ -1,0 +1,374 @@
+// The hardware renderer's quads: a graph drawn as one textured quad per texture piece, at a
+// point, stretched or onto four free corners, written straight into the vertex batch; the
+// untextured box of the subtract emulation.
+//
+// Portable: the device is reached only through the state cache and the batch (DeviceCalls),
+// so the vertices are tested natively against a recording device.
+#include <cstring>
+
+#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/graph.h"
+#include "quarn/graphics/graphics.h"
+#include "quarn/graphics/render_backend.h"
+
+namespace {
+
+// One corner of a quad before it is laid out in the batch's vertex kind.
+struct QuadCorner {
+    float x, y;    // screen position
+    float u, v;    // texture coordinates of the piece's tile
+    float gx, gy;  // position within the graph (the blend graph's coordinates follow it)
+};
+
+// What every quad of one draw shares.
+struct QuadFrame {
+    float z;
+    uint32_t color;
+    float left, top, right, bottom;  // the clip rectangle as floats
+    // A selected blend graph: its texture coordinate per graph pixel, and its offset.
+    float blendScaleU, blendScaleV;
+    float blendOffsetX, blendOffsetY;
+};
+
+// The largest vertex of the batch kinds (kind 2: 40 bytes).
+constexpr int32_t kMaxStride = 40;
+
+// The 8 x 8 vertex grid of a free quad that is no parallelogram (not re-entrant).
+constexpr int32_t kGridSide = 8;
+alignas(16) uint8_t s_grid[kGridSide * kGridSide * 28];
+
+void PutFloat(uint8_t* out, int32_t index, float value) { std::memcpy(out + index * 4, &value, 4); }
+void PutWord(uint8_t* out, int32_t index, uint32_t value) { std::memcpy(out + index * 4, &value, 4); }
+
+// Lays one corner out in the vertex kind (0 untextured, 1 one texture, 2 blend graph and
+// texture); rhw is always 1.
+void WriteVertex(uint8_t* out, int32_t kind, const QuadFrame& frame, const QuadCorner& c)
+{
+    PutFloat(out, 0, c.x);
+    PutFloat(out, 1, c.y);
+    PutFloat(out, 2, frame.z);
+    PutFloat(out, 3, 1.0f);
+    PutWord(out, 4, frame.color);
+    if (kind == 1) {
+        PutFloat(out, 5, c.u);
+        PutFloat(out, 6, c.v);
+    } else if (kind == 2) {
+        PutWord(out, 5, 0xFFFFFFFFu);
+        PutFloat(out, 6, (frame.blendOffsetX + c.gx) * frame.blendScaleU);
+        PutFloat(out, 7, (frame.blendOffsetY + c.gy) * frame.blendScaleV);
+        PutFloat(out, 8, c.u);
+        PutFloat(out, 9, c.v);
+    }
+}
+
+// Appends the quad (top-left, top-right, bottom-left, bottom-right) as two triangles of the
+// list; reversed exchanges the second and third vertex of each, so a mirrored quad keeps its
+// turning direction.
+int32_t AppendQuad(const QuadFrame& frame, const QuadCorner corners[4], bool reversed)
+{
+    static const int32_t kOrder[6] = {0, 1, 2, 3, 2, 1};
+    static const int32_t kReversed[6] = {0, 2, 1, 3, 1, 2};
+    const int32_t kind = g_vertexBatch.kind;
+    const int32_t stride = kBatchStride[kind < 0 || kind > 2 ? 1 : kind];
+    uint8_t vertices[6 * kMaxStride];
+    for (int32_t i = 0; i < 6; ++i) {
+        WriteVertex(vertices + i * stride, kind, frame, corners[(reversed ? kReversed : kOrder)[i]]);
+    }
+    return AppendBatchVertices(kPtTriangleList, vertices, 6);
+}
+
+// Binds the piece's tile and sends the draw-mode states when they changed.
+void BindPiece(const TexturePiece& piece)
+{
+    SetDrawTexture(piece.tile != nullptr ? piece.tile->texture : nullptr);
+    if (g_deviceCache.blendDirty || g_deviceCache.textureDirty) {
+        ApplyDrawModeStates(nullptr, 1, 0);
+    }
+}
+
+// Opens the scene and sets the states of a graph draw: false without a device.
+bool BeginGraphQuads(const GraphRecord* graph, uint32_t flags, QuadFrame* frame)
+{
+    if (CurrentDeviceCalls() == nullptr || graph == nullptr || graph->image == nullptr) {
+        return false;
+    }
+    BeginSceneIfClosed();
+    void* first = graph->pieceCount > 0 && graph->pieces[0].tile != nullptr ? graph->pieces[0].tile->texture : nullptr;
+    PrepareDrawStates(&graph->image->request, first, flags);
+    const DrawSettings& s = g_drawSettings;
+    frame->z = s.quadEdgeOffset;
+    frame->color = ComputeBatchVertexColor();
+    frame->left = static_cast<float>(s.clip.left);
+    frame->top = static_cast<float>(s.clip.top);
+    frame->right = static_cast<float>(s.clip.right);
+    frame->bottom = static_cast<float>(s.clip.bottom);
+    frame->blendScaleU = 0.0f;
+    frame->blendScaleV = 0.0f;
+    frame->blendOffsetX = static_cast<float>(s.blendGraphOffsetX);
+    frame->blendOffsetY = static_cast<float>(s.blendGraphOffsetY);
+    const GraphRecord* blend = FindGraphRecord(s.blendGraph);
+    if (blend != nullptr && blend->pieceCount > 0 && blend->pieces[0].tile != nullptr) {
+        const TextureTile& tile = *blend->pieces[0].tile;
+        frame->blendScaleU = 1.0f / static_cast<float>(tile.textureWidth);
+        frame->blendScaleV = 1.0f / static_cast<float>(tile.textureHeight);
+        frame->blendOffsetX += static_cast<float>(blend->x);
+        frame->blendOffsetY += static_cast<float>(blend->y);
+    }
+    return true;
+}
+
+// Moves a coordinate into [low, high] and its texture coordinate (and graph position) with
+// it: texPerPixel and graphPerPixel are the changes per screen pixel.
+void ClampAxis(float* pos, float* tex, float* graphPos, float low, float high, float texPerPixel,
+               float graphPerPixel)
+{
+    float target = *pos;
+    if (*pos < low) {
+        target = low;
+    } else if (*pos > high) {
+        target = high;
+    } else {
+        return;
+    }
+    const float moved = target - *pos;
+    *tex += moved * texPerPixel;
+    *graphPos += moved * graphPerPixel;
+    *pos = target;
+}
+
+// The pieces of a graph placed by origin + scale * (position in the graph), clipped unless
+// the whole graph lies inside the clip rectangle.
+int32_t DrawPlacedPieces(const GraphRecord* graph, const QuadFrame& frame, float originX, float originY, float scaleX,
+                         float scaleY, bool inside, float clipShift)
+{
+    for (int32_t p = 0; p < graph->pieceCount; ++p) {
+        const TexturePiece& piece = graph->pieces[p];
+        if (piece.tile == nullptr) {
+            continue;
+        }
+        BindPiece(piece);
+        QuadCorner corners[4];
+        for (int32_t i = 0; i < 4; ++i) {
+            const TextureCorner& c = piece.corners[i];
+            corners[i] = QuadCorner{originX + scaleX * c.x, originY + scaleY * c.y, c.u, c.v, c.x, c.y};
+            if (!inside) {
+                const float texW = static_cast<float>(piece.tile->textureWidth);
+                const float texH = static_cast<float>(piece.tile->textureHeight);
+                ClampAxis(&corners[i].x, &corners[i].u, &corners[i].gx, frame.left + clipShift,
+                          frame.right + clipShift, 1.0f / (texW * scaleX), 1.0f / scaleX);
+                ClampAxis(&corners[i].y, &corners[i].v, &corners[i].gy, frame.top + clipShift,
+                          frame.bottom + clipShift, 1.0f / (texH * scaleY), 1.0f / scaleY);
+            }
+        }
+        if (AppendQuad(frame, corners, false) != 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+bool Parallelogram(const float c[8])
+{
+    auto near = [](float a, float b) { return (a - b < 0 ? b - a : a - b) < 1.0f; };
+    // Top (TR - TL) against bottom (BR - BL), left (BL - TL) against right (BR - TR).
+    return near(c[2] - c[0], c[6] - c[4]) && near(c[3] - c[1], c[7] - c[5]) && near(c[4] - c[0], c[6] - c[2]) &&
+           near(c[5] - c[1], c[7] - c[3]);
+}
+
+float SignedArea(float ax, float ay, float bx, float by, float cx, float cy)
+{
+    return (bx - ax) * (cy - ay) - (by - ay) * (cx - ax);
+}
+
+// Corners of a piece within the free quad: bilinear in the graph fractions.
+void PlaceInQuad(const float q[8], double u, double v, float* x, float* y)
+{
+    const double topX = q[0] + (q[2] - q[0]) * u;
+    const double topY = q[1] + (q[3] - q[1]) * u;
+    const double bottomX = q[4] + (q[6] - q[4]) * u;
+    const double bottomY = q[5] + (q[7] - q[5]) * u;
+    *x = static_cast<float>(topX + (bottomX - topX) * v);
+    *y = static_cast<float>(topY + (bottomY - topY) * v);
+}
+
+}  // namespace
+
+int32_t DrawPieceFreeQuad(const TexturePiece* piece, const float corners[8])
+{
+    if (CurrentDeviceCalls() == nullptr || piece == nullptr || piece->tile == nullptr) {
+        return -1;
+    }
+    BindPiece(*piece);
+    QuadFrame frame{};
+    frame.z = g_drawSettings.quadEdgeOffset;
+    frame.color = ComputeBatchVertexColor();
+    const float* c = corners;
+    if (Parallelogram(c)) {
+        QuadCorner q[4];
+        for (int32_t i = 0; i < 4; ++i) {
+            const TextureCorner& t = piece->corners[i];
+            q[i] = QuadCorner{c[2 * i], c[2 * i + 1], t.u, t.v, t.x, t.y};
+        }
+        const bool reversed = SignedArea(c[0], c[1], c[2], c[3], c[4], c[5]) <= 0.0f &&
+                              SignedArea(c[6], c[7], c[4], c[5], c[2], c[3]) <= 0.0f;
+        return AppendQuad(frame, q, reversed);
+    }
+    // A trapezoid or worse: a grid, so that the texture bends with the quad instead of
+    // breaking along one diagonal.
+    const TextureCorner& t0 = piece->corners[0];
+    const TextureCorner& t3 = piece->corners[3];
+    for (int32_t row = 0; row < kGridSide; ++row) {
+        for (int32_t column = 0; column < kGridSide; ++column) {
+            const double fu = column / 7.0;
+            const double fv = row / 7.0;
+            QuadCorner q{};
+            PlaceInQuad(c, fu, fv, &q.x, &q.y);
+            q.u = static_cast<float>(t0.u + (t3.u - t0.u) * fu);
+            q.v = static_cast<float>(t0.v + (t3.v - t0.v) * fv);
+            WriteVertex(s_grid + (row * kGridSide + column) * 28, 1, frame, q);
+        }
+    }
+    return DrawVertexGrid(kGridSide, kGridSide, s_grid);
+}
+
+int32_t DrawGraphQuad(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy, int32_t transparent,
+                      int32_t wholePixel)
+{
+    QuadFrame frame{};
+    if (!BeginGraphQuads(graph, (transparent ? 0x1u : 0u) | (wholePixel ? 0x2u : 0u), &frame)) {
+        return -1;
+    }
+    const PixelRect& clip = g_drawSettings.clip;
+    const bool inside = x >= clip.left && y >= clip.top && int64_t{x} + graph->width - 1 < clip.right &&
+                        int64_t{y} + graph->height - 1 < clip.bottom;
+    // Half a pixel back, so that texel centres fall on pixel centres.
+    return DrawPlacedPieces(graph, frame, fx - 0.5f, fy - 0.5f, 1.0f, 1.0f, inside, 0.0f);
+}
+
+int32_t DrawGraphStretchedQuad(const GraphRecord* graph, const int32_t corners[4], const float floatCorners[4],
+                               int32_t transparent, int32_t wholePixel)
+{
+    const float* f = floatCorners;
+    if (f[0] == f[2] || f[1] == f[3] || graph == nullptr || graph->width <= 0 || graph->height <= 0) {
+        return -1;
+    }
+    const uint32_t flags = (transparent ? 0x1u : 0u) | (wholePixel && g_drawSettings.filterMode != 1 ? 0x2u : 0u);
+    QuadFrame frame{};
+    if (!BeginGraphQuads(graph, flags, &frame)) {
+        return -1;
+    }
+    const PixelRect& clip = g_drawSettings.clip;
+    const int32_t left = corners[0] < corners[2] ? corners[0] : corners[2];
+    const int32_t right = corners[0] < corners[2] ? corners[2] : corners[0];
+    const int32_t top = corners[1] < corners[3] ? corners[1] : corners[3];
+    const int32_t bottom = corners[1] < corners[3] ? corners[3] : corners[1];
+    const bool inside = left >= clip.left && top >= clip.top && right <= clip.right && bottom <= clip.bottom;
+    const float scaleX = (f[2] - f[0]) / static_cast<float>(graph->width);
+    const float scaleY = (f[3] - f[1]) / static_cast<float>(graph->height);
+    return DrawPlacedPieces(graph, frame, f[0] - 0.5f, f[1] - 0.5f, scaleX, scaleY, inside, -0.5f);
+}
+
+int32_t DrawGraphFourCornersQuad(const GraphRecord* graph, const float corners[8], int32_t transparent)
+{
+    if (graph == nullptr || graph->width <= 0 || graph->height <= 0) {
+        return -1;
+    }
+    const float* c = corners;
+    // With a blend graph an upright rectangle keeps the blend graph's pixels on the graph's:
+    // drawn as the stretched quad it is.
+    if (g_drawSettings.blendGraph != -1) {
+        int32_t t[8];
+        for (int32_t i = 0; i < 8; ++i) {
+            t[i] = TruncateFloatToInt(c[i]);
+        }
+        if (t[0] == t[4] && t[2] == t[6] && t[1] == t[3] && t[5] == t[7]) {
+            const int32_t box[4] = {t[0], t[1], t[6], t[7]};
+            const float floatBox[4] = {static_cast<float>(t[0]), static_cast<float>(t[1]), static_cast<float>(t[6]),
+                                       static_cast<float>(t[7])};
+            return DrawGraphStretchedQuad(graph, box, floatBox, transparent, 1);
+        }
+    }
+    QuadFrame frame{};
+    if (!BeginGraphQuads(graph, transparent ? 0x1u : 0u, &frame)) {
+        return -1;
+    }
+    if (graph->pieceCount == 1) {
+        return DrawPieceFreeQuad(&graph->pieces[0], c) == 0 ? 0 : -1;
+    }
+    const double width = graph->width;
+    const double height = graph->height;
+    for (int32_t p = 0; p < graph->pieceCount; ++p) {
+        const TexturePiece& piece = graph->pieces[p];
+        float placed[8];
+        for (int32_t i = 0; i < 4; ++i) {
+            PlaceInQuad(c, piece.corners[i].x / width, piece.corners[i].y / height, &placed[2 * i], &placed[2 * i + 1]);
+        }
+        if (DrawPieceFreeQuad(&piece, placed) != 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int32_t DrawFilledBoxQuad(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color)
+{
+    if (CurrentDeviceCalls() == nullptr) {
+        return -1;
+    }
+    PixelRect box{x1 < x2 ? x1 : x2, y1 < y2 ? y1 : y2, x1 < x2 ? x2 : x1, y1 < y2 ? y2 : y1};
+    const PixelRect clip = g_drawSettings.clip;
+    ClampRectInsideRect(&box, &clip);
+    if (box.right <= box.left || box.bottom <= box.top) {
+        return 0;
+    }
+    BeginSceneIfClosed();
+    PrepareDrawStates(nullptr, nullptr, 0x20);
+    int red = 0;
+    int green = 0;
+    int blue = 0;
+    UnpackScreenColor(color, &red, &green, &blue);
+    const uint32_t base = ComputeBatchVertexColor();
+    const uint32_t tinted = (base & 0xFF000000u) | (((base >> 16 & 0xFF) * static_cast<uint32_t>(red) / 255) << 16) |
+                            (((base >> 8 & 0xFF) * static_cast<uint32_t>(green) / 255) << 8) |
+                            ((base & 0xFF) * static_cast<uint32_t>(blue) / 255);
+    if (g_deviceCache.blendDirty || g_deviceCache.textureDirty) {
+        ApplyDrawModeStates(nullptr, 1, 0);
+    }
+    QuadFrame frame{};
+    frame.z = g_drawSettings.quadEdgeOffset;
+    frame.color = tinted;
+    const auto l = static_cast<float>(box.left);
+    const auto t = static_cast<float>(box.top);
+    const auto r = static_cast<float>(box.right);
+    const auto b = static_cast<float>(box.bottom);
+    const QuadCorner corners[4] = {{l, t, 0, 0, 0, 0}, {r, t, 0, 0, 0, 0}, {l, b, 0, 0, 0, 0}, {r, b, 0, 0, 0, 0}};
+    return AppendQuad(frame, corners, false);
+}
+
+namespace {
+
+// Inverts the area (1 - destination) with a white box in blend mode 3 at full strength, whose
+// factors are (inverse destination colour, zero); then leaves the blend mode as given.
+void InvertArea(const PixelRect* area, int32_t modeAfter)
+{
+    DrawSettings& s = g_drawSettings;
+    const int32_t param = s.blendParam;
+    const uint32_t bright = s.brightColor;
+    StoreBrightRgb(0xFFFFFF);
+    if (!s.drawingDisabled && (s.blendMode != 3 || s.blendParam != 255)) {
+        SelectBlendMode(3, 255);
+    }
+    if (area != nullptr) {
+        DrawFilledBoxQuad(area->left, area->top, area->right, area->bottom, PackScreenColor(255, 255, 255));
+    }
+    StoreBrightRgb(bright & 0xFFFFFF);
+    s.brightColor = bright;
+    SelectBlendMode(modeAfter, param);
+}
+
+}  // namespace
+
+// Subtract without the device's reverse-subtract: invert, add, invert again:
+// 1 - ((1 - destination) + source * a) = destination - source * a.
+void InvertAreaBeforeSubtract(const PixelRect* area) { InvertArea(area, 5); }
+void InvertAreaAfterSubtract(const PixelRect* area) { InvertArea(area, 3); }
