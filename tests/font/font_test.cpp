@@ -471,7 +471,9 @@ TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
     // the graph's depth (anti-aliased, and blended).
     for (const int screenBits : {32, 16}) {
         SCOPED_TRACE(screenBits);
-        if (screenBits == 16) ASSERT_EQ(ApplyScreenModeChange(kWidth, kHeight, 16, 0, 60), 0);
+        if (screenBits == 16) {
+            ASSERT_EQ(ApplyScreenModeChange(kWidth, kHeight, 16, 0, 60), 0);
+        }
         const int graphBits = screenBits == 32 ? 16 : 32;
         SetNewGraphColorBits(graphBits);
         const int32_t graph = CreateBlankGraph(kWidth, kHeight);
