@@ -22,25 +22,25 @@ ModelBlockLink* MakeChain(int32_t links)
 }
 
 // A texture entry whose image data are owned blocks of the entry.
-ModelTextureEntry MakeTextureEntry(const TestTextureSpec& spec)
+ModelTextureEntry MakeTextureEntry(const TestTextureShape& shape)
 {
     ModelTextureEntry entry{};
     entry.blocks[0] = OwnedBlock(16);  // a name, say
-    if (!spec.color.empty()) {
-        entry.blocks[1] = OwnedBlock(static_cast<uint32_t>(spec.color.size()));
-        std::memcpy(entry.blocks[1].data, spec.color.data(), spec.color.size());
+    if (!shape.color.empty()) {
+        entry.blocks[1] = OwnedBlock(static_cast<uint32_t>(shape.color.size()));
+        std::memcpy(entry.blocks[1].data, shape.color.data(), shape.color.size());
         entry.colorData = entry.blocks[1].data;
-        entry.colorSize = static_cast<int32_t>(spec.color.size());
+        entry.colorSize = static_cast<int32_t>(shape.color.size());
     }
-    if (!spec.alpha.empty()) {
-        entry.blocks[2] = OwnedBlock(static_cast<uint32_t>(spec.alpha.size()));
-        std::memcpy(entry.blocks[2].data, spec.alpha.data(), spec.alpha.size());
+    if (!shape.alpha.empty()) {
+        entry.blocks[2] = OwnedBlock(static_cast<uint32_t>(shape.alpha.size()));
+        std::memcpy(entry.blocks[2].data, shape.alpha.data(), shape.alpha.size());
         entry.alphaData = entry.blocks[2].data;
-        entry.alphaSize = static_cast<int32_t>(spec.alpha.size());
+        entry.alphaSize = static_cast<int32_t>(shape.alpha.size());
     }
-    entry.normalMap = spec.normalMap;
-    entry.heightScale = spec.heightScale;
-    entry.graph = spec.graph;
+    entry.normalMap = shape.normalMap;
+    entry.heightScale = shape.heightScale;
+    entry.graph = shape.graph;
     return entry;
 }
 
@@ -79,7 +79,7 @@ uint16_t TestIndex(int32_t mesh, int32_t index, int32_t vertexCount)
     return static_cast<uint16_t>((index * 7 + mesh) % (vertexCount > 0 ? vertexCount : 1));
 }
 
-int32_t CreateTestBase(const std::vector<TestMeshSpec>& meshes, const std::vector<TestTextureSpec>& textures)
+int32_t CreateTestBase(const std::vector<TestMeshShape>& meshes, const std::vector<TestTextureShape>& textures)
 {
     const auto count = static_cast<int32_t>(meshes.size());
     const uint32_t bytes = sizeof(ModelBaseRecord) + count * (sizeof(ModelFrameEntry) + sizeof(ModelMeshEntry)) +
@@ -99,39 +99,39 @@ int32_t CreateTestBase(const std::vector<TestMeshSpec>& meshes, const std::vecto
     base->ownBlock = OwnedBlock(64);
     base->blockChain = MakeChain(3);
     for (int32_t m = 0; m < count; ++m) {
-        const TestMeshSpec& spec = meshes[static_cast<size_t>(m)];
+        const TestMeshShape& shape = meshes[static_cast<size_t>(m)];
         ModelFrameEntry& frame = base->frames[m];
         frame.block = OwnedBlock(32);
         frame.meshInUse = 1;
-        frame.selector = spec.selector;
+        frame.selector = shape.selector;
         frame.firstMesh = m;
         frame.meshCount = 1;
         ModelMeshEntry& mesh = base->meshes[m];
         mesh.frame = &frame;
-        mesh.skinningKind = spec.skinningKind;
-        mesh.texCoordSets = spec.texCoordSets;
-        mesh.vertexCount = spec.vertexCount;
-        mesh.indexCount = spec.indexCount;
-        const auto vertices = static_cast<uint32_t>(spec.vertexCount);
+        mesh.skinningKind = shape.skinningKind;
+        mesh.texCoordSets = shape.texCoordSets;
+        mesh.vertexCount = shape.vertexCount;
+        mesh.indexCount = shape.indexCount;
+        const auto vertices = static_cast<uint32_t>(shape.vertexCount);
         mesh.blocks[kMeshVertexBlock] = OwnedBlock(vertices * sizeof(ModelMeshVertex));
-        mesh.blocks[kMeshTexCoordBlock] = OwnedBlock(vertices * spec.texCoordSets * 2 * sizeof(float));
+        mesh.blocks[kMeshTexCoordBlock] = OwnedBlock(vertices * shape.texCoordSets * 2 * sizeof(float));
         mesh.blocks[kMeshNormalDataBlock] = OwnedBlock(vertices * 2 * sizeof(Vector3));
-        mesh.blocks[kMeshIndexBlock] = OwnedBlock(spec.indexCount * sizeof(uint16_t));
+        mesh.blocks[kMeshIndexBlock] = OwnedBlock(shape.indexCount * sizeof(uint16_t));
         auto* v = static_cast<ModelMeshVertex*>(mesh.blocks[kMeshVertexBlock].data);
         auto* uv = static_cast<float*>(mesh.blocks[kMeshTexCoordBlock].data);
         auto* nd = static_cast<Vector3*>(mesh.blocks[kMeshNormalDataBlock].data);
         auto* ix = static_cast<uint16_t*>(mesh.blocks[kMeshIndexBlock].data);
-        for (int32_t i = 0; i < spec.vertexCount; ++i) {
+        for (int32_t i = 0; i < shape.vertexCount; ++i) {
             v[i] = TestVertex(m, i);
-            for (int32_t set = 0; set < spec.texCoordSets; ++set) {
-                uv[(i * spec.texCoordSets + set) * 2] = TestTexCoord(m, i, set, 0);
-                uv[(i * spec.texCoordSets + set) * 2 + 1] = TestTexCoord(m, i, set, 1);
+            for (int32_t set = 0; set < shape.texCoordSets; ++set) {
+                uv[(i * shape.texCoordSets + set) * 2] = TestTexCoord(m, i, set, 0);
+                uv[(i * shape.texCoordSets + set) * 2 + 1] = TestTexCoord(m, i, set, 1);
             }
             nd[2 * i] = TestNormalData(m, i, 0);
             nd[2 * i + 1] = TestNormalData(m, i, 1);
         }
-        for (int32_t i = 0; i < spec.indexCount; ++i) {
-            ix[i] = TestIndex(m, i, spec.vertexCount);
+        for (int32_t i = 0; i < shape.indexCount; ++i) {
+            ix[i] = TestIndex(m, i, shape.vertexCount);
         }
     }
     if (!textures.empty()) {
@@ -193,15 +193,15 @@ int32_t CreateTestInstance(int32_t baseHandle, int32_t attachments, const std::v
         }
         for (int32_t i : overridden) {
             const ModelTextureEntry& from = base->textures[i];
-            TestTextureSpec spec{};
+            TestTextureShape shape{};
             if (from.colorData != nullptr) {
-                spec.color.assign(static_cast<const uint8_t*>(from.colorData),
+                shape.color.assign(static_cast<const uint8_t*>(from.colorData),
                                   static_cast<const uint8_t*>(from.colorData) + from.colorSize);
             }
-            spec.normalMap = from.normalMap;
-            spec.heightScale = from.heightScale;
-            spec.graph = from.graph;
-            instance->textures[i] = MakeTextureEntry(spec);
+            shape.normalMap = from.normalMap;
+            shape.heightScale = from.heightScale;
+            shape.graph = from.graph;
+            instance->textures[i] = MakeTextureEntry(shape);
             instance->textures[i].overridden = 1;
         }
     }

@@ -8,7 +8,7 @@
 
 #include "quarn/model/model.h"
 
-struct TestMeshSpec {
+struct TestMeshShape {
     uint16_t skinningKind;
     int32_t selector;       // of the frame the mesh belongs to
     uint16_t texCoordSets;
@@ -16,7 +16,7 @@ struct TestMeshSpec {
     uint16_t indexCount;
 };
 
-struct TestTextureSpec {
+struct TestTextureShape {
     std::vector<uint8_t> color;   // empty: none
     std::vector<uint8_t> alpha;   // empty: none
     uint32_t normalMap;
@@ -32,7 +32,7 @@ uint16_t TestIndex(int32_t mesh, int32_t index, int32_t vertexCount);
 
 // A base with one frame per mesh (in mesh order), its textures and an owned-block chain, in
 // the next base slot. Its reference count is 1. The handle, or -1.
-int32_t CreateTestBase(const std::vector<TestMeshSpec>& meshes, const std::vector<TestTextureSpec>& textures = {});
+int32_t CreateTestBase(const std::vector<TestMeshShape>& meshes, const std::vector<TestTextureShape>& textures = {});
 // An instance of the base with owned frame blocks and chains, attachments (the first of them
 // in use) and textures copied from the base's with the given ones overridden. The handle, or -1.
 int32_t CreateTestInstance(int32_t baseHandle, int32_t attachments = 2, const std::vector<int32_t>& overridden = {});

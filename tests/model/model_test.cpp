@@ -408,10 +408,10 @@ TEST_F(ModelTest, NothingIsBuiltWithoutHardwareOrShaders)
 }
 
 // Twelve meshes of 65535 indices, then one of the given count.
-std::vector<TestMeshSpec> IndexHeavyMeshes(uint16_t last)
+std::vector<TestMeshShape> IndexHeavyMeshes(uint16_t last)
 {
-    std::vector<TestMeshSpec> meshes(12, TestMeshSpec{0, 0, 0, 4, 65535});
-    meshes.push_back(TestMeshSpec{0, 0, 0, 4, last});
+    std::vector<TestMeshShape> meshes(12, TestMeshShape{0, 0, 0, 4, 65535});
+    meshes.push_back(TestMeshShape{0, 0, 0, 4, last});
     return meshes;
 }
 
@@ -419,7 +419,7 @@ TEST_F(ModelTest, BatchesSplitBeforeReachingTheirLimits)
 {
     struct Case {
         const char* name;
-        std::vector<TestMeshSpec> meshes;
+        std::vector<TestMeshShape> meshes;
         std::vector<int32_t> batchOfMesh;
     };
     const Case cases[] = {
