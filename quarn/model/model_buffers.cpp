@@ -26,30 +26,47 @@ ModelBatch* NewBatch()
     return static_cast<ModelBatch*>(AllocTrackedMemoryZeroed(sizeof(ModelBatch), __FILE__, __LINE__));
 }
 
-// Unlocks, releases and frees every batch of the base and forgets where its meshes were.
-void FreeBaseBatches(ModelBaseRecord* base)
+// Every batch chain of the base, whatever its skinning kind, selector and coordinate sets.
+template <typename Visit>
+void ForEachBatchChain(ModelBaseRecord* base, Visit visit)
 {
     for (auto& kind : base->chains) {
         for (auto& selector : kind) {
             for (ModelBatchChain& chain : selector) {
-                ModelBatch* batch = chain.head;
-                while (batch != nullptr) {
-                    ModelBatch* next = batch->next;
-                    if (batch->vertexBytes != nullptr) {
-                        UnlockDeviceBuffer(batch->vertexBuffer, 0);
-                    }
-                    if (batch->indexBytes != nullptr) {
-                        UnlockDeviceBuffer(batch->indexBuffer, 1);
-                    }
-                    ReleaseDeviceBuffer(batch->vertexBuffer);
-                    ReleaseDeviceBuffer(batch->indexBuffer);
-                    FreeTrackedMemory(batch);
-                    batch = next;
-                }
-                chain = ModelBatchChain{};
+                visit(chain);
             }
         }
     }
+}
+
+// Gives back whichever of the batch's buffers are locked.
+void UnlockBatch(ModelBatch* batch)
+{
+    if (batch->vertexBytes != nullptr) {
+        UnlockDeviceBuffer(batch->vertexBuffer, 0);
+        batch->vertexBytes = nullptr;
+    }
+    if (batch->indexBytes != nullptr) {
+        UnlockDeviceBuffer(batch->indexBuffer, 1);
+        batch->indexBytes = nullptr;
+    }
+}
+
+// Unlocks, releases and frees every batch of the base and forgets where its meshes were.
+void FreeBaseBatches(ModelBaseRecord* base)
+{
+    ForEachBatchChain(base, [](ModelBatchChain& chain) {
+        ModelBatch* batch = chain.head;
+        while (batch != nullptr) {
+            ModelBatch* next = batch->next;
+            UnlockBatch(batch);
+            ReleaseDeviceBuffer(batch->vertexBuffer);
+            ReleaseDeviceBuffer(batch->indexBuffer);
+            FreeTrackedMemory(batch);
+            batch = next;
+        }
+        chain = ModelBatchChain{};
+    });
     base->batchCount = 0;
     for (int32_t i = 0; i < base->meshCount; ++i) {
         base->meshes[i].batch = nullptr;
@@ -108,34 +125,30 @@ int32_t PlaceMeshes(ModelBaseRecord* base)
 // indices) is left without a batch, so that nothing is written through a freed record.
 void DropBatchesWithoutIndices(ModelBaseRecord* base)
 {
-    for (auto& kind : base->chains) {
-        for (auto& selector : kind) {
-            for (ModelBatchChain& chain : selector) {
-                ModelBatch* batch = chain.head;
-                while (batch != nullptr) {
-                    ModelBatch* next = batch->next;
-                    if (batch->indexCount == 0) {
-                        (batch->previous != nullptr ? batch->previous->next : chain.head) = next;
-                        if (next != nullptr) {
-                            next->previous = batch->previous;
-                        }
-                        if (chain.current == batch) {
-                            chain.current = batch->previous;
-                        }
-                        for (int32_t i = 0; i < base->meshCount; ++i) {
-                            if (base->meshes[i].batch == batch) {
-                                base->meshes[i].batch = nullptr;
-                            }
-                        }
-                        --chain.count;
-                        --base->batchCount;
-                        FreeTrackedMemory(batch);
-                    }
-                    batch = next;
+    ForEachBatchChain(base, [base](ModelBatchChain& chain) {
+        ModelBatch* batch = chain.head;
+        while (batch != nullptr) {
+            ModelBatch* next = batch->next;
+            if (batch->indexCount == 0) {
+                (batch->previous != nullptr ? batch->previous->next : chain.head) = next;
+                if (next != nullptr) {
+                    next->previous = batch->previous;
                 }
+                if (chain.current == batch) {
+                    chain.current = batch->previous;
+                }
+                for (int32_t i = 0; i < base->meshCount; ++i) {
+                    if (base->meshes[i].batch == batch) {
+                        base->meshes[i].batch = nullptr;
+                    }
+                }
+                --chain.count;
+                --base->batchCount;
+                FreeTrackedMemory(batch);
             }
+            batch = next;
         }
-    }
+    });
 }
 
 // Creates and locks the buffers of every batch whose layout may be built now. 0 / -1.
@@ -233,22 +246,11 @@ void WriteMesh(const ModelMeshEntry& mesh)
 
 void UnlockBaseBatches(ModelBaseRecord* base)
 {
-    for (auto& kind : base->chains) {
-        for (auto& selector : kind) {
-            for (ModelBatchChain& chain : selector) {
-                for (ModelBatch* batch = chain.head; batch != nullptr; batch = batch->next) {
-                    if (batch->vertexBytes != nullptr) {
-                        UnlockDeviceBuffer(batch->vertexBuffer, 0);
-                        batch->vertexBytes = nullptr;
-                    }
-                    if (batch->indexBytes != nullptr) {
-                        UnlockDeviceBuffer(batch->indexBuffer, 1);
-                        batch->indexBytes = nullptr;
-                    }
-                }
-            }
+    ForEachBatchChain(base, [](ModelBatchChain& chain) {
+        for (ModelBatch* batch = chain.head; batch != nullptr; batch = batch->next) {
+            UnlockBatch(batch);
         }
-    }
+    });
 }
 
 // Runs the call for every instance (placeholders skipped) of the base, with its handle.
