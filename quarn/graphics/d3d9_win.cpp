@@ -46,6 +46,7 @@ static_assert(sizeof(DeviceViewport) == sizeof(D3DVIEWPORT9) && sizeof(Matrix4x4
 
 GraphicsDeviceState g_graphicsDevice{};
 int32_t g_deviceCreationRefused = 0;
+int32_t g_direct3DExRefused = 0;
 
 namespace {
 
@@ -233,7 +234,7 @@ int32_t CreateDirect3DObject()
     HMODULE module = GetDirect3DModule();
     auto createEx = reinterpret_cast<CreateEx>(reinterpret_cast<void*>(GetProcAddress(module, "Direct3DCreate9Ex")));
     IDirect3D9Ex* ex = nullptr;
-    if (createEx != nullptr && createEx(D3D_SDK_VERSION, &ex) == S_OK && ex != nullptr) {
+    if (createEx != nullptr && !g_direct3DExRefused && createEx(D3D_SDK_VERSION, &ex) == S_OK && ex != nullptr) {
         g.direct3dEx = ex;
         g.direct3d = ex;
     } else {

@@ -83,6 +83,9 @@ extern GraphicsDeviceState g_graphicsDevice;
 // Fault injection for tests: while set, device creation fails as on an adapter without a
 // usable device.
 extern int32_t g_deviceCreationRefused;
+// For tests: while set, the plain Direct3D 9 object is taken even where the Ex one exists. Its
+// device can be lost, which an Ex device never is.
+extern int32_t g_direct3DExRefused;
 int32_t CreateDirect3DObject();
 int32_t CreateDirect3DDevice();
 int32_t CreateDepthBuffer();
