@@ -6,6 +6,7 @@
 // the subtract emulation.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -16,6 +17,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/graphics_win.h"
+#include "quarn/graphics/mask.h"
 #include "quarn/runtime/runtime.h"
 #include "tests/graphics/screen_fixture.h"
 
@@ -393,6 +395,237 @@ TEST_F(DeviceGraphTest, TextDrawsThroughTheGlyphTexture)
     EXPECT_GT(lit, 40);
     EXPECT_EQ(outside, 0);
     DestroyFontHandle(font);
+}
+
+// ---- A true loss of a plain device
+
+// Ends the process with a message when a test has not finished in time, so that a recovery
+// that waits forever fails instead of hanging the run.
+class Deadline {
+public:
+    explicit Deadline(DWORD milliseconds) : done_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), limit_(milliseconds)
+    {
+        thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr);
+    }
+    ~Deadline()
+    {
+        SetEvent(done_);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        CloseHandle(done_);
+    }
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+private:
+    static DWORD WINAPI Watch(void* self)
+    {
+        const auto* d = static_cast<const Deadline*>(self);
+        if (WaitForSingleObject(d->done_, d->limit_) == WAIT_TIMEOUT) {
+            std::fprintf(stderr, "device loss test: not finished after %lu ms, the recovery hangs\n",
+                         static_cast<unsigned long>(d->limit_));
+            std::fflush(stderr);
+            TerminateProcess(GetCurrentProcess(), 3);
+        }
+        return 0;
+    }
+    HANDLE done_;
+    DWORD limit_;
+    HANDLE thread_ = nullptr;
+};
+
+// The library's raw "BGRA" picture file.
+bool WriteBgraFile(const std::wstring& path, const BaseImage& picture)
+{
+    std::vector<uint8_t> bytes = {'B', 'G', 'R', 'A', 8, 8, 8, 8};
+    for (uint32_t v : {uint32_t(picture.width), uint32_t(picture.height)}) {
+        for (int i = 0; i < 4; ++i) bytes.push_back(uint8_t(v >> (8 * i)));
+    }
+    for (int32_t y = 0; y < picture.height; ++y) {
+        for (int32_t x = 0; x < picture.width; ++x) {
+            int r = 0;
+            int g = 0;
+            int b = 0;
+            uint32_t value = 0;
+            std::memcpy(&value, picture.pixels + ptrdiff_t{picture.pitch} * y + ptrdiff_t{x} * 4, 4);
+            DecodePixelColor(&picture.format, value, &r, &g, &b, nullptr);
+            bytes.insert(bytes.end(), {uint8_t(b), uint8_t(g), uint8_t(r), 255});
+        }
+    }
+    FILE* file = _wfopen(path.c_str(), L"wb");
+    if (file == nullptr) return false;
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    return std::fclose(file) == 0 && written;
+}
+
+// A plain (non-Ex) device with a scene of graphs that come back in different ways: one made
+// from a picture in memory and refilled by the application's restore routine, one loaded from
+// a file and restored from it, one larger than the largest texture (tiled), and text through
+// a glyph texture.
+class DeviceLossTest : public DeviceGraphTest {
+protected:
+    void SetUp() override
+    {
+        g_direct3DExRefused = 1;
+        ASSERT_NO_FATAL_FAILURE(DeviceGraphTest::SetUp());
+        ASSERT_EQ(g_graphicsDevice.direct3dEx, nullptr) << "the device must be one that can be lost";
+        // The activation handler, as the library's start-up registers it.
+        RegisterRuntimeWindowHandlers();
+
+        s_memoryPicture = CodedPicture(40, 20);
+        s_memoryGraph = ConvertBaseImageToGraph(&s_memoryPicture, nullptr, 0, 0, 0);
+        ASSERT_GE(s_memoryGraph, 0);
+
+        wchar_t folder[MAX_PATH];
+        ASSERT_GT(GetTempPathW(MAX_PATH, folder), 0u);
+        path_ = std::wstring(folder) + L"quarn_device_loss_" + std::to_wstring(GetCurrentProcessId()) + L".bgra";
+        BaseImage filePicture = CodedPicture(64, 24);
+        ASSERT_TRUE(WriteBgraFile(path_, filePicture));
+        fileGraph_ = CreateBlankGraph(40, 20);
+        ASSERT_EQ(TransferImageToGraph(&filePicture, path_.c_str(), nullptr, 20, 3, fileGraph_, 0), 0);
+        DiscardBaseImage(&filePicture);
+
+        const int32_t kept = g_graphicsDevice.maxTextureSize;
+        g_graphicsDevice.maxTextureSize = 32;
+        s_tiledPicture = CodedPicture(150, 34);
+        s_tiledGraph = ConvertBaseImageToGraph(&s_tiledPicture, nullptr, 0, 0, 0);
+        g_graphicsDevice.maxTextureSize = kept;
+        ASSERT_GE(s_tiledGraph, 0);
+        ASSERT_GT(FindGraphRecord(s_tiledGraph)->image->tileCount, 4);
+
+        font_ = CreateFontToHandle(L"", 16, 6, kFontAntialiased, -1, -1, 0, -1, -1);
+        ASSERT_GE(font_, 0);
+        // A mask keeps the tiled graph's lower right corner undrawn. While it is on, wipes
+        // clear the mask's work surface: the screen is wiped before.
+        WipeDrawScreen(nullptr);
+        ASSERT_EQ(CreateMaskScreen(), 0);
+        const PixelRect masked{120, 40, kW, kH};
+        ASSERT_EQ(FillMaskScreenArea(&masked, 1), 0);
+        s_restoreRuns = 0;
+        InstallGraphRestoreHandler(RestoreScene);
+    }
+    void TearDown() override
+    {
+        DeviceGraphTest::TearDown();
+        g_direct3DExRefused = 0;
+        DiscardBaseImage(&s_memoryPicture);
+        DiscardBaseImage(&s_tiledPicture);
+        if (!path_.empty()) DeleteFileW(path_.c_str());
+    }
+
+    // The application's restore routine: pictures it holds in memory go back into their
+    // graphs, the rest come from their files.
+    static int32_t RestoreScene()
+    {
+        ++s_restoreRuns;
+        RefillGraphFromBaseImage(&s_memoryPicture, nullptr, s_memoryGraph, 0, 0, 0);
+        RefillGraphFromBaseImage(&s_tiledPicture, nullptr, s_tiledGraph, 0, 0, 0);
+        return RestoreGraphsFromFiles();
+    }
+
+    std::vector<uint32_t> DrawTheScene()
+    {
+        WipeDrawScreen(nullptr);
+        DrawGraphAt(2, 2, s_memoryGraph, 0);
+        DrawGraphAt(46, 2, fileGraph_, 0);
+        DrawGraphAt(5, 24, s_tiledGraph, 0);
+        DrawTextWithFont(92, 2, L"W8", PackScreenColor(255, 255, 0), font_, 0, 0);
+        return ReadScreen();
+    }
+
+    // Loses the device for real: a reset while a default-pool texture is held fails, and the
+    // device then waits for a reset that succeeds.
+    static void LoseTheDevice()
+    {
+        IDirect3DDevice9* device = g_graphicsDevice.device;
+        IDirect3DTexture9* held = nullptr;
+        ASSERT_EQ(device->CreateTexture(16, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &held, nullptr), D3D_OK);
+        D3DPRESENT_PARAMETERS parameters{};
+        g_graphicsDevice.swapChain->GetPresentParameters(&parameters);
+        EXPECT_NE(device->Reset(&parameters), D3D_OK);
+        held->Release();
+        ASSERT_EQ(device->TestCooperativeLevel(), D3DERR_DEVICENOTRESET);
+    }
+
+    // The scene before the loss: every part of it where it belongs.
+    static void ExpectSceneDrawn(const std::vector<uint32_t>& screen)
+    {
+        auto at = [&screen](int32_t x, int32_t y) { return screen[static_cast<size_t>(y) * kW + x]; };
+        EXPECT_EQ(at(2 + 7, 2 + 5), Expected(7, 5)) << "memory graph";
+        EXPECT_EQ(at(46 + 1, 2 + 1), Expected(20 + 1, 3 + 1)) << "file graph at its offset in the file";
+        EXPECT_EQ(at(5 + 100, 24 + 3), Expected(100, 3)) << "tiled graph";
+        EXPECT_EQ(at(5 + 60, 24 + 30), Expected(60, 30)) << "tiled graph, lower row of tiles";
+        EXPECT_EQ(at(5 + 140, 24 + 30), 0u) << "masked";
+        int32_t lit = 0;
+        for (int32_t y = 2; y < 22; ++y) {
+            for (int32_t x = 92; x < kW; ++x) lit += (at(x, y) & 0xFFFF00) == 0xFFFF00 ? 1 : 0;
+        }
+        EXPECT_GT(lit, 20) << "text";
+    }
+
+    // The device is back, every graph's textures on it, and the restore ran once.
+    void ExpectRecovered(const std::vector<uint32_t>& before)
+    {
+        ASSERT_EQ(g_screenSettings.hardwareActive, 1);
+        ASSERT_NE(g_graphicsDevice.device, nullptr);
+        // Wine's device is left half torn down by the failed reset: nothing more is drawn on it.
+        ASSERT_EQ(g_graphicsDevice.device->TestCooperativeLevel(), D3D_OK) << "the device is still lost";
+        EXPECT_EQ(s_restoreRuns, 1);
+        for (int32_t graph : {s_memoryGraph, fileGraph_, s_tiledGraph}) {
+            const GraphImage* image = FindGraphRecord(graph)->image;
+            for (int32_t i = 0; i < image->tileCount; ++i) {
+                IDirect3DDevice9* owner = nullptr;
+                ASSERT_NE(image->tiles[i].texture, nullptr) << "graph " << graph << " tile " << i;
+                image->tiles[i].texture->GetDevice(&owner);
+                EXPECT_EQ(owner, g_graphicsDevice.device);
+                if (owner != nullptr) owner->Release();
+            }
+        }
+        const std::vector<uint32_t> after = DrawTheScene();
+        std::string first;
+        EXPECT_EQ(CountDifferences(before, after, 0, &first), 0) << first;
+        EXPECT_EQ(PresentScreen(), 0);
+    }
+
+    static BaseImage s_memoryPicture;
+    static BaseImage s_tiledPicture;
+    static int32_t s_memoryGraph;
+    static int32_t s_tiledGraph;
+    static int32_t s_restoreRuns;
+    std::wstring path_;
+    int32_t fileGraph_ = -1;
+    int32_t font_ = -1;
+    Deadline deadline_{60000};
+};
+BaseImage DeviceLossTest::s_memoryPicture{};
+BaseImage DeviceLossTest::s_tiledPicture{};
+int32_t DeviceLossTest::s_memoryGraph = -1;
+int32_t DeviceLossTest::s_tiledGraph = -1;
+int32_t DeviceLossTest::s_restoreRuns = 0;
+
+TEST_F(DeviceLossTest, ActivationBringsALostWindowedDeviceBack)
+{
+    const std::vector<uint32_t> before = DrawTheScene();
+    ExpectSceneDrawn(before);
+    ASSERT_NO_FATAL_FAILURE(LoseTheDevice());
+    // The frame's present reports the loss and changes nothing.
+    EXPECT_EQ(PresentScreen(), -1);
+    EXPECT_EQ(s_restoreRuns, 0);
+    SendMessageW(QueryMainWindow(), WM_ACTIVATE, WA_ACTIVE, 0);
+    ExpectRecovered(before);
+}
+
+TEST_F(DeviceLossTest, ARestartKeepingTheModeBringsALostDeviceBack)
+{
+    const std::vector<uint32_t> before = DrawTheScene();
+    // The full screen's sub back buffer is on the lost device too.
+    ASSERT_EQ(EnsureSubBackBuffer(), 0);
+    ASSERT_NO_FATAL_FAILURE(LoseTheDevice());
+    IDirect3DDevice9* old = g_graphicsDevice.device;
+    old->AddRef();
+    ASSERT_EQ(RestartDeviceKeepingMode(), 0);
+    EXPECT_EQ(old->Release(), 0u) << "references to the lost device are left";
+    ExpectRecovered(before);
 }
 
 }  // namespace

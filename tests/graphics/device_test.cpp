@@ -34,6 +34,8 @@ protected:
         ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(300, 60, L"device test"));
         ASSERT_EQ(RequestHardwareRendering(1), 0);
         ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
+        // The activation handler, as the library's start-up registers it.
+        RegisterRuntimeWindowHandlers();
         ASSERT_EQ(g_screenSettings.hardwareActive, 1) << "the device did not start";
         SelectDrawTarget(kDrawTargetBackScreen);
     }
