@@ -628,4 +628,25 @@ TEST_F(DeviceLossTest, ARestartKeepingTheModeBringsALostDeviceBack)
     ExpectRecovered(before);
 }
 
+
+// When no device can be made after the loss, graphics start again on the software screen: the
+// old graphs went with them, and new ones draw and present there.
+TEST_F(DeviceLossTest, ALossWithoutANewDeviceEndsOnTheSoftwareScreen)
+{
+    ASSERT_NO_FATAL_FAILURE(LoseTheDevice());
+    g_deviceCreationRefused = 1;
+    SendMessageW(QueryMainWindow(), WM_ACTIVATE, WA_ACTIVE, 0);
+    g_deviceCreationRefused = 0;
+    EXPECT_EQ(g_screenSettings.hardwareActive, 0);
+    EXPECT_EQ(g_graphicsDevice.device, nullptr);
+    ASSERT_TRUE(TestMemImgValid(&g_screenImages.primary));
+    EXPECT_EQ(DrawGraphAt(2, 2, s_memoryGraph, 0), -1);
+    const int32_t graph = CodedGraph(40, 20);
+    WipeDrawScreen(nullptr);
+    ASSERT_EQ(DrawGraphAt(2, 2, graph, 0), 0);
+    const std::vector<uint32_t> screen = ReadScreen();
+    EXPECT_EQ(screen[static_cast<size_t>(2 + 5) * kW + 2 + 7], Expected(7, 5));
+    EXPECT_EQ(PresentScreen(), 0);
+}
+
 }  // namespace
