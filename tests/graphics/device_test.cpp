@@ -228,11 +228,16 @@ TEST_F(DeviceTest, ARestartWithoutADeviceRunsOnTheSoftwareScreen)
 
 TEST_F(DeviceTest, ActivationRestartsOnlyALostWindowedDevice)
 {
+    static int32_t restores = 0;
+    restores = 0;
+    InstallGraphRestoreHandler([]() -> int32_t { return ++restores; });
     IDirect3DDevice9* device = g_graphicsDevice.device;
     EXPECT_EQ(TestDevicePresent(), 0);
     SendMessageW(QueryMainWindow(), WM_ACTIVATE, WA_ACTIVE, 0);
     EXPECT_EQ(g_graphicsDevice.device, device);
+    EXPECT_EQ(restores, 0) << "a healthy device was restarted";
     EXPECT_EQ(g_screenSettings.hardwareActive, 1);
+    InstallGraphRestoreHandler(nullptr);
 }
 
 TEST_F(DeviceTest, AWindowModeScreenChangeStartsTheDeviceAgain)
