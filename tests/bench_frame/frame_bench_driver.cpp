@@ -8,7 +8,7 @@
 // to the anchor beside the goals. Where QUARN_BENCH_WINE_RATIOS names a file, the device's
 // ratios go there for the Windows build's column of `make bench`'s table.
 //
-//   bench_vornik_wine [SECONDS [RUNS]]     (2 seconds, 3 runs of each by default)
+//   bench_vornik_wine [SECONDS [RUNS]]     (1.5 seconds, 2 runs of each by default)
 #include <dirent.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -38,26 +38,26 @@ std::string Slurp(const std::string& path)
     return s.str();
 }
 
-// Run time in nanoseconds of every thread of a process (0 when it is gone).
-long long ProcessRunNs(int pid)
+// Run time in nanoseconds of each live thread of a process, added to the map by thread id
+// (none when it is gone).
+void AddThreadRunNs(int pid, std::map<int, long long>* threads)
 {
-    long long sum = 0;
     const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     DIR* dir = opendir(tasks.c_str());
     if (dir == nullptr)
-        return 0;
+        return;
     while (dirent* e = readdir(dir)) {
         if (e->d_name[0] == '.')
             continue;
-        sum += std::atoll(Slurp(tasks + "/" + e->d_name + "/schedstat").c_str());
+        (*threads)[std::atoi(e->d_name)] = std::atoll(Slurp(tasks + "/" + e->d_name + "/schedstat").c_str());
     }
     closedir(dir);
-    return sum;
 }
 
-// The processes that serve a program of the prefix on the display: those started with the
-// prefix in their environment, and the display's X server.
-std::map<int, long long> ServingProcesses(const std::string& prefix, const std::string& display)
+// The threads of the processes that serve a program of the prefix on the display (those
+// started with the prefix in their environment, and the display's X server), with their run
+// times.
+std::map<int, long long> ServingThreads(const std::string& prefix, const std::string& display)
 {
     std::map<int, long long> found;
     DIR* dir = opendir("/proc");
@@ -74,17 +74,21 @@ std::map<int, long long> ServingProcesses(const std::string& prefix, const std::
                               environment.rfind("WINEPREFIX=" + prefix + "\n", 0) == 0;
         const bool server = command.rfind("Xvfb " + display + " ", 0) == 0;
         if (ofPrefix || server)
-            found[pid] = ProcessRunNs(pid);
+            AddThreadRunNs(pid, &found);
     }
     closedir(dir);
     return found;
 }
 
+// The run time the threads alive at the end had since the start. Counted per thread: a
+// thread that ended in between (Wine's and the GL driver's come and go) takes its whole run
+// time out of a process's sum, which would make a per-process difference fall, even below 0;
+// its time after the start is left uncounted instead.
 long long RunNsSince(const std::map<int, long long>& before, const std::map<int, long long>& after)
 {
     long long sum = 0;
-    for (const auto& [pid, ns] : after) {
-        const auto was = before.find(pid);
+    for (const auto& [tid, ns] : after) {
+        const auto was = before.find(tid);
         sum += ns - (was != before.end() ? was->second : 0);
     }
     return sum;
@@ -152,9 +156,9 @@ Result RunOnce(const std::string& exe, const std::string& prefix, const std::str
             r.startupMs = value;
             r.startupFromMainMs = sinceMain;
         } else if (std::strncmp(line, "measure", 7) == 0) {
-            before = ServingProcesses(prefix, display);
+            before = ServingThreads(prefix, display);
         } else if (std::sscanf(line, "done %ld %lld %lld", &frames, &cpu, &wall) == 3 && frames > 0) {
-            const long long all = RunNsSince(before, ServingProcesses(prefix, display));
+            const long long all = RunNsSince(before, ServingThreads(prefix, display));
             r.fps = frames * 1e6 / wall;
             r.ownCpuPerFrameUs = static_cast<double>(cpu) / frames;
             r.allCpuPerFrameUs = all / 1e3 / frames;
@@ -215,8 +219,8 @@ void PrintRatios(const char* name, const char* pacing, const Result& v, const Re
 
 int main(int argc, char** argv)
 {
-    const std::string seconds = argc > 1 ? argv[1] : "2";
-    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const std::string seconds = argc > 1 ? argv[1] : "1.5";
+    const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 2;
     const bool bits32 = std::system((kRoot + "/tools/wine-run --can-run 32 2>/dev/null").c_str()) == 0;
     const std::string exe = kRoot + (bits32 ? "/build/win" : "/build/win64") + "/bench_programs/bench_vornik_frame.exe";
     const std::string prefix = kRoot + (bits32 ? "/.wine" : "/.wine64");

@@ -2,8 +2,7 @@
 // 640 x 480 screen: 10,000 small sprites with an alpha channel at spread positions per frame,
 // and one graph stretched over the whole screen per frame; each frame wiped and presented.
 //
-//   bench_sprites [FRAME_SCALE]     (1 by default; 2 measures twice the frames)
-#include <algorithm>
+//   bench_sprites [SECONDS]     (each renderer's span of each scene, 1.5 by default)
 #include <cstdlib>
 #include <vector>
 
@@ -74,7 +73,7 @@ std::vector<Spot> SpreadSpots()
 }
 
 // The cost per frame on the renderer; failed set when a draw was refused.
-FrameCost MeasureSprites(int hardware, int frames, bool* failed)
+FrameCost MeasureSprites(int hardware, double seconds, bool* failed)
 {
     if (!StartBenchScreen(hardware, kWidth, kHeight, L"sprite bench")) {
         return FrameCost{};
@@ -82,27 +81,31 @@ FrameCost MeasureSprites(int hardware, int frames, bool* failed)
     const std::vector<Spot> spots = SpreadSpots();
     const int sprite = MakeSpriteGraph();
     int step = 0;
-    const FrameCost cost = MeasureBenchFrames(frames, [&] {
+    double drawing = 0;
+    FrameCost cost = MeasureBenchFrames(seconds, [&] {
         WipeDrawScreen(nullptr);
         const int dx = step % 17;
         const int dy = step % 13;
+        const double start = BenchWallSeconds();
         for (const Spot& s : spots) {
             *failed |= DrawGraphAt(s.x + dx, s.y + dy, sprite, 1) != 0;
         }
+        drawing += BenchWallSeconds() - start;
         PresentScreen();
         ++step;
     });
+    cost.draw = drawing * 1e6 / step;
     EndBenchScreen();
     return cost;
 }
 
-FrameCost MeasureStretched(int hardware, int frames, bool* failed)
+FrameCost MeasureStretched(int hardware, double seconds, bool* failed)
 {
     if (!StartBenchScreen(hardware, kWidth, kHeight, L"stretch bench")) {
         return FrameCost{};
     }
     const int backdrop = MakeBackdropGraph();
-    const FrameCost cost = MeasureBenchFrames(frames, [&] {
+    const FrameCost cost = MeasureBenchFrames(seconds, [&] {
         WipeDrawScreen(nullptr);
         *failed |= DrawGraphStretched(0, 0, kWidth, kHeight, backdrop, 0) != 0;
         PresentScreen();
@@ -115,17 +118,14 @@ FrameCost MeasureStretched(int hardware, int frames, bool* failed)
 
 int main(int argc, char** argv)
 {
-    const int scale = argc > 1 ? std::max(1, std::atoi(argv[1])) : 1;
-    const int spriteFrames = 40 * scale;
-    const int stretchFrames = 300 * scale;
+    const double seconds = argc > 1 && std::atof(argv[1]) > 0 ? std::atof(argv[1]) : 1.5;
     bool failed = false;
-    const FrameCost spritesSoftware = MeasureSprites(0, spriteFrames, &failed);
-    const FrameCost spritesDevice = MeasureSprites(1, spriteFrames, &failed);
-    const FrameCost stretchedSoftware = MeasureStretched(0, stretchFrames, &failed);
-    const FrameCost stretchedDevice = MeasureStretched(1, stretchFrames, &failed);
-    bool ok = ReportDeviceBesideSoftware("10,000 sprites 32 x 32, alpha", spriteFrames, spritesSoftware, spritesDevice);
-    ok = ReportDeviceBesideSoftware("graph stretched to 640 x 480", stretchFrames, stretchedSoftware,
-                                    stretchedDevice) && ok;
+    const FrameCost spritesSoftware = MeasureSprites(0, seconds, &failed);
+    const FrameCost spritesDevice = MeasureSprites(1, seconds, &failed);
+    const FrameCost stretchedSoftware = MeasureStretched(0, seconds, &failed);
+    const FrameCost stretchedDevice = MeasureStretched(1, seconds, &failed);
+    bool ok = ReportDeviceBesideSoftware("10,000 sprites 32 x 32, alpha", spritesSoftware, spritesDevice);
+    ok = ReportDeviceBesideSoftware("graph stretched to 640 x 480", stretchedSoftware, stretchedDevice) && ok;
     if (failed) {
         std::printf("a draw was refused: the figures above do not measure the drawing\n");
     }
