@@ -1,9 +1,9 @@
 // One process of the frame benchmark, under Wine: Vornik's own start and frame on the
 // Direct3D 9 device or on the software renderer (each asked for explicitly, whichever is the
-// library's default), or the anchor beside them, a minimal Win32 program of our own that does the same frame with the
-// plainest calls: a 300 x 60 window, its messages, the text drawn by GDI into a DIB, the
-// DIB presented, the F5 key read; paced the same way, and with the same DirectDraw object
-// made at start-up.
+// library's default), or the anchor beside them, a minimal Win32 program of our own that
+// does the same frame with the plainest calls: a 300 x 60 window, its messages, the text
+// drawn by GDI into a DIB, the DIB presented, the F5 key read; paced the same way, and with
+// the same DirectDraw object made at start-up.
 //
 //   bench_vornik_frame.exe device|software|minimal paced|unpaced SECONDS
 //
