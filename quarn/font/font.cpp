@@ -602,10 +602,12 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
     uint32_t edgeRgb = 0xFFFFFF;
     if (textured) {
         if (keptBlendGraph != -1) SelectBlendGraph(-1, 0, 0);
+        // The tints are the colours already weighed by the caller's bright colour, which the
+        // glyph draws replace.
         int rgb[3] = {0, 0, 0};
-        UnpackScreenColor(color, &rgb[0], &rgb[1], &rgb[2]);
+        UnpackScreenColor(t.color, &rgb[0], &rgb[1], &rgb[2]);
         textRgb = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[2]);
-        UnpackScreenColor(edgeColor, &rgb[0], &rgb[1], &rgb[2]);
+        UnpackScreenColor(t.edgeColor, &rgb[0], &rgb[1], &rgb[2]);
         edgeRgb = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[2]);
     }
 

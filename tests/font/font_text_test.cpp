@@ -398,7 +398,7 @@ TEST_F(TextureFontText, GlyphsAreCachePortionsAtTheirPensTintedByTheTextColour)
         const int32_t left = 3 + i * kAdvance + kOriginX;
         const int32_t top = 4 + kTopOffset;
         EXPECT_EQ(d.graph, record->cacheGraph);
-        EXPECT_EQ(d.bright, 0xFF0000u);
+        EXPECT_EQ(d.bright, 0x100000u) << "red weighed by the caller's bright colour";
         // Only the glyph's box shows, its cell's corner placed so that the box lands there.
         EXPECT_EQ(d.clip.left, left);
         EXPECT_EQ(d.clip.top, top);

@@ -246,6 +246,54 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
         // halves, within the pixel the two sampling rules differ by.
         {"blend graph four corners trapezoid", 1,
          [] { WithBlendGraph([] { DrawGraphFourCorners(30, 5, 90, 5, 80, 45, 40, 45, CodedGraph(40, 20), 0); }); }, 1},
+        {"stretched mirrored", 0, [] { DrawGraphStretched(90, 10, 10, 50, CodedGraph(40, 20), 0); }},
+        {"stretched clipped", 0,
+         [] {
+             SetDrawClipRect(17, 12, 61, 33);
+             DrawGraphStretched(10, 10, 90, 50, CodedGraph(40, 20, 3, 4), 1);
+             SetDrawClipRect(0, 0, kW, kH);
+         }},
+        {"painted blank graph", 0,
+         [] {
+             const int32_t graph = CreateBlankGraph(40, 20);
+             PaintGraphColor(graph, 200, 100, 50, 255);
+             DrawGraphAt(5, 7, graph, 0);
+         }},
+        // Tiles of 16 texels: every piece placed on its own.
+        {"tiled four corners upright", 1,
+         [] {
+             const int32_t kept = g_graphicsDevice.maxTextureSize;
+             g_graphicsDevice.maxTextureSize = 16;
+             const int32_t graph = CodedGraph(40, 20);
+             g_graphicsDevice.maxTextureSize = kept;
+             DrawGraphFourCorners(30, 5, 70, 5, 70, 25, 30, 25, graph, 0);
+         }},
+        {"tiled stretched", 0,
+         [] {
+             const int32_t kept = g_graphicsDevice.maxTextureSize;
+             g_graphicsDevice.maxTextureSize = 16;
+             const int32_t graph = CodedGraph(40, 20);
+             g_graphicsDevice.maxTextureSize = kept;
+             DrawGraphStretched(10, 10, 90, 50, graph, 0);
+         }},
+        {"text bright colour", 0,
+         [] {
+             StoreBrightRgb(0x80FF40);
+             DrawSampleText(kFontPlain, 0);
+             StoreBrightRgb(0xFFFFFF);
+         }},
+        {"text alpha blend", 2,
+         [] {
+             SelectBlendMode(1, 128);
+             DrawSampleText(kFontPlain, 0);
+             SelectBlendMode(0, 255);
+         }},
+        {"text subtract", 2,
+         [] {
+             SelectBlendMode(3, 255);
+             DrawSampleText(kFontPlain, 1);
+             SelectBlendMode(0, 255);
+         }},
         // Text: the glyph texture's texels against the memory cache's pixels, turned alike.
         // Anti-aliased levels L (0 to 15) weigh L x 16 / 256 on the software renderer and
         // L x 17 / 255 in the device's 4-bit texture alpha: up to 10 apart per channel.
