@@ -253,6 +253,26 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
              DrawGraphStretched(10, 10, 90, 50, CodedGraph(40, 20, 3, 4), 1);
              SetDrawClipRect(0, 0, kW, kH);
          }},
+        {"paletted", 0,
+         [] {
+             ColorFormat format{};
+             SetupPalette8Format(&format);
+             for (int32_t i = 0; i < 256; ++i) {
+                 format.palette[i] = PaletteEntry{static_cast<uint8_t>(i / 2), static_cast<uint8_t>(255 - i),
+                                                  static_cast<uint8_t>(i), 0};
+             }
+             BaseImage picture{};
+             AllocBaseImage(40, 20, &format, &picture);
+             for (int32_t y = 0; y < 20; ++y) {
+                 for (int32_t x = 0; x < 40; ++x) {
+                     picture.pixels[y * picture.pitch + x] = static_cast<uint8_t>(x * 5 + y * 7);
+                 }
+             }
+             const int32_t graph = ConvertBaseImageToGraph(&picture, nullptr, 0, 0, 0);
+             DiscardBaseImage(&picture);
+             DrawGraphAt(5, 7, graph, 0);
+             DrawGraphStretched(60, 5, 140, 45, graph, 0);
+         }},
         {"painted blank graph", 0,
          [] {
              const int32_t graph = CreateBlankGraph(40, 20);
