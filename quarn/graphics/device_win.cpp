@@ -167,7 +167,7 @@ int32_t StartDirect3D()
         return -1;
     }
     UseRenderBackend(&kSoftwareRenderBackend);
-    if (!g_screenSettings.softwareOnly && g_screenSettings.hardwareAsked) {
+    if (!g_screenSettings.softwareOnly) {
         bool tryDevice = true;
         if (!g_system.windowed && g_systemCapability.osCode >= kOsVista &&
             (g_screenSettings.displayFallback || g_screenSettings.doubled)) {
