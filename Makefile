@@ -65,7 +65,8 @@ run: build-win build-win64
 # 32-bit programs run; elsewhere it is only built (compile and link proof) and the 64-bit
 # build runs in its place, labelled so. Each program prints its own table; then one table
 # puts the ratios of both builds side by side. The frame benchmark's driver (native) starts its
-# Windows program from the Windows test tree, which is why those are built first.
+# Windows program from the Windows test tree, which is why those are built first, and hands
+# its ratios to the Windows column.
 bench: setup-bench build-win build-win64
 	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON
 	cmake --build $(BENCH) -j $(JOBS) --target quarn_benchmarks
@@ -78,7 +79,8 @@ bench: setup-bench build-win build-win64
 	  cmake --build $(BENCH_WIN64) -j $(JOBS) --target quarn_benchmarks
 	@set -e; out=$(BENCH)/ratios; rm -rf $$out; mkdir -p $$out/native $$out/win; \
 	  for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; \
-	    QUARN_BENCH_RATIOS=$$out/native/$$(basename $$b).tsv "$$b"; done; \
+	    QUARN_BENCH_RATIOS=$$out/native/$$(basename $$b).tsv \
+	      QUARN_BENCH_WINE_RATIOS=$$out/win/$$(basename $$b).tsv "$$b"; done; \
 	  if tools/wine-run --can-run 32; then win=$(BENCH_WIN); label="i686 Windows build under Wine"; \
 	  elif tools/wine-run --can-run 64; then win=$(BENCH_WIN64); \
 	    label="x86_64 Windows build under 64-bit Wine (32-bit cannot run here; the i686 build was only built)"; \

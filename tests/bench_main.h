@@ -4,25 +4,9 @@
 
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
-// Each ratio a program prints is also handed here, for `make bench`'s one table of every
-// build: where QUARN_BENCH_RATIOS names a file, one line "WHAT<tab>ANCHOR<tab>RATIO" is
-// appended to it. RATIO is always our speed over the anchor's (above 1: ours is faster),
-// whichever way the program's own table puts it.
-inline void RecordRatio(const char* what, const char* anchor, double ratio)
-{
-    const char* path = std::getenv("QUARN_BENCH_RATIOS");
-    if (path == nullptr || *path == 0 || !(ratio > 0)) {
-        return;
-    }
-    if (FILE* f = std::fopen(path, "a")) {
-        std::fprintf(f, "%s\t%s\t%.3f\n", what, anchor, ratio);
-        std::fclose(f);
-    }
-}
+#include "tests/bench_ratio.h"
 
 // The usual console output; each single run, or the mean of repetitions, is handed to Keep
 // so that Finalize can print the program's ratios.

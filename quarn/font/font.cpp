@@ -91,11 +91,15 @@ void UploadTextureCell(const FontRecord* font, int32_t handle, uint32_t cell, co
     }
 }
 
-// One glyph of a texture cache: the glyph's rectangle of the cache graph drawn at (x, y),
+// One glyph of a texture cache onto its box on the screen, (left, top) to (right, bottom),
 // tinted by the bright colour; edge kinds draw the edge half first in the edge colour.
-// Vertical text turns the glyph a quarter turn clockwise with (x, y) the turned box's corner.
-void DrawTextureGlyph(const FontRecord* font, const GlyphEntry* entry, int32_t x, int32_t y, uint32_t textRgb,
-                      uint32_t edgeRgb, int32_t vertical)
+// Across and unscaled, the glyph is the portion of the cache graph at the box's corner;
+// scaled, that portion stretched over the box. Down the screen, a sub-graph of the glyph's
+// rectangle is turned a quarter turn clockwise onto the box, so that glyph pixel (u, v)
+// covers the box's columns from its right edge leftwards by v and its rows downwards by u:
+// only the glyph's own texels can land, whatever the clip.
+void DrawTextureGlyph(const FontRecord* font, const GlyphEntry* entry, double left, double top, double right,
+                      double bottom, uint32_t textRgb, uint32_t edgeRgb, int32_t vertical, bool scaled)
 {
     int32_t cx = 0;
     int32_t cy = 0;
@@ -103,29 +107,29 @@ void DrawTextureGlyph(const FontRecord* font, const GlyphEntry* entry, int32_t x
     const int32_t side = font->cellSide;
     const int32_t w = entry->boxWidth < side ? entry->boxWidth : side;
     const int32_t h = entry->boxHeight < side ? entry->boxHeight : side;
+    const auto l = static_cast<float>(left);
+    const auto t = static_cast<float>(top);
+    const auto r = static_cast<float>(right);
+    const auto b = static_cast<float>(bottom);
     const bool edged = (font->kind & kFontEdge) != 0;
     for (int32_t pass = edged ? 0 : 1; pass < 2; ++pass) {
         const int32_t graph = pass == 0 ? font->edgeGraph : font->cacheGraph;
         StoreBrightRgb(pass == 0 ? edgeRgb : textRgb);
-        if (!vertical) {
-            DrawGraphPortion(x, y, cx, cy, w, h, graph, 1, 0);
+        if (!vertical && !scaled) {
+            DrawGraphPortion(SaturateToInt32(static_cast<int64_t>(left)), SaturateToInt32(static_cast<int64_t>(top)),
+                             cx, cy, w, h, graph, 1, 0);
             continue;
         }
-        // Cache pixel (u, v) lands at (X0 + cy - v, Y0 - cx + u), X0 the box's right edge.
-        int32_t gw = 0;
-        int32_t gh = 0;
-        QueryGraphSize(graph, &gw, &gh);
-        const float x0 = static_cast<float>(x + h) + static_cast<float>(cy) - 0.5f;
-        const float y0 = static_cast<float>(y) - static_cast<float>(cx) - 0.5f;
-        const PixelRect kept = g_drawSettings.clip;
-        PixelRect glyph{x - 1, y, x + h + 1, y + w};
-        ClampRectInsideRect(&glyph, &kept);
-        if (glyph.right > glyph.left && glyph.bottom > glyph.top) {
-            g_drawSettings.clip = glyph;
-            DrawGraphFourCorners(x0, y0, x0, y0 + static_cast<float>(gw), x0 - static_cast<float>(gh),
-                                 y0 + static_cast<float>(gw), x0 - static_cast<float>(gh), y0, graph, 1);
-            g_drawSettings.clip = kept;
+        if (!vertical) {
+            DrawGraphPortionStretched(l, t, r, b, cx, cy, w, h, graph, 1);
+            continue;
         }
+        const int32_t glyph = CreateSubGraph(cx, cy, w, h, graph);
+        if (glyph < 0) continue;
+        // Free corners take no half-pixel shift of their own: pixel centres sit on whole
+        // coordinates, so the texel centres are moved onto them here.
+        DrawGraphFourCorners(r - 0.5f, t - 0.5f, r - 0.5f, b - 0.5f, l - 0.5f, b - 0.5f, l - 0.5f, t - 0.5f, glyph, 1);
+        DestroyGraph(glyph);
     }
 }
 
@@ -568,6 +572,8 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
     if (font == nullptr) return -1;
     if (!draw || !scaleGiven || !font->textureCache) scaleX = scaleY = 1.0;
     const double advanceScale = vertical ? scaleY : scaleX;
+    // Only a texture cache draws scaled glyphs, each one a stretched or turned graph.
+    const bool scaled = scaleX != 1.0 || scaleY != 1.0;
 
     const uint32_t bright = DrawBrightRgb(g_drawSettings);
     GlyphDrawTarget t{};
@@ -596,10 +602,12 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
     uint32_t edgeRgb = 0xFFFFFF;
     if (textured) {
         if (keptBlendGraph != -1) SelectBlendGraph(-1, 0, 0);
+        // The tints are the colours already weighed by the caller's bright colour, which the
+        // glyph draws replace.
         int rgb[3] = {0, 0, 0};
-        UnpackScreenColor(color, &rgb[0], &rgb[1], &rgb[2]);
+        UnpackScreenColor(t.color, &rgb[0], &rgb[1], &rgb[2]);
         textRgb = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[2]);
-        UnpackScreenColor(edgeColor, &rgb[0], &rgb[1], &rgb[2]);
+        UnpackScreenColor(t.edgeColor, &rgb[0], &rgb[1], &rgb[2]);
         edgeRgb = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[2]);
     }
 
@@ -622,15 +630,21 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
             }
         }
         if (textured && !IsSpaceUnit(unit) && entry->boxWidth > 0 && entry->boxHeight > 0) {
-            const int64_t penPixels = PenPixels(pen);
-            const int32_t boxHeight = entry->boxHeight < font->cellSide ? entry->boxHeight : font->cellSide;
+            // The unscaled box magnified about (x, y); the pen already carries the scale, and
+            // unscaled glyphs start at its whole pixels.
+            const double at = scaled ? pen : static_cast<double>(PenPixels(pen));
+            const double boxWidth = entry->boxWidth < font->cellSide ? entry->boxWidth : font->cellSide;
+            const double boxHeight = entry->boxHeight < font->cellSide ? entry->boxHeight : font->cellSide;
             if (vertical) {
-                DrawTextureGlyph(font, entry,
-                                 SaturateToInt32(int64_t{x} + font->cellHeight - entry->topOffset - boxHeight),
-                                 SaturateToInt32(y + penPixels + entry->xOrigin), textRgb, edgeRgb, 1);
+                const double right = x + (static_cast<double>(font->cellHeight) - entry->topOffset) * scaleX;
+                const double top = y + at + entry->xOrigin * scaleY;
+                DrawTextureGlyph(font, entry, right - boxHeight * scaleX, top, right, top + boxWidth * scaleY, textRgb,
+                                 edgeRgb, 1, scaled);
             } else {
-                DrawTextureGlyph(font, entry, SaturateToInt32(x + penPixels + entry->xOrigin),
-                                 SaturateToInt32(int64_t{y} + entry->topOffset), textRgb, edgeRgb, 0);
+                const double left = x + at + entry->xOrigin * scaleX;
+                const double top = y + entry->topOffset * scaleY;
+                DrawTextureGlyph(font, entry, left, top, left + boxWidth * scaleX, top + boxHeight * scaleY, textRgb,
+                                 edgeRgb, 0, scaled);
             }
         } else if (draw && target != nullptr && !IsSpaceUnit(unit) && entry->boxWidth > 0 && entry->boxHeight > 0) {
             const int64_t penPixels = PenPixels(pen);

@@ -314,7 +314,24 @@ int32_t DevicePaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t
         return -1;
     }
     if (!graph->image->request.renderTarget) {
-        return 0;  // only a draw-target texture can be filled on the device
+        // The device fills only draw-target textures: the others take a picture of the colour
+        // through the upload every picture takes.
+        BaseImage fill{};
+        if (AllocXrgbBaseImage(graph->width, graph->height, &fill) != 0) {
+            return -1;
+        }
+        SetupArgb8888Format(&fill.format);
+        const uint32_t argb = static_cast<uint32_t>(alpha) << 24 | static_cast<uint32_t>(red) << 16 |
+                              static_cast<uint32_t>(green) << 8 | static_cast<uint32_t>(blue);
+        for (int32_t y = 0; y < fill.height; ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(fill.pixels + ptrdiff_t{fill.pitch} * y);
+            for (int32_t x = 0; x < fill.width; ++x) {
+                row[x] = argb;
+            }
+        }
+        const int32_t result = UploadIntoPieces(graph, &fill, nullptr, 0, 0, fill.width, fill.height, 0, 0, 0);
+        DiscardBaseImage(&fill);
+        return result == 0 ? 0 : -1;
     }
     FlushVertexBatch();
     EndSceneIfOpen();

@@ -61,6 +61,18 @@ void WriteVertex(uint8_t* out, int32_t kind, const QuadFrame& frame, const QuadC
     }
 }
 
+// Appends whole triangles of the list (at most two) in the batch's vertex kind.
+int32_t AppendTriangles(const QuadFrame& frame, const QuadCorner* corners, int32_t count)
+{
+    const int32_t kind = g_vertexBatch.kind;
+    const int32_t stride = kBatchStride[kind < 0 || kind > 2 ? 1 : kind];
+    uint8_t vertices[6 * kMaxStride];
+    for (int32_t i = 0; i < count && i < 6; ++i) {
+        WriteVertex(vertices + i * stride, kind, frame, corners[i]);
+    }
+    return AppendBatchVertices(kPtTriangleList, vertices, count < 6 ? count : 6);
+}
+
 // Appends the quad (top-left, top-right, bottom-left, bottom-right) as two triangles of the
 // list; reversed exchanges the second and third vertex of each, so a mirrored quad keeps its
 // turning direction.
@@ -68,13 +80,11 @@ int32_t AppendQuad(const QuadFrame& frame, const QuadCorner corners[4], bool rev
 {
     static const int32_t kOrder[6] = {0, 1, 2, 3, 2, 1};
     static const int32_t kReversed[6] = {0, 2, 1, 3, 1, 2};
-    const int32_t kind = g_vertexBatch.kind;
-    const int32_t stride = kBatchStride[kind < 0 || kind > 2 ? 1 : kind];
-    uint8_t vertices[6 * kMaxStride];
+    QuadCorner ordered[6];
     for (int32_t i = 0; i < 6; ++i) {
-        WriteVertex(vertices + i * stride, kind, frame, corners[(reversed ? kReversed : kOrder)[i]]);
+        ordered[i] = corners[(reversed ? kReversed : kOrder)[i]];
     }
-    return AppendBatchVertices(kPtTriangleList, vertices, 6);
+    return AppendTriangles(frame, ordered, 6);
 }
 
 // Binds the piece's tile and sends the draw-mode states when they changed.
@@ -274,19 +284,12 @@ int32_t DrawGraphFourCornersQuad(const GraphRecord* graph, const float corners[8
         return -1;
     }
     const float* c = corners;
-    // With a blend graph an upright rectangle keeps the blend graph's pixels on the graph's:
-    // drawn as the stretched quad it is.
     if (g_drawSettings.blendGraph != -1) {
         int32_t t[8];
         for (int32_t i = 0; i < 8; ++i) {
             t[i] = TruncateFloatToInt(c[i]);
         }
-        if (t[0] == t[4] && t[2] == t[6] && t[1] == t[3] && t[5] == t[7]) {
-            const int32_t box[4] = {t[0], t[1], t[6], t[7]};
-            const float floatBox[4] = {static_cast<float>(t[0]), static_cast<float>(t[1]), static_cast<float>(t[6]),
-                                       static_cast<float>(t[7])};
-            return DrawGraphStretchedQuad(graph, box, floatBox, transparent, 1);
-        }
+        return DrawGraphFourCornersBlend(graph, t, transparent);
     }
     QuadFrame frame{};
     if (!BeginGraphQuads(graph, transparent ? 0x1u : 0u, &frame)) {
@@ -305,6 +308,126 @@ int32_t DrawGraphFourCornersQuad(const GraphRecord* graph, const float corners[8
         }
         if (DrawPieceFreeQuad(&piece, placed) != 0) {
             return -1;
+        }
+    }
+    return 0;
+}
+
+namespace {
+
+// A point of a piece in graph coordinates while its rectangle is cut along the graph's diagonal.
+struct GraphPoint {
+    double x, y;
+};
+
+// The part of the rectangle on one side of the diagonal from the graph's top-right to its
+// bottom-left corner: side -1 the top-left half (x / width + y / height <= 1), +1 the other.
+// The rectangle's corners run round it; the result has at most five points.
+int32_t CutAlongDiagonal(const GraphPoint rect[4], double width, double height, int32_t side, GraphPoint out[5])
+{
+    // Above 0 on the far side of the diagonal.
+    auto beyond = [&](const GraphPoint& p) { return -side * (p.x / width + p.y / height - 1.0); };
+    int32_t n = 0;
+    for (int32_t i = 0; i < 4; ++i) {
+        const GraphPoint& a = rect[i];
+        const GraphPoint& b = rect[(i + 1) % 4];
+        const double da = beyond(a);
+        const double db = beyond(b);
+        if (da <= 0.0) {
+            out[n++] = a;
+        }
+        if ((da < 0.0 && db > 0.0) || (da > 0.0 && db < 0.0)) {
+            const double k = da / (da - db);
+            out[n++] = GraphPoint{a.x + (b.x - a.x) * k, a.y + (b.y - a.y) * k};
+        }
+    }
+    return n;
+}
+
+}  // namespace
+
+int32_t DrawGraphFourCornersBlend(const GraphRecord* graph, const int32_t corners[8], int32_t transparent)
+{
+    if (graph == nullptr || graph->width <= 0 || graph->height <= 0) {
+        return -1;
+    }
+    const int32_t* t = corners;
+    // An upright rectangle keeps the blend graph's pixels on the graph's: drawn as the
+    // stretched quad it is.
+    if (t[0] == t[4] && t[2] == t[6] && t[1] == t[3] && t[5] == t[7]) {
+        const int32_t box[4] = {t[0], t[1], t[6], t[7]};
+        const float floatBox[4] = {static_cast<float>(t[0]), static_cast<float>(t[1]), static_cast<float>(t[6]),
+                                   static_cast<float>(t[7])};
+        return DrawGraphStretchedQuad(graph, box, floatBox, transparent, 1);
+    }
+    if (CurrentDeviceCalls() == nullptr) {
+        return -1;
+    }
+    FlushVertexBatch();
+    QuadFrame frame{};
+    if (!BeginGraphQuads(graph, 0x2u | (transparent ? 0x1u : 0u), &frame)) {
+        return -1;
+    }
+    // Two affine maps of the graph, meeting on its diagonal from the top-right to the
+    // bottom-left corner: from the top-left corner along the top and left edges, and from the
+    // bottom-right corner along the bottom and right edges. Every point of the graph, and so
+    // every blend-graph coordinate, moves linearly within its half, as in the software
+    // triangles; a piece crossing the diagonal is cut along it.
+    const double width = graph->width;
+    const double height = graph->height;
+    const double tlX = t[0] - 0.5, tlY = t[1] - 0.5;
+    const double brX = t[6] - 0.5, brY = t[7] - 0.5;
+    const double topX = t[2] - t[0], topY = t[3] - t[1];      // TR - TL
+    const double leftX = t[4] - t[0], leftY = t[5] - t[1];    // BL - TL
+    const double bottomX = t[4] - t[6], bottomY = t[5] - t[7];  // BL - BR
+    const double rightX = t[2] - t[6], rightY = t[3] - t[7];    // TR - BR
+    for (int32_t p = 0; p < graph->pieceCount; ++p) {
+        const TexturePiece& piece = graph->pieces[p];
+        if (piece.tile == nullptr) {
+            continue;
+        }
+        BindPiece(piece);
+        const TextureCorner& c0 = piece.corners[0];
+        const TextureCorner& c3 = piece.corners[3];
+        const GraphPoint rect[4] = {{c0.x, c0.y}, {c3.x, c0.y}, {c3.x, c3.y}, {c0.x, c3.y}};
+        const double spanX = c3.x - c0.x;
+        const double spanY = c3.y - c0.y;
+        for (int32_t side = -1; side <= 1; side += 2) {
+            GraphPoint cut[5];
+            const int32_t n = CutAlongDiagonal(rect, width, height, side, cut);
+            QuadCorner q[5];
+            for (int32_t i = 0; i < n; ++i) {
+                const double fx = cut[i].x / width;
+                const double fy = cut[i].y / height;
+                double x = 0.0;
+                double y = 0.0;
+                if (side < 0) {
+                    x = tlX + topX * fx + leftX * fy;
+                    y = tlY + topY * fx + leftY * fy;
+                } else {
+                    x = brX + bottomX * (1.0 - fx) + rightX * (1.0 - fy);
+                    y = brY + bottomY * (1.0 - fx) + rightY * (1.0 - fy);
+                }
+                const double su = spanX != 0.0 ? (cut[i].x - c0.x) / spanX : 0.0;
+                const double sv = spanY != 0.0 ? (cut[i].y - c0.y) / spanY : 0.0;
+                q[i] = QuadCorner{static_cast<float>(x),
+                                  static_cast<float>(y),
+                                  static_cast<float>(c0.u + (c3.u - c0.u) * su),
+                                  static_cast<float>(c0.v + (c3.v - c0.v) * sv),
+                                  static_cast<float>(cut[i].x),
+                                  static_cast<float>(cut[i].y)};
+            }
+            // A fan over the convex cut, each triangle turned so that back-face culling keeps it.
+            for (int32_t i = 1; i + 1 < n; ++i) {
+                const float area = SignedArea(q[0].x, q[0].y, q[i].x, q[i].y, q[i + 1].x, q[i + 1].y);
+                if (area == 0.0f) {
+                    continue;
+                }
+                const QuadCorner triangle[3] = {q[0], area > 0.0f ? q[i] : q[i + 1], area > 0.0f ? q[i + 1] : q[i]};
+                if (AppendTriangles(frame, triangle, 3) != 0) {
+                    return -1;
+                }
+            }
         }
     }
     return 0;

@@ -129,6 +129,9 @@ int32_t DrawGraphStretchedQuad(const GraphRecord* graph, const int32_t corners[4
                                const float floatCorners[4], int32_t transparent, int32_t wholePixel);
 // Corners top-left, top-right, bottom-left, bottom-right; clipped by the viewport only.
 int32_t DrawGraphFourCornersQuad(const GraphRecord* graph, const float corners[8], int32_t transparent);
+// With a blend graph: the truncated corners (same order); the blend graph's coordinates follow
+// the graph's pixels exactly. An upright rectangle is drawn stretched.
+int32_t DrawGraphFourCornersBlend(const GraphRecord* graph, const int32_t corners[8], int32_t transparent);
 // One piece onto four corners: two triangles for a parallelogram, else an 8 x 8 vertex grid.
 int32_t DrawPieceFreeQuad(const TexturePiece* piece, const float corners[8]);
 // An untextured box of the colour value (screen format) under the blend mode, inside the clip.

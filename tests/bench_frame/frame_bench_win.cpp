@@ -1,10 +1,11 @@
-// One process of the frame benchmark, under Wine: Vornik's own start and frame, or the
-// anchor beside it, a minimal Win32 program of our own that does the same frame with the
-// plainest calls: a 300 x 60 window, its messages, the text drawn by GDI into a DIB, the
-// DIB presented, the F5 key read; paced the same way, and with the same DirectDraw object
-// made at start-up.
+// One process of the frame benchmark, under Wine: Vornik's own start and frame on the
+// Direct3D 9 device or on the software renderer (each asked for explicitly, whichever is the
+// library's default), or the anchor beside them, a minimal Win32 program of our own that
+// does the same frame with the plainest calls: a 300 x 60 window, its messages, the text
+// drawn by GDI into a DIB, the DIB presented, the F5 key read; paced the same way, and with
+// the same DirectDraw object made at start-up.
 //
-//   bench_vornik_frame.exe vornik|minimal paced|unpaced SECONDS
+//   bench_vornik_frame.exe device|software|minimal paced|unpaced SECONDS
 //
 // It writes, one line each, for the driver that started it:
 //   first-frame MS MAIN  the first frame with text is shown, MS after the process was made
@@ -27,6 +28,7 @@
 #include "app/frame.h"
 #include "app/qu.h"
 #include "app/tally.h"
+#include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
 
 namespace {
@@ -101,14 +103,20 @@ void MeasureFrames(double seconds, Frame frame)
     Say(line);
 }
 
-int RunVornik(bool paced, double seconds)
+// hardware: 1 the device, 0 the software renderer.
+int RunVornik(int hardware, bool paced, double seconds)
 {
     RunningTally tally;
     try {
         configure_vornik();
+        RequestHardwareRendering(hardware);
         if (!paced)
             SetVerticalSyncWait(0);
         start_vornik();
+        if (g_screenSettings.hardwareActive != hardware) {
+            Say("vornik started on the other renderer");
+            return 1;
+        }
         VornikFrame frame = begin_vornik_frames();
         run_vornik_frame(frame, tally);
         ReportFirstFrame();
@@ -262,14 +270,14 @@ int main(int argc, char** argv)
 {
     s_mainBegan = NowMicroseconds();
     if (argc < 4) {
-        std::fputs("usage: bench_vornik_frame vornik|minimal paced|unpaced SECONDS\n", stderr);
+        std::fputs("usage: bench_vornik_frame device|software|minimal paced|unpaced SECONDS\n", stderr);
         return 2;
     }
     const std::string program = argv[1];
     const bool paced = std::string(argv[2]) == "paced";
     const double seconds = std::atof(argv[3]);
-    if (program == "vornik")
-        return RunVornik(paced, seconds);
+    if (program == "device" || program == "software")
+        return RunVornik(program == "device" ? 1 : 0, paced, seconds);
     if (program == "minimal")
         return RunMinimal(paced, seconds);
     return 2;

@@ -295,6 +295,29 @@ int32_t RecordQuad(const GraphRecord* graph, int32_t x, int32_t y, float, float,
     s_glyphDraws.push_back({x, y, g_drawSettings.clip, DrawBrightRgb(g_drawSettings), graph->handle});
     return 0;
 }
+// The stretched and four-corner draws: the drawn graph's rectangle of its image and the
+// corners (stretched: x1, y1, x2, y2; four corners: top-left, top-right, bottom-left,
+// bottom-right).
+struct FreeGlyphDraw {
+    int32_t fourCorners;
+    int32_t graphX, graphY, graphWidth, graphHeight;
+    std::vector<float> corners;
+    uint32_t bright;
+};
+std::vector<FreeGlyphDraw> s_freeDraws;
+
+int32_t RecordStretched(const GraphRecord* graph, const int32_t*, const float* f, int32_t, int32_t)
+{
+    s_freeDraws.push_back({0, graph->x, graph->y, graph->width, graph->height, {f, f + 4},
+                           DrawBrightRgb(g_drawSettings)});
+    return 0;
+}
+int32_t RecordFourCorners(const GraphRecord* graph, const float* f, int32_t)
+{
+    s_freeDraws.push_back({1, graph->x, graph->y, graph->width, graph->height, {f, f + 8},
+                           DrawBrightRgb(g_drawSettings)});
+    return 0;
+}
 int32_t MakeOrRefuseImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels, int32_t alpha,
                           int32_t paletted, int32_t compression)
 {
@@ -307,6 +330,8 @@ RenderBackend MakeTextureBackend()
     RenderBackend backend = kSoftwareRenderBackend;
     backend.hardware = 1;
     backend.drawQuad = RecordQuad;
+    backend.drawStretchedQuad = RecordStretched;
+    backend.drawFourCornersQuad = RecordFourCorners;
     backend.makeImage = MakeOrRefuseImage;
     return backend;
 }
@@ -328,6 +353,7 @@ protected:
         g_system.active = 1;
 #endif
         s_glyphDraws.clear();
+        s_freeDraws.clear();
         s_refuseImages = 0;
     }
     void TearDown() override
@@ -372,7 +398,7 @@ TEST_F(TextureFontText, GlyphsAreCachePortionsAtTheirPensTintedByTheTextColour)
         const int32_t left = 3 + i * kAdvance + kOriginX;
         const int32_t top = 4 + kTopOffset;
         EXPECT_EQ(d.graph, record->cacheGraph);
-        EXPECT_EQ(d.bright, 0xFF0000u);
+        EXPECT_EQ(d.bright, 0x100000u) << "red weighed by the caller's bright colour";
         // Only the glyph's box shows, its cell's corner placed so that the box lands there.
         EXPECT_EQ(d.clip.left, left);
         EXPECT_EQ(d.clip.top, top);
@@ -387,6 +413,94 @@ TEST_F(TextureFontText, GlyphsAreCachePortionsAtTheirPensTintedByTheTextColour)
     // The caller's bright colour and clip are back.
     EXPECT_EQ(DrawBrightRgb(g_drawSettings), 0x102030u);
     EXPECT_EQ(g_drawSettings.clip.right, kWidth);
+}
+
+// Glyphs down the screen, and scaled glyphs, are their cells' sub-graphs: turned a quarter
+// turn clockwise onto their boxes (pixel centres on whole coordinates, so half a pixel back),
+// or stretched over them; each box is the unscaled box magnified about the text's origin.
+TEST_F(TextureFontText, TurnedAndScaledGlyphsAreTheirCellsOnTheirBoxes)
+{
+    const int32_t font = MakeFont(L"Test", kFontEdge);
+    ASSERT_GE(font, 0);
+    const FontRecord* record = GetFontRecord(font);
+    const int32_t cellHeight = record->cellHeight;
+    const int32_t edge = record->edgeSize;
+    const uint32_t red = PackScreenColor(255, 0, 0);
+    const uint32_t blue = PackScreenColor(0, 0, 255);
+    const PixelRect clip{0, 0, kWidth, kHeight};
+    struct Case {
+        const char* name;
+        int32_t vertical;
+        int32_t scaleGiven;
+        double sx, sy;
+    };
+    const Case cases[] = {
+        {"down", 1, 0, 1.0, 1.0},
+        {"down scaled", 1, 1, 3.0, 2.0},
+        {"across scaled", 0, 1, 3.0, 2.0},
+    };
+    const int32_t graphs = GraphTable()->liveCount;
+    for (const Case& c : cases) {
+        s_freeDraws.clear();
+        s_glyphDraws.clear();
+        ASSERT_EQ(RebuildGlyphCacheGraph(font), 0);
+        ASSERT_GT(DrawTextCore(1, 3, 4, c.scaleGiven, c.sx, c.sy, L"ab", red, nullptr, &clip, 1, font, blue, -1,
+                               c.vertical, nullptr),
+                  0)
+            << c.name;
+        EXPECT_TRUE(s_glyphDraws.empty()) << c.name << ": no glyph is a portion at a point";
+        ASSERT_EQ(s_freeDraws.size(), 4u) << c.name << ": edge and body of each glyph";
+        const uint16_t units[2] = {'a', 'b'};
+        double pen = 0.0;
+        for (int32_t i = 0; i < 2; ++i) {
+            const GlyphEntry* entry = record->codeUnits[units[i]].entry;
+            ASSERT_NE(entry, nullptr);
+            int32_t cx = 0;
+            int32_t cy = 0;
+            ASSERT_EQ(TextureCellOrigin(record, entry->cell, &cx, &cy), 0);
+            const double w = BoxWidth(units[i]) + 2 * edge;
+            const double h = BoxHeight(units[i]) + 2 * edge;
+            double left = 0, top = 0, right = 0, bottom = 0;
+            if (c.vertical) {
+                right = 3 + (cellHeight - kTopOffset) * c.sx;
+                left = right - h * c.sx;
+                top = 4 + pen + kOriginX * c.sy;
+                bottom = top + w * c.sy;
+            } else {
+                left = 3 + pen + kOriginX * c.sx;
+                right = left + w * c.sx;
+                top = 4 + kTopOffset * c.sy;
+                bottom = top + h * c.sy;
+            }
+            for (int32_t pass = 0; pass < 2; ++pass) {
+                const FreeGlyphDraw& d = s_freeDraws[static_cast<size_t>(2 * i + pass)];
+                // The edge half lies beside the cache, the body in it.
+                EXPECT_EQ(d.graphX, cx + (pass == 0 ? record->cacheWidth : 0)) << c.name;
+                EXPECT_EQ(d.graphY, cy) << c.name;
+                EXPECT_EQ(d.graphWidth, static_cast<int32_t>(w)) << c.name;
+                EXPECT_EQ(d.graphHeight, static_cast<int32_t>(h)) << c.name;
+                EXPECT_EQ(d.bright, pass == 0 ? 0x0000FFu : 0xFF0000u) << c.name;
+                EXPECT_EQ(d.fourCorners, c.vertical) << c.name;
+                std::vector<float> expected;
+                if (c.vertical) {
+                    // The glyph's top-left at the box's top-right, its top-right at the
+                    // bottom-right: turned clockwise.
+                    const float r = static_cast<float>(right) - 0.5f, l = static_cast<float>(left) - 0.5f;
+                    const float t = static_cast<float>(top) - 0.5f, b = static_cast<float>(bottom) - 0.5f;
+                    expected = {r, t, r, b, l, t, l, b};
+                } else {
+                    expected = {static_cast<float>(left), static_cast<float>(top), static_cast<float>(right),
+                                static_cast<float>(bottom)};
+                }
+                ASSERT_EQ(d.corners.size(), expected.size()) << c.name;
+                for (size_t k = 0; k < expected.size(); ++k) {
+                    EXPECT_FLOAT_EQ(d.corners[k], expected[k]) << c.name << " glyph " << i << " corner value " << k;
+                }
+            }
+            pen += kAdvance * (c.vertical ? c.sy : c.sx) + 2 * edge * (c.vertical ? c.sy : c.sx);
+        }
+        EXPECT_EQ(GraphTable()->liveCount, graphs) << c.name << ": the sub-graphs are gone again";
+    }
 }
 
 TEST_F(TextureFontText, TheCacheImageHoldsWhiteTexelsWhoseAlphaIsTheCoverage)

@@ -29,6 +29,7 @@ BaseImage CodedPicture(int32_t width, int32_t height, int32_t zeroX = -1, int32_
 {
     BaseImage image{};
     EXPECT_EQ(AllocXrgbBaseImage(width, height, &image), 0);
+    if (alpha >= 0) SetupArgb8888Format(&image.format);
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
             const bool zero = x == zeroX && y == zeroY;
@@ -108,31 +109,97 @@ std::vector<uint32_t> DrawScene(int32_t hardware, const std::function<void()>& s
     return picture;
 }
 
-// Pixels whose channels differ by more than the tolerance.
-int32_t CountDifferences(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int32_t tolerance,
-                         std::string* first)
+bool Near(uint32_t a, uint32_t b, int32_t tolerance)
 {
-    int32_t count = 0;
-    for (size_t i = 0; i < a.size() && i < b.size(); ++i) {
-        bool differs = false;
-        for (int32_t shift = 0; shift <= 16; shift += 8) {
-            const int32_t d = static_cast<int32_t>(a[i] >> shift & 0xFF) - static_cast<int32_t>(b[i] >> shift & 0xFF);
-            differs = differs || d > tolerance || d < -tolerance;
+    for (int32_t shift = 0; shift <= 16; shift += 8) {
+        const int32_t d = static_cast<int32_t>(a >> shift & 0xFF) - static_cast<int32_t>(b >> shift & 0xFF);
+        if (d > tolerance || d < -tolerance) return false;
+    }
+    return true;
+}
+
+// Pixels of one picture with no pixel of the other within the tolerance at most reach pixels
+// away (reach 0: the same pixel), in either direction.
+int32_t CountDifferences(const std::vector<uint32_t>& a, const std::vector<uint32_t>& b, int32_t tolerance,
+                         int32_t reach, std::string* first)
+{
+    auto matched = [&](const std::vector<uint32_t>& from, const std::vector<uint32_t>& in, int32_t x, int32_t y) {
+        for (int32_t dy = -reach; dy <= reach; ++dy) {
+            for (int32_t dx = -reach; dx <= reach; ++dx) {
+                const int32_t nx = x + dx;
+                const int32_t ny = y + dy;
+                if (nx < 0 || ny < 0 || nx >= kW || ny >= kH) continue;
+                if (Near(from[static_cast<size_t>(y) * kW + x], in[static_cast<size_t>(ny) * kW + nx], tolerance)) {
+                    return true;
+                }
+            }
         }
-        if (differs && count++ == 0 && first != nullptr) {
-            char text[96];
-            std::snprintf(text, sizeof text, "first at (%d, %d): software %06X, device %06X", static_cast<int>(i % kW),
-                          static_cast<int>(i / kW), a[i], b[i]);
-            *first = text;
+        return false;
+    };
+    int32_t count = 0;
+    for (int32_t y = 0; y < kH; ++y) {
+        for (int32_t x = 0; x < kW; ++x) {
+            if (matched(a, b, x, y) && matched(b, a, x, y)) continue;
+            if (count++ == 0 && first != nullptr) {
+                const size_t i = static_cast<size_t>(y) * kW + x;
+                char text[96];
+                std::snprintf(text, sizeof text, "first at (%d, %d): software %06X, device %06X", static_cast<int>(x),
+                              static_cast<int>(y), a[i], b[i]);
+                *first = text;
+            }
         }
     }
     return count;
+}
+
+// A blend graph whose weight at pixel (x, y) is 255 on a checkerboard of 3 x 2 cells, else 0.
+// The software kernels read a blend image one byte a pixel, the device the texture's alpha:
+// no public operation makes the 8-bit image, so the software graph carries the pattern as
+// the bytes of its 32-bit pixels (four weights each) and the device graph as its alpha.
+uint8_t BlendWeight(int32_t x, int32_t y) { return ((x / 3 + y / 2) & 1) != 0 ? 255 : 0; }
+int32_t CheckerBlendGraph(int32_t width, int32_t height)
+{
+    BaseImage image{};
+    EXPECT_EQ(AllocXrgbBaseImage(width, height, &image), 0);
+    SetupArgb8888Format(&image.format);
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            if (g_screenSettings.hardwareActive) {
+                WriteBaseImagePixel(&image, x, y, 255, 255, 255, BlendWeight(x, y));
+            } else {
+                WriteBaseImagePixel(&image, x, y, BlendWeight(4 * x + 2, y), BlendWeight(4 * x + 1, y),
+                                    BlendWeight(4 * x, y), BlendWeight(4 * x + 3, y));
+            }
+        }
+    }
+    const int32_t graph = ConvertBaseImageToGraph(&image, nullptr, 0, 0, 0);
+    DiscardBaseImage(&image);
+    return graph;
+}
+
+// Draws under a hard-edged blend graph (border position 128, range 0): the graph shows only
+// where the blend graph's weight reaches the border.
+void WithBlendGraph(const std::function<void()>& draw)
+{
+    SelectBlendGraph(CheckerBlendGraph(64, 64), 128, 0);
+    draw();
+    SelectBlendGraph(-1, 0, 0);
+}
+
+// Yellow text with a blue edge in a font of the kind, across or down.
+void DrawSampleText(int32_t kind, int32_t vertical)
+{
+    const int32_t font = CreateFontToHandle(L"", 16, 6, kind, -1, -1, 0, -1, -1);
+    DrawTextWithFont(vertical ? 70 : 4, 4, L"Wg8", PackScreenColor(255, 255, 0), font, PackScreenColor(0, 0, 255),
+                     vertical);
+    DestroyFontHandle(font);
 }
 
 struct Scene {
     const char* name;
     int32_t tolerance;  // per channel
     std::function<void()> draw;
+    int32_t reach;  // pixels a match may lie away
 };
 
 // Each scene on both renderers. Unscaled, mirrored, portion and clipped draws sample whole
@@ -159,6 +226,107 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
         // Free corners take no half-pixel shift on the device: its pixel centres sample half a
         // texel earlier than the software triangles, one code step (1 per channel) apart.
         {"four corners upright", 1, [] { DrawGraphFourCorners(30, 5, 70, 5, 70, 25, 30, 25, CodedGraph(40, 20), 0); }},
+        {"stretched float", 0, [] { DrawGraphStretchedFloat(10.0f, 4.0f, 90.0f, 44.0f, CodedGraph(40, 20), 0); }},
+        {"portion stretched", 0,
+         [] { DrawGraphPortionStretched(20.0f, 10.0f, 44.0f, 28.0f, 5, 6, 12, 9, CodedGraph(40, 20), 0); }},
+        // A quarter turn clockwise, as vertical text turns its glyphs. The software triangles
+        // take a pixel's texel at its top-left corner, the device at its centre: where the
+        // graph runs against the screen's axes the two land up to a pixel apart, and the
+        // software leaves the far column, whose corners lie on the graph's edge.
+        {"four corners turned", 1,
+         [] { DrawGraphFourCorners(70, 5, 70, 45, 50, 45, 50, 5, CodedGraph(40, 20), 0); }, 1},
+        // Under a blend graph the software kernels weigh the graph by the mask's step (255 of
+        // 256): one code step below the device's untouched texels.
+        {"blend graph", 1, [] { WithBlendGraph([] { DrawGraphAt(5, 7, CodedGraph(40, 20), 0); }); }},
+        {"blend graph four corners upright", 1,
+         [] { WithBlendGraph([] { DrawGraphFourCorners(30, 5, 70, 5, 70, 25, 30, 25, CodedGraph(40, 20), 0); }); }},
+        {"blend graph four corners turned", 1,
+         [] { WithBlendGraph([] { DrawGraphFourCorners(70, 5, 70, 45, 50, 45, 50, 5, CodedGraph(40, 20), 0); }); }, 1},
+        // Scaled by 1.5 and sheared: the blend graph's cells follow the graph's pixels on both
+        // halves, within the pixel the two sampling rules differ by.
+        {"blend graph four corners trapezoid", 1,
+         [] { WithBlendGraph([] { DrawGraphFourCorners(30, 5, 90, 5, 80, 45, 40, 45, CodedGraph(40, 20), 0); }); }, 1},
+        {"stretched mirrored", 0, [] { DrawGraphStretched(90, 10, 10, 50, CodedGraph(40, 20), 0); }},
+        {"stretched clipped", 0,
+         [] {
+             SetDrawClipRect(17, 12, 61, 33);
+             DrawGraphStretched(10, 10, 90, 50, CodedGraph(40, 20, 3, 4), 1);
+             SetDrawClipRect(0, 0, kW, kH);
+         }},
+        {"paletted", 0,
+         [] {
+             ColorFormat format{};
+             SetupPalette8Format(&format);
+             for (int32_t i = 0; i < 256; ++i) {
+                 format.palette[i] = PaletteEntry{static_cast<uint8_t>(i / 2), static_cast<uint8_t>(255 - i),
+                                                  static_cast<uint8_t>(i), 0};
+             }
+             BaseImage picture{};
+             AllocBaseImage(40, 20, &format, &picture);
+             for (int32_t y = 0; y < 20; ++y) {
+                 for (int32_t x = 0; x < 40; ++x) {
+                     picture.pixels[y * picture.pitch + x] = static_cast<uint8_t>(x * 5 + y * 7);
+                 }
+             }
+             const int32_t graph = ConvertBaseImageToGraph(&picture, nullptr, 0, 0, 0);
+             DiscardBaseImage(&picture);
+             DrawGraphAt(5, 7, graph, 0);
+             DrawGraphStretched(60, 5, 140, 45, graph, 0);
+         }},
+        {"painted blank graph", 0,
+         [] {
+             const int32_t graph = CreateBlankGraph(40, 20);
+             PaintGraphColor(graph, 200, 100, 50, 255);
+             DrawGraphAt(5, 7, graph, 0);
+         }},
+        // Tiles of 16 texels: every piece placed on its own.
+        {"tiled four corners upright", 1,
+         [] {
+             const int32_t kept = g_graphicsDevice.maxTextureSize;
+             g_graphicsDevice.maxTextureSize = 16;
+             const int32_t graph = CodedGraph(40, 20);
+             g_graphicsDevice.maxTextureSize = kept;
+             DrawGraphFourCorners(30, 5, 70, 5, 70, 25, 30, 25, graph, 0);
+         }},
+        {"tiled stretched", 0,
+         [] {
+             const int32_t kept = g_graphicsDevice.maxTextureSize;
+             g_graphicsDevice.maxTextureSize = 16;
+             const int32_t graph = CodedGraph(40, 20);
+             g_graphicsDevice.maxTextureSize = kept;
+             DrawGraphStretched(10, 10, 90, 50, graph, 0);
+         }},
+        {"text bright colour", 0,
+         [] {
+             StoreBrightRgb(0x80FF40);
+             DrawSampleText(kFontPlain, 0);
+             StoreBrightRgb(0xFFFFFF);
+         }},
+        {"text alpha blend", 2,
+         [] {
+             SelectBlendMode(1, 128);
+             DrawSampleText(kFontPlain, 0);
+             SelectBlendMode(0, 255);
+         }},
+        {"text subtract", 2,
+         [] {
+             SelectBlendMode(3, 255);
+             DrawSampleText(kFontPlain, 1);
+             SelectBlendMode(0, 255);
+         }},
+        // Text: the glyph texture's texels against the memory cache's pixels, turned alike.
+        // Anti-aliased levels L (0 to 15) weigh L x 16 / 256 on the software renderer and
+        // L x 17 / 255 in the device's 4-bit texture alpha: up to 10 apart per channel.
+        {"text plain", 0, [] { DrawSampleText(kFontPlain, 0); }},
+        {"text plain vertical", 0, [] { DrawSampleText(kFontPlain, 1); }},
+        {"text edged", 0, [] { DrawSampleText(kFontEdge, 0); }},
+        {"text edged vertical", 0, [] { DrawSampleText(kFontEdge, 1); }},
+        {"text antialiased", 10, [] { DrawSampleText(kFontAntialiased, 0); }},
+        {"text antialiased vertical", 10, [] { DrawSampleText(kFontAntialiased, 1); }},
+        // Where body and edge mix, the device lays the body over the edge in two blended
+        // passes and the software mixes them in one formula: up to 16 apart there.
+        {"text antialiased edged", 16, [] { DrawSampleText(kFontAntialiasedEdge, 0); }},
+        {"text antialiased edged vertical", 16, [] { DrawSampleText(kFontAntialiasedEdge, 1); }},
         {"alpha blend", 2,
          [] {
              SelectBlendMode(1, 128);
@@ -183,6 +351,24 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
              DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
              StoreBrightRgb(0xFFFFFF);
          }},
+        {"multiply", 2,
+         [] {
+             SelectBlendMode(4, 255);
+             DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
+             SelectBlendMode(0, 255);
+         }},
+        {"inverse blend", 2,
+         [] {
+             SelectBlendMode(10, 160);
+             DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
+             SelectBlendMode(0, 255);
+         }},
+        {"multiply blend", 2,
+         [] {
+             SelectBlendMode(11, 160);
+             DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
+             SelectBlendMode(0, 255);
+         }},
         {"alpha channel", 2,
          [] {
              BaseImage image = CodedPicture(40, 20, -1, -1, 128);
@@ -199,7 +385,62 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
         for (uint32_t p : software) drawn += p != 0x606060 ? 1 : 0;
         EXPECT_GT(drawn, 0) << scene.name;
         std::string first;
-        EXPECT_EQ(CountDifferences(software, device, scene.tolerance, &first), 0) << scene.name << ": " << first;
+        EXPECT_EQ(CountDifferences(software, device, scene.tolerance, scene.reach, &first), 0) << scene.name << ": " << first;
+    }
+}
+
+// Scaled text exists only on the glyph texture: each glyph is its unscaled box magnified
+// about the text's origin, so the device's text at scale (3, 2) is the software renderer's
+// unscaled text with every pixel grown to 3 x 2, across and turned down alike.
+TEST(DeviceDrawing, ScaledTextIsTheUnscaledTextMagnified)
+{
+    constexpr int32_t kX = 4;
+    constexpr int32_t kY = 4;
+    constexpr int32_t kScaleX = 3;
+    constexpr int32_t kScaleY = 2;
+    for (int32_t kind : {kFontPlain, kFontEdge}) {
+        for (int32_t vertical : {0, 1}) {
+            const std::string name = std::string(vertical ? "vertical" : "horizontal") + " kind " + std::to_string(kind);
+            const wchar_t* text = L"Wg";
+            const uint32_t yellow = PackScreenColor(255, 255, 0);
+            const uint32_t blue = PackScreenColor(0, 0, 255);
+            const std::vector<uint32_t> plain = DrawScene(0, [&] {
+                const int32_t font = CreateFontToHandle(L"", 16, 6, kind, -1, -1, 0, -1, -1);
+                DrawTextWithFont(kX, kY, text, yellow, font, blue, vertical);
+                DestroyFontHandle(font);
+            });
+            const std::vector<uint32_t> scaled = DrawScene(1, [&] {
+                const int32_t font = CreateFontToHandle(L"", 16, 6, kind, -1, -1, 0, -1, -1);
+                ASSERT_EQ(RebuildGlyphCacheGraph(font), 0);
+                const PixelRect clip = g_drawSettings.clip;
+                EXPECT_GT(DrawTextCore(1, kX, kY, 1, kScaleX, kScaleY, text, yellow, nullptr, &clip, 1, font, blue, -1,
+                                       vertical, nullptr),
+                          0);
+                DestroyFontHandle(font);
+            });
+            ASSERT_EQ(plain.size(), scaled.size()) << name;
+            int32_t wrong = 0;
+            int32_t ink = 0;
+            std::string first;
+            for (int32_t y = 0; y < kH; ++y) {
+                for (int32_t x = 0; x < kW; ++x) {
+                    const bool inside = x >= kX && y >= kY;
+                    const uint32_t expected =
+                        inside ? plain[static_cast<size_t>(kY + (y - kY) / kScaleY) * kW + kX + (x - kX) / kScaleX]
+                               : 0x606060u;
+                    const uint32_t got = scaled[static_cast<size_t>(y) * kW + x];
+                    ink += got != 0x606060u ? 1 : 0;
+                    if (got != expected && wrong++ == 0) {
+                        char line[96];
+                        std::snprintf(line, sizeof line, "first at (%d, %d): expected %06X, device %06X", x, y,
+                                      expected, got);
+                        first = line;
+                    }
+                }
+            }
+            EXPECT_GT(ink, 200) << name;
+            EXPECT_EQ(wrong, 0) << name << ": " << first;
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 // free quads as two triangles or a grid, and the untextured box.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -237,6 +238,94 @@ TEST_F(DeviceQuadsTest, FreeQuadsAreTwoTrianglesOrAGrid)
     EXPECT_FLOAT_EQ(Field(s_drawn[0], 0, 0), 40.0f);
     EXPECT_FLOAT_EQ(Field(s_drawn[0], 63, 0), 110.0f);
     EXPECT_FLOAT_EQ(Field(s_drawn[0], 63, 5), g.pieces[0].corners[3].u);
+}
+
+// With a blend graph the free quad is cut along the graph's diagonal into the two affine
+// halves the software triangles draw: every vertex lies where its half's map puts its graph
+// pixel, and its blend-graph coordinate is that same graph pixel.
+TEST_F(DeviceQuadsTest, ABlendGraphFollowsTheGraphPixelsOfAFreeQuadExactly)
+{
+    FakeGraph blend(64, 64, 2048);
+    const int32_t blendHandle = AddHandleRecord(GraphTable(), &blend.record);
+    ASSERT_GE(blendHandle, 0);
+    blend.record.handle = blendHandle;
+    g_drawSettings.blendGraph = blendHandle;
+    g_deviceCache.blendTexture = blend.tiles[0].texture;
+    g_deviceCache.blendDirty = 1;
+
+    struct Case {
+        const char* name;
+        int32_t maxTexture;     // 2048: one piece; 16: pieces crossing the diagonal
+        float corners[8];       // top-left, top-right, bottom-left, bottom-right
+    };
+    const Case cases[] = {
+        {"trapezoid", 2048, {30, 5, 90, 5, 40, 45, 80, 45}},
+        {"trapezoid in pieces", 16, {30, 5, 90, 5, 40, 45, 80, 45}},
+        {"turned and skewed", 16, {70, 5, 72, 45, 50, 6, 49, 47}},
+    };
+    for (const Case& c : cases) {
+        FakeGraph g(40, 20, c.maxTexture);
+        s_drawn.clear();
+        ASSERT_EQ(DrawGraphFourCornersQuad(&g.record, c.corners, 0), 0) << c.name;
+        const float* q = c.corners;
+        double area = 0.0;
+        int32_t vertices = 0;
+        for (const DrawnBatch& b : Drawn()) {
+            ASSERT_EQ(b.stride, 40u) << c.name << ": the blend graph's vertex kind";
+            ASSERT_EQ(b.type, kPtTriangleList) << c.name;
+            ASSERT_FALSE(b.indexed) << c.name;
+            const size_t count = b.words.size() / 10;
+            for (size_t v = 0; v < count; ++v) {
+                const float* w = &b.words[v * 10];
+                // The first coordinate set is the blend graph's (a 64 x 64 tile at the corner).
+                const double gx = w[6] * 64.0;
+                const double gy = w[7] * 64.0;
+                if (g.pieces.size() == 1) {
+                    // One 64 x 32 tile: the graph's own texel is the same pixel.
+                    EXPECT_NEAR(w[8] * 64.0, gx, 1e-3) << c.name;
+                    EXPECT_NEAR(w[9] * 32.0, gy, 1e-3) << c.name;
+                }
+                const double fx = gx / 40.0;
+                const double fy = gy / 20.0;
+                double x = 0.0;
+                double y = 0.0;
+                if (fx + fy <= 1.0 + 1e-6) {
+                    x = q[0] + (q[2] - q[0]) * fx + (q[4] - q[0]) * fy;
+                    y = q[1] + (q[3] - q[1]) * fx + (q[5] - q[1]) * fy;
+                }
+                if (fx + fy >= 1.0 - 1e-6) {
+                    const double bx = q[6] + (q[4] - q[6]) * (1.0 - fx) + (q[2] - q[6]) * (1.0 - fy);
+                    const double by = q[7] + (q[5] - q[7]) * (1.0 - fx) + (q[3] - q[7]) * (1.0 - fy);
+                    if (fx + fy > 1.0 - 1e-6 && fx + fy < 1.0 + 1e-6) {
+                        EXPECT_NEAR(bx, x, 1e-3) << c.name << ": the halves meet on the diagonal";
+                        EXPECT_NEAR(by, y, 1e-3) << c.name;
+                    }
+                    x = bx;
+                    y = by;
+                }
+                EXPECT_NEAR(w[0], x - 0.5, 1e-3) << c.name << " vertex " << v << " at graph " << gx << "," << gy;
+                EXPECT_NEAR(w[1], y - 0.5, 1e-3) << c.name << " vertex " << v;
+                ASSERT_TRUE(gx >= -1e-3 && gx <= 40.001 && gy >= -1e-3 && gy <= 20.001) << c.name;
+            }
+            for (size_t t = 0; t + 2 < count; t += 3) {
+                const float* a = &b.words[t * 10];
+                const float* m = &b.words[(t + 1) * 10];
+                const float* e = &b.words[(t + 2) * 10];
+                const double signedArea = (m[0] - a[0]) * (e[1] - a[1]) - (m[1] - a[1]) * (e[0] - a[0]);
+                EXPECT_GT(signedArea, 0.0) << c.name << ": every triangle turns the way culling keeps";
+                area += signedArea / 2.0;
+            }
+            vertices += static_cast<int32_t>(count);
+        }
+        EXPECT_GT(vertices, 0) << c.name;
+        // The triangles tile the quad: their areas add up to its two halves'.
+        const double half1 = std::abs((q[2] - q[0]) * (q[5] - q[1]) - (q[3] - q[1]) * (q[4] - q[0])) / 2.0;
+        const double half2 = std::abs((q[4] - q[6]) * (q[3] - q[7]) - (q[5] - q[7]) * (q[2] - q[6])) / 2.0;
+        EXPECT_NEAR(area, half1 + half2, 1e-2) << c.name;
+    }
+    g_drawSettings.blendGraph = -1;
+    g_deviceCache.blendTexture = nullptr;
+    RemoveHandleRecord(GraphTable(), blendHandle);
 }
 
 TEST_F(DeviceQuadsTest, TheFilledBoxIsOrderedClippedAndUntextured)
