@@ -23,10 +23,8 @@ struct ScreenSettings {
     PixelRect lastPresent;
     int64_t refreshPeriod;   // microseconds between vertical blanks; 0 or less = not measured
     int64_t lastBlankTime;   // microsecond clock at the last vertical-blank wait
-    int32_t softwareOnly;    // the application asked not to use the hardware renderer
-    // The application asked for the hardware renderer. Until every drawing operation runs on
-    // the device, the device is tried only then.
-    int32_t hardwareAsked;
+    // The application asked for the software renderer; otherwise the device is tried first.
+    int32_t softwareOnly;
     // A full-screen 320 x 240 mode shown at 640 x 480, each pixel doubled.
     int32_t doubled;
     // A refused 320 x 240 display mode was replaced by 640 x 480; shown as when doubled.

@@ -145,7 +145,11 @@ int32_t CreateDirectDrawObject()
         return -1;
     }
     AppendLog(L"初期化に成功しました\n");
-    s_directDraw->SetCooperativeLevel(QueryMainWindow(), DDSCL_NORMAL);
+    // The object only waits for vertical blanks, so it is bound to no window: under Wine a
+    // DirectDraw object bound to the window that the Direct3D 9 device presents to takes the
+    // window's drawing surface in turn with the device at every present, and the window is
+    // then re-exposed and repainted hundreds of times a second.
+    s_directDraw->SetCooperativeLevel(nullptr, DDSCL_NORMAL);
     return 0;
 }
 
@@ -163,7 +167,7 @@ int32_t StartDirect3D()
         return -1;
     }
     UseRenderBackend(&kSoftwareRenderBackend);
-    if (!g_screenSettings.softwareOnly && g_screenSettings.hardwareAsked) {
+    if (!g_screenSettings.softwareOnly) {
         bool tryDevice = true;
         if (!g_system.windowed && g_systemCapability.osCode >= kOsVista &&
             (g_screenSettings.displayFallback || g_screenSettings.doubled)) {

@@ -129,7 +129,6 @@ int RequestHardwareRendering(int flag)
         return -1;
     }
     g_screenSettings.softwareOnly = flag == 0 ? 1 : 0;
-    g_screenSettings.hardwareAsked = flag != 0 ? 1 : 0;
     return 0;
 }
 

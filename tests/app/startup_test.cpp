@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "app/frame.h"
 #include "app/qu.h"
 
 #include "quarn/core/core.h"
@@ -118,6 +119,25 @@ TEST_F(LibraryStartUp, StartsOnceAndShutsDown)
     const std::size_t ended = log.text.size();
     EXPECT_EQ(RunLibraryShutDown(), 0);
     EXPECT_EQ(log.text.size(), ended);
+}
+
+// Vornik asks for no renderer, so its screen comes up on the Direct3D 9 device, and its frame
+// runs there.
+TEST_F(LibraryStartUp, VornikRunsOnTheDevice)
+{
+    ResetScreenSettings();  // as in a fresh process: nothing asked for the software screen
+    configure_vornik();
+    start_vornik();
+    EXPECT_EQ(g_screenSettings.hardwareActive, 1);
+    EXPECT_NE(g_graphicsDevice.device, nullptr);
+    EXPECT_EQ(GetDrawTarget(), -2);
+    VornikFrame frame = begin_vornik_frames();
+    RunningTally tally;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_NO_THROW(run_vornik_frame(frame, tally));
+    EXPECT_EQ(g_screenSettings.hardwareActive, 1);
+    EXPECT_EQ(RunLibraryShutDown(), 0);
+    AssignWindowIcon(0);  // the icon is Vornik's resource, which this program does not carry
 }
 
 // Times taken during start-up (the last vertical blank) must compare with those taken after

@@ -97,14 +97,24 @@ TEST_F(DeviceTest, StartsOnTheDeviceWithItsFormatsAndDepthBuffer)
     EXPECT_EQ(g_screenSettings.hardwareActive, 0);
 }
 
-TEST_F(DeviceTest, TheSoftwareScreenStaysTheDefault)
+TEST_F(DeviceTest, TheDeviceIsTheDefaultAndSoftwareRunsWhenAskedFor)
 {
     ShutDownGraphics();
-    g_screenSettings.hardwareAsked = 0;
+    g_system.started = 0;
+    ASSERT_EQ(RequestHardwareRendering(0), 0);
     ASSERT_EQ(InitializeGraphics(), 0);
     EXPECT_EQ(g_screenSettings.hardwareActive, 0);
     EXPECT_EQ(g_graphicsDevice.device, nullptr);
     EXPECT_TRUE(TestMemImgValid(&g_screenImages.primary));
+
+    ShutDownGraphics();
+    ResetScreenSettings();
+    ASSERT_EQ(ConfigureScreenMode(300, 60, 32, 60), 0);
+    EXPECT_EQ(IsHardwareRenderingRequested(), 1);
+    ASSERT_EQ(InitializeGraphics(), 0);
+    EXPECT_EQ(g_screenSettings.hardwareActive, 1);
+    EXPECT_NE(g_graphicsDevice.device, nullptr);
+    g_system.started = 1;
 }
 
 TEST_F(DeviceTest, WipeClipAndPresentReadBack)

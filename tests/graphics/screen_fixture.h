@@ -14,9 +14,9 @@
 #include "quarn/system/system.h"
 #include "tests/system/window_fixture.h"
 
-// A fresh process's window and screen state with COM started and no hardware renderer (the
-// software screen), then the application's window settings and a width x height x 32 screen
-// mode set before start-up. Nothing is started yet.
+// A fresh process's window and screen state with COM started and the software screen asked
+// for (tests of the device ask for the device before start-up), then the application's window
+// settings and a width x height x 32 screen mode set before start-up. Nothing is started yet.
 inline void PrepareSoftwareScreen(int32_t width, int32_t height, const wchar_t* title)
 {
     CoInitialize(nullptr);
@@ -26,6 +26,7 @@ inline void PrepareSoftwareScreen(int32_t width, int32_t height, const wchar_t* 
     DrainQueue();
     ASSERT_EQ(ConfigureScreenMode(width, height, 32, 60), 0);
     UseApplicationWindowSettings(title);
+    ASSERT_EQ(RequestHardwareRendering(0), 0);
 }
 
 // The window, then graphics, as the library's start-up brings them up: the screen's window

@@ -137,8 +137,8 @@ TEST_F(ScreenTest, SoftwareStartUpBuildsTheScreen)
     // Colour values follow the 32-bit screen.
     EXPECT_EQ(PackScreenColor(255, 255, 255), 0xFFFFFFFFu);
     // The renderer is chosen: the request comes too late.
-    EXPECT_EQ(RequestHardwareRendering(0), -1);
-    EXPECT_EQ(g_screenSettings.softwareOnly, 0);
+    EXPECT_EQ(RequestHardwareRendering(1), -1);
+    EXPECT_EQ(g_screenSettings.softwareOnly, 1);
 }
 
 TEST_F(ScreenTest, EndingGraphicsLeavesTheStateOfAFreshStart)

@@ -292,7 +292,7 @@ TEST_F(ShaderDeviceTest, AMaskedDrawGivesTheSamePixelsOnBothRenderers)
         const std::vector<uint32_t> device = MaskedFill(reverse);
 
         ShutDownGraphics();
-        g_screenSettings.hardwareAsked = 0;
+        g_screenSettings.softwareOnly = 1;
         ASSERT_EQ(InitializeGraphics(), 0);
         ASSERT_EQ(g_screenSettings.hardwareActive, 0);
         SelectDrawTarget(kDrawTargetBackScreen);
@@ -313,7 +313,7 @@ TEST_F(ShaderDeviceTest, AMaskedDrawGivesTheSamePixelsOnBothRenderers)
             }
         }
         ShutDownGraphics();
-        g_screenSettings.hardwareAsked = 1;
+        g_screenSettings.softwareOnly = 0;
         ASSERT_EQ(InitializeGraphics(), 0);
         SelectDrawTarget(kDrawTargetBackScreen);
     }
