@@ -197,11 +197,21 @@ void DrawSampleText(int32_t kind, int32_t vertical)
     DestroyFontHandle(font);
 }
 
+// The coded graph drawn at a point under one blend mode, which is put back afterwards.
+std::function<void()> DrawnInMode(int32_t mode, int32_t param)
+{
+    return [mode, param] {
+        SelectBlendMode(mode, param);
+        DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
+        SelectBlendMode(0, 255);
+    };
+}
+
 struct Scene {
     const char* name;
     int32_t tolerance;  // per channel
     std::function<void()> draw;
-    int32_t reach;  // pixels a match may lie away
+    int32_t reach = 0;  // pixels a match may lie away
 };
 
 // Each scene on both renderers. Unscaled, mirrored, portion and clipped draws sample whole
@@ -329,48 +339,18 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
         // passes and the software mixes them in one formula: up to 16 apart there.
         {"text antialiased edged", 16, [] { DrawSampleText(kFontAntialiasedEdge, 0); }},
         {"text antialiased edged vertical", 16, [] { DrawSampleText(kFontAntialiasedEdge, 1); }},
-        {"alpha blend", 2,
-         [] {
-             SelectBlendMode(1, 128);
-             DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
-             SelectBlendMode(0, 255);
-         }},
-        {"add", 2,
-         [] {
-             SelectBlendMode(2, 200);
-             DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
-             SelectBlendMode(0, 255);
-         }},
-        {"subtract", 2,
-         [] {
-             SelectBlendMode(3, 255);
-             DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
-             SelectBlendMode(0, 255);
-         }},
+        {"alpha blend", 2, DrawnInMode(1, 128)},
+        {"add", 2, DrawnInMode(2, 200)},
+        {"subtract", 2, DrawnInMode(3, 255)},
         {"bright colour", 2,
          [] {
              StoreBrightRgb(0x8040FF);
              DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
              StoreBrightRgb(0xFFFFFF);
          }},
-        {"multiply", 2,
-         [] {
-             SelectBlendMode(4, 255);
-             DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
-             SelectBlendMode(0, 255);
-         }},
-        {"inverse blend", 2,
-         [] {
-             SelectBlendMode(10, 160);
-             DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
-             SelectBlendMode(0, 255);
-         }},
-        {"multiply blend", 2,
-         [] {
-             SelectBlendMode(11, 160);
-             DrawGraphAt(5, 7, CodedGraph(40, 20), 0);
-             SelectBlendMode(0, 255);
-         }},
+        {"multiply", 2, DrawnInMode(4, 255)},
+        {"inverse blend", 2, DrawnInMode(10, 160)},
+        {"multiply blend", 2, DrawnInMode(11, 160)},
         {"alpha channel", 2,
          [] {
              BaseImage image = CodedPicture(40, 20, -1, -1, 128);

@@ -65,8 +65,25 @@ int32_t Target(void*, uint32_t* w, uint32_t* h)
     return 0;
 }
 
-const DeviceCalls kRecorder = {Ok2, Ok3, Ok3, Bind, Transform, Viewport, Scissor, Fvf, Draw, DrawIndexed,
-                               Nothing, Nothing, Target, Nothing};
+// Quads make no light, material, shader-constant or buffer calls; those stay empty.
+const DeviceCalls kRecorder = [] {
+    DeviceCalls calls{};
+    calls.setRenderState = Ok2;
+    calls.setSamplerState = Ok3;
+    calls.setTextureStageState = Ok3;
+    calls.setTexture = Bind;
+    calls.setTransform = Transform;
+    calls.setViewport = Viewport;
+    calls.setScissorRect = Scissor;
+    calls.setFvf = Fvf;
+    calls.drawPrimitiveUp = Draw;
+    calls.drawIndexedPrimitiveUp = DrawIndexed;
+    calls.beginScene = Nothing;
+    calls.endScene = Nothing;
+    calls.setRenderTarget = Target;
+    calls.unbindShaders = Nothing;
+    return calls;
+}();
 
 // A graph of the given size over tiles laid out as the device would, with fake textures.
 struct FakeGraph {
