@@ -648,6 +648,14 @@ int32_t PresentDevice(const PresentRequest* request)
         from = &source;
         to = &destination;
     }
+    // Where the vertical-blank wait returns at once (Wine), the device's presentation interval
+    // cannot be relied on either: on a display without blanks (Xvfb) it returns every present at
+    // once and the loop would spin. The timed wait keeps frames at the refresh period there; where
+    // the interval does wait, both wait for the same period. A blank wait that works leaves the
+    // pacing to the interval alone.
+    if (!g_screenSettings.noVerticalWait && g_screenSettings.timedPacing) {
+        WaitForVerticalBlankPaced();
+    }
     return SUCCEEDED(g.swapChain->Present(from, to, QueryMainWindow(), nullptr, 0)) ? 0 : -1;
 }
 

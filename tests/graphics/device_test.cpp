@@ -151,6 +151,27 @@ TEST_F(DeviceTest, WipeClipAndPresentReadBack)
     EXPECT_EQ(g_screenSettings.lastPresent.right, 300);
 }
 
+// Wine's blank wait returns at once and Xvfb has no blank for the presentation interval to
+// wait for: each present on the device then waits until its frame is due, a period after the
+// last, as the software screen's do. Without waiting, presents leave the pacing alone.
+TEST_F(DeviceTest, PresentsAreTimedWhereTheBlankWaitReturnsAtOnce)
+{
+    ASSERT_EQ(g_screenSettings.timedPacing, 1) << "this display's blank wait paces by itself";
+    const int64_t period = g_screenSettings.refreshPeriod;
+    ASSERT_GT(period, 0);
+    for (int i = 0; i < 5; ++i) {
+        const int64_t last = g_screenSettings.lastBlankTime;
+        ASSERT_EQ(PresentScreen(), 0);
+        EXPECT_GE(g_screenSettings.lastBlankTime - last, period);
+        EXPECT_GE(ReadMicrosecondClock(1), g_screenSettings.lastBlankTime);
+    }
+    g_screenSettings.noVerticalWait = 1;
+    const int64_t last = g_screenSettings.lastBlankTime;
+    ASSERT_EQ(PresentScreen(), 0);
+    EXPECT_EQ(g_screenSettings.lastBlankTime, last);
+    g_screenSettings.noVerticalWait = 0;
+}
+
 TEST_F(DeviceTest, LayeredPresentReadsTheBackBuffer)
 {
     TurnLayeredWindowOn(0);
