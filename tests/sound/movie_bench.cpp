@@ -111,27 +111,8 @@ void BM_DecodeNextFrame(benchmark::State& state)
 void BM_LibtheoraDecode(benchmark::State& state)
 {
     const std::vector<uint8_t>& clip = Clip();
-    ogg_sync_state sync;
-    ogg_sync_init(&sync);
-    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(clip.size()));
-    std::memcpy(buffer, clip.data(), clip.size());
-    ogg_sync_wrote(&sync, static_cast<long>(clip.size()));
-    ogg_stream_state stream;
-    ogg_page page;
     std::vector<std::vector<uint8_t>> packets;
-    std::vector<ogg_packet> headers;
-    bool started = false;
-    while (ogg_sync_pageout(&sync, &page) == 1) {
-        if (!started) {
-            ogg_stream_init(&stream, ogg_page_serialno(&page));
-            started = true;
-        }
-        ogg_stream_pagein(&stream, &page);
-        ogg_packet packet;
-        while (ogg_stream_packetout(&stream, &packet) == 1) {
-            packets.emplace_back(packet.packet, packet.packet + packet.bytes);
-        }
-    }
+    ForEachClipPacket(clip, [&](ogg_packet& packet) { packets.emplace_back(packet.packet, packet.packet + packet.bytes); });
     th_info info;
     th_comment comment;
     th_setup_info* setup = nullptr;
@@ -160,8 +141,6 @@ void BM_LibtheoraDecode(benchmark::State& state)
     th_setup_free(setup);
     th_comment_clear(&comment);
     th_info_clear(&info);
-    ogg_stream_clear(&stream);
-    ogg_sync_clear(&sync);
 }
 
 BENCHMARK(BM_ConvertThroughTables);

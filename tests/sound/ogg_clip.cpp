@@ -10,12 +10,6 @@
 
 namespace {
 
-void AppendPage(std::vector<uint8_t>* out, const ogg_page& page)
-{
-    out->insert(out->end(), page.header, page.header + page.header_len);
-    out->insert(out->end(), page.body, page.body + page.body_len);
-}
-
 uint8_t ReferenceChannel(double value)
 {
     const double rounded = std::floor(value + 0.5);
@@ -23,6 +17,39 @@ uint8_t ReferenceChannel(double value)
 }
 
 }  // namespace
+
+void AppendPage(std::vector<uint8_t>* out, const ogg_page& page)
+{
+    out->insert(out->end(), page.header, page.header + page.header_len);
+    out->insert(out->end(), page.body, page.body + page.body_len);
+}
+
+void ForEachClipPacket(const std::vector<uint8_t>& clip, const std::function<void(ogg_packet&)>& take)
+{
+    ogg_sync_state sync;
+    ogg_sync_init(&sync);
+    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(clip.size()));
+    std::memcpy(buffer, clip.data(), clip.size());
+    ogg_sync_wrote(&sync, static_cast<long>(clip.size()));
+    ogg_stream_state stream;
+    bool streamStarted = false;
+    ogg_page page;
+    while (ogg_sync_pageout(&sync, &page) == 1) {
+        if (!streamStarted) {
+            ogg_stream_init(&stream, ogg_page_serialno(&page));
+            streamStarted = true;
+        }
+        ogg_stream_pagein(&stream, &page);
+        ogg_packet packet;
+        while (ogg_stream_packetout(&stream, &packet) == 1) {
+            take(packet);
+        }
+    }
+    if (streamStarted) {
+        ogg_stream_clear(&stream);
+    }
+    ogg_sync_clear(&sync);
+}
 
 std::vector<uint8_t> EncodeTheoraClip(const ClipShape& shape)
 {
@@ -109,13 +136,6 @@ std::vector<uint8_t> EncodeTheoraClip(const ClipShape& shape)
 
 std::vector<std::vector<uint8_t>> ReferenceFrames(const std::vector<uint8_t>& clip)
 {
-    ogg_sync_state sync;
-    ogg_sync_init(&sync);
-    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(clip.size()));
-    std::memcpy(buffer, clip.data(), clip.size());
-    ogg_sync_wrote(&sync, static_cast<long>(clip.size()));
-    ogg_stream_state stream;
-    bool streamStarted = false;
     th_info info;
     th_comment comment;
     th_setup_info* setup = nullptr;
@@ -124,52 +144,39 @@ std::vector<std::vector<uint8_t>> ReferenceFrames(const std::vector<uint8_t>& cl
     th_comment_init(&comment);
     std::vector<std::vector<uint8_t>> frames;
     int headers = 0;
-    ogg_page page;
-    while (ogg_sync_pageout(&sync, &page) == 1) {
-        if (!streamStarted) {
-            ogg_stream_init(&stream, ogg_page_serialno(&page));
-            streamStarted = true;
-        }
-        ogg_stream_pagein(&stream, &page);
-        ogg_packet packet;
-        while (ogg_stream_packetout(&stream, &packet) == 1) {
-            if (headers < 3) {
-                if (th_decode_headerin(&info, &comment, &setup, &packet) < 0) {
-                    throw std::runtime_error("th_decode_headerin");
-                }
-                if (++headers == 3) {
-                    decoder = th_decode_alloc(&info, setup);
-                }
-                continue;
+    ForEachClipPacket(clip, [&](ogg_packet& packet) {
+        if (headers < 3) {
+            if (th_decode_headerin(&info, &comment, &setup, &packet) < 0) {
+                throw std::runtime_error("th_decode_headerin");
             }
-            th_decode_packetin(decoder, &packet, nullptr);
-            th_ycbcr_buffer yuv;
-            th_decode_ycbcr_out(decoder, yuv);
-            const int width = yuv[0].width;
-            const int height = yuv[0].height;
-            std::vector<uint8_t> pixels(static_cast<size_t>(width * height * 4));
-            for (int row = 0; row < height; ++row) {
-                for (int x = 0; x < width; ++x) {
-                    const double l = 1.164 * (yuv[0].data[row * yuv[0].stride + x] - 16);
-                    const double u = yuv[1].data[(row / 2) * yuv[1].stride + x / 2] - 128;
-                    const double v = yuv[2].data[(row / 2) * yuv[2].stride + x / 2] - 128;
-                    uint8_t* p = &pixels[static_cast<size_t>((row * width + x) * 4)];
-                    p[0] = ReferenceChannel(l + 2.018 * u);
-                    p[1] = ReferenceChannel(l - 0.391 * u - 0.813 * v);
-                    p[2] = ReferenceChannel(l + 1.596 * v);
-                    p[3] = 255;
-                }
+            if (++headers == 3) {
+                decoder = th_decode_alloc(&info, setup);
             }
-            frames.push_back(std::move(pixels));
+            return;
         }
-    }
+        th_decode_packetin(decoder, &packet, nullptr);
+        th_ycbcr_buffer yuv;
+        th_decode_ycbcr_out(decoder, yuv);
+        const int width = yuv[0].width;
+        const int height = yuv[0].height;
+        std::vector<uint8_t> pixels(static_cast<size_t>(width * height * 4));
+        for (int row = 0; row < height; ++row) {
+            for (int x = 0; x < width; ++x) {
+                const double l = 1.164 * (yuv[0].data[row * yuv[0].stride + x] - 16);
+                const double u = yuv[1].data[(row / 2) * yuv[1].stride + x / 2] - 128;
+                const double v = yuv[2].data[(row / 2) * yuv[2].stride + x / 2] - 128;
+                uint8_t* p = &pixels[static_cast<size_t>((row * width + x) * 4)];
+                p[0] = ReferenceChannel(l + 2.018 * u);
+                p[1] = ReferenceChannel(l - 0.391 * u - 0.813 * v);
+                p[2] = ReferenceChannel(l + 1.596 * v);
+                p[3] = 255;
+            }
+        }
+        frames.push_back(std::move(pixels));
+    });
     th_decode_free(decoder);
     th_setup_free(setup);
     th_comment_clear(&comment);
     th_info_clear(&info);
-    if (streamStarted) {
-        ogg_stream_clear(&stream);
-    }
-    ogg_sync_clear(&sync);
     return frames;
 }

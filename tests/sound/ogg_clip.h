@@ -3,7 +3,10 @@
 // library's decoder is held to.
 #pragma once
 
+#include <ogg/ogg.h>
+
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 struct ClipShape {
@@ -20,3 +23,9 @@ std::vector<uint8_t> EncodeTheoraClip(const ClipShape& shape);
 // Every frame of the clip as libtheora decodes it, each width x height pixels of blue, green,
 // red, 255 (bytes), converted from its Y'CbCr by the reference.
 std::vector<std::vector<uint8_t>> ReferenceFrames(const std::vector<uint8_t>& clip);
+
+// Hands every packet of the clip's (single) logical stream to take, in order, as Ogg reads it.
+void ForEachClipPacket(const std::vector<uint8_t>& clip, const std::function<void(ogg_packet&)>& take);
+
+// Appends the page's header and body to out.
+void AppendPage(std::vector<uint8_t>* out, const ogg_page& page);

@@ -115,8 +115,7 @@ TEST_F(OggVideoTest, RefusesWhatHoldsNoTheoraStream)
         ogg_stream_packetin(&stream, &packet);
         ogg_page page;
         while (ogg_stream_flush(&stream, &page) != 0) {
-            otherStream.insert(otherStream.end(), page.header, page.header + page.header_len);
-            otherStream.insert(otherStream.end(), page.body, page.body + page.body_len);
+            AppendPage(&otherStream, page);
         }
         ogg_stream_clear(&stream);
     }
@@ -192,48 +191,29 @@ TEST_F(OggVideoTest, MovieDecodesTheDueFrame)
 // The clip's packets again with an empty packet (a repeated frame) ahead of its first frame.
 std::vector<uint8_t> WithEmptyFirstFrame(const std::vector<uint8_t>& clip)
 {
-    ogg_sync_state sync;
-    ogg_sync_init(&sync);
-    char* buffer = ogg_sync_buffer(&sync, static_cast<long>(clip.size()));
-    std::memcpy(buffer, clip.data(), clip.size());
-    ogg_sync_wrote(&sync, static_cast<long>(clip.size()));
-    ogg_stream_state in;
     ogg_stream_state out;
     ogg_stream_init(&out, 99);
-    bool started = false;
     int64_t count = 0;
     std::vector<uint8_t> bytes;
     auto flush = [&] {
         ogg_page page;
         while (ogg_stream_flush(&out, &page) != 0) {
-            bytes.insert(bytes.end(), page.header, page.header + page.header_len);
-            bytes.insert(bytes.end(), page.body, page.body + page.body_len);
+            AppendPage(&bytes, page);
         }
     };
-    ogg_page page;
-    while (ogg_sync_pageout(&sync, &page) == 1) {
-        if (!started) {
-            ogg_stream_init(&in, ogg_page_serialno(&page));
-            started = true;
+    ForEachClipPacket(clip, [&](ogg_packet& packet) {
+        if (count == 3) {
+            ogg_packet empty{packet.packet, 0, 0, 0, 0, count++};
+            ogg_stream_packetin(&out, &empty);
         }
-        ogg_stream_pagein(&in, &page);
-        ogg_packet packet;
-        while (ogg_stream_packetout(&in, &packet) == 1) {
-            if (count == 3) {
-                ogg_packet empty{packet.packet, 0, 0, 0, 0, count++};
-                ogg_stream_packetin(&out, &empty);
-            }
-            packet.packetno = count++;
-            ogg_stream_packetin(&out, &packet);
-            if (count <= 3) {
-                flush();
-            }
+        packet.packetno = count++;
+        ogg_stream_packetin(&out, &packet);
+        if (count <= 3) {
+            flush();
         }
-    }
+    });
     flush();
-    ogg_stream_clear(&in);
     ogg_stream_clear(&out);
-    ogg_sync_clear(&sync);
     return bytes;
 }
 
