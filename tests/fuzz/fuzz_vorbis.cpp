@@ -9,6 +9,7 @@
 #include "quarn/sound/sound_stream.h"
 #include "tests/fuzz/fuzz.h"
 #include "tests/sound/vorbis_tone.h"
+#include "tests/sound/memory_converter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -17,13 +18,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     static const int quiet = EnableLogFile(0);
     (void)quiet;
-    MemoryStream* stream = OpenMemoryStream(data, static_cast<uint32_t>(size));
+    SoundConverter c;
+    MemoryStream* stream = ConverterOverBytes(&c, data, size);
     if (stream == nullptr) {
         return 0;
     }
-    SoundConverter c{};
-    c.stream = *GetMemoryStreamFunctions();
-    c.streamHandle = reinterpret_cast<StreamHandle>(stream);
     if (OpenVorbisConverter(&c, 1 + static_cast<int32_t>(size % 5000)) == 0) {
         FUZZ_CHECK(c.inUse == 1 && c.kind == kConvertVorbis);
         FUZZ_CHECK(c.output.channels >= 1 && c.output.channels <= 2);

@@ -7,6 +7,7 @@
 #include "quarn/core/files.h"
 #include "quarn/sound/sound_stream.h"
 #include "tests/fuzz/fuzz.h"
+#include "tests/sound/memory_converter.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -15,13 +16,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     static const int quiet = EnableLogFile(0);
     (void)quiet;
-    MemoryStream* stream = OpenMemoryStream(data, static_cast<uint32_t>(size));
+    SoundConverter c;
+    MemoryStream* stream = ConverterOverBytes(&c, data, size);
     if (stream == nullptr) {
         return 0;
     }
-    SoundConverter c{};
-    c.stream = *GetMemoryStreamFunctions();
-    c.streamHandle = reinterpret_cast<StreamHandle>(stream);
     if (OpenWaveConverter(&c, 97) == 0) {
         const uint32_t align = c.output.blockAlign;
         FUZZ_CHECK(align != 0 && c.dataSize >= 0 && c.dataStart >= 12 && c.dataStart <= static_cast<int32_t>(size));

@@ -16,6 +16,7 @@
 #include "quarn/sound/sound_state.h"
 #include "quarn/sound/sound_stream.h"
 #include "tests/sound/vorbis_tone.h"
+#include "tests/sound/memory_converter.h"
 
 namespace {
 
@@ -163,10 +164,8 @@ void BM_VorbisConverter(benchmark::State& state)
     std::vector<uint8_t> out(22048);
     int64_t bytes = 0;
     for (auto _ : state) {
-        MemoryStream* stream = OpenMemoryStream(file.data(), static_cast<uint32_t>(file.size()));
-        SoundConverter c{};
-        c.stream = *GetMemoryStreamFunctions();
-        c.streamHandle = reinterpret_cast<StreamHandle>(stream);
+        SoundConverter c;
+        MemoryStream* stream = ConverterOverBytes(&c, file.data(), file.size());
         if (OpenVorbisConverter(&c, kVorbisWork) != 0) {
             state.SkipWithError("the converter does not open the file");
             break;

@@ -12,6 +12,7 @@
 #include "quarn/sound/sound_stream.h"
 #include "tests/core/log_capture.h"
 #include "tests/sound/fake_sound_device.h"
+#include "tests/sound/memory_converter.h"
 
 namespace {
 
@@ -203,13 +204,11 @@ TEST(SoundConverter, MemoryReadsRefillTheWorkBufferAndEndOnce)
 TEST(SoundConverter, PcmStreamShorterThanItsStatedSizeEndsWithItsBytes)
 {
     const std::vector<uint8_t> data = Pattern(1000, 9);
-    MemoryStream* stream = OpenMemoryStream(data.data(), static_cast<uint32_t>(data.size()));
+    SoundConverter c;
+    MemoryStream* stream = ConverterOverBytes(&c, data.data(), data.size());
     ASSERT_NE(stream, nullptr);
-    SoundConverter c{};
     c.inUse = 1;
     c.kind = kConvertPcmStream;
-    c.stream = *GetMemoryStreamFunctions();
-    c.streamHandle = reinterpret_cast<StreamHandle>(stream);
     c.dataStart = 100;
     c.dataSize = 5000;
     c.output = kSmallFormat;
@@ -296,10 +295,8 @@ TEST(WaveConverter, ThePcmOfAWaveFileOrARefusalWithItsLogLine)
     };
     for (const Case& c : cases) {
         LogCapture log;
-        MemoryStream* stream = OpenMemoryStream(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()));
-        SoundConverter conv{};
-        conv.stream = *GetMemoryStreamFunctions();
-        conv.streamHandle = reinterpret_cast<StreamHandle>(stream);
+        SoundConverter conv;
+        ConverterOverBytes(&conv, c.bytes.data(), c.bytes.size());
         ASSERT_EQ(OpenWaveConverter(&conv, 64), c.result) << c.name;
         if (c.result == 0) {
             EXPECT_EQ(conv.dataStart, c.dataStart) << c.name;

@@ -21,6 +21,7 @@
 #include "quarn/system/system.h"
 #include "tests/core/log_capture.h"
 #include "tests/sound/fake_sound_device.h"
+#include "tests/sound/memory_converter.h"
 
 namespace {
 
@@ -248,9 +249,7 @@ protected:
 
     int32_t Open(SoundConverter* c)
     {
-        *c = SoundConverter{};
-        c->stream = *GetMemoryStreamFunctions();
-        c->streamHandle = reinterpret_cast<StreamHandle>(OpenMemoryStream(file.data(), static_cast<uint32_t>(file.size())));
+        ConverterOverBytes(c, file.data(), file.size());
         return OpenWaveConverter(c, 4096);
     }
     // Reads count bytes from frame on and compares them with the straight decode.

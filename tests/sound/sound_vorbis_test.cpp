@@ -10,6 +10,7 @@
 #include "quarn/sound/sound_stream.h"
 #include "tests/core/log_capture.h"
 #include "tests/sound/vorbis_tone.h"
+#include "tests/sound/memory_converter.h"
 
 namespace {
 
@@ -21,9 +22,7 @@ protected:
     // A converter over a memory stream of the bytes; the stream stays open until release.
     static int32_t Open(SoundConverter* c, const std::vector<uint8_t>& bytes, int32_t workSize = 4096)
     {
-        *c = SoundConverter{};
-        c->stream = *GetMemoryStreamFunctions();
-        c->streamHandle = reinterpret_cast<StreamHandle>(OpenMemoryStream(bytes.data(), static_cast<uint32_t>(bytes.size())));
+        ConverterOverBytes(c, bytes.data(), bytes.size());
         const int32_t result = OpenVorbisConverter(c, workSize);
         if (result != 0) {
             c->stream.close(c->streamHandle);
