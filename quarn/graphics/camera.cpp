@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "quarn/graphics/device_state.h"
 #include "quarn/graphics/draw_settings.h"
 
 
@@ -161,4 +162,29 @@ Vector3* TransformDirectionByMatrix(Vector3* out, const Vector3* in, const Matri
     out->y = v.x * m[0][1] + v.y * m[1][1] + v.z * m[2][1];
     out->z = v.x * m[0][2] + v.y * m[1][2] + v.z * m[2][2];
     return out;
+}
+
+void ApplyTargetCamera(int32_t width, int32_t height)
+{
+    DrawSettings& s = g_drawSettings;
+    Matrix4x4 world;
+    SetIdentityMatrix4x4(&world);
+    ApplyWorldMatrix(&world);
+    const float cx = static_cast<float>(width / 2.0);
+    const float cy = static_cast<float>(height / 2.0);
+    BuildScreenMappingMatrix(&s.screenMapping, cx, cy, static_cast<float>(width), static_cast<float>(height));
+    if (InvertMatrix4x4(&s.screenMappingInverse, &s.screenMapping) != 0) {
+        SetIdentityMatrix4x4(&s.screenMappingInverse);
+    }
+    SetCameraScreenCenter(cx, cy);
+    // The default camera sees the target exactly at depth 0 with a 60 degree field of view.
+    const float distance = static_cast<float>(height / 2) / 0.5773502588272095f;
+    s.cameraEye = Vector3{cx, cy, -distance};
+    s.cameraTarget = Vector3{cx, cy, -distance + 1.0f};
+    s.cameraUp = Vector3{0.0f, 1.0f, 0.0f};
+    Matrix4x4 view;
+    BuildEyeViewMatrix(&view, &s.cameraEye, &s.cameraTarget, &s.cameraUp);
+    ApplyViewMatrix(&view.m[0][0]);
+    s.projectionFov = 1.0471976f;
+    SetProjectionNearFar(distance * 0.1f, distance + 20000.0f);
 }

@@ -22,6 +22,10 @@ int32_t ApplyViewMatrix(const float* values);
 int32_t ApplyProjectionMatrix(const float* values);
 int32_t ApplyViewportMatrix(const float* values);
 int32_t SetCameraScreenCenter(float x, float y);
+// A new draw target's matrices: world identity, the screen mapping centred on the target and
+// its inverse, and the default camera, which sees depth 0 pixel for pixel with a 60 degree
+// field of view.
+void ApplyTargetCamera(int32_t width, int32_t height);
 int32_t SetProjectionNearFar(float zNear, float zFar);
 int32_t SetProjectionFieldOfView(float angle);
 int32_t SetProjectionParallel(float size);

@@ -85,9 +85,31 @@ int32_t RecPixelF(uint32_t start, const float*, uint32_t count)
 }
 int32_t RecVertexB(uint32_t, const int32_t*, uint32_t) { return 0; }
 
-const DeviceCalls kRecorder = {RecRender, RecSampler, [](uint32_t, uint32_t, uint32_t) { return 0; }, RecTexture,
-                               RecTransform, RecViewport, RecScissor, RecFvf, RecDraw, RecDrawIndexed, Ok, Ok,
-                               RecTarget, Ok, RecLight, RecEnable, RecMaterial, RecVertexF, RecPixelF, RecVertexB};
+// The camera and the lights make no buffer calls; those stay empty.
+const DeviceCalls kRecorder = [] {
+    DeviceCalls calls{};
+    calls.setRenderState = RecRender;
+    calls.setSamplerState = RecSampler;
+    calls.setTextureStageState = [](uint32_t, uint32_t, uint32_t) { return 0; };
+    calls.setTexture = RecTexture;
+    calls.setTransform = RecTransform;
+    calls.setViewport = RecViewport;
+    calls.setScissorRect = RecScissor;
+    calls.setFvf = RecFvf;
+    calls.drawPrimitiveUp = RecDraw;
+    calls.drawIndexedPrimitiveUp = RecDrawIndexed;
+    calls.beginScene = Ok;
+    calls.endScene = Ok;
+    calls.setRenderTarget = RecTarget;
+    calls.unbindShaders = Ok;
+    calls.setLight = RecLight;
+    calls.lightEnable = RecEnable;
+    calls.setMaterial = RecMaterial;
+    calls.setVertexShaderConstantF = RecVertexF;
+    calls.setPixelShaderConstantF = RecPixelF;
+    calls.setVertexShaderConstantB = RecVertexB;
+    return calls;
+}();
 
 // ---- Matrix helpers
 
@@ -141,23 +163,9 @@ protected:
     // The draw-target selection's default camera for a width x height target.
     static void DefaultCamera(int32_t width, int32_t height)
     {
-        DrawSettings& s = g_drawSettings;
-        s.drawTargetWidth = width;
-        s.drawTargetHeight = height;
-        const float cx = static_cast<float>(width / 2.0);
-        const float cy = static_cast<float>(height / 2.0);
-        BuildScreenMappingMatrix(&s.screenMapping, cx, cy, static_cast<float>(width), static_cast<float>(height));
-        InvertMatrix4x4(&s.screenMappingInverse, &s.screenMapping);
-        SetCameraScreenCenter(cx, cy);
-        const float d = static_cast<float>(height / 2) / 0.5773502588272095f;
-        const Vector3 eye{cx, cy, -d};
-        const Vector3 target{cx, cy, -d + 1.0f};
-        const Vector3 up{0.0f, 1.0f, 0.0f};
-        Matrix4x4 view;
-        BuildEyeViewMatrix(&view, &eye, &target, &up);
-        ApplyViewMatrix(&view.m[0][0]);
-        s.projectionFov = 1.0471976f;
-        SetProjectionNearFar(d * 0.1f, d + 20000.0f);
+        g_drawSettings.drawTargetWidth = width;
+        g_drawSettings.drawTargetHeight = height;
+        ApplyTargetCamera(width, height);
     }
 
     int32_t blocks_ = 0;

@@ -58,9 +58,25 @@ int32_t RecTarget(void*, uint32_t* w, uint32_t* h)
 }
 int32_t RecShaders() { s_calls.push_back({kShaders, 0, 0, 0}); return 0; }
 
-const DeviceCalls kRecorder = {RecRender, RecSampler, RecStage,  RecTexture,     RecTransform, RecViewport, RecScissor,
-                               RecFvf,    RecDraw,    RecDrawIndexed, RecBegin, RecEnd,       RecTarget,   RecShaders,
-                               nullptr,   nullptr,    nullptr,        nullptr,  nullptr,      nullptr};
+// The state cache makes no light, material, shader-constant or buffer calls; those stay empty.
+const DeviceCalls kRecorder = [] {
+    DeviceCalls calls{};
+    calls.setRenderState = RecRender;
+    calls.setSamplerState = RecSampler;
+    calls.setTextureStageState = RecStage;
+    calls.setTexture = RecTexture;
+    calls.setTransform = RecTransform;
+    calls.setViewport = RecViewport;
+    calls.setScissorRect = RecScissor;
+    calls.setFvf = RecFvf;
+    calls.drawPrimitiveUp = RecDraw;
+    calls.drawIndexedPrimitiveUp = RecDrawIndexed;
+    calls.beginScene = RecBegin;
+    calls.endScene = RecEnd;
+    calls.setRenderTarget = RecTarget;
+    calls.unbindShaders = RecShaders;
+    return calls;
+}();
 
 size_t CountRender(uint32_t state)
 {
