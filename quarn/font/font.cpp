@@ -41,19 +41,24 @@ void* CreateSystemFont(const wchar_t* face, int32_t size, int32_t thickness, int
 
 int32_t TextLength(const wchar_t* text) { return static_cast<int32_t>(std::wcslen(text)); }
 
+// Destroys the texture cache's graphs, if any. The lost flag points into the record: it is
+// detached before the graphs go.
+void DropCacheGraphs(FontRecord* font)
+{
+    if (font->cacheGraph < 0) return;
+    AttachGraphLostFlag(font->cacheGraph, nullptr);
+    DestroyGraph(font->edgeGraph);
+    DestroyGraph(font->cacheGraph);
+    font->cacheGraph = -1;
+    font->edgeGraph = -1;
+}
+
 // Frees what a record holds and the record; the record is in no slot.
 void FreeFontRecord(FontRecord* font)
 {
     if (font->gdiFont != nullptr) Os()->deleteFont(font->gdiFont);
     FreeTrackedMemory(font->memoryCache);
-    if (font->cacheGraph >= 0) {
-        // The lost flag points into this record: it goes before the record does.
-        AttachGraphLostFlag(font->cacheGraph, nullptr);
-        DestroyGraph(font->edgeGraph);
-        DestroyGraph(font->cacheGraph);
-        font->cacheGraph = -1;
-        font->edgeGraph = -1;
-    }
+    DropCacheGraphs(font);
     FreeTrackedMemory(font->cacheImage.pixels);
     if (font->deletionFlag != nullptr) *font->deletionFlag = 1;
     FreeTrackedMemory(font);
@@ -77,12 +82,11 @@ int32_t PenPixels(double pen)
 
 // Writes a cell laid out by StoreGlyphInCell into the cache image and sends the cell (and its
 // edge half) up to the cache graph.
-void UploadTextureCell(const FontRecord* font, int32_t handle, uint32_t cell, const uint8_t* values)
+void UploadTextureCell(const FontRecord* font, uint32_t cell, const uint8_t* values)
 {
     int32_t x = 0;
     int32_t y = 0;
     if (StoreCellInCacheImage(font, cell, values) != 0 || TextureCellOrigin(font, cell, &x, &y) != 0) return;
-    (void)handle;
     const int32_t halves = (font->kind & kFontEdge) != 0 ? 2 : 1;
     for (int32_t h = 0; h < halves; ++h) {
         const int32_t left = x + h * font->cacheWidth;
@@ -384,12 +388,7 @@ int32_t RebuildGlyphCacheGraph(int32_t handle)
     font->rebuildFlag = 0;
     const bool antialiased = (font->kind & kFontAntialiased) != 0;
     const bool edged = (font->kind & kFontEdge) != 0;
-    if (font->cacheGraph >= 0) {
-        AttachGraphLostFlag(font->cacheGraph, nullptr);
-        DestroyGraph(font->edgeGraph);
-        DestroyGraph(font->cacheGraph);
-        font->edgeGraph = -1;
-    }
+    DropCacheGraphs(font);
     const int32_t bits = GetNewGraphColorBits();
     const int32_t alphaTest = GetNewGraphAlphaTestFlag();
     const int32_t alphaChannel = GetNewGraphAlphaChannelFlag();
@@ -493,7 +492,7 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
             last = nullptr;
             continue;
         }
-        if (scratch != nullptr) UploadTextureCell(font, handle, entry->cell, scratch);
+        if (scratch != nullptr) UploadTextureCell(font, entry->cell, scratch);
         // Spaces and glyphs without ink keep an empty box and only advance.
         entry->xOrigin = static_cast<int16_t>(gm.originX);
         entry->topOffset = static_cast<int16_t>(tm.ascent - gm.originY);
@@ -604,12 +603,23 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
         if (keptBlendGraph != -1) SelectBlendGraph(-1, 0, 0);
         // The tints are the colours already weighed by the caller's bright colour, which the
         // glyph draws replace.
-        int rgb[3] = {0, 0, 0};
-        UnpackScreenColor(t.color, &rgb[0], &rgb[1], &rgb[2]);
-        textRgb = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[2]);
-        UnpackScreenColor(t.edgeColor, &rgb[0], &rgb[1], &rgb[2]);
-        edgeRgb = static_cast<uint32_t>(rgb[0]) << 16 | static_cast<uint32_t>(rgb[1]) << 8 | static_cast<uint32_t>(rgb[2]);
+        const auto rgbOf = [](uint32_t color) {
+            int r = 0;
+            int g = 0;
+            int b = 0;
+            UnpackScreenColor(color, &r, &g, &b);
+            return static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
+        };
+        textRgb = rgbOf(t.color);
+        edgeRgb = rgbOf(t.edgeColor);
     }
+    // The glyph draws changed the blend graph and the bright colour: the caller's come back.
+    const auto restoreTint = [&] {
+        if (textured) {
+            if (keptBlendGraph != -1) SelectBlendGraph(keptBlendGraph, keptBorderPos, keptBorderRange);
+            StoreBrightRgb(keptBright & 0xFFFFFF);
+        }
+    };
 
     double pen = 0.0;
     for (int32_t i = 0; i < count; ++i) {
@@ -622,10 +632,7 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
             entry = RenderGlyphsToCache(handle, 1, &one);
             if (entry == nullptr) {
                 ReleaseGlyphList(list);
-                if (textured) {
-                    if (keptBlendGraph != -1) SelectBlendGraph(keptBlendGraph, keptBorderPos, keptBorderRange);
-                    StoreBrightRgb(keptBright & 0xFFFFFF);
-                }
+                restoreTint();
                 return AppendLogFormat(L"テキストキャッシュの作成に失敗しました");
             }
         }
@@ -661,10 +668,7 @@ int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, dou
         pen += (static_cast<double>(entry->advance) + font->spacing) * advanceScale;
     }
 
-    if (textured) {
-        if (keptBlendGraph != -1) SelectBlendGraph(keptBlendGraph, keptBorderPos, keptBorderRange);
-        StoreBrightRgb(keptBright & 0xFFFFFF);
-    }
+    restoreTint();
     const int32_t total = PenPixels(pen);
     if (!draw && size != nullptr) {
         size[0] = vertical ? font->cellHeight : total;

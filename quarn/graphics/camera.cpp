@@ -146,11 +146,7 @@ int32_t SetProjectionUserMatrix(const float* values)
 
 Vector3* TransformPointByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix)
 {
-    const Vector3 v = *in;
-    const auto& m = matrix->m;
-    out->x = v.x * m[0][0] + v.y * m[1][0] + v.z * m[2][0] + m[3][0];
-    out->y = v.x * m[0][1] + v.y * m[1][1] + v.z * m[2][1] + m[3][1];
-    out->z = v.x * m[0][2] + v.y * m[1][2] + v.z * m[2][2] + m[3][2];
+    TransformVector3(out, in, matrix);
     return out;
 }
 

@@ -53,7 +53,6 @@ struct LightRecord {
 struct LightTableState {
     int32_t lightsChanged;
     int32_t force;
-    int32_t nextDeviceIndex;
     int32_t highestDeviceIndex;  // -1: none used
     int32_t defaultLight;        // -1: none
 };

@@ -14,15 +14,6 @@
 
 namespace {
 
-template <typename T>
-void ReleaseObject(T*& object)
-{
-    if (object != nullptr) {
-        object->Release();
-        object = nullptr;
-    }
-}
-
 void ReleaseTileObjects(TextureTile* tile)
 {
     ReleaseObject(tile->surface);
@@ -73,8 +64,9 @@ void ForEachGraphImage(Visit visit)
         if (graph == nullptr || graph->image == nullptr || !graph->image->request.hardware) {
             continue;
         }
+        // Only an image shared with sub-graphs can have come up at an earlier slot.
         bool seen = false;
-        for (int32_t earlier = 0; earlier < slot && !seen; ++earlier) {
+        for (int32_t earlier = 0; earlier < slot && !seen && graph->image->refCount > 1; ++earlier) {
             const GraphRecord* other = FindGraphRecord(HandleOfSlot(table, earlier));
             seen = other != nullptr && other->image == graph->image;
         }

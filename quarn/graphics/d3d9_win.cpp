@@ -52,15 +52,6 @@ namespace {
 
 GraphicsDeviceState& G() { return g_graphicsDevice; }
 
-template <typename T>
-void ReleaseObject(T*& object)
-{
-    if (object != nullptr) {
-        object->Release();
-        object = nullptr;
-    }
-}
-
 
 int32_t Code(HRESULT result) { return SUCCEEDED(result) ? 0 : static_cast<int32_t>(result); }
 
@@ -190,13 +181,6 @@ const DeviceCalls kRealDeviceCalls = {
     DevCreateVertexBuffer, DevCreateIndexBuffer, DevLockBuffer,     DevUnlockBuffer,    DevReleaseBuffer,
 };
 
-int32_t CheckTextureFormat(uint32_t usage, uint32_t format, void*)
-{
-    return SUCCEEDED(G().direct3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, G().backBufferFormat, usage,
-                                                     D3DRTYPE_TEXTURE, static_cast<D3DFORMAT>(format)))
-               ? 1
-               : 0;
-}
 
 int32_t IsShader20(DWORD version) { return (version & 0xFFFF) >= 0x0200 ? 1 : 0; }
 
@@ -220,6 +204,14 @@ void* GraphFirstTexture(int32_t handle)
 }
 
 }  // namespace
+
+int32_t CheckTextureFormat(uint32_t usage, uint32_t format, void*)
+{
+    return SUCCEEDED(G().direct3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, G().backBufferFormat, usage,
+                                                     D3DRTYPE_TEXTURE, static_cast<D3DFORMAT>(format)))
+               ? 1
+               : 0;
+}
 
 // ---- Objects and the device
 

@@ -16,6 +16,20 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
 
+// Releases a COM object of the device and forgets it; nothing for none.
+template <typename T>
+void ReleaseObject(T*& object)
+{
+    if (object != nullptr) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
+// 1 when the device can make textures of the format for the usage over the back buffer's
+// format, else 0 (the last argument is the format table's context, unused).
+int32_t CheckTextureFormat(uint32_t usage, uint32_t format, void*);
+
 // The window timer that re-presents the front screen while it is the draw target.
 constexpr UINT_PTR kFrontScreenTimerId = 32767;
 constexpr UINT kFrontScreenTimerMs = 32;

@@ -8,7 +8,7 @@
 #include "quarn/graphics/shader_pack.h"
 
 
-LightTableState g_lightState{0, 0, 0, -1, -1};
+LightTableState g_lightState{0, 0, -1, -1};
 DeviceLightCache g_deviceLightCache{};
 
 namespace {
@@ -43,9 +43,6 @@ void FreeLight(int32_t handle)
     auto* record = static_cast<LightRecord*>(RemoveHandleRecord(s_lightTable.get(), handle));
     if (record == nullptr) {
         return;
-    }
-    if (record->deviceIndex != -1) {
-        g_lightState.lightsChanged = 1;
     }
     if (handle == g_lightState.defaultLight) {
         g_lightState.defaultLight = -1;
@@ -182,7 +179,7 @@ int32_t RemoveAllLights()
 {
     RemoveLightsExceptDefault();
     FreeLight(g_lightState.defaultLight);
-    g_lightState = LightTableState{0, 0, 0, -1, -1};
+    g_lightState = LightTableState{0, 0, -1, -1};
     return 0;
 }
 
@@ -217,7 +214,6 @@ int32_t PushLightsToDevice()
     for (int32_t index = given; index <= state.highestDeviceIndex; ++index) {
         CacheDeviceLightEnable(index, 0);
     }
-    state.nextDeviceIndex = given;
     state.highestDeviceIndex = given - 1;
     state.lightsChanged = 0;
     state.force = 0;

@@ -76,7 +76,6 @@ void FreeMask(int32_t handle)
 
 }  // namespace
 
-const MaskDeviceCalls* CurrentMaskDeviceCalls() { return s_maskDevice; }
 void UseMaskDeviceCalls(const MaskDeviceCalls* calls) { s_maskDevice = calls; }
 
 // ---- Mask handles

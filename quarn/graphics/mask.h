@@ -50,7 +50,6 @@ struct MaskScreenState {
 extern MaskScreenState g_maskScreen;
 
 // The device's mask calls, or null on the software renderer.
-const MaskDeviceCalls* CurrentMaskDeviceCalls();
 void UseMaskDeviceCalls(const MaskDeviceCalls* calls);
 
 HandleTable* MaskTable();

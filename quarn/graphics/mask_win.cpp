@@ -19,29 +19,14 @@ constexpr uint32_t kCmpEqual = D3DCMP_EQUAL, kCmpNotEqual = D3DCMP_NOTEQUAL;
 
 IDirect3DDevice9* Device() { return g_graphicsDevice.device; }
 
-template <typename T>
-void ReleaseObject(T*& object)
-{
-    if (object != nullptr) {
-        object->Release();
-        object = nullptr;
-    }
-}
-
-bool Accepts(DWORD usage, D3DFORMAT format)
-{
-    return SUCCEEDED(g_graphicsDevice.direct3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL,
-                                                                  g_graphicsDevice.backBufferFormat, usage,
-                                                                  D3DRTYPE_TEXTURE, format));
-}
 
 // The mask's alpha: one byte of alpha where the device has it, else a 32-bit texture's alpha.
 D3DFORMAT MaskAlphaFormat()
 {
-    if (Accepts(0, D3DFMT_A8)) {
+    if (CheckTextureFormat(0, D3DFMT_A8, nullptr) != 0) {
         return D3DFMT_A8;
     }
-    return Accepts(0, D3DFMT_A8R8G8B8) ? D3DFMT_A8R8G8B8 : D3DFMT_UNKNOWN;
+    return CheckTextureFormat(0, D3DFMT_A8R8G8B8, nullptr) != 0 ? D3DFMT_A8R8G8B8 : D3DFMT_UNKNOWN;
 }
 
 int32_t Build(int32_t width, int32_t height)

@@ -89,10 +89,7 @@ int32_t ReleaseVertexDeclarations()
     }
     UnbindShaders();
     for (IDirect3DVertexDeclaration9*& declaration : g_shaderObjects.declarations) {
-        if (declaration != nullptr) {
-            declaration->Release();
-            declaration = nullptr;
-        }
+        ReleaseObject(declaration);
     }
     return 0;
 }
@@ -104,16 +101,10 @@ int32_t ReleaseShaderObjects()
     }
     UnbindShaders();
     for (IDirect3DPixelShader9*& shader : g_shaderObjects.pixel) {
-        if (shader != nullptr) {
-            shader->Release();
-            shader = nullptr;
-        }
+        ReleaseObject(shader);
     }
     for (IDirect3DVertexShader9*& shader : g_shaderObjects.vertex) {
-        if (shader != nullptr) {
-            shader->Release();
-            shader = nullptr;
-        }
+        ReleaseObject(shader);
     }
     return 0;
 }

@@ -153,12 +153,12 @@ ModelInstanceRecord* FindModelInstance(int32_t handle)
     if (handle < 0 || (handle & kModelHandleTypeBits) != kModelInstanceHandleType) {
         return nullptr;
     }
-    const int32_t slot = handle & 0xFFFF;
+    const int32_t slot = HandleSlotOf(handle);
     if (slot >= table.count || table.slots[slot] == nullptr || table.slots[slot] == QUARN_MODEL_PLACEHOLDER) {
         return nullptr;
     }
     auto* instance = static_cast<ModelInstanceRecord*>(table.slots[slot]);
-    return instance->check == ((handle >> 16) & 0x7FF) ? instance : nullptr;
+    return instance->check == HandleCheckOf(handle) ? instance : nullptr;
 }
 
 void ForEachModelRecord(ModelSlotTable* table, void (*visit)(int32_t slot, void* record, void* context), void* context)
@@ -302,7 +302,7 @@ int32_t DeleteModelInstance(int32_t handle)
     if (handle < 0 || (handle & kModelHandleTypeBits) != kModelInstanceHandleType) {
         return -1;
     }
-    const int32_t slot = handle & 0xFFFF;
+    const int32_t slot = HandleSlotOf(handle);
     if (slot < table.count && table.slots[slot] == QUARN_MODEL_PLACEHOLDER) {
         table.slots[slot] = nullptr;
         --table.liveCount;

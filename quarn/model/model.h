@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "quarn/core/core.h"
+#include "quarn/core/handle.h"
 #include "quarn/image/image.h"
 
 // ---- Limits and handle bits
@@ -27,8 +28,9 @@ constexpr int32_t kModelBatchIndexLimit = 0xC0000;   // a batch never reaches th
 constexpr int32_t kModelBatchVertexLimit = 0x60000;  // nor this many vertices
 constexpr int32_t kModelBaseHandleType = 0x08000000;
 constexpr int32_t kModelBaseSlotBits = 0x1FFFF;
-constexpr int32_t kModelInstanceHandleType = 0x50000000;
-constexpr int32_t kModelHandleTypeBits = 0x78000000;
+constexpr int32_t kModelInstanceHandleType = kHandleTypeModelInstance << 27;
+constexpr int32_t kModelHandleTypeBits = kHandleTypeBits;
+static_assert(kModelInstanceHandleType == 0x50000000, "instance handles carry type 10 in bits 27-30");
 // A slot reserved for a record that is not there yet.
 #define QUARN_MODEL_PLACEHOLDER (reinterpret_cast<void*>(uintptr_t{1}))
 
@@ -234,7 +236,7 @@ int32_t TakeModelSlot(ModelSlotTable* table, void* record);
 constexpr int32_t MakeModelBaseHandle(int32_t slot) { return slot | kModelBaseHandleType; }
 constexpr int32_t MakeModelInstanceHandle(int32_t check, int32_t slot)
 {
-    return static_cast<int32_t>(((static_cast<uint32_t>(check) | 0x5000u) << 16) | static_cast<uint32_t>(slot));
+    return MakeHandle(kHandleTypeModelInstance, check, slot);
 }
 // The record of a valid handle, else null (placeholders included).
 ModelBaseRecord* FindModelBase(int32_t handle);

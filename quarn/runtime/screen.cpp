@@ -261,12 +261,11 @@ int32_t RestartGraphicsDevice(int32_t modeChange, int32_t width, int32_t height,
     }
     if (modeChange == 1) {
         RestoreGraphsFromFiles();
-        RecreateAllFonts();
     } else {
         RunGraphRestore();
-        // The glyph caches' graphs came back empty: each font starts its cache again.
-        RecreateAllFonts();
     }
+    // The glyph caches' graphs came back empty: each font starts its cache again.
+    RecreateAllFonts();
     // The models' textures go back into their graphs, then their buffers onto the new device.
     RestoreModelTextures();
     RebuildModelBaseBuffers();

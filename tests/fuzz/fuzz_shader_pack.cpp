@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/fuzz/fuzz.h"
+
 namespace {
 
 ShaderPack s_pack;
@@ -17,12 +19,10 @@ void CheckIndex(const ShaderPack& pack, const uint8_t* data, uint32_t size)
     const auto check = [&](const uint8_t* const* code, const uint16_t* sizes, int32_t count) {
         for (int32_t i = 0; i < count; ++i) {
             if (code[i] == nullptr) {
-                if (sizes[i] != 0)
-                    __builtin_trap();
+                FUZZ_CHECK(sizes[i] == 0);
                 continue;
             }
-            if (code[i] != next || sizes[i] == 0 || sizes[i] > data + size - next)
-                __builtin_trap();
+            FUZZ_CHECK(code[i] == next && sizes[i] != 0 && sizes[i] <= data + size - next);
             next += sizes[i];
         }
     };

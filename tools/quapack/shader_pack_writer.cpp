@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "qua_writer.h"
+#include "quarn/graphics/shader_pack.h"
 
 namespace quapack {
 
@@ -94,11 +95,6 @@ const size_t kDefaultPixelShaderTokenCount = sizeof kDefaultPixelShaderTokens / 
 
 namespace {
 
-constexpr int32_t kVertexEntries = 16384 * 6;
-constexpr int32_t kPixelEntries = 4608 * 6;
-constexpr int32_t kVertexEntry = 32774;
-constexpr int32_t kPixelEntry = 2454;
-
 std::vector<uint8_t> TokenBytes(const uint32_t* tokens, size_t count)
 {
     std::vector<uint8_t> bytes;
@@ -120,15 +116,15 @@ int Fail(std::string* error, const std::string& message)
 
 int BuildShaderPack(const std::vector<ShaderCode>& codes, std::vector<uint8_t>& pack, std::string* error)
 {
-    const size_t header = size_t(kVertexEntries + kPixelEntries) * 2;
-    std::vector<const ShaderCode*> byEntry(size_t(kVertexEntries + kPixelEntries), nullptr);
+    const size_t header = size_t{kShaderPackHeaderBytes};
+    std::vector<const ShaderCode*> byEntry(size_t(kVertexShaderEntries + kPixelShaderEntries), nullptr);
     for (const ShaderCode& c : codes) {
-        const int32_t limit = c.pixel ? kPixelEntries : kVertexEntries;
+        const int32_t limit = c.pixel ? kPixelShaderEntries : kVertexShaderEntries;
         if (c.entry < 0 || c.entry >= limit)
             return Fail(error, "shader entry " + std::to_string(c.entry) + " outside its table");
         if (c.code.empty() || c.code.size() > 0xFFFF)
             return Fail(error, "shader code of " + std::to_string(c.code.size()) + " bytes");
-        const size_t slot = size_t(c.pixel ? kVertexEntries + c.entry : c.entry);
+        const size_t slot = size_t(c.pixel ? kVertexShaderEntries + c.entry : c.entry);
         if (byEntry[slot])
             return Fail(error, "two codes at shader entry " + std::to_string(c.entry));
         byEntry[slot] = &c;
@@ -149,8 +145,8 @@ int BuildShaderPack(const std::vector<ShaderCode>& codes, std::vector<uint8_t>& 
 std::vector<uint8_t> DefaultShaderPack()
 {
     const std::vector<ShaderCode> codes = {
-        {false, kVertexEntry, TokenBytes(kDefaultVertexShaderTokens, kDefaultVertexShaderTokenCount)},
-        {true, kPixelEntry, TokenBytes(kDefaultPixelShaderTokens, kDefaultPixelShaderTokenCount)},
+        {false, kDefaultVertexShaderEntry, TokenBytes(kDefaultVertexShaderTokens, kDefaultVertexShaderTokenCount)},
+        {true, kDefaultPixelShaderEntry, TokenBytes(kDefaultPixelShaderTokens, kDefaultPixelShaderTokenCount)},
     };
     std::vector<uint8_t> pack;
     BuildShaderPack(codes, pack, nullptr);
@@ -160,7 +156,7 @@ std::vector<uint8_t> DefaultShaderPack()
 int BuildShaderPackBlock(const std::vector<uint8_t>& pack, std::vector<uint8_t>& block, std::string* error)
 {
     Entry entry;
-    entry.path = "QuShaderPack.bin";
+    entry.path = kShaderPackEntryName;
     entry.data = pack;
     entry.compress = 1;  // the reader expands the member's LZ block itself
     Options options;     // version 4, the default key, enciphered
