@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -245,7 +246,7 @@ int main(int argc, char** argv)
                 results[program].push_back(RunOnce(exe, prefix, display, program, pacing, seconds));
             }
         }
-        Result medians[3];
+        Result medians[std::size(programs)];
         int i = 0;
         for (const char* program : programs) {
             const Result m = MedianOf(results[program]);

@@ -50,32 +50,19 @@ int32_t CodedGraph(int32_t width, int32_t height, int32_t zeroX = -1, int32_t ze
     return graph;
 }
 
-// The whole draw target as 0x00RRGGBB, read through the back-buffer lock.
-std::vector<uint32_t> ReadScreen()
+// A coded graph made while the device's largest texture is forced to maxTexture texels, so
+// that it lies in tiles of that size.
+int32_t TiledCodedGraph(int32_t width, int32_t height, int32_t maxTexture)
 {
-    std::vector<uint32_t> out(static_cast<size_t>(kW) * kH, 0xDEADBEEF);
-    const PixelRect area{0, 0, kW, kH};
-    BaseImage image{};
-    if (LockBackBuffer(&area, &image) != 0) {
-        ADD_FAILURE() << "lock failed";
-        return out;
-    }
-    for (int32_t y = 0; y < kH; ++y) {
-        for (int32_t x = 0; x < kW; ++x) {
-            uint32_t value = 0;
-            std::memcpy(&value, image.pixels + ptrdiff_t{image.pitch} * y + ptrdiff_t{x} * image.format.bytesPerPixel,
-                        static_cast<size_t>(image.format.bytesPerPixel));
-            int r = 0;
-            int g = 0;
-            int b = 0;
-            DecodePixelColor(&image.format, value, &r, &g, &b, nullptr);
-            out[static_cast<size_t>(y) * kW + x] = static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 |
-                                                   static_cast<uint32_t>(b);
-        }
-    }
-    UnlockBackBuffer();
-    return out;
+    const int32_t kept = g_graphicsDevice.maxTextureSize;
+    g_graphicsDevice.maxTextureSize = maxTexture;
+    const int32_t graph = CodedGraph(width, height);
+    g_graphicsDevice.maxTextureSize = kept;
+    return graph;
 }
+
+// The whole draw target as 0x00RRGGBB.
+std::vector<uint32_t> ReadScreen() { return ReadBackScreen(0, 0, kW, kH); }
 
 // Starts graphics on the device (hardware 1) or the software screen, fills the screen grey,
 // runs the scene and reads the picture back.
@@ -91,8 +78,6 @@ std::vector<uint32_t> DrawScene(int32_t hardware, const std::function<void()>& s
         SelectDrawTarget(kDrawTargetBackScreen);
         SetDrawClipRect(0, 0, kW, kH);
         WipeDrawScreen(nullptr);
-        const int32_t grey = CreateBlankGraph(kW, kH);
-        PaintGraphColor(grey, 96, 96, 96, 255);
         BaseImage fill{};
         AllocXrgbBaseImage(kW, kH, &fill);
         for (int32_t y = 0; y < kH; ++y) {
@@ -102,7 +87,6 @@ std::vector<uint32_t> DrawScene(int32_t hardware, const std::function<void()>& s
         DiscardBaseImage(&fill);
         DrawGraphAt(0, 0, backdrop, 0);
         DestroyGraph(backdrop);
-        DestroyGraph(grey);
         scene();
         picture = ReadScreen();
     }
@@ -294,18 +278,12 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
         // Tiles of 16 texels: every piece placed on its own.
         {"tiled four corners upright", 1,
          [] {
-             const int32_t kept = g_graphicsDevice.maxTextureSize;
-             g_graphicsDevice.maxTextureSize = 16;
-             const int32_t graph = CodedGraph(40, 20);
-             g_graphicsDevice.maxTextureSize = kept;
+             const int32_t graph = TiledCodedGraph(40, 20, 16);
              DrawGraphFourCorners(30, 5, 70, 5, 70, 25, 30, 25, graph, 0);
          }},
         {"tiled stretched", 0,
          [] {
-             const int32_t kept = g_graphicsDevice.maxTextureSize;
-             g_graphicsDevice.maxTextureSize = 16;
-             const int32_t graph = CodedGraph(40, 20);
-             g_graphicsDevice.maxTextureSize = kept;
+             const int32_t graph = TiledCodedGraph(40, 20, 16);
              DrawGraphStretched(10, 10, 90, 50, graph, 0);
          }},
         {"text bright colour", 0,
@@ -430,11 +408,7 @@ class DeviceGraphTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kW, kH, L"device graph test"));
-        ASSERT_EQ(RequestHardwareRendering(1), 0);
-        ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
-        ASSERT_EQ(g_screenSettings.hardwareActive, 1);
-        SelectDrawTarget(kDrawTargetBackScreen);
+        ASSERT_NO_FATAL_FAILURE(StartDeviceScreen(kW, kH, L"device graph test"));
     }
     void TearDown() override
     {
@@ -474,10 +448,7 @@ TEST_F(DeviceGraphTest, TexturesLiveInTheDefaultPoolWithASystemMemoryTwin)
 
 TEST_F(DeviceGraphTest, AGraphLargerThanTheLargestTextureIsTiled)
 {
-    const int32_t kept = g_graphicsDevice.maxTextureSize;
-    g_graphicsDevice.maxTextureSize = 32;
-    const int32_t graph = CodedGraph(150, 50);
-    g_graphicsDevice.maxTextureSize = kept;
+    const int32_t graph = TiledCodedGraph(150, 50, 32);
     const GraphRecord* record = FindGraphRecord(graph);
     ASSERT_NE(record, nullptr);
     EXPECT_GT(record->pieceCount, 4);

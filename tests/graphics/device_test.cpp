@@ -31,13 +31,9 @@ class DeviceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(300, 60, L"device test"));
-        ASSERT_EQ(RequestHardwareRendering(1), 0);
-        ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
+        ASSERT_NO_FATAL_FAILURE(StartDeviceScreen(300, 60, L"device test"));
         // The activation handler, as the library's start-up registers it.
         RegisterRuntimeWindowHandlers();
-        ASSERT_EQ(g_screenSettings.hardwareActive, 1) << "the device did not start";
-        SelectDrawTarget(kDrawTargetBackScreen);
     }
     void TearDown() override
     {
@@ -55,23 +51,7 @@ protected:
     }
 
     // The back buffer's pixel as 0x00RRGGBB, read through a back-buffer lock.
-    static uint32_t BackPixel(int32_t x, int32_t y)
-    {
-        const PixelRect area{x, y, x + 1, y + 1};
-        BaseImage image{};
-        if (LockBackBuffer(&area, &image) != 0) {
-            ADD_FAILURE() << "lock failed at " << x << "," << y;
-            return 0xDEADBEEF;
-        }
-        uint32_t value = 0;
-        std::memcpy(&value, image.pixels, image.format.bytesPerPixel < 4 ? image.format.bytesPerPixel : 4);
-        UnlockBackBuffer();
-        int r = 0;
-        int g = 0;
-        int b = 0;
-        DecodePixelColor(&image.format, value, &r, &g, &b, nullptr);
-        return static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
-    }
+    static uint32_t BackPixel(int32_t x, int32_t y) { return ReadBackScreen(x, y, 1, 1)[0]; }
 };
 
 TEST_F(DeviceTest, StartsOnTheDeviceWithItsFormatsAndDepthBuffer)

@@ -26,11 +26,7 @@ class DeviceWindowTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(300, 60, L"device window test"));
-        ASSERT_EQ(RequestHardwareRendering(1), 0);
-        ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
-        ASSERT_EQ(g_screenSettings.hardwareActive, 1) << "the device did not start";
-        SelectDrawTarget(kDrawTargetBackScreen);
+        ASSERT_NO_FATAL_FAILURE(StartDeviceScreen(300, 60, L"device window test"));
     }
     void TearDown() override
     {

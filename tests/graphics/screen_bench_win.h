@@ -102,7 +102,6 @@ FrameCost MeasureBenchFrames(double seconds, Frame frame)
     const double cpu = BenchProcessSeconds();
     const double wall = BenchWallSeconds();
     FrameCost cost;
-    cost.frames = 0;
     do {
         frame();
         PumpWindowMessages();

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
@@ -37,6 +38,17 @@ inline void StartWindowAndGraphics()
     RegisterScreenWindowHandlers();
     ASSERT_EQ(InitializeGraphics(), 0);
     g_system.started = 1;
+}
+
+// The window and graphics started on the device with a width x height screen (fails the test
+// when the device does not start); the back screen is the draw target.
+inline void StartDeviceScreen(int32_t width, int32_t height, const wchar_t* title)
+{
+    ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(width, height, title));
+    ASSERT_EQ(RequestHardwareRendering(1), 0);
+    ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
+    ASSERT_EQ(g_screenSettings.hardwareActive, 1) << "the device did not start";
+    SelectDrawTarget(kDrawTargetBackScreen);
 }
 
 // Ends the window and leaves a fresh process's state: the queue drained, the window and
@@ -82,4 +94,33 @@ inline uint32_t LayeredPixel(int32_t x, int32_t y)
     std::memcpy(&v, static_cast<const uint8_t*>(g_system.layeredPixels) + ptrdiff_t{g_system.layeredWidth} * 4 * y + 4 * x,
                 4);
     return v;
+}
+
+// The back screen's area (left, top, width x height) as 0x00RRGGBB pixels, row by row, read
+// through the back-buffer lock on either renderer; 0xDEADBEEF everywhere when the lock fails.
+inline std::vector<uint32_t> ReadBackScreen(int32_t left, int32_t top, int32_t width, int32_t height)
+{
+    std::vector<uint32_t> out(static_cast<size_t>(width) * height, 0xDEADBEEF);
+    const PixelRect area{left, top, left + width, top + height};
+    BaseImage image{};
+    if (LockBackBuffer(&area, &image) != 0) {
+        ADD_FAILURE() << "lock failed at " << left << "," << top;
+        return out;
+    }
+    const size_t bytes = image.format.bytesPerPixel < 4 ? image.format.bytesPerPixel : 4;
+    for (int32_t y = 0; y < height; ++y) {
+        for (int32_t x = 0; x < width; ++x) {
+            uint32_t value = 0;
+            std::memcpy(&value, image.pixels + ptrdiff_t{image.pitch} * y + ptrdiff_t{x} * image.format.bytesPerPixel,
+                        bytes);
+            int r = 0;
+            int g = 0;
+            int b = 0;
+            DecodePixelColor(&image.format, value, &r, &g, &b, nullptr);
+            out[static_cast<size_t>(y) * width + x] =
+                static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
+        }
+    }
+    UnlockBackBuffer();
+    return out;
 }

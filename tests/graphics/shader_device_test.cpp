@@ -38,42 +38,14 @@ class ShaderDeviceTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_NO_FATAL_FAILURE(PrepareSoftwareScreen(kWidth, kHeight, L"shader test"));
-        ASSERT_EQ(RequestHardwareRendering(1), 0);
-        ASSERT_NO_FATAL_FAILURE(StartWindowAndGraphics());
-        ASSERT_EQ(g_screenSettings.hardwareActive, 1) << "the device did not start";
-        SelectDrawTarget(kDrawTargetBackScreen);
+        ASSERT_NO_FATAL_FAILURE(StartDeviceScreen(kWidth, kHeight, L"shader test"));
     }
     void TearDown() override { EndSoftwareScreen(); }
 
     static IDirect3DDevice9* Device() { return g_graphicsDevice.device; }
 
-    // The back screen as 0x00RRGGBB pixels, read through a back-buffer lock (either renderer).
-    static std::vector<uint32_t> ReadScreen()
-    {
-        const PixelRect area{0, 0, kWidth, kHeight};
-        BaseImage image{};
-        std::vector<uint32_t> pixels;
-        if (LockBackBuffer(&area, &image) != 0) {
-            ADD_FAILURE() << "lock failed";
-            return pixels;
-        }
-        for (int32_t y = 0; y < kHeight; ++y) {
-            for (int32_t x = 0; x < kWidth; ++x) {
-                uint32_t value = 0;
-                std::memcpy(&value, image.pixels + ptrdiff_t{image.pitch} * y + x * image.format.bytesPerPixel,
-                            image.format.bytesPerPixel < 4 ? image.format.bytesPerPixel : 4);
-                int r = 0;
-                int g = 0;
-                int b = 0;
-                DecodePixelColor(&image.format, value, &r, &g, &b, nullptr);
-                pixels.push_back(static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 |
-                                 static_cast<uint32_t>(b));
-            }
-        }
-        UnlockBackBuffer();
-        return pixels;
-    }
+    // The back screen as 0x00RRGGBB pixels (either renderer).
+    static std::vector<uint32_t> ReadScreen() { return ReadBackScreen(0, 0, kWidth, kHeight); }
 
     // Fills the area in red on the renderer in use: what drawing does while masking sends it
     // to the work image or surface.
