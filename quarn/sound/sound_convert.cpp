@@ -36,20 +36,58 @@ int32_t TakeMemoryPcm(SoundConverter* c)
     return 0;
 }
 
-int32_t RefillWorkBuffer(SoundConverter* c)
+// The kind's own refills of the work buffer; their seek and release are below.
+int32_t SeekPcmSource(SoundConverter* c, int32_t frame)
 {
-    switch (c->kind) {
-    case kConvertPcmStream:
-        return ReadPcmBlock(c);
-    case kConvertAcm:
-        return ConvertAcmBlock(c);
-    case kConvertVorbis:
-        return ReadVorbisPcm(c);
-    case kConvertMemoryPcm:
-        return TakeMemoryPcm(c);
-    default:
-        return -1;
-    }
+    const int32_t target = frame * c->output.blockAlign;
+    c->stream.seek(c->streamHandle, c->dataStart + target, 0);
+    c->position = target;
+    c->workLeft = 0;
+    c->workOffset = 0;
+    return 0;
+}
+
+int32_t SeekMemoryPcm(SoundConverter* c, int32_t frame)
+{
+    const int32_t target = frame * c->output.blockAlign;
+    // The read position stays inside the data whatever frame is asked for.
+    c->memoryPosition = target < 0 ? 0 : Smaller(target, c->memorySize);
+    c->position = target;
+    c->workLeft = 0;
+    c->workOffset = 0;
+    return 0;
+}
+
+int32_t ReleaseNothing(SoundConverter*) { return 0; }
+
+int32_t FreeMemoryPcm(SoundConverter* c)
+{
+    FreeTrackedMemory(c->memoryData);
+    c->memoryData = nullptr;
+    return 0;
+}
+
+// What differs between the four kinds, indexed by the kind: the refill of the work buffer,
+// the seek to a sample frame and the release of what the kind owns beyond the work buffer.
+// The compressed kind's seek keeps what its work buffer holds where the target lies in it.
+struct ConverterKindCalls {
+    int32_t (*refill)(SoundConverter* c);
+    int32_t (*seek)(SoundConverter* c, int32_t frame);
+    int32_t (*release)(SoundConverter* c);
+};
+
+const ConverterKindCalls kConverterKinds[] = {
+    /* kConvertPcmStream */ {ReadPcmBlock, SeekPcmSource, ReleaseNothing},
+    /* kConvertAcm */ {ConvertAcmBlock, SeekAcmSource, FreeAcmConverter},
+    /* kConvertVorbis */ {ReadVorbisPcm, SeekVorbisPcm, CloseVorbisSource},
+    /* kConvertMemoryPcm */ {TakeMemoryPcm, SeekMemoryPcm, FreeMemoryPcm},
+};
+constexpr int32_t kConverterKindCount = static_cast<int32_t>(sizeof kConverterKinds / sizeof kConverterKinds[0]);
+
+// The calls of the converter's kind; null for a kind that does not exist.
+const ConverterKindCalls* KindOf(const SoundConverter* c)
+{
+    return c->kind >= 0 && c->kind < kConverterKindCount ? &kConverterKinds[c->kind] : nullptr;
 }
 
 }  // namespace
@@ -93,7 +131,8 @@ int32_t ReadConverter(SoundConverter* c, void* destination, int32_t count)
     while (count != 0) {
         if (c->workLeft <= 0) {
             c->workOffset = 0;
-            if (RefillWorkBuffer(c) != 0) {
+            const ConverterKindCalls* kind = KindOf(c);
+            if (kind == nullptr || kind->refill(c) != 0) {
                 c->ended = 1;
                 return delivered;
             }
@@ -132,31 +171,14 @@ int32_t SeekConverter(SoundConverter* c, int32_t frame)
     if (AbsoluteInt(target - c->position) < 16) {
         return 0;
     }
-    // The compressed kind keeps what its work buffer holds where the target lies in it.
-    if (c->kind == kConvertAcm) {
-        SeekAcmSource(c, frame);
-        c->ended = 0;
-        return 0;
+    const ConverterKindCalls* kind = KindOf(c);
+    if (kind != nullptr) {
+        kind->seek(c, frame);
+    } else {
+        c->position = target;
+        c->workLeft = 0;
+        c->workOffset = 0;
     }
-    switch (c->kind) {
-    case kConvertPcmStream:
-        c->stream.seek(c->streamHandle, c->dataStart + target, 0);
-        c->position = target;
-        break;
-    case kConvertVorbis:
-        SeekVorbisPcm(c, frame);
-        break;
-    case kConvertMemoryPcm:
-        // The read position stays inside the data whatever frame is asked for.
-        c->memoryPosition = target < 0 ? 0 : Smaller(target, c->memorySize);
-        c->position = target;
-        break;
-    default:
-        c->position = target;
-        break;
-    }
-    c->workLeft = 0;
-    c->workOffset = 0;
     c->ended = 0;
     return 0;
 }
@@ -168,13 +190,9 @@ int32_t ReleaseConverter(SoundConverter* c)
     }
     FreeTrackedMemory(c->work);
     c->work = nullptr;
-    if (c->kind == kConvertAcm) {
-        FreeAcmConverter(c);
-    } else if (c->kind == kConvertVorbis) {
-        CloseVorbisSource(c);
-    } else if (c->kind == kConvertMemoryPcm) {
-        FreeTrackedMemory(c->memoryData);
-        c->memoryData = nullptr;
+    const ConverterKindCalls* kind = KindOf(c);
+    if (kind != nullptr) {
+        kind->release(c);
     }
     c->inUse = 0;
     return 0;
