@@ -8,7 +8,9 @@ int32_t Smaller(int32_t a, int32_t b) { return a < b ? a : b; }
 
 // Plain PCM from a stream. The bytes the read delivered are what the work buffer holds: a
 // stream shorter than its stated size ends where its bytes end instead of handing out the
-// work buffer's old contents again and again.
+// work buffer's old contents again and again. A stream cut inside a sample frame ends at
+// the last whole frame, so that what follows it (a repeat, the next source) is not shifted
+// by the part of a frame.
 int32_t ReadPcmBlock(SoundConverter* c)
 {
     const int32_t offset = c->stream.tell(c->streamHandle) - c->dataStart;
@@ -20,7 +22,15 @@ int32_t ReadPcmBlock(SoundConverter* c)
     if (got <= 0) {
         return -1;
     }
-    c->workLeft = Smaller(got, count);
+    int32_t end = offset + Smaller(got, count);
+    if (got < count) {
+        end -= end % c->output.blockAlign;
+        if (end <= offset) {
+            return -1;
+        }
+        c->stream.seek(c->streamHandle, c->dataStart + end, 0);
+    }
+    c->workLeft = end - offset;
     return 0;
 }
 
@@ -50,8 +60,7 @@ int32_t SeekPcmSource(SoundConverter* c, int32_t frame)
 int32_t SeekMemoryPcm(SoundConverter* c, int32_t frame)
 {
     const int32_t target = frame * c->output.blockAlign;
-    // The read position stays inside the data whatever frame is asked for.
-    c->memoryPosition = target < 0 ? 0 : Smaller(target, c->memorySize);
+    c->memoryPosition = Smaller(target, c->memorySize);
     c->position = target;
     c->workLeft = 0;
     c->workOffset = 0;
@@ -141,7 +150,8 @@ int32_t ReadConverter(SoundConverter* c, void* destination, int32_t count)
         CopyBytes(out + delivered, c->work + c->workOffset, static_cast<uint32_t>(take));
         c->workLeft -= take;
         c->workOffset += take;
-        c->position += take;
+        // 32-bit unsigned, as a position counts: a read past 2^31 bytes wraps, never overflows.
+        c->position = static_cast<int32_t>(static_cast<uint32_t>(c->position) + static_cast<uint32_t>(take));
         delivered += take;
         count -= take;
     }
@@ -167,15 +177,33 @@ uint32_t ReadConverterIntoRegion(LockedRegion* region, SoundConverter* converter
 
 int32_t SeekConverter(SoundConverter* c, int32_t frame)
 {
-    const int32_t target = frame * c->output.blockAlign;
-    if (AbsoluteInt(target - c->position) < 16) {
+    // Byte positions are formed 64 bits wide: a frame far out multiplied by the block align,
+    // or its distance from the position, does not fit 32 bits. A frame before the data reads
+    // from its first byte; one whose bytes lie beyond what a stream of 32-bit positions or
+    // the converter's own data holds is refused, and the converter stays as it was.
+    const int64_t align = c->output.blockAlign;
+    int64_t target = static_cast<int64_t>(frame) * align;
+    if (target < 0) {
+        target = 0;
+    }
+    const int64_t limit = c->kind == kConvertPcmStream   ? c->dataSize
+                          : c->kind == kConvertMemoryPcm ? c->memorySize
+                                                         : INT32_MAX;
+    if (target > limit || (c->kind == kConvertPcmStream && c->dataStart + target > INT32_MAX)) {
+        return -1;
+    }
+    const int64_t distance = target - c->position;
+    if (distance > -16 && distance < 16) {
         return 0;
     }
+    const int32_t within = align > 0 ? static_cast<int32_t>(target / align) : 0;
     const ConverterKindCalls* kind = KindOf(c);
     if (kind != nullptr) {
-        kind->seek(c, frame);
+        if (kind->seek(c, within) != 0) {
+            return -1;
+        }
     } else {
-        c->position = target;
+        c->position = static_cast<int32_t>(target);
         c->workLeft = 0;
         c->workOffset = 0;
     }
