@@ -34,17 +34,24 @@ int32_t ReadPcmBlock(SoundConverter* c)
     return 0;
 }
 
+// PCM in memory is handed out where it lies: the refill marks out the next block of the data
+// (its count, the work buffer's size at most) without copying it into the work buffer, which
+// would only be copied out again.
 int32_t TakeMemoryPcm(SoundConverter* c)
 {
     if (c->memoryPosition >= c->memorySize) {
         return -1;
     }
     const int32_t count = Smaller(c->workSize, c->memorySize - c->memoryPosition);
-    CopyBytes(c->work, c->memoryData + c->memoryPosition, static_cast<uint32_t>(count));
     c->workLeft = count;
     c->memoryPosition += count;
     return 0;
 }
+
+// Where the next byte to hand out lies: in the work buffer at its read offset, or for PCM in
+// memory in the data itself, the bytes left of the block ending at its read position.
+const uint8_t* NextInWorkBuffer(const SoundConverter* c) { return c->work + c->workOffset; }
+const uint8_t* NextInMemoryPcm(const SoundConverter* c) { return c->memoryData + (c->memoryPosition - c->workLeft); }
 
 // The kind's own refills of the work buffer; their seek and release are below.
 int32_t SeekPcmSource(SoundConverter* c, int32_t frame)
@@ -77,19 +84,21 @@ int32_t FreeMemoryPcm(SoundConverter* c)
 }
 
 // What differs between the four kinds, indexed by the kind: the refill of the work buffer,
-// the seek to a sample frame and the release of what the kind owns beyond the work buffer.
+// the seek to a sample frame, the release of what the kind owns beyond the work buffer and
+// where the refilled bytes lie.
 // The compressed kind's seek keeps what its work buffer holds where the target lies in it.
 struct ConverterKindCalls {
     int32_t (*refill)(SoundConverter* c);
     int32_t (*seek)(SoundConverter* c, int32_t frame);
     int32_t (*release)(SoundConverter* c);
+    const uint8_t* (*next)(const SoundConverter* c);
 };
 
 const ConverterKindCalls kConverterKinds[] = {
-    /* kConvertPcmStream */ {ReadPcmBlock, SeekPcmSource, ReleaseNothing},
-    /* kConvertAcm */ {ConvertAcmBlock, SeekAcmSource, FreeAcmConverter},
-    /* kConvertVorbis */ {ReadVorbisPcm, SeekVorbisPcm, CloseVorbisSource},
-    /* kConvertMemoryPcm */ {TakeMemoryPcm, SeekMemoryPcm, FreeMemoryPcm},
+    /* kConvertPcmStream */ {ReadPcmBlock, SeekPcmSource, ReleaseNothing, NextInWorkBuffer},
+    /* kConvertAcm */ {ConvertAcmBlock, SeekAcmSource, FreeAcmConverter, NextInWorkBuffer},
+    /* kConvertVorbis */ {ReadVorbisPcm, SeekVorbisPcm, CloseVorbisSource, NextInWorkBuffer},
+    /* kConvertMemoryPcm */ {TakeMemoryPcm, SeekMemoryPcm, FreeMemoryPcm, NextInMemoryPcm},
 };
 constexpr int32_t kConverterKindCount = static_cast<int32_t>(sizeof kConverterKinds / sizeof kConverterKinds[0]);
 
@@ -137,17 +146,18 @@ int32_t ReadConverter(SoundConverter* c, void* destination, int32_t count)
     }
     auto* out = static_cast<uint8_t*>(destination);
     int32_t delivered = 0;
+    const ConverterKindCalls* kind = KindOf(c);
     while (count != 0) {
         if (c->workLeft <= 0) {
             c->workOffset = 0;
-            const ConverterKindCalls* kind = KindOf(c);
             if (kind == nullptr || kind->refill(c) != 0) {
                 c->ended = 1;
                 return delivered;
             }
         }
         const int32_t take = Smaller(count, c->workLeft);
-        CopyBytes(out + delivered, c->work + c->workOffset, static_cast<uint32_t>(take));
+        const uint8_t* from = kind != nullptr ? kind->next(c) : c->work + c->workOffset;
+        CopyBytes(out + delivered, from, static_cast<uint32_t>(take));
         c->workLeft -= take;
         c->workOffset += take;
         // 32-bit unsigned, as a position counts: a read past 2^31 bytes wraps, never overflows.

@@ -199,6 +199,27 @@ TEST(SoundConverter, MemoryReadsRefillTheWorkBufferAndEndOnce)
     EXPECT_EQ(ReadConverter(&c, out.data(), 1), -1);
 }
 
+// Reads in pieces of any size, across the work buffer's blocks, hand out the data in order.
+TEST(SoundConverter, MemoryReadsInPiecesOfAnySizeGiveTheDataInOrder)
+{
+    const std::vector<uint8_t> data = Pattern(10000, 5);
+    for (int32_t piece : {1, 7, 1000, 4095, 4097, 9999}) {
+        SoundConverter c;
+        MemoryConverter(&c, data, kSmallFormat, 4096);
+        std::vector<uint8_t> got;
+        std::vector<uint8_t> buffer(static_cast<size_t>(piece));
+        for (int32_t n; (n = ReadConverter(&c, buffer.data(), piece)) > 0;) {
+            got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+        }
+        EXPECT_EQ(got, data) << piece;
+        // Halfway into a block and on from there.
+        SeekConverter(&c, 5000);
+        EXPECT_EQ(ReadConverter(&c, buffer.data(), 1), 1);
+        EXPECT_EQ(buffer[0], data[5000]) << piece;
+        ReleaseConverter(&c);
+    }
+}
+
 // A PCM stream shorter than the size its header states ends where its bytes end: before,
 // each refill handed out the work buffer again and the data never ended.
 TEST(SoundConverter, PcmStreamShorterThanItsStatedSizeEndsWithItsBytes)
