@@ -182,6 +182,43 @@ TEST_F(OggVideoTest, ATruncatedClipDecodesWhatItHolds)
     CloseOggVideoDecoder(d);
 }
 
+// The conversion's SSE2 form writes the plain form's bytes: every pair of chroma values (Cb
+// across, Cr down a 256 x 256 chroma plane) under luma that runs through all its values, at
+// widths that leave every count of pixels to the plain tail, and at both chroma phases.
+TEST(YuvConversion, TheSse2FormWritesThePlainFormsBytes)
+{
+    BuildYuvToRgbTables();
+    constexpr int32_t kSide = 512;
+    constexpr int32_t kChroma = kSide / 2;
+    std::vector<uint8_t> luma(kSide * kSide), cb(kChroma * kChroma), cr(kChroma * kChroma);
+    for (int32_t row = 0; row < kSide; ++row) {
+        for (int32_t x = 0; x < kSide; ++x) {
+            luma[static_cast<size_t>(row * kSide + x)] = static_cast<uint8_t>(x * 7 + row * 3);
+        }
+    }
+    for (int32_t row = 0; row < kChroma; ++row) {
+        for (int32_t x = 0; x < kChroma; ++x) {
+            cb[static_cast<size_t>(row * kChroma + x)] = static_cast<uint8_t>(x);
+            cr[static_cast<size_t>(row * kChroma + x)] = static_cast<uint8_t>(row);
+        }
+    }
+    auto convert = [&](int32_t sse2, int32_t width, int32_t height, int32_t phaseX, int32_t phaseY) {
+        std::vector<uint8_t> out(static_cast<size_t>(width * height * 4), 0xCD);
+        const int32_t before = OverrideSse2Usable(sse2);
+        ConvertYuv420ToXrgb(luma.data() + 1, kSide, cb.data(), cr.data(), kChroma, phaseX, phaseY, width, height,
+                            out.data(), width * 4);
+        OverrideSse2Usable(before);
+        return out;
+    };
+    EXPECT_EQ(convert(1, kSide - 2, kSide - 1, 0, 1), convert(0, kSide - 2, kSide - 1, 0, 1));
+    for (int32_t width = 1; width <= 25; ++width) {
+        for (int32_t phase = 0; phase < 4; ++phase) {
+            EXPECT_EQ(convert(1, width, 5, phase & 1, phase >> 1), convert(0, width, 5, phase & 1, phase >> 1))
+                << width << " pixels, phase " << phase;
+        }
+    }
+}
+
 // A movie over the clip shows the frame its clock makes due, decoded before its callback.
 TEST_F(OggVideoTest, MovieDecodesTheDueFrame)
 {
