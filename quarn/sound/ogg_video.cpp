@@ -270,13 +270,13 @@ QUARN_SSE2_FN inline __m128i ChannelHigh(__m128i luma, __m128i term)
     return _mm_srai_epi32(_mm_add_epi32(luma, _mm_unpackhi_epi32(term, term)), 14);
 }
 
-// The same row, eight pixels at a time, in the tables' own arithmetic: each row of the tables
+// The same row, sixteen pixels at a time, in the tables' own arithmetic: each row of the tables
 // is its factor x (component - offset) in 14 fraction bits, so pairs of 16-bit values times
 // pairs of factors (pmaddwd) give the sums the plain form adds up from the tables, exactly
 // (33062, which does not fit 16 bits, is 16531 twice; 26148 is 13074 twice). The chroma
 // terms are formed once for the two pixels of a pair. The arithmetic shift and the two
 // saturating packs do what the clamp table does for every sum these factors can make (-277
-// to 534). The last pixels that do not fill eight go through the plain form.
+// to 534). The last pixels that do not fill sixteen go through the plain form.
 QUARN_SSE2_ENTRY void ConvertRowSse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int32_t width,
                                       uint8_t* pixel)
 {
@@ -291,30 +291,41 @@ QUARN_SSE2_ENTRY void ConvertRowSse2(const uint8_t* y, const uint8_t* cb, const 
     const __m128i redFactors = _mm_set1_epi32((13074 << 16) | 13074);  // (v, v)
     const __m128i alpha = _mm_set1_epi8(static_cast<char>(255));
     int32_t x = 0;
-    for (; x + 8 <= width; x += 8) {
-        const __m128i luma =
-            _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(y + x)), zero), lumaOffset);
-        uint32_t cbBytes;
-        uint32_t crBytes;
-        std::memcpy(&cbBytes, cb + x / 2, 4);
-        std::memcpy(&crBytes, cr + x / 2, 4);
-        const __m128i u =
-            _mm_sub_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int32_t>(cbBytes)), zero), chromaOffset);
-        const __m128i v =
-            _mm_sub_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int32_t>(crBytes)), zero), chromaOffset);
-        const __m128i lumaLow = _mm_madd_epi16(_mm_unpacklo_epi16(luma, one), lumaFactors);
-        const __m128i lumaHigh = _mm_madd_epi16(_mm_unpackhi_epi16(luma, one), lumaFactors);
-        const __m128i blueTerm = _mm_madd_epi16(_mm_unpacklo_epi16(u, u), blueFactors);
-        const __m128i greenTerm = _mm_madd_epi16(_mm_unpacklo_epi16(u, v), greenFactors);
-        const __m128i redTerm = _mm_madd_epi16(_mm_unpacklo_epi16(v, v), redFactors);
-        const __m128i blue = _mm_packs_epi32(ChannelLow(lumaLow, blueTerm), ChannelHigh(lumaHigh, blueTerm));
-        const __m128i green = _mm_packs_epi32(ChannelLow(lumaLow, greenTerm), ChannelHigh(lumaHigh, greenTerm));
-        const __m128i red = _mm_packs_epi32(ChannelLow(lumaLow, redTerm), ChannelHigh(lumaHigh, redTerm));
-        // Bytes b g b g ... and r 255 r 255 ..., then whole pixels.
-        const __m128i blueGreen = _mm_unpacklo_epi8(_mm_packus_epi16(blue, blue), _mm_packus_epi16(green, green));
-        const __m128i redAlpha = _mm_unpacklo_epi8(_mm_packus_epi16(red, red), alpha);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixel + 4 * x), _mm_unpacklo_epi16(blueGreen, redAlpha));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(pixel + 4 * x + 16), _mm_unpackhi_epi16(blueGreen, redAlpha));
+    for (; x + 16 <= width; x += 16) {
+        const __m128i lumaBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
+        const __m128i u = _mm_sub_epi16(
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2)), zero), chromaOffset);
+        const __m128i v = _mm_sub_epi16(
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2)), zero), chromaOffset);
+        __m128i blue[2];
+        __m128i green[2];
+        __m128i red[2];
+        for (int half = 0; half < 2; ++half) {  // pixels 0-7 with chroma 0-3, then 8-15 with 4-7
+            const __m128i luma = _mm_sub_epi16(
+                half == 0 ? _mm_unpacklo_epi8(lumaBytes, zero) : _mm_unpackhi_epi8(lumaBytes, zero), lumaOffset);
+            const __m128i lumaLow = _mm_madd_epi16(_mm_unpacklo_epi16(luma, one), lumaFactors);
+            const __m128i lumaHigh = _mm_madd_epi16(_mm_unpackhi_epi16(luma, one), lumaFactors);
+            const __m128i uu = half == 0 ? _mm_unpacklo_epi16(u, u) : _mm_unpackhi_epi16(u, u);
+            const __m128i uv = half == 0 ? _mm_unpacklo_epi16(u, v) : _mm_unpackhi_epi16(u, v);
+            const __m128i vv = half == 0 ? _mm_unpacklo_epi16(v, v) : _mm_unpackhi_epi16(v, v);
+            const __m128i blueTerm = _mm_madd_epi16(uu, blueFactors);
+            const __m128i greenTerm = _mm_madd_epi16(uv, greenFactors);
+            const __m128i redTerm = _mm_madd_epi16(vv, redFactors);
+            blue[half] = _mm_packs_epi32(ChannelLow(lumaLow, blueTerm), ChannelHigh(lumaHigh, blueTerm));
+            green[half] = _mm_packs_epi32(ChannelLow(lumaLow, greenTerm), ChannelHigh(lumaHigh, greenTerm));
+            red[half] = _mm_packs_epi32(ChannelLow(lumaLow, redTerm), ChannelHigh(lumaHigh, redTerm));
+        }
+        // Sixteen bytes of each channel, then b g b g ... and r 255 r 255 ..., then whole pixels.
+        const __m128i blueBytes = _mm_packus_epi16(blue[0], blue[1]);
+        const __m128i greenBytes = _mm_packus_epi16(green[0], green[1]);
+        const __m128i redBytes = _mm_packus_epi16(red[0], red[1]);
+        const __m128i blueGreen[2] = {_mm_unpacklo_epi8(blueBytes, greenBytes), _mm_unpackhi_epi8(blueBytes, greenBytes)};
+        const __m128i redAlpha[2] = {_mm_unpacklo_epi8(redBytes, alpha), _mm_unpackhi_epi8(redBytes, alpha)};
+        auto* to = reinterpret_cast<__m128i*>(pixel + 4 * x);
+        for (int half = 0; half < 2; ++half) {
+            _mm_storeu_si128(to + 2 * half, _mm_unpacklo_epi16(blueGreen[half], redAlpha[half]));
+            _mm_storeu_si128(to + 2 * half + 1, _mm_unpackhi_epi16(blueGreen[half], redAlpha[half]));
+        }
     }
     ConvertRowPlain(y + x, cb + x / 2, cr + x / 2, width - x, pixel + 4 * x);
 }
