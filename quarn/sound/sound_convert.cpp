@@ -6,25 +6,27 @@ namespace {
 
 int32_t Smaller(int32_t a, int32_t b) { return a < b ? a : b; }
 
-// Plain PCM from a stream. The bytes the read delivered are what the work buffer holds: a
-// stream shorter than its stated size ends where its bytes end instead of handing out the
-// work buffer's old contents again and again. A stream cut inside a sample frame ends at
-// the last whole frame, so that what follows it (a repeat, the next source) is not shifted
-// by the part of a frame.
+// Plain PCM from a stream, in blocks of whole sample frames. The bytes the read delivered are
+// what the work buffer holds: a stream shorter than its stated size ends where its bytes end
+// instead of handing out the work buffer's old contents again and again. A stream cut inside
+// a frame ends at its last whole frame, so that what follows it (a repeat, the next source)
+// is not shifted by the part of a frame.
 int32_t ReadPcmBlock(SoundConverter* c)
 {
     const int32_t offset = c->stream.tell(c->streamHandle) - c->dataStart;
     if (offset >= c->dataSize || offset < 0) {
         return -1;
     }
-    const int32_t count = Smaller(c->workSize, c->dataSize - offset);
+    const int32_t align = c->output.blockAlign;
+    const int32_t wholeFrames = c->workSize >= align ? c->workSize - c->workSize % align : c->workSize;
+    const int32_t count = Smaller(wholeFrames, c->dataSize - offset);
     const int32_t got = c->stream.read(c->work, 1, static_cast<uint32_t>(count), c->streamHandle);
     if (got <= 0) {
         return -1;
     }
     int32_t end = offset + Smaller(got, count);
     if (got < count) {
-        end -= end % c->output.blockAlign;
+        end -= end % align;
         if (end <= offset) {
             return -1;
         }

@@ -349,11 +349,13 @@ TEST(WaveConverter, ThePcmOfAWaveFileOrARefusalWithItsLogLine)
         int32_t dataStart;
         int32_t dataSize;
         int32_t delivered = dataSize;  // whole frames of the bytes present
+        int32_t workSize = 64;
     } cases[] = {
         {"stereo 16", Wave(1, 2, 16, {}, 400, 400), 0, 44, 400},
         {"odd chunk padded, 18-byte format", Wave(1, 1, 8, list, 301, 301, 18), 0, 58, 301},
         {"stated size is cut to whole frames", Wave(1, 2, 16, {}, 402, 402), 0, 44, 400},
         {"data cut inside a frame", Wave(1, 2, 16, {}, 400, 398), 0, 44, 400, 396},
+        {"cut inside a frame, work buffer not whole frames", Wave(1, 2, 16, {}, 200, 98), 0, 44, 200, 96, 97},
         {"format chunk too short", Wave(1, 2, 16, {}, 400, 400, 14), -1, 0, 0},
         {"no channels", Wave(1, 0, 16, {}, 400, 400), -1, 0, 0},
         {"compressed", Wave(0x11, 1, 4, {}, 400, 400, 16, 256), -1, 0, 0},
@@ -366,7 +368,7 @@ TEST(WaveConverter, ThePcmOfAWaveFileOrARefusalWithItsLogLine)
         LogCapture log;
         SoundConverter conv;
         ConverterOverBytes(&conv, c.bytes.data(), c.bytes.size());
-        ASSERT_EQ(OpenWaveConverter(&conv, 64), c.result) << c.name;
+        ASSERT_EQ(OpenWaveConverter(&conv, c.workSize), c.result) << c.name;
         if (c.result == 0) {
             EXPECT_EQ(conv.dataStart, c.dataStart) << c.name;
             EXPECT_EQ(conv.dataSize, c.dataSize) << c.name;
