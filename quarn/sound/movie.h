@@ -164,8 +164,11 @@ extern uint8_t g_yuvClampTable[1280];
 extern int32_t g_yuvRows[5][256];  // red from Cr, green from Cb, green from Cr, blue from Cb, luma
 int32_t BuildYuvToRgbTables();
 // One 4:2:0 picture into 32-bit XRGB (blue, green, red, 255 in memory) through the tables.
+// chromaX and chromaY (0 or 1) say whether the picture starts on the second pixel of a
+// chroma pair across or down: pixel (x, row) takes chroma ((x + chromaX) / 2, (row + chromaY) / 2).
 void ConvertYuv420ToXrgb(const uint8_t* y, int32_t yStride, const uint8_t* cb, const uint8_t* cr,
-                         int32_t chromaStride, int32_t width, int32_t height, uint8_t* out, int32_t outPitch);
+                         int32_t chromaStride, int32_t chromaX, int32_t chromaY, int32_t width, int32_t height,
+                         uint8_t* out, int32_t outPitch);
 
 // Reads the stream's headers from a copy of bytes and counts its frames; null, with a log
 // line, when the bytes hold no Theora stream the decoder takes. The current frame is 0.

@@ -143,7 +143,7 @@ int32_t SeekAcmSource(SoundConverter* c, int32_t frame)
         c->workLeft = 0;
         c->workOffset = 0;
     }
-    while (c->position + c->workLeft < target) {
+    while (static_cast<int64_t>(c->position) + c->workLeft < target) {
         c->position += c->workLeft;
         c->workLeft = 0;
         c->workOffset = 0;

@@ -6,50 +6,108 @@ namespace {
 
 int32_t Smaller(int32_t a, int32_t b) { return a < b ? a : b; }
 
-// Plain PCM from a stream. The bytes the read delivered are what the work buffer holds: a
-// stream shorter than its stated size ends where its bytes end instead of handing out the
-// work buffer's old contents again and again.
+// Plain PCM from a stream, in blocks of whole sample frames. The bytes the read delivered are
+// what the work buffer holds: a stream shorter than its stated size ends where its bytes end
+// instead of handing out the work buffer's old contents again and again. A stream cut inside
+// a frame ends at its last whole frame, so that what follows it (a repeat, the next source)
+// is not shifted by the part of a frame.
 int32_t ReadPcmBlock(SoundConverter* c)
 {
     const int32_t offset = c->stream.tell(c->streamHandle) - c->dataStart;
     if (offset >= c->dataSize || offset < 0) {
         return -1;
     }
-    const int32_t count = Smaller(c->workSize, c->dataSize - offset);
+    const int32_t align = c->output.blockAlign;
+    const int32_t wholeFrames = c->workSize >= align ? c->workSize - c->workSize % align : c->workSize;
+    const int32_t count = Smaller(wholeFrames, c->dataSize - offset);
     const int32_t got = c->stream.read(c->work, 1, static_cast<uint32_t>(count), c->streamHandle);
     if (got <= 0) {
         return -1;
     }
-    c->workLeft = Smaller(got, count);
+    int32_t end = offset + Smaller(got, count);
+    if (got < count) {
+        end -= end % align;
+        if (end <= offset) {
+            return -1;
+        }
+        c->stream.seek(c->streamHandle, c->dataStart + end, 0);
+    }
+    c->workLeft = end - offset;
     return 0;
 }
 
+// PCM in memory is handed out where it lies: the refill marks out the next block of the data
+// (its count, the work buffer's size at most) without copying it into the work buffer, which
+// would only be copied out again.
 int32_t TakeMemoryPcm(SoundConverter* c)
 {
     if (c->memoryPosition >= c->memorySize) {
         return -1;
     }
     const int32_t count = Smaller(c->workSize, c->memorySize - c->memoryPosition);
-    CopyBytes(c->work, c->memoryData + c->memoryPosition, static_cast<uint32_t>(count));
     c->workLeft = count;
     c->memoryPosition += count;
     return 0;
 }
 
-int32_t RefillWorkBuffer(SoundConverter* c)
+// Where the next byte to hand out lies: in the work buffer at its read offset, or for PCM in
+// memory in the data itself, the bytes left of the block ending at its read position.
+const uint8_t* NextInWorkBuffer(const SoundConverter* c) { return c->work + c->workOffset; }
+const uint8_t* NextInMemoryPcm(const SoundConverter* c) { return c->memoryData + (c->memoryPosition - c->workLeft); }
+
+// The kind's own refills of the work buffer; their seek and release are below.
+int32_t SeekPcmSource(SoundConverter* c, int32_t frame)
 {
-    switch (c->kind) {
-    case kConvertPcmStream:
-        return ReadPcmBlock(c);
-    case kConvertAcm:
-        return ConvertAcmBlock(c);
-    case kConvertVorbis:
-        return ReadVorbisPcm(c);
-    case kConvertMemoryPcm:
-        return TakeMemoryPcm(c);
-    default:
-        return -1;
-    }
+    const int32_t target = frame * c->output.blockAlign;
+    c->stream.seek(c->streamHandle, c->dataStart + target, 0);
+    c->position = target;
+    c->workLeft = 0;
+    c->workOffset = 0;
+    return 0;
+}
+
+int32_t SeekMemoryPcm(SoundConverter* c, int32_t frame)
+{
+    const int32_t target = frame * c->output.blockAlign;
+    c->memoryPosition = Smaller(target, c->memorySize);
+    c->position = target;
+    c->workLeft = 0;
+    c->workOffset = 0;
+    return 0;
+}
+
+int32_t ReleaseNothing(SoundConverter*) { return 0; }
+
+int32_t FreeMemoryPcm(SoundConverter* c)
+{
+    FreeTrackedMemory(c->memoryData);
+    c->memoryData = nullptr;
+    return 0;
+}
+
+// What differs between the four kinds, indexed by the kind: the refill of the work buffer,
+// the seek to a sample frame, the release of what the kind owns beyond the work buffer and
+// where the refilled bytes lie.
+// The compressed kind's seek keeps what its work buffer holds where the target lies in it.
+struct ConverterKindCalls {
+    int32_t (*refill)(SoundConverter* c);
+    int32_t (*seek)(SoundConverter* c, int32_t frame);
+    int32_t (*release)(SoundConverter* c);
+    const uint8_t* (*next)(const SoundConverter* c);
+};
+
+const ConverterKindCalls kConverterKinds[] = {
+    /* kConvertPcmStream */ {ReadPcmBlock, SeekPcmSource, ReleaseNothing, NextInWorkBuffer},
+    /* kConvertAcm */ {ConvertAcmBlock, SeekAcmSource, FreeAcmConverter, NextInWorkBuffer},
+    /* kConvertVorbis */ {ReadVorbisPcm, SeekVorbisPcm, CloseVorbisSource, NextInWorkBuffer},
+    /* kConvertMemoryPcm */ {TakeMemoryPcm, SeekMemoryPcm, FreeMemoryPcm, NextInMemoryPcm},
+};
+constexpr int32_t kConverterKindCount = static_cast<int32_t>(sizeof kConverterKinds / sizeof kConverterKinds[0]);
+
+// The calls of the converter's kind; null for a kind that does not exist.
+const ConverterKindCalls* KindOf(const SoundConverter* c)
+{
+    return c->kind >= 0 && c->kind < kConverterKindCount ? &kConverterKinds[c->kind] : nullptr;
 }
 
 }  // namespace
@@ -90,19 +148,22 @@ int32_t ReadConverter(SoundConverter* c, void* destination, int32_t count)
     }
     auto* out = static_cast<uint8_t*>(destination);
     int32_t delivered = 0;
+    const ConverterKindCalls* kind = KindOf(c);
     while (count != 0) {
         if (c->workLeft <= 0) {
             c->workOffset = 0;
-            if (RefillWorkBuffer(c) != 0) {
+            if (kind == nullptr || kind->refill(c) != 0) {
                 c->ended = 1;
                 return delivered;
             }
         }
         const int32_t take = Smaller(count, c->workLeft);
-        CopyBytes(out + delivered, c->work + c->workOffset, static_cast<uint32_t>(take));
+        const uint8_t* from = kind != nullptr ? kind->next(c) : c->work + c->workOffset;
+        CopyBytes(out + delivered, from, static_cast<uint32_t>(take));
         c->workLeft -= take;
         c->workOffset += take;
-        c->position += take;
+        // 32-bit unsigned, as a position counts: a read past 2^31 bytes wraps, never overflows.
+        c->position = static_cast<int32_t>(static_cast<uint32_t>(c->position) + static_cast<uint32_t>(take));
         delivered += take;
         count -= take;
     }
@@ -128,35 +189,36 @@ uint32_t ReadConverterIntoRegion(LockedRegion* region, SoundConverter* converter
 
 int32_t SeekConverter(SoundConverter* c, int32_t frame)
 {
-    const int32_t target = frame * c->output.blockAlign;
-    if (AbsoluteInt(target - c->position) < 16) {
+    // Byte positions are formed 64 bits wide: a frame far out multiplied by the block align,
+    // or its distance from the position, does not fit 32 bits. A frame before the data reads
+    // from its first byte; one whose bytes lie beyond what a stream of 32-bit positions or
+    // the converter's own data holds is refused, and the converter stays as it was.
+    const int64_t align = c->output.blockAlign;
+    int64_t target = static_cast<int64_t>(frame) * align;
+    if (target < 0) {
+        target = 0;
+    }
+    const int64_t limit = c->kind == kConvertPcmStream   ? c->dataSize
+                          : c->kind == kConvertMemoryPcm ? c->memorySize
+                                                         : INT32_MAX;
+    if (target > limit || (c->kind == kConvertPcmStream && c->dataStart + target > INT32_MAX)) {
+        return -1;
+    }
+    const int64_t distance = target - c->position;
+    if (distance > -16 && distance < 16) {
         return 0;
     }
-    // The compressed kind keeps what its work buffer holds where the target lies in it.
-    if (c->kind == kConvertAcm) {
-        SeekAcmSource(c, frame);
-        c->ended = 0;
-        return 0;
+    const int32_t within = align > 0 ? static_cast<int32_t>(target / align) : 0;
+    const ConverterKindCalls* kind = KindOf(c);
+    if (kind != nullptr) {
+        if (kind->seek(c, within) != 0) {
+            return -1;
+        }
+    } else {
+        c->position = static_cast<int32_t>(target);
+        c->workLeft = 0;
+        c->workOffset = 0;
     }
-    switch (c->kind) {
-    case kConvertPcmStream:
-        c->stream.seek(c->streamHandle, c->dataStart + target, 0);
-        c->position = target;
-        break;
-    case kConvertVorbis:
-        SeekVorbisPcm(c, frame);
-        break;
-    case kConvertMemoryPcm:
-        // The read position stays inside the data whatever frame is asked for.
-        c->memoryPosition = target < 0 ? 0 : Smaller(target, c->memorySize);
-        c->position = target;
-        break;
-    default:
-        c->position = target;
-        break;
-    }
-    c->workLeft = 0;
-    c->workOffset = 0;
     c->ended = 0;
     return 0;
 }
@@ -168,13 +230,9 @@ int32_t ReleaseConverter(SoundConverter* c)
     }
     FreeTrackedMemory(c->work);
     c->work = nullptr;
-    if (c->kind == kConvertAcm) {
-        FreeAcmConverter(c);
-    } else if (c->kind == kConvertVorbis) {
-        CloseVorbisSource(c);
-    } else if (c->kind == kConvertMemoryPcm) {
-        FreeTrackedMemory(c->memoryData);
-        c->memoryData = nullptr;
+    const ConverterKindCalls* kind = KindOf(c);
+    if (kind != nullptr) {
+        kind->release(c);
     }
     c->inUse = 0;
     return 0;

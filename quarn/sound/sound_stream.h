@@ -89,7 +89,9 @@ struct SoundConverter {
 int32_t ReadConverter(SoundConverter* c, void* destination, int32_t count);
 // Reads up to count bytes into the region's room, first part first; the bytes written.
 uint32_t ReadConverterIntoRegion(LockedRegion* region, SoundConverter* converter, uint32_t count);
-// Moves the converter to a sample frame; a move of less than 16 bytes changes nothing. 0.
+// Moves the converter to a sample frame; a move of less than 16 bytes changes nothing. 0; a
+// frame before the data reads from its first byte; -1, and the converter stays as it was,
+// for a frame past the data's end (or past 2^31 bytes where the kind does not know its end).
 int32_t SeekConverter(SoundConverter* c, int32_t frame);
 // Frees what the converter owns and empties it. 0; -1 for an empty record.
 int32_t ReleaseConverter(SoundConverter* c);

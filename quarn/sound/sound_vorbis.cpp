@@ -120,14 +120,16 @@ int32_t ReadVorbisPcm(SoundConverter* c)
     return -1;
 }
 
+// A frame past the stream's end is refused by the decoder, and so here: the converter stays
+// where it was.
 int32_t SeekVorbisPcm(SoundConverter* c, int32_t frame)
 {
-    if (c->vorbisOpen == 1) {
-        ov_pcm_seek(FileOf(c), static_cast<ogg_int64_t>(frame));
+    if (c->vorbisOpen == 1 && ov_pcm_seek(FileOf(c), static_cast<ogg_int64_t>(frame)) != 0) {
+        return -1;
     }
     c->workLeft = 0;
     c->workOffset = 0;
-    c->position = frame * c->output.blockAlign;
+    c->position = static_cast<int32_t>(static_cast<int64_t>(frame) * c->output.blockAlign);
     return 0;
 }
 

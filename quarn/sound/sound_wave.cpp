@@ -98,6 +98,10 @@ int32_t OpenWaveConverter(SoundConverter* c, int32_t workSize)
         AppendLog(L"対応していない WAVE フォーマットです\n");
         return -1;
     }
+    // The work buffer is refilled in whole frames, so it holds at least one.
+    if (workSize < f.blockAlign) {
+        workSize = f.blockAlign;
+    }
     c->work = static_cast<uint8_t*>(AllocTrackedMemory(static_cast<uint32_t>(workSize), __FILE__,
                                                        static_cast<uint16_t>(__LINE__)));
     if (c->work == nullptr) {

@@ -25,7 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const uint32_t align = c.output.blockAlign;
         FUZZ_CHECK(align != 0 && c.dataSize >= 0 && c.dataStart >= 12 && c.dataStart <= static_cast<int32_t>(size));
         FUZZ_CHECK(c.dataSize % static_cast<int32_t>(align) == 0);
-        const size_t present = size - static_cast<size_t>(c.dataStart);
+        // Whole frames of the bytes present: data cut inside a frame ends at its last whole one.
+        const size_t present = (size - static_cast<size_t>(c.dataStart)) / align * align;
         const size_t expected = present < static_cast<size_t>(c.dataSize) ? present : static_cast<size_t>(c.dataSize);
         // The seeks come from the last bytes of the input.
         const uint8_t* seeks = data + (size > 4 ? size - 4 : 0);

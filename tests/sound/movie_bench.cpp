@@ -44,7 +44,7 @@ void BM_ConvertThroughTables(benchmark::State& state)
     BuildYuvToRgbTables();
     Planes p;
     for (auto _ : state) {
-        ConvertYuv420ToXrgb(p.y.data(), kWidth, p.cb.data(), p.cr.data(), kWidth / 2, kWidth, kHeight,
+        ConvertYuv420ToXrgb(p.y.data(), kWidth, p.cb.data(), p.cr.data(), kWidth / 2, 0, 0, kWidth, kHeight,
                             p.out.data(), kWidth * 4);
         benchmark::ClobberMemory();
     }

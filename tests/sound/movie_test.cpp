@@ -482,13 +482,15 @@ TEST(OggVideoSkip, MovesForwardAndWrapsOnce)
     OggVideoInfo info{};
     d->info.fps_numerator = 30000;
     d->info.fps_denominator = 1001;
-    d->info.width = 320;
+    d->info.width = 336;  // the coded frame, whole 16 x 16 blocks
     d->info.height = 240;
+    d->info.frame_width = 330;  // the picture in it
+    d->info.frame_height = 226;
     GetOggVideoInfo(d, &info);
     EXPECT_DOUBLE_EQ(info.framesPerSecond, 30000.0 / 1001.0);
     EXPECT_EQ(info.frameCount, 100);
-    EXPECT_EQ(info.width, 320);
-    EXPECT_EQ(info.height, 240);
+    EXPECT_EQ(info.width, 330);
+    EXPECT_EQ(info.height, 226);
     CloseOggVideoDecoder(d);
 }
 

@@ -55,10 +55,14 @@ std::vector<uint8_t> EncodeTheoraClip(const ClipShape& shape)
 {
     th_info info;
     th_info_init(&info);
-    info.frame_width = static_cast<ogg_uint32_t>(shape.width);
-    info.frame_height = static_cast<ogg_uint32_t>(shape.height);
-    info.pic_width = info.frame_width;
-    info.pic_height = info.frame_height;
+    const int frameWidth = (shape.pictureX + shape.width + 15) / 16 * 16;
+    const int frameHeight = (shape.pictureY + shape.height + 15) / 16 * 16;
+    info.frame_width = static_cast<ogg_uint32_t>(frameWidth);
+    info.frame_height = static_cast<ogg_uint32_t>(frameHeight);
+    info.pic_width = static_cast<ogg_uint32_t>(shape.width);
+    info.pic_height = static_cast<ogg_uint32_t>(shape.height);
+    info.pic_x = static_cast<ogg_uint32_t>(shape.pictureX);
+    info.pic_y = static_cast<ogg_uint32_t>(shape.pictureY);
     info.fps_numerator = shape.fpsNumerator;
     info.fps_denominator = shape.fpsDenominator;
     info.pixel_fmt = TH_PF_420;
@@ -93,15 +97,16 @@ std::vector<uint8_t> EncodeTheoraClip(const ClipShape& shape)
     }
     th_comment_clear(&comment);
 
-    const int cw = shape.width / 2;
-    const int ch = shape.height / 2;
-    std::vector<uint8_t> y(static_cast<size_t>(shape.width * shape.height));
+    // The whole coded frame carries the pattern, so that a picture cut from the wrong place shows.
+    const int cw = frameWidth / 2;
+    const int ch = frameHeight / 2;
+    std::vector<uint8_t> y(static_cast<size_t>(frameWidth * frameHeight));
     std::vector<uint8_t> cb(static_cast<size_t>(cw * ch));
     std::vector<uint8_t> cr(cb.size());
     for (int f = 0; f < shape.frames; ++f) {
-        for (int row = 0; row < shape.height; ++row) {
-            for (int x = 0; x < shape.width; ++x) {
-                y[static_cast<size_t>(row * shape.width + x)] =
+        for (int row = 0; row < frameHeight; ++row) {
+            for (int x = 0; x < frameWidth; ++x) {
+                y[static_cast<size_t>(row * frameWidth + x)] =
                     static_cast<uint8_t>(16 + ((x * 3 + row * 2 + f * 11) % 220));
             }
         }
@@ -112,7 +117,7 @@ std::vector<uint8_t> EncodeTheoraClip(const ClipShape& shape)
             }
         }
         th_ycbcr_buffer buffer;
-        buffer[0] = {shape.width, shape.height, shape.width, y.data()};
+        buffer[0] = {frameWidth, frameHeight, frameWidth, y.data()};
         buffer[1] = {cw, ch, cw, cb.data()};
         buffer[2] = {cw, ch, cw, cr.data()};
         if (th_encode_ycbcr_in(encoder, buffer) != 0) {
@@ -157,14 +162,18 @@ std::vector<std::vector<uint8_t>> ReferenceFrames(const std::vector<uint8_t>& cl
         th_decode_packetin(decoder, &packet, nullptr);
         th_ycbcr_buffer yuv;
         th_decode_ycbcr_out(decoder, yuv);
-        const int width = yuv[0].width;
-        const int height = yuv[0].height;
+        const int width = static_cast<int>(info.pic_width);
+        const int height = static_cast<int>(info.pic_height);
+        const int left = static_cast<int>(info.pic_x);
+        const int top = static_cast<int>(info.pic_y);
         std::vector<uint8_t> pixels(static_cast<size_t>(width * height * 4));
         for (int row = 0; row < height; ++row) {
             for (int x = 0; x < width; ++x) {
-                const double l = 1.164 * (yuv[0].data[row * yuv[0].stride + x] - 16);
-                const double u = yuv[1].data[(row / 2) * yuv[1].stride + x / 2] - 128;
-                const double v = yuv[2].data[(row / 2) * yuv[2].stride + x / 2] - 128;
+                const int fx = left + x;
+                const int fy = top + row;
+                const double l = 1.164 * (yuv[0].data[fy * yuv[0].stride + fx] - 16);
+                const double u = yuv[1].data[(fy / 2) * yuv[1].stride + fx / 2] - 128;
+                const double v = yuv[2].data[(fy / 2) * yuv[2].stride + fx / 2] - 128;
                 uint8_t* p = &pixels[static_cast<size_t>((row * width + x) * 4)];
                 p[0] = ReferenceChannel(l + 2.018 * u);
                 p[1] = ReferenceChannel(l - 0.391 * u - 0.813 * v);

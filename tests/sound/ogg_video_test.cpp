@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "quarn/core/core.h"
@@ -34,10 +35,14 @@ protected:
     void TearDown() override { EXPECT_EQ(GetAllocatorTotals().blockCount, before.blockCount) << "a block was left"; }
 
     // The largest difference of any channel between the decoder's picture and the reference.
+public:
     static int Difference(const OggVideoDecoder* d, const std::vector<uint8_t>& reference)
     {
         int worst = 0;
         const BaseImage& image = d->frameImage;
+        if (reference.size() != static_cast<size_t>(image.width * image.height * 4)) {
+            return 256;
+        }
         for (int row = 0; row < image.height; ++row) {
             for (int x = 0; x < image.width * 4; ++x) {
                 const int got = image.pixels[row * image.pitch + x];
@@ -48,6 +53,7 @@ protected:
         return worst;
     }
 
+protected:
     static std::vector<uint8_t>* s_clip;
     static std::vector<std::vector<uint8_t>>* s_reference;
     AllocatorTotals before{};
@@ -55,43 +61,59 @@ protected:
 std::vector<uint8_t>* OggVideoTest::s_clip;
 std::vector<std::vector<uint8_t>>* OggVideoTest::s_reference;
 
-TEST_F(OggVideoTest, InformationOfTheClip)
+// Every frame in turn, then steps that skip frames and wrap to the start: each frame shown
+// matches libtheora's decode of the clip from its start, in order.
+void WalkFramesAgainst(OggVideoDecoder* d, const std::vector<std::vector<uint8_t>>& reference)
 {
-    const ClipShape shape;
-    ASSERT_EQ(s_reference->size(), static_cast<size_t>(shape.frames));
-    OggVideoDecoder* d = OpenOggVideoDecoder(s_clip->data(), static_cast<uint32_t>(s_clip->size()));
-    ASSERT_NE(d, nullptr);
-    OggVideoInfo info{};
-    EXPECT_EQ(GetOggVideoInfo(d, &info), 0);
-    EXPECT_DOUBLE_EQ(info.framesPerSecond, 25.0);
-    EXPECT_EQ(info.frameCount, shape.frames);
-    EXPECT_EQ(info.width, shape.width);
-    EXPECT_EQ(info.height, shape.height);
-    EXPECT_EQ(GetOggVideoFrame(d), 0);
-    CloseOggVideoDecoder(d);
-}
-
-TEST_F(OggVideoTest, FramesMatchLibtheorasDecodeInOrderSkippedAndWrapped)
-{
-    OggVideoDecoder* d = OpenOggVideoDecoder(s_clip->data(), static_cast<uint32_t>(s_clip->size()));
-    ASSERT_NE(d, nullptr);
-    const int32_t frames = static_cast<int32_t>(s_reference->size());
-    // Every frame in turn, then steps that skip frames and wrap to the start.
+    const int32_t frames = static_cast<int32_t>(reference.size());
     std::vector<int32_t> steps(static_cast<size_t>(frames - 1), 1);
     steps.insert(steps.end(), {3, 5, frames - 2, 7, frames});
     ASSERT_EQ(DecodeOggVideoFrame(d), 0);
-    EXPECT_LE(Difference(d, (*s_reference)[0]), 1) << "frame 0";
+    EXPECT_LE(OggVideoTest::Difference(d, reference[0]), 1) << "frame 0";
     for (int32_t step : steps) {
         SkipOggVideoFrames(d, step);
         const int32_t frame = GetOggVideoFrame(d);
         EXPECT_EQ(d->readyFlags[1], 0u);
         ASSERT_EQ(DecodeOggVideoFrame(d), 0) << frame;
         EXPECT_EQ(d->readyFlags[0] & d->readyFlags[1], 1u);
-        EXPECT_LE(Difference(d, (*s_reference)[static_cast<size_t>(frame)]), 1) << "frame " << frame;
+        EXPECT_LE(OggVideoTest::Difference(d, reference[static_cast<size_t>(frame)]), 1) << "frame " << frame;
     }
     // Consecutive frames differ, so a frame shown in the wrong place cannot pass.
-    EXPECT_GT(Difference(d, (*s_reference)[static_cast<size_t>((GetOggVideoFrame(d) + 1) % frames)]), 8);
-    CloseOggVideoDecoder(d);
+    EXPECT_GT(OggVideoTest::Difference(d, reference[static_cast<size_t>((GetOggVideoFrame(d) + 1) % frames)]), 8);
+}
+
+// Pictures of sizes that are not whole 16 x 16 blocks, and placed at an offset in the coded
+// frame (odd offsets start inside a chroma pair): the frames are the picture, not the frame.
+TEST_F(OggVideoTest, FramesAreThePictureInOrderSkippedAndWrapped)
+{
+    struct Shape {
+        int width, height, x, y;
+    };
+    for (const Shape& k : {Shape{64, 48, 0, 0}, Shape{100, 60, 0, 0}, Shape{100, 60, 6, 2}, Shape{37, 21, 5, 3}}) {
+        SCOPED_TRACE(testing::Message() << k.width << "x" << k.height << " at " << k.x << "," << k.y);
+        ClipShape shape;
+        shape.width = k.width;
+        shape.height = k.height;
+        shape.pictureX = k.x;
+        shape.pictureY = k.y;
+        const std::vector<uint8_t> clip = k.width == 64 ? *s_clip : EncodeTheoraClip(shape);
+        const std::vector<std::vector<uint8_t>> reference = k.width == 64 ? *s_reference : ReferenceFrames(clip);
+        ASSERT_EQ(reference.size(), static_cast<size_t>(shape.frames));
+        ASSERT_EQ(reference[0].size(), static_cast<size_t>(k.width * k.height * 4));
+        OggVideoDecoder* d = OpenOggVideoDecoder(clip.data(), static_cast<uint32_t>(clip.size()));
+        ASSERT_NE(d, nullptr);
+        OggVideoInfo info{};
+        EXPECT_EQ(GetOggVideoInfo(d, &info), 0);
+        EXPECT_DOUBLE_EQ(info.framesPerSecond, 25.0);
+        EXPECT_EQ(info.frameCount, shape.frames);
+        EXPECT_EQ(info.width, k.width);
+        EXPECT_EQ(info.height, k.height);
+        EXPECT_EQ(GetOggVideoFrame(d), 0);
+        EXPECT_EQ(d->frameImage.width, k.width);
+        EXPECT_EQ(d->frameImage.height, k.height);
+        WalkFramesAgainst(d, reference);
+        CloseOggVideoDecoder(d);
+    }
 }
 
 TEST_F(OggVideoTest, RefusesWhatHoldsNoTheoraStream)
@@ -160,6 +182,43 @@ TEST_F(OggVideoTest, ATruncatedClipDecodesWhatItHolds)
     CloseOggVideoDecoder(d);
 }
 
+// The conversion's SSE2 form writes the plain form's bytes: every pair of chroma values (Cb
+// across, Cr down a 256 x 256 chroma plane) under luma that runs through all its values, at
+// widths that leave every count of pixels to the plain tail, and at both chroma phases.
+TEST(YuvConversion, TheSse2FormWritesThePlainFormsBytes)
+{
+    BuildYuvToRgbTables();
+    constexpr int32_t kSide = 512;
+    constexpr int32_t kChroma = kSide / 2;
+    std::vector<uint8_t> luma(kSide * kSide), cb(kChroma * kChroma), cr(kChroma * kChroma);
+    for (int32_t row = 0; row < kSide; ++row) {
+        for (int32_t x = 0; x < kSide; ++x) {
+            luma[static_cast<size_t>(row * kSide + x)] = static_cast<uint8_t>(x * 7 + row * 3);
+        }
+    }
+    for (int32_t row = 0; row < kChroma; ++row) {
+        for (int32_t x = 0; x < kChroma; ++x) {
+            cb[static_cast<size_t>(row * kChroma + x)] = static_cast<uint8_t>(x);
+            cr[static_cast<size_t>(row * kChroma + x)] = static_cast<uint8_t>(row);
+        }
+    }
+    auto convert = [&](int32_t sse2, int32_t width, int32_t height, int32_t phaseX, int32_t phaseY) {
+        std::vector<uint8_t> out(static_cast<size_t>(width * height * 4), 0xCD);
+        const int32_t before = OverrideSse2Usable(sse2);
+        ConvertYuv420ToXrgb(luma.data() + 1, kSide, cb.data(), cr.data(), kChroma, phaseX, phaseY, width, height,
+                            out.data(), width * 4);
+        OverrideSse2Usable(before);
+        return out;
+    };
+    EXPECT_EQ(convert(1, kSide - 2, kSide - 1, 0, 1), convert(0, kSide - 2, kSide - 1, 0, 1));
+    for (int32_t width = 1; width <= 25; ++width) {
+        for (int32_t phase = 0; phase < 4; ++phase) {
+            EXPECT_EQ(convert(1, width, 5, phase & 1, phase >> 1), convert(0, width, 5, phase & 1, phase >> 1))
+                << width << " pixels, phase " << phase;
+        }
+    }
+}
+
 // A movie over the clip shows the frame its clock makes due, decoded before its callback.
 TEST_F(OggVideoTest, MovieDecodesTheDueFrame)
 {
@@ -188,12 +247,16 @@ TEST_F(OggVideoTest, MovieDecodesTheDueFrame)
     SetMovieOsApi(nullptr);
 }
 
-// The clip's packets again with an empty packet (a repeated frame) ahead of its first frame.
-std::vector<uint8_t> WithEmptyFirstFrame(const std::vector<uint8_t>& clip)
+// The clip's packets, rewritten by change, as a clip of their own (the headers on pages of
+// their own, the frames after them).
+std::vector<uint8_t> WithPackets(const std::vector<uint8_t>& clip,
+                                 const std::function<void(std::vector<std::vector<uint8_t>>*)>& change)
 {
+    std::vector<std::vector<uint8_t>> packets;
+    ForEachClipPacket(clip, [&](ogg_packet& packet) { packets.emplace_back(packet.packet, packet.packet + packet.bytes); });
+    change(&packets);
     ogg_stream_state out;
     ogg_stream_init(&out, 99);
-    int64_t count = 0;
     std::vector<uint8_t> bytes;
     auto flush = [&] {
         ogg_page page;
@@ -201,20 +264,38 @@ std::vector<uint8_t> WithEmptyFirstFrame(const std::vector<uint8_t>& clip)
             AppendPage(&bytes, page);
         }
     };
-    ForEachClipPacket(clip, [&](ogg_packet& packet) {
-        if (count == 3) {
-            ogg_packet empty{packet.packet, 0, 0, 0, 0, count++};
-            ogg_stream_packetin(&out, &empty);
-        }
-        packet.packetno = count++;
+    for (size_t i = 0; i < packets.size(); ++i) {
+        ogg_packet packet{packets[i].data(), static_cast<long>(packets[i].size()), i == 0, i + 1 == packets.size(), 0,
+                          static_cast<ogg_int64_t>(i)};
         ogg_stream_packetin(&out, &packet);
-        if (count <= 3) {
+        if (i < 3) {
             flush();
         }
-    });
+    }
     flush();
     ogg_stream_clear(&out);
     return bytes;
+}
+
+// An empty packet (a repeated frame) ahead of the clip's first frame.
+std::vector<uint8_t> WithEmptyFirstFrame(const std::vector<uint8_t>& clip)
+{
+    return WithPackets(clip, [](std::vector<std::vector<uint8_t>>* p) { p->insert(p->begin() + 3, std::vector<uint8_t>{}); });
+}
+
+// A clip cut after its first key frame: the frame it starts with is predicted from nothing.
+// After each wrap (and a skip back to it) frame 0 is decoded from the same nothing as after
+// opening, not from the frame before the wrap.
+TEST_F(OggVideoTest, AClipStartingWithoutAKeyFrameWrapsToTheSameFrames)
+{
+    const std::vector<uint8_t> clip =
+        WithPackets(*s_clip, [](std::vector<std::vector<uint8_t>>* p) { p->erase(p->begin() + 3); });
+    const std::vector<std::vector<uint8_t>> reference = ReferenceFrames(clip);
+    ASSERT_EQ(reference.size(), static_cast<size_t>(ClipShape{}.frames - 1));
+    OggVideoDecoder* d = OpenOggVideoDecoder(clip.data(), static_cast<uint32_t>(clip.size()));
+    ASSERT_NE(d, nullptr);
+    WalkFramesAgainst(d, reference);
+    CloseOggVideoDecoder(d);
 }
 
 TEST_F(OggVideoTest, NoPictureBeforeTheFirstDecodedOne)

@@ -199,6 +199,27 @@ TEST(SoundConverter, MemoryReadsRefillTheWorkBufferAndEndOnce)
     EXPECT_EQ(ReadConverter(&c, out.data(), 1), -1);
 }
 
+// Reads in pieces of any size, across the work buffer's blocks, hand out the data in order.
+TEST(SoundConverter, MemoryReadsInPiecesOfAnySizeGiveTheDataInOrder)
+{
+    const std::vector<uint8_t> data = Pattern(10000, 5);
+    for (int32_t piece : {1, 7, 1000, 4095, 4097, 9999}) {
+        SoundConverter c;
+        MemoryConverter(&c, data, kSmallFormat, 4096);
+        std::vector<uint8_t> got;
+        std::vector<uint8_t> buffer(static_cast<size_t>(piece));
+        for (int32_t n; (n = ReadConverter(&c, buffer.data(), piece)) > 0;) {
+            got.insert(got.end(), buffer.begin(), buffer.begin() + n);
+        }
+        EXPECT_EQ(got, data) << piece;
+        // Halfway into a block and on from there.
+        SeekConverter(&c, 5000);
+        EXPECT_EQ(ReadConverter(&c, buffer.data(), 1), 1);
+        EXPECT_EQ(buffer[0], data[5000]) << piece;
+        ReleaseConverter(&c);
+    }
+}
+
 // A PCM stream shorter than the size its header states ends where its bytes end: before,
 // each refill handed out the work buffer again and the data never ended.
 TEST(SoundConverter, PcmStreamShorterThanItsStatedSizeEndsWithItsBytes)
@@ -270,6 +291,52 @@ std::vector<uint8_t> Wave(uint16_t tag, uint16_t channels, uint16_t bits, const 
     return w;
 }
 
+// Seeks far out, through both kinds of plain PCM (16-bit stereo, 4 bytes a frame): byte
+// positions that do not fit 32 bits are formed wide, a frame past the data is refused and the
+// converter stays where it was, and a frame before the data reads from its first byte.
+TEST(SoundConverter, FarSeeksAreFormedWideAndStayInsideTheData)
+{
+    constexpr WaveFormat kStereo16{1, 2, 22050, 88200, 4, 16, 0};
+    const std::vector<uint8_t> wave = Wave(1, 2, 16, {}, 4000, 4000);
+    const std::vector<uint8_t> data(wave.begin() + 44, wave.end());
+    for (const bool stream : {false, true}) {
+        SCOPED_TRACE(stream ? "PCM from a stream" : "PCM in memory");
+        SoundConverter c;
+        if (stream) {
+            ConverterOverBytes(&c, wave.data(), wave.size());
+            ASSERT_EQ(OpenWaveConverter(&c, 1024), 0);
+        } else {
+            MemoryConverter(&c, data, kStereo16, 1024);
+        }
+        uint8_t out[8];
+        auto readsFrom = [&](size_t at) {
+            return ReadConverter(&c, out, 8) == 8 && std::equal(out, out + 8, data.begin() + static_cast<ptrdiff_t>(at));
+        };
+        ASSERT_TRUE(readsFrom(0));
+        EXPECT_EQ(SeekConverter(&c, 1 << 29), -1) << "2^31 bytes in: past the data";
+        EXPECT_TRUE(readsFrom(8)) << "a refused seek leaves the converter where it was";
+        EXPECT_EQ(SeekConverter(&c, 1001), -1) << "one frame past the end";
+        EXPECT_EQ(SeekConverter(&c, 1000), 0);
+        EXPECT_EQ(ReadConverter(&c, out, 8), 0) << "at the end";
+        EXPECT_EQ(SeekConverter(&c, -((1 << 29) - 1)), 0);
+        EXPECT_TRUE(readsFrom(0)) << "a frame before the data reads from its first byte";
+        EXPECT_EQ(SeekConverter(&c, 8), 0);
+        EXPECT_TRUE(readsFrom(32));
+        EXPECT_EQ(SeekConverter(&c, 100), 0);
+        EXPECT_EQ(SeekConverter(&c, -5), 0);
+        EXPECT_TRUE(readsFrom(0));
+        // A position counted past 2^31 bytes (a long stream) wraps as 32-bit unsigned.
+        c.position = INT32_MAX - 3;
+        EXPECT_TRUE(readsFrom(8));
+        EXPECT_EQ(c.position, INT32_MIN + 4);
+        const StreamHandle handle = c.streamHandle;
+        ReleaseConverter(&c);
+        if (stream) {
+            CloseMemoryStream(handle);
+        }
+    }
+}
+
 TEST(WaveConverter, ThePcmOfAWaveFileOrARefusalWithItsLogLine)
 {
     const std::vector<uint8_t> list{'L', 'I', 'S', 'T', 3, 0, 0, 0, 'a', 'b', 'c', 0};
@@ -281,10 +348,14 @@ TEST(WaveConverter, ThePcmOfAWaveFileOrARefusalWithItsLogLine)
         int32_t result;
         int32_t dataStart;
         int32_t dataSize;
+        int32_t delivered = dataSize;  // whole frames of the bytes present
+        int32_t workSize = 64;
     } cases[] = {
         {"stereo 16", Wave(1, 2, 16, {}, 400, 400), 0, 44, 400},
         {"odd chunk padded, 18-byte format", Wave(1, 1, 8, list, 301, 301, 18), 0, 58, 301},
         {"stated size is cut to whole frames", Wave(1, 2, 16, {}, 402, 402), 0, 44, 400},
+        {"data cut inside a frame", Wave(1, 2, 16, {}, 400, 398), 0, 44, 400, 396},
+        {"cut inside a frame, work buffer not whole frames", Wave(1, 2, 16, {}, 200, 98), 0, 44, 200, 96, 97},
         {"format chunk too short", Wave(1, 2, 16, {}, 400, 400, 14), -1, 0, 0},
         {"no channels", Wave(1, 0, 16, {}, 400, 400), -1, 0, 0},
         {"compressed", Wave(0x11, 1, 4, {}, 400, 400, 16, 256), -1, 0, 0},
@@ -297,13 +368,17 @@ TEST(WaveConverter, ThePcmOfAWaveFileOrARefusalWithItsLogLine)
         LogCapture log;
         SoundConverter conv;
         ConverterOverBytes(&conv, c.bytes.data(), c.bytes.size());
-        ASSERT_EQ(OpenWaveConverter(&conv, 64), c.result) << c.name;
+        ASSERT_EQ(OpenWaveConverter(&conv, c.workSize), c.result) << c.name;
         if (c.result == 0) {
             EXPECT_EQ(conv.dataStart, c.dataStart) << c.name;
             EXPECT_EQ(conv.dataSize, c.dataSize) << c.name;
             std::vector<uint8_t> out(1000);
-            ASSERT_EQ(ReadConverter(&conv, out.data(), 1000), c.dataSize) << c.name;
-            EXPECT_TRUE(std::equal(out.begin(), out.begin() + c.dataSize, c.bytes.begin() + c.dataStart)) << c.name;
+            ASSERT_EQ(ReadConverter(&conv, out.data(), 1000), c.delivered) << c.name;
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + c.delivered, c.bytes.begin() + c.dataStart)) << c.name;
+            // Again from the start: the same whole frames, not shifted by the cut.
+            SeekConverter(&conv, 0);
+            ASSERT_EQ(ReadConverter(&conv, out.data(), 1000), c.delivered) << c.name;
+            EXPECT_TRUE(std::equal(out.begin(), out.begin() + c.delivered, c.bytes.begin() + c.dataStart)) << c.name;
             ReleaseConverter(&conv);
         } else {
             EXPECT_EQ(log.texts.size(), 1u) << c.name;

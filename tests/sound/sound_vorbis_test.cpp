@@ -74,6 +74,23 @@ TEST_F(VorbisConverterTest, ReadsAfterSeeksMatchAStraightDecode)
     }
 }
 
+// A frame past the stream's end is refused and the converter reads on from where it was;
+// its byte position (2^31 - 16 for this mono frame) is never formed to overflow on a read.
+TEST_F(VorbisConverterTest, AFramePastTheEndIsRefused)
+{
+    const std::vector<uint8_t> ogg = EncodeVorbisTone(1, 11025, 11025, 0.3f);
+    SoundConverter c;
+    ASSERT_EQ(Open(&c, ogg), 0);
+    std::vector<uint8_t> got(2000);
+    ASSERT_EQ(ReadConverter(&c, got.data(), 1000), 1000);
+    EXPECT_EQ(SeekConverter(&c, (1 << 30) - 8), -1);
+    EXPECT_EQ(SeekConverter(&c, 11026), -1) << "one frame past the end";
+    EXPECT_EQ(ReadConverter(&c, got.data() + 1000, 1000), 1000);
+    EXPECT_EQ(got, StraightVorbisDecode(ogg, 0, 2000));
+    EXPECT_EQ(c.position, 2000);
+    Close(&c);
+}
+
 TEST_F(VorbisConverterTest, BytesThatAreNotOggVorbisAreRefusedWithALogLine)
 {
     const std::vector<uint8_t> ogg = EncodeVorbisTone(2, 22050, 22050, 0.3f);
