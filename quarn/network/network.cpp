@@ -510,20 +510,27 @@ int32_t ShutDownNetwork()
     }
     AppendLog(L"ネットワーク関連の終了処理を行います \n");
     HandleTable* table = NetworkTable();
-    for (int32_t slot = 0; slot <= kNetworkListenSlot; ++slot) {
-        const int32_t handle = HandleOfSlot(table, slot);
-        if (handle < 0) {
-            continue;
-        }
-        auto* r = static_cast<NetworkHandleRecord*>(table->slots[slot].record);
-        if (r->kind != 0) {
-            DeleteDatagramHandle(handle);
-        } else if (DrainAndCloseConnection(handle) != 0) {
-            // A record that was already marked dead still owns its socket and memory.
-            Os()->closeSocket(r->socket);
-            FreeRingBuffer(&r->receiveRing);
-            FreeRingBuffer(&r->sendRing);
-            ReleaseConnection(r, handle);
+    // A drain pumps messages, and an accept among them takes the first free slot, which may
+    // lie behind the walk: so walk again until a walk finds nothing. The listener goes at the
+    // end of the first walk, and with it every later accept.
+    for (bool found = true; found;) {
+        found = false;
+        for (int32_t slot = 0; slot <= kNetworkListenSlot; ++slot) {
+            const int32_t handle = HandleOfSlot(table, slot);
+            if (handle < 0) {
+                continue;
+            }
+            found = true;
+            auto* r = static_cast<NetworkHandleRecord*>(table->slots[slot].record);
+            if (r->kind != 0) {
+                DeleteDatagramHandle(handle);
+            } else if (DrainAndCloseConnection(handle) != 0) {
+                // A record that was already marked dead still owns its socket and memory.
+                Os()->closeSocket(r->socket);
+                FreeRingBuffer(&r->receiveRing);
+                FreeRingBuffer(&r->sendRing);
+                ReleaseConnection(r, handle);
+            }
         }
     }
     if (g_network.window != nullptr) {

@@ -385,4 +385,25 @@ TEST_F(ConnectionTest, TheClosingWalkSurvivesRecordsClosedUnderIt)
     EXPECT_EQ(NetworkTable()->liveCount, 1);
 }
 
+// Shut-down's drains pump messages; a connection accepted among them takes the first free
+// slot, which the walk has passed. Shut-down closes it too.
+TEST_F(ConnectionTest, ShutDownClosesAConnectionAcceptedDuringItsWalk)
+{
+    NetworkHandleRecord* first = Accept();
+    uintptr_t peer = 0;
+    Accept(&peer);
+    ASSERT_EQ(DrainAndCloseConnection(first->node.handle), 0);  // slot 0 is free again
+    uintptr_t late = 0;
+    net.script.push_back([&] {  // the pump of the first drain, in slot 1
+        late = net.Connect();
+        ASSERT_EQ(DispatchSocketEvent(kNetworkEventAccept, kListener), 1);
+        EXPECT_EQ(HandleSlotOf(g_network.head.next->handle), 0);
+    });
+    EXPECT_EQ(ShutDownNetwork(), 0);
+    EXPECT_EQ(NetworkTable()->liveCount, 0);
+    EXPECT_TRUE(net.sockets[peer].closed);
+    EXPECT_TRUE(net.sockets[late].closed);
+    EXPECT_TRUE(net.sockets[kListener].closed);
+}
+
 }  // namespace
