@@ -117,7 +117,7 @@ void MarkPeerClosed(NetworkHandleRecord* r)
 // What one receive takes between frames: the length word and what follows it, copied to the
 // ring from here. Small frames that came together then cost one receive for all of them, and
 // a frame's start one receive rather than three.
-constexpr int32_t kStagedBytes = 4096;
+constexpr uint32_t kStagedBytes = 4096;
 
 uint32_t Smaller(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
@@ -150,13 +150,16 @@ void StartEmptyRingAtItsBeginning(RingBuffer* ring)
     }
 }
 
-// Room in the ring for the frame's next bytes, at most one step ahead of what has arrived, so
-// that a length word alone cannot make the library reserve what its peer never sends. 0, or
+// Room in the ring for the frame's next bytes: as much as has arrived of it, at least what a
+// receive takes at a frame's start and at most a step, so that a length word alone cannot make
+// the library reserve what its peer never sends, not even over thousands of connections. 0, or
 // -1 when the ring cannot grow (the connection is then in error).
 int32_t MakeFrameRoom(NetworkHandleRecord* r)
 {
     StartEmptyRingAtItsBeginning(&r->receiveRing);
-    if (ReserveRingBuffer(&r->receiveRing, static_cast<int32_t>(Smaller(r->receiveLeft, kNetworkReceiveStep))) == 0) {
+    const uint32_t arrived = r->receiveFrameLength - r->receiveLeft;
+    const uint32_t ahead = arrived < kStagedBytes ? kStagedBytes : Smaller(arrived, kNetworkReceiveStep);
+    if (ReserveRingBuffer(&r->receiveRing, static_cast<int32_t>(Smaller(r->receiveLeft, ahead))) == 0) {
         return 0;
     }
     AppendLogFormat(L"受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)",
@@ -199,7 +202,7 @@ int32_t ReceiveFrameStarts(NetworkHandleRecord* r)
     uint8_t stage[kStagedBytes];
     const uint32_t kept = r->partialWordBytes;
     CopyBytes(stage, r->partialWord, kept);
-    const int want = kStagedBytes - static_cast<int>(kept);
+    const int want = static_cast<int>(kStagedBytes - kept);
     const int got = Os()->receive(r->socket, stage + kept, want);
     if (got <= 0) {
         if (got == 0) {
@@ -227,7 +230,7 @@ int32_t ReceiveFrameStarts(NetworkHandleRecord* r)
             r->partialWordBytes = 0;
             return -1;
         }
-        // The room is a step or the whole frame, and the stage is smaller than a step.
+        // The room at a frame's start holds what one receive takes, or the whole frame.
         const uint32_t take = Smaller(length, total - at);
         RingBuffer& ring = r->receiveRing;
         NormalizeRingBufferPositions(&ring);
@@ -370,7 +373,7 @@ int32_t SendSocket(int32_t handle)
             r->sendFrameLeft = static_cast<uint32_t>(ring.held);
             // A small frame goes with its length word in one send, copied together here.
             uint8_t stage[kStagedBytes];
-            const int32_t payload = ring.held <= kStagedBytes - 4 ? ring.held : 0;
+            const int32_t payload = ring.held <= static_cast<int32_t>(kStagedBytes) - 4 ? ring.held : 0;
             PutLittleEndian(stage, r->sendFrameLeft);
             if (payload != 0) {
                 ReadRingBuffer(&ring, stage + 4, payload, 1);

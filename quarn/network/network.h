@@ -17,8 +17,7 @@ constexpr uint32_t kSocketEventMessage = 0x0400 + 0x105;  // WM_USER + 0x105
 constexpr uint32_t kMaxNetworkFrameBytes = 64u << 20;
 
 // A frame's room in the receive ring grows with what has arrived of it, at most this much
-// ahead of its bytes: a length word alone reserves no more than this. Frames up to this size
-// get their whole room at once, as they always did.
+// ahead of its bytes; a length word alone reserves a few KB.
 constexpr uint32_t kNetworkReceiveStep = 64u << 10;
 
 // The payload bytes of incomplete frames, over all connections, that the library holds at
