@@ -75,7 +75,7 @@ void PutLittleEndian(uint8_t* out, uint32_t value)
     }
 }
 
-int ReceivePiece(uintptr_t s, uint8_t* at, int bytes) { return Os()->receive(s, at, bytes, 0); }
+int ReceivePiece(uintptr_t s, uint8_t* at, int bytes) { return Os()->receive(s, at, bytes); }
 
 int SendPiece(uintptr_t s, uint8_t* at, int bytes) { return Os()->send(s, at, bytes); }
 
@@ -114,34 +114,163 @@ void MarkPeerClosed(NetworkHandleRecord* r)
     r->closeFlag = 1;
 }
 
-// Takes the next length word off the socket into the record. 1 when a frame has started,
-// 0 when the whole word is not there yet, -1 when the frame is refused (the record is then
-// in error).
-int32_t StartReceivedFrame(NetworkHandleRecord* r)
+// What one receive takes between frames: the length word and what follows it, copied to the
+// ring from here. Small frames that came together then cost one receive for all of them, and
+// a frame's start one receive rather than three.
+constexpr uint32_t kStagedBytes = 4096;
+
+uint32_t Smaller(uint32_t a, uint32_t b) { return a < b ? a : b; }
+
+uint32_t ArrivedOfFrame(const NetworkHandleRecord* r)
 {
-    uint8_t word[4];
-    const int there = Os()->receive(r->socket, word, 4, 1);
-    if (there == 0) {
-        MarkPeerClosed(r);  // an orderly close, whether or not its event comes
+    return r->receiveLeft != 0 ? r->receiveFrameLength - r->receiveLeft : 0;
+}
+
+// Takes the incomplete frame's bytes out of the ring and out of the total held for
+// incomplete frames.
+void DropIncompleteFrame(NetworkHandleRecord* r)
+{
+    const uint32_t arrived = ArrivedOfFrame(r);
+    g_network.incompleteBytes -= arrived;
+    RingBuffer& ring = r->receiveRing;
+    if (arrived != 0) {
+        ring.held -= static_cast<int32_t>(arrived);
+        ring.writePos = static_cast<int32_t>((int64_t{ring.writePos} + ring.size - arrived) % ring.size);
     }
-    if (there < 4 || Os()->receive(r->socket, word, 4, 0) < 4) {
+    r->receiveLeft = 0;
+}
+
+// An empty ring's positions go back to its start, so that a frame that fits in it is moved
+// in one piece rather than two cut at its end.
+void StartEmptyRingAtItsBeginning(RingBuffer* ring)
+{
+    if (ring->held == 0) {
+        ring->readPos = 0;
+        ring->writePos = 0;
+    }
+}
+
+// Room in the ring for the frame's next bytes: as much as has arrived of it, at least what a
+// receive takes at a frame's start and at most a step, so that a length word alone cannot make
+// the library reserve what its peer never sends, not even over thousands of connections. 0, or
+// -1 when the ring cannot grow (the connection is then in error).
+int32_t MakeFrameRoom(NetworkHandleRecord* r)
+{
+    StartEmptyRingAtItsBeginning(&r->receiveRing);
+    const uint32_t arrived = r->receiveFrameLength - r->receiveLeft;
+    const uint32_t ahead = arrived < kStagedBytes ? kStagedBytes : Smaller(arrived, kNetworkReceiveStep);
+    if (ReserveRingBuffer(&r->receiveRing, static_cast<int32_t>(Smaller(r->receiveLeft, ahead))) == 0) {
         return 0;
     }
-    const uint32_t length = ReadLe32(word);
-    r->receiveFrameLength = length;
-    if (length > kMaxNetworkFrameBytes) {
-        AppendLogFormat(L"受信データのサイズが上限を超えています(データサイズ %u byte)", length);
-        r->error = 1;
+    AppendLogFormat(L"受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)",
+                    static_cast<int>(r->receiveFrameLength));
+    DropIncompleteFrame(r);
+    r->error = 1;
+    return -1;
+}
+
+// count bytes of the current frame have landed at the ring's write position. 0, or -1 when
+// they take the bytes of incomplete frames past their cap: this connection is then in error
+// and its incomplete frame dropped, and no other connection is touched.
+int32_t TakeFrameBytes(NetworkHandleRecord* r, uint32_t count)
+{
+    r->receiveRing.held += static_cast<int32_t>(count);
+    r->receiveLeft -= count;
+    if (r->receiveLeft == 0) {
+        g_network.incompleteBytes -= r->receiveFrameLength - count;
+        r->readableBytes += r->receiveFrameLength;
+        return 0;
+    }
+    g_network.incompleteBytes += count;
+    if (g_network.incompleteBytes <= kMaxIncompleteNetworkBytes) {
+        return 0;
+    }
+    AppendLogFormat(L"受信途中のデータの合計が上限(%llu byte)を超えたので接続を閉じます(データサイズ %u byte)",
+                    static_cast<unsigned long long>(kMaxIncompleteNetworkBytes), r->receiveFrameLength);
+    DropIncompleteFrame(r);
+    r->error = 1;
+    return -1;
+}
+
+// Between frames: one receive takes the next length word (after the bytes of it kept from
+// before) and what follows it; every frame that came whole goes to the ring, and of the last
+// frame the part that came. 1 when more may wait: the receive filled what it asked for, or it
+// ended between frames, where the next receive also finds a peer that has closed. 0 when the
+// socket gave all it had; -1 when a frame was refused (the record is then in error).
+int32_t ReceiveFrameStarts(NetworkHandleRecord* r)
+{
+    uint8_t stage[kStagedBytes];
+    const uint32_t kept = r->partialWordBytes;
+    CopyBytes(stage, r->partialWord, kept);
+    const int want = static_cast<int>(kStagedBytes - kept);
+    const int got = Os()->receive(r->socket, stage + kept, want);
+    if (got <= 0) {
+        if (got == 0) {
+            MarkPeerClosed(r);  // an orderly close, whether or not its event comes
+        }
+        return 0;
+    }
+    const uint32_t total = kept + static_cast<uint32_t>(got);
+    uint32_t at = 0;
+    while (r->receiveLeft == 0 && total - at >= 4) {
+        const uint32_t length = ReadLe32(stage + at);
+        at += 4;
+        r->receiveFrameLength = length;
+        if (length > kMaxNetworkFrameBytes) {
+            AppendLogFormat(L"受信データのサイズが上限を超えています(データサイズ %u byte)", length);
+            r->partialWordBytes = 0;
+            r->error = 1;
+            return -1;
+        }
+        r->receiveLeft = length;
+        if (length == 0) {
+            continue;  // an empty frame: nothing to hold, nothing readable added
+        }
+        if (MakeFrameRoom(r) != 0) {
+            r->partialWordBytes = 0;
+            return -1;
+        }
+        // The room at a frame's start holds what one receive takes, or the whole frame.
+        const uint32_t take = Smaller(length, total - at);
+        RingBuffer& ring = r->receiveRing;
+        NormalizeRingBufferPositions(&ring);
+        const uint32_t first = Smaller(take, static_cast<uint32_t>(ring.size - ring.writePos));
+        CopyBytes(ring.data + ring.writePos, stage + at, first);
+        CopyBytes(ring.data, stage + at + first, take - first);
+        ring.writePos = static_cast<int32_t>((int64_t{ring.writePos} + take) % ring.size);
+        at += take;
+        if (TakeFrameBytes(r, take) != 0) {
+            r->partialWordBytes = 0;
+            return -1;
+        }
+    }
+    r->partialWordBytes = total - at;  // below 4: a frame that came in part took the rest
+    CopyBytes(r->partialWord, stage + at, r->partialWordBytes);
+    return r->receiveLeft == 0 || got == want ? 1 : 0;
+}
+
+// Inside a frame: its next bytes straight from the socket into the ring, as many as the
+// ring has room for. 1 when they filled that room, so that more may wait; 0 when the socket
+// gave all it had; -1 when the frame was refused (the record is then in error).
+int32_t ReceiveFrameRest(NetworkHandleRecord* r)
+{
+    if (MakeFrameRoom(r) != 0) {
         return -1;
     }
-    if (ReserveRingBuffer(&r->receiveRing, static_cast<int32_t>(length)) != 0) {
-        AppendLogFormat(L"受信データを保存するリングバッファのリサイズに失敗しました(データサイズ %d byte)",
-                        static_cast<int>(length));
-        r->error = 1;
+    RingBuffer& ring = r->receiveRing;
+    NormalizeRingBufferPositions(&ring);
+    const int32_t want = static_cast<int32_t>(Smaller(r->receiveLeft, static_cast<uint32_t>(ring.size - ring.held)));
+    const int32_t count = MoveThroughRing(r->socket, &ring, &ring.writePos, want, ReceivePiece);
+    if (count <= 0) {
+        if (count == 0) {
+            MarkPeerClosed(r);
+        }
+        return 0;
+    }
+    if (TakeFrameBytes(r, static_cast<uint32_t>(count)) != 0) {
         return -1;
     }
-    r->receiveLeft = length;
-    return 1;
+    return count == want ? 1 : 0;
 }
 }  // namespace
 
@@ -175,34 +304,19 @@ int32_t RecvSocket(int32_t handle)
     // this call pumps is refused above: so read on until the socket has no more for us.
     for (;;) {
         r->readAgain = 0;
-        bool more = false;
+        int32_t more = 1;
         if (r->receiveLeft == 0) {
-            const int32_t started = StartReceivedFrame(r);
-            if (started < 0) {
-                result = -1;
-                break;
-            }
-            more = started == 1;
+            more = ReceiveFrameStarts(r);
         }
-        if (r->receiveLeft != 0 || more) {
-            RingBuffer& ring = r->receiveRing;
-            NormalizeRingBufferPositions(&ring);
-            const int32_t count =
-                MoveThroughRing(r->socket, &ring, &ring.writePos, static_cast<int32_t>(r->receiveLeft), ReceivePiece);
-            if (count > 0) {
-                ring.held += count;
-                r->receiveLeft -= static_cast<uint32_t>(count);
-            } else if (count == 0 && r->receiveLeft != 0) {
-                MarkPeerClosed(r);
-            }
-            // A frame that stays incomplete means the socket gave all it had.
-            more = r->receiveLeft == 0;
-            if (more) {
-                r->readableBytes += r->receiveFrameLength;
-            }
+        if (more == 1 && r->receiveLeft != 0) {
+            more = ReceiveFrameRest(r);
+        }
+        if (more < 0) {
+            result = -1;
+            break;
         }
         PumpNetworkMessages(0);
-        if (r->valid == 0 || r->error == 1 || (!more && r->readAgain == 0)) {
+        if (r->valid == 0 || r->error == 1 || (more == 0 && r->readAgain == 0)) {
             break;
         }
     }
@@ -251,10 +365,20 @@ int32_t SendSocket(int32_t handle)
                 continue;
             }
         }
+        RingBuffer& ring = r->sendRing;
+        NormalizeRingBufferPositions(&ring);
+        int32_t count = 0;
+        bool staged = false;  // the frame went with its length word in one send
         if (r->sendFrameLeft == 0) {
-            r->sendFrameLeft = static_cast<uint32_t>(r->sendRing.held);
-            PutLittleEndian(word, r->sendFrameLeft);
-            const int went = Os()->send(s, word, 4);
+            r->sendFrameLeft = static_cast<uint32_t>(ring.held);
+            // A small frame goes with its length word in one send, copied together here.
+            uint8_t stage[kStagedBytes];
+            const int32_t payload = ring.held <= static_cast<int32_t>(kStagedBytes) - 4 ? ring.held : 0;
+            PutLittleEndian(stage, r->sendFrameLeft);
+            if (payload != 0) {
+                ReadRingBuffer(&ring, stage + 4, payload, 1);
+            }
+            const int went = Os()->send(s, stage, 4 + payload);
             if (went < 0) {
                 r->sendFrameLeft = 0;
                 break;
@@ -266,18 +390,21 @@ int32_t SendSocket(int32_t handle)
                 }
                 continue;
             }
+            count = went - 4;
+            staged = payload != 0;
+            ring.readPos = static_cast<int32_t>((int64_t{ring.readPos} + count) % ring.size);
         }
-        RingBuffer& ring = r->sendRing;
-        NormalizeRingBufferPositions(&ring);
-        const int32_t count =
-            MoveThroughRing(s, &ring, &ring.readPos, static_cast<int32_t>(r->sendFrameLeft), SendPiece);
-        if (count < 0) {
-            break;
+        if (!staged) {
+            count = MoveThroughRing(s, &ring, &ring.readPos, static_cast<int32_t>(r->sendFrameLeft), SendPiece);
+            if (count < 0) {
+                break;
+            }
         }
         ring.held -= count;
         r->sendFrameLeft -= static_cast<uint32_t>(count);
+        StartEmptyRingAtItsBeginning(&ring);
         PumpNetworkMessages(0);
-        if (r->valid == 0 || count == 0 || ring.held == 0) {
+        if (r->valid == 0 || (count == 0 && !staged) || ring.held == 0) {
             break;
         }
     }
@@ -382,6 +509,7 @@ int32_t DrainAndCloseConnection(int32_t handle)
     Os()->selectEvents(r->socket, g_network.window, 0, 0);
     Os()->closeSocket(r->socket);
     r->socket = 0;
+    DropIncompleteFrame(r);
     FreeRingBuffer(&r->receiveRing);
     FreeRingBuffer(&r->sendRing);
     r->valid = 0;
@@ -510,20 +638,27 @@ int32_t ShutDownNetwork()
     }
     AppendLog(L"ネットワーク関連の終了処理を行います \n");
     HandleTable* table = NetworkTable();
-    for (int32_t slot = 0; slot <= kNetworkListenSlot; ++slot) {
-        const int32_t handle = HandleOfSlot(table, slot);
-        if (handle < 0) {
-            continue;
-        }
-        auto* r = static_cast<NetworkHandleRecord*>(table->slots[slot].record);
-        if (r->kind != 0) {
-            DeleteDatagramHandle(handle);
-        } else if (DrainAndCloseConnection(handle) != 0) {
-            // A record that was already marked dead still owns its socket and memory.
-            Os()->closeSocket(r->socket);
-            FreeRingBuffer(&r->receiveRing);
-            FreeRingBuffer(&r->sendRing);
-            ReleaseConnection(r, handle);
+    // A drain pumps messages, and an accept among them takes the first free slot, which may
+    // lie behind the walk: so walk again until a walk finds nothing. The listener goes at the
+    // end of the first walk, and with it every later accept.
+    for (bool found = true; found;) {
+        found = false;
+        for (int32_t slot = 0; slot <= kNetworkListenSlot; ++slot) {
+            const int32_t handle = HandleOfSlot(table, slot);
+            if (handle < 0) {
+                continue;
+            }
+            found = true;
+            auto* r = static_cast<NetworkHandleRecord*>(table->slots[slot].record);
+            if (r->kind != 0) {
+                DeleteDatagramHandle(handle);
+            } else if (DrainAndCloseConnection(handle) != 0) {
+                // A record that was already marked dead still owns its socket and memory.
+                Os()->closeSocket(r->socket);
+                FreeRingBuffer(&r->receiveRing);
+                FreeRingBuffer(&r->sendRing);
+                ReleaseConnection(r, handle);
+            }
         }
     }
     if (g_network.window != nullptr) {

@@ -16,6 +16,15 @@ constexpr uint32_t kSocketEventMessage = 0x0400 + 0x105;  // WM_USER + 0x105
 // address space of the process.
 constexpr uint32_t kMaxNetworkFrameBytes = 64u << 20;
 
+// A frame's room in the receive ring grows with what has arrived of it, at most this much
+// ahead of its bytes; a length word alone reserves a few KB.
+constexpr uint32_t kNetworkReceiveStep = 64u << 10;
+
+// The payload bytes of incomplete frames, over all connections, that the library holds at
+// most. The connection whose bytes take the total past it is closed as an error of its own.
+// Twice the longest frame: one peer's largest frame always fits beside another's.
+constexpr uint64_t kMaxIncompleteNetworkBytes = uint64_t{2} * kMaxNetworkFrameBytes;
+
 struct NetworkHandleRecord {
     int32_t kind;       // 0 stream connection; other values carry only the two ready flags
     int32_t valid;
@@ -29,6 +38,9 @@ struct NetworkHandleRecord {
     int32_t check;
     uintptr_t socket;
     uint32_t receiveLeft;
+    // The bytes of a length word that came without the rest of it.
+    uint8_t partialWord[4];
+    uint32_t partialWordBytes;
     RingBuffer receiveRing;
     uint32_t receiveFrameLength;
     uint32_t readableBytes;
@@ -63,6 +75,8 @@ struct NetworkState {
     // An accept was refused at a full table. WinSock posts the next accept event only after
     // an accept, so the refused peer waits for the closing pump to free a slot and take it.
     uint32_t acceptRefused;
+    // Payload bytes of incomplete frames held over all connections.
+    uint64_t incompleteBytes;
 };
 extern NetworkState g_network;
 HandleTable* NetworkTable();

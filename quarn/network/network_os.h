@@ -20,9 +20,8 @@ enum : uint32_t {
 constexpr uintptr_t kNetworkNoSocket = ~static_cast<uintptr_t>(0);
 
 struct NetworkOsApi {
-    // Bytes received (peek 1 leaves them on the socket), 0 once the peer has closed, -1 on an
-    // error, would-block included.
-    int (*receive)(uintptr_t socket, uint8_t* at, int bytes, int peek);
+    // Bytes received, 0 once the peer has closed, -1 on an error, would-block included.
+    int (*receive)(uintptr_t socket, uint8_t* at, int bytes);
     // Bytes sent, or -1 on an error, would-block included.
     int (*send)(uintptr_t socket, const uint8_t* at, int bytes);
     int (*closeSocket)(uintptr_t socket);

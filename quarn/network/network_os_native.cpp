@@ -6,7 +6,7 @@
 
 namespace {
 
-int Receive(uintptr_t, uint8_t*, int, int) { return -1; }
+int Receive(uintptr_t, uint8_t*, int) { return -1; }
 int Send(uintptr_t, const uint8_t*, int) { return -1; }
 int CloseSocket(uintptr_t) { return -1; }
 uintptr_t Accept(uintptr_t, uint8_t*, uint32_t*) { return kNetworkNoSocket; }

@@ -6,9 +6,9 @@
 
 namespace {
 
-int Receive(uintptr_t socket, uint8_t* at, int bytes, int peek)
+int Receive(uintptr_t socket, uint8_t* at, int bytes)
 {
-    return recv(static_cast<SOCKET>(socket), reinterpret_cast<char*>(at), bytes, peek ? MSG_PEEK : 0);
+    return recv(static_cast<SOCKET>(socket), reinterpret_cast<char*>(at), bytes, 0);
 }
 
 int Send(uintptr_t socket, const uint8_t* at, int bytes)

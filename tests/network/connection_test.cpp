@@ -3,6 +3,7 @@
 // arrive during a receive and a closing walk whose drains close other records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -105,7 +106,14 @@ protected:
 
 TEST_F(ConnectionTest, FramesArriveInAnyPiecesAndEachEventTakesAllThatIsThere)
 {
-    const std::vector<std::string> payloads = {"abc", "", "defg", std::string(700, 'x'), "", "hij"};
+    // Frames beside one another, one longer than a receive takes at a frame's start and one
+    // longer than the room a frame is given at once.
+    std::string large(70000, '\0');
+    for (size_t i = 0; i < large.size(); ++i) {
+        large[i] = static_cast<char>(i * 13);
+    }
+    const std::vector<std::string> payloads = {"abc", "", "defg", std::string(700, 'x'), "", "hij",
+                                               std::string(5000, 'y'), large, "k"};
     std::string stream;
     std::string joined;
     for (const std::string& p : payloads) {
@@ -163,6 +171,33 @@ TEST_F(ConnectionTest, ShortWritesGoOnWhereTheyStopped)
     EXPECT_EQ(SendSocket(r->node.handle), 0);
     EXPECT_EQ(s.outgoing, Frame("hello") + Frame("XY"));
     EXPECT_EQ(r->sendRing.held, 0);
+}
+
+// A frame across the send ring's end whose second piece goes short: both pieces count, the
+// read position stands behind what went, and the rest follows once the peer takes bytes.
+TEST_F(ConnectionTest, ASecondPieceThatGoesShortCountsWhatWent)
+{
+    uintptr_t peer = 0;
+    NetworkHandleRecord* r = Accept(&peer);
+    FakeSocket& s = net.sockets[peer];
+    std::string payload(5000, '\0');  // longer than a frame that goes with its length word
+    for (size_t i = 0; i < payload.size(); ++i) {
+        payload[i] = static_cast<char>(i * 31);
+    }
+    ASSERT_EQ(ReserveRingBuffer(&r->sendRing, static_cast<int32_t>(payload.size())), 0);
+    RingBuffer& ring = r->sendRing;
+    ring.readPos = ring.size - 100;
+    ring.writePos = ring.readPos;
+    Queue(r, payload);
+    s.sendRoom = 4 + 100 + 10;  // the word, the piece at the ring's end and ten bytes more
+    EXPECT_EQ(SendSocket(r->node.handle), 0);
+    EXPECT_EQ(ring.readPos, 10);
+    EXPECT_EQ(ring.held, 4890);
+    EXPECT_EQ(r->sendFrameLeft, 4890u);
+    s.sendRoom = -1;
+    EXPECT_EQ(SendSocket(r->node.handle), 0);
+    EXPECT_EQ(s.outgoing, Frame(payload));
+    EXPECT_EQ(ring.held, 0);
 }
 
 // The peer's close frees the connection at the next closing pump: its slot, socket and rings.
@@ -256,7 +291,7 @@ TEST_F(ConnectionTest, HostileLengthWordsCloseOnlyTheirOwnConnection)
 }
 
 // A length at the cap is taken; the peer then goes away mid-frame. The close waits for no
-// more from it and frees everything, the 64 MB ring included.
+// more from it and frees everything.
 TEST_F(ConnectionTest, APeerThatSendsALengthAndLeavesIsClosedInBoundedTime)
 {
     uintptr_t peer = 0;
@@ -272,6 +307,82 @@ TEST_F(ConnectionTest, APeerThatSendsALengthAndLeavesIsClosedInBoundedTime)
     EXPECT_EQ(PumpNetworkMessages(1), 0);
     EXPECT_FALSE(Live(handle));
     EXPECT_LT(net.clock - clock, 100u) << "no wait for a frame whose peer has gone";
+}
+
+// Peers that announce the longest frame and send little of it: what the library holds for
+// them grows with what they sent, not with what they announced. A length word alone holds a
+// few KB (the table has room for 8,192 such peers); then the ring's own growth may leave room
+// for half of what it holds again, and the frame up to as much as has arrived ahead.
+TEST_F(ConnectionTest, MemoryForAFrameGrowsWithWhatArrived)
+{
+    std::vector<NetworkHandleRecord*> peers;
+    for (int i = 0; i < 8; ++i) {
+        peers.push_back(Accept());
+    }
+    const AllocatorTotals start = GetAllocatorTotals();
+    uint32_t arrived = 0;
+    bool first = true;
+    for (uint32_t piece : {0u, 1u, 3u, 70000u, 300000u}) {
+        SCOPED_TRACE(piece);
+        for (NetworkHandleRecord* r : peers) {
+            Deliver(r, (first ? LengthWord(kMaxNetworkFrameBytes) : "") + std::string(piece, 'p'));
+            EXPECT_EQ(Read(r), 1);
+        }
+        first = false;
+        arrived += piece;
+        for (NetworkHandleRecord* r : peers) {
+            EXPECT_EQ(r->receiveLeft, kMaxNetworkFrameBytes - arrived);
+            EXPECT_EQ(r->receiveRing.held, static_cast<int32_t>(arrived));
+        }
+        const int64_t bound = int64_t{8} * (int64_t{arrived} * 5 / 2 + 8192);
+        EXPECT_LE(GetAllocatorTotals().totalSize - start.totalSize, bound);
+    }
+    EXPECT_EQ(log, L"");
+}
+
+// The bytes of incomplete frames over all connections have one cap, twice the longest frame:
+// two peers each one byte short of the longest frame are within it; a third whose bytes take
+// the total past it loses its own connection with one line, and the other two finish.
+TEST_F(ConnectionTest, IncompleteFramesHaveOneCapOverAllConnections)
+{
+    NetworkHandleRecord* a = Accept();
+    NetworkHandleRecord* b = Accept();
+    const std::string chunk(1u << 20, 'c');
+    for (NetworkHandleRecord* r : {a, b}) {
+        Deliver(r, LengthWord(kMaxNetworkFrameBytes));
+        for (uint32_t sent = 0; sent < kMaxNetworkFrameBytes - 1; sent += static_cast<uint32_t>(chunk.size())) {
+            Deliver(r, chunk.substr(0, std::min<size_t>(chunk.size(), kMaxNetworkFrameBytes - 1 - sent)));
+            ASSERT_EQ(Read(r), 1);
+        }
+        ASSERT_EQ(r->receiveLeft, 1u);
+    }
+    EXPECT_EQ(log, L"");
+
+    uintptr_t peer = 0;
+    NetworkHandleRecord* c = Accept(&peer);
+    const int32_t handle = c->node.handle;
+    Deliver(c, Frame("whole") + LengthWord(10) + "abc");
+    EXPECT_EQ(RecvSocket(handle), -1);
+    EXPECT_EQ(log, L"受信途中のデータの合計が上限(134217728 byte)を超えたので接続を閉じます(データサイズ 10 byte)\n");
+    EXPECT_EQ(c->error, 1);
+    EXPECT_EQ(Held(c->receiveRing), "whole") << "the frame that came whole stays; the cut one goes";
+    EXPECT_EQ(PumpNetworkMessages(1), 0);
+    EXPECT_FALSE(Live(handle));
+    EXPECT_TRUE(net.sockets[peer].closed);
+
+    for (NetworkHandleRecord* r : {a, b}) {
+        Deliver(r, "!");
+        EXPECT_EQ(Read(r), 1);
+        EXPECT_EQ(r->readableBytes, kMaxNetworkFrameBytes);
+        EXPECT_EQ(r->receiveRing.data[(r->receiveRing.writePos + r->receiveRing.size - 1) % r->receiveRing.size], '!');
+    }
+    // With those complete, a new peer's frame in part is held again.
+    NetworkHandleRecord* d = Accept();
+    Deliver(d, LengthWord(10) + "abc");
+    EXPECT_EQ(Read(d), 1);
+    EXPECT_EQ(d->error, 0);
+    EXPECT_EQ(d->receiveLeft, 7u);
+    EXPECT_EQ(log, L"受信途中のデータの合計が上限(134217728 byte)を超えたので接続を閉じます(データサイズ 10 byte)\n");
 }
 
 // A connected peer that stops mid-frame is waited for a second at most, then closed.
@@ -383,6 +494,27 @@ TEST_F(ConnectionTest, TheClosingWalkSurvivesRecordsClosedUnderIt)
         EXPECT_FALSE(Live(handle));
     }
     EXPECT_EQ(NetworkTable()->liveCount, 1);
+}
+
+// Shut-down's drains pump messages; a connection accepted among them takes the first free
+// slot, which the walk has passed. Shut-down closes it too.
+TEST_F(ConnectionTest, ShutDownClosesAConnectionAcceptedDuringItsWalk)
+{
+    NetworkHandleRecord* first = Accept();
+    uintptr_t peer = 0;
+    Accept(&peer);
+    ASSERT_EQ(DrainAndCloseConnection(first->node.handle), 0);  // slot 0 is free again
+    uintptr_t late = 0;
+    net.script.push_back([&] {  // the pump of the first drain, in slot 1
+        late = net.Connect();
+        ASSERT_EQ(DispatchSocketEvent(kNetworkEventAccept, kListener), 1);
+        EXPECT_EQ(HandleSlotOf(g_network.head.next->handle), 0);
+    });
+    EXPECT_EQ(ShutDownNetwork(), 0);
+    EXPECT_EQ(NetworkTable()->liveCount, 0);
+    EXPECT_TRUE(net.sockets[peer].closed);
+    EXPECT_TRUE(net.sockets[late].closed);
+    EXPECT_TRUE(net.sockets[kListener].closed);
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ namespace {
 
 FakeNetwork* g_fake;
 
-int Receive(uintptr_t socket, uint8_t* at, int bytes, int peek)
+int Receive(uintptr_t socket, uint8_t* at, int bytes)
 {
     FakeSocket& s = g_fake->sockets[socket];
     if (s.incoming.empty()) {
@@ -14,9 +14,7 @@ int Receive(uintptr_t socket, uint8_t* at, int bytes, int peek)
     }
     const int n = std::min(bytes, static_cast<int>(s.incoming.size()));
     std::copy(s.incoming.begin(), s.incoming.begin() + n, at);
-    if (!peek) {
-        s.incoming.erase(0, static_cast<size_t>(n));
-    }
+    s.incoming.erase(0, static_cast<size_t>(n));
     return n;
 }
 

@@ -263,18 +263,20 @@ TEST_F(LoopbackNetworkTest, FrameWrapsOverTheEndOfTheReceiveRing)
     EXPECT_EQ(RecvSocket(handle), 0);
     const int32_t size = connection->receiveRing.size;
     ASSERT_GE(size, 1000);
-    // The application takes all but the last two bytes' room.
+    // The application takes all but one byte, which it leaves where only two bytes' room
+    // is left before the ring's end.
+    RingBuffer& ring = connection->receiveRing;
     std::string sink(static_cast<size_t>(size), '\0');
-    ASSERT_EQ(ReadRingBuffer(&connection->receiveRing, sink.data(), 1000, 0), 0);
-    const int32_t drop = size - 2 - connection->receiveRing.writePos;
-    connection->receiveRing.writePos += drop;
-    connection->receiveRing.readPos += drop;
+    ASSERT_EQ(ReadRingBuffer(&ring, sink.data(), 999, 0), 0);
+    ring.readPos = size - 3;
+    ring.writePos = size - 2;
+    ring.data[ring.readPos] = 'a';
 
     SendRaw(Frame("WXYZ"));
     EXPECT_EQ(RecvSocket(handle), 0);
-    EXPECT_EQ(connection->receiveRing.size, size) << "the frame fitted without growing";
-    EXPECT_EQ(connection->receiveRing.writePos, 2);
-    EXPECT_EQ(Held(connection->receiveRing), "WXYZ");
+    EXPECT_EQ(ring.size, size) << "the frame fitted without growing";
+    EXPECT_EQ(ring.writePos, 2);
+    EXPECT_EQ(Held(ring), "aWXYZ");
     EXPECT_EQ(connection->readableBytes, 1004u);
 }
 
@@ -304,7 +306,8 @@ TEST_F(LoopbackNetworkTest, PendingBytesAcrossTheSendRingsEndGoAsOneFrame)
 
     EXPECT_EQ(SendSocket(handle), 0);
     EXPECT_EQ(ring.held, 0);
-    EXPECT_EQ(ring.readPos, 3) << "the read position stands behind the second piece";
+    EXPECT_EQ(ring.readPos, 0) << "an emptied ring starts again at its beginning";
+    EXPECT_EQ(ring.writePos, 0);
     EXPECT_EQ(ReceiveRaw(client, payload.size() + 4), Frame(payload));
 }
 
