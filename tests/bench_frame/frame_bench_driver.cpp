@@ -15,7 +15,8 @@
 // processes' own totals and against the program's own CPU time; a figure that fails the check
 // is printed as unconfirmed and never as a goal met.
 //
-//   bench_vornik_wine [SECONDS [RUNS]]     (2 seconds, 3 runs of each by default)
+//   bench_vornik_wine [SECONDS [RUNS [paced|unpaced]]]   (2 seconds, 3 runs of each, both
+//                                                        pacings by default)
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -60,6 +61,9 @@ struct Result {
     double processCpuPerFrameUs = 0;  // the second measure: the processes' own totals
     double allCorePercent = 0;
     std::map<std::string, double> groupPerFrameUs;
+    // On the device: what the library sent it per frame (state and resource calls, draw calls,
+    // triangles, scenes); negative where the program does not say.
+    double sent[4] = {-1, -1, -1, -1};
 };
 
 // Whether the all-threads figure stands: it agrees with the processes' totals (which count in
@@ -105,6 +109,7 @@ Result RunOnce(const std::string& exe, const ServingSelector& selector, const st
     CpuSampler sampler;
     bool sampling = false;
     char line[256];
+    long long sent[4] = {-1, -1, -1, -1};
     while (std::fgets(line, sizeof(line), lines) != nullptr) {
         double value = 0;
         long frames = 0;
@@ -114,6 +119,8 @@ Result RunOnce(const std::string& exe, const ServingSelector& selector, const st
         if (std::sscanf(line, "first-frame %lf %lf", &value, &sinceMain) == 2) {
             r.startupMs = value;
             r.startupFromMainMs = sinceMain;
+        } else if (std::sscanf(line, "sent %lld %lld %lld %lld", &sent[0], &sent[1], &sent[2], &sent[3]) == 4) {
+            // Per frame once the span's frame count is known.
         } else if (std::strncmp(line, "measure", 7) == 0 && !sampling) {
             StartCpuSampling(&sampler, selector);
             sampling = true;
@@ -130,6 +137,8 @@ Result RunOnce(const std::string& exe, const ServingSelector& selector, const st
             r.allCorePercent = 100.0 * span.runNs / span.wallNs;
             for (const ThreadGroupCpu& g : span.groups)
                 r.groupPerFrameUs[g.name] = g.runNs / 1e3 / frames;
+            for (int i = 0; i < 4; ++i)
+                r.sent[i] = sent[i] >= 0 ? static_cast<double>(sent[i]) / frames : -1;
             r.ok = true;
         }
     }
@@ -177,6 +186,8 @@ Result MedianOf(const std::vector<Result>& runs)
     m.allCpuPerFrameUs = median([](const Result& r) { return r.allCpuPerFrameUs; });
     m.processCpuPerFrameUs = median([](const Result& r) { return r.processCpuPerFrameUs; });
     m.allCorePercent = median([](const Result& r) { return r.allCorePercent; });
+    for (int i = 0; i < 4; ++i)
+        m.sent[i] = median([i](const Result& r) { return r.sent[i]; });
     for (const Result* r : ok) {
         for (const auto& [name, us] : r->groupPerFrameUs)
             m.groupPerFrameUs[name] = 0;
@@ -214,6 +225,7 @@ int main(int argc, char** argv)
 {
     const std::string seconds = argc > 1 ? argv[1] : "2";
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+    const std::string only = argc > 3 ? argv[3] : "";
     const bool bits32 = std::system((kRoot + "/tools/wine-run --can-run 32 2>/dev/null").c_str()) == 0;
     const std::string exe = kRoot + (bits32 ? "/build/win" : "/build/win64") + "/bench_programs/bench_vornik_frame.exe";
     const std::string prefix = kRoot + (bits32 ? "/.wine" : "/.wine64");
@@ -234,6 +246,8 @@ int main(int argc, char** argv)
     const char* const programs[] = {"minimal-d3d9", "device", "minimal", "software"};
     int failed = 0;
     for (const char* pacing : {"paced", "unpaced"}) {
+        if (!only.empty() && only != pacing)
+            continue;
         std::map<std::string, std::vector<Result>> results;
         for (int run = 0; run < runs; ++run) {
             for (const char* program : programs)
@@ -270,6 +284,12 @@ int main(int argc, char** argv)
                 std::printf(" %13.1f", it != g.end() ? it->second : 0.0);
             }
             std::printf("\n");
+        }
+        if (medians["device"].ok && medians["device"].sent[0] >= 0) {
+            const double* sent = medians["device"].sent;
+            std::printf("  the library sent the device per frame, %s: %.1f state and resource calls, %.1f draws "
+                        "(%.1f triangles), %.1f scenes; and one present\n",
+                        pacing, sent[0], sent[1], sent[2], sent[3]);
         }
         for (const Pairing& p : kPairings) {
             const Result& v = medians[p.program];

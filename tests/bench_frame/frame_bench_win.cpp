@@ -16,6 +16,8 @@
 //   first-frame MS MAIN  the first frame with text is shown, MS after the process was made
 //                        and MAIN milliseconds after main() began
 //   measure              the measured span begins (after a short settling time)
+//   sent STATES DRAWS PRIMITIVES SCENES   on the device, what the library sent it in the span:
+//                        state and resource calls, draw calls, triangles, scenes begun
 //   done FRAMES CPU_US WALL_US   the span's frames, this process's CPU time and its length
 // With "hold" it then waits for its input to close before it ends, so that the driver takes
 // its closing sample while every thread of the program still runs.
@@ -38,6 +40,7 @@
 #include "app/qu.h"
 #include "app/tally.h"
 #include "quarn/core/screen_settings.h"
+#include "quarn/graphics/device_state.h"
 #include "quarn/quarn.h"
 
 namespace {
@@ -88,6 +91,74 @@ void ReportFirstFrame()
     Say(line);
 }
 
+// What the library sends the device, counted on the way: its device calls are one table, and
+// a copy that counts and forwards stands in for it while Vornik runs on the device.
+enum SentKind { kSentStates, kSentDraws, kSentPrimitives, kSentScenes, kSentKinds };
+long s_sent[kSentKinds] = {};
+const DeviceCalls* s_deviceCalls = nullptr;
+DeviceCalls s_countingCalls{};
+
+template <typename Function>
+struct Forward;
+template <typename R, typename... A>
+struct Forward<R (*)(A...)> {
+    template <R (*DeviceCalls::*member)(A...), int kind>
+    static R Call(A... a)
+    {
+        ++s_sent[kind];
+        return (s_deviceCalls->*member)(a...);
+    }
+};
+
+int32_t CountDraw(uint32_t type, uint32_t count, const void* vertices, uint32_t stride)
+{
+    ++s_sent[kSentDraws];
+    s_sent[kSentPrimitives] += count;
+    return s_deviceCalls->drawPrimitiveUp(type, count, vertices, stride);
+}
+
+int32_t CountIndexedDraw(uint32_t type, uint32_t vertexCount, uint32_t primitiveCount, const uint16_t* indices,
+                         const void* vertices, uint32_t stride)
+{
+    ++s_sent[kSentDraws];
+    s_sent[kSentPrimitives] += primitiveCount;
+    return s_deviceCalls->drawIndexedPrimitiveUp(type, vertexCount, primitiveCount, indices, vertices, stride);
+}
+
+void CountDeviceCalls()
+{
+    s_deviceCalls = CurrentDeviceCalls();
+    if (s_deviceCalls == nullptr)
+        return;
+    DeviceCalls& c = s_countingCalls;
+    c = *s_deviceCalls;
+#define QUARN_COUNTED(name, kind) \
+    c.name = &Forward<decltype(DeviceCalls::name)>::template Call<&DeviceCalls::name, kind>
+    QUARN_COUNTED(setRenderState, kSentStates);
+    QUARN_COUNTED(setSamplerState, kSentStates);
+    QUARN_COUNTED(setTextureStageState, kSentStates);
+    QUARN_COUNTED(setTexture, kSentStates);
+    QUARN_COUNTED(setTransform, kSentStates);
+    QUARN_COUNTED(setViewport, kSentStates);
+    QUARN_COUNTED(setScissorRect, kSentStates);
+    QUARN_COUNTED(setFvf, kSentStates);
+    QUARN_COUNTED(setRenderTarget, kSentStates);
+    QUARN_COUNTED(unbindShaders, kSentStates);
+    QUARN_COUNTED(setLight, kSentStates);
+    QUARN_COUNTED(lightEnable, kSentStates);
+    QUARN_COUNTED(setMaterial, kSentStates);
+    QUARN_COUNTED(setVertexShaderConstantF, kSentStates);
+    QUARN_COUNTED(setPixelShaderConstantF, kSentStates);
+    QUARN_COUNTED(setVertexShaderConstantB, kSentStates);
+    QUARN_COUNTED(lockBuffer, kSentStates);
+    QUARN_COUNTED(unlockBuffer, kSentStates);
+    QUARN_COUNTED(beginScene, kSentScenes);
+#undef QUARN_COUNTED
+    c.drawPrimitiveUp = CountDraw;
+    c.drawIndexedPrimitiveUp = CountIndexedDraw;
+    UseDeviceCalls(&c);
+}
+
 // Runs frame() for the settling time, then for the measured span, and reports the span.
 template <typename Frame>
 void MeasureFrames(double seconds, Frame frame)
@@ -96,6 +167,7 @@ void MeasureFrames(double seconds, Frame frame)
     while (timeGetTime() - settle < kSettleMs)
         frame();
     Say("measure");
+    std::memset(s_sent, 0, sizeof(s_sent));
     const int64_t cpu0 = ProcessCpuMicroseconds();
     const int64_t wall0 = NowMicroseconds();
     const int64_t span = static_cast<int64_t>(seconds * 1e6);
@@ -108,6 +180,11 @@ void MeasureFrames(double seconds, Frame frame)
     } while (wall < span);
     const int64_t cpu = ProcessCpuMicroseconds() - cpu0;
     char line[96];
+    if (s_deviceCalls != nullptr) {
+        std::snprintf(line, sizeof(line), "sent %ld %ld %ld %ld", s_sent[kSentStates], s_sent[kSentDraws],
+                      s_sent[kSentPrimitives], s_sent[kSentScenes]);
+        Say(line);
+    }
     std::snprintf(line, sizeof(line), "done %ld %lld %lld", frames, static_cast<long long>(cpu),
                   static_cast<long long>(wall));
     Say(line);
@@ -131,6 +208,8 @@ int RunVornik(int hardware, bool paced, double seconds)
             Say("vornik started on the other renderer");
             return 1;
         }
+        if (hardware)
+            CountDeviceCalls();
         VornikFrame frame = begin_vornik_frames();
         run_vornik_frame(frame, tally);
         ReportFirstFrame();
