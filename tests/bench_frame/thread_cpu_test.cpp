@@ -103,7 +103,8 @@ TEST(FrameBenchMeasurer, CountsAThreadThatEndedInsideTheSpan)
         // (more when the machine is loaded and the sampler runs late).
         const long long burner = GroupNs(span, "program: other threads");
         EXPECT_GE(burner, burned - 50000000);
-        EXPECT_LE(burner, burned + 5000000);
+        // Its own clock is read before it ends: its exit (the sanitizers' clean-up) runs after.
+        EXPECT_LE(burner, burned + 20000000);
         // Beside it only the process's main thread ran (a line or two, and its exit).
         const long long main = GroupNs(span, "program: main thread");
         EXPECT_GE(main, 0);
