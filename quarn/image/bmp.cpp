@@ -52,8 +52,10 @@ int ReadHeaders(ImageReader* r, Bmp* b) {
     if (b->dataOffset < kFileHeaderBytes + 40 || b->dataOffset > total)
         return RefuseImageData(kFormatName, L"画素データの位置が不正です");
     b->dataBytes = uint32_t(total - b->dataOffset);
-    const uint32_t infoRead = b->dataOffset - kFileHeaderBytes < kInfoBytes
-                                  ? b->dataOffset - kFileHeaderBytes
+    // The header and its colour table are read as far as the stream holds them, whatever the
+    // pixel offset: some writers point it into the table, whose tail then doubles as pixels.
+    const uint32_t infoRead = uint64_t(total) - kFileHeaderBytes < kInfoBytes
+                                  ? uint32_t(total - kFileHeaderBytes)
                                   : kInfoBytes;
     if (ReadImageBytes(r, b->info, infoRead) != 0)
         return RefuseImageData(kFormatName, L"ヘッダが足りません");
@@ -75,7 +77,7 @@ int ReadHeaders(ImageReader* r, Bmp* b) {
     for (int i = 0; i < 3; ++i) b->masks[i] = ReadLe32(h + 40 + 4 * i);
     const uint32_t tableAt = infoSize + (infoSize == 40 && b->compression == kBiBitFields ? 12 : 0);
     if (b->bitCount <= 8) {
-        // The colours the file says it uses, and never more than fit before the pixels.
+        // The colours the file says it uses, as far as the stream holds them.
         const uint32_t full = 1u << b->bitCount, used = ReadLe32(h + 32);
         uint32_t entries = used != 0 && used < full ? used : full;
         const uint32_t room = tableAt < infoRead ? (infoRead - tableAt) / 4 : 0;

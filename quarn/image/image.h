@@ -86,7 +86,15 @@ int CopyBaseImageRect(int srcX, int srcY, int width, int height, int dstX, int d
                       BaseImage* src, BaseImage* dst);
 int ScaleBaseImageRect(int srcX1, int srcY1, int srcX2, int srcY2, BaseImage* src, int dstX1,
                        int dstY1, int dstX2, int dstY2, BaseImage* dst, int bilinear);
-// Turns DXT1..DXT5 blocks into A8R8G8B8 pixels in place. 0 / -1.
+// Block-compressed pixel memory (compression 1..5) holds ceil(width / 4) x ceil(height / 4)
+// blocks of 8 bytes (DXT1) or 16 bytes (DXT2..DXT5), row of blocks by row of blocks, left to
+// right: sides that are not multiples of 4 keep their edge blocks whole. Mip levels follow,
+// each laid out the same from its own sides. The top level's bytes, or -1 for a kind other
+// than 1..5 or a negative side.
+int64_t CompressedLevelBytes(uint32_t kind, int32_t width, int32_t height);
+// Turns DXT1..DXT5 blocks into A8R8G8B8 pixels in place. -1, with a log line and the image as
+// it was, when the pixel memory holds fewer bytes than its top level (above) or memory runs
+// out. 0 / -1.
 int ExpandCompressedBaseImage(BaseImage* image);
 
 // ---- Converting pixel copy ----
