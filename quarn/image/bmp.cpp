@@ -183,7 +183,7 @@ int DecodeStored(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* 
         SetPalette(b, &out->format);
     else
         SetupRgb888Format(&out->format);
-    if (pitch > 0x7FFFFFFF || !(out->pixels = AllocDecodeBlock(a, pitch * uint32_t(b.height))))
+    if (pitch > 0x7FFFFFFF || !(out->pixels = AllocImagePixels(a, pitch * uint32_t(b.height))))
         return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     out->pitch = int32_t(pitch);
     if (ReadStoredRows(r, a, b, kind, source, out) != 0)
@@ -236,7 +236,7 @@ int DecodeRuns(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* ou
     const uint64_t pitch = (uint64_t(b.width) + 3) / 4 * 4;
     uint8_t* data = AllocDecodeBlock(a, b.dataBytes);
     if (!data || pitch > 0x7FFFFFFF ||
-        !(out->pixels = AllocDecodeBlock(a, pitch * uint32_t(b.height), 1)))
+        !(out->pixels = AllocImagePixels(a, pitch * uint32_t(b.height), 1)))
         return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     if (SeekImage(r, b.dataOffset) != 0 || ReadImageBytes(r, data, b.dataBytes) != 0)
         return RefuseImageData(kFormatName, L"画素データが足りません");
@@ -259,7 +259,7 @@ int DecodeThroughSystem(ImageReader* r, DecodeAllocations* a, const Bmp& b, Base
     if (!data) return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     if (SeekImage(r, b.dataOffset) != 0 || ReadImageBytes(r, data, b.dataBytes) != 0)
         return RefuseImageData(kFormatName, L"画素データが足りません");
-    if (pitch > 0x7FFFFFFF || !(out->pixels = AllocDecodeBlock(a, pitch * uint32_t(b.height))))
+    if (pitch > 0x7FFFFFFF || !(out->pixels = AllocImagePixels(a, pitch * uint32_t(b.height))))
         return AppendLog(L"２４ビットカラー化したグラフィックを格納するメモリ領域の確保に失敗しました\n");
     out->pitch = int32_t(pitch);
     SetupRgb888Format(&out->format);

@@ -138,7 +138,7 @@ int ReadDds(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
     }
     const int64_t left = MeasureImageStream(r);
     if (left < 0 || uint64_t(left) < total) return RefuseImageData(kFormatName, L"画素データが足りません");
-    if (!(out->pixels = AllocDecodeBlock(a, total))) return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
+    if (!(out->pixels = AllocImagePixels(a, total))) return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     if (ReadImageBytes(r, out->pixels, uint32_t(total)) != 0) return -1;
     out->width = int32_t(width);
     out->height = int32_t(height);

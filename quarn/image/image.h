@@ -135,6 +135,12 @@ using ImageStreamDecoder = int (*)(const ImageStream* stream, BaseImage* out);
 // Zeroes the image, then tries the added decoders and then BMP, JPEG, PNG, "BGRA", TGA and
 // DDS in turn, each on the stream rewound to its start. 0 / -1.
 int DecodeImageStream(const ImageStream* stream, BaseImage* out);
+// As DecodeImageStream, into an image the caller keeps decoding into: the new picture takes
+// the image's pixel memory when that holds enough bytes, so that loading picture after picture
+// into one image allocates no new pixel memory; memory it does not take is freed. On failure
+// the image is discarded (freed and zeroed). image is a zeroed record or one whose pixels are
+// the library allocator's and its own. 0 / -1.
+int DecodeImageStreamInto(const ImageStream* stream, BaseImage* image);
 int DecodeBmpStream(const ImageStream* stream, BaseImage* out);
 int DecodeJpegStream(const ImageStream* stream, BaseImage* out);
 int DecodePngStream(const ImageStream* stream, BaseImage* out);
@@ -158,6 +164,10 @@ int DecodeImageSource(const wchar_t* fileName, const void* data, int32_t size, i
                       tagBITMAPINFO** outHeader, uint8_t** outDibPixels);
 int DecodeImageToBaseImage(const wchar_t* fileName, const void* data, int32_t size,
                            int32_t sourceKind, BaseImage* out, int32_t mirror);
+// As DecodeImageToBaseImage, into an image the caller keeps, as DecodeImageStreamInto does
+// (the image is discarded on failure). 0 / -1.
+int DecodeImageIntoBaseImage(const wchar_t* fileName, const void* data, int32_t size,
+                             int32_t sourceKind, BaseImage* image, int32_t mirror);
 // The image and, by alphaSource, an alpha image: 0 the companion file of fileName (see
 // MakeAlphaCompanionName), 1 the alpha memory block, other values none. -1 when the image
 // fails, 0 when the alpha image was loaded too, 1 without one (alphaImage not written).
