@@ -263,16 +263,13 @@ QUARN_SSE2_FN inline __m128i Sse2XrgbToRgb24Lanes(__m128i v) {
 
 QUARN_SSE2_ENTRY int Sse2XrgbToRgb24(const uint8_t* s, uint8_t* d, int n) {
     int i = 0;
-    for (; i + 16 <= n; i += 16) {
-        const __m128i a = Sse2XrgbToRgb24Lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4)));
-        const __m128i b = Sse2XrgbToRgb24Lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4 + 16)));
-        const __m128i c = Sse2XrgbToRgb24Lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4 + 32)));
-        const __m128i e = Sse2XrgbToRgb24Lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4 + 48)));
-        // 4 x 12 bytes into three stores of 16.
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 3), _mm_or_si128(a, _mm_slli_si128(b, 12)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 3 + 16), _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 3 + 32), _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(e, 4)));
-    }
+    // Each store writes 16 bytes for its 12: the 4 after them belong to the next pixels, which
+    // the next store (or the plain form, for the last ones) writes again. So at least two
+    // pixels have to follow the sixteen of a round.
+    for (; i + 18 <= n; i += 16)
+        for (int k = 0; k < 4; ++k)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 3 + 12 * k),
+                             Sse2XrgbToRgb24Lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4 + 16 * k))));
     return i + PackXrgbToRgb24(s + i * 4, d + i * 3, n - i);
 }
 
