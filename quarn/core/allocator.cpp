@@ -162,6 +162,14 @@ void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName
     return BlockOf(moved);
 }
 
+uint32_t TrackedMemorySize(const void* block)
+{
+    if (!block)
+        return 0;
+    ScopedCoreLock lock(kAllocatorLock);
+    return RecordOf(const_cast<void*>(block))->head.size;
+}
+
 void FreeTrackedMemory(void* block)
 {
     if (!block)

@@ -48,6 +48,9 @@ void* AllocTrackedMemoryZeroed(uint32_t size, const char* sourceName, uint16_t l
 void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName, uint16_t line);
 // Null is ignored.
 void FreeTrackedMemory(void* block);
+// The size the caller asked for when the block was (re)allocated; 0 for null. Only for blocks
+// of this allocator.
+uint32_t TrackedMemorySize(const void* block);
 // DumpMemoryRecords (quarn/quarn.h) writes the live blocks newest first, then the totals.
 // 0 when every live record matches its guard copy; -1 (and a log line) at the first that
 // does not.

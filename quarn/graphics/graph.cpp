@@ -52,12 +52,11 @@ void ReleaseGraphImage(GraphImage* image)
 // 0, or -1 with a log line when its blocks cannot be expanded.
 int32_t ExpandPictureCopy(const BaseImage* image, BaseImage* out)
 {
-    const uint32_t kind = image->format.compression;
-    const int64_t blocks = int64_t{image->width / 4} * (image->height / 4);
-    const int64_t bytes = blocks * (kind == 1 ? 8 : 16);
+    const int64_t bytes = CompressedLevelBytes(image->format.compression, image->width, image->height);
     *out = *image;
     out->pixels = nullptr;
-    if (kind > 5 || image->width < 0 || image->height < 0 || bytes > INT32_MAX) {
+    // Only the top level is copied; the picture has to hold it whole.
+    if (bytes < 0 || bytes > INT32_MAX || TrackedMemorySize(image->pixels) < bytes) {
         return AppendLog(L"圧縮された画像の展開に失敗しました\n");
     }
     // The expansion frees the block memory it replaces, so it works on a copy of the blocks.

@@ -20,7 +20,7 @@ int ReadBgra(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
     const int64_t left = MeasureImageStream(r);
     if (left < 0 || uint64_t(left) / storedPixel / uint32_t(width) < uint32_t(height))
         return RefuseImageData(kFormatName, L"画素データが足りません");
-    if (pitch > 0x7FFFFFFF || !(out->pixels = AllocDecodeBlock(a, pitch * uint32_t(height))))
+    if (pitch > 0x7FFFFFFF || !(out->pixels = AllocImagePixels(a, pitch * uint32_t(height))))
         return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     if (storedPixel == 4) {
         if (ReadImageBytes(r, out->pixels, uint32_t(pitch * uint32_t(height))) != 0) return -1;

@@ -52,8 +52,10 @@ int ReadHeaders(ImageReader* r, Bmp* b) {
     if (b->dataOffset < kFileHeaderBytes + 40 || b->dataOffset > total)
         return RefuseImageData(kFormatName, L"画素データの位置が不正です");
     b->dataBytes = uint32_t(total - b->dataOffset);
-    const uint32_t infoRead = b->dataOffset - kFileHeaderBytes < kInfoBytes
-                                  ? b->dataOffset - kFileHeaderBytes
+    // The header and its colour table are read as far as the stream holds them, whatever the
+    // pixel offset: some writers point it into the table, whose tail then doubles as pixels.
+    const uint32_t infoRead = uint64_t(total) - kFileHeaderBytes < kInfoBytes
+                                  ? uint32_t(total - kFileHeaderBytes)
                                   : kInfoBytes;
     if (ReadImageBytes(r, b->info, infoRead) != 0)
         return RefuseImageData(kFormatName, L"ヘッダが足りません");
@@ -75,7 +77,7 @@ int ReadHeaders(ImageReader* r, Bmp* b) {
     for (int i = 0; i < 3; ++i) b->masks[i] = ReadLe32(h + 40 + 4 * i);
     const uint32_t tableAt = infoSize + (infoSize == 40 && b->compression == kBiBitFields ? 12 : 0);
     if (b->bitCount <= 8) {
-        // The colours the file says it uses, and never more than fit before the pixels.
+        // The colours the file says it uses, as far as the stream holds them.
         const uint32_t full = 1u << b->bitCount, used = ReadLe32(h + 32);
         uint32_t entries = used != 0 && used < full ? used : full;
         const uint32_t room = tableAt < infoRead ? (infoRead - tableAt) / 4 : 0;
@@ -181,7 +183,7 @@ int DecodeStored(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* 
         SetPalette(b, &out->format);
     else
         SetupRgb888Format(&out->format);
-    if (pitch > 0x7FFFFFFF || !(out->pixels = AllocDecodeBlock(a, pitch * uint32_t(b.height))))
+    if (pitch > 0x7FFFFFFF || !(out->pixels = AllocImagePixels(a, pitch * uint32_t(b.height))))
         return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     out->pitch = int32_t(pitch);
     if (ReadStoredRows(r, a, b, kind, source, out) != 0)
@@ -234,7 +236,7 @@ int DecodeRuns(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* ou
     const uint64_t pitch = (uint64_t(b.width) + 3) / 4 * 4;
     uint8_t* data = AllocDecodeBlock(a, b.dataBytes);
     if (!data || pitch > 0x7FFFFFFF ||
-        !(out->pixels = AllocDecodeBlock(a, pitch * uint32_t(b.height), 1)))
+        !(out->pixels = AllocImagePixels(a, pitch * uint32_t(b.height), 1)))
         return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     if (SeekImage(r, b.dataOffset) != 0 || ReadImageBytes(r, data, b.dataBytes) != 0)
         return RefuseImageData(kFormatName, L"画素データが足りません");
@@ -257,7 +259,7 @@ int DecodeThroughSystem(ImageReader* r, DecodeAllocations* a, const Bmp& b, Base
     if (!data) return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     if (SeekImage(r, b.dataOffset) != 0 || ReadImageBytes(r, data, b.dataBytes) != 0)
         return RefuseImageData(kFormatName, L"画素データが足りません");
-    if (pitch > 0x7FFFFFFF || !(out->pixels = AllocDecodeBlock(a, pitch * uint32_t(b.height))))
+    if (pitch > 0x7FFFFFFF || !(out->pixels = AllocImagePixels(a, pitch * uint32_t(b.height))))
         return AppendLog(L"２４ビットカラー化したグラフィックを格納するメモリ領域の確保に失敗しました\n");
     out->pitch = int32_t(pitch);
     SetupRgb888Format(&out->format);

@@ -90,10 +90,18 @@ void DecodeBlock(const uint8_t* block, uint32_t kind, uint8_t* dst, int pitch, i
 
 }  // namespace
 
+int64_t CompressedLevelBytes(uint32_t kind, int32_t width, int32_t height) {
+    if (kind < 1 || kind > 5 || width < 0 || height < 0) return -1;
+    return (int64_t(width) + 3) / 4 * ((int64_t(height) + 3) / 4) * (kind == 1 ? 8 : 16);
+}
+
 int ExpandCompressedBaseImage(BaseImage* image) {
     const uint32_t kind = image->format.compression;
     if (kind == 0) return 0;
     if (!image->pixels || image->width < 0 || image->height < 0) return -1;
+    // The blocks are read from the memory handed in: it has to hold the whole top level.
+    if (kind <= 5 && TrackedMemorySize(image->pixels) < CompressedLevelBytes(kind, image->width, image->height))
+        return AppendLog(L"圧縮された画像のデータがブロックの数に足りません\n");
     // The pitch is checked on its own: with no rows the block is empty whatever the width.
     const uint64_t pitch64 = uint64_t(image->width) * 4;
     const uint64_t bytes = pitch64 * uint64_t(image->height);

@@ -104,6 +104,11 @@ int ReadDds(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
         // An alpha mask counts only with the alpha flag; luminance is grey.
         const bool rgb = pfFlags & kRgb;
         const uint32_t alpha = !rgb || (pfFlags & kAlphaPixels) ? masks[3] : 0;
+        // A channel with bits above the pixel's would read as nothing: the picture would come
+        // out black (or clear) though the file says otherwise.
+        const uint32_t pixelBits = rgbBits == 32 ? 0xFFFFFFFFu : (1u << rgbBits) - 1;
+        const uint32_t used = (pfFlags & kLuminance ? masks[0] : masks[0] | masks[1] | masks[2]) | alpha;
+        if (used & ~pixelBits) return RefuseImageData(kFormatName, L"チャンネルのマスクが画素のビット数を超えています");
         if (pfFlags & kLuminance)
             SetupFormatFromMasks(&f, int(rgbBits), masks[0], masks[0], masks[0], alpha);
         else
@@ -121,9 +126,8 @@ int ReadDds(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
     // Block-compressed levels store whole blocks, edge blocks included.
     uint64_t pitch = 0, total = 0;
     if (kind != 0) {
-        const uint32_t blockBytes = kind == 1 ? 8 : 16;
         for (uint32_t i = 0; i < levels; ++i)
-            total += uint64_t((LevelSide(width, i) + 3) / 4) * ((LevelSide(height, i) + 3) / 4) * blockBytes;
+            total += uint64_t(CompressedLevelBytes(kind, int32_t(LevelSide(width, i)), int32_t(LevelSide(height, i))));
     } else {
         const uint64_t rowBytes = uint64_t(width) * f.bytesPerPixel;
         pitch = (flags & kHasPitch) ? headerPitch : rowBytes;
@@ -134,7 +138,7 @@ int ReadDds(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
     }
     const int64_t left = MeasureImageStream(r);
     if (left < 0 || uint64_t(left) < total) return RefuseImageData(kFormatName, L"画素データが足りません");
-    if (!(out->pixels = AllocDecodeBlock(a, total))) return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
+    if (!(out->pixels = AllocImagePixels(a, total))) return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     if (ReadImageBytes(r, out->pixels, uint32_t(total)) != 0) return -1;
     out->width = int32_t(width);
     out->height = int32_t(height);

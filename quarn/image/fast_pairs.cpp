@@ -76,6 +76,21 @@ inline uint32_t Rgb24To565(uint32_t v) {
     return ((v >> 8) & 0xF800) | ((v >> 5) & 0x07E0) | ((v >> 3) & 0x1F);
 }
 
+// 32-bit pixels to 24-bit ones, four at a time: the three colour bytes of each, packed into
+// three words.
+int PackXrgbToRgb24(const uint8_t* s, uint8_t* d, int n) {
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        uint32_t p[4];
+        std::memcpy(p, s + i * 4, 16);
+        const uint32_t out[3] = {(p[0] & 0xFFFFFF) | p[1] << 24, (p[1] >> 8 & 0xFFFF) | p[2] << 16,
+                                 (p[2] >> 16 & 0xFF) | p[3] << 8};
+        std::memcpy(d + i * 3, out, 12);
+    }
+    return i;
+}
+inline uint32_t XrgbToRgb24(uint32_t v) { return v & 0xFFFFFF; }
+
 // ---- Row walking ----
 
 template <int SB, int DB, class F>
@@ -235,6 +250,29 @@ QUARN_SSE2_ENTRY int Sse2555To565(const uint8_t* s, uint8_t* d, int n) {
     return i;
 }
 
+// Four 32-bit pixels to their twelve colour bytes, at the bottom of the register (the top four
+// bytes 0).
+QUARN_SSE2_FN inline __m128i Sse2XrgbToRgb24Lanes(__m128i v) {
+    const __m128i even = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
+    const __m128i odd = _mm_set_epi32(0xFFFFFF, 0, 0xFFFFFF, 0);
+    const __m128i lowHalf = _mm_set_epi32(0, 0, -1, -1);
+    // Each 64-bit half: its first pixel's three bytes, then its second's.
+    const __m128i halves = _mm_or_si128(_mm_and_si128(v, even), _mm_srli_epi64(_mm_and_si128(v, odd), 8));
+    return _mm_or_si128(_mm_and_si128(halves, lowHalf), _mm_srli_si128(_mm_andnot_si128(lowHalf, halves), 2));
+}
+
+QUARN_SSE2_ENTRY int Sse2XrgbToRgb24(const uint8_t* s, uint8_t* d, int n) {
+    int i = 0;
+    // Each store writes 16 bytes for its 12: the 4 after them belong to the next pixels, which
+    // the next store (or the plain form, for the last ones) writes again. So at least two
+    // pixels have to follow the sixteen of a round.
+    for (; i + 18 <= n; i += 16)
+        for (int k = 0; k < 4; ++k)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 3 + 12 * k),
+                             Sse2XrgbToRgb24Lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4 + 16 * k))));
+    return i + PackXrgbToRgb24(s + i * 4, d + i * 3, n - i);
+}
+
 QUARN_SSE2_ENTRY int Sse2KeepOr32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fill) {
     const __m128i k = _mm_set1_epi32(static_cast<int>(keep)), f = _mm_set1_epi32(static_cast<int>(fill));
     int i = 0;
@@ -273,6 +311,7 @@ int Pair555To565(const uint8_t* s, uint8_t* d, int n) {
 
 int NoneDone(const uint8_t*, uint8_t*, int) { return 0; }
 
+
 template <int SB, int DB>
 void RowPair(const FastPairJob& j, RowFn wide, uint32_t (*one)(uint32_t)) {
     const int width = j.rect.right - j.rect.left;
@@ -286,6 +325,13 @@ void RowPair(const FastPairJob& j, RowFn wide, uint32_t (*one)(uint32_t)) {
 RowFn Pick(RowFn sse2, RowFn mmx, RowFn plain) {
     if (UseSse2()) return sse2;
     return UseMmx() ? mmx : plain;
+}
+
+RowFn PackXrgbRow() {
+#ifdef QUARN_IMAGE_MMX
+    if (UseSse2()) return Sse2XrgbToRgb24;
+#endif
+    return PackXrgbToRgb24;
 }
 
 }  // namespace
@@ -314,6 +360,7 @@ bool ConvertFastPair(const FastPairJob& job, const ColorFormat& dst, const Color
 #else
 #define QUARN_SIMD_OR(fn, plain) (plain)
 #endif
+
     if (!keyToAlpha) {
         if (s == Kind::Index8) {
             if (d == Kind::R5G6B5) return MapIndices<2>(job, src, Rgb24To565), true;
@@ -333,7 +380,7 @@ bool ConvertFastPair(const FastPairJob& job, const ColorFormat& dst, const Color
         }
         if (alphaInUse) return false;
         if (s == Kind::X8R8G8B8 && d == Kind::R8G8B8)
-            return MapRows<4, 3>(job, [](uint32_t v) { return v & 0xFFFFFF; }), true;
+            return RowPair<4, 3>(job, PackXrgbRow(), XrgbToRgb24), true;
         if (s == Kind::X8R8G8B8 && d == Kind::R5G6B5)
             return RowPair<4, 2>(job, QUARN_SIMD_OR(XrgbTo565, NoneDone), XrgbTo565), true;
         if (s == Kind::R5G6B5) {

@@ -86,7 +86,15 @@ int CopyBaseImageRect(int srcX, int srcY, int width, int height, int dstX, int d
                       BaseImage* src, BaseImage* dst);
 int ScaleBaseImageRect(int srcX1, int srcY1, int srcX2, int srcY2, BaseImage* src, int dstX1,
                        int dstY1, int dstX2, int dstY2, BaseImage* dst, int bilinear);
-// Turns DXT1..DXT5 blocks into A8R8G8B8 pixels in place. 0 / -1.
+// Block-compressed pixel memory (compression 1..5) holds ceil(width / 4) x ceil(height / 4)
+// blocks of 8 bytes (DXT1) or 16 bytes (DXT2..DXT5), row of blocks by row of blocks, left to
+// right: sides that are not multiples of 4 keep their edge blocks whole. Mip levels follow,
+// each laid out the same from its own sides. The top level's bytes, or -1 for a kind other
+// than 1..5 or a negative side.
+int64_t CompressedLevelBytes(uint32_t kind, int32_t width, int32_t height);
+// Turns DXT1..DXT5 blocks into A8R8G8B8 pixels in place. -1, with a log line and the image as
+// it was, when the pixel memory holds fewer bytes than its top level (above) or memory runs
+// out. 0 / -1.
 int ExpandCompressedBaseImage(BaseImage* image);
 
 // ---- Converting pixel copy ----
@@ -127,6 +135,12 @@ using ImageStreamDecoder = int (*)(const ImageStream* stream, BaseImage* out);
 // Zeroes the image, then tries the added decoders and then BMP, JPEG, PNG, "BGRA", TGA and
 // DDS in turn, each on the stream rewound to its start. 0 / -1.
 int DecodeImageStream(const ImageStream* stream, BaseImage* out);
+// As DecodeImageStream, into an image the caller keeps decoding into: the new picture takes
+// the image's pixel memory when that holds enough bytes, so that loading picture after picture
+// into one image allocates no new pixel memory; memory it does not take is freed. On failure
+// the image is discarded (freed and zeroed). image is a zeroed record or one whose pixels are
+// the library allocator's and its own. 0 / -1.
+int DecodeImageStreamInto(const ImageStream* stream, BaseImage* image);
 int DecodeBmpStream(const ImageStream* stream, BaseImage* out);
 int DecodeJpegStream(const ImageStream* stream, BaseImage* out);
 int DecodePngStream(const ImageStream* stream, BaseImage* out);
@@ -150,6 +164,10 @@ int DecodeImageSource(const wchar_t* fileName, const void* data, int32_t size, i
                       tagBITMAPINFO** outHeader, uint8_t** outDibPixels);
 int DecodeImageToBaseImage(const wchar_t* fileName, const void* data, int32_t size,
                            int32_t sourceKind, BaseImage* out, int32_t mirror);
+// As DecodeImageToBaseImage, into an image the caller keeps, as DecodeImageStreamInto does
+// (the image is discarded on failure). 0 / -1.
+int DecodeImageIntoBaseImage(const wchar_t* fileName, const void* data, int32_t size,
+                             int32_t sourceKind, BaseImage* image, int32_t mirror);
 // The image and, by alphaSource, an alpha image: 0 the companion file of fileName (see
 // MakeAlphaCompanionName), 1 the alpha memory block, other values none. -1 when the image
 // fails, 0 when the alpha image was loaded too, 1 without one (alphaImage not written).

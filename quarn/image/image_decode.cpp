@@ -11,6 +11,13 @@ namespace {
 constexpr uint32_t kLargestDecodeByteLimit = 0x7FFFFFFF;  // also the limit at start
 uint32_t s_decodeByteLimit = kLargestDecodeByteLimit;
 
+// The pixel memory of the image a caller decodes into, for the decoder that recognises the
+// data and fills that record; taken when a decoder has put its picture there. Decodes run on
+// one thread.
+uint8_t* s_offeredPixels = nullptr;
+const BaseImage* s_offeredFor = nullptr;
+bool s_offeredTaken = false;
+
 constexpr int kUserDecoderSlots = 10;
 ImageStreamDecoder s_userDecoders[kUserDecoderSlots];
 int s_userDecoderCount = 0;
@@ -70,6 +77,15 @@ uint8_t* AllocDecodeBlock(DecodeAllocations* allocations, uint64_t bytes, int ze
     return static_cast<uint8_t*>(block);
 }
 
+uint8_t* AllocImagePixels(DecodeAllocations* allocations, uint64_t bytes, int zeroed) {
+    if (!s_offeredPixels || s_offeredTaken || allocations->image != s_offeredFor || !FitsDecodeLimit(bytes) ||
+        bytes > TrackedMemorySize(s_offeredPixels))
+        return AllocDecodeBlock(allocations, bytes, zeroed);
+    s_offeredTaken = true;
+    if (zeroed) std::memset(s_offeredPixels, 0, size_t(bytes));
+    return s_offeredPixels;
+}
+
 void FreeDecodeBlock(DecodeAllocations* allocations, void* block) {
     for (int i = 0; i < allocations->count; ++i)
         if (allocations->blocks[i] == block) {
@@ -83,6 +99,7 @@ int RunImageDecoder(DecodeBody body, const ImageStream* stream, BaseImage* out) 
     if (!stream || !stream->functions || !out) return -1;
     ImageReader reader{stream->functions, stream->handle, 0};
     DecodeAllocations allocations{};
+    allocations.image = out;
     std::memset(static_cast<void*>(out), 0, sizeof *out);
     // Every format is read from the start of the stream.
     const int result = SeekImage(&reader, 0) == 0 ? body(&reader, &allocations, out) : -1;
@@ -90,6 +107,8 @@ int RunImageDecoder(DecodeBody body, const ImageStream* stream, BaseImage* out) 
         if (result != 0 || allocations.blocks[i] != out->pixels)
             FreeTrackedMemory(allocations.blocks[i]);
     if (result != 0) {
+        // The offered memory is not recorded: it stays the caller's for the next decoder.
+        s_offeredTaken = false;
         std::memset(static_cast<void*>(out), 0, sizeof *out);
         return -1;
     }
@@ -118,20 +137,49 @@ int AddImageStreamDecoder(ImageStreamDecoder decoder) {
     return 0;
 }
 
-int DecodeImageStream(const ImageStream* stream, BaseImage* out) {
-    if (!out) return -1;
-    std::memset(static_cast<void*>(out), 0, sizeof *out);
-    if (!stream || !stream->functions) return -1;
+namespace {
+
+// Tries the decoders with `offered` as the memory the picture may take (null: none). The
+// offer of an enclosing decode is put back afterwards.
+int DecodeWithOffer(const ImageStream* stream, BaseImage* out, uint8_t* offered) {
+    uint8_t* const outerPixels = s_offeredPixels;
+    const BaseImage* const outerFor = s_offeredFor;
+    const bool outerTaken = s_offeredTaken;
+    s_offeredPixels = offered;
+    s_offeredFor = out;
+    s_offeredTaken = false;
+    int result = -1;
     auto attempt = [&](ImageStreamDecoder decoder) {
         if (stream->functions->seek(stream->handle, 0, 0) != 0) return false;
         std::memset(static_cast<void*>(out), 0, sizeof *out);
         return decoder(stream, out) == 0;
     };
-    for (int i = 0; i < s_userDecoderCount; ++i)
-        if (attempt(s_userDecoders[i])) return 0;
-    for (const ImageStreamDecoder* d = kBuiltInDecoders; *d; ++d)
-        if (attempt(*d)) return 0;
-    std::memset(static_cast<void*>(out), 0, sizeof *out);
-    return -1;
+    for (int i = 0; i < s_userDecoderCount && result != 0; ++i)
+        if (attempt(s_userDecoders[i])) result = 0;
+    for (const ImageStreamDecoder* d = kBuiltInDecoders; *d && result != 0; ++d)
+        if (attempt(*d)) result = 0;
+    if (result != 0) std::memset(static_cast<void*>(out), 0, sizeof *out);
+    s_offeredPixels = outerPixels;
+    s_offeredFor = outerFor;
+    s_offeredTaken = outerTaken;
+    return result;
 }
 
+}  // namespace
+
+int DecodeImageStream(const ImageStream* stream, BaseImage* out) {
+    if (!out) return -1;
+    std::memset(static_cast<void*>(out), 0, sizeof *out);
+    if (!stream || !stream->functions) return -1;
+    return DecodeWithOffer(stream, out, nullptr);
+}
+
+int DecodeImageStreamInto(const ImageStream* stream, BaseImage* image) {
+    if (!image) return -1;
+    uint8_t* const offered = image->pixels;
+    std::memset(static_cast<void*>(image), 0, sizeof *image);
+    const int result = stream && stream->functions ? DecodeWithOffer(stream, image, offered) : -1;
+    // Memory the new picture did not take is freed, on failure too: the image is discarded.
+    if (offered && image->pixels != offered) FreeTrackedMemory(offered);
+    return result;
+}

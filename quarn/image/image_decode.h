@@ -28,6 +28,7 @@ int64_t MeasureImageStream(ImageReader* reader);
 struct DecodeAllocations {
     void* blocks[8];
     int32_t count;
+    const BaseImage* image;  // the record the decode fills
 };
 
 // The most bytes a decode may allocate for one image, and whether a size is within it.
@@ -36,6 +37,9 @@ bool FitsDecodeLimit(uint64_t bytes);
 // A block of `bytes` (at least 1) from the library allocator, recorded for the decode; null
 // above the decode limit or when memory runs out. zeroed 1 clears it.
 uint8_t* AllocDecodeBlock(DecodeAllocations* allocations, uint64_t bytes, int zeroed = 0);
+// The block for the decoded image's pixels: the memory of the image the caller decodes into
+// (DecodeImageStreamInto) when it holds `bytes`, otherwise a recorded block as above.
+uint8_t* AllocImagePixels(DecodeAllocations* allocations, uint64_t bytes, int zeroed = 0);
 // Frees one recorded block before the decode ends.
 void FreeDecodeBlock(DecodeAllocations* allocations, void* block);
 

@@ -126,7 +126,7 @@ int ReadJpegRows(j_decompress_ptr cinfo, ImageReader* r, DecodeAllocations* a, B
         return RefuseImageData(L"JPEG", L"画像が大きすぎます");
     jpeg_start_decompress(cinfo);
     const uint32_t stride = cinfo->output_components * cinfo->output_width;
-    if (!(out->pixels = AllocDecodeBlock(a, uint64_t(stride) * cinfo->output_height)))
+    if (!(out->pixels = AllocImagePixels(a, uint64_t(stride) * cinfo->output_height)))
         return RefuseImageData(L"JPEG", L"メモリの確保に失敗しました");
     while (cinfo->output_scanline < cinfo->output_height) {
         JSAMPROW row = out->pixels + std::ptrdiff_t(cinfo->output_scanline) * stride;

@@ -56,24 +56,31 @@ int HandOverLoadedImage(BaseImage* image, int32_t dibWanted, int32_t mirror, Bas
     return 0;
 }
 
-}  // namespace
-
-int DecodeImageSource(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
-                      int32_t dibWanted, int32_t mirror, BaseImage* out,
-                      tagBITMAPINFO** outHeader, uint8_t** outDibPixels) {
+// The load front; with reuse the picture may take out's pixel memory (DecodeImageStreamInto).
+int LoadImageSource(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
+                    int32_t dibWanted, int32_t mirror, BaseImage* out, tagBITMAPINFO** outHeader,
+                    uint8_t** outDibPixels, bool reuse) {
     if (!out && !dibWanted) return -1;
-    ImageStream stream;
+    // The image decoded into gives up its record now; its memory goes to the decode.
+    BaseImage image{};
+    if (reuse) {
+        image.pixels = out->pixels;
+        out->pixels = nullptr;
+        DiscardBaseImage(out);
+    }
+    ImageStream stream{};
     if (sourceKind == 0) {
         const FileHandle file = fileName ? OpenFileThroughTable(fileName, 0, 1, 0) : 0;
-        if (!file) return -1;
-        stream = {GetFileStreamFunctions(), file};
+        if (file) stream = {GetFileStreamFunctions(), file};
     } else {
         MemoryStream* memory = data && size >= 0 ? OpenMemoryStream(data, uint32_t(size)) : nullptr;
-        if (!memory) return -1;
-        stream = {GetMemoryStreamFunctions(), reinterpret_cast<StreamHandle>(memory)};
+        if (memory) stream = {GetMemoryStreamFunctions(), reinterpret_cast<StreamHandle>(memory)};
     }
-    BaseImage image;
-    int result = DecodeImageStream(&stream, &image);
+    if (!stream.functions) {
+        FreeTrackedMemory(image.pixels);
+        return -1;
+    }
+    int result = reuse ? DecodeImageStreamInto(&stream, &image) : DecodeImageStream(&stream, &image);
     // A memory stream is closed as soon as it is read, a file once the image is handed over.
     if (sourceKind != 0) stream.functions->close(stream.handle);
     if (result == 0) result = HandOverLoadedImage(&image, dibWanted, mirror, out, outHeader, outDibPixels);
@@ -81,9 +88,24 @@ int DecodeImageSource(const wchar_t* fileName, const void* data, int32_t size, i
     return result;
 }
 
+}  // namespace
+
+int DecodeImageSource(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
+                      int32_t dibWanted, int32_t mirror, BaseImage* out,
+                      tagBITMAPINFO** outHeader, uint8_t** outDibPixels) {
+    return LoadImageSource(fileName, data, size, sourceKind, dibWanted, mirror, out, outHeader,
+                           outDibPixels, false);
+}
+
 int DecodeImageToBaseImage(const wchar_t* fileName, const void* data, int32_t size,
                            int32_t sourceKind, BaseImage* out, int32_t mirror) {
     return DecodeImageSource(fileName, data, size, sourceKind, 0, mirror, out, nullptr, nullptr);
+}
+
+int DecodeImageIntoBaseImage(const wchar_t* fileName, const void* data, int32_t size,
+                             int32_t sourceKind, BaseImage* image, int32_t mirror) {
+    if (!image) return -1;
+    return LoadImageSource(fileName, data, size, sourceKind, 0, mirror, image, nullptr, nullptr, true);
 }
 
 int32_t DecodeImageWithAlpha(const wchar_t* fileName, const void* data, int32_t size,

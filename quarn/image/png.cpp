@@ -80,7 +80,7 @@ int ReadPngRows(png_structp png, png_infop info, PngReaderContext* context, Imag
     const png_size_t rowBytes = png_get_rowbytes(png, info);
     if (rowBytes > 0x7FFFFFFF || !FitsDecodeLimit(uint64_t(rowBytes) * height))
         return RefuseImageData(L"PNG", L"画像が大きすぎます");
-    out->pixels = AllocDecodeBlock(a, uint64_t(rowBytes) * height);
+    out->pixels = AllocImagePixels(a, uint64_t(rowBytes) * height);
     auto** rows = reinterpret_cast<png_bytep*>(AllocDecodeBlock(a, uint64_t(height) * sizeof(png_bytep)));
     if (!out->pixels || !rows) return RefuseImageData(L"PNG", L"メモリの確保に失敗しました");
     for (png_uint_32 y = 0; y < height; ++y) rows[y] = out->pixels + std::ptrdiff_t(y) * rowBytes;

@@ -112,7 +112,7 @@ int ReadTga(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
     const int64_t dataEnd = total - (footer ? kFooterBytes : 0);
     if (here < 0 || here > dataEnd || (!t.encoded && uint64_t(dataEnd - here) < storedSize))
         return RefuseImageData(kFormatName, L"画素データが足りません");
-    if (!(out->pixels = AllocDecodeBlock(a, uint64_t(pitch) * uint32_t(t.height))))
+    if (!(out->pixels = AllocImagePixels(a, uint64_t(pitch) * uint32_t(t.height))))
         return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     out->pitch = int32_t(pitch);
 

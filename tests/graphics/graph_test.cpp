@@ -347,6 +347,37 @@ TEST_F(GraphTest, BlockCompressedPicturesAreExpandedIntoTheGraph)
     }
 }
 
+// A side that is not a multiple of 4 keeps its edge blocks whole: a 5 x 3 DXT1 picture holds
+// two blocks, the second giving the last column; memory holding one block is refused.
+TEST_F(GraphTest, BlockCompressedEdgesComeFromWholeBlocks)
+{
+    const uint8_t blocks[16] = {0x00, 0xF8, 0x1F, 0x00, 0, 0, 0, 0,   // all red
+                                0x00, 0xF8, 0x1F, 0x00, 0x55, 0x55, 0x55, 0x55};  // all blue
+    for (const uint32_t bytes : {16u, 8u}) {
+        BaseImage picture{};
+        SetupArgb8888Format(&picture.format);
+        picture.format.compression = 1;
+        picture.width = 5;
+        picture.height = 3;
+        picture.pixels = static_cast<uint8_t*>(AllocTrackedMemory(bytes, "", 0));
+        ASSERT_NE(picture.pixels, nullptr);
+        std::memcpy(picture.pixels, blocks, bytes);
+        const int32_t graph = ConvertBaseImageToGraph(&picture, nullptr, 0, 0, 0);
+        if (bytes == 8) {
+            EXPECT_LT(graph, 0) << "one block for two";
+        } else {
+            ASSERT_GE(graph, 0);
+            const MEMIMG& view = FindGraphRecord(graph)->view;
+            for (int32_t y = 0; y < 3; ++y) {
+                EXPECT_EQ(Pixel(view, 3, y), 0xFF0000u) << y;
+                EXPECT_EQ(Pixel(view, 4, y), 0x0000FFu) << y;
+            }
+            DestroyGraph(graph);
+        }
+        DiscardBaseImage(&picture);
+    }
+}
+
 TEST_F(GraphTest, RectTransferStaysInsideBothImages)
 {
     const int32_t graph = CreateBlankGraph(8, 8);

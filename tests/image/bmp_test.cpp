@@ -211,6 +211,38 @@ TEST(BmpDecoder, RefusesEveryCutThroughThePixels) {
     }
 }
 
+// A pixel offset that points inside the colour table: the table the header describes is read
+// whole, and the pixels from the offset on, although they share bytes with it.
+TEST(BmpDecoder, ReadsTheWholeTableUnderAnOffsetInsideIt) {
+    for (const int height : {2, -2}) {
+        SCOPED_TRACE(height > 0 ? "bottom-up" : "top-down");
+        BmpFile f = MakeLayout(kLayouts[6], 8, height);  // 8-bit, 256 colours
+        Bytes file = f.Write();
+        // The two rows of 8 indices (all past the first 16 entries) over entries 16 to 19.
+        const size_t tableAt = 14 + 40, pixelsAt = tableAt + 16 * 4;
+        file.resize(tableAt + 256 * 4);
+        const uint8_t indices[2][8] = {{16, 17, 18, 19, 200, 201, 255, 128},
+                                       {19, 18, 17, 16, 40, 41, 42, 43}};  // top row first
+        for (int i = 0; i < 2; ++i)
+            std::memcpy(&file[pixelsAt + 8 * size_t(i)], indices[height > 0 ? 1 - i : i], 8);
+        Set32(file, 10, uint32_t(pixelsAt));
+        Set32(file, 2, uint32_t(file.size()));
+        auto entry = [&](int index) {
+            const uint8_t* e = &file[tableAt + 4 * size_t(index)];
+            return uint32_t(e[2]) << 16 | uint32_t(e[1]) << 8 | e[0];
+        };
+        Decoded im;
+        ASSERT_EQ(DecodeBytes(file, &im, DecodeBmpStream), 0);
+        ASSERT_EQ(im.format.bytesPerPixel, 1);
+        for (int y = 0; y < 2; ++y)
+            for (int x = 0; x < 8; ++x) {
+                EXPECT_EQ(im.Row(y)[x], indices[y][x]);
+                EXPECT_EQ(im.Rgb(x, y), entry(indices[y][x])) << x << "," << y;
+            }
+        EXPECT_EQ(im.format.palette[255].alpha, 0);
+    }
+}
+
 // Run-length files: runs, absolute runs (padded to even bytes), a move right and down, the
 // end of a line and of the bitmap, and a run past the right edge that is cut there.
 TEST(BmpDecoder, ReadsRunLengthEncodedFiles) {

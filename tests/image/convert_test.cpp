@@ -328,7 +328,7 @@ TEST(ConvertPixelRect, DitherAndCarriedRemainderMatchReference) {
 
 TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
     const std::vector<std::pair<Fmt, Fmt>> pairs = {
-        {XRGB, R565}, {R565, XRGB}, {R565, X555}, {X555, R565}, {ARGB, XRGB}};
+        {XRGB, R565}, {R565, XRGB}, {R565, X555}, {X555, R565}, {ARGB, XRGB}, {XRGB, RGB24}};
     for (auto [sfmt, dfmt] : pairs) {
         SCOPED_TRACE(std::string(Name(sfmt)) + " -> " + Name(dfmt));
         const ColorFormat sf = Make(sfmt), df = Make(dfmt);
@@ -362,7 +362,9 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
                 for (int x = 0; x < width; ++x) {
                     const uint32_t v = LoadLe(&s[((y + 1) * sw + 1 + x) * sb], sb);
                     uint32_t want = 0;
-                    if (sfmt == XRGB) want = ((v & 0xF8) >> 3) | ((v & 0xFC00) >> 5) | ((v >> 8) & 0xF800);
+                    if (sfmt == XRGB && dfmt == R565)
+                        want = ((v & 0xF8) >> 3) | ((v & 0xFC00) >> 5) | ((v >> 8) & 0xF800);
+                    if (sfmt == XRGB && dfmt == RGB24) want = v & 0xFFFFFF;
                     if (sfmt == R565 && dfmt == XRGB)
                         want = ((v & 0x1F) << 3) | ((v & 0x7E0) << 5) | ((v & 0xF800) << 8);
                     if (sfmt == R565 && dfmt == X555) want = ((v & 0xFFC0) >> 1) | (v & 0x1F);
@@ -371,6 +373,9 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
                     ASSERT_EQ(LoadLe(&plain[(y * (width + 2) + 1 + x) * db], db), want);
                 }
             EXPECT_EQ(plain[0], 0x5A);  // column 0 untouched
+            for (int y = 0; y < h - 1; ++y)  // and the column after the rectangle
+                for (int k = 0; k < db; ++k)
+                    ASSERT_EQ(plain[size_t(y * (width + 2) + 1 + width) * db + k], 0x5A) << "row " << y;
         }
     }
 }

@@ -121,6 +121,30 @@ TEST_F(LoadFront, DecodesFilesAndMemoryAndMirrors) {
     EXPECT_EQ(LiveBlocks(), before);
 }
 
+// Loading into a kept image: the picture takes its memory from a file or a memory block, and a
+// file that cannot be opened discards the image.
+TEST_F(LoadFront, LoadsIntoAKeptImage) {
+    const Bytes big = SmallBmp(8, 8, 1), small = SmallBmp(3, 2, 40);
+    const std::wstring path = Write("small.bmp", small);
+    Decoded image;
+    ASSERT_EQ(DecodeImageToBaseImage(nullptr, big.data(), int32_t(big.size()), 1, &image, 0), 0);
+    uint8_t* const memory = image.pixels;
+    const int32_t before = LiveBlocks();
+    ASSERT_EQ(DecodeImageIntoBaseImage(path.c_str(), nullptr, 0, 0, &image, 0), 0);
+    EXPECT_EQ(image.pixels, memory);
+    EXPECT_EQ(image.width, 3);
+    EXPECT_EQ(image.Rgb(2, 1), uint32_t(40 + 2 + 16));
+    ASSERT_EQ(DecodeImageIntoBaseImage(nullptr, big.data(), int32_t(big.size()), 1, &image, 0), 0);
+    EXPECT_EQ(image.pixels, memory);
+    EXPECT_EQ(image.Rgb(7, 7), uint32_t(1 + 7 + 16 * 7));
+    EXPECT_EQ(LiveBlocks(), before);
+
+    EXPECT_EQ(DecodeImageIntoBaseImage(Path("missing.bmp").c_str(), nullptr, 0, 0, &image, 0), -1);
+    EXPECT_EQ(image.pixels, nullptr);
+    EXPECT_EQ(image.width, 0);
+    EXPECT_EQ(LiveBlocks(), before - 1);
+}
+
 // A block-compressed image is expanded before its rows are reversed.
 TEST_F(LoadFront, MirrorsBlockCompressedImages) {
     Bytes dds;

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "decode_helpers.h"
+#include "tests/core/log_capture.h"
 
 namespace test {
 namespace {
@@ -219,6 +220,12 @@ TEST(TgaDecoder, RefusesWhatItCannotRead) {
     shortRuns.data.pop_back();
     TgaFile fewPackets = shortRuns;
     fewPackets.data.resize(4);  // only the first packet: a run of three
+    // The last packet is a run whose value is cut after its first byte: `81 11`.
+    TgaFile cutRun = good;
+    cutRun.type = 10;
+    cutRun.width = 2;
+    cutRun.height = 1;
+    cutRun.data = {0x81, 0x11};
     TgaFile shortPlain = good;
     shortPlain.data.pop_back();
     TgaFile bigMap = good;
@@ -239,7 +246,7 @@ TEST(TgaDecoder, RefusesWhatItCannotRead) {
     mono.type = 3;
     const std::pair<const char*, TgaFile> cases[] = {
         {"width 8193", wide},        {"run-length data cut short", shortRuns},
-        {"too few packets", fewPackets},
+        {"too few packets", fewPackets}, {"run value cut short", cutRun},
         {"pixels cut short", shortPlain}, {"colour map past entry 255", bigMap},
         {"colour map cut short", shortMap}, {"height 0", zero},
         {"8-bit pixels", depth},     {"grey type", mono},
@@ -463,6 +470,42 @@ TEST(DdsDecoder, TakesThePitchFlagAndRefusesWhatItCannotRead) {
     }
 }
 
+// Channel masks reaching past the pixel's bit count are refused with a log line rather than
+// read as black; an alpha mask that does not count (no alpha flag) is not looked at.
+TEST(DdsDecoder, RefusesMasksOutsideTheBitCount) {
+    auto masked = [](uint32_t pfFlags, uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+        DdsFile f;
+        f.pfFlags = pfFlags;
+        f.rgbBits = bits;
+        f.masks[0] = r;
+        f.masks[1] = g;
+        f.masks[2] = b;
+        f.masks[3] = a;
+        f.data = Picture(int(bits / 8 * 16), 1, 1, 3);
+        return f;
+    };
+    const std::pair<const char*, DdsFile> refused[] = {
+        {"16-bit pixels, 8-8-8 masks", masked(0x40, 16, 0xFF0000, 0xFF00, 0xFF, 0)},
+        {"24-bit pixels, a green mask in the fourth byte", masked(0x40, 24, 0xFF, 0xFF000000, 0xFF00, 0)},
+        {"8-bit luminance in the second byte", masked(0x20000, 8, 0xFF00, 0, 0, 0)},
+        {"16-bit with an alpha mask above it", masked(0x41, 16, 0xF00, 0xF0, 0xF, 0xF0000)},
+    };
+    for (const auto& [name, f] : refused) {
+        SCOPED_TRACE(name);
+        LogCapture log;
+        const int32_t before = LiveBlocks();
+        Decoded im;
+        EXPECT_EQ(DecodeBytes(f.Write(), &im, DecodeDdsStream), -1);
+        EXPECT_EQ(im.pixels, nullptr);
+        EXPECT_EQ(LiveBlocks(), before);
+        EXPECT_TRUE(log.Contains(L"DDS画像を読み込めません")) << "no log line";
+    }
+    // Without the alpha flag the alpha mask is not part of the layout.
+    Decoded im;
+    ASSERT_EQ(DecodeBytes(masked(0x40, 16, 0xF800, 0x07E0, 0x1F, 0xFF0000).Write(), &im), 0);
+    EXPECT_EQ(im.format.alphaWidth, 0);
+}
+
 // ---- The block expansion ----
 
 struct BlockCase {
@@ -508,6 +551,45 @@ TEST(BlockExpansion, DecodesEachKind) {
         ASSERT_EQ(ExpandCompressedBaseImage(&im), 0);
         EXPECT_EQ(im.format.compression, 0u);
         for (const auto& [i, argb] : c.pixels) EXPECT_EQ(im.Argb(i % 4, i / 4), argb) << "pixel " << i;
+    }
+}
+
+// The blocks of a side that is not a multiple of 4 are stored whole: a 5 x 4 DXT1 image holds
+// two blocks. Memory holding fewer is refused with its log line and the image left as it was.
+TEST(BlockExpansion, RefusesMemoryShortOfTheWholeBlocks) {
+    struct Case {
+        const char* name;
+        uint32_t kind;
+        int width, height;
+        uint32_t bytes;
+        int result;
+    };
+    const Case cases[] = {
+        {"DXT1 5 x 4 in one block", 1, 5, 4, 8, -1},
+        {"DXT1 5 x 4 in two blocks", 1, 5, 4, 16, 0},
+        {"DXT5 5 x 5 in three blocks", 5, 5, 5, 48, -1},
+        {"DXT5 5 x 5 in four blocks", 5, 5, 5, 64, 0},
+        {"DXT3 4 x 1 in one block", 3, 4, 1, 16, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LogCapture log;
+        Decoded im;
+        SetupArgb8888Format(&im.format);
+        im.format.compression = c.kind;
+        im.width = c.width;
+        im.height = c.height;
+        im.pixels = static_cast<uint8_t*>(AllocTrackedMemoryZeroed(c.bytes, "", 0));
+        uint8_t* const blocks = im.pixels;
+        ASSERT_EQ(ExpandCompressedBaseImage(&im), c.result);
+        if (c.result == 0) {
+            EXPECT_EQ(im.format.compression, 0u);
+            EXPECT_EQ(im.pitch, c.width * 4);
+        } else {
+            EXPECT_EQ(im.pixels, blocks);
+            EXPECT_EQ(im.format.compression, c.kind);
+            EXPECT_FALSE(log.Joined().empty()) << "no log line";
+        }
     }
 }
 
