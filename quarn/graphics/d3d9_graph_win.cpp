@@ -5,6 +5,7 @@
 
 #include <d3d9.h>
 
+#include <cstdint>
 #include <cstring>
 
 #include "quarn/graphics/device_state.h"
@@ -52,6 +53,23 @@ void ClearTile(const GraphImage* image, const TextureTile& tile)
     if (tile.twin != nullptr) {
         g_graphicsDevice.device->UpdateTexture(tile.twin, tile.texture);
     }
+}
+
+// The bytes every level of a tile's texture takes in the format (DXT: 4 x 4 blocks).
+int64_t TileTextureBytes(const TextureTile& tile, D3DFORMAT format, int32_t levels)
+{
+    const bool dxt1 = format == D3DFMT_DXT1;
+    const bool dxt = dxt1 || format == D3DFMT_DXT2 || format == D3DFMT_DXT3 || format == D3DFMT_DXT4 ||
+                     format == D3DFMT_DXT5;
+    const ColorFormat* layout = dxt ? nullptr : GetDisplayFormatColorFormat(format);
+    const int64_t texelBytes = layout != nullptr ? layout->bytesPerPixel : 4;
+    int64_t bytes = 0;
+    for (int32_t level = 0; level < levels; ++level) {
+        const int64_t w = tile.textureWidth >> level > 0 ? tile.textureWidth >> level : 1;
+        const int64_t h = tile.textureHeight >> level > 0 ? tile.textureHeight >> level : 1;
+        bytes += dxt ? ((w + 3) / 4) * ((h + 3) / 4) * (dxt1 ? 8 : 16) : w * h * texelBytes;
+    }
+    return bytes;
 }
 
 // Each graph image once: every graph of the table, its image unless an earlier graph shares it.
@@ -266,6 +284,20 @@ int32_t DeviceMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, 
     graph->y = 0;
     graph->width = width;
     graph->height = height;
+    // Every texel of the textures is held in the process too (the managed pool's copy, or the
+    // system-memory twin beside a default-pool texture): a set of textures larger than a
+    // 32-bit process can hold is refused before any is made, as the software image is.
+    const D3DFORMAT format = FormatOf(image);
+    int64_t textureBytes = 0;
+    for (int32_t i = 0; i < image->tileCount; ++i) {
+        textureBytes += TileTextureBytes(image->tiles[i], format, image->mipLevels);
+    }
+    if (request.systemMemoryTwin) {
+        textureBytes *= 2;
+    }
+    if (textureBytes > INT32_MAX) {
+        return AppendLog(L"グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
+    }
     return CreateGraphImageTextures(image);
 }
 

@@ -337,8 +337,10 @@ int32_t ApplyDrawModeStates(const DrawStateDescriptor* descriptor, int32_t handl
     const int32_t r = c.blendBorderRange;
     if (r <= 1) {
         // A hard threshold: drawn exactly where the blend graph's alpha reaches the position.
+        // The last position hides everything, as the soft ramp and the software renderer's
+        // mask table have it there: no alpha passes a test of greater than 255.
         d.alphaTestEnable = 1;
-        d.alphaFunc = kCmpGreaterEqual;
+        d.alphaFunc = p == 255 ? kCmpGreater : kCmpGreaterEqual;
         d.alphaRef = p == 0 && (c.textureAlpha || c.textureAlphaTest) ? 1 : p;
         d.alphaBlendEnable = 0;
         d.textureFactor = 0x00FFFFFF;

@@ -259,8 +259,19 @@ int32_t DrawGraphStretchedQuad(const GraphRecord* graph, const int32_t corners[4
                                int32_t transparent, int32_t wholePixel)
 {
     const float* f = floatCorners;
-    if (f[0] == f[2] || f[1] == f[3] || graph == nullptr || graph->width <= 0 || graph->height <= 0) {
+    const int32_t* c = corners;
+    // A flat rectangle is one whose corners coincide as the caller gave them: integers, whose
+    // float copies are equal too, or floats, whose truncations are equal too. Far out, distinct
+    // integers can round to one float: such a rectangle is not flat.
+    const bool flat = (c[0] == c[2] && f[0] == f[2]) || (c[1] == c[3] && f[1] == f[3]);
+    if (flat || graph == nullptr || graph->width <= 0 || graph->height <= 0) {
         return -1;
+    }
+    if (f[0] == f[2] || f[1] == f[3]) {
+        // Corners floats cannot tell apart lie 2^24 pixels or more out, beyond every clip
+        // rectangle of the device: nothing of the rectangle shows, and no scale of zero is
+        // divided by.
+        return CurrentDeviceCalls() == nullptr ? -1 : 0;
     }
     const uint32_t flags = (transparent ? 0x1u : 0u) | (wholePixel && g_drawSettings.filterMode != 1 ? 0x2u : 0u);
     QuadFrame frame{};

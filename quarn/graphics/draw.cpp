@@ -221,7 +221,12 @@ int DrawGraphMirrored(int x, int y, int graph, int transparent)
     const GraphRecord* record = FindGraphRecord(graph);
     const int32_t width = record != nullptr ? record->width : 0;
     const int32_t height = record != nullptr ? record->height : 0;
-    return DrawGraphStretched(Sum(int64_t{x} + width), y, x, Sum(int64_t{y} + height), graph, transparent);
+    // Past the largest coordinate the rectangle keeps its size and moves back onto it: it lies
+    // beyond every clip rectangle either way, where a size cut to nothing would be refused as
+    // a flat rectangle on the device.
+    const int32_t right = Sum(int64_t{x} + width);
+    const int32_t bottom = Sum(int64_t{y} + height);
+    return DrawGraphStretched(right, bottom - height, right - width, bottom, graph, transparent);
 }
 
 int DrawGraphPortion(int x, int y, int srcX, int srcY, int width,
@@ -337,11 +342,18 @@ int32_t SoftWipeDrawTarget(const PixelRect* area)
     return 0;
 }
 
-int32_t SoftPaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t /*alpha*/)
+int32_t SoftPaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha)
 {
     // The colour in the graph's own pixel form: a graph may have other colour bits than the
     // screen.
     const PixelRect whole{0, 0, graph->width, graph->height};
+    const MemImgBase* store = graph->view.store;
+    if (store->alpha) {
+        // The fill kernel blends only into images without alpha; an image with an alpha
+        // channel takes the colour with the alpha asked for, as a texture on the device does.
+        FillMemImgPixels(&graph->view, &whole, EncodePixelColor(store->format, red, green, blue, alpha));
+        return 0;
+    }
     const ColorFormat* format = GetMemImgColorFormat(graph->view.store->kind, 0, 0);
     RenderMemImgFillRect(&graph->view, &whole, EncodePixelColor(format, red, green, blue, 255));
     return 0;

@@ -6,6 +6,7 @@
 // the subtract emulation.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/mask.h"
 #include "quarn/runtime/runtime.h"
+#include "tests/core/log_capture.h"
 #include "tests/graphics/screen_fixture.h"
 
 namespace {
@@ -275,6 +277,18 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
              PaintGraphColor(graph, 200, 100, 50, 255);
              DrawGraphAt(5, 7, graph, 0);
          }},
+        // A blank graph with an alpha channel takes the colour with its alpha, not blended
+        // by the blend mode, and shows by that alpha.
+        {"painted blank graph with alpha", 2,
+         [] {
+             SetNewGraphAlphaChannelFlag(1);
+             const int32_t graph = CreateBlankGraph(40, 20);
+             SetNewGraphAlphaChannelFlag(0);
+             SelectBlendMode(1, 64);
+             PaintGraphColor(graph, 200, 100, 50, 128);
+             SelectBlendMode(0, 255);
+             DrawGraphAt(5, 7, graph, 1);
+         }},
         // Tiles of 16 texels: every piece placed on its own.
         {"tiled four corners upright", 1,
          [] {
@@ -346,6 +360,63 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
         EXPECT_GT(drawn, 0) << scene.name;
         std::string first;
         EXPECT_EQ(CountDifferences(software, device, scene.tolerance, scene.reach, &first), 0) << scene.name << ": " << first;
+    }
+}
+
+// Draws that show nothing give the same results on both renderers: rectangles far out, whose
+// corners floats cannot tell apart, or past the largest coordinate, and a blend graph at its
+// last border position (out-of-range parameters are clamped to it), which hides everything.
+TEST(DeviceDrawing, DrawsThatShowNothingReturnAlikeOnBothRenderers)
+{
+    std::vector<int32_t> results[2];
+    for (int32_t hardware : {0, 1}) {
+        std::vector<int32_t>& out = results[hardware];
+        const std::vector<uint32_t> picture = DrawScene(hardware, [&out] {
+            const int32_t graph = CodedGraph(40, 20);
+            out.push_back(DrawGraphStretched(2000000000, 2000000000, 2000000010, 2000000010, graph, 0));
+            out.push_back(DrawGraphStretched(-2000000010, 0, -2000000000, 20, graph, 0));
+            out.push_back(DrawGraphMirrored(INT_MAX, 0, graph, 0));
+            out.push_back(DrawGraphMirrored(0, INT_MAX, graph, 0));
+            out.push_back(SelectBlendGraph(CodedGraph(64, 64), 500, -5));
+            out.push_back(g_drawSettings.blendBorderPos);
+            out.push_back(g_drawSettings.blendBorderRange);
+            out.push_back(DrawGraphAt(5, 7, graph, 0));
+            out.push_back(DrawGraphStretched(50, 5, 130, 45, graph, 0));
+            SelectBlendGraph(-1, 0, 0);
+        });
+        ASSERT_EQ(picture.size(), static_cast<size_t>(kW) * kH);
+        int32_t drawn = 0;
+        for (uint32_t p : picture) drawn += Near(p, 0x606060, 1) ? 0 : 1;
+        EXPECT_EQ(drawn, 0) << "renderer " << hardware;
+    }
+    const std::vector<int32_t> expected = {0, 0, 0, 0, 0, 255, 0, 0, 0};
+    EXPECT_EQ(results[0], expected) << "software";
+    EXPECT_EQ(results[1], expected) << "device";
+}
+
+// A graph whose textures or pixels a 32-bit process cannot hold is refused at once, with a log
+// line, on both renderers; the graph table is left as it was and later graphs are made.
+TEST(DeviceDrawing, AGraphTooLargeToHoldIsRefusedOnBothRenderers)
+{
+    struct Size {
+        int32_t width, height;
+    } const sizes[] = {{65536, 65536}, {32768, 16384}, {16384, 32768}};
+    const wchar_t* const lines[2] = {L"メモリイメージの作成に失敗しました\n",
+                                     L"グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n"};
+    for (int32_t hardware : {0, 1}) {
+        DrawScene(hardware, [&] {
+            const int32_t live = GraphTable()->liveCount;
+            for (const Size& size : sizes) {
+                LogCapture log;
+                EXPECT_EQ(CreateBlankGraph(size.width, size.height), -1)
+                    << "renderer " << hardware << ": " << size.width << " x " << size.height;
+                EXPECT_TRUE(log.Contains(lines[hardware])) << "renderer " << hardware << ": " << size.width;
+                EXPECT_EQ(GraphTable()->liveCount, live);
+            }
+            const int32_t graph = CreateBlankGraph(64, 64);
+            EXPECT_GE(graph, 0);
+            DestroyGraph(graph);
+        });
     }
 }
 
@@ -842,3 +913,4 @@ TEST_F(DeviceLossTest, ALossWithoutANewDeviceEndsOnTheSoftwareScreen)
 }
 
 }  // namespace
+

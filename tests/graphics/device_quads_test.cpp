@@ -214,6 +214,36 @@ TEST_F(DeviceQuadsTest, ReversedStretchCornersMirrorAndAFlatRectangleIsRefused)
     EXPECT_EQ(DrawGraphStretchedQuad(&g.record, flat, floatFlat, 0, 1), -1);
 }
 
+// Far out, distinct integer corners round to one float: the rectangle is not flat (the
+// software renderer takes it too), it lies beyond the clip rectangle and writes no vertex.
+TEST_F(DeviceQuadsTest, FarOutCornersThatFloatsMergeAreNoFlatRectangle)
+{
+    FakeGraph g(40, 20, 2048);
+    struct Case {
+        int32_t x1, y1, x2, y2;
+        int32_t result;
+    } const cases[] = {
+        {2000000000, 2000000000, 2000000010, 2000000010, 0},
+        {2147483647, 0, 2147483607, 20, 0},  // mirrored at the largest coordinate
+        {0, -2000000000, 40, -2000000010, 0},
+        {16777217, 0, 16777216, 20, 0},  // the first integers a float cannot hold apart
+        {2000000000, 0, 2000000000, 20, -1},
+        {5, 7, 45, 7, -1},
+    };
+    for (const Case& c : cases) {
+        const int32_t box[4] = {c.x1, c.y1, c.x2, c.y2};
+        const float floatBox[4] = {static_cast<float>(c.x1), static_cast<float>(c.y1), static_cast<float>(c.x2),
+                                   static_cast<float>(c.y2)};
+        EXPECT_EQ(DrawGraphStretchedQuad(&g.record, box, floatBox, 0, 1), c.result) << c.x1 << "," << c.y1;
+        EXPECT_TRUE(Drawn().empty()) << c.x1 << "," << c.y1;
+    }
+    // Float corners are the caller's own: a sub-pixel rectangle whose truncations meet is drawn.
+    const int32_t truncated[4] = {10, 10, 10, 30};
+    const float thin[4] = {10.25f, 10.0f, 10.75f, 30.0f};
+    EXPECT_EQ(DrawGraphStretchedQuad(&g.record, truncated, thin, 0, 0), 0);
+    EXPECT_EQ(Drawn().size(), 1u);
+}
+
 TEST_F(DeviceQuadsTest, AGraphOfSeveralTilesIsOneQuadPerPieceEachOnItsTexture)
 {
     // 300 x 40 with a device limit of 256: tiles 256, 32 and 16 wide.

@@ -676,6 +676,12 @@ TEST_F(DeviceCacheTest, BlendGraphThresholdAndRamp)
     EXPECT_EQ(g_deviceCache.alphaFunc, static_cast<int32_t>(kCmpGreaterEqual));
     EXPECT_EQ(g_deviceCache.alphaRef, 100);
     EXPECT_EQ(g_deviceCache.textureFactor, 0x00FFFFFFu);
+    // The last position hides everything: no alpha is greater than 255.
+    SetBlendTexture(&blend, 255, 1);
+    ApplyDrawModeStates(nullptr, 1, 0);
+    EXPECT_EQ(g_deviceCache.alphaTestEnable, 1);
+    EXPECT_EQ(g_deviceCache.alphaFunc, static_cast<int32_t>(kCmpGreater));
+    EXPECT_EQ(g_deviceCache.alphaRef, 255);
     // A soft ramp of range 100 at position 128: T 768, t 768 - 385 = 383, under 512: subtract.
     SetBlendTexture(&blend, 128, 100);
     ApplyDrawModeStates(nullptr, 1, 0);

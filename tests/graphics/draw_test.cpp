@@ -392,6 +392,51 @@ TEST_F(DrawTest, PaintFillsTheWholeGraphWithClampedColour)
     g_newGraphSettings.colorBits = 0;
 }
 
+// A graph with an alpha channel takes the colour with the alpha asked for, whatever the blend
+// mode, as a texture does on the device; drawn, it shows by that alpha.
+TEST_F(DrawTest, PaintGivesAGraphWithAlphaItsColourAndAlpha)
+{
+    struct Case {
+        int32_t bits;
+        uint32_t pixel;  // the painted pixel: 32-bit ARGB, or RGB565 then alpha (a spare byte above)
+        uint32_t mask;
+    } const cases[] = {{32, 0x80C86432u, 0xFFFFFFFFu}, {16, 0x0080CB26u, 0x00FFFFFFu}};
+    for (const Case& c : cases) {
+        g_newGraphSettings.colorBits = c.bits;
+        g_newGraphSettings.alphaChannel = 1;
+        const int32_t graph = CreateBlankGraph(3, 2);
+        g_newGraphSettings.alphaChannel = 0;
+        g_newGraphSettings.colorBits = 0;
+        ASSERT_GE(graph, 0);
+        SelectBlendMode(1, 64);
+        EXPECT_EQ(PaintGraphColor(graph, 200, 100, 50, 128), 0);
+        SelectBlendMode(0, 255);
+        const MEMIMG& view = FindGraphRecord(graph)->view;
+        ASSERT_EQ(view.store->alpha, 1);
+        for (int32_t i = 0; i < 6; ++i) {
+            uint32_t pixel = 0;
+            std::memcpy(&pixel, view.pixels + view.store->pitch * (i / 3) + 4 * (i % 3), 4);
+            EXPECT_EQ(pixel & c.mask, c.pixel) << c.bits << " bits, pixel " << i;
+        }
+        DestroyGraph(graph);
+    }
+    g_newGraphSettings.alphaChannel = 1;
+    const int32_t graph = CreateBlankGraph(2, 1);
+    g_newGraphSettings.alphaChannel = 0;
+    PaintGraphColor(graph, 255, 255, 255, 128);
+    EXPECT_EQ(DrawGraphAt(1, 1, graph, 1), 0);
+    // Half of the way from the background to white in each channel.
+    for (int32_t x = 1; x < 3; ++x) {
+        const uint32_t c = At(x, 1);
+        for (int32_t shift = 0; shift < 24; shift += 8) {
+            const int32_t from = kBackground >> shift & 0xFF;
+            const int32_t got = static_cast<int32_t>(c >> shift & 0xFF);
+            EXPECT_NEAR(got, from + (255 - from) / 2, 1) << x << " channel " << shift / 8;
+        }
+    }
+    EXPECT_EQ(At(3, 1), kBackground);
+}
+
 TEST_F(DrawTest, BlendGraphSmallerThanTheGraphRefusesTheDraw)
 {
     const int32_t graph = CodedGraph(4, 4);
