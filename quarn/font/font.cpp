@@ -9,7 +9,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/mask.h"
 
 namespace {

@@ -1,9 +1,9 @@
 // The draw settings' setters and getters, colour values and the reset defaults.
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
-#include "quarn/graphics/camera.h"
+#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/mask.h"
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "quarn/graphics/camera.h"
+#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/mask.h"

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "quarn/font/font.h"
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/graphics_win.h"

@@ -1,11 +1,11 @@
 // The mask screen on the device: the mask as an alpha texture, a work texture drawing goes
 // into, and the alpha-tested quad that writes the work back through the mask.
 // Windows build only.
-#include "quarn/graphics/mask_win.h"
+#include "quarn/graphics/d3d9/mask_win.h"
 
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/mask.h"
 #include "quarn/graphics/render_backend.h"

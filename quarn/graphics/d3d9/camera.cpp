@@ -1,10 +1,10 @@
 // The draw state's matrices and projection: stored, combined for the software-side
 // transforms, and handed to the device on the hardware path.
-#include "quarn/graphics/camera.h"
+#include "quarn/graphics/d3d9/camera.h"
 
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/draw_settings.h"
 
 

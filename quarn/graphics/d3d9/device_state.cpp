@@ -2,13 +2,13 @@
 // the library sets passes through here: a value equal to the one last sent is not sent again,
 // and any change first draws what is batched, so that batched vertices are drawn under the
 // states in force when they were added.
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 
 #include <cstring>
 
-#include "quarn/graphics/camera.h"
+#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/draw_settings.h"
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 
 DeviceStateCache g_deviceCache{};
 VertexBatch g_vertexBatch{};

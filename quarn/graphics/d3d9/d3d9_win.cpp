@@ -7,12 +7,12 @@
 
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
-#include "quarn/graphics/mask_win.h"
-#include "quarn/graphics/shader_win.h"
+#include "quarn/graphics/d3d9/mask_win.h"
+#include "quarn/graphics/d3d9/shader_win.h"
 
 // The seam passes the device API's numbers through unchanged.
 static_assert(kRsZEnable == uint32_t(D3DRS_ZENABLE) && kRsShadeMode == uint32_t(D3DRS_SHADEMODE) && kRsZWriteEnable == uint32_t(D3DRS_ZWRITEENABLE) &&

@@ -10,7 +10,7 @@
 
 #include "quarn/core/core.h"
 #include "quarn/core/handle.h"
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 
 constexpr int32_t kLightCapacity = 4096;
 // Device lights the library keeps copies of, and those that also feed the shader constants.

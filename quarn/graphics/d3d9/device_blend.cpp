@@ -3,7 +3,7 @@
 // from what the device holds.
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graph.h"
 
