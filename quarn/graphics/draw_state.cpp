@@ -82,12 +82,6 @@ int SelectBlendGraph(int graph, int borderPosition, int borderRange)
     return CurrentRenderBackend()->selectBlendGraph(graph, s.blendBorderPos, s.blendBorderRange);
 }
 
-int32_t SoftSelectBlendGraph(int32_t, int32_t borderPos, int32_t borderRange)
-{
-    BuildBlendMaskAlphaTable(borderPos, borderRange);
-    return 0;
-}
-
 MEMIMG* SelectedBlendMemImg()
 {
     // Looked up at each use: a blend graph deleted since it was selected then weighs nothing.

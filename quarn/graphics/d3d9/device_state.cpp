@@ -8,13 +8,12 @@
 
 #include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/draw_settings.h"
+#include "quarn/graphics/graph_platform.h"
 #include "quarn/graphics/d3d9/shader_pack.h"
 
 DeviceStateCache g_deviceCache{};
 VertexBatch g_vertexBatch{};
 int32_t g_deviceBlendOpCapable = 0;
-void* (*g_graphTextureOf)(int32_t graph) = nullptr;
-int32_t (*g_isQuitRequested)() = nullptr;
 
 namespace {
 
@@ -695,7 +694,8 @@ void DrawMainBatch()
 
 bool Drawable()
 {
-    if (g_isQuitRequested != nullptr && g_isQuitRequested()) {
+    // Once the program is to end, batched vertices are dropped.
+    if (GraphQuitRequested()) {
         return false;
     }
     BeginSceneIfClosed();

@@ -252,9 +252,7 @@ extern DeviceStateCache g_deviceCache;
 // Whether the device can use blend operation REVSUBTRACT.
 extern int32_t g_deviceBlendOpCapable;
 // Resolves a graph handle to the texture of its first piece, or null.
-extern void* (*g_graphTextureOf)(int32_t graph);
-// 1 once the program is to end: batched vertices are then dropped. Null: never.
-extern int32_t (*g_isQuitRequested)();
+void* GraphFirstTexture(int32_t graph);
 
 // ---- Cached setters (the cache rule: nothing without a device; an equal value is not sent
 // unless states are being forced; otherwise the batch is flushed, the state sent and cached)
