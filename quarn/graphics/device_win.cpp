@@ -1,6 +1,5 @@
-// Renderer start and end: "d3d9.dll", the vertical-blank object, the choice between the
-// hardware renderer and the software screen, and the graphics subsystem's end (the fonts
-// end before it, in the runtime).
+// Renderer start and end: "d3d9.dll", the vertical-blank object, the render back ends' start
+// order, and the graphics subsystem's end (the fonts end before it, in the runtime).
 #include <windows.h>
 
 #include <ddraw.h>

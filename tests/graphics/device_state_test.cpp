@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "quarn/graphics/d3d9/device_reapply.h"
 #include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graph.h"

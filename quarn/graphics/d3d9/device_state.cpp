@@ -6,10 +6,8 @@
 
 #include <cstring>
 
-#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graph_platform.h"
-#include "quarn/graphics/d3d9/shader_pack.h"
 
 DeviceStateCache g_deviceCache{};
 VertexBatch g_vertexBatch{};
@@ -562,33 +560,6 @@ int32_t ApplyWorldMatrix(const Matrix4x4* matrix)
     return SetDeviceWorldTransform(matrix);
 }
 
-int32_t SetViewTransform(const Matrix4x4* matrix)
-{
-    if (s_device == nullptr) {
-        return 0;
-    }
-    FlushVertexBatch();
-    s_device->setTransform(kTsView, matrix);
-    Matrix4x4 transposed;
-    TransposeMatrix4x4(&transposed, matrix);
-    SetLibraryVertexShaderConstants(6, &transposed.m[0][0], 4);
-    RefreshLightViewConstants();
-    return 0;
-}
-
-int32_t SetProjectionTransform(const Matrix4x4* matrix)
-{
-    if (s_device == nullptr) {
-        return 0;
-    }
-    FlushVertexBatch();
-    s_device->setTransform(kTsProjection, matrix);
-    Matrix4x4 transposed;
-    TransposeMatrix4x4(&transposed, matrix);
-    SetLibraryVertexShaderConstants(2, &transposed.m[0][0], 4);
-    return 0;
-}
-
 int32_t ResetTextureCoordIndices()
 {
     if (s_device == nullptr) {
@@ -979,7 +950,7 @@ void ReapplyCoreStates()
     c.force = 0;
 }
 
-int32_t ReapplyAllDeviceStates()
+int32_t BeginDeviceStateResend()
 {
     if (s_device == nullptr) {
         return -1;
@@ -1014,11 +985,6 @@ int32_t ReapplyAllDeviceStates()
     SetDepthBias(c.depthBias);
     const Matrix4x4 world = s.world;
     ApplyWorldMatrix(&world);
-    RebuildCombinedMatrix();
-    SetViewTransform(&s.view);
-    Matrix4x4 projection;
-    ComputeDeviceProjection(&projection);
-    SetProjectionTransform(&projection);
     SetSpecularEnable(c.specularEnable);
     if (c.diffuseSource != 255) {
         SetDiffuseFromVertexColor(c.diffuseSource != static_cast<int32_t>(kMcsMaterial));
@@ -1027,7 +993,6 @@ int32_t ReapplyAllDeviceStates()
         SetSpecularFromVertexColor(c.specularSource != static_cast<int32_t>(kMcsMaterial));
     }
     SetLightingState(c.lighting);
-    ReapplyDeviceLights();
     const PixelRect clip = s.clip;
     if (clip.left >= 0 && clip.top >= 0 && clip.right >= clip.left && clip.bottom >= clip.top) {
         c.viewport = DeviceViewport{static_cast<uint32_t>(clip.left), static_cast<uint32_t>(clip.top),
@@ -1041,7 +1006,8 @@ int32_t ReapplyAllDeviceStates()
     ResetTextureCoordIndices();
     ApplyDrawModeStates(nullptr, 1, 0);
     ReapplyCoreStates();
-    c.force = 0;
     return 0;
 }
+
+void EndDeviceStateResend() { g_deviceCache.force = 0; }
 

@@ -283,8 +283,6 @@ int32_t SetDrawTexture(void* texture);
 int32_t SetBlendTexture(void* texture, int32_t borderPos, int32_t borderRange);
 int32_t SetDeviceWorldTransform(const Matrix4x4* matrix);
 int32_t ApplyWorldMatrix(const Matrix4x4* matrix);
-int32_t SetViewTransform(const Matrix4x4* matrix);
-int32_t SetProjectionTransform(const Matrix4x4* matrix);
 int32_t ResetTextureCoordIndices();
 int32_t SetSpecularEnable(int32_t flag);
 int32_t SetRenderTargetSurface(void* surface);
@@ -304,7 +302,12 @@ int32_t DrawVertexGrid(int32_t columns, int32_t rows, const void* vertices);
 int32_t SetDefaultDeviceStates();
 int32_t InitDeviceSettings(int32_t screenWidth, int32_t screenHeight, void* backBuffer);
 void ReapplyCoreStates();
-int32_t ReapplyAllDeviceStates();
+// After a device restart: every state the cache holds is sent again, equal or not (forcing
+// stays on until EndDeviceStateResend, so that the camera and the lights above can send
+// theirs too; ReapplyAllDeviceStates in device_reapply.h runs the whole). 0, or -1 without a
+// device.
+int32_t BeginDeviceStateResend();
+void EndDeviceStateResend();
 
 // ---- Blend-mode mapping
 int32_t PrepareDrawStates(const struct TextureFormatRequest* request, void* texture, uint32_t flags);

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "quarn/graphics/d3d9/camera.h"
+#include "quarn/graphics/d3d9/lights.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/d3d9/shader_pack.h"
 
