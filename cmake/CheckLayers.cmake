@@ -1,7 +1,9 @@
 # The include check of the library's layers. Each folder of quarn/ may include headers of
 # its own folder, of the folders it links (QUARN_LAYER_<folder>, written by quarn_check_layers)
 # and of theirs in turn, and quarn/quarn.h, the application's header, which only declares.
-# Any other "quarn/<folder>/..." include runs upward or sideways and fails.
+# Any other "quarn/<folder>/..." include runs upward or sideways and fails. Inside a folder,
+# a sub-folder (a render back end in quarn/graphics/) includes nothing of its sibling
+# sub-folders: each stands on the folder's own headers alone.
 #
 # Included at configure time, or run as a script:
 #   cmake -DQUARN_ROOT=<project> -DQUARN_LAYER_FILE=<build>/quarn_layers.cmake -P CheckLayers.cmake
@@ -46,6 +48,13 @@ foreach(dir ${quarn_layer_dirs})
         if(NOT target IN_LIST allowed)
           file(RELATIVE_PATH rel ${QUARN_ROOT} ${source})
           string(APPEND quarn_layer_faults "  ${rel} includes quarn/${target}/ above or beside quarn/${folder}/\n")
+        endif()
+      endif()
+      file(RELATIVE_PATH rel ${QUARN_ROOT} ${source})
+      if(rel MATCHES "^quarn/${folder}/([^/]+)/" )
+        set(own ${CMAKE_MATCH_1})
+        if(line MATCHES "\"quarn/${folder}/([^/\"]+)/" AND NOT CMAKE_MATCH_1 STREQUAL own)
+          string(APPEND quarn_layer_faults "  ${rel} includes quarn/${folder}/${CMAKE_MATCH_1}/ beside quarn/${folder}/${own}/\n")
         endif()
       endif()
     endforeach()

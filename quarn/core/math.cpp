@@ -226,3 +226,19 @@ int ClampRectInsideRect(PixelRect* rect, const PixelRect* bound)
     rect->left = Clamp(rect->left, bound->left, bound->right);
     return 0;
 }
+
+Vector3* TransformPointByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix)
+{
+    TransformVector3(out, in, matrix);
+    return out;
+}
+
+Vector3* TransformDirectionByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix)
+{
+    const Vector3 v = *in;
+    const auto& m = matrix->m;
+    out->x = v.x * m[0][0] + v.y * m[1][0] + v.z * m[2][0];
+    out->y = v.x * m[0][1] + v.y * m[1][1] + v.z * m[2][1];
+    out->z = v.x * m[0][2] + v.y * m[1][2] + v.z * m[2][2];
+    return out;
+}

@@ -9,8 +9,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
-#include "quarn/graphics/device_state.h"
-#include "quarn/graphics/mask.h"
+#include "quarn/graphics/d3d9/device_state.h"
 
 namespace {
 // The standard font's settings in a fresh process: none made yet, 16 pixels, thickness 6,
@@ -232,7 +231,8 @@ int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind,
     font->italic = italic;
     font->spacing = 0;
     // On the device glyphs are drawn from a texture; on the software screen from memory.
-    font->textureCache = g_screenSettings.hardwareActive && !g_fontSettings.noTextureCache ? 1 : 0;
+    font->textureCache =
+        CurrentRenderBackend()->glyphCache == kGlyphCacheTexture && !g_fontSettings.noTextureCache ? 1 : 0;
     CopyWideStringLimited(font->face, face != nullptr ? face : L"", kFontFaceUnits - 1);
 
     void* gdiFont = nullptr;
@@ -788,10 +788,11 @@ int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int hand
     WaitForActiveWindow();
     // Masked drawing and the front screen work on the text's rectangle: from (x, y) to the
     // clip's edge along the line and the font's height (and a little) across it.
+    // The glyphs are drawn inside the text's area, which is masked (and subtract emulated, for
+    // the texture cache's quads) once for the whole text.
     const bool masking = g_drawSettings.maskingActive != 0;
     const bool textured = GetFontRecord(handle)->textureCache != 0;
-    const RenderBackend* backend = CurrentRenderBackend();
-    const bool invert = textured && g_drawSettings.blendMode == 3 && backend->subtractNeedsEmulation();
+    const bool invert = textured && g_drawSettings.blendMode == 3 && CurrentRenderBackend()->subtractNeedsEmulation();
     PixelRect area{};
     if (masking || invert || g_drawSettings.drawTarget == kDrawTargetFrontScreen) {
         const PixelRect& clip = g_drawSettings.clip;
@@ -799,20 +800,10 @@ int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int hand
         const int64_t across = int64_t{QueryFontHeight(handle)} + 3;
         area = vertical ? PixelRect{x, y, SaturateToInt32(x + across), clip.bottom}
                         : PixelRect{x, y, clip.right, SaturateToInt32(y + across)};
-        if (masking) {
-            PrepareMaskedDrawArea(&area);
-        }
     }
-    int32_t result = 0;
-    if (!textured) {
-        result = DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
-    } else {
-        if (invert) backend->invertAreaBeforeSubtract(&area);
-        result = DrawTextFromTextureCache(x, y, text, color, edgeColor, vertical, handle);
-        if (invert) backend->invertAreaAfterSubtract(&area);
-    }
-    if (masking) {
-        CommitMaskedDrawArea(&area);
-    }
+    const DrawAreaScope scope = OpenDrawArea(area, textured ? 1 : 0);
+    const int32_t result = textured ? DrawTextFromTextureCache(x, y, text, color, edgeColor, vertical, handle)
+                                    : DrawTextFromMemoryCache(x, y, text, color, edgeColor, vertical, handle);
+    CloseDrawArea(scope);
     return result;
 }

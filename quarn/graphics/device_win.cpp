@@ -1,6 +1,5 @@
-// Renderer start and end: "d3d9.dll", the vertical-blank object, the choice between the
-// hardware renderer and the software screen, and the graphics subsystem's end (the fonts
-// end before it, in the runtime).
+// Renderer start and end: "d3d9.dll", the vertical-blank object, the render back ends' start
+// order, and the graphics subsystem's end (the fonts end before it, in the runtime).
 #include <windows.h>
 
 #include <ddraw.h>
@@ -15,6 +14,13 @@ HMODULE s_d3d9Module = nullptr;
 IDirectDraw7* s_directDraw = nullptr;
 
 HMODULE s_ddrawHeld = nullptr;  // see DirectDrawAhead
+
+// The render back ends in the order graphics start tries them; the software renderer, which
+// needs no device, comes last.
+const RenderBackend* const kRenderBackendOrder[] = {
+    &kDeviceRenderBackend,
+    &kSoftwareRenderBackend,
+};
 
 void ReleaseDirectDraw()
 {
@@ -166,29 +172,19 @@ int32_t StartDirect3D()
         s_d3d9Module = nullptr;
         return -1;
     }
-    UseRenderBackend(&kSoftwareRenderBackend);
-    if (!g_screenSettings.softwareOnly) {
-        bool tryDevice = true;
-        if (!g_system.windowed && g_systemCapability.osCode >= kOsVista &&
-            (g_screenSettings.displayFallback || g_screenSettings.doubled)) {
-            tryDevice = SwitchDisplaySettings() == 0;
+    // Each back end in turn until one starts; one that fails has released what it made. The
+    // device back ends are skipped when the application asked for the software renderer.
+    for (const RenderBackend* backend : kRenderBackendOrder) {
+        if (backend->hardware && g_screenSettings.softwareOnly) {
+            continue;
         }
-        // A device back end creates its objects and device here; on any failure it has
-        // released them again and the software screen takes over below.
-        if (tryDevice && StartDeviceRenderBackend() == 0) {
+        UseRenderBackend(backend);
+        if (backend->start() == 0) {
             return 0;
         }
     }
-    return CurrentRenderBackend()->start();
-}
-
-int32_t StartSoftwareScreen()
-{
-    if (!g_system.windowed && SwitchDisplaySettings() < 0) {
-        return -1;
-    }
-    MeasureRefreshPeriod();
-    return 0;
+    UseRenderBackend(&kSoftwareRenderBackend);
+    return -1;
 }
 
 int32_t ShutDownDirect3D()

@@ -16,8 +16,8 @@ namespace {
 // The clip corners as last asked for, before ordering and clamping.
 int32_t s_requestedClip[4];
 
-// Where software drawing goes: the screen image, the target graph's view or the mask image.
-MEMIMG* SoftDrawTarget() { return g_drawSettings.softDrawTarget; }
+// Draw areas open now: the glyphs of a text draw inside the text's.
+int32_t s_openDrawAreas = 0;
 
 int32_t Sum(int64_t value) { return SaturateToInt32(value); }
 
@@ -94,22 +94,9 @@ int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
     if (graph->movie != -1) {
         AdvanceMovieFrame(graph->movie);
     }
-    const bool masking = g_drawSettings.maskingActive != 0;
-    if (masking) {
-        PrepareMaskedDrawArea(&area);
-    }
-    const RenderBackend* backend = CurrentRenderBackend();
-    const bool invert = g_drawSettings.blendMode == 3 && backend->subtractNeedsEmulation();
-    if (invert) {
-        backend->invertAreaBeforeSubtract(&area);
-    }
+    const DrawAreaScope scope = OpenDrawArea(area, 1);
     const int32_t result = DrawOnce(graph, draw, NormalizeFlag(transparent));
-    if (invert) {
-        backend->invertAreaAfterSubtract(&area);
-    }
-    if (masking) {
-        CommitMaskedDrawArea(&area);
-    }
+    CloseDrawArea(scope);
     return result;
 }
 
@@ -131,6 +118,38 @@ GraphDraw StretchedDraw(int32_t x1, int32_t y1, int32_t x2, int32_t y2, float f1
 }
 
 }  // namespace
+
+DrawAreaScope OpenDrawArea(const PixelRect& area, int32_t subtract)
+{
+    DrawAreaScope scope{area, 0, 0};
+    if (s_openDrawAreas++ > 0) {
+        return scope;
+    }
+    scope.outermost = 1;
+    if (g_drawSettings.maskingActive) {
+        PrepareMaskedDrawArea(&area);
+    }
+    const RenderBackend* backend = CurrentRenderBackend();
+    if (subtract && g_drawSettings.blendMode == 3 && backend->subtractNeedsEmulation()) {
+        scope.inverted = 1;
+        backend->invertAreaBeforeSubtract(&area);
+    }
+    return scope;
+}
+
+void CloseDrawArea(const DrawAreaScope& scope)
+{
+    --s_openDrawAreas;
+    if (!scope.outermost) {
+        return;
+    }
+    if (scope.inverted) {
+        CurrentRenderBackend()->invertAreaAfterSubtract(&scope.area);
+    }
+    if (g_drawSettings.maskingActive) {
+        CommitMaskedDrawArea(&scope.area);
+    }
+}
 
 int WipeDrawScreen(const PixelRect* area)
 {
@@ -282,95 +301,4 @@ int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float
         draw.floatCorners[i] = corners[i];
     }
     return RunGraphDraw(graph, draw, transparent);
-}
-
-int32_t SoftDrawGraph(const GraphRecord* graph, int32_t x, int32_t y, int32_t transparent)
-{
-    RenderMemImg(SoftDrawTarget(), &graph->view, x, y, transparent, SelectedBlendMemImg());
-    return 0;
-}
-
-int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
-                               int32_t y2, int32_t transparent)
-{
-    const int32_t corners[4] = {x1, y1, x2, y2};
-    RenderMemImgScaled(SoftDrawTarget(), &graph->view, corners, transparent, SelectedBlendMemImg());
-    return 0;
-}
-
-int32_t SoftDrawGraphFourCorners(const GraphRecord* graph, float x1, float y1, float x2, float y2,
-                                 float x3, float y3, float x4, float y4, int32_t transparent)
-{
-    return SoftDrawGraphTriangles(graph, TruncateFloatToInt(x1), TruncateFloatToInt(y1),
-                                  TruncateFloatToInt(x2), TruncateFloatToInt(y2), TruncateFloatToInt(x3),
-                                  TruncateFloatToInt(y3), TruncateFloatToInt(x4), TruncateFloatToInt(y4),
-                                  transparent);
-}
-
-int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
-                               int32_t y2, int32_t x3, int32_t y3, int32_t x4, int32_t y4,
-                               int32_t transparent)
-{
-    // Corners top-left, top-right, bottom-left, bottom-right with their texels; two triangles
-    // sharing the top-right to bottom-left diagonal.
-    const MemImgVertex v[4] = {
-        {x1, y1, 0, 0},
-        {x2, y2, graph->width, 0},
-        {x3, y3, 0, graph->height},
-        {x4, y4, graph->width, graph->height},
-    };
-    MEMIMG* target = SoftDrawTarget();
-    const MEMIMG* mask = SelectedBlendMemImg();
-    RenderMemImgTriangle(target, &graph->view, &v[0], transparent, mask, 0);
-    RenderMemImgTriangle(target, &graph->view, &v[1], transparent, mask, 0);
-    return 0;
-}
-
-// ---- The software back end's drawing
-
-int32_t SoftWipeDrawTarget(const PixelRect* area)
-{
-    GraphRecord* target = FindGraphRecord(g_drawSettings.drawTarget);
-    MEMIMG* image = target != nullptr ? &target->view : &g_screenImages.primary;
-    if (!TestMemImgValid(image)) {
-        return 0;
-    }
-    const uint32_t background = kWindowBackgroundColor;
-    const uint32_t value = EncodePixelColor(image->store->format, (background >> 16) & 0xFF,
-                                            (background >> 8) & 0xFF, background & 0xFF, 0);
-    FillMemImgPixels(image, area, value);
-    return 0;
-}
-
-int32_t SoftPaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha)
-{
-    // The colour in the graph's own pixel form: a graph may have other colour bits than the
-    // screen.
-    const PixelRect whole{0, 0, graph->width, graph->height};
-    const MemImgBase* store = graph->view.store;
-    if (store->alpha) {
-        // The fill kernel blends only into images without alpha; an image with an alpha
-        // channel takes the colour with the alpha asked for, as a texture on the device does.
-        FillMemImgPixels(&graph->view, &whole, EncodePixelColor(store->format, red, green, blue, alpha));
-        return 0;
-    }
-    const ColorFormat* format = GetMemImgColorFormat(graph->view.store->kind, 0, 0);
-    RenderMemImgFillRect(&graph->view, &whole, EncodePixelColor(format, red, green, blue, 255));
-    return 0;
-}
-
-int32_t SoftDrawQuad(const GraphRecord* graph, int32_t x, int32_t y, float, float, int32_t transparent, int32_t)
-{
-    return SoftDrawGraph(graph, x, y, transparent);
-}
-
-int32_t SoftDrawStretchedQuad(const GraphRecord* graph, const int32_t corners[4], const float[4],
-                              int32_t transparent, int32_t)
-{
-    return SoftDrawGraphStretched(graph, corners[0], corners[1], corners[2], corners[3], transparent);
-}
-
-int32_t SoftDrawFourCornersQuad(const GraphRecord* graph, const float f[8], int32_t transparent)
-{
-    return SoftDrawGraphFourCorners(graph, f[0], f[1], f[2], f[3], f[4], f[5], f[6], f[7], transparent);
 }

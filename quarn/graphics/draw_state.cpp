@@ -1,9 +1,9 @@
 // The draw settings' setters and getters, colour values and the reset defaults.
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
-#include "quarn/graphics/camera.h"
+#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/mask.h"
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 
 namespace {
 
@@ -80,12 +80,6 @@ int SelectBlendGraph(int graph, int borderPosition, int borderRange)
     s.blendBorderPos = Clamp255(borderPosition);
     s.blendBorderRange = Clamp255(borderRange);
     return CurrentRenderBackend()->selectBlendGraph(graph, s.blendBorderPos, s.blendBorderRange);
-}
-
-int32_t SoftSelectBlendGraph(int32_t, int32_t borderPos, int32_t borderRange)
-{
-    BuildBlendMaskAlphaTable(borderPos, borderRange);
-    return 0;
 }
 
 MEMIMG* SelectedBlendMemImg()

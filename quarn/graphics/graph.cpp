@@ -19,9 +19,6 @@ FixedHandleTable<kGraphCapacity> s_graphTable{kHandleTypeGraph, kSlotHighWaterFi
 // Longest full path a kept file name may have, in UTF-16 units with the terminator.
 constexpr int32_t kPathUnits = 2048;
 
-// The draw state's transparent colour (0x00RRGGBB) given to new images.
-constexpr uint32_t kNewImageTransparentRgb = 0x000000;
-
 void* AllocZeroed(size_t bytes) { return AllocTrackedMemoryZeroed(static_cast<uint32_t>(bytes), "", 0); }
 
 void ReleaseFileName(GraphRecord* graph)
@@ -44,7 +41,7 @@ void ReleaseGraphImage(GraphImage* image)
         FreeTrackedMemory(image->renderTargetExtra);
         image->renderTargetExtra = nullptr;
     }
-    CurrentRenderBackend()->releaseImage(image);
+    ImageRenderBackend(image)->releaseImage(image);
     FreeTrackedMemory(image);
 }
 
@@ -162,13 +159,11 @@ int32_t DescribeGraph(int32_t handle, GraphDrawInfo* out)
     if (graph == nullptr || graph->image == nullptr) {
         return -1;
     }
-    GraphImage* image = graph->image;
-    out->ownImage = image->request.hardware ? nullptr : &graph->view;
-    out->sharedImage = image->request.hardware ? nullptr : &image->memImg;
+    *out = GraphDrawInfo{};
     out->width = graph->width;
     out->height = graph->height;
-    out->renderTarget = image->request.renderTarget;
-    out->hardwareTexture = image->request.hardware;
+    out->renderTarget = graph->image->request.renderTarget;
+    ImageRenderBackend(graph->image)->describeImage(graph, out);
     return 0;
 }
 
@@ -235,6 +230,7 @@ int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, i
         DestroyGraph(graphHandle);
         return -1;
     }
+    graph->image->backend = CurrentRenderBackend();
     if (BuildGraphDrawInfo(graphHandle) != 0) {
         DestroyGraph(graphHandle);
         return -1;
@@ -248,27 +244,7 @@ int32_t BuildGraphDrawInfo(int32_t graphHandle)
     if (graph == nullptr || graph->image == nullptr) {
         return -1;
     }
-    GraphImage* image = graph->image;
-    if (!image->request.hardware) {
-        ReleaseMemImgRef(&graph->view);
-        MakeMemImgView(&graph->view, &image->memImg, graph->x, graph->y, graph->width, graph->height);
-        return TestMemImgValid(&graph->view) ? 0 : -1;
-    }
-    const int32_t count = BuildTexturePieces(image->tiles, image->tileCount, graph->x, graph->y,
-                                             graph->width, graph->height, nullptr);
-    if (count == 0) {
-        return AppendLog(L"テクスチャ描画情報の作成に失敗しました\n");
-    }
-    auto* pieces = static_cast<TexturePiece*>(AllocZeroed(sizeof(TexturePiece) * static_cast<size_t>(count)));
-    if (pieces == nullptr) {
-        return AppendLog(L"画像描画情報格納用メモリの確保に失敗しました\n");
-    }
-    BuildTexturePieces(image->tiles, image->tileCount, graph->x, graph->y, graph->width,
-                       graph->height, pieces);
-    FreeTrackedMemory(graph->pieces);
-    graph->pieces = pieces;
-    graph->pieceCount = count;
-    return 0;
+    return ImageRenderBackend(graph->image)->viewImage(graph);
 }
 
 int CreateBlankGraph(int width, int height)
@@ -678,65 +654,3 @@ int32_t TestBlendGraphSize(const GraphRecord* graph)
     }
     return blend->width < graph->width || blend->height < graph->height ? 1 : 0;
 }
-
-// ---- The software back end's images
-
-int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t /*levels*/, int32_t alpha,
-                           int32_t paletted, int32_t /*compression*/)
-{
-    TextureFormatRequest request{};
-    request.alphaChannel = static_cast<uint8_t>(alpha);
-    const int32_t screenBits = GetConfiguredColorBits();
-    request.colorBits =
-        static_cast<uint8_t>(g_newGraphSettings.colorBits != 0 ? g_newGraphSettings.colorBits : screenBits);
-    request.renderTarget = 1;  // every software graph can be drawn into
-    request.paletted = static_cast<uint8_t>(paletted);
-
-    auto* image = static_cast<GraphImage*>(AllocZeroed(sizeof(GraphImage)));
-    if (image == nullptr) {
-        AppendLog(L"グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
-        return -1;
-    }
-    const bool wide = request.colorBits != 16;
-    image->refCount = 1;
-    image->request = request;
-    image->transparentColor = kNewImageTransparentRgb;
-    image->width = width;
-    image->height = height;
-    image->format = (wide ? 17 : 15) + alpha;
-    graph->image = image;
-    graph->x = 0;
-    graph->y = 0;
-    graph->width = width;
-    graph->height = height;
-
-    if (request.blendImage) {
-        if (CreateMemImgWithOptions(&image->memImg, width, height, -1, 0, kMemImgGrey8, 0, 0, 1,
-                                    nullptr) != 0) {
-            AppendLog(L"ブレンド画像用メモリイメージの作成に失敗しました\n");
-            return -1;
-        }
-    } else {
-        const int32_t kind = wide ? kMemImgXrgb32 : kMemImgRgb565;
-        uint32_t key = 0xFFFF;
-        if (!paletted) {
-            const uint32_t rgb = image->transparentColor;
-            key = EncodePixelColor(GetMemImgColorFormat(kind, alpha, 0), (rgb >> 16) & 0xFF,
-                                   (rgb >> 8) & 0xFF, rgb & 0xFF, 255);
-        }
-        if (CreateMemImgWithOptions(&image->memImg, width, height, -1, key, kind, paletted, alpha,
-                                    1, nullptr) != 0) {
-            AppendLog(L"メモリイメージの作成に失敗しました\n");
-            return -1;
-        }
-    }
-    return 0;
-}
-
-int32_t SoftUploadGraphImage(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha, int32_t left,
-                             int32_t top, int32_t width, int32_t height, int32_t destX, int32_t destY)
-{
-    return LoadBaseImageIntoMemImg(image, alpha, &graph->view, left, top, width, height, destX, destY, 0);
-}
-
-void SoftReleaseGraphImage(GraphImage* image) { ReleaseMemImgRef(&image->memImg); }

@@ -21,8 +21,11 @@
 struct IDirect3DTexture9;
 struct IDirect3DSurface9;
 struct IUnknown;
+struct RenderBackend;
 
 constexpr int32_t kGraphCapacity = 32768;
+// The draw state's transparent colour (0x00RRGGBB) given to new images.
+constexpr uint32_t kNewImageTransparentRgb = 0x000000;
 
 // How an image is to be made, one byte each, in this order.
 struct TextureFormatRequest {
@@ -73,6 +76,7 @@ struct GraphImage {
     TextureFormatRequest request;
     uint32_t transparentColor;  // the draw state's when the image was made
     int32_t width, height;
+    const RenderBackend* backend;  // the back end that made it and holds its pixels
     // Software renderer.
     MEMIMG memImg;
     MEMIMG* renderTargetExtra;
@@ -140,6 +144,10 @@ int32_t LayoutTextureTiles(int32_t width, int32_t height, int32_t single, int32_
 // (pieces may be null to count).
 int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t x, int32_t y,
                            int32_t width, int32_t height, TexturePiece* pieces);
+// The device back end's view of a graph's image: its texture pieces (see RenderBackend).
+struct GraphDrawInfo;
+void DeviceDescribeGraphImage(GraphRecord* graph, GraphDrawInfo* info);
+int32_t DeviceViewGraphImage(GraphRecord* graph);
 
 // Coordinate arithmetic saturates instead of overflowing: a far-off rectangle stays far off.
 inline int32_t SaturateToInt32(int64_t value)
@@ -190,6 +198,21 @@ int32_t TestBlendGraphSize(const GraphRecord* graph);
 // ---- Drawing front end
 // The corners last passed to SetDrawClipRect, as given: x1, y1, x2, y2.
 int32_t GetRequestedDrawClipRect(int32_t corners[4]);
+
+// Every draw that changes an area of the draw target (a graph, a text) runs between these two:
+// under an active mask the area is copied into the mask's work before and written back through
+// the mask after; with blend mode 3 on a renderer without reverse subtraction, and subtract
+// set, the area is inverted around the draw. A draw inside another's area (the glyphs of a
+// text) runs bare: the outer area covers it, and a second pass would undo the first.
+struct DrawAreaScope {
+    PixelRect area;
+    int8_t outermost;
+    int8_t inverted;
+};
+DrawAreaScope OpenDrawArea(const PixelRect& area, int32_t subtract);
+void CloseDrawArea(const DrawAreaScope& scope);
+
+// The software back end's draws.
 int32_t SoftDrawGraph(const GraphRecord* graph, int32_t x, int32_t y, int32_t transparent);
 int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
                                int32_t y2, int32_t transparent);

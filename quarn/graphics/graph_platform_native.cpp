@@ -2,11 +2,11 @@
 #if !defined(_WIN32)
 
 #include "quarn/graphics/graph_platform.h"
-#include "quarn/graphics/render_backend.h"
 
 #include <cwchar>
 
 int32_t GraphLibraryStarted() { return 1; }
+int32_t GraphQuitRequested() { return 0; }
 
 // Without a window there is nothing to wait for and no library start-up.
 void WaitForActiveWindow() {}
@@ -21,9 +21,5 @@ int32_t GraphResolveFullPath(const wchar_t* path, wchar_t* out, int32_t units)
     std::wmemcpy(out, path, length + 1);
     return static_cast<int32_t>(length);
 }
-
-// No screen to switch or present to.
-int32_t StartSoftwareScreen() { return 0; }
-int32_t PresentSoftwareScreen(const PresentRequest*) { return 0; }
 
 #endif

@@ -6,6 +6,7 @@
 #include "quarn/system/system.h"
 
 int32_t GraphLibraryStarted() { return HasLibraryStarted(); }
+int32_t GraphQuitRequested() { return IsQuitRequested(); }
 
 void WaitForActiveWindow()
 {

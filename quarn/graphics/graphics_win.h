@@ -66,8 +66,6 @@ IDirectDraw7* GetDirectDrawObject();
 DDCAPS* ClearDirectDrawCaps(DDCAPS* caps);
 // The run-time loaded "d3d9.dll", for the hardware back end.
 HMODULE GetDirect3DModule();
-// Starts a device back end and makes it the one in use: 0, or -1 with all of it released.
-int32_t StartDeviceRenderBackend();
 
 // ---- The Direct3D 9 device
 // The device's objects (COM references it owns), its formats and what its caps allow.

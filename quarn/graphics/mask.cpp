@@ -3,7 +3,6 @@
 
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
@@ -13,21 +12,6 @@ MaskScreenState g_maskScreen{};
 namespace {
 
 FixedHandleTable<kMaskCapacity> s_maskTable(kHandleTypeMask, kSlotHighWaterFirst);
-const MaskDeviceCalls* s_maskDevice = nullptr;
-
-bool OnDevice() { return g_screenSettings.hardwareActive && s_maskDevice != nullptr; }
-
-// The image drawing lands in when no mask intervenes: the graph's own view, or the screen.
-MEMIMG* SoftTargetImage()
-{
-    const int32_t target = g_drawSettings.drawTarget;
-    if (target >= 0) {
-        GraphDrawInfo info{};
-        return DescribeGraph(target, &info) == 0 ? info.ownImage : nullptr;
-    }
-    return &g_screenImages.primary;
-}
-
 // The area kept inside the clip, the mask screen and the draw target: the mask's bytes and the
 // work image cover the screen only, while a graph target may be larger.
 PixelRect MaskedArea(const PixelRect* area)
@@ -50,15 +34,7 @@ int32_t PointDrawing()
 {
     DrawSettings& s = g_drawSettings;
     if (s.maskingActive) {
-        if (OnDevice()) {
-            FlushVertexBatch();
-            // A new render target takes the device's viewport to its whole surface.
-            const int32_t result = s_maskDevice->targetWork();
-            CurrentRenderBackend()->applyClip();
-            return result;
-        }
-        s.softDrawTarget = &g_maskScreen.work;
-        return 0;
+        return CurrentRenderBackend()->targetMaskWork();
     }
     GraphDrawInfo info{};
     const bool graph = s.drawTarget >= 0 && DescribeGraph(s.drawTarget, &info) == 0;
@@ -75,8 +51,6 @@ void FreeMask(int32_t handle)
 }
 
 }  // namespace
-
-void UseMaskDeviceCalls(const MaskDeviceCalls* calls) { s_maskDevice = calls; }
 
 // ---- Mask handles
 
@@ -158,20 +132,8 @@ int32_t BuildMaskScreen(int32_t flag)
         m.height = height;
         m.pitch = pitch;
     }
-    if (g_screenSettings.hardwareActive) {
-        if (s_maskDevice == nullptr || s_maskDevice->build(m.width, m.height) != 0 ||
-            s_maskDevice->upload(m.bits, m.pitch, nullptr) != 0) {
-            return -1;  // the device half has written its line (or ended the program)
-        }
-        return 0;
-    }
-    if (!TestMemImgValid(&m.work)) {
-        if (CreatePlainMemImg(&m.work, m.width, m.height, -1) != 0) {
-            FatalErrorExit(L"マスク用 MEMIMG の作成に失敗しました");
-        }
-        m.workCreated = 1;
-    }
-    return 0;
+    // On failure the renderer has written its line (or ended the program).
+    return CurrentRenderBackend()->buildMask();
 }
 
 int32_t CreateMaskScreen()
@@ -190,13 +152,7 @@ int32_t ReleaseMaskScreen()
     MaskScreenState& m = g_maskScreen;
     FreeTrackedMemory(m.bits);
     m.bits = nullptr;
-    if (m.workCreated) {
-        ReleaseMemImgRef(&m.work);
-        m.workCreated = 0;
-    }
-    if (s_maskDevice != nullptr) {
-        s_maskDevice->release();
-    }
+    CurrentRenderBackend()->releaseMask();
     return 0;
 }
 
@@ -242,7 +198,7 @@ int32_t FillMaskScreenArea(const PixelRect* area, uint8_t value)
     for (int32_t y = r.top; y < r.bottom; ++y) {
         std::memset(m.bits + static_cast<ptrdiff_t>(y) * m.pitch + r.left, value, static_cast<size_t>(r.right - r.left));
     }
-    return OnDevice() ? s_maskDevice->upload(m.bits, m.pitch, &r) : 0;
+    return CurrentRenderBackend()->uploadMask(&r);
 }
 
 void PrepareMaskedDrawArea(const PixelRect* area)
@@ -251,16 +207,8 @@ void PrepareMaskedDrawArea(const PixelRect* area)
         return;
     }
     const PixelRect r = MaskedArea(area);
-    if (IsEmpty(r)) {
-        return;
-    }
-    if (OnDevice()) {
-        s_maskDevice->copyToWork(&r);
-        return;
-    }
-    const MEMIMG* target = SoftTargetImage();
-    if (target != nullptr && TestMemImgValid(&g_maskScreen.work)) {
-        ConvertCopyMemImg(&g_maskScreen.work, target, &r, r.left, r.top);
+    if (!IsEmpty(r)) {
+        CurrentRenderBackend()->prepareMask(&r);
     }
 }
 
@@ -273,28 +221,5 @@ int32_t CommitMaskedDrawArea(const PixelRect* area)
     if (IsEmpty(r) || !g_drawSettings.maskingActive) {
         return 0;
     }
-    const MaskScreenState& m = g_maskScreen;
-    if (OnDevice()) {
-        return s_maskDevice->commit(&r, m.reverse) == 0 ? 0 : -1;
-    }
-    MEMIMG* target = SoftTargetImage();
-    const MEMIMG& work = m.work;
-    if (target == nullptr || !TestMemImgValid(&work) || target->store->format->bytesPerPixel !=
-                                                            work.store->format->bytesPerPixel) {
-        return 0;
-    }
-    const int32_t bytes = work.store->format->bytesPerPixel;
-    const uint8_t pass = m.reverse ? 1 : 0;
-    for (int32_t y = r.top; y < r.bottom; ++y) {
-        const uint8_t* mask = m.bits + static_cast<ptrdiff_t>(y) * m.pitch;
-        const uint8_t* from = work.pixels + static_cast<ptrdiff_t>(y) * work.store->pitch;
-        uint8_t* to = target->pixels + static_cast<ptrdiff_t>(y) * target->store->pitch;
-        for (int32_t x = r.left; x < r.right; ++x) {
-            if ((mask[x] != 0 ? 1 : 0) == pass) {
-                std::memcpy(to + static_cast<ptrdiff_t>(x) * bytes, from + static_cast<ptrdiff_t>(x) * bytes,
-                            static_cast<size_t>(bytes));
-            }
-        }
-    }
-    return 0;
+    return CurrentRenderBackend()->commitMask(&r);
 }

@@ -3,8 +3,9 @@
 // software renderer) or a work surface (the device); each draw first copies its area of the
 // draw target there, and afterwards only the pixels the mask lets through are written back.
 //
-// Portable: the software path is here; the device's textures and copies are reached through
-// MaskDeviceCalls, which the Windows back end installs while its device lives.
+// Portable: the mask bytes, the flags and the handles are here; what drawing under the mask
+// goes through (the work image or surface, the copies and the write-back) is the render back
+// end's (RenderBackend's mask operations).
 #pragma once
 
 #include <cstdint>
@@ -22,23 +23,6 @@ struct MaskRecord {
     int32_t width, height, pitch;
 };
 
-// The device's half of the mask screen. Each returns 0, or -1 when the device refused.
-struct MaskDeviceCalls {
-    // Makes what is missing of the image texture (and its system-memory twin) and the work
-    // texture with its surface, for a screen of width x height.
-    int32_t (*build)(int32_t width, int32_t height);
-    void (*release)();
-    // The mask bits of the area into the image texture.
-    int32_t (*upload)(const uint8_t* bits, int32_t pitch, const PixelRect* area);
-    // The work surface becomes the render target.
-    int32_t (*targetWork)();
-    // The area of the draw target into the work surface.
-    int32_t (*copyToWork)(const PixelRect* area);
-    // The area of the work surface back into the draw target where the mask lets it through,
-    // then the work surface is the render target again.
-    int32_t (*commit)(const PixelRect* area, int32_t reverse);
-};
-
 struct MaskScreenState {
     uint8_t* bits;       // pitch x height, null while there is no mask screen
     int32_t width, height, pitch;
@@ -48,9 +32,6 @@ struct MaskScreenState {
     int32_t workCreated;
 };
 extern MaskScreenState g_maskScreen;
-
-// The device's mask calls, or null on the software renderer.
-void UseMaskDeviceCalls(const MaskDeviceCalls* calls);
 
 HandleTable* MaskTable();
 // A new mask of width x height bytes, all 0: its handle, or -1.

@@ -30,12 +30,20 @@ struct PresentRequest {
     int32_t doubled;
 };
 
+// What a font's glyph cache is made of on a renderer.
+enum GlyphCacheKind : int32_t {
+    kGlyphCacheMemory = 0,   // one MEMIMG the software kernels blit from
+    kGlyphCacheTexture = 1,  // a graph drawn as textured quads
+};
+
 struct RenderBackend {
+    const char* name;
     int32_t hardware;  // 1 for a device back end: the hardware-active flag while it runs
+    GlyphCacheKind glyphCache;
 
     // ---- Start and stop
-    // Brings the renderer up once the screen mode is set: 0, or -1 with everything of it
-    // released again.
+    // Brings the renderer up once the screen mode is set, its device (if any) included: 0, or
+    // -1 with everything of it released again, and the next back end in the list is tried.
     int32_t (*start)();
     // The screen to draw on, once graphics count as started: 0, or -1.
     int32_t (*makeScreen)();
@@ -82,16 +90,41 @@ struct RenderBackend {
                            int32_t height, int32_t destX, int32_t destY);
     // Releases the pixels of an image whose last reference went.
     void (*releaseImage)(GraphImage* image);
+    // The graph's facts that depend on how its image is held (info's images and texture flag).
+    void (*describeImage)(GraphRecord* graph, GraphDrawInfo* info);
+    // Makes the graph's view of its rectangle of the image: 0, or -1 with its log line.
+    int32_t (*viewImage)(GraphRecord* graph);
+
+    // ---- The mask screen (mask.h keeps the mask bytes and the flags; the renderer keeps what
+    // drawing under the mask goes through). Each 0, or -1 when the renderer refused.
+    // Makes what is missing of the work image or surface for the mask screen, with the mask
+    // bytes where the renderer reads them.
+    int32_t (*buildMask)();
+    // Releases what buildMask made.
+    void (*releaseMask)();
+    // The mask bytes of the area (kept inside the mask screen) changed.
+    int32_t (*uploadMask)(const PixelRect* area);
+    // Drawing goes into the work image or surface from now on.
+    int32_t (*targetMaskWork)();
+    // Before a draw: the area (clipped, not empty) of the draw target copied into the work.
+    void (*prepareMask)(const PixelRect* area);
+    // After it: the area of the work written back into the draw target where the mask lets
+    // it through.
+    int32_t (*commitMask)(const PixelRect* area);
 };
 
-// The software renderer's back end.
+// The software renderer's back end (soft/).
 extern const RenderBackend kSoftwareRenderBackend;
+// The Direct3D 9 device's back end (d3d9/). Windows build only.
+extern const RenderBackend kDeviceRenderBackend;
 
 // The back end in use: the software one until a device back end starts.
 const RenderBackend* CurrentRenderBackend();
 // Chooses the back end (start-up, shut-down, and tests that put a recording one in place);
 // the hardware-active flag follows it.
 void UseRenderBackend(const RenderBackend* backend);
+// The back end that made an image (the one in use for an image made by hand).
+const RenderBackend* ImageRenderBackend(const GraphImage* image);
 
 // ---- The software back end's operations, beside the code they belong with
 int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
@@ -108,6 +141,13 @@ int32_t SoftDrawStretchedQuad(const GraphRecord* graph, const int32_t corners[4]
                               const float floatCorners[4], int32_t transparent, int32_t wholePixel);
 int32_t SoftDrawFourCornersQuad(const GraphRecord* graph, const float f[8], int32_t transparent);
 int32_t SoftSelectBlendGraph(int32_t graph, int32_t borderPos, int32_t borderRange);
+void SoftDescribeGraphImage(GraphRecord* graph, GraphDrawInfo* info);
+int32_t SoftViewGraphImage(GraphRecord* graph);
+int32_t SoftBuildMask();
+void SoftReleaseMask();
+int32_t SoftTargetMaskWork();
+void SoftPrepareMask(const PixelRect* area);
+int32_t SoftCommitMask(const PixelRect* area);
 // The software screen: the primary image and the two work images at the configured size and
 // colour bits, the primary cleared to the window's background and made the draw target.
 // 0, or -1 when the primary image cannot be made (a screen too large for memory).

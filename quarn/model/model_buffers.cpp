@@ -2,7 +2,7 @@
 // vertex and an index buffer, their builds and releases.
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/model/model.h"
 #include "quarn/model/model_internal.h"
 #include "quarn/model/model_os.h"

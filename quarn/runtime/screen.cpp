@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include "quarn/font/font.h"
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/camera.h"
+#include "quarn/graphics/d3d9/device_reapply.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"

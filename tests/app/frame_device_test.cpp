@@ -9,7 +9,7 @@
 #include "app/frame.h"
 #include "app/tally.h"
 #include "quarn/core/screen_settings.h"
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/quarn.h"
 #include "quarn/runtime/runtime.h"
 #include "quarn/system/system.h"

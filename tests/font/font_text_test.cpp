@@ -329,6 +329,7 @@ RenderBackend MakeTextureBackend()
 {
     RenderBackend backend = kSoftwareRenderBackend;
     backend.hardware = 1;
+    backend.glyphCache = kGlyphCacheTexture;
     backend.drawQuad = RecordQuad;
     backend.drawStretchedQuad = RecordStretched;
     backend.drawFourCornersQuad = RecordFourCorners;
@@ -418,6 +419,38 @@ TEST_F(TextureFontText, GlyphsAreCachePortionsAtTheirPensTintedByTheTextColour)
 // Glyphs down the screen, and scaled glyphs, are their cells' sub-graphs: turned a quarter
 // turn clockwise onto their boxes (pixel centres on whole coordinates, so half a pixel back),
 // or stretched over them; each box is the unscaled box magnified about the text's origin.
+// Subtract on a renderer without reverse subtraction: the text's area is inverted once before
+// and once after all its glyphs; the glyph draws inside it are not inverted again, which would
+// undo the text's inversion.
+std::vector<std::string> s_inversions;
+TEST_F(TextureFontText, SubtractEmulationWrapsTheWholeTextOnce)
+{
+    // Static: the font's cache images keep the back end that made them until the tear-down.
+    static const RenderBackend subtracting = [] {
+        RenderBackend backend = kTextureBackend;
+        backend.subtractNeedsEmulation = [] { return 1; };
+        backend.invertAreaBeforeSubtract = [](const PixelRect* r) {
+            s_inversions.push_back("before " + std::to_string(r->left) + "," + std::to_string(r->top) + "," +
+                                   std::to_string(r->right) + "," + std::to_string(r->bottom));
+        };
+        backend.invertAreaAfterSubtract = [](const PixelRect* r) {
+            s_inversions.push_back("after " + std::to_string(r->left) + "," + std::to_string(r->top) + "," +
+                                   std::to_string(r->right) + "," + std::to_string(r->bottom));
+        };
+        return backend;
+    }();
+    UseRenderBackend(&subtracting);
+    const int32_t font = MakeFont(L"Test", kFontPlain);
+    ASSERT_GE(font, 0);
+    SelectBlendMode(3, 255);
+    s_inversions.clear();
+    ASSERT_EQ(DrawTextWithFont(3, 4, L"ab", PackScreenColor(255, 0, 0), font, 0, 0), 0);
+    EXPECT_EQ(s_glyphDraws.size(), 2u);
+    const std::string area = "3,4," + std::to_string(kWidth) + "," + std::to_string(4 + QueryFontHeight(font) + 3);
+    EXPECT_EQ(s_inversions, (std::vector<std::string>{"before " + area, "after " + area}));
+    SelectBlendMode(0, 255);
+}
+
 TEST_F(TextureFontText, TurnedAndScaledGlyphsAreTheirCellsOnTheirBoxes)
 {
     const int32_t font = MakeFont(L"Test", kFontEdge);

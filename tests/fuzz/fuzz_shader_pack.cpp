@@ -1,7 +1,7 @@
 // The shader pack's readers over arbitrary bytes: the bytes as the program's embedded block,
 // and the bytes laid into a pack's size tables and code. Whatever loads must index code that
 // lies wholly inside the pack, back to back in entry order.
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 
 #include <cstdint>
 #include <cstring>

@@ -7,10 +7,10 @@
 #include <map>
 #include <vector>
 
-#include "quarn/graphics/camera.h"
+#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graphics.h"
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 
 
 namespace {

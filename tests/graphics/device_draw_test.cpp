@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "quarn/font/font.h"
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/graphics_win.h"
@@ -183,6 +183,16 @@ void DrawSampleText(int32_t kind, int32_t vertical)
     DestroyFontHandle(font);
 }
 
+// Draws under a mask screen whose bytes are all 0, which blocks nothing: the picture must be
+// the one drawn without it.
+void UnderOpenMask(const std::function<void()>& draw)
+{
+    ASSERT_EQ(CreateMaskScreen(), 0);
+    ASSERT_EQ(g_drawSettings.maskingActive, 1);
+    draw();
+    EndMaskScreen();
+}
+
 // The coded graph drawn at a point under one blend mode, which is put back afterwards.
 std::function<void()> DrawnInMode(int32_t mode, int32_t param)
 {
@@ -331,6 +341,12 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
         // passes and the software mixes them in one formula: up to 16 apart there.
         {"text antialiased edged", 16, [] { DrawSampleText(kFontAntialiasedEdge, 0); }},
         {"text antialiased edged vertical", 16, [] { DrawSampleText(kFontAntialiasedEdge, 1); }},
+        // A mask that blocks nothing: text (a draw of many glyph quads inside one area) and
+        // graphs land as they do without it.
+        {"masked graph", 0, [] { UnderOpenMask([] { DrawGraphAt(5, 7, CodedGraph(40, 20), 0); }); }},
+        {"masked text", 0, [] { UnderOpenMask([] { DrawSampleText(kFontPlain, 0); }); }},
+        {"masked text vertical", 0, [] { UnderOpenMask([] { DrawSampleText(kFontPlain, 1); }); }},
+        {"masked text edged", 0, [] { UnderOpenMask([] { DrawSampleText(kFontEdge, 0); }); }},
         {"alpha blend", 2, DrawnInMode(1, 128)},
         {"add", 2, DrawnInMode(2, 200)},
         {"subtract", 2, DrawnInMode(3, 255)},

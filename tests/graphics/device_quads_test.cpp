@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"

@@ -8,7 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_reapply.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"

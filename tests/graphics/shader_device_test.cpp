@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
-#include "quarn/graphics/camera.h"
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/camera.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/mask.h"
-#include "quarn/graphics/mask_win.h"
-#include "quarn/graphics/shader_win.h"
+#include "quarn/graphics/d3d9/mask_win.h"
+#include "quarn/graphics/d3d9/shader_win.h"
 #include "quarn/runtime/runtime.h"
 #include "shader_pack_writer.h"
 #include "tests/core/log_capture.h"

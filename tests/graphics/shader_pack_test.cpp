@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 #include "shader_pack_writer.h"
 #include "tests/core/log_capture.h"
 
@@ -50,7 +50,7 @@ TEST_F(ShaderPackTest, TheProgramCarriesTheBlockTheWriterMakes)
     std::string error;
     ASSERT_EQ(quapack::BuildShaderPackBlock(quapack::DefaultShaderPack(), block, &error), 0) << error;
     const std::vector<uint8_t> carried(g_shaderPackBlock, g_shaderPackBlock + g_shaderPackBlockSize);
-    EXPECT_EQ(carried, block) << "the shaders changed: write quarn/graphics/shader_pack_data.cpp again with "
+    EXPECT_EQ(carried, block) << "the shaders changed: write quarn/graphics/d3d9/shader_pack_data.cpp again with "
                                  "`quapack --shader-pack`";
 }
 

@@ -8,7 +8,7 @@
 #include <set>
 #include <vector>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 
 struct FakeBuffer {
     int32_t index;      // 0 vertex, 1 index

@@ -109,7 +109,7 @@ int PackLz(const char* out, const char* in)
     return 0;
 }
 
-// The library's embedded shader pack as C++ source (quarn/graphics/shader_pack_data.cpp).
+// The library's embedded shader pack as C++ source (quarn/graphics/d3d9/shader_pack_data.cpp).
 int PackShaders(const char* out)
 {
     std::vector<uint8_t> block;

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "qua_writer.h"
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 
 namespace quapack {
 
@@ -172,7 +172,7 @@ std::string ShaderPackBlockSource(const std::vector<uint8_t>& block)
     std::string out =
         "// The embedded shader pack: an LZ block holding the enciphered QUA archive whose member\n"
         "// \"QuShaderPack.bin\" is the pack. Written by `quapack --shader-pack`; do not edit.\n"
-        "#include \"quarn/graphics/shader_pack.h\"\n\n"
+        "#include \"quarn/graphics/d3d9/shader_pack.h\"\n\n"
         "const uint8_t g_shaderPackBlock[] = {";
     char number[8];
     for (size_t i = 0; i < block.size(); ++i) {

@@ -21,36 +21,49 @@ int32_t SelectSoftTarget(int32_t, const GraphDrawInfo* info)
     return 0;
 }
 
+int32_t NoMaskUpload(const PixelRect*) { return 0; }
+
 }  // namespace
 
 const RenderBackend kSoftwareRenderBackend = {
-    0,
+    .name = "software",
+    .hardware = 0,
+    .glyphCache = kGlyphCacheMemory,
     // Start and stop
-    StartSoftwareScreen,
-    CreateSoftwareScreen,
-    Nothing,
+    .start = StartSoftwareScreen,
+    .makeScreen = CreateSoftwareScreen,
+    .stop = Nothing,
     // Draw state and target
-    NoStateChange,
-    SoftSelectBlendGraph,
-    SelectSoftTarget,
+    .applyDrawState = NoStateChange,
+    .selectBlendGraph = SoftSelectBlendGraph,
+    .selectTarget = SelectSoftTarget,
     // Drawing
-    SoftWipeDrawTarget,
-    Nothing,
-    SoftPaintGraph,
-    SoftDrawQuad,
-    SoftDrawStretchedQuad,
-    SoftDrawFourCornersQuad,
-    NoSubtractEmulation,
-    NoInversion,
-    NoInversion,
-    NoFlush,
+    .wipe = SoftWipeDrawTarget,
+    .applyClip = Nothing,
+    .paint = SoftPaintGraph,
+    .drawQuad = SoftDrawQuad,
+    .drawStretchedQuad = SoftDrawStretchedQuad,
+    .drawFourCornersQuad = SoftDrawFourCornersQuad,
+    .subtractNeedsEmulation = NoSubtractEmulation,
+    .invertAreaBeforeSubtract = NoInversion,
+    .invertAreaAfterSubtract = NoInversion,
+    .flush = NoFlush,
     // Present
-    PresentSoftwareScreen,
-    Nothing,
+    .present = PresentSoftwareScreen,
+    .keepPicture = Nothing,
     // Images
-    SoftMakeGraphImage,
-    SoftUploadGraphImage,
-    SoftReleaseGraphImage,
+    .makeImage = SoftMakeGraphImage,
+    .uploadImage = SoftUploadGraphImage,
+    .releaseImage = SoftReleaseGraphImage,
+    .describeImage = SoftDescribeGraphImage,
+    .viewImage = SoftViewGraphImage,
+    // The mask screen: the software kernels read the mask bytes where they are
+    .buildMask = SoftBuildMask,
+    .releaseMask = SoftReleaseMask,
+    .uploadMask = NoMaskUpload,
+    .targetMaskWork = SoftTargetMaskWork,
+    .prepareMask = SoftPrepareMask,
+    .commitMask = SoftCommitMask,
 };
 
 const RenderBackend* CurrentRenderBackend() { return s_backend; }
@@ -59,6 +72,11 @@ void UseRenderBackend(const RenderBackend* backend)
 {
     s_backend = backend;
     g_screenSettings.hardwareActive = backend->hardware;
+}
+
+const RenderBackend* ImageRenderBackend(const GraphImage* image)
+{
+    return image->backend != nullptr ? image->backend : s_backend;
 }
 
 void ReleaseSoftwareScreen()

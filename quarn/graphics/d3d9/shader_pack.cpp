@@ -1,11 +1,11 @@
 // The embedded shader pack: expanding it, indexing its code, and the library's shader
 // constants.
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 
 #include <cstring>
 
 #include "quarn/core/core.h"
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 
 
 ShaderState g_shaderState{};

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "quarn/core/core.h"
+
 // The surface of the current draw target (graph, sub back buffer or back buffer), whatever
 // the render target is.
 IDirect3DSurface9* DrawTargetSurface();
@@ -24,7 +26,11 @@ struct DeviceMaskObjects {
 };
 extern DeviceMaskObjects g_deviceMask;
 
-// Device start: the mask calls installed and a mask screen made again; device end: its
-// textures released and the calls removed.
-void StartDeviceMaskScreen();
-void ReleaseDeviceMaskScreen();
+// The device back end's mask operations (see RenderBackend); the release also runs when the
+// device goes.
+int32_t DeviceBuildMask();
+void DeviceReleaseMask();
+int32_t DeviceUploadMask(const PixelRect* area);
+int32_t DeviceTargetMaskWork();
+void DevicePrepareMask(const PixelRect* area);
+int32_t DeviceCommitMask(const PixelRect* area);

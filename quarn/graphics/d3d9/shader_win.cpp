@@ -5,9 +5,9 @@
 
 #include <d3d9.h>
 
-#include "quarn/graphics/camera.h"
+#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/graphics_win.h"
-#include "quarn/graphics/shader_win.h"
+#include "quarn/graphics/d3d9/shader_win.h"
 
 
 ShaderObjects g_shaderObjects{};

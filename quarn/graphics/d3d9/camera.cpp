@@ -1,10 +1,11 @@
 // The draw state's matrices and projection: stored, combined for the software-side
 // transforms, and handed to the device on the hardware path.
-#include "quarn/graphics/camera.h"
+#include "quarn/graphics/d3d9/camera.h"
 
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 #include "quarn/graphics/draw_settings.h"
 
 
@@ -144,22 +145,6 @@ int32_t SetProjectionUserMatrix(const float* values)
     return RebuildProjectionMatrix();
 }
 
-Vector3* TransformPointByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix)
-{
-    TransformVector3(out, in, matrix);
-    return out;
-}
-
-Vector3* TransformDirectionByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix)
-{
-    const Vector3 v = *in;
-    const auto& m = matrix->m;
-    out->x = v.x * m[0][0] + v.y * m[1][0] + v.z * m[2][0];
-    out->y = v.x * m[0][1] + v.y * m[1][1] + v.z * m[2][1];
-    out->z = v.x * m[0][2] + v.y * m[1][2] + v.z * m[2][2];
-    return out;
-}
-
 void ApplyTargetCamera(int32_t width, int32_t height)
 {
     DrawSettings& s = g_drawSettings;
@@ -183,4 +168,31 @@ void ApplyTargetCamera(int32_t width, int32_t height)
     ApplyViewMatrix(&view.m[0][0]);
     s.projectionFov = 1.0471976f;
     SetProjectionNearFar(distance * 0.1f, distance + 20000.0f);
+}
+
+int32_t SetViewTransform(const Matrix4x4* matrix)
+{
+    if (CurrentDeviceCalls() == nullptr) {
+        return 0;
+    }
+    FlushVertexBatch();
+    CurrentDeviceCalls()->setTransform(kTsView, matrix);
+    Matrix4x4 transposed;
+    TransposeMatrix4x4(&transposed, matrix);
+    SetLibraryVertexShaderConstants(6, &transposed.m[0][0], 4);
+    RefreshLightViewConstants();
+    return 0;
+}
+
+int32_t SetProjectionTransform(const Matrix4x4* matrix)
+{
+    if (CurrentDeviceCalls() == nullptr) {
+        return 0;
+    }
+    FlushVertexBatch();
+    CurrentDeviceCalls()->setTransform(kTsProjection, matrix);
+    Matrix4x4 transposed;
+    TransposeMatrix4x4(&transposed, matrix);
+    SetLibraryVertexShaderConstants(2, &transposed.m[0][0], 4);
+    return 0;
 }

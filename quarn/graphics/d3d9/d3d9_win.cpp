@@ -7,12 +7,13 @@
 
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
-#include "quarn/graphics/mask_win.h"
-#include "quarn/graphics/shader_win.h"
+#include "quarn/graphics/d3d9/mask_win.h"
+#include "quarn/graphics/mask.h"
+#include "quarn/graphics/d3d9/shader_win.h"
 
 // The seam passes the device API's numbers through unchanged.
 static_assert(kRsZEnable == uint32_t(D3DRS_ZENABLE) && kRsShadeMode == uint32_t(D3DRS_SHADEMODE) && kRsZWriteEnable == uint32_t(D3DRS_ZWRITEENABLE) &&
@@ -192,15 +193,6 @@ const wchar_t* BackBufferFormatName(D3DFORMAT format)
     case D3DFMT_X1R5G5B5: return L"D3DFMT_X1R5G5B5";
     default: return nullptr;
     }
-}
-
-void* GraphFirstTexture(int32_t handle)
-{
-    const GraphRecord* graph = FindGraphRecord(handle);
-    if (graph == nullptr || graph->pieceCount <= 0 || graph->pieces == nullptr || graph->pieces[0].tile == nullptr) {
-        return nullptr;
-    }
-    return graph->pieces[0].tile->texture;
 }
 
 }  // namespace
@@ -484,7 +476,7 @@ void ReleaseDeviceObjects()
         UnlockBackBuffer();
     }
     ReleaseDeviceShaders();
-    ReleaseDeviceMaskScreen();
+    DeviceReleaseMask();
     UseDeviceCalls(nullptr);
     ReleaseObject(g.depthBuffer);
     ReleaseObject(g.subBackBuffer);
@@ -604,7 +596,6 @@ int32_t ApplyDeviceClip()
 
 int32_t SubtractNeedsEmulation() { return G().blendOpCapable ? 0 : 1; }
 void FlushDevice() { FlushVertexBatch(); }
-int32_t DeviceStarted() { return 0; }
 
 int32_t PresentDevice(const PresentRequest* request)
 {
@@ -653,53 +644,72 @@ int32_t PresentDevice(const PresentRequest* request)
 
 int32_t KeepDevicePicture() { return EnsureSubBackBuffer(); }
 
-const RenderBackend kDeviceRenderBackend = {
-    1,
-    // Start and stop
-    DeviceStarted,
-    MakeDeviceScreen,
-    StopDevice,
-    // Draw state and target
-    ApplyDeviceDrawState,
-    SelectDeviceBlendGraph,
-    SelectDeviceTarget,
-    // Drawing
-    WipeDevice,
-    ApplyDeviceClip,
-    DevicePaintGraph,
-    DrawGraphQuad,
-    DrawGraphStretchedQuad,
-    DrawGraphFourCornersQuad,
-    SubtractNeedsEmulation,
-    InvertAreaBeforeSubtract,
-    InvertAreaAfterSubtract,
-    FlushDevice,
-    // Present
-    PresentDevice,
-    KeepDevicePicture,
-    // Images
-    DeviceMakeGraphImage,
-    TransferImageToGraphTextures,
-    DeviceReleaseGraphImage,
-};
-
-}  // namespace
-
-int32_t StartDeviceRenderBackend()
+// Makes the Direct3D object, the device and its depth buffer, and puts the device's shaders and
+// (when one was asked for) mask screen on it. On any failure everything made is released and
+// the next back end takes over.
+int32_t StartDevice()
 {
+    // Full screen from Vista on, a fallback or doubled mode is switched to before the device
+    // is made in it; a mode that cannot be had leaves the device untried.
+    if (!g_system.windowed && g_systemCapability.osCode >= kOsVista &&
+        (g_screenSettings.displayFallback || g_screenSettings.doubled) && SwitchDisplaySettings() != 0) {
+        return -1;
+    }
     if (CreateDirect3DObject() == 0 && CreateDirect3DDevice() == 0 && CreateDepthBuffer() == 0) {
-        g_graphTextureOf = GraphFirstTexture;
-        g_isQuitRequested = IsQuitRequested;
         UseDeviceCalls(&kRealDeviceCalls);
-        UseRenderBackend(&kDeviceRenderBackend);
         StartDeviceShaders();
-        StartDeviceMaskScreen();
+        if (g_maskScreen.exists) {
+            RestoreMaskScreen();
+        }
         return 0;
     }
-    // The depth buffer, the device and the Direct3D object go; the software screen takes over.
+    // The depth buffer, the device and the Direct3D object go.
     ReleaseDeviceObjects();
     return -1;
 }
+
+}  // namespace
+
+const RenderBackend kDeviceRenderBackend = {
+    .name = "Direct3D 9",
+    .hardware = 1,
+    .glyphCache = kGlyphCacheTexture,
+    // Start and stop
+    .start = StartDevice,
+    .makeScreen = MakeDeviceScreen,
+    .stop = StopDevice,
+    // Draw state and target
+    .applyDrawState = ApplyDeviceDrawState,
+    .selectBlendGraph = SelectDeviceBlendGraph,
+    .selectTarget = SelectDeviceTarget,
+    // Drawing
+    .wipe = WipeDevice,
+    .applyClip = ApplyDeviceClip,
+    .paint = DevicePaintGraph,
+    .drawQuad = DrawGraphQuad,
+    .drawStretchedQuad = DrawGraphStretchedQuad,
+    .drawFourCornersQuad = DrawGraphFourCornersQuad,
+    .subtractNeedsEmulation = SubtractNeedsEmulation,
+    .invertAreaBeforeSubtract = InvertAreaBeforeSubtract,
+    .invertAreaAfterSubtract = InvertAreaAfterSubtract,
+    .flush = FlushDevice,
+    // Present
+    .present = PresentDevice,
+    .keepPicture = KeepDevicePicture,
+    // Images
+    .makeImage = DeviceMakeGraphImage,
+    .uploadImage = TransferImageToGraphTextures,
+    .releaseImage = DeviceReleaseGraphImage,
+    .describeImage = DeviceDescribeGraphImage,
+    .viewImage = DeviceViewGraphImage,
+    // The mask screen
+    .buildMask = DeviceBuildMask,
+    .releaseMask = DeviceReleaseMask,
+    .uploadMask = DeviceUploadMask,
+    .targetMaskWork = DeviceTargetMaskWork,
+    .prepareMask = DevicePrepareMask,
+    .commitMask = DeviceCommitMask,
+};
 
 int32_t EnsureSubBackBuffer()
 {

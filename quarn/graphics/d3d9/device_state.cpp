@@ -2,19 +2,16 @@
 // the library sets passes through here: a value equal to the one last sent is not sent again,
 // and any change first draws what is batched, so that batched vertices are drawn under the
 // states in force when they were added.
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 
 #include <cstring>
 
-#include "quarn/graphics/camera.h"
 #include "quarn/graphics/draw_settings.h"
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/graph_platform.h"
 
 DeviceStateCache g_deviceCache{};
 VertexBatch g_vertexBatch{};
 int32_t g_deviceBlendOpCapable = 0;
-void* (*g_graphTextureOf)(int32_t graph) = nullptr;
-int32_t (*g_isQuitRequested)() = nullptr;
 
 namespace {
 
@@ -563,33 +560,6 @@ int32_t ApplyWorldMatrix(const Matrix4x4* matrix)
     return SetDeviceWorldTransform(matrix);
 }
 
-int32_t SetViewTransform(const Matrix4x4* matrix)
-{
-    if (s_device == nullptr) {
-        return 0;
-    }
-    FlushVertexBatch();
-    s_device->setTransform(kTsView, matrix);
-    Matrix4x4 transposed;
-    TransposeMatrix4x4(&transposed, matrix);
-    SetLibraryVertexShaderConstants(6, &transposed.m[0][0], 4);
-    RefreshLightViewConstants();
-    return 0;
-}
-
-int32_t SetProjectionTransform(const Matrix4x4* matrix)
-{
-    if (s_device == nullptr) {
-        return 0;
-    }
-    FlushVertexBatch();
-    s_device->setTransform(kTsProjection, matrix);
-    Matrix4x4 transposed;
-    TransposeMatrix4x4(&transposed, matrix);
-    SetLibraryVertexShaderConstants(2, &transposed.m[0][0], 4);
-    return 0;
-}
-
 int32_t ResetTextureCoordIndices()
 {
     if (s_device == nullptr) {
@@ -695,7 +665,8 @@ void DrawMainBatch()
 
 bool Drawable()
 {
-    if (g_isQuitRequested != nullptr && g_isQuitRequested()) {
+    // Once the program is to end, batched vertices are dropped.
+    if (GraphQuitRequested()) {
         return false;
     }
     BeginSceneIfClosed();
@@ -979,7 +950,7 @@ void ReapplyCoreStates()
     c.force = 0;
 }
 
-int32_t ReapplyAllDeviceStates()
+int32_t BeginDeviceStateResend()
 {
     if (s_device == nullptr) {
         return -1;
@@ -1014,11 +985,6 @@ int32_t ReapplyAllDeviceStates()
     SetDepthBias(c.depthBias);
     const Matrix4x4 world = s.world;
     ApplyWorldMatrix(&world);
-    RebuildCombinedMatrix();
-    SetViewTransform(&s.view);
-    Matrix4x4 projection;
-    ComputeDeviceProjection(&projection);
-    SetProjectionTransform(&projection);
     SetSpecularEnable(c.specularEnable);
     if (c.diffuseSource != 255) {
         SetDiffuseFromVertexColor(c.diffuseSource != static_cast<int32_t>(kMcsMaterial));
@@ -1027,7 +993,6 @@ int32_t ReapplyAllDeviceStates()
         SetSpecularFromVertexColor(c.specularSource != static_cast<int32_t>(kMcsMaterial));
     }
     SetLightingState(c.lighting);
-    ReapplyDeviceLights();
     const PixelRect clip = s.clip;
     if (clip.left >= 0 && clip.top >= 0 && clip.right >= clip.left && clip.bottom >= clip.top) {
         c.viewport = DeviceViewport{static_cast<uint32_t>(clip.left), static_cast<uint32_t>(clip.top),
@@ -1041,7 +1006,8 @@ int32_t ReapplyAllDeviceStates()
     ResetTextureCoordIndices();
     ApplyDrawModeStates(nullptr, 1, 0);
     ReapplyCoreStates();
-    c.force = 0;
     return 0;
 }
+
+void EndDeviceStateResend() { g_deviceCache.force = 0; }
 

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "quarn/graphics/camera.h"
+#include "quarn/graphics/d3d9/lights.h"
 #include "quarn/graphics/draw_settings.h"
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 
 
 LightTableState g_lightState{0, 0, -1, -1};

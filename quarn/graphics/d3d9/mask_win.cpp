@@ -1,11 +1,11 @@
 // The mask screen on the device: the mask as an alpha texture, a work texture drawing goes
 // into, and the alpha-tested quad that writes the work back through the mask.
 // Windows build only.
-#include "quarn/graphics/mask_win.h"
+#include "quarn/graphics/d3d9/mask_win.h"
 
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/mask.h"
 #include "quarn/graphics/render_backend.h"
@@ -63,7 +63,9 @@ int32_t Build(int32_t width, int32_t height)
     return 0;
 }
 
-void Release()
+}  // namespace
+
+void DeviceReleaseMask()
 {
     DeviceMaskObjects& m = g_deviceMask;
     ReleaseObject(m.work);
@@ -75,8 +77,10 @@ void Release()
 
 // The mask bytes of the area (null: the whole texture, 0 outside the screen) into the twin's
 // alpha, then the twin's changed part into the image texture.
-int32_t Upload(const uint8_t* bits, int32_t pitch, const PixelRect* area)
+int32_t DeviceUploadMask(const PixelRect* area)
 {
+    const uint8_t* bits = g_maskScreen.bits;
+    const int32_t pitch = g_maskScreen.pitch;
     DeviceMaskObjects& m = g_deviceMask;
     const MaskScreenState& screen = g_maskScreen;
     if (m.image == nullptr || m.imageTwin == nullptr) {
@@ -106,26 +110,45 @@ int32_t Upload(const uint8_t* bits, int32_t pitch, const PixelRect* area)
     return SUCCEEDED(Device()->UpdateTexture(m.imageTwin, m.image)) ? 0 : -1;
 }
 
+namespace {
+
 int32_t TargetWork()
 {
     return g_deviceMask.work != nullptr ? SetRenderTargetSurface(g_deviceMask.work) : -1;
 }
 
-int32_t CopyToWork(const PixelRect* area)
+}  // namespace
+
+int32_t DeviceBuildMask()
+{
+    return Build(g_maskScreen.width, g_maskScreen.height) == 0 && DeviceUploadMask(nullptr) == 0 ? 0 : -1;
+}
+
+int32_t DeviceTargetMaskWork()
+{
+    FlushVertexBatch();
+    // A new render target takes the device's viewport to its whole surface.
+    const int32_t result = TargetWork();
+    CurrentRenderBackend()->applyClip();
+    return result;
+}
+
+void DevicePrepareMask(const PixelRect* area)
 {
     DeviceMaskObjects& m = g_deviceMask;
     if (m.work == nullptr) {
-        return -1;
+        return;
     }
     FlushVertexBatch();
     EndSceneIfOpen();
     m.savedTarget = DrawTargetSurface();
     const RECT rect{area->left, area->top, area->right, area->bottom};
-    return m.savedTarget != nullptr &&
-                   SUCCEEDED(Device()->StretchRect(m.savedTarget, &rect, m.work, &rect, D3DTEXF_NONE))
-               ? 0
-               : -1;
+    if (m.savedTarget != nullptr) {
+        Device()->StretchRect(m.savedTarget, &rect, m.work, &rect, D3DTEXF_NONE);
+    }
 }
+
+namespace {
 
 // Pre-transformed vertices with two texture coordinates: the batch's kind 2.
 struct MaskVertex {
@@ -135,8 +158,11 @@ struct MaskVertex {
 };
 static_assert(sizeof(MaskVertex) == 40, "vertex kind 2");
 
-int32_t Commit(const PixelRect* area, int32_t reverse)
+}  // namespace
+
+int32_t DeviceCommitMask(const PixelRect* area)
 {
+    const int32_t reverse = g_maskScreen.reverse;
     DeviceMaskObjects& m = g_deviceMask;
     if (m.screen == nullptr || m.image == nullptr) {
         return -1;
@@ -191,22 +217,4 @@ int32_t Commit(const PixelRect* area, int32_t reverse)
     const int32_t back = TargetWork();
     CurrentRenderBackend()->applyClip();
     return appended == 0 && back == 0 ? 0 : -1;
-}
-
-const MaskDeviceCalls kDeviceMaskCalls = {Build, Release, Upload, TargetWork, CopyToWork, Commit};
-
-}  // namespace
-
-void StartDeviceMaskScreen()
-{
-    UseMaskDeviceCalls(&kDeviceMaskCalls);
-    if (g_maskScreen.exists) {
-        RestoreMaskScreen();
-    }
-}
-
-void ReleaseDeviceMaskScreen()
-{
-    Release();
-    UseMaskDeviceCalls(nullptr);
 }

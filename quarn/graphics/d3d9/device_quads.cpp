@@ -6,7 +6,7 @@
 // so the vertices are tested natively against a recording device.
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"

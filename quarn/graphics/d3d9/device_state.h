@@ -252,9 +252,7 @@ extern DeviceStateCache g_deviceCache;
 // Whether the device can use blend operation REVSUBTRACT.
 extern int32_t g_deviceBlendOpCapable;
 // Resolves a graph handle to the texture of its first piece, or null.
-extern void* (*g_graphTextureOf)(int32_t graph);
-// 1 once the program is to end: batched vertices are then dropped. Null: never.
-extern int32_t (*g_isQuitRequested)();
+void* GraphFirstTexture(int32_t graph);
 
 // ---- Cached setters (the cache rule: nothing without a device; an equal value is not sent
 // unless states are being forced; otherwise the batch is flushed, the state sent and cached)
@@ -285,8 +283,6 @@ int32_t SetDrawTexture(void* texture);
 int32_t SetBlendTexture(void* texture, int32_t borderPos, int32_t borderRange);
 int32_t SetDeviceWorldTransform(const Matrix4x4* matrix);
 int32_t ApplyWorldMatrix(const Matrix4x4* matrix);
-int32_t SetViewTransform(const Matrix4x4* matrix);
-int32_t SetProjectionTransform(const Matrix4x4* matrix);
 int32_t ResetTextureCoordIndices();
 int32_t SetSpecularEnable(int32_t flag);
 int32_t SetRenderTargetSurface(void* surface);
@@ -306,7 +302,12 @@ int32_t DrawVertexGrid(int32_t columns, int32_t rows, const void* vertices);
 int32_t SetDefaultDeviceStates();
 int32_t InitDeviceSettings(int32_t screenWidth, int32_t screenHeight, void* backBuffer);
 void ReapplyCoreStates();
-int32_t ReapplyAllDeviceStates();
+// After a device restart: every state the cache holds is sent again, equal or not (forcing
+// stays on until EndDeviceStateResend, so that the camera and the lights above can send
+// theirs too; ReapplyAllDeviceStates in device_reapply.h runs the whole). 0, or -1 without a
+// device.
+int32_t BeginDeviceStateResend();
+void EndDeviceStateResend();
 
 // ---- Blend-mode mapping
 int32_t PrepareDrawStates(const struct TextureFormatRequest* request, void* texture, uint32_t flags);

@@ -3,7 +3,7 @@
 // from what the device holds.
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graph.h"
 
@@ -242,7 +242,7 @@ int32_t ApplyDrawModeStates(const DrawStateDescriptor* descriptor, int32_t handl
         for (int32_t i = 0; i < 8; ++i) {
             if (handles) {
                 const auto graph = static_cast<int32_t>(reinterpret_cast<intptr_t>(d.stages[i].texture));
-                d.stages[i].texture = g_graphTextureOf != nullptr ? g_graphTextureOf(graph) : nullptr;
+                d.stages[i].texture = GraphFirstTexture(graph);
             }
         }
         c.blendDirty = 0;
@@ -463,3 +463,12 @@ int32_t PrepareDrawStates(const TextureFormatRequest* request, void* texture, ui
     return 0;
 }
 
+
+void* GraphFirstTexture(int32_t handle)
+{
+    const GraphRecord* graph = FindGraphRecord(handle);
+    if (graph == nullptr || graph->pieceCount <= 0 || graph->pieces == nullptr || graph->pieces[0].tile == nullptr) {
+        return nullptr;
+    }
+    return graph->pieces[0].tile->texture;
+}

@@ -1,44 +1,21 @@
-// Camera, matrices and lights: the view, projection and viewport matrices of the draw state
-// with their combination, the projection settings, and the light handles with the device's
-// light, material and ambient caches and the shader constants made from them.
+// Light handles and the device's light, material and ambient caches, with the shader constants
+// made from them. They stand on the state cache (device_state.h) and the shader constants
+// (shader_pack.h); the camera stands above them and tells them of a new view.
 //
-// Portable: the device is reached through DeviceCalls (device_state.h); without a device the
-// matrices and lights are only kept.
+// Portable: the device is reached through DeviceCalls; without a device the lights are only
+// kept.
 #pragma once
 
 #include <cstdint>
 
 #include "quarn/core/core.h"
 #include "quarn/core/handle.h"
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 
 constexpr int32_t kLightCapacity = 4096;
 // Device lights the library keeps copies of, and those that also feed the shader constants.
 constexpr int32_t kCachedDeviceLights = 256;
 constexpr int32_t kShaderLights = 4;
-
-// ---- Matrices and projection
-int32_t ApplyViewMatrix(const float* values);
-int32_t ApplyProjectionMatrix(const float* values);
-int32_t ApplyViewportMatrix(const float* values);
-int32_t SetCameraScreenCenter(float x, float y);
-// A new draw target's matrices: world identity, the screen mapping centred on the target and
-// its inverse, and the default camera, which sees depth 0 pixel for pixel with a 60 degree
-// field of view.
-void ApplyTargetCamera(int32_t width, int32_t height);
-int32_t SetProjectionNearFar(float zNear, float zFar);
-int32_t SetProjectionFieldOfView(float angle);
-int32_t SetProjectionParallel(float size);
-int32_t SetProjectionUserMatrix(const float* values);
-int32_t RebuildProjectionMatrix();
-void RebuildCombinedMatrix();
-// (x, y, z, 1) times the matrix (fourth column unused); (x, y, z) times its upper 3 x 3.
-Vector3* TransformPointByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix);
-Vector3* TransformDirectionByMatrix(Vector3* out, const Vector3* in,
-                                           const Matrix4x4* matrix);
-// What the device's projection transform receives: projection x viewport x inverse screen
-// mapping, so that the device's own viewport mapping lands on the same pixels.
-void ComputeDeviceProjection(Matrix4x4* out);
 
 // ---- Lights
 struct LightRecord {

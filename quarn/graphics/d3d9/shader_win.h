@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 
 // 54 declarations indexed 9 x (3 x a + b) + n, and the extra one last.
 constexpr int32_t kVertexDeclarationCount = 55;

@@ -2,6 +2,9 @@
 // shows. Pure arithmetic over the device limits, so it is tested without a device.
 #include "quarn/graphics/graph.h"
 
+#include "quarn/core/core.h"
+#include "quarn/graphics/graphics.h"
+
 namespace {
 
 constexpr int32_t kSmallestTexture = 8;
@@ -183,3 +186,30 @@ int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t 
     return count;
 }
 
+void DeviceDescribeGraphImage(GraphRecord*, GraphDrawInfo* info)
+{
+    info->ownImage = nullptr;
+    info->sharedImage = nullptr;
+    info->hardwareTexture = 1;
+}
+
+int32_t DeviceViewGraphImage(GraphRecord* graph)
+{
+    const GraphImage* image = graph->image;
+    const int32_t count = BuildTexturePieces(image->tiles, image->tileCount, graph->x, graph->y,
+                                             graph->width, graph->height, nullptr);
+    if (count == 0) {
+        return AppendLog(L"テクスチャ描画情報の作成に失敗しました\n");
+    }
+    auto* pieces = static_cast<TexturePiece*>(
+        AllocTrackedMemoryZeroed(static_cast<uint32_t>(sizeof(TexturePiece) * static_cast<size_t>(count)), "", 0));
+    if (pieces == nullptr) {
+        return AppendLog(L"画像描画情報格納用メモリの確保に失敗しました\n");
+    }
+    BuildTexturePieces(image->tiles, image->tileCount, graph->x, graph->y, graph->width,
+                       graph->height, pieces);
+    FreeTrackedMemory(graph->pieces);
+    graph->pieces = pieces;
+    graph->pieceCount = count;
+    return 0;
+}

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"

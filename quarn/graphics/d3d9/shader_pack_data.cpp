@@ -1,6 +1,6 @@
 // The embedded shader pack: an LZ block holding the enciphered QUA archive whose member
 // "QuShaderPack.bin" is the pack. Written by `quapack --shader-pack`; do not edit.
-#include "quarn/graphics/shader_pack.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 
 const uint8_t g_shaderPackBlock[] = {
     195, 1, 0, 0, 132, 1, 0, 0, 5, 170, 248, 250, 9, 216, 89, 237,
