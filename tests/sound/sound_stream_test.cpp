@@ -353,6 +353,9 @@ TEST_F(SoundStreamTest, TheRingHoldsEachSourceInOrderThenSilenceAndTheStreamStop
         if (ends) {
             ASSERT_EQ(s->endWritten, 1);
             EXPECT_EQ(s->endPosition, expected.size() % 8000);
+            // While the end drains the stream still names one of its sources.
+            EXPECT_GE(s->currentSource, 0);
+            EXPECT_LT(s->currentSource, s->sourceCount);
             ring.play = s->endPosition + 1;
             EXPECT_EQ(RefillStreamBuffer(h), 0);
             EXPECT_FALSE(ring.playing) << "the buffer stops once the cursor passed the end";
