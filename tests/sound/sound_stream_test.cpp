@@ -383,6 +383,7 @@ TEST_F(SoundStreamTest, ConvertersOpenOrAreRefusedWhereverAnAllocationFailsAndTh
         std::vector<std::wstring> lines;
     };
     const Case cases[] = {
+        {"WAVE", Wave(1, 2, 16, {}, 4000, 4000), OpenWaveConverter, {L"WAVE データ用のメモリの確保に失敗しました"}},
         {"Ogg Vorbis", EncodeVorbisTone(2, 22050, 3000, 0.3f), OpenVorbisConverter,
          {L"Ogg Vorbis ファイルを開けませんでした"}},
     };
