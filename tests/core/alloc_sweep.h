@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -30,6 +31,43 @@ struct AllocationSweep {
     std::vector<std::wstring> refusalLines;
     // After a refusal: checks that nothing the run began is left reachable; may be empty.
     std::function<void()> nothingLeft;
+    // Lines with which the library ends the program on purpose (once its fatal exit is
+    // armed), each as the fatal exit logs it, whole. A run that logs one says so on the error output, where a sweep that runs each
+    // run in a process of its own looks for it: see kSweepRunEnded.
+    std::vector<std::wstring> fatalLines;
+    // False for an operation that has no refusal (a shut-down): it must go through whatever
+    // allocation fails.
+    bool canRefuse = true;
+};
+
+// Written to the error output by a run that ended as it must, in its own process.
+constexpr const char* kSweepRunEnded = "SWEEP-RUN-ENDED";
+
+// The texts handed to the log during one run, watching for the fatal lines.
+struct SweepLog {
+    std::wstring text;
+    const std::vector<std::wstring>* fatalLines;
+
+    explicit SweepLog(const std::vector<std::wstring>* fatal) : fatalLines(fatal) { SetLogCapture(&Collect, this); }
+    ~SweepLog() { SetLogCapture(nullptr, nullptr); }
+    SweepLog(const SweepLog&) = delete;
+    SweepLog& operator=(const SweepLog&) = delete;
+
+    static void Collect(const wchar_t* piece, void* user)
+    {
+        auto* log = static_cast<SweepLog*>(user);
+        log->text += piece;
+        // The fatal exit's line, with the line break its log call adds.
+        std::wstring whole(piece);
+        if (!whole.empty() && whole.back() == L'\n')
+            whole.pop_back();
+        for (const std::wstring& line : *log->fatalLines) {
+            if (line == whole) {
+                std::fprintf(stderr, "%s: a designed fatal exit\n", kSweepRunEnded);
+                std::fflush(stderr);
+            }
+        }
+    }
 };
 
 // The number of allocations one run asks for: its second run's, after a first that may have
@@ -58,49 +96,57 @@ inline uint32_t CountSweepRequests(const AllocationSweep& c)
     return 0;
 }
 
-// Runs the sweep; the number of allocations one run asks for.
+// One run with allocation n failing (or, with onward 1, every one from n), checked as the
+// sweep checks it; requests is the count of a run. Failures are reported as test failures.
+inline void RunWithFailingAllocation(const AllocationSweep& c, uint32_t n, int onward, uint32_t requests)
+{
+    const std::string where = std::string(c.name) + (onward ? ": every allocation from the " : ": allocation ") +
+                              std::to_string(n) + " of " + std::to_string(requests) + " failing";
+    SCOPED_TRACE(where);
+    AllocatorDebugSettings* d = GetAllocatorDebugSettings();
+    const AllocatorTotals before = GetAllocatorTotals();
+    if (c.prepare)
+        c.prepare();
+    int32_t result = 0;
+    std::wstring logged;
+    {
+        SweepLog log(&c.fatalLines);
+        d->failCountdown = static_cast<int32_t>(n);
+        d->failOnward = onward;
+        result = c.run();
+        d->failCountdown = 0;
+        d->failOnward = 0;
+        logged = log.text;
+    }
+    if (result < 0) {
+        bool lineFound = false;
+        for (const std::wstring& line : c.refusalLines)
+            lineFound = lineFound || logged.find(line) != std::wstring::npos;
+        EXPECT_TRUE(lineFound) << "refused without its log line";
+        if (c.nothingLeft)
+            c.nothingLeft();
+    } else if (c.undo) {
+        c.undo(result);
+    }
+    if (n > requests || !c.canRefuse) {
+        EXPECT_GE(result, 0) << "refused with no allocation failing, or with no refusal to give";
+    }
+    if (n == 1 && onward == 1 && requests > 0 && c.canRefuse) {
+        EXPECT_LT(result, 0) << "an operation without memory is refused";
+    }
+    const AllocatorTotals after = GetAllocatorTotals();
+    EXPECT_EQ(after.blockCount, before.blockCount) << "blocks leaked";
+    EXPECT_EQ(after.totalSize, before.totalSize) << "bytes leaked";
+}
+
+// Runs the sweep: each allocation of a run failing alone, then every one from it, and one
+// run past the last with nothing failing. The number of allocations one run asks for.
 inline uint32_t SweepFailingAllocations(const AllocationSweep& c)
 {
     const uint32_t requests = CountSweepRequests(c);
-    AllocatorDebugSettings* d = GetAllocatorDebugSettings();
     for (int onward : {0, 1}) {
-        // One past the last request: nothing fails, and the run must succeed again.
         for (uint32_t n = 1; n <= requests + 1; ++n) {
-            const AllocatorTotals before = GetAllocatorTotals();
-            if (c.prepare)
-                c.prepare();
-            int32_t result = 0;
-            std::wstring logged;
-            {
-                LogCapture log;
-                d->failCountdown = static_cast<int32_t>(n);
-                d->failOnward = onward;
-                result = c.run();
-                d->failCountdown = 0;
-                d->failOnward = 0;
-                logged = log.Joined();
-            }
-            const std::string where = std::string(c.name) + (onward ? ": every allocation from the " : ": allocation ") +
-                                      std::to_string(n) + " of " + std::to_string(requests) + " failing";
-            if (result < 0) {
-                bool lineFound = false;
-                for (const std::wstring& line : c.refusalLines)
-                    lineFound = lineFound || logged.find(line) != std::wstring::npos;
-                EXPECT_TRUE(lineFound) << where << ": refused without its log line";
-                if (c.nothingLeft)
-                    c.nothingLeft();
-            } else if (c.undo) {
-                c.undo(result);
-            }
-            if (n > requests) {
-                EXPECT_GE(result, 0) << where;
-            }
-            if (n == 1 && onward == 1 && requests > 0) {
-                EXPECT_LT(result, 0) << where << ": an operation without memory is refused";
-            }
-            const AllocatorTotals after = GetAllocatorTotals();
-            EXPECT_EQ(after.blockCount, before.blockCount) << where << ": blocks leaked";
-            EXPECT_EQ(after.totalSize, before.totalSize) << where << ": bytes leaked";
+            RunWithFailingAllocation(c, n, onward, requests);
             if (::testing::Test::HasFailure())
                 return requests;
         }

@@ -26,7 +26,7 @@ void PutHeaders(Bytes& b, int32_t width, int32_t height, int bits, uint32_t comp
     for (int i = 0; i < 5; ++i) Put32(b, 0);
 }
 
-// A bottom-up BMP: 8-bit (compression 0 or RLE8), 4-bit or 24-bit, of 5 x 3 pixels.
+// A bottom-up BMP of 5 x 3 pixels: 8-bit (compression 0 or RLE8), 4, 16, 24 or 32-bit.
 Bytes Bmp(int bits, uint32_t compression) {
     const int width = 5, height = 3;
     const uint32_t table = bits <= 8 ? (4u << bits) : 0;
@@ -142,6 +142,8 @@ TEST(ImageAllocationSweep, EveryDecoderIsRefusedCleanlyOrDecodesTheSameImage) {
         {"BMP RLE8", Bmp(8, 1), 0},
         {"BMP 4-bit", Bmp(4, 0), 0},
         {"BMP 24-bit", Bmp(24, 0), 0},
+        {"BMP 16-bit", Bmp(16, 0), 0},
+        {"BMP 32-bit", Bmp(32, 0), 1},
         {"BGRA 8 bits a channel", Bgra(0x08080808), 0},
         {"BGRA 16 bits a channel", Bgra(0x10101010), 1},
         {"TGA true colour", Tga(2), 0},
