@@ -123,9 +123,18 @@ struct Made {
 Made Describe(const BaseImage& image) {
     Made m{image.width, image.height, image.pitch, image.mipmapCount, image.format.bitDepth,
            int32_t(image.format.compression), {}};
-    // Block-compressed pixels have no pitch: their first block stands for them.
-    const size_t bytes = image.pitch > 0 ? size_t(image.pitch) * size_t(image.height) : 8;
-    if (image.pixels) m.pixels.assign(image.pixels, image.pixels + bytes);
+    if (!image.pixels) return m;
+    // Block-compressed pixels have no pitch: their first block stands for them. Rows are
+    // compared without their padding, which no decoder writes.
+    if (image.pitch <= 0) {
+        m.pixels.assign(image.pixels, image.pixels + 8);
+        return m;
+    }
+    const size_t row = size_t(image.width) * image.format.bytesPerPixel;
+    for (int32_t y = 0; y < image.height; ++y) {
+        const uint8_t* at = image.pixels + size_t(y) * size_t(image.pitch);
+        m.pixels.insert(m.pixels.end(), at, at + row);
+    }
     return m;
 }
 
