@@ -17,6 +17,8 @@ struct AllocatorState {
     uint16_t counter;
     uint32_t totalSize;  // shown as a signed value
     int32_t blockCount;
+    uint32_t requests;
+    bool failingOnward;  // the countdown of a failOnward switch has run out
     AllocatorDebugSettings debug;
 };
 
@@ -81,6 +83,22 @@ void AfterOperation(const wchar_t* traceLabel, const AllocationRecord* record, u
         CheckAllocationGuards();
 }
 
+// Counts one allocation or reallocation and tells whether the debug switches fail it.
+bool RequestFails(uint32_t size)
+{
+    AllocatorDebugSettings& d = s_alloc.debug;
+    s_alloc.requests += 1;
+    if (d.failOnward != 1)
+        s_alloc.failingOnward = false;
+    if (d.failCountdown > 0 && --d.failCountdown == 0) {
+        s_alloc.failingOnward = d.failOnward == 1;
+        return true;
+    }
+    if (s_alloc.failingOnward && d.failCountdown == 0)
+        return true;
+    return d.failSize > 0 && size == static_cast<uint32_t>(d.failSize);
+}
+
 }  // namespace
 
 void* AllocTrackedMemory(uint32_t size, const char* sourceName, uint16_t line)
@@ -88,8 +106,7 @@ void* AllocTrackedMemory(uint32_t size, const char* sourceName, uint16_t line)
     ScopedCoreLock lock(kAllocatorLock);
     // A size that cannot carry its record is a failed allocation, not a tiny block.
     AllocationRecord* record = nullptr;
-    const int32_t failSize = s_alloc.debug.failSize;
-    if (size <= UINT32_MAX - kRecordBytes && (failSize <= 0 || size != static_cast<uint32_t>(failSize)))
+    if (!RequestFails(size) && size <= UINT32_MAX - kRecordBytes)
         record = static_cast<AllocationRecord*>(CoreHeapAlloc(size_t(size) + kRecordBytes));
     if (!record) {
         DumpMemoryRecords();
@@ -135,7 +152,7 @@ void* ReallocTrackedMemory(void* block, uint32_t newSize, const char* sourceName
     AllocationRecord* old = RecordOf(block);
     const uint32_t oldSize = old->head.size;
     AllocationRecord* moved = nullptr;
-    if (newSize <= UINT32_MAX - kRecordBytes)
+    if (!RequestFails(newSize) && newSize <= UINT32_MAX - kRecordBytes)
         moved = static_cast<AllocationRecord*>(
             CoreHeapRealloc(old, size_t(oldSize) + kRecordBytes, size_t(newSize) + kRecordBytes));
     if (!moved) {
@@ -271,5 +288,5 @@ AllocatorDebugSettings* GetAllocatorDebugSettings()
 AllocatorTotals GetAllocatorTotals()
 {
     ScopedCoreLock lock(kAllocatorLock);
-    return {static_cast<int32_t>(s_alloc.totalSize), s_alloc.blockCount, s_alloc.counter};
+    return {static_cast<int32_t>(s_alloc.totalSize), s_alloc.blockCount, s_alloc.counter, s_alloc.requests};
 }

@@ -67,6 +67,11 @@ struct AllocatorDebugSettings {
     int32_t guardCheck;   // 1: every operation runs CheckAllocationGuards
     int32_t traceSize;    // operations of this size are traced; negative traces all
     int32_t failSize;     // above 0: allocations of this size fail, as on a heap without room
+    // Above 0: each allocation or reallocation counts it down, and the one that brings it to 0
+    // fails (1: the next one). With failOnward 1, that one and every later one fail, as on a
+    // heap that has run out; the countdown then stays at 0 until it is set again.
+    int32_t failCountdown;
+    int32_t failOnward;
 };
 AllocatorDebugSettings* GetAllocatorDebugSettings();
 
@@ -75,6 +80,7 @@ struct AllocatorTotals {
     int32_t totalSize;
     int32_t blockCount;
     uint16_t nextId;
+    uint32_t requests;  // allocations and reallocations asked for, failed ones included
 };
 AllocatorTotals GetAllocatorTotals();
 

@@ -21,11 +21,15 @@ static_assert(sizeof(SystemStateRecord::savedDirectory) / sizeof(wchar_t) >= kFi
 
 namespace {
 
-// The failure exit of the steps that may fail after the log has started. The shut-down
-// does nothing here, because the library has not started.
+// The failure exit of the steps that may fail after the log has started. What the steps
+// so far brought up (COM, the window, input, the sound device and its thread, part of
+// graphics) goes down again, or a refused start-up would leave them running with nothing to
+// end them: the shut-down sequence, which runs only over a started library, is run with the
+// library counted as started. Each of its steps passes over what was never brought up.
 int32_t FailStartUp()
 {
     DiscardDirectDrawAhead();
+    g_system.started = 1;
     RunLibraryShutDown();
     g_system.busy = 0;
     return -1;

@@ -105,6 +105,7 @@ int32_t OpenWaveConverter(SoundConverter* c, int32_t workSize)
     c->work = static_cast<uint8_t*>(AllocTrackedMemory(static_cast<uint32_t>(workSize), __FILE__,
                                                        static_cast<uint16_t>(__LINE__)));
     if (c->work == nullptr) {
+        AppendLog(L"WAVE データ用のメモリの確保に失敗しました\n");
         return -1;
     }
     c->kind = kConvertPcmStream;

@@ -5,17 +5,21 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cwchar>
 #include <stdexcept>
 #include <string>
 
 #include "app/frame.h"
 #include "app/qu.h"
+#include "tests/core/alloc_sweep.h"
 
 #include "quarn/core/core.h"
 #include "quarn/core/screen_settings.h"
 #include "quarn/quarn.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/runtime/runtime.h"
+#include "quarn/font/font.h"
+#include "quarn/sound/sound_state.h"
 #include "quarn/system/input.h"
 #include "quarn/system/system.h"
 
@@ -246,6 +250,86 @@ TEST_F(LibraryStartUp, FullScreenWithoutSuchModeStartsWindowed)
     EXPECT_EQ(client.bottom, 45);
     EXPECT_EQ(RunLibraryShutDown(), 0);
     ConfigureScreenMode(640, 480, 16, 0);
+}
+
+// Whatever allocation fails during start-up, start-up is refused and leaves nothing up (no
+// window, sound device, graphics, font, COM or block), or the library ends the program
+// through its fatal exit where it is meant to (a handle's record). Whatever allocation fails
+// during shut-down, the library still goes down whole.
+void ExpectNothingUp(const char* when)
+{
+    EXPECT_EQ(g_system.started, 0) << when;
+    EXPECT_TRUE(g_system.mainWindow == nullptr || !IsWindow(g_system.mainWindow)) << when << ": the window stayed";
+    EXPECT_EQ(FindWindowW(nullptr, L"QuarnStartUpTest"), nullptr) << when << ": a window of the library stayed";
+    EXPECT_FALSE(IsSoundSystemStarted()) << when << ": the sound device stayed";
+    EXPECT_EQ(g_screenSettings.started, 0) << when << ": graphics stayed";
+    EXPECT_EQ(GetFontTable()->liveCount, 0) << when << ": a font stayed";
+    EXPECT_EQ(g_system.comInitialised, 0) << when << ": COM stayed initialised";
+}
+
+// Failures of a run in its own process reach the test through the error output.
+struct FailuresToErrorOutput : ::testing::EmptyTestEventListener {
+    void OnTestPartResult(const ::testing::TestPartResult& result) override
+    {
+        if (result.failed())
+            std::fprintf(stderr, "%s:%d: %s\n", result.file_name() ? result.file_name() : "?", result.line_number(),
+                         result.summary());
+    }
+};
+
+// One run of the start-up sweep in a process of its own: a run may end the program.
+void RunStartUpInItsOwnProcess(const test::AllocationSweep& sweep, uint32_t n, int onward, uint32_t requests)
+{
+    ::testing::UnitTest::GetInstance()->listeners().Append(new FailuresToErrorOutput);
+    test::RunWithFailingAllocation(sweep, n, onward, requests);
+    if (::testing::Test::HasFailure())
+        std::exit(1);
+    std::fprintf(stderr, "%s\n", test::kSweepRunEnded);
+    std::exit(0);
+}
+
+TEST_F(LibraryStartUp, StartUpAndShutDownWithAllocationsFailing)
+{
+    ASSERT_EQ(RequestHardwareRendering(0), 0);
+    test::AllocationSweep startUp;
+    startUp.name = "start-up";
+    startUp.run = [] { return static_cast<int32_t>(InitializeLibrary()); };
+    startUp.undo = [](int32_t) { EXPECT_EQ(RunLibraryShutDown(), 0); };
+    // Start-up's steps have no line of their own for a shortage: the allocator's dump is
+    // what the log shows.
+    startUp.refusalLines = {L"Alloc memory dump"};
+    startUp.nothingLeft = [] { ExpectNothingUp("after a refused start-up"); };
+    startUp.fatalLines = {L"ライト用のメモリの確保に失敗しました", L"メモリの確保に失敗しました"};
+    // Each run's process starts this test from the top: it takes the count its parent
+    // measured from the environment rather than starting the library twice more.
+    uint32_t requests = 0;
+    wchar_t inherited[16] = {};
+    if (GetEnvironmentVariableW(L"QUARN_SWEEP_REQUESTS", inherited, 16) > 0) {
+        requests = static_cast<uint32_t>(std::wcstoul(inherited, nullptr, 10));
+    } else {
+        requests = test::CountSweepRequests(startUp);
+        SetEnvironmentVariableW(L"QUARN_SWEEP_REQUESTS", std::to_wstring(requests).c_str());
+    }
+    ASSERT_GT(requests, 0u);
+    const auto endedAsMeant = [](int code) { return code == 0 || code == -1; };
+    for (int onward : {0, 1}) {
+        for (uint32_t n = 1; n <= requests + 1; ++n) {
+            EXPECT_EXIT(RunStartUpInItsOwnProcess(startUp, n, onward, requests), endedAsMeant, test::kSweepRunEnded)
+                << "allocation " << n << (onward ? " and every later one" : "") << " of " << requests << " failing";
+        }
+    }
+    SetEnvironmentVariableW(L"QUARN_SWEEP_REQUESTS", nullptr);
+
+    test::AllocationSweep shutDown;
+    shutDown.name = "shut-down";
+    shutDown.canRefuse = false;
+    shutDown.prepare = [] { ASSERT_EQ(InitializeLibrary(), 0); };
+    shutDown.run = [] {
+        EXPECT_EQ(RunLibraryShutDown(), 0);
+        ExpectNothingUp("after a shut-down");
+        return 0;
+    };
+    EXPECT_GT(test::SweepFailingAllocations(shutDown), 0u);
 }
 
 TEST(FatalExit, EndsTheProcessWithMinusOne)

@@ -343,4 +343,56 @@ TEST(Allocator, DebugSwitchesTraceTotalsAndCheck)
     FreeTrackedMemory(broken);
 }
 
+TEST(Allocator, CountdownFailsTheNthRequestOrEveryOneFromIt)
+{
+    // Five requests in turn: allocate, grow that block (allocate when the first failed),
+    // allocate, allocate zeroed, grow again. Each case names the requests that fail.
+    struct Case {
+        int32_t countdown;
+        int32_t onward;
+        const char* fails;  // one character per request: x fails, . succeeds
+    } const cases[] = {
+        {1, 0, "x...."}, {2, 0, ".x..."}, {5, 0, "....x"}, {6, 0, "....."},
+        {1, 1, "xxxxx"}, {3, 1, "..xxx"}, {5, 1, "....x"}, {0, 1, "....."},
+    };
+    AllocatorDebugSettings* d = GetAllocatorDebugSettings();
+    const AllocatorDebugSettings saved = *d;
+    for (const Case& c : cases) {
+        const AllocatorTotals before = GetAllocatorTotals();
+        d->failCountdown = c.countdown;
+        d->failOnward = c.onward;
+        std::string got;
+        unsigned char* grown = static_cast<unsigned char*>(AllocTrackedMemory(8, nullptr, 0));
+        got += grown ? '.' : 'x';
+        unsigned char* kept = grown;
+        if (kept)
+            kept[0] = 0x5A;
+        void* moved = ReallocTrackedMemory(kept, 4000, nullptr, 0);
+        got += moved ? '.' : 'x';
+        if (kept && !moved)
+            EXPECT_EQ(kept[0], 0x5A) << "a failed reallocation keeps the old block";
+        else if (moved)
+            kept = static_cast<unsigned char*>(moved);
+        void* a = AllocTrackedMemory(16, nullptr, 0);
+        got += a ? '.' : 'x';
+        void* b = AllocTrackedMemoryZeroed(16, nullptr, 0);
+        got += b ? '.' : 'x';
+        void* again = ReallocTrackedMemory(kept, 9000, nullptr, 0);
+        got += again ? '.' : 'x';
+        if (again)
+            kept = static_cast<unsigned char*>(again);
+        EXPECT_EQ(got, c.fails) << "countdown " << c.countdown << " onward " << c.onward;
+        EXPECT_EQ(GetAllocatorTotals().requests, before.requests + 5);
+        *d = saved;
+        FreeTrackedMemory(kept);
+        FreeTrackedMemory(a);
+        FreeTrackedMemory(b);
+        EXPECT_EQ(GetAllocatorTotals().blockCount, before.blockCount);
+        EXPECT_EQ(GetAllocatorTotals().totalSize, before.totalSize);
+        void* after = AllocTrackedMemory(8, nullptr, 0);
+        EXPECT_NE(after, nullptr) << "switched off, the allocator serves again";
+        FreeTrackedMemory(after);
+    }
+}
+
 }  // namespace

@@ -2,11 +2,13 @@
 #include "quarn/core/files.h"
 #include "file_fixture.h"
 #include "log_capture.h"
+#include "tests/core/alloc_sweep.h"
 #include "qua_writer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 
@@ -191,6 +193,75 @@ TEST_F(VirtualFiles, TheTableHoldsAtMost512FilesAndRefusesStaleHandles)
     }
     for (FileHandle h : handles)
         EXPECT_EQ(CloseVirtualFile(h), 0);
+}
+
+TEST_F(VirtualFiles, EachFailedAllocationOfAnOpenAndReadIsRefusedAndGivenBack)
+{
+    // Each run opens the archive anew (nothing cached) and closes it again once idle. The
+    // archive layer has no line of its own for a shortage beside the file record's: the
+    // allocator's dump is what the log shows.
+    std::vector<uint8_t> archive = Archive({File("x.png", x_), File("img/a.png", a_)});
+    struct Case {
+        const char* name;
+        std::function<int32_t()> read;
+        const std::vector<uint8_t>* expected;
+    };
+    auto throughTable = [this](const wchar_t* path, const std::vector<uint8_t>& expected) {
+        return [this, path, &expected]() -> int32_t {
+            ForgetArchivePathCache();
+            const FileHandle h = OpenFileThroughTable(path, 0, 1, 0);
+            int32_t result = -1;
+            if (h != 0) {
+                std::vector<uint8_t> got(expected.size() + 1);
+                const int32_t n = ReadFileThroughTable(got.data(), 1, static_cast<uint32_t>(got.size()), h);
+                got.resize(n > 0 ? static_cast<size_t>(n) : 0);
+                EXPECT_EQ(got, expected) << "an opened file reads its bytes";
+                EXPECT_EQ(CloseFileThroughTable(h), 0);
+                result = 0;
+            }
+            ReleaseIdleArchives();
+            return result;
+        };
+    };
+    auto inMemory = [&archive](const char* path, const std::vector<uint8_t>& expected) {
+        return [&archive, path, &expected]() -> int32_t {
+            ArchiveRecord record;
+            ClearArchiveRecord(&record);
+            if (OpenArchiveImage(&record, archive.data(), static_cast<uint32_t>(archive.size()), nullptr) != 0)
+                return -1;
+            ArchiveMember member{};
+            int32_t result = -1;
+            if (OpenArchiveMember(&member, &record, path, 0) == 0) {
+                std::vector<uint8_t> got(expected.size() + 1);
+                got.resize(static_cast<size_t>(ReadArchiveMember(&member, got.data(), static_cast<uint32_t>(got.size()))));
+                EXPECT_EQ(got, expected);
+                CloseArchiveMember(&member);
+                result = 0;
+            }
+            CloseArchiveSource(&record);
+            return result;
+        };
+    };
+    const std::vector<uint8_t> pristine = archive;
+    const Case cases[] = {
+        {"compressed member through the file table", throughTable(L"data\\x.png", x_), &x_},
+        {"stored member through the file table", throughTable(L"data/img/a.png", a_), &a_},
+        {"plain file through the file table", throughTable(L"plain.txt", plain_), &plain_},
+        {"compressed member of an archive image", inMemory("x.png", x_), &x_},
+    };
+    for (const Case& c : cases) {
+        test::AllocationSweep sweep;
+        sweep.name = c.name;
+        sweep.run = c.read;
+        sweep.refusalLines = {L"ファイルの情報を格納するメモリの確保に失敗しました", L"Alloc memory dump"};
+        sweep.nothingLeft = [&] {
+            EXPECT_EQ(CountOpenVirtualFiles(), 0) << c.name;
+            EXPECT_EQ(CountSharedArchives(), 0) << c.name;
+            EXPECT_EQ(archive, pristine) << c.name << ": the caller's image is not as it was";
+        };
+        const uint32_t requests = test::SweepFailingAllocations(sweep);
+        EXPECT_GT(requests, 0u) << c.name;
+    }
 }
 
 TEST_F(VirtualFiles, ListingsInsideAnArchiveAndOutsideEnd)

@@ -15,6 +15,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
+#include "tests/core/alloc_sweep.h"
 #include "tests/core/log_capture.h"
 #ifdef _WIN32
 #include "quarn/system/system.h"
@@ -146,6 +147,8 @@ protected:
         std::memcpy(&v, image_.pixels + ptrdiff_t{image_.store->pitch} * y + 4 * x, 4);
         return (v & 0xFFFFFF) != 0;
     }
+    // Font creation and a long text's draw with each of their allocations failing in turn.
+    void SweepCreationAndText(bool texture);
     MEMIMG image_{};
 };
 
@@ -564,6 +567,103 @@ TEST_F(TextureFontText, TheCacheImageHoldsWhiteTexelsWhoseAlphaIsTheCoverage)
     uint32_t uploaded = 0;
     std::memcpy(&uploaded, graph->view.pixels + ptrdiff_t{graph->view.store->pitch} * cy + ptrdiff_t{cx} * 4, 4);
     EXPECT_EQ(uploaded >> 24, 0xFFu);
+}
+
+// What a draw left: the target's pixels, or the texture cache's recorded glyph draws.
+std::vector<int64_t> DrawnPicture(const MEMIMG& image, bool texture)
+{
+    std::vector<int64_t> picture;
+    if (texture) {
+        for (const GlyphDraw& d : s_glyphDraws)
+            picture.insert(picture.end(), {d.x, d.y, d.clip.left, d.clip.top, d.clip.right, d.clip.bottom});
+        return picture;
+    }
+    for (int32_t y = 0; y < kHeight; ++y) {
+        for (int32_t x = 0; x < kWidth; ++x) {
+            uint32_t v = 0;
+            std::memcpy(&v, image.pixels + ptrdiff_t{image.store->pitch} * y + 4 * x, 4);
+            picture.push_back(v);
+        }
+    }
+    return picture;
+}
+
+void FontText::SweepCreationAndText(bool texture)
+{
+    // More than the static list holds, and more distinct units than fit in one line, so that
+    // the list, each glyph's work buffer and the cache all allocate.
+    std::wstring text;
+    for (int i = 0; i < 300; ++i) text += static_cast<wchar_t>(L'!' + (i * 7) % 40);
+    for (int32_t kind : {kFontPlain, kFontAntialiased, kFontAntialiasedEdge}) {
+        const std::string label = std::string(texture ? "texture" : "memory") + " cache, kind " + std::to_string(kind);
+        const int32_t fonts = GetFontTable()->liveCount;
+        const int32_t graphs = GraphTable()->liveCount;
+        auto nothingMade = [&] {
+            EXPECT_EQ(GetFontTable()->liveCount, fonts) << label;
+            EXPECT_EQ(GraphTable()->liveCount, graphs) << label;
+            EXPECT_EQ(s_fonts.liveFonts, 0) << label;
+            EXPECT_EQ(s_fonts.liveContexts, 0) << label;
+        };
+        test::AllocationSweep creation;
+        const std::string creationName = label + ": creation";
+        creation.name = creationName.c_str();
+        creation.run = [&] { return MakeFont(L"Test", kind); };
+        creation.undo = [](int32_t font) { EXPECT_EQ(DestroyFontHandle(font), 0); };
+        creation.refusalLines = {L"フォント管理用メモリ領域の確保に失敗しました",
+                                 L"フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle",
+                                 L"文字キャッシュ基本イメージ用のメモリの確保に失敗しました",
+                                 L"テクスチャ文字キャッシュの作成に失敗しました",
+                                 L"フォント用描画スクリーンの作成に失敗しました"};
+        creation.nothingLeft = nothingMade;
+        EXPECT_GT(test::SweepFailingAllocations(creation), 0u) << label;
+
+        const int32_t font = MakeFont(L"Test", kind);
+        ASSERT_GE(font, 0) << label;
+        std::vector<int64_t> first;
+        // Each run starts from an empty cache; after a refused run the cache must still serve
+        // the same picture.
+        auto draw = [&]() -> int32_t {
+            s_glyphDraws.clear();
+            FillMemImgPixels(&image_, nullptr, 0);
+            EXPECT_EQ(ClearGlyphCache(font), 0);
+            return Draw(font, 0, 0, text.c_str());
+        };
+        auto sameAsFirst = [&](const char* when) {
+            const std::vector<int64_t> picture = DrawnPicture(image_, texture);
+            if (first.empty()) first = picture;
+            EXPECT_EQ(picture, first) << label << ": " << when;
+        };
+        test::AllocationSweep drawing;
+        const std::string drawingName = label + ": text draw";
+        drawing.name = drawingName.c_str();
+        drawing.run = [&]() -> int32_t {
+            const int32_t result = draw();
+            if (result >= 0) sameAsFirst("a draw that survived a failed allocation");
+            return result;
+        };
+        drawing.refusalLines = {L"文字列のグリフリスト用メモリの確保に失敗しました",
+                                L"アンチエイリアス文字取得用バッファの確保に失敗しました",
+                                L"テキストキャッシュの作成に失敗しました"};
+        drawing.nothingLeft = [&] {
+            s_glyphDraws.clear();
+            FillMemImgPixels(&image_, nullptr, 0);
+            EXPECT_GE(Draw(font, 0, 0, text.c_str()), 0) << label;
+            sameAsFirst("the draw after a refused one");
+        };
+        EXPECT_GT(test::SweepFailingAllocations(drawing), 0u) << label;
+        EXPECT_EQ(DestroyFontHandle(font), 0);
+        nothingMade();
+    }
+}
+
+TEST_F(FontText, CreationAndTextAreRefusedCleanlyWhereverAnAllocationFails)
+{
+    SweepCreationAndText(false);
+}
+
+TEST_F(TextureFontText, CreationAndTextAreRefusedCleanlyWhereverAnAllocationFails)
+{
+    SweepCreationAndText(true);
 }
 
 }  // namespace

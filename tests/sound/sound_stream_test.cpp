@@ -10,9 +10,11 @@
 #include "quarn/core/files.h"
 #include "quarn/sound/sound_os.h"
 #include "quarn/sound/sound_stream.h"
+#include "tests/core/alloc_sweep.h"
 #include "tests/core/log_capture.h"
 #include "tests/sound/fake_sound_device.h"
 #include "tests/sound/memory_converter.h"
+#include "tests/sound/vorbis_tone.h"
 
 namespace {
 
@@ -428,6 +430,9 @@ TEST_F(SoundStreamTest, TheRingHoldsEachSourceInOrderThenSilenceAndTheStreamStop
         if (ends) {
             ASSERT_EQ(s->endWritten, 1);
             EXPECT_EQ(s->endPosition, expected.size() % 8000);
+            // While the end drains the stream still names one of its sources.
+            EXPECT_GE(s->currentSource, 0);
+            EXPECT_LT(s->currentSource, s->sourceCount);
             ring.play = s->endPosition + 1;
             EXPECT_EQ(RefillStreamBuffer(h), 0);
             EXPECT_FALSE(ring.playing) << "the buffer stops once the cursor passed the end";
@@ -440,6 +445,74 @@ TEST_F(SoundStreamTest, TheRingHoldsEachSourceInOrderThenSilenceAndTheStreamStop
         EXPECT_EQ(DestroySoundHandle(h, 0), 0);
         EXPECT_EQ(ring.released, 1);
     }
+}
+
+TEST_F(SoundStreamTest, ConvertersOpenOrAreRefusedWhereverAnAllocationFailsAndTheRefillTakesNone)
+{
+    // Each open reads the whole source back and releases the converter; a refused one is left
+    // empty with nothing of its own.
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        int32_t (*open)(SoundConverter*, int32_t);
+        std::vector<std::wstring> lines;
+    };
+    const Case cases[] = {
+        {"WAVE", Wave(1, 2, 16, {}, 4000, 4000), OpenWaveConverter, {L"WAVE データ用のメモリの確保に失敗しました"}},
+        {"Ogg Vorbis", EncodeVorbisTone(2, 22050, 3000, 0.3f), OpenVorbisConverter,
+         {L"Ogg Vorbis ファイルを開けませんでした"}},
+    };
+    for (const Case& c : cases) {
+        ASSERT_FALSE(c.bytes.empty()) << c.name;
+        MemoryStream* stream = OpenMemoryStream(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()));
+        ASSERT_NE(stream, nullptr);
+        SoundConverter conv{};
+        std::vector<uint8_t> first;
+        test::AllocationSweep sweep;
+        sweep.name = c.name;
+        sweep.run = [&]() -> int32_t {
+            conv = SoundConverter{};
+            conv.stream = *GetMemoryStreamFunctions();
+            conv.streamHandle = reinterpret_cast<StreamHandle>(stream);
+            SeekMemoryStream(conv.streamHandle, 0, 0);
+            if (c.open(&conv, 4096) != 0) {
+                return -1;
+            }
+            std::vector<uint8_t> pcm(1 << 16);
+            pcm.resize(static_cast<size_t>(ReadConverter(&conv, pcm.data(), static_cast<int32_t>(pcm.size()))));
+            if (first.empty()) {
+                first = pcm;
+            }
+            EXPECT_EQ(pcm, first) << c.name;
+            EXPECT_EQ(ReleaseConverter(&conv), 0);
+            return 0;
+        };
+        sweep.refusalLines = c.lines;
+        sweep.nothingLeft = [&] {
+            EXPECT_EQ(conv.inUse, 0) << c.name;
+            EXPECT_EQ(conv.work, nullptr) << c.name;
+            EXPECT_EQ(conv.vorbisFile, nullptr) << c.name;
+        };
+        EXPECT_GT(test::SweepFailingAllocations(sweep), 0u) << c.name;
+        CloseMemoryStream(reinterpret_cast<StreamHandle>(stream));
+    }
+
+    // The sound thread refills streams while the program runs on: a pass depends on no
+    // allocation, so no failing one can reach it.
+    FakeBuffer& ring = Device(8000);
+    const int32_t h = Stream(ring, {Pattern(2500, 1), Pattern(1700, 50)}, {1, -1});
+    ASSERT_GE(h, 0);
+    test::AllocationSweep refill;
+    refill.name = "stream refill";
+    refill.run = [&]() -> int32_t {
+        if (StartSoundHandle(h, 1, 1) != 0) {
+            return -1;
+        }
+        const size_t heard = Drain(h, ring, 12000).size();
+        EXPECT_GE(heard, 12000u);
+        return HaltSoundHandle(h);
+    };
+    EXPECT_EQ(test::SweepFailingAllocations(refill), 0u);
 }
 
 TEST_F(SoundStreamTest, NothingIsWrittenWhileMoreThanThreeQuartersOfASecondIsQueued)

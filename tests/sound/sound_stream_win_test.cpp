@@ -19,6 +19,7 @@
 #include "quarn/sound/sound.h"
 #include "quarn/sound/sound_os.h"
 #include "quarn/system/system.h"
+#include "tests/core/alloc_sweep.h"
 #include "tests/core/log_capture.h"
 #include "tests/sound/fake_sound_device.h"
 #include "tests/sound/memory_converter.h"
@@ -326,6 +327,40 @@ TEST_F(AcmConverterTest, AFormatNoCodecTakesIsRefused)
     EXPECT_EQ(c.inUse, 0);
     EXPECT_EQ(c.compressed, nullptr);
     c.stream.close(c.streamHandle);
+}
+
+TEST_F(AcmConverterTest, OpensOrIsRefusedWhereverAnAllocationFails)
+{
+    MemoryStream* stream = OpenMemoryStream(file.data(), static_cast<uint32_t>(file.size()));
+    ASSERT_NE(stream, nullptr);
+    SoundConverter c{};
+    test::AllocationSweep sweep;
+    sweep.name = "compressed WAVE";
+    sweep.run = [&]() -> int32_t {
+        c = SoundConverter{};
+        c.stream = *GetMemoryStreamFunctions();
+        c.streamHandle = reinterpret_cast<StreamHandle>(stream);
+        SeekMemoryStream(c.streamHandle, 0, 0);
+        if (OpenWaveConverter(&c, 4096) != 0) {
+            return -1;
+        }
+        std::vector<uint8_t> all(reference.size() + 1000);
+        EXPECT_EQ(ReadConverter(&c, all.data(), static_cast<int32_t>(all.size())),
+                  static_cast<int32_t>(reference.size()));
+        EXPECT_TRUE(std::equal(reference.begin(), reference.end(), all.begin()));
+        EXPECT_EQ(ReleaseConverter(&c), 0);
+        return 0;
+    };
+    sweep.refusalLines = {L"対応していない WAVE フォーマットです"};
+    sweep.nothingLeft = [&] {
+        EXPECT_EQ(c.inUse, 0);
+        EXPECT_EQ(c.compressed, nullptr);
+        EXPECT_EQ(c.work, nullptr);
+        EXPECT_EQ(c.acmMain, 0u);
+        EXPECT_EQ(c.acmStandby, 0u);
+    };
+    EXPECT_GT(test::SweepFailingAllocations(sweep), 0u);
+    CloseMemoryStream(reinterpret_cast<StreamHandle>(stream));
 }
 
 // ---- One stream on the system's device
