@@ -11,6 +11,14 @@
 InputState g_input;
 int32_t g_keyboardThroughWindowsOnly;
 
+void ResetInputState()
+{
+    g_input = InputState{};
+    g_keyboardThroughWindowsOnly = 0;
+    g_inputServed = 0;
+    g_charInputServed = 0;
+}
+
 static uint8_t s_pollGuard;
 static int32_t s_pollFromPump;
 // The pump's count of looks at the queue when the poll last looked or found it looked at.
