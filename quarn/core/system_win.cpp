@@ -129,11 +129,17 @@ int32_t ReadMillisecondClock()
     return static_cast<int32_t>(timeGetTime() & 0x7FFFFFFFu);
 }
 
-int ReadPerformanceCounterFrequency()
+int64_t QueryCounterFrequency()
 {
     LARGE_INTEGER f{};
-    if (QueryPerformanceFrequency(&f) && f.QuadPart > 0) {
-        s_clock.frequency = static_cast<uint64_t>(f.QuadPart);
+    return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 0;
+}
+
+int ReadPerformanceCounterFrequency()
+{
+    const int64_t frequency = QueryCounterFrequency();
+    if (frequency != 0) {
+        s_clock.frequency = static_cast<uint64_t>(frequency);
         s_clock.performanceCounter = 1;
         return 0;
     }

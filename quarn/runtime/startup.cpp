@@ -107,10 +107,6 @@ int32_t RunLibraryStartUp()
     // graphics start, which takes it.
     BeginDirectDrawAhead();
 
-    LARGE_INTEGER frequency{};
-    QueryPerformanceFrequency(&frequency);
-    g_system.timerFrequency = frequency.QuadPart;
-    g_system.highResTimer = frequency.QuadPart != 0 ? 1 : 0;
     ReadPerformanceCounterFrequency();
 
     LogSystemInformation();
