@@ -137,8 +137,8 @@ int32_t StartGraphicsCore()
     }
     if (IsDoubledRequest(g_screenSettings.width, g_screenSettings.height, g_system.windowed)) {
         g_screenSettings.doubled = 1;
-        g_screenSettings.width = 640;
-        g_screenSettings.height = 480;
+        g_screenSettings.width = kDefaultScreenWidth;
+        g_screenSettings.height = kDefaultScreenHeight;
     }
     if (StartDirect3D() != 0) {
         return kGraphicsDeviceFailed;
@@ -258,7 +258,7 @@ int32_t PresentScreenCore(const RECT* area)
     PixelRect destination{0, 0, sw, sh};
     if (g_system.windowed) {
         if (half) {
-            destination = PixelRect{0, 0, 640, 480};
+            destination = PixelRect{0, 0, kDefaultScreenWidth, kDefaultScreenHeight};
         } else {
             double sx = 1.0;
             double sy = 1.0;
@@ -303,8 +303,9 @@ int32_t PresentSoftwareScreen(const PresentRequest* request)
     }
     const void* bits = image->pixels;
     if (half) {
-        StretchDIBits(dc, 0, 0, 640, 480, 0, sh - 240, 320, 240, bits, info, DIB_RGB_COLORS, SRCCOPY);
-        g_screenSettings.lastPresent = PixelRect{0, 0, 640, 480};
+        StretchDIBits(dc, 0, 0, kDefaultScreenWidth, kDefaultScreenHeight, 0, sh - 240, 320, 240, bits, info,
+                      DIB_RGB_COLORS, SRCCOPY);
+        g_screenSettings.lastPresent = PixelRect{0, 0, kDefaultScreenWidth, kDefaultScreenHeight};
     } else if (request->area != nullptr) {
         const DibSourceRect from = BottomUpSourceRect(mapped, sh);
         StretchDIBits(dc, given.left, given.top, given.right - given.left, given.bottom - given.top, from.x, from.y,
@@ -454,8 +455,8 @@ int32_t SwitchDisplaySettings()
         done = attempt(0);
     }
     if (!done && g_screenSettings.width == 320 && g_screenSettings.height == 240) {
-        g_screenSettings.width = 640;
-        g_screenSettings.height = 480;
+        g_screenSettings.width = kDefaultScreenWidth;
+        g_screenSettings.height = kDefaultScreenHeight;
         g_screenSettings.displayFallback = 1;
         done = attempt(0);
         if (done) {

@@ -49,8 +49,8 @@ void CheckFullScreenSize()
         ChangeWindowMode(1);
     if (doubledSize && !g_system.windowed) {
         g_screenSettings.doubled = 1;
-        g_screenSettings.width = 640;
-        g_screenSettings.height = 480;
+        g_screenSettings.width = kDefaultScreenWidth;
+        g_screenSettings.height = kDefaultScreenHeight;
     }
 }
 
