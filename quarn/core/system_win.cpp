@@ -4,6 +4,7 @@
 #include <mmsystem.h>
 
 #include "quarn/core/core_win.h"
+#include "quarn/core/file_os.h"
 
 namespace {
 
@@ -250,16 +251,14 @@ int LogSystemInformation()
             char four[5] = {};
             CopyBytes(four, cpu.vendor + piece * 4, 4);
             wchar_t wide[8] = {};
-            MultiByteToWideChar(932, 0, four, -1, wide, 8);
+            FileOsCodePageToWide(932, four, wide, 8);
             AppendLog(wide);
         }
         AppendLog(L"\n");
         if (cpu.name[0] != 0) {
             // "ＣＰＵ名：%s" in code page 932.
             AppendLogFormatCp932("\x82\x62\x82\x6f\x82\x74\x96\xbc\x81\x46%s", cpu.name);
-            g_systemCapability.processorName[0] = 0;
-            MultiByteToWideChar(CP_ACP, 0, cpu.name, -1, g_systemCapability.processorName, 64);
-            g_systemCapability.processorName[63] = 0;
+            FileOsCodePageToWide(0, cpu.name, g_systemCapability.processorName, 64);
         }
     }
 
