@@ -259,6 +259,9 @@ int GetLibraryLockWaiterCount();
 // Reads the performance counter's frequency for the microsecond clock (start-up).
 // 0, or -1 when the system has no performance counter. Windows build only.
 int ReadPerformanceCounterFrequency();
+// The performance counter's frequency in counts a second, or 0 without a counter; the one
+// place the library asks the system for it. Windows build only.
+int64_t QueryCounterFrequency();
 // Set by the start-up once it has completed: the microsecond clock may then use the
 // processor clock measured by LogSystemInformation. With the flag 1 it first completes that
 // measurement where the report left it running. Windows build only.

@@ -2,6 +2,7 @@
 // with the milliseconds since the log started and indented by the current indent.
 
 #include "quarn/core/core.h"
+#include "quarn/core/file_os.h"
 #include "quarn/core/platform.h"
 
 #include <cstdarg>
@@ -330,6 +331,13 @@ int AppendLogFormatCp932(const char* format, ...)
     buffer[length] = '\n';
     buffer[length + 1] = 0;
     wchar_t wide[kFormatUnits + 1];
-    CoreConvertCodePage(932, buffer, wide, kFormatUnits + 1);
+    if (FileOsCodePageToWide(932, buffer, wide, kFormatUnits + 1) < 0) {
+        // Bytes the code page cannot read still make a line: ASCII kept, each other byte
+        // U+FFFD.
+        int n = 0;
+        for (const unsigned char* p = reinterpret_cast<const unsigned char*>(buffer); *p != 0; ++p)
+            wide[n++] = *p < 0x80 ? static_cast<wchar_t>(*p) : static_cast<wchar_t>(0xFFFD);
+        wide[n] = 0;
+    }
     return AppendLog(wide);
 }

@@ -48,6 +48,3 @@ void LogDebuggerOutput(const wchar_t* text);
 // gets it after this point).
 [[noreturn]] void CoreEndProcessOnFatalError();
 
-// Converts 8-bit text of a code page into wide text (terminated, cut to outUnits - 1).
-// Returns the units written.
-int CoreConvertCodePage(uint32_t codePage, const char* text, wchar_t* out, int outUnits);

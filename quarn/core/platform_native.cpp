@@ -126,18 +126,6 @@ void LogDebuggerOutput(const wchar_t* text)
         std::fputs(NarrowPath(text).c_str(), stderr);
 }
 
-int CoreConvertCodePage(uint32_t, const char* text, wchar_t* out, int outUnits)
-{
-    // Only the ASCII part of a code page is known here; other bytes become U+FFFD.
-    if (outUnits < 1)
-        return 0;
-    int n = 0;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
-    for (; *p && n < outUnits - 1; ++p)
-        out[n++] = *p < 0x80 ? static_cast<wchar_t>(*p) : static_cast<wchar_t>(0xFFFD);
-    out[n] = 0;
-    return n;
-}
 
 void CoreEndProcessOnFatalError() { std::_Exit(-1); }
 

@@ -101,20 +101,6 @@ void LogDebuggerOutput(const wchar_t* text)
     OutputDebugStringW(text);
 }
 
-int CoreConvertCodePage(uint32_t codePage, const char* text, wchar_t* out, int outUnits)
-{
-    if (outUnits < 1)
-        return 0;
-    const int n = MultiByteToWideChar(codePage, 0, text, -1, out, outUnits);
-    if (n <= 0) {
-        // Too long for out (a code page never yields more units than bytes, so callers
-        // that size out by the text never get here): keep nothing rather than a torn text.
-        out[0] = 0;
-        return 0;
-    }
-    return n - 1;
-}
-
 void CoreEndProcessOnFatalError()
 {
     CloseLibraryLock();

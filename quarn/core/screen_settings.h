@@ -6,7 +6,7 @@
 #include "quarn/core/core.h"
 
 // The screen mode where none is set, which is also the mode a failed mode change falls back
-// to last.
+// to last and the screen a full-screen 320 x 240 mode is shown on, each pixel doubled.
 constexpr int32_t kDefaultScreenWidth = 640;
 constexpr int32_t kDefaultScreenHeight = 480;
 constexpr int32_t kDefaultColorBits = 16;

@@ -4,6 +4,7 @@
 #include <mmsystem.h>
 
 #include "quarn/core/core_win.h"
+#include "quarn/core/file_os.h"
 
 namespace {
 
@@ -129,11 +130,17 @@ int32_t ReadMillisecondClock()
     return static_cast<int32_t>(timeGetTime() & 0x7FFFFFFFu);
 }
 
-int ReadPerformanceCounterFrequency()
+int64_t QueryCounterFrequency()
 {
     LARGE_INTEGER f{};
-    if (QueryPerformanceFrequency(&f) && f.QuadPart > 0) {
-        s_clock.frequency = static_cast<uint64_t>(f.QuadPart);
+    return QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 0;
+}
+
+int ReadPerformanceCounterFrequency()
+{
+    const int64_t frequency = QueryCounterFrequency();
+    if (frequency != 0) {
+        s_clock.frequency = static_cast<uint64_t>(frequency);
         s_clock.performanceCounter = 1;
         return 0;
     }
@@ -244,16 +251,14 @@ int LogSystemInformation()
             char four[5] = {};
             CopyBytes(four, cpu.vendor + piece * 4, 4);
             wchar_t wide[8] = {};
-            MultiByteToWideChar(932, 0, four, -1, wide, 8);
+            FileOsCodePageToWide(932, four, wide, 8);
             AppendLog(wide);
         }
         AppendLog(L"\n");
         if (cpu.name[0] != 0) {
             // "ＣＰＵ名：%s" in code page 932.
             AppendLogFormatCp932("\x82\x62\x82\x6f\x82\x74\x96\xbc\x81\x46%s", cpu.name);
-            g_systemCapability.processorName[0] = 0;
-            MultiByteToWideChar(CP_ACP, 0, cpu.name, -1, g_systemCapability.processorName, 64);
-            g_systemCapability.processorName[63] = 0;
+            FileOsCodePageToWide(0, cpu.name, g_systemCapability.processorName, 64);
         }
     }
 

@@ -101,7 +101,10 @@ int32_t IsDoubledRequest(int32_t width, int32_t height, int32_t windowed)
 int32_t IsShownDoubled(const ScreenSettings& settings)
 {
     const ScreenMode mode = ConfiguredMode(settings);
-    return (settings.doubled || settings.displayFallback) && mode.width == 640 && mode.height == 480 ? 1 : 0;
+    return (settings.doubled || settings.displayFallback) && mode.width == kDefaultScreenWidth &&
+                   mode.height == kDefaultScreenHeight
+               ? 1
+               : 0;
 }
 
 ScreenMode ShownScreenMode(const ScreenSettings& settings)

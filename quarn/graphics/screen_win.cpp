@@ -132,8 +132,8 @@ int32_t StartGraphicsCore()
     }
     if (IsDoubledRequest(g_screenSettings.width, g_screenSettings.height, g_system.windowed)) {
         g_screenSettings.doubled = 1;
-        g_screenSettings.width = 640;
-        g_screenSettings.height = 480;
+        g_screenSettings.width = kDefaultScreenWidth;
+        g_screenSettings.height = kDefaultScreenHeight;
     }
     if (StartDirect3D() != 0) {
         return kGraphicsDeviceFailed;
@@ -253,7 +253,7 @@ int32_t PresentScreenCore(const RECT* area)
     PixelRect destination{0, 0, sw, sh};
     if (g_system.windowed) {
         if (half) {
-            destination = PixelRect{0, 0, 640, 480};
+            destination = PixelRect{0, 0, kDefaultScreenWidth, kDefaultScreenHeight};
         } else {
             double sx = 1.0;
             double sy = 1.0;
@@ -402,8 +402,8 @@ int32_t SwitchDisplaySettings()
         done = attempt(0);
     }
     if (!done && g_screenSettings.width == 320 && g_screenSettings.height == 240) {
-        g_screenSettings.width = 640;
-        g_screenSettings.height = 480;
+        g_screenSettings.width = kDefaultScreenWidth;
+        g_screenSettings.height = kDefaultScreenHeight;
         g_screenSettings.displayFallback = 1;
         done = attempt(0);
         if (done) {

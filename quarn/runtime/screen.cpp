@@ -118,8 +118,8 @@ int ConfigureScreenMode(int width, int height, int colorBits, int refreshRate)
     // A full-screen 320 x 240 is set up as a doubled 640 x 480 screen: getting that is
     // getting the mode asked for.
     if (IsDoubledRequest(width, height, g_system.windowed)) {
-        requested.width = 640;
-        requested.height = 480;
+        requested.width = kDefaultScreenWidth;
+        requested.height = kDefaultScreenHeight;
     }
     const ScreenMode before = CurrentScreenMode();
     ApplyScreenModeChange(width, height, colorBits, 0, refreshRate);
@@ -136,9 +136,10 @@ int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32
     const int32_t fallbackBefore = ss.displayFallback;
     if (IsDoubledRequest(width, height, g_system.windowed)) {
         ss.doubled = 1;
-        width = 640;
-        height = 480;
-    } else if (g_system.windowed && force == 1 && ss.doubled && ss.width == 640 && ss.height == 480) {
+        width = kDefaultScreenWidth;
+        height = kDefaultScreenHeight;
+    } else if (g_system.windowed && force == 1 && ss.doubled && ss.width == kDefaultScreenWidth &&
+               ss.height == kDefaultScreenHeight) {
         width = 320;
         height = 240;
         ss.doubled = 0;
@@ -169,7 +170,7 @@ int32_t ApplyScreenModeChange(int32_t width, int32_t height, int32_t bits, int32
     if (InitializeGraphics() != 0) {
         bool up = false;
         if (wanted.width == 320 && wanted.height == 240) {
-            StoreScreenMode(ScreenMode{640, 480, wanted.bits, wanted.refresh});
+            StoreScreenMode(ScreenMode{kDefaultScreenWidth, kDefaultScreenHeight, wanted.bits, wanted.refresh});
             ss.displayFallback = 1;
             up = InitializeGraphics() == 0;
         }

@@ -53,8 +53,8 @@ void CheckFullScreenSize()
         ChangeWindowMode(1);
     if (doubledSize && !g_system.windowed) {
         g_screenSettings.doubled = 1;
-        g_screenSettings.width = 640;
-        g_screenSettings.height = 480;
+        g_screenSettings.width = kDefaultScreenWidth;
+        g_screenSettings.height = kDefaultScreenHeight;
     }
 }
 
@@ -111,10 +111,6 @@ int32_t RunLibraryStartUp()
     // graphics start, which takes it.
     BeginDirectDrawAhead();
 
-    LARGE_INTEGER frequency{};
-    QueryPerformanceFrequency(&frequency);
-    g_system.timerFrequency = frequency.QuadPart;
-    g_system.highResTimer = frequency.QuadPart != 0 ? 1 : 0;
     ReadPerformanceCounterFrequency();
 
     LogSystemInformation();

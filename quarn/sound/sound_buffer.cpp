@@ -8,6 +8,11 @@
 
 SoundSystemState g_soundSystem;
 
+void ResetSoundState()
+{
+    g_soundSystem = SoundSystemState{};
+}
+
 WaveFormat PrimaryBufferFormat(uint32_t capabilityFlags, uint32_t maxSecondaryRate)
 {
     constexpr uint32_t kPrimaryStereo = 0x2;

@@ -55,6 +55,8 @@ struct SoundSystemState {
     int32_t capturedFrames;
 };
 extern SoundSystemState g_soundSystem;
+// Puts the sound system's record back to that of a fresh process (the lock is not touched).
+void ResetSoundState();
 
 inline bool IsSoundSystemStarted() { return g_soundSystem.directSound != nullptr; }
 

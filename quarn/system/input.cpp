@@ -11,8 +11,16 @@
 InputState g_input;
 int32_t g_keyboardThroughWindowsOnly;
 
-static uint8_t s_pollGuard;
-static int32_t s_pollFromPump;
+void ResetInputState()
+{
+    g_input = InputState{};
+    g_keyboardThroughWindowsOnly = 0;
+    g_inputServed = 0;
+    g_charInputServed = 0;
+}
+
+// Set while the application's keyboard poll is under way.
+static int32_t s_polling;
 // The pump's count of looks at the queue when the poll last looked or found it looked at.
 static uint32_t s_queuePassesSeen;
 static int32_t s_startGuard;
@@ -458,65 +466,40 @@ bool UseDirectInputKeyboard()
            (g_input.directInputKeyboardOnNewSystems || g_systemCapability.osCode < kOsVista);
 }
 
-// The poll's look at the queue, so that the key state follows the messages: -1 once the
-// program is to end. The queue is left alone where a pump has looked at it since the poll's
-// last look: from the pump's own per-pass work, and after the application's pump call of the
-// frame, another pass would only repeat it.
-int32_t PumpForKeyboardPoll()
+// A DirectInput read is due once a millisecond, sooner when the keyboard has signalled.
+bool DirectInputReadDue(uint32_t now)
 {
-    if (s_pollFromPump) {
-        return g_system.quit == 1 ? -1 : 0;
-    }
-    if (g_system.pumpQueuePasses != s_queuePassesSeen) {
-        s_queuePassesSeen = g_system.pumpQueuePasses;
-        return g_system.quit == 1 ? -1 : 0;
-    }
-    const int32_t result = PumpWindowMessages();
-    s_queuePassesSeen = g_system.pumpQueuePasses;
-    return result;
+    return now != g_input.lastPollTime || WaitForSingleObject(g_input.keyboardEvent, 0) == WAIT_OBJECT_0;
 }
 
-int32_t PollKeyboardGuarded()
+// Reads the DirectInput keyboard into the key table (the right Shift from the thread's view).
+// 1, or 0 when the device gives no state.
+int32_t ReadDirectInputKeys(uint32_t now)
 {
-    const uint32_t now = ReadMillisecondClock();
-    if (UseDirectInputKeyboard()) {
-        if (now == g_input.lastPollTime && WaitForSingleObject(g_input.keyboardEvent, 0) != WAIT_OBJECT_0) {
-            return 0;
-        }
-        if (PumpForKeyboardPoll() != 0) {
-            return 0;
-        }
-        const int v = Version();
-        uint8_t keys[kKeyTableSize];
+    const int v = Version();
+    uint8_t keys[kKeyTableSize];
+    if (FAILED(Di()->getDeviceState(g_input.keyboard, v, sizeof(keys), keys))) {
+        Di()->acquire(g_input.keyboard, v);
         if (FAILED(Di()->getDeviceState(g_input.keyboard, v, sizeof(keys), keys))) {
-            Di()->acquire(g_input.keyboard, v);
-            if (FAILED(Di()->getDeviceState(g_input.keyboard, v, sizeof(keys), keys))) {
-                return 0;
-            }
+            return 0;
         }
-        std::memcpy(g_input.keys, keys, sizeof(keys));
-        g_input.lastPollTime = now;
-        if (WaitForSingleObject(g_input.keyboardEvent, 0) == WAIT_OBJECT_0) {
-            ResetEvent(g_input.keyboardEvent);
-        }
-        BYTE state[256];
-        if (GetKeyboardState(state)) {
-            g_input.keys[kDikRightShift] = state[VK_RSHIFT];
-        }
-        return 1;
     }
-    // GetKeyboardState reads the calling thread's view of the keys, which only the pump,
-    // under the library lock on the window's thread, keeps current.
-    if (!s_pollFromPump) {
-        return 0;
-    }
-    if (now == g_input.lastPollTime) {
-        return 0;
-    }
+    std::memcpy(g_input.keys, keys, sizeof(keys));
     g_input.lastPollTime = now;
-    if (PumpForKeyboardPoll() != 0) {
-        return 0;
+    if (WaitForSingleObject(g_input.keyboardEvent, 0) == WAIT_OBJECT_0) {
+        ResetEvent(g_input.keyboardEvent);
     }
+    BYTE state[256];
+    if (GetKeyboardState(state)) {
+        g_input.keys[kDikRightShift] = state[VK_RSHIFT];
+    }
+    return 1;
+}
+
+// Reads the thread's view of the keys and mouse buttons into the key table: 1, or 0 when
+// there is none.
+int32_t ReadWindowsKeys()
+{
     BYTE state[256];
     if (!GetKeyboardState(state)) {
         return 0;
@@ -528,25 +511,56 @@ int32_t PollKeyboardGuarded()
     g_input.mouseButtonsValid = 1;
     return 1;
 }
+
+// Before the application's read the queue is looked at, so that the key state follows the
+// messages: false once the program is to end. A pump that has looked at it since the last
+// read (the application's pump call of the frame) is not repeated.
+bool PumpBeforeRead()
+{
+    if (g_system.pumpQueuePasses != s_queuePassesSeen) {
+        s_queuePassesSeen = g_system.pumpQueuePasses;
+        return g_system.quit != 1;
+    }
+    const int32_t result = PumpWindowMessages();
+    s_queuePassesSeen = g_system.pumpQueuePasses;
+    return result == 0;
+}
 }  // namespace
 
+// Two polls: the application's pumps before it reads, the pump's (at every pump's end) only
+// reads. While the application's poll is under way, the polls its pump reaches (at the pump's
+// end, or from a message it dispatches) read nothing: the application's poll reads right after.
 int32_t PollKeyboardState()
 {
-    if (s_pollGuard) {
+    if (s_polling || !UseDirectInputKeyboard()) {
+        // GetKeyboardState reads the calling thread's view of the keys, which only the pump,
+        // under the library lock on the window's thread, keeps current.
         return 0;
     }
-    s_pollGuard = 1;
-    const int32_t result = PollKeyboardGuarded();
-    s_pollGuard = 0;
+    const uint32_t now = ReadMillisecondClock();
+    if (!DirectInputReadDue(now)) {
+        return 0;
+    }
+    s_polling = 1;
+    const int32_t result = PumpBeforeRead() ? ReadDirectInputKeys(now) : 0;
+    s_polling = 0;
     return result;
 }
 
 int32_t PollKeyboardFromPump()
 {
-    s_pollFromPump = 1;
-    const int32_t result = PollKeyboardState();
-    s_pollFromPump = 0;
-    return result;
+    if (s_polling) {
+        return 0;
+    }
+    const uint32_t now = ReadMillisecondClock();
+    if (UseDirectInputKeyboard()) {
+        return DirectInputReadDue(now) && g_system.quit != 1 ? ReadDirectInputKeys(now) : 0;
+    }
+    if (now == g_input.lastPollTime) {
+        return 0;
+    }
+    g_input.lastPollTime = now;
+    return g_system.quit != 1 ? ReadWindowsKeys() : 0;
 }
 
 namespace {

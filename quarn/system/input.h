@@ -54,6 +54,11 @@ extern InputState g_input;
 // Read the keyboard through GetKeyboardState only, never through DirectInput.
 extern int32_t g_keyboardThroughWindowsOnly;
 
+// Puts input back to that of a fresh process: the input record, the keyboard setting, and
+// input and character input out of the window's and the pump's service. Devices are not
+// released: end input first.
+void ResetInputState();
+
 // The object word in joystick-only (WinMM) mode.
 #define kJoystickOnlyObject (reinterpret_cast<void*>(~static_cast<uintptr_t>(0)))
 

@@ -217,10 +217,8 @@ int32_t StartMainWindow()
 
     QueryDesktopMetrics(&g_system.desktopWidth, &g_system.desktopHeight, &g_system.desktopBits);
 
-    LARGE_INTEGER frequency{};
-    QueryPerformanceFrequency(&frequency);
-    g_system.timerFrequency = frequency.QuadPart;
-    g_system.highResTimer = frequency.QuadPart != 0 ? 1 : 0;
+    g_system.timerFrequency = QueryCounterFrequency();
+    g_system.highResTimer = g_system.timerFrequency != 0 ? 1 : 0;
     TIMECAPS caps{};
     timeGetDevCaps(&caps, sizeof(caps));
     timeBeginPeriod(caps.wPeriodMin);

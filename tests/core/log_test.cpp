@@ -191,10 +191,11 @@ TEST_F(LogFile, Cp932FormatIsConvertedAndEndsTheLine)
 {
     AppendLogFormatCp932("v%d", 7);
     EXPECT_TRUE(std::regex_match(Text(), std::wregex(L"[0-9]+:v7\r\n")));
-#if defined(_WIN32)
     AppendLogFormatCp932("\x83\x8D\x83\x4F");  // ログ in Shift-JIS
     EXPECT_NE(Text().find(L"ログ\r\n"), std::wstring::npos);
-#endif
+    // A lead byte before a byte no character has: the line is still written and ended.
+    AppendLogFormatCp932("<\x81\x01>");
+    EXPECT_TRUE(std::regex_search(Text(), std::wregex(L"ログ\r\n[0-9]+:<[^\r\n]*>\r\n$")));
 }
 
 TEST_F(LogFile, ConcurrentAppendsLoseNoLine)

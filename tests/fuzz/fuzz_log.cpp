@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         break;
     }
     case 3: {
-        // Code page 932: the text, cut to its buffer, each byte outside ASCII one character.
+        // Code page 932: the text, cut to its buffer, never longer in units than in bytes.
         std::string narrow(bytes.c_str());
         s_captured.clear();
         AppendLogFormatCp932("%s", narrow.c_str());

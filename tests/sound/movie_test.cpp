@@ -228,7 +228,7 @@ TEST_F(MovieTest, SoundTimedMovieFollowsItsSoundPastHalfAnHour)
     EXPECT_EQ(GetOggVideoFrame(movie->decoder), 60000) << "40 minutes at 25 frames per second";
     EXPECT_EQ(DestroyMovie(handle), 0);
     EXPECT_EQ(SoundTable()->liveCount, 0) << "the movie's sound goes with it";
-    g_soundSystem = SoundSystemState{};
+    ResetSoundState();
     DeleteSoundLock();
     SetSoundOsApi(nullptr);
 }

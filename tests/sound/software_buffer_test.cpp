@@ -33,7 +33,7 @@ protected:
         DestroyUnownedMixBuffers();
         EXPECT_EQ(SoftwareMixBufferTable()->liveCount, 0);
         EXPECT_EQ(GetAllocatorTotals().blockCount, before.blockCount);
-        g_soundSystem = SoundSystemState{};
+        ResetSoundState();
         DeleteSoundLock();
         SetSoundOsApi(nullptr);
     }

@@ -66,7 +66,7 @@ protected:
         EXPECT_EQ(SoundTable()->liveCount, 0);
         EXPECT_EQ(g_soundSystem.streamHead.next, &g_soundSystem.streamTail) << "a stream stayed in the list";
         EXPECT_EQ(GetAllocatorTotals().blockCount, before.blockCount);
-        g_soundSystem = SoundSystemState{};
+        ResetSoundState();
         DeleteSoundLock();
         SetSoundOsApi(nullptr);
     }

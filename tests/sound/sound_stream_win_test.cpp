@@ -68,7 +68,7 @@ protected:
         EXPECT_EQ(MidiTable()->liveCount, 0);
         SetMciSendCommand(previous);
         g_midiPlayback = MidiPlaybackState{};
-        g_soundSystem = SoundSystemState{};
+        ResetSoundState();
         DeleteSoundLock();
         SetSoundOsApi(nullptr);
     }

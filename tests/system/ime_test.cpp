@@ -162,7 +162,7 @@ struct ImeTest : ::testing::Test {
         StartCharInput();
         SetImeApi(nullptr);
         SetLogCapture(nullptr, nullptr);
-        ClearInputHooks();
+        ResetInputState();
         EXPECT_EQ(s_fakeIme.contexts, 0) << "an input context was not released";
     }
     static LRESULT Send(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)

@@ -14,11 +14,3 @@ inline void ResetWindowState(HWND window)
     g_system.windowed = 1;
     g_system.runWhileInactive = 1;
 }
-
-// Takes input and character input out of the window's and the pump's service, so that later
-// tests pump without them.
-inline void ClearInputHooks()
-{
-    g_inputServed = 0;
-    g_charInputServed = 0;
-}

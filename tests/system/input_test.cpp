@@ -22,7 +22,7 @@ struct InputTest : ::testing::Test {
     void SetUp() override
     {
         ShutDownInput();
-        g_input.noDirectInput = 0;
+        ResetInputState();
         ResetWindowState(nullptr);
         g_systemCapability.osCode = kOsWinXP;
         CaptureLogInto(&g_log);
@@ -35,11 +35,10 @@ struct InputTest : ::testing::Test {
     void TearDown() override
     {
         ShutDownInput();
-        g_input.noDirectInput = 0;
+        ResetInputState();
         RemoveFakeDirectInput();
         SetJoystickApi(nullptr);
         SetLogCapture(nullptr, nullptr);
-        ClearInputHooks();
     }
     bool Logged(const wchar_t* text) const { return g_log.find(text) != std::wstring::npos; }
     static void SetThreadKeys(std::initializer_list<int> downVirtualKeys)

@@ -31,7 +31,7 @@ struct LiveKeyboard : ::testing::Test {
         SetForegroundWindow(window);
         SetFocus(window);
         ShutDownInput();
-        g_input.noDirectInput = 0;
+        ResetInputState();
         SetDirectInputApi(nullptr);
         ASSERT_EQ(StartInput(), 0);
         ASSERT_EQ(StartCharInput(), 0);
@@ -45,7 +45,7 @@ struct LiveKeyboard : ::testing::Test {
         EndKeyInput();
         EndMainWindow();
         DrainQueue();
-        ClearInputHooks();
+        ResetInputState();
         ClearWindowHandlers();
         ResetWindowState(nullptr);
         CoUninitialize();

@@ -45,8 +45,9 @@ int32_t PresentSoftwareScreen(const PresentRequest* request)
     }
     const void* bits = image->pixels;
     if (half) {
-        StretchDIBits(dc, 0, 0, 640, 480, 0, sh - 240, 320, 240, bits, info, DIB_RGB_COLORS, SRCCOPY);
-        g_screenSettings.lastPresent = PixelRect{0, 0, 640, 480};
+        StretchDIBits(dc, 0, 0, kDefaultScreenWidth, kDefaultScreenHeight, 0, sh - 240, 320, 240, bits, info,
+                      DIB_RGB_COLORS, SRCCOPY);
+        g_screenSettings.lastPresent = PixelRect{0, 0, kDefaultScreenWidth, kDefaultScreenHeight};
     } else if (request->area != nullptr) {
         const DibSourceRect from = BottomUpSourceRect(mapped, sh);
         StretchDIBits(dc, given.left, given.top, given.right - given.left, given.bottom - given.top, from.x, from.y,
