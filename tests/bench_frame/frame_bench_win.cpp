@@ -40,7 +40,7 @@
 #include "app/qu.h"
 #include "app/tally.h"
 #include "quarn/core/screen_settings.h"
-#include "quarn/graphics/device_state.h"
+#include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/quarn.h"
 
 namespace {
