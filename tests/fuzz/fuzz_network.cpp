@@ -77,24 +77,6 @@ void QueueBytes(RingBuffer* ring, const std::string& bytes)
     ring->held += static_cast<int32_t>(bytes.size());
 }
 
-void StartNetwork(FakeNetwork* net)
-{
-    ResetNetworkState();
-    MakeEmptyHandleChain(&g_network.head, &g_network.tail);
-    g_network.window = net;
-    g_network.ready = 1;
-    auto* listener = static_cast<NetworkHandleRecord*>(AllocTrackedMemoryZeroed(sizeof(NetworkHandleRecord), "", 0));
-    listener->socket = kListener;
-    listener->valid = 1;
-    listener->connected = 1;
-    NetworkTable()->slots[kNetworkListenSlot] = HandleSlot{listener, 0};
-    NetworkTable()->liveCount += 1;
-    listener->node = {MakeHandle(kHandleTypeNetwork, 0, kNetworkListenSlot), listener, &g_network.head,
-                      g_network.head.next};
-    g_network.head.next->previous = &listener->node;
-    g_network.head.next = &listener->node;
-}
-
 void CheckReceived(Peer& p)
 {
     NetworkHandleRecord* r = RecordOf(p);
@@ -135,7 +117,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     InstallFakeNetwork(&net);
     SetLogCapture([](const wchar_t*, void*) {}, nullptr);
     const AllocatorTotals before = GetAllocatorTotals();
-    StartNetwork(&net);
+    StartNetworkWithListener(&net, kListener);
 
     Peer peers[kPeers];
     for (Peer& p : peers) {

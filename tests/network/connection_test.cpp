@@ -46,23 +46,7 @@ protected:
         CaptureLogInto(&log);
         InstallFakeNetwork(&net);
         before = GetAllocatorTotals();
-        ResetNetworkState();
-        MakeEmptyHandleChain(&g_network.head, &g_network.tail);
-        g_network.window = &net;  // any non-null window
-        g_network.ready = 1;
-        auto* listener =
-            static_cast<NetworkHandleRecord*>(AllocTrackedMemoryZeroed(sizeof(NetworkHandleRecord), "", 0));
-        listener->socket = kListener;
-        // A stream record, so that the accept event reaches the accept; it stays connected,
-        // so no closing pump takes it, and shut-down closes it like a connection.
-        listener->valid = 1;
-        listener->connected = 1;
-        NetworkTable()->slots[kNetworkListenSlot] = HandleSlot{listener, 0};
-        NetworkTable()->liveCount += 1;
-        listener->node = {MakeHandle(kHandleTypeNetwork, 0, kNetworkListenSlot), listener, &g_network.head,
-                          g_network.head.next};
-        g_network.head.next->previous = &listener->node;
-        g_network.head.next = &listener->node;
+        StartNetworkWithListener(&net, kListener);
     }
     void TearDown() override
     {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "quarn/core/core.h"
+#include "quarn/network/network.h"
+
 namespace {
 
 FakeNetwork* g_fake;
@@ -94,4 +97,24 @@ void InstallFakeNetwork(FakeNetwork* network)
 {
     g_fake = network;
     SetNetworkOsApi(network != nullptr ? &kFake : nullptr);
+}
+
+void StartNetworkWithListener(FakeNetwork* network, uintptr_t listener)
+{
+    ResetNetworkState();
+    MakeEmptyHandleChain(&g_network.head, &g_network.tail);
+    g_network.window = network;  // any non-null window
+    g_network.ready = 1;
+    auto* record = static_cast<NetworkHandleRecord*>(AllocTrackedMemoryZeroed(sizeof(NetworkHandleRecord), "", 0));
+    record->socket = listener;
+    // A stream record, so that the accept event reaches the accept; it stays connected, so no
+    // closing pump takes it, and shut-down closes it like a connection.
+    record->valid = 1;
+    record->connected = 1;
+    NetworkTable()->slots[kNetworkListenSlot] = HandleSlot{record, 0};
+    NetworkTable()->liveCount += 1;
+    record->node = {MakeHandle(kHandleTypeNetwork, 0, kNetworkListenSlot), record, &g_network.head,
+                    g_network.head.next};
+    g_network.head.next->previous = &record->node;
+    g_network.head.next = &record->node;
 }

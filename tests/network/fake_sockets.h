@@ -38,3 +38,7 @@ struct FakeNetwork {
 
 // Installs the stand-in (null restores the system's calls).
 void InstallFakeNetwork(FakeNetwork* network);
+
+// A started network over the stand-in, with a listening record on socket `listener` in its
+// slot, as a creator puts it there.
+void StartNetworkWithListener(FakeNetwork* network, uintptr_t listener);

@@ -130,6 +130,26 @@ void BM_FramedSendRecv(benchmark::State& state)
     state.SetItemsProcessed(int64_t(state.iterations()));
 }
 
+// Sends the frame through one end of the socket pair and takes it from the other, in turns,
+// so that a frame larger than the socket's buffer goes too. False when the receive fails.
+bool SendAndTake(const int ends[2], const std::vector<uint8_t>& frame, std::vector<uint8_t>* sink)
+{
+    size_t sent = 0;
+    size_t got = 0;
+    while (got < frame.size()) {
+        if (sent < frame.size()) {
+            const ssize_t n = send(ends[0], frame.data() + sent, frame.size() - sent, MSG_DONTWAIT);
+            sent += n > 0 ? static_cast<size_t>(n) : 0;
+        }
+        const ssize_t n = recv(ends[1], sink->data() + got, frame.size() - got, 0);
+        if (n <= 0) {
+            return false;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return true;
+}
+
 void BM_PlainSendRecv(benchmark::State& state)
 {
     const size_t size = static_cast<size_t>(state.range(0));
@@ -139,20 +159,9 @@ void BM_PlainSendRecv(benchmark::State& state)
     int ends[2];
     socketpair(AF_UNIX, SOCK_STREAM, 0, ends);
     for (auto _ : state) {
-        size_t sent = 0;
-        size_t got = 0;
-        // Sent and taken in turns, so that a frame larger than the socket's buffer goes too.
-        while (got < frame.size()) {
-            if (sent < frame.size()) {
-                const ssize_t n = send(ends[0], frame.data() + sent, frame.size() - sent, MSG_DONTWAIT);
-                sent += n > 0 ? static_cast<size_t>(n) : 0;
-            }
-            const ssize_t n = recv(ends[1], sink.data() + got, frame.size() - got, 0);
-            if (n <= 0) {
-                state.SkipWithError("recv failed");
-                break;
-            }
-            got += static_cast<size_t>(n);
+        if (!SendAndTake(ends, frame, &sink)) {
+            state.SkipWithError("recv failed");
+            break;
         }
     }
     close(ends[0]);
@@ -176,19 +185,9 @@ void BM_PlainSendRecvWithRingCopies(benchmark::State& state)
     socketpair(AF_UNIX, SOCK_STREAM, 0, ends);
     for (auto _ : state) {
         std::memcpy(frame.data() + 4, payload.data(), size);
-        size_t sent = 0;
-        size_t got = 0;
-        while (got < frame.size()) {
-            if (sent < frame.size()) {
-                const ssize_t n = send(ends[0], frame.data() + sent, frame.size() - sent, MSG_DONTWAIT);
-                sent += n > 0 ? static_cast<size_t>(n) : 0;
-            }
-            const ssize_t n = recv(ends[1], sink.data() + got, frame.size() - got, 0);
-            if (n <= 0) {
-                state.SkipWithError("recv failed");
-                break;
-            }
-            got += static_cast<size_t>(n);
+        if (!SendAndTake(ends, frame, &sink)) {
+            state.SkipWithError("recv failed");
+            break;
         }
         std::memcpy(taken.data(), sink.data() + 4, size);
         benchmark::DoNotOptimize(taken.data());
