@@ -314,6 +314,18 @@ DdsFile Blocks(const char* code, uint32_t width, uint32_t height, size_t bytes) 
 
 // Block-compressed data stays compressed; sides that are not multiples of 4 store whole
 // blocks, and the expansion keeps their edge pixels.
+// An uncompressed DDS whose pixels are described by channel masks.
+DdsFile MaskedDds(uint32_t pfFlags, uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+    DdsFile f;
+    f.pfFlags = pfFlags;
+    f.rgbBits = bits;
+    f.masks[0] = r;
+    f.masks[1] = g;
+    f.masks[2] = b;
+    f.masks[3] = a;
+    return f;
+}
+
 TEST(DdsDecoder, KeepsBlocksAndTheirEdges) {
     // 5 x 3: two blocks side by side. The right block's index bits select colour 1 (blue)
     // for its first column (the image's last), colour 0 (red) elsewhere.
@@ -383,16 +395,6 @@ TEST(DdsDecoder, ReadsPixelLayouts) {
         uint32_t argb;      // as the library reads it
         int alphaWidth;
     };
-    auto masked = [](uint32_t pfFlags, uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
-        DdsFile f;
-        f.pfFlags = pfFlags;
-        f.rgbBits = bits;
-        f.masks[0] = r;
-        f.masks[1] = g;
-        f.masks[2] = b;
-        f.masks[3] = a;
-        return f;
-    };
     auto code = [](uint32_t d3dFormat) {
         DdsFile f;
         f.pfFlags = 4;
@@ -401,15 +403,15 @@ TEST(DdsDecoder, ReadsPixelLayouts) {
         return f;
     };
     const Case cases[] = {
-        {"A8R8G8B8", masked(0x41, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), {1, 2, 3, 4}, 0x04030201, 8},
+        {"A8R8G8B8", MaskedDds(0x41, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), {1, 2, 3, 4}, 0x04030201, 8},
         // Without the alpha flag an alpha mask in the header does not count.
-        {"X8R8G8B8", masked(0x40, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), {1, 2, 3, 4}, 0x030201, 0},
-        {"R5G6B5", masked(0x40, 16, 0xF800, 0x07E0, 0x1F, 0), {0x1F, 0xF8}, 0xFF00FF, 0},
-        {"R8G8B8", masked(0x40, 24, 0xFF0000, 0xFF00, 0xFF, 0), {1, 2, 3}, 0x030201, 0},
-        {"alpha flag without RGB", masked(0x2 | 0x1, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), {1, 2, 3, 4}, 0x04030201, 8},
-        {"luminance L8", masked(0x20000, 8, 0xFF, 0, 0, 0), {0x80}, 0x808080, 0},
-        {"luminance A8L8", masked(0x20001, 16, 0xFF, 0, 0, 0xFF00), {0x40, 0x90}, 0x90404040, 8},
-        {"R3G3B2", masked(0x40, 8, 0xE0, 0x1C, 0x3, 0), {0xE3}, 0xFF00FF, 0},
+        {"X8R8G8B8", MaskedDds(0x40, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), {1, 2, 3, 4}, 0x030201, 0},
+        {"R5G6B5", MaskedDds(0x40, 16, 0xF800, 0x07E0, 0x1F, 0), {0x1F, 0xF8}, 0xFF00FF, 0},
+        {"R8G8B8", MaskedDds(0x40, 24, 0xFF0000, 0xFF00, 0xFF, 0), {1, 2, 3}, 0x030201, 0},
+        {"alpha flag without RGB", MaskedDds(0x2 | 0x1, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), {1, 2, 3, 4}, 0x04030201, 8},
+        {"luminance L8", MaskedDds(0x20000, 8, 0xFF, 0, 0, 0), {0x80}, 0x808080, 0},
+        {"luminance A8L8", MaskedDds(0x20001, 16, 0xFF, 0, 0, 0xFF00), {0x40, 0x90}, 0x90404040, 8},
+        {"R3G3B2", MaskedDds(0x40, 8, 0xE0, 0x1C, 0x3, 0), {0xE3}, 0xFF00FF, 0},
         {"format code A8R8G8B8", code(21), {1, 2, 3, 4}, 0x04030201, 8},
         {"format code A2B10G10R10", code(31), {0xFF, 0x03, 0, 0xC0}, 0xFFFF0000, 2},
         {"format code X1R5G5B5", code(24), {0x00, 0x7C}, 0xFF0000, 0},
@@ -474,13 +476,7 @@ TEST(DdsDecoder, TakesThePitchFlagAndRefusesWhatItCannotRead) {
 // read as black; an alpha mask that does not count (no alpha flag) is not looked at.
 TEST(DdsDecoder, RefusesMasksOutsideTheBitCount) {
     auto masked = [](uint32_t pfFlags, uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
-        DdsFile f;
-        f.pfFlags = pfFlags;
-        f.rgbBits = bits;
-        f.masks[0] = r;
-        f.masks[1] = g;
-        f.masks[2] = b;
-        f.masks[3] = a;
+        DdsFile f = MaskedDds(pfFlags, bits, r, g, b, a);
         f.data = Picture(int(bits / 8 * 16), 1, 1, 3);
         return f;
     };
