@@ -11,21 +11,6 @@
 namespace test {
 namespace {
 
-void PutHeaders(Bytes& b, int32_t width, int32_t height, int bits, uint32_t compression,
-                uint32_t tableBytes, uint32_t dataBytes) {
-    PutText(b, "BM");
-    Put32(b, 54 + tableBytes + dataBytes);
-    Put32(b, 0);
-    Put32(b, 54 + tableBytes);
-    Put32(b, 40);
-    Put32(b, uint32_t(width));
-    Put32(b, uint32_t(height));
-    Put16(b, 1);
-    Put16(b, uint32_t(bits));
-    Put32(b, compression);
-    for (int i = 0; i < 5; ++i) Put32(b, 0);
-}
-
 // A bottom-up BMP of 5 x 3 pixels: 8-bit (compression 0 or RLE8), 4, 16, 24 or 32-bit.
 Bytes Bmp(int bits, uint32_t compression) {
     const int width = 5, height = 3;
@@ -39,7 +24,7 @@ Bytes Bmp(int bits, uint32_t compression) {
         for (int i = 0; i < pitch * height; ++i) data.push_back(uint8_t(i * 37 + 11));
     }
     Bytes b;
-    PutHeaders(b, width, height, bits, compression, table, uint32_t(data.size()));
+    PutBmpHeaders(b, width, height, bits, compression, table, uint32_t(data.size()));
     for (uint32_t i = 0; i < table; ++i) b.push_back(uint8_t(i * 13));
     b.insert(b.end(), data.begin(), data.end());
     return b;

@@ -60,6 +60,22 @@ inline void Put32(Bytes& b, uint32_t v) {
 inline void PutText(Bytes& b, const char* text) {
     for (const char* p = text; *p; ++p) b.push_back(uint8_t(*p));
 }
+// A BMP's file and 40-byte information headers, for a colour table of tableBytes and pixel
+// data of dataBytes that follow them; a negative height is a top-down file.
+inline void PutBmpHeaders(Bytes& b, int32_t width, int32_t height, int bits, uint32_t compression,
+                          uint32_t tableBytes, uint32_t dataBytes) {
+    PutText(b, "BM");
+    Put32(b, 54 + tableBytes + dataBytes);
+    Put32(b, 0);
+    Put32(b, 54 + tableBytes);
+    Put32(b, 40);
+    Put32(b, uint32_t(width));
+    Put32(b, uint32_t(height));
+    Put16(b, 1);
+    Put16(b, uint32_t(bits));
+    Put32(b, compression);
+    for (int i = 0; i < 5; ++i) Put32(b, 0);
+}
 inline void Set32(Bytes& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }

@@ -23,35 +23,16 @@ Bytes Bgra(int width, int height, uint8_t seed) {
 Bytes Bmp(int bits) {
     const int width = 5, height = 3, pitch = (width * bits / 8 + 3) / 4 * 4;
     Bytes b;
-    PutText(b, "BM");
-    Put32(b, uint32_t(54 + pitch * height));
-    Put32(b, 0);
-    Put32(b, 54);
-    Put32(b, 40);
-    Put32(b, width);
-    Put32(b, height);
-    Put16(b, 1);
-    Put16(b, uint32_t(bits));
-    for (int i = 0; i < 6; ++i) Put32(b, 0);
+    PutBmpHeaders(b, width, height, bits, 0, 0, uint32_t(pitch * height));
     for (int i = 0; i < pitch * height; ++i) b.push_back(uint8_t(i * 13 + 1));
     return b;
 }
 
 // An RLE8 BMP of 6 x 2 that leaves most pixels to the zeroed start.
 Bytes RunLengthBmp() {
-    Bytes b;
-    PutText(b, "BM");
     const Bytes codes = {2, 5, 0, 0, 1, 9, 0, 1};
-    Put32(b, uint32_t(54 + 1024 + codes.size()));
-    Put32(b, 0);
-    Put32(b, 54 + 1024);
-    Put32(b, 40);
-    Put32(b, 6);
-    Put32(b, 2);
-    Put16(b, 1);
-    Put16(b, 8);
-    Put32(b, 1);
-    for (int i = 0; i < 5; ++i) Put32(b, 0);
+    Bytes b;
+    PutBmpHeaders(b, 6, 2, 8, 1, 1024, uint32_t(codes.size()));
     for (int i = 0; i < 256; ++i) Put32(b, uint32_t(i * 0x010203));
     b.insert(b.end(), codes.begin(), codes.end());
     return b;

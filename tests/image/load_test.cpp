@@ -22,16 +22,7 @@ namespace fs = std::filesystem;
 Bytes SmallBmp(int width, int height, uint8_t base) {
     const int pitch = (width * 3 + 3) / 4 * 4;
     Bytes b;
-    PutText(b, "BM");
-    Put32(b, uint32_t(54 + pitch * height));
-    Put32(b, 0);
-    Put32(b, 54);
-    Put32(b, 40);
-    Put32(b, uint32_t(width));
-    Put32(b, uint32_t(-height));
-    Put16(b, 1);
-    Put16(b, 24);
-    for (int i = 0; i < 6; ++i) Put32(b, 0);
+    PutBmpHeaders(b, width, -height, 24, 0, 0, uint32_t(pitch * height));
     for (int y = 0; y < height; ++y) {
         for (int x = 0; x < width; ++x) b.insert(b.end(), {uint8_t(base + x + 16 * y), 0, 0});
         b.resize(b.size() + size_t(pitch - width * 3), 0);
