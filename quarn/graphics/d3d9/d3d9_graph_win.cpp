@@ -58,16 +58,19 @@ void ClearTile(const GraphImage* image, const TextureTile& tile)
 // The bytes every level of a tile's texture takes in the format (DXT: 4 x 4 blocks).
 int64_t TileTextureBytes(const TextureTile& tile, D3DFORMAT format, int32_t levels)
 {
-    const bool dxt1 = format == D3DFMT_DXT1;
-    const bool dxt = dxt1 || format == D3DFMT_DXT2 || format == D3DFMT_DXT3 || format == D3DFMT_DXT4 ||
-                     format == D3DFMT_DXT5;
-    const ColorFormat* layout = dxt ? nullptr : GetDisplayFormatColorFormat(format);
+    // The block-compression kind 1 to 5 of DXT1 to DXT5; 0 for the other formats.
+    const D3DFORMAT dxt[5] = {D3DFMT_DXT1, D3DFMT_DXT2, D3DFMT_DXT3, D3DFMT_DXT4, D3DFMT_DXT5};
+    uint32_t kind = 0;
+    for (uint32_t i = 0; i < 5; ++i) {
+        kind = format == dxt[i] ? i + 1 : kind;
+    }
+    const ColorFormat* layout = kind != 0 ? nullptr : GetDisplayFormatColorFormat(format);
     const int64_t texelBytes = layout != nullptr ? layout->bytesPerPixel : 4;
     int64_t bytes = 0;
     for (int32_t level = 0; level < levels; ++level) {
-        const int64_t w = tile.textureWidth >> level > 0 ? tile.textureWidth >> level : 1;
-        const int64_t h = tile.textureHeight >> level > 0 ? tile.textureHeight >> level : 1;
-        bytes += dxt ? ((w + 3) / 4) * ((h + 3) / 4) * (dxt1 ? 8 : 16) : w * h * texelBytes;
+        const int32_t w = tile.textureWidth >> level > 0 ? tile.textureWidth >> level : 1;
+        const int32_t h = tile.textureHeight >> level > 0 ? tile.textureHeight >> level : 1;
+        bytes += kind != 0 ? CompressedLevelBytes(kind, w, h) : int64_t{w} * h * texelBytes;
     }
     return bytes;
 }
