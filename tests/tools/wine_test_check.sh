@@ -28,7 +28,7 @@ for t in Case.A Case.B Case.C Case.D; do
   ran=$((ran + 1))
 done
 echo "[==========] $ran tests from 1 test suite ran. (1 ms total)"
-exit ${failed:-0}
+exit ${failed:-${EXIT_AFTER:-0}}
 FAKE
 chmod +x "$work/runner"
 
@@ -58,6 +58,7 @@ DIE_IN=Case.C check "the given filter is kept" 1 "run Case.A Case.C run Case.D" 
 DIE_IN=Case.B check "a given negative filter is kept" 1 "run Case.A Case.B run Case.D" \
   --unless-native-32 test.exe --gtest_filter=*-Case.C
 SKIP=1 check "skipped where it cannot run" 77 "" test.exe
+EXIT_AFTER=3 check "a bad status after passing tests fails" 1 "run Case.A Case.B Case.C Case.D" test.exe
 DIE_IN=Case.B LOG=$work/log QUARN_WINE_RUN=$work/runner "$root/tools/wine-test" test.exe 2>&1 |
   grep -q 'the process died in 1 test(s): Case.B' || { echo "FAIL the dying test is not named"; failures=$((failures + 1)); }
 [ "$failures" = 0 ]
