@@ -99,7 +99,7 @@ function(quarn_register_wine_test area name arguments environment)
   # Where 32-bit programs cannot run, the 64-bit build's executable of the same area runs
   # instead, as "wine64.NAME"; wherever they can, it reports itself skipped.
   if(QUARN_WIN64_DIR)
-    add_test(NAME wine64.${name} COMMAND ${QUARN_ROOT}/tools/wine-test --unless-native-32
+    add_test(NAME wine64.${name} COMMAND ${QUARN_ROOT}/tools/wine-test --instead-of-32
       ${QUARN_WIN64_DIR}/tests/${exe}.exe ${arguments})
     set_tests_properties(wine64.${name} PROPERTIES LABELS wine RESOURCE_GROUPS lanes:1
       ENVIRONMENT "${env}" SKIP_RETURN_CODE 77)

@@ -8,8 +8,8 @@ trap 'rm -rf "$work"' EXIT
 
 cat >"$work/runner" <<'FAKE'
 #!/usr/bin/env bash
-# [--unless-native-32] EXE [--gtest_filter=POSITIVE[-NEGATIVE]]
-[ "$1" = --unless-native-32 ] && shift
+# [--instead-of-32] EXE [--gtest_filter=POSITIVE[-NEGATIVE]]
+[ "$1" = --instead-of-32 ] && shift
 [ "${SKIP:-0}" = 1 ] && exit 77
 filter=*
 for a in "$@"; do case $a in --gtest_filter=*) filter=${a#--gtest_filter=} ;; esac; done
@@ -56,7 +56,7 @@ DIE_IN=Case.D check "a death in the last test" 1 "run Case.A Case.B Case.C Case.
 DIE_IN=Case.C check "the given filter is kept" 1 "run Case.A Case.C run Case.D" test.exe \
   --gtest_filter=Case.A:Case.C:Case.D
 DIE_IN=Case.B check "a given negative filter is kept" 1 "run Case.A Case.B run Case.D" \
-  --unless-native-32 test.exe --gtest_filter=*-Case.C
+  --instead-of-32 test.exe --gtest_filter=*-Case.C
 SKIP=1 check "skipped where it cannot run" 77 "" test.exe
 EXIT_AFTER=3 check "a bad status after passing tests fails" 1 "run Case.A Case.B Case.C Case.D" test.exe
 DIE_IN=Case.B LOG=$work/log QUARN_WINE_RUN=$work/runner "$root/tools/wine-test" test.exe 2>&1 |
