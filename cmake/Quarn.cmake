@@ -88,17 +88,20 @@ endfunction()
 function(quarn_register_wine_test area name arguments environment)
   set(exe test_${area})
   set(env "QUARN_PRIVATE_DISPLAY=1;${environment}")
-  add_test(NAME wine.${name} COMMAND ${exe} ${arguments})
-  # Windows tests share one display and one wineserver: run them one at a time.
+  # tools/wine-test runs it through tools/wine-run and goes on after a test that ends the process.
+  add_test(NAME wine.${name} COMMAND ${QUARN_ROOT}/tools/wine-test $<TARGET_FILE:${exe}> ${arguments})
+  # Windows tests on one display and one wineserver run one at a time: each takes a lane, a
+  # display and prefix of its own (tools/wine-run). `make test` gives CTest the lanes; run
+  # without them, tools/wine-test keeps the tests to lane 0, one at a time.
   # tools/wine-run exits with 77 on a machine that cannot run 32-bit programs.
-  set_tests_properties(wine.${name} PROPERTIES LABELS wine RESOURCE_LOCK display
+  set_tests_properties(wine.${name} PROPERTIES LABELS wine RESOURCE_GROUPS lanes:1
     ENVIRONMENT "${env}" SKIP_RETURN_CODE 77)
   # Where 32-bit programs cannot run, the 64-bit build's executable of the same area runs
   # instead, as "wine64.NAME"; wherever they can, it reports itself skipped.
   if(QUARN_WIN64_DIR)
-    add_test(NAME wine64.${name} COMMAND ${QUARN_ROOT}/tools/wine-run --instead-of-32
+    add_test(NAME wine64.${name} COMMAND ${QUARN_ROOT}/tools/wine-test --instead-of-32
       ${QUARN_WIN64_DIR}/tests/${exe}.exe ${arguments})
-    set_tests_properties(wine64.${name} PROPERTIES LABELS wine RESOURCE_LOCK display
+    set_tests_properties(wine64.${name} PROPERTIES LABELS wine RESOURCE_GROUPS lanes:1
       ENVIRONMENT "${env}" SKIP_RETURN_CODE 77)
   endif()
 endfunction()
@@ -122,6 +125,8 @@ function(quarn_test area)
   set(exe test_${area})
   add_executable(${exe} ${srcs})
   target_link_libraries(${exe} PRIVATE ${A_LINK} GTest::gtest_main GTest::gmock)
+  # Tests include shared helpers as "tests/...", whatever they link.
+  target_include_directories(${exe} PRIVATE ${QUARN_ROOT})
   set_target_properties(${exe} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
   target_compile_definitions(${exe} PRIVATE QUARN_TEST_DATA="${QUARN_ROOT}/tests/data")
   if(QUARN_WINDOWS)

@@ -3,6 +3,8 @@
 #include <ctime>
 #include <vector>
 
+#include "tests/wait_scale.h"
+
 // The program is in this build tree, which Wine reaches through Z:.
 std::wstring vornik_path()
 {
@@ -123,8 +125,9 @@ bool VornikProcess::running()
 
 bool VornikProcess::wait_for_window(DWORD timeoutMs)
 {
+    const DWORD limit = scaled_wait_ms(timeoutMs);
     const DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeoutMs) {
+    while (GetTickCount() - start < limit) {
         FindWindowOf find{process.dwProcessId, nullptr};
         EnumWindows(match_window, reinterpret_cast<LPARAM>(&find));
         if (find.found != nullptr) {
@@ -137,27 +140,46 @@ bool VornikProcess::wait_for_window(DWORD timeoutMs)
     return false;
 }
 
+namespace {
+
+// The window's picture when it shows both text lines on black, else an empty one.
+std::vector<std::uint32_t> picture_with_text(VornikProcess& vornik)
+{
+    int w = 0;
+    int h = 0;
+    std::vector<std::uint32_t> pixels = vornik.capture_client(&w, &h);
+    if (w <= 10 || h <= 50 || pixels.size() != static_cast<std::size_t>(w) * h)
+        return {};
+    // Before the loop draws, the window is black or not painted at all.
+    const bool black_corners = pixels.front() == 0 && pixels.back() == 0;
+    bool ink[2] = {false, false};
+    for (int line = 0; line < 2; ++line)
+        for (int y = 10 + 20 * line; y < 30 + 20 * line && !ink[line]; ++y)
+            for (int x = 10; x < w && !ink[line]; ++x)
+                ink[line] = is_ink(pixels[static_cast<std::size_t>(y) * w + x]);
+    if (!black_corners || !ink[0] || !ink[1])
+        return {};
+    return pixels;
+}
+
+} // namespace
+
 bool VornikProcess::wait_until_running(DWORD timeoutMs)
 {
+    const DWORD limit = scaled_wait_ms(timeoutMs);
     const DWORD start = GetTickCount();
     if (window == nullptr && !wait_for_window(timeoutMs))
         return false;
+    std::vector<std::uint32_t> first;
     for (;;) {
-        int w = 0;
-        int h = 0;
-        const std::vector<std::uint32_t> pixels = capture_client(&w, &h);
-        if (w > 10 && h > 50 && pixels.size() == static_cast<std::size_t>(w) * h) {
-            // Before the loop draws, the window is black or not painted at all.
-            const bool black_corners = pixels.front() == 0 && pixels.back() == 0;
-            bool ink[2] = {false, false};
-            for (int line = 0; line < 2; ++line)
-                for (int y = 10 + 20 * line; y < 30 + 20 * line && !ink[line]; ++y)
-                    for (int x = 10; x < w && !ink[line]; ++x)
-                        ink[line] = is_ink(pixels[static_cast<std::size_t>(y) * w + x]);
-            if (black_corners && ink[0] && ink[1])
-                return true;
-        }
-        if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0 || GetTickCount() - start >= timeoutMs)
+        if (!IsWindow(window) || !running())
+            return false;
+        const std::vector<std::uint32_t> now = picture_with_text(*this);
+        if (first.empty())
+            first = now;
+        else if (!now.empty() && now != first)
+            return true;
+        if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0 || GetTickCount() - start >= limit)
             return false;
     }
 }
@@ -166,9 +188,9 @@ long VornikProcess::wait_for_exit(DWORD timeoutMs)
 {
     if (process.hProcess == nullptr)
         return -1000;
-    if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(process.hProcess, scaled_wait_ms(timeoutMs)) != WAIT_OBJECT_0) {
         TerminateProcess(process.hProcess, 99);
-        WaitForSingleObject(process.hProcess, 5000);
+        WaitForSingleObject(process.hProcess, scaled_wait_ms(5000));
         return -1000;
     }
     DWORD code = 0;
@@ -186,7 +208,7 @@ void VornikProcess::press_f5()
 {
     // Keys go to the window in front.
     const DWORD start = GetTickCount();
-    while (GetForegroundWindow() != window && GetTickCount() - start < 5000) {
+    while (GetForegroundWindow() != window && GetTickCount() - start < scaled_wait_ms(5000)) {
         SetForegroundWindow(window);
         Sleep(50);
     }
@@ -201,7 +223,7 @@ void VornikProcess::press_f5()
     const DWORD down = GetTickCount();
     for (int pass = 0; pass < 5; ++pass) {
         DWORD_PTR answer = 0;
-        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer);
+        SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, scaled_wait_ms(5000), &answer);
     }
     const DWORD held = GetTickCount() - down;
     if (held < 300)
@@ -256,7 +278,7 @@ VornikProcess::~VornikProcess()
     if (process.hProcess != nullptr) {
         if (WaitForSingleObject(process.hProcess, 0) != WAIT_OBJECT_0) {
             TerminateProcess(process.hProcess, 99);
-            WaitForSingleObject(process.hProcess, 5000);
+            WaitForSingleObject(process.hProcess, scaled_wait_ms(5000));
         }
         CloseHandle(process.hProcess);
         CloseHandle(process.hThread);

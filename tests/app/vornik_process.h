@@ -28,10 +28,15 @@ struct VornikProcess {
     void resume();
     // True while the process runs.
     bool running();
+    // The waits below take their times as at full speed on an idle machine and scale them
+    // with the measured speed of this one (tests/wait_scale.h).
     // Waits until the process shows its top-level window titled "Vornik".
     bool wait_for_window(DWORD timeoutMs = 15000);
-    // Waits until the window shows the tally and the hint on black: the main loop runs, so
-    // the state file has been read and a close takes the normal way out. False when the
+    // Waits until the main loop runs, so that the state file has been read and a close takes
+    // the normal way out: the process runs, its own window is found, and that window shows
+    // the tally and the hint on black with the tally moving on between two looks. A picture
+    // that stands still proves nothing (a window that went may leave its pixels on the
+    // screen for a while); one that moves comes from a loop that runs. False when the
     // process ends first or the time runs out.
     bool wait_until_running(DWORD timeoutMs = 30000);
     // Waits for the end; the exit code, or -1000 when it did not end in time (it is then

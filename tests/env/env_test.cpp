@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
 #include <vector>
+
+#include "tests/wait_scale.h"
 
 namespace {
 
@@ -125,6 +129,29 @@ TEST(Environment, JapaneseFacesResolveToTheInstalledFont)
         GLYPHMETRICS gmA{};
         EXPECT_EQ(GlyphOf(face, L'A', gmA), referenceAGlyph);
     }
+}
+
+// The tests' waits for a process or a window grow with the speed tools/wine-run measured; a
+// value that is no sane factor leaves them as written.
+TEST(Environment, WaitsScaleWithTheMeasuredSpeed)
+{
+    const char* measured = std::getenv("QUARN_WAIT_SCALE");
+    ASSERT_NE(measured, nullptr) << "tools/wine-run gives the tests the measured speed";
+    const std::string kept = measured;
+    const long factor = std::strtol(kept.c_str(), nullptr, 10);
+    EXPECT_GE(factor, 1);
+    EXPECT_LE(factor, 40);
+    EXPECT_EQ(scaled_wait_ms(1500), 1500ul * static_cast<unsigned long>(factor));
+
+    const struct {
+        const char* value;
+        unsigned long waitMs;
+    } cases[] = {{"3", 4500}, {"1", 1500}, {"0", 1500}, {"-2", 1500}, {"many", 1500}, {"101", 1500}};
+    for (const auto& c : cases) {
+        _putenv_s("QUARN_WAIT_SCALE", c.value);
+        EXPECT_EQ(scaled_wait_ms(1500), c.waitMs) << c.value;
+    }
+    _putenv_s("QUARN_WAIT_SCALE", kept.c_str());
 }
 
 }  // namespace
