@@ -89,11 +89,17 @@ int64_t FeedRefreshMeter(RefreshMeter* meter, int64_t now);
 // Microseconds that must pass after a blank before the next paced wait.
 int64_t PacingThreshold(int64_t refreshPeriod);
 
-// A vertical-blank wait that comes back sooner than this after the one before it has not
-// waited for a blank: a display shows at most one blank per kShortestDisplayPeriod.
-constexpr int64_t kBlankWaitAtOnceUs = 500;
 // The shortest refresh period of any display (500 Hz).
 constexpr int64_t kShortestDisplayPeriodUs = 2000;
+// Blank waits made back to back, with nothing between, before the period is measured: a wait
+// that blocks takes a whole refresh period each time.
+constexpr int32_t kBlankWaitProbes = 5;
+// Whether the blank wait returns at once, from the durations of kBlankWaitProbes waits made
+// back to back: one that came back sooner than the shortest period cannot have waited for a
+// blank. The shortest of several decides, not the first alone, because on a slow or loaded
+// machine (an emulator, other programs) a wait that returns at once may still take longer
+// than that now and then; a wait that blocks is never quicker than a period.
+int32_t BlankWaitReturnsAtOnce(const int64_t* durations, int32_t count);
 // The refresh rate taken when the display does not say its own.
 constexpr int32_t kAssumedRefreshHz = 60;
 

@@ -49,6 +49,16 @@ int64_t FeedRefreshMeter(RefreshMeter* meter, int64_t now)
 
 int64_t PacingThreshold(int64_t refreshPeriod) { return refreshPeriod > 0 ? refreshPeriod - 3000 : 4000; }
 
+int32_t BlankWaitReturnsAtOnce(const int64_t* durations, int32_t count)
+{
+    for (int32_t i = 0; i < count; ++i) {
+        if (durations[i] < kShortestDisplayPeriodUs) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int64_t ChoosePacingPeriod(int64_t measured, int32_t waitReturnedAtOnce, int32_t displayHz, int32_t* timed)
 {
     const bool waitPaces = !waitReturnedAtOnce && (measured <= 0 || measured >= kShortestDisplayPeriodUs);

@@ -344,18 +344,24 @@ int32_t MeasureRefreshPeriod()
     IDirectDraw7* draw = GetDirectDrawObject();
     if (draw != nullptr) {
         bool atOnce = !WaitForBlank(draw);
+        int64_t probes[kBlankWaitProbes];
+        int64_t before = ReadMicrosecondClock(1);
+        for (int32_t i = 0; i < kBlankWaitProbes && !atOnce; ++i) {
+            atOnce = !WaitForBlank(draw);
+            const int64_t now = ReadMicrosecondClock(1);
+            probes[i] = now - before;
+            before = now;
+        }
+        atOnce = atOnce || BlankWaitReturnsAtOnce(probes, kBlankWaitProbes);
         RefreshMeter meter;
-        StartRefreshMeter(&meter, ReadMicrosecondClock(1));
+        StartRefreshMeter(&meter, before);
         int64_t measured = -1;
         for (int32_t round = 0; round < 60 && !atOnce; ++round) {
-            const bool waited = WaitForBlank(draw);
-            const int64_t now = ReadMicrosecondClock(1);
-            // The first round waits straight after the wait before it, with no sleep between:
-            // a wait that blocks comes back a whole refresh period later.
-            if (!waited || (round == 0 && now - meter.lastTime < kBlankWaitAtOnceUs)) {
+            if (!WaitForBlank(draw)) {
                 atOnce = true;
                 break;
             }
+            const int64_t now = ReadMicrosecondClock(1);
             const int64_t period = FeedRefreshMeter(&meter, now);
             if (period >= 0) {
                 measured = period;

@@ -112,6 +112,27 @@ TEST(RefreshMeterTest, PacingPeriodComesFromTheDisplayWhereTheWaitCannotHaveMeas
     }
 }
 
+TEST(RefreshMeterTest, ABlankWaitReturnsAtOnceWhenAnyBackToBackWaitBeatsTheShortestPeriod)
+{
+    struct Case {
+        int64_t durations[kBlankWaitProbes];
+        int32_t atOnce;
+    };
+    const Case cases[] = {
+        {{16650, 16700, 16640, 16690, 16660}, 0},  // 60 Hz: every wait a period
+        {{4170, 4160, 4180, 4166, 4170}, 0},       // 240 Hz
+        {{2000, 2000, 2000, 2000, 2000}, 0},       // the fastest display there is
+        {{120, 90, 110, 100, 95}, 1},              // returns at once on a quick machine
+        // On a slow or loaded machine a wait that returns at once can still take a few
+        // milliseconds, steadily enough to pass for a period; one quick return gives it away.
+        {{2600, 3100, 2900, 1400, 2700}, 1},
+        {{2600, 3100, 2900, 2750, 1999}, 1},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(BlankWaitReturnsAtOnce(c.durations, kBlankWaitProbes), c.atOnce) << c.durations[0];
+    }
+}
+
 TEST(RefreshMeterTest, TimedBlanksKeepTheirCadenceAndRestartWhenFarBehind)
 {
     const int64_t period = 16666;
