@@ -61,9 +61,10 @@ build: build-native build-win build-win64
 
 # CTest's own summary line is repeated last, after its timing table. A test's time limit
 # stops a hang, not a slow machine: under user-mode emulation it is four times as long.
-# The Windows tests run in LANES lanes at once (one per two processors, up to four), each on a
-# display and prefix of its own (tools/wine-run); CTest hands them out.
-LANES ?= $(shell n=$$(( $$(nproc) / 2 )); [ $$n -gt 4 ] && n=4; [ $$n -lt 1 ] && n=1; echo $$n)
+# The Windows tests run in LANES lanes at once (one per processor, up to four), each on a
+# display and prefix of its own (tools/wine-run); CTest hands them out. A Windows test process
+# keeps about one processor busy, and waits for windows and timers besides.
+LANES ?= $(shell n=$$(nproc); [ $$n -gt 4 ] && n=4; echo $$n)
 test: build
 	@set -o pipefail; limit=600; [ "$$(tools/wine-run --how 32)" = emulated ] && limit=2400; \
 	  lanes=; for i in $$(seq 0 $$(( $(LANES) - 1 ))); do lanes="$$lanes$${lanes:+,}{\"id\":\"$$i\",\"slots\":1}"; done; \

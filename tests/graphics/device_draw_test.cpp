@@ -66,20 +66,18 @@ int32_t TiledCodedGraph(int32_t width, int32_t height, int32_t maxTexture)
 // The whole draw target as 0x00RRGGBB.
 std::vector<uint32_t> ReadScreen() { return ReadBackScreen(0, 0, kW, kH); }
 
-// Starts graphics on the device (hardware 1) or the software screen, fills the screen grey,
-// runs the scene and reads the picture back.
-std::vector<uint32_t> DrawScene(int32_t hardware, const std::function<void()>& scene)
+// Starts graphics on the device (hardware 1) or the software screen once, and for each scene
+// fills the screen grey, runs the scene and reads the picture back. One start serves every
+// scene: a start of the device costs seconds under an emulator, a scene milliseconds.
+std::vector<std::vector<uint32_t>> DrawScenes(int32_t hardware, const std::vector<std::function<void()>>& scenes)
 {
-    std::vector<uint32_t> picture;
+    std::vector<std::vector<uint32_t>> pictures(scenes.size());
     PrepareSoftwareScreen(kW, kH, L"device draw test");
     RequestHardwareRendering(hardware);
     StartWindowAndGraphics();
     if (g_screenSettings.hardwareActive != hardware) {
         ADD_FAILURE() << "renderer " << hardware << " did not start";
     } else {
-        SelectDrawTarget(kDrawTargetBackScreen);
-        SetDrawClipRect(0, 0, kW, kH);
-        WipeDrawScreen(nullptr);
         BaseImage fill{};
         AllocXrgbBaseImage(kW, kH, &fill);
         for (int32_t y = 0; y < kH; ++y) {
@@ -87,14 +85,24 @@ std::vector<uint32_t> DrawScene(int32_t hardware, const std::function<void()>& s
         }
         const int32_t backdrop = ConvertBaseImageToGraph(&fill, nullptr, 0, 0, 0);
         DiscardBaseImage(&fill);
-        DrawGraphAt(0, 0, backdrop, 0);
+        for (size_t i = 0; i < scenes.size(); ++i) {
+            SelectDrawTarget(kDrawTargetBackScreen);
+            SetDrawClipRect(0, 0, kW, kH);
+            WipeDrawScreen(nullptr);
+            DrawGraphAt(0, 0, backdrop, 0);
+            scenes[i]();
+            pictures[i] = ReadScreen();
+        }
         DestroyGraph(backdrop);
-        scene();
-        picture = ReadScreen();
     }
     ShutDownGraphics();
     EndWindowAndState();
-    return picture;
+    return pictures;
+}
+
+std::vector<uint32_t> DrawScene(int32_t hardware, const std::function<void()>& scene)
+{
+    return DrawScenes(hardware, {scene})[0];
 }
 
 bool Near(uint32_t a, uint32_t b, int32_t tolerance)
@@ -366,9 +374,15 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
              DiscardBaseImage(&image);
          }},
     };
-    for (const Scene& scene : scenes) {
-        const std::vector<uint32_t> software = DrawScene(0, scene.draw);
-        const std::vector<uint32_t> device = DrawScene(1, scene.draw);
+    std::vector<std::function<void()>> draws;
+    for (const Scene& scene : scenes) draws.push_back(scene.draw);
+    const std::vector<std::vector<uint32_t>> softwarePictures = DrawScenes(0, draws);
+    const std::vector<std::vector<uint32_t>> devicePictures = DrawScenes(1, draws);
+    for (size_t i = 0; i < scenes.size(); ++i) {
+        const Scene& scene = scenes[i];
+        const std::vector<uint32_t>& software = softwarePictures[i];
+        const std::vector<uint32_t>& device = devicePictures[i];
+        ASSERT_EQ(software.size(), static_cast<size_t>(kW) * kH) << scene.name;
         ASSERT_EQ(software.size(), device.size()) << scene.name;
         // The scene drew something over the grey backdrop.
         int32_t drawn = 0;
