@@ -174,12 +174,34 @@ int32_t DevUnlockBuffer(void* buffer, int32_t index)
 void DevReleaseBuffer(void* buffer) { static_cast<IDirect3DResource9*>(buffer)->Release(); }
 
 const DeviceCalls kRealDeviceCalls = {
-    DevSetRenderState, DevSetSamplerState, DevSetTextureStageState, DevSetTexture,  DevSetTransform,
-    DevSetViewport,    DevSetScissorRect,  DevSetFvf,               DevDrawPrimitiveUp, DevDrawIndexedPrimitiveUp,
-    DevBeginScene,     DevEndScene,        DevSetRenderTarget,      DevUnbindShaders,
-    DevSetLight,       DevLightEnable,     DevSetMaterial,          DevSetVertexShaderConstantF,
-    DevSetPixelShaderConstantF, DevSetVertexShaderConstantB,
-    DevCreateVertexBuffer, DevCreateIndexBuffer, DevLockBuffer,     DevUnlockBuffer,    DevReleaseBuffer,
+    // State, target and drawing
+    .setRenderState = DevSetRenderState,
+    .setSamplerState = DevSetSamplerState,
+    .setTextureStageState = DevSetTextureStageState,
+    .setTexture = DevSetTexture,
+    .setTransform = DevSetTransform,
+    .setViewport = DevSetViewport,
+    .setScissorRect = DevSetScissorRect,
+    .setFvf = DevSetFvf,
+    .drawPrimitiveUp = DevDrawPrimitiveUp,
+    .drawIndexedPrimitiveUp = DevDrawIndexedPrimitiveUp,
+    .beginScene = DevBeginScene,
+    .endScene = DevEndScene,
+    .setRenderTarget = DevSetRenderTarget,
+    .unbindShaders = DevUnbindShaders,
+    // Lights, material and shader constants
+    .setLight = DevSetLight,
+    .lightEnable = DevLightEnable,
+    .setMaterial = DevSetMaterial,
+    .setVertexShaderConstantF = DevSetVertexShaderConstantF,
+    .setPixelShaderConstantF = DevSetPixelShaderConstantF,
+    .setVertexShaderConstantB = DevSetVertexShaderConstantB,
+    // Vertex and index buffers
+    .createVertexBuffer = DevCreateVertexBuffer,
+    .createIndexBuffer = DevCreateIndexBuffer,
+    .lockBuffer = DevLockBuffer,
+    .unlockBuffer = DevUnlockBuffer,
+    .releaseBuffer = DevReleaseBuffer,
 };
 
 
