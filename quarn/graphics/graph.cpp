@@ -36,11 +36,6 @@ void ReleaseGraphImage(GraphImage* image)
     if (image == nullptr || --image->refCount > 0) {
         return;
     }
-    if (image->renderTargetExtra != nullptr) {
-        ReleaseMemImgRef(image->renderTargetExtra);
-        FreeTrackedMemory(image->renderTargetExtra);
-        image->renderTargetExtra = nullptr;
-    }
     ImageRenderBackend(image)->releaseImage(image);
     FreeTrackedMemory(image);
 }
@@ -490,20 +485,16 @@ int DestroyGraph(int graphHandle)
     if (graph->movie != -1) {
         DestroyMovie(graph->movie);
     }
-    // Software drawing must not go on into the freed view of a destroyed draw target.
-    if (g_drawSettings.softDrawTarget == &graph->view) {
-        g_drawSettings.softDrawTarget = nullptr;
-    }
-    ReleaseMemImgRef(&graph->view);
     GraphImage* image = graph->image;
+    if (image != nullptr) {
+        ImageRenderBackend(image)->releaseView(graph);
+    }
     graph->image = nullptr;
     ReleaseGraphImage(image);
     for (int32_t i = 0; i < 2; ++i) {
         FreeTrackedMemory(graph->extraBuffer[i]);
         graph->extraBuffer[i] = nullptr;
     }
-    FreeTrackedMemory(graph->pieces);
-    graph->pieces = nullptr;
     ReleaseFileName(graph);
     RemoveHandleRecord(s_graphTable.get(), graphHandle);
     if (graph->lostFlag != nullptr) {

@@ -18,9 +18,6 @@
 #include "quarn/image/image.h"
 #include "quarn/softrender/softrender.h"
 
-struct IDirect3DTexture9;
-struct IDirect3DSurface9;
-struct IUnknown;
 struct RenderBackend;
 
 constexpr int32_t kGraphCapacity = 32768;
@@ -43,30 +40,24 @@ struct TextureFormatRequest {
 };
 static_assert(sizeof(TextureFormatRequest) == 11, "eleven bytes");
 
-// One power-of-two texture of a hardware image.
-struct TextureTile {
-    IDirect3DTexture9* texture;
-    IDirect3DTexture9* twin;        // system-memory copy, or null
-    IDirect3DSurface9* surface;     // level 0
-    IUnknown* renderTargetExtra;
-    int32_t x, y;                   // position in the image
-    int32_t usedWidth, usedHeight;  // the part inside the image
-    int32_t textureWidth, textureHeight;
+// What each back end keeps of an image and of a graph's view of it lies in its own records,
+// in its own folder: SoftImage and SoftView (soft/soft_graph.h), DeviceImage and DeviceView
+// (d3d9/device_graph.h). The shared records hold them in one place each, `held`: only the
+// records of the back end that made the image are set, the others stay null, and the front end
+// passes the graph to that back end (ImageRenderBackend) without looking inside.
+struct SoftImage;
+struct SoftView;
+struct DeviceImage;
+struct DeviceView;
+
+struct HeldImage {
+    SoftImage* soft;
+    DeviceImage* device;
 };
 
-struct TextureCorner {
-    float x, y;  // graph pixels
-    float u, v;  // texture pixel / texture size
-};
-
-// The part of one tile that a graph shows, with ready-made corners.
-struct TexturePiece {
-    int32_t destX, destY;  // in the graph
-    int32_t srcX, srcY;    // in the tile's texture
-    int32_t width, height;
-    TextureCorner corners[4];  // top-left, top-right, bottom-left, bottom-right
-    uint8_t diagonal[4];       // per corner: height - x * (height / width) >= y
-    TextureTile* tile;
+struct HeldView {
+    SoftView* soft;
+    DeviceView* device;
 };
 
 // The pixels shared by a graph and its sub-graphs.
@@ -77,13 +68,7 @@ struct GraphImage {
     uint32_t transparentColor;  // the draw state's when the image was made
     int32_t width, height;
     const RenderBackend* backend;  // the back end that made it and holds its pixels
-    // Software renderer.
-    MEMIMG memImg;
-    MEMIMG* renderTargetExtra;
-    // Hardware renderer: the tiles follow the record in the same block.
-    int32_t mipLevels;
-    int32_t tileCount;
-    TextureTile* tiles;
+    HeldImage held;                // its record of them, in the same block as this one
 };
 
 // A kept file name: shared between graphs by count.
@@ -105,11 +90,7 @@ struct GraphRecord {
     int32_t width, height;
     void* extraBuffer[2];      // owned, released at destruction
     uint32_t extraWord[2];
-    // Software renderer: a view of the rectangle.
-    MEMIMG view;
-    // Hardware renderer: one piece per tile the rectangle overlaps (own block).
-    int32_t pieceCount;
-    TexturePiece* pieces;
+    HeldView held;             // the image's back end's view of the rectangle (own block)
 };
 
 // ---- New-graph settings (the alpha-test flag and the restore routine live in the draw state)
@@ -118,36 +99,6 @@ struct NewGraphSettings {
     int32_t alphaChannel;  // blank graphs get an alpha channel
 };
 extern NewGraphSettings g_newGraphSettings;
-
-// ---- Texture sizes (pure; the device limits are passed in)
-constexpr int32_t kMaxTextureSizes = 32;
-
-struct TextureSizeLimits {
-    int32_t libraryLimit;   // 0 = none
-    int32_t deviceMax;      // the device's largest texture side
-    int32_t screenWidth;
-};
-
-// Power-of-two sizes that together cover the length; returns the count, or -1 when more than
-// kMaxTextureSizes would be needed.
-int32_t SplitIntoTextureSizes(int32_t length, int32_t single, const TextureSizeLimits* limits,
-                              int32_t* sizes);
-// The texture-format index of a request.
-int32_t GetTextureFormatIndex(const TextureFormatRequest* request);
-// Lays out the tiles of a width x height image: every column size with every row size, row
-// by row; with squareOnly each non-square tile is cut into squares of its shorter side.
-// Fills position, used and texture sizes; returns the count, or -1 when more than capacity
-// tiles would be needed. With tiles null only counts (still up to capacity).
-int32_t LayoutTextureTiles(int32_t width, int32_t height, int32_t single, int32_t squareOnly,
-                           const TextureSizeLimits* limits, TextureTile* tiles, int32_t capacity);
-// Fills one piece per tile that the rectangle overlaps, in tile order; returns the count
-// (pieces may be null to count).
-int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t x, int32_t y,
-                           int32_t width, int32_t height, TexturePiece* pieces);
-// The device back end's view of a graph's image: its texture pieces (see RenderBackend).
-struct GraphDrawInfo;
-void DeviceDescribeGraphImage(GraphRecord* graph, GraphDrawInfo* info);
-int32_t DeviceViewGraphImage(GraphRecord* graph);
 
 // Coordinate arithmetic saturates instead of overflowing: a far-off rectangle stays far off.
 inline int32_t SaturateToInt32(int64_t value)

@@ -12,6 +12,8 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 
+struct TexturePiece;
+
 // The draw-state changes a back end is told of.
 enum RenderStateChange : int32_t {
     kRenderBlendInputs = 0,  // blend mode, parameter or bright colour
@@ -94,6 +96,8 @@ struct RenderBackend {
     void (*describeImage)(GraphRecord* graph, GraphDrawInfo* info);
     // Makes the graph's view of its rectangle of the image: 0, or -1 with its log line.
     int32_t (*viewImage)(GraphRecord* graph);
+    // Releases the graph's view (none made is fine), before the graph lets go of its image.
+    void (*releaseView)(GraphRecord* graph);
 
     // ---- The mask screen (mask.h keeps the mask bytes and the flags; the renderer keeps what
     // drawing under the mask goes through). Each 0, or -1 when the renderer refused.
@@ -143,6 +147,7 @@ int32_t SoftDrawFourCornersQuad(const GraphRecord* graph, const float f[8], int3
 int32_t SoftSelectBlendGraph(int32_t graph, int32_t borderPos, int32_t borderRange);
 void SoftDescribeGraphImage(GraphRecord* graph, GraphDrawInfo* info);
 int32_t SoftViewGraphImage(GraphRecord* graph);
+void SoftReleaseGraphView(GraphRecord* graph);
 int32_t SoftBuildMask();
 void SoftReleaseMask();
 int32_t SoftTargetMaskWork();

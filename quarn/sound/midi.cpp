@@ -5,8 +5,6 @@
 
 #include "quarn/system/system.h"
 
-MidiPlaybackState g_midiPlayback;
-
 static FixedHandleTable<kMidiCapacity> s_midiTable{kHandleTypeMidi, kSlotHighWaterFirst};
 
 HandleTable* MidiTable() { return s_midiTable.get(); }

@@ -43,15 +43,6 @@ struct MidiRecord {
     IDirectMusicSegment8* segment;
 };
 
-struct MidiPlaybackState {
-    uint32_t mciDevice;
-    int32_t loop;     // play again from the start when MCI reports the end
-    int32_t playing;  // 1 while the MCI device plays
-    int32_t tempFileExists;
-    int32_t currentMusic;      // 0 = none
-    int32_t currentMusicKind;  // 1 = a sound handle, other values = a MIDI handle
-};
-extern MidiPlaybackState g_midiPlayback;
 
 constexpr int32_t kMidiCapacity = 256;
 HandleTable* MidiTable();

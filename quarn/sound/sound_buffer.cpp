@@ -7,10 +7,12 @@
 #include "quarn/sound/sound_state.h"
 
 SoundSystemState g_soundSystem;
+MidiPlaybackState g_midiPlayback;
 
 void ResetSoundState()
 {
     g_soundSystem = SoundSystemState{};
+    g_midiPlayback = MidiPlaybackState{};
 }
 
 WaveFormat PrimaryBufferFormat(uint32_t capabilityFlags, uint32_t maxSecondaryRate)

@@ -55,7 +55,25 @@ struct SoundSystemState {
     int32_t capturedFrames;
 };
 extern SoundSystemState g_soundSystem;
-// Puts the sound system's record back to that of a fresh process (the lock is not touched).
+
+// The MCI playback of MIDI and the current music; all zero at process start. The MIDI calls
+// that use it are Windows only (midi.cpp), the record is plain data kept beside the sound
+// system's so that one reset reaches both.
+struct MidiPlaybackState {
+    uint32_t mciDevice;
+    int32_t loop;     // play again from the start when MCI reports the end
+    int32_t playing;  // 1 while the MCI device plays
+    int32_t tempFileExists;
+    int32_t currentMusic;      // 0 = none
+    int32_t currentMusicKind;  // 1 = a sound handle, other values = a MIDI handle
+};
+extern MidiPlaybackState g_midiPlayback;
+
+// Puts the sound system's record and the MIDI playback record back to those of a fresh
+// process. The lock is not touched, and neither are the handle tables (sounds, software
+// buffers, MIDI, movies): their records own memory and device objects, so they are emptied
+// by their own destroy operations (DestroyAllSoundHandles, DestroyAllMidiHandles, ...), which
+// the fixtures run before the reset.
 void ResetSoundState();
 
 inline bool IsSoundSystemStarted() { return g_soundSystem.directSound != nullptr; }

@@ -10,6 +10,7 @@
 
 #include "quarn/font/font.h"
 #include "quarn/graphics/graph.h"
+#include "quarn/graphics/soft/soft_graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/mask.h"
 #include "quarn/graphics/graphics_win.h"
@@ -479,7 +480,7 @@ TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
         const int32_t graph = CreateBlankGraph(kWidth, kHeight);
         SetNewGraphColorBits(0);
         ASSERT_GE(graph, 0);
-        const MEMIMG& view = FindGraphRecord(graph)->view;
+        const MEMIMG& view = *SoftViewOf(FindGraphRecord(graph));
         ASSERT_EQ(view.store->kind, graphBits == 16 ? kMemImgRgb565 : kMemImgXrgb32);
         ASSERT_EQ(SelectDrawTarget(graph), 0);
         struct Case {

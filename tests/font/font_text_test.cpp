@@ -13,6 +13,7 @@
 #include "quarn/font/font.h"
 #include "quarn/font/font_os.h"
 #include "quarn/graphics/graph.h"
+#include "quarn/graphics/soft/soft_graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 #include "tests/core/alloc_sweep.h"
@@ -565,7 +566,7 @@ TEST_F(TextureFontText, TheCacheImageHoldsWhiteTexelsWhoseAlphaIsTheCoverage)
     const GraphRecord* graph = FindGraphRecord(record->cacheGraph);
     ASSERT_NE(graph, nullptr);
     uint32_t uploaded = 0;
-    std::memcpy(&uploaded, graph->view.pixels + ptrdiff_t{graph->view.store->pitch} * cy + ptrdiff_t{cx} * 4, 4);
+    std::memcpy(&uploaded, SoftViewOf(graph)->pixels + ptrdiff_t{SoftViewOf(graph)->store->pitch} * cy + ptrdiff_t{cx} * 4, 4);
     EXPECT_EQ(uploaded >> 24, 0xFFu);
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "quarn/font/font.h"
+#include "quarn/graphics/d3d9/device_graph.h"
 #include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
@@ -529,8 +530,8 @@ TEST_F(DeviceGraphTest, TexturesLiveInTheDefaultPoolWithASystemMemoryTwin)
     const GraphRecord* record = FindGraphRecord(graph);
     ASSERT_NE(record, nullptr);
     ASSERT_EQ(record->image->request.hardware, 1);
-    ASSERT_GE(record->image->tileCount, 1);
-    const TextureTile& tile = record->image->tiles[0];
+    ASSERT_GE(DeviceImageOf(record->image).tileCount, 1);
+    const TextureTile& tile = DeviceImageOf(record->image).tiles[0];
     ASSERT_NE(tile.texture, nullptr);
     D3DSURFACE_DESC desc{};
     tile.texture->GetLevelDesc(0, &desc);
@@ -552,10 +553,10 @@ TEST_F(DeviceGraphTest, AGraphLargerThanTheLargestTextureIsTiled)
     const int32_t graph = TiledCodedGraph(150, 50, 32);
     const GraphRecord* record = FindGraphRecord(graph);
     ASSERT_NE(record, nullptr);
-    EXPECT_GT(record->pieceCount, 4);
-    for (int32_t i = 0; i < record->image->tileCount; ++i) {
-        EXPECT_LE(record->image->tiles[i].textureWidth, 32);
-        EXPECT_LE(record->image->tiles[i].textureHeight, 32);
+    EXPECT_GT(DeviceViewOf(record).pieceCount, 4);
+    for (int32_t i = 0; i < DeviceImageOf(record->image).tileCount; ++i) {
+        EXPECT_LE(DeviceImageOf(record->image).tiles[i].textureWidth, 32);
+        EXPECT_LE(DeviceImageOf(record->image).tiles[i].textureHeight, 32);
     }
     WipeDrawScreen(nullptr);
     ASSERT_EQ(DrawGraphAt(3, 4, graph, 0), 0);
@@ -597,9 +598,9 @@ TEST_F(DeviceGraphTest, ARestartRecreatesEveryGraphTextureAndRunsTheRestore)
     for (int32_t graph : {s_restoredGraph, unrestored}) {
         const GraphRecord* record = FindGraphRecord(graph);
         ASSERT_NE(record, nullptr);
-        ASSERT_NE(record->image->tiles[0].texture, nullptr);
+        ASSERT_NE(DeviceImageOf(record->image).tiles[0].texture, nullptr);
         IDirect3DDevice9* owner = nullptr;
-        record->image->tiles[0].texture->GetDevice(&owner);
+        DeviceImageOf(record->image).tiles[0].texture->GetDevice(&owner);
         EXPECT_EQ(owner, g_graphicsDevice.device);
         if (owner != nullptr) owner->Release();
     }
@@ -784,7 +785,7 @@ protected:
         s_tiledGraph = ConvertBaseImageToGraph(&s_tiledPicture, nullptr, 0, 0, 0);
         g_graphicsDevice.maxTextureSize = kept;
         ASSERT_GE(s_tiledGraph, 0);
-        ASSERT_GT(FindGraphRecord(s_tiledGraph)->image->tileCount, 4);
+        ASSERT_GT(DeviceImageOf(FindGraphRecord(s_tiledGraph)->image).tileCount, 4);
 
         font_ = CreateFontToHandle(L"", 16, 6, kFontAntialiased, -1, -1, 0, -1, -1);
         ASSERT_GE(font_, 0);
@@ -866,10 +867,10 @@ protected:
         EXPECT_EQ(s_restoreRuns, 1);
         for (int32_t graph : {s_memoryGraph, fileGraph_, s_tiledGraph}) {
             const GraphImage* image = FindGraphRecord(graph)->image;
-            for (int32_t i = 0; i < image->tileCount; ++i) {
+            for (int32_t i = 0; i < DeviceImageOf(image).tileCount; ++i) {
                 IDirect3DDevice9* owner = nullptr;
-                ASSERT_NE(image->tiles[i].texture, nullptr) << "graph " << graph << " tile " << i;
-                image->tiles[i].texture->GetDevice(&owner);
+                ASSERT_NE(DeviceImageOf(image).tiles[i].texture, nullptr) << "graph " << graph << " tile " << i;
+                DeviceImageOf(image).tiles[i].texture->GetDevice(&owner);
                 EXPECT_EQ(owner, g_graphicsDevice.device);
                 if (owner != nullptr) owner->Release();
             }

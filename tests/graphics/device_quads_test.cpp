@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "quarn/graphics/d3d9/device_graph.h"
 #include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graph.h"
@@ -88,8 +89,10 @@ const DeviceCalls kRecorder = [] {
 // A graph of the given size over tiles laid out as the device would, with fake textures.
 struct FakeGraph {
     GraphImage image{};
+    DeviceImage deviceImage{};
     std::vector<TextureTile> tiles;
     std::vector<TexturePiece> pieces;
+    DeviceView view{};
     GraphRecord record{};
 
     FakeGraph(int32_t width, int32_t height, int32_t deviceMax)
@@ -106,16 +109,18 @@ struct FakeGraph {
         image.request.alphaTest = 1;
         image.width = width;
         image.height = height;
-        image.tileCount = count;
-        image.tiles = tiles.data();
+        deviceImage.tileCount = count;
+        deviceImage.tiles = tiles.data();
+        image.held.device = &deviceImage;
         pieces.resize(static_cast<size_t>(count));
         const int32_t n = BuildTexturePieces(tiles.data(), count, 0, 0, width, height, pieces.data());
         pieces.resize(static_cast<size_t>(n));
         record.image = &image;
         record.width = width;
         record.height = height;
-        record.pieceCount = n;
-        record.pieces = pieces.data();
+        view.pieceCount = n;
+        view.pieces = pieces.data();
+        record.held.device = &view;
     }
 };
 
@@ -153,7 +158,7 @@ protected:
 TEST_F(DeviceQuadsTest, AnUnscaledGraphLandsHalfAPixelBackWithItsTexelsUnchanged)
 {
     FakeGraph g(100, 50, 2048);
-    ASSERT_EQ(g.record.pieceCount, 1);
+    ASSERT_EQ(g.view.pieceCount, 1);
     ASSERT_EQ(DrawGraphQuad(&g.record, 10, 20, 10.0f, 20.0f, 1, 1), 0);
     const auto& drawn = Drawn();
     ASSERT_EQ(drawn.size(), 1u);
@@ -248,7 +253,7 @@ TEST_F(DeviceQuadsTest, AGraphOfSeveralTilesIsOneQuadPerPieceEachOnItsTexture)
 {
     // 300 x 40 with a device limit of 256: tiles 256, 32 and 16 wide.
     FakeGraph g(300, 40, 256);
-    ASSERT_EQ(g.record.pieceCount, 3);
+    ASSERT_EQ(g.view.pieceCount, 3);
     ASSERT_EQ(DrawGraphQuad(&g.record, 0, 0, 0.0f, 0.0f, 0, 1), 0);
     std::vector<float> lefts;
     for (const DrawnBatch& b : Drawn()) {

@@ -97,7 +97,7 @@ TEST_F(DrawTest, WipeClearsTheTargetOrItsArea)
     g_drawSettings.drawTarget = graph;
     g_drawSettings.emptyClip = 1;
     WipeDrawScreen(nullptr);
-    EXPECT_EQ(Pixel(FindGraphRecord(graph)->view, 3, 3), 0u);
+    EXPECT_EQ(Pixel(*SoftViewOf(FindGraphRecord(graph)), 3, 3), 0u);
     EXPECT_EQ(At(0, 0), kBackground);
 }
 
@@ -310,9 +310,9 @@ TEST_F(DrawTest, DestroyedDrawTargetIsNoLongerDrawnInto)
     const int32_t canvas = CreateBlankGraph(8, 8);
     const int32_t sprite = CodedGraph(4, 4);
     g_drawSettings.drawTarget = canvas;
-    g_drawSettings.softDrawTarget = &FindGraphRecord(canvas)->view;
+    g_drawSettings.softDrawTarget = SoftViewOf(FindGraphRecord(canvas));
     EXPECT_EQ(DrawGraphAt(1, 1, sprite, 0), 0);
-    EXPECT_EQ(Pixel(FindGraphRecord(canvas)->view, 1, 1), Code(0, 0));
+    EXPECT_EQ(Pixel(*SoftViewOf(FindGraphRecord(canvas)), 1, 1), Code(0, 0));
     DestroyGraph(canvas);
     EXPECT_EQ(g_drawSettings.softDrawTarget, nullptr);
     EXPECT_EQ(DrawGraphAt(1, 1, sprite, 0), 0);
@@ -352,7 +352,7 @@ TEST_F(DrawTest, PalettedPicturesDrawTheirPaletteColours)
     const int32_t graph = ConvertBaseImageToGraph(&picture, nullptr, 0, 0, 0);
     DiscardBaseImage(&picture);
     ASSERT_GE(graph, 0);
-    EXPECT_EQ(FindGraphRecord(graph)->image->memImg.store->paletted, 1);
+    EXPECT_EQ(FindGraphRecord(graph)->image->held.soft->memImg.store->paletted, 1);
     EXPECT_EQ(DrawGraphAt(5, 5, graph, 1), 0);
     EXPECT_EQ(At(5, 5), 0x102030u);
     EXPECT_EQ(At(6, 5), 0x112233u);
@@ -365,7 +365,7 @@ TEST_F(DrawTest, PaintFillsTheWholeGraphWithClampedColour)
     const int32_t graph = CodedGraph(4, 3);
     const int32_t sub = CreateSubGraph(1, 1, 2, 2, graph);
     EXPECT_EQ(PaintGraphColor(sub, 300, -5, 128, 999), 0);
-    const MEMIMG& view = FindGraphRecord(graph)->view;
+    const MEMIMG& view = *SoftViewOf(FindGraphRecord(graph));
     EXPECT_EQ(Pixel(view, 1, 1), 0xFF0080u);
     EXPECT_EQ(Pixel(view, 2, 2), 0xFF0080u);
     EXPECT_EQ(Pixel(view, 0, 0), Code(0, 0)) << "only the sub-graph's rectangle";
@@ -382,7 +382,7 @@ TEST_F(DrawTest, PaintFillsTheWholeGraphWithClampedColour)
         const int32_t painted = CreateBlankGraph(3, 2);
         ASSERT_GE(painted, 0);
         EXPECT_EQ(PaintGraphColor(painted, 255, 0, 0, 255), 0);
-        const MEMIMG& v = FindGraphRecord(painted)->view;
+        const MEMIMG& v = *SoftViewOf(FindGraphRecord(painted));
         uint32_t pixel = 0;
         std::memcpy(&pixel, v.pixels + v.store->pitch + (c.graphBits / 8) * 2, c.graphBits / 8);
         EXPECT_EQ(pixel & (c.graphBits == 16 ? 0xFFFFu : 0xFFFFFFu), c.red) << c.screenBits << " " << c.graphBits;
@@ -411,7 +411,7 @@ TEST_F(DrawTest, PaintGivesAGraphWithAlphaItsColourAndAlpha)
         SelectBlendMode(1, 64);
         EXPECT_EQ(PaintGraphColor(graph, 200, 100, 50, 128), 0);
         SelectBlendMode(0, 255);
-        const MEMIMG& view = FindGraphRecord(graph)->view;
+        const MEMIMG& view = *SoftViewOf(FindGraphRecord(graph));
         ASSERT_EQ(view.store->alpha, 1);
         for (int32_t i = 0; i < 6; ++i) {
             uint32_t pixel = 0;

@@ -8,6 +8,7 @@
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/graph.h"
+#include "quarn/graphics/soft/soft_graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 #include "quarn/sound/movie.h"

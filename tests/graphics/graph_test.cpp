@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "quarn/core/files.h"
+#include "quarn/graphics/d3d9/device_graph.h"
 
 #include "graph_fixture.h"
 
@@ -123,8 +124,8 @@ TEST_F(GraphTest, BlankGraphHasItsSizeAndAView)
     EXPECT_EQ(record->image->refCount, 1);
     EXPECT_EQ(record->image->format, 17);
     EXPECT_EQ(record->image->request.renderTarget, 1);
-    EXPECT_EQ(record->view.width, 16);
-    EXPECT_EQ(record->view.pixels, record->image->memImg.pixels);
+    EXPECT_EQ(SoftViewOf(record)->width, 16);
+    EXPECT_EQ(SoftViewOf(record)->pixels, record->image->held.soft->memImg.pixels);
 
     EXPECT_EQ(QueryGraphSize(-2, &w, &h), 0);
     EXPECT_EQ(w, kScreenW);
@@ -143,7 +144,7 @@ TEST_F(GraphTest, BlankGraphsStartCleared)
         g_newGraphSettings.alphaChannel = c.alpha;
         const int32_t graph = CreateBlankGraph(9, 5);
         ASSERT_GE(graph, 0);
-        const MEMIMG& view = FindGraphRecord(graph)->view;
+        const MEMIMG& view = *SoftViewOf(FindGraphRecord(graph));
         const int32_t rowBytes = 9 * MemImgBytesPerPixel(view.store->kind, 0, view.store->alpha);
         for (int32_t y = 0; y < 5; ++y) {
             for (int32_t i = 0; i < rowBytes; ++i) {
@@ -163,8 +164,8 @@ TEST_F(GraphTest, SixteenBitAndAlphaGraphsPickTheirFormat)
     ASSERT_GE(graph, 0);
     const GraphImage* image = FindGraphRecord(graph)->image;
     EXPECT_EQ(image->format, 16);
-    EXPECT_EQ(image->memImg.store->kind, kMemImgRgb565);
-    EXPECT_EQ(image->memImg.store->alpha, 1);
+    EXPECT_EQ(image->held.soft->memImg.store->kind, kMemImgRgb565);
+    EXPECT_EQ(image->held.soft->memImg.store->alpha, 1);
 }
 
 TEST_F(GraphTest, SubGraphsShareOneImageAndAreCutToItsEdges)
@@ -187,8 +188,8 @@ TEST_F(GraphTest, SubGraphsShareOneImageAndAreCutToItsEdges)
     EXPECT_EQ(p->image->refCount, 3);
     EXPECT_EQ(s->x, 14);
     EXPECT_EQ(s->y, 12);
-    const int32_t pitch = p->image->memImg.store->pitch;
-    EXPECT_EQ(s->view.pixels, p->view.pixels + 12 * pitch + 14 * 4);
+    const int32_t pitch = p->image->held.soft->memImg.store->pitch;
+    EXPECT_EQ(SoftViewOf(s)->pixels, SoftViewOf(p)->pixels + 12 * pitch + 14 * 4);
 
     const struct {
         int32_t x, y, w, h;
@@ -282,8 +283,8 @@ TEST_F(GraphTest, PicturesLandInTheGraphAndMirroringLeavesTheCallersImage)
     ASSERT_GE(plain, 0);
     ASSERT_GE(mirrored, 0);
     EXPECT_EQ(ReadBaseImagePixelArgb(&picture, 0, 0) & 0xFFFFFF, Code(0, 0)) << "caller's image unchanged";
-    const MEMIMG& a = FindGraphRecord(plain)->view;
-    const MEMIMG& b = FindGraphRecord(mirrored)->view;
+    const MEMIMG& a = *SoftViewOf(FindGraphRecord(plain));
+    const MEMIMG& b = *SoftViewOf(FindGraphRecord(mirrored));
     for (int32_t y = 0; y < 4; ++y) {
         for (int32_t x = 0; x < 6; ++x) {
             EXPECT_EQ(Pixel(a, x, y), Code(x, y));
@@ -335,7 +336,7 @@ TEST_F(GraphTest, BlockCompressedPicturesAreExpandedIntoTheGraph)
         const int32_t graph = ConvertBaseImageToGraph(&picture, nullptr, 0, 0, 0);
         ASSERT_GE(graph, 0) << "DXT" << c.kind;
         EXPECT_EQ(picture.format.compression, c.kind) << "the caller's picture keeps its blocks";
-        const MEMIMG& view = FindGraphRecord(graph)->view;
+        const MEMIMG& view = *SoftViewOf(FindGraphRecord(graph));
         for (int32_t y = 0; y < 4; ++y) {
             for (int32_t x = 0; x < 4; ++x) {
                 EXPECT_EQ(Pixel(view, x, y), x % 2 == 0 ? 0xFF0000u : 0x0000FFu) << x << "," << y;
@@ -367,7 +368,7 @@ TEST_F(GraphTest, BlockCompressedEdgesComeFromWholeBlocks)
             EXPECT_LT(graph, 0) << "one block for two";
         } else {
             ASSERT_GE(graph, 0);
-            const MEMIMG& view = FindGraphRecord(graph)->view;
+            const MEMIMG& view = *SoftViewOf(FindGraphRecord(graph));
             for (int32_t y = 0; y < 3; ++y) {
                 EXPECT_EQ(Pixel(view, 3, y), 0xFF0000u) << y;
                 EXPECT_EQ(Pixel(view, 4, y), 0x0000FFu) << y;
@@ -387,8 +388,8 @@ TEST_F(GraphTest, RectTransferStaysInsideBothImages)
     const PixelRect source{2, 2, 10, 10};
     EXPECT_EQ(TransferImageRectToGraph(&picture, nullptr, &source, 6, 7, graph, 3), 0);
     const GraphRecord* record = FindGraphRecord(graph);
-    EXPECT_EQ(Pixel(record->view, 6, 7), Code(2, 2));
-    EXPECT_EQ(Pixel(record->view, 7, 7), Code(3, 2));
+    EXPECT_EQ(Pixel(*SoftViewOf(record), 6, 7), Code(2, 2));
+    EXPECT_EQ(Pixel(*SoftViewOf(record), 7, 7), Code(3, 2));
     EXPECT_EQ(record->sourceX, -4);
     EXPECT_EQ(record->sourceY, -5);
     EXPECT_EQ(record->restoreFlag, 3);
@@ -471,9 +472,9 @@ TEST_F(GraphFileTest, RestoreLoadsEachFileOnceForNeighbouringGraphs)
 
     EXPECT_EQ(RunGraphRestore(), 0);
     EXPECT_EQ(s_opens[L"sheet.png"], 1) << "the two graphs of one file share a load";
-    EXPECT_EQ(Pixel(FindGraphRecord(a)->view, 1, 1), Code(1, 1));
-    EXPECT_EQ(Pixel(FindGraphRecord(b)->view, 0, 0), Code(4, 2)) << "restored at its offset";
-    EXPECT_EQ(Pixel(FindGraphRecord(c)->view, 0, 0), 0u) << "a failed load skips the graph";
+    EXPECT_EQ(Pixel(*SoftViewOf(FindGraphRecord(a)), 1, 1), Code(1, 1));
+    EXPECT_EQ(Pixel(*SoftViewOf(FindGraphRecord(b)), 0, 0), Code(4, 2)) << "restored at its offset";
+    EXPECT_EQ(Pixel(*SoftViewOf(FindGraphRecord(c)), 0, 0), 0u) << "a failed load skips the graph";
 
     // An installed routine runs instead.
     static int routineRuns = 0;
@@ -492,11 +493,11 @@ TEST_F(GraphTest, RefillFromDataDecodesOrFails)
     const int32_t graph = CreateBlankGraph(8, 8);
     const std::vector<uint8_t> file = CodedBgraFile(8, 8);
     EXPECT_EQ(RefillGraphFromImageData(file.data(), int32_t(file.size()), graph, nullptr, 0, 0, 0), 0);
-    EXPECT_EQ(Pixel(FindGraphRecord(graph)->view, 3, 5), Code(3, 5));
+    EXPECT_EQ(Pixel(*SoftViewOf(FindGraphRecord(graph)), 3, 5), Code(3, 5));
 
     const char data[4] = {};
     EXPECT_EQ(RefillGraphFromImageData(data, 4, graph, nullptr, 0, 0, 0), -1) << "no decoder reads it";
-    EXPECT_EQ(Pixel(FindGraphRecord(graph)->view, 3, 5), Code(3, 5)) << "the graph keeps its pixels";
+    EXPECT_EQ(Pixel(*SoftViewOf(FindGraphRecord(graph)), 3, 5), Code(3, 5)) << "the graph keeps its pixels";
 }
 
 TEST_F(GraphTest, BlendGraphMustBeLiveAndLargeEnough)

@@ -166,7 +166,7 @@ TEST_F(MaskTest, DrawsIntoAGraphBeyondTheMaskScreenWriteNothingBack)
     g_drawSettings.drawTargetHeight = kScreenH * 2;
     g_drawSettings.clip = PixelRect{0, 0, kScreenW * 2, kScreenH * 2};
     ASSERT_EQ(CreateMaskScreen(), 0);
-    const MEMIMG& view = FindGraphRecord(canvas)->view;
+    const MEMIMG& view = *SoftViewOf(FindGraphRecord(canvas));
     const uint32_t before = Pixel(view, 50, 40);
     EXPECT_EQ(DrawGraphAt(kScreenW + 10, kScreenH + 10, sprite, 0), 0);
     EXPECT_EQ(Pixel(view, kScreenW + 10, kScreenH + 10), before);

@@ -9,6 +9,7 @@
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/graph.h"
+#include "quarn/graphics/soft/soft_graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/system/system.h"
 #include "tests/graphics/screen_fixture.h"
@@ -105,7 +106,7 @@ TEST_F(SoftwareScreenGraphTest, AGraphAsDrawTargetReceivesTheDraws)
     EXPECT_EQ(g_drawSettings.clip.right, 16) << "the clip follows the graph target";
     WipeDrawScreen(nullptr);
     EXPECT_EQ(DrawGraphAt(14, 1, sprite, 0), 0);
-    const MEMIMG& view = FindGraphRecord(canvas)->view;
+    const MEMIMG& view = *SoftViewOf(FindGraphRecord(canvas));
     EXPECT_EQ(PixelOf(view, 14, 1), Code(0, 0));
     EXPECT_EQ(PixelOf(view, 15, 4), Code(1, 3));
     EXPECT_EQ(SetDrawClipRect(-5, -5, 100, 100), 0);

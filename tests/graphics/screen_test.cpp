@@ -6,6 +6,7 @@
 #include <string>
 
 #include "quarn/graphics/graph.h"
+#include "quarn/graphics/soft/soft_graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/runtime/runtime.h"
@@ -214,7 +215,7 @@ TEST_F(ScreenTest, GraphTargetTakesItsImageAndSize)
     record->image->request.renderTarget = 1;
     StoreDrawClipRect(5, 5, 10, 10);
     ASSERT_EQ(SelectDrawTarget(graph), 0);
-    EXPECT_EQ(g_drawSettings.softDrawTarget, &record->view);
+    EXPECT_EQ(g_drawSettings.softDrawTarget, SoftViewOf(record));
     EXPECT_EQ(g_drawSettings.drawTargetWidth, 40);
     EXPECT_EQ(g_drawSettings.drawTargetHeight, 20);
     // A target of another size gets a whole-target clip.

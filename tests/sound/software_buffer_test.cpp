@@ -93,6 +93,25 @@ protected:
     int32_t handle = -1;
 };
 
+// The fixtures' reset leaves nothing of a previous case behind: the sound system's record and
+// the MIDI playback record (its current music and MCI device included) read as in a fresh
+// process.
+TEST(SoundState, ResetClearsTheSoundAndMidiRecords)
+{
+    g_soundSystem.midiMode = 1;
+    g_soundSystem.softwareMixing = 1;
+    g_midiPlayback = MidiPlaybackState{7, 1, 1, 1, 0x12345, 1};
+    ResetSoundState();
+    EXPECT_EQ(g_soundSystem.midiMode, 0);
+    EXPECT_EQ(g_soundSystem.softwareMixing, 0);
+    EXPECT_EQ(g_midiPlayback.mciDevice, 0u);
+    EXPECT_EQ(g_midiPlayback.loop, 0);
+    EXPECT_EQ(g_midiPlayback.playing, 0);
+    EXPECT_EQ(g_midiPlayback.tempFileExists, 0);
+    EXPECT_EQ(g_midiPlayback.currentMusic, 0);
+    EXPECT_EQ(g_midiPlayback.currentMusicKind, 0);
+}
+
 TEST_F(SoundBufferTest, DecibelLawOfTheSoftwareBranch)
 {
     g_soundSystem.softwareMixing = 1;

@@ -53,11 +53,11 @@ class MidiTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ResetSoundState();
         SetSoundOsApi(FakeSoundDevice());
         InitializeSoundLock();
         g_soundSystem.directSound = reinterpret_cast<IDirectSound*>(&g_anyObject);
         MakeEmptyHandleChain(&g_soundSystem.streamHead, &g_soundSystem.streamTail);
-        g_midiPlayback = MidiPlaybackState{};
         previous = SetMciSendCommand(RecordMci);
         s_mciCalls.clear();
     }
@@ -67,7 +67,6 @@ protected:
         DestroyAllSoundHandles(0);
         EXPECT_EQ(MidiTable()->liveCount, 0);
         SetMciSendCommand(previous);
-        g_midiPlayback = MidiPlaybackState{};
         ResetSoundState();
         DeleteSoundLock();
         SetSoundOsApi(nullptr);

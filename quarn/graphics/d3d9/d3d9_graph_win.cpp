@@ -8,12 +8,19 @@
 #include <cstdint>
 #include <cstring>
 
+#include "quarn/graphics/d3d9/device_graph.h"
 #include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
 
 namespace {
+
+// An image's shared record and the device one, allocated as one block with the tiles after it.
+struct DeviceImageBlock {
+    GraphImage shared;
+    DeviceImage own;
+};
 
 void ReleaseTileObjects(TextureTile* tile)
 {
@@ -168,8 +175,9 @@ int32_t UploadIntoPieces(GraphRecord* graph, const BaseImage* picture, const Bas
         return AppendLog(L"DXTフォーマットのテクスチャに標準形式のイメージを転送することはできません\n");
     }
     int32_t result = 0;
-    for (int32_t p = 0; p < graph->pieceCount; ++p) {
-        const TexturePiece& piece = graph->pieces[p];
+    const DeviceView& view = DeviceViewOf(graph);
+    for (int32_t p = 0; p < view.pieceCount; ++p) {
+        const TexturePiece& piece = view.pieces[p];
         if (piece.tile == nullptr || piece.tile->texture == nullptr) {
             continue;
         }
@@ -214,9 +222,10 @@ int32_t CreateGraphImageTextures(GraphImage* image)
     // pictures reach them through a system-memory twin.
     const bool twin = !renderTarget && (g.direct3dEx != nullptr || image->request.systemMemoryTwin);
     const D3DPOOL pool = renderTarget || twin ? D3DPOOL_DEFAULT : D3DPOOL_MANAGED;
-    const UINT levels = static_cast<UINT>(image->mipLevels > 0 ? image->mipLevels : 1);
-    for (int32_t i = 0; i < image->tileCount; ++i) {
-        TextureTile& tile = image->tiles[i];
+    const DeviceImage& own = DeviceImageOf(image);
+    const UINT levels = static_cast<UINT>(own.mipLevels > 0 ? own.mipLevels : 1);
+    for (int32_t i = 0; i < own.tileCount; ++i) {
+        TextureTile& tile = own.tiles[i];
         if (tile.texture != nullptr) {
             continue;
         }
@@ -268,20 +277,23 @@ int32_t DeviceMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, 
     if (count <= 0) {
         return AppendLog(L"グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
     }
-    const size_t bytes = sizeof(GraphImage) + sizeof(TextureTile) * static_cast<size_t>(count);
-    auto* image = static_cast<GraphImage*>(AllocTrackedMemoryZeroed(static_cast<uint32_t>(bytes), "", 0));
-    if (image == nullptr) {
+    const size_t bytes = sizeof(DeviceImageBlock) + sizeof(TextureTile) * static_cast<size_t>(count);
+    auto* block = static_cast<DeviceImageBlock*>(AllocTrackedMemoryZeroed(static_cast<uint32_t>(bytes), "", 0));
+    if (block == nullptr) {
         return AppendLog(L"グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
     }
+    GraphImage* image = &block->shared;
+    DeviceImage* own = &block->own;
+    image->held.device = own;
     image->refCount = 1;
     image->request = request;
     image->format = GetTextureFormatIndex(&request);
     image->transparentColor = 0x000000;
     image->width = width;
     image->height = height;
-    image->mipLevels = request.mipLevels;
-    image->tiles = reinterpret_cast<TextureTile*>(image + 1);
-    image->tileCount = LayoutTextureTiles(width, height, 0, squareOnly, &limits, image->tiles, count);
+    own->mipLevels = request.mipLevels;
+    own->tiles = reinterpret_cast<TextureTile*>(block + 1);
+    own->tileCount = LayoutTextureTiles(width, height, 0, squareOnly, &limits, own->tiles, count);
     graph->image = image;
     graph->x = 0;
     graph->y = 0;
@@ -292,8 +304,8 @@ int32_t DeviceMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, 
     // 32-bit process can hold is refused before any is made, as the software image is.
     const D3DFORMAT format = FormatOf(image);
     int64_t textureBytes = 0;
-    for (int32_t i = 0; i < image->tileCount; ++i) {
-        textureBytes += TileTextureBytes(image->tiles[i], format, image->mipLevels);
+    for (int32_t i = 0; i < own->tileCount; ++i) {
+        textureBytes += TileTextureBytes(own->tiles[i], format, own->mipLevels);
     }
     if (request.systemMemoryTwin) {
         textureBytes *= 2;
@@ -317,8 +329,9 @@ void DeviceReleaseGraphImage(GraphImage* image)
     if (image == nullptr || !image->request.hardware) {
         return;
     }
-    for (int32_t i = 0; i < image->tileCount; ++i) {
-        ReleaseTileObjects(&image->tiles[i]);
+    const DeviceImage& own = DeviceImageOf(image);
+    for (int32_t i = 0; i < own.tileCount; ++i) {
+        ReleaseTileObjects(&own.tiles[i]);
     }
 }
 
@@ -363,8 +376,9 @@ int32_t DevicePaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t
     FlushVertexBatch();
     EndSceneIfOpen();
     const D3DCOLOR color = D3DCOLOR_ARGB(alpha, red, green, blue);
-    for (int32_t p = 0; p < graph->pieceCount; ++p) {
-        const TexturePiece& piece = graph->pieces[p];
+    const DeviceView& view = DeviceViewOf(graph);
+    for (int32_t p = 0; p < view.pieceCount; ++p) {
+        const TexturePiece& piece = view.pieces[p];
         if (piece.tile != nullptr && piece.tile->surface != nullptr) {
             const RECT rect{piece.srcX, piece.srcY, piece.srcX + piece.width, piece.srcY + piece.height};
             g.device->ColorFill(piece.tile->surface, &rect, color);
@@ -386,12 +400,19 @@ int32_t CopyScreenAreaToGraph(int32_t x1, int32_t y1, int32_t x2, int32_t y2, in
         return -1;
     }
     if (!graph->image->request.hardware) {
-        const GraphRecord* target = FindGraphRecord(g_drawSettings.drawTarget);
-        const MEMIMG* source = target != nullptr ? &target->view : &g_screenImages.primary;
-        if (x1 < 0 || y1 < 0 || x2 <= x1 || y2 <= y1 || x2 > source->width || y2 > source->height) {
+        // An image in memory: the views come from the back ends that made the images.
+        GraphDrawInfo own{};
+        GraphDrawInfo target{};
+        DescribeGraph(graphHandle, &own);
+        const MEMIMG* source = &g_screenImages.primary;
+        if (FindGraphRecord(g_drawSettings.drawTarget) != nullptr) {
+            source = DescribeGraph(g_drawSettings.drawTarget, &target) == 0 ? target.ownImage : nullptr;
+        }
+        if (own.ownImage == nullptr || source == nullptr || x1 < 0 || y1 < 0 || x2 <= x1 || y2 <= y1 ||
+            x2 > source->width || y2 > source->height) {
             return -1;
         }
-        return ConvertCopyMemImg(&graph->view, source, &area, 0, 0) == 0 ? 0 : -1;
+        return ConvertCopyMemImg(own.ownImage, source, &area, 0, 0) == 0 ? 0 : -1;
     }
     BaseImage locked{};
     if (LockBackBuffer(&area, &locked) != 0) {

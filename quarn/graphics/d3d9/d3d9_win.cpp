@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "quarn/graphics/d3d9/device_graph.h"
 #include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
@@ -174,12 +175,34 @@ int32_t DevUnlockBuffer(void* buffer, int32_t index)
 void DevReleaseBuffer(void* buffer) { static_cast<IDirect3DResource9*>(buffer)->Release(); }
 
 const DeviceCalls kRealDeviceCalls = {
-    DevSetRenderState, DevSetSamplerState, DevSetTextureStageState, DevSetTexture,  DevSetTransform,
-    DevSetViewport,    DevSetScissorRect,  DevSetFvf,               DevDrawPrimitiveUp, DevDrawIndexedPrimitiveUp,
-    DevBeginScene,     DevEndScene,        DevSetRenderTarget,      DevUnbindShaders,
-    DevSetLight,       DevLightEnable,     DevSetMaterial,          DevSetVertexShaderConstantF,
-    DevSetPixelShaderConstantF, DevSetVertexShaderConstantB,
-    DevCreateVertexBuffer, DevCreateIndexBuffer, DevLockBuffer,     DevUnlockBuffer,    DevReleaseBuffer,
+    // State, target and drawing
+    .setRenderState = DevSetRenderState,
+    .setSamplerState = DevSetSamplerState,
+    .setTextureStageState = DevSetTextureStageState,
+    .setTexture = DevSetTexture,
+    .setTransform = DevSetTransform,
+    .setViewport = DevSetViewport,
+    .setScissorRect = DevSetScissorRect,
+    .setFvf = DevSetFvf,
+    .drawPrimitiveUp = DevDrawPrimitiveUp,
+    .drawIndexedPrimitiveUp = DevDrawIndexedPrimitiveUp,
+    .beginScene = DevBeginScene,
+    .endScene = DevEndScene,
+    .setRenderTarget = DevSetRenderTarget,
+    .unbindShaders = DevUnbindShaders,
+    // Lights, material and shader constants
+    .setLight = DevSetLight,
+    .lightEnable = DevLightEnable,
+    .setMaterial = DevSetMaterial,
+    .setVertexShaderConstantF = DevSetVertexShaderConstantF,
+    .setPixelShaderConstantF = DevSetPixelShaderConstantF,
+    .setVertexShaderConstantB = DevSetVertexShaderConstantB,
+    // Vertex and index buffers
+    .createVertexBuffer = DevCreateVertexBuffer,
+    .createIndexBuffer = DevCreateIndexBuffer,
+    .lockBuffer = DevLockBuffer,
+    .unlockBuffer = DevUnlockBuffer,
+    .releaseBuffer = DevReleaseBuffer,
 };
 
 
@@ -528,10 +551,10 @@ int32_t SelectDeviceBlendGraph(int32_t graph, int32_t borderPos, int32_t borderR
     }
     const GraphRecord* record = FindGraphRecord(graph);
     if (record == nullptr || record->image == nullptr || !record->image->request.hardware ||
-        record->image->tileCount <= 0) {
+        DeviceImageOf(record->image).tileCount <= 0) {
         return -1;
     }
-    const TextureTile& tile = record->image->tiles[0];
+    const TextureTile& tile = DeviceImageOf(record->image).tiles[0];
     SetBlendTexture(tile.texture, borderPos, borderRange);
     return 0;
 }
@@ -549,10 +572,10 @@ int32_t SelectDeviceTarget(int32_t target, const GraphDrawInfo*)
     void* surface = ScreenSurface();
     if (target >= 0) {
         const GraphRecord* record = FindGraphRecord(target);
-        if (record == nullptr || record->pieceCount <= 0 || record->pieces[0].tile == nullptr) {
+        if (record == nullptr || FirstPieceTile(record) == nullptr) {
             return -1;
         }
-        surface = record->pieces[0].tile->surface;
+        surface = FirstPieceTile(record)->surface;
     }
     return SetRenderTargetSurface(surface);
 }
@@ -702,6 +725,7 @@ const RenderBackend kDeviceRenderBackend = {
     .releaseImage = DeviceReleaseGraphImage,
     .describeImage = DeviceDescribeGraphImage,
     .viewImage = DeviceViewGraphImage,
+    .releaseView = DeviceReleaseGraphView,
     // The mask screen
     .buildMask = DeviceBuildMask,
     .releaseMask = DeviceReleaseMask,
@@ -775,9 +799,9 @@ IDirect3DSurface9* TargetSurface(D3DFORMAT* format)
     const int32_t target = g_drawSettings.drawTarget;
     if (target >= 0) {
         const GraphRecord* record = FindGraphRecord(target);
-        if (record != nullptr && record->pieceCount > 0 && record->pieces[0].tile != nullptr) {
+        if (record != nullptr && FirstPieceTile(record) != nullptr) {
             *format = static_cast<D3DFORMAT>(g_textureFormats[record->image->format & 15]);
-            return record->pieces[0].tile->surface;
+            return FirstPieceTile(record)->surface;
         }
     }
     *format = G().backBufferFormat;

@@ -3,6 +3,7 @@
 // from what the device holds.
 #include <cstring>
 
+#include "quarn/graphics/d3d9/device_graph.h"
 #include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graph.h"
@@ -467,8 +468,9 @@ int32_t PrepareDrawStates(const TextureFormatRequest* request, void* texture, ui
 void* GraphFirstTexture(int32_t handle)
 {
     const GraphRecord* graph = FindGraphRecord(handle);
-    if (graph == nullptr || graph->pieceCount <= 0 || graph->pieces == nullptr || graph->pieces[0].tile == nullptr) {
+    const TextureTile* tile = graph != nullptr ? FirstPieceTile(graph) : nullptr;
+    if (tile == nullptr) {
         return nullptr;
     }
-    return graph->pieces[0].tile->texture;
+    return tile->texture;
 }

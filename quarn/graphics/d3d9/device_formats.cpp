@@ -1,6 +1,7 @@
 // The texture formats of the hardware renderer: the 16-entry table chosen when the device
 // starts, the pixel layouts of each request kind and of each device format, and the sizes
 // derived from the device's limits.
+#include "quarn/graphics/d3d9/device_graph.h"
 #include "quarn/graphics/d3d9/device_state.h"
 
 #include "quarn/graphics/graph.h"

@@ -6,6 +6,7 @@
 // so the vertices are tested natively against a recording device.
 #include <cstring>
 
+#include "quarn/graphics/d3d9/device_graph.h"
 #include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
@@ -103,7 +104,8 @@ bool BeginGraphQuads(const GraphRecord* graph, uint32_t flags, QuadFrame* frame)
         return false;
     }
     BeginSceneIfClosed();
-    void* first = graph->pieceCount > 0 && graph->pieces[0].tile != nullptr ? graph->pieces[0].tile->texture : nullptr;
+    const TextureTile* firstTile = FirstPieceTile(graph);
+    void* first = firstTile != nullptr ? firstTile->texture : nullptr;
     PrepareDrawStates(&graph->image->request, first, flags);
     const DrawSettings& s = g_drawSettings;
     frame->z = s.quadEdgeOffset;
@@ -117,8 +119,8 @@ bool BeginGraphQuads(const GraphRecord* graph, uint32_t flags, QuadFrame* frame)
     frame->blendOffsetX = static_cast<float>(s.blendGraphOffsetX);
     frame->blendOffsetY = static_cast<float>(s.blendGraphOffsetY);
     const GraphRecord* blend = FindGraphRecord(s.blendGraph);
-    if (blend != nullptr && blend->pieceCount > 0 && blend->pieces[0].tile != nullptr) {
-        const TextureTile& tile = *blend->pieces[0].tile;
+    if (blend != nullptr && FirstPieceTile(blend) != nullptr) {
+        const TextureTile& tile = *FirstPieceTile(blend);
         frame->blendScaleU = 1.0f / static_cast<float>(tile.textureWidth);
         frame->blendScaleV = 1.0f / static_cast<float>(tile.textureHeight);
         frame->blendOffsetX += static_cast<float>(blend->x);
@@ -151,8 +153,9 @@ void ClampAxis(float* pos, float* tex, float* graphPos, float low, float high, f
 int32_t DrawPlacedPieces(const GraphRecord* graph, const QuadFrame& frame, float originX, float originY, float scaleX,
                          float scaleY, bool inside, float clipShift)
 {
-    for (int32_t p = 0; p < graph->pieceCount; ++p) {
-        const TexturePiece& piece = graph->pieces[p];
+    const DeviceView& view = DeviceViewOf(graph);
+    for (int32_t p = 0; p < view.pieceCount; ++p) {
+        const TexturePiece& piece = view.pieces[p];
         if (piece.tile == nullptr) {
             continue;
         }
@@ -306,13 +309,14 @@ int32_t DrawGraphFourCornersQuad(const GraphRecord* graph, const float corners[8
     if (!BeginGraphQuads(graph, transparent ? 0x1u : 0u, &frame)) {
         return -1;
     }
-    if (graph->pieceCount == 1) {
-        return DrawPieceFreeQuad(&graph->pieces[0], c) == 0 ? 0 : -1;
+    const DeviceView& view = DeviceViewOf(graph);
+    if (view.pieceCount == 1) {
+        return DrawPieceFreeQuad(&view.pieces[0], c) == 0 ? 0 : -1;
     }
     const double width = graph->width;
     const double height = graph->height;
-    for (int32_t p = 0; p < graph->pieceCount; ++p) {
-        const TexturePiece& piece = graph->pieces[p];
+    for (int32_t p = 0; p < view.pieceCount; ++p) {
+        const TexturePiece& piece = view.pieces[p];
         float placed[8];
         for (int32_t i = 0; i < 4; ++i) {
             PlaceInQuad(c, piece.corners[i].x / width, piece.corners[i].y / height, &placed[2 * i], &placed[2 * i + 1]);
@@ -392,8 +396,9 @@ int32_t DrawGraphFourCornersBlend(const GraphRecord* graph, const int32_t corner
     const double leftX = t[4] - t[0], leftY = t[5] - t[1];    // BL - TL
     const double bottomX = t[4] - t[6], bottomY = t[5] - t[7];  // BL - BR
     const double rightX = t[2] - t[6], rightY = t[3] - t[7];    // TR - BR
-    for (int32_t p = 0; p < graph->pieceCount; ++p) {
-        const TexturePiece& piece = graph->pieces[p];
+    const DeviceView& view = DeviceViewOf(graph);
+    for (int32_t p = 0; p < view.pieceCount; ++p) {
+        const TexturePiece& piece = view.pieces[p];
         if (piece.tile == nullptr) {
             continue;
         }

@@ -1,6 +1,6 @@
 // How a hardware image is cut into power-of-two textures, and which parts of them a graph
 // shows. Pure arithmetic over the device limits, so it is tested without a device.
-#include "quarn/graphics/graph.h"
+#include "quarn/graphics/d3d9/device_graph.h"
 
 #include "quarn/core/core.h"
 #include "quarn/graphics/graphics.h"
@@ -195,21 +195,29 @@ void DeviceDescribeGraphImage(GraphRecord*, GraphDrawInfo* info)
 
 int32_t DeviceViewGraphImage(GraphRecord* graph)
 {
-    const GraphImage* image = graph->image;
-    const int32_t count = BuildTexturePieces(image->tiles, image->tileCount, graph->x, graph->y,
+    const DeviceImage& image = DeviceImageOf(graph->image);
+    const int32_t count = BuildTexturePieces(image.tiles, image.tileCount, graph->x, graph->y,
                                              graph->width, graph->height, nullptr);
     if (count == 0) {
         return AppendLog(L"テクスチャ描画情報の作成に失敗しました\n");
     }
-    auto* pieces = static_cast<TexturePiece*>(
-        AllocTrackedMemoryZeroed(static_cast<uint32_t>(sizeof(TexturePiece) * static_cast<size_t>(count)), "", 0));
-    if (pieces == nullptr) {
+    // The view and its pieces in one block, the pieces after the view.
+    const size_t bytes = sizeof(DeviceView) + sizeof(TexturePiece) * static_cast<size_t>(count);
+    auto* view = static_cast<DeviceView*>(AllocTrackedMemoryZeroed(static_cast<uint32_t>(bytes), "", 0));
+    if (view == nullptr) {
         return AppendLog(L"画像描画情報格納用メモリの確保に失敗しました\n");
     }
-    BuildTexturePieces(image->tiles, image->tileCount, graph->x, graph->y, graph->width,
-                       graph->height, pieces);
-    FreeTrackedMemory(graph->pieces);
-    graph->pieces = pieces;
-    graph->pieceCount = count;
+    view->pieces = reinterpret_cast<TexturePiece*>(view + 1);
+    view->pieceCount = count;
+    BuildTexturePieces(image.tiles, image.tileCount, graph->x, graph->y, graph->width,
+                       graph->height, view->pieces);
+    DeviceReleaseGraphView(graph);
+    graph->held.device = view;
     return 0;
+}
+
+void DeviceReleaseGraphView(GraphRecord* graph)
+{
+    FreeTrackedMemory(graph->held.device);
+    graph->held.device = nullptr;
 }

@@ -57,6 +57,7 @@ const RenderBackend kSoftwareRenderBackend = {
     .releaseImage = SoftReleaseGraphImage,
     .describeImage = SoftDescribeGraphImage,
     .viewImage = SoftViewGraphImage,
+    .releaseView = SoftReleaseGraphView,
     // The mask screen: the software kernels read the mask bytes where they are
     .buildMask = SoftBuildMask,
     .releaseMask = SoftReleaseMask,

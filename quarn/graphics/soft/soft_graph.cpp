@@ -3,6 +3,17 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/graphics/soft/soft_graph.h"
+
+namespace {
+
+// An image's shared record and the software one, allocated and freed as one block.
+struct SoftImageBlock {
+    GraphImage shared;
+    SoftImage own;
+};
+
+}  // namespace
 
 int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t /*levels*/, int32_t alpha,
                            int32_t paletted, int32_t /*compression*/)
@@ -15,11 +26,14 @@ int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, in
     request.renderTarget = 1;  // every software graph can be drawn into
     request.paletted = static_cast<uint8_t>(paletted);
 
-    auto* image = static_cast<GraphImage*>(AllocTrackedMemoryZeroed(sizeof(GraphImage), "", 0));
-    if (image == nullptr) {
+    auto* block = static_cast<SoftImageBlock*>(AllocTrackedMemoryZeroed(sizeof(SoftImageBlock), "", 0));
+    if (block == nullptr) {
         AppendLog(L"グラフィックのオリジナル画像データ保存用メモリの確保に失敗しました\n");
         return -1;
     }
+    GraphImage* image = &block->shared;
+    SoftImage* own = &block->own;
+    image->held.soft = own;
     const bool wide = request.colorBits != 16;
     image->refCount = 1;
     image->request = request;
@@ -34,7 +48,7 @@ int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, in
     graph->height = height;
 
     if (request.blendImage) {
-        if (CreateMemImgWithOptions(&image->memImg, width, height, -1, 0, kMemImgGrey8, 0, 0, 1,
+        if (CreateMemImgWithOptions(&own->memImg, width, height, -1, 0, kMemImgGrey8, 0, 0, 1,
                                     nullptr) != 0) {
             AppendLog(L"ブレンド画像用メモリイメージの作成に失敗しました\n");
             return -1;
@@ -47,7 +61,7 @@ int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, in
             key = EncodePixelColor(GetMemImgColorFormat(kind, alpha, 0), (rgb >> 16) & 0xFF,
                                    (rgb >> 8) & 0xFF, rgb & 0xFF, 255);
         }
-        if (CreateMemImgWithOptions(&image->memImg, width, height, -1, key, kind, paletted, alpha,
+        if (CreateMemImgWithOptions(&own->memImg, width, height, -1, key, kind, paletted, alpha,
                                     1, nullptr) != 0) {
             AppendLog(L"メモリイメージの作成に失敗しました\n");
             return -1;
@@ -59,21 +73,53 @@ int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, in
 int32_t SoftUploadGraphImage(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha, int32_t left,
                              int32_t top, int32_t width, int32_t height, int32_t destX, int32_t destY)
 {
-    return LoadBaseImageIntoMemImg(image, alpha, &graph->view, left, top, width, height, destX, destY, 0);
+    return LoadBaseImageIntoMemImg(image, alpha, SoftViewOf(graph), left, top, width, height, destX, destY, 0);
 }
 
-void SoftReleaseGraphImage(GraphImage* image) { ReleaseMemImgRef(&image->memImg); }
+void SoftReleaseGraphImage(GraphImage* image)
+{
+    SoftImage* own = image->held.soft;
+    if (own->renderTargetExtra != nullptr) {
+        ReleaseMemImgRef(own->renderTargetExtra);
+        FreeTrackedMemory(own->renderTargetExtra);
+        own->renderTargetExtra = nullptr;
+    }
+    ReleaseMemImgRef(&own->memImg);
+}
 
 void SoftDescribeGraphImage(GraphRecord* graph, GraphDrawInfo* info)
 {
-    info->ownImage = &graph->view;
-    info->sharedImage = &graph->image->memImg;
+    info->ownImage = SoftViewOf(graph);
+    info->sharedImage = &graph->image->held.soft->memImg;
     info->hardwareTexture = 0;
 }
 
 int32_t SoftViewGraphImage(GraphRecord* graph)
 {
-    ReleaseMemImgRef(&graph->view);
-    MakeMemImgView(&graph->view, &graph->image->memImg, graph->x, graph->y, graph->width, graph->height);
-    return TestMemImgValid(&graph->view) ? 0 : -1;
+    SoftView* own = graph->held.soft;
+    if (own == nullptr) {
+        own = static_cast<SoftView*>(AllocTrackedMemoryZeroed(sizeof(SoftView), "", 0));
+        if (own == nullptr) {
+            return AppendLog(L"画像描画情報格納用メモリの確保に失敗しました\n");
+        }
+        graph->held.soft = own;
+    }
+    ReleaseMemImgRef(&own->view);
+    MakeMemImgView(&own->view, &graph->image->held.soft->memImg, graph->x, graph->y, graph->width, graph->height);
+    return TestMemImgValid(&own->view) ? 0 : -1;
+}
+
+void SoftReleaseGraphView(GraphRecord* graph)
+{
+    SoftView* own = graph->held.soft;
+    if (own == nullptr) {
+        return;
+    }
+    // Software drawing must not go on into the freed view of a destroyed draw target.
+    if (g_drawSettings.softDrawTarget == &own->view) {
+        g_drawSettings.softDrawTarget = nullptr;
+    }
+    ReleaseMemImgRef(&own->view);
+    FreeTrackedMemory(own);
+    graph->held.soft = nullptr;
 }

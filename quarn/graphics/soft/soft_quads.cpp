@@ -4,6 +4,7 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
+#include "quarn/graphics/soft/soft_graph.h"
 
 namespace {
 
@@ -14,7 +15,7 @@ MEMIMG* SoftDrawTarget() { return g_drawSettings.softDrawTarget; }
 
 int32_t SoftDrawGraph(const GraphRecord* graph, int32_t x, int32_t y, int32_t transparent)
 {
-    RenderMemImg(SoftDrawTarget(), &graph->view, x, y, transparent, SelectedBlendMemImg());
+    RenderMemImg(SoftDrawTarget(), SoftViewOf(graph), x, y, transparent, SelectedBlendMemImg());
     return 0;
 }
 
@@ -22,7 +23,7 @@ int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1,
                                int32_t y2, int32_t transparent)
 {
     const int32_t corners[4] = {x1, y1, x2, y2};
-    RenderMemImgScaled(SoftDrawTarget(), &graph->view, corners, transparent, SelectedBlendMemImg());
+    RenderMemImgScaled(SoftDrawTarget(), SoftViewOf(graph), corners, transparent, SelectedBlendMemImg());
     return 0;
 }
 
@@ -49,15 +50,15 @@ int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1,
     };
     MEMIMG* target = SoftDrawTarget();
     const MEMIMG* mask = SelectedBlendMemImg();
-    RenderMemImgTriangle(target, &graph->view, &v[0], transparent, mask, 0);
-    RenderMemImgTriangle(target, &graph->view, &v[1], transparent, mask, 0);
+    RenderMemImgTriangle(target, SoftViewOf(graph), &v[0], transparent, mask, 0);
+    RenderMemImgTriangle(target, SoftViewOf(graph), &v[1], transparent, mask, 0);
     return 0;
 }
 
 int32_t SoftWipeDrawTarget(const PixelRect* area)
 {
     GraphRecord* target = FindGraphRecord(g_drawSettings.drawTarget);
-    MEMIMG* image = target != nullptr ? &target->view : &g_screenImages.primary;
+    MEMIMG* image = target != nullptr ? SoftViewOf(target) : &g_screenImages.primary;
     if (!TestMemImgValid(image)) {
         return 0;
     }
@@ -73,15 +74,16 @@ int32_t SoftPaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t b
     // The colour in the graph's own pixel form: a graph may have other colour bits than the
     // screen.
     const PixelRect whole{0, 0, graph->width, graph->height};
-    const MemImgBase* store = graph->view.store;
+    MEMIMG* view = SoftViewOf(graph);
+    const MemImgBase* store = view->store;
     if (store->alpha) {
         // The fill kernel blends only into images without alpha; an image with an alpha
         // channel takes the colour with the alpha asked for, as a texture on the device does.
-        FillMemImgPixels(&graph->view, &whole, EncodePixelColor(store->format, red, green, blue, alpha));
+        FillMemImgPixels(view, &whole, EncodePixelColor(store->format, red, green, blue, alpha));
         return 0;
     }
-    const ColorFormat* format = GetMemImgColorFormat(graph->view.store->kind, 0, 0);
-    RenderMemImgFillRect(&graph->view, &whole, EncodePixelColor(format, red, green, blue, 255));
+    const ColorFormat* format = GetMemImgColorFormat(store->kind, 0, 0);
+    RenderMemImgFillRect(view, &whole, EncodePixelColor(format, red, green, blue, 255));
     return 0;
 }
 
