@@ -692,13 +692,14 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     MEMIMG* target = g_drawSettings.softDrawTarget;
     if (target == nullptr) return 0;
 
-    const int32_t mode = g_drawSettings.blendMode;
+    const BlendMode mode = g_drawSettings.blendMode;
     const bool antialiased = (font->kind & kFontAntialiased) != 0;
     const MemImgBase* ts = TestMemImgValid(target) ? target->store : nullptr;
     if (ts == nullptr || ts->paletted || (ts->kind != kMemImgRgb565 && ts->kind != kMemImgXrgb32)) {
         return AppendLog(L"テキストを描画できない描画先が選ばれています\n");
     }
-    if (!antialiased && (mode == 0 || (mode == 1 && g_drawSettings.blendParam == 255))) {
+    if (!antialiased &&
+        (mode == kBlendModeNone || (mode == kBlendModeAlpha && g_drawSettings.blendParam == 255))) {
         DrawTextCore(1, x, y, 0, 1.0, 1.0, text, color, target, &clip, 1, handle, edgeColor, -1, vertical,
                      nullptr);
         return 0;
@@ -792,7 +793,8 @@ int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int hand
     // the texture cache's quads) once for the whole text.
     const bool masking = g_drawSettings.maskingActive != 0;
     const bool textured = GetFontRecord(handle)->textureCache != 0;
-    const bool invert = textured && g_drawSettings.blendMode == 3 && CurrentRenderBackend()->subtractNeedsEmulation();
+    const bool invert = textured && g_drawSettings.blendMode == kBlendModeSubtract &&
+                        CurrentRenderBackend()->subtractNeedsEmulation();
     PixelRect area{};
     if (masking || invert || g_drawSettings.drawTarget == kDrawTargetFrontScreen) {
         const PixelRect& clip = g_drawSettings.clip;

@@ -130,7 +130,7 @@ DrawAreaScope OpenDrawArea(const PixelRect& area, int32_t subtract)
         PrepareMaskedDrawArea(&area);
     }
     const RenderBackend* backend = CurrentRenderBackend();
-    if (subtract && g_drawSettings.blendMode == 3 && backend->subtractNeedsEmulation()) {
+    if (subtract && g_drawSettings.blendMode == kBlendModeSubtract && backend->subtractNeedsEmulation()) {
         scope.inverted = 1;
         backend->invertAreaBeforeSubtract(&area);
     }

@@ -38,7 +38,7 @@ struct DrawSettings {
     float fogEnd;
     int32_t filterMode;          // 0 nearest, 1 bilinear, 2 anisotropic
     int32_t maxAnisotropy = 1;   // at least 1
-    int32_t blendMode;           // 0 to 11, stored unchecked
+    BlendMode blendMode;         // stored unchecked
     int32_t blendParam;          // 0 to 255
     int32_t blendGraph = -1;     // graph handle weighting later draws, or -1
     int32_t blendBorderPos;      // 0 to 255

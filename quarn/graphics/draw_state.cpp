@@ -19,11 +19,12 @@ int SelectBlendMode(int mode, int parameter)
 {
     DrawSettings& s = g_drawSettings;
     const int32_t p = Clamp255(parameter);
-    if (s.drawingDisabled || (s.blendMode == mode && s.blendParam == p)) {
+    const BlendMode named = static_cast<BlendMode>(mode);
+    if (s.drawingDisabled || (s.blendMode == named && s.blendParam == p)) {
         return 0;
     }
     WaitForActiveWindow();
-    s.blendMode = mode;
+    s.blendMode = named;
     s.blendParam = p;
     NotifyBackend(kRenderBlendInputs);
     return 0;
@@ -156,7 +157,7 @@ float* MakeFloatColor(float* out, float r, float g, float b, float a)
 uint32_t ComputeBatchVertexColor()
 {
     const DrawSettings& s = g_drawSettings;
-    const uint32_t alpha = s.blendMode != 0 ? static_cast<uint32_t>(s.blendParam) : 255u;
+    const uint32_t alpha = s.blendMode != kBlendModeNone ? static_cast<uint32_t>(s.blendParam) : 255u;
     return alpha << 24 | DrawBrightRgb(s);
 }
 

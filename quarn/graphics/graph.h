@@ -152,7 +152,7 @@ int32_t GetRequestedDrawClipRect(int32_t corners[4]);
 
 // Every draw that changes an area of the draw target (a graph, a text) runs between these two:
 // under an active mask the area is copied into the mask's work before and written back through
-// the mask after; with blend mode 3 on a renderer without reverse subtraction, and subtract
+// the mask after; with kBlendModeSubtract on a renderer without reverse subtraction, and subtract
 // set, the area is inverted around the draw. A draw inside another's area (the glyphs of a
 // text) runs bare: the outer area covers it, and a second pass would undo the first.
 struct DrawAreaScope {

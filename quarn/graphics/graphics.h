@@ -138,8 +138,8 @@ const ColorFormat* ScreenColorFormat();
 MEMIMG* SelectedBlendMemImg();
 // A Direct3D colour value: r, g, b, a in that order. Returns out.
 float* MakeFloatColor(float* out, float r, float g, float b, float a);
-// The diffuse colour of batched vertices: alpha the blend parameter (255 in mode 0), then the
-// bright colour.
+// The diffuse colour of batched vertices: alpha the blend parameter (255 in kBlendModeNone),
+// then the bright colour.
 uint32_t ComputeBatchVertexColor();
 
 // Waits until the main window is active again (returns at once when the program runs while

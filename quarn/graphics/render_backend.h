@@ -68,7 +68,7 @@ struct RenderBackend {
                                  const float floatCorners[4], int32_t transparent, int32_t wholePixel);
     // Corners in the order top-left, top-right, bottom-left, bottom-right.
     int32_t (*drawFourCornersQuad)(const GraphRecord* graph, const float corners[8], int32_t transparent);
-    // 1 when blend mode 3 has to be emulated by inverting the area around the draw.
+    // 1 when kBlendModeSubtract has to be emulated by inverting the area around the draw.
     int32_t (*subtractNeedsEmulation)();
     void (*invertAreaBeforeSubtract)(const PixelRect* area);
     void (*invertAreaAfterSubtract)(const PixelRect* area);
@@ -181,7 +181,7 @@ int32_t DrawGraphFourCornersBlend(const GraphRecord* graph, const int32_t corner
 int32_t DrawPieceFreeQuad(const TexturePiece* piece, const float corners[8]);
 // An untextured box of the colour value (screen format) under the blend mode, inside the clip.
 int32_t DrawFilledBoxQuad(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color);
-// Blend mode 3 on a device without reverse subtraction: the area is inverted before and after
-// an added draw.
+// kBlendModeSubtract on a device without reverse subtraction: the area is inverted before and
+// after an added draw.
 void InvertAreaBeforeSubtract(const PixelRect* area);
 void InvertAreaAfterSubtract(const PixelRect* area);

@@ -61,11 +61,11 @@ int PresentScreenArea(const RECT* area)
     DrawSettings& s = g_drawSettings;
     if (IsScreenLogShown()) {
         const PixelRect clip = s.clip;
-        const int32_t mode = s.blendMode;
+        const BlendMode mode = s.blendMode;
         const int32_t param = s.blendParam;
         const uint32_t bright = s.brightColor;
         StoreDrawClipRect(0, 0, s.drawTargetWidth, s.drawTargetHeight);
-        s.blendMode = 0;
+        s.blendMode = kBlendModeNone;
         s.blendParam = 0;
         s.brightColor = kNoBrightColor;
         DrawScreenLog();

@@ -195,23 +195,38 @@ struct BlendCtx {
     bool signedStep16;      // 16-bit mode 1 unweighted uses the signed step, not Lerp6
 };
 
+// BlendSetup's mode when the draw draws nothing.
+constexpr BlendMode kBlendModeNothing = static_cast<BlendMode>(-1);
+
 // What a kernel draws under, read from the draw settings once per call.
 struct BlendSetup {
-    int mode;               // the mode drawn in, or -1 when nothing is drawn
+    BlendMode mode;         // the mode drawn in, or kBlendModeNothing
     bool bright;            // a bright colour is set
     BlendCtx ctx;           // signedStep16 left to the kernel
 };
 
-// Modes 5 to 9 and values outside 0..11 draw nothing, as do modes 1, 2 and 3 at p 0; mode 1
-// at p 255 is drawn as mode 0.
+// Only the modes with a form below draw (none, alpha, add, subtract, multiply, inverse blend,
+// multiply blend); alpha, add and subtract draw nothing at p 0, and alpha at p 255 is drawn as
+// none.
 inline BlendSetup ReadBlendSetup(const SoftBlendState& settings)
 {
     BlendSetup b{};
     const int p = ClampInt(settings.blendParam, 0, 255);
-    int mode = settings.blendMode;
-    if (mode < 0 || mode > 11 || (mode >= 5 && mode <= 9)) mode = -1;
-    if (mode == 1 && p == 255) mode = 0;
-    if ((mode == 1 || mode == 2 || mode == 3) && p == 0) mode = -1;
+    BlendMode mode = settings.blendMode;
+    switch (mode) {
+    case kBlendModeNone:
+    case kBlendModeMultiply:
+    case kBlendModeInverseBlend:
+    case kBlendModeMultiplyBlend: break;
+    case kBlendModeAlpha:
+        if (p == 255) mode = kBlendModeNone;
+        [[fallthrough]];
+    case kBlendModeAdd:
+    case kBlendModeSubtract:
+        if (p == 0) mode = kBlendModeNothing;
+        break;
+    default: mode = kBlendModeNothing; break;
+    }
     b.mode = mode;
     const uint32_t bright = settings.brightColor & 0xFFFFFF;
     b.bright = bright != kNoBrightColor;
@@ -455,19 +470,19 @@ struct ModeForms {
     using MultiplyBlend = OpMultiplyBlend<Fmt, Bright>;
 };
 
-// Calls run.template operator()<Form>() with the form template of the mode (0 to 4, 10 or
-// 11, as ReadBlendSetup leaves it); any other mode calls nothing.
+// Calls run.template operator()<Form>() with the form template of the mode (as ReadBlendSetup
+// leaves it); any other mode calls nothing.
 template <class Forms = ModeForms, class Run>
-inline void WithModeForm(int mode, Run&& run)
+inline void WithModeForm(BlendMode mode, Run&& run)
 {
     switch (mode) {
-    case 0: run.template operator()<Forms::template Copy>(); break;
-    case 1: run.template operator()<Forms::template Blend>(); break;
-    case 2: run.template operator()<Forms::template Add>(); break;
-    case 3: run.template operator()<Forms::template Sub>(); break;
-    case 4: run.template operator()<Forms::template Multiply>(); break;
-    case 10: run.template operator()<Forms::template InverseBlend>(); break;
-    case 11: run.template operator()<Forms::template MultiplyBlend>(); break;
+    case kBlendModeNone: run.template operator()<Forms::template Copy>(); break;
+    case kBlendModeAlpha: run.template operator()<Forms::template Blend>(); break;
+    case kBlendModeAdd: run.template operator()<Forms::template Add>(); break;
+    case kBlendModeSubtract: run.template operator()<Forms::template Sub>(); break;
+    case kBlendModeMultiply: run.template operator()<Forms::template Multiply>(); break;
+    case kBlendModeInverseBlend: run.template operator()<Forms::template InverseBlend>(); break;
+    case kBlendModeMultiplyBlend: run.template operator()<Forms::template MultiplyBlend>(); break;
     default: break;
     }
 }

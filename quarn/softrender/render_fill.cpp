@@ -18,7 +18,7 @@ void FillLoop(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t c
     }
 }
 
-// Mode 0: the shared row fill.
+// Mode none: the shared row fill.
 template <class Fmt>
 void FillCopy(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color)
 {
@@ -27,11 +27,11 @@ void FillCopy(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t c
 }
 
 template <class Fmt>
-void Fill(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color, int mode,
+void Fill(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color, BlendMode mode,
           const BlendCtx& ctx)
 {
     // A copy writes whole words; the colour has had its bright step, so the forms see none.
-    if (mode == 0) {
+    if (mode == kBlendModeNone) {
         FillCopy<Fmt>(first, pitch, width, height, color);
         return;
     }
@@ -70,7 +70,7 @@ void RenderMemImgFillRect(const SoftBlendState& settings, MEMIMG* dst, const Pix
     if (store->kind != kMemImgRgb565 && store->kind != kMemImgXrgb32) return;
 
     BlendSetup blend = ReadBlendSetup(settings);
-    if (blend.mode < 0) return;
+    if (blend.mode == kBlendModeNothing) return;
 
     // Bright scales the colour once, by the bright byte over 256.
     const bool wide = store->kind == kMemImgXrgb32;

@@ -223,14 +223,14 @@ void RunMode(const Blit& b, bool mask, bool bright, bool trans, bool rle)
 // The forms that exist only without mask, bright or alpha on the general path.
 // Returns true when one of them drew.
 template <class Fmt, class Src>
-bool RunSpecialForm(const Blit& b, int mode, bool trans, bool mmx)
+bool RunSpecialForm(const Blit& b, BlendMode mode, bool trans, bool mmx)
 {
     const uint32_t p = b.ctx.p;
-    if (mode == 0 && !trans && Src::kBpp == Fmt::kBpp) {
+    if (mode == kBlendModeNone && !trans && Src::kBpp == Fmt::kBpp) {
         CopyLines(b, Fmt::kBpp);
         return true;
     }
-    if (mode == 1 && p == 128) {
+    if (mode == kBlendModeAlpha && p == 128) {
 #if QUARN_HAVE_MMX
         if constexpr (Fmt::kBpp == 4) {
             if (mmx) {
@@ -244,8 +244,8 @@ bool RunSpecialForm(const Blit& b, int mode, bool trans, bool mmx)
         else GeneralLoop<Fmt, Src, OpHalve<Fmt>, false, false>(b);
         return true;
     }
-    if ((mode == 2 || mode == 3) && p == 255) {
-        const bool add = mode == 2;
+    if ((mode == kBlendModeAdd || mode == kBlendModeSubtract) && p == 255) {
+        const bool add = mode == kBlendModeAdd;
         if constexpr (Fmt::kBpp == 2) {
             if (add) {
                 if (trans) PairLoop16<Src, true, true>(b);
@@ -282,7 +282,7 @@ bool RunSpecialForm(const Blit& b, int mode, bool trans, bool mmx)
 }
 
 template <class Fmt, class Src>
-void RunBranch(const Blit& b, int mode, bool mask, bool bright, bool trans, bool rle, bool mmx)
+void RunBranch(const Blit& b, BlendMode mode, bool mask, bool bright, bool trans, bool rle, bool mmx)
 {
     if constexpr (!Src::kAlpha) {
         if (!mask && !bright && !rle && RunSpecialForm<Fmt, Src>(b, mode, trans, mmx)) return;
@@ -293,7 +293,7 @@ void RunBranch(const Blit& b, int mode, bool mask, bool bright, bool trans, bool
 }
 
 template <class Fmt>
-void RunKind(const Blit& b, const MemImgBase* s, int mode, bool mask, bool bright, bool trans,
+void RunKind(const Blit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright, bool trans,
              bool rle, bool mmx)
 {
     if (s->paletted) RunBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans, rle, mmx);
@@ -326,7 +326,7 @@ void RenderMemImg(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src
     if (ss->kind != kMemImgRgb565 && ss->kind != kMemImgXrgb32) return;
 
     const BlendSetup blend = ReadBlendSetup(settings);
-    if (blend.mode < 0) return;
+    if (blend.mode == kBlendModeNothing) return;
 
     // The mask is read one byte a pixel at the source pixel's own position; a mask smaller
     // than the source would be read outside its lines.

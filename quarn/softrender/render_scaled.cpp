@@ -175,10 +175,10 @@ void RunScaledMode(const ScaledBlit& b, bool mask, bool bright, bool trans)
 }
 
 template <class Fmt, class Src>
-void RunScaledBranch(const ScaledBlit& b, int mode, bool mask, bool bright, bool trans, bool mmx)
+void RunScaledBranch(const ScaledBlit& b, BlendMode mode, bool mask, bool bright, bool trans, bool mmx)
 {
     if constexpr (Fmt::kBpp == 4 && !Src::kAlpha) {
-        if (mode == 3 && b.ctx.p == 255 && !mask && !bright && mmx) {
+        if (mode == kBlendModeSubtract && b.ctx.p == 255 && !mask && !bright && mmx) {
             if (trans) ExactSubLoop<Src, true>(b);
             else ExactSubLoop<Src, false>(b);
             return;
@@ -190,7 +190,7 @@ void RunScaledBranch(const ScaledBlit& b, int mode, bool mask, bool bright, bool
 }
 
 template <class Fmt>
-void RunScaledKind(const ScaledBlit& b, const MemImgBase* s, int mode, bool mask, bool bright,
+void RunScaledKind(const ScaledBlit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright,
                    bool trans, bool mmx)
 {
     if (s->paletted) RunScaledBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans, mmx);
@@ -249,7 +249,7 @@ void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIM
     const int32_t ry = static_cast<int32_t>((cy * 65536) % static_cast<int32_t>(sy));
 
     const BlendSetup blend = ReadBlendSetup(settings);
-    if (blend.mode < 0) return;
+    if (blend.mode == kBlendModeNothing) return;
 
     const int srcBpp = MemImgBytesPerPixel(ss->kind, ss->paletted, ss->alpha);
     const int dstBpp = ss->kind == kMemImgXrgb32 ? 4 : 2;
@@ -283,7 +283,7 @@ void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIM
     // store drawn onto itself stays on the pixel-by-pixel path.
     if (ss->kind == kMemImgXrgb32 && !ss->paletted && mask == nullptr && !blend.bright &&
         ss != ds) {
-        const bool copy = blend.mode == 0 && !trans && !ss->alpha;
+        const bool copy = blend.mode == kBlendModeNone && !trans && !ss->alpha;
         const RowFn row = copy ? nullptr
                                : FindRowForm(kRowScaled, ss->alpha != 0, blend.mode, b.ctx.p,
                                              trans, GetSoftRenderSse2() != 0);

@@ -28,7 +28,7 @@ constexpr int kAnyParam = -1;
 struct FastPath {
     uint8_t kernels;    // kRowUnscaled, kRowScaled or both
     bool alphaSrc;
-    int mode;
+    BlendMode mode;
     int p;              // kAnyParam or the one parameter
     bool trans;
     // Taken only with SSE2 (which comes with MMX); without it the kernel's own MMX or plain
@@ -40,24 +40,24 @@ struct FastPath {
 constexpr uint8_t kBoth = kRowUnscaled | kRowScaled;
 
 const FastPath kFastPaths[] = {
-    {kBoth, false, 0, kAnyParam, true, false, FormsOf<RowOp::kCopyKeyed>()},
+    {kBoth, false, kBlendModeNone, kAnyParam, true, false, FormsOf<RowOp::kCopyKeyed>()},
     // Only the unscaled blit halves at p 128; the scaled one interpolates at every p.
-    {kRowUnscaled, false, 1, 128, false, true, FormsOf<RowOp::kHalve>()},
-    {kRowUnscaled, false, 1, 128, true, true, FormsOf<RowOp::kHalveKeyed>()},
-    {kBoth, false, 1, kAnyParam, false, false, FormsOf<RowOp::kBlend>()},
-    {kBoth, false, 1, kAnyParam, true, false, FormsOf<RowOp::kBlendKeyed>()},
-    {kRowUnscaled, false, 2, 255, false, true, FormsOf<RowOp::kAddSat>()},
-    {kRowUnscaled, false, 2, 255, true, true, FormsOf<RowOp::kAddSatKeyed>()},
-    {kBoth, false, 3, 255, false, true, FormsOf<RowOp::kSubSat>()},
-    {kBoth, false, 3, 255, true, true, FormsOf<RowOp::kSubSatKeyed>()},
-    {kBoth, true, 0, kAnyParam, true, false, FormsOf<RowOp::kSourceAlpha>()},
+    {kRowUnscaled, false, kBlendModeAlpha, 128, false, true, FormsOf<RowOp::kHalve>()},
+    {kRowUnscaled, false, kBlendModeAlpha, 128, true, true, FormsOf<RowOp::kHalveKeyed>()},
+    {kBoth, false, kBlendModeAlpha, kAnyParam, false, false, FormsOf<RowOp::kBlend>()},
+    {kBoth, false, kBlendModeAlpha, kAnyParam, true, false, FormsOf<RowOp::kBlendKeyed>()},
+    {kRowUnscaled, false, kBlendModeAdd, 255, false, true, FormsOf<RowOp::kAddSat>()},
+    {kRowUnscaled, false, kBlendModeAdd, 255, true, true, FormsOf<RowOp::kAddSatKeyed>()},
+    {kBoth, false, kBlendModeSubtract, 255, false, true, FormsOf<RowOp::kSubSat>()},
+    {kBoth, false, kBlendModeSubtract, 255, true, true, FormsOf<RowOp::kSubSatKeyed>()},
+    {kBoth, true, kBlendModeNone, kAnyParam, true, false, FormsOf<RowOp::kSourceAlpha>()},
 };
 
 }  // namespace
 
 int GetSoftRenderSse2() { return QUARN_HAVE_SSE2 && IsMmxUsable() && IsSse2Usable() ? 1 : 0; }
 
-RowFn FindRowForm(uint8_t kernel, bool alphaSrc, int mode, uint32_t p, bool trans, bool sse2)
+RowFn FindRowForm(uint8_t kernel, bool alphaSrc, BlendMode mode, uint32_t p, bool trans, bool sse2)
 {
     for (const FastPath& f : kFastPaths) {
         if (!(f.kernels & kernel) || f.alphaSrc != alphaSrc || f.mode != mode || f.trans != trans)

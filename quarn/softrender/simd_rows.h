@@ -198,5 +198,5 @@ enum : uint8_t {
 // The row form for a 32-bit draw from a plain (or, with alphaSrc, alpha) source without mask
 // or bright colour, or null when the general path draws it. mode and p as ReadBlendSetup
 // leaves them.
-RowFn FindRowForm(uint8_t kernel, bool alphaSrc, int mode, uint32_t p, bool trans, bool sse2);
+RowFn FindRowForm(uint8_t kernel, bool alphaSrc, BlendMode mode, uint32_t p, bool trans, bool sse2);
 

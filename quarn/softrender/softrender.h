@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "quarn/image/image.h"
+#include "quarn/softrender/blend_mode.h"
 
 struct MEMIMG;
 
@@ -15,7 +16,7 @@ constexpr uint32_t kNoBrightColor = 0xFFFFFF;
 // What a kernel draws under, passed by value so that the kernels read no global state. The
 // drawing front end fills it from the draw settings once per draw.
 struct SoftBlendState {
-    int32_t blendMode;                    // 0 to 11, other values draw nothing
+    BlendMode blendMode;                  // 0 to 4, 10 and 11 draw; other values draw nothing
     int32_t blendParam;                   // 0 to 255
     uint32_t brightColor = kNoBrightColor;  // its low 24 bits 0x00RRGGBB
     PixelRect clip;                       // right and bottom exclusive

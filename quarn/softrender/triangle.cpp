@@ -255,7 +255,7 @@ struct TriangleForms : ModeForms {
 };
 
 template <class Fmt, class Src>
-void DrawTextured(const Walk& w, const Stage& st, int mode, bool mask, bool bright, bool trans)
+void DrawTextured(const Walk& w, const Stage& st, BlendMode mode, bool mask, bool bright, bool trans)
 {
     WithModeForm<TriangleForms>(mode, [&]<template <class, bool> class Op>() {
         DrawOptions<Fmt, Src, Op>(w, st, mask, bright, trans);
@@ -263,7 +263,7 @@ void DrawTextured(const Walk& w, const Stage& st, int mode, bool mask, bool brig
 }
 
 template <class Fmt>
-void DrawSource(const Walk& w, const Stage& st, const MemImgBase* s, int mode, bool mask,
+void DrawSource(const Walk& w, const Stage& st, const MemImgBase* s, BlendMode mode, bool mask,
                 bool bright, bool trans)
 {
     if (s->paletted) DrawTextured<Fmt, SrcPaletted<Fmt>>(w, st, mode, mask, bright, trans);
@@ -273,7 +273,7 @@ void DrawSource(const Walk& w, const Stage& st, const MemImgBase* s, int mode, b
 
 // The flat colour has had its bright step: the forms see none.
 template <class Fmt>
-void DrawFlat(const Walk& w, const Stage& st, int mode)
+void DrawFlat(const Walk& w, const Stage& st, BlendMode mode)
 {
     WithModeForm(mode, [&]<template <class, bool> class Op>() {
         Draw<FlatSpan<Fmt, Op<Fmt, false>>>(w, st);
@@ -327,8 +327,8 @@ void RenderMemImgTriangle(const SoftBlendState& settings, MEMIMG* dst, const MEM
     if (ds->kind != kMemImgRgb565 && ds->kind != kMemImgXrgb32) return;
 
     BlendSetup blend = ReadBlendSetup(settings);
-    if (blend.mode < 0) return;
-    const int mode = blend.mode;
+    if (blend.mode == kBlendModeNothing) return;
+    const BlendMode mode = blend.mode;
 
     const MemImgBase* ss = src != nullptr ? src->store : nullptr;
     if (ss != nullptr) {

@@ -432,7 +432,7 @@ TEST_F(FontTest, BlendedPlainTextGoesThroughTheWorkImage)
 {
     const int32_t font = CreateFontToHandle(L"meiryo", 20, 0, kFontPlain, -1, -1, 0, -1, -1);
     FillMemImgPixels(&g_screenImages.primary, nullptr, 0x000040);
-    g_drawSettings.blendMode = 1;
+    g_drawSettings.blendMode = kBlendModeAlpha;
     g_drawSettings.blendParam = 128;
     ASSERT_EQ(DrawTextWithFont(10, 10, L"Half", 0xFFFFFF, font, 0, 0), 0);
     int half = 0;
@@ -484,9 +484,12 @@ TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
         ASSERT_EQ(view.store->kind, graphBits == 16 ? kMemImgRgb565 : kMemImgXrgb32);
         ASSERT_EQ(SelectDrawTarget(graph), 0);
         struct Case {
-            int32_t kind, mode, param;
+            int32_t kind;
+            BlendMode mode;
+            int32_t param;
         };
-        for (const Case c : {Case{kFontPlain, 0, 255}, Case{kFontAntialiased, 0, 255}, Case{kFontPlain, 1, 128}}) {
+        for (const Case c : {Case{kFontPlain, kBlendModeNone, 255}, Case{kFontAntialiased, kBlendModeNone, 255},
+                             Case{kFontPlain, kBlendModeAlpha, 128}}) {
             FillMemImgPixels(const_cast<MEMIMG*>(&view), nullptr, 0);
             g_drawSettings.blendMode = c.mode;
             g_drawSettings.blendParam = c.param;
@@ -498,13 +501,13 @@ TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
                     const RedPixel p = RedAt(view, x, y);
                     ASSERT_FALSE(p.other) << "only red, kind " << c.kind << " mode " << c.mode << " at " << x << ","
                                           << y;
-                    red += p.red >= (c.mode == 1 ? 120 : 255);
+                    red += p.red >= (c.mode == kBlendModeAlpha ? 120 : 255);
                 }
             }
             EXPECT_GT(red, 10) << "kind " << c.kind << " mode " << c.mode;
             DestroyFontHandle(font);
         }
-        g_drawSettings.blendMode = 0;
+        g_drawSettings.blendMode = kBlendModeNone;
         g_drawSettings.blendParam = 255;
         ASSERT_EQ(SelectDrawTarget(-2), 0);
         DestroyGraph(graph);
@@ -552,7 +555,7 @@ TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
     ASSERT_GE(cover, 0);
     ASSERT_GE(tiny, 0);
     BuildBlendMaskAlphaTable(0, 255);  // every mask value weighs fully
-    g_drawSettings.blendMode = 1;
+    g_drawSettings.blendMode = kBlendModeAlpha;
     g_drawSettings.blendParam = 128;
     g_drawSettings.blendGraph = cover;
     ASSERT_EQ(DrawTextWithFont(10, 10, L"Hi", 0xFFFFFF, font, 0, 0), 0);
@@ -569,7 +572,7 @@ TEST_F(FontTest, BlendedTextNeedsABlendImageOnlyAsLargeAsTheText)
     for (int y = 0; y < kHeight; ++y)
         for (int x = 0; x < kWidth; ++x) ASSERT_EQ(Screen(x, y), 0u);
     g_drawSettings.blendGraph = -1;
-    g_drawSettings.blendMode = 0;
+    g_drawSettings.blendMode = kBlendModeNone;
     g_drawSettings.blendParam = 255;
 }
 

@@ -137,7 +137,7 @@ SoftBlendState UseSettings(const ref::Settings& s, const MEMIMG* clipTarget = nu
     OverrideMmxUsable(s.simd >= 1 ? 1 : 0);
     OverrideSse2Usable(s.simd >= 2 ? 1 : 0);
     SoftBlendState state{};
-    state.blendMode = s.mode;
+    state.blendMode = static_cast<BlendMode>(s.mode);
     state.blendParam = s.p;
     state.brightColor = s.bright;
     state.clip = s.clip;

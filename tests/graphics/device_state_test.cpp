@@ -590,17 +590,17 @@ TEST(BlendTables, StageSetupsFollowTheirRule)
 TEST_F(DeviceCacheTest, BlendModesBecomeFactorsAndStages)
 {
     struct Case {
-        int32_t mode;
+        BlendMode mode;
         int32_t capable;
         uint32_t src, dest, op, blendEnable;
     };
     const Case cases[] = {
-        {1, 0, kBlendSrcAlpha, kBlendInvSrcAlpha, kBlendOpAdd, 1},
-        {2, 0, kBlendSrcAlpha, kBlendOne, kBlendOpAdd, 1},
-        {4, 0, kBlendZero, kBlendSrcColor, kBlendOpAdd, 1},
-        {3, 0, kBlendInvDestColor, kBlendZero, kBlendOpAdd, 1},
-        {3, 1, kBlendSrcAlpha, kBlendOne, kBlendOpRevSubtract, 1},
-        {12, 0, kBlendSrcAlpha, kBlendOne, kBlendOpRevSubtract, 1},
+        {kBlendModeAlpha, 0, kBlendSrcAlpha, kBlendInvSrcAlpha, kBlendOpAdd, 1},
+        {kBlendModeAdd, 0, kBlendSrcAlpha, kBlendOne, kBlendOpAdd, 1},
+        {kBlendModeMultiply, 0, kBlendZero, kBlendSrcColor, kBlendOpAdd, 1},
+        {kBlendModeSubtract, 0, kBlendInvDestColor, kBlendZero, kBlendOpAdd, 1},
+        {kBlendModeSubtract, 1, kBlendSrcAlpha, kBlendOne, kBlendOpRevSubtract, 1},
+        {kBlendModeReverseSubtract, 0, kBlendSrcAlpha, kBlendOne, kBlendOpRevSubtract, 1},
     };
     for (const Case& c : cases) {
         g_deviceBlendOpCapable = c.capable;
@@ -615,15 +615,15 @@ TEST_F(DeviceCacheTest, BlendModesBecomeFactorsAndStages)
     }
     // Mode 0 switches blending off and leaves the factors.
     s_calls.clear();
-    SetBlendStateKey(0, 0, 0);
+    SetBlendStateKey(kBlendModeNone, 0, 0);
     ApplyDrawModeStates(nullptr, 1, 0);
     EXPECT_EQ(LastRender(kRsAlphaBlendEnable)->b, 0u);
     EXPECT_EQ(CountRender(kRsSrcBlend), 0u);
     // A mode without a row draws nothing.
-    SetBlendStateKey(40, 0, 0);
+    SetBlendStateKey(static_cast<BlendMode>(40), 0, 0);
     ApplyDrawModeStates(nullptr, 1, 0);
     EXPECT_EQ(g_deviceCache.skipDraw, 1);
-    SetBlendStateKey(0, 0, 0);
+    SetBlendStateKey(kBlendModeNone, 0, 0);
     ApplyDrawModeStates(nullptr, 1, 0);
     EXPECT_EQ(g_deviceCache.skipDraw, 0);
     // Nothing changed: nothing sent.
@@ -635,7 +635,7 @@ TEST_F(DeviceCacheTest, BlendModesBecomeFactorsAndStages)
 TEST_F(DeviceCacheTest, TexturedDrawsChooseTheirAlphaHandling)
 {
     int texture = 0;
-    g_drawSettings.blendMode = 1;
+    g_drawSettings.blendMode = kBlendModeAlpha;
     TextureFormatRequest request{};
     request.alphaTest = 1;
     // An alpha-tested texture drawn in mode 1 is blended by its alpha instead.
@@ -645,7 +645,7 @@ TEST_F(DeviceCacheTest, TexturedDrawsChooseTheirAlphaHandling)
     EXPECT_EQ(g_vertexBatch.kind, 1);
     EXPECT_EQ(g_deviceCache.alphaBlendEnable, 1);
     // In mode 0 it is alpha-tested: reference 16, greater.
-    g_drawSettings.blendMode = 0;
+    g_drawSettings.blendMode = kBlendModeNone;
     PrepareDrawStates(&request, &texture, 0x1);
     EXPECT_EQ(g_deviceCache.textureAlphaTest, 1);
     EXPECT_EQ(g_deviceCache.alphaTestEnable, 1);

@@ -540,9 +540,9 @@ TEST_F(DrawTest, TheChosenBackEndDrawsWithTheFlagAsZeroOrOne)
     DrawGraphStretchedFloat(2.5f, 0, 7.75f, 3, graph, -3);
     // Clockwise corners reach the quad as top-left, top-right, bottom-left, bottom-right.
     DrawGraphFourCorners(0, 0, 8, 0, 8, 4, 1, 5, graph, 0);
-    g_drawSettings.blendMode = 3;
+    g_drawSettings.blendMode = kBlendModeSubtract;
     DrawGraphStretched(9, 0, 1, 2, graph, 0);
-    g_drawSettings.blendMode = 0;
+    g_drawSettings.blendMode = kBlendModeNone;
     const PixelRect part{1, 1, 3, 3};
     WipeDrawScreen(&part);
     WipeDrawScreen(nullptr);

@@ -73,7 +73,7 @@ void Triangle(benchmark::State& state, int leg, bool textured, int mode)
     g_blend = SoftBlendState{};
     g_blend.brightColor = kNoBrightColor;
     g_blend.clip = PixelRect{0, 0, kSize, kSize};
-    g_blend.blendMode = mode;
+    g_blend.blendMode = static_cast<BlendMode>(mode);
     g_blend.blendParam = kBlendAlpha;
     const int x = 7, y = 5;
     const MemImgVertex t[3] = {{x, y, 0, 0}, {x + leg, y, leg, 0}, {x, y + leg, 0, leg}};

@@ -60,7 +60,7 @@ void Rate(benchmark::State& state, double pixels = kPixels)
 void Render(benchmark::State& state, int mode, int p, bool alpha, int transparent)
 {
     Images& im = Shared();
-    g_blend.blendMode = mode;
+    g_blend.blendMode = static_cast<BlendMode>(mode);
     g_blend.blendParam = p;
     for (auto _ : state) {
         RenderMemImg(g_blend, &im.dst, alpha ? &im.alphaSrc : &im.src, 0, 0, transparent, nullptr);
@@ -136,7 +136,7 @@ constexpr int kSmall = kSize / 2;
 void Scaled(benchmark::State& state, int mode, int p, int target)
 {
     Images& im = Shared();
-    g_blend.blendMode = mode;
+    g_blend.blendMode = static_cast<BlendMode>(mode);
     g_blend.blendParam = p;
     const int32_t rect[4] = {0, 0, target, target};
     for (auto _ : state) {

@@ -61,7 +61,7 @@ inline void SetStoreBytes(MEMIMG& v, const std::vector<uint8_t>& bytes)
 inline void UseSettings(const ref::Settings& s)
 {
     g_blend = SoftBlendState{};
-    g_blend.blendMode = s.mode;
+    g_blend.blendMode = static_cast<BlendMode>(s.mode);
     g_blend.blendParam = s.p;
     g_blend.brightColor = s.bright;
     g_blend.clip = s.clip;

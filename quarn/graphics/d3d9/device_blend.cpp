@@ -8,20 +8,21 @@
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graph.h"
 
-const BlendFactorRow kBlendFactorTable[13] = {
-    {-1, -1, 0, kBlendOpAdd},                                   // 0 none
-    {kBlendInvSrcAlpha, kBlendSrcAlpha, 0, kBlendOpAdd},        // 1 alpha blend
-    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpAdd},                // 2 add
-    {kBlendZero, kBlendInvDestColor, 0, kBlendOpAdd},           // 3 subtract (emulated)
-    {kBlendSrcColor, kBlendZero, 0, kBlendOpAdd},               // 4 multiply
-    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpAdd},                // 5 add (internal)
-    {-1, -1, 0, kBlendOpAdd},                                   // 6 none
-    {-1, -1, 0, kBlendOpAdd},                                   // 7 factors unchanged
-    {kBlendOne, kBlendZero, 0, kBlendOpAdd},                    // 8 destination kept
-    {kBlendZero, kBlendInvDestColor, 0, kBlendOpAdd},           // 9 invert by source
-    {kBlendInvSrcAlpha, kBlendSrcAlpha, 2, kBlendOpAdd},        // 10 inverse blend
-    {kBlendSrcColor, kBlendZero, 1, kBlendOpAdd},               // 11 multiply blend
-    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpRevSubtract},        // 12 subtract
+// Indexed by BlendMode, one row for each in its order.
+const BlendFactorRow kBlendFactorTable[kBlendModeCount] = {
+    {-1, -1, 0, kBlendOpAdd},                                   // kBlendModeNone
+    {kBlendInvSrcAlpha, kBlendSrcAlpha, 0, kBlendOpAdd},        // kBlendModeAlpha
+    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpAdd},                // kBlendModeAdd
+    {kBlendZero, kBlendInvDestColor, 0, kBlendOpAdd},           // kBlendModeSubtract (emulated)
+    {kBlendSrcColor, kBlendZero, 0, kBlendOpAdd},               // kBlendModeMultiply
+    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpAdd},                // kBlendModeAddInternal
+    {-1, -1, 0, kBlendOpAdd},                                   // kBlendModeNoneAlt
+    {-1, -1, 0, kBlendOpAdd},                                   // kBlendModeFactorsKept
+    {kBlendOne, kBlendZero, 0, kBlendOpAdd},                    // kBlendModeDestinationKept
+    {kBlendZero, kBlendInvDestColor, 0, kBlendOpAdd},           // kBlendModeInvertBySource
+    {kBlendInvSrcAlpha, kBlendSrcAlpha, 2, kBlendOpAdd},        // kBlendModeInverseBlend
+    {kBlendSrcColor, kBlendZero, 1, kBlendOpAdd},               // kBlendModeMultiplyBlend
+    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpRevSubtract},        // kBlendModeReverseSubtract
 };
 
 namespace {
@@ -260,20 +261,20 @@ int32_t ApplyDrawModeStates(const DrawStateDescriptor* descriptor, int32_t handl
     }
     c.blendDirty = 0;
     c.textureDirty = 0;
-    const int32_t mode = c.blendMode;
-    if (mode < 0 || mode > 12) {
+    const BlendMode mode = c.blendMode;
+    if (mode < 0 || mode >= kBlendModeCount) {
         // A mode the mapping has no row for draws nothing.
         c.skipDraw = 1;
         return 0;
     }
     c.skipDraw = 0;
     const BlendFactorRow& row = kBlendFactorTable[mode];
-    const bool blending = mode != 0 && mode != 6;
+    const bool blending = mode != kBlendModeNone && mode != kBlendModeNoneAlt;
     DrawStateDescriptor d{};
     d.srcBlend = row.srcBlend;
     d.destBlend = row.destBlend;
     d.blendOp = row.blendOp;
-    if (mode == 3 && g_deviceBlendOpCapable) {
+    if (mode == kBlendModeSubtract && g_deviceBlendOpCapable) {
         d.srcBlend = kBlendSrcAlpha;
         d.destBlend = kBlendOne;
         d.blendOp = kBlendOpRevSubtract;
@@ -283,7 +284,7 @@ int32_t ApplyDrawModeStates(const DrawStateDescriptor* descriptor, int32_t handl
     d.alphaRef = c.alphaRef == -1 ? 0 : c.alphaRef;
     if (c.texture == nullptr) {
         DrawStageEntry stage;
-        if (mode == 3) {
+        if (mode == kBlendModeSubtract) {
             stage = Stage(nullptr, -1, kTopSelectArg1, kTaDiffuse, kTaDiffuse, kTopSelectArg1, kTaDiffuse, kTaDiffuse);
         } else if (row.stageKind == 1) {
             stage = Stage(nullptr, -1, kTopSelectArg1, kTaDiffuse, kTaDiffuse, kTopBlendDiffuseAlpha, kTaDiffuse, kTaTFactor);
@@ -316,7 +317,7 @@ int32_t ApplyDrawModeStates(const DrawStateDescriptor* descriptor, int32_t handl
         } else {
             d.alphaTestEnable = 0;
         }
-        if (c.textureAlpha && (mode == 0 || mode == 6)) {
+        if (c.textureAlpha && (mode == kBlendModeNone || mode == kBlendModeNoneAlt)) {
             d.srcBlend = kBlendSrcAlpha;
             d.destBlend = kBlendInvSrcAlpha;
         }
@@ -330,7 +331,7 @@ int32_t ApplyDrawModeStates(const DrawStateDescriptor* descriptor, int32_t handl
     std::memcpy(d.stages, setup->stages, sizeof(d.stages));
     d.stages[0].texture = c.blendTexture;
     d.stages[alphaClass == 1 ? 2 : 1].texture = c.texture;
-    if (mode == 0 || mode == 6) {
+    if (mode == kBlendModeNone || mode == kBlendModeNoneAlt) {
         d.srcBlend = kBlendSrcAlpha;
         d.destBlend = kBlendInvSrcAlpha;
     }
@@ -421,7 +422,8 @@ int32_t PrepareDrawStates(const TextureFormatRequest* request, void* texture, ui
         int32_t alphaTest = 0;
         if (texture != nullptr && request != nullptr && (flags & 0x1) != 0 &&
             (request->alphaChannel || request->alphaTest)) {
-            if ((s.blendMode == 0 || s.blendMode == 8) && ((flags & 0x2) != 0 || s.filterMode != 1)) {
+            if ((s.blendMode == kBlendModeNone || s.blendMode == kBlendModeDestinationKept) &&
+                ((flags & 0x2) != 0 || s.filterMode != 1)) {
                 alpha = request->alphaChannel ? 1 : 0;
                 alphaTest = request->alphaTest ? 1 : 0;
             } else {
@@ -429,7 +431,7 @@ int32_t PrepareDrawStates(const TextureFormatRequest* request, void* texture, ui
             }
         }
         const int32_t vertexColor = (flags & 0x20) != 0 || DrawBrightRgb(s) != 0xFFFFFF ? 1 : 0;
-        const int32_t vertexAlpha = (flags & 0x40) != 0 || s.blendMode != 0 ? 1 : 0;
+        const int32_t vertexAlpha = (flags & 0x40) != 0 || s.blendMode != kBlendModeNone ? 1 : 0;
         if (vertexColor != c.useVertexColor || vertexAlpha != c.useVertexAlpha || s.blendMode != c.blendMode ||
             alpha != c.textureAlpha || alphaTest != c.textureAlphaTest) {
             FlushVertexBatch();

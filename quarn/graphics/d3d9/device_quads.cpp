@@ -486,16 +486,16 @@ int32_t DrawFilledBoxQuad(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32
 
 namespace {
 
-// Inverts the area (1 - destination) with a white box in blend mode 3 at full strength, whose
+// Inverts the area (1 - destination) with a white box in subtract mode at full strength, whose
 // factors are (inverse destination colour, zero); then leaves the blend mode as given.
-void InvertArea(const PixelRect* area, int32_t modeAfter)
+void InvertArea(const PixelRect* area, BlendMode modeAfter)
 {
     DrawSettings& s = g_drawSettings;
     const int32_t param = s.blendParam;
     const uint32_t bright = s.brightColor;
     StoreBrightRgb(0xFFFFFF);
-    if (!s.drawingDisabled && (s.blendMode != 3 || s.blendParam != 255)) {
-        SelectBlendMode(3, 255);
+    if (!s.drawingDisabled && (s.blendMode != kBlendModeSubtract || s.blendParam != 255)) {
+        SelectBlendMode(kBlendModeSubtract, 255);
     }
     if (area != nullptr) {
         DrawFilledBoxQuad(area->left, area->top, area->right, area->bottom, PackScreenColor(255, 255, 255));
@@ -509,5 +509,5 @@ void InvertArea(const PixelRect* area, int32_t modeAfter)
 
 // Subtract without the device's reverse-subtract: invert, add, invert again:
 // 1 - ((1 - destination) + source * a) = destination - source * a.
-void InvertAreaBeforeSubtract(const PixelRect* area) { InvertArea(area, 5); }
-void InvertAreaAfterSubtract(const PixelRect* area) { InvertArea(area, 3); }
+void InvertAreaBeforeSubtract(const PixelRect* area) { InvertArea(area, kBlendModeAddInternal); }
+void InvertAreaAfterSubtract(const PixelRect* area) { InvertArea(area, kBlendModeSubtract); }

@@ -490,7 +490,7 @@ int32_t SetScissorRectCached(const PixelRect* rect)
     return 0;
 }
 
-int32_t SetBlendStateKey(int32_t mode, int32_t alpha, int32_t alphaTest)
+int32_t SetBlendStateKey(BlendMode mode, int32_t alpha, int32_t alphaTest)
 {
     if (s_device == nullptr) {
         return -1;

@@ -11,6 +11,7 @@
 
 #include "quarn/core/core.h"
 #include "quarn/image/image.h"
+#include "quarn/softrender/blend_mode.h"
 
 // ---- Device API values used by the library
 enum : uint32_t {
@@ -171,12 +172,12 @@ struct DrawStateDescriptor {
     DrawStageEntry stages[8];
 };
 
-// One row per blend mode 0 to 12: destination blend, source blend, stage kind (0 plain,
+// One row per BlendMode, in its order: destination blend, source blend, stage kind (0 plain,
 // 1 multiply-blend, 2 complemented colour), blend operation; -1 leaves the state.
 struct BlendFactorRow {
     int32_t destBlend, srcBlend, stageKind, blendOp;
 };
-extern const BlendFactorRow kBlendFactorTable[13];
+extern const BlendFactorRow kBlendFactorTable[kBlendModeCount];
 
 // A fixed-function stage set-up: its stages in use, the terminating stage after them.
 struct StageSetup {
@@ -226,7 +227,8 @@ struct DeviceStateCache {
     DrawStageEntry stages[8];
     int32_t stagesInUse;
     // Draw-state inputs
-    int32_t blendMode, textureAlpha, textureAlphaTest, useVertexColor, useVertexAlpha;
+    BlendMode blendMode;
+    int32_t textureAlpha, textureAlphaTest, useVertexColor, useVertexAlpha;
     void* texture;
     void* blendTexture;
     int32_t blendBorderPos, blendBorderRange;
@@ -278,7 +280,7 @@ int32_t SetTextureTransform(int32_t stage, int32_t enable, const Matrix4x4* matr
 int32_t SetViewportCached(const DeviceViewport* viewport);
 int32_t SetViewportRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 int32_t SetScissorRectCached(const PixelRect* rect);
-int32_t SetBlendStateKey(int32_t mode, int32_t alpha, int32_t alphaTest);
+int32_t SetBlendStateKey(BlendMode mode, int32_t alpha, int32_t alphaTest);
 int32_t SetDrawTexture(void* texture);
 int32_t SetBlendTexture(void* texture, int32_t borderPos, int32_t borderRange);
 int32_t SetDeviceWorldTransform(const Matrix4x4* matrix);
