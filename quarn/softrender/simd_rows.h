@@ -77,22 +77,22 @@ void PlainRow(uint8_t* d, const uint8_t* s, int n, const PixelInputs& a)
 QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i wrb, __m128i wg)
 {
     const __m128i low = _mm_set1_epi32(0x00FF00FF);
+    const __m128i dh = _mm_srli_epi16(d, 8);
     const __m128i rb = _mm_add_epi16(_mm_slli_epi16(d, 8),
                                      _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, low), _mm_and_si128(d, low)), wrb));
-    const __m128i g = _mm_add_epi16(_mm_andnot_si128(low, d),
-                                    _mm_mullo_epi16(_mm_sub_epi16(_mm_srli_epi16(s, 8), _mm_srli_epi16(d, 8)), wg));
-    return _mm_or_si128(_mm_srli_epi16(rb, 8), _mm_andnot_si128(low, g));
+    const __m128i g = _mm_add_epi16(_mm_slli_epi16(dh, 8),
+                                    _mm_mullo_epi16(_mm_sub_epi16(_mm_srli_epi16(s, 8), dh), wg));
+    return _mm_or_si128(_mm_srli_epi16(rb, 8), _mm_and_si128(g, _mm_set1_epi32(static_cast<int>(0xFF00FF00u))));
 }
 
 // The source-alpha draw of four pixels: the weight is the alpha, or 256 at 255, which gives
 // the source's own bytes, the fourth byte included; otherwise the fourth byte stays d's.
+// The alpha is the upper 16-bit half of each pixel shifted down 8, copied into both halves.
 QUARN_SSE2_FN inline __m128i Sse2SourceAlpha(__m128i d, __m128i s)
 {
-    const __m128i alpha = _mm_srli_epi32(s, 24);
-    const __m128i all = _mm_cmpeq_epi32(alpha, _mm_set1_epi32(255));
-    const __m128i weight = _mm_sub_epi32(alpha, all);
-    return Sse2Lerp(d, s, _mm_or_si128(weight, _mm_slli_epi32(weight, 16)),
-                    _mm_or_si128(weight, _mm_and_si128(all, _mm_set1_epi32(0x01000000))));
+    const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(_mm_srli_epi16(s, 8), 0xF5), 0xF5);
+    const __m128i weight = _mm_sub_epi16(alpha, _mm_cmpeq_epi16(alpha, _mm_set1_epi16(255)));
+    return Sse2Lerp(d, s, weight, _mm_and_si128(weight, _mm_set1_epi32(0x0100FFFF)));
 }
 
 // Where mask lanes are set, d; elsewhere r.
