@@ -9,7 +9,7 @@
 #include "quarn/core/core.h"
 #include "quarn/softrender/blend_ops.h"
 #include "quarn/softrender/blit_pixel.h"
-#include "quarn/softrender/simd_rows.h"
+#include "quarn/softrender/fast_paths.h"
 
 
 namespace {
@@ -75,125 +75,6 @@ void RunLoop(const Blit& b)
     }
 }
 
-// Plain copy of whole lines.
-void CopyLines(const Blit& b, int bytesPerPixel)
-{
-    const size_t bytes = static_cast<size_t>(b.width) * static_cast<size_t>(bytesPerPixel);
-    for (int y = 0; y < b.height; ++y)
-        std::memmove(b.dst + b.dstPitch * y, b.src + b.srcPitch * y, bytes);
-}
-
-// 16-bit add and subtract at p 255: two pixels a word.
-template <class Src, bool Add, bool Trans>
-void PairLoop16(const Blit& b)
-{
-    auto single = [](uint32_t d, uint32_t s) {
-        return Add ? PackedAdd16NoLowBits(d, s) : PackedSub16(d, s);
-    };
-    for (int y = 0; y < b.height; ++y) {
-        const uint8_t* sp = b.src + b.srcPitch * y;
-        uint8_t* dp = b.dst + b.dstPitch * y;
-        int x = 0;
-        for (; x + 2 <= b.width; x += 2, sp += 2 * Src::kBpp, dp += 4) {
-            const uint32_t s0 = Src::Load(sp, b);
-            const uint32_t s1 = Src::Load(sp + Src::kBpp, b);
-            if constexpr (Trans) {
-                const bool k0 = Src::IsKey(sp, b);
-                const bool k1 = Src::IsKey(sp + Src::kBpp, b);
-                if (k0 && k1) continue;
-                if (k0) {
-                    StorePixel16(dp + 2, single(LoadPixel16(dp + 2), s1));
-                    continue;
-                }
-                if (k1) {
-                    StorePixel16(dp, single(LoadPixel16(dp), s0));
-                    continue;
-                }
-            }
-            const uint32_t d = LoadPixel16(dp) | (LoadPixel16(dp + 2) << 16);
-            const uint32_t s = s0 | (s1 << 16);
-            const uint32_t r = Add ? PackedAdd16Pair(d, s) : PackedSub16Pair(d, s);
-            StorePixel16(dp, r & 0xFFFF);
-            StorePixel16(dp + 2, r >> 16);
-        }
-        if (x < b.width) {
-            if (!Trans || !Src::IsKey(sp, b))
-                StorePixel16(dp, single(LoadPixel16(dp), Src::Load(sp, b)));
-        }
-    }
-}
-
-// 32-bit forms with MMX: saturating add or subtract of all four bytes at p 255 (four pixels a
-// step, two with the transparent test), and the halving average at p 128 (two a step).
-enum class MmxOp { kAdd, kSub, kHalve };
-
-#if QUARN_HAVE_MMX
-template <MmxOp O>
-QUARN_MMX_FN inline __m64 MmxCombine(__m64 d, __m64 s)
-{
-    if constexpr (O == MmxOp::kAdd) return _mm_adds_pu8(d, s);
-    if constexpr (O == MmxOp::kSub) return _mm_subs_pu8(d, s);
-    const __m64 half = _mm_set_pi32(0x007F7F7F, 0x007F7F7F);
-    return _mm_add_pi8(_mm_and_si64(_mm_srli_pi32(s, 1), half), _mm_and_si64(_mm_srli_pi32(d, 1), half));
-}
-
-template <MmxOp O>
-inline uint32_t ScalarCombine(uint32_t d, uint32_t s)
-{
-    if constexpr (O == MmxOp::kAdd) return SaturateAddBytes(d, s);
-    if constexpr (O == MmxOp::kSub) return SaturateSubBytes(d, s);
-    return HalveAverage32(d, s);
-}
-
-template <class Src, MmxOp O, bool Trans>
-QUARN_MMX_FN void MmxLoop32(const Blit& b)
-{
-    for (int y = 0; y < b.height; ++y) {
-        const uint8_t* sp = b.src + b.srcPitch * y;
-        uint8_t* dp = b.dst + b.dstPitch * y;
-        int x = 0;
-        if constexpr (!Trans && O != MmxOp::kHalve) {
-            for (; x + 4 <= b.width; x += 4, sp += 4 * Src::kBpp, dp += 16) {
-                __m64 d0, d1;
-                std::memcpy(&d0, dp, 8);
-                std::memcpy(&d1, dp + 8, 8);
-                const __m64 s0 = _mm_set_pi32(static_cast<int>(Src::Load(sp + Src::kBpp, b)),
-                                              static_cast<int>(Src::Load(sp, b)));
-                const __m64 s1 =
-                    _mm_set_pi32(static_cast<int>(Src::Load(sp + 3 * Src::kBpp, b)),
-                                 static_cast<int>(Src::Load(sp + 2 * Src::kBpp, b)));
-                d0 = MmxCombine<O>(d0, s0);
-                d1 = MmxCombine<O>(d1, s1);
-                std::memcpy(dp, &d0, 8);
-                std::memcpy(dp + 8, &d1, 8);
-            }
-        }
-        for (; x + 2 <= b.width; x += 2, sp += 2 * Src::kBpp, dp += 8) {
-            bool k0 = false, k1 = false;
-            if constexpr (Trans) {
-                k0 = Src::IsKey(sp, b);
-                k1 = Src::IsKey(sp + Src::kBpp, b);
-                if (k0 && k1) continue;
-            }
-            __m64 d;
-            std::memcpy(&d, dp, 8);
-            const __m64 s = _mm_set_pi32(static_cast<int>(Src::Load(sp + Src::kBpp, b)),
-                                         static_cast<int>(Src::Load(sp, b)));
-            d = MmxCombine<O>(d, s);
-            uint8_t out[8];
-            std::memcpy(out, &d, 8);
-            if (!k0) std::memcpy(dp, out, 4);
-            if (!k1) std::memcpy(dp + 4, out + 4, 4);
-        }
-        if (x < b.width) {
-            if (!Trans || !Src::IsKey(sp, b))
-                StorePixel32(dp, ScalarCombine<O>(LoadPixel32(dp), Src::Load(sp, b)));
-        }
-    }
-    _mm_empty();
-}
-#endif
-
 // ---- Dispatch ----
 
 template <class Fmt, class Src, class Op>
@@ -220,73 +101,9 @@ void RunMode(const Blit& b, bool mask, bool bright, bool trans, bool rle)
     else RunOp<Fmt, Src, Op<Fmt, false>>(b, mask, trans, rle);
 }
 
-// The forms that exist only without mask, bright or alpha on the general path.
-// Returns true when one of them drew.
 template <class Fmt, class Src>
-bool RunSpecialForm(const Blit& b, BlendMode mode, bool trans, bool mmx)
+void RunBranch(const Blit& b, BlendMode mode, bool mask, bool bright, bool trans, bool rle)
 {
-    const uint32_t p = b.ctx.p;
-    if (mode == kBlendModeNone && !trans && Src::kBpp == Fmt::kBpp) {
-        CopyLines(b, Fmt::kBpp);
-        return true;
-    }
-    if (mode == kBlendModeAlpha && p == 128) {
-#if QUARN_HAVE_MMX
-        if constexpr (Fmt::kBpp == 4) {
-            if (mmx) {
-                if (trans) MmxLoop32<Src, MmxOp::kHalve, true>(b);
-                else MmxLoop32<Src, MmxOp::kHalve, false>(b);
-                return true;
-            }
-        }
-#endif
-        if (trans) GeneralLoop<Fmt, Src, OpHalve<Fmt>, false, true>(b);
-        else GeneralLoop<Fmt, Src, OpHalve<Fmt>, false, false>(b);
-        return true;
-    }
-    if ((mode == kBlendModeAdd || mode == kBlendModeSubtract) && p == 255) {
-        const bool add = mode == kBlendModeAdd;
-        if constexpr (Fmt::kBpp == 2) {
-            if (add) {
-                if (trans) PairLoop16<Src, true, true>(b);
-                else PairLoop16<Src, true, false>(b);
-            } else {
-                if (trans) PairLoop16<Src, false, true>(b);
-                else PairLoop16<Src, false, false>(b);
-            }
-            return true;
-        } else {
-#if QUARN_HAVE_MMX
-            if (mmx) {
-                if (add) {
-                    if (trans) MmxLoop32<Src, MmxOp::kAdd, true>(b);
-                    else MmxLoop32<Src, MmxOp::kAdd, false>(b);
-                } else {
-                    if (trans) MmxLoop32<Src, MmxOp::kSub, true>(b);
-                    else MmxLoop32<Src, MmxOp::kSub, false>(b);
-                }
-                return true;
-            }
-#endif
-            if (add) {
-                if (trans) GeneralLoop<Fmt, Src, OpAddFull32, false, true>(b);
-                else GeneralLoop<Fmt, Src, OpAddFull32, false, false>(b);
-            } else {
-                if (trans) GeneralLoop<Fmt, Src, OpSubFull32, false, true>(b);
-                else GeneralLoop<Fmt, Src, OpSubFull32, false, false>(b);
-            }
-            return true;
-        }
-    }
-    return false;
-}
-
-template <class Fmt, class Src>
-void RunBranch(const Blit& b, BlendMode mode, bool mask, bool bright, bool trans, bool rle, bool mmx)
-{
-    if constexpr (!Src::kAlpha) {
-        if (!mask && !bright && !rle && RunSpecialForm<Fmt, Src>(b, mode, trans, mmx)) return;
-    }
     WithModeForm(mode, [&]<template <class, bool> class Op>() {
         RunMode<Fmt, Src, Op>(b, mask, bright, trans, rle);
     });
@@ -294,11 +111,11 @@ void RunBranch(const Blit& b, BlendMode mode, bool mask, bool bright, bool trans
 
 template <class Fmt>
 void RunKind(const Blit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright, bool trans,
-             bool rle, bool mmx)
+             bool rle)
 {
-    if (s->paletted) RunBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans, rle, mmx);
-    else if (s->alpha) RunBranch<Fmt, SrcAlpha<Fmt>>(b, mode, mask, bright, trans, rle, mmx);
-    else RunBranch<Fmt, SrcPlain<Fmt>>(b, mode, mask, bright, trans, rle, mmx);
+    if (s->paletted) RunBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans, rle);
+    else if (s->alpha) RunBranch<Fmt, SrcAlpha<Fmt>>(b, mode, mask, bright, trans, rle);
+    else RunBranch<Fmt, SrcPlain<Fmt>>(b, mode, mask, bright, trans, rle);
 }
 
 }  // namespace
@@ -360,25 +177,17 @@ void RenderMemImg(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src
     b.runs = ss->runTable;
     b.ctx.signedStep16 = rle || ss->alpha;
 
-    // The table's row forms, for the commonest 32-bit draws. A draw of a store onto itself
-    // stays on the pixel-by-pixel paths, which read each source pixel after the writes
-    // before it.
-    if (ss->kind == kMemImgXrgb32 && !ss->paletted && mask == nullptr && !blend.bright && !rle &&
-        ss != ds) {
-        if (const RowFn row = FindRowForm(kRowUnscaled, ss->alpha != 0, blend.mode, b.ctx.p,
-                                          trans, GetSoftRenderSse2() != 0)) {
-            const RowArgs args{b.key, b.ctx.p};
-            for (int row_y = 0; row_y < b.height; ++row_y)
-                row(b.dst + b.dstPitch * row_y, b.src + b.srcPitch * row_y, b.width, args);
-            MarkMemImgPixelsChanged(ds);
-            return;
-        }
+    // The fast paths' table, else the general loops.
+    const FastPathQuery query{kRowUnscaled, ss->kind, SourceOfStore(ss), blend.mode, b.ctx.p, trans,
+                              mask != nullptr, blend.bright, rle, ss == ds};
+    if (const FastPath* fast = FindFastPath(query)) {
+        for (int row = 0; row < b.height; ++row)
+            fast->row(b.dst + b.dstPitch * row, b.src + b.srcPitch * row, b.width, b);
+    } else if (ss->kind == kMemImgXrgb32) {
+        RunKind<Fmt32>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle);
+    } else {
+        RunKind<Fmt16>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle);
     }
-
-    if (ss->kind == kMemImgXrgb32)
-        RunKind<Fmt32>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle, GetSoftRenderMmx() != 0);
-    else
-        RunKind<Fmt16>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, rle, GetSoftRenderMmx() != 0);
 
     MarkMemImgPixelsChanged(ds);
 }

@@ -5,7 +5,7 @@
 
 #include "quarn/softrender/blend_ops.h"
 #include "quarn/softrender/blit_pixel.h"
-#include "quarn/softrender/simd_rows.h"
+#include "quarn/softrender/fast_paths.h"
 #include "quarn/softrender/softrender.h"
 
 namespace {
@@ -59,62 +59,39 @@ void ScaledLoop(const ScaledBlit& b)
     }
 }
 
-// Mode 3 at p 255 without mask, bright or alpha: every byte of the pixel saturates on its own.
-struct OpExactSub32 {
-    static constexpr bool kCopyIgnoresAlpha = false;
-#if QUARN_HAVE_MMX
-    QUARN_MMX_FN static uint32_t Plain(uint32_t d, uint32_t s, const BlendCtx&)
-    {
-        const __m64 r = _mm_subs_pu8(_mm_cvtsi32_si64(static_cast<int>(d)),
-                                     _mm_cvtsi32_si64(static_cast<int>(s)));
-        return static_cast<uint32_t>(_mm_cvtsi64_si32(r));
-    }
-#else
-    static uint32_t Plain(uint32_t d, uint32_t s, const BlendCtx&) { return SaturateSubBytes(d, s); }
-#endif
-};
-
-template <class Src, bool Trans>
-#if QUARN_HAVE_MMX
-QUARN_MMX_FN
-#endif
-void ExactSubLoop(const ScaledBlit& b)
-{
-    ScaledLoop<Fmt32, Src, OpExactSub32, false, Trans>(b);
-#if QUARN_HAVE_MMX
-    _mm_empty();
-#endif
-}
-
-// The 32-bit fast path: the column walk is the same on every line, so it is taken once per
-// block of columns; each line's source pixels are gathered by it and handed to a row form
-// (row null: the plain copy, gathered straight into the destination, and a line that shows
-// the same source line as the one above is that line copied).
+// A fast path's draw: the column walk is the same on every line, so it is taken once per
+// block of columns; each line's source pixels are gathered by it and handed to the row form
+// (a form that copies is gathered straight into the destination, and a line that shows the
+// same source line as the one above is that line copied).
 constexpr int kColumnBlock = 1024;
 
-// n pixels of 4 bytes from the line at the offsets, two to a 64-bit store.
+// n pixels of Bpp bytes from the line at the offsets; 4-byte pixels two to a 64-bit store.
+template <int Bpp>
 inline void GatherPixels(uint8_t* out, const uint8_t* srow, const int32_t* offsets, int n)
 {
     int i = 0;
-    for (; i + 4 <= n; i += 4) {
-        uint32_t p0, p1, p2, p3;
-        std::memcpy(&p0, srow + offsets[i], 4);
-        std::memcpy(&p1, srow + offsets[i + 1], 4);
-        std::memcpy(&p2, srow + offsets[i + 2], 4);
-        std::memcpy(&p3, srow + offsets[i + 3], 4);
-        const uint64_t a = p0 | (uint64_t{p1} << 32);
-        const uint64_t c = p2 | (uint64_t{p3} << 32);
-        std::memcpy(out + 4 * i, &a, 8);
-        std::memcpy(out + 4 * i + 8, &c, 8);
+    if constexpr (Bpp == 4) {
+        for (; i + 4 <= n; i += 4) {
+            uint32_t p0, p1, p2, p3;
+            std::memcpy(&p0, srow + offsets[i], 4);
+            std::memcpy(&p1, srow + offsets[i + 1], 4);
+            std::memcpy(&p2, srow + offsets[i + 2], 4);
+            std::memcpy(&p3, srow + offsets[i + 3], 4);
+            const uint64_t a = p0 | (uint64_t{p1} << 32);
+            const uint64_t c = p2 | (uint64_t{p3} << 32);
+            std::memcpy(out + 4 * i, &a, 8);
+            std::memcpy(out + 4 * i + 8, &c, 8);
+        }
     }
-    for (; i < n; ++i) std::memcpy(out + 4 * i, srow + offsets[i], 4);
+    for (; i < n; ++i) std::memcpy(out + Bpp * i, srow + offsets[i], Bpp);
 }
 
-void GatherLoop32(const ScaledBlit& b, RowFn row)
+template <int Bpp>
+void GatherLoop(const ScaledBlit& b, int dstBpp, const FastPath& fast)
 {
-    const RowArgs args{b.key, b.ctx.p};
     int32_t offsets[kColumnBlock];
     uint32_t gathered[kColumnBlock];
+    const bool straight = fast.copies && Bpp == dstBpp;
     int32_t ax = b.ax0;
     int32_t step = 0;  // source steps from the line's first pixel
     for (int first = 0; first < b.width; first += kColumnBlock) {
@@ -130,17 +107,17 @@ void GatherLoop32(const ScaledBlit& b, RowFn row)
             offsets[i] = static_cast<int32_t>(step * b.srcStep);
         }
         const uint8_t* srow = b.src;
-        uint8_t* drow = b.dst + ptrdiff_t{first} * 4;
+        uint8_t* drow = b.dst + ptrdiff_t{first} * dstBpp;
         int32_t ay = b.ay0;
         bool sameLine = false;
         for (int rows = b.height;;) {
-            if (row == nullptr && sameLine) {
-                std::memcpy(drow, drow - b.dstPitch, static_cast<size_t>(n) * 4);
+            if (straight && sameLine) {
+                std::memcpy(drow, drow - b.dstPitch, static_cast<size_t>(n) * dstBpp);
             } else {
-                uint8_t* out = row == nullptr ? drow : reinterpret_cast<uint8_t*>(gathered);
+                uint8_t* out = straight ? drow : reinterpret_cast<uint8_t*>(gathered);
                 // The gathered pixels of a line shown again are still those of the line above.
-                if (!sameLine) GatherPixels(out, srow, offsets, n);
-                if (row != nullptr) row(drow, out, n, args);
+                if (!sameLine) GatherPixels<Bpp>(out, srow, offsets, n);
+                if (!straight) fast.row(drow, out, n, b);
             }
             if (--rows == 0) break;
             drow += b.dstPitch;
@@ -151,6 +128,37 @@ void GatherLoop32(const ScaledBlit& b, RowFn row)
                 srow += b.srcRowStep;
                 sameLine = false;
             }
+        }
+    }
+}
+
+// A store drawn onto itself: the row form one pixel at a time in the walk's order, so each
+// source pixel is read just before its destination pixel is written, as on the general path.
+void WalkPixels(const ScaledBlit& b, int dstBpp, const FastPath& fast)
+{
+    const uint8_t* srow = b.src;
+    uint8_t* drow = b.dst;
+    int32_t ay = b.ay0;
+    for (int rows = b.height;;) {
+        const uint8_t* sp = srow;
+        uint8_t* dp = drow;
+        int32_t ax = b.ax0;
+        for (int cols = b.width;;) {
+            fast.row(dp, sp, 1, b);
+            dp += dstBpp;
+            if (--cols == 0) break;
+            ax -= 65536;
+            while (ax <= 0) {
+                ax += b.sx;
+                sp += b.srcStep;
+            }
+        }
+        if (--rows == 0) break;
+        drow += b.dstPitch;
+        ay -= 65536;
+        while (ay <= 0) {
+            ay += b.sy;
+            srow += b.srcRowStep;
         }
     }
 }
@@ -175,15 +183,8 @@ void RunScaledMode(const ScaledBlit& b, bool mask, bool bright, bool trans)
 }
 
 template <class Fmt, class Src>
-void RunScaledBranch(const ScaledBlit& b, BlendMode mode, bool mask, bool bright, bool trans, bool mmx)
+void RunScaledBranch(const ScaledBlit& b, BlendMode mode, bool mask, bool bright, bool trans)
 {
-    if constexpr (Fmt::kBpp == 4 && !Src::kAlpha) {
-        if (mode == kBlendModeSubtract && b.ctx.p == 255 && !mask && !bright && mmx) {
-            if (trans) ExactSubLoop<Src, true>(b);
-            else ExactSubLoop<Src, false>(b);
-            return;
-        }
-    }
     WithModeForm(mode, [&]<template <class, bool> class Op>() {
         RunScaledMode<Fmt, Src, Op>(b, mask, bright, trans);
     });
@@ -191,11 +192,11 @@ void RunScaledBranch(const ScaledBlit& b, BlendMode mode, bool mask, bool bright
 
 template <class Fmt>
 void RunScaledKind(const ScaledBlit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright,
-                   bool trans, bool mmx)
+                   bool trans)
 {
-    if (s->paletted) RunScaledBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans, mmx);
-    else if (s->alpha) RunScaledBranch<Fmt, SrcAlpha<Fmt>>(b, mode, mask, bright, trans, mmx);
-    else RunScaledBranch<Fmt, SrcPlain<Fmt>>(b, mode, mask, bright, trans, mmx);
+    if (s->paletted) RunScaledBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans);
+    else if (s->alpha) RunScaledBranch<Fmt, SrcAlpha<Fmt>>(b, mode, mask, bright, trans);
+    else RunScaledBranch<Fmt, SrcPlain<Fmt>>(b, mode, mask, bright, trans);
 }
 
 }  // namespace
@@ -278,25 +279,19 @@ void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIM
     b.ctx.signedStep16 = true;
 
     const bool trans = transparent != 0;
-    const bool mmx = GetSoftRenderMmx() != 0;
-    // The table's row forms, and the plain copy, for 32-bit draws without mask or bright; a
-    // store drawn onto itself stays on the pixel-by-pixel path.
-    if (ss->kind == kMemImgXrgb32 && !ss->paletted && mask == nullptr && !blend.bright &&
-        ss != ds) {
-        const bool copy = blend.mode == kBlendModeNone && !trans && !ss->alpha;
-        const RowFn row = copy ? nullptr
-                               : FindRowForm(kRowScaled, ss->alpha != 0, blend.mode, b.ctx.p,
-                                             trans, GetSoftRenderSse2() != 0);
-        if (copy || row != nullptr) {
-            GatherLoop32(b, row);
-            MarkMemImgPixelsChanged(dst->store);
-            return;
-        }
+    // The fast paths' table, else the general loops.
+    const FastPathQuery query{kRowScaled, ss->kind, SourceOfStore(ss), blend.mode, b.ctx.p, trans,
+                              mask != nullptr, blend.bright, false, ss == ds};
+    if (const FastPath* fast = FindFastPath(query)) {
+        if (ss == ds) WalkPixels(b, dstBpp, *fast);
+        else if (srcBpp == 4) GatherLoop<4>(b, dstBpp, *fast);
+        else if (srcBpp == 2) GatherLoop<2>(b, dstBpp, *fast);
+        else GatherLoop<1>(b, dstBpp, *fast);
+    } else if (ss->kind == kMemImgXrgb32) {
+        RunScaledKind<Fmt32>(b, ss, blend.mode, mask != nullptr, blend.bright, trans);
+    } else {
+        RunScaledKind<Fmt16>(b, ss, blend.mode, mask != nullptr, blend.bright, trans);
     }
-    if (ss->kind == kMemImgXrgb32)
-        RunScaledKind<Fmt32>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, mmx);
-    else
-        RunScaledKind<Fmt16>(b, ss, blend.mode, mask != nullptr, blend.bright, trans, mmx);
     MarkMemImgPixelsChanged(dst->store);
 }
 

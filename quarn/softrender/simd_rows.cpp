@@ -1,73 +1,11 @@
-// The table of row forms and the run-time choice between their plain and SSE2 bodies.
+// The run-time SSE2 decision and the row fill.
 #include "quarn/softrender/simd_rows.h"
 
 #include <cstring>
 
 #include "quarn/core/core.h"
 
-namespace {
-
-struct RowForms {
-    RowFn plain;
-    RowFn sse2;
-};
-
-template <RowOp O>
-constexpr RowForms FormsOf()
-{
-#if QUARN_HAVE_SSE2
-    return {PlainRow<O>, Sse2Row<O>};
-#else
-    return {PlainRow<O>, nullptr};
-#endif
-}
-
-constexpr int kAnyParam = -1;
-
-// One fast path. The first entry that fits is taken, so narrower conditions come first.
-struct FastPath {
-    uint8_t kernels;    // kRowUnscaled, kRowScaled or both
-    bool alphaSrc;
-    BlendMode mode;
-    int p;              // kAnyParam or the one parameter
-    bool trans;
-    // Taken only with SSE2 (which comes with MMX); without it the kernel's own MMX or plain
-    // form draws it. The saturating forms round as the MMX forms do, so they must be.
-    bool sse2Only;
-    RowForms forms;
-};
-
-constexpr uint8_t kBoth = kRowUnscaled | kRowScaled;
-
-const FastPath kFastPaths[] = {
-    {kBoth, false, kBlendModeNone, kAnyParam, true, false, FormsOf<RowOp::kCopyKeyed>()},
-    // Only the unscaled blit halves at p 128; the scaled one interpolates at every p.
-    {kRowUnscaled, false, kBlendModeAlpha, 128, false, true, FormsOf<RowOp::kHalve>()},
-    {kRowUnscaled, false, kBlendModeAlpha, 128, true, true, FormsOf<RowOp::kHalveKeyed>()},
-    {kBoth, false, kBlendModeAlpha, kAnyParam, false, false, FormsOf<RowOp::kBlend>()},
-    {kBoth, false, kBlendModeAlpha, kAnyParam, true, false, FormsOf<RowOp::kBlendKeyed>()},
-    {kRowUnscaled, false, kBlendModeAdd, 255, false, true, FormsOf<RowOp::kAddSat>()},
-    {kRowUnscaled, false, kBlendModeAdd, 255, true, true, FormsOf<RowOp::kAddSatKeyed>()},
-    {kBoth, false, kBlendModeSubtract, 255, false, true, FormsOf<RowOp::kSubSat>()},
-    {kBoth, false, kBlendModeSubtract, 255, true, true, FormsOf<RowOp::kSubSatKeyed>()},
-    {kBoth, true, kBlendModeNone, kAnyParam, true, false, FormsOf<RowOp::kSourceAlpha>()},
-};
-
-}  // namespace
-
 int GetSoftRenderSse2() { return QUARN_HAVE_SSE2 && IsMmxUsable() && IsSse2Usable() ? 1 : 0; }
-
-RowFn FindRowForm(uint8_t kernel, bool alphaSrc, BlendMode mode, uint32_t p, bool trans, bool sse2)
-{
-    for (const FastPath& f : kFastPaths) {
-        if (!(f.kernels & kernel) || f.alphaSrc != alphaSrc || f.mode != mode || f.trans != trans)
-            continue;
-        if (f.p != kAnyParam && static_cast<uint32_t>(f.p) != p) continue;
-        if (f.sse2Only && !sse2) return nullptr;
-        return sse2 && f.forms.sse2 ? f.forms.sse2 : f.forms.plain;
-    }
-    return nullptr;
-}
 
 #if QUARN_HAVE_SSE2
 namespace {

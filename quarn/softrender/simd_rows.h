@@ -8,18 +8,13 @@
 #include <cstring>
 
 #include "quarn/softrender/blend_ops.h"
+#include "quarn/softrender/blit_pixel.h"
 
 #include "quarn/core/core.h"
 
 #if QUARN_HAVE_SSE2
 #include <emmintrin.h>
 #endif
-
-// What a row form needs besides its rows.
-struct RowArgs {
-    uint32_t key;   // transparent colour (keyed forms)
-    uint32_t p;     // blend parameter (the weighted blend)
-};
 
 // The row forms. Keyed forms leave a pixel equal to the key alone.
 enum class RowOp {
@@ -35,11 +30,13 @@ enum class RowOp {
     kSourceAlpha,   // mode 0, source alpha, transparency on: 0 skips, 255 copies, else Lerp8
 };
 
-using RowFn = void (*)(uint8_t* d, const uint8_t* s, int n, const RowArgs& a);
+// One destination row and n source pixels in the source's own layout; the inputs give the
+// transparent colour (keyed forms), the palette and the blend parameter.
+using RowFn = void (*)(uint8_t* d, const uint8_t* s, int n, const PixelInputs& a);
 
 // One pixel of the row form, the general path's own arithmetic.
 template <RowOp O>
-inline void RowPixel(uint8_t* dp, const uint8_t* sp, const RowArgs& a)
+inline void RowPixel(uint8_t* dp, const uint8_t* sp, const PixelInputs& a)
 {
     const uint32_t s = LoadPixel32(sp);
     constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed ||
@@ -57,7 +54,7 @@ inline void RowPixel(uint8_t* dp, const uint8_t* sp, const RowArgs& a)
     } else if constexpr (O == RowOp::kSubSat || O == RowOp::kSubSatKeyed) {
         StorePixel32(dp, SaturateSubBytes(LoadPixel32(dp), s));
     } else if constexpr (O == RowOp::kBlend || O == RowOp::kBlendKeyed) {
-        StorePixel32(dp, Lerp8Packed32(LoadPixel32(dp), s, a.p));
+        StorePixel32(dp, Lerp8Packed32(LoadPixel32(dp), s, a.ctx.p));
     } else {
         const uint32_t alpha = s >> 24;
         if (alpha == 0) return;
@@ -66,7 +63,7 @@ inline void RowPixel(uint8_t* dp, const uint8_t* sp, const RowArgs& a)
 }
 
 template <RowOp O>
-void PlainRow(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
+void PlainRow(uint8_t* d, const uint8_t* s, int n, const PixelInputs& a)
 {
     for (int i = 0; i < n; ++i) RowPixel<O>(d + 4 * i, s + 4 * i, a);
 }
@@ -80,22 +77,22 @@ void PlainRow(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
 QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i wrb, __m128i wg)
 {
     const __m128i low = _mm_set1_epi32(0x00FF00FF);
+    const __m128i dh = _mm_srli_epi16(d, 8);
     const __m128i rb = _mm_add_epi16(_mm_slli_epi16(d, 8),
                                      _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, low), _mm_and_si128(d, low)), wrb));
-    const __m128i g = _mm_add_epi16(_mm_andnot_si128(low, d),
-                                    _mm_mullo_epi16(_mm_sub_epi16(_mm_srli_epi16(s, 8), _mm_srli_epi16(d, 8)), wg));
-    return _mm_or_si128(_mm_srli_epi16(rb, 8), _mm_andnot_si128(low, g));
+    const __m128i g = _mm_add_epi16(_mm_slli_epi16(dh, 8),
+                                    _mm_mullo_epi16(_mm_sub_epi16(_mm_srli_epi16(s, 8), dh), wg));
+    return _mm_or_si128(_mm_srli_epi16(rb, 8), _mm_and_si128(g, _mm_set1_epi32(static_cast<int>(0xFF00FF00u))));
 }
 
 // The source-alpha draw of four pixels: the weight is the alpha, or 256 at 255, which gives
 // the source's own bytes, the fourth byte included; otherwise the fourth byte stays d's.
+// The alpha is the upper 16-bit half of each pixel shifted down 8, copied into both halves.
 QUARN_SSE2_FN inline __m128i Sse2SourceAlpha(__m128i d, __m128i s)
 {
-    const __m128i alpha = _mm_srli_epi32(s, 24);
-    const __m128i all = _mm_cmpeq_epi32(alpha, _mm_set1_epi32(255));
-    const __m128i weight = _mm_sub_epi32(alpha, all);
-    return Sse2Lerp(d, s, _mm_or_si128(weight, _mm_slli_epi32(weight, 16)),
-                    _mm_or_si128(weight, _mm_and_si128(all, _mm_set1_epi32(0x01000000))));
+    const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(_mm_srli_epi16(s, 8), 0xF5), 0xF5);
+    const __m128i weight = _mm_sub_epi16(alpha, _mm_cmpeq_epi16(alpha, _mm_set1_epi16(255)));
+    return Sse2Lerp(d, s, weight, _mm_and_si128(weight, _mm_set1_epi32(0x0100FFFF)));
 }
 
 // Where mask lanes are set, d; elsewhere r.
@@ -105,15 +102,15 @@ QUARN_SSE2_FN inline __m128i Sse2Keep(__m128i mask, __m128i d, __m128i r)
 }
 
 template <RowOp O>
-QUARN_SSE2_ENTRY void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs& a)
+QUARN_SSE2_ENTRY void Sse2Row(uint8_t* d, const uint8_t* s, int n, const PixelInputs& a)
 {
     constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed ||
                            O == RowOp::kAddSatKeyed || O == RowOp::kSubSatKeyed ||
                            O == RowOp::kBlendKeyed;
     const __m128i key = _mm_set1_epi32(static_cast<int>(a.key));
     const __m128i half = _mm_set1_epi32(0x007F7F7F);
-    const __m128i w = _mm_set1_epi16(static_cast<short>(a.p));
-    const __m128i wg = _mm_set1_epi32(static_cast<int>(a.p));  // the fourth byte stays d's
+    const __m128i w = _mm_set1_epi16(static_cast<short>(a.ctx.p));
+    const __m128i wg = _mm_set1_epi32(static_cast<int>(a.ctx.p));  // the fourth byte stays d's
     int i = 0;
     if constexpr (O == RowOp::kSourceAlpha) {
         // Sixteen pixels a step: skipped when all are clear, copied when all are opaque.
@@ -171,32 +168,9 @@ QUARN_SSE2_ENTRY void Sse2Row(uint8_t* d, const uint8_t* s, int n, const RowArgs
 
 #endif
 
-// The row form of O: SSE2 when sse2, else the plain loop.
-template <RowOp O>
-inline RowFn PickRow(bool sse2)
-{
-#if QUARN_HAVE_SSE2
-    if (sse2) return Sse2Row<O>;
-#endif
-    (void)sse2;
-    return PlainRow<O>;
-}
-
 // Fills n pixels of bpp bytes (1, 2 or 4) with the value's low bytes, SSE2 when sse2.
 void FillRow(uint8_t* d, int n, int bpp, uint32_t value, bool sse2);
 
 // Whether the kernels use their SSE2 forms: the SSE2 decision, taken only with the MMX one,
 // since the SSE2 forms give the MMX forms' results where those differ from the plain ones.
 int GetSoftRenderSse2();
-
-// Which kernel a row form serves.
-enum : uint8_t {
-    kRowUnscaled = 1,
-    kRowScaled = 2,
-};
-
-// The row form for a 32-bit draw from a plain (or, with alphaSrc, alpha) source without mask
-// or bright colour, or null when the general path draws it. mode and p as ReadBlendSetup
-// leaves them.
-RowFn FindRowForm(uint8_t kernel, bool alphaSrc, BlendMode mode, uint32_t p, bool trans, bool sse2);
-

@@ -332,7 +332,7 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
     for (auto [sfmt, dfmt] : pairs) {
         SCOPED_TRACE(std::string(Name(sfmt)) + " -> " + Name(dfmt));
         const ColorFormat sf = Make(sfmt), df = Make(dfmt);
-        for (int width : {1, 3, 4, 7, 8, 15, 33}) {
+        for (int width : {1, 3, 4, 7, 8, 15, 24, 33}) {
             const int h = 5;
             // Odd rectangle offsets so that rows start at every alignment.
             const int sw = width + 3;

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "quarn/softrender/blend_ops.h"
@@ -247,6 +248,47 @@ TEST_F(ScaledTest, KernelMatchesReferenceOverEveryOption)
             EXPECT_EQ(cmp.failures, 0);
         }
     EXPECT_GT(cases, 10000);
+}
+
+// A store drawn scaled onto itself, the source's lines read again after the draw has written
+// into them, the first line even pixels to the left of the one being written: every form
+// reads each source pixel just before it writes that pixel's destination, as the reference
+// does.
+TEST_F(ScaledTest, StoreDrawnOntoItselfReadsEachSourcePixelBeforeItsWrite)
+{
+    std::mt19937 rng(19);
+    const int32_t rects[][4] = {
+        {4, 0, 40, 12},    // half as large again, one line shown again
+        {39, 0, 3, 11},    // mirrored left to right
+    };
+    for (int kind : {0, 1}) {
+        Img got, want;
+        ASSERT_EQ(CreatePlainMemImg(&got.v, 40, 12, kind), 0);
+        ASSERT_EQ(CreatePlainMemImg(&want.v, 40, 12, kind), 0);
+        const uint32_t key = kind == 1 ? 0x00123456 : 0x1234;
+        got.v.store->transparentColor = want.v.store->transparentColor = key;
+        for (int y = 0; y < 12; ++y)
+            for (int x = 0; x < 40; ++x) Put(got.v, x, y, SpecialPixel(rng, kind, key));
+        const std::vector<uint8_t> start = StoreBytes(got.v);
+        Img gotSrc, wantSrc;
+        MakeMemImgView(&gotSrc.v, &got.v, 0, 0, 24, 8);
+        MakeMemImgView(&wantSrc.v, &want.v, 0, 0, 24, 8);
+        int failures = 0;
+        for (const auto& [mode, p] : {std::pair{0, 0}, {1, 100}, {1, 128}, {2, 255}, {3, 255}, {4, 0}})
+            for (int trans : {0, 1})
+                for (int simd : {0, 1, 2})
+                    for (const auto& rect : rects) {
+                        const ref::Settings s{mode, p, 0xFFFFFF, kNoClip, 0, 0, simd};
+                        SetStoreBytes(got.v, start);
+                        SetStoreBytes(want.v, start);
+                        UseSettings(s);
+                        RenderMemImgScaled(g_blend, &got.v, &gotSrc.v, rect, trans, nullptr);
+                        ref::RenderScaled(&want.v, &wantSrc.v, rect, trans, nullptr, s);
+                        if (StoreBytes(got.v) != StoreBytes(want.v) && failures++ < 5)
+                            ADD_FAILURE() << Case(kind, SrcType::Plain, s, trans, false) << " rect "
+                                          << rect[0] << "," << rect[2];
+                    }
+    }
 }
 
 // Every source size 1 to 64 onto every destination size 1 to 128, mirrored or not, with a
