@@ -87,6 +87,9 @@ std::vector<std::vector<uint32_t>> DrawScenes(int32_t hardware, const std::vecto
         const int32_t backdrop = ConvertBaseImageToGraph(&fill, nullptr, 0, 0, 0);
         DiscardBaseImage(&fill);
         for (size_t i = 0; i < scenes.size(); ++i) {
+            // Each scene starts with mask use on, as a start leaves it: ending a mask screen
+            // also ends its use, so a scene after a masked one would draw unmasked.
+            g_drawSettings.maskDrawing = 1;
             SelectDrawTarget(kDrawTargetBackScreen);
             SetDrawClipRect(0, 0, kW, kH);
             WipeDrawScreen(nullptr);
