@@ -9,6 +9,7 @@ namespace {
 
 // TGA files, run-length encoded true colour, stored bottom-up, one run packet per run of a
 // row, each with the TGA 2.0 footer.
+// clang-format off
 #define QUARN_TGA_FOOTER                                                                                      \
     0, 0, 0, 0, 0, 0, 0, 0, 'T', 'R', 'U', 'E', 'V', 'I', 'S', 'I', 'O', 'N', '-', 'X', 'F', 'I', 'L', 'E', '.', \
         0
@@ -30,6 +31,7 @@ const uint8_t kRampImage[] = {
     QUARN_RAMP_ROW, QUARN_RAMP_ROW, QUARN_RAMP_ROW, QUARN_RAMP_ROW,
     QUARN_TGA_FOOTER,
 };
+// clang-format on
 
 static_assert(sizeof kWhiteImage == 84 && sizeof kRampImage == 172, "the built-in images' sizes");
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+// clang-format off
 const VirtualKeyToDik kVirtualKeyToDikTable[] = {
     // Letters A-Z.
     {0x41, 0x1E}, {0x42, 0x30}, {0x43, 0x2E}, {0x44, 0x20}, {0x45, 0x12}, {0x46, 0x21},
@@ -34,6 +35,7 @@ const VirtualKeyToDik kVirtualKeyToDikTable[] = {
     {0x76, 0x41}, {0x77, 0x42}, {0x78, 0x43}, {0x79, 0x44}, {0x7A, 0x57}, {0x7B, 0x58},
     {0xFFFF, 0},
 };
+// clang-format on
 
 static_assert(sizeof(kVirtualKeyToDikTable) / sizeof(kVirtualKeyToDikTable[0]) == kVirtualKeyToDikPairs + 1,
               "the table holds its pairs and the end mark");

@@ -124,6 +124,7 @@ TEST_F(LogFile, LongUtf8TextKeepsItsLineBreaksWhole)
 // must not end the text handed on.
 TEST(Log, InvalidUtf8BecomesReplacementCharacters)
 {
+    // clang-format off
     const struct {
         const char* utf8;
         std::wstring text;
@@ -138,6 +139,7 @@ TEST(Log, InvalidUtf8BecomesReplacementCharacters)
         {"a\x80\xFF" "b", L"a\uFFFD\uFFFDb"},            // bytes that start nothing
         {"a\xC2\x80\xEF\xBF\xBD" "b", L"a\u0080\uFFFDb"},  // the shortest forms stay
     };
+    // clang-format on
     std::wstring got;
     for (const auto& c : cases) {
         CaptureLogInto(&got);

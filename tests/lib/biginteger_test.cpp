@@ -46,6 +46,7 @@ TEST_P(BigintegerSetStr, ReadsOrRefuses)
 const char kBadSymbol[] = "ubase bad symbol in input [^0-9A-Za-z]";
 const char kTooLarge[] = "ubase digit is too large";
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, BigintegerSetStr, ::testing::Values(
     ReadCase{L"12345", 10, "12345", 0, nullptr},
     ReadCase{L"-42", 10, "-42", 0, nullptr},
@@ -77,6 +78,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, BigintegerSetStr, ::testing::Values(
     ReadCase{L"102", 2, nullptr, 'o', kTooLarge},
     ReadCase{L"10", 37, nullptr, 'o', "ubase base is too large (base>36)"},
     ReadCase{L"10", 1, nullptr, 'o', "ubase base is too small (base<2)"}));
+// clang-format on
 
 struct DivCase {
     long long a, d, quotient, remainder;
@@ -101,6 +103,7 @@ TEST_P(BigintegerFlooredDivision, AllSignCombinations)
     EXPECT_EQ(t, big(c.quotient));
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, BigintegerFlooredDivision, ::testing::Values(
     DivCase{7, 2, 3, 1}, DivCase{-7, 2, -4, 1}, DivCase{7, -2, -4, -1}, DivCase{-7, -2, 3, -1},
     DivCase{-6, 2, -3, 0}, DivCase{6, -3, -2, 0}, DivCase{-6, -3, 2, 0}, DivCase{0, 5, 0, 0},
@@ -111,6 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, BigintegerFlooredDivision, ::testing::Values(
     DivCase{4294967296LL, -4294967295LL, -2, -4294967294LL},
     DivCase{-4294967296LL, 4294967296LL, -1, 0},
     DivCase{-1, 4294967296LL, -1, 4294967295LL}));
+// clang-format on
 
 TEST(Biginteger, DivisionByZero)
 {

@@ -34,6 +34,7 @@ TEST_P(UintArithmetic, GivesTrimmedResult)
     EXPECT_EQ(result.capacity, 6u) << "an array large enough is reused";
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, UintArithmetic, ::testing::Values(
     BinaryCase{'+', {M}, {1}, {0, 1}},
     BinaryCase{'+', {M, M}, {1}, {0, 0, 1}},
@@ -58,6 +59,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, UintArithmetic, ::testing::Values(
     BinaryCase{'*', {2}, {0x80000000u}, {0, 1}},
     BinaryCase{'*', {0x80000001u}, {0x80000000u, 1}, {0x80000000u, 0xC0000001u}},
     BinaryCase{'*', {3}, {M, M, M}, {M - 2, M, M, 2}}));
+// clang-format on
 
 TEST(Uint, SubtractRefusesANegativeResult)
 {
@@ -93,6 +95,7 @@ TEST_P(UintDivide, LeavesRemainderInDividend)
     EXPECT_EQ(limbs_of(a), c.remainder);
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Cases, UintDivide, ::testing::Values(
     DivideCase{{100}, {7}, {14}, {2}},
     DivideCase{{5}, {7}, {}, {5}},
@@ -106,6 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, UintDivide, ::testing::Values(
     DivideCase{{1, 2}, {1, 2, 3}, {}, {1, 2}},
     DivideCase{{9, 9}, {}, {}, {9, 9}},
     DivideCase{{}, {5}, {}, {}}));
+// clang-format on
 
 TEST(Uint, DivideAliasing)
 {

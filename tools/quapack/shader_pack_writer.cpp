@@ -52,6 +52,7 @@ const char kDefaultVertexShaderSource[] =
     "mov oD0, v1\n"
     "mov oT0, v2\n";
 
+// clang-format off
 const uint32_t kDefaultVertexShaderTokens[] = {
     0xFFFE0200,                                                      // vs_2_0
     Instruction(kOpDcl, 2), Usage(kUsagePosition), Dest(kInput, 0),  // 0x0200001F 0x80000000 0x900F0000
@@ -69,6 +70,7 @@ const uint32_t kDefaultVertexShaderTokens[] = {
     Instruction(kOpMov, 2), Dest(kTexCrdOut, 0), Source(kInput, 2),  // 0x02000001 0xE00F0000 0x90E40002
     kEnd,
 };
+// clang-format on
 const size_t kDefaultVertexShaderTokenCount = sizeof kDefaultVertexShaderTokens / sizeof kDefaultVertexShaderTokens[0];
 
 // The texture of stage 0 times the vertex colour.
@@ -81,6 +83,7 @@ const char kDefaultPixelShaderSource[] =
     "mul r0, r0, v0\n"
     "mov oC0, r0\n";
 
+// clang-format off
 const uint32_t kDefaultPixelShaderTokens[] = {
     0xFFFF0200,                                                      // ps_2_0
     Instruction(kOpDcl, 2), 0x80000000u, Dest(kTexture, 0),          // 0x0200001F 0x80000000 0xB00F0000
@@ -91,6 +94,7 @@ const uint32_t kDefaultPixelShaderTokens[] = {
     Instruction(kOpMov, 2), Dest(kColorOut, 0), Source(kTemp, 0),    // 0x02000001 0x800F0800 0x80E40000
     kEnd,
 };
+// clang-format on
 const size_t kDefaultPixelShaderTokenCount = sizeof kDefaultPixelShaderTokens / sizeof kDefaultPixelShaderTokens[0];
 
 namespace {
