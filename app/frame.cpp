@@ -11,7 +11,7 @@ namespace {
 
 constexpr int kKeyF5 = 0x3F;
 
-} // namespace
+}  // namespace
 
 void configure_vornik()
 {
@@ -41,11 +41,10 @@ VornikFrame begin_vornik_frames()
 
 void run_vornik_frame(VornikFrame& frame, RunningTally& tally)
 {
-    if (PumpLibraryMessages() == -1)
-        throw qu::signal{};
+    if (PumpLibraryMessages() == -1) throw qu::signal{};
 
     const DWORD now = timeGetTime();
-    const DWORD delta = now - frame.last;   // unsigned: a wrap of the clock still counts right
+    const DWORD delta = now - frame.last;  // unsigned: a wrap of the clock still counts right
     advance_running_tally(tally, delta);
     frame.last = now;
 
@@ -57,6 +56,5 @@ void run_vornik_frame(VornikFrame& frame, RunningTally& tally)
     DrawTextWithStandardFont(10, 30, L"[F5]Reset", frame.white, 0);
     PresentScreen();
 
-    if (TestKeyPressed(kKeyF5))
-        set_running_tally(tally, lib::biginteger{});
+    if (TestKeyPressed(kKeyF5)) set_running_tally(tally, lib::biginteger{});
 }

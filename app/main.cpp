@@ -19,12 +19,9 @@ constexpr wchar_t kStateFile[] = L"data.txt";
 // 256 zero bytes built before WinMain and freed at exit; nothing reads or writes them.
 std::vector<unsigned char> s_zeroBlock(256);
 
-std::int64_t seconds_since_1970()
-{
-    return static_cast<std::int64_t>(_time64(nullptr));
-}
+std::int64_t seconds_since_1970() { return static_cast<std::int64_t>(_time64(nullptr)); }
 
-} // namespace
+}  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
@@ -39,14 +36,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 
         lib::biginteger loaded;
         const StateLoad load = load_state(kStateFile, seconds_since_1970(), loaded);
-        if (load == kStateRefused)
-            throw std::runtime_error("data.txt holds no tally");
+        if (load == kStateRefused) throw std::runtime_error("data.txt holds no tally");
         set_running_tally(tally, loaded);
         may_save = true;
 
         VornikFrame frame = begin_vornik_frames();
-        for (;;)
-            run_vornik_frame(frame, tally);
+        for (;;) run_vornik_frame(frame, tally);
     } catch (const qu::signal&) {
     } catch (...) {
         result = 1;

@@ -6,6 +6,5 @@
 
 void qu::init()
 {
-    if (InitializeLibrary() == -1)
-        throw std::runtime_error("qu.init, fail to init. Quarn");
+    if (InitializeLibrary() == -1) throw std::runtime_error("qu.init, fail to init. Quarn");
 }

@@ -14,4 +14,4 @@ struct signal {
 // cannot start.
 void init();
 
-} // namespace qu
+}  // namespace qu

@@ -16,8 +16,8 @@ int read_state_file(const wchar_t* path, std::string& bytes);
 int write_state_file(const wchar_t* path, const std::string& bytes);
 
 enum StateLoad : int {
-    kStateLoaded = 0,        // a tally was read, or there was no file: it is saved at the end
-    kStateRefused = -1,      // unreadable, or no tally in it: the file must stay as it is
+    kStateLoaded = 0,    // a tally was read, or there was no file: it is saved at the end
+    kStateRefused = -1,  // unreadable, or no tally in it: the file must stay as it is
 };
 
 // The load step: the tally becomes the one in the file at path plus the time away until now

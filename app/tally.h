@@ -23,10 +23,10 @@ std::wstring format_elapsed(lib::biginteger t);
 // when a day is completed, by counting its text up. Only setting the tally divides it and
 // writes its days out in full.
 struct RunningTally {
-    lib::biginteger days;             // whole days, floored
-    std::uint32_t ms = 0;             // milliseconds into that day, below one day
-    std::wstring days_text = L"0";    // days in decimal, "-" before a negative count
-    std::wstring text = L"0day 00:00:00";   // format_elapsed of the tally
+    lib::biginteger days;                  // whole days, floored
+    std::uint32_t ms = 0;                  // milliseconds into that day, below one day
+    std::wstring days_text = L"0";         // days in decimal, "-" before a negative count
+    std::wstring text = L"0day 00:00:00";  // format_elapsed of the tally
 };
 
 // Sets the running tally to t.
@@ -36,10 +36,7 @@ void advance_running_tally(RunningTally& r, std::uint32_t ms);
 // The tally as one number, as "data.txt" holds it.
 lib::biginteger running_tally_value(const RunningTally& r);
 // The display text: format_elapsed(running_tally_value(r)).
-inline const std::wstring& running_tally_text(const RunningTally& r)
-{
-    return r.text;
-}
+inline const std::wstring& running_tally_text(const RunningTally& r) { return r.text; }
 
 // What the state file said. `ok` is false when the tally could not be read: the caller
 // must then leave the file alone. `has_saved_time` tells whether the second field was read.

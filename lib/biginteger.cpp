@@ -16,8 +16,7 @@ void make_zero(biginteger& x)
 // remainder. A zero divisor is refused with the operator's message before anything changes.
 biginteger divide_copy(const biginteger& a, const biginteger& d, biginteger& q, const char* operation)
 {
-    if (d.sign == 0)
-        throw std::out_of_range(operation);
+    if (d.sign == 0) throw std::out_of_range(operation);
     // The division needs one limb more than the dividend: make room for it in the copy.
     biginteger r;
     r.magnitude.reserve_discard(a.magnitude.size + 1);
@@ -32,7 +31,7 @@ uint read_digits(const std::wstring& text, std::size_t from, unsigned base)
     return ubase::to_uint(ubase::from_text(text.substr(from), base));
 }
 
-} // namespace
+}  // namespace
 
 biginteger& biginteger::operator=(const biginteger& x)
 {
@@ -83,27 +82,19 @@ void biginteger::free_magnitude()
 
 void biginteger::set_sign(std::int32_t s)
 {
-    if (s == 1 || s == -1)
-        sign = magnitude.is_zero() ? 0 : s;
-    else if (s == 0 && magnitude.is_zero())
-        sign = 0;
-    else
-        throw std::invalid_argument("lib.biginteger.set_sign");
+    if (s == 1 || s == -1) sign = magnitude.is_zero() ? 0 : s;
+    else if (s == 0 && magnitude.is_zero()) sign = 0;
+    else throw std::invalid_argument("lib.biginteger.set_sign");
 }
 
 int biginteger::compare(const biginteger& a, const biginteger& b)
 {
-    if (a.sign != b.sign)
-        return a.sign < b.sign ? -1 : 1;
+    if (a.sign != b.sign) return a.sign < b.sign ? -1 : 1;
     switch (a.sign) {
-    case 0:
-        return 0;
-    case 1:
-        return uint::compare(a.magnitude, b.magnitude);
-    case -1:
-        return -uint::compare(a.magnitude, b.magnitude);
-    default:
-        throw std::invalid_argument("@lib::biginteger::compare");
+    case 0: return 0;
+    case 1: return uint::compare(a.magnitude, b.magnitude);
+    case -1: return -uint::compare(a.magnitude, b.magnitude);
+    default: throw std::invalid_argument("@lib::biginteger::compare");
     }
 }
 
@@ -159,8 +150,7 @@ void biginteger::multiply(biginteger& result, const biginteger& a, const biginte
 void biginteger::divide(const biginteger& d, biginteger& q)
 {
     if (&q == this)
-        throw std::invalid_argument(
-            "try to store quotient and remainder into this@lib::biginteger::divide");
+        throw std::invalid_argument("try to store quotient and remainder into this@lib::biginteger::divide");
     if (&d == this || &d == &q) {
         biginteger divisor(d);
         divide(divisor, q);
@@ -186,36 +176,29 @@ void biginteger::divide(const biginteger& d, biginteger& q)
         magnitude = static_cast<uint&&>(r);
     }
     sign = magnitude.is_zero() ? 0 : d.sign;
-    if (q.magnitude.is_zero())
-        q.sign = 0;
+    if (q.magnitude.is_zero()) q.sign = 0;
 }
 
 std::wstring biginteger::to_str(unsigned base) const
 {
     std::wstring text = ubase::to_text(ubase::from_uint(magnitude, base));
-    if (sign == -1)
-        text.insert(text.begin(), L'-');
+    if (sign == -1) text.insert(text.begin(), L'-');
     return text;
 }
 
 void biginteger::set_str(const std::wstring& text, unsigned base)
 {
-    if (text.empty())
-        throw std::invalid_argument("@lib::biginteger::set_str");
+    if (text.empty()) throw std::invalid_argument("@lib::biginteger::set_str");
     biginteger value;
-    if (text[0] == L'-')
-        value = from_uint_sign(read_digits(text, 1, base), -1);
-    else if (text[0] == L'+')
-        value = from_uint_sign(read_digits(text, 1, base), 1);
-    else
-        value = from_uint(read_digits(text, 0, base));
+    if (text[0] == L'-') value = from_uint_sign(read_digits(text, 1, base), -1);
+    else if (text[0] == L'+') value = from_uint_sign(read_digits(text, 1, base), 1);
+    else value = from_uint(read_digits(text, 0, base));
     *this = static_cast<biginteger&&>(value);
 }
 
 biginteger& biginteger::operator/=(const biginteger& d)
 {
-    if (d.sign == 0)
-        throw std::out_of_range("@lib::biginteger::operator /=");
+    if (d.sign == 0) throw std::out_of_range("@lib::biginteger::operator /=");
     biginteger q;
     divide(d, q);
     *this = static_cast<biginteger&&>(q);
@@ -255,4 +238,4 @@ biginteger operator+(const biginteger& a, const biginteger& b)
     return r;
 }
 
-} // namespace lib
+}  // namespace lib

@@ -15,15 +15,12 @@
 namespace lib {
 
 struct biginteger {
-    std::int32_t sign = 0;   // -1 negative, 0 zero, 1 positive; 0 exactly when magnitude is 0
+    std::int32_t sign = 0;  // -1 negative, 0 zero, 1 positive; 0 exactly when magnitude is 0
     uint magnitude;
 
     biginteger() = default;
     biginteger(const biginteger& x) { copy_from(x); }
-    biginteger(biginteger&& x) noexcept : sign(x.sign), magnitude(static_cast<uint&&>(x.magnitude))
-    {
-        x.sign = 0;
-    }
+    biginteger(biginteger&& x) noexcept : sign(x.sign), magnitude(static_cast<uint&&>(x.magnitude)) { x.sign = 0; }
     ~biginteger() { free_magnitude(); }
     biginteger& operator=(const biginteger& x);
     biginteger& operator=(biginteger&& x) noexcept;
@@ -64,10 +61,7 @@ struct biginteger {
     friend biginteger operator/(const biginteger& a, const biginteger& d);
     friend biginteger operator+(const biginteger& a, const biginteger& b);
     friend bool operator==(const biginteger& a, const biginteger& b) { return compare(a, b) == 0; }
-    friend std::strong_ordering operator<=>(const biginteger& a, const biginteger& b)
-    {
-        return compare(a, b) <=> 0;
-    }
+    friend std::strong_ordering operator<=>(const biginteger& a, const biginteger& b) { return compare(a, b) <=> 0; }
 };
 
-} // namespace lib
+}  // namespace lib

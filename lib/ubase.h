@@ -9,9 +9,9 @@
 namespace lib {
 
 struct ubase {
-    std::uint32_t capacity = 0;        // digits allocated
-    std::uint32_t count = 0;           // digits in use; 0 is the value 0
-    std::uint16_t* digits = nullptr;   // least significant first, array new / delete
+    std::uint32_t capacity = 0;       // digits allocated
+    std::uint32_t count = 0;          // digits in use; 0 is the value 0
+    std::uint16_t* digits = nullptr;  // least significant first, array new / delete
     std::uint16_t base = 10;
 
     ubase() = default;
@@ -33,4 +33,4 @@ struct ubase {
     static ubase from_text(const std::wstring& text, unsigned base);
 };
 
-} // namespace lib
+}  // namespace lib

@@ -13,8 +13,7 @@ const char kSubtractNegative[] = "uint subtract results negative";
 
 // Word j of b shifted left by k bits, for j = 0 .. nb (word nb holds the bits shifted out of
 // the top). A shift by 32 is undefined, so the bits coming in from below are 0 at k = 0.
-inline std::uint32_t shifted_word(const std::uint32_t* b, std::uint32_t nb, std::uint32_t j,
-                                  unsigned k)
+inline std::uint32_t shifted_word(const std::uint32_t* b, std::uint32_t nb, std::uint32_t j, unsigned k)
 {
     std::uint32_t high = j < nb ? b[j] << k : 0;
     std::uint32_t low = (j > 0 && k > 0) ? b[j - 1] >> (32 - k) : 0;
@@ -43,11 +42,10 @@ inline std::uint32_t sub_borrow(std::uint32_t x, std::uint32_t y, std::uint32_t&
 
 void trim(uint& x)
 {
-    while (x.size > 0 && x.limbs[x.size - 1] == 0)
-        --x.size;
+    while (x.size > 0 && x.limbs[x.size - 1] == 0) --x.size;
 }
 
-} // namespace
+}  // namespace
 
 uint& uint::operator=(uint&& x) noexcept
 {
@@ -73,18 +71,13 @@ uint uint::from_word(std::uint32_t w)
     return r;
 }
 
-uint uint::from_short(std::uint16_t s)
-{
-    return from_word(s);
-}
+uint uint::from_short(std::uint16_t s) { return from_word(s); }
 
 void uint::copy_from(const uint& x)
 {
-    if (this == &x)
-        return;
+    if (this == &x) return;
     std::uint32_t* fresh = x.size ? new std::uint32_t[x.size] : nullptr;
-    if (x.size)
-        std::memcpy(fresh, x.limbs, x.size * sizeof(std::uint32_t));
+    if (x.size) std::memcpy(fresh, x.limbs, x.size * sizeof(std::uint32_t));
     delete[] limbs;
     limbs = fresh;
     capacity = x.size;
@@ -106,8 +99,7 @@ void uint::clear()
 
 void uint::assign(const uint& x)
 {
-    if (this == &x)
-        return;
+    if (this == &x) return;
     if (x.size > capacity) {
         std::uint32_t* fresh = new std::uint32_t[x.size];
         delete[] limbs;
@@ -115,14 +107,12 @@ void uint::assign(const uint& x)
         capacity = x.size;
     }
     size = x.size;
-    if (size)
-        std::memcpy(limbs, x.limbs, size * sizeof(std::uint32_t));
+    if (size) std::memcpy(limbs, x.limbs, size * sizeof(std::uint32_t));
 }
 
 void uint::reserve_discard(std::uint32_t n)
 {
-    if (n <= capacity)
-        return;
+    if (n <= capacity) return;
     std::uint32_t* fresh = new std::uint32_t[n];
     delete[] limbs;
     limbs = fresh;
@@ -131,11 +121,9 @@ void uint::reserve_discard(std::uint32_t n)
 
 void uint::reserve_keep(std::uint32_t n)
 {
-    if (n <= capacity)
-        return;
+    if (n <= capacity) return;
     std::uint32_t* fresh = new std::uint32_t[n];
-    if (size)
-        std::memcpy(fresh, limbs, size * sizeof(std::uint32_t));
+    if (size) std::memcpy(fresh, limbs, size * sizeof(std::uint32_t));
     delete[] limbs;
     limbs = fresh;
     capacity = n;
@@ -143,11 +131,9 @@ void uint::reserve_keep(std::uint32_t n)
 
 int uint::compare(const uint& a, const uint& b)
 {
-    if (a.size != b.size)
-        return a.size < b.size ? -1 : 1;
+    if (a.size != b.size) return a.size < b.size ? -1 : 1;
     for (std::uint32_t i = a.size; i-- > 0;) {
-        if (a.limbs[i] != b.limbs[i])
-            return a.limbs[i] < b.limbs[i] ? -1 : 1;
+        if (a.limbs[i] != b.limbs[i]) return a.limbs[i] < b.limbs[i] ? -1 : 1;
     }
     return 0;
 }
@@ -168,10 +154,8 @@ void uint::add(uint& result, const uint& a, const uint& b)
         result.assign(a);
         return;
     }
-    if (a.size >= b.size)
-        add_limbs(result, a, b);
-    else
-        add_limbs(result, b, a);
+    if (a.size >= b.size) add_limbs(result, a, b);
+    else add_limbs(result, b, a);
 }
 
 void uint::add_limbs(uint& result, const uint& L, const uint& S)
@@ -193,18 +177,14 @@ void uint::add_limbs(uint& result, const uint& L, const uint& S)
     result.size = n;
     std::uint32_t carry = 0;
     std::uint32_t i = 0;
-    for (; i < S.size; ++i)
-        result.limbs[i] = add_carry(L.limbs[i], S.limbs[i], carry);
+    for (; i < S.size; ++i) result.limbs[i] = add_carry(L.limbs[i], S.limbs[i], carry);
     for (; i < L.size && carry; ++i) {
         result.limbs[i] = L.limbs[i] + 1;
         carry = result.limbs[i] == 0;
     }
-    for (; i < L.size; ++i)
-        result.limbs[i] = L.limbs[i];
-    if (carry)
-        result.limbs[L.size] = 1;
-    else
-        result.size = L.size;
+    for (; i < L.size; ++i) result.limbs[i] = L.limbs[i];
+    if (carry) result.limbs[L.size] = 1;
+    else result.size = L.size;
 }
 
 void uint::subtract(uint& result, const uint& a, const uint& b)
@@ -219,20 +199,17 @@ void uint::subtract(uint& result, const uint& a, const uint& b)
         result.assign(a);
         return;
     }
-    if (a.size < b.size)
-        throw std::invalid_argument(kSubtractNegative);
+    if (a.size < b.size) throw std::invalid_argument(kSubtractNegative);
     result.reserve_discard(a.size);
     result.size = a.size;
     std::uint32_t borrow = 0;
     std::uint32_t i = 0;
-    for (; i < b.size; ++i)
-        result.limbs[i] = sub_borrow(a.limbs[i], b.limbs[i], borrow);
+    for (; i < b.size; ++i) result.limbs[i] = sub_borrow(a.limbs[i], b.limbs[i], borrow);
     for (; i < a.size && borrow; ++i) {
         result.limbs[i] = a.limbs[i] - 1;
         borrow = a.limbs[i] == 0;
     }
-    for (; i < a.size; ++i)
-        result.limbs[i] = a.limbs[i];
+    for (; i < a.size; ++i) result.limbs[i] = a.limbs[i];
     if (borrow) {
         result.size = 0;
         throw std::invalid_argument(kSubtractNegative);
@@ -260,24 +237,20 @@ void uint::multiply(uint& result, const uint& a, const uint& b)
     for (std::uint32_t i = 0; i < a.size; ++i) {
         const std::uint32_t w = a.limbs[i];
         for (unsigned k = 0; k < 32; ++k) {
-            if (!((w >> k) & 1))
-                continue;
+            if (!((w >> k) & 1)) continue;
             std::uint32_t carry = 0;
             for (std::uint32_t j = 0; j <= b.size; ++j)
                 r[i + j] = add_carry(r[i + j], shifted_word(b.limbs, b.size, j, k), carry);
             // The partial sums never exceed the product, which fits in n limbs.
-            for (std::uint32_t t = i + b.size + 1; carry && t < n; ++t)
-                carry = ++r[t] == 0;
+            for (std::uint32_t t = i + b.size + 1; carry && t < n; ++t) carry = ++r[t] == 0;
         }
     }
-    if (r[n - 1] == 0)
-        --result.size;
+    if (r[n - 1] == 0) --result.size;
 }
 
 void uint::divide(const uint& d, uint& q)
 {
-    if (&q == this)
-        throw std::invalid_argument("uint try to store quotient and remainder into this");
+    if (&q == this) throw std::invalid_argument("uint try to store quotient and remainder into this");
     if (&d == this || &d == &q) {
         uint divisor(d);
         divide(divisor, q);
@@ -317,8 +290,7 @@ void uint::divide(const uint& d, uint& q)
 
     for (std::uint32_t t = n - m + 1; t-- > 0;) {
         for (unsigned k = 32; k-- > 0;) {
-            if (divisor_bits + 32ull * t + k > remainder_bits)
-                continue;
+            if (divisor_bits + 32ull * t + k > remainder_bits) continue;
             std::uint32_t borrow = 0;
             for (std::uint32_t j = 0; j <= m; ++j)
                 scratch[t + j] = sub_borrow(a[t + j], shifted_word(d.limbs, m, j, k), borrow);
@@ -328,28 +300,24 @@ void uint::divide(const uint& d, uint& q)
                 borrow = a[j] == 0;
                 last = j;
             }
-            if (borrow)
-                continue;
+            if (borrow) continue;
             q.limbs[t] |= std::uint32_t(1) << k;
             std::memcpy(a + t, scratch + t, (last - t + 1) * sizeof(std::uint32_t));
             if (last >= top) {
                 top = last;
-                while (top > 0 && a[top] == 0)
-                    --top;
+                while (top > 0 && a[top] == 0) --top;
                 remainder_bits = 32ull * top + std::bit_width(a[top]);
             }
         }
     }
-    if (q.size > 0 && q.limbs[q.size - 1] == 0)
-        --q.size;
+    if (q.size > 0 && q.limbs[q.size - 1] == 0) --q.size;
     trim(*this);
 }
 
 uint& uint::incr()
 {
     for (std::uint32_t i = 0; i < size; ++i) {
-        if (++limbs[i] != 0)
-            return *this;
+        if (++limbs[i] != 0) return *this;
     }
     // Every limb wrapped to 0 (or there was none): one more limb holds the carry.
     reserve_keep(size + 1);
@@ -360,23 +328,18 @@ uint& uint::incr()
 
 uint& uint::decr()
 {
-    if (size == 0)
-        throw std::out_of_range("uint decr. negative");
+    if (size == 0) throw std::out_of_range("uint decr. negative");
     std::uint32_t i = 0;
-    while (limbs[i]-- == 0)
-        ++i;
-    if (limbs[size - 1] == 0)
-        --size;
+    while (limbs[i]-- == 0) ++i;
+    if (limbs[size - 1] == 0) --size;
     return *this;
 }
 
 std::uint16_t uint::to_primitive() const
 {
-    if (size == 0)
-        return 0;
-    if (size == 1 && limbs[0] < 65536)
-        return static_cast<std::uint16_t>(limbs[0]);
+    if (size == 0) return 0;
+    if (size == 1 && limbs[0] < 65536) return static_cast<std::uint16_t>(limbs[0]);
     throw std::out_of_range("@lib::uint::to_primitive");
 }
 
-} // namespace lib
+}  // namespace lib

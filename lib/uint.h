@@ -16,15 +16,19 @@
 namespace lib {
 
 struct uint {
-    std::uint32_t capacity = 0;       // limbs allocated
-    std::uint32_t size = 0;           // limbs in use; 0 is the value 0
-    std::uint32_t* limbs = nullptr;   // array new / delete
+    std::uint32_t capacity = 0;      // limbs allocated
+    std::uint32_t size = 0;          // limbs in use; 0 is the value 0
+    std::uint32_t* limbs = nullptr;  // array new / delete
 
     uint() = default;
     uint(const uint& x) { copy_from(x); }
     uint(uint&& x) noexcept : capacity(x.capacity), size(x.size), limbs(x.limbs) { x.clear(); }
     ~uint() { free_limbs(); }
-    uint& operator=(const uint& x) { assign(x); return *this; }
+    uint& operator=(const uint& x)
+    {
+        assign(x);
+        return *this;
+    }
     uint& operator=(uint&& x) noexcept;
 
     // 0 gives an empty value without an array; anything else one limb.
@@ -67,4 +71,4 @@ struct uint {
     bool is_zero() const { return size == 0; }
 };
 
-} // namespace lib
+}  // namespace lib

@@ -211,13 +211,12 @@ int DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int graph, i
 // Mirrored left to right, at the graph's own size.
 int DrawGraphMirrored(int x, int y, int graph, int transparent);
 // The source rectangle of the graph drawn at (x, y); mirror 1 flips it left to right.
-int DrawGraphPortion(int x, int y, int srcX, int srcY, int width, int height, int graph,
-                     int transparent, int mirror);
-int DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int srcX, int srcY,
-                              int width, int height, int graph, int transparent);
+int DrawGraphPortion(int x, int y, int srcX, int srcY, int width, int height, int graph, int transparent, int mirror);
+int DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int srcX, int srcY, int width, int height,
+                              int graph, int transparent);
 // Corners clockwise from the one that receives the graph's top-left.
-int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
-                         float y4, int graph, int transparent);
+int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int graph,
+                         int transparent);
 
 // ---------------------------------------------------------------------------------------
 // Fonts and text
@@ -228,9 +227,8 @@ int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float
 // A font of its own: face (null for the system's default), size (16), thickness 0-9 (6),
 // kind (0), character set 0-4 (the system's), edge size (1), italic, slot 0-39 and check
 // number 0-2047 (both chosen by the library). The handle, or -1.
-int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind,
-                       int charSetIndex, int edgeSize, int italic, int slot,
-                       int check);
+int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind, int charSetIndex, int edgeSize,
+                       int italic, int slot, int check);
 int DestroyFontHandle(int handle);
 // The font's size, or -1.
 int QueryFontHeight(int handle);
@@ -239,8 +237,7 @@ int GetFontFaceSizeThickness(wchar_t* face, int* size, int* thickness, int handl
 // Extra pixels added to every character's advance.
 int SetFontCharSpacing(int spacing, int handle);
 // Draws text with its top-left at (x, y); vertical text runs downwards, turned clockwise.
-int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int handle,
-                     uint32_t edgeColor, int vertical);
+int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int handle, uint32_t edgeColor, int vertical);
 
 // The standard font follows these settings; it is re-made only when one of them changes.
 int SetStandardFontSize(int size);
@@ -248,5 +245,4 @@ int SetStandardFontThickness(int thickness);
 int SetStandardFontFace(const wchar_t* face, int charSetIndex);
 int SetStandardFontKind(int kind);
 int GetStandardFontHandle();
-int DrawTextWithStandardFont(int x, int y, const wchar_t* text, uint32_t color,
-                             uint32_t edgeColor);
+int DrawTextWithStandardFont(int x, int y, const wchar_t* text, uint32_t color, uint32_t edgeColor);

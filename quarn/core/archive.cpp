@@ -22,10 +22,7 @@ struct SharedArchive {
 SharedArchive* s_sharedArchives[kArchiveSharedSlots];
 int s_sharedArchiveCount;
 
-bool IsSeparator(char c)
-{
-    return c == '\\' || c == '/';
-}
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 // Bytes a character at p takes in the archive's code page.
 int CharacterBytes(const char* p, int codeFormat)
@@ -33,10 +30,7 @@ int CharacterBytes(const char* p, int codeFormat)
     return IsDoubleByteLead(reinterpret_cast<const unsigned char*>(p), codeFormat) && p[1] != 0 ? 2 : 1;
 }
 
-bool HasSource(const ArchiveRecord* r)
-{
-    return r->image != nullptr || r->file != nullptr;
-}
+bool HasSource(const ArchiveRecord* r) { return r->image != nullptr || r->file != nullptr; }
 
 // The header's fields from its deciphered bytes (at least the header's size of them).
 void TakeHeader(ArchiveRecord* r, const uint8_t* h)
@@ -57,25 +51,18 @@ void TakeHeader(ArchiveRecord* r, const uint8_t* h)
 int CheckHeader(ArchiveRecord* r, const uint8_t* raw, uint32_t count, const char* keyText)
 {
     uint8_t head[kArchiveHeaderBytes] = {};
-    if (count < 8)
-        return AppendLog(L"ＱＵＡアーカイブではありません\n");
+    if (count < 8) return AppendLog(L"ＱＵＡアーカイブではありません\n");
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (attempt == 0)
-            DeriveArchiveKey(keyText, r->key);
-        else
-            BuildFallbackArchiveKey(r->key);
+        if (attempt == 0) DeriveArchiveKey(keyText, r->key);
+        else BuildFallbackArchiveKey(r->key);
         std::memcpy(head, raw, count);
         ScrambleArchiveBytes(r->key, head, count, 0);
-        if (head[0] == 'Q' && head[1] == 'U')
-            break;
-        if (attempt == 1)
-            return AppendLog(L"ＱＵＡアーカイブではありません\n");
+        if (head[0] == 'Q' && head[1] == 'U') break;
+        if (attempt == 1) return AppendLog(L"ＱＵＡアーカイブではありません\n");
     }
-    if (ReadLe16(head + 2) > kArchiveMaxVersion)
-        return AppendLog(L"対応していないバージョンのＱＵＡアーカイブです\n");
+    if (ReadLe16(head + 2) > kArchiveMaxVersion) return AppendLog(L"対応していないバージョンのＱＵＡアーカイブです\n");
     const uint32_t headerBytes = ReadLe16(head + 2) >= 4 ? kFullHeaderBytes : kSmallHeaderBytes;
-    if (count < headerBytes)
-        return RefuseArchiveHeader();
+    if (count < headerBytes) return RefuseArchiveHeader();
     TakeHeader(r, head);
     return 0;
 }
@@ -85,8 +72,7 @@ int CheckHeader(ArchiveRecord* r, const uint8_t* raw, uint32_t count, const char
 int CheckLayout(const ArchiveRecord* r)
 {
     if (uint64_t(r->tableOffset) + r->tableSize > r->archiveSize || r->dataStart > r->archiveSize ||
-        r->fileTableOffset > r->tableSize ||
-        uint64_t(r->directoryTableOffset) + kDirectoryRecordBytes > r->tableSize)
+        r->fileTableOffset > r->tableSize || uint64_t(r->directoryTableOffset) + kDirectoryRecordBytes > r->tableSize)
         return RefuseArchiveHeader();
     return 0;
 }
@@ -103,8 +89,7 @@ uint32_t ReadRawHeader(ServedFile* file, uint8_t* raw)
 int OpenFileTables(ArchiveRecord* r, const wchar_t* path, const char* keyText)
 {
     ServedFile* file = OpenServedFile(path, 0, 1, 1);
-    if (!file)
-        return -1;
+    if (!file) return -1;
     uint8_t raw[kArchiveHeaderBytes];
     const uint32_t count = ReadRawHeader(file, raw);
     r->file = file;
@@ -156,12 +141,10 @@ bool NameRecordMatches(const ArchiveRecord* r, uint32_t nameOffset, const Archiv
 
 // The first entry of the current directory whose name matches, directories or files as
 // asked. 0, or -1.
-int FindInCurrentDirectory(ArchiveRecord* r, const ArchiveSearchName* name, bool directory,
-                           ArchiveFileEntry* out)
+int FindInCurrentDirectory(ArchiveRecord* r, const ArchiveSearchName* name, bool directory, ArchiveFileEntry* out)
 {
     ArchiveDirectory d;
-    if (ReadArchiveDirectory(r, r->currentDirectory, &d) != 0)
-        return -1;
+    if (ReadArchiveDirectory(r, r->currentDirectory, &d) != 0) return -1;
     for (uint32_t i = 0; i < d.count; ++i) {
         ArchiveFileEntry e;
         ReadArchiveEntry(r, &d, i, &e);
@@ -179,8 +162,7 @@ int FindInCurrentDirectory(ArchiveRecord* r, const ArchiveSearchName* name, bool
 int ElementBytes(const char* path, int codeFormat)
 {
     int n = 0;
-    while (path[n] != 0 && !IsSeparator(path[n]))
-        n += CharacterBytes(path + n, codeFormat);
+    while (path[n] != 0 && !IsSeparator(path[n])) n += CharacterBytes(path + n, codeFormat);
     return n;
 }
 
@@ -205,24 +187,20 @@ WalkResult WalkArchivePath(ArchiveRecord* r, const char* path, ArchiveSearchName
             ++p;
             continue;
         }
-        if (BuildArchiveSearchName(p, r->codeFormat, last) != 0)
-            return kWalkStoppedBefore;
+        if (BuildArchiveSearchName(p, r->codeFormat, last) != 0) return kWalkStoppedBefore;
         bool entered = true;
         if (length == 1 && p[0] == '.') {
         } else if (length == 2 && p[0] == '.' && p[1] == '.') {
             ArchiveDirectory d;
             entered = ReadArchiveDirectory(r, r->currentDirectory, &d) == 0 && d.parent != kArchiveNoParent &&
                       ReadArchiveDirectory(r, d.parent, &d) == 0;
-            if (entered)
-                r->currentDirectory = d.offset;
+            if (entered) r->currentDirectory = d.offset;
         } else {
             entered = EnterArchiveSubdirectory(r, last) == 0;
         }
-        if (!entered)
-            return isLast ? kWalkStoppedAtLast : kWalkStoppedBefore;
+        if (!entered) return isLast ? kWalkStoppedAtLast : kWalkStoppedBefore;
         p += length;
-        if (*p != 0)
-            ++p;  // the separator; a trailing one ends the walk
+        if (*p != 0) ++p;  // the separator; a trailing one ends the walk
     }
     return kWalkEntered;
 }
@@ -233,28 +211,20 @@ WalkResult WalkArchivePath(ArchiveRecord* r, const char* path, ArchiveSearchName
 // Shared with the other archive sources (archive_internal.h)
 // ---------------------------------------------------------------------------------------
 
-int RefuseArchiveHeader()
-{
-    return AppendLog(L"ＱＵＡアーカイブのヘッダが壊れています\n");
-}
+int RefuseArchiveHeader() { return AppendLog(L"ＱＵＡアーカイブのヘッダが壊れています\n"); }
 
-int RefuseArchiveTable()
-{
-    return AppendLog(L"ＱＵＡアーカイブのファイルテーブルが壊れています\n");
-}
+int RefuseArchiveTable() { return AppendLog(L"ＱＵＡアーカイブのファイルテーブルが壊れています\n"); }
 
 const uint8_t* ArchiveTableBytes(const ArchiveRecord* r, uint64_t offset, uint64_t length)
 {
-    if (offset + length > r->tableSize)
-        return nullptr;
+    if (offset + length > r->tableSize) return nullptr;
     return r->tables + offset;
 }
 
 int ReadArchiveDirectory(const ArchiveRecord* r, uint32_t offset, ArchiveDirectory* out)
 {
     const uint8_t* p = ArchiveTableBytes(r, uint64_t(r->directoryTableOffset) + offset, kDirectoryRecordBytes);
-    if (!p)
-        return RefuseArchiveTable();
+    if (!p) return RefuseArchiveTable();
     out->offset = offset;
     out->parent = ReadLe32(p + 4);
     out->count = ReadLe32(p + 8);
@@ -265,10 +235,7 @@ int ReadArchiveDirectory(const ArchiveRecord* r, uint32_t offset, ArchiveDirecto
     return 0;
 }
 
-uint32_t ArchiveEntryBytes(const ArchiveRecord* r)
-{
-    return r->version >= 2 ? 44 : 40;
-}
+uint32_t ArchiveEntryBytes(const ArchiveRecord* r) { return r->version >= 2 ? 44 : 40; }
 
 void ReadArchiveEntry(const ArchiveRecord* r, const ArchiveDirectory* d, uint32_t index, ArchiveFileEntry* out)
 {
@@ -295,10 +262,8 @@ const uint8_t* ArchiveNameRecord(const ArchiveRecord* r, uint32_t nameOffset, ui
 
 int ReadArchiveBytesDeciphered(ArchiveRecord* r, uint32_t offset, void* buffer, uint32_t length)
 {
-    if (length == 0)
-        return 0;
-    if (ReadServedFileAt(r->file, buffer, offset, length) != length)
-        return -1;
+    if (length == 0) return 0;
+    if (ReadServedFileAt(r->file, buffer, offset, length) != length) return -1;
     ScrambleArchiveBytes(r->key, buffer, length, offset);
     return 0;
 }
@@ -306,23 +271,20 @@ int ReadArchiveBytesDeciphered(ArchiveRecord* r, uint32_t offset, void* buffer, 
 void StartArchiveRead(ArchiveRecord* r, uint32_t offset, void* buffer, uint32_t length)
 {
     ServedFile* file = r->file;
-    if (file->position != offset)
-        SeekServedFile(file, static_cast<int32_t>(offset), 0);
+    if (file->position != offset) SeekServedFile(file, static_cast<int32_t>(offset), 0);
     ReadServedFile(buffer, 1, length, file);
 }
 
 void FinishPendingArchiveLoad(ArchiveRecord* r)
 {
-    while (!PollArchiveImageRead(r))
-        WaitForServedFile(r->file);
+    while (!PollArchiveImageRead(r)) WaitForServedFile(r->file);
 }
 
 void UpperCaseArchiveName(char* text, int codeFormat)
 {
     for (char* p = text; *p != 0;) {
         const int bytes = CharacterBytes(p, codeFormat);
-        if (bytes == 1 && *p >= 'a' && *p <= 'z')
-            *p = static_cast<char>(*p - 'a' + 'A');
+        if (bytes == 1 && *p >= 'a' && *p <= 'z') *p = static_cast<char>(*p - 'a' + 'A');
         p += bytes;
     }
 }
@@ -339,13 +301,11 @@ int ClearArchiveRecord(ArchiveRecord* record)
 
 int OpenArchiveImage(ArchiveRecord* record, void* image, uint32_t size, const char* keyText)
 {
-    if (HasSource(record))
-        return -1;
+    if (HasSource(record)) return -1;
     uint8_t* bytes = static_cast<uint8_t*>(image);
     // The header is checked on a copy: the caller's image is deciphered only once it is
     // known to be an archive, and enciphered again if its tables turn out damaged.
-    if (!bytes || CheckHeader(record, bytes, size < kFullHeaderBytes ? size : kFullHeaderBytes,
-                              keyText) != 0) {
+    if (!bytes || CheckHeader(record, bytes, size < kFullHeaderBytes ? size : kFullHeaderBytes, keyText) != 0) {
         ClearArchiveRecord(record);
         return -1;
     }
@@ -374,8 +334,7 @@ namespace {
 // Opens the file's tables and reads its root directory; on failure no source stays open.
 int OpenArchiveFileSource(ArchiveRecord* record, const wchar_t* path, const char* keyText)
 {
-    if (HasSource(record) || OpenFileTables(record, path, keyText) != 0)
-        return -1;
+    if (HasSource(record) || OpenFileTables(record, path, keyText) != 0) return -1;
     ArchiveDirectory root;
     if (ReadArchiveDirectory(record, 0, &root) != 0) {
         CloseArchiveSource(record);
@@ -393,8 +352,7 @@ int OpenArchiveFileForReading(ArchiveRecord* record, const wchar_t* path, const 
 
 int LoadArchiveFileToMemory(ArchiveRecord* record, const wchar_t* path, const char* keyText, int asynchronous)
 {
-    if (OpenArchiveFileSource(record, path, keyText) != 0)
-        return -1;
+    if (OpenArchiveFileSource(record, path, keyText) != 0) return -1;
     record->image = static_cast<uint8_t*>(AllocTrackedMemory(record->archiveSize, "", 0));
     if (!record->image) {
         CloseArchiveSource(record);
@@ -404,17 +362,14 @@ int LoadArchiveFileToMemory(ArchiveRecord* record, const wchar_t* path, const ch
     record->callerOwned = 0;
     StartArchiveRead(record, 0, record->image, record->archiveSize);
     record->pendingRead = 1;
-    if (!asynchronous)
-        FinishPendingArchiveLoad(record);
+    if (!asynchronous) FinishPendingArchiveLoad(record);
     return 0;
 }
 
 int PollArchiveImageRead(ArchiveRecord* record)
 {
-    if (!record->pendingRead)
-        return 1;
-    if (!IsServedFileIdle(record->file))
-        return 0;
+    if (!record->pendingRead) return 1;
+    if (!IsServedFileIdle(record->file)) return 0;
     FinishLoad(record);
     return 1;
 }
@@ -427,17 +382,13 @@ uint8_t* GetArchiveImagePointer(ArchiveRecord* record)
 
 int CloseArchiveSource(ArchiveRecord* record)
 {
-    if (!HasSource(record))
-        return 0;
+    if (!HasSource(record)) return 0;
     FinishPendingArchiveLoad(record);
-    if (record->file)
-        CloseServedFile(record->file);
+    if (record->file) CloseServedFile(record->file);
     FreeTrackedMemory(record->tableBlock);
     if (record->image) {
-        if (record->callerOwned)
-            ScrambleArchiveBytes(record->key, record->image, record->archiveSize, 0);
-        else
-            FreeTrackedMemory(record->image);
+        if (record->callerOwned) ScrambleArchiveBytes(record->key, record->image, record->archiveSize, 0);
+        else FreeTrackedMemory(record->image);
     }
     return ClearArchiveRecord(record);
 }
@@ -467,8 +418,7 @@ int BuildArchiveSearchName(const char* element, int codeFormat, ArchiveSearchNam
         }
         for (int k = 0; k < bytes; ++k) {
             uint8_t c = static_cast<uint8_t>(p[k]);
-            if (bytes == 1 && c >= 'a' && c <= 'z')
-                c = static_cast<uint8_t>(c - 'a' + 'A');
+            if (bytes == 1 && c >= 'a' && c <= 'z') c = static_cast<uint8_t>(c - 'a' + 'A');
             out->name[n++] = c;
             sum += c;
         }
@@ -488,8 +438,7 @@ int EnterArchiveSubdirectory(ArchiveRecord* record, const ArchiveSearchName* nam
 {
     ArchiveFileEntry e;
     ArchiveDirectory target;
-    if (FindInCurrentDirectory(record, name, true, &e) != 0 ||
-        ReadArchiveDirectory(record, e.dataOffset, &target) != 0)
+    if (FindInCurrentDirectory(record, name, true, &e) != 0 || ReadArchiveDirectory(record, e.dataOffset, &target) != 0)
         return -1;
     record->currentDirectory = e.dataOffset;
     return 0;
@@ -497,8 +446,7 @@ int EnterArchiveSubdirectory(ArchiveRecord* record, const ArchiveSearchName* nam
 
 int ChangeArchiveDirectory(ArchiveRecord* record, const char* path, int restore, ArchiveSearchName* last)
 {
-    if (path[0] == '.' && path[1] == 0)
-        return 0;
+    if (path[0] == '.' && path[1] == 0) return 0;
     if (IsSeparator(path[0]) && path[1] == 0) {
         record->currentDirectory = 0;
         return 0;
@@ -506,8 +454,7 @@ int ChangeArchiveDirectory(ArchiveRecord* record, const char* path, int restore,
     ArchiveSearchName scratch;
     const uint32_t saved = record->currentDirectory;
     if (WalkArchivePath(record, path, last ? last : &scratch) != kWalkEntered) {
-        if (restore)
-            record->currentDirectory = saved;
+        if (restore) record->currentDirectory = saved;
         return -1;
     }
     return 0;
@@ -529,8 +476,7 @@ int FindArchiveFileEntry(const char* path, ArchiveRecord* record, ArchiveFileEnt
 int FindArchiveMember(ArchiveRecord* r, const char* path, ArchiveFileEntry* e, uint32_t* start, uint32_t* stored)
 {
     FinishPendingArchiveLoad(r);
-    if (FindArchiveFileEntry(path, r, e) != 0 || ArchiveMemberRange(r, e, start, stored) != 0)
-        return -1;
+    if (FindArchiveFileEntry(path, r, e) != 0 || ArchiveMemberRange(r, e, start, stored) != 0) return -1;
     return 0;
 }
 
@@ -539,12 +485,9 @@ int LocateArchiveEntry(ArchiveRecord* record, const char* path, uint32_t* positi
     ArchiveFileEntry e;
     uint32_t start = 0;
     uint32_t stored = 0;
-    if (FindArchiveMember(record, path, &e, &start, &stored) != 0)
-        return -1;
-    if (position)
-        *position = start;
-    if (size)
-        *size = stored;
+    if (FindArchiveMember(record, path, &e, &start, &stored) != 0) return -1;
+    if (position) *position = start;
+    if (size) *size = stored;
     return 0;
 }
 
@@ -552,8 +495,7 @@ int ArchiveMemberRange(const ArchiveRecord* r, const ArchiveFileEntry* e, uint32
 {
     const uint32_t bytes = e->compressedSize == kArchiveStored ? e->size : e->compressedSize;
     const uint64_t first = uint64_t(r->dataStart) + e->dataOffset;
-    if (first + bytes > r->archiveSize)
-        return AppendLog(L"ＱＵＡアーカイブのファイルデータが壊れています\n");
+    if (first + bytes > r->archiveSize) return AppendLog(L"ＱＵＡアーカイブのファイルデータが壊れています\n");
     *start = static_cast<uint32_t>(first);
     *stored = bytes;
     return 0;
@@ -565,8 +507,7 @@ int SplitPathLastElement(ArchiveRecord* record, char* directory, char* name, con
     int length = 0;
     while (path[length] != 0) {
         const char c = path[length];
-        if (IsSeparator(c) || c == ':')
-            split = length;
+        if (IsSeparator(c) || c == ':') split = length;
         length += CharacterBytes(path + length, record->codeFormat);
     }
     // The directory part keeps its separator, so that "\x" lists the root.
@@ -591,8 +532,7 @@ int MatchWildcardName(const char* pattern, const char* name, int codeFormat)
     const char* starName = nullptr;     // where that run's match ends so far
     while (*n != 0) {
         if (*p == '*') {
-            while (*p == '*')
-                ++p;
+            while (*p == '*') ++p;
             starPattern = p;
             starName = n;
             continue;
@@ -607,15 +547,13 @@ int MatchWildcardName(const char* pattern, const char* name, int codeFormat)
                 continue;
             }
         }
-        if (!starPattern)
-            return -1;
+        if (!starPattern) return -1;
         // Let the last "*" take one more character and try again from there.
         starName += CharacterBytes(starName, codeFormat);
         n = starName;
         p = starPattern;
     }
-    while (*p == '*')
-        ++p;
+    while (*p == '*') ++p;
     return *p == 0 ? 0 : -1;
 }
 
@@ -625,8 +563,7 @@ int MatchWildcardName(const char* pattern, const char* name, int codeFormat)
 
 int OpenSharedArchive(int hint, const wchar_t* path, int loadWhole, int asynchronous)
 {
-    if (CountWideUnits(path) >= kArchivePathUnits)
-        return RefuseLongPath();
+    if (CountWideUnits(path) >= kArchivePathUnits) return RefuseLongPath();
     if (hint >= 0 && hint < kArchiveSharedSlots && s_sharedArchives[hint] &&
         CompareWideStrings(s_sharedArchives[hint]->path, path) == 0) {
         ++s_sharedArchives[hint]->useCount;
@@ -640,12 +577,10 @@ int OpenSharedArchive(int hint, const wchar_t* path, int loadWhole, int asynchro
     }
     if (s_sharedArchiveCount >= kArchiveSharedSlots) {
         CloseUnusedArchives();
-        if (s_sharedArchiveCount >= kArchiveSharedSlots)
-            return -1;
+        if (s_sharedArchiveCount >= kArchiveSharedSlots) return -1;
     }
     SharedArchive* entry = static_cast<SharedArchive*>(AllocTrackedMemoryZeroed(sizeof(SharedArchive), "", 0));
-    if (!entry)
-        return AppendLog(L"ＱＵＡアーカイブの情報を格納するメモリの確保に失敗しました\n");
+    if (!entry) return AppendLog(L"ＱＵＡアーカイブの情報を格納するメモリの確保に失敗しました\n");
     const int opened = loadWhole ? LoadArchiveFileToMemory(&entry->record, path, nullptr, asynchronous)
                                  : OpenArchiveFileForReading(&entry->record, path, nullptr);
     if (opened != 0) {
@@ -655,8 +590,7 @@ int OpenSharedArchive(int hint, const wchar_t* path, int loadWhole, int asynchro
     entry->useCount = 1;
     CopyWideString(entry->path, path);
     int slot = 0;
-    while (s_sharedArchives[slot])
-        ++slot;
+    while (s_sharedArchives[slot]) ++slot;
     s_sharedArchives[slot] = entry;
     ++s_sharedArchiveCount;
     return slot;
@@ -664,15 +598,13 @@ int OpenSharedArchive(int hint, const wchar_t* path, int loadWhole, int asynchro
 
 ArchiveRecord* GetSharedArchive(int index)
 {
-    if (index < 0 || index >= kArchiveSharedSlots || !s_sharedArchives[index])
-        return nullptr;
+    if (index < 0 || index >= kArchiveSharedSlots || !s_sharedArchives[index]) return nullptr;
     return &s_sharedArchives[index]->record;
 }
 
 void ReleaseSharedArchiveUse(int index)
 {
-    if (index >= 0 && index < kArchiveSharedSlots && s_sharedArchives[index] &&
-        s_sharedArchives[index]->useCount > 0)
+    if (index >= 0 && index < kArchiveSharedSlots && s_sharedArchives[index] && s_sharedArchives[index]->useCount > 0)
         --s_sharedArchives[index]->useCount;
 }
 
@@ -680,8 +612,7 @@ void CloseUnusedArchives()
 {
     for (int i = 0; i < kArchiveSharedSlots; ++i) {
         SharedArchive* entry = s_sharedArchives[i];
-        if (!entry || entry->useCount > 0)
-            continue;
+        if (!entry || entry->useCount > 0) continue;
         CloseArchiveSource(&entry->record);
         FreeTrackedMemory(entry);
         s_sharedArchives[i] = nullptr;
@@ -695,7 +626,4 @@ int ReleaseIdleArchives()
     return 0;
 }
 
-int CountSharedArchives()
-{
-    return s_sharedArchiveCount;
-}
+int CountSharedArchives() { return s_sharedArchiveCount; }

@@ -37,12 +37,12 @@
 
 enum : int32_t {
     kArchiveKeyBytes = 12,
-    kArchiveSearchBytes = 1024,                   // longest upper-cased, padded name
+    kArchiveSearchBytes = 1024,  // longest upper-cased, padded name
     kArchiveMaxVersion = 4,
     kArchiveSharedSlots = 512,
-    kArchivePathUnits = kFilePathUnits + 4,       // a full path's prefix and ".QUA"
-    kArchiveInPathBytes = 512,                    // a path inside an archive, 8-bit
-    kArchiveHeaderBytes = 28,                     // from version 4; 24 before
+    kArchivePathUnits = kFilePathUnits + 4,  // a full path's prefix and ".QUA"
+    kArchiveInPathBytes = 512,               // a path inside an archive, 8-bit
+    kArchiveHeaderBytes = 28,                // from version 4; 24 before
     kLzHeadBytes = 9,
 };
 
@@ -76,12 +76,12 @@ struct ArchiveRecord {
     uint32_t tableOffset;
     uint32_t fileTableOffset;
     uint32_t directoryTableOffset;
-    uint32_t codePage;   // 0 before version 4
-    int32_t codeFormat;  // character-code format of the names
-    uint8_t* image;      // an archive in memory, deciphered
-    ServedFile* file;    // a file archive, or a whole-file load while it is pending
-    uint8_t* tableBlock;      // owned; null for a caller's image
-    const uint8_t* tables;    // the table block, wherever it lies
+    uint32_t codePage;          // 0 before version 4
+    int32_t codeFormat;         // character-code format of the names
+    uint8_t* image;             // an archive in memory, deciphered
+    ServedFile* file;           // a file archive, or a whole-file load while it is pending
+    uint8_t* tableBlock;        // owned; null for a caller's image
+    const uint8_t* tables;      // the table block, wherever it lies
     uint32_t currentDirectory;  // its record's offset in the directory table
     uint8_t key[kArchiveKeyBytes];
     int32_t inMemory;

@@ -20,10 +20,7 @@ uint32_t Mixer(const uint8_t key[kArchiveKeyBytes])
 }
 
 // The mixed byte of a group, from group x mixer.
-uint8_t MixedByte(uint32_t product)
-{
-    return static_cast<uint8_t>((product ^ (product >> 15)) >> 24);
-}
+uint8_t MixedByte(uint32_t product) { return static_cast<uint8_t>((product ^ (product >> 15)) >> 24); }
 
 uint8_t KeyStreamByte(const uint8_t key[kArchiveKeyBytes], uint64_t position)
 {
@@ -33,8 +30,7 @@ uint8_t KeyStreamByte(const uint8_t key[kArchiveKeyBytes], uint64_t position)
 bool IsPlainKey(const uint8_t key[kArchiveKeyBytes])
 {
     for (int i = 0; i < kArchiveKeyBytes; ++i) {
-        if (key[i] != 0)
-            return false;
+        if (key[i] != 0) return false;
     }
     return true;
 }
@@ -66,31 +62,24 @@ void DeriveArchiveKey(const char* keyText, uint8_t key[kArchiveKeyBytes])
     }
     // A derived key never leaves the magic as it is, so that a plain archive is told
     // apart from an enciphered one by the first two bytes.
-    if (key[0] == 0 && key[1] == 0)
-        key[0] = 0x5A;
+    if (key[0] == 0 && key[1] == 0) key[0] = 0x5A;
 }
 
-void BuildFallbackArchiveKey(uint8_t key[kArchiveKeyBytes])
-{
-    std::memset(key, 0, kArchiveKeyBytes);
-}
+void BuildFallbackArchiveKey(uint8_t key[kArchiveKeyBytes]) { std::memset(key, 0, kArchiveKeyBytes); }
 
 void ScrambleArchiveBytes(const uint8_t key[kArchiveKeyBytes], void* buffer, uint32_t size, uint32_t offset)
 {
-    if (IsPlainKey(key) || size == 0)
-        return;
+    if (IsPlainKey(key) || size == 0) return;
     uint8_t* p = static_cast<uint8_t*>(buffer);
     uint64_t position = offset;
     const uint64_t end = position + size;
-    while (position < end && position % kGroupBytes != 0)
-        *p++ ^= KeyStreamByte(key, position++);
+    while (position < end && position % kGroupBytes != 0) *p++ ^= KeyStreamByte(key, position++);
     // Whole groups: the key four times over in three 16-byte lanes, each byte combined
     // with the group's mixed byte.
     typedef uint8_t Lanes __attribute__((vector_size(16)));
     Lanes pattern[kGroupBytes / 16];
     uint8_t repeated[kGroupBytes];
-    for (uint32_t i = 0; i < kGroupBytes; ++i)
-        repeated[i] = key[i % kArchiveKeyBytes];
+    for (uint32_t i = 0; i < kGroupBytes; ++i) repeated[i] = key[i % kArchiveKeyBytes];
     std::memcpy(pattern, repeated, sizeof pattern);
     const uint32_t mixer = Mixer(key);
     uint32_t product = static_cast<uint32_t>(position / kGroupBytes) * mixer;
@@ -103,6 +92,5 @@ void ScrambleArchiveBytes(const uint8_t key[kArchiveKeyBytes], void* buffer, uin
             std::memcpy(p + w * 16, &v, 16);
         }
     }
-    while (position < end)
-        *p++ ^= KeyStreamByte(key, position++);
+    while (position < end) *p++ ^= KeyStreamByte(key, position++);
 }

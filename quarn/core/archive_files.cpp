@@ -40,17 +40,13 @@ struct ResolutionCache {
 };
 ResolutionCache s_resolution;
 
-bool IsSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // The record of a handle; only a handle that carries the tag is taken, so that 0, the
 // failure value of open, never reaches the file in slot 0.
 FileRecord* RecordOf(FileHandle handle)
 {
-    if (handle != FileHandle(int32_t(handle)) || (uint32_t(handle) & kHandleTag) != kHandleTag)
-        return nullptr;
+    if (handle != FileHandle(int32_t(handle)) || (uint32_t(handle) & kHandleTag) != kHandleTag) return nullptr;
     const uint32_t slot = uint32_t(handle) & kSlotMask;
     return slot < uint32_t(kOpenFileSlots) ? g_openFiles[slot] : nullptr;
 }
@@ -58,8 +54,7 @@ FileRecord* RecordOf(FileHandle handle)
 bool StartsWith(const wchar_t* text, const wchar_t* prefix, int length)
 {
     for (int i = 0; i < length; ++i) {
-        if (text[i] != prefix[i] || text[i] == 0)
-            return false;
+        if (text[i] != prefix[i] || text[i] == 0) return false;
     }
     return true;
 }
@@ -72,8 +67,7 @@ int FindArchiveOfPath(const wchar_t* full, int* restStart)
     const int cached = s_resolution.prefixLength;
     if (cached > 0 && StartsWith(full, s_resolution.path, cached) && IsSeparator(full[cached])) {
         const int index = OpenSharedArchive(s_resolution.index, s_resolution.path, 0, 0);
-        if (index < 0)
-            return -1;
+        if (index < 0) return -1;
         s_resolution.index = index;
         *restStart = cached + 1;
         return index;
@@ -81,10 +75,8 @@ int FindArchiveOfPath(const wchar_t* full, int* restStart)
     int i = full[0] == L'\\' && full[1] == L'\\' ? 2 : 0;
     for (;;) {
         const int start = i;
-        while (full[i] != 0 && !IsSeparator(full[i]))
-            ++i;
-        if (full[i] == 0 || i == start)
-            return -1;
+        while (full[i] != 0 && !IsSeparator(full[i])) ++i;
+        if (full[i] == 0 || i == start) return -1;
         if (i == 2 && full[1] == L':') {
             ++i;  // a drive is no directory that an archive could stand for
             continue;
@@ -109,12 +101,10 @@ int FindArchiveOfPath(const wchar_t* full, int* restStart)
 int ResolveArchivePath(const wchar_t* path, int32_t* archiveIndex, char* inArchivePath)
 {
     wchar_t full[kFilePathUnits];
-    if (MakeComparablePath(path, full) != 0)
-        return 1;
+    if (MakeComparablePath(path, full) != 0) return 1;
     int restStart = 0;
     const int index = FindArchiveOfPath(full, &restStart);
-    if (index < 0)
-        return 1;
+    if (index < 0) return 1;
     const ArchiveRecord* archive = GetSharedArchive(index);
     const uint32_t codePage = archive->codePage ? archive->codePage : LibraryCodePage();
     if (FileOsWideToCodePage(codePage, full + restStart, inArchivePath, kArchiveInPathBytes) < 0) {
@@ -126,15 +116,9 @@ int ResolveArchivePath(const wchar_t* path, int32_t* archiveIndex, char* inArchi
     return 0;
 }
 
-void ForgetArchivePathCache()
-{
-    std::memset(&s_resolution, 0, sizeof s_resolution);
-}
+void ForgetArchivePathCache() { std::memset(&s_resolution, 0, sizeof s_resolution); }
 
-int CountOpenVirtualFiles()
-{
-    return s_openFileCount;
-}
+int CountOpenVirtualFiles() { return s_openFileCount; }
 
 FileHandle OpenVirtualFile(const wchar_t* path, int readAhead, int, int asynchronous)
 {
@@ -165,8 +149,7 @@ FileHandle OpenVirtualFile(const wchar_t* path, int readAhead, int, int asynchro
         }
     }
     uint32_t slot = 0;
-    while (g_openFiles[slot])
-        ++slot;
+    while (g_openFiles[slot]) ++slot;
     g_openFiles[slot] = record;
     ++s_openFileCount;
     return FileHandle(int32_t(slot | kHandleTag));
@@ -175,8 +158,7 @@ FileHandle OpenVirtualFile(const wchar_t* path, int readAhead, int, int asynchro
 int CloseVirtualFile(FileHandle file)
 {
     FileRecord* record = RecordOf(file);
-    if (!record)
-        return -1;
+    if (!record) return -1;
     int result = 0;
     if (record->inArchive) {
         CloseArchiveMember(&record->member);
@@ -193,16 +175,14 @@ int CloseVirtualFile(FileHandle file)
 int32_t TellVirtualFile(FileHandle file)
 {
     FileRecord* record = RecordOf(file);
-    if (!record)
-        return -1;
+    if (!record) return -1;
     return record->inArchive ? TellArchiveMember(&record->member) : TellServedFile(record->plain);
 }
 
 int SeekVirtualFile(FileHandle file, int32_t offset, int origin)
 {
     FileRecord* record = RecordOf(file);
-    if (!record)
-        return -1;
+    if (!record) return -1;
     return record->inArchive ? SeekArchiveMember(&record->member, offset, origin)
                              : SeekServedFile(record->plain, offset, origin);
 }
@@ -210,12 +190,9 @@ int SeekVirtualFile(FileHandle file, int32_t offset, int origin)
 int32_t ReadVirtualFile(void* buffer, uint32_t elementSize, uint32_t count, FileHandle file)
 {
     FileRecord* record = RecordOf(file);
-    if (!record)
-        return -1;
-    if (!record->inArchive)
-        return ReadServedFile(buffer, elementSize, count, record->plain);
-    if (elementSize == 0)
-        return 0;
+    if (!record) return -1;
+    if (!record->inArchive) return ReadServedFile(buffer, elementSize, count, record->plain);
+    if (elementSize == 0) return 0;
     const uint64_t wanted = uint64_t(elementSize) * count;
     const uint32_t bytes = wanted > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(wanted);
     // A partial last element is copied but not counted.
@@ -226,23 +203,18 @@ int32_t ReadVirtualFile(void* buffer, uint32_t elementSize, uint32_t count, File
 int IsVirtualFileAtEnd(FileHandle file)
 {
     FileRecord* record = RecordOf(file);
-    if (!record)
-        return -1;
+    if (!record) return -1;
     return record->inArchive ? IsArchiveMemberAtEnd(&record->member) : IsServedFileAtEnd(record->plain);
 }
 
 int IsVirtualFileIdle(FileHandle file)
 {
     FileRecord* record = RecordOf(file);
-    if (!record)
-        return -1;
+    if (!record) return -1;
     return record->inArchive ? IsArchiveMemberIdle(&record->member) : IsServedFileIdle(record->plain);
 }
 
-int SetVirtualCurrentDirectory(const wchar_t* path)
-{
-    return FileOsSetCurrentDirectory(path) ? 0 : -1;
-}
+int SetVirtualCurrentDirectory(const wchar_t* path) { return FileOsSetCurrentDirectory(path) ? 0 : -1; }
 
 int GetVirtualCurrentDirectory(wchar_t* buffer)
 {
@@ -257,14 +229,12 @@ int GetVirtualCurrentDirectory(wchar_t* buffer)
 intptr_t FindFirstVirtualFile(const wchar_t* pattern, FileInfoRecord* info)
 {
     FindRecord* record = static_cast<FindRecord*>(AllocTrackedMemoryZeroed(sizeof(FindRecord), "", 0));
-    if (!record)
-        return -1;
+    if (!record) return -1;
     int32_t index = -1;
     char inArchive[kArchiveInPathBytes];
     if (ResolveArchivePath(pattern, &index, inArchive) == 0) {
         record->state = static_cast<ArchiveFindState*>(AllocTrackedMemoryZeroed(sizeof(ArchiveFindState), "", 0));
-        if (!record->state ||
-            FindFirstInArchive(record->state, GetSharedArchive(index), inArchive, info) != 0) {
+        if (!record->state || FindFirstInArchive(record->state, GetSharedArchive(index), inArchive, info) != 0) {
             FreeTrackedMemory(record->state);
             ReleaseSharedArchiveUse(index);
             FreeTrackedMemory(record);
@@ -284,18 +254,15 @@ intptr_t FindFirstVirtualFile(const wchar_t* pattern, FileInfoRecord* info)
 
 int FindNextVirtualFile(intptr_t find, FileInfoRecord* info)
 {
-    if (find == -1 || find == 0)
-        return -1;
+    if (find == -1 || find == 0) return -1;
     FindRecord* record = reinterpret_cast<FindRecord*>(find);
-    if (record->inArchive)
-        return FillArchiveFindRecord(record->state, info);
+    if (record->inArchive) return FillArchiveFindRecord(record->state, info);
     return FindNextPlainFile(record->plain, info);
 }
 
 int CloseVirtualFind(intptr_t find)
 {
-    if (find == -1 || find == 0)
-        return -1;
+    if (find == -1 || find == 0) return -1;
     FindRecord* record = reinterpret_cast<FindRecord*>(find);
     int result = 0;
     if (record->inArchive) {

@@ -12,10 +12,7 @@ namespace {
 // The most output one byte of code stream can give: a match of 8,195 bytes takes four.
 constexpr uint64_t kMostOutputPerByte = 2049;
 
-int64_t RefuseBlock()
-{
-    return AppendLog(L"圧縮データが壊れています\n");
-}
+int64_t RefuseBlock() { return AppendLog(L"圧縮データが壊れています\n"); }
 
 // A match's copy: byte after byte in effect, so that a distance shorter than the length
 // repeats the pattern; done in pieces as long as the distance has grown to.
@@ -43,8 +40,7 @@ void CopyMatch(uint8_t* out, uint32_t distance, uint32_t length)
 int64_t DecompressArchiveData(const void* block, uint32_t available, void* destination, uint32_t capacity)
 {
     const uint8_t* head = static_cast<const uint8_t*>(block);
-    if (!head || available < uint32_t(kLzHeadBytes))
-        return RefuseBlock();
+    if (!head || available < uint32_t(kLzHeadBytes)) return RefuseBlock();
     const uint32_t stated = ReadLe32(head);
     const uint32_t blockBytes = ReadLe32(head + 4);
     const uint8_t escape = head[8];
@@ -52,10 +48,8 @@ int64_t DecompressArchiveData(const void* block, uint32_t available, void* desti
     if (blockBytes < uint32_t(kLzHeadBytes) || blockBytes > available ||
         stated > uint64_t(blockBytes - kLzHeadBytes) * kMostOutputPerByte)
         return RefuseBlock();
-    if (!destination)
-        return stated;
-    if (stated > capacity)
-        return RefuseBlock();
+    if (!destination) return stated;
+    if (stated > capacity) return RefuseBlock();
 
     const uint8_t* in = head + kLzHeadBytes;
     const uint8_t* const inEnd = head + blockBytes;
@@ -66,48 +60,37 @@ int64_t DecompressArchiveData(const void* block, uint32_t available, void* desti
         const void* found = std::memchr(in, escape, size_t(inEnd - in));
         const uint8_t* runEnd = found ? static_cast<const uint8_t*>(found) : inEnd;
         const size_t run = size_t(runEnd - in);
-        if (run > size_t(outEnd - out))
-            return RefuseBlock();
+        if (run > size_t(outEnd - out)) return RefuseBlock();
         std::memcpy(out, in, run);
         out += run;
         in = runEnd;
-        if (!found)
-            break;
-        if (inEnd - in < 2)
-            return RefuseBlock();
+        if (!found) break;
+        if (inEnd - in < 2) return RefuseBlock();
         uint32_t code = in[1];
         in += 2;
         if (code == escape) {
-            if (out == outEnd)
-                return RefuseBlock();
+            if (out == outEnd) return RefuseBlock();
             *out++ = escape;
             continue;
         }
-        if (code > escape)
-            --code;
+        if (code > escape) --code;
         uint32_t length = code >> 3;
         if (code & 4) {
-            if (in == inEnd)
-                return RefuseBlock();
+            if (in == inEnd) return RefuseBlock();
             length |= uint32_t(*in++) << 5;
         }
         length += 4;
         const uint32_t width = (code & 3) + 1;
-        if (width == 4 || uint32_t(inEnd - in) < width)
-            return RefuseBlock();
+        if (width == 4 || uint32_t(inEnd - in) < width) return RefuseBlock();
         uint32_t distance = in[0];
-        if (width > 1)
-            distance |= uint32_t(in[1]) << 8;
-        if (width > 2)
-            distance |= uint32_t(in[2]) << 16;
+        if (width > 1) distance |= uint32_t(in[1]) << 8;
+        if (width > 2) distance |= uint32_t(in[2]) << 16;
         distance += 1;
         in += width;
-        if (distance > uint32_t(out - start) || length > uint32_t(outEnd - out))
-            return RefuseBlock();
+        if (distance > uint32_t(out - start) || length > uint32_t(outEnd - out)) return RefuseBlock();
         CopyMatch(out, distance, length);
         out += length;
     }
-    if (out != outEnd)
-        return RefuseBlock();
+    if (out != outEnd) return RefuseBlock();
     return stated;
 }

@@ -17,20 +17,16 @@ const char* TerminatedText(const uint8_t* p, uint32_t bytes)
 
 void FillDotRecord(const char* name, FileInfoRecord* info)
 {
-    if (!info)
-        return;
+    if (!info) return;
     std::memset(info, 0, sizeof *info);
-    for (int i = 0; name[i] != 0; ++i)
-        info->name[i] = static_cast<wchar_t>(name[i]);
+    for (int i = 0; name[i] != 0; ++i) info->name[i] = static_cast<wchar_t>(name[i]);
     info->directory = 1;
 }
 
 // Fills info from an entry. false (logged) when its name cannot be given in wide text.
-bool FillEntryRecord(const ArchiveRecord* r, const ArchiveFileEntry* e, const char* writtenName,
-                     FileInfoRecord* info)
+bool FillEntryRecord(const ArchiveRecord* r, const ArchiveFileEntry* e, const char* writtenName, FileInfoRecord* info)
 {
-    if (!info)
-        return true;
+    if (!info) return true;
     const uint32_t codePage = r->codePage ? r->codePage : LibraryCodePage();
     if (FileOsCodePageToWide(codePage, writtenName, info->name, kFilePathUnits) < 0) {
         RefuseLongPath();
@@ -59,8 +55,7 @@ void Decompress(ArchiveMember* m, const uint8_t* block, uint32_t blockBytes)
         m->damaged = 1;
         return;
     }
-    if (stated >= 0)
-        m->data = static_cast<uint8_t*>(AllocTrackedMemory(m->entry.size ? m->entry.size : 1, "", 0));
+    if (stated >= 0) m->data = static_cast<uint8_t*>(AllocTrackedMemory(m->entry.size ? m->entry.size : 1, "", 0));
     if (stated >= 0 && !m->data) {
         AppendLog(L"ＱＵＡアーカイブのファイルを展開するメモリの確保に失敗しました\n");
         m->damaged = 1;
@@ -76,8 +71,7 @@ void Decompress(ArchiveMember* m, const uint8_t* block, uint32_t blockBytes)
 // Waits until nothing of the member is pending.
 void WaitForMember(ArchiveMember* m)
 {
-    while (!IsArchiveMemberIdle(m))
-        WaitForServedFile(m->record->file);
+    while (!IsArchiveMemberIdle(m)) WaitForServedFile(m->record->file);
 }
 
 }  // namespace
@@ -90,13 +84,11 @@ int FindFirstInArchive(ArchiveFindState* state, ArchiveRecord* record, const cha
 {
     char directory[kArchiveSearchBytes];
     std::memset(state, 0, sizeof *state);
-    if (SplitPathLastElement(record, directory, state->pattern, pattern) != 0)
-        return -1;
+    if (SplitPathLastElement(record, directory, state->pattern, pattern) != 0) return -1;
     UpperCaseArchiveName(directory, record->codeFormat);
     UpperCaseArchiveName(state->pattern, record->codeFormat);
     const uint32_t saved = record->currentDirectory;
-    if (directory[0] != 0 && ChangeArchiveDirectory(record, directory, 1, nullptr) != 0)
-        return -1;
+    if (directory[0] != 0 && ChangeArchiveDirectory(record, directory, 1, nullptr) != 0) return -1;
     state->record = record;
     state->directory = record->currentDirectory;
     state->next = 0;
@@ -108,17 +100,14 @@ int FillArchiveFindRecord(ArchiveFindState* state, FileInfoRecord* info)
 {
     const ArchiveRecord* r = state->record;
     ArchiveDirectory d;
-    if (!r || ReadArchiveDirectory(r, state->directory, &d) != 0)
-        return -1;
+    if (!r || ReadArchiveDirectory(r, state->directory, &d) != 0) return -1;
     for (;;) {
         const int32_t index = state->next;
-        if (index < 0 || uint64_t(index) >= uint64_t(d.count) + 2)
-            return -1;
+        if (index < 0 || uint64_t(index) >= uint64_t(d.count) + 2) return -1;
         state->next = index + 1;
         if (index < 2) {
             const char* dots = index == 0 ? "." : "..";
-            if ((index == 1 && state->directory == 0) ||
-                MatchWildcardName(state->pattern, dots, r->codeFormat) != 0)
+            if ((index == 1 && state->directory == 0) || MatchWildcardName(state->pattern, dots, r->codeFormat) != 0)
                 continue;
             FillDotRecord(dots, info);
             return 0;
@@ -127,18 +116,15 @@ int FillArchiveFindRecord(ArchiveFindState* state, FileInfoRecord* info)
         ReadArchiveEntry(r, &d, uint32_t(index - 2), &e);
         uint16_t words = 0;
         const uint8_t* name = ArchiveNameRecord(r, e.nameOffset, &words);
-        if (!name)
-            continue;
+        if (!name) continue;
         const char* upper = TerminatedText(name + 4, uint32_t(words) * 4);
         const char* written = TerminatedText(name + 4 + uint32_t(words) * 4, uint32_t(words) * 4);
         if (!upper || !written) {
             RefuseArchiveTable();
             continue;
         }
-        if (MatchWildcardName(state->pattern, upper, r->codeFormat) != 0)
-            continue;
-        if (FillEntryRecord(r, &e, written, info))
-            return 0;
+        if (MatchWildcardName(state->pattern, upper, r->codeFormat) != 0) continue;
+        if (FillEntryRecord(r, &e, written, info)) return 0;
     }
 }
 
@@ -152,8 +138,7 @@ int OpenArchiveMember(ArchiveMember* member, ArchiveRecord* record, const char* 
     ArchiveFileEntry e;
     uint32_t start = 0;
     uint32_t stored = 0;
-    if (FindArchiveMember(record, path, &e, &start, &stored) != 0)
-        return -1;
+    if (FindArchiveMember(record, path, &e, &start, &stored) != 0) return -1;
     member->record = record;
     member->entry = e;
     member->asynchronous = asynchronous ? 1 : 0;
@@ -165,8 +150,7 @@ int OpenArchiveMember(ArchiveMember* member, ArchiveRecord* record, const char* 
         Decompress(member, record->image + start, stored);
     } else {
         member->compressed = static_cast<uint8_t*>(AllocTrackedMemory(stored ? stored : 1, "", 0));
-        if (!member->compressed)
-            return AppendLog(L"ＱＵＡアーカイブのファイルを展開するメモリの確保に失敗しました\n");
+        if (!member->compressed) return AppendLog(L"ＱＵＡアーカイブのファイルを展開するメモリの確保に失敗しました\n");
         if (member->asynchronous) {
             StartArchiveRead(record, start, member->compressed, stored);
             member->pendingKind = 1;
@@ -192,10 +176,8 @@ int OpenArchiveMember(ArchiveMember* member, ArchiveRecord* record, const char* 
 
 int IsArchiveMemberIdle(ArchiveMember* member)
 {
-    if (member->pendingKind == 0)
-        return 1;
-    if (!IsServedFileIdle(member->record->file))
-        return 0;
+    if (member->pendingKind == 0) return 1;
+    if (!IsServedFileIdle(member->record->file)) return 0;
     ScrambleArchiveBytes(member->record->key, member->pendingKind == 1 ? member->compressed : member->pendingBuffer,
                          member->pendingLength, member->pendingOffset);
     if (member->pendingKind == 1) {
@@ -209,8 +191,7 @@ int IsArchiveMemberIdle(ArchiveMember* member)
 
 int CloseArchiveMember(ArchiveMember* member)
 {
-    if (member->record)
-        WaitForMember(member);
+    if (member->record) WaitForMember(member);
     FreeTrackedMemory(member->data);
     FreeTrackedMemory(member->compressed);
     std::memset(member, 0, sizeof *member);
@@ -225,10 +206,8 @@ int32_t ReadArchiveMember(ArchiveMember* member, void* buffer, uint32_t bytes)
         return 0;
     }
     uint32_t n = member->entry.size - member->position;
-    if (bytes < n)
-        n = bytes;
-    if (n > uint32_t(INT32_MAX))
-        n = INT32_MAX;
+    if (bytes < n) n = bytes;
+    if (n > uint32_t(INT32_MAX)) n = INT32_MAX;
     ArchiveRecord* r = member->record;
     const uint32_t offset = r->dataStart + member->entry.dataOffset + member->position;
     if (member->data) {
@@ -257,14 +236,10 @@ int SeekArchiveMember(ArchiveMember* member, int32_t offset, int origin)
 {
     WaitForMember(member);
     int64_t target = offset;
-    if (origin == 1)
-        target += member->position;
-    else if (origin == 2)
-        target += member->entry.size;
-    if (target < 0)
-        target = 0;
-    if (target > int64_t(member->entry.size))
-        target = member->entry.size;
+    if (origin == 1) target += member->position;
+    else if (origin == 2) target += member->entry.size;
+    if (target < 0) target = 0;
+    if (target > int64_t(member->entry.size)) target = member->entry.size;
     member->position = static_cast<uint32_t>(target);
     member->endFlag = 0;
     return 0;

@@ -62,11 +62,11 @@ void LogAllocationTotals();
 
 // Debug switches of the allocator (all 0 by default).
 struct AllocatorDebugSettings {
-    int32_t traceAll;     // 1: every operation writes a trace entry
-    int32_t totals;       // 1: every operation writes the totals line
-    int32_t guardCheck;   // 1: every operation runs CheckAllocationGuards
-    int32_t traceSize;    // operations of this size are traced; negative traces all
-    int32_t failSize;     // above 0: allocations of this size fail, as on a heap without room
+    int32_t traceAll;    // 1: every operation writes a trace entry
+    int32_t totals;      // 1: every operation writes the totals line
+    int32_t guardCheck;  // 1: every operation runs CheckAllocationGuards
+    int32_t traceSize;   // operations of this size are traced; negative traces all
+    int32_t failSize;    // above 0: allocations of this size fail, as on a heap without room
     // Above 0: each allocation or reallocation counts it down, and the one that brings it to 0
     // fails (1: the next one). With failOnward 1, that one and every later one fail, as on a
     // heap that has run out; the countdown then stays at 0 until it is set again.
@@ -121,9 +121,9 @@ int IsLogObserved();
 enum { kScreenLogLines = 80, kScreenLogLineUnits = 255 };
 struct ScreenLogState {
     int32_t setUp;
-    int32_t lineHeight;   // 16
-    int32_t fontHandle;   // -1 when none
-    int32_t fontNeeded;   // 1 when the font must be (re)created
+    int32_t lineHeight;  // 16
+    int32_t fontHandle;  // -1 when none
+    int32_t fontNeeded;  // 1 when the font must be (re)created
     int32_t shown;
     wchar_t lines[kScreenLogLines][kScreenLogLineUnits];
 };
@@ -165,10 +165,10 @@ int CompareWideStringsLimited(const wchar_t* a, const wchar_t* b, int count);
 // Return the end of the string.
 char* UpperCaseNarrowString(char* text);
 wchar_t* UpperCaseWideString(wchar_t* text);
-int FillBytes(void* dst, int byte, uint32_t count);  // returns the byte
+int FillBytes(void* dst, int byte, uint32_t count);              // returns the byte
 int CompareBytes(const void* a, const void* b, uint32_t count);  // 0 equal, 1 not
-void CopyBytes(void* dst, const void* src, uint32_t count);  // areas must not overlap
-void MoveBytes(void* dst, const void* src, uint32_t count);  // overlap-safe
+void CopyBytes(void* dst, const void* src, uint32_t count);      // areas must not overlap
+void MoveBytes(void* dst, const void* src, uint32_t count);      // overlap-safe
 
 void ComputeSinCos(float angle, float* sine, float* cosine);
 int32_t AbsoluteInt(int32_t value);
@@ -197,11 +197,11 @@ void Divide128By64(const UInt128* dividend, const uint64_t* divisor, uint64_t* q
 // first, copy at the write position (wrapping at the size), then advance the write
 // position and the held count themselves.
 struct RingBuffer {
-    uint8_t* data;      // from AllocTrackedMemory; null while empty
-    int32_t readPos;    // oldest held byte
-    int32_t writePos;   // where the next byte goes
-    int32_t held;       // bytes held
-    int32_t size;       // buffer size in bytes
+    uint8_t* data;     // from AllocTrackedMemory; null while empty
+    int32_t readPos;   // oldest held byte
+    int32_t writePos;  // where the next byte goes
+    int32_t held;      // bytes held
+    int32_t size;      // buffer size in bytes
 };
 
 void NormalizeRingBufferPositions(RingBuffer* ring);
@@ -300,7 +300,7 @@ enum : int32_t {
 // Processor and operating-system facts, filled by LogSystemInformation.
 struct SystemCapabilityInfo {
     int32_t osCode;
-    int32_t directXLevel;   // 0x70000
+    int32_t directXLevel;  // 0x70000
     int32_t mmxUsable;
     int32_t sseUsable;
     int32_t sse2Usable;

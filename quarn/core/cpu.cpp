@@ -49,8 +49,7 @@ void ReadProcessorFeatures(ProcessorFeatures* out)
 {
     std::memset(out, 0, sizeof(*out));
 #if defined(QUARN_X86)
-    if (!CpuidExists())
-        return;
+    if (!CpuidExists()) return;
     out->hasCpuid = 1;
     unsigned a = 0, b = 0, c = 0, d = 0;
     __cpuid(0, a, b, c, d);
@@ -124,25 +123,13 @@ int32_t OverrideFeature(FeatureSwitch* sw, int32_t mode)
 
 }  // namespace
 
-int32_t IsMmxUsable()
-{
-    return IsFeatureUsable(&s_mmx, &g_systemCapability.mmxUsable, HasMmxSupport);
-}
+int32_t IsMmxUsable() { return IsFeatureUsable(&s_mmx, &g_systemCapability.mmxUsable, HasMmxSupport); }
 
-int32_t OverrideMmxUsable(int32_t mode)
-{
-    return OverrideFeature(&s_mmx, mode);
-}
+int32_t OverrideMmxUsable(int32_t mode) { return OverrideFeature(&s_mmx, mode); }
 
-int32_t IsSse2Usable()
-{
-    return IsFeatureUsable(&s_sse2, &g_systemCapability.sse2Usable, HasSse2Support);
-}
+int32_t IsSse2Usable() { return IsFeatureUsable(&s_sse2, &g_systemCapability.sse2Usable, HasSse2Support); }
 
-int32_t OverrideSse2Usable(int32_t mode)
-{
-    return OverrideFeature(&s_sse2, mode);
-}
+int32_t OverrideSse2Usable(int32_t mode) { return OverrideFeature(&s_sse2, mode); }
 
 uint64_t ReadTimeStampCounter()
 {
@@ -163,9 +150,9 @@ struct OsName {
 
 // Versions named by their number; 9x systems name their minor number, NT systems both.
 const OsName kOsNames[] = {
-    {1, 0, 0, L"95", kOsWin95},       {1, 0, 10, L"98", kOsWin98},     {1, 0, 90, L"Me", kOsWinMe},
-    {2, 4, 0, L"4.0", kOsNT40},       {2, 5, 0, L"2000", kOsWin2000},  {2, 5, 1, L"XP", kOsWinXP},
-    {2, 6, 0, L"Vista", kOsVista},    {2, 6, 1, L"7", kOsWin7},        {2, 6, 2, L"8", kOsWin8},
+    {1, 0, 0, L"95", kOsWin95},    {1, 0, 10, L"98", kOsWin98},    {1, 0, 90, L"Me", kOsWinMe},
+    {2, 4, 0, L"4.0", kOsNT40},    {2, 5, 0, L"2000", kOsWin2000}, {2, 5, 1, L"XP", kOsWinXP},
+    {2, 6, 0, L"Vista", kOsVista}, {2, 6, 1, L"7", kOsWin7},       {2, 6, 2, L"8", kOsWin8},
     {2, 6, 3, L"8.1", kOsWin81},
 };
 
@@ -189,20 +176,19 @@ int32_t DescribeOsVersion(const OsVersionFacts* facts, wchar_t* name, int32_t pr
         suffix = eleven ? L"11" : L"10";
         code = eleven ? kOsWin11 : kOsWin10;
     } else if (facts->platformId == 2 && (facts->major > 10 || (facts->major == 6 && facts->minor > 3) ||
-                                      (facts->major > 6 && facts->major < 10))) {
+                                          (facts->major > 6 && facts->major < 10))) {
         // A later NT than any named here counts as the newest one known.
         code = facts->major > 10 ? kOsWin11 : kOsWin10;
     } else {
         for (const OsName& n : kOsNames) {
             const bool nine = facts->platformId == 1 && n.platformId == 1 && n.minor == facts->minor;
-            const bool nt = facts->platformId == 2 && n.platformId == 2 && n.major == facts->major && n.minor == facts->minor;
+            const bool nt = facts->platformId == 2 && n.platformId == 2 && n.major == facts->major &&
+                            n.minor == facts->minor;
             if (nine || nt) {
                 suffix = n.suffix;
                 code = n.code;
-                if (n.code == kOsWin95 && sp0 == L'C')
-                    extra = L"OSR2";
-                if (n.code == kOsWin98 && sp0 == L'A')
-                    extra = L"SE";
+                if (n.code == kOsWin95 && sp0 == L'C') extra = L"OSR2";
+                if (n.code == kOsWin98 && sp0 == L'A') extra = L"SE";
                 break;
             }
         }

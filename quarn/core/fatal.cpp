@@ -32,8 +32,7 @@ void FatalErrorExitFormat(const wchar_t* format, ...)
     va_start(args, format);
     const int n = vswprintf(message, sizeof message / sizeof message[0], format, args);
     va_end(args);
-    if (n < 0)
-        message[sizeof message / sizeof message[0] - 1] = L'\0';
+    if (n < 0) message[sizeof message / sizeof message[0] - 1] = L'\0';
     FatalErrorExit(message);
 }
 

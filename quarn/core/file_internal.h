@@ -12,4 +12,3 @@ int RefuseLongPath();
 // The code page that 8-bit names are in when an archive names none: the one the library
 // chose for its character-code format (0, the system's, for format 0).
 uint32_t LibraryCodePage();
-

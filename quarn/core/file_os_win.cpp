@@ -8,15 +8,11 @@
 
 namespace {
 
-uint64_t FileTimeValue(const FILETIME& time)
-{
-    return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
+uint64_t FileTimeValue(const FILETIME& time) { return (uint64_t(time.dwHighDateTime) << 32) | time.dwLowDateTime; }
 
 void FillFindData(const WIN32_FIND_DATAW& found, FileOsFindData* data)
 {
-    if (!data)
-        return;
+    if (!data) return;
     CopyWideStringLimited(data->name, found.cFileName, 259);
     data->attributes = found.dwFileAttributes;
     data->size = (uint64_t(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
@@ -28,8 +24,8 @@ void FillFindData(const WIN32_FIND_DATAW& found, FileOsFindData* data)
 
 void* FileOsOpen(const wchar_t* path, int shareRead)
 {
-    HANDLE file = CreateFileW(path, GENERIC_READ, shareRead ? FILE_SHARE_READ : 0, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = CreateFileW(path, GENERIC_READ, shareRead ? FILE_SHARE_READ : 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
     return file == INVALID_HANDLE_VALUE ? nullptr : file;
 }
 
@@ -45,35 +41,19 @@ int FileOsSeek(void* file, uint32_t position)
 {
     // Positions are below 4 GB: the high part is always 0.
     LONG high = 0;
-    const DWORD low = SetFilePointer(static_cast<HANDLE>(file), static_cast<LONG>(position), &high,
-                                     FILE_BEGIN);
+    const DWORD low = SetFilePointer(static_cast<HANDLE>(file), static_cast<LONG>(position), &high, FILE_BEGIN);
     return low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR ? -1 : 0;
 }
 
-uint32_t FileOsSize(void* file)
-{
-    return GetFileSize(static_cast<HANDLE>(file), nullptr);
-}
+uint32_t FileOsSize(void* file) { return GetFileSize(static_cast<HANDLE>(file), nullptr); }
 
-int FileOsClose(void* file)
-{
-    return CloseHandle(static_cast<HANDLE>(file)) ? 0 : -1;
-}
+int FileOsClose(void* file) { return CloseHandle(static_cast<HANDLE>(file)) ? 0 : -1; }
 
-void* FileOsCreateEvent(int signalled)
-{
-    return CreateEventW(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr);
-}
+void* FileOsCreateEvent(int signalled) { return CreateEventW(nullptr, TRUE, signalled ? TRUE : FALSE, nullptr); }
 
-void FileOsSetEvent(void* event)
-{
-    SetEvent(static_cast<HANDLE>(event));
-}
+void FileOsSetEvent(void* event) { SetEvent(static_cast<HANDLE>(event)); }
 
-void FileOsResetEvent(void* event)
-{
-    ResetEvent(static_cast<HANDLE>(event));
-}
+void FileOsResetEvent(void* event) { ResetEvent(static_cast<HANDLE>(event)); }
 
 int FileOsWaitEvent(void* event, uint32_t milliseconds)
 {
@@ -83,8 +63,7 @@ int FileOsWaitEvent(void* event, uint32_t milliseconds)
 
 void FileOsCloseEvent(void* event)
 {
-    if (event)
-        CloseHandle(static_cast<HANDLE>(event));
+    if (event) CloseHandle(static_cast<HANDLE>(event));
 }
 
 namespace {
@@ -108,8 +87,7 @@ void* FileOsStartThread(FileOsThreadFunction function, void* argument, uint32_t*
     // The thread's function has the system's calling convention; the file layer's is a
     // plain function, so a small record carries it over.
     ThreadStart* start = static_cast<ThreadStart*>(AllocTrackedMemory(sizeof(ThreadStart), "", 0));
-    if (!start)
-        return nullptr;
+    if (!start) return nullptr;
     start->function = function;
     start->argument = argument;
     DWORD id = 0;
@@ -118,46 +96,33 @@ void* FileOsStartThread(FileOsThreadFunction function, void* argument, uint32_t*
         FreeTrackedMemory(start);
         return nullptr;
     }
-    if (threadId)
-        *threadId = id;
+    if (threadId) *threadId = id;
     return thread;
 }
 
 int FileOsIsThreadActive(void* thread)
 {
     DWORD code = 0;
-    if (!GetExitCodeThread(static_cast<HANDLE>(thread), &code))
-        return 0;
+    if (!GetExitCodeThread(static_cast<HANDLE>(thread), &code)) return 0;
     return code == STILL_ACTIVE ? 1 : 0;
 }
 
 void FileOsCloseThread(void* thread)
 {
-    if (thread)
-        CloseHandle(static_cast<HANDLE>(thread));
+    if (thread) CloseHandle(static_cast<HANDLE>(thread));
 }
 
-void FileOsSleep(uint32_t milliseconds)
-{
-    Sleep(milliseconds);
-}
+void FileOsSleep(uint32_t milliseconds) { Sleep(milliseconds); }
 
-int FileOsSetCurrentDirectory(const wchar_t* path)
-{
-    return SetCurrentDirectoryW(path) ? 1 : 0;
-}
+int FileOsSetCurrentDirectory(const wchar_t* path) { return SetCurrentDirectoryW(path) ? 1 : 0; }
 
-uint32_t FileOsGetCurrentDirectory(uint32_t units, wchar_t* buffer)
-{
-    return GetCurrentDirectoryW(units, buffer);
-}
+uint32_t FileOsGetCurrentDirectory(uint32_t units, wchar_t* buffer) { return GetCurrentDirectoryW(units, buffer); }
 
 void* FileOsFindFirst(const wchar_t* pattern, FileOsFindData* data)
 {
     WIN32_FIND_DATAW found{};
     HANDLE find = FindFirstFileW(pattern, &found);
-    if (find == INVALID_HANDLE_VALUE)
-        return nullptr;
+    if (find == INVALID_HANDLE_VALUE) return nullptr;
     FillFindData(found, data);
     return find;
 }
@@ -165,16 +130,12 @@ void* FileOsFindFirst(const wchar_t* pattern, FileOsFindData* data)
 int FileOsFindNext(void* find, FileOsFindData* data)
 {
     WIN32_FIND_DATAW found{};
-    if (!FindNextFileW(static_cast<HANDLE>(find), &found))
-        return -1;
+    if (!FindNextFileW(static_cast<HANDLE>(find), &found)) return -1;
     FillFindData(found, data);
     return 0;
 }
 
-int FileOsFindClose(void* find)
-{
-    return FindClose(static_cast<HANDLE>(find)) ? 0 : -1;
-}
+int FileOsFindClose(void* find) { return FindClose(static_cast<HANDLE>(find)) ? 0 : -1; }
 
 void FileOsFileTimeToDateTime(uint64_t fileTime, DateTimeRecord* out)
 {
@@ -186,8 +147,7 @@ void FileOsFileTimeToDateTime(uint64_t fileTime, DateTimeRecord* out)
 
 int FileOsCodePageToWide(uint32_t codePage, const char* text, wchar_t* out, int outUnits)
 {
-    if (outUnits < 1)
-        return -1;
+    if (outUnits < 1) return -1;
     const int n = MultiByteToWideChar(codePage, 0, text, -1, out, outUnits);
     if (n <= 0) {
         out[0] = 0;
@@ -198,8 +158,7 @@ int FileOsCodePageToWide(uint32_t codePage, const char* text, wchar_t* out, int 
 
 int FileOsWideToCodePage(uint32_t codePage, const wchar_t* text, char* out, int outBytes)
 {
-    if (outBytes < 1)
-        return -1;
+    if (outBytes < 1) return -1;
     const int n = WideCharToMultiByte(codePage, 0, text, -1, out, outBytes, nullptr, nullptr);
     if (n <= 0) {
         out[0] = 0;

@@ -8,10 +8,18 @@
 namespace {
 
 constexpr FileFunctionTable kArchiveAwareFunctions = {
-    OpenVirtualFile,          CloseVirtualFile,           TellVirtualFile,
-    SeekVirtualFile,          ReadVirtualFile,            IsVirtualFileAtEnd,
-    IsVirtualFileIdle,        SetVirtualCurrentDirectory, GetVirtualCurrentDirectory,
-    FindFirstVirtualFile,     FindNextVirtualFile,        CloseVirtualFind,
+    OpenVirtualFile,
+    CloseVirtualFile,
+    TellVirtualFile,
+    SeekVirtualFile,
+    ReadVirtualFile,
+    IsVirtualFileAtEnd,
+    IsVirtualFileIdle,
+    SetVirtualCurrentDirectory,
+    GetVirtualCurrentDirectory,
+    FindFirstVirtualFile,
+    FindNextVirtualFile,
+    CloseVirtualFind,
 };
 
 StreamFunctionTable s_fileStreamFunctions;
@@ -19,8 +27,7 @@ StreamFunctionTable s_memoryStreamFunctions;
 
 void ConvertFindDataToFileInfo(const FileOsFindData& data, FileInfoRecord* info)
 {
-    if (!info)
-        return;
+    if (!info) return;
     CopyWideStringLimited(info->name, data.name, kFilePathUnits - 1);
     info->directory = (data.attributes & 0x10) ? 1 : 0;
     info->size = static_cast<int64_t>(data.size);
@@ -32,10 +39,7 @@ void ConvertFindDataToFileInfo(const FileOsFindData& data, FileInfoRecord* info)
 
 FileFunctionTable g_fileFunctions = kArchiveAwareFunctions;
 
-int RefuseLongPath()
-{
-    return AppendLog(L"ファイルパスが長すぎます\n");
-}
+int RefuseLongPath() { return AppendLog(L"ファイルパスが長すぎます\n"); }
 
 uint32_t LibraryCodePage()
 {
@@ -55,15 +59,9 @@ FileHandle OpenFileThroughTable(const wchar_t* path, int readAhead, int loaderFl
     return g_fileFunctions.open(path, readAhead, loaderFlag, asynchronous);
 }
 
-int CloseFileThroughTable(FileHandle file)
-{
-    return g_fileFunctions.close(file);
-}
+int CloseFileThroughTable(FileHandle file) { return g_fileFunctions.close(file); }
 
-int32_t TellFileThroughTable(FileHandle file)
-{
-    return g_fileFunctions.tell(file);
-}
+int32_t TellFileThroughTable(FileHandle file) { return g_fileFunctions.tell(file); }
 
 int SeekFileThroughTable(FileHandle file, int32_t offset, int origin)
 {
@@ -75,53 +73,36 @@ int32_t ReadFileThroughTable(void* buffer, uint32_t elementSize, uint32_t count,
     return g_fileFunctions.read(buffer, elementSize, count, file);
 }
 
-int IsFileAtEndThroughTable(FileHandle file)
-{
-    return g_fileFunctions.isAtEnd(file);
-}
+int IsFileAtEndThroughTable(FileHandle file) { return g_fileFunctions.isAtEnd(file); }
 
-int IsFileIdleThroughTable(FileHandle file)
-{
-    return g_fileFunctions.isIdle(file);
-}
+int IsFileIdleThroughTable(FileHandle file) { return g_fileFunctions.isIdle(file); }
 
-int SetCurrentDirectoryThroughTable(const wchar_t* path)
-{
-    return g_fileFunctions.setCurrentDirectory(path);
-}
+int SetCurrentDirectoryThroughTable(const wchar_t* path) { return g_fileFunctions.setCurrentDirectory(path); }
 
-int GetCurrentDirectoryThroughTable(wchar_t* buffer)
-{
-    return g_fileFunctions.getCurrentDirectory(buffer);
-}
+int GetCurrentDirectoryThroughTable(wchar_t* buffer) { return g_fileFunctions.getCurrentDirectory(buffer); }
 
 int FillStreamFunctionTables()
 {
-    s_fileStreamFunctions = {TellFileThroughTable,    SeekFileThroughTable,  ReadFileThroughTable,
+    s_fileStreamFunctions = {TellFileThroughTable,    SeekFileThroughTable,   ReadFileThroughTable,
                              IsFileAtEndThroughTable, IsFileIdleThroughTable, CloseFileThroughTable};
-    s_memoryStreamFunctions = {TellMemoryStream,    SeekMemoryStream,  ReadMemoryStream,
+    s_memoryStreamFunctions = {TellMemoryStream,    SeekMemoryStream,   ReadMemoryStream,
                                IsMemoryStreamAtEnd, IsMemoryStreamIdle, CloseMemoryStream};
     return 0;
 }
 
 const StreamFunctionTable* GetFileStreamFunctions()
 {
-    if (!s_fileStreamFunctions.read)
-        FillStreamFunctionTables();
+    if (!s_fileStreamFunctions.read) FillStreamFunctionTables();
     return &s_fileStreamFunctions;
 }
 
 const StreamFunctionTable* GetMemoryStreamFunctions()
 {
-    if (!s_memoryStreamFunctions.read)
-        FillStreamFunctionTables();
+    if (!s_memoryStreamFunctions.read) FillStreamFunctionTables();
     return &s_memoryStreamFunctions;
 }
 
-int SetPlainCurrentDirectory(const wchar_t* path)
-{
-    return FileOsSetCurrentDirectory(path);
-}
+int SetPlainCurrentDirectory(const wchar_t* path) { return FileOsSetCurrentDirectory(path); }
 
 int GetPlainCurrentDirectory(wchar_t* buffer)
 {
@@ -132,8 +113,7 @@ intptr_t FindFirstPlainFile(const wchar_t* pattern, FileInfoRecord* info)
 {
     FileOsFindData data;
     void* find = FileOsFindFirst(pattern, &data);
-    if (!find)
-        return -1;
+    if (!find) return -1;
     ConvertFindDataToFileInfo(data, info);
     return reinterpret_cast<intptr_t>(find);
 }
@@ -141,13 +121,9 @@ intptr_t FindFirstPlainFile(const wchar_t* pattern, FileInfoRecord* info)
 int FindNextPlainFile(intptr_t find, FileInfoRecord* info)
 {
     FileOsFindData data;
-    if (FileOsFindNext(reinterpret_cast<void*>(find), &data) != 0)
-        return -1;
+    if (FileOsFindNext(reinterpret_cast<void*>(find), &data) != 0) return -1;
     ConvertFindDataToFileInfo(data, info);
     return 0;
 }
 
-int ClosePlainFind(intptr_t find)
-{
-    return FileOsFindClose(reinterpret_cast<void*>(find));
-}
+int ClosePlainFind(intptr_t find) { return FileOsFindClose(reinterpret_cast<void*>(find)); }

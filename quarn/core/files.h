@@ -15,9 +15,9 @@
 #include "quarn/core/core.h"
 
 enum : int32_t {
-    kFilePathUnits = 260,          // a full path with its terminator
-    kReadAheadCacheBytes = 131072, // 128 KB read ahead by the file-access thread
-    kOpenFileSlots = 512,          // files open at once through the archive-aware table
+    kFilePathUnits = 260,           // a full path with its terminator
+    kReadAheadCacheBytes = 131072,  // 128 KB read ahead by the file-access thread
+    kOpenFileSlots = 512,           // files open at once through the archive-aware table
 };
 
 // A file handle of the table: the archive-aware set gives slot | 0xF0000000, a replaced
@@ -40,18 +40,18 @@ struct FileInfoRecord {
 struct FileFunctionTable {
     // read-ahead, loader flag (passed on, ignored by the default set), asynchronous.
     FileHandle (*open)(const wchar_t* path, int readAhead, int loaderFlag, int asynchronous);
-    int (*close)(FileHandle file);                           // 0, or -1
-    int32_t (*tell)(FileHandle file);                        // position
+    int (*close)(FileHandle file);                             // 0, or -1
+    int32_t (*tell)(FileHandle file);                          // position
     int (*seek)(FileHandle file, int32_t offset, int origin);  // origin 0 start, 1 current, 2 end
     // Whole elements read.
     int32_t (*read)(void* buffer, uint32_t elementSize, uint32_t count, FileHandle file);
-    int (*isAtEnd)(FileHandle file);                         // non-zero at the end
-    int (*isIdle)(FileHandle file);                          // 1 when nothing is pending
+    int (*isAtEnd)(FileHandle file);  // non-zero at the end
+    int (*isIdle)(FileHandle file);   // 1 when nothing is pending
     int (*setCurrentDirectory)(const wchar_t* path);
-    int (*getCurrentDirectory)(wchar_t* buffer);             // buffer of kFilePathUnits
+    int (*getCurrentDirectory)(wchar_t* buffer);                          // buffer of kFilePathUnits
     intptr_t (*findFirst)(const wchar_t* pattern, FileInfoRecord* info);  // -1 when none
-    int (*findNext)(intptr_t find, FileInfoRecord* info);    // 0, or -1 at the end
-    int (*findClose)(intptr_t find);                         // 0, or -1
+    int (*findNext)(intptr_t find, FileInfoRecord* info);                 // 0, or -1 at the end
+    int (*findClose)(intptr_t find);                                      // 0, or -1
 };
 
 // The library's file table; it starts out holding the archive-aware set.
@@ -151,7 +151,7 @@ struct ServedFile {
     uint32_t requestLength;
     uint32_t requestDelivered;  // bytes the last read command put into its buffer
     uint32_t seekTarget;
-    uint8_t* cache;  // kReadAheadCacheBytes, null without read-ahead
+    uint8_t* cache;           // kReadAheadCacheBytes, null without read-ahead
     uint32_t cachePosition;   // file position of the first cached byte
     uint32_t cachedBytes;     // valid bytes at the start of the cache
     uint32_t bytesFromCache;  // bytes read commands took from the cache, for diagnostics
@@ -213,8 +213,8 @@ int CloseVirtualFile(FileHandle file);
 int32_t TellVirtualFile(FileHandle file);
 int SeekVirtualFile(FileHandle file, int32_t offset, int origin);
 int32_t ReadVirtualFile(void* buffer, uint32_t elementSize, uint32_t count, FileHandle file);
-int IsVirtualFileAtEnd(FileHandle file);  // -1 at the end, 0 before it
-int IsVirtualFileIdle(FileHandle file);   // 1 idle, 0 busy
+int IsVirtualFileAtEnd(FileHandle file);              // -1 at the end, 0 before it
+int IsVirtualFileIdle(FileHandle file);               // 1 idle, 0 busy
 int SetVirtualCurrentDirectory(const wchar_t* path);  // 0, or -1 when the system refused
 // 0, or -1 (buffer emptied, a log line) when the directory does not fit kFilePathUnits.
 int GetVirtualCurrentDirectory(wchar_t* buffer);

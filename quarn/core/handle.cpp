@@ -28,10 +28,7 @@ int32_t FirstFreeSlot(const HandleTable* table)
 }
 }  // namespace
 
-int32_t AddHandleRecord(HandleTable* table, void* record)
-{
-    return AddHandleRecordAt(table, record, -1, -1);
-}
+int32_t AddHandleRecord(HandleTable* table, void* record) { return AddHandleRecordAt(table, record, -1, -1); }
 
 int32_t AddHandleRecordAt(HandleTable* table, void* record, int32_t slot, int32_t check)
 {

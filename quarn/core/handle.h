@@ -50,8 +50,8 @@ struct HandleTable {
     int32_t type;
     HandleSlotRule rule;
     int32_t liveCount;
-    int32_t highWater;    // one past the highest slot in use; 0 when empty
-    int32_t nextCheck;    // never reset while the process runs
+    int32_t highWater;  // one past the highest slot in use; 0 when empty
+    int32_t nextCheck;  // never reset while the process runs
 };
 
 // A table with its own slot storage; zero at process start when declared static.

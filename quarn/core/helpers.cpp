@@ -13,18 +13,12 @@ int s_characterCodeFormat;
 // Units a character starting at p takes: 2 for a surrogate pair, else 1. Only a high unit
 // followed by a low one is a pair: a lone high unit stands alone, so that the character
 // after it (a path separator, say) is still seen.
-int CharacterUnits(const wchar_t* p)
-{
-    return IsHighSurrogateUnit(p[0]) && p[1] >= 0xDC00 && p[1] <= 0xDFFF ? 2 : 1;
-}
+int CharacterUnits(const wchar_t* p) { return IsHighSurrogateUnit(p[0]) && p[1] >= 0xDC00 && p[1] <= 0xDFFF ? 2 : 1; }
 
 // Bytes a character starting at p takes in the current code page.
 int CharacterUnits(const char* p)
 {
-    return IsDoubleByteLead(reinterpret_cast<const unsigned char*>(p), s_characterCodeFormat) &&
-                   p[1] != 0
-               ? 2
-               : 1;
+    return IsDoubleByteLead(reinterpret_cast<const unsigned char*>(p), s_characterCodeFormat) && p[1] != 0 ? 2 : 1;
 }
 
 // The first ch that stands as a character of its own (not inside a double-byte character or
@@ -34,8 +28,7 @@ Char* FindWholeChar(const Char* text, Char ch)
 {
     for (const Char* p = text; *p != 0;) {
         const int units = CharacterUnits(p);
-        if (units == 1 && *p == ch)
-            return const_cast<Char*>(p);
+        if (units == 1 && *p == ch) return const_cast<Char*>(p);
         p += units;
     }
     return nullptr;
@@ -48,8 +41,7 @@ Char* UpperCaseWholeLetters(Char* text)
     Char* p = text;
     while (*p != 0) {
         const int units = CharacterUnits(p);
-        if (units == 1 && *p >= Char('a') && *p <= Char('z'))
-            *p = static_cast<Char>(*p - Char('a') + Char('A'));
+        if (units == 1 && *p >= Char('a') && *p <= Char('z')) *p = static_cast<Char>(*p - Char('a') + Char('A'));
         p += units;
     }
     return p;
@@ -68,26 +60,16 @@ int CharacterCodeFormatFromCodePage(uint32_t codePage)
     }
 }
 
-void SetCharacterCodeFormat(int format)
-{
-    s_characterCodeFormat = format;
-}
+void SetCharacterCodeFormat(int format) { s_characterCodeFormat = format; }
 
-int GetCharacterCodeFormat()
-{
-    return s_characterCodeFormat;
-}
+int GetCharacterCodeFormat() { return s_characterCodeFormat; }
 
-int IsHighSurrogateUnit(wchar_t unit)
-{
-    return unit >= 0xD800 && unit <= 0xDBFF ? 1 : 0;
-}
+int IsHighSurrogateUnit(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF ? 1 : 0; }
 
 int IsDoubleByteLead(const unsigned char* byte, int format)
 {
     const unsigned b = *byte;
-    if (format < 2 || format > 4)
-        return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC) ? 1 : 0;
+    if (format < 2 || format > 4) return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC) ? 1 : 0;
     return b >= 0x80 ? 1 : 0;
 }
 
@@ -106,34 +88,25 @@ void CopyWideString(wchar_t* dst, const wchar_t* src)
 void CopyWideStringLimited(wchar_t* dst, const wchar_t* src, int maxUnits)
 {
     int i = 0;
-    for (; i < maxUnits && src[i] != 0; ++i)
-        dst[i] = src[i];
+    for (; i < maxUnits && src[i] != 0; ++i) dst[i] = src[i];
     dst[i] = 0;
 }
 
 int CountWideUnits(const wchar_t* text)
 {
     int n = 0;
-    while (text[n] != 0)
-        ++n;
+    while (text[n] != 0) ++n;
     return n;
 }
 
-char* FindNarrowChar(const char* text, char ch)
-{
-    return FindWholeChar(text, ch);
-}
+char* FindNarrowChar(const char* text, char ch) { return FindWholeChar(text, ch); }
 
-wchar_t* FindWideChar(const wchar_t* text, wchar_t unit)
-{
-    return FindWholeChar(text, unit);
-}
+wchar_t* FindWideChar(const wchar_t* text, wchar_t unit) { return FindWholeChar(text, unit); }
 
 int CompareNarrowStrings(const char* a, const char* b)
 {
     for (; *a == *b; ++a, ++b) {
-        if (*a == 0)
-            return 0;
+        if (*a == 0) return 0;
     }
     return 1;
 }
@@ -141,39 +114,28 @@ int CompareNarrowStrings(const char* a, const char* b)
 int CompareWideStrings(const wchar_t* a, const wchar_t* b)
 {
     for (; *a == *b; ++a, ++b) {
-        if (*a == 0)
-            return 0;
+        if (*a == 0) return 0;
     }
     return 1;
 }
 
 int CompareWideStringsLimited(const wchar_t* a, const wchar_t* b, int count)
 {
-    if (count < 0)
-        return 1;
+    if (count < 0) return 1;
     for (int i = 0; i < count; ++i) {
-        if (a[i] != b[i])
-            return 1;
-        if (a[i] == 0)
-            return 0;
+        if (a[i] != b[i]) return 1;
+        if (a[i] == 0) return 0;
     }
     return 0;
 }
 
-char* UpperCaseNarrowString(char* text)
-{
-    return UpperCaseWholeLetters(text);
-}
+char* UpperCaseNarrowString(char* text) { return UpperCaseWholeLetters(text); }
 
-wchar_t* UpperCaseWideString(wchar_t* text)
-{
-    return UpperCaseWholeLetters(text);
-}
+wchar_t* UpperCaseWideString(wchar_t* text) { return UpperCaseWholeLetters(text); }
 
 int FillBytes(void* dst, int byte, uint32_t count)
 {
-    if (count)
-        std::memset(dst, byte, count);
+    if (count) std::memset(dst, byte, count);
     return byte;
 }
 
@@ -184,14 +146,12 @@ int CompareBytes(const void* a, const void* b, uint32_t count)
 
 void CopyBytes(void* dst, const void* src, uint32_t count)
 {
-    if (count)
-        std::memcpy(dst, src, count);
+    if (count) std::memcpy(dst, src, count);
 }
 
 void MoveBytes(void* dst, const void* src, uint32_t count)
 {
-    if (count && dst != src)
-        std::memmove(dst, src, count);
+    if (count && dst != src) std::memmove(dst, src, count);
 }
 
 void ComputeSinCos(float angle, float* sine, float* cosine)
@@ -206,28 +166,18 @@ int32_t AbsoluteInt(int32_t value)
     return value < 0 ? static_cast<int32_t>(0u - static_cast<uint32_t>(value)) : value;
 }
 
-float AbsoluteFloat(float value)
-{
-    return std::fabs(value);
-}
+float AbsoluteFloat(float value) { return std::fabs(value); }
 
 int32_t TruncateDoubleToInt(double value)
 {
     // Outside the range (and NaN) the result is the processor's "integer indefinite".
-    if (!(value > -2147483649.0 && value < 2147483648.0))
-        return INT32_MIN;
+    if (!(value > -2147483649.0 && value < 2147483648.0)) return INT32_MIN;
     return static_cast<int32_t>(value);
 }
 
-int32_t TruncateFloatToInt(float value)
-{
-    return TruncateDoubleToInt(value);
-}
+int32_t TruncateFloatToInt(float value) { return TruncateDoubleToInt(value); }
 
-float SquareRootFloat(float value)
-{
-    return std::sqrt(value);
-}
+float SquareRootFloat(float value) { return std::sqrt(value); }
 
 wchar_t* FormatIntegerWide(int32_t value, wchar_t* out, int radix)
 {
@@ -244,10 +194,8 @@ wchar_t* FormatIntegerWide(int32_t value, wchar_t* out, int radix)
         magnitude /= static_cast<uint32_t>(radix);
     } while (magnitude != 0);
     int o = 0;
-    if (value < 0)
-        out[o++] = L'-';
-    while (n > 0)
-        out[o++] = digits[--n];
+    if (value < 0) out[o++] = L'-';
+    while (n > 0) out[o++] = digits[--n];
     out[o] = 0;
     return out;
 }
@@ -283,8 +231,7 @@ void Divide128By64(const UInt128* dividend, const uint64_t* divisor, uint64_t* q
         remainder = (remainder << 1) | incoming;
         if (overflow || remainder >= *divisor) {
             remainder -= *divisor;
-            if (bit < 64)
-                q |= uint64_t(1) << bit;
+            if (bit < 64) q |= uint64_t(1) << bit;
         }
     }
     *quotient = q;

@@ -31,8 +31,7 @@ void CreateLockObjects()
 {
     // The first caller creates the events; a thread-safe static makes that happen once.
     static const bool created = [] {
-        for (WaitEntry& e : s_lock.queue)
-            e.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        for (WaitEntry& e : s_lock.queue) e.event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         InitializeCriticalSection(&s_lock.guard);
         s_lock.created = 1;
         return true;
@@ -66,8 +65,7 @@ void AcquireLibraryLock()
                 // Leave the queue: the others move up, taking their events along, and
                 // this entry's event goes to the freed last entry.
                 const HANDLE event = s_lock.queue[0].event;
-                for (int32_t i = 1; i < n; ++i)
-                    s_lock.queue[i - 1] = s_lock.queue[i];
+                for (int32_t i = 1; i < n; ++i) s_lock.queue[i - 1] = s_lock.queue[i];
                 s_lock.queue[n - 1] = {0, event};
                 s_lock.waiters = n - 1;
                 Take(self);
@@ -93,18 +91,15 @@ void AcquireLibraryLock()
 
 void ReleaseLibraryLock()
 {
-    if (!s_lock.created)
-        return;
+    if (!s_lock.created) return;
     EnterCriticalSection(&s_lock.guard);
     HANDLE wake = nullptr;
     if (s_lock.recursion == 1) {
         s_lock.locked = 0;
         s_lock.owner = 0xFFFFFFFFu;
-        if (s_lock.waiters >= 1)
-            wake = s_lock.queue[0].event;
+        if (s_lock.waiters >= 1) wake = s_lock.queue[0].event;
     }
-    if (s_lock.recursion > 0)
-        s_lock.recursion -= 1;
+    if (s_lock.recursion > 0) s_lock.recursion -= 1;
     LeaveCriticalSection(&s_lock.guard);
     if (wake) {
         SetEvent(wake);
@@ -114,8 +109,7 @@ void ReleaseLibraryLock()
 
 void CloseLibraryLock()
 {
-    if (!s_lock.created)
-        return;
+    if (!s_lock.created) return;
     for (WaitEntry& e : s_lock.queue) {
         CloseHandle(e.event);
         e.event = nullptr;
@@ -126,8 +120,7 @@ void CloseLibraryLock()
 
 int GetLibraryLockWaiterCount()
 {
-    if (!s_lock.created)
-        return 0;
+    if (!s_lock.created) return 0;
     EnterCriticalSection(&s_lock.guard);
     const int n = s_lock.waiters;
     LeaveCriticalSection(&s_lock.guard);

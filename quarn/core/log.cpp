@@ -36,23 +36,17 @@ const wchar_t kLogFileName[] = L"Log.txt";
 // Formats a log line into buffer, keeping one unit free for the line break: a longer text is
 // cut to kFormatUnits - 2 units (and *cut set, when given). Returns the units of text.
 template <class Char>
-int FormatLogText(Char (&buffer)[kFormatUnits + 1], const Char* format, va_list args,
-                  bool* cut = nullptr)
+int FormatLogText(Char (&buffer)[kFormatUnits + 1], const Char* format, va_list args, bool* cut = nullptr)
 {
     int n;
-    if constexpr (std::is_same_v<Char, wchar_t>)
-        n = std::vswprintf(buffer, kFormatUnits - 1, format, args);
-    else
-        n = std::vsnprintf(buffer, kFormatUnits - 1, format, args);
+    if constexpr (std::is_same_v<Char, wchar_t>) n = std::vswprintf(buffer, kFormatUnits - 1, format, args);
+    else n = std::vsnprintf(buffer, kFormatUnits - 1, format, args);
     const bool fits = n >= 0 && n < kFormatUnits - 1;
-    if (cut)
-        *cut = !fits;
-    if (fits)
-        return n;
+    if (cut) *cut = !fits;
+    if (fits) return n;
     buffer[kFormatUnits - 2] = 0;
     int length = 0;
-    while (buffer[length] != 0)
-        ++length;
+    while (buffer[length] != 0) ++length;
     return length;
 }
 
@@ -65,8 +59,7 @@ void ConvertLineEnds(const wchar_t* text, int length, wchar_t* out)
     int o = 0;
     for (int i = 0; i < length; ++i) {
         const wchar_t c = text[i];
-        if (c == L'\n' && (i == 0 || text[i - 1] != L'\r'))
-            out[o++] = L'\r';
+        if (c == L'\n' && (i == 0 || text[i - 1] != L'\r')) out[o++] = L'\r';
         out[o++] = c;
     }
     out[o] = 0;
@@ -78,8 +71,7 @@ void WriteConverted(const wchar_t* text, int length)
         LogDebuggerOutput(text);
         return;
     }
-    if (g_log.off || g_log.folder[0] == 0)
-        return;
+    if (g_log.off || g_log.folder[0] == 0) return;
 
     // Appends are serialised: each opens the file without sharing, and the stamp, indent
     // and mid-line flag belong to one line at a time.
@@ -87,8 +79,7 @@ void WriteConverted(const wchar_t* text, int length)
     wchar_t path[kFolderUnits + 16];
     CopyWideString(path, g_log.folder);
     int n = CountWideUnits(path);
-    if (path[n - 1] != L'\\' && path[n - 1] != L'/')
-        path[n++] = L'\\';
+    if (path[n - 1] != L'\\' && path[n - 1] != L'/') path[n++] = L'\\';
     CopyWideString(path + n, kLogFileName);
 
     void* file = LogOpenForAppend(path);
@@ -100,11 +91,9 @@ void WriteConverted(const wchar_t* text, int length)
         if (g_log.indent > 0) {
             wchar_t tabs[64];
             const int count = g_log.indent < 63 ? g_log.indent : 63;
-            for (int i = 0; i < count; ++i)
-                tabs[i] = L'\t';
+            for (int i = 0; i < count; ++i) tabs[i] = L'\t';
             tabs[count] = 0;
-            for (int left = g_log.indent; left > 0; left -= 63)
-                LogWriteUnits(file, tabs, left < 63 ? left : 63);
+            for (int left = g_log.indent; left > 0; left -= 63) LogWriteUnits(file, tabs, left < 63 ? left : 63);
             LogDebuggerOutput(tabs);
         }
     }
@@ -118,12 +107,9 @@ void WriteConverted(const wchar_t* text, int length)
 
 int AppendLog(const wchar_t* text)
 {
-    if (!text)
-        return -1;
-    if (g_log.capture)
-        g_log.capture(text, g_log.captureUser);
-    if (!g_log.userWindowMode && (g_log.off || g_log.folder[0] == 0))
-        return -1;
+    if (!text) return -1;
+    if (g_log.capture) g_log.capture(text, g_log.captureUser);
+    if (!g_log.userWindowMode && (g_log.off || g_log.folder[0] == 0)) return -1;
 
     const int length = CountWideUnits(text);
     wchar_t fixed[kFixedTextUnits * 2 + 1];
@@ -131,16 +117,13 @@ int AppendLog(const wchar_t* text)
     if (length > kFixedTextUnits) {
         // Allocated before the log lock is taken: the allocator logs under its own lock.
         const uint64_t bytes = (uint64_t(length) * 2 + 1) * sizeof(wchar_t);
-        if (bytes > UINT32_MAX)
-            return -1;
+        if (bytes > UINT32_MAX) return -1;
         converted = static_cast<wchar_t*>(AllocTrackedMemory(static_cast<uint32_t>(bytes), nullptr, 0xFFFF));
-        if (!converted)
-            return -1;
+        if (!converted) return -1;
     }
     ConvertLineEnds(text, length, converted);
     WriteConverted(converted, CountWideUnits(converted));
-    if (converted != fixed)
-        FreeTrackedMemory(converted);
+    if (converted != fixed) FreeTrackedMemory(converted);
     return -1;
 }
 
@@ -154,8 +137,7 @@ int AppendLogFormat(const wchar_t* format, ...)
     va_end(args);
     // A cut inside a surrogate pair would leave a lone high unit, which would take the line
     // break for its partner: drop it.
-    if (cut && length > 0 && IsHighSurrogateUnit(buffer[length - 1]))
-        --length;
+    if (cut && length > 0 && IsHighSurrogateUnit(buffer[length - 1])) --length;
     buffer[length] = L'\n';
     buffer[length + 1] = 0;
     return AppendLog(buffer);
@@ -163,8 +145,7 @@ int AppendLogFormat(const wchar_t* format, ...)
 
 int AppendLogUtf8(const char* text)
 {
-    if (!text)
-        return -1;
+    if (!text) return -1;
     // Decoded in pieces so that any length fits a fixed buffer. A carriage return at the end
     // of a piece moves on to the next one: a line feed opening that piece would otherwise
     // get a carriage return of its own.
@@ -198,8 +179,7 @@ int AppendLogUtf8(const char* text)
         // An over-long form (C0 80 spells a NUL, which would end the text handed on), a
         // surrogate and anything past U+10FFFF are not characters: each becomes U+FFFD.
         static const uint32_t kShortest[4] = {0, 0x80, 0x800, 0x10000};
-        if (cp < kShortest[extra] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)
-            cp = 0xFFFD;
+        if (cp < kShortest[extra] || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
         if (sizeof(wchar_t) == 2 && cp >= 0x10000 && cp <= 0x10FFFF) {
             cp -= 0x10000;
             piece[n++] = static_cast<wchar_t>(0xD800 + (cp >> 10));
@@ -209,18 +189,15 @@ int AppendLogUtf8(const char* text)
         }
         if (n >= 250) {
             const bool heldBack = piece[n - 1] == L'\r';
-            if (heldBack)
-                --n;
+            if (heldBack) --n;
             piece[n] = 0;
             AppendLog(piece);
             n = 0;
-            if (heldBack)
-                piece[n++] = L'\r';
+            if (heldBack) piece[n++] = L'\r';
         }
     }
     piece[n] = 0;
-    if (n > 0)
-        AppendLog(piece);
+    if (n > 0) AppendLog(piece);
     return -1;
 }
 
@@ -234,8 +211,7 @@ int PushLogIndent()
 int PopLogIndent()
 {
     ScopedCoreLock lock(kLogLock);
-    if (g_log.indent > 0)
-        g_log.indent -= 1;
+    if (g_log.indent > 0) g_log.indent -= 1;
     return 0;
 }
 
@@ -247,8 +223,7 @@ int EnableLogFile(int flag)
 
 int StartLogFile()
 {
-    if (g_log.off == 1 || g_log.userWindowMode == 1)
-        return 1;
+    if (g_log.off == 1 || g_log.userWindowMode == 1) return 1;
     ScopedCoreLock lock(kLogLock);
     LogCreateFresh(kLogFileName);
     g_log.indent = 0;
@@ -263,15 +238,9 @@ void SetLogFolder(const wchar_t* folder)
     CopyWideStringLimited(g_log.folder, folder ? folder : L"", kFolderUnits - 1);
 }
 
-void SetLogUserWindowMode(int flag)
-{
-    g_log.userWindowMode = flag;
-}
+void SetLogUserWindowMode(int flag) { g_log.userWindowMode = flag; }
 
-int IsLogObserved()
-{
-    return g_log.capture != nullptr || g_log.userWindowMode || !g_log.off ? 1 : 0;
-}
+int IsLogObserved() { return g_log.capture != nullptr || g_log.userWindowMode || !g_log.off ? 1 : 0; }
 
 void SetLogCapture(LogCaptureFunction function, void* user)
 {
@@ -280,15 +249,11 @@ void SetLogCapture(LogCaptureFunction function, void* user)
     g_log.captureUser = user;
 }
 
-ScreenLogState* GetScreenLogState()
-{
-    return &s_screenLog;
-}
+ScreenLogState* GetScreenLogState() { return &s_screenLog; }
 
 int PrepareScreenLogState()
 {
-    if (s_screenLog.setUp)
-        return 0;
+    if (s_screenLog.setUp) return 0;
     s_screenLog.setUp = 1;
     s_screenLog.lineHeight = 16;
     s_screenLog.fontHandle = -1;
@@ -298,15 +263,9 @@ int PrepareScreenLogState()
     return 0;
 }
 
-void ResetScreenLogState()
-{
-    s_screenLog.setUp = 0;
-}
+void ResetScreenLogState() { s_screenLog.setUp = 0; }
 
-int IsScreenLogShown()
-{
-    return s_screenLog.shown;
-}
+int IsScreenLogShown() { return s_screenLog.shown; }
 
 int AppendLogFormatCp932(const char* format, ...)
 {

@@ -11,8 +11,7 @@ namespace {
 // A negative aspect asks for the configured screen's height / width.
 float ResolveAspect(float aspect)
 {
-    if (aspect >= 0.0f)
-        return aspect;
+    if (aspect >= 0.0f) return aspect;
     int32_t width = 0, height = 0;
     GetConfiguredScreenSize(&width, &height);
     return width != 0 ? static_cast<float>(height) / static_cast<float>(width) : 0.0f;
@@ -21,14 +20,10 @@ float ResolveAspect(float aspect)
 void ClearMatrix(Matrix4x4* out)
 {
     for (auto& row : out->m)
-        for (float& v : row)
-            v = 0.0f;
+        for (float& v : row) v = 0.0f;
 }
 
-Vector3 Subtract(const Vector3& a, const Vector3& b)
-{
-    return {a.x - b.x, a.y - b.y, a.z - b.z};
-}
+Vector3 Subtract(const Vector3& a, const Vector3& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
 Vector3 Cross(const Vector3& a, const Vector3& b)
 {
@@ -37,10 +32,8 @@ Vector3 Cross(const Vector3& a, const Vector3& b)
 
 int32_t Clamp(int32_t v, int32_t low, int32_t high)
 {
-    if (v > high)
-        return high;
-    if (v < low)
-        return low;
+    if (v > high) return high;
+    if (v < low) return low;
     return v;
 }
 
@@ -49,8 +42,7 @@ int32_t Clamp(int32_t v, int32_t low, int32_t high)
 int SetIdentityMatrix4x4(Matrix4x4* out)
 {
     ClearMatrix(out);
-    for (int i = 0; i < 4; ++i)
-        out->m[i][i] = 1.0f;
+    for (int i = 0; i < 4; ++i) out->m[i][i] = 1.0f;
     return 0;
 }
 
@@ -61,8 +53,7 @@ int MultiplyMatrix4x4(Matrix4x4* out, const Matrix4x4* a, const Matrix4x4* b)
         for (int c = 0; c < 4; ++c)
             t.m[r][c] = a->m[r][0] * b->m[0][c] + a->m[r][1] * b->m[1][c] + a->m[r][2] * b->m[2][c] +
                         a->m[r][3] * b->m[3][c];
-    if (out)
-        *out = t;
+    if (out) *out = t;
     return 0;
 }
 
@@ -70,8 +61,7 @@ int TransposeMatrix4x4(Matrix4x4* out, const Matrix4x4* in)
 {
     Matrix4x4 t;
     for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            t.m[r][c] = in->m[c][r];
+        for (int c = 0; c < 4; ++c) t.m[r][c] = in->m[c][r];
     *out = t;
     return 0;
 }
@@ -93,8 +83,7 @@ int InvertMatrix4x4(Matrix4x4* out, const Matrix4x4* in)
     const double c1 = double(m[2][0]) * m[3][2] - double(m[3][0]) * m[2][2];
     const double c0 = double(m[2][0]) * m[3][1] - double(m[3][0]) * m[2][1];
     const double det = s0 * c5 - s1 * c4 + s2 * c3 + s3 * c2 - s4 * c1 + s5 * c0;
-    if (std::fabs(det) < 1e-7)
-        return -1;
+    if (std::fabs(det) < 1e-7) return -1;
     const double k = 1.0 / det;
     double r[4][4];
     r[0][0] = (m[1][1] * c5 - m[1][2] * c4 + m[1][3] * c3) * k;
@@ -114,8 +103,7 @@ int InvertMatrix4x4(Matrix4x4* out, const Matrix4x4* in)
     r[3][2] = (-m[3][0] * s3 + m[3][1] * s1 - m[3][2] * s0) * k;
     r[3][3] = (m[2][0] * s3 - m[2][1] * s1 + m[2][2] * s0) * k;
     for (int i = 0; i < 4; ++i)
-        for (int j = 0; j < 4; ++j)
-            out->m[i][j] = static_cast<float>(r[i][j]);
+        for (int j = 0; j < 4; ++j) out->m[i][j] = static_cast<float>(r[i][j]);
     return 0;
 }
 
@@ -124,8 +112,7 @@ int BuildFovProjectionMatrix(Matrix4x4* out, float angle, float zNear, float zFa
     aspect = ResolveAspect(aspect);
     float s = 0.0f, c = 0.0f;
     ComputeSinCos(angle * 0.5f, &s, &c);
-    if (std::fabs(zFar - zNear) < 1e-4f || std::fabs(s) < 1e-4f)
-        return -1;
+    if (std::fabs(zFar - zNear) < 1e-4f || std::fabs(s) < 1e-4f) return -1;
     ClearMatrix(out);
     out->m[0][0] = aspect * c / s;
     out->m[1][1] = c / s;
@@ -138,8 +125,7 @@ int BuildFovProjectionMatrix(Matrix4x4* out, float angle, float zNear, float zFa
 int BuildParallelProjectionMatrix(Matrix4x4* out, float height, float zNear, float zFar, float aspect)
 {
     aspect = ResolveAspect(aspect);
-    if (std::fabs(zNear - zFar) < 1e-4f)
-        return -1;
+    if (std::fabs(zNear - zFar) < 1e-4f) return -1;
     const float width = height / aspect;
     ClearMatrix(out);
     out->m[0][0] = 2.0f / width;
@@ -189,10 +175,7 @@ int TransformVector3(Vector3* out, const Vector3* in, const Matrix4x4* matrix)
     return 0;
 }
 
-float DotVector3(const Vector3* a, const Vector3* b)
-{
-    return a->x * b->x + a->y * b->y + a->z * b->z;
-}
+float DotVector3(const Vector3* a, const Vector3* b) { return a->x * b->x + a->y * b->y + a->z * b->z; }
 
 int NormalizeVector3(Vector3* out, const Vector3* in)
 {
@@ -216,10 +199,8 @@ Vector3* MakeUnitVector3(Vector3* out, float x, float y, float z)
 
 int ClampRectInsideRect(PixelRect* rect, const PixelRect* bound)
 {
-    if (rect->right < rect->left)
-        rect->right = rect->left;
-    if (rect->bottom < rect->top)
-        rect->bottom = rect->top;
+    if (rect->right < rect->left) rect->right = rect->left;
+    if (rect->bottom < rect->top) rect->bottom = rect->top;
     rect->bottom = Clamp(rect->bottom, bound->top, bound->bottom);
     rect->top = Clamp(rect->top, bound->top, bound->bottom);
     rect->right = Clamp(rect->right, bound->left, bound->right);

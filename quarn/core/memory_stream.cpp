@@ -4,18 +4,14 @@
 
 namespace {
 
-MemoryStream* StreamOf(StreamHandle stream)
-{
-    return reinterpret_cast<MemoryStream*>(stream);
-}
+MemoryStream* StreamOf(StreamHandle stream) { return reinterpret_cast<MemoryStream*>(stream); }
 
 }  // namespace
 
 MemoryStream* OpenMemoryStream(const void* data, uint32_t size)
 {
     MemoryStream* s = static_cast<MemoryStream*>(AllocTrackedMemory(sizeof(MemoryStream), "", 0));
-    if (!s)
-        return nullptr;
+    if (!s) return nullptr;
     s->data = static_cast<const uint8_t*>(data);
     s->size = size;
     s->position = 0;
@@ -23,23 +19,16 @@ MemoryStream* OpenMemoryStream(const void* data, uint32_t size)
     return s;
 }
 
-int32_t TellMemoryStream(StreamHandle stream)
-{
-    return static_cast<int32_t>(StreamOf(stream)->position);
-}
+int32_t TellMemoryStream(StreamHandle stream) { return static_cast<int32_t>(StreamOf(stream)->position); }
 
 int SeekMemoryStream(StreamHandle stream, int32_t offset, int origin)
 {
     MemoryStream* s = StreamOf(stream);
     int64_t target = offset;
-    if (origin == 1)
-        target += s->position;
-    else if (origin == 2)
-        target += s->size;
-    if (target < 0)
-        target = 0;
-    if (target > int64_t(s->size))
-        target = s->size;
+    if (origin == 1) target += s->position;
+    else if (origin == 2) target += s->size;
+    if (target < 0) target = 0;
+    if (target > int64_t(s->size)) target = s->size;
     s->position = static_cast<uint32_t>(target);
     s->endFlag = 0;
     return 0;
@@ -48,8 +37,7 @@ int SeekMemoryStream(StreamHandle stream, int32_t offset, int origin)
 int32_t ReadMemoryStream(void* buffer, uint32_t elementSize, uint32_t count, StreamHandle stream)
 {
     MemoryStream* s = StreamOf(stream);
-    if (elementSize == 0)
-        return 0;
+    if (elementSize == 0) return 0;
     if (s->position >= s->size) {
         s->endFlag = 1;
         return 0;
@@ -66,15 +54,9 @@ int32_t ReadMemoryStream(void* buffer, uint32_t elementSize, uint32_t count, Str
     return static_cast<int32_t>(whole);
 }
 
-int IsMemoryStreamAtEnd(StreamHandle stream)
-{
-    return StreamOf(stream)->endFlag;
-}
+int IsMemoryStreamAtEnd(StreamHandle stream) { return StreamOf(stream)->endFlag; }
 
-int IsMemoryStreamIdle(StreamHandle)
-{
-    return 1;
-}
+int IsMemoryStreamIdle(StreamHandle) { return 1; }
 
 int CloseMemoryStream(StreamHandle stream)
 {

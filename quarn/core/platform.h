@@ -6,11 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-enum CoreLockId {
-    kAllocatorLock,
-    kLogLock,
-    kCoreLockCount
-};
+enum CoreLockId { kAllocatorLock, kLogLock, kCoreLockCount };
 
 // Recursive; created on first use and never destroyed.
 void EnterCoreLock(CoreLockId id);
@@ -47,4 +43,3 @@ void LogDebuggerOutput(const wchar_t* text);
 // events and critical section are closed first (this thread may hold the lock, and no thread
 // gets it after this point).
 [[noreturn]] void CoreEndProcessOnFatalError();
-

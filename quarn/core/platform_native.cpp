@@ -45,51 +45,33 @@ void PutUnit(std::FILE* f, uint32_t unit)
 
 }  // namespace
 
-void EnterCoreLock(CoreLockId id)
-{
-    LockOf(id).lock();
-}
+void EnterCoreLock(CoreLockId id) { LockOf(id).lock(); }
 
-void LeaveCoreLock(CoreLockId id)
-{
-    LockOf(id).unlock();
-}
+void LeaveCoreLock(CoreLockId id) { LockOf(id).unlock(); }
 
-void* CoreHeapAlloc(size_t bytes)
-{
-    return std::malloc(bytes ? bytes : 1);
-}
+void* CoreHeapAlloc(size_t bytes) { return std::malloc(bytes ? bytes : 1); }
 
 void* CoreHeapRealloc(void* block, size_t oldBytes, size_t newBytes)
 {
     void* moved = std::realloc(block, newBytes ? newBytes : 1);
-    if (moved && newBytes > oldBytes)
-        std::memset(static_cast<char*>(moved) + oldBytes, 0, newBytes - oldBytes);
+    if (moved && newBytes > oldBytes) std::memset(static_cast<char*>(moved) + oldBytes, 0, newBytes - oldBytes);
     return moved;
 }
 
-void CoreHeapFree(void* block)
-{
-    std::free(block);
-}
+void CoreHeapFree(void* block) { std::free(block); }
 
 uint32_t CoreMilliseconds()
 {
     using namespace std::chrono;
-    return static_cast<uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
-void* LogOpenForAppend(const wchar_t* path)
-{
-    return std::fopen(NarrowPath(path).c_str(), "ab");
-}
+void* LogOpenForAppend(const wchar_t* path) { return std::fopen(NarrowPath(path).c_str(), "ab"); }
 
 void LogWriteUnits(void* file, const wchar_t* units, size_t count)
 {
     auto* f = static_cast<std::FILE*>(file);
-    if (!f)
-        return;
+    if (!f) return;
     for (size_t i = 0; i < count; ++i) {
         uint32_t c = static_cast<uint32_t>(units[i]);
         if (c >= 0x10000 && c <= 0x10FFFF) {
@@ -104,8 +86,7 @@ void LogWriteUnits(void* file, const wchar_t* units, size_t count)
 
 void LogCloseFile(void* file)
 {
-    if (file)
-        std::fclose(static_cast<std::FILE*>(file));
+    if (file) std::fclose(static_cast<std::FILE*>(file));
 }
 
 void LogCreateFresh(const wchar_t* path)
@@ -122,10 +103,8 @@ void LogDebuggerOutput(const wchar_t* text)
 {
     // The native build's stand-in for the debugger output, on request only.
     static const bool wanted = std::getenv("QUARN_LOG_STDERR") != nullptr;
-    if (wanted)
-        std::fputs(NarrowPath(text).c_str(), stderr);
+    if (wanted) std::fputs(NarrowPath(text).c_str(), stderr);
 }
-
 
 void CoreEndProcessOnFatalError() { std::_Exit(-1); }
 

@@ -47,25 +47,20 @@ void SeedRandomGenerator(uint32_t seed)
     }
     g_random.useMmx = IsMmxUsable();
     g_random.seeded = 1;
-    if (g_random.useMmx)
-        RefillRandomStateMmx();
-    else
-        RefillRandomState();
+    if (g_random.useMmx) RefillRandomStateMmx();
+    else RefillRandomState();
 }
 
 void RefillRandomState()
 {
     uint32_t* mt = g_random.state;
     int i = 0;
-    for (; i < kN - kM; ++i)
-        mt[i] = Twist(mt[i], mt[i + 1], mt[i + kM]);
-    for (; i < kN - 1; ++i)
-        mt[i] = Twist(mt[i], mt[i + 1], mt[i + kM - kN]);
+    for (; i < kN - kM; ++i) mt[i] = Twist(mt[i], mt[i + 1], mt[i + kM]);
+    for (; i < kN - 1; ++i) mt[i] = Twist(mt[i], mt[i + 1], mt[i + kM - kN]);
     // The last word wraps to word 0, already renewed; the extra word holds it.
     mt[kN] = mt[0];
     mt[kN - 1] = Twist(mt[kN - 1], mt[kN], mt[kM - 1]);
-    for (int k = 0; k < kN; ++k)
-        g_random.output[k] = Temper(mt[k]);
+    for (int k = 0; k < kN; ++k) g_random.output[k] = Temper(mt[k]);
     g_random.index = 0;
 }
 
@@ -115,39 +110,30 @@ __attribute__((target("mmx"))) void RefillRandomStateMmx()
     uint32_t* mt = g_random.state;
     // Words 0 .. 225 in pairs read only words not yet renewed; 226 stands alone.
     int i = 0;
-    for (; i + 1 < kN - kM; i += 2)
-        TwistPair(mt, i, mt + i + kM);
+    for (; i + 1 < kN - kM; i += 2) TwistPair(mt, i, mt + i + kM);
     mt[i] = Twist(mt[i], mt[i + 1], mt[i + kM]);
     ++i;
     // Words 227 .. 622: the words ahead are renewed ones, 227 and more places back.
-    for (; i + 1 < kN - 1; i += 2)
-        TwistPair(mt, i, mt + i + kM - kN);
+    for (; i + 1 < kN - 1; i += 2) TwistPair(mt, i, mt + i + kM - kN);
     mt[kN] = mt[0];
     mt[kN - 1] = Twist(mt[kN - 1], mt[kN], mt[kM - 1]);
-    for (int k = 0; k < kN; k += 2)
-        TemperPair(mt + k, g_random.output + k);
+    for (int k = 0; k < kN; k += 2) TemperPair(mt + k, g_random.output + k);
     _mm_empty();
     g_random.index = 0;
 }
 
 #else
 
-void RefillRandomStateMmx()
-{
-    RefillRandomState();
-}
+void RefillRandomStateMmx() { RefillRandomState(); }
 
 #endif
 
 uint32_t DrawRandomWord()
 {
-    if (!g_random.seeded)
-        SeedRandomGenerator(0);
+    if (!g_random.seeded) SeedRandomGenerator(0);
     if (g_random.index >= kN) {
-        if (g_random.useMmx)
-            RefillRandomStateMmx();
-        else
-            RefillRandomState();
+        if (g_random.useMmx) RefillRandomStateMmx();
+        else RefillRandomState();
     }
     return g_random.output[g_random.index++];
 }

@@ -7,4 +7,3 @@
 struct PixelRect {
     int32_t left, top, right, bottom;
 };
-

@@ -7,10 +7,7 @@
 
 namespace {
 
-bool IsSeparator(wchar_t c)
-{
-    return c == L'\\' || c == L'/';
-}
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 // A full path being built in the caller's buffer of kFilePathUnits units.
 class FullPath {
@@ -25,8 +22,7 @@ public:
         }
         for (int i = 0; i < count; ++i) {
             wchar_t c = units[i];
-            if (upperCase_ && c >= L'a' && c <= L'z')
-                c = static_cast<wchar_t>(c - L'a' + L'A');
+            if (upperCase_ && c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - L'a' + L'A');
             out_[length_++] = c;
         }
         out_[length_] = 0;
@@ -46,19 +42,16 @@ public:
                 out_[length_] = 0;
                 return;
             }
-            if (out_[k] == L'/' || out_[k] == L':')
-                return;
+            if (out_[k] == L'/' || out_[k] == L':') return;
         }
     }
     void DropTrailingSeparator()
     {
-        if (length_ > 0 && IsSeparator(out_[length_ - 1]))
-            out_[--length_] = 0;
+        if (length_ > 0 && IsSeparator(out_[length_ - 1])) out_[--length_] = 0;
     }
     int Finish()
     {
-        if (!tooLong_)
-            return 0;
+        if (!tooLong_) return 0;
         out_[0] = 0;
         return RefuseLongPath();
     }
@@ -89,20 +82,17 @@ int BuildFullPath(const wchar_t* relative, wchar_t* out, const wchar_t* base, bo
     } else if (r[0] != 0 && r[1] == L':') {
         full.Append(r, 2);
         i = 2;
-        if (comparable ? r[2] == L'\\' : IsSeparator(r[2]))
-            i = 3;
+        if (comparable ? r[2] == L'\\' : IsSeparator(r[2])) i = 3;
     } else {
         full.Append(base, CountWideUnits(base));
         full.DropTrailingSeparator();
     }
     for (;;) {
         const int start = i;
-        while (r[i] != 0 && !IsSeparator(r[i]))
-            ++i;
+        while (r[i] != 0 && !IsSeparator(r[i])) ++i;
         const int length = i - start;
         if (r[i] == 0) {
-            if (length > 0)
-                full.AppendElement(r + start, length);
+            if (length > 0) full.AppendElement(r + start, length);
             break;
         }
         if (length == 1 && r[start] == L'.') {

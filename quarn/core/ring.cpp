@@ -10,21 +10,17 @@ constexpr int64_t kMaxRingBytes = INT32_MAX;
 
 void NormalizeRingBufferPositions(RingBuffer* ring)
 {
-    if (ring->readPos == ring->size)
-        ring->readPos = 0;
-    if (ring->writePos == ring->size)
-        ring->writePos = 0;
+    if (ring->readPos == ring->size) ring->readPos = 0;
+    if (ring->writePos == ring->size) ring->writePos = 0;
 }
 
 int ReserveRingBuffer(RingBuffer* ring, int32_t extra)
 {
     NormalizeRingBufferPositions(ring);
     // Lengths may come from a peer: reckon in 64 bits and refuse what cannot be held.
-    if (extra < 0)
-        return -1;
+    if (extra < 0) return -1;
     const int64_t held = ring->held;
-    if (int64_t(ring->size) >= held + extra)
-        return 0;
+    if (int64_t(ring->size) >= held + extra) return 0;
 
     const int64_t newSize = held * 3 / 2 + extra + 1000;
     uint8_t* data = nullptr;
@@ -53,8 +49,7 @@ int ReserveRingBuffer(RingBuffer* ring, int32_t extra)
 
 int ReadRingBuffer(RingBuffer* ring, void* dst, int32_t length, int peek)
 {
-    if (length < 0 || ring->held < length)
-        return -1;
+    if (length < 0 || ring->held < length) return -1;
     NormalizeRingBufferPositions(ring);
     uint8_t* out = static_cast<uint8_t*>(dst);
     const int32_t firstPart = ring->size - ring->readPos;
@@ -67,8 +62,7 @@ int ReadRingBuffer(RingBuffer* ring, void* dst, int32_t length, int peek)
     if (!peek) {
         ring->held -= length;
         ring->readPos += length;
-        if (ring->readPos >= ring->size)
-            ring->readPos -= ring->size;
+        if (ring->readPos >= ring->size) ring->readPos -= ring->size;
     }
     return 0;
 }

@@ -12,17 +12,17 @@ constexpr int32_t kDefaultScreenHeight = 480;
 constexpr int32_t kDefaultColorBits = 16;
 
 struct ScreenSettings {
-    int32_t started;     // graphics is up
-    int32_t width;       // 0 = unset (640)
-    int32_t height;      // 0 = unset (480)
-    int32_t colorBits;   // 0 = unset (16)
-    int32_t refreshRate; // 0 = any
+    int32_t started;      // graphics is up
+    int32_t width;        // 0 = unset (640)
+    int32_t height;       // 0 = unset (480)
+    int32_t colorBits;    // 0 = unset (16)
+    int32_t refreshRate;  // 0 = any
     int32_t hardwareActive;
     // The rectangle the last present used: its source in hardware window mode, its
     // destination in software mode. Maps repaint rectangles into the picture.
     PixelRect lastPresent;
-    int64_t refreshPeriod;   // microseconds between vertical blanks; 0 or less = not measured
-    int64_t lastBlankTime;   // microsecond clock at the last vertical-blank wait
+    int64_t refreshPeriod;  // microseconds between vertical blanks; 0 or less = not measured
+    int64_t lastBlankTime;  // microsecond clock at the last vertical-blank wait
     // The application asked for the software renderer; otherwise the device is tried first.
     int32_t softwareOnly;
     // A full-screen 320 x 240 mode shown at 640 x 480, each pixel doubled.

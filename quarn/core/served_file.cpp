@@ -10,32 +10,24 @@ namespace {
 
 constexpr uint32_t kReadAheadIdleMs = 100;
 
-uint32_t Min(uint32_t a, uint32_t b)
-{
-    return a < b ? a : b;
-}
+uint32_t Min(uint32_t a, uint32_t b) { return a < b ? a : b; }
 
 // The new position of a seek, clamped into the file: a position past the end would make
 // the next read's "bytes left" wrap.
 uint32_t SeekTarget(uint32_t position, uint32_t size, int32_t offset, int origin)
 {
     int64_t target = offset;
-    if (origin == 1)
-        target += position;
-    else if (origin == 2)
-        target += size;
-    if (target < 0)
-        target = 0;
-    if (target > int64_t(size))
-        target = size;
+    if (origin == 1) target += position;
+    else if (origin == 2) target += size;
+    if (target < 0) target = 0;
+    if (target > int64_t(size)) target = size;
     return static_cast<uint32_t>(target);
 }
 
 // Reads as much of the file as fills the cache, from just after what it holds.
 void FillReadAheadCache(ServedFile* f)
 {
-    if (!f->threadFile || f->cachedBytes >= uint32_t(kReadAheadCacheBytes))
-        return;
+    if (!f->threadFile || f->cachedBytes >= uint32_t(kReadAheadCacheBytes)) return;
     uint32_t got = 0;
     if (FileOsSeek(f->threadFile, f->cachePosition + f->cachedBytes) == 0)
         FileOsRead(f->threadFile, f->cache + f->cachedBytes, kReadAheadCacheBytes - f->cachedBytes, &got);
@@ -62,8 +54,7 @@ void ServeRead(ServedFile* f)
     }
     if (length > 0) {
         uint32_t got = 0;
-        if (f->threadFile && FileOsSeek(f->threadFile, position) == 0)
-            FileOsRead(f->threadFile, dst, length, &got);
+        if (f->threadFile && FileOsSeek(f->threadFile, position) == 0) FileOsRead(f->threadFile, dst, length, &got);
         delivered += got;
         if (f->cache) {
             f->cachePosition = position + got;
@@ -96,30 +87,24 @@ uint32_t FileAccessThread(void* argument)
             }
             break;
         case kServedClose:
-            if (f->threadFile)
-                FileOsClose(f->threadFile);
+            if (f->threadFile) FileOsClose(f->threadFile);
             f->threadFile = nullptr;
             break;
-        case kServedRead:
-            ServeRead(f);
-            break;
+        case kServedRead: ServeRead(f); break;
         case kServedSeek:
-            if (f->threadFile)
-                FileOsSeek(f->threadFile, f->seekTarget);
+            if (f->threadFile) FileOsSeek(f->threadFile, f->seekTarget);
             if (f->cache) {
                 f->cachePosition = f->seekTarget;
                 f->cachedBytes = 0;
             }
             break;
         case kServedQuit:
-            if (f->threadFile)
-                FileOsClose(f->threadFile);
+            if (f->threadFile) FileOsClose(f->threadFile);
             f->threadFile = nullptr;
             f->threadEnded = 1;
             FileOsSetEvent(f->doneEvent);
             return 0;
-        default:
-            break;
+        default: break;
         }
         FileOsSetEvent(f->doneEvent);
     }
@@ -141,8 +126,7 @@ void HandCommand(ServedFile* f, ServedFileCommand command, Fill fill)
 
 void WaitForThreadEnd(ServedFile* f)
 {
-    while (FileOsIsThreadActive(f->thread))
-        FileOsSleep(0);
+    while (FileOsIsThreadActive(f->thread)) FileOsSleep(0);
 }
 
 // Frees what a served record holds besides its thread.
@@ -178,8 +162,7 @@ ServedFile* OpenWithThread(ServedFile* f, const wchar_t* path)
     }
     f->commandEvent = FileOsCreateEvent(0);
     f->doneEvent = FileOsCreateEvent(1);
-    if (f->commandEvent && f->doneEvent)
-        f->thread = FileOsStartThread(FileAccessThread, f, &f->threadId);
+    if (f->commandEvent && f->doneEvent) f->thread = FileOsStartThread(FileAccessThread, f, &f->threadId);
     if (!f->thread) {
         FreeServedParts(f);
         AppendLog(L"ファイルアクセス専用スレッドの作成に失敗しました\n");
@@ -204,13 +187,11 @@ ServedFile* OpenWithThread(ServedFile* f, const wchar_t* path)
 ServedFile* OpenServedFile(const wchar_t* path, int readAhead, int, int asynchronous)
 {
     ServedFile* f = static_cast<ServedFile*>(AllocTrackedMemoryZeroed(sizeof(ServedFile), "", 0));
-    if (!f)
-        return nullptr;
+    if (!f) return nullptr;
     f->readAhead = readAhead ? 1 : 0;
     f->asynchronous = asynchronous ? 1 : 0;
     f->served = f->readAhead | f->asynchronous;
-    if (f->served)
-        return OpenWithThread(f, path);
+    if (f->served) return OpenWithThread(f, path);
     f->file = FileOsOpen(path, 1);
     if (!f->file) {
         FreeTrackedMemory(f);
@@ -237,17 +218,13 @@ int CloseServedFile(ServedFile* file)
     return result;
 }
 
-int32_t TellServedFile(ServedFile* file)
-{
-    return static_cast<int32_t>(file->position);
-}
+int32_t TellServedFile(ServedFile* file) { return static_cast<int32_t>(file->position); }
 
 int SeekServedFile(ServedFile* file, int32_t offset, int origin)
 {
     const uint32_t target = SeekTarget(file->position, file->size, offset, origin);
     if (!file->served) {
-        if (FileOsSeek(file->file, target) != 0)
-            return -1;
+        if (FileOsSeek(file->file, target) != 0) return -1;
         file->filePointer = target;
     } else {
         HandCommand(file, kServedSeek, [&] { file->seekTarget = target; });
@@ -259,18 +236,15 @@ int SeekServedFile(ServedFile* file, int32_t offset, int origin)
 
 int32_t ReadServedFile(void* buffer, uint32_t elementSize, uint32_t count, ServedFile* file)
 {
-    if (elementSize == 0)
-        return 0;
+    if (elementSize == 0) return 0;
     if (file->position >= file->size) {
         file->endFlag = 1;
         return 0;
     }
     const uint32_t left = file->size - file->position;
     uint64_t n = count;
-    if (uint64_t(elementSize) * count > left)
-        n = left / elementSize;
-    if (n > uint64_t(INT32_MAX))
-        n = INT32_MAX / elementSize;
+    if (uint64_t(elementSize) * count > left) n = left / elementSize;
+    if (n > uint64_t(INT32_MAX)) n = INT32_MAX / elementSize;
     if (n == 0) {
         file->endFlag = 1;
         return 0;
@@ -298,15 +272,11 @@ int32_t ReadServedFile(void* buffer, uint32_t elementSize, uint32_t count, Serve
     return static_cast<int32_t>(file->requestDelivered / elementSize);
 }
 
-int IsServedFileAtEnd(ServedFile* file)
-{
-    return file->endFlag ? -1 : 0;
-}
+int IsServedFileAtEnd(ServedFile* file) { return file->endFlag ? -1 : 0; }
 
 int IsServedFileIdle(ServedFile* file)
 {
-    if (!file->served)
-        return 1;
+    if (!file->served) return 1;
     return FileOsWaitEvent(file->doneEvent, 0);
 }
 
@@ -326,8 +296,7 @@ uint32_t ReadServedFileAt(ServedFile* f, void* buffer, uint32_t position, uint32
     } else {
         // Without read-ahead an idle thread leaves its file alone until the next command,
         // which only this caller gives: the read needs no round trip to the thread.
-        if (f->served)
-            FileOsWaitEvent(f->doneEvent, kFileOsWaitForever);
+        if (f->served) FileOsWaitEvent(f->doneEvent, kFileOsWaitForever);
         void* file = f->served ? f->threadFile : f->file;
         const bool there = f->filePointerKnown && f->filePointer == position;
         if (file && (there || FileOsSeek(file, position) == 0)) {
@@ -345,6 +314,5 @@ uint32_t ReadServedFileAt(ServedFile* f, void* buffer, uint32_t position, uint32
 
 void WaitForServedFile(ServedFile* file)
 {
-    if (file->served)
-        FileOsWaitEvent(file->doneEvent, kFileOsWaitForever);
+    if (file->served) FileOsWaitEvent(file->doneEvent, kFileOsWaitForever);
 }

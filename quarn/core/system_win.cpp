@@ -49,10 +49,9 @@ OSVERSIONINFOW QueryOsVersion()
     info.dwOSVersionInfoSize = sizeof(info);
     using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    auto rtlGetVersion =
-        ntdll ? reinterpret_cast<RtlGetVersionFunction>(
-                    reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
-              : nullptr;
+    auto rtlGetVersion = ntdll ? reinterpret_cast<RtlGetVersionFunction>(
+                                     reinterpret_cast<void*>(GetProcAddress(ntdll, "RtlGetVersion")))
+                               : nullptr;
     if (!rtlGetVersion || rtlGetVersion(&info) != 0) {
         info = OSVERSIONINFOW{};
         info.dwOSVersionInfoSize = sizeof(info);
@@ -64,8 +63,8 @@ OSVERSIONINFOW QueryOsVersion()
 void LogOsLine()
 {
     const OSVERSIONINFOW info = QueryOsVersion();
-    const OsVersionFacts facts = {info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion,
-                                  info.dwBuildNumber, info.szCSDVersion};
+    const OsVersionFacts facts = {info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion, info.dwBuildNumber,
+                                  info.szCSDVersion};
     wchar_t name[64];
     g_systemCapability.osCode = DescribeOsVersion(&facts, name, g_systemCapability.osCode);
     FormatOsText(&facts, name, g_systemCapability.osText);
@@ -76,8 +75,7 @@ void LogOsLine()
 void SetFinestTimerResolution()
 {
     TIMECAPS caps{};
-    if (timeGetDevCaps(&caps, sizeof(caps)) == TIMERR_NOERROR)
-        timeBeginPeriod(caps.wPeriodMin);
+    if (timeGetDevCaps(&caps, sizeof(caps)) == TIMERR_NOERROR) timeBeginPeriod(caps.wPeriodMin);
 }
 
 // The processor clock: time-stamp-counter ticks over at least 100 ms of the millisecond
@@ -105,17 +103,14 @@ void StartProcessorClockMeasurement()
 void CompleteProcessorClockMeasurement()
 {
     ProcessorClockMeasurement& m = s_processorClockMeasurement;
-    if (!m.running)
-        return;
+    if (!m.running) return;
     m.running = 0;
     // What is left of the span is slept, all but its last millisecond, which is waited out
     // on the clock itself.
     const uint32_t gone = MillisecondsSince(m.start);
-    if (gone + 1 < kProcessorClockSpanMs)
-        Sleep(kProcessorClockSpanMs - gone - 1);
+    if (gone + 1 < kProcessorClockSpanMs) Sleep(kProcessorClockSpanMs - gone - 1);
     uint32_t span = MillisecondsSince(m.start);
-    while (span < kProcessorClockSpanMs)
-        span = MillisecondsSince(m.start);
+    while (span < kProcessorClockSpanMs) span = MillisecondsSince(m.start);
     const uint64_t d = ReadTimeStampCounter() - m.ticks;
     // Over exactly 100 ms: MHz = d / 100,000 and ticks per second = d x 10.
     g_systemCapability.processorMhz = static_cast<int32_t>(d / (uint64_t{span} * 1000));
@@ -125,10 +120,7 @@ void CompleteProcessorClockMeasurement()
 
 }  // namespace
 
-int32_t ReadMillisecondClock()
-{
-    return static_cast<int32_t>(timeGetTime() & 0x7FFFFFFFu);
-}
+int32_t ReadMillisecondClock() { return static_cast<int32_t>(timeGetTime() & 0x7FFFFFFFu); }
 
 int64_t QueryCounterFrequency()
 {
@@ -150,15 +142,14 @@ int ReadPerformanceCounterFrequency()
 
 void NoteLibraryStartupComplete(int flag)
 {
-    if (flag)
-        CompleteProcessorClockMeasurement();
+    if (flag) CompleteProcessorClockMeasurement();
     // The processor clock counts from another origin than the counter used during start-up:
     // it takes over where that one stands, so that a time taken during start-up (such as the
     // last vertical blank) still compares with one taken after it, instead of lying hours
     // ahead of it.
     if (flag && !s_clock.startupComplete && g_systemCapability.processorClock != 0)
-        s_clock.processorOffset =
-            ReadMicrosecondClock(0) - ScaleToMicroseconds(ReadTimeStampCounter(), g_systemCapability.processorClock);
+        s_clock.processorOffset = ReadMicrosecondClock(0) -
+                                  ScaleToMicroseconds(ReadTimeStampCounter(), g_systemCapability.processorClock);
     s_clock.startupComplete = flag;
 }
 
@@ -166,8 +157,7 @@ int64_t ReadMicrosecondClock(int useProcessorClock)
 {
     if (g_systemCapability.timeStampCounterUsable && useProcessorClock == 1 && s_clock.startupComplete &&
         g_systemCapability.processorClock != 0)
-        return ScaleToMicroseconds(ReadTimeStampCounter(), g_systemCapability.processorClock) +
-               s_clock.processorOffset;
+        return ScaleToMicroseconds(ReadTimeStampCounter(), g_systemCapability.processorClock) + s_clock.processorOffset;
     if (s_clock.performanceCounter) {
         LARGE_INTEGER now{};
         QueryPerformanceCounter(&now);
@@ -216,22 +206,18 @@ int LogSystemInformation()
             level = 3;
             if (cpu.sse) {
                 level = 4;
-                if (cpu.sse2)
-                    level = 5;
+                if (cpu.sse2) level = 5;
             }
         }
     }
 
     if (g_systemCapability.timeStampCounterUsable) {
         StartProcessorClockMeasurement();
-        if (IsLogObserved())
-            CompleteProcessorClockMeasurement();
+        if (IsLogObserved()) CompleteProcessorClockMeasurement();
     }
 
-    if (level == 0)
-        AppendLog(L"ＣＰＵＩＤ命令は使えません\n");
-    else if (level == 1)
-        AppendLog(L"ＭＭＸは使えません\n");
+    if (level == 0) AppendLog(L"ＣＰＵＩＤ命令は使えません\n");
+    else if (level == 1) AppendLog(L"ＭＭＸは使えません\n");
     if (level >= 3) {
         AppendLog(L"ＭＭＸ命令を使用します\n");
         g_systemCapability.mmxUsable = 1;

@@ -78,7 +78,6 @@ int32_t PenPixels(double pen)
     return pen >= 2147483647.0 ? INT32_MAX : pen <= -2147483648.0 ? INT32_MIN : static_cast<int32_t>(pen);
 }
 
-
 // Writes a cell laid out by StoreGlyphInCell into the cache image and sends the cell (and its
 // edge half) up to the cache graph.
 void UploadTextureCell(const FontRecord* font, uint32_t cell, const uint8_t* values)
@@ -141,8 +140,8 @@ void DrawTextureGlyph(const FontRecord* font, const GlyphEntry* entry, double le
 // that cannot be made fails the font: a memory cache could not be drawn on the device.
 int32_t FinishTextureCachedFont(FontRecord* font, const FontOsTextMetrics& tm, int32_t slot, int32_t check)
 {
-    if (ComputeFontCells(tm.maxCharWidth, tm.height, font->kind, font->edgeSize, &font->cellSide,
-                         &font->cellHeight) != 0) {
+    if (ComputeFontCells(tm.maxCharWidth, tm.height, font->kind, font->edgeSize, &font->cellSide, &font->cellHeight) !=
+        0) {
         AppendLog(L"テクスチャ文字キャッシュの作成に失敗しました\n");
         return DiscardHalfBuiltFont(font);
     }
@@ -195,9 +194,8 @@ const FontOsApi* SetFontOsApi(const FontOsApi* api)
 // Font handles
 // ---------------------------------------------------------------------------------------
 
-int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind,
-                           int charSetIndex, int edgeSize, int italic, int slot,
-                           int check)
+int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind, int charSetIndex, int edgeSize,
+                       int italic, int slot, int check)
 {
     if (IsFontWindowGone()) return -1;
     // Imposed slots and check numbers come from callers that re-create a font in place.
@@ -231,8 +229,8 @@ int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind,
     font->italic = italic;
     font->spacing = 0;
     // On the device glyphs are drawn from a texture; on the software screen from memory.
-    font->textureCache =
-        CurrentRenderBackend()->glyphCache == kGlyphCacheTexture && !g_fontSettings.noTextureCache ? 1 : 0;
+    font->textureCache = CurrentRenderBackend()->glyphCache == kGlyphCacheTexture && !g_fontSettings.noTextureCache ? 1
+                                                                                                                    : 0;
     CopyWideStringLimited(font->face, face != nullptr ? face : L"", kFontFaceUnits - 1);
 
     void* gdiFont = nullptr;
@@ -274,8 +272,7 @@ int CreateFontToHandle(const wchar_t* face, int size, int thickness, int kind,
         cacheBytes = SizeMemoryGlyphCache(font, g_fontSettings.userCacheCount);
     }
     if (cacheBytes > 0 && cacheBytes <= INT32_MAX) {
-        font->memoryCache = static_cast<uint8_t*>(
-            AllocTrackedMemoryZeroed(static_cast<uint32_t>(cacheBytes), "", 0));
+        font->memoryCache = static_cast<uint8_t*>(AllocTrackedMemoryZeroed(static_cast<uint32_t>(cacheBytes), "", 0));
     }
     if (font->memoryCache == nullptr) {
         AppendLogFormat(L"フォントのキャッシュ用メモリの確保に失敗しました in CreateFontToHandle");
@@ -327,8 +324,8 @@ int32_t RecreateAllFonts()
         const int32_t charSet = font->charSetIndex, edge = font->edgeSize, italic = font->italic;
         const int32_t spacing = font->spacing;
         DestroyFontHandle(handle);
-        const int32_t again = CreateFontToHandle(face[0] ? face : nullptr, size, thickness, kind, charSet,
-                                                 edge, italic, slot, HandleCheckOf(handle));
+        const int32_t again = CreateFontToHandle(face[0] ? face : nullptr, size, thickness, kind, charSet, edge, italic,
+                                                 slot, HandleCheckOf(handle));
         SetFontCharSpacing(spacing, again);
     }
     return 0;
@@ -456,8 +453,8 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
         bool ok = bytes >= 0 && bytes <= INT32_MAX;
         int32_t boxWidth = 0;
         int32_t boxHeight = 0;
-        if (ok && !IsSpaceUnit(unit) && bytes > 0 && gm.boxWidth > 0 && gm.boxHeight > 0 &&
-            gm.boxWidth <= INT32_MAX && gm.boxHeight <= INT32_MAX) {
+        if (ok && !IsSpaceUnit(unit) && bytes > 0 && gm.boxWidth > 0 && gm.boxHeight > 0 && gm.boxWidth <= INT32_MAX &&
+            gm.boxHeight <= INT32_MAX) {
             const int32_t w = static_cast<int32_t>(gm.boxWidth);
             const int32_t h = static_cast<int32_t>(gm.boxHeight);
             const int32_t pitch = static_cast<int32_t>(bytes / gm.boxHeight) & ~3;
@@ -467,8 +464,8 @@ GlyphEntry* RenderGlyphsToCache(int32_t handle, int32_t count, const GlyphListEn
                 ok = false;
             } else {
                 // One empty row above and below the glyph.
-                auto* buffer = static_cast<uint8_t*>(AllocTrackedMemoryZeroed(
-                    static_cast<uint32_t>(bytes) + 2 * static_cast<uint32_t>(pitch), "", 0));
+                auto* buffer = static_cast<uint8_t*>(
+                    AllocTrackedMemoryZeroed(static_cast<uint32_t>(bytes) + 2 * static_cast<uint32_t>(pitch), "", 0));
                 if (buffer == nullptr) {
                     FailFatally(L"アンチエイリアス文字取得用バッファの確保に失敗しました");
                     break;
@@ -561,9 +558,8 @@ int32_t PrepareGlyphList(int32_t length, int32_t handle, const wchar_t* text, Gl
 // ---------------------------------------------------------------------------------------
 
 int32_t DrawTextCore(int32_t draw, int32_t x, int32_t y, int32_t scaleGiven, double scaleX, double scaleY,
-                     const wchar_t* text, uint32_t color, MEMIMG* target, const PixelRect* clip,
-                     int32_t transparent, int32_t handle, uint32_t edgeColor, int32_t length,
-                     int32_t vertical, int32_t size[2])
+                     const wchar_t* text, uint32_t color, MEMIMG* target, const PixelRect* clip, int32_t transparent,
+                     int32_t handle, uint32_t edgeColor, int32_t length, int32_t vertical, int32_t size[2])
 {
     (void)transparent;  // cache value 0 is never drawn
     if (g_drawSettings.drawingDisabled) return -1;
@@ -698,10 +694,8 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     if (ts == nullptr || ts->paletted || (ts->kind != kMemImgRgb565 && ts->kind != kMemImgXrgb32)) {
         return AppendLog(L"テキストを描画できない描画先が選ばれています\n");
     }
-    if (!antialiased &&
-        (mode == kBlendModeNone || (mode == kBlendModeAlpha && g_drawSettings.blendParam == 255))) {
-        DrawTextCore(1, x, y, 0, 1.0, 1.0, text, color, target, &clip, 1, handle, edgeColor, -1, vertical,
-                     nullptr);
+    if (!antialiased && (mode == kBlendModeNone || (mode == kBlendModeAlpha && g_drawSettings.blendParam == 255))) {
+        DrawTextCore(1, x, y, 0, 1.0, 1.0, text, color, target, &clip, 1, handle, edgeColor, -1, vertical, nullptr);
         return 0;
     }
 
@@ -728,8 +722,8 @@ int32_t DrawTextFromMemoryCache(int32_t x, int32_t y, const wchar_t* text, uint3
     MEMIMG own{};
     MEMIMG* work = shared;
     if (shared->store->kind != ts->kind) {
-        if (CreateMemImgWithOptions(&own, area.right, area.bottom, -1, 0, ts->kind, 0, antialiased ? 1 : 0,
-                                           0, nullptr) != 0) {
+        if (CreateMemImgWithOptions(&own, area.right, area.bottom, -1, 0, ts->kind, 0, antialiased ? 1 : 0, 0,
+                                    nullptr) != 0) {
             return AppendLog(L"テキスト描画用の作業イメージの作成に失敗しました\n");
         }
         work = &own;
@@ -781,8 +775,7 @@ int32_t DrawTextFromTextureCache(int32_t x, int32_t y, const wchar_t* text, uint
     return 0;
 }
 
-int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int handle,
-                         uint32_t edgeColor, int vertical)
+int DrawTextWithFont(int x, int y, const wchar_t* text, uint32_t color, int handle, uint32_t edgeColor, int vertical)
 {
     if (text == nullptr || text[0] == 0 || g_drawSettings.drawingDisabled) return 0;
     if (!IsFontHandleValid(handle)) return AppendLog(L"フォントハンドル値が異常です\n");

@@ -31,8 +31,7 @@ struct FontOsGlyphMetrics {
 struct FontOsApi {
     // A fixed-pitch, non-antialiased system font of the face (null: the system's choice), or
     // null when the system makes none.
-    void* (*createFont)(const wchar_t* face, int32_t size, int32_t thickness, int32_t italic,
-                        int32_t charSet);
+    void* (*createFont)(const wchar_t* face, int32_t size, int32_t thickness, int32_t italic, int32_t charSet);
     void (*deleteFont)(void* font);
     // A drawing context with the font selected, or null when none can be had.
     void* (*openContext)(void* font);
@@ -41,8 +40,8 @@ struct FontOsApi {
     // The unit's outline bitmap: grey 0 gives 1 bit a pixel, grey 1 a byte a pixel of 17
     // levels (0 to 16); rows start on 4-byte boundaries. With a null buffer only the bytes
     // are told. The bytes the bitmap takes (0 without ink), or -1 when the call failed.
-    int64_t (*glyphOutline)(void* context, uint16_t unit, int32_t grey, FontOsGlyphMetrics* metrics,
-                            uint8_t* buffer, uint32_t bytes);
+    int64_t (*glyphOutline)(void* context, uint16_t unit, int32_t grey, FontOsGlyphMetrics* metrics, uint8_t* buffer,
+                            uint32_t bytes);
 };
 
 // The system's calls: GDI in the Windows build; in the native build a table in which no font

@@ -9,8 +9,8 @@ namespace {
 void* CreateGdiFont(const wchar_t* face, int32_t size, int32_t thickness, int32_t italic, int32_t charSet)
 {
     return CreateFontW(size, 0, 0, 0, thickness * 100, static_cast<DWORD>(italic), FALSE, FALSE,
-                       static_cast<DWORD>(charSet), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
-                       NONANTIALIASED_QUALITY, FIXED_PITCH, face);
+                       static_cast<DWORD>(charSet), OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY,
+                       FIXED_PITCH, face);
 }
 
 void DeleteGdiFont(void* font)
@@ -51,8 +51,7 @@ int64_t GdiGlyphOutline(void* context, uint16_t unit, int32_t grey, FontOsGlyphM
 {
     const MAT2 identity = {{0, 1}, {0, 0}, {0, 0}, {0, 1}};
     GLYPHMETRICS gm{};
-    const DWORD result = GetGlyphOutlineW(static_cast<HDC>(context), unit,
-                                          grey ? GGO_GRAY4_BITMAP : GGO_BITMAP, &gm,
+    const DWORD result = GetGlyphOutlineW(static_cast<HDC>(context), unit, grey ? GGO_GRAY4_BITMAP : GGO_BITMAP, &gm,
                                           buffer != nullptr ? bytes : 0, buffer, &identity);
     if (result == GDI_ERROR) return -1;
     *metrics = FontOsGlyphMetrics{gm.gmBlackBoxX, gm.gmBlackBoxY, gm.gmptGlyphOrigin.x, gm.gmptGlyphOrigin.y,
@@ -60,8 +59,7 @@ int64_t GdiGlyphOutline(void* context, uint16_t unit, int32_t grey, FontOsGlyphM
     return result;
 }
 
-const FontOsApi kGdi = {CreateGdiFont, DeleteGdiFont, OpenGdiContext, CloseGdiContext, GdiTextMetrics,
-                        GdiGlyphOutline};
+const FontOsApi kGdi = {CreateGdiFont, DeleteGdiFont, OpenGdiContext, CloseGdiContext, GdiTextMetrics, GdiGlyphOutline};
 
 }  // namespace
 

@@ -13,8 +13,7 @@ FixedHandleTable<kFontSlots> s_fontTable{kHandleTypeFont, kSlotFirstFree};
 
 // Edge stamps of sizes 2 to 4: rows top to bottom, 'X' inside the disc.
 const char* const kDisc2[] = {".XXX.", "XXXXX", "XXXXX", "XXXXX", ".XXX."};
-const char* const kDisc3[] = {"...X...", ".XXXXX.", ".XXXXX.", "XXXXXXX",
-                              ".XXXXX.", ".XXXXX.", "...X..."};
+const char* const kDisc3[] = {"...X...", ".XXXXX.", ".XXXXX.", "XXXXXXX", ".XXXXX.", ".XXXXX.", "...X..."};
 const char* const kDisc4[] = {"..XXXXX..", ".XXXXXXX.", "XXXXXXXXX", "XXXXXXXXX", "XXXXXXXXX",
                               "XXXXXXXXX", "XXXXXXXXX", ".XXXXXXX.", "..XXXXX.."};
 
@@ -30,8 +29,7 @@ bool StampCovers(int32_t e, int32_t dx, int32_t dy)
 uint8_t* CellBase(const FontRecord* font, uint32_t cell)
 {
     return font->memoryCache +
-           static_cast<size_t>(cell) * static_cast<size_t>(font->cellSide) *
-               static_cast<size_t>(font->bytesPerRow);
+           static_cast<size_t>(cell) * static_cast<size_t>(font->cellSide) * static_cast<size_t>(font->bytesPerRow);
 }
 
 int32_t EdgeOf(const FontRecord* font) { return (font->kind & kFontEdge) ? font->edgeSize : 0; }
@@ -81,8 +79,8 @@ GlyphListEntry* AllocGlyphLists(int32_t units)
     return static_cast<GlyphListEntry*>(AllocTrackedMemory(static_cast<uint32_t>(bytes), "", 0));
 }
 
-int32_t ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize,
-                         int32_t* cellSide, int32_t* cellHeight)
+int32_t ComputeFontCells(int32_t maxCharWidth, int32_t textHeight, int32_t kind, int32_t edgeSize, int32_t* cellSide,
+                         int32_t* cellHeight)
 {
     // Wide enough not to overflow for any metrics and edge size a caller can pass.
     const int64_t edge = (kind & kFontEdge) ? 2 * int64_t{edgeSize} : 0;
@@ -113,8 +111,8 @@ int64_t SizeMemoryGlyphCache(FontRecord* font, int32_t userCacheCount)
     return int64_t{font->cacheHeight} * font->bytesPerRow;
 }
 
-void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* width,
-                           int32_t* height, int32_t* capacity, int32_t* cellsPerColumn)
+void SizeTextureGlyphCache(int32_t cellSide, int32_t userCacheCount, int32_t* width, int32_t* height, int32_t* capacity,
+                           int32_t* cellsPerColumn)
 {
     // A cell's pixels start one pixel in from its grid corner, so the last cell of a row or
     // column needs one pixel beyond the grid: only (side - 1) / cell side cells fit.
@@ -185,8 +183,8 @@ void CommitRingEntry(FontRecord* font, GlyphEntry* entry, uint16_t unit)
     font->ringHead = (font->ringHead + 1) % font->capacity;
 }
 
-void StoreGlyphInMemoryCell(FontRecord* font, GlyphEntry* entry, const uint8_t* bits,
-                            int32_t pitch, int32_t width, int32_t height)
+void StoreGlyphInMemoryCell(FontRecord* font, GlyphEntry* entry, const uint8_t* bits, int32_t pitch, int32_t width,
+                            int32_t height)
 {
     if (font->memoryCache == nullptr) return;
     StoreGlyphInCell(font, CellBase(font, entry->cell), bits, pitch, width, height);
@@ -285,8 +283,7 @@ uint32_t TextColorForImage(uint32_t value, uint32_t brightRgb, const MEMIMG* ima
            (format->redMask | format->greenMask | format->blueMask);
 }
 
-void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const GlyphDrawTarget& t,
-                     int32_t x, int32_t y)
+void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const GlyphDrawTarget& t, int32_t x, int32_t y)
 {
     MEMIMG* img = t.image;
     if (font->memoryCache == nullptr || TestMemImgValid(img) == 0) return;
@@ -329,14 +326,9 @@ void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const Glyp
             uint32_t color = text;
             int32_t cover = 255;
             switch (font->kind) {
-            case kFontPlain:
-                break;
-            case kFontEdge:
-                color = value == 1 ? text : edge;
-                break;
-            case kFontAntialiased:
-                cover = LevelCoverage(static_cast<int32_t>(value));
-                break;
+            case kFontPlain: break;
+            case kFontEdge: color = value == 1 ? text : edge; break;
+            case kFontAntialiased: cover = LevelCoverage(static_cast<int32_t>(value)); break;
             default: {
                 const int32_t b = value & 0x0F;
                 const int32_t e = value >> 4;
@@ -350,8 +342,7 @@ void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const Glyp
             }
             }
 
-            uint8_t* p = img->pixels + static_cast<ptrdiff_t>(store->pitch) * dy +
-                         static_cast<ptrdiff_t>(bpp) * dx;
+            uint8_t* p = img->pixels + static_cast<ptrdiff_t>(store->pitch) * dy + static_cast<ptrdiff_t>(bpp) * dx;
             if (alpha) {
                 if (is32) {
                     const uint32_t word = color | (static_cast<uint32_t>(cover) << 24);
@@ -369,8 +360,7 @@ void DrawMemoryGlyph(const FontRecord* font, const GlyphEntry* entry, const Glyp
             } else {
                 uint16_t old;
                 std::memcpy(&old, p, 2);
-                const uint16_t c16 =
-                    static_cast<uint16_t>(cover == 255 ? color : MixColor(old, color, cover, layout));
+                const uint16_t c16 = static_cast<uint16_t>(cover == 255 ? color : MixColor(old, color, cover, layout));
                 std::memcpy(p, &c16, 2);
             }
         }
@@ -428,9 +418,7 @@ int32_t StoreCellInCacheImage(const FontRecord* font, uint32_t cell, const uint8
                     body = v == 1 ? all : 0;
                     edge = v != 0 ? all : 0;  // the edge lies under the body too
                     break;
-                case kFontAntialiased:
-                    body = v != 0 ? level(v + 1u) : colour;
-                    break;
+                case kFontAntialiased: body = v != 0 ? level(v + 1u) : colour; break;
                 default:
                     body = (v & 0x0F) != 0 ? level((v & 0x0Fu) + 1u) : colour;
                     edge = (v >> 4) != 0 ? level((v >> 4) + 1u) : (v & 0x0F) != 0 ? level((v & 0x0Fu) + 1u) : colour;

@@ -17,8 +17,8 @@ int32_t CreateScreenLogFont()
     ScreenLogState* log = GetScreenLogState();
     if (!log->setUp && SetUpScreenLog() != 0) return 0;
     if (log->fontNeeded != 1) return 0;
-    const int32_t font = CreateFontToHandle(g_fontSettings.face[0] ? g_fontSettings.face : nullptr,
-                                            log->lineHeight, 4, kFontEdge, -1, -1, 0, -1, -1);
+    const int32_t font = CreateFontToHandle(g_fontSettings.face[0] ? g_fontSettings.face : nullptr, log->lineHeight, 4,
+                                            kFontEdge, -1, -1, 0, -1, -1);
     log->fontHandle = font;
     // A failed creation is tried again at the next use.
     if (font >= 0) WatchFontDeletion(font, &log->fontNeeded);

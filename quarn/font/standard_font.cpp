@@ -20,14 +20,10 @@ KeptStandardFont s_kept;
 
 int32_t RememberStandardFont()
 {
-    return GetFontFaceSizeThickness(s_kept.face, &s_kept.size, &s_kept.thickness, g_fontSettings.handle) == 0 ? 1
-                                                                                                              : 0;
+    return GetFontFaceSizeThickness(s_kept.face, &s_kept.size, &s_kept.thickness, g_fontSettings.handle) == 0 ? 1 : 0;
 }
 
-int32_t RecreateStandardFont()
-{
-    return SetStandardFontSizeAndThickness(s_kept.face, s_kept.size, s_kept.thickness);
-}
+int32_t RecreateStandardFont() { return SetStandardFontSizeAndThickness(s_kept.face, s_kept.size, s_kept.thickness); }
 
 int32_t StartFontSystem()
 {
@@ -61,8 +57,8 @@ int32_t ResetFontSystem()
         want.italic = font->italic;
     }
     DestroyAllFonts();
-    g_fontSettings.handle = CreateFontToHandle(want.face[0] ? want.face : nullptr, want.size, want.thickness,
-                                               want.kind, want.charSetIndex, want.edgeSize, want.italic, -1, -1);
+    g_fontSettings.handle = CreateFontToHandle(want.face[0] ? want.face : nullptr, want.size, want.thickness, want.kind,
+                                               want.charSetIndex, want.edgeSize, want.italic, -1, -1);
 
     PopLogIndent();
     AppendLog(L"フォントの初期化は正常に終了しました\n");
@@ -74,8 +70,8 @@ int32_t ApplyStandardFontSettings()
     StandardFontSettings& s = g_fontSettings;
     const FontRecord* font = GetFontRecord(s.handle);
     if (font != nullptr && std::wcscmp(font->face, s.face) == 0 && font->kind == s.kind && font->size == s.size &&
-        font->thickness == s.thickness && font->charSetIndex == s.charSetIndex &&
-        font->edgeSize == s.edgeSize && font->italic == s.italic) {
+        font->thickness == s.thickness && font->charSetIndex == s.charSetIndex && font->edgeSize == s.edgeSize &&
+        font->italic == s.italic) {
         return 0;
     }
     DestroyFontHandle(s.handle);

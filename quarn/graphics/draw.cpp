@@ -42,8 +42,8 @@ PixelRect DrawArea(const GraphRecord* graph, const GraphDraw& draw)
     case DrawShape::At:
         return PixelRect{c[0], c[1], Sum(int64_t{c[0]} + graph->width), Sum(int64_t{c[1]} + graph->height)};
     case DrawShape::Stretched:
-        return PixelRect{c[0] < c[2] ? c[0] : c[2], c[1] < c[3] ? c[1] : c[3],
-                         c[0] < c[2] ? c[2] : c[0], c[1] < c[3] ? c[3] : c[1]};
+        return PixelRect{c[0] < c[2] ? c[0] : c[2], c[1] < c[3] ? c[1] : c[3], c[0] < c[2] ? c[2] : c[0],
+                         c[1] < c[3] ? c[3] : c[1]};
     case DrawShape::FourCorners: {
         PixelRect r{0xFFFFFF, 0xFFFFFF, 0, 0};
         for (int32_t i = 0; i < 4; ++i) {
@@ -66,12 +66,9 @@ int32_t DrawOnce(const GraphRecord* graph, const GraphDraw& draw, int32_t transp
     const float* f = draw.floatCorners;
     const RenderBackend* backend = CurrentRenderBackend();
     switch (draw.shape) {
-    case DrawShape::At:
-        return backend->drawQuad(graph, c[0], c[1], f[0], f[1], transparent, draw.wholePixel);
-    case DrawShape::Stretched:
-        return backend->drawStretchedQuad(graph, c, f, transparent, draw.wholePixel);
-    case DrawShape::FourCorners:
-        return backend->drawFourCornersQuad(graph, f, transparent);
+    case DrawShape::At: return backend->drawQuad(graph, c[0], c[1], f[0], f[1], transparent, draw.wholePixel);
+    case DrawShape::Stretched: return backend->drawStretchedQuad(graph, c, f, transparent, draw.wholePixel);
+    case DrawShape::FourCorners: return backend->drawFourCornersQuad(graph, f, transparent);
     }
     return -1;
 }
@@ -100,8 +97,8 @@ int32_t RunGraphDraw(int32_t handle, const GraphDraw& draw, int32_t transparent)
     return result;
 }
 
-GraphDraw StretchedDraw(int32_t x1, int32_t y1, int32_t x2, int32_t y2, float f1, float f2, float f3,
-                        float f4, int32_t wholePixel)
+GraphDraw StretchedDraw(int32_t x1, int32_t y1, int32_t x2, int32_t y2, float f1, float f2, float f3, float f4,
+                        int32_t wholePixel)
 {
     GraphDraw draw{};
     draw.shape = DrawShape::Stretched;
@@ -217,8 +214,7 @@ int DrawGraphAt(int x, int y, int graph, int transparent)
     return RunGraphDraw(graph, draw, transparent);
 }
 
-int DrawGraphStretched(int x1, int y1, int x2, int y2, int graph,
-                           int transparent)
+int DrawGraphStretched(int x1, int y1, int x2, int y2, int graph, int transparent)
 {
     return RunGraphDraw(graph,
                         StretchedDraw(x1, y1, x2, y2, static_cast<float>(x1), static_cast<float>(y1),
@@ -226,12 +222,11 @@ int DrawGraphStretched(int x1, int y1, int x2, int y2, int graph,
                         transparent);
 }
 
-int DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int graph,
-                                int transparent)
+int DrawGraphStretchedFloat(float x1, float y1, float x2, float y2, int graph, int transparent)
 {
     return RunGraphDraw(graph,
-                        StretchedDraw(TruncateFloatToInt(x1), TruncateFloatToInt(y1),
-                                      TruncateFloatToInt(x2), TruncateFloatToInt(y2), x1, y1, x2, y2, 0),
+                        StretchedDraw(TruncateFloatToInt(x1), TruncateFloatToInt(y1), TruncateFloatToInt(x2),
+                                      TruncateFloatToInt(y2), x1, y1, x2, y2, 0),
                         transparent);
 }
 
@@ -248,8 +243,7 @@ int DrawGraphMirrored(int x, int y, int graph, int transparent)
     return DrawGraphStretched(right, bottom - height, right - width, bottom, graph, transparent);
 }
 
-int DrawGraphPortion(int x, int y, int srcX, int srcY, int width,
-                         int height, int graph, int transparent, int mirror)
+int DrawGraphPortion(int x, int y, int srcX, int srcY, int width, int height, int graph, int transparent, int mirror)
 {
     const PixelRect saved = g_drawSettings.clip;
     PixelRect portion{x, y, Sum(int64_t{x} + width), Sum(int64_t{y} + height)};
@@ -262,10 +256,9 @@ int DrawGraphPortion(int x, int y, int srcX, int srcY, int width,
             result = DrawGraphAt(Sum(int64_t{x} - srcX), Sum(int64_t{y} - srcY), graph, transparent);
         } else {
             const GraphRecord* record = FindGraphRecord(graph);
-            result = record == nullptr
-                         ? -1
-                         : DrawGraphMirrored(Sum(int64_t{x} - record->width + srcX + width),
-                                             Sum(int64_t{y} - srcY), graph, transparent);
+            result = record == nullptr ? -1
+                                       : DrawGraphMirrored(Sum(int64_t{x} - record->width + srcX + width),
+                                                           Sum(int64_t{y} - srcY), graph, transparent);
         }
     } else if (FindGraphRecord(graph) == nullptr) {
         // Nothing of the portion is inside the clip rectangle: only a bad handle is an error.
@@ -275,8 +268,8 @@ int DrawGraphPortion(int x, int y, int srcX, int srcY, int width,
     return result;
 }
 
-int DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int srcX, int srcY,
-                                  int width, int height, int graph, int transparent)
+int DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int srcX, int srcY, int width, int height,
+                              int graph, int transparent)
 {
     const int32_t portion = CreateSubGraph(srcX, srcY, width, height, graph);
     if (portion < 0) {
@@ -290,8 +283,8 @@ int DrawGraphPortionStretched(float x1, float y1, float x2, float y2, int srcX, 
     return result;
 }
 
-int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4,
-                             float y4, int graph, int transparent)
+int DrawGraphFourCorners(float x1, float y1, float x2, float y2, float x3, float y3, float x4, float y4, int graph,
+                         int transparent)
 {
     // Clockwise from the top-left; passed on as top-left, top-right, bottom-left, bottom-right.
     GraphDraw draw{};

@@ -32,30 +32,30 @@ struct MaterialSettings {
 
 struct DrawSettings {
     // ---- Blend, bright colour, filtering and fog
-    int32_t fogMode;             // 0 none, 1 exponential, 2 exponential squared, 3 linear
-    uint32_t fogColor;           // 0xFFRRGGBB
+    int32_t fogMode;    // 0 none, 1 exponential, 2 exponential squared, 3 linear
+    uint32_t fogColor;  // 0xFFRRGGBB
     float fogStart;
     float fogEnd;
-    int32_t filterMode;          // 0 nearest, 1 bilinear, 2 anisotropic
-    int32_t maxAnisotropy = 1;   // at least 1
-    BlendMode blendMode;         // stored unchecked
-    int32_t blendParam;          // 0 to 255
-    int32_t blendGraph = -1;     // graph handle weighting later draws, or -1
-    int32_t blendBorderPos;      // 0 to 255
-    int32_t blendBorderRange;    // 0 to 255
+    int32_t filterMode;         // 0 nearest, 1 bilinear, 2 anisotropic
+    int32_t maxAnisotropy = 1;  // at least 1
+    BlendMode blendMode;        // stored unchecked
+    int32_t blendParam;         // 0 to 255
+    int32_t blendGraph = -1;    // graph handle weighting later draws, or -1
+    int32_t blendBorderPos;     // 0 to 255
+    int32_t blendBorderRange;   // 0 to 255
     int32_t blendGraphOffsetX;
     int32_t blendGraphOffsetY;
     // Blue, green and red bytes of the draw-bright colour in memory order, read together as
     // the word 0x00RRGGBB; kNoBrightColor means no bright.
     uint32_t brightColor = kNoBrightColor;
-    int32_t drawingDisabled;     // drawing operations and most setters do nothing while set
-    int32_t emptyClip;           // 1 while the clip rectangle is empty
+    int32_t drawingDisabled;  // drawing operations and most setters do nothing while set
+    int32_t emptyClip;        // 1 while the clip rectangle is empty
 
     // ---- Draw target and clip
-    int32_t drawTarget;          // -2 back screen, -4 front screen, or a graph handle
+    int32_t drawTarget;  // -2 back screen, -4 front screen, or a graph handle
     int32_t drawTargetWidth;
     int32_t drawTargetHeight;
-    PixelRect clip;               // drawing is kept inside it; right and bottom exclusive
+    PixelRect clip;  // drawing is kept inside it; right and bottom exclusive
     // The image drawing goes to on the software renderer (screen, graph or mask image), or
     // null; the kernels keep to the clip only when drawing into it.
     MEMIMG* softDrawTarget;
@@ -69,28 +69,28 @@ struct DrawSettings {
     int32_t fogEnable;
     int32_t lightingOff;
     int32_t specularOff;
-    float drawZ;                  // depth of 2-D quads
+    float drawZ;  // depth of 2-D quads
 
     // ---- Masks
-    int32_t maskDrawing;          // 1: draws go through the mask screen while masking is active
+    int32_t maskDrawing;  // 1: draws go through the mask screen while masking is active
     int32_t maskingActive;
 
     // ---- Matrices, camera and projection
     Matrix4x4 world;
     Matrix4x4 view;
     Matrix4x4 projection;
-    Matrix4x4 screenMapping;      // projection space to target pixels
+    Matrix4x4 screenMapping;  // projection space to target pixels
     Matrix4x4 screenMappingInverse;
     float screenCenterX, screenCenterY;
     Vector3 cameraEye, cameraTarget, cameraUp;
-    Matrix4x4 viewport;           // places the projected picture around the camera's screen centre
-    Matrix4x4 combined;           // world x view x projection x viewport, while combinedValid
+    Matrix4x4 viewport;  // places the projected picture around the camera's screen centre
+    Matrix4x4 combined;  // world x view x projection x viewport, while combinedValid
     int32_t combinedValid;
-    float cameraAxes[3][4];       // the view's first three columns: right, up, forward (w 0)
-    Matrix4x4 projectionUser;     // the caller's projection (mode 2)
-    int32_t projectionMode;       // 0 perspective, 1 parallel, 2 the caller's matrix
+    float cameraAxes[3][4];    // the view's first three columns: right, up, forward (w 0)
+    Matrix4x4 projectionUser;  // the caller's projection (mode 2)
+    int32_t projectionMode;    // 0 perspective, 1 parallel, 2 the caller's matrix
     float projectionNear, projectionFar;
-    float projectionFov;          // radians
+    float projectionFov;  // radians
     float projectionAspectScale;
     float projectionParallelSize;
 
@@ -99,8 +99,8 @@ struct DrawSettings {
     int32_t materialInUse;
 
     // ---- Graph creation
-    int32_t newGraphAlphaTest;    // 1: transparent colours of new graphs become alpha tests
-    float quadEdgeOffset;         // read by the hardware quads
+    int32_t newGraphAlphaTest;  // 1: transparent colours of new graphs become alpha tests
+    float quadEdgeOffset;       // read by the hardware quads
 
     // Kept across resets: called after the graphs' images were lost, to rebuild them.
     int32_t (*graphRestoreRoutine)();
@@ -119,8 +119,6 @@ SoftBlendState CurrentSoftBlendState();
 // its kernel under them (see softrender.h).
 void RenderMemImg(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const MEMIMG* mask);
 void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color);
-void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
-                        const MEMIMG* mask);
+void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent, const MEMIMG* mask);
 void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices, int transparent,
                           const MEMIMG* mask, uint32_t flatColor);
-

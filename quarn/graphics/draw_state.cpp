@@ -231,7 +231,7 @@ int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bott
 {
     DrawSettings& s = g_drawSettings;
     PixelRect rect{left < right ? left : right, top < bottom ? top : bottom, left < right ? right : left,
-                 top < bottom ? bottom : top};
+                   top < bottom ? bottom : top};
     const PixelRect bound{0, 0, s.drawTargetWidth, s.drawTargetHeight};
     ClampRectInsideRect(&rect, &bound);
     s.clip = rect;

@@ -69,7 +69,7 @@ int32_t ExpandPictureCopy(const BaseImage* image, BaseImage* out)
 
 // Writes the source rectangle of the picture into the graph at (destX, destY) of the graph.
 int32_t TransferPlainPictureIntoGraph(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha,
-                                 const PixelRect* source, int32_t destX, int32_t destY)
+                                      const PixelRect* source, int32_t destX, int32_t destY)
 {
     CurrentRenderBackend()->flush();
     if (source->right <= source->left || source->bottom <= source->top) {
@@ -78,8 +78,8 @@ int32_t TransferPlainPictureIntoGraph(GraphRecord* graph, const BaseImage* image
     if (image == nullptr || image->pixels == nullptr) {
         return -1;
     }
-    if (alpha != nullptr && (alpha->pixels == nullptr || alpha->width != image->width ||
-                             alpha->height != image->height)) {
+    if (alpha != nullptr &&
+        (alpha->pixels == nullptr || alpha->width != image->width || alpha->height != image->height)) {
         return -1;
     }
     // Keep both rectangles inside their images: the picture may be smaller than the graph.
@@ -96,9 +96,10 @@ int32_t TransferPlainPictureIntoGraph(GraphRecord* graph, const BaseImage* image
     if (right <= left || bottom <= top) {
         return 0;
     }
-    return CurrentRenderBackend()->uploadImage(
-        graph, image, alpha, static_cast<int32_t>(left), static_cast<int32_t>(top), static_cast<int32_t>(right - left),
-        static_cast<int32_t>(bottom - top), static_cast<int32_t>(left + shiftX), static_cast<int32_t>(top + shiftY));
+    return CurrentRenderBackend()->uploadImage(graph, image, alpha, static_cast<int32_t>(left),
+                                               static_cast<int32_t>(top), static_cast<int32_t>(right - left),
+                                               static_cast<int32_t>(bottom - top), static_cast<int32_t>(left + shiftX),
+                                               static_cast<int32_t>(top + shiftY));
 }
 
 // As above; a block-compressed picture or alpha picture is expanded first (no image this
@@ -121,8 +122,8 @@ int32_t TransferPictureIntoGraph(GraphRecord* graph, const BaseImage* image, con
         result = -1;
     }
     if (result == 0) {
-        result = TransferPlainPictureIntoGraph(graph, packed ? &plain : image,
-                                               packedAlpha ? &plainAlpha : alpha, source, destX, destY);
+        result = TransferPlainPictureIntoGraph(graph, packed ? &plain : image, packedAlpha ? &plainAlpha : alpha,
+                                               source, destX, destY);
     }
     DiscardBaseImage(&plain);
     DiscardBaseImage(&plainAlpha);
@@ -182,10 +183,7 @@ namespace {
 
 HandleTable* GraphTable() { return s_graphTable.get(); }
 
-GraphRecord* FindGraphRecord(int32_t handle)
-{
-    return FindHandleRecordAs<GraphRecord>(s_graphTable.get(), handle);
-}
+GraphRecord* FindGraphRecord(int32_t handle) { return FindHandleRecordAs<GraphRecord>(s_graphTable.get(), handle); }
 
 int32_t AllocateGraphHandle()
 {
@@ -208,8 +206,8 @@ int32_t AllocateGraphHandle()
     return handle;
 }
 
-int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, int32_t height,
-                        int32_t alpha, int32_t paletted, int32_t compression)
+int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, int32_t height, int32_t alpha,
+                        int32_t paletted, int32_t compression)
 {
     GraphRecord* graph = FindGraphRecord(graphHandle);
     if (graph == nullptr) {
@@ -220,8 +218,8 @@ int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, i
         return -1;
     }
     const int32_t levels = mipLevels == -1 ? 1 : mipLevels;
-    if (CurrentRenderBackend()->makeImage(graph, width, height, levels, alpha ? 1 : 0, paletted ? 1 : 0,
-                                          compression) != 0) {
+    if (CurrentRenderBackend()->makeImage(graph, width, height, levels, alpha ? 1 : 0, paletted ? 1 : 0, compression) !=
+        0) {
         DestroyGraph(graphHandle);
         return -1;
     }
@@ -279,8 +277,7 @@ int32_t MakeGraphForBaseImage(const BaseImage* image, const BaseImage* alpha, in
     return handle;
 }
 
-int32_t ConvertBaseImageToGraph(BaseImage* image, BaseImage* alpha, int32_t flag, int32_t mirrorA,
-                                int32_t mirrorB)
+int32_t ConvertBaseImageToGraph(BaseImage* image, BaseImage* alpha, int32_t flag, int32_t mirrorA, int32_t mirrorB)
 {
     if (image == nullptr) {
         return -1;
@@ -305,8 +302,8 @@ int32_t ConvertBaseImageToGraph(BaseImage* image, BaseImage* alpha, int32_t flag
     return handle;
 }
 
-int32_t RefillGraphFromBaseImage(BaseImage* image, BaseImage* alpha, int32_t graphHandle,
-                                 int32_t /*flag*/, int32_t mirrorA, int32_t mirrorB)
+int32_t RefillGraphFromBaseImage(BaseImage* image, BaseImage* alpha, int32_t graphHandle, int32_t /*flag*/,
+                                 int32_t mirrorA, int32_t mirrorB)
 {
     GraphRecord* graph = FindGraphRecord(graphHandle);
     if (graph == nullptr || image == nullptr || !MatchesGraphSize(graph, image, alpha)) {
@@ -323,22 +320,20 @@ int32_t RefillGraphFromBaseImage(BaseImage* image, BaseImage* alpha, int32_t gra
     return result;
 }
 
-int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graphHandle,
-                                 const void* alphaData, int32_t alphaSize, int32_t flag, int32_t mirror)
+int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graphHandle, const void* alphaData,
+                                 int32_t alphaSize, int32_t flag, int32_t mirror)
 {
     if (FindGraphRecord(graphHandle) == nullptr) {
         return -1;
     }
     BaseImage image{};
     BaseImage alpha{};
-    const int32_t decoded = DecodeImageWithAlpha(
-        nullptr, data, size, 1, alphaData, alphaSize, alphaData != nullptr ? 1 : 2, &image, &alpha,
-        mirror == 1 ? 1 : 0);
+    const int32_t decoded = DecodeImageWithAlpha(nullptr, data, size, 1, alphaData, alphaSize,
+                                                 alphaData != nullptr ? 1 : 2, &image, &alpha, mirror == 1 ? 1 : 0);
     if (decoded < 0) {
         return -1;
     }
-    const int32_t result =
-        RefillGraphFromBaseImage(&image, decoded == 0 ? &alpha : nullptr, graphHandle, flag, 0, 0);
+    const int32_t result = RefillGraphFromBaseImage(&image, decoded == 0 ? &alpha : nullptr, graphHandle, flag, 0, 0);
     DiscardBaseImage(&image);
     if (decoded == 0) {
         DiscardBaseImage(&alpha);
@@ -346,8 +341,8 @@ int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graphHa
     return result;
 }
 
-int32_t TransferImageToGraph(const BaseImage* image, const wchar_t* fileName, const BaseImage* alpha,
-                             int32_t offsetX, int32_t offsetY, int32_t graphHandle, int32_t restoreFlag)
+int32_t TransferImageToGraph(const BaseImage* image, const wchar_t* fileName, const BaseImage* alpha, int32_t offsetX,
+                             int32_t offsetY, int32_t graphHandle, int32_t restoreFlag)
 {
     GraphRecord* graph = FindGraphRecord(graphHandle);
     if (!g_screenSettings.started || graph == nullptr || graph->image == nullptr) {
@@ -364,9 +359,8 @@ int32_t TransferImageToGraph(const BaseImage* image, const wchar_t* fileName, co
     return TransferPictureIntoGraph(graph, image, alpha, &source, 0, 0);
 }
 
-int32_t TransferImageRectToGraph(const BaseImage* image, const BaseImage* alpha,
-                                 const PixelRect* source, int32_t destX, int32_t destY,
-                                 int32_t graphHandle, int32_t flag)
+int32_t TransferImageRectToGraph(const BaseImage* image, const BaseImage* alpha, const PixelRect* source, int32_t destX,
+                                 int32_t destY, int32_t graphHandle, int32_t flag)
 {
     GraphRecord* graph = FindGraphRecord(graphHandle);
     if (!g_screenSettings.started || graph == nullptr || graph->image == nullptr || source == nullptr) {
@@ -404,8 +398,7 @@ int CreateSubGraph(int x, int y, int width, int height, int source)
     return handle;
 }
 
-int32_t ShareGraphImage(int32_t graphHandle, int32_t source, int32_t x, int32_t y, int32_t width,
-                        int32_t height)
+int32_t ShareGraphImage(int32_t graphHandle, int32_t source, int32_t x, int32_t y, int32_t width, int32_t height)
 {
     GraphRecord* graph = FindGraphRecord(graphHandle);
     const GraphRecord* from = FindGraphRecord(source);
@@ -594,14 +587,12 @@ int32_t RestoreGraphsFromFiles()
             continue;
         }
         const bool same = loadedName != nullptr && loadedFlag == graph->restoreFlag &&
-                          (loadedName == graph->fileName ||
-                           std::wcscmp(loadedName->path, graph->fileName->path) == 0);
+                          (loadedName == graph->fileName || std::wcscmp(loadedName->path, graph->fileName->path) == 0);
         if (!same) {
             discard();
             image = BaseImage{};
             alpha = BaseImage{};
-            loaded = DecodeImageWithAlpha(graph->fileName->path, nullptr, 0, 0, nullptr, 0, 0, &image,
-                                          &alpha, 0);
+            loaded = DecodeImageWithAlpha(graph->fileName->path, nullptr, 0, 0, nullptr, 0, 0, &image, &alpha, 0);
             if (loaded < 0) {
                 AppendLogFormat(L"ファイル:%ls がロードできませんでした", graph->fileName->path);
                 continue;
@@ -609,8 +600,7 @@ int32_t RestoreGraphsFromFiles()
             loadedName = graph->fileName;
             loadedFlag = graph->restoreFlag;
         }
-        const PixelRect source{graph->sourceX, graph->sourceY,
-                               SaturateToInt32(int64_t{graph->sourceX} + graph->width),
+        const PixelRect source{graph->sourceX, graph->sourceY, SaturateToInt32(int64_t{graph->sourceX} + graph->width),
                                SaturateToInt32(int64_t{graph->sourceY} + graph->height)};
         TransferPictureIntoGraph(graph, &image, loaded == 0 ? &alpha : nullptr, &source, 0, 0);
     }

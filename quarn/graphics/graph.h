@@ -26,17 +26,17 @@ constexpr uint32_t kNewImageTransparentRgb = 0x000000;
 
 // How an image is to be made, one byte each, in this order.
 struct TextureFormatRequest {
-    uint8_t hardware;           // 1: texture tiles, 0: a MEMIMG
+    uint8_t hardware;  // 1: texture tiles, 0: a MEMIMG
     uint8_t alphaChannel;
-    uint8_t renderTarget;       // the image can be a draw target
+    uint8_t renderTarget;  // the image can be a draw target
     uint8_t reserved;
-    uint8_t systemMemoryTwin;   // hardware: keep a system-memory copy per tile
-    uint8_t compression;        // 0 none, 1-5 DXT1-DXT5
+    uint8_t systemMemoryTwin;  // hardware: keep a system-memory copy per tile
+    uint8_t compression;       // 0 none, 1-5 DXT1-DXT5
     uint8_t mipLevels;
     uint8_t alphaTest;
-    uint8_t colorBits;          // 16 or 32
-    uint8_t blendImage;         // software: an 8-bit single-channel image
-    uint8_t paletted;           // software
+    uint8_t colorBits;   // 16 or 32
+    uint8_t blendImage;  // software: an 8-bit single-channel image
+    uint8_t paletted;    // software
 };
 static_assert(sizeof(TextureFormatRequest) == 11, "eleven bytes");
 
@@ -80,17 +80,17 @@ struct GraphFileName {
 struct GraphRecord {
     int32_t check;
     int32_t handle;
-    int32_t* lostFlag;      // set to 1 when the graph is destroyed; null = none
-    GraphImage* image;      // null once destruction began
-    int32_t movie;          // movie playing into the graph, -1 when none
+    int32_t* lostFlag;  // set to 1 when the graph is destroyed; null = none
+    GraphImage* image;  // null once destruction began
+    int32_t movie;      // movie playing into the graph, -1 when none
     GraphFileName* fileName;
     int32_t sourceX, sourceY;  // the graph's place in the loaded file's picture
     int32_t restoreFlag;       // transfer flag for loading the file again
     int32_t x, y;              // rectangle within the image
     int32_t width, height;
-    void* extraBuffer[2];      // owned, released at destruction
+    void* extraBuffer[2];  // owned, released at destruction
     uint32_t extraWord[2];
-    HeldView held;             // the image's back end's view of the rectangle (own block)
+    HeldView held;  // the image's back end's view of the rectangle (own block)
 };
 
 // ---- New-graph settings (the alpha-test flag and the restore routine live in the draw state)
@@ -112,26 +112,20 @@ GraphRecord* FindGraphRecord(int32_t handle);
 
 // ---- Graph operations (0 / -1 / handle)
 int32_t AllocateGraphHandle();
-int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, int32_t height,
-                        int32_t alpha, int32_t paletted, int32_t compression);
+int32_t SetUpGraphImage(int32_t graphHandle, int32_t mipLevels, int32_t width, int32_t height, int32_t alpha,
+                        int32_t paletted, int32_t compression);
 int32_t BuildGraphDrawInfo(int32_t graphHandle);
-int32_t MakeGraphForBaseImage(const BaseImage* image, const BaseImage* alpha,
-                              int32_t flag);
-int32_t ConvertBaseImageToGraph(BaseImage* image, BaseImage* alpha, int32_t flag,
-                                int32_t mirrorA, int32_t mirrorB);
-int32_t RefillGraphFromBaseImage(BaseImage* image, BaseImage* alpha, int32_t graph,
-                                 int32_t flag, int32_t mirrorA, int32_t mirrorB);
-int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graphHandle,
-                                 const void* alphaData, int32_t alphaSize, int32_t flag,
-                                 int32_t mirror);
-int32_t TransferImageToGraph(const BaseImage* image, const wchar_t* fileName,
-                             const BaseImage* alpha, int32_t offsetX, int32_t offsetY,
-                             int32_t graphHandle, int32_t restoreFlag);
-int32_t TransferImageRectToGraph(const BaseImage* image, const BaseImage* alpha,
-                                 const PixelRect* source, int32_t destX, int32_t destY,
-                                 int32_t graphHandle, int32_t flag);
-int32_t ShareGraphImage(int32_t graphHandle, int32_t source, int32_t x, int32_t y, int32_t width,
-                        int32_t height);
+int32_t MakeGraphForBaseImage(const BaseImage* image, const BaseImage* alpha, int32_t flag);
+int32_t ConvertBaseImageToGraph(BaseImage* image, BaseImage* alpha, int32_t flag, int32_t mirrorA, int32_t mirrorB);
+int32_t RefillGraphFromBaseImage(BaseImage* image, BaseImage* alpha, int32_t graph, int32_t flag, int32_t mirrorA,
+                                 int32_t mirrorB);
+int32_t RefillGraphFromImageData(const void* data, int32_t size, int32_t graphHandle, const void* alphaData,
+                                 int32_t alphaSize, int32_t flag, int32_t mirror);
+int32_t TransferImageToGraph(const BaseImage* image, const wchar_t* fileName, const BaseImage* alpha, int32_t offsetX,
+                             int32_t offsetY, int32_t graphHandle, int32_t restoreFlag);
+int32_t TransferImageRectToGraph(const BaseImage* image, const BaseImage* alpha, const PixelRect* source, int32_t destX,
+                                 int32_t destY, int32_t graphHandle, int32_t flag);
+int32_t ShareGraphImage(int32_t graphHandle, int32_t source, int32_t x, int32_t y, int32_t width, int32_t height);
 int32_t KeepGraphFileName(int32_t graphHandle, const wchar_t* path, int32_t source);
 int32_t DestroyAllGraphs();
 int32_t TestGraphHandle(int32_t handle);
@@ -165,11 +159,9 @@ void CloseDrawArea(const DrawAreaScope& scope);
 
 // The software back end's draws.
 int32_t SoftDrawGraph(const GraphRecord* graph, int32_t x, int32_t y, int32_t transparent);
-int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
-                               int32_t y2, int32_t transparent);
-int32_t SoftDrawGraphFourCorners(const GraphRecord* graph, float x1, float y1, float x2,
-                                 float y2, float x3, float y3, float x4, float y4,
-                                 int32_t transparent);
-int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
-                               int32_t y2, int32_t x3, int32_t y3, int32_t x4, int32_t y4,
+int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
                                int32_t transparent);
+int32_t SoftDrawGraphFourCorners(const GraphRecord* graph, float x1, float y1, float x2, float y2, float x3, float y3,
+                                 float x4, float y4, int32_t transparent);
+int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t x3,
+                               int32_t y3, int32_t x4, int32_t y4, int32_t transparent);

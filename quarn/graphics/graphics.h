@@ -33,8 +33,8 @@ struct GraphDrawInfo {
     MEMIMG* sharedImage;  // the whole image shared with its sub-graphs (software)
     int32_t width;
     int32_t height;
-    int32_t renderTarget;        // 1 when the graph may be drawn into
-    int32_t hardwareTexture;     // 1 when the image lives in device textures
+    int32_t renderTarget;     // 1 when the graph may be drawn into
+    int32_t hardwareTexture;  // 1 when the image lives in device textures
 };
 
 // The window's background colour as 0x00RRGGBB, which wiping clears to and a new screen starts
@@ -66,7 +66,7 @@ int32_t StoreDrawClipRect(int32_t left, int32_t top, int32_t right, int32_t bott
 // A rectangle in window client coordinates mapped into the picture through the last present
 // rectangle, which the whole picture was shown in (integer arithmetic).
 PixelRect MapPresentRect(const PixelRect& area, const PixelRect& lastPresent, int32_t screenWidth,
-                       int32_t screenHeight);
+                         int32_t screenHeight);
 
 // Where a partial software present reads: x, y as a bottom-up DIB counts rows (y from the
 // picture's bottom edge), width and height.
@@ -78,7 +78,7 @@ DibSourceRect BottomUpSourceRect(const PixelRect& mapped, int32_t screenHeight);
 // Refresh-period measurement: fed the clock after each vertical blank, it settles once ten
 // intervals in a row each differ from the one before by less than a millisecond.
 struct RefreshMeter {
-    int64_t lastTime;       // -1 before the first reading
+    int64_t lastTime;  // -1 before the first reading
     int64_t lastInterval;
     int64_t sum;
     int32_t streak;

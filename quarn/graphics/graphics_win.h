@@ -37,10 +37,10 @@ constexpr UINT kFrontScreenTimerMs = 32;
 // ---- Start, end and the device
 // Results of StartGraphicsCore.
 enum {
-    kGraphicsStarted = 0,          // started now: the fonts start next
-    kGraphicsAlreadyStarted = 1,   // nothing done
-    kGraphicsDeviceFailed = -1,    // the caller ends graphics, then the renderer's device
-    kGraphicsScreenFailed = -2,    // the caller ends graphics
+    kGraphicsStarted = 0,         // started now: the fonts start next
+    kGraphicsAlreadyStarted = 1,  // nothing done
+    kGraphicsDeviceFailed = -1,   // the caller ends graphics, then the renderer's device
+    kGraphicsScreenFailed = -2,   // the caller ends graphics
 };
 // Graphics start without the fonts: screen defaults, the device, the screen images and the
 // draw settings.
@@ -70,15 +70,15 @@ HMODULE GetDirect3DModule();
 // ---- The Direct3D 9 device
 // The device's objects (COM references it owns), its formats and what its caps allow.
 struct GraphicsDeviceState {
-    IDirect3D9* direct3d;         // the plain object, or the Ex object through its plain face
-    IDirect3D9Ex* direct3dEx;     // non-null when Direct3DCreate9Ex succeeded
+    IDirect3D9* direct3d;      // the plain object, or the Ex object through its plain face
+    IDirect3D9Ex* direct3dEx;  // non-null when Direct3DCreate9Ex succeeded
     IDirect3DDevice9* device;
-    IDirect3DDevice9Ex* deviceEx; // the same object as device on the Ex path
+    IDirect3DDevice9Ex* deviceEx;  // the same object as device on the Ex path
     IDirect3DSwapChain9* swapChain;
     IDirect3DSurface9* backBuffer;
     IDirect3DSurface9* subBackBuffer;  // screen-size render target, made on demand
     IDirect3DSurface9* depthBuffer;
-    int32_t depthWidth, depthHeight;   // powers of two that hold the screen
+    int32_t depthWidth, depthHeight;  // powers of two that hold the screen
     D3DFORMAT backBufferFormat;
     D3DFORMAT depthFormat;
     D3DCAPS9 caps;
@@ -119,11 +119,10 @@ int32_t ResetDrawSettings();
 // line. An image of the software renderer has none to make (0).
 int32_t CreateGraphImageTextures(GraphImage* image);
 // The device back end's image operations (see RenderBackend).
-int32_t DeviceMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
-                             int32_t alpha, int32_t paletted, int32_t compression);
-int32_t TransferImageToGraphTextures(GraphRecord* graph, const BaseImage* picture,
-                                     const BaseImage* alpha, int32_t left, int32_t top, int32_t width,
-                                     int32_t height, int32_t destX, int32_t destY);
+int32_t DeviceMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels, int32_t alpha,
+                             int32_t paletted, int32_t compression);
+int32_t TransferImageToGraphTextures(GraphRecord* graph, const BaseImage* picture, const BaseImage* alpha, int32_t left,
+                                     int32_t top, int32_t width, int32_t height, int32_t destX, int32_t destY);
 void DeviceReleaseGraphImage(GraphImage* image);
 int32_t DevicePaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
 // Before a device restart every tile's objects go; after it they are made again (empty, until

@@ -6,7 +6,6 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
 
-
 MaskScreenState g_maskScreen{};
 
 namespace {
@@ -196,7 +195,8 @@ int32_t FillMaskScreenArea(const PixelRect* area, uint8_t value)
         return 0;
     }
     for (int32_t y = r.top; y < r.bottom; ++y) {
-        std::memset(m.bits + static_cast<ptrdiff_t>(y) * m.pitch + r.left, value, static_cast<size_t>(r.right - r.left));
+        std::memset(m.bits + static_cast<ptrdiff_t>(y) * m.pitch + r.left, value,
+                    static_cast<size_t>(r.right - r.left));
     }
     return CurrentRenderBackend()->uploadMask(&r);
 }

@@ -24,11 +24,11 @@ struct MaskRecord {
 };
 
 struct MaskScreenState {
-    uint8_t* bits;       // pitch x height, null while there is no mask screen
+    uint8_t* bits;  // pitch x height, null while there is no mask screen
     int32_t width, height, pitch;
-    int32_t exists;      // a mask screen has been asked for
-    int32_t reverse;     // 0: draw where the byte is 0; 1: where it is not
-    MEMIMG work;  // software work image
+    int32_t exists;   // a mask screen has been asked for
+    int32_t reverse;  // 0: draw where the byte is 0; 1: where it is not
+    MEMIMG work;      // software work image
     int32_t workCreated;
 };
 extern MaskScreenState g_maskScreen;

@@ -60,12 +60,12 @@ struct RenderBackend {
 
     // ---- Drawing
     int32_t (*wipe)(const PixelRect* area);  // null area: the whole target
-    int32_t (*applyClip)();                         // the clip rectangle of the draw state
+    int32_t (*applyClip)();                  // the clip rectangle of the draw state
     int32_t (*paint)(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
-    int32_t (*drawQuad)(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
-                        int32_t transparent, int32_t wholePixel);
-    int32_t (*drawStretchedQuad)(const GraphRecord* graph, const int32_t corners[4],
-                                 const float floatCorners[4], int32_t transparent, int32_t wholePixel);
+    int32_t (*drawQuad)(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy, int32_t transparent,
+                        int32_t wholePixel);
+    int32_t (*drawStretchedQuad)(const GraphRecord* graph, const int32_t corners[4], const float floatCorners[4],
+                                 int32_t transparent, int32_t wholePixel);
     // Corners in the order top-left, top-right, bottom-left, bottom-right.
     int32_t (*drawFourCornersQuad)(const GraphRecord* graph, const float corners[8], int32_t transparent);
     // 1 when kBlendModeSubtract has to be emulated by inverting the area around the draw.
@@ -84,12 +84,11 @@ struct RenderBackend {
     // A new image of width x height for a graph that has none: the format request, the record
     // and its pixels, set as the graph's image at (0, 0) with the full size. 0, or -1 (the
     // caller destroys the graph, which releases what was made).
-    int32_t (*makeImage)(GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
-                         int32_t alpha, int32_t paletted, int32_t compression);
+    int32_t (*makeImage)(GraphRecord* graph, int32_t width, int32_t height, int32_t levels, int32_t alpha,
+                         int32_t paletted, int32_t compression);
     // Writes the picture's rectangle (left, top, width, height) into the graph at (destX, destY).
-    int32_t (*uploadImage)(GraphRecord* graph, const BaseImage* image,
-                           const BaseImage* alpha, int32_t left, int32_t top, int32_t width,
-                           int32_t height, int32_t destX, int32_t destY);
+    int32_t (*uploadImage)(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha, int32_t left,
+                           int32_t top, int32_t width, int32_t height, int32_t destX, int32_t destY);
     // Releases the pixels of an image whose last reference went.
     void (*releaseImage)(GraphImage* image);
     // The graph's facts that depend on how its image is held (info's images and texture flag).
@@ -131,18 +130,17 @@ void UseRenderBackend(const RenderBackend* backend);
 const RenderBackend* ImageRenderBackend(const GraphImage* image);
 
 // ---- The software back end's operations, beside the code they belong with
-int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels,
-                           int32_t alpha, int32_t paletted, int32_t compression);
-int32_t SoftUploadGraphImage(GraphRecord* graph, const BaseImage* image,
-                             const BaseImage* alpha, int32_t left, int32_t top, int32_t width,
-                             int32_t height, int32_t destX, int32_t destY);
+int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels, int32_t alpha,
+                           int32_t paletted, int32_t compression);
+int32_t SoftUploadGraphImage(GraphRecord* graph, const BaseImage* image, const BaseImage* alpha, int32_t left,
+                             int32_t top, int32_t width, int32_t height, int32_t destX, int32_t destY);
 void SoftReleaseGraphImage(GraphImage* image);
 int32_t SoftWipeDrawTarget(const PixelRect* area);
 int32_t SoftPaintGraph(GraphRecord* graph, int32_t red, int32_t green, int32_t blue, int32_t alpha);
-int32_t SoftDrawQuad(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
-                     int32_t transparent, int32_t wholePixel);
-int32_t SoftDrawStretchedQuad(const GraphRecord* graph, const int32_t corners[4],
-                              const float floatCorners[4], int32_t transparent, int32_t wholePixel);
+int32_t SoftDrawQuad(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy, int32_t transparent,
+                     int32_t wholePixel);
+int32_t SoftDrawStretchedQuad(const GraphRecord* graph, const int32_t corners[4], const float floatCorners[4],
+                              int32_t transparent, int32_t wholePixel);
 int32_t SoftDrawFourCornersQuad(const GraphRecord* graph, const float f[8], int32_t transparent);
 int32_t SoftSelectBlendGraph(int32_t graph, int32_t borderPos, int32_t borderRange);
 void SoftDescribeGraphImage(GraphRecord* graph, GraphDrawInfo* info);
@@ -167,11 +165,11 @@ int32_t PresentSoftwareScreen(const PresentRequest* request);
 
 // ---- The device back end's quads (portable: they reach the device through the state cache and
 // the vertex batch). Each graph piece is one textured quad; -1 without a device.
-int32_t DrawGraphQuad(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy,
-                      int32_t transparent, int32_t wholePixel);
+int32_t DrawGraphQuad(const GraphRecord* graph, int32_t x, int32_t y, float fx, float fy, int32_t transparent,
+                      int32_t wholePixel);
 // -1 also for a zero-width or zero-height rectangle. Reversed corners mirror the graph.
-int32_t DrawGraphStretchedQuad(const GraphRecord* graph, const int32_t corners[4],
-                               const float floatCorners[4], int32_t transparent, int32_t wholePixel);
+int32_t DrawGraphStretchedQuad(const GraphRecord* graph, const int32_t corners[4], const float floatCorners[4],
+                               int32_t transparent, int32_t wholePixel);
 // Corners top-left, top-right, bottom-left, bottom-right; clipped by the viewport only.
 int32_t DrawGraphFourCornersQuad(const GraphRecord* graph, const float corners[8], int32_t transparent);
 // With a blend graph: the truncated corners (same order); the blend graph's coordinates follow

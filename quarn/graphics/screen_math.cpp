@@ -26,10 +26,7 @@ DibSourceRect BottomUpSourceRect(const PixelRect& mapped, int32_t screenHeight)
                          mapped.bottom - mapped.top};
 }
 
-void StartRefreshMeter(RefreshMeter* meter, int64_t firstTime)
-{
-    *meter = RefreshMeter{firstTime, -1, 0, 0};
-}
+void StartRefreshMeter(RefreshMeter* meter, int64_t firstTime) { *meter = RefreshMeter{firstTime, -1, 0, 0}; }
 
 int64_t FeedRefreshMeter(RefreshMeter* meter, int64_t now)
 {

@@ -77,7 +77,6 @@ int32_t TargetSize(int32_t target, const GraphDrawInfo& info, int32_t* width, in
     return 1;
 }
 
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -164,7 +163,8 @@ int SelectDrawTarget(int target)
     }
     WaitForActiveWindow();
     GraphDrawInfo info{};
-    const bool screen = target == kDrawTargetBackScreen || target == -3 || target == kDrawTargetFrontScreen || target == -5;
+    const bool screen = target == kDrawTargetBackScreen || target == -3 || target == kDrawTargetFrontScreen ||
+                        target == -5;
     if (!screen) {
         if (DescribeGraph(target, &info) != 0 || !info.renderTarget) {
             return -1;
@@ -279,10 +279,7 @@ int32_t PresentScreenCore(const RECT* area)
 namespace {
 
 // The blank wait; false when it failed, which paces nothing either.
-bool WaitForBlank(IDirectDraw7* draw)
-{
-    return SUCCEEDED(draw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr));
-}
+bool WaitForBlank(IDirectDraw7* draw) { return SUCCEEDED(draw->WaitForVerticalBlank(DDWAITVB_BLOCKBEGIN, nullptr)); }
 
 // The refresh rate of the display's current mode; 0 when it does not say.
 int32_t CurrentDisplayHz()
@@ -369,8 +366,8 @@ int32_t MeasureRefreshPeriod()
             }
             Sleep(5);
         }
-        g_screenSettings.refreshPeriod =
-            ChoosePacingPeriod(measured, atOnce ? 1 : 0, CurrentDisplayHz(), &g_screenSettings.timedPacing);
+        g_screenSettings.refreshPeriod = ChoosePacingPeriod(measured, atOnce ? 1 : 0, CurrentDisplayHz(),
+                                                            &g_screenSettings.timedPacing);
     }
     WaitForVerticalBlankPaced();
     return 0;
@@ -451,9 +448,10 @@ void BuildDisplayModeList()
     // The list is enumerated a second time; a mode that appeared since is left out.
     for (DWORD i = 0; s_displayModeCount < count && EnumDisplaySettingsW(nullptr, i, &mode); ++i) {
         if (mode.dmBitsPerPel >= 16) {
-            s_displayModes[s_displayModeCount++] =
-                DisplayModeEntry{static_cast<int>(mode.dmPelsWidth), static_cast<int>(mode.dmPelsHeight),
-                                 static_cast<int>(mode.dmBitsPerPel), static_cast<int>(mode.dmDisplayFrequency)};
+            s_displayModes[s_displayModeCount++] = DisplayModeEntry{static_cast<int>(mode.dmPelsWidth),
+                                                                    static_cast<int>(mode.dmPelsHeight),
+                                                                    static_cast<int>(mode.dmBitsPerPel),
+                                                                    static_cast<int>(mode.dmDisplayFrequency)};
         }
     }
 }

@@ -8,7 +8,8 @@ namespace {
 
 const wchar_t kFormatName[] = L"BGRA";
 
-int ReadBgra(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
+int ReadBgra(ImageReader* r, DecodeAllocations* a, BaseImage* out)
+{
     uint8_t h[16];
     if (ReadImageBytes(r, h, sizeof h) != 0 || std::memcmp(h, "BGRA", 4) != 0) return -1;
     const uint32_t tag = ReadLe32(h + 4);
@@ -44,7 +45,4 @@ int ReadBgra(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
 
 }  // namespace
 
-int DecodeBgraStream(const ImageStream* stream, BaseImage* out) {
-    return RunImageDecoder(ReadBgra, stream, out);
-}
-
+int DecodeBgraStream(const ImageStream* stream, BaseImage* out) { return RunImageDecoder(ReadBgra, stream, out); }

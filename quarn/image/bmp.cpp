@@ -21,51 +21,41 @@ struct Bmp {
     uint32_t dataOffset;       // bfOffBits
     uint32_t dataBytes;        // from there to the end of the stream
     int32_t width;
-    int32_t height;            // rows, whatever the order
+    int32_t height;  // rows, whatever the order
     bool bottomUp;
     int bitCount;
     uint32_t compression;
     uint32_t masks[3];
-    int tableEntries;          // colours the file's table holds
-    const uint8_t* table;      // within info
+    int tableEntries;      // colours the file's table holds
+    const uint8_t* table;  // within info
 };
 
 // Rows from the file as stored: rowBytes of pixels, padded to a multiple of 4.
-uint64_t StoredRowBytes(const Bmp& b) {
-    return (uint64_t(b.bitCount) * uint32_t(b.width) + 7) / 8;
-}
-uint64_t StoredPitch(const Bmp& b) {
-    return (StoredRowBytes(b) + 3) / 4 * 4;
-}
+uint64_t StoredRowBytes(const Bmp& b) { return (uint64_t(b.bitCount) * uint32_t(b.width) + 7) / 8; }
+uint64_t StoredPitch(const Bmp& b) { return (StoredRowBytes(b) + 3) / 4 * 4; }
 // Bytes the stored rows need: the last row's padding may be missing.
-uint64_t StoredBytes(const Bmp& b) {
-    return uint64_t(b.height - 1) * StoredPitch(b) + StoredRowBytes(b);
-}
+uint64_t StoredBytes(const Bmp& b) { return uint64_t(b.height - 1) * StoredPitch(b) + StoredRowBytes(b); }
 
-int ReadHeaders(ImageReader* r, Bmp* b) {
+int ReadHeaders(ImageReader* r, Bmp* b)
+{
     const int64_t total = MeasureImageStream(r);
     uint8_t file[kFileHeaderBytes];
-    if (total < 0 || ReadImageBytes(r, file, kFileHeaderBytes) != 0 || file[0] != 'B' ||
-        file[1] != 'M')
-        return -1;
+    if (total < 0 || ReadImageBytes(r, file, kFileHeaderBytes) != 0 || file[0] != 'B' || file[1] != 'M') return -1;
     b->dataOffset = ReadLe32(file + 10);
     if (b->dataOffset < kFileHeaderBytes + 40 || b->dataOffset > total)
         return RefuseImageData(kFormatName, L"画素データの位置が不正です");
     b->dataBytes = uint32_t(total - b->dataOffset);
     // The header and its colour table are read as far as the stream holds them, whatever the
     // pixel offset: some writers point it into the table, whose tail then doubles as pixels.
-    const uint32_t infoRead = uint64_t(total) - kFileHeaderBytes < kInfoBytes
-                                  ? uint32_t(total - kFileHeaderBytes)
-                                  : kInfoBytes;
-    if (ReadImageBytes(r, b->info, infoRead) != 0)
-        return RefuseImageData(kFormatName, L"ヘッダが足りません");
+    const uint32_t infoRead = uint64_t(total) - kFileHeaderBytes < kInfoBytes ? uint32_t(total - kFileHeaderBytes)
+                                                                              : kInfoBytes;
+    if (ReadImageBytes(r, b->info, infoRead) != 0) return RefuseImageData(kFormatName, L"ヘッダが足りません");
     const uint8_t* h = b->info;
     const uint32_t infoSize = ReadLe32(h);
     if (infoSize < 40 || infoSize > 124 || infoSize > infoRead)
         return RefuseImageData(kFormatName, L"対応していないヘッダです");
     const int32_t width = int32_t(ReadLe32(h + 4)), height = int32_t(ReadLe32(h + 8));
-    if (width <= 0 || height == 0 || height == INT32_MIN)
-        return RefuseImageData(kFormatName, L"サイズが不正です");
+    if (width <= 0 || height == 0 || height == INT32_MIN) return RefuseImageData(kFormatName, L"サイズが不正です");
     b->width = width;
     b->height = height > 0 ? height : -height;
     b->bottomUp = height > 0;
@@ -88,7 +78,8 @@ int ReadHeaders(ImageReader* r, Bmp* b) {
     return 0;
 }
 
-void SetPalette(const Bmp& b, ColorFormat* f) {
+void SetPalette(const Bmp& b, ColorFormat* f)
+{
     SetupPalette8Format(f);
     for (int i = 0; i < b.tableEntries; ++i) {
         const uint8_t* e = b.table + 4 * i;
@@ -103,8 +94,9 @@ enum class RowKind { Copy, Nibbles, Bits, Masks };
 // Each stored row is read and turned into its output row, bottom-up files from the last
 // output row upwards. source: the stored layout of converted rows (its palette for 1 bit,
 // its masks for 16 and 32 bits).
-int ReadStoredRows(ImageReader* r, DecodeAllocations* a, const Bmp& b, RowKind kind,
-                   const ColorFormat& source, BaseImage* out) {
+int ReadStoredRows(ImageReader* r, DecodeAllocations* a, const Bmp& b, RowKind kind, const ColorFormat& source,
+                   BaseImage* out)
+{
     const uint32_t rowBytes = uint32_t(StoredRowBytes(b));
     const uint32_t padding = uint32_t(StoredPitch(b)) - rowBytes;
     uint8_t* scratch = nullptr;
@@ -135,8 +127,8 @@ int ReadStoredRows(ImageReader* r, DecodeAllocations* a, const Bmp& b, RowKind k
             }
             break;
         case RowKind::Masks:
-            ConvertPixelRect(dst, out->pitch, &out->format, src, 0, &source, nullptr, 0, nullptr, 0,
-                             0, &rowRect, 0, 0, 0, spread, 0, 0, 0, 0);
+            ConvertPixelRect(dst, out->pitch, &out->format, src, 0, &source, nullptr, 0, nullptr, 0, 0, &rowRect, 0, 0,
+                             0, spread, 0, 0, 0, 0);
             break;
         }
         uint8_t pad[4];
@@ -146,7 +138,8 @@ int ReadStoredRows(ImageReader* r, DecodeAllocations* a, const Bmp& b, RowKind k
     return 0;
 }
 
-int DecodeStored(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* out) {
+int DecodeStored(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* out)
+{
     if (b.dataBytes < StoredBytes(b)) return RefuseImageData(kFormatName, L"画素データが足りません");
     // 8 and 24 bits are kept as stored, 4 bits become one index a byte, and 1, 16 and 32 bits
     // 24-bit pixels.
@@ -172,22 +165,17 @@ int DecodeStored(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* 
         kind = RowKind::Masks;
         if (b.compression == kBiBitFields)
             SetupFormatFromMasks(&source, b.bitCount, b.masks[0], b.masks[1], b.masks[2], 0);
-        else if (b.bitCount == 16)
-            SetupFormatFromMasks(&source, 16, 0x7C00, 0x03E0, 0x001F, 0);
-        else
-            SetupFormatFromMasks(&source, 32, 0xFF0000, 0xFF00, 0xFF, 0);
+        else if (b.bitCount == 16) SetupFormatFromMasks(&source, 16, 0x7C00, 0x03E0, 0x001F, 0);
+        else SetupFormatFromMasks(&source, 32, 0xFF0000, 0xFF00, 0xFF, 0);
         pitch = (uint64_t(b.width) * 3 + 3) / 4 * 4;
         break;
     }
-    if (b.bitCount == 4 || b.bitCount == 8)
-        SetPalette(b, &out->format);
-    else
-        SetupRgb888Format(&out->format);
+    if (b.bitCount == 4 || b.bitCount == 8) SetPalette(b, &out->format);
+    else SetupRgb888Format(&out->format);
     if (pitch > 0x7FFFFFFF || !(out->pixels = AllocImagePixels(a, pitch * uint32_t(b.height))))
         return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     out->pitch = int32_t(pitch);
-    if (ReadStoredRows(r, a, b, kind, source, out) != 0)
-        return RefuseImageData(kFormatName, L"画素データが足りません");
+    if (ReadStoredRows(r, a, b, kind, source, out) != 0) return RefuseImageData(kFormatName, L"画素データが足りません");
     return 0;
 }
 
@@ -197,7 +185,8 @@ int DecodeStored(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* 
 // 0 and 2 moves right and down by the next two bytes, 0 and n > 2 copies n pixels, padded to
 // an even number of bytes. Pixels past the right edge are dropped and decoding stops below
 // the last line or at the end of the data.
-void ExpandRuns(const uint8_t* data, uint32_t size, bool four, const Bmp& b, BaseImage* out) {
+void ExpandRuns(const uint8_t* data, uint32_t size, bool four, const Bmp& b, BaseImage* out)
+{
     int64_t x = 0, y = 0;
     // Callers check x against the width.
     auto put = [&](uint8_t value) {
@@ -232,11 +221,11 @@ void ExpandRuns(const uint8_t* data, uint32_t size, bool four, const Bmp& b, Bas
     }
 }
 
-int DecodeRuns(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* out) {
+int DecodeRuns(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* out)
+{
     const uint64_t pitch = (uint64_t(b.width) + 3) / 4 * 4;
     uint8_t* data = AllocDecodeBlock(a, b.dataBytes);
-    if (!data || pitch > 0x7FFFFFFF ||
-        !(out->pixels = AllocImagePixels(a, pitch * uint32_t(b.height), 1)))
+    if (!data || pitch > 0x7FFFFFFF || !(out->pixels = AllocImagePixels(a, pitch * uint32_t(b.height), 1)))
         return RefuseImageData(kFormatName, L"メモリの確保に失敗しました");
     if (SeekImage(r, b.dataOffset) != 0 || ReadImageBytes(r, data, b.dataBytes) != 0)
         return RefuseImageData(kFormatName, L"画素データが足りません");
@@ -249,7 +238,8 @@ int DecodeRuns(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* ou
 
 // ---- Everything else, through the operating system ----
 
-int DecodeThroughSystem(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* out) {
+int DecodeThroughSystem(ImageReader* r, DecodeAllocations* a, const Bmp& b, BaseImage* out)
+{
     // The system reads the rows the header describes, or the compressed size it gives.
     const uint64_t sizeImage = ReadLe32(b.info + 20);
     if (b.dataBytes < StoredBytes(b) || b.dataBytes < sizeImage)
@@ -269,7 +259,8 @@ int DecodeThroughSystem(ImageReader* r, DecodeAllocations* a, const Bmp& b, Base
     return 0;
 }
 
-int ReadBmp(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
+int ReadBmp(ImageReader* r, DecodeAllocations* a, BaseImage* out)
+{
     Bmp b{};
     if (ReadHeaders(r, &b) != 0) return -1;
     int result;
@@ -278,10 +269,8 @@ int ReadBmp(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
     if ((c == kBiRgb && (bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32)) ||
         (c == kBiBitFields && (bits == 16 || bits == 32)))
         result = DecodeStored(r, a, b, out);
-    else if ((c == kBiRle8 && bits == 8) || (c == kBiRle4 && bits == 4))
-        result = DecodeRuns(r, a, b, out);
-    else
-        result = DecodeThroughSystem(r, a, b, out);
+    else if ((c == kBiRle8 && bits == 8) || (c == kBiRle4 && bits == 4)) result = DecodeRuns(r, a, b, out);
+    else result = DecodeThroughSystem(r, a, b, out);
     if (result != 0) return -1;
     out->width = b.width;
     out->height = b.height;
@@ -291,7 +280,4 @@ int ReadBmp(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
 
 }  // namespace
 
-int DecodeBmpStream(const ImageStream* stream, BaseImage* out) {
-    return RunImageDecoder(ReadBmp, stream, out);
-}
-
+int DecodeBmpStream(const ImageStream* stream, BaseImage* out) { return RunImageDecoder(ReadBmp, stream, out); }

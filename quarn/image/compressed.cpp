@@ -11,22 +11,22 @@ struct Bgra {
     uint8_t b, g, r, a;
 };
 
-Bgra Expand565(uint32_t c) {
-    return {uint8_t((c & 0x1F) * 255 / 31), uint8_t((c >> 5 & 0x3F) * 255 / 63),
-            uint8_t((c >> 11 & 0x1F) * 255 / 31), 255};
+Bgra Expand565(uint32_t c)
+{
+    return {uint8_t((c & 0x1F) * 255 / 31), uint8_t((c >> 5 & 0x3F) * 255 / 63), uint8_t((c >> 11 & 0x1F) * 255 / 31),
+            255};
 }
 
 // The four colours of a colour block; a DXT1 block with c0 <= c1 has a transparent fourth.
-void ColourTable(const uint8_t* block, bool dxt1, Bgra out[4]) {
+void ColourTable(const uint8_t* block, bool dxt1, Bgra out[4])
+{
     const uint32_t c0 = pixel::Load(block, 2), c1 = pixel::Load(block + 2, 2);
     const Bgra a = Expand565(c0), b = Expand565(c1);
     out[0] = a;
     out[1] = b;
     if (!dxt1 || c0 > c1) {
-        out[2] = {uint8_t((2 * a.b + b.b) / 3), uint8_t((2 * a.g + b.g) / 3),
-                  uint8_t((2 * a.r + b.r) / 3), 255};
-        out[3] = {uint8_t((a.b + 2 * b.b) / 3), uint8_t((a.g + 2 * b.g) / 3),
-                  uint8_t((a.r + 2 * b.r) / 3), 255};
+        out[2] = {uint8_t((2 * a.b + b.b) / 3), uint8_t((2 * a.g + b.g) / 3), uint8_t((2 * a.r + b.r) / 3), 255};
+        out[3] = {uint8_t((a.b + 2 * b.b) / 3), uint8_t((a.g + 2 * b.g) / 3), uint8_t((a.r + 2 * b.r) / 3), 255};
     } else {
         out[2] = {uint8_t((a.b + b.b) / 2), uint8_t((a.g + b.g) / 2), uint8_t((a.r + b.r) / 2), 255};
         out[3] = out[2];
@@ -34,7 +34,8 @@ void ColourTable(const uint8_t* block, bool dxt1, Bgra out[4]) {
     }
 }
 
-void AlphaTable(const uint8_t* block, uint8_t out[8]) {
+void AlphaTable(const uint8_t* block, uint8_t out[8])
+{
     const int a0 = block[0], a1 = block[1];
     out[0] = uint8_t(a0);
     out[1] = uint8_t(a1);
@@ -50,7 +51,8 @@ void AlphaTable(const uint8_t* block, uint8_t out[8]) {
 // The block's 16 pixels, row by row; only the first `columns` of the first `rows` rows are
 // written (a block on the right or bottom edge of an image whose sides are not multiples of
 // 4 reaches past it).
-void DecodeBlock(const uint8_t* block, uint32_t kind, uint8_t* dst, int pitch, int columns, int rows) {
+void DecodeBlock(const uint8_t* block, uint32_t kind, uint8_t* dst, int pitch, int columns, int rows)
+{
     Bgra px[16];
     const bool dxt1 = kind == 1;
     const uint8_t* colour = dxt1 ? block : block + 8;
@@ -84,18 +86,23 @@ void DecodeBlock(const uint8_t* block, uint32_t kind, uint8_t* dst, int pitch, i
         for (int x = 0; x < columns; ++x) {
             const Bgra& p = px[y * 4 + x];
             uint8_t* d = dst + std::ptrdiff_t(y) * pitch + x * 4;
-            d[0] = p.b; d[1] = p.g; d[2] = p.r; d[3] = p.a;
+            d[0] = p.b;
+            d[1] = p.g;
+            d[2] = p.r;
+            d[3] = p.a;
         }
 }
 
 }  // namespace
 
-int64_t CompressedLevelBytes(uint32_t kind, int32_t width, int32_t height) {
+int64_t CompressedLevelBytes(uint32_t kind, int32_t width, int32_t height)
+{
     if (kind < 1 || kind > 5 || width < 0 || height < 0) return -1;
     return (int64_t(width) + 3) / 4 * ((int64_t(height) + 3) / 4) * (kind == 1 ? 8 : 16);
 }
 
-int ExpandCompressedBaseImage(BaseImage* image) {
+int ExpandCompressedBaseImage(BaseImage* image)
+{
     const uint32_t kind = image->format.compression;
     if (kind == 0) return 0;
     if (!image->pixels || image->width < 0 || image->height < 0) return -1;
@@ -126,4 +133,3 @@ int ExpandCompressedBaseImage(BaseImage* image) {
     image->pitch = pitch;
     return 0;
 }
-

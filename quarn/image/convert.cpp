@@ -29,22 +29,23 @@ struct RectWalk {
 
     int Width() const { return rect.right - rect.left; }
     int Height() const { return rect.bottom - rect.top; }
-    const uint8_t* SrcRow(int y) const {
+    const uint8_t* SrcRow(int y) const
+    {
         return src + std::ptrdiff_t(rect.top + y) * srcPitch + std::ptrdiff_t(rect.left) * srcBpp;
     }
     // The destination pixel that source column i of row y lands on.
-    uint8_t* DstPixel(int y, int i) const {
+    uint8_t* DstPixel(int y, int i) const
+    {
         const int x = mirror ? dstX + Width() - 1 - i : dstX + i;
         return dst + std::ptrdiff_t(dstY + y) * dstPitch + std::ptrdiff_t(x) * dstBpp;
     }
 };
 
-uint32_t DepthCut(uint32_t key, int depth) {
-    return depth >= 32 ? key : key & Ones(depth);
-}
+uint32_t DepthCut(uint32_t key, int depth) { return depth >= 32 ? key : key & Ones(depth); }
 
 // Plain copy between two 8-bit formats; the result is the highest index copied.
-int CopyIndices(const RectWalk& w) {
+int CopyIndices(const RectWalk& w)
+{
     uint8_t highest = 0;
     for (int y = 0; y < w.Height(); ++y) {
         const uint8_t* s = w.SrcRow(y);
@@ -65,7 +66,8 @@ int CopyIndices(const RectWalk& w) {
 }
 
 // Each index mapped to the nearest entry of the destination palette.
-void RemapIndices(const RectWalk& w, const ColorFormat& df, const ColorFormat& sf) {
+void RemapIndices(const RectWalk& w, const ColorFormat& df, const ColorFormat& sf)
+{
     uint8_t map[256];
     for (int i = 0; i < 256; ++i) {
         const PaletteEntry& e = sf.palette[i];
@@ -78,8 +80,9 @@ void RemapIndices(const RectWalk& w, const ColorFormat& df, const ColorFormat& s
 }
 
 // A 16-, 24- or 32-bit source into a paletted destination, by nearest palette entry.
-void EncodeToIndices(const RectWalk& w, const ColorFormat& df, const ColorFormat& sf,
-                     uint32_t key, bool keySkip, bool black) {
+void EncodeToIndices(const RectWalk& w, const ColorFormat& df, const ColorFormat& sf, uint32_t key, bool keySkip,
+                     bool black)
+{
     key = DepthCut(key, sf.bitDepth);
     for (int y = 0; y < w.Height(); ++y) {
         const uint8_t* s = w.SrcRow(y);
@@ -102,7 +105,8 @@ void EncodeToIndices(const RectWalk& w, const ColorFormat& df, const ColorFormat
 }
 
 // Same layout on both sides: pixels copied unchanged.
-void StraightCopy(const RectWalk& w, int depth, uint32_t key, bool keySkip) {
+void StraightCopy(const RectWalk& w, int depth, uint32_t key, bool keySkip)
+{
     const int bpp = w.dstBpp;
     key = DepthCut(key, depth);
     for (int y = 0; y < w.Height(); ++y) {
@@ -121,9 +125,9 @@ void StraightCopy(const RectWalk& w, int depth, uint32_t key, bool keySkip) {
 
 // Same colour layout, alpha made from a colour key: alpha cleared where the colour bits equal
 // the key's, set everywhere else.
-void KeyToAlphaInPlace(const RectWalk& w, const ColorFormat& df, uint32_t key) {
-    const uint32_t k = EncodePixelColor(&df, int(key >> 16 & 0xFF), int(key >> 8 & 0xFF),
-                                        int(key & 0xFF), 255);
+void KeyToAlphaInPlace(const RectWalk& w, const ColorFormat& df, uint32_t key)
+{
+    const uint32_t k = EncodePixelColor(&df, int(key >> 16 & 0xFF), int(key >> 8 & 0xFF), int(key & 0xFF), 255);
     const uint32_t rgb = df.redMask | df.greenMask | df.blueMask;
     const int bpp = w.dstBpp;
     for (int y = 0; y < w.Height(); ++y) {
@@ -138,7 +142,8 @@ void KeyToAlphaInPlace(const RectWalk& w, const ColorFormat& df, uint32_t key) {
 // Same colour layout into a destination without alpha: the colour bits are kept and the rest
 // is the destination's unused bits, exactly what the general path composes, without its
 // per-channel work.
-void DropAlpha(const RectWalk& w, const ColorFormat& df) {
+void DropAlpha(const RectWalk& w, const ColorFormat& df)
+{
     const uint32_t rgb = df.redMask | df.greenMask | df.blueMask;
     const uint32_t fill = (df.bitDepth == 16 || df.bitDepth == 32) ? df.unusedMask : 0;
     const int bpp = w.dstBpp;
@@ -148,15 +153,14 @@ void DropAlpha(const RectWalk& w, const ColorFormat& df) {
             KeepOrRow32(s, w.DstPixel(y, 0), w.Width(), rgb, fill);
             continue;
         }
-        for (int i = 0; i < w.Width(); ++i)
-            Store(w.DstPixel(y, i), bpp, (Load(s + i * bpp, bpp) & rgb) | fill);
+        for (int i = 0; i < w.Width(); ++i) Store(w.DstPixel(y, i), bpp, (Load(s + i * bpp, bpp) & rgb) | fill);
     }
 }
 
 // ---- The general path ----
 
 struct ChannelPlan {
-    int srcWidth;   // width of the value handed in
+    int srcWidth;  // width of the value handed in
     int dstShift;
     int dstWidth;
     uint32_t dstMax;
@@ -170,9 +174,9 @@ struct Options {
     int reduction;
 };
 
-void GeneralPath(const RectWalk& w, const ColorFormat& df, const ColorFormat& sf,
-                 const uint8_t* alphaPixels, int alphaPitch, const ColorFormat& af,
-                 const Options& o) {
+void GeneralPath(const RectWalk& w, const ColorFormat& df, const ColorFormat& sf, const uint8_t* alphaPixels,
+                 int alphaPitch, const ColorFormat& af, const Options& o)
+{
     const bool dstAlpha = df.alphaWidth != 0;
     const uint32_t fullAlpha = dstAlpha ? df.alphaMask >> df.alphaShift : 0;
     const int abpp = af.bytesPerPixel;
@@ -183,8 +187,8 @@ void GeneralPath(const RectWalk& w, const ColorFormat& df, const ColorFormat& sf
     // The key as the source's channels, for key-to-alpha.
     uint32_t keyR = 0, keyG = 0, keyB = 0;
     if (o.keyToAlpha) {
-        const uint32_t ks = EncodePixelColor(&sf, int(o.key >> 16 & 0xFF), int(o.key >> 8 & 0xFF),
-                                             int(o.key & 0xFF), 255);
+        const uint32_t ks = EncodePixelColor(&sf, int(o.key >> 16 & 0xFF), int(o.key >> 8 & 0xFF), int(o.key & 0xFF),
+                                             255);
         const uint32_t kv = sf.bytesPerPixel == 1 ? EntryValue(sf.palette[ks & 0xFF]) : ks;
         keyR = (kv & sf.redMask) >> sf.redShift;
         keyG = (kv & sf.greenMask) >> sf.greenShift;
@@ -213,18 +217,16 @@ void GeneralPath(const RectWalk& w, const ColorFormat& df, const ColorFormat& sf
     uint32_t threshold[4][16];
     for (int ch = 0; ch < 4; ++ch) {
         lost[ch] = std::max(0, plan[ch].srcWidth - plan[ch].dstWidth);
-        for (int m = 0; m < 16; ++m)
-            threshold[ch][m] = uint32_t((uint64_t(kDither[m]) << lost[ch]) >> 4);
+        for (int m = 0; m < 16; ++m) threshold[ch][m] = uint32_t((uint64_t(kDither[m]) << lost[ch]) >> 4);
     }
     uint32_t remainder[4] = {0, 0, 0, 0};
     const uint32_t storeOr = (df.bitDepth == 16 || df.bitDepth == 32) ? df.unusedMask : 0;
 
     for (int y = 0; y < w.Height(); ++y) {
         const uint8_t* s = w.SrcRow(y);
-        const uint8_t* arow =
-            o.fromAlphaBuffer
-                ? alphaPixels + std::ptrdiff_t(w.rect.top + y) * alphaPitch + std::ptrdiff_t(w.rect.left) * abpp
-                : nullptr;
+        const uint8_t* arow = o.fromAlphaBuffer ? alphaPixels + std::ptrdiff_t(w.rect.top + y) * alphaPitch +
+                                                      std::ptrdiff_t(w.rect.left) * abpp
+                                                : nullptr;
         for (int i = 0; i < w.Width(); ++i) {
             uint32_t v;
             if (w.srcBpp == 1) {
@@ -244,8 +246,7 @@ void GeneralPath(const RectWalk& w, const ColorFormat& df, const ColorFormat& sf
             } else if (dstAlpha && o.keyToAlpha) {
                 c[3] = (c[0] == keyR && c[1] == keyG && c[2] == keyB) ? 0 : fullAlpha;
             } else if (o.fromAlphaBuffer) {
-                const uint32_t av = abpp == 1 ? EntryValue(af.palette[arow[i]])
-                                              : Load(arow + i * abpp, abpp);
+                const uint32_t av = abpp == 1 ? EntryValue(af.palette[arow[i]]) : Load(arow + i * abpp, abpp);
                 c[3] = (av & af.redMask) >> af.redShift;
             } else if (!sf.alphaWidth) {
                 c[3] = fullAlpha;
@@ -293,12 +294,12 @@ void GeneralPath(const RectWalk& w, const ColorFormat& df, const ColorFormat& sf
 
 }  // namespace
 
-int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFormat,
-                     const uint8_t* srcPixels, int srcPitch, const ColorFormat* srcFormat,
-                     const uint8_t* alphaPixels, int alphaPitch, const ColorFormat* alphaFormat,
-                     int dstX, int dstY, const PixelRect* srcRect, int mirror, int keyToAlpha,
-                     uint32_t keyColor, int reduction, int black, int alphaFromRed, int keySkip,
-                     int paletteRemap) {
+int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFormat, const uint8_t* srcPixels,
+                     int srcPitch, const ColorFormat* srcFormat, const uint8_t* alphaPixels, int alphaPitch,
+                     const ColorFormat* alphaFormat, int dstX, int dstY, const PixelRect* srcRect, int mirror,
+                     int keyToAlpha, uint32_t keyColor, int reduction, int black, int alphaFromRed, int keySkip,
+                     int paletteRemap)
+{
     if (!dstPixels || !dstFormat || !srcPixels || !srcFormat || !srcRect) return -1;
     // Block-compressed memory holds no pixels to convert; it is expanded before it gets here.
     if (dstFormat->compression || srcFormat->compression) return -1;
@@ -317,8 +318,8 @@ int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFor
     const int height = srcRect->bottom - srcRect->top;
     if (width <= 0 || height <= 0) return -1;
 
-    RectWalk w{dstPixels, dstPitch, df.bytesPerPixel, srcPixels, srcPitch, sf.bytesPerPixel,
-               dstX, dstY, *srcRect, mirror != 0};
+    RectWalk w{dstPixels, dstPitch, df.bytesPerPixel, srcPixels,  srcPitch, sf.bytesPerPixel,
+               dstX,      dstY,     *srcRect,         mirror != 0};
 
     if (paletteRemap && sf.bytesPerPixel == 1 && df.bytesPerPixel == 1 &&
         std::memcmp(sf.palette, df.palette, sizeof sf.palette) != 0) {
@@ -327,8 +328,7 @@ int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFor
     }
 
     const int sb = sf.bytesPerPixel, db = df.bytesPerPixel;
-    const bool srcDepthKnown =
-        sf.bitDepth == 8 || sf.bitDepth == 16 || sf.bitDepth == 24 || sf.bitDepth == 32;
+    const bool srcDepthKnown = sf.bitDepth == 8 || sf.bitDepth == 16 || sf.bitDepth == 24 || sf.bitDepth == 32;
     if (df.bitDepth == 8 && !srcDepthKnown) return 0;
     if (sb < 1 || sb > 4 || db < 1 || db > 4) return -1;
 
@@ -341,15 +341,13 @@ int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFor
     }
 
     const bool sameDepth = sf.bitDepth == df.bitDepth;
-    const bool sameColour =
-        sf.redMask == df.redMask && sf.greenMask == df.greenMask && sf.blueMask == df.blueMask;
+    const bool sameColour = sf.redMask == df.redMask && sf.greenMask == df.greenMask && sf.blueMask == df.blueMask;
     if (!keyToAlpha && !fromAlphaBuffer && !black && !alphaFromRed && sameDepth && sameColour &&
         sf.alphaMask == df.alphaMask) {
         StraightCopy(w, df.bitDepth, keyColor, keySkip != 0);
         return 0;
     }
-    if (keySkip != 1 && dstAlpha && keyToAlpha == 1 && !black && !alphaFromRed && sameDepth &&
-        sameColour) {
+    if (keySkip != 1 && dstAlpha && keyToAlpha == 1 && !black && !alphaFromRed && sameDepth && sameColour) {
         KeyToAlphaInPlace(w, df, keyColor);
         return 0;
     }
@@ -357,14 +355,11 @@ int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFor
         FastPairJob job{dstPixels, dstPitch, dstX, dstY, srcPixels, srcPitch, *srcRect};
         if (ConvertFastPair(job, df, sf, keyToAlpha != 0, alphaInUse, keyColor)) return 0;
     }
-    if (!dstAlpha && sameDepth && sameColour && !keySkip && !black && !alphaFromRed &&
-        sf.bytesPerPixel > 1) {
+    if (!dstAlpha && sameDepth && sameColour && !keySkip && !black && !alphaFromRed && sf.bytesPerPixel > 1) {
         DropAlpha(w, df);
         return 0;
     }
-    const Options o{keyColor, keyToAlpha != 0, keySkip != 0, black != 0, alphaFromRed != 0,
-                    fromAlphaBuffer, reduction};
+    const Options o{keyColor, keyToAlpha != 0, keySkip != 0, black != 0, alphaFromRed != 0, fromAlphaBuffer, reduction};
     GeneralPath(w, df, sf, alphaPixels, alphaPitch, af, o);
     return 0;
 }
-

@@ -20,46 +20,45 @@ struct FormatCode {
     uint32_t red, green, blue, alpha;
 };
 const FormatCode kFormatCodes[] = {
-    {20, 24, 0xFF0000, 0xFF00, 0xFF, 0},                   // R8G8B8
-    {21, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000},          // A8R8G8B8
-    {22, 32, 0xFF0000, 0xFF00, 0xFF, 0},                   // X8R8G8B8
-    {23, 16, 0xF800, 0x07E0, 0x001F, 0},                   // R5G6B5
-    {24, 16, 0x7C00, 0x3E0, 0x1F, 0},                      // X1R5G5B5
-    {25, 16, 0x7C00, 0x3E0, 0x1F, 0x8000},                 // A1R5G5B5
-    {26, 16, 0xF00, 0xF0, 0xF, 0xF000},                    // A4R4G4B4
-    {27, 8, 0xE0, 0x1C, 0x3, 0},                           // R3G3B2
-    {29, 16, 0xE0, 0x1C, 0x3, 0xFF00},                     // A8R3G3B2
-    {30, 16, 0xF00, 0xF0, 0xF, 0},                         // X4R4G4B4
-    {31, 32, 0x3FF, 0xFFC00, 0x3FF00000, 0xC0000000},      // A2B10G10R10
-    {32, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000},          // A8B8G8R8
-    {33, 32, 0xFF, 0xFF00, 0xFF0000, 0},                   // X8B8G8R8
-    {35, 32, 0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000},      // A2R10G10B10
+    {20, 24, 0xFF0000, 0xFF00, 0xFF, 0},               // R8G8B8
+    {21, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000},      // A8R8G8B8
+    {22, 32, 0xFF0000, 0xFF00, 0xFF, 0},               // X8R8G8B8
+    {23, 16, 0xF800, 0x07E0, 0x001F, 0},               // R5G6B5
+    {24, 16, 0x7C00, 0x3E0, 0x1F, 0},                  // X1R5G5B5
+    {25, 16, 0x7C00, 0x3E0, 0x1F, 0x8000},             // A1R5G5B5
+    {26, 16, 0xF00, 0xF0, 0xF, 0xF000},                // A4R4G4B4
+    {27, 8, 0xE0, 0x1C, 0x3, 0},                       // R3G3B2
+    {29, 16, 0xE0, 0x1C, 0x3, 0xFF00},                 // A8R3G3B2
+    {30, 16, 0xF00, 0xF0, 0xF, 0},                     // X4R4G4B4
+    {31, 32, 0x3FF, 0xFFC00, 0x3FF00000, 0xC0000000},  // A2B10G10R10
+    {32, 32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000},      // A8B8G8R8
+    {33, 32, 0xFF, 0xFF00, 0xFF0000, 0},               // X8B8G8R8
+    {35, 32, 0x3FF00000, 0xFFC00, 0x3FF, 0xC0000000},  // A2R10G10B10
 };
 
-const FormatCode* FindFormatCode(uint32_t code) {
+const FormatCode* FindFormatCode(uint32_t code)
+{
     for (const FormatCode& f : kFormatCodes)
         if (f.code == code) return &f;
     return nullptr;
 }
 
-uint32_t FourCc(const char* text) {
-    return ReadLe32(reinterpret_cast<const uint8_t*>(text));
-}
+uint32_t FourCc(const char* text) { return ReadLe32(reinterpret_cast<const uint8_t*>(text)); }
 
 // Levels a chain of this size can hold: down to 1 x 1.
-uint32_t MostLevels(uint32_t width, uint32_t height) {
+uint32_t MostLevels(uint32_t width, uint32_t height)
+{
     uint32_t levels = 1;
     for (uint32_t side = width > height ? width : height; side > 1; side >>= 1) ++levels;
     return levels;
 }
 
-uint32_t LevelSide(uint32_t side, uint32_t level) {
-    return side >> level ? side >> level : 1;
-}
+uint32_t LevelSide(uint32_t side, uint32_t level) { return side >> level ? side >> level : 1; }
 
 // This library has no 8-bit pixels without a palette: an 8-bit layout gets the palette
 // that spells out what each value means.
-void FillPaletteFromMasks(ColorFormat* f) {
+void FillPaletteFromMasks(ColorFormat* f)
+{
     for (uint32_t v = 0; v < 256; ++v) {
         int r, g, b, a;
         DecodePixelColor(f, v, &r, &g, &b, &a);
@@ -67,7 +66,8 @@ void FillPaletteFromMasks(ColorFormat* f) {
     }
 }
 
-int ReadDds(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
+int ReadDds(ImageReader* r, DecodeAllocations* a, BaseImage* out)
+{
     uint8_t magic[4];
     if (ReadImageBytes(r, magic, 4) != 0 || std::memcmp(magic, "DDS", 3) != 0) return -1;
     uint8_t h[kHeaderBytes];
@@ -109,10 +109,8 @@ int ReadDds(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
         const uint32_t pixelBits = rgbBits == 32 ? 0xFFFFFFFFu : (1u << rgbBits) - 1;
         const uint32_t used = (pfFlags & kLuminance ? masks[0] : masks[0] | masks[1] | masks[2]) | alpha;
         if (used & ~pixelBits) return RefuseImageData(kFormatName, L"チャンネルのマスクが画素のビット数を超えています");
-        if (pfFlags & kLuminance)
-            SetupFormatFromMasks(&f, int(rgbBits), masks[0], masks[0], masks[0], alpha);
-        else
-            SetupFormatFromMasks(&f, int(rgbBits), masks[0], masks[1], masks[2], alpha);
+        if (pfFlags & kLuminance) SetupFormatFromMasks(&f, int(rgbBits), masks[0], masks[0], masks[0], alpha);
+        else SetupFormatFromMasks(&f, int(rgbBits), masks[0], masks[1], masks[2], alpha);
     }
     if (kind == 0 && f.bytesPerPixel == 1) FillPaletteFromMasks(&f);
 
@@ -148,7 +146,4 @@ int ReadDds(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
 
 }  // namespace
 
-int DecodeDdsStream(const ImageStream* stream, BaseImage* out) {
-    return RunImageDecoder(ReadDds, stream, out);
-}
-
+int DecodeDdsStream(const ImageStream* stream, BaseImage* out) { return RunImageDecoder(ReadDds, stream, out); }

@@ -8,11 +8,13 @@
 
 namespace {
 
-bool IsRgb888(const ColorFormat& f) {
+bool IsRgb888(const ColorFormat& f)
+{
     return f.bitDepth == 24 && f.redMask == 0xFF0000 && f.greenMask == 0xFF00 && f.blueMask == 0xFF;
 }
 
-uint8_t* AllocDib(int pitch, int height) {
+uint8_t* AllocDib(int pitch, int height)
+{
     const uint64_t bytes = uint64_t(uint32_t(pitch)) * uint32_t(height);
     if (bytes > 0x7FFFFFFF) return nullptr;
     return static_cast<uint8_t*>(AllocTrackedMemory(uint32_t(bytes), "", 0));
@@ -20,10 +22,10 @@ uint8_t* AllocDib(int pitch, int height) {
 
 }  // namespace
 
-int BaseImageToDib(const BaseImage* image, BITMAPINFO* header, uint8_t** outPixels,
-                   int alwaysCopy, int force24Bit) {
-    if (!image || !header || !outPixels || !image->pixels || image->width <= 0 ||
-        image->height <= 0 || image->width > 0x0FFFFFFF)
+int BaseImageToDib(const BaseImage* image, BITMAPINFO* header, uint8_t** outPixels, int alwaysCopy, int force24Bit)
+{
+    if (!image || !header || !outPixels || !image->pixels || image->width <= 0 || image->height <= 0 ||
+        image->width > 0x0FFFFFFF)
         return -1;
     std::memset(header, 0, sizeof(BITMAPINFOHEADER) + sizeof(RGBQUAD));
     BITMAPINFOHEADER& h = header->bmiHeader;
@@ -67,8 +69,8 @@ int BaseImageToDib(const BaseImage* image, BITMAPINFO* header, uint8_t** outPixe
         ColorFormat rgb{};
         SetupRgb888Format(&rgb);
         const PixelRect rect = {0, 0, width, height};
-        if (ConvertPixelRect(buf, pitch, &rgb, image->pixels, image->pitch, &image->format, nullptr,
-                             0, nullptr, 0, 0, &rect, 0, 0, 0, 0, 0, 0, 0, 0) < 0) {
+        if (ConvertPixelRect(buf, pitch, &rgb, image->pixels, image->pitch, &image->format, nullptr, 0, nullptr, 0, 0,
+                             &rect, 0, 0, 0, 0, 0, 0, 0, 0) < 0) {
             FreeTrackedMemory(buf);
             return -1;
         }
@@ -76,4 +78,3 @@ int BaseImageToDib(const BaseImage* image, BITMAPINFO* header, uint8_t** outPixe
     *outPixels = buf;
     return 1;
 }
-

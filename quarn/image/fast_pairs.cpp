@@ -18,7 +18,8 @@ namespace {
 using pixel::Load;
 using pixel::Store;
 
-bool UseMmx() {
+bool UseMmx()
+{
 #ifdef QUARN_IMAGE_MMX
     return IsMmxUsable() != 0;
 #else
@@ -27,7 +28,8 @@ bool UseMmx() {
 }
 
 // SSE2 only with MMX, as the software renderer takes it: forcing MMX off forces the plain forms.
-bool UseSse2() {
+bool UseSse2()
+{
 #ifdef QUARN_IMAGE_MMX
     return IsMmxUsable() != 0 && IsSse2Usable() != 0;
 #else
@@ -37,11 +39,13 @@ bool UseSse2() {
 
 enum class Kind { Other, Index8, R5G6B5, X1R5G5B5, A1R5G5B5, X8R8G8B8, A8R8G8B8, R8G8B8 };
 
-bool HasRgb888Masks(const ColorFormat& f) {
+bool HasRgb888Masks(const ColorFormat& f)
+{
     return f.redMask == 0xFF0000 && f.greenMask == 0xFF00 && f.blueMask == 0xFF;
 }
 
-Kind Classify(const ColorFormat& f) {
+Kind Classify(const ColorFormat& f)
+{
     if (f.bytesPerPixel == 1 && f.bitDepth == 8) return Kind::Index8;
     if (f.bitDepth == 16 && f.blueMask == 0x1F) {
         if (f.redMask == 0xF800 && f.greenMask == 0x07E0 && f.alphaMask == 0) return Kind::R5G6B5;
@@ -60,25 +64,18 @@ Kind Classify(const ColorFormat& f) {
 
 // ---- Per-pixel arithmetic ----
 
-inline uint32_t XrgbTo565(uint32_t v) {
-    return ((v & 0xF8) >> 3) | ((v & 0xFC00) >> 5) | ((v >> 8) & 0xF800);
-}
-inline uint32_t R565ToXrgb(uint32_t v) {
-    return ((v & 0x1F) << 3) | ((v & 0x7E0) << 5) | ((v & 0xF800) << 8);
-}
+inline uint32_t XrgbTo565(uint32_t v) { return ((v & 0xF8) >> 3) | ((v & 0xFC00) >> 5) | ((v >> 8) & 0xF800); }
+inline uint32_t R565ToXrgb(uint32_t v) { return ((v & 0x1F) << 3) | ((v & 0x7E0) << 5) | ((v & 0xF800) << 8); }
 inline uint32_t R565To555(uint32_t v) { return ((v & 0xFFC0) >> 1) | (v & 0x1F); }
 inline uint32_t X555To565(uint32_t v) { return ((v & 0x7FE0) << 1) | (v & 0x3F); }
 // An 0x..RRGGBB value cut to 5-5-5 without the top bit.
-inline uint32_t Rgb24To555(uint32_t v) {
-    return ((v >> 9) & 0x7C00) | ((v >> 6) & 0x3E0) | ((v >> 3) & 0x1F);
-}
-inline uint32_t Rgb24To565(uint32_t v) {
-    return ((v >> 8) & 0xF800) | ((v >> 5) & 0x07E0) | ((v >> 3) & 0x1F);
-}
+inline uint32_t Rgb24To555(uint32_t v) { return ((v >> 9) & 0x7C00) | ((v >> 6) & 0x3E0) | ((v >> 3) & 0x1F); }
+inline uint32_t Rgb24To565(uint32_t v) { return ((v >> 8) & 0xF800) | ((v >> 5) & 0x07E0) | ((v >> 3) & 0x1F); }
 
 // 32-bit pixels to 24-bit ones, four at a time: the three colour bytes of each, packed into
 // three words.
-int PackXrgbToRgb24(const uint8_t* s, uint8_t* d, int n) {
+int PackXrgbToRgb24(const uint8_t* s, uint8_t* d, int n)
+{
     int i = 0;
     for (; i + 4 <= n; i += 4) {
         uint32_t p[4];
@@ -94,7 +91,8 @@ inline uint32_t XrgbToRgb24(uint32_t v) { return v & 0xFFFFFF; }
 // ---- Row walking ----
 
 template <int SB, int DB, class F>
-void MapRows(const FastPairJob& j, F f) {
+void MapRows(const FastPairJob& j, F f)
+{
     const int width = j.rect.right - j.rect.left;
     for (int y = 0; y < j.rect.bottom - j.rect.top; ++y) {
         const uint8_t* s = j.src + std::ptrdiff_t(j.rect.top + y) * j.srcPitch + std::ptrdiff_t(j.rect.left) * SB;
@@ -105,7 +103,8 @@ void MapRows(const FastPairJob& j, F f) {
 
 // A paletted source goes through a table of the 256 finished destination values.
 template <int DB, class F>
-void MapIndices(const FastPairJob& j, const ColorFormat& src, F f) {
+void MapIndices(const FastPairJob& j, const ColorFormat& src, F f)
+{
     uint32_t table[256];
     for (int i = 0; i < 256; ++i) table[i] = f(pixel::EntryValue(src.palette[i]));
     MapRows<1, DB>(j, [&](uint32_t index) { return table[index]; });
@@ -116,7 +115,8 @@ void MapIndices(const FastPairJob& j, const ColorFormat& src, F f) {
 using RowFn = int (*)(const uint8_t* s, uint8_t* d, int n);  // returns pixels done
 
 #ifdef QUARN_IMAGE_MMX
-__attribute__((target("mmx"))) int MmxXrgbTo565(const uint8_t* s, uint8_t* d, int n) {
+__attribute__((target("mmx"))) int MmxXrgbTo565(const uint8_t* s, uint8_t* d, int n)
+{
     const __m64 r = _mm_set1_pi32(0xF800), g = _mm_set1_pi32(0x07E0), b = _mm_set1_pi32(0x1F);
     const __m64 bias = _mm_set1_pi32(0x8000), flip = _mm_set1_pi16(short(0x8000));
     int i = 0;
@@ -140,7 +140,8 @@ __attribute__((target("mmx"))) int MmxXrgbTo565(const uint8_t* s, uint8_t* d, in
     return i;
 }
 
-__attribute__((target("mmx"))) int Mmx565ToXrgb(const uint8_t* s, uint8_t* d, int n) {
+__attribute__((target("mmx"))) int Mmx565ToXrgb(const uint8_t* s, uint8_t* d, int n)
+{
     const __m64 zero = _mm_setzero_si64();
     const __m64 b = _mm_set1_pi32(0x1F), g = _mm_set1_pi32(0x7E0), r = _mm_set1_pi32(0xF800);
     int i = 0;
@@ -148,11 +149,9 @@ __attribute__((target("mmx"))) int Mmx565ToXrgb(const uint8_t* s, uint8_t* d, in
         __m64 v;
         std::memcpy(&v, s + i * 2, 8);
         __m64 lo = _mm_unpacklo_pi16(v, zero), hi = _mm_unpackhi_pi16(v, zero);
-        lo = _mm_or_si64(_mm_or_si64(_mm_slli_pi32(_mm_and_si64(lo, b), 3),
-                                     _mm_slli_pi32(_mm_and_si64(lo, g), 5)),
+        lo = _mm_or_si64(_mm_or_si64(_mm_slli_pi32(_mm_and_si64(lo, b), 3), _mm_slli_pi32(_mm_and_si64(lo, g), 5)),
                          _mm_slli_pi32(_mm_and_si64(lo, r), 8));
-        hi = _mm_or_si64(_mm_or_si64(_mm_slli_pi32(_mm_and_si64(hi, b), 3),
-                                     _mm_slli_pi32(_mm_and_si64(hi, g), 5)),
+        hi = _mm_or_si64(_mm_or_si64(_mm_slli_pi32(_mm_and_si64(hi, b), 3), _mm_slli_pi32(_mm_and_si64(hi, g), 5)),
                          _mm_slli_pi32(_mm_and_si64(hi, r), 8));
         std::memcpy(d + i * 4, &lo, 8);
         std::memcpy(d + i * 4 + 8, &hi, 8);
@@ -161,7 +160,8 @@ __attribute__((target("mmx"))) int Mmx565ToXrgb(const uint8_t* s, uint8_t* d, in
     return i;
 }
 
-__attribute__((target("mmx"))) int Mmx565To555(const uint8_t* s, uint8_t* d, int n) {
+__attribute__((target("mmx"))) int Mmx565To555(const uint8_t* s, uint8_t* d, int n)
+{
     const __m64 top = _mm_set1_pi16(short(0xFFC0)), low = _mm_set1_pi16(0x1F);
     int i = 0;
     for (; i + 4 <= n; i += 4) {
@@ -174,7 +174,8 @@ __attribute__((target("mmx"))) int Mmx565To555(const uint8_t* s, uint8_t* d, int
     return i;
 }
 
-__attribute__((target("mmx"))) int Mmx555To565(const uint8_t* s, uint8_t* d, int n) {
+__attribute__((target("mmx"))) int Mmx555To565(const uint8_t* s, uint8_t* d, int n)
+{
     const __m64 top = _mm_set1_pi16(0x7FE0), low = _mm_set1_pi16(0x3F);
     int i = 0;
     for (; i + 4 <= n; i += 4) {
@@ -190,14 +191,15 @@ __attribute__((target("mmx"))) int Mmx555To565(const uint8_t* s, uint8_t* d, int
 // Each lane's 16-bit result is built in its upper half: blue times 4 and red times 8192 by
 // one multiply-add and green in place, side by side without overlap, then all up 11 bits. The
 // arithmetic shift down then gives values the signed pack keeps bit for bit.
-QUARN_SSE2_FN inline __m128i Sse2XrgbTo565Lanes(__m128i v) {
-    const __m128i rb = _mm_madd_epi16(_mm_and_si128(v, _mm_set1_epi32(0x00F800F8)),
-                                      _mm_set1_epi32(0x20000004));
+QUARN_SSE2_FN inline __m128i Sse2XrgbTo565Lanes(__m128i v)
+{
+    const __m128i rb = _mm_madd_epi16(_mm_and_si128(v, _mm_set1_epi32(0x00F800F8)), _mm_set1_epi32(0x20000004));
     const __m128i g = _mm_and_si128(v, _mm_set1_epi32(0xFC00));
     return _mm_srai_epi32(_mm_slli_epi32(_mm_or_si128(rb, g), 11), 16);
 }
 
-QUARN_SSE2_ENTRY int Sse2XrgbTo565(const uint8_t* s, uint8_t* d, int n) {
+QUARN_SSE2_ENTRY int Sse2XrgbTo565(const uint8_t* s, uint8_t* d, int n)
+{
     int i = 0;
     // Sixteen pixels a step, then eight.
     for (; i + 16 <= n; i += 16) {
@@ -218,27 +220,27 @@ QUARN_SSE2_ENTRY int Sse2XrgbTo565(const uint8_t* s, uint8_t* d, int n) {
     return i;
 }
 
-QUARN_SSE2_FN inline __m128i Sse2565ToXrgbLanes(__m128i v) {
+QUARN_SSE2_FN inline __m128i Sse2565ToXrgbLanes(__m128i v)
+{
     const __m128i b = _mm_set1_epi32(0x1F), g = _mm_set1_epi32(0x7E0), r = _mm_set1_epi32(0xF800);
-    return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(_mm_and_si128(v, b), 3),
-                                     _mm_slli_epi32(_mm_and_si128(v, g), 5)),
+    return _mm_or_si128(_mm_or_si128(_mm_slli_epi32(_mm_and_si128(v, b), 3), _mm_slli_epi32(_mm_and_si128(v, g), 5)),
                         _mm_slli_epi32(_mm_and_si128(v, r), 8));
 }
 
-QUARN_SSE2_ENTRY int Sse2565ToXrgb(const uint8_t* s, uint8_t* d, int n) {
+QUARN_SSE2_ENTRY int Sse2565ToXrgb(const uint8_t* s, uint8_t* d, int n)
+{
     const __m128i zero = _mm_setzero_si128();
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 2));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4),
-                         Sse2565ToXrgbLanes(_mm_unpacklo_epi16(v, zero)));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4 + 16),
-                         Sse2565ToXrgbLanes(_mm_unpackhi_epi16(v, zero)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4), Sse2565ToXrgbLanes(_mm_unpacklo_epi16(v, zero)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 4 + 16), Sse2565ToXrgbLanes(_mm_unpackhi_epi16(v, zero)));
     }
     return i;
 }
 
-QUARN_SSE2_ENTRY int Sse2565To555(const uint8_t* s, uint8_t* d, int n) {
+QUARN_SSE2_ENTRY int Sse2565To555(const uint8_t* s, uint8_t* d, int n)
+{
     const __m128i top = _mm_set1_epi16(short(0xFFC0)), low = _mm_set1_epi16(0x1F);
     int i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -249,7 +251,8 @@ QUARN_SSE2_ENTRY int Sse2565To555(const uint8_t* s, uint8_t* d, int n) {
     return i;
 }
 
-QUARN_SSE2_ENTRY int Sse2555To565(const uint8_t* s, uint8_t* d, int n) {
+QUARN_SSE2_ENTRY int Sse2555To565(const uint8_t* s, uint8_t* d, int n)
+{
     const __m128i top = _mm_set1_epi16(0x7FE0), low = _mm_set1_epi16(0x3F);
     int i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -262,7 +265,8 @@ QUARN_SSE2_ENTRY int Sse2555To565(const uint8_t* s, uint8_t* d, int n) {
 
 // Four 32-bit pixels to their twelve colour bytes, at the bottom of the register (the top four
 // bytes 0).
-QUARN_SSE2_FN inline __m128i Sse2XrgbToRgb24Lanes(__m128i v) {
+QUARN_SSE2_FN inline __m128i Sse2XrgbToRgb24Lanes(__m128i v)
+{
     const __m128i even = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
     const __m128i odd = _mm_set_epi32(0xFFFFFF, 0, 0xFFFFFF, 0);
     const __m128i lowHalf = _mm_set_epi32(0, 0, -1, -1);
@@ -271,7 +275,8 @@ QUARN_SSE2_FN inline __m128i Sse2XrgbToRgb24Lanes(__m128i v) {
     return _mm_or_si128(_mm_and_si128(halves, lowHalf), _mm_srli_si128(_mm_andnot_si128(lowHalf, halves), 2));
 }
 
-QUARN_SSE2_ENTRY int Sse2XrgbToRgb24(const uint8_t* s, uint8_t* d, int n) {
+QUARN_SSE2_ENTRY int Sse2XrgbToRgb24(const uint8_t* s, uint8_t* d, int n)
+{
     int i = 0;
     // Each store writes 16 bytes for its 12: the 4 after them belong to the next pixels, which
     // the next store (or the plain form, for the last ones) writes again. So at least two
@@ -279,11 +284,13 @@ QUARN_SSE2_ENTRY int Sse2XrgbToRgb24(const uint8_t* s, uint8_t* d, int n) {
     for (; i + 18 <= n; i += 16)
         for (int k = 0; k < 4; ++k)
             _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i * 3 + 12 * k),
-                             Sse2XrgbToRgb24Lanes(_mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4 + 16 * k))));
+                             Sse2XrgbToRgb24Lanes(
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i * 4 + 16 * k))));
     return i + PackXrgbToRgb24(s + i * 4, d + i * 3, n - i);
 }
 
-QUARN_SSE2_ENTRY int Sse2KeepOr32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fill) {
+QUARN_SSE2_ENTRY int Sse2KeepOr32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fill)
+{
     const __m128i k = _mm_set1_epi32(static_cast<int>(keep)), f = _mm_set1_epi32(static_cast<int>(fill));
     int i = 0;
     for (; i + 8 <= n; i += 8) {
@@ -297,7 +304,8 @@ QUARN_SSE2_ENTRY int Sse2KeepOr32(const uint8_t* s, uint8_t* d, int n, uint32_t 
 #endif
 
 // Two 16-bit pixels in one 32-bit word.
-int Pair565To555(const uint8_t* s, uint8_t* d, int n) {
+int Pair565To555(const uint8_t* s, uint8_t* d, int n)
+{
     int i = 0;
     for (; i + 2 <= n; i += 2) {
         uint32_t v;
@@ -308,7 +316,8 @@ int Pair565To555(const uint8_t* s, uint8_t* d, int n) {
     return i;
 }
 
-int Pair555To565(const uint8_t* s, uint8_t* d, int n) {
+int Pair555To565(const uint8_t* s, uint8_t* d, int n)
+{
     int i = 0;
     for (; i + 2 <= n; i += 2) {
         uint32_t v;
@@ -321,9 +330,9 @@ int Pair555To565(const uint8_t* s, uint8_t* d, int n) {
 
 int NoneDone(const uint8_t*, uint8_t*, int) { return 0; }
 
-
 template <int SB, int DB>
-void RowPair(const FastPairJob& j, RowFn wide, uint32_t (*one)(uint32_t)) {
+void RowPair(const FastPairJob& j, RowFn wide, uint32_t (*one)(uint32_t))
+{
     const int width = j.rect.right - j.rect.left;
     for (int y = 0; y < j.rect.bottom - j.rect.top; ++y) {
         const uint8_t* s = j.src + std::ptrdiff_t(j.rect.top + y) * j.srcPitch + std::ptrdiff_t(j.rect.left) * SB;
@@ -332,12 +341,14 @@ void RowPair(const FastPairJob& j, RowFn wide, uint32_t (*one)(uint32_t)) {
     }
 }
 
-RowFn Pick(RowFn sse2, RowFn mmx, RowFn plain) {
+RowFn Pick(RowFn sse2, RowFn mmx, RowFn plain)
+{
     if (UseSse2()) return sse2;
     return UseMmx() ? mmx : plain;
 }
 
-RowFn PackXrgbRow() {
+RowFn PackXrgbRow()
+{
 #ifdef QUARN_IMAGE_MMX
     if (UseSse2()) return Sse2XrgbToRgb24;
 #endif
@@ -346,7 +357,8 @@ RowFn PackXrgbRow() {
 
 }  // namespace
 
-int KeepOrRow32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fill) {
+int KeepOrRow32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fill)
+{
     int i = 0;
 #ifdef QUARN_IMAGE_MMX
     if (UseSse2()) i = Sse2KeepOr32(s, d, n, keep, fill);
@@ -360,8 +372,9 @@ int KeepOrRow32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fil
     return n;
 }
 
-bool ConvertFastPair(const FastPairJob& job, const ColorFormat& dst, const ColorFormat& src,
-                     bool keyToAlpha, bool alphaInUse, uint32_t key) {
+bool ConvertFastPair(const FastPairJob& job, const ColorFormat& dst, const ColorFormat& src, bool keyToAlpha,
+                     bool alphaInUse, uint32_t key)
+{
     const Kind s = Classify(src), d = Classify(dst);
     const uint32_t key24 = key & 0xFFFFFF;
     const uint32_t key555 = Rgb24To555(key24);
@@ -376,29 +389,24 @@ bool ConvertFastPair(const FastPairJob& job, const ColorFormat& dst, const Color
             if (d == Kind::R5G6B5) return MapIndices<2>(job, src, Rgb24To565), true;
             if (d == Kind::X1R5G5B5)
                 return MapIndices<2>(job, src, [](uint32_t e) { return Rgb24To555(e) | 0x8000; }), true;
-            if (d == Kind::X8R8G8B8)
-                return MapIndices<4>(job, src, [](uint32_t e) { return e | 0xFF000000u; }), true;
+            if (d == Kind::X8R8G8B8) return MapIndices<4>(job, src, [](uint32_t e) { return e | 0xFF000000u; }), true;
             return false;
         }
         if (s == Kind::R8G8B8) {
             if (d == Kind::R5G6B5) return MapRows<3, 2>(job, Rgb24To565), true;
-            if (d == Kind::X1R5G5B5)
-                return MapRows<3, 2>(job, [](uint32_t v) { return Rgb24To555(v) | 0x8000; }), true;
+            if (d == Kind::X1R5G5B5) return MapRows<3, 2>(job, [](uint32_t v) { return Rgb24To555(v) | 0x8000; }), true;
             if (dst.bitDepth == 32 && HasRgb888Masks(dst))
                 return MapRows<3, 4>(job, [](uint32_t v) { return v | 0xFF000000u; }), true;
             return false;
         }
         if (alphaInUse) return false;
-        if (s == Kind::X8R8G8B8 && d == Kind::R8G8B8)
-            return RowPair<4, 3>(job, PackXrgbRow(), XrgbToRgb24), true;
+        if (s == Kind::X8R8G8B8 && d == Kind::R8G8B8) return RowPair<4, 3>(job, PackXrgbRow(), XrgbToRgb24), true;
         if (s == Kind::X8R8G8B8 && d == Kind::R5G6B5)
             return RowPair<4, 2>(job, QUARN_SIMD_OR(XrgbTo565, NoneDone), XrgbTo565), true;
         if (s == Kind::R5G6B5) {
             if (d == Kind::R8G8B8) return MapRows<2, 3>(job, R565ToXrgb), true;
-            if (d == Kind::X8R8G8B8)
-                return RowPair<2, 4>(job, QUARN_SIMD_OR(565ToXrgb, NoneDone), R565ToXrgb), true;
-            if (d == Kind::X1R5G5B5)
-                return RowPair<2, 2>(job, QUARN_SIMD_OR(565To555, Pair565To555), R565To555), true;
+            if (d == Kind::X8R8G8B8) return RowPair<2, 4>(job, QUARN_SIMD_OR(565ToXrgb, NoneDone), R565ToXrgb), true;
+            if (d == Kind::X1R5G5B5) return RowPair<2, 2>(job, QUARN_SIMD_OR(565To555, Pair565To555), R565To555), true;
             return false;
         }
         if (s == Kind::X1R5G5B5 && d == Kind::R5G6B5)
@@ -409,36 +417,40 @@ bool ConvertFastPair(const FastPairJob& job, const ColorFormat& dst, const Color
     // Key to alpha: the key colour becomes transparent, everything else opaque.
     if (s == Kind::Index8) {
         if (d == Kind::A1R5G5B5)
-            return MapIndices<2>(job, src, [key24](uint32_t e) {
-                       return Rgb24To555(e) | ((e & 0xFFFFFF) == key24 ? 0 : 0x8000);
-                   }), true;
+            return MapIndices<2>(job, src,
+                                 [key24](uint32_t e) {
+                                     return Rgb24To555(e) | ((e & 0xFFFFFF) == key24 ? 0 : 0x8000);
+                                 }),
+                   true;
         if (d == Kind::A8R8G8B8)
-            return MapIndices<4>(job, src, [key24](uint32_t e) {
-                       return (e & 0xFFFFFF) == key24 ? e & 0xFFFFFF : e | 0xFF000000u;
-                   }), true;
+            return MapIndices<4>(job, src,
+                                 [key24](uint32_t e) {
+                                     return (e & 0xFFFFFF) == key24 ? e & 0xFFFFFF : e | 0xFF000000u;
+                                 }),
+                   true;
         return false;
     }
     if (s == Kind::R8G8B8) {
         if (d == Kind::A1R5G5B5)
-            return MapRows<3, 2>(job, [key24](uint32_t v) {
-                       return Rgb24To555(v) | (v == key24 ? 0 : 0x8000);
-                   }), true;
+            return MapRows<3, 2>(job, [key24](uint32_t v) { return Rgb24To555(v) | (v == key24 ? 0 : 0x8000); }), true;
         if (d == Kind::A8R8G8B8)
-            return MapRows<3, 4>(job, [key24](uint32_t v) { return v == key24 ? v : v | 0xFF000000u; }),
-                   true;
+            return MapRows<3, 4>(job, [key24](uint32_t v) { return v == key24 ? v : v | 0xFF000000u; }), true;
         return false;
     }
     if (s == Kind::R5G6B5) {
         if (d == Kind::A1R5G5B5)
-            return MapRows<2, 2>(job, [key555](uint32_t v) {
-                       const uint32_t x = R565To555(v);
-                       return x | (x == key555 ? 0 : 0x8000);
-                   }), true;
+            return MapRows<2, 2>(job,
+                                 [key555](uint32_t v) {
+                                     const uint32_t x = R565To555(v);
+                                     return x | (x == key555 ? 0 : 0x8000);
+                                 }),
+                   true;
         if (d == Kind::A8R8G8B8)
-            return MapRows<2, 4>(job, [key555](uint32_t v) {
-                       return R565ToXrgb(v) | (R565To555(v) == key555 ? 0 : 0xFF000000u);
-                   }), true;
+            return MapRows<2, 4>(job,
+                                 [key555](uint32_t v) {
+                                     return R565ToXrgb(v) | (R565To555(v) == key555 ? 0 : 0xFF000000u);
+                                 }),
+                   true;
     }
     return false;
 }
-

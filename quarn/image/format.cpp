@@ -7,7 +7,8 @@
 namespace {
 
 // Lowest set bit of a mask and the run of set bits from there upwards.
-void MaskShiftWidth(uint32_t mask, uint8_t* shift, uint8_t* width) {
+void MaskShiftWidth(uint32_t mask, uint8_t* shift, uint8_t* width)
+{
     if (mask == 0) {
         *shift = 0;
         *width = 0;
@@ -22,31 +23,38 @@ void MaskShiftWidth(uint32_t mask, uint8_t* shift, uint8_t* width) {
 }
 
 // The 8-8-8 colour channels shared by the 8-, 24- and 32-bit builders.
-void SetRgb888Channels(ColorFormat* f) {
-    f->redMask = 0xFF0000; f->redWidth = 8; f->redShift = 16;
-    f->greenMask = 0xFF00; f->greenWidth = 8; f->greenShift = 8;
-    f->blueMask = 0xFF; f->blueWidth = 8; f->blueShift = 0;
-    f->alphaMask = 0; f->alphaWidth = 0; f->alphaShift = 0;
+void SetRgb888Channels(ColorFormat* f)
+{
+    f->redMask = 0xFF0000;
+    f->redWidth = 8;
+    f->redShift = 16;
+    f->greenMask = 0xFF00;
+    f->greenWidth = 8;
+    f->greenShift = 8;
+    f->blueMask = 0xFF;
+    f->blueWidth = 8;
+    f->blueShift = 0;
+    f->alphaMask = 0;
+    f->alphaWidth = 0;
+    f->alphaShift = 0;
     f->compression = 0;
 }
 
-uint32_t DepthBits(int depth) {
-    return depth >= 32 ? 0xFFFFFFFFu : depth <= 0 ? 0 : (1u << depth) - 1;
-}
+uint32_t DepthBits(int depth) { return depth >= 32 ? 0xFFFFFFFFu : depth <= 0 ? 0 : (1u << depth) - 1; }
 
 // Components outside 0..255 count as the nearest end.
-int Component(int c) {
-    return std::clamp(c, 0, 255);
-}
+int Component(int c) { return std::clamp(c, 0, 255); }
 
 // Component 0..255 cut (or, for channels wider than 8 bits, spread) to the channel's width.
-uint32_t PlaceChannel(int component, int width, int shift) {
+uint32_t PlaceChannel(int component, int width, int shift)
+{
     uint32_t c = uint32_t(Component(component));
     uint32_t v = width <= 8 ? c >> (8 - width) : c << (width - 8);
     return shift >= 32 ? 0 : v << shift;
 }
 
-uint32_t ScaleChannel(uint32_t pixel, uint32_t mask, int shift, int width) {
+uint32_t ScaleChannel(uint32_t pixel, uint32_t mask, int shift, int width)
+{
     if (width == 0) return 0;
     uint64_t v = (pixel & mask) >> shift;
     return uint32_t(v * 255 / pixel::Ones(width));
@@ -54,7 +62,8 @@ uint32_t ScaleChannel(uint32_t pixel, uint32_t mask, int shift, int width) {
 
 }  // namespace
 
-int SetupPalette8Format(ColorFormat* format) {
+int SetupPalette8Format(ColorFormat* format)
+{
     format->bitDepth = 8;
     format->bytesPerPixel = 1;
     SetRgb888Channels(format);
@@ -62,13 +71,15 @@ int SetupPalette8Format(ColorFormat* format) {
     return 0;
 }
 
-int SetupGrey8Format(ColorFormat* format) {
+int SetupGrey8Format(ColorFormat* format)
+{
     SetupPalette8Format(format);
     for (int i = 0; i < 256; ++i) format->palette[i] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
     return 0;
 }
 
-int SetupXrgb8888Format(ColorFormat* format) {
+int SetupXrgb8888Format(ColorFormat* format)
+{
     format->bitDepth = 32;
     format->bytesPerPixel = 4;
     SetRgb888Channels(format);
@@ -78,16 +89,20 @@ int SetupXrgb8888Format(ColorFormat* format) {
     return 0;
 }
 
-int SetupArgb8888Format(ColorFormat* format) {
+int SetupArgb8888Format(ColorFormat* format)
+{
     format->bitDepth = 32;
     format->bytesPerPixel = 4;
     SetRgb888Channels(format);
-    format->alphaMask = 0xFF000000; format->alphaWidth = 8; format->alphaShift = 24;
+    format->alphaMask = 0xFF000000;
+    format->alphaWidth = 8;
+    format->alphaShift = 24;
     format->unusedMask = 0;
     return 0;
 }
 
-int SetupRgb888Format(ColorFormat* format) {
+int SetupRgb888Format(ColorFormat* format)
+{
     format->bitDepth = 24;
     format->bytesPerPixel = 3;
     SetRgb888Channels(format);
@@ -95,8 +110,9 @@ int SetupRgb888Format(ColorFormat* format) {
     return 0;
 }
 
-int SetupFormatFromMasks(ColorFormat* format, int bitDepth, uint32_t redMask, uint32_t greenMask,
-                         uint32_t blueMask, uint32_t alphaMask) {
+int SetupFormatFromMasks(ColorFormat* format, int bitDepth, uint32_t redMask, uint32_t greenMask, uint32_t blueMask,
+                         uint32_t alphaMask)
+{
     format->bitDepth = uint16_t(bitDepth);
     format->bytesPerPixel = uint16_t(bitDepth / 8);
     format->redMask = redMask;
@@ -113,15 +129,17 @@ int SetupFormatFromMasks(ColorFormat* format, int bitDepth, uint32_t redMask, ui
     return 0;
 }
 
-void RecomputeUnusedBits(ColorFormat* format) {
+void RecomputeUnusedBits(ColorFormat* format)
+{
     if (format->redWidth + format->greenWidth + format->blueWidth + format->alphaWidth == format->bitDepth)
         format->unusedMask = 0;
     else
-        format->unusedMask =
-            DepthBits(format->bitDepth) & ~(format->redMask | format->greenMask | format->blueMask | format->alphaMask);
+        format->unusedMask = DepthBits(format->bitDepth) &
+                             ~(format->redMask | format->greenMask | format->blueMask | format->alphaMask);
 }
 
-uint32_t EncodePixelColor(const ColorFormat* format, int red, int green, int blue, int alpha) {
+uint32_t EncodePixelColor(const ColorFormat* format, int red, int green, int blue, int alpha)
+{
     if (format->bytesPerPixel == 1) {
         int best = 0xFFFFFF, index = 0;
         red = Component(red);
@@ -146,8 +164,8 @@ uint32_t EncodePixelColor(const ColorFormat* format, int red, int green, int blu
     return p;
 }
 
-int DecodePixelColor(const ColorFormat* format, uint32_t pixel, int* red, int* green, int* blue,
-                     int* alpha) {
+int DecodePixelColor(const ColorFormat* format, uint32_t pixel, int* red, int* green, int* blue, int* alpha)
+{
     const bool raw = format->redWidth == 8 && format->greenWidth == 8 && format->blueWidth == 8;
     auto channel = [&](uint32_t mask, int shift, int width) -> int {
         if (raw && width == 8) return int((pixel & mask) >> shift);
@@ -159,4 +177,3 @@ int DecodePixelColor(const ColorFormat* format, uint32_t pixel, int* red, int* g
     if (alpha) *alpha = channel(format->alphaMask, format->alphaShift, format->alphaWidth);
     return 0;
 }
-

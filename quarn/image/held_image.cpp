@@ -13,7 +13,8 @@ FixedHandleTable<kHeldImageSlots> s_heldImages(kHandleTypeHeldImage, kSlotHighWa
 
 }  // namespace
 
-int32_t CreateBaseImageHandle(BaseImage* image) {
+int32_t CreateBaseImageHandle(BaseImage* image)
+{
     if (!image) return -1;
     auto* record = static_cast<BaseImage*>(AllocTrackedMemory(sizeof(BaseImage), "", 0));
     if (!record) return -1;
@@ -27,11 +28,10 @@ int32_t CreateBaseImageHandle(BaseImage* image) {
     return handle;
 }
 
-BaseImage* FindHandleBaseImage(int32_t handle) {
-    return FindHandleRecordAs<BaseImage>(s_heldImages.get(), handle);
-}
+BaseImage* FindHandleBaseImage(int32_t handle) { return FindHandleRecordAs<BaseImage>(s_heldImages.get(), handle); }
 
-int DestroyBaseImageHandle(int32_t handle) {
+int DestroyBaseImageHandle(int32_t handle)
+{
     auto* record = static_cast<BaseImage*>(RemoveHandleRecord(s_heldImages.get(), handle));
     if (!record) return -1;
     DiscardBaseImage(record);
@@ -39,7 +39,8 @@ int DestroyBaseImageHandle(int32_t handle) {
     return 0;
 }
 
-int DestroyAllBaseImageHandles() {
+int DestroyAllBaseImageHandles()
+{
     for (int32_t slot = 0; slot < s_heldImages->highWater; ++slot) {
         const int32_t handle = HandleOfSlot(s_heldImages.get(), slot);
         if (handle >= 0) DestroyBaseImageHandle(handle);
@@ -47,7 +48,4 @@ int DestroyAllBaseImageHandles() {
     return 0;
 }
 
-int EndBaseImageHandles() {
-    return DestroyAllBaseImageHandles();
-}
-
+int EndBaseImageHandles() { return DestroyAllBaseImageHandles(); }

@@ -31,11 +31,11 @@ struct ColorFormat {
     uint8_t redWidth, greenWidth, blueWidth, alphaWidth;  // 0 = channel absent
     uint8_t redShift, greenShift, blueShift, alphaShift;  // lowest bit of each channel
     uint32_t redMask, greenMask, blueMask, alphaMask;
-    uint32_t unusedMask;     // bits carrying no channel; added to every encoded pixel
+    uint32_t unusedMask;  // bits carrying no channel; added to every encoded pixel
     PaletteEntry palette[256];
     uint8_t unusedShift;
     uint8_t unusedWidth;
-    uint32_t compression;    // 0 plain pixels, 1..5 = DXT1..DXT5 blocks
+    uint32_t compression;  // 0 plain pixels, 1..5 = DXT1..DXT5 blocks
 };
 static_assert(sizeof(ColorFormat) == 1064, "ColorFormat is 266 32-bit words");
 
@@ -44,9 +44,9 @@ struct BaseImage {
     ColorFormat format;
     int32_t width;
     int32_t height;
-    int32_t pitch;         // bytes from one row to the next
-    uint8_t* pixels;       // owned; allocated through the library allocator; null = owns nothing
-    int32_t mipmapCount;   // mip levels stored after the top level (0 unless a decoder sets it)
+    int32_t pitch;        // bytes from one row to the next
+    uint8_t* pixels;      // owned; allocated through the library allocator; null = owns nothing
+    int32_t mipmapCount;  // mip levels stored after the top level (0 unless a decoder sets it)
 };
 
 // The rectangle type, PixelRect, is core's (quarn/core/rect.h).
@@ -57,16 +57,15 @@ int SetupGrey8Format(ColorFormat* format);
 int SetupXrgb8888Format(ColorFormat* format);
 int SetupArgb8888Format(ColorFormat* format);
 int SetupRgb888Format(ColorFormat* format);
-int SetupFormatFromMasks(ColorFormat* format, int bitDepth, uint32_t redMask, uint32_t greenMask,
-                         uint32_t blueMask, uint32_t alphaMask);
+int SetupFormatFromMasks(ColorFormat* format, int bitDepth, uint32_t redMask, uint32_t greenMask, uint32_t blueMask,
+                         uint32_t alphaMask);
 void RecomputeUnusedBits(ColorFormat* format);
 
 // ---- Single pixels ----
 // Components 0..255. Paletted formats give the nearest palette index.
 uint32_t EncodePixelColor(const ColorFormat* format, int red, int green, int blue, int alpha);
 // Each output may be null. Returns 0.
-int DecodePixelColor(const ColorFormat* format, uint32_t pixel, int* red, int* green, int* blue,
-                     int* alpha);
+int DecodePixelColor(const ColorFormat* format, uint32_t pixel, int* red, int* green, int* blue, int* alpha);
 
 // ---- Base images ----
 int AllocBaseImage(int width, int height, const ColorFormat* format, BaseImage* out);
@@ -78,14 +77,12 @@ int MirrorBaseImage(BaseImage* image);
 // 0xAARRGGBB with each channel's bits at the top of its byte; a paletted pixel reads as its
 // palette entry. 0 without pixels or outside the image.
 uint32_t ReadBaseImagePixelArgb(const BaseImage* image, int x, int y);
-int ReadBaseImagePixelRgba(BaseImage* image, int x, int y, int* red, int* green, int* blue,
-                           int* alpha);
+int ReadBaseImagePixelRgba(BaseImage* image, int x, int y, int* red, int* green, int* blue, int* alpha);
 int WriteBaseImagePixel(BaseImage* image, int x, int y, int red, int green, int blue, int alpha);
 // Block-compressed images are expanded in place first, hence the non-const sources.
-int CopyBaseImageRect(int srcX, int srcY, int width, int height, int dstX, int dstY,
-                      BaseImage* src, BaseImage* dst);
-int ScaleBaseImageRect(int srcX1, int srcY1, int srcX2, int srcY2, BaseImage* src, int dstX1,
-                       int dstY1, int dstX2, int dstY2, BaseImage* dst, int bilinear);
+int CopyBaseImageRect(int srcX, int srcY, int width, int height, int dstX, int dstY, BaseImage* src, BaseImage* dst);
+int ScaleBaseImageRect(int srcX1, int srcY1, int srcX2, int srcY2, BaseImage* src, int dstX1, int dstY1, int dstX2,
+                       int dstY2, BaseImage* dst, int bilinear);
 // Block-compressed pixel memory (compression 1..5) holds ceil(width / 4) x ceil(height / 4)
 // blocks of 8 bytes (DXT1) or 16 bytes (DXT2..DXT5), row of blocks by row of blocks, left to
 // right: sides that are not multiples of 4 keep their edge blocks whole. Mip levels follow,
@@ -109,18 +106,15 @@ int ExpandCompressedBaseImage(BaseImage* image);
 //   paletteRemap  1 = between two paletted formats with different palettes, remap indices
 // Returns -1 for an empty rectangle, the highest index copied for a plain copy between two
 // 8-bit formats, 0 otherwise. The rectangle must lie inside the source (and alpha) buffer.
-int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFormat,
-                     const uint8_t* srcPixels, int srcPitch, const ColorFormat* srcFormat,
-                     const uint8_t* alphaPixels, int alphaPitch, const ColorFormat* alphaFormat,
-                     int dstX, int dstY, const PixelRect* srcRect, int mirror, int keyToAlpha,
-                     uint32_t keyColor, int reduction, int black, int alphaFromRed, int keySkip,
+int ConvertPixelRect(uint8_t* dstPixels, int dstPitch, const ColorFormat* dstFormat, const uint8_t* srcPixels,
+                     int srcPitch, const ColorFormat* srcFormat, const uint8_t* alphaPixels, int alphaPitch,
+                     const ColorFormat* alphaFormat, int dstX, int dstY, const PixelRect* srcRect, int mirror,
+                     int keyToAlpha, uint32_t keyColor, int reduction, int black, int alphaFromRed, int keySkip,
                      int paletteRemap);
 
-
 // Writes the next mip level of a 16- or 32-bit image. 0 / -1.
-int HalveImageForMipmap(const ColorFormat* format, uint8_t* dstPixels, int dstPitch,
-                        const uint8_t* srcPixels, int srcPitch, int dstX, int dstY, int srcX,
-                        int srcY, int srcWidth, int srcHeight);
+int HalveImageForMipmap(const ColorFormat* format, uint8_t* dstPixels, int dstPitch, const uint8_t* srcPixels,
+                        int srcPitch, int dstX, int dstY, int srcX, int srcY, int srcWidth, int srcHeight);
 
 // ---- Decoders ----
 // An image stream: a stream table and the handle it reads.
@@ -159,22 +153,20 @@ uint32_t SetDecodedImageByteLimit(uint32_t bytes);
 // (dibWanted 1, Windows build only) *out is not written: *outHeader gets a new BITMAPINFO
 // with room for 256 colours and *outDibPixels the top-down pixels, both for the caller to
 // free with FreeTrackedMemory. 0 / -1.
-int DecodeImageSource(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
-                      int32_t dibWanted, int32_t mirror, BaseImage* out,
-                      tagBITMAPINFO** outHeader, uint8_t** outDibPixels);
-int DecodeImageToBaseImage(const wchar_t* fileName, const void* data, int32_t size,
-                           int32_t sourceKind, BaseImage* out, int32_t mirror);
+int DecodeImageSource(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind, int32_t dibWanted,
+                      int32_t mirror, BaseImage* out, tagBITMAPINFO** outHeader, uint8_t** outDibPixels);
+int DecodeImageToBaseImage(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind, BaseImage* out,
+                           int32_t mirror);
 // As DecodeImageToBaseImage, into an image the caller keeps, as DecodeImageStreamInto does
 // (the image is discarded on failure). 0 / -1.
-int DecodeImageIntoBaseImage(const wchar_t* fileName, const void* data, int32_t size,
-                             int32_t sourceKind, BaseImage* image, int32_t mirror);
+int DecodeImageIntoBaseImage(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
+                             BaseImage* image, int32_t mirror);
 // The image and, by alphaSource, an alpha image: 0 the companion file of fileName (see
 // MakeAlphaCompanionName), 1 the alpha memory block, other values none. -1 when the image
 // fails, 0 when the alpha image was loaded too, 1 without one (alphaImage not written).
-int32_t DecodeImageWithAlpha(const wchar_t* fileName, const void* data, int32_t size,
-                             int32_t sourceKind, const void* alphaData, int32_t alphaSize,
-                             int32_t alphaSource, BaseImage* image, BaseImage* alphaImage,
-                             int32_t mirror);
+int32_t DecodeImageWithAlpha(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
+                             const void* alphaData, int32_t alphaSize, int32_t alphaSource, BaseImage* image,
+                             BaseImage* alphaImage, int32_t mirror);
 // The alpha companion of a file: "_a" before the first "." of the last path element
 // ("dir\pic.png" gives "dir\pic_a.png", "a.b.c" gives "a_a.b.c", "noext" gives "noext_a").
 // out holds outUnits units. 0, or -1 when the name does not fit.
@@ -198,7 +190,5 @@ void ResetImageState();
 // Exports an image as a top-down DIB. For an 8-bit result the header must have room for 256
 // colour entries. Returns -1 on failure, 1 when *outPixels is a new buffer the caller frees with
 // FreeTrackedMemory, or the value of alwaysCopy when the image's own pixels are lent.
-int BaseImageToDib(const BaseImage* image, BITMAPINFO* header, uint8_t** outPixels,
-                   int alwaysCopy, int force24Bit);
+int BaseImageToDib(const BaseImage* image, BITMAPINFO* header, uint8_t** outPixels, int alwaysCopy, int force24Bit);
 #endif
-

@@ -25,34 +25,35 @@ int s_userDecoderCount = 0;
 // Tried in this order: formats with a signature first, then the raw format and TGA, whose
 // headers are weaker, and DDS.
 const ImageStreamDecoder kBuiltInDecoders[] = {
-    DecodeBmpStream, DecodeJpegStream, DecodePngStream, DecodeBgraStream, DecodeTgaStream,
-    DecodeDdsStream, nullptr,
+    DecodeBmpStream, DecodeJpegStream, DecodePngStream, DecodeBgraStream, DecodeTgaStream, DecodeDdsStream, nullptr,
 };
 
-void Forget(DecodeAllocations* a, int index) {
+void Forget(DecodeAllocations* a, int index)
+{
     a->blocks[index] = a->blocks[a->count - 1];
     --a->count;
 }
 
 }  // namespace
 
-int ReadImageBytes(ImageReader* reader, void* dst, uint32_t bytes) {
+int ReadImageBytes(ImageReader* reader, void* dst, uint32_t bytes)
+{
     if (bytes == 0) return 0;
     if (reader->functions->read(dst, bytes, 1, reader->handle) == 1) return 0;
     reader->shortRead = 1;
     return -1;
 }
 
-int SeekImage(ImageReader* reader, int64_t position) {
+int SeekImage(ImageReader* reader, int64_t position)
+{
     if (position < 0 || position > 0x7FFFFFFF) return -1;
     return reader->functions->seek(reader->handle, int32_t(position), 0) == 0 ? 0 : -1;
 }
 
-int64_t TellImage(ImageReader* reader) {
-    return reader->functions->tell(reader->handle);
-}
+int64_t TellImage(ImageReader* reader) { return reader->functions->tell(reader->handle); }
 
-int64_t MeasureImageStream(ImageReader* reader) {
+int64_t MeasureImageStream(ImageReader* reader)
+{
     const int64_t here = TellImage(reader);
     if (here < 0 || reader->functions->seek(reader->handle, 0, 2) != 0) return -1;
     const int64_t end = TellImage(reader);
@@ -60,16 +61,14 @@ int64_t MeasureImageStream(ImageReader* reader) {
     return end - here;
 }
 
-uint32_t DecodeByteLimit() {
-    return s_decodeByteLimit;
-}
+uint32_t DecodeByteLimit() { return s_decodeByteLimit; }
 
-bool FitsDecodeLimit(uint64_t bytes) {
-    return bytes <= s_decodeByteLimit;
-}
+bool FitsDecodeLimit(uint64_t bytes) { return bytes <= s_decodeByteLimit; }
 
-uint8_t* AllocDecodeBlock(DecodeAllocations* allocations, uint64_t bytes, int zeroed) {
-    if (!FitsDecodeLimit(bytes) || allocations->count == int32_t(sizeof allocations->blocks / sizeof allocations->blocks[0]))
+uint8_t* AllocDecodeBlock(DecodeAllocations* allocations, uint64_t bytes, int zeroed)
+{
+    if (!FitsDecodeLimit(bytes) ||
+        allocations->count == int32_t(sizeof allocations->blocks / sizeof allocations->blocks[0]))
         return nullptr;
     const uint32_t size = bytes ? uint32_t(bytes) : 1;
     void* block = zeroed ? AllocTrackedMemoryZeroed(size, "", 0) : AllocTrackedMemory(size, "", 0);
@@ -77,7 +76,8 @@ uint8_t* AllocDecodeBlock(DecodeAllocations* allocations, uint64_t bytes, int ze
     return static_cast<uint8_t*>(block);
 }
 
-uint8_t* AllocImagePixels(DecodeAllocations* allocations, uint64_t bytes, int zeroed) {
+uint8_t* AllocImagePixels(DecodeAllocations* allocations, uint64_t bytes, int zeroed)
+{
     if (!s_offeredPixels || s_offeredTaken || allocations->image != s_offeredFor || !FitsDecodeLimit(bytes) ||
         bytes > TrackedMemorySize(s_offeredPixels))
         return AllocDecodeBlock(allocations, bytes, zeroed);
@@ -86,7 +86,8 @@ uint8_t* AllocImagePixels(DecodeAllocations* allocations, uint64_t bytes, int ze
     return s_offeredPixels;
 }
 
-void FreeDecodeBlock(DecodeAllocations* allocations, void* block) {
+void FreeDecodeBlock(DecodeAllocations* allocations, void* block)
+{
     for (int i = 0; i < allocations->count; ++i)
         if (allocations->blocks[i] == block) {
             FreeTrackedMemory(block);
@@ -95,7 +96,8 @@ void FreeDecodeBlock(DecodeAllocations* allocations, void* block) {
         }
 }
 
-int RunImageDecoder(DecodeBody body, const ImageStream* stream, BaseImage* out) {
+int RunImageDecoder(DecodeBody body, const ImageStream* stream, BaseImage* out)
+{
     if (!stream || !stream->functions || !out) return -1;
     ImageReader reader{stream->functions, stream->handle, 0};
     DecodeAllocations allocations{};
@@ -104,8 +106,7 @@ int RunImageDecoder(DecodeBody body, const ImageStream* stream, BaseImage* out) 
     // Every format is read from the start of the stream.
     const int result = SeekImage(&reader, 0) == 0 ? body(&reader, &allocations, out) : -1;
     for (int i = 0; i < allocations.count; ++i)
-        if (result != 0 || allocations.blocks[i] != out->pixels)
-            FreeTrackedMemory(allocations.blocks[i]);
+        if (result != 0 || allocations.blocks[i] != out->pixels) FreeTrackedMemory(allocations.blocks[i]);
     if (result != 0) {
         // The offered memory is not recorded: it stays the caller's for the next decoder.
         s_offeredTaken = false;
@@ -115,23 +116,27 @@ int RunImageDecoder(DecodeBody body, const ImageStream* stream, BaseImage* out) 
     return 0;
 }
 
-int RefuseImageData(const wchar_t* format, const wchar_t* why) {
+int RefuseImageData(const wchar_t* format, const wchar_t* why)
+{
     return AppendLogFormat(L"%ls画像を読み込めません: %ls", format, why);
 }
 
-uint32_t SetDecodedImageByteLimit(uint32_t bytes) {
+uint32_t SetDecodedImageByteLimit(uint32_t bytes)
+{
     const uint32_t old = s_decodeByteLimit;
     s_decodeByteLimit = bytes > kLargestDecodeByteLimit ? kLargestDecodeByteLimit : bytes;
     return old;
 }
 
-void ResetImageState() {
+void ResetImageState()
+{
     DestroyAllBaseImageHandles();
     s_userDecoderCount = 0;
     s_decodeByteLimit = kLargestDecodeByteLimit;
 }
 
-int AddImageStreamDecoder(ImageStreamDecoder decoder) {
+int AddImageStreamDecoder(ImageStreamDecoder decoder)
+{
     if (!decoder || s_userDecoderCount == kUserDecoderSlots) return -1;
     s_userDecoders[s_userDecoderCount++] = decoder;
     return 0;
@@ -141,7 +146,8 @@ namespace {
 
 // Tries the decoders with `offered` as the memory the picture may take (null: none). The
 // offer of an enclosing decode is put back afterwards.
-int DecodeWithOffer(const ImageStream* stream, BaseImage* out, uint8_t* offered) {
+int DecodeWithOffer(const ImageStream* stream, BaseImage* out, uint8_t* offered)
+{
     uint8_t* const outerPixels = s_offeredPixels;
     const BaseImage* const outerFor = s_offeredFor;
     const bool outerTaken = s_offeredTaken;
@@ -167,14 +173,16 @@ int DecodeWithOffer(const ImageStream* stream, BaseImage* out, uint8_t* offered)
 
 }  // namespace
 
-int DecodeImageStream(const ImageStream* stream, BaseImage* out) {
+int DecodeImageStream(const ImageStream* stream, BaseImage* out)
+{
     if (!out) return -1;
     std::memset(static_cast<void*>(out), 0, sizeof *out);
     if (!stream || !stream->functions) return -1;
     return DecodeWithOffer(stream, out, nullptr);
 }
 
-int DecodeImageStreamInto(const ImageStream* stream, BaseImage* image) {
+int DecodeImageStreamInto(const ImageStream* stream, BaseImage* image)
+{
     if (!image) return -1;
     uint8_t* const offered = image->pixels;
     std::memset(static_cast<void*>(image), 0, sizeof *image);

@@ -22,7 +22,6 @@ int64_t TellImage(ImageReader* reader);
 // Bytes from the current position to the end of the stream (the position is kept), or -1.
 int64_t MeasureImageStream(ImageReader* reader);
 
-
 // The blocks one decode has allocated. Plain data: the PNG and JPEG decoders keep it
 // across their libraries' non-local error exits.
 struct DecodeAllocations {
@@ -52,4 +51,3 @@ int RunImageDecoder(DecodeBody body, const ImageStream* stream, BaseImage* out);
 
 // The log line of data that a decoder recognised as its format but cannot read. -1.
 int RefuseImageData(const wchar_t* format, const wchar_t* why);
-

@@ -3,12 +3,8 @@
 
 #include "quarn/image/image_os.h"
 
-int DrawDibThroughSystem(const uint8_t*, const uint8_t*, int, int, uint8_t*, int) {
-    return -1;
-}
+int DrawDibThroughSystem(const uint8_t*, const uint8_t*, int, int, uint8_t*, int) { return -1; }
 
-int ExportBaseImageAsDib(const BaseImage*, tagBITMAPINFO*, uint8_t**) {
-    return -1;
-}
+int ExportBaseImageAsDib(const BaseImage*, tagBITMAPINFO*, uint8_t**) { return -1; }
 
 #endif

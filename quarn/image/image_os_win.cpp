@@ -7,8 +7,8 @@
 #include "quarn/core/core.h"
 #include "quarn/image/image_os.h"
 
-int DrawDibThroughSystem(const uint8_t* info, const uint8_t* bits, int width, int height,
-                         uint8_t* dst, int dstPitch) {
+int DrawDibThroughSystem(const uint8_t* info, const uint8_t* bits, int width, int height, uint8_t* dst, int dstPitch)
+{
     // A copy, so that the header GDI reads is aligned whatever the caller's buffer is.
     struct {
         BITMAPINFOHEADER header;
@@ -35,8 +35,8 @@ int DrawDibThroughSystem(const uint8_t* info, const uint8_t* bits, int width, in
     GetObjectW(section, sizeof object, &object);
     const int sectionPitch = (object.bmWidthBytes + 3) / 4 * 4;
     HGDIOBJ old = SelectObject(dc, section);
-    const int lines = SetDIBitsToDevice(dc, 0, 0, DWORD(width), DWORD(height), 0, 0, 0, UINT(height),
-                                        bits, sourceInfo, DIB_RGB_COLORS);
+    const int lines = SetDIBitsToDevice(dc, 0, 0, DWORD(width), DWORD(height), 0, 0, 0, UINT(height), bits, sourceInfo,
+                                        DIB_RGB_COLORS);
     SelectObject(dc, old);
     DeleteDC(dc);
     if (lines > 0) {
@@ -49,7 +49,7 @@ int DrawDibThroughSystem(const uint8_t* info, const uint8_t* bits, int width, in
     return lines > 0 ? 0 : -1;
 }
 
-int ExportBaseImageAsDib(const BaseImage* image, tagBITMAPINFO* header, uint8_t** outPixels) {
+int ExportBaseImageAsDib(const BaseImage* image, tagBITMAPINFO* header, uint8_t** outPixels)
+{
     return BaseImageToDib(image, header, outPixels, 0, 0);
 }
-

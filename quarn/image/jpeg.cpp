@@ -26,32 +26,31 @@ struct JpegSource {
     JOCTET* buffer;           // kInputBufferBytes, from libjpeg's permanent pool
     boolean startOfFile;
     ImageReader* reader;
-    uint32_t left;            // bytes of the stream not yet in the buffer
+    uint32_t left;  // bytes of the stream not yet in the buffer
 };
 
-JpegSource* SourceOf(j_decompress_ptr cinfo) {
-    return reinterpret_cast<JpegSource*>(cinfo->src);
-}
+JpegSource* SourceOf(j_decompress_ptr cinfo) { return reinterpret_cast<JpegSource*>(cinfo->src); }
 
 // libjpeg's messages go to the library's log.
-void LogJpegMessage(j_common_ptr cinfo) {
+void LogJpegMessage(j_common_ptr cinfo)
+{
     char text[JMSG_LENGTH_MAX];
     (*cinfo->err->format_message)(cinfo, text);
     AppendLogFormat(L"JPEG画像: %s", text);
 }
 
-void AbortJpegDecode(j_common_ptr cinfo) {
+void AbortJpegDecode(j_common_ptr cinfo)
+{
     (*cinfo->err->output_message)(cinfo);
     longjmp(reinterpret_cast<JpegErrorRecord*>(cinfo->err)->jump, 1);
 }
 
-void StartJpegStreamSource(j_decompress_ptr cinfo) {
-    SourceOf(cinfo)->startOfFile = TRUE;
-}
+void StartJpegStreamSource(j_decompress_ptr cinfo) { SourceOf(cinfo)->startOfFile = TRUE; }
 
 // The next 4 KB; past the end an end-of-image marker, so that a cut file decodes as far as
 // it goes (an empty one is an error).
-boolean FillJpegStreamBuffer(j_decompress_ptr cinfo) {
+boolean FillJpegStreamBuffer(j_decompress_ptr cinfo)
+{
     JpegSource* src = SourceOf(cinfo);
     uint32_t bytes = src->left < kInputBufferBytes ? src->left : kInputBufferBytes;
     if (bytes > 0 && ReadImageBytes(src->reader, src->buffer, bytes) != 0) bytes = src->left = 0;
@@ -70,7 +69,8 @@ boolean FillJpegStreamBuffer(j_decompress_ptr cinfo) {
     return TRUE;
 }
 
-void SkipJpegStreamBytes(j_decompress_ptr cinfo, long count) {
+void SkipJpegStreamBytes(j_decompress_ptr cinfo, long count)
+{
     if (count <= 0) return;
     JpegSource* src = SourceOf(cinfo);
     while (count > long(src->manager.bytes_in_buffer)) {
@@ -83,12 +83,13 @@ void SkipJpegStreamBytes(j_decompress_ptr cinfo, long count) {
 
 void EndJpegStreamSource(j_decompress_ptr) {}
 
-void AttachJpegStream(j_decompress_ptr cinfo, ImageReader* reader) {
+void AttachJpegStream(j_decompress_ptr cinfo, ImageReader* reader)
+{
     if (!cinfo->src) {
-        auto* src = static_cast<JpegSource*>((*cinfo->mem->alloc_small)(
-            reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(JpegSource)));
-        src->buffer = static_cast<JOCTET*>((*cinfo->mem->alloc_small)(
-            reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, kInputBufferBytes));
+        auto* src = static_cast<JpegSource*>(
+            (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, sizeof(JpegSource)));
+        src->buffer = static_cast<JOCTET*>(
+            (*cinfo->mem->alloc_small)(reinterpret_cast<j_common_ptr>(cinfo), JPOOL_PERMANENT, kInputBufferBytes));
         cinfo->src = &src->manager;
     }
     JpegSource* src = SourceOf(cinfo);
@@ -105,7 +106,8 @@ void AttachJpegStream(j_decompress_ptr cinfo, ImageReader* reader) {
 }
 
 // The part of the decode that libjpeg may leave through AbortJpegDecode.
-int ReadJpegRows(j_decompress_ptr cinfo, ImageReader* r, DecodeAllocations* a, BaseImage* out) {
+int ReadJpegRows(j_decompress_ptr cinfo, ImageReader* r, DecodeAllocations* a, BaseImage* out)
+{
     jpeg_create_decompress(cinfo);
     // libjpeg's own working memory is held to the same limit as the image.
     cinfo->mem->max_memory_to_use = long(DecodeByteLimit());
@@ -141,21 +143,18 @@ int ReadJpegRows(j_decompress_ptr cinfo, ImageReader* r, DecodeAllocations* a, B
 #endif
     }
     jpeg_finish_decompress(cinfo);
-    if (cinfo->output_components == 1)
-        SetupGrey8Format(&out->format);
-    else
-        SetupRgb888Format(&out->format);
+    if (cinfo->output_components == 1) SetupGrey8Format(&out->format);
+    else SetupRgb888Format(&out->format);
     out->width = int32_t(cinfo->output_width);
     out->height = int32_t(cinfo->output_height);
     out->pitch = int32_t(stride);
     return 0;
 }
 
-int ReadJpeg(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
+int ReadJpeg(ImageReader* r, DecodeAllocations* a, BaseImage* out)
+{
     uint8_t start[2];
-    if (ReadImageBytes(r, start, 2) != 0 || start[0] != 0xFF || start[1] != 0xD8 ||
-        SeekImage(r, 0) != 0)
-        return -1;
+    if (ReadImageBytes(r, start, 2) != 0 || start[0] != 0xFF || start[1] != 0xD8 || SeekImage(r, 0) != 0) return -1;
     jpeg_decompress_struct cinfo;
     JpegErrorRecord error;
     std::memset(&cinfo, 0, sizeof cinfo);
@@ -170,7 +169,4 @@ int ReadJpeg(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
 
 }  // namespace
 
-int DecodeJpegStream(const ImageStream* stream, BaseImage* out) {
-    return RunImageDecoder(ReadJpeg, stream, out);
-}
-
+int DecodeJpegStream(const ImageStream* stream, BaseImage* out) { return RunImageDecoder(ReadJpeg, stream, out); }

@@ -14,15 +14,16 @@ namespace {
 constexpr uint32_t kDibHeaderBytes = 1068;
 
 // Rows reversed into new pixel memory. 0 / -1 (the image is left as it was).
-int MirrorLoadedImage(BaseImage* image) {
+int MirrorLoadedImage(BaseImage* image)
+{
     if (ExpandCompressedBaseImage(image) != 0) return -1;
     const uint64_t bytes = uint64_t(uint32_t(image->pitch)) * uint32_t(image->height);
     if (bytes > 0x7FFFFFFF) return -1;
     auto* pixels = static_cast<uint8_t*>(AllocTrackedMemory(uint32_t(bytes ? bytes : 1), "", 0));
     if (!pixels) return -1;
     const PixelRect rect = {0, 0, image->width, image->height};
-    if (ConvertPixelRect(pixels, image->pitch, &image->format, image->pixels, image->pitch,
-                         &image->format, nullptr, 0, nullptr, 0, 0, &rect, 1, 0, 0, 0, 0, 0, 0, 0) < 0) {
+    if (ConvertPixelRect(pixels, image->pitch, &image->format, image->pixels, image->pitch, &image->format, nullptr, 0,
+                         nullptr, 0, 0, &rect, 1, 0, 0, 0, 0, 0, 0, 0) < 0) {
         FreeTrackedMemory(pixels);
         return -1;
     }
@@ -33,15 +34,15 @@ int MirrorLoadedImage(BaseImage* image) {
 
 // The decoded image to the caller: as it is, or as a DIB. The image is the caller's or
 // freed whatever the result.
-int HandOverLoadedImage(BaseImage* image, int32_t dibWanted, int32_t mirror, BaseImage* out,
-                        tagBITMAPINFO** outHeader, uint8_t** outDibPixels) {
+int HandOverLoadedImage(BaseImage* image, int32_t dibWanted, int32_t mirror, BaseImage* out, tagBITMAPINFO** outHeader,
+                        uint8_t** outDibPixels)
+{
     if (mirror == 1 && MirrorLoadedImage(image) != 0) return DiscardBaseImage(image), -1;
     if (!dibWanted) {
         *out = *image;
         return 0;
     }
-    if (!outHeader || !outDibPixels || ExpandCompressedBaseImage(image) != 0)
-        return DiscardBaseImage(image), -1;
+    if (!outHeader || !outDibPixels || ExpandCompressedBaseImage(image) != 0) return DiscardBaseImage(image), -1;
     auto* header = static_cast<tagBITMAPINFO*>(AllocTrackedMemoryZeroed(kDibHeaderBytes, "", 0));
     uint8_t* dibPixels = nullptr;
     const int exported = header ? ExportBaseImageAsDib(image, header, &dibPixels) : -1;
@@ -57,9 +58,9 @@ int HandOverLoadedImage(BaseImage* image, int32_t dibWanted, int32_t mirror, Bas
 }
 
 // The load front; with reuse the picture may take out's pixel memory (DecodeImageStreamInto).
-int LoadImageSource(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
-                    int32_t dibWanted, int32_t mirror, BaseImage* out, tagBITMAPINFO** outHeader,
-                    uint8_t** outDibPixels, bool reuse) {
+int LoadImageSource(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind, int32_t dibWanted,
+                    int32_t mirror, BaseImage* out, tagBITMAPINFO** outHeader, uint8_t** outDibPixels, bool reuse)
+{
     if (!out && !dibWanted) return -1;
     // The image decoded into gives up its record now; its memory goes to the decode.
     BaseImage image{};
@@ -90,28 +91,29 @@ int LoadImageSource(const wchar_t* fileName, const void* data, int32_t size, int
 
 }  // namespace
 
-int DecodeImageSource(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
-                      int32_t dibWanted, int32_t mirror, BaseImage* out,
-                      tagBITMAPINFO** outHeader, uint8_t** outDibPixels) {
-    return LoadImageSource(fileName, data, size, sourceKind, dibWanted, mirror, out, outHeader,
-                           outDibPixels, false);
+int DecodeImageSource(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind, int32_t dibWanted,
+                      int32_t mirror, BaseImage* out, tagBITMAPINFO** outHeader, uint8_t** outDibPixels)
+{
+    return LoadImageSource(fileName, data, size, sourceKind, dibWanted, mirror, out, outHeader, outDibPixels, false);
 }
 
-int DecodeImageToBaseImage(const wchar_t* fileName, const void* data, int32_t size,
-                           int32_t sourceKind, BaseImage* out, int32_t mirror) {
+int DecodeImageToBaseImage(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind, BaseImage* out,
+                           int32_t mirror)
+{
     return DecodeImageSource(fileName, data, size, sourceKind, 0, mirror, out, nullptr, nullptr);
 }
 
-int DecodeImageIntoBaseImage(const wchar_t* fileName, const void* data, int32_t size,
-                             int32_t sourceKind, BaseImage* image, int32_t mirror) {
+int DecodeImageIntoBaseImage(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
+                             BaseImage* image, int32_t mirror)
+{
     if (!image) return -1;
     return LoadImageSource(fileName, data, size, sourceKind, 0, mirror, image, nullptr, nullptr, true);
 }
 
-int32_t DecodeImageWithAlpha(const wchar_t* fileName, const void* data, int32_t size,
-                             int32_t sourceKind, const void* alphaData, int32_t alphaSize,
-                             int32_t alphaSource, BaseImage* image, BaseImage* alphaImage,
-                             int32_t mirror) {
+int32_t DecodeImageWithAlpha(const wchar_t* fileName, const void* data, int32_t size, int32_t sourceKind,
+                             const void* alphaData, int32_t alphaSize, int32_t alphaSource, BaseImage* image,
+                             BaseImage* alphaImage, int32_t mirror)
+{
     if (DecodeImageToBaseImage(fileName, data, size, sourceKind, image, mirror) != 0) return -1;
     if (alphaSource == 0) {
         wchar_t name[2 * kFilePathUnits];
@@ -123,7 +125,8 @@ int32_t DecodeImageWithAlpha(const wchar_t* fileName, const void* data, int32_t 
     return 1;
 }
 
-int MakeAlphaCompanionName(const wchar_t* fileName, wchar_t* out, int outUnits) {
+int MakeAlphaCompanionName(const wchar_t* fileName, wchar_t* out, int outUnits)
+{
     if (!fileName || !out) return -1;
     const int length = CountWideUnits(fileName);
     // The extension is looked for in the last path element only.
@@ -139,4 +142,3 @@ int MakeAlphaCompanionName(const wchar_t* fileName, wchar_t* out, int outUnits) 
     std::memcpy(out + dot + 2, fileName + dot, sizeof(wchar_t) * size_t(length - dot + 1));
     return 0;
 }
-

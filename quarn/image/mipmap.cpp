@@ -10,7 +10,8 @@ struct Channel {
 };
 
 // Per-channel average of n pixels (n = 1, 2 or 4); the bits outside the channels come out 0.
-uint32_t Average(const Channel (&ch)[4], const uint32_t* v, int n, int down) {
+uint32_t Average(const Channel (&ch)[4], const uint32_t* v, int n, int down)
+{
     uint32_t out = 0;
     for (const Channel& c : ch) {
         if (!c.mask) continue;
@@ -23,9 +24,9 @@ uint32_t Average(const Channel (&ch)[4], const uint32_t* v, int n, int down) {
 
 }  // namespace
 
-int HalveImageForMipmap(const ColorFormat* format, uint8_t* dstPixels, int dstPitch,
-                        const uint8_t* srcPixels, int srcPitch, int dstX, int dstY, int srcX,
-                        int srcY, int srcWidth, int srcHeight) {
+int HalveImageForMipmap(const ColorFormat* format, uint8_t* dstPixels, int dstPitch, const uint8_t* srcPixels,
+                        int srcPitch, int dstX, int dstY, int srcX, int srcY, int srcWidth, int srcHeight)
+{
     if (srcWidth < 1 || srcHeight < 1) return -1;
     if ((srcWidth != 1 && srcWidth % 2) || (srcHeight != 1 && srcHeight % 2)) return -1;
     const int bpp = format->bitDepth == 16 ? 2 : format->bitDepth == 32 ? 4 : 0;
@@ -63,4 +64,3 @@ int HalveImageForMipmap(const ColorFormat* format, uint8_t* dstPixels, int dstPi
     }
     return 0;
 }
-

@@ -23,7 +23,8 @@ struct PngReaderContext {
     uint64_t nextChunk;
 };
 
-void LogPngError(png_structp png, png_const_charp message) {
+void LogPngError(png_structp png, png_const_charp message)
+{
     AppendLogFormat(L"PNG画像を読み込めません: %s", message);
     png_longjmp(png, 1);
 }
@@ -31,7 +32,8 @@ void LogPngError(png_structp png, png_const_charp message) {
 // Warnings (unknown or damaged ancillary chunks) change nothing that is decoded.
 void IgnorePngWarning(png_structp, png_const_charp) {}
 
-void ReadPngStreamBytes(png_structp png, png_bytep buffer, png_size_t length) {
+void ReadPngStreamBytes(png_structp png, png_bytep buffer, png_size_t length)
+{
     auto* context = static_cast<PngReaderContext*>(png_get_io_ptr(png));
     if (length > context->left || ReadImageBytes(context->reader, buffer, uint32_t(length)) != 0)
         png_error(png, "Read Error");
@@ -47,7 +49,8 @@ void ReadPngStreamBytes(png_structp png, png_bytep buffer, png_size_t length) {
     context->position += length;
 }
 
-void AttachPngStream(png_structp png, PngReaderContext* context, ImageReader* reader) {
+void AttachPngStream(png_structp png, PngReaderContext* context, ImageReader* reader)
+{
     const int64_t left = MeasureImageStream(reader);
     context->reader = reader;
     context->left = left > 0 ? uint32_t(left) : 0;
@@ -57,8 +60,9 @@ void AttachPngStream(png_structp png, PngReaderContext* context, ImageReader* re
 }
 
 // The part of the decode that libpng may leave through its jump buffer.
-int ReadPngRows(png_structp png, png_infop info, PngReaderContext* context, ImageReader* r,
-                DecodeAllocations* a, BaseImage* out) {
+int ReadPngRows(png_structp png, png_infop info, PngReaderContext* context, ImageReader* r, DecodeAllocations* a,
+                BaseImage* out)
+{
     AttachPngStream(png, context, r);
     png_set_sig_bytes(png, 0);
     png_read_info(png, info);
@@ -99,19 +103,13 @@ int ReadPngRows(png_structp png, png_infop info, PngReaderContext* context, Imag
                 f.palette[i] = {palette[i].blue, palette[i].green, palette[i].red, 0};
         break;
     }
-    case PNG_COLOR_TYPE_GRAY:
-        SetupGrey8Format(&f);
-        break;
+    case PNG_COLOR_TYPE_GRAY: SetupGrey8Format(&f); break;
     case PNG_COLOR_TYPE_GRAY_ALPHA:
         // Grey then alpha: the grey byte is all three colours.
         SetupFormatFromMasks(&f, 16, 0xFF, 0xFF, 0xFF, 0xFF00);
         break;
-    case PNG_COLOR_TYPE_RGB_ALPHA:
-        SetupArgb8888Format(&f);
-        break;
-    default:
-        SetupRgb888Format(&f);
-        break;
+    case PNG_COLOR_TYPE_RGB_ALPHA: SetupArgb8888Format(&f); break;
+    default: SetupRgb888Format(&f); break;
     }
     out->width = int32_t(width);
     out->height = int32_t(height);
@@ -119,10 +117,11 @@ int ReadPngRows(png_structp png, png_infop info, PngReaderContext* context, Imag
     return 0;
 }
 
-int ReadPng(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
+int ReadPng(ImageReader* r, DecodeAllocations* a, BaseImage* out)
+{
     uint8_t signature[kSignatureBytes];
-    if (ReadImageBytes(r, signature, kSignatureBytes) != 0 ||
-        png_sig_cmp(signature, 0, kSignatureBytes) != 0 || SeekImage(r, 0) != 0)
+    if (ReadImageBytes(r, signature, kSignatureBytes) != 0 || png_sig_cmp(signature, 0, kSignatureBytes) != 0 ||
+        SeekImage(r, 0) != 0)
         return -1;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, LogPngError, IgnorePngWarning);
     if (!png) return -1;
@@ -140,7 +139,4 @@ int ReadPng(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
 
 }  // namespace
 
-int DecodePngStream(const ImageStream* stream, BaseImage* out) {
-    return RunImageDecoder(ReadPng, stream, out);
-}
-
+int DecodePngStream(const ImageStream* stream, BaseImage* out) { return RunImageDecoder(ReadPng, stream, out); }

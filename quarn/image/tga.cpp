@@ -11,11 +11,11 @@ constexpr uint32_t kHeaderBytes = 18, kFooterBytes = 26, kLargestSide = 8192;
 
 struct Tga {
     int width, height;
-    int bytesPerPixel;      // of the output: 2, 3 or 4
-    int storedBytes;        // of one stored value: 1 (an index) or bytesPerPixel
+    int bytesPerPixel;  // of the output: 2, 3 or 4
+    int storedBytes;    // of one stored value: 1 (an index) or bytesPerPixel
     bool mapped;
     bool encoded;
-    bool bottomUp;          // the first stored row is the bottom row
+    bool bottomUp;  // the first stored row is the bottom row
     bool rightToLeft;
     uint8_t palette[256 * 4];  // entries of bytesPerPixel bytes
 };
@@ -27,12 +27,12 @@ struct PixelWalk {
     BaseImage* out;
     int x = 0, y = 0;
 
-    void Put(const uint8_t* value) {
+    void Put(const uint8_t* value)
+    {
         const uint8_t* src = t.mapped ? t.palette + *value * t.bytesPerPixel : value;
         const int dx = t.rightToLeft ? t.width - 1 - x : x;
         const int dy = t.bottomUp ? t.height - 1 - y : y;
-        std::memcpy(out->pixels + std::ptrdiff_t(dy) * out->pitch + dx * t.bytesPerPixel, src,
-                    size_t(t.bytesPerPixel));
+        std::memcpy(out->pixels + std::ptrdiff_t(dy) * out->pitch + dx * t.bytesPerPixel, src, size_t(t.bytesPerPixel));
         if (++x == t.width) {
             x = 0;
             ++y;
@@ -42,7 +42,8 @@ struct PixelWalk {
 
 // Packets: a header byte h gives (h & 0x7F) + 1 pixels, with h & 0x80 one value repeated,
 // otherwise that many values. -1 when the data ends before the image is full.
-int ExpandPackets(const uint8_t* data, uint32_t size, PixelWalk* walk) {
+int ExpandPackets(const uint8_t* data, uint32_t size, PixelWalk* walk)
+{
     const int stored = walk->t.storedBytes;
     uint64_t left = uint64_t(walk->t.width) * uint32_t(walk->t.height);
     uint32_t p = 0;
@@ -63,15 +64,15 @@ int ExpandPackets(const uint8_t* data, uint32_t size, PixelWalk* walk) {
     return 0;
 }
 
-int ReadTga(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
+int ReadTga(ImageReader* r, DecodeAllocations* a, BaseImage* out)
+{
     const int64_t total = MeasureImageStream(r);
     if (total < kHeaderBytes) return -1;
     // A footer ends the data of the encoded types.
     bool footer = false;
     if (total >= kHeaderBytes + kFooterBytes) {
         uint8_t f[kFooterBytes];
-        if (SeekImage(r, total - kFooterBytes) != 0 || ReadImageBytes(r, f, kFooterBytes) != 0)
-            return -1;
+        if (SeekImage(r, total - kFooterBytes) != 0 || ReadImageBytes(r, f, kFooterBytes) != 0) return -1;
         footer = std::memcmp(f + 8, "TRUEVISION-XFILE", 16) == 0 && ReadLe32(f) == 0;
     }
     uint8_t h[kHeaderBytes];
@@ -85,9 +86,8 @@ int ReadTga(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
     t.width = ReadLe16(h + 12);
     t.height = ReadLe16(h + 14);
     // Without a signature the header itself has to look like one.
-    if ((type != 1 && type != 2 && type != 9 && type != 10) || ReadLe16(h + 8) != 0 ||
-        ReadLe16(h + 10) != 0 || t.width > int(kLargestSide) || t.height > int(kLargestSide) ||
-        (bits != 16 && bits != 24 && bits != 32))
+    if ((type != 1 && type != 2 && type != 9 && type != 10) || ReadLe16(h + 8) != 0 || ReadLe16(h + 10) != 0 ||
+        t.width > int(kLargestSide) || t.height > int(kLargestSide) || (bits != 16 && bits != 24 && bits != 32))
         return -1;
     if (t.width == 0 || t.height == 0) return RefuseImageData(kFormatName, L"サイズが不正です");
     if (t.mapped && (h[16] != 8 || mapFirst + mapLength > 256))
@@ -129,20 +129,16 @@ int ReadTga(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
         if (ReadImageBytes(r, data, size) != 0) return -1;
         PixelWalk walk{t, out};
         if (t.encoded) {
-            if (ExpandPackets(data, size, &walk) != 0)
-                return RefuseImageData(kFormatName, L"画素データが足りません");
+            if (ExpandPackets(data, size, &walk) != 0) return RefuseImageData(kFormatName, L"画素データが足りません");
         } else {
             for (uint32_t p = 0; p < size; p += t.storedBytes) walk.Put(data + p);
         }
         FreeDecodeBlock(a, data);
     }
 
-    if (bits == 16)
-        SetupFormatFromMasks(&out->format, 16, 0x7C00, 0x03E0, 0x001F, 0);
-    else if (bits == 24)
-        SetupRgb888Format(&out->format);
-    else
-        SetupArgb8888Format(&out->format);
+    if (bits == 16) SetupFormatFromMasks(&out->format, 16, 0x7C00, 0x03E0, 0x001F, 0);
+    else if (bits == 24) SetupRgb888Format(&out->format);
+    else SetupArgb8888Format(&out->format);
     out->width = t.width;
     out->height = t.height;
     return 0;
@@ -150,7 +146,4 @@ int ReadTga(ImageReader* r, DecodeAllocations* a, BaseImage* out) {
 
 }  // namespace
 
-int DecodeTgaStream(const ImageStream* stream, BaseImage* out) {
-    return RunImageDecoder(ReadTga, stream, out);
-}
-
+int DecodeTgaStream(const ImageStream* stream, BaseImage* out) { return RunImageDecoder(ReadTga, stream, out); }

@@ -118,7 +118,7 @@ int32_t TakeModelSlot(ModelSlotTable* table, void* record)
         return -1;
     }
     if (table->count == table->capacity) {
-        const int32_t capacity = table->capacity == 0 ? kFirstSlotCapacity
+        const int32_t capacity = table->capacity == 0          ? kFirstSlotCapacity
                                  : table->capacity * 2 > limit ? limit
                                                                : table->capacity * 2;
         void* grown = ReallocTrackedMemory(static_cast<void*>(table->slots),

@@ -20,7 +20,7 @@
 #include "quarn/image/image.h"
 
 // ---- Limits and handle bits
-constexpr int32_t kModelSineSteps = 65536;           // one full turn
+constexpr int32_t kModelSineSteps = 65536;  // one full turn
 constexpr int32_t kModelSkinningKinds = 3;
 constexpr int32_t kModelSelectors = 2;
 constexpr int32_t kModelMaxTexCoordSets = 8;
@@ -60,10 +60,10 @@ struct ModelTextureEntry {
     int32_t alphaSize;
     const void* colorData;
     int32_t colorSize;
-    uint32_t normalMap;         // 1: the colour's red channel is a height field
+    uint32_t normalMap;  // 1: the colour's red channel is a height field
     float heightScale;
-    int32_t overridden;         // instances: 1 when the entry replaces the base's texture
-    int32_t graph;              // the graph the texture is built into
+    int32_t overridden;  // instances: 1 when the entry replaces the base's texture
+    int32_t graph;       // the graph the texture is built into
 };
 
 // A vertex of a mesh as its creator gives it.
@@ -83,8 +83,8 @@ struct ModelFrameEntry;
 enum { kMeshVertexBlock = 0, kMeshTexCoordBlock = 1, kMeshNormalDataBlock = 2, kMeshIndexBlock = 3 };
 struct ModelMeshEntry {
     ModelFrameEntry* frame;
-    uint16_t skinningKind;      // 0, 1 or 2
-    uint16_t texCoordSets;      // 0 to 8
+    uint16_t skinningKind;  // 0, 1 or 2
+    uint16_t texCoordSets;  // 0 to 8
     int32_t vertexCount;
     uint16_t indexCount;
     ModelOwnedBlock blocks[4];
@@ -97,8 +97,8 @@ struct ModelMeshEntry {
 // A frame of a base; its meshes are meshCount entries of the base's mesh list from firstMesh.
 struct ModelFrameEntry {
     ModelOwnedBlock block;
-    int32_t meshInUse;          // 1 when the frame carries mesh data
-    int32_t selector;           // 1: the vertices carry the further vectors of the normal data
+    int32_t meshInUse;  // 1 when the frame carries mesh data
+    int32_t selector;   // 1: the vertices carry the further vectors of the normal data
     int32_t firstMesh;
     int32_t meshCount;
 };
@@ -109,7 +109,7 @@ struct ModelBatch {
     void* indexBuffer;
     int32_t vertexCount;
     int32_t indexCount;
-    uint8_t* vertexBytes;       // while locked
+    uint8_t* vertexBytes;  // while locked
     uint8_t* indexBytes;
     uint32_t fvf;
     int32_t stride;
@@ -129,7 +129,7 @@ struct ModelBatchChain {
 struct ModelInstanceRecord;
 
 struct ModelBaseRecord {
-    int32_t referenceCount;     // each instance holds one
+    int32_t referenceCount;  // each instance holds one
     int32_t frameCount;
     ModelFrameEntry* frames;
     int32_t textureCount;
@@ -151,13 +151,13 @@ struct ModelBaseRecord {
 };
 
 struct ModelInstanceFrame {
-    void* blocks[2];            // frame state the instance keeps, freed with it
+    void* blocks[2];  // frame state the instance keeps, freed with it
     ModelBlockLink* blockChain;
 };
 
 struct ModelMeshBuffer {
     uint8_t changed;
-    void* vertexBuffer;         // dynamic, one mesh's vertices
+    void* vertexBuffer;  // dynamic, one mesh's vertices
 };
 
 struct ModelAttachmentCell {
@@ -177,14 +177,14 @@ struct ModelInstanceRecord {
     ModelInstanceRecord* next;
     int32_t baseHandle;
     ModelBaseRecord* base;
-    ModelInstanceFrame* frames;     // one per base frame
+    ModelInstanceFrame* frames;  // one per base frame
     int32_t bufferChanged;
-    ModelMeshBuffer* meshBuffers;   // one per base mesh
-    ModelTextureEntry* textures;    // one per base texture
+    ModelMeshBuffer* meshBuffers;  // one per base mesh
+    ModelTextureEntry* textures;   // one per base texture
     int32_t texturesOwned;
     void* blocks[2];
     ModelBlockLink* blockChain;
-    ModelAttachmentCell* grid;      // attachment a, frame f at a * frameCount + f
+    ModelAttachmentCell* grid;  // attachment a, frame f at a * frameCount + f
     int32_t gridUseCount;
     int32_t attachmentCount;
     ModelAttachment* attachments;
@@ -194,7 +194,7 @@ struct ModelInstanceRecord {
 // A growable table of slots: null free, QUARN_MODEL_PLACEHOLDER reserved, else a record.
 struct ModelSlotTable {
     void** slots;
-    int32_t count;              // slots 0 to count - 1 are in use or were
+    int32_t count;  // slots 0 to count - 1 are in use or were
     int32_t capacity;
     int32_t liveCount;
 };
@@ -208,8 +208,8 @@ struct ModelRegistry {
         void* entries;
         int32_t count;
         int32_t capacity;
-    } third;                    // freed at the end; nothing fills it yet
-    int32_t builtInGraphs[3];   // graphs of the built-in textures (none is made)
+    } third;                   // freed at the end; nothing fills it yet
+    int32_t builtInGraphs[3];  // graphs of the built-in textures (none is made)
 };
 extern ModelRegistry g_modelRegistry;
 

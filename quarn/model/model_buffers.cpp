@@ -353,9 +353,9 @@ int32_t BuildInstanceBuffers(int32_t handle)
             if (buffer.vertexBuffer != nullptr) {
                 continue;
             }
-            buffer.vertexBuffer =
-                CreateDeviceVertexBuffer(uint32_t(mesh.vertexCount) * uint32_t(mesh.batch->stride),
-                                         kUsageWriteOnly | kUsageDynamic, mesh.batch->fvf, kPoolDefault);
+            buffer.vertexBuffer = CreateDeviceVertexBuffer(uint32_t(mesh.vertexCount) * uint32_t(mesh.batch->stride),
+                                                           kUsageWriteOnly | kUsageDynamic, mesh.batch->fvf,
+                                                           kPoolDefault);
             instance->bufferChanged = 1;
             buffer.changed = 1;
         }

@@ -4,9 +4,6 @@
 #include "quarn/core/screen_settings.h"
 #include "quarn/model/model_os.h"
 
-ModelDeviceFacts SystemModelDeviceFacts()
-{
-    return ModelDeviceFacts{g_screenSettings.hardwareActive, 0, 0, 256, 256};
-}
+ModelDeviceFacts SystemModelDeviceFacts() { return ModelDeviceFacts{g_screenSettings.hardwareActive, 0, 0, 256, 256}; }
 
 #endif

@@ -168,8 +168,8 @@ int32_t RestoreModelTextures()
 {
     ModelRegistry& r = g_modelRegistry;
     for (int32_t i = 0; i < 3; ++i) {
-        RefillGraphFromImageData(kModelBuiltInImages[i].bytes, kModelBuiltInImages[i].size, r.builtInGraphs[i],
-                                 nullptr, 0, 1, 0);
+        RefillGraphFromImageData(kModelBuiltInImages[i].bytes, kModelBuiltInImages[i].size, r.builtInGraphs[i], nullptr,
+                                 0, 1, 0);
     }
     ForEachModelRecord(
         &r.bases,

@@ -9,7 +9,7 @@
 NetworkState g_network;
 
 static FixedHandleTable<kNetworkConnectionSlots + 1> s_networkTable{kHandleTypeNetwork, kSlotFirstFree,
-                                                                     kNetworkConnectionSlots};
+                                                                    kNetworkConnectionSlots};
 
 HandleTable* NetworkTable() { return s_networkTable.get(); }
 
@@ -471,10 +471,7 @@ int32_t AcceptNetWork()
 
 namespace {
 // Elapsed milliseconds on the 31-bit clock.
-uint32_t MillisecondsSince(uint32_t start)
-{
-    return ((Os()->milliseconds() & 0x7FFFFFFF) - start) & 0x7FFFFFFF;
-}
+uint32_t MillisecondsSince(uint32_t start) { return ((Os()->milliseconds() & 0x7FFFFFFF) - start) & 0x7FFFFFFF; }
 }  // namespace
 
 int32_t DrainAndCloseConnection(int32_t handle)
@@ -587,8 +584,7 @@ int32_t PumpNetworkMessages(uint32_t closeFinished)
 int32_t DispatchSocketEvent(uint32_t eventWord, uint32_t socket)
 {
     NetworkHandleRecord* r = nullptr;
-    for (HandleChainNode* node = g_network.head.next; node != nullptr && node != &g_network.tail;
-         node = node->next) {
+    for (HandleChainNode* node = g_network.head.next; node != nullptr && node != &g_network.tail; node = node->next) {
         auto* candidate = static_cast<NetworkHandleRecord*>(node->data);
         if (candidate->socket == socket) {
             r = candidate;
@@ -609,24 +605,16 @@ int32_t DispatchSocketEvent(uint32_t eventWord, uint32_t socket)
         return 1;
     }
     switch (event) {
-    case kNetworkEventRead:
-        RecvSocket(r->node.handle);
-        break;
-    case kNetworkEventWrite:
-        SendSocket(r->node.handle);
-        break;
-    case kNetworkEventAccept:
-        return AcceptNetWork();
+    case kNetworkEventRead: RecvSocket(r->node.handle); break;
+    case kNetworkEventWrite: SendSocket(r->node.handle); break;
+    case kNetworkEventAccept: return AcceptNetWork();
     case kNetworkEventConnect:
         if ((eventWord >> 16) == 0) {
             r->connected = 1;
         }
         break;
-    case kNetworkEventClose:
-        MarkPeerClosed(r);
-        break;
-    default:
-        break;
+    case kNetworkEventClose: MarkPeerClosed(r); break;
+    default: break;
     }
     return 1;
 }

@@ -26,9 +26,9 @@ constexpr uint32_t kNetworkReceiveStep = 64u << 10;
 constexpr uint64_t kMaxIncompleteNetworkBytes = uint64_t{2} * kMaxNetworkFrameBytes;
 
 struct NetworkHandleRecord {
-    int32_t kind;       // 0 stream connection; other values carry only the two ready flags
+    int32_t kind;  // 0 stream connection; other values carry only the two ready flags
     int32_t valid;
-    int32_t error;      // a receive could not grow its ring; the next closing pump closes it
+    int32_t error;  // a receive could not grow its ring; the next closing pump closes it
     int32_t connected;
     int32_t closeFlag;
     int32_t word6;

@@ -17,7 +17,7 @@ uint32_t Milliseconds() { return 0; }
 int LastError() { return 0; }
 void Cleanup() {}
 
-const NetworkOsApi kNoSockets = {Receive, Send,         CloseSocket, Accept,    SelectEvents,
+const NetworkOsApi kNoSockets = {Receive,    Send,      CloseSocket,  Accept,    SelectEvents,
                                  PumpWindow, PostClose, Milliseconds, LastError, Cleanup};
 
 }  // namespace

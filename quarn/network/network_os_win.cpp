@@ -56,7 +56,7 @@ int LastError() { return WSAGetLastError(); }
 
 void Cleanup() { WSACleanup(); }
 
-const NetworkOsApi kWinSock = {Receive, Send,         CloseSocket, Accept,    SelectEvents,
+const NetworkOsApi kWinSock = {Receive,    Send,      CloseSocket,  Accept,    SelectEvents,
                                PumpWindow, PostClose, Milliseconds, LastError, Cleanup};
 
 }  // namespace

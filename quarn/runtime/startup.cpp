@@ -49,8 +49,7 @@ void CheckFullScreenSize()
         listed = mode.width == width && mode.height == height;
     }
     const bool doubledSize = width == 320 && height == 240;
-    if (!listed && !(doubledSize && IsHardwareRenderingRequested()))
-        ChangeWindowMode(1);
+    if (!listed && !(doubledSize && IsHardwareRenderingRequested())) ChangeWindowMode(1);
     if (doubledSize && !g_system.windowed) {
         g_screenSettings.doubled = 1;
         g_screenSettings.width = kDefaultScreenWidth;
@@ -64,19 +63,17 @@ void ShutDownForFatalExit() { RunLibraryShutDown(); }
 int32_t QueryDesktopColorBits()
 {
     HDC screen = GetDC(nullptr);
-    if (screen == nullptr)
-        return 0;
+    if (screen == nullptr) return 0;
     const int32_t bits = GetDeviceCaps(screen, BITSPIXEL) * GetDeviceCaps(screen, PLANES);
     ReleaseDC(nullptr, screen);
     return bits;
 }
 
-} // namespace
+}  // namespace
 
 int InitializeLibrary()
 {
-    if (g_system.started)
-        return 0;
+    if (g_system.started) return 0;
     AcquireLibraryLock();
     const int32_t result = RunLibraryStartUp();
     ReleaseLibraryLock();
@@ -85,13 +82,11 @@ int InitializeLibrary()
 
 int32_t RunLibraryStartUp()
 {
-    if (g_system.started)
-        return 0;
+    if (g_system.started) return 0;
     g_system.busy = 1;
     RegisterRuntimeWindowHandlers();
 
-    if (!g_system.windowed)
-        CheckFullScreenSize();
+    if (!g_system.windowed) CheckFullScreenSize();
     BuildYuvToRgbTables();
     ReleaseIdleArchives();
     InstallFileFunctions(nullptr);
@@ -118,10 +113,10 @@ int32_t RunLibraryStartUp()
 
     if (g_system.dwmModule == nullptr) {
         g_system.dwmModule = LoadLibraryW(L"dwmapi.dll");
-        g_system.dwmEnableComposition =
-            g_system.dwmModule != nullptr
-                ? reinterpret_cast<void*>(GetProcAddress(g_system.dwmModule, "DwmEnableComposition"))
-                : nullptr;
+        g_system.dwmEnableComposition = g_system.dwmModule != nullptr
+                                            ? reinterpret_cast<void*>(
+                                                  GetProcAddress(g_system.dwmModule, "DwmEnableComposition"))
+                                            : nullptr;
     }
 
     InstallGraphRestoreHandler(nullptr);
@@ -138,21 +133,17 @@ int32_t RunLibraryStartUp()
         }
     }
 
-    if (StartMainWindow() == -1)
-        return FailStartUp();
-    if (StartInput() == -1)
-        return FailStartUp();
+    if (StartMainWindow() == -1) return FailStartUp();
+    if (StartInput() == -1) return FailStartUp();
     StartSoundSystem();
     RegisterScreenWindowHandlers();
-    if (InitializeGraphics() < 0)
-        return FailStartUp();
+    if (InitializeGraphics() < 0) return FailStartUp();
     StartCharInput(PackScreenColor);
 
     g_system.started = 1;
     NoteLibraryStartupComplete(1);
 
-    if (!g_system.windowed && !g_system.userWindowMode)
-        BringWindowToFront(g_system.mainWindow, 1);
+    if (!g_system.windowed && !g_system.userWindowMode) BringWindowToFront(g_system.mainWindow, 1);
 
     SetUpScreenLog();
     SelectDrawTarget(kDrawTargetBackScreen);
@@ -166,15 +157,13 @@ int32_t RunLibraryStartUp()
 
 int32_t RunLibraryShutDown()
 {
-    if (!g_system.started)
-        return 0;
+    if (!g_system.started) return 0;
     g_system.ending = 1;
 
     ScreenLogState* screenLog = GetScreenLogState();
     if (screenLog->setUp) {
         // The font layer raises the needed flag itself when it has deleted the font.
-        if (!screenLog->fontNeeded)
-            DestroyFontHandle(screenLog->fontHandle);
+        if (!screenLog->fontNeeded) DestroyFontHandle(screenLog->fontHandle);
         screenLog->fontNeeded = 1;
         screenLog->fontHandle = -1;
         ResetScreenLogState();

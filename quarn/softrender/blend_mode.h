@@ -13,11 +13,11 @@
 
 // Stored as given: a value outside the names is kept and draws nothing.
 enum BlendMode : int32_t {
-    kBlendModeNone = 0,             // the source replaces the destination
-    kBlendModeAlpha = 1,            // alpha blend by the parameter
-    kBlendModeAdd = 2,              // add, saturating
-    kBlendModeSubtract = 3,         // subtract, saturating
-    kBlendModeMultiply = 4,         // destination times source; the parameter is not used
+    kBlendModeNone = 0,      // the source replaces the destination
+    kBlendModeAlpha = 1,     // alpha blend by the parameter
+    kBlendModeAdd = 2,       // add, saturating
+    kBlendModeSubtract = 3,  // subtract, saturating
+    kBlendModeMultiply = 4,  // destination times source; the parameter is not used
     // Modes 5 to 9 are known to the device only; the software kernels draw nothing in them.
     kBlendModeAddInternal = 5,      // as add; the device's subtract emulation draws in it
     kBlendModeNoneAlt = 6,          // as none

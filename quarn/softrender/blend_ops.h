@@ -48,10 +48,7 @@ inline void StorePixel16(uint8_t* p, uint32_t v)
 // floor((d * 256 + (x - d) * w) / 256), w 0..256
 inline uint32_t Lerp8(uint32_t d, uint32_t x, uint32_t w) { return (d * (256 - w) + x * w) >> 8; }
 // floor((d * 65536 + (x - d) * w) / 65536), w 0..65536
-inline uint32_t Lerp16(uint32_t d, uint32_t x, uint32_t w)
-{
-    return (d * (65536 - w) + x * w) >> 16;
-}
+inline uint32_t Lerp16(uint32_t d, uint32_t x, uint32_t w) { return (d * (65536 - w) + x * w) >> 16; }
 // floor((d * 2^24 + (x - d) * w) / 2^24), w 0..2^24
 inline uint32_t Lerp24(uint32_t d, uint32_t x, uint32_t w)
 {
@@ -63,8 +60,7 @@ inline uint32_t ScaleBy(uint32_t x, uint32_t k) { return BlendScaleTable[k][x]; 
 inline uint32_t SignedStep(uint32_t d, uint32_t x, uint32_t k)
 {
     return static_cast<uint32_t>(static_cast<int32_t>(d) +
-                                 BlendSignedScaleTable[k][255 + static_cast<int>(x) -
-                                                          static_cast<int>(d)]);
+                                 BlendSignedScaleTable[k][255 + static_cast<int>(x) - static_cast<int>(d)]);
 }
 // (x * i + d * (63 - i)) / 63 with i = p / 4
 inline uint32_t Lerp6(uint32_t d, uint32_t x, uint32_t p) { return BlendLerp6Table[p >> 2][x][d]; }
@@ -135,14 +131,8 @@ inline uint32_t PackedSub16Pair(uint32_t d, uint32_t s)
     const uint32_t g = t & 0x08210820;
     return t & ((g - (g >> 5)) | h);
 }
-inline uint32_t HalveAverage32(uint32_t d, uint32_t s)
-{
-    return ((s >> 1) & 0x007F7F7F) + ((d >> 1) & 0x007F7F7F);
-}
-inline uint32_t HalveAverage16(uint32_t d, uint32_t s)
-{
-    return ((s >> 1) & 0x7BEF) + ((d >> 1) & 0x7BEF);
-}
+inline uint32_t HalveAverage32(uint32_t d, uint32_t s) { return ((s >> 1) & 0x007F7F7F) + ((d >> 1) & 0x007F7F7F); }
+inline uint32_t HalveAverage16(uint32_t d, uint32_t s) { return ((s >> 1) & 0x7BEF) + ((d >> 1) & 0x7BEF); }
 // Per byte of all four: min(d + s, 255) or max(d - s, 0).
 inline uint32_t SaturateAddBytes(uint32_t d, uint32_t s)
 {
@@ -190,9 +180,9 @@ struct Fmt16 {
 
 // Per-call blend inputs.
 struct BlendCtx {
-    uint32_t p;             // blend parameter
-    uint32_t bright[3];     // bright colour per channel: blue, green, red
-    bool signedStep16;      // 16-bit mode 1 unweighted uses the signed step, not Lerp6
+    uint32_t p;          // blend parameter
+    uint32_t bright[3];  // bright colour per channel: blue, green, red
+    bool signedStep16;   // 16-bit mode 1 unweighted uses the signed step, not Lerp6
 };
 
 // BlendSetup's mode when the draw draws nothing.
@@ -200,9 +190,9 @@ constexpr BlendMode kBlendModeNothing = static_cast<BlendMode>(-1);
 
 // What a kernel draws under, read from the draw settings once per call.
 struct BlendSetup {
-    BlendMode mode;         // the mode drawn in, or kBlendModeNothing
-    bool bright;            // a bright colour is set
-    BlendCtx ctx;           // signedStep16 left to the kernel
+    BlendMode mode;  // the mode drawn in, or kBlendModeNothing
+    bool bright;     // a bright colour is set
+    BlendCtx ctx;    // signedStep16 left to the kernel
 };
 
 // Only the modes with a form below draw (none, alpha, add, subtract, multiply, inverse blend,
@@ -262,9 +252,7 @@ template <class Fmt, bool Bright>
 inline uint32_t BrightenPixel(uint32_t s, const BlendCtx& c)
 {
     if constexpr (!Bright) return s;
-    return MapChannels<Fmt>(0, s, [&](int ch, uint32_t, uint32_t sc) {
-        return Brighten<Bright>(sc, ch, c);
-    });
+    return MapChannels<Fmt>(0, s, [&](int ch, uint32_t, uint32_t sc) { return Brighten<Bright>(sc, ch, c); });
 }
 
 // Each mode gives four forms: unweighted, weighted by the mask value m, by the source alpha a,
@@ -276,9 +264,7 @@ struct OpCopy {
     static uint32_t Plain(uint32_t d, uint32_t s, const BlendCtx& c)
     {
         if constexpr (!Bright) return s;
-        return MapChannels<Fmt>(d, s, [&](int ch, uint32_t, uint32_t sc) {
-            return Brighten<Bright>(sc, ch, c);
-        });
+        return MapChannels<Fmt>(d, s, [&](int ch, uint32_t, uint32_t sc) { return Brighten<Bright>(sc, ch, c); });
     }
     static uint32_t Masked(uint32_t d, uint32_t s, uint32_t m, const BlendCtx& c)
     {
@@ -287,10 +273,7 @@ struct OpCopy {
             return Lerp8(dc, Brighten<Bright>(sc, ch, c), m);
         });
     }
-    static uint32_t Alpha(uint32_t d, uint32_t s, uint32_t a, const BlendCtx& c)
-    {
-        return Masked(d, s, a, c);
-    }
+    static uint32_t Alpha(uint32_t d, uint32_t s, uint32_t a, const BlendCtx& c) { return Masked(d, s, a, c); }
     static uint32_t MaskAlpha(uint32_t d, uint32_t s, uint32_t m, uint32_t a, const BlendCtx& c)
     {
         return MapChannels<Fmt>(d, s, [&](int ch, uint32_t dc, uint32_t sc) {
@@ -304,8 +287,7 @@ struct OpBlend {
     static constexpr bool kCopyIgnoresAlpha = false;
     static uint32_t Plain(uint32_t d, uint32_t s, const BlendCtx& c)
     {
-        if constexpr (Fmt::kBpp == 4)
-            return Lerp8Packed32(d, BrightenPixel<Fmt, Bright>(s, c), c.p);
+        if constexpr (Fmt::kBpp == 4) return Lerp8Packed32(d, BrightenPixel<Fmt, Bright>(s, c), c.p);
         return MapChannels<Fmt>(d, s, [&](int ch, uint32_t dc, uint32_t sc) {
             if (Bright || c.signedStep16) return SignedStep(dc, Brighten<Bright>(sc, ch, c), c.p);
             return Lerp6(dc, sc, c.p);
@@ -317,10 +299,7 @@ struct OpBlend {
             return Lerp16(dc, Brighten<Bright>(sc, ch, c), m * c.p);
         });
     }
-    static uint32_t Alpha(uint32_t d, uint32_t s, uint32_t a, const BlendCtx& c)
-    {
-        return Masked(d, s, a, c);
-    }
+    static uint32_t Alpha(uint32_t d, uint32_t s, uint32_t a, const BlendCtx& c) { return Masked(d, s, a, c); }
     static uint32_t MaskAlpha(uint32_t d, uint32_t s, uint32_t m, uint32_t a, const BlendCtx& c)
     {
         return MapChannels<Fmt>(d, s, [&](int ch, uint32_t dc, uint32_t sc) {
@@ -353,16 +332,12 @@ struct OpAddSub {
                          return ScaleBy((v * w) >> 8, c.p);
                      }));
     }
-    static uint32_t Alpha(uint32_t d, uint32_t s, uint32_t a, const BlendCtx& c)
-    {
-        return Masked(d, s, a, c);
-    }
+    static uint32_t Alpha(uint32_t d, uint32_t s, uint32_t a, const BlendCtx& c) { return Masked(d, s, a, c); }
     static uint32_t MaskAlpha(uint32_t d, uint32_t s, uint32_t m, uint32_t a, const BlendCtx& c)
     {
         return Apply(d, MapChannels<Fmt>(0, s, [&](int ch, uint32_t, uint32_t sc) {
                          const uint32_t v = Brighten<Bright>(sc, ch, c);
-                         if constexpr (Fmt::kBpp == 4)
-                             return static_cast<uint32_t>((uint64_t{v} * m * a * c.p) >> 24);
+                         if constexpr (Fmt::kBpp == 4) return static_cast<uint32_t>((uint64_t{v} * m * a * c.p) >> 24);
                          return ScaleBy((v * m * a) >> 16, c.p);
                      }));
     }
@@ -388,10 +363,7 @@ struct OpMultiply {
             return (Brighten<Bright>(sc, ch, c) * dc * w) >> (Fmt::kWidth[ch] + 8);
         });
     }
-    static uint32_t Alpha(uint32_t d, uint32_t s, uint32_t a, const BlendCtx& c)
-    {
-        return Masked(d, s, a, c);
-    }
+    static uint32_t Alpha(uint32_t d, uint32_t s, uint32_t a, const BlendCtx& c) { return Masked(d, s, a, c); }
     static uint32_t MaskAlpha(uint32_t d, uint32_t s, uint32_t m, uint32_t a, const BlendCtx& c)
     {
         return MapChannels<Fmt>(d, s, [&](int ch, uint32_t dc, uint32_t sc) {
@@ -419,10 +391,7 @@ struct OpBlendTowards {
             return Lerp16(dc, Target::template Of<Fmt, Bright>(ch, dc, sc, c), w * c.p);
         });
     }
-    static uint32_t Alpha(uint32_t d, uint32_t s, uint32_t a, const BlendCtx& c)
-    {
-        return Masked(d, s, a, c);
-    }
+    static uint32_t Alpha(uint32_t d, uint32_t s, uint32_t a, const BlendCtx& c) { return Masked(d, s, a, c); }
     static uint32_t MaskAlpha(uint32_t d, uint32_t s, uint32_t m, uint32_t a, const BlendCtx& c)
     {
         return MapChannels<Fmt>(d, s, [&](int ch, uint32_t dc, uint32_t sc) {
@@ -499,13 +468,9 @@ struct OpHalve {
 };
 struct OpAddFull32 {
     static constexpr bool kCopyIgnoresAlpha = false;
-    static uint32_t Plain(uint32_t d, uint32_t s, const BlendCtx&)
-    {
-        return PackedAdd32NoLowBits(d, s);
-    }
+    static uint32_t Plain(uint32_t d, uint32_t s, const BlendCtx&) { return PackedAdd32NoLowBits(d, s); }
 };
 struct OpSubFull32 {
     static constexpr bool kCopyIgnoresAlpha = false;
     static uint32_t Plain(uint32_t d, uint32_t s, const BlendCtx&) { return PackedSub32(d, s); }
 };
-

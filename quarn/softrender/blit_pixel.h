@@ -17,7 +17,7 @@
 
 // What every source read needs besides the pixel.
 struct PixelInputs {
-    uint32_t key;           // transparent colour, or index when paletted
+    uint32_t key;  // transparent colour, or index when paletted
     const uint8_t* palette;
     BlendCtx ctx;
 };
@@ -71,19 +71,15 @@ template <class Fmt, class Op, bool Mask>
 inline void DrawOpaque(uint8_t* dp, uint32_t s, uint32_t m, const BlendCtx& c)
 {
     const uint32_t d = Fmt::Load(dp);
-    if constexpr (Mask)
-        Fmt::Store(dp, Op::Masked(d, s, m, c));
-    else
-        Fmt::Store(dp, Op::Plain(d, s, c));
+    if constexpr (Mask) Fmt::Store(dp, Op::Masked(d, s, m, c));
+    else Fmt::Store(dp, Op::Plain(d, s, c));
 }
 template <class Fmt, class Op, bool Mask>
 inline void DrawWeighted(uint8_t* dp, uint32_t s, uint32_t m, uint32_t a, const BlendCtx& c)
 {
     const uint32_t d = Fmt::Load(dp);
-    if constexpr (Mask)
-        Fmt::Store(dp, Op::MaskAlpha(d, s, m, a, c));
-    else
-        Fmt::Store(dp, Op::Alpha(d, s, a, c));
+    if constexpr (Mask) Fmt::Store(dp, Op::MaskAlpha(d, s, m, a, c));
+    else Fmt::Store(dp, Op::Alpha(d, s, a, c));
 }
 
 // One source pixel onto one destination pixel: the transparency or alpha test, then the form.
@@ -114,4 +110,3 @@ inline void DrawSourcePixel(uint8_t* dp, const uint8_t* sp, uint8_t maskByte, co
         DrawOpaque<Fmt, Op, Mask>(dp, s, m, b.ctx);
     }
 }
-

@@ -29,9 +29,7 @@ void PixelRow(uint8_t* d, const uint8_t* s, int n, const PixelInputs& in)
 template <class Src, bool Add, bool Trans>
 void PairRow16(uint8_t* dp, const uint8_t* sp, int n, const PixelInputs& b)
 {
-    auto single = [](uint32_t d, uint32_t s) {
-        return Add ? PackedAdd16NoLowBits(d, s) : PackedSub16(d, s);
-    };
+    auto single = [](uint32_t d, uint32_t s) { return Add ? PackedAdd16NoLowBits(d, s) : PackedSub16(d, s); };
     int x = 0;
     for (; x + 2 <= n; x += 2, sp += 2 * Src::kBpp, dp += 4) {
         const uint32_t s0 = Src::Load(sp, b);
@@ -56,8 +54,7 @@ void PairRow16(uint8_t* dp, const uint8_t* sp, int n, const PixelInputs& b)
         StorePixel16(dp + 2, r >> 16);
     }
     if (x < n) {
-        if (!Trans || !Src::IsKey(sp, b))
-            StorePixel16(dp, single(LoadPixel16(dp), Src::Load(sp, b)));
+        if (!Trans || !Src::IsKey(sp, b)) StorePixel16(dp, single(LoadPixel16(dp), Src::Load(sp, b)));
     }
 }
 
@@ -120,8 +117,7 @@ QUARN_MMX_FN void MmxRow(uint8_t* dp, const uint8_t* sp, int n, const PixelInput
         if (!k1) std::memcpy(dp + 4, out + 4, 4);
     }
     if (x < n) {
-        if (!Trans || !Src::IsKey(sp, b))
-            StorePixel32(dp, ScalarCombine<O>(LoadPixel32(dp), Src::Load(sp, b)));
+        if (!Trans || !Src::IsKey(sp, b)) StorePixel32(dp, ScalarCombine<O>(LoadPixel32(dp), Src::Load(sp, b)));
     }
     _mm_empty();
 }
@@ -176,18 +172,29 @@ const FastPath kFastPaths[] = {
     // Alpha at p 128: the halving average, which only the unscaled blit takes.
     {kRowUnscaled, k32, kPlain, kBlendModeAlpha, 128, false, kNeedsSse2, false, false, Sse2Form<RowOp::kHalve>()},
     {kRowUnscaled, k32, kPlain, kBlendModeAlpha, 128, true, kNeedsSse2, false, false, Sse2Form<RowOp::kHalveKeyed>()},
-    {kRowUnscaled, k32, kPlain, kBlendModeAlpha, 128, false, kNeedsMmx, true, false, MmxForm<P32, MmxOp::kHalve, false>()},
-    {kRowUnscaled, k32, kPlain, kBlendModeAlpha, 128, true, kNeedsMmx, true, false, MmxForm<P32, MmxOp::kHalve, true>()},
-    {kRowUnscaled, k32, kPal, kBlendModeAlpha, 128, false, kNeedsMmx, true, false, MmxForm<L32, MmxOp::kHalve, false>()},
+    {kRowUnscaled, k32, kPlain, kBlendModeAlpha, 128, false, kNeedsMmx, true, false,
+     MmxForm<P32, MmxOp::kHalve, false>()},
+    {kRowUnscaled, k32, kPlain, kBlendModeAlpha, 128, true, kNeedsMmx, true, false,
+     MmxForm<P32, MmxOp::kHalve, true>()},
+    {kRowUnscaled, k32, kPal, kBlendModeAlpha, 128, false, kNeedsMmx, true, false,
+     MmxForm<L32, MmxOp::kHalve, false>()},
     {kRowUnscaled, k32, kPal, kBlendModeAlpha, 128, true, kNeedsMmx, true, false, MmxForm<L32, MmxOp::kHalve, true>()},
-    {kRowUnscaled, k32, kPlain, kBlendModeAlpha, 128, false, kNeedsNothing, true, false, PixelRow<Fmt32, P32, OpHalve<Fmt32>, false>},
-    {kRowUnscaled, k32, kPlain, kBlendModeAlpha, 128, true, kNeedsNothing, true, false, PixelRow<Fmt32, P32, OpHalve<Fmt32>, true>},
-    {kRowUnscaled, k32, kPal, kBlendModeAlpha, 128, false, kNeedsNothing, true, false, PixelRow<Fmt32, L32, OpHalve<Fmt32>, false>},
-    {kRowUnscaled, k32, kPal, kBlendModeAlpha, 128, true, kNeedsNothing, true, false, PixelRow<Fmt32, L32, OpHalve<Fmt32>, true>},
-    {kRowUnscaled, k16, kPlain, kBlendModeAlpha, 128, false, kNeedsNothing, true, false, PixelRow<Fmt16, P16, OpHalve<Fmt16>, false>},
-    {kRowUnscaled, k16, kPlain, kBlendModeAlpha, 128, true, kNeedsNothing, true, false, PixelRow<Fmt16, P16, OpHalve<Fmt16>, true>},
-    {kRowUnscaled, k16, kPal, kBlendModeAlpha, 128, false, kNeedsNothing, true, false, PixelRow<Fmt16, L16, OpHalve<Fmt16>, false>},
-    {kRowUnscaled, k16, kPal, kBlendModeAlpha, 128, true, kNeedsNothing, true, false, PixelRow<Fmt16, L16, OpHalve<Fmt16>, true>},
+    {kRowUnscaled, k32, kPlain, kBlendModeAlpha, 128, false, kNeedsNothing, true, false,
+     PixelRow<Fmt32, P32, OpHalve<Fmt32>, false>},
+    {kRowUnscaled, k32, kPlain, kBlendModeAlpha, 128, true, kNeedsNothing, true, false,
+     PixelRow<Fmt32, P32, OpHalve<Fmt32>, true>},
+    {kRowUnscaled, k32, kPal, kBlendModeAlpha, 128, false, kNeedsNothing, true, false,
+     PixelRow<Fmt32, L32, OpHalve<Fmt32>, false>},
+    {kRowUnscaled, k32, kPal, kBlendModeAlpha, 128, true, kNeedsNothing, true, false,
+     PixelRow<Fmt32, L32, OpHalve<Fmt32>, true>},
+    {kRowUnscaled, k16, kPlain, kBlendModeAlpha, 128, false, kNeedsNothing, true, false,
+     PixelRow<Fmt16, P16, OpHalve<Fmt16>, false>},
+    {kRowUnscaled, k16, kPlain, kBlendModeAlpha, 128, true, kNeedsNothing, true, false,
+     PixelRow<Fmt16, P16, OpHalve<Fmt16>, true>},
+    {kRowUnscaled, k16, kPal, kBlendModeAlpha, 128, false, kNeedsNothing, true, false,
+     PixelRow<Fmt16, L16, OpHalve<Fmt16>, false>},
+    {kRowUnscaled, k16, kPal, kBlendModeAlpha, 128, true, kNeedsNothing, true, false,
+     PixelRow<Fmt16, L16, OpHalve<Fmt16>, true>},
 
     // Alpha at any other p (the scaled blit's p 128 too).
     {kBoth, k32, kPlain, kBlendModeAlpha, kAnyParam, false, kNeedsSse2, false, false, Sse2Form<RowOp::kBlend>()},
@@ -209,19 +216,28 @@ const FastPath kFastPaths[] = {
     {kBoth, k32, kPlain, kBlendModeSubtract, 255, true, kNeedsMmx, true, false, MmxForm<P32, MmxOp::kSub, true>()},
     {kBoth, k32, kPal, kBlendModeSubtract, 255, false, kNeedsMmx, true, false, MmxForm<L32, MmxOp::kSub, false>()},
     {kBoth, k32, kPal, kBlendModeSubtract, 255, true, kNeedsMmx, true, false, MmxForm<L32, MmxOp::kSub, true>()},
-    {kRowUnscaled, k32, kPlain, kBlendModeAdd, 255, false, kNeedsNothing, true, false, PixelRow<Fmt32, P32, OpAddFull32, false>},
-    {kRowUnscaled, k32, kPlain, kBlendModeAdd, 255, true, kNeedsNothing, true, false, PixelRow<Fmt32, P32, OpAddFull32, true>},
-    {kRowUnscaled, k32, kPal, kBlendModeAdd, 255, false, kNeedsNothing, true, false, PixelRow<Fmt32, L32, OpAddFull32, false>},
-    {kRowUnscaled, k32, kPal, kBlendModeAdd, 255, true, kNeedsNothing, true, false, PixelRow<Fmt32, L32, OpAddFull32, true>},
-    {kRowUnscaled, k32, kPlain, kBlendModeSubtract, 255, false, kNeedsNothing, true, false, PixelRow<Fmt32, P32, OpSubFull32, false>},
-    {kRowUnscaled, k32, kPlain, kBlendModeSubtract, 255, true, kNeedsNothing, true, false, PixelRow<Fmt32, P32, OpSubFull32, true>},
-    {kRowUnscaled, k32, kPal, kBlendModeSubtract, 255, false, kNeedsNothing, true, false, PixelRow<Fmt32, L32, OpSubFull32, false>},
-    {kRowUnscaled, k32, kPal, kBlendModeSubtract, 255, true, kNeedsNothing, true, false, PixelRow<Fmt32, L32, OpSubFull32, true>},
+    {kRowUnscaled, k32, kPlain, kBlendModeAdd, 255, false, kNeedsNothing, true, false,
+     PixelRow<Fmt32, P32, OpAddFull32, false>},
+    {kRowUnscaled, k32, kPlain, kBlendModeAdd, 255, true, kNeedsNothing, true, false,
+     PixelRow<Fmt32, P32, OpAddFull32, true>},
+    {kRowUnscaled, k32, kPal, kBlendModeAdd, 255, false, kNeedsNothing, true, false,
+     PixelRow<Fmt32, L32, OpAddFull32, false>},
+    {kRowUnscaled, k32, kPal, kBlendModeAdd, 255, true, kNeedsNothing, true, false,
+     PixelRow<Fmt32, L32, OpAddFull32, true>},
+    {kRowUnscaled, k32, kPlain, kBlendModeSubtract, 255, false, kNeedsNothing, true, false,
+     PixelRow<Fmt32, P32, OpSubFull32, false>},
+    {kRowUnscaled, k32, kPlain, kBlendModeSubtract, 255, true, kNeedsNothing, true, false,
+     PixelRow<Fmt32, P32, OpSubFull32, true>},
+    {kRowUnscaled, k32, kPal, kBlendModeSubtract, 255, false, kNeedsNothing, true, false,
+     PixelRow<Fmt32, L32, OpSubFull32, false>},
+    {kRowUnscaled, k32, kPal, kBlendModeSubtract, 255, true, kNeedsNothing, true, false,
+     PixelRow<Fmt32, L32, OpSubFull32, true>},
     {kRowUnscaled, k16, kPlain, kBlendModeAdd, 255, false, kNeedsNothing, true, false, PairRow16<P16, true, false>},
     {kRowUnscaled, k16, kPlain, kBlendModeAdd, 255, true, kNeedsNothing, true, false, PairRow16<P16, true, true>},
     {kRowUnscaled, k16, kPal, kBlendModeAdd, 255, false, kNeedsNothing, true, false, PairRow16<L16, true, false>},
     {kRowUnscaled, k16, kPal, kBlendModeAdd, 255, true, kNeedsNothing, true, false, PairRow16<L16, true, true>},
-    {kRowUnscaled, k16, kPlain, kBlendModeSubtract, 255, false, kNeedsNothing, true, false, PairRow16<P16, false, false>},
+    {kRowUnscaled, k16, kPlain, kBlendModeSubtract, 255, false, kNeedsNothing, true, false,
+     PairRow16<P16, false, false>},
     {kRowUnscaled, k16, kPlain, kBlendModeSubtract, 255, true, kNeedsNothing, true, false, PairRow16<P16, false, true>},
     {kRowUnscaled, k16, kPal, kBlendModeSubtract, 255, false, kNeedsNothing, true, false, PairRow16<L16, false, false>},
     {kRowUnscaled, k16, kPal, kBlendModeSubtract, 255, true, kNeedsNothing, true, false, PairRow16<L16, false, true>},
@@ -235,8 +251,8 @@ const FastPath* FindFastPath(const FastPathQuery& q)
     const bool mmx = GetSoftRenderMmx() != 0;
     const bool sse2 = GetSoftRenderSse2() != 0;
     for (const FastPath& f : kFastPaths) {
-        if (!(f.kernels & q.kernel) || !(f.kinds & (1u << q.kind)) || f.source != q.source ||
-            f.mode != q.mode || f.trans != q.trans)
+        if (!(f.kernels & q.kernel) || !(f.kinds & (1u << q.kind)) || f.source != q.source || f.mode != q.mode ||
+            f.trans != q.trans)
             continue;
         if (f.p != kAnyParam && static_cast<uint32_t>(f.p) != q.p) continue;
         if (q.selfDraw && !f.selfDraw) continue;

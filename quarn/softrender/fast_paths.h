@@ -28,16 +28,16 @@ inline uint8_t SourceOfStore(const MemImgBase* store)
 
 // One draw as the kernel sets it up. mode and p as ReadBlendSetup leaves them.
 struct FastPathQuery {
-    uint8_t kernel;     // kRowUnscaled or kRowScaled
-    int32_t kind;       // the stores' kind
-    uint8_t source;     // kSourcePlain, kSourceAlpha or kSourcePaletted
+    uint8_t kernel;  // kRowUnscaled or kRowScaled
+    int32_t kind;    // the stores' kind
+    uint8_t source;  // kSourcePlain, kSourceAlpha or kSourcePaletted
     BlendMode mode;
     uint32_t p;
     bool trans;
     bool mask;
     bool bright;
-    bool runs;          // the run-length path
-    bool selfDraw;      // source and destination share a store
+    bool runs;      // the run-length path
+    bool selfDraw;  // source and destination share a store
 };
 
 constexpr int kAnyParam = -1;
@@ -52,11 +52,11 @@ enum : uint8_t {
 // One fast path: the draws it fits and its row form. No form draws under a mask, a bright
 // colour or the run-length path.
 struct FastPath {
-    uint8_t kernels;    // kRowUnscaled, kRowScaled or both
-    uint8_t kinds;      // 1 << store kind, for each kind it draws
-    uint8_t source;     // one of kSourcePlain, kSourceAlpha, kSourcePaletted
+    uint8_t kernels;  // kRowUnscaled, kRowScaled or both
+    uint8_t kinds;    // 1 << store kind, for each kind it draws
+    uint8_t source;   // one of kSourcePlain, kSourceAlpha, kSourcePaletted
     BlendMode mode;
-    int16_t p;          // kAnyParam or the one parameter
+    int16_t p;  // kAnyParam or the one parameter
     bool trans;
     uint8_t needs;
     // Also taken when a store is drawn onto itself, where a draw's reads may see its own

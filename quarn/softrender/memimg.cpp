@@ -17,10 +17,7 @@ uint8_t BlendMaskAlphaTable[256];
 namespace {
 
 void* StoreAlloc(size_t size) { return AllocTrackedMemory(static_cast<uint32_t>(size), "", 0); }
-void* StoreAllocZeroed(size_t size)
-{
-    return AllocTrackedMemoryZeroed(static_cast<uint32_t>(size), "", 0);
-}
+void* StoreAllocZeroed(size_t size) { return AllocTrackedMemoryZeroed(static_cast<uint32_t>(size), "", 0); }
 void StoreFree(void* p) { FreeTrackedMemory(p); }
 
 // Frees every block the store owns and the store itself.
@@ -53,8 +50,7 @@ int BuildMemImgBlendTables()
         for (int x = 0; x < 256; ++x) BlendScaleTable[k][x] = static_cast<uint32_t>(x * k / 255);
     for (int i = 0; i < 64; ++i)
         for (int a = 0; a < 64; ++a)
-            for (int b = 0; b < 64; ++b)
-                BlendLerp6Table[i][a][b] = static_cast<uint8_t>((a * i + b * (63 - i)) / 63);
+            for (int b = 0; b < 64; ++b) BlendLerp6Table[i][a][b] = static_cast<uint8_t>((a * i + b * (63 - i)) / 63);
     return 0;
 }
 
@@ -80,9 +76,8 @@ int MemImgBytesPerPixel(int kind, int paletted, int alpha)
     return 4;
 }
 
-int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
-                            uint32_t transparentColor, int kind, int paletted, int alpha,
-                            int build, uint8_t* callerPixels)
+int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch, uint32_t transparentColor, int kind,
+                            int paletted, int alpha, int build, uint8_t* callerPixels)
 {
     if (view == nullptr || view->magic == kMemImgMagic) return -1;
     if (width < 1 || height < 1 || kind < 0 || kind > 3) return -1;
@@ -137,15 +132,13 @@ int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
             store->callerOwnedPixels = 1;
         } else {
             // Cleared to 0, as a new texture is: a blank graph shows the same on both renderers.
-            store->pixels =
-                static_cast<uint8_t*>(StoreAllocZeroed(static_cast<size_t>(buffer_bytes)));
+            store->pixels = static_cast<uint8_t*>(StoreAllocZeroed(static_cast<size_t>(buffer_bytes)));
             ok = store->pixels != nullptr;
         }
     }
     if (ok && build) {
         if (alpha) {
-            store->premultiplied =
-                static_cast<uint8_t*>(StoreAlloc(static_cast<size_t>(buffer_bytes)));
+            store->premultiplied = static_cast<uint8_t*>(StoreAlloc(static_cast<size_t>(buffer_bytes)));
             ok = store->premultiplied != nullptr;
         }
         if (ok && kind != kMemImgGrey8) {
@@ -190,8 +183,7 @@ void MakeMemImgView(MEMIMG* out, const MEMIMG* src, int x, int y, int width, int
     const int bpp = MemImgBytesPerPixel(store->kind, store->paletted, store->alpha);
     const ptrdiff_t offset = ptrdiff_t{store->pitch} * y + ptrdiff_t{bpp} * x;
     uint8_t* pixels = src->pixels + offset;
-    uint8_t* premultiplied =
-        store->premultiplied && src->premultiplied ? src->premultiplied + offset : nullptr;
+    uint8_t* premultiplied = store->premultiplied && src->premultiplied ? src->premultiplied + offset : nullptr;
     out->magic = kMemImgMagic;
     out->width = width;
     out->height = height;
@@ -245,8 +237,7 @@ int PixelRunClass(const MemImgBase* store, const uint8_t* px)
         const uint8_t a = store->kind == kMemImgRgb565 ? px[2] : px[3];
         return a == 0 ? 0 : a == 255 ? 1 : 2;
     }
-    if (store->kind == kMemImgRgb565)
-        return LoadPixel16(px) == (store->transparentColor & 0xFFFF) ? 0 : 1;
+    if (store->kind == kMemImgRgb565) return LoadPixel16(px) == (store->transparentColor & 0xFFFF) ? 0 : 1;
     return LoadPixel32(px) == store->transparentColor ? 0 : 1;
 }
 
@@ -298,9 +289,7 @@ void BuildMemImgLineRuns(MEMIMG* view)
         while (x < view->width) {
             const int cls = PixelRunClass(store, px + ptrdiff_t{bpp} * x);
             int n = 1;
-            while (n < 64 && x + n < view->width &&
-                   PixelRunClass(store, px + ptrdiff_t{bpp} * (x + n)) == cls)
-                ++n;
+            while (n < 64 && x + n < view->width && PixelRunClass(store, px + ptrdiff_t{bpp} * (x + n)) == cls) ++n;
             *out++ = static_cast<uint8_t>((cls << 6) | (n - 1));
             x += n;
         }
@@ -311,4 +300,3 @@ void BuildMemImgLineRuns(MEMIMG* view)
     store->runsViewWidth = view->width;
     store->runsViewHeight = view->height;
 }
-

@@ -30,8 +30,7 @@ void BuildSingleChannelFormat(ColorFormat* f, int bits)
 // Inside the view and, for the destination, inside its lines.
 bool RectInside(const PixelRect& r, int width, int height)
 {
-    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom &&
-           r.right <= width && r.bottom <= height;
+    return r.left >= 0 && r.top >= 0 && r.left < r.right && r.top < r.bottom && r.right <= width && r.bottom <= height;
 }
 
 }  // namespace
@@ -57,8 +56,7 @@ const ColorFormat* GetMemImgColorFormat(int kind, int alpha, int paletted)
             SetupFormatFromMasks(&f.format, depth, 0xF800, 0x07E0, 0x001F, alp ? 0x00FF0000 : 0);
         } else {
             const int depth = pal ? 8 : 32;
-            SetupFormatFromMasks(&f.format, depth, 0x00FF0000, 0x0000FF00, 0x000000FF,
-                                 alp ? 0xFF000000 : 0);
+            SetupFormatFromMasks(&f.format, depth, 0x00FF0000, 0x0000FF00, 0x000000FF, alp ? 0xFF000000 : 0);
         }
         f.built = true;
     }
@@ -88,22 +86,19 @@ int ConvertCopyMemImg(MEMIMG* dst, const MEMIMG* src, const PixelRect* srcRect, 
             const uint32_t value = entryBytes == 4 ? LoadPixel32(e) : LoadPixel16(e);
             int red = 0, green = 0, blue = 0;
             DecodePixelColor(entryFormat, value, &red, &green, &blue, nullptr);
-            palettedSource.palette[i] = PaletteEntry{static_cast<uint8_t>(blue),
-                                                     static_cast<uint8_t>(green),
+            palettedSource.palette[i] = PaletteEntry{static_cast<uint8_t>(blue), static_cast<uint8_t>(green),
                                                      static_cast<uint8_t>(red), 0};
         }
         sourceFormat = &palettedSource;
     }
-    const int result = ConvertPixelRect(dst->pixels, ds->pitch, ds->format, src->pixels, ss->pitch,
-                                        sourceFormat, nullptr, 0, nullptr, dstX, dstY, &r, 0, 0, 0,
-                                        0, 0, 0, 0, 0);
+    const int result = ConvertPixelRect(dst->pixels, ds->pitch, ds->format, src->pixels, ss->pitch, sourceFormat,
+                                        nullptr, 0, nullptr, dstX, dstY, &r, 0, 0, 0, 0, 0, 0, 0, 0);
     MarkMemImgPixelsChanged(ds);
     return result < 0 ? -1 : 0;
 }
 
-int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage, MEMIMG* view,
-                             int srcX, int srcY, int width, int height, int dstX, int dstY,
-                             int option)
+int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage, MEMIMG* view, int srcX, int srcY,
+                            int width, int height, int dstX, int dstY, int option)
 {
     if (!TestMemImgValid(view) || image == nullptr || image->pixels == nullptr) return -1;
     // Block-compressed pixel memory is not laid out in lines the copy could read.
@@ -112,9 +107,8 @@ int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage,
     const PixelRect r{srcX, srcY, static_cast<int32_t>(int64_t{srcX} + width),
                       static_cast<int32_t>(int64_t{srcY} + height)};
     if (!RectInside(r, image->width, image->height)) return -1;
-    if (alphaImage != nullptr &&
-        (alphaImage->pixels == nullptr || alphaImage->format.compression != 0 ||
-         !RectInside(r, alphaImage->width, alphaImage->height)))
+    if (alphaImage != nullptr && (alphaImage->pixels == nullptr || alphaImage->format.compression != 0 ||
+                                  !RectInside(r, alphaImage->width, alphaImage->height)))
         return -1;
     const PixelRect target{dstX, dstY, static_cast<int32_t>(int64_t{dstX} + width),
                            static_cast<int32_t>(int64_t{dstY} + height)};
@@ -128,8 +122,7 @@ int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage,
         const int bpp = f.bytesPerPixel;
         if (bpp < 1 || bpp > 4) return -1;
         for (int y = 0; y < height; ++y) {
-            const uint8_t* in = image->pixels + ptrdiff_t{image->pitch} * (srcY + y) +
-                                ptrdiff_t{bpp} * srcX;
+            const uint8_t* in = image->pixels + ptrdiff_t{image->pitch} * (srcY + y) + ptrdiff_t{bpp} * srcX;
             uint8_t* out = view->pixels + ptrdiff_t{store->pitch} * (dstY + y) + dstX;
             for (int x = 0; x < width; ++x, in += bpp) {
                 int red = 0;
@@ -148,18 +141,16 @@ int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage,
     }
     if (store->kind == kMemImgGrey16) {
         // The red channel becomes the single channel.
-        ConvertPixelRect(view->pixels, store->pitch, store->format, image->pixels, image->pitch,
-                         &image->format, nullptr, 0, nullptr, dstX, dstY, &r, 0, 0, 0, 0, 1, 1,
-                         0, 0);
+        ConvertPixelRect(view->pixels, store->pitch, store->format, image->pixels, image->pitch, &image->format,
+                         nullptr, 0, nullptr, dstX, dstY, &r, 0, 0, 0, 0, 1, 1, 0, 0);
         MarkMemImgPixelsChanged(store);
         return 0;
     }
 
-    const int result = ConvertPixelRect(
-        view->pixels, store->pitch, store->format, image->pixels, image->pitch, &image->format,
-        alphaImage ? alphaImage->pixels : nullptr, alphaImage ? alphaImage->pitch : 0,
-        alphaImage ? &alphaImage->format : nullptr, dstX, dstY, &r, 0, option,
-        store->transparentColor, 0, 0, 0, 0, 0);
+    const int result = ConvertPixelRect(view->pixels, store->pitch, store->format, image->pixels, image->pitch,
+                                        &image->format, alphaImage ? alphaImage->pixels : nullptr,
+                                        alphaImage ? alphaImage->pitch : 0, alphaImage ? &alphaImage->format : nullptr,
+                                        dstX, dstY, &r, 0, option, store->transparentColor, 0, 0, 0, 0, 0);
     if (result < 0) return -1;
     if (alphaImage == nullptr && store->paletted) store->paletteCount = result + 1;
 
@@ -167,20 +158,16 @@ int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage,
         for (int i = 0; i < 256; ++i) {
             const PaletteEntry& e = image->format.palette[i];
             if (store->kind == kMemImgXrgb32) {
-                StorePixel32(store->palette + 4 * i,
-                             (uint32_t{e.red} << 16) | (uint32_t{e.green} << 8) | e.blue);
+                StorePixel32(store->palette + 4 * i, (uint32_t{e.red} << 16) | (uint32_t{e.green} << 8) | e.blue);
             } else {
-                StorePixel16(store->palette + 2 * i, ((uint32_t{e.red} >> 3) << 11) |
-                                                         ((uint32_t{e.green} >> 2) << 5) |
+                StorePixel16(store->palette + 2 * i, ((uint32_t{e.red} >> 3) << 11) | ((uint32_t{e.green} >> 2) << 5) |
                                                          (uint32_t{e.blue} >> 3));
             }
         }
-        std::memcpy(store->secondPalette, store->palette,
-                    store->kind == kMemImgXrgb32 ? 1024 : 512);
+        std::memcpy(store->secondPalette, store->palette, store->kind == kMemImgXrgb32 ? 1024 : 512);
     }
 
     MarkMemImgPixelsChanged(store);
     if (width == view->width && height == view->height) BuildMemImgLineRuns(view);
     return 0;
 }
-

@@ -8,13 +8,11 @@
 namespace {
 
 template <class Fmt, class Op>
-void FillLoop(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color,
-              const BlendCtx& ctx)
+void FillLoop(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color, const BlendCtx& ctx)
 {
     for (int y = 0; y < height; ++y) {
         uint8_t* dp = first + pitch * y;
-        for (int x = 0; x < width; ++x, dp += Fmt::kBpp)
-            Fmt::Store(dp, Op::Plain(Fmt::Load(dp), color, ctx));
+        for (int x = 0; x < width; ++x, dp += Fmt::kBpp) Fmt::Store(dp, Op::Plain(Fmt::Load(dp), color, ctx));
     }
 }
 
@@ -27,8 +25,7 @@ void FillCopy(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t c
 }
 
 template <class Fmt>
-void Fill(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color, BlendMode mode,
-          const BlendCtx& ctx)
+void Fill(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color, BlendMode mode, const BlendCtx& ctx)
 {
     // A copy writes whole words; the colour has had its bright step, so the forms see none.
     if (mode == kBlendModeNone) {
@@ -42,14 +39,13 @@ void Fill(uint8_t* first, ptrdiff_t pitch, int width, int height, uint32_t color
 
 bool SameView(const MEMIMG* a, const MEMIMG* b)
 {
-    return a != nullptr && b != nullptr && a->store == b->store && a->pixels == b->pixels &&
-           a->width == b->width && a->height == b->height;
+    return a != nullptr && b != nullptr && a->store == b->store && a->pixels == b->pixels && a->width == b->width &&
+           a->height == b->height;
 }
 
 }  // namespace
 
-void RenderMemImgFillRect(const SoftBlendState& settings, MEMIMG* dst, const PixelRect* rect,
-                          uint32_t color)
+void RenderMemImgFillRect(const SoftBlendState& settings, MEMIMG* dst, const PixelRect* rect, uint32_t color)
 {
     if (!TestMemImgValid(dst)) return;
     MemImgBase* store = dst->store;
@@ -80,8 +76,8 @@ void RenderMemImgFillRect(const SoftBlendState& settings, MEMIMG* dst, const Pix
             color = (color & 0xFF000000) | ((((color >> 16) & 0xFF) * br >> 8) << 16) |
                     ((((color >> 8) & 0xFF) * bg >> 8) << 8) | ((color & 0xFF) * bb >> 8);
         } else {
-            color = ((((color >> 11) & 0x1F) * br >> 8) << 11) |
-                    ((((color >> 5) & 0x3F) * bg >> 8) << 5) | ((color & 0x1F) * bb >> 8);
+            color = ((((color >> 11) & 0x1F) * br >> 8) << 11) | ((((color >> 5) & 0x3F) * bg >> 8) << 5) |
+                    ((color & 0x1F) * bb >> 8);
         }
     }
     if (!wide) color &= 0xFFFF;
@@ -94,4 +90,3 @@ void RenderMemImgFillRect(const SoftBlendState& settings, MEMIMG* dst, const Pix
     else Fill<Fmt16>(first, store->pitch, width, height, color, blend.mode, blend.ctx);
     MarkMemImgPixelsChanged(store);
 }
-

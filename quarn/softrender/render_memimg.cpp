@@ -11,7 +11,6 @@
 #include "quarn/softrender/blit_pixel.h"
 #include "quarn/softrender/fast_paths.h"
 
-
 namespace {
 
 struct Blit : PixelInputs {
@@ -19,7 +18,7 @@ struct Blit : PixelInputs {
     ptrdiff_t dstPitch;
     const uint8_t* src;
     ptrdiff_t srcPitch;
-    const uint8_t* mask;    // one byte a pixel, or null
+    const uint8_t* mask;  // one byte a pixel, or null
     ptrdiff_t maskPitch;
     int width;
     int height;
@@ -35,8 +34,7 @@ void GeneralLoop(const Blit& b)
         uint8_t* dp = b.dst + b.dstPitch * y;
         const uint8_t* mp = Mask ? b.mask + b.maskPitch * y : nullptr;
         for (int x = 0; x < b.width; ++x, sp += Src::kBpp, dp += Fmt::kBpp) {
-            DrawSourcePixel<Fmt, Src, Op, Mask, Trans, Op::kCopyIgnoresAlpha>(
-                dp, sp, Mask ? mp[x] : 0, b);
+            DrawSourcePixel<Fmt, Src, Op, Mask, Trans, Op::kCopyIgnoresAlpha>(dp, sp, Mask ? mp[x] : 0, b);
         }
     }
 }
@@ -64,10 +62,8 @@ void RunLoop(const Blit& b)
                     uint32_t m = 0;
                     if constexpr (Mask) m = BlendMaskAlphaTable[ml[i]];
                     const uint32_t s = Src::Load(sp, b);
-                    if (Src::kAlpha && op == 2)
-                        DrawWeighted<Fmt, Op, Mask>(dp, s, m, Src::AlphaOf(sp), b.ctx);
-                    else
-                        DrawOpaque<Fmt, Op, Mask>(dp, s, m, b.ctx);
+                    if (Src::kAlpha && op == 2) DrawWeighted<Fmt, Op, Mask>(dp, s, m, Src::AlphaOf(sp), b.ctx);
+                    else DrawOpaque<Fmt, Op, Mask>(dp, s, m, b.ctx);
                 }
             }
             x += n;
@@ -104,14 +100,11 @@ void RunMode(const Blit& b, bool mask, bool bright, bool trans, bool rle)
 template <class Fmt, class Src>
 void RunBranch(const Blit& b, BlendMode mode, bool mask, bool bright, bool trans, bool rle)
 {
-    WithModeForm(mode, [&]<template <class, bool> class Op>() {
-        RunMode<Fmt, Src, Op>(b, mask, bright, trans, rle);
-    });
+    WithModeForm(mode, [&]<template <class, bool> class Op>() { RunMode<Fmt, Src, Op>(b, mask, bright, trans, rle); });
 }
 
 template <class Fmt>
-void RunKind(const Blit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright, bool trans,
-             bool rle)
+void RunKind(const Blit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright, bool trans, bool rle)
 {
     if (s->paletted) RunBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans, rle);
     else if (s->alpha) RunBranch<Fmt, SrcAlpha<Fmt>>(b, mode, mask, bright, trans, rle);
@@ -122,16 +115,15 @@ void RunKind(const Blit& b, const MemImgBase* s, BlendMode mode, bool mask, bool
 
 int GetSoftRenderMmx() { return QUARN_HAVE_MMX && IsMmxUsable() ? 1 : 0; }
 
-void RenderMemImg(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src, int x, int y,
-                  int transparent, const MEMIMG* mask)
+void RenderMemImg(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
+                  const MEMIMG* mask)
 {
     if (!TestMemImgValid(dst) || !TestMemImgValid(src)) return;
     const MemImgBase* ss = src->store;
     MemImgBase* ds = dst->store;
     if (ss->kind != ds->kind || ds->paletted || ds->alpha) return;
 
-    PixelRect r{x, y, static_cast<int32_t>(int64_t{x} + src->width),
-                static_cast<int32_t>(int64_t{y} + src->height)};
+    PixelRect r{x, y, static_cast<int32_t>(int64_t{x} + src->width), static_cast<int32_t>(int64_t{y} + src->height)};
     // The clip never reaches outside the destination view.
     PixelRect bound = settings.clip;
     ClipRectToBound(&bound, PixelRect{0, 0, dst->width, dst->height});
@@ -171,15 +163,14 @@ void RenderMemImg(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src
     // The runs describe exactly the view they were built from, and only while the pixels
     // have not changed since.
     const bool whole = b.width == src->width && b.height == src->height;
-    const bool rle = trans && ss->runsValid && whole && ss->runTable != nullptr &&
-                     ss->runsViewPixels == src->pixels && ss->runsViewWidth == src->width &&
-                     ss->runsViewHeight == src->height;
+    const bool rle = trans && ss->runsValid && whole && ss->runTable != nullptr && ss->runsViewPixels == src->pixels &&
+                     ss->runsViewWidth == src->width && ss->runsViewHeight == src->height;
     b.runs = ss->runTable;
     b.ctx.signedStep16 = rle || ss->alpha;
 
     // The fast paths' table, else the general loops.
-    const FastPathQuery query{kRowUnscaled, ss->kind, SourceOfStore(ss), blend.mode, b.ctx.p, trans,
-                              mask != nullptr, blend.bright, rle, ss == ds};
+    const FastPathQuery query{kRowUnscaled, ss->kind,        SourceOfStore(ss), blend.mode, b.ctx.p,
+                              trans,        mask != nullptr, blend.bright,      rle,        ss == ds};
     if (const FastPath* fast = FindFastPath(query)) {
         for (int row = 0; row < b.height; ++row)
             fast->row(b.dst + b.dstPitch * row, b.src + b.srcPitch * row, b.width, b);
@@ -191,4 +182,3 @@ void RenderMemImg(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src
 
     MarkMemImgPixelsChanged(ds);
 }
-

@@ -21,8 +21,8 @@ struct ScaledBlit : PixelInputs {
     ptrdiff_t maskRowStep;
     int width;
     int height;
-    int32_t sx, sy;     // destination pixels per source pixel, 16.16
-    int32_t ax0, ay0;   // accumulator starts after the clipped-away part
+    int32_t sx, sy;    // destination pixels per source pixel, 16.16
+    int32_t ax0, ay0;  // accumulator starts after the clipped-away part
 };
 
 template <class Fmt, class Src, class Op, bool Mask, bool Trans>
@@ -185,14 +185,11 @@ void RunScaledMode(const ScaledBlit& b, bool mask, bool bright, bool trans)
 template <class Fmt, class Src>
 void RunScaledBranch(const ScaledBlit& b, BlendMode mode, bool mask, bool bright, bool trans)
 {
-    WithModeForm(mode, [&]<template <class, bool> class Op>() {
-        RunScaledMode<Fmt, Src, Op>(b, mask, bright, trans);
-    });
+    WithModeForm(mode, [&]<template <class, bool> class Op>() { RunScaledMode<Fmt, Src, Op>(b, mask, bright, trans); });
 }
 
 template <class Fmt>
-void RunScaledKind(const ScaledBlit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright,
-                   bool trans)
+void RunScaledKind(const ScaledBlit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright, bool trans)
 {
     if (s->paletted) RunScaledBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans);
     else if (s->alpha) RunScaledBranch<Fmt, SrcAlpha<Fmt>>(b, mode, mask, bright, trans);
@@ -201,8 +198,8 @@ void RunScaledKind(const ScaledBlit& b, const MemImgBase* s, BlendMode mode, boo
 
 }  // namespace
 
-void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src,
-                        const int32_t corners[4], int transparent, const MEMIMG* mask)
+void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src, const int32_t corners[4],
+                        int transparent, const MEMIMG* mask)
 {
     if (corners == nullptr || !TestMemImgValid(dst) || !TestMemImgValid(src)) return;
 
@@ -228,9 +225,7 @@ void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIM
     const MemImgBase* ds = dst->store;
     if (ss->kind != ds->kind || ds->paletted || ds->alpha) return;
     if (ss->kind != kMemImgRgb565 && ss->kind != kMemImgXrgb32) return;
-    if (mask != nullptr &&
-        (!TestMemImgValid(mask) || mask->width < srcW || mask->height < srcH))
-        return;
+    if (mask != nullptr && (!TestMemImgValid(mask) || mask->width < srcW || mask->height < srcH)) return;
 
     const auto sx = static_cast<uint32_t>((static_cast<uint32_t>(w) << 16) / static_cast<uint32_t>(srcW));
     const auto sy = static_cast<uint32_t>((static_cast<uint32_t>(h) << 16) / static_cast<uint32_t>(srcH));
@@ -280,8 +275,8 @@ void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIM
 
     const bool trans = transparent != 0;
     // The fast paths' table, else the general loops.
-    const FastPathQuery query{kRowScaled, ss->kind, SourceOfStore(ss), blend.mode, b.ctx.p, trans,
-                              mask != nullptr, blend.bright, false, ss == ds};
+    const FastPathQuery query{kRowScaled, ss->kind,        SourceOfStore(ss), blend.mode, b.ctx.p,
+                              trans,      mask != nullptr, blend.bright,      false,      ss == ds};
     if (const FastPath* fast = FindFastPath(query)) {
         if (ss == ds) WalkPixels(b, dstBpp, *fast);
         else if (srcBpp == 4) GatherLoop<4>(b, dstBpp, *fast);
@@ -294,4 +289,3 @@ void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIM
     }
     MarkMemImgPixelsChanged(dst->store);
 }
-

@@ -45,4 +45,3 @@ void FillRow(uint8_t* d, int n, int bpp, uint32_t value, bool sse2)
     for (; done + 4 <= bytes; done += 4) StorePixel32(d + done, pattern);
     if (done < bytes) StorePixel16(d + done, value);
 }
-

@@ -18,16 +18,16 @@
 
 // The row forms. Keyed forms leave a pixel equal to the key alone.
 enum class RowOp {
-    kCopyKeyed,     // mode 0, keyed: s
-    kHalve,         // mode 1 at p 128: the halving average
+    kCopyKeyed,  // mode 0, keyed: s
+    kHalve,      // mode 1 at p 128: the halving average
     kHalveKeyed,
-    kAddSat,        // modes 2 and 3 at p 255 in their MMX rounding: every byte saturates
+    kAddSat,  // modes 2 and 3 at p 255 in their MMX rounding: every byte saturates
     kAddSatKeyed,
     kSubSat,
     kSubSatKeyed,
-    kBlend,         // mode 1, 32-bit: Lerp8Packed32 by p
+    kBlend,  // mode 1, 32-bit: Lerp8Packed32 by p
     kBlendKeyed,
-    kSourceAlpha,   // mode 0, source alpha, transparency on: 0 skips, 255 copies, else Lerp8
+    kSourceAlpha,  // mode 0, source alpha, transparency on: 0 skips, 255 copies, else Lerp8
 };
 
 // One destination row and n source pixels in the source's own layout; the inputs give the
@@ -39,9 +39,8 @@ template <RowOp O>
 inline void RowPixel(uint8_t* dp, const uint8_t* sp, const PixelInputs& a)
 {
     const uint32_t s = LoadPixel32(sp);
-    constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed ||
-                           O == RowOp::kAddSatKeyed || O == RowOp::kSubSatKeyed ||
-                           O == RowOp::kBlendKeyed;
+    constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed || O == RowOp::kAddSatKeyed ||
+                           O == RowOp::kSubSatKeyed || O == RowOp::kBlendKeyed;
     if constexpr (keyed) {
         if (s == a.key) return;
     }
@@ -104,9 +103,8 @@ QUARN_SSE2_FN inline __m128i Sse2Keep(__m128i mask, __m128i d, __m128i r)
 template <RowOp O>
 QUARN_SSE2_ENTRY void Sse2Row(uint8_t* d, const uint8_t* s, int n, const PixelInputs& a)
 {
-    constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed ||
-                           O == RowOp::kAddSatKeyed || O == RowOp::kSubSatKeyed ||
-                           O == RowOp::kBlendKeyed;
+    constexpr bool keyed = O == RowOp::kCopyKeyed || O == RowOp::kHalveKeyed || O == RowOp::kAddSatKeyed ||
+                           O == RowOp::kSubSatKeyed || O == RowOp::kBlendKeyed;
     const __m128i key = _mm_set1_epi32(static_cast<int>(a.key));
     const __m128i half = _mm_set1_epi32(0x007F7F7F);
     const __m128i w = _mm_set1_epi16(static_cast<short>(a.ctx.p));

@@ -16,10 +16,10 @@ constexpr uint32_t kNoBrightColor = 0xFFFFFF;
 // What a kernel draws under, passed by value so that the kernels read no global state. The
 // drawing front end fills it from the draw settings once per draw.
 struct SoftBlendState {
-    BlendMode blendMode;                  // 0 to 4, 10 and 11 draw; other values draw nothing
-    int32_t blendParam;                   // 0 to 255
+    BlendMode blendMode;                    // 0 to 4, 10 and 11 draw; other values draw nothing
+    int32_t blendParam;                     // 0 to 255
     uint32_t brightColor = kNoBrightColor;  // its low 24 bits 0x00RRGGBB
-    PixelRect clip;                       // right and bottom exclusive
+    PixelRect clip;                         // right and bottom exclusive
     // The rectangle fill keeps to the clip only when drawing into this view (the software
     // draw target); the blits always keep to it.
     const MEMIMG* clipTarget;
@@ -29,10 +29,10 @@ constexpr uint32_t kMemImgMagic = 0x12345678;
 
 // Store kinds.
 enum : int32_t {
-    kMemImgRgb565 = 0,   // u16 RGB565 (with alpha: u16 colour, u8 alpha, u8 spare)
-    kMemImgXrgb32 = 1,   // blue, green, red, fourth byte (the alpha with an alpha channel)
-    kMemImgGrey8 = 2,    // one 8-bit channel (blend masks)
-    kMemImgGrey16 = 3,   // one 16-bit channel
+    kMemImgRgb565 = 0,  // u16 RGB565 (with alpha: u16 colour, u8 alpha, u8 spare)
+    kMemImgXrgb32 = 1,  // blue, green, red, fourth byte (the alpha with an alpha channel)
+    kMemImgGrey8 = 2,   // one 8-bit channel (blend masks)
+    kMemImgGrey16 = 3,  // one 16-bit channel
 };
 
 // The shared, reference-counted pixel store. The fields up to runTable keep this order:
@@ -42,7 +42,7 @@ struct MemImgBase {
     int32_t width;
     int32_t height;
     int32_t pitch;
-    int32_t log2Pitch;          // n when pitch is 2^n (see creation), else -1
+    int32_t log2Pitch;  // n when pitch is 2^n (see creation), else -1
     const ColorFormat* format;
     uint32_t transparentColor;  // raw pixel value, or palette index when paletted
     int32_t kind;
@@ -52,11 +52,11 @@ struct MemImgBase {
     int32_t premultipliedValid;
     int32_t runsValid;
     int32_t callerOwnedPixels;
-    uint8_t* palette;            // 2048-byte zeroed block, entries in the store's colour form
-    uint8_t* secondPalette;     // palette + 1024
-    uint8_t* pixels;             // pitch x height
-    uint8_t* premultiplied;      // pitch x height, or null
-    uint8_t* runTable;          // (width + 5) x height, or null
+    uint8_t* palette;        // 2048-byte zeroed block, entries in the store's colour form
+    uint8_t* secondPalette;  // palette + 1024
+    uint8_t* pixels;         // pitch x height
+    uint8_t* premultiplied;  // pitch x height, or null
+    uint8_t* runTable;       // (width + 5) x height, or null
 
     // The view the run table was built from: the runs describe exactly those pixels and no
     // other view of the store may replay them.
@@ -82,35 +82,31 @@ constexpr uint8_t kRunBlend = 0x80;
 constexpr uint8_t kRunEndOfLine = 0xC0;
 
 // Blend lookup tables, read by every software kernel.
-extern uint32_t BlendScaleTable[256][256];          // [k][x] = x * k / 255
-extern int32_t BlendSignedScaleTable[256][512];     // [k][255 + d] = d * k / 255, d = -255..255
-extern uint8_t BlendLerp6Table[64][64][64];         // [i][a][b] = (a * i + b * (63 - i)) / 63
-extern uint8_t BlendMaskAlphaTable[256];            // mask value to blend weight
+extern uint32_t BlendScaleTable[256][256];       // [k][x] = x * k / 255
+extern int32_t BlendSignedScaleTable[256][512];  // [k][255 + d] = d * k / 255, d = -255..255
+extern uint8_t BlendLerp6Table[64][64][64];      // [i][a][b] = (a * i + b * (63 - i)) / 63
+extern uint8_t BlendMaskAlphaTable[256];         // mask value to blend weight
 
 int BuildMemImgBlendTables();
 void BuildBlendMaskAlphaTable(int borderPos, int borderRange);
 
-int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch,
-                            uint32_t transparentColor, int kind, int paletted, int alpha,
-                            int build, uint8_t* callerPixels);
+int CreateMemImgWithOptions(MEMIMG* view, int width, int height, int pitch, uint32_t transparentColor, int kind,
+                            int paletted, int alpha, int build, uint8_t* callerPixels);
 // Kind -1 follows the configured colour depth: kind 0 at 16 bits, else kind 1.
 int CreatePlainMemImg(MEMIMG* view, int width, int height, int kind);
 void MakeMemImgView(MEMIMG* out, const MEMIMG* src, int x, int y, int width, int height);
 int TestMemImgValid(const MEMIMG* view);
 void ReleaseMemImgRef(MEMIMG* view);
 void FillMemImgPixels(MEMIMG* view, const PixelRect* rect, uint32_t value);
-int ConvertCopyMemImg(MEMIMG* dst, const MEMIMG* src, const PixelRect* srcRect, int dstX,
-                      int dstY);
+int ConvertCopyMemImg(MEMIMG* dst, const MEMIMG* src, const PixelRect* srcRect, int dstX, int dstY);
 // 0, or -1 when nothing was loaded: a rectangle outside either image or the view, block-
 // compressed pixels (expanded by the caller first) or a failed conversion.
-int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage, MEMIMG* view,
-                            int srcX, int srcY, int width, int height, int dstX, int dstY,
-                            int option);
+int LoadBaseImageIntoMemImg(const BaseImage* image, const BaseImage* alphaImage, MEMIMG* view, int srcX, int srcY,
+                            int width, int height, int dstX, int dstY, int option);
 const ColorFormat* GetMemImgColorFormat(int kind, int alpha, int paletted);
 
 // Bytes per pixel of a store of this kind and options.
 int MemImgBytesPerPixel(int kind, int paletted, int alpha);
-
 
 // Computes the premultiplied pixels (stores with alpha) and the run table over the whole view,
 // and marks both valid for exactly this view. Used after a whole-view load.
@@ -125,19 +121,18 @@ int GetSoftRenderMmx();
 
 // Draws src into dst with its top-left pixel at (x, y), unscaled, under the blend mode,
 // parameter, bright colour and clip of the state.
-void RenderMemImg(const SoftBlendState& state, MEMIMG* dst, const MEMIMG* src, int x, int y,
-                  int transparent, const MEMIMG* mask);
+void RenderMemImg(const SoftBlendState& state, MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent,
+                  const MEMIMG* mask);
 
 // Fills a rectangle (corners in either order; null for the whole view) with a colour in the
 // view's own layout (0x00RRGGBB-style word for 32-bit, RGB565 for 16-bit) under the blend
 // state. The clip applies when the view is the state's clip target.
-void RenderMemImgFillRect(const SoftBlendState& state, MEMIMG* dst, const PixelRect* rect,
-                          uint32_t color);
+void RenderMemImgFillRect(const SoftBlendState& state, MEMIMG* dst, const PixelRect* rect, uint32_t color);
 
 // Draws the whole source into the rectangle between the corners {x1, y1, x2, y2}, scaled
 // by picking one source pixel per destination pixel; reversed corners mirror that axis.
-void RenderMemImgScaled(const SoftBlendState& state, MEMIMG* dst, const MEMIMG* src,
-                        const int32_t corners[4], int transparent, const MEMIMG* mask);
+void RenderMemImgScaled(const SoftBlendState& state, MEMIMG* dst, const MEMIMG* src, const int32_t corners[4],
+                        int transparent, const MEMIMG* mask);
 
 // ---- Triangles ----
 
@@ -159,7 +154,5 @@ struct MemImgVertex {
 // coordinate outside +-kMemImgTriangleCoordLimit, more than 8192 texels a pixel, a source
 // wider or higher than 8192, or a mask smaller than the source.
 constexpr int32_t kMemImgTriangleCoordLimit = 1 << 22;
-void RenderMemImgTriangle(const SoftBlendState& state, MEMIMG* dst, const MEMIMG* src,
-                          const MemImgVertex* vertices, int transparent, const MEMIMG* mask,
-                          uint32_t flatColor);
-
+void RenderMemImgTriangle(const SoftBlendState& state, MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices,
+                          int transparent, const MEMIMG* mask, uint32_t flatColor);

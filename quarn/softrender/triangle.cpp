@@ -26,16 +26,16 @@ constexpr int32_t kMaxSourceSide = 1 << (31 - kFracBits);
 
 // Everything the span loops read, fixed for the whole call.
 struct Stage {
-    PixelInputs in;         // transparent value, palette and blend inputs
+    PixelInputs in;  // transparent value, palette and blend inputs
     const uint8_t* src;
     ptrdiff_t srcPitch;
     const uint8_t* mask;
     ptrdiff_t maskPitch;
-    uint32_t uLimit;        // source width and height in fixed point
+    uint32_t uLimit;  // source width and height in fixed point
     uint32_t vLimit;
-    uint32_t ux;            // texel steps per pixel (two's complement, stepped modulo 2^32)
+    uint32_t ux;  // texel steps per pixel (two's complement, stepped modulo 2^32)
     uint32_t vx;
-    uint32_t flat;          // the flat colour after the bright step
+    uint32_t flat;  // the flat colour after the bright step
 };
 
 // ---- Where this kernel's rounding differs from the shared forms ----
@@ -97,8 +97,8 @@ struct TexturedSpan {
             const ptrdiff_t row = v >> kFracBits;
             uint8_t maskByte = 0;
             if constexpr (Mask) maskByte = st.mask[row * st.maskPitch + col];
-            DrawSourcePixel<Fmt, Src, Op, Mask, Trans, false>(
-                dp, st.src + row * st.srcPitch + col * Src::kBpp, maskByte, st.in);
+            DrawSourcePixel<Fmt, Src, Op, Mask, Trans, false>(dp, st.src + row * st.srcPitch + col * Src::kBpp,
+                                                              maskByte, st.in);
         }
     }
 };
@@ -109,17 +109,16 @@ struct FlatSpan {
     static constexpr bool kTextured = false;
     static void Run(const Stage& st, uint8_t* dp, int n, uint32_t, uint32_t)
     {
-        for (; n > 0; --n, dp += Fmt::kBpp)
-            Fmt::Store(dp, Op::Plain(Fmt::Load(dp), st.flat, st.in.ctx));
+        for (; n > 0; --n, dp += Fmt::kBpp) Fmt::Store(dp, Op::Plain(Fmt::Load(dp), st.flat, st.in.ctx));
     }
 };
 
 // ---- Set-up ----
 
 struct Segment {
-    int64_t x;          // fixed-point x at the segment's first row
-    int64_t slope;      // per row, fixed point
-    int64_t row;        // first row
+    int64_t x;      // fixed-point x at the segment's first row
+    int64_t slope;  // per row, fixed point
+    int64_t row;    // first row
 };
 
 // The triangle in rows and edges: rows [top, middle) use the upper segments, rows
@@ -158,12 +157,12 @@ void NarrowToSource(int64_t f0, int64_t g, int64_t limit, int64_t* lo, int64_t* 
         if (f0 < 0 || f0 >= limit) *hi = *lo;
         return;
     }
-    int64_t first, last;    // inclusive
+    int64_t first, last;  // inclusive
     if (g > 0) {
-        first = -FloorDiv(f0, g);                 // ceil(-f0 / g)
+        first = -FloorDiv(f0, g);  // ceil(-f0 / g)
         last = FloorDiv(limit - 1 - f0, g);
     } else {
-        first = -FloorDiv(limit - 1 - f0, -g);    // ceil((f0 - limit + 1) / -g)
+        first = -FloorDiv(limit - 1 - f0, -g);  // ceil((f0 - limit + 1) / -g)
         last = FloorDiv(f0, -g);
     }
     *lo = std::max(*lo, first);
@@ -173,8 +172,7 @@ void NarrowToSource(int64_t f0, int64_t g, int64_t limit, int64_t* lo, int64_t* 
 bool FitsInt32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
 template <class Span>
-void RunRows(const Walk& w, const Stage& st, int64_t rowBegin, int64_t rowEnd, const Segment& l,
-             const Segment& r)
+void RunRows(const Walk& w, const Stage& st, int64_t rowBegin, int64_t rowEnd, const Segment& l, const Segment& r)
 {
     rowBegin = std::max(rowBegin, w.clipTop);
     rowEnd = std::min(rowEnd, w.clipBottom);
@@ -188,14 +186,12 @@ void RunRows(const Walk& w, const Stage& st, int64_t rowBegin, int64_t rowEnd, c
         if (first >= end) continue;
         uint8_t* dp = w.dst + static_cast<ptrdiff_t>(row) * w.dstPitch;
         if constexpr (!Span::kTextured) {
-            Span::Run(st, dp + static_cast<ptrdiff_t>(first) * w.dstBpp,
-                      static_cast<int>(end - first), 0, 0);
+            Span::Run(st, dp + static_cast<ptrdiff_t>(first) * w.dstBpp, static_cast<int>(end - first), 0, 0);
         } else {
             int64_t u = w.u0 + (first - w.c0) * w.ux + (row - w.r0) * w.uy;
             int64_t v = w.v0 + (first - w.c0) * w.vx + (row - w.r0) * w.vy;
             const int64_t n = end - first;
-            if (!FitsInt32(u) || !FitsInt32(v) || !FitsInt32(u + (n - 1) * w.ux) ||
-                !FitsInt32(v + (n - 1) * w.vx)) {
+            if (!FitsInt32(u) || !FitsInt32(v) || !FitsInt32(u + (n - 1) * w.ux) || !FitsInt32(v + (n - 1) * w.vx)) {
                 // Far outside the source somewhere along the span: keep the part that can
                 // reach it, so that 32-bit stepping stays exact.
                 int64_t lo = 0, hi = n;
@@ -205,13 +201,12 @@ void RunRows(const Walk& w, const Stage& st, int64_t rowBegin, int64_t rowEnd, c
                 first += lo;
                 u += lo * w.ux;
                 v += lo * w.vx;
-                Span::Run(st, dp + static_cast<ptrdiff_t>(first) * w.dstBpp,
-                          static_cast<int>(hi - lo), static_cast<uint32_t>(u),
-                          static_cast<uint32_t>(v));
+                Span::Run(st, dp + static_cast<ptrdiff_t>(first) * w.dstBpp, static_cast<int>(hi - lo),
+                          static_cast<uint32_t>(u), static_cast<uint32_t>(v));
                 continue;
             }
-            Span::Run(st, dp + static_cast<ptrdiff_t>(first) * w.dstBpp, static_cast<int>(n),
-                      static_cast<uint32_t>(u), static_cast<uint32_t>(v));
+            Span::Run(st, dp + static_cast<ptrdiff_t>(first) * w.dstBpp, static_cast<int>(n), static_cast<uint32_t>(u),
+                      static_cast<uint32_t>(v));
         }
     }
 }
@@ -263,8 +258,7 @@ void DrawTextured(const Walk& w, const Stage& st, BlendMode mode, bool mask, boo
 }
 
 template <class Fmt>
-void DrawSource(const Walk& w, const Stage& st, const MemImgBase* s, BlendMode mode, bool mask,
-                bool bright, bool trans)
+void DrawSource(const Walk& w, const Stage& st, const MemImgBase* s, BlendMode mode, bool mask, bool bright, bool trans)
 {
     if (s->paletted) DrawTextured<Fmt, SrcPaletted<Fmt>>(w, st, mode, mask, bright, trans);
     else if (s->alpha) DrawTextured<Fmt, SrcAlpha<Fmt>>(w, st, mode, mask, bright, trans);
@@ -275,34 +269,26 @@ void DrawSource(const Walk& w, const Stage& st, const MemImgBase* s, BlendMode m
 template <class Fmt>
 void DrawFlat(const Walk& w, const Stage& st, BlendMode mode)
 {
-    WithModeForm(mode, [&]<template <class, bool> class Op>() {
-        Draw<FlatSpan<Fmt, Op<Fmt, false>>>(w, st);
-    });
+    WithModeForm(mode, [&]<template <class, bool> class Op>() { Draw<FlatSpan<Fmt, Op<Fmt, false>>>(w, st); });
 }
 
 // The flat colour with each channel scaled by its bright byte (255 keeps it).
 template <class Fmt>
 uint32_t PrepareFlat(uint32_t color, const BlendCtx& c)
 {
-    return MapChannels<Fmt>(color, color, [&](int ch, uint32_t, uint32_t sc) {
-        return ScaleBy(sc, c.bright[ch]);
-    });
+    return MapChannels<Fmt>(color, color, [&](int ch, uint32_t, uint32_t sc) { return ScaleBy(sc, c.bright[ch]); });
 }
 
 // Gradient numerator over the determinant, in fixed point; false when it does not fit 32 bits.
 bool Gradient(int64_t numerator, int64_t det, int64_t* out)
 {
-    const double g = static_cast<double>(numerator) * static_cast<double>(kOne) /
-                     static_cast<double>(det);
+    const double g = static_cast<double>(numerator) * static_cast<double>(kOne) / static_cast<double>(det);
     if (!(g > -2147483649.0 && g < 2147483648.0)) return false;
     *out = TruncateDoubleToInt(g);
     return true;
 }
 
-bool InRange(int32_t c)
-{
-    return c >= -kMemImgTriangleCoordLimit && c <= kMemImgTriangleCoordLimit;
-}
+bool InRange(int32_t c) { return c >= -kMemImgTriangleCoordLimit && c <= kMemImgTriangleCoordLimit; }
 
 void SortThree(int idx[3], const int64_t key[3])
 {
@@ -316,9 +302,8 @@ void SortThree(int idx[3], const int64_t key[3])
 
 }  // namespace
 
-void RenderMemImgTriangle(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src,
-                          const MemImgVertex* vertices, int transparent, const MEMIMG* mask,
-                          uint32_t flatColor)
+void RenderMemImgTriangle(const SoftBlendState& settings, MEMIMG* dst, const MEMIMG* src, const MemImgVertex* vertices,
+                          int transparent, const MEMIMG* mask, uint32_t flatColor)
 {
     if (dst == nullptr || vertices == nullptr || !TestMemImgValid(dst)) return;
     MemImgBase* ds = dst->store;
@@ -332,12 +317,9 @@ void RenderMemImgTriangle(const SoftBlendState& settings, MEMIMG* dst, const MEM
 
     const MemImgBase* ss = src != nullptr ? src->store : nullptr;
     if (ss != nullptr) {
-        if (src->width <= 0 || src->height <= 0 || src->width > kMaxSourceSide ||
-            src->height > kMaxSourceSide)
-            return;
+        if (src->width <= 0 || src->height <= 0 || src->width > kMaxSourceSide || src->height > kMaxSourceSide) return;
         // The mask is read at the texel's own coordinates: it must cover the source.
-        if (mask != nullptr &&
-            (!TestMemImgValid(mask) || mask->width < src->width || mask->height < src->height))
+        if (mask != nullptr && (!TestMemImgValid(mask) || mask->width < src->width || mask->height < src->height))
             return;
     }
 
@@ -393,8 +375,7 @@ void RenderMemImgTriangle(const SoftBlendState& settings, MEMIMG* dst, const MEM
     } else {
         // The middle vertex lies on the side whose slope from the top is smaller.
         const double s1 = static_cast<double>(x[m] - x[t]) / static_cast<double>(w.middle - w.top);
-        const double s2 =
-            static_cast<double>(x[btm] - x[t]) / static_cast<double>(w.bottom - w.top);
+        const double s2 = static_cast<double>(x[btm] - x[t]) / static_cast<double>(w.bottom - w.top);
         const Segment upper = MakeSegment(x[t], y[t], x[m], y[m]);
         const Segment lower = MakeSegment(x[m], y[m], x[btm], y[btm]);
         Segment* shortSide = s1 < s2 ? w.left : w.right;
@@ -446,10 +427,7 @@ void RenderMemImgTriangle(const SoftBlendState& settings, MEMIMG* dst, const MEM
         st.maskPitch = mask->store->pitch;
     }
     const bool trans = transparent != 0;
-    if (ds->kind == kMemImgXrgb32)
-        DrawSource<Fmt32>(w, st, ss, mode, mask != nullptr, blend.bright, trans);
-    else
-        DrawSource<Fmt16>(w, st, ss, mode, mask != nullptr, blend.bright, trans);
+    if (ds->kind == kMemImgXrgb32) DrawSource<Fmt32>(w, st, ss, mode, mask != nullptr, blend.bright, trans);
+    else DrawSource<Fmt16>(w, st, ss, mode, mask != nullptr, blend.bright, trans);
     MarkMemImgPixelsChanged(ds);
 }
-

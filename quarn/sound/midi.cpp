@@ -26,7 +26,6 @@ MCIERROR SendMci(UINT message, DWORD_PTR flags, DWORD_PTR parameters)
 }
 }  // namespace
 
-
 int32_t PollMidiPlayState()
 {
     if (!IsSoundSystemStarted()) {

@@ -35,8 +35,8 @@ void HideOverlay(const MovieRecord* movie)
 
 // The order in which destroy lets the interfaces go: the overlay's neighbours first, the
 // filter graph itself last.
-constexpr int32_t kReleaseOrder[kMovieInterfaceCount] = {7, kMovieOverlaySurface, 5, 4, 3, 2, 1, 12,
-                                                         kMovieMediaSeeking, 8, kMovieMediaControl, 9, 0};
+constexpr int32_t kReleaseOrder[kMovieInterfaceCount] = {7, kMovieOverlaySurface, 5, 4, 3, 2, 1, 12, kMovieMediaSeeking,
+                                                         8, kMovieMediaControl,   9, 0};
 
 void AdvanceDirectShowMovie(MovieRecord* movie)
 {
@@ -254,10 +254,9 @@ int32_t ResumeSuspendedMovies()
                     // The frame rate comes from the file and may be tiny: the step back stays
                     // within what the clock arithmetic of the frame choice can take.
                     constexpr int64_t kLongestStepBackUs = int64_t{1} << 62;
-                    const double back =
-                        std::trunc(1000000.0 / info.framesPerSecond) * GetOggVideoFrame(movie->decoder);
+                    const double back = std::trunc(1000000.0 / info.framesPerSecond) * GetOggVideoFrame(movie->decoder);
                     movie->startTime -= back < static_cast<double>(kLongestStepBackUs) ? static_cast<int64_t>(back)
-                                                                                        : kLongestStepBackUs;
+                                                                                       : kLongestStepBackUs;
                 }
             }
             StartSoundHandle(movie->movieSound, static_cast<int32_t>(mode), 0);

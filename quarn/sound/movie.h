@@ -29,7 +29,7 @@ struct MovieFrameReceiver {
 struct MovieOverlayState {
     int32_t x, y, magnification;
     uint32_t shown;
-    PixelRect source;       // what was last given to the overlay
+    PixelRect source;  // what was last given to the overlay
     PixelRect destination;
 };
 
@@ -106,9 +106,8 @@ struct MovieOverlayCaps {
 // magnified (at least 1): clip is the window's visible box in client coordinates (null when
 // unrestricted), drawArea the client area on the screen. False when nothing is left to show.
 bool ComputeMovieOverlayRects(int32_t x, int32_t y, int32_t magnification, int32_t width, int32_t height,
-                              const PixelRect* clip, const PixelRect& drawArea,
-                              const MovieOverlayCaps& caps, PixelRect* source,
-                              PixelRect* destination);
+                              const PixelRect* clip, const PixelRect& drawArea, const MovieOverlayCaps& caps,
+                              PixelRect* source, PixelRect* destination);
 
 // The Ogg frame due elapsedUs after frame 0 at framesPerSecond in a movie of frameCount frames:
 // past the end a looping movie wraps, any other stays on the last frame. -1 when the movie
@@ -146,14 +145,14 @@ struct OggVideoDecoder {
     int32_t frameSlotCount;
     BaseImage frameImage;  // 32-bit XRGB, the picture of frameSlots[0]
     IUnknown* comObject;
-    uint32_t readyFlags[2];       // [0] the slot holds the current frame, [1] the image shows it
+    uint32_t readyFlags[2];  // [0] the slot holds the current frame, [1] the image shows it
     // The decoding side's own state.
-    uint32_t dataSize;      // bytes in workBuffers[0]
-    uint32_t readOffset;    // bytes handed to the sync layer
-    int32_t serial;         // the video stream's serial number
-    int32_t decodedFrame;   // the frame the theora state holds, -1 before the first
-    uint32_t theoraStarted; // the theora state is initialised
-    uint32_t pictureMade;   // a packet with a picture was decoded: libtheora has a picture to give
+    uint32_t dataSize;       // bytes in workBuffers[0]
+    uint32_t readOffset;     // bytes handed to the sync layer
+    int32_t serial;          // the video stream's serial number
+    int32_t decodedFrame;    // the frame the theora state holds, -1 before the first
+    uint32_t theoraStarted;  // the theora state is initialised
+    uint32_t pictureMade;    // a packet with a picture was decoded: libtheora has a picture to give
 };
 
 // The largest picture side the decoder takes; larger headers are refused.
@@ -166,9 +165,9 @@ int32_t BuildYuvToRgbTables();
 // One 4:2:0 picture into 32-bit XRGB (blue, green, red, 255 in memory) through the tables.
 // chromaX and chromaY (0 or 1) say whether the picture starts on the second pixel of a
 // chroma pair across or down: pixel (x, row) takes chroma ((x + chromaX) / 2, (row + chromaY) / 2).
-void ConvertYuv420ToXrgb(const uint8_t* y, int32_t yStride, const uint8_t* cb, const uint8_t* cr,
-                         int32_t chromaStride, int32_t chromaX, int32_t chromaY, int32_t width, int32_t height,
-                         uint8_t* out, int32_t outPitch);
+void ConvertYuv420ToXrgb(const uint8_t* y, int32_t yStride, const uint8_t* cb, const uint8_t* cr, int32_t chromaStride,
+                         int32_t chromaX, int32_t chromaY, int32_t width, int32_t height, uint8_t* out,
+                         int32_t outPitch);
 
 // Reads the stream's headers from a copy of bytes and counts its frames; null, with a log
 // line, when the bytes hold no Theora stream the decoder takes. The current frame is 0.

@@ -23,8 +23,7 @@ struct MovieOsApi {
     int64_t (*currentPosition)(IUnknown* mediaSeeking);
     void (*rewind)(IUnknown* mediaSeeking);
     // IDirectDrawSurface7 UpdateOverlay onto the primary surface; null rectangles when hiding.
-    void (*updateOverlay)(IUnknown* surface, const PixelRect* source,
-                          const PixelRect* destination, uint32_t flags);
+    void (*updateOverlay)(IUnknown* surface, const PixelRect* source, const PixelRect* destination, uint32_t flags);
     // 1 in window mode.
     int32_t (*isWindowed)();
     // GetClipBox on the main window's device context: its region kind (1 none, 2 simple,

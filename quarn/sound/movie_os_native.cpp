@@ -25,9 +25,9 @@ void DeleteFile(const wchar_t*) {}
 void CloseHandle(void*) {}
 void Sleep(uint32_t) {}
 
-const MovieOsApi kNoSystem = {ReadClock,  Release,   Run,           Pause,      CurrentPosition,
+const MovieOsApi kNoSystem = {ReadClock,  Release,       Run,        Pause,         CurrentPosition,
                               Rewind,     UpdateOverlay, IsWindowed, WindowClipBox, DrawAreaScreenRect,
-                              DeleteFile, CloseHandle,  Sleep};
+                              DeleteFile, CloseHandle,   Sleep};
 
 }  // namespace
 

@@ -45,13 +45,12 @@ RECT* AsRect(const PixelRect* rect, RECT* out)
 
 // The destination is the primary surface, which the graphics layer does not hand out: the
 // call names none.
-void UpdateOverlay(IUnknown* surface, const PixelRect* source, const PixelRect* destination,
-                   uint32_t flags)
+void UpdateOverlay(IUnknown* surface, const PixelRect* source, const PixelRect* destination, uint32_t flags)
 {
     RECT s{};
     RECT d{};
-    reinterpret_cast<IDirectDrawSurface7*>(surface)->UpdateOverlay(AsRect(source, &s), nullptr,
-                                                                   AsRect(destination, &d), flags, nullptr);
+    reinterpret_cast<IDirectDrawSurface7*>(surface)->UpdateOverlay(AsRect(source, &s), nullptr, AsRect(destination, &d),
+                                                                   flags, nullptr);
 }
 
 int32_t IsWindowed() { return IsWindowedMode(); }

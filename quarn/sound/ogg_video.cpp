@@ -46,8 +46,8 @@ bool NextPage(ogg_sync_state* sync, const uint8_t* bytes, uint32_t size, uint32_
 }
 
 // The next packet of the stream, taking in pages of its serial number only. False at the end.
-bool NextPacket(ogg_sync_state* sync, ogg_stream_state* stream, const uint8_t* bytes, uint32_t size,
-                uint32_t* offset, ogg_packet* packet)
+bool NextPacket(ogg_sync_state* sync, ogg_stream_state* stream, const uint8_t* bytes, uint32_t size, uint32_t* offset,
+                ogg_packet* packet)
 {
     for (;;) {
         const int got = ogg_stream_packetout(stream, packet);
@@ -188,8 +188,8 @@ bool AllocFrameSlot(OggVideoDecoder* d)
     slot.heights[1] = area.chromaHeight;
     for (int plane = 0; plane < 3; ++plane) {
         const int kind = plane == 0 ? 0 : 1;
-        slot.planes[plane] = static_cast<uint8_t*>(AllocTrackedMemory(
-            static_cast<uint32_t>(slot.strides[kind] * slot.heights[kind]), __FILE__, __LINE__));
+        slot.planes[plane] = static_cast<uint8_t*>(
+            AllocTrackedMemory(static_cast<uint32_t>(slot.strides[kind] * slot.heights[kind]), __FILE__, __LINE__));
         if (slot.planes[plane] == nullptr) {
             return false;
         }
@@ -278,7 +278,7 @@ QUARN_SSE2_FN inline __m128i ChannelHigh(__m128i luma, __m128i term)
 // saturating packs do what the clamp table does for every sum these factors can make (-277
 // to 534). The last pixels that do not fill sixteen go through the plain form.
 QUARN_SSE2_ENTRY void ConvertRowSse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int32_t width,
-                                      uint8_t* pixel)
+                                     uint8_t* pixel)
 {
     const __m128i zero = _mm_setzero_si128();
     const __m128i lumaOffset = _mm_set1_epi16(16);
@@ -286,23 +286,26 @@ QUARN_SSE2_ENTRY void ConvertRowSse2(const uint8_t* y, const uint8_t* cb, const 
     const __m128i one = _mm_set1_epi16(1);
     const __m128i lumaFactors = _mm_set1_epi32((8192 << 16) | 19070);   // (y - 16, 1): the luma row and the rounding
     const __m128i blueFactors = _mm_set1_epi32((16531 << 16) | 16531);  // (u, u)
-    const __m128i greenFactors = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(-13320) << 16) |
-                                                                     (static_cast<uint32_t>(-6406) & 0xFFFF)));  // (u, v)
-    const __m128i redFactors = _mm_set1_epi32((13074 << 16) | 13074);  // (v, v)
+    const __m128i greenFactors = _mm_set1_epi32(static_cast<int32_t>(
+        (static_cast<uint32_t>(-13320) << 16) | (static_cast<uint32_t>(-6406) & 0xFFFF)));  // (u, v)
+    const __m128i redFactors = _mm_set1_epi32((13074 << 16) | 13074);                       // (v, v)
     const __m128i alpha = _mm_set1_epi8(static_cast<char>(255));
     int32_t x = 0;
     for (; x + 16 <= width; x += 16) {
         const __m128i lumaBytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(y + x));
-        const __m128i u = _mm_sub_epi16(
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2)), zero), chromaOffset);
-        const __m128i v = _mm_sub_epi16(
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2)), zero), chromaOffset);
+        const __m128i u = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cb + x / 2)),
+                                                          zero),
+                                        chromaOffset);
+        const __m128i v = _mm_sub_epi16(_mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(cr + x / 2)),
+                                                          zero),
+                                        chromaOffset);
         __m128i blue[2];
         __m128i green[2];
         __m128i red[2];
         for (int half = 0; half < 2; ++half) {  // pixels 0-7 with chroma 0-3, then 8-15 with 4-7
-            const __m128i luma = _mm_sub_epi16(
-                half == 0 ? _mm_unpacklo_epi8(lumaBytes, zero) : _mm_unpackhi_epi8(lumaBytes, zero), lumaOffset);
+            const __m128i luma = _mm_sub_epi16(half == 0 ? _mm_unpacklo_epi8(lumaBytes, zero)
+                                                         : _mm_unpackhi_epi8(lumaBytes, zero),
+                                               lumaOffset);
             const __m128i lumaLow = _mm_madd_epi16(_mm_unpacklo_epi16(luma, one), lumaFactors);
             const __m128i lumaHigh = _mm_madd_epi16(_mm_unpackhi_epi16(luma, one), lumaFactors);
             const __m128i uu = half == 0 ? _mm_unpacklo_epi16(u, u) : _mm_unpackhi_epi16(u, u);
@@ -319,7 +322,8 @@ QUARN_SSE2_ENTRY void ConvertRowSse2(const uint8_t* y, const uint8_t* cb, const 
         const __m128i blueBytes = _mm_packus_epi16(blue[0], blue[1]);
         const __m128i greenBytes = _mm_packus_epi16(green[0], green[1]);
         const __m128i redBytes = _mm_packus_epi16(red[0], red[1]);
-        const __m128i blueGreen[2] = {_mm_unpacklo_epi8(blueBytes, greenBytes), _mm_unpackhi_epi8(blueBytes, greenBytes)};
+        const __m128i blueGreen[2] = {_mm_unpacklo_epi8(blueBytes, greenBytes),
+                                      _mm_unpackhi_epi8(blueBytes, greenBytes)};
         const __m128i redAlpha[2] = {_mm_unpacklo_epi8(redBytes, alpha), _mm_unpackhi_epi8(redBytes, alpha)};
         auto* to = reinterpret_cast<__m128i*>(pixel + 4 * x);
         for (int half = 0; half < 2; ++half) {
@@ -345,9 +349,9 @@ void ConvertRow(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int32_t 
 
 }  // namespace
 
-void ConvertYuv420ToXrgb(const uint8_t* y, int32_t yStride, const uint8_t* cb, const uint8_t* cr,
-                         int32_t chromaStride, int32_t chromaX, int32_t chromaY, int32_t width, int32_t height,
-                         uint8_t* out, int32_t outPitch)
+void ConvertYuv420ToXrgb(const uint8_t* y, int32_t yStride, const uint8_t* cb, const uint8_t* cr, int32_t chromaStride,
+                         int32_t chromaX, int32_t chromaY, int32_t width, int32_t height, uint8_t* out,
+                         int32_t outPitch)
 {
     for (int32_t row = 0; row < height; ++row) {
         const uint8_t* yRow = y + static_cast<ptrdiff_t>(row) * yStride;

@@ -41,8 +41,7 @@ int32_t DestroySoftwareMixBuffer(int32_t handle, int32_t kind)
     }
     EnterSoundLock();
     auto* record = FindHandleRecordAs<SoftwareMixBuffer>(SoftwareMixBufferTable(), handle);
-    if (record == nullptr || record->check != static_cast<uint32_t>(HandleCheckOf(handle)) ||
-        record->kind != kind) {
+    if (record == nullptr || record->check != static_cast<uint32_t>(HandleCheckOf(handle)) || record->kind != kind) {
         LeaveSoundLock();
         return -1;
     }
@@ -146,8 +145,7 @@ uint32_t FillWithSilence(uint8_t* part, uint32_t length, uint32_t* used, uint32_
 bool IsUsablePlayer(const SoftwareMixBuffer* p)
 {
     return p->format.blockAlign != 0 && p->bufferSize > 0 && p->writePosition >= 0 &&
-           p->writePosition < p->bufferSize && p->lead >= 0 && p->lead <= p->bufferSize / 2 &&
-           p->queuedFrames >= 0;
+           p->writePosition < p->bufferSize && p->lead >= 0 && p->lead <= p->bufferSize / 2 && p->queuedFrames >= 0;
 }
 }  // namespace
 

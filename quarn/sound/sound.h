@@ -29,8 +29,7 @@ int32_t ShutDownSoundSystem();
 // The sound thread: a pass over the lists every 30 ms until shut-down asks it to stop.
 DWORD WINAPI SoundThreadMain(void* parameter);
 // DirectSoundEnumerateW's callback: one log line per device; goes on listing.
-BOOL CALLBACK ListSoundDeviceCallback(GUID* device, const wchar_t* description, const wchar_t* module,
-                                      void* context);
+BOOL CALLBACK ListSoundDeviceCallback(GUID* device, const wchar_t* description, const wchar_t* module, void* context);
 
 // ---- MIDI and current music
 
@@ -42,7 +41,6 @@ struct MidiRecord {
     uint32_t dataSize;
     IDirectMusicSegment8* segment;
 };
-
 
 constexpr int32_t kMidiCapacity = 256;
 HandleTable* MidiTable();

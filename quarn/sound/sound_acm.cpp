@@ -182,12 +182,12 @@ int32_t OpenAcmConverter(SoundConverter* c, int32_t formatStart, uint32_t format
     // The format with its extra bytes, and never shorter than the system's record.
     const uint32_t formatSize = formatBytes < sizeof(WAVEFORMATEX) ? sizeof(WAVEFORMATEX) : formatBytes;
     c->acmSourceFormat = AllocTrackedMemoryZeroed(formatSize, __FILE__, static_cast<uint16_t>(__LINE__));
-    c->compressed = static_cast<uint8_t*>(AllocTrackedMemory(static_cast<uint32_t>(dataSize), __FILE__,
-                                                             static_cast<uint16_t>(__LINE__)));
-    c->work = static_cast<uint8_t*>(AllocTrackedMemory(static_cast<uint32_t>(workSize), __FILE__,
-                                                       static_cast<uint16_t>(__LINE__)));
-    c->scratch = static_cast<uint8_t*>(AllocTrackedMemory(static_cast<uint32_t>(workSize), __FILE__,
-                                                          static_cast<uint16_t>(__LINE__)));
+    c->compressed = static_cast<uint8_t*>(
+        AllocTrackedMemory(static_cast<uint32_t>(dataSize), __FILE__, static_cast<uint16_t>(__LINE__)));
+    c->work = static_cast<uint8_t*>(
+        AllocTrackedMemory(static_cast<uint32_t>(workSize), __FILE__, static_cast<uint16_t>(__LINE__)));
+    c->scratch = static_cast<uint8_t*>(
+        AllocTrackedMemory(static_cast<uint32_t>(workSize), __FILE__, static_cast<uint16_t>(__LINE__)));
     if (c->acmSourceFormat == nullptr || c->compressed == nullptr || c->work == nullptr || c->scratch == nullptr ||
         c->stream.seek(c->streamHandle, formatStart, 0) != 0 ||
         c->stream.read(c->acmSourceFormat, 1, formatBytes, c->streamHandle) != static_cast<int32_t>(formatBytes) ||

@@ -120,8 +120,8 @@ int32_t QueryBufferStatus(SoundBufferRecord* buffer, uint32_t* status)
     return Os()->getStatus(buffer->directSoundBuffer, status);
 }
 
-int32_t LockBufferRegion(SoundBufferRecord* buffer, uint32_t offset, uint32_t count, uint8_t** part1,
-                         uint32_t* bytes1, uint8_t** part2, uint32_t* bytes2)
+int32_t LockBufferRegion(SoundBufferRecord* buffer, uint32_t offset, uint32_t count, uint8_t** part1, uint32_t* bytes1,
+                         uint8_t** part2, uint32_t* bytes2)
 {
     if (buffer->present == 0) {
         return -1;
@@ -154,8 +154,7 @@ int32_t LockBufferRegion(SoundBufferRecord* buffer, uint32_t offset, uint32_t co
     return 0;
 }
 
-int32_t UnlockBufferRegion(SoundBufferRecord* buffer, uint8_t* part1, uint32_t bytes1, uint8_t* part2,
-                           uint32_t bytes2)
+int32_t UnlockBufferRegion(SoundBufferRecord* buffer, uint8_t* part1, uint32_t bytes1, uint8_t* part2, uint32_t bytes2)
 {
     if (buffer->present == 0) {
         return -1;

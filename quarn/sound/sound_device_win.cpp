@@ -70,9 +70,9 @@ void StartSilentBuffer()
 {
     const bool software = g_soundSystem.softwarePrimary != 0;
     WAVEFORMATEX format = ToSystemFormat(WaveFormat{1, 2, 44100, 176400, 4, 16, 0});
-    DSBUFFERDESC description =
-        BufferDescription(DSBCAPS_GLOBALFOCUS | (software ? DSBCAPS_LOCSOFTWARE : DSBCAPS_STATIC),
-                          kSilentBufferFrames * format.nBlockAlign, &format);
+    DSBUFFERDESC description = BufferDescription(DSBCAPS_GLOBALFOCUS |
+                                                     (software ? DSBCAPS_LOCSOFTWARE : DSBCAPS_STATIC),
+                                                 kSilentBufferFrames * format.nBlockAlign, &format);
     if (g_soundSystem.directSound->CreateSoundBuffer(&description, &g_soundSystem.silentBuffer, nullptr) != DS_OK) {
         g_soundSystem.silentBuffer = nullptr;
         AppendLog(L"無音バッファの作成に失敗しました");
@@ -82,8 +82,7 @@ void StartSilentBuffer()
     void* part2 = nullptr;
     DWORD bytes1 = 0;
     DWORD bytes2 = 0;
-    if (g_soundSystem.silentBuffer->Lock(0, description.dwBufferBytes, &part1, &bytes1, &part2, &bytes2, 0) !=
-        DS_OK) {
+    if (g_soundSystem.silentBuffer->Lock(0, description.dwBufferBytes, &part1, &bytes1, &part2, &bytes2, 0) != DS_OK) {
         AppendLog(L"無音バッファのロックに失敗しました");
         g_soundSystem.silentBuffer->Release();
         g_soundSystem.silentBuffer = nullptr;
@@ -138,8 +137,8 @@ void ListDevicesAndCapabilities()
         PopLogIndent();
         return;
     }
-    auto enumerate =
-        reinterpret_cast<DirectSoundEnumerateFunction>(reinterpret_cast<void*>(GetProcAddress(library, "DirectSoundEnumerateW")));
+    auto enumerate = reinterpret_cast<DirectSoundEnumerateFunction>(
+        reinterpret_cast<void*>(GetProcAddress(library, "DirectSoundEnumerateW")));
     if (enumerate == nullptr) {
         FreeLibrary(library);
         AppendLog(L"DirectSound デバイスの列挙用関数のポインタ取得に失敗しました\n");
@@ -202,8 +201,7 @@ int32_t StartSoundSystem()
     }
 
     const bool software = g_soundSystem.softwarePrimary != 0;
-    DSBUFFERDESC primary =
-        BufferDescription(DSBCAPS_PRIMARYBUFFER | (software ? DSBCAPS_LOCSOFTWARE : 0), 0, nullptr);
+    DSBUFFERDESC primary = BufferDescription(DSBCAPS_PRIMARYBUFFER | (software ? DSBCAPS_LOCSOFTWARE : 0), 0, nullptr);
     if (g_soundSystem.directSound->CreateSoundBuffer(&primary, &g_soundSystem.primaryBuffer, nullptr) != DS_OK) {
         g_soundSystem.primaryBuffer = nullptr;
         return FailStart(L"DirectSoundのプライマリサウンドバッファの作成に失敗しました\n");

@@ -255,7 +255,8 @@ bool LockRegion(SoundBufferRecord* ring, uint32_t offset, uint32_t count, Locked
 {
     *region = LockedRegion{};
     region->offset = offset;
-    if (LockBufferRegion(ring, offset, count, &region->part1, &region->length1, &region->part2, &region->length2) != 0) {
+    if (LockBufferRegion(ring, offset, count, &region->part1, &region->length1, &region->part2, &region->length2) !=
+        0) {
         return false;
     }
     region->left1 = region->length1;
@@ -536,8 +537,8 @@ int32_t MeasureStreamTimeMs(int32_t handle)
     }
     UpdateStreamPlayPosition(handle, kReadCursor);
     const uint32_t align = s->format.blockAlign != 0 ? s->format.blockAlign : 1;
-    const int32_t played =
-        FramesToMs(static_cast<int32_t>(s->playPosition / align), static_cast<int32_t>(s->format.samplesPerSecond));
+    const int32_t played = FramesToMs(static_cast<int32_t>(s->playPosition / align),
+                                      static_cast<int32_t>(s->format.samplesPerSecond));
     const int32_t length = MeasureSoundLengthMs(handle);
     return played < length ? played : length;
 }

@@ -14,10 +14,9 @@ struct SoundOsApi {
     void (*stop)(IDirectSoundBuffer* buffer);
     // 0, or -1 when the call fails.
     int32_t (*getStatus)(IDirectSoundBuffer* buffer, uint32_t* status);
-    int32_t (*lock)(IDirectSoundBuffer* buffer, uint32_t offset, uint32_t bytes, uint8_t** part1,
-                    uint32_t* bytes1, uint8_t** part2, uint32_t* bytes2);
-    int32_t (*unlock)(IDirectSoundBuffer* buffer, uint8_t* part1, uint32_t bytes1, uint8_t* part2,
-                      uint32_t bytes2);
+    int32_t (*lock)(IDirectSoundBuffer* buffer, uint32_t offset, uint32_t bytes, uint8_t** part1, uint32_t* bytes1,
+                    uint8_t** part2, uint32_t* bytes2);
+    int32_t (*unlock)(IDirectSoundBuffer* buffer, uint8_t* part1, uint32_t bytes1, uint8_t* part2, uint32_t bytes2);
     int32_t (*getPlayPosition)(IDirectSoundBuffer* buffer, uint32_t* playPosition);
     // Results ignored by their callers.
     void (*setFrequency)(IDirectSoundBuffer* buffer, uint32_t hertz);

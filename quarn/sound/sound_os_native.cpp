@@ -28,9 +28,8 @@ void RewindFile(void*) {}
 void WriteFile(void*, const uint8_t*, uint32_t) {}
 void CloseFile(void*) {}
 
-const SoundOsApi kNoDevice = {Play,        Stop,         GetStatus, Lock,      Unlock,     GetPlayPosition,
-                              SetFrequency, SetPan,      SetVolume, SetPosition, Release, RewindFile,
-                              WriteFile,   CloseFile};
+const SoundOsApi kNoDevice = {Play,   Stop,      GetStatus,   Lock,    Unlock,     GetPlayPosition, SetFrequency,
+                              SetPan, SetVolume, SetPosition, Release, RewindFile, WriteFile,       CloseFile};
 
 // Built by initialisation and destroyed by deletion, as the system's critical section is.
 alignas(std::recursive_mutex) unsigned char s_lockStorage[sizeof(std::recursive_mutex)];
@@ -44,7 +43,10 @@ void InitializeSoundLock() { s_lock = new (s_lockStorage) std::recursive_mutex()
 void EnterSoundLock() { s_lock->lock(); }
 void LeaveSoundLock() { s_lock->unlock(); }
 int32_t PumpMessagesWhileSoundPlays() { return 0; }
-void SleepWhileSoundPlays(uint32_t milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void SleepWhileSoundPlays(uint32_t milliseconds)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
 
 // No ACM in the native build: compressed WAVE is refused and never reaches a converter.
 int32_t ConvertAcmBlock(SoundConverter*) { return -1; }

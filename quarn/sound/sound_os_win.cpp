@@ -27,8 +27,8 @@ int32_t GetStatus(IDirectSoundBuffer* b, uint32_t* status)
     }
     return 0;
 }
-int32_t Lock(IDirectSoundBuffer* b, uint32_t offset, uint32_t bytes, uint8_t** part1, uint32_t* bytes1,
-             uint8_t** part2, uint32_t* bytes2)
+int32_t Lock(IDirectSoundBuffer* b, uint32_t offset, uint32_t bytes, uint8_t** part1, uint32_t* bytes1, uint8_t** part2,
+             uint32_t* bytes2)
 {
     void* p1 = nullptr;
     void* p2 = nullptr;
@@ -70,9 +70,8 @@ void WriteBytes(void* file, const uint8_t* bytes, uint32_t count)
 }
 void CloseFile(void* file) { CloseHandle(static_cast<HANDLE>(file)); }
 
-const SoundOsApi kDirectSound = {Play,         Stop,   GetStatus, Lock,        Unlock,  GetPlayPosition,
-                                 SetFrequency, SetPan, SetVolume, SetPosition, Release, RewindFile,
-                                 WriteBytes,   CloseFile};
+const SoundOsApi kDirectSound = {Play,   Stop,      GetStatus,   Lock,    Unlock,     GetPlayPosition, SetFrequency,
+                                 SetPan, SetVolume, SetPosition, Release, RewindFile, WriteBytes,      CloseFile};
 
 CRITICAL_SECTION s_soundLock;
 

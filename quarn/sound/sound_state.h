@@ -38,7 +38,7 @@ struct SoundSystemState {
     IDirectSoundBuffer* silentBuffer;
     HandleChainNode streamHead, streamTail;  // sound handles whose streams the thread refills
     HandleChainNode mixHead, mixTail;        // kind-1 software buffers the thread feeds
-    int32_t midiMode;  // 0 through MCI, 1 through DirectMusic
+    int32_t midiMode;                        // 0 through MCI, 1 through DirectMusic
     IDirectMusicPerformance8* musicPerformance;
     IDirectMusicLoader8* musicLoader;
     wchar_t tempMidiPath[kTempMidiPathUnits];
@@ -116,10 +116,9 @@ int32_t HaltBufferPlayback(SoundBufferRecord* buffer);
 int32_t QueryBufferStatus(SoundBufferRecord* buffer, uint32_t* status);
 // The writable range at offset for count bytes, in up to two parts. In software a range
 // that runs past the data's end goes on at its start; -1 for a range that does not fit.
-int32_t LockBufferRegion(SoundBufferRecord* buffer, uint32_t offset, uint32_t count, uint8_t** part1,
-                         uint32_t* bytes1, uint8_t** part2, uint32_t* bytes2);
-int32_t UnlockBufferRegion(SoundBufferRecord* buffer, uint8_t* part1, uint32_t bytes1, uint8_t* part2,
-                           uint32_t bytes2);
+int32_t LockBufferRegion(SoundBufferRecord* buffer, uint32_t offset, uint32_t count, uint8_t** part1, uint32_t* bytes1,
+                         uint8_t** part2, uint32_t* bytes2);
+int32_t UnlockBufferRegion(SoundBufferRecord* buffer, uint8_t* part1, uint32_t bytes1, uint8_t* part2, uint32_t bytes2);
 int32_t SetBufferRate(SoundBufferRecord* buffer, int32_t frequency);
 // pan -10000..10000 and volume -10000..0 in hundredths of a decibel.
 int32_t SetBufferBalance(SoundBufferRecord* buffer, int32_t pan);
@@ -145,9 +144,9 @@ struct SoftwareMixBuffer {
     int32_t queuedFrames;
     RingBuffer ring;
     SoundBufferRecord playback;
-    int32_t bufferSize;      // bytes of the playback buffer
-    int32_t writePosition;   // where the next bytes go, 0..bufferSize - 1
-    int32_t endPosition;     // where the queued data ran out, -1 while none
+    int32_t bufferSize;     // bytes of the playback buffer
+    int32_t writePosition;  // where the next bytes go, 0..bufferSize - 1
+    int32_t endPosition;    // where the queued data ran out, -1 while none
     uint32_t lastPlayPosition;
     int32_t ended;
     int32_t lead;  // write when the play position comes within lead bytes; 2 x lead ahead

@@ -31,9 +31,9 @@ uint32_t RegionNextOffset(const LockedRegion* region);
 
 // Where the region takes its next bytes: the first part while it has room, then the second.
 struct RegionPart {
-    uint8_t* at;        // the next byte to write
-    uint32_t room;      // bytes left in this part
-    uint32_t* left;     // the part's counts, which the writer advances with AdvanceRegion
+    uint8_t* at;     // the next byte to write
+    uint32_t room;   // bytes left in this part
+    uint32_t* left;  // the part's counts, which the writer advances with AdvanceRegion
     uint32_t* written;
 };
 // False when both parts are full.
@@ -99,10 +99,10 @@ int32_t ReleaseConverter(SoundConverter* c);
 // Where a WAVE stream's PCM lies and its format.
 struct WaveHeaderInfo {
     WaveFormat format;
-    int32_t dataStart;  // stream offset of the data chunk's first byte
-    int32_t dataSize;   // bytes, as the chunk states them
-    int32_t formatStart;  // stream offset of the format chunk's body
-    uint32_t formatBytes; // its size
+    int32_t dataStart;     // stream offset of the data chunk's first byte
+    int32_t dataSize;      // bytes, as the chunk states them
+    int32_t formatStart;   // stream offset of the format chunk's body
+    uint32_t formatBytes;  // its size
 };
 // Walks the RIFF chunks from the stream's position to the data chunk, which is left at the
 // read position. 0, or -1 with a log line for a stream that is not a usable WAVE: no RIFF
@@ -135,9 +135,9 @@ int32_t CloseVorbisSource(SoundConverter* c);
 // ---- Sound records
 
 struct StreamSource {
-    int8_t loopCount;  // -1 endless; 0..127 repeats after the first run; other negatives once
-    int32_t kind;      // 3: the converter reads a stream of its own, closed with the sound
-    void* dataBlock;   // owned, freed with the sound
+    int8_t loopCount;            // -1 endless; 0..127 repeats after the first run; other negatives once
+    int32_t kind;                // 3: the converter reads a stream of its own, closed with the sound
+    void* dataBlock;             // owned, freed with the sound
     StreamFunctionTable stream;  // only its close is used, when the handle is not 0
     StreamHandle streamHandle;
     int32_t loopStartFrame;
@@ -153,11 +153,11 @@ struct SoundRecord {
     uint32_t check;
     SoundBufferRecord buffers[kSoundBufferSlots];  // a stream rings through the first
     WaveFormat format;
-    int32_t kind;      // 0 held in memory, 1 streaming
-    int32_t playType;  // of the last start of a stream
-    int32_t ownerHandle;   // the sound whose ring this stream plays through, -1 its own
-    int32_t sharerCount;   // streams playing through this sound's ring
-    int32_t claimerHandle; // the stream holding this sound's ring, -1 none
+    int32_t kind;           // 0 held in memory, 1 streaming
+    int32_t playType;       // of the last start of a stream
+    int32_t ownerHandle;    // the sound whose ring this stream plays through, -1 its own
+    int32_t sharerCount;    // streams playing through this sound's ring
+    int32_t claimerHandle;  // the stream holding this sound's ring, -1 none
     int32_t deletePending;
     uint32_t ringSize;
     int32_t writePosition;  // kWriteNotFilled while armed and not yet filled

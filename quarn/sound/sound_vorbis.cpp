@@ -51,8 +51,8 @@ int32_t OpenVorbisConverter(SoundConverter* c, int32_t workSize)
     }
     auto* file = static_cast<OggVorbis_File*>(
         AllocTrackedMemoryZeroed(sizeof(OggVorbis_File), __FILE__, static_cast<uint16_t>(__LINE__)));
-    c->work = static_cast<uint8_t*>(AllocTrackedMemory(static_cast<uint32_t>(workSize), __FILE__,
-                                                       static_cast<uint16_t>(__LINE__)));
+    c->work = static_cast<uint8_t*>(
+        AllocTrackedMemory(static_cast<uint32_t>(workSize), __FILE__, static_cast<uint16_t>(__LINE__)));
     if (file == nullptr || c->work == nullptr) {
         FreeTrackedMemory(file);
         FreeTrackedMemory(c->work);

@@ -75,8 +75,8 @@ int32_t ParseWaveHeader(const StreamFunctionTable* s, StreamHandle h, WaveHeader
         }
         // Chunks are padded to an even size.
         const uint32_t next = size + (size & 1);
-        if (next > 0x7FFFFFFFu - static_cast<uint32_t>(body) ||
-            s->seek(h, body + static_cast<int32_t>(next), 0) != 0 || s->tell(h) != body + static_cast<int32_t>(next)) {
+        if (next > 0x7FFFFFFFu - static_cast<uint32_t>(body) || s->seek(h, body + static_cast<int32_t>(next), 0) != 0 ||
+            s->tell(h) != body + static_cast<int32_t>(next)) {
             return Refuse();
         }
     }
@@ -102,8 +102,8 @@ int32_t OpenWaveConverter(SoundConverter* c, int32_t workSize)
     if (workSize < f.blockAlign) {
         workSize = f.blockAlign;
     }
-    c->work = static_cast<uint8_t*>(AllocTrackedMemory(static_cast<uint32_t>(workSize), __FILE__,
-                                                       static_cast<uint16_t>(__LINE__)));
+    c->work = static_cast<uint8_t*>(
+        AllocTrackedMemory(static_cast<uint32_t>(workSize), __FILE__, static_cast<uint16_t>(__LINE__)));
     if (c->work == nullptr) {
         AppendLog(L"WAVE データ用のメモリの確保に失敗しました\n");
         return -1;

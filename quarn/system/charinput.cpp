@@ -2,10 +2,7 @@
 
 #include <cstring>
 
-void ClearCharRing(CharInputRing* ring)
-{
-    std::memset(ring, 0, sizeof(*ring));
-}
+void ClearCharRing(CharInputRing* ring) { std::memset(ring, 0, sizeof(*ring)); }
 
 int CharRingHasRoom(const CharInputRing* ring)
 {
@@ -24,10 +21,7 @@ int PushCharRing(CharInputRing* ring, uint16_t unit)
 }
 
 namespace {
-int32_t NextSlot(int32_t position)
-{
-    return position + 1 == kCharRingSlots ? 0 : position + 1;
-}
+int32_t NextSlot(int32_t position) { return position + 1 == kCharRingSlots ? 0 : position + 1; }
 }  // namespace
 
 int TakeCharRing(CharInputRing* ring, uint16_t out[2], int take)
@@ -58,20 +52,11 @@ int TakeCharRing(CharInputRing* ring, uint16_t out[2], int take)
 
 CharInputRing g_charInput;
 
-CharInputRing* LibraryCharRing()
-{
-    return &g_charInput;
-}
+CharInputRing* LibraryCharRing() { return &g_charInput; }
 
-int PushCharInput(uint16_t unit)
-{
-    return PushCharRing(&g_charInput, unit);
-}
+int PushCharInput(uint16_t unit) { return PushCharRing(&g_charInput, unit); }
 
-int TakeCharInput(uint16_t out[2], int take)
-{
-    return TakeCharRing(&g_charInput, out, take);
-}
+int TakeCharInput(uint16_t out[2], int take) { return TakeCharRing(&g_charInput, out, take); }
 
 int32_t PopCharInputUnit()
 {
@@ -87,14 +72,11 @@ static const struct {
     int virtualKey;
     uint16_t code;
 } kKeyToControl[] = {
-    {0x2E, kCtrlDelete}, {0x25, kCtrlLeft}, {0x27, kCtrlRight}, {0x26, kCtrlUp}, {0x28, kCtrlDown},
+    {0x2E, kCtrlDelete}, {0x25, kCtrlLeft}, {0x27, kCtrlRight},  {0x26, kCtrlUp},       {0x28, kCtrlDown},
     {0x24, kCtrlHome},   {0x23, kCtrlEnd},  {0x21, kCtrlPageUp}, {0x22, kCtrlPageDown},
 };
 
-int CharInputHasRoom()
-{
-    return CharRingHasRoom(&g_charInput);
-}
+int CharInputHasRoom() { return CharRingHasRoom(&g_charInput); }
 
 int32_t CharInputUnitOfCode(uint32_t code)
 {
@@ -105,10 +87,16 @@ int32_t CharInputUnitOfCode(uint32_t code)
         return code <= 0xFFFF ? static_cast<int32_t>(code) : -1;
     }
     switch (code) {
-    case 1: case 3: case 8: case 9: case 13: case 16: case 22: case 24: case 27:
-        return static_cast<int32_t>(code);
-    default:
-        return -1;
+    case 1:
+    case 3:
+    case 8:
+    case 9:
+    case 13:
+    case 16:
+    case 22:
+    case 24:
+    case 27: return static_cast<int32_t>(code);
+    default: return -1;
     }
 }
 
@@ -133,15 +121,9 @@ int IsControlCode(uint16_t unit)
 }
 
 namespace {
-bool IsHigh(uint16_t unit)
-{
-    return unit >= 0xD800 && unit <= 0xDBFF;
-}
+bool IsHigh(uint16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
-bool IsLow(uint16_t unit)
-{
-    return unit >= 0xDC00 && unit <= 0xDFFF;
-}
+bool IsLow(uint16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 }  // namespace
 
 int CountCharacters(const uint16_t* text, int units)
@@ -303,33 +285,23 @@ KeyInputRequest ApplyKeyInputControl(KeyInputRecord* record, uint16_t code)
         EndSelection(record);
         record->cursor = record->length;
         break;
-    case kCtrlDelete:
-        DeleteAtCursor(record, false);
-        break;
-    case kCtrlBackspace:
-        DeleteAtCursor(record, true);
-        break;
+    case kCtrlDelete: DeleteAtCursor(record, false); break;
+    case kCtrlBackspace: DeleteAtCursor(record, true); break;
     case kCtrlSelectAll:
         record->selectionStart = 0;
         record->selectionEnd = record->length;
         record->cursor = record->length;
         break;
-    case kCtrlEnter:
-        record->end = kKeyInputEntered;
-        break;
+    case kCtrlEnter: record->end = kKeyInputEntered; break;
     case kCtrlEscape:
         if (record->cancelAllowed) {
             record->end = kKeyInputCancelled;
         }
         break;
-    case kCtrlCopy:
-        return HasSelection(record) ? kKeyInputCopyRequest : kKeyInputNoRequest;
-    case kCtrlCut:
-        return HasSelection(record) ? kKeyInputCutRequest : kKeyInputNoRequest;
-    case kCtrlPaste:
-        return kKeyInputPasteRequest;
-    default:
-        break;  // Tab, Up, Down, Page Up and Page Down do nothing on one line
+    case kCtrlCopy: return HasSelection(record) ? kKeyInputCopyRequest : kKeyInputNoRequest;
+    case kCtrlCut: return HasSelection(record) ? kKeyInputCutRequest : kKeyInputNoRequest;
+    case kCtrlPaste: return kKeyInputPasteRequest;
+    default: break;  // Tab, Up, Down, Page Up and Page Down do nothing on one line
     }
     return kKeyInputNoRequest;
 }

@@ -42,13 +42,13 @@ constexpr uint16_t kCtrlEnd = 0x19;
 constexpr uint16_t kCtrlPageUp = 0x17;
 constexpr uint16_t kCtrlPageDown = 0x15;
 // Control characters that come through WM_CHAR as they are.
-constexpr uint16_t kCtrlSelectAll = 1;   // Ctrl+A
-constexpr uint16_t kCtrlCopy = 3;        // Ctrl+C
+constexpr uint16_t kCtrlSelectAll = 1;  // Ctrl+A
+constexpr uint16_t kCtrlCopy = 3;       // Ctrl+C
 constexpr uint16_t kCtrlBackspace = 8;
 constexpr uint16_t kCtrlTab = 9;
 constexpr uint16_t kCtrlEnter = 13;
-constexpr uint16_t kCtrlPaste = 22;      // Ctrl+V
-constexpr uint16_t kCtrlCut = 24;        // Ctrl+X
+constexpr uint16_t kCtrlPaste = 22;  // Ctrl+V
+constexpr uint16_t kCtrlCut = 24;    // Ctrl+X
 constexpr uint16_t kCtrlEscape = 27;
 
 int CharInputHasRoom();  // room in the library's ring: 1 or 0
@@ -78,9 +78,9 @@ struct KeyInputRecord {
     int32_t maxLength;       // units; text holds maxLength + 1
     int32_t selectionStart;  // -1 when nothing is selected
     int32_t selectionEnd;
-    int32_t cursor;          // unit position, never inside a surrogate pair
-    uint16_t* text;          // terminated
-    int32_t end;             // KeyInputEnd
+    int32_t cursor;  // unit position, never inside a surrogate pair
+    uint16_t* text;  // terminated
+    int32_t end;     // KeyInputEnd
     int32_t cancelAllowed;
 };
 

@@ -18,26 +18,22 @@ LONG WINAPI RealGetCompositionString(HIMC context, DWORD index, void* buffer, DW
 }
 
 BOOL WINAPI RealSetCompositionString(HIMC context, DWORD index, const void* composition, DWORD bytes,
-                              const void* reading, DWORD readingBytes)
+                                     const void* reading, DWORD readingBytes)
 {
-    return ImmSetCompositionStringW(context, index, const_cast<void*>(composition), bytes,
-                                    const_cast<void*>(reading), readingBytes);
+    return ImmSetCompositionStringW(context, index, const_cast<void*>(composition), bytes, const_cast<void*>(reading),
+                                    readingBytes);
 }
 }  // namespace
 
 static const ImeApi kRealIme = {
-    ImmGetContext,         ImmReleaseContext, RealGetCompositionString, ImmGetCandidateListW,
-    ImmGetOpenStatus,      ImmSetOpenStatus,  ImmNotifyIME,            RealSetCompositionString,
-    WINNLSEnableIME,
+    ImmGetContext,    ImmReleaseContext, RealGetCompositionString, ImmGetCandidateListW, ImmGetOpenStatus,
+    ImmSetOpenStatus, ImmNotifyIME,      RealSetCompositionString, WINNLSEnableIME,
 };
 
 static const ImeApi* s_imeApi = nullptr;  // null: the real calls
 
 namespace {
-const ImeApi* Ime()
-{
-    return s_imeApi != nullptr ? s_imeApi : &kRealIme;
-}
+const ImeApi* Ime() { return s_imeApi != nullptr ? s_imeApi : &kRealIme; }
 }  // namespace
 
 const ImeApi* SetImeApi(const ImeApi* api)
@@ -78,10 +74,7 @@ int32_t SetImeEnabled(int32_t flag)
     return 0;
 }
 
-int32_t IsImeInUse()
-{
-    return g_ime.enabled;
-}
+int32_t IsImeInUse() { return g_ime.enabled; }
 
 int32_t FlagImeRestore()
 {
@@ -127,8 +120,8 @@ void OnComposition(HWND window, LPARAM flags)
     if (flags & GCS_CURSORPOS) {
         LONG units = Ime()->getCompositionString(context, GCS_CURSORPOS, nullptr, 0);
         units = units < 0 ? 0 : (units > kCompositionUnits ? kCompositionUnits : units);
-        g_ime.compositionCursor =
-            CountCharacters(reinterpret_cast<const uint16_t*>(g_ime.composition), static_cast<int>(units));
+        g_ime.compositionCursor = CountCharacters(reinterpret_cast<const uint16_t*>(g_ime.composition),
+                                                  static_cast<int>(units));
     }
     if (flags & GCS_COMPCLAUSE) {
         LONG bytes = Ime()->getCompositionString(context, GCS_COMPCLAUSE, g_ime.clauses, kClauseBytes);
@@ -193,24 +186,15 @@ LRESULT HandleImeMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         ClearComposition();
         g_ime.composing = 0;
         return 0;
-    case WM_IME_COMPOSITION:
-        OnComposition(window, lParam);
-        return 0;
+    case WM_IME_COMPOSITION: OnComposition(window, lParam); return 0;
     case WM_IME_NOTIFY:
         switch (wParam) {
         case IMN_OPENCANDIDATE:
         case IMN_CHANGECANDIDATE:
-        case IMN_SETCANDIDATEPOS:
-            ReadCandidates(window);
-            return 0;
-        case IMN_CLOSECANDIDATE:
-            FreeCandidates();
-            return 0;
-        case IMN_SETOPENSTATUS:
-            OnOpenStatus(window, message, wParam, lParam);
-            return 0;
-        default:
-            return DefWindowProcW(window, message, wParam, lParam);
+        case IMN_SETCANDIDATEPOS: ReadCandidates(window); return 0;
+        case IMN_CLOSECANDIDATE: FreeCandidates(); return 0;
+        case IMN_SETOPENSTATUS: OnOpenStatus(window, message, wParam, lParam); return 0;
+        default: return DefWindowProcW(window, message, wParam, lParam);
         }
     default:  // WM_IME_SETCONTEXT
         return DefWindowProcW(window, message, wParam, lParam);

@@ -26,25 +26,13 @@ static uint32_t s_queuePassesSeen;
 static int32_t s_startGuard;
 
 namespace {
-const DirectInputApi* Di()
-{
-    return CurrentDirectInputApi();
-}
+const DirectInputApi* Di() { return CurrentDirectInputApi(); }
 
-int Version()
-{
-    return g_input.directInput8 ? 8 : 7;
-}
+int Version() { return g_input.directInput8 ? 8 : 7; }
 
-bool HasDirectInput()
-{
-    return g_input.object != nullptr && g_input.object != kJoystickOnlyObject;
-}
+bool HasDirectInput() { return g_input.object != nullptr && g_input.object != kJoystickOnlyObject; }
 
-bool JoystickOnly()
-{
-    return g_input.object == kJoystickOnlyObject;
-}
+bool JoystickOnly() { return g_input.object == kJoystickOnlyObject; }
 
 // Releases a device that is being set up and clears the pointer.
 void DropDevice(void** device)
@@ -116,8 +104,8 @@ int SetUpKeyboard()
         ShutDownInput();
         FatalErrorExit(L"キーボードデバイスのデータ形式の設定に失敗しました");
     }
-    if (FAILED(Di()->setCooperativeLevel(g_input.keyboard, v, QueryMainWindow(),
-                                         DISCL_NONEXCLUSIVE | DISCL_BACKGROUND))) {
+    if (FAILED(
+            Di()->setCooperativeLevel(g_input.keyboard, v, QueryMainWindow(), DISCL_NONEXCLUSIVE | DISCL_BACKGROUND))) {
         ShutDownInput();
         FatalErrorExit(L"キーボードデバイスの協調レベルの設定に失敗しました");
     }
@@ -322,8 +310,7 @@ bool SetAxisProperty(void* device, REFGUID property, DWORD offset, LONG low, LON
 }
 
 // An endless effect at full gain on the pad's two axes, started by no button.
-DIEFFECT TwoAxisEffect(DWORD coordinates, DWORD* axes, LONG* direction, void* params,
-                       DWORD paramsSize)
+DIEFFECT TwoAxisEffect(DWORD coordinates, DWORD* axes, LONG* direction, void* params, DWORD paramsSize)
 {
     DIEFFECT effect{};
     effect.dwSize = sizeof(effect);
@@ -566,10 +553,7 @@ int32_t PollKeyboardFromPump()
 namespace {
 // Input that is not running (ended by a device restart) starts again on the next query,
 // unless the window is closing. StartInput's result, or -1 while closing.
-int32_t RestartInput()
-{
-    return IsClosePosted() ? -1 : StartInput();
-}
+int32_t RestartInput() { return IsClosePosted() ? -1 : StartInput(); }
 }  // namespace
 
 int TestKeyPressed(int dikCode)
@@ -589,10 +573,7 @@ int TestKeyPressed(int dikCode)
 
 namespace {
 // True when the pad effects may be served: DirectInput started, not joystick-only.
-bool EffectsServed()
-{
-    return HasDirectInput();
-}
+bool EffectsServed() { return HasDirectInput(); }
 
 // Starts or stops the effect when what it should do changed since it was last told.
 void TellEffect(void* effect, int32_t play, int32_t* playing)
@@ -805,8 +786,8 @@ int QueryPadInputState(int pad)
         if (LOWORD(pov) != 0xFFFF) {
             // Eight directions in hundredths of a degree, clockwise from up.
             const int sector = static_cast<int>(((pov % 36000) + 2250) / 4500) % 8;
-            static const uint32_t kPovBits[8] = {kPadUp, kPadUp | kPadRight, kPadRight, kPadRight | kPadDown,
-                                                 kPadDown, kPadDown | kPadLeft, kPadLeft, kPadLeft | kPadUp};
+            static const uint32_t kPovBits[8] = {kPadUp,   kPadUp | kPadRight,  kPadRight, kPadRight | kPadDown,
+                                                 kPadDown, kPadDown | kPadLeft, kPadLeft,  kPadLeft | kPadUp};
             bits |= kPovBits[sector];
         }
         for (int b = 0; b < 28; ++b) {
@@ -862,7 +843,8 @@ int QueryMouseButtons()
         }
     }
     if (g_input.mouseButtonsValid) {
-        return ((g_input.mouseButtons[0] & 0x80) ? kMouseLeft : 0) | ((g_input.mouseButtons[1] & 0x80) ? kMouseRight : 0) |
+        return ((g_input.mouseButtons[0] & 0x80) ? kMouseLeft : 0) |
+               ((g_input.mouseButtons[1] & 0x80) ? kMouseRight : 0) |
                ((g_input.mouseButtons[2] & 0x80) ? kMouseMiddle : 0);
     }
     const bool swapped = GetSystemMetrics(SM_SWAPBUTTON) != 0;

@@ -16,12 +16,12 @@ struct PadRecord {
     void* constantForce;  // effects, null when the pad has none
     void* sine;
     HANDLE event;
-    uint8_t state[80];    // the last DIJOYSTATE read
-    int32_t secondStick;  // WinMM: the joystick has both a Z and an R axis
+    uint8_t state[80];                 // the last DIJOYSTATE read
+    int32_t secondStick;               // WinMM: the joystick has both a Z and an R axis
     int32_t rangeMin[2], rangeMax[2];  // WinMM: X and Y ranges from the capabilities
     int32_t vibrationOn;
-    int32_t power;        // 0 to 10000
-    int32_t duration;     // milliseconds; negative = endless
+    int32_t power;     // 0 to 10000
+    int32_t duration;  // milliseconds; negative = endless
     int32_t elapsed;
     int32_t lastTime;
     int32_t constantPlaying;
@@ -33,8 +33,8 @@ struct PadRecord {
 
 struct InputState {
     // Settings kept across the input start.
-    int32_t noDirectInput;                   // set by the start when neither version works
-    int32_t directInputKeyboardOnNewSystems; // use the DirectInput keyboard from Vista on too
+    int32_t noDirectInput;                    // set by the start when neither version works
+    int32_t directInputKeyboardOnNewSystems;  // use the DirectInput keyboard from Vista on too
     // Cleared by the start.
     int32_t directInput8;  // 1: the object is DirectInput 8, 0: DirectInput 7
     void* object;          // null before start, kJoystickOnlyObject in WinMM mode
@@ -83,7 +83,7 @@ constexpr int32_t kCompositionUnits = 512;
 constexpr int32_t kClauseBytes = 1024;
 
 struct ImeState {
-    int32_t enabled;    // mirrors the last WINNLSEnableIME made here
+    int32_t enabled;  // mirrors the last WINNLSEnableIME made here
     int32_t open;
     int32_t composing;
     wchar_t composition[kCompositionUnits];
@@ -101,16 +101,16 @@ extern ImeState g_ime;
 
 // The IME calls, replaceable by tests. WINNLSEnableIME has no prototype in the headers.
 struct ImeApi {
-    HIMC (WINAPI* getContext)(HWND window);
-    BOOL (WINAPI* releaseContext)(HWND window, HIMC context);
-    LONG (WINAPI* getCompositionString)(HIMC context, DWORD index, void* buffer, DWORD bytes);
-    DWORD (WINAPI* getCandidateList)(HIMC context, DWORD index, CANDIDATELIST* list, DWORD bytes);
-    BOOL (WINAPI* getOpenStatus)(HIMC context);
-    BOOL (WINAPI* setOpenStatus)(HIMC context, BOOL open);
-    BOOL (WINAPI* notify)(HIMC context, DWORD action, DWORD index, DWORD value);
-    BOOL (WINAPI* setCompositionString)(HIMC context, DWORD index, const void* composition, DWORD bytes,
-                                 const void* reading, DWORD readingBytes);
-    BOOL (WINAPI* enable)(HWND window, BOOL enable);
+    HIMC(WINAPI* getContext)(HWND window);
+    BOOL(WINAPI* releaseContext)(HWND window, HIMC context);
+    LONG(WINAPI* getCompositionString)(HIMC context, DWORD index, void* buffer, DWORD bytes);
+    DWORD(WINAPI* getCandidateList)(HIMC context, DWORD index, CANDIDATELIST* list, DWORD bytes);
+    BOOL(WINAPI* getOpenStatus)(HIMC context);
+    BOOL(WINAPI* setOpenStatus)(HIMC context, BOOL open);
+    BOOL(WINAPI* notify)(HIMC context, DWORD action, DWORD index, DWORD value);
+    BOOL(WINAPI* setCompositionString)
+    (HIMC context, DWORD index, const void* composition, DWORD bytes, const void* reading, DWORD readingBytes);
+    BOOL(WINAPI* enable)(HWND window, BOOL enable);
 };
 // Null restores the real calls; the previous table is returned.
 const ImeApi* SetImeApi(const ImeApi* api);

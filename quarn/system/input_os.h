@@ -40,8 +40,8 @@ struct DirectInputApi {
 };
 
 struct JoystickApi {
-    MMRESULT (WINAPI* getDevCaps)(UINT_PTR id, JOYCAPSW* caps, UINT size);
-    MMRESULT (WINAPI* getPosEx)(UINT id, JOYINFOEX* info);
+    MMRESULT(WINAPI* getDevCaps)(UINT_PTR id, JOYCAPSW* caps, UINT size);
+    MMRESULT(WINAPI* getPosEx)(UINT id, JOYINFOEX* info);
 };
 
 // Install a table (null restores the real calls); the previous table is returned.

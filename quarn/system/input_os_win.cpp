@@ -120,7 +120,10 @@ HRESULT CreateEffect(void* device, int version, REFGUID kind, const DIEFFECT* ef
 
 void ReleaseDevice(void* device, int version)
 {
-    OnDevice(device, version, [&](auto* d) { d->Release(); return S_OK; });
+    OnDevice(device, version, [&](auto* d) {
+        d->Release();
+        return S_OK;
+    });
 }
 
 HRESULT StartEffect(void* effect, DWORD iterations, DWORD flags)
@@ -128,35 +131,38 @@ HRESULT StartEffect(void* effect, DWORD iterations, DWORD flags)
     return static_cast<IDirectInputEffect*>(effect)->Start(iterations, flags);
 }
 
-HRESULT StopEffect(void* effect)
-{
-    return static_cast<IDirectInputEffect*>(effect)->Stop();
-}
+HRESULT StopEffect(void* effect) { return static_cast<IDirectInputEffect*>(effect)->Stop(); }
 
-void ReleaseEffect(void* effect)
-{
-    static_cast<IDirectInputEffect*>(effect)->Release();
-}
+void ReleaseEffect(void* effect) { static_cast<IDirectInputEffect*>(effect)->Release(); }
 }  // namespace
 
 static const DirectInputApi kRealDirectInput = {
-    CreateObject, InitializeObject, ReleaseObject, CreateDevice, EnumGameControllers,
-    GetDeviceInfo, SetDataFormat, SetCooperativeLevel, SetProperty, SetEventNotification,
-    Acquire, Unacquire, Poll, GetDeviceState, CreateEffect, ReleaseDevice,
-    StartEffect, StopEffect, ReleaseEffect,
+    CreateObject,
+    InitializeObject,
+    ReleaseObject,
+    CreateDevice,
+    EnumGameControllers,
+    GetDeviceInfo,
+    SetDataFormat,
+    SetCooperativeLevel,
+    SetProperty,
+    SetEventNotification,
+    Acquire,
+    Unacquire,
+    Poll,
+    GetDeviceState,
+    CreateEffect,
+    ReleaseDevice,
+    StartEffect,
+    StopEffect,
+    ReleaseEffect,
 };
 
 static const JoystickApi kRealJoystick = {joyGetDevCapsW, joyGetPosEx};
 
-const DirectInputApi* RealDirectInputApi()
-{
-    return &kRealDirectInput;
-}
+const DirectInputApi* RealDirectInputApi() { return &kRealDirectInput; }
 
-const JoystickApi* RealJoystickApi()
-{
-    return &kRealJoystick;
-}
+const JoystickApi* RealJoystickApi() { return &kRealJoystick; }
 
 static const DirectInputApi* s_directInputApi = nullptr;  // null: the real calls
 static const JoystickApi* s_joystickApi = nullptr;
@@ -166,10 +172,7 @@ const DirectInputApi* CurrentDirectInputApi()
     return s_directInputApi != nullptr ? s_directInputApi : &kRealDirectInput;
 }
 
-const JoystickApi* CurrentJoystickApi()
-{
-    return s_joystickApi != nullptr ? s_joystickApi : &kRealJoystick;
-}
+const JoystickApi* CurrentJoystickApi() { return s_joystickApi != nullptr ? s_joystickApi : &kRealJoystick; }
 
 const DirectInputApi* SetDirectInputApi(const DirectInputApi* api)
 {

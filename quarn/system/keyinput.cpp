@@ -24,9 +24,9 @@ struct Rgb {
     uint8_t red, green, blue;
 };
 static constexpr Rgb kKeyInputRgb[kKeyInputColours] = {
-    {255, 255, 255}, {255, 255, 0}, {255, 255, 255}, {0, 255, 255}, {255, 255, 255},
+    {255, 255, 255}, {255, 255, 0},  {255, 255, 255}, {0, 255, 255}, {255, 255, 255},
     {255, 0, 0},     {255, 255, 20}, {0, 0, 0},       {0, 0, 0},     {0, 0, 0},
-    {255, 255, 0},   {0, 0, 0},     {255, 255, 255}, {0, 0, 0},     {128, 128, 128},
+    {255, 255, 0},   {0, 0, 0},      {255, 255, 255}, {0, 0, 0},     {128, 128, 128},
 };
 static uint32_t s_keyInputColours[kKeyInputColours];
 
@@ -189,7 +189,8 @@ void CopySelection(const KeyInputRecord* record)
     if (SelectedRange(record, &from, &to) == 0) {
         return;
     }
-    auto* text = static_cast<wchar_t*>(AllocTrackedMemory(static_cast<uint32_t>(to - from + 1) * sizeof(wchar_t), "", 0));
+    auto* text = static_cast<wchar_t*>(
+        AllocTrackedMemory(static_cast<uint32_t>(to - from + 1) * sizeof(wchar_t), "", 0));
     if (text == nullptr) {
         return;
     }
@@ -232,18 +233,13 @@ void ApplyUnits(KeyInputRecord* record, const uint16_t units[2], int count)
         return;
     }
     switch (ApplyKeyInputControl(record, units[0])) {
-    case kKeyInputCopyRequest:
-        CopySelection(record);
-        break;
+    case kKeyInputCopyRequest: CopySelection(record); break;
     case kKeyInputCutRequest:
         CopySelection(record);
         ApplyKeyInputControl(record, kCtrlDelete);
         break;
-    case kKeyInputPasteRequest:
-        Paste(record);
-        break;
-    default:
-        break;
+    case kKeyInputPasteRequest: Paste(record); break;
+    default: break;
     }
 }
 }  // namespace

@@ -57,8 +57,8 @@ void ResetPadKeyMap(PadKeyMapEntry (*map)[kPadKeyMapEntries])
     }
     static const int32_t kDefaults[14][2] = {
         {0x50, 0xD0}, {0x4B, 0xCB}, {0x4D, 0xCD}, {0x48, 0xC8},  // down, left, right, up
-        {0x2C, -1}, {0x2D, -1}, {0x2E, -1}, {0x1E, -1}, {0x1F, -1},
-        {0x20, -1}, {0x10, -1}, {0x11, -1}, {0x01, -1}, {0x39, -1},
+        {0x2C, -1},   {0x2D, -1},   {0x2E, -1},   {0x1E, -1},   {0x1F, -1},
+        {0x20, -1},   {0x10, -1},   {0x11, -1},   {0x01, -1},   {0x39, -1},
     };
     for (int entry = 0; entry < 14; ++entry) {
         map[0][entry].firstKey = kDefaults[entry][0];

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-constexpr int kKeyTableSize = 256;   // one entry per DirectInput key code, bit 7 = down
+constexpr int kKeyTableSize = 256;  // one entry per DirectInput key code, bit 7 = down
 constexpr int kMaxPads = 16;
 constexpr int kPadKeyMapEntries = 32;
 

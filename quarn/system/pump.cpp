@@ -10,10 +10,7 @@ bool MayStayInactive() { return !g_system.active && !g_system.runWhileInactive; 
 // Takes the next message for this thread. Any waiting message comes first; the thread's own
 // posted messages and those of the main window are subsets of "any", so when none waits
 // there is nothing further to look for, and one look at the queue does.
-bool TakeMessage(MSG* m)
-{
-    return PeekMessageW(m, nullptr, 0, 0, PM_REMOVE) != FALSE;
-}
+bool TakeMessage(MSG* m) { return PeekMessageW(m, nullptr, 0, 0, PM_REMOVE) != FALSE; }
 }  // namespace
 
 int32_t PumpWindowMessages()

@@ -10,9 +10,8 @@
 #include "quarn/system/window_layout.h"
 
 static_assert(kSizingLeft == WMSZ_LEFT && kSizingRight == WMSZ_RIGHT && kSizingTop == WMSZ_TOP &&
-                  kSizingTopLeft == WMSZ_TOPLEFT && kSizingTopRight == WMSZ_TOPRIGHT &&
-                  kSizingBottom == WMSZ_BOTTOM && kSizingBottomLeft == WMSZ_BOTTOMLEFT &&
-                  kSizingBottomRight == WMSZ_BOTTOMRIGHT,
+                  kSizingTopLeft == WMSZ_TOPLEFT && kSizingTopRight == WMSZ_TOPRIGHT && kSizingBottom == WMSZ_BOTTOM &&
+                  kSizingBottomLeft == WMSZ_BOTTOMLEFT && kSizingBottomRight == WMSZ_BOTTOMRIGHT,
               "the sizing edges are WM_SIZING's");
 
 SystemStateRecord g_system;
@@ -141,11 +140,26 @@ void ChooseCodePage()
     }
     const UINT oem = GetOEMCP();
     switch (oem) {
-    case 932: g_system.charSet = 1; g_system.codePage = 932; break;
-    case 949: g_system.charSet = 2; g_system.codePage = 949; break;
-    case 950: g_system.charSet = 3; g_system.codePage = 950; break;
-    case 936: g_system.charSet = 4; g_system.codePage = 936; break;
-    default: g_system.charSet = 1; g_system.codePage = 0; break;
+    case 932:
+        g_system.charSet = 1;
+        g_system.codePage = 932;
+        break;
+    case 949:
+        g_system.charSet = 2;
+        g_system.codePage = 949;
+        break;
+    case 950:
+        g_system.charSet = 3;
+        g_system.codePage = 950;
+        break;
+    case 936:
+        g_system.charSet = 4;
+        g_system.codePage = 936;
+        break;
+    default:
+        g_system.charSet = 1;
+        g_system.codePage = 0;
+        break;
     }
     SetCharacterCodeFormat(CharacterCodeFormatFromCodePage(static_cast<uint32_t>(g_system.codePage)));
 }
@@ -326,8 +340,7 @@ int32_t BringWindowToFront(HWND window, int32_t topmost)
     SystemParametersInfoW(SPI_GETFOREGROUNDLOCKTIMEOUT, 0, &timeout, 0);
     SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, nullptr, 0);
     SetForegroundWindow(window);
-    SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, reinterpret_cast<void*>(static_cast<uintptr_t>(timeout)),
-                          0);
+    SystemParametersInfoW(SPI_SETFOREGROUNDLOCKTIMEOUT, 0, reinterpret_cast<void*>(static_cast<uintptr_t>(timeout)), 0);
     int32_t result = AttachThreadInput(own, foreground, FALSE);
     if (topmost == 1) {
         result = SetWindowPos(g_system.mainWindow, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE | SWP_NOREDRAW);
@@ -484,9 +497,7 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
             ApplyWindowSize();
         }
         break;
-    case WM_ACTIVATE:
-        ApplyActivation(window, wParam);
-        break;
+    case WM_ACTIVATE: ApplyActivation(window, wParam); break;
     case WM_ACTIVATEAPP:
         if (wParam == FALSE) {
             ApplyActivation(window, 0);
@@ -529,12 +540,8 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
     case WM_MOUSEMOVE:
     case WM_LBUTTONUP:
     case WM_RBUTTONUP:
-    case WM_MBUTTONUP:
-        HideCursorWhileUnwanted();
-        break;
-    case WM_DISPLAYCHANGE:
-        HandleDisplayChange(window, wParam, lParam);
-        break;
+    case WM_MBUTTONUP: HideCursorWhileUnwanted(); break;
+    case WM_DISPLAYCHANGE: HandleDisplayChange(window, wParam, lParam); break;
     case WM_NCHITTEST:
         if (!g_system.windowed && g_screenSettings.hardwareActive && HIWORD(lParam) < 8) {
             return HTMENU;
@@ -571,9 +578,7 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
         }
         break;
     }
-    case WM_MOUSEWHEEL:
-        g_system.wheelCount += static_cast<int16_t>(HIWORD(wParam)) > 0 ? 1 : -1;
-        break;
+    case WM_MOUSEWHEEL: g_system.wheelCount += static_cast<int16_t>(HIWORD(wParam)) > 0 ? 1 : -1; break;
     case WM_MOVING:
         RefreshWindowRect();
         if (!g_system.windowed) {
@@ -584,15 +589,9 @@ LRESULT CALLBACK MainWindowProcedure(HWND window, UINT message, WPARAM wParam, L
         KeepProportionsWhileSizing(wParam, reinterpret_cast<RECT*>(lParam));
         RefreshWindowRect();
         break;
-    case WM_DROPFILES:
-        StoreDroppedFiles(reinterpret_cast<HDROP>(wParam));
-        break;
-    case 0x46F:
-        g_system.inputFlag46F = wParam == 1 ? 1 : 0;
-        break;
-    case 0x470:
-        g_system.inputFlag470 = wParam == 1 ? 1 : 0;
-        break;
+    case WM_DROPFILES: StoreDroppedFiles(reinterpret_cast<HDROP>(wParam)); break;
+    case 0x46F: g_system.inputFlag46F = wParam == 1 ? 1 : 0; break;
+    case 0x470: g_system.inputFlag470 = wParam == 1 ? 1 : 0; break;
     default:
         // MCI notifications and socket events, handled by the layers above when registered.
         if (WindowMessageHandler handler = FindWindowMessageHandler(message)) {

@@ -65,10 +65,7 @@ int32_t RegisterWindowMessageHandler(UINT message, WindowMessageHandler handler)
     return SetHandler(s_registry.messages, message, handler);
 }
 
-WindowMessageHandler FindWindowMessageHandler(UINT message)
-{
-    return FindHandler(s_registry.messages, message);
-}
+WindowMessageHandler FindWindowMessageHandler(UINT message) { return FindHandler(s_registry.messages, message); }
 
 int32_t RegisterWindowTimerHandler(UINT_PTR id, TIMERPROC handler)
 {

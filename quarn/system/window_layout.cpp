@@ -59,16 +59,16 @@ int32_t FillLayeredPicture(uint8_t* picture, int32_t pitch, int32_t pictureWidth
     int32_t width = 0;
     int32_t height = 0;
     if (image == nullptr || image->pixels == nullptr ||
-        LayeredPictureSize(image->width, image->height, captionOffset, &width, &height) != 0 ||
-        pictureWidth < width || pictureHeight < height || pitch < int64_t{width} * 4) {
+        LayeredPictureSize(image->width, image->height, captionOffset, &width, &height) != 0 || pictureWidth < width ||
+        pictureHeight < height || pitch < int64_t{width} * 4) {
         return -1;
     }
     const int32_t top = height - image->height;
     ColorFormat argb{};
     SetupArgb8888Format(&argb);
     const PixelRect whole{0, 0, image->width, image->height};
-    ConvertPixelRect(picture, pitch, &argb, image->pixels, image->pitch, &image->format, nullptr, 0, nullptr,
-                            0, top, &whole, 0, useImageAlpha ? 0 : 1, transparentColor & 0xFFFFFFu, 0, 0, 0, 0, 0);
+    ConvertPixelRect(picture, pitch, &argb, image->pixels, image->pitch, &image->format, nullptr, 0, nullptr, 0, top,
+                     &whole, 0, useImageAlpha ? 0 : 1, transparentColor & 0xFFFFFFu, 0, 0, 0, 0, 0);
     // Per-pixel alpha blending adds the colour as it stands: a transparent pixel has to be black
     // and a translucent one scaled by its alpha.
     for (int32_t y = top; y < height; ++y) {

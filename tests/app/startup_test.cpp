@@ -114,7 +114,8 @@ TEST_F(LibraryStartUp, StartsOnceAndShutsDown)
     EXPECT_EQ(log.has(L"ＣＯＭを終了... 完了\n"), com);
     // The sound device ends before the window.
     ASSERT_TRUE(log.has(L"DirectSound の終了処理は正常に終了しました\n"));
-    EXPECT_LT(log.at(L"DirectSound の終了処理は正常に終了しました\n"), log.at(L"ウインドウが破棄されようとしています\n"));
+    EXPECT_LT(log.at(L"DirectSound の終了処理は正常に終了しました\n"),
+              log.at(L"ウインドウが破棄されようとしています\n"));
     wchar_t after[MAX_PATH];
     GetCurrentDirectoryW(MAX_PATH, after);
     EXPECT_STREQ(after, directory);
@@ -137,8 +138,7 @@ TEST_F(LibraryStartUp, VornikRunsOnTheDevice)
     EXPECT_EQ(GetDrawTarget(), -2);
     VornikFrame frame = begin_vornik_frames();
     RunningTally tally;
-    for (int i = 0; i < 3; ++i)
-        EXPECT_NO_THROW(run_vornik_frame(frame, tally));
+    for (int i = 0; i < 3; ++i) EXPECT_NO_THROW(run_vornik_frame(frame, tally));
     EXPECT_EQ(g_screenSettings.hardwareActive, 1);
     EXPECT_EQ(RunLibraryShutDown(), 0);
     AssignWindowIcon(0);  // the icon is Vornik's resource, which this program does not carry
@@ -213,22 +213,21 @@ TEST_F(LibraryStartUp, SlowStepsRunBesideOthersAndKeepTheirPlaceInTheLog)
         g_systemCapability.processorClock = 0;
         {
             LogRecorder log;
-            if (!observed)
-                SetLogCapture(nullptr, nullptr);
+            if (!observed) SetLogCapture(nullptr, nullptr);
             ASSERT_EQ(InitializeLibrary(), 0);
             EXPECT_NE(GetDirectDrawObject(), nullptr);
             if (observed) {
                 EXPECT_LT(log.at(L"ＯＳ  "), log.at(L"ＣＰＵ動作速度：大体"));
                 EXPECT_LT(log.at(L"ＣＰＵ動作速度：大体"), log.at(L"ＣＯＭの初期化... "));
-                EXPECT_LT(log.at(L"DirectInput関係初期化処理"), log.at(L"DirectDraw オブジェクトの取得を行います....  成功\n"));
+                EXPECT_LT(log.at(L"DirectInput関係初期化処理"),
+                          log.at(L"DirectDraw オブジェクトの取得を行います....  成功\n"));
             }
         }
         clocks[observed] = g_systemCapability.processorClock;
         EXPECT_EQ(static_cast<uint64_t>(g_systemCapability.processorMhz), clocks[observed] / 1000000);
         EXPECT_EQ(RunLibraryShutDown(), 0);
     }
-    if (!g_systemCapability.timeStampCounterUsable)
-        GTEST_SKIP() << "no time-stamp counter";
+    if (!g_systemCapability.timeStampCounterUsable) GTEST_SKIP() << "no time-stamp counter";
     ASSERT_GT(clocks[1], 0u);
     const double ratio = static_cast<double>(clocks[0]) / static_cast<double>(clocks[1]);
     EXPECT_GT(ratio, 0.9);
@@ -282,8 +281,7 @@ void RunStartUpInItsOwnProcess(const test::AllocationSweep& sweep, uint32_t n, i
 {
     ::testing::UnitTest::GetInstance()->listeners().Append(new FailuresToErrorOutput);
     test::RunWithFailingAllocation(sweep, n, onward, requests);
-    if (::testing::Test::HasFailure())
-        std::exit(1);
+    if (::testing::Test::HasFailure()) std::exit(1);
     std::fprintf(stderr, "%s\n", test::kSweepRunEnded);
     std::exit(0);
 }
@@ -347,10 +345,8 @@ void LogToErrorOutput(const wchar_t* text, void*)
         return;
     }
     for (const wchar_t* p = text; *p != L'\0'; ++p) {
-        if (*p == L'\n')
-            std::fputs("<nl>", stderr);
-        else if (*p < 128)
-            std::fputc(static_cast<char>(*p), stderr);
+        if (*p == L'\n') std::fputs("<nl>", stderr);
+        else if (*p < 128) std::fputc(static_cast<char>(*p), stderr);
     }
 }
 
@@ -359,8 +355,7 @@ void StartAndFail()
     EnableLogFile(0);
     ChangeWindowMode(1);
     AssignWindowTitle(L"QuarnFatalExitTest");
-    if (InitializeLibrary() != 0)
-        std::exit(3);
+    if (InitializeLibrary() != 0) std::exit(3);
     SetLogCapture(LogToErrorOutput, nullptr);
     FatalErrorExitFormat(L"%ls %d", L"stop", 7);
 }
@@ -371,4 +366,4 @@ TEST(FatalExit, LogsAndShutsTheLibraryDown)
     EXPECT_EXIT(StartAndFail(), ::testing::ExitedWithCode(-1), "stop 7<nl>.*WINDOW-ENDED");
 }
 
-} // namespace
+}  // namespace

@@ -11,22 +11,19 @@ namespace {
 TEST(StateFile, LoadStep)
 {
     struct Case {
-        const char* bytes;   // null: no file
+        const char* bytes;  // null: no file
         StateLoad load;
         const wchar_t* tally;
     } const cases[] = {
-        {nullptr, kStateLoaded, L"77"},   // the tally is left as it was
-        {"5000\r\n1000", kStateLoaded, L"15000"},
-        {"5000\r\n1020", kStateLoaded, L"-5000"},
-        {"5000", kStateLoaded, L"5000"},         // no time: none added
-        {"5000\r\nsoon", kStateLoaded, L"5000"},
-        {"", kStateRefused, L"77"},
+        {nullptr, kStateLoaded, L"77"},  // the tally is left as it was
+        {"5000\r\n1000", kStateLoaded, L"15000"}, {"5000\r\n1020", kStateLoaded, L"-5000"},
+        {"5000", kStateLoaded, L"5000"},  // no time: none added
+        {"5000\r\nsoon", kStateLoaded, L"5000"},  {"", kStateRefused, L"77"},
         {"x\r\n1000", kStateRefused, L"77"},
     };
     for (const Case& c : cases) {
         ScratchFolder folder;
-        if (c.bytes != nullptr)
-            folder.write(L"data.txt", c.bytes);
+        if (c.bytes != nullptr) folder.write(L"data.txt", c.bytes);
         lib::biginteger tally;
         tally.set_str(L"77");
         EXPECT_EQ(load_state(folder.file(L"data.txt").c_str(), 1010, tally), c.load) << (c.bytes ? c.bytes : "none");
@@ -69,4 +66,4 @@ TEST(StateFile, WriteReplacesWhole)
     EXPECT_EQ(folder.read(L"data.txt.new"), "<missing>");
 }
 
-} // namespace
+}  // namespace

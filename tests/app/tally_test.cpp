@@ -67,10 +67,18 @@ TEST(Tally, RunningTallyMatchesTheDirectText)
     check(L"as made");
 
     const lib::biginteger starts[] = {
-        big(L"0"), big(L"-1"), big(L"86399999"), big(L"-86400000"), big(L"-172800001"),
-        days_and_ms(L"9", L"86399990"), days_and_ms(L"99", L"86399999"), days_and_ms(L"-10", L"86399999"),
-        days_and_ms(L"-100", L"0"), days_and_ms(L"1", L"86399999"),
-        big(L"1234567890123456789012345"), big(L"-1000000000000000000000001"),
+        big(L"0"),
+        big(L"-1"),
+        big(L"86399999"),
+        big(L"-86400000"),
+        big(L"-172800001"),
+        days_and_ms(L"9", L"86399990"),
+        days_and_ms(L"99", L"86399999"),
+        days_and_ms(L"-10", L"86399999"),
+        days_and_ms(L"-100", L"0"),
+        days_and_ms(L"1", L"86399999"),
+        big(L"1234567890123456789012345"),
+        big(L"-1000000000000000000000001"),
     };
     // Within the day, completing it exactly, one day at once, the clock's longest step.
     const std::uint32_t steps[] = {0, 1, 16, 999, 86400000, 1, 86399998, 1, 172800000, 4294967295u, 123456789};
@@ -97,8 +105,7 @@ TEST(Tally, RunningTallyMatchesTheDirectText)
     std::mt19937_64 rng(32);
     for (int run = 0; run < 200; ++run) {
         lib::biginteger t = big(std::to_wstring(rng() >> (rng() % 64)).c_str());
-        if (rng() % 2)
-            t = t * big(L"-1");
+        if (rng() % 2) t = t * big(L"-1");
         set(t);
         for (int frame = 0; frame < 20; ++frame) {
             advance(static_cast<std::uint32_t>(rng() % 3 == 0 ? rng() : rng() % 50));
@@ -113,14 +120,13 @@ TEST(Tally, Pad2)
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"", L""}, {L"7", L"07"}, {L"42", L"42"}, {L"123", L"12"}, {L"-5", L"-5"},
     };
-    for (const auto& [in, out] : cases)
-        EXPECT_EQ(pad2(in), out) << testing::PrintToString(std::wstring(in));
+    for (const auto& [in, out] : cases) EXPECT_EQ(pad2(in), out) << testing::PrintToString(std::wstring(in));
 }
 
 struct LoadCase {
     std::string bytes;
     bool ok;
-    const wchar_t* tally;   // when ok
+    const wchar_t* tally;  // when ok
     bool has_saved_time;
     std::int64_t saved_time;
 };
@@ -132,8 +138,7 @@ TEST(Tally, ParseStateFile)
         {"-42\r\n-5", true, L"-42", true, -5},
         {"+7\n8", true, L"7", true, 8},
         {" \t\r\n12 34 whatever follows", true, L"12", true, 34},
-        {"1234567890123456789012345\r\n9223372036854775807", true, L"1234567890123456789012345", true,
-         INT64_MAX},
+        {"1234567890123456789012345\r\n9223372036854775807", true, L"1234567890123456789012345", true, INT64_MAX},
         {"0\r\n-9223372036854775808", true, L"0", true, INT64_MIN},
         {"00017\r\n1", true, L"17", true, 1},
         // A readable tally without a readable time: no time away.
@@ -149,16 +154,20 @@ TEST(Tally, ParseStateFile)
         {"-\r\n5", false, nullptr, false, 0},
         {"+\r\n5", false, nullptr, false, 0},
         {"5.5\r\n5", false, nullptr, false, 0},
-        {"\xEF\xBB\xBF" "5000\r\n1", false, nullptr, false, 0},
-        {std::string("50\0" "00\r\n1", 7), false, nullptr, false, 0},
+        {"\xEF\xBB\xBF"
+         "5000\r\n1",
+         false, nullptr, false, 0},
+        {std::string("50\0"
+                     "00\r\n1",
+                     7),
+         false, nullptr, false, 0},
         {std::string(kStateFileLimit + 1, '1'), false, nullptr, false, 0},
     };
     for (const LoadCase& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.bytes.substr(0, 40)));
         const StateFileContents r = parse_state_file(c.bytes);
         ASSERT_EQ(r.ok, c.ok);
-        if (!c.ok)
-            continue;
+        if (!c.ok) continue;
         EXPECT_EQ(r.tally.to_str(), c.tally);
         EXPECT_EQ(r.has_saved_time, c.has_saved_time);
         if (c.has_saved_time) {
@@ -213,4 +222,4 @@ TEST(Tally, StateFileText)
     EXPECT_EQ(back.saved_time, 1765400000);
 }
 
-} // namespace
+}  // namespace

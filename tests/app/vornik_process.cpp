@@ -10,8 +10,7 @@ std::wstring vornik_path()
 {
     std::wstring path = L"Z:" VORNIK_EXE;
     for (wchar_t& c : path)
-        if (c == L'/')
-            c = L'\\';
+        if (c == L'/') c = L'\\';
     return path;
 }
 
@@ -36,7 +35,7 @@ BOOL CALLBACK match_window(HWND window, LPARAM user)
     return TRUE;
 }
 
-} // namespace
+}  // namespace
 
 ScratchFolder::ScratchFolder()
 {
@@ -55,12 +54,9 @@ ScratchFolder::~ScratchFolder()
     if (find != INVALID_HANDLE_VALUE) {
         do {
             const std::wstring name = found.cFileName;
-            if (name == L"." || name == L"..")
-                continue;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveDirectoryW(file(name.c_str()).c_str());
-            else
-                DeleteFileW(file(name.c_str()).c_str());
+            if (name == L"." || name == L"..") continue;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveDirectoryW(file(name.c_str()).c_str());
+            else DeleteFileW(file(name.c_str()).c_str());
         } while (FindNextFileW(find, &found));
         FindClose(find);
     }
@@ -69,7 +65,8 @@ ScratchFolder::~ScratchFolder()
 
 void ScratchFolder::write(const wchar_t* name, const std::string& bytes) const
 {
-    HANDLE h = CreateFileW(file(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = CreateFileW(file(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
     DWORD written = 0;
     WriteFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     CloseHandle(h);
@@ -79,8 +76,7 @@ std::string ScratchFolder::read(const wchar_t* name) const
 {
     HANDLE h = CreateFileW(file(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return "<missing>";
+    if (h == INVALID_HANDLE_VALUE) return "<missing>";
     std::string bytes(1 << 16, '\0');
     DWORD read = 0;
     ReadFile(h, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
@@ -109,14 +105,11 @@ bool VornikProcess::start(const std::wstring& folder, bool held)
     command.push_back(L'\0');
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    return CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, held ? CREATE_SUSPENDED : 0,
-                          nullptr, folder.c_str(), &startup, &process) != 0;
+    return CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, held ? CREATE_SUSPENDED : 0, nullptr,
+                          folder.c_str(), &startup, &process) != 0;
 }
 
-void VornikProcess::resume()
-{
-    ResumeThread(process.hThread);
-}
+void VornikProcess::resume() { ResumeThread(process.hThread); }
 
 bool VornikProcess::running()
 {
@@ -134,8 +127,7 @@ bool VornikProcess::wait_for_window(DWORD timeoutMs)
             window = find.found;
             return true;
         }
-        if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0)
-            return false;
+        if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0) return false;
     }
     return false;
 }
@@ -148,46 +140,37 @@ std::vector<std::uint32_t> picture_with_text(VornikProcess& vornik)
     int w = 0;
     int h = 0;
     std::vector<std::uint32_t> pixels = vornik.capture_client(&w, &h);
-    if (w <= 10 || h <= 50 || pixels.size() != static_cast<std::size_t>(w) * h)
-        return {};
+    if (w <= 10 || h <= 50 || pixels.size() != static_cast<std::size_t>(w) * h) return {};
     // Before the loop draws, the window is black or not painted at all.
     const bool black_corners = pixels.front() == 0 && pixels.back() == 0;
     bool ink[2] = {false, false};
     for (int line = 0; line < 2; ++line)
         for (int y = 10 + 20 * line; y < 30 + 20 * line && !ink[line]; ++y)
-            for (int x = 10; x < w && !ink[line]; ++x)
-                ink[line] = is_ink(pixels[static_cast<std::size_t>(y) * w + x]);
-    if (!black_corners || !ink[0] || !ink[1])
-        return {};
+            for (int x = 10; x < w && !ink[line]; ++x) ink[line] = is_ink(pixels[static_cast<std::size_t>(y) * w + x]);
+    if (!black_corners || !ink[0] || !ink[1]) return {};
     return pixels;
 }
 
-} // namespace
+}  // namespace
 
 bool VornikProcess::wait_until_running(DWORD timeoutMs)
 {
     const DWORD limit = scaled_wait_ms(timeoutMs);
     const DWORD start = GetTickCount();
-    if (window == nullptr && !wait_for_window(timeoutMs))
-        return false;
+    if (window == nullptr && !wait_for_window(timeoutMs)) return false;
     std::vector<std::uint32_t> first;
     for (;;) {
-        if (!IsWindow(window) || !running())
-            return false;
+        if (!IsWindow(window) || !running()) return false;
         const std::vector<std::uint32_t> now = picture_with_text(*this);
-        if (first.empty())
-            first = now;
-        else if (!now.empty() && now != first)
-            return true;
-        if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0 || GetTickCount() - start >= limit)
-            return false;
+        if (first.empty()) first = now;
+        else if (!now.empty() && now != first) return true;
+        if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0 || GetTickCount() - start >= limit) return false;
     }
 }
 
 long VornikProcess::wait_for_exit(DWORD timeoutMs)
 {
-    if (process.hProcess == nullptr)
-        return -1000;
+    if (process.hProcess == nullptr) return -1000;
     if (WaitForSingleObject(process.hProcess, scaled_wait_ms(timeoutMs)) != WAIT_OBJECT_0) {
         TerminateProcess(process.hProcess, 99);
         WaitForSingleObject(process.hProcess, scaled_wait_ms(5000));
@@ -226,8 +209,7 @@ void VornikProcess::press_f5()
         SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, scaled_wait_ms(5000), &answer);
     }
     const DWORD held = GetTickCount() - down;
-    if (held < 300)
-        Sleep(300 - held);
+    if (held < 300) Sleep(300 - held);
     input.ki.dwFlags = KEYEVENTF_KEYUP;
     SendInput(1, &input, sizeof input);
 }
@@ -236,8 +218,7 @@ std::vector<std::uint32_t> VornikProcess::capture_client(int* width, int* height
 {
     std::vector<std::uint32_t> pixels;
     RECT client{};
-    if (!GetClientRect(window, &client))
-        return pixels;
+    if (!GetClientRect(window, &client)) return pixels;
     POINT origin{0, 0};
     ClientToScreen(window, &origin);
     const int w = client.right;
@@ -262,8 +243,7 @@ std::vector<std::uint32_t> VornikProcess::capture_client(int* width, int* height
             GdiFlush();
             const auto* p = static_cast<const std::uint32_t*>(bits);
             pixels.assign(p, p + static_cast<std::size_t>(w) * h);
-            for (std::uint32_t& px : pixels)
-                px &= 0x00FFFFFF;
+            for (std::uint32_t& px : pixels) px &= 0x00FFFFFF;
         }
         SelectObject(memory, old);
         DeleteObject(bitmap);
@@ -285,7 +265,4 @@ VornikProcess::~VornikProcess()
     }
 }
 
-std::int64_t now_seconds()
-{
-    return static_cast<std::int64_t>(_time64(nullptr));
-}
+std::int64_t now_seconds() { return static_cast<std::int64_t>(_time64(nullptr)); }

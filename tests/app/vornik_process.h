@@ -54,10 +54,7 @@ struct VornikProcess {
 };
 
 // A pixel of white text drawn on black (anti-aliased edges included).
-inline bool is_ink(std::uint32_t px)
-{
-    return (px & 0xFF) >= 0x40;
-}
+inline bool is_ink(std::uint32_t px) { return (px & 0xFF) >= 0x40; }
 
 // Vornik.exe as Wine sees it.
 std::wstring vornik_path();

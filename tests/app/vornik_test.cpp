@@ -21,16 +21,14 @@ SavedState parse_saved(const std::string& bytes)
 {
     SavedState s;
     const std::size_t brk = bytes.find("\r\n");
-    if (brk == std::string::npos || brk == 0)
-        return s;
+    if (brk == std::string::npos || brk == 0) return s;
     const std::string first = bytes.substr(0, brk);
     const std::string second = bytes.substr(brk + 2);
     auto decimal = [](const std::string& t) {
         const std::size_t from = (!t.empty() && t[0] == '-') ? 1 : 0;
         return t.size() > from && t.find_first_not_of("0123456789", from) == std::string::npos;
     };
-    if (!decimal(first) || !decimal(second))
-        return s;
+    if (!decimal(first) || !decimal(second)) return s;
     s.well_formed = true;
     s.tally = std::stoll(first);
     s.seconds = std::stoll(second);
@@ -83,8 +81,8 @@ TEST(VornikResources, IconGroupAndManifest)
     ASSERT_NE(group, nullptr);
     const auto* header = static_cast<const WORD*>(LockResource(LoadResource(exe, group)));
     ASSERT_NE(header, nullptr);
-    EXPECT_EQ(header[1], 1);  // icons
-    EXPECT_EQ(header[2], 4);  // images
+    EXPECT_EQ(header[1], 1);                                                            // icons
+    EXPECT_EQ(header[2], 4);                                                            // images
     EXPECT_NE(FindResourceW(exe, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24)), nullptr);  // RT_MANIFEST
     FreeLibrary(exe);
 }
@@ -147,11 +145,12 @@ TEST_F(Vornik, EndOfTheSessionSavesAResetMadeDuringTheRun)
     vornik.press_f5();
     Sleep(500);
     DWORD_PTR answer = 0;
-    ASSERT_NE(SendMessageTimeoutW(vornik.window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL, scaled_wait_ms(5000),
-                                  &answer),
+    ASSERT_NE(SendMessageTimeoutW(vornik.window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF, SMTO_NORMAL,
+                                  scaled_wait_ms(5000), &answer),
               0);
     EXPECT_NE(answer, 0u) << "the session may end";
-    SendMessageTimeoutW(vornik.window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, scaled_wait_ms(5000), &answer);
+    SendMessageTimeoutW(vornik.window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_NORMAL, scaled_wait_ms(5000),
+                        &answer);
     EXPECT_EQ(vornik.wait_for_exit(), 0);
     const long long since_key = GetTickCount() - pressed;
     const SavedState saved = parse_saved(folder.read(L"data.txt"));
@@ -189,28 +188,22 @@ TEST_F(Vornik, StartsInTheSameInstantRunOnce)
     folder.write(L"data.txt", before);
     constexpr int kStarts = 4;
     VornikProcess starts[kStarts];
-    for (VornikProcess& v : starts)
-        ASSERT_TRUE(v.start(folder.path, true));
-    for (VornikProcess& v : starts)
-        v.resume();
+    for (VornikProcess& v : starts) ASSERT_TRUE(v.start(folder.path, true));
+    for (VornikProcess& v : starts) v.resume();
 
     // All but one end by themselves, as failed starts, while that one goes on.
     auto count_running = [&] {
         int n = 0;
-        for (VornikProcess& v : starts)
-            n += v.running() ? 1 : 0;
+        for (VornikProcess& v : starts) n += v.running() ? 1 : 0;
         return n;
     };
     const DWORD start = GetTickCount();
-    while (count_running() > 1 && GetTickCount() - start < scaled_wait_ms(30000))
-        Sleep(20);
+    while (count_running() > 1 && GetTickCount() - start < scaled_wait_ms(30000)) Sleep(20);
     ASSERT_EQ(count_running(), 1) << "instances still running";
     VornikProcess* survivor = nullptr;
     for (VornikProcess& v : starts) {
-        if (v.running())
-            survivor = &v;
-        else
-            EXPECT_NE(v.wait_for_exit(0), 0);
+        if (v.running()) survivor = &v;
+        else EXPECT_NE(v.wait_for_exit(0), 0);
     }
     ASSERT_TRUE(survivor->wait_until_running());
     EXPECT_EQ(folder.read(L"data.txt"), before) << "the instances that ended left the file alone";
@@ -284,30 +277,24 @@ bool seconds_column(const Picture& p, int* from)
                 columns.push_back(x);
                 break;
             }
-    if (columns.empty())
-        return false;
+    if (columns.empty()) return false;
     int colon_end = -1;
     for (std::size_t i = 0; i < columns.size();) {
         std::size_t j = i;
-        while (j + 1 < columns.size() && columns[j + 1] == columns[j] + 1)
-            ++j;
+        while (j + 1 < columns.size() && columns[j + 1] == columns[j] + 1) ++j;
         // Rows with ink in this run, counted as separate clusters.
         int clusters = 0;
         bool previous = false;
         for (int y = 10; y < 30; ++y) {
             bool any = false;
-            for (std::size_t k = i; k <= j; ++k)
-                any = any || is_ink(p.at(columns[k], y));
-            if (any && !previous)
-                ++clusters;
+            for (std::size_t k = i; k <= j; ++k) any = any || is_ink(p.at(columns[k], y));
+            if (any && !previous) ++clusters;
             previous = any;
         }
-        if (clusters == 2 && columns[j] - columns[i] < 6)
-            colon_end = columns[j];
+        if (clusters == 2 && columns[j] - columns[i] < 6) colon_end = columns[j];
         i = j + 1;
     }
-    if (colon_end < 0)
-        return false;
+    if (colon_end < 0) return false;
     *from = colon_end + 1;
     return true;
 }
@@ -326,15 +313,11 @@ TEST_F(Vornik, ShowsTheTallyAndTheHint)
         for (int x = 0; x < p.width; ++x) {
             const std::uint32_t px = p.at(x, y);
             const int line = in_line(0, x, y) ? 0 : in_line(1, x, y) ? 1 : -1;
-            if (px == 0)
-                continue;
-            if (line < 0)
-                ++outside;
-            else if (px == 0xFFFFFF)
-                ++white[line];
+            if (px == 0) continue;
+            if (line < 0) ++outside;
+            else if (px == 0xFFFFFF) ++white[line];
             // White text anti-aliased on black: every shade is a grey.
-            if ((px & 0xFF) != ((px >> 8) & 0xFF) || (px & 0xFF) != ((px >> 16) & 0xFF))
-                ++coloured;
+            if ((px & 0xFF) != ((px >> 8) & 0xFF) || (px & 0xFF) != ((px >> 16) & 0xFF)) ++coloured;
         }
     EXPECT_EQ(outside, 0) << "non-black pixels outside the two text boxes";
     EXPECT_GT(white[0], 20);
@@ -358,8 +341,7 @@ TEST_F(Vornik, SecondsAdvanceOncePerSecond)
                   while (changed_at.size() < 4 && GetTickCount() - start < scaled_wait_ms(20000)) {
                       Sleep(250);
                       pictures.push_back(snapshot(vornik));
-                      if (!(pictures.back() == pictures[pictures.size() - 2]))
-                          changed_at.push_back(GetTickCount());
+                      if (!(pictures.back() == pictures[pictures.size() - 2])) changed_at.push_back(GetTickCount());
                   }
               }),
               0);
@@ -384,4 +366,4 @@ TEST_F(Vornik, SecondsAdvanceOncePerSecond)
     }
 }
 
-} // namespace
+}  // namespace

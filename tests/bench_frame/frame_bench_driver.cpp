@@ -42,22 +42,20 @@ std::string CommandOutput(const std::string& command)
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
         char buffer[256];
-        while (std::fgets(buffer, sizeof(buffer), p) != nullptr)
-            out += buffer;
+        while (std::fgets(buffer, sizeof(buffer), p) != nullptr) out += buffer;
         pclose(p);
     }
-    while (!out.empty() && (out.back() == '\n' || out.back() == ' '))
-        out.pop_back();
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
     return out;
 }
 
 struct Result {
     bool ok = false;
-    double startupMs = 0;         // from the process's creation
-    double startupFromMainMs = 0; // from the program's main()
+    double startupMs = 0;          // from the process's creation
+    double startupFromMainMs = 0;  // from the program's main()
     double fps = 0;
-    double ownCpuPerFrameUs = 0;  // the program's process, as it measures itself
-    double allCpuPerFrameUs = 0;  // every serving thread
+    double ownCpuPerFrameUs = 0;      // the program's process, as it measures itself
+    double allCpuPerFrameUs = 0;      // every serving thread
     double processCpuPerFrameUs = 0;  // the second measure: the processes' own totals
     double allCorePercent = 0;
     std::map<std::string, double> groupPerFrameUs;
@@ -81,11 +79,9 @@ Result RunOnce(const std::string& exe, const ServingSelector& selector, const st
     Result r;
     int output[2];
     int input[2];
-    if (pipe(output) != 0 || pipe(input) != 0)
-        return r;
+    if (pipe(output) != 0 || pipe(input) != 0) return r;
     char scratch[] = "/tmp/quarn-frame-bench-XXXXXX";
-    if (mkdtemp(scratch) == nullptr)
-        return r;
+    if (mkdtemp(scratch) == nullptr) return r;
     const pid_t child = fork();
     if (child == 0) {
         dup2(output[1], 1);
@@ -94,8 +90,7 @@ Result RunOnce(const std::string& exe, const ServingSelector& selector, const st
         close(output[1]);
         close(input[0]);
         close(input[1]);
-        if (chdir(scratch) != 0)
-            _exit(127);
+        if (chdir(scratch) != 0) _exit(127);
         setenv("QUARN_PRIVATE_DISPLAY", "1", 1);
         setenv("QUARN_NULL_AUDIO", "1", 1);
         const std::string runner = kRoot + "/tools/wine-run";
@@ -135,30 +130,24 @@ Result RunOnce(const std::string& exe, const ServingSelector& selector, const st
             r.allCpuPerFrameUs = span.runNs / 1e3 / frames;
             r.processCpuPerFrameUs = span.processNs / 1e3 / frames;
             r.allCorePercent = 100.0 * span.runNs / span.wallNs;
-            for (const ThreadGroupCpu& g : span.groups)
-                r.groupPerFrameUs[g.name] = g.runNs / 1e3 / frames;
-            for (int i = 0; i < 4; ++i)
-                r.sent[i] = sent[i] >= 0 ? static_cast<double>(sent[i]) / frames : -1;
+            for (const ThreadGroupCpu& g : span.groups) r.groupPerFrameUs[g.name] = g.runNs / 1e3 / frames;
+            for (int i = 0; i < 4; ++i) r.sent[i] = sent[i] >= 0 ? static_cast<double>(sent[i]) / frames : -1;
             r.ok = true;
         }
     }
-    if (sampling)
-        StopCpuSampling(&sampler);
-    if (input[1] >= 0)
-        close(input[1]);
+    if (sampling) StopCpuSampling(&sampler);
+    if (input[1] >= 0) close(input[1]);
     std::fclose(lines);
     int status = 0;
     waitpid(child, &status, 0);
     CommandOutput("rm -rf " + std::string(scratch));
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
-        r.ok = false;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) r.ok = false;
     return r;
 }
 
 double Median(std::vector<double> v)
 {
-    if (v.empty())
-        return 0;
+    if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
@@ -169,14 +158,12 @@ Result MedianOf(const std::vector<Result>& runs)
     Result m;
     std::vector<const Result*> ok;
     for (const Result& r : runs) {
-        if (r.ok)
-            ok.push_back(&r);
+        if (r.ok) ok.push_back(&r);
     }
     m.ok = !ok.empty();
     auto median = [&ok](auto field) {
         std::vector<double> v;
-        for (const Result* r : ok)
-            v.push_back(field(*r));
+        for (const Result* r : ok) v.push_back(field(*r));
         return Median(v);
     };
     m.startupMs = median([](const Result& r) { return r.startupMs; });
@@ -186,11 +173,9 @@ Result MedianOf(const std::vector<Result>& runs)
     m.allCpuPerFrameUs = median([](const Result& r) { return r.allCpuPerFrameUs; });
     m.processCpuPerFrameUs = median([](const Result& r) { return r.processCpuPerFrameUs; });
     m.allCorePercent = median([](const Result& r) { return r.allCorePercent; });
-    for (int i = 0; i < 4; ++i)
-        m.sent[i] = median([i](const Result& r) { return r.sent[i]; });
+    for (int i = 0; i < 4; ++i) m.sent[i] = median([i](const Result& r) { return r.sent[i]; });
     for (const Result* r : ok) {
-        for (const auto& [name, us] : r->groupPerFrameUs)
-            m.groupPerFrameUs[name] = 0;
+        for (const auto& [name, us] : r->groupPerFrameUs) m.groupPerFrameUs[name] = 0;
     }
     for (auto& [name, us] : m.groupPerFrameUs) {
         us = median([&name](const Result& r) {
@@ -203,8 +188,7 @@ Result MedianOf(const std::vector<Result>& runs)
 
 const char* Verdict(bool met, bool confirmed)
 {
-    if (!confirmed)
-        return "unconfirmed";
+    if (!confirmed) return "unconfirmed";
     return met ? "met" : "not met";
 }
 
@@ -219,7 +203,7 @@ const Pairing kPairings[] = {
     {"software", "minimal", "minimal GDI program"},
 };
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -239,17 +223,17 @@ int main(int argc, char** argv)
                                               (bits32 ? "win32 " : "win64 ") + kRoot + "/tools/wine-run --display");
     const ServingSelector selector{prefix, display, "bench_vornik_frame"};
     const std::string load = CommandOutput("cut -d' ' -f1-3 /proc/loadavg");
-    std::printf("Vornik's frame under %d-bit Wine on display %s, on the Direct3D 9 device and on the software "
-                "renderer, each beside the minimal program on its path; median of %d runs of %s s each; "
-                "machine load %s (%ld processors)\n",
-                bits32 ? 32 : 64, display.c_str(), runs, seconds.c_str(), load.c_str(), sysconf(_SC_NPROCESSORS_ONLN));
+    std::printf(
+        "Vornik's frame under %d-bit Wine on display %s, on the Direct3D 9 device and on the software "
+        "renderer, each beside the minimal program on its path; median of %d runs of %s s each; "
+        "machine load %s (%ld processors)\n",
+        bits32 ? 32 : 64, display.c_str(), runs, seconds.c_str(), load.c_str(), sysconf(_SC_NPROCESSORS_ONLN));
     std::printf("%-13s %-8s %6s %14s %14s %14s %10s %18s\n", "program", "pacing", "fps", "own CPU/frame",
                 "all CPU/frame", "(processes)", "all % core", "start-up ms (main)");
     const char* const programs[] = {"minimal-d3d9", "device", "minimal", "software"};
     int failed = 0;
     for (const char* pacing : {"paced", "unpaced"}) {
-        if (!only.empty() && only != pacing)
-            continue;
+        if (!only.empty() && only != pacing) continue;
         std::map<std::string, std::vector<Result>> results;
         for (int run = 0; run < runs; ++run) {
             for (const char* program : programs)
@@ -270,13 +254,11 @@ int main(int argc, char** argv)
         }
         // Where the CPU goes, per thread group, in microseconds per frame.
         std::printf("  CPU per frame by thread group, %s (us)     ", pacing);
-        for (const char* program : programs)
-            std::printf(" %13s", program);
+        for (const char* program : programs) std::printf(" %13s", program);
         std::printf("\n");
         std::map<std::string, bool> names;
         for (const auto& [program, m] : medians) {
-            for (const auto& [name, us] : m.groupPerFrameUs)
-                names[name] = true;
+            for (const auto& [name, us] : m.groupPerFrameUs) names[name] = true;
         }
         for (const auto& [name, present] : names) {
             std::printf("    %-38s", name.c_str());
@@ -289,33 +271,33 @@ int main(int argc, char** argv)
         }
         if (medians["device"].ok && medians["device"].sent[0] >= 0) {
             const double* sent = medians["device"].sent;
-            std::printf("  the library sent the device per frame, %s: %.1f state and resource calls, %.1f draws "
-                        "(%.1f triangles), %.1f scenes; and one present\n",
-                        pacing, sent[0], sent[1], sent[2], sent[3]);
+            std::printf(
+                "  the library sent the device per frame, %s: %.1f state and resource calls, %.1f draws "
+                "(%.1f triangles), %.1f scenes; and one present\n",
+                pacing, sent[0], sent[1], sent[2], sent[3]);
         }
         for (const Pairing& p : kPairings) {
             const Result& v = medians[p.program];
             const Result& a = medians[p.anchor];
-            if (!v.ok || !a.ok)
-                continue;
+            if (!v.ok || !a.ok) continue;
             const double cpuRatio = v.allCpuPerFrameUs / a.allCpuPerFrameUs;
             const double startRatio = v.startupMs / a.startupMs;
             const bool confirmed = Confirmed(v) && Confirmed(a);
-            std::printf("  ratio %s/%s, %s: own CPU/frame %.2fx, all CPU/frame %.2fx, start-up %.2fx (from main "
-                        "%.2fx)\n",
-                        p.program, p.anchor, pacing, v.ownCpuPerFrameUs / a.ownCpuPerFrameUs, cpuRatio, startRatio,
-                        v.startupFromMainMs / a.startupFromMainMs);
+            std::printf(
+                "  ratio %s/%s, %s: own CPU/frame %.2fx, all CPU/frame %.2fx, start-up %.2fx (from main "
+                "%.2fx)\n",
+                p.program, p.anchor, pacing, v.ownCpuPerFrameUs / a.ownCpuPerFrameUs, cpuRatio, startRatio,
+                v.startupFromMainMs / a.startupFromMainMs);
             // The table's ratio is the anchor's CPU per frame over Vornik's (all the threads
             // serving each): above 1, Vornik costs less than the minimal program. It belongs
             // to the Windows build's column, which the table is told of apart.
             const std::string what = std::string("Vornik frame, ") + p.program + ", " + pacing;
-            if (confirmed)
-                RecordRatioIn("QUARN_BENCH_WINE_RATIOS", what.c_str(), p.anchorName, 1.0 / cpuRatio);
-            if (std::string(pacing) != "paced")
-                continue;
-            std::printf("  goals, paced, %s: fps at the display's rate (%.1f, anchor %.1f); all CPU/frame at most "
-                        "1.2x the %s (%.2fx: %s)",
-                        p.program, v.fps, a.fps, p.anchorName, cpuRatio, Verdict(cpuRatio <= 1.2, confirmed));
+            if (confirmed) RecordRatioIn("QUARN_BENCH_WINE_RATIOS", what.c_str(), p.anchorName, 1.0 / cpuRatio);
+            if (std::string(pacing) != "paced") continue;
+            std::printf(
+                "  goals, paced, %s: fps at the display's rate (%.1f, anchor %.1f); all CPU/frame at most "
+                "1.2x the %s (%.2fx: %s)",
+                p.program, v.fps, a.fps, p.anchorName, cpuRatio, Verdict(cpuRatio <= 1.2, confirmed));
             if (std::string(p.program) == "device") {
                 std::printf("; at most 20%% of a core in all (%.1f%%: %s)", v.allCorePercent,
                             Verdict(v.allCorePercent <= 20.0, Confirmed(v)));

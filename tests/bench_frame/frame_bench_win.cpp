@@ -66,8 +66,7 @@ int64_t ProcessCpuMicroseconds(int64_t* created = nullptr)
 {
     FILETIME creation{}, exit{}, kernel{}, user{};
     GetProcessTimes(GetCurrentProcess(), &creation, &exit, &kernel, &user);
-    if (created != nullptr)
-        *created = FileTimeMicroseconds(creation);
+    if (created != nullptr) *created = FileTimeMicroseconds(creation);
     return FileTimeMicroseconds(kernel) + FileTimeMicroseconds(user);
 }
 
@@ -128,8 +127,7 @@ int32_t CountIndexedDraw(uint32_t type, uint32_t vertexCount, uint32_t primitive
 void CountDeviceCalls()
 {
     s_deviceCalls = CurrentDeviceCalls();
-    if (s_deviceCalls == nullptr)
-        return;
+    if (s_deviceCalls == nullptr) return;
     DeviceCalls& c = s_countingCalls;
     c = *s_deviceCalls;
 #define QUARN_COUNTED(name, kind) \
@@ -164,8 +162,7 @@ template <typename Frame>
 void MeasureFrames(double seconds, Frame frame)
 {
     const DWORD settle = timeGetTime();
-    while (timeGetTime() - settle < kSettleMs)
-        frame();
+    while (timeGetTime() - settle < kSettleMs) frame();
     Say("measure");
     std::memset(s_sent, 0, sizeof(s_sent));
     const int64_t cpu0 = ProcessCpuMicroseconds();
@@ -201,15 +198,13 @@ int RunVornik(int hardware, bool paced, double seconds)
     try {
         configure_vornik();
         RequestHardwareRendering(hardware);
-        if (!paced)
-            SetVerticalSyncWait(0);
+        if (!paced) SetVerticalSyncWait(0);
         start_vornik();
         if (g_screenSettings.hardwareActive != hardware) {
             Say("vornik started on the other renderer");
             return 1;
         }
-        if (hardware)
-            CountDeviceCalls();
+        if (hardware) CountDeviceCalls();
         VornikFrame frame = begin_vornik_frames();
         run_vornik_frame(frame, tally);
         ReportFirstFrame();
@@ -229,8 +224,9 @@ int RunVornik(int hardware, bool paced, double seconds)
 IDirectSound* StartSilentSound()
 {
     void* object = nullptr;
-    if (FAILED(CoCreateInstance(CLSID_DirectSound, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER |
-                                CLSCTX_LOCAL_SERVER, IID_IDirectSound, &object))) {
+    if (FAILED(CoCreateInstance(CLSID_DirectSound, nullptr,
+                                CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER | CLSCTX_LOCAL_SERVER, IID_IDirectSound,
+                                &object))) {
         return nullptr;
     }
     IDirectSound* sound = static_cast<IDirectSound*>(object);
@@ -294,10 +290,10 @@ struct Minimal {
     HFONT font = nullptr;
     IDirectDraw7* draw = nullptr;
     IDirectSound* sound = nullptr;
-    IDirect3DDevice9Ex* device = nullptr;  // the device anchor's
-    IDirect3DTexture9* text = nullptr;     // the text picture, refilled when it changes
-    IDirect3DTexture9* textTwin = nullptr; // its copy in system memory, which is filled (an Ex
-                                           // device has no managed pool), as the library's
+    IDirect3DDevice9Ex* device = nullptr;   // the device anchor's
+    IDirect3DTexture9* text = nullptr;      // the text picture, refilled when it changes
+    IDirect3DTexture9* textTwin = nullptr;  // its copy in system memory, which is filled (an Ex
+                                            // device has no managed pool), as the library's
     bool paced = true;
     int64_t period = 16666;  // microseconds
     int64_t due = 0;
@@ -318,19 +314,18 @@ LRESULT CALLBACK MinimalProcedure(HWND window, UINT message, WPARAM wParam, LPAR
 int64_t CounterMicroseconds()
 {
     static LARGE_INTEGER frequency{};
-    if (frequency.QuadPart == 0)
-        QueryPerformanceFrequency(&frequency);
+    if (frequency.QuadPart == 0) QueryPerformanceFrequency(&frequency);
     LARGE_INTEGER now{};
     QueryPerformanceCounter(&now);
-    return now.QuadPart / frequency.QuadPart * 1000000 + now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
+    return now.QuadPart / frequency.QuadPart * 1000000 +
+           now.QuadPart % frequency.QuadPart * 1000000 / frequency.QuadPart;
 }
 
 // The device with the library's presentation parameters and frame latency.
 bool StartMinimalDevice(Minimal& m)
 {
     IDirect3D9Ex* direct3d = nullptr;
-    if (FAILED(Direct3DCreate9Ex(D3D_SDK_VERSION, &direct3d)))
-        return false;
+    if (FAILED(Direct3DCreate9Ex(D3D_SDK_VERSION, &direct3d))) return false;
     D3DDISPLAYMODE desktop{};
     direct3d->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &desktop);
     D3DPRESENT_PARAMETERS pp{};
@@ -350,8 +345,7 @@ bool StartMinimalDevice(Minimal& m)
                                         D3DCREATE_SOFTWARE_VERTEXPROCESSING, &pp, nullptr, &m.device);
     }
     direct3d->Release();
-    if (FAILED(made))
-        return false;
+    if (FAILED(made)) return false;
     m.device->SetMaximumFrameLatency(1);
     if (FAILED(m.device->CreateTexture(256, 64, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &m.text, nullptr)) ||
         FAILED(m.device->CreateTexture(256, 64, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &m.textTwin, nullptr)))
@@ -384,8 +378,7 @@ bool StartMinimal(Minimal& m, bool device)
     m.window = CreateWindowW(L"MinimalFrame", L"Minimal", style | WS_VISIBLE, CW_USEDEFAULT, CW_USEDEFAULT,
                              frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                              windowClass.hInstance, nullptr);
-    if (m.window == nullptr)
-        return false;
+    if (m.window == nullptr) return false;
     m.sound = StartSilentSound();
 
     // The pacing object, made as the library makes it: bound to no window, since under Wine
@@ -419,8 +412,7 @@ bool StartMinimal(Minimal& m, bool device)
     SetTextColor(m.memory, RGB(255, 255, 255));
     SetBkMode(m.memory, TRANSPARENT);
     m.started = timeGetTime();
-    if (device && !StartMinimalDevice(m))
-        return false;
+    if (device && !StartMinimalDevice(m)) return false;
     return m.pixels != nullptr;
 }
 
@@ -428,8 +420,7 @@ bool StartMinimal(Minimal& m, bool device)
 void FillTextTexture(Minimal& m)
 {
     D3DLOCKED_RECT locked{};
-    if (FAILED(m.textTwin->LockRect(0, &locked, nullptr, 0)))
-        return;
+    if (FAILED(m.textTwin->LockRect(0, &locked, nullptr, 0))) return;
     for (int y = 0; y < 64; ++y) {
         uint32_t* row = reinterpret_cast<uint32_t*>(static_cast<uint8_t*>(locked.pBits) + y * locked.Pitch);
         for (int x = 0; x < 256; ++x) {
@@ -463,8 +454,7 @@ void RunMinimalFrame(Minimal& m)
 {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-        if (message.message == WM_QUIT)
-            m.quit = true;
+        if (message.message == WM_QUIT) m.quit = true;
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
@@ -478,17 +468,14 @@ void RunMinimalFrame(Minimal& m)
         TextOutW(m.memory, 10, 10, text, static_cast<int>(std::wcslen(text)));
         TextOutW(m.memory, 10, 30, L"[F5]Reset", 9);
         GdiFlush();
-        if (m.device != nullptr)
-            FillTextTexture(m);
+        if (m.device != nullptr) FillTextTexture(m);
     }
-    if (m.device != nullptr)
-        DrawTextQuads(m);
+    if (m.device != nullptr) DrawTextQuads(m);
     if (m.paced) {
         // The deadline one period after the last, waited for in one sleep.
         const int64_t now = CounterMicroseconds();
         m.due = now - (m.due + m.period) >= m.period ? now : m.due + m.period;
-        if (m.due > now)
-            Sleep(static_cast<DWORD>((m.due - now + 999) / 1000));
+        if (m.due > now) Sleep(static_cast<DWORD>((m.due - now + 999) / 1000));
     }
     if (m.device != nullptr) {
         m.device->PresentEx(nullptr, nullptr, nullptr, nullptr, 0);
@@ -497,8 +484,7 @@ void RunMinimalFrame(Minimal& m)
         BitBlt(dc, 0, 0, kWidth, kHeight, m.memory, 0, 0, SRCCOPY);
         ReleaseDC(m.window, dc);
     }
-    if (GetKeyState(VK_F5) & 0x8000)
-        m.started = timeGetTime();
+    if (GetKeyState(VK_F5) & 0x8000) m.started = timeGetTime();
 }
 
 int RunMinimal(bool device, bool paced, double seconds)
@@ -515,22 +501,21 @@ int RunMinimal(bool device, bool paced, double seconds)
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
     s_mainBegan = NowMicroseconds();
     if (argc < 4) {
-        std::fputs("usage: bench_vornik_frame device|software|minimal|minimal-d3d9 paced|unpaced SECONDS [hold]\n", stderr);
+        std::fputs("usage: bench_vornik_frame device|software|minimal|minimal-d3d9 paced|unpaced SECONDS [hold]\n",
+                   stderr);
         return 2;
     }
     const std::string program = argv[1];
     const bool paced = std::string(argv[2]) == "paced";
     const double seconds = std::atof(argv[3]);
     s_hold = argc > 4 && std::string(argv[4]) == "hold";
-    if (program == "device" || program == "software")
-        return RunVornik(program == "device" ? 1 : 0, paced, seconds);
-    if (program == "minimal" || program == "minimal-d3d9")
-        return RunMinimal(program == "minimal-d3d9", paced, seconds);
+    if (program == "device" || program == "software") return RunVornik(program == "device" ? 1 : 0, paced, seconds);
+    if (program == "minimal" || program == "minimal-d3d9") return RunMinimal(program == "minimal-d3d9", paced, seconds);
     return 2;
 }

@@ -149,8 +149,14 @@ void Sample(CpuSampler* s, bool first)
 
 // The groups in the order they are printed.
 const char* const kGroupOrder[] = {
-    "program: main thread", "program: Direct3D command thread", "program: rasteriser (llvmpipe)",
-    "program: sound (mixer, ALSA)", "program: other threads", "wineserver", "Wine services", "X server",
+    "program: main thread",
+    "program: Direct3D command thread",
+    "program: rasteriser (llvmpipe)",
+    "program: sound (mixer, ALSA)",
+    "program: other threads",
+    "wineserver",
+    "Wine services",
+    "X server",
 };
 
 }  // namespace

@@ -35,9 +35,9 @@ struct ThreadGroupCpu {
 
 // A measured span: every group's run time (the groups sum to runNs) and the second measure.
 struct CpuSpan {
-    long long runNs = 0;         // all the serving threads, from their run times
-    long long processNs = 0;     // the same from the processes' own totals (10 ms ticks)
-    long long wallNs = 0;        // the span's length on the monotonic clock
+    long long runNs = 0;      // all the serving threads, from their run times
+    long long processNs = 0;  // the same from the processes' own totals (10 ms ticks)
+    long long wallNs = 0;     // the span's length on the monotonic clock
     int samples = 0;
     std::vector<ThreadGroupCpu> groups;  // in a fixed order, empty groups left out
 };

@@ -59,8 +59,7 @@ struct SweepLog {
         log->text += piece;
         // The fatal exit's line, with the line break its log call adds.
         std::wstring whole(piece);
-        if (!whole.empty() && whole.back() == L'\n')
-            whole.pop_back();
+        if (!whole.empty() && whole.back() == L'\n') whole.pop_back();
         for (const std::wstring& line : *log->fatalLines) {
             if (line == whole) {
                 std::fprintf(stderr, "%s: a designed fatal exit\n", kSweepRunEnded);
@@ -76,16 +75,13 @@ inline uint32_t CountSweepRequests(const AllocationSweep& c)
 {
     for (int pass = 0; pass < 2; ++pass) {
         const AllocatorTotals before = GetAllocatorTotals();
-        if (c.prepare)
-            c.prepare();
+        if (c.prepare) c.prepare();
         const uint32_t prepared = GetAllocatorTotals().requests;
         const int32_t result = c.run();
         const uint32_t ran = GetAllocatorTotals().requests - prepared;
         EXPECT_GE(result, 0) << c.name << ": the operation fails with memory to spare";
-        if (result < 0)
-            return 0;
-        if (c.undo)
-            c.undo(result);
+        if (result < 0) return 0;
+        if (c.undo) c.undo(result);
         const AllocatorTotals after = GetAllocatorTotals();
         if (pass == 1) {
             EXPECT_EQ(after.blockCount, before.blockCount) << c.name;
@@ -105,8 +101,7 @@ inline void RunWithFailingAllocation(const AllocationSweep& c, uint32_t n, int o
     SCOPED_TRACE(where);
     AllocatorDebugSettings* d = GetAllocatorDebugSettings();
     const AllocatorTotals before = GetAllocatorTotals();
-    if (c.prepare)
-        c.prepare();
+    if (c.prepare) c.prepare();
     int32_t result = 0;
     std::wstring logged;
     {
@@ -123,8 +118,7 @@ inline void RunWithFailingAllocation(const AllocationSweep& c, uint32_t n, int o
         for (const std::wstring& line : c.refusalLines)
             lineFound = lineFound || logged.find(line) != std::wstring::npos;
         EXPECT_TRUE(lineFound) << "refused without its log line";
-        if (c.nothingLeft)
-            c.nothingLeft();
+        if (c.nothingLeft) c.nothingLeft();
     } else if (c.undo) {
         c.undo(result);
     }
@@ -147,8 +141,7 @@ inline uint32_t SweepFailingAllocations(const AllocationSweep& c)
     for (int onward : {0, 1}) {
         for (uint32_t n = 1; n <= requests + 1; ++n) {
             RunWithFailingAllocation(c, n, onward, requests);
-            if (::testing::Test::HasFailure())
-                return requests;
+            if (::testing::Test::HasFailure()) return requests;
         }
     }
     return requests;

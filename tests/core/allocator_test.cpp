@@ -22,31 +22,30 @@ std::wstring Hex8(const void* p)
     return text;
 }
 
-std::wstring Number(long long v)
-{
-    return std::to_wstring(v);
-}
+std::wstring Number(long long v) { return std::to_wstring(v); }
 
 TEST(Allocator, RecordLineShowsSizeSourceLineIdAddressAndData)
 {
     char* block = static_cast<char*>(AllocTrackedMemory(5, "src/file.cpp", 12));
     ASSERT_NE(block, nullptr);
-    std::memcpy(block, "ab\x01" "cd", 5);
+    std::memcpy(block,
+                "ab\x01"
+                "cd",
+                5);
     const int id = RecordOf(block)->head.id;
 
     LogCapture log;
     LogAllocationRecordLine(RecordOf(block));
     ASSERT_EQ(log.texts.size(), 1u);
-    EXPECT_EQ(log.texts[0], L"\tsize:5(0.005kb)  file:src/file.cpp  line:12  ID:" + Number(id) +
-                                L"  addr:" + Hex8(block) + L"  data:<ab.cd> [61 62 01 63 64]\n");
+    EXPECT_EQ(log.texts[0], L"\tsize:5(0.005kb)  file:src/file.cpp  line:12  ID:" + Number(id) + L"  addr:" +
+                                Hex8(block) + L"  data:<ab.cd> [61 62 01 63 64]\n");
     FreeTrackedMemory(block);
 }
 
 TEST(Allocator, DataPartShowsAtMostSixteenBytes)
 {
     unsigned char* block = static_cast<unsigned char*>(AllocTrackedMemory(40, nullptr, 0));
-    for (int i = 0; i < 40; ++i)
-        block[i] = static_cast<unsigned char>('A' + i);
+    for (int i = 0; i < 40; ++i) block[i] = static_cast<unsigned char>('A' + i);
     LogCapture log;
     LogAllocationRecordLine(RecordOf(block));
     EXPECT_NE(log.Joined().find(L"file:  line:0  "), std::wstring::npos);
@@ -61,8 +60,8 @@ TEST(Allocator, SourceNameKeepsItsLastFifteenCharacters)
         const char* name;
         const char* tail;
     } const cases[] = {
-        {"abcdefghijklmno", "abcdefghijklmno"},        // exactly 15: whole
-        {"0123456789abcdefghij", "56789abcdefghij"},   // 20: last 15
+        {"abcdefghijklmno", "abcdefghijklmno"},       // exactly 15: whole
+        {"0123456789abcdefghij", "56789abcdefghij"},  // 20: last 15
         {"", ""},
         {nullptr, ""},
     };
@@ -99,8 +98,8 @@ TEST(Allocator, DumpListsLiveBlocksNewestFirstWithTotals)
     EXPECT_EQ(dump.find(L"file:b.cpp"), std::wstring::npos);
     const AllocatorTotals now = GetAllocatorTotals();
     wchar_t totals[128];
-    std::swprintf(totals, 128, L"\tTotal size:%d(%.3fkb)  Alloc num:%d\n", now.totalSize,
-                  now.totalSize / 1024.0, now.blockCount);
+    std::swprintf(totals, 128, L"\tTotal size:%d(%.3fkb)  Alloc num:%d\n", now.totalSize, now.totalSize / 1024.0,
+                  now.blockCount);
     EXPECT_EQ(log.texts[log.texts.size() - 2], totals);
     EXPECT_EQ(log.texts.back(), L"\n");
 
@@ -147,9 +146,15 @@ TEST(Allocator, CorruptionSurvivesChangesToTheNeighboursLinks)
         h.size ^= 0x40000000u;
         switch (op) {
         case kAllocAfter: newer = AllocTrackedMemory(4, nullptr, 0); break;
-        case kFreeNewer: FreeTrackedMemory(newer); newer = nullptr; break;
+        case kFreeNewer:
+            FreeTrackedMemory(newer);
+            newer = nullptr;
+            break;
         case kReallocNewer: newer = ReallocTrackedMemory(newer, 5000, nullptr, 0); break;
-        case kFreeOlder: FreeTrackedMemory(older); older = nullptr; break;
+        case kFreeOlder:
+            FreeTrackedMemory(older);
+            older = nullptr;
+            break;
         case kReallocOlder: older = ReallocTrackedMemory(older, 5000, nullptr, 0); break;
         }
         {
@@ -180,10 +185,8 @@ TEST(Allocator, ReallocGetsANewIdKeepsDataAndZeroesTheGrowth)
     EXPECT_EQ(h.line, 9);
     EXPECT_STREQ(h.sourceTail, "r2.cpp");
     EXPECT_EQ(h.size, 5000u);
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(grown[i], 0xAB);
-    for (int i = 8; i < 5000; ++i)
-        ASSERT_EQ(grown[i], 0) << i;
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(grown[i], 0xAB);
+    for (int i = 8; i < 5000; ++i) ASSERT_EQ(grown[i], 0) << i;
     EXPECT_EQ(GetAllocatorTotals().blockCount, before.blockCount);
     EXPECT_EQ(GetAllocatorTotals().totalSize, before.totalSize + 5000 - 8);
     EXPECT_EQ(CheckAllocationGuards(), 0);
@@ -261,8 +264,7 @@ TEST(Allocator, ZeroedAllocationIsZero)
     std::memset(dirty, 0xCD, 256);
     FreeTrackedMemory(dirty);
     unsigned char* block = static_cast<unsigned char*>(AllocTrackedMemoryZeroed(256, nullptr, 0));
-    for (int i = 0; i < 256; ++i)
-        ASSERT_EQ(block[i], 0);
+    for (int i = 0; i < 256; ++i) ASSERT_EQ(block[i], 0);
     FreeTrackedMemory(block);
 }
 
@@ -270,8 +272,7 @@ TEST(Allocator, IdsWrapAfter65536Allocations)
 {
     void* first = AllocTrackedMemory(1, nullptr, 0);
     const uint16_t id = RecordOf(first)->head.id;
-    for (int i = 0; i < 65535; ++i)
-        FreeTrackedMemory(AllocTrackedMemory(1, nullptr, 0));
+    for (int i = 0; i < 65535; ++i) FreeTrackedMemory(AllocTrackedMemory(1, nullptr, 0));
     void* again = AllocTrackedMemory(1, nullptr, 0);
     EXPECT_EQ(RecordOf(again)->head.id, id);
     FreeTrackedMemory(first);
@@ -313,8 +314,7 @@ TEST(Allocator, DebugSwitchesTraceTotalsAndCheck)
         EXPECT_NE(all.find(L"mem free  \tsize:33("), std::wstring::npos);
         EXPECT_EQ(all.find(L"  \tsize:34("), std::wstring::npos);
         size_t totalsLines = 0;
-        for (const auto& t : log.texts)
-            totalsLines += t.find(L"\tTotal size:") == 0;
+        for (const auto& t : log.texts) totalsLines += t.find(L"\tTotal size:") == 0;
         EXPECT_EQ(totalsLines, 4u);
     }
     *d = saved;
@@ -365,22 +365,18 @@ TEST(Allocator, CountdownFailsTheNthRequestOrEveryOneFromIt)
         unsigned char* grown = static_cast<unsigned char*>(AllocTrackedMemory(8, nullptr, 0));
         got += grown ? '.' : 'x';
         unsigned char* kept = grown;
-        if (kept)
-            kept[0] = 0x5A;
+        if (kept) kept[0] = 0x5A;
         void* moved = ReallocTrackedMemory(kept, 4000, nullptr, 0);
         got += moved ? '.' : 'x';
-        if (kept && !moved)
-            EXPECT_EQ(kept[0], 0x5A) << "a failed reallocation keeps the old block";
-        else if (moved)
-            kept = static_cast<unsigned char*>(moved);
+        if (kept && !moved) EXPECT_EQ(kept[0], 0x5A) << "a failed reallocation keeps the old block";
+        else if (moved) kept = static_cast<unsigned char*>(moved);
         void* a = AllocTrackedMemory(16, nullptr, 0);
         got += a ? '.' : 'x';
         void* b = AllocTrackedMemoryZeroed(16, nullptr, 0);
         got += b ? '.' : 'x';
         void* again = ReallocTrackedMemory(kept, 9000, nullptr, 0);
         got += again ? '.' : 'x';
-        if (again)
-            kept = static_cast<unsigned char*>(again);
+        if (again) kept = static_cast<unsigned char*>(again);
         EXPECT_EQ(got, c.fails) << "countdown " << c.countdown << " onward " << c.onward;
         EXPECT_EQ(GetAllocatorTotals().requests, before.requests + 5);
         *d = saved;

@@ -39,7 +39,8 @@ protected:
     {
         InstallFileFunctions(nullptr);
         ForgetArchivePathCache();
-        folder_.Write("data.QUA", Archive({File("x.png", x_), File("img/a.png", a_), File("six.bin", {1, 2, 3, 4, 5, 6})}));
+        folder_.Write("data.QUA",
+                      Archive({File("x.png", x_), File("img/a.png", a_), File("six.bin", {1, 2, 3, 4, 5, 6})}));
         folder_.Write("plain.txt", plain_);
         folder_.Write("other/y.png", {7, 7});
         folder_.Write("other/z.txt", {8});
@@ -56,16 +57,14 @@ protected:
     std::vector<uint8_t> ReadAll(const std::wstring& path, int asynchronous = 0)
     {
         const FileHandle h = OpenFileThroughTable(path.c_str(), 0, 1, asynchronous);
-        if (h == 0)
-            return {0xEE};
+        if (h == 0) return {0xEE};
         std::vector<uint8_t> out;
         uint8_t chunk[1000];
         for (;;) {
             const int32_t n = ReadFileThroughTable(chunk, 1, sizeof chunk, h);
             while (IsFileIdleThroughTable(h) != 1) {
             }
-            if (n <= 0)
-                break;
+            if (n <= 0) break;
             out.insert(out.end(), chunk, chunk + n);
         }
         EXPECT_EQ(IsFileAtEndThroughTable(h), -1);
@@ -78,8 +77,7 @@ protected:
         std::set<std::wstring> names;
         FileInfoRecord info;
         const intptr_t find = g_fileFunctions.findFirst(pattern.c_str(), &info);
-        if (find == -1)
-            return names;
+        if (find == -1) return names;
         int rounds = 0;
         do {
             names.insert(info.name);
@@ -191,8 +189,7 @@ TEST_F(VirtualFiles, TheTableHoldsAtMost512FilesAndRefusesStaleHandles)
         EXPECT_EQ(IsVirtualFileAtEnd(bad), -1);
         EXPECT_EQ(CloseVirtualFile(bad), -1);
     }
-    for (FileHandle h : handles)
-        EXPECT_EQ(CloseVirtualFile(h), 0);
+    for (FileHandle h : handles) EXPECT_EQ(CloseVirtualFile(h), 0);
 }
 
 TEST_F(VirtualFiles, EachFailedAllocationOfAnOpenAndReadIsRefusedAndGivenBack)
@@ -233,7 +230,8 @@ TEST_F(VirtualFiles, EachFailedAllocationOfAnOpenAndReadIsRefusedAndGivenBack)
             int32_t result = -1;
             if (OpenArchiveMember(&member, &record, path, 0) == 0) {
                 std::vector<uint8_t> got(expected.size() + 1);
-                got.resize(static_cast<size_t>(ReadArchiveMember(&member, got.data(), static_cast<uint32_t>(got.size()))));
+                got.resize(
+                    static_cast<size_t>(ReadArchiveMember(&member, got.data(), static_cast<uint32_t>(got.size()))));
                 EXPECT_EQ(got, expected);
                 CloseArchiveMember(&member);
                 result = 0;
@@ -290,13 +288,11 @@ TEST_F(VirtualFiles, CurrentDirectoryFailuresAreReported)
 
     // A directory longer than the buffer: nothing half written, a log line, -1.
     std::filesystem::path deep = folder_.Path();
-    while (deep.wstring().size() < size_t(kFilePathUnits) + 10)
-        deep /= std::string(40, 'd');
+    while (deep.wstring().size() < size_t(kFilePathUnits) + 10) deep /= std::string(40, 'd');
     std::error_code failure;
     std::filesystem::create_directories(deep, failure);
     std::filesystem::current_path(deep, failure);
-    if (failure)
-        GTEST_SKIP() << "the system keeps no current directory this long";
+    if (failure) GTEST_SKIP() << "the system keeps no current directory this long";
     LogCapture log;
     wchar_t out[kFilePathUnits];
     out[0] = L'?';

@@ -24,10 +24,7 @@ std::vector<uint8_t> Block(uint32_t stated, uint8_t escape, const std::vector<ui
     return b;
 }
 
-std::vector<uint8_t> Repeat(uint8_t byte, size_t n)
-{
-    return std::vector<uint8_t>(n, byte);
-}
+std::vector<uint8_t> Repeat(uint8_t byte, size_t n) { return std::vector<uint8_t>(n, byte); }
 
 std::vector<uint8_t> Join(std::vector<uint8_t> a, const std::vector<uint8_t>& b)
 {
@@ -40,8 +37,7 @@ int64_t Decode(const std::vector<uint8_t>& block, uint32_t capacity, std::vector
 {
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[capacity ? capacity : 1]);
     const int64_t made = DecompressArchiveData(block.data(), uint32_t(block.size()), buffer.get(), capacity);
-    if (out && made >= 0)
-        out->assign(buffer.get(), buffer.get() + made);
+    if (out && made >= 0) out->assign(buffer.get(), buffer.get() + made);
     return made;
 }
 
@@ -61,31 +57,29 @@ TEST(LzBlock, DecodesLiteralsEscapesAndMatches)
          Block(3 + 100, 0xFF, {'a', 'b', 'c', 0xFF, 4, 3, 2}),
          [] {
              std::vector<uint8_t> v;
-             for (int i = 0; i < 103; ++i)
-                 v.push_back(uint8_t('a' + i % 3));
+             for (int i = 0; i < 103; ++i) v.push_back(uint8_t('a' + i % 3));
              return v;
          }()},
         {"two- and three-byte distances",
          Block(70000 + 8, 0xFF,
-               Join(Join([] {
-                        std::vector<uint8_t> v(70000);
-                        for (size_t i = 0; i < v.size(); ++i)
-                            v[i] = uint8_t(i % 251);
-                        return v;
-                    }(),
-                         {0xFF, 1, 0x2B, 0x01}),  // 4 bytes from 300 back
+               Join(Join(
+                        [] {
+                            std::vector<uint8_t> v(70000);
+                            for (size_t i = 0; i < v.size(); ++i) v[i] = uint8_t(i % 251);
+                            return v;
+                        }(),
+                        {0xFF, 1, 0x2B, 0x01}),     // 4 bytes from 300 back
                     {0xFF, 2, 0x6F, 0x11, 0x01})),  // 4 bytes from 70000 back
          [] {
              std::vector<uint8_t> v(70000);
-             for (size_t i = 0; i < v.size(); ++i)
-                 v[i] = uint8_t(i % 251);
-             for (int k = 0; k < 4; ++k)
-                 v.push_back(uint8_t((69700 + k) % 251));
-             for (int k = 0; k < 4; ++k)
-                 v.push_back(uint8_t(v[v.size() - 70000]));
+             for (size_t i = 0; i < v.size(); ++i) v[i] = uint8_t(i % 251);
+             for (int k = 0; k < 4; ++k) v.push_back(uint8_t((69700 + k) % 251));
+             for (int k = 0; k < 4; ++k) v.push_back(uint8_t(v[v.size() - 70000]));
              return v;
          }()},
-        {"literal runs around matches", Block(9, 0xFF, Join(abc, {0xFF, 1 << 3, 2, 'x'})), {'a', 'b', 'c', 'a', 'b', 'c', 'a', 'b', 'x'}},
+        {"literal runs around matches",
+         Block(9, 0xFF, Join(abc, {0xFF, 1 << 3, 2, 'x'})),
+         {'a', 'b', 'c', 'a', 'b', 'c', 'a', 'b', 'x'}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -141,8 +135,7 @@ TEST(LzBlock, EncoderOutputDecodesToItsInput)
 {
     std::vector<uint8_t> everyByte;
     for (int r = 0; r < 50; ++r)
-        for (int b = 0; b < 256; ++b)
-            everyByte.push_back(uint8_t(b));
+        for (int b = 0; b < 256; ++b) everyByte.push_back(uint8_t(b));
     const struct {
         const char* name;
         std::vector<uint8_t> data;

@@ -23,15 +23,12 @@ quapack::Entry File(const std::string& path, std::vector<uint8_t> data, int comp
     e.path = path;
     e.data = std::move(data);
     e.compress = compress;
-    e.creationTime = 132000000000000000ull;  // 2019
+    e.creationTime = 132000000000000000ull;   // 2019
     e.lastWriteTime = 133000000000000000ull;  // 2022
     return e;
 }
 
-std::vector<uint8_t> Text(const std::string& s)
-{
-    return {s.begin(), s.end()};
-}
+std::vector<uint8_t> Text(const std::string& s) { return {s.begin(), s.end()}; }
 
 // A tree of members of every kind: stored and compressed, empty, nested, and (in
 // version 4) a name in code page 932.
@@ -53,8 +50,7 @@ std::vector<quapack::Entry> SampleEntries(int version)
     dir.path = "emptydir";
     dir.directory = true;
     entries.push_back(dir);
-    if (version >= 4)
-        entries.push_back(File(kJapaneseName, Text("japanese")));
+    if (version >= 4) entries.push_back(File(kJapaneseName, Text("japanese")));
     return entries;
 }
 
@@ -78,8 +74,7 @@ std::vector<uint8_t> ReadMember(ArchiveRecord* record, const std::string& path)
 {
     ArchiveMember m;
     std::vector<uint8_t> out;
-    if (OpenArchiveMember(&m, record, path.c_str(), 0) != 0)
-        return {0xEE, 0xEE};
+    if (OpenArchiveMember(&m, record, path.c_str(), 0) != 0) return {0xEE, 0xEE};
     uint8_t chunk[777];
     for (int32_t got; (got = ReadArchiveMember(&m, chunk, sizeof chunk)) > 0;)
         out.insert(out.end(), chunk, chunk + got);
@@ -89,17 +84,16 @@ std::vector<uint8_t> ReadMember(ArchiveRecord* record, const std::string& path)
 }
 
 // Every name a listing of the pattern gives, "." and ".." included.
-std::set<std::wstring> List(ArchiveRecord* record, const char* pattern, std::map<std::wstring, FileInfoRecord>* infos = nullptr)
+std::set<std::wstring> List(ArchiveRecord* record, const char* pattern,
+                            std::map<std::wstring, FileInfoRecord>* infos = nullptr)
 {
     std::set<std::wstring> names;
     ArchiveFindState state;
     FileInfoRecord info;
     for (int r = FindFirstInArchive(&state, record, pattern, &info); r == 0; r = FillArchiveFindRecord(&state, &info)) {
         EXPECT_TRUE(names.insert(info.name).second) << "listed twice";
-        if (infos)
-            (*infos)[info.name] = info;
-        if (names.size() > 100)
-            break;
+        if (infos) (*infos)[info.name] = info;
+        if (names.size() > 100) break;
     }
     return names;
 }
@@ -116,8 +110,7 @@ TEST(ArchiveCipher, IsItsOwnInverseAndDependsOnlyOnKeyAndOffset)
     std::vector<uint8_t> whole = plain;
     ScrambleArchiveBytes(defaultKey, whole.data(), uint32_t(whole.size()), 0);
     int unchanged = 0;
-    for (size_t i = 0; i < plain.size(); ++i)
-        unchanged += whole[i] == plain[i];
+    for (size_t i = 0; i < plain.size(); ++i) unchanged += whole[i] == plain[i];
     EXPECT_LT(unchanged, 20);
 
     // Pieces at any offset give the same bytes as the whole, and come back.
@@ -169,10 +162,8 @@ TEST(ArchiveImage, WriterRoundTripInEveryVersionAndKey)
                 // Compressed members are stored as LZ blocks from version 2 on.
                 uint32_t position = 0, stored = 0;
                 ASSERT_EQ(LocateArchiveEntry(&record, "big.txt", &position, &stored), 0);
-                if (version >= 2 && compress)
-                    EXPECT_LT(stored, 25000u);
-                else
-                    EXPECT_EQ(stored, 50000u);
+                if (version >= 2 && compress) EXPECT_LT(stored, 25000u);
+                else EXPECT_EQ(stored, 50000u);
                 EXPECT_EQ(CloseArchiveSource(&record), 0);
                 EXPECT_EQ(image, original);
             }
@@ -252,18 +243,17 @@ TEST_F(ArchiveLookup, FindsMembersWhateverTheCaseAndOnlyFiles)
         {"\\data\\x.png", true},
         {"data\\\\x.png", true},
         {"data\\.\\img\\..\\x.png", true},
-        {"data", false},             // a directory names no member
+        {"data", false},  // a directory names no member
         {"data\\img\\", false},
         {"sub\\file\\c.txt", false},  // through a file, not a directory
         {"sub\\missing\\file", false},
-        {"missing\\a.txt", false},    // "a.txt" is in the root, but not in "missing"
-        {"..\\a.txt", false},         // no parent above the root
+        {"missing\\a.txt", false},  // "a.txt" is in the root, but not in "missing"
+        {"..\\a.txt", false},       // no parent above the root
         {"sub/deeper/deepest/C.TXT", true},
         {"\x95\x5C\x8E\xA6.TXT", true},  // "\" inside a double-byte character does not split
         {"\x95\x5C\x8E\xA7.txt", false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(Finds(c.path), c.found) << c.path;
+    for (const auto& c : cases) EXPECT_EQ(Finds(c.path), c.found) << c.path;
     EXPECT_EQ(record_.currentDirectory, 0u) << "lookups put the directory back";
 }
 
@@ -347,9 +337,9 @@ TEST(MatchWildcardName, MatchesByCharacterWithBacktracking)
         {"**X*", "ABXC", 0},
         {".", "..", -1},
         {"*.*", "ABC", -1},
-        {"?", "\x95\x5C", 0},         // one double-byte character
+        {"?", "\x95\x5C", 0},  // one double-byte character
         {"??", "\x95\x5C", -1},
-        {"?\\", "\x95\x5C", -1},      // its second byte is no character of its own
+        {"?\\", "\x95\x5C", -1},  // its second byte is no character of its own
         {"*\\", "\x95\x5C", -1},
         {"\x95\x5C*", "\x95\x5C\x8E\xA6.TXT", 0},
         {"*\x8E\xA6.TXT", "\x95\x5C\x8E\xA6.TXT", 0},
@@ -428,8 +418,7 @@ TEST_F(ArchiveLookup, MembersReadSeekAndEnd)
 
 void Put32(std::vector<uint8_t>& image, size_t at, uint32_t value)
 {
-    for (int k = 0; k < 4; ++k)
-        image[at + k] = uint8_t(value >> (8 * k));
+    for (int k = 0; k < 4; ++k) image[at + k] = uint8_t(value >> (8 * k));
 }
 
 uint32_t Get32(const std::vector<uint8_t>& image, size_t at)
@@ -486,15 +475,18 @@ TEST(DamagedArchive, IsRefusedWithItsLogLineAndTheImageKept)
          kTable},
         {"root's first entry past the table", [](auto& i, auto& a) { Put32(i, a.directories + 12, 0xFFFFFFF0u); },
          "open", kTable},
-        {"a subdirectory's record outside the table",
-         [](auto& i, auto& a) { Put32(i, a.Entry(2) + 32, 0x7FFFFFF0); }, "sub\\c.txt", kTable},
+        {"a subdirectory's record outside the table", [](auto& i, auto& a) { Put32(i, a.Entry(2) + 32, 0x7FFFFFF0); },
+         "sub\\c.txt", kTable},
         {"a name record outside the table", [](auto& i, auto& a) { Put32(i, a.Entry(0) + 0, 0xFFFFFFFD); }, "a.txt",
          kTable},
-        {"a name's length past the table", [](auto& i, auto& a) { i[a.table + 0] = 0xFF; i[a.table + 1] = 0xFF; },
+        {"a name's length past the table",
+         [](auto& i, auto& a) {
+             i[a.table + 0] = 0xFF;
+             i[a.table + 1] = 0xFF;
+         },
          "a.txt", kTable},
         {"member data past the end", [](auto& i, auto& a) { Put32(i, a.Entry(0) + 36, 0x1000); }, "a.txt", kData},
-        {"member offset past the end", [](auto& i, auto& a) { Put32(i, a.Entry(0) + 32, 0xFFFFFFFE); }, "a.txt",
-         kData},
+        {"member offset past the end", [](auto& i, auto& a) { Put32(i, a.Entry(0) + 32, 0xFFFFFFFE); }, "a.txt", kData},
         {"compressed block past the end", [](auto& i, auto& a) { Put32(i, a.Entry(1) + 40, 0x100000); }, "big.txt",
          kData},
         {"a damaged LZ block",
@@ -573,8 +565,7 @@ protected:
     std::vector<uint8_t> DataOf(const std::string& path) const
     {
         for (const auto& e : entries_)
-            if (e.path == path)
-                return e.data;
+            if (e.path == path) return e.data;
         return {};
     }
 

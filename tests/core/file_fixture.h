@@ -18,22 +18,20 @@ inline std::vector<uint8_t> RandomBytes(size_t count, uint32_t seed)
 {
     std::mt19937 rng(seed);
     std::vector<uint8_t> bytes(count);
-    for (auto& b : bytes)
-        b = static_cast<uint8_t>(rng());
+    for (auto& b : bytes) b = static_cast<uint8_t>(rng());
     return bytes;
 }
 
 // Bytes that compress: words of a small vocabulary with random numbers between them.
 inline std::vector<uint8_t> TextLikeBytes(size_t count, uint32_t seed)
 {
-    static const char* const kWords[] = {"alpha ", "beta ", "gamma\n", "delta ", "quarn ", "archive ",
-                                         "member ", "\t", "{", "}", "(x, y) ", "return 0;\n"};
+    static const char* const kWords[] = {"alpha ",  "beta ", "gamma\n", "delta ", "quarn ",  "archive ",
+                                         "member ", "\t",    "{",       "}",      "(x, y) ", "return 0;\n"};
     std::mt19937 rng(seed);
     std::string text;
     while (text.size() < count) {
         text += kWords[rng() % (sizeof kWords / sizeof kWords[0])];
-        if (rng() % 5 == 0)
-            text += std::to_string(rng() % 1000);
+        if (rng() % 5 == 0) text += std::to_string(rng() % 1000);
     }
     text.resize(count);
     return {text.begin(), text.end()};

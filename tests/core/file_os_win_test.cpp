@@ -79,8 +79,7 @@ TEST_F(FileOsWindows, EventsAndThreads)
     EXPECT_EQ(FileOsIsThreadActive(thread), 1);
     FileOsSetEvent(event);
     EXPECT_EQ(FileOsWaitEvent(done, 5000), 1);
-    while (FileOsIsThreadActive(thread))
-        FileOsSleep(0);
+    while (FileOsIsThreadActive(thread)) FileOsSleep(0);
     EXPECT_EQ(ran.load(), 1);
     FileOsCloseThread(thread);
     FileOsCloseEvent(event);

@@ -54,8 +54,7 @@ void BM_LzDecode(benchmark::State& state)
     std::vector<uint8_t> out(text.size());
     for (auto _ : state) {
         const int64_t n = DecompressArchiveData(block.data(), uint32_t(block.size()), out.data(), uint32_t(out.size()));
-        if (n != int64_t(text.size()))
-            state.SkipWithError("the block does not decode");
+        if (n != int64_t(text.size())) state.SkipWithError("the block does not decode");
         benchmark::DoNotOptimize(out.data());
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
@@ -132,31 +131,20 @@ void ReadThroughTable(benchmark::State& state, const wchar_t* path)
     for (auto _ : state) {
         const FileHandle h = OpenFileThroughTable(path, 0, 1, 0);
         size_t total = 0;
-        for (int32_t n; (n = ReadFileThroughTable(chunk.data(), 1, uint32_t(chunk.size()), h)) > 0;)
-            total += size_t(n);
+        for (int32_t n; (n = ReadFileThroughTable(chunk.data(), 1, uint32_t(chunk.size()), h)) > 0;) total += size_t(n);
         CloseFileThroughTable(h);
-        if (total != kMemberBytes)
-            state.SkipWithError("short read");
+        if (total != kMemberBytes) state.SkipWithError("short read");
         benchmark::DoNotOptimize(chunk.data());
     }
     ReleaseIdleArchives();
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kMemberBytes));
 }
 
-void BM_ArchiveMember(benchmark::State& state)
-{
-    ReadThroughTable(state, L"big\\m.bin");
-}
+void BM_ArchiveMember(benchmark::State& state) { ReadThroughTable(state, L"big\\m.bin"); }
 
-void BM_ArchiveMemberNotEnciphered(benchmark::State& state)
-{
-    ReadThroughTable(state, L"open\\m.bin");
-}
+void BM_ArchiveMemberNotEnciphered(benchmark::State& state) { ReadThroughTable(state, L"open\\m.bin"); }
 
-void BM_PlainFile(benchmark::State& state)
-{
-    ReadThroughTable(state, L"plain.bin");
-}
+void BM_PlainFile(benchmark::State& state) { ReadThroughTable(state, L"plain.bin"); }
 
 // The floor: read() of the same file, with nothing of the library between.
 void BM_PosixRead(benchmark::State& state)
@@ -166,11 +154,9 @@ void BM_PosixRead(benchmark::State& state)
     for (auto _ : state) {
         const int fd = open(path.c_str(), O_RDONLY);
         size_t total = 0;
-        for (ssize_t n; (n = read(fd, chunk.data(), chunk.size())) > 0;)
-            total += size_t(n);
+        for (ssize_t n; (n = read(fd, chunk.data(), chunk.size())) > 0;) total += size_t(n);
         close(fd);
-        if (total != kMemberBytes)
-            state.SkipWithError("short read");
+        if (total != kMemberBytes) state.SkipWithError("short read");
         benchmark::DoNotOptimize(chunk.data());
     }
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(kMemberBytes));
@@ -217,8 +203,8 @@ public:
         auto ratio = [](double a, double b) { return b > 0 ? a / b : 0.0; };
         const double lz = rate_["BM_LzDecode"];
         const double zlib = rate_["BM_ZlibInflate"];
-        std::printf("\n%-44s %10.1f MB/s\n%-44s %10.1f MB/s\n%-44s %10.2f (goal: at least 1)\n",
-                    "LZ decode", lz, "zlib inflate", zlib, "LZ / zlib", ratio(lz, zlib));
+        std::printf("\n%-44s %10.1f MB/s\n%-44s %10.1f MB/s\n%-44s %10.2f (goal: at least 1)\n", "LZ decode", lz,
+                    "zlib inflate", zlib, "LZ / zlib", ratio(lz, zlib));
         RecordRatio("LZ decode", "zlib inflate", ratio(lz, zlib));
         for (const char* chunk : {"65536", "1048576"}) {
             const double archive = rate_[std::string("BM_ArchiveMember/") + chunk];
@@ -235,15 +221,14 @@ public:
                         "plain file through the table", plain, "read() of the plain file", posix);
             std::printf("  %-42s %10.1f MB/s\n  %-42s %10.1f MB/s\n", "deciphering alone", decipher,
                         "plain file, then deciphering (times added)", bound);
-            std::printf("  %-42s %10.2f (goal: at least 0.9)\n  %-42s %10.2f\n  %-42s %10.2f\n",
-                        "archive / plain file", ratio(archive, plain), "not enciphered / plain file",
-                        ratio(open, plain), "plain file / read()", ratio(plain, posix));
-            std::printf("  %-42s %10.2f\n  %-42s %10.2f\n", "plain, then deciphering / plain file",
-                        ratio(bound, plain), "archive / (plain, then deciphering)", ratio(archive, bound));
+            std::printf("  %-42s %10.2f (goal: at least 0.9)\n  %-42s %10.2f\n  %-42s %10.2f\n", "archive / plain file",
+                        ratio(archive, plain), "not enciphered / plain file", ratio(open, plain), "plain file / read()",
+                        ratio(plain, posix));
+            std::printf("  %-42s %10.2f\n  %-42s %10.2f\n", "plain, then deciphering / plain file", ratio(bound, plain),
+                        "archive / (plain, then deciphering)", ratio(archive, bound));
             RecordRatio((std::string("archive member, chunks of ") + chunk).c_str(), "plain file",
                         ratio(archive, plain));
-            RecordRatio((std::string("plain file, chunks of ") + chunk).c_str(), "read()",
-                        ratio(plain, posix));
+            RecordRatio((std::string("plain file, chunks of ") + chunk).c_str(), "read()", ratio(plain, posix));
         }
     }
 

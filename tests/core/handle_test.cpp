@@ -54,11 +54,11 @@ TEST_F(HandleTableTest, BadHandlesAreRefusedWithoutChange)
     const int32_t bad[] = {
         -1,
         static_cast<int32_t>(0x80000000u | static_cast<uint32_t>(h)),  // bit 31
-        MakeHandle(kHandleTypeSound, 0, 0),                              // another type
-        MakeHandle(kHandleTypeGraph, 0, 0) | 0x10000000,                 // extra type bits
-        MakeHandle(kHandleTypeGraph, 5, 0),                              // other check number
-        freed,                                                           // empty slot
-        MakeHandle(kHandleTypeGraph, 0, 40000),                          // slot beyond the table
+        MakeHandle(kHandleTypeSound, 0, 0),                            // another type
+        MakeHandle(kHandleTypeGraph, 0, 0) | 0x10000000,               // extra type bits
+        MakeHandle(kHandleTypeGraph, 5, 0),                            // other check number
+        freed,                                                         // empty slot
+        MakeHandle(kHandleTypeGraph, 0, 40000),                        // slot beyond the table
     };
     for (int32_t handle : bad) {
         EXPECT_EQ(FindHandleRecord(graphs.get(), handle), nullptr) << std::hex << handle;

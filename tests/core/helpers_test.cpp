@@ -25,10 +25,9 @@ TEST(TextHelpers, DoubleByteLeadRulesPerFormat)
         unsigned char byte;
         int lead[5];  // formats 0 .. 4
     } const cases[] = {
-        {0x41, {0, 0, 0, 0, 0}}, {0x7F, {0, 0, 0, 0, 0}}, {0x80, {0, 0, 1, 1, 1}},
-        {0x81, {1, 1, 1, 1, 1}}, {0x9F, {1, 1, 1, 1, 1}}, {0xA0, {0, 0, 1, 1, 1}},
-        {0xDF, {0, 0, 1, 1, 1}}, {0xE0, {1, 1, 1, 1, 1}}, {0xFC, {1, 1, 1, 1, 1}},
-        {0xFD, {0, 0, 1, 1, 1}}, {0xFF, {0, 0, 1, 1, 1}},
+        {0x41, {0, 0, 0, 0, 0}}, {0x7F, {0, 0, 0, 0, 0}}, {0x80, {0, 0, 1, 1, 1}}, {0x81, {1, 1, 1, 1, 1}},
+        {0x9F, {1, 1, 1, 1, 1}}, {0xA0, {0, 0, 1, 1, 1}}, {0xDF, {0, 0, 1, 1, 1}}, {0xE0, {1, 1, 1, 1, 1}},
+        {0xFC, {1, 1, 1, 1, 1}}, {0xFD, {0, 0, 1, 1, 1}}, {0xFF, {0, 0, 1, 1, 1}},
     };
     for (const Case& c : cases)
         for (int f = 0; f < 5; ++f)
@@ -55,13 +54,16 @@ TEST(TextHelpers, FindNarrowCharSkipsDoubleByteCharacters)
         char ch;
         int at;  // -1: not found
     } const cases[] = {
-        {1, "\x95\x5C" "a\\b", '\\', 3},
+        {1,
+         "\x95\x5C"
+         "a\\b",
+         '\\', 3},
         {1, "\x95\x5C", '\\', -1},
         {0, "ab\\", '\\', 2},
         {1, "", 'a', -1},
-        {1, "x\xA0\\", '\\', 2},   // 0xA0 is a single byte in Shift-JIS
-        {2, "x\xA0\\\\", '\\', 3}, // ... and a lead byte elsewhere
-        {1, "ab\x81", 'z', -1},    // a lead byte at the very end stops cleanly
+        {1, "x\xA0\\", '\\', 2},    // 0xA0 is a single byte in Shift-JIS
+        {2, "x\xA0\\\\", '\\', 3},  // ... and a lead byte elsewhere
+        {1, "ab\x81", 'z', -1},     // a lead byte at the very end stops cleanly
     };
     for (const Case& c : cases) {
         CodeFormat f(c.format);
@@ -105,17 +107,23 @@ TEST(TextHelpers, FindWideCharSkipsSurrogatePairs)
 TEST(TextHelpers, UpperCaseLeavesDoubleByteCharactersAlone)
 {
     CodeFormat f(1);
-    char narrow[] = "ab\x82" "a" "cz{";  // 0x82 0x61 is one Shift-JIS character
+    char narrow[] =
+        "ab\x82"
+        "a"
+        "cz{";  // 0x82 0x61 is one Shift-JIS character
     char* end = UpperCaseNarrowString(narrow);
-    EXPECT_STREQ(narrow, "AB\x82" "a" "CZ{");
+    EXPECT_STREQ(narrow,
+                 "AB\x82"
+                 "a"
+                 "CZ{");
     EXPECT_EQ(end, narrow + std::strlen(narrow));
 
     // A pair is left alone; the letter after a lone high surrogate is still raised.
-    wchar_t wide[] = {L'q', wchar_t(0xD800), wchar_t(0xDC61), L'`', L'z', wchar_t(0xDC00), L'b',
-                      wchar_t(0xDBFF), L'a', 0};
+    wchar_t wide[] = {L'q', wchar_t(0xD800), wchar_t(0xDC61), L'`', L'z', wchar_t(0xDC00), L'b', wchar_t(0xDBFF), L'a',
+                      0};
     wchar_t* wend = UpperCaseWideString(wide);
-    const wchar_t want[] = {L'Q', wchar_t(0xD800), wchar_t(0xDC61), L'`', L'Z', wchar_t(0xDC00), L'B',
-                            wchar_t(0xDBFF), L'A', 0};
+    const wchar_t want[] = {
+        L'Q', wchar_t(0xD800), wchar_t(0xDC61), L'`', L'Z', wchar_t(0xDC00), L'B', wchar_t(0xDBFF), L'A', 0};
     EXPECT_EQ(std::wstring(wide), std::wstring(want));
     EXPECT_EQ(wend, wide + 9);
 }
@@ -154,10 +162,9 @@ TEST(TextHelpers, CopyCountAndCompare)
         int want;
     } const compares[] = {
         {L"abcX", L"abcY", 3, 0}, {L"abcX", L"abcY", 4, 1}, {L"a", L"b", 0, 0},
-        {L"a", L"a", -1, 1}, {L"ab", L"ab", 10, 0}, {L"ab", L"abc", 10, 1},
+        {L"a", L"a", -1, 1},      {L"ab", L"ab", 10, 0},    {L"ab", L"abc", 10, 1},
     };
-    for (const LimitedCompare& c : compares)
-        EXPECT_EQ(CompareWideStringsLimited(c.a, c.b, c.count), c.want) << c.count;
+    for (const LimitedCompare& c : compares) EXPECT_EQ(CompareWideStringsLimited(c.a, c.b, c.count), c.want) << c.count;
 }
 
 TEST(MemoryHelpers, FillCompareCopyAndOverlappingMove)
@@ -169,8 +176,7 @@ TEST(MemoryHelpers, FillCompareCopyAndOverlappingMove)
     b[15] = 0;
     EXPECT_EQ(CompareBytes(a, b, 16), 1);
     EXPECT_EQ(CompareBytes(a, b, 15), 0);
-    for (int i = 0; i < 16; ++i)
-        a[i] = static_cast<unsigned char>(i);
+    for (int i = 0; i < 16; ++i) a[i] = static_cast<unsigned char>(i);
     CopyBytes(b, a, 16);
     EXPECT_EQ(std::memcmp(a, b, 16), 0);
 
@@ -190,9 +196,16 @@ TEST(ArithmeticHelpers, FormatIntegerWide)
         int radix;
         const wchar_t* want;
     } const cases[] = {
-        {-255, 16, L"-ff"}, {0, 10, L"0"}, {123456, 10, L"123456"}, {5, 2, L"101"},
-        {35, 36, L"z"}, {INT32_MIN, 10, L"-2147483648"}, {INT32_MAX, 16, L"7fffffff"},
-        {INT32_MIN, 2, L"-10000000000000000000000000000000"}, {10, 1, L""}, {10, 37, L""},
+        {-255, 16, L"-ff"},
+        {0, 10, L"0"},
+        {123456, 10, L"123456"},
+        {5, 2, L"101"},
+        {35, 36, L"z"},
+        {INT32_MIN, 10, L"-2147483648"},
+        {INT32_MAX, 16, L"7fffffff"},
+        {INT32_MIN, 2, L"-10000000000000000000000000000000"},
+        {10, 1, L""},
+        {10, 37, L""},
     };
     for (const Case& c : cases) {
         wchar_t out[34];
@@ -207,11 +220,16 @@ TEST(ArithmeticHelpers, TruncationAbsoluteValuesAndRoots)
         double value;
         int32_t want;
     } const cases[] = {
-        {2.9, 2}, {-2.9, -2}, {0.0, 0}, {2147483647.0, INT32_MAX}, {-2147483648.0, INT32_MIN},
-        {2147483648.0, INT32_MIN}, {-3e10, INT32_MIN}, {std::nan(""), INT32_MIN},
+        {2.9, 2},
+        {-2.9, -2},
+        {0.0, 0},
+        {2147483647.0, INT32_MAX},
+        {-2147483648.0, INT32_MIN},
+        {2147483648.0, INT32_MIN},
+        {-3e10, INT32_MIN},
+        {std::nan(""), INT32_MIN},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(TruncateDoubleToInt(c.value), c.want) << c.value;
+    for (const Case& c : cases) EXPECT_EQ(TruncateDoubleToInt(c.value), c.want) << c.value;
     EXPECT_EQ(TruncateFloatToInt(-7.99f), -7);
     EXPECT_EQ(TruncateFloatToInt(3e9f), INT32_MIN);
     EXPECT_EQ(AbsoluteInt(-5), 5);

@@ -19,8 +19,7 @@ std::vector<std::string> s_order;
 
 void WaitForWaiters(int count)
 {
-    for (int i = 0; i < 5000 && GetLibraryLockWaiterCount() < count; ++i)
-        Sleep(1);
+    for (int i = 0; i < 5000 && GetLibraryLockWaiterCount() < count; ++i) Sleep(1);
     ASSERT_EQ(GetLibraryLockWaiterCount(), count);
 }
 
@@ -49,8 +48,7 @@ TEST(LibraryLock, WaitersGetTheLockInArrivalOrder)
     AcquireLibraryLock();
     s_order.push_back("main");
     ReleaseLibraryLock();
-    for (auto& t : threads)
-        t.join();
+    for (auto& t : threads) t.join();
     EXPECT_EQ(s_order, (std::vector<std::string>{"A", "B", "C", "D", "E", "main"}));
     EXPECT_EQ(GetLibraryLockWaiterCount(), 0);
 }
@@ -83,15 +81,13 @@ TEST(LibraryLock, ManyThreadsCountUnderTheLock)
                 AcquireLibraryLock();
                 AcquireLibraryLock();
                 const int seen = counter;
-                if (i % 50 == 0)
-                    Sleep(0);
+                if (i % 50 == 0) Sleep(0);
                 counter = seen + 1;
                 ReleaseLibraryLock();
                 ReleaseLibraryLock();
             }
         });
-    for (auto& t : threads)
-        t.join();
+    for (auto& t : threads) t.join();
     EXPECT_EQ(counter, 8 * 500);
 }
 

@@ -18,8 +18,7 @@ public:
     std::wstring Joined() const
     {
         std::wstring all;
-        for (const auto& t : texts)
-            all += t;
+        for (const auto& t : texts) all += t;
         return all;
     }
     bool Contains(const std::wstring& piece) const { return Joined().find(piece) != std::wstring::npos; }
@@ -27,10 +26,7 @@ public:
     std::vector<std::wstring> texts;
 
 private:
-    static void Collect(const wchar_t* text, void* user)
-    {
-        static_cast<LogCapture*>(user)->texts.emplace_back(text);
-    }
+    static void Collect(const wchar_t* text, void* user) { static_cast<LogCapture*>(user)->texts.emplace_back(text); }
 };
 
 // Appends every text handed to the log to *sink, emptied first, until the capture is taken
@@ -38,6 +34,5 @@ private:
 inline void CaptureLogInto(std::wstring* sink)
 {
     sink->clear();
-    SetLogCapture([](const wchar_t* text, void* user) { *static_cast<std::wstring*>(user) += text; },
-                  sink);
+    SetLogCapture([](const wchar_t* text, void* user) { *static_cast<std::wstring*>(user) += text; }, sink);
 }

@@ -48,8 +48,7 @@ public:
         EXPECT_GE(b.size(), 2u);
         EXPECT_EQ(b.size() % 2, 0u);
         std::wstring text;
-        for (size_t i = 2; i + 1 < b.size(); i += 2)
-            text += static_cast<wchar_t>(b[i] | (b[i + 1] << 8));
+        for (size_t i = 2; i + 1 < b.size(); i += 2) text += static_cast<wchar_t>(b[i] | (b[i + 1] << 8));
         return text;
     }
 

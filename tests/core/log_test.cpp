@@ -26,8 +26,7 @@ protected:
     }
     void TearDown() override
     {
-        while (depth_-- > 0)
-            PopLogIndent();
+        while (depth_-- > 0) PopLogIndent();
         folder_.reset();
     }
 
@@ -37,8 +36,7 @@ protected:
 
     void Indent(int levels)
     {
-        for (int i = 0; i < levels; ++i)
-            PushLogIndent();
+        for (int i = 0; i < levels; ++i) PushLogIndent();
         depth_ += levels;
     }
 
@@ -46,10 +44,7 @@ protected:
     int depth_ = 0;
 };
 
-TEST_F(LogFile, StartsWithJustTheByteOrderMark)
-{
-    EXPECT_EQ(Bytes(), (std::vector<unsigned char>{0xFF, 0xFE}));
-}
+TEST_F(LogFile, StartsWithJustTheByteOrderMark) { EXPECT_EQ(Bytes(), (std::vector<unsigned char>{0xFF, 0xFE})); }
 
 TEST_F(LogFile, StampsEachCallOnceAndIndentsWithTabs)
 {
@@ -204,8 +199,7 @@ TEST_F(LogFile, ConcurrentAppendsLoseNoLine)
 {
     constexpr int kLines = 200;
     auto writer = [](wchar_t tag) {
-        for (int i = 0; i < kLines; ++i)
-            AppendLogFormat(L"%lc%d", tag, i);
+        for (int i = 0; i < kLines; ++i) AppendLogFormat(L"%lc%d", tag, i);
     };
     std::thread a(writer, L'A');
     std::thread b(writer, L'B');

@@ -22,8 +22,7 @@ Matrix4x4 Make(std::initializer_list<float> values)
 void ExpectMatrixNear(const Matrix4x4& got, const Matrix4x4& want, float tolerance = 1e-5f)
 {
     for (int r = 0; r < 4; ++r)
-        for (int c = 0; c < 4; ++c)
-            EXPECT_NEAR(got.m[r][c], want.m[r][c], tolerance) << "element " << r << c;
+        for (int c = 0; c < 4; ++c) EXPECT_NEAR(got.m[r][c], want.m[r][c], tolerance) << "element " << r << c;
 }
 
 const Matrix4x4 kA = Make({1, 2, 3, 4, 0, 1, 4, 2, 5, 6, 0, 1, 2, 0, 1, 3});
@@ -179,12 +178,12 @@ TEST(Clip, ClampRectInsideRect)
         PixelRect rect, bound, want;
     } const cases[] = {
         {{-10, -10, 50, 50}, {0, 0, 40, 30}, {0, 0, 40, 30}},
-        {{5, 6, 7, 8}, {0, 0, 40, 30}, {5, 6, 7, 8}},                 // inside: unchanged
-        {{50, 5, 60, 10}, {0, 0, 40, 30}, {40, 5, 40, 10}},           // wholly right: empty on the edge
-        {{-20, 5, -10, 10}, {0, 0, 40, 30}, {0, 5, 0, 10}},           // wholly left
-        {{5, 40, 10, 50}, {0, 0, 40, 30}, {5, 30, 10, 30}},           // wholly below
-        {{10, 10, 5, 20}, {0, 0, 40, 30}, {10, 10, 10, 20}},          // reversed x: right raised
-        {{10, 20, 15, 5}, {0, 0, 40, 30}, {10, 20, 15, 20}},          // reversed y: bottom raised
+        {{5, 6, 7, 8}, {0, 0, 40, 30}, {5, 6, 7, 8}},         // inside: unchanged
+        {{50, 5, 60, 10}, {0, 0, 40, 30}, {40, 5, 40, 10}},   // wholly right: empty on the edge
+        {{-20, 5, -10, 10}, {0, 0, 40, 30}, {0, 5, 0, 10}},   // wholly left
+        {{5, 40, 10, 50}, {0, 0, 40, 30}, {5, 30, 10, 30}},   // wholly below
+        {{10, 10, 5, 20}, {0, 0, 40, 30}, {10, 10, 10, 20}},  // reversed x: right raised
+        {{10, 20, 15, 5}, {0, 0, 40, 30}, {10, 20, 15, 20}},  // reversed y: bottom raised
         {{-5, -5, 45, 35}, {10, 10, 20, 20}, {10, 10, 20, 20}},
         {{INT32_MIN, INT32_MIN, INT32_MAX, INT32_MAX}, {1, 2, 3, 4}, {1, 2, 3, 4}},
     };
@@ -248,10 +247,8 @@ TEST(Wide, AgainstInt128)
     for (int i = 0; i < 20000; ++i) {
         // Mix full-width values with small ones and single bits.
         uint64_t a = rng(), b = rng();
-        if (i % 3 == 1)
-            b >>= rng() % 64;
-        if (i % 5 == 2)
-            a = 1ull << (rng() % 64);
+        if (i % 3 == 1) b >>= rng() % 64;
+        if (i % 5 == 2) a = 1ull << (rng() % 64);
         UInt128 p;
         Multiply64To128(&a, &b, &p);
         const unsigned __int128 want = static_cast<unsigned __int128>(a) * b;

@@ -41,8 +41,7 @@ TEST(MemoryStream, ReadsWholeElementsAndNeverMoreThanAsked)
             const size_t room = size_t(r.elementSize) * r.count;
             std::unique_ptr<uint8_t[]> buffer(new uint8_t[room]);
             EXPECT_EQ(table->read(buffer.get(), r.elementSize, r.count, h), r.result);
-            for (uint32_t i = 0; expected + i < r.positionAfter; ++i)
-                EXPECT_EQ(buffer[i], data[expected + i]);
+            for (uint32_t i = 0; expected + i < r.positionAfter; ++i) EXPECT_EQ(buffer[i], data[expected + i]);
             EXPECT_EQ(table->tell(h), int32_t(r.positionAfter));
             EXPECT_EQ(table->isAtEnd(h), r.endAfter);
             expected = r.positionAfter;

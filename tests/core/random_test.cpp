@@ -12,18 +12,14 @@ namespace {
 std::mt19937 ReferenceFrom(const uint32_t* state)
 {
     std::stringstream text;
-    for (int i = 0; i < kRandomStateWords; ++i)
-        text << state[i] << ' ';
+    for (int i = 0; i < kRandomStateWords; ++i) text << state[i] << ' ';
     text << kRandomStateWords;  // position: the next draw renews the whole state
     std::mt19937 reference;
     text >> reference;
     return reference;
 }
 
-std::vector<uint32_t> Output()
-{
-    return std::vector<uint32_t>(g_random.output, g_random.output + kRandomStateWords);
-}
+std::vector<uint32_t> Output() { return std::vector<uint32_t>(g_random.output, g_random.output + kRandomStateWords); }
 
 // The seeding's state words, before the first refill.
 std::vector<uint32_t> SeedWords(uint32_t seed)
@@ -47,12 +43,10 @@ TEST(Random, SeedingWithOneGivesTheFirstOutputsOfMt19937)
     SeedRandomGenerator(1);
     EXPECT_EQ(g_random.seeded, 1);
     EXPECT_EQ(g_random.index, 0);
-    for (int i = 0; i < kRandomStateWords; ++i)
-        ASSERT_EQ(g_random.output[i], reference()) << "word " << i;
+    for (int i = 0; i < kRandomStateWords; ++i) ASSERT_EQ(g_random.output[i], reference()) << "word " << i;
     // Draws read the buffer, then go on through the next refills.
     reference = drawn;
-    for (int i = 0; i < 3 * kRandomStateWords; ++i)
-        ASSERT_EQ(DrawRandomWord(), reference()) << "draw " << i;
+    for (int i = 0; i < 3 * kRandomStateWords; ++i) ASSERT_EQ(DrawRandomWord(), reference()) << "draw " << i;
 }
 
 TEST(Random, BothRefillsMatchTheReferenceOnAnyState)
@@ -60,23 +54,19 @@ TEST(Random, BothRefillsMatchTheReferenceOnAnyState)
     std::mt19937 source(2024);
     for (int round = 0; round < 20; ++round) {
         uint32_t start[kRandomStateWords];
-        for (uint32_t& w : start)
-            w = source();
+        for (uint32_t& w : start) w = source();
         if (round == 1)
-            for (uint32_t& w : start)
-                w = 0xFFFFFFFFu;  // every low bit set: the matrix term everywhere
+            for (uint32_t& w : start) w = 0xFFFFFFFFu;  // every low bit set: the matrix term everywhere
 
         for (int variant = 0; variant < 2; ++variant) {
             std::mt19937 reference = ReferenceFrom(start);
             std::copy(start, start + kRandomStateWords, g_random.state);
             g_random.state[kRandomStateWords] = 0xDEADBEEFu;
-            if (variant == 0)
-                RefillRandomState();
-            else
-                RefillRandomStateMmx();
+            if (variant == 0) RefillRandomState();
+            else RefillRandomStateMmx();
             for (int i = 0; i < kRandomStateWords; ++i)
-                ASSERT_EQ(g_random.output[i], reference()) << "round " << round << " variant " << variant
-                                                           << " word " << i;
+                ASSERT_EQ(g_random.output[i], reference())
+                    << "round " << round << " variant " << variant << " word " << i;
         }
     }
 }

@@ -55,8 +55,7 @@ TEST(ResolveFullPath, ComparableFormIsUpperCasedFromTheCurrentDirectory)
     wchar_t current[kFilePathUnits];
     ASSERT_GT(GetPlainCurrentDirectory(current), 0);
     std::wstring expected = current;
-    for (auto& c : expected)
-        c = (c >= L'a' && c <= L'z') ? wchar_t(c - 32) : c;
+    for (auto& c : expected) c = (c >= L'a' && c <= L'z') ? wchar_t(c - 32) : c;
     wchar_t out[kFilePathUnits];
     ASSERT_EQ(MakeComparablePath(L"data/img\\.\\a.Png", out), 0);
     EXPECT_EQ(std::wstring(out), expected + L"\\DATA\\IMG\\A.PNG");

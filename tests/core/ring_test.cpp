@@ -11,20 +11,18 @@ namespace {
 
 // One step of a ring-buffer scenario.
 struct Step {
-    char op;         // 'R' reserve, 'W' write (reserve, then append), 'G' read, 'P' peek
+    char op;  // 'R' reserve, 'W' write (reserve, then append), 'G' read, 'P' peek
     int32_t count;
-    int result;      // expected result
-    int32_t size;    // expected buffer size afterwards
+    int result;    // expected result
+    int32_t size;  // expected buffer size afterwards
 };
 
 // Appends count bytes like a ring's user does: at the write position, wrapping at the size.
 int Write(RingBuffer& ring, int32_t count, uint8_t& next, std::deque<uint8_t>& model)
 {
-    if (ReserveRingBuffer(&ring, count) != 0)
-        return -1;
+    if (ReserveRingBuffer(&ring, count) != 0) return -1;
     for (int32_t i = 0; i < count; ++i) {
-        if (ring.writePos == ring.size)
-            ring.writePos = 0;
+        if (ring.writePos == ring.size) ring.writePos = 0;
         ring.data[ring.writePos++] = next;
         model.push_back(next++);
     }
@@ -41,8 +39,7 @@ TEST(RingBuffer, ScenariosOfGrowthWrapPeekAndRefusal)
 {
     const Scenario scenarios[] = {
         {"first reservation allocates need + 1000", {{'R', 10, 0, 1010}}},
-        {"a reservation that fits keeps the buffer",
-         {{'W', 500, 0, 1500}, {'R', 1000, 0, 1500}, {'R', 0, 0, 1500}}},
+        {"a reservation that fits keeps the buffer", {{'W', 500, 0, 1500}, {'R', 1000, 0, 1500}, {'R', 0, 0, 1500}}},
         {"growth is held * 3 / 2 + need + 1000",
          {{'W', 10, 0, 1010}, {'W', 1000, 0, 1010}, {'W', 1, 0, 1010 * 3 / 2 + 1 + 1000}}},
         {"reading exactly what is held, then one byte more",
@@ -52,15 +49,21 @@ TEST(RingBuffer, ScenariosOfGrowthWrapPeekAndRefusal)
         {"writes and reads wrap around the end in order",
          {{'W', 1000, 0, 2000}, {'G', 900, 0, 2000}, {'W', 1500, 0, 2000}, {'G', 1600, 0, 2000}}},
         {"growth while wrapped re-lays the bytes in order",
-         {{'W', 800, 0, 1800}, {'G', 700, 0, 1800}, {'W', 1500, 0, 1800}, {'W', 500, 0, 2400 + 500 + 1000},
+         {{'W', 800, 0, 1800},
+          {'G', 700, 0, 1800},
+          {'W', 1500, 0, 1800},
+          {'W', 500, 0, 2400 + 500 + 1000},
           {'G', 2100, 0, 3900}}},
         {"a read that ends exactly at the buffer's end wraps the position",
-         {{'W', 10, 0, 1010}, {'G', 10, 0, 1010}, {'W', 1000, 0, 1010}, {'G', 1000, 0, 1010},
-          {'W', 5, 0, 1010}, {'G', 5, 0, 1010}}},
+         {{'W', 10, 0, 1010},
+          {'G', 10, 0, 1010},
+          {'W', 1000, 0, 1010},
+          {'G', 1000, 0, 1010},
+          {'W', 5, 0, 1010},
+          {'G', 5, 0, 1010}}},
         {"negative requests are refused", {{'W', 10, 0, 1010}, {'R', -1, -1, 1010}, {'G', -1, -1, 1010}}},
         {"a request past 2^31 - 1 bytes is refused and keeps the bytes",
-         {{'W', 100, 0, 1100}, {'R', INT32_MAX, -1, 1100}, {'R', INT32_MAX - 1000, -1, 1100},
-          {'G', 100, 0, 1100}}},
+         {{'W', 100, 0, 1100}, {'R', INT32_MAX, -1, 1100}, {'R', INT32_MAX - 1000, -1, 1100}, {'G', 100, 0, 1100}}},
     };
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.name);
@@ -89,8 +92,7 @@ TEST(RingBuffer, ScenariosOfGrowthWrapPeekAndRefusal)
             if (result == 0 && (step.op == 'G' || step.op == 'P')) {
                 const std::vector<uint8_t> want(model.begin(), model.begin() + step.count);
                 EXPECT_EQ(got, want);
-                if (step.op == 'G')
-                    model.erase(model.begin(), model.begin() + step.count);
+                if (step.op == 'G') model.erase(model.begin(), model.begin() + step.count);
             }
             ASSERT_EQ(ring.held, static_cast<int32_t>(model.size()));
             ASSERT_GE(ring.size, ring.held);
@@ -154,17 +156,19 @@ TEST(HandleChain, EmptyChainLinksAndUnlinks)
     EXPECT_EQ(tail.next, nullptr);
 
     // Users insert nodes themselves: head, a, b, tail.
-    a.previous = &head; a.next = &b;
-    b.previous = &a; b.next = &tail;
-    head.next = &a; tail.previous = &b;
+    a.previous = &head;
+    a.next = &b;
+    b.previous = &a;
+    b.next = &tail;
+    head.next = &a;
+    tail.previous = &b;
 
     EXPECT_EQ(UnlinkHandleChainNode(&a), 0);
     EXPECT_EQ(head.next, &b);
     EXPECT_EQ(b.previous, &head);
     EXPECT_EQ(a.next, &b);  // the node itself is left as it was
     std::vector<int> walked;
-    for (HandleChainNode* n = head.next; n->handle != -1; n = n->next)
-        walked.push_back(n->handle);
+    for (HandleChainNode* n = head.next; n->handle != -1; n = n->next) walked.push_back(n->handle);
     EXPECT_EQ(walked, std::vector<int>{6});
     UnlinkHandleChainNode(&b);
     EXPECT_EQ(head.next, &tail);

@@ -27,12 +27,10 @@ struct FileModel {
     int32_t Read(uint32_t elementSize, uint32_t count, std::vector<uint8_t>& out)
     {
         out.clear();
-        if (elementSize == 0)
-            return 0;
+        if (elementSize == 0) return 0;
         const uint32_t left = uint32_t(data.size()) - position;
         uint64_t n = count;
-        if (uint64_t(elementSize) * count > left)
-            n = left / elementSize;
+        if (uint64_t(elementSize) * count > left) n = left / elementSize;
         if (n == 0) {
             end = 1;
             return 0;
@@ -171,8 +169,7 @@ TEST_F(ServedFileTest, ReadAheadServesSequentialReadsAcrossTheCacheBoundary)
         const uint32_t mark = f->bytesFromCache;
         ASSERT_EQ(ReadServedFile(buffer.data(), 1, 4096, f), 4096);
         ASSERT_EQ(std::memcmp(buffer.data(), bytes.data() + at, 4096), 0);
-        if (f->bytesFromCache - mark == 4096)
-            break;
+        if (f->bytesFromCache - mark == 4096) break;
         ASSERT_LT(attempt, 19) << "the cache never filled again";
     }
     EXPECT_EQ(CloseServedFile(f), 0);

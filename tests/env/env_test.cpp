@@ -19,8 +19,8 @@ HWND MakeWindow(int width, int height)
     wc.hInstance = GetModuleHandleW(nullptr);
     wc.lpszClassName = L"QuarnEnvTest";
     RegisterClassW(&wc);
-    HWND hwnd = CreateWindowW(L"QuarnEnvTest", L"env", WS_OVERLAPPEDWINDOW, 0, 0, width, height,
-                              nullptr, nullptr, wc.hInstance, nullptr);
+    HWND hwnd = CreateWindowW(L"QuarnEnvTest", L"env", WS_OVERLAPPEDWINDOW, 0, 0, width, height, nullptr, nullptr,
+                              wc.hInstance, nullptr);
     ShowWindow(hwnd, SW_SHOW);
     return hwnd;
 }
@@ -44,15 +44,15 @@ TEST(Environment, Direct3D9ClearsAndReadsBackThroughTheDevice)
     pp.BackBufferHeight = 64;
     pp.hDeviceWindow = hwnd;
     IDirect3DDevice9* dev = nullptr;
-    ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd,
-                                D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp, &dev), D3D_OK);
+    ASSERT_EQ(d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hwnd, D3DCREATE_HARDWARE_VERTEXPROCESSING, &pp,
+                                &dev),
+              D3D_OK);
     ASSERT_EQ(dev->Clear(0, nullptr, D3DCLEAR_TARGET, D3DCOLOR_XRGB(0x12, 0x34, 0x56), 1.0f, 0), D3D_OK);
 
     IDirect3DSurface9* back = nullptr;
     IDirect3DSurface9* sys = nullptr;
     ASSERT_EQ(dev->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back), D3D_OK);
-    ASSERT_EQ(dev->CreateOffscreenPlainSurface(64, 64, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &sys, nullptr),
-              D3D_OK);
+    ASSERT_EQ(dev->CreateOffscreenPlainSurface(64, 64, D3DFMT_X8R8G8B8, D3DPOOL_SYSTEMMEM, &sys, nullptr), D3D_OK);
     ASSERT_EQ(dev->GetRenderTargetData(back, sys), D3D_OK);
     D3DLOCKED_RECT lr{};
     ASSERT_EQ(sys->LockRect(&lr, nullptr, D3DLOCK_READONLY), D3D_OK);
@@ -79,8 +79,8 @@ TEST(Environment, DirectSoundInitialisesOnTheDefaultDevice)
 {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     IDirectSound* ds = nullptr;
-    ASSERT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, CLSCTX_ALL, IID_IDirectSound,
-                               reinterpret_cast<void**>(&ds)), S_OK);
+    ASSERT_EQ(CoCreateInstance(CLSID_DirectSound, nullptr, CLSCTX_ALL, IID_IDirectSound, reinterpret_cast<void**>(&ds)),
+              S_OK);
     EXPECT_EQ(ds->Initialize(nullptr), DS_OK);
     ds->Release();
     CoUninitialize();
@@ -90,9 +90,8 @@ TEST(Environment, DirectSoundInitialisesOnTheDefaultDevice)
 std::vector<BYTE> GlyphOf(const wchar_t* face, wchar_t ch, GLYPHMETRICS& gm)
 {
     HDC dc = CreateCompatibleDC(nullptr);
-    HFONT font = CreateFontW(-20, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                             DEFAULT_PITCH, face);
+    HFONT font = CreateFontW(-20, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                             CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, DEFAULT_PITCH, face);
     HGDIOBJ old = SelectObject(dc, font);
     const MAT2 identity = {{0, 1}, {0, 0}, {0, 0}, {0, 1}};
     std::vector<BYTE> bits;

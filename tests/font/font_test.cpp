@@ -75,15 +75,15 @@ protected:
     {
         int32_t size[2] = {-1, -1};
         const PixelRect clip{0, 0, kWidth, kHeight};
-        const int32_t total =
-            DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, 0xFFFFFF, nullptr, &clip, 1, font, 0, -1, vertical, size);
+        const int32_t total = DrawTextCore(0, 0, 0, 0, 1.0, 1.0, text, 0xFFFFFF, nullptr, &clip, 1, font, 0, -1,
+                                           vertical, size);
         return {total, size[0], size[1]};
     }
 };
 
 // GDI's own anti-aliased rendering of the strings, white on black, as 0x00RRGGBB pixels.
-std::vector<uint32_t> GdiReference(const wchar_t* face, int height, const wchar_t* const* texts,
-                                   const POINT* at, int count)
+std::vector<uint32_t> GdiReference(const wchar_t* face, int height, const wchar_t* const* texts, const POINT* at,
+                                   int count)
 {
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
@@ -499,8 +499,8 @@ TEST_F(FontTest, TextIntoAGraphOfAnotherDepthTakesItsColourForm)
             for (int y = 0; y < kHeight; ++y) {
                 for (int x = 0; x < kWidth; ++x) {
                     const RedPixel p = RedAt(view, x, y);
-                    ASSERT_FALSE(p.other) << "only red, kind " << c.kind << " mode " << c.mode << " at " << x << ","
-                                          << y;
+                    ASSERT_FALSE(p.other)
+                        << "only red, kind " << c.kind << " mode " << c.mode << " at " << x << "," << y;
                     red += p.red >= (c.mode == kBlendModeAlpha ? 120 : 255);
                 }
             }
@@ -528,9 +528,7 @@ TEST_F(FontTest, TargetsTextCannotGoIntoAreRefusedAloud)
                          Case{kMemImgXrgb32, 0, 1, L"アルファチャンネル付きの描画先にはテキストを合成できません\n"}}) {
         SCOPED_TRACE(c.kind * 10 + c.paletted * 2 + c.alpha);
         MEMIMG image{};
-        ASSERT_EQ(CreateMemImgWithOptions(&image, kWidth, kHeight, -1, 0, c.kind, c.paletted, c.alpha, 0,
-                                                 nullptr),
-                  0);
+        ASSERT_EQ(CreateMemImgWithOptions(&image, kWidth, kHeight, -1, 0, c.kind, c.paletted, c.alpha, 0, nullptr), 0);
         const size_t bytes = size_t(image.store->pitch) * kHeight;
         std::memset(image.pixels, 0, bytes);
         g_drawSettings.softDrawTarget = &image;
@@ -656,7 +654,11 @@ TEST_F(FontTest, MeasuringSpacesSurrogatesAndLongText)
     EXPECT_EQ(Measure(L"AB", font, 1), (std::vector<int>{advA + advB + 6, rec->cellHeight, advA + advB + 6}));
     SetFontCharSpacing(0, font);
     EXPECT_EQ(Measure(L"A B", font)[0], advA + advSpace + advB);
-    EXPECT_EQ(Measure(L"A\xD83D\xDE00" L"B", font)[0], advA + advB) << "a surrogate pair counts nothing";
+    EXPECT_EQ(Measure(L"A\xD83D\xDE00"
+                      L"B",
+                      font)[0],
+              advA + advB)
+        << "a surrogate pair counts nothing";
 
     int32_t count = -1;
     ASSERT_EQ(PrepareGlyphList(3, font, L"AAAB", nullptr, &count), 0);

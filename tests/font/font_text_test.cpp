@@ -78,8 +78,7 @@ void MetricsFake(void* context, FontOsTextMetrics* out)
     const int32_t size = static_cast<FakeFont*>(context)->size;
     *out = FontOsTextMetrics{size / 2, size, kAscent};
 }
-int64_t OutlineFake(void*, uint16_t unit, int32_t grey, FontOsGlyphMetrics* metrics, uint8_t* buffer,
-                    uint32_t bytes)
+int64_t OutlineFake(void*, uint16_t unit, int32_t grey, FontOsGlyphMetrics* metrics, uint8_t* buffer, uint32_t bytes)
 {
     if (s_fonts.failingUnits.count(unit) != 0) return -1;
     const bool ink = unit != ' ';
@@ -168,12 +167,20 @@ TEST_F(FontText, CreationFallsBackThroughCharSetsAndFaces)
         {L"Test", {}, {}, true, {{L"Test", 1}}, nullptr},
         // The set of the index first, then the default set, then Shift-JIS.
         {L"Test", {}, {128}, true, {{L"Test", 1}, {L"Test", 1}, {L"Test", 128}}, nullptr},
-        {L"Test", {L"Test"}, {}, false, {{L"Test", 1}, {L"Test", 1}, {L"Test", 128}},
+        {L"Test",
+         {L"Test"},
+         {},
+         false,
+         {{L"Test", 1}, {L"Test", 1}, {L"Test", 128}},
          L"指定のフォントの作成に失敗しました"},
         // No face: the default face, then the system's choice.
         {nullptr, {}, {}, true, {{dflt, 1}}, nullptr},
         {nullptr, {dflt}, {}, true, {{dflt, 1}, {dflt, 1}, {L"(system)", 1}}, nullptr},
-        {nullptr, {dflt, L"(system)"}, {}, false, {{dflt, 1}, {dflt, 1}, {L"(system)", 1}},
+        {nullptr,
+         {dflt, L"(system)"},
+         {},
+         false,
+         {{dflt, 1}, {dflt, 1}, {L"(system)", 1}},
          L"フォントの作成に失敗しました"},
     };
     for (const Case& c : cases) {
@@ -215,7 +222,8 @@ TEST_F(FontText, GlyphsAreDrawnAtTheirPenPositionsAndAskedOfTheSystemOnce)
         const uint16_t unit = uint16_t(text[i]);
         if (unit == ' ') continue;
         for (int32_t y = 0; y < BoxHeight(unit); ++y) {
-            for (int32_t x = 0; x < BoxWidth(unit); ++x) boxes.emplace(3 + i * kAdvance + kOriginX + x, 4 + kTopOffset + y);
+            for (int32_t x = 0; x < BoxWidth(unit); ++x)
+                boxes.emplace(3 + i * kAdvance + kOriginX + x, 4 + kTopOffset + y);
         }
     }
     for (int32_t y = 0; y < kHeight; ++y) {
@@ -280,14 +288,12 @@ TEST_F(FontText, AntialiasedGlyphsComeAsGreyLevels)
     EXPECT_FALSE(Lit(kOriginX + BoxWidth(b), kTopOffset));
 }
 
-
-
 // ---- Texture glyph caches, over a renderer that reports itself as hardware: its images are
 // the software renderer's and its point draws are recorded.
 
 struct GlyphDraw {
-    int32_t x, y;            // where the cache graph's corner went
-    PixelRect clip;   // the clip the draw ran under: the glyph's rectangle
+    int32_t x, y;    // where the cache graph's corner went
+    PixelRect clip;  // the clip the draw ran under: the glyph's rectangle
     uint32_t bright;
     int32_t graph;
 };
@@ -312,14 +318,14 @@ std::vector<FreeGlyphDraw> s_freeDraws;
 
 int32_t RecordStretched(const GraphRecord* graph, const int32_t*, const float* f, int32_t, int32_t)
 {
-    s_freeDraws.push_back({0, graph->x, graph->y, graph->width, graph->height, {f, f + 4},
-                           DrawBrightRgb(g_drawSettings)});
+    s_freeDraws.push_back(
+        {0, graph->x, graph->y, graph->width, graph->height, {f, f + 4}, DrawBrightRgb(g_drawSettings)});
     return 0;
 }
 int32_t RecordFourCorners(const GraphRecord* graph, const float* f, int32_t)
 {
-    s_freeDraws.push_back({1, graph->x, graph->y, graph->width, graph->height, {f, f + 8},
-                           DrawBrightRgb(g_drawSettings)});
+    s_freeDraws.push_back(
+        {1, graph->x, graph->y, graph->width, graph->height, {f, f + 8}, DrawBrightRgb(g_drawSettings)});
     return 0;
 }
 int32_t MakeOrRefuseImage(GraphRecord* graph, int32_t width, int32_t height, int32_t levels, int32_t alpha,
@@ -566,7 +572,8 @@ TEST_F(TextureFontText, TheCacheImageHoldsWhiteTexelsWhoseAlphaIsTheCoverage)
     const GraphRecord* graph = FindGraphRecord(record->cacheGraph);
     ASSERT_NE(graph, nullptr);
     uint32_t uploaded = 0;
-    std::memcpy(&uploaded, SoftViewOf(graph)->pixels + ptrdiff_t{SoftViewOf(graph)->store->pitch} * cy + ptrdiff_t{cx} * 4, 4);
+    std::memcpy(&uploaded,
+                SoftViewOf(graph)->pixels + ptrdiff_t{SoftViewOf(graph)->store->pitch} * cy + ptrdiff_t{cx} * 4, 4);
     EXPECT_EQ(uploaded >> 24, 0xFFu);
 }
 
@@ -657,14 +664,8 @@ void FontText::SweepCreationAndText(bool texture)
     }
 }
 
-TEST_F(FontText, CreationAndTextAreRefusedCleanlyWhereverAnAllocationFails)
-{
-    SweepCreationAndText(false);
-}
+TEST_F(FontText, CreationAndTextAreRefusedCleanlyWhereverAnAllocationFails) { SweepCreationAndText(false); }
 
-TEST_F(TextureFontText, CreationAndTextAreRefusedCleanlyWhereverAnAllocationFails)
-{
-    SweepCreationAndText(true);
-}
+TEST_F(TextureFontText, CreationAndTextAreRefusedCleanlyWhereverAnAllocationFails) { SweepCreationAndText(true); }
 
 }  // namespace

@@ -16,11 +16,11 @@ TEST(FontLayout, CellSidesAndHeights)
         int32_t maxWidth, height, kind, edge, side, cellHeight;
     };
     const Case cases[] = {
-        {10, 20, kFontPlain, 1, 20, 20},          // 12 -> 16, below the height: the height
-        {30, 21, kFontPlain, 1, 32, 22},          // odd height rounded up to even
-        {10, 20, kFontEdge, 1, 22, 22},           // edge adds 2 * edge size to both
+        {10, 20, kFontPlain, 1, 20, 20},  // 12 -> 16, below the height: the height
+        {30, 21, kFontPlain, 1, 32, 22},  // odd height rounded up to even
+        {10, 20, kFontEdge, 1, 22, 22},   // edge adds 2 * edge size to both
         {40, 20, kFontAntialiasedEdge, 3, 48, 26},
-        {6, 9, kFontAntialiased, 4, 10, 10},      // edge size unused without the edge bit
+        {6, 9, kFontAntialiased, 4, 10, 10},  // edge size unused without the edge bit
     };
     for (const Case& c : cases) {
         int32_t side = 0;
@@ -39,7 +39,7 @@ TEST(FontLayout, OversizedCellsAreRefusedAndCacheSizesDoNotOverflow)
         int32_t maxWidth, height, kind, edge;
     } refused[] = {
         {10, 20, kFontEdge, 0x7FFFFFFF},
-        {10, 20, kFontAntialiasedEdge, 32759},   // 65536 wide: its square is 0 in 32 bits
+        {10, 20, kFontAntialiasedEdge, 32759},  // 65536 wide: its square is 0 in 32 bits
         {0x7FFFFFF0, 20, kFontPlain, 1},
         {10, 0x7FFF, kFontEdge, 1},
     };
@@ -69,10 +69,10 @@ TEST(FontLayout, MemoryCacheCapacity)
         int32_t side, kind, user, capacity, bytesPerRow;
     };
     const Case cases[] = {
-        {200, kFontPlain, 0, 20, 25},          // 0x50000 / 40000 = 8, raised to 20
+        {200, kFontPlain, 0, 20, 25},  // 0x50000 / 40000 = 8, raised to 20
         {16, kFontAntialiased, 0, 1280, 16},
-        {8, kFontEdge, 0, 2024, 8},            // 5120, limited
-        {24, kFontPlain, 7, 7, 3},             // a user count is taken as it is
+        {8, kFontEdge, 0, 2024, 8},  // 5120, limited
+        {24, kFontPlain, 7, 7, 3},   // a user count is taken as it is
     };
     for (const Case& c : cases) {
         font->cellSide = c.side;
@@ -93,9 +93,8 @@ TEST(FontLayout, TextureCacheCellsStayInsideTheTexture)
     const Case cases[] = {
         {200, 0, 1024, 512, 10},  // 4 cells, then 10 after one widening
         {64, 0, 512, 512, 49},    // 512 is a multiple of 64: the border leaves room for 7 a side
-        {16, 0, 512, 512, 961},
-        {8, 0, 512, 512, 2024},
-        {32, 10, 256, 256, 49},   // user count 10: 32 * 4 = 128 would hold only 3 a side
+        {16, 0, 512, 512, 961},          {8, 0, 512, 512, 2024},
+        {32, 10, 256, 256, 49},           // user count 10: 32 * 4 = 128 would hold only 3 a side
         {8, 0x7FFFFFFF, 512, 512, 2024},  // a count beyond the limit sizes for the limit
     };
     for (const Case& c : cases) {
@@ -192,8 +191,7 @@ TEST(GlyphRing, EvictsFirstInFirstOutAndReusesTheCell)
     EXPECT_EQ(font->codeUnits['D'].state, 1u);
     EXPECT_EQ(font->codeUnits['B'].state, 1u);
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            ASSERT_EQ(font.At(0, x, y), 0) << x << "," << y;
+        for (int x = 0; x < 8; ++x) ASSERT_EQ(font.At(0, x, y), 0) << x << "," << y;
 }
 
 TEST(GlyphCells, OneBitGlyphsAreClippedToTheirCell)
@@ -203,10 +201,8 @@ TEST(GlyphCells, OneBitGlyphsAreClippedToTheirCell)
     const std::vector<uint8_t> bits(4 * 10, 0xFF);
     font.Add('W', bits, 4, 12, 10);
     for (int y = 0; y < 8; ++y)
-        for (int x = 0; x < 8; ++x)
-            ASSERT_EQ(font.At(0, x, y), 1);
-    for (int y = 0; y < 8; ++y)
-        ASSERT_EQ(font.At(1, 0, y), 0) << "the next cell stays empty";
+        for (int x = 0; x < 8; ++x) ASSERT_EQ(font.At(0, x, y), 1);
+    for (int y = 0; y < 8; ++y) ASSERT_EQ(font.At(1, 0, y), 0) << "the next cell stays empty";
 }
 
 TEST(GlyphCells, EightBitGlyphsAreClippedToTheirCell)
@@ -264,8 +260,7 @@ TEST(GlyphCells, EdgeOfSizeOneIsTheFourNeighbours)
     EXPECT_EQ(e->advance, 3);
     const uint8_t want[3][3] = {{0, 2, 0}, {2, 1, 2}, {0, 2, 0}};
     for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 3; ++x)
-            EXPECT_EQ(font.At(0, x, y), want[y][x]) << x << "," << y;
+        for (int x = 0; x < 3; ++x) EXPECT_EQ(font.At(0, x, y), want[y][x]) << x << "," << y;
 }
 
 TEST(GlyphCells, EdgeDiscsOfSizesTwoToFourAndTheSquareBeyond)
@@ -416,13 +411,12 @@ TEST(GlyphColors, TextColoursTakeTheFormOfTheImageDrawnInto)
         uint32_t want;
     };
     const Case cases[] = {
-        {16, 0xF800, 0xFFFFFF, &wide.image, 0xFF0000},     // 16-bit red into a 32-bit graph
-        {16, 0x07E0, 0x808080, &wide.image, 0x008100},     // with bright: 32 of 63, widened
-        {16, 0xFFFF, 0xFFFFFF, &narrow.image, 0xFFFF},     // same depth: as it was
-        {32, 0x00FF00, 0xFFFFFF, &narrow.image, 0x07E0},   // 32-bit green into a 16-bit graph
-        {32, 0x0000FF, 0xFFFFFF, &narrowAlpha.image, 0x001F},
-        {32, 0x123456, 0xFFFFFF, &wide.image, 0x123456},
-        {32, 0x123456, 0xFFFFFF, nullptr, 0x123456},       // no image: the screen's form
+        {16, 0xF800, 0xFFFFFF, &wide.image, 0xFF0000},    // 16-bit red into a 32-bit graph
+        {16, 0x07E0, 0x808080, &wide.image, 0x008100},    // with bright: 32 of 63, widened
+        {16, 0xFFFF, 0xFFFFFF, &narrow.image, 0xFFFF},    // same depth: as it was
+        {32, 0x00FF00, 0xFFFFFF, &narrow.image, 0x07E0},  // 32-bit green into a 16-bit graph
+        {32, 0x0000FF, 0xFFFFFF, &narrowAlpha.image, 0x001F}, {32, 0x123456, 0xFFFFFF, &wide.image, 0x123456},
+        {32, 0x123456, 0xFFFFFF, nullptr, 0x123456},  // no image: the screen's form
     };
     for (const Case& c : cases) {
         g_screenSettings.colorBits = c.screenBits;

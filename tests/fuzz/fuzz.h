@@ -17,10 +17,9 @@ namespace fuzz {
     std::abort();
 }
 
-#define FUZZ_CHECK(condition)                                  \
-    do {                                                       \
-        if (!(condition))                                      \
-            ::fuzz::Fail(__FILE__, __LINE__, #condition);      \
+#define FUZZ_CHECK(condition)                                           \
+    do {                                                                \
+        if (!(condition)) ::fuzz::Fail(__FILE__, __LINE__, #condition); \
     } while (0)
 
 // Values taken from the front of the input. Once it is used up, every value is 0, or, when
@@ -34,8 +33,7 @@ struct Input {
     uint8_t Byte()
     {
         if (size == 0) {
-            if (noise == 0)
-                return 0;
+            if (noise == 0) return 0;
             noise ^= noise << 13;
             noise ^= noise >> 17;
             noise ^= noise << 5;
@@ -48,8 +46,7 @@ struct Input {
     uint32_t U32()
     {
         uint32_t v = 0;
-        for (int i = 0; i < 4; ++i)
-            v |= uint32_t(Byte()) << (8 * i);
+        for (int i = 0; i < 4; ++i) v |= uint32_t(Byte()) << (8 * i);
         return v;
     }
     // A value in [0, n), n > 0.

@@ -17,8 +17,7 @@ constexpr int kMostEntries = 1024;
 void ReadMember(ArchiveRecord* record, const char* name)
 {
     ArchiveMember member;
-    if (OpenArchiveMember(&member, record, name, 0) != 0)
-        return;
+    if (OpenArchiveMember(&member, record, name, 0) != 0) return;
     uint8_t chunk[4096];
     while (ReadArchiveMember(&member, chunk, sizeof chunk) > 0) {
     }
@@ -46,8 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     std::vector<uint8_t> image(data, data + size);
     ArchiveRecord record;
     ClearArchiveRecord(&record);
-    if (OpenArchiveImage(&record, image.data(), uint32_t(image.size()), nullptr) != 0)
-        return 0;
+    if (OpenArchiveImage(&record, image.data(), uint32_t(image.size()), nullptr) != 0) return 0;
     ListAll(&record, "*");
     ListAll(&record, "\\*.*");
 
@@ -60,8 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const uint32_t directory = queue[q].first;
         const std::string prefix = queue[q].second;
         ArchiveDirectory d;
-        if (!seen.insert(directory).second || ReadArchiveDirectory(&record, directory, &d) != 0)
-            continue;
+        if (!seen.insert(directory).second || ReadArchiveDirectory(&record, directory, &d) != 0) continue;
         record.currentDirectory = directory;
         ListAll(&record, "*");
         ListAll(&record, "..\\?*");
@@ -70,11 +67,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             ReadArchiveEntry(&record, &d, i, &e);
             uint16_t words = 0;
             const uint8_t* name = ArchiveNameRecord(&record, e.nameOffset, &words);
-            if (!name)
-                continue;
+            if (!name) continue;
             const char* written = reinterpret_cast<const char*>(name + 4 + 4 * words);
-            if (!std::memchr(written, 0, 4 * size_t(words)))
-                continue;
+            if (!std::memchr(written, 0, 4 * size_t(words))) continue;
             record.currentDirectory = directory;
             if (e.attributes & kArchiveDirectoryAttribute) {
                 queue.push_back({e.dataOffset, prefix + written + "\\"});
@@ -95,7 +90,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     record.currentDirectory = 0;
     CloseArchiveSource(&record);
     // Closing gives the caller its bytes back as they came.
-    if (std::memcmp(image.data(), data, size) != 0)
-        __builtin_trap();
+    if (std::memcmp(image.data(), data, size) != 0) __builtin_trap();
     return 0;
 }

@@ -41,8 +41,7 @@ std::wstring OperandText(fuzz::Input& in, unsigned base)
         const bool upper = b & 0x80;
         text += wchar_t(d < 10 ? L'0' + d : (upper ? L'A' : L'a') + (d - 10));
     }
-    if (text.empty() || text == L"-" || text == L"+")
-        text += L'0';
+    if (text.empty() || text == L"-" || text == L"+") text += L'0';
     return text;
 }
 
@@ -77,10 +76,7 @@ std::wstring GmpText(const mpz_t v, unsigned base)
     return text;
 }
 
-void CheckText(const biginteger& x, const mpz_t v, unsigned base)
-{
-    FUZZ_CHECK(x.to_str(base) == GmpText(v, base));
-}
+void CheckText(const biginteger& x, const mpz_t v, unsigned base) { FUZZ_CHECK(x.to_str(base) == GmpText(v, base)); }
 
 template <class F>
 bool Throws(F&& f)

@@ -29,8 +29,7 @@ inline int Run(const uint8_t* data, size_t size, ImageStreamDecoder decoder)
     (void)limited;
     const int32_t before = GetAllocatorTotals().blockCount;
     MemoryStream* memory = OpenMemoryStream(data, uint32_t(size));
-    if (!memory)
-        Fail("memory stream");
+    if (!memory) Fail("memory stream");
     const ImageStream stream{GetMemoryStreamFunctions(), reinterpret_cast<StreamHandle>(memory)};
     BaseImage image;
     const int result = decoder(&stream, &image);
@@ -40,12 +39,10 @@ inline int Run(const uint8_t* data, size_t size, ImageStreamDecoder decoder)
         for (size_t i = 0; i < sizeof image; ++i)
             if (reinterpret_cast<const uint8_t*>(&image)[i] != reinterpret_cast<const uint8_t*>(&zero)[i])
                 Fail("a refused image is not zeroed");
-        if (GetAllocatorTotals().blockCount != before)
-            Fail("a refused decode kept memory");
+        if (GetAllocatorTotals().blockCount != before) Fail("a refused decode kept memory");
         return -1;
     }
-    if (!image.pixels || image.width <= 0 || image.height <= 0)
-        Fail("a decoded image without pixels");
+    if (!image.pixels || image.width <= 0 || image.height <= 0) Fail("a decoded image without pixels");
     if (ExpandCompressedBaseImage(&image) == 0) {
         if (image.format.compression != 0 || image.pitch < image.width * image.format.bytesPerPixel)
             Fail("rows shorter than the width");
@@ -59,8 +56,7 @@ inline int Run(const uint8_t* data, size_t size, ImageStreamDecoder decoder)
             }
     }
     DiscardBaseImage(&image);
-    if (GetAllocatorTotals().blockCount != before)
-        Fail("a discarded image kept memory");
+    if (GetAllocatorTotals().blockCount != before) Fail("a discarded image kept memory");
     return 0;
 }
 

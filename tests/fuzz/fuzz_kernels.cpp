@@ -26,10 +26,7 @@ struct View {
     ~View() { ReleaseMemImgRef(&v); }
 };
 
-int Bytes(const MEMIMG& v)
-{
-    return MemImgBytesPerPixel(v.store->kind, v.store->paletted, v.store->alpha);
-}
+int Bytes(const MEMIMG& v) { return MemImgBytesPerPixel(v.store->kind, v.store->paletted, v.store->alpha); }
 
 void Put(MEMIMG& v, int x, int y, uint32_t value)
 {
@@ -102,8 +99,7 @@ void CheckStaysInside(const Destination& d, const std::vector<uint8_t>& before, 
         for (int x = 0; x < pitch / bpp; ++x) {
             const int vx = x - kMargin, vy = y - kMargin;
             bool inside = vx >= 0 && vx < d.w && vy >= 0 && vy < d.h;
-            if (clip)
-                inside = inside && vx >= clip->left && vx < clip->right && vy >= clip->top && vy < clip->bottom;
+            if (clip) inside = inside && vx >= clip->left && vx < clip->right && vy >= clip->top && vy < clip->bottom;
             if (inside) continue;
             const size_t at = size_t(y) * pitch + size_t(x) * bpp;
             FUZZ_CHECK(std::memcmp(&after[at], &before[at], size_t(bpp)) == 0);
@@ -164,8 +160,7 @@ void CheckAnyTriangle(fuzz::Input& in, int kind, const MEMIMG* src, const MEMIMG
     RenderMemImgTriangle(UseSettings(s), &d.view.v, src, v, trans, mask, flat);
     CheckStaysInside(d, before, &s.clip);
     // A plain copy shows the texels themselves: none may be the colour around the view.
-    if (src && kind == 1 && !src->store->alpha && !src->store->paletted && s.mode == 0 &&
-        s.bright == 0xFFFFFF && !mask)
+    if (src && kind == 1 && !src->store->alpha && !src->store->paletted && s.mode == 0 && s.bright == 0xFFFFFF && !mask)
         for (int y = 0; y < d.h; ++y)
             for (int x = 0; x < d.w; ++x) FUZZ_CHECK(Get(d.view.v, x, y) != outside);
 }
@@ -183,7 +178,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     px.noise = 0x9E3779B9u ^ uint32_t(size);
 
     const int kind = in.Byte() & 1;
-    const int type = in.Byte() % 3;   // plain, alpha, paletted
+    const int type = in.Byte() % 3;  // plain, alpha, paletted
     const bool pal = type == 2, alpha = type == 1;
     const int kernel = in.Byte() % 5;
     const ref::Settings s = MakeSettings(in);
@@ -224,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const MEMIMG* m = nullptr;
     const uint8_t maskByte = in.Byte();
     if (maskByte & 1) {
-        const int mw = maskByte % 8 == 1 ? sw - 1 : sw;   // sometimes too small
+        const int mw = maskByte % 8 == 1 ? sw - 1 : sw;  // sometimes too small
         if (mw > 0 && CreateMemImgWithOptions(&mask.v, mw, sh, -1, 0, kMemImgGrey8, 0, 0, 0, nullptr) == 0) {
             for (int y = 0; y < sh; ++y)
                 for (int x = 0; x < mw; ++x) Put(mask.v, x, y, px.Byte());
@@ -266,7 +261,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const bool far = in.Byte() % 4 == 3;
         const int32_t qx = far ? int32_t(in.U32() % (2u * limit - 64)) - limit + 16 : int32_t(in.Byte() % 24) - 8;
         const int32_t qy = far ? int32_t(in.U32() % (2u * limit - 64)) - limit + 16 : int32_t(in.Byte() % 24) - 8;
-        const MemImgVertex c[4] = {{qx, qy, 0, 0}, {qx + sw, qy, sw, 0}, {qx, qy + sh, 0, sh},
+        const MemImgVertex c[4] = {{qx, qy, 0, 0},
+                                   {qx + sw, qy, sw, 0},
+                                   {qx, qy + sh, 0, sh},
                                    {qx + sw, qy + sh, sw, sh}};
         const MemImgVertex first[3] = {c[0], c[1], c[2]}, second[3] = {c[1], c[2], c[3]};
         const SoftBlendState state = UseSettings(s);
@@ -276,9 +273,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         if (!m || (m->width >= sw && m->height >= sh)) ref::TriangleQuad(&want.view.v, &src.v, m, qx, qy, trans, s);
         break;
     }
-    default:
-        CheckAnyTriangle(in, kind, in.Bool() ? nullptr : &src.v, m, outside, got, s);
-        return 0;
+    default: CheckAnyTriangle(in, kind, in.Bool() ? nullptr : &src.v, m, outside, got, s); return 0;
     }
     FUZZ_CHECK(StoreBytes(got.store.v) == StoreBytes(want.store.v));
     CheckStaysInside(got, before, nullptr);

@@ -16,10 +16,7 @@ namespace {
 
 std::wstring s_captured;
 
-void Capture(const wchar_t* text, void*)
-{
-    s_captured += text;
-}
+void Capture(const wchar_t* text, void*) { s_captured += text; }
 
 // The length of the well-formed sequence at p (with n bytes left) and its character, or
 // 0 when none starts there; by the table of well-formed byte sequences.
@@ -113,9 +110,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const uint8_t selector = in.Byte();
     const std::string bytes = in.Bytes(in.Left());
     switch (selector % 5) {
-    case 0:
-        CheckUtf8(bytes);
-        break;
+    case 0: CheckUtf8(bytes); break;
     case 1: {
         // A wide text is handed on as it is.
         const std::wstring w = Wide(bytes);

@@ -16,8 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (stated >= 0 && stated <= (int64_t(1) << 24)) {
         std::vector<uint8_t> out(size_t(stated) + 1);
         const int64_t made = DecompressArchiveData(block.data(), uint32_t(block.size()), out.data(), uint32_t(stated));
-        if (made >= 0 && made != stated)
-            __builtin_trap();
+        if (made >= 0 && made != stated) __builtin_trap();
         if (stated > 0) {
             std::vector<uint8_t> small(size_t(stated) / 2 + 1);
             if (DecompressArchiveData(block.data(), uint32_t(block.size()), small.data(), uint32_t(stated) / 2) != -1)

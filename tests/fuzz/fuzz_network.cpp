@@ -61,7 +61,8 @@ std::string Front(const RingBuffer& ring, uint32_t n)
 {
     std::string out;
     for (uint32_t i = 0; i < n; ++i) {
-        out += static_cast<char>(ring.data[(static_cast<uint32_t>(ring.readPos) + i) % static_cast<uint32_t>(ring.size)]);
+        out += static_cast<char>(
+            ring.data[(static_cast<uint32_t>(ring.readPos) + i) % static_cast<uint32_t>(ring.size)]);
     }
     return out;
 }

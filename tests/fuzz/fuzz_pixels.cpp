@@ -55,10 +55,7 @@ void FillBytes(fuzz::Input& px, std::vector<uint8_t>& bytes)
     for (uint8_t& b : bytes) b = px.Byte();
 }
 
-int Component(fuzz::Input& in)
-{
-    return in.Bool() ? in.Byte() : in.Coordinate();
-}
+int Component(fuzz::Input& in) { return in.Bool() ? in.Byte() : in.Coordinate(); }
 
 void CheckPaletteSearch(fuzz::Input& in, fuzz::Input& px)
 {
@@ -99,7 +96,7 @@ void CheckConvert(fuzz::Input& in, fuzz::Input& px)
     r.top = in.Byte() % sh;
     r.right = r.left + 1 + in.Byte() % (sw - r.left);
     r.bottom = r.top + 1 + in.Byte() % (sh - r.top);
-    if (in.Byte() % 8 == 0) std::swap(r.left, r.right);   // empty: nothing written
+    if (in.Byte() % 8 == 0) std::swap(r.left, r.right);  // empty: nothing written
     const int w = std::abs(r.right - r.left), h = r.bottom - r.top;
     const int dx = in.Byte() % 5, dy = in.Byte() % 5;
     const int dw = dx + w + in.Byte() % 5, dh = dy + h + in.Byte() % 5;
@@ -109,9 +106,9 @@ void CheckConvert(fuzz::Input& in, fuzz::Input& px)
     const std::vector<uint8_t> before = dst;
 
     const uint8_t o = in.Byte();
-    ConvertPixelRect(dst.data(), dPitch, &df, src.data(), sPitch, &sf, o & 1 ? alpha.data() : nullptr,
-                     sw * ab, o & 1 ? &af : nullptr, dx, dy, &r, o >> 1 & 1, o >> 2 & 1, in.U32(),
-                     in.Byte() % 4, o >> 3 & 1, o >> 4 & 1, o >> 5 & 1, o >> 6 & 1);
+    ConvertPixelRect(dst.data(), dPitch, &df, src.data(), sPitch, &sf, o & 1 ? alpha.data() : nullptr, sw * ab,
+                     o & 1 ? &af : nullptr, dx, dy, &r, o >> 1 & 1, o >> 2 & 1, in.U32(), in.Byte() % 4, o >> 3 & 1,
+                     o >> 4 & 1, o >> 5 & 1, o >> 6 & 1);
     // Nothing outside the destination rectangle changes.
     for (int y = 0; y < dh; ++y)
         for (int x = 0; x < dPitch; ++x) {
@@ -149,12 +146,13 @@ void CheckAllocation(fuzz::Input& in, fuzz::Input& px)
     const int bpp = kind == 0 ? f.bytesPerPixel : 4;
     const int64_t pitch = kind == 0 ? (int64_t(w) * bpp + 3) / 4 * 4 : int64_t(w) * 4;
     const bool fits = w >= 0 && h >= 0 && pitch <= INT32_MAX && pitch * h <= INT32_MAX;
-    if (fits && pitch * h > (1 << 20)) return;   // possible, but too large to try here
+    if (fits && pitch * h > (1 << 20)) return;  // possible, but too large to try here
     const int32_t blocks = GetAllocatorTotals().blockCount;
     {
         Image im;
-        const int r = kind == 0 ? AllocBaseImage(w, h, &f, &im)
-                                : kind == 1 ? AllocArgbBaseImage(w, h, &im) : AllocXrgbBaseImage(w, h, &im);
+        const int r = kind == 0   ? AllocBaseImage(w, h, &f, &im)
+                      : kind == 1 ? AllocArgbBaseImage(w, h, &im)
+                                  : AllocXrgbBaseImage(w, h, &im);
         FUZZ_CHECK(r == (fits ? 0 : -1));
         FUZZ_CHECK(im.width == w && im.height == h);
         if (!fits) {
@@ -261,8 +259,8 @@ void CheckCopy(fuzz::Input& in, fuzz::Input& px)
             if (!inside) FUZZ_CHECK(after[at] == before[at]);
         }
     // Resampling, with rectangles anywhere: refused or drawn, never outside.
-    (void)ScaleBaseImageRect(sx % 16, sy % 16, dx % 16, dy % 16, &a, w % 16, h % 16, in.Byte() % 16,
-                             in.Byte() % 16, &b, in.Byte() % 3);
+    (void)ScaleBaseImageRect(sx % 16, sy % 16, dx % 16, dy % 16, &a, w % 16, h % 16, in.Byte() % 16, in.Byte() % 16, &b,
+                             in.Byte() % 3);
 }
 
 void CheckCompressed(fuzz::Input& in, fuzz::Input& px)
@@ -305,7 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     case 4: CheckPixelAccess(in, px); break;
     case 5: CheckCopy(in, px); break;
     case 6: CheckCompressed(in, px); break;
-    default: CheckConvert(in, px); break;   // 1 and 7
+    default: CheckConvert(in, px); break;  // 1 and 7
     }
     return 0;
 }

@@ -36,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const int quiet = EnableLogFile(0);
     (void)quiet;
-    if (size > (1u << 20))
-        return 0;
+    if (size > (1u << 20)) return 0;
 
     // As the embedded block.
     const std::vector<uint8_t> block(data, data + size);

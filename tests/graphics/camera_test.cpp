@@ -12,7 +12,6 @@
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/d3d9/shader_pack.h"
 
-
 namespace {
 
 // ---- A device that keeps what it was sent
@@ -224,8 +223,8 @@ TEST_F(CameraTest, TheDeviceProjectionFollowsTheViewportThroughItsOwnMapping)
     // Elsewhere the device's projection, mapped by the device's own viewport, is the library's
     // projection and viewport.
     SetCameraScreenCenter(100.0f, 45.0f);
-    ExpectMatrixNear(Multiply(s_sent.transforms[kTsProjection], s.screenMapping),
-                     Multiply(s.projection, s.viewport), 1e-3f);
+    ExpectMatrixNear(Multiply(s_sent.transforms[kTsProjection], s.screenMapping), Multiply(s.projection, s.viewport),
+                     1e-3f);
 }
 
 TEST_F(CameraTest, ProjectionModesAndTheirSwitches)

@@ -253,8 +253,8 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
         // take a pixel's texel at its top-left corner, the device at its centre: where the
         // graph runs against the screen's axes the two land up to a pixel apart, and the
         // software leaves the far column, whose corners lie on the graph's edge.
-        {"four corners turned", 1,
-         [] { DrawGraphFourCorners(70, 5, 70, 45, 50, 45, 50, 5, CodedGraph(40, 20), 0); }, 1},
+        {"four corners turned", 1, [] { DrawGraphFourCorners(70, 5, 70, 45, 50, 45, 50, 5, CodedGraph(40, 20), 0); },
+         1},
         // Under a blend graph the software kernels weigh the graph by the mask's step (255 of
         // 256): one code step below the device's untouched texels.
         {"blend graph", 1, [] { WithBlendGraph([] { DrawGraphAt(5, 7, CodedGraph(40, 20), 0); }); }},
@@ -393,7 +393,8 @@ TEST(DeviceDrawing, EveryGraphDrawMatchesTheSoftwareRenderer)
         for (uint32_t p : software) drawn += p != 0x606060 ? 1 : 0;
         EXPECT_GT(drawn, 0) << scene.name;
         std::string first;
-        EXPECT_EQ(CountDifferences(software, device, scene.tolerance, scene.reach, &first), 0) << scene.name << ": " << first;
+        EXPECT_EQ(CountDifferences(software, device, scene.tolerance, scene.reach, &first), 0)
+            << scene.name << ": " << first;
     }
 }
 
@@ -465,7 +466,8 @@ TEST(DeviceDrawing, ScaledTextIsTheUnscaledTextMagnified)
     constexpr int32_t kScaleY = 2;
     for (int32_t kind : {kFontPlain, kFontEdge}) {
         for (int32_t vertical : {0, 1}) {
-            const std::string name = std::string(vertical ? "vertical" : "horizontal") + " kind " + std::to_string(kind);
+            const std::string name = std::string(vertical ? "vertical" : "horizontal") + " kind " +
+                                     std::to_string(kind);
             const wchar_t* text = L"Wg";
             const uint32_t yellow = PackScreenColor(255, 255, 0);
             const uint32_t blue = PackScreenColor(0, 0, 255);
@@ -511,10 +513,7 @@ TEST(DeviceDrawing, ScaledTextIsTheUnscaledTextMagnified)
 
 class DeviceGraphTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_NO_FATAL_FAILURE(StartDeviceScreen(kW, kH, L"device graph test"));
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartDeviceScreen(kW, kH, L"device graph test")); }
     void TearDown() override
     {
         InstallGraphRestoreHandler(nullptr);
@@ -925,7 +924,6 @@ TEST_F(DeviceLossTest, ARestartKeepingTheModeBringsALostDeviceBack)
     ExpectRecovered(before);
 }
 
-
 // When no device can be made after the loss, graphics start again on the software screen: the
 // old graphs went with them, and new ones draw and present there.
 TEST_F(DeviceLossTest, ALossWithoutANewDeviceEndsOnTheSoftwareScreen)
@@ -947,4 +945,3 @@ TEST_F(DeviceLossTest, ALossWithoutANewDeviceEndsOnTheSoftwareScreen)
 }
 
 }  // namespace
-

@@ -53,7 +53,8 @@ int32_t Draw(uint32_t type, uint32_t count, const void* vertices, uint32_t strid
     Keep(type, type == kPtTriangleList ? count * 3 : count + 2, vertices, stride, false);
     return 0;
 }
-int32_t DrawIndexed(uint32_t type, uint32_t vertexCount, uint32_t, const uint16_t*, const void* vertices, uint32_t stride)
+int32_t DrawIndexed(uint32_t type, uint32_t vertexCount, uint32_t, const uint16_t*, const void* vertices,
+                    uint32_t stride)
 {
     Keep(type, vertexCount, vertices, stride, true);
     return 0;
@@ -307,8 +308,8 @@ TEST_F(DeviceQuadsTest, ABlendGraphFollowsTheGraphPixelsOfAFreeQuadExactly)
 
     struct Case {
         const char* name;
-        int32_t maxTexture;     // 2048: one piece; 16: pieces crossing the diagonal
-        float corners[8];       // top-left, top-right, bottom-left, bottom-right
+        int32_t maxTexture;  // 2048: one piece; 16: pieces crossing the diagonal
+        float corners[8];    // top-left, top-right, bottom-left, bottom-right
     };
     const Case cases[] = {
         {"trapezoid", 2048, {30, 5, 90, 5, 40, 45, 80, 45}},

@@ -19,8 +19,22 @@ namespace {
 
 // ---- A device that records every call
 
-enum CallKind { kRender, kSampler, kStage, kTexture, kTransform, kViewport, kScissor, kFvf, kDraw, kDrawIndexed,
-                kBegin, kEnd, kTarget, kShaders };
+enum CallKind {
+    kRender,
+    kSampler,
+    kStage,
+    kTexture,
+    kTransform,
+    kViewport,
+    kScissor,
+    kFvf,
+    kDraw,
+    kDrawIndexed,
+    kBegin,
+    kEnd,
+    kTarget,
+    kShaders
+};
 
 struct Call {
     CallKind kind;
@@ -30,26 +44,66 @@ struct Call {
 std::vector<Call> s_calls;
 int32_t s_viewportResult = 0;
 
-int32_t RecRender(uint32_t s, uint32_t v) { s_calls.push_back({kRender, s, v, 0}); return 0; }
-int32_t RecSampler(uint32_t i, uint32_t t, uint32_t v) { s_calls.push_back({kSampler, i, t, v}); return 0; }
-int32_t RecStage(uint32_t i, uint32_t t, uint32_t v) { s_calls.push_back({kStage, i, t, v}); return 0; }
-int32_t RecTexture(uint32_t i, void*) { s_calls.push_back({kTexture, i, 0, 0}); return 0; }
-int32_t RecTransform(uint32_t w, const Matrix4x4*) { s_calls.push_back({kTransform, w, 0, 0}); return 0; }
+int32_t RecRender(uint32_t s, uint32_t v)
+{
+    s_calls.push_back({kRender, s, v, 0});
+    return 0;
+}
+int32_t RecSampler(uint32_t i, uint32_t t, uint32_t v)
+{
+    s_calls.push_back({kSampler, i, t, v});
+    return 0;
+}
+int32_t RecStage(uint32_t i, uint32_t t, uint32_t v)
+{
+    s_calls.push_back({kStage, i, t, v});
+    return 0;
+}
+int32_t RecTexture(uint32_t i, void*)
+{
+    s_calls.push_back({kTexture, i, 0, 0});
+    return 0;
+}
+int32_t RecTransform(uint32_t w, const Matrix4x4*)
+{
+    s_calls.push_back({kTransform, w, 0, 0});
+    return 0;
+}
 int32_t RecViewport(const DeviceViewport* v)
 {
     s_calls.push_back({kViewport, v->x, v->width, v->height});
     return s_viewportResult;
 }
-int32_t RecScissor(const PixelRect*) { s_calls.push_back({kScissor, 0, 0, 0}); return 0; }
-int32_t RecFvf(uint32_t f) { s_calls.push_back({kFvf, f, 0, 0}); return 0; }
-int32_t RecDraw(uint32_t t, uint32_t n, const void*, uint32_t stride) { s_calls.push_back({kDraw, t, n, stride}); return 0; }
+int32_t RecScissor(const PixelRect*)
+{
+    s_calls.push_back({kScissor, 0, 0, 0});
+    return 0;
+}
+int32_t RecFvf(uint32_t f)
+{
+    s_calls.push_back({kFvf, f, 0, 0});
+    return 0;
+}
+int32_t RecDraw(uint32_t t, uint32_t n, const void*, uint32_t stride)
+{
+    s_calls.push_back({kDraw, t, n, stride});
+    return 0;
+}
 int32_t RecDrawIndexed(uint32_t t, uint32_t, uint32_t n, const uint16_t*, const void*, uint32_t)
 {
     s_calls.push_back({kDrawIndexed, t, n, 0});
     return 0;
 }
-int32_t RecBegin() { s_calls.push_back({kBegin, 0, 0, 0}); return 0; }
-int32_t RecEnd() { s_calls.push_back({kEnd, 0, 0, 0}); return 0; }
+int32_t RecBegin()
+{
+    s_calls.push_back({kBegin, 0, 0, 0});
+    return 0;
+}
+int32_t RecEnd()
+{
+    s_calls.push_back({kEnd, 0, 0, 0});
+    return 0;
+}
 int32_t RecTarget(void*, uint32_t* w, uint32_t* h)
 {
     *w = 64;
@@ -57,7 +111,11 @@ int32_t RecTarget(void*, uint32_t* w, uint32_t* h)
     s_calls.push_back({kTarget, 0, 0, 0});
     return 0;
 }
-int32_t RecShaders() { s_calls.push_back({kShaders, 0, 0, 0}); return 0; }
+int32_t RecShaders()
+{
+    s_calls.push_back({kShaders, 0, 0, 0});
+    return 0;
+}
 
 // The state cache makes no light, material, shader-constant or buffer calls; those stay empty.
 const DeviceCalls kRecorder = [] {
@@ -133,10 +191,7 @@ protected:
 };
 
 // Untextured vertices of kind 0: x, y, z, rhw, colour.
-std::vector<uint8_t> Vertices(int32_t count)
-{
-    return std::vector<uint8_t>(static_cast<size_t>(count) * 20, 0);
-}
+std::vector<uint8_t> Vertices(int32_t count) { return std::vector<uint8_t>(static_cast<size_t>(count) * 20, 0); }
 
 // ---- Texture formats
 
@@ -426,9 +481,9 @@ TEST(PrimitiveCount, ByType)
         int32_t n;
         uint32_t count;
     };
-    const Case cases[] = {{kPtPointList, 5, 5},     {kPtLineList, 5, 2},       {kPtLineStrip, 5, 4},
-                          {kPtTriangleList, 7, 2},  {kPtTriangleStrip, 5, 3},  {kPtTriangleFan, 4, 2},
-                          {kPtTriangleStrip, 1, 0}, {kPtLineList, 0, 0},       {99, 6, 0}};
+    const Case cases[] = {{kPtPointList, 5, 5},     {kPtLineList, 5, 2},      {kPtLineStrip, 5, 4},
+                          {kPtTriangleList, 7, 2},  {kPtTriangleStrip, 5, 3}, {kPtTriangleFan, 4, 2},
+                          {kPtTriangleStrip, 1, 0}, {kPtLineList, 0, 0},      {99, 6, 0}};
     for (const Case& c : cases) {
         EXPECT_EQ(PrimitiveCountOf(c.type, c.n), c.count) << c.type << " " << c.n;
     }
@@ -525,21 +580,23 @@ TEST_F(DeviceCacheTest, VertexGrids)
     struct Collected {
         std::vector<std::vector<uint16_t>> draws;
     } collected;
-    ASSERT_EQ(BuildGridStrips(3, 3,
-                              [](const uint16_t* idx, int32_t n, void* ctx) {
-                                  static_cast<Collected*>(ctx)->draws.emplace_back(idx, idx + n);
-                              },
-                              &collected),
+    ASSERT_EQ(BuildGridStrips(
+                  3, 3,
+                  [](const uint16_t* idx, int32_t n, void* ctx) {
+                      static_cast<Collected*>(ctx)->draws.emplace_back(idx, idx + n);
+                  },
+                  &collected),
               0);
     ASSERT_EQ(collected.draws.size(), 1u);
     const std::vector<uint16_t> expected{3, 0, 4, 1, 5, 2, 2, 6, 6, 3, 7, 4, 8, 5};
     EXPECT_EQ(collected.draws[0], expected);
     collected.draws.clear();
-    BuildGridStrips(100, 20,
-                    [](const uint16_t* idx, int32_t n, void* ctx) {
-                        static_cast<Collected*>(ctx)->draws.emplace_back(idx, idx + n);
-                    },
-                    &collected);
+    BuildGridStrips(
+        100, 20,
+        [](const uint16_t* idx, int32_t n, void* ctx) {
+            static_cast<Collected*>(ctx)->draws.emplace_back(idx, idx + n);
+        },
+        &collected);
     ASSERT_GT(collected.draws.size(), 1u);
     for (const auto& d : collected.draws) {
         EXPECT_LE(d.size(), 1000u);

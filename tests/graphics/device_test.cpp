@@ -45,8 +45,8 @@ protected:
     static void FillThroughBatch(float left, float top, float right, float bottom, uint32_t color)
     {
         PrepareDrawStates(nullptr, nullptr, 0);
-        const ColorVertex v[6] = {{left, top, 0, 1, color},     {right, top, 0, 1, color}, {left, bottom, 0, 1, color},
-                                  {right, top, 0, 1, color},    {right, bottom, 0, 1, color}, {left, bottom, 0, 1, color}};
+        const ColorVertex v[6] = {{left, top, 0, 1, color},  {right, top, 0, 1, color},    {left, bottom, 0, 1, color},
+                                  {right, top, 0, 1, color}, {right, bottom, 0, 1, color}, {left, bottom, 0, 1, color}};
         ASSERT_EQ(AppendBatchVertices(kPtTriangleList, v, 6), 0);
     }
 

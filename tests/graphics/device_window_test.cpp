@@ -24,10 +24,7 @@ LRESULT CALLBACK CountPaints(int code, WPARAM removal, LPARAM message)
 
 class DeviceWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_NO_FATAL_FAILURE(StartDeviceScreen(300, 60, L"device window test"));
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartDeviceScreen(300, 60, L"device window test")); }
     void TearDown() override
     {
         if (s_hook != nullptr) {

@@ -39,9 +39,8 @@ protected:
                 const Source got = From(x, y);
                 const bool untouched = want.x < 0 && At(x, y) == kBackground;
                 if (!(want.x < 0 ? untouched : got == want) && failures++ < 8) {
-                    ADD_FAILURE() << what << ": screen (" << x << ", " << y << ") holds " << std::hex
-                                  << At(x, y) << std::dec << ", expected source (" << want.x << ", "
-                                  << want.y << ")";
+                    ADD_FAILURE() << what << ": screen (" << x << ", " << y << ") holds " << std::hex << At(x, y)
+                                  << std::dec << ", expected source (" << want.x << ", " << want.y << ")";
                 }
             }
         }
@@ -65,7 +64,6 @@ auto Within(int32_t left, int32_t top, int32_t w, int32_t h, Map map)
         return map(x - left, y - top);
     };
 }
-
 
 TEST_F(DrawTest, WipeClearsTheTargetOrItsArea)
 {
@@ -178,8 +176,7 @@ TEST_F(DrawTest, DrawAtPutsEachSourcePixelInPlace)
     Fill(kBackground);
     SetDrawClipRect(0, 0, kScreenW, kScreenH);
     DrawGraphAt(-2, kScreenH - 1, graph, 0);
-    ExpectScreen(Within(0, kScreenH - 1, 3, 1, [](int32_t x, int32_t y) { return S{x + 2, y}; }),
-                 "off the corner");
+    ExpectScreen(Within(0, kScreenH - 1, 3, 1, [](int32_t x, int32_t y) { return S{x + 2, y}; }), "off the corner");
 
     const int32_t dead = CodedGraph(2, 2);
     DestroyGraph(dead);
@@ -214,12 +211,18 @@ TEST_F(DrawTest, StretchedAndMirroredDraws)
 
     Fill(kBackground);
     EXPECT_EQ(DrawGraphStretched(10, 1, 2, 7, graph, 0), 0);
-    ExpectScreen(Within(2, 1, 8, 6, [](int32_t x, int32_t y) { return S{3 - x / 2, y / 2}; }),
+    ExpectScreen(Within(2, 1, 8, 6,
+                        [](int32_t x, int32_t y) {
+                            return S{3 - x / 2, y / 2};
+                        }),
                  "mirrored left to right");
 
     Fill(kBackground);
     EXPECT_EQ(DrawGraphStretched(2, 7, 10, 1, graph, 0), 0);
-    ExpectScreen(Within(2, 1, 8, 6, [](int32_t x, int32_t y) { return S{x / 2, 2 - y / 2}; }),
+    ExpectScreen(Within(2, 1, 8, 6,
+                        [](int32_t x, int32_t y) {
+                            return S{x / 2, 2 - y / 2};
+                        }),
                  "mirrored top to bottom");
 
     Fill(kBackground);
@@ -247,8 +250,7 @@ TEST_F(DrawTest, PortionsShowTheirRectangleOnly)
     // Mirrored: source column 1 lands at x + width - 1.
     Fill(kBackground);
     EXPECT_EQ(DrawGraphPortion(10, 5, 1, 2, 3, 2, graph, 0, 1), 0);
-    ExpectScreen(Within(10, 5, 3, 2, [](int32_t x, int32_t y) { return S{3 - x, y + 2}; }),
-                 "mirrored portion");
+    ExpectScreen(Within(10, 5, 3, 2, [](int32_t x, int32_t y) { return S{3 - x, y + 2}; }), "mirrored portion");
 
     // The saved clip still applies inside the portion.
     Fill(kBackground);
@@ -267,8 +269,7 @@ TEST_F(DrawTest, StretchedPortionUsesATemporarySubGraph)
     const int32_t graph = CodedGraph(6, 5);
     const int32_t live = GraphTable()->liveCount;
     EXPECT_EQ(DrawGraphPortionStretched(4, 2, 8, 6, 1, 1, 2, 2, graph, 0), 0);
-    ExpectScreen(Within(4, 2, 4, 4, [](int32_t x, int32_t y) { return S{1 + x / 2, 1 + y / 2}; }),
-                 "stretched portion");
+    ExpectScreen(Within(4, 2, 4, 4, [](int32_t x, int32_t y) { return S{1 + x / 2, 1 + y / 2}; }), "stretched portion");
     EXPECT_EQ(GraphTable()->liveCount, live);
     EXPECT_EQ(DrawGraphPortionStretched(4, 2, 8, 6, 6, 0, 2, 2, graph, 0), -1) << "outside the graph";
     EXPECT_EQ(DrawGraphPortionStretched(4, 2, 8, 6, 0, 0, 2, 2, -1, 0), -1);
@@ -488,8 +489,8 @@ RenderBackend RecordingBackend()
     RenderBackend backend = kSoftwareRenderBackend;
     backend.hardware = 1;
     backend.drawQuad = [](const GraphRecord*, int32_t x, int32_t y, float, float, int32_t t, int32_t whole) -> int32_t {
-        s_quadCalls.push_back("at " + std::to_string(x) + "," + std::to_string(y) + " t" + std::to_string(t) +
-                              " w" + std::to_string(whole));
+        s_quadCalls.push_back("at " + std::to_string(x) + "," + std::to_string(y) + " t" + std::to_string(t) + " w" +
+                              std::to_string(whole));
         return 0;
     };
     backend.drawStretchedQuad = [](const GraphRecord*, const int32_t c[4], const float f[4], int32_t t,
@@ -528,8 +529,11 @@ TEST_F(DrawTest, TheChosenBackEndDrawsWithTheFlagAsZeroOrOne)
     const int32_t graph = CodedGraph(4, 2);
     // The software back end draws into the screen image.
     EXPECT_EQ(DrawGraphAt(1, 1, graph, 0), 0);
-    ExpectScreen([](int32_t x, int32_t y) { return x >= 1 && x < 5 && y >= 1 && y < 3 ? S{x - 1, y - 1} : S{-1, -1}; },
-                 "software");
+    ExpectScreen(
+        [](int32_t x, int32_t y) {
+            return x >= 1 && x < 5 && y >= 1 && y < 3 ? S{x - 1, y - 1} : S{-1, -1};
+        },
+        "software");
 
     s_quadCalls.clear();
     const RenderBackend recorder = RecordingBackend();
@@ -549,8 +553,16 @@ TEST_F(DrawTest, TheChosenBackEndDrawsWithTheFlagAsZeroOrOne)
     SetDrawClipRect(0, 0, 4, 4);
     PaintGraphColor(graph, 1, 300, 3, -4);
     const std::vector<std::string> expected = {
-        "at 1,1 t1 w1", "stretched 2,7 77 t1 w0", "corners 1,5 t0", "invert", "stretched 9,1 10 t0 w1",
-        "invert back",  "wipe part",              "wipe all",       "clip",   "paint 1 255 3 0",
+        "at 1,1 t1 w1",
+        "stretched 2,7 77 t1 w0",
+        "corners 1,5 t0",
+        "invert",
+        "stretched 9,1 10 t0 w1",
+        "invert back",
+        "wipe part",
+        "wipe all",
+        "clip",
+        "paint 1 255 3 0",
     };
     EXPECT_EQ(s_quadCalls, expected);
     ExpectScreen([](int32_t, int32_t) { return S{-1, -1}; }, "nothing reached the software kernels");

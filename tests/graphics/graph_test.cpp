@@ -20,15 +20,15 @@ struct SplitCase {
 TEST(TextureSizes, SplitCoversTheLengthWithPowersOfTwo)
 {
     const SplitCase cases[] = {
-        {300, 0, 0, 2048, 640, {512}},            // below the screen width: one texture
-        {300, 0, 0, 2048, 300, {256, 32, 16}},    // cut: 256, 32, 8, 8 and the two 8s merged
+        {300, 0, 0, 2048, 640, {512}},          // below the screen width: one texture
+        {300, 0, 0, 2048, 300, {256, 32, 16}},  // cut: 256, 32, 8, 8 and the two 8s merged
         {8, 0, 0, 2048, 640, {8}},
         {3, 0, 0, 2048, 640, {8}},
-        {300, 1, 0, 256, 640, {256, 32, 16}},     // single, but 512 is over the device limit
-        {300, 0, 256, 2048, 640, {256, 32, 16}},  // a library limit always cuts
+        {300, 1, 0, 256, 640, {256, 32, 16}},         // single, but 512 is over the device limit
+        {300, 0, 256, 2048, 640, {256, 32, 16}},      // a library limit always cuts
         {5000, 0, 0, 2048, 640, {2048, 2048, 1024}},  // 392 left is over 3/4 of 512: one of 1024
         {1000, 1, 0, 2048, 640, {1024}},
-        {9, 0, 0, 2048, 4, {16}},                 // 8 and 8 merge
+        {9, 0, 0, 2048, 4, {16}},  // 8 and 8 merge
     };
     for (const SplitCase& c : cases) {
         const TextureSizeLimits limits{c.libraryLimit, c.deviceMax, c.screenWidth};
@@ -45,8 +45,8 @@ TEST(TextureSizes, FormatIndexFollowsTheRequest)
         uint8_t alpha, renderTarget, alphaTest, bits, compression;
         int32_t index;
     } const cases[] = {
-        {0, 0, 0, 16, 0, 0}, {0, 0, 0, 32, 0, 1}, {1, 0, 0, 16, 0, 2}, {1, 0, 1, 32, 0, 3},
-        {0, 0, 1, 16, 0, 4}, {0, 0, 1, 32, 0, 5}, {0, 0, 0, 32, 1, 6}, {1, 1, 0, 32, 5, 10},
+        {0, 0, 0, 16, 0, 0},  {0, 0, 0, 32, 0, 1},  {1, 0, 0, 16, 0, 2},  {1, 0, 1, 32, 0, 3},
+        {0, 0, 1, 16, 0, 4},  {0, 0, 1, 32, 0, 5},  {0, 0, 0, 32, 1, 6},  {1, 1, 0, 32, 5, 10},
         {0, 1, 0, 16, 0, 11}, {0, 1, 0, 32, 0, 12}, {0, 1, 1, 16, 0, 13}, {1, 1, 0, 32, 0, 13},
     };
     for (const Case& c : cases) {
@@ -352,7 +352,7 @@ TEST_F(GraphTest, BlockCompressedPicturesAreExpandedIntoTheGraph)
 // two blocks, the second giving the last column; memory holding one block is refused.
 TEST_F(GraphTest, BlockCompressedEdgesComeFromWholeBlocks)
 {
-    const uint8_t blocks[16] = {0x00, 0xF8, 0x1F, 0x00, 0, 0, 0, 0,   // all red
+    const uint8_t blocks[16] = {0x00, 0xF8, 0x1F, 0x00, 0,    0,    0,    0,      // all red
                                 0x00, 0xF8, 0x1F, 0x00, 0x55, 0x55, 0x55, 0x55};  // all blue
     for (const uint32_t bytes : {16u, 8u}) {
         BaseImage picture{};
@@ -414,15 +414,18 @@ FileHandle OpenHeldFile(const wchar_t* path, int, int, int)
     return 0;
 }
 int SetDirectoryNone(const wchar_t*) { return 0; }
-int GetDirectoryNone(wchar_t* buffer) { buffer[0] = 0; return 0; }
+int GetDirectoryNone(wchar_t* buffer)
+{
+    buffer[0] = 0;
+    return 0;
+}
 intptr_t FindFirstNone(const wchar_t*, FileInfoRecord*) { return -1; }
 int FindNextNone(intptr_t, FileInfoRecord*) { return -1; }
 int FindCloseNone(intptr_t) { return -1; }
 
-const FileFunctionTable kHeldFiles = {OpenHeldFile, CloseMemoryStream, TellMemoryStream,
-                                      SeekMemoryStream, ReadMemoryStream, IsMemoryStreamAtEnd,
-                                      IsMemoryStreamIdle, SetDirectoryNone, GetDirectoryNone,
-                                      FindFirstNone, FindNextNone, FindCloseNone};
+const FileFunctionTable kHeldFiles = {OpenHeldFile,     CloseMemoryStream,   TellMemoryStream,   SeekMemoryStream,
+                                      ReadMemoryStream, IsMemoryStreamAtEnd, IsMemoryStreamIdle, SetDirectoryNone,
+                                      GetDirectoryNone, FindFirstNone,       FindNextNone,       FindCloseNone};
 
 // The library's raw "BGRA" file of a coded picture.
 std::vector<uint8_t> CodedBgraFile(int32_t width, int32_t height)

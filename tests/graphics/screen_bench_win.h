@@ -19,8 +19,8 @@
 
 // Microseconds per frame; no frames when the renderer asked for did not start.
 struct FrameCost {
-    double cpu = 0;    // processor time of all the process's threads
-    double wall = 0;   // elapsed time
+    double cpu = 0;   // processor time of all the process's threads
+    double wall = 0;  // elapsed time
     // Elapsed time of the draw calls before the present, where the benchmark times them: the
     // library's own work, with what the device queues for its command thread.
     double draw = -1;

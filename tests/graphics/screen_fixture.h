@@ -91,7 +91,8 @@ inline void TurnLayeredWindowOn(int32_t useImageAlpha)
 inline uint32_t LayeredPixel(int32_t x, int32_t y)
 {
     uint32_t v = 0;
-    std::memcpy(&v, static_cast<const uint8_t*>(g_system.layeredPixels) + ptrdiff_t{g_system.layeredWidth} * 4 * y + 4 * x,
+    std::memcpy(&v,
+                static_cast<const uint8_t*>(g_system.layeredPixels) + ptrdiff_t{g_system.layeredWidth} * 4 * y + 4 * x,
                 4);
     return v;
 }
@@ -117,8 +118,8 @@ inline std::vector<uint32_t> ReadBackScreen(int32_t left, int32_t top, int32_t w
             int g = 0;
             int b = 0;
             DecodePixelColor(&image.format, value, &r, &g, &b, nullptr);
-            out[static_cast<size_t>(y) * width + x] =
-                static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 | static_cast<uint32_t>(b);
+            out[static_cast<size_t>(y) * width + x] = static_cast<uint32_t>(r) << 16 | static_cast<uint32_t>(g) << 8 |
+                                                      static_cast<uint32_t>(b);
         }
     }
     UnlockBackBuffer();

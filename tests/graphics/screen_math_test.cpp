@@ -94,15 +94,15 @@ TEST(RefreshMeterTest, PacingPeriodComesFromTheDisplayWhereTheWaitCannotHaveMeas
         int32_t timed;
     };
     const Case cases[] = {
-        {16650, 0, 75, 16650, 0},    // a wait that blocks: its own measurement stands
-        {4167, 0, 240, 4167, 0},     // a fast display is still a display
-        {-1, 0, 60, -1, 0},          // nothing settled: the unmeasured pacing, as before
-        {5080, 1, 60, 16666, 1},     // the wait came back at once: it measured its sleep
-        {-1, 1, 75, 13333, 1},       // ... whether or not anything settled
-        {5080, 1, 0, 16666, 1},      // the display says nothing: 60 Hz
-        {5080, 1, 1, 16666, 1},      // 1 is the hardware's default, which says nothing either
-        {5080, 1, 1000, 16666, 1},   // no display runs at 1000 Hz
-        {1200, 0, 144, 6944, 1},     // a blocking wait that measured a period no display has
+        {16650, 0, 75, 16650, 0},   // a wait that blocks: its own measurement stands
+        {4167, 0, 240, 4167, 0},    // a fast display is still a display
+        {-1, 0, 60, -1, 0},         // nothing settled: the unmeasured pacing, as before
+        {5080, 1, 60, 16666, 1},    // the wait came back at once: it measured its sleep
+        {-1, 1, 75, 13333, 1},      // ... whether or not anything settled
+        {5080, 1, 0, 16666, 1},     // the display says nothing: 60 Hz
+        {5080, 1, 1, 16666, 1},     // 1 is the hardware's default, which says nothing either
+        {5080, 1, 1000, 16666, 1},  // no display runs at 1000 Hz
+        {1200, 0, 144, 6944, 1},    // a blocking wait that measured a period no display has
     };
     for (const Case& c : cases) {
         int32_t timed = -1;

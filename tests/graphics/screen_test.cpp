@@ -71,7 +71,10 @@ protected:
 };
 
 // A picture in which every pixel tells its own position.
-uint32_t PositionColor(int x, int y) { return 0xFF000000u | static_cast<uint32_t>(x & 0xFF) << 16 | static_cast<uint32_t>(y * 4) << 8 | 0x40u; }
+uint32_t PositionColor(int x, int y)
+{
+    return 0xFF000000u | static_cast<uint32_t>(x & 0xFF) << 16 | static_cast<uint32_t>(y * 4) << 8 | 0x40u;
+}
 
 TEST_F(ScreenTest, ConfigureScreenModeBeforeStartUpStoresValidModes)
 {
@@ -79,14 +82,14 @@ TEST_F(ScreenTest, ConfigureScreenModeBeforeStartUpStoresValidModes)
         int width, height, bits, refresh, result;
     };
     const Case cases[] = {
-        {300, 60, 24, 60, -1}, {0, 60, 32, 60, -1}, {300, 0, 32, 60, -1}, {-5, 60, 32, 60, -1},
-        {300, 60, 15, 60, -1}, {8000, 6000, 32, 240, 0}, {320, 240, 8, 0, 0}, {640, 480, 16, 0, 0},
+        {300, 60, 24, 60, -1}, {0, 60, 32, 60, -1},      {300, 0, 32, 60, -1}, {-5, 60, 32, 60, -1},
+        {300, 60, 15, 60, -1}, {8000, 6000, 32, 240, 0}, {320, 240, 8, 0, 0},  {640, 480, 16, 0, 0},
     };
     for (const Case& c : cases) {
         ResetScreenSettings();
         g_screenSettings.width = 1;  // a refusal keeps what was there
-        EXPECT_EQ(ConfigureScreenMode(c.width, c.height, c.bits, c.refresh), c.result) << c.width << "x" << c.height
-                                                                                        << "x" << c.bits;
+        EXPECT_EQ(ConfigureScreenMode(c.width, c.height, c.bits, c.refresh), c.result)
+            << c.width << "x" << c.height << "x" << c.bits;
         if (c.result == 0) {
             EXPECT_EQ(g_screenSettings.width, c.width);
             EXPECT_EQ(g_screenSettings.height, c.height);

@@ -23,7 +23,6 @@
 #include "tests/core/log_capture.h"
 #include "tests/graphics/screen_fixture.h"
 
-
 namespace {
 
 constexpr int32_t kWidth = 300;
@@ -36,10 +35,7 @@ struct ColorVertex {
 
 class ShaderDeviceTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        ASSERT_NO_FATAL_FAILURE(StartDeviceScreen(kWidth, kHeight, L"shader test"));
-    }
+    void SetUp() override { ASSERT_NO_FATAL_FAILURE(StartDeviceScreen(kWidth, kHeight, L"shader test")); }
     void TearDown() override { EndSoftwareScreen(); }
 
     static IDirect3DDevice9* Device() { return g_graphicsDevice.device; }
@@ -139,7 +135,8 @@ TEST_F(ShaderDeviceTest, WinesAssemblerAgreesWithTheHandWrittenTokens)
     } shaders[] = {
         {quapack::kDefaultVertexShaderSource, quapack::kDefaultVertexShaderTokens,
          quapack::kDefaultVertexShaderTokenCount},
-        {quapack::kDefaultPixelShaderSource, quapack::kDefaultPixelShaderTokens, quapack::kDefaultPixelShaderTokenCount},
+        {quapack::kDefaultPixelShaderSource, quapack::kDefaultPixelShaderTokens,
+         quapack::kDefaultPixelShaderTokenCount},
     };
     for (const auto& s : shaders) {
         ID3DBlob* blob = nullptr;

@@ -59,8 +59,7 @@ TEST_F(ShaderPackTest, TheBlockExpandsToTheDefaultShadersAtTheirEntries)
     ASSERT_EQ(LoadShaderPack(), 1);
     const ShaderPack& pack = g_shaderPack;
     ASSERT_NE(pack.data, nullptr);
-    const std::vector<uint8_t> vs =
-        Bytes(quapack::kDefaultVertexShaderTokens, quapack::kDefaultVertexShaderTokenCount);
+    const std::vector<uint8_t> vs = Bytes(quapack::kDefaultVertexShaderTokens, quapack::kDefaultVertexShaderTokenCount);
     const std::vector<uint8_t> ps = Bytes(quapack::kDefaultPixelShaderTokens, quapack::kDefaultPixelShaderTokenCount);
     EXPECT_EQ(pack.size, kShaderPackHeaderBytes + vs.size() + ps.size());
     ASSERT_NE(pack.vertexCode[kDefaultVertexShaderEntry], nullptr);
@@ -195,8 +194,8 @@ TEST_F(ShaderPackTest, DamagedBlocksLoadNothing)
     LogCapture log;
     std::vector<uint8_t> block(g_shaderPackBlock, g_shaderPackBlock + g_shaderPackBlockSize);
     const struct {
-        size_t keep;       // bytes of the block given
-        size_t flip;       // a byte turned over, or SIZE_MAX
+        size_t keep;  // bytes of the block given
+        size_t flip;  // a byte turned over, or SIZE_MAX
         const char* what;
     } cases[] = {
         {block.size() - 1, SIZE_MAX, "cut short"},

@@ -12,7 +12,8 @@ namespace test {
 namespace {
 
 // A bottom-up BMP of 5 x 3 pixels: 8-bit (compression 0 or RLE8), 4, 16, 24 or 32-bit.
-Bytes Bmp(int bits, uint32_t compression) {
+Bytes Bmp(int bits, uint32_t compression)
+{
     const int width = 5, height = 3;
     const uint32_t table = bits <= 8 ? (4u << bits) : 0;
     Bytes data;
@@ -30,7 +31,8 @@ Bytes Bmp(int bits, uint32_t compression) {
     return b;
 }
 
-Bytes Bgra(uint32_t tag) {
+Bytes Bgra(uint32_t tag)
+{
     Bytes b;
     PutText(b, "BGRA");
     Put32(b, tag);
@@ -43,7 +45,8 @@ Bytes Bgra(uint32_t tag) {
 
 // A TGA of 4 x 3: true colour (2, or 10 run-length coded) of 24 bits, or colour-mapped (1,
 // or 9) with 24-bit entries; bottom-up.
-Bytes Tga(int type) {
+Bytes Tga(int type)
+{
     const bool mapped = type == 1 || type == 9;
     Bytes b = {0, uint8_t(mapped ? 1 : 0), uint8_t(type)};
     Put16(b, 0);
@@ -72,7 +75,8 @@ Bytes Tga(int type) {
 }
 
 // A DDS of 8 x 8: DXT1 with its mipmaps, or uncompressed 32-bit pixels.
-Bytes Dds(bool dxt1) {
+Bytes Dds(bool dxt1)
+{
     Bytes b;
     PutText(b, "DDS ");
     Put32(b, 124);
@@ -85,7 +89,8 @@ Bytes Dds(bool dxt1) {
     b.resize(4 + 72, 0);
     Put32(b, 32);
     Put32(b, dxt1 ? 4 : 0x41);
-    if (dxt1) PutText(b, "DXT1"); else Put32(b, 0);
+    if (dxt1) PutText(b, "DXT1");
+    else Put32(b, 0);
     Put32(b, dxt1 ? 0 : 32);
     for (uint32_t m : {0xFF0000u, 0xFF00u, 0xFFu, 0xFF000000u}) Put32(b, dxt1 ? 0 : m);
     Put32(b, dxt1 ? 0x400008 : 0);
@@ -99,15 +104,22 @@ Bytes Dds(bool dxt1) {
 struct Made {
     int32_t width = 0, height = 0, pitch = 0, mipmaps = 0, bits = 0, kind = 0;
     Bytes pixels;
-    bool operator==(const Made& o) const {
-        return width == o.width && height == o.height && pitch == o.pitch && mipmaps == o.mipmaps &&
-               bits == o.bits && kind == o.kind && pixels == o.pixels;
+    bool operator==(const Made& o) const
+    {
+        return width == o.width && height == o.height && pitch == o.pitch && mipmaps == o.mipmaps && bits == o.bits &&
+               kind == o.kind && pixels == o.pixels;
     }
 };
 
-Made Describe(const BaseImage& image) {
-    Made m{image.width, image.height, image.pitch, image.mipmapCount, image.format.bitDepth,
-           int32_t(image.format.compression), {}};
+Made Describe(const BaseImage& image)
+{
+    Made m{image.width,
+           image.height,
+           image.pitch,
+           image.mipmapCount,
+           image.format.bitDepth,
+           int32_t(image.format.compression),
+           {}};
     if (!image.pixels) return m;
     // Block-compressed pixels have no pitch: their first block stands for them. Rows are
     // compared without their padding, which no decoder writes.
@@ -129,7 +141,8 @@ struct ImageCase {
     int32_t mirror;
 };
 
-TEST(ImageAllocationSweep, EveryDecoderIsRefusedCleanlyOrDecodesTheSameImage) {
+TEST(ImageAllocationSweep, EveryDecoderIsRefusedCleanlyOrDecodesTheSameImage)
+{
     std::vector<ImageCase> cases = {
         {"BMP 8-bit", Bmp(8, 0), 0},
         {"BMP 8-bit mirrored", Bmp(8, 0), 1},

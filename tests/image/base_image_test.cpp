@@ -13,25 +13,27 @@ namespace {
 // An image that discards itself.
 struct Image : BaseImage {
     Image() : BaseImage{} {}
-    Image(int w, int h, const ColorFormat& f) : BaseImage{} {
-        EXPECT_EQ(AllocBaseImage(w, h, &f, this), 0);
-    }
+    Image(int w, int h, const ColorFormat& f) : BaseImage{} { EXPECT_EQ(AllocBaseImage(w, h, &f, this), 0); }
     ~Image() { DiscardBaseImage(this); }
     Image(const Image&) = delete;
     Image& operator=(const Image&) = delete;
-    uint32_t At(int x, int y) const {
+    uint32_t At(int x, int y) const
+    {
         return LoadLe(pixels + y * pitch + x * format.bytesPerPixel, format.bytesPerPixel);
     }
-    void Set(int x, int y, uint32_t v) {
+    void Set(int x, int y, uint32_t v)
+    {
         StoreLe(pixels + y * pitch + x * format.bytesPerPixel, format.bytesPerPixel, v);
     }
-    void Fill(uint32_t v) {
+    void Fill(uint32_t v)
+    {
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) Set(x, y, v);
     }
 };
 
-TEST(BaseImage, AllocAndDiscard) {
+TEST(BaseImage, AllocAndDiscard)
+{
     Image a(5, 3, Rgb888());
     EXPECT_EQ(a.pitch, 16);  // 15 bytes rounded to whole words
     EXPECT_EQ(a.mipmapCount, 0);
@@ -49,14 +51,16 @@ TEST(BaseImage, AllocAndDiscard) {
     EXPECT_EQ(x.format.bitDepth, 0);
 }
 
-int AllocArgbLike(int w, int h, BaseImage* out) {
+int AllocArgbLike(int w, int h, BaseImage* out)
+{
     const ColorFormat f = Argb();
     return AllocBaseImage(w, h, &f, out);
 }
 
 // A size that cannot be held is refused before anything is allocated: the record keeps its
 // sizes with no pixels, so access through it is refused too, and no memory is held.
-TEST(BaseImage, RefusedAllocationHoldsNoPixels) {
+TEST(BaseImage, RefusedAllocationHoldsNoPixels)
+{
     const struct {
         const char* what;
         int (*alloc)(int w, int h, BaseImage* out);
@@ -84,7 +88,8 @@ TEST(BaseImage, RefusedAllocationHoldsNoPixels) {
     }
 }
 
-TEST(BaseImage, ClearStaysInsideTheImage) {
+TEST(BaseImage, ClearStaysInsideTheImage)
+{
     Image a(4, 3, R5G6B5());
     a.Fill(0xFFFF);
     ClearBaseImageRect(&a, 1, 1, 2, 5);
@@ -100,8 +105,14 @@ TEST(BaseImage, ClearStaysInsideTheImage) {
     const struct {
         int x, y, w, h;
     } far[] = {
-        {-1, 0, INT_MIN, 1}, {0, -1, 4, INT_MIN}, {INT_MIN, 0, INT_MAX, 1}, {0, INT_MIN, 4, INT_MAX},
-        {INT_MAX, 0, INT_MAX, 1}, {0, INT_MAX, 4, INT_MAX}, {-3, 0, 3, 3}, {2, 0, INT_MAX, 1},
+        {-1, 0, INT_MIN, 1},
+        {0, -1, 4, INT_MIN},
+        {INT_MIN, 0, INT_MAX, 1},
+        {0, INT_MIN, 4, INT_MAX},
+        {INT_MAX, 0, INT_MAX, 1},
+        {0, INT_MAX, 4, INT_MAX},
+        {-3, 0, 3, 3},
+        {2, 0, INT_MAX, 1},
     };
     for (const auto& c : far) {
         Image b(4, 3, R5G6B5());
@@ -115,7 +126,8 @@ TEST(BaseImage, ClearStaysInsideTheImage) {
     }
 }
 
-TEST(BaseImage, MirrorEachPixelSize) {
+TEST(BaseImage, MirrorEachPixelSize)
+{
     for (const ColorFormat& f : {Grey8(), R5G6B5(), Rgb888(), Argb()}) {
         Image a(5, 2, f);
         for (int x = 0; x < 5; ++x) a.Set(x, 1, 0x10203 * (x + 1));
@@ -133,7 +145,8 @@ TEST(BaseImage, MirrorEachPixelSize) {
     EXPECT_EQ(MirrorBaseImage(&failed), -1);
 }
 
-TEST(BaseImage, ReadArgbPutsChannelBitsAtTheTop) {
+TEST(BaseImage, ReadArgbPutsChannelBitsAtTheTop)
+{
     Image a(1, 1, R5G6B5());
     a.Set(0, 0, 0xFFFF);
     EXPECT_EQ(ReadBaseImagePixelArgb(&a, 0, 0), 0x00F8FCF8u);
@@ -150,7 +163,8 @@ TEST(BaseImage, ReadArgbPutsChannelBitsAtTheTop) {
         EXPECT_EQ(ReadBaseImagePixelArgb(&a, x, y), 0u) << x << "," << y;
 }
 
-TEST(BaseImage, PixelReadWriteAndRange) {
+TEST(BaseImage, PixelReadWriteAndRange)
+{
     for (const ColorFormat& f : {Grey8(), R5G6B5(), Rgb888(), Argb()}) {
         Image a(3, 2, f);
         a.Fill(0);
@@ -169,7 +183,8 @@ TEST(BaseImage, PixelReadWriteAndRange) {
     }
 }
 
-TEST(BaseImage, CopyClipsBothSides) {
+TEST(BaseImage, CopyClipsBothSides)
+{
     Image src(10, 4, Argb()), dst(12, 4, Argb());
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 10; ++x) src.Set(x, y, 0xFF000000u | (y << 8) | x);
@@ -198,7 +213,8 @@ TEST(BaseImage, CopyClipsBothSides) {
 
 // One image as source and destination: overlapping rectangles copy as if through a separate
 // copy of the source, in every direction and for each pixel size.
-TEST(BaseImage, CopyWithinOneImageMovesOverlappingRectangles) {
+TEST(BaseImage, CopyWithinOneImageMovesOverlappingRectangles)
+{
     const std::pair<int, int> shifts[] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {2, 3}, {-3, -1}, {1, -2}, {0, 0}};
     for (const ColorFormat& f : {Grey8(), R5G6B5(), Rgb888(), Argb()}) {
         for (auto [ox, oy] : shifts) {
@@ -219,7 +235,8 @@ TEST(BaseImage, CopyWithinOneImageMovesOverlappingRectangles) {
     }
 }
 
-TEST(BaseImage, CopyConvertsAndRemapsPalettes) {
+TEST(BaseImage, CopyConvertsAndRemapsPalettes)
+{
     Image src(2, 1, R5G6B5()), dst(2, 1, Xrgb());
     src.Set(0, 0, 0xF800);
     src.Set(1, 0, 0x001F);
@@ -238,14 +255,16 @@ TEST(BaseImage, CopyConvertsAndRemapsPalettes) {
     EXPECT_EQ(inv.At(1, 0), 5u);
 }
 
-TEST(BaseImage, ScaleRefusesBadRectangles) {
+TEST(BaseImage, ScaleRefusesBadRectangles)
+{
     Image a(4, 4, Argb()), b(8, 8, Argb());
     EXPECT_EQ(ScaleBaseImageRect(0, 0, 5, 4, &a, 0, 0, 8, 8, &b, 0), -1);
     EXPECT_EQ(ScaleBaseImageRect(2, 0, 2, 4, &a, 0, 0, 8, 8, &b, 0), -1);
     EXPECT_EQ(ScaleBaseImageRect(0, 0, 4, 4, &a, 0, -1, 8, 8, &b, 1), -1);
 }
 
-TEST(BaseImage, ScaleEqualSizeIsTheCopy) {
+TEST(BaseImage, ScaleEqualSizeIsTheCopy)
+{
     Image a(3, 3, R5G6B5()), b(3, 3, Xrgb()), c(3, 3, Xrgb());
     for (int i = 0; i < 9; ++i) a.Set(i % 3, i / 3, 0x1234 * (i + 1));
     b.Fill(0);
@@ -255,7 +274,8 @@ TEST(BaseImage, ScaleEqualSizeIsTheCopy) {
     for (int i = 0; i < 9; ++i) EXPECT_EQ(b.At(i % 3, i / 3), c.At(i % 3, i / 3));
 }
 
-TEST(BaseImage, ScaleNearestRepeatsPixels) {
+TEST(BaseImage, ScaleNearestRepeatsPixels)
+{
     Image a(2, 2, Argb()), b(4, 4, Argb());
     const uint32_t v[4] = {0xFF000001, 0xFF000002, 0xFF000003, 0xFF000004};
     for (int i = 0; i < 4; ++i) a.Set(i % 2, i / 2, v[i]);
@@ -264,7 +284,8 @@ TEST(BaseImage, ScaleNearestRepeatsPixels) {
         for (int x = 0; x < 4; ++x) EXPECT_EQ(b.At(x, y), v[(y / 2) * 2 + x / 2]);
 }
 
-TEST(BaseImage, ScaleBilinearKeepsUniformImagesAndEdges) {
+TEST(BaseImage, ScaleBilinearKeepsUniformImagesAndEdges)
+{
     // A uniform image, including a one-pixel one, scales to the same uniform image.
     for (int size : {1, 3}) {
         Image a(size, size, Argb()), b(7, 5, Argb());
@@ -291,7 +312,8 @@ TEST(BaseImage, ScaleBilinearKeepsUniformImagesAndEdges) {
 }
 
 // A 4 x 4 image holding one block of the given compression kind (1 = DXT1, 5 = DXT5).
-void MakeOneBlock(Image* im, uint32_t kind, const uint8_t* block, int bytes) {
+void MakeOneBlock(Image* im, uint32_t kind, const uint8_t* block, int bytes)
+{
     im->format = Argb();
     im->format.bitDepth = kind == 1 ? 4 : 8;
     im->format.compression = kind;
@@ -302,7 +324,8 @@ void MakeOneBlock(Image* im, uint32_t kind, const uint8_t* block, int bytes) {
 }
 
 // A DXT1 block of two colours, and a DXT5 block with explicit alpha.
-TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
+TEST(BaseImage, ExpandsCompressedPixelsOnAccess)
+{
     const uint8_t block[8] = {0x00, 0xF8, 0x1F, 0x00, 0b00011011, 0, 0, 0};  // red, blue
     Image im;
     MakeOneBlock(&im, 1, block, 8);
@@ -325,7 +348,7 @@ TEST(BaseImage, ExpandsCompressedPixelsOnAccess) {
     EXPECT_EQ(mirrored.At(0, 0), 0xFFFF0000u);
     EXPECT_EQ(mirrored.At(3, 0), 0xFF5500AAu);
 
-    const uint8_t b5[16] = {200, 100, 0x01, 0, 0, 0, 0, 0,  // pixel 0 index 1, others 0
+    const uint8_t b5[16] = {200,  100,  0x01, 0,    0, 0, 0, 0,  // pixel 0 index 1, others 0
                             0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
     Image t;
     MakeOneBlock(&t, 5, b5, 16);

@@ -19,7 +19,8 @@ struct BmpFile {
     size_t gap = 0;               // bytes of 0xEE between the colour table and the pixels
     Bytes pixels;                 // as stored
 
-    Bytes Write() const {
+    Bytes Write() const
+    {
         Bytes info;
         Put32(info, headerSize);
         Put32(info, uint32_t(width));
@@ -52,7 +53,8 @@ int Rows(const BmpFile& f) { return f.height < 0 ? -f.height : f.height; }
 // Stored rows from a function of the output position: bottom-up files store the last output
 // row first; every row is padded to a multiple of 4 bytes.
 template <class RowBytes>
-Bytes StoreRows(const BmpFile& f, RowBytes rowBytes) {
+Bytes StoreRows(const BmpFile& f, RowBytes rowBytes)
+{
     Bytes out;
     for (int i = 0; i < Rows(f); ++i) {
         Bytes row = rowBytes(f.height > 0 ? Rows(f) - 1 - i : i);
@@ -64,22 +66,26 @@ Bytes StoreRows(const BmpFile& f, RowBytes rowBytes) {
 
 // The pictures: full-range colours, colours of 0 and 255 only (exact in 5-bit channels), and
 // palette indices.
-uint32_t Colour(int x, int y) {
+uint32_t Colour(int x, int y)
+{
     return uint32_t((x * 37 + y * 11) & 0xFF) << 16 | uint32_t((x * 5 + y * 71) & 0xFF) << 8 |
            uint32_t((x * 13 + y * 3) & 0xFF);
 }
-uint32_t Coarse(int x, int y) {
+uint32_t Coarse(int x, int y)
+{
     const int k = (x + 2 * y) % 8;
     return (k & 4 ? 0xFF0000u : 0) | (k & 2 ? 0xFF00u : 0) | (k & 1 ? 0xFFu : 0);
 }
 int Index(int x, int y, int colours) { return (x + 3 * y) % colours; }
-std::vector<uint32_t> Palette(int colours) {
+std::vector<uint32_t> Palette(int colours)
+{
     std::vector<uint32_t> p;
     for (int i = 0; i < colours; ++i) p.push_back(uint32_t(i * 0x0B1D07 + 0x102030) & 0xFFFFFF);
     return p;
 }
 
-uint32_t Pack(uint32_t rgb, uint32_t rMask, uint32_t gMask, uint32_t bMask) {
+uint32_t Pack(uint32_t rgb, uint32_t rMask, uint32_t gMask, uint32_t bMask)
+{
     auto place = [](uint32_t c, uint32_t mask) {
         int shift = 0, width = 0;
         while (!(mask >> shift & 1)) ++shift;
@@ -97,7 +103,7 @@ struct Layout {
     std::vector<uint32_t> masks;  // for the pixels (file masks only with compression 3)
     int colours;                  // table entries written (paletted layouts)
     uint32_t headerSize;
-    int outBytes;                 // bytes per output pixel: 1 paletted, 3 for 24-bit
+    int outBytes;  // bytes per output pixel: 1 paletted, 3 for 24-bit
     size_t gap = 0;
 };
 
@@ -116,7 +122,8 @@ const Layout kLayouts[] = {
     {"1-bit", 1, 0, {}, 2, 40, 3},
 };
 
-BmpFile MakeLayout(const Layout& l, int width, int height) {
+BmpFile MakeLayout(const Layout& l, int width, int height)
+{
     BmpFile f;
     f.width = width;
     f.height = height;
@@ -162,13 +169,15 @@ BmpFile MakeLayout(const Layout& l, int width, int height) {
     return f;
 }
 
-uint32_t Expected(const Layout& l, int x, int y) {
+uint32_t Expected(const Layout& l, int x, int y)
+{
     if (l.colours) return Palette(l.colours)[Index(x, y, l.bits == 1 ? 2 : l.colours)];
     if (l.bits == 24 || (l.bits == 32 && l.masks[0] == 0xFF0000)) return Colour(x, y);
     return Coarse(x, y);
 }
 
-TEST(BmpDecoder, ReadsEveryLayoutInBothRowOrders) {
+TEST(BmpDecoder, ReadsEveryLayoutInBothRowOrders)
+{
     for (const Layout& l : kLayouts) {
         for (int height : {3, -3}) {
             SCOPED_TRACE(std::string(l.name) + (height > 0 ? ", bottom-up" : ", top-down"));
@@ -192,7 +201,8 @@ TEST(BmpDecoder, ReadsEveryLayoutInBothRowOrders) {
 
 // A file cut anywhere before its last pixel is refused, and the padding of the last row may
 // be missing.
-TEST(BmpDecoder, RefusesEveryCutThroughThePixels) {
+TEST(BmpDecoder, RefusesEveryCutThroughThePixels)
+{
     for (const Layout& l : kLayouts) {
         SCOPED_TRACE(l.name);
         const BmpFile f = MakeLayout(l, 7, 3);
@@ -213,7 +223,8 @@ TEST(BmpDecoder, RefusesEveryCutThroughThePixels) {
 
 // A pixel offset that points inside the colour table: the table the header describes is read
 // whole, and the pixels from the offset on, although they share bytes with it.
-TEST(BmpDecoder, ReadsTheWholeTableUnderAnOffsetInsideIt) {
+TEST(BmpDecoder, ReadsTheWholeTableUnderAnOffsetInsideIt)
+{
     for (const int height : {2, -2}) {
         SCOPED_TRACE(height > 0 ? "bottom-up" : "top-down");
         BmpFile f = MakeLayout(kLayouts[6], 8, height);  // 8-bit, 256 colours
@@ -223,8 +234,7 @@ TEST(BmpDecoder, ReadsTheWholeTableUnderAnOffsetInsideIt) {
         file.resize(tableAt + 256 * 4);
         const uint8_t indices[2][8] = {{16, 17, 18, 19, 200, 201, 255, 128},
                                        {19, 18, 17, 16, 40, 41, 42, 43}};  // top row first
-        for (int i = 0; i < 2; ++i)
-            std::memcpy(&file[pixelsAt + 8 * size_t(i)], indices[height > 0 ? 1 - i : i], 8);
+        for (int i = 0; i < 2; ++i) std::memcpy(&file[pixelsAt + 8 * size_t(i)], indices[height > 0 ? 1 - i : i], 8);
         Set32(file, 10, uint32_t(pixelsAt));
         Set32(file, 2, uint32_t(file.size()));
         auto entry = [&](int index) {
@@ -245,7 +255,8 @@ TEST(BmpDecoder, ReadsTheWholeTableUnderAnOffsetInsideIt) {
 
 // Run-length files: runs, absolute runs (padded to even bytes), a move right and down, the
 // end of a line and of the bitmap, and a run past the right edge that is cut there.
-TEST(BmpDecoder, ReadsRunLengthEncodedFiles) {
+TEST(BmpDecoder, ReadsRunLengthEncodedFiles)
+{
     const uint8_t expected[4][6] = {{7, 7, 7, 7, 7, 7},  // top row
                                     {0, 0, 0, 6, 6, 0},
                                     {5, 5, 0, 0, 0, 0},
@@ -255,9 +266,7 @@ TEST(BmpDecoder, ReadsRunLengthEncodedFiles) {
                         2, 6, 0, 0,                       // 6 6 from x = 3, end of line
                         8, 7, 0, 1};                      // 8 pixels of 7, cut at 6; end
     const Bytes rle4 = {3, 0x11, 0, 3, 0x23, 0x40, 0, 0,  // 1 1 1, then 2 3 4 (3 pixels, 2 bytes)
-                        2, 0x55, 0, 2, 1, 1,
-                        2, 0x66, 0, 0,
-                        8, 0x77, 0, 1};
+                        2, 0x55, 0, 2, 1,    1,    2, 0x66, 0, 0, 8, 0x77, 0, 1};
     for (const bool four : {false, true}) {
         SCOPED_TRACE(four ? "RLE4" : "RLE8");
         BmpFile f;
@@ -279,14 +288,15 @@ TEST(BmpDecoder, ReadsRunLengthEncodedFiles) {
 
 // Codes that run past the image or the data, and moves far outside it, write nothing outside
 // the image (the sanitizers watch) and decode what lies inside.
-TEST(BmpDecoder, BoundsMalformedRuns) {
+TEST(BmpDecoder, BoundsMalformedRuns)
+{
     const Bytes cases[] = {
-        {255, 9, 0, 0, 255, 9},               // runs far past the right edge
-        {0, 2, 255, 255, 3, 9, 0, 0},         // a move below the last line
-        {0, 2, 200, 0, 3, 9},                 // a move past the right edge, then a run
-        {0, 200, 1, 2, 3},                    // an absolute run longer than the data
-        {0, 2, 1},                            // a move cut short
-        {2, 9},                               // no end of line or bitmap
+        {255, 9, 0, 0, 255, 9},        // runs far past the right edge
+        {0, 2, 255, 255, 3, 9, 0, 0},  // a move below the last line
+        {0, 2, 200, 0, 3, 9},          // a move past the right edge, then a run
+        {0, 200, 1, 2, 3},             // an absolute run longer than the data
+        {0, 2, 1},                     // a move cut short
+        {2, 9},                        // no end of line or bitmap
     };
     for (const Bytes& codes : cases) {
         for (const bool four : {false, true}) {
@@ -304,7 +314,8 @@ TEST(BmpDecoder, BoundsMalformedRuns) {
 }
 
 // What the header promises has to be there: rows, sizes, a data offset inside the file.
-TEST(BmpDecoder, RefusesFilesThatDoNotHoldWhatTheyPromise) {
+TEST(BmpDecoder, RefusesFilesThatDoNotHoldWhatTheyPromise)
+{
     const Layout& rgb = kLayouts[0];
     struct Case {
         const char* name;

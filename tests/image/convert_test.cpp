@@ -11,7 +11,8 @@ namespace {
 
 enum Fmt { R565, X555, A1555, A4444, XRGB, ARGB, RGB24, GREY };
 
-ColorFormat Make(Fmt f) {
+ColorFormat Make(Fmt f)
+{
     switch (f) {
     case R565: return R5G6B5();
     case X555: return X1R5G5B5();
@@ -25,17 +26,18 @@ ColorFormat Make(Fmt f) {
     return {};
 }
 
-const char* Name(Fmt f) {
-    static const char* names[] = {"R5G6B5", "X1R5G5B5", "A1R5G5B5", "A4R4G4B4",
-                                  "X8R8G8B8", "A8R8G8B8", "R8G8B8", "Grey8"};
+const char* Name(Fmt f)
+{
+    static const char* names[] = {"R5G6B5",   "X1R5G5B5", "A1R5G5B5", "A4R4G4B4",
+                                  "X8R8G8B8", "A8R8G8B8", "R8G8B8",   "Grey8"};
     return names[f];
 }
 
 // One pair, both ways: a converts to b, and b converts back to back.
 struct PairCase {
     Fmt a, b;
-    uint32_t va, vb;      // a's pixel and what it becomes in b
-    uint32_t back;        // vb converted back to a
+    uint32_t va, vb;  // a's pixel and what it becomes in b
+    uint32_t back;    // vb converted back to a
 };
 
 const PairCase kPairs[] = {
@@ -46,13 +48,13 @@ const PairCase kPairs[] = {
     {XRGB, R565, 0xFF123456, 0x11AA, 0x00103450},
     {R565, RGB24, 0xFFFF, 0xF8FCF8, 0xFFFF},
     {RGB24, R565, 0xFFFFFF, 0xFFFF, 0xF8FCF8},
-    {X555, ARGB, 0x7C00, 0xFFFF0000, 0xFC00},      // general path: 31 -> 255
-    {X555, ARGB, 0x4010, 0xFF830083, 0xC010},      // 16 -> 131
-    {X555, XRGB, 0x03FF, 0xFF00FFFF, 0x83FF},      // general path keeps the X bits set
-    {R565, ARGB, 0xFFFF, 0xFFFFFFFF, 0xFFFF},      // 6-bit 63 -> 255
-    {R565, ARGB, 0x0400, 0xFF008100, 0x0400},      // 6-bit 32 -> 129
+    {X555, ARGB, 0x7C00, 0xFFFF0000, 0xFC00},  // general path: 31 -> 255
+    {X555, ARGB, 0x4010, 0xFF830083, 0xC010},  // 16 -> 131
+    {X555, XRGB, 0x03FF, 0xFF00FFFF, 0x83FF},  // general path keeps the X bits set
+    {R565, ARGB, 0xFFFF, 0xFFFFFFFF, 0xFFFF},  // 6-bit 63 -> 255
+    {R565, ARGB, 0x0400, 0xFF008100, 0x0400},  // 6-bit 32 -> 129
     {A1555, ARGB, 0x8000 | 0x7FFF, 0xFFFFFFFF, 0xFFFF},
-    {A1555, ARGB, 0x001F, 0x000000FF, 0x001F},     // alpha 0 stays 0
+    {A1555, ARGB, 0x001F, 0x000000FF, 0x001F},  // alpha 0 stays 0
     {A4444, ARGB, 0xFEDC, 0xFFEEDDCC, 0xFEDC},
     {ARGB, A4444, 0x7F80FF08, 0x78F0, 0x7788FF00},
     // The green bit: 5-bit green gets its lowest bit copied into 6-bit green's new bit.
@@ -72,7 +74,8 @@ const PairCase kPairs[] = {
     {RGB24, ARGB, 0x123456, 0xFF123456, 0x123456},
 };
 
-TEST(ConvertPixelRect, FormatPairsBothWays) {
+TEST(ConvertPixelRect, FormatPairsBothWays)
+{
     for (const PairCase& c : kPairs) {
         const ColorFormat a = Make(c.a), b = Make(c.b);
         SCOPED_TRACE(std::string(Name(c.a)) + " <-> " + Name(c.b));
@@ -81,7 +84,8 @@ TEST(ConvertPixelRect, FormatPairsBothWays) {
     }
 }
 
-TEST(ConvertPixelRect, ToPalettedTakesNearestEntry) {
+TEST(ConvertPixelRect, ToPalettedTakesNearestEntry)
+{
     const ColorFormat grey = Grey8();
     EXPECT_EQ(Convert1(grey, Xrgb(), 0x00808080), 0x80u);
     // A 16-bit source is spread to 0..255 before the search: 0xFFFF is white.
@@ -95,13 +99,13 @@ TEST(ConvertPixelRect, ToPalettedTakesNearestEntry) {
     EXPECT_EQ(Convert1(grey, gapped, 0x00FFFF00), 170u);  // (0, 255, 255)
 }
 
-TEST(ConvertPixelRect, EmptyRectangleWritesNothing) {
+TEST(ConvertPixelRect, EmptyRectangleWritesNothing)
+{
     const ColorFormat x = Xrgb();
     uint32_t s = 0x11223344, d = 0xDEADBEEF;
     for (PixelRect r : {PixelRect{0, 0, 0, 1}, PixelRect{0, 0, 1, 0}, PixelRect{2, 0, 1, 1}}) {
-        EXPECT_EQ(ConvertPixelRect(reinterpret_cast<uint8_t*>(&d), 4, &x,
-                                   reinterpret_cast<uint8_t*>(&s), 4, &x, nullptr, 0, nullptr, 0,
-                                   0, &r, 0, 0, 0, 0, 0, 0, 0, 0),
+        EXPECT_EQ(ConvertPixelRect(reinterpret_cast<uint8_t*>(&d), 4, &x, reinterpret_cast<uint8_t*>(&s), 4, &x,
+                                   nullptr, 0, nullptr, 0, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0),
                   -1);
     }
     EXPECT_EQ(d, 0xDEADBEEFu);
@@ -109,23 +113,23 @@ TEST(ConvertPixelRect, EmptyRectangleWritesNothing) {
 
 // A rectangle inside larger buffers lands at the destination position; mirroring writes each
 // row right to left, on every path.
-TEST(ConvertPixelRect, PositionsAndMirror) {
-    const std::vector<std::pair<Fmt, Fmt>> paths = {
-        {XRGB, XRGB}, {R565, XRGB}, {X555, ARGB}, {ARGB, XRGB}, {GREY, GREY}, {XRGB, GREY}};
+TEST(ConvertPixelRect, PositionsAndMirror)
+{
+    const std::vector<std::pair<Fmt, Fmt>> paths = {{XRGB, XRGB}, {R565, XRGB}, {X555, ARGB},
+                                                    {ARGB, XRGB}, {GREY, GREY}, {XRGB, GREY}};
     for (auto [sfmt, dfmt] : paths) {
         SCOPED_TRACE(std::string(Name(sfmt)) + " -> " + Name(dfmt));
         const ColorFormat sf = Make(sfmt), df = Make(dfmt);
         const int sb = sf.bytesPerPixel, db = df.bytesPerPixel;
         // Source 5x3, rectangle (1,1)-(4,2): three distinct pixels.
         std::vector<uint8_t> s(5 * 3 * sb, 0), d(6 * 3 * db, 0xEE);
-        const uint32_t v[3] = {sfmt == GREY ? 10u : 0x001F, sfmt == GREY ? 20u : 0x07E0,
-                               sfmt == GREY ? 30u : 0xF800};
+        const uint32_t v[3] = {sfmt == GREY ? 10u : 0x001F, sfmt == GREY ? 20u : 0x07E0, sfmt == GREY ? 30u : 0xF800};
         for (int i = 0; i < 3; ++i) StoreLe(&s[(5 + 1 + i) * sb], sb, sfmt == XRGB ? v[i] << 3 : v[i]);
         const PixelRect r = {1, 1, 4, 2};
         for (int mirror : {0, 1}) {
             std::fill(d.begin(), d.end(), 0xEE);
-            ConvertPixelRect(d.data(), 6 * db, &df, s.data(), 5 * sb, &sf, nullptr, 0, nullptr, 2,
-                             2, &r, mirror, 0, 0, 0, 0, 0, 0, 0);
+            ConvertPixelRect(d.data(), 6 * db, &df, s.data(), 5 * sb, &sf, nullptr, 0, nullptr, 2, 2, &r, mirror, 0, 0,
+                             0, 0, 0, 0, 0);
             uint32_t out[3];
             for (int i = 0; i < 3; ++i) out[i] = LoadLe(&d[(2 * 6 + 2 + i) * db], db);
             // Each pixel alone, on the same path (mirroring leaves the fast pairs).
@@ -142,7 +146,8 @@ TEST(ConvertPixelRect, PositionsAndMirror) {
     }
 }
 
-TEST(ConvertPixelRect, PlainIndexCopyReturnsHighestIndexAndMirrors) {
+TEST(ConvertPixelRect, PlainIndexCopyReturnsHighestIndexAndMirrors)
+{
     const ColorFormat g = Grey8();
     int result = 0;
     EXPECT_EQ(Convert(g, g, {3, 200, 7}, 3, 1, {}, 0, &result), (std::vector<uint32_t>{3, 200, 7}));
@@ -153,7 +158,8 @@ TEST(ConvertPixelRect, PlainIndexCopyReturnsHighestIndexAndMirrors) {
     EXPECT_EQ(result, 200);
 }
 
-TEST(ConvertPixelRect, KeySkipLeavesKeyedPixels) {
+TEST(ConvertPixelRect, KeySkipLeavesKeyedPixels)
+{
     Opts o;
     o.keySkip = 1;
     o.key = 0xABCD1234;  // cut to the source depth: 0x1234 for 16 bits
@@ -167,11 +173,11 @@ TEST(ConvertPixelRect, KeySkipLeavesKeyedPixels) {
               (std::vector<uint32_t>{0xFFFF00FF, 7, 0xFFFF00FE}));
     // Mirroring switches the key off.
     o.mirror = 1;
-    EXPECT_EQ(Convert(Xrgb(), Xrgb(), {0x00FF00FF, 1}, 2, 1, o, 7),
-              (std::vector<uint32_t>{1, 0x00FF00FF}));
+    EXPECT_EQ(Convert(Xrgb(), Xrgb(), {0x00FF00FF, 1}, 2, 1, o, 7), (std::vector<uint32_t>{1, 0x00FF00FF}));
 }
 
-TEST(ConvertPixelRect, KeyToAlpha) {
+TEST(ConvertPixelRect, KeyToAlpha)
+{
     Opts o;
     o.keyToAlpha = 1;
     o.key = 0xFF00FF;
@@ -184,24 +190,22 @@ TEST(ConvertPixelRect, KeyToAlpha) {
     // Fast pairs.
     EXPECT_EQ(Convert(Argb(), Rgb888(), {0xFF00FF, 0xFE00FF}, 2, 1, o),
               (std::vector<uint32_t>{0x00FF00FF, 0xFFFE00FF}));
-    EXPECT_EQ(Convert(A1R5G5B5(), Rgb888(), {0xFF00FF, 0xFE00FF}, 2, 1, o),
-              (std::vector<uint32_t>{0x7C1F, 0xFC1F}));
+    EXPECT_EQ(Convert(A1R5G5B5(), Rgb888(), {0xFF00FF, 0xFE00FF}, 2, 1, o), (std::vector<uint32_t>{0x7C1F, 0xFC1F}));
     EXPECT_EQ(Convert(A1R5G5B5(), R5G6B5(), {0xF81F, 0xF83F}, 2, 1, o),  // the green bit is lost
               (std::vector<uint32_t>{0x7C1F, 0x7C1F}));
-    EXPECT_EQ(Convert(Argb(), R5G6B5(), {0xF81F, 0x001F}, 2, 1, o),
-              (std::vector<uint32_t>{0x00F800F8, 0xFF0000F8}));
+    EXPECT_EQ(Convert(Argb(), R5G6B5(), {0xF81F, 0x001F}, 2, 1, o), (std::vector<uint32_t>{0x00F800F8, 0xFF0000F8}));
     ColorFormat pal = Grey8();
     pal.palette[9] = {0xFF, 0x00, 0xFF, 0xFF};  // keyed by colour, whatever its alpha byte
     EXPECT_EQ(Convert(Argb(), pal, {9, 8}, 2, 1, o), (std::vector<uint32_t>{0x00FF00FF, 0xFF080808}));
     EXPECT_EQ(Convert(A1R5G5B5(), pal, {9, 255}, 2, 1, o), (std::vector<uint32_t>{0x7C1F, 0xFFFF}));
     // General path (A4R4G4B4 has no fast pair): key channels compared at the source's widths.
-    EXPECT_EQ(Convert(A4R4G4B4(), Xrgb(), {0x00FF00FF, 0x00FE00FF}, 2, 1, o),
-              (std::vector<uint32_t>{0x0F0F, 0xFF0F}));
+    EXPECT_EQ(Convert(A4R4G4B4(), Xrgb(), {0x00FF00FF, 0x00FE00FF}, 2, 1, o), (std::vector<uint32_t>{0x0F0F, 0xFF0F}));
     // A source with alpha keeps its own alpha: the key is not used.
     EXPECT_EQ(Convert1(Argb(), Argb(), 0x80FF00FF, o), 0x80FF00FFu);
 }
 
-TEST(ConvertPixelRect, BlackAndAlphaFromRed) {
+TEST(ConvertPixelRect, BlackAndAlphaFromRed)
+{
     Opts o;
     o.black = 1;
     EXPECT_EQ(Convert1(Argb(), Argb(), 0x80123456, o), 0x80000000u);
@@ -215,28 +219,30 @@ TEST(ConvertPixelRect, BlackAndAlphaFromRed) {
     EXPECT_EQ(Convert1(Argb(), Grey8(), 0x90, both), 0x90000000u);
 }
 
-TEST(ConvertPixelRect, AlphaFromSeparateBuffer) {
+TEST(ConvertPixelRect, AlphaFromSeparateBuffer)
+{
     const ColorFormat argb = Argb(), xrgb = Xrgb(), grey = Grey8(), a4 = A4R4G4B4();
     const uint32_t src[2] = {0x00112233, 0x00445566};
     const uint8_t alpha[2] = {0x80, 0xFF};
     uint32_t dst[2] = {};
     const PixelRect r = {0, 0, 2, 1};
-    ConvertPixelRect(reinterpret_cast<uint8_t*>(dst), 8, &argb, reinterpret_cast<const uint8_t*>(src),
-                     8, &xrgb, alpha, 2, &grey, 0, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
+    ConvertPixelRect(reinterpret_cast<uint8_t*>(dst), 8, &argb, reinterpret_cast<const uint8_t*>(src), 8, &xrgb, alpha,
+                     2, &grey, 0, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
     EXPECT_EQ(dst[0], 0x80112233u);
     EXPECT_EQ(dst[1], 0xFF445566u);
     uint16_t d16[2] = {};
-    ConvertPixelRect(reinterpret_cast<uint8_t*>(d16), 4, &a4, reinterpret_cast<const uint8_t*>(src),
-                     8, &xrgb, alpha, 2, &grey, 0, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
+    ConvertPixelRect(reinterpret_cast<uint8_t*>(d16), 4, &a4, reinterpret_cast<const uint8_t*>(src), 8, &xrgb, alpha, 2,
+                     &grey, 0, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
     EXPECT_EQ(d16[0], 0x8123u);
     EXPECT_EQ(d16[1], 0xF456u);
     // An alpha buffer without its format carries no alpha channel: alpha 0, and no fault.
-    ConvertPixelRect(reinterpret_cast<uint8_t*>(dst), 8, &argb, reinterpret_cast<const uint8_t*>(src),
-                     8, &xrgb, alpha, 2, nullptr, 0, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
+    ConvertPixelRect(reinterpret_cast<uint8_t*>(dst), 8, &argb, reinterpret_cast<const uint8_t*>(src), 8, &xrgb, alpha,
+                     2, nullptr, 0, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
     EXPECT_EQ(dst[0], 0x00112233u);
 }
 
-TEST(ConvertPixelRect, PaletteRemap) {
+TEST(ConvertPixelRect, PaletteRemap)
+{
     ColorFormat inv{};
     SetupPalette8Format(&inv);
     for (int i = 0; i < 256; ++i) inv.palette[i] = {uint8_t(255 - i), uint8_t(255 - i), uint8_t(255 - i), 0};
@@ -262,8 +268,9 @@ struct Chan {
 // Narrowing each channel by d bits: cut, then one unit more when the bits lost exceed the
 // threshold (ordered) or when the carried remainder overflows (carried); never above the
 // channel's maximum.
-std::vector<uint32_t> ReduceReference(const std::vector<uint32_t>& src, int w, int h,
-                                      const std::vector<Chan>& chans, int mode, uint32_t unused) {
+std::vector<uint32_t> ReduceReference(const std::vector<uint32_t>& src, int w, int h, const std::vector<Chan>& chans,
+                                      int mode, uint32_t unused)
+{
     std::vector<uint32_t> out(src.size());
     std::vector<uint32_t> rem(chans.size(), 0);
     for (int y = 0; y < h; ++y)
@@ -293,29 +300,31 @@ std::vector<uint32_t> ReduceReference(const std::vector<uint32_t>& src, int w, i
     return out;
 }
 
-std::vector<uint32_t> RandomPixels(size_t n, uint32_t seed) {
+std::vector<uint32_t> RandomPixels(size_t n, uint32_t seed)
+{
     std::mt19937 rng(seed);
     std::vector<uint32_t> v(n);
     for (auto& p : v) p = rng();
     return v;
 }
 
-TEST(ConvertPixelRect, DitherAndCarriedRemainderMatchReference) {
+TEST(ConvertPixelRect, DitherAndCarriedRemainderMatchReference)
+{
     const int w = 13, h = 7;
     const std::vector<uint32_t> src = RandomPixels(w * h, 1);
     const std::vector<Chan> to565 = {{0xFF0000, 16, 8, 11, 5}, {0xFF00, 8, 8, 5, 6}, {0xFF, 0, 8, 0, 5}};
-    const std::vector<Chan> to4444 = {
-        {0xFF0000, 16, 8, 8, 4}, {0xFF00, 8, 8, 4, 4}, {0xFF, 0, 8, 0, 4}, {0xFF000000, 24, 8, 12, 4}};
+    const std::vector<Chan> to4444 = {{0xFF0000, 16, 8, 8, 4},
+                                      {0xFF00, 8, 8, 4, 4},
+                                      {0xFF, 0, 8, 0, 4},
+                                      {0xFF000000, 24, 8, 12, 4}};
     const std::vector<Chan> to555 = {{0xFF0000, 16, 8, 10, 5}, {0xFF00, 8, 8, 5, 5}, {0xFF, 0, 8, 0, 5}};
     for (int mode : {0, 1, 2}) {
         SCOPED_TRACE(mode);
         Opts o;
         o.reduction = mode;
         EXPECT_EQ(Convert(R5G6B5(), Xrgb(), src, w, h, o), ReduceReference(src, w, h, to565, mode, 0));
-        EXPECT_EQ(Convert(A4R4G4B4(), Argb(), src, w, h, o),
-                  ReduceReference(src, w, h, to4444, mode, 0));
-        EXPECT_EQ(Convert(X1R5G5B5(), Xrgb(), src, w, h, o),
-                  ReduceReference(src, w, h, to555, mode, 0x8000));
+        EXPECT_EQ(Convert(A4R4G4B4(), Argb(), src, w, h, o), ReduceReference(src, w, h, to4444, mode, 0));
+        EXPECT_EQ(Convert(X1R5G5B5(), Xrgb(), src, w, h, o), ReduceReference(src, w, h, to555, mode, 0x8000));
     }
     // Dithering a channel at its maximum does not overflow into the next one.
     Opts o;
@@ -326,9 +335,10 @@ TEST(ConvertPixelRect, DitherAndCarriedRemainderMatchReference) {
 
 // ---- The SSE2, MMX and plain forms of the fixed pairs ----
 
-TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
-    const std::vector<std::pair<Fmt, Fmt>> pairs = {
-        {XRGB, R565}, {R565, XRGB}, {R565, X555}, {X555, R565}, {ARGB, XRGB}, {XRGB, RGB24}};
+TEST(ConvertPixelRect, MmxAndPlainFormsAgree)
+{
+    const std::vector<std::pair<Fmt, Fmt>> pairs = {{XRGB, R565}, {R565, XRGB}, {R565, X555},
+                                                    {X555, R565}, {ARGB, XRGB}, {XRGB, RGB24}};
     for (auto [sfmt, dfmt] : pairs) {
         SCOPED_TRACE(std::string(Name(sfmt)) + " -> " + Name(dfmt));
         const ColorFormat sf = Make(sfmt), df = Make(dfmt);
@@ -344,15 +354,15 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
             std::vector<uint8_t> plain(size_t(width + 2) * h * db, 0x5A), mmx = plain, sse2 = plain;
             const int oldMmx = OverrideMmxUsable(0);
             const int oldSse2 = OverrideSse2Usable(1);  // SSE2 forms need the MMX decision too
-            ConvertPixelRect(plain.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0,
-                             nullptr, 1, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
+            ConvertPixelRect(plain.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0, nullptr, 1, 0, &r,
+                             0, 0, 0, 0, 0, 0, 0, 0);
             OverrideMmxUsable(1);
             OverrideSse2Usable(0);
-            ConvertPixelRect(mmx.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0,
-                             nullptr, 1, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
+            ConvertPixelRect(mmx.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0, nullptr, 1, 0, &r,
+                             0, 0, 0, 0, 0, 0, 0, 0);
             OverrideSse2Usable(1);
-            ConvertPixelRect(sse2.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0,
-                             nullptr, 1, 0, &r, 0, 0, 0, 0, 0, 0, 0, 0);
+            ConvertPixelRect(sse2.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0, nullptr, 1, 0, &r,
+                             0, 0, 0, 0, 0, 0, 0, 0);
             OverrideMmxUsable(oldMmx);
             OverrideSse2Usable(oldSse2);
             ASSERT_EQ(plain, mmx) << width;
@@ -372,7 +382,7 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
                     if (sfmt == ARGB) want = v | 0xFF000000;
                     ASSERT_EQ(LoadLe(&plain[(y * (width + 2) + 1 + x) * db], db), want);
                 }
-            EXPECT_EQ(plain[0], 0x5A);  // column 0 untouched
+            EXPECT_EQ(plain[0], 0x5A);       // column 0 untouched
             for (int y = 0; y < h - 1; ++y)  // and the column after the rectangle
                 for (int k = 0; k < db; ++k)
                     ASSERT_EQ(plain[size_t(y * (width + 2) + 1 + width) * db + k], 0x5A) << "row " << y;
@@ -382,14 +392,14 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree) {
 
 // ---- Mipmap halving ----
 
-TEST(HalveImageForMipmap, SizesAndAverages) {
+TEST(HalveImageForMipmap, SizesAndAverages)
+{
     const ColorFormat argb = Argb(), r565 = R5G6B5(), xrgb = Xrgb(), rgb = Rgb888();
     uint32_t dst[4] = {};
     const uint32_t src2x2[4] = {0x10203040, 0x11213141, 0x12223242, 0x13233343};
-    auto halve = [&](const ColorFormat& f, void* d, int dpitch, const void* s, int spitch, int dy,
-                     int w, int h) {
-        return HalveImageForMipmap(&f, static_cast<uint8_t*>(d), dpitch,
-                                   static_cast<const uint8_t*>(s), spitch, 0, dy, 0, 0, w, h);
+    auto halve = [&](const ColorFormat& f, void* d, int dpitch, const void* s, int spitch, int dy, int w, int h) {
+        return HalveImageForMipmap(&f, static_cast<uint8_t*>(d), dpitch, static_cast<const uint8_t*>(s), spitch, 0, dy,
+                                   0, 0, w, h);
     };
     EXPECT_EQ(halve(argb, dst, 8, src2x2, 8, 0, 3, 2), -1);
     EXPECT_EQ(halve(argb, dst, 8, src2x2, 8, 0, 2, 3), -1);

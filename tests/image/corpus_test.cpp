@@ -23,7 +23,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::vector<std::string> FilesIn(const std::string& folder, const char* extension) {
+std::vector<std::string> FilesIn(const std::string& folder, const char* extension)
+{
     std::vector<std::string> files;
     for (const auto& entry : fs::directory_iterator(folder))
         if (entry.path().extension() == extension) files.push_back(entry.path().string());
@@ -35,7 +36,8 @@ std::vector<std::string> FilesIn(const std::string& folder, const char* extensio
 
 // The file without its colour-space chunks: the decoder reads samples as they are stored, and
 // so does libpng's simplified decode when it finds no gamma to correct.
-Bytes WithoutColourSpace(const Bytes& png) {
+Bytes WithoutColourSpace(const Bytes& png)
+{
     if (png.size() < 8) return png;
     Bytes out(png.begin(), png.begin() + 8);
     size_t at = 8;
@@ -57,7 +59,8 @@ Bytes WithoutColourSpace(const Bytes& png) {
 // Linear samples with alpha come premultiplied.
 // True when a chunk claims more bytes than the file holds: such a file is cut or corrupt.
 // (libpng clears room for the claim before it finds out, seconds for the test files.)
-bool ChunkOverrunsFile(const Bytes& png) {
+bool ChunkOverrunsFile(const Bytes& png)
+{
     for (size_t at = 8; at + 8 <= png.size();) {
         const uint64_t length = uint32_t(png[at]) << 24 | png[at + 1] << 16 | png[at + 2] << 8 | png[at + 3];
         if (at + 12 + length > png.size()) return true;
@@ -73,7 +76,8 @@ struct Reference {
     std::vector<uint16_t> bgra;
 };
 
-Reference DecodeWithLibpng(const Bytes& file) {
+Reference DecodeWithLibpng(const Bytes& file)
+{
     Reference ref;
     const Bytes plain = WithoutColourSpace(file);
     png_image image{};
@@ -98,7 +102,8 @@ Reference DecodeWithLibpng(const Bytes& file) {
 // Colour and alpha of every pixel as libpng gives them. 16-bit samples keep their high byte;
 // premultiplied ones are divided back where alpha leaves enough precision to compare, within
 // one. An image without alpha must have been opaque.
-void ExpectSamePixels(Decoded& im, const Reference& ref) {
+void ExpectSamePixels(Decoded& im, const Reference& ref)
+{
     ASSERT_EQ(im.width, ref.width);
     ASSERT_EQ(im.height, ref.height);
     const bool hasAlpha = im.format.alphaWidth != 0;
@@ -121,14 +126,15 @@ void ExpectSamePixels(Decoded& im, const Reference& ref) {
             }
             if (!same) {
                 ADD_FAILURE() << "pixel " << x << "," << y << ": got " << std::hex << got
-                              << (hasAlpha ? "" : " (no alpha)") << ", libpng " << want[2] << " "
-                              << want[1] << " " << want[0] << " alpha " << want[3];
+                              << (hasAlpha ? "" : " (no alpha)") << ", libpng " << want[2] << " " << want[1] << " "
+                              << want[0] << " alpha " << want[3];
                 return;
             }
         }
 }
 
-TEST(PngCorpus, MatchesLibpngOnEveryTestFile) {
+TEST(PngCorpus, MatchesLibpngOnEveryTestFile)
+{
     const std::string base = DepsSource("libpng1.6-1.6.39/contrib");
     if (base.empty()) GTEST_SKIP() << "libpng's source package is not unpacked under .deps/src";
     int decoded = 0, refused = 0;
@@ -157,7 +163,8 @@ TEST(PngCorpus, MatchesLibpngOnEveryTestFile) {
 }
 
 // The layouts the decoder hands out for each kind of PNG.
-TEST(PngCorpus, ChoosesTheLayoutByColourType) {
+TEST(PngCorpus, ChoosesTheLayoutByColourType)
+{
     const std::string base = DepsSource("libpng1.6-1.6.39/contrib/pngsuite");
     if (base.empty()) GTEST_SKIP() << "libpng's source package is not unpacked under .deps/src";
     struct Case {
@@ -167,13 +174,11 @@ TEST(PngCorpus, ChoosesTheLayoutByColourType) {
         int pitch;  // rows as libpng gives them, not rounded up
     };
     const Case cases[] = {
-        {"basn0g01.png", 1, 0, 32},  // 1-bit grey: a grey palette of 0 and 255
-        {"basn0g16.png", 1, 0, 32},  // 16-bit grey: high bytes
-        {"basn3p04.png", 1, 0, 32},  // paletted, no transparency: indices
+        {"basn0g01.png", 1, 0, 32},    // 1-bit grey: a grey palette of 0 and 255
+        {"basn0g16.png", 1, 0, 32},    // 16-bit grey: high bytes
+        {"basn3p04.png", 1, 0, 32},    // paletted, no transparency: indices
         {"ftbbn3p08.png", 4, 8, 128},  // paletted with transparency: A8R8G8B8
-        {"basn2c08.png", 3, 0, 96},
-        {"basn2c16.png", 3, 0, 96},
-        {"basn4a08.png", 2, 8, 64},   // grey and alpha
+        {"basn2c08.png", 3, 0, 96},   {"basn2c16.png", 3, 0, 96}, {"basn4a08.png", 2, 8, 64},  // grey and alpha
         {"basn6a16.png", 4, 8, 128},
     };
     for (const Case& c : cases) {
@@ -193,7 +198,8 @@ TEST(PngCorpus, ChoosesTheLayoutByColourType) {
     for (int i = 15; i < 256; ++i) EXPECT_EQ(paletted.format.palette[i].red, 0) << i;
 }
 
-TEST(PngDecoder, RefusesEveryCutOfAFile) {
+TEST(PngDecoder, RefusesEveryCutOfAFile)
+{
     const std::string base = DepsSource("libpng1.6-1.6.39/contrib/pngsuite");
     if (base.empty()) GTEST_SKIP() << "libpng's source package is not unpacked under .deps/src";
     const Bytes file = ReadFileBytes(base + "/basn6a08.png");
@@ -218,15 +224,13 @@ struct ReferenceError {
     jmp_buf jump;
 };
 
-void QuietExit(j_common_ptr cinfo) {
-    longjmp(reinterpret_cast<ReferenceError*>(cinfo->err)->jump, 1);
-}
+void QuietExit(j_common_ptr cinfo) { longjmp(reinterpret_cast<ReferenceError*>(cinfo->err)->jump, 1); }
 void Quiet(j_common_ptr) {}
 
 // libjpeg's error exit jumps out of this function's own calls only, and it holds nothing
 // that needs a destructor.
-int ReadWithLibjpeg(const uint8_t* data, size_t size, uint8_t** samples, int* width, int* height,
-                    int* components) {
+int ReadWithLibjpeg(const uint8_t* data, size_t size, uint8_t** samples, int* width, int* height, int* components)
+{
     jpeg_decompress_struct cinfo;
     ReferenceError error;
     cinfo.err = jpeg_std_error(&error.manager);
@@ -257,7 +261,8 @@ int ReadWithLibjpeg(const uint8_t* data, size_t size, uint8_t** samples, int* wi
     return 0;
 }
 
-JpegReference DecodeWithLibjpeg(const Bytes& file) {
+JpegReference DecodeWithLibjpeg(const Bytes& file)
+{
     JpegReference ref;
     uint8_t* samples = nullptr;
     ref.ok = ReadWithLibjpeg(file.data(), file.size(), &samples, &ref.width, &ref.height, &ref.components) == 0;
@@ -266,7 +271,8 @@ JpegReference DecodeWithLibjpeg(const Bytes& file) {
     return ref;
 }
 
-void ExpectSameAsLibjpeg(Decoded& im, const JpegReference& ref) {
+void ExpectSameAsLibjpeg(Decoded& im, const JpegReference& ref)
+{
     ASSERT_EQ(im.width, ref.width);
     ASSERT_EQ(im.height, ref.height);
     ASSERT_EQ(im.pitch, ref.width * ref.components);  // not rounded up
@@ -280,7 +286,8 @@ void ExpectSameAsLibjpeg(Decoded& im, const JpegReference& ref) {
         }
 }
 
-TEST(JpegCorpus, MatchesLibjpegOnTheTestImages) {
+TEST(JpegCorpus, MatchesLibjpegOnTheTestImages)
+{
     const std::string base = DepsSource("libjpeg-turbo-2.1.5/testimages");
     if (base.empty()) GTEST_SKIP() << "libjpeg's source package is not unpacked under .deps/src";
     int decoded = 0;
@@ -304,7 +311,8 @@ TEST(JpegCorpus, MatchesLibjpegOnTheTestImages) {
 }
 
 // A JPEG made here with libjpeg: grey or CMYK, 40 x 24.
-Bytes MakeJpeg(J_COLOR_SPACE space, int components) {
+Bytes MakeJpeg(J_COLOR_SPACE space, int components)
+{
     jpeg_compress_struct cinfo;
     jpeg_error_mgr error;
     cinfo.err = jpeg_std_error(&error);
@@ -331,7 +339,8 @@ Bytes MakeJpeg(J_COLOR_SPACE space, int components) {
     return file;
 }
 
-TEST(JpegDecoder, ReadsGreyRefusesCmykAndDecodesACutFileToItsEnd) {
+TEST(JpegDecoder, ReadsGreyRefusesCmykAndDecodesACutFileToItsEnd)
+{
     const Bytes grey = MakeJpeg(JCS_GRAYSCALE, 1);
     Decoded g;
     ASSERT_EQ(DecodeBytes(grey, &g), 0);
@@ -361,7 +370,8 @@ TEST(JpegDecoder, ReadsGreyRefusesCmykAndDecodesACutFileToItsEnd) {
 
 // ---- BMP ----
 
-TEST(BmpCorpus, MatchesAPlainReadingOfTheTestImages) {
+TEST(BmpCorpus, MatchesAPlainReadingOfTheTestImages)
+{
     const std::string base = DepsSource("libjpeg-turbo-2.1.5/testimages");
     if (base.empty()) GTEST_SKIP() << "libjpeg's source package is not unpacked under .deps/src";
     int decoded = 0;

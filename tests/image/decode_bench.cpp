@@ -28,7 +28,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 namespace fs = std::filesystem;
 
-std::vector<Bytes> CorpusFiles(const char* folder, const char* extension) {
+std::vector<Bytes> CorpusFiles(const char* folder, const char* extension)
+{
     std::vector<Bytes> files;
     const fs::path path = fs::path(QUARN_DEPS_SRC) / folder;
     std::error_code error;
@@ -42,7 +43,8 @@ std::vector<Bytes> CorpusFiles(const char* folder, const char* extension) {
 }
 
 // The files the library decodes: the others are refused the same way by both.
-std::vector<Bytes> Decodable(std::vector<Bytes> files) {
+std::vector<Bytes> Decodable(std::vector<Bytes> files)
+{
     std::vector<Bytes> kept;
     for (Bytes& f : files) {
         MemoryStream* m = OpenMemoryStream(f.data(), uint32_t(f.size()));
@@ -55,7 +57,8 @@ std::vector<Bytes> Decodable(std::vector<Bytes> files) {
     return kept;
 }
 
-const std::vector<Bytes>& PngFiles() {
+const std::vector<Bytes>& PngFiles()
+{
     static const std::vector<Bytes> files = [] {
         std::vector<Bytes> all = CorpusFiles("libpng1.6-1.6.39/contrib/pngsuite", ".png");
         for (auto& f : CorpusFiles("libpng1.6-1.6.39/contrib/pngsuite/interlaced", ".png")) all.push_back(f);
@@ -65,20 +68,22 @@ const std::vector<Bytes>& PngFiles() {
     return files;
 }
 
-const std::vector<Bytes>& JpegFiles() {
-    static const std::vector<Bytes> files =
-        Decodable(CorpusFiles("libjpeg-turbo-2.1.5/testimages", ".jpg"));
+const std::vector<Bytes>& JpegFiles()
+{
+    static const std::vector<Bytes> files = Decodable(CorpusFiles("libjpeg-turbo-2.1.5/testimages", ".jpg"));
     return files;
 }
 
-size_t TotalBytes(const std::vector<Bytes>& files) {
+size_t TotalBytes(const std::vector<Bytes>& files)
+{
     size_t n = 0;
     for (const Bytes& f : files) n += f.size();
     return n;
 }
 
 // Through the library: a memory stream, the front with its decoders in order, a base image.
-void DecodeThroughLibrary(const Bytes& file) {
+void DecodeThroughLibrary(const Bytes& file)
+{
     MemoryStream* m = OpenMemoryStream(file.data(), uint32_t(file.size()));
     const ImageStream s{GetMemoryStreamFunctions(), reinterpret_cast<StreamHandle>(m)};
     BaseImage image;
@@ -93,14 +98,16 @@ struct Cursor {
     const Bytes* file;
     size_t at;
 };
-void ReadCursor(png_structp png, png_bytep out, png_size_t length) {
+void ReadCursor(png_structp png, png_bytep out, png_size_t length)
+{
     auto* c = static_cast<Cursor*>(png_get_io_ptr(png));
     if (length > c->file->size() - c->at) png_error(png, "short");
     std::memcpy(out, c->file->data() + c->at, length);
     c->at += length;
 }
 
-int DecodePngDirect(const Bytes* file, uint8_t** pixels, png_bytep** rows) {
+int DecodePngDirect(const Bytes* file, uint8_t** pixels, png_bytep** rows)
+{
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     Cursor cursor{file, 0};
@@ -129,7 +136,8 @@ int DecodePngDirect(const Bytes* file, uint8_t** pixels, png_bytep** rows) {
     return 0;
 }
 
-int DecodeJpegDirect(const Bytes* file, uint8_t** pixels) {
+int DecodeJpegDirect(const Bytes* file, uint8_t** pixels)
+{
     jpeg_decompress_struct cinfo;
     jpeg_error_mgr error;
     cinfo.err = jpeg_std_error(&error);
@@ -149,11 +157,10 @@ int DecodeJpegDirect(const Bytes* file, uint8_t** pixels) {
     return 0;
 }
 
-void SetBytes(benchmark::State& state, size_t bytes) {
-    state.SetBytesProcessed(int64_t(bytes) * state.iterations());
-}
+void SetBytes(benchmark::State& state, size_t bytes) { state.SetBytesProcessed(int64_t(bytes) * state.iterations()); }
 
-void BM_PngLibrary(benchmark::State& state) {
+void BM_PngLibrary(benchmark::State& state)
+{
     const auto& files = PngFiles();
     if (files.empty()) return state.SkipWithError("libpng's test images are not unpacked");
     for (auto _ : state)
@@ -161,7 +168,8 @@ void BM_PngLibrary(benchmark::State& state) {
     SetBytes(state, TotalBytes(files));
 }
 
-void BM_PngDirect(benchmark::State& state) {
+void BM_PngDirect(benchmark::State& state)
+{
     const auto& files = PngFiles();
     if (files.empty()) return state.SkipWithError("libpng's test images are not unpacked");
     for (auto _ : state)
@@ -176,7 +184,8 @@ void BM_PngDirect(benchmark::State& state) {
     SetBytes(state, TotalBytes(files));
 }
 
-void BM_JpegLibrary(benchmark::State& state) {
+void BM_JpegLibrary(benchmark::State& state)
+{
     const auto& files = JpegFiles();
     if (files.empty()) return state.SkipWithError("libjpeg's test images are not unpacked");
     for (auto _ : state)
@@ -184,7 +193,8 @@ void BM_JpegLibrary(benchmark::State& state) {
     SetBytes(state, TotalBytes(files));
 }
 
-void BM_JpegDirect(benchmark::State& state) {
+void BM_JpegDirect(benchmark::State& state)
+{
     const auto& files = JpegFiles();
     if (files.empty()) return state.SkipWithError("libjpeg's test images are not unpacked");
     for (auto _ : state)
@@ -201,13 +211,15 @@ void BM_JpegDirect(benchmark::State& state) {
 
 constexpr int kSide = 1024;
 
-Bytes Picture32() {
+Bytes Picture32()
+{
     Bytes p(size_t(kSide) * kSide * 4);
     for (size_t i = 0; i < p.size(); ++i) p[i] = uint8_t(i * 7 + (i >> 12));
     return p;
 }
 
-const Bytes& Bmp32() {
+const Bytes& Bmp32()
+{
     static const Bytes file = [] {
         Bytes b(54, 0);
         const Bytes pixels = Picture32();
@@ -227,7 +239,8 @@ const Bytes& Bmp32() {
     return file;
 }
 
-const Bytes& Tga32() {
+const Bytes& Tga32()
+{
     static const Bytes file = [] {
         Bytes b(18, 0);
         b[2] = 2;
@@ -245,7 +258,8 @@ const Bytes& Tga32() {
 
 // Into one image kept across loads, as a caller reloading pictures does: the picture takes
 // the image's memory and nothing large is allocated per load.
-void DecodeIntoKept(const Bytes& file, BaseImage* kept) {
+void DecodeIntoKept(const Bytes& file, BaseImage* kept)
+{
     MemoryStream* m = OpenMemoryStream(file.data(), uint32_t(file.size()));
     const ImageStream s{GetMemoryStreamFunctions(), reinterpret_cast<StreamHandle>(m)};
     DecodeImageStreamInto(&s, kept);
@@ -253,14 +267,16 @@ void DecodeIntoKept(const Bytes& file, BaseImage* kept) {
     CloseMemoryStream(reinterpret_cast<StreamHandle>(m));
 }
 
-void BM_Bmp32Into(benchmark::State& state) {
+void BM_Bmp32Into(benchmark::State& state)
+{
     BaseImage kept{};
     for (auto _ : state) DecodeIntoKept(Bmp32(), &kept);
     DiscardBaseImage(&kept);
     SetBytes(state, size_t(kSide) * kSide * 4);
 }
 
-void BM_Tga32Into(benchmark::State& state) {
+void BM_Tga32Into(benchmark::State& state)
+{
     BaseImage kept{};
     for (auto _ : state) DecodeIntoKept(Tga32(), &kept);
     DiscardBaseImage(&kept);
@@ -270,7 +286,8 @@ void BM_Tga32Into(benchmark::State& state) {
 // The least a 32-bit BMP load has to do, in plain code of our own: the stored rows copied out
 // of the file (bottom-up, into a kept buffer) and their pixels cut to the three colour bytes
 // the 24-bit result holds.
-void BM_Bmp32Minimal(benchmark::State& state) {
+void BM_Bmp32Minimal(benchmark::State& state)
+{
     const Bytes& file = Bmp32();
     const size_t pitch = size_t(kSide) * 3;
     Bytes row(size_t(kSide) * 4), out(pitch * kSide);
@@ -287,7 +304,8 @@ void BM_Bmp32Minimal(benchmark::State& state) {
 
 // The step of a 32-bit BMP load that its 24-bit result prescribes, alone: the converting
 // copy of the picture's pixels into 24-bit rows, both buffers kept.
-void BM_Cut32To24(benchmark::State& state) {
+void BM_Cut32To24(benchmark::State& state)
+{
     const Bytes src = Picture32();
     ColorFormat xrgb{}, rgb{};
     SetupFormatFromMasks(&xrgb, 32, 0xFF0000, 0xFF00, 0xFF, 0);
@@ -295,24 +313,27 @@ void BM_Cut32To24(benchmark::State& state) {
     Bytes out(size_t(kSide) * kSide * 3);
     const PixelRect rect = {0, 0, kSide, kSide};
     for (auto _ : state) {
-        ConvertPixelRect(out.data(), kSide * 3, &rgb, src.data(), kSide * 4, &xrgb, nullptr, 0, nullptr,
-                         0, 0, &rect, 0, 0, 0, 0, 0, 0, 0, 0);
+        ConvertPixelRect(out.data(), kSide * 3, &rgb, src.data(), kSide * 4, &xrgb, nullptr, 0, nullptr, 0, 0, &rect, 0,
+                         0, 0, 0, 0, 0, 0, 0);
         benchmark::DoNotOptimize(out.data());
     }
     SetBytes(state, src.size());
 }
 
-void BM_Bmp32(benchmark::State& state) {
+void BM_Bmp32(benchmark::State& state)
+{
     for (auto _ : state) DecodeThroughLibrary(Bmp32());
     SetBytes(state, size_t(kSide) * kSide * 4);
 }
 
-void BM_Tga32(benchmark::State& state) {
+void BM_Tga32(benchmark::State& state)
+{
     for (auto _ : state) DecodeThroughLibrary(Tga32());
     SetBytes(state, size_t(kSide) * kSide * 4);
 }
 
-void BM_Memcpy32(benchmark::State& state) {
+void BM_Memcpy32(benchmark::State& state)
+{
     const Bytes src = Picture32();
     Bytes dst(src.size());
     for (auto _ : state) {
@@ -337,7 +358,8 @@ BENCHMARK(BM_Memcpy32)->Unit(benchmark::kMicrosecond);
 // The usual output, then the time through the library over the anchor's.
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:
-    void ReportRuns(const std::vector<Run>& runs) override {
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& r : runs)
             if (!r.error_occurred) {
@@ -347,20 +369,23 @@ public:
                                                 : 0;
             }
     }
-    void Finalize() override {
+    void Finalize() override
+    {
         ConsoleReporter::Finalize();
         auto ratio = [&](const char* a, const char* b) {
             return seconds_.count(a) && seconds_.count(b) && seconds_[b] > 0 ? seconds_[a] / seconds_[b] : 0.0;
         };
         std::printf("\n%-34s %8s\n", "through the library / anchor", "time");
-        std::printf("%-34s %8.3f  (goal: at most 1.10)\n", "PNG test images / libpng alone", ratio("BM_PngLibrary", "BM_PngDirect"));
-        std::printf("%-34s %8.3f  (goal: at most 1.10)\n", "JPEG test images / libjpeg alone", ratio("BM_JpegLibrary", "BM_JpegDirect"));
+        std::printf("%-34s %8.3f  (goal: at most 1.10)\n", "PNG test images / libpng alone",
+                    ratio("BM_PngLibrary", "BM_PngDirect"));
+        std::printf("%-34s %8.3f  (goal: at most 1.10)\n", "JPEG test images / libjpeg alone",
+                    ratio("BM_JpegLibrary", "BM_JpegDirect"));
         std::printf("%-34s %8.3f  (%.0f MB/s, memcpy %.0f MB/s)\n", "32-bit BMP 1024x1024 / memcpy",
                     ratio("BM_Bmp32", "BM_Memcpy32"), rate_["BM_Bmp32"] / 1e6, rate_["BM_Memcpy32"] / 1e6);
-        std::printf("%-34s %8.3f  (%.0f MB/s)\n", "32-bit TGA 1024x1024 / memcpy",
-                    ratio("BM_Tga32", "BM_Memcpy32"), rate_["BM_Tga32"] / 1e6);
-        std::printf("%-34s %8.3f  (%.0f MB/s)\n", "  into a kept image / memcpy",
-                    ratio("BM_Tga32Into", "BM_Memcpy32"), rate_["BM_Tga32Into"] / 1e6);
+        std::printf("%-34s %8.3f  (%.0f MB/s)\n", "32-bit TGA 1024x1024 / memcpy", ratio("BM_Tga32", "BM_Memcpy32"),
+                    rate_["BM_Tga32"] / 1e6);
+        std::printf("%-34s %8.3f  (%.0f MB/s)\n", "  into a kept image / memcpy", ratio("BM_Tga32Into", "BM_Memcpy32"),
+                    rate_["BM_Tga32Into"] / 1e6);
         std::printf("%-34s %8.3f  (%.0f MB/s)\n", "32-bit BMP into a kept image / memcpy",
                     ratio("BM_Bmp32Into", "BM_Memcpy32"), rate_["BM_Bmp32Into"] / 1e6);
         std::printf("%-34s %8.3f  (%.0f MB/s; the copy out and the cut to 24 bits alone)\n",
@@ -375,7 +400,9 @@ public:
                         seconds_["BM_Memcpy32"],
                         seconds_["BM_Bmp32Into"] - seconds_["BM_Cut32To24"] - seconds_["BM_Memcpy32"]);
         // The table's ratios are of speed: the anchor's time over ours.
-        const struct { const char *what, *anchor, *ours, *theirs; } rows[] = {
+        const struct {
+            const char *what, *anchor, *ours, *theirs;
+        } rows[] = {
             {"PNG decode", "libpng alone", "BM_PngLibrary", "BM_PngDirect"},
             {"JPEG decode", "libjpeg alone", "BM_JpegLibrary", "BM_JpegDirect"},
             {"32-bit BMP load", "memcpy", "BM_Bmp32", "BM_Memcpy32"},
@@ -384,8 +411,7 @@ public:
             {"32-bit TGA load into a kept image", "memcpy", "BM_Tga32Into", "BM_Memcpy32"},
             {"32-bit BMP load into a kept image", "minimal load of our own", "BM_Bmp32Into", "BM_Bmp32Minimal"},
         };
-        for (const auto& row : rows)
-            RecordRatio(row.what, row.anchor, ratio(row.theirs, row.ours));
+        for (const auto& row : rows) RecordRatio(row.what, row.anchor, ratio(row.theirs, row.ours));
     }
 
 private:

@@ -9,7 +9,8 @@
 namespace test {
 namespace {
 
-Bytes Bgra(int width, int height, uint8_t seed) {
+Bytes Bgra(int width, int height, uint8_t seed)
+{
     Bytes b;
     PutText(b, "BGRA");
     Put32(b, 0x08080808);
@@ -20,7 +21,8 @@ Bytes Bgra(int width, int height, uint8_t seed) {
 }
 
 // A bottom-up BMP of 5 x 3 at 24 or 32 bits a pixel, rows padded to 4 bytes.
-Bytes Bmp(int bits) {
+Bytes Bmp(int bits)
+{
     const int width = 5, height = 3, pitch = (width * bits / 8 + 3) / 4 * 4;
     Bytes b;
     PutBmpHeaders(b, width, height, bits, 0, 0, uint32_t(pitch * height));
@@ -29,7 +31,8 @@ Bytes Bmp(int bits) {
 }
 
 // An RLE8 BMP of 6 x 2 that leaves most pixels to the zeroed start.
-Bytes RunLengthBmp() {
+Bytes RunLengthBmp()
+{
     const Bytes codes = {2, 5, 0, 0, 1, 9, 0, 1};
     Bytes b;
     PutBmpHeaders(b, 6, 2, 8, 1, 1024, uint32_t(codes.size()));
@@ -39,7 +42,8 @@ Bytes RunLengthBmp() {
 }
 
 // A run-length TGA of 4 x 2 at 24 bits: a run of five, then three raw pixels.
-Bytes Tga() {
+Bytes Tga()
+{
     Bytes b = {0, 0, 10, 0, 0, 0, 0, 0, 0, 0, 0, 0, 4, 0, 2, 0, 24, 0x20};
     const Bytes packets = {0x84, 1, 2, 3, 0x02, 4, 5, 6, 7, 8, 9, 10, 11, 12};
     b.insert(b.end(), packets.begin(), packets.end());
@@ -47,7 +51,8 @@ Bytes Tga() {
 }
 
 // A DXT1 DDS of 5 x 3: two whole blocks.
-Bytes Dds() {
+Bytes Dds()
+{
     Bytes b;
     PutText(b, "DDS ");
     Put32(b, 124);
@@ -66,7 +71,8 @@ Bytes Dds() {
 
 // Everything a decode hands out except where its pixels are: the record, and the bytes of
 // every row (the padding after them is not part of the picture).
-void ExpectSamePicture(const BaseImage& got, const BaseImage& want) {
+void ExpectSamePicture(const BaseImage& got, const BaseImage& want)
+{
     ASSERT_EQ(std::memcmp(&got.format, &want.format, sizeof want.format), 0);
     ASSERT_EQ(got.width, want.width);
     ASSERT_EQ(got.height, want.height);
@@ -90,9 +96,10 @@ struct Sample {
     Bytes file;
 };
 
-std::vector<Sample> Samples() {
+std::vector<Sample> Samples()
+{
     std::vector<Sample> samples = {
-        {"BMP 24-bit", Bmp(24)}, {"BMP 32-bit", Bmp(32)}, {"BMP RLE8", RunLengthBmp()},
+        {"BMP 24-bit", Bmp(24)},   {"BMP 32-bit", Bmp(32)}, {"BMP RLE8", RunLengthBmp()},
         {"TGA run-length", Tga()}, {"BGRA", Bgra(3, 2, 5)}, {"DDS DXT1", Dds()},
     };
     const std::string png = DepsSource("libpng1.6-1.6.39/contrib/pngsuite");
@@ -105,13 +112,12 @@ std::vector<Sample> Samples() {
     return samples;
 }
 
-int DecodeInto(const Bytes& bytes, BaseImage* image) {
-    return DecodeBytes(bytes, image, DecodeImageStreamInto);
-}
+int DecodeInto(const Bytes& bytes, BaseImage* image) { return DecodeBytes(bytes, image, DecodeImageStreamInto); }
 
 // Memory large enough: the picture goes into it, nothing is allocated for it, and what the
 // memory held before shows nowhere.
-TEST(DecodeImageStreamInto, TakesTheKeptMemoryForEveryFormat) {
+TEST(DecodeImageStreamInto, TakesTheKeptMemoryForEveryFormat)
+{
     for (const Sample& s : Samples()) {
         SCOPED_TRACE(s.name);
         Decoded fresh;
@@ -131,7 +137,8 @@ TEST(DecodeImageStreamInto, TakesTheKeptMemoryForEveryFormat) {
 
 // Memory too small is given back and the picture gets its own; a failed decode discards the
 // image; an empty record decodes as DecodeImageStream does.
-TEST(DecodeImageStreamInto, ReplacesSmallMemoryAndDiscardsOnFailure) {
+TEST(DecodeImageStreamInto, ReplacesSmallMemoryAndDiscardsOnFailure)
+{
     const Bytes big = Bgra(40, 30, 1);
     Decoded fresh;
     ASSERT_EQ(DecodeBytes(big, &fresh), 0);
@@ -160,13 +167,15 @@ TEST(DecodeImageStreamInto, ReplacesSmallMemoryAndDiscardsOnFailure) {
 // An added decoder that decodes another picture into a record of its own and then declines:
 // that decode gets memory of its own, and the kept memory stays for the decoder that takes
 // the data.
-int DecodeAnotherThenDecline(const ImageStream*, BaseImage*) {
+int DecodeAnotherThenDecline(const ImageStream*, BaseImage*)
+{
     Decoded inner;
     EXPECT_EQ(DecodeBytes(Bgra(2, 2, 1), &inner, DecodeBgraStream), 0);
     return -1;
 }
 
-TEST(DecodeImageStreamInto, DecodesInsideKeepTheirOwnMemory) {
+TEST(DecodeImageStreamInto, DecodesInsideKeepTheirOwnMemory)
+{
     ResetImageState();
     ASSERT_EQ(AddImageStreamDecoder(DecodeAnotherThenDecline), 0);
     Decoded kept;

@@ -15,7 +15,8 @@ struct DibHeader {
     BITMAPINFO* Info() { return reinterpret_cast<BITMAPINFO*>(this); }
 };
 
-TEST(BaseImageToDib, ArgbBecomesNew24BitBuffer) {
+TEST(BaseImageToDib, ArgbBecomesNew24BitBuffer)
+{
     BaseImage im{};
     ASSERT_EQ(AllocArgbBaseImage(3, 2, &im), 0);
     for (int i = 0; i < 6; ++i) StoreLe(im.pixels + i * 4, 4, 0x80000000u | (0x010203u * (i + 1)));
@@ -36,7 +37,8 @@ TEST(BaseImageToDib, ArgbBecomesNew24BitBuffer) {
     DiscardBaseImage(&im);
 }
 
-TEST(BaseImageToDib, PalettedLendsOrCopies) {
+TEST(BaseImageToDib, PalettedLendsOrCopies)
+{
     BaseImage im{};
     const ColorFormat grey = Grey8();
     ASSERT_EQ(AllocBaseImage(4, 2, &grey, &im), 0);
@@ -59,7 +61,8 @@ TEST(BaseImageToDib, PalettedLendsOrCopies) {
     DiscardBaseImage(&im);
 }
 
-TEST(BaseImageToDib, Rgb888IsLentWhenRowsMatch) {
+TEST(BaseImageToDib, Rgb888IsLentWhenRowsMatch)
+{
     BaseImage im{};
     const ColorFormat rgb = Rgb888();
     ASSERT_EQ(AllocBaseImage(3, 1, &rgb, &im), 0);  // pitch 12 = DIB pitch

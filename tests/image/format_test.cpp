@@ -7,13 +7,15 @@
 namespace test {
 namespace {
 
-TEST(ColorFormat, RecordLayout) {
+TEST(ColorFormat, RecordLayout)
+{
     EXPECT_EQ(sizeof(ColorFormat), 1064u);
     EXPECT_EQ(offsetof(ColorFormat, palette), 32u);
     EXPECT_EQ(offsetof(ColorFormat, compression), 1060u);
 }
 
-TEST(ColorFormat, BuildersFillTheirFieldsAndLeaveTheRest) {
+TEST(ColorFormat, BuildersFillTheirFieldsAndLeaveTheRest)
+{
     ColorFormat f;
     std::memset(&f, 0xAB, sizeof f);
     SetupXrgb8888Format(&f);
@@ -46,7 +48,8 @@ TEST(ColorFormat, BuildersFillTheirFieldsAndLeaveTheRest) {
     EXPECT_EQ(f.unusedMask, 0u);
 }
 
-TEST(ColorFormat, FromMasks) {
+TEST(ColorFormat, FromMasks)
+{
     ColorFormat f = Masks(32, 0xFF0000, 0xFF00, 0xFF, 0);
     EXPECT_EQ(f.unusedMask, 0xFF000000u);
     EXPECT_EQ(f.unusedShift, 24);
@@ -67,7 +70,8 @@ TEST(ColorFormat, FromMasks) {
     EXPECT_EQ(f.bytesPerPixel, 2);
 }
 
-TEST(ColorFormat, RecomputeUnusedBitsKeepsShiftAndWidth) {
+TEST(ColorFormat, RecomputeUnusedBitsKeepsShiftAndWidth)
+{
     ColorFormat f = X1R5G5B5();
     f.alphaMask = 0x8000;
     f.alphaWidth = 1;
@@ -80,7 +84,8 @@ TEST(ColorFormat, RecomputeUnusedBitsKeepsShiftAndWidth) {
     EXPECT_EQ(f.unusedMask, 0x8000u);
 }
 
-TEST(PixelCode, Encode) {
+TEST(PixelCode, Encode)
+{
     const ColorFormat xrgb = Xrgb(), r565 = R5G6B5(), a4 = A4R4G4B4();
     EXPECT_EQ(EncodePixelColor(&xrgb, 1, 2, 3, 99), 0xFF010203u);
     EXPECT_EQ(EncodePixelColor(&r565, 255, 255, 255, 0), 0xFFFFu);
@@ -88,7 +93,8 @@ TEST(PixelCode, Encode) {
     EXPECT_EQ(EncodePixelColor(&a4, 0x10, 0x20, 0x30, 0xFF), 0xF123u);
 }
 
-TEST(PixelCode, EncodePalettedTakesNearestLowestIndex) {
+TEST(PixelCode, EncodePalettedTakesNearestLowestIndex)
+{
     ColorFormat f{};
     SetupPalette8Format(&f);
     for (auto& e : f.palette) e = {200, 200, 200, 0};
@@ -103,7 +109,8 @@ TEST(PixelCode, EncodePalettedTakesNearestLowestIndex) {
     EXPECT_EQ(EncodePixelColor(&grey, 300, -40, 1 << 20, 0), EncodePixelColor(&grey, 255, 0, 255, 0));
 }
 
-TEST(PixelCode, Decode) {
+TEST(PixelCode, Decode)
+{
     const ColorFormat r565 = R5G6B5(), argb = Argb(), a1 = A1R5G5B5();
     int r = -1, g = -1, b = -1, a = -1;
     DecodePixelColor(&r565, 0xFFFF, &r, &g, &b, &a);

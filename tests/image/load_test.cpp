@@ -19,7 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // A 24-bit top-down BMP of width x height whose pixel (x, y) is base + x + 16 y in blue.
-Bytes SmallBmp(int width, int height, uint8_t base) {
+Bytes SmallBmp(int width, int height, uint8_t base)
+{
     const int pitch = (width * 3 + 3) / 4 * 4;
     Bytes b;
     PutBmpHeaders(b, width, -height, 24, 0, 0, uint32_t(pitch * height));
@@ -33,7 +34,8 @@ Bytes SmallBmp(int width, int height, uint8_t base) {
 // Plain files through stdio as the library's file table, counting what is open.
 int g_openFiles = 0;
 
-FileHandle OpenStdio(const wchar_t* path, int, int, int) {
+FileHandle OpenStdio(const wchar_t* path, int, int, int)
+{
     std::string narrow;
     for (const wchar_t* p = path; *p; ++p) narrow.push_back(char(*p));
     std::FILE* f = std::fopen(narrow.c_str(), "rb");
@@ -41,56 +43,69 @@ FileHandle OpenStdio(const wchar_t* path, int, int, int) {
     return reinterpret_cast<FileHandle>(f);
 }
 std::FILE* Of(FileHandle file) { return reinterpret_cast<std::FILE*>(file); }
-int CloseStdio(FileHandle file) {
+int CloseStdio(FileHandle file)
+{
     --g_openFiles;
     return std::fclose(Of(file)) == 0 ? 0 : -1;
 }
 int32_t TellStdio(FileHandle file) { return int32_t(std::ftell(Of(file))); }
-int SeekStdio(FileHandle file, int32_t offset, int origin) {
+int SeekStdio(FileHandle file, int32_t offset, int origin)
+{
     return std::fseek(Of(file), offset, origin == 0 ? SEEK_SET : origin == 1 ? SEEK_CUR : SEEK_END) == 0 ? 0 : -1;
 }
-int32_t ReadStdio(void* buffer, uint32_t size, uint32_t count, FileHandle file) {
+int32_t ReadStdio(void* buffer, uint32_t size, uint32_t count, FileHandle file)
+{
     return int32_t(std::fread(buffer, size, count, Of(file)));
 }
 int AtEndStdio(FileHandle file) { return std::feof(Of(file)) ? -1 : 0; }
 int IdleStdio(FileHandle) { return 1; }
 int SetDirNone(const wchar_t*) { return 0; }
-int GetDirNone(wchar_t* buffer) { buffer[0] = 0; return 0; }
+int GetDirNone(wchar_t* buffer)
+{
+    buffer[0] = 0;
+    return 0;
+}
 intptr_t FindFirstNone(const wchar_t*, FileInfoRecord*) { return -1; }
 int FindNextNone(intptr_t, FileInfoRecord*) { return -1; }
 int FindCloseNone(intptr_t) { return -1; }
 
 class LoadFront : public ::testing::Test {
 protected:
-    void SetUp() override {
-        static const FileFunctionTable stdio = {OpenStdio, CloseStdio, TellStdio, SeekStdio,
-                                                ReadStdio, AtEndStdio, IdleStdio, SetDirNone,
+    void SetUp() override
+    {
+        static const FileFunctionTable stdio = {OpenStdio,  CloseStdio,    TellStdio,    SeekStdio,
+                                                ReadStdio,  AtEndStdio,    IdleStdio,    SetDirNone,
                                                 GetDirNone, FindFirstNone, FindNextNone, FindCloseNone};
         InstallFileFunctions(&stdio);
-        folder_ = fs::temp_directory_path() / ("quarn_load_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                                               "_" + std::to_string(reinterpret_cast<uintptr_t>(this)));
+        folder_ = fs::temp_directory_path() /
+                  ("quarn_load_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
+                   std::to_string(reinterpret_cast<uintptr_t>(this)));
         fs::create_directories(folder_ / "set.v2");
         g_openFiles = 0;
     }
-    void TearDown() override {
+    void TearDown() override
+    {
         InstallFileFunctions(nullptr);
         fs::remove_all(folder_);
         EXPECT_EQ(g_openFiles, 0);
     }
-    std::wstring Write(const std::string& name, const Bytes& bytes) {
+    std::wstring Write(const std::string& name, const Bytes& bytes)
+    {
         std::FILE* f = std::fopen((folder_ / name).string().c_str(), "wb");
         std::fwrite(bytes.data(), 1, bytes.size(), f);
         std::fclose(f);
         return Path(name);
     }
-    std::wstring Path(const std::string& name) const {
+    std::wstring Path(const std::string& name) const
+    {
         const std::string s = (folder_ / name).string();
         return std::wstring(s.begin(), s.end());
     }
     fs::path folder_;
 };
 
-TEST_F(LoadFront, DecodesFilesAndMemoryAndMirrors) {
+TEST_F(LoadFront, DecodesFilesAndMemoryAndMirrors)
+{
     const Bytes bmp = SmallBmp(3, 2, 10);
     const std::wstring path = Write("pic.bmp", bmp);
     Decoded fromFile, fromMemory, mirrored;
@@ -114,7 +129,8 @@ TEST_F(LoadFront, DecodesFilesAndMemoryAndMirrors) {
 
 // Loading into a kept image: the picture takes its memory from a file or a memory block, and a
 // file that cannot be opened discards the image.
-TEST_F(LoadFront, LoadsIntoAKeptImage) {
+TEST_F(LoadFront, LoadsIntoAKeptImage)
+{
     const Bytes big = SmallBmp(8, 8, 1), small = SmallBmp(3, 2, 40);
     const std::wstring path = Write("small.bmp", small);
     Decoded image;
@@ -137,7 +153,8 @@ TEST_F(LoadFront, LoadsIntoAKeptImage) {
 }
 
 // A block-compressed image is expanded before its rows are reversed.
-TEST_F(LoadFront, MirrorsBlockCompressedImages) {
+TEST_F(LoadFront, MirrorsBlockCompressedImages)
+{
     Bytes dds;
     PutText(dds, "DDS ");
     Put32(dds, 124);
@@ -157,7 +174,8 @@ TEST_F(LoadFront, MirrorsBlockCompressedImages) {
     for (int x = 0; x < 4; ++x) EXPECT_EQ(mirrored.Argb(x, 0), plain.Argb(3 - x, 0));
 }
 
-TEST_F(LoadFront, LoadsTheAlphaCompanion) {
+TEST_F(LoadFront, LoadsTheAlphaCompanion)
+{
     const Bytes main = SmallBmp(2, 2, 1), alpha = SmallBmp(2, 2, 100);
     // A dot in a folder's name does not take the "_a".
     const std::wstring path = Write("set.v2/pic.bmp", main);
@@ -178,18 +196,22 @@ TEST_F(LoadFront, LoadsTheAlphaCompanion) {
 
     // From memory, with its alpha from memory or with none.
     Decoded memImage, memAlpha, noAlpha, noAlphaImage;
-    EXPECT_EQ(DecodeImageWithAlpha(nullptr, main.data(), int32_t(main.size()), 1, alpha.data(),
-                                   int32_t(alpha.size()), 1, &memImage, &memAlpha, 1), 0);
+    EXPECT_EQ(DecodeImageWithAlpha(nullptr, main.data(), int32_t(main.size()), 1, alpha.data(), int32_t(alpha.size()),
+                                   1, &memImage, &memAlpha, 1),
+              0);
     EXPECT_EQ(memAlpha.Rgb(0, 0), 101u);  // mirrored like the image
-    EXPECT_EQ(DecodeImageWithAlpha(nullptr, main.data(), int32_t(main.size()), 1, nullptr, 0, 2,
-                                   &noAlphaImage, &noAlpha, 0), 1);
+    EXPECT_EQ(DecodeImageWithAlpha(nullptr, main.data(), int32_t(main.size()), 1, nullptr, 0, 2, &noAlphaImage,
+                                   &noAlpha, 0),
+              1);
 
     // A main image that cannot be read fails the call.
     Decoded failed, failedAlpha;
-    EXPECT_EQ(DecodeImageWithAlpha(Path("none.bmp").c_str(), nullptr, 0, 0, nullptr, 0, 0, &failed, &failedAlpha, 0), -1);
+    EXPECT_EQ(DecodeImageWithAlpha(Path("none.bmp").c_str(), nullptr, 0, 0, nullptr, 0, 0, &failed, &failedAlpha, 0),
+              -1);
 }
 
-TEST(AlphaCompanionName, PutsTheMarkBeforeTheExtensionOfTheLastElement) {
+TEST(AlphaCompanionName, PutsTheMarkBeforeTheExtensionOfTheLastElement)
+{
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"pic.png", L"pic_a.png"},
         {L"a.b.c", L"a_a.b.c"},
@@ -214,7 +236,8 @@ TEST(AlphaCompanionName, PutsTheMarkBeforeTheExtensionOfTheLastElement) {
 #ifdef _WIN32
 // A DIB: a header with room for 256 colours and top-down 24-bit rows, both the caller's;
 // the image itself is not handed out.
-TEST(LoadFrontWindows, HandsOutDibs) {
+TEST(LoadFrontWindows, HandsOutDibs)
+{
     const Bytes bmp = SmallBmp(3, 2, 10);
     BITMAPINFO* header = nullptr;
     uint8_t* pixels = nullptr;
@@ -233,7 +256,8 @@ TEST(LoadFrontWindows, HandsOutDibs) {
 }
 #else
 // The native build has no DIBs: asking for one fails and keeps nothing.
-TEST(LoadFrontNative, RefusesDibs) {
+TEST(LoadFrontNative, RefusesDibs)
+{
     const Bytes bmp = SmallBmp(2, 2, 1);
     tagBITMAPINFO* header = nullptr;
     uint8_t* pixels = nullptr;
@@ -245,7 +269,8 @@ TEST(LoadFrontNative, RefusesDibs) {
 
 // ---- Held images ----
 
-int32_t Hold(int width) {
+int32_t Hold(int width)
+{
     BaseImage image{};
     EXPECT_EQ(AllocArgbBaseImage(width, 1, &image), 0);
     const int32_t handle = CreateBaseImageHandle(&image);
@@ -253,7 +278,8 @@ int32_t Hold(int width) {
     return handle;
 }
 
-TEST(HeldImages, LiveBehindHandlesUntilDestroyed) {
+TEST(HeldImages, LiveBehindHandlesUntilDestroyed)
+{
     DestroyAllBaseImageHandles();
     const int32_t before = LiveBlocks();
     int32_t h[4];

@@ -12,7 +12,8 @@ namespace {
 
 // ---- "BGRA" ----
 
-Bytes MakeBgra(uint32_t tag, int32_t width, int32_t height, const Bytes& pixels) {
+Bytes MakeBgra(uint32_t tag, int32_t width, int32_t height, const Bytes& pixels)
+{
     Bytes b;
     PutText(b, "BGRA");
     Put32(b, tag);
@@ -22,7 +23,8 @@ Bytes MakeBgra(uint32_t tag, int32_t width, int32_t height, const Bytes& pixels)
     return b;
 }
 
-TEST(BgraDecoder, ReadsBothDepths) {
+TEST(BgraDecoder, ReadsBothDepths)
+{
     // 2 x 2; at 16 bits a channel only each value's high byte counts (0x12FF keeps 0x12).
     const Bytes eight = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     Bytes sixteen;
@@ -40,7 +42,8 @@ TEST(BgraDecoder, ReadsBothDepths) {
     }
 }
 
-TEST(BgraDecoder, RefusesSizesTheDataDoesNotHold) {
+TEST(BgraDecoder, RefusesSizesTheDataDoesNotHold)
+{
     struct Case {
         const char* name;
         Bytes file;
@@ -74,12 +77,13 @@ struct TgaFile {
     uint8_t descriptor = 0;  // 0x20 top row first, 0x10 right to left
     Bytes id;
     int mapFirst = 0;
-    Bytes map;               // colour map entries
+    Bytes map;  // colour map entries
     int mapLength = 0;
-    Bytes data;              // as stored
+    Bytes data;  // as stored
     bool footer = false;
 
-    Bytes Write() const {
+    Bytes Write() const
+    {
         const bool mapped = type == 1 || type == 9;
         Bytes b = {uint8_t(id.size()), uint8_t(mapLength ? 1 : 0), uint8_t(type)};
         Put16(b, uint32_t(mapFirst));
@@ -106,7 +110,8 @@ struct TgaFile {
 
 // Run-length packets of the values (each `size` bytes): repeats become run packets, the rest
 // raw packets, and packets cross row ends as the format allows.
-Bytes Encode(const Bytes& values, int size) {
+Bytes Encode(const Bytes& values, int size)
+{
     Bytes out;
     const size_t count = values.size() / size;
     auto same = [&](size_t a, size_t b) {
@@ -132,7 +137,8 @@ Bytes Encode(const Bytes& values, int size) {
 }
 
 // A picture of width x height values of `size` bytes, top row first, with runs in it.
-Bytes Picture(int width, int height, int size, uint32_t seed) {
+Bytes Picture(int width, int height, int size, uint32_t seed)
+{
     std::mt19937 rng(seed);
     Bytes p(size_t(width) * height * size);
     for (size_t i = 0; i < p.size(); ++i) p[i] = uint8_t(rng());
@@ -142,7 +148,8 @@ Bytes Picture(int width, int height, int size, uint32_t seed) {
 }
 
 // The picture stored in the file's orientation.
-Bytes Stored(const Bytes& picture, int width, int height, int size, uint8_t descriptor) {
+Bytes Stored(const Bytes& picture, int width, int height, int size, uint8_t descriptor)
+{
     Bytes out;
     for (int i = 0; i < height; ++i) {
         const int y = descriptor & 0x20 ? i : height - 1 - i;
@@ -155,12 +162,13 @@ Bytes Stored(const Bytes& picture, int width, int height, int size, uint8_t desc
     return out;
 }
 
-TEST(TgaDecoder, ReadsEveryTypeDepthAndOrientation) {
+TEST(TgaDecoder, ReadsEveryTypeDepthAndOrientation)
+{
     for (const int type : {1, 2, 9, 10}) {
         for (const int bits : {16, 24, 32}) {
             for (const uint8_t descriptor : {0x00, 0x20, 0x10, 0x30}) {
-                SCOPED_TRACE("type " + std::to_string(type) + ", " + std::to_string(bits) +
-                             " bits, descriptor " + std::to_string(descriptor));
+                SCOPED_TRACE("type " + std::to_string(type) + ", " + std::to_string(bits) + " bits, descriptor " +
+                             std::to_string(descriptor));
                 const int bytes = bits / 8;
                 const bool mapped = type == 1 || type == 9;
                 TgaFile f;
@@ -199,7 +207,8 @@ TEST(TgaDecoder, ReadsEveryTypeDepthAndOrientation) {
     }
 }
 
-TEST(TgaDecoder, RefusesWhatItCannotRead) {
+TEST(TgaDecoder, RefusesWhatItCannotRead)
+{
     TgaFile good;
     good.data = Picture(good.width, good.height, 3, 1);
     Decoded ok;
@@ -245,11 +254,16 @@ TEST(TgaDecoder, RefusesWhatItCannotRead) {
     TgaFile mono = good;
     mono.type = 3;
     const std::pair<const char*, TgaFile> cases[] = {
-        {"width 8193", wide},        {"run-length data cut short", shortRuns},
-        {"too few packets", fewPackets}, {"run value cut short", cutRun},
-        {"pixels cut short", shortPlain}, {"colour map past entry 255", bigMap},
-        {"colour map cut short", shortMap}, {"height 0", zero},
-        {"8-bit pixels", depth},     {"grey type", mono},
+        {"width 8193", wide},
+        {"run-length data cut short", shortRuns},
+        {"too few packets", fewPackets},
+        {"run value cut short", cutRun},
+        {"pixels cut short", shortPlain},
+        {"colour map past entry 255", bigMap},
+        {"colour map cut short", shortMap},
+        {"height 0", zero},
+        {"8-bit pixels", depth},
+        {"grey type", mono},
     };
     for (const auto& [name, f] : cases) {
         SCOPED_TRACE(name);
@@ -277,7 +291,8 @@ struct DdsFile {
     char fourth = ' ';
     Bytes data;
 
-    Bytes Write() const {
+    Bytes Write() const
+    {
         Bytes b;
         PutText(b, "DDS");
         b.push_back(uint8_t(fourth));
@@ -291,7 +306,8 @@ struct DdsFile {
         b.resize(4 + 72, 0);
         Put32(b, 32);
         Put32(b, pfFlags);
-        if (fourCc) PutText(b, fourCc); else Put32(b, fourCcCode);
+        if (fourCc) PutText(b, fourCc);
+        else Put32(b, fourCcCode);
         Put32(b, rgbBits);
         for (uint32_t m : masks) Put32(b, m);
         Put32(b, caps);
@@ -301,7 +317,8 @@ struct DdsFile {
     }
 };
 
-DdsFile Blocks(const char* code, uint32_t width, uint32_t height, size_t bytes) {
+DdsFile Blocks(const char* code, uint32_t width, uint32_t height, size_t bytes)
+{
     DdsFile f;
     f.pfFlags = 4;
     f.fourCc = code;
@@ -315,7 +332,8 @@ DdsFile Blocks(const char* code, uint32_t width, uint32_t height, size_t bytes) 
 // Block-compressed data stays compressed; sides that are not multiples of 4 store whole
 // blocks, and the expansion keeps their edge pixels.
 // An uncompressed DDS whose pixels are described by channel masks.
-DdsFile MaskedDds(uint32_t pfFlags, uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
+DdsFile MaskedDds(uint32_t pfFlags, uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a)
+{
     DdsFile f;
     f.pfFlags = pfFlags;
     f.rgbBits = bits;
@@ -326,7 +344,8 @@ DdsFile MaskedDds(uint32_t pfFlags, uint32_t bits, uint32_t r, uint32_t g, uint3
     return f;
 }
 
-TEST(DdsDecoder, KeepsBlocksAndTheirEdges) {
+TEST(DdsDecoder, KeepsBlocksAndTheirEdges)
+{
     // 5 x 3: two blocks side by side. The right block's index bits select colour 1 (blue)
     // for its first column (the image's last), colour 0 (red) elsewhere.
     DdsFile f = Blocks("DXT1", 5, 3, 16);
@@ -349,7 +368,8 @@ TEST(DdsDecoder, KeepsBlocksAndTheirEdges) {
 }
 
 // Mip levels: each level's own whole blocks (or pixels), down to 1 x 1.
-TEST(DdsDecoder, ReadsExactlyTheMipChain) {
+TEST(DdsDecoder, ReadsExactlyTheMipChain)
+{
     struct Case {
         const char* name;
         DdsFile file;
@@ -367,8 +387,7 @@ TEST(DdsDecoder, ReadsExactlyTheMipChain) {
     const Case cases[] = {
         {"DXT1 64 x 64, 7 levels", chain(Blocks("DXT1", 64, 64, 0), 7), 2048 + 512 + 128 + 32 + 8 + 8 + 8},
         {"DXT5 4 x 4, 3 levels", chain(Blocks("DXT5", 4, 4, 0), 3), 16 * 3},
-        {"DXT3 256 x 4, 9 levels", chain(Blocks("DXT3", 256, 4, 0), 9),
-         16 * (64 + 32 + 16 + 8 + 4 + 2 + 1 + 1 + 1)},
+        {"DXT3 256 x 4, 9 levels", chain(Blocks("DXT3", 256, 4, 0), 9), 16 * (64 + 32 + 16 + 8 + 4 + 2 + 1 + 1 + 1)},
         {"32-bit 8 x 2, 4 levels", chain(rgb, 4), 4 * (16 + 4 + 2 + 1)},
         {"DXT1, more levels than the size has", chain(Blocks("DXT1", 4, 4, 0), 30), 8 * 3},
     };
@@ -387,12 +406,13 @@ TEST(DdsDecoder, ReadsExactlyTheMipChain) {
     }
 }
 
-TEST(DdsDecoder, ReadsPixelLayouts) {
+TEST(DdsDecoder, ReadsPixelLayouts)
+{
     struct Case {
         const char* name;
         DdsFile file;
-        Bytes pixel;        // the first pixel as stored
-        uint32_t argb;      // as the library reads it
+        Bytes pixel;    // the first pixel as stored
+        uint32_t argb;  // as the library reads it
         int alphaWidth;
     };
     auto code = [](uint32_t d3dFormat) {
@@ -408,7 +428,11 @@ TEST(DdsDecoder, ReadsPixelLayouts) {
         {"X8R8G8B8", MaskedDds(0x40, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), {1, 2, 3, 4}, 0x030201, 0},
         {"R5G6B5", MaskedDds(0x40, 16, 0xF800, 0x07E0, 0x1F, 0), {0x1F, 0xF8}, 0xFF00FF, 0},
         {"R8G8B8", MaskedDds(0x40, 24, 0xFF0000, 0xFF00, 0xFF, 0), {1, 2, 3}, 0x030201, 0},
-        {"alpha flag without RGB", MaskedDds(0x2 | 0x1, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000), {1, 2, 3, 4}, 0x04030201, 8},
+        {"alpha flag without RGB",
+         MaskedDds(0x2 | 0x1, 32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000),
+         {1, 2, 3, 4},
+         0x04030201,
+         8},
         {"luminance L8", MaskedDds(0x20000, 8, 0xFF, 0, 0, 0), {0x80}, 0x808080, 0},
         {"luminance A8L8", MaskedDds(0x20001, 16, 0xFF, 0, 0, 0xFF00), {0x40, 0x90}, 0x90404040, 8},
         {"R3G3B2", MaskedDds(0x40, 8, 0xE0, 0x1C, 0x3, 0), {0xE3}, 0xFF00FF, 0},
@@ -431,7 +455,8 @@ TEST(DdsDecoder, ReadsPixelLayouts) {
     }
 }
 
-TEST(DdsDecoder, TakesThePitchFlagAndRefusesWhatItCannotRead) {
+TEST(DdsDecoder, TakesThePitchFlagAndRefusesWhatItCannotRead)
+{
     // A pitch of 16 for rows of 12 bytes: the rows are read 16 bytes apart.
     DdsFile padded;
     padded.flags |= 0x8;
@@ -456,12 +481,9 @@ TEST(DdsDecoder, TakesThePitchFlagAndRefusesWhatItCannotRead) {
     DdsFile huge = Blocks("DXT5", 0x40000000, 0x40000000, 16);
     const Bytes whole = padded.Write();
     const std::pair<const char*, Bytes> cases[] = {
-        {"pitch below the row", narrow.Write()},
-        {"unknown FourCC", unknown.Write()},
-        {"12-bit pixels", odd.Write()},
-        {"width 0", empty.Write()},
-        {"huge blocks", huge.Write()},
-        {"header cut short", Bytes(whole.begin(), whole.begin() + 100)},
+        {"pitch below the row", narrow.Write()}, {"unknown FourCC", unknown.Write()},
+        {"12-bit pixels", odd.Write()},          {"width 0", empty.Write()},
+        {"huge blocks", huge.Write()},           {"header cut short", Bytes(whole.begin(), whole.begin() + 100)},
     };
     for (const auto& [name, file] : cases) {
         SCOPED_TRACE(name);
@@ -474,7 +496,8 @@ TEST(DdsDecoder, TakesThePitchFlagAndRefusesWhatItCannotRead) {
 
 // Channel masks reaching past the pixel's bit count are refused with a log line rather than
 // read as black; an alpha mask that does not count (no alpha flag) is not looked at.
-TEST(DdsDecoder, RefusesMasksOutsideTheBitCount) {
+TEST(DdsDecoder, RefusesMasksOutsideTheBitCount)
+{
     auto masked = [](uint32_t pfFlags, uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a) {
         DdsFile f = MaskedDds(pfFlags, bits, r, g, b, a);
         f.data = Picture(int(bits / 8 * 16), 1, 1, 3);
@@ -511,28 +534,49 @@ struct BlockCase {
     std::vector<std::pair<int, uint32_t>> pixels;  // pixel index and its 0xAARRGGBB
 };
 
-TEST(BlockExpansion, DecodesEachKind) {
+TEST(BlockExpansion, DecodesEachKind)
+{
     const BlockCase cases[] = {
         // c0 = c1 = white: every index is white, index 3 transparent.
-        {"DXT1 equal end points", 1, {0xFF, 0xFF, 0xFF, 0xFF, 0xE4, 0, 0, 0},
+        {"DXT1 equal end points",
+         1,
+         {0xFF, 0xFF, 0xFF, 0xFF, 0xE4, 0, 0, 0},
          {{0, 0xFFFFFFFF}, {1, 0xFFFFFFFF}, {2, 0xFFFFFFFF}, {3, 0x00FFFFFF}}},
-        {"DXT1 c0 > c1", 1, {0x00, 0xF8, 0x1F, 0x00, 0xE4, 0, 0, 0},
+        {"DXT1 c0 > c1",
+         1,
+         {0x00, 0xF8, 0x1F, 0x00, 0xE4, 0, 0, 0},
          {{0, 0xFFFF0000}, {1, 0xFF0000FF}, {2, 0xFFAA0055}, {3, 0xFF5500AA}}},
         // DXT3: 4-bit alpha times 255 / 15.
-        {"DXT3", 3, {0x8F, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0},
+        {"DXT3",
+         3,
+         {0x8F, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0},
          {{0, 0xFFFFFFFF}, {1, 0x88FFFFFF}, {2, 0x00FFFFFF}}},
         // DXT5 with a0 = 255 > a1 = 0: indices 0..7 on pixels 0..7.
-        {"DXT5 eight alphas", 5, {255, 0, 0x88, 0xC6, 0xFA, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0},
-         {{0, 0xFFFFFFFF}, {1, 0x00FFFFFF}, {2, 0xDAFFFFFF}, {3, 0xB6FFFFFF},
-          {4, 0x91FFFFFF}, {5, 0x6DFFFFFF}, {6, 0x48FFFFFF}, {7, 0x24FFFFFF}}},
+        {"DXT5 eight alphas",
+         5,
+         {255, 0, 0x88, 0xC6, 0xFA, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0},
+         {{0, 0xFFFFFFFF},
+          {1, 0x00FFFFFF},
+          {2, 0xDAFFFFFF},
+          {3, 0xB6FFFFFF},
+          {4, 0x91FFFFFF},
+          {5, 0x6DFFFFFF},
+          {6, 0x48FFFFFF},
+          {7, 0x24FFFFFF}}},
         // DXT5 with a0 <= a1: six values, then 0 and 255.
-        {"DXT5 six alphas", 5, {0, 255, 0x88, 0xC6, 0xFA, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0},
+        {"DXT5 six alphas",
+         5,
+         {0, 255, 0x88, 0xC6, 0xFA, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0},
          {{2, 0x33FFFFFF}, {5, 0xCCFFFFFF}, {6, 0x00FFFFFF}, {7, 0xFFFFFFFF}}},
         // Premultiplied colour (0x8410: 131, 129, 131) divided by alpha, saturating above
         // 255; alpha 0 divides by nothing and keeps the colour.
-        {"DXT2", 2, {0x80, 0x01, 0, 0, 0, 0, 0, 0, 0x10, 0x84, 0x10, 0x84, 0, 0, 0, 0},
+        {"DXT2",
+         2,
+         {0x80, 0x01, 0, 0, 0, 0, 0, 0, 0x10, 0x84, 0x10, 0x84, 0, 0, 0, 0},
          {{0, 0x00838183}, {1, 0x88F5F1F5}, {2, 0x11FFFFFF}}},
-        {"DXT4", 4, {0, 136, 0x01, 0, 0, 0, 0, 0, 0x10, 0x84, 0x10, 0x84, 0, 0, 0, 0},
+        {"DXT4",
+         4,
+         {0, 136, 0x01, 0, 0, 0, 0, 0, 0x10, 0x84, 0x10, 0x84, 0, 0, 0, 0},
          {{0, 0x88F5F1F5}, {1, 0x00838183}}},
     };
     for (const BlockCase& c : cases) {
@@ -552,7 +596,8 @@ TEST(BlockExpansion, DecodesEachKind) {
 
 // The blocks of a side that is not a multiple of 4 are stored whole: a 5 x 4 DXT1 image holds
 // two blocks. Memory holding fewer is refused with its log line and the image left as it was.
-TEST(BlockExpansion, RefusesMemoryShortOfTheWholeBlocks) {
+TEST(BlockExpansion, RefusesMemoryShortOfTheWholeBlocks)
+{
     struct Case {
         const char* name;
         uint32_t kind;
@@ -561,10 +606,8 @@ TEST(BlockExpansion, RefusesMemoryShortOfTheWholeBlocks) {
         int result;
     };
     const Case cases[] = {
-        {"DXT1 5 x 4 in one block", 1, 5, 4, 8, -1},
-        {"DXT1 5 x 4 in two blocks", 1, 5, 4, 16, 0},
-        {"DXT5 5 x 5 in three blocks", 5, 5, 5, 48, -1},
-        {"DXT5 5 x 5 in four blocks", 5, 5, 5, 64, 0},
+        {"DXT1 5 x 4 in one block", 1, 5, 4, 8, -1},     {"DXT1 5 x 4 in two blocks", 1, 5, 4, 16, 0},
+        {"DXT5 5 x 5 in three blocks", 5, 5, 5, 48, -1}, {"DXT5 5 x 5 in four blocks", 5, 5, 5, 64, 0},
         {"DXT3 4 x 1 in one block", 3, 4, 1, 16, 0},
     };
     for (const Case& c : cases) {
@@ -592,14 +635,15 @@ TEST(BlockExpansion, RefusesMemoryShortOfTheWholeBlocks) {
 // ---- The front ----
 
 // A decoder added before the built-in ones: it takes only its own signature.
-int DecodeTestSignature(const ImageStream* stream, BaseImage* out) {
+int DecodeTestSignature(const ImageStream* stream, BaseImage* out)
+{
     char head[8];
-    if (stream->functions->read(head, 8, 1, stream->handle) != 1 || std::memcmp(head, "QTESTIMG", 8) != 0)
-        return -1;
+    if (stream->functions->read(head, 8, 1, stream->handle) != 1 || std::memcmp(head, "QTESTIMG", 8) != 0) return -1;
     return AllocArgbBaseImage(1, 1, out);
 }
 
-TEST(DecodeImageStream, TriesAddedDecodersFirstAndZeroesWhatNoneRecognises) {
+TEST(DecodeImageStream, TriesAddedDecodersFirstAndZeroesWhatNoneRecognises)
+{
     ResetImageState();
     ASSERT_EQ(AddImageStreamDecoder(DecodeTestSignature), 0);
     Bytes signed_ = {'Q', 'T', 'E', 'S', 'T', 'I', 'M', 'G'};
@@ -624,7 +668,8 @@ TEST(DecodeImageStream, TriesAddedDecodersFirstAndZeroesWhatNoneRecognises) {
 }
 
 // Each decoder reads its format from the start of the stream, wherever the stream stands.
-TEST(DecodeImageStream, DecodersReadFromTheStart) {
+TEST(DecodeImageStream, DecodersReadFromTheStart)
+{
     TgaFile f;
     f.data = Picture(f.width, f.height, 3, 2);
     const Bytes file = f.Write();

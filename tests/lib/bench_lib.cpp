@@ -25,8 +25,7 @@ std::vector<std::uint32_t> random_limbs(int count, unsigned seed)
 {
     std::mt19937 gen(seed);
     std::vector<std::uint32_t> limbs(count);
-    for (std::uint32_t& w : limbs)
-        w = gen();
+    for (std::uint32_t& w : limbs) w = gen();
     limbs.back() |= 0x80000000u;
     return limbs;
 }
@@ -47,8 +46,7 @@ struct Gmp {
     {
         mpz_init(v);
         mpz_import(v, limbs.size(), -1, sizeof(std::uint32_t), 0, 0, limbs.data());
-        if (sign < 0)
-            mpz_neg(v, v);
+        if (sign < 0) mpz_neg(v, v);
     }
     ~Gmp() { mpz_clear(v); }
     Gmp(const Gmp&) = delete;
@@ -60,8 +58,7 @@ struct Gmp {
 struct Operands {
     std::vector<std::uint32_t> a, b, d;
     explicit Operands(int n)
-        : a(random_limbs(n, 11u * n)), b(random_limbs(n, 13u * n)),
-          d(random_limbs(n > 1 ? n / 2 : 1, 17u * n))
+        : a(random_limbs(n, 11u * n)), b(random_limbs(n, 13u * n)), d(random_limbs(n > 1 ? n / 2 : 1, 17u * n))
     {
     }
 };
@@ -184,14 +181,10 @@ void frames(benchmark::State& state, const biginteger& start)
 void ours_frame(benchmark::State& state, int)
 {
     frames(state, ten_years());
-    if (format_elapsed(ten_years()) != L"3653days 01:01:01")
-        state.SkipWithError("the display text is wrong");
+    if (format_elapsed(ten_years()) != L"3653days 01:01:01") state.SkipWithError("the display text is wrong");
 }
 
-void huge_frame(benchmark::State& state, int)
-{
-    frames(state, huge_tally());
-}
+void huge_frame(benchmark::State& state, int) { frames(state, huge_tally()); }
 
 void gmp_frame(benchmark::State& state, int)
 {
@@ -229,23 +222,20 @@ public:
 
     void PrintRatios() const
     {
-        std::printf("\n%-10s %6s %16s %16s %10s\n", "operation", "limbs", "ours (ns)",
-                    "GMP (ns)", "ours/GMP");
+        std::printf("\n%-10s %6s %16s %16s %10s\n", "operation", "limbs", "ours (ns)", "GMP (ns)", "ours/GMP");
         for (const char* op : {"add", "divide", "to_str", "set_str"}) {
-            for (int n : kLimbCounts)
-                PrintRow(op, n);
+            for (int n : kLimbCounts) PrintRow(op, n);
         }
         PrintRow("frame", 2);
         const auto frame = times_.find("frame/ours/2");
         if (frame != times_.end())
-            std::printf("\nper-frame tally arithmetic: %.0f ns, bar %.0f ns: %s\n",
-                        frame->second, kFrameBarNs,
+            std::printf("\nper-frame tally arithmetic: %.0f ns, bar %.0f ns: %s\n", frame->second, kFrameBarNs,
                         frame->second < kFrameBarNs ? "within" : "OVER");
         // The anchor of the 4,000-digit tally's frame is the ordinary tally's frame.
         const auto huge = times_.find("frame/huge/4000");
         if (frame != times_.end() && huge != times_.end())
-            std::printf("per-frame, 4000-digit tally: %.0f ns, ordinary tally %.0f ns, ratio %.2f\n",
-                        huge->second, frame->second, huge->second / frame->second);
+            std::printf("per-frame, 4000-digit tally: %.0f ns, ordinary tally %.0f ns, ratio %.2f\n", huge->second,
+                        frame->second, huge->second / frame->second);
     }
 
 private:
@@ -253,12 +243,9 @@ private:
     {
         const auto ours = times_.find(Name(op, "ours", n));
         const auto gmp = times_.find(Name(op, "gmp", n));
-        if (ours == times_.end() || gmp == times_.end())
-            return;
-        std::printf("%-10s %6d %16.1f %16.1f %10.1f\n", op, n, ours->second, gmp->second,
-                    ours->second / gmp->second);
-        RecordRatio((std::string(op) + " " + std::to_string(n) + " limbs").c_str(), "GMP",
-                    gmp->second / ours->second);
+        if (ours == times_.end() || gmp == times_.end()) return;
+        std::printf("%-10s %6d %16.1f %16.1f %10.1f\n", op, n, ours->second, gmp->second, ours->second / gmp->second);
+        RecordRatio((std::string(op) + " " + std::to_string(n) + " limbs").c_str(), "GMP", gmp->second / ours->second);
     }
 
     std::map<std::string, double> times_;
@@ -270,16 +257,13 @@ public:
     }
 };
 
-void Register(const char* op, void (*ours)(benchmark::State&, int),
-              void (*gmp)(benchmark::State&, int), int n)
+void Register(const char* op, void (*ours)(benchmark::State&, int), void (*gmp)(benchmark::State&, int), int n)
 {
-    benchmark::RegisterBenchmark(RatioReporter::Name(op, "ours", n).c_str(), ours, n)
-        ->Unit(benchmark::kNanosecond);
-    benchmark::RegisterBenchmark(RatioReporter::Name(op, "gmp", n).c_str(), gmp, n)
-        ->Unit(benchmark::kNanosecond);
+    benchmark::RegisterBenchmark(RatioReporter::Name(op, "ours", n).c_str(), ours, n)->Unit(benchmark::kNanosecond);
+    benchmark::RegisterBenchmark(RatioReporter::Name(op, "gmp", n).c_str(), gmp, n)->Unit(benchmark::kNanosecond);
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

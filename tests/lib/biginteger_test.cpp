@@ -18,8 +18,8 @@ namespace {
 struct ReadCase {
     const wchar_t* text;
     unsigned base;
-    const char* value;     // null when it throws
-    char error;            // 'i' invalid_argument, 'o' out_of_range
+    const char* value;  // null when it throws
+    char error;         // 'i' invalid_argument, 'o' out_of_range
     const char* message;
 };
 
@@ -36,10 +36,8 @@ TEST_P(BigintegerSetStr, ReadsOrRefuses)
         EXPECT_EQ(x.sign == 0, x.magnitude.size == 0);
         return;
     }
-    if (c.error == 'i')
-        expect_throw<std::invalid_argument>(read, c.message);
-    else
-        expect_throw<std::out_of_range>(read, c.message);
+    if (c.error == 'i') expect_throw<std::invalid_argument>(read, c.message);
+    else expect_throw<std::out_of_range>(read, c.message);
     EXPECT_EQ(x, big(-77)) << "a failing read leaves the value as it was";
 }
 
@@ -125,20 +123,17 @@ TEST(Biginteger, DivisionByZero)
     EXPECT_EQ(q.sign, 0);
     EXPECT_EQ(q.magnitude.size, 0u);
 
-    expect_throw<std::out_of_range>([&] { (void)(a % biginteger()); },
-                                    "@lib::biginteger::operator %");
+    expect_throw<std::out_of_range>([&] { (void)(a % biginteger()); }, "@lib::biginteger::operator %");
     expect_throw<std::out_of_range>([&] { a /= biginteger(); }, "@lib::biginteger::operator /=");
-    expect_throw<std::out_of_range>([&] { (void)(a / biginteger()); },
-                                    "@lib::biginteger::operator /");
+    expect_throw<std::out_of_range>([&] { (void)(a / biginteger()); }, "@lib::biginteger::operator /");
     EXPECT_EQ(a, big(-9));
 }
 
 TEST(Biginteger, DivideAliasing)
 {
     biginteger a = big(-7);
-    expect_throw<std::invalid_argument>(
-        [&] { a.divide(big(2), a); },
-        "try to store quotient and remainder into this@lib::biginteger::divide");
+    expect_throw<std::invalid_argument>([&] { a.divide(big(2), a); },
+                                        "try to store quotient and remainder into this@lib::biginteger::divide");
     EXPECT_EQ(a, big(-7));
 
     biginteger q;
@@ -148,7 +143,7 @@ TEST(Biginteger, DivideAliasing)
 
     a = big(-7);
     q = big(2);
-    a.divide(q, q);   // divisor is the quotient object
+    a.divide(q, q);  // divisor is the quotient object
     EXPECT_EQ(q, big(-4));
     EXPECT_EQ(a, big(1));
 
@@ -162,11 +157,9 @@ TEST(Biginteger, AddSubtractsThroughSigns)
     struct Case {
         long long a, b, sum;
     };
-    for (const Case& c : {Case{5, -5, 0}, Case{-3, 10, 7}, Case{3, -10, -7}, Case{-3, -4, -7},
-                          Case{0, -4, -4}, Case{-4, 0, -4}, Case{0, 0, 0},
-                          Case{4294967295LL, 1, 4294967296LL},
-                          Case{4294967296LL, -1, 4294967295LL},
-                          Case{-4294967296LL, 4294967297LL, 1}}) {
+    for (const Case& c : {Case{5, -5, 0}, Case{-3, 10, 7}, Case{3, -10, -7}, Case{-3, -4, -7}, Case{0, -4, -4},
+                          Case{-4, 0, -4}, Case{0, 0, 0}, Case{4294967295LL, 1, 4294967296LL},
+                          Case{4294967296LL, -1, 4294967295LL}, Case{-4294967296LL, 4294967297LL, 1}}) {
         biginteger r = big(99);
         biginteger::add(r, big(c.a), big(c.b));
         EXPECT_EQ(r, big(c.sum)) << c.a << " + " << c.b;
@@ -185,8 +178,8 @@ TEST(Biginteger, MultiplySigns)
     struct Case {
         long long a, b, product;
     };
-    for (const Case& c : {Case{-3, 4, -12}, Case{3, -4, -12}, Case{-3, -4, 12}, Case{3, 4, 12},
-                          Case{-3, 0, 0}, Case{0, -3, 0}, Case{-65536, 65536, -4294967296LL}}) {
+    for (const Case& c : {Case{-3, 4, -12}, Case{3, -4, -12}, Case{-3, -4, 12}, Case{3, 4, 12}, Case{-3, 0, 0},
+                          Case{0, -3, 0}, Case{-65536, 65536, -4294967296LL}}) {
         biginteger r = big(99);
         biginteger::multiply(r, big(c.a), big(c.b));
         EXPECT_EQ(r, big(c.product));
@@ -204,16 +197,14 @@ TEST(Biginteger, CompareAndSigns)
         long long a, b;
         int expected;
     };
-    for (const Case& c : {Case{-1, 1, -1}, Case{2, 1, 1}, Case{0, 0, 0}, Case{-2, -1, -1},
-                          Case{-1, -4294967296LL, 1}, Case{0, -1, 1}, Case{5, 5, 0},
-                          Case{-5, -5, 0}}) {
+    for (const Case& c : {Case{-1, 1, -1}, Case{2, 1, 1}, Case{0, 0, 0}, Case{-2, -1, -1}, Case{-1, -4294967296LL, 1},
+                          Case{0, -1, 1}, Case{5, 5, 0}, Case{-5, -5, 0}}) {
         EXPECT_EQ(biginteger::compare(big(c.a), big(c.b)), c.expected) << c.a << " vs " << c.b;
         EXPECT_EQ(biginteger::compare(big(c.b), big(c.a)), -c.expected);
     }
     biginteger broken = big(1), other = big(1);
     broken.sign = other.sign = 2;
-    expect_throw<std::invalid_argument>([&] { biginteger::compare(broken, other); },
-                                        "@lib::biginteger::compare");
+    expect_throw<std::invalid_argument>([&] { biginteger::compare(broken, other); }, "@lib::biginteger::compare");
 
     biginteger x = big(5);
     expect_throw<std::invalid_argument>([&] { x.set_sign(0); }, "lib.biginteger.set_sign");
@@ -238,7 +229,7 @@ TEST(Biginteger, CopiesAndMovesKeepTheInvariant)
     EXPECT_EQ(b.magnitude.capacity, 3u);
     biginteger c(std::move(a));
     EXPECT_EQ(c, b);
-    EXPECT_EQ(a.sign, 0);   // NOLINT: the moved-from value is a sound zero
+    EXPECT_EQ(a.sign, 0);  // NOLINT: the moved-from value is a sound zero
     EXPECT_EQ(a.magnitude.size, 0u);
     a = c;
     EXPECT_EQ(limbs_of(a.magnitude), (Limbs{1, 2, 3}));
@@ -266,14 +257,11 @@ TEST(Ubase, TextOfDigitRecords)
     EXPECT_EQ(narrow(ubase::to_text(hex)), "1AF");
 
     hex.base = 37;
-    expect_throw<std::out_of_range>([&] { ubase::to_text(hex); },
-                                    "ubase base is too large (base>36)");
-    hex.base = 15;   // the digit F no longer fits
+    expect_throw<std::out_of_range>([&] { ubase::to_text(hex); }, "ubase base is too large (base>36)");
+    hex.base = 15;  // the digit F no longer fits
     expect_throw<std::out_of_range>([&] { ubase::to_text(hex); }, "ubase digit is too large");
-    expect_throw<std::out_of_range>([] { ubase::from_uint(make_uint({5}), 1); },
-                                    "ubase base is too small (base<2)");
-    expect_throw<std::out_of_range>([] { ubase::from_uint(make_uint({5}), 37); },
-                                    "ubase base is too large (base>36)");
+    expect_throw<std::out_of_range>([] { ubase::from_uint(make_uint({5}), 1); }, "ubase base is too small (base<2)");
+    expect_throw<std::out_of_range>([] { ubase::from_uint(make_uint({5}), 37); }, "ubase base is too large (base>36)");
 }
 
-} // namespace
+}  // namespace

@@ -27,8 +27,7 @@ constexpr unsigned kWideBits = sizeof(UWide) * 8;
 lib::uint to_uint(UWide v)
 {
     Limbs limbs;
-    for (; v; v >>= 32)
-        limbs.push_back(static_cast<std::uint32_t>(v));
+    for (; v; v >>= 32) limbs.push_back(static_cast<std::uint32_t>(v));
     return make_uint(limbs);
 }
 
@@ -62,8 +61,7 @@ public:
     {
         const unsigned length = static_cast<unsigned>(gen_() % (bits + 1));
         UWide v = 0;
-        for (unsigned i = 0; i < kWideBits; i += 32)
-            v |= UWide(word()) << i;
+        for (unsigned i = 0; i < kWideBits; i += 32) v |= UWide(word()) << i;
         return length == 0 ? 0 : length >= kWideBits ? v : v & ((UWide(1) << length) - 1);
     }
 
@@ -76,8 +74,7 @@ public:
     Limbs limbs(unsigned max_count)
     {
         Limbs l(gen_() % (max_count + 1));
-        for (std::uint32_t& w : l)
-            w = word();
+        for (std::uint32_t& w : l) w = word();
         return l;
     }
 
@@ -181,8 +178,7 @@ TEST(BigintegerDifferential, IdentitiesOnLargeValues)
 
         // (a + b) + (-b) == a: adding a negative subtracts.
         biginteger minus_b = b;
-        if (!minus_b.is_zero())
-            minus_b.set_sign(-b.sign);
+        if (!minus_b.is_zero()) minus_b.set_sign(-b.sign);
         ASSERT_EQ((a + b) + minus_b, a);
 
         // a == q * b + r with r zero or of b's sign and |r| < |b|.
@@ -232,4 +228,4 @@ TEST(BigintegerDifferential, HundredsOfLimbs)
     EXPECT_TRUE(r.sign == 0 || r.sign == 1);
 }
 
-} // namespace
+}  // namespace

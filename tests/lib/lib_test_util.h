@@ -20,17 +20,12 @@ inline lib::uint make_uint(const Limbs& limbs)
     lib::uint x;
     x.reserve_discard(static_cast<std::uint32_t>(limbs.size()));
     x.size = static_cast<std::uint32_t>(limbs.size());
-    for (std::size_t i = 0; i < limbs.size(); ++i)
-        x.limbs[i] = limbs[i];
-    while (x.size > 0 && x.limbs[x.size - 1] == 0)
-        --x.size;
+    for (std::size_t i = 0; i < limbs.size(); ++i) x.limbs[i] = limbs[i];
+    while (x.size > 0 && x.limbs[x.size - 1] == 0) --x.size;
     return x;
 }
 
-inline Limbs limbs_of(const lib::uint& x)
-{
-    return Limbs(x.limbs, x.limbs + x.size);
-}
+inline Limbs limbs_of(const lib::uint& x) { return Limbs(x.limbs, x.limbs + x.size); }
 
 inline lib::biginteger make_big(std::int32_t sign, const Limbs& limbs)
 {
@@ -39,16 +34,11 @@ inline lib::biginteger make_big(std::int32_t sign, const Limbs& limbs)
 
 inline lib::biginteger big(long long v)
 {
-    unsigned long long m = v < 0 ? 0ull - static_cast<unsigned long long>(v)
-                                 : static_cast<unsigned long long>(v);
-    return make_big(v < 0 ? -1 : 1, {static_cast<std::uint32_t>(m),
-                                     static_cast<std::uint32_t>(m >> 32)});
+    unsigned long long m = v < 0 ? 0ull - static_cast<unsigned long long>(v) : static_cast<unsigned long long>(v);
+    return make_big(v < 0 ? -1 : 1, {static_cast<std::uint32_t>(m), static_cast<std::uint32_t>(m >> 32)});
 }
 
-inline std::string narrow(const std::wstring& w)
-{
-    return std::string(w.begin(), w.end());
-}
+inline std::string narrow(const std::wstring& w) { return std::string(w.begin(), w.end()); }
 
 // Runs fn and checks that it throws exactly E with exactly this message.
 template <typename E, typename F>
@@ -61,9 +51,8 @@ void expect_throw(F&& fn, const char* message)
         EXPECT_STREQ(e.what(), message);
         EXPECT_EQ(typeid(e), typeid(E)) << "thrown: " << typeid(e).name();
     } catch (const std::exception& e) {
-        ADD_FAILURE() << "wrong exception " << typeid(e).name() << ": " << e.what()
-                      << ", expected: " << message;
+        ADD_FAILURE() << "wrong exception " << typeid(e).name() << ": " << e.what() << ", expected: " << message;
     }
 }
 
-} // namespace libtest
+}  // namespace libtest

@@ -12,7 +12,7 @@ namespace {
 constexpr std::uint32_t M = 0xFFFFFFFFu;
 
 struct BinaryCase {
-    char op;   // '+', '-', '*'
+    char op;  // '+', '-', '*'
     Limbs a, b, expected;
 };
 
@@ -69,12 +69,16 @@ TEST(Uint, SubtractRefusesANegativeResult)
     // Fewer limbs than the subtrahend is refused before the result is touched.
     result = make_uint({9});
     expect_throw<std::invalid_argument>(
-        [&] { lib::uint::subtract(result, make_uint({M}), make_uint({0, 1})); },
+        [&] {
+            lib::uint::subtract(result, make_uint({M}), make_uint({0, 1}));
+        },
         "uint subtract results negative");
     EXPECT_EQ(limbs_of(result), Limbs{9});
     // Equal sizes with a borrow left at the top.
     expect_throw<std::invalid_argument>(
-        [&] { lib::uint::subtract(result, make_uint({5, 1}), make_uint({6, 1})); },
+        [&] {
+            lib::uint::subtract(result, make_uint({5, 1}), make_uint({6, 1}));
+        },
         "uint subtract results negative");
     EXPECT_EQ(result.size, 0u);
 }
@@ -119,13 +123,13 @@ TEST(Uint, DivideAliasing)
     EXPECT_EQ(limbs_of(a), (Limbs{1, 2}));
 
     lib::uint q;
-    a.divide(a, q);   // divisor is the dividend: divided by its own old value
+    a.divide(a, q);  // divisor is the dividend: divided by its own old value
     EXPECT_EQ(limbs_of(q), Limbs{1});
     EXPECT_EQ(limbs_of(a), Limbs{});
 
     a = make_uint({100});
     q = make_uint({7});
-    a.divide(q, q);   // divisor is the quotient object
+    a.divide(q, q);  // divisor is the quotient object
     EXPECT_EQ(limbs_of(q), Limbs{14});
     EXPECT_EQ(limbs_of(a), Limbs{2});
 }
@@ -135,7 +139,7 @@ TEST(Uint, ResultMayBeAnOperand)
     lib::uint x = make_uint({M, 0x80000000u});
     lib::uint::add(x, x, x);
     EXPECT_EQ(limbs_of(x), (Limbs{M - 1, 1, 1}));
-    lib::uint::multiply(x, x, x);   // (2^64 + 2^32 - 2)^2
+    lib::uint::multiply(x, x, x);  // (2^64 + 2^32 - 2)^2
     EXPECT_EQ(limbs_of(x), (Limbs{4, 0xFFFFFFF8u, M, 3, 1}));
     lib::uint y = make_uint({5, 5});
     lib::uint::subtract(y, y, make_uint({6}));
@@ -160,8 +164,8 @@ TEST(Uint, IncrementAndDecrement)
     struct Case {
         Limbs before, after_incr;
     };
-    for (const Case& c : {Case{{}, {1}}, Case{{M}, {0, 1}}, Case{{M, M}, {0, 0, 1}},
-                          Case{{M, 3}, {0, 4}}, Case{{41}, {42}}}) {
+    for (const Case& c :
+         {Case{{}, {1}}, Case{{M}, {0, 1}}, Case{{M, M}, {0, 0, 1}}, Case{{M, 3}, {0, 4}}, Case{{41}, {42}}}) {
         lib::uint x = make_uint(c.before);
         EXPECT_EQ(&x.incr(), &x);
         EXPECT_EQ(limbs_of(x), c.after_incr);
@@ -177,10 +181,8 @@ TEST(Uint, ToPrimitive)
 {
     EXPECT_EQ(lib::uint().to_primitive(), 0);
     EXPECT_EQ(make_uint({65535}).to_primitive(), 65535);
-    expect_throw<std::out_of_range>([] { make_uint({65536}).to_primitive(); },
-                                    "@lib::uint::to_primitive");
-    expect_throw<std::out_of_range>([] { make_uint({1, 1}).to_primitive(); },
-                                    "@lib::uint::to_primitive");
+    expect_throw<std::out_of_range>([] { make_uint({65536}).to_primitive(); }, "@lib::uint::to_primitive");
+    expect_throw<std::out_of_range>([] { make_uint({1, 1}).to_primitive(); }, "@lib::uint::to_primitive");
 }
 
 TEST(Uint, ConstructionCopyAndCompare)
@@ -203,12 +205,11 @@ TEST(Uint, ConstructionCopyAndCompare)
         Limbs a, b;
         int expected;
     };
-    for (const Case& c : {Case{{}, {}, 0}, Case{{}, {1}, -1}, Case{{M}, {0, 1}, -1},
-                          Case{{5, 2}, {4, 2}, 1}, Case{{1, 2}, {2, 1}, 1},
-                          Case{{1, 2, 3}, {1, 2, 3}, 0}}) {
+    for (const Case& c : {Case{{}, {}, 0}, Case{{}, {1}, -1}, Case{{M}, {0, 1}, -1}, Case{{5, 2}, {4, 2}, 1},
+                          Case{{1, 2}, {2, 1}, 1}, Case{{1, 2, 3}, {1, 2, 3}, 0}}) {
         EXPECT_EQ(lib::uint::compare(make_uint(c.a), make_uint(c.b)), c.expected);
         EXPECT_EQ(lib::uint::compare(make_uint(c.b), make_uint(c.a)), -c.expected);
     }
 }
 
-} // namespace
+}  // namespace

@@ -11,10 +11,10 @@
 #include "quarn/graphics/d3d9/device_state.h"
 
 struct FakeBuffer {
-    int32_t index;      // 0 vertex, 1 index
+    int32_t index;  // 0 vertex, 1 index
     uint32_t length;
     uint32_t usage;
-    uint32_t format;    // FVF or index format
+    uint32_t format;  // FVF or index format
     uint32_t pool;
     int32_t locked;
     std::vector<uint8_t> bytes;

@@ -58,7 +58,8 @@ ModelMeshVertex TestVertex(int32_t mesh, int32_t vertex)
 {
     const float m = static_cast<float>(mesh);
     const float v = static_cast<float>(vertex);
-    return ModelMeshVertex{{m * 1000.0f + v, v + 0.5f, -v}, {m, 1.0f, v * 0.25f},
+    return ModelMeshVertex{{m * 1000.0f + v, v + 0.5f, -v},
+                           {m, 1.0f, v * 0.25f},
                            0xFF000000u | static_cast<uint32_t>(mesh) << 16 | static_cast<uint32_t>(vertex & 0xFFFF),
                            0x00ABCDEFu ^ static_cast<uint32_t>(vertex)};
 }
@@ -173,8 +174,9 @@ int32_t CreateTestInstance(int32_t baseHandle, int32_t attachments, const std::v
         instance->frames[f].blockChain = MakeChain(f % 3);
     }
     instance->attachmentCount = attachments;
-    instance->attachments = attachments > 0 ? static_cast<ModelAttachment*>(Block(attachments * sizeof(ModelAttachment)))
-                                            : nullptr;
+    instance->attachments = attachments > 0
+                                ? static_cast<ModelAttachment*>(Block(attachments * sizeof(ModelAttachment)))
+                                : nullptr;
     if (attachments > 0) {
         instance->attachments[0] = ModelAttachment{1, Block(20)};
         for (int32_t f = 0; f < frames; ++f) {
@@ -185,8 +187,7 @@ int32_t CreateTestInstance(int32_t baseHandle, int32_t attachments, const std::v
         instance->attachmentState[1] = 4;
     }
     if (base->textureCount > 0) {
-        instance->textures =
-            static_cast<ModelTextureEntry*>(Block(base->textureCount * sizeof(ModelTextureEntry)));
+        instance->textures = static_cast<ModelTextureEntry*>(Block(base->textureCount * sizeof(ModelTextureEntry)));
         instance->texturesOwned = 1;
         for (int32_t i = 0; i < base->textureCount; ++i) {
             instance->textures[i].graph = -1;
@@ -196,7 +197,7 @@ int32_t CreateTestInstance(int32_t baseHandle, int32_t attachments, const std::v
             TestTextureShape shape{};
             if (from.colorData != nullptr) {
                 shape.color.assign(static_cast<const uint8_t*>(from.colorData),
-                                  static_cast<const uint8_t*>(from.colorData) + from.colorSize);
+                                   static_cast<const uint8_t*>(from.colorData) + from.colorSize);
             }
             shape.normalMap = from.normalMap;
             shape.heightScale = from.heightScale;
@@ -224,9 +225,24 @@ int32_t CreateTestInstance(int32_t baseHandle, int32_t attachments, const std::v
 
 std::vector<uint8_t> MakeTestTga(int32_t width, int32_t height, uint32_t (*pixel)(int32_t x, int32_t y))
 {
-    std::vector<uint8_t> file = {0, 0, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                                 static_cast<uint8_t>(width), static_cast<uint8_t>(width >> 8),
-                                 static_cast<uint8_t>(height), static_cast<uint8_t>(height >> 8), 32, 0x28};
+    std::vector<uint8_t> file = {0,
+                                 0,
+                                 2,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 0,
+                                 static_cast<uint8_t>(width),
+                                 static_cast<uint8_t>(width >> 8),
+                                 static_cast<uint8_t>(height),
+                                 static_cast<uint8_t>(height >> 8),
+                                 32,
+                                 0x28};
     for (int32_t y = 0; y < height; ++y) {
         for (int32_t x = 0; x < width; ++x) {
             const uint32_t p = pixel(x, y);

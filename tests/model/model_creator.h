@@ -10,15 +10,15 @@
 
 struct TestMeshShape {
     uint16_t skinningKind;
-    int32_t selector;       // of the frame the mesh belongs to
+    int32_t selector;  // of the frame the mesh belongs to
     uint16_t texCoordSets;
     int32_t vertexCount;
     uint16_t indexCount;
 };
 
 struct TestTextureShape {
-    std::vector<uint8_t> color;   // empty: none
-    std::vector<uint8_t> alpha;   // empty: none
+    std::vector<uint8_t> color;  // empty: none
+    std::vector<uint8_t> alpha;  // empty: none
     uint32_t normalMap;
     float heightScale;
     int32_t graph;

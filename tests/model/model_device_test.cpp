@@ -100,8 +100,8 @@ protected:
                                   v, mesh.texCoordSets);
             }
             for (int32_t i = 0; i < mesh.indexCount; ++i) {
-                const uint16_t index =
-                    static_cast<uint16_t>(indices[2 * (mesh.firstIndex + i)] | indices[2 * (mesh.firstIndex + i) + 1] << 8);
+                const uint16_t index = static_cast<uint16_t>(indices[2 * (mesh.firstIndex + i)] |
+                                                             indices[2 * (mesh.firstIndex + i) + 1] << 8);
                 EXPECT_EQ(index, TestIndex(m, i, mesh.vertexCount));
             }
         }

@@ -166,7 +166,8 @@ TEST_F(ModelTest, NormalMapOfHeightField)
         const std::vector<uint8_t> file = MakeTestTga(c.width, c.height, c.pixel);
         BaseImage color{};
         BaseImage alpha{};
-        ASSERT_EQ(BuildModelTexture(&color, &alpha, file.data(), static_cast<int32_t>(file.size()), nullptr, 0, 1, c.scale),
+        ASSERT_EQ(BuildModelTexture(&color, &alpha, file.data(), static_cast<int32_t>(file.size()), nullptr, 0, 1,
+                                    c.scale),
                   0);
         ASSERT_EQ(color.width, c.width);
         EXPECT_EQ(alpha.pixels, nullptr);
@@ -193,11 +194,8 @@ TEST_F(ModelTest, ResamplesToPowersOfTwoWithinHalfTheLargestTexture)
         int32_t width, height, maxTexture, expectedWidth, expectedHeight;
     };
     const Case cases[] = {
-        {100, 60, 256, 128, 64},
-        {100, 60, 4096, 128, 64},
-        {100, 60, 128, 64, 64},
-        {1, 3, 256, 1, 4},
-        {64, 32, 64, 64, 32},  // powers of two already: kept even above the limit
+        {100, 60, 256, 128, 64}, {100, 60, 4096, 128, 64}, {100, 60, 128, 64, 64},
+        {1, 3, 256, 1, 4},       {64, 32, 64, 64, 32},  // powers of two already: kept even above the limit
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " limit " << c.maxTexture);
@@ -224,7 +222,8 @@ TEST_F(ModelTest, WithoutColourDataTheColourIsWhiteOverTheAlphaImage)
     const std::vector<uint8_t> file = MakeTestTga(100, 60, FlatGrey);
     BaseImage color{};
     BaseImage alpha{};
-    ASSERT_EQ(BuildModelTexture(&color, &alpha, nullptr, 0, file.data(), static_cast<int32_t>(file.size()), 0, 1.0f), 0);
+    ASSERT_EQ(BuildModelTexture(&color, &alpha, nullptr, 0, file.data(), static_cast<int32_t>(file.size()), 0, 1.0f),
+              0);
     // Only given images are resampled.
     EXPECT_EQ(color.width, 100);
     EXPECT_EQ(color.height, 60);
@@ -685,8 +684,9 @@ TEST_F(ModelTest, RestoreBuildsTexturesOfBasesAndOverriddenInstanceEntries)
 {
     // No graph exists, so each texture build ends at its graph's refusal: the build itself must
     // leave nothing behind, and the walk must read only the entries it should.
-    const int32_t base = CreateTestBase({{0, 0, 0, 3, 3}}, {{MakeTestTga(3, 5, FlatGrey), MakeTestTga(3, 5, FlatGrey), 1, 1.0f, 0},
-                                                            {{}, MakeTestTga(2, 2, FlatGrey), 0, 1.0f, 0}});
+    const int32_t base = CreateTestBase({{0, 0, 0, 3, 3}},
+                                        {{MakeTestTga(3, 5, FlatGrey), MakeTestTga(3, 5, FlatGrey), 1, 1.0f, 0},
+                                         {{}, MakeTestTga(2, 2, FlatGrey), 0, 1.0f, 0}});
     CreateTestInstance(base, 0, {1});
     ASSERT_EQ(TakeModelSlot(&g_modelRegistry.instances, QUARN_MODEL_PLACEHOLDER), 1);
     const int32_t blocks = GetAllocatorTotals().blockCount;

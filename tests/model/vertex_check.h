@@ -32,4 +32,3 @@ inline void ExpectFixedVertex(const uint8_t* at, int32_t mesh, int32_t vertex, i
         EXPECT_EQ(uv[3], 1.0f);
     }
 }
-

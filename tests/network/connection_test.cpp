@@ -23,10 +23,7 @@ std::string LengthWord(uint32_t n)
                        static_cast<char>(n >> 24)};
 }
 
-std::string Frame(const std::string& payload)
-{
-    return LengthWord(static_cast<uint32_t>(payload.size())) + payload;
-}
+std::string Frame(const std::string& payload) { return LengthWord(static_cast<uint32_t>(payload.size())) + payload; }
 
 std::string Held(const RingBuffer& ring)
 {
@@ -72,10 +69,7 @@ protected:
         }
         return static_cast<NetworkHandleRecord*>(g_network.head.next->data);
     }
-    void Deliver(const NetworkHandleRecord* r, const std::string& bytes)
-    {
-        net.sockets[r->socket].incoming += bytes;
-    }
+    void Deliver(const NetworkHandleRecord* r, const std::string& bytes) { net.sockets[r->socket].incoming += bytes; }
     int32_t Read(const NetworkHandleRecord* r)
     {
         return DispatchSocketEvent(kNetworkEventRead, static_cast<uint32_t>(r->socket));
@@ -96,8 +90,8 @@ TEST_F(ConnectionTest, FramesArriveInAnyPiecesAndEachEventTakesAllThatIsThere)
     for (size_t i = 0; i < large.size(); ++i) {
         large[i] = static_cast<char>(i * 13);
     }
-    const std::vector<std::string> payloads = {"abc", "", "defg", std::string(700, 'x'), "", "hij",
-                                               std::string(5000, 'y'), large, "k"};
+    const std::vector<std::string> payloads = {
+        "abc", "", "defg", std::string(700, 'x'), "", "hij", std::string(5000, 'y'), large, "k"};
     std::string stream;
     std::string joined;
     for (const std::string& p : payloads) {
@@ -250,8 +244,8 @@ TEST_F(ConnectionTest, HostileLengthWordsCloseOnlyTheirOwnConnection)
 {
     NetworkHandleRecord* good = Accept();
     const int32_t goodHandle = good->node.handle;
-    for (uint32_t length : {kMaxNetworkFrameBytes + 1, 0x20000000u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFCu,
-                            0xFFFFFFFFu}) {
+    for (uint32_t length :
+         {kMaxNetworkFrameBytes + 1, 0x20000000u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFCu, 0xFFFFFFFFu}) {
         SCOPED_TRACE(length);
         log.clear();
         const AllocatorTotals start = GetAllocatorTotals();
@@ -262,8 +256,7 @@ TEST_F(ConnectionTest, HostileLengthWordsCloseOnlyTheirOwnConnection)
         EXPECT_EQ(hostile->error, 1);
         EXPECT_EQ(hostile->receiveRing.data, nullptr);
         EXPECT_LT(GetAllocatorTotals().totalSize - start.totalSize, 4096);
-        EXPECT_EQ(log, L"受信データのサイズが上限を超えています(データサイズ " + std::to_wstring(length) +
-                           L" byte)\n");
+        EXPECT_EQ(log, L"受信データのサイズが上限を超えています(データサイズ " + std::to_wstring(length) + L" byte)\n");
         EXPECT_EQ(RecvSocket(handle), -1) << "a connection in error reads nothing more";
         EXPECT_EQ(PumpNetworkMessages(1), 0);
         EXPECT_FALSE(Live(handle));

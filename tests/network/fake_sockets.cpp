@@ -80,8 +80,8 @@ int LastError() { return 10035; }
 
 void Cleanup() { ++g_fake->cleanups; }
 
-const NetworkOsApi kFake = {Receive, Send, CloseSocket, Accept, SelectEvents, PumpWindow, PostClose, Milliseconds,
-                            LastError, Cleanup};
+const NetworkOsApi kFake = {Receive,    Send,      CloseSocket,  Accept,    SelectEvents,
+                            PumpWindow, PostClose, Milliseconds, LastError, Cleanup};
 
 }  // namespace
 

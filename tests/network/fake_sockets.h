@@ -15,8 +15,8 @@
 struct FakeSocket {
     std::string incoming;  // delivered by the peer, not yet received
     bool peerClosed = false;
-    std::string outgoing;  // what the library sent
-    int sendRoom = -1;     // bytes the peer's side still takes; -1 without limit, 0 would block
+    std::string outgoing;      // what the library sent
+    int sendRoom = -1;         // bytes the peer's side still takes; -1 without limit, 0 would block
     bool sendBlocked = false;  // the last send was refused: the system will post a write event
     bool closed = false;
     uint32_t events = 0;

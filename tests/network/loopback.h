@@ -36,8 +36,8 @@ struct Network {
         windowClass.lpfnWndProc = NetworkWindowProc;
         windowClass.lpszClassName = L"QuarnLoopbackNetwork";
         RegisterClassW(&windowClass);
-        g_network.window =
-            CreateWindowW(L"QuarnLoopbackNetwork", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+        g_network.window = CreateWindowW(L"QuarnLoopbackNetwork", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                                         nullptr);
         if (g_network.window == nullptr) {
             return -1;
         }

@@ -57,7 +57,7 @@ uint32_t Milliseconds()
 int LastError() { return errno; }
 void Cleanup() {}
 
-const NetworkOsApi kLocalSockets = {Receive, Send,      CloseSocket, Accept,    SelectEvents,
+const NetworkOsApi kLocalSockets = {Receive,    Send,      CloseSocket,  Accept,    SelectEvents,
                                     PumpWindow, PostClose, Milliseconds, LastError, Cleanup};
 
 // A started network with two connections, the ends of one socket pair.
@@ -230,7 +230,8 @@ public:
             // on a loaded machine processor time is the steadier second measure.
             const double framedCpu = framesPerCpuSecond_[std::string("BM_FramedSendRecv/") + size];
             const double plainCpu = framesPerCpuSecond_[std::string("BM_PlainSendRecv/") + size];
-            std::printf("  %-36s %12.2f\n", "library / floor, processor time", plainCpu > 0 ? framedCpu / plainCpu : 0.0);
+            std::printf("  %-36s %12.2f\n", "library / floor, processor time",
+                        plainCpu > 0 ? framedCpu / plainCpu : 0.0);
             RecordRatio((std::string("frames of ") + size + " bytes").c_str(), "send/recv",
                         plain > 0 ? framed / plain : 0.0);
         }

@@ -19,10 +19,7 @@ std::wstring g_log;
 
 class NetworkTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        CaptureLogInto(&g_log);
-    }
+    void SetUp() override { CaptureLogInto(&g_log); }
     void TearDown() override { SetLogCapture(nullptr, nullptr); }
 };
 
@@ -298,8 +295,8 @@ TEST_F(LoopbackNetworkTest, PendingBytesAcrossTheSendRingsEndGoAsOneFrame)
     // Queued so that the first five bytes stand at the ring's end, the rest at its start.
     ring.readPos = ring.size - 5;
     for (size_t i = 0; i < payload.size(); ++i) {
-        ring.data[(static_cast<size_t>(ring.readPos) + i) % static_cast<size_t>(ring.size)] =
-            static_cast<uint8_t>(payload[i]);
+        ring.data[(static_cast<size_t>(ring.readPos) + i) % static_cast<size_t>(ring.size)] = static_cast<uint8_t>(
+            payload[i]);
     }
     ring.writePos = 3;
     ring.held = static_cast<int32_t>(payload.size());
@@ -430,7 +427,8 @@ TEST_F(LoopbackNetworkTest, HostilePeersLoseOnlyTheirOwnConnections)
         const int32_t h = r->node.handle;
         SendRaw(peer, LengthWord(length) + "junk");
         EXPECT_TRUE(PumpUntil([&] { return !Live(h); }));
-        EXPECT_NE(g_log.find(L"受信データのサイズが上限を超えています(データサイズ " + std::to_wstring(length) + L" byte)"),
+        EXPECT_NE(g_log.find(L"受信データのサイズが上限を超えています(データサイズ " + std::to_wstring(length) +
+                             L" byte)"),
                   std::wstring::npos);
     }
     {

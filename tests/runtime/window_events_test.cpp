@@ -66,13 +66,10 @@ TEST_F(WindowEventTest, DisplayChangeClosesTheWindowOnlyWhenTheScreenCannotFollo
         bool closes;
     };
     const Case cases[] = {
-        {1, 32, 300, 60, false},    // nothing changed
-        {1, 32, 1024, 768, false},  // a larger desktop is followed
-        {1, 16, 1024, 768, false},
-        {0, 32, 1024, 768, true},   // nothing could restore the pictures
-        {1, 24, 1024, 768, true},
-        {1, 8, 1024, 768, true},
-        {1, 32, 200, 768, true},    // smaller than the screen
+        {1, 32, 300, 60, false},                              // nothing changed
+        {1, 32, 1024, 768, false},                            // a larger desktop is followed
+        {1, 16, 1024, 768, false}, {0, 32, 1024, 768, true},  // nothing could restore the pictures
+        {1, 24, 1024, 768, true},  {1, 8, 1024, 768, true},  {1, 32, 200, 768, true},  // smaller than the screen
     };
     for (const Case& c : cases) {
         g_drawSettings.graphRestoreRoutine = c.restore ? RestoreNothing : nullptr;

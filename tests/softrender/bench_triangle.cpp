@@ -53,8 +53,7 @@ struct Images {
                 uint32_t p;
                 std::memcpy(&p, src.pixels + src.store->pitch * y + 4 * x, 4);
                 uint32_t q = uint32_t(kBlendAlpha) << 24;
-                for (int shift = 0; shift < 24; shift += 8)
-                    q |= (((p >> shift) & 0xFF) * kBlendAlpha / 255) << shift;
+                for (int shift = 0; shift < 24; shift += 8) q |= (((p >> shift) & 0xFF) * kBlendAlpha / 255) << shift;
                 premultiplied[size_t(y) * kSize + x] = q;
             }
     }
@@ -83,8 +82,7 @@ void Triangle(benchmark::State& state, int leg, bool textured, int mode)
     }
     const double pixels = static_cast<double>(leg) * (leg + 1) / 2;
     state.counters["tri/s"] = benchmark::Counter(1, benchmark::Counter::kIsIterationInvariantRate);
-    state.counters["Mpix/s"] =
-        benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["Mpix/s"] = benchmark::Counter(pixels / 1e6, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // The same triangle through pixman_composite_triangles.
@@ -92,8 +90,7 @@ void PixmanTriangle(benchmark::State& state, int leg, bool textured, int mode)
 {
     Images& im = Shared();
     pixman_image_t* d = pixman_image_create_bits(PIXMAN_x8r8g8b8, kSize, kSize,
-                                                 reinterpret_cast<uint32_t*>(im.dst.pixels),
-                                                 im.dst.store->pitch);
+                                                 reinterpret_cast<uint32_t*>(im.dst.pixels), im.dst.store->pitch);
     pixman_image_t* s;
     if (!textured) {
         // 0xFF336699 as it is, or premultiplied by the blend's alpha.
@@ -101,15 +98,13 @@ void PixmanTriangle(benchmark::State& state, int leg, bool textured, int mode)
             const int scaled = mode == 0 ? v : v * kBlendAlpha / 255;
             return uint16_t(scaled * 257);
         };
-        const pixman_color_t colour = {channel(0x33), channel(0x66), channel(0x99),
-                                       channel(0xFF)};
+        const pixman_color_t colour = {channel(0x33), channel(0x66), channel(0x99), channel(0xFF)};
         s = pixman_image_create_solid_fill(&colour);
     } else if (mode == 0) {
-        s = pixman_image_create_bits(PIXMAN_x8r8g8b8, kSize, kSize,
-                                     reinterpret_cast<uint32_t*>(im.src.pixels), im.src.store->pitch);
+        s = pixman_image_create_bits(PIXMAN_x8r8g8b8, kSize, kSize, reinterpret_cast<uint32_t*>(im.src.pixels),
+                                     im.src.store->pitch);
     } else {
-        s = pixman_image_create_bits(PIXMAN_a8r8g8b8, kSize, kSize, im.premultiplied.data(),
-                                     kSize * 4);
+        s = pixman_image_create_bits(PIXMAN_a8r8g8b8, kSize, kSize, im.premultiplied.data(), kSize * 4);
     }
     const int x = 7, y = 5;
     const pixman_triangle_t t = {{pixman_int_to_fixed(x), pixman_int_to_fixed(y)},
@@ -126,8 +121,8 @@ void PixmanTriangle(benchmark::State& state, int leg, bool textured, int mode)
 
 std::string Name(const char* prefix, int leg, bool textured, int mode)
 {
-    return std::string(prefix) + "/" + std::to_string(leg * (leg + 1) / 2) + "px/" +
-           (textured ? "textured" : "flat") + "/mode" + std::to_string(mode);
+    return std::string(prefix) + "/" + std::to_string(leg * (leg + 1) / 2) + "px/" + (textured ? "textured" : "flat") +
+           "/mode" + std::to_string(mode);
 }
 
 constexpr int kLegs[] = {4, 44, 447};
@@ -140,9 +135,7 @@ void Register()
                 benchmark::RegisterBenchmark(Name("Triangle", leg, textured, mode).c_str(),
                                              [=](benchmark::State& s) { Triangle(s, leg, textured, mode); });
                 benchmark::RegisterBenchmark(Name("PixmanTriangle", leg, textured, mode).c_str(),
-                                             [=](benchmark::State& s) {
-                                                 PixmanTriangle(s, leg, textured, mode);
-                                             });
+                                             [=](benchmark::State& s) { PixmanTriangle(s, leg, textured, mode); });
             }
 }
 
@@ -151,10 +144,7 @@ const int kRegistered = (Register(), 0);
 // The usual console output, then each triangle's time beside pixman's and the ratio.
 class SummaryReporter : public SummaryReporterBase {
 public:
-    void Keep(const Run& r) override
-    {
-        seconds_[r.run_name.str()] = r.real_accumulated_time / double(r.iterations);
-    }
+    void Keep(const Run& r) override { seconds_[r.run_name.str()] = r.real_accumulated_time / double(r.iterations); }
     void Finalize() override
     {
         ConsoleReporter::Finalize();
@@ -164,14 +154,11 @@ public:
                 for (int mode : {0, 1}) {
                     const std::string ours = Name("Triangle", leg, textured, mode);
                     const std::string theirs = Name("PixmanTriangle", leg, textured, mode);
-                    if (!seconds_.count(ours) || !seconds_.count(theirs) || !(seconds_[ours] > 0))
-                        continue;
+                    if (!seconds_.count(ours) || !seconds_.count(theirs) || !(seconds_[ours] > 0)) continue;
                     const double ratio = seconds_[theirs] / seconds_[ours];
                     std::printf("%-30s %12.1f %12.1f %7.2f\n", ours.c_str(), seconds_[ours] * 1e9,
                                 seconds_[theirs] * 1e9, ratio);
-                    RecordRatio(ours.c_str(),
-                                mode == 0 ? "pixman triangles, opaque" : "pixman triangles, OVER",
-                                ratio);
+                    RecordRatio(ours.c_str(), mode == 0 ? "pixman triangles, opaque" : "pixman triangles, OVER", ratio);
                 }
     }
 

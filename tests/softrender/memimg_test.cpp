@@ -21,7 +21,8 @@ std::vector<uint8_t> RunBytes(const MEMIMG& v)
     std::vector<uint8_t> out;
     const uint8_t* r = v.store->runTable;
     for (int line = 0; line < v.height; ++line) {
-        do out.push_back(*r); while (*r++ != kRunEndOfLine);
+        do out.push_back(*r);
+        while (*r++ != kRunEndOfLine);
     }
     return out;
 }
@@ -37,11 +38,11 @@ TEST(MemImgCreate, PitchLog2PitchAndPixelSize)
     const Case cases[] = {
         {300, 60, -1, 1, 0, 0, 1200, -1, 4, 0, 0},
         {256, 1, -1, 1, 0, 0, 1024, 10, 4, 0, 0},
-        {2, 1, -1, 1, 0, 0, 16, -1, 4, 0, 0},   // a row of 8 bytes in a pitch of 16
-        {3, 1, -1, 1, 0, 0, 16, 4, 4, 0, 0},    // 12 bytes: the next power of two is 16
+        {2, 1, -1, 1, 0, 0, 16, -1, 4, 0, 0},  // a row of 8 bytes in a pitch of 16
+        {3, 1, -1, 1, 0, 0, 16, 4, 4, 0, 0},   // 12 bytes: the next power of two is 16
         {4, 1, -1, 0, 0, 0, 16, -1, 2, 0, 0},
-        {8, 2, -1, 0, 0, 1, 32, 5, 4, 0, 1},    // kind 0 with alpha has 4 bytes a pixel
-        {5, 5, -1, 1, 1, 1, 16, -1, 1, 1, 0},   // paletted asked with alpha has no alpha
+        {8, 2, -1, 0, 0, 1, 32, 5, 4, 0, 1},   // kind 0 with alpha has 4 bytes a pixel
+        {5, 5, -1, 1, 1, 1, 16, -1, 1, 1, 0},  // paletted asked with alpha has no alpha
         {5, 5, -1, 2, 1, 1, 16, -1, 1, 0, 0},
         {5, 5, -1, 3, 1, 1, 16, 4, 2, 0, 0},
         {10, 3, 64, 1, 0, 0, 64, 6, 4, 0, 0},
@@ -49,8 +50,8 @@ TEST(MemImgCreate, PitchLog2PitchAndPixelSize)
     };
     for (const Case& c : cases) {
         Img img;
-        ASSERT_EQ(CreateMemImgWithOptions(&img.v, c.width, c.height, c.pitch, 0, c.kind, c.paletted,
-                                          c.alpha, 0, nullptr),
+        ASSERT_EQ(CreateMemImgWithOptions(&img.v, c.width, c.height, c.pitch, 0, c.kind, c.paletted, c.alpha, 0,
+                                          nullptr),
                   0);
         const MemImgBase* s = img.v.store;
         EXPECT_EQ(s->pitch, c.wantPitch) << c.width << "x" << c.height;
@@ -91,15 +92,16 @@ TEST(MemImgCreate, RefusesBadInputAndLeavesNothingAttached)
         int width, height, pitch, kind;
     };
     const Case cases[] = {
-        {"zero width", 0, 4, -1, 1},        {"negative height", 4, -2, -1, 1},
-        {"kind 4", 4, 4, -1, 4},            {"negative kind", 4, 4, -1, -2},
+        {"zero width", 0, 4, -1, 1},
+        {"negative height", 4, -2, -1, 1},
+        {"kind 4", 4, 4, -1, 4},
+        {"negative kind", 4, 4, -1, -2},
         {"pitch shorter than a row", 10, 4, 39, 1},
         {"larger than memory can hold", 100000, 100000, -1, 1},
     };
     for (const Case& c : cases) {
         MEMIMG v{};
-        EXPECT_EQ(CreateMemImgWithOptions(&v, c.width, c.height, c.pitch, 0, c.kind, 0, 0, 1, nullptr), -1)
-            << c.what;
+        EXPECT_EQ(CreateMemImgWithOptions(&v, c.width, c.height, c.pitch, 0, c.kind, 0, 0, 1, nullptr), -1) << c.what;
         EXPECT_EQ(TestMemImgValid(&v), 0) << c.what;
         EXPECT_EQ(v.store, nullptr) << c.what;
     }
@@ -130,7 +132,10 @@ TEST(MemImgCreate, PlainImageFollowsTheConfiguredDepth)
 {
     // The depth is the one configured now: a mode change after start-up changes it.
     const int32_t kept = g_screenSettings.colorBits;
-    const struct { int32_t bits; int32_t kind; } cases[] = {{32, 1}, {16, 0}, {0, 0}, {32, 1}, {8, 1}};
+    const struct {
+        int32_t bits;
+        int32_t kind;
+    } cases[] = {{32, 1}, {16, 0}, {0, 0}, {32, 1}, {8, 1}};
     for (const auto& c : cases) {
         Img img;
         g_screenSettings.colorBits = c.bits;
@@ -171,7 +176,7 @@ TEST(MemImgViews, RefusesRectanglesOutsideTheSourceAndInvalidSources)
     struct Case {
         int x, y, w, h;
     };
-    const Case cases[] = {{-1, 0, 2, 2}, {0, -1, 2, 2}, {9, 0, 2, 1}, {0, 7, 1, 2},
+    const Case cases[] = {{-1, 0, 2, 2}, {0, -1, 2, 2}, {9, 0, 2, 1},  {0, 7, 1, 2},
                           {2, 2, -1, 3}, {2, 2, 3, -1}, {0, 0, 11, 8}, {1, 0, 0x7FFFFFFF, 1}};
     for (const Case& c : cases) {
         MEMIMG out{};
@@ -196,8 +201,7 @@ TEST(MemImgFill, FillsTheClippedRectangleWithTheLowBytes)
     const PixelRect r{4, -3, 9, 2};
     FillMemImgPixels(&img.v, &r, 0x0F0F);
     for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 6; ++x)
-            EXPECT_EQ(Get(img.v, x, y), (x >= 4 && y < 2) ? 0x0F0Fu : 0x1234u) << x << "," << y;
+        for (int x = 0; x < 6; ++x) EXPECT_EQ(Get(img.v, x, y), (x >= 4 && y < 2) ? 0x0F0Fu : 0x1234u) << x << "," << y;
     const PixelRect empty{7, 0, 9, 4};
     FillMemImgPixels(&img.v, &empty, 0);
     EXPECT_EQ(Get(img.v, 5, 3), 0x1234u);
@@ -223,8 +227,7 @@ TEST(MemImgFill, EveryFormFillsExactlyTheRow)
                     for (int x = 0; x < 75; ++x) {
                         const bool in = y == 1 && x >= left && x < 74;
                         ASSERT_EQ(Get(img.v, x, y), in ? 0x89ABCDEF & ones : ones)
-                            << "kind " << kind << " simd " << simd << " left " << left << " at "
-                            << x << "," << y;
+                            << "kind " << kind << " simd " << simd << " left " << left << " at " << x << "," << y;
                     }
             }
         }
@@ -322,14 +325,10 @@ TEST(MemImgFormats, StaticFormatsOfTheKinds)
         uint32_t red, green, blue, alphaMask;
     };
     const Case cases[] = {
-        {0, 0, 0, 16, 2, 0xF800, 0x07E0, 0x001F, 0},
-        {0, 1, 0, 32, 4, 0xF800, 0x07E0, 0x001F, 0x00FF0000},
-        {0, 0, 1, 8, 1, 0xF800, 0x07E0, 0x001F, 0},
-        {1, 0, 0, 32, 4, 0xFF0000, 0xFF00, 0xFF, 0},
-        {1, 1, 0, 32, 4, 0xFF0000, 0xFF00, 0xFF, 0xFF000000},
-        {1, 0, 1, 8, 1, 0xFF0000, 0xFF00, 0xFF, 0},
-        {1, 1, 1, 8, 1, 0xFF0000, 0xFF00, 0xFF, 0xFF000000},
-        {2, 1, 1, 8, 1, 0xFF, 0xFF, 0xFF, 0xFF},
+        {0, 0, 0, 16, 2, 0xF800, 0x07E0, 0x001F, 0},          {0, 1, 0, 32, 4, 0xF800, 0x07E0, 0x001F, 0x00FF0000},
+        {0, 0, 1, 8, 1, 0xF800, 0x07E0, 0x001F, 0},           {1, 0, 0, 32, 4, 0xFF0000, 0xFF00, 0xFF, 0},
+        {1, 1, 0, 32, 4, 0xFF0000, 0xFF00, 0xFF, 0xFF000000}, {1, 0, 1, 8, 1, 0xFF0000, 0xFF00, 0xFF, 0},
+        {1, 1, 1, 8, 1, 0xFF0000, 0xFF00, 0xFF, 0xFF000000},  {2, 1, 1, 8, 1, 0xFF, 0xFF, 0xFF, 0xFF},
         {3, 0, 0, 16, 2, 0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF},
     };
     for (const Case& c : cases) {
@@ -400,7 +399,7 @@ TEST(MemImgLoad, RefusesRectanglesOutsideEitherImage)
     struct Case {
         int sx, sy, w, h, dx, dy;
     };
-    const Case cases[] = {{-1, 0, 2, 2, 0, 0}, {3, 0, 2, 2, 0, 0}, {0, 0, 5, 1, 0, 0},
+    const Case cases[] = {{-1, 0, 2, 2, 0, 0}, {3, 0, 2, 2, 0, 0},  {0, 0, 5, 1, 0, 0},
                           {0, 0, 2, 2, 3, 0},  {0, 0, 2, 2, 0, -1}, {0, 0, 0, 2, 0, 0}};
     // Block-compressed pixels are not lines the copy could read: refused, not half-loaded.
     img.b.format.compression = 1;

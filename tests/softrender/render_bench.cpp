@@ -78,12 +78,10 @@ void Pixman(benchmark::State& state, pixman_op_t op, bool alpha)
 {
     Images& im = Shared();
     pixman_image_t* d = pixman_image_create_bits(PIXMAN_x8r8g8b8, kSize, kSize,
-                                                 reinterpret_cast<uint32_t*>(im.dst.pixels),
-                                                 im.dst.store->pitch);
+                                                 reinterpret_cast<uint32_t*>(im.dst.pixels), im.dst.store->pitch);
     const MEMIMG& src = alpha ? im.alphaSrc : im.src;
-    pixman_image_t* s = pixman_image_create_bits(alpha ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8, kSize,
-                                                 kSize, reinterpret_cast<uint32_t*>(src.pixels),
-                                                 src.store->pitch);
+    pixman_image_t* s = pixman_image_create_bits(alpha ? PIXMAN_a8r8g8b8 : PIXMAN_x8r8g8b8, kSize, kSize,
+                                                 reinterpret_cast<uint32_t*>(src.pixels), src.store->pitch);
     for (auto _ : state) {
         pixman_image_composite32(op, s, nullptr, d, 0, 0, 0, 0, 0, 0, kSize, kSize);
         benchmark::ClobberMemory();
@@ -156,11 +154,9 @@ void PixmanScaled(benchmark::State& state, pixman_op_t op, int target)
     Images& im = Shared();
     const MEMIMG& src = op == PIXMAN_OP_SRC ? im.small : im.smallAlpha;
     pixman_image_t* d = pixman_image_create_bits(PIXMAN_x8r8g8b8, kSize, kSize,
-                                                 reinterpret_cast<uint32_t*>(im.dst.pixels),
-                                                 im.dst.store->pitch);
-    pixman_image_t* s = pixman_image_create_bits(
-        op == PIXMAN_OP_SRC ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, kSmall, kSmall,
-        reinterpret_cast<uint32_t*>(src.pixels), src.store->pitch);
+                                                 reinterpret_cast<uint32_t*>(im.dst.pixels), im.dst.store->pitch);
+    pixman_image_t* s = pixman_image_create_bits(op == PIXMAN_OP_SRC ? PIXMAN_x8r8g8b8 : PIXMAN_a8r8g8b8, kSmall,
+                                                 kSmall, reinterpret_cast<uint32_t*>(src.pixels), src.store->pitch);
     pixman_transform_t t;
     const pixman_fixed_t f = pixman_double_to_fixed(double{kSmall} / target);
     pixman_transform_init_scale(&t, f, f);
@@ -226,8 +222,10 @@ int main(int argc, char** argv)
         const char* theirs;
     };
     const Pair pairs[] = {
-        {"BM_RenderMode0", "BM_Memcpy"},         {"BM_RenderMode0", "BM_PixmanSrc"},
-        {"BM_RenderMode1Half", "BM_PixmanOver"}, {"BM_RenderMode2", "BM_PixmanAdd"},
+        {"BM_RenderMode0", "BM_Memcpy"},
+        {"BM_RenderMode0", "BM_PixmanSrc"},
+        {"BM_RenderMode1Half", "BM_PixmanOver"},
+        {"BM_RenderMode2", "BM_PixmanAdd"},
         {"BM_RenderSourceAlpha", "BM_PixmanOver"},
         {"BM_ScaledUpMode0", "BM_PixmanScaledUpSrc"},
         {"BM_ScaledUpMode1", "BM_PixmanScaledUpOver"},
@@ -235,8 +233,7 @@ int main(int argc, char** argv)
         {"BM_ScaledDownMode1", "BM_PixmanScaledDownOver"},
         {"BM_Wipe", "BM_Memset"},
     };
-    std::printf("\n%-22s %-24s %10s %10s %7s\n", "kernel", "against", "Mpix/s", "Mpix/s",
-                "ratio");
+    std::printf("\n%-22s %-24s %10s %10s %7s\n", "kernel", "against", "Mpix/s", "Mpix/s", "ratio");
     for (const Pair& p : pairs) {
         if (!r.count(p.ours) || !r.count(p.theirs)) continue;
         std::printf("%-22s %-24s %10.1f %10.1f %7.2f\n", p.ours, p.theirs, r[p.ours], r[p.theirs],

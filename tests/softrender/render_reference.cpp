@@ -17,14 +17,8 @@ int64_t FloorDiv(int64_t a, int64_t b)
 int Scale(int x, int k) { return x * k / 255; }
 int Signed255(int d, int x, int k) { return d + (x - d) * k / 255; }  // C++ truncates to zero
 int L8(int d, int x, int64_t w) { return static_cast<int>(FloorDiv(int64_t{d} * 256 + (x - d) * w, 256)); }
-int L16(int d, int x, int64_t w)
-{
-    return static_cast<int>(FloorDiv(int64_t{d} * 65536 + (x - d) * w, 65536));
-}
-int L24(int d, int x, int64_t w)
-{
-    return static_cast<int>(FloorDiv(int64_t{d} * (1 << 24) + (x - d) * w, 1 << 24));
-}
+int L16(int d, int x, int64_t w) { return static_cast<int>(FloorDiv(int64_t{d} * 65536 + (x - d) * w, 65536)); }
+int L24(int d, int x, int64_t w) { return static_cast<int>(FloorDiv(int64_t{d} * (1 << 24) + (x - d) * w, 1 << 24)); }
 int Lerp6(int d, int x, int p)
 {
     const int i = p / 4;
@@ -32,7 +26,7 @@ int Lerp6(int d, int x, int p)
 }
 
 struct Layout {
-    bool wide;          // 32-bit
+    bool wide;  // 32-bit
     int shift[3];
     int width[3];
     int Max(int ch) const { return (1 << width[ch]) - 1; }
@@ -59,8 +53,8 @@ struct Call {
     int br[3];
     bool rle;
     bool srcAlpha;
-    bool scaled;        // the scaled blit's pixel stage
-    bool triangle;      // the triangle kernel's pixel stage
+    bool scaled;    // the scaled blit's pixel stage
+    bool triangle;  // the triangle kernel's pixel stage
 };
 
 // Channel result of the per-channel modes (everything but 2 and 3).
@@ -78,8 +72,7 @@ int ChannelResult(const Call& c, Form f, int ch, int d, int s, int m, int a)
     case 1:
         if (f == Form::Plain) {
             if (L.wide) return L8(d, sb, c.p);
-            if (c.bright || c.rle || c.srcAlpha || c.scaled || c.triangle)
-                return Signed255(d, sb, c.p);
+            if (c.bright || c.rle || c.srcAlpha || c.scaled || c.triangle) return Signed255(d, sb, c.p);
             return Lerp6(d, s, c.p);
         }
         if (f == Form::Masked) return L16(d, sb, int64_t{m} * c.p);
@@ -128,8 +121,7 @@ int AddendChannel(const Call& c, Form f, int ch, int s, int m, int a)
         }
         return wide ? (sb * a * c.p) >> 16 : Scale((sb * a) >> 8, c.p);
     case Form::MaskAlpha:
-        return wide ? static_cast<int>((int64_t{sb} * m * a * c.p) >> 24)
-                    : Scale((sb * m * a) >> 16, c.p);
+        return wide ? static_cast<int>((int64_t{sb} * m * a * c.p) >> 24) : Scale((sb * m * a) >> 16, c.p);
     }
     return 0;
 }
@@ -199,8 +191,7 @@ uint32_t SaturateBytes(uint32_t d, uint32_t s, bool add)
 int DrawnMode(const Settings& st)
 {
     int mode = st.mode;
-    if (!(mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 10 || mode == 11))
-        return -1;
+    if (!(mode == 0 || mode == 1 || mode == 2 || mode == 3 || mode == 4 || mode == 10 || mode == 11)) return -1;
     if (mode == 1 && st.p == 255) mode = 0;
     if ((mode == 1 || mode == 2 || mode == 3) && st.p == 0) return -1;
     return mode;
@@ -247,8 +238,7 @@ uint32_t BlendPixel(const PixelCase& pc, uint32_t d, uint32_t s)
     return Pixel(c, f, d, s, pc.m, pc.a);
 }
 
-void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const MEMIMG* mask,
-            const Settings& st)
+void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const MEMIMG* mask, const Settings& st)
 {
     const MemImgBase* ss = src->store;
     MemImgBase* ds = dst->store;
@@ -286,8 +276,7 @@ void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const
     };
     auto isKey = [&](const uint8_t* sp) {
         if (ss->paletted) return sp[0] == (ss->transparentColor & 0xFF);
-        return ReadRaw(sp, dstBytes) == (ss->kind == 1 ? ss->transparentColor
-                                                        : (ss->transparentColor & 0xFFFF));
+        return ReadRaw(sp, dstBytes) == (ss->kind == 1 ? ss->transparentColor : (ss->transparentColor & 0xFFFF));
     };
 
     for (int v = top; v < bottom; ++v) {
@@ -335,8 +324,8 @@ void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const
             uint8_t* dp = dstAt(u, v);
             const uint32_t s = value(sp);
             const uint32_t d = ReadRaw(dp, dstBytes);
-            const int m = mask ? MaskWeight(mask->pixels[mask->store->pitch * sv + (u - x)],
-                                            st.borderPos, st.borderRange)
+            const int m = mask ? MaskWeight(mask->pixels[mask->store->pitch * sv + (u - x)], st.borderPos,
+                                            st.borderRange)
                                : 0;
             Form f;
             int a = 255;
@@ -370,8 +359,8 @@ void Render(MEMIMG* dst, const MEMIMG* src, int x, int y, int transparent, const
     }
 }
 
-void RenderScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
-                  const MEMIMG* mask, const Settings& st)
+void RenderScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent, const MEMIMG* mask,
+                  const Settings& st)
 {
     const bool mirrorX = corners[0] > corners[2];
     const bool mirrorY = corners[1] > corners[3];
@@ -399,8 +388,7 @@ void RenderScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int 
     c.scaled = true;
     const int dstBytes = ss->kind == 1 ? 4 : 2;
     const int srcBytes = ss->paletted ? 1 : (ss->kind == 1 || ss->alpha) ? 4 : 2;
-    const bool exactSub = c.L->wide && mode == 3 && st.p == 255 && !mask && !c.bright &&
-                          !c.srcAlpha && st.simd >= 1;
+    const bool exactSub = c.L->wide && mode == 3 && st.p == 255 && !mask && !c.bright && !c.srcAlpha && st.simd >= 1;
 
     const int64_t x0 = std::max<int64_t>({left, st.clip.left, 0});
     const int64_t x1 = std::min<int64_t>({right, st.clip.right, dst->width});
@@ -414,12 +402,9 @@ void RenderScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int 
             if (mirrorX) u = src->width - 1 - u;
             const uint8_t* sp = src->pixels + ss->pitch * v + srcBytes * u;
             uint8_t* dp = dst->pixels + ds->pitch * Y + dstBytes * X;
-            const uint32_t s = ss->paletted ? ReadRaw(ss->palette + dstBytes * sp[0], dstBytes)
-                                            : ReadRaw(sp, dstBytes);
+            const uint32_t s = ss->paletted ? ReadRaw(ss->palette + dstBytes * sp[0], dstBytes) : ReadRaw(sp, dstBytes);
             const uint32_t d = ReadRaw(dp, dstBytes);
-            const int m = mask ? MaskWeight(mask->pixels[mask->store->pitch * v + u], st.borderPos,
-                                            st.borderRange)
-                               : 0;
+            const int m = mask ? MaskWeight(mask->pixels[mask->store->pitch * v + u], st.borderPos, st.borderRange) : 0;
             Form f;
             int a = 255;
             if (c.srcAlpha) {
@@ -431,8 +416,8 @@ void RenderScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int 
                 if (transparent) {
                     const bool key = ss->paletted
                                          ? sp[0] == (ss->transparentColor & 0xFF)
-                                         : ReadRaw(sp, dstBytes) == (ss->kind == 1 ? ss->transparentColor
-                                                                                   : (ss->transparentColor & 0xFFFF));
+                                         : ReadRaw(sp, dstBytes) ==
+                                               (ss->kind == 1 ? ss->transparentColor : (ss->transparentColor & 0xFFFF));
                     if (key) continue;
                 }
                 f = mask ? Form::Masked : Form::Plain;
@@ -501,8 +486,7 @@ uint32_t SubByChannels(uint32_t d, uint32_t s, bool wide)
 uint32_t PackedAddByChannels(uint32_t d, uint32_t s, bool wide) { return AddByChannels(d, s, wide); }
 uint32_t PackedSubByChannels(uint32_t d, uint32_t s, bool wide) { return SubByChannels(d, s, wide); }
 
-void TriangleQuad(MEMIMG* dst, const MEMIMG* src, const MEMIMG* mask, int qx, int qy, int trans,
-                  const Settings& st)
+void TriangleQuad(MEMIMG* dst, const MEMIMG* src, const MEMIMG* mask, int qx, int qy, int trans, const Settings& st)
 {
     int mode = st.mode;
     if (!(mode >= 0 && mode <= 4) && mode != 10 && mode != 11) return;
@@ -536,8 +520,8 @@ void TriangleQuad(MEMIMG* dst, const MEMIMG* src, const MEMIMG* mask, int qx, in
                 b.a = a;
             } else if (trans) {
                 const uint32_t key = s->paletted ? s->transparentColor & 0xFF
-                                                 : wide ? s->transparentColor
-                                                        : s->transparentColor & 0xFFFF;
+                                     : wide      ? s->transparentColor
+                                                 : s->transparentColor & 0xFFFF;
                 if (raw == key) continue;
             }
             if (mask != nullptr) {
@@ -549,8 +533,7 @@ void TriangleQuad(MEMIMG* dst, const MEMIMG* src, const MEMIMG* mask, int qx, in
         }
 }
 
-void Fill(MEMIMG* dst, const PixelRect* rect, uint32_t color, const Settings& st,
-          bool isDrawTarget)
+void Fill(MEMIMG* dst, const PixelRect* rect, uint32_t color, const Settings& st, bool isDrawTarget)
 {
     const MemImgBase* ds = dst->store;
     if (ds->paletted || ds->alpha || ds->kind > 1) return;
@@ -600,8 +583,7 @@ void Fill(MEMIMG* dst, const PixelRect* rect, uint32_t color, const Settings& st
                 out = word;
             } else if (mode == 2 || mode == 3) {
                 uint32_t S = 0;
-                for (int ch = 0; ch < 3; ++ch)
-                    S |= static_cast<uint32_t>(Scale(c[ch], p)) << L.shift[ch];
+                for (int ch = 0; ch < 3; ++ch) S |= static_cast<uint32_t>(Scale(c[ch], p)) << L.shift[ch];
                 out = mode == 2 ? AddByChannels(D, S, wide) : SubByChannels(D, S, wide);
                 if (wide && mode == 3) out &= 0x00FFFFFF;
             } else {

@@ -13,14 +13,12 @@ using namespace testimg;
 
 namespace {
 
-std::string Describe(int kind, SrcType t, const ref::Settings& s, int trans, bool mask, int x,
-                     int y)
+std::string Describe(int kind, SrcType t, const ref::Settings& s, int trans, bool mask, int x, int y)
 {
-    return "kind " + std::to_string(kind) + " src " + std::to_string(static_cast<int>(t)) +
-           " mode " + std::to_string(s.mode) + " p " + std::to_string(s.p) + " bright " +
-           std::to_string(s.bright) + " trans " + std::to_string(trans) + " mask " +
-           std::to_string(mask) + " simd " + std::to_string(s.simd) + " at " + std::to_string(x) +
-           "," + std::to_string(y);
+    return "kind " + std::to_string(kind) + " src " + std::to_string(static_cast<int>(t)) + " mode " +
+           std::to_string(s.mode) + " p " + std::to_string(s.p) + " bright " + std::to_string(s.bright) + " trans " +
+           std::to_string(trans) + " mask " + std::to_string(mask) + " simd " + std::to_string(s.simd) + " at " +
+           std::to_string(x) + "," + std::to_string(y);
 }
 
 }  // namespace
@@ -68,10 +66,7 @@ TEST_F(RenderTest, KernelMatchesReferenceOverEveryOption)
                                                 RenderMemImg(g_blend, &got, &src.v, pl.x, pl.y, trans, m);
                                                 ref::Render(&want, &src.v, pl.x, pl.y, trans, m, s);
                                             },
-                                            [&] {
-                                                return Describe(kind, type, s, trans, withMask,
-                                                                pl.x, pl.y);
-                                            });
+                                            [&] { return Describe(kind, type, s, trans, withMask, pl.x, pl.y); });
                                         ++cases;
                                     }
             EXPECT_EQ(cmp.failures, 0);
@@ -182,8 +177,8 @@ TEST_F(RenderTest, WritesStayInsideTheClippedRectangle)
                     for (int y = 0; y < GuardedDst::kH; ++y)
                         for (int x = 0; x < pitch / bpp; ++x) {
                             const int vx = x - GuardedDst::kX, vy = y - GuardedDst::kY;
-                            const bool inside = vx >= clip.left && vx < clip.right &&
-                                                vy >= clip.top && vy < clip.bottom;
+                            const bool inside = vx >= clip.left && vx < clip.right && vy >= clip.top &&
+                                                vy < clip.bottom;
                             if (inside) continue;
                             const size_t at = static_cast<size_t>(y * pitch + x * bpp);
                             ASSERT_EQ(std::memcmp(&before[at], &after[at], static_cast<size_t>(bpp)), 0)
@@ -222,20 +217,18 @@ TEST_F(RenderTest, ClippedDrawingEqualsUnclippedDrawingInsideTheClip)
                                 SetStoreBytes(whole.store.v, start);
                                 SetStoreBytes(part.store.v, start);
                                 UseSettings(ref::Settings{mode, p, 0xFFFFFF, kNoClip, 30, 200, false});
-                                RenderMemImg(g_blend, &whole.view.v, &src.v, x, y, trans,
-                                             withMask ? &mask.v : nullptr);
+                                RenderMemImg(g_blend, &whole.view.v, &src.v, x, y, trans, withMask ? &mask.v : nullptr);
                                 g_blend.clip = clip;
-                                RenderMemImg(g_blend, &part.view.v, &src.v, x, y, trans,
-                                             withMask ? &mask.v : nullptr);
+                                RenderMemImg(g_blend, &part.view.v, &src.v, x, y, trans, withMask ? &mask.v : nullptr);
                                 for (int vy = 0; vy < GuardedDst::kViewH; ++vy)
                                     for (int vx = 0; vx < GuardedDst::kViewW; ++vx) {
-                                        const bool in = vx >= clip.left && vx < clip.right &&
-                                                        vy >= clip.top && vy < clip.bottom;
+                                        const bool in = vx >= clip.left && vx < clip.right && vy >= clip.top &&
+                                                        vy < clip.bottom;
                                         if (!in) continue;
                                         const uint32_t expect = Get(whole.view.v, vx, vy);
                                         ASSERT_EQ(Get(part.view.v, vx, vy), expect)
-                                            << "kind " << kind << " mode " << mode << " p " << p
-                                            << " trans " << trans << " mask " << withMask;
+                                            << "kind " << kind << " mode " << mode << " p " << p << " trans " << trans
+                                            << " mask " << withMask;
                                     }
                             }
         }
@@ -377,8 +370,7 @@ TEST_F(RenderTest, BlendAtFullParameterIsACopy)
             b.Make(kind, rng);
             SetStoreBytes(b.store.v, StoreBytes(a.store.v));
             for (int trans : {0, 1})
-                for (const MEMIMG* m : {static_cast<const MEMIMG*>(nullptr),
-                                        static_cast<const MEMIMG*>(&mask.v)}) {
+                for (const MEMIMG* m : {static_cast<const MEMIMG*>(nullptr), static_cast<const MEMIMG*>(&mask.v)}) {
                     UseSettings(ref::Settings{1, 255, 0x80FF40, kNoClip, 10, 40, false});
                     RenderMemImg(g_blend, &a.view.v, &src.v, 1, 1, trans, m);
                     UseSettings(ref::Settings{0, 17, 0x80FF40, kNoClip, 10, 40, false});

@@ -22,10 +22,9 @@ const uint32_t kBrights[] = {0xFFFFFF, 0xFFFEFF, 0x9C3AE1};
 
 std::string Case(int kind, SrcType t, const ref::Settings& s, int trans, bool mask)
 {
-    return "kind " + std::to_string(kind) + " src " + std::to_string(static_cast<int>(t)) +
-           " mode " + std::to_string(s.mode) + " p " + std::to_string(s.p) + " bright " +
-           std::to_string(s.bright) + " trans " + std::to_string(trans) + " mask " +
-           std::to_string(mask) + " simd " + std::to_string(s.simd);
+    return "kind " + std::to_string(kind) + " src " + std::to_string(static_cast<int>(t)) + " mode " +
+           std::to_string(s.mode) + " p " + std::to_string(s.p) + " bright " + std::to_string(s.bright) + " trans " +
+           std::to_string(trans) + " mask " + std::to_string(mask) + " simd " + std::to_string(s.simd);
 }
 
 class ScaledTest : public RenderTest {};
@@ -50,10 +49,8 @@ TEST(PackedArithmetic, PackedAddAndSubtractFollowTheirChannelDescriptions)
                 for (uint32_t s = 0; s < 256; ++s) {
                     const uint32_t D = (d << (8 * ch)) | (ch ? below[0] << (8 * (ch - 1)) : 0) | 0xA5000000;
                     const uint32_t S = (s << (8 * ch)) | (ch ? below[1] << (8 * (ch - 1)) : 0);
-                    ASSERT_EQ(PackedAdd32(D, S), ref::PackedAddByChannels(D, S, true))
-                        << std::hex << D << " + " << S;
-                    ASSERT_EQ(PackedSub32(D, S), ref::PackedSubByChannels(D, S, true))
-                        << std::hex << D << " - " << S;
+                    ASSERT_EQ(PackedAdd32(D, S), ref::PackedAddByChannels(D, S, true)) << std::hex << D << " + " << S;
+                    ASSERT_EQ(PackedSub32(D, S), ref::PackedSubByChannels(D, S, true)) << std::hex << D << " - " << S;
                 }
     const int shifts[] = {0, 5, 11};
     const int widths[] = {5, 6, 5};
@@ -66,10 +63,8 @@ TEST(PackedArithmetic, PackedAddAndSubtractFollowTheirChannelDescriptions)
                     const uint32_t lowS = ch == 2 ? below[1] * 2 : below[1];
                     const uint32_t D = (d << shifts[ch]) | (ch ? lowD << shifts[ch - 1] : 0);
                     const uint32_t S = (s << shifts[ch]) | (ch ? lowS << shifts[ch - 1] : 0);
-                    ASSERT_EQ(PackedAdd16(D, S), ref::PackedAddByChannels(D, S, false))
-                        << std::hex << D << " + " << S;
-                    ASSERT_EQ(PackedSub16(D, S), ref::PackedSubByChannels(D, S, false))
-                        << std::hex << D << " - " << S;
+                    ASSERT_EQ(PackedAdd16(D, S), ref::PackedAddByChannels(D, S, false)) << std::hex << D << " + " << S;
+                    ASSERT_EQ(PackedSub16(D, S), ref::PackedSubByChannels(D, S, false)) << std::hex << D << " - " << S;
                 }
 }
 
@@ -85,24 +80,23 @@ TEST_F(FillTest, FillMatchesReferenceOverEveryOption)
                 for (uint32_t bright : kBrights)
                     for (bool target : {false, true})
                         for (int simd : {0, 1, 2})
-                        for (int r = -1; r < 3; ++r) {
-                            const uint32_t color = kind == 1 ? 0xFF000000u | (rng() & 0xFFFFFF) : rng() & 0xFFFF;
-                            const ref::Settings s{mode, p, bright, PixelRect{1, 2, 8, 20}, 0, 0, simd};
-                            const PixelRect* rect = r < 0 ? nullptr : &rects[r];
-                            cmp.Case(
-                                [&](MEMIMG& got, MEMIMG& want) {
-                                    UseSettings(s);
-                                    g_blend.clipTarget = target ? &got : nullptr;
-                                    RenderMemImgFillRect(g_blend, &got, rect, color);
-                                    ref::Fill(&want, rect, color, s, target);
-                                },
-                                [&] {
-                                    return testing::Message()
-                                           << "kind " << kind << " mode " << mode << " p " << p
-                                           << " bright " << std::hex << bright << " target "
-                                           << target << " rect " << r << " simd " << simd;
-                                });
-                        }
+                            for (int r = -1; r < 3; ++r) {
+                                const uint32_t color = kind == 1 ? 0xFF000000u | (rng() & 0xFFFFFF) : rng() & 0xFFFF;
+                                const ref::Settings s{mode, p, bright, PixelRect{1, 2, 8, 20}, 0, 0, simd};
+                                const PixelRect* rect = r < 0 ? nullptr : &rects[r];
+                                cmp.Case(
+                                    [&](MEMIMG& got, MEMIMG& want) {
+                                        UseSettings(s);
+                                        g_blend.clipTarget = target ? &got : nullptr;
+                                        RenderMemImgFillRect(g_blend, &got, rect, color);
+                                        ref::Fill(&want, rect, color, s, target);
+                                    },
+                                    [&] {
+                                        return testing::Message() << "kind " << kind << " mode " << mode << " p " << p
+                                                                  << " bright " << std::hex << bright << " target "
+                                                                  << target << " rect " << r << " simd " << simd;
+                                    });
+                            }
         EXPECT_EQ(cmp.failures, 0);
     }
 }
@@ -153,8 +147,8 @@ TEST_F(FillTest, ClipAppliesToTheDrawTargetOnlyAndNeverReachesOutsideTheImage)
     const std::vector<uint8_t> after = StoreBytes(d.store.v);
     for (int y = 0; y < GuardedDst::kH; ++y)
         for (int x = 0; x < pitch / 4; ++x) {
-            const bool in = x >= GuardedDst::kX && x < GuardedDst::kX + GuardedDst::kViewW &&
-                            y >= GuardedDst::kY && y < GuardedDst::kY + GuardedDst::kViewH;
+            const bool in = x >= GuardedDst::kX && x < GuardedDst::kX + GuardedDst::kViewW && y >= GuardedDst::kY &&
+                            y < GuardedDst::kY + GuardedDst::kViewH;
             uint32_t v;
             std::memcpy(&v, &after[static_cast<size_t>(y * pitch + x * 4)], 4);
             if (in) {
@@ -183,7 +177,8 @@ TEST_F(FillTest, ClipAppliesToTheDrawTargetOnlyAndNeverReachesOutsideTheImage)
                                   PixelRect{INT32_MAX, 0, 0, 6}, PixelRect{4, 4, 2, 2}}) {
         g_blend.clip = clip;
         RenderMemImgFillRect(g_blend, &graph.v, nullptr, 0xFF00FF00);
-        EXPECT_EQ(StoreBytes(graph.v), filled) << clip.left << "," << clip.top << "," << clip.right << "," << clip.bottom;
+        EXPECT_EQ(StoreBytes(graph.v), filled)
+            << clip.left << "," << clip.top << "," << clip.right << "," << clip.bottom;
     }
 }
 
@@ -208,10 +203,10 @@ TEST_F(ScaledTest, KernelMatchesReferenceOverEveryOption)
 {
     std::mt19937 rng(77);
     const int32_t rects[][4] = {
-        {1, 1, 12, 4},     // wider, shorter
-        {10, 9, 0, -2},    // mirrored both ways, clipped at the top
-        {-3, 2, 4, 17},    // clipped left and bottom
-        {2, 1, 11, 8},     // the source's own size: handed to the unscaled blit
+        {1, 1, 12, 4},   // wider, shorter
+        {10, 9, 0, -2},  // mirrored both ways, clipped at the top
+        {-3, 2, 4, 17},  // clipped left and bottom
+        {2, 1, 11, 8},   // the source's own size: handed to the unscaled blit
     };
     int cases = 0;
     for (int kind : {0, 1})
@@ -239,9 +234,8 @@ TEST_F(ScaledTest, KernelMatchesReferenceOverEveryOption)
                                             },
                                             [&] {
                                                 return testing::Message()
-                                                       << Case(kind, type, s, trans, withMask)
-                                                       << " rect " << rect[0] << "," << rect[1]
-                                                       << "," << rect[2] << "," << rect[3];
+                                                       << Case(kind, type, s, trans, withMask) << " rect " << rect[0]
+                                                       << "," << rect[1] << "," << rect[2] << "," << rect[3];
                                             });
                                         ++cases;
                                     }
@@ -258,8 +252,8 @@ TEST_F(ScaledTest, StoreDrawnOntoItselfReadsEachSourcePixelBeforeItsWrite)
 {
     std::mt19937 rng(19);
     const int32_t rects[][4] = {
-        {4, 0, 40, 12},    // half as large again, one line shown again
-        {39, 0, 3, 11},    // mirrored left to right
+        {4, 0, 40, 12},  // half as large again, one line shown again
+        {39, 0, 3, 11},  // mirrored left to right
     };
     for (int kind : {0, 1}) {
         Img got, want;
@@ -285,8 +279,8 @@ TEST_F(ScaledTest, StoreDrawnOntoItselfReadsEachSourcePixelBeforeItsWrite)
                         RenderMemImgScaled(g_blend, &got.v, &gotSrc.v, rect, trans, nullptr);
                         ref::RenderScaled(&want.v, &wantSrc.v, rect, trans, nullptr, s);
                         if (StoreBytes(got.v) != StoreBytes(want.v) && failures++ < 5)
-                            ADD_FAILURE() << Case(kind, SrcType::Plain, s, trans, false) << " rect "
-                                          << rect[0] << "," << rect[2];
+                            ADD_FAILURE()
+                                << Case(kind, SrcType::Plain, s, trans, false) << " rect " << rect[0] << "," << rect[2];
                     }
     }
 }
@@ -311,8 +305,8 @@ TEST_F(ScaledTest, WalkPicksTheClosedFormSourcePixel)
                     int32_t rect[4] = {0, 0, axis ? 1 : m, axis ? m : 1};
                     if (mirror) std::swap(rect[axis], rect[axis + 2]);
                     UseSettings(ref::Settings{0, 0, 0xFFFFFF,
-                                              axis ? PixelRect{0, cut, 1, end} : PixelRect{cut, 0, end, 1},
-                                              0, 0, false});
+                                              axis ? PixelRect{0, cut, 1, end} : PixelRect{cut, 0, end, 1}, 0, 0,
+                                              false});
                     FillMemImgPixels(&dst.v, nullptr, 0xFFFFFFFF);
                     RenderMemImgScaled(g_blend, &dst.v, &src.v, rect, 0, nullptr);
                     const uint64_t step = (uint64_t(m) << 16) / uint64_t(n);
@@ -324,9 +318,8 @@ TEST_F(ScaledTest, WalkPicksTheClosedFormSourcePixel)
                         }
                         uint64_t col = (uint64_t(d) << 16) / step;
                         if (mirror) col = uint64_t(n) - 1 - col;
-                        ASSERT_EQ(got, 0x00100000u + col)
-                            << n << "->" << m << (mirror ? " mirrored" : "") << " clip " << cut
-                            << ".." << end << " at " << d;
+                        ASSERT_EQ(got, 0x00100000u + col) << n << "->" << m << (mirror ? " mirrored" : "") << " clip "
+                                                          << cut << ".." << end << " at " << d;
                     }
                 }
         }
@@ -357,8 +350,7 @@ TEST_F(ScaledTest, WorkedColumns)
         int32_t rect[4] = {c.mirror ? c.m : 0, 0, c.mirror ? 0 : c.m, 1};
         RenderMemImgScaled(g_blend, &dst.v, &src.v, rect, 0, nullptr);
         for (size_t i = 0; i < c.cols.size(); ++i)
-            EXPECT_EQ(Get(dst.v, c.clipLeft + static_cast<int>(i), 0), c.cols[i])
-                << c.n << "->" << c.m << " at " << i;
+            EXPECT_EQ(Get(dst.v, c.clipLeft + static_cast<int>(i), 0), c.cols[i]) << c.n << "->" << c.m << " at " << i;
     }
 }
 
@@ -371,8 +363,8 @@ TEST_F(ScaledTest, MirroredDrawEqualsDrawOfTheFlippedSource)
             MakeSource(src, rng, kind, type, 7, 5);
             MakeMask(mask, rng, 7, 5);
             const MemImgBase* st = src.v.store;
-            ASSERT_EQ(CreateMemImgWithOptions(&flipped.v, 7, 5, -1, st->transparentColor, kind,
-                                              st->paletted, st->alpha, 0, nullptr),
+            ASSERT_EQ(CreateMemImgWithOptions(&flipped.v, 7, 5, -1, st->transparentColor, kind, st->paletted, st->alpha,
+                                              0, nullptr),
                       0);
             if (st->paletted) std::memcpy(flipped.v.store->palette, st->palette, 1024);
             ASSERT_EQ(CreatePlainMemImg(&flippedMask.v, 7, 5, 2), 0);
@@ -444,8 +436,7 @@ TEST_F(ScaledTest, ClippedDrawingEqualsUnclippedDrawingInsideTheClip)
                     SetStoreBytes(whole.store.v, start);  // now the starting pixels
                     for (int y = 0; y < GuardedDst::kViewH; ++y)
                         for (int x = 0; x < GuardedDst::kViewW; ++x) {
-                            const bool in = x >= clip.left && x < clip.right && y >= clip.top &&
-                                            y < clip.bottom;
+                            const bool in = x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
                             if (in) {
                                 SetStoreBytes(whole.store.v, drawn);
                                 ASSERT_EQ(Get(part.view.v, x, y), Get(whole.view.v, x, y))
@@ -514,7 +505,6 @@ TEST_F(ScaledTest, ExactSubtractWithMmxAndPackedWithout)
         UseSettings(ref::Settings{3, 255, 0xFFFFFF, kNoClip, 0, 0, simd});
         RenderMemImgScaled(g_blend, &dst.v, &src.v, rect, 0, nullptr);
         for (int x = 0; x < 5; ++x)
-            EXPECT_EQ(Get(dst.v, x, 0), simd >= 1 ? 0x00190F05u : 0x001B1105u)
-                << "simd " << simd << " at " << x;
+            EXPECT_EQ(Get(dst.v, x, 0), simd >= 1 ? 0x00190F05u : 0x001B1105u) << "simd " << simd << " at " << x;
     }
 }

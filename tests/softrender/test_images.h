@@ -35,15 +35,13 @@ inline int BytesPerPixel(const MEMIMG& v)
 inline uint32_t Get(const MEMIMG& v, int x, int y)
 {
     uint32_t r = 0;
-    std::memcpy(&r, v.pixels + v.store->pitch * y + BytesPerPixel(v) * x,
-                static_cast<size_t>(BytesPerPixel(v)));
+    std::memcpy(&r, v.pixels + v.store->pitch * y + BytesPerPixel(v) * x, static_cast<size_t>(BytesPerPixel(v)));
     return r;
 }
 
 inline void Put(MEMIMG& v, int x, int y, uint32_t value)
 {
-    std::memcpy(v.pixels + v.store->pitch * y + BytesPerPixel(v) * x, &value,
-                static_cast<size_t>(BytesPerPixel(v)));
+    std::memcpy(v.pixels + v.store->pitch * y + BytesPerPixel(v) * x, &value, static_cast<size_t>(BytesPerPixel(v)));
 }
 
 inline std::vector<uint8_t> StoreBytes(const MEMIMG& v)
@@ -88,8 +86,7 @@ protected:
 // Pixel values where the arithmetic has its corners.
 inline uint32_t SpecialPixel(std::mt19937& rng, int kind, uint32_t key)
 {
-    static const uint32_t k32[] = {0x00000000, 0xFFFFFFFF, 0x01010101, 0xFEFEFEFE, 0x00C86401,
-                                   0x80808080, 0x7F7F7F7F};
+    static const uint32_t k32[] = {0x00000000, 0xFFFFFFFF, 0x01010101, 0xFEFEFEFE, 0x00C86401, 0x80808080, 0x7F7F7F7F};
     static const uint32_t k16[] = {0x0000, 0xFFFF, 0x0821, 0xF7DE, 0x8410, 0x7BEF, 0xF800};
     const uint32_t pick = rng() % 10;
     if (pick == 0) return key;
@@ -138,8 +135,7 @@ inline void MakeMask(Img& img, std::mt19937& rng, int w, int h)
     ASSERT_EQ(CreateMemImgWithOptions(&img.v, w, h, -1, 0, kMemImgGrey8, 0, 0, 0, nullptr), 0);
     static const uint8_t specials[] = {0, 1, 128, 254, 255};
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x)
-            Put(img.v, x, y, rng() % 2 ? specials[rng() % 5] : rng() & 0xFF);
+        for (int x = 0; x < w; ++x) Put(img.v, x, y, rng() % 2 ? specials[rng() % 5] : rng() & 0xFF);
 }
 
 // A destination view inside a larger store; the store's edge is a sentinel.
@@ -151,8 +147,7 @@ struct GuardedDst {
     void Make(int kind, std::mt19937& rng)
     {
         ASSERT_EQ(CreatePlainMemImg(&store.v, kW, kH, kind), 0);
-        std::memset(store.v.store->pixels, 0xAB,
-                    static_cast<size_t>(store.v.store->pitch) * kH);
+        std::memset(store.v.store->pixels, 0xAB, static_cast<size_t>(store.v.store->pitch) * kH);
         MakeMemImgView(&view.v, &store.v, kX, kY, kViewW, kViewH);
         ASSERT_TRUE(TestMemImgValid(&view.v));
         for (int y = 0; y < kViewH; ++y)
@@ -184,8 +179,7 @@ struct Comparison {
         SetStoreBytes(got.store.v, start);
         SetStoreBytes(want.store.v, start);
         draw(got.view.v, want.view.v);
-        if (StoreBytes(got.store.v) != StoreBytes(want.store.v) && failures++ < 5)
-            ADD_FAILURE() << describe();
+        if (StoreBytes(got.store.v) != StoreBytes(want.store.v) && failures++ < 5) ADD_FAILURE() << describe();
     }
 };
 

@@ -37,10 +37,7 @@ struct Cfg {
     int borderRange = 60;
 };
 
-void Use(const Cfg& c)
-{
-    UseSettings(ref::Settings{c.mode, c.p, c.bright, c.clip, c.borderPos, c.borderRange, false});
-}
+void Use(const Cfg& c) { UseSettings(ref::Settings{c.mode, c.p, c.bright, c.clip, c.borderPos, c.borderRange, false}); }
 
 class TriangleTest : public ::testing::Test {
 protected:
@@ -73,8 +70,7 @@ std::vector<int> Visits(const std::vector<Tri>& tris, int w, int h, PixelRect cl
 Tri Identity(int x, int y, int w, int h, int corner)
 {
     // Corners 1 to 4: (x, y), (x + w, y), (x, y + h), (x + w, y + h).
-    const MemImgVertex c[4] = {{x, y, 0, 0}, {x + w, y, w, 0}, {x, y + h, 0, h},
-                               {x + w, y + h, w, h}};
+    const MemImgVertex c[4] = {{x, y, 0, 0}, {x + w, y, w, 0}, {x, y + h, 0, h}, {x + w, y + h, w, h}};
     return corner == 0 ? Tri{c[0], c[1], c[2]} : Tri{c[1], c[2], c[3]};
 }
 
@@ -110,12 +106,11 @@ TEST_F(TriangleTest, IdentityQuadCoversItsRectangleOnceWithEachTexelOnItsPixel)
     struct Case {
         int x, y, w, h;
     };
-    const Case cases[] = {{3, 2, 10, 10}, {0, 0, 17, 5}, {5, 1, 3, 19}, {-4, -7, 13, 11},
-                          {-1, 4, 1, 1},  {8, -3, 2, 9}};
+    const Case cases[] = {{3, 2, 10, 10}, {0, 0, 17, 5}, {5, 1, 3, 19}, {-4, -7, 13, 11}, {-1, 4, 1, 1}, {8, -3, 2, 9}};
     constexpr int kW = 24, kH = 24;
     for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y) + " " + std::to_string(c.w) +
-                     "x" + std::to_string(c.h));
+        SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y) + " " + std::to_string(c.w) + "x" +
+                     std::to_string(c.h));
         // Every pixel once: a source of ones added onto a zero image.
         Img ones, dst;
         MakeImage(ones, c.w, c.h, 1, 1);
@@ -124,22 +119,19 @@ TEST_F(TriangleTest, IdentityQuadCoversItsRectangleOnceWithEachTexelOnItsPixel)
         cfg.mode = 2;
         Use(cfg);
         for (int k = 0; k < 2; ++k)
-            RenderMemImgTriangle(g_blend, &dst.v, &ones.v, Identity(c.x, c.y, c.w, c.h, k).data(), 0,
-                                 nullptr, 0);
+            RenderMemImgTriangle(g_blend, &dst.v, &ones.v, Identity(c.x, c.y, c.w, c.h, k).data(), 0, nullptr, 0);
         // Each texel on its own pixel: a copy of a coordinate-coded source.
         Img coords, copy;
         MakeCoordSource(coords, c.w, c.h);
         MakeImage(copy, kW, kH, 1, 0x11111111);
         Use(Cfg{});
         for (int k = 0; k < 2; ++k)
-            RenderMemImgTriangle(g_blend, &copy.v, &coords.v, Identity(c.x, c.y, c.w, c.h, k).data(), 0,
-                                 nullptr, 0);
+            RenderMemImgTriangle(g_blend, &copy.v, &coords.v, Identity(c.x, c.y, c.w, c.h, k).data(), 0, nullptr, 0);
         for (int y = 0; y < kH; ++y)
             for (int x = 0; x < kW; ++x) {
                 const bool inside = x >= c.x && x < c.x + c.w && y >= c.y && y < c.y + c.h;
                 ASSERT_EQ(Get(dst.v, x, y), inside ? 1u : 0u) << x << "," << y;
-                ASSERT_EQ(Get(copy.v, x, y), inside ? Get(coords.v, x - c.x, y - c.y) : 0x11111111u)
-                    << x << "," << y;
+                ASSERT_EQ(Get(copy.v, x, y), inside ? Get(coords.v, x - c.x, y - c.y) : 0x11111111u) << x << "," << y;
             }
     }
 }
@@ -163,8 +155,7 @@ TEST_F(TriangleTest, MeshCoversEveryPixelExactlyOnce)
         auto at = [&](int i, int j) { return pts[static_cast<size_t>(j * (kCells + 1) + i)]; };
         for (int j = 0; j < kCells; ++j)
             for (int i = 0; i < kCells; ++i) {
-                const MemImgVertex a = at(i, j), b = at(i + 1, j), c = at(i, j + 1),
-                                   d = at(i + 1, j + 1);
+                const MemImgVertex a = at(i, j), b = at(i + 1, j), c = at(i, j + 1), d = at(i + 1, j + 1);
                 // A jittered cell may be concave: split it along a diagonal inside it.
                 auto turn = [](MemImgVertex p, MemImgVertex q, MemImgVertex r) {
                     return (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x) > 0;
@@ -184,8 +175,7 @@ TEST_F(TriangleTest, MeshCoversEveryPixelExactlyOnce)
         for (int y = 0; y < kH; ++y)
             for (int x = 0; x < kW; ++x) {
                 const bool inside = x >= origin && x < end && y >= origin && y < end;
-                ASSERT_EQ(v[y * kW + x], inside ? 1 : 0) << "origin " << origin << " at " << x
-                                                         << "," << y;
+                ASSERT_EQ(v[y * kW + x], inside ? 1 : 0) << "origin " << origin << " at " << x << "," << y;
             }
     }
 }
@@ -279,8 +269,7 @@ TEST_F(TriangleTest, ClippingCutsWithoutChangingWhatIsDrawn)
         RenderMemImgTriangle(g_blend, &cut.v, &src.v, t.data(), 0, nullptr, 0);
         for (int y = 0; y < kW; ++y)
             for (int x = 0; x < kW; ++x) {
-                const bool in =
-                    x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
+                const bool in = x >= clip.left && x < clip.right && y >= clip.top && y < clip.bottom;
                 ASSERT_EQ(Get(cut.v, x, y), in ? Get(whole.v, x, y) : 0x22222222u)
                     << "trial " << trial << " at " << x << "," << y;
             }
@@ -295,8 +284,7 @@ TEST_F(TriangleTest, WritesAndReadsStayInsideTheViews)
         for (bool flat : {false, true}) {
             Img dstStore, dst, srcStore, src, mask;
             ASSERT_EQ(CreatePlainMemImg(&dstStore.v, 30, 26, kind), 0);
-            std::memset(dstStore.v.store->pixels, 0xAB,
-                        static_cast<size_t>(dstStore.v.store->pitch) * 26);
+            std::memset(dstStore.v.store->pixels, 0xAB, static_cast<size_t>(dstStore.v.store->pitch) * 26);
             MakeMemImgView(&dst.v, &dstStore.v, 5, 4, 17, 13);
             // The source view's surroundings hold a colour that must never appear.
             const uint32_t outside = kind == 1 ? 0x00FF00FFu : 0xF81Fu;
@@ -310,8 +298,7 @@ TEST_F(TriangleTest, WritesAndReadsStayInsideTheViews)
             Use(c);
             // u = x - 4 and v = y - 2 reach past the source view on every side.
             const Tri t{{{-50, -40, -54, -42}, {90, -30, 86, -32}, {-20, 80, -24, 78}}};
-            RenderMemImgTriangle(g_blend, &dst.v, flat ? nullptr : &src.v, t.data(), 0, nullptr,
-                                 insideColor);
+            RenderMemImgTriangle(g_blend, &dst.v, flat ? nullptr : &src.v, t.data(), 0, nullptr, insideColor);
             int drawn = 0;
             for (int y = 0; y < 26; ++y)
                 for (int x = 0; x < 30; ++x) {
@@ -341,14 +328,12 @@ void MakeTriangleSource(Img& img, std::mt19937& rng, int kind, SrcType type, int
     testimg::MakeSource(img, rng, kind, type, w, h);
     MemImgBase* s = img.v.store;
     const int entry = kind == 1 ? 4 : 2;
-    if (type == SrcType::Paletted)
-        std::memcpy(s->palette + entry * 8, s->palette + entry * 7, entry);
+    if (type == SrcType::Paletted) std::memcpy(s->palette + entry * 8, s->palette + entry * 7, entry);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             if (rng() % 8 != 0) continue;
             if (type == SrcType::Paletted) Put(img.v, x, y, 8);
-            if (type == SrcType::Plain && kind == 1)
-                Put(img.v, x, y, s->transparentColor ^ 0x01000000);
+            if (type == SrcType::Plain && kind == 1) Put(img.v, x, y, s->transparentColor ^ 0x01000000);
         }
 }
 
@@ -387,19 +372,17 @@ TEST_F(TriangleTest, PixelStageMatchesTheReferenceOverEveryOption)
                                         [&](MEMIMG& got, MEMIMG& want) {
                                             Use(c);
                                             for (int k = 0; k < 2; ++k)
-                                                RenderMemImgTriangle(g_blend, 
-                                                    &got, &src.v,
-                                                    Identity(pl.x, pl.y, 9, 7, k).data(), trans,
-                                                    m, 0);
-                                            ref::TriangleQuad(&want, &src.v, m, pl.x, pl.y, trans, ref::Settings{c.mode, c.p, c.bright, c.clip, c.borderPos, c.borderRange, false});
+                                                RenderMemImgTriangle(g_blend, &got, &src.v,
+                                                                     Identity(pl.x, pl.y, 9, 7, k).data(), trans, m, 0);
+                                            ref::TriangleQuad(&want, &src.v, m, pl.x, pl.y, trans,
+                                                              ref::Settings{c.mode, c.p, c.bright, c.clip, c.borderPos,
+                                                                            c.borderRange, false});
                                         },
                                         [&] {
                                             return testing::Message()
-                                                   << "kind " << kind << " src "
-                                                   << static_cast<int>(type) << " mode " << mode
-                                                   << " p " << p << " bright " << std::hex
-                                                   << bright << std::dec << " trans " << trans
-                                                   << " mask " << withMask << " at " << pl.x
+                                                   << "kind " << kind << " src " << static_cast<int>(type) << " mode "
+                                                   << mode << " p " << p << " bright " << std::hex << bright << std::dec
+                                                   << " trans " << trans << " mask " << withMask << " at " << pl.x
                                                    << "," << pl.y;
                                         });
                                     ++cases;
@@ -435,17 +418,15 @@ TEST_F(TriangleTest, FlatBranchesMatchTheReference)
                         SetStoreBytes(want.store.v, start);
                         Use(c);
                         for (int k = 0; k < 2; ++k)
-                            RenderMemImgTriangle(g_blend, &got.view.v, nullptr,
-                                                 Identity(-2, -1, 20, 20, k).data(), 1, &mask.v,
-                                                 given);
+                            RenderMemImgTriangle(g_blend, &got.view.v, nullptr, Identity(-2, -1, 20, 20, k).data(), 1,
+                                                 &mask.v, given);
                         int m = mode == 1 && p == 255 ? 0 : mode;
                         const bool drawn = (m >= 0 && m <= 4) || m == 10 || m == 11;
                         if (drawn && !((m == 1 || m == 2 || m == 3) && p == 0)) {
                             // The colour after the bright step: each channel floor(c * b / 255).
                             uint32_t prepared = wide ? given & 0xFF000000 : 0;
                             const int shifts[3] = {0, wide ? 8 : 5, wide ? 16 : 11};
-                            const uint32_t maxes[3] = {wide ? 255u : 31u, wide ? 255u : 63u,
-                                                       wide ? 255u : 31u};
+                            const uint32_t maxes[3] = {wide ? 255u : 31u, wide ? 255u : 63u, wide ? 255u : 31u};
                             for (int ch = 0; ch < 3; ++ch) {
                                 const uint32_t v = (given >> shifts[ch]) & maxes[ch];
                                 const uint32_t b = (bright >> (8 * ch)) & 0xFF;
@@ -458,12 +439,11 @@ TEST_F(TriangleTest, FlatBranchesMatchTheReference)
                             rb.p = p;
                             for (int y = 1; y < 9; ++y)
                                 for (int x = 1; x < 11; ++x)
-                                    Put(want.view.v, x, y,
-                                        ref::BlendPixel(rb, Get(want.view.v, x, y), prepared));
+                                    Put(want.view.v, x, y, ref::BlendPixel(rb, Get(want.view.v, x, y), prepared));
                         }
                         ASSERT_EQ(StoreBytes(got.store.v), StoreBytes(want.store.v))
-                            << "kind " << kind << " colour " << std::hex << color << " bright "
-                            << bright << std::dec << " mode " << mode << " p " << p;
+                            << "kind " << kind << " colour " << std::hex << color << " bright " << bright << std::dec
+                            << " mode " << mode << " p " << p;
                     }
     }
 }
@@ -482,14 +462,11 @@ TEST_F(TriangleTest, NamedCornerValues)
         const char* what;
     };
     const Case cases[] = {
-        {1, 0, 0, 0xFFFFFF, 0x00000000, 0xFF0000FF, true, 0, 0x000000FE,
-         "alpha 255 without the flag is weighted"},
+        {1, 0, 0, 0xFFFFFF, 0x00000000, 0xFF0000FF, true, 0, 0x000000FE, "alpha 255 without the flag is weighted"},
         {1, 0, 0, 0xFFFFFF, 0x00000000, 0xFF0000FF, true, 1, 0xFF0000FF,
          "alpha 255 with the flag copies the texel whole"},
-        {1, 4, 0, 0xFFFFFF, 0x00808080, 0x00123456, true, 0, 0x00000000,
-         "multiply by alpha 0 writes black"},
-        {1, 4, 0, 0xFFFFFF, 0x00808080, 0x00123456, true, 1, 0x00808080,
-         "with the flag alpha 0 is skipped in mode 4"},
+        {1, 4, 0, 0xFFFFFF, 0x00808080, 0x00123456, true, 0, 0x00000000, "multiply by alpha 0 writes black"},
+        {1, 4, 0, 0xFFFFFF, 0x00808080, 0x00123456, true, 1, 0x00808080, "with the flag alpha 0 is skipped in mode 4"},
         // In modes 10 and 11 a weight of 0 leaves the pixel as it is, so skipping alpha 0
         // shows nothing there; what the flag does show is alpha 255 drawn by the opaque form,
         // L8(d, x, p), where the weighted form L16(d, x, 255 p) rounds lower.
@@ -501,21 +478,14 @@ TEST_F(TriangleTest, NamedCornerValues)
          "with the flag alpha 255 is opaque in mode 11"},
         {1, 11, 200, 0xFFFFFF, 0x00FFFFFF, 0xFF000000, true, 0, 0x00383838,
          "without the flag alpha 255 is weighted in mode 11"},
-        {1, 1, 128, 0xFFFFFF, 0x00000000, 0x000000FF, false, 0, 0x0000007F,
-         "32-bit blend floors by 256"},
-        {0, 1, 128, 0xFFFFFF, 0x0000, 0x001F, false, 0, 0x000F,
-         "16-bit blend scales by p / 255"},
-        {1, 0, 0, 0xFEFFFF, 0x77000000, 0x11FFFFFF, false, 0, 0x77FEFFFF,
-         "bright writes only the colour bytes"},
-        {1, 0, 0, 0xFFFFFF, 0x77000000, 0x11FFFFFF, false, 0, 0x11FFFFFF,
-         "a plain copy carries the fourth byte"},
+        {1, 1, 128, 0xFFFFFF, 0x00000000, 0x000000FF, false, 0, 0x0000007F, "32-bit blend floors by 256"},
+        {0, 1, 128, 0xFFFFFF, 0x0000, 0x001F, false, 0, 0x000F, "16-bit blend scales by p / 255"},
+        {1, 0, 0, 0xFEFFFF, 0x77000000, 0x11FFFFFF, false, 0, 0x77FEFFFF, "bright writes only the colour bytes"},
+        {1, 0, 0, 0xFFFFFF, 0x77000000, 0x11FFFFFF, false, 0, 0x11FFFFFF, "a plain copy carries the fourth byte"},
     };
     for (const Case& c : cases) {
         Img src, dst;
-        ASSERT_EQ(CreateMemImgWithOptions(&src.v, 1, 1, -1, 0x00654321, c.kind, 0,
-                                          c.alphaSrc ? 1 : 0,
-                                          0, nullptr),
-                  0);
+        ASSERT_EQ(CreateMemImgWithOptions(&src.v, 1, 1, -1, 0x00654321, c.kind, 0, c.alphaSrc ? 1 : 0, 0, nullptr), 0);
         Put(src.v, 0, 0, c.texel);
         MakeImage(dst, 2, 2, c.kind, c.dst);
         Cfg cfg;
@@ -524,8 +494,7 @@ TEST_F(TriangleTest, NamedCornerValues)
         cfg.bright = c.bright;
         Use(cfg);
         for (int k = 0; k < 2; ++k)
-            RenderMemImgTriangle(g_blend, &dst.v, &src.v, Identity(0, 0, 1, 1, k).data(), c.trans, nullptr,
-                                 0);
+            RenderMemImgTriangle(g_blend, &dst.v, &src.v, Identity(0, 0, 1, 1, k).data(), c.trans, nullptr, 0);
         EXPECT_EQ(Get(dst.v, 0, 0), c.want) << c.what;
         EXPECT_EQ(Get(dst.v, 1, 0), c.dst) << c.what;
     }
@@ -558,14 +527,12 @@ TEST_F(TriangleTest, RefusedCallsLeaveTheDestinationUnchanged)
         {"paletted destination", &pal.v, nullptr, good, nullptr},
         {"destination with alpha", &alphaDst.v, nullptr, good, nullptr},
         {"collinear", &d32.v, &s32.v, Tri{{{0, 0, 0, 0}, {4, 4, 8, 0}, {8, 8, 0, 8}}}, nullptr},
-        {"two equal vertices", &d32.v, nullptr, Tri{{{0, 0, 0, 0}, {0, 0, 8, 0}, {0, 8, 0, 8}}},
+        {"two equal vertices", &d32.v, nullptr, Tri{{{0, 0, 0, 0}, {0, 0, 8, 0}, {0, 8, 0, 8}}}, nullptr},
+        {"coordinate beyond the limit", &d32.v, nullptr, Tri{{{0, 0, 0, 0}, {lim + 1, 0, 0, 0}, {0, 8, 0, 0}}},
          nullptr},
-        {"coordinate beyond the limit", &d32.v, nullptr,
-         Tri{{{0, 0, 0, 0}, {lim + 1, 0, 0, 0}, {0, 8, 0, 0}}}, nullptr},
-        {"texel coordinate beyond the limit", &d32.v, &s32.v,
-         Tri{{{0, 0, 0, 0}, {8, 0, -lim - 1, 0}, {0, 8, 0, 8}}}, nullptr},
-        {"more than 8192 texels a pixel", &d32.v, &s32.v,
-         Tri{{{0, 0, 0, 0}, {1, 0, 10000, 0}, {0, 8, 0, 8}}}, nullptr},
+        {"texel coordinate beyond the limit", &d32.v, &s32.v, Tri{{{0, 0, 0, 0}, {8, 0, -lim - 1, 0}, {0, 8, 0, 8}}},
+         nullptr},
+        {"more than 8192 texels a pixel", &d32.v, &s32.v, Tri{{{0, 0, 0, 0}, {1, 0, 10000, 0}, {0, 8, 0, 8}}}, nullptr},
         {"mask narrower than the source", &d32.v, &s32.v, good, &small.v},
         {"source wider than 8192", &d32.v, &wide.v, good, nullptr},
     };
@@ -595,21 +562,18 @@ TEST_F(TriangleTest, FarCoordinatesDrawTheVisiblePartExactly)
         Img dst;
         MakeImage(dst, 16, 16, 1, 0);
         Use(Cfg{});
-        const Tri t{{{-1000, -1000, -1000, -1000},
-                     {far, -1000, far, -1000},
-                     {-1000, far, -1000, far}}};
+        const Tri t{{{-1000, -1000, -1000, -1000}, {far, -1000, far, -1000}, {-1000, far, -1000, far}}};
         RenderMemImgTriangle(g_blend, &dst.v, &src.v, t.data(), 0, nullptr, 0);
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x)
-                ASSERT_EQ(Get(dst.v, x, y), x < 9 && y < 12 ? Get(src.v, x, y) : 0u)
-                    << x << "," << y;
+                ASSERT_EQ(Get(dst.v, x, y), x < 9 && y < 12 ? Get(src.v, x, y) : 0u) << x << "," << y;
     }
     struct Case {
         Tri t;
-        int column;     // the one column whose texel column is 0
+        int column;  // the one column whose texel column is 0
     };
     const Case cases[] = {
-        {Tri{{{0, 0, 0, 0}, {10, 0, 10000, 0}, {0, 10, 0, 10}}}, 0},     // u = 1000 x
+        {Tri{{{0, 0, 0, 0}, {10, 0, 10000, 0}, {0, 10, 0, 10}}}, 0},        // u = 1000 x
         {Tri{{{0, 0, 9000, 0}, {10, 0, -9000, 0}, {0, 10, 9000, 10}}}, 5},  // u = 9000 - 1800 x
     };
     for (const Case& c : cases) {

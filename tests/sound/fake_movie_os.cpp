@@ -55,9 +55,9 @@ void Sleep(uint32_t ms)
     }
 }
 
-const MovieOsApi kFake = {ReadClock,  Release,   Run,           Pause,      CurrentPosition,
+const MovieOsApi kFake = {ReadClock,  Release,       Run,        Pause,         CurrentPosition,
                           Rewind,     UpdateOverlay, IsWindowed, WindowClipBox, DrawAreaScreenRect,
-                          DeleteFile, CloseHandle,  Sleep};
+                          DeleteFile, CloseHandle,   Sleep};
 
 }  // namespace
 

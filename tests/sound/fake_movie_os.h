@@ -11,16 +11,16 @@
 #include "quarn/sound/movie_os.h"
 
 struct FakeMovieOs {
-    int64_t now = 0;                 // the library clock, microseconds
-    int64_t position = 0;            // IMediaSeeking's current position
+    int64_t now = 0;       // the library clock, microseconds
+    int64_t position = 0;  // IMediaSeeking's current position
     int32_t windowed = 0;
-    int32_t clipKind = 2;            // GetClipBox's region kind in window mode
+    int32_t clipKind = 2;  // GetClipBox's region kind in window mode
     PixelRect clipBox{0, 0, 10000, 10000};
     PixelRect drawArea{0, 0, 640, 480};
-    int sleepsUntilThreadEnds = 0;   // sleeps before the decoding thread reports state 3
+    int sleepsUntilThreadEnds = 0;  // sleeps before the decoding thread reports state 3
     OggVideoDecoder* threadOwner = nullptr;
     std::vector<std::string> calls;  // "release 7", "run", "pause", "rewind", "show", "hide", ...
-    std::vector<PixelRect> shown;  // the rectangles of each "show": source, destination
+    std::vector<PixelRect> shown;    // the rectangles of each "show": source, destination
 };
 
 extern FakeMovieOs g_fakeMovieOs;

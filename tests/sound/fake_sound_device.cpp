@@ -83,9 +83,8 @@ void WriteFile(void*, const uint8_t* bytes, uint32_t count)
 }
 void CloseFile(void*) { g_fakeFileCalls.push_back('c'); }
 
-const SoundOsApi kFakeDevice = {Play,         Stop,   GetStatus, Lock,        Unlock,  GetPlayPosition,
-                                SetFrequency, SetPan, SetVolume, SetPosition, Release, RewindFile,
-                                WriteFile,    CloseFile};
+const SoundOsApi kFakeDevice = {Play,   Stop,      GetStatus,   Lock,    Unlock,     GetPlayPosition, SetFrequency,
+                                SetPan, SetVolume, SetPosition, Release, RewindFile, WriteFile,       CloseFile};
 
 }  // namespace
 

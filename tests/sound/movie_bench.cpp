@@ -112,7 +112,8 @@ void BM_LibtheoraDecode(benchmark::State& state)
 {
     const std::vector<uint8_t>& clip = Clip();
     std::vector<std::vector<uint8_t>> packets;
-    ForEachClipPacket(clip, [&](ogg_packet& packet) { packets.emplace_back(packet.packet, packet.packet + packet.bytes); });
+    ForEachClipPacket(clip,
+                      [&](ogg_packet& packet) { packets.emplace_back(packet.packet, packet.packet + packet.bytes); });
     th_info info;
     th_comment comment;
     th_setup_info* setup = nullptr;
@@ -128,7 +129,7 @@ void BM_LibtheoraDecode(benchmark::State& state)
         if (next == packets.size()) {
             next = 3;
         }
-        ogg_packet packet{packets[next].data(), static_cast<long>(packets[next].size()), 0, 0, -1,
+        ogg_packet packet{packets[next].data(),          static_cast<long>(packets[next].size()), 0, 0, -1,
                           static_cast<ogg_int64_t>(next)};
         th_decode_packetin(decoder, &packet, nullptr);
         th_ycbcr_buffer yuv;

@@ -94,12 +94,12 @@ TEST(OggFrameChoice, DueFrameOverTime)
     } cases[] = {
         {0, 25, 100, true, 0},
         {1000000, 25, 100, false, 25},
-        {39999, 25, 100, false, 0},      // truncated, not rounded
-        {4100000, 25, 100, true, 2},     // 102 wraps
-        {4100000, 25, 100, false, 99},   // stays on the last
-        {-5000000, 25, 100, true, 0},    // before frame 0
+        {39999, 25, 100, false, 0},     // truncated, not rounded
+        {4100000, 25, 100, true, 2},    // 102 wraps
+        {4100000, 25, 100, false, 99},  // stays on the last
+        {-5000000, 25, 100, true, 0},   // before frame 0
         {1000000, 29.97, 30000, false, 29},
-        {1000000, 25, 0, true, -1},      // no frames: nothing to choose, nothing divided by 0
+        {1000000, 25, 0, true, -1},  // no frames: nothing to choose, nothing divided by 0
         {1000000, 0, 100, true, -1},
         {1000000, 1.0 / 0.0, 100, true, -1},
     };
@@ -177,8 +177,8 @@ TEST_F(MovieTest, OggMovieEndsOnItsLastFrameOnlyWithoutLoopOrSound)
         int32_t frame;
         uint32_t stopped;
     } cases[] = {
-        {1, -1, 10000000, 99, 1},               // due past the end: last frame, ended
-        {1, -1, 99 * 40000, 99, 1},             // exactly the last frame
+        {1, -1, 10000000, 99, 1},    // due past the end: last frame, ended
+        {1, -1, 99 * 40000, 99, 1},  // exactly the last frame
         {1, -1, 98 * 40000, 98, 0},
         {kMoviePlayLoop, -1, 99 * 40000, 99, 0},
         // A sound times the movie (the sound system is not started here: its position
@@ -628,14 +628,14 @@ TEST(MovieOverlayRects, AlignmentFromTheCapabilities)
                   (std::vector<int>{c.source.left, c.source.top, c.source.right, c.source.bottom}))
             << c.caps.caps;
         EXPECT_EQ((std::vector<int>{d.left, d.top, d.right, d.bottom}),
-                  (std::vector<int>{c.destination.left, c.destination.top, c.destination.right,
-                                    c.destination.bottom}))
+                  (std::vector<int>{c.destination.left, c.destination.top, c.destination.right, c.destination.bottom}))
             << c.caps.caps;
     }
     // A boundary that eats the whole width leaves nothing to show.
     PixelRect s{};
     PixelRect d{};
-    EXPECT_FALSE(ComputeMovieOverlayRects(0, 0, 1, 3, 50, nullptr, drawArea, MovieOverlayCaps{0x4, 0, 0, 0, 8}, &s, &d));
+    EXPECT_FALSE(
+        ComputeMovieOverlayRects(0, 0, 1, 3, 50, nullptr, drawArea, MovieOverlayCaps{0x4, 0, 0, 0, 8}, &s, &d));
 }
 
 }  // namespace

@@ -106,8 +106,8 @@ std::vector<uint8_t> EncodeTheoraClip(const ClipShape& shape)
     for (int f = 0; f < shape.frames; ++f) {
         for (int row = 0; row < frameHeight; ++row) {
             for (int x = 0; x < frameWidth; ++x) {
-                y[static_cast<size_t>(row * frameWidth + x)] =
-                    static_cast<uint8_t>(16 + ((x * 3 + row * 2 + f * 11) % 220));
+                y[static_cast<size_t>(row * frameWidth + x)] = static_cast<uint8_t>(16 +
+                                                                                    ((x * 3 + row * 2 + f * 11) % 220));
             }
         }
         for (int row = 0; row < ch; ++row) {

@@ -253,7 +253,8 @@ std::vector<uint8_t> WithPackets(const std::vector<uint8_t>& clip,
                                  const std::function<void(std::vector<std::vector<uint8_t>>*)>& change)
 {
     std::vector<std::vector<uint8_t>> packets;
-    ForEachClipPacket(clip, [&](ogg_packet& packet) { packets.emplace_back(packet.packet, packet.packet + packet.bytes); });
+    ForEachClipPacket(clip,
+                      [&](ogg_packet& packet) { packets.emplace_back(packet.packet, packet.packet + packet.bytes); });
     change(&packets);
     ogg_stream_state out;
     ogg_stream_init(&out, 99);
@@ -265,8 +266,9 @@ std::vector<uint8_t> WithPackets(const std::vector<uint8_t>& clip,
         }
     };
     for (size_t i = 0; i < packets.size(); ++i) {
-        ogg_packet packet{packets[i].data(), static_cast<long>(packets[i].size()), i == 0, i + 1 == packets.size(), 0,
-                          static_cast<ogg_int64_t>(i)};
+        ogg_packet packet{
+            packets[i].data(),          static_cast<long>(packets[i].size()), i == 0, i + 1 == packets.size(), 0,
+            static_cast<ogg_int64_t>(i)};
         ogg_stream_packetin(&out, &packet);
         if (i < 3) {
             flush();
@@ -280,7 +282,8 @@ std::vector<uint8_t> WithPackets(const std::vector<uint8_t>& clip,
 // An empty packet (a repeated frame) ahead of the clip's first frame.
 std::vector<uint8_t> WithEmptyFirstFrame(const std::vector<uint8_t>& clip)
 {
-    return WithPackets(clip, [](std::vector<std::vector<uint8_t>>* p) { p->insert(p->begin() + 3, std::vector<uint8_t>{}); });
+    return WithPackets(clip,
+                       [](std::vector<std::vector<uint8_t>>* p) { p->insert(p->begin() + 3, std::vector<uint8_t>{}); });
 }
 
 // A clip cut after its first key frame: the frame it starts with is predicted from nothing.
@@ -288,8 +291,9 @@ std::vector<uint8_t> WithEmptyFirstFrame(const std::vector<uint8_t>& clip)
 // opening, not from the frame before the wrap.
 TEST_F(OggVideoTest, AClipStartingWithoutAKeyFrameWrapsToTheSameFrames)
 {
-    const std::vector<uint8_t> clip =
-        WithPackets(*s_clip, [](std::vector<std::vector<uint8_t>>* p) { p->erase(p->begin() + 3); });
+    const std::vector<uint8_t> clip = WithPackets(*s_clip, [](std::vector<std::vector<uint8_t>>* p) {
+        p->erase(p->begin() + 3);
+    });
     const std::vector<std::vector<uint8_t>> reference = ReferenceFrames(clip);
     ASSERT_EQ(reference.size(), static_cast<size_t>(ClipShape{}.frames - 1));
     OggVideoDecoder* d = OpenOggVideoDecoder(clip.data(), static_cast<uint32_t>(clip.size()));

@@ -252,10 +252,10 @@ TEST_F(SoundBufferTest, DestroyRefusesForeignHandlesAndLowersTheHighWater)
     EXPECT_EQ(g_soundSystem.mixHead.next->next->handle, h2);
 
     const int32_t refused[] = {-1,
-                               h1 ^ 0x10000000,                                 // another type
-                               MakeHandle(kHandleTypeSoftSoundBuffer, 0, 8192),  // out of range
+                               h1 ^ 0x10000000,                                               // another type
+                               MakeHandle(kHandleTypeSoftSoundBuffer, 0, 8192),               // out of range
                                MakeHandle(kHandleTypeSoftSoundBuffer, HandleCheckOf(h1), 5),  // free
-                               h1 ^ 0x00010000};                                 // stale
+                               h1 ^ 0x00010000};                                              // stale
     for (int32_t h : refused) {
         EXPECT_EQ(DestroySoftwareMixBuffer(h, 1), -1) << std::hex << h;
     }
@@ -343,8 +343,7 @@ TEST_F(SoundBufferTest, ARunDryPlayerWritesSilenceMarksTheEndAndEndsWhenPlayPass
     EXPECT_EQ(p->ended, 0);
     EXPECT_EQ(p->queuedFrames, 0);
     EXPECT_EQ(std::vector<uint8_t>(device.bytes.begin() + 16, device.bytes.begin() + 24), Count(1, 8));
-    EXPECT_EQ(std::vector<uint8_t>(device.bytes.begin() + 24, device.bytes.begin() + 32),
-              std::vector<uint8_t>(8, 0));
+    EXPECT_EQ(std::vector<uint8_t>(device.bytes.begin() + 24, device.bytes.begin() + 32), std::vector<uint8_t>(8, 0));
 
     device.play = 20;  // short of the end
     ASSERT_EQ(MixSoftwareBuffer(p), 0);
@@ -470,10 +469,10 @@ TEST_F(SoundBufferTest, CaptureHeaderIsWrittenOverTheFileStartAndTheFileClosed)
     g_soundSystem.captureFile = &g_anyObject;
     g_soundSystem.capturedFrames = 0x10203;  // 0x4080C data bytes
     EXPECT_EQ(CloseWaveCapture(), 0);
-    const uint8_t expected[46] = {
-        'R', 'I', 'F', 'F', 0x32, 0x08, 0x04, 0x00, 'W', 'A', 'V', 'E', 'f',  'm',  't',  ' ',
-        18,  0,   0,   0,   1,    0,    2,    0,    0x44, 0xAC, 0, 0, 0x10, 0xB1, 0x02, 0x00,
-        4,   0,   16,  0,   0,    0,    'd',  'a',  't',  'a',  0x0C, 0x08, 0x04, 0x00};
+    const uint8_t expected[46] = {'R',  'I',  'F', 'F', 0x32, 0x08, 0x04, 0x00, 'W',  'A', 'V', 'E',
+                                  'f',  'm',  't', ' ', 18,   0,    0,    0,    1,    0,   2,   0,
+                                  0x44, 0xAC, 0,   0,   0x10, 0xB1, 0x02, 0x00, 4,    0,   16,  0,
+                                  0,    0,    'd', 'a', 't',  'a',  0x0C, 0x08, 0x04, 0x00};
     EXPECT_EQ(g_fakeFileBytes, std::vector<uint8_t>(expected, expected + 46));
     EXPECT_EQ(g_fakeFileCalls, (std::vector<char>{'r', 'w', 'c'}));
     EXPECT_EQ(g_soundSystem.captureActive, 0);
@@ -509,13 +508,10 @@ TEST(PrimaryBufferFormat, FollowsTheDeviceCapabilities)
         uint16_t channels, bits, blockAlign;
         uint32_t rate;
     } cases[] = {
-        {stereo16, 48000, 2, 16, 4, 44100},
-        {stereo16, 44100, 2, 16, 4, 44100},
-        {stereo16, 22050, 2, 16, 4, 22050},
-        {stereo16, 0xFFFFFFFFu, 2, 16, 4, 44100},  // compared unsigned
-        {0x1 | 0x4, 44100, 1, 8, 1, 44100},        // mono and 8 bits only
-        {0x2, 11025, 2, 8, 2, 11025},
-        {0x8, 44100, 1, 16, 2, 44100},
+        {stereo16, 48000, 2, 16, 4, 44100}, {stereo16, 44100, 2, 16, 4, 44100},
+        {stereo16, 22050, 2, 16, 4, 22050}, {stereo16, 0xFFFFFFFFu, 2, 16, 4, 44100},  // compared unsigned
+        {0x1 | 0x4, 44100, 1, 8, 1, 44100},                                            // mono and 8 bits only
+        {0x2, 11025, 2, 8, 2, 11025},       {0x8, 44100, 1, 16, 2, 44100},
     };
     for (const auto& c : cases) {
         const WaveFormat f = PrimaryBufferFormat(c.flags, c.maxRate);

@@ -85,8 +85,8 @@ protected:
     static HANDLE WatchThread()
     {
         HANDLE copy = nullptr;
-        DuplicateHandle(GetCurrentProcess(), static_cast<HANDLE>(g_soundSystem.soundThread), GetCurrentProcess(),
-                        &copy, SYNCHRONIZE, FALSE, 0);
+        DuplicateHandle(GetCurrentProcess(), static_cast<HANDLE>(g_soundSystem.soundThread), GetCurrentProcess(), &copy,
+                        SYNCHRONIZE, FALSE, 0);
         return copy;
     }
 
@@ -130,9 +130,12 @@ TEST_F(SoundDeviceTest, StartsOnTheDeviceAndShutsDownWithEveryLogLine)
     caps.dwSize = sizeof(caps);
     ASSERT_EQ(g_soundSystem.directSound->GetCaps(&caps), DS_OK);
 
-    const std::vector<std::wstring> opening = {
-        L"DirectSound の初期化を行います\n", L"DirectSound インターフェースの取得を行います....  ", L"成功\n",
-        L"引き続きインターフェースの初期化処理...  ", L"成功\n", L"DirectSound デバイスを列挙します\n"};
+    const std::vector<std::wstring> opening = {L"DirectSound の初期化を行います\n",
+                                               L"DirectSound インターフェースの取得を行います....  ",
+                                               L"成功\n",
+                                               L"引き続きインターフェースの初期化処理...  ",
+                                               L"成功\n",
+                                               L"DirectSound デバイスを列挙します\n"};
     const std::vector<std::wstring>& t = log.texts;
     ASSERT_GT(t.size(), opening.size() + 9);
     EXPECT_EQ(std::vector<std::wstring>(t.begin(), t.begin() + opening.size()), opening);

@@ -80,8 +80,8 @@ protected:
 
     // The test's creator of a stream: a ring of one second on its own device buffer and one
     // memory source per block, each with its loop count.
-    int32_t Stream(FakeBuffer& ring, const std::vector<std::vector<uint8_t>>& blocks,
-                   const std::vector<int8_t>& loops, const WaveFormat& format = kSmallFormat)
+    int32_t Stream(FakeBuffer& ring, const std::vector<std::vector<uint8_t>>& blocks, const std::vector<int8_t>& loops,
+                   const WaveFormat& format = kSmallFormat)
     {
         auto* s = static_cast<SoundRecord*>(AllocTrackedMemoryZeroed(sizeof(SoundRecord), "", 0));
         s->kind = 1;
@@ -312,7 +312,8 @@ TEST(SoundConverter, FarSeeksAreFormedWideAndStayInsideTheData)
         }
         uint8_t out[8];
         auto readsFrom = [&](size_t at) {
-            return ReadConverter(&c, out, 8) == 8 && std::equal(out, out + 8, data.begin() + static_cast<ptrdiff_t>(at));
+            return ReadConverter(&c, out, 8) == 8 &&
+                   std::equal(out, out + 8, data.begin() + static_cast<ptrdiff_t>(at));
         };
         ASSERT_TRUE(readsFrom(0));
         EXPECT_EQ(SeekConverter(&c, 1 << 29), -1) << "2^31 bytes in: past the data";
@@ -459,7 +460,9 @@ TEST_F(SoundStreamTest, ConvertersOpenOrAreRefusedWhereverAnAllocationFailsAndTh
     };
     const Case cases[] = {
         {"WAVE", Wave(1, 2, 16, {}, 4000, 4000), OpenWaveConverter, {L"WAVE データ用のメモリの確保に失敗しました"}},
-        {"Ogg Vorbis", EncodeVorbisTone(2, 22050, 3000, 0.3f), OpenVorbisConverter,
+        {"Ogg Vorbis",
+         EncodeVorbisTone(2, 22050, 3000, 0.3f),
+         OpenVorbisConverter,
          {L"Ogg Vorbis ファイルを開けませんでした"}},
     };
     for (const Case& c : cases) {

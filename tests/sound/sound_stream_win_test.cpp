@@ -198,7 +198,8 @@ std::vector<uint8_t> ConvertWhole(WAVEFORMATEX* from, WAVEFORMATEX* to, const st
     header.pbDst = out.data();
     header.cbDstLength = static_cast<DWORD>(out.size());
     acmStreamPrepareHeader(stream, &header, 0);
-    acmStreamConvert(stream, &header, ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END);
+    acmStreamConvert(stream, &header,
+                     ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END);
     out.resize(header.cbDstLengthUsed);
     acmStreamUnprepareHeader(stream, &header, 0);
     acmStreamClose(stream, 0);
@@ -280,10 +281,10 @@ TEST_F(AcmConverterTest, DecodesAsTheAcmDoesAfterSeeksBackAndForth)
     EXPECT_LE(c.standbyProduced, c.standbyTarget);
     const int32_t standby = c.standbyProduced;
     ExpectFrom(&c, standby / 2 + 100, 3000);  // behind the position, at or past the stand-by: it takes over
-    ExpectFrom(&c, 40000, 2000);                // forward, converting on
-    ExpectFrom(&c, 40000 + 1200, 500);          // within the work buffer
+    ExpectFrom(&c, 40000, 2000);              // forward, converting on
+    ExpectFrom(&c, 40000 + 1200, 500);        // within the work buffer
     ASSERT_GT(c.standbyProduced, 0);
-    ExpectFrom(&c, 0, 1000);                    // below the stand-by: from the start again
+    ExpectFrom(&c, 0, 1000);  // below the stand-by: from the start again
     // All of it, then the end.
     SeekConverter(&c, 100);
     std::vector<uint8_t> rest(reference.size() + 1000);

@@ -14,10 +14,7 @@ std::wstring g_log;
 
 class SoundTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        CaptureLogInto(&g_log);
-    }
+    void SetUp() override { CaptureLogInto(&g_log); }
     void TearDown() override { SetLogCapture(nullptr, nullptr); }
 };
 

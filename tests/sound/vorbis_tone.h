@@ -100,8 +100,9 @@ inline ov_callbacks VorbisByteCallbacks()
     };
     callbacks.seek_func = [](void* from, ogg_int64_t offset, int origin) -> int {
         auto* s = static_cast<VorbisByteSource*>(from);
-        const int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(s->at)
-                                                                         : static_cast<int64_t>(s->bytes->size());
+        const int64_t base = origin == SEEK_SET   ? 0
+                             : origin == SEEK_CUR ? static_cast<int64_t>(s->at)
+                                                  : static_cast<int64_t>(s->bytes->size());
         const int64_t at = base + offset;
         if (at < 0 || at > static_cast<int64_t>(s->bytes->size())) {
             return -1;
@@ -109,7 +110,9 @@ inline ov_callbacks VorbisByteCallbacks()
         s->at = static_cast<size_t>(at);
         return 0;
     };
-    callbacks.tell_func = [](void* from) -> long { return static_cast<long>(static_cast<VorbisByteSource*>(from)->at); };
+    callbacks.tell_func = [](void* from) -> long {
+        return static_cast<long>(static_cast<VorbisByteSource*>(from)->at);
+    };
     return callbacks;
 }
 

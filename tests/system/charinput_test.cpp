@@ -119,8 +119,8 @@ TEST(ControlCodes, EditingKeysAndTheirCodes)
     const struct {
         int virtualKey;
         uint16_t code;
-    } cases[] = {{0x2E, 0x10}, {0x25, 0x1D}, {0x27, 0x1C}, {0x26, 0x1E}, {0x28, 0x1F},
-                 {0x24, 0x1A}, {0x23, 0x19}, {0x21, 0x17}, {0x22, 0x15}, {0x41, 0}, {0x0D, 0}};
+    } cases[] = {{0x2E, 0x10}, {0x25, 0x1D}, {0x27, 0x1C}, {0x26, 0x1E}, {0x28, 0x1F}, {0x24, 0x1A},
+                 {0x23, 0x19}, {0x21, 0x17}, {0x22, 0x15}, {0x41, 0},    {0x0D, 0}};
     for (const auto& c : cases) {
         EXPECT_EQ(ControlCodeOfKey(c.virtualKey), c.code) << c.virtualKey;
         if (c.code != 0) {
@@ -137,8 +137,9 @@ TEST(ControlCodes, TypedCodesKeptOrDropped)
     const struct {
         uint32_t code;
         int32_t unit;
-    } cases[] = {{10, 13}, {13, 13}, {2, -1}, {0, -1}, {1, 1}, {3, 3}, {8, 8}, {9, 9}, {16, 16}, {22, 22},
-                 {24, 24}, {27, 27}, {31, -1}, {32, 32}, {0x3042, 0x3042}, {0xD83D, 0xD83D}, {0x1F600, -1}};
+    } cases[] = {{10, 13}, {13, 13}, {2, -1},          {0, -1},          {1, 1},       {3, 3},
+                 {8, 8},   {9, 9},   {16, 16},         {22, 22},         {24, 24},     {27, 27},
+                 {31, -1}, {32, 32}, {0x3042, 0x3042}, {0xD83D, 0xD83D}, {0x1F600, -1}};
     for (const auto& c : cases) {
         EXPECT_EQ(CharInputUnitOfCode(c.code), c.unit) << c.code;
     }

@@ -33,10 +33,7 @@ int FakeDirectInput::LiveEffects() const
     return live;
 }
 
-static FakeDevice* Dev(void* device)
-{
-    return static_cast<FakeDevice*>(device);
-}
+static FakeDevice* Dev(void* device) { return static_cast<FakeDevice*>(device); }
 
 static HRESULT CreateObject(int version, void** object)
 {
@@ -58,10 +55,7 @@ static HRESULT InitializeObject(void*, int version, HINSTANCE)
     return S_OK;
 }
 
-static void ReleaseObject(void*, int)
-{
-    g_fake->objectReleased = true;
-}
+static void ReleaseObject(void*, int) { g_fake->objectReleased = true; }
 
 static HRESULT CreateDevice(void*, int, REFGUID guid, void** out)
 {
@@ -123,10 +117,7 @@ static HRESULT GetDeviceInfo(void* device, int, DIDEVICEINSTANCEW* info)
     return DI_OK;
 }
 
-static HRESULT SetDataFormat(void*, int, const DIDATAFORMAT*)
-{
-    return DI_OK;
-}
+static HRESULT SetDataFormat(void*, int, const DIDATAFORMAT*) { return DI_OK; }
 
 static HRESULT SetCooperativeLevel(void* device, int, HWND, DWORD flags)
 {
@@ -170,10 +161,7 @@ static HRESULT Unacquire(void* device, int)
     return DI_OK;
 }
 
-static HRESULT Poll(void*, int)
-{
-    return DI_NOEFFECT;
-}
+static HRESULT Poll(void*, int) { return DI_NOEFFECT; }
 
 static HRESULT GetDeviceState(void* device, int, DWORD size, void* data)
 {
@@ -207,10 +195,7 @@ static HRESULT CreateEffect(void* device, int, REFGUID kind, const DIEFFECT*, vo
     return DI_OK;
 }
 
-static void ReleaseDevice(void* device, int)
-{
-    Dev(device)->released = true;
-}
+static void ReleaseDevice(void* device, int) { Dev(device)->released = true; }
 
 static HRESULT StartEffect(void* effect, DWORD, DWORD)
 {
@@ -226,16 +211,28 @@ static HRESULT StopEffect(void* effect)
     return DI_OK;
 }
 
-static void ReleaseEffect(void* effect)
-{
-    static_cast<FakeEffect*>(effect)->released = true;
-}
+static void ReleaseEffect(void* effect) { static_cast<FakeEffect*>(effect)->released = true; }
 
 static const DirectInputApi kFakeApi = {
-    CreateObject, InitializeObject, ReleaseObject, CreateDevice, EnumGameControllers,
-    GetDeviceInfo, SetDataFormat, SetCooperativeLevel, SetProperty, SetEventNotification,
-    Acquire, Unacquire, Poll, GetDeviceState, CreateEffect, ReleaseDevice,
-    StartEffect, StopEffect, ReleaseEffect,
+    CreateObject,
+    InitializeObject,
+    ReleaseObject,
+    CreateDevice,
+    EnumGameControllers,
+    GetDeviceInfo,
+    SetDataFormat,
+    SetCooperativeLevel,
+    SetProperty,
+    SetEventNotification,
+    Acquire,
+    Unacquire,
+    Poll,
+    GetDeviceState,
+    CreateEffect,
+    ReleaseDevice,
+    StartEffect,
+    StopEffect,
+    ReleaseEffect,
 };
 
 FakeDirectInput* InstallFakeDirectInput()

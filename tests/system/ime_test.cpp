@@ -56,16 +56,11 @@ LONG Copy(const void* data, DWORD size, void* buffer, DWORD bytes)
 LONG WINAPI GetCompositionString(HIMC, DWORD index, void* buffer, DWORD bytes)
 {
     switch (index) {
-    case GCS_COMPSTR:
-        return Copy(s_fakeIme.composition.data(), s_fakeIme.composition.size() * 2, buffer, bytes);
-    case GCS_RESULTSTR:
-        return Copy(s_fakeIme.result.data(), s_fakeIme.result.size() * 2, buffer, bytes);
-    case GCS_CURSORPOS:
-        return s_fakeIme.cursor;
-    case GCS_COMPCLAUSE:
-        return Copy(s_fakeIme.clauses.data(), s_fakeIme.clauses.size() * 4, buffer, bytes);
-    default:
-        return IMM_ERROR_GENERAL;
+    case GCS_COMPSTR: return Copy(s_fakeIme.composition.data(), s_fakeIme.composition.size() * 2, buffer, bytes);
+    case GCS_RESULTSTR: return Copy(s_fakeIme.result.data(), s_fakeIme.result.size() * 2, buffer, bytes);
+    case GCS_CURSORPOS: return s_fakeIme.cursor;
+    case GCS_COMPCLAUSE: return Copy(s_fakeIme.clauses.data(), s_fakeIme.clauses.size() * 4, buffer, bytes);
+    default: return IMM_ERROR_GENERAL;
     }
 }
 
@@ -108,10 +103,7 @@ DWORD WINAPI GetCandidateList(HIMC, DWORD, CANDIDATELIST* list, DWORD bytes)
     return static_cast<DWORD>(block.size());
 }
 
-BOOL WINAPI GetOpenStatus(HIMC)
-{
-    return s_fakeIme.open;
-}
+BOOL WINAPI GetOpenStatus(HIMC) { return s_fakeIme.open; }
 
 BOOL WINAPI SetOpenStatus(HIMC, BOOL open)
 {
@@ -141,8 +133,9 @@ BOOL WINAPI Enable(HWND, BOOL enable)
     return TRUE;
 }
 
-const ImeApi kFakeImeApi = {GetContext, ReleaseContext, GetCompositionString, GetCandidateList, GetOpenStatus,
-                            SetOpenStatus, Notify, SetCompositionString, Enable};
+const ImeApi kFakeImeApi = {GetContext,       ReleaseContext,       GetCompositionString,
+                            GetCandidateList, GetOpenStatus,        SetOpenStatus,
+                            Notify,           SetCompositionString, Enable};
 
 std::wstring g_log;
 
@@ -218,7 +211,7 @@ TEST_F(ImeTest, CompositionCursorAndClauses)
     EXPECT_EQ(Send(WM_IME_STARTCOMPOSITION), 0);
     EXPECT_EQ(g_ime.composing, 1);
     s_fakeIme.composition = L"𠮷野家で";  // a surrogate pair first
-    s_fakeIme.cursor = 4;                  // units: after "𠮷野家"
+    s_fakeIme.cursor = 4;                 // units: after "𠮷野家"
     s_fakeIme.clauses = {0, 3, 5};
     Send(WM_IME_COMPOSITION, 0, GCS_COMPSTR | GCS_CURSORPOS | GCS_COMPCLAUSE);
     EXPECT_EQ(Composition(), L"𠮷野家で");
@@ -375,7 +368,7 @@ TEST_F(ImeTest, KeyInputTakesTheRingAndTheLastDeletionSwitchesTheImeOff)
     EXPECT_EQ(IsImeInUse(), 1);
     EXPECT_EQ(DeleteKeyInput(second), 0);
     EXPECT_EQ(IsImeInUse(), 0);
-    EXPECT_EQ(ProcessKeyInputStep(), 0);  // no active handle any more
+    EXPECT_EQ(ProcessKeyInputStep(), 0);                 // no active handle any more
     EXPECT_EQ(DeleteKeyInput(second ^ 0x08000000), -1);  // another type
 }
 

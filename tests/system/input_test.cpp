@@ -109,8 +109,8 @@ TEST_F(InputTest, WithoutDirectInputServesWinMMJoysticksAndWindowsKeyboard)
     EXPECT_EQ(g_input.padCount, 16);  // every joystick ID is served
     EXPECT_EQ(QueryPadCount(), 2);
 
-    g_fakeJoysticks[1].x = 0;        // full left
-    g_fakeJoysticks[1].y = 65535;    // full down
+    g_fakeJoysticks[1].x = 0;          // full left
+    g_fakeJoysticks[1].y = 65535;      // full down
     g_fakeJoysticks[1].buttons = 0x5;  // buttons 0 and 2
     EXPECT_EQ(QueryPadInputState(2), kPadLeft | kPadDown | kPadButton0 | (kPadButton0 << 2));
     int x = 1;
@@ -185,7 +185,7 @@ TEST_F(InputTest, KeyTestReadsUpWhenInputCannotStartOrTheCodeIsOutOfRange)
     fake->failKeyboardEvent = true;
     EXPECT_EQ(TestKeyPressed(0x3F), 0);  // starts input, which fails: not "pressed"
     EXPECT_TRUE(Logged(L"キーボードイベントのセットアップが失敗しました"));
-    EXPECT_EQ(fake->LiveDevices(), 1);   // the keyboard was let go; the mouse stays
+    EXPECT_EQ(fake->LiveDevices(), 1);  // the keyboard was let go; the mouse stays
     EXPECT_EQ(g_input.keyboard, nullptr);
     ShutDownInput();
 

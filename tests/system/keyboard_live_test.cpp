@@ -120,10 +120,7 @@ TEST_F(LiveKeyboard, F5SeenThroughDirectInput8)
     SetDirectInputApi(nullptr);
 }
 
-TEST_F(LiveKeyboard, F5SeenThroughGetKeyboardState)
-{
-    ExpectF5UpDownUp(kOsWin10);
-}
+TEST_F(LiveKeyboard, F5SeenThroughGetKeyboardState) { ExpectF5UpDownUp(kOsWin10); }
 
 TEST_F(LiveKeyboard, TypingReachesTheActiveKeyInput)
 {

@@ -77,11 +77,9 @@ TEST(LayeredPicture, IsTheImageWithTheCaptionHeightAbove)
         int32_t result, outWidth, outHeight;
     };
     const Case cases[] = {
-        {300, 60, 0, 0, 300, 60},
-        {300, 60, 23, 0, 300, 83},
+        {300, 60, 0, 0, 300, 60},    {300, 60, 23, 0, 300, 83},
         {300, 60, -5, 0, 300, 60},  // a window without caption
-        {0, 60, 23, -1, 0, 0},
-        {300, 0, 23, -1, 0, 0},
+        {0, 60, 23, -1, 0, 0},       {300, 0, 23, -1, 0, 0},
         {65536, 8192, 23, -1, 0, 0},  // more bytes than a 32-bit size holds
         {1, INT32_MAX, 1, -1, 0, 0},
     };
@@ -134,11 +132,20 @@ TEST(LayeredPicture, TransparentColourIsCutOutAndTheRestIsOpaque)
         uint32_t expected[6];
     };
     const Case cases[] = {
-        {"xrgb, black key", 32, xrgb, 0x000000,
+        {"xrgb, black key",
+         32,
+         xrgb,
+         0x000000,
          {0xFF102030, 0x00000000, 0xFFFFFFFF, 0xFF102030, 0xFF000001, 0x00000000}},
-        {"xrgb, white key", 32, xrgb, 0xFFFFFF,
+        {"xrgb, white key",
+         32,
+         xrgb,
+         0xFFFFFF,
          {0xFF102030, 0xFF000000, 0x00000000, 0xFF102030, 0xFF000001, 0xFF000000}},
-        {"rgb565, black key", 16, rgb565, 0x000000,
+        {"rgb565, black key",
+         16,
+         rgb565,
+         0x000000,
          {0xFF102020, 0x00000000, 0xFFF8FCF8, 0xFF102020, 0x00000000, 0xFFF80000}},
     };
     for (const Case& c : cases) {

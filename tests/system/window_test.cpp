@@ -316,8 +316,8 @@ TEST_F(WindowTest, TypedCharactersAreFilteredIntoTheRing)
         int stored;  // -1: dropped
     };
     const Case cases[] = {
-        {10, 13}, {13, 13}, {2, -1}, {0, -1}, {7, -1}, {31, -1}, {1, 1}, {3, 3}, {8, 8}, {9, 9},
-        {16, 16}, {22, 22}, {24, 24}, {27, 27}, {32, 32}, {L'a', L'a'}, {0x65E5, 0x65E5},
+        {10, 13}, {13, 13}, {2, -1},  {0, -1},  {7, -1},  {31, -1}, {1, 1},       {3, 3},           {8, 8},
+        {9, 9},   {16, 16}, {22, 22}, {24, 24}, {27, 27}, {32, 32}, {L'a', L'a'}, {0x65E5, 0x65E5},
     };
     for (const Case& c : cases) {
         SendMessageW(window, WM_CHAR, c.code, 0);
@@ -580,8 +580,8 @@ TEST_F(WindowTest, SecondInstanceIsRefused)
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process{};
-    const BOOL created = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                        &startup, &process);
+    const BOOL created = CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                        &process);
     SetEnvironmentVariableW(kSecondInstanceVariable, nullptr);
     ASSERT_TRUE(created);
     // Keep serving this window while the second program looks for it.

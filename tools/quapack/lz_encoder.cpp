@@ -12,7 +12,7 @@ namespace {
 
 constexpr uint32_t kMinMatch = 4;
 constexpr uint32_t kMaxMatch = 4 + 8191;  // 13 length bits
-constexpr uint32_t kWindowBits = 20;  // a 1 MB window at most
+constexpr uint32_t kWindowBits = 20;      // a 1 MB window at most
 constexpr uint32_t kHashBits = 17;
 constexpr int kChainDepth = 48;
 
@@ -20,8 +20,7 @@ constexpr int kChainDepth = 48;
 uint32_t BitsFor(size_t size, uint32_t most)
 {
     uint32_t bits = 8;
-    while (bits < most && (size_t(1) << bits) < size)
-        ++bits;
+    while (bits < most && (size_t(1) << bits) < size) ++bits;
     return bits;
 }
 
@@ -40,15 +39,17 @@ class Encoder {
 public:
     // The tables grow with the input up to their full size, so small inputs are quick.
     Encoder(const uint8_t* data, size_t size)
-        : data_(data), size_(size), hashBits_(BitsFor(size, kHashBits)), window_(size_t(1) << BitsFor(size, kWindowBits)),
-          head_(size_t(1) << hashBits_, -1), chain_(window_, -1)
+        : data_(data),
+          size_(size),
+          hashBits_(BitsFor(size, kHashBits)),
+          window_(size_t(1) << BitsFor(size, kWindowBits)),
+          head_(size_t(1) << hashBits_, -1),
+          chain_(window_, -1)
     {
         uint64_t counts[256] = {};
-        for (size_t i = 0; i < size; ++i)
-            ++counts[data[i]];
+        for (size_t i = 0; i < size; ++i) ++counts[data[i]];
         for (int b = 1; b < 256; ++b) {
-            if (counts[b] < counts[escape_])
-                escape_ = static_cast<uint8_t>(b);
+            if (counts[b] < counts[escape_]) escape_ = static_cast<uint8_t>(b);
         }
     }
 
@@ -73,15 +74,13 @@ public:
                     continue;
                 }
                 Match(length, distance);
-                for (size_t k = i + 1; k < i + length; ++k)
-                    Insert(k);
+                for (size_t k = i + 1; k < i + length; ++k) Insert(k);
                 i += length;
                 continue;
             }
             if (length) {
                 Match(length, distance);
-                for (size_t k = i; k < i + length; ++k)
-                    Insert(k);
+                for (size_t k = i; k < i + length; ++k) Insert(k);
                 i += length;
                 continue;
             }
@@ -109,8 +108,7 @@ private:
 
     void Insert(size_t i)
     {
-        if (i + kMinMatch > size_ || inserted_ > i)
-            return;
+        if (i + kMinMatch > size_ || inserted_ > i) return;
         const uint32_t h = Hash4(data_ + i);
         chain_[i & (window_ - 1)] = head_[h];
         head_[h] = static_cast<int64_t>(i);
@@ -121,42 +119,33 @@ private:
     void Find(size_t i, uint32_t* bestLength, uint32_t* bestDistance)
     {
         *bestLength = 0;
-        if (i + kMinMatch > size_)
-            return;
+        if (i + kMinMatch > size_) return;
         const size_t limit = size_ - i < kMaxMatch ? size_ - i : kMaxMatch;
         const uint8_t* b = data_ + i;
         int64_t candidate = head_[Hash4(b)];
         for (int depth = 0; depth < kChainDepth && candidate >= 0; ++depth) {
             const size_t c = static_cast<size_t>(candidate);
-            if (c >= i || i - c > window_ - 1)
-                break;
+            if (c >= i || i - c > window_ - 1) break;
             const uint8_t* a = data_ + c;
             candidate = chain_[c & (window_ - 1)];
-            if (*bestLength > 0 && a[*bestLength] != b[*bestLength])
-                continue;
+            if (*bestLength > 0 && a[*bestLength] != b[*bestLength]) continue;
             uint32_t n = 0;
-            while (n < limit && a[n] == b[n])
-                ++n;
-            if (n < kMinMatch || n <= *bestLength)
-                continue;
+            while (n < limit && a[n] == b[n]) ++n;
+            if (n < kMinMatch || n <= *bestLength) continue;
             const uint32_t distance = static_cast<uint32_t>(i - c);
             uint32_t literalCost = n;
-            for (uint32_t k = 0; k < n; ++k)
-                literalCost += b[k] == escape_;
-            if (MatchCost(n, distance) >= literalCost)
-                continue;
+            for (uint32_t k = 0; k < n; ++k) literalCost += b[k] == escape_;
+            if (MatchCost(n, distance) >= literalCost) continue;
             *bestLength = n;
             *bestDistance = distance;
-            if (n == limit)
-                break;
+            if (n == limit) break;
         }
     }
 
     void Literal(uint8_t b)
     {
         out_.push_back(b);
-        if (b == escape_)
-            out_.push_back(escape_);
+        if (b == escape_) out_.push_back(escape_);
     }
 
     void Match(uint32_t length, uint32_t distance)
@@ -164,16 +153,13 @@ private:
         const uint32_t lengthBits = length - kMinMatch;
         const uint32_t width = DistanceBytes(distance);
         uint32_t code = ((lengthBits & 31) << 3) | (width - 1);
-        if (lengthBits >= 32)
-            code |= 4;
+        if (lengthBits >= 32) code |= 4;
         // The code never equals the escape: codes from the escape on are written one higher.
         out_.push_back(escape_);
         out_.push_back(static_cast<uint8_t>(code >= escape_ ? code + 1 : code));
-        if (lengthBits >= 32)
-            out_.push_back(static_cast<uint8_t>(lengthBits >> 5));
+        if (lengthBits >= 32) out_.push_back(static_cast<uint8_t>(lengthBits >> 5));
         const uint32_t d = distance - 1;
-        for (uint32_t k = 0; k < width; ++k)
-            out_.push_back(static_cast<uint8_t>(d >> (8 * k)));
+        for (uint32_t k = 0; k < width; ++k) out_.push_back(static_cast<uint8_t>(d >> (8 * k)));
     }
 
     const uint8_t* data_;
@@ -189,9 +175,6 @@ private:
 
 }  // namespace
 
-std::vector<uint8_t> EncodeLzBlock(const uint8_t* data, size_t size)
-{
-    return Encoder(data, size).Run();
-}
+std::vector<uint8_t> EncodeLzBlock(const uint8_t* data, size_t size) { return Encoder(data, size).Run(); }
 
 }  // namespace quapack

@@ -16,8 +16,8 @@ namespace quapack {
 namespace {
 
 struct Node {
-    std::string written;    // the element as written
-    std::string upper;      // its search form's bytes
+    std::string written;  // the element as written
+    std::string upper;    // its search form's bytes
     uint16_t words = 0;
     uint16_t checkSum = 0;
     bool directory = false;
@@ -39,8 +39,7 @@ void PutLe16(std::vector<uint8_t>& out, uint32_t v)
 
 void PutLe32(std::vector<uint8_t>& out, uint32_t v)
 {
-    for (int k = 0; k < 4; ++k)
-        out.push_back(static_cast<uint8_t>(v >> (8 * k)));
+    for (int k = 0; k < 4; ++k) out.push_back(static_cast<uint8_t>(v >> (8 * k)));
 }
 
 void PutLe64(std::vector<uint8_t>& out, uint64_t v)
@@ -62,16 +61,14 @@ std::vector<std::string> SplitPath(const std::string& path, int codeFormat)
             continue;
         }
         if (path[i] == '\\' || path[i] == '/') {
-            if (!current.empty())
-                elements.push_back(current);
+            if (!current.empty()) elements.push_back(current);
             current.clear();
         } else {
             current += path[i];
         }
         ++i;
     }
-    if (!current.empty())
-        elements.push_back(current);
+    if (!current.empty()) elements.push_back(current);
     return elements;
 }
 
@@ -86,8 +83,7 @@ public:
     bool Add(const Entry& entry)
     {
         const std::vector<std::string> elements = SplitPath(entry.path, codeFormat_);
-        if (elements.empty())
-            return Fail("an entry without a name: \"" + entry.path + "\"");
+        if (elements.empty()) return Fail("an entry without a name: \"" + entry.path + "\"");
         for (const std::string& element : elements) {
             if (element == "." || element == "..")
                 return Fail("\".\" and \"..\" name no entry: \"" + entry.path + "\"");
@@ -97,20 +93,16 @@ public:
             const bool last = k + 1 == elements.size();
             const bool wantDirectory = !last || entry.directory;
             Node* child = nullptr;
-            if (!Child(dir, elements[k], &child))
-                return false;
+            if (!Child(dir, elements[k], &child)) return false;
             if (child) {
-                if (!child->directory || !wantDirectory)
-                    return Fail("the name is used twice: \"" + entry.path + "\"");
+                if (!child->directory || !wantDirectory) return Fail("the name is used twice: \"" + entry.path + "\"");
                 dir = child;
                 continue;
             }
             std::unique_ptr<Node> made(new Node);
-            if (!Name(elements[k], made.get()))
-                return false;
+            if (!Name(elements[k], made.get())) return false;
             made->directory = wantDirectory;
-            if (!wantDirectory)
-                made->entry = &entry;
+            if (!wantDirectory) made->entry = &entry;
             dir->children.push_back(std::move(made));
             dir = dir->children.back().get();
         }
@@ -119,14 +111,12 @@ public:
 
     bool Build(std::vector<uint8_t>& out)
     {
-        if (options_.version < 0 || options_.version > kArchiveMaxVersion)
-            return Fail("versions 0 to 4 only");
+        if (options_.version < 0 || options_.version > kArchiveMaxVersion) return Fail("versions 0 to 4 only");
         Sort(&root_);
         const uint32_t headerBytes = options_.version >= 4 ? 28 : 24;
         // Data area.
         std::vector<uint8_t> data;
-        if (!LayData(&root_, data))
-            return false;
+        if (!LayData(&root_, data)) return false;
         // Name table, then the directory records' offsets, then the file table.
         std::vector<uint8_t> names;
         std::vector<Node*> directories;
@@ -140,8 +130,7 @@ public:
         for (Node* d : directories) {
             firstEntry[d] = static_cast<uint32_t>(files.size());
             for (auto& c : d->children) {
-                if (c->directory)
-                    parentOf[c.get()] = d->directoryOffset;
+                if (c->directory) parentOf[c.get()] = d->directoryOffset;
                 PutLe32(files, c->nameOffset);
                 PutLe32(files, c->directory ? kArchiveDirectoryAttribute : 0x20);
                 const uint64_t created = c->entry ? c->entry->creationTime : 0;
@@ -151,8 +140,7 @@ public:
                 PutLe64(files, written);
                 PutLe32(files, c->directory ? c->directoryOffset : c->dataOffset);
                 PutLe32(files, c->entry ? static_cast<uint32_t>(c->entry->data.size()) : 0);
-                if (entryBytes == 44)
-                    PutLe32(files, c->compressed ? c->storedBytes : kArchiveStored);
+                if (entryBytes == 44) PutLe32(files, c->compressed ? c->storedBytes : kArchiveStored);
             }
         }
         for (Node* d : directories) {
@@ -163,8 +151,7 @@ public:
         }
         const uint64_t tableSize = uint64_t(names.size()) + files.size() + records.size();
         const uint64_t total = headerBytes + uint64_t(data.size()) + tableSize;
-        if (total > 0xFFFFFFFFull)
-            return Fail("the archive would pass 4 GB");
+        if (total > 0xFFFFFFFFull) return Fail("the archive would pass 4 GB");
 
         out.clear();
         out.reserve(static_cast<size_t>(total));
@@ -176,18 +163,15 @@ public:
         PutLe32(out, static_cast<uint32_t>(headerBytes + data.size()));
         PutLe32(out, static_cast<uint32_t>(names.size()));
         PutLe32(out, static_cast<uint32_t>(names.size() + files.size()));
-        if (options_.version >= 4)
-            PutLe32(out, options_.codePage);
+        if (options_.version >= 4) PutLe32(out, options_.codePage);
         out.insert(out.end(), data.begin(), data.end());
         out.insert(out.end(), names.begin(), names.end());
         out.insert(out.end(), files.begin(), files.end());
         out.insert(out.end(), records.begin(), records.end());
 
         uint8_t key[kArchiveKeyBytes];
-        if (options_.plain)
-            BuildFallbackArchiveKey(key);
-        else
-            DeriveArchiveKey(options_.keyText.empty() ? nullptr : options_.keyText.c_str(), key);
+        if (options_.plain) BuildFallbackArchiveKey(key);
+        else DeriveArchiveKey(options_.keyText.empty() ? nullptr : options_.keyText.c_str(), key);
         ScrambleArchiveBytes(key, out.data(), static_cast<uint32_t>(out.size()), 0);
         return true;
     }
@@ -195,8 +179,7 @@ public:
 private:
     bool Fail(const std::string& message)
     {
-        if (error_)
-            *error_ = message;
+        if (error_) *error_ = message;
         return false;
     }
 
@@ -216,12 +199,10 @@ private:
     bool Child(Node* dir, const std::string& element, Node** found)
     {
         Node probe;
-        if (!Name(element, &probe))
-            return false;
+        if (!Name(element, &probe)) return false;
         *found = nullptr;
         for (auto& c : dir->children) {
-            if (c->upper == probe.upper)
-                *found = c.get();
+            if (c->upper == probe.upper) *found = c.get();
         }
         return true;
     }
@@ -231,8 +212,7 @@ private:
         std::sort(dir->children.begin(), dir->children.end(),
                   [](const std::unique_ptr<Node>& a, const std::unique_ptr<Node>& b) { return a->upper < b->upper; });
         for (auto& c : dir->children) {
-            if (c->directory)
-                Sort(c.get());
+            if (c->directory) Sort(c.get());
         }
     }
 
@@ -240,13 +220,11 @@ private:
     {
         for (auto& c : dir->children) {
             if (c->directory) {
-                if (!LayData(c.get(), data))
-                    return false;
+                if (!LayData(c.get(), data)) return false;
                 continue;
             }
             const std::vector<uint8_t>& bytes = c->entry->data;
-            if (bytes.size() > 0xFFFFFFFFull - 64)
-                return Fail("a member passes 4 GB: \"" + c->entry->path + "\"");
+            if (bytes.size() > 0xFFFFFFFFull - 64) return Fail("a member passes 4 GB: \"" + c->entry->path + "\"");
             const int wish = c->entry->compress;
             if (options_.version >= 2 && (wish == 1 || (wish == -1 && options_.compress))) {
                 std::vector<uint8_t> lz = EncodeLzBlock(bytes.data(), bytes.size());
@@ -282,8 +260,7 @@ private:
                 std::string written = c->written;
                 written.resize(size_t(c->words) * 4, '\0');
                 names.insert(names.end(), written.begin(), written.end());
-                if (c->directory)
-                    queue.push_back(c.get());
+                if (c->directory) queue.push_back(c.get());
             }
         }
     }
@@ -301,8 +278,7 @@ int BuildArchive(const std::vector<Entry>& entries, const Options& options, std:
 {
     Builder builder(options, error);
     for (const Entry& e : entries) {
-        if (!builder.Add(e))
-            return -1;
+        if (!builder.Add(e)) return -1;
     }
     return builder.Build(out) ? 0 : -1;
 }
@@ -315,14 +291,12 @@ int VerifyArchive(const std::vector<uint8_t>& archive, const std::vector<Entry>&
     ClearArchiveRecord(&record);
     const char* key = options.keyText.empty() ? nullptr : options.keyText.c_str();
     if (OpenArchiveImage(&record, image.data(), static_cast<uint32_t>(image.size()), key) != 0) {
-        if (error)
-            *error = "the library does not open the archive";
+        if (error) *error = "the library does not open the archive";
         return -1;
     }
     int result = 0;
     for (const Entry& e : entries) {
-        if (e.directory)
-            continue;
+        if (e.directory) continue;
         ArchiveMember member;
         std::vector<uint8_t> back(e.data.size() + 1);
         int32_t got = -1;
@@ -330,10 +304,8 @@ int VerifyArchive(const std::vector<uint8_t>& archive, const std::vector<Entry>&
             got = ReadArchiveMember(&member, back.data(), static_cast<uint32_t>(back.size()));
             CloseArchiveMember(&member);
         }
-        if (got != static_cast<int32_t>(e.data.size()) ||
-            !std::equal(e.data.begin(), e.data.end(), back.begin())) {
-            if (error)
-                *error = "\"" + e.path + "\" does not read back as written";
+        if (got != static_cast<int32_t>(e.data.size()) || !std::equal(e.data.begin(), e.data.end(), back.begin())) {
+            if (error) *error = "\"" + e.path + "\" does not read back as written";
             result = -1;
             break;
         }

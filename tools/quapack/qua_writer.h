@@ -26,11 +26,11 @@ struct Entry {
 };
 
 struct Options {
-    int version = 4;            // 0 to 4; compression needs 2 or more
-    uint32_t codePage = 932;    // the names' code page, written from version 4 on
-    std::string keyText;        // empty: the default key
-    bool plain = false;         // not enciphered
-    bool compress = true;       // compress members that get smaller by it
+    int version = 4;          // 0 to 4; compression needs 2 or more
+    uint32_t codePage = 932;  // the names' code page, written from version 4 on
+    std::string keyText;      // empty: the default key
+    bool plain = false;       // not enciphered
+    bool compress = true;     // compress members that get smaller by it
 };
 
 // 0 and the archive's bytes in out, or -1 and a message in error.

@@ -43,8 +43,7 @@ int Usage()
 bool ReadFile(const fs::path& path, std::vector<uint8_t>& out)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return false;
+    if (!in) return false;
     out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
 }
@@ -65,8 +64,7 @@ bool ToCodePage(const std::string& utf8, uint32_t codePage, std::string& out)
     }
     const std::string name = "CP" + std::to_string(codePage);
     iconv_t cd = iconv_open(name.c_str(), "UTF-8");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return false;
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
     std::vector<char> buffer(utf8.size() * 4 + 4);
     char* in = const_cast<char*>(utf8.data());
     size_t inLeft = utf8.size();
@@ -74,8 +72,7 @@ bool ToCodePage(const std::string& utf8, uint32_t codePage, std::string& out)
     size_t outLeft = buffer.size();
     const size_t r = iconv(cd, &in, &inLeft, &dst, &outLeft);
     iconv_close(cd);
-    if (r == size_t(-1) || inLeft != 0)
-        return false;
+    if (r == size_t(-1) || inLeft != 0) return false;
     out.assign(buffer.data(), buffer.size() - outLeft);
     return true;
 }
@@ -135,39 +132,28 @@ int main(int argc, char** argv)
     for (; i < argc && std::strncmp(argv[i], "--", 2) == 0; ++i) {
         const std::string flag = argv[i];
         const bool hasValue = i + 1 < argc;
-        if (flag == "--lz")
-            return argc == i + 3 ? PackLz(argv[i + 1], argv[i + 2]) : Usage();
-        if (flag == "--shader-pack")
-            return argc == i + 2 ? PackShaders(argv[i + 1]) : Usage();
-        if (flag == "--version" && hasValue)
-            options.version = std::atoi(argv[++i]);
-        else if (flag == "--key" && hasValue)
-            options.keyText = argv[++i];
-        else if (flag == "--codepage" && hasValue)
-            options.codePage = uint32_t(std::strtoul(argv[++i], nullptr, 10));
-        else if (flag == "--plain")
-            options.plain = true;
-        else if (flag == "--store")
-            options.compress = false;
-        else if (flag == "--compress")
-            options.compress = true;
-        else
-            return Usage();
+        if (flag == "--lz") return argc == i + 3 ? PackLz(argv[i + 1], argv[i + 2]) : Usage();
+        if (flag == "--shader-pack") return argc == i + 2 ? PackShaders(argv[i + 1]) : Usage();
+        if (flag == "--version" && hasValue) options.version = std::atoi(argv[++i]);
+        else if (flag == "--key" && hasValue) options.keyText = argv[++i];
+        else if (flag == "--codepage" && hasValue) options.codePage = uint32_t(std::strtoul(argv[++i], nullptr, 10));
+        else if (flag == "--plain") options.plain = true;
+        else if (flag == "--store") options.compress = false;
+        else if (flag == "--compress") options.compress = true;
+        else return Usage();
     }
-    if (argc != i + 2)
-        return Usage();
+    if (argc != i + 2) return Usage();
     const fs::path outPath = argv[i];
     const fs::path root = argv[i + 1];
 
     std::vector<quapack::Entry> entries;
     std::error_code failure;
-    for (auto it = fs::recursive_directory_iterator(root, failure); !failure && it != fs::recursive_directory_iterator();
-         it.increment(failure)) {
+    for (auto it = fs::recursive_directory_iterator(root, failure);
+         !failure && it != fs::recursive_directory_iterator(); it.increment(failure)) {
         quapack::Entry e;
         std::string relative = fs::relative(it->path(), root).generic_string();
         for (char& c : relative) {
-            if (c == '/')
-                c = '\\';
+            if (c == '/') c = '\\';
         }
         if (!ToCodePage(relative, options.codePage, e.path)) {
             std::fprintf(stderr, "quapack: %s has no form in code page %u\n", relative.c_str(), options.codePage);

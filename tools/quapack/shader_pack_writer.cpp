@@ -19,17 +19,37 @@ constexpr uint32_t Register(uint32_t type, uint32_t number)
 {
     return 0x80000000u | (type & 7) << 28 | (type >> 3 & 3) << 11 | number;
 }
-constexpr uint32_t Dest(uint32_t type, uint32_t number, uint32_t mask = 0xF) { return Register(type, number) | mask << 16; }
+constexpr uint32_t Dest(uint32_t type, uint32_t number, uint32_t mask = 0xF)
+{
+    return Register(type, number) | mask << 16;
+}
 constexpr uint32_t Source(uint32_t type, uint32_t number) { return Register(type, number) | 0xE4u << 16; }  // .xyzw
 constexpr uint32_t Usage(uint32_t usage, uint32_t index = 0) { return 0x80000000u | usage | index << 16; }
 
 enum : uint32_t {
-    kOpMov = 1, kOpMul = 5, kOpDp4 = 9, kOpDcl = 31, kOpTexld = 66, kEnd = 0x0000FFFF,
-    kTemp = 0, kInput = 1, kConst = 2, kTexture = 3, kRastOut = 4, kAttrOut = 5, kTexCrdOut = 6, kColorOut = 8,
+    kOpMov = 1,
+    kOpMul = 5,
+    kOpDp4 = 9,
+    kOpDcl = 31,
+    kOpTexld = 66,
+    kEnd = 0x0000FFFF,
+    kTemp = 0,
+    kInput = 1,
+    kConst = 2,
+    kTexture = 3,
+    kRastOut = 4,
+    kAttrOut = 5,
+    kTexCrdOut = 6,
+    kColorOut = 8,
     kSampler = 10,
-    kUsagePosition = 0, kUsageTexcoord = 5, kUsageColor = 10,
+    kUsagePosition = 0,
+    kUsageTexcoord = 5,
+    kUsageColor = 10,
     kSampler2d = 0x80000000u | 2u << 27,
-    kX = 1, kY = 2, kZ = 4, kW = 8,
+    kX = 1,
+    kY = 2,
+    kZ = 4,
+    kW = 8,
 };
 
 }  // namespace
@@ -103,16 +123,14 @@ std::vector<uint8_t> TokenBytes(const uint32_t* tokens, size_t count)
 {
     std::vector<uint8_t> bytes;
     for (size_t i = 0; i < count; ++i) {
-        for (int b = 0; b < 4; ++b)
-            bytes.push_back(uint8_t(tokens[i] >> (8 * b)));
+        for (int b = 0; b < 4; ++b) bytes.push_back(uint8_t(tokens[i] >> (8 * b)));
     }
     return bytes;
 }
 
 int Fail(std::string* error, const std::string& message)
 {
-    if (error)
-        *error = message;
+    if (error) *error = message;
     return -1;
 }
 
@@ -129,15 +147,13 @@ int BuildShaderPack(const std::vector<ShaderCode>& codes, std::vector<uint8_t>& 
         if (c.code.empty() || c.code.size() > 0xFFFF)
             return Fail(error, "shader code of " + std::to_string(c.code.size()) + " bytes");
         const size_t slot = size_t(c.pixel ? kVertexShaderEntries + c.entry : c.entry);
-        if (byEntry[slot])
-            return Fail(error, "two codes at shader entry " + std::to_string(c.entry));
+        if (byEntry[slot]) return Fail(error, "two codes at shader entry " + std::to_string(c.entry));
         byEntry[slot] = &c;
     }
     pack.assign(header, 0);
     // Sizes in entry order, the vertex table first; the code follows in the same order.
     for (size_t slot = 0; slot < byEntry.size(); ++slot) {
-        if (!byEntry[slot])
-            continue;
+        if (!byEntry[slot]) continue;
         const std::vector<uint8_t>& code = byEntry[slot]->code;
         pack[2 * slot] = uint8_t(code.size());
         pack[2 * slot + 1] = uint8_t(code.size() >> 8);

@@ -8,7 +8,6 @@
 #include "quarn/graphics/d3d9/shader_pack.h"
 #include "quarn/graphics/draw_settings.h"
 
-
 namespace {
 
 void StoreMatrix(Matrix4x4* out, const float* values) { std::memcpy(out->m, values, sizeof out->m); }
@@ -105,11 +104,11 @@ int32_t RebuildProjectionMatrix()
         const float aspect = s.drawTargetWidth > 0 ? static_cast<float>(s.drawTargetHeight) /
                                                          static_cast<float>(s.drawTargetWidth) * s.projectionAspectScale
                                                    : s.projectionAspectScale;
-        const int built =
-            s.projectionMode == 1
-                ? BuildParallelProjectionMatrix(&projection, s.projectionParallelSize, s.projectionNear,
-                                                s.projectionFar, aspect)
-                : BuildFovProjectionMatrix(&projection, s.projectionFov, s.projectionNear, s.projectionFar, aspect);
+        const int built = s.projectionMode == 1
+                              ? BuildParallelProjectionMatrix(&projection, s.projectionParallelSize, s.projectionNear,
+                                                              s.projectionFar, aspect)
+                              : BuildFovProjectionMatrix(&projection, s.projectionFov, s.projectionNear,
+                                                         s.projectionFar, aspect);
         if (built != 0) {
             return 0;  // near and far (or the angle) give no projection: the last one stays
         }

@@ -30,10 +30,7 @@ void ReleaseTileObjects(TextureTile* tile)
     ReleaseObject(tile->renderTargetExtra);
 }
 
-D3DFORMAT FormatOf(const GraphImage* image)
-{
-    return static_cast<D3DFORMAT>(g_textureFormats[image->format & 15]);
-}
+D3DFORMAT FormatOf(const GraphImage* image) { return static_cast<D3DFORMAT>(g_textureFormats[image->format & 15]); }
 
 // The texture pictures are written to: the twin when there is one.
 IDirect3DTexture9* WritableTexture(const TextureTile& tile) { return tile.twin != nullptr ? tile.twin : tile.texture; }
@@ -164,8 +161,8 @@ int32_t WriteTileRect(GraphImage* image, TextureTile& tile, const BaseImage* pic
 }
 
 // Writes the picture's rectangle into the graph at (destX, destY) of the graph, piece by piece.
-int32_t UploadIntoPieces(GraphRecord* graph, const BaseImage* picture, const BaseImage* alpha, int32_t left, int32_t top,
-                         int32_t width, int32_t height, int32_t destX, int32_t destY, int32_t key)
+int32_t UploadIntoPieces(GraphRecord* graph, const BaseImage* picture, const BaseImage* alpha, int32_t left,
+                         int32_t top, int32_t width, int32_t height, int32_t destX, int32_t destY, int32_t key)
 {
     GraphImage* image = graph->image;
     if (g_graphicsDevice.device == nullptr || image == nullptr || !image->request.hardware) {
@@ -231,13 +228,14 @@ int32_t CreateGraphImageTextures(GraphImage* image)
         }
         const auto width = static_cast<UINT>(tile.textureWidth);
         const auto height = static_cast<UINT>(tile.textureHeight);
-        if (FAILED(g.device->CreateTexture(width, height, levels, renderTarget ? D3DUSAGE_RENDERTARGET : 0, format, pool,
-                                           &tile.texture, nullptr))) {
+        if (FAILED(g.device->CreateTexture(width, height, levels, renderTarget ? D3DUSAGE_RENDERTARGET : 0, format,
+                                           pool, &tile.texture, nullptr))) {
             tile.texture = nullptr;
             return AppendLog(L"書き込み専用テクスチャの作成に失敗しました\n");
         }
-        if (twin && FAILED(g.device->CreateTexture(width, height, levels, D3DUSAGE_DYNAMIC, format, D3DPOOL_SYSTEMMEM,
-                                                   &tile.twin, nullptr)) &&
+        if (twin &&
+            FAILED(g.device->CreateTexture(width, height, levels, D3DUSAGE_DYNAMIC, format, D3DPOOL_SYSTEMMEM,
+                                           &tile.twin, nullptr)) &&
             FAILED(g.device->CreateTexture(width, height, levels, 0, format, D3DPOOL_SYSTEMMEM, &tile.twin, nullptr))) {
             tile.twin = nullptr;
             ReleaseObject(tile.texture);

@@ -17,31 +17,40 @@
 #include "quarn/graphics/d3d9/shader_win.h"
 
 // The seam passes the device API's numbers through unchanged.
-static_assert(kRsZEnable == uint32_t(D3DRS_ZENABLE) && kRsShadeMode == uint32_t(D3DRS_SHADEMODE) && kRsZWriteEnable == uint32_t(D3DRS_ZWRITEENABLE) &&
+static_assert(kRsZEnable == uint32_t(D3DRS_ZENABLE) && kRsShadeMode == uint32_t(D3DRS_SHADEMODE) &&
+                  kRsZWriteEnable == uint32_t(D3DRS_ZWRITEENABLE) &&
                   kRsAlphaTestEnable == uint32_t(D3DRS_ALPHATESTENABLE) && kRsSrcBlend == uint32_t(D3DRS_SRCBLEND) &&
-                  kRsDestBlend == uint32_t(D3DRS_DESTBLEND) && kRsCullMode == uint32_t(D3DRS_CULLMODE) && kRsZFunc == uint32_t(D3DRS_ZFUNC) &&
-                  kRsAlphaRef == uint32_t(D3DRS_ALPHAREF) && kRsAlphaFunc == uint32_t(D3DRS_ALPHAFUNC) &&
-                  kRsDitherEnable == uint32_t(D3DRS_DITHERENABLE) && kRsAlphaBlendEnable == uint32_t(D3DRS_ALPHABLENDENABLE) &&
+                  kRsDestBlend == uint32_t(D3DRS_DESTBLEND) && kRsCullMode == uint32_t(D3DRS_CULLMODE) &&
+                  kRsZFunc == uint32_t(D3DRS_ZFUNC) && kRsAlphaRef == uint32_t(D3DRS_ALPHAREF) &&
+                  kRsAlphaFunc == uint32_t(D3DRS_ALPHAFUNC) && kRsDitherEnable == uint32_t(D3DRS_DITHERENABLE) &&
+                  kRsAlphaBlendEnable == uint32_t(D3DRS_ALPHABLENDENABLE) &&
                   kRsFogEnable == uint32_t(D3DRS_FOGENABLE) && kRsSpecularEnable == uint32_t(D3DRS_SPECULARENABLE) &&
-                  kRsFogColor == uint32_t(D3DRS_FOGCOLOR) && kRsFogStart == uint32_t(D3DRS_FOGSTART) && kRsFogEnd == uint32_t(D3DRS_FOGEND) &&
-                  kRsFogDensity == uint32_t(D3DRS_FOGDENSITY) && kRsTextureFactor == uint32_t(D3DRS_TEXTUREFACTOR) &&
-                  kRsLighting == uint32_t(D3DRS_LIGHTING) && kRsNormalizeNormals == uint32_t(D3DRS_NORMALIZENORMALS) &&
+                  kRsFogColor == uint32_t(D3DRS_FOGCOLOR) && kRsFogStart == uint32_t(D3DRS_FOGSTART) &&
+                  kRsFogEnd == uint32_t(D3DRS_FOGEND) && kRsFogDensity == uint32_t(D3DRS_FOGDENSITY) &&
+                  kRsTextureFactor == uint32_t(D3DRS_TEXTUREFACTOR) && kRsLighting == uint32_t(D3DRS_LIGHTING) &&
+                  kRsNormalizeNormals == uint32_t(D3DRS_NORMALIZENORMALS) &&
                   kRsDiffuseMaterialSource == uint32_t(D3DRS_DIFFUSEMATERIALSOURCE) &&
                   kRsSpecularMaterialSource == uint32_t(D3DRS_SPECULARMATERIALSOURCE) &&
                   kRsAmbientMaterialSource == uint32_t(D3DRS_AMBIENTMATERIALSOURCE) &&
                   kRsFogVertexMode == uint32_t(D3DRS_FOGVERTEXMODE) && kRsBlendOp == uint32_t(D3DRS_BLENDOP) &&
-                  kRsScissorTestEnable == uint32_t(D3DRS_SCISSORTESTENABLE) && kRsDepthBias == uint32_t(D3DRS_DEPTHBIAS),
+                  kRsScissorTestEnable == uint32_t(D3DRS_SCISSORTESTENABLE) &&
+                  kRsDepthBias == uint32_t(D3DRS_DEPTHBIAS),
               "render states");
 static_assert(kSampAddressU == uint32_t(D3DSAMP_ADDRESSU) && kSampMagFilter == uint32_t(D3DSAMP_MAGFILTER) &&
-                  kSampMipFilter == uint32_t(D3DSAMP_MIPFILTER) && kSampMaxAnisotropy == uint32_t(D3DSAMP_MAXANISOTROPY) &&
-                  kTssColorOp == uint32_t(D3DTSS_COLOROP) && kTssAlphaArg2 == uint32_t(D3DTSS_ALPHAARG2) &&
-                  kTssTexCoordIndex == uint32_t(D3DTSS_TEXCOORDINDEX) && kTssTextureTransformFlags == uint32_t(D3DTSS_TEXTURETRANSFORMFLAGS) &&
-                  kTopBlendCurrentAlpha == uint32_t(D3DTOP_BLENDCURRENTALPHA) && kTopSubtract == uint32_t(D3DTOP_SUBTRACT) &&
-                  kTopBlendDiffuseAlpha == uint32_t(D3DTOP_BLENDDIFFUSEALPHA) && kTaTFactor == uint32_t(D3DTA_TFACTOR) &&
-                  kTaComplement == uint32_t(D3DTA_COMPLEMENT) && kBlendInvDestColor == uint32_t(D3DBLEND_INVDESTCOLOR) &&
-                  kBlendOpRevSubtract == uint32_t(D3DBLENDOP_REVSUBTRACT) && kCmpGreaterEqual == uint32_t(D3DCMP_GREATEREQUAL) &&
-                  kTsWorld == uint32_t(D3DTS_WORLDMATRIX(0)) && kTsTexture0 == uint32_t(D3DTS_TEXTURE0) && kPtTriangleFan == uint32_t(D3DPT_TRIANGLEFAN) &&
-                  kFmtDxt5 == uint32_t(D3DFMT_DXT5) && kFmtD24X8 == uint32_t(D3DFMT_D24X8) && kFmtA2R10G10B10 == uint32_t(D3DFMT_A2R10G10B10),
+                  kSampMipFilter == uint32_t(D3DSAMP_MIPFILTER) &&
+                  kSampMaxAnisotropy == uint32_t(D3DSAMP_MAXANISOTROPY) && kTssColorOp == uint32_t(D3DTSS_COLOROP) &&
+                  kTssAlphaArg2 == uint32_t(D3DTSS_ALPHAARG2) && kTssTexCoordIndex == uint32_t(D3DTSS_TEXCOORDINDEX) &&
+                  kTssTextureTransformFlags == uint32_t(D3DTSS_TEXTURETRANSFORMFLAGS) &&
+                  kTopBlendCurrentAlpha == uint32_t(D3DTOP_BLENDCURRENTALPHA) &&
+                  kTopSubtract == uint32_t(D3DTOP_SUBTRACT) &&
+                  kTopBlendDiffuseAlpha == uint32_t(D3DTOP_BLENDDIFFUSEALPHA) &&
+                  kTaTFactor == uint32_t(D3DTA_TFACTOR) && kTaComplement == uint32_t(D3DTA_COMPLEMENT) &&
+                  kBlendInvDestColor == uint32_t(D3DBLEND_INVDESTCOLOR) &&
+                  kBlendOpRevSubtract == uint32_t(D3DBLENDOP_REVSUBTRACT) &&
+                  kCmpGreaterEqual == uint32_t(D3DCMP_GREATEREQUAL) && kTsWorld == uint32_t(D3DTS_WORLDMATRIX(0)) &&
+                  kTsTexture0 == uint32_t(D3DTS_TEXTURE0) && kPtTriangleFan == uint32_t(D3DPT_TRIANGLEFAN) &&
+                  kFmtDxt5 == uint32_t(D3DFMT_DXT5) && kFmtD24X8 == uint32_t(D3DFMT_D24X8) &&
+                  kFmtA2R10G10B10 == uint32_t(D3DFMT_A2R10G10B10),
               "stage, sampler and format values");
 static_assert(sizeof(DeviceViewport) == sizeof(D3DVIEWPORT9) && sizeof(Matrix4x4) == sizeof(D3DMATRIX),
               "viewport and matrix layouts");
@@ -53,7 +62,6 @@ int32_t g_direct3DExRefused = 0;
 namespace {
 
 GraphicsDeviceState& G() { return g_graphicsDevice; }
-
 
 int32_t Code(HRESULT result) { return SUCCEEDED(result) ? 0 : static_cast<int32_t>(result); }
 
@@ -77,7 +85,8 @@ int32_t DevSetTexture(uint32_t stage, void* texture)
 }
 int32_t DevSetTransform(uint32_t which, const Matrix4x4* matrix)
 {
-    return Code(G().device->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(which), reinterpret_cast<const D3DMATRIX*>(matrix)));
+    return Code(G().device->SetTransform(static_cast<D3DTRANSFORMSTATETYPE>(which),
+                                         reinterpret_cast<const D3DMATRIX*>(matrix)));
 }
 int32_t DevSetViewport(const DeviceViewport* viewport)
 {
@@ -205,7 +214,6 @@ const DeviceCalls kRealDeviceCalls = {
     .releaseBuffer = DevReleaseBuffer,
 };
 
-
 int32_t IsShader20(DWORD version) { return (version & 0xFFFF) >= 0x0200 ? 1 : 0; }
 
 const wchar_t* BackBufferFormatName(D3DFORMAT format)
@@ -275,14 +283,16 @@ int32_t BuildPresentParameters(D3DPRESENT_PARAMETERS* pp, D3DDISPLAYMODEEX* mode
     pp->Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
     pp->hDeviceWindow = QueryMainWindow();
     pp->EnableAutoDepthStencil = FALSE;
-    pp->PresentationInterval = g_screenSettings.noVerticalWait ? D3DPRESENT_INTERVAL_IMMEDIATE : D3DPRESENT_INTERVAL_ONE;
+    pp->PresentationInterval = g_screenSettings.noVerticalWait ? D3DPRESENT_INTERVAL_IMMEDIATE
+                                                               : D3DPRESENT_INTERVAL_ONE;
     *useMode = false;
     const bool vistaDoubled = g_systemCapability.osCode >= kOsVista &&
                               (g_screenSettings.displayFallback || g_screenSettings.doubled);
     auto formatForBits = [&g]() -> D3DFORMAT {
         const int32_t bits = GetConfiguredColorBits();
         if (bits == 16) {
-            return g.direct3d->GetAdapterModeCount(D3DADAPTER_DEFAULT, D3DFMT_R5G6B5) != 0 ? D3DFMT_R5G6B5 : D3DFMT_X1R5G5B5;
+            return g.direct3d->GetAdapterModeCount(D3DADAPTER_DEFAULT, D3DFMT_R5G6B5) != 0 ? D3DFMT_R5G6B5
+                                                                                           : D3DFMT_X1R5G5B5;
         }
         return bits == 32 ? D3DFMT_X8R8G8B8 : D3DFMT_UNKNOWN;
     };
@@ -343,7 +353,8 @@ HRESULT CreateDeviceWith(DWORD flags, D3DPRESENT_PARAMETERS* pp, D3DDISPLAYMODEE
         }
     } else {
         IDirect3DDevice9* device = nullptr;
-        result = g.direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, QueryMainWindow(), flags, &attempt, &device);
+        result = g.direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, QueryMainWindow(), flags, &attempt,
+                                          &device);
         if (SUCCEEDED(result)) {
             g.device = device;
         }
@@ -369,7 +380,8 @@ int32_t CreateDirect3DDevice()
     }
     D3DCAPS9 adapterCaps{};
     g.direct3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &adapterCaps);
-    g.shader20Adapter = IsShader20(adapterCaps.VertexShaderVersion) && IsShader20(adapterCaps.PixelShaderVersion) ? 1 : 0;
+    g.shader20Adapter = IsShader20(adapterCaps.VertexShaderVersion) && IsShader20(adapterCaps.PixelShaderVersion) ? 1
+                                                                                                                  : 0;
     AppendLog(g.direct3dEx != nullptr ? L"IDirect3DDevice9Ex オブジェクトを取得します.... "
                                       : L"IDirect3DDevice9 オブジェクトを取得します.... ");
     DWORD flags = g.shader20Adapter ? D3DCREATE_MIXED_VERTEXPROCESSING : D3DCREATE_SOFTWARE_VERTEXPROCESSING;
@@ -387,7 +399,7 @@ int32_t CreateDirect3DDevice()
         g.deviceEx->SetMaximumFrameLatency(1);
     }
     AppendLog(flags == uint32_t(D3DCREATE_MIXED_VERTEXPROCESSING) ? L"ハードウエア頂点演算を使用します\n"
-                                                        : L"ソフトウエア頂点演算を使用します\n");
+                                                                  : L"ソフトウエア頂点演算を使用します\n");
 
     MeasureRefreshPeriod();
     g.device->SetRenderState(D3DRS_ZENABLE, D3DZB_TRUE);
@@ -519,10 +531,7 @@ int32_t StopDevice()
     return 0;
 }
 
-int32_t MakeDeviceScreen()
-{
-    return InitDeviceSettings(ScreenWidth(), ScreenHeight(), G().backBuffer);
-}
+int32_t MakeDeviceScreen() { return InitDeviceSettings(ScreenWidth(), ScreenHeight(), G().backBuffer); }
 
 int32_t ApplyDeviceDrawState(int32_t change)
 {
@@ -560,10 +569,7 @@ int32_t SelectDeviceBlendGraph(int32_t graph, int32_t borderPos, int32_t borderR
 }
 
 // The surface drawing goes to for a screen target: the sub back buffer while it exists.
-IDirect3DSurface9* ScreenSurface()
-{
-    return G().subBackBuffer != nullptr ? G().subBackBuffer : G().backBuffer;
-}
+IDirect3DSurface9* ScreenSurface() { return G().subBackBuffer != nullptr ? G().subBackBuffer : G().backBuffer; }
 
 int32_t SelectDeviceTarget(int32_t target, const GraphDrawInfo*)
 {
@@ -810,8 +816,8 @@ IDirect3DSurface9* TargetSurface(D3DFORMAT* format)
 
 bool AreaInsideTarget(const PixelRect& area, int32_t width, int32_t height)
 {
-    return area.left >= 0 && area.left < area.right && area.top >= 0 && area.top < area.bottom &&
-           area.right <= width && area.bottom <= height;
+    return area.left >= 0 && area.left < area.right && area.top >= 0 && area.top < area.bottom && area.right <= width &&
+           area.bottom <= height;
 }
 
 }  // namespace
@@ -838,7 +844,8 @@ int32_t LockBackBuffer(const PixelRect* area, BaseImage* out)
         out->width = width;
         out->height = height;
         out->pitch = image->store->pitch;
-        out->pixels = const_cast<uint8_t*>(image->pixels) + ptrdiff_t{area->left} * image->store->format->bytesPerPixel +
+        out->pixels = const_cast<uint8_t*>(image->pixels) +
+                      ptrdiff_t{area->left} * image->store->format->bytesPerPixel +
                       ptrdiff_t{area->top} * image->store->pitch;
         out->mipmapCount = 0;
         g.softwareLocked = 1;

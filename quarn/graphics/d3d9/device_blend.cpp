@@ -10,19 +10,19 @@
 
 // Indexed by BlendMode, one row for each in its order.
 const BlendFactorRow kBlendFactorTable[kBlendModeCount] = {
-    {-1, -1, 0, kBlendOpAdd},                                   // kBlendModeNone
-    {kBlendInvSrcAlpha, kBlendSrcAlpha, 0, kBlendOpAdd},        // kBlendModeAlpha
-    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpAdd},                // kBlendModeAdd
-    {kBlendZero, kBlendInvDestColor, 0, kBlendOpAdd},           // kBlendModeSubtract (emulated)
-    {kBlendSrcColor, kBlendZero, 0, kBlendOpAdd},               // kBlendModeMultiply
-    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpAdd},                // kBlendModeAddInternal
-    {-1, -1, 0, kBlendOpAdd},                                   // kBlendModeNoneAlt
-    {-1, -1, 0, kBlendOpAdd},                                   // kBlendModeFactorsKept
-    {kBlendOne, kBlendZero, 0, kBlendOpAdd},                    // kBlendModeDestinationKept
-    {kBlendZero, kBlendInvDestColor, 0, kBlendOpAdd},           // kBlendModeInvertBySource
-    {kBlendInvSrcAlpha, kBlendSrcAlpha, 2, kBlendOpAdd},        // kBlendModeInverseBlend
-    {kBlendSrcColor, kBlendZero, 1, kBlendOpAdd},               // kBlendModeMultiplyBlend
-    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpRevSubtract},        // kBlendModeReverseSubtract
+    {-1, -1, 0, kBlendOpAdd},                             // kBlendModeNone
+    {kBlendInvSrcAlpha, kBlendSrcAlpha, 0, kBlendOpAdd},  // kBlendModeAlpha
+    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpAdd},          // kBlendModeAdd
+    {kBlendZero, kBlendInvDestColor, 0, kBlendOpAdd},     // kBlendModeSubtract (emulated)
+    {kBlendSrcColor, kBlendZero, 0, kBlendOpAdd},         // kBlendModeMultiply
+    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpAdd},          // kBlendModeAddInternal
+    {-1, -1, 0, kBlendOpAdd},                             // kBlendModeNoneAlt
+    {-1, -1, 0, kBlendOpAdd},                             // kBlendModeFactorsKept
+    {kBlendOne, kBlendZero, 0, kBlendOpAdd},              // kBlendModeDestinationKept
+    {kBlendZero, kBlendInvDestColor, 0, kBlendOpAdd},     // kBlendModeInvertBySource
+    {kBlendInvSrcAlpha, kBlendSrcAlpha, 2, kBlendOpAdd},  // kBlendModeInverseBlend
+    {kBlendSrcColor, kBlendZero, 1, kBlendOpAdd},         // kBlendModeMultiplyBlend
+    {kBlendOne, kBlendSrcAlpha, 0, kBlendOpRevSubtract},  // kBlendModeReverseSubtract
 };
 
 namespace {
@@ -79,7 +79,8 @@ StageSetup BuildStageSetup(int32_t k, int32_t c, int32_t v, int32_t t)
     if (t == 1) {
         // A stage without texture carries the vertex alpha (and the ramp's scale) before the
         // texture's own alpha is multiplied in.
-        setup.stages[1] = Stage(nullptr, -1, kTopModulate, kTaCurrent, kTaDiffuse, kTopSelectArg1, kTaCurrent, kTaDiffuse);
+        setup.stages[1] = Stage(nullptr, -1, kTopModulate, kTaCurrent, kTaDiffuse, kTopSelectArg1, kTaCurrent,
+                                kTaDiffuse);
         setup.stages[2] = Stage(nullptr, 1, kTopModulate, kTaTexture, kTaCurrent, colorOp, kTaTexture, kTaDiffuse);
         setup.count = 3;
     } else {
@@ -287,7 +288,8 @@ int32_t ApplyDrawModeStates(const DrawStateDescriptor* descriptor, int32_t handl
         if (mode == kBlendModeSubtract) {
             stage = Stage(nullptr, -1, kTopSelectArg1, kTaDiffuse, kTaDiffuse, kTopSelectArg1, kTaDiffuse, kTaDiffuse);
         } else if (row.stageKind == 1) {
-            stage = Stage(nullptr, -1, kTopSelectArg1, kTaDiffuse, kTaDiffuse, kTopBlendDiffuseAlpha, kTaDiffuse, kTaTFactor);
+            stage = Stage(nullptr, -1, kTopSelectArg1, kTaDiffuse, kTaDiffuse, kTopBlendDiffuseAlpha, kTaDiffuse,
+                          kTaTFactor);
         } else {
             const uint32_t arg = kTaDiffuse | (row.stageKind == 2 ? kTaComplement : 0u);
             stage = Stage(nullptr, -1, kTopSelectArg1, kTaDiffuse, kTaDiffuse, kTopSelectArg1, arg, kTaDiffuse);
@@ -300,9 +302,12 @@ int32_t ApplyDrawModeStates(const DrawStateDescriptor* descriptor, int32_t handl
         SendDescriptor(d, 0);
         return 0;
     }
-    const int32_t alphaClass = c.textureAlpha ? 1 : (c.textureAlphaTest || (c.zEnable && c.blendTexture == nullptr)) ? 2 : 0;
+    const int32_t alphaClass = c.textureAlpha                                                     ? 1
+                               : (c.textureAlphaTest || (c.zEnable && c.blendTexture == nullptr)) ? 2
+                                                                                                  : 0;
     if (c.blendTexture == nullptr) {
-        const StageSetup* setup = StageSetupFor(row.stageKind, c.useVertexColor ? 1 : 0, c.useVertexAlpha ? 1 : 0, alphaClass);
+        const StageSetup* setup = StageSetupFor(row.stageKind, c.useVertexColor ? 1 : 0, c.useVertexAlpha ? 1 : 0,
+                                                alphaClass);
         d.stageCount = setup->count;
         std::memcpy(d.stages, setup->stages, sizeof(d.stages));
         d.stages[0].texture = c.texture;
@@ -349,7 +354,9 @@ int32_t ApplyDrawModeStates(const DrawStateDescriptor* descriptor, int32_t handl
     } else {
         // A soft ramp: stage 0 shifts the blend graph's alpha, stage 1 scales it.
         const int32_t T = r <= 64 ? 1280 : r <= 128 ? 768 : 512;
-        const uint16_t scale = static_cast<uint16_t>(r <= 64 ? kTopModulate4x : r <= 128 ? kTopModulate2x : kTopModulate);
+        const uint16_t scale = static_cast<uint16_t>(r <= 64    ? kTopModulate4x
+                                                     : r <= 128 ? kTopModulate2x
+                                                                : kTopModulate);
         const int32_t m = r <= 64 ? 64 : r <= 128 ? 128 : 255;
         const int32_t t = T - (p * T) / 255;
         int32_t alpha = 0;
@@ -465,7 +472,6 @@ int32_t PrepareDrawStates(const TextureFormatRequest* request, void* texture, ui
     c.lastFlags = static_cast<int32_t>(flags);
     return 0;
 }
-
 
 void* GraphFirstTexture(int32_t handle)
 {

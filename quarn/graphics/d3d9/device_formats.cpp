@@ -17,8 +17,8 @@ struct Candidate {
 
 // One table entry: the first candidate the device accepts, its name written into the line.
 // -1 when none passes.
-int32_t PickEntry(TextureFormatCheck check, void* context, uint32_t usage, const Candidate* candidates,
-                  int32_t count, const wchar_t* line, uint32_t* out, const wchar_t** name)
+int32_t PickEntry(TextureFormatCheck check, void* context, uint32_t usage, const Candidate* candidates, int32_t count,
+                  const wchar_t* line, uint32_t* out, const wchar_t** name)
 {
     for (int32_t i = 0; i < count; ++i) {
         if (check(usage, candidates[i].format, context)) {
@@ -33,8 +33,8 @@ int32_t PickEntry(TextureFormatCheck check, void* context, uint32_t usage, const
 
 }  // namespace
 
-int32_t FillTextureFormatTable(TextureFormatCheck check, void* context, uint32_t backBufferFormat,
-                               int32_t screenBits, uint32_t table[16])
+int32_t FillTextureFormatTable(TextureFormatCheck check, void* context, uint32_t backBufferFormat, int32_t screenBits,
+                               uint32_t table[16])
 {
     const wchar_t* name16 = nullptr;
     const wchar_t* name = nullptr;
@@ -66,11 +66,15 @@ int32_t FillTextureFormatTable(TextureFormatCheck check, void* context, uint32_t
          2,
          L"アルファ付き 32bit カラーフォーマットは %ls です",
          L"使用できるアルファ付き 32bit カラーフォーマットが見つかりませんでした\n"},
-        {{{kFmtA1R5G5B5, L"Q_D3DFMT_A1R5G5B5"}, {kFmtA8R8G8B8, L"Q_D3DFMT_A8R8G8B8"}, {kFmtA4R4G4B4, L"Q_D3DFMT_A4R4G4B4"}},
+        {{{kFmtA1R5G5B5, L"Q_D3DFMT_A1R5G5B5"},
+          {kFmtA8R8G8B8, L"Q_D3DFMT_A8R8G8B8"},
+          {kFmtA4R4G4B4, L"Q_D3DFMT_A4R4G4B4"}},
          3,
          L"アルファテスト用 16bit カラーフォーマットは %ls です",
          L"使用できるアルファテスト用 16bit カラーフォーマットが見つかりませんでした\n"},
-        {{{kFmtA8R8G8B8, L"Q_D3DFMT_A8R8G8B8"}, {kFmtA1R5G5B5, L"Q_D3DFMT_A1R5G5B5"}, {kFmtA4R4G4B4, L"Q_D3DFMT_A4R4G4B4"}},
+        {{{kFmtA8R8G8B8, L"Q_D3DFMT_A8R8G8B8"},
+          {kFmtA1R5G5B5, L"Q_D3DFMT_A1R5G5B5"},
+          {kFmtA4R4G4B4, L"Q_D3DFMT_A4R4G4B4"}},
          3,
          L"アルファテスト用 32bit カラーフォーマットは %ls です",
          L"使用できるアルファテスト用 32bit カラーフォーマットが見つかりませんでした\n"},
@@ -81,11 +85,15 @@ int32_t FillTextureFormatTable(TextureFormatCheck check, void* context, uint32_t
             return AppendLog(r.failure);
         }
     }
-    static const wchar_t* const dxtLines[5] = {L"ＤＸＴ１テクスチャフォーマットは%ls", L"ＤＸＴ２テクスチャフォーマットは%ls",
-                                               L"ＤＸＴ３テクスチャフォーマットは%ls", L"ＤＸＴ４テクスチャフォーマットは%ls",
+    static const wchar_t* const dxtLines[5] = {L"ＤＸＴ１テクスチャフォーマットは%ls",
+                                               L"ＤＸＴ２テクスチャフォーマットは%ls",
+                                               L"ＤＸＴ３テクスチャフォーマットは%ls",
+                                               L"ＤＸＴ４テクスチャフォーマットは%ls",
                                                L"ＤＸＴ５テクスチャフォーマットは%ls"};
-    static const Candidate dxt[5] = {{kFmtDxt1, L" Q_D3DFMT_DXT1 です"}, {kFmtDxt2, L" Q_D3DFMT_DXT2 です"},
-                                     {kFmtDxt3, L" Q_D3DFMT_DXT3 です"}, {kFmtDxt4, L" Q_D3DFMT_DXT4 です"},
+    static const Candidate dxt[5] = {{kFmtDxt1, L" Q_D3DFMT_DXT1 です"},
+                                     {kFmtDxt2, L" Q_D3DFMT_DXT2 です"},
+                                     {kFmtDxt3, L" Q_D3DFMT_DXT3 です"},
+                                     {kFmtDxt4, L" Q_D3DFMT_DXT4 です"},
                                      {kFmtDxt5, L" Q_D3DFMT_DXT5 です"}};
     for (int32_t i = 0; i < 5; ++i) {
         if (PickEntry(check, context, 0, &dxt[i], 1, dxtLines[i], &table[6 + i], &name) != 0) {
@@ -203,7 +211,8 @@ const ColorFormat* GetDisplayFormatColorFormat(uint32_t format)
     for (int32_t i = 0; i < count; ++i) {
         if (layouts[i].code == format) {
             if (!built[i]) {
-                SetupFormatFromMasks(&formats[i], layouts[i].bits, layouts[i].r, layouts[i].g, layouts[i].b, layouts[i].a);
+                SetupFormatFromMasks(&formats[i], layouts[i].bits, layouts[i].r, layouts[i].g, layouts[i].b,
+                                     layouts[i].a);
                 built[i] = true;
             }
             return &formats[i];
@@ -226,4 +235,3 @@ const ColorFormat* PickTextureFormat(uint8_t alpha, uint8_t alphaTest, int32_t w
     request.colorBits = wide != 0 ? 32 : 16;
     return ChooseTextureFormat(&request);
 }
-

@@ -15,8 +15,8 @@ struct IUnknown;
 // One power-of-two texture of a hardware image.
 struct TextureTile {
     IDirect3DTexture9* texture;
-    IDirect3DTexture9* twin;        // system-memory copy, or null
-    IDirect3DSurface9* surface;     // level 0
+    IDirect3DTexture9* twin;     // system-memory copy, or null
+    IDirect3DSurface9* surface;  // level 0
     IUnknown* renderTargetExtra;
     int32_t x, y;                   // position in the image
     int32_t usedWidth, usedHeight;  // the part inside the image
@@ -56,15 +56,14 @@ struct DeviceView {
 constexpr int32_t kMaxTextureSizes = 32;
 
 struct TextureSizeLimits {
-    int32_t libraryLimit;   // 0 = none
-    int32_t deviceMax;      // the device's largest texture side
+    int32_t libraryLimit;  // 0 = none
+    int32_t deviceMax;     // the device's largest texture side
     int32_t screenWidth;
 };
 
 // Power-of-two sizes that together cover the length; returns the count, or -1 when more than
 // kMaxTextureSizes would be needed.
-int32_t SplitIntoTextureSizes(int32_t length, int32_t single, const TextureSizeLimits* limits,
-                              int32_t* sizes);
+int32_t SplitIntoTextureSizes(int32_t length, int32_t single, const TextureSizeLimits* limits, int32_t* sizes);
 // The texture-format index of a request.
 int32_t GetTextureFormatIndex(const TextureFormatRequest* request);
 // Lays out the tiles of a width x height image: every column size with every row size, row
@@ -75,8 +74,8 @@ int32_t LayoutTextureTiles(int32_t width, int32_t height, int32_t single, int32_
                            const TextureSizeLimits* limits, TextureTile* tiles, int32_t capacity);
 // Fills one piece per tile that the rectangle overlaps, in tile order; returns the count
 // (pieces may be null to count).
-int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t x, int32_t y,
-                           int32_t width, int32_t height, TexturePiece* pieces);
+int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t x, int32_t y, int32_t width,
+                           int32_t height, TexturePiece* pieces);
 
 // The device records of an image and of a graph's view, or empty ones (no tiles, no pieces)
 // when the back end that made the image is another.

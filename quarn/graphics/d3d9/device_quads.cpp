@@ -131,8 +131,7 @@ bool BeginGraphQuads(const GraphRecord* graph, uint32_t flags, QuadFrame* frame)
 
 // Moves a coordinate into [low, high] and its texture coordinate (and graph position) with
 // it: texPerPixel and graphPerPixel are the changes per screen pixel.
-void ClampAxis(float* pos, float* tex, float* graphPos, float low, float high, float texPerPixel,
-               float graphPerPixel)
+void ClampAxis(float* pos, float* tex, float* graphPos, float low, float high, float texPerPixel, float graphPerPixel)
 {
     float target = *pos;
     if (*pos < low) {
@@ -167,10 +166,10 @@ int32_t DrawPlacedPieces(const GraphRecord* graph, const QuadFrame& frame, float
             if (!inside) {
                 const float texW = static_cast<float>(piece.tile->textureWidth);
                 const float texH = static_cast<float>(piece.tile->textureHeight);
-                ClampAxis(&corners[i].x, &corners[i].u, &corners[i].gx, frame.left + clipShift,
-                          frame.right + clipShift, 1.0f / (texW * scaleX), 1.0f / scaleX);
-                ClampAxis(&corners[i].y, &corners[i].v, &corners[i].gy, frame.top + clipShift,
-                          frame.bottom + clipShift, 1.0f / (texH * scaleY), 1.0f / scaleY);
+                ClampAxis(&corners[i].x, &corners[i].u, &corners[i].gx, frame.left + clipShift, frame.right + clipShift,
+                          1.0f / (texW * scaleX), 1.0f / scaleX);
+                ClampAxis(&corners[i].y, &corners[i].v, &corners[i].gy, frame.top + clipShift, frame.bottom + clipShift,
+                          1.0f / (texH * scaleY), 1.0f / scaleY);
             }
         }
         if (AppendQuad(frame, corners, false) != 0) {
@@ -392,8 +391,8 @@ int32_t DrawGraphFourCornersBlend(const GraphRecord* graph, const int32_t corner
     const double height = graph->height;
     const double tlX = t[0] - 0.5, tlY = t[1] - 0.5;
     const double brX = t[6] - 0.5, brY = t[7] - 0.5;
-    const double topX = t[2] - t[0], topY = t[3] - t[1];      // TR - TL
-    const double leftX = t[4] - t[0], leftY = t[5] - t[1];    // BL - TL
+    const double topX = t[2] - t[0], topY = t[3] - t[1];        // TR - TL
+    const double leftX = t[4] - t[0], leftY = t[5] - t[1];      // BL - TL
     const double bottomX = t[4] - t[6], bottomY = t[5] - t[7];  // BL - BR
     const double rightX = t[2] - t[6], rightY = t[3] - t[7];    // TR - BR
     const DeviceView& view = DeviceViewOf(graph);

@@ -107,7 +107,8 @@ int32_t SetSamplerAddress(int32_t sampler, int32_t mode, int32_t* cache, uint32_
         }
         FlushVertexBatch();
         for (int32_t i = 7; i >= 0; --i) {
-            result = s_device->setSamplerState(static_cast<uint32_t>(i), type, static_cast<uint32_t>(mode)) == 0 ? 0 : -1;
+            result = s_device->setSamplerState(static_cast<uint32_t>(i), type, static_cast<uint32_t>(mode)) == 0 ? 0
+                                                                                                                 : -1;
             cache[i] = mode;
         }
         return result;
@@ -467,8 +468,12 @@ int32_t SetViewportRect(int32_t x1, int32_t y1, int32_t x2, int32_t y2)
     if (x2 < x1 || y2 < y1 || x1 < 0 || y1 < 0) {
         return -1;  // the device takes no negative origin or size
     }
-    const DeviceViewport viewport{static_cast<uint32_t>(x1), static_cast<uint32_t>(y1), static_cast<uint32_t>(x2 - x1),
-                                  static_cast<uint32_t>(y2 - y1), 0.0f, 1.0f};
+    const DeviceViewport viewport{static_cast<uint32_t>(x1),
+                                  static_cast<uint32_t>(y1),
+                                  static_cast<uint32_t>(x2 - x1),
+                                  static_cast<uint32_t>(y2 - y1),
+                                  0.0f,
+                                  1.0f};
     return SetViewportCached(&viewport);
 }
 
@@ -657,7 +662,8 @@ void DrawMainBatch()
     const uint32_t primitives = PrimitiveCountOf(b.primitive, b.count);
     if (primitives > 0) {
         SetFvfCached(kBatchFvf[b.kind]);
-        s_device->drawPrimitiveUp(b.primitive, primitives, BatchBuffer(b.kind), static_cast<uint32_t>(kBatchStride[b.kind]));
+        s_device->drawPrimitiveUp(b.primitive, primitives, BatchBuffer(b.kind),
+                                  static_cast<uint32_t>(kBatchStride[b.kind]));
     }
     b.count = 0;
     b.cursor = BatchBuffer(b.kind);
@@ -865,26 +871,21 @@ int32_t InitDeviceSettings(int32_t screenWidth, int32_t screenHeight, void* back
         c.samplerAnisotropy[i] = 1;
     }
     const uint32_t one = FloatBits(1.0f);
-    const uint32_t states[][2] = {{kRsCullMode, kCullNone},
-                                  {kRsLighting, 1},
-                                  {kRsShadeMode, kShadeFlat},
-                                  {kRsDitherEnable, 0},
-                                  {kRsSpecularEnable, 1},
-                                  {kRsAmbientMaterialSource, kMcsMaterial},
-                                  {kRsNormalizeNormals, 1},
-                                  {kRsFogEnable, 0},
-                                  {kRsFogVertexMode, kFogNone},
-                                  {kRsFogColor, 0},
-                                  {kRsFogStart, 0},
-                                  {kRsFogEnd, one}};
+    const uint32_t states[][2] = {
+        {kRsCullMode, kCullNone}, {kRsLighting, 1},       {kRsShadeMode, kShadeFlat},
+        {kRsDitherEnable, 0},     {kRsSpecularEnable, 1}, {kRsAmbientMaterialSource, kMcsMaterial},
+        {kRsNormalizeNormals, 1}, {kRsFogEnable, 0},      {kRsFogVertexMode, kFogNone},
+        {kRsFogColor, 0},         {kRsFogStart, 0},       {kRsFogEnd, one}};
     for (const auto& state : states) {
         s_device->setRenderState(state[0], state[1]);
     }
     for (int32_t i = 0; i < 8; ++i) {
-        c.stages[i] = DrawStageEntry{nullptr, 0, kTaTexture, kTaDiffuse, kTopDisable, kTaTexture, kTaDiffuse, kTopDisable};
+        c.stages[i] = DrawStageEntry{nullptr,     0,          kTaTexture, kTaDiffuse,
+                                     kTopDisable, kTaTexture, kTaDiffuse, kTopDisable};
     }
     c.stagesInUse = 0;
-    c.viewport = DeviceViewport{0, 0, static_cast<uint32_t>(screenWidth), static_cast<uint32_t>(screenHeight), 0.0f, 1.0f};
+    c.viewport = DeviceViewport{0,    0,   static_cast<uint32_t>(screenWidth), static_cast<uint32_t>(screenHeight),
+                                0.0f, 1.0f};
     c.scissor = PixelRect{0, 0, screenWidth, screenHeight};
     g_vertexBatch.vertexColor = 0xFFFFFFFF;
     c.blendBorderPos = -1;
@@ -995,9 +996,12 @@ int32_t BeginDeviceStateResend()
     SetLightingState(c.lighting);
     const PixelRect clip = s.clip;
     if (clip.left >= 0 && clip.top >= 0 && clip.right >= clip.left && clip.bottom >= clip.top) {
-        c.viewport = DeviceViewport{static_cast<uint32_t>(clip.left), static_cast<uint32_t>(clip.top),
+        c.viewport = DeviceViewport{static_cast<uint32_t>(clip.left),
+                                    static_cast<uint32_t>(clip.top),
                                     static_cast<uint32_t>(clip.right - clip.left),
-                                    static_cast<uint32_t>(clip.bottom - clip.top), 0.0f, 1.0f};
+                                    static_cast<uint32_t>(clip.bottom - clip.top),
+                                    0.0f,
+                                    1.0f};
         c.scissor = clip;
     }
     const DeviceViewport viewport = c.viewport;
@@ -1010,4 +1014,3 @@ int32_t BeginDeviceStateResend()
 }
 
 void EndDeviceStateResend() { g_deviceCache.force = 0; }
-

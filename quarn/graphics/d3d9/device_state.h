@@ -16,54 +16,147 @@
 // ---- Device API values used by the library
 enum : uint32_t {
     // Render states
-    kRsZEnable = 7, kRsFillMode = 8, kRsShadeMode = 9, kRsZWriteEnable = 14, kRsAlphaTestEnable = 15,
-    kRsSrcBlend = 19, kRsDestBlend = 20, kRsCullMode = 22, kRsZFunc = 23, kRsAlphaRef = 24,
-    kRsAlphaFunc = 25, kRsDitherEnable = 26, kRsAlphaBlendEnable = 27, kRsFogEnable = 28,
-    kRsSpecularEnable = 29, kRsFogColor = 34, kRsFogStart = 36, kRsFogEnd = 37, kRsFogDensity = 38,
-    kRsTextureFactor = 60, kRsLighting = 137, kRsNormalizeNormals = 143, kRsDiffuseMaterialSource = 145,
-    kRsSpecularMaterialSource = 146, kRsAmbientMaterialSource = 147, kRsFogVertexMode = 140,
-    kRsBlendOp = 171, kRsScissorTestEnable = 174, kRsDepthBias = 195,
+    kRsZEnable = 7,
+    kRsFillMode = 8,
+    kRsShadeMode = 9,
+    kRsZWriteEnable = 14,
+    kRsAlphaTestEnable = 15,
+    kRsSrcBlend = 19,
+    kRsDestBlend = 20,
+    kRsCullMode = 22,
+    kRsZFunc = 23,
+    kRsAlphaRef = 24,
+    kRsAlphaFunc = 25,
+    kRsDitherEnable = 26,
+    kRsAlphaBlendEnable = 27,
+    kRsFogEnable = 28,
+    kRsSpecularEnable = 29,
+    kRsFogColor = 34,
+    kRsFogStart = 36,
+    kRsFogEnd = 37,
+    kRsFogDensity = 38,
+    kRsTextureFactor = 60,
+    kRsLighting = 137,
+    kRsNormalizeNormals = 143,
+    kRsDiffuseMaterialSource = 145,
+    kRsSpecularMaterialSource = 146,
+    kRsAmbientMaterialSource = 147,
+    kRsFogVertexMode = 140,
+    kRsBlendOp = 171,
+    kRsScissorTestEnable = 174,
+    kRsDepthBias = 195,
     // Sampler states
-    kSampAddressU = 1, kSampAddressV = 2, kSampMagFilter = 5, kSampMinFilter = 6, kSampMipFilter = 7,
+    kSampAddressU = 1,
+    kSampAddressV = 2,
+    kSampMagFilter = 5,
+    kSampMinFilter = 6,
+    kSampMipFilter = 7,
     kSampMaxAnisotropy = 10,
     // Filters
-    kFilterNone = 0, kFilterPoint = 1, kFilterLinear = 2, kFilterAnisotropic = 3,
+    kFilterNone = 0,
+    kFilterPoint = 1,
+    kFilterLinear = 2,
+    kFilterAnisotropic = 3,
     // Texture stage states
-    kTssColorOp = 1, kTssColorArg1 = 2, kTssColorArg2 = 3, kTssAlphaOp = 4, kTssAlphaArg1 = 5,
-    kTssAlphaArg2 = 6, kTssTexCoordIndex = 11, kTssTextureTransformFlags = 24,
+    kTssColorOp = 1,
+    kTssColorArg1 = 2,
+    kTssColorArg2 = 3,
+    kTssAlphaOp = 4,
+    kTssAlphaArg1 = 5,
+    kTssAlphaArg2 = 6,
+    kTssTexCoordIndex = 11,
+    kTssTextureTransformFlags = 24,
     // Texture operations and arguments
-    kTopDisable = 1, kTopSelectArg1 = 2, kTopSelectArg2 = 3, kTopModulate = 4, kTopModulate2x = 5,
-    kTopModulate4x = 6, kTopAdd = 7, kTopSubtract = 10, kTopBlendDiffuseAlpha = 12,
+    kTopDisable = 1,
+    kTopSelectArg1 = 2,
+    kTopSelectArg2 = 3,
+    kTopModulate = 4,
+    kTopModulate2x = 5,
+    kTopModulate4x = 6,
+    kTopAdd = 7,
+    kTopSubtract = 10,
+    kTopBlendDiffuseAlpha = 12,
     kTopBlendCurrentAlpha = 16,
-    kTaDiffuse = 0, kTaCurrent = 1, kTaTexture = 2, kTaTFactor = 3, kTaSpecular = 4, kTaComplement = 0x10,
+    kTaDiffuse = 0,
+    kTaCurrent = 1,
+    kTaTexture = 2,
+    kTaTFactor = 3,
+    kTaSpecular = 4,
+    kTaComplement = 0x10,
     // Texture transform flags
-    kTtffDisable = 0, kTtffCount3 = 3,
+    kTtffDisable = 0,
+    kTtffCount3 = 3,
     // Blend factors and operations
-    kBlendZero = 1, kBlendOne = 2, kBlendSrcColor = 3, kBlendSrcAlpha = 5, kBlendInvSrcAlpha = 6,
-    kBlendInvDestColor = 10, kBlendOpAdd = 1, kBlendOpRevSubtract = 3,
+    kBlendZero = 1,
+    kBlendOne = 2,
+    kBlendSrcColor = 3,
+    kBlendSrcAlpha = 5,
+    kBlendInvSrcAlpha = 6,
+    kBlendInvDestColor = 10,
+    kBlendOpAdd = 1,
+    kBlendOpRevSubtract = 3,
     // Comparison functions
-    kCmpGreater = 5, kCmpGreaterEqual = 7, kCmpLessEqual = 4,
+    kCmpGreater = 5,
+    kCmpGreaterEqual = 7,
+    kCmpLessEqual = 4,
     // Cull modes, shade modes, material sources, fog modes
-    kCullNone = 1, kCullCw = 2, kCullCcw = 3, kShadeFlat = 1, kShadeGouraud = 2,
-    kMcsMaterial = 0, kMcsColor1 = 1, kMcsColor2 = 2, kFogNone = 0, kFogExp = 1, kFogExp2 = 2, kFogLinear = 3,
+    kCullNone = 1,
+    kCullCw = 2,
+    kCullCcw = 3,
+    kShadeFlat = 1,
+    kShadeGouraud = 2,
+    kMcsMaterial = 0,
+    kMcsColor1 = 1,
+    kMcsColor2 = 2,
+    kFogNone = 0,
+    kFogExp = 1,
+    kFogExp2 = 2,
+    kFogLinear = 3,
     // Transforms
-    kTsView = 2, kTsProjection = 3, kTsTexture0 = 16, kTsWorld = 256,
+    kTsView = 2,
+    kTsProjection = 3,
+    kTsTexture0 = 16,
+    kTsWorld = 256,
     // Primitive types
-    kPtPointList = 1, kPtLineList = 2, kPtLineStrip = 3, kPtTriangleList = 4, kPtTriangleStrip = 5,
+    kPtPointList = 1,
+    kPtLineList = 2,
+    kPtLineStrip = 3,
+    kPtTriangleList = 4,
+    kPtTriangleStrip = 5,
     kPtTriangleFan = 6,
     // Usage
-    kUsageRenderTarget = 1, kUsageWriteOnly = 8, kUsageDynamic = 0x200,
+    kUsageRenderTarget = 1,
+    kUsageWriteOnly = 8,
+    kUsageDynamic = 0x200,
     // Resource pools
     kPoolDefault = 0,
 };
 
 // Pixel formats (D3DFORMAT codes).
 enum : uint32_t {
-    kFmtUnknown = 0, kFmtR8G8B8 = 20, kFmtA8R8G8B8 = 21, kFmtX8R8G8B8 = 22, kFmtR5G6B5 = 23,
-    kFmtX1R5G5B5 = 24, kFmtA1R5G5B5 = 25, kFmtA4R4G4B4 = 26, kFmtR3G3B2 = 27, kFmtA8R3G3B2 = 29,
-    kFmtX4R4G4B4 = 30, kFmtA2B10G10R10 = 31, kFmtA8B8G8R8 = 32, kFmtX8B8G8R8 = 33, kFmtA2R10G10B10 = 35,
-    kFmtD32 = 71, kFmtD24X8 = 77, kFmtD16 = 80, kFmtIndex16 = 101,
-    kFmtDxt1 = 0x31545844, kFmtDxt2 = 0x32545844, kFmtDxt3 = 0x33545844, kFmtDxt4 = 0x34545844,
+    kFmtUnknown = 0,
+    kFmtR8G8B8 = 20,
+    kFmtA8R8G8B8 = 21,
+    kFmtX8R8G8B8 = 22,
+    kFmtR5G6B5 = 23,
+    kFmtX1R5G5B5 = 24,
+    kFmtA1R5G5B5 = 25,
+    kFmtA4R4G4B4 = 26,
+    kFmtR3G3B2 = 27,
+    kFmtA8R3G3B2 = 29,
+    kFmtX4R4G4B4 = 30,
+    kFmtA2B10G10R10 = 31,
+    kFmtA8B8G8R8 = 32,
+    kFmtX8B8G8R8 = 33,
+    kFmtA2R10G10B10 = 35,
+    kFmtD32 = 71,
+    kFmtD24X8 = 77,
+    kFmtD16 = 80,
+    kFmtIndex16 = 101,
+    kFmtDxt1 = 0x31545844,
+    kFmtDxt2 = 0x32545844,
+    kFmtDxt3 = 0x33545844,
+    kFmtDxt4 = 0x34545844,
     kFmtDxt5 = 0x35545844,
 };
 
@@ -154,8 +247,8 @@ void ReleaseDeviceBuffer(void* buffer);
 
 // ---- Stage set-ups and descriptors
 struct DrawStageEntry {
-    void* texture;           // a device texture, or a graph handle (as intptr) when so asked
-    int32_t texCoordIndex;   // -1 leaves it
+    void* texture;          // a device texture, or a graph handle (as intptr) when so asked
+    int32_t texCoordIndex;  // -1 leaves it
     uint16_t alphaArg1, alphaArg2, alphaOp, colorArg1, colorArg2, colorOp;  // 0xFFFF leaves it
 };
 
@@ -198,8 +291,8 @@ constexpr int32_t kBatchStride[4] = {20, 28, 40, 24};
 uint32_t PrimitiveCountOf(uint32_t type, int32_t n);
 
 struct VertexBatch {
-    int32_t kind;            // 0 to 3
-    uint32_t primitive;      // primitive type of the main batch
+    int32_t kind;        // 0 to 3
+    uint32_t primitive;  // primitive type of the main batch
     int32_t count;
     uint8_t* cursor;
     uint32_t vertexColor;
@@ -323,8 +416,8 @@ int32_t ApplyDrawStateDescriptor(const DrawStateDescriptor* descriptor, int32_t 
 using TextureFormatCheck = int32_t (*)(uint32_t usage, uint32_t format, void* context);
 // Fills the 16 entries in index order with their log lines. 0, or -1 with the line of the first
 // entry that has no usable format.
-int32_t FillTextureFormatTable(TextureFormatCheck check, void* context, uint32_t backBufferFormat,
-                               int32_t screenBits, uint32_t table[16]);
+int32_t FillTextureFormatTable(TextureFormatCheck check, void* context, uint32_t backBufferFormat, int32_t screenBits,
+                               uint32_t table[16]);
 // The table the device was started with.
 extern uint32_t g_textureFormats[16];
 // The largest texture side from the device's limits (0 counts as 256), both stored back.
@@ -335,4 +428,3 @@ const ColorFormat* GetTextureColorFormat(int32_t kind);
 const ColorFormat* GetDisplayFormatColorFormat(uint32_t format);
 const ColorFormat* ChooseTextureFormat(const struct TextureFormatRequest* request);
 const ColorFormat* PickTextureFormat(uint8_t alpha, uint8_t alphaTest, int32_t wide, uint8_t renderTarget);
-

@@ -7,7 +7,6 @@
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/d3d9/shader_pack.h"
 
-
 LightTableState g_lightState{0, 0, -1, -1};
 DeviceLightCache g_deviceLightCache{};
 

@@ -10,7 +10,6 @@
 #include "quarn/graphics/mask.h"
 #include "quarn/graphics/render_backend.h"
 
-
 DeviceMaskObjects g_deviceMask{};
 
 namespace {
@@ -18,7 +17,6 @@ namespace {
 constexpr uint32_t kCmpEqual = D3DCMP_EQUAL, kCmpNotEqual = D3DCMP_NOTEQUAL;
 
 IDirect3DDevice9* Device() { return g_graphicsDevice.device; }
-
 
 // The mask's alpha: one byte of alpha where the device has it, else a 32-bit texture's alpha.
 D3DFORMAT MaskAlphaFormat()
@@ -112,10 +110,7 @@ int32_t DeviceUploadMask(const PixelRect* area)
 
 namespace {
 
-int32_t TargetWork()
-{
-    return g_deviceMask.work != nullptr ? SetRenderTargetSurface(g_deviceMask.work) : -1;
-}
+int32_t TargetWork() { return g_deviceMask.work != nullptr ? SetRenderTargetSurface(g_deviceMask.work) : -1; }
 
 }  // namespace
 
@@ -182,10 +177,10 @@ int32_t DeviceCommitMask(const PixelRect* area)
     d.textureFactor = 0xFFFFFFFF;
     d.srcBlend = d.destBlend = d.blendOp = -1;
     d.stageCount = 2;
-    d.stages[0] = DrawStageEntry{m.screen, 0, kTaDiffuse, kTaDiffuse, kTopSelectArg1, kTaTexture, kTaDiffuse,
-                                 kTopSelectArg1};
-    d.stages[1] = DrawStageEntry{m.image, 1, kTaTexture, kTaCurrent, kTopSelectArg1, kTaCurrent, kTaDiffuse,
-                                 kTopSelectArg1};
+    d.stages[0] = DrawStageEntry{m.screen,       0,          kTaDiffuse, kTaDiffuse,
+                                 kTopSelectArg1, kTaTexture, kTaDiffuse, kTopSelectArg1};
+    d.stages[1] = DrawStageEntry{m.image,        1,          kTaTexture, kTaCurrent,
+                                 kTopSelectArg1, kTaCurrent, kTaDiffuse, kTopSelectArg1};
     SetZEnable(0);
     ApplyDrawModeStates(&d, 0, 0);
     const float tw = static_cast<float>(m.textureWidth);
@@ -193,8 +188,8 @@ int32_t DeviceCommitMask(const PixelRect* area)
     const auto corner = [&](int32_t x, int32_t y) {
         const float u = static_cast<float>(x) / tw;
         const float v = static_cast<float>(y) / th;
-        return MaskVertex{static_cast<float>(x) - 0.5f, static_cast<float>(y) - 0.5f, 0.0f, 1.0f, 0xFFFFFFFF, 0,
-                          u, v, u, v};
+        return MaskVertex{
+            static_cast<float>(x) - 0.5f, static_cast<float>(y) - 0.5f, 0.0f, 1.0f, 0xFFFFFFFF, 0, u, v, u, v};
     };
     const MaskVertex tl = corner(area->left, area->top);
     const MaskVertex tr = corner(area->right, area->top);

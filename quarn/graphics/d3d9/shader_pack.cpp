@@ -7,7 +7,6 @@
 #include "quarn/core/core.h"
 #include "quarn/graphics/d3d9/device_state.h"
 
-
 ShaderState g_shaderState{};
 ShaderPack g_shaderPack{};
 

@@ -19,8 +19,8 @@
 constexpr int32_t kVertexShaderRecords = 16384;
 constexpr int32_t kPixelShaderRecords = 4608;
 constexpr int32_t kShaderSizesPerRecord = 6;
-constexpr int32_t kVertexShaderEntries = kVertexShaderRecords * kShaderSizesPerRecord;  // 98,304
-constexpr int32_t kPixelShaderEntries = kPixelShaderRecords * kShaderSizesPerRecord;    // 27,648
+constexpr int32_t kVertexShaderEntries = kVertexShaderRecords * kShaderSizesPerRecord;          // 98,304
+constexpr int32_t kPixelShaderEntries = kPixelShaderRecords * kShaderSizesPerRecord;            // 27,648
 constexpr uint32_t kShaderPackHeaderBytes = (kVertexShaderEntries + kPixelShaderEntries) * 2u;  // 251,904
 constexpr int32_t kDefaultVertexShaderEntry = 32774;
 constexpr int32_t kDefaultPixelShaderEntry = 2454;
@@ -34,7 +34,7 @@ extern const uint32_t g_shaderPackBlockSize;
 struct ShaderPack {
     uint8_t* archiveImage;  // the expanded archive image (tracked allocation)
     ArchiveRecord archive;
-    uint8_t* data;          // the expanded pack (tracked allocation); null until loaded
+    uint8_t* data;  // the expanded pack (tracked allocation); null until loaded
     uint32_t size;
     // Pointers into data, null where the size is 0.
     const uint8_t* vertexCode[kVertexShaderEntries];
@@ -60,7 +60,7 @@ struct ShaderState {
     float vertexConstants[256][4];
     float pixelConstants[32][4];
     int32_t vertexBools[16];
-    int32_t fullReload;    // the caches are to be sent whole at the next colour update
+    int32_t fullReload;  // the caches are to be sent whole at the next colour update
 };
 extern ShaderState g_shaderState;
 extern ShaderPack g_shaderPack;

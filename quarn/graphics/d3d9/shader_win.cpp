@@ -9,7 +9,6 @@
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/d3d9/shader_win.h"
 
-
 ShaderObjects g_shaderObjects{};
 
 namespace {

@@ -26,8 +26,7 @@ int32_t Overlap(int32_t a, int32_t aLength, int32_t b, int32_t bLength)
 
 }  // namespace
 
-int32_t SplitIntoTextureSizes(int32_t length, int32_t single, const TextureSizeLimits* limits,
-                              int32_t* sizes)
+int32_t SplitIntoTextureSizes(int32_t length, int32_t single, const TextureSizeLimits* limits, int32_t* sizes)
 {
     if (length <= kSmallestTexture) {
         sizes[0] = kSmallestTexture;
@@ -146,8 +145,8 @@ int32_t LayoutTextureTiles(int32_t width, int32_t height, int32_t single, int32_
     return count;
 }
 
-int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t x, int32_t y,
-                           int32_t width, int32_t height, TexturePiece* pieces)
+int32_t BuildTexturePieces(const TextureTile* tiles, int32_t tileCount, int32_t x, int32_t y, int32_t width,
+                           int32_t height, TexturePiece* pieces)
 {
     int32_t count = 0;
     for (int32_t i = 0; i < tileCount; ++i) {
@@ -196,8 +195,8 @@ void DeviceDescribeGraphImage(GraphRecord*, GraphDrawInfo* info)
 int32_t DeviceViewGraphImage(GraphRecord* graph)
 {
     const DeviceImage& image = DeviceImageOf(graph->image);
-    const int32_t count = BuildTexturePieces(image.tiles, image.tileCount, graph->x, graph->y,
-                                             graph->width, graph->height, nullptr);
+    const int32_t count = BuildTexturePieces(image.tiles, image.tileCount, graph->x, graph->y, graph->width,
+                                             graph->height, nullptr);
     if (count == 0) {
         return AppendLog(L"テクスチャ描画情報の作成に失敗しました\n");
     }
@@ -209,8 +208,7 @@ int32_t DeviceViewGraphImage(GraphRecord* graph)
     }
     view->pieces = reinterpret_cast<TexturePiece*>(view + 1);
     view->pieceCount = count;
-    BuildTexturePieces(image.tiles, image.tileCount, graph->x, graph->y, graph->width,
-                       graph->height, view->pieces);
+    BuildTexturePieces(image.tiles, image.tileCount, graph->x, graph->y, graph->width, graph->height, view->pieces);
     DeviceReleaseGraphView(graph);
     graph->held.device = view;
     return 0;

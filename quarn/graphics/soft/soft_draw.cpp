@@ -17,8 +17,7 @@ void RenderMemImgFillRect(MEMIMG* dst, const PixelRect* rect, uint32_t color)
     RenderMemImgFillRect(CurrentSoftBlendState(), dst, rect, color);
 }
 
-void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent,
-                        const MEMIMG* mask)
+void RenderMemImgScaled(MEMIMG* dst, const MEMIMG* src, const int32_t corners[4], int transparent, const MEMIMG* mask)
 {
     RenderMemImgScaled(CurrentSoftBlendState(), dst, src, corners, transparent, mask);
 }
@@ -28,4 +27,3 @@ void RenderMemImgTriangle(MEMIMG* dst, const MEMIMG* src, const MemImgVertex* ve
 {
     RenderMemImgTriangle(CurrentSoftBlendState(), dst, src, vertices, transparent, mask, flatColor);
 }
-

@@ -21,8 +21,8 @@ int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, in
     TextureFormatRequest request{};
     request.alphaChannel = static_cast<uint8_t>(alpha);
     const int32_t screenBits = GetConfiguredColorBits();
-    request.colorBits =
-        static_cast<uint8_t>(g_newGraphSettings.colorBits != 0 ? g_newGraphSettings.colorBits : screenBits);
+    request.colorBits = static_cast<uint8_t>(g_newGraphSettings.colorBits != 0 ? g_newGraphSettings.colorBits
+                                                                               : screenBits);
     request.renderTarget = 1;  // every software graph can be drawn into
     request.paletted = static_cast<uint8_t>(paletted);
 
@@ -48,8 +48,7 @@ int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, in
     graph->height = height;
 
     if (request.blendImage) {
-        if (CreateMemImgWithOptions(&own->memImg, width, height, -1, 0, kMemImgGrey8, 0, 0, 1,
-                                    nullptr) != 0) {
+        if (CreateMemImgWithOptions(&own->memImg, width, height, -1, 0, kMemImgGrey8, 0, 0, 1, nullptr) != 0) {
             AppendLog(L"ブレンド画像用メモリイメージの作成に失敗しました\n");
             return -1;
         }
@@ -58,11 +57,10 @@ int32_t SoftMakeGraphImage(GraphRecord* graph, int32_t width, int32_t height, in
         uint32_t key = 0xFFFF;
         if (!paletted) {
             const uint32_t rgb = image->transparentColor;
-            key = EncodePixelColor(GetMemImgColorFormat(kind, alpha, 0), (rgb >> 16) & 0xFF,
-                                   (rgb >> 8) & 0xFF, rgb & 0xFF, 255);
+            key = EncodePixelColor(GetMemImgColorFormat(kind, alpha, 0), (rgb >> 16) & 0xFF, (rgb >> 8) & 0xFF,
+                                   rgb & 0xFF, 255);
         }
-        if (CreateMemImgWithOptions(&own->memImg, width, height, -1, key, kind, paletted, alpha,
-                                    1, nullptr) != 0) {
+        if (CreateMemImgWithOptions(&own->memImg, width, height, -1, key, kind, paletted, alpha, 1, nullptr) != 0) {
             AppendLog(L"メモリイメージの作成に失敗しました\n");
             return -1;
         }

@@ -64,8 +64,8 @@ int32_t SoftCommitMask(const PixelRect* area)
     const PixelRect r = *area;
     MEMIMG* target = SoftTargetImage();
     const MEMIMG& work = m.work;
-    if (target == nullptr || !TestMemImgValid(&work) || target->store->format->bytesPerPixel !=
-                                                            work.store->format->bytesPerPixel) {
+    if (target == nullptr || !TestMemImgValid(&work) ||
+        target->store->format->bytesPerPixel != work.store->format->bytesPerPixel) {
         return 0;
     }
     const int32_t bytes = work.store->format->bytesPerPixel;

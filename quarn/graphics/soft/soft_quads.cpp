@@ -19,26 +19,24 @@ int32_t SoftDrawGraph(const GraphRecord* graph, int32_t x, int32_t y, int32_t tr
     return 0;
 }
 
-int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
-                               int32_t y2, int32_t transparent)
+int32_t SoftDrawGraphStretched(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+                               int32_t transparent)
 {
     const int32_t corners[4] = {x1, y1, x2, y2};
     RenderMemImgScaled(SoftDrawTarget(), SoftViewOf(graph), corners, transparent, SelectedBlendMemImg());
     return 0;
 }
 
-int32_t SoftDrawGraphFourCorners(const GraphRecord* graph, float x1, float y1, float x2, float y2,
-                                 float x3, float y3, float x4, float y4, int32_t transparent)
+int32_t SoftDrawGraphFourCorners(const GraphRecord* graph, float x1, float y1, float x2, float y2, float x3, float y3,
+                                 float x4, float y4, int32_t transparent)
 {
-    return SoftDrawGraphTriangles(graph, TruncateFloatToInt(x1), TruncateFloatToInt(y1),
-                                  TruncateFloatToInt(x2), TruncateFloatToInt(y2), TruncateFloatToInt(x3),
-                                  TruncateFloatToInt(y3), TruncateFloatToInt(x4), TruncateFloatToInt(y4),
-                                  transparent);
+    return SoftDrawGraphTriangles(graph, TruncateFloatToInt(x1), TruncateFloatToInt(y1), TruncateFloatToInt(x2),
+                                  TruncateFloatToInt(y2), TruncateFloatToInt(x3), TruncateFloatToInt(y3),
+                                  TruncateFloatToInt(x4), TruncateFloatToInt(y4), transparent);
 }
 
-int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2,
-                               int32_t y2, int32_t x3, int32_t y3, int32_t x4, int32_t y4,
-                               int32_t transparent)
+int32_t SoftDrawGraphTriangles(const GraphRecord* graph, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t x3,
+                               int32_t y3, int32_t x4, int32_t y4, int32_t transparent)
 {
     // Corners top-left, top-right, bottom-left, bottom-right with their texels; two triangles
     // sharing the top-right to bottom-left diagonal.
@@ -63,8 +61,8 @@ int32_t SoftWipeDrawTarget(const PixelRect* area)
         return 0;
     }
     const uint32_t background = kWindowBackgroundColor;
-    const uint32_t value = EncodePixelColor(image->store->format, (background >> 16) & 0xFF,
-                                            (background >> 8) & 0xFF, background & 0xFF, 0);
+    const uint32_t value = EncodePixelColor(image->store->format, (background >> 16) & 0xFF, (background >> 8) & 0xFF,
+                                            background & 0xFF, 0);
     FillMemImgPixels(image, area, value);
     return 0;
 }
@@ -92,8 +90,8 @@ int32_t SoftDrawQuad(const GraphRecord* graph, int32_t x, int32_t y, float, floa
     return SoftDrawGraph(graph, x, y, transparent);
 }
 
-int32_t SoftDrawStretchedQuad(const GraphRecord* graph, const int32_t corners[4], const float[4],
-                              int32_t transparent, int32_t)
+int32_t SoftDrawStretchedQuad(const GraphRecord* graph, const int32_t corners[4], const float[4], int32_t transparent,
+                              int32_t)
 {
     return SoftDrawGraphStretched(graph, corners[0], corners[1], corners[2], corners[3], transparent);
 }

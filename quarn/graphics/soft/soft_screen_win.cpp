@@ -10,7 +10,8 @@
 // The present's header is handed to GDI as a BITMAPINFO with three colour masks after it.
 static_assert(sizeof(ScreenDibHeader) == sizeof(BITMAPINFOHEADER) + 3 * sizeof(DWORD), "DIB header layout");
 static_assert(offsetof(ScreenDibHeader, compression) == offsetof(BITMAPINFOHEADER, biCompression), "DIB header layout");
-static_assert(offsetof(ScreenDibHeader, clrImportant) == offsetof(BITMAPINFOHEADER, biClrImportant), "DIB header layout");
+static_assert(offsetof(ScreenDibHeader, clrImportant) == offsetof(BITMAPINFOHEADER, biClrImportant),
+              "DIB header layout");
 
 int32_t StartSoftwareScreen()
 {
@@ -58,8 +59,8 @@ int32_t PresentSoftwareScreen(const PresentRequest* request)
         // Kept where the picture went, so that repaint rectangles below a tool bar map back.
         g_screenSettings.lastPresent = destination;
         if (dw == sw && dh == sh) {
-            SetDIBitsToDevice(dc, destination.left, destination.top, static_cast<DWORD>(sw), static_cast<DWORD>(sh),
-                              0, 0, 0, static_cast<UINT>(sh), bits, info, DIB_RGB_COLORS);
+            SetDIBitsToDevice(dc, destination.left, destination.top, static_cast<DWORD>(sw), static_cast<DWORD>(sh), 0,
+                              0, 0, static_cast<UINT>(sh), bits, info, DIB_RGB_COLORS);
         } else {
             StretchDIBits(dc, destination.left, destination.top, dw, dh, 0, 0, sw, sh, bits, info, DIB_RGB_COLORS,
                           SRCCOPY);
