@@ -375,6 +375,29 @@ int32_t OverrideSse2Usable(int32_t mode);
 // The processor's time-stamp counter (0 where there is none).
 uint64_t ReadTimeStampCounter();
 
+// A time-stamp-counter reading paired with the millisecond clock it was taken at.
+struct TicksAtMillisecond {
+    uint64_t ticks;
+    int32_t ms;
+};
+// Reads the counter between two readings of the millisecond clock and keeps the pair only
+// when both readings agree, trying again otherwise (at most `tries` times, then the last
+// pair): a thread taken off the processor between the two clocks would pair ticks with a
+// millisecond they were not read in, and a processor clock measured from such a pair over
+// 100 ms is off by as much as the thread was away. readMs and readTicks are callables.
+template <class ReadMs, class ReadTicks>
+TicksAtMillisecond ReadTicksWithinOneMillisecond(ReadMs readMs, ReadTicks readTicks, int32_t tries)
+{
+    TicksAtMillisecond pair{};
+    for (int32_t i = 0; i < tries; ++i) {
+        const int32_t before = readMs();
+        pair.ticks = readTicks();
+        pair.ms = readMs();
+        if (pair.ms == before) break;
+    }
+    return pair;
+}
+
 // ---------------------------------------------------------------------------------------
 // Matrices, vectors and rectangle clipping
 // ---------------------------------------------------------------------------------------

@@ -95,9 +95,17 @@ uint32_t MillisecondsSince(int32_t start)
     return static_cast<uint32_t>(ReadMillisecondClock() - start) & 0x7FFFFFFFu;
 }
 
+constexpr int32_t kClockPairTries = 20;
+
+TicksAtMillisecond ReadClockPair()
+{
+    return ReadTicksWithinOneMillisecond(ReadMillisecondClock, ReadTimeStampCounter, kClockPairTries);
+}
+
 void StartProcessorClockMeasurement()
 {
-    s_processorClockMeasurement = ProcessorClockMeasurement{1, ReadTimeStampCounter(), ReadMillisecondClock()};
+    const TicksAtMillisecond start = ReadClockPair();
+    s_processorClockMeasurement = ProcessorClockMeasurement{1, start.ticks, start.ms};
 }
 
 void CompleteProcessorClockMeasurement()
@@ -109,9 +117,11 @@ void CompleteProcessorClockMeasurement()
     // on the clock itself.
     const uint32_t gone = MillisecondsSince(m.start);
     if (gone + 1 < kProcessorClockSpanMs) Sleep(kProcessorClockSpanMs - gone - 1);
-    uint32_t span = MillisecondsSince(m.start);
-    while (span < kProcessorClockSpanMs) span = MillisecondsSince(m.start);
-    const uint64_t d = ReadTimeStampCounter() - m.ticks;
+    while (MillisecondsSince(m.start) < kProcessorClockSpanMs) {
+    }
+    const TicksAtMillisecond end = ReadClockPair();
+    const uint32_t span = static_cast<uint32_t>(end.ms - m.start) & 0x7FFFFFFFu;
+    const uint64_t d = end.ticks - m.ticks;
     // Over exactly 100 ms: MHz = d / 100,000 and ticks per second = d x 10.
     g_systemCapability.processorMhz = static_cast<int32_t>(d / (uint64_t{span} * 1000));
     g_systemCapability.processorClock = d * 1000 / span;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -98,3 +99,31 @@ TEST(SystemInformation, OneMmxDecisionFromTheRecordWithATestOverride)
 }
 
 }  // namespace
+
+// The counter is read between two readings of the millisecond clock; a pair whose readings
+// differ (the thread was away between them) is read again.
+TEST(SystemInformation, ClockPairsAreReadWithinOneMillisecond)
+{
+    struct Case {
+        std::vector<int32_t> ms;  // the millisecond clock's readings in turn
+        int32_t tries;
+        int32_t pairMs;
+        uint64_t pairTicks;  // the counter reads 1, 2, 3, ...
+        size_t msReads;
+    };
+    const Case cases[] = {
+        {{100, 100}, 20, 100, 1, 2},            // not disturbed: one try
+        {{100, 130, 131, 131}, 20, 131, 2, 4},  // away 30 ms in the first try
+        {{5, 6, 7, 8, 9, 9}, 20, 9, 3, 6},      // away in two tries
+        {{5, 6, 7, 8}, 2, 8, 2, 4},             // out of tries: the last pair
+    };
+    for (const Case& c : cases) {
+        size_t next = 0;
+        uint64_t ticks = 0;
+        const TicksAtMillisecond pair = ReadTicksWithinOneMillisecond(
+            [&] { return c.ms[next < c.ms.size() ? next++ : c.ms.size() - 1]; }, [&] { return ++ticks; }, c.tries);
+        EXPECT_EQ(pair.ms, c.pairMs) << c.ms.size();
+        EXPECT_EQ(pair.ticks, c.pairTicks) << c.ms.size();
+        EXPECT_EQ(next, c.msReads) << c.ms.size();
+    }
+}
