@@ -8,9 +8,10 @@ SHELL := /bin/bash
 ROOT  := $(CURDIR)
 JOBS  ?= $(shell nproc)
 WIN    := build/win
-# The 64-bit Windows build: made where 32-bit programs cannot run, so that the Windows tests
-# run there under 64-bit Wine, and where they run only through the emulator for `make run`
-# and `make bench`, which need a build at full speed (not for `make test`: see the README).
+# The 64-bit Windows build, made wherever 32-bit programs do not run natively: where they
+# cannot run at all, the Windows tests run on it under 64-bit Wine; where they run only through
+# the emulator, it is what `make run` starts and `make bench` times, at full speed (its tests
+# are then skipped: see the README).
 WIN64  := build/win64
 NATIVE := build/native
 BENCH  := build/bench
@@ -21,16 +22,12 @@ FUZZ_SECONDS ?= 30
 # Every target has its seed folder; FUZZ_TARGETS="a b" runs only those.
 FUZZ_TARGETS ?= $(notdir $(wildcard tests/fuzz/corpus/*))
 
-.PHONY: all setup setup-win64 setup-bench build build-win build-win64 build-native run test bench fuzz clean
+.PHONY: all setup setup-bench build build-win build-win64 build-native run test bench fuzz clean
 
 all: build
 
 setup:
 	@JOBS=$(JOBS) tools/setup
-
-# The 64-bit Windows build's parts too, where 32-bit programs run only through the emulator.
-setup-win64:
-	@JOBS=$(JOBS) tools/setup --win64
 
 # The benchmarks' Windows anchors too (pixman, GMP, Google Benchmark); only `make bench` needs them.
 setup-bench:
@@ -49,10 +46,8 @@ build-native: setup $(NATIVE)/CMakeCache.txt
 build-win: setup $(WIN)/CMakeCache.txt
 	cmake --build $(WIN) -j $(JOBS)
 
-# WANT_WIN64=1 (set by run and bench) builds it where 32-bit programs run through the emulator.
 build-win64: setup
-	@how=$$(tools/wine-run --how 32); if [ "$$how" = native ]; then exit 0; fi; \
-	  if [ "$$how" = emulated ] && [ "$(WANT_WIN64)" != 1 ]; then exit 0; fi; set -e; \
+	@how=$$(tools/wine-run --how 32); if [ "$$how" = native ]; then exit 0; fi; set -e; \
 	  [ -f $(WIN64)/CMakeCache.txt ] || cmake -S . -B $(WIN64) -G Ninja \
 	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/x86_64-w64-mingw32.cmake; \
 	  cmake --build $(WIN64) -j $(JOBS)
@@ -76,8 +71,7 @@ test: build
 # else the 64-bit one (the 32-bit one would run through the emulator, several times slower).
 run: build-win
 	@if [ "$$(tools/wine-run --how 32)" = native ]; then tools/run-vornik $(WIN)/app/Vornik.exe; \
-	  else $(MAKE) --no-print-directory setup-win64 build-win64 WANT_WIN64=1 && \
-	    tools/run-vornik $(WIN64)/app/Vornik.exe; fi
+	  else $(MAKE) --no-print-directory build-win64 && tools/run-vornik $(WIN64)/app/Vornik.exe; fi
 
 # The benchmarks run natively and, built for Windows, under Wine: the 32-bit build where
 # 32-bit programs run natively. Where they run only through user-mode emulation, timings mean
@@ -88,8 +82,7 @@ run: build-win
 # then one table puts the ratios of both builds side by side. The frame benchmark's driver
 # (native) starts its Windows program from the Windows test tree, which is why those are built
 # first, and hands its ratios to the Windows column.
-bench: setup-bench build-win
-	@$(MAKE) --no-print-directory build-win64 WANT_WIN64=1
+bench: setup-bench build-win build-win64
 	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON
 	cmake --build $(BENCH) -j $(JOBS) --target quarn_benchmarks
 	cmake -S . -B $(BENCH_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_BENCH=ON \

@@ -99,7 +99,9 @@ constexpr int32_t kClockPairTries = 20;
 
 TicksAtMillisecond ReadClockPair()
 {
-    return ReadTicksWithinOneMillisecond(ReadMillisecondClock, ReadTimeStampCounter, kClockPairTries);
+    // Called, not named: on 64-bit Windows the counter's name is also a macro of the system's.
+    return ReadTicksWithinOneMillisecond([] { return ReadMillisecondClock(); }, [] { return ReadTimeStampCounter(); },
+                                         kClockPairTries);
 }
 
 void StartProcessorClockMeasurement()
