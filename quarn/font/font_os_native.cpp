@@ -12,7 +12,14 @@ void CloseContext(void*) {}
 void TextMetrics(void*, FontOsTextMetrics* out) { *out = FontOsTextMetrics{}; }
 int64_t GlyphOutline(void*, uint16_t, int32_t, FontOsGlyphMetrics*, uint8_t*, uint32_t) { return -1; }
 
-const FontOsApi kNoFonts = {CreateFont, DeleteFont, OpenContext, CloseContext, TextMetrics, GlyphOutline};
+const FontOsApi kNoFonts = {
+    .createFont = CreateFont,
+    .deleteFont = DeleteFont,
+    .openContext = OpenContext,
+    .closeContext = CloseContext,
+    .textMetrics = TextMetrics,
+    .glyphOutline = GlyphOutline,
+};
 
 }  // namespace
 

@@ -59,7 +59,14 @@ int64_t GdiGlyphOutline(void* context, uint16_t unit, int32_t grey, FontOsGlyphM
     return result;
 }
 
-const FontOsApi kGdi = {CreateGdiFont, DeleteGdiFont, OpenGdiContext, CloseGdiContext, GdiTextMetrics, GdiGlyphOutline};
+const FontOsApi kGdi = {
+    .createFont = CreateGdiFont,
+    .deleteFont = DeleteGdiFont,
+    .openContext = OpenGdiContext,
+    .closeContext = CloseGdiContext,
+    .textMetrics = GdiTextMetrics,
+    .glyphOutline = GdiGlyphOutline,
+};
 
 }  // namespace
 

@@ -17,8 +17,18 @@ uint32_t Milliseconds() { return 0; }
 int LastError() { return 0; }
 void Cleanup() {}
 
-const NetworkOsApi kNoSockets = {Receive,    Send,      CloseSocket,  Accept,    SelectEvents,
-                                 PumpWindow, PostClose, Milliseconds, LastError, Cleanup};
+const NetworkOsApi kNoSockets = {
+    .receive = Receive,
+    .send = Send,
+    .closeSocket = CloseSocket,
+    .accept = Accept,
+    .selectEvents = SelectEvents,
+    .pumpWindow = PumpWindow,
+    .postClose = PostClose,
+    .milliseconds = Milliseconds,
+    .lastError = LastError,
+    .cleanup = Cleanup,
+};
 
 }  // namespace
 

@@ -56,8 +56,18 @@ int LastError() { return WSAGetLastError(); }
 
 void Cleanup() { WSACleanup(); }
 
-const NetworkOsApi kWinSock = {Receive,    Send,      CloseSocket,  Accept,    SelectEvents,
-                               PumpWindow, PostClose, Milliseconds, LastError, Cleanup};
+const NetworkOsApi kWinSock = {
+    .receive = Receive,
+    .send = Send,
+    .closeSocket = CloseSocket,
+    .accept = Accept,
+    .selectEvents = SelectEvents,
+    .pumpWindow = PumpWindow,
+    .postClose = PostClose,
+    .milliseconds = Milliseconds,
+    .lastError = LastError,
+    .cleanup = Cleanup,
+};
 
 }  // namespace
 

@@ -25,9 +25,21 @@ void DeleteFile(const wchar_t*) {}
 void CloseHandle(void*) {}
 void Sleep(uint32_t) {}
 
-const MovieOsApi kNoSystem = {ReadClock,  Release,       Run,        Pause,         CurrentPosition,
-                              Rewind,     UpdateOverlay, IsWindowed, WindowClipBox, DrawAreaScreenRect,
-                              DeleteFile, CloseHandle,   Sleep};
+const MovieOsApi kNoSystem = {
+    .readClock = ReadClock,
+    .release = Release,
+    .run = Run,
+    .pause = Pause,
+    .currentPosition = CurrentPosition,
+    .rewind = Rewind,
+    .updateOverlay = UpdateOverlay,
+    .isWindowed = IsWindowed,
+    .windowClipBox = WindowClipBox,
+    .drawAreaScreenRect = DrawAreaScreenRect,
+    .deleteFile = DeleteFile,
+    .closeHandle = CloseHandle,
+    .sleep = Sleep,
+};
 
 }  // namespace
 

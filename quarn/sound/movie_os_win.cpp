@@ -79,9 +79,21 @@ void CloseKernelHandle(void* handle) { CloseHandle(handle); }
 
 void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 
-const MovieOsApi kSystem = {ReadClock,  Release,           Run,        Pause,         CurrentPosition,
-                            Rewind,     UpdateOverlay,     IsWindowed, WindowClipBox, DrawAreaScreenRect,
-                            RemoveFile, CloseKernelHandle, SleepMs};
+const MovieOsApi kSystem = {
+    .readClock = ReadClock,
+    .release = Release,
+    .run = Run,
+    .pause = Pause,
+    .currentPosition = CurrentPosition,
+    .rewind = Rewind,
+    .updateOverlay = UpdateOverlay,
+    .isWindowed = IsWindowed,
+    .windowClipBox = WindowClipBox,
+    .drawAreaScreenRect = DrawAreaScreenRect,
+    .deleteFile = RemoveFile,
+    .closeHandle = CloseKernelHandle,
+    .sleep = SleepMs,
+};
 
 }  // namespace
 

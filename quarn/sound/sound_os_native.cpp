@@ -28,8 +28,22 @@ void RewindFile(void*) {}
 void WriteFile(void*, const uint8_t*, uint32_t) {}
 void CloseFile(void*) {}
 
-const SoundOsApi kNoDevice = {Play,   Stop,      GetStatus,   Lock,    Unlock,     GetPlayPosition, SetFrequency,
-                              SetPan, SetVolume, SetPosition, Release, RewindFile, WriteFile,       CloseFile};
+const SoundOsApi kNoDevice = {
+    .play = Play,
+    .stop = Stop,
+    .getStatus = GetStatus,
+    .lock = Lock,
+    .unlock = Unlock,
+    .getPlayPosition = GetPlayPosition,
+    .setFrequency = SetFrequency,
+    .setPan = SetPan,
+    .setVolume = SetVolume,
+    .setPosition = SetPosition,
+    .release = Release,
+    .rewindFile = RewindFile,
+    .writeFile = WriteFile,
+    .closeFile = CloseFile,
+};
 
 // Built by initialisation and destroyed by deletion, as the system's critical section is.
 alignas(std::recursive_mutex) unsigned char s_lockStorage[sizeof(std::recursive_mutex)];

@@ -70,8 +70,22 @@ void WriteBytes(void* file, const uint8_t* bytes, uint32_t count)
 }
 void CloseFile(void* file) { CloseHandle(static_cast<HANDLE>(file)); }
 
-const SoundOsApi kDirectSound = {Play,   Stop,      GetStatus,   Lock,    Unlock,     GetPlayPosition, SetFrequency,
-                                 SetPan, SetVolume, SetPosition, Release, RewindFile, WriteBytes,      CloseFile};
+const SoundOsApi kDirectSound = {
+    .play = Play,
+    .stop = Stop,
+    .getStatus = GetStatus,
+    .lock = Lock,
+    .unlock = Unlock,
+    .getPlayPosition = GetPlayPosition,
+    .setFrequency = SetFrequency,
+    .setPan = SetPan,
+    .setVolume = SetVolume,
+    .setPosition = SetPosition,
+    .release = Release,
+    .rewindFile = RewindFile,
+    .writeFile = WriteBytes,
+    .closeFile = CloseFile,
+};
 
 CRITICAL_SECTION s_soundLock;
 

@@ -26,8 +26,15 @@ BOOL WINAPI RealSetCompositionString(HIMC context, DWORD index, const void* comp
 }  // namespace
 
 static const ImeApi kRealIme = {
-    ImmGetContext,    ImmReleaseContext, RealGetCompositionString, ImmGetCandidateListW, ImmGetOpenStatus,
-    ImmSetOpenStatus, ImmNotifyIME,      RealSetCompositionString, WINNLSEnableIME,
+    .getContext = ImmGetContext,
+    .releaseContext = ImmReleaseContext,
+    .getCompositionString = RealGetCompositionString,
+    .getCandidateList = ImmGetCandidateListW,
+    .getOpenStatus = ImmGetOpenStatus,
+    .setOpenStatus = ImmSetOpenStatus,
+    .notify = ImmNotifyIME,
+    .setCompositionString = RealSetCompositionString,
+    .enable = WINNLSEnableIME,
 };
 
 static const ImeApi* s_imeApi = nullptr;  // null: the real calls

@@ -137,28 +137,31 @@ void ReleaseEffect(void* effect) { static_cast<IDirectInputEffect*>(effect)->Rel
 }  // namespace
 
 static const DirectInputApi kRealDirectInput = {
-    CreateObject,
-    InitializeObject,
-    ReleaseObject,
-    CreateDevice,
-    EnumGameControllers,
-    GetDeviceInfo,
-    SetDataFormat,
-    SetCooperativeLevel,
-    SetProperty,
-    SetEventNotification,
-    Acquire,
-    Unacquire,
-    Poll,
-    GetDeviceState,
-    CreateEffect,
-    ReleaseDevice,
-    StartEffect,
-    StopEffect,
-    ReleaseEffect,
+    .createObject = CreateObject,
+    .initializeObject = InitializeObject,
+    .releaseObject = ReleaseObject,
+    .createDevice = CreateDevice,
+    .enumGameControllers = EnumGameControllers,
+    .getDeviceInfo = GetDeviceInfo,
+    .setDataFormat = SetDataFormat,
+    .setCooperativeLevel = SetCooperativeLevel,
+    .setProperty = SetProperty,
+    .setEventNotification = SetEventNotification,
+    .acquire = Acquire,
+    .unacquire = Unacquire,
+    .poll = Poll,
+    .getDeviceState = GetDeviceState,
+    .createEffect = CreateEffect,
+    .releaseDevice = ReleaseDevice,
+    .startEffect = StartEffect,
+    .stopEffect = StopEffect,
+    .releaseEffect = ReleaseEffect,
 };
 
-static const JoystickApi kRealJoystick = {joyGetDevCapsW, joyGetPosEx};
+static const JoystickApi kRealJoystick = {
+    .getDevCaps = joyGetDevCapsW,
+    .getPosEx = joyGetPosEx,
+};
 
 const DirectInputApi* RealDirectInputApi() { return &kRealDirectInput; }
 

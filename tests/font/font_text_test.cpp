@@ -102,7 +102,14 @@ int64_t OutlineFake(void*, uint16_t unit, int32_t grey, FontOsGlyphMetrics* metr
     return size;
 }
 
-const FontOsApi kFakeFonts = {CreateFake, DeleteFake, OpenFake, CloseFake, MetricsFake, OutlineFake};
+const FontOsApi kFakeFonts = {
+    .createFont = CreateFake,
+    .deleteFont = DeleteFake,
+    .openContext = OpenFake,
+    .closeContext = CloseFake,
+    .textMetrics = MetricsFake,
+    .glyphOutline = OutlineFake,
+};
 
 constexpr int32_t kWidth = 64;
 constexpr int32_t kHeight = 24;

@@ -80,8 +80,18 @@ int LastError() { return 10035; }
 
 void Cleanup() { ++g_fake->cleanups; }
 
-const NetworkOsApi kFake = {Receive,    Send,      CloseSocket,  Accept,    SelectEvents,
-                            PumpWindow, PostClose, Milliseconds, LastError, Cleanup};
+const NetworkOsApi kFake = {
+    .receive = Receive,
+    .send = Send,
+    .closeSocket = CloseSocket,
+    .accept = Accept,
+    .selectEvents = SelectEvents,
+    .pumpWindow = PumpWindow,
+    .postClose = PostClose,
+    .milliseconds = Milliseconds,
+    .lastError = LastError,
+    .cleanup = Cleanup,
+};
 
 }  // namespace
 

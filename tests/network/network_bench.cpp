@@ -57,8 +57,18 @@ uint32_t Milliseconds()
 int LastError() { return errno; }
 void Cleanup() {}
 
-const NetworkOsApi kLocalSockets = {Receive,    Send,      CloseSocket,  Accept,    SelectEvents,
-                                    PumpWindow, PostClose, Milliseconds, LastError, Cleanup};
+const NetworkOsApi kLocalSockets = {
+    .receive = Receive,
+    .send = Send,
+    .closeSocket = CloseSocket,
+    .accept = Accept,
+    .selectEvents = SelectEvents,
+    .pumpWindow = PumpWindow,
+    .postClose = PostClose,
+    .milliseconds = Milliseconds,
+    .lastError = LastError,
+    .cleanup = Cleanup,
+};
 
 // A started network with two connections, the ends of one socket pair.
 struct Pair {

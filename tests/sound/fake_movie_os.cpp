@@ -55,9 +55,21 @@ void Sleep(uint32_t ms)
     }
 }
 
-const MovieOsApi kFake = {ReadClock,  Release,       Run,        Pause,         CurrentPosition,
-                          Rewind,     UpdateOverlay, IsWindowed, WindowClipBox, DrawAreaScreenRect,
-                          DeleteFile, CloseHandle,   Sleep};
+const MovieOsApi kFake = {
+    .readClock = ReadClock,
+    .release = Release,
+    .run = Run,
+    .pause = Pause,
+    .currentPosition = CurrentPosition,
+    .rewind = Rewind,
+    .updateOverlay = UpdateOverlay,
+    .isWindowed = IsWindowed,
+    .windowClipBox = WindowClipBox,
+    .drawAreaScreenRect = DrawAreaScreenRect,
+    .deleteFile = DeleteFile,
+    .closeHandle = CloseHandle,
+    .sleep = Sleep,
+};
 
 }  // namespace
 

@@ -83,8 +83,22 @@ void WriteFile(void*, const uint8_t* bytes, uint32_t count)
 }
 void CloseFile(void*) { g_fakeFileCalls.push_back('c'); }
 
-const SoundOsApi kFakeDevice = {Play,   Stop,      GetStatus,   Lock,    Unlock,     GetPlayPosition, SetFrequency,
-                                SetPan, SetVolume, SetPosition, Release, RewindFile, WriteFile,       CloseFile};
+const SoundOsApi kFakeDevice = {
+    .play = Play,
+    .stop = Stop,
+    .getStatus = GetStatus,
+    .lock = Lock,
+    .unlock = Unlock,
+    .getPlayPosition = GetPlayPosition,
+    .setFrequency = SetFrequency,
+    .setPan = SetPan,
+    .setVolume = SetVolume,
+    .setPosition = SetPosition,
+    .release = Release,
+    .rewindFile = RewindFile,
+    .writeFile = WriteFile,
+    .closeFile = CloseFile,
+};
 
 }  // namespace
 

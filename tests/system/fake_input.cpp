@@ -214,25 +214,25 @@ static HRESULT StopEffect(void* effect)
 static void ReleaseEffect(void* effect) { static_cast<FakeEffect*>(effect)->released = true; }
 
 static const DirectInputApi kFakeApi = {
-    CreateObject,
-    InitializeObject,
-    ReleaseObject,
-    CreateDevice,
-    EnumGameControllers,
-    GetDeviceInfo,
-    SetDataFormat,
-    SetCooperativeLevel,
-    SetProperty,
-    SetEventNotification,
-    Acquire,
-    Unacquire,
-    Poll,
-    GetDeviceState,
-    CreateEffect,
-    ReleaseDevice,
-    StartEffect,
-    StopEffect,
-    ReleaseEffect,
+    .createObject = CreateObject,
+    .initializeObject = InitializeObject,
+    .releaseObject = ReleaseObject,
+    .createDevice = CreateDevice,
+    .enumGameControllers = EnumGameControllers,
+    .getDeviceInfo = GetDeviceInfo,
+    .setDataFormat = SetDataFormat,
+    .setCooperativeLevel = SetCooperativeLevel,
+    .setProperty = SetProperty,
+    .setEventNotification = SetEventNotification,
+    .acquire = Acquire,
+    .unacquire = Unacquire,
+    .poll = Poll,
+    .getDeviceState = GetDeviceState,
+    .createEffect = CreateEffect,
+    .releaseDevice = ReleaseDevice,
+    .startEffect = StartEffect,
+    .stopEffect = StopEffect,
+    .releaseEffect = ReleaseEffect,
 };
 
 FakeDirectInput* InstallFakeDirectInput()
@@ -278,4 +278,7 @@ static MMRESULT WINAPI FakeJoyPos(UINT id, JOYINFOEX* info)
     return JOYERR_NOERROR;
 }
 
-const JoystickApi kFakeJoystickApi = {FakeJoyCaps, FakeJoyPos};
+const JoystickApi kFakeJoystickApi = {
+    .getDevCaps = FakeJoyCaps,
+    .getPosEx = FakeJoyPos,
+};

@@ -133,9 +133,17 @@ BOOL WINAPI Enable(HWND, BOOL enable)
     return TRUE;
 }
 
-const ImeApi kFakeImeApi = {GetContext,       ReleaseContext,       GetCompositionString,
-                            GetCandidateList, GetOpenStatus,        SetOpenStatus,
-                            Notify,           SetCompositionString, Enable};
+const ImeApi kFakeImeApi = {
+    .getContext = GetContext,
+    .releaseContext = ReleaseContext,
+    .getCompositionString = GetCompositionString,
+    .getCandidateList = GetCandidateList,
+    .getOpenStatus = GetOpenStatus,
+    .setOpenStatus = SetOpenStatus,
+    .notify = Notify,
+    .setCompositionString = SetCompositionString,
+    .enable = Enable,
+};
 
 std::wstring g_log;
 
