@@ -59,14 +59,13 @@ build: build-native build-win build-win64
 # CTest's own summary line is repeated last, after its timing table. A test's time limit
 # stops a hang, not a slow machine: under user-mode emulation it is four times as long.
 # The Windows tests run in LANES lanes at once (one per processor, up to four), each on a
-# display and prefix of its own (tools/wine-run); CTest hands them out. A Windows test process
-# keeps about one processor busy, and waits for windows and timers besides.
+# display and prefix of its own (tools/wine-run); each takes the first free lane
+# (tools/wine-test). A Windows test process keeps about one processor busy, and waits for
+# windows and timers besides.
 LANES ?= $(shell n=$$(nproc); [ $$n -gt 4 ] && n=4; echo $$n)
 test: build
 	@set -o pipefail; limit=600; [ "$$(tools/wine-run --how 32)" = emulated ] && limit=2400; \
-	  lanes=; for i in $$(seq 0 $$(( $(LANES) - 1 ))); do lanes="$$lanes$${lanes:+,}{\"id\":\"$$i\",\"slots\":1}"; done; \
-	  echo "{\"version\":{\"major\":1,\"minor\":0},\"local\":[{\"lanes\":[$$lanes]}]}" >$(WIN)/lanes.json; \
-	  cd $(WIN) && ctest -j $(JOBS) --resource-spec-file lanes.json --output-on-failure --timeout $$limit 2>&1 | tee ctest.log; \
+	  cd $(WIN) && QUARN_LANES=$(LANES) ctest -j $(JOBS) --output-on-failure --timeout $$limit 2>&1 | tee ctest.log; \
 	  rc=$$?; grep -E '^[0-9]+% tests passed' ctest.log | tail -n 1; exit $$rc
 
 # The build that runs at full speed: the 32-bit program where 32-bit programs run natively,

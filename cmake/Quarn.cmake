@@ -90,18 +90,18 @@ function(quarn_register_wine_test area name arguments environment)
   set(env "QUARN_PRIVATE_DISPLAY=1;${environment}")
   # tools/wine-test runs it through tools/wine-run and goes on after a test that ends the process.
   add_test(NAME wine.${name} COMMAND ${QUARN_ROOT}/tools/wine-test $<TARGET_FILE:${exe}> ${arguments})
-  # Windows tests on one display and one wineserver run one at a time: each takes a lane, a
-  # display and prefix of its own (tools/wine-run). `make test` gives CTest the lanes; run
-  # without them, tools/wine-test keeps the tests to lane 0, one at a time.
+  # Windows tests on one display and one wineserver run one at a time: tools/wine-test gives
+  # each a lane, a display and prefix of its own (tools/wine-run), the first one free of the
+  # lanes `make test` names; run without them, the tests keep to lane 0, one at a time.
   # tools/wine-run exits with 77 on a machine that cannot run 32-bit programs.
-  set_tests_properties(wine.${name} PROPERTIES LABELS wine RESOURCE_GROUPS lanes:1
+  set_tests_properties(wine.${name} PROPERTIES LABELS wine
     ENVIRONMENT "${env}" SKIP_RETURN_CODE 77)
   # Where 32-bit programs cannot run, the 64-bit build's executable of the same area runs
   # instead, as "wine64.NAME"; wherever they can, it reports itself skipped.
   if(QUARN_WIN64_DIR)
     add_test(NAME wine64.${name} COMMAND ${QUARN_ROOT}/tools/wine-test --instead-of-32
       ${QUARN_WIN64_DIR}/tests/${exe}.exe ${arguments})
-    set_tests_properties(wine64.${name} PROPERTIES LABELS wine RESOURCE_GROUPS lanes:1
+    set_tests_properties(wine64.${name} PROPERTIES LABELS wine
       ENVIRONMENT "${env}" SKIP_RETURN_CODE 77)
   endif()
 endfunction()

@@ -17,6 +17,7 @@ positive=${filter%%-*}
 negative=
 case $filter in *-*) negative=${filter#*-} ;; esac
 echo "run" >>"$LOG"
+[ -n "${LANES_LOG:-}" ] && echo "$QUARN_LANE" >>"$LANES_LOG"
 # A runner that leaves a process behind (as Wine leaves its server and services, and Xvfb its
 # display, for the next run) must not leave the lane held with it.
 [ "${LEAVE_BEHIND:-0}" = 1 ] && { sleep 30 </dev/null >/dev/null 2>&1 & }
@@ -35,14 +36,16 @@ exit ${failed:-${EXIT_AFTER:-0}}
 FAKE
 chmod +x "$work/runner"
 
-# A lane of its own, so that the check never waits for the lanes real tests hold.
-export CTEST_RESOURCE_GROUP_0_LANES=id:99,slots:1
+# A copy of the runner in a tree of its own: its lanes' locks are not those real tests hold.
+mkdir -p "$work/tree/tools"
+cp "$root/tools/wine-test" "$work/tree/tools/"
+wine_test=$work/tree/tools/wine-test
 failures=0
 check() { # NAME EXPECTED-STATUS EXPECTED-RUNS [wine-test args...] (environment set by the caller)
   local name=$1 want_status=$2 want_runs=$3 status runs
   shift 3
   : >"$work/log"
-  LOG=$work/log QUARN_WINE_RUN=$work/runner "$root/tools/wine-test" "$@" >"$work/out" 2>&1
+  LOG=$work/log QUARN_WINE_RUN=$work/runner "$wine_test" "$@" >"$work/out" 2>&1
   status=$?
   runs=$(paste -sd' ' "$work/log")
   if [ "$status" != "$want_status" ] || [ "$runs" != "$want_runs" ]; then
@@ -64,13 +67,56 @@ DIE_IN=Case.B check "a given negative filter is kept" 1 "run Case.A Case.B run C
   --instead-of-32 test.exe --gtest_filter=*-Case.C
 SKIP=1 check "skipped where it cannot run" 77 "" test.exe
 EXIT_AFTER=3 check "a bad status after passing tests fails" 1 "run Case.A Case.B Case.C Case.D" test.exe
-DIE_IN=Case.B LOG=$work/log QUARN_WINE_RUN=$work/runner "$root/tools/wine-test" test.exe 2>&1 |
+DIE_IN=Case.B LOG=$work/log QUARN_WINE_RUN=$work/runner "$wine_test" test.exe 2>&1 |
   grep -q 'the process died in 1 test(s): Case.B' || { echo "FAIL the dying test is not named"; failures=$((failures + 1)); }
 # Two tests in one lane, one after the other: the first leaves a process behind.
 LEAVE_BEHIND=1 check "a process left behind keeps no lane" 0 "run Case.A Case.B Case.C Case.D" test.exe
-if ! LOG=$work/log QUARN_WINE_RUN=$work/runner timeout 10 "$root/tools/wine-test" test.exe >/dev/null 2>&1; then
+if ! LOG=$work/log QUARN_WINE_RUN=$work/runner timeout 10 "$wine_test" test.exe >/dev/null 2>&1; then
   echo "FAIL the next test in the lane waited for a process the one before left behind"
   failures=$((failures + 1))
 fi
 pkill -f "^sleep 30$" 2>/dev/null
+
+# Lanes. hold LANE: keeps a lane's lock as a run in it would, until release LANE.
+holders=()
+hold() {
+  mkdir -p "$work/tree/.run"
+  (exec 9>"$work/tree/.run/lane$1.lock" && flock 9 && exec sleep 60) &
+  holders[$1]=$!
+  while flock -n "$work/tree/.run/lane$1.lock" true; do sleep 0.1; done
+}
+release() { kill "${holders[$1]}" 2>/dev/null; wait "${holders[$1]}" 2>/dev/null; }
+lanes_check() { # NAME EXPECTED-LANE (environment set by the caller)
+  : >"$work/lanes"
+  LANES_LOG=$work/lanes LOG=$work/log QUARN_WINE_RUN=$work/runner timeout 20 "$wine_test" test.exe >/dev/null 2>&1
+  if [ "$(paste -sd' ' "$work/lanes")" = "$2" ]; then echo "ok   $1"; else
+    echo "FAIL $1: ran in lane '$(paste -sd' ' "$work/lanes")' (want $2)"
+    failures=$((failures + 1))
+  fi
+}
+lanes_check "without lanes, lane 0" 0
+QUARN_LANES=3 lanes_check "the first lane when all are free" 0
+hold 0
+QUARN_LANES=3 lanes_check "the first free lane" 1
+QUARN_LANES=3 QUARN_LANE=2 lanes_check "a given lane" 2
+# Every lane held: the run waits, and takes the first lane that comes free.
+hold 1
+: >"$work/lanes"
+LANES_LOG=$work/lanes LOG=$work/log QUARN_WINE_RUN=$work/runner QUARN_LANES=2 \
+  timeout 20 "$wine_test" test.exe >/dev/null 2>&1 &
+waiter=$!
+sleep 2
+if [ -s "$work/lanes" ]; then
+  echo "FAIL a run started in a lane another run held"
+  failures=$((failures + 1))
+fi
+release 1
+wait $waiter
+if [ "$(cat "$work/lanes")" = 1 ]; then echo "ok   every lane held: waits for one"; else
+  echo "FAIL every lane held: ran in lane '$(cat "$work/lanes")' (want 1, once freed)"
+  failures=$((failures + 1))
+fi
+release 0
+QUARN_LANE=x LOG=$work/log QUARN_WINE_RUN=$work/runner "$wine_test" test.exe >/dev/null 2>&1
+[ $? = 1 ] && echo "ok   a bad lane is refused" || { echo "FAIL a bad lane is not refused"; failures=$((failures + 1)); }
 [ "$failures" = 0 ]
