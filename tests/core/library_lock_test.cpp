@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 #include <vector>
+#include "tests/wait_scale.h"
 
 namespace {
 
@@ -19,7 +20,8 @@ std::vector<std::string> s_order;
 
 void WaitForWaiters(int count)
 {
-    for (int i = 0; i < 5000 && GetLibraryLockWaiterCount() < count; ++i) Sleep(1);
+    const DWORD start = GetTickCount();
+    while (GetLibraryLockWaiterCount() < count && GetTickCount() - start < scaled_wait_ms(5000)) Sleep(1);
     ASSERT_EQ(GetLibraryLockWaiterCount(), count);
 }
 

@@ -23,6 +23,7 @@
 #include "quarn/runtime/runtime.h"
 #include "tests/core/log_capture.h"
 #include "tests/graphics/screen_fixture.h"
+#include "tests/wait_scale.h"
 
 namespace {
 
@@ -891,7 +892,7 @@ protected:
     std::wstring path_;
     int32_t fileGraph_ = -1;
     int32_t font_ = -1;
-    Deadline deadline_{60000};
+    Deadline deadline_{static_cast<DWORD>(scaled_wait_ms(60000))};
 };
 BaseImage DeviceLossTest::s_memoryPicture{};
 BaseImage DeviceLossTest::s_tiledPicture{};

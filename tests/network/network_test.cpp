@@ -12,6 +12,7 @@
 #include "tests/core/log_capture.h"
 #include "tests/network/loopback.h"
 #include "tests/network/send_ring.h"
+#include "tests/wait_scale.h"
 
 namespace {
 
@@ -179,7 +180,7 @@ protected:
         std::string out;
         const DWORD start = GetTickCount();
         u_long waiting = 0;
-        while (out.size() < bytes && GetTickCount() - start < 10000) {
+        while (out.size() < bytes && GetTickCount() - start < scaled_wait_ms(10000)) {
             PumpNetworkMessages(1);
             if (ioctlsocket(c, FIONREAD, &waiting) == 0 && waiting > 0) {
                 std::string piece(std::min<size_t>(waiting, bytes - out.size()), '\0');
@@ -363,7 +364,7 @@ struct LateRest {
 DWORD WINAPI SendTheRestLate(void* p)
 {
     auto* late = static_cast<LateRest*>(p);
-    WaitForSingleObject(late->closing, 5000);
+    WaitForSingleObject(late->closing, scaled_wait_ms(5000));
     Sleep(50);
     ioctlsocket(late->peer, FIONREAD, &late->arrivedBefore);
     send(late->peer, "def", 3, 0);
@@ -383,7 +384,7 @@ TEST_F(LoopbackNetworkTest, OurCloseDrainsThenEndsTheConnection)
     ASSERT_NE(thread, nullptr);
     SetEvent(late.closing);
     EXPECT_EQ(DrainAndCloseConnection(handle), 0);
-    WaitForSingleObject(thread, 5000);
+    WaitForSingleObject(thread, scaled_wait_ms(5000));
     CloseHandle(thread);
     CloseHandle(late.closing);
     EXPECT_EQ(late.arrivedBefore, 0u) << "nothing was sent before the frame's rest had come";

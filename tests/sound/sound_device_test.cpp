@@ -20,6 +20,7 @@
 #include "quarn/system/system.h"
 #include "tests/core/log_capture.h"
 #include "tests/sound/fake_sound_device.h"
+#include "tests/wait_scale.h"
 
 namespace {
 
@@ -30,10 +31,11 @@ bool IsNoDeviceRun()
     return GetEnvironmentVariableW(L"QUARN_NO_AUDIO", value, 4) > 0 && value[0] == L'1';
 }
 
-// Waits up to five seconds for the device's play-cursor reads to reach count.
+// Waits up to five seconds (scaled) for the device's play-cursor reads to reach count.
 bool WaitForReads(const FakeBuffer& device, int count)
 {
-    for (int i = 0; i < 500 && device.positionReads < count; ++i) {
+    const DWORD start = GetTickCount();
+    while (device.positionReads < count && GetTickCount() - start < scaled_wait_ms(5000)) {
         Sleep(10);
     }
     return device.positionReads >= count;
@@ -219,7 +221,7 @@ TEST_F(SoundDeviceTest, TheThreadPassesUntilShutDownWhichWaitsForItToEnd)
                 Sleep(150);
                 s_passDone = 1;
             };
-            ASSERT_EQ(WaitForSingleObject(s_inPass, 5000), WAIT_OBJECT_0);
+            ASSERT_EQ(WaitForSingleObject(s_inPass, scaled_wait_ms(5000)), WAIT_OBJECT_0);
             g_system.quit = 1;
         }
         const HANDLE thread = WatchThread();

@@ -12,6 +12,7 @@
 #include "quarn/runtime/runtime.h"
 #include "tests/core/log_capture.h"
 #include "tests/system/window_fixture.h"
+#include "tests/wait_scale.h"
 
 namespace {
 
@@ -303,7 +304,7 @@ TEST_F(WindowTest, WaitForActivationReturnsWhenThereIsNoWindow)
     g_system.active = 0;
     HANDLE waiter = CreateThread(nullptr, 0, WaitForActivation, nullptr, 0, nullptr);
     ASSERT_NE(waiter, nullptr);
-    EXPECT_EQ(WaitForSingleObject(waiter, 5000), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(waiter, scaled_wait_ms(5000)), WAIT_OBJECT_0);
     CloseHandle(waiter);
 }
 
@@ -360,7 +361,7 @@ DWORD WINAPI HoldClipboard(void* p)
     auto* h = static_cast<ClipboardHolder*>(p);
     h->held = OpenClipboard(nullptr);
     SetEvent(h->opened);
-    WaitForSingleObject(h->release, 10000);
+    WaitForSingleObject(h->release, scaled_wait_ms(10000));
     if (h->held) CloseClipboard();
     return 0;
 }
@@ -375,11 +376,11 @@ TEST_F(WindowTest, ClipboardHeldElsewhereIsRefused)
     ClipboardHolder holder{opened, release, FALSE};
     HANDLE thread = CreateThread(nullptr, 0, HoldClipboard, &holder, 0, nullptr);
     ASSERT_NE(thread, nullptr);
-    ASSERT_EQ(WaitForSingleObject(opened, 10000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(opened, scaled_wait_ms(10000)), WAIT_OBJECT_0);
     ASSERT_TRUE(holder.held);
     EXPECT_EQ(SetClipboardText(L"while held"), -1);
     SetEvent(release);
-    WaitForSingleObject(thread, 10000);
+    WaitForSingleObject(thread, scaled_wait_ms(10000));
     CloseHandle(thread);
     CloseHandle(opened);
     CloseHandle(release);
@@ -430,7 +431,7 @@ TEST_F(WindowTest, InactiveWindowHoldsOnlyTheMainThreadUntilActivation)
     // Another thread gets one pass and its answer.
     HANDLE other = CreateThread(nullptr, 0, PumpOnOtherThread, nullptr, 0, nullptr);
     ASSERT_NE(other, nullptr);
-    ASSERT_EQ(WaitForSingleObject(other, 5000), WAIT_OBJECT_0);
+    ASSERT_EQ(WaitForSingleObject(other, scaled_wait_ms(5000)), WAIT_OBJECT_0);
     DWORD code = 0;
     GetExitCodeThread(other, &code);
     CloseHandle(other);
