@@ -15,6 +15,7 @@
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "tests/network/fake_sockets.h"
+#include "tests/network/send_ring.h"
 
 namespace {
 
@@ -65,17 +66,6 @@ std::string Front(const RingBuffer& ring, uint32_t n)
             ring.data[(static_cast<uint32_t>(ring.readPos) + i) % static_cast<uint32_t>(ring.size)]);
     }
     return out;
-}
-
-void QueueBytes(RingBuffer* ring, const std::string& bytes)
-{
-    FUZZ_CHECK(ReserveRingBuffer(ring, static_cast<int32_t>(bytes.size())) == 0);
-    NormalizeRingBufferPositions(ring);
-    for (char c : bytes) {
-        ring->data[ring->writePos] = static_cast<uint8_t>(c);
-        ring->writePos = (ring->writePos + 1) % ring->size;
-    }
-    ring->held += static_cast<int32_t>(bytes.size());
 }
 
 void CheckReceived(Peer& p)
@@ -146,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 const std::string bytes = in.Bytes(in.Byte());
                 if (r->error == 0 && !bytes.empty()) {
                     p.queued += bytes;
-                    QueueBytes(&r->sendRing, bytes);
+                    FUZZ_CHECK(QueueSendBytes(r, bytes));
                 }
             }
             break;

@@ -74,7 +74,7 @@ protected:
     {
         return DispatchSocketEvent(kNetworkEventRead, static_cast<uint32_t>(r->socket));
     }
-    static void Queue(NetworkHandleRecord* r, const std::string& bytes) { QueueSendBytes(r, bytes); }
+    static void Queue(NetworkHandleRecord* r, const std::string& bytes) { ASSERT_TRUE(QueueSendBytes(r, bytes)); }
     bool Live(int32_t handle) { return FindHandleRecord(NetworkTable(), handle) != nullptr; }
 
     FakeNetwork net;

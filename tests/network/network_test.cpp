@@ -194,7 +194,7 @@ protected:
         }
         return out;
     }
-    static void Queue(NetworkHandleRecord* r, const std::string& bytes) { QueueSendBytes(r, bytes); }
+    static void Queue(NetworkHandleRecord* r, const std::string& bytes) { ASSERT_TRUE(QueueSendBytes(r, bytes)); }
     loopback::Network network;
     NetworkHandleRecord* connection = nullptr;
     SOCKET client = INVALID_SOCKET;
