@@ -12,6 +12,7 @@
 #include <string>
 
 #include "fuzz.h"
+#include "quarn/core/byte_order.h"
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "tests/network/fake_sockets.h"
@@ -43,8 +44,7 @@ std::string CompletePayloads(const std::string& bytes, bool* hostile)
     size_t at = 0;
     *hostile = false;
     while (bytes.size() - at >= 4) {
-        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + at);
-        const uint32_t length = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        const uint32_t length = ReadLe32(reinterpret_cast<const uint8_t*>(bytes.data() + at));
         if (length > kMaxNetworkFrameBytes) {
             *hostile = true;
             break;
@@ -89,8 +89,7 @@ void CheckSent(FakeNetwork& net, const Peer& p)
     std::string payloads;
     size_t at = 0;
     while (out.size() - at >= 4) {
-        const auto* b = reinterpret_cast<const uint8_t*>(out.data() + at);
-        const uint32_t length = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+        const uint32_t length = ReadLe32(reinterpret_cast<const uint8_t*>(out.data() + at));
         FUZZ_CHECK(length != 0 && length <= p.queued.size());
         const size_t take = std::min<size_t>(length, out.size() - at - 4);
         payloads.append(out, at + 4, take);
