@@ -16,7 +16,7 @@
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "tests/network/fake_sockets.h"
-#include "tests/network/send_ring.h"
+#include "tests/network/frame_bytes.h"
 
 namespace {
 
@@ -58,16 +58,6 @@ std::string CompletePayloads(const std::string& bytes, bool* hostile)
     return out;
 }
 
-std::string Front(const RingBuffer& ring, uint32_t n)
-{
-    std::string out;
-    for (uint32_t i = 0; i < n; ++i) {
-        out += static_cast<char>(
-            ring.data[(static_cast<uint32_t>(ring.readPos) + i) % static_cast<uint32_t>(ring.size)]);
-    }
-    return out;
-}
-
 void CheckReceived(Peer& p)
 {
     NetworkHandleRecord* r = RecordOf(p);
@@ -78,7 +68,7 @@ void CheckReceived(Peer& p)
     const std::string complete = CompletePayloads(p.sent, &hostile);
     FUZZ_CHECK(r->error == (hostile ? 1 : 0));
     FUZZ_CHECK(r->readableBytes == complete.size());
-    FUZZ_CHECK(Front(r->receiveRing, r->readableBytes) == complete);
+    FUZZ_CHECK(RingFront(r->receiveRing, r->readableBytes) == complete);
     p.hostile = hostile;
 }
 

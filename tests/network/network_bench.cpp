@@ -19,7 +19,7 @@
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "quarn/network/network_os.h"
-#include "tests/network/send_ring.h"
+#include "tests/network/frame_bytes.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "quarn/network/network_os.h"
 #include "quarn/quarn.h"
 #include "tests/network/loopback.h"
-#include "tests/network/send_ring.h"
+#include "tests/network/frame_bytes.h"
 
 namespace {
 

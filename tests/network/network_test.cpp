@@ -11,7 +11,7 @@
 #include "quarn/network/network.h"
 #include "tests/core/log_capture.h"
 #include "tests/network/loopback.h"
-#include "tests/network/send_ring.h"
+#include "tests/network/frame_bytes.h"
 
 namespace {
 
@@ -100,27 +100,6 @@ TEST_F(SocketEventTest, EventsChangeTheFlagsOfTheMatchingConnection)
     // Handle validation takes the kind into account.
     EXPECT_EQ(DeleteDatagramHandle(stream->node.handle), -1);
     EXPECT_EQ(RecvSocket(datagram->node.handle), -1);
-}
-
-}  // namespace
-
-namespace {
-
-std::string LengthWord(uint32_t n)
-{
-    return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
-                       static_cast<char>(n >> 24)};
-}
-
-std::string Frame(const std::string& payload) { return LengthWord(static_cast<uint32_t>(payload.size())) + payload; }
-
-std::string Held(const RingBuffer& ring)
-{
-    std::string out;
-    for (int32_t i = 0; i < ring.held; ++i) {
-        out += static_cast<char>(ring.data[(ring.readPos + i) % ring.size]);
-    }
-    return out;
 }
 
 using loopback::PumpUntil;
