@@ -417,9 +417,6 @@ int MultiplyMatrix4x4(Matrix4x4* out, const Matrix4x4* a, const Matrix4x4* b);
 int TransposeMatrix4x4(Matrix4x4* out, const Matrix4x4* in);
 // -1 without change when the determinant's absolute value is below 1e-7.
 int InvertMatrix4x4(Matrix4x4* out, const Matrix4x4* in);
-// (x, y, z, 1) times the matrix (fourth column unused); (x, y, z) times its upper 3 x 3.
-Vector3* TransformPointByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix);
-Vector3* TransformDirectionByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix);
 // Left-handed perspective. aspect is the view's height / width; a negative aspect takes
 // the configured screen's. -1 when far and near nearly meet or the angle is nearly 0.
 int BuildFovProjectionMatrix(Matrix4x4* out, float angle, float zNear, float zFar, float aspect);
@@ -431,6 +428,8 @@ int BuildScreenMappingMatrix(Matrix4x4* out, float centerX, float centerY, float
 int BuildEyeViewMatrix(Matrix4x4* out, const Vector3* eye, const Vector3* target, const Vector3* up);
 // out = (x, y, z, 1) x matrix, first three components (no division by w).
 int TransformVector3(Vector3* out, const Vector3* in, const Matrix4x4* matrix);
+// out = (x, y, z) x the matrix's upper 3 x 3: a direction, which no translation moves. Returns out.
+Vector3* TransformDirectionByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix);
 float DotVector3(const Vector3* a, const Vector3* b);
 int NormalizeVector3(Vector3* out, const Vector3* in);
 Vector3* MakeUnitVector3(Vector3* out, float x, float y, float z);

@@ -208,12 +208,6 @@ int ClampRectInsideRect(PixelRect* rect, const PixelRect* bound)
     return 0;
 }
 
-Vector3* TransformPointByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix)
-{
-    TransformVector3(out, in, matrix);
-    return out;
-}
-
 Vector3* TransformDirectionByMatrix(Vector3* out, const Vector3* in, const Matrix4x4* matrix)
 {
     const Vector3 v = *in;

@@ -157,7 +157,7 @@ void StartEmptyRingAtItsBeginning(RingBuffer* ring)
 int32_t MakeFrameRoom(NetworkHandleRecord* r)
 {
     StartEmptyRingAtItsBeginning(&r->receiveRing);
-    const uint32_t arrived = r->receiveFrameLength - r->receiveLeft;
+    const uint32_t arrived = ArrivedOfFrame(r);
     const uint32_t ahead = arrived < kStagedBytes ? kStagedBytes : Smaller(arrived, kNetworkReceiveStep);
     if (ReserveRingBuffer(&r->receiveRing, static_cast<int32_t>(Smaller(r->receiveLeft, ahead))) == 0) {
         return 0;

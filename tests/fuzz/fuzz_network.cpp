@@ -12,9 +12,11 @@
 #include <string>
 
 #include "fuzz.h"
+#include "quarn/core/byte_order.h"
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "tests/network/fake_sockets.h"
+#include "tests/network/frame_bytes.h"
 
 namespace {
 
@@ -42,8 +44,7 @@ std::string CompletePayloads(const std::string& bytes, bool* hostile)
     size_t at = 0;
     *hostile = false;
     while (bytes.size() - at >= 4) {
-        const auto* p = reinterpret_cast<const uint8_t*>(bytes.data() + at);
-        const uint32_t length = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+        const uint32_t length = ReadLe32(reinterpret_cast<const uint8_t*>(bytes.data() + at));
         if (length > kMaxNetworkFrameBytes) {
             *hostile = true;
             break;
@@ -57,27 +58,6 @@ std::string CompletePayloads(const std::string& bytes, bool* hostile)
     return out;
 }
 
-std::string Front(const RingBuffer& ring, uint32_t n)
-{
-    std::string out;
-    for (uint32_t i = 0; i < n; ++i) {
-        out += static_cast<char>(
-            ring.data[(static_cast<uint32_t>(ring.readPos) + i) % static_cast<uint32_t>(ring.size)]);
-    }
-    return out;
-}
-
-void QueueBytes(RingBuffer* ring, const std::string& bytes)
-{
-    FUZZ_CHECK(ReserveRingBuffer(ring, static_cast<int32_t>(bytes.size())) == 0);
-    NormalizeRingBufferPositions(ring);
-    for (char c : bytes) {
-        ring->data[ring->writePos] = static_cast<uint8_t>(c);
-        ring->writePos = (ring->writePos + 1) % ring->size;
-    }
-    ring->held += static_cast<int32_t>(bytes.size());
-}
-
 void CheckReceived(Peer& p)
 {
     NetworkHandleRecord* r = RecordOf(p);
@@ -88,7 +68,7 @@ void CheckReceived(Peer& p)
     const std::string complete = CompletePayloads(p.sent, &hostile);
     FUZZ_CHECK(r->error == (hostile ? 1 : 0));
     FUZZ_CHECK(r->readableBytes == complete.size());
-    FUZZ_CHECK(Front(r->receiveRing, r->readableBytes) == complete);
+    FUZZ_CHECK(RingFront(r->receiveRing, r->readableBytes) == complete);
     p.hostile = hostile;
 }
 
@@ -99,8 +79,7 @@ void CheckSent(FakeNetwork& net, const Peer& p)
     std::string payloads;
     size_t at = 0;
     while (out.size() - at >= 4) {
-        const auto* b = reinterpret_cast<const uint8_t*>(out.data() + at);
-        const uint32_t length = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+        const uint32_t length = ReadLe32(reinterpret_cast<const uint8_t*>(out.data() + at));
         FUZZ_CHECK(length != 0 && length <= p.queued.size());
         const size_t take = std::min<size_t>(length, out.size() - at - 4);
         payloads.append(out, at + 4, take);
@@ -146,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                 const std::string bytes = in.Bytes(in.Byte());
                 if (r->error == 0 && !bytes.empty()) {
                     p.queued += bytes;
-                    QueueBytes(&r->sendRing, bytes);
+                    FUZZ_CHECK(QueueSendBytes(r, bytes));
                 }
             }
             break;

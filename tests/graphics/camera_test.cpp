@@ -256,31 +256,6 @@ TEST_F(CameraTest, ProjectionModesAndTheirSwitches)
     ExpectMatrixNear(g_drawSettings.projection, kept, 0.0f);
 }
 
-TEST_F(CameraTest, PointsAndDirectionsThroughAMatrix)
-{
-    Matrix4x4 m{};
-    SetIdentityMatrix4x4(&m);
-    m.m[0][1] = 2.0f;   // y gains twice x
-    m.m[3][0] = 10.0f;  // translation
-    m.m[3][2] = -4.0f;
-    m.m[0][3] = 99.0f;  // the fourth column is not used
-    const Vector3 in{1.0f, 2.0f, 3.0f};
-    Vector3 point{};
-    Vector3 direction{};
-    EXPECT_EQ(TransformPointByMatrix(&point, &in, &m), &point);
-    TransformDirectionByMatrix(&direction, &in, &m);
-    EXPECT_FLOAT_EQ(point.x, 11.0f);
-    EXPECT_FLOAT_EQ(point.y, 4.0f);
-    EXPECT_FLOAT_EQ(point.z, -1.0f);
-    EXPECT_FLOAT_EQ(direction.x, 1.0f);
-    EXPECT_FLOAT_EQ(direction.y, 4.0f);
-    EXPECT_FLOAT_EQ(direction.z, 3.0f);
-    // In and out may be one vector.
-    Vector3 same = in;
-    TransformPointByMatrix(&same, &same, &m);
-    EXPECT_FLOAT_EQ(same.y, 4.0f);
-}
-
 // ---- Lights
 
 TEST_F(CameraTest, ADirectionalLightIsNormalisedWithTheLibraryDefaults)

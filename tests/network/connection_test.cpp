@@ -11,28 +11,11 @@
 #include "quarn/network/network.h"
 #include "tests/core/log_capture.h"
 #include "tests/network/fake_sockets.h"
-#include "tests/network/send_ring.h"
+#include "tests/network/frame_bytes.h"
 
 namespace {
 
 constexpr uintptr_t kListener = 7;
-
-std::string LengthWord(uint32_t n)
-{
-    return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
-                       static_cast<char>(n >> 24)};
-}
-
-std::string Frame(const std::string& payload) { return LengthWord(static_cast<uint32_t>(payload.size())) + payload; }
-
-std::string Held(const RingBuffer& ring)
-{
-    std::string out;
-    for (int32_t i = 0; i < ring.held; ++i) {
-        out += static_cast<char>(ring.data[(ring.readPos + i) % ring.size]);
-    }
-    return out;
-}
 
 // A started network over the stand-in, with a listening record in its slot as a creator puts
 // it there. Every case ends with the network shut down and the allocator back where it was.
@@ -74,7 +57,7 @@ protected:
     {
         return DispatchSocketEvent(kNetworkEventRead, static_cast<uint32_t>(r->socket));
     }
-    static void Queue(NetworkHandleRecord* r, const std::string& bytes) { QueueSendBytes(r, bytes); }
+    static void Queue(NetworkHandleRecord* r, const std::string& bytes) { ASSERT_TRUE(QueueSendBytes(r, bytes)); }
     bool Live(int32_t handle) { return FindHandleRecord(NetworkTable(), handle) != nullptr; }
 
     FakeNetwork net;

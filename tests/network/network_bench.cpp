@@ -3,7 +3,6 @@
 // to a local stream socket pair; the library pays its framing, its rings and its guards.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -20,6 +19,7 @@
 #include "quarn/core/core.h"
 #include "quarn/network/network.h"
 #include "quarn/network/network_os.h"
+#include "tests/network/frame_bytes.h"
 
 namespace {
 
@@ -105,17 +105,6 @@ struct Pair {
     }
 };
 
-void Queue(RingBuffer* ring, const uint8_t* bytes, int32_t n)
-{
-    ReserveRingBuffer(ring, n);
-    NormalizeRingBufferPositions(ring);
-    const int32_t first = std::min(n, ring->size - ring->writePos);
-    std::memcpy(ring->data + ring->writePos, bytes, static_cast<size_t>(first));
-    std::memcpy(ring->data, bytes + first, static_cast<size_t>(n - first));
-    ring->writePos = (ring->writePos + n) % ring->size;
-    ring->held += n;
-}
-
 void BM_FramedSendRecv(benchmark::State& state)
 {
     const int32_t size = static_cast<int32_t>(state.range(0));
@@ -123,7 +112,7 @@ void BM_FramedSendRecv(benchmark::State& state)
     std::vector<uint8_t> sink(static_cast<size_t>(size));
     Pair pair;
     for (auto _ : state) {
-        Queue(&pair.sender->sendRing, payload.data(), size);
+        PutBytesInRing(&pair.sender->sendRing, payload.data(), size);
         // Bounded: a frame that makes no way in this many rounds is an error.
         int rounds = 0;
         while (pair.receiver->readableBytes < static_cast<uint32_t>(size) && ++rounds < 100000) {

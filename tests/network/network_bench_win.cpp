@@ -14,6 +14,7 @@
 #include "quarn/network/network_os.h"
 #include "quarn/quarn.h"
 #include "tests/network/loopback.h"
+#include "tests/network/frame_bytes.h"
 
 namespace {
 
@@ -104,17 +105,6 @@ struct LibraryPair {
     }
 };
 
-void Queue(RingBuffer* ring, const uint8_t* bytes, int32_t n)
-{
-    ReserveRingBuffer(ring, n);
-    NormalizeRingBufferPositions(ring);
-    const int32_t first = std::min(n, ring->size - ring->writePos);
-    std::memcpy(ring->data + ring->writePos, bytes, static_cast<size_t>(first));
-    std::memcpy(ring->data, bytes + first, static_cast<size_t>(n - first));
-    ring->writePos = (ring->writePos + n) % ring->size;
-    ring->held += n;
-}
-
 // One frame queued on the sender and taken out of the receiver's ring; the write and read
 // events (and the calls here, for what the events leave) move it.
 double Library(int32_t size)
@@ -127,7 +117,7 @@ double Library(int32_t size)
     std::vector<uint8_t> payload(static_cast<size_t>(size), 0x5A);
     std::vector<uint8_t> sink(static_cast<size_t>(size));
     return FramesPerSecond([&] {
-        Queue(&pair.sender->sendRing, payload.data(), size);
+        PutBytesInRing(&pair.sender->sendRing, payload.data(), size);
         // Bounded: a frame that makes no way in this many rounds is an error.
         for (int rounds = 0; pair.receiver->readableBytes < static_cast<uint32_t>(size); ++rounds) {
             if (rounds == 100000) {

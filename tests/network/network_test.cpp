@@ -11,7 +11,7 @@
 #include "quarn/network/network.h"
 #include "tests/core/log_capture.h"
 #include "tests/network/loopback.h"
-#include "tests/network/send_ring.h"
+#include "tests/network/frame_bytes.h"
 #include "tests/wait_scale.h"
 
 namespace {
@@ -103,27 +103,6 @@ TEST_F(SocketEventTest, EventsChangeTheFlagsOfTheMatchingConnection)
     EXPECT_EQ(RecvSocket(datagram->node.handle), -1);
 }
 
-}  // namespace
-
-namespace {
-
-std::string LengthWord(uint32_t n)
-{
-    return std::string{static_cast<char>(n), static_cast<char>(n >> 8), static_cast<char>(n >> 16),
-                       static_cast<char>(n >> 24)};
-}
-
-std::string Frame(const std::string& payload) { return LengthWord(static_cast<uint32_t>(payload.size())) + payload; }
-
-std::string Held(const RingBuffer& ring)
-{
-    std::string out;
-    for (int32_t i = 0; i < ring.held; ++i) {
-        out += static_cast<char>(ring.data[(ring.readPos + i) % ring.size]);
-    }
-    return out;
-}
-
 using loopback::PumpUntil;
 using loopback::WaitForAccept;
 
@@ -195,7 +174,7 @@ protected:
         }
         return out;
     }
-    static void Queue(NetworkHandleRecord* r, const std::string& bytes) { QueueSendBytes(r, bytes); }
+    static void Queue(NetworkHandleRecord* r, const std::string& bytes) { ASSERT_TRUE(QueueSendBytes(r, bytes)); }
     loopback::Network network;
     NetworkHandleRecord* connection = nullptr;
     SOCKET client = INVALID_SOCKET;

@@ -474,10 +474,7 @@ TEST_F(SoundStreamTest, ConvertersOpenOrAreRefusedWhereverAnAllocationFailsAndTh
         test::AllocationSweep sweep;
         sweep.name = c.name;
         sweep.run = [&]() -> int32_t {
-            conv = SoundConverter{};
-            conv.stream = *GetMemoryStreamFunctions();
-            conv.streamHandle = reinterpret_cast<StreamHandle>(stream);
-            SeekMemoryStream(conv.streamHandle, 0, 0);
+            ConverterOverStream(&conv, stream);
             if (c.open(&conv, 4096) != 0) {
                 return -1;
             }

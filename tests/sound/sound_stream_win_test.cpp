@@ -337,10 +337,7 @@ TEST_F(AcmConverterTest, OpensOrIsRefusedWhereverAnAllocationFails)
     test::AllocationSweep sweep;
     sweep.name = "compressed WAVE";
     sweep.run = [&]() -> int32_t {
-        c = SoundConverter{};
-        c.stream = *GetMemoryStreamFunctions();
-        c.streamHandle = reinterpret_cast<StreamHandle>(stream);
-        SeekMemoryStream(c.streamHandle, 0, 0);
+        ConverterOverStream(&c, stream);
         if (OpenWaveConverter(&c, 4096) != 0) {
             return -1;
         }

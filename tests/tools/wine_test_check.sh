@@ -4,7 +4,15 @@
 set -u
 root=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# The processes the stand-in left behind are ended by their ids, then the folder goes.
+export LEFT=$work/left
+: >"$LEFT"
+end_left_behind() {
+  local pid
+  while read -r pid; do kill "$pid" 2>/dev/null; done <"$LEFT"
+  rm -rf "$work"
+}
+trap end_left_behind EXIT
 
 cat >"$work/runner" <<'FAKE'
 #!/usr/bin/env bash
@@ -20,7 +28,8 @@ echo "run" >>"$LOG"
 [ -n "${LANES_LOG:-}" ] && echo "$QUARN_LANE" >>"$LANES_LOG"
 # A runner that leaves a process behind (as Wine leaves its server and services, and Xvfb its
 # display, for the next run) must not leave the lane held with it.
-[ "${LEAVE_BEHIND:-0}" = 1 ] && { sleep 30 </dev/null >/dev/null 2>&1 & }
+# Its id goes to LEFT, so that the check ends that process and no other.
+[ "${LEAVE_BEHIND:-0}" = 1 ] && { sleep 30 </dev/null >/dev/null 2>&1 & echo $! >>"$LEFT"; }
 ran=0
 for t in Case.A Case.B Case.C Case.D; do
   [ "$positive" = "*" ] || [[ ":$positive:" == *":$t:"* ]] || continue
@@ -75,8 +84,6 @@ if ! LOG=$work/log QUARN_WINE_RUN=$work/runner timeout 10 "$wine_test" test.exe 
   echo "FAIL the next test in the lane waited for a process the one before left behind"
   failures=$((failures + 1))
 fi
-pkill -f "^sleep 30$" 2>/dev/null
-
 # Lanes. hold LANE: keeps a lane's lock as a run in it would, until release LANE.
 holders=()
 hold() {

@@ -57,7 +57,7 @@ void SendLightConstants(int32_t index, const DeviceLight& light)
     const Matrix4x4& view = g_drawSettings.view;
     Vector3 position;
     Vector3 direction;
-    TransformPointByMatrix(&position, &light.position, &view);
+    TransformVector3(&position, &light.position, &view);
     TransformDirectionByMatrix(&direction, &light.direction, &view);
     const float cosTheta = std::cos(light.theta * 0.5f);
     const float cosPhi = std::cos(light.phi * 0.5f);
