@@ -163,37 +163,11 @@ void WalkPixels(const ScaledBlit& b, int dstBpp, const FastPath& fast)
     }
 }
 
-template <class Fmt, class Src, class Op>
-void RunScaledOp(const ScaledBlit& b, bool mask, bool trans)
-{
-    if (mask) {
-        if (trans) ScaledLoop<Fmt, Src, Op, true, true>(b);
-        else ScaledLoop<Fmt, Src, Op, true, false>(b);
-    } else {
-        if (trans) ScaledLoop<Fmt, Src, Op, false, true>(b);
-        else ScaledLoop<Fmt, Src, Op, false, false>(b);
-    }
-}
-
-template <class Fmt, class Src, template <class, bool> class Op>
-void RunScaledMode(const ScaledBlit& b, bool mask, bool bright, bool trans)
-{
-    if (bright) RunScaledOp<Fmt, Src, Op<Fmt, true>>(b, mask, trans);
-    else RunScaledOp<Fmt, Src, Op<Fmt, false>>(b, mask, trans);
-}
-
-template <class Fmt, class Src>
-void RunScaledBranch(const ScaledBlit& b, BlendMode mode, bool mask, bool bright, bool trans)
-{
-    WithModeForm(mode, [&]<template <class, bool> class Op>() { RunScaledMode<Fmt, Src, Op>(b, mask, bright, trans); });
-}
-
 template <class Fmt>
 void RunScaledKind(const ScaledBlit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright, bool trans)
 {
-    if (s->paletted) RunScaledBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans);
-    else if (s->alpha) RunScaledBranch<Fmt, SrcAlpha<Fmt>>(b, mode, mask, bright, trans);
-    else RunScaledBranch<Fmt, SrcPlain<Fmt>>(b, mode, mask, bright, trans);
+    WithPixelForm<Fmt>(s, mode, mask, bright, trans,
+                       [&]<class Src, class Op, bool Mask, bool Trans>() { ScaledLoop<Fmt, Src, Op, Mask, Trans>(b); });
 }
 
 }  // namespace
