@@ -110,3 +110,38 @@ inline void DrawSourcePixel(uint8_t* dp, const uint8_t* sp, uint8_t maskByte, co
         DrawOpaque<Fmt, Op, Mask>(dp, s, m, b.ctx);
     }
 }
+
+// ---- The forms a draw's pixels go through ----
+
+template <class Src, class Op, class Run>
+inline void WithPixelOptions(bool mask, bool trans, Run& run)
+{
+    if (mask) {
+        if (trans) run.template operator()<Src, Op, true, true>();
+        else run.template operator()<Src, Op, true, false>();
+    } else {
+        if (trans) run.template operator()<Src, Op, false, true>();
+        else run.template operator()<Src, Op, false, false>();
+    }
+}
+
+template <class Fmt, class Src, class Forms, class Run>
+inline void WithSourcePixelForm(BlendMode mode, bool mask, bool bright, bool trans, Run& run)
+{
+    WithModeForm<Forms>(mode, [&]<template <class, bool> class Form>() {
+        if (bright) WithPixelOptions<Src, Form<Fmt, true>>(mask, trans, run);
+        else WithPixelOptions<Src, Form<Fmt, false>>(mask, trans, run);
+    });
+}
+
+// Calls run.template operator()<Src, Op, Mask, Trans>() with the reader of the source store's
+// pixels, the mode's form (from Forms, with or without the bright step) and the mask and
+// transparency options: chosen once per draw, so that the loop run starts tests nothing but
+// the pixel. A mode WithModeForm does not draw calls nothing.
+template <class Fmt, class Forms = ModeForms, class Run>
+inline void WithPixelForm(const MemImgBase* src, BlendMode mode, bool mask, bool bright, bool trans, Run&& run)
+{
+    if (src->paletted) WithSourcePixelForm<Fmt, SrcPaletted<Fmt>, Forms>(mode, mask, bright, trans, run);
+    else if (src->alpha) WithSourcePixelForm<Fmt, SrcAlpha<Fmt>, Forms>(mode, mask, bright, trans, run);
+    else WithSourcePixelForm<Fmt, SrcPlain<Fmt>, Forms>(mode, mask, bright, trans, run);
+}

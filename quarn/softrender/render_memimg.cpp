@@ -73,42 +73,19 @@ void RunLoop(const Blit& b)
 
 // ---- Dispatch ----
 
-template <class Fmt, class Src, class Op>
-void RunOp(const Blit& b, bool mask, bool trans, bool rle)
-{
-    if (rle) {
-        if (mask) RunLoop<Fmt, Src, Op, true>(b);
-        else RunLoop<Fmt, Src, Op, false>(b);
-        return;
-    }
-    if (mask) {
-        if (trans) GeneralLoop<Fmt, Src, Op, true, true>(b);
-        else GeneralLoop<Fmt, Src, Op, true, false>(b);
-    } else {
-        if (trans) GeneralLoop<Fmt, Src, Op, false, true>(b);
-        else GeneralLoop<Fmt, Src, Op, false, false>(b);
-    }
-}
-
-template <class Fmt, class Src, template <class, bool> class Op>
-void RunMode(const Blit& b, bool mask, bool bright, bool trans, bool rle)
-{
-    if (bright) RunOp<Fmt, Src, Op<Fmt, true>>(b, mask, trans, rle);
-    else RunOp<Fmt, Src, Op<Fmt, false>>(b, mask, trans, rle);
-}
-
-template <class Fmt, class Src>
-void RunBranch(const Blit& b, BlendMode mode, bool mask, bool bright, bool trans, bool rle)
-{
-    WithModeForm(mode, [&]<template <class, bool> class Op>() { RunMode<Fmt, Src, Op>(b, mask, bright, trans, rle); });
-}
-
+// The general path and the run-length path (which only a keyed draw takes).
 template <class Fmt>
 void RunKind(const Blit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright, bool trans, bool rle)
 {
-    if (s->paletted) RunBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans, rle);
-    else if (s->alpha) RunBranch<Fmt, SrcAlpha<Fmt>>(b, mode, mask, bright, trans, rle);
-    else RunBranch<Fmt, SrcPlain<Fmt>>(b, mode, mask, bright, trans, rle);
+    WithPixelForm<Fmt>(s, mode, mask, bright, trans, [&]<class Src, class Op, bool Mask, bool Trans>() {
+        if constexpr (Trans) {
+            if (rle) {
+                RunLoop<Fmt, Src, Op, Mask>(b);
+                return;
+            }
+        }
+        GeneralLoop<Fmt, Src, Op, Mask, Trans>(b);
+    });
 }
 
 }  // namespace

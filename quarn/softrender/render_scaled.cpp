@@ -25,8 +25,10 @@ struct ScaledBlit : PixelInputs {
     int32_t ax0, ay0;  // accumulator starts after the clipped-away part
 };
 
-template <class Fmt, class Src, class Op, bool Mask, bool Trans>
-void ScaledLoop(const ScaledBlit& b)
+// The 16.16 walk: pixel(dp, sp, mp) for each destination pixel, row by row, with the source
+// pixel (and, with Mask, the mask byte) it shows.
+template <int DstBpp, bool Mask, class Pixel>
+inline void WalkScaled(const ScaledBlit& b, Pixel&& pixel)
 {
     const uint8_t* srow = b.src;
     const uint8_t* mrow = b.mask;
@@ -38,8 +40,8 @@ void ScaledLoop(const ScaledBlit& b)
         uint8_t* dp = drow;
         int32_t ax = b.ax0;
         for (int cols = b.width;;) {
-            DrawSourcePixel<Fmt, Src, Op, Mask, Trans, false>(dp, sp, Mask ? *mp : 0, b);
-            dp += Fmt::kBpp;
+            pixel(dp, sp, mp);
+            dp += DstBpp;
             if (--cols == 0) break;
             ax -= 65536;
             while (ax <= 0) {
@@ -57,6 +59,14 @@ void ScaledLoop(const ScaledBlit& b)
             if constexpr (Mask) mrow += b.maskRowStep;
         }
     }
+}
+
+template <class Fmt, class Src, class Op, bool Mask, bool Trans>
+void ScaledLoop(const ScaledBlit& b)
+{
+    WalkScaled<Fmt::kBpp, Mask>(b, [&](uint8_t* dp, const uint8_t* sp, const uint8_t* mp) {
+        DrawSourcePixel<Fmt, Src, Op, Mask, Trans, false>(dp, sp, Mask ? *mp : 0, b);
+    });
 }
 
 // A fast path's draw: the column walk is the same on every line, so it is taken once per
@@ -134,66 +144,17 @@ void GatherLoop(const ScaledBlit& b, int dstBpp, const FastPath& fast)
 
 // A store drawn onto itself: the row form one pixel at a time in the walk's order, so each
 // source pixel is read just before its destination pixel is written, as on the general path.
-void WalkPixels(const ScaledBlit& b, int dstBpp, const FastPath& fast)
+template <int DstBpp>
+void WalkPixels(const ScaledBlit& b, const FastPath& fast)
 {
-    const uint8_t* srow = b.src;
-    uint8_t* drow = b.dst;
-    int32_t ay = b.ay0;
-    for (int rows = b.height;;) {
-        const uint8_t* sp = srow;
-        uint8_t* dp = drow;
-        int32_t ax = b.ax0;
-        for (int cols = b.width;;) {
-            fast.row(dp, sp, 1, b);
-            dp += dstBpp;
-            if (--cols == 0) break;
-            ax -= 65536;
-            while (ax <= 0) {
-                ax += b.sx;
-                sp += b.srcStep;
-            }
-        }
-        if (--rows == 0) break;
-        drow += b.dstPitch;
-        ay -= 65536;
-        while (ay <= 0) {
-            ay += b.sy;
-            srow += b.srcRowStep;
-        }
-    }
-}
-
-template <class Fmt, class Src, class Op>
-void RunScaledOp(const ScaledBlit& b, bool mask, bool trans)
-{
-    if (mask) {
-        if (trans) ScaledLoop<Fmt, Src, Op, true, true>(b);
-        else ScaledLoop<Fmt, Src, Op, true, false>(b);
-    } else {
-        if (trans) ScaledLoop<Fmt, Src, Op, false, true>(b);
-        else ScaledLoop<Fmt, Src, Op, false, false>(b);
-    }
-}
-
-template <class Fmt, class Src, template <class, bool> class Op>
-void RunScaledMode(const ScaledBlit& b, bool mask, bool bright, bool trans)
-{
-    if (bright) RunScaledOp<Fmt, Src, Op<Fmt, true>>(b, mask, trans);
-    else RunScaledOp<Fmt, Src, Op<Fmt, false>>(b, mask, trans);
-}
-
-template <class Fmt, class Src>
-void RunScaledBranch(const ScaledBlit& b, BlendMode mode, bool mask, bool bright, bool trans)
-{
-    WithModeForm(mode, [&]<template <class, bool> class Op>() { RunScaledMode<Fmt, Src, Op>(b, mask, bright, trans); });
+    WalkScaled<DstBpp, false>(b, [&](uint8_t* dp, const uint8_t* sp, const uint8_t*) { fast.row(dp, sp, 1, b); });
 }
 
 template <class Fmt>
 void RunScaledKind(const ScaledBlit& b, const MemImgBase* s, BlendMode mode, bool mask, bool bright, bool trans)
 {
-    if (s->paletted) RunScaledBranch<Fmt, SrcPaletted<Fmt>>(b, mode, mask, bright, trans);
-    else if (s->alpha) RunScaledBranch<Fmt, SrcAlpha<Fmt>>(b, mode, mask, bright, trans);
-    else RunScaledBranch<Fmt, SrcPlain<Fmt>>(b, mode, mask, bright, trans);
+    WithPixelForm<Fmt>(s, mode, mask, bright, trans,
+                       [&]<class Src, class Op, bool Mask, bool Trans>() { ScaledLoop<Fmt, Src, Op, Mask, Trans>(b); });
 }
 
 }  // namespace
@@ -278,7 +239,8 @@ void RenderMemImgScaled(const SoftBlendState& settings, MEMIMG* dst, const MEMIM
     const FastPathQuery query{kRowScaled, ss->kind,        SourceOfStore(ss), blend.mode, b.ctx.p,
                               trans,      mask != nullptr, blend.bright,      false,      ss == ds};
     if (const FastPath* fast = FindFastPath(query)) {
-        if (ss == ds) WalkPixels(b, dstBpp, *fast);
+        if (ss == ds && dstBpp == 4) WalkPixels<4>(b, *fast);
+        else if (ss == ds) WalkPixels<2>(b, *fast);
         else if (srcBpp == 4) GatherLoop<4>(b, dstBpp, *fast);
         else if (srcBpp == 2) GatherLoop<2>(b, dstBpp, *fast);
         else GatherLoop<1>(b, dstBpp, *fast);

@@ -220,25 +220,6 @@ void Draw(const Walk& w, const Stage& st)
 
 // ---- Dispatch ----
 
-template <class Fmt, class Src, class Op, bool Mask>
-void DrawTrans(const Walk& w, const Stage& st, bool trans)
-{
-    if (trans) Draw<TexturedSpan<Fmt, Src, Op, Mask, true>>(w, st);
-    else Draw<TexturedSpan<Fmt, Src, Op, Mask, false>>(w, st);
-}
-
-template <class Fmt, class Src, template <class, bool> class Op>
-void DrawOptions(const Walk& w, const Stage& st, bool mask, bool bright, bool trans)
-{
-    if (mask) {
-        if (bright) DrawTrans<Fmt, Src, Op<Fmt, true>, true>(w, st, trans);
-        else DrawTrans<Fmt, Src, Op<Fmt, false>, true>(w, st, trans);
-    } else {
-        if (bright) DrawTrans<Fmt, Src, Op<Fmt, true>, false>(w, st, trans);
-        else DrawTrans<Fmt, Src, Op<Fmt, false>, false>(w, st, trans);
-    }
-}
-
 // The textured branches' forms: the shared ones but where this kernel rounds its own way.
 struct TriangleForms : ModeForms {
     template <class Fmt, bool Bright>
@@ -249,20 +230,12 @@ struct TriangleForms : ModeForms {
     using MultiplyBlend = TriMultiplyBlend<Fmt, Bright>;
 };
 
-template <class Fmt, class Src>
-void DrawTextured(const Walk& w, const Stage& st, BlendMode mode, bool mask, bool bright, bool trans)
-{
-    WithModeForm<TriangleForms>(mode, [&]<template <class, bool> class Op>() {
-        DrawOptions<Fmt, Src, Op>(w, st, mask, bright, trans);
-    });
-}
-
 template <class Fmt>
 void DrawSource(const Walk& w, const Stage& st, const MemImgBase* s, BlendMode mode, bool mask, bool bright, bool trans)
 {
-    if (s->paletted) DrawTextured<Fmt, SrcPaletted<Fmt>>(w, st, mode, mask, bright, trans);
-    else if (s->alpha) DrawTextured<Fmt, SrcAlpha<Fmt>>(w, st, mode, mask, bright, trans);
-    else DrawTextured<Fmt, SrcPlain<Fmt>>(w, st, mode, mask, bright, trans);
+    WithPixelForm<Fmt, TriangleForms>(s, mode, mask, bright, trans, [&]<class Src, class Op, bool Mask, bool Trans>() {
+        Draw<TexturedSpan<Fmt, Src, Op, Mask, Trans>>(w, st);
+    });
 }
 
 // The flat colour has had its bright step: the forms see none.

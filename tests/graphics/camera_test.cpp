@@ -220,6 +220,16 @@ TEST_F(CameraTest, TheDeviceProjectionFollowsTheViewportThroughItsOwnMapping)
     // At the target's centre the viewport is the screen mapping: the device gets the projection.
     ExpectMatrixNear(s_sent.transforms[kTsProjection], s.projection, 1e-5f);
     ExpectMatrixNear(s_sent.transforms[kTsView], s.view, 1e-6f);
+    // The library's vertex shaders read the same matrices transposed: the projection from
+    // register 2, the view from register 6.
+    const Matrix4x4& projection = s_sent.transforms[kTsProjection];
+    const Matrix4x4& view = s_sent.transforms[kTsView];
+    for (int32_t row = 0; row < 4; ++row) {
+        for (int32_t column = 0; column < 4; ++column) {
+            EXPECT_EQ(g_shaderState.vertexConstants[2 + row][column], projection.m[column][row]) << row << column;
+            EXPECT_EQ(g_shaderState.vertexConstants[6 + row][column], view.m[column][row]) << row << column;
+        }
+    }
     // Elsewhere the device's projection, mapped by the device's own viewport, is the library's
     // projection and viewport.
     SetCameraScreenCenter(100.0f, 45.0f);

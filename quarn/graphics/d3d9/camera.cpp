@@ -12,6 +12,25 @@ namespace {
 
 void StoreMatrix(Matrix4x4* out, const float* values) { std::memcpy(out->m, values, sizeof out->m); }
 
+// The library's vertex shaders read the view and the projection, transposed, from these
+// constant registers on.
+constexpr int32_t kViewConstants = 6;
+constexpr int32_t kProjectionConstants = 2;
+
+// A transform to the device and to the library's vertex shaders; false without a device.
+bool SendTransform(uint32_t which, int32_t firstConstant, const Matrix4x4* matrix)
+{
+    if (CurrentDeviceCalls() == nullptr) {
+        return false;
+    }
+    FlushVertexBatch();
+    CurrentDeviceCalls()->setTransform(which, matrix);
+    Matrix4x4 transposed;
+    TransposeMatrix4x4(&transposed, matrix);
+    SetLibraryVertexShaderConstants(firstConstant, &transposed.m[0][0], 4);
+    return true;
+}
+
 // The device is told the projection whenever the projection or the viewport matrix changes.
 void SendProjection()
 {
@@ -171,27 +190,14 @@ void ApplyTargetCamera(int32_t width, int32_t height)
 
 int32_t SetViewTransform(const Matrix4x4* matrix)
 {
-    if (CurrentDeviceCalls() == nullptr) {
-        return 0;
+    if (SendTransform(kTsView, kViewConstants, matrix)) {
+        RefreshLightViewConstants();
     }
-    FlushVertexBatch();
-    CurrentDeviceCalls()->setTransform(kTsView, matrix);
-    Matrix4x4 transposed;
-    TransposeMatrix4x4(&transposed, matrix);
-    SetLibraryVertexShaderConstants(6, &transposed.m[0][0], 4);
-    RefreshLightViewConstants();
     return 0;
 }
 
 int32_t SetProjectionTransform(const Matrix4x4* matrix)
 {
-    if (CurrentDeviceCalls() == nullptr) {
-        return 0;
-    }
-    FlushVertexBatch();
-    CurrentDeviceCalls()->setTransform(kTsProjection, matrix);
-    Matrix4x4 transposed;
-    TransposeMatrix4x4(&transposed, matrix);
-    SetLibraryVertexShaderConstants(2, &transposed.m[0][0], 4);
+    SendTransform(kTsProjection, kProjectionConstants, matrix);
     return 0;
 }

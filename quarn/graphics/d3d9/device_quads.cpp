@@ -97,6 +97,25 @@ void BindPiece(const TexturePiece& piece)
     }
 }
 
+// Each piece of the graph's device view that lies on a tile, bound, handed to draw: 0, or -1
+// as soon as a draw returns it.
+template <class Draw>
+int32_t DrawBoundPieces(const GraphRecord* graph, Draw&& draw)
+{
+    const DeviceView& view = DeviceViewOf(graph);
+    for (int32_t p = 0; p < view.pieceCount; ++p) {
+        const TexturePiece& piece = view.pieces[p];
+        if (piece.tile == nullptr) {
+            continue;
+        }
+        BindPiece(piece);
+        if (draw(piece) != 0) {
+            return -1;
+        }
+    }
+    return 0;
+}
+
 // Opens the scene and sets the states of a graph draw: false without a device.
 bool BeginGraphQuads(const GraphRecord* graph, uint32_t flags, QuadFrame* frame)
 {
@@ -152,13 +171,7 @@ void ClampAxis(float* pos, float* tex, float* graphPos, float low, float high, f
 int32_t DrawPlacedPieces(const GraphRecord* graph, const QuadFrame& frame, float originX, float originY, float scaleX,
                          float scaleY, bool inside, float clipShift)
 {
-    const DeviceView& view = DeviceViewOf(graph);
-    for (int32_t p = 0; p < view.pieceCount; ++p) {
-        const TexturePiece& piece = view.pieces[p];
-        if (piece.tile == nullptr) {
-            continue;
-        }
-        BindPiece(piece);
+    return DrawBoundPieces(graph, [&](const TexturePiece& piece) {
         QuadCorner corners[4];
         for (int32_t i = 0; i < 4; ++i) {
             const TextureCorner& c = piece.corners[i];
@@ -172,11 +185,8 @@ int32_t DrawPlacedPieces(const GraphRecord* graph, const QuadFrame& frame, float
                           1.0f / (texH * scaleY), 1.0f / scaleY);
             }
         }
-        if (AppendQuad(frame, corners, false) != 0) {
-            return -1;
-        }
-    }
-    return 0;
+        return AppendQuad(frame, corners, false);
+    });
 }
 
 bool Parallelogram(const float c[8])
@@ -395,13 +405,7 @@ int32_t DrawGraphFourCornersBlend(const GraphRecord* graph, const int32_t corner
     const double leftX = t[4] - t[0], leftY = t[5] - t[1];      // BL - TL
     const double bottomX = t[4] - t[6], bottomY = t[5] - t[7];  // BL - BR
     const double rightX = t[2] - t[6], rightY = t[3] - t[7];    // TR - BR
-    const DeviceView& view = DeviceViewOf(graph);
-    for (int32_t p = 0; p < view.pieceCount; ++p) {
-        const TexturePiece& piece = view.pieces[p];
-        if (piece.tile == nullptr) {
-            continue;
-        }
-        BindPiece(piece);
+    return DrawBoundPieces(graph, [&](const TexturePiece& piece) {
         const TextureCorner& c0 = piece.corners[0];
         const TextureCorner& c3 = piece.corners[3];
         const GraphPoint rect[4] = {{c0.x, c0.y}, {c3.x, c0.y}, {c3.x, c3.y}, {c0.x, c3.y}};
@@ -444,8 +448,8 @@ int32_t DrawGraphFourCornersBlend(const GraphRecord* graph, const int32_t corner
                 }
             }
         }
-    }
-    return 0;
+        return 0;
+    });
 }
 
 int32_t DrawFilledBoxQuad(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color)
