@@ -10,10 +10,13 @@ JOBS  ?= $(shell nproc)
 WIN    := build/win
 # The 64-bit Windows build, made wherever 32-bit programs do not run natively: where they
 # cannot run at all, the Windows tests run on it under 64-bit Wine; where they run only through
-# the emulator, it is what `make run` starts and `make bench` times, at full speed (its tests
-# are then skipped: see the README).
+# the emulator, it is what `make run` starts, at full speed (its tests are then skipped: see
+# the README).
 WIN64  := build/win64
 NATIVE := build/native
+# The benchmark trees (optimised, benchmarks only): native, 32-bit Windows, and 64-bit Windows
+# wherever 32-bit programs do not run natively (where they run through the emulator, it is
+# the one `make bench` times).
 BENCH  := build/bench
 BENCH_WIN   := build/bench-win
 BENCH_WIN64 := build/bench-win64
@@ -80,12 +83,13 @@ run: build-win
 # programs run once, as a check that they work, their figures are not kept, and the 64-bit
 # build's run gives the Windows column, labelled so; where 32-bit programs cannot run at all,
 # the 32-bit build is only built (compile and link proof). Each program prints its own table;
-# then one table puts the ratios of both builds side by side. The frame benchmark's driver
-# (native) starts its Windows program from the Windows test tree, which is why those are built
-# first, and hands its ratios to the Windows column.
-bench: setup-bench build-win build-win64
-	@if [ "$$(tools/wine-run --how 32)" != native ]; then cmake --build $(WIN64) -j $(JOBS); fi
-	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON
+# then one table puts the ratios of both builds side by side. Only the benchmark trees are
+# built, and in them only the benchmarks: the frame benchmark's driver (native) starts its
+# Windows program from the Windows benchmark tree that runs at full speed here, and hands its
+# ratios to the Windows column.
+bench: setup-bench
+	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON \
+	  -DQUARN_BENCH_WIN_DIR=$(ROOT)/$(BENCH_WIN) -DQUARN_BENCH_WIN64_DIR=$(ROOT)/$(BENCH_WIN64)
 	cmake --build $(BENCH) -j $(JOBS) --target quarn_benchmarks
 	cmake -S . -B $(BENCH_WIN) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_BENCH=ON \
 	  -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/i686-w64-mingw32.cmake

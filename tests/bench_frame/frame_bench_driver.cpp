@@ -1,13 +1,13 @@
-// The frame benchmark's driver, a native program run by `make bench`: it starts Vornik's
-// frame on the Direct3D 9 device and on the software renderer, and beside each its anchor, a
-// minimal program of our own doing the same frame on the same path (bench_vornik_frame.exe of
-// the Windows build: "minimal-d3d9" beside the device, "minimal" (GDI) beside the software
-// renderer, both holding the same silent sound buffer as the library), under Wine one after
-// the other, paced as users run them and unpaced. For each it prints frames per second, CPU
-// per frame of the program's own process and of every thread that serves it, the share of a
-// core they take, and the start-up to the first frame with text; then where the CPU goes, per
-// thread group, and the ratios to the anchors beside the goals. Where QUARN_BENCH_WINE_RATIOS
-// names a file, the ratios go there for the Windows build's column of `make bench`'s table.
+// The frame benchmark's driver, a native program run by `make bench`: it starts Vornik's frame on
+// the Direct3D 9 device and on the software renderer, and beside each its anchor, a minimal program
+// of our own doing the same frame on the same path (bench_vornik_frame.exe of the Windows benchmark
+// build: "minimal-d3d9" beside the device, "minimal" (GDI) beside the software renderer, both
+// holding the same silent sound buffer as the library), under Wine one after the other, paced as
+// users run them and unpaced. For each it prints frames per second, CPU per frame of the program's
+// own process and of every thread that serves it, the share of a core they take, and the start-up
+// to the first frame with text; then where the CPU goes, per thread group, and the ratios to the
+// anchors beside the goals. Where QUARN_BENCH_WINE_RATIOS names a file, the ratios go there for the
+// Windows build's column of `make bench`'s table.
 //
 // The serving threads (the program's, the prefix's wineserver and service processes', the X
 // server's of its display) are sampled every 10 ms through the measured span (thread_cpu.h),
@@ -213,7 +213,7 @@ int main(int argc, char** argv)
     // The 32-bit program only where it runs at full speed: through the emulator its timings
     // mean nothing, and the 64-bit one runs in its place.
     const bool bits32 = CommandOutput(kRoot + "/tools/wine-run --how 32 2>/dev/null") == "native";
-    const std::string exe = kRoot + (bits32 ? "/build/win" : "/build/win64") + "/bench_programs/bench_vornik_frame.exe";
+    const std::string exe = std::string(bits32 ? QUARN_FRAME_PROGRAM_32 : QUARN_FRAME_PROGRAM_64);
     const std::string prefix = kRoot + (bits32 ? "/.wine" : "/.wine64");
     if (access(exe.c_str(), R_OK) != 0) {
         std::printf("bench_vornik_wine: %s is not built; `make bench` builds it\n", exe.c_str());
