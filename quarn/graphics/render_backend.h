@@ -42,6 +42,9 @@ struct RenderBackend {
     const char* name;
     int32_t hardware;  // 1 for a device back end: the hardware-active flag while it runs
     GlyphCacheKind glyphCache;
+    // The pixel format a font's glyph texture cache is written in before it is uploaded: with
+    // an alpha channel for antialiased glyphs, an alpha bit for plain ones.
+    const ColorFormat* (*glyphCacheFormat)(int32_t antialiased);
 
     // ---- Start and stop
     // Brings the renderer up once the screen mode is set, its device (if any) included: 0, or

@@ -673,6 +673,13 @@ int32_t PresentDevice(const PresentRequest* request)
 
 int32_t KeepDevicePicture() { return EnsureSubBackBuffer(); }
 
+// The texture formats the glyphs' coverage fits: four alpha bits for antialiased glyphs, one
+// for plain ones, which the alpha test cuts.
+const ColorFormat* DeviceGlyphCacheFormat(int32_t antialiased)
+{
+    return PickTextureFormat(antialiased ? 1 : 0, antialiased ? 0 : 1, 0, 0);
+}
+
 // Makes the Direct3D object, the device and its depth buffer, and puts the device's shaders and
 // (when one was asked for) mask screen on it. On any failure everything made is released and
 // the next back end takes over.
@@ -703,6 +710,7 @@ const RenderBackend kDeviceRenderBackend = {
     .name = "Direct3D 9",
     .hardware = 1,
     .glyphCache = kGlyphCacheTexture,
+    .glyphCacheFormat = DeviceGlyphCacheFormat,
     // Start and stop
     .start = StartDevice,
     .makeScreen = MakeDeviceScreen,
