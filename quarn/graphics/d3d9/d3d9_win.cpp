@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "quarn/graphics/d3d9/device_graph.h"
+#include "quarn/graphics/d3d9/device_reapply.h"
 #include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
@@ -715,6 +716,7 @@ const RenderBackend kDeviceRenderBackend = {
     .start = StartDevice,
     .makeScreen = MakeDeviceScreen,
     .stop = StopDevice,
+    .reset = ResetDeviceBackendState,
     // Draw state and target
     .applyDrawState = ApplyDeviceDrawState,
     .selectBlendGraph = SelectDeviceBlendGraph,

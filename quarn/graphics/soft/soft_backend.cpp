@@ -38,6 +38,7 @@ const RenderBackend kSoftwareRenderBackend = {
     .start = StartSoftwareScreen,
     .makeScreen = CreateSoftwareScreen,
     .stop = Nothing,
+    .reset = ReleaseSoftwareScreen,
     // Draw state and target
     .applyDrawState = NoStateChange,
     .selectBlendGraph = SoftSelectBlendGraph,
