@@ -6,7 +6,6 @@
 
 #include <cstddef>
 
-#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/mask.h"
@@ -149,7 +148,7 @@ int32_t StartGraphicsCore()
 int32_t ResetDrawSettings()
 {
     ApplyDrawSettingDefaults();
-    CreateDefaultLight();
+    CurrentRenderBackend()->restoreDrawDefaults();
     if (g_screenSettings.started) {
         SelectDrawTarget(kDrawTargetFrontScreen);
     }
@@ -191,7 +190,7 @@ int SelectDrawTarget(int target)
     } else {
         StoreDrawClipRect(s.clip.left, s.clip.top, s.clip.right, s.clip.bottom);
     }
-    ApplyTargetCamera(width, height);
+    CurrentRenderBackend()->applyTargetCamera(width, height);
     s.maskDrawing = maskDrawing;
     SwitchMaskDrawing(maskDrawing);
     return 0;

@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/d3d9/device_graph.h"
 #include "quarn/graphics/d3d9/device_reapply.h"
 #include "quarn/graphics/d3d9/device_state.h"
@@ -674,6 +675,8 @@ int32_t PresentDevice(const PresentRequest* request)
 
 int32_t KeepDevicePicture() { return EnsureSubBackBuffer(); }
 
+void MakeDefaultLight() { CreateDefaultLight(); }
+
 // The texture formats the glyphs' coverage fits: four alpha bits for antialiased glyphs, one
 // for plain ones, which the alpha test cuts.
 const ColorFormat* DeviceGlyphCacheFormat(int32_t antialiased)
@@ -721,6 +724,8 @@ const RenderBackend kDeviceRenderBackend = {
     .applyDrawState = ApplyDeviceDrawState,
     .selectBlendGraph = SelectDeviceBlendGraph,
     .selectTarget = SelectDeviceTarget,
+    .applyTargetCamera = ApplyTargetCamera,
+    .restoreDrawDefaults = MakeDefaultLight,
     // Drawing
     .wipe = WipeDevice,
     .applyClip = ApplyDeviceClip,
