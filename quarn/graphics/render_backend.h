@@ -63,12 +63,6 @@ struct RenderBackend {
     int32_t (*selectBlendGraph)(int32_t graph, int32_t borderPos, int32_t borderRange);
     // Binds the draw target: a graph (info filled) or one of the screens (-2 to -5).
     int32_t (*selectTarget)(int32_t target, const GraphDrawInfo* info);
-    // The new draw target is width x height and its clip is set: the back end's default camera
-    // for it (the device's view and projection that show depth 0 pixel for pixel).
-    void (*applyTargetCamera)(int32_t width, int32_t height);
-    // The draw settings are back to their defaults at graphics start: what the back end keeps
-    // beside them follows (the device's default light).
-    void (*restoreDrawDefaults)();
 
     // ---- Drawing
     int32_t (*wipe)(const PixelRect* area);  // null area: the whole target

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/mask.h"
@@ -148,7 +149,7 @@ int32_t StartGraphicsCore()
 int32_t ResetDrawSettings()
 {
     ApplyDrawSettingDefaults();
-    CurrentRenderBackend()->restoreDrawDefaults();
+    CreateDefaultLight();
     if (g_screenSettings.started) {
         SelectDrawTarget(kDrawTargetFrontScreen);
     }
@@ -190,7 +191,7 @@ int SelectDrawTarget(int target)
     } else {
         StoreDrawClipRect(s.clip.left, s.clip.top, s.clip.right, s.clip.bottom);
     }
-    CurrentRenderBackend()->applyTargetCamera(width, height);
+    ApplyTargetCamera(width, height);
     s.maskDrawing = maskDrawing;
     SwitchMaskDrawing(maskDrawing);
     return 0;

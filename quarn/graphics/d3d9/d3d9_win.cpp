@@ -7,7 +7,6 @@
 
 #include <cstring>
 
-#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/d3d9/device_graph.h"
 #include "quarn/graphics/d3d9/device_reapply.h"
 #include "quarn/graphics/d3d9/device_state.h"
@@ -675,8 +674,6 @@ int32_t PresentDevice(const PresentRequest* request)
 
 int32_t KeepDevicePicture() { return EnsureSubBackBuffer(); }
 
-void MakeDefaultLight() { CreateDefaultLight(); }
-
 // The texture formats the glyphs' coverage fits: four alpha bits for antialiased glyphs, one
 // for plain ones, which the alpha test cuts.
 const ColorFormat* DeviceGlyphCacheFormat(int32_t antialiased)
@@ -724,8 +721,6 @@ const RenderBackend kDeviceRenderBackend = {
     .applyDrawState = ApplyDeviceDrawState,
     .selectBlendGraph = SelectDeviceBlendGraph,
     .selectTarget = SelectDeviceTarget,
-    .applyTargetCamera = ApplyTargetCamera,
-    .restoreDrawDefaults = MakeDefaultLight,
     // Drawing
     .wipe = WipeDevice,
     .applyClip = ApplyDeviceClip,

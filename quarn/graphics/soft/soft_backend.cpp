@@ -14,9 +14,6 @@ int32_t NoStateChange(int32_t) { return 0; }
 void NoFlush() {}
 int32_t NoSubtractEmulation() { return 0; }
 void NoInversion(const PixelRect*) {}
-// The software kernels draw in the target's pixels: no camera, no lights.
-void NoCamera(int32_t, int32_t) {}
-void NoDrawDefaults() {}
 
 int32_t SelectSoftTarget(int32_t, const GraphDrawInfo* info)
 {
@@ -46,8 +43,6 @@ const RenderBackend kSoftwareRenderBackend = {
     .applyDrawState = NoStateChange,
     .selectBlendGraph = SoftSelectBlendGraph,
     .selectTarget = SelectSoftTarget,
-    .applyTargetCamera = NoCamera,
-    .restoreDrawDefaults = NoDrawDefaults,
     // Drawing
     .wipe = SoftWipeDrawTarget,
     .applyClip = Nothing,
