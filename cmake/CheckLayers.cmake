@@ -6,8 +6,9 @@
 # sub-folders: each stands on the folder's own headers alone. Nor does anything outside a
 # render back end include its headers: the front end reaches a back end through its table
 # (render_backend.h). The files named in quarn_backend_include_exceptions are left: the
-# device restart, which puts the whole device state back, and the models' device buffers,
-# which only the device has.
+# device restart, which puts the whole device state back, the models' device buffers, which
+# only the device has, and the screen, whose draw-target change sets the camera on either
+# renderer.
 #
 # Included at configure time, or run as a script:
 #   cmake -DQUARN_ROOT=<project> -DQUARN_LAYER_FILE=<build>/quarn_layers.cmake -P CheckLayers.cmake
@@ -31,7 +32,8 @@ function(quarn_layers_below folder out)
   set(${out} ${seen} PARENT_SCOPE)
 endfunction()
 
-set(quarn_backend_include_exceptions quarn/runtime/screen.cpp quarn/model/model_buffers.cpp)
+set(quarn_backend_include_exceptions quarn/runtime/screen.cpp quarn/model/model_buffers.cpp
+  quarn/graphics/screen_win.cpp)
 
 set(quarn_layer_faults "")
 file(GLOB quarn_layer_dirs LIST_DIRECTORIES true ${QUARN_ROOT}/quarn/*)
