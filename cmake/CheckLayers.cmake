@@ -3,7 +3,12 @@
 # and of theirs in turn, and quarn/quarn.h, the application's header, which only declares.
 # Any other "quarn/<folder>/..." include runs upward or sideways and fails. Inside a folder,
 # a sub-folder (a render back end in quarn/graphics/) includes nothing of its sibling
-# sub-folders: each stands on the folder's own headers alone.
+# sub-folders: each stands on the folder's own headers alone. Nor does anything outside a
+# render back end include its headers: the front end reaches a back end through its table
+# (render_backend.h). The files named in quarn_backend_include_exceptions are left: the
+# device restart, which puts the whole device state back, the models' device buffers, which
+# only the device has, and the screen, whose draw-target change sets the camera on either
+# renderer.
 #
 # Included at configure time, or run as a script:
 #   cmake -DQUARN_ROOT=<project> -DQUARN_LAYER_FILE=<build>/quarn_layers.cmake -P CheckLayers.cmake
@@ -26,6 +31,9 @@ function(quarn_layers_below folder out)
   endwhile()
   set(${out} ${seen} PARENT_SCOPE)
 endfunction()
+
+set(quarn_backend_include_exceptions quarn/runtime/screen.cpp quarn/model/model_buffers.cpp
+  quarn/graphics/screen_win.cpp)
 
 set(quarn_layer_faults "")
 file(GLOB quarn_layer_dirs LIST_DIRECTORIES true ${QUARN_ROOT}/quarn/*)
@@ -53,6 +61,12 @@ foreach(dir ${quarn_layer_dirs})
         set(target ${CMAKE_MATCH_1})
         if(NOT target IN_LIST allowed)
           string(APPEND quarn_layer_faults "  ${rel} includes quarn/${target}/ above or beside quarn/${folder}/\n")
+        endif()
+      endif()
+      if(line MATCHES "\"quarn/graphics/([^/\"]+)/")
+        set(backend ${CMAKE_MATCH_1})
+        if(NOT rel MATCHES "^quarn/graphics/${backend}/" AND NOT rel IN_LIST quarn_backend_include_exceptions)
+          string(APPEND quarn_layer_faults "  ${rel} includes the render back end quarn/graphics/${backend}/\n")
         endif()
       endif()
       if(NOT own STREQUAL "")

@@ -9,7 +9,6 @@
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
-#include "quarn/graphics/d3d9/device_state.h"
 
 namespace {
 // The standard font's settings in a fresh process: none made yet, 16 pixels, thickness 6,
@@ -160,7 +159,7 @@ int32_t FinishTextureCachedFont(FontRecord* font, const FontOsTextMetrics& tm, i
     }
     const bool antialiased = (font->kind & kFontAntialiased) != 0;
     BaseImage& image = font->cacheImage;
-    image.format = *PickTextureFormat(antialiased ? 1 : 0, antialiased ? 0 : 1, 0, 0);
+    image.format = *CurrentRenderBackend()->glyphCacheFormat(antialiased ? 1 : 0);
     image.width = font->cacheWidth * ((font->kind & kFontEdge) != 0 ? 2 : 1);
     image.height = font->cacheHeight;
     image.pitch = image.width * image.format.bytesPerPixel;

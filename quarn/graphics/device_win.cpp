@@ -8,19 +8,20 @@
 #include "quarn/graphics/graphics_win.h"
 #include "quarn/graphics/render_backend.h"
 
+// A new back end is one more line here; the software renderer, which needs no device, comes
+// last.
+const RenderBackend* const kRenderBackendOrder[] = {
+    &kDeviceRenderBackend,
+    &kSoftwareRenderBackend,
+};
+const int32_t kRenderBackendCount = sizeof(kRenderBackendOrder) / sizeof(kRenderBackendOrder[0]);
+
 namespace {
 
 HMODULE s_d3d9Module = nullptr;
 IDirectDraw7* s_directDraw = nullptr;
 
 HMODULE s_ddrawHeld = nullptr;  // see DirectDrawAhead
-
-// The render back ends in the order graphics start tries them; the software renderer, which
-// needs no device, comes last.
-const RenderBackend* const kRenderBackendOrder[] = {
-    &kDeviceRenderBackend,
-    &kSoftwareRenderBackend,
-};
 
 void ReleaseDirectDraw()
 {

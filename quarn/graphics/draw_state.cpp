@@ -1,9 +1,7 @@
 // The draw settings' setters and getters, colour values and the reset defaults.
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/render_backend.h"
-#include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/mask.h"
-#include "quarn/graphics/d3d9/shader_pack.h"
 
 namespace {
 
@@ -213,13 +211,13 @@ void ApplyDrawSettingDefaults()
 
 void ResetGraphicsState()
 {
-    // Masks, lights and the expanded shader pack go with graphics; the device went before.
+    // Masks go with graphics, and what every back end keeps (the device's lights and shaders,
+    // the software screen), whichever ran; the device went before.
     EndMaskScreen();
     RemoveAllMaskHandles();
-    RemoveAllLights();
-    UnloadShaderPack();
-    g_shaderState = ShaderState{};
-    ReleaseSoftwareScreen();
+    for (int32_t i = 0; i < kRenderBackendCount; ++i) {
+        kRenderBackendOrder[i]->reset();
+    }
     UseRenderBackend(&kSoftwareRenderBackend);
     const auto restore = g_drawSettings.graphRestoreRoutine;
     g_drawSettings = DrawSettings{};

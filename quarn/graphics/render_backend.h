@@ -42,6 +42,9 @@ struct RenderBackend {
     const char* name;
     int32_t hardware;  // 1 for a device back end: the hardware-active flag while it runs
     GlyphCacheKind glyphCache;
+    // The pixel format a font's glyph texture cache is written in before it is uploaded: with
+    // an alpha channel for antialiased glyphs, an alpha bit for plain ones.
+    const ColorFormat* (*glyphCacheFormat)(int32_t antialiased);
 
     // ---- Start and stop
     // Brings the renderer up once the screen mode is set, its device (if any) included: 0, or
@@ -51,6 +54,9 @@ struct RenderBackend {
     int32_t (*makeScreen)();
     // Releases what start made.
     int32_t (*stop)();
+    // Puts what the back end keeps across starts back to a fresh process's, at the end of
+    // graphics (after stop) and in the tests' fixtures, whichever back end is in use.
+    void (*reset)();
 
     // ---- Draw state and target
     int32_t (*applyDrawState)(int32_t change);
@@ -120,6 +126,11 @@ struct RenderBackend {
 extern const RenderBackend kSoftwareRenderBackend;
 // The Direct3D 9 device's back end (d3d9/). Windows build only.
 extern const RenderBackend kDeviceRenderBackend;
+
+// The back ends of the build in the order graphics start tries them: device back ends first,
+// the software renderer, which needs no device, last.
+extern const RenderBackend* const kRenderBackendOrder[];
+extern const int32_t kRenderBackendCount;
 
 // The back end in use: the software one until a device back end starts.
 const RenderBackend* CurrentRenderBackend();

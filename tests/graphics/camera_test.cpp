@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "quarn/graphics/d3d9/camera.h"
+#include "quarn/graphics/d3d9/device_reapply.h"
 #include "quarn/graphics/draw_settings.h"
 #include "quarn/graphics/graphics.h"
 #include "quarn/graphics/d3d9/shader_pack.h"
@@ -144,6 +145,8 @@ protected:
     void SetUp() override
     {
         ResetGraphicsState();
+        // The native build has no device back end whose reset the one above would run.
+        ResetDeviceBackendState();
         ApplyDrawSettingDefaults();
         s_sent = Sent{};
         UseDeviceCalls(nullptr);

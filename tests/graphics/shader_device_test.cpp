@@ -115,6 +115,7 @@ TEST_F(ShaderDeviceTest, TheDefaultShadersAreMadeFromThePack)
     EXPECT_EQ(g_shaderObjects.declarations[0], nullptr);
     EXPECT_EQ(g_shaderState.programmable, 0);
     EXPECT_EQ(g_shaderPack.data, nullptr) << "the pack goes with graphics";
+    EXPECT_EQ(LightTable()->liveCount, 0) << "the default light goes with graphics";
 }
 
 // Wine's own assembler, where the prefix has it, makes the same tokens of the shaders' text.

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "quarn/graphics/d3d9/device_graph.h"
+#include "quarn/graphics/d3d9/device_reapply.h"
 #include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/graph.h"
 #include "quarn/graphics/graphics_win.h"
@@ -673,6 +674,13 @@ int32_t PresentDevice(const PresentRequest* request)
 
 int32_t KeepDevicePicture() { return EnsureSubBackBuffer(); }
 
+// The texture formats the glyphs' coverage fits: four alpha bits for antialiased glyphs, one
+// for plain ones, which the alpha test cuts.
+const ColorFormat* DeviceGlyphCacheFormat(int32_t antialiased)
+{
+    return PickTextureFormat(antialiased ? 1 : 0, antialiased ? 0 : 1, 0, 0);
+}
+
 // Makes the Direct3D object, the device and its depth buffer, and puts the device's shaders and
 // (when one was asked for) mask screen on it. On any failure everything made is released and
 // the next back end takes over.
@@ -703,10 +711,12 @@ const RenderBackend kDeviceRenderBackend = {
     .name = "Direct3D 9",
     .hardware = 1,
     .glyphCache = kGlyphCacheTexture,
+    .glyphCacheFormat = DeviceGlyphCacheFormat,
     // Start and stop
     .start = StartDevice,
     .makeScreen = MakeDeviceScreen,
     .stop = StopDevice,
+    .reset = ResetDeviceBackendState,
     // Draw state and target
     .applyDrawState = ApplyDeviceDrawState,
     .selectBlendGraph = SelectDeviceBlendGraph,

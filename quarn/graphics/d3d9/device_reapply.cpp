@@ -6,6 +6,7 @@
 #include "quarn/graphics/d3d9/camera.h"
 #include "quarn/graphics/d3d9/device_state.h"
 #include "quarn/graphics/d3d9/lights.h"
+#include "quarn/graphics/d3d9/shader_pack.h"
 #include "quarn/graphics/draw_settings.h"
 
 int32_t ReapplyAllDeviceStates()
@@ -22,4 +23,11 @@ int32_t ReapplyAllDeviceStates()
     ReapplyDeviceLights();
     EndDeviceStateResend();
     return 0;
+}
+
+void ResetDeviceBackendState()
+{
+    RemoveAllLights();
+    UnloadShaderPack();
+    g_shaderState = ShaderState{};
 }

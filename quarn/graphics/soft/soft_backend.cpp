@@ -23,16 +23,22 @@ int32_t SelectSoftTarget(int32_t, const GraphDrawInfo* info)
 
 int32_t NoMaskUpload(const PixelRect*) { return 0; }
 
+// Its graphs with alpha hold 32-bit colour with an 8-bit alpha: a cache in that format is
+// copied in without conversion, whatever the glyphs' kind.
+const ColorFormat* SoftGlyphCacheFormat(int32_t) { return GetMemImgColorFormat(kMemImgXrgb32, 1, 0); }
+
 }  // namespace
 
 const RenderBackend kSoftwareRenderBackend = {
     .name = "software",
     .hardware = 0,
     .glyphCache = kGlyphCacheMemory,
+    .glyphCacheFormat = SoftGlyphCacheFormat,
     // Start and stop
     .start = StartSoftwareScreen,
     .makeScreen = CreateSoftwareScreen,
     .stop = Nothing,
+    .reset = ReleaseSoftwareScreen,
     // Draw state and target
     .applyDrawState = NoStateChange,
     .selectBlendGraph = SoftSelectBlendGraph,
