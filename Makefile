@@ -86,7 +86,8 @@ run: build-win
 # then one table puts the ratios of both builds side by side. Only the benchmark trees are
 # built, and in them only the benchmarks: the frame benchmark's driver (native) starts its
 # Windows program from the Windows benchmark tree that runs at full speed here, and hands its
-# ratios to the Windows column.
+# ratios to the Windows column. The native programs are handed their ratio files by full path:
+# the file benchmark works in a folder of its own.
 bench: setup-bench
 	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON \
 	  -DQUARN_BENCH_WIN_DIR=$(ROOT)/$(BENCH_WIN) -DQUARN_BENCH_WIN64_DIR=$(ROOT)/$(BENCH_WIN64)
@@ -101,8 +102,8 @@ bench: setup-bench
 	@set -e; out=$(BENCH)/ratios; rm -rf $$out; mkdir -p $$out/native $$out/win; \
 	  how32=$$(tools/wine-run --how 32); \
 	  for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; \
-	    QUARN_BENCH_RATIOS=$$out/native/$$(basename $$b).tsv \
-	      QUARN_BENCH_WINE_RATIOS=$$out/win/$$(basename $$b).tsv "$$b"; done; \
+	    QUARN_BENCH_RATIOS=$(ROOT)/$$out/native/$$(basename $$b).tsv \
+	      QUARN_BENCH_WINE_RATIOS=$(ROOT)/$$out/win/$$(basename $$b).tsv "$$b"; done; \
 	  if [ "$$how32" = emulated ]; then \
 	    for b in $(BENCH_WIN)/bench/*.exe; do \
 	      log=$(BENCH_WIN)/bench/$$(basename $$b .exe).emulated.log; \

@@ -228,6 +228,8 @@ public:
                         "archive / (plain, then deciphering)", ratio(archive, bound));
             RecordRatio((std::string("archive member, chunks of ") + chunk).c_str(), "plain file",
                         ratio(archive, plain));
+            RecordRatio((std::string("archive member, chunks of ") + chunk).c_str(), "plain file, then deciphering",
+                        ratio(archive, bound));
             RecordRatio((std::string("plain file, chunks of ") + chunk).c_str(), "read()", ratio(plain, posix));
         }
     }
