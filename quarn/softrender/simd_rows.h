@@ -71,18 +71,19 @@ void PlainRow(uint8_t* d, const uint8_t* s, int n, const PixelInputs& a)
 
 // Lerp8 of the bytes of four pixels, by per-lane weights: blue and red are the low bytes
 // of the 16-bit lanes, weighed by wrb; green and the fourth byte their high bytes, weighed
-// by wg (a fourth byte weighing 0 stays d's). d * 256 + (s - d) * w lies in 0..65280 for w
-// up to 256, so the 16-bit sums may wrap on the way and still end exact. sh is s shifted
-// down 8 in each 16-bit lane, which the caller may have at hand. Each of d's halves is
-// shifted back up in place once its difference is taken, so no copy of it is kept.
+// by wg (a fourth byte weighing 0 stays d's). Each byte is (d * 256 + (s - d) * w) >> 8,
+// that is d plus (s - d) * w shifted down 8 with the sign, whose sum lies in 0..255: so it
+// is enough to add the shifted product's low byte to d's byte with the carry dropped, and
+// that byte is bits 8..15 of the 16-bit product even where the product itself wraps. sh
+// is s shifted down 8 in each 16-bit lane, which the caller may have at hand.
 QUARN_SSE2_FN inline __m128i Sse2LerpHalves(__m128i d, __m128i s, __m128i sh, __m128i wrb, __m128i wg)
 {
-    const __m128i dl = _mm_and_si128(d, _mm_set1_epi32(0x00FF00FF));
-    const __m128i dh = _mm_srli_epi16(d, 8);
-    const __m128i rb = _mm_add_epi16(
-        _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, _mm_set1_epi32(0x00FF00FF)), dl), wrb), _mm_slli_epi16(dl, 8));
-    const __m128i g = _mm_add_epi16(_mm_mullo_epi16(_mm_sub_epi16(sh, dh), wg), _mm_slli_epi16(dh, 8));
-    return _mm_or_si128(_mm_srli_epi16(rb, 8), _mm_and_si128(g, _mm_set1_epi32(static_cast<int>(0xFF00FF00u))));
+    const __m128i low = _mm_set1_epi32(0x00FF00FF);
+    const __m128i rb = _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, low), _mm_and_si128(d, low)), wrb);
+    const __m128i g = _mm_mullo_epi16(_mm_sub_epi16(sh, _mm_srli_epi16(d, 8)), wg);
+    const __m128i delta =
+        _mm_or_si128(_mm_srli_epi16(rb, 8), _mm_and_si128(g, _mm_set1_epi32(static_cast<int>(0xFF00FF00u))));
+    return _mm_add_epi8(d, delta);
 }
 
 QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i wrb, __m128i wg)

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "quarn/softrender/simd_rows.h"
 #include "quarn/softrender/softrender.h"
 #include "render_reference.h"
 #include "test_images.h"
@@ -174,6 +175,50 @@ TEST_F(RenderTest, SourceAlphaMatchesTheReferenceOnWholeBlocksOfSixteen)
                 EXPECT_EQ(StoreBytes(got.v), StoreBytes(want.v))
                     << "simd " << simd << ", at " << x << ", width " << clip.right;
             }
+}
+
+// The SSE2 lerp rows against the plain ones over every byte pair: each alpha (source-alpha
+// form, varying along the row so that every block of sixteen is mixed and blends) or
+// parameter (blend form) meets every source and destination byte in every channel, with
+// the destination's fourth byte varied apart from the source's.
+TEST(RowFormTest, Sse2LerpRowsMatchThePlainRowsOverEveryBytePair)
+{
+#if QUARN_HAVE_SSE2
+    if (!GetSoftRenderSse2()) GTEST_SKIP() << "no SSE2";
+    constexpr int kN = 256 * 256 + 3;  // a part step and a lone pixel at the end
+    std::vector<uint8_t> src(4 * kN), start(4 * kN), got(4 * kN), want(4 * kN);
+    for (int i = 0; i < kN; ++i) {
+        const uint8_t sv = static_cast<uint8_t>(i), dv = static_cast<uint8_t>(i >> 8);
+        for (int c = 0; c < 3; ++c) {
+            src[4 * i + c] = sv;
+            start[4 * i + c] = dv;
+        }
+        src[4 * i + 3] = static_cast<uint8_t>(sv ^ 0x5A);
+        start[4 * i + 3] = static_cast<uint8_t>(sv + 3 * dv);
+    }
+    PixelInputs in{};
+    int failures = 0;
+    for (const bool alphaForm : {true, false})
+        for (int w = 0; w < 256; ++w) {
+            std::vector<uint8_t> s = src;
+            if (alphaForm)
+                for (int i = 0; i < kN; ++i) s[4 * i + 3] = static_cast<uint8_t>(w + 7 * i);
+            else in.ctx.p = static_cast<uint32_t>(w);
+            got = start;
+            want = start;
+            if (alphaForm) {
+                Sse2Row<RowOp::kSourceAlpha>(got.data(), s.data(), kN, in);
+                PlainRow<RowOp::kSourceAlpha>(want.data(), s.data(), kN, in);
+            } else {
+                Sse2Row<RowOp::kBlend>(got.data(), s.data(), kN, in);
+                PlainRow<RowOp::kBlend>(want.data(), s.data(), kN, in);
+            }
+            if (got != want && ++failures < 5) ADD_FAILURE() << (alphaForm ? "alpha " : "p ") << w;
+        }
+    EXPECT_EQ(failures, 0);
+#else
+    GTEST_SKIP() << "no SSE2 build";
+#endif
 }
 
 // Outside the clipped rectangle nothing changes: neither the rest of the view nor the store
