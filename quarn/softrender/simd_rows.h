@@ -71,27 +71,36 @@ void PlainRow(uint8_t* d, const uint8_t* s, int n, const PixelInputs& a)
 
 // Lerp8 of the bytes of four pixels, by per-lane weights: blue and red are the low bytes
 // of the 16-bit lanes, weighed by wrb; green and the fourth byte their high bytes, weighed
-// by wg (a fourth byte weighing 0 stays d's). d * 256 + (s - d) * w lies in 0..65280 for w
-// up to 256, so the 16-bit sums may wrap on the way and still end exact.
-QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i wrb, __m128i wg)
+// by wg (a fourth byte weighing 0 stays d's). Each byte is (d * 256 + (s - d) * w) >> 8,
+// that is d plus (s - d) * w shifted down 8 with the sign, whose sum lies in 0..255: so it
+// is enough to add the shifted product's low byte to d's byte with the carry dropped, and
+// that byte is bits 8..15 of the 16-bit product even where the product itself wraps. sh
+// is s shifted down 8 in each 16-bit lane, which the caller may have at hand.
+QUARN_SSE2_FN inline __m128i Sse2LerpHalves(__m128i d, __m128i s, __m128i sh, __m128i wrb, __m128i wg)
 {
     const __m128i low = _mm_set1_epi32(0x00FF00FF);
-    const __m128i dh = _mm_srli_epi16(d, 8);
-    const __m128i rb = _mm_add_epi16(_mm_slli_epi16(d, 8),
-                                     _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, low), _mm_and_si128(d, low)), wrb));
-    const __m128i g = _mm_add_epi16(_mm_slli_epi16(dh, 8),
-                                    _mm_mullo_epi16(_mm_sub_epi16(_mm_srli_epi16(s, 8), dh), wg));
-    return _mm_or_si128(_mm_srli_epi16(rb, 8), _mm_and_si128(g, _mm_set1_epi32(static_cast<int>(0xFF00FF00u))));
+    const __m128i rb = _mm_mullo_epi16(_mm_sub_epi16(_mm_and_si128(s, low), _mm_and_si128(d, low)), wrb);
+    const __m128i g = _mm_mullo_epi16(_mm_sub_epi16(sh, _mm_srli_epi16(d, 8)), wg);
+    const __m128i delta =
+        _mm_or_si128(_mm_srli_epi16(rb, 8), _mm_and_si128(g, _mm_set1_epi32(static_cast<int>(0xFF00FF00u))));
+    return _mm_add_epi8(d, delta);
+}
+
+QUARN_SSE2_FN inline __m128i Sse2Lerp(__m128i d, __m128i s, __m128i wrb, __m128i wg)
+{
+    return Sse2LerpHalves(d, s, _mm_srli_epi16(s, 8), wrb, wg);
 }
 
 // The source-alpha draw of four pixels: the weight is the alpha, or 256 at 255, which gives
 // the source's own bytes, the fourth byte included; otherwise the fourth byte stays d's.
-// The alpha is the upper 16-bit half of each pixel shifted down 8, copied into both halves.
+// The alpha is the upper 16-bit half of each pixel shifted down 8, copied into both halves;
+// that shift is the one the green lanes take anyway.
 QUARN_SSE2_FN inline __m128i Sse2SourceAlpha(__m128i d, __m128i s)
 {
-    const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(_mm_srli_epi16(s, 8), 0xF5), 0xF5);
+    const __m128i sh = _mm_srli_epi16(s, 8);
+    const __m128i alpha = _mm_shufflehi_epi16(_mm_shufflelo_epi16(sh, 0xF5), 0xF5);
     const __m128i weight = _mm_sub_epi16(alpha, _mm_cmpeq_epi16(alpha, _mm_set1_epi16(255)));
-    return Sse2Lerp(d, s, weight, _mm_and_si128(weight, _mm_set1_epi32(0x0100FFFF)));
+    return Sse2LerpHalves(d, s, sh, weight, _mm_and_si128(weight, _mm_set1_epi32(0x0100FFFF)));
 }
 
 // Where mask lanes are set, d; elsewhere r.
@@ -111,24 +120,37 @@ QUARN_SSE2_ENTRY void Sse2Row(uint8_t* d, const uint8_t* s, int n, const PixelIn
     const __m128i wg = _mm_set1_epi32(static_cast<int>(a.ctx.p));  // the fourth byte stays d's
     int i = 0;
     if constexpr (O == RowOp::kSourceAlpha) {
-        // Sixteen pixels a step: skipped when all are clear, copied when all are opaque.
+        // Sixteen pixels a step: skipped when all are clear, copied when all are opaque. The
+        // blend gives those same bytes, so the test only saves work, and where it keeps
+        // failing (alphas that vary from pixel to pixel) it is taken less and less often:
+        // after a failure the next `wait` steps go straight to the blend, the wait doubling
+        // with each further failure up to kMaxWait and starting over at a success.
+        constexpr int kMaxWait = 8;
         const __m128i top = _mm_set1_epi32(static_cast<int>(0xFF000000u));
+        int wait = 0, backoff = 0;
         for (; i + 16 <= n; i += 16) {
             const __m128i* sp = reinterpret_cast<const __m128i*>(s + 4 * i);
             __m128i* dp = reinterpret_cast<__m128i*>(d + 4 * i);
             const __m128i s0 = _mm_loadu_si128(sp), s1 = _mm_loadu_si128(sp + 1);
             const __m128i s2 = _mm_loadu_si128(sp + 2), s3 = _mm_loadu_si128(sp + 3);
-            const __m128i any = _mm_and_si128(_mm_or_si128(_mm_or_si128(s0, s1), _mm_or_si128(s2, s3)), top);
-            const __m128i every = _mm_and_si128(_mm_and_si128(s0, s1), _mm_and_si128(s2, s3));
-            const int clear = _mm_movemask_epi8(_mm_cmpeq_epi32(any, _mm_setzero_si128()));
-            const int opaque = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(every, top), top));
-            if (((clear + 1) | (opaque + 1)) & 0x10000) {
-                if (clear == 0xFFFF) continue;
-                _mm_storeu_si128(dp, s0);
-                _mm_storeu_si128(dp + 1, s1);
-                _mm_storeu_si128(dp + 2, s2);
-                _mm_storeu_si128(dp + 3, s3);
-                continue;
+            if (wait > 0) {
+                --wait;
+            } else {
+                const __m128i any = _mm_and_si128(_mm_or_si128(_mm_or_si128(s0, s1), _mm_or_si128(s2, s3)), top);
+                const __m128i every = _mm_and_si128(_mm_and_si128(s0, s1), _mm_and_si128(s2, s3));
+                const int clear = _mm_movemask_epi8(_mm_cmpeq_epi32(any, _mm_setzero_si128()));
+                const int opaque = _mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(every, top), top));
+                if (((clear + 1) | (opaque + 1)) & 0x10000) {
+                    backoff = 0;
+                    if (clear == 0xFFFF) continue;
+                    _mm_storeu_si128(dp, s0);
+                    _mm_storeu_si128(dp + 1, s1);
+                    _mm_storeu_si128(dp + 2, s2);
+                    _mm_storeu_si128(dp + 3, s3);
+                    continue;
+                }
+                backoff = backoff == 0 ? 1 : backoff < kMaxWait ? 2 * backoff : kMaxWait;
+                wait = backoff;
             }
             _mm_storeu_si128(dp, Sse2SourceAlpha(_mm_loadu_si128(dp), s0));
             _mm_storeu_si128(dp + 1, Sse2SourceAlpha(_mm_loadu_si128(dp + 1), s1));

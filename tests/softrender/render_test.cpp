@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "quarn/softrender/simd_rows.h"
 #include "quarn/softrender/softrender.h"
 #include "render_reference.h"
 #include "test_images.h"
@@ -117,41 +118,110 @@ TEST_F(RenderTest, RowFormsMatchTheReferenceOnWholeGroupsOfFour)
     }
 }
 
-// The source-alpha form also decides sixteen pixels at once: lines of all-clear, all-opaque
-// and mixed blocks of sixteen, and a line where they alternate, drawn onto a line wide
-// enough to hold whole blocks, at an offset that moves them against the destination too.
+// The source-alpha form also decides sixteen pixels at once, and after a mixed block puts
+// off deciding for a while: lines of all-clear, all-opaque and mixed blocks of sixteen in
+// runs and alternations (uniform blocks right after mixed ones, and after a growing run of
+// them), ending in a part block of nine, drawn at an offset that moves them against the
+// destination too, and again over a width that leaves fewer than four pixels at the end.
 TEST_F(RenderTest, SourceAlphaMatchesTheReferenceOnWholeBlocksOfSixteen)
 {
     std::mt19937 rng(47);
-    constexpr int kW = 40, kH = 4;
+    // Per line, the alpha of each block of sixteen: C clear, O opaque, M mixed throughout,
+    // and blocks clear or opaque but for part of them: P opaque but for the last pixel, Q
+    // clear but for the last four, R opaque, mixed, clear and opaque by fours.
+    const char* const lines[] = {
+        "CCCCCCCCCCCM", "OOOOOOOOOOOO", "COMCOMCOMCOM", "MCCCOOOMOCMO", "MMMMCCCCCCCC",
+        "MMMMMMMMMMOO", "MOMCMMOMMMCM", "OCMMMOOCCOMM", "PQRPQROOPCQR", "MPPMQQMRRMOR",
+    };
+    constexpr int kH = sizeof(lines) / sizeof(lines[0]);
+    constexpr int kBlocks = 12, kW = 16 * (kBlocks - 1) + 9;
     Img src, got, want;
     ASSERT_EQ(CreateMemImgWithOptions(&src.v, kW, kH, -1, 0, 1, 0, 1, 0, nullptr), 0);
     ASSERT_EQ(CreatePlainMemImg(&got.v, kW + 8, kH, 1), 0);
     ASSERT_EQ(CreatePlainMemImg(&want.v, kW + 8, kH, 1), 0);
-    // Per line, the alpha of each block of sixteen: 0, 255, or -1 for any.
-    const int blocks[kH][3] = {{0, 0, 0}, {255, 255, 255}, {0, 255, -1}, {-1, 0, 255}};
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x) {
-            const int a = blocks[y][x / 16];
-            const uint32_t alpha = a < 0 ? rng() & 0xFF : static_cast<uint32_t>(a);
+            const char kind = lines[y][x / 16];
+            const int at = x % 16;
+            // Mixed blocks hold clear and opaque pixels too, and at least one in between.
+            uint32_t alpha = rng() & 0xFF;
+            if (kind == 'M' && at == 5) alpha = 0;
+            if (kind == 'M' && at == 6) alpha = 255;
+            if (kind == 'M' && at == 7) alpha = 1 + rng() % 254;
+            if (kind == 'C' || (kind == 'Q' && at < 12) || (kind == 'R' && at >= 8 && at < 12)) alpha = 0;
+            if (kind == 'O' || (kind == 'P' && at < 15) || (kind == 'R' && (at < 4 || at >= 12))) alpha = 255;
+            if (kind == 'P' && at == 15) alpha = 254;
+            if (kind == 'R' && at == 4) alpha = 128;
             Put(src.v, x, y, (static_cast<uint32_t>(rng()) & 0x00FFFFFF) | (alpha << 24));
         }
     MarkMemImgPixelsChanged(src.v.store);
     std::vector<uint32_t> start(static_cast<size_t>(kW + 8) * kH);
     for (auto& v : start) v = static_cast<uint32_t>(rng());
+    const PixelRect whole{0, 0, kW + 8, kH};
+    // The second width ends 16 * 11 + 2 pixels in.
+    const PixelRect narrow{0, 0, 16 * (kBlocks - 1) + 2, kH};
     for (int simd : {0, 1, 2})
-        for (int x : {0, 3}) {
-            for (MEMIMG* d : {&got.v, &want.v}) {
-                for (int y = 0; y < kH; ++y)
-                    for (int i = 0; i < kW + 8; ++i) Put(*d, i, y, start[static_cast<size_t>(y) * (kW + 8) + i]);
-                MarkMemImgPixelsChanged(d->store);
+        for (int x : {0, 3})
+            for (const PixelRect& clip : {whole, narrow}) {
+                for (MEMIMG* d : {&got.v, &want.v}) {
+                    for (int y = 0; y < kH; ++y)
+                        for (int i = 0; i < kW + 8; ++i) Put(*d, i, y, start[static_cast<size_t>(y) * (kW + 8) + i]);
+                    MarkMemImgPixelsChanged(d->store);
+                }
+                const ref::Settings s{0, 255, 0xFFFFFF, clip, 0, 0, simd};
+                UseSettings(s);
+                RenderMemImg(g_blend, &got.v, &src.v, x, 0, 1, nullptr);
+                ref::Render(&want.v, &src.v, x, 0, 1, nullptr, s);
+                EXPECT_EQ(StoreBytes(got.v), StoreBytes(want.v))
+                    << "simd " << simd << ", at " << x << ", width " << clip.right;
             }
-            const ref::Settings s{0, 255, 0xFFFFFF, kNoClip, 0, 0, simd};
-            UseSettings(s);
-            RenderMemImg(g_blend, &got.v, &src.v, x, 0, 1, nullptr);
-            ref::Render(&want.v, &src.v, x, 0, 1, nullptr, s);
-            EXPECT_EQ(StoreBytes(got.v), StoreBytes(want.v)) << "simd " << simd << ", at " << x;
+}
+
+// The SSE2 lerp rows against the plain ones over every byte pair: each alpha (source-alpha
+// form, varying along the row so that every block of sixteen is mixed and blends) or
+// parameter (blend form) meets every source and destination byte in every channel, with
+// the destination's fourth byte varied apart from the source's.
+TEST(RowFormTest, Sse2LerpRowsMatchThePlainRowsOverEveryBytePair)
+{
+#if QUARN_HAVE_SSE2
+    // The processor's own answer, not one an earlier test forced.
+    OverrideMmxUsable(-1);
+    OverrideSse2Usable(-1);
+    if (!GetSoftRenderSse2()) GTEST_SKIP() << "no SSE2";
+    constexpr int kN = 256 * 256 + 3;  // a part step and a lone pixel at the end
+    std::vector<uint8_t> src(4 * kN), start(4 * kN), got(4 * kN), want(4 * kN);
+    for (int i = 0; i < kN; ++i) {
+        const uint8_t sv = static_cast<uint8_t>(i), dv = static_cast<uint8_t>(i >> 8);
+        for (int c = 0; c < 3; ++c) {
+            src[4 * i + c] = sv;
+            start[4 * i + c] = dv;
         }
+        src[4 * i + 3] = static_cast<uint8_t>(sv ^ 0x5A);
+        start[4 * i + 3] = static_cast<uint8_t>(sv + 3 * dv);
+    }
+    PixelInputs in{};
+    int failures = 0;
+    for (const bool alphaForm : {true, false})
+        for (int w = 0; w < 256; ++w) {
+            std::vector<uint8_t> s = src;
+            if (alphaForm)
+                for (int i = 0; i < kN; ++i) s[4 * i + 3] = static_cast<uint8_t>(w + 7 * i);
+            else in.ctx.p = static_cast<uint32_t>(w);
+            got = start;
+            want = start;
+            if (alphaForm) {
+                Sse2Row<RowOp::kSourceAlpha>(got.data(), s.data(), kN, in);
+                PlainRow<RowOp::kSourceAlpha>(want.data(), s.data(), kN, in);
+            } else {
+                Sse2Row<RowOp::kBlend>(got.data(), s.data(), kN, in);
+                PlainRow<RowOp::kBlend>(want.data(), s.data(), kN, in);
+            }
+            if (got != want && ++failures < 5) ADD_FAILURE() << (alphaForm ? "alpha " : "p ") << w;
+        }
+    EXPECT_EQ(failures, 0);
+#else
+    GTEST_SKIP() << "no SSE2 build";
+#endif
 }
 
 // Outside the clipped rectangle nothing changes: neither the rest of the view nor the store
