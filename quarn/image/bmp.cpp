@@ -121,6 +121,18 @@ int ReadStoredRows(ImageReader* r, DecodeAllocations* a, const Bmp& b, RowKind k
         heldAt += bytes;
         return held + (heldAt - bytes);
     };
+    if (held && kind == RowKind::Masks && StoredPitch(b) <= 0x7FFFFFFF) {
+        // All rows in one converting copy; a bottom-up file's from its last stored row, the
+        // pitch negated. The spreading option looks at no row number when channels only widen.
+        const uint8_t* rows = take(uint32_t(StoredBytes(b)));
+        if (!rows) return -1;
+        const std::ptrdiff_t pitch = std::ptrdiff_t(StoredPitch(b));
+        const PixelRect all = {0, 0, b.width, b.height};
+        ConvertPixelRect(out->pixels, out->pitch, &out->format, rows + (b.bottomUp ? (b.height - 1) * pitch : 0),
+                         int(b.bottomUp ? -pitch : pitch), &source, nullptr, 0, nullptr, 0, 0, &all, 0, 0, 0, spread, 0,
+                         0, 0, 0);
+        return SeekImage(r, int64_t(b.dataOffset) + heldAt);
+    }
     uint8_t* scratch = nullptr;
     if (kind != RowKind::Copy && !held && !(scratch = AllocDecodeBlock(a, rowBytes))) return -1;
     for (int i = 0; i < b.height; ++i) {

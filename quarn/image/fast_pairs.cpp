@@ -295,23 +295,28 @@ QUARN_SSE2_ENTRY int Sse2XrgbToRgb24(const uint8_t* s, uint8_t* d, int n)
     return i + PackXrgbToRgb24(s + i * 4, d + i * 3, n - i);
 }
 
-// Sixteen 32-bit pixels a round: one shuffle packs each four pixels' twelve colour bytes at the
-// bottom of a register, and the four registers are merged into three whole stores, so nothing
-// past the round's 48 bytes is written. The last pixels go to the plain form.
+// Sixteen 32-bit pixels a round: one shuffle takes each four pixels' twelve colour bytes
+// where their part of the three 16-byte stores wants them, and two byte alignments and one
+// shift with an or merge the four registers into those stores, so nothing past the round's
+// 48 bytes is written. The last pixels go to the plain form.
 QUARN_SSSE3_ENTRY int Ssse3XrgbToRgb24(const uint8_t* s, uint8_t* d, int n)
 {
-    const __m128i pack = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    // The twelve bytes at the top; at the bottom; the first four at the bottom and the other
+    // eight at the top.
+    const __m128i top = _mm_setr_epi8(-1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14);
+    const __m128i bottom = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m128i split = _mm_setr_epi8(0, 1, 2, 4, -1, -1, -1, -1, 5, 6, 8, 9, 10, 12, 13, 14);
     int i = 0;
     for (; i + 16 <= n; i += 16) {
         const __m128i* sp = reinterpret_cast<const __m128i*>(s + i * 4);
-        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(sp), pack);
-        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(sp + 1), pack);
-        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(sp + 2), pack);
-        const __m128i e = _mm_shuffle_epi8(_mm_loadu_si128(sp + 3), pack);
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(sp), top);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(sp + 1), split);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(sp + 2), bottom);
+        const __m128i e = _mm_shuffle_epi8(_mm_loadu_si128(sp + 3), top);
         __m128i* dp = reinterpret_cast<__m128i*>(d + i * 3);
-        _mm_storeu_si128(dp, _mm_or_si128(a, _mm_slli_si128(b, 12)));
-        _mm_storeu_si128(dp + 1, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
-        _mm_storeu_si128(dp + 2, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(e, 4)));
+        _mm_storeu_si128(dp, _mm_alignr_epi8(b, a, 4));      // a's 12 bytes, b's first 4
+        _mm_storeu_si128(dp + 1, _mm_alignr_epi8(c, b, 8));  // b's other 8, c's first 8
+        _mm_storeu_si128(dp + 2, _mm_or_si128(_mm_srli_si128(c, 8), e));  // c's last 4, e's 12
     }
     return i + PackXrgbToRgb24(s + i * 4, d + i * 3, n - i);
 }
