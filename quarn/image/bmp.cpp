@@ -1,6 +1,8 @@
 // BMP: uncompressed 1, 4, 8, 16, 24 and 32 bits, bit fields, RLE8 and RLE4. Layouts this
 // decoder does not read are handed to the operating system when it has a way to draw them.
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "quarn/core/core.h"
@@ -121,16 +123,18 @@ int ReadStoredRows(ImageReader* r, DecodeAllocations* a, const Bmp& b, RowKind k
         heldAt += bytes;
         return held + (heldAt - bytes);
     };
-    if (held && kind == RowKind::Masks && StoredPitch(b) <= 0x7FFFFFFF) {
+    // The last stored row's offset, which the converting copy reaches by row times pitch.
+    const uint64_t lastRowAt = uint64_t(b.height - 1) * StoredPitch(b);
+    if (held && kind == RowKind::Masks && StoredPitch(b) <= 0x7FFFFFFF && lastRowAt <= uint64_t(PTRDIFF_MAX)) {
         // All rows in one converting copy; a bottom-up file's from its last stored row, the
         // pitch negated. The spreading option looks at no row number when channels only widen.
         const uint8_t* rows = take(uint32_t(StoredBytes(b)));
         if (!rows) return -1;
-        const std::ptrdiff_t pitch = std::ptrdiff_t(StoredPitch(b));
+        const int pitch = int(StoredPitch(b));
         const PixelRect all = {0, 0, b.width, b.height};
-        ConvertPixelRect(out->pixels, out->pitch, &out->format, rows + (b.bottomUp ? (b.height - 1) * pitch : 0),
-                         int(b.bottomUp ? -pitch : pitch), &source, nullptr, 0, nullptr, 0, 0, &all, 0, 0, 0, spread, 0,
-                         0, 0, 0);
+        ConvertPixelRect(out->pixels, out->pitch, &out->format, rows + (b.bottomUp ? std::size_t(lastRowAt) : 0),
+                         b.bottomUp ? -pitch : pitch, &source, nullptr, 0, nullptr, 0, 0, &all, 0, 0, 0, spread, 0, 0,
+                         0, 0);
         return SeekImage(r, int64_t(b.dataOffset) + heldAt);
     }
     uint8_t* scratch = nullptr;
