@@ -341,6 +341,7 @@ struct ProcessorFeatures {
     int32_t mmx;
     int32_t sse;
     int32_t sse2;
+    int32_t ssse3;  // leaf 1, ECX bit 9
     char vendor[13];
     char name[49];
 };
@@ -357,6 +358,11 @@ int32_t OverrideMmxUsable(int32_t mode);
 // The same decision for SSE2 (the record's sse2Usable flag), for the kernels' SSE2 forms.
 int32_t IsSse2Usable();
 int32_t OverrideSse2Usable(int32_t mode);
+// The same decision for SSSE3, for the kernels' SSSE3 forms. The capability record has no
+// flag for it: the processor is asked once and its answer kept beside the switch. The kernels
+// take SSSE3 only where they take SSE2 as well, so forcing SSE2 off forces SSSE3 off too.
+int32_t IsSsse3Usable();
+int32_t OverrideSsse3Usable(int32_t mode);
 // The SSE2 forms are compiled for x86 whatever the build's own target (QUARN_SSE2_FN, and
 // QUARN_SSE2_ENTRY on the functions called from plain code: 32-bit Windows keeps the stack
 // only 4-byte aligned, and SSE2 values spilled to it need 16) and run only where
@@ -368,6 +374,13 @@ int32_t OverrideSse2Usable(int32_t mode);
 #define QUARN_SSE2_ENTRY __attribute__((target("sse2"), force_align_arg_pointer))
 #else
 #define QUARN_SSE2_ENTRY QUARN_SSE2_FN
+#endif
+// The SSSE3 forms likewise, under IsSsse3Usable.
+#define QUARN_SSSE3_FN __attribute__((target("ssse3")))
+#if defined(__i386__)
+#define QUARN_SSSE3_ENTRY __attribute__((target("ssse3"), force_align_arg_pointer))
+#else
+#define QUARN_SSSE3_ENTRY QUARN_SSSE3_FN
 #endif
 #else
 #define QUARN_HAVE_SSE2 0

@@ -63,6 +63,7 @@ void ReadProcessorFeatures(ProcessorFeatures* out)
         out->mmx = (d >> 23) & 1;
         out->sse = (d >> 25) & 1;
         out->sse2 = (d >> 26) & 1;
+        out->ssse3 = (c >> 9) & 1;
     }
     __cpuid(0x80000000u, a, b, c, d);
     if (a >= 0x80000004u) {
@@ -93,12 +94,22 @@ struct FeatureSwitch {
 
 FeatureSwitch s_mmx = {-1, 0};
 FeatureSwitch s_sse2 = {-1, 0};
+FeatureSwitch s_ssse3 = {-1, 0};
+// SSSE3's answer, which the capability record does not hold.
+int32_t s_ssse3Recorded = 0;
 
 int HasSse2Support()
 {
     ProcessorFeatures f;
     ReadProcessorFeatures(&f);
     return f.hasCpuid && f.sse2 ? 1 : 0;
+}
+
+int HasSsse3Support()
+{
+    ProcessorFeatures f;
+    ReadProcessorFeatures(&f);
+    return f.hasCpuid && f.ssse3 ? 1 : 0;
 }
 
 int32_t IsFeatureUsable(FeatureSwitch* sw, int32_t* recorded, int (*detect)())
@@ -130,6 +141,10 @@ int32_t OverrideMmxUsable(int32_t mode) { return OverrideFeature(&s_mmx, mode); 
 int32_t IsSse2Usable() { return IsFeatureUsable(&s_sse2, &g_systemCapability.sse2Usable, HasSse2Support); }
 
 int32_t OverrideSse2Usable(int32_t mode) { return OverrideFeature(&s_sse2, mode); }
+
+int32_t IsSsse3Usable() { return IsFeatureUsable(&s_ssse3, &s_ssse3Recorded, HasSsse3Support); }
+
+int32_t OverrideSsse3Usable(int32_t mode) { return OverrideFeature(&s_ssse3, mode); }
 
 uint64_t ReadTimeStampCounter()
 {

@@ -1,6 +1,8 @@
 // BMP: uncompressed 1, 4, 8, 16, 24 and 32 bits, bit fields, RLE8 and RLE4. Layouts this
 // decoder does not read are handed to the operating system when it has a way to draw them.
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 
 #include "quarn/core/core.h"
@@ -93,14 +95,13 @@ enum class RowKind { Copy, Nibbles, Bits, Masks };
 
 // Each stored row is read and turned into its output row, bottom-up files from the last
 // output row upwards. source: the stored layout of converted rows (its palette for 1 bit,
-// its masks for 16 and 32 bits).
+// its masks for 16 and 32 bits). Converted rows are taken straight from the stream's bytes
+// where it holds them in memory, and otherwise read into a scratch row first.
 int ReadStoredRows(ImageReader* r, DecodeAllocations* a, const Bmp& b, RowKind kind, const ColorFormat& source,
                    BaseImage* out)
 {
     const uint32_t rowBytes = uint32_t(StoredRowBytes(b));
     const uint32_t padding = uint32_t(StoredPitch(b)) - rowBytes;
-    uint8_t* scratch = nullptr;
-    if (kind != RowKind::Copy && !(scratch = AllocDecodeBlock(a, rowBytes))) return -1;
     const PixelRect rowRect = {0, 0, b.width, 1};
     // Channels narrower than 8 bits are spread over the whole byte (5-bit 31 becomes 255):
     // the converting copy's general path does that, and a reduction option, which changes
@@ -109,10 +110,45 @@ int ReadStoredRows(ImageReader* r, DecodeAllocations* a, const Bmp& b, RowKind k
     const int widest = std::max({int(source.redWidth), int(source.greenWidth), int(source.blueWidth)});
     const int spread = narrowest < 8 && widest <= 8;
     if (SeekImage(r, b.dataOffset) != 0) return -1;
+    uint32_t heldLeft = 0;
+    const uint8_t* held = kind == RowKind::Copy ? nullptr : HeldImageBytes(r, &heldLeft);
+    uint32_t heldAt = 0;  // bytes of held taken so far
+    // The bytes a row or its padding takes from held, as a read would: null (and the short
+    // read noted) when fewer are left.
+    auto take = [&](uint32_t bytes) -> const uint8_t* {
+        if (heldLeft - heldAt < bytes) {
+            r->shortRead = 1;
+            return nullptr;
+        }
+        heldAt += bytes;
+        return held + (heldAt - bytes);
+    };
+    // The last stored row's offset, which the converting copy reaches by row times pitch.
+    const uint64_t lastRowAt = uint64_t(b.height - 1) * StoredPitch(b);
+    if (held && kind == RowKind::Masks && StoredPitch(b) <= 0x7FFFFFFF && lastRowAt <= uint64_t(PTRDIFF_MAX)) {
+        // All rows in one converting copy; a bottom-up file's from its last stored row, the
+        // pitch negated. The spreading option looks at no row number when channels only widen.
+        const uint8_t* rows = take(uint32_t(StoredBytes(b)));
+        if (!rows) return -1;
+        const int pitch = int(StoredPitch(b));
+        const PixelRect all = {0, 0, b.width, b.height};
+        ConvertPixelRect(out->pixels, out->pitch, &out->format, rows + (b.bottomUp ? std::size_t(lastRowAt) : 0),
+                         b.bottomUp ? -pitch : pitch, &source, nullptr, 0, nullptr, 0, 0, &all, 0, 0, 0, spread, 0, 0,
+                         0, 0);
+        return SeekImage(r, int64_t(b.dataOffset) + heldAt);
+    }
+    uint8_t* scratch = nullptr;
+    if (kind != RowKind::Copy && !held && !(scratch = AllocDecodeBlock(a, rowBytes))) return -1;
     for (int i = 0; i < b.height; ++i) {
         uint8_t* dst = out->pixels + std::ptrdiff_t(b.bottomUp ? b.height - 1 - i : i) * out->pitch;
-        uint8_t* src = kind == RowKind::Copy ? dst : scratch;
-        if (ReadImageBytes(r, src, rowBytes) != 0) return -1;
+        const uint8_t* src;
+        if (held) {
+            if (!(src = take(rowBytes))) return -1;
+        } else {
+            uint8_t* into = kind == RowKind::Copy ? dst : scratch;
+            if (ReadImageBytes(r, into, rowBytes) != 0) return -1;
+            src = into;
+        }
         switch (kind) {
         case RowKind::Copy: break;
         case RowKind::Nibbles:
@@ -131,9 +167,13 @@ int ReadStoredRows(ImageReader* r, DecodeAllocations* a, const Bmp& b, RowKind k
                              0, spread, 0, 0, 0, 0);
             break;
         }
-        uint8_t pad[4];
-        if (i + 1 < b.height && ReadImageBytes(r, pad, padding) != 0) return -1;
+        if (i + 1 < b.height) {
+            uint8_t pad[4];
+            if (held ? !take(padding) : ReadImageBytes(r, pad, padding) != 0) return -1;
+        }
     }
+    // The stream ends up where reading the rows would have left it.
+    if (held && SeekImage(r, int64_t(b.dataOffset) + heldAt) != 0) return -1;
     FreeDecodeBlock(a, scratch);
     return 0;
 }

@@ -1,6 +1,6 @@
 // Fixed bit arithmetic for the common format pairs, with eight-pixel SSE2 and four-pixel MMX
-// forms of the 16-bit pairs on x86 (chosen at run time) and a two-pixel 32-bit form elsewhere.
-// Every form writes the same pixels.
+// forms of the 16-bit pairs on x86 (chosen at run time) and a two-pixel 32-bit form elsewhere,
+// and an SSSE3 form of the 32- to 24-bit cut. Every form writes the same pixels.
 #include <cstring>
 
 #include "quarn/core/core.h"
@@ -11,6 +11,7 @@
 #define QUARN_IMAGE_MMX 1
 #include <emmintrin.h>
 #include <mmintrin.h>
+#include <tmmintrin.h>
 #endif
 
 namespace {
@@ -36,6 +37,11 @@ bool UseSse2()
     return false;
 #endif
 }
+
+#ifdef QUARN_IMAGE_MMX
+// SSSE3 only with SSE2 (and so with MMX).
+bool UseSsse3() { return UseSse2() && IsSsse3Usable() != 0; }
+#endif
 
 enum class Kind { Other, Index8, R5G6B5, X1R5G5B5, A1R5G5B5, X8R8G8B8, A8R8G8B8, R8G8B8 };
 
@@ -289,6 +295,32 @@ QUARN_SSE2_ENTRY int Sse2XrgbToRgb24(const uint8_t* s, uint8_t* d, int n)
     return i + PackXrgbToRgb24(s + i * 4, d + i * 3, n - i);
 }
 
+// Sixteen 32-bit pixels a round: one shuffle takes each four pixels' twelve colour bytes
+// where their part of the three 16-byte stores wants them, and two byte alignments and one
+// shift with an or merge the four registers into those stores, so nothing past the round's
+// 48 bytes is written. The last pixels go to the plain form.
+QUARN_SSSE3_ENTRY int Ssse3XrgbToRgb24(const uint8_t* s, uint8_t* d, int n)
+{
+    // The twelve bytes at the top; at the bottom; the first four at the bottom and the other
+    // eight at the top.
+    const __m128i top = _mm_setr_epi8(-1, -1, -1, -1, 0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14);
+    const __m128i bottom = _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    const __m128i split = _mm_setr_epi8(0, 1, 2, 4, -1, -1, -1, -1, 5, 6, 8, 9, 10, 12, 13, 14);
+    int i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i* sp = reinterpret_cast<const __m128i*>(s + i * 4);
+        const __m128i a = _mm_shuffle_epi8(_mm_loadu_si128(sp), top);
+        const __m128i b = _mm_shuffle_epi8(_mm_loadu_si128(sp + 1), split);
+        const __m128i c = _mm_shuffle_epi8(_mm_loadu_si128(sp + 2), bottom);
+        const __m128i e = _mm_shuffle_epi8(_mm_loadu_si128(sp + 3), top);
+        __m128i* dp = reinterpret_cast<__m128i*>(d + i * 3);
+        _mm_storeu_si128(dp, _mm_alignr_epi8(b, a, 4));      // a's 12 bytes, b's first 4
+        _mm_storeu_si128(dp + 1, _mm_alignr_epi8(c, b, 8));  // b's other 8, c's first 8
+        _mm_storeu_si128(dp + 2, _mm_or_si128(_mm_srli_si128(c, 8), e));  // c's last 4, e's 12
+    }
+    return i + PackXrgbToRgb24(s + i * 4, d + i * 3, n - i);
+}
+
 QUARN_SSE2_ENTRY int Sse2KeepOr32(const uint8_t* s, uint8_t* d, int n, uint32_t keep, uint32_t fill)
 {
     const __m128i k = _mm_set1_epi32(static_cast<int>(keep)), f = _mm_set1_epi32(static_cast<int>(fill));
@@ -350,6 +382,7 @@ RowFn Pick(RowFn sse2, RowFn mmx, RowFn plain)
 RowFn PackXrgbRow()
 {
 #ifdef QUARN_IMAGE_MMX
+    if (UseSsse3()) return Ssse3XrgbToRgb24;
     if (UseSse2()) return Sse2XrgbToRgb24;
 #endif
     return PackXrgbToRgb24;

@@ -61,6 +61,16 @@ int64_t MeasureImageStream(ImageReader* reader)
     return end - here;
 }
 
+const uint8_t* HeldImageBytes(ImageReader* reader, uint32_t* left)
+{
+    // Only the memory stream's own reader tells that the handle is a MemoryStream.
+    if (reader->functions->read != ReadMemoryStream) return nullptr;
+    const MemoryStream* m = reinterpret_cast<const MemoryStream*>(reader->handle);
+    if (!m->data || m->position > m->size) return nullptr;
+    *left = m->size - m->position;
+    return m->data + m->position;
+}
+
 uint32_t DecodeByteLimit() { return s_decodeByteLimit; }
 
 bool FitsDecodeLimit(uint64_t bytes) { return bytes <= s_decodeByteLimit; }

@@ -21,6 +21,10 @@ int SeekImage(ImageReader* reader, int64_t position);
 int64_t TellImage(ImageReader* reader);
 // Bytes from the current position to the end of the stream (the position is kept), or -1.
 int64_t MeasureImageStream(ImageReader* reader);
+// Where the stream is a block of memory (a memory stream): its bytes from the current position
+// on, with their count in *left, for a decoder to read in place instead of copying them out.
+// Null for every other stream. The position is kept; SeekImage moves it past what was read.
+const uint8_t* HeldImageBytes(ImageReader* reader, uint32_t* left);
 
 // The blocks one decode has allocated. Plain data: the PNG and JPEG decoders keep it
 // across their libraries' non-local error exits.

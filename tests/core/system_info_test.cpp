@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#if defined(__i386__) || defined(__x86_64__)
+#include <cpuid.h>
+#endif
 #include <vector>
 
 namespace {
@@ -96,6 +99,30 @@ TEST(SystemInformation, OneMmxDecisionFromTheRecordWithATestOverride)
     OverrideMmxUsable(-1);
     EXPECT_EQ(IsMmxUsable(), HasMmxSupport());
     OverrideMmxUsable(kept);
+}
+
+// SSSE3 is CPUID leaf 1's ECX bit 9, and its switch is forced and handed back like the others.
+TEST(SystemInformation, Ssse3DecisionFromTheProcessorWithATestOverride)
+{
+    ProcessorFeatures f;
+    ReadProcessorFeatures(&f);
+#if defined(__i386__) || defined(__x86_64__)
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    ASSERT_EQ(__get_cpuid(1, &a, &b, &c, &d), 1);
+    EXPECT_EQ(f.ssse3, int32_t((c >> 9) & 1));
+    EXPECT_LE(f.ssse3, f.sse2) << "every processor with SSSE3 has SSE2";
+#else
+    EXPECT_EQ(f.ssse3, 0);
+#endif
+    const int32_t kept = OverrideSsse3Usable(-1);
+    EXPECT_EQ(IsSsse3Usable(), f.ssse3);
+    EXPECT_EQ(OverrideSsse3Usable(1), -1);
+    EXPECT_EQ(IsSsse3Usable(), 1);
+    EXPECT_EQ(OverrideSsse3Usable(0), 1);
+    EXPECT_EQ(IsSsse3Usable(), 0);
+    OverrideSsse3Usable(-1);
+    EXPECT_EQ(IsSsse3Usable(), f.ssse3);
+    OverrideSsse3Usable(kept);
 }
 
 }  // namespace

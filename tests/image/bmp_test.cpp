@@ -176,49 +176,80 @@ uint32_t Expected(const Layout& l, int x, int y)
     return Coarse(x, y);
 }
 
+// The same bytes through a stream that does not hold them in memory: its own read function
+// over a memory stream, so the decoder has to read the rows out instead of taking them in place.
+int32_t ReadThroughCopy(void* buffer, uint32_t elementSize, uint32_t count, StreamHandle stream)
+{
+    return ReadMemoryStream(buffer, elementSize, count, stream);
+}
+
+int DecodeUnheld(const Bytes& bytes, BaseImage* out)
+{
+    StreamFunctionTable functions = *GetMemoryStreamFunctions();
+    functions.read = ReadThroughCopy;
+    MemoryStream* memory = OpenMemoryStream(bytes.data(), uint32_t(bytes.size()));
+    if (!memory) return -2;
+    const ImageStream stream{&functions, reinterpret_cast<StreamHandle>(memory)};
+    const int result = DecodeBmpStream(&stream, out);
+    CloseMemoryStream(reinterpret_cast<StreamHandle>(memory));
+    return result;
+}
+
+struct StreamKind {
+    const char* name;
+    int (*decode)(const Bytes&, BaseImage*);
+};
+const StreamKind kStreamKinds[] = {
+    {"held in memory", [](const Bytes& b, BaseImage* out) { return DecodeBytes(b, out, DecodeBmpStream); }},
+    {"read out", DecodeUnheld},
+};
+
 TEST(BmpDecoder, ReadsEveryLayoutInBothRowOrders)
 {
-    for (const Layout& l : kLayouts) {
-        for (int height : {3, -3}) {
-            SCOPED_TRACE(std::string(l.name) + (height > 0 ? ", bottom-up" : ", top-down"));
-            const int width = 7;  // pads every row
-            Decoded im;
-            ASSERT_EQ(DecodeBytes(MakeLayout(l, width, height).Write(), &im), 0);
-            EXPECT_EQ(im.width, width);
-            EXPECT_EQ(im.height, 3);
-            EXPECT_EQ(im.format.bytesPerPixel, l.outBytes);
-            EXPECT_EQ(im.pitch, (width * l.outBytes + 3) / 4 * 4);
-            for (int y = 0; y < 3; ++y)
-                for (int x = 0; x < width; ++x) ASSERT_EQ(im.Rgb(x, y), Expected(l, x, y)) << x << "," << y;
-            if (l.outBytes == 1)
-                for (int i = l.colours; i < 256; ++i) {
-                    const PaletteEntry& e = im.format.palette[i];
-                    EXPECT_EQ(e.red | e.green | e.blue | e.alpha, 0) << "entry " << i;
+    for (const StreamKind& kind : kStreamKinds)
+        for (const Layout& l : kLayouts)
+            for (int width : {7, 37})  // both pad every row; 37 takes whole rounds of the wide forms
+                for (int height : {3, -3}) {
+                    SCOPED_TRACE(std::string(kind.name) + ", " + l.name + ", width " + std::to_string(width) +
+                                 (height > 0 ? ", bottom-up" : ", top-down"));
+                    Decoded im;
+                    ASSERT_EQ(kind.decode(MakeLayout(l, width, height).Write(), &im), 0);
+                    EXPECT_EQ(im.width, width);
+                    EXPECT_EQ(im.height, 3);
+                    EXPECT_EQ(im.format.bytesPerPixel, l.outBytes);
+                    EXPECT_EQ(im.pitch, (width * l.outBytes + 3) / 4 * 4);
+                    for (int y = 0; y < 3; ++y)
+                        for (int x = 0; x < width; ++x)
+                            ASSERT_EQ(im.Rgb(x, y), Expected(l, x, y)) << x << "," << y;
+                    if (l.outBytes == 1)
+                        for (int i = l.colours; i < 256; ++i) {
+                            const PaletteEntry& e = im.format.palette[i];
+                            EXPECT_EQ(e.red | e.green | e.blue | e.alpha, 0) << "entry " << i;
+                        }
                 }
-        }
-    }
 }
 
 // A file cut anywhere before its last pixel is refused, and the padding of the last row may
 // be missing.
 TEST(BmpDecoder, RefusesEveryCutThroughThePixels)
 {
-    for (const Layout& l : kLayouts) {
-        SCOPED_TRACE(l.name);
-        const BmpFile f = MakeLayout(l, 7, 3);
-        const Bytes file = f.Write();
-        const size_t lastRow = (size_t(7) * l.bits + 7) / 8;
-        const size_t lastPadding = (lastRow + 3) / 4 * 4 - lastRow;
-        for (size_t cut = 14; cut <= file.size(); ++cut) {
-            const int32_t before = LiveBlocks();
-            Decoded im;
-            const int result = DecodeBytes(Bytes(file.begin(), file.begin() + long(cut)), &im, DecodeBmpStream);
-            ASSERT_EQ(result, cut < file.size() - lastPadding ? -1 : 0) << "cut at " << cut;
-            if (result != 0) {
-                EXPECT_EQ(LiveBlocks(), before);
+    for (const StreamKind& kind : kStreamKinds)
+        for (const Layout& l : kLayouts) {
+            SCOPED_TRACE(std::string(kind.name) + ", " + l.name);
+            const BmpFile f = MakeLayout(l, 7, 3);
+            const Bytes file = f.Write();
+            const size_t lastRow = (size_t(7) * l.bits + 7) / 8;
+            const size_t lastPadding = (lastRow + 3) / 4 * 4 - lastRow;
+            for (size_t cut = 14; cut <= file.size(); ++cut) {
+                const int32_t before = LiveBlocks();
+                Decoded im;
+                const int result = kind.decode(Bytes(file.begin(), file.begin() + long(cut)), &im);
+                ASSERT_EQ(result, cut < file.size() - lastPadding ? -1 : 0) << "cut at " << cut;
+                if (result != 0) {
+                    EXPECT_EQ(LiveBlocks(), before);
+                }
             }
         }
-    }
 }
 
 // A pixel offset that points inside the colour table: the table the header describes is read

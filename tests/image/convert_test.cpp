@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "formats.h"
 #include "quarn/core/core.h"
@@ -361,10 +363,12 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree)
             ConvertPixelRect(mmx.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0, nullptr, 1, 0, &r,
                              0, 0, 0, 0, 0, 0, 0, 0);
             OverrideSse2Usable(1);
+            const int oldSsse3 = OverrideSsse3Usable(0);  // the SSE2 forms, not the SSSE3 ones
             ConvertPixelRect(sse2.data(), (width + 2) * db, &df, s.data(), sw * sb, &sf, nullptr, 0, nullptr, 1, 0, &r,
                              0, 0, 0, 0, 0, 0, 0, 0);
             OverrideMmxUsable(oldMmx);
             OverrideSse2Usable(oldSse2);
+            OverrideSsse3Usable(oldSsse3);
             ASSERT_EQ(plain, mmx) << width;
             ASSERT_EQ(plain, sse2) << width;
             // And both are the per-pixel rule.
@@ -388,6 +392,67 @@ TEST(ConvertPixelRect, MmxAndPlainFormsAgree)
                     ASSERT_EQ(plain[size_t(y * (width + 2) + 1 + width) * db + k], 0x5A) << "row " << y;
         }
     }
+}
+
+// The 32- to 24-bit cut in each of its forms writes the plain form's bytes, and nothing
+// outside the rectangle, at every width up to a few rounds of sixteen pixels and at every
+// phase of the source and destination rows.
+TEST(ConvertPixelRect, XrgbToRgb24FormsWriteThePlainBytes)
+{
+    struct Form {
+        const char* name;
+        int mmx, sse2, ssse3;
+    };
+    const Form forms[] = {{"plain", 0, 0, 0}, {"SSE2", 1, 1, 0}, {"SSSE3", 1, 1, 1}};
+    ProcessorFeatures cpu;
+    ReadProcessorFeatures(&cpu);
+    const ColorFormat sf = Make(XRGB), df = Make(RGB24);
+    const int oldMmx = OverrideMmxUsable(-1), oldSse2 = OverrideSse2Usable(-1), oldSsse3 = OverrideSsse3Usable(-1);
+    int compared = 0;
+    for (int width = 0; width <= 41; ++width)
+        for (int srcPhase = 0; srcPhase < 4; ++srcPhase)      // pixels before the rectangle
+            for (int dstPhase = 0; dstPhase < 4; ++dstPhase) {  // destination pixels before it
+                SCOPED_TRACE(::testing::Message() << "width " << width << ", source phase " << srcPhase
+                                                  << ", destination phase " << dstPhase);
+                const int h = 2, sw = width + srcPhase + 1, dw = width + dstPhase + 2;
+                std::vector<uint8_t> s(size_t(sw) * h * 4);
+                const std::vector<uint32_t> px = RandomPixels(s.size() / 4, uint32_t(width * 16 + srcPhase * 4 + dstPhase));
+                std::memcpy(s.data(), px.data(), s.size());
+                const PixelRect r = {srcPhase, 0, srcPhase + width, h};
+                std::vector<uint8_t> want;
+                for (const Form& f : forms) {
+                    if (f.ssse3 && !cpu.ssse3) continue;
+                    if (f.sse2 && !cpu.sse2) continue;
+                    std::vector<uint8_t> d(size_t(dw) * h * 3, 0x5A);
+                    OverrideMmxUsable(f.mmx);
+                    OverrideSse2Usable(f.sse2);
+                    OverrideSsse3Usable(f.ssse3);
+                    ConvertPixelRect(d.data(), dw * 3, &df, s.data(), sw * 4, &sf, nullptr, 0, nullptr, dstPhase, 0, &r,
+                                     0, 0, 0, 0, 0, 0, 0, 0);
+                    if (want.empty()) {
+                        // The plain form: each pixel's three low bytes, the rest untouched.
+                        for (int y = 0; y < h; ++y)
+                            for (int x = 0; x < dw; ++x)
+                                for (int k = 0; k < 3; ++k) {
+                                    const bool inside = x >= dstPhase && x < dstPhase + width;
+                                    const uint8_t expect =
+                                        inside ? s[size_t(y * sw + srcPhase + x - dstPhase) * 4 + k] : 0x5A;
+                                    ASSERT_EQ(d[size_t(y * dw + x) * 3 + k], expect) << x << "," << y;
+                                }
+                        want = d;
+                    } else {
+                        ASSERT_EQ(d, want) << f.name;
+                        ++compared;
+                    }
+                }
+            }
+    OverrideMmxUsable(oldMmx);
+    OverrideSse2Usable(oldSse2);
+    OverrideSsse3Usable(oldSsse3);
+#if defined(__i386__) || defined(__x86_64__)
+    if (!cpu.ssse3) GTEST_SKIP() << "the processor has no SSSE3";
+    EXPECT_EQ(compared, 42 * 16 * 2);
+#endif
 }
 
 // ---- Mipmap halving ----
