@@ -99,7 +99,7 @@ bench: setup-bench
 	  cmake -S . -B $(BENCH_WIN64) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_BENCH=ON \
 	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/x86_64-w64-mingw32.cmake; \
 	  cmake --build $(BENCH_WIN64) -j $(JOBS) --target quarn_benchmarks
-	@set -e; out=$(BENCH)/ratios; rm -rf $$out; mkdir -p $$out/native $$out/win; \
+	@set -e; out=$(ROOT)/$(BENCH)/ratios; rm -rf $$out; mkdir -p $$out/native $$out/win; \
 	  how32=$$(tools/wine-run --how 32); \
 	  for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; \
 	    QUARN_BENCH_RATIOS=$$out/native/$$(basename $$b).tsv \
