@@ -80,14 +80,15 @@ run: build-win
 # The benchmarks run natively and, built for Windows, under Wine: the 32-bit build where
 # 32-bit programs run natively. Where they run only through user-mode emulation, timings mean
 # nothing (the emulator shifts kernels against each other by up to 2.6 times): there the 32-bit
-# programs run once, as a check that they work, their figures are not kept, and the 64-bit
+# programs run once, all at once, as a check that they work (tools/bench-check; a program that
+# fails fails the target), their figures are not kept, and the 64-bit
 # build's run gives the Windows column, labelled so; where 32-bit programs cannot run at all,
 # the 32-bit build is only built (compile and link proof). Each program prints its own table;
 # then one table puts the ratios of both builds side by side. Only the benchmark trees are
 # built, and in them only the benchmarks: the frame benchmark's driver (native) starts its
 # Windows program from the Windows benchmark tree that runs at full speed here, and hands its
-# ratios to the Windows column. The native programs are handed their ratio files by full path:
-# the file benchmark works in a folder of its own.
+# ratios to the Windows column. The ratio files are named by full path: the file benchmark
+# works in a folder of its own.
 bench: setup-bench
 	cmake -S . -B $(BENCH) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_SANITIZE=OFF -DQUARN_BENCH=ON \
 	  -DQUARN_BENCH_WIN_DIR=$(ROOT)/$(BENCH_WIN) -DQUARN_BENCH_WIN64_DIR=$(ROOT)/$(BENCH_WIN64)
@@ -99,18 +100,12 @@ bench: setup-bench
 	  cmake -S . -B $(BENCH_WIN64) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQUARN_BENCH=ON \
 	    -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/x86_64-w64-mingw32.cmake; \
 	  cmake --build $(BENCH_WIN64) -j $(JOBS) --target quarn_benchmarks
-	@set -e; out=$(BENCH)/ratios; rm -rf $$out; mkdir -p $$out/native $$out/win; \
+	@set -e; out=$(ROOT)/$(BENCH)/ratios; rm -rf $$out; mkdir -p $$out/native $$out/win; \
 	  how32=$$(tools/wine-run --how 32); \
 	  for b in $(BENCH)/bench/*; do [ -x "$$b" ] || continue; echo "== $$b"; \
-	    QUARN_BENCH_RATIOS=$(ROOT)/$$out/native/$$(basename $$b).tsv \
-	      QUARN_BENCH_WINE_RATIOS=$(ROOT)/$$out/win/$$(basename $$b).tsv "$$b"; done; \
-	  if [ "$$how32" = emulated ]; then \
-	    for b in $(BENCH_WIN)/bench/*.exe; do \
-	      log=$(BENCH_WIN)/bench/$$(basename $$b .exe).emulated.log; \
-	      if QUARN_PRIVATE_DISPLAY=1 QUARN_NULL_AUDIO=1 tools/wine-run "$$b" --benchmark_min_time=0 >$$log 2>&1; \
-	      then echo "== $$b ran under emulation (a check only, its timings not kept: $$log)"; \
-	      else echo "== $$b FAILED under emulation: see $$log"; exit 1; fi; done; \
-	  fi; \
+	    QUARN_BENCH_RATIOS=$$out/native/$$(basename $$b).tsv \
+	      QUARN_BENCH_WINE_RATIOS=$$out/win/$$(basename $$b).tsv "$$b"; done; \
+	  if [ "$$how32" = emulated ]; then tools/bench-check $(BENCH_WIN)/bench/*.exe; fi; \
 	  if [ "$$how32" = native ]; then win=$(BENCH_WIN); label="i686 Windows build under Wine"; \
 	  elif tools/wine-run --can-run 64; then win=$(BENCH_WIN64); \
 	    if [ "$$how32" = emulated ]; then \
