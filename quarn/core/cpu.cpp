@@ -98,18 +98,13 @@ FeatureSwitch s_ssse3 = {-1, 0};
 // SSSE3's answer, which the capability record does not hold.
 int32_t s_ssse3Recorded = 0;
 
-int HasSse2Support()
+// Whether the processor reports the feature whose bit the record's member holds.
+template <int32_t ProcessorFeatures::*Bit>
+int HasSupport()
 {
     ProcessorFeatures f;
     ReadProcessorFeatures(&f);
-    return f.hasCpuid && f.sse2 ? 1 : 0;
-}
-
-int HasSsse3Support()
-{
-    ProcessorFeatures f;
-    ReadProcessorFeatures(&f);
-    return f.hasCpuid && f.ssse3 ? 1 : 0;
+    return f.hasCpuid && f.*Bit ? 1 : 0;
 }
 
 int32_t IsFeatureUsable(FeatureSwitch* sw, int32_t* recorded, int (*detect)())
@@ -138,11 +133,11 @@ int32_t IsMmxUsable() { return IsFeatureUsable(&s_mmx, &g_systemCapability.mmxUs
 
 int32_t OverrideMmxUsable(int32_t mode) { return OverrideFeature(&s_mmx, mode); }
 
-int32_t IsSse2Usable() { return IsFeatureUsable(&s_sse2, &g_systemCapability.sse2Usable, HasSse2Support); }
+int32_t IsSse2Usable() { return IsFeatureUsable(&s_sse2, &g_systemCapability.sse2Usable, HasSupport<&ProcessorFeatures::sse2>); }
 
 int32_t OverrideSse2Usable(int32_t mode) { return OverrideFeature(&s_sse2, mode); }
 
-int32_t IsSsse3Usable() { return IsFeatureUsable(&s_ssse3, &s_ssse3Recorded, HasSsse3Support); }
+int32_t IsSsse3Usable() { return IsFeatureUsable(&s_ssse3, &s_ssse3Recorded, HasSupport<&ProcessorFeatures::ssse3>); }
 
 int32_t OverrideSsse3Usable(int32_t mode) { return OverrideFeature(&s_ssse3, mode); }
 
